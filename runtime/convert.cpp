@@ -1,0 +1,131 @@
+// Text, character and function-pointer conversions and the text results.
+
+#include "convert.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "registry.hpp"
+
+namespace convert {
+
+int to_text(PyObject *obj, Text *out) {
+    if (PyUnicode_Check(obj)) {
+        Py_ssize_t length;
+        const char *utf8 = PyUnicode_AsUTF8AndSize(obj, &length);
+        if (!utf8) {  // lone surrogates cannot be encoded
+            PyErr_Clear();
+            return errors::kTypeError;
+        }
+        char *copy = static_cast<char *>(std::malloc(length + 1));
+        if (!copy) return errors::kMemoryError;
+        std::memcpy(copy, utf8, length + 1);
+        out->ptr = copy;
+        out->size = length + 1;
+        out->owned = true;
+        return errors::kOk;
+    }
+    swig_type_info *char_ptr = registry::char_pointer_type();
+    if (!char_ptr) return errors::kTypeError;
+    void *address;
+    if (pointer_object::convert(obj, &address, char_ptr, 0) != 0) return errors::kTypeError;
+    out->ptr = static_cast<char *>(address);
+    out->size = address ? std::strlen(out->ptr) + 1 : 0;
+    out->owned = false;
+    return errors::kOk;
+}
+
+int to_char_array(PyObject *obj, char *dst, size_t n) {
+    Text text;
+    int rc = to_text(obj, &text);
+    if (rc) return rc;
+    size_t size = text.size;
+    if (size == n + 1 && text.ptr[n] == '\0') --size;  // exactly n bytes fit without terminator
+    if (size > n) {
+        release(text);
+        return errors::kTypeError;
+    }
+    if (size) std::memcpy(dst, text.ptr, size);
+    std::memset(dst + size, 0, n - size);
+    release(text);
+    return errors::kOk;
+}
+
+int to_char(PyObject *obj, char *out) {
+    char c;
+    if (to_char_array(obj, &c, 1) == errors::kOk) {
+        *out = c;
+        return errors::kOk;
+    }
+    if (!PyLong_Check(obj)) return errors::kTypeError;
+    long long v;
+    int rc = signed_in_range<0, 255>(obj, &v);
+    if (rc) return rc;
+    *out = static_cast<char>(v);
+    return errors::kOk;
+}
+
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+int to_function_pointer(PyObject *obj, void **out, swig_type_info *ty) {
+    if (!PyCFunction_Check(obj)) return pointer_object::convert(obj, out, ty, 0);
+    const char *doc = reinterpret_cast<PyCFunctionObject *>(obj)->m_ml->ml_doc;
+    if (!doc) return errors::kError;
+    const char *text = std::strstr(doc, "swig_ptr: ");
+    if (!text) return errors::kError;
+    text += std::strlen("swig_ptr: ");
+    if (std::strcmp(text, "NULL") == 0) {
+        if (!ty || !registry::match(ty->name, ty)) return errors::kError;
+        *out = nullptr;
+        return errors::kOk;
+    }
+    if (*text != '_') return errors::kError;
+    ++text;
+    unsigned char bytes[sizeof(void *)];
+    for (unsigned char &b : bytes) {  // memory order, high nibble first
+        int hi = hex_value(text[0]);
+        int lo = hi < 0 ? -1 : hex_value(text[1]);
+        if (lo < 0) return errors::kError;
+        b = static_cast<unsigned char>(hi << 4 | lo);
+        text += 2;
+    }
+    swig_cast_info *cast = registry::match(text, ty);
+    if (!cast) return errors::kError;
+    void *address;
+    std::memcpy(&address, bytes, sizeof address);
+    if (cast->converter) {
+        int allocated = 0;
+        address = cast->converter(address, &allocated);
+    }
+    *out = address;
+    return errors::kOk;
+}
+
+PyObject *from_char(char c) { return PyUnicode_DecodeUTF8(&c, 1, "strict"); }
+
+PyObject *from_text(const char *s) {
+    if (!s) Py_RETURN_NONE;
+    size_t length = std::strlen(s);
+    if (length > INT_MAX) {
+        swig_type_info *char_ptr = registry::char_pointer_type();
+        if (!char_ptr) Py_RETURN_NONE;
+        return pointer_object::make(const_cast<char *>(s), char_ptr, 0);
+    }
+    return PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(length), "strict");
+}
+
+PyObject *from_char_array(const char *a, size_t n) {
+    size_t length = n;
+    while (length && a[length - 1] == '\0') --length;
+    return PyUnicode_DecodeUTF8(a, static_cast<Py_ssize_t>(length), "strict");
+}
+
+}  // namespace convert

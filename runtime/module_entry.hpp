@@ -1,0 +1,26 @@
+// Module creation shared by every module built from this runtime: joins the
+// method blocks into one table, creates the module and sets up the registry.
+#pragma once
+
+#include "constants.hpp"
+#include "method_block.hpp"
+#include "python.hpp"
+#include "swig_abi.hpp"
+
+struct ModuleSetup {
+    PyModuleDef *definition;           // name, state size; methods are filled in here
+    const MethodBlock *const *blocks;  // in declaration order
+    std::size_t block_count;
+    swig_type_info *descriptors;       // sorted by name
+    std::size_t descriptor_count;
+    const ConstantDef *constants_before_cvar;
+    std::size_t constants_before_cvar_count;
+    const ConstantDef *constants_after_cvar;
+    std::size_t constants_after_cvar_count;
+};
+
+// SWIG_PyInstanceMethod_New(func): an instance method wrapping func.
+PyObject *instance_method_new(PyObject *, PyObject *func) noexcept;
+
+// Runs the initialisation steps; returns the new module or null with an exception.
+PyObject *create_module(const ModuleSetup &setup);

@@ -1,0 +1,283 @@
+// The SwigPyObject type: creation, finalisation (destroying owned records
+// through the registered class's destructor), methods and text forms.
+
+#include "pointer_object.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "registry.hpp"
+
+namespace pointer_object {
+
+PyTypeObject *cached_type = nullptr;
+
+namespace {
+
+constexpr unsigned long kValidVersionTag = 1UL << 19;
+
+SwigPyObject *as_pointer(PyObject *op) { return reinterpret_cast<SwigPyObject *>(op); }
+
+const char *printable(const swig_type_info *ty) {
+    const char *name = registry::pretty_name(ty);
+    return name ? name : "unknown";
+}
+
+void call_destructor(SwigPyObject *self) {
+    swig_type_info *ty = self->descriptor;
+    SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
+    PyObject *destructor = info ? info->destructor : nullptr;
+    if (!destructor) {
+        std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n",
+                    printable(ty));
+        return;
+    }
+    // The finaliser may run while an exception is being raised; keep it.
+    PyObject *exc_type, *exc_value, *exc_tb;
+    PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
+    PyObject *result;
+    if (info->destroy_via_temp) {
+        PyObject *temp = make(self->address, ty, kBare);
+        result = temp ? PyObject_CallOneArg(destructor, temp) : nullptr;
+        Py_XDECREF(temp);
+    } else {
+        PyCFunction entry = PyCFunction_GET_FUNCTION(destructor);
+        PyObject *bound = PyCFunction_GET_SELF(destructor);
+        result = entry(bound, reinterpret_cast<PyObject *>(self));
+    }
+    if (result)
+        Py_DECREF(result);
+    else
+        PyErr_Clear();  // a failing destructor is not reported
+    PyErr_Restore(exc_type, exc_value, exc_tb);
+}
+
+void dealloc(PyObject *op) {
+    SwigPyObject *self = as_pointer(op);
+    if (self->own == 1) call_destructor(self);
+    Py_CLEAR(self->next);
+    Py_TYPE(op)->tp_free(op);
+}
+
+PyObject *repr(PyObject *op) {
+    SwigPyObject *self = as_pointer(op);
+    PyObject *text = PyUnicode_FromFormat("<Swig Object of type '%s' at %p>",
+                                          printable(self->descriptor), op);
+    if (text && self->next) {
+        PyObject *tail = PyObject_Repr(self->next);
+        if (!tail) {
+            Py_DECREF(text);
+            return nullptr;
+        }
+        PyObject *joined = PyUnicode_Concat(text, tail);
+        Py_DECREF(tail);
+        Py_SETREF(text, joined);
+    }
+    return text;
+}
+
+PyObject *str(PyObject *op) {
+    SwigPyObject *self = as_pointer(op);
+    static const char hex[] = "0123456789abcdef";
+    char digits[2 * sizeof(void *) + 2];
+    unsigned char bytes[sizeof(void *)];
+    std::memcpy(bytes, &self->address, sizeof bytes);
+    char *out = digits;
+    *out++ = '_';
+    for (unsigned char b : bytes) {  // memory order, high nibble first
+        *out++ = hex[b >> 4];
+        *out++ = hex[b & 0xf];
+    }
+    *out = '\0';
+    const char *name = self->descriptor ? self->descriptor->name : "";
+    return PyUnicode_FromFormat("%s%s", digits, name);
+}
+
+PyObject *to_int(PyObject *op) { return PyLong_FromVoidPtr(as_pointer(op)->address); }
+
+PyObject *richcompare(PyObject *a, PyObject *b, int op) {
+    if ((op != Py_EQ && op != Py_NE) || !is_pointer_object(a) || !is_pointer_object(b))
+        Py_RETURN_NOTIMPLEMENTED;
+    bool equal = as_pointer(a)->address == as_pointer(b)->address;
+    return PyBool_FromLong(equal == (op == Py_EQ));
+}
+
+PyObject *method_disown(PyObject *op, PyObject *) {
+    as_pointer(op)->own = 0;
+    Py_RETURN_NONE;
+}
+
+PyObject *method_acquire(PyObject *op, PyObject *) {
+    as_pointer(op)->own = 1;
+    Py_RETURN_NONE;
+}
+
+PyObject *method_own(PyObject *op, PyObject *args) {
+    PyObject *value = nullptr;
+    if (!PyArg_UnpackTuple(args, "own", 0, 1, &value)) return nullptr;
+    SwigPyObject *self = as_pointer(op);
+    PyObject *was_owner = PyBool_FromLong(self->own);
+    if (value) {
+        int truth = PyObject_IsTrue(value);
+        if (truth < 0) {
+            Py_DECREF(was_owner);
+            return nullptr;
+        }
+        self->own = truth ? 1 : 0;
+    }
+    return was_owner;
+}
+
+PyObject *method_append(PyObject *op, PyObject *other) {
+    if (!is_pointer_object(other)) {
+        PyErr_SetString(PyExc_TypeError, "Attempt to append a non SwigPyObject");
+        return nullptr;
+    }
+    Py_INCREF(other);
+    Py_XSETREF(as_pointer(op)->next, other);
+    Py_RETURN_NONE;
+}
+
+PyObject *method_next(PyObject *op, PyObject *) {
+    PyObject *next = as_pointer(op)->next;
+    if (!next) Py_RETURN_NONE;
+    Py_INCREF(next);
+    return next;
+}
+
+PyObject *method_repr(PyObject *op, PyObject *) { return repr(op); }
+
+PyMethodDef methods[] = {
+    {"disown", method_disown, METH_NOARGS, "releases ownership of the pointer"},
+    {"acquire", method_acquire, METH_NOARGS, "aquires ownership of the pointer"},
+    {"own", method_own, METH_VARARGS, "returns/sets ownership of the pointer"},
+    {"append", method_append, METH_O, "appends another 'this' object"},
+    {"next", method_next, METH_NOARGS, "returns the next 'this' object"},
+    {"__repr__", method_repr, METH_NOARGS, "returns object representation"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyNumberMethods number_methods = {
+    .nb_int = to_int,
+};
+
+PyTypeObject type_object = {
+    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0)
+    .tp_name = "SwigPyObject",
+    .tp_basicsize = sizeof(SwigPyObject),
+    .tp_dealloc = dealloc,
+    .tp_repr = repr,
+    .tp_as_number = &number_methods,
+    .tp_str = str,
+    .tp_getattro = PyObject_GenericGetAttr,
+    .tp_flags = Py_TPFLAGS_DEFAULT,
+    .tp_doc = "Swig object carries a C/C++ instance pointer",
+    .tp_richcompare = richcompare,
+    .tp_methods = methods,
+};
+
+// Builds an instance of the registered class around p without running its
+// initialiser. Returns null (exception cleared) when the class cannot be built.
+PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
+    PyObject *inst = nullptr;
+    if (info->new_method) {
+        if (!info->new_args) return nullptr;
+        inst = PyObject_Call(info->new_method, info->new_args, nullptr);
+        if (inst && PyObject_SetAttr(inst, registry::this_name(), p) < 0) Py_CLEAR(inst);
+    } else if (info->new_args && PyType_Check(info->new_args)) {
+        auto *cls = reinterpret_cast<PyTypeObject *>(info->new_args);
+        PyObject *no_args = PyTuple_New(0);
+        if (no_args) inst = PyBaseObject_Type.tp_new(cls, no_args, nullptr);
+        Py_XDECREF(no_args);
+        if (inst) {
+            if (PyObject_SetAttr(inst, registry::this_name(), p) < 0)
+                Py_CLEAR(inst);
+            else
+                Py_TYPE(inst)->tp_flags &= ~kValidVersionTag;  // recompute cached lookups
+        }
+    }
+    if (!inst) PyErr_Clear();
+    return inst;
+}
+
+}  // namespace
+
+PyTypeObject *type() {
+    if (!cached_type) {
+        if (PyType_Ready(&type_object) < 0) return nullptr;
+        cached_type = &type_object;
+    }
+    return cached_type;
+}
+
+bool is_pointer_object(PyObject *op) {
+    PyTypeObject *t = Py_TYPE(op);
+    return t == cached_type || std::strcmp(t->tp_name, "SwigPyObject") == 0;
+}
+
+SwigPyObject *get_this(PyObject *obj) {
+    for (;;) {
+        if (is_pointer_object(obj)) return as_pointer(obj);
+        PyObject *name = registry::this_name();
+        PyObject *attr = name ? PyObject_GetAttr(obj, name) : nullptr;
+        if (!attr) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        // The instance keeps its attribute alive; we only walk through it.
+        Py_DECREF(attr);
+        obj = attr;
+    }
+}
+
+int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
+    if (!obj) return -1;
+    if (obj == Py_None) {
+        *out = nullptr;
+        return 0;
+    }
+    SwigPyObject *p = get_this(obj);
+    while (p) {
+        void *address = nullptr;
+        bool accepted = false;
+        if (!ty || p->descriptor == ty) {
+            address = p->address;
+            accepted = true;
+        } else if (swig_cast_info *cast = registry::match(p->descriptor->name, ty)) {
+            address = p->address;
+            if (cast->converter) {
+                int allocated = 0;
+                address = cast->converter(address, &allocated);
+            }
+            accepted = true;
+        }
+        if (accepted) {
+            *out = address;
+            if (flags) p->own = 0;
+            return 0;
+        }
+        p = (p->next && is_pointer_object(p->next)) ? as_pointer(p->next) : nullptr;
+    }
+    return -1;
+}
+
+PyObject *make(void *address, swig_type_info *ty, int flags) {
+    if (!address) Py_RETURN_NONE;
+    PyTypeObject *t = type();
+    if (!t) return nullptr;
+    SwigPyObject *p = PyObject_New(SwigPyObject, t);
+    if (!p) return nullptr;
+    p->address = address;
+    p->descriptor = ty;
+    p->own = flags & kOwn;
+    p->next = nullptr;
+    auto *bare = reinterpret_cast<PyObject *>(p);
+    SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
+    if (!info || (flags & kBare)) return bare;
+    PyObject *inst = new_instance(info, bare);
+    if (!inst) return bare;
+    Py_DECREF(bare);  // the instance holds it through "this"
+    return inst;
+}
+
+}  // namespace pointer_object

@@ -1,0 +1,62 @@
+// Pointer objects: a C address, the descriptor of its pointee and an
+// ownership flag, plus the conversions between them and Python objects.
+#pragma once
+
+#include "python.hpp"
+#include "swig_abi.hpp"
+
+// Shared with other modules of the runtime generation: 48 bytes, fixed layout.
+struct SwigPyObject {
+    PyObject_HEAD
+    void *address;
+    swig_type_info *descriptor;
+    int own;
+    PyObject *next;
+};
+static_assert(sizeof(SwigPyObject) == 48);
+static_assert(offsetof(SwigPyObject, address) == 16);
+static_assert(offsetof(SwigPyObject, own) == 32);
+static_assert(offsetof(SwigPyObject, next) == 40);
+
+namespace pointer_object {
+
+// Creation flags.
+inline constexpr int kOwn = 1;   // the new object owns the record
+inline constexpr int kBare = 2;  // never wrap in the registered class
+
+// Conversion flag: take ownership away from the object that supplied the address.
+inline constexpr int kDisown = 1;
+
+extern PyTypeObject *cached_type;  // null until the type is first built
+
+PyTypeObject *type();
+
+bool is_pointer_object(PyObject *op);
+
+// The pointer object behind obj, following "this" attributes; null when none.
+SwigPyObject *get_this(PyObject *obj);
+
+// 0 with *out set, or -1 when obj carries no pointer acceptable as ty
+// (ty null accepts the first pointer object of the chain). Sets no exception.
+int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags);
+
+inline int convert(PyObject *obj, void **out, swig_type_info *ty, int flags) {
+    // A bare pointer object of exactly the expected type is the common case
+    // on the field-access path; everything else takes the general route.
+    if (Py_TYPE(obj) == cached_type) {
+        auto *p = reinterpret_cast<SwigPyObject *>(obj);
+        if (p->descriptor == ty) {
+            *out = p->address;
+            if (flags) p->own = 0;
+            return 0;
+        }
+    }
+    return convert_slow(obj, out, ty, flags);
+}
+
+// A new reference: None for a null address, else a pointer object, wrapped in
+// the registered class of ty unless kBare is given. Null with an exception on
+// allocation failure.
+PyObject *make(void *address, swig_type_info *ty, int flags);
+
+}  // namespace pointer_object

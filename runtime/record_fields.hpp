@@ -1,0 +1,262 @@
+// Record classes: one FieldDesc per field and one RecordDesc per record; the
+// templates below turn them into the getters, setters, constructors,
+// destructors and class registrations of the module's method table.
+//
+// Getters and setters do not arm the library-call trap: they only touch the
+// record's memory. Constructors and destructors do.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#include "allocations.hpp"
+#include "convert.hpp"
+#include "errors.hpp"
+#include "pointer_object.hpp"
+#include "registry.hpp"
+#include "trap.hpp"
+
+enum class FieldKind : std::uint8_t {
+    Integer,      // integer scalar or enumeration, converted by its C type
+    BitField,     // bits of a storage unit, converted by the declared type
+    Char,         // char / hyp_Bool: a one-character str
+    Pointer,      // T *: stores an address, taking ownership from the argument
+    VoidPointer,  // void *: any pointer object is accepted
+    Nested,       // record held by value: the getter views it, the setter copies it
+    Array,        // E [N] of integers or records, N may be 0 (a variable part)
+    CharArray,    // char [N] read and written as text
+    HwAddr,       // six-byte hardware address: text getter, array setter
+    OwnedText,    // char * owned by the record: the setter replaces a private copy
+};
+
+struct FieldDesc {
+    FieldKind kind;
+    const char *field;        // "bufferSize"
+    const char *setter;       // "hyp_String_bufferSize_set"
+    const char *getter;       // "hyp_String_bufferSize_get"
+    const char *record_text;  // "hyp_String *", argument 1 of every accessor
+    const char *value_text;   // the C type of argument 2 and of null-reference messages
+    int record_type;          // descriptor id of the record pointer
+    int value_type;           // descriptor id of the pointee, nested record or element
+    std::uint32_t offset;     // of the field, or of a bit-field's storage unit
+    std::uint32_t size;       // of a scalar, unit, nested record or array element
+    std::uint32_t count;      // array elements
+    std::uint8_t bit;         // lowest bit of a bit-field in its unit
+    std::uint8_t bits;        // width of a bit-field
+};
+
+struct RecordDesc {
+    const char *new_name;
+    const char *delete_name;
+    const char *record_text;  // "hyp_String *"
+    int type;
+    std::size_t size;
+};
+
+namespace records {
+
+// Enumerations convert as int; every other scalar by its own C type.
+template <class T>
+using c_value_t = std::conditional_t<std::is_enum_v<T>, int, T>;
+
+// Arrays, including the zero-length ones that mark a variable part after a
+// record (a GNU extension the standard traits do not see as arrays).
+template <class T>
+struct array_traits {
+    static constexpr bool is_array = std::is_array_v<T>;
+    static constexpr std::size_t count = std::extent_v<T>;
+    using element = std::remove_cv_t<std::remove_extent_t<T>>;
+};
+template <class T>
+struct array_traits<T[0]> {
+    static constexpr bool is_array = true;
+    static constexpr std::size_t count = 0;
+    using element = std::remove_cv_t<T>;
+};
+
+template <class T>
+using element_t = typename array_traits<T>::element;
+
+inline swig_type_info *descriptor(int id) { return id < 0 ? nullptr : registry::types[id]; }
+
+// The record argument of an accessor: a TypeError for anything but a pointer
+// to the record, a ValueError for the null pointer when it would be touched.
+template <const FieldDesc &F>
+inline bool record_arg(PyObject *obj, const char *method, char **out) {
+    void *rec;
+    if (pointer_object::convert(obj, &rec, registry::types[F.record_type], 0) != 0) [[unlikely]] {
+        errors::argument(errors::kTypeError, method, 1, F.record_text);
+        return false;
+    }
+    *out = static_cast<char *>(rec);
+    return true;
+}
+
+template <class U>
+inline U load(const char *at) {
+    U v;
+    std::memcpy(&v, at, sizeof v);  // records may be packed: no alignment assumed
+    return v;
+}
+
+template <class U>
+inline void store(char *at, U v) {
+    std::memcpy(at, &v, sizeof v);
+}
+
+inline std::uint64_t load_unit(const char *at, unsigned size) {
+    switch (size) {
+    case 1: return load<std::uint8_t>(at);
+    case 2: return load<std::uint16_t>(at);
+    case 4: return load<std::uint32_t>(at);
+    default: return load<std::uint64_t>(at);
+    }
+}
+
+inline void store_unit(char *at, unsigned size, std::uint64_t v) {
+    switch (size) {
+    case 1: store<std::uint8_t>(at, static_cast<std::uint8_t>(v)); break;
+    case 2: store<std::uint16_t>(at, static_cast<std::uint16_t>(v)); break;
+    case 4: store<std::uint32_t>(at, static_cast<std::uint32_t>(v)); break;
+    default: store<std::uint64_t>(at, v); break;
+    }
+}
+
+constexpr std::uint64_t low_bits(unsigned bits) {
+    return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+}
+
+PyObject *hardware_address_text(const unsigned char *bytes);
+
+// Element-by-element copy; the source may be any memory the caller names.
+inline void copy_elements(char *dst, const char *src, std::size_t size, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) std::memmove(dst + i * size, src + i * size, size);
+}
+
+LIBFC_COLD void replace_owned_text(char *at, const convert::Text &text);
+
+template <const FieldDesc &F, class T>
+PyObject *field_get(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, F.getter, argv)) return nullptr;
+    char *rec;
+    if (!record_arg<F>(argv[0], F.getter, &rec)) return nullptr;
+    if (!rec) [[unlikely]]
+        return errors::null_argument(F.getter, 1, F.record_text);
+    char *at = rec + F.offset;
+
+    if constexpr (F.kind == FieldKind::Integer) {
+        using V = c_value_t<T>;
+        return convert::from_integer(load<V>(at));
+    } else if constexpr (F.kind == FieldKind::BitField) {
+        return PyLong_FromUnsignedLongLong((load_unit(at, F.size) >> F.bit) & low_bits(F.bits));
+    } else if constexpr (F.kind == FieldKind::Char) {
+        return convert::from_char(*at);
+    } else if constexpr (F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer) {
+        return pointer_object::make(load<void *>(at), descriptor(F.value_type), 0);
+    } else if constexpr (F.kind == FieldKind::Nested || F.kind == FieldKind::Array) {
+        return pointer_object::make(at, descriptor(F.value_type), 0);
+    } else if constexpr (F.kind == FieldKind::CharArray) {
+        return convert::from_char_array(at, F.count);
+    } else if constexpr (F.kind == FieldKind::HwAddr) {
+        return hardware_address_text(reinterpret_cast<const unsigned char *>(at));
+    } else if constexpr (F.kind == FieldKind::OwnedText) {
+        return convert::from_text(load<const char *>(at));
+    }
+}
+
+template <const FieldDesc &F, class T>
+PyObject *field_set(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[2];
+    if (!unpack_args<2>(args, F.setter, argv)) return nullptr;
+    char *rec;
+    if (!record_arg<F>(argv[0], F.setter, &rec)) return nullptr;
+    PyObject *value = argv[1];
+
+    if constexpr (F.kind == FieldKind::Integer || F.kind == FieldKind::BitField) {
+        using V = c_value_t<T>;
+        V v;
+        if (int rc = convert::to_integer(value, &v)) return errors::argument(rc, F.setter, 2, F.value_text);
+        if (rec) {
+            if constexpr (F.kind == FieldKind::Integer) {
+                store<V>(rec + F.offset, v);
+            } else {
+                // Keep the value's low bits; the unit's other bits stay as they are.
+                char *at = rec + F.offset;
+                std::uint64_t mask = low_bits(F.bits) << F.bit;
+                std::uint64_t unit = load_unit(at, F.size);
+                unit = (unit & ~mask) | ((static_cast<std::uint64_t>(v) << F.bit) & mask);
+                store_unit(at, F.size, unit);
+            }
+        }
+    } else if constexpr (F.kind == FieldKind::Char) {
+        char c;
+        if (int rc = convert::to_char(value, &c)) return errors::argument(rc, F.setter, 2, F.value_text);
+        if (rec) store<char>(rec + F.offset, c);
+    } else if constexpr (F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer) {
+        void *p;
+        if (pointer_object::convert(value, &p, descriptor(F.value_type), pointer_object::kDisown) != 0)
+            return errors::argument(errors::kError, F.setter, 2, F.value_text);
+        if (rec) store<void *>(rec + F.offset, p);
+    } else if constexpr (F.kind == FieldKind::Nested) {
+        void *src;
+        if (pointer_object::convert(value, &src, descriptor(F.value_type), 0) != 0)
+            return errors::argument(errors::kError, F.setter, 2, F.value_text);
+        if (!src) return errors::null_argument(F.setter, 2, F.value_text);
+        if (!rec) return errors::null_argument(F.setter, 1, F.record_text);
+        std::memmove(rec + F.offset, src, F.size);
+    } else if constexpr (F.kind == FieldKind::Array || F.kind == FieldKind::HwAddr) {
+        void *src;
+        if (pointer_object::convert(value, &src, descriptor(F.value_type), 0) != 0)
+            return errors::argument(errors::kError, F.setter, 2, F.value_text);
+        if (!src) return errors::null_variable(F.field, F.value_text);
+        if (!rec) return errors::null_argument(F.setter, 1, F.record_text);
+        copy_elements(rec + F.offset, static_cast<const char *>(src), F.size, F.count);
+    } else if constexpr (F.kind == FieldKind::CharArray) {
+        char scratch[F.count ? F.count : 1];
+        char *dst = rec ? rec + F.offset : scratch;  // a null record still checks the value
+        if (int rc = convert::to_char_array(value, dst, F.count))
+            return errors::argument(rc, F.setter, 2, F.value_text);
+    } else if constexpr (F.kind == FieldKind::OwnedText) {
+        convert::Text text;
+        if (int rc = convert::to_text(value, &text)) return errors::argument(rc, F.setter, 2, F.value_text);
+        if (rec) replace_owned_text(rec + F.offset, text);
+        convert::release(text);
+    }
+    Py_RETURN_NONE;
+}
+
+template <const RecordDesc &R>
+PyObject *record_new(PyObject *, PyObject *args) noexcept {
+    if (!unpack_args<0>(args, R.new_name, nullptr)) return nullptr;
+    void *rec = nullptr;
+    auto allocate = [&rec] { rec = std::calloc(1, R.size); };
+    if (trap::armed(allocate)) return trap::raise_abandoned_call();
+    swig_type_info *ty = registry::types[R.type];
+    allocations::remember(rec, ty);
+    return pointer_object::make(rec, ty, pointer_object::kOwn | pointer_object::kBare);
+}
+
+template <const RecordDesc &R>
+PyObject *record_delete(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, R.delete_name, argv)) return nullptr;
+    void *rec;
+    swig_type_info *ty = registry::types[R.type];
+    if (pointer_object::convert(argv[0], &rec, ty, pointer_object::kDisown) != 0)
+        return errors::argument(errors::kTypeError, R.delete_name, 1, R.record_text);
+    // Only what this module allocated is freed; anything else is left alone.
+    void *to_free = allocations::forget(rec, ty) ? rec : nullptr;
+    auto release = [to_free] { std::free(to_free); };
+    if (trap::armed(release)) return trap::raise_abandoned_call();
+    Py_RETURN_NONE;
+}
+
+template <const RecordDesc &R>
+PyObject *record_register(PyObject *, PyObject *args) noexcept {
+    return registry::register_class(args, R.type);
+}
+
+}  // namespace records
