@@ -1230,6 +1230,10 @@ HYP_STATIC_ASSERT(offsetof(FC_FlowEntryIOC, numConfDports) == 910);
 HYP_STATIC_ASSERT(offsetof(FC_FlowEntryIOC, numActionEntities) == 912);
 HYP_STATIC_ASSERT(offsetof(FC_FlowEntryIOC, actionEntity) == 914);
 HYP_STATIC_ASSERT(offsetof(FC_FlowEntryIOC, fkey) + offsetof(FC_FlowKey, ipKey) == 56);
+HYP_STATIC_ASSERT(offsetof(FC_FlowEntryIOC, fkey) + offsetof(FC_FlowKey, ipKey) +
+                  offsetof(FC_ipv4Key, dip) == 60);
+HYP_STATIC_ASSERT(offsetof(FC_FlowEntryIOC, fkey) + offsetof(FC_FlowKey, ipKey) +
+                  offsetof(FC_ipv6Key, dip) == 72);
 HYP_STATIC_ASSERT(sizeof(FC_IOCFlows) == 8);
 HYP_STATIC_ASSERT(offsetof(FC_IOCFlows, totalEntries) == 0);
 HYP_STATIC_ASSERT(offsetof(FC_IOCFlows, numEntries) == 4);

@@ -196,8 +196,10 @@ PyObject *field_set(PyObject *, PyObject *args) noexcept {
         if (int rc = convert::to_char(value, &c)) return errors::argument(rc, F.setter, 2, F.value_text);
         if (rec) store<char>(rec + F.offset, c);
     } else if constexpr (F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer) {
+        // void * takes the first pointer object of the chain, whatever its type.
+        swig_type_info *expected = F.kind == FieldKind::Pointer ? descriptor(F.value_type) : nullptr;
         void *p;
-        if (pointer_object::convert(value, &p, descriptor(F.value_type), pointer_object::kDisown) != 0)
+        if (pointer_object::convert(value, &p, expected, pointer_object::kDisown) != 0)
             return errors::argument(errors::kError, F.setter, 2, F.value_text);
         if (rec) store<void *>(rec + F.offset, p);
     } else if constexpr (F.kind == FieldKind::Nested) {

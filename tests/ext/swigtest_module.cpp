@@ -1,0 +1,157 @@
+// _swigtest: a second module built from the same runtime, sharing some type
+// descriptors with _libfc, plus probes of runtime paths _libfc has no public
+// method for yet (trap jumps, packed objects, callback and text conversions).
+
+#include <cstring>
+
+#include "runtime/convert.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/module_entry.hpp"
+#include "runtime/packed_object.hpp"
+#include "runtime/pointer_object.hpp"
+#include "runtime/registry.hpp"
+#include "runtime/trap.hpp"
+#include "swigtest_records.h"
+#include "swigtest_type_ids.hpp"
+
+extern const MethodBlock swigtest_record_methods;
+
+namespace {
+
+swig_type_info descriptors[ty::count] = {
+    {"_p_char", "char *|hyp_Bool *", nullptr, nullptr, nullptr, 0},
+    {"_p_f_p_void__void", "DVSData_MemFree|void (*)(void *)", nullptr, nullptr, nullptr, 0},
+    {"_p_hyp_Name", "struct hyp_Name *|hyp_Name *", nullptr, nullptr, nullptr, 0},
+    {"_p_hyp_String", "struct hyp_String *|hyp_String *", nullptr, nullptr, nullptr, 0},
+    {"_p_int", "int *|hyp_int32 *", nullptr, nullptr, nullptr, 0},
+    {"_p_swigtest_Probe", "struct swigtest_Probe *|swigtest_Probe *", nullptr, nullptr, nullptr, 0},
+    {"_p_unsigned_char", "unsigned char *|hyp_uint8 *", nullptr, nullptr, nullptr, 0},
+    {"_p_void", "void *", nullptr, nullptr, nullptr, 0},
+};
+
+// swigtest_descriptor(obj): the address of the descriptor of obj's pointer object.
+PyObject *descriptor_of(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, "swigtest_descriptor", argv)) return nullptr;
+    SwigPyObject *p = pointer_object::get_this(argv[0]);
+    if (!p) return errors::argument(errors::kTypeError, "swigtest_descriptor", 1, "SwigPyObject");
+    return PyLong_FromVoidPtr(p->descriptor);
+}
+
+// swigtest_trap(value, type, message): calls into the probe library under
+// the trap; the library jumps back when value is not 0.
+PyObject *trap(PyObject *, PyObject *args) noexcept {
+    constexpr const char *kMethod = "swigtest_trap";
+    PyObject *argv[3];
+    if (!unpack_args<3>(args, kMethod, argv)) return nullptr;
+    int value;
+    if (int rc = convert::to_integer(argv[0], &value)) return errors::argument(rc, kMethod, 1, "int");
+    convert::Text message;
+    if (int rc = convert::to_text(argv[2], &message)) return errors::argument(rc, kMethod, 3, "char const *");
+    PyObject *type = argv[1] == Py_None ? nullptr : argv[1];
+    int result = -1;
+    auto call = [&] { result = trap_probe_call(value, type, message.ptr); };
+    if (trap::armed(call)) {
+        convert::release(message);
+        return trap::raise_abandoned_call();
+    }
+    convert::release(message);
+    return PyLong_FromLong(result);
+}
+
+// swigtest_packed(data): a packed object holding a copy of the bytes.
+PyObject *packed(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, "swigtest_packed", argv)) return nullptr;
+    char *data;
+    Py_ssize_t size;
+    if (PyBytes_AsStringAndSize(argv[0], &data, &size) < 0) return nullptr;
+    return packed_object::make(data, static_cast<size_t>(size), registry::types[ty::p_char]);
+}
+
+// swigtest_callback(obj): the address a callback argument converts to.
+PyObject *callback(PyObject *, PyObject *args) noexcept {
+    constexpr const char *kMethod = "swigtest_callback";
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
+    void *address;
+    if (int rc = convert::to_function_pointer(argv[0], &address, registry::types[ty::p_f_p_void__void]))
+        return errors::argument(rc, kMethod, 1, "DVSData_MemFree");
+    return PyLong_FromVoidPtr(address);
+}
+
+// swigtest_text(obj): a char const * argument handed back through the char * result.
+PyObject *text(PyObject *, PyObject *args) noexcept {
+    constexpr const char *kMethod = "swigtest_text";
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
+    convert::Text t;
+    if (int rc = convert::to_text(argv[0], &t)) return errors::argument(rc, kMethod, 1, "char const *");
+    PyObject *result = convert::from_text(t.ptr);
+    convert::release(t);
+    return result;
+}
+
+// swigtest_char(obj): a char argument handed back through the char result.
+PyObject *character(PyObject *, PyObject *args) noexcept {
+    constexpr const char *kMethod = "swigtest_char";
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
+    char c;
+    if (int rc = convert::to_char(argv[0], &c)) return errors::argument(rc, kMethod, 1, "char");
+    return PyLong_FromLong(static_cast<unsigned char>(c));
+}
+
+// swigtest_bitfield_image(name): the bytes of a zeroed probe record after the
+// C compiler itself set bit-field `name` to all ones.
+PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
+    const char *name;
+    if (!PyArg_ParseTuple(args, "s:swigtest_bitfield_image", &name)) return nullptr;
+    swigtest_Probe probe;
+    std::memset(&probe, 0, sizeof probe);
+#define SET_ALL_ONES(F) \
+    if (std::strcmp(name, #F) == 0) --probe.F; /* from zero: all ones of its width */
+    SET_ALL_ONES(low4)
+    SET_ALL_ONES(high4)
+    SET_ALL_ONES(b16_a)
+    SET_ALL_ONES(b16_b)
+    SET_ALL_ONES(b32_a)
+    SET_ALL_ONES(b32_b)
+    SET_ALL_ONES(b32_c)
+    SET_ALL_ONES(b64_a)
+    SET_ALL_ONES(b64_b)
+#undef SET_ALL_ONES
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(&probe), sizeof probe);
+}
+
+PyObject *no_op(PyObject *, PyObject *) noexcept { Py_RETURN_NONE; }
+
+PyMethodDef probe_entries[] = {
+    {"swigtest_descriptor", descriptor_of, METH_VARARGS, nullptr},
+    {"swigtest_trap", trap, METH_VARARGS, nullptr},
+    {"swigtest_packed", packed, METH_VARARGS, nullptr},
+    {"swigtest_callback", callback, METH_VARARGS, nullptr},
+    {"swigtest_text", text, METH_VARARGS, nullptr},
+    {"swigtest_char", character, METH_VARARGS, nullptr},
+    {"swigtest_bitfield_image", bitfield_image, METH_VARARGS, nullptr},
+    // Built-in functions whose documentation carries a callback address.
+    {"swigtest_cb_address", no_op, METH_VARARGS, "callback\nswig_ptr: _efcdab8967452301_p_f_p_void__void"},
+    {"swigtest_cb_null", no_op, METH_VARARGS, "swig_ptr: NULL"},
+    {"swigtest_cb_upper", no_op, METH_VARARGS, "swig_ptr: _EFCDAB8967452301_p_f_p_void__void"},
+    {"swigtest_cb_other_type", no_op, METH_VARARGS, "swig_ptr: _efcdab8967452301_p_void"},
+    {"swigtest_cb_no_marker", no_op, METH_VARARGS, "just a function"},
+};
+const MethodBlock probe_methods{probe_entries, sizeof probe_entries / sizeof probe_entries[0]};
+
+const MethodBlock *const blocks[] = {&swigtest_record_methods, &probe_methods};
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_swigtest", nullptr, -1, nullptr};
+
+}  // namespace
+
+extern "C" LIBFC_EXPORT PyObject *PyInit__swigtest() {
+    static const ModuleSetup setup = {
+        &definition, blocks, sizeof blocks / sizeof blocks[0], descriptors, ty::count, nullptr, 0, nullptr, 0,
+    };
+    return create_module(setup);
+}
