@@ -56,6 +56,12 @@ std::string python_type(const Line &l, const std::vector<std::string> &records) 
     return "SwigPyObject | None";
 }
 
+// Names like "__u6_addr" would be mangled inside a class body, so such
+// attributes are set on the class after it is made.
+bool is_private_name(const std::string &name) {
+    return name.size() > 2 && name.rfind("__", 0) == 0 && name.compare(name.size() - 2, 2, "__") != 0;
+}
+
 // The method name below the record prefix: "hyp_Name___repr__" -> "__repr__".
 std::string method_attribute(const Line &l) {
     std::string full = l.name;
@@ -128,6 +134,7 @@ int main(int argc, char **argv) {
     std::string py = kModuleHeader;
     std::string pyi = kStubHeader;
     std::string all = "\n__all__ = [\n";
+    std::string deferred;  // attributes set after the class body
     for (const Line &l : lines) {
         const std::string r = l.record;
         switch (l.kind) {
@@ -138,15 +145,21 @@ int main(int argc, char **argv) {
             break;
         case LineKind::Field:
         case LineKind::BitField:
-            py += "    " + std::string(l.name) + " = property(_libfc." + r + "_" + l.name + "_get, _libfc." + r +
-                  "_" + l.name + "_set)\n";
-            pyi += "    " + std::string(l.name) + ": " + python_type(l, records) + "\n";
+        case LineKind::FieldReadOnly: {
+            std::string accessors = "_libfc." + r + "_" + l.name + "_get";
+            if (l.kind != LineKind::FieldReadOnly) accessors += ", _libfc." + r + "_" + l.name + "_set";
+            std::string property = "property(" + accessors + ")";
+            if (is_private_name(l.name))
+                deferred += "setattr(" + r + ", \"" + l.name + "\", " + property + ")\n";
+            else
+                py += "    " + std::string(l.name) + " = " + property + "\n";
+            if (l.kind == LineKind::FieldReadOnly)
+                pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
+                       ": ...\n";
+            else
+                pyi += "    " + std::string(l.name) + ": " + python_type(l, records) + "\n";
             break;
-        case LineKind::FieldReadOnly:
-            py += "    " + std::string(l.name) + " = property(_libfc." + r + "_" + l.name + "_get)\n";
-            pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
-                   ": ...\n";
-            break;
+        }
         case LineKind::Method:
             py += "    " + method_attribute(l) + " = _instance_method(_libfc." + l.name + ")\n";
             pyi += "    def " + method_attribute(l) + "(self, *args: Any) -> Any: ...\n";
@@ -154,6 +167,8 @@ int main(int argc, char **argv) {
         case LineKind::EndRecord:
             py += "\n    def __init__(self):\n        self._attach(_libfc.new_" + r + "())\n\n";
             py += "    __swig_destroy__ = _libfc.delete_" + r + "\n\n\n";
+            py += deferred;
+            deferred.clear();
             py += "_libfc." + r + "_swigregister(" + r + ")\n";
             pyi += "    def __init__(self) -> None: ...\n";
             break;

@@ -126,6 +126,9 @@ PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
 
 PyObject *no_op(PyObject *, PyObject *) noexcept { Py_RETURN_NONE; }
 
+// The benchmarks' peer: same calling convention as a getter, no work at all.
+PyObject *do_nothing(PyObject *, PyObject *) noexcept { Py_RETURN_NONE; }
+
 PyMethodDef probe_entries[] = {
     {"swigtest_descriptor", descriptor_of, METH_VARARGS, nullptr},
     {"swigtest_trap", trap, METH_VARARGS, nullptr},
@@ -134,6 +137,7 @@ PyMethodDef probe_entries[] = {
     {"swigtest_text", text, METH_VARARGS, nullptr},
     {"swigtest_char", character, METH_VARARGS, nullptr},
     {"swigtest_bitfield_image", bitfield_image, METH_VARARGS, nullptr},
+    {"swigtest_do_nothing", do_nothing, METH_VARARGS, nullptr},
     // Built-in functions whose documentation carries a callback address.
     {"swigtest_cb_address", no_op, METH_VARARGS, "callback\nswig_ptr: _efcdab8967452301_p_f_p_void__void"},
     {"swigtest_cb_null", no_op, METH_VARARGS, "swig_ptr: NULL"},

@@ -1,0 +1,58 @@
+"""Small helpers shared by the binding tests: raw memory access to records,
+the pointer object behind a result, and running code in a fresh interpreter."""
+
+import ctypes
+import os
+import subprocess
+import sys
+import textwrap
+
+import _libfc
+
+BUILD_DIR = os.path.dirname(os.path.abspath(_libfc.__file__))
+
+# The runtime's pointer object type, taken from a freshly made record.
+_probe = _libfc.new_hyp_AddrCookie()
+SwigPyObject = type(_probe)
+_libfc.delete_hyp_AddrCookie(_probe)
+del _probe
+
+
+def this_of(obj):
+    """The pointer object behind a result: the object itself, or the one
+    an instance of a registered class keeps in its ``this`` attribute."""
+    while not isinstance(obj, SwigPyObject):
+        obj = obj.this
+    return obj
+
+
+def addr(obj):
+    return int(this_of(obj))
+
+
+def descriptor_name(obj):
+    """The mangled type name a pointer object carries (the tail of its str)."""
+    text = str(this_of(obj))
+    assert text[0] == "_" and len(text) > 17, text
+    return text[17:]
+
+
+def raw(obj, size, offset=0):
+    """The bytes of a record as they lie in memory."""
+    return ctypes.string_at(addr(obj) + offset, size)
+
+
+def poke(obj, offset, data):
+    """Write bytes straight into a record's memory."""
+    ctypes.memmove(addr(obj) + offset, bytes(data), len(data))
+
+
+def run_python(code, timeout=60):
+    """Run code in a fresh interpreter that imports from the build directory;
+    return the completed process (stdout and stderr as text)."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        env=env, capture_output=True, text=True, timeout=timeout,
+    )
