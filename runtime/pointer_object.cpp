@@ -3,8 +3,11 @@
 
 #include "pointer_object.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include <structmember.h>
 
 #include "registry.hpp"
 
@@ -200,6 +203,40 @@ PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
     return inst;
 }
 
+// Classes that keep "this" in a slot (the companion's do) have it at a fixed
+// offset in every instance. The offset is found once per class, so turning an
+// instance into its pointer object is a load rather than an attribute lookup.
+// Each cached class is held by a strong reference, so its address cannot be
+// reused by another class while it is cached.
+struct ThisSlot {
+    PyTypeObject *type;
+    Py_ssize_t offset;
+};
+constexpr std::size_t kSlotCacheSize = 64;
+ThisSlot this_slots[kSlotCacheSize];
+
+std::size_t slot_index(PyTypeObject *t) {
+    return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kSlotCacheSize;
+}
+
+inline PyObject *this_slot_value(PyObject *obj) {
+    const ThisSlot &entry = this_slots[slot_index(Py_TYPE(obj))];
+    if (entry.type != Py_TYPE(obj)) return nullptr;
+    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + entry.offset);
+}
+
+void remember_this_slot(PyTypeObject *t) {
+    if (t->tp_getattro != PyObject_GenericGetAttr) return;
+    PyObject *descriptor = _PyType_Lookup(t, registry::this_name());  // borrowed
+    if (!descriptor || Py_TYPE(descriptor) != &PyMemberDescr_Type) return;
+    PyMemberDef *member = reinterpret_cast<PyMemberDescrObject *>(descriptor)->d_member;
+    if (member->type != T_OBJECT_EX && member->type != T_OBJECT) return;
+    ThisSlot &entry = this_slots[slot_index(t)];
+    Py_INCREF(t);
+    Py_XDECREF(reinterpret_cast<PyObject *>(entry.type));
+    entry = {t, member->offset};
+}
+
 }  // namespace
 
 PyTypeObject *type() {
@@ -218,12 +255,17 @@ bool is_pointer_object(PyObject *op) {
 SwigPyObject *get_this(PyObject *obj) {
     for (;;) {
         if (is_pointer_object(obj)) return as_pointer(obj);
+        if (PyObject *slot = this_slot_value(obj)) {
+            obj = slot;
+            continue;
+        }
         PyObject *name = registry::this_name();
         PyObject *attr = name ? PyObject_GetAttr(obj, name) : nullptr;
         if (!attr) {
             PyErr_Clear();
             return nullptr;
         }
+        remember_this_slot(Py_TYPE(obj));
         // The instance keeps its attribute alive; we only walk through it.
         Py_DECREF(attr);
         obj = attr;

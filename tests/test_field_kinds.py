@@ -22,6 +22,11 @@ def raw(p, offset=0, size=PROBE_SIZE):
     return ctypes.string_at(int(p) + offset, size)
 
 
+def bare(obj):
+    """The pointer object behind a result, whether or not a class is registered for its type."""
+    return getattr(obj, "this", obj)
+
+
 INTEGERS = [
     # field, C type, offset, width, lowest, highest
     ("i8", "signed char", 0, 1, -128, 127),
@@ -164,7 +169,7 @@ def test_typed_pointer_field_takes_ownership_and_checks_type(probe):
     assert s.own()
     m.swigtest_Probe_text_set(probe, s)
     assert not s.own(), "the record now holds the address; the object must not free it"
-    got = m.swigtest_Probe_text_get(probe)
+    got = bare(m.swigtest_Probe_text_get(probe))
     assert got == s and not got.own()
     with pytest.raises(TypeError) as info:
         m.swigtest_Probe_text_set(probe, m.new_swigtest_Probe())
@@ -190,7 +195,7 @@ def test_void_pointer_field_accepts_any_pointer(probe):
 def test_read_only_nested_record_has_a_getter_only(probe):
     assert not hasattr(m, "swigtest_Probe_inner_set")
     inner = m.swigtest_Probe_inner_get(probe)
-    assert int(inner) == int(probe) + 160
+    assert int(bare(inner)) == int(probe) + 160
     m.hyp_String_bufferSize_set(inner, 99)
     assert raw(probe, 160, 4) == (99).to_bytes(4, "little")
 

@@ -86,6 +86,9 @@ _instance_method = _libfc.SWIG_PyInstanceMethod_New
 class _Record:
     """Common behaviour of the record classes."""
 
+    # "this" lives in a slot so the module finds it at a fixed offset.
+    __slots__ = ("this", "__dict__", "__weakref__")
+
     @property
     def thisown(self):
         """True while this object owns, and will free, its C record."""
@@ -99,7 +102,7 @@ class _Record:
         return "<%s.%s; proxy of %r >" % (self.__class__.__module__, self.__class__.__name__, self.this)
 
     def _attach(self, this):
-        existing = self.__dict__.get("this")
+        existing = getattr(self, "this", None)
         if existing is None:
             self.this = this
         else:

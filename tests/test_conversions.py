@@ -1,0 +1,404 @@
+"""Conversion of Python values into record fields and back.
+
+Covers the integer widths with their exact range edges and the exception
+raised for each kind of failure, the one-byte hyp_Bool, fixed-size character
+arrays, and the fixed error messages naming method, argument and C type.
+A failed conversion must leave the record untouched.
+"""
+
+import pytest
+
+import _libfc
+import libfc  # noqa: F401  (registers the record classes, as scripts do)
+
+from _helpers import poke, raw
+from _kernel_records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id
+
+
+def new(record):
+    return getattr(_libfc, "new_" + record.name)()
+
+
+def setter(record, f):
+    return getattr(_libfc, "%s_%s_set" % (record.name, f.name))
+
+
+def getter(record, f):
+    return getattr(_libfc, "%s_%s_get" % (record.name, f.name))
+
+
+class IntSub(int):
+    """An int subclass; accepted wherever an int is."""
+
+
+class Indexable:
+    """Not an int, even though it can act as an index: always refused."""
+
+    def __index__(self):
+        return 1
+
+    def __int__(self):
+        return 1
+
+
+# Values each integer width stores and reads back unchanged.
+ACCEPTED = {
+    ("uint", 8): [0, 1, 127, 128, 255, True, False, IntSub(200)],
+    ("uint", 16): [0, 1, 255, 256, 65535, True, IntSub(40000)],
+    ("uint", 32): [0, 1, 65536, 2**31, 4294967295, True, IntSub(2**32 - 2)],
+    ("uint", 64): [0, 1, 2**32, 2**63 - 1, 2**63, 2**64 - 1, True, IntSub(2**64 - 2)],
+    ("int", 32): [-2147483648, -1, 0, 1, 2147483647, True, IntSub(-5)],
+}
+
+# Values out of range, with the exception each width raises for them.
+# 64-bit unsigned fields report a type error, not an overflow.
+OUT_OF_RANGE = {
+    ("uint", 8): (OverflowError, [256, -1, 2**31, 2**63 - 1, 2**63, 2**64, 2**80, -(2**80)]),
+    ("uint", 16): (OverflowError, [65536, -1, 2**32, 2**63, 2**64, 2**80]),
+    ("uint", 32): (OverflowError, [4294967296, -1, 2**63, 2**64, 2**80]),
+    ("uint", 64): (TypeError, [-1, 2**64, 2**64 + 1, 2**80, -(2**80)]),
+    ("int", 32): (OverflowError, [2147483648, -2147483649, 2**32, 2**63, -(2**63) - 1, 2**64, 2**80, -(2**80)]),
+}
+
+# Objects of the wrong kind: refused by every integer field with TypeError.
+WRONG_KIND = [1.0, 3.0, 0.5, "1", "", None, b"\x01", bytearray(b"\x01"), 1j, [1], Indexable()]
+
+INTEGER_FIELDS = all_fields({"uint", "int"})
+
+
+def _stored_bytes(f, value):
+    return int(value).to_bytes(f.width, "little", signed=(f.kind == "int"))
+
+
+@pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))
+def test_integer_field_stores_range_edges(record, f):
+    rec = new(record)
+    for value in ACCEPTED[(f.kind, f.bits)]:
+        assert setter(record, f)(rec, value) is None
+        got = getter(record, f)(rec)
+        assert type(got) is int, "%s.%s getter returned %r" % (record.name, f.name, got)
+        assert got == int(value), "%s.%s set to %r reads back %r" % (record.name, f.name, value, got)
+        assert raw(rec, f.width, f.offset) == _stored_bytes(f, value), \
+            "%s.%s set to %r: wrong bytes at offset %d" % (record.name, f.name, value, f.offset)
+
+
+@pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))
+def test_integer_field_refuses_out_of_range(record, f):
+    rec = new(record)
+    setter(record, f)(rec, 7)
+    before = raw(rec, record.size)
+    exc_type, values = OUT_OF_RANGE[(f.kind, f.bits)]
+    method = "%s_%s_set" % (record.name, f.name)
+    for value in values:
+        with pytest.raises(Exception) as info:
+            setter(record, f)(rec, value)
+        assert type(info.value) is exc_type, \
+            "%s.%s set to %r raised %r, expected %s" % (record.name, f.name, value, info.value, exc_type.__name__)
+        assert str(info.value) == arg2_message(method, f.ctype)
+        assert raw(rec, record.size) == before, "%s.%s changed by refused %r" % (record.name, f.name, value)
+    assert getter(record, f)(rec) == 7
+
+
+@pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))
+def test_integer_field_refuses_wrong_kind(record, f):
+    rec = new(record)
+    setter(record, f)(rec, 5)
+    before = raw(rec, record.size)
+    method = "%s_%s_set" % (record.name, f.name)
+    for value in WRONG_KIND + [new(BY_NAME["hyp_String"])]:
+        with pytest.raises(TypeError) as info:
+            setter(record, f)(rec, value)
+        assert str(info.value) == arg2_message(method, f.ctype), "%s.%s given %r" % (record.name, f.name, value)
+        assert raw(rec, record.size) == before, "%s.%s changed by refused %r" % (record.name, f.name, value)
+
+
+def test_signed_field_keeps_negative_values_negative():
+    rec = _libfc.new_hyp_LinkStatus()
+    _libfc.hyp_LinkStatus_duplex_set(rec, _libfc.HYP_LINK_DUPLEX_AUTO)
+    assert _libfc.hyp_LinkStatus_duplex_get(rec) == -1
+    assert raw(rec, 4, 8) == b"\xff\xff\xff\xff"
+
+
+def test_unsigned_field_reads_high_bit_values_as_non_negative():
+    rec = _libfc.new_hyp_FabPortStatus()
+    poke(rec, 0, b"\xff" * 8)
+    poke(rec, 16, b"\xff" * 4)
+    assert _libfc.hyp_FabPortStatus_flags_get(rec) == 2**64 - 1
+    assert _libfc.hyp_FabPortStatus_portID_get(rec) == 2**32 - 1
+
+
+# --- hyp_Bool: one byte, given as a one-byte str, "", None or 0..255 ---------
+
+SYNC = BY_NAME["hyp_MgmtCallbackInfo"].field("synchronous")
+SYNC_MESSAGE = arg2_message("hyp_MgmtCallbackInfo_synchronous_set", "hyp_Bool")
+
+
+@pytest.mark.parametrize("value,byte", [
+    ("A", 65),
+    ("\x01", 1),
+    ("\x7f", 127),
+    ("\x00", 0),
+    ("", 0),
+    (None, 0),
+    (0, 0),
+    (1, 1),
+    (65, 65),
+    (255, 255),
+    (True, 1),
+    (IntSub(66), 66),
+])
+def test_bool_field_stores_one_byte(value, byte):
+    rec = _libfc.new_hyp_MgmtCallbackInfo()
+    poke(rec, SYNC.offset, b"\x55")
+    assert _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, value) is None
+    assert raw(rec, 1, SYNC.offset) == bytes([byte])
+    # neighbours untouched
+    assert raw(rec, SYNC.offset) == bytes(SYNC.offset)
+    assert raw(rec, 64 - SYNC.offset - 1, SYNC.offset + 1) == bytes(64 - SYNC.offset - 1)
+    if byte < 0x80:
+        assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == chr(byte)
+
+
+def test_bool_field_reads_as_one_character_str():
+    rec = _libfc.new_hyp_MgmtCallbackInfo()
+    assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == "\x00"
+    _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, "A")
+    assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == "A"
+
+
+def test_bool_field_string_and_integer_forms_store_the_same_byte():
+    a = _libfc.new_hyp_MgmtCallbackInfo()
+    b = _libfc.new_hyp_MgmtCallbackInfo()
+    _libfc.hyp_MgmtCallbackInfo_synchronous_set(a, chr(1))
+    _libfc.hyp_MgmtCallbackInfo_synchronous_set(b, 1)
+    assert raw(a, 64) == raw(b, 64)
+    assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(a) == "\x01"
+
+
+def test_bool_field_byte_above_ascii_fails_to_decode():
+    rec = _libfc.new_hyp_MgmtCallbackInfo()
+    _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, 0xFF)
+    assert raw(rec, 1, SYNC.offset) == b"\xff"
+    with pytest.raises(UnicodeDecodeError):
+        _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec)
+
+
+@pytest.mark.parametrize("value,exc_type", [
+    ("AB", TypeError),
+    ("A" * 1000, TypeError),
+    ("\u00e9", TypeError),  # one character, two UTF-8 bytes
+    ("\u20ac", TypeError),
+    (b"A", TypeError),
+    (bytearray(b"A"), TypeError),
+    (1.0, TypeError),
+    (Indexable(), TypeError),
+    (256, OverflowError),
+    (300, OverflowError),
+    (-1, OverflowError),
+    (2**63, OverflowError),
+    (2**80, OverflowError),
+])
+def test_bool_field_refusals(value, exc_type):
+    rec = _libfc.new_hyp_MgmtCallbackInfo()
+    _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, "Z")
+    with pytest.raises(Exception) as info:
+        _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, value)
+    assert type(info.value) is exc_type, repr(info.value)
+    assert str(info.value) == SYNC_MESSAGE
+    assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == "Z"
+
+
+# --- char [N]: hyp_Name.string (32 bytes) and hyp_FabPortStatus.displayStr (80) ---
+
+CHAR_ARRAYS = all_fields({"chars"})
+
+
+def _chars(record, f):
+    return setter(record, f), getter(record, f), "%s_%s_set" % (record.name, f.name)
+
+
+@pytest.mark.parametrize("record,f", CHAR_ARRAYS, ids=map(field_id, CHAR_ARRAYS))
+class TestCharArray:
+    def test_new_record_reads_empty(self, record, f):
+        _, get, _ = _chars(record, f)
+        assert get(new(record)) == ""
+
+    def test_short_text_is_zero_filled(self, record, f):
+        put, get, _ = _chars(record, f)
+        rec = new(record)
+        poke(rec, f.offset, b"\x41" * f.count)
+        put(rec, "ab")
+        assert raw(rec, f.count, f.offset) == b"ab" + bytes(f.count - 2)
+        assert get(rec) == "ab"
+
+    def test_text_of_exactly_n_bytes_is_stored_without_terminator(self, record, f):
+        put, get, _ = _chars(record, f)
+        rec = new(record)
+        text = "".join(chr(ord("a") + i % 26) for i in range(f.count))
+        put(rec, text)
+        assert raw(rec, f.count, f.offset) == text.encode()
+        assert raw(rec, record.size) == bytes(f.offset) + text.encode() + bytes(record.size - f.offset - f.count)
+        assert get(rec) == text
+
+    @pytest.mark.parametrize("extra", [1, 2, 100])
+    def test_longer_text_is_refused_and_field_unchanged(self, record, f, extra):
+        put, get, method = _chars(record, f)
+        rec = new(record)
+        put(rec, "keep")
+        before = raw(rec, record.size)
+        with pytest.raises(TypeError) as info:
+            put(rec, "x" * (f.count + extra))
+        assert str(info.value) == arg2_message(method, f.ctype)
+        assert raw(rec, record.size) == before
+        assert get(rec) == "keep"
+
+    def test_non_ascii_text_counts_utf8_bytes(self, record, f):
+        put, get, method = _chars(record, f)
+        rec = new(record)
+        fits = "\u00e9" * (f.count // 2)  # two bytes each: exactly N bytes
+        put(rec, fits)
+        assert raw(rec, f.count, f.offset) == fits.encode("utf-8")
+        assert get(rec) == fits
+        # N // 2 + 1 characters, but N + 2 bytes: too long
+        with pytest.raises(TypeError) as info:
+            put(rec, "\u00e9" * (f.count // 2 + 1))
+        assert str(info.value) == arg2_message(method, f.ctype)
+        # N - 1 ASCII characters plus one two-byte character: N + 1 bytes
+        with pytest.raises(TypeError):
+            put(rec, "a" * (f.count - 1) + "\u00e9")
+        assert get(rec) == fits
+
+    def test_inner_zero_characters_are_kept(self, record, f):
+        put, get, _ = _chars(record, f)
+        rec = new(record)
+        put(rec, "ab\x00cd")
+        assert raw(rec, f.count, f.offset) == b"ab\x00cd" + bytes(f.count - 5)
+        assert get(rec) == "ab\x00cd"
+
+    def test_trailing_zero_bytes_are_dropped_on_read(self, record, f):
+        put, get, _ = _chars(record, f)
+        rec = new(record)
+        put(rec, "ab\x00\x00")
+        assert get(rec) == "ab"
+        poke(rec, f.offset + f.count - 1, b"z")
+        assert get(rec) == "ab" + "\x00" * (f.count - 3) + "z"
+
+    def test_none_clears_the_field(self, record, f):
+        put, get, _ = _chars(record, f)
+        rec = new(record)
+        put(rec, "something")
+        assert put(rec, None) is None
+        assert raw(rec, record.size) == bytes(record.size)
+        assert get(rec) == ""
+
+    @pytest.mark.parametrize("value", [b"ab", bytearray(b"ab"), 5, 1.5, ["ab"]])
+    def test_non_text_is_refused(self, record, f, value):
+        put, get, method = _chars(record, f)
+        rec = new(record)
+        put(rec, "keep")
+        with pytest.raises(TypeError) as info:
+            put(rec, value)
+        assert str(info.value) == arg2_message(method, f.ctype)
+        assert get(rec) == "keep"
+
+    def test_unencodable_text_is_refused_and_field_unchanged(self, record, f):
+        put, get, _ = _chars(record, f)
+        rec = new(record)
+        put(rec, "keep")
+        with pytest.raises((UnicodeError, TypeError)):
+            put(rec, "a\ud800b")
+        assert get(rec) == "keep"
+
+    def test_bytes_that_are_not_utf8_fail_to_decode(self, record, f):
+        _, get, _ = _chars(record, f)
+        rec = new(record)
+        poke(rec, f.offset, b"a\xffb")
+        with pytest.raises(UnicodeDecodeError):
+            get(rec)
+
+
+def test_name_repr_stops_at_first_zero_byte_while_getter_keeps_inner_zeros():
+    name = _libfc.new_hyp_Name()
+    _libfc.hyp_Name_string_set(name, "ab")
+    assert _libfc.hyp_Name_string_get(name) == "ab"
+    assert _libfc.hyp_Name___repr__(name) == "ab"
+    _libfc.hyp_Name_string_set(name, "ab\x00cd")
+    assert _libfc.hyp_Name_string_get(name) == "ab\x00cd"
+    assert _libfc.hyp_Name___repr__(name) == "ab"
+
+
+def test_name_repr_of_full_name_has_all_32_bytes():
+    name = _libfc.new_hyp_Name()
+    text = "0123456789abcdefghijklmnopqrstuv"
+    _libfc.hyp_Name_string_set(name, text)
+    assert _libfc.hyp_Name___repr__(name) == text
+    assert _libfc.hyp_Name___repr__(_libfc.new_hyp_Name()) == ""
+
+
+def test_name_repr_is_the_companion_class_repr():
+    name = libfc.hyp_Name()
+    name.string = "uplink0"
+    assert repr(name) == "uplink0"
+
+
+def test_name_repr_refuses_other_records():
+    with pytest.raises(TypeError) as info:
+        _libfc.hyp_Name___repr__(_libfc.new_hyp_String())
+    assert str(info.value) == "in method 'hyp_Name___repr__', argument 1 of type 'hyp_Name *'"
+
+
+# --- argument 1: the record ------------------------------------------------
+
+def _foreign_record(record):
+    """A record of some other type than ``record``."""
+    other = "hyp_String" if record.name != "hyp_String" else "hyp_ListLinks"
+    return getattr(_libfc, "new_" + other)()
+
+
+class NoThis:
+    pass
+
+
+class ThisRaises:
+    @property
+    def this(self):
+        raise RuntimeError("this is not available")
+
+
+ARG1_METHODS = []
+for _r in RECORDS:
+    for _f in _r.fields:
+        if _f.writable:
+            ARG1_METHODS.append((_r, "%s_%s_set" % (_r.name, _f.name), 2))
+        ARG1_METHODS.append((_r, "%s_%s_get" % (_r.name, _f.name), 1))
+    for _extra in _r.extras:
+        ARG1_METHODS.append((_r, _extra, 1))
+    ARG1_METHODS.append((_r, "delete_" + _r.name, 1))
+
+
+@pytest.mark.parametrize("record,method,nargs", ARG1_METHODS, ids=[m for _, m, _ in ARG1_METHODS])
+def test_argument_1_must_be_the_record(record, method, nargs):
+    fn = getattr(_libfc, method)
+    expected = arg1_message(method, record.name)
+    for bad in (_foreign_record(record), 0, 1.5, "rec", b"rec", NoThis(), ThisRaises()):
+        # argument 1 is checked first, whatever argument 2 is
+        args = (bad,) + (object(),) * (nargs - 1)
+        with pytest.raises(TypeError) as info:
+            fn(*args)
+        assert str(info.value) == expected, "%s given %r" % (method, bad)
+
+
+TYPED_POINTER_FIELDS = all_fields({"ptr", "nested", "array", "zarray"})
+
+
+@pytest.mark.parametrize("record,f", TYPED_POINTER_FIELDS, ids=map(field_id, TYPED_POINTER_FIELDS))
+def test_pointer_argument_2_refuses_other_types(record, f):
+    method = "%s_%s_set" % (record.name, f.name)
+    rec = new(record)
+    before = raw(rec, record.size)
+    # a record type no field here expects, plain numbers, text and objects without a pointer
+    for bad in (_libfc.new_hyp_IntrInfo(), 0, 12345, "x", NoThis(), ThisRaises()):
+        with pytest.raises(TypeError) as info:
+            setter(record, f)(rec, bad)
+        assert str(info.value) == arg2_message(method, f.ctype), "%s given %r" % (method, bad)
+    assert raw(rec, record.size) == before
