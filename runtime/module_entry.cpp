@@ -38,7 +38,7 @@ PyObject *create_module(const ModuleSetup &setup) {
     if (!module) return nullptr;
     PyObject *dict = PyModule_GetDict(module);
 
-    registry::init(setup.descriptors, setup.descriptor_count);
+    registry::init(setup.descriptors, setup.descriptor_count, setup.extra_casts, setup.extra_cast_count);
 
     bool ok = install_constants(dict, setup.constants_before_cvar, setup.constants_before_cvar_count);
     PyObject *vars = ok ? cvar::object() : nullptr;

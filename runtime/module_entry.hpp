@@ -5,6 +5,7 @@
 #include "constants.hpp"
 #include "method_block.hpp"
 #include "python.hpp"
+#include "registry.hpp"
 #include "swig_abi.hpp"
 
 struct ModuleSetup {
@@ -17,6 +18,8 @@ struct ModuleSetup {
     std::size_t constants_before_cvar_count;
     const ConstantDef *constants_after_cvar;
     std::size_t constants_after_cvar_count;
+    const registry::ExtraCast *extra_casts = nullptr;  // only test modules declare any
+    std::size_t extra_cast_count = 0;
 };
 
 // SWIG_PyInstanceMethod_New(func): an instance method wrapping func.

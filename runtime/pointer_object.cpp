@@ -253,7 +253,9 @@ bool is_pointer_object(PyObject *op) {
 }
 
 SwigPyObject *get_this(PyObject *obj) {
-    for (;;) {
+    // "this" may lead to another object with a "this"; a cycle of such
+    // objects must not hang the caller, so the walk is bounded.
+    for (int depth = 0; depth < 64; ++depth) {
         if (is_pointer_object(obj)) return as_pointer(obj);
         if (PyObject *slot = this_slot_value(obj)) {
             obj = slot;
@@ -270,6 +272,7 @@ SwigPyObject *get_this(PyObject *obj) {
         Py_DECREF(attr);
         obj = attr;
     }
+    return nullptr;
 }
 
 int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
@@ -285,6 +288,8 @@ int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
         if (!ty || p->descriptor == ty) {
             address = p->address;
             accepted = true;
+        } else if (!p->descriptor) {
+            // A foreign pointer object without a type is acceptable nowhere typed.
         } else if (swig_cast_info *cast = registry::match(p->descriptor->name, ty)) {
             address = p->address;
             if (cast->converter) {

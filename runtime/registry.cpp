@@ -210,7 +210,7 @@ swig_type_info *char_pointer_type() {
     return char_pointer;
 }
 
-void init(swig_type_info *descriptors, size_t count) {
+void init(swig_type_info *descriptors, size_t count, const ExtraCast *extra_casts, size_t extra_cast_count) {
     bool first = table.next == nullptr;
     if (first) {
         // Tables live for the process; the ring keeps pointers into them.
@@ -218,12 +218,21 @@ void init(swig_type_info *descriptors, size_t count) {
         table.types = static_cast<swig_type_info **>(std::calloc(count + 1, sizeof(swig_type_info *)));
         table.initial_types = static_cast<swig_type_info **>(std::calloc(count, sizeof(swig_type_info *)));
         table.initial_casts = static_cast<swig_cast_info **>(std::calloc(count, sizeof(swig_cast_info *)));
-        auto *casts = static_cast<swig_cast_info *>(std::calloc(2 * count, sizeof(swig_cast_info)));
+        // Per type: itself, its extra sources, and the terminating entry.
+        auto *casts = static_cast<swig_cast_info *>(
+            std::calloc(2 * count + extra_cast_count, sizeof(swig_cast_info)));
+        swig_cast_info *next_cast = casts;
         for (size_t i = 0; i < count; ++i) {
             table.initial_types[i] = &descriptors[i];
             table.types[i] = &descriptors[i];
-            casts[2 * i].type = &descriptors[i];  // each type accepts only itself
-            table.initial_casts[i] = &casts[2 * i];
+            table.initial_casts[i] = next_cast;
+            (next_cast++)->type = &descriptors[i];
+            for (size_t e = 0; e < extra_cast_count; ++e) {
+                if (static_cast<size_t>(extra_casts[e].target) != i) continue;
+                next_cast->type = &descriptors[extra_casts[e].source];
+                (next_cast++)->converter = extra_casts[e].converter;
+            }
+            ++next_cast;  // left zero: ends this type's array
         }
         table.next = &table;
         types = table.types;

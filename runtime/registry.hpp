@@ -11,9 +11,19 @@ namespace registry {
 // Filled by init(); before that it points at the module's own descriptors.
 extern swig_type_info **types;
 
+// A pointer of type `source` is also acceptable as `target`, through
+// `converter` when it is set. _libfc declares none: each of its types accepts
+// only itself.
+struct ExtraCast {
+    int target;
+    int source;
+    swig_converter_func converter;
+};
+
 // Sets up (first call only) and shares the module type table built from the
 // module's sorted static descriptors. Later calls only relink if needed.
-void init(swig_type_info *descriptors, size_t count);
+void init(swig_type_info *descriptors, size_t count, const ExtraCast *extra_casts = nullptr,
+          size_t extra_cast_count = 0);
 
 swig_module_info *module_table();
 

@@ -24,10 +24,71 @@ swig_type_info descriptors[ty::count] = {
     {"_p_hyp_Name", "struct hyp_Name *|hyp_Name *", nullptr, nullptr, nullptr, 0},
     {"_p_hyp_String", "struct hyp_String *|hyp_String *", nullptr, nullptr, nullptr, 0},
     {"_p_int", "int *|hyp_int32 *", nullptr, nullptr, nullptr, 0},
+    {"_p_swigtest_Base", "swigtest_Base *", nullptr, nullptr, nullptr, 0},
     {"_p_swigtest_Probe", "struct swigtest_Probe *|swigtest_Probe *", nullptr, nullptr, nullptr, 0},
     {"_p_unsigned_char", "unsigned char *|hyp_uint8 *", nullptr, nullptr, nullptr, 0},
     {"_p_void", "void *", nullptr, nullptr, nullptr, 0},
 };
+
+// swigtest_Base, a test-only type that also accepts probes (through a
+// converter that moves the address by 8 bytes) and names (unchanged).
+void *probe_to_base(void *address, int *) { return static_cast<char *>(address) + 8; }
+
+const registry::ExtraCast extra_casts[] = {
+    {ty::p_swigtest_Base, ty::p_swigtest_Probe, probe_to_base},
+    {ty::p_swigtest_Base, ty::p_hyp_Name, nullptr},
+};
+
+// swigtest_as_base(obj): the address obj converts to as a swigtest_Base *.
+PyObject *as_base(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, "swigtest_as_base", argv)) return nullptr;
+    void *address;
+    if (pointer_object::convert(argv[0], &address, registry::types[ty::p_swigtest_Base], 0) != 0)
+        return errors::argument(errors::kTypeError, "swigtest_as_base", 1, "swigtest_Base *");
+    return PyLong_FromVoidPtr(address);
+}
+
+// swigtest_casts(name): the source types a descriptor accepts, in list order.
+PyObject *casts_of(PyObject *, PyObject *args) noexcept {
+    const char *name;
+    if (!PyArg_ParseTuple(args, "s:swigtest_casts", &name)) return nullptr;
+    swig_module_info *table = registry::module_table();
+    swig_type_info *ty = registry::lookup(table, table, name);
+    if (!ty) Py_RETURN_NONE;
+    PyObject *list = PyList_New(0);
+    for (swig_cast_info *c = ty->casts; c && list; c = c->next) {
+        PyObject *source = PyUnicode_FromString(c->type->name);
+        if (!source || PyList_Append(list, source) < 0) Py_CLEAR(list);
+        Py_XDECREF(source);
+    }
+    return list;
+}
+
+// swigtest_lookup_any(text): the mangled name of the descriptor found for a
+// mangled name or any C spelling, or None.
+PyObject *lookup_any(PyObject *, PyObject *args) noexcept {
+    const char *text;
+    if (!PyArg_ParseTuple(args, "s:swigtest_lookup_any", &text)) return nullptr;
+    swig_type_info *ty = registry::lookup_any(text);
+    if (!ty) Py_RETURN_NONE;
+    return PyUnicode_FromString(ty->name);
+}
+
+// swigtest_pretty_name(name): the printable name of a descriptor of the ring.
+PyObject *pretty_name(PyObject *, PyObject *args) noexcept {
+    const char *name;
+    if (!PyArg_ParseTuple(args, "s:swigtest_pretty_name", &name)) return nullptr;
+    swig_module_info *table = registry::module_table();
+    swig_type_info *ty = registry::lookup(table, table, name);
+    if (!ty) Py_RETURN_NONE;
+    return PyUnicode_FromString(registry::pretty_name(ty));
+}
+
+// swigtest_register_base(cls): class registration for swigtest_Base.
+PyObject *register_base(PyObject *, PyObject *args) noexcept {
+    return registry::register_class(args, ty::p_swigtest_Base);
+}
 
 // swigtest_descriptor(obj): the address of the descriptor of obj's pointer object.
 PyObject *descriptor_of(PyObject *, PyObject *args) noexcept {
@@ -131,6 +192,11 @@ PyObject *do_nothing(PyObject *, PyObject *) noexcept { Py_RETURN_NONE; }
 
 PyMethodDef probe_entries[] = {
     {"swigtest_descriptor", descriptor_of, METH_VARARGS, nullptr},
+    {"swigtest_as_base", as_base, METH_VARARGS, nullptr},
+    {"swigtest_casts", casts_of, METH_VARARGS, nullptr},
+    {"swigtest_lookup_any", lookup_any, METH_VARARGS, nullptr},
+    {"swigtest_pretty_name", pretty_name, METH_VARARGS, nullptr},
+    {"swigtest_register_base", register_base, METH_VARARGS, nullptr},
     {"swigtest_trap", trap, METH_VARARGS, nullptr},
     {"swigtest_packed", packed, METH_VARARGS, nullptr},
     {"swigtest_callback", callback, METH_VARARGS, nullptr},
@@ -156,6 +222,7 @@ PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_swigtest", nullptr, -1, nullp
 extern "C" LIBFC_EXPORT PyObject *PyInit__swigtest() {
     static const ModuleSetup setup = {
         &definition, blocks, sizeof blocks / sizeof blocks[0], descriptors, ty::count, nullptr, 0, nullptr, 0,
+        extra_casts, sizeof extra_casts / sizeof extra_casts[0],
     };
     return create_module(setup);
 }

@@ -1,0 +1,446 @@
+"""Pointer objects: the Python face of a C address with its type and owner flag.
+
+Text forms, integer conversion, comparison, ownership methods, ``this``
+chains and how an object holding a chain converts to the pointer a method
+expects, and the leak report for owned records nobody can destroy.
+"""
+
+import operator
+
+import pytest
+
+import _libfc
+import libfc
+
+from _helpers import SwigPyObject, raw, run_python, this_of
+from _kernel_records import RECORDS
+
+
+LEAK_LINE = "swig/python detected a memory leak of type '%s', no destructor found.\n"
+
+
+def expected_repr(p, printable):
+    return "<Swig Object of type '%s' at 0x%x>" % (printable, id(p))
+
+
+def expected_str(p, mangled):
+    return "_" + int(p).to_bytes(8, "little").hex() + mangled
+
+
+class Holder:
+    """A plain object that stands for C pointers through its ``this``."""
+
+    def __init__(self, this):
+        self.this = this
+
+
+# --- the type --------------------------------------------------------------
+
+def test_type_name_and_documentation():
+    assert SwigPyObject.__name__ == "SwigPyObject"
+    assert SwigPyObject.__doc__ == "Swig object carries a C/C++ instance pointer"
+
+
+def test_type_cannot_be_subclassed():
+    with pytest.raises(TypeError):
+        type("Sub", (SwigPyObject,), {})
+
+
+@pytest.mark.parametrize("method,doc", [
+    ("disown", "releases ownership of the pointer"),
+    ("acquire", "aquires ownership of the pointer"),
+    ("own", "returns/sets ownership of the pointer"),
+    ("append", "appends another 'this' object"),
+    ("next", "returns the next 'this' object"),
+])
+def test_methods_and_their_documentation(method, doc):
+    assert getattr(SwigPyObject, method).__doc__ == doc
+
+
+def test_unknown_attribute_is_attribute_error():
+    with pytest.raises(AttributeError):
+        _libfc.new_hyp_String().no_such_attribute
+
+
+# --- text forms -------------------------------------------------------------
+
+# The printable name is the last spelling the registry knows for the type.
+PRINTABLE = {r.name: r.name + " *" for r in RECORDS}
+PRINTABLE["hyp_ListLinks"] = "ovl_HashLink *"
+
+
+@pytest.mark.parametrize("record", RECORDS, ids=[r.name for r in RECORDS])
+def test_repr_and_str_of_new_records(record):
+    p = getattr(_libfc, "new_" + record.name)()
+    assert type(p) is SwigPyObject
+    assert repr(p) == expected_repr(p, PRINTABLE[record.name])
+    assert p.__repr__() == repr(p)
+    assert str(p) == expected_str(p, "_p_" + record.name)
+
+
+@pytest.mark.parametrize("make,printable,mangled", [
+    (lambda: _libfc.hyp_MgmtCallbackInfo_parmSizes_get(_libfc.new_hyp_MgmtCallbackInfo()),
+     "hyp_ByteCountSmall *", "_p_unsigned_int"),
+    (lambda: _libfc.hyp_MgmtCallbackInfo_parmTypes_get(_libfc.new_hyp_MgmtCallbackInfo()),
+     "enum hyp_MgmtParm *", "_p_hyp_MgmtParm"),
+    (lambda: _libfc.hyp_MgmtInstances_instanceIds_get(_libfc.new_hyp_MgmtInstances()),
+     "hyp_MgmtInstanceID *", "_p_unsigned_long_long"),
+    (lambda: _libfc.hyp_SocketAddress_sa_data_get(_libfc.new_hyp_SocketAddress()),
+     "hyp_PortsetResPoolPriorityTag *", "_p_unsigned_char"),
+    (lambda: _libfc.hyp_SocketIPv6AddressAddr___u6_addr___u6_addr16_get(
+        _libfc.new_hyp_SocketIPv6AddressAddr___u6_addr()), "hyp_VlanID *", "_p_unsigned_short"),
+], ids=["unsigned_int", "hyp_MgmtParm", "unsigned_long_long", "unsigned_char", "unsigned_short"])
+def test_text_forms_of_element_pointers(make, printable, mangled):
+    p = make()
+    assert type(p) is SwigPyObject  # nobody registers classes for plain element types
+    assert repr(p) == expected_repr(p, printable)
+    assert str(p) == expected_str(p, mangled)
+
+
+def test_void_pointer_text_forms():
+    cookie = _libfc.new_hyp_AddrCookie()
+    target = _libfc.new_hyp_Name()
+    _libfc.hyp_AddrCookie_ptr_set(cookie, target)
+    p = _libfc.hyp_AddrCookie_ptr_get(cookie)
+    assert type(p) is SwigPyObject
+    assert repr(p) == expected_repr(p, "void *")
+    assert str(p) == expected_str(p, "_p_void")
+    _libfc.delete_hyp_Name(target)
+
+
+def test_str_lists_address_bytes_in_memory_order():
+    p = _libfc.new_hyp_String()
+    address = int(p)
+    digits = str(p)[1:17]
+    assert digits == digits.lower()
+    assert bytes.fromhex(digits) == address.to_bytes(8, "little")
+    assert int.from_bytes(bytes.fromhex(digits), "little") == address
+
+
+def test_repr_follows_the_chain():
+    a = _libfc.new_hyp_String()
+    b = _libfc.new_hyp_ListLinks()
+    c = _libfc.new_hyp_Name()
+    a.append(b)
+    b.append(c)
+    assert repr(c) == expected_repr(c, "hyp_Name *")
+    assert repr(b) == expected_repr(b, "ovl_HashLink *") + repr(c)
+    assert repr(a) == expected_repr(a, "hyp_String *") + expected_repr(b, "ovl_HashLink *") + \
+        expected_repr(c, "hyp_Name *")
+    # str is about this element only
+    assert str(a) == expected_str(a, "_p_hyp_String")
+
+
+# --- numbers, comparison, hashing ------------------------------------------
+
+def test_int_is_the_c_address():
+    rec = _libfc.new_hyp_SocketIPAddress()
+    _libfc.hyp_SocketIPAddress_sin_port_set(rec, 0x1234)
+    address = int(rec)
+    assert address > 0
+    assert raw(rec, 2, 2) == b"\x34\x12"
+    inner = this_of(_libfc.hyp_SocketIPAddress_sin_addr_get(rec))
+    assert int(inner) == address + 4
+
+
+def test_only_integer_conversion_is_offered():
+    p = _libfc.new_hyp_String()
+    with pytest.raises(TypeError):
+        operator.index(p)
+    with pytest.raises(TypeError):
+        float(p)
+    with pytest.raises(TypeError):
+        p + 1
+
+
+def test_equal_addresses_compare_equal_whatever_the_type():
+    outer = _libfc.new_hyp_SocketIPv6AddressAddr()
+    union = this_of(_libfc.hyp_SocketIPv6AddressAddr___u6_addr_get(outer))
+    bytes_view = _libfc.hyp_SocketIPv6AddressAddr___u6_addr___u6_addr8_get(union)
+    assert str(union).endswith("_p_hyp_SocketIPv6AddressAddr___u6_addr")
+    assert str(bytes_view).endswith("_p_unsigned_char")
+    for a, b in [(outer, union), (union, bytes_view), (outer, bytes_view)]:
+        assert a == b
+        assert not (a != b)
+
+
+def test_different_addresses_compare_unequal():
+    a = _libfc.new_hyp_String()
+    b = _libfc.new_hyp_String()
+    assert a != b
+    assert not (a == b)
+    assert a == a
+
+
+def test_two_reads_of_a_member_are_distinct_but_equal():
+    sig = _libfc.new_hyp_MgmtApiSignature()
+    first = this_of(_libfc.hyp_MgmtApiSignature_vendor_get(sig))
+    second = this_of(_libfc.hyp_MgmtApiSignature_vendor_get(sig))
+    assert first is not second
+    assert first == second
+    assert int(first) == int(sig) + 36
+
+
+@pytest.mark.parametrize("op", [operator.lt, operator.le, operator.gt, operator.ge],
+                         ids=["<", "<=", ">", ">="])
+def test_ordering_is_not_supported(op):
+    a = _libfc.new_hyp_String()
+    b = _libfc.new_hyp_String()
+    with pytest.raises(TypeError):
+        op(a, b)
+
+
+def test_comparison_with_other_objects_is_never_equal():
+    p = _libfc.new_hyp_String()
+    for other in (None, 0, int(p), "x", object(), Holder(p)):
+        assert not (p == other)
+        assert p != other
+
+
+def test_pointer_objects_are_unhashable():
+    with pytest.raises(TypeError):
+        hash(_libfc.new_hyp_String())
+    with pytest.raises(TypeError):
+        {_libfc.new_hyp_String(): 1}
+
+
+# --- ownership ---------------------------------------------------------------
+
+def test_new_record_is_owned_and_own_reports_and_changes_it():
+    p = _libfc.new_hyp_String()
+    assert p.own() is True
+    assert p.own(0) is True  # result is the state before the change
+    assert p.own() is False
+    assert p.own(1) is False
+    assert p.own() is True
+    assert p.own(False) is True
+    assert p.own("") is False
+    assert p.own("yes") is False
+    assert p.own() is True
+
+
+def test_disown_and_acquire():
+    p = _libfc.new_hyp_String()
+    assert p.disown() is None
+    assert p.own() is False
+    assert p.disown() is None
+    assert p.own() is False
+    assert p.acquire() is None
+    assert p.own() is True
+    assert p.acquire() is None
+    assert p.own() is True
+
+
+def test_own_takes_at_most_one_argument():
+    p = _libfc.new_hyp_String()
+    with pytest.raises(TypeError):
+        p.own(1, 2)
+    assert p.own() is True
+    with pytest.raises(TypeError):
+        p.disown(1)
+    with pytest.raises(TypeError):
+        p.next(1)
+
+
+def test_getter_results_do_not_own():
+    sig = _libfc.new_hyp_MgmtApiSignature()
+    assert this_of(_libfc.hyp_MgmtApiSignature_name_get(sig)).own() is False
+    assert _libfc.hyp_MgmtCallbackInfo_parmSizes_get(_libfc.new_hyp_MgmtCallbackInfo()).own() is False
+
+
+def test_constructors_return_bare_objects_even_with_a_registered_class():
+    p = _libfc.new_hyp_Name()
+    assert type(p) is SwigPyObject
+    assert p.own() is True
+    # the companion class wraps the same kind of object
+    name = libfc.hyp_Name()
+    assert type(name.this) is SwigPyObject
+    assert name.this.own() is True
+
+
+def test_getters_wrap_in_the_registered_class_without_running_init():
+    sig = _libfc.new_hyp_MgmtApiSignature()
+    name = _libfc.hyp_MgmtApiSignature_name_get(sig)
+    assert isinstance(name, libfc.hyp_Name)
+    assert type(name.this) is SwigPyObject
+    assert name.this.own() is False
+    assert int(name.this) == int(sig) + 4
+
+
+# --- chains ------------------------------------------------------------------
+
+def test_append_and_next():
+    a = _libfc.new_hyp_String()
+    b = _libfc.new_hyp_ListLinks()
+    assert a.next() is None
+    assert a.append(b) is None
+    assert a.next() is b
+    assert b.next() is None
+
+
+def test_append_refuses_non_pointer_objects():
+    a = _libfc.new_hyp_String()
+    for bad in (1, "x", None, Holder(_libfc.new_hyp_Name())):
+        with pytest.raises(Exception):
+            a.append(bad)
+    assert a.next() is None
+
+
+def test_chain_converts_to_the_element_of_the_expected_type():
+    s = _libfc.new_hyp_String()
+    links = _libfc.new_hyp_ListLinks()
+    s.append(links)
+    h = Holder(s)
+    _libfc.hyp_String_bufferSize_set(h, 77)
+    assert _libfc.hyp_String_bufferSize_get(s) == 77
+    _libfc.hyp_ListLinks_prevPtr_set(h, None)  # a hyp_ListLinks method finds the second element
+    assert raw(links, 16) == bytes(16)
+    target = _libfc.new_hyp_ListLinks()
+    _libfc.hyp_ListLinks_nextPtr_set(target, h)
+    assert raw(target, 8, 8) == int(links).to_bytes(8, "little")
+    assert this_of(_libfc.hyp_ListLinks_nextPtr_get(target)) == links
+
+
+def test_chain_without_an_element_of_the_expected_type_is_refused():
+    s = _libfc.new_hyp_String()
+    s.append(_libfc.new_hyp_ListLinks())
+    with pytest.raises(TypeError) as info:
+        _libfc.hyp_Name_string_get(Holder(s))
+    assert str(info.value) == "in method 'hyp_Name_string_get', argument 1 of type 'hyp_Name *'"
+
+
+def test_ownership_is_taken_from_the_element_that_supplied_the_address():
+    s = _libfc.new_hyp_String()
+    links = _libfc.new_hyp_ListLinks()
+    s.append(links)
+    target = _libfc.new_hyp_ListLinks()
+    _libfc.hyp_ListLinks_nextPtr_set(target, Holder(s))
+    assert links.own() is False
+    assert s.own() is True
+    _libfc.delete_hyp_ListLinks(links)
+
+
+def test_first_acceptable_element_wins():
+    first = _libfc.new_hyp_ListLinks()
+    second = _libfc.new_hyp_ListLinks()
+    first.append(second)
+    target = _libfc.new_hyp_ListLinks()
+    _libfc.hyp_ListLinks_prevPtr_set(target, Holder(first))
+    assert raw(target, 8) == int(first).to_bytes(8, "little")
+    assert first.own() is False
+    assert second.own() is True
+    _libfc.delete_hyp_ListLinks(first)
+
+
+def test_this_attributes_are_followed_through_instances():
+    rec = _libfc.new_hyp_String()
+    nested = Holder(Holder(Holder(rec)))
+    _libfc.hyp_String_stringLength_set(nested, 5)
+    assert _libfc.hyp_String_stringLength_get(rec) == 5
+    assert _libfc.hyp_String_stringLength_get(nested) == 5
+
+
+def test_this_that_is_not_a_pointer_is_refused():
+    with pytest.raises(TypeError) as info:
+        _libfc.hyp_String_stringLength_get(Holder(42))
+    assert str(info.value) == "in method 'hyp_String_stringLength_get', argument 1 of type 'hyp_String *'"
+
+
+# --- None is the null pointer ---------------------------------------------------
+
+def test_none_is_the_null_pointer_both_ways():
+    links = _libfc.new_hyp_ListLinks()
+    assert _libfc.hyp_ListLinks_nextPtr_get(links) is None
+    other = _libfc.new_hyp_ListLinks()
+    _libfc.hyp_ListLinks_nextPtr_set(links, other)
+    assert raw(links, 8, 8) == int(other).to_bytes(8, "little")
+    _libfc.hyp_ListLinks_nextPtr_set(links, None)
+    assert raw(links, 16) == bytes(16)
+    assert _libfc.hyp_ListLinks_nextPtr_get(links) is None
+    _libfc.delete_hyp_ListLinks(other)
+
+
+def test_none_is_accepted_for_every_pointer_field():
+    cookie = _libfc.new_hyp_AddrCookie()
+    _libfc.hyp_AddrCookie_ptr_set(cookie, None)
+    assert _libfc.hyp_AddrCookie_ptr_get(cookie) is None
+    sig = _libfc.new_hyp_MgmtApiSignature()
+    _libfc.hyp_MgmtApiSignature_callbacks_set(sig, None)
+    assert _libfc.hyp_MgmtApiSignature_callbacks_get(sig) is None
+    s = _libfc.new_hyp_String()
+    _libfc.hyp_String_buffer_set(s, None)
+    assert _libfc.hyp_String_buffer_get(s) is None
+
+
+# --- owned records without a destructor (fresh interpreters) -----------------------
+
+def test_leak_line_when_no_class_is_registered():
+    proc = run_python("""
+        import _libfc
+        p = _libfc.new_hyp_String()
+        del p
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == LEAK_LINE % "hyp_String *"
+
+
+def test_leak_line_names_the_printable_type():
+    proc = run_python("""
+        import _libfc
+        p = _libfc.new_hyp_ListLinks()
+        del p
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == LEAK_LINE % "ovl_HashLink *"
+
+
+def test_leak_line_for_class_without_swig_destroy():
+    proc = run_python("""
+        import _libfc
+        class Plain:
+            pass
+        _libfc.hyp_String_swigregister(Plain)
+        p = _libfc.new_hyp_String()
+        del p
+        q = _libfc.new_hyp_String()
+        r = _libfc.new_hyp_String()
+        del q, r
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == (LEAK_LINE % "hyp_String *") * 3
+
+
+def test_no_leak_line_for_disowned_deleted_or_borrowed_objects():
+    proc = run_python("""
+        import _libfc
+        p = _libfc.new_hyp_String()
+        p.disown()
+        del p
+        q = _libfc.new_hyp_Name()
+        _libfc.delete_hyp_Name(q)
+        del q
+        sig = _libfc.new_hyp_MgmtApiSignature()
+        _libfc.delete_hyp_MgmtApiSignature(sig)
+        n = _libfc.new_hyp_MgmtInstances()
+        view = _libfc.hyp_MgmtInstances_instanceNames_get(n)
+        del view
+        _libfc.delete_hyp_MgmtInstances(n)
+        print("done")
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == "done\n"
+
+
+def test_no_leak_line_when_the_class_has_its_destructor():
+    proc = run_python("""
+        import _libfc
+        class Named:
+            __swig_destroy__ = _libfc.delete_hyp_String
+        _libfc.hyp_String_swigregister(Named)
+        for _ in range(3):
+            p = _libfc.new_hyp_String()
+            del p
+        print("done")
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == "done\n"
