@@ -124,3 +124,16 @@ def test_registration_of_a_non_type_uses_its_new():
         print("ok")
         """)
     assert result.stdout.strip() == "ok"
+
+
+@pytest.mark.parametrize("cycle_length", [1, 2, 5])
+def test_a_cycle_of_this_attributes_is_refused_not_followed_forever(cycle_length):
+    class Holder:
+        pass
+
+    holders = [Holder() for _ in range(cycle_length)]
+    for i, holder in enumerate(holders):
+        holder.this = holders[(i + 1) % cycle_length]
+    with pytest.raises(TypeError) as info:
+        _libfc.hyp_String_bufferSize_get(holders[0])
+    assert str(info.value) == "in method 'hyp_String_bufferSize_get', argument 1 of type 'hyp_String *'"
