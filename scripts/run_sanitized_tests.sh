@@ -12,6 +12,7 @@ cmake -S . -B build-asan -G Ninja -DLIBFC_BUILD_TESTS=ON -DLIBFC_SANITIZE=ON -DC
 cmake --build build-asan
 
 export LIBFC_BUILD_DIR="$PWD/build-asan"
+export LIBFC_SANITIZED=1
 export LD_PRELOAD="$(gcc -print-file-name=libasan.so)"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

@@ -185,6 +185,8 @@ def test_bool_field_byte_above_ascii_fails_to_decode():
 
 @pytest.mark.parametrize("value,exc_type", [
     ("AB", TypeError),
+    ("A\x00", TypeError),  # a trailing zero character still counts
+    ("\x00\x00", TypeError),
     ("A" * 1000, TypeError),
     ("\u00e9", TypeError),  # one character, two UTF-8 bytes
     ("\u20ac", TypeError),
@@ -250,6 +252,20 @@ class TestCharArray:
             put(rec, "x" * (f.count + extra))
         assert str(info.value) == arg2_message(method, f.ctype)
         assert raw(rec, record.size) == before
+        assert get(rec) == "keep"
+
+    @pytest.mark.parametrize("make", [
+        lambda n: "a" * n + "\x00",
+        lambda n: "ab\x00" + "c" * n,
+        lambda n: "\x00" * (n + 1),
+    ], ids=["n_chars_then_zero", "zero_inside_long_text", "n_plus_one_zeros"])
+    def test_zero_characters_count_towards_the_length(self, record, f, make):
+        put, get, method = _chars(record, f)
+        rec = new(record)
+        put(rec, "keep")
+        with pytest.raises(TypeError) as info:
+            put(rec, make(f.count))
+        assert str(info.value) == arg2_message(method, f.ctype)
         assert get(rec) == "keep"
 
     def test_non_ascii_text_counts_utf8_bytes(self, record, f):
@@ -339,6 +355,13 @@ def test_name_repr_is_the_companion_class_repr():
     name = libfc.hyp_Name()
     name.string = "uplink0"
     assert repr(name) == "uplink0"
+
+
+def test_name_repr_of_bytes_that_are_not_utf8_fails_to_decode():
+    name = _libfc.new_hyp_Name()
+    poke(name, 0, b"ok\xfe")
+    with pytest.raises(UnicodeDecodeError):
+        _libfc.hyp_Name___repr__(name)
 
 
 def test_name_repr_refuses_other_records():

@@ -185,9 +185,8 @@ PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(&probe), sizeof probe);
 }
 
-PyObject *no_op(PyObject *, PyObject *) noexcept { Py_RETURN_NONE; }
-
-// The benchmarks' peer: same calling convention as a getter, no work at all.
+// The benchmarks' peer (same calling convention as a getter, no work at all),
+// and the body of the functions that only carry a callback address.
 PyObject *do_nothing(PyObject *, PyObject *) noexcept { Py_RETURN_NONE; }
 
 PyMethodDef probe_entries[] = {
@@ -205,11 +204,11 @@ PyMethodDef probe_entries[] = {
     {"swigtest_bitfield_image", bitfield_image, METH_VARARGS, nullptr},
     {"swigtest_do_nothing", do_nothing, METH_VARARGS, nullptr},
     // Built-in functions whose documentation carries a callback address.
-    {"swigtest_cb_address", no_op, METH_VARARGS, "callback\nswig_ptr: _efcdab8967452301_p_f_p_void__void"},
-    {"swigtest_cb_null", no_op, METH_VARARGS, "swig_ptr: NULL"},
-    {"swigtest_cb_upper", no_op, METH_VARARGS, "swig_ptr: _EFCDAB8967452301_p_f_p_void__void"},
-    {"swigtest_cb_other_type", no_op, METH_VARARGS, "swig_ptr: _efcdab8967452301_p_void"},
-    {"swigtest_cb_no_marker", no_op, METH_VARARGS, "just a function"},
+    {"swigtest_cb_address", do_nothing, METH_VARARGS, "callback\nswig_ptr: _efcdab8967452301_p_f_p_void__void"},
+    {"swigtest_cb_null", do_nothing, METH_VARARGS, "swig_ptr: NULL"},
+    {"swigtest_cb_upper", do_nothing, METH_VARARGS, "swig_ptr: _EFCDAB8967452301_p_f_p_void__void"},
+    {"swigtest_cb_other_type", do_nothing, METH_VARARGS, "swig_ptr: _efcdab8967452301_p_void"},
+    {"swigtest_cb_no_marker", do_nothing, METH_VARARGS, "just a function"},
 };
 const MethodBlock probe_methods{probe_entries, sizeof probe_entries / sizeof probe_entries[0]};
 

@@ -1,0 +1,434 @@
+"""The module object as scripts see it: its name and method table, the
+instance-method helper, class registration, type matching between records,
+the global-variables object ``cvar`` and the module constants.
+"""
+
+import ctypes
+import types
+
+import pytest
+
+import _libfc
+import libfc  # noqa: F401
+
+from _helpers import SwigPyObject, run_python
+from _kernel_records import RECORDS, method_names
+
+
+def module_methods():
+    return [k for k, v in _libfc.__dict__.items() if type(v) is types.BuiltinFunctionType]
+
+
+# --- module object and method table ---------------------------------------------
+
+def test_module_name_and_documentation():
+    assert _libfc.__name__ == "_libfc"
+    assert _libfc.__doc__ is None
+
+
+def test_instance_method_helper_comes_first():
+    assert module_methods()[0] == "SWIG_PyInstanceMethod_New"
+
+
+def test_methods_have_no_documentation():
+    undocumented = [m for m in module_methods() if getattr(_libfc, m).__doc__ is not None]
+    assert undocumented == []
+
+
+@pytest.mark.parametrize("record", RECORDS, ids=[r.name for r in RECORDS])
+def test_record_methods_stand_together_in_declaration_order(record):
+    expected = method_names(record)
+    order = module_methods()
+    missing = [m for m in expected if m not in order]
+    assert missing == [], "%s lacks %s" % (record.name, missing)
+    start = order.index(expected[0])
+    assert order[start:start + len(expected)] == expected, record.name
+
+
+def test_read_only_member_has_no_setter_in_the_table():
+    assert "hyp_SocketIPv6AddressAddr___u6_addr_set" not in module_methods()
+
+
+def test_methods_come_before_the_constants():
+    keys = list(_libfc.__dict__)
+    last_method = max(keys.index(m) for m in module_methods())
+    assert last_method < keys.index("HYP_MODULE_NAME_MAX")
+
+
+# --- SWIG_PyInstanceMethod_New ------------------------------------------------------
+
+def test_instance_method_wraps_the_callable():
+    def describe(self, suffix):
+        return "%s:%s" % (type(self).__name__, suffix)
+
+    wrapped = _libfc.SWIG_PyInstanceMethod_New(describe)
+    assert type(wrapped).__name__ == "instancemethod"
+    assert wrapped.__func__ is describe
+
+    class Port:
+        label = wrapped
+
+    assert Port().label("up") == "Port:up"
+
+
+def test_instance_method_wraps_module_methods_for_records():
+    class Name:
+        string = property(_libfc.hyp_Name_string_get, _libfc.hyp_Name_string_set)
+        __repr__ = _libfc.SWIG_PyInstanceMethod_New(_libfc.hyp_Name___repr__)
+
+        def __init__(self):
+            self.this = _libfc.new_hyp_Name()
+
+    n = Name()
+    n.string = "eth0\x00x"
+    assert repr(n) == "eth0"
+
+
+def test_instance_method_performs_no_check_of_its_own():
+    assert _libfc.SWIG_PyInstanceMethod_New(5).__func__ == 5
+
+
+@pytest.mark.parametrize("args", [(), (len, len), (len, len, len)], ids=["none", "two", "three"])
+def test_instance_method_takes_exactly_one_object(args):
+    with pytest.raises(TypeError):
+        _libfc.SWIG_PyInstanceMethod_New(*args)
+
+
+def test_instance_method_refuses_keywords():
+    with pytest.raises(TypeError):
+        _libfc.SWIG_PyInstanceMethod_New(func=len)
+
+
+# --- class registration (in fresh interpreters: it lasts for the process) ------------
+
+def _run_ok(code):
+    proc = run_python(code)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert proc.stdout == "ok\n", proc.stdout
+    return proc
+
+
+def test_registered_class_wraps_pointers_returned_afterwards():
+    _run_ok("""
+        import _libfc
+        sig = _libfc.new_hyp_MgmtApiSignature()
+        before = _libfc.hyp_MgmtApiSignature_name_get(sig)
+        assert type(before).__name__ == "SwigPyObject", type(before)
+
+        calls = []
+        class Name:
+            def __new__(cls, *args):
+                calls.append("new")
+                return object.__new__(cls)
+            def __init__(self, *args):
+                calls.append("init")
+            __swig_destroy__ = _libfc.delete_hyp_Name
+
+        assert _libfc.hyp_Name_swigregister(Name) is None
+        after = _libfc.hyp_MgmtApiSignature_name_get(sig)
+        assert type(after) is Name, type(after)
+        assert calls == [], calls          # neither __new__ nor __init__ of the class ran
+        assert type(after.this).__name__ == "SwigPyObject"
+        assert after.this.own() is False
+        assert after.this == before
+        assert type(before).__name__ == "SwigPyObject"   # made earlier, keeps its form
+        assert _libfc.hyp_Name_string_get(after) == ""
+
+        fresh = _libfc.new_hyp_Name()
+        assert type(fresh).__name__ == "SwigPyObject"    # constructors stay bare
+        del fresh
+
+        # other record types are not affected
+        sock = _libfc.new_hyp_SocketIPAddress()
+        assert type(_libfc.hyp_SocketIPAddress_sin_addr_get(sock)).__name__ == "SwigPyObject"
+        _libfc.delete_hyp_SocketIPAddress(sock)
+        _libfc.delete_hyp_MgmtApiSignature(sig)
+        print("ok")
+    """)
+
+
+def test_registering_again_replaces_the_class():
+    _run_ok("""
+        import _libfc
+        class First:
+            __swig_destroy__ = _libfc.delete_hyp_Name
+        class Second:
+            __swig_destroy__ = _libfc.delete_hyp_Name
+        sig = _libfc.new_hyp_MgmtApiSignature()
+        _libfc.hyp_Name_swigregister(First)
+        a = _libfc.hyp_MgmtApiSignature_vendor_get(sig)
+        _libfc.hyp_Name_swigregister(Second)
+        b = _libfc.hyp_MgmtApiSignature_vendor_get(sig)
+        assert type(a) is First and type(b) is Second, (type(a), type(b))
+        assert a.this == b.this
+        _libfc.delete_hyp_MgmtApiSignature(sig)
+        print("ok")
+    """)
+
+
+@pytest.mark.parametrize("error", ["AttributeError", "RuntimeError"])
+def test_registering_an_object_without_new_or_destructor_leaves_no_exception(error):
+    _run_ok("""
+        import sys, _libfc
+        class Opaque:
+            def __getattribute__(self, name):
+                raise %s(name)
+        assert _libfc.hyp_AddrCookie_swigregister(Opaque()) is None
+        assert sys.exc_info() == (None, None, None)
+        c = _libfc.new_hyp_AddrCookie()
+        _libfc.hyp_AddrCookie_ptr_set(c, None)
+        _libfc.delete_hyp_AddrCookie(c)
+        print("ok")
+    """ % error)
+
+
+@pytest.mark.parametrize("destructor", ["id", "len"])
+def test_builtin_destructor_is_called_quietly(destructor):
+    # a one-object built-in is called directly with the dying object; its
+    # result, or its failure (len of a pointer), is dropped without a word
+    proc = run_python("""
+        import _libfc
+        class Quiet:
+            __swig_destroy__ = %s
+        _libfc.hyp_IntrInfo_swigregister(Quiet)
+        for _ in range(3):
+            p = _libfc.new_hyp_IntrInfo()
+            del p
+        assert [i for i in range(3)] == [0, 1, 2]
+        print("ok")
+    """ % destructor)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == "ok\n"
+    assert proc.stderr == ""
+
+
+def test_registration_accepts_any_single_object():
+    _run_ok("""
+        import _libfc
+        class Plain:
+            pass
+        for obj in (Plain, int, Plain()):
+            assert _libfc.hyp_IntrInfo_swigregister(obj) is None
+        print("ok")
+    """)
+
+
+# --- type matching between records -----------------------------------------------------
+
+@pytest.mark.parametrize("method,expected_type,wrong", [
+    ("hyp_String_bufferSize_get", "hyp_String", "new_hyp_ListLinks"),
+    ("hyp_ListLinks_nextPtr_get", "hyp_ListLinks", "new_hyp_String"),
+    ("hyp_SocketIPAddressAddr_s_addr_get", "hyp_SocketIPAddressAddr", "new_hyp_SocketIPAddress"),
+    ("hyp_SocketIPv6AddressAddr___u6_addr_get", "hyp_SocketIPv6AddressAddr",
+     "new_hyp_SocketIPv6AddressAddr___u6_addr"),
+    ("hyp_FabPortVIDRange_minVID_get", "hyp_FabPortVIDRange", "new_hyp_FabPortVlanInfo"),
+    ("hyp_PortsetResPoolStats_pktsIn_get", "hyp_PortsetResPoolStats", "new_hyp_FabPortStatistics"),
+])
+def test_pointer_of_one_record_type_is_refused_for_another(method, expected_type, wrong):
+    with pytest.raises(TypeError) as info:
+        getattr(_libfc, method)(getattr(_libfc, wrong)())
+    assert str(info.value) == "in method '%s', argument 1 of type '%s *'" % (method, expected_type)
+
+
+def test_views_of_a_record_type_are_accepted_as_that_type():
+    sig = _libfc.new_hyp_MgmtApiSignature()
+    view = _libfc.hyp_MgmtApiSignature_name_get(sig)
+    _libfc.hyp_Name_string_set(view, "ok")
+    assert _libfc.hyp_Name_string_get(view) == "ok"
+
+
+def test_refused_pointer_keeps_its_ownership():
+    links = _libfc.new_hyp_ListLinks()
+    with pytest.raises(TypeError):
+        _libfc.hyp_String_buffer_set(_libfc.new_hyp_String(), links)
+    assert links.own() is True
+
+
+# --- cvar ------------------------------------------------------------------------------
+
+UNKNOWN = "Unknown C global variable"
+READ_ONLY = "Variable hyp_ModuleCurrentID is read-only."
+
+
+def test_cvar_type_and_text_forms():
+    cvar = _libfc.cvar
+    assert type(cvar).__name__ == "swigvarlink"
+    assert type(cvar).__doc__ == "Swig var link object"
+    assert repr(cvar) == "<Swig global variables>"
+    assert str(cvar) == "(hyp_ModuleCurrentID)"
+
+
+def test_cvar_reads_the_module_id():
+    value = _libfc.cvar.hyp_ModuleCurrentID
+    assert type(value) is int and value == 0
+
+
+def test_module_id_is_exported_as_a_word():
+    lib = ctypes.CDLL(_libfc.__file__)
+    assert ctypes.c_int32.in_dll(lib, "hyp_ModuleCurrentID").value == 0
+
+
+@pytest.mark.parametrize("value", [5, 0, None, "x"])
+def test_module_id_is_read_only(value):
+    with pytest.raises(AttributeError) as info:
+        _libfc.cvar.hyp_ModuleCurrentID = value
+    assert str(info.value) == READ_ONLY
+    assert _libfc.cvar.hyp_ModuleCurrentID == 0
+
+
+def test_module_id_cannot_be_deleted():
+    with pytest.raises(AttributeError) as info:
+        del _libfc.cvar.hyp_ModuleCurrentID
+    assert str(info.value) == READ_ONLY
+    assert _libfc.cvar.hyp_ModuleCurrentID == 0
+
+
+@pytest.mark.parametrize("name", ["foo", "hyp_moduleCurrentID", "hyp_ModuleCurrentID_", "hyp_Module",
+                                  "__dict__", "__class__", "__doc__"])
+def test_unknown_variable_read_is_name_error(name):
+    with pytest.raises(NameError) as info:
+        getattr(_libfc.cvar, name)
+    assert str(info.value) == UNKNOWN
+
+
+@pytest.mark.parametrize("name", ["foo", "hyp_ModuleCurrentIDx", "__dict__"])
+def test_unknown_variable_write_and_delete_are_name_errors(name):
+    with pytest.raises(NameError) as info:
+        setattr(_libfc.cvar, name, 1)
+    assert str(info.value) == UNKNOWN
+    with pytest.raises(NameError) as info:
+        delattr(_libfc.cvar, name)
+    assert str(info.value) == UNKNOWN
+
+
+# --- constants -----------------------------------------------------------------------------
+
+def module_constants():
+    """(name, value) of the constants, in module dictionary order."""
+    methods = set(module_methods())
+    found = []
+    for name, value in _libfc.__dict__.items():
+        if name == "cvar" or name in methods or (name.startswith("__") and name.endswith("__")):
+            continue
+        if type(value) in (int, str):
+            found.append((name, value))
+    return found
+
+
+def test_there_are_868_constants_of_three_kinds():
+    constants = module_constants()
+    assert len(constants) == 868
+    assert len({name for name, _ in constants}) == 868
+    texts = [name for name, value in constants if type(value) is str]
+    assert len(texts) == 56
+    unsigned = [name for name, value in constants if type(value) is int and value > 2**31]
+    assert sorted(unsigned) == ["HYP_EXABYTE", "HYP_PETABYTE", "HYP_TERABYTE"]
+
+
+# The first constant of each family, in installation order.
+FAMILY_HEADS = [
+    "HYP_MODULE_NAME_MAX", "HYP_OK", "HYP_GENERIC_LINUX_ERROR", "HYP_MISC_NAME_MAX",
+    "HYP_INTR_TRIGGER_LEVEL", "HYP_ETH_ADDR_FMT_STR", "HYP_ETH_TYPE_IPV4", "HYP_ETH_TYPE_IPV4_NBO",
+    "HYP_VLAN_PRIORITY_MINIMUM", "HYP_IP_PROTO_IPV6_HOPOPT", "HYP_IGMP_QUERY", "HYP_MLD_QUERY",
+    "HYP_ETH_ADDR_LENGTH", "HYP_PKTCAP_NO_DROP", "HYP_PKTCAP_POINT_INVALID",
+    "HYP_NET_OVERLAY_NETWORK_KEY_NON_APPLICABLE", "HYP_LINK_STATE_DOWN", "HYP_LINK_MEDIA_NONE",
+    "HYP_PORTSET_RESPOOL_LIMIT_INFINITE", "HYP_FABPROP_SWITCH_ALIAS", "HYP_FABPORTSET_STATE_DEACTIVE",
+    "HYP_SOCKET_AF_INET_STRLEN", "HYPAPI_REVISION_MAJOR", "OVL_INT_V1", "FCPROP_PORT_ENABLE_CACHE",
+    "FC_ACTION_DO_NOT_CACHE", "FC_VDR_ACTION_CTX_NUM", "FC_MAX_PCPUS", "FC_IOCMD_REMOVE_FLOWS",
+    "FC_STATE_ENABLED", "CONFIG_PROP_TYPE", "DVSPORT_TYPE_INVALID",
+]
+
+
+def test_constant_families_are_installed_in_order():
+    names = [name for name, _ in module_constants()]
+    positions = [names.index(head) for head in FAMILY_HEADS]
+    assert positions == sorted(positions)
+    assert positions[0] == 0 and names[-1] == "PORTSET_NAME_MAX"
+
+
+@pytest.mark.parametrize("name, value", [
+    ("HYP_OK", 0), ("HYP_FAILURE", 195887105), ("HYP_NOT_SUPPORTED", 195887136),
+    ("HYP_TIMEOUT", 0x0BAD0021), ("HYP_NOT_INITIALIZED", 0x0BAD0031), ("HYP_LAST_ERR", 195887464),
+    ("HYP_MEM_MIN_LT_RESERVED", 0x0BAD00E1), ("HYP_VSI_MODULE_NOT_FOUND", 0x0BAD00EA),
+    ("HYP_ELF_UNKNOWN_RELOCATIONS", 0x0BAD0128), ("HYP_PERM_DEV_LOSS", 0x0BAD0132),
+    ("HYP_GENERIC_LINUX_ERROR", 732758016), ("HYPAPI_REVISION", 0x020A0000),
+    ("HYP_ETH_TYPE_IPV6_NBO", 0xDD86), ("HYP_ETH_TYPE_MPLS_MULTICAST_NBO", 0x4888),
+    ("ALL_PUBLIC_PROP_TYPE", 0xFC), ("FC_WORLD_WAITMS", 360000), ("OVL_INT_DOMAIN_ID", 52737),
+    ("HYP_PORT_CLIENT_NAME_MAX", 1040), ("HYP_LINK_SPEED_400000_MBPS", 400000),
+    ("HYP_FABPROP_PORT_DVFILTER", "com.quorix.common.port.dvfilter"),
+    ("HYP_PORTSET_BACKUPNFC_RESPOOL_ID", "netsched.pools.persist.backupNfc"),
+    ("FC_HELPER_NAME", "Flow cache Heap Helper"),
+    ("HYP_ETH_ADDR_FMT_STR", "%02hhx:%02hhx:%02hhx:%02hhx:%02hhx:%02hhx"),
+])
+def test_constant_values(name, value):
+    assert getattr(_libfc, name) == value and type(getattr(_libfc, name)) is type(value), name
+
+
+def test_cvar_sits_between_the_ioctl_caller_sizes_and_the_management_limits():
+    keys = list(_libfc.__dict__)
+    at = keys.index("cvar")
+    assert keys[at - 1] == "HYP_IOCTL_CALLER_32"
+    assert keys[at + 1] == "HYP_MISC_NAME_MAX"
+
+
+def test_text_constants():
+    texts = [name for name, value in module_constants() if type(value) is str]
+    assert len(texts) == 56
+    assert _libfc.FC_CHARDEV_PATH == "/dev/fc"
+    assert _libfc.HYP_FMT64 == "L"
+
+
+def test_negative_constants_stay_negative():
+    assert _libfc.HYP_LINK_DUPLEX_AUTO == -1
+    assert _libfc.ALL_PROP_TYPE == -2147483396
+    assert _libfc.NO_SYNC_PROP_TYPE == -2147483648
+    assert _libfc.INT_TF_HDR_MASK == -1
+
+
+def test_large_unsigned_constants():
+    assert _libfc.HYP_TERABYTE == 2**40
+    assert _libfc.HYP_PETABYTE == 2**50
+    assert _libfc.HYP_EXABYTE == 2**60
+
+
+def test_network_order_ether_types_are_byte_swapped_twins():
+    twins = [(name, name[:-4]) for name, _ in module_constants()
+             if name.startswith("HYP_ETH_TYPE_") and name.endswith("_NBO")]
+    assert len(twins) == 28
+    for nbo, host in twins:
+        value = getattr(_libfc, host)
+        swapped = int.from_bytes(value.to_bytes(2, "big"), "little")
+        assert getattr(_libfc, nbo) == swapped, nbo
+    port = _libfc.HYP_NET_PROTO_GENEVE_UDP_PORT
+    assert _libfc.HYP_NET_PROTO_GENEVE_UDP_PORT_NBO == int.from_bytes(port.to_bytes(2, "big"), "little")
+
+
+def test_status_codes_increase_from_failure_to_last_error():
+    names = [name for name, _ in module_constants()]
+    first, last = names.index("HYP_FAILURE"), names.index("HYP_LAST_ERR")
+    codes = [getattr(_libfc, name) for name in names[first:last + 1]]
+    assert codes[0] == 0x0BAD0001 and codes[-1] == 0x0BAD0168
+    assert all(a < b for a, b in zip(codes, codes[1:]))
+    assert names[first - 1] == "HYP_OK" and _libfc.HYP_OK == 0
+    assert names[last + 1] == "HYP_GENERIC_LINUX_ERROR"
+
+
+def test_consecutive_numbering_families():
+    families = {
+        "FC_ACTION_DO_NOT_CACHE": ("FC_ACTION_MAX", 38),
+        "HYP_PKTCAP_NO_DROP": ("HYP_PKTCAP_DROP_REASON_MAX", 18),
+        "HYP_PKTCAP_POINT_INVALID": ("HYP_PKTCAP_POINT_MAX", 29),
+        "HYP_LINK_MEDIA_NONE": ("HYP_LINK_MEDIA_BASE_CR2", 38),
+        "FC_IOCMD_REMOVE_FLOWS": ("FC_IOCMD_INVALIDATE_ENTRY", 13),
+    }
+    names = [name for name, _ in module_constants()]
+    for first, (last, top) in families.items():
+        run = names[names.index(first):names.index(last) + 1]
+        assert [getattr(_libfc, n) for n in run] == list(range(top + 1)), first
+
+
+def test_spellings_kept_from_the_libraries():
+    assert _libfc.HYP_VLAN_PRIORITY_INTERNETWORK_CONROL == 6
+    assert _libfc.HYP_VLAN_PRIORITY_NETWORK_CONROL == 7
+    assert _libfc.hypApiDebug == 0
+    assert _libfc.RCFDefaultType == "cbpf"
