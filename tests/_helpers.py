@@ -56,3 +56,11 @@ def run_python(code, timeout=60):
         [sys.executable, "-c", textwrap.dedent(code)],
         env=env, capture_output=True, text=True, timeout=timeout,
     )
+
+
+def run_python_ok(code, timeout=60):
+    """run_python, failing the test with the child's output when it fails."""
+    result = run_python(code, timeout)
+    if result.returncode != 0:
+        raise AssertionError(f"subprocess failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
+    return result

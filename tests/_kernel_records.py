@@ -211,3 +211,19 @@ def arg1_message(method, record_name):
 
 def arg2_message(method, ctype):
     return "in method '%s', argument 2 of type '%s'" % (method, ctype)
+
+
+def new(record):
+    """A new zero-filled record of the module (an owning pointer object)."""
+    import _libfc
+    return getattr(_libfc, "new_" + record.name)()
+
+
+def setter(record, f):
+    import _libfc
+    return getattr(_libfc, "%s_%s_set" % (record.name, f.name))
+
+
+def getter(record, f):
+    import _libfc
+    return getattr(_libfc, "%s_%s_get" % (record.name, f.name))

@@ -8,7 +8,7 @@ import pytest
 
 import _libfc
 import libfc
-from subprocess_helper import run_python
+from _helpers import run_python_ok as run_python
 
 METHODS = [name for name in vars(_libfc) if callable(getattr(_libfc, name)) and not name.startswith("__")]
 RECORDS = [name[: -len("_swigregister")] for name in METHODS if name.endswith("_swigregister")]

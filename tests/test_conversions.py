@@ -12,19 +12,7 @@ import _libfc
 import libfc  # noqa: F401  (registers the record classes, as scripts do)
 
 from _helpers import poke, raw
-from _kernel_records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id
-
-
-def new(record):
-    return getattr(_libfc, "new_" + record.name)()
-
-
-def setter(record, f):
-    return getattr(_libfc, "%s_%s_set" % (record.name, f.name))
-
-
-def getter(record, f):
-    return getattr(_libfc, "%s_%s_get" % (record.name, f.name))
+from _kernel_records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
 
 
 class IntSub(int):

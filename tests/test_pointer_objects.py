@@ -414,24 +414,15 @@ def test_none_is_accepted_for_every_pointer_field():
 
 # --- owned records without a destructor (fresh interpreters) -----------------------
 
-def test_leak_line_when_no_class_is_registered():
-    proc = run_python("""
+@pytest.mark.parametrize("record, printable", [("hyp_String", "hyp_String *"), ("hyp_ListLinks", "ovl_HashLink *")])
+def test_leak_line_when_no_class_is_registered(record, printable):
+    proc = run_python(f"""
         import _libfc
-        p = _libfc.new_hyp_String()
+        p = _libfc.new_{record}()
         del p
     """)
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout == LEAK_LINE % "hyp_String *"
-
-
-def test_leak_line_names_the_printable_type():
-    proc = run_python("""
-        import _libfc
-        p = _libfc.new_hyp_ListLinks()
-        del p
-    """)
-    assert proc.returncode == 0, proc.stderr
-    assert proc.stdout == LEAK_LINE % "ovl_HashLink *"
+    assert proc.stdout == LEAK_LINE % printable
 
 
 def test_leak_line_for_class_without_swig_destroy():

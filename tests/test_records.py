@@ -11,19 +11,7 @@ import _libfc
 import libfc
 
 from _helpers import SwigPyObject, addr, descriptor_name, poke, raw, run_python, this_of
-from _kernel_records import BY_NAME, RECORDS, all_fields, arg2_message, field_id
-
-
-def new(record):
-    return getattr(_libfc, "new_" + record.name)()
-
-
-def setter(record, f):
-    return getattr(_libfc, "%s_%s_set" % (record.name, f.name))
-
-
-def getter(record, f):
-    return getattr(_libfc, "%s_%s_get" % (record.name, f.name))
+from _kernel_records import BY_NAME, RECORDS, all_fields, arg2_message, field_id, getter, new, setter
 
 
 def pattern(n, start=0x11):

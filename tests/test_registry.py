@@ -7,7 +7,7 @@ import pytest
 
 import _libfc  # its descriptors join the ring the lookups walk
 import _swigtest as m
-from subprocess_helper import run_python
+from _helpers import run_python_ok as run_python
 
 
 @pytest.mark.parametrize(

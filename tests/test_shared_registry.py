@@ -2,7 +2,7 @@
 
 import pytest
 
-from subprocess_helper import run_python
+from _helpers import run_python_ok as run_python
 
 SHARED_NAMES = ["hyp_String", "hyp_Name", "char", "unsigned_char", "void"]
 
