@@ -5,8 +5,7 @@
 
 #include "hyp_kernel_types.h"
 #include "kernel/kernel_methods.hpp"
-#include "runtime/errors.hpp"
-#include "runtime/pointer_object.hpp"
+#include "runtime/convert.hpp"
 #include "runtime/registry.hpp"
 #include "runtime/trap.hpp"
 #include "runtime/type_ids.hpp"
@@ -16,8 +15,8 @@ PyObject *hyp_Name_repr(PyObject *, PyObject *args) noexcept {
     PyObject *argv[1];
     if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
     void *address;
-    if (pointer_object::convert(argv[0], &address, registry::types[ty::p_hyp_Name], 0) != 0)
-        return errors::argument(errors::kTypeError, kMethod, 1, "hyp_Name *");
+    if (!convert::pointer_argument(argv[0], registry::types[ty::p_hyp_Name], 0, kMethod, 1, "hyp_Name *", &address))
+        return nullptr;
     if (!address) return errors::null_argument(kMethod, 1, "hyp_Name *");
     const char *text = static_cast<const hyp_Name *>(address)->string;
     std::size_t length = 0;

@@ -84,6 +84,18 @@ inline PyObject *from_integer(T v) {
         return PyLong_FromLongLong(v);
 }
 
+// Argument `position` of `method` as a pointer acceptable as ty (any pointer
+// when ty is null), taking ownership from it when flags say so. Raises the
+// argument's TypeError and returns false when obj carries no such pointer.
+inline bool pointer_argument(PyObject *obj, swig_type_info *ty, int flags, const char *method, int position,
+                             const char *ctype, void **out) {
+    if (pointer_object::convert(obj, out, ty, flags) != 0) [[unlikely]] {
+        errors::argument(errors::kTypeError, method, position, ctype);
+        return false;
+    }
+    return true;
+}
+
 // A C text argument: a private UTF-8 copy of a str (owned, to be freed by the
 // caller), the address carried by a char * pointer object, or null for None.
 // size counts the terminating zero byte (0 for null).

@@ -86,10 +86,8 @@ inline swig_type_info *descriptor(int id) { return id < 0 ? nullptr : registry::
 template <const FieldDesc &F>
 inline bool record_arg(PyObject *obj, const char *method, char **out) {
     void *rec;
-    if (pointer_object::convert(obj, &rec, registry::types[F.record_type], 0) != 0) [[unlikely]] {
-        errors::argument(errors::kTypeError, method, 1, F.record_text);
+    if (!convert::pointer_argument(obj, registry::types[F.record_type], 0, method, 1, F.record_text, &rec))
         return false;
-    }
     *out = static_cast<char *>(rec);
     return true;
 }
@@ -199,20 +197,20 @@ PyObject *field_set(PyObject *, PyObject *args) noexcept {
         // void * takes the first pointer object of the chain, whatever its type.
         swig_type_info *expected = F.kind == FieldKind::Pointer ? descriptor(F.value_type) : nullptr;
         void *p;
-        if (pointer_object::convert(value, &p, expected, pointer_object::kDisown) != 0)
-            return errors::argument(errors::kError, F.setter, 2, F.value_text);
+        if (!convert::pointer_argument(value, expected, pointer_object::kDisown, F.setter, 2, F.value_text, &p))
+            return nullptr;
         if (rec) store<void *>(rec + F.offset, p);
     } else if constexpr (F.kind == FieldKind::Nested) {
         void *src;
-        if (pointer_object::convert(value, &src, descriptor(F.value_type), 0) != 0)
-            return errors::argument(errors::kError, F.setter, 2, F.value_text);
+        if (!convert::pointer_argument(value, descriptor(F.value_type), 0, F.setter, 2, F.value_text, &src))
+            return nullptr;
         if (!src) return errors::null_argument(F.setter, 2, F.value_text);
         if (!rec) return errors::null_argument(F.setter, 1, F.record_text);
         std::memmove(rec + F.offset, src, F.size);
     } else if constexpr (F.kind == FieldKind::Array || F.kind == FieldKind::HwAddr) {
         void *src;
-        if (pointer_object::convert(value, &src, descriptor(F.value_type), 0) != 0)
-            return errors::argument(errors::kError, F.setter, 2, F.value_text);
+        if (!convert::pointer_argument(value, descriptor(F.value_type), 0, F.setter, 2, F.value_text, &src))
+            return nullptr;
         if (!src) return errors::null_variable(F.field, F.value_text);
         if (!rec) return errors::null_argument(F.setter, 1, F.record_text);
         copy_elements(rec + F.offset, static_cast<const char *>(src), F.size, F.count);
@@ -247,8 +245,8 @@ PyObject *record_delete(PyObject *, PyObject *args) noexcept {
     if (!unpack_args<1>(args, R.delete_name, argv)) return nullptr;
     void *rec;
     swig_type_info *ty = registry::types[R.type];
-    if (pointer_object::convert(argv[0], &rec, ty, pointer_object::kDisown) != 0)
-        return errors::argument(errors::kTypeError, R.delete_name, 1, R.record_text);
+    if (!convert::pointer_argument(argv[0], ty, pointer_object::kDisown, R.delete_name, 1, R.record_text, &rec))
+        return nullptr;
     // Only what this module allocated is freed; anything else is left alone.
     void *to_free = allocations::forget(rec, ty) ? rec : nullptr;
     auto release = [to_free] { std::free(to_free); };

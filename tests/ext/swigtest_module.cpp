@@ -44,8 +44,9 @@ PyObject *as_base(PyObject *, PyObject *args) noexcept {
     PyObject *argv[1];
     if (!unpack_args<1>(args, "swigtest_as_base", argv)) return nullptr;
     void *address;
-    if (pointer_object::convert(argv[0], &address, registry::types[ty::p_swigtest_Base], 0) != 0)
-        return errors::argument(errors::kTypeError, "swigtest_as_base", 1, "swigtest_Base *");
+    if (!convert::pointer_argument(argv[0], registry::types[ty::p_swigtest_Base], 0, "swigtest_as_base", 1,
+                                   "swigtest_Base *", &address))
+        return nullptr;
     return PyLong_FromVoidPtr(address);
 }
 
