@@ -9,7 +9,12 @@
 
 namespace convert {
 
-int to_text(PyObject *obj, Text *out) {
+namespace {
+
+// The bytes of a text argument where they already are: the UTF-8 form a str
+// keeps, or the text a char * pointer object addresses (null for None).
+// size counts the terminating zero byte (0 for null).
+int view_text(PyObject *obj, const char **ptr, size_t *size) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t length;
         const char *utf8 = PyUnicode_AsUTF8AndSize(obj, &length);
@@ -17,37 +22,56 @@ int to_text(PyObject *obj, Text *out) {
             PyErr_Clear();
             return errors::kTypeError;
         }
-        char *copy = static_cast<char *>(std::malloc(length + 1));
-        if (!copy) return errors::kMemoryError;
-        std::memcpy(copy, utf8, length + 1);
-        out->ptr = copy;
-        out->size = length + 1;
-        out->owned = true;
+        *ptr = utf8;
+        *size = static_cast<size_t>(length) + 1;
         return errors::kOk;
     }
     swig_type_info *char_ptr = registry::char_pointer_type();
     if (!char_ptr) return errors::kTypeError;
     void *address;
     if (pointer_object::convert(obj, &address, char_ptr, 0) != 0) return errors::kTypeError;
-    out->ptr = static_cast<char *>(address);
-    out->size = address ? std::strlen(out->ptr) + 1 : 0;
-    out->owned = false;
+    *ptr = static_cast<const char *>(address);
+    *size = address ? std::strlen(*ptr) + 1 : 0;
+    return errors::kOk;
+}
+
+// A lower-case hexadecimal digit's value, or -1.
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+int to_text(PyObject *obj, Text *out) {
+    const char *text;
+    size_t size;
+    if (int rc = view_text(obj, &text, &size)) return rc;
+    if (!PyUnicode_Check(obj)) {  // a pointer object's text is passed as it is
+        out->ptr = const_cast<char *>(text);
+        out->size = size;
+        out->owned = false;
+        return errors::kOk;
+    }
+    // A str's bytes belong to the str: the C side gets a private copy.
+    char *copy = static_cast<char *>(std::malloc(size));
+    if (!copy) return errors::kMemoryError;
+    std::memcpy(copy, text, size);
+    out->ptr = copy;
+    out->size = size;
+    out->owned = true;
     return errors::kOk;
 }
 
 int to_char_array(PyObject *obj, char *dst, size_t n) {
-    Text text;
-    int rc = to_text(obj, &text);
-    if (rc) return rc;
-    size_t size = text.size;
-    if (size == n + 1 && text.ptr[n] == '\0') --size;  // exactly n bytes fit without terminator
-    if (size > n) {
-        release(text);
-        return errors::kTypeError;
-    }
-    if (size) std::memcpy(dst, text.ptr, size);
+    const char *text;
+    size_t size;
+    if (int rc = view_text(obj, &text, &size)) return rc;
+    if (size == n + 1 && text[n] == '\0') --size;  // exactly n bytes fit without terminator
+    if (size > n) return errors::kTypeError;
+    if (size) std::memcpy(dst, text, size);
     std::memset(dst + size, 0, n - size);
-    release(text);
     return errors::kOk;
 }
 
@@ -64,16 +88,6 @@ int to_char(PyObject *obj, char *out) {
     *out = static_cast<char>(v);
     return errors::kOk;
 }
-
-namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-}  // namespace
 
 int to_function_pointer(PyObject *obj, void **out, swig_type_info *ty) {
     if (!PyCFunction_Check(obj)) return pointer_object::convert(obj, out, ty, 0);
