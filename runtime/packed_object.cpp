@@ -2,6 +2,8 @@
 
 #include "packed_object.hpp"
 
+#include "hex_text.hpp"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -14,14 +16,8 @@ SwigPyPacked *as_packed(PyObject *op) { return reinterpret_cast<SwigPyPacked *>(
 // in 1024 bytes (the type name is then shown alone).
 bool packed_text(const SwigPyPacked *self, char *out, size_t capacity) {
     if (2 * self->size + 2 > capacity) return false;
-    static const char hex[] = "0123456789abcdef";
-    const auto *bytes = static_cast<const unsigned char *>(self->pack);
-    *out++ = '_';
-    for (size_t i = 0; i < self->size; ++i) {
-        *out++ = hex[bytes[i] >> 4];
-        *out++ = hex[bytes[i] & 0xf];
-    }
-    *out = '\0';
+    *out = '_';
+    *write_hex(out + 1, self->pack, self->size) = '\0';
     return true;
 }
 

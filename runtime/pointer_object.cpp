@@ -9,6 +9,7 @@
 
 #include <structmember.h>
 
+#include "hex_text.hpp"
 #include "registry.hpp"
 
 namespace pointer_object {
@@ -81,17 +82,9 @@ PyObject *repr(PyObject *op) {
 
 PyObject *str(PyObject *op) {
     SwigPyObject *self = as_pointer(op);
-    static const char hex[] = "0123456789abcdef";
     char digits[2 * sizeof(void *) + 2];
-    unsigned char bytes[sizeof(void *)];
-    std::memcpy(bytes, &self->address, sizeof bytes);
-    char *out = digits;
-    *out++ = '_';
-    for (unsigned char b : bytes) {  // memory order, high nibble first
-        *out++ = hex[b >> 4];
-        *out++ = hex[b & 0xf];
-    }
-    *out = '\0';
+    digits[0] = '_';
+    *write_hex(digits + 1, &self->address, sizeof self->address) = '\0';
     const char *name = self->descriptor ? self->descriptor->name : "";
     return PyUnicode_FromFormat("%s%s", digits, name);
 }
