@@ -21,7 +21,8 @@ del _probe
 def this_of(obj):
     """The pointer object behind a result: the object itself, or the one
     an instance of a registered class keeps in its ``this`` attribute."""
-    while not isinstance(obj, SwigPyObject):
+    # By name, as the runtime recognises pointer objects of every module.
+    while type(obj).__name__ != "SwigPyObject":
         obj = obj.this
     return obj
 

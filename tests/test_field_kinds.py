@@ -7,6 +7,7 @@ import ctypes
 import pytest
 
 import _swigtest as m
+from _helpers import raw, this_of
 
 PROBE_SIZE = 176
 
@@ -18,13 +19,6 @@ def probe():
     m.delete_swigtest_Probe(p)
 
 
-def raw(p, offset=0, size=PROBE_SIZE):
-    return ctypes.string_at(int(p) + offset, size)
-
-
-def bare(obj):
-    """The pointer object behind a result, whether or not a class is registered for its type."""
-    return getattr(obj, "this", obj)
 
 
 INTEGERS = [
@@ -47,7 +41,7 @@ def test_integer_fields_store_at_their_width_and_range(probe, field, ctype, offs
     for value in (lowest, highest):
         setter(probe, value)
         assert getter(probe) == value, field
-        assert raw(probe, offset, width) == value.to_bytes(width, "little", signed=lowest < 0), field
+        assert raw(probe, width, offset) == value.to_bytes(width, "little", signed=lowest < 0), field
     # Out of range: unsigned 64-bit refuses with TypeError, every other type with OverflowError.
     error = TypeError if ctype == "unsigned long long" else OverflowError
     for bad in (lowest - 1, highest + 1):
@@ -76,7 +70,7 @@ def test_bitfield_matches_the_c_compilers_layout(probe, field, ctype, offset, un
     setter = getattr(m, f"swigtest_Probe_{field}_set")
     top = 2 ** (8 * unit) - 1
     setter(probe, top)  # every bit of the declared type: truncated to the field
-    assert raw(probe) == m.swigtest_bitfield_image(field), field
+    assert raw(probe, PROBE_SIZE) == m.swigtest_bitfield_image(field), field
 
 
 @pytest.mark.parametrize("field, ctype, offset, unit, bit, bits", BITFIELDS)
@@ -84,12 +78,12 @@ def test_bitfield_keeps_its_neighbours_and_truncates(probe, field, ctype, offset
     setter, getter = getattr(m, f"swigtest_Probe_{field}_set"), getattr(m, f"swigtest_Probe_{field}_get")
     ctypes.memset(int(probe) + offset, 0xFF, unit)
     setter(probe, 0)
-    unit_value = int.from_bytes(raw(probe, offset, unit), "little")
+    unit_value = int.from_bytes(raw(probe, unit, offset), "little")
     mask = (2**bits - 1) << bit
     assert unit_value == (2 ** (8 * unit) - 1) & ~mask, field
     setter(probe, 2**bits + 5)  # wider than the field: low bits kept, no error
     assert getter(probe) == 5 & (2**bits - 1)
-    assert int.from_bytes(raw(probe, offset, unit), "little") & ~mask == (2 ** (8 * unit) - 1) & ~mask
+    assert int.from_bytes(raw(probe, unit, offset), "little") & ~mask == (2 ** (8 * unit) - 1) & ~mask
 
 
 @pytest.mark.parametrize("field, ctype, offset, unit, bit, bits", BITFIELDS)
@@ -109,7 +103,7 @@ def test_bitfield_checks_the_declared_type_not_the_width(probe, field, ctype, of
 )
 def test_char_field_accepts_one_byte_texts_and_small_integers(probe, value, stored):
     m.swigtest_Probe_flag_set(probe, value)
-    assert raw(probe, 40, 1)[0] == stored
+    assert raw(probe, 1, 40)[0] == stored
 
 
 @pytest.mark.parametrize("value, error", [("AB", TypeError), ("é", TypeError), (256, OverflowError),
@@ -169,7 +163,7 @@ def test_typed_pointer_field_takes_ownership_and_checks_type(probe):
     assert s.own()
     m.swigtest_Probe_text_set(probe, s)
     assert not s.own(), "the record now holds the address; the object must not free it"
-    got = bare(m.swigtest_Probe_text_get(probe))
+    got = this_of(m.swigtest_Probe_text_get(probe))
     assert got == s and not got.own()
     with pytest.raises(TypeError) as info:
         m.swigtest_Probe_text_set(probe, m.new_swigtest_Probe())
@@ -195,17 +189,17 @@ def test_void_pointer_field_accepts_any_pointer(probe):
 def test_read_only_nested_record_has_a_getter_only(probe):
     assert not hasattr(m, "swigtest_Probe_inner_set")
     inner = m.swigtest_Probe_inner_get(probe)
-    assert int(bare(inner)) == int(probe) + 160
+    assert int(this_of(inner)) == int(probe) + 160
     m.hyp_String_bufferSize_set(inner, 99)
-    assert raw(probe, 160, 4) == (99).to_bytes(4, "little")
+    assert raw(probe, 4, 160) == (99).to_bytes(4, "little")
 
 
 def test_variable_part_views_the_end_of_the_record(probe):
     items = m.swigtest_Probe_items_get(probe)
     assert int(items) == int(probe) + PROBE_SIZE
-    before = raw(probe)
+    before = raw(probe, PROBE_SIZE)
     assert m.swigtest_Probe_items_set(probe, items) is None
-    assert raw(probe) == before
+    assert raw(probe, PROBE_SIZE) == before
     with pytest.raises(ValueError) as info:
         m.swigtest_Probe_items_set(probe, None)
     assert str(info.value) == "invalid null reference in variable 'items' of type 'int [0]'"
@@ -213,10 +207,10 @@ def test_variable_part_views_the_end_of_the_record(probe):
 
 def test_char_array_of_eight(probe):
     m.swigtest_Probe_name_set(probe, "abcdefgh")
-    assert raw(probe, 88, 8) == b"abcdefgh"
-    assert raw(probe, 96, 1) == b"\0", "an 8-byte text must not spill its terminator"
+    assert raw(probe, 8, 88) == b"abcdefgh"
+    assert raw(probe, 1, 96) == b"\0", "an 8-byte text must not spill its terminator"
     with pytest.raises(TypeError):
         m.swigtest_Probe_name_set(probe, "abcdefghi")
     assert m.swigtest_Probe_name_get(probe) == "abcdefgh"
     m.swigtest_Probe_name_set(probe, "ab")
-    assert raw(probe, 88, 8) == b"ab" + bytes(6)
+    assert raw(probe, 8, 88) == b"ab" + bytes(6)
