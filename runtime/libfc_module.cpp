@@ -1,11 +1,15 @@
 // Entry point of the _libfc extension module.
 
 #include "constants.hpp"
-#include "kernel/kernel_methods.hpp"
+#include "method_block.hpp"
 #include "module_entry.hpp"
 #include "type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
+
+#define RECORDS(BLOCK, DEF, HEADER) extern const MethodBlock BLOCK##_methods;
+#include "runtime/interface.def"
+#undef RECORDS
 
 namespace {
 
@@ -19,9 +23,9 @@ PyModuleDef definition = {
 
 // Declaration order of the wrapped interface.
 const MethodBlock *const blocks[] = {
-    &kernel_name_methods,
-    &kernel_socket_methods,
-    &kernel_status_methods,
+#define RECORDS(BLOCK, DEF, HEADER) &BLOCK##_methods,
+#include "runtime/interface.def"
+#undef RECORDS
 };
 
 }  // namespace

@@ -29,9 +29,7 @@ const Line lines[] = {
 #define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none"},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", ""},
 #define END_RECORD(R) {LineKind::EndRecord, #R, "", "", ""},
-#include "kernel/names_records.def"
-#include "kernel/socket_records.def"
-#include "kernel/status_records.def"
+#include "all_records.inc"
 };
 
 std::vector<std::string> record_names() {

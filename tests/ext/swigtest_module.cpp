@@ -19,15 +19,9 @@ extern const MethodBlock swigtest_record_methods;
 namespace {
 
 swig_type_info descriptors[ty::count] = {
-    {"_p_char", "char *|hyp_Bool *", nullptr, nullptr, nullptr, 0},
-    {"_p_f_p_void__void", "DVSData_MemFree|void (*)(void *)", nullptr, nullptr, nullptr, 0},
-    {"_p_hyp_Name", "struct hyp_Name *|hyp_Name *", nullptr, nullptr, nullptr, 0},
-    {"_p_hyp_String", "struct hyp_String *|hyp_String *", nullptr, nullptr, nullptr, 0},
-    {"_p_int", "int *|hyp_int32 *", nullptr, nullptr, nullptr, 0},
-    {"_p_swigtest_Base", "swigtest_Base *", nullptr, nullptr, nullptr, 0},
-    {"_p_swigtest_Probe", "struct swigtest_Probe *|swigtest_Probe *", nullptr, nullptr, nullptr, 0},
-    {"_p_unsigned_char", "unsigned char *|hyp_uint8 *", nullptr, nullptr, nullptr, 0},
-    {"_p_void", "void *", nullptr, nullptr, nullptr, 0},
+#define TYPE(ID, SPELLINGS) {"_" #ID, SPELLINGS, nullptr, nullptr, nullptr, 0},
+#include "tests/ext/swigtest_types.def"
+#undef TYPE
 };
 
 // swigtest_Base, a test-only type that also accepts probes (through a
