@@ -1,67 +1,7 @@
 """Layouts of the kernel support records (strings, names, management
-descriptors, socket addresses, link / resource pool / port status records),
-shared by the record, conversion, argument-count and module-table tests.
+descriptors, socket addresses, link / resource pool / port status records)."""
 
-Each record lists its size in bytes and its fields in declaration order.
-A field carries its kind, the C type its setter names in its argument-2
-error message, its offset and width in bytes, and for pointers, arrays and
-nested records the registry type of what the getter returns.
-"""
-
-from dataclasses import dataclass
-from typing import Optional
-
-
-@dataclass(frozen=True)
-class Field:
-    name: str
-    kind: str  # uint | int | bool | ptr | void | nested | ro_nested | array | zarray | chars
-    ctype: str  # the C type named by the setter's argument-2 message
-    offset: int
-    width: int  # bytes occupied in the record (per element for zarray)
-    bits: int = 0  # for integers: 8, 16, 32 or 64
-    target: Optional[str] = None  # descriptor name of what a pointer / array getter returns
-    count: int = 0  # array length
-    elem_width: int = 0  # array element width in bytes
-
-    @property
-    def writable(self):
-        return self.kind != "ro_nested"
-
-
-@dataclass(frozen=True)
-class Record:
-    name: str
-    size: int
-    fields: tuple
-    extras: tuple = ()
-
-    @property
-    def descriptor(self):
-        return "_p_" + self.name
-
-    def field(self, name):
-        for f in self.fields:
-            if f.name == name:
-                return f
-        raise KeyError(name)
-
-
-def U(name, ctype, offset, bits):
-    return Field(name, "uint", ctype, offset, bits // 8, bits=bits)
-
-
-def I(name, ctype, offset):
-    return Field(name, "int", ctype, offset, 4, bits=32)
-
-
-def ARR(name, ctype, offset, target, count, elem_width):
-    return Field(name, "array", ctype, offset, count * elem_width, target=target, count=count, elem_width=elem_width)
-
-
-def _counters(names):
-    return tuple(U(n, "hyp_uint64", 8 * i, 64) for i, n in enumerate(names))
-
+from _layout import ARR, Field, I, Record, U, counters
 
 RECORDS = (
     Record("hyp_String", 16, (
@@ -155,7 +95,7 @@ RECORDS = (
         U("pTag", "hyp_PortsetResPoolPriorityTag", 12, 8),
         I("queueDepth", "hyp_PortsetResPoolQueueDepth", 16),
     )),
-    Record("hyp_PortsetResPoolStats", 48, _counters(
+    Record("hyp_PortsetResPoolStats", 48, counters(
         ["pktsIn", "bytesIn", "pktsOut", "bytesOut", "pktsDropped", "bytesDropped"])),
     Record("hyp_FabPortStatus", 100, (
         U("flags", "hyp_uint64", 0, 64),
@@ -163,7 +103,7 @@ RECORDS = (
         U("portID", "hyp_uint32", 16, 32),
         Field("displayStr", "chars", "char [80]", 20, 80, count=80),
     )),
-    Record("hyp_FabPortStatistics", 128, _counters(
+    Record("hyp_FabPortStatistics", 128, counters(
         ["pktsInUnicast", "bytesInUnicast", "pktsInMulticast", "bytesInMulticast",
          "pktsInBroadcast", "bytesInBroadcast", "pktsOutUnicast", "bytesOutUnicast",
          "pktsOutMulticast", "bytesOutMulticast", "pktsOutBroadcast", "bytesOutBroadcast",
@@ -179,51 +119,3 @@ RECORDS = (
               elem_width=4),
     )),
 )
-
-BY_NAME = {r.name: r for r in RECORDS}
-
-
-def all_fields(kinds=None):
-    """(record, field) pairs, optionally restricted to some field kinds."""
-    return [(r, f) for r in RECORDS for f in r.fields if kinds is None or f.kind in kinds]
-
-
-def field_id(pair):
-    r, f = pair
-    return "%s.%s" % (r.name, f.name)
-
-
-def method_names(record):
-    """The module methods of a record in method-table order."""
-    names = []
-    for f in record.fields:
-        if f.writable:
-            names.append("%s_%s_set" % (record.name, f.name))
-        names.append("%s_%s_get" % (record.name, f.name))
-    names.extend(record.extras)
-    names += ["new_" + record.name, "delete_" + record.name, record.name + "_swigregister"]
-    return names
-
-
-def arg1_message(method, record_name):
-    return "in method '%s', argument 1 of type '%s *'" % (method, record_name)
-
-
-def arg2_message(method, ctype):
-    return "in method '%s', argument 2 of type '%s'" % (method, ctype)
-
-
-def new(record):
-    """A new zero-filled record of the module (an owning pointer object)."""
-    import _libfc
-    return getattr(_libfc, "new_" + record.name)()
-
-
-def setter(record, f):
-    import _libfc
-    return getattr(_libfc, "%s_%s_set" % (record.name, f.name))
-
-
-def getter(record, f):
-    import _libfc
-    return getattr(_libfc, "%s_%s_get" % (record.name, f.name))

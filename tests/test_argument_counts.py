@@ -12,7 +12,7 @@ import pytest
 import _libfc
 import libfc  # noqa: F401
 
-from _kernel_records import BY_NAME, RECORDS, method_names
+from _records import BY_NAME, RECORDS, method_names
 
 
 def parser_message(args, fmt):

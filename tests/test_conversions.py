@@ -12,7 +12,7 @@ import _libfc
 import libfc  # noqa: F401  (registers the record classes, as scripts do)
 
 from _helpers import poke, raw
-from _kernel_records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
+from _records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
 
 
 class IntSub(int):

@@ -12,7 +12,7 @@ import _libfc
 import libfc  # noqa: F401
 
 from _helpers import SwigPyObject, run_python
-from _kernel_records import RECORDS, method_names
+from _records import RECORDS, method_names
 
 
 def module_methods():

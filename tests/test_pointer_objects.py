@@ -15,7 +15,7 @@ import _libfc
 import libfc
 
 from _helpers import SwigPyObject, raw, run_python, this_of
-from _kernel_records import RECORDS
+from _records import RECORDS
 
 
 LEAK_LINE = "swig/python detected a memory leak of type '%s', no destructor found.\n"
