@@ -11,7 +11,7 @@
 
 namespace {
 
-enum class LineKind { Record, Field, FieldReadOnly, BitField, Method, EndRecord };
+enum class LineKind { Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
 
 struct Line {
     LineKind kind;
@@ -28,6 +28,7 @@ const Line lines[] = {
 #define FIELD_RO(R, F, KIND, CTYPE, VT) {LineKind::FieldReadOnly, #R, #F, #KIND, #VT},
 #define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none"},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", ""},
+#define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", ""},
 #define END_RECORD(R) {LineKind::EndRecord, #R, "", "", ""},
 #include "all_records.inc"
 };
@@ -165,6 +166,8 @@ int main(int argc, char **argv) {
             py += "    " + method_attribute(l) + " = _instance_method(_libfc." + l.name + ")\n";
             pyi += "    def " + method_attribute(l) + "(self, *args: Any) -> Any: ...\n";
             break;
+        case LineKind::Function:
+            break;  // plain module functions have no class
         case LineKind::EndRecord:
             py += "\n    def __init__(self):\n        self._attach(_libfc.new_" + r + "())\n\n";
             py += "    __swig_destroy__ = _libfc.delete_" + r + "\n\n\n";
