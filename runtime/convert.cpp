@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "python_compat.hpp"
 #include "registry.hpp"
 
 namespace convert {
@@ -18,7 +19,10 @@ int view_text(PyObject *obj, const char **ptr, size_t *size) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t length;
         const char *utf8 = PyUnicode_AsUTF8AndSize(obj, &length);
-        if (!utf8) {  // lone surrogates cannot be encoded
+        if (!utf8) {
+            // Lone surrogates cannot be encoded: the argument is of the wrong
+            // kind. Anything else (an interrupt, no memory) goes to the caller.
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return errors::kPending;
             PyErr_Clear();
             return errors::kTypeError;
         }
@@ -29,7 +33,8 @@ int view_text(PyObject *obj, const char **ptr, size_t *size) {
     swig_type_info *char_ptr = registry::char_pointer_type();
     if (!char_ptr) return errors::kTypeError;
     void *address;
-    if (pointer_object::convert(obj, &address, char_ptr, 0) != 0) return errors::kTypeError;
+    if (int rc = pointer_object::convert(obj, &address, char_ptr, 0))
+        return rc == errors::kPending ? rc : errors::kTypeError;
     *ptr = static_cast<const char *>(address);
     *size = address ? std::strlen(*ptr) + 1 : 0;
     return errors::kOk;
@@ -77,10 +82,12 @@ int to_char_array(PyObject *obj, char *dst, size_t n) {
 
 int to_char(PyObject *obj, char *out) {
     char c;
-    if (to_char_array(obj, &c, 1) == errors::kOk) {
+    int text_rc = to_char_array(obj, &c, 1);
+    if (text_rc == errors::kOk) {
         *out = c;
         return errors::kOk;
     }
+    if (text_rc == errors::kPending) return text_rc;
     if (!PyLong_Check(obj)) return errors::kTypeError;
     long long v;
     int rc = signed_in_range<0, 255>(obj, &v);
@@ -91,7 +98,7 @@ int to_char(PyObject *obj, char *out) {
 
 int to_function_pointer(PyObject *obj, void **out, swig_type_info *ty) {
     if (!PyCFunction_Check(obj)) return pointer_object::convert(obj, out, ty, 0);
-    const char *doc = reinterpret_cast<PyCFunctionObject *>(obj)->m_ml->ml_doc;
+    const char *doc = compat::builtin_doc(obj);
     if (!doc) return errors::kError;
     const char *text = std::strstr(doc, "swig_ptr: ");
     if (!text) return errors::kError;

@@ -89,8 +89,8 @@ inline PyObject *from_integer(T v) {
 // argument's TypeError and returns false when obj carries no such pointer.
 inline bool pointer_argument(PyObject *obj, swig_type_info *ty, int flags, const char *method, int position,
                              const char *ctype, void **out) {
-    if (pointer_object::convert(obj, out, ty, flags) != 0) [[unlikely]] {
-        errors::argument(errors::kTypeError, method, position, ctype);
+    if (int rc = pointer_object::convert(obj, out, ty, flags)) [[unlikely]] {
+        errors::argument(rc == errors::kPending ? rc : errors::kTypeError, method, position, ctype);
         return false;
     }
     return true;

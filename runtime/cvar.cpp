@@ -38,15 +38,14 @@ PyObject *get_attr(PyObject *op, char *name) {
     return result;
 }
 
+// Assignment and deletion (value null). A variable's setter answers 0 or 1
+// (failure); the interpreter's slot convention for failure is -1, which
+// every version reads as an error with the exception set.
 int set_attr(PyObject *op, char *name, PyObject *value) {
     Entry *e = find(op, name);
-    int result = 1;
-    if (e) {
-        result = e->set(value);
-        if (result != 1) return result;
-    }
+    if (e && e->set(value) == 0) return 0;
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "Unknown C global variable");
-    return 1;
+    return -1;
 }
 
 PyObject *repr(PyObject *) { return PyUnicode_InternFromString("<Swig global variables>"); }
@@ -104,7 +103,7 @@ int set_module_current_id(PyObject *) {
 
 PyObject *object() {
     if (!instance) {
-        if (!type_object.tp_dict && PyType_Ready(&type_object) < 0) return nullptr;
+        if (!PyType_HasFeature(&type_object, Py_TPFLAGS_READY) && PyType_Ready(&type_object) < 0) return nullptr;
         VarLink *link = PyObject_New(VarLink, &type_object);
         if (!link) return nullptr;
         link->vars = nullptr;

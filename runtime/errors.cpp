@@ -24,6 +24,7 @@ PyObject *type_for_code(int code) {
 }
 
 PyObject *argument(int code, const char *method, int position, const char *ctype) {
+    if (code == kPending) return nullptr;
     if (code == kError) code = kTypeError;
     PyErr_Format(type_for_code(code), "in method '%s', argument %d of type '%s'", method, position,
                  ctype);

@@ -20,11 +20,15 @@ inline constexpr int kValueError = -9;
 inline constexpr int kSystemError = -10;
 inline constexpr int kAttributeError = -11;
 inline constexpr int kMemoryError = -12;
+// Not a conversion failure: the interpreter raised while looking at the
+// argument (an interrupt, no memory). The exception stands as it is.
+inline constexpr int kPending = -100;
 
 PyObject *type_for_code(int code);
 
 // "in method '<method>', argument <n> of type '<ctype>'" under the exception
-// of code (-1 counts as a type error). Returns null for the caller to return.
+// of code (-1 counts as a type error); kPending keeps the exception already
+// set. Returns null for the caller to return.
 LIBFC_COLD PyObject *argument(int code, const char *method, int position, const char *ctype);
 
 // The interpreter's own argument-count error for a format of `expected` "O"s

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <structmember.h>
-
+#include "errors.hpp"
 #include "hex_text.hpp"
+#include "python_compat.hpp"
 #include "registry.hpp"
 
 namespace pointer_object {
@@ -17,8 +17,6 @@ namespace pointer_object {
 PyTypeObject *cached_type = nullptr;
 
 namespace {
-
-constexpr unsigned long kValidVersionTag = 1UL << 19;
 
 SwigPyObject *as_pointer(PyObject *op) { return reinterpret_cast<SwigPyObject *>(op); }
 
@@ -45,8 +43,8 @@ void call_destructor(SwigPyObject *self) {
         result = temp ? PyObject_CallOneArg(destructor, temp) : nullptr;
         Py_XDECREF(temp);
     } else {
-        PyCFunction entry = PyCFunction_GET_FUNCTION(destructor);
-        PyObject *bound = PyCFunction_GET_SELF(destructor);
+        PyCFunction entry = PyCFunction_GetFunction(destructor);
+        PyObject *bound = PyCFunction_GetSelf(destructor);
         result = entry(bound, reinterpret_cast<PyObject *>(self));
     }
     if (result)
@@ -185,12 +183,12 @@ PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
         PyObject *no_args = PyTuple_New(0);
         if (no_args) inst = PyBaseObject_Type.tp_new(cls, no_args, nullptr);
         Py_XDECREF(no_args);
-        if (inst) {
-            if (PyObject_SetAttr(inst, registry::this_name(), p) < 0)
-                Py_CLEAR(inst);
-            else
-                Py_TYPE(inst)->tp_flags &= ~kValidVersionTag;  // recompute cached lookups
-        }
+        if (inst && PyObject_SetAttr(inst, registry::this_name(), p) < 0) Py_CLEAR(inst);
+        // Lookups the class has cached are recomputed. The interpreter's own
+        // call does it consistently (subclasses and the attribute cache
+        // included); clearing the version-tag flag by hand would leave the
+        // cache pointing at attributes the class later replaces.
+        if (inst) PyType_Modified(cls);
     }
     if (!inst) PyErr_Clear();
     return inst;
@@ -220,14 +218,46 @@ inline PyObject *this_slot_value(PyObject *obj) {
 
 void remember_this_slot(PyTypeObject *t) {
     if (t->tp_getattro != PyObject_GenericGetAttr) return;
-    PyObject *descriptor = _PyType_Lookup(t, registry::this_name());  // borrowed
-    if (!descriptor || Py_TYPE(descriptor) != &PyMemberDescr_Type) return;
-    PyMemberDef *member = reinterpret_cast<PyMemberDescrObject *>(descriptor)->d_member;
-    if (member->type != T_OBJECT_EX && member->type != T_OBJECT) return;
+    Py_ssize_t offset = compat::object_slot_offset(compat::class_attribute(t, registry::this_name()));
+    if (offset < 0) return;
     ThisSlot &entry = this_slots[slot_index(t)];
     Py_INCREF(t);
     Py_XDECREF(reinterpret_cast<PyObject *>(entry.type));
-    entry = {t, member->offset};
+    entry = {t, offset};
+}
+
+// Objects met on a "this" walk that nothing else holds (a property or
+// __getattr__ that builds a new object on each read) are kept alive here, so
+// the pointer object, and a record it owns, outlive the call that converted
+// them. The oldest is released when the ring is full; no call converts
+// anywhere near as many arguments as the ring holds.
+constexpr int kKeptAlive = 32;
+PyObject *kept_alive[kKeptAlive];
+int kept_next = 0;
+
+void keep_alive(PyObject *obj) {
+    PyObject *oldest = kept_alive[kept_next];
+    kept_alive[kept_next] = obj;
+    kept_next = (kept_next + 1) % kKeptAlive;
+    Py_XDECREF(oldest);  // may run arbitrary code: the ring is consistent by now
+}
+
+// The interpreter's deallocator of classes defined in Python, found once from
+// a throwaway class: such classes are never taken for pointer objects,
+// whatever they are called and whatever slots they declare.
+destructor python_class_dealloc() {
+    static destructor found = nullptr;
+    if (!found) {
+        PyObject *cls = PyObject_CallFunction(reinterpret_cast<PyObject *>(&PyType_Type), "s()N", "_probe",
+                                              PyDict_New());
+        if (!cls) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        found = reinterpret_cast<PyTypeObject *>(cls)->tp_dealloc;
+        Py_DECREF(cls);
+    }
+    return found;
 }
 
 }  // namespace
@@ -242,30 +272,53 @@ PyTypeObject *type() {
 
 bool is_pointer_object(PyObject *op) {
     PyTypeObject *t = Py_TYPE(op);
-    return t == cached_type || std::strcmp(t->tp_name, "SwigPyObject") == 0;
+    if (t == cached_type) return true;
+    // Pointer objects of other modules of the runtime are known by name, but
+    // only a type built in C with at least the shared layout can be one.
+    if (std::strcmp(t->tp_name, "SwigPyObject") != 0) return false;
+    if (t->tp_basicsize < static_cast<Py_ssize_t>(sizeof(SwigPyObject))) return false;
+    if (PyType_HasFeature(t, Py_TPFLAGS_HEAPTYPE)) {
+        destructor python_dealloc = python_class_dealloc();
+        if (!python_dealloc || t->tp_dealloc == python_dealloc) return false;
+    }
+    return true;
 }
 
-SwigPyObject *get_this(PyObject *obj) {
+int find_this(PyObject *obj, SwigPyObject **out) {
     // "this" may lead to another object with a "this"; a cycle of such
     // objects must not hang the caller, so the walk is bounded.
     for (int depth = 0; depth < 64; ++depth) {
-        if (is_pointer_object(obj)) return as_pointer(obj);
+        if (is_pointer_object(obj)) {
+            *out = as_pointer(obj);
+            return 0;
+        }
         if (PyObject *slot = this_slot_value(obj)) {
             obj = slot;
             continue;
         }
         PyObject *name = registry::this_name();
-        PyObject *attr = name ? PyObject_GetAttr(obj, name) : nullptr;
-        if (!attr) {
-            PyErr_Clear();
-            return nullptr;
+        PyObject *attr = nullptr;
+        int found = name ? compat::lookup_optional_attr(obj, name, &attr) : -1;
+        if (found <= 0) {
+            // Whatever the lookup raised is cleared: an object whose "this"
+            // cannot be read simply carries no pointer.
+            if (found < 0) PyErr_Clear();
+            return -1;
         }
         remember_this_slot(Py_TYPE(obj));
-        // The instance keeps its attribute alive; we only walk through it.
-        Py_DECREF(attr);
+        if (Py_REFCNT(attr) == 1)
+            keep_alive(attr);  // made for this lookup: nobody else holds it
+        else
+            Py_DECREF(attr);  // the instance keeps it alive; we only walk through it
         obj = attr;
     }
-    return nullptr;
+    return -1;
+}
+
+SwigPyObject *get_this(PyObject *obj) {
+    SwigPyObject *p = nullptr;
+    find_this(obj, &p);
+    return p;
 }
 
 int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
@@ -274,7 +327,8 @@ int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
         *out = nullptr;
         return 0;
     }
-    SwigPyObject *p = get_this(obj);
+    SwigPyObject *p = nullptr;
+    if (int rc = find_this(obj, &p)) return rc;
     while (p) {
         void *address = nullptr;
         bool accepted = false;

@@ -33,7 +33,11 @@ PyTypeObject *type();
 
 bool is_pointer_object(PyObject *op);
 
-// The pointer object behind obj, following "this" attributes; null when none.
+// The pointer object behind obj, following "this" attributes: 0 with *out
+// set, -1 when there is none (whatever a lookup raised is cleared).
+int find_this(PyObject *obj, SwigPyObject **out);
+
+// find_this's pointer object, or null.
 SwigPyObject *get_this(PyObject *obj);
 
 // 0 with *out set, or -1 when obj carries no pointer acceptable as ty

@@ -289,7 +289,7 @@ PyObject *register_class(PyObject *args, int type_id) {
     }
     if (info->destructor) {
         bool takes_one_object = PyCFunction_Check(info->destructor) &&
-                                (PyCFunction_GET_FLAGS(info->destructor) & METH_O);
+                                (PyCFunction_GetFlags(info->destructor) & METH_O);
         info->destroy_via_temp = takes_one_object ? 0 : 1;
     }
     swig_type_info *ty = types[type_id];

@@ -1,0 +1,18 @@
+# Sourced by the other scripts: makes (once) and activates the project's own
+# virtual environment for the interpreter $PYTHON (default python3), so
+# nothing is installed into the system's Python. The environment lives in
+# .venv, or .venv-<version> for another interpreter than the default.
+# Usage: source scripts/venv.sh [requirements file]
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+python="${PYTHON:-python3}"
+version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+if [ -z "${PYTHON:-}" ]; then venv="$root/.venv"; else venv="$root/.venv-$version"; fi
+if [ ! -x "$venv/bin/python" ]; then
+  "$python" -m venv "$venv"
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check --upgrade pip
+fi
+# shellcheck disable=SC1091
+source "$venv/bin/activate"
+if [ -n "${1:-}" ]; then
+  python -m pip install --quiet --disable-pip-version-check -r "$1"
+fi
