@@ -1,5 +1,5 @@
 # Reads runtime/interface.def and derives from it, in declaration order:
-#   INTERFACE_SOURCES      one generated table source per block
+#   INTERFACE_SOURCES      one generated table source per block (RECORDS or OPERATIONS)
 #   INTERFACE_DEFS         the record description files
 # and writes all_records.inc, which includes every description file in order
 # (for the companion generator).
@@ -18,6 +18,12 @@ foreach(line IN LISTS interface_lines)
     list(APPEND INTERFACE_SOURCES ${generated_dir}/${BLOCK}_records.cpp)
     list(APPEND INTERFACE_DEFS ${CMAKE_SOURCE_DIR}/${DEF})
     string(APPEND all_records "#include \"${DEF}\"\n")
+  elseif(line MATCHES "^OPERATIONS\\(([A-Za-z0-9_]+), *([^,]+), *([^)]+)\\)")
+    set(BLOCK ${CMAKE_MATCH_1})
+    string(STRIP "${CMAKE_MATCH_2}" DEF)
+    string(STRIP "${CMAKE_MATCH_3}" HEADER)
+    configure_file(${CMAKE_SOURCE_DIR}/runtime/operation_block.cpp.in ${generated_dir}/${BLOCK}_operations.cpp @ONLY)
+    list(APPEND INTERFACE_SOURCES ${generated_dir}/${BLOCK}_operations.cpp)
   else()
     message(FATAL_ERROR "runtime/interface.def: cannot read line: ${line}")
   endif()

@@ -8,8 +8,10 @@
 extern swig_type_info libfc_type_descriptors[ty::count];
 
 #define RECORDS(BLOCK, DEF, HEADER) extern const MethodBlock BLOCK##_methods;
+#define OPERATIONS RECORDS
 #include "runtime/interface.def"
 #undef RECORDS
+#undef OPERATIONS
 
 namespace {
 
@@ -24,8 +26,10 @@ PyModuleDef definition = {
 // Declaration order of the wrapped interface.
 const MethodBlock *const blocks[] = {
 #define RECORDS(BLOCK, DEF, HEADER) &BLOCK##_methods,
+#define OPERATIONS RECORDS
 #include "runtime/interface.def"
 #undef RECORDS
+#undef OPERATIONS
 };
 
 }  // namespace

@@ -65,3 +65,37 @@ def run_python_ok(code, timeout=60):
     if result.returncode != 0:
         raise AssertionError(f"subprocess failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
     return result
+
+
+def c_heap_in_use():
+    """Bytes the C allocator has handed out and not yet taken back (glibc's
+    mallinfo2), or None where that cannot be read (a sanitizer's allocator)."""
+    if os.environ.get("LIBFC_SANITIZED") == "1":
+        return None
+    libc = ctypes.CDLL(None)
+    if not hasattr(libc, "mallinfo2"):
+        return None
+
+    class MallInfo2(ctypes.Structure):
+        _fields_ = [(name, ctypes.c_size_t) for name in (
+            "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
+            "uordblks", "fordblks", "keepcost")]
+
+    libc.mallinfo2.restype = MallInfo2
+    info = libc.mallinfo2()
+    return info.uordblks + info.hblkhd
+
+
+def c_heap_growth(cycle, cycles=100_000, warm_up=2_000):
+    """How much the C heap grew over `cycles` calls of cycle(), or None."""
+    import gc
+    for _ in range(warm_up):
+        cycle()
+    gc.collect()
+    before = c_heap_in_use()
+    if before is None:
+        return None
+    for _ in range(cycles):
+        cycle()
+    gc.collect()
+    return c_heap_in_use() - before

@@ -15,6 +15,7 @@
 #include "swigtest_type_ids.hpp"
 
 extern const MethodBlock swigtest_record_methods;
+extern const MethodBlock swigtest_operations;
 
 namespace {
 
@@ -207,7 +208,7 @@ PyMethodDef probe_entries[] = {
 };
 const MethodBlock probe_methods{probe_entries, sizeof probe_entries / sizeof probe_entries[0]};
 
-const MethodBlock *const blocks[] = {&swigtest_record_methods, &probe_methods};
+const MethodBlock *const blocks[] = {&swigtest_record_methods, &probe_methods, &swigtest_operations};
 
 PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_swigtest", nullptr, -1, nullptr};
 

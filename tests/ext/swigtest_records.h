@@ -50,6 +50,14 @@ HYP_STATIC_ASSERT(sizeof(swigtest_Probe) == 176);
  * returns `value` when it is 0. Lives in a library loaded beside the module. */
 int trap_probe_call(int value, void *type, const char *message);
 
+/* Functions of each kind the operation template handles; each counts its
+ * calls, so tests can tell that a refused argument kept the call out. */
+unsigned int probe_calls(void);
+unsigned int probe_add(unsigned int a, int b, char flag);
+const char *probe_echo(const char *first, const char *second);
+void probe_store(swigtest_Probe *probe, unsigned int value);
+swigtest_Probe *probe_same(swigtest_Probe *probe);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,179 @@
+// Library operations: one template turns a description line
+//
+//   OPERATION(name, "result C type", "argument 1 C type", ...)
+//
+// into the module method that parses the argument tuple, converts every
+// argument by its C parameter type (the C type texts only word the messages
+// and name the pointer descriptors), arms the library-call trap, calls the
+// library function once, converts its result and releases its text copies.
+#pragma once
+
+#include <cstddef>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "convert.hpp"
+#include "errors.hpp"
+#include "pointer_object.hpp"
+#include "registry.hpp"
+#include "trap.hpp"
+
+namespace ops {
+
+// A C type text usable as a template argument.
+template <std::size_t N>
+struct CType {
+    char text[N];
+    consteval CType(const char (&s)[N]) {
+        for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
+    }
+};
+
+// The descriptor a C type text names ("FC_IOCFlows *"), looked up once in
+// the shared registry by any of its spellings. Null for untyped pointers
+// ("void *" and the switch handles accept any pointer object).
+template <CType T>
+swig_type_info *descriptor_of() {
+    static swig_type_info *found = nullptr;
+    static bool looked = false;
+    if (!looked) {
+        found = registry::lookup_any(T.text);
+        looked = true;
+    }
+    return found;
+}
+
+template <class P>
+inline constexpr bool is_text_v =
+    std::is_same_v<P, const char *> || std::is_same_v<P, char *>;
+
+template <class P>
+inline constexpr bool is_function_pointer_v =
+    std::is_pointer_v<P> && std::is_function_v<std::remove_pointer_t<P>>;
+
+// What one converted argument is kept as until the call: everything here is
+// trivially destructible, as the trap requires of the frame it jumps into.
+template <class P>
+struct Slot {
+    using type = std::conditional_t<is_text_v<P>, convert::Text,
+                 std::conditional_t<std::is_pointer_v<P>, void *,
+                 std::conditional_t<std::is_enum_v<P>, int, P>>>;
+};
+template <class P>
+using slot_t = typename Slot<P>::type;
+
+// Converts argument `position` (1-based) to the C parameter type P, raising
+// the argument's exception with its fixed message on failure.
+template <class P, CType Text>
+inline bool convert_argument(PyObject *obj, slot_t<P> *out, const char *method, int position) {
+    int rc;
+    if constexpr (is_text_v<P>) {
+        rc = convert::to_text(obj, out);
+    } else if constexpr (std::is_same_v<P, char>) {
+        rc = convert::to_char(obj, out);
+    } else if constexpr (std::is_integral_v<P> || std::is_enum_v<P>) {
+        rc = convert::to_integer(obj, out);
+    } else if constexpr (is_function_pointer_v<P>) {
+        rc = convert::to_function_pointer(obj, out, descriptor_of<Text>());
+    } else {
+        static_assert(std::is_pointer_v<P>, "no conversion for this parameter type");
+        return convert::pointer_argument(obj, descriptor_of<Text>(), 0, method, position, Text.text, out);
+    }
+    if (rc) [[unlikely]] {
+        errors::argument(rc, method, position, Text.text);
+        return false;
+    }
+    return true;
+}
+
+// The value a slot passes to the library.
+template <class P, class S>
+inline P pass(S &slot) {
+    if constexpr (is_text_v<P>)
+        return slot.ptr;
+    else if constexpr (is_function_pointer_v<P>)
+        return reinterpret_cast<P>(slot);
+    else if constexpr (std::is_pointer_v<P>)
+        return static_cast<P>(slot);
+    else
+        return static_cast<P>(slot);
+}
+
+template <class S>
+inline void release(S &slot) {
+    if constexpr (std::is_same_v<S, convert::Text>) convert::release(slot);
+}
+
+// The Python value of a library result of C type R.
+template <class R, CType Text>
+inline PyObject *result(R value) {
+    if constexpr (is_text_v<R>)
+        return convert::from_text(value);
+    else if constexpr (std::is_same_v<R, char>)
+        return convert::from_char(value);
+    else if constexpr (std::is_enum_v<R>)
+        return convert::from_integer(static_cast<int>(value));
+    else if constexpr (std::is_integral_v<R>)
+        return convert::from_integer(value);
+    else
+        // Records and handles the library hands out stay the library's.
+        return pointer_object::make(const_cast<void *>(static_cast<const void *>(value)), descriptor_of<Text>(), 0);
+}
+
+template <class F>
+struct signature;
+template <class R, class... P>
+struct signature<R (*)(P...)> {
+    using result_type = R;
+    using params = std::tuple<P...>;
+    static constexpr std::size_t arity = sizeof...(P);
+};
+
+template <auto Fn, CType Name, CType Result, CType... Args>
+struct Operation {
+    using Sig = signature<decltype(Fn)>;
+    using R = typename Sig::result_type;
+    template <std::size_t I>
+    using param_t = std::tuple_element_t<I, typename Sig::params>;
+    static_assert(Sig::arity == sizeof...(Args), "one C type text per parameter");
+
+    template <std::size_t... I>
+    static PyObject *call(PyObject *args, std::index_sequence<I...>) noexcept {
+        constexpr int n = static_cast<int>(sizeof...(I));
+        PyObject *argv[n ? n : 1];
+        if (!unpack_args<n>(args, Name.text, argv)) return nullptr;
+        std::tuple<slot_t<param_t<I>>...> slots{};
+        // Converted from first to last, stopping at the first failure; the
+        // text copies made so far are released on every path.
+        bool ok = (convert_argument<param_t<I>, Args>(argv[I], &std::get<I>(slots), Name.text,
+                                                      static_cast<int>(I) + 1) && ...);
+        PyObject *out = nullptr;
+        if (ok) {
+            if constexpr (std::is_void_v<R>) {
+                auto invoke = [&slots] { Fn(pass<param_t<I>>(std::get<I>(slots))...); };
+                if (trap::armed(invoke)) {
+                    trap::raise_abandoned_call();
+                } else {
+                    out = Py_None;
+                    Py_INCREF(out);
+                }
+            } else {
+                R value{};
+                auto invoke = [&slots, &value] { value = Fn(pass<param_t<I>>(std::get<I>(slots))...); };
+                if (trap::armed(invoke))
+                    trap::raise_abandoned_call();
+                else
+                    out = result<R, Result>(value);
+            }
+        }
+        (release(std::get<I>(slots)), ...);
+        return out;
+    }
+
+    static PyObject *method(PyObject *, PyObject *args) noexcept {
+        return call(args, std::make_index_sequence<sizeof...(Args)>{});
+    }
+};
+
+}  // namespace ops

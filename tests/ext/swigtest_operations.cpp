@@ -1,0 +1,7 @@
+// Method table of the test-only module's probe operations.
+
+#include "swigtest_records.h"
+
+#define OPERATION_FILE "tests/ext/swigtest_operations.def"
+#define METHOD_BLOCK swigtest_operations
+#include "runtime/operation_table.inc"
