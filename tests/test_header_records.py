@@ -204,20 +204,6 @@ def test_variable_part_starts_at_the_end_of_the_header(record, f):
         assert raw(rec, record.size) == b"\xa5" * record.size
 
 
-def test_igmpv3_report_reaches_its_first_group_record():
-    report = _libfc.new_hyp_IGMPv3ReportHdr()
-    group = _libfc.hyp_IGMPv3ReportHdr_record_get(report)
-    assert isinstance(group, libfc.hyp_IGMPv3GrpRecord)
-    assert addr(group) == int(report) + 8
-
-
-def test_ipv6_source_list_is_typed_as_addresses():
-    query = _libfc.new_hyp_MLDv2QueryHdr()
-    sources = _libfc.hyp_MLDv2QueryHdr_sourcesIPv6_get(query)
-    assert str(this_of(sources)).endswith("_p_a_16__unsigned_char")
-    assert addr(sources) == int(query) + 28
-
-
 # --- INT bitmap conversion ----------------------------------------------------------
 
 @pytest.mark.parametrize("bitmap, mask", [
