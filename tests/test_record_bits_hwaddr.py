@@ -1,0 +1,161 @@
+"""Bit-fields and hardware address fields of every record table: a bit-field
+value lands at exactly its bits of the storage unit and nowhere else, wider
+values are truncated, values outside the declared C type are refused; a
+hardware address reads as colon-separated hex and is set by copying six bytes
+from a byte pointer. The compiler's own placement of every described bit-field
+is checked by the bitfield_layout_check program of the test build."""
+
+import os
+import re
+import subprocess
+
+import pytest
+
+import _libfc
+import libfc  # noqa: F401  -- registers the record classes, so owned records are freed
+from _helpers import BUILD_DIR, poke, raw
+from _records import all_fields, arg2_message, field_id, getter, new, setter
+
+BITFIELDS = all_fields({"bits"})
+HWADDRS = all_fields({"hwaddr"})
+
+# Declared C type of a bit-field: (bits, signed).
+DECLARED = {
+    "hyp_uint8": (8, False), "unsigned char": (8, False),
+    "hyp_uint16": (16, False), "unsigned short": (16, False),
+    "hyp_uint32": (32, False), "unsigned int": (32, False),
+    "hyp_uint64": (64, False), "unsigned long long": (64, False),
+    "int": (32, True),
+}
+
+
+def declared(f):
+    assert f.ctype in DECLARED, "bit-field %s declared as %r: add the type to DECLARED" % (f.name, f.ctype)
+    return DECLARED[f.ctype]
+
+
+def unit_value(rec, f):
+    return int.from_bytes(raw(rec, f.width, f.offset), "little")
+
+
+def noise(n):
+    """Distinctive bytes with every bit pattern mixed in."""
+    return bytes((0xA5 ^ (i * 0x3B)) & 0xFF for i in range(n))
+
+
+# --- bit-fields ---------------------------------------------------------------
+
+@pytest.mark.parametrize("record,f", BITFIELDS, ids=map(field_id, BITFIELDS))
+def test_bitfield_value_lands_on_its_bits_only(record, f):
+    rec = new(record)
+    before = noise(record.size)
+    poke(rec, 0, before)
+    mask = ((1 << f.bits) - 1) << f.low_bit
+    # every bit of the field, then none, then an alternating pattern
+    for value in ((1 << f.bits) - 1, 0, int("10" * 32, 2) & ((1 << f.bits) - 1)):
+        assert setter(record, f)(rec, value) is None
+        unit = unit_value(rec, f)
+        assert (unit & mask) >> f.low_bit == value, "%s.%s = %#x" % (record.name, f.name, value)
+        old_unit = int.from_bytes(before[f.offset:f.offset + f.width], "little")
+        assert unit & ~mask == old_unit & ~mask, "%s.%s disturbed its unit's other bits" % (record.name, f.name)
+        image = raw(rec, record.size)
+        assert image[:f.offset] == before[:f.offset] and image[f.offset + f.width:] == before[f.offset + f.width:], \
+            "%s.%s wrote outside its unit" % (record.name, f.name)
+        assert getter(record, f)(rec) == value
+
+
+@pytest.mark.parametrize("record,f", BITFIELDS, ids=map(field_id, BITFIELDS))
+def test_bitfield_getter_masks_the_rest_of_the_unit(record, f):
+    rec = new(record)
+    poke(rec, f.offset, b"\xff" * f.width)
+    got = getter(record, f)(rec)
+    assert type(got) is int and got == (1 << f.bits) - 1, "%s.%s" % (record.name, f.name)
+    mask = ((1 << f.bits) - 1) << f.low_bit
+    poke(rec, f.offset, (((1 << (8 * f.width)) - 1) & ~mask).to_bytes(f.width, "little"))
+    assert getter(record, f)(rec) == 0
+
+
+@pytest.mark.parametrize("record,f", BITFIELDS, ids=map(field_id, BITFIELDS))
+def test_bitfield_truncates_values_the_declared_type_allows(record, f):
+    type_bits, _ = declared(f)
+    if f.bits == type_bits:
+        pytest.skip("the field is as wide as its type")
+    rec = new(record)
+    widest = (1 << type_bits) - 1
+    for value, stored in ((1 << f.bits, 0), ((1 << f.bits) + 5, 5 & ((1 << f.bits) - 1)), (widest, (1 << f.bits) - 1)):
+        assert setter(record, f)(rec, value) is None, "%s.%s = %#x" % (record.name, f.name, value)
+        assert getter(record, f)(rec) == stored, "%s.%s = %#x" % (record.name, f.name, value)
+
+
+@pytest.mark.parametrize("record,f", BITFIELDS, ids=map(field_id, BITFIELDS))
+def test_bitfield_refuses_values_outside_the_declared_type(record, f):
+    type_bits, signed = declared(f)
+    low, high = (-(1 << (type_bits - 1)), (1 << (type_bits - 1)) - 1) if signed else (0, (1 << type_bits) - 1)
+    # unsigned 64-bit conversions report every failure as a type error
+    expected = TypeError if (type_bits, signed) == (64, False) else OverflowError
+    rec = new(record)
+    poke(rec, 0, noise(record.size))
+    method = "%s_%s_set" % (record.name, f.name)
+    for value, exc_type in ((low - 1, expected), (high + 1, expected), (1.0, TypeError), ("1", TypeError)):
+        with pytest.raises(Exception) as info:
+            setter(record, f)(rec, value)
+        assert type(info.value) is exc_type, "%s given %r raised %r" % (method, value, info.value)
+        assert str(info.value) == arg2_message(method, f.ctype)
+    assert raw(rec, record.size) == noise(record.size)
+
+
+def test_every_described_bitfield_matches_the_compilers_layout():
+    program = os.path.join(BUILD_DIR, "bitfield_layout_check")
+    result = subprocess.run([program], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stdout + result.stderr
+    checked = int(re.search(r"(\d+) bit-fields checked", result.stdout).group(1))
+    assert checked == len(BITFIELDS), "the descriptions and the layout tables disagree on the bit-fields"
+
+
+# --- hardware addresses -------------------------------------------------------
+
+def byte_pointer(data):
+    """An `unsigned char *` pointer object addressing data (kept alive by the holder)."""
+    holder = _libfc.new_hyp_SocketAddress()
+    pointer = _libfc.hyp_SocketAddress_sa_data_get(holder)
+    poke(pointer, 0, data)
+    return holder, pointer
+
+
+@pytest.mark.parametrize("record,f", HWADDRS, ids=map(field_id, HWADDRS))
+def test_hardware_address_reads_as_text_in_byte_order(record, f):
+    rec = new(record)
+    assert getter(record, f)(rec) == "00:00:00:00:00:00"
+    poke(rec, 0, noise(record.size))
+    poke(rec, f.offset, bytes.fromhex("001A2B3C4DFE"))
+    assert getter(record, f)(rec) == "00:1a:2b:3c:4d:fe"
+    poke(rec, f.offset, b"\xff" * 6)
+    assert getter(record, f)(rec) == "ff:ff:ff:ff:ff:ff"
+
+
+@pytest.mark.parametrize("record,f", HWADDRS, ids=map(field_id, HWADDRS))
+def test_hardware_address_setter_copies_six_bytes(record, f):
+    rec = new(record)
+    before = noise(record.size)
+    poke(rec, 0, before)
+    holder, source = byte_pointer(bytes.fromhex("0211223344556677"))
+    assert setter(record, f)(rec, source) is None
+    expected = before[:f.offset] + bytes.fromhex("021122334455") + before[f.offset + 6:]
+    assert raw(rec, record.size) == expected, "%s.%s" % (record.name, f.name)
+    assert getter(record, f)(rec) == "02:11:22:33:44:55"
+    assert source.own() is False  # a view stays a view: the copy takes nothing over
+
+
+@pytest.mark.parametrize("record,f", HWADDRS, ids=map(field_id, HWADDRS))
+def test_hardware_address_setter_refuses_null_and_other_values(record, f):
+    rec = new(record)
+    poke(rec, 0, noise(record.size))
+    with pytest.raises(ValueError) as info:
+        setter(record, f)(rec, None)
+    assert str(info.value) == "invalid null reference in variable '%s' of type '%s'" % (f.name, f.ctype)
+    method = "%s_%s_set" % (record.name, f.name)
+    for bad in ("00:11:22:33:44:55", b"\x00\x11\x22\x33\x44\x55", 0, _libfc.new_hyp_IntrInfo()):
+        with pytest.raises(TypeError) as info:
+            setter(record, f)(rec, bad)
+        assert str(info.value) == arg2_message(method, f.ctype), "%s given %r" % (method, bad)
+    assert raw(rec, record.size) == noise(record.size)
