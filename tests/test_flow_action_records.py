@@ -13,7 +13,7 @@ import libfc
 
 from _flowcache_records import ACTION_RECORDS, INVAL_RECORDS, STATS_RECORDS
 from _helpers import SwigPyObject, addr, descriptor_name, poke, raw, this_of
-from _records import BY_NAME, arg1_message, arg2_message, getter, new, setter
+from _records import arg1_message, arg2_message, getter, new, setter
 
 FLOWCACHE = STATS_RECORDS + ACTION_RECORDS + INVAL_RECORDS
 
@@ -174,17 +174,6 @@ def test_encap_header_cache_is_reached_in_place():
     assert not hasattr(_libfc, "FC_VDL2EncapActionData_hc_hdrSpace_set")
 
 
-def test_stateless_rules_take_any_pointer_and_its_ownership():
-    rules = libfc.FC_FWALStatelessData()
-    target = _libfc.new_FC_VdrInfo()
-    rules.jumpRule = target
-    assert target.own() is False
-    assert raw(rules, 24) == bytes(8) + int(target).to_bytes(8, "little") + bytes(8)
-    got = rules.jumpRule
-    assert descriptor_name(got) == "_p_void" and int(got) == int(target)
-    _libfc.delete_FC_VdrInfo(target)  # still freed once, by its only remaining owner: the script
-
-
 # --- FC_VDRActionData_get_instance --------------------------------------------------
 
 GET_INSTANCE = "FC_VDRActionData_get_instance"
@@ -246,4 +235,3 @@ def test_action_size_does_nothing_under_the_trap():
 def test_action_size_stands_before_the_action_records():
     methods = list(_libfc.__dict__)
     assert methods.index("FC_ACTION_SIZE") + 1 == methods.index("FC_VDL2ActionContext_clientHdl_set")
-    assert BY_NAME["FC_VDL2ActionContext"] is CONTEXTS[0]

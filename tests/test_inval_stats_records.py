@@ -13,7 +13,6 @@ import pytest
 import _libfc
 import libfc
 
-from _flowcache_records import STATS_RECORDS
 from _helpers import addr, descriptor_name, poke, raw, run_python, this_of
 from _records import BY_NAME, arg1_message, arg2_message
 
@@ -55,16 +54,6 @@ def test_every_counter_is_reached_through_the_blocks_of_the_root():
         assert int.from_bytes(raw(root, 8, offset), "little") == value, "%s.%s" % (name, counter)
         assert getattr(_libfc, "%s_%s_get" % (name, counter))(block) == value
     assert raw(root, 632) == b"".join((2**63 + i).to_bytes(8, "little") for i in range(len(TREE)))
-
-
-BLOCKS = [(r, f) for r in STATS_RECORDS for f in r.fields if f.kind == "ro_nested"]
-
-
-@pytest.mark.parametrize("record,f", BLOCKS, ids=["%s.%s" % (r.name, f.name) for r, f in BLOCKS])
-def test_nested_blocks_are_read_only(record, f):
-    assert not hasattr(_libfc, "%s_%s_set" % (record.name, f.name))
-    assert not hasattr(getattr(libfc, record.name), f.name) or \
-        getattr(libfc, record.name).__dict__[f.name].fset is None
 
 
 def test_actions_add_belongs_to_the_root():
