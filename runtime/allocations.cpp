@@ -12,6 +12,9 @@ std::unordered_map<void *, const swig_type_info *> &live() {
     return *table;
 }
 
+// Texts are kept in the same table under a descriptor no record has.
+const swig_type_info text_marker{};
+
 }  // namespace
 
 void remember(void *address, const swig_type_info *ty) {
@@ -25,5 +28,15 @@ bool forget(void *address, const swig_type_info *ty) {
     table.erase(it);
     return true;
 }
+
+bool holds(void *address, const swig_type_info *ty) {
+    auto &table = live();
+    auto it = table.find(address);
+    return it != table.end() && it->second == ty;
+}
+
+void remember_text(char *text) { remember(text, &text_marker); }
+
+bool forget_text(char *text) { return forget(text, &text_marker); }
 
 }  // namespace allocations

@@ -12,4 +12,13 @@ void remember(void *address, const swig_type_info *ty);
 // True (and forgotten) when address was allocated here as a record of ty.
 bool forget(void *address, const swig_type_info *ty);
 
+// True when address is a live record this module allocated as ty: such a
+// record is exactly its C size, with nothing allocated behind it.
+bool holds(void *address, const swig_type_info *ty);
+
+// Texts this module copied into owned text fields. A setter frees the text it
+// replaces only when that text is found here; a library's text stays alone.
+void remember_text(char *text);
+bool forget_text(char *text);
+
 }  // namespace allocations

@@ -133,7 +133,9 @@ inline void copy_elements(char *dst, const char *src, std::size_t size, std::siz
     for (std::size_t i = 0; i < count; ++i) std::memmove(dst + i * size, src + i * size, size);
 }
 
-LIBFC_COLD void replace_owned_text(char *at, const convert::Text &text);
+// Stores a private copy of text at `at`; false (MemoryError set) when no copy
+// could be made, the field then unchanged.
+LIBFC_COLD bool replace_owned_text(char *at, const convert::Text &text);
 
 template <const FieldDesc &F, class T>
 PyObject *field_get(PyObject *, PyObject *args) noexcept {
@@ -222,8 +224,9 @@ PyObject *field_set(PyObject *, PyObject *args) noexcept {
     } else if constexpr (F.kind == FieldKind::OwnedText) {
         convert::Text text;
         if (int rc = convert::to_text(value, &text)) return errors::argument(rc, F.setter, 2, F.value_text);
-        if (rec) replace_owned_text(rec + F.offset, text);
+        bool stored = !rec || replace_owned_text(rec + F.offset, text);
         convert::release(text);
+        if (!stored) return nullptr;
     }
     Py_RETURN_NONE;
 }

@@ -13,15 +13,23 @@ PyObject *hardware_address_text(const unsigned char *b) {
     return PyUnicode_FromString(text);
 }
 
-void replace_owned_text(char *at, const convert::Text &text) {
-    char *old = load<char *>(at);
+bool replace_owned_text(char *at, const convert::Text &text) {
     char *copy = nullptr;
     if (text.ptr) {
         copy = static_cast<char *>(std::malloc(text.size));
-        if (copy) std::memcpy(copy, text.ptr, text.size);
+        if (!copy) {
+            PyErr_NoMemory();  // the field keeps its text
+            return false;
+        }
+        std::memcpy(copy, text.ptr, text.size);
+        allocations::remember_text(copy);
     }
-    std::free(old);
+    // Only a text this module copied in is freed; one a library stored there
+    // (or the key value that shares the storage) is the library's business.
+    char *old = load<char *>(at);
+    if (old && allocations::forget_text(old)) std::free(old);
     store<char *>(at, copy);
+    return true;
 }
 
 }  // namespace records

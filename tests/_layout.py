@@ -49,8 +49,29 @@ class Record:
         raise KeyError(name)
 
 
+class Extra(str):
+    """An extra method's name, with the number of arguments it takes (the
+    record and, for indexing methods, the index)."""
+
+    def __new__(cls, name, nargs=1):
+        self = super().__new__(cls, name)
+        self.nargs = nargs
+        return self
+
+
+def nargs(method):
+    """Arguments of an extra method: one unless its table entry says more."""
+    return getattr(method, "nargs", 1)
+
+
 def U(name, ctype, offset, bits):
     return Field(name, "uint", ctype, offset, bits // 8, bits=bits)
+
+
+def UL(name, ctype, offset):
+    """unsigned long: eight bytes, but converted through the signed 64-bit
+    range, so it holds at most 2**63 - 1; its 63 value bits tell it apart."""
+    return Field(name, "uint", ctype, offset, 8, bits=63)
 
 
 def I(name, ctype, offset, bits=32):

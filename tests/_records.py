@@ -2,11 +2,12 @@
 lookups the tests share. Each subsystem's table lives in its own module."""
 
 from _layout import arg1_message, arg2_message, getter, method_names, new, setter  # noqa: F401
+from _flowcache_records import ACTION_RECORDS, INVAL_RECORDS, STATS_RECORDS
 from _kernel_records import RECORDS as KERNEL_RECORDS
 from _header_records import RECORDS as HEADER_RECORDS
 from _switchstate_records import RECORDS as SWITCHSTATE_RECORDS
 
-RECORDS = KERNEL_RECORDS + HEADER_RECORDS + SWITCHSTATE_RECORDS
+RECORDS = KERNEL_RECORDS + HEADER_RECORDS + STATS_RECORDS + ACTION_RECORDS + INVAL_RECORDS + SWITCHSTATE_RECORDS
 
 BY_NAME = {r.name: r for r in RECORDS}
 

@@ -12,6 +12,7 @@ import pytest
 import _libfc
 import libfc  # noqa: F401
 
+from _layout import nargs
 from _records import BY_NAME, RECORDS, method_names
 
 
@@ -32,7 +33,7 @@ def _format(method):
         return ":" + method
     if method.endswith("_set"):
         return "OO:" + method
-    return "O:" + method
+    return "O" * nargs(method) + ":" + method
 
 
 def _sample_methods():

@@ -12,6 +12,7 @@ import _libfc
 import libfc  # noqa: F401  (registers the record classes, as scripts do)
 
 from _helpers import poke, raw
+from _layout import nargs
 from _records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
 
 
@@ -35,6 +36,7 @@ ACCEPTED = {
     ("uint", 16): [0, 1, 255, 256, 65535, True, IntSub(40000)],
     ("uint", 32): [0, 1, 65536, 2**31, 4294967295, True, IntSub(2**32 - 2)],
     ("uint", 64): [0, 1, 2**32, 2**63 - 1, 2**63, 2**64 - 1, True, IntSub(2**64 - 2)],
+    ("uint", 63): [0, 1, 2**32, 2**63 - 1, True, IntSub(2**63 - 2)],  # unsigned long
     ("int", 32): [-2147483648, -1, 0, 1, 2147483647, True, IntSub(-5)],
 }
 
@@ -45,6 +47,7 @@ OUT_OF_RANGE = {
     ("uint", 16): (OverflowError, [65536, -1, 2**32, 2**63, 2**64, 2**80]),
     ("uint", 32): (OverflowError, [4294967296, -1, 2**63, 2**64, 2**80]),
     ("uint", 64): (TypeError, [-1, 2**64, 2**64 + 1, 2**80, -(2**80)]),
+    ("uint", 63): (OverflowError, [2**63, 2**64 - 1, -1, 2**64, 2**80]),
     ("int", 32): (OverflowError, [2147483648, -2147483649, 2**32, 2**63, -(2**63) - 1, 2**64, 2**80, -(2**80)]),
 }
 
@@ -383,7 +386,7 @@ for _r in RECORDS:
             ARG1_METHODS.append((_r, "%s_%s_set" % (_r.name, _f.name), 2))
         ARG1_METHODS.append((_r, "%s_%s_get" % (_r.name, _f.name), 1))
     for _extra in _r.extras:
-        ARG1_METHODS.append((_r, _extra, 1))
+        ARG1_METHODS.append((_r, _extra, nargs(_extra)))
     ARG1_METHODS.append((_r, "delete_" + _r.name, 1))
 
 

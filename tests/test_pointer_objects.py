@@ -69,6 +69,7 @@ def test_unknown_attribute_is_attribute_error():
 # The printable name is the last spelling the registry knows for the type.
 PRINTABLE = {r.name: r.name + " *" for r in RECORDS}
 PRINTABLE["hyp_ListLinks"] = "ovl_HashLink *"
+PRINTABLE["FC_InvalHashKeyValue"] = "FC_InvalidationData *"
 
 
 @pytest.mark.parametrize("record", RECORDS, ids=[r.name for r in RECORDS])
