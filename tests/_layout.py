@@ -86,6 +86,11 @@ def method_names(record):
     return names
 
 
+def extra_argument_count(method):
+    """Arguments of an extra record method: the record, and an index for __getitem__."""
+    return 2 if method.endswith("___getitem__") else 1
+
+
 def arg1_message(method, record_name):
     return "in method '%s', argument 1 of type '%s *'" % (method, record_name)
 

@@ -3,8 +3,9 @@ lookups the tests share. Each subsystem's table lives in its own module."""
 
 from _layout import arg1_message, arg2_message, getter, method_names, new, setter  # noqa: F401
 from _kernel_records import RECORDS as KERNEL_RECORDS
+from _flowcache_query_records import RECORDS as FLOWCACHE_QUERY_RECORDS
 
-RECORDS = KERNEL_RECORDS
+RECORDS = KERNEL_RECORDS + FLOWCACHE_QUERY_RECORDS
 
 BY_NAME = {r.name: r for r in RECORDS}
 

@@ -12,6 +12,7 @@ import pytest
 import _libfc
 import libfc  # noqa: F401
 
+from _layout import extra_argument_count
 from _records import BY_NAME, RECORDS, method_names
 
 
@@ -30,7 +31,7 @@ def _format(method):
         return "O:swigregister"
     if method.startswith("new_"):
         return ":" + method
-    if method.endswith("_set"):
+    if method.endswith("_set") or extra_argument_count(method) == 2:
         return "OO:" + method
     return "O:" + method
 

@@ -12,6 +12,7 @@ import _libfc
 import libfc  # noqa: F401  (registers the record classes, as scripts do)
 
 from _helpers import poke, raw
+from _layout import extra_argument_count
 from _records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
 
 
@@ -383,7 +384,7 @@ for _r in RECORDS:
             ARG1_METHODS.append((_r, "%s_%s_set" % (_r.name, _f.name), 2))
         ARG1_METHODS.append((_r, "%s_%s_get" % (_r.name, _f.name), 1))
     for _extra in _r.extras:
-        ARG1_METHODS.append((_r, _extra, 1))
+        ARG1_METHODS.append((_r, _extra, extra_argument_count(_extra)))
     ARG1_METHODS.append((_r, "delete_" + _r.name, 1))
 
 

@@ -518,10 +518,8 @@ def test_setter_given_none_as_record_does_nothing(record, f):
                          ids=map(field_id, NESTED + ARRAYS + all_fields({"zarray"})))
 def test_copying_setter_given_none_as_record_fails_cleanly(record, f):
     src_owner = new(record)
-    if f.kind == "nested":
+    if f.kind in ("nested", "zarray"):
         _, src = _target(f.target)
-    elif f.kind == "zarray":
-        src = _libfc.new_hyp_FabPortVIDRange()
     else:
         src = getter(record, f)(src_owner)
     try:
