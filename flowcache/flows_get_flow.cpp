@@ -3,7 +3,7 @@
 
 #include "flowcache/flow_method_arguments.hpp"
 #include "flowcache/flowcache_query_methods.hpp"
-#include "flowcache/flows_entry_count.hpp"
+#include "flowcache/flows_entries.hpp"
 #include "runtime/pointer_object.hpp"
 #include "runtime/trap.hpp"
 #include "runtime/type_ids.hpp"

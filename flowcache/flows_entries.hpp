@@ -1,4 +1,4 @@
-// The number of entries that follow a query result's header.
+// Where the entries of a query result lie, and how many there are.
 #pragma once
 
 #include <cstddef>
