@@ -60,8 +60,9 @@ class Extra(str):
 
 
 def nargs(method):
-    """Arguments of an extra method: one unless its table entry says more."""
-    return getattr(method, "nargs", 1)
+    """Arguments of an extra method: the record, and an index for __getitem__,
+    unless its table entry says otherwise."""
+    return getattr(method, "nargs", 2 if method.endswith("___getitem__") else 1)
 
 
 def U(name, ctype, offset, bits):
