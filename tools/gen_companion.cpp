@@ -227,8 +227,8 @@ void write_sequence(const Sequence &s, const std::vector<std::string> &records, 
     if (*rule.count_field) count = std::string("\"").append(rule.count_field).append("\"");
     py += "    _count_field_ = " + count + "\n";
     py += "    _capacity_ = " + std::to_string(s.capacity) + "\n";
-    py += "    _item_view_ = _libfc." + std::string(rule.view_method) + "\n";
-    py += "    _item_copy_ = _libfc." + std::string(rule.index_method) + "\n";
+    py += "    _iter_item_ = _libfc." + std::string(rule.view_method) + "\n";
+    py += "    _index_item_ = _libfc." + std::string(rule.index_method) + "\n";
     std::string item = rule.item_type;
     if (item != "int" && !has_record(records, item)) item = "Any";
     pyi += "    def __len__(self) -> int: ...\n";

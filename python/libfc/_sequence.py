@@ -23,8 +23,8 @@ class _Sequence:
     _capacity_: ClassVar[int] = 0
     # Module methods taking (record, index): the item in place (iteration),
     # and the item that indexing returns (a copy where the module makes one).
-    _item_view_: ClassVar[Callable[[Any, int], Any]]
-    _item_copy_: ClassVar[Callable[[Any, int], Any]]
+    _iter_item_: ClassVar[Callable[[Any, int], Any]]
+    _index_item_: ClassVar[Callable[[Any, int], Any]]
 
     def __len__(self) -> int:
         cls = type(self)
@@ -48,18 +48,18 @@ class _Sequence:
 
     def __getitem__(self, index: Union[int, slice]) -> Any:
         length = len(self)
-        item = type(self)._item_copy_
+        item = type(self)._index_item_
         if isinstance(index, slice):
             return [item(self, i) for i in range(*index.indices(length))]
         return item(self, self._position(index, length))
 
     def __iter__(self) -> Iterator[Any]:
-        item = type(self)._item_view_
+        item = type(self)._iter_item_
         for i in range(len(self)):
             yield item(self, i)
 
     def __reversed__(self) -> Iterator[Any]:
-        item = type(self)._item_view_
+        item = type(self)._iter_item_
         for i in reversed(range(len(self))):
             yield item(self, i)
 
