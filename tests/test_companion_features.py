@@ -239,12 +239,6 @@ def test_dropped_octets_free_their_memory_without_leak_lines():
     assert "memory leak" not in result.stdout + result.stderr
 
 
-def test_octets_are_bounded_by_their_storage():
-    assert bytes(libfc.Octets(b"\x01" * 254)) == b"\x01" * 254
-    with pytest.raises(ValueError):
-        libfc.Octets(bytes(255))
-
-
 # --- bounded sequences -----------------------------------------------------------
 
 def instance_id(record, i):
@@ -311,12 +305,6 @@ def test_items_after_an_owned_header_do_not_exist():
         assert len(obj) == 5
     finally:
         obj.thisown = True
-
-
-def test_fixed_length_sequence_without_a_count():
-    class Ids(Instances):
-        _count_field_ = None
-    assert len(Ids()) == 32
 
 
 # The record classes that count their items, once their records are described.
