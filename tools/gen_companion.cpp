@@ -2,14 +2,34 @@
 // same record description files the module's method table is built from, so
 // the classes can never name a method the module does not have.
 //
+// The hand-written parts of the package (python/libfc/*.py: the record base
+// class, the sequence mixin, the address helpers) sit beside the generated
+// file; this program only writes what follows from the description lines and
+// the C declarations (record sizes, array lengths).
+//
 // usage: gen_companion OUTPUT_DIR
 
+#include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "include/hyp_kernel_types.h"
+#include "include/hyp_packet_headers.h"
+#include "include/libfabPublic.h"
+#include "include/libfc.h"
+
 namespace {
+
+// Elements of a field: its array length (0 for a variable part that follows
+// the record), 1 for anything else.
+template <class T>
+struct element_count : std::integral_constant<std::size_t, 1> {};
+template <class T, std::size_t N>
+struct element_count<T[N]> : std::integral_constant<std::size_t, N> {};
+template <class T>
+struct element_count<T[0]> : std::integral_constant<std::size_t, 0> {};
 
 enum class LineKind { Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
 
@@ -19,24 +39,131 @@ struct Line {
     const char *name;        // field or method name
     const char *field_kind;  // FieldKind spelling
     const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name
+    std::size_t size;        // record lines: sizeof the record; field lines: elements
 };
 
 // Record description files in the module's declaration order.
 const Line lines[] = {
-#define RECORD(R) {LineKind::Record, #R, "", "", ""},
-#define FIELD(R, F, KIND, CTYPE, VT) {LineKind::Field, #R, #F, #KIND, #VT},
-#define FIELD_RO(R, F, KIND, CTYPE, VT) {LineKind::FieldReadOnly, #R, #F, #KIND, #VT},
-#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none"},
-#define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", ""},
-#define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", ""},
-#define END_RECORD(R) {LineKind::EndRecord, #R, "", "", ""},
+#define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
+#define FIELD(R, F, KIND, CTYPE, VT) {LineKind::Field, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value},
+#define FIELD_RO(R, F, KIND, CTYPE, VT) \
+    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value},
+#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none", 1},
+#define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
+#define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
+#define END_RECORD(R) {LineKind::EndRecord, #R, "", "", "", 0},
 #include "all_records.inc"
+};
+
+// Records that hold a counted run of items get len(), bounded indexing and
+// iteration from the _Sequence mixin, driven by these columns. A rule takes
+// effect once its record, fields and methods are all in the description lines.
+struct SequenceRule {
+    const char *record;
+    const char *count_field;   // the field stating how many items are in use; "" when all are
+    const char *array_field;   // the array holding the items: its length caps the count
+    const char *view_method;   // (record, index) -> the item in place, for iteration
+    const char *index_method;  // (record, index) -> the item record[index] returns
+    const char *item_type;     // what an item is, for the stub
+};
+
+// Query buffers count their entries in the header; the entries follow the
+// header in the same buffer (a zero-length array), so only the count bounds
+// them. FC_IOCFlows counts with numEntries, the entries this buffer holds:
+// totalEntries (get_num_flows) is the cache's figure and may exceed them.
+const SequenceRule sequence_rules[] = {
+    {"FC_IOCFlows", "numEntries", "entries", "FC_IOCFlows_get_flow", "FC_IOCFlows___getitem__", "FC_FlowEntryIOC"},
+    {"FC_FlowEntryIOC", "numActionEntities", "actionEntity", "FC_FlowEntryIOC___getitem__",
+     "FC_FlowEntryIOC___getitem__", "FC_ActionEntityIOC"},
+    {"FC_ActionEntityIOC", "dstPortsNum", "dport", "FC_ActionEntityIOC___getitem__",
+     "FC_ActionEntityIOC___getitem__", "int"},
+    {"FC_IOCInvalEntries", "numEntries", "entries", "FC_IOCInvalEntries___getitem__",
+     "FC_IOCInvalEntries___getitem__", "FC_InvalEntity"},
+    {"FC_HashStatsIOC", "entries", "stats", "FC_HashStatsIOC___getitem__", "FC_HashStatsIOC___getitem__",
+     "FCHashStats"},
+    {"FCHashStats", "", "bucketLengthMap", "FCHashStats___getitem__", "FCHashStats___getitem__", "int"},
+};
+
+// A sequence rule found complete in the description lines.
+struct Sequence {
+    const SequenceRule *rule;
+    std::size_t capacity;  // elements of the array; 0 for items following the record
 };
 
 std::vector<std::string> record_names() {
     std::vector<std::string> names;
     for (const Line &l : lines)
         if (l.kind == LineKind::Record) names.push_back(l.record);
+    return names;
+}
+
+bool has_record(const std::vector<std::string> &records, const std::string &name) {
+    for (const std::string &r : records)
+        if (r == name) return true;
+    return false;
+}
+
+const Line *find_field(const std::string &record, const std::string &field) {
+    for (const Line &l : lines)
+        if ((l.kind == LineKind::Field || l.kind == LineKind::FieldReadOnly || l.kind == LineKind::BitField) &&
+            record == l.record && field == l.name)
+            return &l;
+    return nullptr;
+}
+
+// Extra record functions may stand as METHOD lines or as FUNCTION lines.
+bool has_method(const std::string &name) {
+    for (const Line &l : lines)
+        if ((l.kind == LineKind::Method || l.kind == LineKind::Function) && name == l.name) return true;
+    return false;
+}
+
+std::vector<Sequence> complete_sequences(const std::vector<std::string> &records) {
+    std::vector<Sequence> found;
+    for (const SequenceRule &rule : sequence_rules) {
+        if (!has_record(records, rule.record)) continue;  // not described yet
+        const Line *array = find_field(rule.record, rule.array_field);
+        bool complete = array && (!*rule.count_field || find_field(rule.record, rule.count_field)) &&
+                        has_method(rule.view_method) && has_method(rule.index_method);
+        if (complete)
+            found.push_back({&rule, array->size});
+        else
+            std::fprintf(stderr, "gen_companion: %s lacks the fields or methods of its sequence rule; "
+                                 "it stays a plain record\n", rule.record);
+    }
+    return found;
+}
+
+const Sequence *sequence_of(const std::vector<Sequence> &sequences, const std::string &record) {
+    for (const Sequence &s : sequences)
+        if (record == s.rule->record) return &s;
+    return nullptr;
+}
+
+// Special methods the _Sequence mixin supplies; a METHOD line mapping onto
+// one of them would hide the bounded version.
+bool is_sequence_method(const std::string &attribute) {
+    return attribute == "__getitem__" || attribute == "__len__" || attribute == "__iter__";
+}
+
+// Fields whose getter gives a plain value: the ones a repr shows. Owned text
+// is left out, as it follows a pointer that a union may reuse for other data.
+bool is_scalar_kind(const std::string &kind) {
+    return kind == "Integer" || kind == "BitField" || kind == "Char" || kind == "CharArray" || kind == "HwAddr";
+}
+
+std::string python_tuple(const std::vector<std::string> &names) {
+    std::string text = "(";
+    for (std::size_t i = 0; i < names.size(); ++i) text += (i ? ", \"" : "\"") + names[i] + "\"";
+    return text + (names.size() == 1 ? ",)" : ")");
+}
+
+std::vector<std::string> scalar_fields(const std::string &record) {
+    std::vector<std::string> names;
+    for (const Line &l : lines)
+        if ((l.kind == LineKind::Field || l.kind == LineKind::FieldReadOnly || l.kind == LineKind::BitField) &&
+            record == l.record && is_scalar_kind(l.field_kind))
+            names.push_back(l.name);
     return names;
 }
 
@@ -47,11 +174,7 @@ std::string python_type(const Line &l, const std::vector<std::string> &records) 
     if (kind == "Char" || kind == "CharArray" || kind == "HwAddr") return "str";
     if (kind == "OwnedText") return "str | None";
     std::string vt = l.value_type;
-    if (vt.rfind("p_", 0) == 0) {
-        std::string target = vt.substr(2);
-        for (const std::string &r : records)
-            if (r == target) return target + " | None";
-    }
+    if (vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2))) return vt.substr(2) + " | None";
     return "SwigPyObject | None";
 }
 
@@ -74,49 +197,46 @@ const char *kModuleHeader = R"(# Generated at build time from the record descrip
 Each class stands for one C record type: its attributes read and write the
 record's fields in place, constructing it allocates a zero-filled record that
 the instance owns, and pointers the module returns come back as instances of
-these classes.
+these classes. bytes(record) and X.from_bytes(data) copy memory images;
+mac(), ipv4() and ipv6() turn address texts into what the fields take.
 """
 
 import _libfc
 
+from ._addresses import Octets, ipv4, ipv6, mac  # noqa: F401
+from ._record import _Record
+from ._sequence import _Sequence
+
 _instance_method = _libfc.SWIG_PyInstanceMethod_New
-
-
-class _Record:
-    """Common behaviour of the record classes."""
-
-    # "this" lives in a slot so the module finds it at a fixed offset.
-    __slots__ = ("this", "__dict__", "__weakref__")
-
-    @property
-    def thisown(self):
-        """True while this object owns, and will free, its C record."""
-        return self.this.own()
-
-    @thisown.setter
-    def thisown(self, value):
-        self.this.own(value)
-
-    def __repr__(self):
-        return "<%s.%s; proxy of %r >" % (self.__class__.__module__, self.__class__.__name__, self.this)
-
-    def _attach(self, this):
-        existing = getattr(self, "this", None)
-        if existing is None:
-            self.this = this
-        else:
-            existing.append(this)
 )";
 
 const char *kStubHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
-from typing import Any
+from typing import Any, Iterator, List, SupportsIndex, overload
+
+from ._addresses import Octets as Octets, ipv4 as ipv4, ipv6 as ipv6, mac as mac
+from ._record import _Record as _Record
+from ._sequence import _Sequence as _Sequence
 
 SwigPyObject = Any
-
-class _Record:
-    this: SwigPyObject
-    thisown: bool
 )";
+
+// Class attributes and stub lines that make a record a bounded sequence.
+void write_sequence(const Sequence &s, const std::vector<std::string> &records, std::string &py, std::string &pyi) {
+    const SequenceRule &rule = *s.rule;
+    std::string count = "None";
+    if (*rule.count_field) count = std::string("\"").append(rule.count_field).append("\"");
+    py += "    _count_field_ = " + count + "\n";
+    py += "    _capacity_ = " + std::to_string(s.capacity) + "\n";
+    py += "    _iter_item_ = _libfc." + std::string(rule.view_method) + "\n";
+    py += "    _index_item_ = _libfc." + std::string(rule.index_method) + "\n";
+    std::string item = rule.item_type;
+    if (item != "int" && !has_record(records, item)) item = "Any";
+    pyi += "    def __len__(self) -> int: ...\n";
+    pyi += "    def __iter__(self) -> Iterator[" + item + "]: ...\n";
+    pyi += "    def __reversed__(self) -> Iterator[" + item + "]: ...\n";
+    pyi += "    @overload\n    def __getitem__(self, index: SupportsIndex) -> " + item + ": ...\n";
+    pyi += "    @overload\n    def __getitem__(self, index: slice) -> List[" + item + "]: ...\n";
+}
 
 bool write_file(const std::string &path, const std::string &text) {
     FILE *f = std::fopen(path.c_str(), "w");
@@ -133,18 +253,27 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::vector<std::string> records = record_names();
+    const std::vector<Sequence> sequences = complete_sequences(records);
     std::string py = kModuleHeader;
     std::string pyi = kStubHeader;
     std::string all = "\n__all__ = [\n";
     std::string deferred;  // attributes set after the class body
+    const Sequence *sequence = nullptr;  // of the record being written
     for (const Line &l : lines) {
         const std::string r = l.record;
         switch (l.kind) {
-        case LineKind::Record:
-            py += "\n\nclass " + r + "(_Record):\n    \"\"\"The C record " + r + ".\"\"\"\n\n";
-            pyi += "\nclass " + r + "(_Record):\n";
+        case LineKind::Record: {
+            sequence = sequence_of(sequences, r);
+            std::string bases = sequence ? "_Sequence, _Record" : "_Record";
+            py += "\n\nclass " + r + "(" + bases + "):\n    \"\"\"The C record " + r + ".\"\"\"\n\n";
+            py += "    _size_ = " + std::to_string(l.size) + "\n";
+            py += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
+            pyi += "\nclass " + r + "(" + bases + "):\n";
+            if (sequence) write_sequence(*sequence, records, py, pyi);
+            py += "\n";
             all += "    \"" + r + "\",\n";
             break;
+        }
         case LineKind::Field:
         case LineKind::BitField:
         case LineKind::FieldReadOnly: {
@@ -162,10 +291,13 @@ int main(int argc, char **argv) {
                 pyi += "    " + std::string(l.name) + ": " + python_type(l, records) + "\n";
             break;
         }
-        case LineKind::Method:
-            py += "    " + method_attribute(l) + " = _instance_method(_libfc." + l.name + ")\n";
-            pyi += "    def " + method_attribute(l) + "(self, *args: Any) -> Any: ...\n";
+        case LineKind::Method: {
+            const std::string attribute = method_attribute(l);
+            if (sequence && is_sequence_method(attribute)) break;  // the mixin's bounded version stands
+            py += "    " + attribute + " = _instance_method(_libfc." + l.name + ")\n";
+            pyi += "    def " + attribute + "(self, *args: Any) -> Any: ...\n";
             break;
+        }
         case LineKind::Function:
             break;  // plain module functions have no class
         case LineKind::EndRecord:
@@ -175,6 +307,7 @@ int main(int argc, char **argv) {
             deferred.clear();
             py += "_libfc." + r + "_swigregister(" + r + ")\n";
             pyi += "    def __init__(self) -> None: ...\n";
+            sequence = nullptr;
             break;
         }
     }

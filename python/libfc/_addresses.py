@@ -1,0 +1,91 @@
+"""Address texts turned into what record fields take: a hardware address or
+an IPv6 address as bytes in C memory passed as an ``unsigned char *``, an
+IPv4 address as the 32-bit value a key stores."""
+
+import ctypes
+import ipaddress
+import re
+from typing import Any
+
+import _libfc
+
+_MAC_TEXT = re.compile(r"[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(?:\1[0-9A-Fa-f]{2}){4}")
+
+# The storage record: the module has no byte-sized record, so the bytes live
+# at the start of a socket address's data area, whose getter already yields
+# the `unsigned char *` pointer the setters take.
+_STORAGE_CAPACITY = 254  # hyp_SocketAddress.sa_data
+
+
+class Octets:
+    """Bytes held in C memory for as long as this object lives, accepted
+    wherever a field or function takes an ``unsigned char *``.
+
+    A setter that copies from the pointer (hardware address and byte-array
+    fields) is done with it when it returns; a pointer field keeps the
+    address, so keep this object alive as long as that record uses it."""
+
+    # "this" is what the module reads to find the pointer; the record that
+    # owns the memory rides along so both die together.
+    __slots__ = ("this", "_storage", "_length")
+
+    def __init__(self, data: Any) -> None:
+        image = memoryview(data).tobytes()
+        if len(image) > _STORAGE_CAPACITY:
+            raise ValueError("Octets: at most %d bytes, got %d" % (_STORAGE_CAPACITY, len(image)))
+        self._storage = _libfc.new_hyp_SocketAddress()
+        self._length = len(image)
+        self.this = _libfc.hyp_SocketAddress_sa_data_get(self._storage)
+        ctypes.memmove(int(self.this), image, len(image))
+
+    def __len__(self) -> int:
+        return self._length
+
+    def __bytes__(self) -> bytes:
+        return ctypes.string_at(int(self.this), self._length)
+
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, Octets):
+            return bytes(self) == bytes(other)
+        return NotImplemented
+
+    __hash__ = None  # type: ignore[assignment]  # the bytes can be changed through the pointer
+
+    def __repr__(self) -> str:
+        return "Octets(%r)" % bytes(self)
+
+
+def _text_argument(function: str, text: Any) -> str:
+    if not isinstance(text, str):
+        raise TypeError("%s() takes a str, not %s" % (function, type(text).__name__))
+    return text
+
+
+def mac(text: str) -> Octets:
+    """The six bytes of a hardware address written as six pairs of hex digits
+    separated by ':' or '-' ("00:1a:2b:ff:00:01"), in text order."""
+    _text_argument("mac", text)
+    if not _MAC_TEXT.fullmatch(text):
+        raise ValueError("not a hardware address: %r" % text)
+    return Octets(bytes.fromhex(text.replace(text[2], "")))
+
+
+def ipv4(text: str) -> int:
+    """A dotted-quad IPv4 address as a key holds it: the address in network
+    order in memory, so the first octet is the lowest byte of the value."""
+    _text_argument("ipv4", text)
+    try:
+        packed = ipaddress.IPv4Address(text).packed
+    except ValueError:
+        raise ValueError("not an IPv4 address: %r" % text) from None
+    return int.from_bytes(packed, "little")
+
+
+def ipv6(text: str) -> Octets:
+    """The sixteen bytes of an IPv6 address, in network order."""
+    _text_argument("ipv6", text)
+    try:
+        packed = ipaddress.IPv6Address(text).packed
+    except ValueError:
+        raise ValueError("not an IPv6 address: %r" % text) from None
+    return Octets(packed)

@@ -1,0 +1,397 @@
+"""What a Python user expects of the companion's record classes: a repr that
+shows the plain fields, bytes() and from_bytes() memory images, address
+texts turned into what fields take, and len() / indexing / iteration bounded
+by the counts that buffers state."""
+
+import ctypes
+import gc
+
+import pytest
+
+import _libfc
+import libfc
+from libfc._sequence import _Sequence
+from _helpers import addr, poke, raw, run_python_ok as run_python
+from _records import BY_NAME, RECORDS
+
+MAC = "00:1a:2b:ff:00:01"
+MAC_BYTES = bytes.fromhex("001a2bff0001")
+SCALAR_KINDS = {"uint", "int", "bool", "chars", "bits", "hwaddr"}
+
+
+def record_id(record):
+    return record.name
+
+
+def image(size, seed=1):
+    """Recognisable bytes: no two neighbouring bytes equal, none all-zero runs."""
+    return bytes((seed * 29 + i * 7 + 1) & 0xFF for i in range(size))
+
+
+def described(name):
+    """The class and layout of a record, skipping until both exist."""
+    cls = getattr(libfc, name, None)
+    if cls is None or name not in BY_NAME:
+        pytest.skip(f"{name} is not described yet")
+    return cls, BY_NAME[name]
+
+
+# --- repr -------------------------------------------------------------------
+
+def sample(field, i):
+    """A value distinct per field, and the value its getter then shows."""
+    if field.kind == "uint":
+        value = min(i + 3, (1 << field.bits) - 1)
+    elif field.kind == "int":
+        value = -(i + 3)
+    elif field.kind == "bool":
+        value = "\x01"
+    elif field.kind == "chars":
+        value = ("f%d" % i)[: field.count]
+    elif field.kind == "bits":
+        value = 1
+    else:  # hwaddr
+        return libfc.mac(MAC), MAC
+    return value, value
+
+
+def overlaps(a, b):
+    if a.kind == "bits" and b.kind == "bits" and a.offset == b.offset:
+        return a.low_bit < b.low_bit + b.bits and b.low_bit < a.low_bit + a.bits
+    return a.offset < b.offset + b.width and b.offset < a.offset + a.width
+
+
+@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+def test_repr_names_the_type_and_every_scalar_field_in_order(record):
+    obj = getattr(libfc, record.name)()
+    own_repr = getattr(_libfc, record.name + "___repr__", None)
+    if own_repr is not None:
+        assert repr(obj) == own_repr(obj)  # the record's own method stands
+        return
+    scalars = [f for f in record.fields if f.kind in SCALAR_KINDS]
+    shown = []
+    for i, f in enumerate(scalars):
+        value, text = sample(f, i)
+        setattr(obj, f.name, value)
+        shown.append((f, text))
+    # A later field sharing the bytes (a union member) changes what an earlier one reads.
+    parts = []
+    for i, (f, text) in enumerate(shown):
+        if any(overlaps(f, g) for g, _ in shown[i + 1:]):
+            text = getattr(obj, f.name)
+        parts.append("%s=%r" % (f.name, text))
+    assert repr(obj) == "%s(%s)" % (record.name, ", ".join(parts))
+
+
+# --- bytes() and from_bytes() -------------------------------------------------
+
+@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+def test_bytes_is_the_records_memory_image(record):
+    cls = getattr(libfc, record.name)
+    assert cls._size_ == record.size
+    obj = cls()
+    assert bytes(obj) == bytes(record.size)
+    data = image(record.size, len(record.name))
+    poke(obj, 0, data)
+    assert bytes(obj) == data == raw(obj, record.size)
+
+
+NESTED = [(r, f) for r in RECORDS for f in r.fields if f.kind in ("nested", "ro_nested")]
+
+
+@pytest.mark.parametrize("record,field", NESTED, ids=["%s.%s" % (r.name, f.name) for r, f in NESTED])
+def test_bytes_of_a_nested_view_is_its_slice_of_the_outer_record(record, field):
+    outer = getattr(libfc, record.name)()
+    data = image(record.size, 5)
+    poke(outer, 0, data)
+    assert bytes(getattr(outer, field.name)) == data[field.offset: field.offset + field.width]
+
+
+@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+def test_from_bytes_makes_an_owned_copy(record):
+    cls = getattr(libfc, record.name)
+    data = image(record.size, 3)
+    for source in (data, bytearray(data), memoryview(data)):
+        copy = cls.from_bytes(source)
+        assert type(copy) is cls and copy.thisown
+        assert raw(copy, record.size) == data
+    again = cls.from_bytes(bytes(copy))
+    assert addr(again) != addr(copy) and bytes(again) == data
+
+
+@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+def test_from_bytes_refuses_any_other_length(record):
+    cls = getattr(libfc, record.name)
+    for length in (0, record.size - 1, record.size + 1, 2 * record.size):
+        with pytest.raises(ValueError) as info:
+            cls.from_bytes(bytes(length))
+        assert str(info.value) == "%s.from_bytes: expected %d bytes, got %d" % (record.name, record.size, length)
+
+
+@pytest.mark.parametrize("value", [16, None, "x" * 16])
+def test_from_bytes_takes_only_bytes_like_objects(value):
+    with pytest.raises(TypeError):
+        libfc.hyp_String.from_bytes(value)
+
+
+# --- address helpers -----------------------------------------------------------
+
+MACS = [
+    ("00:1a:2b:ff:00:01", MAC_BYTES),
+    ("00-1A-2B-FF-00-01", MAC_BYTES),
+    ("ff:ff:ff:ff:ff:ff", b"\xff" * 6),
+]
+BAD_MACS = ["", "00:1a:2b:ff:00", "00:1a:2b:ff:00:01:02", "00:1a:2b:ff:00:0g", "001a2bff0001",
+            "00:1a-2b:ff:00:01", "0:1a:2b:ff:00:01", " 00:1a:2b:ff:00:01", "00:1a:2b:ff:00:01\n"]
+IPV4 = [("10.0.0.1", bytes([10, 0, 0, 1])), ("192.168.1.254", bytes([192, 168, 1, 254])),
+        ("0.0.0.0", bytes(4)), ("255.255.255.255", b"\xff" * 4)]
+BAD_IPV4 = ["", "10.0.0", "10.0.0.1.2", "256.0.0.1", "a.b.c.d", "::1", "10.0.0.1 ", "-1.0.0.0"]
+IPV6 = [("::", bytes(16)), ("::1", bytes(15) + b"\x01"),
+        ("fe80::1:2", bytes.fromhex("fe80" + "00" * 10 + "00010002")),
+        ("2001:db8::ff00:42:8329", bytes.fromhex("20010db8000000000000ff0000428329")),
+        ("::ffff:10.0.0.1", bytes(10) + b"\xff\xff" + bytes([10, 0, 0, 1]))]
+BAD_IPV6 = ["", ":::", "10.0.0.1", "12345::", "fe80::1::2", "g::1", "1:2:3:4:5:6:7:8:9"]
+
+HELPERS = [
+    (libfc.mac, MACS, BAD_MACS, "not a hardware address: %r"),
+    (libfc.ipv4, IPV4, BAD_IPV4, "not an IPv4 address: %r"),
+    (libfc.ipv6, IPV6, BAD_IPV6, "not an IPv6 address: %r"),
+]
+
+
+def as_key_bytes(result):
+    """The bytes a helper's result puts into a record."""
+    return result.to_bytes(4, "little") if isinstance(result, int) else bytes(result)
+
+
+@pytest.mark.parametrize("helper,good,bad,message", HELPERS, ids=["mac", "ipv4", "ipv6"])
+def test_address_helpers_accept_and_refuse_texts(helper, good, bad, message):
+    for text, expected in good:
+        assert as_key_bytes(helper(text)) == expected, text
+    for text in bad:
+        with pytest.raises(ValueError) as info:
+            helper(text)
+        assert str(info.value) == message % text
+    for value in (b"10.0.0.1", None, 42):
+        with pytest.raises(TypeError):
+            helper(value)
+
+
+def test_ipv4_value_stored_in_a_key_lays_the_first_octet_first():
+    key = libfc.hyp_SocketIPAddressAddr()
+    key.s_addr = libfc.ipv4("10.0.0.1")
+    assert raw(key, 4) == bytes([10, 0, 0, 1])
+
+
+def test_octets_pass_as_unsigned_char_pointers():
+    # A pointer field keeps the address.
+    s = libfc.hyp_String()
+    held = libfc.mac(MAC)
+    s.buffer = held
+    assert ctypes.string_at(addr(s.buffer), 6) == MAC_BYTES
+    # A byte-array field copies from it.
+    u6 = libfc.hyp_SocketIPv6AddressAddr___u6_addr()
+    u6.__u6_addr8 = libfc.ipv6("fe80::1")
+    assert bytes(u6) == bytes.fromhex("fe80" + "00" * 13 + "01")
+    # Records of another type are not bytes.
+    with pytest.raises(TypeError):
+        s.buffer = libfc.hyp_Name()
+
+
+def test_a_hardware_address_field_is_set_from_mac():
+    m = pytest.importorskip("_swigtest")
+    probe = m.new_swigtest_Probe()
+    try:
+        m.swigtest_Probe_mac_set(probe, libfc.mac("02:00:5e:10:00:fe"))
+        assert m.swigtest_Probe_mac_get(probe) == "02:00:5e:10:00:fe"
+    finally:
+        m.delete_swigtest_Probe(probe)
+
+
+HWADDR_FIELDS = [(r, f) for r in RECORDS for f in r.fields if f.kind == "hwaddr"]
+
+
+@pytest.mark.parametrize("record,field", HWADDR_FIELDS, ids=["%s.%s" % (r.name, f.name) for r, f in HWADDR_FIELDS])
+def test_every_hardware_address_field_takes_mac(record, field):
+    obj = getattr(libfc, record.name)()
+    setattr(obj, field.name, libfc.mac(MAC))
+    assert getattr(obj, field.name) == MAC
+    assert raw(obj, 6, field.offset) == MAC_BYTES
+
+
+def test_octets_keep_their_memory_while_they_live():
+    held = libfc.mac(MAC)
+    gc.collect()
+    churn = [libfc.hyp_SocketAddress() for _ in range(50)]
+    for record in churn:
+        poke(record, 0, b"\xee" * 256)
+    assert bytes(held) == MAC_BYTES and len(held) == 6
+    assert held == libfc.mac(MAC.upper()) and held != libfc.mac("00:00:00:00:00:00")
+
+
+def test_dropped_octets_free_their_memory_without_leak_lines():
+    result = run_python("""
+        import libfc
+        for _ in range(2000):
+            libfc.mac("00:1a:2b:ff:00:01")
+            libfc.ipv6("fe80::1")
+        """)
+    assert "memory leak" not in result.stdout + result.stderr
+
+
+# --- bounded sequences -----------------------------------------------------------
+
+def instance_id(record, i):
+    return ctypes.c_uint64.from_address(addr(record) + 8 + 8 * i).value
+
+
+class Instances(_Sequence, libfc.hyp_MgmtInstances):
+    """A test-only sequence: a management record's instance ids, counted by numInstances."""
+
+    _count_field_ = "numInstances"
+    _capacity_ = 32
+    _iter_item_ = instance_id
+    _index_item_ = instance_id
+
+
+class OpenInstances(Instances):
+    """The same, as if the ids followed the record in its buffer."""
+
+    _capacity_ = 0
+
+
+@pytest.fixture
+def instances():
+    obj = Instances()
+    poke(obj, 8, b"".join((100 + i).to_bytes(8, "little") for i in range(32)))
+    return obj
+
+
+def test_sequence_length_is_the_stated_count_capped_by_the_array(instances):
+    assert len(instances) == 0 and list(instances) == []
+    instances.numInstances = 3
+    assert len(instances) == 3
+    assert list(instances) == [100, 101, 102]
+    assert list(reversed(instances)) == [102, 101, 100]
+    assert instances[0] == 100 and instances[-1] == 102 and instances[-3] == 100
+    assert instances[1:] == [101, 102] and instances[::-2] == [102, 100]
+    instances.numInstances = 200
+    assert len(instances) == 32 and instances[-1] == 131
+
+
+@pytest.mark.parametrize("index", [3, 4, -4, 2**40])
+def test_sequence_index_outside_the_count_is_an_index_error(instances, index):
+    instances.numInstances = 3
+    with pytest.raises(IndexError):
+        instances[index]
+
+
+def test_sequence_index_must_be_an_integer(instances):
+    instances.numInstances = 3
+    for index in ("1", 1.0, None):
+        with pytest.raises(TypeError):
+            instances[index]
+
+
+def test_items_after_an_owned_header_do_not_exist():
+    obj = OpenInstances()
+    obj.numInstances = 5
+    assert len(obj) == 0 and list(obj) == []
+    with pytest.raises(IndexError):
+        obj[0]
+    # A buffer the library hands out (not owned here) holds what it counts.
+    obj.thisown = False
+    try:
+        assert len(obj) == 5
+    finally:
+        obj.thisown = True
+
+
+# The record classes that count their items, once their records are described.
+
+def test_flow_entry_iterates_its_action_entities_in_place():
+    cls, layout = described("FC_FlowEntryIOC")
+    array = layout.field("actionEntity")
+    entry = cls()
+    assert cls._capacity_ == array.count
+    entry.numActionEntities = 2
+    views = list(entry)
+    assert [type(v) for v in views] == [libfc.FC_ActionEntityIOC] * 2
+    assert [addr(v) for v in views] == [addr(entry) + array.offset + i * array.elem_width for i in range(2)]
+    entry.numActionEntities = array.count + 5
+    assert len(entry) == array.count
+    assert addr(entry[-1]) == addr(entry) + array.offset + (array.count - 1) * array.elem_width
+    with pytest.raises(IndexError):
+        entry[array.count]
+
+
+@pytest.mark.parametrize("name,count_field,array_field", [
+    ("FC_ActionEntityIOC", "dstPortsNum", "dport"),
+    ("FCHashStats", None, "bucketLengthMap"),
+])
+def test_integer_arrays_list_their_used_elements(name, count_field, array_field):
+    cls, layout = described(name)
+    array = layout.field(array_field)
+    obj = cls()
+    values = [7 * i + 1 for i in range(array.count)]
+    poke(obj, array.offset, b"".join(v.to_bytes(4, "little") for v in values))
+    used = 3 if count_field else array.count
+    if count_field:
+        setattr(obj, count_field, used)
+    assert list(obj) == values[:used] and obj[-1] == values[used - 1]
+    if count_field:
+        setattr(obj, count_field, array.count + 1)
+        assert len(obj) == array.count and obj[array.count - 1] == values[-1]
+
+
+def retarget(obj, address):
+    """Point a record instance at other memory, as a library's buffer is
+    reached: the record it had is freed and the instance no longer owns."""
+    this = obj.this
+    getattr(_libfc, "delete_" + type(obj).__name__)(this)
+    # The pointer object's address word; its layout is shared by every module of the runtime.
+    ctypes.c_void_p.from_address(id(this) + 16).value = address
+
+
+OPEN_BUFFERS = [
+    # record, count field, array of items, whether iteration views items in place
+    ("FC_IOCFlows", "numEntries", "entries", True),
+    ("FC_IOCInvalEntries", "numEntries", "entries", False),
+    ("FC_HashStatsIOC", "entries", "stats", False),
+]
+
+
+@pytest.mark.parametrize("name,count_field,array_field,in_place", OPEN_BUFFERS, ids=[b[0] for b in OPEN_BUFFERS])
+def test_buffers_hold_the_items_their_header_counts(name, count_field, array_field, in_place):
+    cls, layout = described(name)
+    array = layout.field(array_field)
+    header = cls()
+    setattr(header, count_field, 2)
+    assert len(header) == 0, "a header made here has nothing after it"
+    memory = ctypes.create_string_buffer(image(layout.size + 3 * array.elem_width, 9))
+    buffer = cls()
+    retarget(buffer, ctypes.addressof(memory))
+    setattr(buffer, count_field, 2)
+    item_bytes = [memory.raw[layout.size + i * array.elem_width: layout.size + (i + 1) * array.elem_width]
+                  for i in range(3)]
+    assert len(buffer) == 2
+    assert [bytes(item) for item in buffer] == item_bytes[:2]
+    copy = buffer[1]
+    assert copy.thisown and bytes(copy) == item_bytes[1]
+    inside = [addr(item) - ctypes.addressof(memory) for item in buffer]
+    if in_place:
+        assert inside == [layout.size + i * array.elem_width for i in range(2)]
+    else:
+        assert not any(0 <= offset < len(memory) for offset in inside)
+    with pytest.raises(IndexError):
+        buffer[2]
+
+
+def test_flow_buffer_counts_the_entries_it_holds_not_the_cache_total():
+    cls, layout = described("FC_IOCFlows")
+    memory = ctypes.create_string_buffer(layout.size + 2 * layout.field("entries").elem_width)
+    flows = cls()
+    retarget(flows, ctypes.addressof(memory))
+    flows.totalEntries = 1000
+    flows.numEntries = 2
+    assert len(flows) == 2
