@@ -282,15 +282,23 @@ def test_int_argument_errors(method, record):
 def test_methods_arm_the_trap(method, record, indexed):
     flows = Flows(1)  # kept alive while its view is used
     rec = flows.view if record == "FC_IOCFlows" else getattr(_libfc, "new_" + record)()
-    status().value = 5
-    getattr(_libfc, method)(rec, *((0,) if indexed else ()))
-    assert status().value == 0
-    status().value = 5
-    for refused in ((None,), (rec, 2**31)) if indexed else ((None,),):
-        with pytest.raises((ValueError, OverflowError)):
-            getattr(_libfc, method)(*refused, *((0,) if indexed and len(refused) == 1 else ()))
-        assert status().value == 5, "a refused call must not reach the trap"
-    status().value = 0
+    # A collection in between could finalise an owned record elsewhere, and
+    # destructors arm the trap too.
+    gc.collect()
+    gc.disable()
+    try:
+        status().value = 5
+        result = getattr(_libfc, method)(rec, *((0,) if indexed else ()))
+        assert status().value == 0
+        status().value = 5
+        for refused in ((None,), (rec, 2**31)) if indexed else ((None,),):
+            with pytest.raises((ValueError, OverflowError)):
+                getattr(_libfc, method)(*refused, *((0,) if indexed and len(refused) == 1 else ()))
+            assert status().value == 5, "a refused call must not reach the trap"
+    finally:
+        gc.enable()
+        status().value = 0
+    del result
 
 
 # --- addresses as text ---------------------------------------------------------------
