@@ -108,12 +108,18 @@ fcemu_status attach() {
     return FCEMU_OK;
 }
 
-// Zeroes the whole file by cutting it to nothing and growing it back (the
-// entry images stay sparse), then writes the header and the defaults.
+// Empties the state and writes the header and the defaults.  Entry images
+// are read only for slots in use, so a file of the right size keeps them
+// and only its control part is cleared; any other file is cut to nothing
+// and grown back, which zeroes it and leaves the entry images sparse.
 fcemu_status build_empty() {
-    if (ftruncate(attached.fd, 0) != 0 || ftruncate(attached.fd, static_cast<off_t>(kFileSize)) != 0)
-        return fail(FCEMU_NO_STATE, "cannot size the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    struct stat now;
     StateFile *file = attached.file;
+    if (fstat(attached.fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == kFileSize) {
+        std::memset(static_cast<void *>(file), 0, sizeof *file);
+    } else if (ftruncate(attached.fd, 0) != 0 || ftruncate(attached.fd, static_cast<off_t>(kFileSize)) != 0) {
+        return fail(FCEMU_NO_STATE, "cannot size the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    }
     set_default_options(file->state);
     file->state.next_flow_id = 1;
     file->state.global_conf_gen = 1;
