@@ -489,3 +489,12 @@ def test_an_injected_failure_abandons_only_the_next_call_of_that_function(value,
     assert armed("FC_GetFlowCacheHashStats")[0] == "returned"
     assert armed("FC_GetFlowCacheStats") == ("jumped", value, kind if kind else None, message)
     assert armed("FC_GetFlowCacheStats")[0] == "returned"
+
+
+def test_an_unusable_state_directory_is_reported_as_os_error(monkeypatch, tmp_path):
+    blocked = tmp_path / "not-a-directory"
+    blocked.write_text("")
+    monkeypatch.setenv("FC_EMU_DIR", str(blocked / "fcemu"))
+    outcome = armed("FC_GetFlowCacheStats")
+    assert outcome[:3] == ("jumped", 1, OSError) and "state directory" in outcome[3]
+    assert LIB.fcemu_reset() == -1 and LIB.fcemu_traffic(5, 1) == -1

@@ -94,3 +94,4 @@ def test_concurrent_writers_lose_no_update():
     s = stats()
     assert s["alloc.fe"] == s["nmisses"] == sum(installed) > 1500
     assert get_flows().total == s["alloc.fe"] - s["free.fe"]
+

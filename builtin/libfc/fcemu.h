@@ -89,7 +89,9 @@ __attribute__((visibility("default"))) int fcemu_reset(void);
 __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC *entry);
 
 /* Installs `flows` varied flows derived from seed (the same seed gives the
- * same flows); returns how many were new. */
+ * same flows) on the portsets "DvsPortset-0", "DvsPortset-1" and "vSwitch0",
+ * whose ports it registers by their decimal ids; returns how many flows were
+ * new, or -1 when the state file or the port table cannot be used. */
 __attribute__((visibility("default"))) int fcemu_traffic(unsigned int flows, unsigned int seed);
 
 /* Makes the next call of the named FC_* function abandon through the trap

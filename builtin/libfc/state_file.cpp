@@ -33,6 +33,7 @@ struct Attachment {
     StateFile *file = nullptr;
     dev_t device = 0;
     ino_t inode = 0;
+    pid_t owner = 0;                    // a forked child shares the descriptor's lock: it reopens
     char path[PATH_MAX] = {};
 };
 Attachment attached;
@@ -87,8 +88,8 @@ fcemu_status attach() {
     if (!state_path(path, sizeof path))
         return fail(FCEMU_NO_STATE, "cannot use the flow cache state directory: %s", std::strerror(errno));
     struct stat now_at_path;
-    if (attached.fd >= 0 && std::strcmp(path, attached.path) == 0 && stat(path, &now_at_path) == 0 &&
-        now_at_path.st_dev == attached.device && now_at_path.st_ino == attached.inode)
+    if (attached.fd >= 0 && attached.owner == getpid() && std::strcmp(path, attached.path) == 0 &&
+        stat(path, &now_at_path) == 0 && now_at_path.st_dev == attached.device && now_at_path.st_ino == attached.inode)
         return FCEMU_OK;
     detach();
     int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -104,6 +105,7 @@ fcemu_status attach() {
     attached.file = static_cast<StateFile *>(map);
     attached.device = opened.st_dev;
     attached.inode = opened.st_ino;
+    attached.owner = getpid();
     std::snprintf(attached.path, sizeof attached.path, "%s", path);
     return FCEMU_OK;
 }
