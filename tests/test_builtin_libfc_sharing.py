@@ -1,0 +1,97 @@
+"""The built-in libfc's state is the host's: shared by processes, kept
+across them, rebuilt when damaged, and safe under concurrent writers."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from _helpers import BUILD_DIR, run_python_ok
+from test_builtin_libfc import LIB, EXPR_TIME, cache, get_flows, stats  # noqa: F401  (cache: autouse fixture)
+
+CHILD_PRELUDE = """
+import ctypes, os, sys, _libfc
+lib = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
+lib.FC_GetFlows.restype = ctypes.c_void_p
+lib.FC_IOCGetConfigOption.restype = ctypes.c_uint32
+def total():
+    return ctypes.c_uint32.from_address(lib.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)).value
+"""
+
+
+def child(code):
+    return run_python_ok(CHILD_PRELUDE + textwrap.dedent(code))
+
+
+def state_file(directory):
+    return directory / "flowcache.state"
+
+
+def test_processes_share_the_cache_and_it_outlives_them():
+    LIB.fcemu_traffic(100, 1)
+    LIB.FC_IOCSetConfigOption(EXPR_TIME, 30)
+    mine = get_flows().total
+    seen = child("print(total(), lib.FC_IOCGetConfigOption(2), lib.fcemu_traffic(50, 2))").stdout.split()
+    assert [int(seen[0]), int(seen[1])] == [mine, 30]
+    assert get_flows().total == mine + int(seen[2]) > mine
+    # A later process finds what the exited one left.
+    assert int(child("print(total())").stdout) == mine + int(seen[2])
+
+
+DAMAGE = {
+    "magic": lambda f: f.write(b"NOTFCEMU"),
+    "checksum": lambda f: (f.seek(60), f.write(b"\xff")),
+    "truncated": lambda f: f.truncate(1000),
+    "grown": lambda f: (f.seek(0, os.SEEK_END), f.write(b"tail")),
+}
+
+
+@pytest.mark.parametrize("damage", DAMAGE)
+def test_a_damaged_state_file_is_rebuilt_empty_with_one_line_on_stderr(damage, cache, capfd):
+    LIB.fcemu_traffic(100, 3)
+    LIB.FC_IOCSetConfigOption(EXPR_TIME, 30)
+    with open(state_file(cache), "r+b") as f:
+        DAMAGE[damage](f)
+    capfd.readouterr()
+    # This process still maps the file it damaged; reading must not fault.
+    assert get_flows().total == 0
+    lines = capfd.readouterr().err.splitlines()
+    assert len(lines) == 1 and "rebuilt empty" in lines[0] and str(state_file(cache)) in lines[0]
+    assert LIB.FC_IOCGetConfigOption(EXPR_TIME) == 180
+    result = child("print(total())")
+    assert result.stdout.split() == ["0"] and result.stderr == ""
+
+
+def test_garbage_in_the_state_never_crashes_a_reader(cache):
+    LIB.fcemu_traffic(200, 4)
+    with open(state_file(cache), "r+b") as f:
+        f.seek(128)
+        f.write(os.urandom(1 << 20))
+    result = child("""
+        for option in range(5):
+            lib.FC_IOCGetConfigOption(option)
+        for call in ["FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats", "FC_GetInvalTableEntries"]:
+            getattr(lib, call)()
+        lib.FC_GetFlowCacheEnabled(b"DvsPortset-0", b"33554433")
+        before = total()
+        print(-1 <= lib.fcemu_traffic(100, 5) <= 100, total() <= 4096, before <= 4096)
+    """)
+    assert result.stdout.split() == ["True", "True", "True"]
+
+
+def test_concurrent_writers_lose_no_update():
+    code = CHILD_PRELUDE + textwrap.dedent("""
+        base = int(sys.argv[1])
+        print(sum(lib.fcemu_traffic(25, base + round) for round in range(40)))
+    """)
+    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    writers = [subprocess.Popen([sys.executable, "-c", code, str(base)], env=env, stdout=subprocess.PIPE, text=True)
+               for base in (1000, 2000)]
+    installed = [int(w.communicate(timeout=120)[0]) for w in writers]
+    assert all(w.returncode == 0 for w in writers)
+    s = stats()
+    assert s["alloc.fe"] == s["nmisses"] == sum(installed) > 1500
+    assert get_flows().total == s["alloc.fe"] - s["free.fe"]
+
