@@ -72,12 +72,17 @@ void load(sqlite3 *db, const Block &block) {
     for (const SwitchRecord &s : block.switches) {
         switch_id_arg(s.id.c_str());
         delete_switch_rows(db, s.id);
+        // Portsets are this host's: a merged switch whose portset another
+        // switch took meanwhile gets a free one.
+        Statement taken(db, "SELECT 1 FROM switches WHERE portset = ?");
+        taken.bind(1, s.portset);
+        std::string portset = taken.step() ? free_portset_name(db) : s.portset;
         Statement q(db, "INSERT INTO switches(id, alias, class_name, portset, version, max_ports, associated) "
                         "VALUES(?, ?, ?, ?, ?, ?, ?)");
         q.bind(1, s.id);
         if (s.alias.empty()) q.bind_null(2);
         else q.bind(2, s.alias);
-        q.bind(3, s.class_name).bind(4, s.portset).bind(5, int64_t{s.version}).bind(6, int64_t{s.max_ports});
+        q.bind(3, s.class_name).bind(4, portset).bind(5, int64_t{s.version}).bind(6, int64_t{s.max_ports});
         q.bind(7, int64_t{s.associated ? 1 : 0}).run();
     }
     for (const PortRecord &p : block.ports) {

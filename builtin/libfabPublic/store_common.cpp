@@ -98,6 +98,15 @@ void hand_out(void **data, int *length, const Bytes &value) {
     *length = static_cast<int>(value.size());
 }
 
+std::string free_portset_name(sqlite3 *db) {
+    for (int n = 0;; ++n) {
+        std::string name = "DvsPortset-" + std::to_string(n);
+        Statement q(db, "SELECT 1 FROM switches WHERE portset = ?");
+        q.bind(1, name);
+        if (!q.step()) return name;
+    }
+}
+
 void copy_to_buffer(char *buffer, size_t size, const std::string &text) {
     if (!buffer) fail(HYP_BAD_PARAM);
     if (text.size() + 1 > size) fail(HYP_NAME_TOO_LONG);

@@ -39,6 +39,9 @@ void hand_out(void **data, int *length, const Bytes &value);
 // text and its terminating zero do not fit.
 void copy_to_buffer(char *buffer, size_t size, const std::string &text);
 
+// The lowest free portset name: portsets are numbered from 0 on each host.
+std::string free_portset_name(sqlite3 *db);
+
 // Empties the store (every switch with its ports and properties).
 HYP_ReturnStatus reset_store();
 

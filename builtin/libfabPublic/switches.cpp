@@ -13,16 +13,6 @@ namespace {
 
 constexpr size_t kClassNameMax = 127;  // HYP_FAB_CLASS_NAME_MAX_LEN with its zero
 
-// Portsets are numbered from 0; a new switch takes the lowest free number.
-std::string free_portset_name(sqlite3 *db) {
-    for (int n = 0;; ++n) {
-        std::string name = "DvsPortset-" + std::to_string(n);
-        Statement q(db, "SELECT 1 FROM switches WHERE portset = ?");
-        q.bind(1, name);
-        if (!q.step()) return name;
-    }
-}
-
 HYP_ReturnStatus update_switch(const char *switch_id, const char *sql, int64_t value) {
     return guarded([&] {
         std::string id = switch_id_arg(switch_id);
