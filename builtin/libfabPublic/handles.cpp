@@ -2,6 +2,8 @@
 
 #include "handles.hpp"
 
+#include "status.hpp"
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -127,7 +129,7 @@ void *new_block(size_t size) {
     // At least one byte, so that an empty value still comes back as a block
     // that DVSHYP_DataFree recognises.
     void *block = std::calloc(1, size ? size : 1);
-    if (!block) throw std::bad_alloc();
+    if (!block) fail(HYP_NO_MEMORY);
     try {
         registry().blocks.insert(block);
     } catch (...) {

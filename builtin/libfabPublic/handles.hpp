@@ -53,7 +53,7 @@ void retire_item(const std::string &switch_id, Scope scope, const std::string &o
 void forget_handles();
 
 // Data blocks handed out through output arguments, released by DVSHYP_DataFree.
-void *new_block(size_t size);  // zero-filled; throws std::bad_alloc
+void *new_block(size_t size);  // zero-filled; HYP_NO_MEMORY when there is none
 void *copy_block(const void *data, size_t size);
 bool release_block(void *block);  // false when the block is not one of ours
 
