@@ -1,0 +1,648 @@
+"""The built-in libfabPublic, driven through ctypes: switches, ports,
+properties, containers, iteration, handles and status texts against a store in
+a temporary SQLite file."""
+
+import ctypes
+import os
+import re
+import struct
+
+import pytest
+
+import _libfc
+from _helpers import run_python
+
+C = ctypes
+LIB_PATH = os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so")
+lib = C.CDLL(LIB_PATH)  # already loaded as _libfc's dependency: the same handle
+
+vp, cp, i32, u32 = C.c_void_p, C.c_char_p, C.c_int, C.c_uint32
+P = C.POINTER
+CALLBACK = C.CFUNCTYPE(C.c_char, vp, vp)
+MEM_ALLOC = C.CFUNCTYPE(vp, C.c_size_t)
+MEM_FREE = C.CFUNCTYPE(None, vp)
+
+# name: (result type, argument types)
+SIGNATURES = {
+    "DVSLoadConfig": (i32, []),
+    "DVSHYP_StateInit": (i32, [vp, i32]),
+    "DVSHYP_StateCleanup": (i32, []),
+    "DVSHYP_StateSanitize": (i32, []),
+    "DVSHYP_StateGet": (i32, [P(vp), P(i32)]),
+    "DVSHYP_PersistentStateGet": (i32, [P(vp), P(i32)]),
+    "DVSState_ConfigDeserialize": (i32, [vp, i32]),
+    "DVSState_ConfigReset": (i32, []),
+    "DVSHYP_DataFree": (None, [vp]),
+    "DVSHYP_SwitchAdd": (i32, [cp, cp, u32, u32]),
+    "DVSHYP_SwitchRemove": (i32, [cp]),
+    "DVSHYP_SwitchAssociate": (i32, [cp]),
+    "DVSHYP_SwitchDissociate": (i32, [cp]),
+    "DVSHYP_SwitchSetVersion": (i32, [cp, u32]),
+    "DVSHYP_SwitchSetMaxPorts": (i32, [cp, u32]),
+    "DVSHYP_SwitchPortList": (i32, [cp, P(vp), i32]),
+    "DVSHYP_CmdExec": (i32, [cp, cp, vp, i32, P(vp), P(i32)]),
+    "DVSState_SwitchFindByAlias": (vp, [cp]),
+    "DVS_SwitchId": (cp, [vp]),
+    "DVS_SwitchName": (cp, [vp]),
+    "DVS_ClassName": (cp, [vp]),
+    "DVS_GetMaxPorts": (i32, [vp]),
+    "DVS_Version": (u32, [vp]),
+    "DVSHYP_PortAdd": (i32, [cp, cp, vp, i32]),
+    "DVSHYP_PortRemove": (i32, [cp, cp]),
+    "DVSHYP_PortFind": (i32, [cp, cp]),
+    "DVSHYP_PortGetByExternalId": (i32, [cp, cp, P(vp)]),
+    "DVSHYP_PortStateGet": (i32, [cp, cp, P(vp), P(i32)]),
+    "DVSHYP_PersistentPortStateGet": (i32, [cp, cp, u32, P(vp), P(i32)]),
+    "DVPortExist": (C.c_char, [cp, cp]),
+    "DVSState_PortFind": (vp, [cp, cp]),
+    "DVS_PortId": (cp, [vp]),
+    "DVS_PortAlias": (cp, [vp]),
+    "DVSHYP_PortDataGet": (i32, [cp, cp, cp, P(vp), P(i32)]),
+    "DVSHYP_SmartNICPortDataGet": (i32, [cp, cp, cp, P(vp), P(i32)]),
+    "DVSHYP_PortDataSet": (i32, [cp, cp, cp, vp, i32, u32]),
+    "DVSHYP_PortDataClear": (i32, [cp, cp, cp]),
+    "DVSHYP_UplinkDataGet": (i32, [cp, cp, u32, P(vp), P(i32)]),
+    "DVSHYP_UplinkDataSet": (i32, [cp, cp, u32, vp, i32, u32]),
+    "DVSHYP_HostPropGet": (i32, [cp, cp, P(vp), P(i32)]),
+    "DVSHYP_SmartNICHostPropGet": (i32, [cp, cp, P(vp), P(i32)]),
+    "DVSHYP_HostPropSet": (i32, [cp, cp, vp, i32, u32]),
+    "DVSHYP_HostPropClear": (i32, [cp, cp]),
+    "DVSHYP_GlobalPropGet": (i32, [cp, cp, P(vp), P(i32)]),
+    "DVSHYP_SmartNICGlobalPropGet": (i32, [cp, cp, P(vp), P(i32)]),
+    "DVSHYP_GlobalPropSet": (i32, [cp, cp, vp, i32, u32]),
+    "DVSHYP_GlobalPropClear": (i32, [cp, cp]),
+    "DVSState_HostPropLookup": (i32, [cp, cp, P(vp)]),
+    "DVSState_GlobalPropLookup": (i32, [cp, cp, P(vp)]),
+    "DVSHYP_VendorGlobalPropList": (i32, [cp, P(vp), u32]),
+    "DVSHYP_VendorHostPropList": (i32, [cp, P(vp), u32]),
+    "DVSHYP_ExtraConfigPropList": (i32, [cp, P(vp), u32]),
+    "DVSHYP_ExtraConfigPortPropList": (i32, [cp, cp, P(vp), u32]),
+    "DVSHYP_VendorPortPropList": (i32, [cp, cp, P(vp), u32]),
+    "DVSData_Alloc": (i32, [P(vp), MEM_ALLOC, MEM_FREE]),
+    "DVSData_Free": (None, [vp]),
+    "DVSData_Update": (i32, [vp, cp, vp, u32, u32]),
+    "DVSData_Serialize": (i32, [vp, P(vp), P(u32), u32]),
+    "DVSData_Data": (u32, [vp, P(vp)]),
+    "DVSData_Name": (cp, [vp]),
+    "DVSData_PropType": (u32, [vp]),
+    "DVSData_IsSamePropType": (C.c_char, [vp, u32]),
+    "DVSPortsetNameToAlias": (i32, [cp, cp]),
+    "DVSAliasToPortsetName": (i32, [cp, cp]),
+    "DVSAliasToSwitchId": (i32, [cp, cp]),
+    "DVSAliasToSwitchIdAllTypes": (i32, [cp, cp]),
+    "DVSState_SwitchForEach": (None, [CALLBACK, vp]),
+    "DVSState_PortForEach": (None, [vp, CALLBACK, vp]),
+    "DVSState_HostPropForEach": (None, [vp, CALLBACK, vp]),
+    "DVSState_GlobalPropForEach": (None, [vp, CALLBACK, vp]),
+    "DVSState_PortDataForEach": (None, [vp, CALLBACK, vp]),
+    "HYP_ReturnStatusToString": (cp, [i32]),
+    "Panic": (None, [cp]),
+    "fabemu_reset": (i32, []),
+    "fabemu_populate": (i32, [C.c_uint, C.c_uint, C.c_uint]),
+    "fabemu_fail_next": (None, [cp, i32, vp, cp]),
+}
+for _name, (_result, _args) in SIGNATURES.items():
+    getattr(lib, _name).restype = _result
+    getattr(lib, _name).argtypes = _args
+
+OK = _libfc.HYP_OK
+NOT_FOUND = _libfc.HYP_NOT_FOUND
+EXISTS = _libfc.HYP_EXISTS
+BAD_PARAM = _libfc.HYP_BAD_PARAM
+LIMIT = _libfc.HYP_LIMIT_EXCEEDED
+NO_MEMORY = _libfc.HYP_NO_MEMORY
+INVALID_HANDLE = _libfc.HYP_INVALID_HANDLE
+CONFIG, RUNTIME, VOLATILE, POLICY = (_libfc.CONFIG_PROP_TYPE, _libfc.RUNTIME_PROP_TYPE,
+                                     _libfc.VOLATILE_PROP_TYPE, _libfc.POLICY_PROP_TYPE)
+NO_SYNC = _libfc.NO_SYNC_PROP_TYPE & 0xFFFFFFFF
+ALL = _libfc.ALL_PROP_TYPE & 0xFFFFFFFF
+SW = b"50 0c 3a 1f 8e 2d 41 7b-9a 12 34 56 78 9a bc de"
+
+
+@pytest.fixture(autouse=True)
+def store(tmp_path, monkeypatch):
+    """Every test gets its own empty store file."""
+    path = tmp_path / "fab.db"
+    monkeypatch.setenv("FAB_EMU_DB", str(path))
+    assert lib.DVSLoadConfig() == OK
+    yield path
+    lib.DVSHYP_StateCleanup()
+
+
+def take_block(function, *args):
+    """Call a function that hands out a data block; return (status, bytes),
+    releasing the block."""
+    data, length = vp(), i32()
+    status = function(*args, C.byref(data), C.byref(length))
+    if status != OK:
+        return status, None
+    content = C.string_at(data, length.value)
+    lib.DVSHYP_DataFree(data)
+    return status, content
+
+
+def add_switch(switch_id=SW, max_ports=8, version=0x07000000, class_name=b"etherswitch"):
+    assert lib.DVSHYP_SwitchAdd(switch_id, class_name, max_ports, version) == OK
+
+
+def parse_block(data):
+    """An independent reader of the documented block format."""
+    magic, version, kind, count, length, crc = struct.unpack_from("<4sHHIII", data)
+    assert (magic, version, len(data) - 20) == (b"FABS", 1, length)
+    records, at = [], 20
+    while at < len(data):
+        tag, size = struct.unpack_from("<BI", data, at)
+        records.append((tag, data[at + 5:at + 5 + size]))
+        at += 5 + size
+    assert len(records) == count
+    return kind, records
+
+
+def item_records(body):
+    """Name, type and value of a data item record body (tag 4)."""
+    n, = struct.unpack_from("<I", body)
+    name = body[4:4 + n].decode()
+    prop_type, vlen = struct.unpack_from("<II", body, 4 + n)
+    return name, prop_type, body[12 + n:12 + n + vlen]
+
+
+# ---- switches -----------------------------------------------------------------
+
+@pytest.mark.parametrize("switch_id, class_name, expected", [
+    (None, b"etherswitch", BAD_PARAM),
+    (b"", b"etherswitch", _libfc.HYP_INVALID_NAME),
+    (b"s" * 63, b"etherswitch", OK),
+    (b"s" * 64, b"etherswitch", _libfc.HYP_NAME_TOO_LONG),
+    (SW, None, BAD_PARAM),
+    (SW, b"c" * 128, _libfc.HYP_NAME_TOO_LONG),
+])
+def test_switch_add_checks_its_arguments(switch_id, class_name, expected):
+    assert lib.DVSHYP_SwitchAdd(switch_id, class_name, 4, 1) == expected
+
+
+def test_switch_lifecycle_statuses():
+    add_switch()
+    assert lib.DVSHYP_SwitchAdd(SW, b"other", 1, 1) == EXISTS
+    for op in (lib.DVSHYP_SwitchAssociate, lib.DVSHYP_SwitchDissociate, lib.DVSHYP_SwitchRemove):
+        assert op(b"no such switch") == NOT_FOUND
+    assert lib.DVSHYP_SwitchDissociate(SW) == _libfc.HYP_IS_DISCONNECTED  # new switches are not associated
+    assert lib.DVSHYP_SwitchAssociate(SW) == OK
+    assert lib.DVSHYP_SwitchAssociate(SW) == _libfc.HYP_IS_CONNECTED
+    assert lib.DVSHYP_SwitchRemove(SW) == OK
+    assert lib.DVSHYP_SwitchRemove(SW) == NOT_FOUND
+    assert lib.DVSState_SwitchFindByAlias(SW) is None
+
+
+def test_switch_handle_reads_current_values():
+    add_switch(max_ports=0x80000000, version=0x80000001)
+    handle = lib.DVSState_SwitchFindByAlias(SW)
+    assert handle and lib.DVSState_SwitchFindByAlias(SW) == handle  # one handle per switch
+    assert lib.DVS_SwitchId(handle) == SW
+    assert lib.DVS_SwitchName(handle) == SW  # no alias yet: the id
+    assert lib.DVS_ClassName(handle) == b"etherswitch"
+    assert lib.DVS_GetMaxPorts(handle) == -2147483648
+    assert lib.DVS_Version(handle) == 0x80000001
+    assert lib.DVSHYP_SwitchSetVersion(SW, 9) == OK
+    assert lib.DVSHYP_SwitchSetMaxPorts(SW, 3) == OK
+    assert (lib.DVS_Version(handle), lib.DVS_GetMaxPorts(handle)) == (9, 3)
+    alias = b"dvSwitch-lab\0"
+    assert lib.DVSHYP_GlobalPropSet(SW, b"com.quorix.common.alias", alias, len(alias), CONFIG) == OK
+    assert lib.DVS_SwitchName(handle) == b"dvSwitch-lab"
+    assert lib.DVSState_SwitchFindByAlias(b"dvSwitch-lab") == handle
+
+
+def test_aliases_portsets_and_association():
+    add_switch()
+    alias = b"dvs-a"
+    assert lib.DVSHYP_GlobalPropSet(SW, b"com.quorix.common.alias", alias, len(alias), CONFIG) == OK
+    add_switch(b"second")
+    # A second switch may not take the same alias.
+    assert lib.DVSHYP_GlobalPropSet(b"second", b"com.quorix.common.alias", alias, len(alias), CONFIG) == EXISTS
+    buf64, buf128 = C.create_string_buffer(64), C.create_string_buffer(128)
+    assert lib.DVSAliasToSwitchId(b"dvs-a", buf64) == NOT_FOUND  # not associated yet
+    assert lib.DVSAliasToSwitchIdAllTypes(b"dvs-a", buf64) == OK and buf64.value == SW
+    lib.DVSHYP_SwitchAssociate(SW)
+    buf64.value = b""
+    assert lib.DVSAliasToSwitchId(b"dvs-a", buf64) == OK and buf64.value == SW
+    assert lib.DVSAliasToPortsetName(b"dvs-a", buf128) == OK
+    portset = buf128.value
+    assert re.fullmatch(rb"DvsPortset-\d+", portset)
+    assert lib.DVSPortsetNameToAlias(portset, buf128) == OK and buf128.value == b"dvs-a"
+    assert lib.DVSPortsetNameToAlias(b"nope", buf128) == NOT_FOUND
+    assert lib.DVSAliasToSwitchId(None, buf64) == BAD_PARAM
+
+
+def test_cmd_exec():
+    add_switch()
+    lib.DVSHYP_PortAdd(SW, b"1", None, 0)
+    out, n = vp(), i32()
+    assert lib.DVSHYP_CmdExec(SW, b"echo", b"ping", 4, C.byref(out), C.byref(n)) == OK
+    assert C.string_at(out, n.value) == b"ping"
+    lib.DVSHYP_DataFree(out)
+    assert lib.DVSHYP_CmdExec(SW, b"portCount", None, 0, C.byref(out), C.byref(n)) == OK
+    assert C.string_at(out) == b"1"
+    lib.DVSHYP_DataFree(out)
+    assert lib.DVSHYP_CmdExec(SW, b"reboot", None, 0, C.byref(out), C.byref(n)) == _libfc.HYP_NOT_SUPPORTED
+    assert lib.DVSHYP_CmdExec(b"x", b"echo", None, 0, C.byref(out), C.byref(n)) == NOT_FOUND
+    assert lib.DVSHYP_CmdExec(SW, b"echo", None, 3, C.byref(out), C.byref(n)) == BAD_PARAM
+
+
+# ---- ports --------------------------------------------------------------------
+
+def test_ports_add_find_remove_and_limit():
+    add_switch(max_ports=2)
+    assert lib.DVSHYP_PortAdd(SW, b"10", b"st", 2) == OK
+    assert lib.DVSHYP_PortAdd(SW, b"10", None, 0) == EXISTS
+    assert lib.DVSHYP_PortAdd(SW, b"11", None, 0) == OK
+    assert lib.DVSHYP_PortAdd(SW, b"12", None, 0) == LIMIT
+    assert lib.DVSHYP_SwitchSetMaxPorts(SW, 1) == LIMIT  # two ports already
+    assert lib.DVSHYP_PortAdd(b"nope", b"1", None, 0) == NOT_FOUND
+    assert lib.DVSHYP_PortAdd(SW, b"p" * 48, None, 0) == _libfc.HYP_NAME_TOO_LONG
+    assert lib.DVSHYP_PortAdd(SW, b"13", None, -1) == BAD_PARAM
+    assert lib.DVSHYP_PortFind(SW, b"10") == OK
+    assert lib.DVPortExist(SW, b"10") == b"\x01" and lib.DVPortExist(SW, b"12") == b"\x00"
+    assert take_block(lib.DVSHYP_PortStateGet, SW, b"10") == (OK, b"st")
+    assert lib.DVSHYP_PortRemove(SW, b"10") == OK
+    assert lib.DVSHYP_PortRemove(SW, b"10") == NOT_FOUND
+    assert lib.DVSHYP_PortFind(SW, b"10") == NOT_FOUND
+    assert lib.DVSHYP_PortAdd(SW, b"12", None, 0) == OK  # room again
+
+
+def u32_bytes(value):
+    return struct.pack("<I", value)
+
+
+def test_port_list_types_and_connect_ids():
+    add_switch()
+    for port in (b"1", b"2", b"3"):
+        assert lib.DVSHYP_PortAdd(SW, port, None, 0) == OK
+    shadow = u32_bytes(_libfc.DVSPORT_TYPE_SHADOW)
+    assert lib.DVSHYP_PortDataSet(SW, b"2", b"com.quorix.common.port.volatile.type", shadow, 4, VOLATILE) == OK
+    assert lib.DVSHYP_PortDataSet(SW, b"3", b"com.quorix.common.port.connectid", u32_bytes(77), 4, CONFIG) == OK
+    bad_type = u32_bytes(9)
+    assert lib.DVSHYP_PortDataSet(SW, b"1", b"com.quorix.common.port.volatile.type", bad_type, 4, 0) == BAD_PARAM
+
+    def port_list(port_type):
+        out = vp()
+        assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), port_type) == OK
+        nports, kind = struct.unpack_from("<ii", C.string_at(out, 8))
+        raw = C.string_at(out.value + 8, 52 * nports)
+        lib.DVSHYP_DataFree(out)
+        entries = [(raw[i:i + 48].rstrip(b"\0"), struct.unpack_from("<I", raw, i + 48)[0])
+                   for i in range(0, len(raw), 52)]
+        return kind, entries
+
+    assert port_list(_libfc.DVSPORT_TYPE_ACTIVE) == (1, [(b"1", 1), (b"3", 77)])
+    assert port_list(_libfc.DVSPORT_TYPE_SHADOW) == (2, [(b"2", 2)])
+    assert port_list(_libfc.DVSPORT_TYPE_ZOMBIE) == (3, [])
+    out = vp()
+    assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), 0) == BAD_PARAM
+    assert lib.DVSHYP_SwitchPortList(SW, None, 1) == BAD_PARAM
+
+
+def test_port_by_external_id_and_handle_texts():
+    add_switch()
+    lib.DVSHYP_PortAdd(SW, b"7", None, 0)
+    vnic = b"vnic-42\0"
+    assert lib.DVSHYP_PortDataSet(SW, b"7", b"com.quorix.common.port.vnicConnectee", vnic, len(vnic), CONFIG) == OK
+    assert lib.DVSHYP_PortDataSet(SW, b"7", b"com.quorix.common.port.alias", b"vm-1-eth0", 9, CONFIG) == OK
+    out = vp()
+    assert lib.DVSHYP_PortGetByExternalId(SW, b"vnic-42", C.byref(out)) == OK
+    raw = C.string_at(out, 176)
+    assert raw[:48].rstrip(b"\0") == b"7" and raw[48:].rstrip(b"\0") == b"vnic-42"
+    lib.DVSHYP_DataFree(out)
+    assert lib.DVSHYP_PortGetByExternalId(SW, b"vnic-9", C.byref(out)) == NOT_FOUND
+    port = lib.DVSState_PortFind(SW, b"7")
+    assert port and lib.DVS_PortId(port) == b"7" and lib.DVS_PortAlias(port) == b"vm-1-eth0"
+    assert lib.DVSHYP_PortDataClear(SW, b"7", b"com.quorix.common.port.alias") == OK
+    assert lib.DVS_PortAlias(port) == b""
+    assert lib.DVSState_PortFind(SW, b"8") is None
+
+
+# ---- properties ---------------------------------------------------------------
+
+# Each scope: (set, get, smartnic get, clear), as functions of (name, ...).
+SCOPES = {
+    "host": (lambda n, v, t: lib.DVSHYP_HostPropSet(SW, n, v, len(v), t),
+             lambda n: take_block(lib.DVSHYP_HostPropGet, SW, n),
+             lambda n: take_block(lib.DVSHYP_SmartNICHostPropGet, SW, n),
+             lambda n: lib.DVSHYP_HostPropClear(SW, n)),
+    "global": (lambda n, v, t: lib.DVSHYP_GlobalPropSet(SW, n, v, len(v), t),
+               lambda n: take_block(lib.DVSHYP_GlobalPropGet, SW, n),
+               lambda n: take_block(lib.DVSHYP_SmartNICGlobalPropGet, SW, n),
+               lambda n: lib.DVSHYP_GlobalPropClear(SW, n)),
+    "port": (lambda n, v, t: lib.DVSHYP_PortDataSet(SW, b"1", n, v, len(v), t),
+             lambda n: take_block(lib.DVSHYP_PortDataGet, SW, b"1", n),
+             lambda n: take_block(lib.DVSHYP_SmartNICPortDataGet, SW, b"1", n),
+             lambda n: lib.DVSHYP_PortDataClear(SW, b"1", n)),
+    "uplink": (lambda n, v, t: lib.DVSHYP_UplinkDataSet(SW, n, 3, v, len(v), t),
+               lambda n: take_block(lib.DVSHYP_UplinkDataGet, SW, n, 3),
+               None,
+               None),
+}
+
+
+@pytest.mark.parametrize("scope", SCOPES)
+def test_property_set_get_replace_clear(scope):
+    put, get, smartnic_get, clear = SCOPES[scope]
+    add_switch()
+    lib.DVSHYP_PortAdd(SW, b"1", None, 0)
+    name = b"com.acme.setting"
+    assert get(name) == (NOT_FOUND, None)
+    assert put(name, b"first\0value", CONFIG) == OK
+    assert get(name) == (OK, b"first\0value")  # binary values keep their bytes
+    assert put(name, b"", CONFIG) == OK
+    assert get(name) == (OK, b"")
+    assert put(b"", b"x", CONFIG) == _libfc.HYP_INVALID_NAME
+    assert put(None, b"x", CONFIG) == BAD_PARAM
+    if smartnic_get:
+        assert put(b"local.only", b"v", RUNTIME | NO_SYNC) == OK
+        assert get(b"local.only") == (OK, b"v")
+        assert smartnic_get(b"local.only") == (NOT_FOUND, None)
+        assert smartnic_get(name) == (OK, b"")
+    if clear:
+        assert clear(name) == OK
+        assert clear(name) == NOT_FOUND
+        assert get(name) == (NOT_FOUND, None)
+
+
+def test_properties_of_unknown_owners_and_null_outputs():
+    add_switch()
+    assert lib.DVSHYP_HostPropSet(b"nope", b"n", b"v", 1, CONFIG) == NOT_FOUND
+    assert lib.DVSHYP_PortDataSet(SW, b"9", b"n", b"v", 1, CONFIG) == NOT_FOUND
+    assert lib.DVSHYP_HostPropSet(SW, b"n", None, 4, CONFIG) == BAD_PARAM
+    assert lib.DVSHYP_HostPropSet(SW, b"n", b"v", 1, CONFIG) == OK
+    assert lib.DVSHYP_HostPropGet(SW, b"n", None, None) == BAD_PARAM
+    assert lib.DVSHYP_StateGet(None, None) == BAD_PARAM
+
+
+def test_lookups_give_items():
+    add_switch()
+    lib.DVSHYP_HostPropSet(SW, b"h.one", b"\x01\x02", 2, CONFIG | VOLATILE)
+    lib.DVSHYP_GlobalPropSet(SW, b"g.one", b"abc", 3, POLICY)
+    item = vp()
+    assert lib.DVSState_HostPropLookup(SW, b"h.one", C.byref(item)) == OK
+    value = vp()
+    assert lib.DVSData_Data(item, C.byref(value)) == 2 and C.string_at(value, 2) == b"\x01\x02"
+    assert lib.DVSData_Name(item) == b"h.one"
+    assert lib.DVSData_PropType(item) == CONFIG | VOLATILE
+    assert lib.DVSData_IsSamePropType(item, VOLATILE) == b"\x01"
+    assert lib.DVSData_IsSamePropType(item, POLICY) == b"\x00"
+    assert lib.DVSState_GlobalPropLookup(SW, b"g.one", C.byref(item)) == OK
+    assert lib.DVSData_Name(item) == b"g.one" and lib.DVSData_PropType(item) == POLICY
+    assert lib.DVSState_GlobalPropLookup(SW, b"h.one", C.byref(item)) == NOT_FOUND
+    assert lib.DVSState_HostPropLookup(SW, b"h.one", None) == BAD_PARAM
+    # Clearing the property retires its item.
+    assert lib.DVSState_HostPropLookup(SW, b"h.one", C.byref(item)) == OK
+    lib.DVSHYP_HostPropClear(SW, b"h.one")
+    assert lib.DVSData_Name(item) is None and lib.DVSData_Data(item, C.byref(value)) == 0 and not value.value
+
+
+def container_items(handle):
+    out, n = vp(), u32()
+    assert lib.DVSData_Serialize(handle, C.byref(out), C.byref(n), 0) == OK
+    data = C.string_at(out, n.value)
+    lib.DVSHYP_DataFree(out)
+    kind, records = parse_block(data)
+    assert kind == 4 and all(tag == 4 for tag, _ in records)
+    return [item_records(body) for _, body in records]
+
+
+@pytest.mark.parametrize("function, args, expected", [
+    ("DVSHYP_VendorGlobalPropList", (SW,), ["com.cisco.svs.switch.cdp"]),
+    ("DVSHYP_ExtraConfigPropList", (SW,), ["com.cisco.svs.switch.cdp", "com.quorix.common.alias"]),
+    ("DVSHYP_VendorHostPropList", (SW,), ["com.acme.host"]),
+    ("DVSHYP_ExtraConfigPortPropList", (SW, b"1"), ["com.acme.port", "com.quorix.common.port.alias"]),
+    ("DVSHYP_VendorPortPropList", (SW, b"1"), ["com.acme.port"]),
+])
+def test_property_lists_select_by_namespace_and_type(function, args, expected):
+    add_switch()
+    lib.DVSHYP_PortAdd(SW, b"1", None, 0)
+    lib.DVSHYP_GlobalPropSet(SW, b"com.cisco.svs.switch.cdp", b"listen", 6, CONFIG)
+    lib.DVSHYP_GlobalPropSet(SW, b"com.quorix.common.alias", b"dvs", 3, CONFIG)
+    lib.DVSHYP_GlobalPropSet(SW, b"com.acme.volatile", b"x", 1, VOLATILE)
+    lib.DVSHYP_HostPropSet(SW, b"com.acme.host", b"h", 1, CONFIG)
+    lib.DVSHYP_HostPropSet(SW, b"com.quorix.common.host.portset", b"p", 1, CONFIG)
+    lib.DVSHYP_PortDataSet(SW, b"1", b"com.acme.port", b"q", 1, CONFIG)
+    lib.DVSHYP_PortDataSet(SW, b"1", b"com.quorix.common.port.alias", b"a", 1, CONFIG)
+    handle = vp()
+    assert getattr(lib, function)(*args, C.byref(handle), CONFIG) == OK
+    assert [name for name, _, _ in container_items(handle)] == expected
+    lib.DVSData_Free(handle)
+    assert getattr(lib, function)(*args, C.byref(handle), 0) == OK  # no type bit: nothing matches
+    assert container_items(handle) == []
+    lib.DVSData_Free(handle)
+    assert getattr(lib, function)(b"nope", *args[1:], C.byref(handle), CONFIG) == NOT_FOUND
+
+
+# ---- data containers ----------------------------------------------------------
+
+class CountingMemory:
+    """Allocation functions for a container that count what they hand out."""
+
+    def __init__(self, fail_after=None):
+        self.live, self.calls, self.fail_after = set(), 0, fail_after
+        libc = C.CDLL(None)
+        libc.malloc.restype, libc.malloc.argtypes = vp, [C.c_size_t]
+        libc.free.argtypes = [vp]
+
+        def alloc(size):
+            self.calls += 1
+            if self.fail_after is not None and self.calls > self.fail_after:
+                return None
+            p = libc.malloc(size)
+            self.live.add(p)
+            return p
+
+        def free(p):
+            assert p in self.live, "freed memory the container did not allocate"
+            self.live.remove(p)
+            libc.free(p)
+
+        self.alloc, self.free = MEM_ALLOC(alloc), MEM_FREE(free)
+
+
+def test_container_allocates_through_callers_functions():
+    memory = CountingMemory()
+    handle = vp()
+    assert lib.DVSData_Alloc(C.byref(handle), memory.alloc, memory.free) == OK
+    assert lib.DVSData_Update(handle, b"a", b"1", 1, CONFIG) == OK
+    assert lib.DVSData_Update(handle, b"b", b"22", 2, RUNTIME) == OK
+    assert lib.DVSData_Update(handle, b"a", b"333", 3, POLICY) == OK  # replaces in place
+    assert container_items(handle) == [("a", POLICY, b"333"), ("b", RUNTIME, b"22")]
+    assert len(memory.live) == 7  # the container, and name, value and record of two items
+    lib.DVSData_Free(handle)
+    assert memory.live == set()
+    assert lib.DVSData_Update(handle, b"a", b"1", 1, CONFIG) == INVALID_HANDLE  # freed: refused
+
+
+def test_container_keeps_its_items_when_allocation_fails():
+    memory = CountingMemory(fail_after=4)
+    handle = vp()
+    assert lib.DVSData_Alloc(C.byref(handle), memory.alloc, memory.free) == OK
+    assert lib.DVSData_Update(handle, b"a", b"1", 1, CONFIG) == OK  # calls 2 to 4
+    assert lib.DVSData_Update(handle, b"a", b"2", 1, CONFIG) == NO_MEMORY
+    assert lib.DVSData_Update(handle, b"b", b"2", 1, CONFIG) == NO_MEMORY
+    assert container_items(handle) == [("a", CONFIG, b"1")]
+    lib.DVSData_Free(handle)
+    assert memory.live == set()
+
+
+def test_container_argument_checks():
+    memory = CountingMemory()
+    handle = vp()
+    assert lib.DVSData_Alloc(None, memory.alloc, memory.free) == BAD_PARAM
+    assert lib.DVSData_Alloc(C.byref(handle), memory.alloc, MEM_FREE()) == BAD_PARAM
+    assert lib.DVSData_Alloc(C.byref(handle), MEM_ALLOC(), MEM_FREE()) == OK  # the library's own malloc
+    out, n = vp(), u32()
+    assert lib.DVSData_Serialize(handle, C.byref(out), C.byref(n), 2) == _libfc.HYP_VERSION_MISMATCH_MAJOR
+    assert lib.DVSData_Update(handle, b"x", None, 5, CONFIG) == BAD_PARAM
+    lib.DVSData_Free(handle)
+
+
+# ---- iteration ----------------------------------------------------------------
+
+def collect(walk, *leading, stop_after=None, read=lambda entry: entry):
+    seen = []
+
+    def callback(entry, ctx):
+        assert ctx == 0x1234
+        seen.append(read(entry))
+        return b"\x00" if stop_after is not None and len(seen) >= stop_after else b"\x01"
+
+    walk(*leading, CALLBACK(callback), 0x1234)
+    return seen
+
+
+def test_iteration_over_switches_ports_and_properties():
+    assert lib.fabemu_populate(3, 5, 11) == OK
+    switches = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
+    assert sorted(switches) == [b"dvSwitch-0", b"dvSwitch-1", b"dvSwitch-2"]
+    assert len(collect(lib.DVSState_SwitchForEach, stop_after=2)) == 2
+    sw = lib.DVSState_SwitchFindByAlias(b"dvSwitch-1")
+    assert collect(lib.DVSState_PortForEach, sw, read=lib.DVS_PortId) == [b"0", b"1", b"2", b"3", b"4"]
+    assert len(collect(lib.DVSState_PortForEach, sw, stop_after=1)) == 1
+    hosts = collect(lib.DVSState_HostPropForEach, sw, read=lib.DVSData_Name)
+    assert b"com.quorix.common.host.volatile.status" in hosts
+    globals_ = collect(lib.DVSState_GlobalPropForEach, sw, read=lib.DVSData_Name)
+    assert b"com.quorix.common.alias" in globals_ and not set(hosts) & set(globals_)
+    port = lib.DVSState_PortFind(lib.DVS_SwitchId(sw), b"2")
+    data = collect(lib.DVSState_PortDataForEach, port, read=lib.DVSData_Name)
+    assert b"com.quorix.common.port.volatile.status" in data
+    # Unknown handles and a null callback walk nothing.
+    assert collect(lib.DVSState_PortForEach, 0x1000) == []
+    lib.DVSState_PortForEach(sw, CALLBACK(), None)
+
+
+def test_a_callback_may_change_the_store_during_a_walk():
+    add_switch()
+    for port in (b"1", b"2", b"3"):
+        lib.DVSHYP_PortAdd(SW, port, None, 0)
+    removed = []
+
+    def remove_next(entry, ctx):
+        port_id = lib.DVS_PortId(entry)
+        if port_id is not None and port_id != b"3":
+            next_id = str(int(port_id) + 1).encode()
+            lib.DVSHYP_PortRemove(SW, next_id)
+            removed.append(next_id)
+        return b"\x01"
+
+    lib.DVSState_PortForEach(lib.DVSState_SwitchFindByAlias(SW), CALLBACK(remove_next), None)
+    # The walk still visits port 2's handle, which died with the port and reads
+    # as nothing, so only port 1's callback removed anything.
+    assert removed == [b"2"]
+    assert (lib.DVSHYP_PortFind(SW, b"2"), lib.DVSHYP_PortFind(SW, b"3")) == (NOT_FOUND, OK)
+
+
+# ---- handles the library did not issue -----------------------------------------
+
+def foreign_handles():
+    buffer = C.create_string_buffer(b"\xff" * 256)
+    return [0x10, 0xFAB00000000, C.addressof(buffer), id(object())], buffer
+
+
+@pytest.mark.parametrize("getter, refused", [
+    (lambda h: lib.DVS_SwitchId(h), None), (lambda h: lib.DVS_SwitchName(h), None),
+    (lambda h: lib.DVS_ClassName(h), None), (lambda h: lib.DVS_GetMaxPorts(h), 0),
+    (lambda h: lib.DVS_Version(h), 0), (lambda h: lib.DVS_PortId(h), None),
+    (lambda h: lib.DVS_PortAlias(h), None), (lambda h: lib.DVSData_Name(h), None),
+    (lambda h: lib.DVSData_PropType(h), 0), (lambda h: lib.DVSData_IsSamePropType(h, ALL), b"\x00"),
+    (lambda h: lib.DVSData_Data(h, None), 0),
+    (lambda h: lib.DVSData_Update(h, b"n", b"v", 1, CONFIG), INVALID_HANDLE),
+    (lambda h: lib.DVSData_Serialize(h, C.byref(vp()), C.byref(u32()), 0), INVALID_HANDLE),
+], ids=["SwitchId", "SwitchName", "ClassName", "GetMaxPorts", "Version", "PortId", "PortAlias", "Data_Name",
+        "Data_PropType", "Data_IsSamePropType", "Data_Data", "Data_Update", "Data_Serialize"])
+def test_foreign_handles_are_refused(getter, refused):
+    handles, buffer = foreign_handles()
+    add_switch()
+    lib.DVSHYP_PortAdd(SW, b"1", None, 0)
+    stale_switch = lib.DVSState_SwitchFindByAlias(SW)
+    stale_port = lib.DVSState_PortFind(SW, b"1")
+    lib.DVSHYP_SwitchRemove(SW)
+    add_switch()  # same id again: the old handles stay dead
+    for handle in handles + [stale_switch, stale_port]:
+        assert getter(handle) == refused, hex(handle)
+    assert buffer.raw == b"\xff" * 256 + b"\0"  # nothing written through a foreign address
+
+
+def test_release_functions_ignore_memory_they_did_not_hand_out():
+    buffer = C.create_string_buffer(b"keep", 16)
+    lib.DVSHYP_DataFree(buffer)
+    lib.DVSData_Free(buffer)
+    lib.DVSHYP_DataFree(None)
+    assert buffer.value == b"keep"
+    status, block = take_block(lib.DVSHYP_StateGet)
+    assert status == OK
+    data, n = vp(), i32()
+    lib.DVSHYP_StateGet(C.byref(data), C.byref(n))
+    lib.DVSHYP_DataFree(data)
+    lib.DVSHYP_DataFree(data)  # a second release of the same block is ignored
+
+
+# ---- status texts, Panic, population -------------------------------------------
+
+def test_every_defined_status_has_its_own_text():
+    codes = {name: value for name, value in vars(_libfc).items()
+             if name.startswith("HYP_") and isinstance(value, int)
+             and (value == 0 or 0x0BAD0001 <= value <= 0x0BAD0168 or value == 0x2BAD0000)
+             and name not in ("HYP_OK", "HYP_FALSE", "HYP_IOCTL_CALLER_64", "HYP_FAB_STATUS_OK",
+                              "HYP_LINK_STATE_DOWN", "HYP_LINK_MEDIA_NONE", "HYP_PKTCAP_NO_DROP",
+                              "HYP_PKTCAP_POINT_INVALID", "HYP_INTR_TRIGGER_LEVEL", "HYP_INTR_POLARITY_LOW",
+                              "HYP_MGMT_PARMTYPE_IN", "hypApiDebug")}
+    codes = {name: value for name, value in codes.items() if value != 0}
+    assert len(codes) > 350
+    texts = {lib.HYP_ReturnStatusToString(value) for value in codes.values()}
+    assert len(texts) == len(set(codes.values()))  # one distinct text per code
+    assert lib.HYP_ReturnStatusToString(NOT_FOUND) == b"Not found"
+    assert lib.HYP_ReturnStatusToString(0) == b"Success"
+    for unknown in (1, -1, 0x0BAD00E9, 0x0BAD0169):
+        assert lib.HYP_ReturnStatusToString(unknown) == b"Unknown status code 0x%08x" % (unknown & 0xFFFFFFFF)
+
+
+def test_panic_writes_one_line_and_returns():
+    result = run_python(f"""
+        import ctypes, _libfc
+        lib = ctypes.CDLL({LIB_PATH!r})
+        lib.fabemu_fail_next(b"Panic", 3, None, b"never")  # Panic never jumps
+        lib.Panic(b"port %s is stuck", None)
+        lib.Panic(b"plain text")
+        print("returned")
+    """)
+    assert result.returncode == 0 and result.stdout == "returned\n"
+    assert result.stderr.splitlines() == ["fabemu: Panic: port %s is stuck", "fabemu: Panic: plain text"]
+
+
+def test_population_is_deterministic():
+    def state(seed):
+        assert lib.fabemu_populate(2, 4, seed) == OK
+        return take_block(lib.DVSHYP_StateGet)[1]
+
+    first = state(5)
+    assert state(5) == first
+    assert state(6) != first
+    kind, records = parse_block(first)
+    tags = [tag for tag, _ in records]
+    assert (kind, tags.count(1), tags.count(2)) == (1, 2, 8)
+    assert lib.fabemu_reset() == OK
+    assert collect(lib.DVSState_SwitchForEach) == []

@@ -1,0 +1,380 @@
+"""The built-in libfabPublic's state: serialised blocks, persistence across
+processes, crash safety, damaged files, memory over repeated calls, and calls
+that abandon through the library-call trap."""
+
+import ctypes
+import os
+import signal
+import sqlite3
+import struct
+import subprocess
+import sys
+import textwrap
+import zlib
+
+import pytest
+
+import _libfc
+from _helpers import BUILD_DIR, run_python
+from test_builtin_fab import (CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, LIB_PATH, add_switch, collect, lib, parse_block,
+                              take_block)
+
+C = ctypes
+SANITIZED = os.environ.get("LIBFC_SANITIZED") == "1"
+
+
+@pytest.fixture(autouse=True)
+def store(tmp_path, monkeypatch):
+    path = tmp_path / "fab.db"
+    monkeypatch.setenv("FAB_EMU_DB", str(path))
+    assert lib.DVSLoadConfig() == OK
+    yield path
+    lib.DVSHYP_StateCleanup()
+
+
+def state_block(persistent=False):
+    status, block = take_block(lib.DVSHYP_PersistentStateGet if persistent else lib.DVSHYP_StateGet)
+    assert status == OK
+    return block
+
+
+def records_by_tag(block):
+    kind, records = parse_block(block)
+    by_tag = {}
+    for tag, body in records:
+        by_tag.setdefault(tag, []).append(body)
+    return kind, by_tag
+
+
+# ---- serialised state --------------------------------------------------------
+
+def test_state_round_trips_through_a_block():
+    assert lib.fabemu_populate(3, 6, 1) == OK
+    block = state_block()
+    assert lib.DVSState_ConfigReset() == OK
+    assert records_by_tag(state_block())[1] == {}
+    assert lib.DVSHYP_StateInit(block, len(block)) == OK
+    assert state_block() == block
+    sw = lib.DVSState_SwitchFindByAlias(b"dvSwitch-2")
+    assert lib.DVS_SwitchName(sw) == b"dvSwitch-2"  # the mirrored alias came back too
+
+
+def test_init_replaces_while_deserialize_merges():
+    add_switch(b"kept")
+    add_switch(b"replaced", max_ports=2)
+    lib.DVSHYP_HostPropSet(b"replaced", b"old", b"1", 1, CONFIG)
+    snapshot = state_block()
+    lib.DVSHYP_SwitchRemove(b"kept")
+    lib.DVSHYP_HostPropClear(b"replaced", b"old")
+    lib.DVSHYP_HostPropSet(b"replaced", b"new", b"2", 1, CONFIG)
+    add_switch(b"other")
+    # Merge: the block's switches come back as they were; others stay.
+    assert lib.DVSState_ConfigDeserialize(snapshot, len(snapshot)) == OK
+    names = sorted(collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchId))
+    assert names == [b"kept", b"other", b"replaced"]
+    assert take_block(lib.DVSHYP_HostPropGet, b"replaced", b"old") == (OK, b"1")
+    assert take_block(lib.DVSHYP_HostPropGet, b"replaced", b"new")[0] == _libfc.HYP_NOT_FOUND
+    # Init: exactly the block.
+    assert lib.DVSHYP_StateInit(snapshot, len(snapshot)) == OK
+    assert state_block() == snapshot
+
+
+def test_persistent_state_leaves_out_volatile_data_and_zombies():
+    add_switch()
+    for port in (b"1", b"2"):
+        lib.DVSHYP_PortAdd(SW, port, None, 0)
+    lib.DVSHYP_PortDataSet(SW, b"1", b"keep", b"k", 1, CONFIG)
+    lib.DVSHYP_PortDataSet(SW, b"1", b"drop", b"d", 1, VOLATILE | CONFIG)
+    lib.DVSHYP_PortDataSet(SW, b"2", b"com.quorix.common.port.volatile.type", struct.pack("<I", 3), 4, CONFIG)
+    kind, by_tag = records_by_tag(state_block(persistent=True))
+    assert kind == 2
+    assert len(by_tag[2]) == 1  # port 2 is a zombie
+    names = [body for body in by_tag[3]]
+    assert any(b"keep" in body for body in names) and not any(b"drop" in body for body in names)
+    assert not any(b"volatile.type" in body for body in names)  # the zombie's data went with it
+    # Sanitize removes the zombie from the store itself.
+    assert lib.DVSHYP_StateSanitize() == OK
+    assert (lib.DVSHYP_PortFind(SW, b"2"), lib.DVSHYP_PortFind(SW, b"1")) == (_libfc.HYP_NOT_FOUND, OK)
+
+
+def test_persistent_port_state_block():
+    add_switch()
+    lib.DVSHYP_PortAdd(SW, b"5", b"\x01\x02", 2)
+    lib.DVSHYP_PortDataSet(SW, b"5", b"cfg", b"c", 1, CONFIG)
+    lib.DVSHYP_PortDataSet(SW, b"5", b"live", b"l", 1, VOLATILE)
+    status, block = take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"5", 1)
+    assert status == OK
+    kind, by_tag = records_by_tag(block)
+    assert kind == 3 and len(by_tag[2]) == 1 and len(by_tag[3]) == 1 and b"cfg" in by_tag[3][0]
+    assert by_tag[2][0].endswith(struct.pack("<I", 2) + b"\x01\x02")  # the port's own state blob
+    assert take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"5", 7)[0] == _libfc.HYP_VERSION_MISMATCH_MAJOR
+    assert take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"6", 0)[0] == _libfc.HYP_NOT_FOUND
+
+
+def damaged(block, how):
+    data = bytearray(block)
+    if how == "magic":
+        data[0:4] = b"XXXX"
+    elif how == "version":
+        data[4:6] = struct.pack("<H", 2)
+    elif how == "bit flip":
+        data[-3] ^= 0x10
+    elif how == "truncated":
+        del data[-5:]
+    elif how == "record count":
+        data[8:12] = struct.pack("<I", 99)
+    elif how == "short":
+        del data[10:]
+    elif how == "dangling port":  # a port record of a switch the block lacks, checksum recomputed
+        body = b"".join(struct.pack("<I", len(t)) + t for t in (b"ghost", b"1", b"", b"")) + struct.pack("<Ii", 1, 1)
+        body += struct.pack("<I", 0)
+        record = struct.pack("<BI", 2, len(body)) + body
+        payload = bytes(data[20:]) + record
+        count = struct.unpack_from("<I", data, 8)[0] + 1
+        data = bytearray(data[:8] + struct.pack("<III", count, len(payload), zlib.crc32(payload)) + payload)
+    return bytes(data)
+
+
+@pytest.mark.parametrize("how, expected", [
+    ("magic", _libfc.HYP_BAD_PARAM), ("version", _libfc.HYP_VERSION_MISMATCH_MAJOR),
+    ("bit flip", _libfc.HYP_CHECKSUM_MISMATCH), ("truncated", _libfc.HYP_BAD_PARAM),
+    ("record count", _libfc.HYP_BAD_PARAM), ("short", _libfc.HYP_BAD_PARAM),
+    ("dangling port", _libfc.HYP_BAD_PARAM),
+])
+def test_damaged_blocks_are_refused_and_change_nothing(how, expected):
+    assert lib.fabemu_populate(2, 3, 9) == OK
+    before = state_block()
+    bad = damaged(before, how)
+    assert lib.DVSHYP_StateInit(bad, len(bad)) == expected
+    assert lib.DVSState_ConfigDeserialize(bad, len(bad)) == expected
+    assert state_block() == before
+
+
+def test_blocks_other_than_state_are_refused():
+    handle = C.c_void_p()
+    lib.DVSData_Alloc(C.byref(handle), MEM_ALLOC(), MEM_FREE())
+    out, n = C.c_void_p(), C.c_uint32()
+    lib.DVSData_Serialize(handle, C.byref(out), C.byref(n), 0)
+    container = C.string_at(out, n.value)
+    lib.DVSHYP_DataFree(out)
+    lib.DVSData_Free(handle)
+    assert lib.DVSHYP_StateInit(container, len(container)) == _libfc.HYP_BAD_PARAM
+    assert lib.DVSHYP_StateInit(None, 5) == _libfc.HYP_BAD_PARAM
+    assert lib.DVSHYP_StateInit(None, 0) == OK  # no block: just load
+
+
+# ---- persistence and crash safety -------------------------------------------
+
+def child(code, db, timeout=120):
+    """Run code in a fresh interpreter with the library loaded as `lib`."""
+    prologue = f"import ctypes, _libfc, sys\nlib = ctypes.CDLL({LIB_PATH!r})\n"
+    env = dict(os.environ, FAB_EMU_DB=str(db), PYTHONPATH=BUILD_DIR)
+    return subprocess.run([sys.executable, "-c", prologue + textwrap.dedent(code)], env=env,
+                          capture_output=True, text=True, timeout=timeout)
+
+
+def test_state_persists_across_processes(store):
+    result = child("""
+        assert lib.DVSHYP_SwitchAdd(b"from-child", b"etherswitch", 4, 3) == 0
+        assert lib.DVSHYP_PortAdd(b"from-child", b"1", b"s", 1) == 0
+        assert lib.DVSHYP_HostPropSet(b"from-child", b"h", b"v", 1, 16) == 0
+    """, store)
+    assert result.returncode == 0, result.stderr
+    assert lib.DVSHYP_PortFind(b"from-child", b"1") == OK
+    assert take_block(lib.DVSHYP_HostPropGet, b"from-child", b"h") == (OK, b"v")
+    # And back: this process's change is seen by the next one.
+    assert lib.DVSHYP_SwitchRemove(b"from-child") == OK
+    result = child("print(lib.DVSHYP_PortFind(b'from-child', b'1'))", store)
+    assert result.stdout.strip() == str(_libfc.HYP_NOT_FOUND)
+
+
+def test_a_process_killed_while_writing_leaves_a_whole_state(store, tmp_path):
+    # Reference states of the populations the child writes, made in a side store.
+    references = {}
+    for seed in range(4):
+        os.environ["FAB_EMU_DB"] = str(tmp_path / f"ref{seed}.db")
+        assert lib.fabemu_populate(4, 60, seed) == OK
+        references[seed] = state_block()
+    os.environ["FAB_EMU_DB"] = str(store)
+    assert lib.fabemu_populate(4, 60, 0) == OK
+
+    env = dict(os.environ, FAB_EMU_DB=str(store), PYTHONPATH=BUILD_DIR)
+    code = f"""
+import ctypes, _libfc, sys
+lib = ctypes.CDLL({LIB_PATH!r})
+i = 1
+while True:
+    assert lib.fabemu_populate(4, 60, i % 4) == 0
+    print(i % 4, flush=True)
+    i += 1
+"""
+    proc = subprocess.Popen([sys.executable, "-c", code], env=env, stdout=subprocess.PIPE, text=True)
+    done = [int(proc.stdout.readline()) for _ in range(3)]
+    os.kill(proc.pid, signal.SIGKILL)
+    proc.wait()
+    assert len(done) == 3
+
+    connection = sqlite3.connect(str(store))
+    assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
+    connection.close()
+    lib.DVSHYP_StateCleanup()  # read the file afresh
+    state = state_block()
+    # The last reported population, or the one after it if its commit landed.
+    assert state in (references[done[-1]], references[(done[-1] + 1) % 4])
+
+
+def test_a_damaged_file_gives_an_error_status_and_one_line(tmp_path):
+    garbage = tmp_path / "garbage.db"
+    garbage.write_bytes(b"this is not a database file at all\n" * 200)
+    result = child("""
+        out, n = ctypes.c_void_p(), ctypes.c_int()
+        statuses = {lib.DVSLoadConfig(), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1),
+                    lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n)), lib.fabemu_populate(1, 1, 1)}
+        lib.DVSState_SwitchFindByAlias.restype = ctypes.c_void_p
+        print(sorted(statuses), lib.DVSState_SwitchFindByAlias(b"s"))
+    """, garbage)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == f"[{_libfc.HYP_INVALID_METADATA}] None"
+    assert len(result.stderr.splitlines()) == 1 and "fabemu: cannot use the store" in result.stderr
+
+
+def test_a_store_damaged_inside_gives_errors_not_a_crash(tmp_path, store):
+    assert lib.fabemu_populate(6, 80, 2) == OK
+    lib.DVSHYP_StateCleanup()
+    connection = sqlite3.connect(str(store))
+    connection.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+    connection.close()
+    data = bytearray(store.read_bytes())
+    page = 4096
+    for offset in range(2 * page, len(data), 3 * page):  # scribble over every third page after the first two
+        data[offset + 8:offset + 400] = os.urandom(392)
+    store.write_bytes(bytes(data))
+    result = child("""
+        out, n = ctypes.c_void_p(), ctypes.c_int()
+        lib.DVSState_SwitchFindByAlias.restype = ctypes.c_void_p
+        for i in range(6):
+            lib.DVSState_SwitchFindByAlias(b"dvSwitch-%d" % i)
+            lib.DVSHYP_PortDataGet(b"x", b"1", b"n", ctypes.byref(out), ctypes.byref(n))
+        status = lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n))
+        lib.fabemu_populate(2, 2, 2)
+        print("finished", status)
+    """, store)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.startswith("finished")
+    assert len(result.stderr.splitlines()) <= 1
+
+
+# ---- memory over repeated calls -----------------------------------------------
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer's quarantine makes resident memory meaningless")
+def test_repeated_calls_keep_memory_flat(store):
+    result = child("""
+        import os
+        P = ctypes.POINTER
+        lib.DVSState_SwitchFindByAlias.restype = ctypes.c_void_p
+        lib.DVSState_PortFind.restype = ctypes.c_void_p
+        lib.DVS_SwitchName.argtypes = [ctypes.c_void_p]
+        lib.DVS_PortAlias.argtypes = [ctypes.c_void_p]
+        lib.DVSData_Free.argtypes = [ctypes.c_void_p]
+        lib.DVSHYP_DataFree.argtypes = [ctypes.c_void_p]
+        assert lib.fabemu_populate(2, 20, 4) == 0
+        out, n, handle, item = ctypes.c_void_p(), ctypes.c_int(), ctypes.c_void_p(), ctypes.c_void_p()
+
+        def reads():
+            sw = lib.DVSState_SwitchFindByAlias(b"dvSwitch-1")
+            lib.DVS_SwitchName(sw)
+            lib.DVS_PortAlias(lib.DVSState_PortFind(b"x", b"3"))
+            assert lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n)) == 0
+            lib.DVSHYP_DataFree(out)
+            lib.DVSHYP_ExtraConfigPropList(b"nope", ctypes.byref(handle), 252)
+            lib.DVSData_Alloc(ctypes.byref(handle), None, None)
+            lib.DVSData_Update(handle, b"k", b"v" * 4000, 4000, 16)
+            lib.DVSData_Free(handle)
+
+        # Each write is a synced transaction: fewer of them.
+        def writes():
+            lib.DVSHYP_SwitchAdd(b"tmp", b"c", 4, 1)
+            lib.DVSHYP_PortAdd(b"tmp", b"1", None, 0)
+            lib.DVSState_PortFind(b"tmp", b"1")
+            lib.DVSHYP_HostPropSet(b"tmp", b"h", b"v" * 4000, 4000, 16)
+            lib.DVSState_HostPropLookup(b"tmp", b"h", ctypes.byref(item))
+            lib.DVSHYP_SwitchRemove(b"tmp")
+
+        def cycle(i):
+            reads()
+            if i % 10 == 0:
+                writes()
+
+        def rss():
+            with open("/proc/self/statm") as f:
+                return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+        for i in range(300):
+            cycle(i)
+        before = rss()
+        for i in range(2000):
+            cycle(i)
+        print(rss() - before)
+    """, store, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert int(result.stdout) < 2 * 1024 * 1024  # a 4 KB value leaked per cycle would be 8 MB
+
+
+# ---- calls that abandon through the trap --------------------------------------
+
+probe = C.CDLL(os.path.join(BUILD_DIR, "libfab_armed_probe.so"))
+probe.fab_armed_call.restype = C.c_int
+probe.fab_armed_call.argtypes = [C.c_void_p, C.POINTER(C.c_int), C.c_void_p, C.POINTER(C.c_ssize_t),
+                                 C.POINTER(C.c_ssize_t)]
+module = C.CDLL(_libfc.__file__)
+TRAP_BUFFER = C.addressof(C.c_char.in_dll(module, "exception_buffer"))
+TRAP_STATUS = C.c_int.in_dll(module, "exception_status")
+TRAP_TYPE = C.c_void_p.in_dll(module, "exceptionType")
+TRAP_MESSAGE = C.c_char_p.in_dll(module, "exceptionMsg")
+
+
+def armed(function_name, *args):
+    """Call a library function under _libfc's trap; (jump value, result)."""
+    words = (C.c_ssize_t * 6)(*[a if isinstance(a, int) else C.cast(a, C.c_void_p).value or 0 for a in args],
+                              *[0] * (6 - len(args)))
+    result = C.c_ssize_t(0)
+    function = C.cast(getattr(lib, function_name), C.c_void_p).value
+    value = probe.fab_armed_call(TRAP_BUFFER, C.pointer(TRAP_STATUS), function, words, C.byref(result))
+    return value, result.value
+
+
+@pytest.mark.parametrize("function_name, args, value, exc_type", [
+    ("DVSHYP_SwitchAdd", (C.c_char_p(SW), C.c_char_p(b"etherswitch"), 4, 1), 7, ValueError),
+    ("DVSHYP_StateGet", (None, None), 1, KeyError),
+    ("DVSState_SwitchForEach", (None, None), 42, None),
+    ("HYP_ReturnStatusToString", (0,), -5, RuntimeError),
+])
+def test_requested_failure_abandons_through_the_trap(function_name, args, value, exc_type):
+    lib.fabemu_fail_next(function_name.encode(), value, id(exc_type) if exc_type else None, b"injected failure")
+    assert armed(function_name, *args)[0] == value
+    assert TRAP_STATUS.value == value
+    assert TRAP_TYPE.value == id(exc_type or RuntimeError)
+    assert TRAP_MESSAGE.value == b"injected failure"
+    # The failure was for one call only, and the abandoned call changed nothing.
+    assert lib.DVSHYP_SwitchRemove(SW) == _libfc.HYP_NOT_FOUND
+    assert armed(function_name, *args)[0] == 0
+
+
+def test_an_abandoned_call_leaves_the_store_usable():
+    add_switch()
+    lib.fabemu_fail_next(b"DVSHYP_PortAdd", 3, None, b"no")
+    assert armed("DVSHYP_PortAdd", C.c_char_p(SW), C.c_char_p(b"1"), None, 0)[0] == 3
+    assert lib.DVSHYP_PortFind(SW, b"1") == _libfc.HYP_NOT_FOUND
+    value, status = armed("DVSHYP_PortAdd", C.c_char_p(SW), C.c_char_p(b"1"), None, 0)
+    assert (value, status) == (0, OK)
+    # A pending failure can be cancelled with value 0.
+    lib.fabemu_fail_next(b"DVSHYP_PortRemove", 9, None, b"no")
+    lib.fabemu_fail_next(b"DVSHYP_PortRemove", 0, None, None)
+    assert lib.DVSHYP_PortRemove(SW, b"1") == OK
+
+
+def test_the_trap_words_are_the_modules():
+    names = subprocess.run(["nm", "-D", LIB_PATH], capture_output=True, text=True).stdout
+    undefined = {line.split()[-1] for line in names.splitlines() if line.split()[0] in ("U", "w", "v")}
+    assert {"exception_buffer", "exceptionType", "exceptionMsg"} <= undefined
+    assert not any(name.startswith("Py") and name != "PyExc_RuntimeError" for name in undefined)
