@@ -234,7 +234,7 @@ ACTION_RECORDS = (
         HW("daddr", 2),
         HW("saddr", 8),
         ARR("vdrActions", "FC_VDRInstanceData [3]", 14, "_p_FC_VDRInstanceData", 3, 32),
-    ), extras=(Extra("FC_VDRActionData_get_instance", 2),)),
+    )),
     Record("FC_FWALStatelessData", 24, (
         Field("rule", "void", "void *", 0, 8, target="_p_void"),
         Field("jumpRule", "void", "void *", 8, 8, target="_p_void"),

@@ -1,0 +1,95 @@
+"""The module's complete method table against the C interface it wraps: the
+records of each header stand together, headers in the order kernel types,
+packet headers, flow cache library, switch state library; each record has its
+accessors, extra methods, constructor, destructor and registration in that
+order; the library functions follow their header's records in the order the
+header declares them; the module's own functions stand beside the record they
+serve."""
+
+import os
+import re
+import types
+
+import _libfc
+
+from _records import RECORDS, method_names
+
+INCLUDE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "include")
+HEADERS = ["hyp_kernel_types.h", "hyp_packet_headers.h", "libfc.h", "libfabPublic.h"]
+
+RECORD_NAME = re.compile(r"\}\s*(\w+)\s*;")
+FUNCTION_DECLARATION = re.compile(r"^[A-Za-z_][\w \*]*?\b(\w+)\s*\([^;{]*\)\s*;", re.M)
+
+
+def read(header):
+    with open(os.path.join(INCLUDE, header)) as f:
+        return re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
+
+
+def declared_records(header):
+    return set(RECORD_NAME.findall(read(header)))
+
+
+def declared_functions(header):
+    return [m.group(1) for m in FUNCTION_DECLARATION.finditer(read(header))
+            if not m.group(0).startswith(("typedef", "HYP_STATIC_ASSERT", "static"))]
+
+
+def module_methods():
+    return [k for k, v in _libfc.__dict__.items() if type(v) is types.BuiltinFunctionType]
+
+
+METHODS = module_methods()
+HEADER_OF = {r.name: next(h for h in HEADERS if r.name in declared_records(h)) for r in RECORDS}
+# The two libraries' headers declare the functions the operations wrap; the
+# packet header file declares the module's own bitmap conversion.
+LIBRARY_FUNCTIONS = {h: [f for f in declared_functions(h) if f in METHODS] if h.startswith("lib") else []
+                     for h in HEADERS}
+
+
+def test_records_of_each_header_stand_together_in_header_order():
+    runs = []
+    for r in RECORDS:
+        if not runs or runs[-1] != HEADER_OF[r.name]:
+            runs.append(HEADER_OF[r.name])
+    assert runs == [h for h in HEADERS if h in runs]
+
+
+def test_full_table_is_the_declaration_order():
+    expected = ["SWIG_PyInstanceMethod_New"]
+    for i, r in enumerate(RECORDS):
+        expected += method_names(r)
+        last_of_header = i + 1 == len(RECORDS) or HEADER_OF[RECORDS[i + 1].name] != HEADER_OF[r.name]
+        if last_of_header:
+            expected += LIBRARY_FUNCTIONS[HEADER_OF[r.name]]
+    # The module's own functions (address texts, buffer views, the telemetry
+    # bitmap) stand beside the record they serve; everything else must be
+    # exactly the declared sequence.
+    own = [m for m in METHODS if m not in expected]
+    assert [m for m in METHODS if m in expected] == expected
+    for name in own:
+        before = METHODS[METHODS.index(name) - 1]
+        assert before.endswith("_swigregister") or before in own, (name, before)
+    assert len(own) == 9, own
+
+
+def test_method_counts_by_kind():
+    kinds = {"set": 0, "get": 0, "new": 0, "delete": 0, "register": 0}
+    for m in METHODS:
+        if m.startswith("new_"):
+            kinds["new"] += 1
+        elif m.startswith("delete_"):
+            kinds["delete"] += 1
+        elif m.endswith("_swigregister"):
+            kinds["register"] += 1
+        elif m.endswith("_set"):
+            kinds["set"] += 1
+        elif m.endswith("_get"):
+            kinds["get"] += 1
+    assert kinds["new"] == kinds["delete"] == kinds["register"] == len(RECORDS) == 144
+    expected_setters = sum(1 for r in RECORDS for f in r.fields if f.writable)
+    expected_getters = sum(len(r.fields) for r in RECORDS)
+    assert (kinds["set"], kinds["get"]) == (expected_setters, expected_getters)
+    assert kinds["set"] + kinds["get"] == 1202
+    extras = [e for r in RECORDS for e in r.extras]
+    assert all(e in METHODS for e in extras)
