@@ -51,6 +51,9 @@ const Line lines[] = {
 #define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none", 1},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
+// Element lines stand as methods or plain functions like the lines above.
+#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Method, #R, NAME, "", "", 0},
+#define ELEMENT_FUNCTION(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Function, "", NAME, "", "", 0},
 #define END_RECORD(R) {LineKind::EndRecord, #R, "", "", "", 0},
 #include "all_records.inc"
 };

@@ -48,6 +48,8 @@ int main() {
     check<R>(#R "." #F, OFFSET, BIT, BITS, [](R &r) { r.F = 0; --r.F; });
 #define METHOD(R, NAME, FUNCTION)
 #define FUNCTION(NAME, FUNCTION)
+#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND)
+#define ELEMENT_FUNCTION(R, NAME, RESULT, OF, ARRAY, BOUND)
 #define END_RECORD(R)
 #include "all_records.inc"
     std::printf("%d bit-fields checked, %d misplaced\n", checked, mismatches);
