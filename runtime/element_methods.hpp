@@ -102,17 +102,17 @@ LIBFC_COLD inline bool index_out_of_range(const char *method, int index, long lo
 // its count says, so it holds none. The count is read outside the trap, as
 // the record has already been accepted as this module's or the caller's.
 template <const ElementDesc &E, class Bound>
-inline long long elements_held(const char *record) {
+inline long long elements_held(char *record) {
     if constexpr (std::is_integral_v<Bound>) {
-        if (allocations::holds(const_cast<char *>(record), registry::types[E.record_type])) return 0;
+        if (allocations::holds(record, registry::types[E.record_type])) return 0;
         return static_cast<long long>(records::load<Bound>(record + E.count_offset));
     } else {
         return static_cast<long long>(E.length);
     }
 }
 
-// Parses and checks the arguments; on success *element is where the element
-// lies (index 0 for a scalar). Nothing past the elements held is reachable.
+// Parses and checks the arguments; on success the index names an element the
+// record holds (0 for a scalar), so nothing past them is reachable.
 template <const ElementDesc &E, class Bound>
 inline bool locate(PyObject *args, char **record, int *index) {
     *index = 0;
