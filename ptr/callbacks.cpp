@@ -28,7 +28,8 @@ char collect_handles(void *entry, void *context) {
     PyGILState_STATE gil = PyGILState_Ensure();
     auto *list = static_cast<PyObject *>(context);
     char go_on = 0;
-    if (list && PyList_Check(list)) {
+    // Any other context (null, a record, a stale list) ends the walk untouched.
+    if (cells::is_live_reference(list) && PyList_Check(list)) {
         PyObject *handle = pointer_object::make(entry, registry::types[ty::p_void], 0);
         // A failure stops the walk and stays pending, so the wrapper's caller
         // learns that the list is incomplete.

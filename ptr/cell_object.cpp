@@ -20,6 +20,32 @@ struct Cell {
 
 Cell *as_cell_struct(PyObject *op) { return reinterpret_cast<Cell *>(op); }
 
+// The objects live reference cells address. Few are alive at a time (one per
+// walk in progress), so a small array scanned from the end will do.
+PyObject **live_references = nullptr;
+Py_ssize_t live_count = 0;
+Py_ssize_t live_capacity = 0;
+
+bool remember_reference(PyObject *target) {
+    if (live_count == live_capacity) {
+        Py_ssize_t capacity = live_capacity ? 2 * live_capacity : 8;
+        auto *grown = static_cast<PyObject **>(PyMem_Realloc(live_references, capacity * sizeof(PyObject *)));
+        if (!grown) return false;
+        live_references = grown;
+        live_capacity = capacity;
+    }
+    live_references[live_count++] = target;
+    return true;
+}
+
+void forget_reference(PyObject *target) {
+    for (Py_ssize_t i = live_count; i-- > 0;)
+        if (live_references[i] == target) {
+            live_references[i] = live_references[--live_count];
+            return;
+        }
+}
+
 void dealloc(PyObject *op) {
     release(op);
     PyObject_Free(op);
@@ -95,7 +121,16 @@ PyObject *make_block(std::size_t size, swig_type_info *ty) {
 }
 
 PyObject *make_reference(PyObject *target, swig_type_info *ty) {
-    return new_cell(target, ty, nullptr, target);
+    if (!remember_reference(target)) return PyErr_NoMemory();
+    PyObject *cell = new_cell(target, ty, nullptr, target);
+    if (!cell) forget_reference(target);
+    return cell;
+}
+
+bool is_live_reference(const void *address) {
+    for (Py_ssize_t i = live_count; i-- > 0;)
+        if (live_references[i] == address) return true;
+    return false;
 }
 
 PyObject *as_cell(PyObject *obj) {
@@ -108,6 +143,7 @@ void release(PyObject *op) {
     std::free(self->memory);
     self->memory = nullptr;
     Py_CLEAR(self->pointer);
+    if (self->kept) forget_reference(self->kept);
     Py_CLEAR(self->kept);
 }
 

@@ -20,6 +20,10 @@ PyObject *make_block(std::size_t size, swig_type_info *ty);
 // of its own.
 PyObject *make_reference(PyObject *target, swig_type_info *ty);
 
+// Whether `address` is what a live reference cell addresses: lets a C
+// callback check its context before it treats it as an object.
+bool is_live_reference(const void *address);
+
 // The cell behind obj, or null (no exception) when obj is not a live cell.
 PyObject *as_cell(PyObject *obj);
 

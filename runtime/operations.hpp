@@ -3,9 +3,11 @@
 //   OPERATION(name, "result C type", "argument 1 C type", ...)
 //
 // into the module method that parses the argument tuple, converts every
-// argument by its C parameter type (the C type texts only word the messages
-// and name the pointer descriptors), arms the library-call trap, calls the
-// library function once, converts its result and releases its text copies.
+// argument by its C parameter type (the C type texts word the messages, name
+// the pointer descriptors and tell a "char [N]" buffer from a text, which C
+// passes alike), arms the library-call trap, calls the library function
+// once, converts its result and releases its text copies. Untyped pointers
+// (void * and the handles defined as it) accept any pointer object.
 #pragma once
 
 #include <cstddef>

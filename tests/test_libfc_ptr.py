@@ -206,7 +206,10 @@ def test_blocks_are_bounded_by_the_pointees_size():
         for call in (lambda: P.cdata(record, 61), lambda: P.memmove(record, bytes(61))):
             with pytest.raises(ValueError, match="61 bytes exceed the 60 bytes a 'DVPortList \\*' addresses"):
                 call()
-        assert len(P.cdata(P.as_voidp(record), 61)) == 61  # the untyped view has no bound
+        element = _libfc.DVPortList_dvPort_get(record)  # a view is bounded by its own type
+        assert len(P.cdata(element, 52)) == 52
+        with pytest.raises(ValueError, match="53 bytes exceed the 52 bytes a 'DVPortData \\*' addresses"):
+            P.cdata(element, 53)
         P.memmove(record, bytearray(b"\x07"))
         P.memmove(record, memoryview(b"\x07\x00"))
         assert _libfc.DVPortList_nports_get(record) == 7
@@ -269,8 +272,15 @@ def test_iteration_operations_collect_every_entry(switch_id):
     assert all(str(i).endswith("_p_void") and i.own() is False for i in port_items)
 
 
-def test_a_null_context_stops_the_walk_at_once():
-    assert _libfc.DVSState_SwitchForEach(P.collect_handles, None) is None
+def test_a_context_that_is_no_live_list_stops_the_walk_untouched():
+    record = _libfc.new_DVPortList()
+    stale = P.list_context([]).this  # its cell, and the list, are gone
+    try:
+        for context in (None, record, stale):
+            assert _libfc.DVSState_SwitchForEach(P.collect_handles, context) is None
+        assert P.cdata(record, 60) == bytes(60)
+    finally:
+        _libfc.delete_DVPortList(record)
 
 
 def test_list_context_keeps_its_list_alive():
