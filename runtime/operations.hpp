@@ -3,9 +3,11 @@
 //   OPERATION(name, "result C type", "argument 1 C type", ...)
 //
 // into the module method that parses the argument tuple, converts every
-// argument by its C parameter type (the C type texts only word the messages
-// and name the pointer descriptors), arms the library-call trap, calls the
-// library function once, converts its result and releases its text copies.
+// argument by its C parameter type (the C type texts word the messages, name
+// the pointer descriptors and tell a "char [N]" buffer from a text, which C
+// passes alike), arms the library-call trap, calls the library function
+// once, converts its result and releases its text copies. Untyped pointers
+// (void * and the handles defined as it) accept any pointer object.
 #pragma once
 
 #include <cstddef>
@@ -52,23 +54,51 @@ template <class P>
 inline constexpr bool is_function_pointer_v =
     std::is_pointer_v<P> && std::is_function_v<std::remove_pointer_t<P>>;
 
+// Handles and untyped data pointers: any pointer object is accepted, whatever
+// its type, so they are converted without a descriptor.
+template <class P>
+inline constexpr bool is_untyped_pointer_v = std::is_same_v<P, void *>;
+
+// N for a fixed text buffer argument spelled "char [N]", else 0. Its C
+// parameter is a plain char *, so only the type text tells it from a text.
+template <CType T>
+consteval std::size_t char_array_length() {
+    constexpr char prefix[] = "char [";
+    std::size_t i = 0;
+    for (; prefix[i]; ++i)
+        if (T.text[i] != prefix[i]) return 0;
+    std::size_t n = 0;
+    for (; T.text[i] >= '0' && T.text[i] <= '9'; ++i) n = n * 10 + static_cast<std::size_t>(T.text[i] - '0');
+    return T.text[i] == ']' && T.text[i + 1] == '\0' ? n : 0;
+}
+
+// A zero-filled buffer on the wrapper's stack for a "char [N]" argument:
+// what the library writes into it is dropped with the frame.
+template <std::size_t N>
+struct CharBuffer {
+    char bytes[N];
+};
+
 // What one converted argument is kept as until the call: everything here is
 // trivially destructible, as the trap requires of the frame it jumps into.
-template <class P>
+template <class P, CType T>
 struct Slot {
-    using type = std::conditional_t<is_text_v<P>, convert::Text,
+    using type = std::conditional_t<(char_array_length<T>() > 0), CharBuffer<char_array_length<T>()>,
+                 std::conditional_t<is_text_v<P>, convert::Text,
                  std::conditional_t<std::is_pointer_v<P>, void *,
-                 std::conditional_t<std::is_enum_v<P>, int, P>>>;
+                 std::conditional_t<std::is_enum_v<P>, int, P>>>>;
 };
-template <class P>
-using slot_t = typename Slot<P>::type;
+template <class P, CType T>
+using slot_t = typename Slot<P, T>::type;
 
 // Converts argument `position` (1-based) to the C parameter type P, raising
 // the argument's exception with its fixed message on failure.
 template <class P, CType Text>
-inline bool convert_argument(PyObject *obj, slot_t<P> *out, const char *method, int position) {
+inline bool convert_argument(PyObject *obj, slot_t<P, Text> *out, const char *method, int position) {
     int rc;
-    if constexpr (is_text_v<P>) {
+    if constexpr (constexpr std::size_t n = char_array_length<Text>(); n > 0) {
+        rc = convert::to_char_array(obj, out->bytes, n);
+    } else if constexpr (is_text_v<P>) {
         rc = convert::to_text(obj, out);
     } else if constexpr (std::is_same_v<P, char>) {
         rc = convert::to_char(obj, out);
@@ -76,6 +106,8 @@ inline bool convert_argument(PyObject *obj, slot_t<P> *out, const char *method, 
         rc = convert::to_integer(obj, out);
     } else if constexpr (is_function_pointer_v<P>) {
         rc = convert::to_function_pointer(obj, out, descriptor_of<Text>());
+    } else if constexpr (is_untyped_pointer_v<P>) {
+        return convert::pointer_argument(obj, nullptr, 0, method, position, Text.text, out);
     } else {
         static_assert(std::is_pointer_v<P>, "no conversion for this parameter type");
         return convert::pointer_argument(obj, descriptor_of<Text>(), 0, method, position, Text.text, out);
@@ -90,8 +122,10 @@ inline bool convert_argument(PyObject *obj, slot_t<P> *out, const char *method, 
 // The value a slot passes to the library.
 template <class P, class S>
 inline P pass(S &slot) {
-    if constexpr (is_text_v<P>)
+    if constexpr (std::is_same_v<S, convert::Text>)
         return slot.ptr;
+    else if constexpr (requires { slot.bytes; })
+        return slot.bytes;
     else if constexpr (is_function_pointer_v<P>)
         return reinterpret_cast<P>(slot);
     else if constexpr (std::is_pointer_v<P>)
@@ -143,7 +177,7 @@ struct Operation {
         constexpr int n = static_cast<int>(sizeof...(I));
         PyObject *argv[n ? n : 1];
         if (!unpack_args<n>(args, Name.text, argv)) return nullptr;
-        std::tuple<slot_t<param_t<I>>...> slots{};
+        std::tuple<slot_t<param_t<I>, Args>...> slots{};
         // Converted from first to last, stopping at the first failure; the
         // text copies made so far are released on every path.
         bool ok = (convert_argument<param_t<I>, Args>(argv[I], &std::get<I>(slots), Name.text,

@@ -1,0 +1,430 @@
+"""The switch state operations against the built-in store: every operation
+from one table of signatures (argument conversions and their messages, result
+kinds, no library call after a refused argument, the trap), then the cases
+that need a populated store (truth bytes, unsigned and negative results,
+handles, fixed text buffers, callbacks) and Panic."""
+
+import ctypes
+import os
+
+import pytest
+
+import _libfc
+import _libfc_ptr
+from _helpers import c_heap_growth
+
+LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+LIB.fabemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
+LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
+MODULE = ctypes.CDLL(_libfc.__file__)
+TRAP_STATUS = ctypes.c_int.in_dll(MODULE, "exception_status")
+
+STATUS, UNSIGNED, SIGNED, TRUTH, TEXT, HANDLE, NOTHING = (
+    "status", "unsigned", "signed", "truth", "text", "handle", "nothing")
+TXT = "char const *"
+
+# Declaration order; each operation's result kind and argument C types.
+OPERATIONS = [
+    ("DVSLoadConfig", STATUS, []),
+    ("DVSHYP_StateInit", STATUS, ["void *", "int"]),
+    ("DVSHYP_StateCleanup", STATUS, []),
+    ("DVSHYP_StateSanitize", STATUS, []),
+    ("DVSHYP_StateGet", STATUS, ["void **", "int *"]),
+    ("DVSHYP_PersistentStateGet", STATUS, ["void **", "int *"]),
+    ("DVSState_ConfigDeserialize", STATUS, ["void *", "int"]),
+    ("DVSState_ConfigReset", STATUS, []),
+    ("DVSHYP_DataFree", NOTHING, ["void *"]),
+    ("DVSHYP_SwitchAdd", STATUS, [TXT, TXT, "hyp_uint32", "FabVersion"]),
+    ("DVSHYP_SwitchRemove", STATUS, [TXT]),
+    ("DVSHYP_SwitchAssociate", STATUS, [TXT]),
+    ("DVSHYP_SwitchDissociate", STATUS, [TXT]),
+    ("DVSHYP_SwitchSetVersion", STATUS, [TXT, "FabVersion"]),
+    ("DVSHYP_SwitchSetMaxPorts", STATUS, [TXT, "hyp_uint32"]),
+    ("DVSHYP_SwitchPortList", STATUS, [TXT, "DVPortList **", "DVSPortType"]),
+    ("DVSHYP_CmdExec", STATUS, [TXT, TXT, "void *", "int", "void **", "int *"]),
+    ("DVSState_SwitchFindByAlias", HANDLE, [TXT]),
+    ("DVS_SwitchId", TEXT, ["DVSwitchHandle"]),
+    ("DVS_SwitchName", TEXT, ["DVSwitchHandle"]),
+    ("DVS_ClassName", TEXT, ["DVSwitchHandle"]),
+    ("DVS_GetMaxPorts", SIGNED, ["DVSwitchHandle"]),
+    ("DVS_Version", UNSIGNED, ["DVSwitchHandle"]),
+    ("DVSHYP_PortAdd", STATUS, [TXT, TXT, "void *", "int"]),
+    ("DVSHYP_PortRemove", STATUS, [TXT, TXT]),
+    ("DVSHYP_PortFind", STATUS, [TXT, TXT]),
+    ("DVSHYP_PortGetByExternalId", STATUS, [TXT, TXT, "OpaqueDVPortData **"]),
+    ("DVSHYP_PortStateGet", STATUS, [TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_PersistentPortStateGet", STATUS, [TXT, TXT, "FabVersion", "void **", "int *"]),
+    ("DVPortExist", TRUTH, [TXT, TXT]),
+    ("DVSState_PortFind", HANDLE, [TXT, TXT]),
+    ("DVS_PortId", TEXT, ["DVSPortHandle"]),
+    ("DVS_PortAlias", TEXT, ["DVSPortHandle"]),
+    ("DVSHYP_PortDataGet", STATUS, [TXT, TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_SmartNICPortDataGet", STATUS, [TXT, TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_PortDataSet", STATUS, [TXT, TXT, TXT, "void *", "int", "hyp_uint32"]),
+    ("DVSHYP_PortDataClear", STATUS, [TXT, TXT, TXT]),
+    ("DVSHYP_UplinkDataGet", STATUS, [TXT, TXT, "hyp_uint32", "void **", "int *"]),
+    ("DVSHYP_UplinkDataSet", STATUS, [TXT, TXT, "hyp_uint32", "void *", "int", "hyp_uint32"]),
+    ("DVSHYP_HostPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_SmartNICHostPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_HostPropSet", STATUS, [TXT, TXT, "void *", "int", "hyp_uint32"]),
+    ("DVSHYP_HostPropClear", STATUS, [TXT, TXT]),
+    ("DVSHYP_GlobalPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_SmartNICGlobalPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
+    ("DVSHYP_GlobalPropSet", STATUS, [TXT, TXT, "void *", "int", "hyp_uint32"]),
+    ("DVSHYP_GlobalPropClear", STATUS, [TXT, TXT]),
+    ("DVSState_HostPropLookup", STATUS, [TXT, TXT, "DVSDataItem *"]),
+    ("DVSState_GlobalPropLookup", STATUS, [TXT, TXT, "DVSDataItem *"]),
+    ("DVSHYP_VendorGlobalPropList", STATUS, [TXT, "DVSDataHandle *", "hyp_uint32"]),
+    ("DVSHYP_VendorHostPropList", STATUS, [TXT, "DVSDataHandle *", "hyp_uint32"]),
+    ("DVSHYP_ExtraConfigPropList", STATUS, [TXT, "DVSDataHandle *", "hyp_uint32"]),
+    ("DVSHYP_ExtraConfigPortPropList", STATUS, [TXT, TXT, "DVSDataHandle *", "hyp_uint32"]),
+    ("DVSHYP_VendorPortPropList", STATUS, [TXT, TXT, "DVSDataHandle *", "hyp_uint32"]),
+    ("DVSData_Alloc", STATUS, ["DVSDataHandle *", "DVSData_MemAlloc", "DVSData_MemFree"]),
+    ("DVSData_Free", NOTHING, ["DVSDataHandle"]),
+    ("DVSData_Update", STATUS, ["DVSDataHandle", TXT, "void *", "hyp_uint32", "hyp_uint32"]),
+    ("DVSData_Serialize", STATUS, ["DVSDataHandle", "void **", "hyp_uint32 *", "FabVersion"]),
+    ("DVSData_Data", UNSIGNED, ["DVSDataItem", "void **"]),
+    ("DVSData_Name", TEXT, ["DVSDataItem"]),
+    ("DVSData_PropType", UNSIGNED, ["DVSDataItem"]),
+    ("DVSData_IsSamePropType", TRUTH, ["DVSDataItem", "hyp_uint32"]),
+    ("DVSPortsetNameToAlias", STATUS, [TXT, "char [128]"]),
+    ("DVSAliasToPortsetName", STATUS, [TXT, "char [128]"]),
+    ("DVSAliasToSwitchId", STATUS, [TXT, "char [64]"]),
+    ("DVSAliasToSwitchIdAllTypes", STATUS, [TXT, "char [64]"]),
+    ("DVSState_SwitchForEach", NOTHING, ["DVSwitchCallback", "void *"]),
+    ("DVSState_PortForEach", NOTHING, ["DVSwitchHandle", "DVSPortCallback", "void *"]),
+    ("DVSState_HostPropForEach", NOTHING, ["DVSwitchHandle", "DVSPortDataCallback", "void *"]),
+    ("DVSState_GlobalPropForEach", NOTHING, ["DVSwitchHandle", "DVSPortDataCallback", "void *"]),
+    ("DVSState_PortDataForEach", NOTHING, ["DVSPortHandle", "DVSPortDataCallback", "void *"]),
+    ("HYP_ReturnStatusToString", TEXT, ["HYP_ReturnStatus"]),
+    ("Panic", NOTHING, [TXT]),
+]
+NAMES = [name for name, _, _ in OPERATIONS]
+TRAPPED = [op for op in OPERATIONS if op[0] != "Panic"]
+
+HANDLES = {"void *", "DVSwitchHandle", "DVSPortHandle", "DVSDataHandle", "DVSDataItem"}
+OUTPUTS = {"void **": "voidpp", "DVSDataHandle *": "voidpp", "DVSDataItem *": "voidpp", "int *": "intp",
+           "hyp_uint32 *": "uint32p", "DVPortList **": "DVPortListpp",
+           "OpaqueDVPortData **": "OpaqueDVPortDatapp"}
+CALLBACKS = {"DVSwitchCallback", "DVSPortCallback", "DVSPortDataCallback", "DVSData_MemAlloc", "DVSData_MemFree"}
+SIGNED_INTS = {"int", "DVSPortType", "HYP_ReturnStatus"}
+UNSIGNED_INTS = {"hyp_uint32", "FabVersion"}
+
+
+def fail_next(name, value, exception=None, message=b"injected"):
+    """The library's next call of `name` abandons through the trap (value 0
+    cancels). Exception types are built-ins, alive for the process."""
+    LIB.fabemu_fail_next(name.encode(), value, id(exception) if exception else None, message)
+
+
+def accepted_value(ctype):
+    """A value every operation takes for this C type without harm."""
+    if ctype == TXT:
+        return "no such thing"
+    if ctype.startswith("char ["):
+        return ""
+    if ctype in SIGNED_INTS or ctype in UNSIGNED_INTS:
+        return 0
+    return None  # handles, output addresses and callbacks take the null pointer
+
+
+def refused_values(ctype):
+    """(value, exception) pairs the conversion of this C type refuses."""
+    if ctype == TXT:
+        return [(5, TypeError), (b"bytes", TypeError)]
+    if ctype.startswith("char ["):
+        size = int(ctype[6:-1])
+        return [("x" * (size + 1), TypeError), (7, TypeError)]
+    if ctype in SIGNED_INTS:
+        return [(2 ** 31, OverflowError), ("1", TypeError)]
+    if ctype in UNSIGNED_INTS:
+        return [(-1, OverflowError), (2 ** 32, OverflowError), (1.0, TypeError)]
+    if ctype in HANDLES:
+        return [(3, TypeError), ("text", TypeError)]
+    if ctype in OUTPUTS:
+        # A pointer object of another output type.
+        other = "new_intp" if OUTPUTS[ctype] != "intp" else "new_voidpp"
+        return [(getattr(_libfc_ptr, other)(), TypeError), ("text", TypeError)]
+    if ctype in CALLBACKS:
+        return [(lambda a, b: 1, TypeError), (len, TypeError)]
+    raise AssertionError(ctype)
+
+
+def accepted_args(params):
+    return [accepted_value(c) for c in params]
+
+
+@pytest.fixture(scope="module", autouse=True)
+def store_file(tmp_path_factory):
+    """One store file for the module; tests that need a known store empty it."""
+    before = os.environ.get("FAB_EMU_DB")
+    os.environ["FAB_EMU_DB"] = str(tmp_path_factory.mktemp("dvs") / "fab.db")
+    assert LIB.fabemu_reset() == 0
+    yield
+    if before is None:
+        del os.environ["FAB_EMU_DB"]
+    else:
+        os.environ["FAB_EMU_DB"] = before
+
+
+@pytest.fixture(autouse=True)
+def no_pending_failure():
+    yield
+    for name in NAMES:  # no injected failure outlives its test
+        fail_next(name, 0)
+
+
+def module_methods():
+    return [k for k, v in vars(_libfc).items() if type(v).__name__ == "builtin_function_or_method"]
+
+
+FLOW_CACHE_OPERATIONS = ["FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats",
+                         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
+                         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
+                         "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]
+
+
+def test_method_table_holds_every_kind_in_its_number():
+    methods = module_methods()
+    library = set(FLOW_CACHE_OPERATIONS) | set(NAMES)
+    kinds = {"new": 0, "delete": 0, "register": 0, "accessor": 0, "library": 0, "extra": 0, "own": 0}
+    for name in methods:
+        if name == "SWIG_PyInstanceMethod_New":
+            continue
+        if name in library:
+            kinds["library"] += 1
+        elif name.startswith("new_"):
+            kinds["new"] += 1
+        elif name.startswith("delete_"):
+            kinds["delete"] += 1
+        elif name.endswith("_swigregister"):
+            kinds["register"] += 1
+        elif name.endswith(("_get", "_set")):
+            kinds["accessor"] += 1
+        elif "___" in name:
+            kinds["extra"] += 1
+        else:
+            kinds["own"] += 1
+    assert len(methods) == 1738
+    assert kinds == {"new": 144, "delete": 144, "register": 144, "accessor": 1202, "library": 87,
+                     "extra": 7, "own": 9}
+
+
+def test_operations_follow_the_port_records_in_declaration_order():
+    methods = module_methods()
+    start = methods.index("DVSLoadConfig")
+    assert methods[start:start + len(NAMES)] == NAMES
+    assert methods[start - 1] == "DVPortList_swigregister"
+
+
+@pytest.mark.parametrize("name, kind, params", TRAPPED, ids=[op[0] for op in TRAPPED])
+def test_operation_takes_its_arguments_and_returns_its_kind_of_result(name, kind, params):
+    result = getattr(_libfc, name)(*accepted_args(params))
+    if kind in (STATUS, SIGNED, UNSIGNED):
+        assert type(result) is int
+        if kind == UNSIGNED:
+            assert 0 <= result < 2 ** 32
+        else:
+            assert -2 ** 31 <= result < 2 ** 31
+    elif kind == TRUTH:
+        assert type(result) is str and len(result) == 1
+    elif kind == TEXT:
+        assert result is None or type(result) is str
+    elif kind == HANDLE:
+        assert result is None or type(result).__name__ == "SwigPyObject"
+    else:
+        assert result is None
+
+
+@pytest.mark.parametrize("name, kind, params", OPERATIONS, ids=NAMES)
+def test_wrong_argument_count_is_refused(name, kind, params):
+    function = getattr(_libfc, name)
+    counts = [0] if name == "Panic" else [len(params) - 1, len(params) + 1]
+    for count in (c for c in counts if c >= 0):
+        with pytest.raises(TypeError, match=name):
+            function(*([None] * count))
+
+
+REFUSALS = [(name, position, ctype, value, error)
+            for name, _, params in TRAPPED
+            for position, ctype in enumerate(params, 1)
+            for value, error in refused_values(ctype)]
+
+
+@pytest.mark.parametrize("name, position, ctype, value, error", REFUSALS,
+                         ids=["%s-%d-%s" % (r[0], r[1], r[4].__name__) for r in REFUSALS])
+def test_refused_argument_names_its_type_and_never_reaches_the_library(name, position, ctype, value, error):
+    function = getattr(_libfc, name)
+    _, _, params = OPERATIONS[NAMES.index(name)]
+    args = accepted_args(params)
+    args[position - 1] = value
+    # A call that reached the library would take this injected failure.
+    fail_next(name, 5, KeyError, b"library entered")
+    with pytest.raises(error) as info:
+        function(*args)
+    assert str(info.value) == "in method '%s', argument %d of type '%s'" % (name, position, ctype)
+    with pytest.raises(KeyError, match="library entered"):
+        function(*accepted_args(params))
+
+
+@pytest.mark.parametrize("name, kind, params", TRAPPED, ids=[op[0] for op in TRAPPED])
+def test_library_abandoning_the_call_raises_what_it_left(name, kind, params):
+    fail_next(name, 7, LookupError, ("%s gave up" % name).encode())
+    with pytest.raises(LookupError) as info:
+        getattr(_libfc, name)(*accepted_args(params))
+    assert str(info.value) == "%s gave up" % name
+    assert TRAP_STATUS.value == 7
+    getattr(_libfc, name)(*accepted_args(params))
+    assert TRAP_STATUS.value == 0
+
+
+def test_text_copies_are_released_when_the_library_abandons():
+    def cycle():
+        fail_next("DVSHYP_PortDataClear", 1)
+        try:
+            _libfc.DVSHYP_PortDataClear("s" * 500, "p" * 500, "n" * 500)
+        except RuntimeError:
+            pass
+        try:
+            _libfc.DVSHYP_PortDataClear("s" * 500, "p" * 500, 1)
+        except TypeError:
+            pass
+    grown = c_heap_growth(cycle, cycles=20_000)
+    if grown is None:
+        pytest.skip("the C heap cannot be measured under this allocator")
+    assert grown < 1_000_000, grown
+
+
+# ---- With a populated store -------------------------------------------------
+
+SW = "sw-1"
+
+
+@pytest.fixture
+def switch():
+    assert LIB.fabemu_reset() == 0
+    assert _libfc.DVSHYP_SwitchAdd(SW, "etherswitch", 8, 1) == _libfc.HYP_OK
+    assert _libfc.DVSHYP_PortAdd(SW, "p1", None, 0) == _libfc.HYP_OK
+    return _libfc.DVSState_SwitchFindByAlias(SW)
+
+
+def test_truth_results_are_one_character_texts(switch):
+    assert _libfc.DVPortExist(SW, "p1") == "\x01"
+    assert _libfc.DVPortExist(SW, "p2") == "\x00"
+    item = _libfc_ptr.new_voidpp()
+    assert _libfc.DVSHYP_HostPropSet(SW, "h", None, 0, _libfc.CONFIG_PROP_TYPE) == _libfc.HYP_OK
+    assert _libfc.DVSState_HostPropLookup(SW, "h", item) == _libfc.HYP_OK
+    handle = _libfc_ptr.voidpp_value(item)
+    assert _libfc.DVSData_IsSamePropType(handle, _libfc.CONFIG_PROP_TYPE) == "\x01"
+    assert _libfc.DVSData_IsSamePropType(handle, _libfc.RUNTIME_PROP_TYPE) == "\x00"
+
+
+def test_unsigned_results_above_bit_31_stay_positive_and_int_results_negative(switch):
+    assert _libfc.DVSHYP_SwitchSetVersion(SW, 0x80000001) == _libfc.HYP_OK
+    assert _libfc.DVSHYP_SwitchSetMaxPorts(SW, 0xFFFFFFFF) == _libfc.HYP_OK
+    assert _libfc.DVS_Version(switch) == 0x80000001
+    assert _libfc.DVS_GetMaxPorts(switch) == -1
+    no_sync = _libfc.NO_SYNC_PROP_TYPE & 0xFFFFFFFF
+    assert _libfc.DVSHYP_GlobalPropSet(SW, "g", None, 0, no_sync | _libfc.CONFIG_PROP_TYPE) == _libfc.HYP_OK
+    item = _libfc_ptr.new_voidpp()
+    assert _libfc.DVSState_GlobalPropLookup(SW, "g", item) == _libfc.HYP_OK
+    assert _libfc.DVSData_PropType(_libfc_ptr.voidpp_value(item)) == no_sync | _libfc.CONFIG_PROP_TYPE
+
+
+def test_negative_property_constants_are_refused_as_unsigned_words():
+    with pytest.raises(OverflowError) as info:
+        _libfc.DVSData_IsSamePropType(None, _libfc.NO_SYNC_PROP_TYPE)
+    assert str(info.value) == "in method 'DVSData_IsSamePropType', argument 2 of type 'hyp_uint32'"
+    assert _libfc.DVSData_IsSamePropType(None, _libfc.ALL_PROP_TYPE & 0xFFFFFFFF) in ("\x00", "\x01")
+
+
+def test_handles_are_library_pointers_and_accept_any_pointer_object(switch):
+    assert type(switch).__name__ == "SwigPyObject" and str(switch).endswith("_p_void")
+    assert switch.own() is False
+    assert _libfc.DVS_SwitchId(switch) == SW
+    assert _libfc.DVS_ClassName(switch) == "etherswitch"
+    assert _libfc.DVSState_SwitchFindByAlias("unknown") is None
+    port = _libfc.DVSState_PortFind(SW, "p1")
+    assert _libfc.DVS_PortId(port) == "p1"
+    # Any pointer object passes unchecked; the library judges the handle.
+    record = _libfc.new_DVPortData()
+    try:
+        assert _libfc.DVS_SwitchId(record) is None
+        assert _libfc.DVS_PortId(_libfc_ptr.new_intp()) is None
+    finally:
+        _libfc.delete_DVPortData(record)
+
+
+def test_output_addresses_take_cells_and_the_modules_own_pointers_of_their_type():
+    data = _libfc_ptr.new_voidpp()
+    assert _libfc.DVSData_Alloc(data, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree) == _libfc.HYP_OK
+    container = _libfc_ptr.voidpp_value(data)
+    try:
+        assert _libfc.DVSData_Update(container, "item", None, 0, _libfc.CONFIG_PROP_TYPE) == _libfc.HYP_OK
+        # The hyp_uint32 * a record getter hands out is an output address too.
+        stats = _libfc.new_FCHashStats()
+        block = _libfc_ptr.new_voidpp()
+        try:
+            length = _libfc.FCHashStats_bucketLengthMap_get(stats)
+            assert _libfc.DVSData_Serialize(container, block, length, 0) == _libfc.HYP_OK
+            size = _libfc_ptr.uint32p_value(length)
+            assert size > 20
+            assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(block), 4) == b"FABS"
+            _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(block))
+        finally:
+            _libfc.delete_FCHashStats(stats)
+        with pytest.raises(TypeError) as info:
+            _libfc.DVSData_Serialize(container, _libfc_ptr.new_intp(), None, 0)
+        assert str(info.value) == "in method 'DVSData_Serialize', argument 2 of type 'void **'"
+    finally:
+        _libfc.DVSData_Free(container)
+
+
+@pytest.mark.parametrize("name, size", [("DVSAliasToSwitchId", 64), ("DVSAliasToSwitchIdAllTypes", 64),
+                                        ("DVSPortsetNameToAlias", 128), ("DVSAliasToPortsetName", 128)])
+def test_fixed_text_buffers_count_utf8_bytes(name, size):
+    function = getattr(_libfc, name)
+    for fits in ("", "a" * size, "\u00e9" * (size // 2)):
+        assert type(function("alias", fits)) is int
+    for too_long in ("a" * (size + 1), "\u00e9" * (size // 2) + "a"):
+        with pytest.raises(TypeError) as info:
+            function("alias", too_long)
+        assert str(info.value) == "in method '%s', argument 2 of type 'char [%d]'" % (name, size)
+
+
+@pytest.mark.parametrize("operation, arguments", [
+    ("DVSState_PortForEach", lambda sw, cb, ctx: (sw, cb, ctx)),
+    ("DVSState_SwitchForEach", lambda sw, cb, ctx: (cb, ctx)),
+])
+def test_callbacks_are_the_helper_modules_and_python_functions_are_refused(switch, operation, arguments):
+    collected = []
+    getattr(_libfc, operation)(*arguments(switch, _libfc_ptr.collect_handles, _libfc_ptr.list_context(collected)))
+    assert len(collected) == 1
+    position = 2 if operation == "DVSState_PortForEach" else 1
+    ctype = "DVSPortCallback" if position == 2 else "DVSwitchCallback"
+    with pytest.raises(TypeError) as info:
+        getattr(_libfc, operation)(*arguments(switch, lambda entry, context: 1, None))
+    assert str(info.value) == "in method '%s', argument %d of type '%s'" % (operation, position, ctype)
+
+
+def test_panic_converts_only_its_text_and_runs_without_the_trap(capfd):
+    TRAP_STATUS.value = 99
+    assert _libfc.Panic("stop %d here", object(), 3.5) is None
+    assert TRAP_STATUS.value == 99  # not armed
+    assert "fabemu: Panic: stop %d here" in capfd.readouterr().err
+    assert _libfc.Panic("plain") is None
+    assert "fabemu: Panic: plain" in capfd.readouterr().err
+    with pytest.raises(TypeError) as info:
+        _libfc.Panic(5, "ignored")
+    assert str(info.value) == "in method 'Panic', argument 1 of type 'char const *'"
+    with pytest.raises(TypeError, match="Panic"):
+        _libfc.Panic()
+    _libfc.DVSLoadConfig()
+    assert TRAP_STATUS.value == 0
+
+
+def test_status_text_for_any_signed_value():
+    assert _libfc.HYP_ReturnStatusToString(_libfc.HYP_OK) == "Success"
+    assert type(_libfc.HYP_ReturnStatusToString(-5)) is str
+    with pytest.raises(OverflowError):
+        _libfc.HYP_ReturnStatusToString(2 ** 31)

@@ -1,0 +1,323 @@
+"""The pointer helper module _libfc_ptr: its registry ring with _libfc in
+either import order, every output cell end to end through a real operation,
+byte access with its bounds, the C callbacks through the iteration
+operations, cell lifetimes and leaks."""
+
+import ctypes
+import os
+import re
+import sys
+
+import pytest
+
+import _libfc
+import _libfc_ptr as P
+from _helpers import c_heap_growth, run_python_ok
+
+LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
+SWITCHES, PORTS = 2, 3
+OK = _libfc.HYP_OK
+
+
+@pytest.fixture(scope="module", autouse=True)
+def store(tmp_path_factory):
+    before = os.environ.get("FAB_EMU_DB")
+    os.environ["FAB_EMU_DB"] = str(tmp_path_factory.mktemp("ptr") / "fab.db")
+    assert LIB.fabemu_populate(SWITCHES, PORTS, 11) == OK
+    yield
+    if before is None:
+        del os.environ["FAB_EMU_DB"]
+    else:
+        os.environ["FAB_EMU_DB"] = before
+
+
+def collect(operation, *leading):
+    found = []
+    getattr(_libfc, operation)(*leading, P.collect_handles, P.list_context(found))
+    return found
+
+
+@pytest.fixture(scope="module")
+def switch_id(store):
+    return _libfc.DVS_SwitchId(collect("DVSState_SwitchForEach")[0])
+
+
+@pytest.fixture(scope="module")
+def port_id(switch_id):
+    return _libfc.DVS_PortId(collect("DVSState_PortForEach", _libfc.DVSState_SwitchFindByAlias(switch_id))[0])
+
+
+# ---- The ring ---------------------------------------------------------------
+
+@pytest.mark.parametrize("first, second", [("_libfc_ptr", "_libfc"), ("_libfc", "_libfc_ptr")])
+def test_either_import_order_shares_one_descriptor_per_type(first, second, tmp_path):
+    result = run_python_ok("""
+        import os
+        os.environ["FAB_EMU_DB"] = %r
+        import %s, %s
+        import _libfc, _libfc_ptr, libfc
+        import sys
+        assert _libfc.DVSHYP_SwitchAdd("s", "c", 4, 1) == 0
+        data, length = _libfc_ptr.new_voidpp(), _libfc_ptr.new_intp()
+        assert _libfc.DVSHYP_StateGet(data, length) == 0
+        assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(data), 4) == b"FABS"
+        _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(data))
+        # A record proxy made by _libfc is known to _libfc_ptr's size table.
+        record = libfc.DVPortData()
+        assert len(_libfc_ptr.cdata(record, 52)) == 52
+        # A list the helper reads back comes as the companion's class.
+        cell = _libfc_ptr.new_DVPortListpp()
+        assert _libfc.DVSHYP_SwitchPortList("s", cell, 1) in (0, _libfc.HYP_NOT_FOUND)
+        print(type(_libfc_ptr.DVPortListpp_value(cell) or libfc.DVPortList()).__name__)
+        mods = [m for m in sys.modules if m.startswith("swig_runtime_data")]
+        print(mods)
+    """ % (str(tmp_path / "ring.db"), first, second))
+    assert result.stdout.split("\n")[:2] == ["DVPortList", "['swig_runtime_data4']"]
+
+
+def test_pointer_objects_of_either_module_cross_over():
+    cell = P.new_voidpp()
+    assert str(cell.this).endswith("_p_p_void")
+    with pytest.raises(TypeError) as info:
+        _libfc.DVSHYP_StateGet(P.new_intp(), None)
+    assert str(info.value) == "in method 'DVSHYP_StateGet', argument 1 of type 'void **'"
+    # _libfc's own hyp_uint32 * is a uint32p for the helper.
+    stats = _libfc.new_FCHashStats()
+    try:
+        _libfc.FCHashStats_bucketLengthMap_set(stats, _libfc.FCHashStats_bucketLengthMap_get(stats))
+        assert P.uint32p_value(_libfc.FCHashStats_bucketLengthMap_get(stats)) == 0
+    finally:
+        _libfc.delete_FCHashStats(stats)
+
+
+# ---- Output cells end to end ------------------------------------------------
+
+def test_state_block_through_voidpp_and_intp():
+    data, length = P.new_voidpp(), P.new_intp()
+    assert _libfc.DVSHYP_PersistentStateGet(data, length) == OK
+    block = P.voidpp_value(data)
+    content = P.cdata(block, P.intp_value(length))
+    assert content[:4] == b"FABS" and len(content) == P.intp_value(length) > 20
+    _libfc.DVSHYP_DataFree(block)
+
+
+def test_serialised_container_through_uint32p():
+    handle = P.new_voidpp()
+    assert _libfc.DVSData_Alloc(handle, P.DVSData_MemAlloc, P.DVSData_MemFree) == OK
+    container = P.voidpp_value(handle)
+    value = _libfc.new_OpaqueDVPortData()  # 176 bytes of memory to pass as a value
+    try:
+        P.memmove(value, b"payload")
+        assert _libfc.DVSData_Update(container, "name", P.as_voidp(value), 7, _libfc.CONFIG_PROP_TYPE) == OK
+        block, size = P.new_voidpp(), P.new_uint32p()
+        assert _libfc.DVSData_Serialize(container, block, size, 0) == OK
+        image = P.cdata(P.voidpp_value(block), P.uint32p_value(size))
+        assert image.startswith(b"FABS") and image.endswith(b"payload")
+        _libfc.DVSHYP_DataFree(P.voidpp_value(block))
+    finally:
+        _libfc.delete_OpaqueDVPortData(value)
+        _libfc.DVSData_Free(container)
+
+
+def test_port_list_through_DVPortListpp(switch_id):
+    cell = P.new_DVPortListpp()
+    assert _libfc.DVSHYP_SwitchPortList(switch_id, cell, _libfc.DVSPORT_TYPE_ACTIVE) == OK
+    ports = P.DVPortListpp_value(cell)
+    assert _libfc.DVPortList_nports_get(ports) == PORTS
+    first = _libfc.DVPortData_dvPortId_get(_libfc.DVPortList_dvPort_get(ports))
+    assert _libfc.DVSHYP_PortFind(switch_id, first) == OK
+    # The elements past the first lie back to back: read through the untyped view.
+    image = P.cdata(P.as_voidp(ports), 8 + 52 * PORTS)
+    ids = [image[8 + 52 * i:8 + 52 * i + 48].rstrip(b"\0").decode() for i in range(PORTS)]
+    assert ids[0] == first and len(set(ids)) == PORTS
+    assert all(_libfc.DVPortExist(switch_id, i) == "\x01" for i in ids)
+
+
+def test_port_record_through_OpaqueDVPortDatapp(switch_id, port_id):
+    data, length = P.new_voidpp(), P.new_intp()
+    assert _libfc.DVSHYP_PortDataGet(switch_id, port_id, _libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE, data, length) == OK
+    external = P.cdata(P.voidpp_value(data), P.intp_value(length)).rstrip(b"\0").decode()
+    _libfc.DVSHYP_DataFree(P.voidpp_value(data))
+    cell = P.new_OpaqueDVPortDatapp()
+    assert _libfc.DVSHYP_PortGetByExternalId(switch_id, external, cell) == OK
+    port = P.OpaqueDVPortDatapp_value(cell)
+    assert _libfc.OpaqueDVPortData_externalId_get(port) == external
+    assert _libfc.OpaqueDVPortData_dvPortId_get(port) == port_id
+
+
+def test_data_item_through_DVSDataItem_cell(switch_id):
+    item_cell = P.new_voidpp()
+    assert _libfc.DVSState_GlobalPropLookup(switch_id, _libfc.HYP_FABPROP_SWITCH_ALIAS, item_cell) == OK
+    item = P.voidpp_value(item_cell)
+    assert _libfc.DVSData_Name(item) == _libfc.HYP_FABPROP_SWITCH_ALIAS
+    value = P.new_voidpp()
+    size = _libfc.DVSData_Data(item, value)
+    alias = P.cdata(P.voidpp_value(value), size).rstrip(b"\0").decode()
+    assert _libfc.DVS_SwitchId(_libfc.DVSState_SwitchFindByAlias(alias)) == switch_id
+
+
+@pytest.mark.parametrize("stem, ctype", [
+    ("voidpp", "void **"), ("intp", "int *"), ("uint32p", "hyp_uint32 *"),
+    ("DVPortListpp", "DVPortList **"), ("OpaqueDVPortDatapp", "OpaqueDVPortData **"),
+])
+def test_cells_start_empty_read_back_and_refuse_what_is_not_theirs(stem, ctype):
+    new, value, delete = (getattr(P, n % stem) for n in ("new_%s", "%s_value", "delete_%s"))
+    cell = new()
+    assert value(cell) in (0, None)
+    assert P.cdata(cell, 8 if "pp" in stem else 4) == bytes(8 if "pp" in stem else 4)
+    other = P.new_voidpp() if stem != "voidpp" else P.new_intp()
+    for refused, error, message in [
+        (other, TypeError, "in method '%s_value', argument 1 of type '%s'" % (stem, ctype)),
+        (None, ValueError, "invalid null reference in method '%s_value', argument 1 of type '%s'" % (stem, ctype)),
+    ]:
+        with pytest.raises(error) as info:
+            value(refused)
+        assert str(info.value) == message
+    with pytest.raises(TypeError) as info:
+        delete(other)
+    assert str(info.value) == "in method 'delete_%s', argument 1 of type '%s'" % (stem, ctype)
+    assert delete(None) is None
+    assert delete(cell) is None
+    assert repr(cell) == "<deleted cell>"
+    # A deleted cell carries no pointer: nothing reaches the freed memory.
+    with pytest.raises(TypeError):
+        value(cell)
+    with pytest.raises(TypeError):
+        delete(cell)
+
+
+def test_cell_values_written_by_hand_read_back_by_type():
+    ints, words = P.new_intp(), P.new_uint32p()
+    P.memmove(ints, (-2).to_bytes(4, "little", signed=True))
+    P.memmove(words, (0xFFFFFFFE).to_bytes(4, "little"))
+    assert P.intp_value(ints) == -2
+    assert P.uint32p_value(words) == 0xFFFFFFFE
+
+
+# ---- Bytes behind pointers ----------------------------------------------------
+
+def test_blocks_are_bounded_by_the_pointees_size():
+    record = _libfc.new_DVPortList()
+    try:
+        P.memmove(record, b"\x05\x00\x00\x00")
+        assert _libfc.DVPortList_nports_get(record) == 5
+        assert len(P.cdata(record, 60)) == 60
+        for call in (lambda: P.cdata(record, 61), lambda: P.memmove(record, bytes(61))):
+            with pytest.raises(ValueError, match="61 bytes exceed the 60 bytes a 'DVPortList \\*' addresses"):
+                call()
+        element = _libfc.DVPortList_dvPort_get(record)  # a view is bounded by its own type
+        assert len(P.cdata(element, 52)) == 52
+        with pytest.raises(ValueError, match="53 bytes exceed the 52 bytes a 'DVPortData \\*' addresses"):
+            P.cdata(element, 53)
+        P.memmove(record, bytearray(b"\x07"))
+        P.memmove(record, memoryview(b"\x07\x00"))
+        assert _libfc.DVPortList_nports_get(record) == 7
+    finally:
+        _libfc.delete_DVPortList(record)
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: P.cdata(5, 1), TypeError, "in method 'cdata', argument 1 of type 'void *'"),
+    (lambda: P.cdata(None, 1), ValueError, "invalid null reference in method 'cdata', argument 1 of type 'void *'"),
+    (lambda: P.cdata(P.new_intp(), -1), OverflowError, "in method 'cdata', argument 2 of type 'size_t'"),
+    (lambda: P.cdata(P.new_intp(), "4"), TypeError, "in method 'cdata', argument 2 of type 'size_t'"),
+    (lambda: P.memmove(P.new_intp(), "text"), TypeError, "in method 'memmove', argument 2 of type 'void const *'"),
+    (lambda: P.memmove(None, b"x"), ValueError,
+     "invalid null reference in method 'memmove', argument 1 of type 'void *'"),
+    (lambda: P.as_voidp([]), TypeError, "in method 'as_voidp', argument 1 of type 'void *'"),
+    (lambda: P.list_context(()), TypeError, "in method 'list_context', argument 1 of type 'list'"),
+])
+def test_refused_arguments(call, error, message):
+    with pytest.raises(error) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_empty_blocks_need_no_memory():
+    assert P.cdata(None, 0) == b""
+    assert P.memmove(None, b"") is None
+
+
+# ---- Callbacks ----------------------------------------------------------------
+
+@pytest.mark.parametrize("name, descriptor", [
+    ("collect_handles", "_p_f_p_void_p_void__char"),
+    ("DVSData_MemAlloc", "_p_f_size_t__p_void"),
+    ("DVSData_MemFree", "_p_f_p_void__void"),
+])
+def test_callbacks_carry_their_address_and_type(name, descriptor):
+    function = getattr(P, name)
+    match = re.search(r"swig_ptr: _([0-9a-f]{16})(\w+)$", function.__doc__)
+    assert match and match.group(2) == descriptor
+    assert int.from_bytes(bytes.fromhex(match.group(1)), "little") != 0
+    with pytest.raises(TypeError):
+        function(None, None)
+
+
+def test_iteration_operations_collect_every_entry(switch_id):
+    switches = collect("DVSState_SwitchForEach")
+    assert len(switches) == SWITCHES and len({_libfc.DVS_SwitchId(s) for s in switches}) == SWITCHES
+    handle = _libfc.DVSState_SwitchFindByAlias(switch_id)
+    ports = collect("DVSState_PortForEach", handle)
+    assert sorted(_libfc.DVS_PortId(p) for p in ports) == sorted(
+        _libfc.DVS_PortId(_libfc.DVSState_PortFind(switch_id, _libfc.DVS_PortId(p))) for p in ports)
+    assert len(ports) == PORTS
+    names = {op: {_libfc.DVSData_Name(i) for i in collect(op, handle)}
+             for op in ("DVSState_HostPropForEach", "DVSState_GlobalPropForEach")}
+    assert _libfc.HYP_FABPROP_SWITCH_ALIAS in names["DVSState_GlobalPropForEach"]
+    assert not names["DVSState_HostPropForEach"] & names["DVSState_GlobalPropForEach"]
+    port_items = collect("DVSState_PortDataForEach", ports[0])
+    assert _libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE in {_libfc.DVSData_Name(i) for i in port_items}
+    assert all(str(i).endswith("_p_void") and i.own() is False for i in port_items)
+
+
+def test_a_context_that_is_no_live_list_stops_the_walk_untouched():
+    record = _libfc.new_DVPortList()
+    stale = P.list_context([]).this  # its cell, and the list, are gone
+    try:
+        for context in (None, record, stale):
+            assert _libfc.DVSState_SwitchForEach(P.collect_handles, context) is None
+        assert P.cdata(record, 60) == bytes(60)
+    finally:
+        _libfc.delete_DVPortList(record)
+
+
+def test_list_context_keeps_its_list_alive():
+    found = []
+    before = sys.getrefcount(found)
+    context = P.list_context(found)
+    assert sys.getrefcount(found) == before + 1
+    _libfc.DVSState_SwitchForEach(P.collect_handles, context)
+    del context
+    assert sys.getrefcount(found) == before and len(found) == SWITCHES
+
+
+# ---- Leaks ----------------------------------------------------------------------
+
+def test_no_leaks_over_many_calls():
+    record = _libfc.new_DVPortData()
+
+    def cycle():
+        handle = P.new_voidpp()
+        _libfc.DVSData_Alloc(handle, P.DVSData_MemAlloc, P.DVSData_MemFree)
+        container = P.voidpp_value(handle)
+        _libfc.DVSData_Update(container, "n", P.as_voidp(record), 52, 16)
+        _libfc.DVSData_Free(container)
+        P.delete_voidpp(handle)
+        P.memmove(record, b"abc")
+        P.cdata(record, 52)
+        P.uint32p_value(P.new_uint32p())
+        P.list_context([])
+        try:
+            P.cdata(record, 53)
+        except ValueError:
+            pass
+
+    try:
+        grown = c_heap_growth(cycle)
+    finally:
+        _libfc.delete_DVPortData(record)
+    if grown is None:
+        pytest.skip("the C heap cannot be measured under this allocator")
+    assert grown < 1_000_000, grown
