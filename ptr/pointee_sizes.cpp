@@ -19,20 +19,8 @@ struct PointeeSize {
 
 constexpr PointeeSize sizes[] = {
 #define RECORD(R) {ty::p_##R, sizeof(R)},
-#define FIELD(...)
-#define FIELD_RO(...)
-#define BITFIELD(...)
-#define METHOD(...)
-#define FUNCTION(...)
-#define END_RECORD(R)
 #include "all_records.inc"
 #undef RECORD
-#undef FIELD
-#undef FIELD_RO
-#undef BITFIELD
-#undef METHOD
-#undef FUNCTION
-#undef END_RECORD
     {ty::p_a_1040__char, 1040},
     {ty::p_a_16__unsigned_char, 16},
     {ty::p_a_48__char, 48},
