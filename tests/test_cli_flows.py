@@ -316,3 +316,23 @@ def test_every_command_has_help(capsys, command):
         libfc.cli.main(command + ["--help"])
     assert exit_info.value.code == 0
     assert capsys.readouterr().out.startswith("usage: libfc")
+
+
+def test_the_switch_state_commands_plug_in_when_their_module_is_present(capsys, monkeypatch):
+    import importlib
+    import types
+
+    seen = []
+    fake = types.ModuleType("libfc.cli_dvs")
+    fake.register = lambda subparsers: subparsers.add_parser("dvs").add_argument("name")
+    fake.run = lambda args: seen.append(args.name) or 7
+    monkeypatch.setitem(sys.modules, "libfc.cli_dvs", fake)
+    monkeypatch.setattr(libfc, "cli_dvs", fake, raising=False)
+    try:
+        importlib.reload(libfc.cli)
+        assert libfc.cli.main(["dvs", "switch0"]) == 7 and seen == ["switch0"]
+        assert libfc.cli.main(["config", "get", "log-level"]) == 0  # its own commands still run
+    finally:
+        monkeypatch.undo()
+        importlib.reload(libfc.cli)
+    assert libfc.cli.cli_dvs is None or libfc.cli.cli_dvs is not fake
