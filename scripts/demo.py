@@ -1,5 +1,6 @@
 """Shows what _libfc exposes: its methods, the record types behind its pointer
-descriptors, its constants and cvar, and one record walked field by field."""
+descriptors, its constants and cvar, a cached flow read through the companion
+classes, and one record walked field by field."""
 
 import _libfc
 import libfc
@@ -35,6 +36,18 @@ def main():
     _libfc.hyp_SocketIPv6AddressAddr___u6_addr___u6_addr32_set(raw, words.__u6_addr32)
     print(f"  {address!r}")
     print(f"  family={address.sin6_family} port={address.sin6_port} addr view={raw.this}")
+
+    print("\nthe first cached flow, read through the companion classes:")
+    flows = _libfc.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
+    if flows is not None and len(flows):
+        entry = flows[0]  # an owned copy of entry 0
+        key = entry.fkey
+        print(f"  {entry!r}")
+        print(f"  port {key.portID}, {_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, key.flags & 1)} -> "
+              f"{_libfc.FC_FlowEntryIOC_get_dstip_entry(entry, key.flags & 1)}, proto {key.proto}, "
+              f"destination ports {[list(entity) for entity in entry]}")
+    else:
+        print("  (the cache is empty)")
 
     name = libfc.hyp_Name()
     name.string = "uplink0"

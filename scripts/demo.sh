@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs the module with pip into the project's virtual environment and runs
-# the demo from outside the source tree.
+# Installs the project with pip into the project's virtual environment, then,
+# from outside the source tree, fills the built-in flow cache with traffic and
+# shows it with the command-line tool, then tours the module itself.
+# The built-in cache keeps its state in $FC_EMU_DIR (default /tmp/fcemu-<uid>);
+# `libfc emu traffic` only adds flows there, and running it again adds none.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/venv.sh"
 python -m pip install --quiet --disable-pip-version-check "$root"
 cd "$(mktemp -d)"
+run() { echo "\$ $*"; "$@"; echo; }
+run libfc emu traffic --flows 200 --seed 1
+run libfc flows --limit 10
+run libfc stats
 python "$root/scripts/demo.py"

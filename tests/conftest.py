@@ -8,3 +8,28 @@ BUILD_DIR = os.environ.get(
 )
 if BUILD_DIR not in sys.path:
     sys.path.insert(0, BUILD_DIR)
+
+
+import pathlib  # noqa: E402
+import tempfile  # noqa: E402
+
+import pytest  # noqa: E402
+
+
+def fcemu_library():
+    """The built-in libfc.so that _libfc loaded, through ctypes."""
+    import ctypes
+
+    import _libfc
+    return ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
+
+
+@pytest.fixture
+def flow_cache(monkeypatch):
+    """A private, empty built-in flow cache: FC_EMU_DIR points at a fresh
+    directory (in memory where possible) for this test and its children."""
+    parent = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
+    with tempfile.TemporaryDirectory(prefix="fcemu-test-", dir=parent) as directory:
+        monkeypatch.setenv("FC_EMU_DIR", directory)
+        assert fcemu_library().fcemu_reset() == 0
+        yield pathlib.Path(directory)

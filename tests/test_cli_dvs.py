@@ -117,7 +117,7 @@ def test_emu_reset_and_populate():
     assert all(len(dvs.ports(s.id)) == 1 for s in dvs.switches())
 
 
-def test_state_block_and_main_entry(store):
+def test_state_block_and_main_entry(store, flow_cache):
     assert dvs.state().startswith(b"FABS")
     assert dvs.state(persistent=True).startswith(b"FABS")
     assert main(["emu", "reset"]) == 0

@@ -30,3 +30,8 @@ def test_pip_install_then_import_from_elsewhere(tmp_path):
     result = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=env,
                             capture_output=True, text=True, check=True)
     assert result.stdout.split()[0] == "3"
+    # The command-line tool: its subpackage, `python -m libfc` and the console script.
+    assert (target / "libfc" / "cli" / "flows.py").exists()
+    for command in ([sys.executable, "-m", "libfc", "--help"], [str(target / "bin" / "libfc"), "--help"]):
+        result = subprocess.run(command, cwd=tmp_path, env=env, capture_output=True, text=True, check=True)
+        assert result.stdout.startswith("usage: libfc")

@@ -21,8 +21,9 @@ from . import dvs
 COMMANDS = ("dvs", "emu")
 
 
-def register(subparsers: Any) -> None:
-    """Add the dvs and emu commands to an argparse subparsers object."""
+def register(subparsers: Any, emu_actions: Any = None) -> None:
+    """Add the dvs commands to an argparse subparsers object, and "emu
+    populate" to the given emu group (or to an emu group of its own)."""
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--json", action="store_true", help="print JSON instead of a table")
 
@@ -43,14 +44,16 @@ def register(subparsers: Any) -> None:
     p = actions.add_parser("alias", parents=[common], help="the switch a switch alias names")
     p.add_argument("alias")
 
-    emu = subparsers.add_parser("emu", help="controls of the built-in libfabPublic store")
-    emu_actions = emu.add_subparsers(dest="emu_command", metavar="ACTION")
-    emu_actions.required = True
-    p = emu_actions.add_parser("populate", parents=[common], help="replace the store with a generated one")
+    if emu_actions is None:  # standalone: an "emu" group of its own
+        emu = subparsers.add_parser("emu", help="controls of the built-in libfabPublic store")
+        emu_actions = emu.add_subparsers(dest="emu_command", metavar="ACTION")
+        emu_actions.required = True
+        emu_actions.add_parser("reset", parents=[common], help="empty the store").set_defaults(emu_command="reset")
+    p = emu_actions.add_parser("populate", parents=[common], help="replace the switch state store with a generated one")
     p.add_argument("--switches", type=int, default=2)
     p.add_argument("--ports", type=int, default=4, help="ports per switch")
     p.add_argument("--seed", type=int, default=1)
-    emu_actions.add_parser("reset", parents=[common], help="empty the store")
+    p.set_defaults(emu_command="populate", handler=run)
 
 
 # ---- Output -------------------------------------------------------------------
@@ -157,6 +160,12 @@ def _run_emu(args: argparse.Namespace, out) -> None:
         print(json.dumps({"command": args.emu_command, "status": dvs.status_name(status)}), file=out)
     else:
         print("%s: %s" % (args.emu_command, dvs.status_name(status)), file=out)
+
+
+def reset_store(out=None) -> int:
+    """Empty the built-in store, as "emu reset" does; returns the exit code."""
+    args = argparse.Namespace(command="emu", emu_command="reset", json=False)
+    return run(args, out)
 
 
 def run(args: argparse.Namespace, out=None) -> int:

@@ -1,0 +1,72 @@
+"""Command-line values: parse a user's text into what the operations take,
+refusing anything else with a message argparse prints on one line."""
+
+import argparse
+import ipaddress
+import re
+
+UINT32_MAX = 2 ** 32 - 1
+
+PROTOCOLS = {"icmp": 1, "igmp": 2, "tcp": 6, "udp": 17, "gre": 47, "esp": 50, "icmpv6": 58, "sctp": 132}
+PROTOCOL_NAMES = {number: name for name, number in PROTOCOLS.items()}
+ETHER_TYPES = {"ipv4": 0x0800, "arp": 0x0806, "vlan": 0x8100, "ipv6": 0x86DD, "mpls": 0x8847, "lldp": 0x88CC}
+
+_MAC = re.compile(r"[0-9A-Fa-f]{1,2}([:-])[0-9A-Fa-f]{1,2}(\1[0-9A-Fa-f]{1,2}){4}")
+
+
+def uint32(text):
+    """A decimal (or 0x hexadecimal) number from 0 to 4294967295."""
+    try:
+        value = int(text, 0)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a number: %r" % text) from None
+    if not 0 <= value <= UINT32_MAX:
+        raise argparse.ArgumentTypeError("%s is outside 0..%d" % (text, UINT32_MAX))
+    return value
+
+
+def positive(text):
+    value = uint32(text)
+    if value == 0:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def _named_number(names, what):
+    def parse(text):
+        lowered = text.lower()
+        if lowered in names:
+            return names[lowered]
+        try:
+            return uint32(text)
+        except argparse.ArgumentTypeError:
+            raise argparse.ArgumentTypeError(
+                "unknown %s %r (a number or one of %s)" % (what, text, ", ".join(sorted(names)))) from None
+    parse.__name__ = what
+    return parse
+
+
+protocol = _named_number(PROTOCOLS, "protocol")
+ether_type = _named_number(ETHER_TYPES, "ether type")
+
+
+def ip_address(text):
+    """An IPv4 or IPv6 address text, kept as an ipaddress object."""
+    try:
+        return ipaddress.ip_address(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not an IP address: %r" % text) from None
+
+
+def key_word(address):
+    """The 32-bit value a flow query compares with a key's address: the
+    IPv4 address, or the last four bytes of an IPv6 one, as the key stores
+    them (network order in memory, read as a little-endian word)."""
+    return int.from_bytes(address.packed[-4:], "little")
+
+
+def mac_address(text):
+    """A hardware address, six hex pairs separated by ':' or '-'."""
+    if not _MAC.fullmatch(text):
+        raise argparse.ArgumentTypeError("not a hardware address: %r (like 00:50:56:aa:bb:cc)" % text)
+    return ":".join("%02x" % int(part, 16) for part in re.split("[:-]", text))

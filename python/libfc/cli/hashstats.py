@@ -1,0 +1,67 @@
+"""``hashstats`` shows the flow cache's hash tables (FC_GetFlowCacheHashStats):
+per table its state, eviction and hit maxima, and the histogram of bucket
+lengths drawn as text bars."""
+
+import _libfc
+
+from . import _output
+
+BAR_WIDTH = 40
+
+
+def register(subparsers):
+    parser = subparsers.add_parser("hashstats", help="hash table statistics",
+                                   description="Show each flow cache hash table and its bucket-length histogram.")
+    parser.add_argument("--json", action="store_true", help="print JSON")
+    parser.set_defaults(handler=show)
+
+
+def _state_name(state):
+    return {_libfc.FC_STATE_ENABLED: "enabled", _libfc.FC_STATE_DISABLED: "disabled"}.get(state, "state %d" % state)
+
+
+def read_tables():
+    stats = _libfc.FC_GetFlowCacheHashStats()
+    if stats is None:
+        return 0, []
+    tables = []
+    for table in stats:  # copies: the buffer is the library's
+        tables.append({
+            "state": _state_name(table.fcState),
+            "hits_max": table.nHitsMax, "hits_max_bucket": table.nHitsMaxBcktId,
+            "evicts_max": table.nEvictsMax, "evicts_max_bucket": table.nEvictsMaxBcktId,
+            "evicts_total": table.nEvictsTotal,
+            "bucket_lengths": list(table),
+        })
+    return stats.maxEntries, tables
+
+
+def bars(counts, width=BAR_WIDTH):
+    """One line per bucket length: the count of buckets that long as a bar
+    scaled to the largest count (any non-zero count gets at least one mark)."""
+    largest = max(counts) if counts else 0
+    lines = []
+    for length, count in enumerate(counts):
+        marks = 0 if largest == 0 else max(1 if count else 0, round(count * width / largest))
+        lines.append("  %d | %s %d" % (length, ("#" * marks).ljust(width), count))
+    return lines
+
+
+def show(args):
+    most, tables = read_tables()
+    if args.json:
+        _output.dump_json({"max_tables": most, "tables": tables})
+        return 0
+    if not tables:
+        print("no hash tables")
+        return 0
+    for index, table in enumerate(tables):
+        if index:
+            print()
+        print("table %d: %s, %d evictions (most %d, bucket %d), most hits %d (bucket %d)" % (
+            index, table["state"], table["evicts_total"], table["evicts_max"], table["evicts_max_bucket"],
+            table["hits_max"], table["hits_max_bucket"]))
+        print("buckets by length (entries: buckets):")
+        for line in bars(table["bucket_lengths"]):
+            print(line)
+    return 0

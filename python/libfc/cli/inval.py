@@ -1,0 +1,86 @@
+"""``inval`` lists the invalidation table (FC_GetInvalTableEntries);
+``invalidate`` invalidates the flows tied to one key
+(FC_InvalidateFCFlowEntry) or every flow (FC_InvalidateFlowsIoctl)."""
+
+import _libfc
+
+from . import _output, _values
+from ._library import bad_input
+
+KEY_TYPES = {
+    _libfc.FC_INVAL_HASH_KEY_TYPE_INVALID: "invalid",
+    _libfc.FC_INVAL_HASH_KEY_TYPE_VDRID: "vdr",
+    _libfc.FC_INVAL_HASH_KEY_TYPE_PORTID: "port",
+}
+
+
+def register(subparsers):
+    parser = subparsers.add_parser("inval", help="the invalidation table",
+                                   description="List the invalidation entities and their generations.")
+    parser.add_argument("--json", action="store_true", help="print JSON")
+    parser.set_defaults(handler=show)
+
+    parser = subparsers.add_parser("invalidate", help="invalidate flows by key, or all flows",
+                                   description="Invalidate the flows tied to a port or VDR id, or every flow.")
+    which = parser.add_mutually_exclusive_group(required=True)
+    which.add_argument("--port", type=_values.uint32, metavar="ID", help="flows tied to this switch port id")
+    which.add_argument("--vdr", type=_values.uint32, metavar="ID", help="flows tied to this VDR id")
+    which.add_argument("--all", action="store_true", help="every cached flow")
+    parser.set_defaults(handler=invalidate)
+
+
+def describe(entity):
+    key = entity.ikey
+    kind = KEY_TYPES.get(key.type, "type %d" % key.type)
+    return {
+        "type": kind,
+        "id": key.val.vdrId,  # vdrId and portId share the value
+        "refs": entity.refCount,
+        "generation": entity.confGen,
+        "flags": entity.flags,
+        "dir": entity.dir,
+        "unicast_packets": entity.sPortStats.pktsInUnicast,
+        "unicast_bytes": entity.sPortStats.bytesInUnicast,
+        "multicast_packets": entity.sPortStats.pktsInMulticast,
+        "multicast_bytes": entity.sPortStats.bytesInMulticast,
+    }
+
+
+def show(args):
+    table = _libfc.FC_GetInvalTableEntries()
+    if table is None:
+        generation, entities = 0, []
+    else:
+        generation = table.globalConfGen
+        progress = _output.Progress("reading entries", len(table))
+        entities = []
+        for index, entity in enumerate(table):
+            entities.append(describe(entity))
+            progress.update(index + 1)
+        progress.finish()
+    if args.json:
+        _output.dump_json({"generation": generation, "entities": entities})
+        return 0
+    print("global generation %d, %d entit%s" % (generation, len(entities), "y" if len(entities) == 1 else "ies"))
+    if entities:
+        headers = ["TYPE", "ID", "REFS", "GENERATION", "UCAST PKTS", "UCAST BYTES", "MCAST PKTS", "MCAST BYTES"]
+        rows = [[e["type"], e["id"], e["refs"], e["generation"], e["unicast_packets"], e["unicast_bytes"],
+                 e["multicast_packets"], e["multicast_bytes"]] for e in entities]
+        _output.table(headers, rows)
+    return 0
+
+
+def invalidate(args):
+    if args.all:
+        count = _libfc.FC_InvalidateFlowsIoctl()
+        print("invalidated %d flow%s" % (count, "" if count == 1 else "s"))
+        return 0
+    if args.port is not None:
+        key_type, value, what = _libfc.FC_INVAL_HASH_KEY_TYPE_PORTID, args.port, "port"
+    elif args.vdr is not None:
+        key_type, value, what = _libfc.FC_INVAL_HASH_KEY_TYPE_VDRID, args.vdr, "VDR"
+    else:  # argparse requires one of the three
+        raise bad_input("invalidate needs --port, --vdr or --all")
+    _libfc.FC_InvalidateFCFlowEntry(value, key_type)
+    print("invalidated the flows tied to %s %d" % (what, value))
+    return 0

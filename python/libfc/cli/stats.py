@@ -1,0 +1,110 @@
+"""``stats`` shows the flow cache's counter tree (FC_GetFlowCacheStats):
+non-zero counters by default, every counter with --all, JSON with --json,
+or the Prometheus text exposition format with --prometheus."""
+
+import _libfc
+
+import libfc
+
+from . import _output
+
+
+def counter_tree(record):
+    """The counters of a counter block as a dict, nested blocks as nested
+    dicts, both in declaration order (the order of the class's fields)."""
+    tree = {}
+    for name, value in vars(type(record)).items():
+        if not isinstance(value, property) or name == "thisown":
+            continue
+        field = getattr(record, name)
+        if isinstance(field, int):
+            tree[name] = field
+        elif isinstance(field, libfc._Record):
+            tree[name] = counter_tree(field)
+    return tree
+
+
+def groups(tree, path=()):
+    """(path, {counter: value}) for every block that holds counters itself,
+    parents before their nested blocks."""
+    counters = {name: value for name, value in tree.items() if isinstance(value, int)}
+    if counters:
+        yield path, counters
+    for name, value in tree.items():
+        if isinstance(value, dict):
+            yield from groups(value, path + (name,))
+
+
+def _non_zero(tree):
+    kept = {}
+    for name, value in tree.items():
+        if isinstance(value, dict):
+            value = _non_zero(value)
+            if value:
+                kept[name] = value
+        elif value:
+            kept[name] = value
+    return kept
+
+
+def register(subparsers):
+    parser = subparsers.add_parser("stats", help="flow cache counters",
+                                   description="Show the flow cache's counters (non-zero ones unless --all).")
+    parser.add_argument("--all", action="store_true", help="include counters that are zero")
+    form = parser.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="print the counter tree as JSON")
+    form.add_argument("--prometheus", action="store_true",
+                      help="print every counter in the Prometheus text format (for a textfile collector)")
+    parser.set_defaults(handler=show)
+
+
+def read_tree():
+    stats = _libfc.FC_GetFlowCacheStats()
+    return counter_tree(stats) if stats is not None else {}
+
+
+def show(args):
+    tree = read_tree()
+    if args.prometheus:
+        print(prometheus_text(tree), end="")
+        return 0
+    shown = tree if args.all else _non_zero(tree)
+    if args.json:
+        _output.dump_json(shown)
+        return 0
+    if not shown:
+        print("every counter is zero")
+        return 0
+    _print_tree(shown)
+    return 0
+
+
+def _print_tree(tree, depth=0):
+    width = max(len(name) for name in tree) + 2
+    for name, value in tree.items():
+        if isinstance(value, dict):
+            print("%s%s" % ("  " * depth, name))
+            _print_tree(value, depth + 1)
+        else:
+            print("%s%s%d" % ("  " * depth, name.ljust(width), value))
+
+
+METRIC_PREFIX = "libfc_flow_cache"
+
+
+def metric_name(path):
+    return "_".join((METRIC_PREFIX,) + path) + "_total"
+
+
+def prometheus_text(tree):
+    """One counter family per counter block, the counter's name as its
+    `counter` label, every counter included so the series stay stable."""
+    lines = []
+    for path, counters in groups(tree):
+        name = metric_name(path)
+        block = ".".join(path) or "cache"
+        lines.append("# HELP %s Flow cache counters of the %s block." % (name, block))
+        lines.append("# TYPE %s counter" % name)
+        for counter, value in counters.items():
+            lines.append('%s{counter="%s"} %d' % (name, counter, value))
+    return "\n".join(lines) + "\n" if lines else ""

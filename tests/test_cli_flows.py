@@ -1,0 +1,338 @@
+"""The command-line tool (python -m libfc) run as a person runs it, in a
+subprocess against a private built-in flow cache: what it prints, its exit
+statuses, and the Prometheus output read back with a real parser."""
+
+import ctypes
+import io
+import json
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+from prometheus_client.parser import text_string_to_metric_families
+
+import _libfc
+import libfc
+import libfc.cli
+from _helpers import BUILD_DIR
+from conftest import fcemu_library
+from test_builtin_libfc import add_flow, new_entry
+
+LIB = fcemu_library()
+LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
+NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
+
+
+@pytest.fixture(autouse=True)
+def cache(flow_cache):
+    yield flow_cache
+    LIB.fcemu_fail_next(None, 0, None, None)
+
+
+def cli(*args):
+    env = dict(os.environ)
+    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
+                          timeout=120)
+
+
+def ok(*args):
+    result = cli(*args)
+    assert result.returncode == 0 and result.stderr == "", (args, result.stdout, result.stderr)
+    return result.stdout
+
+
+def flows_json(*args):
+    return json.loads(ok("flows", "--json", *args))
+
+
+def cached_flows():
+    """Every cached flow read in this process: id -> key fields."""
+    return {e.flowId: {"port": e.fkey.portID, "vni": e.fkey.vni, "proto": e.fkey.proto,
+                       "dst_mac": e.fkey.l2Key.daddr, "v6": bool(e.fkey.flags & _libfc.FC_FLOWKEY_IPV6),
+                       "src": _libfc.FC_FlowEntryIOC_get_srcip_entry(e, e.fkey.flags & 1)}
+            for e in _libfc.FC_GetFlows(*NO_FILTER)}
+
+
+# ---- flows ----------------------------------------------------------------------
+
+def test_a_flow_is_shown_with_its_key_actions_ports_and_counts():
+    entry = new_entry(port=7, sip=libfc.ipv4("10.0.0.1"), dip=libfc.ipv4("192.168.5.9"),
+                      daddr=bytes.fromhex("005056aabbcc"), proto=17, packets=42,
+                      actions=(1 << _libfc.FC_ACTION_DROP) | (1 << _libfc.FC_ACTION_DST_PORT), dports=(8, 9, 4000))
+    assert add_flow(entry) == 0
+    listing = flows_json()
+    assert listing["total"] == listing["shown"] == 1
+    flow = listing["flows"][0]
+    assert {k: flow[k] for k in ("port", "src", "dst", "proto", "dst_mac", "packets", "ipv6")} == {
+        "port": 7, "src": "10.0.0.1", "dst": "192.168.5.9", "proto": 17, "dst_mac": "00:50:56:aa:bb:cc",
+        "packets": 42, "ipv6": False}
+    assert flow["entities"] == [{"actions": ["drop", "dst_port"], "dst_ports": [8, 9, 4000]}]
+    assert 0 < flow["expires_in_s"] <= _libfc.FC_DEFAULT_FLOW_EXPR_TIME_SEC and flow["age_s"] < 60
+    header, row = ok("flows").splitlines()
+    assert header.split()[:5] == ["ID", "PORT", "VNI", "SOURCE", "DESTINATION"]
+    for text in ["10.0.0.1", "192.168.5.9", "udp", "00:50:56:aa:bb:cc", "drop,dst_port", "8,9,4000", "42"]:
+        assert text in row.split(), text
+    age, expires = row.split()[-2:]
+    assert re.fullmatch(r"\d+s", age) and re.fullmatch(r"[23]m\d\ds", expires), row
+
+
+def test_the_table_has_one_row_per_flow_and_ipv6_addresses_as_text():
+    LIB.fcemu_traffic(150, 4)
+    flows = cached_flows()
+    lines = ok("flows").splitlines()
+    assert len(lines) == 1 + len(flows)
+    assert sorted(int(line.split()[0]) for line in lines[1:]) == sorted(flows)
+    shown = flows_json("--v6")["flows"]
+    assert shown and all(f["ipv6"] and ":" in f["src"] for f in shown)
+    assert {f["id"]: f["src"] for f in shown} == {i: f["src"] for i, f in flows.items() if f["v6"]}
+
+
+@pytest.mark.parametrize("option, field, spell", [
+    ("--port", "port", str),
+    ("--vni", "vni", str),
+    ("--proto", "proto", lambda p: {6: "tcp", 17: "udp"}.get(p, str(p))),
+    ("--dmac", "dst_mac", lambda m: m.upper().replace(":", "-")),
+    ("--src", "src", str),
+])
+def test_each_filter_option_selects_the_matching_flows(option, field, spell):
+    LIB.fcemu_traffic(300, 9)
+    flows = cached_flows()
+    values = [f[field] for f in flows.values() if f[field] not in (0, "00:00:00:00:00:00")]
+    wanted = values[len(values) // 2]
+    listing = flows_json(option, spell(wanted))
+    expected = {i for i, f in flows.items() if f[field] == wanted}
+    assert {f["id"] for f in listing["flows"]} == expected
+    assert listing["total"] == len(expected) < len(flows)
+
+
+def test_limit_caps_the_rows_and_says_how_many_matched():
+    LIB.fcemu_traffic(60, 2)
+    lines = ok("flows", "--limit", "3").splitlines()
+    assert len(lines) == 1 + 3 + 1 and lines[-1] == "(3 of 60 matching flows shown)"
+    listing = flows_json("--limit", "5")
+    assert (listing["shown"], listing["total"], len(listing["flows"])) == (5, 60, 5)
+
+
+def test_flows_remove_removes_what_the_filter_matches_and_needs_all_for_everything():
+    LIB.fcemu_traffic(120, 6)
+    flows = cached_flows()
+    udp = {i for i, f in flows.items() if f["proto"] == 17}
+    assert udp
+    assert ok("flows", "remove", "--proto", "udp") == "removed %d flows\n" % len(udp)
+    assert set(cached_flows()) == set(flows) - udp
+    refused = cli("flows", "remove")
+    assert refused.returncode == 2 and "--all" in refused.stderr and len(refused.stderr.splitlines()) == 1
+    assert set(cached_flows()) == set(flows) - udp
+    ok("flows", "remove", "--all")
+    assert cached_flows() == {}
+    assert ok("flows") == "no flows match\n"
+
+
+# ---- stats, hashstats, inval ---------------------------------------------------------
+
+def read_stats():
+    return libfc.cli.stats.counter_tree(_libfc.FC_GetFlowCacheStats())
+
+
+def leaves(tree, path=()):
+    for name, value in tree.items():
+        if isinstance(value, dict):
+            yield from leaves(value, path + (name,))
+        else:
+            yield path + (name,), value
+
+
+def test_stats_shows_the_non_zero_counters_and_all_of_them_on_request():
+    LIB.fcemu_traffic(80, 3)
+    tree = read_stats()
+    counters = dict(leaves(tree))
+    # FC_CacheStats is 632 bytes of 64-bit counters: every one is in the tree.
+    assert len(counters) == 632 // 8 and any(counters.values()) and not all(counters.values())
+    shown = json.loads(ok("stats", "--json"))
+    assert dict(leaves(shown)) == {path: value for path, value in counters.items() if value}
+    assert json.loads(ok("stats", "--json", "--all")) == tree
+    text = ok("stats")
+    assert "  nhits" in text and str(tree["lookup"]["nhits"]) in text.split()
+    assert "fe_fail" not in text  # zero
+    assert "fe_fail" in ok("stats", "--all")
+
+
+def test_stats_prometheus_output_parses_as_one_counter_family_per_block():
+    LIB.fcemu_traffic(80, 3)
+    counters = dict(leaves(read_stats()))
+    families = list(text_string_to_metric_families(ok("stats", "--prometheus")))
+    assert all(family.type == "counter" for family in families)
+    assert len({family.name for family in families}) == len(families)
+    seen = {}
+    for family in families:
+        for sample in family.samples:
+            assert sample.name == family.name + "_total" and set(sample.labels) == {"counter"}
+            seen[(family.name, sample.labels["counter"])] = sample.value
+    assert len(seen) == len(counters)  # every counter, zero or not
+    assert seen[("libfc_flow_cache_lookup", "nhits")] == counters[("lookup", "nhits")] > 0
+    assert seen[("libfc_flow_cache_actions_encap_drop", "invalidFrame")] == counters[("actions", "encap", "drop", "invalidFrame")]
+    assert seen[("libfc_flow_cache_actions_add_errors", "src_mac_change")] == 0
+
+
+def test_hashstats_draws_each_tables_bucket_histogram():
+    LIB.fcemu_traffic(500, 8)
+    tables = [list(table) for table in _libfc.FC_GetFlowCacheHashStats()]
+    text = ok("hashstats")
+    blocks = text.strip().split("\n\n")
+    assert len(blocks) == len(tables) > 1
+    for block, counts in zip(blocks, tables):
+        bars = [line for line in block.splitlines() if "|" in line]
+        assert [int(line.split()[-1]) for line in bars] == counts
+        marks = [line.split("|")[1].count("#") for line in bars]
+        assert max(marks) == 40 and marks[counts.index(max(counts))] == 40
+        assert all((m > 0) == (c > 0) for m, c in zip(marks, counts))
+
+
+def test_inval_lists_the_entities_and_invalidate_acts_on_them():
+    LIB.fcemu_traffic(100, 5)
+    table = _libfc.FC_GetInvalTableEntries()
+    count, generation = len(table), table.globalConfGen
+    listing = json.loads(ok("inval", "--json"))
+    assert (len(listing["entities"]), listing["generation"]) == (count, generation)
+    port = next(e["id"] for e in listing["entities"] if e["type"] == "port")
+    assert ok("invalidate", "--port", str(port)) == "invalidated the flows tied to port %d\n" % port
+    total = _libfc.FC_GetFlows(*NO_FILTER).totalEntries
+    assert ok("invalidate", "--all") == "invalidated %d flows\n" % total
+    assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == 0
+    assert ok("inval").startswith("global generation ")
+
+
+# ---- config, enablement, emu -------------------------------------------------------
+
+def test_config_set_then_get():
+    assert ok("config", "set", "expr-time", "60") == "expr-time  60\n"
+    assert _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME) == 60
+    assert json.loads(ok("config", "get", "--json")) == {
+        "stats-level": 1, "log-level": 0, "expr-time": 60, "aging-interval": 360, "disable-threshold": 0}
+    assert ok("config", "get", "log-level") == "log-level  0\n"
+
+
+def test_port_host_and_portset_status_round_trip():
+    LIB.fcemu_traffic(10, 1)
+    assert ok("port", "DvsPortset-0", "12", "egress") == "DvsPortset-0 port 12: egress\n"
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "12") == "egress"
+    assert ok("host", "DvsPortset-0", "mcast", "off").splitlines() == [
+        "DvsPortset-0 cache: enabled", "DvsPortset-0 multicast cache: disabled"]
+    ok("host", "DvsPortset-0", "cache", "off")
+    assert ok("portset", "status", "DvsPortset-0").splitlines()[0] == "DvsPortset-0 cache: disabled"
+    assert ok("port", "DvsPortset-0", "12") == "DvsPortset-0 port 12: disabled\n"
+    assert ok("portset", "status", "nowhere").splitlines()[0] == "nowhere cache: not set"
+
+
+def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache):
+    assert ok("emu", "traffic", "--flows", "25", "--seed", "4") == "installed 25 new flows (state in %s)\n" % cache
+    assert len(cached_flows()) == 25
+    assert ok("emu", "traffic", "--flows", "25", "--seed", "4").startswith("installed 0 new flows")
+    ok("emu", "reset")
+    assert cached_flows() == {}
+
+
+# ---- refusals and failures -----------------------------------------------------------
+
+@pytest.mark.parametrize("args, named", [
+    ([], "COMMAND"),
+    (["frobnicate"], "frobnicate"),
+    (["flows", "--port", "x"], "--port"),
+    (["flows", "--port", "4294967296"], "4294967296"),
+    (["flows", "--dmac", "00:11:22"], "00:11:22"),
+    (["flows", "--src", "10.0.0.300"], "10.0.0.300"),
+    (["flows", "--src", "10.0.0.1", "--dst", "::1"], "address families"),
+    (["flows", "--v6", "--src", "10.0.0.1"], "--v6"),
+    (["flows", "--proto", "carrier-pigeon"], "carrier-pigeon"),
+    (["flows", "--limit", "0"], "--limit"),
+    (["invalidate"], "--port"),
+    (["config", "set", "expr-time", "1000"], "outside"),        # refused by the library
+    (["config", "set", "speed", "3"], "speed"),
+    (["config", "get", "speed"], "speed"),
+    (["port", "DvsPortset-0", "5", "sideways"], "sideways"),
+    (["host", "DvsPortset-0", "cache", "maybe"], "maybe"),
+    (["emu", "traffic", "--flows", "-3"], "--flows"),
+])
+def test_bad_input_gets_one_line_and_status_2(args, named):
+    result = cli(*args)
+    assert result.returncode == 2, result
+    assert result.stdout == "" and len(result.stderr.splitlines()) == 1, result.stderr
+    assert result.stderr.startswith("libfc") and "error:" in result.stderr and named in result.stderr
+
+
+def test_an_unusable_state_directory_is_one_line_and_status_1(tmp_path, monkeypatch):
+    blocked = tmp_path / "file"
+    blocked.write_text("")
+    monkeypatch.setenv("FC_EMU_DIR", str(blocked / "state"))
+    for args in (["flows"], ["emu", "traffic"]):
+        result = cli(*args)
+        assert result.returncode == 1 and len(result.stderr.splitlines()) == 1, result
+        assert "state directory" in result.stderr and "Traceback" not in result.stderr
+
+
+def run_in_process(capsys, *args):
+    status = libfc.cli.main(list(args))
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+@pytest.mark.parametrize("kind, status", [(OSError, 1), (RuntimeError, 1), (ValueError, 2), (None, 1)])
+def test_a_call_the_library_abandons_is_reported_in_one_line(capsys, kind, status):
+    LIB.fcemu_fail_next(b"FC_GetFlowCacheStats", 3, id(kind) if kind else None, b"device gone")
+    code, out, err = run_in_process(capsys, "stats")
+    assert code == status and out == ""
+    expected = "device gone" if kind else "abandoned"
+    assert err.startswith("libfc: error: ") and expected in err and len(err.splitlines()) == 1
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+@pytest.mark.parametrize("stream, shown", [(Terminal, True), (io.StringIO, False)])
+def test_a_slow_dump_shows_progress_on_a_terminal_only(capsys, monkeypatch, stream, shown):
+    LIB.fcemu_traffic(40, 1)
+    monkeypatch.setattr(libfc.cli._output.Progress, "delay", 0.0)  # every dump counts as slow
+    monkeypatch.setattr(libfc.cli._output.Progress, "interval", 0.0)
+    err = stream()
+    monkeypatch.setattr(sys, "stderr", err)
+    code, out, _ = run_in_process(capsys, "flows", "--limit", "30")
+    assert code == 0 and len(out.splitlines()) == 32
+    if shown:
+        assert "\rreading flows 30/30" in err.getvalue() and err.getvalue().endswith("\r\033[K")
+    else:
+        assert err.getvalue() == ""
+
+
+@pytest.mark.parametrize("command", [[], ["flows"], ["flows", "remove"], ["stats"], ["hashstats"], ["inval"],
+                                     ["invalidate"], ["config", "set"], ["port"], ["host"], ["portset", "status"],
+                                     ["emu", "traffic"]])
+def test_every_command_has_help(capsys, command):
+    with pytest.raises(SystemExit) as exit_info:
+        libfc.cli.main(command + ["--help"])
+    assert exit_info.value.code == 0
+    assert capsys.readouterr().out.startswith("usage: libfc")
+
+
+def test_the_switch_state_commands_plug_in_when_their_module_is_present(capsys, monkeypatch):
+    import importlib
+    import types
+
+    seen = []
+    fake = types.ModuleType("libfc.cli_dvs")
+    fake.register = lambda subparsers, emu_actions=None: subparsers.add_parser("dvs").add_argument("name")
+    fake.run = lambda args: seen.append(args.name) or 7
+    monkeypatch.setitem(sys.modules, "libfc.cli_dvs", fake)
+    monkeypatch.setattr(libfc, "cli_dvs", fake, raising=False)
+    try:
+        importlib.reload(libfc.cli)
+        assert libfc.cli.main(["dvs", "switch0"]) == 7 and seen == ["switch0"]
+        assert libfc.cli.main(["config", "get", "log-level"]) == 0  # its own commands still run
+    finally:
+        monkeypatch.undo()
+        importlib.reload(libfc.cli)
+    assert libfc.cli.cli_dvs is None or libfc.cli.cli_dvs is not fake
