@@ -35,7 +35,7 @@ def measure_fields():
     columns = list(field_cases.COLUMNS)
     table = []
     for row in field_cases.rows():
-        times = {c: timing.best_time(row.stmts[c], env) for c in columns if row.stmts.get(c)}
+        times = timing.best_times({c: row.stmts[c] for c in columns if row.stmts.get(c)}, env)
         ratios = [ratio_text(times, *check) for check in row.ratios]
         table.append([row.label] + [_ns(times.get(c)) for c in columns] + ["; ".join(ratios)])
     print_table("Record operations, ns per operation (best of %d)" % timing.REPEATS,
@@ -92,7 +92,7 @@ def measure_dump():
     reference = readers["ctypes expert"]()
     agree = {name: read() == reference for name, read in readers.items()}
     env = {"readers": readers}
-    times = {name: timing.best_time("readers[%r]()" % name, env) for name in readers}
+    times = timing.best_times({name: "readers[%r]()" % name for name in readers}, env)
     rows = []
     for name in readers:
         check = ""

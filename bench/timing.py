@@ -2,7 +2,12 @@
 
 Each statement runs in a loop sized so one repeat takes about REPEAT_SECONDS;
 the fastest repeat is the figure, as it is the one least disturbed by the
-other work a shared machine does."""
+other work a shared machine does. Statements compared with each other take
+turns, so they are measured over the same stretch of time.
+
+A busy machine still inflates every figure alike (and makes the do-nothing
+function's time wander between rows): read the ratios, not the nanoseconds,
+and prefer a run on a quiet machine for the record."""
 
 import os
 import subprocess
@@ -27,12 +32,20 @@ def _loop_size(timer):
     return sized, timer.timeit(sized)
 
 
-def best_time(stmt, env):
-    """Seconds per execution of stmt (code text) run with env as globals."""
-    timer = timeit.Timer(stmt, globals=env)
-    number, first = _loop_size(timer)
-    times = [first] + timer.repeat(REPEATS - 1, number)
-    return min(times) / number
+def best_times(stmts, env):
+    """Seconds per execution of each statement (name -> code text, run with
+    env as globals). The statements take turns, one repeat each per round,
+    so a burst of load on the machine reaches all of them alike and the
+    ratios between them stay fair."""
+    timers, numbers, best = {}, {}, {}
+    for name, stmt in stmts.items():
+        timers[name] = timeit.Timer(stmt, globals=env)
+        numbers[name], first = _loop_size(timers[name])
+        best[name] = first
+    for _ in range(REPEATS - 1):
+        for name, timer in timers.items():
+            best[name] = min(best[name], timer.timeit(numbers[name]))
+    return {name: best[name] / numbers[name] for name in stmts}
 
 
 _IMPORT_PROBE = """
