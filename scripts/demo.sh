@@ -4,6 +4,8 @@
 # shows it with the command-line tool, then tours the module itself.
 # The built-in cache keeps its state in $FC_EMU_DIR (default /tmp/fcemu-<uid>);
 # `libfc emu traffic` only adds flows there, and running it again adds none.
+# The built-in switch state store is $FAB_EMU_DB (default
+# /tmp/fabemu-<uid>.db); `libfc emu populate` replaces its contents.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/venv.sh"
@@ -13,4 +15,6 @@ run() { echo "\$ $*"; "$@"; echo; }
 run libfc emu traffic --flows 200 --seed 1
 run libfc flows --limit 10
 run libfc stats
+run libfc emu populate --switches 2 --ports 3
+run libfc dvs switches
 python "$root/scripts/demo.py"
