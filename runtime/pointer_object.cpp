@@ -288,13 +288,17 @@ int find_this(PyObject *obj, SwigPyObject **out) {
     // "this" may lead to another object with a "this"; a cycle of such
     // objects must not hang the caller, so the walk is bounded.
     for (int depth = 0; depth < 64; ++depth) {
+        // A class found in the slot cache was looked at before and is no
+        // pointer object, so the slot is read before the name comparison.
+        if (Py_TYPE(obj) != cached_type) {
+            if (PyObject *slot = this_slot_value(obj)) {
+                obj = slot;
+                continue;
+            }
+        }
         if (is_pointer_object(obj)) {
             *out = as_pointer(obj);
             return 0;
-        }
-        if (PyObject *slot = this_slot_value(obj)) {
-            obj = slot;
-            continue;
         }
         PyObject *name = registry::this_name();
         PyObject *attr = nullptr;
@@ -359,6 +363,11 @@ PyObject *make(void *address, swig_type_info *ty, int flags) {
     if (!address) Py_RETURN_NONE;
     PyTypeObject *t = type();
     if (!t) return nullptr;
+    return make_as(t, address, ty, flags);
+}
+
+PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags) {
+    if (!address) Py_RETURN_NONE;
     SwigPyObject *p = PyObject_New(SwigPyObject, t);
     if (!p) return nullptr;
     p->address = address;
