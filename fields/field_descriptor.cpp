@@ -144,6 +144,19 @@ void dealloc(PyObject *self) {
     Py_DECREF(tp);
 }
 
+// (kind, conversion, record_type, value_type, offset, size, count, bit, bits)
+// as describe_field took them; for tests and for the curious.
+PyObject *get_layout(PyObject *self, void *) {
+    const field_access::Layout &l = data(self)->layout;
+    return Py_BuildValue("(iiiinnnii)", l.kind, l.conversion, l.record_type, l.value_type, l.offset, l.size, l.count,
+                         l.bit, l.bits);
+}
+
+PyGetSetDef getset[] = {
+    {"layout", get_layout, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyMethodDef methods[] = {
     {"__set_name__", set_name, METH_VARARGS, "names the property and remembers its class"},
     {nullptr, nullptr, 0, nullptr},
@@ -172,6 +185,7 @@ PyTypeObject *type() {
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
         {Py_tp_methods, methods},
         {Py_tp_members, members},
+        {Py_tp_getset, getset},
         {0, nullptr},
     };
     static PyType_Spec spec = {
