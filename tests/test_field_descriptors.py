@@ -48,7 +48,18 @@ def candidates(record, field):
         cls = getattr(libfc, name, None)
         if cls is not None:
             makers.append(cls)  # a record of the very type the field holds
+    if field.kind in ("array", "zarray"):
+        # An array setter copies the whole array from wherever an accepted
+        # argument points; one element's worth would be read past.
+        makers = [make for make in makers if not points_to(make(), field.target)]
     return makers
+
+
+def points_to(value, target):
+    try:
+        return str(this_of(value)).endswith(target)
+    except AttributeError:
+        return False
 
 
 class Subclass:
