@@ -7,6 +7,7 @@ Run through bench/run.sh, which builds everything this imports; or after
 building yourself: python bench/bench.py (LIBFC_BENCH_BUILD names the build
 directory, default build-bench)."""
 
+import argparse
 import os
 import platform
 import sys
@@ -30,11 +31,13 @@ from report import print_table, ratio_text  # noqa: E402
 DUMP_FLOWS = 2048
 
 
-def measure_fields():
+def measure_fields(row_filters=()):
     env = field_cases.make_env()
     columns = list(field_cases.COLUMNS)
     table = []
     for row in field_cases.rows():
+        if row_filters and not any(f in row.label for f in row_filters):
+            continue
         times = timing.best_times({c: row.stmts[c] for c in columns if row.stmts.get(c)}, env)
         ratios = [ratio_text(times, *check) for check in row.ratios]
         table.append([row.label] + [_ns(times.get(c)) for c in columns] + ["; ".join(ratios)])
@@ -104,13 +107,30 @@ def measure_dump():
         ["reader", "ms", "same output", "speed-up over ctypes (target)"], rows)
 
 
+PARTS = ("fields", "imports", "dump")
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--part", action="append", choices=PARTS,
+                        help="measure only this part (repeatable; default: all)")
+    parser.add_argument("--row", action="append", default=[],
+                        help="record operations: only rows whose label contains this text (repeatable)")
+    return parser.parse_args()
+
+
 def main():
+    args = parse_args()
+    parts = args.part or PARTS
     print("Python %s on %s, %s; loops of ~%.2f s, best of %d" % (
         platform.python_version(), platform.machine(), platform.platform(terse=True),
         timing.REPEAT_SECONDS, timing.REPEATS))
-    measure_fields()
-    measure_imports()
-    measure_dump()
+    if "fields" in parts:
+        measure_fields(args.row)
+    if "imports" in parts:
+        measure_imports()
+    if "dump" in parts:
+        measure_dump()
 
 
 if __name__ == "__main__":

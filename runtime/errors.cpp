@@ -2,6 +2,7 @@
 
 #include "errors.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace errors {
@@ -23,11 +24,52 @@ PyObject *type_for_code(int code) {
     }
 }
 
+namespace {
+
+// Refusing a value is part of normal use (a script probing what a field
+// takes), so its message is formatted once per method, argument and error
+// kind and then reused. The method and type texts are constants of the
+// program, so their addresses identify them. A slot taken by another key is
+// simply overwritten: the cache only saves formatting.
+struct CachedMessage {
+    const char *method;
+    const char *ctype;
+    int position;
+    int code;
+    PyObject *text;
+};
+constexpr std::size_t kCachedMessages = 512;
+CachedMessage cached_messages[kCachedMessages];
+
+std::size_t message_slot(const char *method, int position, int code) {
+    auto key = reinterpret_cast<std::uintptr_t>(method);
+    key ^= key >> 9;
+    key += static_cast<std::uintptr_t>(position) * 31u + static_cast<std::uintptr_t>(-code) * 7u;
+    return key % kCachedMessages;
+}
+
+PyObject *argument_message(int code, const char *method, int position, const char *ctype) {
+    CachedMessage &entry = cached_messages[message_slot(method, position, code)];
+    if (entry.text && entry.method == method && entry.ctype == ctype && entry.position == position &&
+        entry.code == code)
+        return entry.text;
+    PyObject *text = PyUnicode_FromFormat("in method '%s', argument %d of type '%s'", method, position, ctype);
+    if (!text) return nullptr;
+    Py_XSETREF(entry.text, text);
+    entry.method = method;
+    entry.ctype = ctype;
+    entry.position = position;
+    entry.code = code;
+    return text;
+}
+
+}  // namespace
+
 PyObject *argument(int code, const char *method, int position, const char *ctype) {
     if (code == kPending) return nullptr;
     if (code == kError) code = kTypeError;
-    PyErr_Format(type_for_code(code), "in method '%s', argument %d of type '%s'", method, position,
-                 ctype);
+    if (PyObject *text = argument_message(code, method, position, ctype))
+        PyErr_SetObject(type_for_code(code), text);
     return nullptr;
 }
 

@@ -170,6 +170,8 @@ PyTypeObject type_object = {
     .tp_methods = methods,
 };
 
+bool store_this_slot(PyObject *inst, PyObject *p);
+
 // Builds an instance of the registered class around p without running its
 // initialiser. Returns null (exception cleared) when the class cannot be built.
 PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
@@ -183,7 +185,8 @@ PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
         PyObject *no_args = PyTuple_New(0);
         if (no_args) inst = PyBaseObject_Type.tp_new(cls, no_args, nullptr);
         Py_XDECREF(no_args);
-        if (inst && PyObject_SetAttr(inst, registry::this_name(), p) < 0) Py_CLEAR(inst);
+        if (inst && !store_this_slot(inst, p) && PyObject_SetAttr(inst, registry::this_name(), p) < 0)
+            Py_CLEAR(inst);
         // Lookups the class has cached are recomputed. The interpreter's own
         // call does it consistently (subclasses and the attribute cache
         // included); clearing the version-tag flag by hand would leave the
@@ -224,6 +227,23 @@ void remember_this_slot(PyTypeObject *t) {
     Py_INCREF(t);
     Py_XDECREF(reinterpret_cast<PyObject *>(entry.type));
     entry = {t, offset};
+}
+
+// Stores p as the "this" of a new instance whose class keeps it in a slot
+// and sets attributes the ordinary way: what setattr would do, without the
+// lookup. False when the class is not such a class (nothing is done).
+bool store_this_slot(PyObject *inst, PyObject *p) {
+    PyTypeObject *t = Py_TYPE(inst);
+    if (t->tp_setattro != PyObject_GenericSetAttr) return false;
+    const ThisSlot *entry = &this_slots[slot_index(t)];
+    if (entry->type != t) {
+        remember_this_slot(t);
+        if (entry->type != t) return false;
+    }
+    auto **slot = reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + entry->offset);
+    Py_INCREF(p);
+    Py_XSETREF(*slot, p);
+    return true;
 }
 
 // Objects met on a "this" walk that nothing else holds (a property or
@@ -288,13 +308,17 @@ int find_this(PyObject *obj, SwigPyObject **out) {
     // "this" may lead to another object with a "this"; a cycle of such
     // objects must not hang the caller, so the walk is bounded.
     for (int depth = 0; depth < 64; ++depth) {
+        // A class found in the slot cache was looked at before and is no
+        // pointer object, so the slot is read before the name comparison.
+        if (Py_TYPE(obj) != cached_type) {
+            if (PyObject *slot = this_slot_value(obj)) {
+                obj = slot;
+                continue;
+            }
+        }
         if (is_pointer_object(obj)) {
             *out = as_pointer(obj);
             return 0;
-        }
-        if (PyObject *slot = this_slot_value(obj)) {
-            obj = slot;
-            continue;
         }
         PyObject *name = registry::this_name();
         PyObject *attr = nullptr;
@@ -359,6 +383,11 @@ PyObject *make(void *address, swig_type_info *ty, int flags) {
     if (!address) Py_RETURN_NONE;
     PyTypeObject *t = type();
     if (!t) return nullptr;
+    return make_as(t, address, ty, flags);
+}
+
+PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags) {
+    if (!address) Py_RETURN_NONE;
     SwigPyObject *p = PyObject_New(SwigPyObject, t);
     if (!p) return nullptr;
     p->address = address;

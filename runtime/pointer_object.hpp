@@ -63,4 +63,9 @@ inline int convert(PyObject *obj, void **out, swig_type_info *ty, int flags) {
 // allocation failure.
 PyObject *make(void *address, swig_type_info *ty, int flags);
 
+// make() with a pointer object type of another module of the runtime, for a
+// module that hands out that module's pointer objects (the companion's field
+// descriptors hand out _libfc's). t must have the shared layout.
+PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags);
+
 }  // namespace pointer_object

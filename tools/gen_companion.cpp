@@ -11,14 +11,17 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "fields/field_layout.hpp"
 #include "include/hyp_kernel_types.h"
 #include "include/hyp_packet_headers.h"
 #include "include/libfabPublic.h"
 #include "include/libfc.h"
+#include "runtime/type_ids.hpp"
 
 namespace {
 
@@ -33,6 +36,19 @@ struct element_count<T[0]> : std::integral_constant<std::size_t, 0> {};
 
 enum class LineKind { Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
 
+// Where a field lies and how its value converts, as the field descriptors of
+// _libfc_fields take it (the same numbers the module's tables are built from).
+struct Placement {
+    int conversion = 0;   // field_layout::conversion_of the field's C type
+    int record_type = -1; // descriptor ids (runtime/type_ids.hpp)
+    int value_type = -1;
+    std::size_t offset = 0;  // of the field, or of a bit-field's storage unit
+    std::size_t size = 0;    // of a scalar, unit, nested record or array element
+    std::size_t count = 0;   // array elements
+    int bit = 0;
+    int bits = 0;
+};
+
 struct Line {
     LineKind kind;
     const char *record;
@@ -40,15 +56,64 @@ struct Line {
     const char *field_kind;  // FieldKind spelling
     const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name
     std::size_t size;        // record lines: sizeof the record; field lines: elements
+    Placement placement = {};
 };
+
+template <class T>
+struct value_traits {
+    using element = T;
+};
+template <class T, std::size_t N>
+struct value_traits<T[N]> {
+    using element = T;
+};
+template <class T>
+struct value_traits<T[0]> {
+    using element = T;
+};
+
+template <class T>
+constexpr Placement place(int record_type, int value_type, std::size_t offset) {
+    using E = typename value_traits<T>::element;
+    Placement p;
+    p.conversion = field_layout::conversion_of<T>();
+    p.record_type = record_type;
+    p.value_type = value_type;
+    p.offset = offset;
+    p.size = sizeof(E);
+    p.count = element_count<T>::value;
+    return p;
+}
+
+template <class T>
+constexpr Placement place_bits(int record_type, std::size_t unit_offset, std::size_t unit, int bit, int bits) {
+    Placement p;
+    p.conversion = field_layout::conversion_of<T>();
+    p.record_type = record_type;
+    p.offset = unit_offset;
+    p.size = unit;
+    p.count = 1;
+    p.bit = bit;
+    p.bits = bits;
+    return p;
+}
+
+namespace ty_none {
+constexpr int none = -1;
+}
 
 // Record description files in the module's declaration order.
 const Line lines[] = {
 #define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
-#define FIELD(R, F, KIND, CTYPE, VT) {LineKind::Field, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value},
-#define FIELD_RO(R, F, KIND, CTYPE, VT) \
-    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value},
-#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none", 1},
+#define VALUE_TYPE_ID(VT) [] { using namespace ty; using namespace ty_none; return static_cast<int>(VT); }()
+#define FIELD(R, F, KIND, CTYPE, VT)                                                      \
+    {LineKind::Field, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value,          \
+     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F))},
+#define FIELD_RO(R, F, KIND, CTYPE, VT)                                                   \
+    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value,  \
+     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F))},
+#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
+    {LineKind::BitField, #R, #F, "BitField", "none", 1, place_bits<decltype(R::F)>(ty::p_##R, OFFSET, UNIT, BIT, BITS)},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
 // Element lines stand as methods or plain functions like the lines above.
@@ -205,6 +270,7 @@ mac(), ipv4() and ipv6() turn address texts into what the fields take.
 """
 
 import _libfc
+from _libfc_fields import describe_field as _field, record_initializer as _initializer
 
 from ._addresses import Octets, ipv4, ipv6, mac  # noqa: F401
 from ._record import _Record
@@ -239,6 +305,23 @@ void write_sequence(const Sequence &s, const std::vector<std::string> &records, 
     pyi += "    def __reversed__(self) -> Iterator[" + item + "]: ...\n";
     pyi += "    @overload\n    def __getitem__(self, index: SupportsIndex) -> " + item + ": ...\n";
     pyi += "    @overload\n    def __getitem__(self, index: slice) -> List[" + item + "]: ...\n";
+}
+
+// The field's attribute: a property over the module's getter and setter
+// that the field descriptor type reads and writes in place.
+std::string field_descriptor(const Line &l) {
+    const std::string prefix = "_libfc." + std::string(l.record) + "_" + l.name;
+    std::string setter = l.kind == LineKind::FieldReadOnly ? "None" : prefix + "_set";
+    const Placement &p = l.placement;
+    int kind = field_layout::kind_of(l.field_kind);
+    if (kind < 0) {
+        std::fprintf(stderr, "gen_companion: %s.%s: unknown field kind %s\n", l.record, l.name, l.field_kind);
+        std::exit(1);
+    }
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, "%d, %d, %d, %d, %zu, %zu, %zu, %d, %d", kind, p.conversion,
+                  p.record_type, p.value_type, p.offset, p.size, p.count, p.bit, p.bits);
+    return "_field(" + prefix + "_get, " + setter + ", " + numbers + ")";
 }
 
 bool write_file(const std::string &path, const std::string &text) {
@@ -280,11 +363,10 @@ int main(int argc, char **argv) {
         case LineKind::Field:
         case LineKind::BitField:
         case LineKind::FieldReadOnly: {
-            std::string accessors = "_libfc." + r + "_" + l.name + "_get";
-            if (l.kind != LineKind::FieldReadOnly) accessors += ", _libfc." + r + "_" + l.name + "_set";
-            std::string property = "property(" + accessors + ")";
+            std::string property = field_descriptor(l);
             if (is_private_name(l.name))
-                deferred += "setattr(" + r + ", \"" + l.name + "\", " + property + ")\n";
+                deferred += "setattr(" + r + ", \"" + l.name + "\", " + property + ")\n" + "getattr(" + r +
+                            ", \"" + l.name + "\").__set_name__(" + r + ", \"" + l.name + "\")\n";
             else
                 py += "    " + std::string(l.name) + " = " + property + "\n";
             if (l.kind == LineKind::FieldReadOnly)
@@ -305,6 +387,7 @@ int main(int argc, char **argv) {
             break;  // plain module functions have no class
         case LineKind::EndRecord:
             py += "\n    def __init__(self):\n        self._attach(_libfc.new_" + r + "())\n\n";
+            py += "    __init__ = _initializer(_libfc.new_" + r + ", __init__)\n\n";
             py += "    __swig_destroy__ = _libfc.delete_" + r + "\n\n\n";
             py += deferred;
             deferred.clear();

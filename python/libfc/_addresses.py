@@ -2,14 +2,17 @@
 an IPv6 address as bytes in C memory passed as an ``unsigned char *``, an
 IPv4 address as the 32-bit value a key stores."""
 
-import ctypes
-import ipaddress
-import re
-from typing import Any
+from __future__ import annotations
 
 import _libfc
 
-_MAC_TEXT = re.compile(r"[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(?:\1[0-9A-Fa-f]{2}){4}")
+# ctypes, ipaddress and re are imported by the functions that use them, so
+# importing the package does not pay for them.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+_MAC_PATTERN = r"[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(?:\1[0-9A-Fa-f]{2}){4}"
 
 # The storage record: the module has no byte-sized record, so the bytes live
 # at the start of a socket address's data area, whose getter already yields
@@ -36,12 +39,16 @@ class Octets:
         self._storage = _libfc.new_hyp_SocketAddress()
         self._length = len(image)
         self.this = _libfc.hyp_SocketAddress_sa_data_get(self._storage)
+        import ctypes
+
         ctypes.memmove(int(self.this), image, len(image))
 
     def __len__(self) -> int:
         return self._length
 
     def __bytes__(self) -> bytes:
+        import ctypes
+
         return ctypes.string_at(int(self.this), self._length)
 
     def __eq__(self, other: object) -> bool:
@@ -65,7 +72,9 @@ def mac(text: str) -> Octets:
     """The six bytes of a hardware address written as six pairs of hex digits
     separated by ':' or '-' ("00:1a:2b:ff:00:01"), in text order."""
     _text_argument("mac", text)
-    if not _MAC_TEXT.fullmatch(text):
+    import re
+
+    if not re.fullmatch(_MAC_PATTERN, text):
         raise ValueError("not a hardware address: %r" % text)
     return Octets(bytes.fromhex(text.replace(text[2], "")))
 
@@ -74,6 +83,8 @@ def ipv4(text: str) -> int:
     """A dotted-quad IPv4 address as a key holds it: the address in network
     order in memory, so the first octet is the lowest byte of the value."""
     _text_argument("ipv4", text)
+    import ipaddress
+
     try:
         packed = ipaddress.IPv4Address(text).packed
     except ValueError:
@@ -84,6 +95,8 @@ def ipv4(text: str) -> int:
 def ipv6(text: str) -> Octets:
     """The sixteen bytes of an IPv6 address, in network order."""
     _text_argument("ipv6", text)
+    import ipaddress
+
     try:
         packed = ipaddress.IPv6Address(text).packed
     except ValueError:

@@ -2,10 +2,15 @@
 on (the ``this`` slot, ``thisown``, ``_attach``) and what Python users expect
 of a C record (a readable repr, ``bytes(record)``, ``X.from_bytes(data)``)."""
 
-import ctypes
-from typing import Any, ClassVar, Tuple, Type, TypeVar
+from __future__ import annotations
 
-_R = TypeVar("_R", bound="_Record")
+# Imported where used: importing the package stays cheap (ctypes and typing
+# cost more than every record class together).
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, ClassVar, Tuple, Type, TypeVar
+
+    _R = TypeVar("_R", bound="_Record")
 
 
 class _Record:
@@ -45,6 +50,8 @@ class _Record:
     def __bytes__(self) -> bytes:
         """The record's memory image; for a buffer that continues past its
         header (entries that follow it), the header only."""
+        import ctypes
+
         return ctypes.string_at(int(self.this), self._size_)
 
     @classmethod
@@ -54,6 +61,8 @@ class _Record:
         image = memoryview(data).tobytes()
         if len(image) != cls._size_:
             raise ValueError("%s.from_bytes: expected %d bytes, got %d" % (cls.__name__, cls._size_, len(image)))
+        import ctypes
+
         record = cls()
         ctypes.memmove(int(record.this), image, len(image))
         return record

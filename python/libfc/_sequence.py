@@ -5,8 +5,11 @@ destination ports, invalidation entries, hash statistics).
 The module's item methods read wherever the index points; the bounds here
 keep scripts inside what the record states it holds."""
 
-import operator
-from typing import Any, Callable, ClassVar, Iterator, Optional, Union
+from __future__ import annotations
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Callable, ClassVar, Iterator, Optional, Union
 
 
 class _Sequence:
@@ -39,7 +42,9 @@ class _Sequence:
         return min(count, capacity) if capacity else count
 
     def _position(self, index: Any, length: int) -> int:
-        position = operator.index(index)
+        from operator import index as as_index
+
+        position = as_index(index)
         if position < 0:
             position += length
         if not 0 <= position < length:

@@ -1,0 +1,241 @@
+// The field descriptor type: a C subclass of property whose get and set go
+// straight to the record for the common case, with the property's own path
+// (the module's getter and setter, their conversions and messages) for
+// everything else: other classes, a replaced or missing "this", a null
+// record, a refused value, deletion, read-only fields.
+
+#include "fields/field_descriptor.hpp"
+
+#include <cstddef>
+
+#include "fields/field_access.hpp"
+#include "runtime/pointer_object.hpp"
+#include "runtime/python_compat.hpp"
+#include "runtime/registry.hpp"
+
+namespace field_descriptor {
+
+namespace {
+
+// Kept after the property's own fields, whose size only the running
+// interpreter knows.
+struct FieldData {
+    PyObject *doc;    // __doc__: property's initialiser stores the getter's text here for subclasses
+    PyObject *owner;  // the class the field was defined in (set by __set_name__)
+    Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
+    bool has_setter;
+    field_access::Layout layout;
+};
+
+PyTypeObject *field_type = nullptr;
+Py_ssize_t data_offset = 0;
+
+// The pointer object type of the module whose records the companion holds
+// (_libfc's, a type of its own copy of the runtime), learnt from the first
+// instance met; until then every access takes the property path.
+PyTypeObject *record_pointer_type = nullptr;
+
+FieldData *data(PyObject *self) { return reinterpret_cast<FieldData *>(reinterpret_cast<char *>(self) + data_offset); }
+
+PyObject **this_slot(const FieldData *d, PyObject *obj) {
+    return reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + d->this_offset);
+}
+
+// The record behind obj when the direct path applies, else null.
+inline char *direct_record(const FieldData *d, PyObject *obj) {
+    if (reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner || !d->owner) return nullptr;
+    PyObject *pointer = *this_slot(d, obj);
+    if (!pointer || Py_TYPE(pointer) != record_pointer_type) return nullptr;
+    auto *p = reinterpret_cast<SwigPyObject *>(pointer);
+    if (p->descriptor != registry::types[d->layout.record_type]) return nullptr;
+    return static_cast<char *>(p->address);  // null: the module words the null-record error
+}
+
+// Learns the record pointer type from an instance of the owner class. Only
+// types built in C are remembered: they live as long as the process.
+void learn_pointer_type(const FieldData *d, PyObject *obj) {
+    if (record_pointer_type || !d->owner || reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner) return;
+    PyObject *pointer = *this_slot(d, obj);
+    if (pointer && pointer_object::is_pointer_object(pointer) &&
+        !PyType_HasFeature(Py_TYPE(pointer), Py_TPFLAGS_HEAPTYPE))
+        record_pointer_type = Py_TYPE(pointer);
+}
+
+PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
+    if (obj && obj != Py_None) {
+        FieldData *d = data(self);
+        if (char *record = direct_record(d, obj)) {
+            bool declined;
+            PyObject *value = field_access::load(d->layout, record, record_pointer_type, &declined);
+            if (!declined) return value;
+        } else {
+            learn_pointer_type(d, obj);
+        }
+    }
+    return PyProperty_Type.tp_descr_get(self, obj, cls);
+}
+
+int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
+    FieldData *d = data(self);
+    if (value && d->has_setter) {
+        if (char *record = direct_record(d, obj)) {
+            int rc = field_access::store(d->layout, record, value);
+            if (rc <= 0) return rc;
+        } else {
+            learn_pointer_type(d, obj);
+        }
+    }
+    return PyProperty_Type.tp_descr_set(self, obj, value);
+}
+
+// property.__set_name__ (where the interpreter has it) names the property
+// in its messages; the owner and its "this" slot are what the direct path needs.
+PyObject *set_name(PyObject *self, PyObject *args) {
+    PyObject *owner, *name;
+    if (!PyArg_ParseTuple(args, "OO:__set_name__", &owner, &name)) return nullptr;
+    static PyObject *base_set_name = nullptr;
+    static bool looked = false;
+    if (!looked) {
+        looked = true;
+        base_set_name = PyObject_GetAttrString(reinterpret_cast<PyObject *>(&PyProperty_Type), "__set_name__");
+        if (!base_set_name) PyErr_Clear();
+    }
+    if (base_set_name) {
+        PyObject *result = PyObject_CallFunctionObjArgs(base_set_name, self, owner, name, nullptr);
+        if (!result) return nullptr;
+        Py_DECREF(result);
+    }
+    FieldData *d = data(self);
+    Py_CLEAR(d->owner);
+    d->this_offset = 0;
+    if (PyType_Check(owner) && field_access::valid(d->layout)) {
+        Py_ssize_t offset = compat::object_slot_offset(
+            compat::class_attribute(reinterpret_cast<PyTypeObject *>(owner), registry::this_name()));
+        if (offset > 0) {
+            Py_INCREF(owner);
+            d->owner = owner;
+            d->this_offset = offset;
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+int traverse(PyObject *self, visitproc visit, void *arg) {
+    FieldData *d = data(self);
+    Py_VISIT(d->doc);
+    Py_VISIT(d->owner);
+    return PyProperty_Type.tp_traverse(self, visit, arg);
+}
+
+int clear(PyObject *self) {
+    FieldData *d = data(self);
+    Py_CLEAR(d->doc);
+    Py_CLEAR(d->owner);
+    return PyProperty_Type.tp_clear ? PyProperty_Type.tp_clear(self) : 0;
+}
+
+void dealloc(PyObject *self) {
+    // property's deallocator untracks the object (once only) and frees it.
+    PyTypeObject *tp = Py_TYPE(self);
+    FieldData *d = data(self);
+    Py_CLEAR(d->doc);
+    Py_CLEAR(d->owner);
+    PyProperty_Type.tp_dealloc(self);  // frees the object
+    Py_DECREF(tp);
+}
+
+// (kind, conversion, record_type, value_type, offset, size, count, bit, bits)
+// as describe_field took them; for tests and for the curious.
+PyObject *get_layout(PyObject *self, void *) {
+    const field_access::Layout &l = data(self)->layout;
+    return Py_BuildValue("(iiiinnnii)", l.kind, l.conversion, l.record_type, l.value_type, l.offset, l.size, l.count,
+                         l.bit, l.bits);
+}
+
+PyGetSetDef getset[] = {
+    {"layout", get_layout, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef methods[] = {
+    {"__set_name__", set_name, METH_VARARGS, "names the property and remembers its class"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+bool long_arg(PyObject *arg, Py_ssize_t *out) {
+    *out = PyLong_AsSsize_t(arg);
+    return !(*out == -1 && PyErr_Occurred());
+}
+
+}  // namespace
+
+PyTypeObject *type() {
+    if (field_type) return field_type;
+    data_offset = PyProperty_Type.tp_basicsize;
+    static PyMemberDef members[] = {
+        {"__doc__", T_OBJECT, 0, 0, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+    members[0].offset = data_offset + static_cast<Py_ssize_t>(offsetof(FieldData, doc));
+    static PyType_Slot slots[] = {
+        {Py_tp_descr_get, reinterpret_cast<void *>(descr_get)},
+        {Py_tp_descr_set, reinterpret_cast<void *>(descr_set)},
+        {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
+        {Py_tp_clear, reinterpret_cast<void *>(clear)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_methods, methods},
+        {Py_tp_members, members},
+        {Py_tp_getset, getset},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.field",
+        static_cast<int>(data_offset + static_cast<Py_ssize_t>(sizeof(FieldData))),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+        slots,
+    };
+    PyObject *bases = PyTuple_Pack(1, reinterpret_cast<PyObject *>(&PyProperty_Type));
+    if (!bases) return nullptr;
+    PyObject *made = PyType_FromSpecWithBases(&spec, bases);
+    Py_DECREF(bases);
+    if (!made) return nullptr;
+    field_type = reinterpret_cast<PyTypeObject *>(made);
+    return field_type;
+}
+
+PyObject *describe(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept {
+    if (nargs != 11) {
+        PyErr_Format(PyExc_TypeError, "describe_field() takes 11 arguments (%zd given)", nargs);
+        return nullptr;
+    }
+    field_access::Layout layout;
+    Py_ssize_t n[9];
+    for (int i = 0; i < 9; ++i)
+        if (!long_arg(args[2 + i], &n[i])) return nullptr;
+    layout.kind = static_cast<int>(n[0]);
+    layout.conversion = static_cast<int>(n[1]);
+    layout.record_type = static_cast<int>(n[2]);
+    layout.value_type = static_cast<int>(n[3]);
+    layout.offset = n[4];
+    layout.size = n[5];
+    layout.count = n[6];
+    layout.bit = static_cast<int>(n[7]);
+    layout.bits = static_cast<int>(n[8]);
+    if (!field_access::valid(layout)) {
+        PyErr_SetString(PyExc_ValueError, "describe_field(): not a field layout this module knows");
+        return nullptr;
+    }
+    PyTypeObject *t = type();
+    if (!t) return nullptr;
+    PyObject *fset = args[1] == Py_None ? nullptr : args[1];
+    PyObject *made = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(t), args[0], fset ? fset : Py_None,
+                                                  nullptr);
+    if (!made) return nullptr;
+    FieldData *d = data(made);
+    d->layout = layout;
+    d->has_setter = fset != nullptr;
+    return made;
+}
+
+}  // namespace field_descriptor

@@ -1,0 +1,19 @@
+// The companion's field attribute: a property (so isinstance(..., property),
+// fget and fset work as for any property) that reads and writes the field in
+// place when the instance is exactly the class it was defined in and holds a
+// pointer object of the record's type, and otherwise takes the property's
+// own path through the module's getter and setter.
+#pragma once
+
+#include "runtime/python.hpp"
+
+namespace field_descriptor {
+
+// Builds the type (once); null with an exception on failure.
+PyTypeObject *type();
+
+// describe_field(fget, fset, kind, conversion, record_type, value_type,
+//                offset, size, count, bit, bits) -> a new field descriptor
+PyObject *describe(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept;
+
+}  // namespace field_descriptor

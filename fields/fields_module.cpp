@@ -1,0 +1,54 @@
+// Entry point of _libfc_fields, the companion's C-level attributes: field
+// descriptors and record initialisers. Built from the same runtime and type
+// table as _libfc, so it joins the shared registry and sees the descriptors
+// _libfc's pointer objects carry.
+
+#include "fields/field_descriptor.hpp"
+#include "fields/record_initializer.hpp"
+#include "runtime/module_entry.hpp"
+#include "runtime/type_ids.hpp"
+
+extern swig_type_info libfc_type_descriptors[ty::count];
+
+namespace {
+
+PyMethodDef field_methods[] = {
+    {"describe_field", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(field_descriptor::describe)),
+     METH_FASTCALL,
+     "describe_field(fget, fset, kind, conversion, record_type, value_type, offset, size, count, bit, bits)\n"
+     "A field descriptor: a property over the module's getter and setter that reads and writes the\n"
+     "field in place for instances of the class it is defined in."},
+    {"record_initializer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(record_initializer::make)),
+     METH_FASTCALL,
+     "record_initializer(new_function, python_init)\n"
+     "An __init__ that makes the record without running Python code on the common path."},
+};
+
+const MethodBlock field_block = {field_methods, sizeof field_methods / sizeof field_methods[0]};
+const MethodBlock *const blocks[] = {&field_block};
+
+bool add_type(PyObject *module, const char *name, PyTypeObject *t) {
+    if (!t) return false;
+    Py_INCREF(t);
+    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject *>(t)) == 0) return true;
+    Py_DECREF(t);
+    return false;
+}
+
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_libfc_fields", nullptr, -1, nullptr};
+
+}  // namespace
+
+extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
+    static const ModuleSetup setup = {
+        &definition, blocks, 1, libfc_type_descriptors, ty::count, nullptr, 0, nullptr, 0,
+    };
+    PyObject *module = create_module(setup);
+    if (!module) return nullptr;
+    if (!add_type(module, "field", field_descriptor::type()) ||
+        !add_type(module, "record_initializer_type", record_initializer::type())) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}

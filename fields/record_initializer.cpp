@@ -1,0 +1,176 @@
+// The initialiser type: a method descriptor (bound like a function, called
+// through vectorcall with the instance first) that fills the "this" slot
+// directly on the common path.
+
+#include "fields/record_initializer.hpp"
+
+#include "runtime/python_compat.hpp"
+#include "runtime/registry.hpp"
+
+namespace record_initializer {
+
+namespace {
+
+struct Initializer {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    PyObject *new_function;  // the module's new_X
+    PyObject *python_init;   // the generated __init__ (the general path)
+    PyObject *owner;         // the class it was defined in (set by __set_name__)
+    Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
+};
+
+Initializer *as_initializer(PyObject *op) { return reinterpret_cast<Initializer *>(op); }
+
+PyObject *empty_tuple = nullptr;
+
+// new_X is a METH_VARARGS function of no arguments: called through its
+// entry point with the empty tuple the interpreter would pass.
+PyObject *new_record(PyObject *function) {
+    if (PyCFunction_Check(function) && PyCFunction_GET_FLAGS(function) == METH_VARARGS && empty_tuple)
+        return PyCFunction_GET_FUNCTION(function)(PyCFunction_GET_SELF(function), empty_tuple);
+    return PyObject_CallNoArgs(function);
+}
+
+PyObject *call(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Initializer *self = as_initializer(callable);
+    if (PyVectorcall_NARGS(nargsf) == 1 && !kwnames && self->owner &&
+        reinterpret_cast<PyObject *>(Py_TYPE(args[0])) == self->owner) {
+        auto **slot = reinterpret_cast<PyObject **>(reinterpret_cast<char *>(args[0]) + self->this_offset);
+        if (!*slot) {
+            PyObject *record = new_record(self->new_function);
+            if (!record) return nullptr;
+            if (*slot) {
+                // new_X ran no Python code, but keep the general rule if it ever does.
+                Py_DECREF(record);
+            } else {
+                *slot = record;
+                Py_RETURN_NONE;
+            }
+        }
+    }
+    return PyObject_Vectorcall(self->python_init, args, nargsf, kwnames);
+}
+
+PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *) {
+    if (!obj || obj == Py_None) {
+        Py_INCREF(self);
+        return self;
+    }
+    return PyMethod_New(self, obj);
+}
+
+PyObject *set_name(PyObject *op, PyObject *args) {
+    PyObject *owner, *name;
+    if (!PyArg_ParseTuple(args, "OO:__set_name__", &owner, &name)) return nullptr;
+    Initializer *self = as_initializer(op);
+    Py_CLEAR(self->owner);
+    self->this_offset = 0;
+    if (PyType_Check(owner)) {
+        Py_ssize_t offset = compat::object_slot_offset(
+            compat::class_attribute(reinterpret_cast<PyTypeObject *>(owner), registry::this_name()));
+        if (offset > 0) {
+            Py_INCREF(owner);
+            self->owner = owner;
+            self->this_offset = offset;
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+// What introspection asks of a function is answered by the Python __init__.
+PyObject *get_wrapped_attribute(PyObject *op, void *name) {
+    return PyObject_GetAttrString(as_initializer(op)->python_init, static_cast<const char *>(name));
+}
+
+int traverse(PyObject *op, visitproc visit, void *arg) {
+    Initializer *self = as_initializer(op);
+    Py_VISIT(self->new_function);
+    Py_VISIT(self->python_init);
+    Py_VISIT(self->owner);
+    return 0;
+}
+
+int clear(PyObject *op) {
+    Initializer *self = as_initializer(op);
+    Py_CLEAR(self->new_function);
+    Py_CLEAR(self->python_init);
+    Py_CLEAR(self->owner);
+    return 0;
+}
+
+void dealloc(PyObject *op) {
+    PyObject_GC_UnTrack(op);
+    clear(op);
+    Py_TYPE(op)->tp_free(op);
+}
+
+PyMethodDef methods[] = {
+    {"__set_name__", set_name, METH_VARARGS, "remembers the class the initialiser was defined in"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef members[] = {
+    {"__wrapped__", T_OBJECT, offsetof(Initializer, python_init), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"__name__", get_wrapped_attribute, nullptr, nullptr, const_cast<char *>("__name__")},
+    {"__qualname__", get_wrapped_attribute, nullptr, nullptr, const_cast<char *>("__qualname__")},
+    {"__doc__", get_wrapped_attribute, nullptr, nullptr, const_cast<char *>("__doc__")},
+    {"__module__", get_wrapped_attribute, nullptr, nullptr, const_cast<char *>("__module__")},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject initializer_type = {
+    .ob_base = PyVarObject_HEAD_INIT(nullptr, 0)
+    .tp_name = "_libfc_fields.record_initializer",
+    .tp_basicsize = sizeof(Initializer),
+    .tp_dealloc = dealloc,
+    .tp_vectorcall_offset = offsetof(Initializer, vectorcall),
+    .tp_call = PyVectorcall_Call,
+    .tp_getattro = PyObject_GenericGetAttr,
+    .tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_HAVE_VECTORCALL,
+    .tp_traverse = traverse,
+    .tp_clear = clear,
+    .tp_methods = methods,
+    .tp_members = members,
+    .tp_getset = getset,
+    .tp_descr_get = descr_get,
+};
+
+}  // namespace
+
+PyTypeObject *type() {
+    static bool ready = false;
+    if (!ready) {
+        if (PyType_Ready(&initializer_type) < 0) return nullptr;
+        empty_tuple = PyTuple_New(0);
+        if (!empty_tuple) return nullptr;
+        ready = true;
+    }
+    return &initializer_type;
+}
+
+PyObject *make(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept {
+    if (nargs != 2 || !PyCallable_Check(args[0]) || !PyCallable_Check(args[1])) {
+        PyErr_SetString(PyExc_TypeError, "record_initializer() takes the new function and the Python __init__");
+        return nullptr;
+    }
+    PyTypeObject *t = type();
+    if (!t) return nullptr;
+    Initializer *self = PyObject_GC_New(Initializer, t);
+    if (!self) return nullptr;
+    self->vectorcall = call;
+    Py_INCREF(args[0]);
+    self->new_function = args[0];
+    Py_INCREF(args[1]);
+    self->python_init = args[1];
+    self->owner = nullptr;
+    self->this_offset = 0;
+    PyObject_GC_Track(self);
+    return reinterpret_cast<PyObject *>(self);
+}
+
+}  // namespace record_initializer

@@ -1,0 +1,254 @@
+"""The companion's field descriptors (_libfc_fields.field) and record
+initialisers: reading and writing in place must give exactly what the
+module's getter and setter give, values, stored bytes and refusals alike,
+both on the direct path (an instance of the generated class itself) and on
+the property path (subclasses, a replaced or missing ``this``)."""
+
+import gc
+
+import pytest
+
+import _libfc
+import _libfc_fields
+import libfc
+from _helpers import c_heap_growth, poke, raw, this_of
+from _records import RECORDS, all_fields, field_id, getter, setter
+
+FIELDS = all_fields()
+WRITABLE = [(r, f) for r, f in FIELDS if f.writable]
+
+
+def outcome(action):
+    """What an action did: its normalised result, or its exception and text."""
+    try:
+        return "ok", normalised(action())
+    except Exception as exc:  # noqa: BLE001 - the exact exception is what is compared
+        return type(exc), str(exc)
+
+
+def normalised(value):
+    """Plain values as they are; pointers and views by type name, address
+    and descriptor (the pointer object's text)."""
+    if value is None or isinstance(value, (int, str)):
+        return value
+    return type(value).__name__, str(this_of(value))
+
+
+def candidates(record, field):
+    """Values to offer a setter, each made anew per call (pointer setters
+    take ownership from what they are given): accepted and refused ones."""
+    ints = [0, 1, 7, -1, 127, 128, 255, 256, 65535, 65536, 2**31 - 1, 2**31, 2**32, 2**63 - 1, 2**63,
+            2**64 - 1, 2**64, -2**63, -2**63 - 1, True]
+    others = [lambda: "x", lambda: "", lambda: "ab", lambda: "é", lambda: "x" * 300, lambda: b"ab",
+              lambda: 1.5, lambda: None, lambda: [], lambda: libfc.mac("00:1a:2b:3c:4d:5e"),
+              lambda: _libfc.new_hyp_AddrCookie(), lambda: libfc.FC_l2Key()]
+    makers = [(lambda v=v: v) for v in ints] + others
+    if field.target and field.target.startswith("_p_"):
+        name = field.target[3:]
+        cls = getattr(libfc, name, None)
+        if cls is not None:
+            makers.append(cls)  # a record of the very type the field holds
+    if field.kind in ("array", "zarray"):
+        # An array setter copies the whole array from wherever an accepted
+        # argument points; one element's worth would be read past.
+        makers = [make for make in makers if not points_to(make(), field.target)]
+    return makers
+
+
+def points_to(value, target):
+    try:
+        return str(this_of(value)).endswith(target)
+    except AttributeError:
+        return False
+
+
+class Subclass:
+    """Subclasses of each generated class, made on demand."""
+
+    made = {}
+
+    @classmethod
+    def of(cls, record):
+        if record.name not in cls.made:
+            base = getattr(libfc, record.name)
+            cls.made[record.name] = type("Sub_" + record.name, (base,), {})
+        return cls.made[record.name]
+
+
+def make_instance(record, how):
+    if how == "class":
+        return getattr(libfc, record.name)()
+    return Subclass.of(record)()
+
+
+@pytest.mark.parametrize("pair", FIELDS, ids=field_id)
+def test_layout_written_by_the_generator_matches_the_record_table(pair):
+    record, field = pair
+    prop = vars(getattr(libfc, record.name))[field.name]
+    assert type(prop) is _libfc_fields.field and isinstance(prop, property)
+    assert prop.fget is getter(record, field)
+    assert prop.fset is (setter(record, field) if field.writable else None)
+    kind, conversion, _record_type, _value_type, offset, size, count, bit, bits = prop.layout
+    assert offset == field.offset, (offset, field)
+    if field.kind == "bits":
+        assert (size, bit, bits) == (field.width, field.low_bit, field.bits)
+    elif field.kind in ("uint", "int"):
+        assert (conversion & 15, bool(conversion & 16)) == (field.width, field.signed)
+    elif field.kind in ("array", "zarray", "ro_zarray", "hwaddr") and field.count:
+        assert (size, count) == (field.elem_width, field.count)
+
+
+@pytest.mark.parametrize("how", ["class", "subclass"])
+@pytest.mark.parametrize("pair", FIELDS, ids=field_id)
+def test_get_reads_what_the_module_getter_reads(pair, how):
+    record, field = pair
+    inst = make_instance(record, how)
+    module_get = getter(record, field)
+    # Bytes that make every kind show something: small integers, text
+    # characters, a hardware address; pointer fields stay null.
+    pattern = bytes((0x41 + i % 26) for i in range(record.size))
+    for image in (bytes(record.size), pattern):
+        poke(inst, 0, image)
+        if field.kind in ("ptr", "void", "text"):
+            poke(inst, field.offset, bytes(8))
+        for _ in range(2):  # the first read may learn the pointer type
+            assert outcome(lambda: getattr(inst, field.name)) == outcome(lambda: module_get(inst))
+
+
+@pytest.mark.parametrize("how", ["class", "subclass"])
+@pytest.mark.parametrize("pair", WRITABLE, ids=field_id)
+def test_set_stores_and_refuses_as_the_module_setter(pair, how):
+    record, field = pair
+    module_set = setter(record, field)
+    for make_value in candidates(record, field):
+        inst = make_instance(record, how)
+        bare = getattr(_libfc, "new_" + record.name)()
+        try:
+            got = outcome(lambda: setattr(inst, field.name, make_value()))
+            expected = outcome(lambda: module_set(bare, make_value()))
+            assert got[0] == expected[0] and got[1:] == expected[1:], (make_value(), got, expected)
+            # Stored addresses differ by nature; an array setter copies the
+            # whole array from wherever its argument points, past a smaller
+            # argument too, so only the outcome is compared there.
+            if field.kind not in ("ptr", "void", "text", "array", "zarray"):
+                assert raw(inst, record.size) == raw(bare, record.size), make_value()
+        finally:
+            if field.kind == "text":
+                module_set(inst, None)
+                module_set(bare, None)
+            getattr(_libfc, "delete_" + record.name)(bare)
+
+
+SCALARS = [(r, f) for r, f in WRITABLE if f.kind in ("uint", "int", "bits")]
+
+
+@pytest.mark.parametrize("pair", SCALARS[:40], ids=field_id)
+def test_a_replaced_or_missing_this_gets_the_module_messages(pair):
+    record, field = pair
+    module_get = getter(record, field)
+    module_set = setter(record, field)
+    other_record = "hyp_AddrCookie" if record.name != "hyp_AddrCookie" else "hyp_String"
+    other = getattr(_libfc, "new_" + other_record)()
+    inst = getattr(libfc, record.name)()
+    inst.this = other  # the slot now holds a pointer of another record type
+    assert outcome(lambda: getattr(inst, field.name)) == outcome(lambda: module_get(inst))
+    assert outcome(lambda: setattr(inst, field.name, 1)) == outcome(lambda: module_set(inst, 1))
+    del inst.this
+    assert outcome(lambda: getattr(inst, field.name)) == outcome(lambda: module_get(inst))
+    assert outcome(lambda: setattr(inst, field.name, 1)) == outcome(lambda: module_set(inst, 1))
+    got = outcome(lambda: delattr(getattr(libfc, record.name)(), field.name))
+    plain = type(record.name, (), {field.name: property(module_get, module_set)})
+    assert got == outcome(lambda: delattr(plain(), field.name))
+    getattr(_libfc, "delete_" + other_record)(other)
+
+
+def test_the_direct_path_skips_the_getter_and_the_property_path_calls_it():
+    calls = []
+
+    def spy_get(obj):
+        calls.append("get")
+        return _libfc.hyp_FabPortStatistics_pktsInUnicast_get(obj)
+
+    def spy_set(obj, value):
+        calls.append("set")
+        return _libfc.hyp_FabPortStatistics_pktsInUnicast_set(obj, value)
+
+    layout = libfc.hyp_FabPortStatistics.pktsInUnicast.layout
+    probe = type("Probe", (libfc._record._Record,), {"value": _libfc_fields.describe_field(spy_get, spy_set, *layout)})
+    inst = probe()
+    inst.this = _libfc.new_hyp_FabPortStatistics()
+    inst.value = 5  # may learn the pointer type through the property path
+    calls.clear()
+    for n in range(10):
+        inst.value = n
+        assert inst.value == n
+    assert calls == []
+    with pytest.raises(TypeError, match="argument 2 of type 'hyp_uint64'"):
+        inst.value = "x"
+    assert calls == ["set"]  # a refusal is worded by the module's setter
+    sub = type("SubProbe", (probe,), {})()
+    sub.this = _libfc.new_hyp_FabPortStatistics()
+    calls.clear()
+    sub.value = 3
+    assert sub.value == 3 and calls == ["set", "get"]
+    _libfc.delete_hyp_FabPortStatistics(inst.this)
+    _libfc.delete_hyp_FabPortStatistics(sub.this)
+
+
+def test_a_field_without_a_layout_is_a_plain_property():
+    made = _libfc_fields.field(_libfc.hyp_FabPortStatistics_pktsInUnicast_get)
+    probe = type("Probe", (libfc._record._Record,), {"value": made})()
+    probe.this = _libfc.new_hyp_FabPortStatistics()
+    assert probe.value == 0
+    with pytest.raises(AttributeError):
+        probe.value = 1
+    copy = libfc.hyp_FabPortStatistics.pktsInUnicast.setter(_libfc.hyp_FabPortStatistics_pktsInUnicast_set)
+    assert type(copy) is _libfc_fields.field and copy.fset is not None
+    _libfc.delete_hyp_FabPortStatistics(probe.this)
+
+
+@pytest.mark.parametrize("bad", [
+    (0, 8, -1, -1, 0, 8, 1, 0, 0),        # no record type
+    (99, 8, 0, -1, 0, 8, 1, 0, 0),        # no such kind
+    (0, 3, 0, -1, 0, 8, 1, 0, 0),         # no such integer conversion
+    (1, 4, 0, -1, 0, 4, 1, 30, 4),        # bits past the unit
+    (5, 0, 0, -1, 0, 8, 1, 0, 0),         # a nested record of no type
+])
+def test_describe_field_refuses_layouts_it_cannot_serve(bad):
+    with pytest.raises(ValueError):
+        _libfc_fields.describe_field(len, None, *bad)
+
+
+@pytest.mark.parametrize("record", RECORDS[::7], ids=lambda r: r.name)
+def test_construction_owns_one_record_and_falls_back_for_subclasses_and_arguments(record):
+    cls = getattr(libfc, record.name)
+    inst = cls()
+    assert inst.thisown and type(this_of(inst)).__name__ == "SwigPyObject"
+    assert str(inst.this).endswith(record.descriptor)
+    assert raw(inst, record.size) == bytes(record.size)
+    sub = Subclass.of(record)()
+    assert sub.thisown and str(sub.this).endswith(record.descriptor)
+    init = cls.__init__
+    assert init.__wrapped__.__qualname__ == record.name + ".__init__" == init.__qualname__
+
+    def plain_init(self):
+        pass
+    plain_init.__qualname__ = init.__qualname__
+    for args, kwargs in (((1,), {}), ((), {"x": 1})):
+        with pytest.raises(TypeError) as got:
+            cls(*args, **kwargs)
+        with pytest.raises(TypeError) as expected:
+            plain_init(object(), *args, **kwargs)
+        assert str(got.value) == str(expected.value)
+    # Calling __init__ again chains a second record, as the Python one does.
+    first = int(inst.this)
+    inst.__init__()
+    assert int(inst.this) == first and inst.this.next() is not None
+
+
+def test_construction_and_drop_free_each_record_once():
+    growth = c_heap_growth(lambda: (libfc.FC_FlowKey(), libfc.FC_FlowEntryIOC()), cycles=20_000)
+    if growth is None:
+        pytest.skip("no C heap figure on this platform")
+    assert growth < 200_000, growth
+    gc.collect()
