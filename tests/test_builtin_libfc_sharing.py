@@ -135,11 +135,10 @@ def test_a_process_killed_while_writing_loses_nothing_it_reported_done():
 
 
 def test_thousands_of_abandoned_calls_leave_the_interpreter_healthy():
-    LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.py_object, ctypes.c_char_p]
     message = "injected failure"
     refs = sys.getrefcount(RuntimeError)
     for i in range(3000):
-        LIB.fcemu_fail_next(b"FC_IOCGetConfigOption", 1 + i % 100, RuntimeError, message.encode())
+        LIB.fcemu_fail_next(b"FC_IOCGetConfigOption", 1 + i % 100, ctypes.py_object(RuntimeError), message.encode())
         with pytest.raises(RuntimeError) as info:
             _libfc.FC_IOCGetConfigOption(0)
         assert str(info.value) == message

@@ -24,7 +24,6 @@ pytestmark = pytest.mark.skipif(c_heap_in_use() is None, reason="the C heap cann
 CYCLES = 20_000
 HEAP_BOUND = 64 * 1024          # a one-copy-per-cycle leak is >= 640 KiB
 LIB = ctypes.CDLL(os.path.join(BUILD_DIR, "libfc.so"))
-LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.py_object, ctypes.c_char_p]
 
 
 def grows(cycle, cycles=CYCLES):
@@ -145,7 +144,7 @@ def operation_texts_abandoned():
 
 
 def operation_trap_fired():
-    LIB.fcemu_fail_next(b"FC_GetFlowCacheEnabled", 3, RuntimeError, b"injected")
+    LIB.fcemu_fail_next(b"FC_GetFlowCacheEnabled", 3, ctypes.py_object(RuntimeError), b"injected")
     try:
         _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "8")
     except RuntimeError as error:

@@ -32,3 +32,14 @@ def test_hostile_calls_over_every_method_end_cleanly(seed):
               and not n.endswith("_swigregister") and n != "SWIG_PyInstanceMethod_New"]
     assert methods == len(public)
     assert "(ok " in last
+
+
+def test_conversion_oracle_holds_over_random_inputs():
+    # The coverage-guided harness's checks, over seeded random inputs (the
+    # campaign runs them under atheris).
+    harness = os.path.join(os.path.dirname(DRIVER), "fuzz_conversions_atheris.py")
+    env = dict(os.environ, LIBFC_BUILD_DIR=BUILD_DIR)
+    proc = subprocess.run([sys.executable, harness, "--random", "20000", "3"], env=env, capture_output=True,
+                          text=True, timeout=900)
+    assert proc.returncode == 0, (proc.stdout + proc.stderr)[-4000:]
+    assert proc.stdout.strip().endswith("20000 random inputs, seed 3")
