@@ -93,7 +93,7 @@ MUTATIONS = [
     # bounds of library buffers
     ("own flow header indexed by its numEntries", "flowcache/flows_entries.hpp",
      "if (allocations::holds(flows, registry::types[ty::p_FC_IOCFlows])) return 0;", "",
-     ["test_flow_query_records.py::no_entries"]),
+     ["test_flow_query_records.py::without_entries"]),
     # the trap
     ("abandoned call raises nothing", "runtime/trap.cpp",
      "        PyErr_SetString(exceptionType, exceptionMsg);", "        PyErr_SetString(PyExc_RuntimeError, \"x\");",
