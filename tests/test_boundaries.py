@@ -86,3 +86,43 @@ def test_packed_text_switches_to_the_short_form_past_511_bytes(size, full):
     else:
         assert str(packed) == "_p_char"
         assert repr(packed) == "<Swig Packed _p_char>"
+
+
+# --- chains and flags at their limits -------------------------------------------------------
+
+class Falsy:
+    def __init__(self, error=None):
+        self.error = error
+
+    def __bool__(self):
+        if self.error:
+            raise self.error
+        return False
+
+
+def test_a_chain_that_loops_fails_its_repr_without_crashing():
+    p = _libfc.new_hyp_String()
+    q = _libfc.new_FC_FlowKey()
+    p.append(q)
+    q.append(p)
+    with pytest.raises(RecursionError):
+        repr(p)
+    assert p.__repr__ is not None and str(p).endswith("_p_hyp_String")
+    q.append(_libfc.new_FC_FlowKey())  # break the loop so both can die
+    assert p.next() is q
+
+
+def test_own_with_a_value_whose_truth_raises_changes_nothing():
+    p = _libfc.new_hyp_String()
+    with pytest.raises(KeyError):
+        p.own(Falsy(KeyError("truth")))
+    assert p.own() is True
+    assert p.own(Falsy()) is True and p.own() is False
+    p.acquire()
+
+
+def test_repr_method_is_the_repr():
+    p = _libfc.new_hyp_String()
+    p.append(_libfc.new_hyp_Name())
+    assert p.__repr__() == repr(p)
+    assert repr(p).count("<Swig Object of type") == 2
