@@ -220,3 +220,25 @@ def test_a_second_delete_of_the_same_record_frees_nothing():
     """)
     assert proc.returncode == 0, proc.stderr[-2000:]
     assert proc.stdout == "ok\n"
+
+
+def test_delete_refuses_the_librarys_own_results(cache):
+    # delete_X frees only what this module allocated: a library result given
+    # to it stays the library's (an invalid free would abort or be reported
+    # by the sanitizer) and keeps working.
+    flows = _libfc.FC_GetFlows(*FILTER[:4], None, *FILTER[5:])
+    count = _libfc.FC_IOCFlows_get_num_flows(flows)
+    assert count > 0
+    assert _libfc.delete_FC_IOCFlows(flows) is None
+    assert _libfc.FC_IOCFlows_get_num_flows(flows) == count
+    entry = _libfc.FC_IOCFlows___getitem__(flows, 0)
+    for getter_name, delete_name in (("FC_GetFlowCacheStats", "delete_FC_CacheStats"),
+                                     ("FC_GetInvalTableEntries", "delete_FC_IOCInvalEntries"),
+                                     ("FC_GetFlowCacheHashStats", "delete_FC_HashStatsIOC")):
+        result = getattr(_libfc, getter_name)()
+        assert getattr(_libfc, delete_name)(result) is None
+        assert getattr(_libfc, getter_name)() is not None
+    # A view into the library's buffer is not freed either; the copy is ours.
+    assert _libfc.delete_FC_FlowEntryIOC(_libfc.FC_IOCFlows_get_flow(flows, 0)) is None
+    assert _libfc.delete_FC_FlowEntryIOC(entry) is None
+    assert _libfc.FC_IOCFlows_get_num_flows(_libfc.FC_GetFlows(*FILTER[:4], None, *FILTER[5:])) == count
