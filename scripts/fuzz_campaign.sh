@@ -46,7 +46,7 @@ fi
 if want valgrind; then
   echo "== valgrind over part of the suite and the method fuzzer"
   vg=(valgrind --leak-check=full --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect
-      --suppressions=scripts/valgrind.supp --num-callers=40)
+      --suppressions="$PWD/scripts/valgrind.supp" --num-callers=40)
   rm -f "$logs"/valgrind-*.txt
   (cd tests && PYTHONMALLOC=malloc "${vg[@]}" --log-file="../$logs/valgrind-suite.txt" \
      python -m pytest -q -p no:cacheprovider test_operations.py test_inval_stats_records.py test_trap.py \
@@ -74,7 +74,9 @@ for path in sys.argv[1:]:
             bad += 1
             print("%s:\n  %s" % (path, "\n  ".join(lines[:25])))
     summary = re.findall(r"(definitely lost: .*|indirectly lost: .*|ERROR SUMMARY: .*)", text)
-    print("%s: %s" % (path, "; ".join(summary[-3:])))
+    if not any(s.startswith("ERROR SUMMARY") for s in summary):
+        bad += 1  # the run never finished
+    print("%s: %s" % (path, "; ".join(summary[-3:]) or "no summary: the run did not finish"))
 print("valgrind: %d reports attributed to the project" % bad)
 sys.exit(1 if bad else 0)
 PY
