@@ -40,7 +40,7 @@ MUTATIONS = [
      ["test_leaks_c_heap.py::packed", "test_runtime_probes.py"]),
     ("deleted record stays in the allocation table", "runtime/allocations.cpp",
      "    table.erase(it);\n    return true;", "    return true;",
-     ["test_records.py::delete", "test_pointer_safety.py"]),
+     ["test_records.py::delete", "test_pointer_safety.py", "test_leaks_c_heap.py::second_delete"]),
     # range edges
     ("packed text switch one byte late", "runtime/packed_object.cpp",
      "if (2 * self->size + 2 > capacity) return false;", "if (2 * self->size > capacity) return false;",
