@@ -10,8 +10,10 @@ texts are formatted byte for byte). Without atheris the same harness runs
 over seeded random inputs (--random N), which is what the test suite does.
 """
 
+import atexit
 import os
 import random
+import shutil
 import struct
 import sys
 import tempfile
@@ -22,7 +24,9 @@ BUILD = os.environ.get("LIBFC_BUILD_DIR", os.path.join(os.path.dirname(TESTS), "
 for path in (BUILD, TESTS):
     if path not in sys.path:
         sys.path.insert(0, path)
-os.environ.setdefault("FC_EMU_DIR", tempfile.mkdtemp(prefix="libfc-atheris-"))
+if "FC_EMU_DIR" not in os.environ:  # never the user's own flow cache
+    os.environ["FC_EMU_DIR"] = tempfile.mkdtemp(prefix="libfc-atheris-")
+    atexit.register(shutil.rmtree, os.environ["FC_EMU_DIR"], True)
 
 import ctypes  # noqa: E402
 

@@ -30,11 +30,13 @@ an operations .def file makes them fuzzed in full (see OPERATION_FILES).
 """
 
 import argparse
+import atexit
 import glob
 import math
 import os
 import random
 import re
+import shutil
 import sys
 import tempfile
 
@@ -46,8 +48,10 @@ for path in (BUILD, TESTS):
     if path not in sys.path:
         sys.path.insert(0, path)
 
-# The built-in libraries keep state in files: never the user's own.
+# The built-in libraries keep state in files: never the user's own, and
+# gone with the run.
 _STATE = tempfile.mkdtemp(prefix="libfc-fuzz-")
+atexit.register(shutil.rmtree, _STATE, True)
 os.environ["FC_EMU_DIR"] = os.path.join(_STATE, "fc")
 os.environ["FAB_EMU_DB"] = os.path.join(_STATE, "fab.db")
 
@@ -615,7 +619,7 @@ def main(argv=None):
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args(argv)
     seed = args.seed if args.seed is not None else random.SystemRandom().randrange(2**32)
-    print("fuzz: seed %d, state in %s" % (seed, _STATE), flush=True)
+    print("fuzz: seed %d" % seed, flush=True)
     driver = Driver(seed, args.verbose)
     import ctypes
     lib = ctypes.CDLL(os.path.join(BUILD, "libfc.so"))
