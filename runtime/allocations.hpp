@@ -3,6 +3,8 @@
 // another record, a library's record or a second delete never reach free().
 #pragma once
 
+#include <cstddef>
+
 #include "swig_abi.hpp"
 
 namespace allocations {
@@ -18,7 +20,13 @@ bool holds(void *address, const swig_type_info *ty);
 
 // Texts this module copied into owned text fields. A setter frees the text it
 // replaces only when that text is found here; a library's text stays alone.
-void remember_text(char *text);
+// The field the text was stored in is remembered too, so that freeing the
+// record it lies in frees the text with it.
+void remember_text(char *text, char **field);
 bool forget_text(char *text);
+
+// Frees the texts this module copied into fields of the record at
+// [address, address + size) that still hold them; called as the record dies.
+void release_texts_within(void *address, std::size_t size);
 
 }  // namespace allocations

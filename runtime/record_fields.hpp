@@ -252,7 +252,10 @@ PyObject *record_delete(PyObject *, PyObject *args) noexcept {
         return nullptr;
     // Only what this module allocated is freed; anything else is left alone.
     void *to_free = allocations::forget(rec, ty) ? rec : nullptr;
-    auto release = [to_free] { std::free(to_free); };
+    auto release = [to_free] {
+        allocations::release_texts_within(to_free, R.size);  // owned text fields die with the record
+        std::free(to_free);
+    };
     if (trap::armed(release)) return trap::raise_abandoned_call();
     Py_RETURN_NONE;
 }

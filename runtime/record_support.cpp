@@ -30,7 +30,7 @@ bool replace_owned_text(char *at, const convert::Text &text) {
             return false;
         }
         std::memcpy(copy, text.ptr, text.size);
-        allocations::remember_text(copy);
+        allocations::remember_text(copy, reinterpret_cast<char **>(at));
     }
     // Only a text this module copied in is freed; one a library stored there
     // (or the key value that shares the storage) is the library's business.

@@ -1,13 +1,16 @@
 """The built-in libfc's state is the host's: shared by processes, kept
 across them, rebuilt when damaged, and safe under concurrent writers."""
 
+import ctypes
 import os
+import signal
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
+import _libfc
 from _helpers import BUILD_DIR, run_python_ok
 from test_builtin_libfc import LIB, EXPR_TIME, cache, get_flows, stats  # noqa: F401  (cache: autouse fixture)
 
@@ -95,3 +98,54 @@ def test_concurrent_writers_lose_no_update():
     assert s["alloc.fe"] == s["nmisses"] == sum(installed) > 1500
     assert get_flows().total == s["alloc.fe"] - s["free.fe"]
 
+
+
+def test_a_process_killed_while_writing_loses_nothing_it_reported_done():
+    # The child reports each setting after the call returned; it is killed
+    # at an arbitrary point, so at most the one setting in flight is unknown.
+    code = textwrap.dedent("""
+        import _libfc
+        for i in range(1, 10**7):
+            _libfc.FC_SetPortProp("DvsPortset-7", str(i % 50), (i // 50) % 4)
+            print(i, flush=True)
+    """)
+    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    proc = subprocess.Popen([sys.executable, "-c", code], env=env, stdout=subprocess.PIPE, text=True)
+    last = 0
+    try:
+        for line in proc.stdout:
+            last = int(line)
+            if last >= 700:
+                break
+    finally:
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait(timeout=60)
+    rest = proc.stdout.read().split()
+    last = int(rest[-1]) if rest else last
+    assert last >= 700
+    names = ["disabled", "ingress", "egress", "enabled"]
+    in_flight = last + 1
+    for port in range(50):
+        done = max(i for i in range(1, last + 1) if i % 50 == port)
+        got = _libfc.FC_GetFlowCacheEnabled("DvsPortset-7", str(port))
+        allowed = {names[(done // 50) % 4]}
+        if in_flight % 50 == port:
+            allowed.add(names[(in_flight // 50) % 4])
+        assert got in allowed, "port %d: %s, last reported write %d" % (port, got, done)
+
+
+def test_thousands_of_abandoned_calls_leave_the_interpreter_healthy():
+    message = "injected failure"
+    refs = sys.getrefcount(RuntimeError)
+    for i in range(3000):
+        LIB.fcemu_fail_next(b"FC_IOCGetConfigOption", 1 + i % 100, ctypes.py_object(RuntimeError), message.encode())
+        with pytest.raises(RuntimeError) as info:
+            _libfc.FC_IOCGetConfigOption(0)
+        assert str(info.value) == message
+        del info
+    assert sys.getrefcount(RuntimeError) == refs
+    # Calls made after the jumps return normally and see the same state.
+    _libfc.FC_SetPortProp("DvsPortset-3", "9", 1)
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-3", "9") == "ingress"
+    assert isinstance(_libfc.FC_IOCGetConfigOption(0), int)
+    assert ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status").value == 0

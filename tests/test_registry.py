@@ -104,6 +104,28 @@ def test_registering_an_object_without_new_or_destroy():
         """)
 
 
+def test_a_class_whose_new_cannot_be_found_gets_no_destructor():
+    # Its instances could never have been built, so its destructor is not
+    # trusted either: an owned record of the type is reported, not destroyed.
+    result = run_python("""
+        import _libfc
+        destroyed = []
+
+        class DestroyWithoutNew:
+            def __getattribute__(self, name):
+                if name == "__swig_destroy__":
+                    return destroyed.append
+                raise AttributeError(name)
+
+        _libfc.hyp_String_swigregister(DestroyWithoutNew())
+        s = _libfc.new_hyp_String()
+        del s
+        print("destroyed", len(destroyed))
+        """)
+    assert result.stdout == ("swig/python detected a memory leak of type 'hyp_String *', no destructor found.\n"
+                             "destroyed 0\n"), result.stdout + result.stderr
+
+
 def test_registration_of_a_non_type_uses_its_new():
     result = run_python("""
         import _libfc
