@@ -322,10 +322,10 @@ def test_repeated_calls_keep_memory_flat(store):
 
 # ---- calls that abandon through the trap --------------------------------------
 
-probe = C.CDLL(os.path.join(BUILD_DIR, "libfab_armed_probe.so"))
-probe.fab_armed_call.restype = C.c_int
-probe.fab_armed_call.argtypes = [C.c_void_p, C.POINTER(C.c_int), C.c_void_p, C.POINTER(C.c_ssize_t),
-                                 C.POINTER(C.c_ssize_t)]
+probe = C.CDLL(os.path.join(BUILD_DIR, "libarmed_call.so"))
+probe.armed_call.restype = C.c_int
+probe.armed_call.argtypes = [C.c_void_p, C.POINTER(C.c_int), C.c_void_p, C.POINTER(C.c_uint64),
+                             C.POINTER(C.c_uint64)]
 module = C.CDLL(_libfc.__file__)
 TRAP_BUFFER = C.addressof(C.c_char.in_dll(module, "exception_buffer"))
 TRAP_STATUS = C.c_int.in_dll(module, "exception_status")
@@ -335,12 +335,12 @@ TRAP_MESSAGE = C.c_char_p.in_dll(module, "exceptionMsg")
 
 def armed(function_name, *args):
     """Call a library function under _libfc's trap; (jump value, result)."""
-    words = (C.c_ssize_t * 6)(*[a if isinstance(a, int) else C.cast(a, C.c_void_p).value or 0 for a in args],
-                              *[0] * (6 - len(args)))
-    result = C.c_ssize_t(0)
+    words = (C.c_uint64 * 11)(*[(a if isinstance(a, int) else C.cast(a, C.c_void_p).value or 0) & (2**64 - 1)
+                                for a in args], *[0] * (11 - len(args)))
+    result = C.c_uint64(0)
     function = C.cast(getattr(lib, function_name), C.c_void_p).value
-    value = probe.fab_armed_call(TRAP_BUFFER, C.pointer(TRAP_STATUS), function, words, C.byref(result))
-    return value, result.value
+    value = probe.armed_call(TRAP_BUFFER, C.pointer(TRAP_STATUS), function, words, C.byref(result))
+    return value, C.c_int64(result.value).value
 
 
 @pytest.mark.parametrize("function_name, args, value, exc_type", [
