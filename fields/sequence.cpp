@@ -99,11 +99,27 @@ Py_ssize_t length_of(PyObject *self, const Run *run) {
     return run->capacity && n > run->capacity ? run->capacity : n;
 }
 
-PyObject *item_at(PyObject *item, PyObject *self, Py_ssize_t i) {
+// item(self, i). The module's item methods take an argument tuple: they are
+// called through their entry point, with *args reused from the previous
+// item when nothing else kept it (a fresh one otherwise).
+PyObject *item_at(PyObject *item, PyObject *self, Py_ssize_t i, PyObject **args = nullptr) {
     PyObject *index = PyLong_FromSsize_t(i);
     if (!index) return nullptr;
-    PyObject *args[] = {self, index};
-    PyObject *result = PyObject_Vectorcall(item, args, 2, nullptr);
+    if (args && PyCFunction_Check(item) && PyCFunction_GET_FLAGS(item) == METH_VARARGS) {
+        if (*args && Py_REFCNT(*args) == 1) {
+            PyObject *previous = PyTuple_GET_ITEM(*args, 1);
+            PyTuple_SET_ITEM(*args, 1, index);
+            Py_DECREF(previous);
+        } else {
+            Py_XDECREF(*args);
+            *args = PyTuple_Pack(2, self, index);
+            Py_DECREF(index);
+            if (!*args) return nullptr;
+        }
+        return PyCFunction_GET_FUNCTION(item)(PyCFunction_GET_SELF(item), *args);
+    }
+    PyObject *argv[] = {self, index};
+    PyObject *result = PyObject_Vectorcall(item, argv, 2, nullptr);
     Py_DECREF(index);
     return result;
 }
@@ -127,14 +143,17 @@ PyObject *slice_items(PyObject *self, const Run *run, PyObject *slice, Py_ssize_
     Py_ssize_t count = PySlice_AdjustIndices(n, &start, &stop, step);
     PyObject *list = PyList_New(count);
     if (!list) return nullptr;
+    PyObject *args = nullptr;
     for (Py_ssize_t k = 0, i = start; k < count; ++k, i += step) {
-        PyObject *item = item_at(run->index_item, self, i);
+        PyObject *item = item_at(run->index_item, self, i, &args);
         if (!item) {
+            Py_XDECREF(args);
             Py_DECREF(list);
             return nullptr;
         }
         PyList_SET_ITEM(list, k, item);
     }
+    Py_XDECREF(args);
     return list;
 }
 
@@ -168,6 +187,7 @@ struct Iterator {
     PyObject_HEAD
     PyObject *record;
     PyObject *item;
+    PyObject *args;     // the argument tuple of the last item call, or null
     Py_ssize_t next;    // position of the next item
     Py_ssize_t left;    // items still to come; -1 until the first is asked for
     bool reversed;
@@ -191,7 +211,7 @@ PyObject *iterator_next(PyObject *op) {
         Py_CLEAR(it->record);
         return nullptr;
     }
-    PyObject *item = item_at(it->item, it->record, it->next);
+    PyObject *item = item_at(it->item, it->record, it->next, &it->args);
     if (!item) {
         Py_CLEAR(it->record);
         return nullptr;
@@ -205,6 +225,7 @@ int iterator_traverse(PyObject *op, visitproc visit, void *arg) {
     auto *it = reinterpret_cast<Iterator *>(op);
     Py_VISIT(it->record);
     Py_VISIT(it->item);
+    Py_VISIT(it->args);
     return 0;
 }
 
@@ -214,6 +235,7 @@ void iterator_dealloc(PyObject *op) {
     PyObject_GC_UnTrack(op);
     Py_CLEAR(it->record);
     Py_CLEAR(it->item);
+    Py_CLEAR(it->args);
     PyObject_GC_Del(op);
     Py_DECREF(tp);
 }
@@ -227,6 +249,7 @@ PyObject *make_iterator(PyObject *self, bool reversed) {
     Py_INCREF(run->iter_item);
     it->record = self;
     it->item = run->iter_item;
+    it->args = nullptr;
     it->next = 0;
     it->left = -1;
     it->reversed = reversed;
