@@ -5,6 +5,7 @@
 
 #include "fields/field_descriptor.hpp"
 #include "fields/record_initializer.hpp"
+#include "fields/sequence.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/type_ids.hpp"
 
@@ -46,7 +47,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
     PyObject *module = create_module(setup);
     if (!module) return nullptr;
     if (!add_type(module, "field", field_descriptor::type()) ||
-        !add_type(module, "record_initializer_type", record_initializer::type())) {
+        !add_type(module, "record_initializer_type", record_initializer::type()) ||
+        !add_type(module, "sequence", sequence::type())) {
         Py_DECREF(module);
         return nullptr;
     }

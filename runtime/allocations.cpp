@@ -4,14 +4,108 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <map>
-#include <unordered_map>
 
 namespace allocations {
 namespace {
 
-std::unordered_map<void *, const swig_type_info *> &live() {
-    static auto *table = new std::unordered_map<void *, const swig_type_info *>();  // never destroyed
+// Open addressing with linear probing: remembering a record costs no
+// allocation of its own (a node per entry is most of what new_X + delete_X
+// would otherwise spend here). Deletion shifts the following entries back,
+// so the table never fills with tombstones.
+class LiveTable {
+public:
+    void put(void *address, const swig_type_info *ty) {
+        if (2 * (used_ + 1) > capacity_ && !grow()) {
+            overflow_put(address, ty);
+            return;
+        }
+        std::size_t i = find_slot(address);
+        if (!slots_[i].address) ++used_;
+        slots_[i] = {address, ty};
+    }
+
+    // True with *ty set when address is in the table.
+    bool get(void *address, const swig_type_info **ty) const {
+        if (!used_) return false;
+        const Slot &slot = slots_[find_slot(address)];
+        if (!slot.address) return false;
+        *ty = slot.ty;
+        return true;
+    }
+
+    void erase(void *address) {
+        std::size_t mask = capacity_ - 1;
+        std::size_t hole = find_slot(address);
+        if (!slots_[hole].address) return;
+        slots_[hole] = {};
+        --used_;
+        // Entries after the hole that would no longer be found move into it.
+        for (std::size_t i = (hole + 1) & mask; slots_[i].address; i = (i + 1) & mask) {
+            std::size_t home = home_of(slots_[i].address);
+            bool reachable = hole <= i ? (home > hole && home <= i) : (home > hole || home <= i);
+            if (reachable) continue;
+            slots_[hole] = slots_[i];
+            slots_[i] = {};
+            hole = i;
+        }
+    }
+
+private:
+    struct Slot {
+        void *address;
+        const swig_type_info *ty;
+    };
+
+    std::size_t home_of(const void *address) const {
+        auto key = reinterpret_cast<std::uintptr_t>(address);
+        key ^= key >> 17;
+        key *= 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(key >> 20) & (capacity_ - 1);
+    }
+
+    // The slot holding address, or the empty slot where it would go.
+    std::size_t find_slot(const void *address) const {
+        std::size_t mask = capacity_ - 1;
+        std::size_t i = home_of(address);
+        while (slots_[i].address && slots_[i].address != address) i = (i + 1) & mask;
+        return i;
+    }
+
+    bool grow() {
+        std::size_t capacity = capacity_ ? 2 * capacity_ : 256;
+        auto *fresh = static_cast<Slot *>(std::calloc(capacity, sizeof(Slot)));
+        if (!fresh) return false;
+        Slot *old = slots_;
+        std::size_t old_capacity = capacity_;
+        slots_ = fresh;
+        capacity_ = capacity;
+        used_ = 0;
+        for (std::size_t i = 0; i < old_capacity; ++i)
+            if (old[i].address) put(old[i].address, old[i].ty);
+        std::free(old);
+        return true;
+    }
+
+    // No memory for a larger table: the entry still has to be found again,
+    // so an empty slot is taken while one is left. A table with no free
+    // slot at all drops the entry (the record then leaks rather than being
+    // freed by mistake).
+    void overflow_put(void *address, const swig_type_info *ty) {
+        if (!capacity_ || used_ + 1 >= capacity_) return;
+        std::size_t i = find_slot(address);
+        if (!slots_[i].address) ++used_;
+        slots_[i] = {address, ty};
+    }
+
+    Slot *slots_ = nullptr;
+    std::size_t capacity_ = 0;  // a power of two
+    std::size_t used_ = 0;
+};
+
+LiveTable &live() {
+    static auto *table = new LiveTable();  // never destroyed
     return *table;
 }
 
@@ -35,21 +129,20 @@ TextFields &text_fields() {
 }  // namespace
 
 void remember(void *address, const swig_type_info *ty) {
-    if (address) live()[address] = ty;
+    if (address) live().put(address, ty);
 }
 
 bool forget(void *address, const swig_type_info *ty) {
     auto &table = live();
-    auto it = table.find(address);
-    if (it == table.end() || it->second != ty) return false;
-    table.erase(it);
+    const swig_type_info *found;
+    if (!address || !table.get(address, &found) || found != ty) return false;
+    table.erase(address);
     return true;
 }
 
 bool holds(void *address, const swig_type_info *ty) {
-    auto &table = live();
-    auto it = table.find(address);
-    return it != table.end() && it->second == ty;
+    const swig_type_info *found;
+    return address && live().get(address, &found) && found == ty;
 }
 
 void remember_text(char *text, char **field) {

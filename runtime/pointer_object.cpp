@@ -25,6 +25,26 @@ const char *printable(const swig_type_info *ty) {
     return name ? name : "unknown";
 }
 
+// Class infos whose destructor is one of the runtime's own delete_X, with
+// what that function does. Class infos are never freed, so their addresses
+// identify them for the life of the process; a class registered again gets
+// a new info and so takes the general path until it is entered here too.
+struct DirectEntry {
+    const SwigPyClassInfo *info;
+    DirectDestroy destroy;
+};
+constexpr std::size_t kDirectEntries = 512;
+DirectEntry direct_entries[kDirectEntries];
+
+std::size_t direct_index(const SwigPyClassInfo *info) {
+    return (reinterpret_cast<std::uintptr_t>(info) >> 4) % kDirectEntries;
+}
+
+DirectDestroy direct_destructor(const SwigPyClassInfo *info) {
+    const DirectEntry &entry = direct_entries[direct_index(info)];
+    return entry.info == info ? entry.destroy : nullptr;
+}
+
 void call_destructor(SwigPyObject *self) {
     swig_type_info *ty = self->descriptor;
     SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
@@ -34,6 +54,8 @@ void call_destructor(SwigPyObject *self) {
                     printable(ty));
         return;
     }
+    DirectDestroy destroy = direct_destructor(info);
+    if (destroy && destroy(self->address, ty)) return;
     // The finaliser may run while an exception is being raised; keep it.
     PyObject *exc_type, *exc_value, *exc_tb;
     PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
@@ -191,7 +213,7 @@ PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
         // call does it consistently (subclasses and the attribute cache
         // included); clearing the version-tag flag by hand would leave the
         // cache pointing at attributes the class later replaces.
-        if (inst) PyType_Modified(cls);
+        if (inst) compat::forget_cached_lookups(cls);
     }
     if (!inst) PyErr_Clear();
     return inst;
@@ -377,6 +399,12 @@ int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
         p = (p->next && is_pointer_object(p->next)) ? as_pointer(p->next) : nullptr;
     }
     return -1;
+}
+
+void set_direct_destructor(const SwigPyClassInfo *info, DirectDestroy destroy) {
+    // A slot taken by another class is overwritten: that class's records
+    // are then destroyed through its destructor's call, as before.
+    direct_entries[direct_index(info)] = {info, destroy};
 }
 
 PyObject *make(void *address, swig_type_info *ty, int flags) {

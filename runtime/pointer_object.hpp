@@ -68,4 +68,11 @@ PyObject *make(void *address, swig_type_info *ty, int flags);
 // descriptors hand out _libfc's). t must have the shared layout.
 PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags);
 
+// The runtime's own record destructors are run as the owning pointer object
+// dies without the temporary pointer object and argument tuple a call of the
+// class's destructor takes: destroy(address, ty) does what that call would
+// do, or returns false (having done nothing) when it cannot stand in for it.
+using DirectDestroy = bool (*)(void *address, const swig_type_info *ty);
+void set_direct_destructor(const SwigPyClassInfo *info, DirectDestroy destroy);
+
 }  // namespace pointer_object

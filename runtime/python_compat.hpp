@@ -52,6 +52,25 @@ inline Py_ssize_t object_slot_offset(PyObject *descriptor) {
     return member->offset;
 }
 
+// Drops what the interpreter has cached about t's attributes (PyType_Modified),
+// when it has anything cached: the call then invalidates the cache for t and
+// its subclasses and clears t's valid-version-tag state. Skipping the call
+// when there is nothing to clear matters on 3.13, where every tag a class is
+// given counts against a fixed number per class (about a thousand), after
+// which the class is never cached again: calling it with no tag assigned is
+// a no-op there as on the earlier versions, but costs a call per instance.
+//   3.9-3.12: the state is the Py_TPFLAGS_VALID_VERSION_TAG flag, which
+//             PyType_Modified itself tests first.
+//   3.13:     the flag is no longer set; a tag of 0 means none is assigned,
+//             which PyType_Modified tests first.
+inline void forget_cached_lookups(PyTypeObject *t) {
+#if PY_VERSION_HEX >= 0x030D0000
+    if (t->tp_version_tag != 0) PyType_Modified(t);
+#else
+    if (PyType_HasFeature(t, Py_TPFLAGS_VALID_VERSION_TAG)) PyType_Modified(t);
+#endif
+}
+
 // The documentation text of a built-in function, or null. Read from its
 // method definition so no text object is built on the conversion path.
 inline const char *builtin_doc(PyObject *function) {

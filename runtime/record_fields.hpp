@@ -242,6 +242,19 @@ PyObject *record_new(PyObject *, PyObject *args) noexcept {
     return pointer_object::make(rec, ty, pointer_object::kOwn | pointer_object::kBare);
 }
 
+// Frees rec when this module allocated it as an R; false when a library
+// abandoned the release (its exception is then to be raised).
+template <const RecordDesc &R>
+inline bool release_record(void *rec) {
+    // Only what this module allocated is freed; anything else is left alone.
+    if (!allocations::forget(rec, registry::types[R.type])) return true;
+    auto release = [rec] {
+        allocations::release_texts_within(rec, R.size);  // owned text fields die with the record
+        std::free(rec);
+    };
+    return trap::armed(release) == 0;
+}
+
 template <const RecordDesc &R>
 PyObject *record_delete(PyObject *, PyObject *args) noexcept {
     PyObject *argv[1];
@@ -250,19 +263,33 @@ PyObject *record_delete(PyObject *, PyObject *args) noexcept {
     swig_type_info *ty = registry::types[R.type];
     if (!convert::pointer_argument(argv[0], ty, pointer_object::kDisown, R.delete_name, 1, R.record_text, &rec))
         return nullptr;
-    // Only what this module allocated is freed; anything else is left alone.
-    void *to_free = allocations::forget(rec, ty) ? rec : nullptr;
-    auto release = [to_free] {
-        allocations::release_texts_within(to_free, R.size);  // owned text fields die with the record
-        std::free(to_free);
-    };
-    if (trap::armed(release)) return trap::raise_abandoned_call();
+    if (!release_record<R>(rec)) return trap::raise_abandoned_call();
     Py_RETURN_NONE;
+}
+
+// record_delete for an owning pointer object of the record's own type as it
+// dies; a failing release is not reported, as for any destructor. Pointer
+// objects of other types (classes sharing the record's class through a
+// cast) take the call, with its conversion.
+template <const RecordDesc &R>
+bool record_destroy(void *rec, const swig_type_info *ty) noexcept {
+    if (ty != registry::types[R.type]) return false;
+    release_record<R>(rec);
+    return true;
 }
 
 template <const RecordDesc &R>
 PyObject *record_register(PyObject *, PyObject *args) noexcept {
-    return registry::register_class(args, R.type);
+    PyObject *result = registry::register_class(args, R.type);
+    // A class whose destructor is this record's delete_X has its records
+    // destroyed directly.
+    swig_type_info *ty = registry::types[R.type];
+    SwigPyClassInfo *info = result ? ty->class_info : nullptr;
+    PyObject *destructor = info ? info->destructor : nullptr;
+    if (destructor && PyCFunction_Check(destructor) &&
+        PyCFunction_GET_FUNCTION(destructor) == static_cast<PyCFunction>(record_delete<R>))
+        pointer_object::set_direct_destructor(info, record_destroy<R>);
+    return result;
 }
 
 }  // namespace records

@@ -3,18 +3,28 @@ of items (flow entries of a query buffer, action entities of a flow entry,
 destination ports, invalidation entries, hash statistics).
 
 The module's item methods read wherever the index points; the bounds here
-keep scripts inside what the record states it holds."""
+keep scripts inside what the record states it holds. The work is done in C
+by the base type (len, indexing with slices, iter, reversed), which reads the
+columns below once per class."""
 
 from __future__ import annotations
 
+from _libfc_fields import sequence as _sequence_base
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, ClassVar, Iterator, Optional, Union
+    from typing import Any, Callable, ClassVar, Optional
 
 
-class _Sequence:
+class _Sequence(_sequence_base):
     """Mixed into a generated record class together with ``_Record``; the
-    generated class sets the columns below."""
+    generated class sets the columns below.
+
+    len() is the count field's value, capped by the capacity when there is
+    one; a record whose items follow it in its buffer and that was made here
+    (it owns its record) holds none. Indexing takes ints and slices (a slice
+    is a list) and raises IndexError outside the length; iteration takes
+    the length when the first item is asked for."""
 
     __slots__ = ()
 
@@ -28,43 +38,3 @@ class _Sequence:
     # and the item that indexing returns (a copy where the module makes one).
     _iter_item_: ClassVar[Callable[[Any, int], Any]]
     _index_item_: ClassVar[Callable[[Any, int], Any]]
-
-    def __len__(self) -> int:
-        cls = type(self)
-        capacity = cls._capacity_
-        if cls._count_field_ is None:
-            return capacity
-        if capacity == 0 and self.thisown:
-            # Made here (new_X or from_bytes): only the header was allocated,
-            # whatever its count says, so no item follows it.
-            return 0
-        count = getattr(self, cls._count_field_)
-        return min(count, capacity) if capacity else count
-
-    def _position(self, index: Any, length: int) -> int:
-        from operator import index as as_index
-
-        position = as_index(index)
-        if position < 0:
-            position += length
-        if not 0 <= position < length:
-            raise IndexError("%s index %d out of range (%d items)" % (type(self).__name__, index, length))
-        return position
-
-    def __getitem__(self, index: Union[int, slice]) -> Any:
-        length = len(self)
-        item = type(self)._index_item_
-        if isinstance(index, slice):
-            return [item(self, i) for i in range(*index.indices(length))]
-        return item(self, self._position(index, length))
-
-    def __iter__(self) -> Iterator[Any]:
-        item = type(self)._iter_item_
-        for i in range(len(self)):
-            yield item(self, i)
-
-    def __reversed__(self) -> Iterator[Any]:
-        item = type(self)._iter_item_
-        for i in reversed(range(len(self))):
-            yield item(self, i)
-

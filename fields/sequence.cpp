@@ -1,0 +1,305 @@
+// The sequence base type: len(), bounded indexing, slicing and iteration of
+// the records that hold a counted run of items, in C. Each class states its
+// run in four class attributes (see python/libfc/_sequence.py); they are read
+// once per class, so a flow dump walks its entries, action entities and ports
+// without a Python frame per item.
+
+#include "fields/sequence.hpp"
+
+#include <cstdint>
+
+namespace sequence {
+
+namespace {
+
+// What a class says about its run of items.
+struct Run {
+    PyTypeObject *type;   // held: its address cannot be reused while cached
+    PyObject *count_field;  // attribute name, or null when every element is in use
+    Py_ssize_t capacity;    // 0: the items follow the record in its buffer
+    PyObject *iter_item;    // (record, index) -> the item in place
+    PyObject *index_item;   // (record, index) -> the item indexing returns
+};
+
+constexpr std::size_t kRuns = 64;
+Run runs[kRuns];
+
+std::size_t run_index(PyTypeObject *t) { return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kRuns; }
+
+PyObject *interned(const char *text, PyObject **cache) {
+    if (!*cache) *cache = PyUnicode_InternFromString(text);
+    return *cache;
+}
+
+PyObject *class_value(PyTypeObject *t, const char *name) {
+    return PyObject_GetAttrString(reinterpret_cast<PyObject *>(t), name);
+}
+
+void release(Run &run) {
+    Py_CLEAR(run.count_field);
+    Py_CLEAR(run.iter_item);
+    Py_CLEAR(run.index_item);
+    PyTypeObject *t = run.type;
+    run.type = nullptr;
+    Py_XDECREF(reinterpret_cast<PyObject *>(t));
+}
+
+// The run of t, read from its class attributes the first time t is met.
+const Run *run_of(PyTypeObject *t) {
+    Run &cached = runs[run_index(t)];
+    if (cached.type == t) return &cached;
+    PyObject *count = class_value(t, "_count_field_");
+    PyObject *capacity = count ? class_value(t, "_capacity_") : nullptr;
+    PyObject *iter_item = capacity ? class_value(t, "_iter_item_") : nullptr;
+    PyObject *index_item = iter_item ? class_value(t, "_index_item_") : nullptr;
+    Py_ssize_t n = index_item ? PyNumber_AsSsize_t(capacity, PyExc_OverflowError) : -1;
+    Py_XDECREF(capacity);
+    if (!index_item || (n == -1 && PyErr_Occurred())) {
+        Py_XDECREF(count);
+        Py_XDECREF(iter_item);
+        Py_XDECREF(index_item);
+        return nullptr;
+    }
+    if (count == Py_None) Py_CLEAR(count);
+    release(cached);
+    Py_INCREF(reinterpret_cast<PyObject *>(t));
+    cached = {t, count, n, iter_item, index_item};
+    return &cached;
+}
+
+// Whether the record's object owns it (thisown), as the count of a run that
+// follows the record depends on it.
+int owns_record(PyObject *self) {
+    static PyObject *name = nullptr;
+    if (!interned("thisown", &name)) return -1;
+    PyObject *value = PyObject_GetAttr(self, name);
+    if (!value) return -1;
+    int truth = PyObject_IsTrue(value);
+    Py_DECREF(value);
+    return truth;
+}
+
+Py_ssize_t length_of(PyObject *self, const Run *run) {
+    if (!run->count_field) return run->capacity;
+    if (run->capacity == 0) {
+        // Made here (new_X or from_bytes): only the header was allocated,
+        // whatever its count says, so no item follows it.
+        int owned = owns_record(self);
+        if (owned) return owned < 0 ? -1 : 0;
+    }
+    PyObject *count = PyObject_GetAttr(self, run->count_field);
+    if (!count) return -1;
+    Py_ssize_t n = PyNumber_AsSsize_t(count, PyExc_OverflowError);
+    Py_DECREF(count);
+    if (n == -1 && PyErr_Occurred()) return -1;
+    if (n < 0) {
+        PyErr_SetString(PyExc_ValueError, "__len__() should return >= 0");
+        return -1;
+    }
+    return run->capacity && n > run->capacity ? run->capacity : n;
+}
+
+// item(self, i). The module's item methods take an argument tuple: they are
+// called through their entry point, with *args reused from the previous
+// item when nothing else kept it (a fresh one otherwise).
+PyObject *item_at(PyObject *item, PyObject *self, Py_ssize_t i, PyObject **args = nullptr) {
+    PyObject *index = PyLong_FromSsize_t(i);
+    if (!index) return nullptr;
+    if (args && PyCFunction_Check(item) && PyCFunction_GET_FLAGS(item) == METH_VARARGS) {
+        if (*args && Py_REFCNT(*args) == 1) {
+            PyObject *previous = PyTuple_GET_ITEM(*args, 1);
+            PyTuple_SET_ITEM(*args, 1, index);
+            Py_DECREF(previous);
+        } else {
+            Py_XDECREF(*args);
+            *args = PyTuple_Pack(2, self, index);
+            Py_DECREF(index);
+            if (!*args) return nullptr;
+        }
+        return PyCFunction_GET_FUNCTION(item)(PyCFunction_GET_SELF(item), *args);
+    }
+    PyObject *argv[] = {self, index};
+    PyObject *result = PyObject_Vectorcall(item, argv, 2, nullptr);
+    Py_DECREF(index);
+    return result;
+}
+
+Py_ssize_t length(PyObject *self) {
+    const Run *run = run_of(Py_TYPE(self));
+    return run ? length_of(self, run) : -1;
+}
+
+PyObject *index_error(PyObject *self, PyObject *index, Py_ssize_t n) {
+    PyObject *name = PyObject_GetAttrString(reinterpret_cast<PyObject *>(Py_TYPE(self)), "__name__");
+    if (!name) return nullptr;
+    PyErr_Format(PyExc_IndexError, "%S index %S out of range (%zd items)", name, index, n);
+    Py_DECREF(name);
+    return nullptr;
+}
+
+PyObject *slice_items(PyObject *self, const Run *run, PyObject *slice, Py_ssize_t n) {
+    Py_ssize_t start, stop, step;
+    if (PySlice_Unpack(slice, &start, &stop, &step) < 0) return nullptr;
+    Py_ssize_t count = PySlice_AdjustIndices(n, &start, &stop, step);
+    PyObject *list = PyList_New(count);
+    if (!list) return nullptr;
+    PyObject *args = nullptr;
+    for (Py_ssize_t k = 0, i = start; k < count; ++k, i += step) {
+        PyObject *item = item_at(run->index_item, self, i, &args);
+        if (!item) {
+            Py_XDECREF(args);
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, k, item);
+    }
+    Py_XDECREF(args);
+    return list;
+}
+
+PyObject *subscript(PyObject *self, PyObject *index) {
+    const Run *run = run_of(Py_TYPE(self));
+    if (!run) return nullptr;
+    Py_ssize_t n = length_of(self, run);
+    if (n < 0) return nullptr;
+    if (PySlice_Check(index)) return slice_items(self, run, index, n);
+    PyObject *position = PyNumber_Index(index);
+    if (!position) return nullptr;
+    int overflow = 0;
+    long long i = PyLong_AsLongLongAndOverflow(position, &overflow);
+    if (i == -1 && PyErr_Occurred()) {
+        Py_DECREF(position);
+        return nullptr;
+    }
+    if (i < 0 && !overflow) i += n;
+    if (overflow || i < 0 || i >= n) {
+        index_error(self, position, n);
+        Py_DECREF(position);
+        return nullptr;
+    }
+    Py_DECREF(position);
+    return item_at(run->index_item, self, static_cast<Py_ssize_t>(i));
+}
+
+// The iterator: the length is taken when the first item is asked for, as a
+// generator over range(len(record)) would.
+struct Iterator {
+    PyObject_HEAD
+    PyObject *record;
+    PyObject *item;
+    PyObject *args;     // the argument tuple of the last item call, or null
+    Py_ssize_t next;    // position of the next item
+    Py_ssize_t left;    // items still to come; -1 until the first is asked for
+    bool reversed;
+};
+
+PyTypeObject *iterator_type = nullptr;
+
+PyObject *iterator_next(PyObject *op) {
+    auto *it = reinterpret_cast<Iterator *>(op);
+    if (!it->record) return nullptr;
+    if (it->left < 0) {
+        Py_ssize_t n = length(it->record);
+        if (n < 0) {
+            Py_CLEAR(it->record);
+            return nullptr;
+        }
+        it->left = n;
+        it->next = it->reversed ? n - 1 : 0;
+    }
+    if (it->left == 0) {
+        Py_CLEAR(it->record);
+        return nullptr;
+    }
+    PyObject *item = item_at(it->item, it->record, it->next, &it->args);
+    if (!item) {
+        Py_CLEAR(it->record);
+        return nullptr;
+    }
+    --it->left;
+    it->next += it->reversed ? -1 : 1;
+    return item;
+}
+
+int iterator_traverse(PyObject *op, visitproc visit, void *arg) {
+    auto *it = reinterpret_cast<Iterator *>(op);
+    Py_VISIT(it->record);
+    Py_VISIT(it->item);
+    Py_VISIT(it->args);
+    return 0;
+}
+
+void iterator_dealloc(PyObject *op) {
+    auto *it = reinterpret_cast<Iterator *>(op);
+    PyTypeObject *tp = Py_TYPE(op);
+    PyObject_GC_UnTrack(op);
+    Py_CLEAR(it->record);
+    Py_CLEAR(it->item);
+    Py_CLEAR(it->args);
+    PyObject_GC_Del(op);
+    Py_DECREF(tp);
+}
+
+PyObject *make_iterator(PyObject *self, bool reversed) {
+    const Run *run = run_of(Py_TYPE(self));
+    if (!run) return nullptr;
+    auto *it = PyObject_GC_New(Iterator, iterator_type);
+    if (!it) return nullptr;
+    Py_INCREF(self);
+    Py_INCREF(run->iter_item);
+    it->record = self;
+    it->item = run->iter_item;
+    it->args = nullptr;
+    it->next = 0;
+    it->left = -1;
+    it->reversed = reversed;
+    PyObject_GC_Track(reinterpret_cast<PyObject *>(it));
+    return reinterpret_cast<PyObject *>(it);
+}
+
+PyObject *iterate(PyObject *self) { return make_iterator(self, false); }
+
+PyObject *reversed_items(PyObject *self, PyObject *) { return make_iterator(self, true); }
+
+PyTypeObject *make_iterator_type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_iter, reinterpret_cast<void *>(PyObject_SelfIter)},
+        {Py_tp_iternext, reinterpret_cast<void *>(iterator_next)},
+        {Py_tp_traverse, reinterpret_cast<void *>(iterator_traverse)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(iterator_dealloc)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.sequence_iterator", sizeof(Iterator), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
+    };
+    return reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+}
+
+}  // namespace
+
+PyTypeObject *type() {
+    static PyTypeObject *made = nullptr;
+    if (made) return made;
+    if (!iterator_type && !(iterator_type = make_iterator_type())) return nullptr;
+    static PyMethodDef methods[] = {
+        {"__reversed__", reversed_items, METH_NOARGS, "the items, last first"},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_sq_length, reinterpret_cast<void *>(length)},
+        {Py_mp_length, reinterpret_cast<void *>(length)},
+        {Py_mp_subscript, reinterpret_cast<void *>(subscript)},
+        {Py_tp_iter, reinterpret_cast<void *>(iterate)},
+        {Py_tp_methods, methods},
+        {Py_tp_doc, const_cast<char *>("len(), bounded indexing and iteration of a counted run of items")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.sequence", static_cast<int>(sizeof(PyObject)), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+        slots,
+    };
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return made;
+}
+
+}  // namespace sequence
