@@ -2,7 +2,10 @@
  * child interpreter: once the process calls failing_malloc_start(), the
  * LIBFC_FAIL_MALLOC-th call of malloc or calloc from then on returns NULL
  * (just that one), so a test can walk N over every allocation a call makes.
- * Before the start the interpreter's own start-up is left alone. */
+ * Before the start the interpreter's own start-up is left alone.  With
+ * LIBFC_FAIL_MALLOC_FROM (':'-separated parts of library paths) only calls
+ * made from code in those libraries count, so the interpreter's own
+ * allocations around the call never take the failure. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stddef.h>
@@ -30,9 +33,22 @@ static void *early_block(size_t size) {
 }
 
 static int fired;
+static char callers[512]; /* LIBFC_FAIL_MALLOC_FROM as read at the start */
 
-static int should_fail(void) {
-    if (countdown < 0) return 0;
+/* Whether the allocation was asked for by code in one of the chosen libraries. */
+static int counted(void *caller) {
+    if (!callers[0]) return 1;
+    Dl_info info;
+    if (!dladdr(caller, &info) || !info.dli_fname) return 0;
+    char list[sizeof callers];
+    memcpy(list, callers, sizeof list);
+    for (char *save, *part = strtok_r(list, ":", &save); part; part = strtok_r(NULL, ":", &save))
+        if (strstr(info.dli_fname, part)) return 1;
+    return 0;
+}
+
+static int should_fail(void *caller) {
+    if (countdown < 0 || !counted(caller)) return 0;
     if (countdown-- == 0) {
         fired = 1;
         return 1;
@@ -42,16 +58,23 @@ static int should_fail(void) {
 
 SHIM_EXPORT void failing_malloc_start(void) {
     const char *n = getenv("LIBFC_FAIL_MALLOC");
+    const char *from = getenv("LIBFC_FAIL_MALLOC_FROM");
+    callers[0] = '\0';
+    if (from) strncat(callers, from, sizeof callers - 1);
     countdown = n ? atol(n) - 1 : -1;
     fired = 0;
 }
 
-/* Whether the failure has happened: a test checks that its N was reached. */
-SHIM_EXPORT int failing_malloc_fired(void) { return fired; }
+/* Ends the walk's step: no later allocation fails; whether this one's did. */
+SHIM_EXPORT int failing_malloc_stop(void) {
+    countdown = -1;
+    return fired;
+}
+
 
 SHIM_EXPORT void *malloc(size_t size) {
     if (!real_malloc) real_malloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
-    if (should_fail()) return NULL;
+    if (should_fail(__builtin_return_address(0))) return NULL;
     return real_malloc(size);
 }
 
@@ -63,7 +86,7 @@ SHIM_EXPORT void *calloc(size_t count, size_t size) {
         real_calloc = (void *(*)(size_t, size_t))dlsym(RTLD_NEXT, "calloc");
         resolving = 0;
     }
-    if (should_fail()) return NULL;
+    if (should_fail(__builtin_return_address(0))) return NULL;
     return real_calloc(count, size);
 }
 
