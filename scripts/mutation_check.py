@@ -91,9 +91,9 @@ MUTATIONS = [
      "        if (!rec) return errors::null_argument(F.setter, 2, F.record_text);\n        std::memmove",
      ["test_records.py::copying_setter_given_none"]),
     # bounds of library buffers
-    ("own flow header indexed by its numEntries", "flowcache/flows_entries.hpp",
-     "if (allocations::holds(flows, registry::types[ty::p_FC_IOCFlows])) return 0;", "",
-     ["test_flow_query_records.py::without_entries"]),
+    ("own counted record indexed by its count", "runtime/element_methods.hpp",
+     "        if (allocations::holds(record, registry::types[E.record_type])) return 0;\n", "",
+     ["test_element_methods.py::constructed_record_holds_none", "test_flow_query_records.py::without_entries"]),
     # library operations (one template for all of them)
     ("operation's text copies never released", "runtime/operations.hpp",
      "        (release(std::get<I>(slots)), ...);", "",
