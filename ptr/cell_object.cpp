@@ -15,6 +15,7 @@ struct Cell {
     PyObject_HEAD
     PyObject *pointer;  // a bare, non-owning pointer object; null once released
     void *memory;       // owned, or null
+    std::size_t size;   // bytes of memory; 0 for a reference cell (no bytes of its own)
     PyObject *kept;     // a strong reference the pointer addresses, or null
 };
 
@@ -84,7 +85,7 @@ PyTypeObject type_object = {
     .tp_getset = getset,
 };
 
-PyObject *new_cell(void *address, swig_type_info *ty, void *memory, PyObject *kept) {
+PyObject *new_cell(void *address, swig_type_info *ty, void *memory, std::size_t size, PyObject *kept) {
     PyTypeObject *t = type();
     if (!t) return nullptr;
     PyObject *pointer = pointer_object::make(address, ty, pointer_object::kBare);
@@ -96,6 +97,7 @@ PyObject *new_cell(void *address, swig_type_info *ty, void *memory, PyObject *ke
     }
     self->pointer = pointer;
     self->memory = memory;
+    self->size = size;
     self->kept = kept;
     Py_XINCREF(kept);
     return reinterpret_cast<PyObject *>(self);
@@ -115,14 +117,14 @@ PyTypeObject *type() {
 PyObject *make_block(std::size_t size, swig_type_info *ty) {
     void *memory = std::calloc(1, size);
     if (!memory) return PyErr_NoMemory();
-    PyObject *cell = new_cell(memory, ty, memory, nullptr);
+    PyObject *cell = new_cell(memory, ty, memory, size, nullptr);
     if (!cell) std::free(memory);
     return cell;
 }
 
 PyObject *make_reference(PyObject *target, swig_type_info *ty) {
     if (!remember_reference(target)) return PyErr_NoMemory();
-    PyObject *cell = new_cell(target, ty, nullptr, target);
+    PyObject *cell = new_cell(target, ty, nullptr, 0, target);
     if (!cell) forget_reference(target);
     return cell;
 }
@@ -138,10 +140,13 @@ PyObject *as_cell(PyObject *obj) {
     return obj;
 }
 
+std::size_t size(PyObject *cell) { return as_cell_struct(cell)->size; }
+
 void release(PyObject *op) {
     Cell *self = as_cell_struct(op);
     std::free(self->memory);
     self->memory = nullptr;
+    self->size = 0;
     Py_CLEAR(self->pointer);
     if (self->kept) forget_reference(self->kept);
     Py_CLEAR(self->kept);

@@ -27,6 +27,10 @@ bool is_live_reference(const void *address);
 // The cell behind obj, or null (no exception) when obj is not a live cell.
 PyObject *as_cell(PyObject *obj);
 
+// The bytes a live cell's pointer addresses: its block's size, 0 for a
+// reference cell, whose target is an object and not bytes to read or write.
+std::size_t size(PyObject *cell);
+
 // Frees a cell's memory and drops its pointer; a second call does nothing.
 void release(PyObject *cell);
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "ptr/cell_object.hpp"
 #include "ptr/pointee_sizes.hpp"
 #include "ptr/ptr_blocks.hpp"
 #include "runtime/convert.hpp"
@@ -34,23 +35,35 @@ bool any_pointer(PyObject *obj, const char *method, void **address, const swig_t
 
 // The block [address, address + size) must lie inside what the pointer is
 // known to address, and a null pointer addresses nothing.
-LIBFC_COLD bool refuse_block(const char *method, void *address, const swig_type_info *descriptor, size_t size) {
+LIBFC_COLD bool refuse_block(const char *method, void *address, const swig_type_info *descriptor, size_t size,
+                             size_t limit) {
     if (!address) {
         errors::null_argument(method, 1, "void *");
         return true;
     }
-    size_t limit = known_pointee_size(descriptor);
     PyErr_Format(PyExc_ValueError, "in method '%s', %zu bytes exceed the %zu bytes a '%s' addresses", method, size,
                  limit, registry::pretty_name(descriptor));
     return true;
 }
 
-inline bool block_fits(const char *method, void *address, const swig_type_info *descriptor, size_t size) {
+// What a pointer argument is known to address: a cell knows its own block
+// (a cell of int holds four bytes even though int * has no known extent),
+// otherwise the size its type is known to have, 0 when nothing is known.
+size_t known_extent(PyObject *obj, const swig_type_info *descriptor, bool *is_cell) {
+    PyObject *cell = cells::as_cell(obj);
+    *is_cell = cell != nullptr;
+    return cell ? cells::size(cell) : known_pointee_size(descriptor);
+}
+
+inline bool block_fits(const char *method, PyObject *obj, void *address, const swig_type_info *descriptor,
+                       size_t size) {
     if (size == 0) return true;
-    size_t limit = known_pointee_size(descriptor);
+    bool is_cell;
+    size_t limit = known_extent(obj, descriptor, &is_cell);
+    if (is_cell && address && size > limit) return !refuse_block(method, address, descriptor, size, limit);
     if (address && (limit == 0 || size <= limit)) [[likely]]
         return true;
-    return !refuse_block(method, address, descriptor, size);
+    return !refuse_block(method, address, descriptor, size, limit);
 }
 
 PyObject *cdata(PyObject *, PyObject *args) noexcept {
@@ -62,7 +75,7 @@ PyObject *cdata(PyObject *, PyObject *args) noexcept {
     if (!any_pointer(argv[0], kMethod, &address, &descriptor)) return nullptr;
     size_t size;
     if (int rc = convert::to_integer(argv[1], &size)) return errors::argument(rc, kMethod, 2, "size_t");
-    if (!block_fits(kMethod, address, descriptor, size)) return nullptr;
+    if (!block_fits(kMethod, argv[0], address, descriptor, size)) return nullptr;
     return PyBytes_FromStringAndSize(size ? static_cast<const char *>(address) : "",
                                      static_cast<Py_ssize_t>(size));
 }
@@ -80,7 +93,7 @@ PyObject *memmove_into(PyObject *, PyObject *args) noexcept {
         return errors::argument(errors::kTypeError, kMethod, 2, "void const *");
     }
     size_t size = static_cast<size_t>(data.len);
-    bool fits = block_fits(kMethod, address, descriptor, size);
+    bool fits = block_fits(kMethod, argv[0], address, descriptor, size);
     if (fits && size) std::memmove(address, data.buf, size);
     PyBuffer_Release(&data);
     if (!fits) return nullptr;

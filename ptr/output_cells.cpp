@@ -1,6 +1,8 @@
 // new_<cell>(), <cell>_value(p) and delete_<cell>(p) for every line of
 // output_cells.def: one template, one table.
 
+#include <cstring>
+
 #include "cell_object.hpp"
 #include "libfabPublic.h"
 #include "ptr/ptr_blocks.hpp"
@@ -48,7 +50,10 @@ struct CellFunctions {
                                        &address))
             return nullptr;
         if (!address) return errors::null_argument(ValueName.text, 1, PointerType.text);
-        T stored = *static_cast<T *>(address);
+        // Record getters hand out pointers into packed records, so the
+        // value may sit at any address: copied out, not loaded through T *.
+        T stored;
+        std::memcpy(&stored, address, sizeof stored);
         if constexpr (Kind == ValueKind::Integer)
             return convert::from_integer(stored);
         else

@@ -28,7 +28,7 @@ mkdir -p build-cov/coverage
 common=(--root . --object-directory build-cov --gcov-ignore-parse-errors=negative_hits.warn_once_per_file
         --gcov-ignore-errors=source_not_found --gcov-ignore-errors=no_working_dir_found -j 2
         --merge-lines --exclude-unreachable-branches --exclude-throw-branches)
-for part in runtime builtin/libfc builtin/libfabPublic; do
+for part in runtime ptr fields switchstate builtin/libfc builtin/libfabPublic; do
   name="${part//\//_}"
   echo "== $part"
   gcovr "${common[@]}" --filter "$part/" --txt-metric branch --txt "build-cov/coverage/$name-branches.txt" \

@@ -91,9 +91,27 @@ MUTATIONS = [
      "        if (!rec) return errors::null_argument(F.setter, 2, F.record_text);\n        std::memmove",
      ["test_records.py::copying_setter_given_none"]),
     # bounds of library buffers
-    ("own flow header indexed by its numEntries", "flowcache/flows_entries.hpp",
-     "if (allocations::holds(flows, registry::types[ty::p_FC_IOCFlows])) return 0;", "",
-     ["test_flow_query_records.py::without_entries"]),
+    ("own counted record indexed by its count", "runtime/element_methods.hpp",
+     "        if (allocations::holds(record, registry::types[E.record_type])) return 0;\n", "",
+     ["test_element_methods.py::constructed_record_holds_none", "test_flow_query_records.py::without_entries"]),
+    # library operations (one template for all of them)
+    ("operation's text copies never released", "runtime/operations.hpp",
+     "        (release(std::get<I>(slots)), ...);", "",
+     ["test_dvs_operations.py::text_copies", "test_leaks_helper_modules.py::abandon"]),
+    # the pointer helper module
+    ("cell bytes not bounded by the cell's block", "ptr/memory_blocks.cpp",
+     "if (is_cell && address && size > limit)", "if (false)",
+     ["test_ptr_regressions.py"]),
+    ("dead list context still taken for a list", "ptr/cell_object.cpp",
+     "    if (self->kept) forget_reference(self->kept);", "",
+     ["test_leaks_helper_modules.py::dead_list_context", "test_dvs_operations.py::callbacks"]),
+    ("deleted cell's memory never freed", "ptr/cell_object.cpp",
+     "    std::free(self->memory);\n    self->memory = nullptr;", "    self->memory = nullptr;",
+     ["test_leaks_helper_modules.py::cell"]),
+    # the companion's field layouts
+    ("bit field may run one bit past its unit", "fields/field_access.cpp",
+     "l.bit + l.bits <= 8 * l.size;", "l.bit + l.bits <= 8 * l.size + 1;",
+     ["test_field_layout_edges.py", "test_field_descriptors.py"]),
     # the trap
     ("abandoned call raises nothing", "runtime/trap.cpp",
      "        PyErr_SetString(exceptionType, exceptionMsg);", "        PyErr_SetString(PyExc_RuntimeError, \"x\");",

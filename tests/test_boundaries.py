@@ -8,7 +8,7 @@ import pytest
 import _libfc
 import _swigtest
 import libfc  # noqa: F401
-from _helpers import raw
+from _helpers import raw, run_python_ok
 from _records import all_fields, arg2_message, getter, new, setter
 
 
@@ -126,3 +126,37 @@ def test_repr_method_is_the_repr():
     p.append(_libfc.new_hyp_Name())
     assert p.__repr__() == repr(p)
     assert repr(p).count("<Swig Object of type") == 2
+
+
+def test_a_callback_accepted_through_a_cast_gets_the_casts_converted_address():
+    # No shipped function type has a converting cast, so one is installed on
+    # the registry's own cast entry for the callback type, in a child.
+    run_python_ok("""
+        import ctypes, sys
+        import _swigtest
+        class TypeInfo(ctypes.Structure):
+            _fields_ = [("name", ctypes.c_char_p), ("str", ctypes.c_char_p), ("downcast", ctypes.c_void_p),
+                        ("casts", ctypes.c_void_p), ("class_info", ctypes.c_void_p), ("owns", ctypes.c_int)]
+        Converter = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.POINTER(ctypes.c_int))
+        class CastInfo(ctypes.Structure):
+            _fields_ = [("type", ctypes.POINTER(TypeInfo)), ("converter", ctypes.c_void_p),
+                        ("next", ctypes.c_void_p), ("prev", ctypes.c_void_p)]
+        class ModuleInfo(ctypes.Structure):
+            _fields_ = [("types", ctypes.POINTER(ctypes.POINTER(TypeInfo))), ("size", ctypes.c_size_t)]
+        get = ctypes.pythonapi.PyCapsule_GetPointer
+        get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+        table = ModuleInfo.from_address(get(sys.modules["swig_runtime_data4"].type_pointer_capsule,
+                                            b"swig_runtime_data4.type_pointer_capsule"))
+        target = next(table.types[i] for i in range(table.size) if table.types[i].contents.name == b"_p_f_p_void__void")
+        cast = CastInfo.from_address(target.contents.casts)
+        assert cast.type.contents.name == b"_p_f_p_void__void" and not cast.converter
+        plain = _swigtest.swigtest_callback(_swigtest.swigtest_cb_address)
+        assert plain == 0x0123456789abcdef
+        moved = Converter(lambda address, allocated: address + 16)
+        cast.converter = ctypes.cast(moved, ctypes.c_void_p).value
+        try:
+            assert _swigtest.swigtest_callback(_swigtest.swigtest_cb_address) == plain + 16
+        finally:
+            cast.converter = None
+        assert _swigtest.swigtest_callback(_swigtest.swigtest_cb_address) == plain
+    """)

@@ -15,6 +15,7 @@ import zlib
 import pytest
 
 import _libfc
+import _libfc_ptr
 from _helpers import BUILD_DIR, run_python
 from test_builtin_fab import (CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, LIB_PATH, add_switch, collect, lib, parse_block,
                               take_block)
@@ -378,3 +379,28 @@ def test_the_trap_words_are_the_modules():
     undefined = {line.split()[-1] for line in names.splitlines() if line.split()[0] in ("U", "w", "v")}
     assert {"exception_buffer", "exceptionType", "exceptionMsg"} <= undefined
     assert not any(name.startswith("Py") and name != "PyExc_RuntimeError" for name in undefined)
+
+
+def test_a_process_killed_between_writes_through_the_module_keeps_every_reported_write(store):
+    # Single writes through _libfc, each reported once the library said OK:
+    # whatever the kill interrupts, every reported port and property is there.
+    env = dict(os.environ, FAB_EMU_DB=str(store), PYTHONPATH=BUILD_DIR)
+    code = """
+import _libfc
+assert _libfc.DVSHYP_SwitchAdd("killed", "etherswitch", 100000, 1) == 0
+i = 0
+while True:
+    assert _libfc.DVSHYP_PortAdd("killed", "p%d" % i, None, 0) == 0
+    assert _libfc.DVSHYP_HostPropSet("killed", "h%d" % i, None, 0, 1) == 0
+    print(i, flush=True)
+    i += 1
+"""
+    proc = subprocess.Popen([sys.executable, "-c", code], env=env, stdout=subprocess.PIPE, text=True)
+    reported = [int(proc.stdout.readline()) for _ in range(40)]
+    os.kill(proc.pid, signal.SIGKILL)
+    proc.wait()
+    lib.DVSHYP_StateCleanup()  # read the file afresh
+    assert reported == list(range(40))
+    for i in reported:
+        assert _libfc.DVSHYP_PortFind("killed", "p%d" % i) == OK
+        assert _libfc.DVSState_HostPropLookup("killed", "h%d" % i, _libfc_ptr.new_voidpp()) == OK

@@ -140,14 +140,18 @@ HYP_ReturnStatus store_DVSHYP_SwitchSetMaxPorts(char const *switchId, hyp_uint32
 }
 
 HYP_ReturnStatus store_DVSHYP_SwitchPortList(char const *switchId, DVPortList **ports, DVSPortType type) noexcept {
+    // Callers pass any int in the enum's place; read as an enum, a value
+    // outside its enumerators' range would be undefined in C++.
+    int kind;
+    std::memcpy(&kind, &type, sizeof kind);
     return guarded([&] {
         std::string id = switch_id_arg(switchId);
-        if (!ports || type < DVSPORT_TYPE_ACTIVE || type > DVSPORT_TYPE_LOCALCACHE) fail(HYP_BAD_PARAM);
+        if (!ports || kind < DVSPORT_TYPE_ACTIVE || kind > DVSPORT_TYPE_LOCALCACHE) fail(HYP_BAD_PARAM);
         sqlite3 *db = database();
         require_switch(db, id);
         std::vector<DVPortData> found;
         Statement q(db, "SELECT port_id, connect_id FROM ports WHERE switch_id = ? AND type = ? ORDER BY port_id");
-        q.bind(1, id).bind(2, int64_t{type});
+        q.bind(1, id).bind(2, int64_t{kind});
         while (q.step()) {
             DVPortData entry{};
             std::string port_id = q.text(0);
@@ -159,7 +163,7 @@ HYP_ReturnStatus store_DVSHYP_SwitchPortList(char const *switchId, DVPortList **
         size_t size = offsetof(DVPortList, dvPort) + std::max<size_t>(found.size(), 1) * sizeof(DVPortData);
         auto *list = static_cast<DVPortList *>(new_block(size));
         list->nports = static_cast<int>(found.size());
-        list->type = type;
+        list->type = static_cast<DVSPortType>(kind);
         if (!found.empty()) std::memcpy(list->dvPort, found.data(), found.size() * sizeof(DVPortData));
         *ports = list;
         return HYP_OK;

@@ -44,7 +44,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
 ROOT = os.path.dirname(TESTS)
 BUILD = os.environ.get("LIBFC_BUILD_DIR", os.path.join(ROOT, "build"))
-for path in (BUILD, TESTS):
+for path in (BUILD, TESTS, HERE):
     if path not in sys.path:
         sys.path.insert(0, path)
 
@@ -58,6 +58,8 @@ os.environ["FAB_EMU_DB"] = os.path.join(_STATE, "fab.db")
 import _libfc  # noqa: E402
 import libfc  # noqa: E402
 from _records import RECORDS  # noqa: E402
+from helper_module_plans import HelperPlans  # noqa: E402
+from switch_state_plans import SwitchState  # noqa: E402
 
 # Descriptions of library operations: OPERATION(name, "result", "arg", ...).
 OPERATION_FILES = sorted(set(glob.glob(os.path.join(ROOT, "*", "*operations.def"))))
@@ -180,6 +182,8 @@ class Driver:
         self._plan_functions()
         self._plan_operations()
         self._plan_unknown()
+        self.module_plans = len(self.plans)
+        self.plans += HelperPlans(self, [(r.name, r.descriptor, r.size) for r in RECORDS]).plans()
 
     # --- bookkeeping -------------------------------------------------------------------------
 
@@ -459,8 +463,15 @@ class Driver:
                     self.wrong_count(fn, count) if self.rng.random() < 0.1
                     else self.call(fn, *[self.value_for(("scalar",)) for _ in range(count)])))
 
+    def descriptor_or_none(self, obj):
+        try:
+            return descriptor_of(obj)
+        except Exception:
+            return None
+
     def _plan_operations(self):
         self.described = set()
+        self.switch_state = SwitchState(self)
         for path in OPERATION_FILES:
             with open(path) as f:
                 text = re.sub(r"//[^\n]*", "", f.read())
@@ -471,7 +482,12 @@ class Driver:
                 if fn is None:
                     continue
                 self.described.add(name)
-                self.plans.append(self._operation_plan(name, fn, ctypes[0], ctypes[1:]))
+                if os.path.basename(path) == "dvs_operations.def":
+                    # Handles, data blocks, output cells and callbacks of the
+                    # switch state library: live objects, not refusals only.
+                    self.plans.append(self.switch_state.plan(name, fn, ctypes[1:]))
+                else:
+                    self.plans.append(self._operation_plan(name, fn, ctypes[0], ctypes[1:]))
 
     def _operation_plan(self, name, fn, result_type, arg_types):
         slots = []
@@ -626,6 +642,7 @@ def main(argv=None):
     lib.fcemu_traffic(300, seed % 1000)
     done = driver.run(args.calls)
     # Records die before the interpreter starts tearing down the classes.
+    driver.switch_state.release_all()
     driver.pool.clear()
     driver.library_views.clear()
     driver.by_desc.clear()
@@ -635,7 +652,8 @@ def main(argv=None):
         print("fuzz: %d methods without a description (counts and refused values only): %s"
               % (len(driver.unknown), " ".join(driver.unknown[:20]) + (" ..." if len(driver.unknown) > 20 else "")))
     outcomes = ", ".join("%s %d" % kv for kv in sorted(driver.outcomes.items(), key=lambda kv: -kv[1]))
-    print("fuzz: %d calls, seed %d, %d methods (%s)" % (done, seed, len(driver.plans), outcomes), flush=True)
+    print("fuzz: %d calls, seed %d, %d methods, %d helper-module plans (%s)"
+          % (done, seed, driver.module_plans, len(driver.plans) - driver.module_plans, outcomes), flush=True)
     return 0
 
 

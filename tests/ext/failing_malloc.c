@@ -1,0 +1,99 @@
+/* An allocator shim for out-of-memory tests, loaded with LD_PRELOAD into a
+ * child interpreter: once the process calls failing_malloc_start(), the
+ * LIBFC_FAIL_MALLOC-th call of malloc or calloc from then on returns NULL
+ * (just that one), so a test can walk N over every allocation a call makes.
+ * Before the start the interpreter's own start-up is left alone.  With
+ * LIBFC_FAIL_MALLOC_FROM (':'-separated parts of library paths) only calls
+ * made from code in those libraries count, so the interpreter's own
+ * allocations around the call never take the failure. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* The project builds with hidden visibility; these must be seen. */
+#define SHIM_EXPORT __attribute__((visibility("default")))
+
+static void *(*real_malloc)(size_t);
+static void *(*real_calloc)(size_t, size_t);
+static long countdown = -1; /* allocations left before the failing one; -1 when idle */
+
+/* dlsym may itself call calloc before real_calloc is known: a small static
+ * area serves those few early requests and is never freed. */
+static char early[4096];
+static size_t early_used;
+
+static void *early_block(size_t size) {
+    size = (size + 15) & ~(size_t)15;
+    if (early_used + size > sizeof early) return NULL;
+    void *block = early + early_used;
+    early_used += size;
+    return block;
+}
+
+static int fired;
+static char callers[512]; /* LIBFC_FAIL_MALLOC_FROM as read at the start */
+
+/* Whether the allocation was asked for by code in one of the chosen libraries. */
+static int counted(void *caller) {
+    if (!callers[0]) return 1;
+    Dl_info info;
+    if (!dladdr(caller, &info) || !info.dli_fname) return 0;
+    char list[sizeof callers];
+    memcpy(list, callers, sizeof list);
+    for (char *save, *part = strtok_r(list, ":", &save); part; part = strtok_r(NULL, ":", &save))
+        if (strstr(info.dli_fname, part)) return 1;
+    return 0;
+}
+
+static int should_fail(void *caller) {
+    if (countdown < 0 || !counted(caller)) return 0;
+    if (countdown-- == 0) {
+        fired = 1;
+        return 1;
+    }
+    return 0;
+}
+
+SHIM_EXPORT void failing_malloc_start(void) {
+    const char *n = getenv("LIBFC_FAIL_MALLOC");
+    const char *from = getenv("LIBFC_FAIL_MALLOC_FROM");
+    callers[0] = '\0';
+    if (from) strncat(callers, from, sizeof callers - 1);
+    countdown = n ? atol(n) - 1 : -1;
+    fired = 0;
+}
+
+/* Ends the walk's step: no later allocation fails; whether this one's did. */
+SHIM_EXPORT int failing_malloc_stop(void) {
+    countdown = -1;
+    return fired;
+}
+
+
+SHIM_EXPORT void *malloc(size_t size) {
+    if (!real_malloc) real_malloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
+    if (should_fail(__builtin_return_address(0))) return NULL;
+    return real_malloc(size);
+}
+
+SHIM_EXPORT void *calloc(size_t count, size_t size) {
+    if (!real_calloc) {
+        static int resolving;
+        if (resolving) return early_block(count * size);
+        resolving = 1;
+        real_calloc = (void *(*)(size_t, size_t))dlsym(RTLD_NEXT, "calloc");
+        resolving = 0;
+    }
+    if (should_fail(__builtin_return_address(0))) return NULL;
+    return real_calloc(count, size);
+}
+
+static void (*real_free)(void *);
+
+SHIM_EXPORT void free(void *block) {
+    if ((char *)block >= early && (char *)block < early + sizeof early) return;
+    if (!real_free) real_free = (void (*)(void *))dlsym(RTLD_NEXT, "free");
+    real_free(block);
+}

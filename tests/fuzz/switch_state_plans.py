@@ -1,0 +1,252 @@
+"""Plans for the switch state operations: calls that get past the
+conversions with live library objects, mixed with hostile values.
+
+The library hands out handles (switches, ports, data items, data
+containers) and data blocks. Handles are tokens the library checks before
+use, so any pointer object may stand in for one; data blocks and containers
+are freed by DVSHYP_DataFree / DVSData_Free, and each is passed to its free
+function exactly once, after which it is forgotten. A data pointer is always
+given with a length no greater than the bytes behind it, and the output
+addresses are cells of _libfc_ptr or pointers of their own type.
+"""
+
+import ctypes
+import os
+
+import _libfc
+import _libfc_ptr
+
+LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
+
+TEXT = "char const *"
+INTS = {"int", "hyp_uint32", "FabVersion", "DVSPortType", "HYP_ReturnStatus"}
+HANDLE_KINDS = {"DVSwitchHandle": "switches", "DVSPortHandle": "ports", "DVSDataItem": "items",
+                "DVSDataHandle": "containers"}
+OUTPUT_CELLS = {"void **": "voidpp", "DVSDataItem *": "voidpp", "DVSDataHandle *": "voidpp", "int *": "intp",
+                "hyp_uint32 *": "uint32p", "DVPortList **": "DVPortListpp",
+                "OpaqueDVPortData **": "OpaqueDVPortDatapp"}
+OUTPUT_TYPES = {"void **": "_p_p_void", "int *": "_p_int", "hyp_uint32 *": "_p_unsigned_int"}
+CALLBACK_TYPES = {"DVSwitchCallback", "DVSPortCallback", "DVSPortDataCallback", "DVSData_MemAlloc",
+                  "DVSData_MemFree"}
+CALLBACKS = [_libfc_ptr.collect_handles, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree]
+# Where a non-null output of an operation goes: data blocks are freed once by
+# DVSHYP_DataFree, containers once by DVSData_Free; items are only looked at.
+ITEM_OUTPUTS = {"DVSState_HostPropLookup", "DVSState_GlobalPropLookup"}
+CONTAINER_OUTPUTS = {"DVSData_Alloc", "DVSHYP_VendorGlobalPropList", "DVSHYP_VendorHostPropList",
+                     "DVSHYP_ExtraConfigPropList", "DVSHYP_ExtraConfigPortPropList", "DVSHYP_VendorPortPropList"}
+BORROWED_OUTPUTS = {"DVSData_Data"}  # addresses inside an item: neither freed nor kept
+PROPERTY_NAMES = ["com.quorix.net.port.fc.enabled", "com.quorix.net.portset.fc.enabled",
+                  "com.quorix.net.portset.fc.mcast.enabled", "com.quorix.common.host.portset", "item", ""]
+
+
+class SwitchState:
+    """Live library objects, refreshed from a repopulated store now and then."""
+
+    LIMIT = 200  # blocks and containers kept before the oldest are freed
+
+    def __init__(self, driver):
+        self.d = driver
+        self.switches, self.ports, self.items = [], [], []
+        self.containers, self.blocks = [], []   # each freed exactly once
+        self.names = ["DvsPortset-0", "DvsPortset-1", "vSwitch0"]
+        self.refresh()
+
+    # --- the store ---------------------------------------------------------------------
+
+    def collect(self, operation, *head):
+        found = []
+        self.d.call(getattr(_libfc, operation), *(head + (_libfc_ptr.collect_handles,
+                                                          _libfc_ptr.list_context(found))))
+        return found
+
+    def refresh(self):
+        rng = self.d.rng
+        if rng.random() < 0.5:
+            LIB.fabemu_populate(rng.randrange(1, 4), rng.randrange(0, 6), rng.randrange(4))
+        switches = self.collect("DVSState_SwitchForEach")
+        ports, items = [], []
+        for switch in switches:
+            ports += self.collect("DVSState_PortForEach", switch)
+            items += self.collect("DVSState_HostPropForEach", switch)
+            items += self.collect("DVSState_GlobalPropForEach", switch)
+        for port in ports[:6]:
+            items += self.collect("DVSState_PortDataForEach", port)
+        names = set(PROPERTY_NAMES)
+        for handle, text_of in [(h, "DVS_SwitchId") for h in switches] + [(h, "DVS_SwitchName") for h in switches] \
+                + [(h, "DVS_PortId") for h in ports[:10]] + [(h, "DVSData_Name") for h in items[:10]]:
+            text = self.d.call(getattr(_libfc, text_of), handle)
+            if isinstance(text, str):
+                names.add(text)
+        # Stale handles stay: the library must refuse them.
+        self.switches = (self.switches + switches)[-30:]
+        self.ports = (self.ports + ports)[-60:]
+        self.items = (self.items + items)[-60:]
+        self.names = sorted(names)
+
+    # --- arguments ---------------------------------------------------------------------
+
+    def text(self):
+        if self.d.rng.random() < 0.7:
+            return self.d.rng.choice(self.names)
+        return self.d.value_for(("scalar",))
+
+    def handle(self, kind):
+        rng = self.d.rng
+        r = rng.random()
+        pool = getattr(self, HANDLE_KINDS.get(kind, "switches"))
+        if r < 0.6 and pool:
+            return rng.choice(pool)
+        if r < 0.75:
+            other = rng.choice([self.switches, self.ports, self.items, self.containers])
+            if other:
+                return rng.choice(other)
+        if r < 0.85:
+            return None
+        if r < 0.95:
+            return self.d.pointer(0)
+        return self.d.hostile_object()
+
+    def data(self):
+        """(pointer, length): length never exceeds the bytes behind the pointer."""
+        rng = self.d.rng
+        r = rng.random()
+        if r < 0.3 and self.blocks:
+            block, size = rng.choice(self.blocks)
+            return block, rng.randrange(size + 1)
+        if r < 0.7:
+            entry = rng.choice(self.d.pool)
+            return entry.obj, rng.randrange(min(entry.extent, 4096) + 1)
+        if r < 0.85:
+            return None, rng.choice([0, 0, 1, 16, 4096])   # a null pointer with a length
+        return self.d.hostile_object(), rng.choice([0, 1, -1, 2**31])
+
+    def output(self, ctype):
+        rng = self.d.rng
+        r = rng.random()
+        if r < 0.75:
+            return getattr(_libfc_ptr, "new_" + OUTPUT_CELLS[ctype])()
+        if r < 0.85 and ctype in OUTPUT_TYPES:
+            p = self.d.typed_pointer(OUTPUT_TYPES[ctype], 8 if "*" in ctype[:-1] else 4, writes=True)
+            if p is not None:
+                return p
+        if r < 0.93:
+            return None
+        return self.d.hostile_object()
+
+    def callback(self):
+        rng = self.d.rng
+        r = rng.random()
+        if r < 0.8:
+            return rng.choice(CALLBACKS)
+        if r < 0.9:
+            return None
+        return rng.choice([lambda a, b: 1, len, 5, "collect_handles", self.d.pointer(0)])
+
+    def context(self, store):
+        rng = self.d.rng
+        r = rng.random()
+        if r < 0.7:
+            return _libfc_ptr.list_context(store)
+        if r < 0.8:
+            return None
+        if r < 0.9:
+            return self.d.pointer(0)
+        return self.d.hostile_object()
+
+    def once(self, pool):
+        """An entry taken out of pool for its one free, or None, or a refused value."""
+        rng = self.d.rng
+        r = rng.random()
+        if r < 0.6 and pool:
+            entry = pool.pop(rng.randrange(len(pool)))
+            return entry[0] if isinstance(entry, tuple) else entry
+        if r < 0.8:
+            return None
+        return rng.choice([1.5, b"x", "text", 7, RaisingObject()])
+
+    # --- the plan of one operation ----------------------------------------------------------
+
+    def plan(self, name, fn, arg_types):
+        def run():
+            rng = self.d.rng
+            if rng.random() < 0.03:
+                return self.d.wrong_count(fn, len(arg_types))
+            if rng.random() < 0.02:  # the store's own calls empty it often
+                self.refresh()
+            args, cells, store = [], [], []
+            i = 0
+            while i < len(arg_types):
+                ctype = arg_types[i]
+                following = arg_types[i + 1] if i + 1 < len(arg_types) else None
+                if ctype == "void *" and name == "DVSHYP_DataFree":
+                    args.append(self.once(self.blocks))
+                elif ctype == "DVSDataHandle" and name == "DVSData_Free":
+                    args.append(self.once(self.containers))
+                elif ctype == "void *" and following in INTS:
+                    pointer, length = self.data()
+                    args += [pointer, length]
+                    i += 1
+                elif ctype == "void *":
+                    args.append(self.context(store))
+                elif ctype in HANDLE_KINDS:
+                    args.append(self.handle(ctype))
+                elif ctype in OUTPUT_CELLS:
+                    cell = self.output(ctype)
+                    cells.append((ctype, cell))
+                    args.append(cell)
+                elif ctype in CALLBACK_TYPES:
+                    args.append(self.callback())
+                elif ctype == TEXT:
+                    args.append(self.text())
+                elif ctype.startswith("char ["):
+                    size = int(ctype[6:-1])
+                    args.append(rng.choice(["", "x" * rng.randrange(size + 2), "\u00e9" * (size // 2),
+                                            self.text()]))
+                elif ctype in INTS:
+                    args.append(rng.choice([0, 1, 2, 3, 0x80000001, 2**32 - 1]) if rng.random() < 0.7
+                                else self.d.scalar())
+                else:
+                    args.append(self.d.value_for(("scalar",)))
+                i += 1
+            result = self.d.call(fn, *args)
+            self.take_outputs(name, result, cells)
+        return run
+
+    def take_outputs(self, name, result, cells):
+        if name in BORROWED_OUTPUTS:
+            return
+        size = 0
+        for ctype, cell in cells:
+            if type(cell).__name__ == "cell" and ctype in ("int *", "hyp_uint32 *"):
+                size = max(0, getattr(_libfc_ptr, OUTPUT_CELLS[ctype] + "_value")(cell))
+        for ctype, cell in cells:
+            if type(cell).__name__ != "cell" or ctype in ("int *", "hyp_uint32 *"):
+                continue  # only fresh cells: a pointer of ours may hold an old value
+            value = getattr(_libfc_ptr, OUTPUT_CELLS[ctype] + "_value")(cell)
+            if value is None:
+                continue
+            if name in ITEM_OUTPUTS:
+                self.items.append(value)
+                self.items = self.items[-60:]
+            elif name in CONTAINER_OUTPUTS:
+                self.containers.append(value)
+            else:
+                self.blocks.append((value, size if ctype == "void **" else 0))
+        while len(self.blocks) > self.LIMIT:
+            self.d.call(_libfc.DVSHYP_DataFree, self.blocks.pop(0)[0])
+        while len(self.containers) > self.LIMIT:
+            self.d.call(_libfc.DVSData_Free, self.containers.pop(0))
+
+    def release_all(self):
+        for block, _ in self.blocks:
+            _libfc.DVSHYP_DataFree(block)
+        for container in self.containers:
+            _libfc.DVSData_Free(container)
+        self.blocks, self.containers = [], []
+
+
+class RaisingObject:
+    @property
+    def this(self):
+        raise RuntimeError("no this")
