@@ -184,32 +184,6 @@ FLOW_CACHE_OPERATIONS = ["FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats"
                          "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]
 
 
-def test_method_table_holds_every_kind_in_its_number():
-    methods = module_methods()
-    library = set(FLOW_CACHE_OPERATIONS) | set(NAMES)
-    kinds = {"new": 0, "delete": 0, "register": 0, "accessor": 0, "library": 0, "extra": 0, "own": 0}
-    for name in methods:
-        if name == "SWIG_PyInstanceMethod_New":
-            continue
-        if name in library:
-            kinds["library"] += 1
-        elif name.startswith("new_"):
-            kinds["new"] += 1
-        elif name.startswith("delete_"):
-            kinds["delete"] += 1
-        elif name.endswith("_swigregister"):
-            kinds["register"] += 1
-        elif name.endswith(("_get", "_set")):
-            kinds["accessor"] += 1
-        elif "___" in name:
-            kinds["extra"] += 1
-        else:
-            kinds["own"] += 1
-    assert len(methods) == 1738
-    assert kinds == {"new": 144, "delete": 144, "register": 144, "accessor": 1202, "library": 87,
-                     "extra": 7, "own": 9}
-
-
 def test_operations_follow_the_port_records_in_declaration_order():
     methods = module_methods()
     start = methods.index("DVSLoadConfig")
