@@ -100,10 +100,10 @@ PyObject *load(const Layout &l, char *record, PyTypeObject *pointer_type, bool *
     *declined = false;
     switch (l.kind) {
     case Integer: return load_integer(l.conversion, at);
-    case BitField: {
-        std::uint64_t unit = records::load_unit(at, static_cast<unsigned>(l.size));
-        return PyLong_FromUnsignedLongLong((unit >> l.bit) & records::low_bits(static_cast<unsigned>(l.bits)));
-    }
+    case BitField:
+        return PyLong_FromUnsignedLongLong(records::load_bits(at, static_cast<unsigned>(l.size),
+                                                              static_cast<unsigned>(l.bit),
+                                                              static_cast<unsigned>(l.bits)));
     case Char: return convert::from_char(*at);
     case Pointer:
     case VoidPointer:
@@ -135,13 +135,10 @@ int store(const Layout &l, char *record, PyObject *value) {
         return 0;
     }
     case BitField: {
-        // The value's low bits; the unit's other bits stay as they are.
         std::uint64_t v;
         if (int rc = convert_integer(l.conversion, value, &v)) return declined_or_raised(rc);
-        auto size = static_cast<unsigned>(l.size);
-        std::uint64_t mask = records::low_bits(static_cast<unsigned>(l.bits)) << l.bit;
-        std::uint64_t unit = records::load_unit(at, size);
-        records::store_unit(at, size, (unit & ~mask) | ((v << l.bit) & mask));
+        records::store_bits(at, static_cast<unsigned>(l.size), static_cast<unsigned>(l.bit),
+                            static_cast<unsigned>(l.bits), v);
         return 0;
     }
     case Char: {

@@ -126,6 +126,17 @@ constexpr std::uint64_t low_bits(unsigned bits) {
     return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
 }
 
+// Bits bit .. bit+bits-1 of the storage unit of `size` bytes at `at`.
+inline std::uint64_t load_bits(const char *at, unsigned size, unsigned bit, unsigned bits) {
+    return (load_unit(at, size) >> bit) & low_bits(bits);
+}
+
+// Stores the low `bits` bits of v there; the unit's other bits stay as they are.
+inline void store_bits(char *at, unsigned size, unsigned bit, unsigned bits, std::uint64_t v) {
+    std::uint64_t mask = low_bits(bits) << bit;
+    store_unit(at, size, (load_unit(at, size) & ~mask) | ((v << bit) & mask));
+}
+
 PyObject *hardware_address_text(const unsigned char *bytes);
 
 // Element-by-element copy; the source may be any memory the caller names.
@@ -151,7 +162,7 @@ PyObject *field_get(PyObject *, PyObject *args) noexcept {
         using V = c_value_t<T>;
         return convert::from_integer(load<V>(at));
     } else if constexpr (F.kind == FieldKind::BitField) {
-        return PyLong_FromUnsignedLongLong((load_unit(at, F.size) >> F.bit) & low_bits(F.bits));
+        return PyLong_FromUnsignedLongLong(load_bits(at, F.size, F.bit, F.bits));
     } else if constexpr (F.kind == FieldKind::Char) {
         return convert::from_char(*at);
     } else if constexpr (F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer) {
@@ -180,16 +191,10 @@ PyObject *field_set(PyObject *, PyObject *args) noexcept {
         V v;
         if (int rc = convert::to_integer(value, &v)) return errors::argument(rc, F.setter, 2, F.value_text);
         if (rec) {
-            if constexpr (F.kind == FieldKind::Integer) {
+            if constexpr (F.kind == FieldKind::Integer)
                 store<V>(rec + F.offset, v);
-            } else {
-                // Keep the value's low bits; the unit's other bits stay as they are.
-                char *at = rec + F.offset;
-                std::uint64_t mask = low_bits(F.bits) << F.bit;
-                std::uint64_t unit = load_unit(at, F.size);
-                unit = (unit & ~mask) | ((static_cast<std::uint64_t>(v) << F.bit) & mask);
-                store_unit(at, F.size, unit);
-            }
+            else
+                store_bits(rec + F.offset, F.size, F.bit, F.bits, static_cast<std::uint64_t>(v));
         }
     } else if constexpr (F.kind == FieldKind::Char) {
         char c;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "hex_text.hpp"
 #include "record_fields.hpp"
 
 namespace records {
@@ -9,14 +10,12 @@ namespace records {
 PyObject *hardware_address_text(const unsigned char *b) {
     // "xx:xx:xx:xx:xx:xx" written straight into an ASCII string: a formatted
     // print costs several times the rest of the getter.
-    static const char digits[] = "0123456789abcdef";
     PyObject *text = PyUnicode_New(17, 127);
     if (!text) return nullptr;
     auto *out = static_cast<char *>(PyUnicode_DATA(text));
     for (int i = 0; i < 6; ++i) {
         if (i) *out++ = ':';
-        *out++ = digits[b[i] >> 4];
-        *out++ = digits[b[i] & 0xf];
+        out = write_hex(out, b + i, 1);
     }
     return text;
 }
