@@ -99,3 +99,25 @@ def c_heap_growth(cycle, cycles=100_000, warm_up=2_000):
         cycle()
     gc.collect()
     return c_heap_in_use() - before
+
+
+def module_methods(module=_libfc):
+    """The names of a module's methods, in method-table order."""
+    return [k for k, v in vars(module).items() if type(v).__name__ == "builtin_function_or_method"]
+
+
+def trap_status():
+    """_libfc's exported exception_status word."""
+    return ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
+
+
+def builtin_library(name):
+    """A library installed beside _libfc ("libfc.so", "libfabPublic.so"), the
+    one the module loaded, through ctypes."""
+    return ctypes.CDLL(os.path.join(BUILD_DIR, name))
+
+
+def rss():
+    """The process's resident memory in bytes."""
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")

@@ -13,9 +13,9 @@ import time
 import pytest
 
 import _libfc
-from _helpers import BUILD_DIR
+from _helpers import BUILD_DIR, builtin_library
 
-LIB = ctypes.CDLL(os.path.join(BUILD_DIR, "libfc.so"))
+LIB = builtin_library("libfc.so")
 for _name in ["FC_GetFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats", "FC_GetInvalTableEntries"]:
     getattr(LIB, _name).restype = ctypes.c_void_p
 for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]:

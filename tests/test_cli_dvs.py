@@ -6,18 +6,17 @@ import argparse
 import ctypes
 import io
 import json
-import os
 
 import pytest
 
 import _libfc
-from _helpers import BUILD_DIR, run_python
+from _helpers import builtin_library, run_python
 
 pytest.importorskip("libfc")
 from libfc import cli_dvs, dvs  # noqa: E402
 from libfc.__main__ import main  # noqa: E402
 
-LIB = ctypes.CDLL(os.path.join(BUILD_DIR, "libfabPublic.so"))
+LIB = builtin_library("libfabPublic.so")
 LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 SWITCHES, PORTS, SEED = 2, 3, 5
 

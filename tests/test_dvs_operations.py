@@ -11,9 +11,9 @@ import pytest
 
 import _libfc
 import _libfc_ptr
-from _helpers import c_heap_growth
+from _helpers import builtin_library, c_heap_growth, module_methods
 
-LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+LIB = builtin_library("libfabPublic.so")
 LIB.fabemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 MODULE = ctypes.CDLL(_libfc.__file__)
@@ -172,10 +172,6 @@ def no_pending_failure():
     yield
     for name in NAMES:  # no injected failure outlives its test
         fail_next(name, 0)
-
-
-def module_methods():
-    return [k for k, v in vars(_libfc).items() if type(v).__name__ == "builtin_function_or_method"]
 
 
 FLOW_CACHE_OPERATIONS = ["FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats",

@@ -2,13 +2,13 @@
 faults it found (one test each; the sanitizer pass is what catches them) and
 null handles, callbacks and data pointers reaching a populated store."""
 
-import ctypes
-import os
 
 import pytest
 
 import _libfc
 import _libfc_ptr
+
+from _helpers import builtin_library
 
 
 @pytest.mark.parametrize("kind", [-1, 0, 5, 65536, 2**31 - 1, -2**31])
@@ -26,7 +26,7 @@ def test_port_list_of_a_type_outside_the_enumeration_is_refused(kind, tmp_path, 
 
 def test_null_callbacks_handles_and_data_reach_a_populated_store_harmlessly(tmp_path, monkeypatch):
     monkeypatch.setenv("FAB_EMU_DB", str(tmp_path / "fab.db"))
-    lib = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+    lib = builtin_library("libfabPublic.so")
     assert lib.fabemu_populate(2, 3, 1) == 0
     switches, ports = [], []
     _libfc.DVSState_SwitchForEach(_libfc_ptr.collect_handles, _libfc_ptr.list_context(switches))

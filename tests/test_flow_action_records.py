@@ -4,7 +4,6 @@ text, the client handles of the action contexts, the router instance view of
 FC_VDRActionData_get_instance, and the no-op FC_ACTION_SIZE.
 """
 
-import ctypes
 
 import pytest
 
@@ -12,7 +11,7 @@ import _libfc
 import libfc
 
 from _flowcache_records import ACTION_RECORDS, INVAL_RECORDS, STATS_RECORDS
-from _helpers import SwigPyObject, addr, descriptor_name, poke, raw, this_of
+from _helpers import SwigPyObject, addr, descriptor_name, poke, raw, this_of, trap_status
 from _records import arg1_message, arg2_message, getter, new, setter
 
 FLOWCACHE = STATS_RECORDS + ACTION_RECORDS + INVAL_RECORDS
@@ -24,10 +23,6 @@ def fields_of_kind(kind):
 
 def field_ids(pairs):
     return ["%s.%s" % (r.name, f.name) for r, f in pairs]
-
-
-def status():
-    return ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 
 
 # --- bit-fields ---------------------------------------------------------------
@@ -182,9 +177,9 @@ GET_INSTANCE = "FC_VDRActionData_get_instance"
 @pytest.mark.parametrize("index", [0, 1, 2])
 def test_instance_view_opens_its_element(index):
     d = libfc.FC_VDRActionData()
-    status().value = 9
+    trap_status().value = 9
     info = _libfc.FC_VDRActionData_get_instance(d, index)
-    assert status().value == 0, "the method runs under the trap"
+    assert trap_status().value == 0, "the method runs under the trap"
     assert isinstance(info, libfc.FC_VdrInfo)
     assert this_of(info).own() is False
     assert addr(info) == addr(d) + 14 + 32 * index
@@ -224,9 +219,9 @@ def test_instance_view_needs_router_data():
 # --- FC_ACTION_SIZE -----------------------------------------------------------------------
 
 def test_action_size_does_nothing_under_the_trap():
-    status().value = 4
+    trap_status().value = 4
     assert _libfc.FC_ACTION_SIZE() is None
-    assert status().value == 0
+    assert trap_status().value == 0
     with pytest.raises(TypeError) as info:
         _libfc.FC_ACTION_SIZE(1)
     assert str(info.value) == "FC_ACTION_SIZE() takes exactly 0 arguments (1 given)"

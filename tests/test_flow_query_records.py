@@ -17,7 +17,7 @@ import pytest
 import _libfc
 import libfc
 
-from _helpers import addr, descriptor_name, poke, raw, run_python, this_of
+from _helpers import addr, descriptor_name, poke, raw, run_python, this_of, trap_status
 from _layout import arg1_message
 
 ENTRY = 67670
@@ -57,10 +57,6 @@ class Flows:
 
     def entry_bytes(self, i):
         return ctypes.string_at(self.entry_address(i), ENTRY)
-
-
-def status():
-    return ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 
 
 # --- the entry's size and last field ------------------------------------------------
@@ -289,18 +285,18 @@ def test_methods_arm_the_trap(method, record, indexed):
     gc.collect()
     gc.disable()
     try:
-        status().value = 5
+        trap_status().value = 5
         result = getattr(_libfc, method)(rec, *((0,) if indexed else ()))
-        assert status().value == 0
-        status().value = 5
+        assert trap_status().value == 0
+        trap_status().value = 5
         refusals = [((None,), ValueError)] + ([((rec, 2**31), OverflowError)] if indexed else [])
         for refused, error in refusals:
             with pytest.raises(error):
                 getattr(_libfc, method)(*refused, *((0,) if indexed and len(refused) == 1 else ()))
-            assert status().value == 5, "a refused call must not reach the trap"
+            assert trap_status().value == 5, "a refused call must not reach the trap"
     finally:
         gc.enable()
-        status().value = 0
+        trap_status().value = 0
     del result
 
 

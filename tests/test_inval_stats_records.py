@@ -13,14 +13,10 @@ import pytest
 import _libfc
 import libfc
 
-from _helpers import addr, descriptor_name, poke, raw, run_python, this_of
+from _helpers import addr, descriptor_name, poke, raw, rss, run_python, this_of, trap_status
 from _records import BY_NAME, arg1_message, arg2_message
 
 SANITIZED = os.environ.get("LIBFC_SANITIZED") == "1"
-
-
-def status():
-    return ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 
 
 # --- the counter tree -------------------------------------------------------------
@@ -211,9 +207,9 @@ COPYING = [
 @pytest.mark.parametrize("method,make,head,size,cls", COPYING, ids=[c[0] for c in COPYING])
 def test_getitem_returns_an_independent_owned_copy(method, make, head, size, cls):
     buf, table = make(3)
-    status().value = 3
+    trap_status().value = 3
     copies = [getattr(_libfc, method)(table, i) for i in range(3)]
-    assert status().value == 0, "the copy is made under the trap"
+    assert trap_status().value == 0, "the copy is made under the trap"
     for i, copy in enumerate(copies):
         assert isinstance(copy, getattr(libfc, cls))
         assert this_of(copy).own() is True
@@ -300,11 +296,6 @@ def test_bucket_lengths_are_read_one_by_one():
 
 
 # --- memory stays flat ------------------------------------------------------------------
-
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
 
 @pytest.mark.skipif(SANITIZED, reason="freed memory sits in the sanitizer's quarantine")
 def test_copies_and_texts_do_not_leak():

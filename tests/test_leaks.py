@@ -17,9 +17,10 @@ import pytest
 import _libfc
 import libfc
 
+from _helpers import rss
+
 CYCLES = 100_000
 WARM_UP = 5_000
-PAGE = os.sysconf("SC_PAGE_SIZE")
 # A sanitizer build holds freed memory in quarantine, so resident memory says
 # nothing about leaks there; the object block counts still do.
 SANITIZED = os.environ.get("LIBFC_SANITIZED") == "1"
@@ -28,11 +29,6 @@ BLOCK_BOUND = 2_000
 
 LONG_TEXT = "x" * 1000       # too long for any character field
 DISPLAY_TEXT = "d" * 80      # exactly fills hyp_FabPortStatus.displayStr
-
-
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * PAGE
 
 
 def measure(cycle):

@@ -8,10 +8,9 @@ serve."""
 
 import os
 import re
-import types
 
-import _libfc
 
+from _helpers import module_methods
 from _records import RECORDS, method_names
 
 INCLUDE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "include")
@@ -33,10 +32,6 @@ def declared_records(header):
 def declared_functions(header):
     return [m.group(1) for m in FUNCTION_DECLARATION.finditer(read(header))
             if not m.group(0).startswith(("typedef", "HYP_STATIC_ASSERT", "static"))]
-
-
-def module_methods():
-    return [k for k, v in _libfc.__dict__.items() if type(v) is types.BuiltinFunctionType]
 
 
 METHODS = module_methods()

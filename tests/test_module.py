@@ -4,19 +4,14 @@ the global-variables object ``cvar`` and the module constants.
 """
 
 import ctypes
-import types
 
 import pytest
 
 import _libfc
 import libfc  # noqa: F401
 
-from _helpers import SwigPyObject, run_python
+from _helpers import SwigPyObject, module_methods, run_python
 from _records import RECORDS, method_names
-
-
-def module_methods():
-    return [k for k, v in _libfc.__dict__.items() if type(v) is types.BuiltinFunctionType]
 
 
 # --- module object and method table ---------------------------------------------
