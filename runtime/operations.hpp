@@ -128,10 +128,8 @@ inline P pass(S &slot) {
         return slot.bytes;
     else if constexpr (is_function_pointer_v<P>)
         return reinterpret_cast<P>(slot);
-    else if constexpr (std::is_pointer_v<P>)
-        return static_cast<P>(slot);
     else
-        return static_cast<P>(slot);
+        return static_cast<P>(slot);  // void * to its pointer type, int to its enumeration
 }
 
 template <class S>
