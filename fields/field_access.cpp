@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fields/record_pointer.hpp"
 #include "runtime/convert.hpp"
 #include "runtime/pointer_object.hpp"
 #include "runtime/record_fields.hpp"
@@ -95,7 +96,7 @@ bool valid(const Layout &l) {
     }
 }
 
-PyObject *load(const Layout &l, char *record, PyTypeObject *pointer_type, bool *declined) {
+PyObject *load(const Layout &l, char *record, bool *declined) {
     char *at = record + l.offset;
     *declined = false;
     switch (l.kind) {
@@ -107,9 +108,9 @@ PyObject *load(const Layout &l, char *record, PyTypeObject *pointer_type, bool *
     case Char: return convert::from_char(*at);
     case Pointer:
     case VoidPointer:
-        return pointer_object::make_as(pointer_type, records::load<void *>(at), descriptor(l.value_type), 0);
+        return record_pointer::view(records::load<void *>(at), descriptor(l.value_type));
     case Nested:
-    case Array: return pointer_object::make_as(pointer_type, at, descriptor(l.value_type), 0);
+    case Array: return record_pointer::view(at, descriptor(l.value_type));
     case CharArray: return convert::from_char_array(at, static_cast<size_t>(l.count));
     case HwAddr: return records::hardware_address_text(reinterpret_cast<const unsigned char *>(at));
     case OwnedText: {

@@ -25,8 +25,8 @@ bool valid(const Layout &layout);
 
 // The field's value, or null with an exception; *declined is set (no
 // exception) when this path does not read such a field and the module's
-// getter must.
-PyObject *load(const Layout &layout, char *record, PyTypeObject *pointer_type, bool *declined);
+// getter must. Views come back as _libfc's pointer objects (record_pointer.hpp).
+PyObject *load(const Layout &layout, char *record, bool *declined);
 
 // 0 once stored; 1 when the value is not stored here (refused, or a kind
 // the module's setter must handle), with no exception, so the module's

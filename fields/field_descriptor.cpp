@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "fields/field_access.hpp"
+#include "fields/record_pointer.hpp"
 #include "runtime/pointer_object.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
@@ -30,35 +31,19 @@ struct FieldData {
 PyTypeObject *field_type = nullptr;
 Py_ssize_t data_offset = 0;
 
-// The pointer object type of the module whose records the companion holds
-// (_libfc's, a type of its own copy of the runtime), learnt from the first
-// instance met; until then every access takes the property path.
-PyTypeObject *record_pointer_type = nullptr;
-
 FieldData *data(PyObject *self) { return reinterpret_cast<FieldData *>(reinterpret_cast<char *>(self) + data_offset); }
 
-PyObject **this_slot(const FieldData *d, PyObject *obj) {
-    return reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + d->this_offset);
-}
-
-// The record behind obj when the direct path applies, else null.
+// The record behind obj when the direct path applies, else null (a null
+// record included: the module words that error).
 inline char *direct_record(const FieldData *d, PyObject *obj) {
     if (reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner || !d->owner) return nullptr;
-    PyObject *pointer = *this_slot(d, obj);
-    if (!pointer || Py_TYPE(pointer) != record_pointer_type) return nullptr;
-    auto *p = reinterpret_cast<SwigPyObject *>(pointer);
-    if (p->descriptor != registry::types[d->layout.record_type]) return nullptr;
-    return static_cast<char *>(p->address);  // null: the module words the null-record error
+    return record_pointer::address_in_slot(obj, d->this_offset, d->layout.record_type);
 }
 
-// Learns the record pointer type from an instance of the owner class. Only
-// types built in C are remembered: they live as long as the process.
+// Learns the record pointer type from an instance of the owner class.
 void learn_pointer_type(const FieldData *d, PyObject *obj) {
-    if (record_pointer_type || !d->owner || reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner) return;
-    PyObject *pointer = *this_slot(d, obj);
-    if (pointer && pointer_object::is_pointer_object(pointer) &&
-        !PyType_HasFeature(Py_TYPE(pointer), Py_TPFLAGS_HEAPTYPE))
-        record_pointer_type = Py_TYPE(pointer);
+    if (record_pointer::type || !d->owner || reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner) return;
+    record_pointer::learn(*reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + d->this_offset));
 }
 
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
@@ -66,7 +51,7 @@ PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
         FieldData *d = data(self);
         if (char *record = direct_record(d, obj)) {
             bool declined;
-            PyObject *value = field_access::load(d->layout, record, record_pointer_type, &declined);
+            PyObject *value = field_access::load(d->layout, record, &declined);
             if (!declined) return value;
         } else {
             learn_pointer_type(d, obj);

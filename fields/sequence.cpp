@@ -8,6 +8,11 @@
 
 #include <cstdint>
 
+#include "fields/element_layouts.hpp"
+#include "fields/record_pointer.hpp"
+#include "runtime/python_compat.hpp"
+#include "runtime/registry.hpp"
+
 namespace sequence {
 
 namespace {
@@ -19,6 +24,10 @@ struct Run {
     Py_ssize_t capacity;    // 0: the items follow the record in its buffer
     PyObject *iter_item;    // (record, index) -> the item in place
     PyObject *index_item;   // (record, index) -> the item indexing returns
+    // Where iter_item finds its items, when they are views or values the
+    // iterator can make itself; null otherwise.
+    const element_layouts::Layout *iter_layout;
+    Py_ssize_t this_offset;  // of the class's "this" slot; 0 when it has none
 };
 
 constexpr std::size_t kRuns = 64;
@@ -63,7 +72,11 @@ const Run *run_of(PyTypeObject *t) {
     if (count == Py_None) Py_CLEAR(count);
     release(cached);
     Py_INCREF(reinterpret_cast<PyObject *>(t));
-    cached = {t, count, n, iter_item, index_item};
+    const element_layouts::Layout *layout = nullptr;
+    if (PyCFunction_Check(iter_item)) layout = element_layouts::find(compat::builtin_name(iter_item));
+    Py_ssize_t this_offset =
+        compat::object_slot_offset(compat::class_attribute(t, registry::this_name()));
+    cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0};
     return &cached;
 }
 
@@ -188,12 +201,49 @@ struct Iterator {
     PyObject *record;
     PyObject *item;
     PyObject *args;     // the argument tuple of the last item call, or null
+    // Where the items lie, when the iterator may make them itself, and the
+    // offset of the record's "this" slot (copied: the class's cached run
+    // may be replaced while the iterator lives).
+    const element_layouts::Layout *layout;
+    Py_ssize_t this_offset;
+    // The record whose counted items the item method has accepted: one it
+    // did not allocate, so the count field alone bounds its items.
+    const char *accepted;
     Py_ssize_t next;    // position of the next item
     Py_ssize_t left;    // items still to come; -1 until the first is asked for
     bool reversed;
 };
 
 PyTypeObject *iterator_type = nullptr;
+
+// The record behind the iterated object when its item at the iterator's
+// position can be made here exactly as the item method would make it, else
+// null.
+const char *direct_record(const Iterator *it) {
+    const element_layouts::Layout &l = *it->layout;
+    const char *record = record_pointer::address_in_slot(it->record, it->this_offset, l.record_type);
+    if (!record) return nullptr;
+    if (l.count && record != it->accepted) return nullptr;
+    long long held = element_layouts::items_in(l, record);
+    return it->next < held ? record : nullptr;
+}
+
+// The item at the iterator's position without calling the item method, or
+// null with no exception when the method has to be asked. Once the method has
+// accepted an item of a counted run, the rest of that record's run is read
+// here while the record stays the same.
+PyObject *direct_item(Iterator *it) {
+    const element_layouts::Layout &l = *it->layout;
+    const char *record = direct_record(it);
+    if (!record) {
+        PyObject *item = item_at(it->item, it->record, it->next, &it->args);
+        if (item && l.count) it->accepted = record_pointer::address_in_slot(it->record, it->this_offset, l.record_type);
+        return item;
+    }
+    const char *at = record + l.offset + static_cast<std::size_t>(it->next) * l.stride;
+    if (l.value) return l.value(at);
+    return record_pointer::view(const_cast<char *>(at), registry::types[l.view_type]);
+}
 
 PyObject *iterator_next(PyObject *op) {
     auto *it = reinterpret_cast<Iterator *>(op);
@@ -211,7 +261,7 @@ PyObject *iterator_next(PyObject *op) {
         Py_CLEAR(it->record);
         return nullptr;
     }
-    PyObject *item = item_at(it->item, it->record, it->next, &it->args);
+    PyObject *item = it->layout ? direct_item(it) : item_at(it->item, it->record, it->next, &it->args);
     if (!item) {
         Py_CLEAR(it->record);
         return nullptr;
@@ -250,6 +300,11 @@ PyObject *make_iterator(PyObject *self, bool reversed) {
     it->record = self;
     it->item = run->iter_item;
     it->args = nullptr;
+    it->layout = run->this_offset ? run->iter_layout : nullptr;
+    it->this_offset = run->this_offset;
+    if (it->layout && !record_pointer::type)
+        record_pointer::learn(*reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + run->this_offset));
+    it->accepted = nullptr;
     it->next = 0;
     it->left = -1;
     it->reversed = reversed;

@@ -414,15 +414,56 @@ PyObject *make(void *address, swig_type_info *ty, int flags) {
     return make_as(t, address, ty, flags);
 }
 
-PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags) {
-    if (!address) Py_RETURN_NONE;
+namespace {
+
+PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int own) {
     SwigPyObject *p = PyObject_New(SwigPyObject, t);
     if (!p) return nullptr;
     p->address = address;
     p->descriptor = ty;
-    p->own = flags & kOwn;
+    p->own = own;
     p->next = nullptr;
-    auto *bare = reinterpret_cast<PyObject *>(p);
+    return reinterpret_cast<PyObject *>(p);
+}
+
+// The registered class of ty when its instances keep "this" in a known slot
+// and are made by the base allocator, else null.
+PyTypeObject *slot_class(swig_type_info *ty, Py_ssize_t *offset) {
+    SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
+    if (!info || info->new_method || !info->new_args || !PyType_Check(info->new_args)) return nullptr;
+    auto *cls = reinterpret_cast<PyTypeObject *>(info->new_args);
+    const ThisSlot *entry = &this_slots[slot_index(cls)];
+    if (entry->type != cls) {
+        remember_this_slot(cls);
+        if (entry->type != cls) return nullptr;
+    }
+    *offset = entry->offset;
+    return cls;
+}
+
+}  // namespace
+
+PyObject *make_view_as(PyTypeObject *t, void *address, swig_type_info *ty) {
+    if (!address) Py_RETURN_NONE;
+    Py_ssize_t offset;
+    PyTypeObject *cls = slot_class(ty, &offset);
+    if (!cls) return make_as(t, address, ty, 0);
+    PyObject *bare = new_pointer(t, address, ty, 0);
+    if (!bare) return nullptr;
+    PyObject *inst = cls->tp_alloc(cls, 0);
+    if (!inst) {
+        // As make_as does when the class cannot be built: the bare pointer.
+        PyErr_Clear();
+        return bare;
+    }
+    *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + offset) = bare;  // the slot takes our reference
+    return inst;
+}
+
+PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags) {
+    if (!address) Py_RETURN_NONE;
+    PyObject *bare = new_pointer(t, address, ty, flags & kOwn);
+    if (!bare) return nullptr;
     SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
     if (!info || (flags & kBare)) return bare;
     PyObject *inst = new_instance(info, bare);

@@ -68,6 +68,14 @@ PyObject *make(void *address, swig_type_info *ty, int flags);
 // descriptors hand out _libfc's). t must have the shared layout.
 PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags);
 
+// make_as() for a view (not owned, wrapped) made by the companion's own
+// accessors: an instance of a registered class that keeps "this" in a slot is
+// allocated and filled in place, without the base constructor (which would
+// build an empty instance dictionary up front) and without dropping the
+// class's cached attribute lookups, as nothing about the class changes.
+// Other classes are built as make_as() builds them.
+PyObject *make_view_as(PyTypeObject *t, void *address, swig_type_info *ty);
+
 // The runtime's own record destructors are run as the owning pointer object
 // dies without the temporary pointer object and argument tuple a call of the
 // class's destructor takes: destroy(address, ty) does what that call would

@@ -71,6 +71,11 @@ inline void forget_cached_lookups(PyTypeObject *t) {
 #endif
 }
 
+// The name of a built-in function, read from its method definition.
+inline const char *builtin_name(PyObject *function) {
+    return reinterpret_cast<PyCFunctionObject *>(function)->m_ml->ml_name;
+}
+
 // The documentation text of a built-in function, or null. Read from its
 // method definition so no text object is built on the conversion path.
 inline const char *builtin_doc(PyObject *function) {

@@ -395,3 +395,28 @@ def test_flow_buffer_counts_the_entries_it_holds_not_the_cache_total():
     flows.totalEntries = 1000
     flows.numEntries = 2
     assert len(flows) == 2
+
+
+def test_iteration_rechecks_the_record_and_its_count_at_every_item():
+    cls, layout = described("FC_IOCFlows")
+    width = layout.field("entries").elem_width
+    memory = ctypes.create_string_buffer(layout.size + 3 * width)
+    flows = cls()
+    retarget(flows, ctypes.addressof(memory))
+    flows.numEntries = 3
+    items = iter(flows)
+    assert addr(next(items)) == ctypes.addressof(memory) + layout.size
+    flows.numEntries = 1
+    with pytest.raises(IndexError):
+        next(items)
+    # Another record behind the same instance: its own count and origin decide.
+    flows.numEntries = 3
+    items = iter(flows)
+    next(items)
+    header = cls()
+    header.numEntries = 3
+    header.thisown = False  # counted as a library buffer, but made here: it has no entries
+    flows.this = header.this
+    with pytest.raises(IndexError):
+        next(items)
+    header.thisown = True

@@ -1,0 +1,38 @@
+// The records the companion's instances hold: _libfc's pointer objects,
+// found in an instance's "this" slot, and the views made of them.
+#pragma once
+
+#include "runtime/pointer_object.hpp"
+#include "runtime/registry.hpp"
+
+namespace record_pointer {
+
+// The pointer object type of the module whose records the companion holds
+// (_libfc's, a type of its own copy of the runtime), learnt from the first
+// instance met; null until then, and every access takes the module's path.
+extern PyTypeObject *type;
+
+// Learns the type from the pointer object in an instance's "this" slot. Only
+// types built in C are remembered: they live as long as the process.
+void learn(PyObject *pointer);
+
+// The pointer object in obj's "this" slot at this_offset when it is one of
+// _libfc's, else null.
+inline SwigPyObject *in_slot(PyObject *obj, Py_ssize_t this_offset) {
+    PyObject *pointer = *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + this_offset);
+    if (!pointer || Py_TYPE(pointer) != type) return nullptr;
+    return reinterpret_cast<SwigPyObject *>(pointer);
+}
+
+// The record address in obj's "this" slot when it points to a record of
+// descriptor id record_type; null for anything else (a null record included).
+inline char *address_in_slot(PyObject *obj, Py_ssize_t this_offset, int record_type) {
+    SwigPyObject *p = in_slot(obj, this_offset);
+    if (!p || p->descriptor != registry::types[record_type]) return nullptr;
+    return static_cast<char *>(p->address);
+}
+
+// A view (not owned) of the record at address, as _libfc hands one out.
+inline PyObject *view(void *address, swig_type_info *ty) { return pointer_object::make_view_as(type, address, ty); }
+
+}  // namespace record_pointer
