@@ -4,6 +4,8 @@
 
 #include "fields/record_initializer.hpp"
 
+#include <cstdint>
+
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
 
@@ -52,6 +54,87 @@ PyObject *call(PyObject *callable, PyObject *const *args, size_t nargsf, PyObjec
     return PyObject_Vectorcall(self->python_init, args, nargsf, kwnames);
 }
 
+// Calling the class itself. A class whose instances this initialiser sets up
+// is called through its own vectorcall entry, set when the initialiser meets
+// its class: with no arguments, and while the class still creates its
+// instances with object's constructor and this initialiser, the instance is
+// allocated and given its record here, as the two would do it (the instance
+// dictionary is left to be made on first use, as the interpreter does for
+// instances that never get one). Anything else is the interpreter's own call.
+// Validated classes, found again while their version tag is unchanged: the
+// interpreter gives a class a new tag whenever one of its attributes (or a
+// base's) changes, and never reuses one.
+struct FastClass {
+    PyTypeObject *cls;
+    unsigned int tag;
+    Initializer *init;
+};
+constexpr std::size_t kFastClasses = 256;
+FastClass fast_classes[kFastClasses];
+
+std::size_t fast_index(PyTypeObject *t) { return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kFastClasses; }
+
+bool is_initializer(PyObject *op);
+
+Initializer *fast_initializer(PyTypeObject *cls) {
+    FastClass &entry = fast_classes[fast_index(cls)];
+    if (entry.cls == cls && entry.tag != 0 && entry.tag == cls->tp_version_tag) return entry.init;
+    if (Py_TYPE(cls) != &PyType_Type || cls->tp_new != PyBaseObject_Type.tp_new ||
+        PyType_HasFeature(cls, Py_TPFLAGS_IS_ABSTRACT))
+        return nullptr;
+    static PyObject *init_name = nullptr;
+    if (!init_name && !(init_name = PyUnicode_InternFromString("__init__"))) return nullptr;
+    // Looking the attribute up through the class gives it a version tag.
+    PyObject *found = PyObject_GetAttr(reinterpret_cast<PyObject *>(cls), init_name);
+    if (!found) return nullptr;
+    Initializer *init = is_initializer(found) ? as_initializer(found) : nullptr;
+    Py_DECREF(found);  // the class's dictionary keeps it
+    if (!init || init->owner != reinterpret_cast<PyObject *>(cls)) return nullptr;
+    entry = {cls, cls->tp_version_tag, init};
+    return init;
+}
+
+PyObject *construct(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    auto *cls = reinterpret_cast<PyTypeObject *>(callable);
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (nargs == 0 && !kwnames) {
+        Initializer *init = fast_initializer(cls);
+        if (!init && PyErr_Occurred()) return nullptr;
+        if (init) {
+            PyObject *inst = cls->tp_alloc(cls, 0);
+            if (!inst) return nullptr;
+            PyObject *record = new_record(init->new_function);
+            if (!record) {
+                Py_DECREF(inst);
+                return nullptr;
+            }
+            *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + init->this_offset) = record;
+            return inst;
+        }
+    }
+    // The interpreter's call of a class, with the arguments it takes.
+    PyObject *positional = PyTuple_New(nargs);
+    if (!positional) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        Py_INCREF(args[i]);
+        PyTuple_SET_ITEM(positional, i, args[i]);
+    }
+    PyObject *keywords = nullptr;
+    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+        keywords = PyDict_New();
+        for (Py_ssize_t i = 0; keywords && i < PyTuple_GET_SIZE(kwnames); ++i)
+            if (PyDict_SetItem(keywords, PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) Py_CLEAR(keywords);
+        if (!keywords) {
+            Py_DECREF(positional);
+            return nullptr;
+        }
+    }
+    PyObject *result = PyType_Type.tp_call(callable, positional, keywords);
+    Py_DECREF(positional);
+    Py_XDECREF(keywords);
+    return result;
+}
+
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *) {
     if (!obj || obj == Py_None) {
         Py_INCREF(self);
@@ -73,6 +156,9 @@ PyObject *set_name(PyObject *op, PyObject *args) {
             Py_INCREF(owner);
             self->owner = owner;
             self->this_offset = offset;
+            // Calls of the class come here first (the entry is not inherited
+            // by subclasses, which keep the interpreter's call).
+            reinterpret_cast<PyTypeObject *>(owner)->tp_vectorcall = construct;
         }
     }
     Py_RETURN_NONE;
@@ -139,6 +225,8 @@ PyTypeObject initializer_type = {
     .tp_getset = getset,
     .tp_descr_get = descr_get,
 };
+
+bool is_initializer(PyObject *op) { return Py_TYPE(op) == &initializer_type; }
 
 }  // namespace
 

@@ -1,12 +1,12 @@
 // The four address functions: an IPv4 or IPv6 address a record holds in
-// network order, as inet_ntop writes it. They differ only in where the
+// network order, as text through inet_ntop. They differ only in where the
 // address bytes lie for each family and in what names the family.
 
+#include <arpa/inet.h>
+
 #include <cstddef>
-#include <cstring>
 
 #include "flowcache/flowcache_query_methods.hpp"
-#include "flowcache/ip_text.hpp"
 #include "runtime/element_methods.hpp"
 #include "runtime/trap.hpp"
 #include "runtime/type_ids.hpp"
@@ -35,17 +35,15 @@ PyObject *address_text(const AddressSource &source, PyObject *args) {
         return nullptr;
     const bool v6 = flag_argument ? is_v6 != 0 : record[source.family_flag] != 0;
     const char *bytes = record + (v6 ? source.v6 : source.v4);
-    char text[ip_text::kIPv6Max];
-    char *end = text;
-    auto format = [bytes, v6, &text, &end] {
-        const auto *address = reinterpret_cast<const unsigned char *>(bytes);
-        end = v6 ? ip_text::write_ipv6(text, address) : ip_text::write_ipv4(text, address);
+    char text[INET6_ADDRSTRLEN];  // 46: the longest IPv6 text and its terminator
+    const char *formatted = nullptr;
+    auto format = [bytes, v6, &text, &formatted] {
+        formatted = inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, text, sizeof text);
     };
     if (trap::armed(format)) return trap::raise_abandoned_call();
-    const Py_ssize_t n = end - text;
-    PyObject *result = PyUnicode_New(n, 127);  // ASCII, copied in: no decoding
-    if (result) std::memcpy(PyUnicode_DATA(result), text, static_cast<std::size_t>(n));
-    return result;
+    if (!formatted) [[unlikely]]
+        return PyErr_SetFromErrno(PyExc_OSError);
+    return PyUnicode_FromString(text);
 }
 
 // An entry's key: both families' source addresses open the key's union, the

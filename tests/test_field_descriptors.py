@@ -248,6 +248,38 @@ def test_construction_owns_one_record_and_falls_back_for_subclasses_and_argument
     assert int(inst.this) == first and inst.this.next() is not None
 
 
+@pytest.mark.parametrize("replaced", ["__init__", "__new__"])
+def test_construction_follows_a_class_whose_constructor_is_replaced(replaced):
+    cls = libfc.FC_FlowKey
+    cls()  # the class's calls are known to take the direct path by now
+    calls = []
+    original = cls.__dict__.get(replaced)
+
+    def init(self, *args):
+        calls.append(args)
+        original(self)
+
+    def new(klass, *args):
+        calls.append(args)
+        return object.__new__(klass)
+
+    setattr(cls, replaced, init if replaced == "__init__" else new)
+    try:
+        made = cls()
+        assert calls == [()]
+        if replaced == "__init__":
+            assert made.thisown
+    finally:
+        if original is None:
+            delattr(cls, replaced)
+        else:
+            setattr(cls, replaced, original)
+    made = cls()
+    assert calls == [()] and made.thisown
+    made.note = 1  # instances still take attributes of their own
+    assert made.__dict__ == {"note": 1}
+
+
 def test_construction_and_drop_free_each_record_once():
     growth = c_heap_growth(lambda: (libfc.FC_FlowKey(), libfc.FC_FlowEntryIOC()), cycles=20_000)
     if growth is None:
