@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "python_compat.hpp"
+
 namespace errors {
 
 PyObject *type_for_code(int code) {
@@ -27,40 +29,61 @@ PyObject *type_for_code(int code) {
 namespace {
 
 // Refusing a value is part of normal use (a script probing what a field
-// takes), so its message is formatted once per method, argument and error
-// kind and then reused. The method and type texts are constants of the
-// program, so their addresses identify them. A slot taken by another key is
-// simply overwritten: the cache only saves formatting.
-struct CachedMessage {
+// takes), so the refusal is prepared once per method, argument and error
+// kind: its message, and the exception raised with it, which is raised again
+// when nothing but this cache holds it any more (the handler that caught it
+// is done with it) and nothing was attached to it meanwhile. A raised
+// exception object cannot be told from a new one then; building one per
+// refusal is most of what a refusal costs. The method and type texts are
+// constants of the program, so their addresses identify them. A slot taken
+// by another key is simply overwritten: the cache only saves work.
+struct CachedRefusal {
     const char *method;
     const char *ctype;
     int position;
     int code;
-    PyObject *text;
+    PyObject *args;       // (message,): the exception's arguments as made
+    PyObject *exception;  // the last exception raised for it, or null
 };
-constexpr std::size_t kCachedMessages = 512;
-CachedMessage cached_messages[kCachedMessages];
+constexpr std::size_t kCachedRefusals = 512;
+CachedRefusal cached_refusals[kCachedRefusals];
 
-std::size_t message_slot(const char *method, int position, int code) {
+std::size_t refusal_slot(const char *method, int position, int code) {
     auto key = reinterpret_cast<std::uintptr_t>(method);
     key ^= key >> 9;
     key += static_cast<std::uintptr_t>(position) * 31u + static_cast<std::uintptr_t>(-code) * 7u;
-    return key % kCachedMessages;
+    return key % kCachedRefusals;
 }
 
-PyObject *argument_message(int code, const char *method, int position, const char *ctype) {
-    CachedMessage &entry = cached_messages[message_slot(method, position, code)];
-    if (entry.text && entry.method == method && entry.ctype == ctype && entry.position == position &&
+CachedRefusal *refusal(int code, const char *method, int position, const char *ctype) {
+    CachedRefusal &entry = cached_refusals[refusal_slot(method, position, code)];
+    if (entry.args && entry.method == method && entry.ctype == ctype && entry.position == position &&
         entry.code == code)
-        return entry.text;
+        return &entry;
     PyObject *text = PyUnicode_FromFormat("in method '%s', argument %d of type '%s'", method, position, ctype);
     if (!text) return nullptr;
-    Py_XSETREF(entry.text, text);
+    PyObject *args = PyTuple_Pack(1, text);
+    Py_DECREF(text);
+    if (!args) return nullptr;
+    Py_XSETREF(entry.args, args);
+    Py_CLEAR(entry.exception);
     entry.method = method;
     entry.ctype = ctype;
     entry.position = position;
     entry.code = code;
-    return text;
+    return &entry;
+}
+
+// The exception to raise for entry: the previous one when it can be raised
+// again, else a new one (kept for next time). Null with an exception set
+// when none can be made.
+PyObject *refusal_exception(CachedRefusal &entry, PyObject *type) {
+    if (entry.exception && compat::reset_unshared_exception(entry.exception, type, entry.args))
+        return entry.exception;
+    PyObject *made = PyObject_Call(type, entry.args, nullptr);
+    if (!made) return nullptr;
+    Py_XSETREF(entry.exception, made);
+    return made;
 }
 
 }  // namespace
@@ -68,8 +91,10 @@ PyObject *argument_message(int code, const char *method, int position, const cha
 PyObject *argument(int code, const char *method, int position, const char *ctype) {
     if (code == kPending) return nullptr;
     if (code == kError) code = kTypeError;
-    if (PyObject *text = argument_message(code, method, position, ctype))
-        PyErr_SetObject(type_for_code(code), text);
+    CachedRefusal *entry = refusal(code, method, position, ctype);
+    if (!entry) return nullptr;
+    PyObject *type = type_for_code(code);
+    if (PyObject *exception = refusal_exception(*entry, type)) PyErr_SetObject(type, exception);
     return nullptr;
 }
 

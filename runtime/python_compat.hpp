@@ -71,6 +71,23 @@ inline void forget_cached_lookups(PyTypeObject *t) {
 #endif
 }
 
+// Makes exc, an exception of exactly `type` made with `args`, ready to be
+// raised again as if new, when this caller's reference is the only one and
+// nothing has been attached to it: its traceback, context and cause are
+// dropped. False (exc untouched) otherwise. The exception object's fields
+// are the interpreter's; every version from 3.9 has these.
+inline bool reset_unshared_exception(PyObject *exc, PyObject *type, PyObject *args) {
+    if (Py_REFCNT(exc) != 1 || reinterpret_cast<PyObject *>(Py_TYPE(exc)) != type) return false;
+    auto *e = reinterpret_cast<PyBaseExceptionObject *>(exc);
+    // Attributes set on it, notes included, live in its dictionary.
+    if (e->args != args || (e->dict && PyDict_GET_SIZE(e->dict) != 0)) return false;
+    Py_CLEAR(e->traceback);
+    Py_CLEAR(e->context);
+    Py_CLEAR(e->cause);
+    e->suppress_context = 0;
+    return true;
+}
+
 // The name of a built-in function, read from its method definition.
 inline const char *builtin_name(PyObject *function) {
     return reinterpret_cast<PyCFunctionObject *>(function)->m_ml->ml_name;

@@ -417,3 +417,41 @@ def test_pointer_argument_2_refuses_other_types(record, f):
             setter(record, f)(rec, bad)
         assert str(info.value) == arg2_message(method, f.ctype), "%s given %r" % (method, bad)
     assert raw(rec, record.size) == before
+
+
+def test_each_refusal_is_a_fresh_exception_whatever_the_last_one_went_through():
+    header = _libfc.new_hyp_IPv4Hdr()
+
+    def caught():
+        try:
+            _libfc.hyp_IPv4Hdr_ttl_set(header, 256)
+        except OverflowError as e:
+            return e
+
+    def looks_new(e):
+        return (e.__context__ is None and e.__cause__ is None and not e.__suppress_context__
+                and not getattr(e, "__notes__", None) and e.__traceback__.tb_next is None
+                and e.args[0].startswith("in method 'hyp_IPv4Hdr_ttl_set', argument 2 of type "))
+
+    try:
+        raise KeyError("handled")
+    except KeyError:
+        dirty = caught()
+    assert isinstance(dirty.__context__, KeyError)
+    dirty.__cause__ = ValueError("cause")
+    del dirty  # nothing holds it now
+    assert looks_new(caught())
+    noted = caught()
+    if hasattr(noted, "add_note"):
+        noted.add_note("seen")
+    del noted
+    assert looks_new(caught())
+    extra = caught()
+    extra.extra = 1
+    del extra
+    assert not hasattr(caught(), "extra")
+    kept = caught()
+    kept_tb = kept.__traceback__
+    other = caught()
+    assert other is not kept and kept.__traceback__ is kept_tb and looks_new(kept) and looks_new(other)
+    _libfc.delete_hyp_IPv4Hdr(header)
