@@ -78,7 +78,8 @@ bool is_initializer(PyObject *op);
 
 Initializer *fast_initializer(PyTypeObject *cls) {
     FastClass &entry = fast_classes[fast_index(cls)];
-    if (entry.cls == cls && entry.tag != 0 && entry.tag == cls->tp_version_tag) return entry.init;
+    const unsigned int tag = compat::valid_version_tag(cls);
+    if (entry.cls == cls && tag != 0 && entry.tag == tag) return entry.init;
     if (Py_TYPE(cls) != &PyType_Type || cls->tp_new != PyBaseObject_Type.tp_new ||
         PyType_HasFeature(cls, Py_TPFLAGS_IS_ABSTRACT))
         return nullptr;
@@ -90,7 +91,7 @@ Initializer *fast_initializer(PyTypeObject *cls) {
     Initializer *init = is_initializer(found) ? as_initializer(found) : nullptr;
     Py_DECREF(found);  // the class's dictionary keeps it
     if (!init || init->owner != reinterpret_cast<PyObject *>(cls)) return nullptr;
-    entry = {cls, cls->tp_version_tag, init};
+    entry = {cls, compat::valid_version_tag(cls), init};
     return init;
 }
 

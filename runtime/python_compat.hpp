@@ -93,6 +93,19 @@ inline const char *builtin_name(PyObject *function) {
     return reinterpret_cast<PyCFunctionObject *>(function)->m_ml->ml_name;
 }
 
+// t's attribute-cache version tag while it is valid, else 0. The tag changes
+// whenever an attribute of t or of a base changes, and is never reused.
+//   3.9-3.12: a modified class keeps its old tag number until it is given a
+//             new one, with Py_TPFLAGS_VALID_VERSION_TAG cleared meanwhile.
+//   3.13:     a modified class has tag 0 until it is given a new one.
+inline unsigned int valid_version_tag(PyTypeObject *t) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return t->tp_version_tag;
+#else
+    return PyType_HasFeature(t, Py_TPFLAGS_VALID_VERSION_TAG) ? t->tp_version_tag : 0;
+#endif
+}
+
 // The documentation text of a built-in function, or null. Read from its
 // method definition so no text object is built on the conversion path.
 inline const char *builtin_doc(PyObject *function) {
