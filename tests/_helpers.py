@@ -121,3 +121,32 @@ def rss():
     """The process's resident memory in bytes."""
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def library_view(type_name, buffer):
+    """A pointer object of type_name * addressing ctypes memory, as a library
+    call returns it: not owned, and unknown to the module's allocations. The
+    address sits at offset 16 of every pointer object."""
+    view = getattr(_libfc, "new_" + type_name)()
+    getattr(_libfc, "delete_" + type_name)(view)  # frees the block; the object no longer owns
+    ctypes.c_void_p.from_address(id(view) + 16).value = ctypes.addressof(buffer)
+    return view
+
+
+# Library buffers of a header and counted elements: the header size, where
+# its element count lies (offset, bytes) and the element size.
+COUNTED_BUFFERS = {
+    "FC_IOCFlows": (8, (4, 4), 67670),
+    "FC_IOCInvalEntries": (12, (8, 4), 72),
+    "FC_HashStatsIOC": (4, (0, 2), 60),
+}
+
+
+def counted_buffer(type_name, n, stated=None):
+    """A library-shaped buffer of n patterned elements whose header states
+    `stated` (default n) of them, and a view of it: (buffer, view)."""
+    head, (at, width), size = COUNTED_BUFFERS[type_name]
+    total = head + n * size
+    buffer = ctypes.create_string_buffer(bytes((7 + i) % 251 for i in range(total)), total)
+    ctypes.memmove(ctypes.addressof(buffer) + at, (n if stated is None else stated).to_bytes(width, "little"), width)
+    return buffer, library_view(type_name, buffer)

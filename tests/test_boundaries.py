@@ -1,77 +1,14 @@
-"""Every edge exactly: the last accepted and the first refused value of each
-integer C type the records use, the last text that fits each character
-array width and the first that does not, and the packed object's switch to
-its short text form. (Index ranges: tests/test_flow_query_records.py.)"""
+"""Edges of the runtime's own objects: the packed object's switch to its short
+text form, chains that loop, ownership flags whose truth raises, and a
+callback accepted through a converting cast. (Integer and text edges of
+every field: test_conversions.py; index ranges: test_element_methods.py.)"""
 
 import pytest
 
 import _libfc
 import _swigtest
-import libfc  # noqa: F401
-from _helpers import raw, run_python_ok
-from _records import all_fields, arg2_message, getter, new, setter
-
-
-def _one_field_per(pairs, key):
-    chosen = {}
-    for record, f in pairs:
-        chosen.setdefault(key(f), (record, f))
-    return list(chosen.values())
-
-
-INTEGERS = _one_field_per(all_fields({"uint", "int"}), key=lambda f: (f.ctype, f.bits, f.signed))
-
-
-def edges(f):
-    """(value, expected error or None) at both ends of the field's C type."""
-    if f.signed:
-        low, high = -2 ** (f.bits - 1), 2 ** (f.bits - 1) - 1
-        beyond = OverflowError
-    else:
-        low, high = 0, 2 ** f.bits - 1
-        # unsigned long long refuses as a type error, everything narrower as an overflow
-        beyond = TypeError if f.bits == 64 else OverflowError
-    return [(low, None), (high, None), (low - 1, beyond), (high + 1, beyond),
-            (-2 ** 63 - 1, OverflowError if f.bits < 64 else beyond), (2 ** 80, beyond)]
-
-
-@pytest.mark.parametrize("record,f", INTEGERS, ids=lambda p: getattr(p, "name", None))
-def test_integer_edges(record, f):
-    put, get = setter(record, f), getter(record, f)
-    rec = new(record)
-    message = arg2_message("%s_%s_set" % (record.name, f.name), f.ctype)
-    for value, error in edges(f):
-        put(rec, 1)
-        if error is None:
-            assert put(rec, value) is None
-            assert get(rec) == value, "%s.%s = %d" % (record.name, f.name, value)
-        else:
-            with pytest.raises(error) as info:
-                put(rec, value)
-            assert str(info.value) == message
-            assert get(rec) == 1, "%s.%s changed by a refused %d" % (record.name, f.name, value)
-
-
-CHAR_ARRAYS = _one_field_per(all_fields({"chars"}), key=lambda f: f.count)
-
-
-@pytest.mark.parametrize("record,f", CHAR_ARRAYS, ids=lambda p: getattr(p, "name", None))
-def test_character_array_width_edges(record, f):
-    put, get = setter(record, f), getter(record, f)
-    rec = new(record)
-    message = arg2_message("%s_%s_set" % (record.name, f.name), f.ctype)
-    full = "x" * f.count
-    assert put(rec, full) is None and get(rec) == full        # N bytes fit without terminator
-    assert raw(rec, f.count, f.offset) == full.encode()
-    for too_long in ("y" * (f.count + 1), "y" * (f.count - 1) + "\u00e9"):  # N + 1 bytes
-        with pytest.raises(TypeError) as info:
-            put(rec, too_long)
-        assert str(info.value) == message
-        assert get(rec) == full
-    assert put(rec, "") is None and raw(rec, f.count, f.offset) == bytes(f.count)
-    if f.count > 1:
-        one_short = "z" * (f.count - 2) + "\u00e9"  # N bytes, the last two one character
-        assert put(rec, one_short) is None and get(rec) == one_short
+import libfc  # noqa: F401  (registers the destructors of the records made here)
+from _helpers import run_python_ok
 
 
 # The text form of a packed object needs 2 x size + 2 bytes; 1024 is the most

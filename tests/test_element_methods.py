@@ -1,44 +1,93 @@
 """What every element method and address function shares, whichever record
-it serves: the order its arguments are checked in, and the rule that a
-counted array of a record this module constructed holds no elements."""
+it serves: the order its arguments are checked in, the messages for each
+refusal, the trap armed around the call and never reached by a refusal,
+the rule that a counted array of a record this module constructed holds no
+elements, and the router instance view with its fixed bounds."""
+
+import gc
 
 import pytest
 
 import _libfc
 import libfc  # noqa: F401  (registers the destructors of the records made here)
 
+from _helpers import COUNTED_BUFFERS, addr, counted_buffer, raw, this_of, trap_status
 from _layout import arg1_message, arg2_message
 
-# (function, record) of every function taking (record, int)
-TWO_ARGUMENTS = [
-    ("FC_IOCFlows_get_flow", "FC_IOCFlows"),
-    ("FC_IOCFlows___getitem__", "FC_IOCFlows"),
-    ("FC_FlowEntryIOC___getitem__", "FC_FlowEntryIOC"),
-    ("FC_ActionEntityIOC___getitem__", "FC_ActionEntityIOC"),
-    ("FC_FlowEntryIOC_get_srcip_entry", "FC_FlowEntryIOC"),
-    ("FC_FlowEntryIOC_get_dstip_entry", "FC_FlowEntryIOC"),
-    ("FC_VDRActionData_get_instance", "FC_VDRActionData"),
-    ("FC_IOCInvalEntries___getitem__", "FC_IOCInvalEntries"),
-    ("FCHashStats___getitem__", "FCHashStats"),
-    ("FC_HashStatsIOC___getitem__", "FC_HashStatsIOC"),
+# (function, record, takes an int index after the record)
+FUNCTIONS = [
+    ("FC_IOCFlows_get_num_flows", "FC_IOCFlows", False),
+    ("FC_VDL2EncapActionDataIOC_get_sip", "FC_VDL2EncapActionDataIOC", False),
+    ("FC_VDL2EncapActionDataIOC_get_dip", "FC_VDL2EncapActionDataIOC", False),
+    ("FC_IOCFlows_get_flow", "FC_IOCFlows", True),
+    ("FC_IOCFlows___getitem__", "FC_IOCFlows", True),
+    ("FC_FlowEntryIOC___getitem__", "FC_FlowEntryIOC", True),
+    ("FC_ActionEntityIOC___getitem__", "FC_ActionEntityIOC", True),
+    ("FC_FlowEntryIOC_get_srcip_entry", "FC_FlowEntryIOC", True),
+    ("FC_FlowEntryIOC_get_dstip_entry", "FC_FlowEntryIOC", True),
+    ("FC_VDRActionData_get_instance", "FC_VDRActionData", True),
+    ("FC_IOCInvalEntries___getitem__", "FC_IOCInvalEntries", True),
+    ("FCHashStats___getitem__", "FCHashStats", True),
+    ("FC_HashStatsIOC___getitem__", "FC_HashStatsIOC", True),
 ]
+INDEXED = [(f, r) for f, r, indexed in FUNCTIONS if indexed]
+BAD_INDEXES = [(1.0, TypeError), ("1", TypeError), (None, TypeError), (2**31, OverflowError),
+               (-2**31 - 1, OverflowError), (2**80, OverflowError)]
 
 
-@pytest.mark.parametrize("function, record", TWO_ARGUMENTS, ids=[f for f, _ in TWO_ARGUMENTS])
-def test_both_arguments_are_converted_before_a_null_record_is_refused(function, record):
+@pytest.mark.parametrize("function, record, indexed", FUNCTIONS, ids=[f[0] for f in FUNCTIONS])
+def test_the_record_argument_is_refused_with_its_message(function, record, indexed):
     fn = getattr(_libfc, function)
     # a wrong record is refused before the index is looked at
-    with pytest.raises(TypeError) as info:
-        fn(_libfc.new_FC_VdrInfo(), 2**31)
-    assert str(info.value) == arg1_message(function, record)
-    # a null record is a valid conversion: the bad index is refused first
-    for bad, error in ((2**31, OverflowError), (1.5, TypeError)):
-        with pytest.raises(error) as info:
-            fn(None, bad)
-        assert str(info.value) == arg2_message(function, "int")
+    for bad in (_libfc.new_FC_VdrInfo(), 3, "rec"):
+        with pytest.raises(TypeError) as info:
+            fn(bad, *((2**31,) if indexed else ()))
+        assert str(info.value) == arg1_message(function, record)
     with pytest.raises(ValueError) as info:
-        fn(None, 0)
+        fn(None, *((0,) if indexed else ()))
     assert str(info.value) == "invalid null reference in method '%s', argument 1 of type '%s *'" % (function, record)
+    with pytest.raises(TypeError, match=function):
+        fn(getattr(_libfc, "new_" + record)(), *((0,) if indexed else ()), 0)
+
+
+@pytest.mark.parametrize("function, record", INDEXED, ids=[f for f, _ in INDEXED])
+def test_a_bad_index_is_refused_before_a_null_record(function, record):
+    fn = getattr(_libfc, function)
+    rec = getattr(_libfc, "new_" + record)()
+    for bad, error in BAD_INDEXES:
+        for target in (rec, None):  # a null record is a valid conversion: the index is refused first
+            with pytest.raises(error) as info:
+                fn(target, bad)
+            assert str(info.value) == arg2_message(function, "int"), repr(bad)
+
+
+@pytest.mark.parametrize("function, record, indexed", FUNCTIONS, ids=[f[0] for f in FUNCTIONS])
+def test_calls_arm_the_trap_and_refusals_never_reach_it(function, record, indexed):
+    fn = getattr(_libfc, function)
+    if record in COUNTED_BUFFERS:
+        buffer, rec = counted_buffer(record, 1)
+    else:
+        rec = getattr(_libfc, "new_" + record)()
+    index = (0,) if indexed else ()
+    # A collection in between could finalise an owned record elsewhere, and
+    # destructors arm the trap too.
+    gc.collect()
+    gc.disable()
+    try:
+        trap_status().value = 5
+        result = fn(rec, *index)
+        assert trap_status().value == 0
+        trap_status().value = 5
+        with pytest.raises(ValueError):
+            fn(None, *index)
+        if indexed:
+            with pytest.raises(OverflowError):
+                fn(rec, 2**31)
+        assert trap_status().value == 5, "a refused call must not reach the trap"
+    finally:
+        gc.enable()
+        trap_status().value = 0
+    del result
 
 
 # (function, record, count field): arrays that follow their record in memory
@@ -53,8 +102,42 @@ COUNTED = [
 @pytest.mark.parametrize("function, record, count", COUNTED, ids=[c[0] for c in COUNTED])
 def test_a_constructed_record_holds_none_of_its_counted_elements(function, record, count):
     rec = getattr(_libfc, "new_" + record)()
-    getattr(_libfc, "%s_%s_set" % (record, count))(rec, 3)  # nothing lies behind the record
-    for index in (0, 2):
+    getattr(_libfc, "%s_%s_set" % (record, count))(rec, 256)  # nothing lies behind the record
+    for index in (0, 2, -1):
         with pytest.raises(IndexError) as info:
             getattr(_libfc, function)(rec, index)
         assert str(info.value) == "%s: index %d out of range (no entries)" % (function, index)
+
+
+# --- fixed arrays: the router instances, the action entities, the destination ports ----------
+
+@pytest.mark.parametrize("function, make, count", [
+    ("FC_VDRActionData_get_instance", _libfc.new_FC_VDRActionData, 3),
+    ("FC_FlowEntryIOC___getitem__", _libfc.new_FC_FlowEntryIOC, 4),
+    ("FC_ActionEntityIOC___getitem__", _libfc.new_FC_ActionEntityIOC, 4096),
+    ("FCHashStats___getitem__", _libfc.new_FCHashStats, 9),
+])
+def test_fixed_array_index_bounds(function, make, count):
+    fn, rec = getattr(_libfc, function), make()
+    fn(rec, 0)
+    fn(rec, count - 1)
+    for index in (count, -1, 2**31 - 1, -2**31):
+        with pytest.raises(IndexError) as info:
+            fn(rec, index)
+        assert type(info.value) is IndexError
+        assert str(info.value) == "%s: index %d out of range 0..%d" % (function, index, count - 1)
+
+
+@pytest.mark.parametrize("index", [0, 1, 2])
+def test_router_instance_view_opens_its_element(index):
+    d = libfc.FC_VDRActionData()
+    info = _libfc.FC_VDRActionData_get_instance(d, index)
+    assert isinstance(info, libfc.FC_VdrInfo)
+    assert this_of(info).own() is False
+    assert addr(info) == addr(d) + 14 + 32 * index
+    info.vdrId = 0x01020304
+    info.decrTTL = "\x01"
+    expected = bytearray(110)
+    expected[14 + 32 * index] = 1
+    expected[18 + 32 * index:22 + 32 * index] = b"\x04\x03\x02\x01"
+    assert raw(d, 110) == bytes(expected)
