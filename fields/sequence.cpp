@@ -7,6 +7,7 @@
 #include "fields/sequence.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 #include "fields/element_layouts.hpp"
 #include "fields/record_pointer.hpp"
@@ -53,6 +54,19 @@ void release(Run &run) {
     Py_XDECREF(reinterpret_cast<PyObject *>(t));
 }
 
+// Whether f is one of _libfc's own functions, whose names say what they do.
+bool is_libfc_function(PyObject *f) {
+    if (!PyCFunction_Check(f)) return false;
+    PyObject *module = PyCFunction_GET_SELF(f);
+    if (!module || !PyModule_Check(module)) return false;
+    const char *name = PyModule_GetName(module);
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return std::strcmp(name, "_libfc") == 0;
+}
+
 // The run of t, read from its class attributes the first time t is met.
 const Run *run_of(PyTypeObject *t) {
     Run &cached = runs[run_index(t)];
@@ -72,8 +86,9 @@ const Run *run_of(PyTypeObject *t) {
     if (count == Py_None) Py_CLEAR(count);
     release(cached);
     Py_INCREF(reinterpret_cast<PyObject *>(t));
-    const element_layouts::Layout *layout = nullptr;
-    if (PyCFunction_Check(iter_item)) layout = element_layouts::find(compat::builtin_name(iter_item));
+    const element_layouts::Layout *layout = is_libfc_function(iter_item)
+                                                ? element_layouts::find(compat::builtin_name(iter_item))
+                                                : nullptr;
     Py_ssize_t this_offset =
         compat::object_slot_offset(compat::class_attribute(t, registry::this_name()));
     cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0};
@@ -228,10 +243,9 @@ const char *direct_record(const Iterator *it) {
     return it->next < held ? record : nullptr;
 }
 
-// The item at the iterator's position without calling the item method, or
-// null with no exception when the method has to be asked. Once the method has
-// accepted an item of a counted run, the rest of that record's run is read
-// here while the record stays the same.
+// The item at the iterator's position. The item method is asked when the
+// item cannot be made here; once it has accepted an item of a counted run,
+// the rest of that record's run is read here while the record stays the same.
 PyObject *direct_item(Iterator *it) {
     const element_layouts::Layout &l = *it->layout;
     const char *record = direct_record(it);
