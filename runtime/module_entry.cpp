@@ -26,6 +26,30 @@ PyMethodDef *join_blocks(const ModuleSetup &setup) {
     return table;  // ends with the all-zero entry calloc left
 }
 
+// Adds one function per table entry to the module dictionary, in table order,
+// as PyModule_AddFunctions would but without its attribute-setting detour (a
+// type lookup per name, none of which can hit).
+//
+// The functions are not tracked by the cyclic collector: the interpreter keeps
+// a copy of a single-phase module's dictionary for re-imports, so they live
+// as long as the process and can never be garbage. Left tracked, every
+// collection that reaches their generation walks all of them.
+bool add_functions(PyObject *module, PyObject *dict, PyMethodDef *table) {
+    PyObject *module_name = PyModule_GetNameObject(module);
+    if (!module_name) return false;
+    bool ok = true;
+    for (PyMethodDef *def = table; ok && def->ml_name; ++def) {
+        PyObject *name = PyUnicode_InternFromString(def->ml_name);
+        PyObject *function = name ? PyCFunction_NewEx(def, module, module_name) : nullptr;
+        if (function) PyObject_GC_UnTrack(function);
+        ok = function && PyDict_SetItem(dict, name, function) == 0;
+        Py_XDECREF(function);
+        Py_XDECREF(name);
+    }
+    Py_DECREF(module_name);
+    return ok;
+}
+
 }  // namespace
 
 PyObject *create_module(const ModuleSetup &setup) {
@@ -34,9 +58,18 @@ PyObject *create_module(const ModuleSetup &setup) {
         def->m_methods = join_blocks(setup);
         if (!def->m_methods) return PyErr_NoMemory();
     }
+    // The definition keeps naming the table for whoever reads it, but the
+    // functions are added below rather than by the interpreter.
+    PyMethodDef *table = def->m_methods;
+    def->m_methods = nullptr;
     PyObject *module = PyModule_Create2(def, 1013);
+    def->m_methods = table;
     if (!module) return nullptr;
     PyObject *dict = PyModule_GetDict(module);
+    if (!add_functions(module, dict, table)) {
+        Py_DECREF(module);
+        return nullptr;
+    }
 
     registry::init(setup.descriptors, setup.descriptor_count, setup.extra_casts, setup.extra_cast_count);
 

@@ -105,6 +105,16 @@ void capsule_destructor(PyObject *capsule) {
     Py_CLEAR(this_string);
 }
 
+// The capsule's module is made with PyImport_AddModule and so exists only in
+// sys.modules: when no module of this runtime generation was loaded before,
+// there is nothing to import, and asking the import system for it would
+// search every path entry on each first import.
+bool runtime_module_loaded() {
+    PyObject *modules = PyImport_GetModuleDict();  // borrowed
+    if (!PyDict_Check(modules)) return true;        // replaced by a script: let the import system answer
+    return PyDict_GetItemString(modules, kRuntimeModule) != nullptr;
+}
+
 void publish() {
     PyObject *capsule = PyCapsule_New(&table, kCapsuleName, capsule_destructor);
     if (!capsule) {
@@ -238,7 +248,7 @@ void init(swig_type_info *descriptors, size_t count, const ExtraCast *extra_cast
         types = table.types;
     }
 
-    if (!shared) {
+    if (!shared && runtime_module_loaded()) {
         shared = static_cast<swig_module_info *>(PyCapsule_Import(kCapsuleName, 0));
         if (!shared) PyErr_Clear();
     }

@@ -277,6 +277,11 @@ from ._record import _Record
 from ._sequence import _Sequence
 
 _instance_method = _libfc.SWIG_PyInstanceMethod_New
+
+# The class bodies take the module's functions from its dictionary: looking
+# each one up as a module attribute costs several dictionary probes more, for
+# 1400 names at every import.
+_functions = vars(_libfc)
 )";
 
 const char *kStubHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
@@ -289,6 +294,9 @@ from ._sequence import _Sequence as _Sequence
 SwigPyObject = Any
 )";
 
+// The module function `name` as the class bodies reach it.
+std::string module_function(const std::string &name) { return "_functions[\"" + name + "\"]"; }
+
 // Class attributes and stub lines that make a record a bounded sequence.
 void write_sequence(const Sequence &s, const std::vector<std::string> &records, std::string &py, std::string &pyi) {
     const SequenceRule &rule = *s.rule;
@@ -296,8 +304,8 @@ void write_sequence(const Sequence &s, const std::vector<std::string> &records, 
     if (*rule.count_field) count = std::string("\"").append(rule.count_field).append("\"");
     py += "    _count_field_ = " + count + "\n";
     py += "    _capacity_ = " + std::to_string(s.capacity) + "\n";
-    py += "    _iter_item_ = _libfc." + std::string(rule.view_method) + "\n";
-    py += "    _index_item_ = _libfc." + std::string(rule.index_method) + "\n";
+    py += "    _iter_item_ = " + module_function(rule.view_method) + "\n";
+    py += "    _index_item_ = " + module_function(rule.index_method) + "\n";
     std::string item = rule.item_type;
     if (item != "int" && !has_record(records, item)) item = "Any";
     pyi += "    def __len__(self) -> int: ...\n";
@@ -310,8 +318,8 @@ void write_sequence(const Sequence &s, const std::vector<std::string> &records, 
 // The field's attribute: a property over the module's getter and setter
 // that the field descriptor type reads and writes in place.
 std::string field_descriptor(const Line &l) {
-    const std::string prefix = "_libfc." + std::string(l.record) + "_" + l.name;
-    std::string setter = l.kind == LineKind::FieldReadOnly ? "None" : prefix + "_set";
+    const std::string prefix = std::string(l.record) + "_" + l.name;
+    std::string setter = l.kind == LineKind::FieldReadOnly ? "None" : module_function(prefix + "_set");
     const Placement &p = l.placement;
     int kind = field_layout::kind_of(l.field_kind);
     if (kind < 0) {
@@ -321,7 +329,7 @@ std::string field_descriptor(const Line &l) {
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "%d, %d, %d, %d, %zu, %zu, %zu, %d, %d", kind, p.conversion,
                   p.record_type, p.value_type, p.offset, p.size, p.count, p.bit, p.bits);
-    return "_field(" + prefix + "_get, " + setter + ", " + numbers + ")";
+    return "_field(" + module_function(prefix + "_get") + ", " + setter + ", " + numbers + ")";
 }
 
 bool write_file(const std::string &path, const std::string &text) {
@@ -379,7 +387,7 @@ int main(int argc, char **argv) {
         case LineKind::Method: {
             const std::string attribute = method_attribute(l);
             if (sequence && is_sequence_method(attribute)) break;  // the mixin's bounded version stands
-            py += "    " + attribute + " = _instance_method(_libfc." + l.name + ")\n";
+            py += "    " + attribute + " = _instance_method(" + module_function(l.name) + ")\n";
             pyi += "    def " + attribute + "(self, *args: Any) -> Any: ...\n";
             break;
         }
@@ -387,11 +395,11 @@ int main(int argc, char **argv) {
             break;  // plain module functions have no class
         case LineKind::EndRecord:
             py += "\n    def __init__(self):\n        self._attach(_libfc.new_" + r + "())\n\n";
-            py += "    __init__ = _initializer(_libfc.new_" + r + ", __init__)\n\n";
-            py += "    __swig_destroy__ = _libfc.delete_" + r + "\n\n\n";
+            py += "    __init__ = _initializer(" + module_function("new_" + r) + ", __init__)\n\n";
+            py += "    __swig_destroy__ = " + module_function("delete_" + r) + "\n\n\n";
             py += deferred;
             deferred.clear();
-            py += "_libfc." + r + "_swigregister(" + r + ")\n";
+            py += module_function(r + "_swigregister") + "(" + r + ")\n";
             pyi += "    def __init__(self) -> None: ...\n";
             sequence = nullptr;
             break;

@@ -2,12 +2,12 @@
 an IPv6 address as bytes in C memory passed as an ``unsigned char *``, an
 IPv4 address as the 32-bit value a key stores."""
 
-from __future__ import annotations
-
 import _libfc
 
 # ctypes, ipaddress and re are imported by the functions that use them, so
-# importing the package does not pay for them.
+# importing the package does not pay for them. Annotations naming typing-only
+# names are quoted rather than deferred with a __future__ import, which would
+# import the __future__ module with the package.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
@@ -32,7 +32,7 @@ class Octets:
     # owns the memory rides along so both die together.
     __slots__ = ("this", "_storage", "_length")
 
-    def __init__(self, data: Any) -> None:
+    def __init__(self, data: "Any") -> None:
         image = memoryview(data).tobytes()
         if len(image) > _STORAGE_CAPACITY:
             raise ValueError("Octets: at most %d bytes, got %d" % (_STORAGE_CAPACITY, len(image)))
@@ -62,7 +62,7 @@ class Octets:
         return "Octets(%r)" % bytes(self)
 
 
-def _text_argument(function: str, text: Any) -> str:
+def _text_argument(function: str, text: "Any") -> str:
     if not isinstance(text, str):
         raise TypeError("%s() takes a str, not %s" % (function, type(text).__name__))
     return text

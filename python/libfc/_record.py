@@ -2,10 +2,10 @@
 on (the ``this`` slot, ``thisown``, ``_attach``) and what Python users expect
 of a C record (a readable repr, ``bytes(record)``, ``X.from_bytes(data)``)."""
 
-from __future__ import annotations
-
 # Imported where used: importing the package stays cheap (ctypes and typing
-# cost more than every record class together).
+# cost more than every record class together). Annotations naming typing-only
+# names are quoted rather than deferred with a __future__ import, which would
+# import the __future__ module with the package.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any, ClassVar, Tuple, Type, TypeVar
@@ -20,10 +20,10 @@ class _Record:
     __slots__ = ("this", "__dict__", "__weakref__")
 
     # Set by each generated class from the C declaration and the field lines.
-    _size_: ClassVar[int] = 0
-    _repr_fields_: ClassVar[Tuple[str, ...]] = ()
+    _size_: "ClassVar[int]" = 0
+    _repr_fields_: "ClassVar[Tuple[str, ...]]" = ()
 
-    this: Any
+    this: "Any"
 
     @property
     def thisown(self) -> bool:
@@ -34,7 +34,7 @@ class _Record:
     def thisown(self, value: bool) -> None:
         self.this.own(value)
 
-    def _attach(self, this: Any) -> None:
+    def _attach(self, this: "Any") -> None:
         existing = getattr(self, "this", None)
         if existing is None:
             self.this = this
@@ -55,7 +55,7 @@ class _Record:
         return ctypes.string_at(int(self.this), self._size_)
 
     @classmethod
-    def from_bytes(cls: Type[_R], data: Any) -> _R:
+    def from_bytes(cls: "Type[_R]", data: "Any") -> "_R":
         """A new record, owned by the result, holding a copy of exactly
         ``_size_`` bytes from any bytes-like object."""
         image = memoryview(data).tobytes()

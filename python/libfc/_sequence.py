@@ -7,10 +7,10 @@ keep scripts inside what the record states it holds. The work is done in C
 by the base type (len, indexing with slices, iter, reversed), which reads the
 columns below once per class."""
 
-from __future__ import annotations
-
 from _libfc_fields import sequence as _sequence_base
 
+# Annotations naming typing-only names are quoted rather than deferred with a
+# __future__ import, which would import the __future__ module with the package.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any, Callable, ClassVar, Optional
@@ -30,11 +30,11 @@ class _Sequence(_sequence_base):
 
     # The field stating how many items are in use; None when every element
     # of the array is.
-    _count_field_: ClassVar[Optional[str]] = None
+    _count_field_: "ClassVar[Optional[str]]" = None
     # Elements the array can hold; 0 for items that follow the record in the
     # same buffer (the record's own size covers only its header).
-    _capacity_: ClassVar[int] = 0
+    _capacity_: "ClassVar[int]" = 0
     # Module methods taking (record, index): the item in place (iteration),
     # and the item that indexing returns (a copy where the module makes one).
-    _iter_item_: ClassVar[Callable[[Any, int], Any]]
-    _index_item_: ClassVar[Callable[[Any, int], Any]]
+    _iter_item_: "ClassVar[Callable[[Any, int], Any]]"
+    _index_item_: "ClassVar[Callable[[Any, int], Any]]"
