@@ -117,12 +117,6 @@ def builtin_library(name):
     return ctypes.CDLL(os.path.join(BUILD_DIR, name))
 
 
-def rss():
-    """The process's resident memory in bytes."""
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
 def library_view(type_name, buffer):
     """A pointer object of type_name * addressing ctypes memory, as a library
     call returns it: not owned, and unknown to the module's allocations. The

@@ -133,14 +133,9 @@ def test_bool_field_stores_one_byte(value, byte):
     assert raw(rec, 64 - SYNC.offset - 1, SYNC.offset + 1) == bytes(64 - SYNC.offset - 1)
     if byte < 0x80:
         assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == chr(byte)
-
-
-def test_bool_field_byte_above_ascii_fails_to_decode():
-    rec = _libfc.new_hyp_MgmtCallbackInfo()
-    _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, 0xFF)
-    assert raw(rec, 1, SYNC.offset) == b"\xff"
-    with pytest.raises(UnicodeDecodeError):
-        _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec)
+    else:  # a byte above ASCII is not a character of its own
+        with pytest.raises(UnicodeDecodeError):
+            _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec)
 
 
 @pytest.mark.parametrize("value,exc_type", [

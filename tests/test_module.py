@@ -15,20 +15,11 @@ from _helpers import module_methods, run_python
 
 # --- module object and method table ---------------------------------------------
 
-def test_module_name_and_documentation():
-    assert _libfc.__name__ == "_libfc"
-    assert _libfc.__doc__ is None
-
-
-def test_methods_have_no_documentation():
-    undocumented = [m for m in module_methods() if getattr(_libfc, m).__doc__ is not None]
-    assert undocumented == []
-
-
-def test_methods_come_before_the_constants():
+def test_module_and_methods_are_undocumented_and_methods_come_before_the_constants():
+    assert (_libfc.__name__, _libfc.__doc__) == ("_libfc", None)
+    assert [m for m in module_methods() if getattr(_libfc, m).__doc__ is not None] == []
     keys = list(_libfc.__dict__)
-    last_method = max(keys.index(m) for m in module_methods())
-    assert last_method < keys.index("HYP_MODULE_NAME_MAX")
+    assert max(keys.index(m) for m in module_methods()) < keys.index("HYP_MODULE_NAME_MAX")
 
 
 # --- SWIG_PyInstanceMethod_New ------------------------------------------------------
@@ -214,11 +205,15 @@ FAMILY_HEADS = [
 ]
 
 
-def test_constant_families_are_installed_in_order():
+def test_constant_families_are_installed_in_order_with_cvar_among_them():
     names = [name for name, _ in module_constants()]
     positions = [names.index(head) for head in FAMILY_HEADS]
     assert positions == sorted(positions)
     assert positions[0] == 0 and names[-1] == "PORTSET_NAME_MAX"
+    # cvar sits between the ioctl caller sizes and the management limits
+    keys = list(_libfc.__dict__)
+    at = keys.index("cvar")
+    assert (keys[at - 1], keys[at + 1]) == ("HYP_IOCTL_CALLER_32", "HYP_MISC_NAME_MAX")
 
 
 @pytest.mark.parametrize("name, value", [
@@ -244,13 +239,6 @@ def test_constant_families_are_installed_in_order():
 ])
 def test_constant_values(name, value):
     assert getattr(_libfc, name) == value and type(getattr(_libfc, name)) is type(value), name
-
-
-def test_cvar_sits_between_the_ioctl_caller_sizes_and_the_management_limits():
-    keys = list(_libfc.__dict__)
-    at = keys.index("cvar")
-    assert keys[at - 1] == "HYP_IOCTL_CALLER_32"
-    assert keys[at + 1] == "HYP_MISC_NAME_MAX"
 
 
 def test_network_order_ether_types_are_byte_swapped_twins():
