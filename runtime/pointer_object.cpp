@@ -76,6 +76,33 @@ void call_destructor(SwigPyObject *self) {
     PyErr_Restore(exc_type, exc_value, exc_tb);
 }
 
+// The last pointer objects to die are kept for the next ones: a walk over
+// flows makes and drops one with every view, and the companion's module
+// makes them through this type's allocation entry too. Kept objects are
+// plain memory to the interpreter; a sanitized build frees each at once so
+// that a use after free stays visible.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kKeptObjects = 0;
+#else
+constexpr int kKeptObjects = 64;
+#endif
+void *kept_objects[kKeptObjects ? kKeptObjects : 1];
+int kept_count = 0;
+
+PyObject *allocate(PyTypeObject *t, Py_ssize_t) {
+    void *memory = kept_count ? kept_objects[--kept_count] : PyObject_Malloc(sizeof(SwigPyObject));
+    if (!memory) return PyErr_NoMemory();
+    std::memset(memory, 0, sizeof(SwigPyObject));
+    return PyObject_Init(static_cast<PyObject *>(memory), t);
+}
+
+void release(void *memory) {
+    if (kept_count < kKeptObjects)
+        kept_objects[kept_count++] = memory;
+    else
+        PyObject_Free(memory);
+}
+
 void dealloc(PyObject *op) {
     SwigPyObject *self = as_pointer(op);
     if (self->own == 1) call_destructor(self);
@@ -190,6 +217,8 @@ PyTypeObject type_object = {
     .tp_doc = "Swig object carries a C/C++ instance pointer",
     .tp_richcompare = richcompare,
     .tp_methods = methods,
+    .tp_alloc = allocate,
+    .tp_free = release,
 };
 
 bool store_this_slot(PyObject *inst, PyObject *p);
@@ -417,7 +446,9 @@ PyObject *make(void *address, swig_type_info *ty, int flags) {
 namespace {
 
 PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int own) {
-    SwigPyObject *p = PyObject_New(SwigPyObject, t);
+    // Through the type's own allocation entry, so that the pointer objects of
+    // another module of the runtime come from (and go back to) that module.
+    auto *p = reinterpret_cast<SwigPyObject *>(t->tp_alloc(t, 0));
     if (!p) return nullptr;
     p->address = address;
     p->descriptor = ty;
