@@ -29,21 +29,18 @@ PyObject *type_for_code(int code) {
 namespace {
 
 // Refusing a value is part of normal use (a script probing what a field
-// takes), so the refusal is prepared once per method, argument and error
-// kind: its message, and the exception raised with it, which is raised again
-// when nothing but this cache holds it any more (the handler that caught it
-// is done with it) and nothing was attached to it meanwhile. A raised
-// exception object cannot be told from a new one then; building one per
-// refusal is most of what a refusal costs. The method and type texts are
-// constants of the program, so their addresses identify them. A slot taken
-// by another key is simply overwritten: the cache only saves work.
+// takes), so the refusal's message and the argument tuple of its exception
+// are made once per method, argument and error kind and reused; each
+// refusal raises an exception of its own (one kept for reuse would keep the
+// frames of its last traceback, and their locals, alive). The method and
+// type texts are constants of the program, so their addresses identify them.
+// A slot taken by another key is simply overwritten: the cache only saves work.
 struct CachedRefusal {
     const char *method;
     const char *ctype;
     int position;
     int code;
-    PyObject *args;       // (message,): the exception's arguments as made
-    PyObject *exception;  // the last exception raised for it, or null
+    PyObject *args;  // (message,): the exception's arguments
 };
 constexpr std::size_t kCachedRefusals = 512;
 CachedRefusal cached_refusals[kCachedRefusals];
@@ -66,24 +63,11 @@ CachedRefusal *refusal(int code, const char *method, int position, const char *c
     Py_DECREF(text);
     if (!args) return nullptr;
     Py_XSETREF(entry.args, args);
-    Py_CLEAR(entry.exception);
     entry.method = method;
     entry.ctype = ctype;
     entry.position = position;
     entry.code = code;
     return &entry;
-}
-
-// The exception to raise for entry: the previous one when it can be raised
-// again, else a new one (kept for next time). Null with an exception set
-// when none can be made.
-PyObject *refusal_exception(CachedRefusal &entry, PyObject *type) {
-    if (entry.exception && compat::reset_unshared_exception(entry.exception, type, entry.args))
-        return entry.exception;
-    PyObject *made = PyObject_Call(type, entry.args, nullptr);
-    if (!made) return nullptr;
-    Py_XSETREF(entry.exception, made);
-    return made;
 }
 
 }  // namespace
@@ -94,7 +78,10 @@ PyObject *argument(int code, const char *method, int position, const char *ctype
     CachedRefusal *entry = refusal(code, method, position, ctype);
     if (!entry) return nullptr;
     PyObject *type = type_for_code(code);
-    if (PyObject *exception = refusal_exception(*entry, type)) PyErr_SetObject(type, exception);
+    if (PyObject *exception = compat::new_exception(type, entry->args)) {
+        PyErr_SetObject(type, exception);
+        Py_DECREF(exception);
+    }
     return nullptr;
 }
 

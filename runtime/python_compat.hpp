@@ -71,21 +71,22 @@ inline void forget_cached_lookups(PyTypeObject *t) {
 #endif
 }
 
-// Makes exc, an exception of exactly `type` made with `args`, ready to be
-// raised again as if new, when this caller's reference is the only one and
-// nothing has been attached to it: its traceback, context and cause are
-// dropped. False (exc untouched) otherwise. The exception object's fields
-// are the interpreter's; every version from 3.9 has these.
-inline bool reset_unshared_exception(PyObject *exc, PyObject *type, PyObject *args) {
-    if (Py_REFCNT(exc) != 1 || reinterpret_cast<PyObject *>(Py_TYPE(exc)) != type) return false;
-    auto *e = reinterpret_cast<PyBaseExceptionObject *>(exc);
-    // Attributes set on it, notes included, live in its dictionary.
-    if (e->args != args || (e->dict && PyDict_GET_SIZE(e->dict) != 0)) return false;
-    Py_CLEAR(e->traceback);
-    Py_CLEAR(e->context);
-    Py_CLEAR(e->cause);
-    e->suppress_context = 0;
-    return true;
+// A new exception of type made with the argument tuple args, as type(*args)
+// makes it for the built-in exception types whose constructor and
+// initialiser are BaseException's (TypeError, ValueError, OverflowError and
+// the other plain ones): the object's fields are all empty but its
+// arguments. Other types are called.
+inline PyObject *new_exception(PyObject *type, PyObject *args) {
+    auto *t = reinterpret_cast<PyTypeObject *>(type);
+    static newfunc base_new = reinterpret_cast<PyTypeObject *>(PyExc_BaseException)->tp_new;
+    static initproc base_init = reinterpret_cast<PyTypeObject *>(PyExc_BaseException)->tp_init;
+    if (t->tp_new != base_new || t->tp_init != base_init) return PyObject_Call(type, args, nullptr);
+    PyObject *made = t->tp_alloc(t, 0);  // zero-filled: no dict, traceback, context or cause
+    if (made) {
+        Py_INCREF(args);
+        reinterpret_cast<PyBaseExceptionObject *>(made)->args = args;
+    }
+    return made;
 }
 
 // The name of a built-in function, read from its method definition.

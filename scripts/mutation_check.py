@@ -122,13 +122,6 @@ MUTATIONS = [
      "if (entry.cls == cls && tag != 0 && entry.tag == tag) return entry.init;",
      "if (entry.cls == cls) return entry.init;",
      ["test_field_descriptors.py::constructor_is_replaced"]),
-    # refusals
-    ("a refusal raised again keeps its context", "runtime/python_compat.hpp",
-     "    Py_CLEAR(e->context);\n", "",
-     ["test_conversions.py::fresh_exception"]),
-    ("a refusal raised again although attributes were set on it", "runtime/python_compat.hpp",
-     "(e->dict && PyDict_GET_SIZE(e->dict) != 0)", "false",
-     ["test_conversions.py::fresh_exception"]),
     # the trap
     ("abandoned call raises nothing", "runtime/trap.cpp",
      "        PyErr_SetString(exceptionType, exceptionMsg);", "        PyErr_SetString(PyExc_RuntimeError, \"x\");",
