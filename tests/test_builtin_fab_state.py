@@ -167,9 +167,10 @@ def test_blocks_other_than_state_are_refused():
 # ---- persistence and crash safety -------------------------------------------
 
 def child(code, db, timeout=120):
-    """Run code in a fresh interpreter with the library loaded as `lib`."""
-    prologue = f"import ctypes, _libfc, sys\nlib = ctypes.CDLL({LIB_PATH!r})\n"
-    env = dict(os.environ, FAB_EMU_DB=str(db), PYTHONPATH=BUILD_DIR)
+    """Run code in a fresh interpreter with the library loaded as `lib`, its
+    functions declared as in these tests."""
+    prologue = "import ctypes, _libfc, sys\nfrom test_builtin_fab import MEM_ALLOC, MEM_FREE, lib\n"
+    env = dict(os.environ, FAB_EMU_DB=str(db), PYTHONPATH=os.pathsep.join([BUILD_DIR, os.path.dirname(__file__)]))
     return subprocess.run([sys.executable, "-c", prologue + textwrap.dedent(code)], env=env,
                           capture_output=True, text=True, timeout=timeout)
 
@@ -231,7 +232,6 @@ def test_a_damaged_file_gives_an_error_status_and_one_line(tmp_path):
         out, n = ctypes.c_void_p(), ctypes.c_int()
         statuses = {lib.DVSLoadConfig(), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1),
                     lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n)), lib.fabemu_populate(1, 1, 1)}
-        lib.DVSState_SwitchFindByAlias.restype = ctypes.c_void_p
         print(sorted(statuses), lib.DVSState_SwitchFindByAlias(b"s"))
     """, garbage)
     assert result.returncode == 0, result.stderr
@@ -252,7 +252,6 @@ def test_a_store_damaged_inside_gives_errors_not_a_crash(tmp_path, store):
     store.write_bytes(bytes(data))
     result = child("""
         out, n = ctypes.c_void_p(), ctypes.c_int()
-        lib.DVSState_SwitchFindByAlias.restype = ctypes.c_void_p
         for i in range(6):
             lib.DVSState_SwitchFindByAlias(b"dvSwitch-%d" % i)
             lib.DVSHYP_PortDataGet(b"x", b"1", b"n", ctypes.byref(out), ctypes.byref(n))
@@ -271,13 +270,6 @@ def test_a_store_damaged_inside_gives_errors_not_a_crash(tmp_path, store):
 def test_repeated_calls_keep_memory_flat(store):
     result = child("""
         import os
-        P = ctypes.POINTER
-        lib.DVSState_SwitchFindByAlias.restype = ctypes.c_void_p
-        lib.DVSState_PortFind.restype = ctypes.c_void_p
-        lib.DVS_SwitchName.argtypes = [ctypes.c_void_p]
-        lib.DVS_PortAlias.argtypes = [ctypes.c_void_p]
-        lib.DVSData_Free.argtypes = [ctypes.c_void_p]
-        lib.DVSHYP_DataFree.argtypes = [ctypes.c_void_p]
         assert lib.fabemu_populate(2, 20, 4) == 0
         out, n, handle, item = ctypes.c_void_p(), ctypes.c_int(), ctypes.c_void_p(), ctypes.c_void_p()
 
@@ -288,7 +280,7 @@ def test_repeated_calls_keep_memory_flat(store):
             assert lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n)) == 0
             lib.DVSHYP_DataFree(out)
             lib.DVSHYP_ExtraConfigPropList(b"nope", ctypes.byref(handle), 252)
-            lib.DVSData_Alloc(ctypes.byref(handle), None, None)
+            lib.DVSData_Alloc(ctypes.byref(handle), MEM_ALLOC(), MEM_FREE())
             lib.DVSData_Update(handle, b"k", b"v" * 4000, 4000, 16)
             lib.DVSData_Free(handle)
 
