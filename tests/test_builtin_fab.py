@@ -10,7 +10,7 @@ import struct
 import pytest
 
 import _libfc
-from _helpers import run_python
+from test_dvs_operations import OPERATIONS
 
 C = ctypes
 LIB_PATH = os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so")
@@ -22,85 +22,27 @@ CALLBACK = C.CFUNCTYPE(C.c_char, vp, vp)
 MEM_ALLOC = C.CFUNCTYPE(vp, C.c_size_t)
 MEM_FREE = C.CFUNCTYPE(None, vp)
 
-# name: (result type, argument types)
-SIGNATURES = {
-    "DVSLoadConfig": (i32, []),
-    "DVSHYP_StateInit": (i32, [vp, i32]),
-    "DVSHYP_StateCleanup": (i32, []),
-    "DVSHYP_StateSanitize": (i32, []),
-    "DVSHYP_StateGet": (i32, [P(vp), P(i32)]),
-    "DVSHYP_PersistentStateGet": (i32, [P(vp), P(i32)]),
-    "DVSState_ConfigDeserialize": (i32, [vp, i32]),
-    "DVSState_ConfigReset": (i32, []),
-    "DVSHYP_DataFree": (None, [vp]),
-    "DVSHYP_SwitchAdd": (i32, [cp, cp, u32, u32]),
-    "DVSHYP_SwitchRemove": (i32, [cp]),
-    "DVSHYP_SwitchAssociate": (i32, [cp]),
-    "DVSHYP_SwitchDissociate": (i32, [cp]),
-    "DVSHYP_SwitchSetVersion": (i32, [cp, u32]),
-    "DVSHYP_SwitchSetMaxPorts": (i32, [cp, u32]),
-    "DVSHYP_SwitchPortList": (i32, [cp, P(vp), i32]),
-    "DVSHYP_CmdExec": (i32, [cp, cp, vp, i32, P(vp), P(i32)]),
-    "DVSState_SwitchFindByAlias": (vp, [cp]),
-    "DVS_SwitchId": (cp, [vp]),
-    "DVS_SwitchName": (cp, [vp]),
-    "DVS_ClassName": (cp, [vp]),
-    "DVS_GetMaxPorts": (i32, [vp]),
-    "DVS_Version": (u32, [vp]),
-    "DVSHYP_PortAdd": (i32, [cp, cp, vp, i32]),
-    "DVSHYP_PortRemove": (i32, [cp, cp]),
-    "DVSHYP_PortFind": (i32, [cp, cp]),
-    "DVSHYP_PortGetByExternalId": (i32, [cp, cp, P(vp)]),
-    "DVSHYP_PortStateGet": (i32, [cp, cp, P(vp), P(i32)]),
-    "DVSHYP_PersistentPortStateGet": (i32, [cp, cp, u32, P(vp), P(i32)]),
-    "DVPortExist": (C.c_char, [cp, cp]),
-    "DVSState_PortFind": (vp, [cp, cp]),
-    "DVS_PortId": (cp, [vp]),
-    "DVS_PortAlias": (cp, [vp]),
-    "DVSHYP_PortDataGet": (i32, [cp, cp, cp, P(vp), P(i32)]),
-    "DVSHYP_SmartNICPortDataGet": (i32, [cp, cp, cp, P(vp), P(i32)]),
-    "DVSHYP_PortDataSet": (i32, [cp, cp, cp, vp, i32, u32]),
-    "DVSHYP_PortDataClear": (i32, [cp, cp, cp]),
-    "DVSHYP_UplinkDataGet": (i32, [cp, cp, u32, P(vp), P(i32)]),
-    "DVSHYP_UplinkDataSet": (i32, [cp, cp, u32, vp, i32, u32]),
-    "DVSHYP_HostPropGet": (i32, [cp, cp, P(vp), P(i32)]),
-    "DVSHYP_SmartNICHostPropGet": (i32, [cp, cp, P(vp), P(i32)]),
-    "DVSHYP_HostPropSet": (i32, [cp, cp, vp, i32, u32]),
-    "DVSHYP_HostPropClear": (i32, [cp, cp]),
-    "DVSHYP_GlobalPropGet": (i32, [cp, cp, P(vp), P(i32)]),
-    "DVSHYP_SmartNICGlobalPropGet": (i32, [cp, cp, P(vp), P(i32)]),
-    "DVSHYP_GlobalPropSet": (i32, [cp, cp, vp, i32, u32]),
-    "DVSHYP_GlobalPropClear": (i32, [cp, cp]),
-    "DVSState_HostPropLookup": (i32, [cp, cp, P(vp)]),
-    "DVSState_GlobalPropLookup": (i32, [cp, cp, P(vp)]),
-    "DVSHYP_VendorGlobalPropList": (i32, [cp, P(vp), u32]),
-    "DVSHYP_VendorHostPropList": (i32, [cp, P(vp), u32]),
-    "DVSHYP_ExtraConfigPropList": (i32, [cp, P(vp), u32]),
-    "DVSHYP_ExtraConfigPortPropList": (i32, [cp, cp, P(vp), u32]),
-    "DVSHYP_VendorPortPropList": (i32, [cp, cp, P(vp), u32]),
-    "DVSData_Alloc": (i32, [P(vp), MEM_ALLOC, MEM_FREE]),
-    "DVSData_Free": (None, [vp]),
-    "DVSData_Update": (i32, [vp, cp, vp, u32, u32]),
-    "DVSData_Serialize": (i32, [vp, P(vp), P(u32), u32]),
-    "DVSData_Data": (u32, [vp, P(vp)]),
-    "DVSData_Name": (cp, [vp]),
-    "DVSData_PropType": (u32, [vp]),
-    "DVSData_IsSamePropType": (C.c_char, [vp, u32]),
-    "DVSPortsetNameToAlias": (i32, [cp, cp]),
-    "DVSAliasToPortsetName": (i32, [cp, cp]),
-    "DVSAliasToSwitchId": (i32, [cp, cp]),
-    "DVSAliasToSwitchIdAllTypes": (i32, [cp, cp]),
-    "DVSState_SwitchForEach": (None, [CALLBACK, vp]),
-    "DVSState_PortForEach": (None, [vp, CALLBACK, vp]),
-    "DVSState_HostPropForEach": (None, [vp, CALLBACK, vp]),
-    "DVSState_GlobalPropForEach": (None, [vp, CALLBACK, vp]),
-    "DVSState_PortDataForEach": (None, [vp, CALLBACK, vp]),
-    "HYP_ReturnStatusToString": (cp, [i32]),
-    "Panic": (None, [cp]),
-    "fabemu_reset": (i32, []),
-    "fabemu_populate": (i32, [C.c_uint, C.c_uint, C.c_uint]),
-    "fabemu_fail_next": (None, [cp, i32, vp, cp]),
-}
+# The ctypes signatures follow the module's own table of operations: one C
+# type text per argument, one result kind per operation.
+RESULTS = {"status": i32, "signed": i32, "unsigned": u32, "truth": C.c_char, "text": cp, "handle": vp,
+           "nothing": None}
+ARGUMENTS = {"void *": vp, "int": i32, "DVSPortType": i32, "HYP_ReturnStatus": i32, "hyp_uint32": u32, "FabVersion": u32,
+             "int *": P(i32), "hyp_uint32 *": P(u32), "DVSData_MemAlloc": MEM_ALLOC, "DVSData_MemFree": MEM_FREE}
+
+
+def argument_type(ctype):
+    if ctype in ARGUMENTS:
+        return ARGUMENTS[ctype]
+    if ctype.startswith("char"):
+        return cp
+    if ctype.endswith("*"):
+        return P(vp)  # every other output address is a pointer cell
+    return CALLBACK if ctype.endswith("Callback") else vp
+
+
+SIGNATURES = {name: (RESULTS[kind], [argument_type(c) for c in params]) for name, kind, params in OPERATIONS}
+SIGNATURES.update({"fabemu_reset": (i32, []), "fabemu_populate": (i32, [C.c_uint] * 3),
+                   "fabemu_fail_next": (None, [cp, i32, vp, cp])})
 for _name, (_result, _args) in SIGNATURES.items():
     getattr(lib, _name).restype = _result
     getattr(lib, _name).argtypes = _args
@@ -600,7 +542,7 @@ def test_release_functions_ignore_memory_they_did_not_hand_out():
     lib.DVSHYP_DataFree(data)  # a second release of the same block is ignored
 
 
-# ---- status texts, Panic, population -------------------------------------------
+# ---- status texts, population -------------------------------------------
 
 def test_every_defined_status_has_its_own_text():
     codes = {name: value for name, value in vars(_libfc).items()
@@ -618,19 +560,6 @@ def test_every_defined_status_has_its_own_text():
     assert lib.HYP_ReturnStatusToString(0) == b"Success"
     for unknown in (1, -1, 0x0BAD00E9, 0x0BAD0169):
         assert lib.HYP_ReturnStatusToString(unknown) == b"Unknown status code 0x%08x" % (unknown & 0xFFFFFFFF)
-
-
-def test_panic_writes_one_line_and_returns():
-    result = run_python(f"""
-        import ctypes, _libfc
-        lib = ctypes.CDLL({LIB_PATH!r})
-        lib.fabemu_fail_next(b"Panic", 3, None, b"never")  # Panic never jumps
-        lib.Panic(b"port %s is stuck", None)
-        lib.Panic(b"plain text")
-        print("returned")
-    """)
-    assert result.returncode == 0 and result.stdout == "returned\n"
-    assert result.stderr.splitlines() == ["fabemu: Panic: port %s is stuck", "fabemu: Panic: plain text"]
 
 
 def test_population_is_deterministic():

@@ -1,6 +1,6 @@
 """The built-in libfc.so, driven through ctypes once _libfc has loaded it:
 flow queries and filters, counters, expiry, invalidation, options and
-enablement, and the refusals it reports through the module's trap."""
+enablement, and the refusals it raises through the module's trap."""
 
 import ctypes
 import os
@@ -13,7 +13,7 @@ import time
 import pytest
 
 import _libfc
-from _helpers import BUILD_DIR, builtin_library
+from _helpers import builtin_library
 
 LIB = builtin_library("libfc.so")
 for _name in ["FC_GetFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats", "FC_GetInvalTableEntries"]:
@@ -174,37 +174,11 @@ def add_flow(data):
     return LIB.fcemu_add_flow((ctypes.c_char * len(data)).from_buffer(data))
 
 
-# ---- Calls with the module's trap armed -----------------------------------
-
-_MODULE = ctypes.CDLL(_libfc.__file__)
-_PROBE = ctypes.CDLL(os.path.join(BUILD_DIR, "libarmed_call.so"))
-_EXCEPTION_TYPE = ctypes.c_void_p.in_dll(_MODULE, "exceptionType")
-_EXCEPTION_MSG = ctypes.c_char_p.in_dll(_MODULE, "exceptionMsg")
-
-
-def armed(name, *args):
-    """Calls a libfc function as an arming wrapper would; returns
-    ('returned', result) or ('jumped', value, exception type, message)."""
-    keep = [ctypes.c_char_p(a) for a in args if isinstance(a, bytes)]
-    texts = iter(keep)
-    words = [ctypes.cast(next(texts), ctypes.c_void_p).value if isinstance(a, bytes) else (a or 0) for a in args]
-    values = (ctypes.c_uint64 * 11)(*[w & (2**64 - 1) for w in words])
-    status, result = ctypes.c_int(), ctypes.c_uint64()
-    buffer = ctypes.addressof(ctypes.c_char.in_dll(_MODULE, "exception_buffer"))
-    function = ctypes.cast(getattr(LIB, name), ctypes.c_void_p)
-    jumped = _PROBE.armed_call(ctypes.c_void_p(buffer), ctypes.byref(status), function, values, ctypes.byref(result))
-    if not jumped:
-        return ("returned", result.value)
-    kind = _EXCEPTION_TYPE.value
-    known = {id(t): t for t in (ValueError, OSError, MemoryError, RuntimeError, KeyError)}
-    message = _EXCEPTION_MSG.value
-    return ("jumped", jumped, known.get(kind, kind), message.decode() if message else None)
-
-
 def refused_with(name, *args):
-    outcome = armed(name, *args)
-    assert outcome[0] == "jumped" and outcome[2] is ValueError, outcome
-    return outcome[3]
+    """The message of the ValueError the library raises through the module's trap."""
+    with pytest.raises(ValueError) as info:
+        getattr(_libfc, name)(*[a.decode() if isinstance(a, bytes) else a for a in args])
+    return str(info.value)
 
 
 @pytest.fixture(autouse=True)
@@ -475,26 +449,10 @@ def test_bad_input_is_refused_with_value_error_naming_it_and_changes_nothing(cal
     assert LIB.FC_GetPortsetStatus(b"DvsPortset-0") == b"enabled"
 
 
-def test_armed_calls_that_succeed_return_normally():
-    LIB.fcemu_traffic(20, 2)
-    outcome = armed("FC_GetFlows", *filter_args())
-    assert outcome[0] == "returned" and Result(outcome[1]).total == get_flows().total
-    assert armed("FC_IOCGetConfigOption", EXPR_TIME) == ("returned", 180)
-
-
-@pytest.mark.parametrize("value, kind, message", [(7, RuntimeError, "device gone"), (1, KeyError, None), (3, None, "x")])
-def test_an_injected_failure_abandons_only_the_next_call_of_that_function(value, kind, message):
-    LIB.fcemu_fail_next(b"FC_GetFlowCacheStats", value, ctypes.py_object(kind) if kind else None,
-                        message.encode() if message else None)
-    assert armed("FC_GetFlowCacheHashStats")[0] == "returned"
-    assert armed("FC_GetFlowCacheStats") == ("jumped", value, kind if kind else None, message)
-    assert armed("FC_GetFlowCacheStats")[0] == "returned"
-
-
 def test_an_unusable_state_directory_is_reported_as_os_error(monkeypatch, tmp_path):
     blocked = tmp_path / "not-a-directory"
     blocked.write_text("")
     monkeypatch.setenv("FC_EMU_DIR", str(blocked / "fcemu"))
-    outcome = armed("FC_GetFlowCacheStats")
-    assert outcome[:3] == ("jumped", 1, OSError) and "state directory" in outcome[3]
+    with pytest.raises(OSError, match="state directory"):
+        _libfc.FC_GetFlowCacheStats()
     assert LIB.fcemu_reset() == -1 and LIB.fcemu_traffic(5, 1) == -1

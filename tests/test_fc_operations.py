@@ -174,6 +174,8 @@ def test_action_size_does_nothing_but_arm_the_trap():
                                                   (-2, OSError, "no state")])
 def test_an_abandoned_call_raises_what_the_library_left(name, value, kind, message):
     fail_next(name, value, kind, message)
+    if name != "FC_IOCGetConfigOption":  # another function's next call is not the one abandoned
+        _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)
     with pytest.raises(kind) as info:
         getattr(_libfc, name)(*OPERATIONS[name][1])
     assert type(info.value) is kind and info.value.args == (message,)
@@ -190,14 +192,6 @@ def test_an_abandoned_call_that_names_no_exception_raises_the_fallback(kind, mes
         _libfc.FC_GetPortsetStatus(PORTSET)
     assert type(info.value) is RuntimeError and "abandoned" in str(info.value)
     assert STATUS.value == 5
-
-
-def test_the_library_refusing_a_value_is_raised_as_its_value_error():
-    with pytest.raises(ValueError, match="outside"):
-        _libfc.FC_IOCSetConfigOption(_libfc.FC_IOC_EXPR_TIME, 1000)
-    assert _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME) == _libfc.FC_DEFAULT_FLOW_EXPR_TIME_SEC
-    with pytest.raises(ValueError, match="zz"):
-        _libfc.FC_GetFlows(0, 0, 0, 0, "zz", 0, 0, 0, 0, None, 0)
 
 
 # ---- Text copies are released on every path ------------------------------------
