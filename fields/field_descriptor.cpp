@@ -6,13 +6,13 @@
 
 #include "fields/field_descriptor.hpp"
 
+#include <structmember.h>
+
 #include <cstddef>
 
 #include "fields/field_access.hpp"
 #include "fields/record_pointer.hpp"
 #include "runtime/pointer_object.hpp"
-#include "runtime/python_compat.hpp"
-#include "runtime/registry.hpp"
 
 namespace field_descriptor {
 
@@ -43,7 +43,7 @@ inline char *direct_record(const FieldData *d, PyObject *obj) {
 // Learns the record pointer type from an instance of the owner class.
 void learn_pointer_type(const FieldData *d, PyObject *obj) {
     if (record_pointer::type || !d->owner || reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner) return;
-    record_pointer::learn(*reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + d->this_offset));
+    record_pointer::learn_from(obj, d->this_offset);
 }
 
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
@@ -100,8 +100,7 @@ PyObject *set_name(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     Py_CLEAR(d->owner);
     d->this_offset = 0;
     if (PyType_Check(owner) && field_access::valid(d->layout)) {
-        Py_ssize_t offset = compat::object_slot_offset(
-            compat::class_attribute(reinterpret_cast<PyTypeObject *>(owner), registry::this_name()));
+        Py_ssize_t offset = pointer_object::this_slot_offset(reinterpret_cast<PyTypeObject *>(owner));
         if (offset > 0) {
             Py_INCREF(owner);
             d->owner = owner;

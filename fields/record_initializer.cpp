@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "runtime/pointer_object.hpp"
 #include "runtime/python_compat.hpp"
-#include "runtime/registry.hpp"
 
 namespace record_initializer {
 
@@ -151,8 +151,7 @@ PyObject *set_name(PyObject *op, PyObject *args) {
     Py_CLEAR(self->owner);
     self->this_offset = 0;
     if (PyType_Check(owner)) {
-        Py_ssize_t offset = compat::object_slot_offset(
-            compat::class_attribute(reinterpret_cast<PyTypeObject *>(owner), registry::this_name()));
+        Py_ssize_t offset = pointer_object::this_slot_offset(reinterpret_cast<PyTypeObject *>(owner));
         if (offset > 0) {
             Py_INCREF(owner);
             self->owner = owner;

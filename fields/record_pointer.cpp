@@ -4,7 +4,8 @@ namespace record_pointer {
 
 PyTypeObject *type = nullptr;
 
-void learn(PyObject *pointer) {
+void learn_from(PyObject *obj, Py_ssize_t this_offset) {
+    PyObject *pointer = slot_value(obj, this_offset);
     if (type || !pointer || !pointer_object::is_pointer_object(pointer) ||
         PyType_HasFeature(Py_TYPE(pointer), Py_TPFLAGS_HEAPTYPE))
         return;

@@ -12,14 +12,19 @@ namespace record_pointer {
 // instance met; null until then, and every access takes the module's path.
 extern PyTypeObject *type;
 
-// Learns the type from the pointer object in an instance's "this" slot. Only
-// types built in C are remembered: they live as long as the process.
-void learn(PyObject *pointer);
+// Whatever obj's "this" slot at this_offset holds (null when empty).
+inline PyObject *slot_value(PyObject *obj, Py_ssize_t this_offset) {
+    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + this_offset);
+}
+
+// Learns the type from the pointer object in obj's "this" slot. Only types
+// built in C are remembered: they live as long as the process.
+void learn_from(PyObject *obj, Py_ssize_t this_offset);
 
 // The pointer object in obj's "this" slot at this_offset when it is one of
 // _libfc's, else null.
 inline SwigPyObject *in_slot(PyObject *obj, Py_ssize_t this_offset) {
-    PyObject *pointer = *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + this_offset);
+    PyObject *pointer = slot_value(obj, this_offset);
     if (!pointer || Py_TYPE(pointer) != type) return nullptr;
     return reinterpret_cast<SwigPyObject *>(pointer);
 }

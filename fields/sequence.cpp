@@ -89,8 +89,7 @@ const Run *run_of(PyTypeObject *t) {
     const element_layouts::Layout *layout = is_libfc_function(iter_item)
                                                 ? element_layouts::find(compat::builtin_name(iter_item))
                                                 : nullptr;
-    Py_ssize_t this_offset =
-        compat::object_slot_offset(compat::class_attribute(t, registry::this_name()));
+    Py_ssize_t this_offset = pointer_object::this_slot_offset(t);
     cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0};
     return &cached;
 }
@@ -317,7 +316,7 @@ PyObject *make_iterator(PyObject *self, bool reversed) {
     it->layout = run->this_offset ? run->iter_layout : nullptr;
     it->this_offset = run->this_offset;
     if (it->layout && !record_pointer::type)
-        record_pointer::learn(*reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + run->this_offset));
+        record_pointer::learn_from(self, run->this_offset);
     it->accepted = nullptr;
     it->next = 0;
     it->left = -1;

@@ -272,12 +272,23 @@ inline PyObject *this_slot_value(PyObject *obj) {
 
 void remember_this_slot(PyTypeObject *t) {
     if (t->tp_getattro != PyObject_GenericGetAttr) return;
-    Py_ssize_t offset = compat::object_slot_offset(compat::class_attribute(t, registry::this_name()));
+    Py_ssize_t offset = this_slot_offset(t);
     if (offset < 0) return;
     ThisSlot &entry = this_slots[slot_index(t)];
     Py_INCREF(t);
     Py_XDECREF(reinterpret_cast<PyObject *>(entry.type));
     entry = {t, offset};
+}
+
+// t's entry in the slot cache, made now if t has none yet; null when t's
+// instances keep no "this" slot that the ordinary attribute lookup reads.
+const ThisSlot *known_this_slot(PyTypeObject *t) {
+    const ThisSlot *entry = &this_slots[slot_index(t)];
+    if (entry->type != t) {
+        remember_this_slot(t);
+        if (entry->type != t) return nullptr;
+    }
+    return entry;
 }
 
 // Stores p as the "this" of a new instance whose class keeps it in a slot
@@ -286,11 +297,8 @@ void remember_this_slot(PyTypeObject *t) {
 bool store_this_slot(PyObject *inst, PyObject *p) {
     PyTypeObject *t = Py_TYPE(inst);
     if (t->tp_setattro != PyObject_GenericSetAttr) return false;
-    const ThisSlot *entry = &this_slots[slot_index(t)];
-    if (entry->type != t) {
-        remember_this_slot(t);
-        if (entry->type != t) return false;
-    }
+    const ThisSlot *entry = known_this_slot(t);
+    if (!entry) return false;
     auto **slot = reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + entry->offset);
     Py_INCREF(p);
     Py_XSETREF(*slot, p);
@@ -339,6 +347,10 @@ PyTypeObject *type() {
         cached_type = &type_object;
     }
     return cached_type;
+}
+
+Py_ssize_t this_slot_offset(PyTypeObject *t) {
+    return compat::object_slot_offset(compat::class_attribute(t, registry::this_name()));
 }
 
 bool is_pointer_object(PyObject *op) {
@@ -463,11 +475,8 @@ PyTypeObject *slot_class(swig_type_info *ty, Py_ssize_t *offset) {
     SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
     if (!info || info->new_method || !info->new_args || !PyType_Check(info->new_args)) return nullptr;
     auto *cls = reinterpret_cast<PyTypeObject *>(info->new_args);
-    const ThisSlot *entry = &this_slots[slot_index(cls)];
-    if (entry->type != cls) {
-        remember_this_slot(cls);
-        if (entry->type != cls) return nullptr;
-    }
+    const ThisSlot *entry = known_this_slot(cls);
+    if (!entry) return nullptr;
     *offset = entry->offset;
     return cls;
 }

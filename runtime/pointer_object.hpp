@@ -33,6 +33,10 @@ PyTypeObject *type();
 
 bool is_pointer_object(PyObject *op);
 
+// The instance offset of t's "this" when t's instances keep it in an object
+// slot (declared through __slots__ by t or a base); -1 when they do not.
+Py_ssize_t this_slot_offset(PyTypeObject *t);
+
 // The pointer object behind obj, following "this" attributes: 0 with *out
 // set, -1 when there is none (whatever a lookup raised is cleared).
 int find_this(PyObject *obj, SwigPyObject **out);
