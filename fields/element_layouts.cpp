@@ -19,22 +19,7 @@ namespace {
 
 template <class T>
 PyObject *read_value(const char *at) {
-    T v;
-    std::memcpy(&v, at, sizeof v);
-    return convert::from_integer(v);
-}
-
-template <class Bound>
-long long read_count(const char *record, std::size_t offset) {
-    return static_cast<long long>(records::load<Bound>(record + offset));
-}
-
-// One line's layout; the count reader is bound to its offset by the macro.
-template <class Array>
-constexpr Layout describe(const char *method, int record_type, int view_type, PyObject *(*value)(const char *),
-                          std::size_t offset, long long (*count)(const char *)) {
-    using traits = records::array_traits<Array>;
-    return {method, record_type, view_type, value, offset, sizeof(records::element_t<Array>), traits::count, count};
+    return convert::from_integer(element::element_value<T>(at));
 }
 
 #define LAYOUT_VIEW_TYPE_view(OF) ty::OF
@@ -49,18 +34,19 @@ constexpr Layout describe(const char *method, int record_type, int view_type, Py
 #define LAYOUT_VIEW_TYPE_copy(OF) -1
 #define LAYOUT_VALUE_copy(OF) nullptr
 
-#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND)                                                   \
-    {LAYOUT_WANTED_##RESULT(R, ARRAY),                                                                     \
-     describe<decltype(R::ARRAY)>(                                                                         \
-         NAME, ty::p_##R, LAYOUT_VIEW_TYPE_##RESULT(OF), LAYOUT_VALUE_##RESULT(OF), offsetof(R, ARRAY),    \
-         offsetof(R, ARRAY) == offsetof(R, BOUND)                                                          \
-             ? nullptr                                                                                     \
-             : +[](const char *record) -> long long {                                                      \
-                   if constexpr (std::is_integral_v<decltype(R::BOUND)>)                                   \
-                       return read_count<decltype(R::BOUND)>(record, offsetof(R, BOUND));                  \
-                   else                                                                                    \
-                       return -1;                                                                          \
-               })},
+#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND)                                               \
+    {LAYOUT_WANTED_##RESULT(R, ARRAY),                                                                 \
+     {element::describe<decltype(R::ARRAY)>(NAME, #R " *", ty::p_##R, offsetof(R, ARRAY),              \
+                                            offsetof(R, BOUND)),                                       \
+      LAYOUT_VIEW_TYPE_##RESULT(OF), LAYOUT_VALUE_##RESULT(OF),                                        \
+      offsetof(R, ARRAY) == offsetof(R, BOUND)                                                         \
+          ? nullptr                                                                                    \
+          : +[](const char *record) -> long long {                                                     \
+                if constexpr (std::is_integral_v<decltype(R::BOUND)>)                                  \
+                    return element::stated_count<decltype(R::BOUND)>(record, offsetof(R, BOUND));      \
+                else                                                                                   \
+                    return -1;                                                                         \
+            }}},
 #define ELEMENT_FUNCTION ELEMENT_METHOD
 
 struct Line {
@@ -79,7 +65,7 @@ const Line lines[] = {
 
 const Layout *find(const char *method) {
     for (const Line &line : lines)
-        if (line.wanted && std::strcmp(line.layout.method, method) == 0) return &line.layout;
+        if (line.wanted && std::strcmp(line.layout.element.method, method) == 0) return &line.layout;
     return nullptr;
 }
 

@@ -4,21 +4,15 @@
 // method for each one.
 #pragma once
 
-#include <cstddef>
-
-#include "runtime/python.hpp"
+#include "runtime/element_methods.hpp"
 
 namespace element_layouts {
 
 struct Layout {
-    const char *method;       // the module method the line makes
-    int record_type;          // descriptor id of the record pointer
-    int view_type;            // descriptor id of a view item; -1 for a value item
+    element::ElementDesc element;  // the method, its record and where the items lie, as it has them
+    int view_type;                 // descriptor id of a view item; -1 for a value item
     PyObject *(*value)(const char *at);  // reads a value item; null for a view
-    std::size_t offset;       // of item 0 within the record
-    std::size_t stride;       // bytes from one item to the next
-    std::size_t length;       // items the C declaration gives the array
-    // The count field's value, or -1 when the array is bounded by its own length.
+    // The count field's value; null when the array is bounded by its own length.
     long long (*count)(const char *record);
 };
 
@@ -30,7 +24,7 @@ const Layout *find(const char *method);
 // the record's own memory says (the module also refuses the counted items of
 // a record it allocated, which the caller must have ruled out).
 inline long long items_in(const Layout &l, const char *record) {
-    return l.count ? l.count(record) : static_cast<long long>(l.length);
+    return l.count ? l.count(record) : static_cast<long long>(l.element.length);
 }
 
 }  // namespace element_layouts

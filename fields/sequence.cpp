@@ -6,6 +6,7 @@
 
 #include "fields/sequence.hpp"
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -232,11 +233,11 @@ PyTypeObject *iterator_type = nullptr;
 
 // The record behind the iterated object when its item at the iterator's
 // position can be made here exactly as the item method would make it, else
-// null.
-const char *direct_record(const Iterator *it) {
+// null. The method takes its index as a C int, and refuses larger ones.
+char *direct_record(const Iterator *it) {
     const element_layouts::Layout &l = *it->layout;
-    const char *record = record_pointer::address_in_slot(it->record, it->this_offset, l.record_type);
-    if (!record) return nullptr;
+    char *record = record_pointer::address_in_slot(it->record, it->this_offset, l.element.record_type);
+    if (!record || it->next > INT_MAX) return nullptr;
     if (l.count && record != it->accepted) return nullptr;
     long long held = element_layouts::items_in(l, record);
     return it->next < held ? record : nullptr;
@@ -247,15 +248,16 @@ const char *direct_record(const Iterator *it) {
 // the rest of that record's run is read here while the record stays the same.
 PyObject *direct_item(Iterator *it) {
     const element_layouts::Layout &l = *it->layout;
-    const char *record = direct_record(it);
+    char *record = direct_record(it);
     if (!record) {
         PyObject *item = item_at(it->item, it->record, it->next, &it->args);
-        if (item && l.count) it->accepted = record_pointer::address_in_slot(it->record, it->this_offset, l.record_type);
+        if (item && l.count)
+            it->accepted = record_pointer::address_in_slot(it->record, it->this_offset, l.element.record_type);
         return item;
     }
-    const char *at = record + l.offset + static_cast<std::size_t>(it->next) * l.stride;
+    char *at = element::element_at(l.element, record, static_cast<int>(it->next));
     if (l.value) return l.value(at);
-    return record_pointer::view(const_cast<char *>(at), registry::types[l.view_type]);
+    return record_pointer::view(at, registry::types[l.view_type]);
 }
 
 PyObject *iterator_next(PyObject *op) {

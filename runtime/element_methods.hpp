@@ -97,6 +97,12 @@ LIBFC_COLD inline bool index_out_of_range(const char *method, int index, long lo
     return false;
 }
 
+// The count field of a counted array (Bound is its C type), as stored.
+template <class Bound>
+inline long long stated_count(const char *record, std::size_t count_offset) {
+    return static_cast<long long>(records::load<Bound>(record + count_offset));
+}
+
 // Elements that really exist. A counted array follows its record in memory
 // the library filled; a record made by new_X is that record alone, whatever
 // its count says, so it holds none. The count is read outside the trap, as
@@ -105,7 +111,7 @@ template <const ElementDesc &E, class Bound>
 inline long long elements_held(char *record) {
     if constexpr (std::is_integral_v<Bound>) {
         if (allocations::holds(record, registry::types[E.record_type])) return 0;
-        return static_cast<long long>(records::load<Bound>(record + E.count_offset));
+        return stated_count<Bound>(record, E.count_offset);
     } else {
         return static_cast<long long>(E.length);
     }
@@ -127,9 +133,17 @@ inline bool locate(PyObject *args, char **record, int *index) {
 }
 
 // The index is in range, so the signed product stays inside the record.
-template <const ElementDesc &E>
-inline char *element_at(char *record, int index) {
+inline char *element_at(const ElementDesc &E, char *record, int index) {
     return record + E.offset + static_cast<std::ptrdiff_t>(index) * static_cast<std::ptrdiff_t>(E.stride);
+}
+
+// An element's bytes read as the C integer type T (records may be packed:
+// no alignment is assumed).
+template <class T>
+inline T element_value(const char *element) {
+    T v;
+    std::memcpy(&v, element, sizeof v);
+    return v;
 }
 
 // A pointer object of descriptor Type to the element in place, not owned: it
@@ -140,13 +154,12 @@ PyObject *view(PyObject *, PyObject *args) noexcept {
     int index;
     if (!locate<E, Bound>(args, &record, &index)) return nullptr;
     char *element = nullptr;
-    auto find = [record, index, &element] { element = element_at<E>(record, index); };
+    auto find = [record, index, &element] { element = element_at(E, record, index); };
     if (trap::armed(find)) return trap::raise_abandoned_call();
     return pointer_object::make(element, registry::types[Type], 0);
 }
 
-// The element's bytes read as the C integer type T (records may be packed:
-// no alignment is assumed).
+// The element's value, read as the C integer type T.
 template <const ElementDesc &E, class Bound, class T>
 PyObject *value(PyObject *, PyObject *args) noexcept {
     static_assert(std::is_integral_v<T> && sizeof(T) == E.stride, "an element value is read as an integer of its size");
@@ -154,7 +167,7 @@ PyObject *value(PyObject *, PyObject *args) noexcept {
     int index;
     if (!locate<E, Bound>(args, &record, &index)) return nullptr;
     T v = 0;
-    auto read = [record, index, &v] { std::memcpy(&v, element_at<E>(record, index), sizeof v); };
+    auto read = [record, index, &v] { v = element_value<T>(element_at(E, record, index)); };
     if (trap::armed(read)) return trap::raise_abandoned_call();
     return convert::from_integer(v);
 }
@@ -171,7 +184,7 @@ PyObject *copy(PyObject *, PyObject *args) noexcept {
     void *block = nullptr;
     auto duplicate = [record, index, &block] {
         block = std::malloc(E.stride);
-        if (block) std::memcpy(block, element_at<E>(record, index), E.stride);
+        if (block) std::memcpy(block, element_at(E, record, index), E.stride);
     };
     if (trap::armed(duplicate)) {
         std::free(block);
