@@ -54,13 +54,6 @@ PyObject *call(PyObject *callable, PyObject *const *args, size_t nargsf, PyObjec
     return PyObject_Vectorcall(self->python_init, args, nargsf, kwnames);
 }
 
-// Calling the class itself. A class whose instances this initialiser sets up
-// is called through its own vectorcall entry, set when the initialiser meets
-// its class: with no arguments, and while the class still creates its
-// instances with object's constructor and this initialiser, the instance is
-// allocated and given its record here, as the two would do it (the instance
-// dictionary is left to be made on first use, as the interpreter does for
-// instances that never get one). Anything else is the interpreter's own call.
 // Validated classes, found again while their version tag is unchanged: the
 // interpreter gives a class a new tag whenever one of its attributes (or a
 // base's) changes, and never reuses one.
@@ -95,6 +88,13 @@ Initializer *fast_initializer(PyTypeObject *cls) {
     return init;
 }
 
+// Calling the class itself. A class whose instances this initialiser sets up
+// is called through its own vectorcall entry, set when the initialiser meets
+// its class: with no arguments, and while the class still creates its
+// instances with object's constructor and this initialiser, the instance is
+// allocated and given its record here, as the two would do it (the instance
+// dictionary is left to be made on first use, as the interpreter does for
+// instances that never get one). Anything else is the interpreter's own call.
 PyObject *construct(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     auto *cls = reinterpret_cast<PyTypeObject *>(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
