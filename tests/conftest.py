@@ -25,6 +25,22 @@ def fcemu_library():
 
 
 @pytest.fixture
+def switch_store(tmp_path, monkeypatch):
+    """A private, empty built-in switch-state store: FAB_EMU_DB names a
+    fresh file for this test and its children, loaded before the test and
+    cleaned up after it."""
+    import ctypes
+
+    import _libfc
+    library = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+    path = tmp_path / "fab.db"
+    monkeypatch.setenv("FAB_EMU_DB", str(path))
+    assert library.DVSLoadConfig() == 0
+    yield path
+    library.DVSHYP_StateCleanup()
+
+
+@pytest.fixture
 def flow_cache(monkeypatch):
     """A private, empty built-in flow cache: FC_EMU_DIR points at a fresh
     directory (in memory where possible) for this test and its children."""

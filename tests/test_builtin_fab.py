@@ -61,14 +61,8 @@ ALL = _libfc.ALL_PROP_TYPE & 0xFFFFFFFF
 SW = b"50 0c 3a 1f 8e 2d 41 7b-9a 12 34 56 78 9a bc de"
 
 
-@pytest.fixture(autouse=True)
-def store(tmp_path, monkeypatch):
-    """Every test gets its own empty store file."""
-    path = tmp_path / "fab.db"
-    monkeypatch.setenv("FAB_EMU_DB", str(path))
-    assert lib.DVSLoadConfig() == OK
-    yield path
-    lib.DVSHYP_StateCleanup()
+# Every test gets its own empty store file.
+pytestmark = pytest.mark.usefixtures("switch_store")
 
 
 def take_block(function, *args):

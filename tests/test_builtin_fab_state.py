@@ -21,16 +21,8 @@ from test_builtin_fab import (CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, LIB
                               take_block)
 
 C = ctypes
+pytestmark = pytest.mark.usefixtures("switch_store")  # every test gets its own store file
 SANITIZED = os.environ.get("LIBFC_SANITIZED") == "1"
-
-
-@pytest.fixture(autouse=True)
-def store(tmp_path, monkeypatch):
-    path = tmp_path / "fab.db"
-    monkeypatch.setenv("FAB_EMU_DB", str(path))
-    assert lib.DVSLoadConfig() == OK
-    yield path
-    lib.DVSHYP_StateCleanup()
 
 
 def state_block(persistent=False):
@@ -175,32 +167,32 @@ def child(code, db, timeout=120):
                           capture_output=True, text=True, timeout=timeout)
 
 
-def test_state_persists_across_processes(store):
+def test_state_persists_across_processes(switch_store):
     result = child("""
         assert lib.DVSHYP_SwitchAdd(b"from-child", b"etherswitch", 4, 3) == 0
         assert lib.DVSHYP_PortAdd(b"from-child", b"1", b"s", 1) == 0
         assert lib.DVSHYP_HostPropSet(b"from-child", b"h", b"v", 1, 16) == 0
-    """, store)
+    """, switch_store)
     assert result.returncode == 0, result.stderr
     assert lib.DVSHYP_PortFind(b"from-child", b"1") == OK
     assert take_block(lib.DVSHYP_HostPropGet, b"from-child", b"h") == (OK, b"v")
     # And back: this process's change is seen by the next one.
     assert lib.DVSHYP_SwitchRemove(b"from-child") == OK
-    result = child("print(lib.DVSHYP_PortFind(b'from-child', b'1'))", store)
+    result = child("print(lib.DVSHYP_PortFind(b'from-child', b'1'))", switch_store)
     assert result.stdout.strip() == str(_libfc.HYP_NOT_FOUND)
 
 
-def test_a_process_killed_while_writing_leaves_a_whole_state(store, tmp_path):
+def test_a_process_killed_while_writing_leaves_a_whole_state(switch_store, tmp_path):
     # Reference states of the populations the child writes, made in a side store.
     references = {}
     for seed in range(4):
         os.environ["FAB_EMU_DB"] = str(tmp_path / f"ref{seed}.db")
         assert lib.fabemu_populate(4, 60, seed) == OK
         references[seed] = state_block()
-    os.environ["FAB_EMU_DB"] = str(store)
+    os.environ["FAB_EMU_DB"] = str(switch_store)
     assert lib.fabemu_populate(4, 60, 0) == OK
 
-    env = dict(os.environ, FAB_EMU_DB=str(store), PYTHONPATH=BUILD_DIR)
+    env = dict(os.environ, FAB_EMU_DB=str(switch_store), PYTHONPATH=BUILD_DIR)
     code = f"""
 import ctypes, _libfc, sys
 lib = ctypes.CDLL({LIB_PATH!r})
@@ -216,7 +208,7 @@ while True:
     proc.wait()
     assert len(done) == 3
 
-    connection = sqlite3.connect(str(store))
+    connection = sqlite3.connect(str(switch_store))
     assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
     connection.close()
     lib.DVSHYP_StateCleanup()  # read the file afresh
@@ -225,27 +217,27 @@ while True:
     assert state in (references[done[-1]], references[(done[-1] + 1) % 4])
 
 
-def garbage_file(store):
-    path = store.with_name("garbage.db")
+def garbage_file(switch_store):
+    path = switch_store.with_name("garbage.db")
     path.write_bytes(b"this is not a database file at all\n" * 200)
     return path
 
 
-def scribbled_pages(store):
+def scribbled_pages(switch_store):
     assert lib.fabemu_populate(6, 80, 2) == OK
     lib.DVSHYP_StateCleanup()
-    connection = sqlite3.connect(str(store))
+    connection = sqlite3.connect(str(switch_store))
     connection.execute("PRAGMA wal_checkpoint(TRUNCATE)")
     connection.close()
-    data = bytearray(store.read_bytes())
+    data = bytearray(switch_store.read_bytes())
     for offset in range(2 * 4096, len(data), 3 * 4096):  # every third page after the first two
         data[offset + 8:offset + 400] = os.urandom(392)
-    store.write_bytes(bytes(data))
-    return store
+    switch_store.write_bytes(bytes(data))
+    return switch_store
 
 
 @pytest.mark.parametrize("damage", [garbage_file, scribbled_pages])
-def test_a_damaged_store_gives_error_statuses_and_at_most_one_line(store, damage):
+def test_a_damaged_store_gives_error_statuses_and_at_most_one_line(switch_store, damage):
     result = child("""
         out, n = ctypes.c_void_p(), ctypes.c_int()
         statuses = {lib.DVSLoadConfig(), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)}
@@ -254,7 +246,7 @@ def test_a_damaged_store_gives_error_statuses_and_at_most_one_line(store, damage
             lib.DVSHYP_PortDataGet(b"x", b"1", b"n", ctypes.byref(out), ctypes.byref(n))
         statuses |= {lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n)), lib.fabemu_populate(2, 2, 2)}
         print(sorted(statuses), lib.DVSState_SwitchFindByAlias(b"s"))
-    """, damage(store))
+    """, damage(switch_store))
     assert result.returncode == 0, result.stderr
     assert len(result.stderr.splitlines()) <= 1
     if damage is garbage_file:  # refused at once, with one line saying why
@@ -265,7 +257,7 @@ def test_a_damaged_store_gives_error_statuses_and_at_most_one_line(store, damage
 # ---- memory over repeated calls -----------------------------------------------
 
 @pytest.mark.skipif(SANITIZED, reason="the sanitizer's quarantine makes resident memory meaningless")
-def test_repeated_calls_keep_memory_flat(store):
+def test_repeated_calls_keep_memory_flat(switch_store):
     result = child("""
         import os
         assert lib.fabemu_populate(2, 20, 4) == 0
@@ -306,7 +298,7 @@ def test_repeated_calls_keep_memory_flat(store):
         for i in range(2000):
             cycle(i)
         print(rss() - before)
-    """, store, timeout=300)
+    """, switch_store, timeout=300)
     assert result.returncode == 0, result.stderr
     assert int(result.stdout) < 2 * 1024 * 1024  # a 4 KB value leaked per cycle would be 8 MB
 
@@ -332,10 +324,10 @@ def test_the_trap_words_are_the_modules():
     assert not any(name.startswith("Py") and name != "PyExc_RuntimeError" for name in undefined)
 
 
-def test_a_process_killed_between_writes_through_the_module_keeps_every_reported_write(store):
+def test_a_process_killed_between_writes_through_the_module_keeps_every_reported_write(switch_store):
     # Single writes through _libfc, each reported once the library said OK:
     # whatever the kill interrupts, every reported port and property is there.
-    env = dict(os.environ, FAB_EMU_DB=str(store), PYTHONPATH=BUILD_DIR)
+    env = dict(os.environ, FAB_EMU_DB=str(switch_store), PYTHONPATH=BUILD_DIR)
     code = """
 import _libfc
 assert _libfc.DVSHYP_SwitchAdd("killed", "etherswitch", 100000, 1) == 0
