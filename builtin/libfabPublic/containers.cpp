@@ -113,6 +113,16 @@ void free_container(Container *c) {
     c->release(c);
 }
 
+// The item a handle names, while its property is still in the store.
+std::shared_ptr<const ItemEntry> live_item(void *handle) {
+    auto entry = find_item(handle);
+    if (entry && !property_exists(database(), entry->switch_id, entry->scope, entry->owner, entry->name)) {
+        retire_item(entry->switch_id, entry->scope, entry->owner, entry->name);
+        return nullptr;
+    }
+    return entry;
+}
+
 void *default_alloc(size_t size) { return std::malloc(size); }
 void default_release(void *p) { std::free(p); }
 
@@ -147,7 +157,10 @@ HYP_ReturnStatus store_DVSData_Alloc(DVSDataHandle *data, DVSData_MemAlloc memAl
 }
 
 void store_DVSData_Free(DVSDataHandle data) noexcept {
-    if (Container *c = container_at(data)) free_container(c);
+    guarded([&] {
+        if (Container *c = container_at(data)) free_container(c);
+        return HYP_OK;
+    });
 }
 
 HYP_ReturnStatus store_DVSData_Update(DVSDataHandle data, char const *name, void *value, hyp_uint32 valueLen,
@@ -183,30 +196,52 @@ HYP_ReturnStatus store_DVSData_Serialize(DVSDataHandle data, void **buf, hyp_uin
     });
 }
 
-// An item's value stays where it is until the item is handed out again or
-// its property is cleared.
+// An item's name and value are those read when it was last handed out; the
+// caller's copy of each stays where it is until the same thread asks for it
+// again.  An item whose property is gone, cleared here or by another
+// process, is not found.
 hyp_uint32 store_DVSData_Data(DVSDataItem item, void **value) noexcept {
-    static unsigned char empty_value = 0;
-    ItemEntry *entry = find_item(item);
-    if (value) *value = entry ? (entry->value.empty() ? &empty_value : entry->value.data()) : nullptr;
-    return entry ? static_cast<hyp_uint32>(entry->value.size()) : 0;
+    static const unsigned char empty_value = 0;
+    if (value) *value = nullptr;
+    return guarded_value<hyp_uint32>(0, [&]() -> hyp_uint32 {
+        auto entry = live_item(item);
+        if (!entry) return 0;
+        if (value) *value = const_cast<unsigned char *>(entry->value.empty() ? &empty_value : entry->value.data());
+        hyp_uint32 size = static_cast<hyp_uint32>(entry->value.size());
+        give(item, Given::ItemValue, std::move(entry));
+        return size;
+    });
 }
 
 char const *store_DVSData_Name(DVSDataItem item) noexcept {
-    ItemEntry *entry = find_item(item);
-    return entry ? entry->name.c_str() : nullptr;
+    return guarded_value<char const *>(nullptr, [&]() -> char const * {
+        auto entry = live_item(item);
+        if (!entry) return nullptr;
+        const char *name = entry->name.c_str();
+        give(item, Given::ItemName, std::move(entry));
+        return name;
+    });
 }
 
 hyp_uint32 store_DVSData_PropType(DVSDataItem item) noexcept {
-    ItemEntry *entry = find_item(item);
-    return entry ? entry->prop_type : 0;
+    return guarded_value<hyp_uint32>(0, [&]() -> hyp_uint32 {
+        auto entry = live_item(item);
+        return entry ? entry->prop_type : 0;
+    });
 }
 
 hyp_Bool store_DVSData_IsSamePropType(DVSDataItem item, hyp_uint32 propType) noexcept {
-    ItemEntry *entry = find_item(item);
-    return entry && prop_type_matches(entry->prop_type, propType) ? 1 : 0;
+    return guarded_value<hyp_Bool>(0, [&]() -> hyp_Bool {
+        auto entry = live_item(item);
+        return entry && prop_type_matches(entry->prop_type, propType) ? 1 : 0;
+    });
 }
 
-void store_DVSHYP_DataFree(void *data) noexcept { release_block(data); }
+void store_DVSHYP_DataFree(void *data) noexcept {
+    guarded([&] {
+        release_block(data);
+        return HYP_OK;
+    });
+}
 
 }  // extern "C"

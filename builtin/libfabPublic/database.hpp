@@ -14,13 +14,20 @@ namespace fab {
 
 using Bytes = std::vector<unsigned char>;
 
-// The open connection for the file FAB_EMU_DB names now (default
-// /tmp/fabemu-<uid>.db), opened and given its schema on first use and opened
-// again when the variable changes.  Throws StoreError when the file cannot be
-// used (corrupt, unreadable, from a newer schema).
+// The connection to read the store through: the file FAB_EMU_DB names now
+// (see store_path.hpp), opened read-only, so that reading never creates,
+// converts or writes anything.  While there is no file yet (or an empty one),
+// an empty store in memory stands in for it.  Opened again when the variable
+// or the file changes.  Throws StoreError when the file cannot be used (not
+// ours, not safe, corrupt, locked beyond the wait, from another schema).
 sqlite3 *database();
 
-// Closes the connection; the next database() opens it again.
+// The connection to change the store through: the file opened for writing,
+// created (mode 0600) with its schema when missing.
+sqlite3 *database_for_writing();
+
+// Closes the connection and forgets every handle; the next call opens the
+// file again.
 void close_database();
 
 // A prepared statement, finalised when it goes out of scope.  Failures of

@@ -66,3 +66,9 @@ __attribute__((visibility("default"))) int fabemu_populate(unsigned int switches
                                                            unsigned int seed) {
     return store_populate(switches, ports_per_switch, seed);
 }
+
+__attribute__((visibility("default"))) void fabemu_cancel(void) { store_cancel(); }
+
+__attribute__((visibility("default"))) const unsigned int fabemu_max_switches = FABEMU_MAX_SWITCHES;
+__attribute__((visibility("default"))) const unsigned int fabemu_max_ports_per_switch = FABEMU_MAX_PORTS_PER_SWITCH;
+__attribute__((visibility("default"))) const unsigned int fabemu_max_ports = FABEMU_MAX_PORTS;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "database.hpp"
@@ -19,13 +20,11 @@ enum class Scope : int { Host = 0, Global = 1, Port = 2, Uplink = 3 };
 
 struct SwitchEntry {
     std::string id;
-    std::string text;  // the last name or class name returned for this handle
 };
 
 struct PortEntry {
     std::string switch_id;
     std::string port_id;
-    std::string text;  // the last alias returned for this handle
 };
 
 struct ItemEntry {
@@ -39,18 +38,31 @@ struct ItemEntry {
 
 // Handles are tokens, not addresses of memory: a token is never reused, so a
 // stale handle can never be mistaken for a newer object at the same address.
+// A handle names its switch, port or item by the whole of its key.
 void *switch_handle(const std::string &switch_id);
 void *port_handle(const std::string &switch_id, const std::string &port_id);
-void *item_handle(const ItemEntry &item);  // refreshes the value of an existing item
+void *item_handle(ItemEntry item);  // refreshes the value of an existing item
 
-SwitchEntry *find_switch(void *handle);
-PortEntry *find_port(void *handle);
-ItemEntry *find_item(void *handle);
+// What a handle names, or null.  The switch and port entries are the
+// registry's: use them before the next change of the registry.  An item is
+// shared and never changed, so it may be kept.
+const SwitchEntry *find_switch(void *handle);
+const PortEntry *find_port(void *handle);
+std::shared_ptr<const ItemEntry> find_item(void *handle);
 
-void retire_switch(const std::string &switch_id);  // with its ports and items
-void retire_port(const std::string &switch_id, const std::string &port_id);  // with its data items
-void retire_item(const std::string &switch_id, Scope scope, const std::string &owner, const std::string &name);
+// The arguments are copies: a caller may pass the fields of the very entry
+// being retired.
+void retire_switch(std::string switch_id);  // with its ports and items
+void retire_port(std::string switch_id, std::string port_id);  // with its data items
+void retire_item(std::string switch_id, Scope scope, std::string owner, std::string name);
 void forget_handles();
+
+// What a caller is given for a handle (a text, an item's name or value)
+// stays alive until the same thread asks for the same thing of the same
+// handle again, whatever other threads do meanwhile.
+enum class Given { Text = 0, ItemName = 1, ItemValue = 2 };
+const char *give_text(void *handle, std::string text);
+void give(void *handle, Given what, std::shared_ptr<const void> keep);
 
 // Data blocks handed out through output arguments, released by DVSHYP_DataFree.
 void *new_block(size_t size);  // zero-filled; HYP_NO_MEMORY when there is none

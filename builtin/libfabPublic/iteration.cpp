@@ -23,10 +23,12 @@ fab_snapshot to_snapshot(const std::vector<void *> &entries) {
     return snapshot;
 }
 
-// Any failure (unknown handle, unusable store) walks nothing.
+// Any failure (unknown handle, unusable store) walks nothing: a caller that
+// must tell an empty store from an unusable one asks DVSLoadConfig first.
 template <class Collect>
 fab_snapshot snapshot_of(Collect collect) noexcept {
     try {
+        StoreCall call;
         return to_snapshot(collect());
     } catch (...) {
         return fab_snapshot{nullptr, 0};
@@ -41,9 +43,10 @@ std::vector<void *> items_of(const std::string &switch_id, Scope scope, const st
 }
 
 std::vector<void *> switch_props(DVSwitchHandle sw, Scope scope) {
-    SwitchEntry *entry = find_switch(sw);
+    const SwitchEntry *entry = find_switch(sw);
     if (!entry) return {};
-    return items_of(entry->id, scope, "");
+    std::string id = entry->id;  // issuing item handles may move entries
+    return items_of(id, scope, "");
 }
 
 }  // namespace
@@ -62,7 +65,7 @@ fab_snapshot store_switch_snapshot(void) noexcept {
 fab_snapshot store_port_snapshot(DVSwitchHandle sw) noexcept {
     return snapshot_of([&] {
         std::vector<void *> handles;
-        SwitchEntry *entry = find_switch(sw);
+        const SwitchEntry *entry = find_switch(sw);
         if (!entry) return handles;
         std::string id = entry->id;  // issuing port handles may move entries
         Statement q(database(), "SELECT port_id FROM ports WHERE switch_id = ? ORDER BY port_id");
@@ -82,7 +85,7 @@ fab_snapshot store_global_prop_snapshot(DVSwitchHandle sw) noexcept {
 
 fab_snapshot store_port_data_snapshot(DVSPortHandle port) noexcept {
     return snapshot_of([&] {
-        PortEntry *entry = find_port(port);
+        const PortEntry *entry = find_port(port);
         if (!entry) return std::vector<void *>{};
         PortEntry copy = *entry;
         return items_of(copy.switch_id, Scope::Port, copy.port_id);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "fabemu.h"
 #include "guarded.hpp"
 #include "properties.hpp"
 #include "store_api.h"
@@ -85,6 +86,7 @@ void populate_switch(sqlite3 *db, Generator &g, unsigned index, unsigned ports) 
                                           "com.quorix.common.port.linkstatus", kRuntimeVolatile, u32_value(g.below(2))});
 
     for (unsigned p = 0; p < ports; ++p) {
+        if (cancel_requested()) fail(kAborted);  // the transaction rolls back: the old store stays
         std::string port_id = std::to_string(p);
         bool zombie = g.below(16) == 0;
         Statement(db, "INSERT INTO ports(switch_id, port_id, connect_id, type, state) VALUES(?, ?, ?, ?, ?)")
@@ -120,11 +122,17 @@ using namespace fab;
 
 extern "C" int store_populate(unsigned int switches, unsigned int ports_per_switch, unsigned int seed) noexcept {
     return guarded([&] {
-        sqlite3 *db = database();
+        if (switches > FABEMU_MAX_SWITCHES || ports_per_switch > FABEMU_MAX_PORTS_PER_SWITCH ||
+            uint64_t{switches} * ports_per_switch > FABEMU_MAX_PORTS)
+            return HYP_LIMIT_EXCEEDED;
+        sqlite3 *db = database_for_writing();
         Transaction t(db);  // the old store goes and the new one comes in one change
         Statement(db, "DELETE FROM switches").run();
         Generator g(seed);
-        for (unsigned s = 0; s < switches; ++s) populate_switch(db, g, s, ports_per_switch);
+        for (unsigned s = 0; s < switches; ++s) {
+            if (cancel_requested()) fail(kAborted);
+            populate_switch(db, g, s, ports_per_switch);
+        }
         t.commit();
         forget_handles();
         return HYP_OK;

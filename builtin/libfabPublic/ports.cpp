@@ -19,18 +19,20 @@ uint32_t next_connect_id(sqlite3 *db, const std::string &switch_id) {
     return static_cast<uint32_t>(q.integer(0));
 }
 
+// The port a handle names as the store has it now; a removed port takes its
+// handle with it.  Texts as for switches.
 template <class Pick>
 const char *port_text(DVSPortHandle port, Pick pick) {
     return guarded_value<const char *>(nullptr, [&]() -> const char * {
-        PortEntry *entry = find_port(port);
+        const PortEntry *entry = find_port(port);
         if (!entry) return nullptr;
-        auto p = load_port(database(), entry->switch_id, entry->port_id);
+        PortEntry named = *entry;
+        auto p = load_port(database(), named.switch_id, named.port_id);
         if (!p) {
-            retire_port(entry->switch_id, entry->port_id);  // removed by another process
+            retire_port(named.switch_id, named.port_id);
             return nullptr;
         }
-        entry->text = pick(*p);
-        return entry->text.c_str();
+        return give_text(port, pick(*p));
     });
 }
 
@@ -43,7 +45,7 @@ HYP_ReturnStatus store_DVSHYP_PortAdd(char const *switchId, char const *portId, 
         std::string sw = switch_id_arg(switchId);
         std::string id = port_id_arg(portId);
         Bytes initial = value_arg(state, stateLen);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         SwitchRecord s = require_switch(db, sw);
         if (load_port(db, sw, id)) return HYP_EXISTS;
@@ -64,7 +66,7 @@ HYP_ReturnStatus store_DVSHYP_PortRemove(char const *switchId, char const *portI
     return guarded([&] {
         std::string sw = switch_id_arg(switchId);
         std::string id = port_id_arg(portId);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         require_port(db, sw, id);
         Statement(db, "DELETE FROM properties WHERE switch_id = ? AND scope = ? AND owner = ?")

@@ -95,7 +95,7 @@ HYP_ReturnStatus set(const char *switchId, Scope scope, const std::string &owner
                      int dataLen, hyp_uint32 propType) {
     std::string sw = switch_id_arg(switchId);
     PropertyRecord p{sw, static_cast<uint8_t>(scope), owner, name_arg(name), propType, value_arg(data, dataLen)};
-    sqlite3 *db = database();
+    sqlite3 *db = database_for_writing();
     Transaction t(db);
     require_owner(db, sw, scope, owner);
     write_property(db, p);
@@ -106,7 +106,7 @@ HYP_ReturnStatus set(const char *switchId, Scope scope, const std::string &owner
 HYP_ReturnStatus clear(const char *switchId, Scope scope, const std::string &owner, const char *name) {
     std::string sw = switch_id_arg(switchId);
     std::string key = name_arg(name);
-    sqlite3 *db = database();
+    sqlite3 *db = database_for_writing();
     Transaction t(db);
     require_owner(db, sw, scope, owner);
     if (!erase_property(db, sw, scope, owner, key)) return HYP_NOT_FOUND;
@@ -158,6 +158,13 @@ std::vector<PropertyRecord> load_properties(sqlite3 *db, const std::string &swit
         found.push_back(PropertyRecord{switch_id, static_cast<uint8_t>(scope), owner, q.text(0),
                                        static_cast<uint32_t>(q.integer(1)), q.blob(2)});
     return found;
+}
+
+bool property_exists(sqlite3 *db, const std::string &switch_id, Scope scope, const std::string &owner,
+                     const std::string &name) {
+    Statement q(db, "SELECT 1 FROM properties WHERE switch_id = ? AND scope = ? AND owner = ? AND name = ?");
+    q.bind(1, switch_id).bind(2, int64_t{static_cast<int>(scope)}).bind(3, owner).bind(4, name);
+    return q.step();
 }
 
 void write_property(sqlite3 *db, const PropertyRecord &p) {

@@ -14,6 +14,10 @@ namespace fab {
 std::vector<PropertyRecord> load_properties(sqlite3 *db, const std::string &switch_id, Scope scope,
                                             const std::string &owner);
 
+// Is there a property of that name?
+bool property_exists(sqlite3 *db, const std::string &switch_id, Scope scope, const std::string &owner,
+                     const std::string &name);
+
 // Inserts or replaces a property (inside the caller's transaction) and keeps
 // the mirrored columns in step: the switch alias, and a port's alias,
 // connection number, type and external identifier.

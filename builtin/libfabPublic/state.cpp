@@ -5,6 +5,7 @@
 #include "properties.hpp"
 #include "store_api.h"
 #include "store_common.hpp"
+#include "store_path.hpp"
 
 namespace fab {
 namespace {
@@ -115,7 +116,7 @@ HYP_ReturnStatus put_state(const void *data, int length, bool replace_all) {
     if (!data || length <= 0) fail(HYP_BAD_PARAM);
     Block block = deserialise(data, static_cast<size_t>(length));
     if (block.kind != BlockKind::FullState && block.kind != BlockKind::PersistentState) fail(HYP_BAD_PARAM);
-    sqlite3 *db = database();
+    sqlite3 *db = database_for_writing();
     Transaction t(db);
     if (replace_all) Statement(db, "DELETE FROM switches").run();
     load(db, block);
@@ -127,7 +128,7 @@ HYP_ReturnStatus put_state(const void *data, int length, bool replace_all) {
 }  // namespace
 
 HYP_ReturnStatus reset_store() {
-    sqlite3 *db = database();
+    sqlite3 *db = database_for_writing();
     Transaction t(db);
     Statement(db, "DELETE FROM switches").run();
     t.commit();
@@ -141,9 +142,13 @@ using namespace fab;
 
 extern "C" {
 
+// Reads the whole store once: a caller that is about to walk it (walks
+// report nothing) learns here whether the store can be read at all: not
+// ours, not safe, corrupt, locked.  Creates nothing.
 HYP_ReturnStatus store_DVSLoadConfig(void) noexcept {
     return guarded([] {
-        database();
+        Statement q(database(), "PRAGMA quick_check(1)");
+        if (q.step() && q.text(0) != "ok") refuse(kInvalidMetadata, store_path(), "it is damaged: " + q.text(0));
         return HYP_OK;
     });
 }
@@ -158,14 +163,16 @@ HYP_ReturnStatus store_DVSHYP_StateInit(void *state, int stateLen) noexcept {
 }
 
 HYP_ReturnStatus store_DVSHYP_StateCleanup(void) noexcept {
-    close_database();
-    return HYP_OK;
+    return guarded([] {
+        close_database();
+        return HYP_OK;
+    });
 }
 
 // Removes zombie ports and their data: what is left after a host restart.
 HYP_ReturnStatus store_DVSHYP_StateSanitize(void) noexcept {
     return guarded([] {
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         std::vector<std::pair<std::string, std::string>> zombies;
         Transaction t(db);
         Statement q(db, "SELECT switch_id, port_id FROM ports WHERE type = ?");
@@ -202,5 +209,7 @@ HYP_ReturnStatus store_DVSState_ConfigReset(void) noexcept {
 }
 
 int store_reset(void) noexcept { return store_DVSState_ConfigReset(); }
+
+void store_cancel(void) noexcept { request_cancel(); }
 
 }  // extern "C"

@@ -19,6 +19,10 @@ inline constexpr HYP_ReturnStatus kIsDisconnected = status_of(0x0BAD002E);
 inline constexpr HYP_ReturnStatus kInvalidMetadata = status_of(0x0BAD0099);
 inline constexpr HYP_ReturnStatus kNoSpace = status_of(0x0BAD00D7);
 inline constexpr HYP_ReturnStatus kChecksumMismatch = status_of(0x0BAD003A);
+inline constexpr HYP_ReturnStatus kNotADirectory = status_of(0x0BAD0054);
+inline constexpr HYP_ReturnStatus kIsADirectory = status_of(0x0BAD0055);
+inline constexpr HYP_ReturnStatus kNoPermission = status_of(0x0BAD005B);
+inline constexpr HYP_ReturnStatus kAborted = status_of(0x0BAD00E0);
 
 // Thrown inside the store and turned back into the status by guarded(): the
 // store's frames own strings and statements, and an exception unwinds them

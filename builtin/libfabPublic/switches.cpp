@@ -16,7 +16,7 @@ constexpr size_t kClassNameMax = 127;  // HYP_FAB_CLASS_NAME_MAX_LEN with its ze
 HYP_ReturnStatus update_switch(const char *switch_id, const char *sql, int64_t value) {
     return guarded([&] {
         std::string id = switch_id_arg(switch_id);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         require_switch(db, id);
         Statement(db, sql).bind(1, value).bind(2, id).run();
@@ -28,7 +28,7 @@ HYP_ReturnStatus update_switch(const char *switch_id, const char *sql, int64_t v
 HYP_ReturnStatus set_association(const char *switch_id, bool associated) {
     return guarded([&] {
         std::string id = switch_id_arg(switch_id);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         if (require_switch(db, id).associated == associated) return associated ? kIsConnected : kIsDisconnected;
         Statement(db, "UPDATE switches SET associated = ? WHERE id = ?").bind(1, associated ? 1 : 0).bind(2, id).run();
@@ -51,29 +51,31 @@ std::optional<SwitchRecord> switch_by_alias(sqlite3 *db, const std::string &alia
 
 std::string display_name(const SwitchRecord &s) { return s.alias.empty() ? s.id : s.alias; }
 
-// Text getters return a pointer into the handle's own buffer, valid until the
+// The switch a handle names as the store has it now.  A switch removed, by
+// this process or another, takes its handle (and its ports' and items') with it.
+std::optional<SwitchRecord> live_switch(DVSwitchHandle sw) {
+    const SwitchEntry *entry = find_switch(sw);
+    if (!entry) return std::nullopt;
+    std::string id = entry->id;
+    auto s = load_switch(database(), id);
+    if (!s) retire_switch(id);
+    return s;
+}
+
+// Text getters return the caller's own copy, valid until the same thread's
 // next text call on the same handle.
 template <class Pick>
 const char *switch_text(DVSwitchHandle sw, Pick pick) {
     return guarded_value<const char *>(nullptr, [&]() -> const char * {
-        SwitchEntry *entry = find_switch(sw);
-        if (!entry) return nullptr;
-        auto s = load_switch(database(), entry->id);
-        if (!s) {
-            retire_switch(entry->id);  // removed by another process
-            return nullptr;
-        }
-        entry->text = pick(*s);
-        return entry->text.c_str();
+        auto s = live_switch(sw);
+        return s ? give_text(sw, pick(*s)) : nullptr;
     });
 }
 
 template <class Result, class Pick>
 Result switch_number(DVSwitchHandle sw, Pick pick) {
     return guarded_value<Result>(0, [&]() -> Result {
-        SwitchEntry *entry = find_switch(sw);
-        if (!entry) return 0;
-        auto s = load_switch(database(), entry->id);
+        auto s = live_switch(sw);
         return s ? pick(*s) : 0;
     });
 }
@@ -88,7 +90,7 @@ HYP_ReturnStatus store_DVSHYP_SwitchAdd(char const *switchId, char const *classN
         std::string id = switch_id_arg(switchId);
         if (!className) fail(HYP_BAD_PARAM);
         if (std::strlen(className) > kClassNameMax) fail(HYP_NAME_TOO_LONG);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         if (load_switch(db, id)) return HYP_EXISTS;
         Statement(db, "INSERT INTO switches(id, class_name, portset, version, max_ports) VALUES(?, ?, ?, ?, ?)")
@@ -106,7 +108,7 @@ HYP_ReturnStatus store_DVSHYP_SwitchAdd(char const *switchId, char const *classN
 HYP_ReturnStatus store_DVSHYP_SwitchRemove(char const *switchId) noexcept {
     return guarded([&] {
         std::string id = switch_id_arg(switchId);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         require_switch(db, id);
         Statement(db, "DELETE FROM switches WHERE id = ?").bind(1, id).run();  // ports and properties cascade
@@ -129,7 +131,7 @@ HYP_ReturnStatus store_DVSHYP_SwitchSetVersion(char const *switchId, FabVersion 
 HYP_ReturnStatus store_DVSHYP_SwitchSetMaxPorts(char const *switchId, hyp_uint32 maxPorts) noexcept {
     return guarded([&] {
         std::string id = switch_id_arg(switchId);
-        sqlite3 *db = database();
+        sqlite3 *db = database_for_writing();
         Transaction t(db);
         require_switch(db, id);
         if (static_cast<int64_t>(count_ports(db, id)) > int64_t{maxPorts}) return HYP_LIMIT_EXCEEDED;
