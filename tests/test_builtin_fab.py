@@ -522,6 +522,55 @@ def test_foreign_handles_are_refused(getter, refused):
     assert buffer.raw == b"\xff" * 256 + b"\0"  # nothing written through a foreign address
 
 
+
+def remove_elsewhere(sql, *args):
+    """The change another process makes: straight on the store's file."""
+    import sqlite3
+    connection = sqlite3.connect(os.environ["FAB_EMU_DB"])
+    connection.execute("PRAGMA foreign_keys=ON")
+    connection.execute(sql, args)
+    connection.commit()
+    connection.close()
+
+
+def item_of(name):
+    item = vp()
+    assert lib.DVSState_HostPropLookup(SW, name, C.byref(item)) == OK
+    return item.value
+
+
+# Each kind: make two things whose keys share a prefix ("1" and "10"), the
+# handles of both, a reader, and the removal of the first here or elsewhere.
+HANDLE_KINDS = {
+    "switch": (lambda: [add_switch(i) for i in (b"1", b"10")],
+               lambda i: lib.DVSState_SwitchFindByAlias(i), lib.DVS_SwitchName,
+               lambda: lib.DVSHYP_SwitchRemove(b"1"), ("DELETE FROM switches WHERE id = ?", "1")),
+    "port": (lambda: (add_switch(), [lib.DVSHYP_PortAdd(SW, i, None, 0) for i in (b"1", b"10")]),
+             lambda i: lib.DVSState_PortFind(SW, i), lib.DVS_PortId,
+             lambda: lib.DVSHYP_PortRemove(SW, b"1"), ("DELETE FROM ports WHERE port_id = ?", "1")),
+    "item": (lambda: (add_switch(), [lib.DVSHYP_HostPropSet(SW, i, i, len(i), CONFIG) for i in (b"1", b"10")]),
+             item_of, lib.DVSData_Name,
+             lambda: lib.DVSHYP_HostPropClear(SW, b"1"), ("DELETE FROM properties WHERE name = ?", "1")),
+}
+
+
+@pytest.mark.parametrize("elsewhere", [False, True], ids=["here", "by another process"])
+@pytest.mark.parametrize("kind", HANDLE_KINDS)
+def test_a_removed_thing_takes_only_its_own_handle_with_it(kind, elsewhere):
+    make, handle_of, read, remove, remove_sql = HANDLE_KINDS[kind]
+    make()
+    first, second = handle_of(b"1"), handle_of(b"10")
+    assert (read(first), read(second)) == (b"1", b"10")
+    if elsewhere:
+        remove_elsewhere(*remove_sql)
+    else:
+        assert remove() == OK
+    # The removed one's handle reads nothing (never freed memory, under the
+    # sanitizer); the other, whose key begins with the same text, lives on.
+    assert read(first) is None and read(first) is None
+    assert read(second) == b"10"
+    assert handle_of(b"10") == second
+
 def test_release_functions_ignore_memory_they_did_not_hand_out():
     buffer = C.create_string_buffer(b"keep", 16)
     lib.DVSHYP_DataFree(buffer)

@@ -1,15 +1,23 @@
 """The built-in libfabPublic's state: serialised blocks, persistence across
-processes, crash safety, damaged files, memory over repeated calls, and calls
-that abandon through the library-call trap."""
+processes, crash safety, damaged, foreign and planted files, population
+limits and cancellation, threads, memory over repeated calls, and calls that
+abandon through the library-call trap."""
 
 import ctypes
 import os
+import pathlib
+import pickle
+import shutil
 import signal
 import sqlite3
+import stat
 import struct
 import subprocess
 import sys
+import tempfile
 import textwrap
+import threading
+import time
 import zlib
 
 import pytest
@@ -17,7 +25,7 @@ import pytest
 import _libfc
 import _libfc_ptr
 from _helpers import BUILD_DIR
-from test_builtin_fab import (CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, LIB_PATH, add_switch, collect, lib, parse_block,
+from test_builtin_fab import (CALLBACK, CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, LIB_PATH, add_switch, collect, lib, parse_block,
                               take_block)
 
 C = ctypes
@@ -252,6 +260,350 @@ def test_a_damaged_store_gives_error_statuses_and_at_most_one_line(switch_store,
     if damage is garbage_file:  # refused at once, with one line saying why
         assert result.stdout.strip() == f"[{_libfc.HYP_INVALID_METADATA}] None"
         assert "fabemu: cannot use the store" in result.stderr
+
+
+# ---- files the store refuses --------------------------------------------------
+
+NOBODY = 65534
+S = _libfc
+lib.fabemu_cancel.restype, lib.fabemu_cancel.argtypes = None, []
+needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="planting another user's files needs root (setresuid)")
+
+
+def as_user(uid, action):
+    """Run action() in a forked child as user and group `uid`; return its result."""
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            os.close(read_end)
+            os.setgroups([])
+            os.setresgid(uid, uid, uid)
+            os.setresuid(uid, uid, uid)
+            reply = (True, action())
+        except BaseException as error:  # noqa: B036 -- reported to the parent, which fails the test
+            reply = (False, repr(error))
+        os.write(write_end, pickle.dumps(reply))
+        os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as reader:
+        data = reader.read()
+    os.waitpid(pid, 0)
+    ok, value = pickle.loads(data)
+    assert ok, value
+    return value
+
+
+@pytest.fixture
+def shared_dir():
+    """A directory like /tmp: everybody may write to it, sticky."""
+    path = tempfile.mkdtemp(dir="/tmp", prefix="fab-shared-")
+    os.chmod(path, 0o1777)
+    yield pathlib.Path(path)
+    shutil.rmtree(path)
+
+
+def tree(*roots):
+    """Names, owners, sizes and contents of everything under the roots."""
+    found = {}
+    for root in roots:
+        for path in sorted(root.rglob("*")):
+            info = path.lstat()
+            data = path.read_bytes() if stat.S_ISREG(info.st_mode) else os.readlink(path) if path.is_symlink() else None
+            found[str(path)] = (info.st_uid, stat.S_IMODE(info.st_mode), data)
+    return found
+
+
+def plant_file(path):
+    path.write_bytes(b"planted")
+    os.chmod(path, 0o666)
+
+
+# Each plants something as another user and gives FAB_EMU_DB (None: the
+# default location), the store path reported and the words the refusal must
+# contain.  `private` is ours (0700), `shared`
+# like /tmp; things planted in `shared` are moved into `private` by us.
+def file_in_shared_directory(shared, private, monkeypatch):
+    as_user(NOBODY, lambda: plant_file(shared / "fabemu-0.db"))
+    return shared / "fabemu-0.db", shared / "fabemu-0.db", "writable by other users"
+
+
+def other_users_file(shared, private, monkeypatch):
+    as_user(NOBODY, lambda: plant_file(shared / "fab.db"))
+    os.rename(shared / "fab.db", private / "fab.db")
+    return private / "fab.db", private / "fab.db", "belongs to user %d" % NOBODY
+
+
+def link_to_other_users_file(shared, private, monkeypatch):
+    as_user(NOBODY, lambda: (plant_file(shared / "theirs"), os.symlink(shared / "theirs", shared / "link")))
+    os.rename(shared / "link", private / "fab.db")
+    return private / "fab.db", private / "fab.db", "symbolic link"
+
+
+def link_to_where_the_store_would_be_made(shared, private, monkeypatch):
+    as_user(NOBODY, lambda: os.symlink(shared / "made-here.db", shared / "link"))
+    os.rename(shared / "link", private / "fab.db")
+    return private / "fab.db", private / "fab.db", "symbolic link"
+
+
+def other_users_journal(shared, private, monkeypatch):
+    monkeypatch.setenv("FAB_EMU_DB", str(private / "fab.db"))
+    assert lib.fabemu_populate(1, 1, 1) == OK
+    as_user(NOBODY, lambda: plant_file(shared / "journal"))
+    os.rename(shared / "journal", private / "fab.db-journal")
+    return private / "fab.db", private / "fab.db", "fab.db-journal belongs to user %d" % NOBODY
+
+
+def default_directory_made_by_other_user(shared, private, monkeypatch):
+    directory = shared / ("libfc-%d" % os.geteuid())
+    as_user(NOBODY, lambda: os.mkdir(directory, 0o777))
+    monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
+    monkeypatch.setenv("TMPDIR", str(shared))
+    return None, directory / "fabemu.db", "belongs to user %d" % NOBODY
+
+
+@needs_root
+@pytest.mark.parametrize("plant", [file_in_shared_directory, other_users_file, link_to_other_users_file,
+                                   link_to_where_the_store_would_be_made, other_users_journal,
+                                   default_directory_made_by_other_user])
+def test_a_store_another_user_could_plant_or_change_is_refused_untouched(plant, shared_dir, tmp_path, monkeypatch,
+                                                                          capfd):
+    private = tmp_path / "private"
+    private.mkdir(mode=0o700)
+    configured, path, reason = plant(shared_dir, private, monkeypatch)
+    if configured:
+        monkeypatch.setenv("FAB_EMU_DB", str(configured))
+    else:
+        monkeypatch.delenv("FAB_EMU_DB")
+    capfd.readouterr()
+    before = tree(shared_dir, private)
+    statuses = {lib.DVSLoadConfig(), lib.fabemu_populate(1, 1, 1), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)}
+    assert statuses == {S.HYP_NO_PERMISSION}
+    assert lib.DVSState_SwitchFindByAlias(b"dvSwitch-0") is None
+    assert tree(shared_dir, private) == before  # nothing made, nothing written, no mode changed
+    line, = capfd.readouterr().err.splitlines()
+    assert line.startswith("fabemu: cannot use the store %s: " % path) and reason in line, line
+
+
+@pytest.mark.parametrize("runtime_dir", [True, False], ids=["XDG_RUNTIME_DIR", "tmp"])
+def test_a_new_default_store_is_private_whatever_the_umask(runtime_dir, tmp_path, monkeypatch):
+    runtime = tmp_path / "run"
+    runtime.mkdir(mode=0o700)
+    monkeypatch.delenv("FAB_EMU_DB")
+    monkeypatch.setenv("TMPDIR", str(tmp_path))
+    if runtime_dir:
+        monkeypatch.setenv("XDG_RUNTIME_DIR", str(runtime))
+        store = runtime / "libfc" / "fabemu.db"
+    else:
+        monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
+        store = tmp_path / ("libfc-%d" % os.geteuid()) / "fabemu.db"
+    old_umask = os.umask(0)
+    try:
+        assert lib.fabemu_populate(1, 2, 1) == OK
+    finally:
+        os.umask(old_umask)
+    assert stat.S_IMODE(store.stat().st_mode) == 0o600
+    assert stat.S_IMODE(store.parent.stat().st_mode) == 0o700
+    assert [p.name for p in store.parent.iterdir()] == ["fabemu.db"]  # no journal or log beside it
+    assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvSwitch-0")) == b"dvSwitch-0"
+
+
+def sqlite_file(*statements):
+    def make(path):
+        connection = sqlite3.connect(str(path))
+        for sql in statements:
+            connection.execute(sql)
+        connection.commit()
+        connection.close()
+    return make
+
+
+OUR_TABLES = ("CREATE TABLE switches(id, alias, class_name, portset, version, max_ports, associated)",
+              "CREATE TABLE ports(switch_id, port_id, alias, external_id, connect_id, type, state)",
+              "CREATE TABLE properties(switch_id, scope, owner, name, prop_type, value)")
+
+
+@pytest.mark.parametrize("make, expected, reason", [
+    (sqlite_file("PRAGMA journal_mode=WAL", "CREATE TABLE notes(t)", "INSERT INTO notes VALUES('keep')"),
+     S.HYP_INVALID_METADATA, "another program's SQLite database (application id 0x00000000)"),
+    (sqlite_file("CREATE TABLE notes(t)", "PRAGMA user_version=-1"), S.HYP_INVALID_METADATA, "another program"),
+    (sqlite_file(*OUR_TABLES, "PRAGMA user_version=1"), S.HYP_INVALID_METADATA, "another program"),
+    (sqlite_file(*OUR_TABLES, "PRAGMA application_id=1178681925", "PRAGMA user_version=3"),
+     S.HYP_VERSION_MISMATCH_MAJOR, "schema version 3"),
+    (sqlite_file("CREATE TABLE notes(t)", "PRAGMA application_id=1178681925", "PRAGMA user_version=2"),
+     S.HYP_INVALID_METADATA, "tables are not those of a switch-state store"),
+    (lambda path: path.write_text("name,value\nalias,dvs-1\n" * 40), S.HYP_INVALID_METADATA, "not an SQLite database"),
+    (lambda path: path.mkdir(), S.HYP_IS_A_DIRECTORY, "is a directory"),
+    (lambda path: None, S.HYP_IO_ERROR, "does not exist"),
+], ids=["other program", "user_version -1", "earlier layout", "newer schema", "other tables", "text file",
+        "directory", "missing directory"])
+def test_a_file_that_is_not_a_usable_store_fails_every_call_and_stays_as_it_was(make, expected, reason, tmp_path,
+                                                                                monkeypatch, capfd):
+    path = tmp_path / "missing" / "other.db" if reason == "does not exist" else tmp_path / "other.db"
+    make(path)
+    monkeypatch.setenv("FAB_EMU_DB", str(path))
+    before = tree(tmp_path)
+    capfd.readouterr()
+    out, n = C.c_void_p(), C.c_int()
+    reads = {lib.DVSLoadConfig(), lib.DVSHYP_StateGet(C.byref(out), C.byref(n)),
+             lib.DVSHYP_HostPropGet(b"s", b"n", C.byref(out), C.byref(n))}
+    writes = {lib.fabemu_populate(1, 1, 1), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1), lib.DVSState_ConfigReset()}
+    assert reads == writes == {expected}
+    assert collect(lib.DVSState_SwitchForEach) == []
+    assert tree(tmp_path) == before  # no table, version, journal mode or file added
+    err = capfd.readouterr().err
+    assert reason in err and "not an error" not in err and len(err.splitlines()) == 1, err
+
+
+def test_a_locked_store_fails_busy_after_the_wait_or_at_once_when_cancelled(switch_store):
+    add_switch()
+    # Another process: POSIX locks do not keep two SQLite copies in one process apart.
+    holder = subprocess.Popen([sys.executable, "-c", textwrap.dedent("""
+        import sqlite3, sys
+        connection = sqlite3.connect(sys.argv[1], isolation_level=None)
+        connection.execute("BEGIN EXCLUSIVE")
+        print("locked", flush=True)
+        sys.stdin.readline()
+    """), str(switch_store)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        assert holder.stdout.readline() == "locked\n"
+        result = []
+        waiting = threading.Thread(target=lambda: result.append(lib.DVSLoadConfig()))
+        started = time.monotonic()
+        waiting.start()
+        time.sleep(0.3)
+        lib.fabemu_cancel()
+        waiting.join(5)
+        assert result == [S.HYP_ABORTED] and time.monotonic() - started < 1.5
+        started = time.monotonic()
+        assert lib.DVSLoadConfig() == S.HYP_BUSY
+        assert 4 < time.monotonic() - started < 10
+    finally:
+        holder.communicate("\n")
+    assert lib.DVSLoadConfig() == OK
+    assert collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchId) == [SW]
+
+
+@needs_root
+def test_a_store_on_a_read_only_file_is_read_without_writing_anything(switch_store, shared_dir, monkeypatch):
+    assert lib.fabemu_populate(2, 3, 7) == OK
+    expected = state_block()
+    lib.DVSHYP_StateCleanup()
+    directory = shared_dir / "readonly"  # reachable by the other user
+    directory.mkdir()
+    os.rename(switch_store, directory / "fab.db")
+    os.chown(directory / "fab.db", NOBODY, NOBODY)
+    os.chmod(directory / "fab.db", 0o400)
+    os.chown(directory, NOBODY, NOBODY)
+    os.chmod(directory, 0o500)
+    monkeypatch.setenv("FAB_EMU_DB", str(directory / "fab.db"))
+    before = tree(directory)
+
+    def read_as_owner():
+        status, block = take_block(lib.DVSHYP_StateGet)
+        names = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
+        return lib.DVSLoadConfig(), status, block, sorted(names), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)
+
+    loaded, status, block, names, write = as_user(NOBODY, read_as_owner)
+    assert (loaded, status, names) == (OK, OK, [b"dvSwitch-0", b"dvSwitch-1"])
+    assert block == expected
+    assert write == S.HYP_READ_ONLY
+    assert tree(directory) == before
+
+
+# ---- population limits and cancellation --------------------------------------
+
+def limits():
+    return [C.c_uint.in_dll(lib, name).value
+            for name in ("fabemu_max_switches", "fabemu_max_ports_per_switch", "fabemu_max_ports")]
+
+
+@pytest.mark.parametrize("switches, ports", [(1025, 0), (1, 4097), (513, 512), (0xFFFFFFFF, 0xFFFFFFFF)])
+def test_a_population_above_the_maxima_is_refused_and_changes_nothing(switches, ports):
+    assert limits() == [1024, 4096, 262144]
+    assert lib.fabemu_populate(2, 2, 1) == OK
+    before = state_block()
+    assert lib.fabemu_populate(switches, ports, 1) == _libfc.HYP_LIMIT_EXCEEDED
+    assert state_block() == before
+
+
+def test_a_population_at_the_maxima_stops_within_a_second_when_cancelled_and_leaves_the_old_store():
+    assert lib.fabemu_populate(2, 2, 1) == OK
+    before = state_block()
+    result = []
+    worker = threading.Thread(target=lambda: result.append(lib.fabemu_populate(1024, 256, 1)))
+    worker.start()
+    time.sleep(0.5)
+    cancelled = time.monotonic()
+    while worker.is_alive():
+        lib.fabemu_cancel()
+        worker.join(0.05)
+    assert time.monotonic() - cancelled < 1
+    assert result == [S.HYP_ABORTED]
+    assert state_block() == before
+    assert lib.fabemu_populate(1, 1, 1) == OK  # a later call is not cancelled
+
+
+# ---- threads ------------------------------------------------------------------
+
+def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_store():
+    switch_ids = [b"thread-sw-%d" % k for k in range(3)]
+
+    def expected_value(switch_id):
+        return switch_id * 40
+
+    stop, errors, reads = threading.Event(), [], [0]
+
+    def writer():
+        while not stop.is_set():
+            for switch_id in switch_ids:
+                if lib.DVSHYP_SwitchAdd(switch_id, b"etherswitch", 4, 1) == OK:
+                    value, alias = expected_value(switch_id), b"alias-" + switch_id
+                    statuses = {lib.DVSHYP_HostPropSet(switch_id, b"h", value, len(value), CONFIG),
+                                lib.DVSHYP_GlobalPropSet(switch_id, b"com.quorix.common.alias", alias, len(alias),
+                                                         CONFIG)}
+                else:
+                    statuses = {lib.DVSHYP_SwitchRemove(switch_id)}
+                if statuses != {OK}:
+                    errors.append(("write", switch_id, statuses))
+
+    def reader():
+        check_item = CALLBACK(lambda item, ctx: (check(lib.DVSData_Name(item), item), 1)[1])
+
+        def check(name, item):
+            value = C.c_void_p()
+            size = lib.DVSData_Data(item, C.byref(value))
+            if name == b"h" and size and C.string_at(value, size) not in map(expected_value, switch_ids):
+                errors.append(("item", C.string_at(value, size)))
+
+        while not stop.is_set():
+            names = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
+            if not set(names) <= {None} | {b"alias-" + i for i in switch_ids} | set(switch_ids):
+                errors.append(("walk", names))
+            for switch_id in switch_ids:
+                handle = lib.DVSState_SwitchFindByAlias(switch_id)
+                for got in (lib.DVS_SwitchId(handle), lib.DVS_SwitchName(handle)):
+                    if got not in (None, switch_id, b"alias-" + switch_id):
+                        errors.append(("switch", switch_id, got))
+                status, value = take_block(lib.DVSHYP_HostPropGet, switch_id, b"h")
+                if status == OK:
+                    reads[0] += 1
+                    if value != expected_value(switch_id):
+                        errors.append(("host", switch_id, value))
+                elif status != _libfc.HYP_NOT_FOUND:
+                    errors.append(("status", switch_id, status))
+                if handle:
+                    lib.DVSState_HostPropForEach(handle, check_item, None)
+
+    threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
+    for thread in threads:
+        thread.start()
+    time.sleep(3)
+    stop.set()
+    for thread in threads:
+        thread.join()
+    assert errors == []
+    assert reads[0] > 10
 
 
 # ---- memory over repeated calls -----------------------------------------------
