@@ -4,8 +4,8 @@
 # shows it with the command-line tool, then tours the module itself.
 # The built-in cache keeps its state in $FC_EMU_DIR (default /tmp/fcemu-<uid>);
 # `libfc emu traffic` only adds flows there, and running it again adds none.
-# The built-in switch state store is $FAB_EMU_DB (default
-# /tmp/fabemu-<uid>.db); `libfc emu populate` replaces its contents.
+# The built-in switch state store is $FAB_EMU_DB (default fabemu.db in the
+# user's private directory, see README); `libfc emu populate` replaces its contents.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/venv.sh"
