@@ -243,7 +243,7 @@ def test_port_host_and_portset_status_round_trip():
     assert ok("portset", "status", "nowhere").splitlines()[0] == "nowhere cache: not set"
 
 
-def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache):
+def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache, switch_store):
     assert ok("emu", "traffic", "--flows", "25", "--seed", "4") == "installed 25 new flows (state in %s)\n" % cache
     assert len(cached_flows()) == 25
     assert ok("emu", "traffic", "--flows", "25", "--seed", "4").startswith("installed 0 new flows")
