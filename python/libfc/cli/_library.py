@@ -22,12 +22,13 @@ def bad_input(message):
 
 
 # What a library call abandoned through the trap raises, and how to exit.
-# The libraries raise ValueError for a value they do not accept.
+# The libraries raise ValueError for a value they do not accept; text they
+# hand back that does not decode is their failure, not the user's.
 LIBRARY_ERRORS = (ValueError, OSError, MemoryError, RuntimeError, KeyError)
 
 
 def library_error(error):
-    status = 2 if isinstance(error, ValueError) else 1
+    status = 2 if isinstance(error, ValueError) and not isinstance(error, UnicodeError) else 1
     return CommandError(str(error) or type(error).__name__, status)
 
 
