@@ -14,5 +14,16 @@ fi
 # shellcheck disable=SC1091
 source "$venv/bin/activate"
 if [ -n "${1:-}" ]; then
-  python -m pip install --quiet --disable-pip-version-check -r "$1"
+  # The file holds the build tools; what the tests import is the project's
+  # `test` extra, read from pyproject.toml so that it is listed only there.
+  python -m pip install --quiet --disable-pip-version-check -r "$1" $(python - "$root/pyproject.toml" <<'EOF'
+import sys
+try:
+    import tomllib
+except ImportError:  # before 3.11: the parser pip carries
+    from pip._vendor import tomli as tomllib
+with open(sys.argv[1], "rb") as f:
+    print(" ".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))
+EOF
+)
 fi

@@ -1,20 +1,22 @@
-"""python -m libfc dvs / emu, and the plain-Python switch state API under it,
-against a generated store: tables and JSON agree with what the operations
-report, failures carry the HYP_* name and text."""
+"""libfc dvs / emu populate, and the plain-Python switch state API under
+them, against a generated store: tables and JSON agree with what the
+operations report, failures are DVSError with the HYP_* name and text, an
+unusable store is an error rather than an empty store, and values read from
+several threads are right."""
 
-import argparse
 import ctypes
-import io
 import json
+import sys
+import threading
+import time
 
 import pytest
 
 import _libfc
-from _helpers import builtin_library, run_python
+from _helpers import builtin_library, c_heap_growth
 
-pytest.importorskip("libfc")
-from libfc import cli_dvs, dvs  # noqa: E402
-from libfc.__main__ import main  # noqa: E402
+import libfc.cli
+from libfc import dvs
 
 LIB = builtin_library("libfabPublic.so")
 LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
@@ -22,26 +24,22 @@ SWITCHES, PORTS, SEED = 2, 3, 5
 
 
 @pytest.fixture(autouse=True)
-def store(tmp_path, monkeypatch):
-    monkeypatch.setenv("FAB_EMU_DB", str(tmp_path / "fab.db"))
+def store(switch_store):
     assert LIB.fabemu_populate(SWITCHES, PORTS, SEED) == 0
-    return tmp_path / "fab.db"
+    return switch_store
 
 
-def cli(*argv):
-    """Run the tool in-process: (exit code, stdout text)."""
-    out = io.StringIO()
-    parser = argparse.ArgumentParser()
-    sub = parser.add_subparsers(dest="command")
-    cli_dvs.register(sub)
-    code = cli_dvs.run(parser.parse_args(list(argv)), out)
-    return code, out.getvalue()
+def cli(capsys, *argv):
+    """Run the tool in-process: (exit status, stdout, stderr)."""
+    status = libfc.cli.main(list(argv))
+    out, err = capsys.readouterr()
+    return status, out, err
 
 
-def cli_json(*argv):
-    code, text = cli(*argv, "--json")
-    assert code == 0
-    return json.loads(text)
+def cli_json(capsys, *argv):
+    status, out, err = cli(capsys, *argv, "--json")
+    assert (status, err) == (0, "")
+    return json.loads(out)
 
 
 @pytest.fixture
@@ -49,8 +47,8 @@ def switch_alias():
     return dvs.switches()[0].alias
 
 
-def test_switches_agree_with_the_operations():
-    listed = cli_json("dvs", "switches")
+def test_switches_agree_with_the_operations(capsys):
+    listed = cli_json(capsys, "dvs", "switches")
     assert len(listed) == SWITCHES
     for entry in listed:
         handle = _libfc.DVSState_SwitchFindByAlias(entry["id"])
@@ -58,68 +56,148 @@ def test_switches_agree_with_the_operations():
         assert entry["version"] == _libfc.DVS_Version(handle)
         assert entry["max_ports"] == _libfc.DVS_GetMaxPorts(handle)
         assert dvs.resolve_switch(entry["alias"]) == entry["id"]
-    code, table = cli("dvs", "switches")
+    status, table, _ = cli(capsys, "dvs", "switches")
     lines = table.splitlines()
-    assert code == 0 and lines[0].split()[:2] == ["ID", "ALIAS"] and len(lines) == 2 + SWITCHES
+    assert status == 0 and lines[0].split()[:2] == ["ID", "ALIAS"] and len(lines) == 1 + SWITCHES
     assert all(entry["alias"] in table for entry in listed)
 
 
-def test_ports_by_alias_match_the_port_list(switch_alias):
+def test_ports_by_alias_match_the_port_list(capsys, switch_alias):
     switch_id = dvs.resolve_switch(switch_alias)
-    listed = cli_json("dvs", "ports", switch_alias)
+    listed = cli_json(capsys, "dvs", "ports", switch_alias)
     assert sorted(p["id"] for p in listed) == sorted(pid for pid, _ in dvs.port_list(switch_id))
+    assert all(p["exists"] for p in listed)
     assert all(_libfc.DVS_PortAlias(_libfc.DVSState_PortFind(switch_id, p["id"])) == p["alias"] for p in listed)
 
 
-def test_port_data_listing_and_single_values(switch_alias):
+def test_port_data_listing_and_single_values(capsys, switch_alias):
     switch_id = dvs.resolve_switch(switch_alias)
     port = dvs.ports(switch_id)[0].id
-    items = cli_json("dvs", "port-data", switch_alias, port)
+    items = cli_json(capsys, "dvs", "port-data", switch_alias, port)
     by_name = {i["name"]: i for i in items}
     external = dvs.port_data(switch_id, port, _libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE)
     assert bytes.fromhex(by_name[_libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE]["hex"]) == external
-    code, text = cli("dvs", "port-data", switch_alias, port, _libfc.HYP_FABPROP_PORT_ALIAS)
-    assert code == 0 and text.strip() == dvs.ports(switch_id)[0].alias
+    status, out, _ = cli(capsys, "dvs", "port-data", switch_alias, port, _libfc.HYP_FABPROP_PORT_ALIAS)
+    assert status == 0 and out.strip() == dvs.ports(switch_id)[0].alias
 
 
 @pytest.mark.parametrize("command, reader", [("host-props", dvs.host_props), ("global-props", dvs.global_props)])
-def test_property_listings(switch_alias, command, reader):
+def test_property_listings(capsys, switch_alias, command, reader):
     switch_id = dvs.resolve_switch(switch_alias)
-    items = cli_json("dvs", command, switch_alias)
+    items = cli_json(capsys, "dvs", command, switch_alias)
     assert [(i["name"], i["prop_type"], i["hex"]) for i in items] == [
         (i.name, i.prop_type, i.value.hex()) for i in reader(switch_id)]
-    code, table = cli("dvs", command, switch_alias)
-    assert code == 0 and len(table.splitlines()) == 2 + len(items)
+    status, table, _ = cli(capsys, "dvs", command, switch_alias)
+    assert status == 0 and len(table.splitlines()) == 1 + len(items)
 
 
-def test_global_alias_value_and_alias_lookup(switch_alias):
-    assert cli("dvs", "global-props", switch_alias, _libfc.HYP_FABPROP_SWITCH_ALIAS) == (0, switch_alias + "\n")
-    assert cli_json("dvs", "alias", switch_alias) == {"alias": switch_alias,
-                                                      "switch": dvs.resolve_switch(switch_alias)}
+def test_global_alias_value_and_alias_lookup(capsys, switch_alias):
+    assert cli(capsys, "dvs", "global-props", switch_alias, _libfc.HYP_FABPROP_SWITCH_ALIAS)[:2] == (
+        0, switch_alias + "\n")
+    assert cli_json(capsys, "dvs", "alias", switch_alias) == {"alias": switch_alias,
+                                                              "switch": dvs.resolve_switch(switch_alias)}
 
 
-def test_failures_name_the_status(capsys):
-    code, _ = cli("dvs", "ports", "no-such-switch")
-    assert code == 1
-    assert "HYP_NOT_FOUND" in capsys.readouterr().err
+@pytest.mark.parametrize("argv, subject", [
+    (["dvs", "ports", "no-such-switch"], "switch 'no-such-switch'"),
+    (["dvs", "alias", "no-such-alias"], "switch 'no-such-alias'"),
+    (["dvs", "port-data", "{switch}", "no-port"], "port 'no-port' of switch"),
+    (["dvs", "host-props", "{switch}", "no-such-name"], "host property 'no-such-name'"),
+])
+def test_what_is_not_there_is_one_line_in_the_users_words_and_status_1(capsys, switch_alias, argv, subject):
+    argv = [a.format(switch=switch_alias) for a in argv]
+    status, out, err = cli(capsys, *argv)
+    assert (status, out) == (1, "")
+    assert err == "libfc %s: error: %s" % (" ".join(argv[:2]), err.split(": error: ", 1)[1])
+    assert subject in err and "HYP_NOT_FOUND" in err and "DVS" not in err.replace("HYP_", "")
+    assert len(err.splitlines()) == 1
+
+
+def test_dvs_error_carries_the_status_name_and_text():
     with pytest.raises(dvs.DVSError) as info:
         dvs.port_data(dvs.switches()[0].id, "no-port", "x")
-    assert info.value.name.startswith("HYP_") and info.value.text == _libfc.HYP_ReturnStatusToString(
-        info.value.status)
+    error = info.value
+    assert error.name.startswith("HYP_") and error.operation == "DVSHYP_PortDataGet"
+    assert error.text == _libfc.HYP_ReturnStatusToString(error.status) and error.text in str(error)
 
 
-def test_emu_reset_and_populate():
-    assert cli_json("emu", "reset") == {"command": "reset", "status": "HYP_OK"}
-    assert dvs.switches() == []
-    assert cli("emu", "populate", "--switches", "3", "--ports", "1") == (0, "populate: HYP_OK\n")
+def text_file(path):
+    path.write_text("not a switch state store\n" * 100)
+
+
+@pytest.mark.parametrize("make_unusable", [text_file, lambda path: path.mkdir(), None],
+                         ids=["text-file", "directory", "missing-directory"])
+def test_an_unusable_store_is_an_error_not_an_empty_one(capsys, monkeypatch, tmp_path, make_unusable):
+    path = tmp_path / "missing" / "fab.db"
+    if make_unusable is not None:
+        path.parent.mkdir()
+        make_unusable(path)
+    monkeypatch.setenv("FAB_EMU_DB", str(path))
+    with pytest.raises(dvs.DVSError) as info:
+        dvs.switches()
+    assert info.value.subject == dvs.STORE
+    with pytest.raises(dvs.DVSError) as info:
+        dvs.ports("dvSwitch-0")
+    assert info.value.subject == dvs.STORE  # not "no such switch"
+    status, out, err = cli(capsys, "dvs", "switches")
+    assert (status, out) == (1, "")
+    assert err.splitlines()[-1].startswith("libfc dvs switches: error: the switch state store: ")
+
+
+def test_a_call_the_library_abandons_is_one_line(capsys):
+    LIB.fabemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
+    LIB.fabemu_fail_next(b"DVSState_SwitchForEach", 3, id(OSError), b"store went away")
+    status, out, err = cli(capsys, "dvs", "switches")
+    assert (status, out, err) == (1, "", "libfc dvs switches: error: store went away\n")
+
+
+def test_emu_populate_and_reset(capsys):
+    assert cli(capsys, "emu", "populate", "--switches", "3", "--ports", "1")[:2] == (
+        0, "switch state store: 3 switches of 1 port each\n")
     assert len(dvs.switches()) == 3
     assert all(len(dvs.ports(s.id)) == 1 for s in dvs.switches())
+    assert dvs.state().startswith(b"FABS") and dvs.state(persistent=True).startswith(b"FABS")
+    status, out, _ = cli(capsys, "emu", "reset")
+    assert status == 0 and out.endswith("switch state store emptied\n")
+    assert dvs.switches() == []
 
 
-def test_state_block_and_main_entry(store, flow_cache):
-    assert dvs.state().startswith(b"FABS")
-    assert dvs.state(persistent=True).startswith(b"FABS")
-    assert main(["emu", "reset"]) == 0
-    result = run_python("import sys; sys.argv[0] = 'libfc'; import runpy; "
-                        "runpy.run_module('libfc', run_name='__main__')")
-    assert result.returncode == 2 and "COMMAND" in result.stderr
+def test_port_list_releases_the_list_it_is_handed():
+    switch_id = dvs.switches()[0].id
+    assert len(dvs.port_list(switch_id)) == PORTS
+    cycles = 2000
+    growth = c_heap_growth(lambda: dvs.port_list(switch_id), cycles=cycles, warm_up=100)
+    if growth is None:
+        pytest.skip("the C heap cannot be measured here")
+    assert growth < cycles * (8 + 52 * PORTS) // 4
+
+def test_property_values_are_right_from_three_threads(monkeypatch):
+    # Each walk of a switch's properties frees the items of the one before:
+    # a value must be copied before another thread can walk.
+    switch_id = dvs.switches()[0].id
+    expected = dvs.host_props(switch_id)
+    assert expected
+    monkeypatch.setattr(sys, "getswitchinterval", sys.getswitchinterval)
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)  # switch threads as often as possible
+    wrong, errors = [], []
+
+    def read(deadline):
+        try:
+            while time.monotonic() < deadline:
+                got = dvs.host_props(switch_id)
+                if got != expected:
+                    wrong.append(got)
+        except Exception as error:  # pragma: no cover - reported below
+            errors.append(error)
+
+    deadline = time.monotonic() + 3
+    threads = [threading.Thread(target=read, args=(deadline,)) for _ in range(3)]
+    try:
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert errors == [] and wrong == []

@@ -1,6 +1,8 @@
 """The command-line tool (python -m libfc) run as a person runs it, in a
-subprocess against a private built-in flow cache: what it prints, its exit
-statuses, and the Prometheus output read back with a real parser."""
+subprocess against a private built-in flow cache: what it prints, the
+Prometheus output read back with a real parser, and the one error contract
+of every command (switch state ones included): its messages and exit
+statuses for bad input, library failures and output nobody can read."""
 
 import ctypes
 import io
@@ -16,11 +18,12 @@ from prometheus_client.parser import text_string_to_metric_families
 import _libfc
 import libfc
 import libfc.cli
-from _helpers import BUILD_DIR
+from _helpers import BUILD_DIR, builtin_library
 from conftest import fcemu_library
 from test_builtin_libfc import add_flow, new_entry
 
 LIB = fcemu_library()
+LIB_FAB = builtin_library("libfabPublic.so")
 LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
 
@@ -191,6 +194,19 @@ def test_hashstats_draws_each_tables_bucket_histogram():
         assert all((m > 0) == (c > 0) for m, c in zip(marks, counts))
 
 
+@pytest.mark.parametrize("option, what", [("--port", "port"), ("--vdr", "VDR")])
+def test_invalidating_a_key_the_table_does_not_hold_changes_nothing_and_says_so(option, what):
+    LIB.fcemu_traffic(100, 5)
+    table = _libfc.FC_GetInvalTableEntries()
+    held = {e.ikey.val.vdrId for e in table}
+    unknown = next(i for i in range(12345, 99999) if i not in held)
+    generation, flows = table.globalConfGen, set(cached_flows())
+    result = cli("invalidate", option, str(unknown))
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr == "libfc invalidate: error: no %s %d in the invalidation table\n" % (what, unknown)
+    assert _libfc.FC_GetInvalTableEntries().globalConfGen == generation and set(cached_flows()) == flows
+
+
 def test_inval_lists_the_entities_and_invalidate_acts_on_them():
     LIB.fcemu_traffic(100, 5)
     table = _libfc.FC_GetInvalTableEntries()
@@ -227,7 +243,7 @@ def test_port_host_and_portset_status_round_trip():
     assert ok("portset", "status", "nowhere").splitlines()[0] == "nowhere cache: not set"
 
 
-def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache):
+def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache, switch_store):
     assert ok("emu", "traffic", "--flows", "25", "--seed", "4") == "installed 25 new flows (state in %s)\n" % cache
     assert len(cached_flows()) == 25
     assert ok("emu", "traffic", "--flows", "25", "--seed", "4").startswith("installed 0 new flows")
@@ -237,30 +253,96 @@ def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache):
 
 # ---- refusals and failures -----------------------------------------------------------
 
-@pytest.mark.parametrize("args, named", [
-    ([], "COMMAND"),
-    (["frobnicate"], "frobnicate"),
-    (["flows", "--port", "x"], "--port"),
-    (["flows", "--port", "4294967296"], "4294967296"),
-    (["flows", "--dmac", "00:11:22"], "00:11:22"),
-    (["flows", "--src", "10.0.0.300"], "10.0.0.300"),
-    (["flows", "--src", "10.0.0.1", "--dst", "::1"], "address families"),
-    (["flows", "--v6", "--src", "10.0.0.1"], "--v6"),
-    (["flows", "--proto", "carrier-pigeon"], "carrier-pigeon"),
-    (["flows", "--limit", "0"], "--limit"),
-    (["invalidate"], "--port"),
-    (["config", "set", "expr-time", "1000"], "outside"),        # refused by the library
-    (["config", "set", "speed", "3"], "speed"),
-    (["config", "get", "speed"], "speed"),
-    (["port", "DvsPortset-0", "5", "sideways"], "sideways"),
-    (["host", "DvsPortset-0", "cache", "maybe"], "maybe"),
-    (["emu", "traffic", "--flows", "-3"], "--flows"),
+@pytest.mark.parametrize("args, command, named", [
+    ([], "libfc", "COMMAND"),
+    (["frobnicate"], "libfc", "frobnicate"),
+    (["flows", "--port", "x"], "libfc flows", "--port"),
+    (["flows", "--port", "4294967296"], "libfc flows", "4294967296"),
+    (["flows", "--dmac", "00:11:22"], "libfc flows", "00:11:22"),
+    (["flows", "--src", "10.0.0.300"], "libfc flows", "10.0.0.300"),
+    (["flows", "--src", "10.0.0.1", "--dst", "::1"], "libfc flows", "address families"),
+    (["flows", "--v6", "--src", "10.0.0.1"], "libfc flows", "--v6"),
+    (["flows", "--proto", "carrier-pigeon"], "libfc flows", "carrier-pigeon"),
+    (["flows", "--limit", "0"], "libfc flows", "--limit"),
+    (["flows", "remove"], "libfc flows remove", "--all"),
+    (["invalidate"], "libfc invalidate", "--port"),
+    (["config", "set", "expr-time", "1000"], "libfc config set", "expr-time value 1000 is outside"),  # the library's
+    (["config", "set", "speed", "3"], "libfc config set", "speed"),
+    (["config", "get", "speed"], "libfc config get", "speed"),
+    (["port", "DvsPortset-0", "5", "sideways"], "libfc port", "sideways"),
+    (["host", "DvsPortset-0", "cache", "maybe"], "libfc host", "maybe"),
+    (["emu", "traffic", "--flows", "-3"], "libfc emu traffic", "--flows"),
+    (["emu", "populate", "--switches", "4294967297"], "libfc emu populate", "--switches"),
+    (["dvs", "ports"], "libfc dvs ports", "switch"),
 ])
-def test_bad_input_gets_one_line_and_status_2(args, named):
+def test_bad_input_gets_one_line_naming_it_and_status_2(args, command, named):
     result = cli(*args)
     assert result.returncode == 2, result
     assert result.stdout == "" and len(result.stderr.splitlines()) == 1, result.stderr
-    assert result.stderr.startswith("libfc") and "error:" in result.stderr and named in result.stderr
+    assert result.stderr.startswith(command + ": error: ") and named in result.stderr
+    assert "FC_" not in result.stderr and "DVS" not in result.stderr
+
+
+def undecodable(text):
+    """An argument as Python receives bytes that are not UTF-8."""
+    return os.fsdecode(text.encode().replace(b"?", b"\xff"))
+
+
+@pytest.mark.parametrize("args, command", [
+    (["port", "s?", "1", "ingress"], "libfc port"),
+    (["host", "s?", "cache", "on"], "libfc host"),
+    (["portset", "status", "?"], "libfc portset status"),
+    (["flows", "--proto", "?"], "libfc flows"),
+    (["dvs", "ports", "sw?"], "libfc dvs ports"),
+    (["dvs", "host-props", "sw", "n?"], "libfc dvs host-props"),
+])
+def test_arguments_that_are_not_utf8_are_bad_input(capsys, switch_store, args, command):
+    status, out, err = run_in_process(capsys, *map(undecodable, args))
+    assert (status, out) == (2, "")
+    assert err.startswith(command + ": error: ") and len(err.splitlines()) == 1
+    assert "\\xff" in err and "\\udc" not in err
+
+
+def closed_stdout(popen_args):
+    popen_args["preexec_fn"] = lambda: os.close(1)
+
+
+def reader_gone(popen_args):
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    popen_args["stdout"] = write_end
+
+
+def full_device(popen_args):
+    if not os.path.exists("/dev/full"):
+        pytest.skip("no /dev/full")
+    popen_args["stdout"] = open("/dev/full", "w")
+
+
+@pytest.mark.parametrize("output, status", [(closed_stdout, 141), (reader_gone, 141), (full_device, 1)])
+@pytest.mark.parametrize("words, rest", [("flows", []), ("stats", ["--all"]), ("config get", []),
+                                         ("dvs switches", [])])
+def test_output_nobody_can_read_ends_the_same_way_for_every_command(switch_store, output, status, words, rest):
+    LIB.fcemu_traffic(300, 1)
+    assert LIB_FAB.fabemu_populate(4, 2, 1) == 0
+    env = dict(os.environ)
+    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    popen_args = {}
+    output(popen_args)
+    stdout = popen_args.pop("stdout", None)
+    try:
+        result = subprocess.run([sys.executable, "-m", "libfc", *words.split(), *rest], env=env, stdout=stdout,
+                                stderr=subprocess.PIPE, text=True, timeout=120, **popen_args)
+    finally:
+        if hasattr(stdout, "close"):
+            stdout.close()
+        elif stdout is not None:
+            os.close(stdout)
+    assert result.returncode == status, result.stderr
+    if status == 141:  # quietly, as for a program SIGPIPE stopped
+        assert result.stderr == ""
+    else:
+        assert result.stderr == "libfc %s: error: No space left on device\n" % words
 
 
 def test_an_unusable_state_directory_is_one_line_and_status_1(tmp_path, monkeypatch):
@@ -274,18 +356,44 @@ def test_an_unusable_state_directory_is_one_line_and_status_1(tmp_path, monkeypa
 
 
 def run_in_process(capsys, *args):
-    status = libfc.cli.main(list(args))
+    try:
+        status = libfc.cli.main(list(args))
+    except SystemExit as exit_info:  # argparse's refusals
+        status = exit_info.code
     out, err = capsys.readouterr()
     return status, out, err
 
 
-@pytest.mark.parametrize("kind, status", [(OSError, 1), (RuntimeError, 1), (ValueError, 2), (None, 1)])
-def test_a_call_the_library_abandons_is_reported_in_one_line(capsys, kind, status):
-    LIB.fcemu_fail_next(b"FC_GetFlowCacheStats", 3, id(kind) if kind else None, b"device gone")
-    code, out, err = run_in_process(capsys, "stats")
+@pytest.mark.parametrize("words, rest, function, kind, status", [
+    ("stats", [], "FC_GetFlowCacheStats", OSError, 1),
+    ("stats", [], "FC_GetFlowCacheStats", RuntimeError, 1),
+    ("stats", [], "FC_GetFlowCacheStats", ValueError, 2),
+    ("stats", [], "FC_GetFlowCacheStats", None, 1),
+    ("flows", [], "FC_GetFlows", OSError, 1),
+    ("inval", [], "FC_GetInvalTableEntries", MemoryError, 1),
+    ("invalidate", ["--port", "3"], "FC_GetInvalTableEntries", RuntimeError, 1),
+    ("config get", ["log-level"], "FC_IOCGetConfigOption", OSError, 1),
+    ("portset status", ["DvsPortset-0"], "FC_GetPortsetStatus", RuntimeError, 1),
+])
+def test_a_call_the_library_abandons_is_reported_in_one_line(capsys, words, rest, function, kind, status):
+    LIB.fcemu_fail_next(function.encode(), 3, id(kind) if kind else None, b"device gone")
+    code, out, err = run_in_process(capsys, *words.split(), *rest)
     assert code == status and out == ""
     expected = "device gone" if kind else "abandoned"
-    assert err.startswith("libfc: error: ") and expected in err and len(err.splitlines()) == 1
+    assert err.startswith("libfc %s: error: " % words) and expected in err and len(err.splitlines()) == 1
+
+
+def test_an_unexpected_failure_is_one_line_unless_debugging(capsys, monkeypatch):
+    def broken(args):
+        raise TypeError("no such thing")
+
+    monkeypatch.setattr(libfc.cli.stats, "show", broken)
+    status, out, err = run_in_process(capsys, "stats")
+    assert (status, out) == (1, "")
+    assert err == "libfc stats: error: unexpected TypeError: no such thing (LIBFC_DEBUG=1 shows where)\n"
+    monkeypatch.setenv("LIBFC_DEBUG", "1")
+    with pytest.raises(TypeError):
+        libfc.cli.main(["stats"])
 
 
 class Terminal(io.StringIO):
@@ -310,29 +418,9 @@ def test_a_slow_dump_shows_progress_on_a_terminal_only(capsys, monkeypatch, stre
 
 @pytest.mark.parametrize("command", [[], ["flows"], ["flows", "remove"], ["stats"], ["hashstats"], ["inval"],
                                      ["invalidate"], ["config", "set"], ["port"], ["host"], ["portset", "status"],
-                                     ["emu", "traffic"]])
+                                     ["emu", "traffic"], ["emu", "populate"], ["dvs"], ["dvs", "ports"]])
 def test_every_command_has_help(capsys, command):
     with pytest.raises(SystemExit) as exit_info:
         libfc.cli.main(command + ["--help"])
     assert exit_info.value.code == 0
     assert capsys.readouterr().out.startswith("usage: libfc")
-
-
-def test_the_switch_state_commands_plug_in_when_their_module_is_present(capsys, monkeypatch):
-    import importlib
-    import types
-
-    seen = []
-    fake = types.ModuleType("libfc.cli_dvs")
-    fake.register = lambda subparsers, emu_actions=None: subparsers.add_parser("dvs").add_argument("name")
-    fake.run = lambda args: seen.append(args.name) or 7
-    monkeypatch.setitem(sys.modules, "libfc.cli_dvs", fake)
-    monkeypatch.setattr(libfc, "cli_dvs", fake, raising=False)
-    try:
-        importlib.reload(libfc.cli)
-        assert libfc.cli.main(["dvs", "switch0"]) == 7 and seen == ["switch0"]
-        assert libfc.cli.main(["config", "get", "log-level"]) == 0  # its own commands still run
-    finally:
-        monkeypatch.undo()
-        importlib.reload(libfc.cli)
-    assert libfc.cli.cli_dvs is None or libfc.cli.cli_dvs is not fake

@@ -68,20 +68,32 @@ def _text_argument(function: str, text: "Any") -> str:
     return text
 
 
-def mac(text: str) -> Octets:
+def mac_bytes(text: str) -> bytes:
     """The six bytes of a hardware address written as six pairs of hex digits
-    separated by ':' or '-' ("00:1a:2b:ff:00:01"), in text order."""
+    separated by ':' or '-' ("00:1a:2b:ff:00:01"), in text order. The one
+    grammar of hardware addresses, for scripts and the command line alike."""
     _text_argument("mac", text)
     import re
 
     if not re.fullmatch(_MAC_PATTERN, text):
         raise ValueError("not a hardware address: %r" % text)
-    return Octets(bytes.fromhex(text.replace(text[2], "")))
+    return bytes.fromhex(text.replace(text[2], ""))
+
+
+def mac(text: str) -> Octets:
+    """A hardware address text (see mac_bytes) as bytes in C memory."""
+    return Octets(mac_bytes(text))
+
+
+def key_word(packed: bytes) -> int:
+    """The 32-bit value a flow key holds for an address: its last four bytes
+    (all of an IPv4 address) in network order in memory, so the first of
+    them is the lowest byte of the value."""
+    return int.from_bytes(packed[-4:], "little")
 
 
 def ipv4(text: str) -> int:
-    """A dotted-quad IPv4 address as a key holds it: the address in network
-    order in memory, so the first octet is the lowest byte of the value."""
+    """A dotted-quad IPv4 address as a key holds it (see key_word)."""
     _text_argument("ipv4", text)
     import ipaddress
 
@@ -89,7 +101,7 @@ def ipv4(text: str) -> int:
         packed = ipaddress.IPv4Address(text).packed
     except ValueError:
         raise ValueError("not an IPv4 address: %r" % text) from None
-    return int.from_bytes(packed, "little")
+    return key_word(packed)
 
 
 def ipv6(text: str) -> Octets:

@@ -1,10 +1,18 @@
 """Distributed switch state in plain Python: switches, ports, port data, host
 and global properties, aliases and state blocks, read through the switch
 state operations of ``_libfc`` with the output cells and callbacks of
-``_libfc_ptr``. Every status other than ``HYP_OK`` raises :class:`DVSError`;
-every block the library hands out is released before the function returns."""
+``_libfc_ptr``. Every status other than ``HYP_OK`` raises :class:`DVSError`,
+and so does a store the library cannot use; every block the library hands
+out is released before the function returns.
 
-from typing import Dict, List, NamedTuple, Optional
+The functions may be called from several threads: what the library hands
+out (handles, item values) stays valid only until its next walk of the same
+state, so each function holds one lock from its first library call until
+the last byte is copied into Python objects."""
+
+import functools
+import threading
+from typing import Callable, Dict, List, NamedTuple, Optional, TypeVar
 
 import _libfc
 import _libfc_ptr as _ptr
@@ -14,6 +22,19 @@ __all__ = [
     "switches", "switch", "resolve_switch", "ports", "port_list", "port_data", "port_data_items",
     "host_props", "host_prop", "global_props", "global_prop", "alias", "state",
 ]
+
+# Reentrant: the public functions call one another.
+_lock = threading.RLock()
+
+_F = TypeVar("_F", bound=Callable)
+
+
+def _locked(function: _F) -> _F:
+    @functools.wraps(function)
+    def call(*args, **kwargs):
+        with _lock:
+            return function(*args, **kwargs)
+    return call  # type: ignore[return-value]
 
 
 def _status_names() -> Dict[int, str]:
@@ -35,20 +56,38 @@ def status_name(status: int) -> str:
 
 
 class DVSError(Exception):
-    """A switch state operation returned a status other than ``HYP_OK``."""
+    """A switch state operation returned a status other than ``HYP_OK``.
 
-    def __init__(self, operation: str, status: int) -> None:
+    ``subject`` says what was asked for ("switch 'dvSwitch-9'", "the switch
+    state store"), ``operation`` names the library function that answered."""
+
+    def __init__(self, operation: str, status: int, subject: Optional[str] = None) -> None:
         self.operation = operation
         self.status = status
+        self.subject = subject or operation
         self.name = status_name(status)
         self.text = _libfc.HYP_ReturnStatusToString(status) or ""
-        super().__init__("%s: %s (%s)" % (operation, self.name, self.text))
+        super().__init__("%s: %s (%s)" % (self.subject, self.text or "failed", self.name))
 
 
-def check(operation: str, status: int) -> None:
+def check(operation: str, status: int, subject: Optional[str] = None) -> None:
     """Raise DVSError unless status is HYP_OK."""
     if status != _libfc.HYP_OK:
-        raise DVSError(operation, status)
+        raise DVSError(operation, status, subject)
+
+
+STORE = "the switch state store"
+
+
+def _check_store() -> None:
+    # The iteration functions return nothing, so an unusable store would walk
+    # as an empty one: ask the library whether it can load its state at all.
+    check("DVSLoadConfig", _libfc.DVSLoadConfig(), STORE)
+
+
+def _not_found(operation: str, subject: str) -> DVSError:
+    _check_store()  # a broken store is the better answer than "not found"
+    return DVSError(operation, _libfc.HYP_NOT_FOUND, subject)
 
 
 class Switch(NamedTuple):
@@ -63,6 +102,7 @@ class Switch(NamedTuple):
 class Port(NamedTuple):
     id: str
     alias: Optional[str]
+    exists: bool
 
 
 class Item(NamedTuple):
@@ -79,11 +119,11 @@ def _collect(operation: str, *leading) -> list:
     return found
 
 
-def _take_block(operation: str, *args) -> bytes:
+def _take_block(operation: str, subject: str, *args) -> bytes:
     """Call an operation that hands out a block through (void **, int *) and
     return its bytes, releasing the block."""
     data, length = _ptr.new_voidpp(), _ptr.new_intp()
-    check(operation, getattr(_libfc, operation)(*args, data, length))
+    check(operation, getattr(_libfc, operation)(*args, data, length), subject)
     block = _ptr.voidpp_value(data)
     if block is None:
         return b""
@@ -94,6 +134,8 @@ def _take_block(operation: str, *args) -> bytes:
 
 
 def _item(handle) -> Item:
+    # The value belongs to the item, which the next walk may free: the caller
+    # holds the lock from the walk until this copy.
     value = _ptr.new_voidpp()
     size = _libfc.DVSData_Data(handle, value)
     address = _ptr.voidpp_value(value)
@@ -108,33 +150,47 @@ def _text_value(data: bytes) -> Optional[str]:
         return None
 
 
-def _switch_handle(switch_id: str):
-    handle = _libfc.DVSState_SwitchFindByAlias(switch_id)
+def _switch_handle(id_or_alias: str):
+    handle = _libfc.DVSState_SwitchFindByAlias(id_or_alias)
     if handle is None:
-        raise DVSError("DVSState_SwitchFindByAlias", _libfc.HYP_NOT_FOUND)
+        raise _not_found("DVSState_SwitchFindByAlias", "switch %r" % id_or_alias)
+    return handle
+
+
+def _port_handle(switch_id: str, port_id: str):
+    handle = _libfc.DVSState_PortFind(switch_id, port_id)
+    if handle is None:
+        raise _not_found("DVSState_PortFind", "port %r of switch %r" % (port_id, switch_id))
     return handle
 
 
 def _describe(handle) -> Switch:
     switch_id = _libfc.DVS_SwitchId(handle)
     try:
-        alias_text = _text_value(_take_block("DVSHYP_GlobalPropGet", switch_id, _libfc.HYP_FABPROP_SWITCH_ALIAS))
-    except DVSError:
-        alias_text = None
+        alias_text = _text_value(_take_block("DVSHYP_GlobalPropGet", "the alias of switch %r" % switch_id,
+                                             switch_id, _libfc.HYP_FABPROP_SWITCH_ALIAS))
+    except DVSError as error:
+        if error.status != _libfc.HYP_NOT_FOUND:
+            raise
+        alias_text = None  # a switch without an alias
     return Switch(switch_id, _libfc.DVS_SwitchName(handle), alias_text or None, _libfc.DVS_ClassName(handle),
                   _libfc.DVS_Version(handle), _libfc.DVS_GetMaxPorts(handle))
 
 
+@_locked
 def switches() -> List[Switch]:
     """Every switch the library knows, in its order."""
+    _check_store()
     return [_describe(handle) for handle in _collect("DVSState_SwitchForEach")]
 
 
-def switch(switch_id: str) -> Switch:
+@_locked
+def switch(id_or_alias: str) -> Switch:
     """One switch by id or alias."""
-    return _describe(_switch_handle(switch_id))
+    return _describe(_switch_handle(id_or_alias))
 
 
+@_locked
 def resolve_switch(id_or_alias: str) -> str:
     """The id of the switch with this id or alias."""
     return _libfc.DVS_SwitchId(_switch_handle(id_or_alias))
@@ -145,61 +201,83 @@ def alias(name: str) -> str:
     return resolve_switch(name)
 
 
+@_locked
 def ports(switch_id: str) -> List[Port]:
     """The ports of a switch."""
-    return [Port(_libfc.DVS_PortId(p), _libfc.DVS_PortAlias(p) or None)
-            for p in _collect("DVSState_PortForEach", _switch_handle(switch_id))]
+    found = []
+    for handle in _collect("DVSState_PortForEach", _switch_handle(switch_id)):
+        port_id = _libfc.DVS_PortId(handle)
+        found.append(Port(port_id, _libfc.DVS_PortAlias(handle) or None,
+                          _libfc.DVPortExist(switch_id, port_id) == "\x01"))
+    return found
 
 
+# DVPortList: a 4-byte count and a 4-byte type, then DVPortData elements (a
+# 48-byte port id and a 32-bit connection id) back to back, though the record
+# declares only one.
+_PORT_LIST_HEADER, _PORT_DATA_SIZE, _PORT_ID_SIZE = 8, 52, 48
+
+
+@_locked
 def port_list(switch_id: str, port_type: int = _libfc.DVSPORT_TYPE_ACTIVE) -> List[tuple]:
     """(port id, connection id) of the switch's ports of one DVSPORT_TYPE_*."""
     cell = _ptr.new_DVPortListpp()
-    check("DVSHYP_SwitchPortList", _libfc.DVSHYP_SwitchPortList(switch_id, cell, port_type))
+    check("DVSHYP_SwitchPortList", _libfc.DVSHYP_SwitchPortList(switch_id, cell, port_type),
+          "the ports of switch %r" % switch_id)
     listing = _ptr.DVPortListpp_value(cell)
     if listing is None:
         return []
-    count = _libfc.DVPortList_nports_get(listing)
-    # Elements lie back to back from offset 8; the record declares only one.
-    image = _ptr.cdata(_ptr.as_voidp(listing), 8 + 52 * count)
+    block = _ptr.as_voidp(listing)
+    try:
+        count = _libfc.DVPortList_nports_get(listing)
+        image = _ptr.cdata(block, _PORT_LIST_HEADER + _PORT_DATA_SIZE * count)
+    finally:
+        _libfc.DVSHYP_DataFree(block)
     result = []
-    for i in range(count):
-        element = image[8 + 52 * i:8 + 52 * (i + 1)]
-        result.append((element[:48].rstrip(b"\0").decode(), int.from_bytes(element[48:], "little")))
+    for start in range(_PORT_LIST_HEADER, len(image), _PORT_DATA_SIZE):
+        element = image[start:start + _PORT_DATA_SIZE]
+        result.append((element[:_PORT_ID_SIZE].rstrip(b"\0").decode(),
+                       int.from_bytes(element[_PORT_ID_SIZE:], "little")))
     return result
 
 
+@_locked
 def port_data(switch_id: str, port_id: str, name: str) -> bytes:
     """The value of one port data entry."""
-    return _take_block("DVSHYP_PortDataGet", switch_id, port_id, name)
+    return _take_block("DVSHYP_PortDataGet", "data %r of port %r of switch %r" % (name, port_id, switch_id),
+                       switch_id, port_id, name)
 
 
+@_locked
 def port_data_items(switch_id: str, port_id: str) -> List[Item]:
     """Every data entry of a port."""
-    port = _libfc.DVSState_PortFind(switch_id, port_id)
-    if port is None:
-        raise DVSError("DVSState_PortFind", _libfc.HYP_NOT_FOUND)
-    return [_item(h) for h in _collect("DVSState_PortDataForEach", port)]
+    return [_item(h) for h in _collect("DVSState_PortDataForEach", _port_handle(switch_id, port_id))]
 
 
+@_locked
 def host_props(switch_id: str) -> List[Item]:
     """The host properties of a switch."""
     return [_item(h) for h in _collect("DVSState_HostPropForEach", _switch_handle(switch_id))]
 
 
+@_locked
 def global_props(switch_id: str) -> List[Item]:
     """The global properties of a switch."""
     return [_item(h) for h in _collect("DVSState_GlobalPropForEach", _switch_handle(switch_id))]
 
 
+@_locked
 def host_prop(switch_id: str, name: str) -> bytes:
-    return _take_block("DVSHYP_HostPropGet", switch_id, name)
+    return _take_block("DVSHYP_HostPropGet", "host property %r of switch %r" % (name, switch_id), switch_id, name)
 
 
+@_locked
 def global_prop(switch_id: str, name: str) -> bytes:
-    return _take_block("DVSHYP_GlobalPropGet", switch_id, name)
+    return _take_block("DVSHYP_GlobalPropGet", "global property %r of switch %r" % (name, switch_id),
+                       switch_id, name)
 
 
+@_locked
 def state(persistent: bool = False) -> bytes:
     """The serialised state block of every switch."""
-    return _take_block("DVSHYP_PersistentStateGet" if persistent else "DVSHYP_StateGet")
-
+    return _take_block("DVSHYP_PersistentStateGet" if persistent else "DVSHYP_StateGet", STORE)

@@ -1,6 +1,6 @@
-"""What the commands reach besides the records: the loaded ``libfc.so`` for
-the built-in cache's control functions, and the errors a library call may
-raise, sorted into the tool's exit statuses."""
+"""What the commands reach besides the records: the built-in libraries'
+control functions, and the errors a library call may raise, sorted into the
+tool's exit statuses."""
 
 import ctypes
 import os
@@ -22,40 +22,57 @@ def bad_input(message):
 
 
 # What a library call abandoned through the trap raises, and how to exit.
-# The libraries raise ValueError for a value they do not accept.
+# The libraries raise ValueError for a value they do not accept; text they
+# hand back that does not decode is their failure, not the user's.
 LIBRARY_ERRORS = (ValueError, OSError, MemoryError, RuntimeError, KeyError)
 
 
 def library_error(error):
-    status = 2 if isinstance(error, ValueError) else 1
+    status = 2 if isinstance(error, ValueError) and not isinstance(error, UnicodeError) else 1
     return CommandError(str(error) or type(error).__name__, status)
 
 
-def _library_path():
-    # _libfc finds libfc.so beside itself; loading that same file again only
-    # hands back the handle the dynamic loader already holds.
-    return os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), "libfc.so")
+# The built-in libraries' control functions: the library file beside
+# _libfc, and each function's result and argument types.
+_FLOW_CACHE_CONTROLS = ("libfc.so", "flow cache", {
+    "fcemu_reset": (ctypes.c_int, []),
+    "fcemu_traffic": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint]),
+})
+_SWITCH_STORE_CONTROLS = ("libfabPublic.so", "switch state", {
+    "fabemu_reset": (ctypes.c_int, []),
+    "fabemu_populate": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
+})
+
+_loaded = {}
 
 
-_emulator = None
+def _controls(library):
+    file_name, what, prototypes = library
+    if file_name not in _loaded:
+        # _libfc finds its libraries beside itself; loading the same file
+        # again only hands back the handle the dynamic loader already holds.
+        path = os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), file_name)
+        try:
+            lib = ctypes.CDLL(path)
+            for name, (result, arguments) in prototypes.items():
+                function = getattr(lib, name)
+                function.restype, function.argtypes = result, arguments
+        except (OSError, AttributeError):
+            raise CommandError("the emu commands need the built-in %s library (the %s beside _libfc has no "
+                               "emulator controls)" % (what, file_name)) from None
+        _loaded[file_name] = lib
+    return _loaded[file_name]
 
 
 def emulator():
-    """The built-in cache's control functions (fcemu_*), or a CommandError
-    when the loaded libfc is another library."""
-    global _emulator
-    if _emulator is None:
-        try:
-            lib = ctypes.CDLL(_library_path())
-            lib.fcemu_reset.restype = ctypes.c_int
-            lib.fcemu_reset.argtypes = []
-            lib.fcemu_traffic.restype = ctypes.c_int
-            lib.fcemu_traffic.argtypes = [ctypes.c_uint, ctypes.c_uint]
-        except (OSError, AttributeError):
-            raise CommandError("the emu commands need the built-in flow cache library "
-                               "(this libfc has no fcemu_* control functions)") from None
-        _emulator = lib
-    return _emulator
+    """The built-in flow cache's control functions (fcemu_*), or a
+    CommandError when the loaded libfc is another library."""
+    return _controls(_FLOW_CACHE_CONTROLS)
+
+
+def switch_store_emulator():
+    """The built-in switch state store's control functions (fabemu_*)."""
+    return _controls(_SWITCH_STORE_CONTROLS)
 
 
 def emulator_state_dir():

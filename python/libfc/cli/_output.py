@@ -7,9 +7,10 @@ import time
 
 
 def table(headers, rows, out=None):
-    """Left-aligned text columns, numbers right-aligned, two spaces apart."""
+    """Left-aligned text columns, numbers right-aligned, two spaces apart;
+    None is an empty cell."""
     out = out or sys.stdout
-    texts = [[str(cell) for cell in row] for row in rows]
+    texts = [["" if cell is None else str(cell) for cell in row] for row in rows]
     widths = [len(h) for h in headers]
     for row in texts:
         for i, cell in enumerate(row):

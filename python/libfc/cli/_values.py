@@ -3,15 +3,14 @@ refusing anything else with a message argparse prints on one line."""
 
 import argparse
 import ipaddress
-import re
+
+from .. import _addresses
 
 UINT32_MAX = 2 ** 32 - 1
 
 PROTOCOLS = {"icmp": 1, "igmp": 2, "tcp": 6, "udp": 17, "gre": 47, "esp": 50, "icmpv6": 58, "sctp": 132}
 PROTOCOL_NAMES = {number: name for name, number in PROTOCOLS.items()}
 ETHER_TYPES = {"ipv4": 0x0800, "arp": 0x0806, "vlan": 0x8100, "ipv6": 0x86DD, "mpls": 0x8847, "lldp": 0x88CC}
-
-_MAC = re.compile(r"[0-9A-Fa-f]{1,2}([:-])[0-9A-Fa-f]{1,2}(\1[0-9A-Fa-f]{1,2}){4}")
 
 
 def uint32(text):
@@ -60,13 +59,14 @@ def ip_address(text):
 
 def key_word(address):
     """The 32-bit value a flow query compares with a key's address: the
-    IPv4 address, or the last four bytes of an IPv6 one, as the key stores
-    them (network order in memory, read as a little-endian word)."""
-    return int.from_bytes(address.packed[-4:], "little")
+    IPv4 address, or the last four bytes of an IPv6 one, as keys store them."""
+    return _addresses.key_word(address.packed)
 
 
 def mac_address(text):
-    """A hardware address, six hex pairs separated by ':' or '-'."""
-    if not _MAC.fullmatch(text):
-        raise argparse.ArgumentTypeError("not a hardware address: %r (like 00:50:56:aa:bb:cc)" % text)
-    return ":".join("%02x" % int(part, 16) for part in re.split("[:-]", text))
+    """A hardware address as the flow queries take it: "xx:xx:xx:xx:xx:xx"."""
+    try:
+        octets = _addresses.mac_bytes(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a hardware address: %r (like 00:50:56:aa:bb:cc)" % text) from None
+    return ":".join("%02x" % octet for octet in octets)

@@ -6,15 +6,18 @@ import argparse
 import _libfc
 
 from . import _output, _values
+from ._library import bad_input
 
-# Option names on the command line, in FC_ConfigOptionTypeIOC order.
-OPTIONS = {
-    "stats-level": _libfc.FC_IOC_STATS_LEVEL,
-    "log-level": _libfc.FC_IOC_LOG_LEVEL,
-    "expr-time": _libfc.FC_IOC_EXPR_TIME,
-    "aging-interval": _libfc.FC_IOC_AGING_INTERVAL,
-    "disable-threshold": _libfc.FC_IOC_DISABLE_THRESHOLD,
+# Option names on the command line and the constants the library knows them
+# by, in FC_ConfigOptionTypeIOC order.
+OPTION_CONSTANTS = {
+    "stats-level": "FC_IOC_STATS_LEVEL",
+    "log-level": "FC_IOC_LOG_LEVEL",
+    "expr-time": "FC_IOC_EXPR_TIME",
+    "aging-interval": "FC_IOC_AGING_INTERVAL",
+    "disable-threshold": "FC_IOC_DISABLE_THRESHOLD",
 }
+OPTIONS = {name: getattr(_libfc, constant) for name, constant in OPTION_CONSTANTS.items()}
 
 
 def option_name(text):
@@ -52,6 +55,10 @@ def get_options(args):
 
 
 def set_option(args):
-    _libfc.FC_IOCSetConfigOption(OPTIONS[args.name], args.value)
+    try:
+        _libfc.FC_IOCSetConfigOption(OPTIONS[args.name], args.value)
+    except ValueError as error:
+        # The library names the option by its constant; the user typed its name.
+        raise bad_input(str(error).replace(OPTION_CONSTANTS[args.name], args.name)) from None
     print("%s  %d" % (args.name, _libfc.FC_IOCGetConfigOption(OPTIONS[args.name])))
     return 0

@@ -1,16 +1,11 @@
 """``emu reset`` and ``emu traffic`` drive the built-in flow cache (the
 libfc.so built with this project) through its control functions, so the
 other commands have something to show on a machine without a datapath.
-``emu reset`` also empties the built-in switch state store when the
-switch-state commands are present (they add ``emu populate``)."""
+``emu reset`` also empties the built-in switch state store (the dvs
+commands add ``emu populate``)."""
 
-from . import _values
+from . import _values, dvs
 from ._library import CommandError, emulator, emulator_state_dir
-
-try:
-    from .. import cli_dvs
-except ImportError:
-    cli_dvs = None
 
 
 def register(subparsers):
@@ -39,9 +34,7 @@ def reset(args):
     if emulator().fcemu_reset() != 0:
         raise _state_failure()
     print("flow cache reset (state in %s)" % emulator_state_dir())
-    if cli_dvs is not None:
-        return cli_dvs.reset_store()
-    return 0
+    return dvs.reset_store()
 
 
 def traffic(args):

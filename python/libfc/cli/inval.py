@@ -5,7 +5,7 @@
 import _libfc
 
 from . import _output, _values
-from ._library import bad_input
+from ._library import CommandError, bad_input
 
 KEY_TYPES = {
     _libfc.FC_INVAL_HASH_KEY_TYPE_INVALID: "invalid",
@@ -70,6 +70,12 @@ def show(args):
     return 0
 
 
+def _in_table(key_type, value):
+    table = _libfc.FC_GetInvalTableEntries()
+    return table is not None and any(entity.ikey.type == key_type and entity.ikey.val.vdrId == value
+                                     for entity in table)
+
+
 def invalidate(args):
     if args.all:
         count = _libfc.FC_InvalidateFlowsIoctl()
@@ -81,6 +87,10 @@ def invalidate(args):
         key_type, value, what = _libfc.FC_INVAL_HASH_KEY_TYPE_VDRID, args.vdr, "VDR"
     else:  # argparse requires one of the three
         raise bad_input("invalidate needs --port, --vdr or --all")
+    if not _in_table(key_type, value):
+        # The library takes any key; one the invalidation table does not hold
+        # is most likely a mistyped id, refused before anything changes.
+        raise CommandError("no %s %d in the invalidation table" % (what, value))
     _libfc.FC_InvalidateFCFlowEntry(value, key_type)
     print("invalidated the flows tied to %s %d" % (what, value))
     return 0

@@ -1,0 +1,150 @@
+"""``dvs`` shows distributed switch state (through ``libfc.dvs``) as tables
+or JSON; ``emu populate`` fills the built-in switch state store.
+
+    dvs switches | ports SWITCH | port-data SWITCH PORT [NAME]
+        | host-props SWITCH [NAME] | global-props SWITCH [NAME] | alias ALIAS
+
+SWITCH is a switch id or alias."""
+
+import argparse
+
+from .. import dvs
+from . import _output, _values
+from ._library import switch_store_emulator
+
+
+def register(subparsers):
+    common = argparse.ArgumentParser(add_help=False)
+    common.add_argument("--json", action="store_true", help="print JSON instead of a table")
+
+    top = subparsers.add_parser("dvs", help="distributed switch state",
+                                description="Show the state of the distributed virtual switches.")
+    actions = top.add_subparsers(dest="dvs_action", metavar="ACTION")
+    actions.required = True
+    actions.add_parser("switches", parents=[common], help="every switch").set_defaults(handler=show_switches)
+    p = actions.add_parser("ports", parents=[common], help="the ports of a switch")
+    p.add_argument("switch", help="switch id or alias")
+    p.set_defaults(handler=show_ports)
+    p = actions.add_parser("port-data", parents=[common], help="a port's data entries, or one value")
+    p.add_argument("switch", help="switch id or alias")
+    p.add_argument("port", help="port id")
+    p.add_argument("name", nargs="?", help="show only this entry's value")
+    p.set_defaults(handler=show_port_data)
+    for command, scope in (("host-props", "host"), ("global-props", "global")):
+        p = actions.add_parser(command, parents=[common], help="a switch's %s properties, or one value" % scope)
+        p.add_argument("switch", help="switch id or alias")
+        p.add_argument("name", nargs="?", help="show only this property's value")
+        p.set_defaults(handler=show_properties, scope=scope)
+    p = actions.add_parser("alias", parents=[common], help="the switch a switch alias names")
+    p.add_argument("alias")
+    p.set_defaults(handler=show_alias)
+
+
+def register_emu(emu_actions):
+    """Add "emu populate" to the emu group the flow cache commands made."""
+    p = emu_actions.add_parser("populate", help="replace the switch state store with a generated one")
+    p.add_argument("--switches", type=_values.uint32, default=2, metavar="N", help="how many switches (default 2)")
+    p.add_argument("--ports", type=_values.uint32, default=4, metavar="N", help="ports per switch (default 4)")
+    p.add_argument("--seed", type=_values.uint32, default=1, metavar="S",
+                   help="the same seed gives the same store (default 1)")
+    p.set_defaults(handler=populate)
+
+
+# ---- Values -----------------------------------------------------------------------
+
+def _value_fields(data):
+    text = data.rstrip(b"\0")
+    try:
+        decoded = text.decode()
+        printable = decoded.isprintable() and (bool(decoded) or not data)
+    except UnicodeDecodeError:
+        decoded, printable = None, False
+    return {"size": len(data), "text": decoded if printable else None, "hex": data.hex()}
+
+
+def _shown_value(data):
+    fields = _value_fields(data)
+    if fields["text"] is not None:
+        return fields["text"]
+    return "0x" + fields["hex"] if data else ""
+
+
+def _print_items(args, items):
+    if args.json:
+        _output.dump_json([dict(name=i.name, prop_type=i.prop_type, **_value_fields(i.value)) for i in items])
+    else:
+        _output.table(["NAME", "TYPE", "SIZE", "VALUE"],
+                      [[i.name, "0x%08x" % i.prop_type, len(i.value), _shown_value(i.value)] for i in items])
+
+
+def _print_value(args, name, data):
+    if args.json:
+        _output.dump_json(dict(name=name, **_value_fields(data)))
+    else:
+        print(_shown_value(data))
+
+
+# ---- Commands ---------------------------------------------------------------------
+
+def show_switches(args):
+    found = dvs.switches()
+    if args.json:
+        _output.dump_json([s._asdict() for s in found])
+    else:
+        _output.table(["ID", "ALIAS", "NAME", "CLASS", "VERSION", "MAX PORTS"],
+                      [[s.id, s.alias, s.name, s.class_name, s.version, s.max_ports] for s in found])
+    return 0
+
+
+def show_ports(args):
+    found = dvs.ports(dvs.resolve_switch(args.switch))
+    if args.json:
+        _output.dump_json([p._asdict() for p in found])
+    else:
+        _output.table(["PORT", "ALIAS", "EXISTS"], [[p.id, p.alias, "yes" if p.exists else "no"] for p in found])
+    return 0
+
+
+def show_port_data(args):
+    switch_id = dvs.resolve_switch(args.switch)
+    if args.name:
+        _print_value(args, args.name, dvs.port_data(switch_id, args.port, args.name))
+    else:
+        _print_items(args, dvs.port_data_items(switch_id, args.port))
+    return 0
+
+
+def show_properties(args):
+    switch_id = dvs.resolve_switch(args.switch)
+    if args.name:
+        read = dvs.host_prop if args.scope == "host" else dvs.global_prop
+        _print_value(args, args.name, read(switch_id, args.name))
+    else:
+        _print_items(args, dvs.host_props(switch_id) if args.scope == "host" else dvs.global_props(switch_id))
+    return 0
+
+
+def show_alias(args):
+    switch_id = dvs.alias(args.alias)
+    if args.json:
+        _output.dump_json({"alias": args.alias, "switch": switch_id})
+    else:
+        print(switch_id)
+    return 0
+
+
+# ---- The built-in store -------------------------------------------------------------
+
+def populate(args):
+    dvs.check("fabemu_populate", switch_store_emulator().fabemu_populate(args.switches, args.ports, args.seed),
+              dvs.STORE)
+    print("switch state store: %d switch%s of %d port%s each" % (
+        args.switches, "" if args.switches == 1 else "es", args.ports, "" if args.ports == 1 else "s"))
+    return 0
+
+
+def reset_store():
+    """Empty the built-in store ("emu reset" does it after the flow cache)."""
+    dvs.check("fabemu_reset", switch_store_emulator().fabemu_reset(), dvs.STORE)
+    print("switch state store emptied")
+    return 0
