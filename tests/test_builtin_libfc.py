@@ -3,6 +3,7 @@ flow queries and filters, counters, expiry, invalidation, options and
 enablement, and the refusals it raises through the module's trap."""
 
 import ctypes
+import importlib.util
 import ipaddress
 import os
 import pathlib
@@ -480,3 +481,100 @@ def test_an_unusable_state_directory_is_reported_as_os_error(monkeypatch, tmp_pa
     with pytest.raises(OSError, match="state directory"):
         _libfc.FC_GetFlowCacheStats()
     assert LIB.fcemu_reset() == -1 and LIB.fcemu_traffic(5, 1) == -1
+
+
+# ---- A cache of real size, kept compact -------------------------------------------------
+
+def entity_data(data, entity, words):
+    """Gives the entity `words` non-zero 32-bit words of client data."""
+    at = ENTITY_AT + entity * ENTITY_SIZE + 8
+    for i in range(words):
+        struct.pack_into("<I", data, at + 4 * i, 0x01010101 * (i + 1))
+
+
+@pytest.mark.parametrize("ports, data_words, accepted", [
+    (FLOW_CELLS - 1, 0, True), (FLOW_CELLS, 0, False), (1, FLOW_CELLS - 2, True), (1, FLOW_CELLS - 1, False)])
+def test_a_flow_that_needs_more_than_a_record_keeps_is_refused(ports, data_words, accepted):
+    data = new_entry(dports=tuple(range(100, 100 + ports)))
+    entity_data(data, 0, data_words)
+    assert add_flow(data) == (0 if accepted else -1)
+    assert get_flows().total == stats()["alloc.fe"] == int(accepted)
+    if accepted:
+        (flow,) = all_flows()
+        assert flow.entities == Flow(libfc.FC_FlowEntryIOC.from_bytes(bytes(data))).entities
+
+
+def test_every_action_entity_comes_back_as_it_was_installed():
+    data = new_entry(entities=4, dports=(5,))
+    for e in range(4):
+        base = ENTITY_AT + e * ENTITY_SIZE
+        struct.pack_into("<Q", data, base, 1 << ACTION["DST_PORT"] | 1 << (8 + e))
+        data[base + 8 + 69 * e] = 0x11 * (e + 1)                        # somewhere in the client data
+        struct.pack_into("<I", data, base + 289, e)                     # replication request
+        struct.pack_into("<2I", data, base + 301, 40 + e, 50 + e)
+        struct.pack_into("<I", data, base + 16685, 1 + e % 2)
+    assert add_flow(data) == 0
+    (flow,) = all_flows()
+    given = Flow(libfc.FC_FlowEntryIOC.from_bytes(bytes(data)))
+    assert flow.entities == given.entities and flow.num_entities == 4
+    assert [e["ports"] for e in flow.entities] == [[40], [41, 51], [42], [43, 53]]
+
+
+def test_a_hundred_thousand_flows_install_query_and_check_quickly():
+    started = time.monotonic()
+    report = traffic_report(100_000, 2)
+    assert report.installed == 100_000 and report.table_full == report.inval_full == 0
+    result = get_flows()
+    assert result.total == 100_000 - report.evicted and result.num == MAX_FLOWS_IOC
+    _, tables = hash_stats()
+    third = sum(length * count for length, count in enumerate(tables[2]["lengths"]))
+    assert get_flows(tid=3).total == third > 0
+    assert check()[0] == 0
+    assert time.monotonic() - started < 30
+
+
+@pytest.mark.skipif(not os.environ.get("LIBFC_SLOW"), reason="a million flows: set LIBFC_SLOW=1")
+def test_a_million_flows_fit_in_a_state_file_well_under_400_mb(cache):
+    assert LIB.fcemu_reset_sized(128, 8192) == 0
+    report = traffic_report(1_000_000, 3)
+    assert report.installed == 1_000_000 and get_flows().total == 1_000_000 - report.evicted
+    assert (cache / "flowcache.state").stat().st_size < 300 * 1024 * 1024
+    assert check()[0] == 0
+
+
+# ---- Consistency: the check and the repair after a dead writer ------------------------------
+
+HEADER_SIZE = 96        # the state file's header; the writer mark and the flow count follow it
+
+
+def poke(cache, offset, value):
+    with open(cache / "flowcache.state", "r+b") as state:
+        state.seek(offset)
+        state.write(struct.pack("<I", value))
+
+
+def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(cache, capsys):
+    from libfc import cli
+    LIB.fcemu_traffic(300, 3)
+    flows = get_flows().total
+    assert check() == (0, f"consistent: {flows} flows in 16 tables of 8192 entries; "
+                          "0 interrupted changes repaired so far\n")
+    poke(cache, HEADER_SIZE + 4, flows + 5)
+    problems, text = check()
+    assert problems == 1 and f"counts {flows + 5} flows" in text
+    assert cli.main(["emu", "check"]) == 1 and f"counts {flows + 5} flows" in capsys.readouterr().out
+    poke(cache, HEADER_SIZE, 1)         # as a writer killed in the middle of a change leaves it
+    problems, text = check()
+    assert problems == 0 and "1 interrupted changes repaired" in text
+    assert get_flows().total == flows and cli.main(["emu", "check"]) == 0
+
+
+def test_writers_killed_at_random_points_leave_a_state_the_next_process_repairs(cache):
+    spec = importlib.util.spec_from_file_location(
+        "crash_campaign", pathlib.Path(__file__).parent.parent / "scripts" / "crash_campaign.py")
+    campaign = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(campaign)
+    summary = campaign.campaign(12, seed=5, build=os.path.dirname(_libfc.__file__), directory=str(cache),
+                                longest_delay=0.15)
+    assert summary["failures"] == [] and summary["rounds"] == 12
+    assert summary["repaired"] >= 6         # most kills land inside a change
