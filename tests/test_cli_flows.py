@@ -244,7 +244,7 @@ def test_port_host_and_portset_status_round_trip():
 
 
 def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache, switch_store):
-    assert ok("emu", "traffic", "--flows", "25", "--seed", "4") == "installed 25 new flows (state in %s)\n" % cache
+    assert ok("emu", "traffic", "--flows", "25", "--seed", "4") == "installed 25 new flows; 0 did not fit (state in %s)\n" % cache
     assert len(cached_flows()) == 25
     assert ok("emu", "traffic", "--flows", "25", "--seed", "4").startswith("installed 0 new flows")
     ok("emu", "reset")

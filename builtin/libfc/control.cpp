@@ -5,9 +5,11 @@
 
 using namespace fcemu;
 
-extern "C" fcemu_status fcemu_model_reset(void) {
+extern "C" fcemu_status fcemu_model_reset(unsigned int tables, unsigned int entries) {
+    if (!sizes_allowed(tables, entries))
+        return fail(FCEMU_BAD_VALUE, "%u tables of %u entries are outside the limits", tables, entries);
     StateAccess access;
-    return access.rebuild();
+    return access.rebuild(tables, entries);
 }
 
 extern "C" fcemu_status fcemu_model_add_flow(const FC_FlowEntryIOC *entry) {
@@ -17,5 +19,5 @@ extern "C" fcemu_status fcemu_model_add_flow(const FC_FlowEntryIOC *entry) {
     // A flow handed in alone carries no frame sizes: its packets count,
     // its bytes do not.
     Installed result = install_flow(*access.file(), *entry, 0, access.now());
-    return result == Installed::refused ? FCEMU_REFUSED : FCEMU_OK;
+    return installed_new(result) || result == Installed::hit ? FCEMU_OK : FCEMU_REFUSED;
 }

@@ -121,7 +121,15 @@ EXPORT char const *FC_GetFlowCacheEnabled(char const *switchName, char const *po
 /* The control interface never jumps: tests call it without an armed trap. */
 
 EXPORT int fcemu_reset(void) {
-    return fcemu_model_reset() == FCEMU_OK ? 0 : -1;
+    return fcemu_reset_sized(FCEMU_DEFAULT_TABLES, FCEMU_DEFAULT_TABLE_ENTRIES);
+}
+
+EXPORT int fcemu_reset_sized(unsigned int tables, unsigned int entries) {
+    switch (fcemu_model_reset(tables, entries)) {
+    case FCEMU_OK: return 0;
+    case FCEMU_BAD_VALUE: return -2;
+    default: return -1;
+    }
 }
 
 EXPORT int fcemu_add_flow(const FC_FlowEntryIOC *entry) {
@@ -129,6 +137,16 @@ EXPORT int fcemu_add_flow(const FC_FlowEntryIOC *entry) {
 }
 
 EXPORT int fcemu_traffic(unsigned int flows, unsigned int seed) {
-    int installed = 0;
-    return fcemu_model_traffic(flows, seed, &installed) == FCEMU_OK ? installed : -1;
+    fcemu_traffic_result result;
+    return fcemu_model_traffic(flows, seed, &result) == FCEMU_OK ? (int)result.installed : -1;
+}
+
+EXPORT int fcemu_traffic_report(unsigned int flows, unsigned int seed, fcemu_traffic_result *result) {
+    fcemu_traffic_result ignored;
+    return fcemu_model_traffic(flows, seed, result ? result : &ignored) == FCEMU_OK ? 0 : -1;
+}
+
+EXPORT int fcemu_check(char *report, size_t size) {
+    int problems = 0;
+    return fcemu_model_check(report, report ? size : 0, &problems) == FCEMU_OK ? problems : -1;
 }

@@ -6,7 +6,13 @@
  * memory-mapped file shared by every process of the host, in the directory
  * named by the environment variable FC_EMU_DIR (default /tmp/fcemu-<uid>),
  * and survives process restarts.  A damaged state file is rebuilt empty with
- * one line on standard error.
+ * one line on standard error.  A process killed in the middle of a change
+ * leaves its mark in the file; the next call of any process rebuilds what
+ * is derived from the cached flows (bucket chains, free lists, flow counts,
+ * invalidation reference counts, the lookup.free counters) before using it.
+ * History counters (hits, misses, lookup.alloc, evictions, port traffic)
+ * never go backwards: lookup.alloc.X is raised when a flow was stored but
+ * not yet counted.
  *
  * Flow queries (FC_GetFlows, FC_RemoveFlows).  The eleven arguments are the
  * fields of FC_FlowsFilter in order; a flow matches when every criterion
@@ -20,9 +26,10 @@
  *   vni, ether, vlanid, proto   the key's vni, l2Key.etype, l2Key.vlanid
  *                 and proto;
  *   innerdaddr    text, the inner destination MAC;
- *   tid           the table id (tblId, 1 to FCEMU_HASH_TABLES).
- * FC_GetFlows' buffer holds at most FC_MAX_CACHE_FLOWS_IOC entries, in
- * install order; totalEntries counts every match.  Each buffer a function
+ *   tid           the table id (tblId, 1 to the number of tables); only
+ *                 that table is read.
+ * FC_GetFlows' buffer holds at most FC_MAX_CACHE_FLOWS_IOC entries, the
+ * oldest matches in install order; totalEntries counts every match.  Each buffer a function
  * returns belongs to the library and stays valid until the next call of the
  * same function in this process.
  *
@@ -40,6 +47,8 @@
  */
 #ifndef FCEMU_H
 #define FCEMU_H
+
+#include <stddef.h>
 
 #include "libfc.h"
 
@@ -63,11 +72,37 @@ extern "C" {
 #define FCPROP_PORTSET_ENABLE_CACHE          "com.quorix.net.portset.fc.enabled"
 #define FCPROP_PORTSET_ENABLE_MUL_DEST_CACHE "com.quorix.net.portset.fc.mcast.enabled"
 
-/* The model's own limits: flow entries, hash tables of buckets of
- * FC_MAX_ENTRIES_PER_CACHE_BUCKET entries, invalidation entities. */
-#define FCEMU_MAX_FLOWS         4096
-#define FCEMU_HASH_TABLES       4
-#define FCEMU_BUCKETS_PER_TABLE 256
+#ifndef FC_PCPU_MAX_HASH_ENTRIES
+#define FC_PCPU_MAX_HASH_ENTRIES        8192
+#endif
+
+/* The model's own limits.  Flows live in hash tables (one per CPU on a real
+ * host) of a fixed number of entries each, chained in buckets of at most
+ * FC_MAX_ENTRIES_PER_CACHE_BUCKET flows (a full bucket evicts its least
+ * recently used flow); there is one bucket for every two entries.  A flow
+ * is installed in the table its key hashes to; when that table has no free
+ * entry left, the flow does not fit (counted in lookup.alloc.fe_fail).
+ * fcemu_reset_sized refuses sizes outside these limits; the state file
+ * takes 256 bytes per entry (about 256 MB for a million flows). */
+#define FCEMU_DEFAULT_TABLES        16
+#define FCEMU_DEFAULT_TABLE_ENTRIES FC_PCPU_MAX_HASH_ENTRIES   /* 131072 flows */
+#define FCEMU_MAX_TABLES            1024                       /* FC_MAX_PCPUS */
+#define FCEMU_MIN_TABLE_ENTRIES     16
+#define FCEMU_MAX_TABLE_ENTRIES     FC_PCPU_MAX_HASH_ENTRIES
+#define FCEMU_MAX_FLOWS             2097152                    /* tables * entries */
+
+/* What a cached flow keeps of the entry it was installed from: the key,
+ * fcFlags, created, numDports, numConfDports, the packet count and up to
+ * FC_MAX_OUT_AC_IOC action entities, of which it stores the non-zero 32-bit
+ * words of each entity's action bits, client data and replication data, and
+ * each destination port, FCEMU_FLOW_CELLS of these together at most (a VXLAN
+ * encapsulating entity needs about 12 words, each port one).  An entry that
+ * needs more is refused.  What the cache itself assigns is not taken from
+ * the entry: flowId, confGen, tblId, exprTime, pktCntSinceFlush, the
+ * statistics tree (rebuilt from the packet count and the actions) and the
+ * two invalidation entities (the table's own). */
+#define FCEMU_FLOW_CELLS            18
+
 #define FCEMU_MAX_INVAL         1024
 #define FCEMU_MAX_STATS_LEVEL   2       /* FC_IOC_STATS_LEVEL: 0..2, default 1 */
 #define FCEMU_MAX_LOG_LEVEL     7       /* FC_IOC_LOG_LEVEL: 0..7, default 0 */
@@ -78,14 +113,21 @@ extern "C" {
 typedef struct _object PyObject;
 
 /* Empties the cache, restores default options and enablement and zeroes
- * every counter; 0 on success, -1 when the state file is unusable. */
+ * every counter; the cache gets FCEMU_DEFAULT_TABLES tables of
+ * FCEMU_DEFAULT_TABLE_ENTRIES entries.  0 on success, -1 when the state file
+ * is unusable. */
 __attribute__((visibility("default"))) int fcemu_reset(void);
+
+/* fcemu_reset with `tables` hash tables of `entries` entries each; -2 (and
+ * nothing changed) when a size is outside the limits above. */
+__attribute__((visibility("default"))) int fcemu_reset_sized(unsigned int tables, unsigned int entries);
 
 /* Installs one flow as the datapath does after a lookup miss: its key,
  * flags and action entities are taken from entry, pktCount packets (at
  * least one) are counted, and `created` is now unless entry->created is set.
  * A flow already cached counts the packets as hits instead.  0 on success,
- * -1 when the cache is full or the entry malformed. */
+ * -1 when its table is full, the entry malformed, or it needs more than a
+ * cached flow keeps (see FCEMU_FLOW_CELLS). */
 __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC *entry);
 
 /* Installs `flows` varied flows derived from seed (the same seed gives the
@@ -93,6 +135,36 @@ __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC 
  * whose ports it registers by their decimal ids; returns how many flows were
  * new, or -1 when the state file or the port table cannot be used. */
 __attribute__((visibility("default"))) int fcemu_traffic(unsigned int flows, unsigned int seed);
+
+/* What fcemu_traffic_report did with each flow: installed new (evicting
+ * an older flow of a full bucket or not), counted as hits of a flow already
+ * cached, or not installed because its hash table had no free entry, the
+ * invalidation table had no room for an entity it refers to, or its port
+ * does not cache ingress traffic. */
+typedef struct fcemu_traffic_result {
+    unsigned int installed;
+    unsigned int evicted;
+    unsigned int hits;
+    unsigned int table_full;
+    unsigned int inval_full;
+    unsigned int port_disabled;
+} fcemu_traffic_result;
+
+/* fcemu_traffic, telling what became of every flow; 0, or -1 as above. */
+__attribute__((visibility("default"))) int fcemu_traffic_report(unsigned int flows, unsigned int seed,
+                                                                 fcemu_traffic_result *result);
+
+/* Verifies the state's invariants: every cached flow in its bucket's chain
+ * and every other used entry on its table's free list, exactly once; the
+ * chain lengths, table and cache flow counts; each invalidation entity's
+ * refCount against the flows that refer to it; and the allocation counters
+ * against the flows (lookup.alloc.X - lookup.free.X is what the cached
+ * flows hold).  A state left behind by a writer that died in the middle of a
+ * change is repaired before anything else uses it, this check included.
+ * Writes one line per problem (or a summary when there is none) into
+ * report, truncated to size bytes and NUL-terminated; returns the number of
+ * problems, or -1 when the state file is unusable. */
+__attribute__((visibility("default"))) int fcemu_check(char *report, size_t size);
 
 /* Makes the next call of the named FC_* function abandon through the trap
  * with that jump value, exception type (NULL allowed) and message.  A NULL

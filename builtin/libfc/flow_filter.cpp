@@ -59,10 +59,8 @@ fcemu_status parse_filter(const fcemu_query &query, FlowFilter &filter) {
     return parse_mac(query.innerdaddr, filter.values.innerdaddr);
 }
 
-bool matches(const FlowFilter &filter, const FC_FlowEntryIOC &entry, std::uint32_t table_id) {
+bool matches(const FlowFilter &filter, const FC_FlowKey &key, std::uint32_t table_id) {
     const FC_FlowsFilter &want = filter.values;
-    FC_FlowKey key;
-    std::memcpy(&key, reinterpret_cast<const char *>(&entry) + offsetof(FC_FlowEntryIOC, fkey), sizeof key);
     auto differs = [](std::uint32_t wanted, std::uint32_t have) { return wanted != 0 && wanted != have; };
     if (differs(want.sip, low_word(key, true)) || differs(want.dip, low_word(key, false))) return false;
     if (want.isV6 && !(key.flags & FC_FLOWKEY_IPV6)) return false;

@@ -15,6 +15,7 @@ struct FlowFilter {
 // Parses the address texts; a malformed one is refused naming the text.
 fcemu_status parse_filter(const fcemu_query &query, FlowFilter &filter);
 
-bool matches(const FlowFilter &filter, const FC_FlowEntryIOC &entry, std::uint32_t table_id);
+// Whether a cached flow of key in table table_id (1-based) matches.
+bool matches(const FlowFilter &filter, const FC_FlowKey &key, std::uint32_t table_id);
 
 }  // namespace fcemu

@@ -37,6 +37,7 @@ bool has_room_for(CacheState &state, const InvalKey *keys, std::uint32_t count) 
         InvalSlot *known = find_entity(state, keys[i]);
         if (!repeated && (!known || known->entity.refCount == 0)) ++missing;
     }
+    if (missing == 0) return true;
     std::uint32_t free_slots = 0;
     for (const InvalSlot &slot : state.inval) free_slots += reclaimable(slot);
     return missing <= free_slots;
@@ -107,13 +108,12 @@ extern "C" fcemu_status fcemu_model_invalidate_key(hyp_uint32 value, int type) {
     state.global_conf_gen += 1;
     if (InvalSlot *slot = find_entity(state, {static_cast<std::uint8_t>(type), value}))
         slot->entity.confGen = state.global_conf_gen;
-    for (std::uint32_t slot = 0; slot < kFlows; ++slot) {
-        const SlotMeta &meta = state.meta[slot];
-        if (!meta.in_use) continue;
-        bool tied = type == FC_INVAL_HASH_KEY_TYPE_PORTID ? meta.src_port == value || meta.dst_port == value
-                                                          : meta.routes != 0 && meta.vdr_id == value;
-        if (tied) remove_flow(*access.file(), slot);
-    }
+    StateFile &file = *access.file();
+    for_each_flow(file, 0, table_count(file), [&](std::uint32_t table, std::uint32_t index, const FlowRecord &record) {
+        bool tied = type == FC_INVAL_HASH_KEY_TYPE_PORTID ? record.key.portID == value || record.dst_port == value
+                                                          : record.routes() != 0 && record.vdr_id == value;
+        if (tied) remove_flow(file, table, index);
+    });
     return FCEMU_OK;
 }
 
@@ -122,11 +122,11 @@ extern "C" fcemu_status fcemu_model_invalidate_all(int *invalidated) {
     if (access.status()) return access.status();
     CacheState &state = access.state();
     int count = 0;
-    for (std::uint32_t slot = 0; slot < kFlows; ++slot) {
-        if (!state.meta[slot].in_use) continue;
-        remove_flow(*access.file(), slot);
+    StateFile &file = *access.file();
+    for_each_flow(file, 0, table_count(file), [&](std::uint32_t table, std::uint32_t index, const FlowRecord &) {
+        remove_flow(file, table, index);
         ++count;
-    }
+    });
     state.global_conf_gen += 1;
     for (InvalSlot &slot : state.inval)
         if (slot.in_use) slot.entity.confGen = state.global_conf_gen;

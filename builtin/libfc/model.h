@@ -43,9 +43,10 @@ fcemu_status fcemu_model_set_host_prop(const char *switch_name, const char *prop
 fcemu_status fcemu_model_portset_status(const char *portset, int multicast, const char **text);
 fcemu_status fcemu_model_port_status(const char *switch_name, const char *port_name, const char **text);
 
-fcemu_status fcemu_model_reset(void);
+fcemu_status fcemu_model_reset(unsigned int tables, unsigned int entries);
 fcemu_status fcemu_model_add_flow(const FC_FlowEntryIOC *entry);
-fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, int *installed);
+fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, fcemu_traffic_result *result);
+fcemu_status fcemu_model_check(char *report, size_t size, int *problems);
 
 #ifdef __cplusplus
 }

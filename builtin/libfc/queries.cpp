@@ -16,29 +16,53 @@ FC_IOCFlows *last_flows;
 FC_CacheStats last_stats;
 union {
     FC_HashStatsIOC header;
-    char bytes[sizeof(FC_HashStatsIOC) + kTables * sizeof(FCHashStats)];
+    char bytes[sizeof(FC_HashStatsIOC) + FCEMU_MAX_TABLES * sizeof(FCHashStats)];
 } last_hash_stats;
 
-// The cached flows that match, oldest first; returns how many.
-std::uint32_t matching_slots(StateFile &file, const FlowFilter &filter, std::uint32_t *slots) {
-    CacheState &state = file.state;
-    std::uint32_t count = 0;
-    for (std::uint32_t slot = 0; slot < kFlows; ++slot) {
-        const SlotMeta &meta = state.meta[slot];
-        if (meta.in_use && matches(filter, *entry_of(&file, slot), table_id(meta))) slots[count++] = slot;
-    }
-    std::sort(slots, slots + count, [&](std::uint32_t a, std::uint32_t b) { return state.meta[a].flow_id < state.meta[b].flow_id; });
-    return count;
+struct Match {
+    std::uint64_t flow_id;
+    std::uint32_t table, index;
+};
+bool older(const Match &a, const Match &b) { return a.flow_id < b.flow_id; }
+
+// The tables a query reads: only the one its table id names, if any.
+void table_range(StateFile &file, const FlowFilter &filter, std::uint32_t &first, std::uint32_t &last) {
+    std::uint32_t tid = filter.values.tid;
+    first = tid ? tid - 1 : 0;
+    last = tid ? (tid <= table_count(file) ? tid : 0) : table_count(file);
 }
 
-FCHashStats table_stats(const CacheState &state, std::uint32_t table) {
+// The oldest matches, at most FC_MAX_CACHE_FLOWS_IOC of them, oldest
+// first, kept in a max-heap while the tables are scanned; returns how many
+// flows match in all.
+std::uint32_t oldest_matches(StateFile &file, const FlowFilter &filter, Match *kept, std::uint32_t &kept_count) {
+    std::uint32_t first, last, total = 0;
+    table_range(file, filter, first, last);
+    kept_count = 0;
+    for_each_flow(file, first, last, [&](std::uint32_t table, std::uint32_t index, const FlowRecord &record) {
+        if (!matches(filter, record.key, table + 1)) return;
+        ++total;
+        Match match{record.flow_id, table, index};
+        if (kept_count < FC_MAX_CACHE_FLOWS_IOC) {
+            kept[kept_count++] = match;
+            std::push_heap(kept, kept + kept_count, older);
+        } else if (older(match, kept[0])) {
+            std::pop_heap(kept, kept + kept_count, older);
+            kept[kept_count - 1] = match;
+            std::push_heap(kept, kept + kept_count, older);
+        }
+    });
+    std::sort_heap(kept, kept + kept_count, older);
+    return total;
+}
+
+FCHashStats table_stats(StateFile &file, std::uint32_t table) {
+    const CacheState &state = file.state;
     FCHashStats stats{};
     stats.fcState = FC_STATE_ENABLED;
-    for (std::uint32_t i = 0; i < kBucketsPerTable; ++i) {
-        const Bucket &bucket = state.buckets[table * kBucketsPerTable + i];
-        std::uint32_t length = 0;
-        for (std::uint32_t way : bucket.way) length += way != kNoSlot && way <= kFlows;
-        stats.bucketLengthMap[length] += 1;
+    for (std::uint32_t i = 0; i < buckets_per_table(file); ++i) {
+        const Bucket &bucket = bucket_at(file, table, i);
+        stats.bucketLengthMap[bucket.length < kWays ? bucket.length : kWays] += 1;
         if (bucket.hits > stats.nHitsMax) {
             stats.nHitsMax = bucket.hits;
             stats.nHitsMaxBcktId = i;
@@ -69,14 +93,17 @@ extern "C" fcemu_status fcemu_model_get_flows(const fcemu_query *query, FC_IOCFl
     if (fcemu_status status = parse_filter(*query, filter)) return status;
     StateAccess access;
     if (access.status()) return access.status();
-    static std::uint32_t slots[kFlows];
-    std::uint32_t total = matching_slots(*access.file(), filter, slots);
-    std::uint32_t count = std::min<std::uint32_t>(total, FC_MAX_CACHE_FLOWS_IOC);
+    static Match kept[FC_MAX_CACHE_FLOWS_IOC];
+    std::uint32_t count;
+    std::uint32_t total = oldest_matches(*access.file(), filter, kept, count);
+    // calloc hands a block this large over as fresh zero pages: rendering
+    // touches only the pages of the fields each flow fills.
     auto *flows = static_cast<FC_IOCFlows *>(std::calloc(1, sizeof(FC_IOCFlows) + std::size_t{count} * sizeof(FC_FlowEntryIOC)));
     if (!flows) return fail(FCEMU_NO_MEMORY, "no memory for %u flow entries", count);
     flows->totalEntries = total;
     flows->numEntries = count;
-    for (std::uint32_t i = 0; i < count; ++i) report_flow(*access.file(), slots[i], &flows->entries[i], access.now());
+    for (std::uint32_t i = 0; i < count; ++i)
+        report_flow(*access.file(), kept[i].table, kept[i].index, &flows->entries[i], access.now());
     std::free(last_flows);
     last_flows = flows;
     *result = flows;
@@ -88,9 +115,12 @@ extern "C" fcemu_status fcemu_model_remove_flows(const fcemu_query *query) {
     if (fcemu_status status = parse_filter(*query, filter)) return status;
     StateAccess access;
     if (access.status()) return access.status();
-    static std::uint32_t slots[kFlows];
-    std::uint32_t count = matching_slots(*access.file(), filter, slots);
-    for (std::uint32_t i = 0; i < count; ++i) remove_flow(*access.file(), slots[i]);
+    StateFile &file = *access.file();
+    std::uint32_t first, last;
+    table_range(file, filter, first, last);
+    for_each_flow(file, first, last, [&](std::uint32_t table, std::uint32_t index, const FlowRecord &record) {
+        if (matches(filter, record.key, table + 1)) remove_flow(file, table, index);
+    });
     return FCEMU_OK;
 }
 
@@ -106,10 +136,11 @@ extern "C" fcemu_status fcemu_model_hash_stats(FC_HashStatsIOC **result) {
     StateAccess access;
     if (access.status()) return access.status();
     FC_HashStatsIOC &header = last_hash_stats.header;
-    header.entries = kTables;
-    header.maxEntries = kTables;
-    for (std::uint32_t table = 0; table < kTables; ++table) {
-        FCHashStats stats = table_stats(access.state(), table);
+    std::uint32_t tables = table_count(*access.file());
+    header.entries = static_cast<hyp_uint16>(tables);
+    header.maxEntries = static_cast<hyp_uint16>(tables);
+    for (std::uint32_t table = 0; table < tables; ++table) {
+        FCHashStats stats = table_stats(*access.file(), table);
         std::memcpy(last_hash_stats.bytes + sizeof header + table * sizeof stats, &stats, sizeof stats);
     }
     *result = &header;

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "check.hpp"
 #include "flow_table.hpp"
 #include "options.hpp"
 
@@ -34,6 +35,7 @@ struct Attachment {
     dev_t device = 0;
     ino_t inode = 0;
     pid_t owner = 0;                    // a forked child shares the descriptor's lock: it reopens
+    std::uint64_t mapped = 0;           // bytes mapped at file
     char path[PATH_MAX] = {};
 };
 Attachment attached;
@@ -46,17 +48,22 @@ std::uint64_t checksum_of(const Header &header) {
     return hash;
 }
 
-Header expected_header() {
+Header expected_header(std::uint32_t tables, std::uint32_t entries) {
+    Layout layout = layout_for(tables, entries);
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.version = kVersion;
     header.header_size = sizeof(Header);
-    header.file_size = kFileSize;
-    header.entries_offset = kEntriesOffset;
-    header.flows = kFlows;
-    header.tables = kTables;
-    header.buckets_per_table = kBucketsPerTable;
+    header.file_size = layout.file_size;
+    header.tables_offset = layout.tables_offset;
+    header.buckets_offset = layout.buckets_offset;
+    header.records_offset = layout.records_offset;
+    header.tables = tables;
+    header.entries_per_table = entries;
+    header.buckets_per_table = layout.buckets_per_table;
     header.ways = kWays;
+    header.record_size = sizeof(FlowRecord);
+    header.cells = kCells;
     header.inval_entities = kInvalEntities;
     header.portsets = kPortsets;
     header.ports = kPorts;
@@ -75,10 +82,28 @@ bool state_path(char *path, std::size_t size) {
     return std::snprintf(path, size, "%s/%s", directory, kStateFileName) < static_cast<int>(size);
 }
 
+void unmap() {
+    if (attached.file) munmap(attached.file, attached.mapped);
+    attached.file = nullptr;
+    attached.mapped = 0;
+}
+
 void detach() {
-    if (attached.file) munmap(attached.file, kFileSize);
+    unmap();
     if (attached.fd >= 0) close(attached.fd);
     attached = Attachment{};
+}
+
+// Maps the whole file at its present size, which another process may have
+// changed since this one last held the lock.
+fcemu_status map_file(std::uint64_t size) {
+    if (attached.file && attached.mapped == size) return FCEMU_OK;
+    unmap();
+    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, attached.fd, 0);
+    if (map == MAP_FAILED) return fail(FCEMU_NO_STATE, "cannot map the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    attached.file = static_cast<StateFile *>(map);
+    attached.mapped = size;
+    return FCEMU_OK;
 }
 
 // Keeps the current mapping while the same file still lies at the path;
@@ -95,14 +120,12 @@ fcemu_status attach() {
     int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return fail(FCEMU_NO_STATE, "cannot open the flow cache state file %s: %s", path, std::strerror(errno));
     struct stat opened;
-    void *map = fstat(fd, &opened) == 0 ? mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
-    if (map == MAP_FAILED) {
+    if (fstat(fd, &opened) != 0) {
         int error = errno;
         close(fd);
-        return fail(FCEMU_NO_STATE, "cannot map the flow cache state file %s: %s", path, std::strerror(error));
+        return fail(FCEMU_NO_STATE, "cannot open the flow cache state file %s: %s", path, std::strerror(error));
     }
     attached.fd = fd;
-    attached.file = static_cast<StateFile *>(map);
     attached.device = opened.st_dev;
     attached.inode = opened.st_ino;
     attached.owner = getpid();
@@ -110,22 +133,26 @@ fcemu_status attach() {
     return FCEMU_OK;
 }
 
-// Empties the state and writes the header and the defaults.  Entry images
-// are read only for slots in use, so a file of the right size keeps them
-// and only its control part is cleared; any other file is cut to nothing
-// and grown back, which zeroes it and leaves the entry images sparse.
-fcemu_status build_empty() {
+// Empties the state and writes the header and the defaults.  Flow records
+// are read only below each table's high-water mark, so a file of the right
+// size keeps them and only the part before them is cleared; any other file
+// is cut to nothing and grown back, which zeroes it and leaves the records
+// sparse.
+fcemu_status build_empty(std::uint32_t tables, std::uint32_t entries) {
     struct stat now;
-    StateFile *file = attached.file;
-    if (fstat(attached.fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == kFileSize) {
-        std::memset(static_cast<void *>(file), 0, sizeof *file);
-    } else if (ftruncate(attached.fd, 0) != 0 || ftruncate(attached.fd, static_cast<off_t>(kFileSize)) != 0) {
-        return fail(FCEMU_NO_STATE, "cannot size the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    Layout layout = layout_for(tables, entries);
+    if (fstat(attached.fd, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != layout.file_size) {
+        unmap();
+        if (ftruncate(attached.fd, 0) != 0 || ftruncate(attached.fd, static_cast<off_t>(layout.file_size)) != 0)
+            return fail(FCEMU_NO_STATE, "cannot size the flow cache state file %s: %s", attached.path, std::strerror(errno));
     }
+    if (fcemu_status status = map_file(layout.file_size)) return status;
+    StateFile *file = attached.file;
+    std::memset(static_cast<void *>(file), 0, layout.records_offset);
     set_default_options(file->state);
     file->state.next_flow_id = 1;
     file->state.global_conf_gen = 1;
-    file->header = expected_header();
+    file->header = expected_header(tables, entries);
     return FCEMU_OK;
 }
 
@@ -138,10 +165,15 @@ const char *damage(bool &fresh) {
         fresh = true;
         return "new";
     }
-    if (static_cast<std::uint64_t>(now.st_size) < kFileSize) return "truncated";
-    if (static_cast<std::uint64_t>(now.st_size) != kFileSize) return "of the wrong size";
-    Header expected = expected_header();
-    if (std::memcmp(&attached.file->header, &expected, sizeof expected) != 0) return "corrupt";
+    auto size = static_cast<std::uint64_t>(now.st_size);
+    if (size < sizeof(StateFile)) return "truncated";
+    if (map_file(size) != FCEMU_OK) return "unmappable";
+    const Header &header = attached.file->header;
+    if (!sizes_allowed(header.tables, header.entries_per_table)) return "corrupt";
+    Header expected = expected_header(header.tables, header.entries_per_table);
+    if (std::memcmp(&header, &expected, sizeof expected) != 0) return "corrupt";
+    if (size < header.file_size) return "truncated";
+    if (size != header.file_size) return "of the wrong size";
     return nullptr;
 }
 
@@ -167,22 +199,27 @@ StateAccess::StateAccess() {
     bool fresh;
     if (const char *problem = damage(fresh)) {
         if (!fresh) std::fprintf(stderr, "libfc: state file %s was %s; rebuilt empty\n", attached.path, problem);
-        status_ = build_empty();
+        status_ = build_empty(FCEMU_DEFAULT_TABLES, FCEMU_DEFAULT_TABLE_ENTRIES);
         if (status_ != FCEMU_OK) return;
     }
     file_ = attached.file;
+    begin_change(*file_);
     now_ = now_ms();
     expire_idle_flows(*file_, now_);
 }
 
 StateAccess::~StateAccess() {
+    if (file_) end_change(*file_);
     if (locked_) flock(attached.fd, LOCK_UN);
     pthread_mutex_unlock(&process_lock);
 }
 
-fcemu_status StateAccess::rebuild() {
+fcemu_status StateAccess::rebuild(std::uint32_t tables, std::uint32_t entries) {
     if (status_ != FCEMU_OK) return status_;
-    return build_empty();
+    status_ = build_empty(tables, entries);
+    file_ = status_ == FCEMU_OK ? attached.file : nullptr;
+    if (file_) begin_change(*file_);
+    return status_;
 }
 
 }  // namespace fcemu

@@ -27,8 +27,9 @@ public:
     CacheState &state() const { return file_->state; }
     std::uint64_t now() const { return now_; }
 
-    // Empties everything and restores the defaults (the file stays).
-    fcemu_status rebuild();
+    // Empties everything and restores the defaults, with tables of entries
+    // flows (sizes within the limits).  The file stays; file() may move.
+    fcemu_status rebuild(std::uint32_t tables, std::uint32_t entries);
 
 private:
     fcemu_status status_;

@@ -212,22 +212,34 @@ bool register_ports(CacheState &state) {
 
 FC_FlowEntryIOC scratch;
 
+void tally(fcemu_traffic_result &result, Installed what) {
+    switch (what) {
+    case Installed::new_flow_evicting: ++result.evicted; [[fallthrough]];
+    case Installed::new_flow: ++result.installed; break;
+    case Installed::hit: ++result.hits; break;
+    case Installed::table_full: ++result.table_full; break;
+    case Installed::inval_full: ++result.inval_full; break;
+    case Installed::port_disabled: ++result.port_disabled; break;
+    case Installed::malformed:
+    case Installed::too_large: break;       // the generator makes neither
+    }
+}
+
 }  // namespace
 }  // namespace fcemu
 
 using namespace fcemu;
 
-extern "C" fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, int *installed) {
+extern "C" fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, fcemu_traffic_result *result) {
     StateAccess access;
     if (access.status()) return access.status();
     if (!register_ports(access.state())) return fail(FCEMU_NO_MEMORY, "no room for the traffic's ports");
-    int count = 0;
+    *result = fcemu_traffic_result{};
     for (unsigned int i = 0; i < flows; ++i) {
         Random random{(std::uint64_t{seed} << 32) ^ (std::uint64_t{i} * 0x100000001b3ull)};
         std::uint32_t frame_bytes = 0;
         build_flow(&scratch, random, i, frame_bytes);
-        count += install_flow(*access.file(), scratch, frame_bytes, access.now()) == Installed::new_flow;
+        tally(*result, install_flow(*access.file(), scratch, frame_bytes, access.now()));
     }
-    *installed = count;
     return FCEMU_OK;
 }

@@ -1,11 +1,13 @@
-"""``emu reset`` and ``emu traffic`` drive the built-in flow cache (the
+"""``emu reset``, ``emu traffic`` and ``emu check`` drive the built-in flow cache (the
 libfc.so built with this project) through its control functions, so the
 other commands have something to show on a machine without a datapath.
 ``emu reset`` also empties the built-in switch state store (the dvs
 commands add ``emu populate``)."""
 
+import ctypes
+
 from . import _values, dvs
-from ._library import CommandError, emulator, emulator_state_dir
+from ._library import CommandError, bad_input, emulator, emulator_state_dir
 
 
 def register(subparsers):
@@ -16,6 +18,7 @@ def register(subparsers):
     actions.required = True
     reset_parser = actions.add_parser("reset", help="empty the cache (and the switch state store), "
                                                     "restore defaults, zero the counters")
+    _add_reset_sizes(reset_parser)
     reset_parser.set_defaults(handler=reset)
     traffic_parser = actions.add_parser("traffic", help="install varied flows as traffic would")
     traffic_parser.add_argument("--flows", type=_values.uint32, default=200, metavar="N",
@@ -23,6 +26,7 @@ def register(subparsers):
     traffic_parser.add_argument("--seed", type=_values.uint32, default=1, metavar="S",
                                 help="the same seed gives the same flows (default 1)")
     traffic_parser.set_defaults(handler=traffic)
+    _register_check(actions)
     return actions
 
 
@@ -31,16 +35,95 @@ def _state_failure():
 
 
 def reset(args):
-    if emulator().fcemu_reset() != 0:
-        raise _state_failure()
-    print("flow cache reset (state in %s)" % emulator_state_dir())
+    _reset_sized(args.tables, args.entries)
     return dvs.reset_store()
 
 
 def traffic(args):
-    installed = emulator().fcemu_traffic(args.flows, args.seed)
-    if installed < 0:
-        raise _state_failure()
-    print("installed %d new flow%s (state in %s)" % (installed, "" if installed == 1 else "s",
-                                                     emulator_state_dir()))
+    result = _traffic_report(args.flows, args.seed)
+    print(_traffic_summary(result))
     return 0
+
+
+# ---- cache sizes, the traffic's outcome and the consistency check ----------
+
+# The built-in cache's limits (fcemu.h).
+DEFAULT_TABLES, DEFAULT_ENTRIES = 16, 8192
+MAX_TABLES, MIN_ENTRIES, MAX_ENTRIES, MAX_FLOWS = 1024, 16, 8192, 2097152
+CHECK_REPORT_BYTES = 64 * 1024
+
+
+class TrafficResult(ctypes.Structure):
+    """fcemu_traffic_result: what became of each flow of the traffic."""
+    _fields_ = [(name, ctypes.c_uint) for name in
+                ("installed", "evicted", "hits", "table_full", "inval_full", "port_disabled")]
+
+
+def _control(name, restype, argtypes):
+    function = getattr(emulator(), name)
+    function.restype, function.argtypes = restype, argtypes
+    return function
+
+
+def _add_reset_sizes(parser):
+    parser.add_argument("--tables", type=_values.positive, default=DEFAULT_TABLES, metavar="N",
+                        help="hash tables, 1 to %d (default %d)" % (MAX_TABLES, DEFAULT_TABLES))
+    parser.add_argument("--entries", type=_values.positive, default=DEFAULT_ENTRIES, metavar="M",
+                        help="flows per table, %d to %d (default %d); tables * entries at most %d"
+                             % (MIN_ENTRIES, MAX_ENTRIES, DEFAULT_ENTRIES, MAX_FLOWS))
+
+
+def _reset_sized(tables, entries):
+    if tables > MAX_TABLES or entries > MAX_ENTRIES or entries < MIN_ENTRIES or tables * entries > MAX_FLOWS:
+        raise bad_input("--tables %d --entries %d: the built-in cache takes 1 to %d tables of %d to %d "
+                        "entries, at most %d flows" % (tables, entries, MAX_TABLES, MIN_ENTRIES, MAX_ENTRIES, MAX_FLOWS))
+    status = _control("fcemu_reset_sized", ctypes.c_int, [ctypes.c_uint, ctypes.c_uint])(tables, entries)
+    if status == -2:
+        raise bad_input("--tables %d --entries %d: outside the built-in cache's limits" % (tables, entries))
+    if status != 0:
+        raise _state_failure()
+    print("flow cache reset: %d tables of %d entries (state in %s)" % (tables, entries, emulator_state_dir()))
+
+
+def _traffic_report(flows, seed):
+    result = TrafficResult()
+    report = _control("fcemu_traffic_report", ctypes.c_int,
+                      [ctypes.c_uint, ctypes.c_uint, ctypes.POINTER(TrafficResult)])
+    if report(flows, seed, ctypes.byref(result)) != 0:
+        raise _state_failure()
+    return result
+
+
+def _plural(count, word):
+    return "%d %s%s" % (count, word, "" if count == 1 else "s")
+
+
+def _traffic_summary(result):
+    text = "installed %s" % _plural(result.installed, "new flow")
+    if result.evicted:
+        text += " (%d evicting an older flow of a full bucket)" % result.evicted
+    if result.hits:
+        text += "; %s already cached" % _plural(result.hits, "flow was" if result.hits == 1 else "flow")
+    missed = result.table_full + result.inval_full + result.port_disabled
+    reasons = [(result.table_full, "hash table full"), (result.inval_full, "invalidation table full"),
+               (result.port_disabled, "port does not cache ingress")]
+    text += "; %d did not fit" % missed
+    if missed:
+        text += " (%s)" % ", ".join("%s: %d" % (why, count) for count, why in reasons if count)
+    return text + " (state in %s)" % emulator_state_dir()
+
+
+def _register_check(actions):
+    parser = actions.add_parser("check", help="verify the built-in cache's invariants",
+                                description="Verify the built-in flow cache's bucket chains, free lists, "
+                                            "reference counts and counters; exit 1 when any is wrong.")
+    parser.set_defaults(handler=check)
+
+
+def check(args):
+    report = ctypes.create_string_buffer(CHECK_REPORT_BYTES)
+    problems = _control("fcemu_check", ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t])(report, len(report))
+    if problems < 0:
+        raise _state_failure()
+    print(report.value.decode(errors="replace").rstrip("\n"))
+    return 1 if problems else 0
