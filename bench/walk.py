@@ -1,0 +1,170 @@
+"""Walking the whole flow cache: flows per second and peak resident memory
+of `libfc.flows()` fully consumed and of `libfc flows --json-lines`, next to
+the walk a ctypes expert would write over the same library, for caches of
+100,000 and 1,000,000 flows; and how long `libfc flows --limit 10` takes.
+
+Every reader runs in a fresh process, so its peak resident memory is its own.
+The cache is the built-in library's, in a temporary state directory.
+
+    python bench/walk.py [--flows 100000 1000000]
+"""
+
+import argparse
+import ctypes
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ENTRIES_PER_TABLE = 8192
+
+
+def _library():
+    import _libfc
+
+    return ctypes.CDLL(os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), "libfc.so"))
+
+
+def fill(flows):
+    """A fresh cache holding `flows` flows (half the tables' room left free)."""
+    lib = _library()
+    tables = max(1, -(-2 * flows // ENTRIES_PER_TABLE))
+    if lib.fcemu_reset_sized(tables, ENTRIES_PER_TABLE) != 0:
+        raise SystemExit("cannot size the cache to %d tables" % tables)
+    seed, installed = 1, 0
+    while installed < flows:
+        count = min(flows - installed, 100000)
+        added = lib.fcemu_traffic(count, seed)
+        if added < 0:
+            raise SystemExit("cannot install traffic")
+        installed += added
+        seed += 1
+    return installed
+
+
+# --- readers, each run in a child process --------------------------------
+
+def read_package():
+    import libfc
+
+    count = 0
+    for _ in libfc.flows():
+        count += 1
+    return count
+
+
+def read_ctypes():
+    """The expert's walk: FC_GetFlows through ctypes, entries laid over the
+    buffer as ctypes structures, the same split of the cache into parts."""
+    sys.path.insert(0, os.path.join(HERE, "peers"))
+    sys.path.insert(0, HERE)
+    import collections
+
+    import ctypes_records
+    from flow_dump import ctypes_expert
+    from libfc import _walk
+
+    lib = _library()
+    lib.FC_GetFlows.restype = ctypes.c_void_p
+    lib.FC_GetFlows.argtypes = [ctypes.c_uint32, ctypes.c_uint32, ctypes.c_uint8, ctypes.c_uint32,
+                                ctypes.c_char_p, ctypes.c_uint32, ctypes.c_uint32, ctypes.c_uint32,
+                                ctypes.c_uint32, ctypes.c_char_p, ctypes.c_uint32]
+    lib.FC_GetFlowCacheHashStats.restype = ctypes.POINTER(ctypes.c_uint16)
+    Row = collections.namedtuple("Row", "id port vni smac dmac ether vlan proto src dst packets since "
+                                        "expires created gen table entities ipv6")
+
+    class Answer:
+        __slots__ = ("address", "totalEntries")
+
+    def query(*arguments):
+        address = lib.FC_GetFlows(*arguments)
+        answer = Answer()
+        answer.address = address
+        answer.totalEntries = ctypes_records.FC_IOCFlowsHeader.from_address(address).totalEntries
+        return answer
+
+    def decode(answer, now):
+        return [Row(*row, ":" in row[8]) for row in ctypes_expert(answer.address)]
+
+    tables = lambda: range(1, lib.FC_GetFlowCacheHashStats()[0] + 1)  # noqa: E731
+    count = 0
+    for _ in _walk.Walk(query=query, tables=tables, decode=decode):
+        count += 1
+    return count
+
+
+def read_cli():
+    from libfc.cli import main
+
+    with open(os.devnull, "w") as sink:
+        sys.stdout = sink
+        try:
+            main(["flows", "--json-lines"])
+        finally:
+            sys.stdout = sys.__stdout__
+    return -1
+
+
+READERS = {"libfc.flows()": read_package, "ctypes expert": read_ctypes, "libfc flows --json-lines": read_cli}
+
+
+def _child(name):
+    started = time.perf_counter()
+    count = READERS[name]()
+    print("%d %.6f" % (count, time.perf_counter() - started))
+
+
+def measure(name, env, argv=None):
+    """(flows, seconds, peak resident MB) of one reader in its own process;
+    the command line's seconds are the whole process's, start included."""
+    argv = argv or [sys.executable, __file__, "--child", name]
+    wall = time.perf_counter()
+    process = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, text=True)
+    output = process.stdout.read()
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        raise SystemExit("%s failed with status %d" % (name, process.returncode))
+    wall = time.perf_counter() - wall
+    count, seconds = output.split()
+    if int(count) < 0:
+        seconds = wall
+    return int(count), float(seconds), usage.ru_maxrss / 1024
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--flows", type=int, nargs="+", default=[100000, 1000000])
+    parser.add_argument("--child", choices=READERS, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        _child(args.child)
+        return
+    with tempfile.TemporaryDirectory(prefix="libfc-walk-") as state:
+        os.chmod(state, 0o700)
+        env = dict(os.environ, FC_EMU_DIR=state)
+        os.environ["FC_EMU_DIR"] = state
+        print("%-10s %-26s %12s %10s %10s" % ("cache", "reader", "flows/s", "seconds", "peak MB"))
+        for flows in args.flows:
+            started = time.perf_counter()
+            installed = fill(flows)
+            print("# %d flows installed in %.1f s" % (installed, time.perf_counter() - started))
+            rates = {}
+            for name in READERS:
+                count, seconds, peak = measure(name, env)
+                if count < 0:
+                    count = installed
+                rates[name] = count / seconds
+                print("%-10d %-26s %12.0f %10.2f %10.0f" % (installed, name, rates[name], seconds, peak))
+            print("%-10d %-26s %12.2f x" % (installed, "libfc.flows() / ctypes",
+                                          rates["libfc.flows()"] / rates["ctypes expert"]))
+            started = time.perf_counter()
+            subprocess.run([sys.executable, "-m", "libfc", "flows", "--limit", "10"], env=env, check=True,
+                           stdout=subprocess.DEVNULL)
+            print("%-10d %-26s %12s %10.2f" % (installed, "libfc flows --limit 10", "", time.perf_counter() - started))
+
+
+if __name__ == "__main__":
+    main()

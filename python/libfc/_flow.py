@@ -1,0 +1,105 @@
+"""One cached flow as a plain Python object, decoded from a flow entry of a
+query answer; the one place that knows how an entry reads as a flow."""
+
+import ipaddress
+import time
+
+import _libfc
+
+
+def _action_names():
+    """Bit n of an action bit map stands for the FC_ACTION_* constant n."""
+    names = {}
+    for name, value in vars(_libfc).items():
+        if name.startswith("FC_ACTION_") and isinstance(value, int) and name != "FC_ACTION_MAX":
+            names[value] = name[len("FC_ACTION_"):].lower()
+    return names
+
+
+ACTION_NAMES = _action_names()
+
+
+def action_names(bit_map):
+    return [ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64) if bit_map >> bit & 1]
+
+
+class Flow:
+    """A cached flow: its id, key, actions, counters and timers.
+
+    ``src`` and ``dst`` are ``ipaddress`` objects, MACs are text,
+    ``entities`` holds one ``(action names, destination ports)`` pair per
+    action entity, ``age_s`` counts seconds since the flow was installed and
+    ``expires_in_s`` the seconds left before it expires when idle."""
+
+    __slots__ = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
+                 "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
+
+    def __init__(self, **values):
+        for name in self.__slots__:
+            setattr(self, name, values[name])
+
+    @property
+    def actions(self):
+        """Every action name of the flow, entity by entity, without repeats."""
+        seen = []
+        for names, _ in self.entities:
+            seen.extend(name for name in names if name not in seen)
+        return seen
+
+    @property
+    def dst_ports(self):
+        return [port for _, ports in self.entities for port in ports]
+
+    def as_dict(self):
+        """Plain values only (addresses as text), for JSON."""
+        values = {name: getattr(self, name) for name in self.__slots__}
+        values["src"] = str(self.src)
+        values["dst"] = str(self.dst)
+        values["entities"] = [{"actions": list(names), "dst_ports": list(ports)} for names, ports in self.entities]
+        return values
+
+    def __eq__(self, other):
+        if not isinstance(other, Flow):
+            return NotImplemented
+        return all(getattr(self, name) == getattr(other, name) for name in self.__slots__)
+
+    __hash__ = None
+
+    def __repr__(self):
+        return "Flow(id=%d, port=%d, %s -> %s, proto=%d, packets=%d)" % (
+            self.id, self.port, self.src, self.dst, self.proto, self.packets)
+
+
+def decode(entry, now_ms):
+    key = entry.fkey
+    is_v6 = bool(key.flags & _libfc.FC_FLOWKEY_IPV6)
+    l2 = key.l2Key
+    created = entry.created
+    return Flow(
+        id=entry.flowId,
+        flags=entry.fcFlags,
+        table=entry.tblId,
+        port=key.portID,
+        vni=key.vni,
+        ipv6=is_v6,
+        src=ipaddress.ip_address(_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, is_v6)),
+        dst=ipaddress.ip_address(_libfc.FC_FlowEntryIOC_get_dstip_entry(entry, is_v6)),
+        proto=key.proto,
+        ether=l2.etype,
+        vlan=l2.vlanid,
+        src_mac=l2.saddr,
+        dst_mac=l2.daddr,
+        inner_dst_mac=key.inner.l2Key.daddr,
+        entities=[(action_names(entity.actionsBitMap), list(entity)) for entity in entry],
+        packets=entry.pktCount,
+        age_s=max(now_ms - created, 0) // 1000 if created else 0,
+        expires_in_s=entry.exprTime,
+    )
+
+
+def decode_page(answer, now_ms=None):
+    """Every entry of a query answer, decoded now: the library reuses the
+    answer's buffer at its next query."""
+    if now_ms is None:
+        now_ms = int(time.time() * 1000)
+    return [decode(entry, now_ms) for entry in answer]

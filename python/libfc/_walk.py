@@ -1,0 +1,182 @@
+"""The whole flow cache, one query's worth at a time.
+
+One ``FC_GetFlows`` answer holds at most ``FC_MAX_CACHE_FLOWS_IOC`` flows
+while ``totalEntries`` counts every match, so a cache under pressure cannot
+be seen through a single query.  The walk splits the filter into parts that
+each fit in one answer and reads them one after the other:
+
+* first by hash table (the ``tid`` criterion, tables 1 to the count the hash
+  statistics report);
+* then, for a part that still holds too many flows, by a further key
+  criterion whose values can be enumerated exactly: the source port (the
+  ports the invalidation table knows), the protocol (1 to 255), the VLAN id
+  (1 to 4095), IPv6 or not.
+
+A zero criterion is the library's wildcard, so flows whose value is zero
+(or, for the port, not in the invalidation table) cannot be asked for by
+value.  They are the part's *rest*: the walk reads them through the next
+criterion and keeps, of each answer, only the flows no earlier split has
+already produced.  Every part is defined by key values a flow keeps for its
+whole life, so the parts never overlap: each flow is listed once even while
+other processes add and remove flows, and a flow present for the whole walk
+is in exactly one part that the walk reads.
+
+When no criterion is left to split a part that is still too big, the flows
+beyond the first answer cannot be reached through the library's filter; the
+walk counts them in ``Walk.unreachable`` instead of pretending it saw them.
+
+Each answer is decoded completely before any flow of it is handed out: the
+library reuses its buffer at the next query, which the caller may well make.
+"""
+
+import _libfc
+
+from ._flow import Flow, decode_page
+
+PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
+
+# The eleven criteria of FC_GetFlows, in its argument order.
+FIELDS = ("sip", "dip", "isV6", "switchPort", "daddr", "vni", "ether", "vlanid", "proto", "innerdaddr", "tid")
+_INDEX = {name: index for index, name in enumerate(FIELDS)}
+_WILDCARD = {name: (None if name.endswith("daddr") else 0) for name in FIELDS}
+
+
+def _source_ports():
+    table = _libfc.FC_GetInvalTableEntries()
+    if table is None:
+        return []
+    ports = set()
+    for entity in table:
+        key = entity.ikey
+        if key.type == _libfc.FC_INVAL_HASH_KEY_TYPE_PORTID:
+            ports.add(key.val.portId)
+    ports.discard(0)
+    return sorted(ports)
+
+
+# The criteria a part is split by, in order, once split by table: the field,
+# the attribute of a decoded Flow that holds it, and its values (a function,
+# so the invalidation table is read only when a split needs it).
+SPLITS = (
+    ("switchPort", "port", _source_ports),
+    ("proto", "proto", lambda: range(1, 256)),
+    ("vlanid", "vlan", lambda: range(1, 4096)),
+    ("isV6", "ipv6", lambda: (1,)),
+)
+
+
+def _tables():
+    stats = _libfc.FC_GetFlowCacheHashStats()
+    return range(1, (stats.entries if stats is not None else 0) + 1)
+
+
+class Walk:
+    """An iterator over every flow that matches a filter, part by part.
+
+    ``criteria`` maps names of ``FIELDS`` to values (a missing name or the
+    wildcard matches every flow).  ``query`` (``FC_GetFlows``), ``tables``
+    (the table ids) and ``decode`` (an answer into flows) can be replaced,
+    for instance by a model of the library; ``now_ms`` fixes the clock ages
+    are computed against.
+    After the walk, ``parts`` tells how many answers it read and
+    ``unreachable`` how many flows no split could bring within one answer."""
+
+    def __init__(self, criteria=None, query=None, tables=None, splits=SPLITS, now_ms=None, decode=decode_page):
+        self._arguments = [_WILDCARD[name] for name in FIELDS]
+        for name, value in (criteria or {}).items():
+            self._arguments[_INDEX[name]] = value
+        self._query = query or _libfc.FC_GetFlows
+        self._tables = tables or _tables
+        self._splits = splits
+        self._now_ms = now_ms
+        self._decode = decode
+        self.parts = 0
+        self.unreachable = 0
+        self._flows = self._walk()
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        return next(self._flows)
+
+    def _read(self, arguments):
+        answer = self._query(*arguments)
+        self.parts += 1
+        if answer is None:
+            return 0, []
+        return answer.totalEntries, self._decode(answer, self._now_ms)
+
+    def _walk(self):
+        total, flows = self._read(self._arguments)
+        if total <= len(flows):
+            yield from flows
+        elif self._arguments[_INDEX["tid"]] in (0, None):
+            for table in self._tables():
+                arguments = list(self._arguments)
+                arguments[_INDEX["tid"]] = table
+                yield from self._part(arguments, (), 0)
+        else:
+            yield from self._split(self._arguments, (), 0, flows, total)
+
+    def _part(self, arguments, rest, depth):
+        """The flows of one part: read it, and split it when it is too big.
+        ``rest`` lists (attribute, values) pairs a flow must not match: the
+        values earlier splits of this part asked for by value.  Returns how
+        many flows the part held when it was read."""
+        total, flows = self._read(arguments)
+        if total <= len(flows):
+            yield from _outside(flows, rest)
+        else:
+            yield from self._split(arguments, rest, depth, flows, total)
+        return total
+
+    def _split(self, arguments, rest, depth, flows, total):
+        while depth < len(self._splits) and arguments[_INDEX[self._splits[depth][0]]] not in (0, None):
+            depth += 1
+        if depth == len(self._splits):
+            # Nothing left to split by: one answer is all that can be seen.
+            shown = list(_outside(flows, rest))
+            self.unreachable += max(total - len(flows), 0)
+            yield from shown
+            return
+        field, attribute, values = self._splits[depth]
+        asked = frozenset(values())
+        covered = 0
+        for value in sorted(asked):
+            narrower = list(arguments)
+            narrower[_INDEX[field]] = value
+            covered += yield from self._part(narrower, rest, depth + 1)
+        # The flows whose value cannot be asked for (zero, or a port the
+        # invalidation table does not name): when the counts say some are
+        # left, or the first answer showed one, read them through the next
+        # split, dropping what the values asked for already produced.
+        if covered < total or any(_value(flow, attribute) not in asked for flow in _outside(flows, rest)):
+            yield from self._rest(arguments, rest + ((attribute, asked),), depth + 1)
+
+    def _rest(self, arguments, rest, depth):
+        total, flows = self._read(arguments)
+        if total <= len(flows):
+            yield from _outside(flows, rest)
+        else:
+            yield from self._split(arguments, rest, depth, flows, total)
+
+
+def _outside(flows, rest):
+    for flow in flows:
+        if not any(_value(flow, attribute) in values for attribute, values in rest):
+            yield flow
+
+
+def _value(flow, attribute):
+    value = getattr(flow, attribute)
+    return int(value) if isinstance(value, bool) else value
+
+
+def flows(**criteria):
+    """Every cached flow that matches the criteria, as ``Flow`` objects,
+    read lazily one query's worth at a time (see ``Walk``)."""
+    return Walk(criteria)
+
+
+__all__ = ["Flow", "PAGE", "Walk", "flows"]

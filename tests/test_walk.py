@@ -1,0 +1,143 @@
+"""The whole-cache walk against a model of the library's query: every flow
+exactly once, however the cache must be split, also while it changes."""
+
+import random
+
+import pytest
+
+from libfc._flow import Flow
+from libfc._walk import FIELDS, Walk
+
+PAGE = 16
+
+
+class ModelCache:
+    """Exact-match queries with zero as the wildcard, at most PAGE flows per
+    answer, totalEntries counting every match; `between` runs before each
+    query (a concurrent writer)."""
+
+    def __init__(self, flows, tables, ports, between=None):
+        self.flows = {flow.id: flow for flow in flows}
+        self.table_count = tables
+        self.ports = ports
+        self.between = between
+        self.queries = 0
+
+    def query(self, *arguments):
+        self.queries += 1
+        if self.between:
+            self.between(self)
+        wanted = dict(zip(FIELDS, arguments))
+        matches = [flow for flow in self.flows.values() if _matches(flow, wanted)]
+        answer = Answer(matches[:PAGE])
+        answer.totalEntries = len(matches)
+        return answer
+
+    def walk(self, **criteria):
+        # The library's value ranges, cut to what the model's flows use.
+        splits = [("switchPort", "port", lambda: self.ports), ("proto", "proto", lambda: range(1, 20)),
+                  ("vlanid", "vlan", lambda: range(1, 5)), ("isV6", "ipv6", lambda: (1,))]
+        return Walk(criteria, query=self.query, tables=lambda: range(1, self.table_count + 1),
+                    splits=splits, decode=lambda answer, now: list(answer))
+
+
+class Answer(list):
+    totalEntries = 0
+
+
+def _matches(flow, wanted):
+    checks = (("tid", flow.table), ("switchPort", flow.port), ("proto", flow.proto), ("vlanid", flow.vlan),
+              ("vni", flow.vni))
+    if wanted["isV6"] and not flow.ipv6:
+        return False
+    return all(wanted[name] in (0, None) or wanted[name] == value for name, value in checks)
+
+
+def _flow(number, table, port, proto, vlan=0, ipv6=False, vni=0):
+    return Flow(id=number, flags=1, table=table, port=port, vni=vni, ipv6=ipv6, src=None, dst=None,
+                proto=proto, ether=0x0800, vlan=vlan, src_mac="", dst_mac="", inner_dst_mac="",
+                entities=[], packets=number, age_s=0, expires_in_s=60)
+
+
+def _cache(count, tables, ports, known_ports=None, seed=0, zero_share=0.0, between=None):
+    rng = random.Random(seed)
+    flows = []
+    for number in range(1, count + 1):
+        proto = 0 if rng.random() < zero_share else rng.choice((6, 17, 1))
+        vlan = 0 if rng.random() < zero_share else rng.randrange(1, 4)
+        flows.append(_flow(number, rng.randrange(1, tables + 1), rng.choice(ports), proto, vlan,
+                           ipv6=rng.random() < 0.5))
+    return ModelCache(flows, tables, known_ports if known_ports is not None else ports, between)
+
+
+@pytest.mark.parametrize("count, tables, ports, known, zero_share, expect_split", [
+    (PAGE, 1, [5], None, 0.0, False),               # one answer holds it all
+    (3 * PAGE, 4, [5], None, 0.0, True),            # split by table only
+    (6 * PAGE, 1, [5, 6, 7], None, 0.0, True),      # one table, split by port
+    (20 * PAGE, 2, [5, 6], None, 0.0, True),        # port, then protocol, then VLAN
+    (10 * PAGE, 2, [5, 6, 7], [5], 0.0, True),      # ports the invalidation table does not know
+])
+def test_every_flow_exactly_once(count, tables, ports, known, zero_share, expect_split):
+    cache = _cache(count, tables, ports, known, zero_share=zero_share)
+    walk = cache.walk()
+    ids = [flow.id for flow in walk]
+    assert len(ids) == len(set(ids)), "a flow was listed twice"
+    assert set(ids) == set(cache.flows), "flows were missed"
+    assert walk.unreachable == 0
+    assert (walk.parts > 1) == expect_split
+
+
+def test_what_no_filter_can_reach_is_counted_not_invented():
+    # Zero values and unknown ports are the wildcard: in a big table they
+    # can only be sifted out of answers that also hold everything else.
+    cache = _cache(60 * PAGE, 1, [5, 6, 7], [5], zero_share=0.3)
+    walk = cache.walk()
+    ids = [flow.id for flow in walk]
+    assert len(ids) == len(set(ids))
+    assert set(ids) <= set(cache.flows)
+    assert walk.unreachable > 0
+    assert len(ids) + walk.unreachable >= len(cache.flows)
+
+
+def test_criteria_narrow_the_walk():
+    cache = _cache(20 * PAGE, 3, [5, 6, 7])
+    listed = {flow.id for flow in cache.walk(switchPort=6, proto=17)}
+    assert listed == {f.id for f in cache.flows.values() if f.port == 6 and f.proto == 17}
+
+
+def test_flows_no_split_can_separate_are_counted():
+    same = [_flow(n, 1, 5, 6, vlan=1) for n in range(1, 3 * PAGE + 1)]
+    walk = ModelCache(same, 1, [5]).walk()
+    ids = [flow.id for flow in walk]
+    assert len(ids) == len(set(ids)) == PAGE
+    assert walk.unreachable == 2 * PAGE
+
+
+def test_limit_stops_the_walk_early():
+    cache = _cache(50 * PAGE, 4, [5, 6])
+    walk = cache.walk()
+    first = [next(walk) for _ in range(3)]
+    assert len(first) == 3
+    assert cache.queries < 10
+
+
+def test_concurrent_writers_never_duplicate_and_never_lose_a_stable_flow():
+    rng = random.Random(7)
+    stable = _cache(30 * PAGE, 3, [5, 6, 7], seed=1)
+    stable_ids = set(stable.flows)
+    next_id = [10 ** 6]
+
+    def churn(cache):
+        # Add two flows and remove one added earlier (never a stable one).
+        for _ in range(2):
+            next_id[0] += 1
+            cache.flows[next_id[0]] = _flow(next_id[0], rng.randrange(1, 4), rng.choice([5, 6, 7]),
+                                            rng.choice((6, 17)), rng.randrange(1, 4))
+        transient = [i for i in cache.flows if i not in stable_ids]
+        if transient:
+            del cache.flows[rng.choice(transient)]
+
+    stable.between = churn
+    ids = [flow.id for flow in stable.walk()]
+    assert len(ids) == len(set(ids))
+    assert stable_ids <= set(ids)
