@@ -13,7 +13,7 @@ import time
 import pytest
 
 import _libfc
-from _helpers import builtin_library, c_heap_growth
+from _helpers import BUILD_DIR, builtin_library, c_heap_growth
 
 import libfc.cli
 from libfc import dvs
@@ -31,7 +31,10 @@ def store(switch_store):
 
 def cli(capsys, *argv):
     """Run the tool in-process: (exit status, stdout, stderr)."""
-    status = libfc.cli.main(list(argv))
+    try:
+        status = libfc.cli.main(list(argv))
+    except SystemExit as exit_info:  # argparse's refusals
+        status = exit_info.code
     out, err = capsys.readouterr()
     return status, out, err
 
@@ -160,6 +163,39 @@ def test_emu_populate_and_reset(capsys):
     status, out, _ = cli(capsys, "emu", "reset")
     assert status == 0 and out.endswith("switch state store emptied\n")
     assert dvs.switches() == []
+
+
+@pytest.mark.parametrize("argv, option", [
+    (["--switches", "1025"], "--switches"),
+    (["--switches", "4294967297"], "--switches"),  # would wrap to 1 in a C unsigned int
+    (["--ports", "4097"], "--ports"),
+    (["--switches", "1024", "--ports", "4096"], "--switches 1024 with --ports 4096"),
+])
+def test_emu_populate_above_the_library_maxima_is_refused_and_changes_nothing(capsys, argv, option):
+    before = [s.id for s in dvs.switches()]
+    status, out, err = cli(capsys, "emu", "populate", *argv)
+    assert (status, out) == (2, "")
+    assert err.startswith("libfc emu populate: error: ") and option in err
+    assert [s.id for s in dvs.switches()] == before
+
+
+def test_ctrl_c_stops_a_long_population_at_once_and_keeps_the_old_store(switch_store):
+    import os
+    import signal
+    import subprocess
+
+    before = [s.id for s in dvs.switches()]
+    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    child = subprocess.Popen([sys.executable, "-m", "libfc", "emu", "populate", "--switches", "1024",
+                              "--ports", "256"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    time.sleep(1.5)
+    assert child.poll() is None, "the population ended before it could be interrupted"
+    interrupted = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    _, err = child.communicate(timeout=10)
+    assert time.monotonic() - interrupted < 1.5, err
+    assert child.returncode == 130
+    assert [s.id for s in dvs.switches()] == before
 
 
 def test_port_list_releases_the_list_it_is_handed():

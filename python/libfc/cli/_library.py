@@ -41,6 +41,7 @@ _FLOW_CACHE_CONTROLS = ("libfc.so", "flow cache", {
 _SWITCH_STORE_CONTROLS = ("libfabPublic.so", "switch state", {
     "fabemu_reset": (ctypes.c_int, []),
     "fabemu_populate": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
+    "fabemu_cancel": (None, []),
 })
 
 _loaded = {}

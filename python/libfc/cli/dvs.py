@@ -7,10 +7,12 @@ or JSON; ``emu populate`` fills the built-in switch state store.
 SWITCH is a switch id or alias."""
 
 import argparse
+import ctypes
+import threading
 
 from .. import dvs
 from . import _output, _values
-from ._library import switch_store_emulator
+from ._library import bad_input, switch_store_emulator
 
 
 def register(subparsers):
@@ -135,9 +137,42 @@ def show_alias(args):
 
 # ---- The built-in store -------------------------------------------------------------
 
+def _population_limits(lib):
+    """The largest population the library makes, as it exports it."""
+    return {name: ctypes.c_uint.in_dll(lib, "fabemu_max_" + name).value
+            for name in ("switches", "ports_per_switch", "ports")}
+
+
+def _run_cancellably(lib, call):
+    """Run a long library call in a thread (ctypes leaves the interpreter
+    lock), so Ctrl-C reaches Python at once; on it, ask the library to stop
+    until the call returns (it then leaves the old store as it was)."""
+    outcome = []
+    worker = threading.Thread(target=lambda: outcome.append(call()), daemon=True)
+    worker.start()
+    try:
+        while worker.is_alive():
+            worker.join(0.1)
+    except KeyboardInterrupt:
+        while worker.is_alive():
+            lib.fabemu_cancel()
+            worker.join(0.01)
+        raise
+    return outcome[0]
+
+
 def populate(args):
-    dvs.check("fabemu_populate", switch_store_emulator().fabemu_populate(args.switches, args.ports, args.seed),
-              dvs.STORE)
+    lib = switch_store_emulator()
+    most = _population_limits(lib)
+    if args.switches > most["switches"]:
+        raise bad_input("--switches %d is more than the store takes (at most %d)" % (args.switches, most["switches"]))
+    if args.ports > most["ports_per_switch"]:
+        raise bad_input("--ports %d is more than a switch takes (at most %d)" % (args.ports, most["ports_per_switch"]))
+    if args.switches * args.ports > most["ports"]:
+        raise bad_input("--switches %d with --ports %d makes %d ports, more than the store takes (at most %d)" % (
+            args.switches, args.ports, args.switches * args.ports, most["ports"]))
+    status = _run_cancellably(lib, lambda: lib.fabemu_populate(args.switches, args.ports, args.seed))
+    dvs.check("fabemu_populate", status, dvs.STORE)
     print("switch state store: %d switch%s of %d port%s each" % (
         args.switches, "" if args.switches == 1 else "es", args.ports, "" if args.ports == 1 else "s"))
     return 0
