@@ -202,7 +202,8 @@ def test_only_the_interface_is_exported_and_the_module_finds_the_library_beside_
         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
         "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled",
-        "fcemu_reset", "fcemu_add_flow", "fcemu_traffic", "fcemu_fail_next"}
+        "fcemu_reset", "fcemu_add_flow", "fcemu_traffic", "fcemu_traffic_from", "fcemu_fail_next",
+            "fcemu_last_error", "fcemu_state_dir"}
     dynamic = subprocess.run(["readelf", "-d", _libfc.__file__], capture_output=True, text=True).stdout
     assert "[libfc.so]" in dynamic and "$ORIGIN" in dynamic
 

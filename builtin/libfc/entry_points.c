@@ -129,6 +129,10 @@ EXPORT int fcemu_add_flow(const FC_FlowEntryIOC *entry) {
 }
 
 EXPORT int fcemu_traffic(unsigned int flows, unsigned int seed) {
+    return fcemu_traffic_from(0, flows, seed);
+}
+
+EXPORT int fcemu_traffic_from(unsigned int first, unsigned int flows, unsigned int seed) {
     int installed = 0;
-    return fcemu_model_traffic(flows, seed, &installed) == FCEMU_OK ? installed : -1;
+    return fcemu_model_traffic(first, flows, seed, &installed) == FCEMU_OK ? installed : -1;
 }

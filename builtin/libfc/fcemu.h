@@ -3,10 +3,18 @@
  * libfc.h, and its control interface for tests and demonstrations.
  *
  * The library models one host's flow cache.  Its state lives in a
- * memory-mapped file shared by every process of the host, in the directory
- * named by the environment variable FC_EMU_DIR (default /tmp/fcemu-<uid>),
- * and survives process restarts.  A damaged state file is rebuilt empty with
- * one line on standard error.
+ * memory-mapped file, flowcache.state, shared by every process of the user
+ * and kept across them, in the directory named by the environment variable
+ * FC_EMU_DIR; by default $XDG_RUNTIME_DIR/libfc when that is set and is the
+ * user's own, else fcemu-<euid> under $TMPDIR (or /tmp).  The directory is
+ * created (mode 0700) when missing, the file (0600) with its full size
+ * reserved on disk.  Directory and file must belong to the effective user,
+ * be writable by no one else and not be symbolic links; anything else is
+ * refused and left untouched.  A state file that is truncated, fails its
+ * check or has a newer format is refused as well: only fcemu_reset
+ * rebuilds it.  A call waits at most FCEMU_LOCK_WAIT_SEC for another
+ * process's lock on the file, and gives up at once when a signal arrives
+ * while it waits; the message names the pid holding the lock.
  *
  * Flow queries (FC_GetFlows, FC_RemoveFlows).  The eleven arguments are the
  * fields of FC_FlowsFilter in order; a flow matches when every criterion
@@ -77,13 +85,28 @@ extern "C" {
 
 typedef struct _object PyObject;
 
+/* Control limits: flows one fcemu_traffic call installs, packets one
+ * fcemu_add_flow counts, and how long a call waits for the state's lock. */
+#define FCEMU_MAX_TRAFFIC_FLOWS 65536
+#define FCEMU_MAX_FLOW_PACKETS  0xffffffffu
+#define FCEMU_LOCK_WAIT_SEC     5
+
+/* The control functions report failure by their result; this is the
+ * one-line reason for the last failure (valid until the next call). */
+__attribute__((visibility("default"))) const char *fcemu_last_error(void);
+
+/* The state directory the current environment selects (not yet checked or
+ * created); valid until the next call. */
+__attribute__((visibility("default"))) const char *fcemu_state_dir(void);
+
 /* Empties the cache, restores default options and enablement and zeroes
- * every counter; 0 on success, -1 when the state file is unusable. */
+ * every counter, rebuilding a state file that fails its check; 0 on
+ * success, -1 when the state directory or file cannot be used. */
 __attribute__((visibility("default"))) int fcemu_reset(void);
 
 /* Installs one flow as the datapath does after a lookup miss: its key,
  * flags and action entities are taken from entry, pktCount packets (at
- * least one) are counted, and `created` is now unless entry->created is set.
+ * least one, at most FCEMU_MAX_FLOW_PACKETS) are counted, and `created` is now unless entry->created is set.
  * A flow already cached counts the packets as hits instead.  0 on success,
  * -1 when the cache is full or the entry malformed. */
 __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC *entry);
@@ -91,8 +114,16 @@ __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC 
 /* Installs `flows` varied flows derived from seed (the same seed gives the
  * same flows) on the portsets "DvsPortset-0", "DvsPortset-1" and "vSwitch0",
  * whose ports it registers by their decimal ids; returns how many flows were
- * new, or -1 when the state file or the port table cannot be used. */
+ * new, or -1 when flows exceeds FCEMU_MAX_TRAFFIC_FLOWS or the state file or
+ * the port table cannot be used. */
 __attribute__((visibility("default"))) int fcemu_traffic(unsigned int flows, unsigned int seed);
+
+/* The same for flows first .. first+flows-1 of seed's sequence, so that a
+ * long sequence can be installed in batches: fcemu_traffic(n, s) installs
+ * what fcemu_traffic_from(0, k, s) and fcemu_traffic_from(k, n-k, s) do.
+ * first + flows may not exceed 4294967295. */
+__attribute__((visibility("default"))) int fcemu_traffic_from(unsigned int first, unsigned int flows,
+                                                              unsigned int seed);
 
 /* Makes the next call of the named FC_* function abandon through the trap
  * with that jump value, exception type (NULL allowed) and message.  A NULL

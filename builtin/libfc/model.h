@@ -45,7 +45,7 @@ fcemu_status fcemu_model_port_status(const char *switch_name, const char *port_n
 
 fcemu_status fcemu_model_reset(void);
 fcemu_status fcemu_model_add_flow(const FC_FlowEntryIOC *entry);
-fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, int *installed);
+fcemu_status fcemu_model_traffic(unsigned int first, unsigned int flows, unsigned int seed, int *installed);
 
 #ifdef __cplusplus
 }

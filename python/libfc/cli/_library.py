@@ -49,8 +49,12 @@ def emulator():
             lib = ctypes.CDLL(_library_path())
             lib.fcemu_reset.restype = ctypes.c_int
             lib.fcemu_reset.argtypes = []
-            lib.fcemu_traffic.restype = ctypes.c_int
-            lib.fcemu_traffic.argtypes = [ctypes.c_uint, ctypes.c_uint]
+            lib.fcemu_traffic_from.restype = ctypes.c_int
+            lib.fcemu_traffic_from.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
+            lib.fcemu_last_error.restype = ctypes.c_char_p
+            lib.fcemu_last_error.argtypes = []
+            lib.fcemu_state_dir.restype = ctypes.c_char_p
+            lib.fcemu_state_dir.argtypes = []
         except (OSError, AttributeError):
             raise CommandError("the emu commands need the built-in flow cache library "
                                "(this libfc has no fcemu_* control functions)") from None
@@ -59,5 +63,11 @@ def emulator():
 
 
 def emulator_state_dir():
-    """Where the built-in cache keeps its state file (mirrors its own rule)."""
-    return os.environ.get("FC_EMU_DIR") or "/tmp/fcemu-%d" % os.getuid()
+    """Where the built-in cache keeps its state file, as the library itself
+    chooses it for the current environment."""
+    return os.fsdecode(emulator().fcemu_state_dir())
+
+
+def emulator_failure():
+    """The CommandError for a control function that returned -1."""
+    return CommandError(os.fsdecode(emulator().fcemu_last_error()) or "the built-in flow cache failed")
