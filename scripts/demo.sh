@@ -2,7 +2,8 @@
 # Installs the project with pip into the project's virtual environment, then,
 # from outside the source tree, fills the built-in flow cache with traffic and
 # shows it with the command-line tool, then tours the module itself.
-# The built-in cache keeps its state in $FC_EMU_DIR (default /tmp/fcemu-<uid>);
+# The built-in cache keeps its state in $FC_EMU_DIR (default $XDG_RUNTIME_DIR/libfc
+# or /tmp/fcemu-<uid>);
 # `libfc emu traffic` only adds flows there, and running it again adds none.
 # The built-in switch state store is $FAB_EMU_DB (default
 # /tmp/fabemu-<uid>.db); `libfc emu populate` replaces its contents.

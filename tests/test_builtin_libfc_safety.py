@@ -6,6 +6,7 @@ import ctypes
 import hashlib
 import os
 import pathlib
+import shutil
 import signal
 import subprocess
 import sys
@@ -31,7 +32,8 @@ NOBODY = 65534
 MAX_TRAFFIC_FLOWS = 65536
 ENTRY_SIZE, PKT_COUNT_AT = 67670, 720
 
-needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="planting another user's files needs root")
+needs_root = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"),
+                                reason="planting as another user needs root and setpriv")
 
 
 def cli(*args, env=None, background=False):
@@ -59,87 +61,44 @@ def fingerprint(path):
         return os.fstat(f.fileno()).st_size, hashlib.sha256(f.read(4 << 20)).hexdigest()
 
 
-def as_user(uid, action):
-    """Runs action() in a forked child with every uid and gid set to uid."""
-    pid = os.fork()
-    if pid == 0:
-        try:
-            os.setresgid(uid, uid, uid)
-            os.setresuid(uid, uid, uid)
-            action()
-            os._exit(0)
-        except BaseException:
-            os._exit(1)
-    assert os.waitpid(pid, 0)[1] == 0
-
-
 # ---- Paths no other user can plant -------------------------------------------
 
-@pytest.fixture
-def shared_tmp():
-    """A world-writable sticky directory, like /tmp, and a file of root's
-    that a planted link points at."""
-    directory = pathlib.Path(tempfile.mkdtemp(prefix="fcemu-shared-"))
-    directory.chmod(0o1777)
-    victim = directory / "root-secret"
-    victim.write_bytes(b"root's own data\n")
-    victim.chmod(0o600)
-    yield directory, victim
-    subprocess.run(["rm", "-rf", str(directory)], check=True)
-
-
-def plant_default_dir(shared, victim):
-    # Another user makes root's default directory and links its state file.
-    def plant():
-        (shared / "fcemu-0").mkdir(mode=0o777)
-        (shared / "fcemu-0").chmod(0o777)
-        (shared / "fcemu-0" / "flowcache.state").symlink_to(victim)
-    as_user(NOBODY, plant)
-    return shared / "fcemu-0", "owned by uid %d" % NOBODY
-
-
-def link_the_file(shared, victim):
-    own = shared / "own"
-    own.mkdir(mode=0o700)
-    (own / "flowcache.state").symlink_to(victim)
-    return own, "symbolic link"
-
-
-def link_the_dir(shared, victim):
-    target = shared / "target"
-    target.mkdir(mode=0o700)
-    (shared / "linked").symlink_to(target)
-    return shared / "linked", "symbolic link"
-
-
-def open_the_dir(shared, victim):
-    (shared / "open").mkdir()
-    (shared / "open").chmod(0o777)
-    return shared / "open", "writable by group or others"
-
-
-def give_the_file_away(shared, victim):
-    given = shared / "given"
-    given.mkdir(mode=0o700)
-    (given / "flowcache.state").write_bytes(b"")
-    os.chown(given / "flowcache.state", NOBODY, NOBODY)
-    return given, "owned by uid %d" % NOBODY
+# What a user (by uid) plants in a world-writable directory like /tmp, the
+# state directory then used (the default one when it is fcemu-0), and what
+# the refusal names.  "victim" is a file of root's.
+PLANTS = {
+    "another user's default directory": (NOBODY, "mkdir -m 777 fcemu-0 && ln -s ../victim fcemu-0/flowcache.state",
+                                         "fcemu-0", "owned by uid %d" % NOBODY),
+    "a link as the state file": (0, "mkdir -m 700 own && ln -s ../victim own/flowcache.state", "own", "symbolic link"),
+    "a link as the directory": (0, "mkdir -m 700 target && ln -s target linked", "linked", "symbolic link"),
+    "a directory open to others": (0, "mkdir -m 777 open", "open", "writable by group or others"),
+    "another user's state file": (0, "mkdir -m 700 given && touch given/flowcache.state && chown %d given/flowcache.state"
+                                  % NOBODY, "given", "owned by uid %d" % NOBODY),
+}
 
 
 @needs_root
 @pytest.mark.parametrize("command", [["flows"], ["emu", "reset"]])
-@pytest.mark.parametrize("plant", [plant_default_dir, link_the_file, link_the_dir, open_the_dir, give_the_file_away])
-def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(shared_tmp, plant, command):
-    shared, victim = shared_tmp
-    directory, problem = plant(shared, victim)
-    env = {k: v for k, v in os.environ.items() if k not in ("FC_EMU_DIR", "XDG_RUNTIME_DIR")}
-    env["TMPDIR"] = str(shared)
-    if plant is not plant_default_dir:
-        env["FC_EMU_DIR"] = str(directory)
-    before = sorted(p.name for p in directory.iterdir())
-    one_line_failure(cli(*command, env=env), 1, directory, problem)
-    assert victim.read_bytes() == b"root's own data\n"
-    assert sorted(p.name for p in directory.iterdir()) == before
+@pytest.mark.parametrize("plant", PLANTS)
+def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(tmp_path, plant, command):
+    uid, script, name, problem = PLANTS[plant]
+    shared = pathlib.Path(tempfile.mkdtemp(prefix="fcemu-shared-"))  # under /tmp: others can reach it
+    try:
+        shared.chmod(0o1777)
+        (shared / "victim").write_bytes(b"root's own data\n")
+        subprocess.run(["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "sh", "-ec", script],
+                       cwd=shared, check=True)
+        directory = shared / name
+        env = {k: v for k, v in os.environ.items() if k not in ("FC_EMU_DIR", "XDG_RUNTIME_DIR")}
+        env["TMPDIR"] = str(shared)
+        if name != "fcemu-0":
+            env["FC_EMU_DIR"] = str(directory)
+        before = sorted(p.name for p in directory.iterdir())
+        one_line_failure(cli(*command, env=env), 1, directory, problem)
+        assert (shared / "victim").read_bytes() == b"root's own data\n"
+        assert sorted(p.name for p in directory.iterdir()) == before
+    finally:
+        subprocess.run(["rm", "-rf", str(shared)], check=True)
 
 
 @pytest.mark.parametrize("runtime_dir, expected", [
@@ -189,42 +148,32 @@ def run_on_tmpfs(size, script):
     return result.stdout
 
 
-TMPFS_PRELUDE = """
-    import hashlib, os, subprocess, sys
-    mount = sys.argv[1]
-    def libfc(*args, state=mount + "/state"):
-        env = dict(os.environ, FC_EMU_DIR=state)
-        result = subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True)
-        return result.returncode, result.stderr.strip()
-"""
-
-
-def test_no_room_for_a_new_state_file_is_an_error():
-    out = run_on_tmpfs("8m", TMPFS_PRELUDE + """
-    print(libfc("emu", "traffic", "--flows", "50"))
-    print(os.path.getsize(mount + "/state/flowcache.state"))
-    """)
-    status, size = out.splitlines()
-    assert status.startswith("(1, ") and "no room for the flow cache state file" in status, out
-    assert size == "0"
-
-
-def test_a_sparse_state_file_on_a_full_disk_is_refused_with_its_flows_intact(flow_cache):
-    # A state file made before its blocks were reserved, on a disk too full
-    # to hold the rest: writing a new flow into a hole would fault.
+def test_a_full_disk_is_an_error_with_the_state_left_as_it_was(flow_cache):
+    # On a 64 MB disk: a new state file does not fit; nor does the rest of
+    # one made before its blocks were reserved (copied here with its holes),
+    # where writing a new flow into a hole would fault.
     LIB.fcemu_traffic(100, 3)
-    source = flow_cache / "flowcache.state"
-    out = run_on_tmpfs("64m", TMPFS_PRELUDE + """
-    os.mkdir(mount + "/state", 0o700)
-    copy = mount + "/state/flowcache.state"
-    subprocess.run(["cp", "--sparse=always", %r, copy], check=True)
-    digest = lambda: hashlib.sha256(open(copy, "rb").read()).hexdigest()
-    before = digest()
-    print(libfc("emu", "traffic", "--flows", "2000", "--seed", "9"))
-    print(digest() == before)
-    """ % str(source))
-    status, intact = out.splitlines()
-    assert status.startswith("(1, ") and "no room" in status and intact == "True", out
+    out = run_on_tmpfs("64m", """
+        import hashlib, os, subprocess, sys
+        mount = sys.argv[1]
+        def libfc(state, *args):
+            env = dict(os.environ, FC_EMU_DIR=mount + state)
+            result = subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True)
+            print(result.returncode, result.stderr.strip())
+        libfc("/new", "emu", "traffic", "--flows", "50")
+        print(os.path.getsize(mount + "/new/flowcache.state"))
+        os.mkdir(mount + "/sparse", 0o700)
+        copy = mount + "/sparse/flowcache.state"
+        subprocess.run(["cp", "--sparse=always", %r, copy], check=True)
+        digest = lambda: hashlib.sha256(open(copy, "rb").read()).hexdigest()
+        before = digest()
+        libfc("/sparse", "emu", "traffic", "--flows", "2000", "--seed", "9")
+        print(digest() == before)
+    """ % str(flow_cache / "flowcache.state"))
+    new, new_size, sparse, intact = out.splitlines()
+    for status in (new, sparse):
+        assert status.startswith("1 libfc: error: no room for the flow cache state file"), out
+    assert new_size == "0" and intact == "True", out
 
 
 # ---- Reads never destroy state -------------------------------------------------
