@@ -166,51 +166,78 @@ double seconds_since(const timespec &start) {
     return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
-// Who holds the lock, for a message: "pid N", or "another process" when
-// the kernel cannot say (it left, or lives in another pid namespace).
-const char *lock_holder() {
-    static char text[32];
+// Two one-byte record locks: the state lock, held while a call uses the
+// state, and a turnstile, held by the process next in line while it waits
+// for the state lock.  A process that has just released the state lock must
+// pass the turnstile to take it again, so a waiter gets its turn even when
+// the holder takes the lock back at once (traffic installed in batches).
+constexpr off_t kStateLock = 0;
+constexpr off_t kTurnstile = 1;
+
+bool set_lock(off_t byte, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return fcntl(attached.fd, F_SETLK, &lock) == 0;
+}
+
+pid_t holder_of(off_t byte) {
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
-    if (fcntl(attached.fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0)
-        std::snprintf(text, sizeof text, "pid %d", static_cast<int>(probe.l_pid));
+    probe.l_start = byte;
+    probe.l_len = 1;
+    return fcntl(attached.fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK ? probe.l_pid : 0;
+}
+
+// Who holds the state lock (or, when it is free, the turnstile), for a
+// message: "pid N", or "another process" when the kernel cannot say (it
+// left, or lives in another pid namespace).
+const char *lock_holder() {
+    static char text[32];
+    pid_t pid = holder_of(kStateLock);
+    if (pid <= 0) pid = holder_of(kTurnstile);
+    if (pid > 0)
+        std::snprintf(text, sizeof text, "pid %d", static_cast<int>(pid));
     else
         std::snprintf(text, sizeof text, "another process");
     return text;
 }
 
-// Takes the whole file's write lock, waiting at most FCEMU_LOCK_WAIT_SEC.
-// A signal caught while waiting (Ctrl-C) ends the wait at once, so that
-// its handler runs when the call returns instead of seconds later.
+// Takes the state lock, waiting at most FCEMU_LOCK_WAIT_SEC.  A signal
+// caught while waiting (Ctrl-C) ends the wait at once, so that its handler
+// runs when the call returns instead of seconds later.
 fcemu_status lock_file() {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;           // l_len 0: to the end of the file, however long
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     long pause_ns = 1000000;
+    bool in_line = false;               // this process holds the turnstile
     for (;;) {
-        if (fcntl(attached.fd, F_SETLK, &lock) == 0) return FCEMU_OK;
+        if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
+        if (in_line && set_lock(kStateLock, F_WRLCK)) {
+            set_lock(kTurnstile, F_UNLCK);
+            return FCEMU_OK;
+        }
+        fcemu_status status = FCEMU_OK;
         if (errno != EACCES && errno != EAGAIN && errno != EINTR)
-            return fail(FCEMU_NO_STATE, "cannot lock the flow cache state file %s: %s", attached.path, std::strerror(errno));
-        if (seconds_since(start) >= FCEMU_LOCK_WAIT_SEC)
-            return fail(FCEMU_NO_STATE, "the flow cache state file %s is locked by %s (gave up after %d s)",
-                        attached.path, lock_holder(), FCEMU_LOCK_WAIT_SEC);
-        timespec pause{0, pause_ns};
-        if (nanosleep(&pause, nullptr) != 0)
-            return fail(FCEMU_NO_STATE, "interrupted while waiting for the lock on the flow cache state file %s (held by %s)",
-                        attached.path, lock_holder());
+            status = fail(FCEMU_NO_STATE, "cannot lock the flow cache state file %s: %s", attached.path, std::strerror(errno));
+        else if (seconds_since(start) >= FCEMU_LOCK_WAIT_SEC)
+            status = fail(FCEMU_NO_STATE, "the flow cache state file %s is locked by %s (gave up after %d s)",
+                          attached.path, lock_holder(), FCEMU_LOCK_WAIT_SEC);
+        else if (timespec pause{0, pause_ns}; nanosleep(&pause, nullptr) != 0)
+            status = fail(FCEMU_NO_STATE, "interrupted while waiting for the lock on the flow cache state file %s (held by %s)",
+                          attached.path, lock_holder());
+        if (status != FCEMU_OK) {
+            if (in_line) set_lock(kTurnstile, F_UNLCK);
+            return status;
+        }
         pause_ns = pause_ns < 16000000 ? pause_ns * 2 : pause_ns;
     }
 }
 
-void unlock_file() {
-    struct flock lock {};
-    lock.l_type = F_UNLCK;
-    lock.l_whence = SEEK_SET;
-    fcntl(attached.fd, F_SETLK, &lock);
-}
+void unlock_file() { set_lock(kStateLock, F_UNLCK); }
 
 __attribute__((format(printf, 1, 2), cold))
 fcemu_status refuse_damaged(const char *format, ...) {
