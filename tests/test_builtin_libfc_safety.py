@@ -80,7 +80,7 @@ PLANTS = {
 @needs_root
 @pytest.mark.parametrize("command", [["flows"], ["emu", "reset"]])
 @pytest.mark.parametrize("plant", PLANTS)
-def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(tmp_path, plant, command):
+def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(plant, command):
     uid, script, name, problem = PLANTS[plant]
     shared = pathlib.Path(tempfile.mkdtemp(prefix="fcemu-shared-"))  # under /tmp: others can reach it
     try:
@@ -106,8 +106,8 @@ def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(tmp_pat
     ("foreign", "{tmp}/fcemu-{uid}"),        # sudo may keep another user's
     (None, "{tmp}/fcemu-{uid}"),
 ])
-def test_the_default_state_directory_is_private(tmp_path, monkeypatch, runtime_dir, expected):
-    runtime, tmp = tmp_path / "run", tmp_path / "tmp"
+def test_the_default_state_directory_is_private(flow_cache, monkeypatch, runtime_dir, expected):
+    runtime, tmp = flow_cache / "run", flow_cache / "tmp"   # in memory: a state file takes its full size
     runtime.mkdir(mode=0o700)
     tmp.mkdir()
     monkeypatch.delenv("FC_EMU_DIR", raising=False)
