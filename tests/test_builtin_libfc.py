@@ -19,7 +19,7 @@ import libfc  # noqa: F401  (the record classes _libfc's results come back as)
 from _helpers import builtin_library
 
 LIB = builtin_library("libfc.so")
-for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]:
+for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled", "fcemu_last_error"]:
     getattr(LIB, _name).restype = ctypes.c_char_p
 LIB.FC_IOCGetConfigOption.restype = ctypes.c_uint32
 
@@ -145,10 +145,18 @@ def inval_table():
     return result.globalConfGen, table
 
 
-def traffic_report(flows, seed):
-    result = TrafficResult()
-    assert LIB.fcemu_traffic_report(flows, seed, ctypes.byref(result)) == 0
-    return result
+def traffic_report(flows, seed, batch=50_000):
+    """The traffic in batches (one call installs at most 65536 flows), with
+    what became of its flows summed."""
+    total, result = TrafficResult(), TrafficResult()
+    for first in range(0, flows, batch):
+        count = min(batch, flows - first)
+        status = (LIB.fcemu_traffic_report(count, seed, ctypes.byref(result)) if first == 0 else
+                  LIB.fcemu_traffic_report_from(first, count, seed, ctypes.byref(result)))
+        assert status == 0, LIB.fcemu_last_error()
+        for name, _ in TrafficResult._fields_:
+            setattr(total, name, getattr(total, name) + getattr(result, name))
+    return total
 
 
 def check():
@@ -207,8 +215,9 @@ def test_only_the_interface_is_exported_and_the_module_finds_the_library_beside_
         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
         "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled",
-        "fcemu_reset", "fcemu_reset_sized", "fcemu_add_flow", "fcemu_traffic", "fcemu_traffic_report",
-        "fcemu_check", "fcemu_fail_next"}
+        "fcemu_reset", "fcemu_reset_sized", "fcemu_add_flow", "fcemu_traffic", "fcemu_traffic_from",
+        "fcemu_traffic_report", "fcemu_traffic_report_from", "fcemu_check", "fcemu_fail_next",
+        "fcemu_last_error", "fcemu_state_dir"}
     dynamic = subprocess.run(["readelf", "-d", _libfc.__file__], capture_output=True, text=True).stdout
     assert "[libfc.so]" in dynamic and "$ORIGIN" in dynamic
 

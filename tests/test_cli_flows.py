@@ -383,6 +383,34 @@ def test_a_call_the_library_abandons_is_reported_in_one_line(capsys, words, rest
     assert err.startswith("libfc %s: error: " % words) and expected in err and len(err.splitlines()) == 1
 
 
+class InterruptedStderr(io.StringIO):
+    """Standard error that a Ctrl-C hits while the first text is written."""
+
+    def write(self, text):
+        if not self.interrupted:
+            self.interrupted = True
+            raise KeyboardInterrupt
+        return super().write(text)
+
+    interrupted = False
+
+
+@pytest.mark.parametrize("words, function, kind", [
+    ("flows", "FC_GetFlows", OSError),
+    ("stats", "FC_GetFlowCacheStats", ValueError),
+    ("inval", "FC_GetInvalTableEntries", None),
+    ("emu check", None, None),
+])
+def test_ctrl_c_while_a_failure_is_reported_still_ends_with_130(monkeypatch, tmp_path, words, function, kind):
+    if function:
+        LIB.fcemu_fail_next(function.encode(), 3, id(kind) if kind else None, b"device gone")
+    else:  # the control function fails: the CLI's own error
+        monkeypatch.setenv("FC_EMU_DIR", str(tmp_path / "missing" / "state"))
+    stderr = InterruptedStderr()
+    monkeypatch.setattr(sys, "stderr", stderr)
+    assert libfc.cli.main(words.split()) == 130 and stderr.interrupted
+
+
 def test_an_unexpected_failure_is_one_line_unless_debugging(capsys, monkeypatch):
     def broken(args):
         raise TypeError("no such thing")

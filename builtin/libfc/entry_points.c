@@ -137,13 +137,22 @@ EXPORT int fcemu_add_flow(const FC_FlowEntryIOC *entry) {
 }
 
 EXPORT int fcemu_traffic(unsigned int flows, unsigned int seed) {
+    return fcemu_traffic_from(0, flows, seed);
+}
+
+EXPORT int fcemu_traffic_from(unsigned int first, unsigned int flows, unsigned int seed) {
     fcemu_traffic_result result;
-    return fcemu_model_traffic(flows, seed, &result) == FCEMU_OK ? (int)result.installed : -1;
+    return fcemu_model_traffic(first, flows, seed, &result) == FCEMU_OK ? (int)result.installed : -1;
 }
 
 EXPORT int fcemu_traffic_report(unsigned int flows, unsigned int seed, fcemu_traffic_result *result) {
+    return fcemu_traffic_report_from(0, flows, seed, result);
+}
+
+EXPORT int fcemu_traffic_report_from(unsigned int first, unsigned int flows, unsigned int seed,
+                                     fcemu_traffic_result *result) {
     fcemu_traffic_result ignored;
-    return fcemu_model_traffic(flows, seed, result ? result : &ignored) == FCEMU_OK ? 0 : -1;
+    return fcemu_model_traffic(first, flows, seed, result ? result : &ignored) == FCEMU_OK ? 0 : -1;
 }
 
 EXPORT int fcemu_check(char *report, size_t size) {

@@ -3,10 +3,20 @@
  * libfc.h, and its control interface for tests and demonstrations.
  *
  * The library models one host's flow cache.  Its state lives in a
- * memory-mapped file shared by every process of the host, in the directory
- * named by the environment variable FC_EMU_DIR (default /tmp/fcemu-<uid>),
- * and survives process restarts.  A damaged state file is rebuilt empty with
- * one line on standard error.  A process killed in the middle of a change
+ * memory-mapped file, flowcache.state, shared by every process of the user
+ * and kept across them, in the directory named by the environment variable
+ * FC_EMU_DIR; by default $XDG_RUNTIME_DIR/libfc when that is set and is the
+ * user's own, else libfc-<euid> under $TMPDIR (or /tmp), the directory the
+ * built-in switch state library keeps its store in too.  The directory is
+ * created (mode 0700) when missing, the file (0600) with its full size
+ * (which follows from the table sizes) reserved on disk.  Directory and file
+ * must belong to the effective user, be writable by no one else and not be
+ * symbolic links; anything else is refused and left untouched.  A state
+ * file that is truncated, fails its check or has a newer format is refused
+ * as well: only fcemu_reset rebuilds it.  A call waits at most
+ * FCEMU_LOCK_WAIT_SEC for another process's lock on the file, and gives up
+ * at once when a signal arrives while it waits; the message names the pid
+ * holding the lock.  A process killed in the middle of a change
  * leaves its mark in the file; the next call of any process rebuilds what
  * is derived from the cached flows (bucket chains, free lists, flow counts,
  * invalidation reference counts, the lookup.free counters) before using it.
@@ -112,10 +122,25 @@ extern "C" {
 
 typedef struct _object PyObject;
 
+/* Control limits: flows one fcemu_traffic call installs, packets one
+ * fcemu_add_flow counts, and how long a call waits for the state's lock. */
+#define FCEMU_MAX_TRAFFIC_FLOWS 65536
+#define FCEMU_MAX_FLOW_PACKETS  0xffffffffu
+#define FCEMU_LOCK_WAIT_SEC     5
+
+/* The control functions report failure by their result; this is the
+ * one-line reason for the last failure (valid until the next call). */
+__attribute__((visibility("default"))) const char *fcemu_last_error(void);
+
+/* The state directory the current environment selects (not yet checked or
+ * created); valid until the next call. */
+__attribute__((visibility("default"))) const char *fcemu_state_dir(void);
+
 /* Empties the cache, restores default options and enablement and zeroes
- * every counter; the cache gets FCEMU_DEFAULT_TABLES tables of
- * FCEMU_DEFAULT_TABLE_ENTRIES entries.  0 on success, -1 when the state file
- * is unusable. */
+ * every counter, rebuilding a state file that fails its check; the cache
+ * gets FCEMU_DEFAULT_TABLES tables of FCEMU_DEFAULT_TABLE_ENTRIES entries.
+ * 0 on success, -1 when the state directory or file cannot be used (a full
+ * disk leaves the old state as it was). */
 __attribute__((visibility("default"))) int fcemu_reset(void);
 
 /* fcemu_reset with `tables` hash tables of `entries` entries each; -2 (and
@@ -124,7 +149,8 @@ __attribute__((visibility("default"))) int fcemu_reset_sized(unsigned int tables
 
 /* Installs one flow as the datapath does after a lookup miss: its key,
  * flags and action entities are taken from entry, pktCount packets (at
- * least one) are counted, and `created` is now unless entry->created is set.
+ * least one, at most FCEMU_MAX_FLOW_PACKETS) are counted, and `created` is
+ * now unless entry->created is set.
  * A flow already cached counts the packets as hits instead.  0 on success,
  * -1 when its table is full, the entry malformed, or it needs more than a
  * cached flow keeps (see FCEMU_FLOW_CELLS). */
@@ -133,8 +159,16 @@ __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC 
 /* Installs `flows` varied flows derived from seed (the same seed gives the
  * same flows) on the portsets "DvsPortset-0", "DvsPortset-1" and "vSwitch0",
  * whose ports it registers by their decimal ids; returns how many flows were
- * new, or -1 when the state file or the port table cannot be used. */
+ * new, or -1 when flows exceeds FCEMU_MAX_TRAFFIC_FLOWS or the state file or
+ * the port table cannot be used. */
 __attribute__((visibility("default"))) int fcemu_traffic(unsigned int flows, unsigned int seed);
+
+/* The same for flows first .. first+flows-1 of seed's sequence, so that a
+ * long sequence can be installed in batches: fcemu_traffic(n, s) installs
+ * what fcemu_traffic_from(0, k, s) and fcemu_traffic_from(k, n-k, s) do.
+ * first + flows may not exceed 4294967295. */
+__attribute__((visibility("default"))) int fcemu_traffic_from(unsigned int first, unsigned int flows,
+                                                              unsigned int seed);
 
 /* What fcemu_traffic_report did with each flow: installed new (evicting
  * an older flow of a full bucket or not), counted as hits of a flow already
@@ -153,6 +187,11 @@ typedef struct fcemu_traffic_result {
 /* fcemu_traffic, telling what became of every flow; 0, or -1 as above. */
 __attribute__((visibility("default"))) int fcemu_traffic_report(unsigned int flows, unsigned int seed,
                                                                  fcemu_traffic_result *result);
+
+/* fcemu_traffic_from, telling what became of every flow of the batch. */
+__attribute__((visibility("default"))) int fcemu_traffic_report_from(unsigned int first, unsigned int flows,
+                                                                      unsigned int seed,
+                                                                      fcemu_traffic_result *result);
 
 /* Verifies the state's invariants: every cached flow in its bucket's chain
  * and every other used entry on its table's free list, exactly once; the

@@ -45,7 +45,8 @@ fcemu_status fcemu_model_port_status(const char *switch_name, const char *port_n
 
 fcemu_status fcemu_model_reset(unsigned int tables, unsigned int entries);
 fcemu_status fcemu_model_add_flow(const FC_FlowEntryIOC *entry);
-fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, fcemu_traffic_result *result);
+fcemu_status fcemu_model_traffic(unsigned int first, unsigned int flows, unsigned int seed,
+                                 fcemu_traffic_result *result);
 fcemu_status fcemu_model_check(char *report, size_t size, int *problems);
 
 #ifdef __cplusplus

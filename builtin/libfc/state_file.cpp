@@ -1,8 +1,11 @@
-// The shared state file: location, mapping, locking, validation, rebuild.
+// The shared state file: where it lives, whose it must be, how it is
+// created, locked, checked and mapped.
 
 #include "state_file.hpp"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +13,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,18 +26,23 @@ namespace {
 
 constexpr char kMagic[8] = {'F', 'C', 'E', 'M', 'U', 'S', 'T', '1'};
 constexpr const char *kStateFileName = "flowcache.state";
+constexpr const char *kResetHint = "'libfc emu reset' rebuilds it empty";
 
-// flock() does not exclude threads sharing the descriptor, so threads of
-// this process queue here first.
+// The file lock is a POSIX record lock, so that a waiter can ask the kernel
+// which process holds it.  Such a lock belongs to the process, not to a
+// descriptor: threads of this process queue here first, and the state file
+// is never opened a second time (closing any descriptor of it would drop
+// the lock).
 pthread_mutex_t process_lock = PTHREAD_MUTEX_INITIALIZER;
 
 struct Attachment {
     int fd = -1;
-    StateFile *file = nullptr;
+    StateFile *file = nullptr;          // mapped once the file checked out at full size
+    std::uint64_t mapped = 0;           // bytes mapped at file
+    std::uint64_t reserved = 0;         // bytes whose blocks were reserved since it was opened
     dev_t device = 0;
     ino_t inode = 0;
-    pid_t owner = 0;                    // a forked child shares the descriptor's lock: it reopens
-    std::uint64_t mapped = 0;           // bytes mapped at file
+    pid_t owner = 0;                    // a forked child holds none of the parent's locks: it reopens
     char path[PATH_MAX] = {};
 };
 Attachment attached;
@@ -71,15 +78,58 @@ Header expected_header(std::uint32_t tables, std::uint32_t entries) {
     return header;
 }
 
-bool state_path(char *path, std::size_t size) {
-    char directory[PATH_MAX];
-    const char *configured = std::getenv("FC_EMU_DIR");
-    if (configured && *configured)
-        std::snprintf(directory, sizeof directory, "%s", configured);
+// The directory or file must be this user's and writable by no one else:
+// then no other user can plant, replace or change what lies in it.
+fcemu_status check_private(const struct stat &st, const char *what, const char *path) {
+    if (st.st_uid != geteuid())
+        return fail(FCEMU_NO_STATE, "refusing the flow cache state %s %s: owned by uid %u, not by this user (uid %u)",
+                    what, path, static_cast<unsigned>(st.st_uid), static_cast<unsigned>(geteuid()));
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return fail(FCEMU_NO_STATE, "refusing the flow cache state %s %s: writable by group or others (mode %04o)",
+                    what, path, static_cast<unsigned>(st.st_mode & 07777));
+    return FCEMU_OK;
+}
+
+// Opens the state directory, creating it when missing.  What is checked is
+// the opened descriptor, and the file is then opened relative to it, so
+// nothing swapped in at the path after the check is ever used.
+fcemu_status open_directory(const char *directory, int &fd) {
+    if (mkdir(directory, 0700) != 0 && errno != EEXIST)
+        return fail(FCEMU_NO_STATE, "cannot create the flow cache state directory %s: %s", directory,
+                    std::strerror(errno));
+    fd = open(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        struct stat link;
+        if (lstat(directory, &link) == 0 && S_ISLNK(link.st_mode))
+            return fail(FCEMU_NO_STATE, "refusing the flow cache state directory %s: it is a symbolic link", directory);
+        return fail(FCEMU_NO_STATE, "cannot open the flow cache state directory %s: %s", directory,
+                    std::strerror(error));
+    }
+    struct stat st;
+    fcemu_status status = fstat(fd, &st) == 0
+        ? check_private(st, "directory", directory)
+        : fail(FCEMU_NO_STATE, "cannot inspect the flow cache state directory %s: %s", directory, std::strerror(errno));
+    if (status != FCEMU_OK) close(fd);
+    return status;
+}
+
+fcemu_status open_file(int directory_fd, const char *path, int &fd, struct stat &st) {
+    fd = openat(directory_fd, kStateFileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            return fail(FCEMU_NO_STATE, "refusing the flow cache state file %s: it is a symbolic link", path);
+        return fail(FCEMU_NO_STATE, "cannot open the flow cache state file %s: %s", path, std::strerror(errno));
+    }
+    fcemu_status status;
+    if (fstat(fd, &st) != 0)
+        status = fail(FCEMU_NO_STATE, "cannot inspect the flow cache state file %s: %s", path, std::strerror(errno));
+    else if (!S_ISREG(st.st_mode))
+        status = fail(FCEMU_NO_STATE, "refusing the flow cache state file %s: not a regular file", path);
     else
-        std::snprintf(directory, sizeof directory, "/tmp/fcemu-%u", static_cast<unsigned>(getuid()));
-    if (mkdir(directory, 0700) != 0 && errno != EEXIST) return false;
-    return std::snprintf(path, size, "%s/%s", directory, kStateFileName) < static_cast<int>(size);
+        status = check_private(st, "file", path);
+    if (status != FCEMU_OK) close(fd);
+    return status;
 }
 
 void unmap() {
@@ -94,37 +144,27 @@ void detach() {
     attached = Attachment{};
 }
 
-// Maps the whole file at its present size, which another process may have
-// changed since this one last held the lock.
-fcemu_status map_file(std::uint64_t size) {
-    if (attached.file && attached.mapped == size) return FCEMU_OK;
-    unmap();
-    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, attached.fd, 0);
-    if (map == MAP_FAILED) return fail(FCEMU_NO_STATE, "cannot map the flow cache state file %s: %s", attached.path, std::strerror(errno));
-    attached.file = static_cast<StateFile *>(map);
-    attached.mapped = size;
-    return FCEMU_OK;
-}
-
-// Keeps the current mapping while the same file still lies at the path;
-// otherwise maps the file now there (creating it when needed).
+// Keeps the current descriptor while the same file still lies at the path;
+// otherwise opens (creating when needed) the file now there.
 fcemu_status attach() {
+    char directory[PATH_MAX];
     char path[PATH_MAX];
-    if (!state_path(path, sizeof path))
-        return fail(FCEMU_NO_STATE, "cannot use the flow cache state directory: %s", std::strerror(errno));
+    state_directory(directory, sizeof directory);
+    if (std::snprintf(path, sizeof path, "%s/%s", directory, kStateFileName) >= static_cast<int>(sizeof path))
+        return fail(FCEMU_NO_STATE, "cannot use the flow cache state directory %.200s...: the path is too long", directory);
     struct stat now_at_path;
     if (attached.fd >= 0 && attached.owner == getpid() && std::strcmp(path, attached.path) == 0 &&
-        stat(path, &now_at_path) == 0 && now_at_path.st_dev == attached.device && now_at_path.st_ino == attached.inode)
+        lstat(path, &now_at_path) == 0 && now_at_path.st_dev == attached.device && now_at_path.st_ino == attached.inode)
         return FCEMU_OK;
     detach();
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return fail(FCEMU_NO_STATE, "cannot open the flow cache state file %s: %s", path, std::strerror(errno));
+    int directory_fd = -1;
+    fcemu_status status = open_directory(directory, directory_fd);
+    if (status != FCEMU_OK) return status;
+    int fd = -1;
     struct stat opened;
-    if (fstat(fd, &opened) != 0) {
-        int error = errno;
-        close(fd);
-        return fail(FCEMU_NO_STATE, "cannot open the flow cache state file %s: %s", path, std::strerror(error));
-    }
+    status = open_file(directory_fd, path, fd, opened);
+    close(directory_fd);
+    if (status != FCEMU_OK) return status;
     attached.fd = fd;
     attached.device = opened.st_dev;
     attached.inode = opened.st_ino;
@@ -133,48 +173,206 @@ fcemu_status attach() {
     return FCEMU_OK;
 }
 
-// Empties the state and writes the header and the defaults.  Flow records
-// are read only below each table's high-water mark, so a file of the right
-// size keeps them and only the part before them is cleared; any other file
-// is cut to nothing and grown back, which zeroes it and leaves the records
-// sparse.
-fcemu_status build_empty(std::uint32_t tables, std::uint32_t entries) {
-    struct stat now;
-    Layout layout = layout_for(tables, entries);
-    if (fstat(attached.fd, &now) != 0 || static_cast<std::uint64_t>(now.st_size) != layout.file_size) {
-        unmap();
-        if (ftruncate(attached.fd, 0) != 0 || ftruncate(attached.fd, static_cast<off_t>(layout.file_size)) != 0)
-            return fail(FCEMU_NO_STATE, "cannot size the flow cache state file %s: %s", attached.path, std::strerror(errno));
+double seconds_since(const timespec &start) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// Two one-byte record locks: the state lock, held while a call uses the
+// state, and a turnstile, held by the process next in line while it waits
+// for the state lock.  A process that has just released the state lock must
+// pass the turnstile to take it again, so a waiter gets its turn even when
+// the holder takes the lock back at once (traffic installed in batches).
+constexpr off_t kStateLock = 0;
+constexpr off_t kTurnstile = 1;
+
+bool set_lock(off_t byte, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return fcntl(attached.fd, F_SETLK, &lock) == 0;
+}
+
+pid_t holder_of(off_t byte) {
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = byte;
+    probe.l_len = 1;
+    return fcntl(attached.fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK ? probe.l_pid : 0;
+}
+
+// Who holds the state lock (or, when it is free, the turnstile), for a
+// message: "pid N", or "another process" when the kernel cannot say (it
+// left, or lives in another pid namespace).
+const char *lock_holder() {
+    static char text[32];
+    pid_t pid = holder_of(kStateLock);
+    if (pid <= 0) pid = holder_of(kTurnstile);
+    if (pid > 0)
+        std::snprintf(text, sizeof text, "pid %d", static_cast<int>(pid));
+    else
+        std::snprintf(text, sizeof text, "another process");
+    return text;
+}
+
+// Takes the state lock, waiting at most FCEMU_LOCK_WAIT_SEC.  A signal
+// caught while waiting (Ctrl-C) ends the wait at once, so that its handler
+// runs when the call returns instead of seconds later.
+fcemu_status lock_file() {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    long pause_ns = 1000000;
+    bool in_line = false;               // this process holds the turnstile
+    for (;;) {
+        if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
+        if (in_line && set_lock(kStateLock, F_WRLCK)) {
+            set_lock(kTurnstile, F_UNLCK);
+            return FCEMU_OK;
+        }
+        fcemu_status status = FCEMU_OK;
+        if (errno != EACCES && errno != EAGAIN && errno != EINTR)
+            status = fail(FCEMU_NO_STATE, "cannot lock the flow cache state file %s: %s", attached.path, std::strerror(errno));
+        else if (seconds_since(start) >= FCEMU_LOCK_WAIT_SEC)
+            status = fail(FCEMU_NO_STATE, "the flow cache state file %s is locked by %s (gave up after %d s)",
+                          attached.path, lock_holder(), FCEMU_LOCK_WAIT_SEC);
+        else if (timespec pause{0, pause_ns}; nanosleep(&pause, nullptr) != 0)
+            status = fail(FCEMU_NO_STATE, "interrupted while waiting for the lock on the flow cache state file %s (held by %s)",
+                          attached.path, lock_holder());
+        if (status != FCEMU_OK) {
+            if (in_line) set_lock(kTurnstile, F_UNLCK);
+            return status;
+        }
+        pause_ns = pause_ns < 16000000 ? pause_ns * 2 : pause_ns;
     }
-    if (fcemu_status status = map_file(layout.file_size)) return status;
+}
+
+void unlock_file() { set_lock(kStateLock, F_UNLCK); }
+
+__attribute__((format(printf, 1, 2), cold))
+fcemu_status refuse_damaged(const char *format, ...) {
+    char problem[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(problem, sizeof problem, format, args);
+    va_end(args);
+    return fail(FCEMU_NO_STATE, "the flow cache state file %s %s; %s", attached.path, problem, kResetHint);
+}
+
+// Checks the locked file before its mapping is touched: only a file that
+// holds every byte its header promises is ever mapped, and its size (which
+// follows from the table sizes in the header) is returned in size_out.  A
+// file whose header is all zero was never finished (created just now, or a
+// build cut short) and holds nothing to lose: fresh asks the caller to
+// build it.
+fcemu_status check_file(bool &fresh, std::uint64_t &size_out) {
+    fresh = false;
+    struct stat now;
+    Header header{};
+    ssize_t got = fstat(attached.fd, &now) == 0 ? pread(attached.fd, &header, sizeof header, 0) : -1;
+    if (got < 0) return fail(FCEMU_NO_STATE, "cannot read the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&header);
+    fresh = true;
+    for (ssize_t i = 0; i < got && fresh; ++i) fresh = bytes[i] == 0;
+    if (fresh) return FCEMU_OK;
+    auto size = static_cast<unsigned long long>(now.st_size);
+    if (got < static_cast<ssize_t>(sizeof header)) return refuse_damaged("is truncated (%llu bytes)", size);
+    if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) return refuse_damaged("is not a flow cache state file");
+    if (header.version > kVersion)
+        return refuse_damaged("has format version %u, newer than this library's %u", header.version, kVersion);
+    if (header.checksum != checksum_of(header)) return refuse_damaged("fails its check (header checksum)");
+    if (size < header.file_size)
+        return refuse_damaged("is truncated (%llu bytes, its header says %llu)", size,
+                              static_cast<unsigned long long>(header.file_size));
+    if (header.version != kVersion || !sizes_allowed(header.tables, header.entries_per_table))
+        return refuse_damaged("fails its check (format version %u, another layout)", header.version);
+    Header expected = expected_header(header.tables, header.entries_per_table);
+    if (std::memcmp(&header, &expected, sizeof expected) != 0)
+        return refuse_damaged("fails its check (format version %u, another layout)", header.version);
+    if (size != header.file_size)
+        return refuse_damaged("fails its check (%llu bytes, its header says %llu)", size,
+                              static_cast<unsigned long long>(header.file_size));
+    size_out = header.file_size;
+    return FCEMU_OK;
+}
+
+// Reserves every block of the file, growing it to full size, so that no
+// write through the mapping can fault on a full disk.  On failure the file
+// is cut back to the size it had: the state it held is left as it was.
+fcemu_status reserve_blocks(std::uint64_t size) {
+    struct stat before;
+    if (fstat(attached.fd, &before) != 0)
+        return fail(FCEMU_NO_STATE, "cannot inspect the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    // Walking a file that already has every block costs as much as
+    // reserving them (on tmpfs), so that case is recognised first.
+    bool whole = static_cast<std::uint64_t>(before.st_size) >= size &&
+                 static_cast<std::uint64_t>(before.st_blocks) * 512 >= size;
+    int error = whole ? 0 : posix_fallocate(attached.fd, 0, static_cast<off_t>(size));
+    if (error != 0) {
+        struct stat after;
+        if (fstat(attached.fd, &after) == 0 && after.st_size != before.st_size) {
+            if (ftruncate(attached.fd, before.st_size) != 0) {
+                // Nothing more to undo: the size is checked on every use.
+            }
+        }
+        return fail(FCEMU_NO_STATE, "no room for the flow cache state file %s (%llu bytes): %s", attached.path,
+                    static_cast<unsigned long long>(size), std::strerror(error));
+    }
+    attached.reserved = size;
+    return FCEMU_OK;
+}
+
+// Maps the whole file at its present size, which another process may have
+// changed since this one last held the lock.
+fcemu_status map_file(std::uint64_t size) {
+    if (attached.file && attached.mapped == size) return FCEMU_OK;
+    unmap();
+    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, attached.fd, 0);
+    if (map == MAP_FAILED)
+        return fail(FCEMU_NO_STATE, "cannot map the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    attached.file = static_cast<StateFile *>(map);
+    attached.mapped = size;
+    return FCEMU_OK;
+}
+
+// Makes a checked file of size bytes usable: its blocks reserved (once per
+// opening and size; a file made by an older library may be sparse) and
+// mapped.
+fcemu_status prepare_file(std::uint64_t size) {
+    fcemu_status status = attached.reserved == size ? FCEMU_OK : reserve_blocks(size);
+    return status != FCEMU_OK ? status : map_file(size);
+}
+
+// Empties the state for tables of entries flows and writes the defaults.
+// The blocks of the new size are reserved before anything is written, so a
+// full disk leaves the old state as it was.  Then the header is zeroed, the
+// file cut to size and the header written last: a build cut short leaves a
+// zero header, which the next call builds again.  Flow records are read
+// only below each table's high-water mark, so only the part before them is
+// cleared.
+fcemu_status build_empty(std::uint32_t tables, std::uint32_t entries) {
+    Layout layout = layout_for(tables, entries);
+    fcemu_status status = reserve_blocks(layout.file_size);
+    if (status != FCEMU_OK) return status;
+    static const Header zero{};
+    struct stat now;
+    if (pwrite(attached.fd, &zero, sizeof zero, 0) != static_cast<ssize_t>(sizeof zero) || fstat(attached.fd, &now) != 0 ||
+        (static_cast<std::uint64_t>(now.st_size) > layout.file_size &&
+         ftruncate(attached.fd, static_cast<off_t>(layout.file_size)) != 0))
+        return fail(FCEMU_NO_STATE, "cannot size the flow cache state file %s: %s", attached.path, std::strerror(errno));
+    status = map_file(layout.file_size);
+    if (status != FCEMU_OK) return status;
     StateFile *file = attached.file;
     std::memset(static_cast<void *>(file), 0, layout.records_offset);
     set_default_options(file->state);
     file->state.next_flow_id = 1;
     file->state.global_conf_gen = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     file->header = expected_header(tables, entries);
     return FCEMU_OK;
-}
-
-// Why the locked file cannot be used as it is, or null when it can.
-const char *damage(bool &fresh) {
-    struct stat now;
-    fresh = false;
-    if (fstat(attached.fd, &now) != 0) return "unreadable";
-    if (now.st_size == 0) {
-        fresh = true;
-        return "new";
-    }
-    auto size = static_cast<std::uint64_t>(now.st_size);
-    if (size < sizeof(StateFile)) return "truncated";
-    if (map_file(size) != FCEMU_OK) return "unmappable";
-    const Header &header = attached.file->header;
-    if (!sizes_allowed(header.tables, header.entries_per_table)) return "corrupt";
-    Header expected = expected_header(header.tables, header.entries_per_table);
-    if (std::memcmp(&header, &expected, sizeof expected) != 0) return "corrupt";
-    if (size < header.file_size) return "truncated";
-    if (size != header.file_size) return "of the wrong size";
-    return nullptr;
 }
 
 }  // namespace
@@ -185,41 +383,59 @@ std::uint64_t now_ms() {
     return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-StateAccess::StateAccess() {
+void state_directory(char *out, std::size_t size) {
+    const char *configured = std::getenv("FC_EMU_DIR");
+    if (configured && *configured) {
+        std::snprintf(out, size, "%s", configured);
+        return;
+    }
+    // The session's runtime directory is the user's alone, when it is set
+    // and really is this user's (sudo may keep another user's).  The same
+    // rule as the switch state library's, whose store lies beside.
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (runtime && runtime[0] == '/' && lstat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+        std::snprintf(out, size, "%s/libfc", runtime);
+        return;
+    }
+    const char *temporary = std::getenv("TMPDIR");
+    if (!temporary || temporary[0] != '/') temporary = "/tmp";
+    std::snprintf(out, size, "%s/libfc-%u", temporary, static_cast<unsigned>(geteuid()));
+}
+
+StateAccess::StateAccess(Purpose purpose, std::uint32_t tables, std::uint32_t entries) {
     pthread_mutex_lock(&process_lock);
     status_ = attach();
     if (status_ != FCEMU_OK) return;
-    while (flock(attached.fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            status_ = fail(FCEMU_NO_STATE, "cannot lock the flow cache state file %s: %s", attached.path, std::strerror(errno));
-            return;
-        }
-    }
+    status_ = lock_file();
+    if (status_ != FCEMU_OK) return;
     locked_ = true;
-    bool fresh;
-    if (const char *problem = damage(fresh)) {
-        if (!fresh) std::fprintf(stderr, "libfc: state file %s was %s; rebuilt empty\n", attached.path, problem);
-        status_ = build_empty(FCEMU_DEFAULT_TABLES, FCEMU_DEFAULT_TABLE_ENTRIES);
+    bool fresh = false;
+    std::uint64_t size = 0;
+    if (purpose == use) {
+        status_ = check_file(fresh, size);
         if (status_ != FCEMU_OK) return;
     }
+    if (purpose == reset)
+        status_ = build_empty(tables, entries);
+    else if (fresh)
+        status_ = build_empty(FCEMU_DEFAULT_TABLES, FCEMU_DEFAULT_TABLE_ENTRIES);
+    else
+        status_ = prepare_file(size);
+    if (status_ != FCEMU_OK) return;
     file_ = attached.file;
+    // Only now, with the lock held and the file known sound, is the writer
+    // mark looked at: a mark left by a writer that died is repaired here.
     begin_change(*file_);
     now_ = now_ms();
-    expire_idle_flows(*file_, now_);
+    if (purpose == use) expire_idle_flows(*file_, now_);
 }
 
 StateAccess::~StateAccess() {
     if (file_) end_change(*file_);
-    if (locked_) flock(attached.fd, LOCK_UN);
+    if (locked_) unlock_file();
     pthread_mutex_unlock(&process_lock);
-}
-
-fcemu_status StateAccess::rebuild(std::uint32_t tables, std::uint32_t entries) {
-    if (status_ != FCEMU_OK) return status_;
-    status_ = build_empty(tables, entries);
-    file_ = status_ == FCEMU_OK ? attached.file : nullptr;
-    if (file_) begin_change(*file_);
-    return status_;
 }
 
 }  // namespace fcemu

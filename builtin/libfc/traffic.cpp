@@ -1,6 +1,7 @@
 // Synthetic traffic: flows of the kinds a hypervisor host caches, on a few
 // portsets, derived from a seed so that runs repeat exactly.
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -230,12 +231,20 @@ void tally(fcemu_traffic_result &result, Installed what) {
 
 using namespace fcemu;
 
-extern "C" fcemu_status fcemu_model_traffic(unsigned int flows, unsigned int seed, fcemu_traffic_result *result) {
+extern "C" fcemu_status fcemu_model_traffic(unsigned int first, unsigned int flows, unsigned int seed,
+                                            fcemu_traffic_result *result) {
+    *result = fcemu_traffic_result{};
+    // One call holds the lock throughout: the limit keeps it well under the
+    // other processes' lock wait, and the flow index and count from wrapping.
+    if (flows > FCEMU_MAX_TRAFFIC_FLOWS)
+        return fail(FCEMU_BAD_VALUE, "%u flows: at most %u in one call", flows, FCEMU_MAX_TRAFFIC_FLOWS);
+    if (flows > UINT_MAX - first)
+        return fail(FCEMU_BAD_VALUE, "flows %u to %llu: the flow index stops at %u", first,
+                    static_cast<unsigned long long>(first) + flows - 1, UINT_MAX);
     StateAccess access;
     if (access.status()) return access.status();
     if (!register_ports(access.state())) return fail(FCEMU_NO_MEMORY, "no room for the traffic's ports");
-    *result = fcemu_traffic_result{};
-    for (unsigned int i = 0; i < flows; ++i) {
+    for (unsigned int i = first; i - first < flows; ++i) {
         Random random{(std::uint64_t{seed} << 32) ^ (std::uint64_t{i} * 0x100000001b3ull)};
         std::uint32_t frame_bytes = 0;
         build_flow(&scratch, random, i, frame_bytes);

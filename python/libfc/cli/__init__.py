@@ -107,6 +107,19 @@ def _run(args):
 
 
 def main(argv=None):
+    # A Ctrl-C may land anywhere, also while a failure is being reported:
+    # it ends the tool the same way wherever it lands.
+    try:
+        return _main(argv)
+    except KeyboardInterrupt:
+        try:
+            _settle_stdout()
+        except KeyboardInterrupt:
+            pass
+        return INTERRUPTED
+
+
+def _main(argv):
     command = PROG
     try:
         args = build_parser().parse_args(argv)
@@ -117,9 +130,6 @@ def main(argv=None):
         # SIGPIPE stops would.
         _settle_stdout()
         return OUTPUT_GONE
-    except KeyboardInterrupt:
-        _settle_stdout()
-        return INTERRUPTED
     except CommandError as error:
         _settle_stdout()
         return _fail(command, str(error), error.status)

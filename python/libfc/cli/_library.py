@@ -36,7 +36,9 @@ def library_error(error):
 # _libfc, and each function's result and argument types.
 _FLOW_CACHE_CONTROLS = ("libfc.so", "flow cache", {
     "fcemu_reset": (ctypes.c_int, []),
-    "fcemu_traffic": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint]),
+    "fcemu_traffic_from": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
+    "fcemu_last_error": (ctypes.c_char_p, []),
+    "fcemu_state_dir": (ctypes.c_char_p, []),
 })
 _SWITCH_STORE_CONTROLS = ("libfabPublic.so", "switch state", {
     "fabemu_reset": (ctypes.c_int, []),
@@ -77,5 +79,12 @@ def switch_store_emulator():
 
 
 def emulator_state_dir():
-    """Where the built-in cache keeps its state file (mirrors its own rule)."""
-    return os.environ.get("FC_EMU_DIR") or "/tmp/fcemu-%d" % os.getuid()
+    """Where the built-in cache keeps its state file, as the library itself
+    chooses it for the current environment."""
+    return os.fsdecode(emulator().fcemu_state_dir())
+
+
+def emulator_failure():
+    """The CommandError for a control function that returned -1."""
+    message = emulator().fcemu_last_error()
+    return CommandError(os.fsdecode(message) if message else "the built-in flow cache failed")

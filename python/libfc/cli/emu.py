@@ -4,34 +4,44 @@ other commands have something to show on a machine without a datapath.
 ``emu reset`` also empties the built-in switch state store (the dvs
 commands add ``emu populate``)."""
 
+import argparse
 import ctypes
 
 from . import _values, dvs
-from ._library import CommandError, bad_input, emulator, emulator_state_dir
+from ._library import bad_input, emulator, emulator_failure, emulator_state_dir
+
+# ``emu traffic --flows`` at most; installed in batches small enough that a
+# Ctrl-C between two library calls takes effect well within a second.
+MAX_TRAFFIC_FLOWS = 1000000
+TRAFFIC_BATCH = 512
+
+
+def traffic_flows(text):
+    value = _values.uint32(text)
+    if value > MAX_TRAFFIC_FLOWS:
+        raise argparse.ArgumentTypeError("%s is more than the %d flows one run installs" % (text, MAX_TRAFFIC_FLOWS))
+    return value
 
 
 def register(subparsers):
     parser = subparsers.add_parser("emu", help="drive the built-in flow cache",
-                                   description="Drive the built-in flow cache (state in $FC_EMU_DIR, "
-                                               "by default /tmp/fcemu-<uid>).")
+                                   description="Drive the built-in flow cache (state in $FC_EMU_DIR, by default "
+                                               "$XDG_RUNTIME_DIR/libfc or /tmp/libfc-<uid>).")
     actions = parser.add_subparsers(dest="emu_action", metavar="ACTION")
     actions.required = True
     reset_parser = actions.add_parser("reset", help="empty the cache (and the switch state store), "
-                                                    "restore defaults, zero the counters")
+                                                    "restore defaults, zero the counters; rebuilds a "
+                                                    "damaged state file")
     _add_reset_sizes(reset_parser)
     reset_parser.set_defaults(handler=reset)
     traffic_parser = actions.add_parser("traffic", help="install varied flows as traffic would")
-    traffic_parser.add_argument("--flows", type=_values.uint32, default=200, metavar="N",
-                                help="how many flows to install (default 200)")
+    traffic_parser.add_argument("--flows", type=traffic_flows, default=200, metavar="N",
+                                help="how many flows to install (default 200, at most %d)" % MAX_TRAFFIC_FLOWS)
     traffic_parser.add_argument("--seed", type=_values.uint32, default=1, metavar="S",
                                 help="the same seed gives the same flows (default 1)")
     traffic_parser.set_defaults(handler=traffic)
     _register_check(actions)
     return actions
-
-
-def _state_failure():
-    return CommandError("cannot use the flow cache state directory %s" % emulator_state_dir())
 
 
 def reset(args):
@@ -81,17 +91,23 @@ def _reset_sized(tables, entries):
     if status == -2:
         raise bad_input("--tables %d --entries %d: outside the built-in cache's limits" % (tables, entries))
     if status != 0:
-        raise _state_failure()
+        raise emulator_failure()
     print("flow cache reset: %d tables of %d entries (state in %s)" % (tables, entries, emulator_state_dir()))
 
 
 def _traffic_report(flows, seed):
-    result = TrafficResult()
-    report = _control("fcemu_traffic_report", ctypes.c_int,
-                      [ctypes.c_uint, ctypes.c_uint, ctypes.POINTER(TrafficResult)])
-    if report(flows, seed, ctypes.byref(result)) != 0:
-        raise _state_failure()
-    return result
+    """Installs the flows batch by batch, one library call each, and sums
+    what became of them."""
+    total = TrafficResult()
+    batch = TrafficResult()
+    report = _control("fcemu_traffic_report_from", ctypes.c_int,
+                      [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint, ctypes.POINTER(TrafficResult)])
+    for first in range(0, flows, TRAFFIC_BATCH):
+        if report(first, min(TRAFFIC_BATCH, flows - first), seed, ctypes.byref(batch)) != 0:
+            raise emulator_failure()
+        for name, _ in TrafficResult._fields_:
+            setattr(total, name, getattr(total, name) + getattr(batch, name))
+    return total
 
 
 def _plural(count, word):
@@ -124,6 +140,6 @@ def check(args):
     report = ctypes.create_string_buffer(CHECK_REPORT_BYTES)
     problems = _control("fcemu_check", ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t])(report, len(report))
     if problems < 0:
-        raise _state_failure()
+        raise emulator_failure()
     print(report.value.decode(errors="replace").rstrip("\n"))
     return 1 if problems else 0
