@@ -1,0 +1,157 @@
+"""The C decoder of whole query answers against the entry-by-entry Python
+decoder, on the built-in cache's traffic and on buffers with damaged counts."""
+
+import ctypes
+import gc
+import ipaddress
+import sys
+import time
+
+import pytest
+
+import _libfc
+import libfc
+from _libfc_fields import flow_rows
+from libfc import _flow
+
+from _helpers import addr, library_view
+from conftest import fcemu_library
+
+HEADER = 8
+ENTRY = 67670
+ENTITY = 16689
+ENTITIES_AT = 914            # FC_FlowEntryIOC.actionEntity
+ENTITY_COUNT_AT = 912        # FC_FlowEntryIOC.numActionEntities
+PORT_COUNT_AT = 16685        # FC_ActionEntityIOC.dstPortsNum
+MAX_ENTRIES = _libfc.FC_MAX_CACHE_FLOWS_IOC
+NAMES = tuple(_flow.ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64))
+
+
+def query():
+    return _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
+
+
+def by_entry(answer, now_ms):
+    return [_flow.decode(entry, now_ms) for entry in answer]
+
+
+@pytest.fixture
+def traffic(flow_cache):
+    """Fills the cache with the demo traffic of a seed; returns the answer."""
+    def fill(flows, seed):
+        assert fcemu_library().fcemu_traffic(flows, seed) > 0
+        return query()
+    return fill
+
+
+def copied(answer, entries=None):
+    """A library-shaped copy of an answer's first `entries` entries, and a
+    view of it: (buffer, view)."""
+    count = answer.numEntries if entries is None else entries
+    buffer = ctypes.create_string_buffer(HEADER + count * ENTRY)
+    ctypes.memmove(buffer, addr(answer), HEADER + count * ENTRY)
+    ctypes.c_uint32.from_buffer(buffer, 4).value = count
+    view = libfc.FC_IOCFlows.__new__(libfc.FC_IOCFlows)  # wrapped as the library's answers are
+    view._attach(library_view("FC_IOCFlows", buffer))
+    return buffer, view
+
+
+@pytest.mark.parametrize("seed", [1, 7, 2024])
+def test_bulk_and_entry_decoders_agree_on_demo_traffic(traffic, seed):
+    answer = traffic(600, seed)
+    now = int(time.time() * 1000)
+    bulk = _flow.decode_page(answer, now)
+    assert len(bulk) == answer.numEntries > 0
+    # The traffic must exercise what the decoders differ in.
+    assert {type(f.src) for f in bulk} == {ipaddress.IPv4Address, ipaddress.IPv6Address}
+    assert len({name for f in bulk for name in f.actions}) >= 5
+    assert any(len(f.entities) > 1 for f in bulk) and any(len(f.dst_ports) > 1 for f in bulk)
+    for when in (now, 0, now + 10**9):
+        reference = by_entry(answer, when)
+        mismatched = [(b.as_dict(), r.as_dict()) for b, r in zip(_flow.decode_page(answer, when), reference)
+                      if b != r or b.as_dict() != r.as_dict()]
+        assert not mismatched, mismatched[:1]
+    # Addresses made in place behave as constructed ones.
+    for f in bulk[:50]:
+        assert f.src == ipaddress.ip_address(str(f.src)) and hash(f.dst) == hash(ipaddress.ip_address(str(f.dst)))
+
+
+@pytest.mark.parametrize("damage, expected_entities, expected_ports", [
+    (None, None, None),
+    ((ENTITY_COUNT_AT, 2, 0xFFFF), 4, None),                     # beyond the four entities: all four
+    ((ENTITIES_AT + PORT_COUNT_AT, 4, 0xFFFFFFFF), None, 4096),  # beyond the port array: all of it
+])
+def test_counts_beyond_an_entry_are_clamped_as_the_sequences_clamp_them(traffic, damage, expected_entities,
+                                                                        expected_ports):
+    buffer, view = copied(traffic(300, 3), entries=3)
+    if damage:
+        at, width, value = damage
+        ctypes.memmove(ctypes.addressof(buffer) + HEADER + ENTRY + at, value.to_bytes(width, "little"), width)
+    flows = _flow.decode_page(view, 1)
+    assert flows == by_entry(view, 1)
+    if expected_entities:
+        assert len(flows[1].entities) == expected_entities
+    if expected_ports:
+        assert len(flows[1].entities[0][1]) == expected_ports
+
+
+def test_entry_counts_beyond_an_answer_are_refused(traffic):
+    buffer, view = copied(traffic(50, 5), entries=2)
+    ctypes.c_uint32.from_buffer(buffer, 4).value = MAX_ENTRIES + 1
+    with pytest.raises(ValueError, match="states %d entries" % (MAX_ENTRIES + 1)):
+        _flow.decode_page(view)
+
+
+def test_a_header_made_here_has_no_entries_whatever_it_states():
+    header = _libfc.new_FC_IOCFlows()
+    _libfc.FC_IOCFlows_numEntries_set(header, 5)
+    assert _flow.decode_page(header) == []
+
+
+def test_what_is_no_answer_of_the_module_is_decoded_entry_by_entry(traffic):
+    answer = traffic(100, 9)
+    entries = list(answer)
+    assert _flow.decode_page(entries, 5) == by_entry(answer, 5)
+    decoder = flow_rows(_flow.Flow, NAMES, MAX_ENTRIES)
+    for wrong in (entries, None, entries[0]):
+        with pytest.raises(TypeError, match="FC_IOCFlows"):
+            decoder(wrong, 0)
+
+
+class Short:
+    __slots__ = _flow.Flow.__slots__[:-1]
+
+
+class Extra:
+    __slots__ = _flow.Flow.__slots__ + ("more",)
+
+
+class Unslotted:
+    pass
+
+
+@pytest.mark.parametrize("flow_class, names, error, match", [
+    (Short, NAMES, TypeError, "no slot 'expires_in_s'"),
+    (Extra, NAMES, TypeError, "'more' of Extra is not a flow column"),
+    (Unslotted, NAMES, TypeError, "no slot 'id'"),
+    (_flow.Flow, NAMES[:-1], ValueError, "64 action names"),
+    (_flow.Flow, NAMES[:-1] + (5,), TypeError, "action name 63"),
+])
+def test_decoders_are_refused_for_classes_they_cannot_fill(flow_class, names, error, match):
+    with pytest.raises(error, match=match):
+        flow_rows(flow_class, names, MAX_ENTRIES)
+
+
+def test_decoding_keeps_no_references(traffic):
+    answer = traffic(200, 11)
+    decoder = flow_rows(_flow.Flow, NAMES, MAX_ENTRIES)
+    name = _flow.ACTION_NAMES[_libfc.FC_ACTION_DST_PORT]
+    for _ in range(3):
+        decoder(answer, 0)
+    gc.collect()
+    blocks, names = sys.getallocatedblocks(), sys.getrefcount(name)
+    for _ in range(20):
+        assert decoder(answer, 0)
+    gc.collect()
+    assert sys.getrefcount(name) == names
+    assert sys.getallocatedblocks() - blocks < 50
