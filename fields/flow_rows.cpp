@@ -220,7 +220,8 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms) {
     bool v6 = LOAD(Entry, fkey.flags, entry) & FC_FLOWKEY_IPV6;
     const AddressClass &family = v6 ? d.v6 : d.v4;
     PyObject *(*ip_integer)(const char *) = v6 ? ipv6_integer : ipv4_integer;
-    const char *source = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, entry);
+    const char *source =
+        v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, entry);
     const char *destination =
         v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, entry);
     const char *entities_at = FIELD_AT(Entry, actionEntity, entry);
