@@ -4,6 +4,7 @@ decoder, on the built-in cache's traffic and on buffers with damaged counts."""
 import ctypes
 import gc
 import ipaddress
+import os
 import sys
 import time
 
@@ -14,7 +15,7 @@ import libfc
 from _libfc_fields import flow_rows
 from libfc import _flow
 
-from _helpers import addr, library_view
+from _helpers import addr, library_view, run_python_ok
 from conftest import fcemu_library
 
 HEADER = 8
@@ -155,3 +156,43 @@ def test_decoding_keeps_no_references(traffic):
     gc.collect()
     assert sys.getrefcount(name) == names
     assert sys.getallocatedblocks() - blocks < 50
+
+
+def test_every_failed_allocation_raises_memory_error_and_leaves_nothing_behind(flow_cache):
+    pytest.importorskip("_testcapi")
+    result = run_python_ok(f"""
+        import ctypes, gc, sys, _testcapi
+        sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
+        import _libfc, libfc
+        from libfc import _flow
+        from conftest import fcemu_library
+        assert fcemu_library().fcemu_traffic(40, 4) > 0
+        answer = _libfc.FC_GetFlows(0, 0, "\\x00", 0, None, 0, 0, 0, 0, None, 0)
+        expected = _flow.decode_page(answer, 1)
+        assert {{f.ipv6 for f in expected}} == {{False, True}}
+        decode = _flow._decode_rows
+        name = _flow.ACTION_NAMES[_libfc.FC_ACTION_DST_PORT]
+        decode(answer, 1)
+        gc.collect()
+        names, blocks = sys.getrefcount(name), sys.getallocatedblocks()
+        for n in range(100000):
+            _testcapi.set_nomemory(n, n + 1)
+            try:
+                rows = decode(answer, 1)
+            except MemoryError:
+                rows = None
+            finally:
+                _testcapi.remove_mem_hooks()
+            assert gc.isenabled()
+            if rows is not None:
+                break
+        assert rows == expected and decode(answer, 1) == expected
+        del rows
+        gc.collect()
+        assert sys.getrefcount(name) == names, "action names lost or gained references"
+        assert sys.getallocatedblocks() - blocks < 100, "objects of abandoned flows leaked"
+        print(n, len(expected))
+    """)
+    # The walk reached the end: every object of every flow failed once.
+    failed, flows = map(int, result.stdout.split())
+    assert failed > 10 * flows > 0
