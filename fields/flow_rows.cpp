@@ -154,6 +154,35 @@ PyObject *mac_text(const char *at) {
     return text;
 }
 
+// The MAC texts of one answer, shared by the flows that have the same
+// address (most flows of a host share a few gateways and have no inner
+// address): a small table of the texts made last, keyed by the six bytes.
+struct MacTexts {
+    struct Slot {
+        std::uint64_t key;  // the bytes, with bit 48 set once the slot holds a text
+        PyObject *text;
+    };
+    Slot slots[64] = {};
+
+    PyObject *text(const char *at) {
+        std::uint64_t key = 0;
+        std::memcpy(&key, at, kMacBytes);
+        key |= std::uint64_t{1} << 48;
+        Slot &s = slots[(key * 0x9E3779B97F4A7C15u) >> 58];
+        if (s.key != key) {
+            PyObject *made = mac_text(at);
+            if (!made) return nullptr;
+            Py_XSETREF(s.text, made);
+            s.key = key;
+        }
+        return new_reference(s.text);
+    }
+
+    void release() {
+        for (Slot &s : slots) Py_CLEAR(s.text);
+    }
+};
+
 // A list of n items made by item(i); null when one cannot be made.
 template <class Item>
 PyObject *list_of(Py_ssize_t n, Item item) {
@@ -209,7 +238,7 @@ PyObject *age_seconds(std::uint64_t created, long long now_ms) {
     return PyLong_FromUnsignedLongLong((static_cast<std::uint64_t>(now_ms) - created) / 1000);
 }
 
-PyObject *flow(const Decoder &d, const char *entry, long long now_ms) {
+PyObject *flow(const Decoder &d, const char *entry, long long now_ms, MacTexts &macs) {
     PyObject *f = empty_instance(d.flow_type);
     if (!f) return nullptr;
     auto put = [&](Column c, PyObject *value) {
@@ -237,9 +266,9 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms) {
         put(column_proto, convert::from_integer(LOAD(Entry, fkey.proto, entry))) &&
         put(column_ether, convert::from_integer(LOAD(Entry, fkey.l2Key.etype, entry))) &&
         put(column_vlan, convert::from_integer(LOAD(Entry, fkey.l2Key.vlanid, entry))) &&
-        put(column_src_mac, mac_text(FIELD_AT(Entry, fkey.l2Key.saddr, entry))) &&
-        put(column_dst_mac, mac_text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
-        put(column_inner_dst_mac, mac_text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
+        put(column_src_mac, macs.text(FIELD_AT(Entry, fkey.l2Key.saddr, entry))) &&
+        put(column_dst_mac, macs.text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
+        put(column_inner_dst_mac, macs.text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
         put(column_entities, list_of(clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity),
                                      [&](Py_ssize_t k) { return entity_pair(d, entities_at + k * sizeof(Entity)); })) &&
         put(column_packets, convert::from_integer(LOAD(Entry, pktCount, entry))) &&
@@ -309,10 +338,12 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     // until it ends changes nothing anyone can observe; it then collects once
     // the young objects a collection every few hundred allocations would.
     bool collecting = suspend_collector();
+    MacTexts macs;
     PyObject *flows = list_of(count, [&](Py_ssize_t i) {
         if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
-        return flow(d, entries + i * sizeof(Entry), now_ms);
+        return flow(d, entries + i * sizeof(Entry), now_ms, macs);
     });
+    macs.release();
     if (collecting) resume_collector();
     return flows;
 }
