@@ -18,7 +18,6 @@ from conftest import fcemu_library
 
 HEADER = 8
 ENTRY = 67670
-ENTITY = 16689
 ENTITIES_AT = 914            # FC_FlowEntryIOC.actionEntity
 ENTITY_COUNT_AT = 912        # FC_FlowEntryIOC.numActionEntities
 PORT_COUNT_AT = 16685        # FC_ActionEntityIOC.dstPortsNum
