@@ -4,6 +4,7 @@
 // _libfc's pointer objects carry.
 
 #include "fields/field_descriptor.hpp"
+#include "fields/flow_rows.hpp"
 #include "fields/record_initializer.hpp"
 #include "fields/sequence.hpp"
 #include "runtime/module_entry.hpp"
@@ -48,7 +49,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
     if (!module) return nullptr;
     if (!add_type(module, "field", field_descriptor::type()) ||
         !add_type(module, "record_initializer_type", record_initializer::type()) ||
-        !add_type(module, "sequence", sequence::type())) {
+        !add_type(module, "sequence", sequence::type()) || !add_type(module, "flow_rows", flow_rows::type())) {
         Py_DECREF(module);
         return nullptr;
     }

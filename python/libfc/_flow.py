@@ -97,9 +97,35 @@ def decode(entry, now_ms):
     )
 
 
+def _bulk_decoder():
+    """The C decoder of whole answers, filling Flow objects in place; None
+    when this interpreter's Flow or ipaddress classes cannot be filled so."""
+    try:
+        from _libfc_fields import flow_rows
+    except ImportError:
+        return None
+    names = tuple(ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64))
+    try:
+        return flow_rows(Flow, names, _libfc.FC_MAX_CACHE_FLOWS_IOC)
+    except TypeError:
+        return None
+
+
+_decode_rows = _bulk_decoder()
+
+
 def decode_page(answer, now_ms=None):
     """Every entry of a query answer, decoded now: the library reuses the
-    answer's buffer at its next query."""
+    answer's buffer at its next query.
+
+    An answer stating more entries than a query answer holds is refused with
+    ValueError; anything but an answer of this module (another library's
+    buffer type, a list of entries) is decoded entry by entry."""
     if now_ms is None:
         now_ms = int(time.time() * 1000)
+    if _decode_rows is not None:
+        try:
+            return _decode_rows(answer, now_ms)
+        except TypeError:
+            pass
     return [decode(entry, now_ms) for entry in answer]

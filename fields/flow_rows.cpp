@@ -1,0 +1,520 @@
+// The bulk decoder of flow query answers. A walk of a large cache decodes
+// 2048 entries per answer; through the companion each field of each entry
+// costs an attribute lookup and a call, and each address a parse by
+// ipaddress. Here the entries are read with the C declarations and the
+// companion's Flow objects, with their ipaddress objects, are filled slot by
+// slot, as their constructors would fill them.
+
+#include "fields/flow_rows.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+#include "hyp_kernel_types.h"
+#include "libfc.h"
+#include "runtime/convert.hpp"
+#include "runtime/hex_text.hpp"
+#include "runtime/pointer_object.hpp"
+#include "runtime/python_compat.hpp"
+#include "runtime/registry.hpp"
+#include "runtime/type_ids.hpp"
+
+namespace flow_rows {
+
+namespace {
+
+// An entry starts at any byte offset (the entries are packed one after the
+// other), so fields are copied out, never read through a typed reference.
+template <class T>
+T load(const char *at) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// The address and the declared type of a (nested) field of a record at base.
+#define FIELD_AT(RECORD, PATH, base) ((base) + offsetof(RECORD, PATH))
+#define FIELD_TYPE(RECORD, PATH) decltype(std::declval<const RECORD &>().PATH)
+#define LOAD(RECORD, PATH, base) load<FIELD_TYPE(RECORD, PATH)>(FIELD_AT(RECORD, PATH, base))
+
+using Entity = FC_ActionEntityIOC;
+using Entry = FC_FlowEntryIOC;
+using Port = std::remove_extent_t<FIELD_TYPE(Entity, dport)>;
+using BitMap = FIELD_TYPE(Entity, actionsBitMap);
+
+constexpr unsigned kEntityCapacity = std::extent_v<FIELD_TYPE(Entry, actionEntity)>;
+constexpr unsigned kPortCapacity = std::extent_v<FIELD_TYPE(Entity, dport)>;
+constexpr int kActionBits = 8 * sizeof(BitMap);
+constexpr int kMacBytes = std::extent_v<FIELD_TYPE(FC_l2Key, saddr)>;
+static_assert(kMacBytes == 6 && std::extent_v<FIELD_TYPE(FC_l2Key, daddr)> == 6);
+static_assert(sizeof(FC_ipv4Key::sip) == 4 && sizeof(FC_ipv6Key::sip) == 16);
+
+// The slots of the companion's Flow, in the order its constructor names them.
+#define FLOW_COLUMNS(X)                                                                                  \
+    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(src) X(dst) X(proto) X(ether) X(vlan) X(src_mac)    \
+    X(dst_mac) X(inner_dst_mac) X(entities) X(packets) X(age_s) X(expires_in_s)
+
+enum Column : int {
+#define COLUMN_ID(name) column_##name,
+    FLOW_COLUMNS(COLUMN_ID)
+#undef COLUMN_ID
+    kColumns
+};
+
+const char *const column_names[kColumns] = {
+#define COLUMN_NAME(name) #name,
+    FLOW_COLUMNS(COLUMN_NAME)
+#undef COLUMN_NAME
+};
+
+// An ipaddress class whose instances are made here: its "_ip" integer and,
+// for IPv6, "_scope_id" are all its constructor sets.
+struct AddressClass {
+    PyTypeObject *type;
+    Py_ssize_t ip;     // slot offset of _ip
+    Py_ssize_t scope;  // slot offset of _scope_id; -1 when the class has none
+};
+
+struct Decoder {
+    PyObject_HEAD
+    PyTypeObject *flow_type;
+    Py_ssize_t column_offset[kColumns];
+    PyObject *action_names;  // tuple: the name of bit n of an action bit map
+    AddressClass v4, v6;
+    Py_ssize_t max_entries;  // the most entries a query answer holds
+};
+
+// Py_NewRef, which 3.9 lacks.
+PyObject *new_reference(PyObject *obj) {
+    Py_INCREF(obj);
+    return obj;
+}
+
+PyObject *&slot(PyObject *obj, Py_ssize_t offset) {
+    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + offset);
+}
+
+// An instance of a class of __slots__ with every slot empty, left to be
+// filled in place (its __init__ is not run).
+PyObject *empty_instance(PyTypeObject *t) { return t->tp_alloc(t, 0); }
+
+// An address object around ip (a reference taken over).
+PyObject *address(const AddressClass &c, PyObject *ip) {
+    if (!ip) return nullptr;
+    PyObject *a = empty_instance(c.type);
+    if (!a) {
+        Py_DECREF(ip);
+        return nullptr;
+    }
+    slot(a, c.ip) = ip;
+    if (c.scope >= 0) slot(a, c.scope) = new_reference(Py_None);
+    return a;
+}
+
+std::uint64_t big_endian64(const unsigned char *b) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | b[i];
+    return v;
+}
+
+// Addresses lie in network order, first octet at the lowest address.
+PyObject *ipv4_integer(const char *at) {
+    const auto *b = reinterpret_cast<const unsigned char *>(at);
+    return PyLong_FromUnsignedLong(static_cast<unsigned long>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3]);
+}
+
+PyObject *ipv6_integer(const char *at) {
+    const auto *b = reinterpret_cast<const unsigned char *>(at);
+    std::uint64_t high = big_endian64(b), low = big_endian64(b + 8);
+    if (high == 0) return PyLong_FromUnsignedLongLong(low);
+    PyObject *h = PyLong_FromUnsignedLongLong(high);
+    PyObject *l = h ? PyLong_FromUnsignedLongLong(low) : nullptr;
+    PyObject *shift = l ? PyLong_FromLong(64) : nullptr;
+    PyObject *shifted = shift ? PyNumber_Lshift(h, shift) : nullptr;
+    PyObject *result = shifted ? PyNumber_Or(shifted, l) : nullptr;
+    Py_XDECREF(h);
+    Py_XDECREF(l);
+    Py_XDECREF(shift);
+    Py_XDECREF(shifted);
+    return result;
+}
+
+// "xx:xx:xx:xx:xx:xx", as the hardware address getters write it.
+PyObject *mac_text(const char *at) {
+    PyObject *text = PyUnicode_New(3 * kMacBytes - 1, 127);
+    if (!text) return nullptr;
+    char *out = reinterpret_cast<char *>(PyUnicode_1BYTE_DATA(text));
+    for (int i = 0; i < kMacBytes; ++i) {
+        if (i) *out++ = ':';
+        out = write_hex(out, at + i, 1);
+    }
+    return text;
+}
+
+// The MAC texts of one answer, shared by the flows that have the same
+// address (most flows of a host share a few gateways and have no inner
+// address): a small table of the texts made last, keyed by the six bytes.
+struct MacTexts {
+    struct Slot {
+        std::uint64_t key;  // the bytes, with bit 48 set once the slot holds a text
+        PyObject *text;
+    };
+    Slot slots[64] = {};
+
+    PyObject *text(const char *at) {
+        std::uint64_t key = 0;
+        std::memcpy(&key, at, kMacBytes);
+        key |= std::uint64_t{1} << 48;
+        Slot &s = slots[(key * 0x9E3779B97F4A7C15u) >> 58];
+        if (s.key != key) {
+            PyObject *made = mac_text(at);
+            if (!made) return nullptr;
+            Py_XSETREF(s.text, made);
+            s.key = key;
+        }
+        return new_reference(s.text);
+    }
+
+    void release() {
+        for (Slot &s : slots) Py_CLEAR(s.text);
+    }
+};
+
+// A list of n items made by item(i); null when one cannot be made.
+template <class Item>
+PyObject *list_of(Py_ssize_t n, Item item) {
+    PyObject *list = PyList_New(n);
+    if (!list) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *value = item(i);
+        if (!value) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, i, value);
+    }
+    return list;
+}
+
+// Counts beyond an array's length are read as the whole array, as the
+// companion's sequences read them: the entry's own memory ends there.
+unsigned clamped(unsigned stated, unsigned capacity) { return stated < capacity ? stated : capacity; }
+
+// (action names, destination ports) of one action entity.
+PyObject *entity_pair(const Decoder &d, const char *entity) {
+    BitMap bits = LOAD(Entity, actionsBitMap, entity);
+    PyObject *names = list_of(std::popcount(bits), [&](Py_ssize_t) {
+        PyObject *name = PyTuple_GET_ITEM(d.action_names, std::countr_zero(bits));
+        bits &= bits - 1;
+        return new_reference(name);
+    });
+    if (!names) return nullptr;
+    const char *ports_at = FIELD_AT(Entity, dport, entity);
+    PyObject *ports = list_of(clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity), [&](Py_ssize_t i) {
+        return convert::from_integer(load<Port>(ports_at + i * sizeof(Port)));
+    });
+    if (!ports) {
+        Py_DECREF(names);
+        return nullptr;
+    }
+    PyObject *pair = PyTuple_New(2);
+    if (!pair) {
+        Py_DECREF(names);
+        Py_DECREF(ports);
+        return nullptr;
+    }
+    PyTuple_SET_ITEM(pair, 0, names);
+    PyTuple_SET_ITEM(pair, 1, ports);
+    return pair;
+}
+
+// Whole seconds since created (ms); 0 for a flow with no creation time or
+// one created after now.
+PyObject *age_seconds(std::uint64_t created, long long now_ms) {
+    if (created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)) return PyLong_FromLong(0);
+    return PyLong_FromUnsignedLongLong((static_cast<std::uint64_t>(now_ms) - created) / 1000);
+}
+
+PyObject *flow(const Decoder &d, const char *entry, long long now_ms, MacTexts &macs) {
+    PyObject *f = empty_instance(d.flow_type);
+    if (!f) return nullptr;
+    auto put = [&](Column c, PyObject *value) {
+        if (!value) return false;
+        slot(f, d.column_offset[c]) = value;
+        return true;
+    };
+    bool v6 = LOAD(Entry, fkey.flags, entry) & FC_FLOWKEY_IPV6;
+    const AddressClass &family = v6 ? d.v6 : d.v4;
+    PyObject *(*ip_integer)(const char *) = v6 ? ipv6_integer : ipv4_integer;
+    const char *source =
+        v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, entry);
+    const char *destination =
+        v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, entry);
+    const char *entities_at = FIELD_AT(Entry, actionEntity, entry);
+    bool done =
+        put(column_id, convert::from_integer(LOAD(Entry, flowId, entry))) &&
+        put(column_flags, PyLong_FromLong(static_cast<std::int32_t>(LOAD(Entry, fcFlags, entry)))) &&
+        put(column_table, convert::from_integer(LOAD(Entry, tblId, entry))) &&
+        put(column_port, convert::from_integer(LOAD(Entry, fkey.portID, entry))) &&
+        put(column_vni, convert::from_integer(LOAD(Entry, fkey.vni, entry))) &&
+        put(column_ipv6, PyBool_FromLong(v6)) &&
+        put(column_src, address(family, ip_integer(source))) &&
+        put(column_dst, address(family, ip_integer(destination))) &&
+        put(column_proto, convert::from_integer(LOAD(Entry, fkey.proto, entry))) &&
+        put(column_ether, convert::from_integer(LOAD(Entry, fkey.l2Key.etype, entry))) &&
+        put(column_vlan, convert::from_integer(LOAD(Entry, fkey.l2Key.vlanid, entry))) &&
+        put(column_src_mac, macs.text(FIELD_AT(Entry, fkey.l2Key.saddr, entry))) &&
+        put(column_dst_mac, macs.text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
+        put(column_inner_dst_mac, macs.text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
+        put(column_entities, list_of(clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity),
+                                     [&](Py_ssize_t k) { return entity_pair(d, entities_at + k * sizeof(Entity)); })) &&
+        put(column_packets, convert::from_integer(LOAD(Entry, pktCount, entry))) &&
+        put(column_age_s, age_seconds(LOAD(Entry, created, entry), now_ms)) &&
+        put(column_expires_in_s, convert::from_integer(LOAD(Entry, exprTime, entry)));
+    if (done) return f;
+    Py_DECREF(f);
+    return nullptr;
+}
+
+// Entries lie 66 KB apart and an entry's fields span two pages (an action
+// entity's port count follows its 4096 ports), so each entry costs cache and
+// TLB misses; they are taken a few entries ahead, while objects are built.
+constexpr Py_ssize_t kPrefetchAhead = 4;
+
+void prefetch_entry(const char *entry) {
+    for (std::size_t at : {offsetof(Entry, fcFlags), offsetof(Entry, fkey.inner), offsetof(Entry, pktCount),
+                           offsetof(Entry, tblId), offsetof(Entry, numActionEntities),
+                           offsetof(Entry, actionEntity) + offsetof(Entity, dport),
+                           offsetof(Entry, actionEntity) + offsetof(Entity, dstPortsNum)})
+        __builtin_prefetch(entry + at);
+}
+
+bool suspend_collector() {
+#if PY_VERSION_HEX >= 0x030A0000
+    return PyGC_Disable() == 1;
+#else
+    return false;
+#endif
+}
+
+void resume_collector() {
+#if PY_VERSION_HEX >= 0x030A0000
+    PyGC_Enable();
+#endif
+}
+
+// decoder(answer, now_ms): the answer's entries as Flow objects, ages taken
+// against now_ms.
+PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"answer", "now_ms", nullptr};
+    PyObject *answer;
+    long long now_ms;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OL:flow_rows", const_cast<char **>(keywords), &answer, &now_ms))
+        return nullptr;
+    const Decoder &d = *reinterpret_cast<Decoder *>(self);
+    void *buffer = nullptr;
+    if (pointer_object::convert(answer, &buffer, registry::types[ty::p_FC_IOCFlows], 0) != 0 || !buffer) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_TypeError, "flow_rows: a query answer (FC_IOCFlows *) is needed, not %.200s",
+                         Py_TYPE(answer)->tp_name);
+        return nullptr;
+    }
+    const char *header = static_cast<const char *>(buffer);
+    Py_ssize_t count = LOAD(FC_IOCFlows, numEntries, header);
+    // A header allocated here (new_FC_IOCFlows, from_bytes) has no entries
+    // behind it, whatever it states.
+    SwigPyObject *holder = pointer_object::get_this(answer);
+    if (holder && holder->address == buffer && holder->own) count = 0;
+    if (count > d.max_entries) {
+        PyErr_Format(PyExc_ValueError, "flow_rows: the answer states %zd entries; a query answer holds at most %zd",
+                     count, d.max_entries);
+        return nullptr;
+    }
+    const char *entries = FIELD_AT(FC_IOCFlows, entries, header);
+    // Nothing in the loop runs Python code, so deferring the collector
+    // until it ends changes nothing anyone can observe; it then collects once
+    // the young objects a collection every few hundred allocations would.
+    bool collecting = suspend_collector();
+    MacTexts macs;
+    PyObject *flows = list_of(count, [&](Py_ssize_t i) {
+        if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
+        return flow(d, entries + i * sizeof(Entry), now_ms, macs);
+    });
+    macs.release();
+    if (collecting) resume_collector();
+    return flows;
+}
+
+// The slot offset of attribute name in t; -1 with TypeError when t keeps it
+// no object slot.
+Py_ssize_t slot_offset(PyTypeObject *t, const char *name, bool required) {
+    PyObject *key = PyUnicode_InternFromString(name);
+    if (!key) return -1;
+    Py_ssize_t offset = compat::object_slot_offset(compat::class_attribute(t, key));
+    Py_DECREF(key);
+    if (offset < 0 && required)
+        PyErr_Format(PyExc_TypeError, "flow_rows: %.200s keeps no slot '%s'", t->tp_name, name);
+    return offset;
+}
+
+// Every name in flow_type's own __slots__ is a column: a slot left empty
+// here would raise AttributeError when read.
+bool slots_are_columns(PyTypeObject *flow_type) {
+    PyObject *slots = PyObject_GetAttrString(reinterpret_cast<PyObject *>(flow_type), "__slots__");
+    PyObject *names = slots ? PySequence_Fast(slots, "flow_rows: __slots__ must be a sequence") : nullptr;
+    Py_XDECREF(slots);
+    if (!names) return false;
+    bool all = true;
+    for (Py_ssize_t i = 0; all && i < PySequence_Fast_GET_SIZE(names); ++i) {
+        PyObject *name = PySequence_Fast_GET_ITEM(names, i);
+        const char *text = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
+        all = false;
+        for (const char *column : column_names) all = all || (text && std::strcmp(text, column) == 0);
+        if (!all && !PyErr_Occurred())
+            PyErr_Format(PyExc_TypeError, "flow_rows: slot %R of %.200s is not a flow column", name,
+                         flow_type->tp_name);
+    }
+    Py_DECREF(names);
+    return all;
+}
+
+// Whether an address made here equals, and prints as, the one the class's
+// constructor makes from the same integer: the check that filling the slots
+// is all the constructor does on this interpreter.
+bool made_as_constructed(const AddressClass &c, const char *integer_text) {
+    PyObject *integer = PyLong_FromString(integer_text, nullptr, 0);
+    if (!integer) return false;
+    PyObject *made = address(c, new_reference(integer));
+    PyObject *constructed = made ? PyObject_CallOneArg(reinterpret_cast<PyObject *>(c.type), integer) : nullptr;
+    PyObject *made_text = constructed ? PyObject_Str(made) : nullptr;
+    PyObject *constructed_text = made_text ? PyObject_Str(constructed) : nullptr;
+    int same = constructed_text ? PyObject_RichCompareBool(made, constructed, Py_EQ) : -1;
+    if (same == 1) same = PyUnicode_Compare(made_text, constructed_text) == 0;
+    Py_DECREF(integer);
+    Py_XDECREF(made);
+    Py_XDECREF(constructed);
+    Py_XDECREF(made_text);
+    Py_XDECREF(constructed_text);
+    if (same == 0 && !PyErr_Occurred())
+        PyErr_Format(PyExc_TypeError, "flow_rows: %.200s objects are not made by filling their slots",
+                     c.type->tp_name);
+    return same == 1;
+}
+
+bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c) {
+    PyObject *t = PyObject_GetAttrString(ipaddress, name);
+    if (!t) return false;
+    if (!PyType_Check(t)) {
+        PyErr_Format(PyExc_TypeError, "flow_rows: ipaddress.%s is not a class", name);
+        Py_DECREF(t);
+        return false;
+    }
+    c.type = reinterpret_cast<PyTypeObject *>(t);
+    c.ip = slot_offset(c.type, "_ip", true);
+    c.scope = c.ip < 0 ? -1 : slot_offset(c.type, "_scope_id", false);
+    return c.ip >= 0;
+}
+
+int traverse(PyObject *self, visitproc visit, void *arg) {
+    auto *d = reinterpret_cast<Decoder *>(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(d->flow_type);
+    Py_VISIT(d->action_names);
+    Py_VISIT(d->v4.type);
+    Py_VISIT(d->v6.type);
+    return 0;
+}
+
+int clear(PyObject *self) {
+    auto *d = reinterpret_cast<Decoder *>(self);
+    Py_CLEAR(d->flow_type);
+    Py_CLEAR(d->action_names);
+    Py_CLEAR(d->v4.type);
+    Py_CLEAR(d->v6.type);
+    return 0;
+}
+
+void dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
+// flow_rows(flow_class, action_names, max_entries)
+PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"flow_class", "action_names", "max_entries", nullptr};
+    PyObject *flow_class, *names;
+    Py_ssize_t max_entries;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!n:flow_rows", const_cast<char **>(keywords), &PyType_Type,
+                                     &flow_class, &PyTuple_Type, &names, &max_entries))
+        return nullptr;
+    if (PyTuple_GET_SIZE(names) != kActionBits) {
+        PyErr_Format(PyExc_ValueError, "flow_rows: %d action names are needed, one per bit, not %zd", kActionBits,
+                     PyTuple_GET_SIZE(names));
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < kActionBits; ++i) {
+        if (!PyUnicode_Check(PyTuple_GET_ITEM(names, i))) {
+            PyErr_Format(PyExc_TypeError, "flow_rows: action name %zd is not a str", i);
+            return nullptr;
+        }
+    }
+    if (max_entries < 0) {
+        PyErr_SetString(PyExc_ValueError, "flow_rows: max_entries must not be negative");
+        return nullptr;
+    }
+    auto *d = reinterpret_cast<Decoder *>(t->tp_alloc(t, 0));
+    if (!d) return nullptr;
+    PyObject *self = reinterpret_cast<PyObject *>(d);
+    d->flow_type = reinterpret_cast<PyTypeObject *>(new_reference(flow_class));
+    d->action_names = new_reference(names);
+    d->max_entries = max_entries;
+    for (int c = 0; c < kColumns; ++c) {
+        d->column_offset[c] = slot_offset(d->flow_type, column_names[c], true);
+        if (d->column_offset[c] < 0) {
+            Py_DECREF(self);
+            return nullptr;
+        }
+    }
+    PyObject *ipaddress = slots_are_columns(d->flow_type) ? PyImport_ImportModule("ipaddress") : nullptr;
+    bool ready = ipaddress && learn_address_class(ipaddress, "IPv4Address", d->v4) &&
+                 learn_address_class(ipaddress, "IPv6Address", d->v6) &&
+                 made_as_constructed(d->v4, "0xc0a80a01") &&
+                 made_as_constructed(d->v6, "0x20010db8000000000000000000000001");
+    Py_XDECREF(ipaddress);
+    if (ready) return self;
+    Py_DECREF(self);
+    return nullptr;
+}
+
+}  // namespace
+
+PyTypeObject *type() {
+    static PyTypeObject *made = nullptr;
+    if (made) return made;
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void *>(make)},
+        {Py_tp_call, reinterpret_cast<void *>(decode)},
+        {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
+        {Py_tp_clear, reinterpret_cast<void *>(clear)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_doc, const_cast<char *>(
+                        "flow_rows(flow_class, action_names, max_entries)\n"
+                        "A decoder of flow query answers: decoder(answer, now_ms) is the list of the answer's\n"
+                        "entries as flow_class objects, their slots filled in place. action_names names bit n\n"
+                        "of an action bit map; an answer stating more than max_entries entries is refused.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.flow_rows", sizeof(Decoder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
+    };
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return made;
+}
+
+}  // namespace flow_rows

@@ -1,0 +1,185 @@
+"""The C decoder of whole query answers against the entry-by-entry Python
+decoder, on the built-in cache's traffic and on buffers with damaged counts."""
+
+import ctypes
+import ipaddress
+import os
+import time
+
+import pytest
+
+import _libfc
+import libfc
+from _libfc_fields import flow_rows
+from libfc import _flow
+
+from _helpers import addr, library_view, run_python_ok
+from conftest import fcemu_library
+
+HEADER = 8
+ENTRY = 67670
+ENTITIES_AT = 914            # FC_FlowEntryIOC.actionEntity
+ENTITY_COUNT_AT = 912        # FC_FlowEntryIOC.numActionEntities
+PORT_COUNT_AT = 16685        # FC_ActionEntityIOC.dstPortsNum
+FLOW_ID_AT = 4               # FC_FlowEntryIOC.flowId
+KEY_FLAGS_AT = 12 + 24       # FC_FlowEntryIOC.fkey.flags
+CREATED_AT = 740             # FC_FlowEntryIOC.created
+MAX_ENTRIES = _libfc.FC_MAX_CACHE_FLOWS_IOC
+NAMES = tuple(_flow.ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64))
+
+
+def query():
+    return _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
+
+
+def by_entry(answer, now_ms):
+    return [_flow.decode(entry, now_ms) for entry in answer]
+
+
+@pytest.fixture
+def traffic(flow_cache):
+    """Fills the cache with the demo traffic of a seed; returns the answer."""
+    def fill(flows, seed):
+        assert fcemu_library().fcemu_traffic(flows, seed) > 0
+        return query()
+    return fill
+
+
+def copied(answer, entries=None):
+    """A library-shaped copy of an answer's first `entries` entries, and a
+    view of it: (buffer, view)."""
+    count = answer.numEntries if entries is None else entries
+    buffer = ctypes.create_string_buffer(HEADER + count * ENTRY)
+    ctypes.memmove(buffer, addr(answer), HEADER + count * ENTRY)
+    ctypes.c_uint32.from_buffer(buffer, 4).value = count
+    view = libfc.FC_IOCFlows.__new__(libfc.FC_IOCFlows)  # wrapped as the library's answers are
+    view._attach(library_view("FC_IOCFlows", buffer))
+    return buffer, view
+
+
+@pytest.mark.parametrize("seed", [1, 7, 2024])
+def test_bulk_and_entry_decoders_agree_on_demo_traffic(traffic, seed):
+    answer = traffic(600, seed)
+    now = int(time.time() * 1000)
+    bulk = _flow.decode_page(answer, now)
+    assert len(bulk) == answer.numEntries > 0
+    # The traffic must exercise what the decoders differ in.
+    assert {type(f.src) for f in bulk} == {ipaddress.IPv4Address, ipaddress.IPv6Address}
+    assert len({name for f in bulk for name in f.actions}) >= 5
+    assert any(len(f.entities) > 1 for f in bulk) and any(len(f.dst_ports) > 1 for f in bulk)
+    for when in (now, 0, now + 10**9):
+        reference = by_entry(answer, when)
+        mismatched = [(b.as_dict(), r.as_dict()) for b, r in zip(_flow.decode_page(answer, when), reference)
+                      if b != r or b.as_dict() != r.as_dict()]
+        assert not mismatched, mismatched[:1]
+    # Addresses made in place behave as constructed ones.
+    for f in bulk[:50]:
+        assert f.src == ipaddress.ip_address(str(f.src)) and hash(f.dst) == hash(ipaddress.ip_address(str(f.dst)))
+
+
+@pytest.mark.parametrize("at, width, value, check", [
+    (None, 0, 0, None),
+    # Counts beyond an entry's arrays read the whole array, as the sequences do.
+    (ENTITY_COUNT_AT, 2, 0xFFFF, lambda f: len(f.entities) == 4),
+    (ENTITIES_AT + PORT_COUNT_AT, 4, 0xFFFFFFFF, lambda f: len(f.entities[0][1]) == 4096),
+    # Values at the edges of their fields' ranges.
+    (0, 4, 0xFFFFFFFF, lambda f: f.flags == -1),                     # fcFlags, a signed enum
+    (KEY_FLAGS_AT, 1, 0xFE, lambda f: f.ipv6 is False),              # every key flag but IPv6
+    (KEY_FLAGS_AT, 1, 0xFF, lambda f: f.ipv6 is True),
+    (CREATED_AT, 8, 2**64 - 1, lambda f: f.age_s == 0),              # created after now
+    (FLOW_ID_AT, 8, 2**64 - 1, lambda f: f.id == 2**64 - 1),
+])
+def test_damaged_and_extreme_entries_decode_as_entry_by_entry(traffic, at, width, value, check):
+    buffer, view = copied(traffic(300, 3), entries=3)
+    if at is not None:
+        ctypes.memmove(ctypes.addressof(buffer) + HEADER + ENTRY + at, value.to_bytes(width, "little"), width)
+    flows = _flow.decode_page(view, 10**6)
+    assert flows == by_entry(view, 10**6)
+    assert check is None or check(flows[1])
+
+
+def test_entry_counts_beyond_an_answer_are_refused(traffic):
+    buffer, view = copied(traffic(50, 5), entries=2)
+    ctypes.c_uint32.from_buffer(buffer, 4).value = MAX_ENTRIES + 1
+    with pytest.raises(ValueError, match="states %d entries" % (MAX_ENTRIES + 1)):
+        _flow.decode_page(view)
+
+
+def test_a_header_made_here_has_no_entries_whatever_it_states():
+    header = _libfc.new_FC_IOCFlows()
+    _libfc.FC_IOCFlows_numEntries_set(header, 5)
+    assert _flow.decode_page(header) == []
+
+
+def test_what_is_no_answer_of_the_module_is_decoded_entry_by_entry(traffic):
+    answer = traffic(100, 9)
+    entries = list(answer)
+    assert _flow.decode_page(entries, 5) == by_entry(answer, 5)
+    decoder = flow_rows(_flow.Flow, NAMES, MAX_ENTRIES)
+    for wrong in (entries, None, entries[0]):
+        with pytest.raises(TypeError, match="FC_IOCFlows"):
+            decoder(wrong, 0)
+
+
+class Short:
+    __slots__ = _flow.Flow.__slots__[:-1]
+
+
+class Extra:
+    __slots__ = _flow.Flow.__slots__ + ("more",)
+
+
+class Unslotted:
+    pass
+
+
+@pytest.mark.parametrize("flow_class, names, error, match", [
+    (Short, NAMES, TypeError, "no slot 'expires_in_s'"),
+    (Extra, NAMES, TypeError, "'more' of Extra is not a flow column"),
+    (Unslotted, NAMES, TypeError, "no slot 'id'"),
+    (_flow.Flow, NAMES[:-1], ValueError, "64 action names"),
+    (_flow.Flow, NAMES[:-1] + (5,), TypeError, "action name 63"),
+])
+def test_decoders_are_refused_for_classes_they_cannot_fill(flow_class, names, error, match):
+    with pytest.raises(error, match=match):
+        flow_rows(flow_class, names, MAX_ENTRIES)
+
+
+def test_every_failed_allocation_raises_memory_error_and_leaves_nothing_behind(flow_cache):
+    pytest.importorskip("_testcapi")
+    result = run_python_ok(f"""
+        import ctypes, gc, sys, _testcapi
+        sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
+        import _libfc, libfc
+        from libfc import _flow
+        from conftest import fcemu_library
+        assert fcemu_library().fcemu_traffic(40, 4) > 0
+        answer = _libfc.FC_GetFlows(0, 0, "\\x00", 0, None, 0, 0, 0, 0, None, 0)
+        expected = _flow.decode_page(answer, 1)
+        assert {{f.ipv6 for f in expected}} == {{False, True}}
+        decode = _flow._decode_rows
+        name = _flow.ACTION_NAMES[_libfc.FC_ACTION_DST_PORT]
+        decode(answer, 1)
+        gc.collect()
+        names, blocks = sys.getrefcount(name), sys.getallocatedblocks()
+        for n in range(100000):
+            _testcapi.set_nomemory(n, n + 1)
+            try:
+                rows = decode(answer, 1)
+            except MemoryError:
+                rows = None
+            finally:
+                _testcapi.remove_mem_hooks()
+            assert gc.isenabled()
+            if rows is not None:
+                break
+        assert rows == expected and decode(answer, 1) == expected
+        del rows
+        gc.collect()
+        assert sys.getrefcount(name) == names, "action names lost or gained references"
+        assert sys.getallocatedblocks() - blocks < 100, "objects of abandoned flows leaked"
+        print(n, len(expected))
+    """)
+    # The walk reached the end: every object of every flow failed once.
+    failed, flows = map(int, result.stdout.split())
+    assert failed > 10 * flows > 0
