@@ -261,6 +261,27 @@ def test_flows_come_back_oldest_first_and_the_buffer_holds_at_most_the_ioc_limit
     assert len(every) == result.total and ids == every[:MAX_FLOWS_IOC] and installed >= result.total
 
 
+def test_an_entry_reads_the_same_whatever_the_answers_before_it_held():
+    # The answer's block is reused: what an earlier, larger answer rendered
+    # into an entry must not show through a later one.
+    LIB.fcemu_traffic(600, 5)
+
+    def images(**criteria):
+        answer = _libfc.FC_GetFlows(*filter_args(**criteria))
+        base = int(answer.this) + 8
+        images = {}
+        for i, entry in enumerate(answer):
+            entry.exprTime = 0  # seconds left: moves with the clock between answers
+            images[entry.flowId] = ctypes.string_at(base + i * 67670, 67670)
+        return images
+
+    alone = {}
+    for port in sorted({flow.port for flow in all_flows()}):
+        images()  # every flow, in install order, into the block first
+        alone.update(images(switchPort=port))
+    assert alone == images()
+
+
 def test_remove_flows_removes_the_matching_flows_only():
     LIB.fcemu_traffic(300, 4)
     flows = all_flows()

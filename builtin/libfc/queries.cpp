@@ -12,7 +12,48 @@ namespace fcemu {
 namespace {
 
 // Each result belongs to the library until the next call of its function.
-FC_IOCFlows *last_flows;
+//
+// The flows answer is one block kept from query to query: a fresh zeroed
+// block costs a page fault for every page rendering touches, several per
+// entry.  Before an entry is rendered again, only the bytes its previous
+// rendering wrote are cleared: the part before the action entities, and of
+// each rendered entity its head, its ports and its port count.
+FC_IOCFlows *answer;
+struct Rendered {
+    std::uint16_t entities;
+    std::uint16_t ports[FC_MAX_OUT_AC_IOC];
+};
+Rendered rendered[FC_MAX_CACHE_FLOWS_IOC];
+std::uint32_t rendered_count;
+
+constexpr std::size_t kEntitiesAt = offsetof(FC_FlowEntryIOC, actionEntity);
+constexpr std::size_t kPortsAt = offsetof(FC_ActionEntityIOC, dport);
+constexpr std::size_t kPortCountAt = offsetof(FC_ActionEntityIOC, dstPortsNum);
+
+FC_ActionEntityIOC *entity_of(FC_FlowEntryIOC *entry, std::uint32_t e) {
+    return reinterpret_cast<FC_ActionEntityIOC *>(reinterpret_cast<char *>(entry) + kEntitiesAt) + e;
+}
+
+void clear_rendering(FC_FlowEntryIOC *entry, const Rendered &was) {
+    std::memset(entry, 0, kEntitiesAt);
+    for (std::uint32_t e = 0; e < was.entities; ++e) {
+        char *entity = reinterpret_cast<char *>(entity_of(entry, e));
+        std::memset(entity, 0, kEntityHead);
+        std::memset(entity + kPortsAt, 0, std::size_t{was.ports[e]} * sizeof(hyp_SwitchPortID));
+        std::memset(entity + kPortCountAt, 0, sizeof(hyp_uint32));
+    }
+}
+
+Rendered what_was_rendered(FC_FlowEntryIOC *entry) {
+    Rendered was{};
+    was.entities = std::min<std::uint16_t>(entry->numActionEntities, FC_MAX_OUT_AC_IOC);
+    for (std::uint32_t e = 0; e < was.entities; ++e) {
+        hyp_uint32 ports;
+        std::memcpy(&ports, reinterpret_cast<char *>(entity_of(entry, e)) + kPortCountAt, sizeof ports);
+        was.ports[e] = static_cast<std::uint16_t>(std::min<hyp_uint32>(ports, kCells));
+    }
+    return was;
+}
 FC_CacheStats last_stats;
 union {
     FC_HashStatsIOC header;
@@ -96,17 +137,24 @@ extern "C" fcemu_status fcemu_model_get_flows(const fcemu_query *query, FC_IOCFl
     static Match kept[FC_MAX_CACHE_FLOWS_IOC];
     std::uint32_t count;
     std::uint32_t total = oldest_matches(*access.file(), filter, kept, count);
-    // calloc hands a block this large over as fresh zero pages: rendering
-    // touches only the pages of the fields each flow fills.
-    auto *flows = static_cast<FC_IOCFlows *>(std::calloc(1, sizeof(FC_IOCFlows) + std::size_t{count} * sizeof(FC_FlowEntryIOC)));
-    if (!flows) return fail(FCEMU_NO_MEMORY, "no memory for %u flow entries", count);
-    flows->totalEntries = total;
-    flows->numEntries = count;
-    for (std::uint32_t i = 0; i < count; ++i)
-        report_flow(*access.file(), kept[i].table, kept[i].index, &flows->entries[i], access.now());
-    std::free(last_flows);
-    last_flows = flows;
-    *result = flows;
+    if (!answer) {
+        // Zero pages the system hands over lazily: only those rendered into
+        // are ever touched.
+        answer = static_cast<FC_IOCFlows *>(
+            std::calloc(1, sizeof(FC_IOCFlows) + std::size_t{FC_MAX_CACHE_FLOWS_IOC} * sizeof(FC_FlowEntryIOC)));
+        if (!answer) return fail(FCEMU_NO_MEMORY, "no memory for %u flow entries", FC_MAX_CACHE_FLOWS_IOC);
+        rendered_count = 0;
+    }
+    for (std::uint32_t i = 0; i < rendered_count; ++i) clear_rendering(&answer->entries[i], rendered[i]);
+    rendered_count = 0;
+    answer->totalEntries = total;
+    answer->numEntries = count;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        report_flow(*access.file(), kept[i].table, kept[i].index, &answer->entries[i], access.now());
+        rendered[i] = what_was_rendered(&answer->entries[i]);
+        rendered_count = i + 1;
+    }
+    *result = answer;
     return FCEMU_OK;
 }
 
