@@ -79,7 +79,8 @@ consteval int builtin_index_of(std::index_sequence<I...>) {
 }
 // Index of T in builtin_scalars, or -1.
 template <class T>
-inline constexpr int builtin_index = builtin_index_of<T>(std::make_index_sequence<std::tuple_size_v<builtin_scalars>>{});
+inline constexpr int builtin_index =
+    builtin_index_of<T>(std::make_index_sequence<std::tuple_size_v<builtin_scalars>>{});
 
 // Index of the builtin named `text`, or -1.
 consteval int builtin_named(std::string_view text) {
@@ -164,7 +165,8 @@ struct TypeText {
         } else if constexpr (std::is_integral_v<P> || std::is_enum_v<P>) {
             constexpr int named = builtin_named(text);
             if constexpr (named >= 0) {
-                static_assert(named == builtin_index<P>, "the C type text names another integer type than the function's");
+                static_assert(named == builtin_index<P>,
+                              "the C type text names another integer type than the function's");
             } else {
                 // A typedef or an enumeration: known by the line of its pointer.
                 constexpr int line = spelled_by(Types, text, " *");
@@ -264,7 +266,8 @@ inline PyObject *result(R value) {
         return convert::from_integer(value);
     else
         // Records and handles the library hands out stay the library's.
-        return pointer_object::make(const_cast<void *>(static_cast<const void *>(value)), descriptor_of<R, Text, Types>(), 0);
+        return pointer_object::make(const_cast<void *>(static_cast<const void *>(value)),
+                                    descriptor_of<R, Text, Types>(), 0);
 }
 
 template <class F>
@@ -289,7 +292,8 @@ struct Operation {
     // Every text is checked, also those no conversion looks at.
     template <std::size_t... I>
     static consteval bool texts_resolve(std::index_sequence<I...>) {
-        return TypeText<R, Result, Types>::id >= -1 && ((TypeText<param_t<I>, Args, Types>::id >= -1) && ...);
+        return TypeText<R, Result, Types>::id >= -1 &&
+               ((TypeText<param_t<I>, Args, Types>::id >= -1) && ...);
     }
     static_assert(texts_resolve(std::make_index_sequence<sizeof...(Args)>{}));
 
