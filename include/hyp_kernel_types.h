@@ -70,21 +70,9 @@ typedef struct Portset   hyp_Portset;
 
 /* Status of every library call; failure codes start at 0x0BAD0001. */
 typedef enum HYP_ReturnStatus {
-    HYP_OK             = 0,
-    HYP_FAILURE        = 0x0BAD0001,
-    HYP_NOT_FOUND      = 0x0BAD0003,
-    HYP_BUSY           = 0x0BAD0004,
-    HYP_EXISTS         = 0x0BAD0005,
-    HYP_LIMIT_EXCEEDED = 0x0BAD0006,
-    HYP_BAD_PARAM      = 0x0BAD0007,
-    HYP_INVALID_HANDLE = 0x0BAD000E,
-    HYP_NO_MEMORY      = 0x0BAD0014,
-    HYP_NOT_SUPPORTED  = 0x0BAD0020,
-    HYP_TIMEOUT        = 0x0BAD0021,
-    HYP_NOT_INITIALIZED = 0x0BAD0031,
-    HYP_NAME_TOO_LONG  = 0x0BAD0033,
-    HYP_LAST_ERR       = 0x0BAD0168,
-    HYP_GENERIC_LINUX_ERROR = 0x2BAD0000
+#define HYP_STATUS(name, value, text) name = value,
+#include "hyp_status_codes.h"
+#undef HYP_STATUS
 } HYP_ReturnStatus;
 
 typedef enum hyp_IoctlCallerSize {

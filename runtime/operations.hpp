@@ -8,9 +8,15 @@
 // passes alike), arms the library-call trap, calls the library function
 // once, converts its result and releases its text copies. Untyped pointers
 // (void * and the handles defined as it) accept any pointer object.
+//
+// Every C type text is resolved against the module's type list when the
+// table is compiled: a text the list does not spell, or one that contradicts
+// the function's declared parameter type, stops the build, and a call finds
+// its descriptor by index.
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -30,20 +36,65 @@ struct CType {
     consteval CType(const char (&s)[N]) {
         for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
     }
+    constexpr std::string_view view() const { return {text, N - 1}; }
 };
 
-// The descriptor a C type text names ("FC_IOCFlows *"), looked up once in
-// the shared registry by any of its spellings. Null for untyped pointers
-// ("void *" and the switch handles accept any pointer object).
-template <CType T>
-swig_type_info *descriptor_of() {
-    static swig_type_info *found = nullptr;
-    static bool looked = false;
-    if (!looked) {
-        found = registry::lookup_any(T.text);
-        looked = true;
+// Whether one line of a type list (the '|'-separated C spellings of one
+// descriptor) spells `text` followed by `suffix`.
+consteval bool spells(std::string_view line, std::string_view text, std::string_view suffix = {}) {
+    for (;;) {
+        std::size_t bar = line.find('|');
+        std::string_view spelling = line.substr(0, bar);
+        if (spelling.size() == text.size() + suffix.size() && spelling.starts_with(text) &&
+            spelling.ends_with(suffix))
+            return true;
+        if (bar == std::string_view::npos) return false;
+        line.remove_prefix(bar + 1);
     }
+}
+
+// The descriptor id whose line spells `text` + `suffix`, or -1. Lines are
+// searched in order, as the registry searches spellings.
+template <std::size_t N>
+consteval int spelled_by(const char *const (&lines)[N], std::string_view text, std::string_view suffix = {}) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (spells(lines[i], text, suffix)) return static_cast<int>(i);
+    return -1;
+}
+
+// The C integer types by their C names: a type list line that spells
+// "unsigned int *" says which C++ type its typedefs ("hyp_uint32") stand for.
+using builtin_scalars = std::tuple<char, signed char, unsigned char, short, unsigned short, int, unsigned int,
+                                   long, unsigned long, long long, unsigned long long>;
+inline constexpr std::string_view builtin_scalar_names[] = {
+    "char", "signed char", "unsigned char", "short", "unsigned short", "int", "unsigned int",
+    "long", "unsigned long", "long long", "unsigned long long"};
+static_assert(std::size(builtin_scalar_names) == std::tuple_size_v<builtin_scalars>);
+
+template <class T, std::size_t... I>
+consteval int builtin_index_of(std::index_sequence<I...>) {
+    int found = -1;
+    ((std::is_same_v<T, std::tuple_element_t<I, builtin_scalars>> ? found = static_cast<int>(I) : 0), ...);
     return found;
+}
+// Index of T in builtin_scalars, or -1.
+template <class T>
+inline constexpr int builtin_index =
+    builtin_index_of<T>(std::make_index_sequence<std::tuple_size_v<builtin_scalars>>{});
+
+// Index of the builtin named `text`, or -1.
+consteval int builtin_named(std::string_view text) {
+    for (std::size_t b = 0; b < std::size(builtin_scalar_names); ++b)
+        if (builtin_scalar_names[b] == text) return static_cast<int>(b);
+    return -1;
+}
+
+// The builtin a line spells a pointer to ("unsigned int *"), or -1 for a
+// line of an enumeration or record.
+consteval int builtin_pointee(std::string_view line) {
+    for (std::size_t b = 0; b < std::size(builtin_scalar_names); ++b)
+        if (spells(line, builtin_scalar_names[b], " *")) return static_cast<int>(b);
+    return -1;
 }
 
 template <class P>
@@ -91,9 +142,74 @@ struct Slot {
 template <class P, CType T>
 using slot_t = typename Slot<P, T>::type;
 
+// What a C type text stands for as the C++ type P of a parameter or result,
+// checked against the module's type list `Types` (runtime/types.def): `id` is
+// the descriptor of a pointer (of void * for untyped ones), -1 for the
+// others. Each assertion names the mistake a description line can make.
+template <class P, CType T, const auto &Types>
+struct TypeText {
+    static consteval int resolve() {
+        constexpr std::string_view text = T.view();
+        constexpr int untyped = spelled_by(Types, "void *");
+        if constexpr (std::is_void_v<P>) {
+            static_assert(text == "void", "a function without result is described as \"void\"");
+            return -1;
+        } else if constexpr (char_array_length<T>() > 0) {
+            static_assert(std::is_same_v<P, char *>, "a \"char [N]\" buffer is a char * parameter");
+            return -1;
+        } else if constexpr (is_text_v<P>) {
+            static_assert(text == "char const *" || text == "const char *" ||
+                              (std::is_same_v<P, char *> && text == "char *"),
+                          "a text parameter or result is described as \"char const *\"");
+            return -1;
+        } else if constexpr (std::is_integral_v<P> || std::is_enum_v<P>) {
+            constexpr int named = builtin_named(text);
+            if constexpr (named >= 0) {
+                static_assert(named == builtin_index<P>,
+                              "the C type text names another integer type than the function's");
+            } else {
+                // A typedef or an enumeration: known by the line of its pointer.
+                constexpr int line = spelled_by(Types, text, " *");
+                static_assert(line >= 0, "the type list spells no pointer to this C type: misspelt?");
+                if constexpr (line >= 0) {
+                    constexpr int pointee = builtin_pointee(Types[line]);
+                    static_assert(pointee >= 0 ? pointee == builtin_index<P> : std::is_enum_v<P>,
+                                  "the C type text names another type than the function's");
+                }
+            }
+            return -1;
+        } else if constexpr (is_untyped_pointer_v<P>) {
+            // void * itself, a handle the list spells as void * (DVSwitchHandle),
+            // or one whose pointer it spells as void ** (DVSDataItem).
+            constexpr int line = spelled_by(Types, text);
+            constexpr int pointer_to_untyped = spelled_by(Types, "void **");
+            static_assert(untyped >= 0 && (line == untyped || (line < 0 && pointer_to_untyped >= 0 &&
+                                                               spelled_by(Types, text, " *") == pointer_to_untyped)),
+                          "a void * parameter or result is described as void * or a handle type of the type list");
+            return untyped;
+        } else {
+            static_assert(std::is_pointer_v<P>, "no conversion for this parameter type");
+            constexpr int line = spelled_by(Types, text);
+            static_assert(line >= 0, "the type list spells no such C type: misspelt?");
+            using pointee_t = std::remove_cv_t<std::remove_pointer_t<P>>;
+            if constexpr (line >= 0 && builtin_index<pointee_t> >= 0)
+                static_assert(builtin_pointee(Types[line]) == builtin_index<pointee_t>,
+                              "the C type text points to another integer type than the function's");
+            return line;
+        }
+    }
+    static constexpr int id = resolve();
+};
+
+// The descriptor in force for a pointer type text, found by its id.
+template <class P, CType T, const auto &Types>
+inline swig_type_info *descriptor_of() {
+    return registry::types[TypeText<P, T, Types>::id];
+}
+
 // Converts argument `position` (1-based) to the C parameter type P, raising
 // the argument's exception with its fixed message on failure.
-template <class P, CType Text>
+template <class P, CType Text, const auto &Types>
 inline bool convert_argument(PyObject *obj, slot_t<P, Text> *out, const char *method, int position) {
     int rc;
     if constexpr (constexpr std::size_t n = char_array_length<Text>(); n > 0) {
@@ -105,12 +221,12 @@ inline bool convert_argument(PyObject *obj, slot_t<P, Text> *out, const char *me
     } else if constexpr (std::is_integral_v<P> || std::is_enum_v<P>) {
         rc = convert::to_integer(obj, out);
     } else if constexpr (is_function_pointer_v<P>) {
-        rc = convert::to_function_pointer(obj, out, descriptor_of<Text>());
+        rc = convert::to_function_pointer(obj, out, descriptor_of<P, Text, Types>());
     } else if constexpr (is_untyped_pointer_v<P>) {
         return convert::pointer_argument(obj, nullptr, 0, method, position, Text.text, out);
     } else {
         static_assert(std::is_pointer_v<P>, "no conversion for this parameter type");
-        return convert::pointer_argument(obj, descriptor_of<Text>(), 0, method, position, Text.text, out);
+        return convert::pointer_argument(obj, descriptor_of<P, Text, Types>(), 0, method, position, Text.text, out);
     }
     if (rc) [[unlikely]] {
         errors::argument(rc, method, position, Text.text);
@@ -138,7 +254,7 @@ inline void release(S &slot) {
 }
 
 // The Python value of a library result of C type R.
-template <class R, CType Text>
+template <class R, CType Text, const auto &Types>
 inline PyObject *result(R value) {
     if constexpr (is_text_v<R>)
         return convert::from_text(value);
@@ -150,7 +266,8 @@ inline PyObject *result(R value) {
         return convert::from_integer(value);
     else
         // Records and handles the library hands out stay the library's.
-        return pointer_object::make(const_cast<void *>(static_cast<const void *>(value)), descriptor_of<Text>(), 0);
+        return pointer_object::make(const_cast<void *>(static_cast<const void *>(value)),
+                                    descriptor_of<R, Text, Types>(), 0);
 }
 
 template <class F>
@@ -162,13 +279,23 @@ struct signature<R (*)(P...)> {
     static constexpr std::size_t arity = sizeof...(P);
 };
 
-template <auto Fn, CType Name, CType Result, CType... Args>
+// Types: the module's type list, one '|'-separated line of C spellings per
+// descriptor id.
+template <const auto &Types, auto Fn, CType Name, CType Result, CType... Args>
 struct Operation {
     using Sig = signature<decltype(Fn)>;
     using R = typename Sig::result_type;
     template <std::size_t I>
     using param_t = std::tuple_element_t<I, typename Sig::params>;
     static_assert(Sig::arity == sizeof...(Args), "one C type text per parameter");
+
+    // Every text is checked, also those no conversion looks at.
+    template <std::size_t... I>
+    static consteval bool texts_resolve(std::index_sequence<I...>) {
+        return TypeText<R, Result, Types>::id >= -1 &&
+               ((TypeText<param_t<I>, Args, Types>::id >= -1) && ...);
+    }
+    static_assert(texts_resolve(std::make_index_sequence<sizeof...(Args)>{}));
 
     template <std::size_t... I>
     static PyObject *call(PyObject *args, std::index_sequence<I...>) noexcept {
@@ -178,7 +305,7 @@ struct Operation {
         std::tuple<slot_t<param_t<I>, Args>...> slots{};
         // Converted from first to last, stopping at the first failure; the
         // text copies made so far are released on every path.
-        bool ok = (convert_argument<param_t<I>, Args>(argv[I], &std::get<I>(slots), Name.text,
+        bool ok = (convert_argument<param_t<I>, Args, Types>(argv[I], &std::get<I>(slots), Name.text,
                                                       static_cast<int>(I) + 1) && ...);
         PyObject *out = nullptr;
         if (ok) {
@@ -196,7 +323,7 @@ struct Operation {
                 if (trap::armed(invoke))
                     trap::raise_abandoned_call();
                 else
-                    out = result<R, Result>(value);
+                    out = result<R, Result, Types>(value);
             }
         }
         (release(std::get<I>(slots)), ...);

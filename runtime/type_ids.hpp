@@ -11,4 +11,12 @@ enum : int {
     count
 };
 
+// The C spellings of each descriptor, '|'-separated, by id: what operation
+// description lines are checked against when they are compiled.
+inline constexpr const char *spellings[] = {
+#define TYPE(ID, SPELLINGS) SPELLINGS,
+#include "runtime/types.def"
+#undef TYPE
+};
+
 }  // namespace ty

@@ -6,10 +6,8 @@ import pytest
 
 import _libfc
 import libfc  # noqa: F401  -- registers the record classes, so owned records are freed
-from _header_records import RECORDS as HEADER_RECORDS
 from _helpers import poke, raw, trap_status
-from _records import BY_NAME, new, setter
-from _switchstate_records import RECORDS as PORT_RECORDS
+from _records import BY_NAME, from_files, new, setter
 
 
 def setf(rec_name, rec, field, value):
@@ -77,7 +75,7 @@ def zero_source(f):
     return holder, _libfc.hyp_SocketAddress_sa_data_get(holder)
 
 
-CARRIED = [r for r in HEADER_RECORDS + PORT_RECORDS if len(covered_bytes(r)) < r.size]
+CARRIED = [r for r in from_files("headers/", "switchstate/") if len(covered_bytes(r)) < r.size]
 
 
 @pytest.mark.parametrize("record", CARRIED, ids=[r.name for r in CARRIED])

@@ -2,6 +2,10 @@
 conversions and messages by C type, no library call after a refused argument,
 result conversion, text copies released on every path."""
 
+import os
+import subprocess
+import sysconfig
+
 import pytest
 
 import _helpers
@@ -84,3 +88,58 @@ def test_text_copies_are_released_on_success_and_failure():
         pytest.skip("the C heap cannot be measured under this allocator")
     # One leaked copy per call would be about 300 MB over the run.
     assert grown < 1_000_000, grown
+
+
+def _cmake_cache(name):
+    path = os.path.join(_helpers.BUILD_DIR, "CMakeCache.txt")
+    if not os.path.exists(path):
+        pytest.skip("not an in-tree build: no compiler to ask")
+    with open(path) as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return line.split("=", 1)[1].strip()
+    pytest.skip("the build does not record " + name)
+
+
+def _compile_operations(lines):
+    """Compiles a table of _libfc operations, one per (C declaration of a
+    function, result type text, argument type text); the compiler's
+    stderr, or None when it compiles."""
+    source = ['#include "runtime/operations.hpp"', '#include "runtime/type_ids.hpp"', '#include "libfabPublic.h"']
+    for n, (declaration, result, argument) in enumerate(lines):
+        source += ['extern "C" %s;' % declaration.replace("f(", "f%d(" % n),
+                   'PyCFunction m%d = ops::Operation<ty::spellings, &f%d, "f", "%s", "%s">::method;'
+                   % (n, n, result, argument)]
+    root = _cmake_cache("CMAKE_HOME_DIRECTORY")
+    includes = [root, os.path.join(root, "runtime"), os.path.join(root, "include"),
+                sysconfig.get_paths()["include"]]
+    r = subprocess.run([_cmake_cache("CMAKE_CXX_COMPILER"), "-std=gnu++20", "-fsyntax-only", "-fno-exceptions",
+                        "-x", "c++", "-"] + ["-I" + d for d in includes],
+                       input="\n".join(source), capture_output=True, text=True, timeout=120)
+    return r.stderr if r.returncode else None
+
+
+def test_type_texts_as_the_library_declares_them_compile():
+    assert _compile_operations([
+        ("DVSwitchHandle f(DVSDataItem)", "DVSwitchHandle", "DVSDataItem"),
+        ("hyp_Bool f(FabVersion)", "hyp_Bool", "FabVersion"),
+        ("void f(char *)", "void", "char [64]"),
+        ("char const *f(DVSwitchCallback)", "char const *", "DVSwitchCallback"),
+        ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatus", "DVPortList **"),
+    ]) is None
+
+
+@pytest.mark.parametrize("declaration, result, argument, mistake", [
+    ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatus", "DVPortLst **", "spells no such C type"),
+    ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatu", "DVPortList **", "spells no pointer to this C type"),
+    ("void f(hyp_uint32)", "void", "hyp_int32", "another type than the function's"),
+    ("void f(FabVersion)", "void", "HYP_ReturnStatus", "another type than the function's"),
+    ("void f(int)", "void", "unsigned int", "another integer type"),
+    ("void f(hyp_uint32 *)", "void", "int *", "points to another integer type"),
+    ("void f(void *)", "void", "hyp_String *", "void * parameter or result"),
+    ("void f(char const *)", "void", "char *", "described as \"char const *\""),
+    ("void f(char *)", "int", "char [64]", "without result"),
+])
+def test_a_type_text_that_misnames_the_c_type_does_not_compile(declaration, result, argument, mistake):
+    errors = _compile_operations([(declaration, result, argument)])
+    assert errors is not None and mistake in errors, errors

@@ -14,11 +14,12 @@ struct StatusText {
 };
 
 constexpr StatusText kStatusTexts[] = {
-#define FAB_STATUS(value, name, text) {value, text},
-#include "status_table.inc"
-#undef FAB_STATUS
+#define HYP_STATUS(name, value, text) {value, text},
+#include "hyp_status_codes.h"
+#undef HYP_STATUS
 };
 
+// The list is kept in order of value, so a lookup can bisect it.
 static_assert(std::is_sorted(std::begin(kStatusTexts), std::end(kStatusTexts),
                              [](const StatusText &a, const StatusText &b) { return a.value < b.value; }));
 
