@@ -2,6 +2,8 @@
 # virtual environment for the interpreter $PYTHON (default python3), so
 # nothing is installed into the system's Python. The environment lives in
 # .venv, or .venv-<version> for another interpreter than the default.
+# The requirements are installed again only when their file has changed
+# since the last install into that environment.
 # Usage: source scripts/venv.sh [requirements file]
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 python="${PYTHON:-python3}"
@@ -14,5 +16,9 @@ fi
 # shellcheck disable=SC1091
 source "$venv/bin/activate"
 if [ -n "${1:-}" ]; then
-  python -m pip install --quiet --disable-pip-version-check -r "$1"
+  stamp="$venv/installed-$(basename "$1")"
+  if ! cmp -s "$1" "$stamp"; then
+    python -m pip install --quiet --disable-pip-version-check -r "$1"
+    cp "$1" "$stamp"
+  fi
 fi
