@@ -21,8 +21,15 @@ def reuse_settings():
     build = os.path.abspath(BUILD_DIR)
     settings = ["--config-settings=build-dir=" + build + "-pip"]
     prebuilt = all(os.path.exists(os.path.join(build, name)) for name in ("libfc.so", "libfabPublic.so", "gen_companion"))
-    if prebuilt and os.environ.get("LIBFC_SANITIZED") != "1":
-        settings.append("--config-settings=cmake.define.LIBFC_PREBUILT_DIR=" + build)
+    if not prebuilt or os.environ.get("LIBFC_SANITIZED") == "1":
+        return settings
+    settings.append("--config-settings=cmake.define.LIBFC_PREBUILT_DIR=" + build)
+    # The same compilers by the same names: a compiler cache tells g++ from c++.
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        for line in cache:
+            name, _, value = line.strip().partition("=")
+            if name in ("CMAKE_C_COMPILER:FILEPATH", "CMAKE_CXX_COMPILER:FILEPATH"):
+                settings.append("--config-settings=cmake.define.%s=%s" % (name.split(":")[0], value))
     return settings
 
 
