@@ -3,17 +3,67 @@
 # the test-only module), runs every test, runs the suite again against a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer, then once more
 # on every other CPython from 3.9 to 3.13 this machine has.
+#
+# The plain suite runs in front and prints as it goes; the sanitized suite
+# and the other interpreters run beside it, up to LIBFC_JOBS passes at a time
+# (default: one per processor), each into build-logs/<pass>.log, which is
+# printed when the pass ends. The status is that of the first pass to fail.
+# Extra arguments go to pytest in the plain and sanitized passes.
 # LIBFC_VERSIONS="" skips the other interpreters.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/venv.sh requirements-test.txt
+source scripts/build_env.sh
 
-cmake -S . -B build -G Ninja -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)"
+cmake -S . -B build -G Ninja -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)" >/dev/null
 cmake --build build
 
-python -m pytest -q "$@"
+passes=(sanitized)
+read -r -a versions <<<"$(bash scripts/run_version_matrix.sh --available)"
+for v in "${versions[@]}"; do passes+=("py$v"); done
 
-# The install test needs no second run; everything else runs sanitized.
-LIBFC_SKIP_INSTALL_TEST=1 bash scripts/run_sanitized_tests.sh "$@"
+run_pass() {
+  case "$1" in
+    # The install test needs no second run; everything else runs sanitized.
+    sanitized) LIBFC_PLAIN_BUILT=1 LIBFC_SKIP_INSTALL_TEST=1 bash scripts/run_sanitized_tests.sh "${@:2}" ;;
+    py*) LIBFC_PLAIN_BUILT=1 bash scripts/run_version_matrix.sh "${1#py}" ;;
+  esac
+}
 
-bash scripts/run_version_matrix.sh
+logs=build-logs
+mkdir -p "$logs"
+lanes="${LIBFC_JOBS:-$(nproc 2>/dev/null || echo 1)}"
+declare -A pass_of=()
+failed=""
+next=0
+start_passes() {  # fills the free lanes; $1 lanes are taken in front
+  while [ "$next" -lt ${#passes[@]} ] && [ $((${#pass_of[@]} + $1)) -lt "$lanes" ]; do
+    local pass="${passes[$next]}"
+    run_pass "$pass" "${pytest_args[@]}" >"$logs/$pass.log" 2>&1 &
+    pass_of[$!]="$pass"
+    next=$((next + 1))
+  done
+}
+report() {  # prints a finished pass's log and notes its status
+  echo "== $1 (build-logs/$1.log)"
+  cat "$logs/$1.log"
+  if [ "$2" != 0 ] && [ -z "$failed" ]; then failed="$1"; status="$2"; fi
+}
+
+pytest_args=("$@")
+status=0
+start_passes 1
+plain=0
+python -m pytest -q "$@" || plain=$?
+if [ "$plain" != 0 ]; then failed=plain; status=$plain; fi
+while [ ${#pass_of[@]} -gt 0 ] || [ "$next" -lt ${#passes[@]} ]; do
+  start_passes 0
+  pass_status=0
+  wait -n -p done_pid || pass_status=$?
+  report "${pass_of[$done_pid]}" "$pass_status"
+  unset "pass_of[$done_pid]"
+done
+if [ -n "$failed" ]; then
+  echo "run_tests: the $failed pass failed" >&2
+fi
+exit "$status"

@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
-# Builds and runs the test suite on every CPython from 3.9 to 3.13 that this
+# Builds and runs the test suite on the CPythons from 3.9 to 3.13 that this
 # machine has besides the default one, each in its own virtual environment
-# and build directory, and says which versions it did not find.
-# LIBFC_VERSIONS overrides the list ("" runs none).
+# and build directory (build-py<version>), and says which versions it did
+# not find. The built-in libraries and the companion generator do not depend
+# on the interpreter: they are taken from the plain build (build/), which is
+# brought up to date first. The modules are compiled at -O1: the matrix
+# checks behaviour, not speed.
+#   run_version_matrix.sh [VERSION...]              build and test these
+#   run_version_matrix.sh --available [VERSION...]  print those it would test
+# Without versions: $LIBFC_VERSIONS, else 3.9 to 3.13 ("" runs none).
+# LIBFC_PLAIN_BUILT=1 says build/ is already up to date (run_tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root="$PWD"
+source scripts/build_env.sh
 default="$(python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-versions="${LIBFC_VERSIONS-3.9 3.10 3.11 3.12 3.13}"
+
+list_only=0
+if [ "${1:-}" = --available ]; then list_only=1; shift; fi
+if [ $# -gt 0 ]; then versions="$*"; else versions="${LIBFC_VERSIONS-3.9 3.10 3.11 3.12 3.13}"; fi
 
 find_python() {
   local v="$1" candidate
@@ -21,18 +33,48 @@ find_python() {
   return 1
 }
 
+found=()
 for v in $versions; do
   [ "$v" = "$default" ] && continue
-  if ! python="$(find_python "$v")"; then
-    echo "== CPython $v: not on this machine (with its headers), skipped"
-    continue
+  if python="$(find_python "$v")"; then
+    found+=("$v")
+  else
+    echo "== CPython $v: not on this machine (with its headers), skipped" >&2
   fi
+done
+if [ "$list_only" = 1 ]; then
+  echo "${found[*]}"
+  exit 0
+fi
+[ ${#found[@]} -eq 0 ] && exit 0
+
+if [ "${LIBFC_PLAIN_BUILT:-0}" != 1 ]; then
+  (
+    source scripts/venv.sh requirements-test.txt
+    if [ ! -f build/build.ninja ]; then
+      cmake -S . -B build -G Ninja -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)" >/dev/null
+    fi
+    cmake --build build --target builtin_libfc fabPublic gen_companion >/dev/null
+  )
+fi
+
+# CMake and ninja are those of the default environment, which built build/;
+# the other environments get only what the suite imports. The bounded fuzz
+# test makes fewer calls here than in the plain and sanitized passes.
+tools="$root/.venv/bin"
+for v in "${found[@]}"; do
+  python="$(find_python "$v")"
   echo "== CPython $v: $python"
   (
     export PYTHON="$python"
-    source scripts/venv.sh requirements-test.txt
-    cmake -S . -B "build-py$v" -G Ninja -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)" >/dev/null
-    cmake --build "build-py$v" >/dev/null
-    LIBFC_BUILD_DIR="$PWD/build-py$v" LIBFC_SKIP_INSTALL_TEST=1 python -m pytest -q -p no:cacheprovider
+    mkdir -p "build-py$v"
+    grep -v -i -E '^(cmake|ninja|scikit-build-core)([^a-z_-]|$)' requirements-test.txt >"build-py$v/requirements.txt"
+    source scripts/venv.sh "build-py$v/requirements.txt"
+    "$tools/cmake" -S . -B "build-py$v" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools/ninja" \
+      -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)" -DLIBFC_PREBUILT_DIR="$root/build" \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" >/dev/null
+    if ! "$tools/cmake" --build "build-py$v" >"build-py$v/build.log" 2>&1; then cat "build-py$v/build.log"; exit 1; fi
+    LIBFC_BUILD_DIR="$root/build-py$v" LIBFC_SKIP_INSTALL_TEST=1 LIBFC_FUZZ_CALLS="${LIBFC_FUZZ_CALLS:-50000}" \
+      python -m pytest -q -p no:cacheprovider
   )
 done

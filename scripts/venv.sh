@@ -2,6 +2,8 @@
 # virtual environment for the interpreter $PYTHON (default python3), so
 # nothing is installed into the system's Python. The environment lives in
 # .venv, or .venv-<version> for another interpreter than the default.
+# The requirements are installed again only when their file has changed
+# since the last install into that environment.
 # Usage: source scripts/venv.sh [requirements file]
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 python="${PYTHON:-python3}"
@@ -16,7 +18,8 @@ source "$venv/bin/activate"
 if [ -n "${1:-}" ]; then
   # The file holds the build tools; what the tests import is the project's
   # `test` extra, read from pyproject.toml so that it is listed only there.
-  python -m pip install --quiet --disable-pip-version-check -r "$1" $(python - "$root/pyproject.toml" <<'EOF'
+  # Both are installed again only when either list changed.
+  extra="$(python - "$root/pyproject.toml" <<'EOF'
 import sys
 try:
     import tomllib
@@ -25,5 +28,12 @@ except ImportError:  # before 3.11: the parser pip carries
 with open(sys.argv[1], "rb") as f:
     print(" ".join(tomllib.load(f)["project"]["optional-dependencies"]["test"]))
 EOF
-)
+)"
+  stamp="$venv/installed-$(basename "$1")"
+  wanted="$(cat "$1"; echo "$extra")"
+  if [ "$wanted" != "$(cat "$stamp" 2>/dev/null)" ]; then
+    # shellcheck disable=SC2086
+    python -m pip install --quiet --disable-pip-version-check -r "$1" $extra
+    printf '%s' "$wanted" > "$stamp"
+  fi
 fi

@@ -7,7 +7,30 @@ import sys
 
 import pytest
 
+from conftest import BUILD_DIR
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def reuse_settings():
+    """pip's build keeps its own directory beside the tests' build (at the
+    same depth, so a compiler cache keyed on paths relative to the checkout
+    serves both) and takes the interpreter-independent parts, the built-in
+    libraries and the companion generator, from the tests' build when that
+    has them and is not instrumented."""
+    build = os.path.abspath(BUILD_DIR)
+    settings = ["--config-settings=build-dir=" + build + "-pip"]
+    prebuilt = all(os.path.exists(os.path.join(build, name)) for name in ("libfc.so", "libfabPublic.so", "gen_companion"))
+    if not prebuilt or os.environ.get("LIBFC_SANITIZED") == "1":
+        return settings
+    settings.append("--config-settings=cmake.define.LIBFC_PREBUILT_DIR=" + build)
+    # The same compilers by the same names: a compiler cache tells g++ from c++.
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        for line in cache:
+            name, _, value = line.strip().partition("=")
+            if name in ("CMAKE_C_COMPILER:FILEPATH", "CMAKE_CXX_COMPILER:FILEPATH"):
+                settings.append("--config-settings=cmake.define.%s=%s" % (name.split(":")[0], value))
+    return settings
 
 
 @pytest.mark.skipif(os.environ.get("LIBFC_SKIP_INSTALL_TEST") == "1", reason="install test disabled")
@@ -15,10 +38,12 @@ def test_pip_install_then_import_from_elsewhere(tmp_path):
     target = tmp_path / "site"
     subprocess.run(
         [sys.executable, "-m", "pip", "install", "--quiet", "--disable-pip-version-check",
-         "--no-build-isolation", "--no-deps", "--target", str(target), ROOT],
+         "--no-build-isolation", "--no-deps", *reuse_settings(), "--target", str(target), ROOT],
         check=True, capture_output=True, text=True, timeout=600,
     )
-    assert any(name.startswith("_libfc") and name.endswith(".so") for name in os.listdir(target))
+    installed = os.listdir(target)
+    assert any(name.startswith("_libfc") and name.endswith(".so") for name in installed)
+    assert {"libfc.so", "libfabPublic.so"} <= set(installed), installed
     assert (target / "libfc" / "__init__.pyi").exists()
     code = (
         "import _libfc, libfc, os;"
