@@ -33,7 +33,6 @@ EOF
   wanted="$(cat "$1"; echo "$extra")"
   if [ "$wanted" != "$(cat "$stamp" 2>/dev/null)" ]; then
     # shellcheck disable=SC2086
-    python -m pip install --quiet --disable-pip-version-check -r "$1" $extra
-    printf '%s' "$wanted" > "$stamp"
+    python -m pip install --quiet --disable-pip-version-check -r "$1" $extra && printf '%s' "$wanted" > "$stamp"
   fi
 fi
