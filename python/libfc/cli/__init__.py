@@ -6,6 +6,9 @@ arguments and returns the exit status; it reports a failure by raising
 CommandError, or lets a library call's exception or a DVSError through, and
 main() turns each into one line on stderr, "libfc <command>: error: ...".
 
+``libfc --version`` names the package version and the two libraries
+_libfc loaded, and whether each is the built-in one or a real one.
+
 Exit statuses: 0 done; 1 the library or its state failed, or what was named
 is not there; 2 bad input; 130 interrupted; 141 standard output closed or
 its reader gone, as for a program that SIGPIPE stopped (said nothing)."""
@@ -20,6 +23,10 @@ from . import config, dvs, emu, enablement, flows, hashstats, inval, stats
 from ._library import LIBRARY_ERRORS, CommandError, library_error
 
 PROG = "libfc"
+# The distribution's version, as pyproject.toml states it (a test keeps the
+# two equal); reading installed metadata instead would name whatever copy
+# is installed, not the one that runs.
+VERSION = "0.1.0"
 COMMAND_GROUPS = [flows, stats, hashstats, inval, config, enablement, emu, dvs]
 DEBUG_VARIABLE = "LIBFC_DEBUG"
 OUTPUT_GONE = 128 + 13  # SIGPIPE
@@ -47,6 +54,67 @@ def _undecodable(value):
     return None
 
 
+# The libraries _libfc links, each with a control function that only the
+# built-in implementation exports.
+LIBRARIES = (("libfc.so", "fcemu_reset"), ("libfabPublic.so", "fabemu_reset"))
+
+
+def _mapped_files():
+    """The files mapped into this process, as the kernel lists them."""
+    try:
+        with open("/proc/self/maps") as maps:
+            fields = (line.split(None, 5) for line in maps)
+            return {entry[5].strip() for entry in fields if len(entry) == 6 and entry[5].startswith("/")}
+    except OSError:
+        return set()
+
+
+def loaded_library(file_name):
+    """The path of the library `file_name` (or a versioned libNAME.so.N)
+    that this process has mapped; without /proc, the one beside _libfc,
+    where _libfc's run path finds it."""
+    import _libfc
+
+    pattern = re.compile(re.escape(file_name) + r"(\.[0-9]+)*")
+    mapped = sorted(path for path in _mapped_files() if pattern.fullmatch(os.path.basename(path)))
+    if mapped:
+        return mapped[0]
+    beside = os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), file_name)
+    return beside if os.path.exists(beside) else None
+
+
+def library_kind(path, control):
+    """"built-in" when the library at `path` exports the built-in
+    implementation's control function `control`, else "real"."""
+    import ctypes
+
+    try:
+        library = ctypes.CDLL(path)
+    except OSError:
+        return "unreadable"
+    return "built-in" if hasattr(library, control) else "real"
+
+
+def version_text():
+    lines = ["%s %s (Python %s)" % (PROG, VERSION, ".".join(map(str, sys.version_info[:3])))]
+    for file_name, control in LIBRARIES:
+        path = loaded_library(file_name)
+        if path is None:
+            lines.append("%s: not loaded" % file_name)
+        else:
+            lines.append("%s: %s, %s" % (file_name, library_kind(path, control), path))
+    return "\n".join(lines) + "\n"
+
+
+class _VersionAction(argparse.Action):
+    def __init__(self, option_strings, dest, help=None):
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, help=help)
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        sys.stdout.write(version_text())
+        parser.exit(0)
+
+
 class _Parser(argparse.ArgumentParser):
     """Refuses bad input with one line (and exit status 2) instead of the
     usage block; the usage is one --help away."""
@@ -63,6 +131,8 @@ class _Parser(argparse.ArgumentParser):
 
 def build_parser():
     parser = _Parser(prog=PROG, description="Inspect and manage a host's flow cache and switch state.")
+    parser.add_argument("--version", action=_VersionAction,
+                        help="print the version and the libraries loaded (built-in or real, and where)")
     subparsers = parser.add_subparsers(dest="command", metavar="COMMAND")
     subparsers.required = True
     for group in COMMAND_GROUPS:
