@@ -56,3 +56,73 @@ def test_version_names_the_package_version_and_the_libraries_loaded():
 ])
 def test_a_library_is_built_in_only_when_it_exports_the_control_function(path, control, kind):
     assert libfc.cli.library_kind(path, control) == kind
+
+
+# ---- Names and their old spellings ------------------------------------------------
+
+@pytest.mark.parametrize("old, new", [
+    ("inval", "inval-table"),
+    ("inval --json", "inval-table --json"),
+    ("host DvsPortset-0 mcast off", "portset set DvsPortset-0 mcast off"),
+])
+def test_an_old_command_name_does_what_the_new_one_does(old, new):
+    assert ok(*old.split()) == ok(*new.split())
+
+
+@pytest.mark.parametrize("args, command", [
+    (["inval", "--help"], "libfc inval"),
+    (["inval-table", "--help"], "libfc inval-table"),
+    (["host", "sw", "cache", "maybe"], "libfc host"),
+    (["portset", "set", "sw", "cache", "maybe"], "libfc portset set"),
+])
+def test_messages_name_the_command_as_typed(args, command):
+    result = cli(*args)
+    text = result.stdout if "--help" in args else result.stderr
+    assert re.match(r"(usage: )?%s[ :]" % re.escape(command), text), text
+
+
+# ---- JSON -----------------------------------------------------------------------------
+
+def json_of(*args):
+    return json.loads(ok(*args, "--json"))
+
+
+def test_port_json_gives_the_direction_by_name_and_number():
+    assert json_of("port", "DvsPortset-0", "12", "egress") == {
+        "switch": "DvsPortset-0", "port": "12", "direction": "egress",
+        "direction_value": _libfc.FC_PORT_ENABLE_DIR_EGRESS}
+    both = json_of("port", "DvsPortset-0", "12", "all")
+    assert (both["direction"], both["direction_value"]) == ("enabled", _libfc.FC_PORT_ENABLE_DIR_ALL)
+
+
+@pytest.mark.parametrize("command", [["portset", "set"], ["host"]])
+def test_portset_json_follows_each_change(command):
+    ok("emu", "traffic", "--flows", "10")
+    off = json_of(*command, "DvsPortset-0", "mcast", "off")
+    assert off == {"portset": "DvsPortset-0", "cache": "enabled", "multicast_cache": "disabled"}
+    assert json_of(*command, "DvsPortset-0", "cache", "off")["cache"] == "disabled"
+    assert json_of("portset", "status", "DvsPortset-0") == dict(off, cache="disabled")
+    assert json_of("portset", "status", "nowhere") == {"portset": "nowhere", "cache": None, "multicast_cache": None}
+
+
+def test_config_json_keys_are_snake_case_and_values_numbers():
+    ok("config", "set", "aging-interval", "120")
+    values = json_of("config", "get", "aging-interval", "expr-time")
+    assert values == {"aging_interval": 120,
+                      "expr_time": _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)}
+
+
+@pytest.mark.parametrize("args", [["port", "sw", "1"], ["portset", "status", "sw"], ["portset", "set", "sw", "cache", "on"],
+                                  ["config", "get"], ["inval-table"], ["dvs", "switches"]])
+def test_every_json_key_is_snake_case(switch_store, args):
+    ok("emu", "populate")
+    def keys(value):
+        if isinstance(value, dict):
+            yield from value
+            for inner in value.values():
+                yield from keys(inner)
+        elif isinstance(value, list):
+            for inner in value:
+                yield from keys(inner)
+    found = list(keys(json_of(*args)))
+    assert found and all(re.fullmatch(r"[a-z][a-z0-9_]*", key) for key in found), found

@@ -227,7 +227,7 @@ def test_config_set_then_get():
     assert ok("config", "set", "expr-time", "60") == "expr-time  60\n"
     assert _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME) == 60
     assert json.loads(ok("config", "get", "--json")) == {
-        "stats-level": 1, "log-level": 0, "expr-time": 60, "aging-interval": 360, "disable-threshold": 0}
+        "stats_level": 1, "log_level": 0, "expr_time": 60, "aging_interval": 360, "disable_threshold": 0}
     assert ok("config", "get", "log-level") == "log-level  0\n"
 
 

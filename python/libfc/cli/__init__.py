@@ -115,12 +115,43 @@ class _VersionAction(argparse.Action):
         parser.exit(0)
 
 
+# Commands whose names did not tell them apart: the new name, and the old
+# one kept as an alias.
+RENAMED = {"inval": "inval-table"}
+
+
+class _Commands(argparse._SubParsersAction):
+    """Subcommands that answer to their old names too, and report errors
+    under the name the user typed ("libfc inval: error: ...")."""
+
+    def add_parser(self, name, **kwargs):
+        if self._prog_prefix == PROG and name in RENAMED:
+            kwargs["aliases"] = [name, *kwargs.get("aliases", [])]
+            name = RENAMED[name]
+        return super().add_parser(name, **kwargs)
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        chosen = self._name_parser_map.get(values[0])
+        typed = "%s %s" % (self._prog_prefix, values[0])
+        if chosen is None or chosen.prog == typed:
+            return super().__call__(parser, namespace, values, option_string)
+        name = chosen.prog
+        chosen.prog = typed
+        try:
+            super().__call__(parser, namespace, values, option_string)
+        finally:
+            chosen.prog = name
+        if namespace.command_name == name or namespace.command_name.startswith(name + " "):
+            namespace.command_name = typed + namespace.command_name[len(name):]
+
+
 class _Parser(argparse.ArgumentParser):
     """Refuses bad input with one line (and exit status 2) instead of the
     usage block; the usage is one --help away."""
 
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
+        self.register("action", "parsers", _Commands)
         # The parser of the innermost command sets it last, so the messages
         # name the command that was run ("libfc dvs ports").
         self.set_defaults(command_name=self.prog)

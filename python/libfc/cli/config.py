@@ -46,7 +46,8 @@ def get_options(args):
     names = args.names or list(OPTIONS)
     values = {name: _libfc.FC_IOCGetConfigOption(OPTIONS[name]) for name in names}
     if args.json:
-        _output.dump_json(values)
+        # JSON keys are snake_case, as in every other command's JSON.
+        _output.dump_json({name.replace("-", "_"): value for name, value in values.items()})
     else:
         width = max(len(name) for name in values)
         for name, value in values.items():
