@@ -126,3 +126,36 @@ def test_every_json_key_is_snake_case(switch_store, args):
                 yield from keys(inner)
     found = list(keys(json_of(*args)))
     assert found and all(re.fullmatch(r"[a-z][a-z0-9_]*", key) for key in found), found
+
+
+# ---- Shell completion -----------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def bash_completion(tmp_path_factory):
+    path = tmp_path_factory.mktemp("completion") / "libfc.bash"
+    path.write_text(cli("completion", "bash").stdout)
+    return path
+
+
+@pytest.mark.parametrize("line, offered", [
+    ("libfc fl", "flows"),
+    ("libfc ", "flows stats hashstats inval-table inval invalidate config port portset host emu dvs completion"),
+    ("libfc flows --p", "--port --proto"),
+    ("libfc flows remove --a", "--all"),
+    ("libfc inval", "inval-table inval invalidate"),
+    ("libfc inval --", "--help --json"),  # an old name completes as its new one
+    ("libfc port DvsPortset-0 12 e", "egress"),
+    ("libfc emu populate --seed 3 --s", "--switches --seed"),  # an option's value is skipped
+    ("libfc emu populate --seed ", ""),
+    ("libfc portset ", "status set"),
+    ("libfc completion ", "bash zsh"),
+    ("libfc --v", "--version"),
+])
+def test_bash_completes_commands_options_and_choices(bash_completion, line, offered):
+    words = line.split() + ([""] if line.endswith(" ") else [])
+    script = 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); %s; echo "${COMPREPLY[*]}"' % (
+        libfc.cli.completion.FUNCTION)
+    result = subprocess.run(["bash", "-c", script, "bash", str(bash_completion), *words],
+                            capture_output=True, text=True, timeout=60)
+    assert (result.stdout.strip(), result.stderr) == (offered, "")
+

@@ -1,0 +1,136 @@
+"""``completion bash|zsh`` prints a shell completion script made from the
+argument parser itself, so every command, option and choice the tool takes
+is offered and none it dropped is.  The walk over the parser (``commands``)
+also feeds the generated command reference."""
+
+import argparse
+import re
+
+SHELLS = ("bash", "zsh")
+FUNCTION = "_libfc_complete"
+# Words go into the script unquoted inside single quotes: nothing a shell
+# would read differently may appear in them.
+_PLAIN_WORD = re.compile(r"[A-Za-z0-9_.:=+/-]+")
+
+
+def register(subparsers):
+    parser = subparsers.add_parser("completion", help="print a shell completion script",
+                                   description="Print a completion script for the shell: "
+                                               "source <(libfc completion bash), or for zsh put "
+                                               "'libfc completion zsh' in a file named _libfc on $fpath.")
+    parser.add_argument("shell", choices=SHELLS)
+    parser.set_defaults(handler=print_script)
+
+
+class Command:
+    """One command of the tree: the primary words that name it, its other
+    names (the last word's aliases) and its parser."""
+
+    def __init__(self, words, aliases, parser):
+        self.words, self.aliases, self.parser = words, aliases, parser
+
+    def subcommands(self):
+        """(names, parser) of each subcommand, the primary name first."""
+        for action in self.parser._actions:
+            if isinstance(action, argparse._SubParsersAction):
+                names = {}
+                for name, parser in action.choices.items():
+                    names.setdefault(id(parser), (parser, []))[1].append(name)
+                return [(found, parser) for parser, found in names.values()]
+        return []
+
+    def options(self):
+        return [action for action in self.parser._actions
+                if action.option_strings and action.help is not argparse.SUPPRESS]
+
+    def positionals(self):
+        return [action for action in self.parser._actions
+                if not action.option_strings and not isinstance(action, argparse._SubParsersAction)]
+
+
+def commands(parser, words=(), aliases=()):
+    """Every command under `parser`, depth first, the root included."""
+    command = Command(words, list(aliases), parser)
+    yield command
+    for names, subparser in command.subcommands():
+        yield from commands(subparser, words + (names[0],), names[1:])
+
+
+def _words(values):
+    values = [str(value) for value in values]
+    for value in values:
+        if not _PLAIN_WORD.fullmatch(value):
+            raise ValueError("%r cannot go into a completion script" % value)
+    return " ".join(values)
+
+
+def _path(words):
+    return "".join(" " + word for word in words)
+
+
+def bash_script(parser):
+    """A bash function that completes the tool's command line: it follows
+    the command words typed so far (skipping options and their values) and
+    offers that command's subcommands and choices, or its options after a
+    "-", or an option's choices after the option."""
+    steps, takes_value, choices, offers = [], [], [], []
+    for command in commands(parser):
+        here = _path(command.words)
+        for names, subparser in command.subcommands():
+            for name in names:
+                steps.append("        '%s|%s') path='%s' ;;" % (here, name, _path(command.words + (names[0],))))
+        words = [name for names, _ in command.subcommands() for name in names]
+        for action in command.positionals():
+            words += action.choices or []
+        options = [string for action in command.options() for string in action.option_strings]
+        offers.append("        '%s') words='%s' options='%s' ;;" % (here, _words(words), _words(options)))
+        for action in command.options():
+            if action.nargs == 0:
+                continue
+            for string in action.option_strings:
+                takes_value.append("'%s|%s'" % (here, string))
+                if action.choices:
+                    choices.append("            '%s|%s') words='%s' ;;" % (here, string, _words(action.choices)))
+    lines = [
+        "# libfc completion for bash: source this file (or: source <(libfc completion bash)).",
+        "%s() {" % FUNCTION,
+        '    local cur="${COMP_WORDS[COMP_CWORD]}" prev="" path="" word="" words="" options="" value=0 i',
+        "    for ((i = 1; i < COMP_CWORD; i++)); do",
+        '        word="${COMP_WORDS[i]}"',
+        "        if ((value)); then value=0; continue; fi",
+        '        case "$path|$word" in',
+        *steps,
+        "        %s) value=1 ;;" % "|".join(takes_value) if takes_value else "",
+        "        esac",
+        '        prev="$word"',
+        "    done",
+        "    if ((value)); then",
+        '        case "$path|$prev" in',
+        *choices,
+        "        esac",
+        "    else",
+        '        case "$path" in',
+        *offers,
+        "        esac",
+        '        [[ "$cur" == -* ]] && words="$options"',
+        "    fi",
+        '    COMPREPLY=($(compgen -W "$words" -- "$cur"))',
+        "}",
+        "complete -F %s libfc" % FUNCTION,
+    ]
+    return "\n".join(line for line in lines if line) + "\n"
+
+
+def zsh_script(parser):
+    """zsh runs the bash function through its bash completion layer."""
+    return ("#compdef libfc\n"
+            "# libfc completion for zsh: put this in a file named _libfc on $fpath.\n"
+            "autoload -U +X bashcompinit && bashcompinit\n" + bash_script(parser))
+
+
+def print_script(args):
+    from . import build_parser
+
+    parser = build_parser()
+    print(bash_script(parser) if args.shell == "bash" else zsh_script(parser), end="")
+    return 0
