@@ -159,3 +159,13 @@ def test_bash_completes_commands_options_and_choices(bash_completion, line, offe
                             capture_output=True, text=True, timeout=60)
     assert (result.stdout.strip(), result.stderr) == (offered, "")
 
+
+
+# ---- The command reference ----------------------------------------------------------------
+
+def test_the_committed_command_reference_is_what_the_parser_says():
+    result = subprocess.run([sys.executable, str(ROOT / "scripts" / "gen_cli_docs.py"), "--build-dir", BUILD_DIR,
+                             "--output", "-"], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == (ROOT / "docs" / "cli.md").read_text(), \
+        "docs/cli.md is out of date: run python scripts/gen_cli_docs.py"
