@@ -112,8 +112,9 @@ def test_config_json_keys_are_snake_case_and_values_numbers():
                       "expr_time": _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)}
 
 
-@pytest.mark.parametrize("args", [["port", "sw", "1"], ["portset", "status", "sw"], ["portset", "set", "sw", "cache", "on"],
-                                  ["config", "get"], ["inval-table"], ["dvs", "switches"]])
+@pytest.mark.parametrize("args", [["port", "sw", "1"], ["portset", "status", "sw"],
+                                  ["portset", "set", "sw", "cache", "on"], ["config", "get"], ["inval-table"],
+                                  ["dvs", "switches"]])
 def test_every_json_key_is_snake_case(switch_store, args):
     ok("emu", "populate")
     def keys(value):
