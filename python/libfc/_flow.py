@@ -99,7 +99,9 @@ def decode(entry, now_ms):
 
 def decode_page(answer, now_ms=None):
     """Every entry of a query answer, decoded now: the library reuses the
-    answer's buffer at its next query."""
+    answer's buffer at its next query.  The walk and the package decode
+    answers through this one function only, so a decoder of whole answers
+    replaces the loop below and nothing else."""
     if now_ms is None:
         now_ms = int(time.time() * 1000)
     return [decode(entry, now_ms) for entry in answer]

@@ -21,12 +21,21 @@ whole life, so the parts never overlap: each flow is listed once even while
 other processes add and remove flows, and a flow present for the whole walk
 is in exactly one part that the walk reads.
 
+Whether a split part has a rest is told by the counts: the rest is read
+when the values asked for did not add up to the part's total.  When they
+added up to more (flows were added meanwhile) it is read as well, since a
+removal elsewhere in the part may hide a rest flow in the sum.
+
 When no criterion is left to split a part that is still too big, the flows
 beyond the first answer cannot be reached through the library's filter; the
 walk counts them in ``Walk.unreachable`` instead of pretending it saw them.
 
-Each answer is decoded completely before any flow of it is handed out: the
-library reuses its buffer at the next query, which the caller may well make.
+An answer is decoded only when its flows are handed out: the first answer
+of a part that is then split is never decoded.  An answer is decoded
+completely before any flow of it is handed out, as the library reuses its
+buffer at the next query, which the caller may well make.  The walk reads
+nothing ahead: a caller that stops after N flows has made only the queries
+those N needed.
 """
 
 import _libfc
@@ -78,8 +87,9 @@ class Walk:
     (the table ids) and ``decode`` (an answer into flows) can be replaced,
     for instance by a model of the library; ``now_ms`` fixes the clock ages
     are computed against.
-    After the walk, ``parts`` tells how many answers it read and
-    ``unreachable`` how many flows no split could bring within one answer."""
+    After the walk, ``parts`` tells how many answers it read, ``decoded``
+    how many flows it decoded and ``unreachable`` how many flows no split
+    could bring within one answer."""
 
     def __init__(self, criteria=None, query=None, tables=None, splits=SPLITS, now_ms=None, decode=decode_page):
         self._arguments = [_WILDCARD[name] for name in FIELDS]
@@ -91,6 +101,7 @@ class Walk:
         self._now_ms = now_ms
         self._decode = decode
         self.parts = 0
+        self.decoded = 0
         self.unreachable = 0
         self._flows = self._walk()
 
@@ -101,43 +112,53 @@ class Walk:
         return next(self._flows)
 
     def _read(self, arguments):
+        """(totalEntries, answer) of one query; the answer is not decoded."""
         answer = self._query(*arguments)
         self.parts += 1
         if answer is None:
-            return 0, []
-        return answer.totalEntries, self._decode(answer, self._now_ms)
+            return 0, ()
+        return answer.totalEntries, answer
+
+    def _decoded(self, answer):
+        if not answer:
+            return []
+        flows = self._decode(answer, self._now_ms)
+        self.decoded += len(flows)
+        return flows
 
     def _walk(self):
-        total, flows = self._read(self._arguments)
-        if total <= len(flows):
-            yield from flows
+        total, answer = self._read(self._arguments)
+        if total <= len(answer):
+            yield from self._decoded(answer)
         elif self._arguments[_INDEX["tid"]] in (0, None):
             for table in self._tables():
                 arguments = list(self._arguments)
                 arguments[_INDEX["tid"]] = table
                 yield from self._part(arguments, (), 0)
         else:
-            yield from self._split(self._arguments, (), 0, flows, total)
+            yield from self._split(self._arguments, (), 0, answer, total)
 
     def _part(self, arguments, rest, depth):
         """The flows of one part: read it, and split it when it is too big.
         ``rest`` lists (attribute, values) pairs a flow must not match: the
         values earlier splits of this part asked for by value.  Returns how
         many flows the part held when it was read."""
-        total, flows = self._read(arguments)
-        if total <= len(flows):
-            yield from _outside(flows, rest)
+        total, answer = self._read(arguments)
+        if total <= len(answer):
+            yield from _outside(self._decoded(answer), rest)
         else:
-            yield from self._split(arguments, rest, depth, flows, total)
+            yield from self._split(arguments, rest, depth, answer, total)
         return total
 
-    def _split(self, arguments, rest, depth, flows, total):
+    def _split(self, arguments, rest, depth, answer, total):
+        """A part too big for one answer; ``answer`` is its first answer,
+        still the library's current buffer."""
         while depth < len(self._splits) and arguments[_INDEX[self._splits[depth][0]]] not in (0, None):
             depth += 1
         if depth == len(self._splits):
             # Nothing left to split by: one answer is all that can be seen.
-            shown = list(_outside(flows, rest))
-            self.unreachable += max(total - len(flows), 0)
+            shown = list(_outside(self._decoded(answer), rest))
+            self.unreachable += max(total - len(answer), 0)
             yield from shown
             return
         field, attribute, values = self._splits[depth]
@@ -148,18 +169,10 @@ class Walk:
             narrower[_INDEX[field]] = value
             covered += yield from self._part(narrower, rest, depth + 1)
         # The flows whose value cannot be asked for (zero, or a port the
-        # invalidation table does not name): when the counts say some are
-        # left, or the first answer showed one, read them through the next
-        # split, dropping what the values asked for already produced.
-        if covered < total or any(_value(flow, attribute) not in asked for flow in _outside(flows, rest)):
-            yield from self._rest(arguments, rest + ((attribute, asked),), depth + 1)
-
-    def _rest(self, arguments, rest, depth):
-        total, flows = self._read(arguments)
-        if total <= len(flows):
-            yield from _outside(flows, rest)
-        else:
-            yield from self._split(arguments, rest, depth, flows, total)
+        # invalidation table does not name) are read through the next split,
+        # dropping what the values asked for already produced.
+        if covered != total:
+            yield from self._part(arguments, rest + ((attribute, asked),), depth + 1)
 
 
 def _outside(flows, rest):
