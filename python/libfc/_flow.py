@@ -105,3 +105,19 @@ def decode_page(answer, now_ms=None):
     if now_ms is None:
         now_ms = int(time.time() * 1000)
     return [decode(entry, now_ms) for entry in answer]
+
+
+# The key values a whole-cache walk splits a query by, in the order
+# answer_keys gives them.
+KEY_ATTRIBUTES = ("port", "proto", "vlan", "ipv6")
+
+
+def answer_keys(answer):
+    """(port, proto, vlan, ipv6) of every entry of a query answer, read
+    without decoding the rest of the entry."""
+    ipv6 = _libfc.FC_FLOWKEY_IPV6
+    keys = []
+    for entry in answer:
+        key = entry.fkey
+        keys.append((key.portID, key.proto, key.l2Key.vlanid, 1 if key.flags & ipv6 else 0))
+    return keys
