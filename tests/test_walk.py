@@ -1,10 +1,13 @@
 """The whole-cache walk against a model of the library's query: every flow
 exactly once, however the cache must be split, also while it changes."""
 
+import ipaddress
 import random
 
 import pytest
 
+import libfc
+from conftest import fcemu_library
 from libfc._flow import Flow
 from libfc._walk import FIELDS, Walk
 
@@ -149,3 +152,49 @@ def test_concurrent_writers_never_duplicate_and_never_lose_a_stable_flow(known):
     ids = [flow.id for flow in walk]
     assert len(ids) == len(set(ids))
     assert stable_ids <= set(ids)
+
+
+# ---- libfc.flows() on the built-in cache --------------------------------------
+
+def _spelled(flow, keyword):
+    """A filter value that selects `flow`, spelt as a script would."""
+    return {
+        "port": flow.port, "vni": flow.vni, "proto": flow.proto, "ether": flow.ether, "vlan": flow.vlan,
+        "table": flow.table, "v6": flow.ipv6, "src": str(flow.src), "dst": flow.dst,
+        "dmac": flow.dst_mac.upper().replace(":", "-"), "inner_dmac": flow.inner_dst_mac,
+    }[keyword]
+
+
+def _selects(flow, keyword, value):
+    if keyword in ("src", "dst"):
+        return getattr(flow, keyword).packed[-4:] == ipaddress.ip_address(value).packed[-4:]
+    if keyword == "v6":
+        return flow.ipv6 or not value
+    attribute = {"dmac": "dst_mac", "inner_dmac": "inner_dst_mac", "ipv6": "ipv6"}.get(keyword, keyword)
+    wanted = value.lower().replace("-", ":") if isinstance(value, str) else value
+    return getattr(flow, attribute) == wanted
+
+
+@pytest.mark.parametrize("keyword", ["port", "vni", "proto", "ether", "vlan", "table", "v6", "src", "dst", "dmac"])
+def test_each_keyword_of_libfc_flows_selects_the_matching_flows(flow_cache, keyword):
+    fcemu_library().fcemu_traffic(400, 9)
+    everything = list(libfc.flows())
+    chosen = next(flow for flow in everything[len(everything) // 2:]
+                  if _spelled(flow, keyword) not in (0, False, "00:00:00:00:00:00"))
+    value = _spelled(chosen, keyword)
+    listed = {flow.id for flow in libfc.flows(**{keyword: value})}
+    assert chosen.id in listed
+    assert listed == {flow.id for flow in everything if _selects(flow, keyword, value)}
+
+
+@pytest.mark.parametrize("filter, named", [
+    ({"vlan": 4096}, "vlan 4096 is outside 0..4095"),
+    ({"vni": 2 ** 24}, "vni 16777216 is outside"),
+    ({"proto": -1}, "proto -1 is outside"),
+    ({"src": "10.0.0.1", "dst": "::1"}, "different address families"),
+    ({"v6": True, "dst": ipaddress.ip_address("10.0.0.1")}, "v6 with an IPv4 address"),
+    ({"dmac": "00:11:22"}, "dmac: not a hardware address"),
+])
+def test_libfc_flows_refuses_a_filter_before_reading_anything(filter, named):
+    with pytest.raises(ValueError, match=named):
+        libfc.flows(**filter)
