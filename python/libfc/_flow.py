@@ -19,24 +19,61 @@ def _action_names():
 ACTION_NAMES = _action_names()
 
 
+_names_of_map = {}
+
+
 def action_names(bit_map):
-    return [ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64) if bit_map >> bit & 1]
+    """The action names of a bit map, lowest bit first (a fresh list; the
+    few bit maps a cache uses are worked out once)."""
+    names = _names_of_map.get(bit_map)
+    if names is None:
+        names = tuple(ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64) if bit_map >> bit & 1)
+        if len(_names_of_map) < 4096:
+            _names_of_map[bit_map] = names
+    return list(names)
 
 
 class Flow:
     """A cached flow: its id, key, actions, counters and timers.
 
-    ``src`` and ``dst`` are ``ipaddress`` objects, MACs are text,
-    ``entities`` holds one ``(action names, destination ports)`` pair per
-    action entity, ``age_s`` counts seconds since the flow was installed and
-    ``expires_in_s`` the seconds left before it expires when idle."""
+    ``src`` and ``dst`` are ``ipaddress`` objects (given as such or as
+    text, parsed when first read: listings that print them need only the
+    text), MACs are text, ``entities`` holds one ``(action names,
+    destination ports)`` pair per action entity, ``age_s`` counts seconds
+    since the flow was installed and ``expires_in_s`` the seconds left
+    before it expires when idle."""
 
-    __slots__ = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
-                 "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
+    FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
+              "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
+    __slots__ = tuple(name if name not in ("src", "dst") else "_" + name for name in FIELDS)
 
-    def __init__(self, **values):
-        for name in self.__slots__:
-            setattr(self, name, values[name])
+    def __init__(self, id, flags, table, port, vni, ipv6, src, dst, proto, ether, vlan, src_mac, dst_mac,
+                 inner_dst_mac, entities, packets, age_s, expires_in_s):
+        # Spelt out: the walk makes one per cached flow.
+        self.id, self.flags, self.table, self.port, self.vni, self.ipv6 = id, flags, table, port, vni, ipv6
+        self._src, self._dst, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
+        self.src_mac, self.dst_mac, self.inner_dst_mac, self.entities = src_mac, dst_mac, inner_dst_mac, entities
+        self.packets, self.age_s, self.expires_in_s = packets, age_s, expires_in_s
+
+    @property
+    def src(self):
+        if isinstance(self._src, str):
+            self._src = ipaddress.ip_address(self._src)
+        return self._src
+
+    @property
+    def dst(self):
+        if isinstance(self._dst, str):
+            self._dst = ipaddress.ip_address(self._dst)
+        return self._dst
+
+    @property
+    def src_text(self):
+        return self._src if isinstance(self._src, str) else str(self._src)
+
+    @property
+    def dst_text(self):
+        return self._dst if isinstance(self._dst, str) else str(self._dst)
 
     @property
     def actions(self):
@@ -52,16 +89,16 @@ class Flow:
 
     def as_dict(self):
         """Plain values only (addresses as text), for JSON."""
-        values = {name: getattr(self, name) for name in self.__slots__}
-        values["src"] = str(self.src)
-        values["dst"] = str(self.dst)
+        values = {name.lstrip("_"): getattr(self, name) for name in self.__slots__}
+        values["src"] = self.src_text
+        values["dst"] = self.dst_text
         values["entities"] = [{"actions": list(names), "dst_ports": list(ports)} for names, ports in self.entities]
         return values
 
     def __eq__(self, other):
         if not isinstance(other, Flow):
             return NotImplemented
-        return all(getattr(self, name) == getattr(other, name) for name in self.__slots__)
+        return all(getattr(self, name) == getattr(other, name) for name in self.FIELDS)
 
     __hash__ = None
 
@@ -82,8 +119,8 @@ def decode(entry, now_ms):
         port=key.portID,
         vni=key.vni,
         ipv6=is_v6,
-        src=ipaddress.ip_address(_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, is_v6)),
-        dst=ipaddress.ip_address(_libfc.FC_FlowEntryIOC_get_dstip_entry(entry, is_v6)),
+        src=_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, is_v6),
+        dst=_libfc.FC_FlowEntryIOC_get_dstip_entry(entry, is_v6),
         proto=key.proto,
         ether=l2.etype,
         vlan=l2.vlanid,

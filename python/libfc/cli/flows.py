@@ -125,7 +125,7 @@ def _row(flow):
     proto = _values.PROTOCOL_NAMES.get(flow.proto, str(flow.proto))
     actions = ";".join(",".join(names) or "-" for names, _ in flow.entities) or "-"
     ports = ";".join(_ports_text(ports) or "-" for _, ports in flow.entities) or "-"
-    return [flow.id, flow.port, flow.vni, flow.src, flow.dst, proto, flow.src_mac, flow.dst_mac, actions, ports,
+    return [flow.id, flow.port, flow.vni, flow.src_text, flow.dst_text, proto, flow.src_mac, flow.dst_mac, actions, ports,
             flow.packets, _output.duration(flow.age_s), _output.duration(flow.expires_in_s)]
 
 
