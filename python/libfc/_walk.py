@@ -97,6 +97,14 @@ def _unchanging():
     return None
 
 
+def _table_sizes():
+    """Flows per table id: each table's bucket-length histogram summed."""
+    stats = _libfc.FC_GetFlowCacheHashStats()
+    if stats is None:
+        return {}
+    return {index: sum(length * count for length, count in enumerate(table)) for index, table in enumerate(stats, 1)}
+
+
 def _tables():
     stats = _libfc.FC_GetFlowCacheHashStats()
     return range(1, (stats.entries if stats is not None else 0) + 1)
@@ -110,9 +118,11 @@ class Walk:
     (the table ids), ``decode`` (an answer into flows) and ``keys`` (an
     answer into the ``KEY_ATTRIBUTES`` values of each flow; by default
     read from the flows ``decode`` makes, unless that is ``decode_page``)
-    and ``changes`` (a value that moves whenever a flow is added to or
+    ``changes`` (a value that moves whenever a flow is added to or
     removed from the cache; by default the cache's allocation counters, or
-    a constant when ``query`` is given) can be replaced, for instance by a
+    a constant when ``query`` is given) and ``table_sizes`` (table id to
+    flow count; by default from the hash statistics, or none when ``query``
+    is given) can be replaced, for instance by a
     model of the library; ``now_ms`` fixes the clock ages are computed
     against.
     Once the walk has begun, ``total`` tells how many flows matched the
@@ -122,12 +132,15 @@ class Walk:
     could bring within one answer."""
 
     def __init__(self, criteria=None, query=None, tables=None, splits=None, now_ms=None, decode=decode_page,
-                 keys=None, changes=None):
+                 keys=None, changes=None, table_sizes=None):
         self._arguments = [WILDCARD[name] for name in FIELDS]
         for name, value in (criteria or {}).items():
             self._arguments[_INDEX[name]] = value
         if changes is None:
             changes = _flow_changes if query is None else _unchanging
+        if table_sizes is None:
+            table_sizes = _table_sizes if query is None else dict
+        self._table_sizes = table_sizes
         self._changes = changes
         self._stamp = None
         self._query = query or _libfc.FC_GetFlows
@@ -176,10 +189,21 @@ class Walk:
         if total <= len(answer):
             yield from self._decoded(answer)
         elif self._arguments[_INDEX["tid"]] in (0, None):
+            # Without other criteria the hash statistics tell each table's
+            # size: a table well beyond one answer is split without first
+            # reading an answer that would only be thrown away.
+            self._stamp = self._changes()
+            unfiltered = all(value in (0, None) for value in self._arguments)
+            sizes, stamp = (self._table_sizes() if unfiltered else {}), self._stamp
+            page = len(answer)  # the answer dies at the next query
             for table in self._tables():
                 arguments = list(self._arguments)
                 arguments[_INDEX["tid"]] = table
-                yield from self._part(arguments, (), 0)
+                if sizes.get(table, 0) > 2 * page:
+                    self._stamp = stamp
+                    yield from self._split(arguments, (), 0, (), sizes[table])
+                else:
+                    yield from self._part(arguments, (), 0)
         else:
             yield from self._split(self._arguments, (), 0, answer, total)
 
