@@ -88,12 +88,16 @@ class Flow:
         return [port for _, ports in self.entities for port in ports]
 
     def as_dict(self):
-        """Plain values only (addresses as text), for JSON."""
-        values = {name.lstrip("_"): getattr(self, name) for name in self.__slots__}
-        values["src"] = self.src_text
-        values["dst"] = self.dst_text
-        values["entities"] = [{"actions": list(names), "dst_ports": list(ports)} for names, ports in self.entities]
-        return values
+        """Plain values only (addresses as text), for JSON; the lists are
+        the flow's own."""
+        return {
+            "id": self.id, "flags": self.flags, "table": self.table, "port": self.port, "vni": self.vni,
+            "ipv6": self.ipv6, "src": self.src_text, "dst": self.dst_text, "proto": self.proto,
+            "ether": self.ether, "vlan": self.vlan, "src_mac": self.src_mac, "dst_mac": self.dst_mac,
+            "inner_dst_mac": self.inner_dst_mac,
+            "entities": [{"actions": names, "dst_ports": ports} for names, ports in self.entities],
+            "packets": self.packets, "age_s": self.age_s, "expires_in_s": self.expires_in_s,
+        }
 
     def __eq__(self, other):
         if not isinstance(other, Flow):

@@ -114,17 +114,22 @@ class Walk:
     """An iterator over every flow that matches a filter, part by part.
 
     ``criteria`` maps names of ``FIELDS`` to values (a missing name or the
-    wildcard matches every flow).  ``query`` (``FC_GetFlows``), ``tables``
-    (the table ids), ``decode`` (an answer into flows) and ``keys`` (an
-    answer into the ``KEY_ATTRIBUTES`` values of each flow; by default
-    read from the flows ``decode`` makes, unless that is ``decode_page``)
-    ``changes`` (a value that moves whenever a flow is added to or
-    removed from the cache; by default the cache's allocation counters, or
-    a constant when ``query`` is given) and ``table_sizes`` (table id to
-    flow count; by default from the hash statistics, or none when ``query``
-    is given) can be replaced, for instance by a
-    model of the library; ``now_ms`` fixes the clock ages are computed
-    against.
+    wildcard matches every flow).  These can be replaced, for instance by a
+    model of the library:
+
+    * ``query``: ``FC_GetFlows``;
+    * ``tables``: the table ids;
+    * ``decode``: an answer into flows;
+    * ``keys``: an answer into the ``KEY_ATTRIBUTES`` values of each flow
+      (by default read from the flows ``decode`` makes, unless that is
+      ``decode_page``);
+    * ``changes``: a value that moves whenever a flow is added to or removed
+      from the cache (by default the cache's allocation counters, or a
+      constant when ``query`` is given);
+    * ``table_sizes``: table id to flow count (by default from the hash
+      statistics, or none when ``query`` is given).
+
+    ``now_ms`` fixes the clock ages are computed against.
     Once the walk has begun, ``total`` tells how many flows matched the
     filter at its first query.
     After the walk, ``parts`` tells how many answers it read, ``decoded``
@@ -194,7 +199,7 @@ class Walk:
             # reading an answer that would only be thrown away.
             self._stamp = self._changes()
             unfiltered = all(value in (0, None) for value in self._arguments)
-            sizes, stamp = (self._table_sizes() if unfiltered else {}), self._stamp
+            sizes, stamp = (self._table_sizes() if unfiltered and self._splits else {}), self._stamp
             page = len(answer)  # the answer dies at the next query
             for table in self._tables():
                 arguments = list(self._arguments)
@@ -272,10 +277,11 @@ class Walk:
         if new:
             # Values that came up meanwhile (a port added since) are asked
             # for by value too.
-            yield from self._by_value(arguments, rest, depth, now, self._stamp, new, covered, bool(keys), done)
-        elif keys or seen_rest or self._changes() == stamp:
-            # A rest flow showed, or no flow came or went since the part was
-            # read and the counts are to be trusted.  Otherwise the deficit
+            yield from self._by_value(arguments, rest, depth, now, self._stamp, new, covered,
+                                      any(not key[index] for key in keys), done)
+        elif keys or seen_rest or self._stamp == stamp:
+            # A rest flow showed, or no flow came or went between the part's
+            # first read and this one: the counts are to be trusted.  Otherwise the deficit
             # is the other processes' doing as far as can be seen.
             yield from self._split(arguments, narrowed, depth + 1, answer, now)
 

@@ -83,9 +83,12 @@ def dump_json(value, out=None):
     out.write("\n")
 
 
+_compact = json.JSONEncoder(separators=(",", ":"))
+
+
 def json_line(value, out=None):
     """One compact JSON object on one line (a JSON Lines record)."""
-    (out or sys.stdout).write(json.dumps(value, separators=(",", ":")) + "\n")
+    (out or sys.stdout).write(_compact.encode(value) + "\n")
 
 
 def duration(seconds):
