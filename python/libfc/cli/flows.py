@@ -173,7 +173,8 @@ def _report(args, walk, shown):
         sys.stderr.write("%s: warning: %d matching flows could not be read: a filter cannot split their part "
                          "of the cache into answers of %d flows\n" % (args.command_name, walk.unreachable,
                                                                      _libfc.FC_MAX_CACHE_FLOWS_IOC))
-    if shown and walk.total and shown < walk.total:
+    cut = args.limit is not None or args.top is not None
+    if cut and walk.total and shown < walk.total:
         sys.stderr.write("(%d of %d matching flows shown)\n" % (shown, walk.total))
 
 
