@@ -186,25 +186,21 @@ def test_sort_and_top_order_like_a_sort_of_the_whole_listing(options, key, large
     assert err == ("" if count is None else "(%d of %d matching flows shown)\n" % (count, len(everything)))
 
 
-class Recording(io.StringIO):
-    """Standard output that notes how much had been written at each query."""
-
-
 @pytest.mark.parametrize("form", [[], ["--json-lines"]])
 def test_the_listing_streams_and_limit_stops_the_walk(capsys, monkeypatch, form):
     sized_cache(10000)
     query = _libfc.FC_GetFlows
-    written = []
+    written = []  # how much of the listing was out at each query
 
     def counted(*arguments):
         written.append(len(sys.stdout.getvalue()))
         return query(*arguments)
 
     monkeypatch.setattr(_libfc, "FC_GetFlows", counted)
-    monkeypatch.setattr(sys, "stdout", Recording())
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
     assert libfc.cli.main(["flows", *form]) == 0
     assert len(written) > 20 and written[-1] > 0, "nothing was written before the walk's last query"
-    monkeypatch.setattr(sys, "stdout", Recording())
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
     del written[:]
     assert libfc.cli.main(["flows", "--limit", "10", *form]) == 0
     assert len(sys.stdout.getvalue().splitlines()) == 10 + (0 if form else 1)
