@@ -52,9 +52,10 @@ constexpr int kMacBytes = std::extent_v<FIELD_TYPE(FC_l2Key, saddr)>;
 static_assert(kMacBytes == 6 && std::extent_v<FIELD_TYPE(FC_l2Key, daddr)> == 6);
 static_assert(sizeof(FC_ipv4Key::sip) == 4 && sizeof(FC_ipv6Key::sip) == 16);
 
-// The slots of the companion's Flow, in the order its constructor names them.
+// The slots of the companion's Flow, in the order its constructor names them
+// (the addresses sit behind properties that also take text).
 #define FLOW_COLUMNS(X)                                                                                  \
-    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(src) X(dst) X(proto) X(ether) X(vlan) X(src_mac)    \
+    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(_src) X(_dst) X(proto) X(ether) X(vlan) X(src_mac)    \
     X(dst_mac) X(inner_dst_mac) X(entities) X(packets) X(age_s) X(expires_in_s)
 
 enum Column : int {
@@ -261,8 +262,8 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, MacTexts &
         put(column_port, convert::from_integer(LOAD(Entry, fkey.portID, entry))) &&
         put(column_vni, convert::from_integer(LOAD(Entry, fkey.vni, entry))) &&
         put(column_ipv6, PyBool_FromLong(v6)) &&
-        put(column_src, address(family, ip_integer(source))) &&
-        put(column_dst, address(family, ip_integer(destination))) &&
+        put(column__src, address(family, ip_integer(source))) &&
+        put(column__dst, address(family, ip_integer(destination))) &&
         put(column_proto, convert::from_integer(LOAD(Entry, fkey.proto, entry))) &&
         put(column_ether, convert::from_integer(LOAD(Entry, fkey.l2Key.etype, entry))) &&
         put(column_vlan, convert::from_integer(LOAD(Entry, fkey.l2Key.vlanid, entry))) &&

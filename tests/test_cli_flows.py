@@ -17,6 +17,7 @@ from prometheus_client.parser import text_string_to_metric_families
 
 import _libfc
 import libfc
+import libfc._walk
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library
 from conftest import fcemu_library
@@ -26,6 +27,7 @@ LIB = fcemu_library()
 LIB_FAB = builtin_library("libfabPublic.so")
 LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
+PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 
 
 @pytest.fixture(autouse=True)
@@ -111,12 +113,110 @@ def test_each_filter_option_selects_the_matching_flows(option, field, spell):
     assert listing["total"] == len(expected) < len(flows)
 
 
-def test_limit_caps_the_rows_and_says_how_many_matched():
-    LIB.fcemu_traffic(60, 2)
-    lines = ok("flows", "--limit", "3").splitlines()
-    assert len(lines) == 1 + 3 + 1 and lines[-1] == "(3 of 60 matching flows shown)"
-    listing = flows_json("--limit", "5")
-    assert (listing["shown"], listing["total"], len(listing["flows"])) == (5, 60, 5)
+def json_lines(*args):
+    """The flows of a --json-lines listing, each line parsed on its own, and
+    what the command wrote on stderr."""
+    result = cli("flows", "--json-lines", *args)
+    assert result.returncode == 0, result.stderr
+    return [json.loads(line) for line in result.stdout.splitlines()], result.stderr
+
+
+def sized_cache(flows, seed=3):
+    """Two hash tables of 8192 entries holding about `flows` flows; the
+    count of flows in its fuller table."""
+    assert LIB.fcemu_reset_sized(2, 8192) == 0
+    LIB.fcemu_traffic(flows, seed)
+    tables = [_libfc.FC_GetFlows(*NO_FILTER[:-1], table).totalEntries for table in (1, 2)]
+    return max(tables)
+
+
+@pytest.mark.parametrize("flows, answers_per_table", [(1500, 1), (5000, 2), (10000, 3)])
+def test_every_flow_is_listed_exactly_once_however_many_answers_a_table_needs(flows, answers_per_table):
+    fuller = sized_cache(flows)
+    assert -(-fuller // PAGE) == answers_per_table
+    listed, err = json_lines()
+    ids = [flow["id"] for flow in listed]
+    assert err == "" and len(ids) == len(set(ids)) == _libfc.FC_GetFlows(*NO_FILTER).totalEntries
+    tcp = {flow["id"] for flow in listed if flow["proto"] == 6}
+    assert {flow["id"] for flow in json_lines("--proto", "tcp")[0]} == tcp
+
+
+WRITER = """
+import ctypes, itertools, os, sys, time, _libfc
+lib = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
+print("ready", flush=True)
+for seed in itertools.count(1000):
+    lib.fcemu_traffic(50, seed)
+    _libfc.FC_RemoveFlows(0, 0, 0, 0, None, 5000 + seed % 64, 0, 0, 0, None, 0)
+    time.sleep(0.005)
+"""
+
+
+def test_a_concurrent_writer_neither_duplicates_nor_hides_a_flow_present_throughout():
+    assert sized_cache(6000, seed=5) > PAGE
+    before = {flow.id for flow in libfc.flows()}
+    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    writer = subprocess.Popen([sys.executable, "-c", WRITER], env=env, stdout=subprocess.PIPE, text=True)
+    try:
+        assert writer.stdout.readline() == "ready\n"
+        ids = [flow["id"] for flow in json_lines()[0]]
+    finally:
+        writer.kill()
+        writer.wait()
+    after = {flow.id for flow in libfc.flows()}
+    assert before != after, "the writer changed nothing"
+    assert len(ids) == len(set(ids)), "a flow was listed twice"
+    # Flow ids are never reused: an id present before and after was there throughout.
+    assert before & after <= set(ids)
+
+
+@pytest.mark.parametrize("options, key, largest_first, count", [
+    (["--sort", "packets"], "packets", False, None),
+    (["--sort", "port", "--reverse"], "port", True, None),
+    (["--sort", "vni", "--limit", "9"], "vni", False, 9),
+    (["--top", "7"], "packets", True, 7),
+    (["--top", "5", "--sort", "id", "--reverse"], "id", False, 5),
+])
+def test_sort_and_top_order_like_a_sort_of_the_whole_listing(options, key, largest_first, count):
+    LIB.fcemu_traffic(300, 11)
+    everything, _ = json_lines()
+    expected = sorted(everything, key=lambda flow: (flow[key], flow["id"]), reverse=largest_first)[:count]
+    shown, err = json_lines(*options)
+    assert [(flow[key], flow["id"]) for flow in shown] == [(flow[key], flow["id"]) for flow in expected]
+    assert err == ("" if count is None else "(%d of %d matching flows shown)\n" % (count, len(everything)))
+
+
+@pytest.mark.parametrize("form", [[], ["--json-lines"]])
+def test_the_listing_streams_and_limit_stops_the_walk(capsys, monkeypatch, form):
+    sized_cache(10000)
+    query = _libfc.FC_GetFlows
+    written = []  # how much of the listing was out at each query
+
+    def counted(*arguments):
+        written.append(len(sys.stdout.getvalue()))
+        return query(*arguments)
+
+    monkeypatch.setattr(_libfc, "FC_GetFlows", counted)
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    assert libfc.cli.main(["flows", *form]) == 0
+    assert len(written) > 20 and written[-1] > 0, "nothing was written before the walk's last query"
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    del written[:]
+    assert libfc.cli.main(["flows", "--limit", "10", *form]) == 0
+    assert len(sys.stdout.getvalue().splitlines()) == 10 + (0 if form else 1)
+    assert len(written) <= 5, "the walk went on after the tenth flow"
+    assert capsys.readouterr().err.startswith("(10 of 1")
+
+
+def test_what_the_walk_cannot_reach_is_a_warning_not_a_failure(capsys, monkeypatch):
+    sized_cache(5000)
+    monkeypatch.setattr(libfc._walk, "SPLITS", ())  # nothing to split a table by
+    assert libfc.cli.main(["flows", "--json-lines"]) == 0
+    out, err = capsys.readouterr()
+    total = _libfc.FC_GetFlows(*NO_FILTER).totalEntries
+    missing = total - len(out.splitlines())
+    assert missing > 0
+    assert err.startswith("libfc flows: warning: %d matching flows could not be read" % missing)
 
 
 def test_flows_remove_removes_what_the_filter_matches_and_needs_all_for_everything():
@@ -137,7 +237,7 @@ def test_flows_remove_removes_what_the_filter_matches_and_needs_all_for_everythi
 # ---- stats, hashstats, inval ---------------------------------------------------------
 
 def read_stats():
-    return libfc.cli.stats.counter_tree(_libfc.FC_GetFlowCacheStats())
+    return libfc.stats()
 
 
 def leaves(tree, path=()):
@@ -264,6 +364,13 @@ def test_emu_traffic_and_reset_drive_the_state_in_fc_emu_dir(cache, switch_store
     (["flows", "--v6", "--src", "10.0.0.1"], "libfc flows", "--v6"),
     (["flows", "--proto", "carrier-pigeon"], "libfc flows", "carrier-pigeon"),
     (["flows", "--limit", "0"], "libfc flows", "--limit"),
+    (["flows", "--vlan", "4096"], "libfc flows", "--vlan 4096 is outside 0..4095"),
+    (["flows", "--vni", "16777216"], "libfc flows", "--vni 16777216 is outside"),
+    (["flows", "--proto", "256"], "libfc flows", "--proto 256 is outside"),
+    (["flows", "--ether", "70000"], "libfc flows", "--ether 70000 is outside"),
+    (["flows", "remove", "--vlan", "5000"], "libfc flows remove", "--vlan 5000 is outside"),
+    (["flows", "--reverse"], "libfc flows", "--reverse"),
+    (["flows", "--top", "3", "--sort", "size"], "libfc flows", "size"),
     (["flows", "remove"], "libfc flows remove", "--all"),
     (["invalidate"], "libfc invalidate", "--port"),
     (["config", "set", "expr-time", "1000"], "libfc config set", "expr-time value 1000 is outside"),  # the library's
@@ -437,11 +544,12 @@ def test_a_slow_dump_shows_progress_on_a_terminal_only(capsys, monkeypatch, stre
     err = stream()
     monkeypatch.setattr(sys, "stderr", err)
     code, out, _ = run_in_process(capsys, "flows", "--limit", "30")
-    assert code == 0 and len(out.splitlines()) == 32
+    assert code == 0 and len(out.splitlines()) == 31
+    footer = "(30 of 40 matching flows shown)\n"
     if shown:
-        assert "\rreading flows 30/30" in err.getvalue() and err.getvalue().endswith("\r\033[K")
+        assert "\rreading flows 30/40" in err.getvalue() and err.getvalue().endswith("\r\033[K" + footer)
     else:
-        assert err.getvalue() == ""
+        assert err.getvalue() == footer
 
 
 @pytest.mark.parametrize("command", [[], ["flows"], ["flows", "remove"], ["stats"], ["hashstats"], ["inval"],

@@ -273,6 +273,7 @@ import _libfc
 from _libfc_fields import describe_field as _field, record_initializer as _initializer
 
 from ._addresses import Octets, ipv4, ipv6, mac  # noqa: F401
+from ._cache import flows, hash_stats, inval_entries, stats  # noqa: F401
 from ._record import _Record
 from ._sequence import _Sequence
 
@@ -288,6 +289,7 @@ const char *kStubHeader = R"(# Generated at build time from the record descripti
 from typing import Any, Iterator, List, SupportsIndex, overload
 
 from ._addresses import Octets as Octets, ipv4 as ipv4, ipv6 as ipv6, mac as mac
+from ._cache import flows as flows, hash_stats as hash_stats, inval_entries as inval_entries, stats as stats
 from ._record import _Record as _Record
 from ._sequence import _Sequence as _Sequence
 

@@ -19,24 +19,61 @@ def _action_names():
 ACTION_NAMES = _action_names()
 
 
+_names_of_map = {}
+
+
 def action_names(bit_map):
-    return [ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64) if bit_map >> bit & 1]
+    """The action names of a bit map, lowest bit first (a fresh list; the
+    few bit maps a cache uses are worked out once)."""
+    names = _names_of_map.get(bit_map)
+    if names is None:
+        names = tuple(ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64) if bit_map >> bit & 1)
+        if len(_names_of_map) < 4096:
+            _names_of_map[bit_map] = names
+    return list(names)
 
 
 class Flow:
     """A cached flow: its id, key, actions, counters and timers.
 
-    ``src`` and ``dst`` are ``ipaddress`` objects, MACs are text,
-    ``entities`` holds one ``(action names, destination ports)`` pair per
-    action entity, ``age_s`` counts seconds since the flow was installed and
-    ``expires_in_s`` the seconds left before it expires when idle."""
+    ``src`` and ``dst`` are ``ipaddress`` objects (given as such or as
+    text, parsed when first read: listings that print them need only the
+    text), MACs are text, ``entities`` holds one ``(action names,
+    destination ports)`` pair per action entity, ``age_s`` counts seconds
+    since the flow was installed and ``expires_in_s`` the seconds left
+    before it expires when idle."""
 
-    __slots__ = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
-                 "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
+    FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
+              "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
+    __slots__ = tuple(name if name not in ("src", "dst") else "_" + name for name in FIELDS)
 
-    def __init__(self, **values):
-        for name in self.__slots__:
-            setattr(self, name, values[name])
+    def __init__(self, id, flags, table, port, vni, ipv6, src, dst, proto, ether, vlan, src_mac, dst_mac,
+                 inner_dst_mac, entities, packets, age_s, expires_in_s):
+        # Spelt out: the walk makes one per cached flow.
+        self.id, self.flags, self.table, self.port, self.vni, self.ipv6 = id, flags, table, port, vni, ipv6
+        self._src, self._dst, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
+        self.src_mac, self.dst_mac, self.inner_dst_mac, self.entities = src_mac, dst_mac, inner_dst_mac, entities
+        self.packets, self.age_s, self.expires_in_s = packets, age_s, expires_in_s
+
+    @property
+    def src(self):
+        if isinstance(self._src, str):
+            self._src = ipaddress.ip_address(self._src)
+        return self._src
+
+    @property
+    def dst(self):
+        if isinstance(self._dst, str):
+            self._dst = ipaddress.ip_address(self._dst)
+        return self._dst
+
+    @property
+    def src_text(self):
+        return self._src if isinstance(self._src, str) else str(self._src)
+
+    @property
+    def dst_text(self):
+        return self._dst if isinstance(self._dst, str) else str(self._dst)
 
     @property
     def actions(self):
@@ -51,17 +88,21 @@ class Flow:
         return [port for _, ports in self.entities for port in ports]
 
     def as_dict(self):
-        """Plain values only (addresses as text), for JSON."""
-        values = {name: getattr(self, name) for name in self.__slots__}
-        values["src"] = str(self.src)
-        values["dst"] = str(self.dst)
-        values["entities"] = [{"actions": list(names), "dst_ports": list(ports)} for names, ports in self.entities]
-        return values
+        """Plain values only (addresses as text), for JSON; the lists are
+        the flow's own."""
+        return {
+            "id": self.id, "flags": self.flags, "table": self.table, "port": self.port, "vni": self.vni,
+            "ipv6": self.ipv6, "src": self.src_text, "dst": self.dst_text, "proto": self.proto,
+            "ether": self.ether, "vlan": self.vlan, "src_mac": self.src_mac, "dst_mac": self.dst_mac,
+            "inner_dst_mac": self.inner_dst_mac,
+            "entities": [{"actions": names, "dst_ports": ports} for names, ports in self.entities],
+            "packets": self.packets, "age_s": self.age_s, "expires_in_s": self.expires_in_s,
+        }
 
     def __eq__(self, other):
         if not isinstance(other, Flow):
             return NotImplemented
-        return all(getattr(self, name) == getattr(other, name) for name in self.__slots__)
+        return all(getattr(self, name) == getattr(other, name) for name in self.FIELDS)
 
     __hash__ = None
 
@@ -82,8 +123,8 @@ def decode(entry, now_ms):
         port=key.portID,
         vni=key.vni,
         ipv6=is_v6,
-        src=ipaddress.ip_address(_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, is_v6)),
-        dst=ipaddress.ip_address(_libfc.FC_FlowEntryIOC_get_dstip_entry(entry, is_v6)),
+        src=_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, is_v6),
+        dst=_libfc.FC_FlowEntryIOC_get_dstip_entry(entry, is_v6),
         proto=key.proto,
         ether=l2.etype,
         vlan=l2.vlanid,
@@ -116,7 +157,8 @@ _decode_rows = _bulk_decoder()
 
 def decode_page(answer, now_ms=None):
     """Every entry of a query answer, decoded now: the library reuses the
-    answer's buffer at its next query.
+    answer's buffer at its next query.  The walk and the package decode
+    answers through this one function only.
 
     An answer stating more entries than a query answer holds is refused with
     ValueError; anything but an answer of this module (another library's
@@ -129,3 +171,19 @@ def decode_page(answer, now_ms=None):
         except TypeError:
             pass
     return [decode(entry, now_ms) for entry in answer]
+
+
+# The key values a whole-cache walk splits a query by, in the order
+# answer_keys gives them.
+KEY_ATTRIBUTES = ("port", "proto", "vlan", "ipv6")
+
+
+def answer_keys(answer):
+    """(port, proto, vlan, ipv6) of every entry of a query answer, read
+    without decoding the rest of the entry."""
+    ipv6 = _libfc.FC_FLOWKEY_IPV6
+    keys = []
+    for entry in answer:
+        key = entry.fkey
+        keys.append((key.portID, key.proto, key.l2Key.vlanid, 1 if key.flags & ipv6 else 0))
+    return keys

@@ -19,26 +19,44 @@ criterion and keeps, of each answer, only the flows no earlier split has
 already produced.  Every part is defined by key values a flow keeps for its
 whole life, so the parts never overlap: each flow is listed once even while
 other processes add and remove flows, and a flow present for the whole walk
-is in exactly one part that the walk reads.
+is in exactly one part that the walk reads (see below for the one
+exception).
+
+Whether a split part has a rest is told by the counts (the values asked
+for add up to less than the part's total) or by an answer of the part (a
+flow in it has a value not asked for), whose key values are read, without
+decoding the flows, before the next query reuses the buffer.  The counts
+are trusted only while no flow came or went in the whole cache (the cache's
+allocation counters tell); under churn they drift, and a rest is then read
+only when one of its flows shows in an answer of the part.  So a part whose
+rest is empty costs no second enumeration while other processes change the
+cache, and the one flow they can hide is a rest flow (a zero value, or a
+port no answer and not the invalidation table named) younger than the
+flows the part's answers showed.
 
 When no criterion is left to split a part that is still too big, the flows
 beyond the first answer cannot be reached through the library's filter; the
-walk counts them in ``Walk.unreachable`` instead of pretending it saw them.
+walk counts them in ``Walk.unreachable`` instead of pretending it saw them
+(for a rest, whose part also holds flows already listed, an estimate).
 
-Each answer is decoded completely before any flow of it is handed out: the
-library reuses its buffer at the next query, which the caller may well make.
+An answer is decoded only when its flows are handed out: the first answer
+of a part that is then split is never decoded.  An answer is decoded
+completely before any flow of it is handed out, as the library reuses its
+buffer at the next query, which the caller may well make.  The walk reads
+nothing ahead: a caller that stops after N flows has made only the queries
+those N needed.
 """
 
 import _libfc
 
-from ._flow import Flow, decode_page
+from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page
 
 PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 
 # The eleven criteria of FC_GetFlows, in its argument order.
 FIELDS = ("sip", "dip", "isV6", "switchPort", "daddr", "vni", "ether", "vlanid", "proto", "innerdaddr", "tid")
 _INDEX = {name: index for index, name in enumerate(FIELDS)}
-_WILDCARD = {name: (None if name.endswith("daddr") else 0) for name in FIELDS}
+WILDCARD = {name: (None if name.endswith("daddr") else 0) for name in FIELDS}
 
 
 def _source_ports():
@@ -56,13 +74,35 @@ def _source_ports():
 
 # The criteria a part is split by, in order, once split by table: the field,
 # the attribute of a decoded Flow that holds it, and its values (a function,
-# so the invalidation table is read only when a split needs it).
+# so the invalidation table is read only when a split needs it).  The VLAN
+# comes last: 4095 queries for one split, and most flows have none.
 SPLITS = (
     ("switchPort", "port", _source_ports),
     ("proto", "proto", lambda: range(1, 256)),
-    ("vlanid", "vlan", lambda: range(1, 4096)),
     ("isV6", "ipv6", lambda: (1,)),
+    ("vlanid", "vlan", lambda: range(1, 4096)),
 )
+
+
+def _flow_changes():
+    """Flows allocated and freed so far: the pair moves at every change."""
+    stats = _libfc.FC_GetFlowCacheStats()
+    if stats is None:
+        return None
+    lookup = stats.lookup
+    return lookup.alloc.fe, lookup.free.fe
+
+
+def _unchanging():
+    return None
+
+
+def _table_sizes():
+    """Flows per table id: each table's bucket-length histogram summed."""
+    stats = _libfc.FC_GetFlowCacheHashStats()
+    if stats is None:
+        return {}
+    return {index: sum(length * count for length, count in enumerate(table)) for index, table in enumerate(stats, 1)}
 
 
 def _tables():
@@ -74,23 +114,51 @@ class Walk:
     """An iterator over every flow that matches a filter, part by part.
 
     ``criteria`` maps names of ``FIELDS`` to values (a missing name or the
-    wildcard matches every flow).  ``query`` (``FC_GetFlows``), ``tables``
-    (the table ids) and ``decode`` (an answer into flows) can be replaced,
-    for instance by a model of the library; ``now_ms`` fixes the clock ages
-    are computed against.
-    After the walk, ``parts`` tells how many answers it read and
-    ``unreachable`` how many flows no split could bring within one answer."""
+    wildcard matches every flow).  These can be replaced, for instance by a
+    model of the library:
 
-    def __init__(self, criteria=None, query=None, tables=None, splits=SPLITS, now_ms=None, decode=decode_page):
-        self._arguments = [_WILDCARD[name] for name in FIELDS]
+    * ``query``: ``FC_GetFlows``;
+    * ``tables``: the table ids;
+    * ``decode``: an answer into flows;
+    * ``keys``: an answer into the ``KEY_ATTRIBUTES`` values of each flow
+      (by default read from the flows ``decode`` makes, unless that is
+      ``decode_page``);
+    * ``changes``: a value that moves whenever a flow is added to or removed
+      from the cache (by default the cache's allocation counters, or a
+      constant when ``query`` is given);
+    * ``table_sizes``: table id to flow count (by default from the hash
+      statistics, or none when ``query`` is given).
+
+    ``now_ms`` fixes the clock ages are computed against.
+    Once the walk has begun, ``total`` tells how many flows matched the
+    filter at its first query.
+    After the walk, ``parts`` tells how many answers it read, ``decoded``
+    how many flows it decoded and ``unreachable`` how many flows no split
+    could bring within one answer."""
+
+    def __init__(self, criteria=None, query=None, tables=None, splits=None, now_ms=None, decode=decode_page,
+                 keys=None, changes=None, table_sizes=None):
+        self._arguments = [WILDCARD[name] for name in FIELDS]
         for name, value in (criteria or {}).items():
             self._arguments[_INDEX[name]] = value
+        if changes is None:
+            changes = _flow_changes if query is None else _unchanging
+        if table_sizes is None:
+            table_sizes = _table_sizes if query is None else dict
+        self._table_sizes = table_sizes
+        self._changes = changes
+        self._stamp = None
         self._query = query or _libfc.FC_GetFlows
         self._tables = tables or _tables
-        self._splits = splits
+        self._splits = SPLITS if splits is None else splits
         self._now_ms = now_ms
         self._decode = decode
+        if keys is None:
+            keys = answer_keys if decode is decode_page else self._decoded_keys
+        self._keys = keys
+        self.total = None
         self.parts = 0
+        self.decoded = 0
         self.unreachable = 0
         self._flows = self._walk()
 
@@ -101,71 +169,136 @@ class Walk:
         return next(self._flows)
 
     def _read(self, arguments):
+        """(totalEntries, answer) of one query; the answer is not decoded."""
+        self._stamp = self._changes()
         answer = self._query(*arguments)
         self.parts += 1
         if answer is None:
-            return 0, []
-        return answer.totalEntries, self._decode(answer, self._now_ms)
+            return 0, ()
+        return answer.totalEntries, answer
+
+    def _decoded(self, answer):
+        if not answer:
+            return []
+        flows = self._decode(answer, self._now_ms)
+        self.decoded += len(flows)
+        return flows
+
+    def _decoded_keys(self, answer):
+        flows = self._decode(answer, self._now_ms)
+        return [tuple(_value(flow, attribute) for attribute in KEY_ATTRIBUTES) for flow in flows]
 
     def _walk(self):
-        total, flows = self._read(self._arguments)
-        if total <= len(flows):
-            yield from flows
+        total, answer = self._read(self._arguments)
+        self.total = total
+        if total <= len(answer):
+            yield from self._decoded(answer)
         elif self._arguments[_INDEX["tid"]] in (0, None):
+            # Without other criteria the hash statistics tell each table's
+            # size: a table well beyond one answer is split without first
+            # reading an answer that would only be thrown away.
+            self._stamp = self._changes()
+            unfiltered = all(value in (0, None) for value in self._arguments)
+            sizes, stamp = (self._table_sizes() if unfiltered and self._splits else {}), self._stamp
+            page = len(answer)  # the answer dies at the next query
             for table in self._tables():
                 arguments = list(self._arguments)
                 arguments[_INDEX["tid"]] = table
-                yield from self._part(arguments, (), 0)
+                if sizes.get(table, 0) > 2 * page:
+                    self._stamp = stamp
+                    yield from self._split(arguments, (), 0, (), sizes[table])
+                else:
+                    yield from self._part(arguments, (), 0)
         else:
-            yield from self._split(self._arguments, (), 0, flows, total)
+            yield from self._split(self._arguments, (), 0, answer, total)
 
     def _part(self, arguments, rest, depth):
         """The flows of one part: read it, and split it when it is too big.
         ``rest`` lists (attribute, values) pairs a flow must not match: the
         values earlier splits of this part asked for by value.  Returns how
         many flows the part held when it was read."""
-        total, flows = self._read(arguments)
-        if total <= len(flows):
-            yield from _outside(flows, rest)
+        total, answer = self._read(arguments)
+        if total <= len(answer):
+            yield from _outside(self._decoded(answer), rest)
         else:
-            yield from self._split(arguments, rest, depth, flows, total)
+            yield from self._split(arguments, rest, depth, answer, total)
         return total
 
-    def _split(self, arguments, rest, depth, flows, total):
+    def _split(self, arguments, rest, depth, answer, total):
+        """A part too big for one answer; ``answer`` is its first answer,
+        still the library's current buffer."""
         while depth < len(self._splits) and arguments[_INDEX[self._splits[depth][0]]] not in (0, None):
             depth += 1
         if depth == len(self._splits):
             # Nothing left to split by: one answer is all that can be seen.
+            flows = self._decoded(answer)
             shown = list(_outside(flows, rest))
-            self.unreachable += max(total - len(flows), 0)
+            beyond = max(total - len(answer), 0)
+            # Of a rest, only the share of flows no earlier split produced
+            # is missing: estimated from the answer that was seen.
+            self.unreachable += round(beyond * len(shown) / len(flows)) if rest and flows else beyond
             yield from shown
             return
         field, attribute, values = self._splits[depth]
-        asked = frozenset(values())
-        covered = 0
-        for value in sorted(asked):
+        index = _KEY_INDEX[attribute]
+        keys = list(_outside_keys(self._keys(answer), rest)) if answer else []
+        # Values the first answer shows are asked for too: a port the
+        # invalidation table did not name when it was read is no rest.
+        asked = frozenset(values()) | {key[index] for key in keys if key[index]}
+        yield from self._by_value(arguments, rest, depth, total, self._stamp, asked, 0,
+                                  any(key[index] not in asked for key in keys))
+
+    def _by_value(self, arguments, rest, depth, total, stamp, asked, covered, seen_rest, done=frozenset()):
+        """The flows of a part with each value of ``asked`` (``done`` lists
+        the values read already), then the part's rest.  ``total`` is the
+        part's size when it was read, with the cache's ``changes`` then in
+        ``stamp``; ``covered`` counts the flows of the values read so far,
+        ``seen_rest`` tells whether an answer of the part showed a flow of
+        the rest."""
+        field, attribute, _ = self._splits[depth]
+        index = _KEY_INDEX[attribute]
+        for value in sorted(asked - done):
             narrower = list(arguments)
             narrower[_INDEX[field]] = value
             covered += yield from self._part(narrower, rest, depth + 1)
+        done = done | asked
+        if covered >= total and not seen_rest:
+            return
         # The flows whose value cannot be asked for (zero, or a port the
-        # invalidation table does not name): when the counts say some are
-        # left, or the first answer showed one, read them through the next
-        # split, dropping what the values asked for already produced.
-        if covered < total or any(_value(flow, attribute) not in asked for flow in _outside(flows, rest)):
-            yield from self._rest(arguments, rest + ((attribute, asked),), depth + 1)
-
-    def _rest(self, arguments, rest, depth):
-        total, flows = self._read(arguments)
-        if total <= len(flows):
-            yield from _outside(flows, rest)
-        else:
-            yield from self._split(arguments, rest, depth, flows, total)
+        # invalidation table does not name) are read through the next split,
+        # dropping what the values asked for already produced.
+        now, answer = self._read(arguments)
+        narrowed = rest + ((attribute, done),)
+        if now <= len(answer):
+            yield from _outside(self._decoded(answer), narrowed)
+            return
+        keys = list(_outside_keys(self._keys(answer), narrowed))
+        new = frozenset(key[index] for key in keys if key[index])
+        if new:
+            # Values that came up meanwhile (a port added since) are asked
+            # for by value too.
+            yield from self._by_value(arguments, rest, depth, now, self._stamp, new, covered,
+                                      any(not key[index] for key in keys), done)
+        elif keys or seen_rest or self._stamp == stamp:
+            # A rest flow showed, or no flow came or went between the part's
+            # first read and this one: the counts are to be trusted.  Otherwise the deficit
+            # is the other processes' doing as far as can be seen.
+            yield from self._split(arguments, narrowed, depth + 1, answer, now)
 
 
 def _outside(flows, rest):
     for flow in flows:
         if not any(_value(flow, attribute) in values for attribute, values in rest):
             yield flow
+
+
+_KEY_INDEX = {attribute: index for index, attribute in enumerate(KEY_ATTRIBUTES)}
+
+
+def _outside_keys(keys, rest):
+    for key in keys:
+        if not any(key[_KEY_INDEX[attribute]] in values for attribute, values in rest):
+            yield key
 
 
 def _value(flow, attribute):

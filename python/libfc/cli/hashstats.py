@@ -2,8 +2,7 @@
 per table its state, eviction and hit maxima, and the histogram of bucket
 lengths drawn as text bars."""
 
-import _libfc
-
+from .. import _cache
 from . import _output
 
 BAR_WIDTH = 40
@@ -14,26 +13,6 @@ def register(subparsers):
                                    description="Show each flow cache hash table and its bucket-length histogram.")
     parser.add_argument("--json", action="store_true", help="print JSON")
     parser.set_defaults(handler=show)
-
-
-def _state_name(state):
-    return {_libfc.FC_STATE_ENABLED: "enabled", _libfc.FC_STATE_DISABLED: "disabled"}.get(state, "state %d" % state)
-
-
-def read_tables():
-    stats = _libfc.FC_GetFlowCacheHashStats()
-    if stats is None:
-        return 0, []
-    tables = []
-    for table in stats:  # copies: the buffer is the library's
-        tables.append({
-            "state": _state_name(table.fcState),
-            "hits_max": table.nHitsMax, "hits_max_bucket": table.nHitsMaxBcktId,
-            "evicts_max": table.nEvictsMax, "evicts_max_bucket": table.nEvictsMaxBcktId,
-            "evicts_total": table.nEvictsTotal,
-            "bucket_lengths": list(table),
-        })
-    return stats.maxEntries, tables
 
 
 def bars(counts, width=BAR_WIDTH):
@@ -48,10 +27,11 @@ def bars(counts, width=BAR_WIDTH):
 
 
 def show(args):
-    most, tables = read_tables()
+    stats = _cache.hash_stats()
     if args.json:
-        _output.dump_json({"max_tables": most, "tables": tables})
+        _output.dump_json(stats)
         return 0
+    tables = stats["tables"]
     if not tables:
         print("no hash tables")
         return 0

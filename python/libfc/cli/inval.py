@@ -4,14 +4,9 @@
 
 import _libfc
 
+from .. import _cache
 from . import _output, _values
 from ._library import CommandError, bad_input
-
-KEY_TYPES = {
-    _libfc.FC_INVAL_HASH_KEY_TYPE_INVALID: "invalid",
-    _libfc.FC_INVAL_HASH_KEY_TYPE_VDRID: "vdr",
-    _libfc.FC_INVAL_HASH_KEY_TYPE_PORTID: "port",
-}
 
 
 def register(subparsers):
@@ -29,37 +24,11 @@ def register(subparsers):
     parser.set_defaults(handler=invalidate)
 
 
-def describe(entity):
-    key = entity.ikey
-    kind = KEY_TYPES.get(key.type, "type %d" % key.type)
-    return {
-        "type": kind,
-        "id": key.val.vdrId,  # vdrId and portId share the value
-        "refs": entity.refCount,
-        "generation": entity.confGen,
-        "flags": entity.flags,
-        "dir": entity.dir,
-        "unicast_packets": entity.sPortStats.pktsInUnicast,
-        "unicast_bytes": entity.sPortStats.bytesInUnicast,
-        "multicast_packets": entity.sPortStats.pktsInMulticast,
-        "multicast_bytes": entity.sPortStats.bytesInMulticast,
-    }
-
-
 def show(args):
-    table = _libfc.FC_GetInvalTableEntries()
-    if table is None:
-        generation, entities = 0, []
-    else:
-        generation = table.globalConfGen
-        progress = _output.Progress("reading entries", len(table))
-        entities = []
-        for index, entity in enumerate(table):
-            entities.append(describe(entity))
-            progress.update(index + 1)
-        progress.finish()
+    table = _cache.inval_entries()
+    generation, entities = table["generation"], table["entities"]
     if args.json:
-        _output.dump_json({"generation": generation, "entities": entities})
+        _output.dump_json(table)
         return 0
     print("global generation %d, %d entit%s" % (generation, len(entities), "y" if len(entities) == 1 else "ies"))
     if entities:

@@ -2,26 +2,8 @@
 non-zero counters by default, every counter with --all, JSON with --json,
 or the Prometheus text exposition format with --prometheus."""
 
-import _libfc
-
-import libfc
-
+from .. import _cache
 from . import _output
-
-
-def counter_tree(record):
-    """The counters of a counter block as a dict, nested blocks as nested
-    dicts, both in declaration order (the order of the class's fields)."""
-    tree = {}
-    for name, value in vars(type(record)).items():
-        if not isinstance(value, property) or name == "thisown":
-            continue
-        field = getattr(record, name)
-        if isinstance(field, int):
-            tree[name] = field
-        elif isinstance(field, libfc._Record):
-            tree[name] = counter_tree(field)
-    return tree
 
 
 def groups(tree, path=()):
@@ -58,13 +40,8 @@ def register(subparsers):
     parser.set_defaults(handler=show)
 
 
-def read_tree():
-    stats = _libfc.FC_GetFlowCacheStats()
-    return counter_tree(stats) if stats is not None else {}
-
-
 def show(args):
-    tree = read_tree()
+    tree = _cache.stats()
     if args.prometheus:
         print(prometheus_text(tree), end="")
         return 0
