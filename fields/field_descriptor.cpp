@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "fields/field_access.hpp"
+#include "fields/field_layout.hpp"
 #include "fields/record_pointer.hpp"
 #include "runtime/pointer_object.hpp"
 
@@ -46,18 +47,25 @@ void learn_pointer_type(const FieldData *d, PyObject *obj) {
     record_pointer::learn_from(obj, d->this_offset);
 }
 
+// Nested records and arrays are views of the instance's own memory.
+bool views_in_place(const FieldData *d) {
+    return d->layout.kind == field_layout::Nested || d->layout.kind == field_layout::Array;
+}
+
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
-    if (obj && obj != Py_None) {
-        FieldData *d = data(self);
-        if (char *record = direct_record(d, obj)) {
-            bool declined;
-            PyObject *value = field_access::load(d->layout, record, &declined);
-            if (!declined) return value;
-        } else {
-            learn_pointer_type(d, obj);
-        }
+    if (!obj || obj == Py_None) return PyProperty_Type.tp_descr_get(self, obj, cls);
+    FieldData *d = data(self);
+    if (char *record = direct_record(d, obj)) {
+        bool declined;
+        PyObject *value = field_access::load(d->layout, record, &declined);
+        if (!declined) return views_in_place(d) ? record_pointer::tie(value, obj, d->this_offset) : value;
+    } else {
+        learn_pointer_type(d, obj);
     }
-    return PyProperty_Type.tp_descr_get(self, obj, cls);
+    PyObject *value = PyProperty_Type.tp_descr_get(self, obj, cls);
+    if (!views_in_place(d) || !value) return value;
+    Py_ssize_t this_offset = pointer_object::this_slot_offset(Py_TYPE(obj));
+    return record_pointer::tie(value, obj, this_offset);
 }
 
 int descr_set(PyObject *self, PyObject *obj, PyObject *value) {

@@ -40,4 +40,13 @@ inline char *address_in_slot(PyObject *obj, Py_ssize_t this_offset, int record_t
 // A view (not owned) of the record at address, as _libfc hands one out.
 inline PyObject *view(void *address, swig_type_info *ty) { return pointer_object::make_view_as(type, address, ty); }
 
+// A view of memory inside parent's record keeps the block it lies in alive:
+// when parent owns its record, or is itself kept alive for the block it
+// lies in, the view holds parent in its "_holder" slot (python/libfc/_record.py).
+// A view of a library's memory holds nothing: the library decides how long
+// that lives. view may be any result (None, an int, a copy that owns its
+// record); only a non-owning record instance is tied. this_offset is that
+// of parent's "this" slot. Returns view.
+PyObject *tie(PyObject *view, PyObject *parent, Py_ssize_t this_offset);
+
 }  // namespace record_pointer

@@ -14,6 +14,7 @@
 #include "fields/record_pointer.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
+#include "runtime/variable_parts.hpp"
 
 namespace sequence {
 
@@ -107,6 +108,19 @@ int owns_record(PyObject *self) {
     return truth;
 }
 
+// Items of the variable part the library stated when it handed out the
+// buffer behind self; -1 when that is not known (a buffer from elsewhere,
+// whose count field alone must be trusted).
+Py_ssize_t reported_items(PyObject *self, Py_ssize_t this_offset) {
+    if (this_offset <= 0) return -1;
+    if (!record_pointer::type) record_pointer::learn_from(self, this_offset);
+    SwigPyObject *p = record_pointer::in_slot(self, this_offset);
+    if (!p || !record_pointer::type) return -1;
+    std::uint32_t extent = pointer_object::known_extent(reinterpret_cast<PyObject *>(p), record_pointer::type);
+    const variable_parts::Part *part = extent ? variable_parts::of(p->descriptor) : nullptr;
+    return part ? static_cast<Py_ssize_t>(variable_parts::items_within(*part, extent)) : -1;
+}
+
 Py_ssize_t length_of(PyObject *self, const Run *run) {
     if (!run->count_field) return run->capacity;
     if (run->capacity == 0) {
@@ -124,7 +138,9 @@ Py_ssize_t length_of(PyObject *self, const Run *run) {
         PyErr_SetString(PyExc_ValueError, "__len__() should return >= 0");
         return -1;
     }
-    return run->capacity && n > run->capacity ? run->capacity : n;
+    if (run->capacity) return n > run->capacity ? run->capacity : n;
+    Py_ssize_t reported = reported_items(self, run->this_offset);
+    return reported >= 0 && n > reported ? reported : n;
 }
 
 // item(self, i). The module's item methods take an argument tuple: they are
@@ -173,7 +189,7 @@ PyObject *slice_items(PyObject *self, const Run *run, PyObject *slice, Py_ssize_
     if (!list) return nullptr;
     PyObject *args = nullptr;
     for (Py_ssize_t k = 0, i = start; k < count; ++k, i += step) {
-        PyObject *item = item_at(run->index_item, self, i, &args);
+        PyObject *item = record_pointer::tie(item_at(run->index_item, self, i, &args), self, run->this_offset);
         if (!item) {
             Py_XDECREF(args);
             Py_DECREF(list);
@@ -206,7 +222,7 @@ PyObject *subscript(PyObject *self, PyObject *index) {
         return nullptr;
     }
     Py_DECREF(position);
-    return item_at(run->index_item, self, static_cast<Py_ssize_t>(i));
+    return record_pointer::tie(item_at(run->index_item, self, static_cast<Py_ssize_t>(i)), self, run->this_offset);
 }
 
 // The iterator: the length is taken when the first item is asked for, as a
@@ -240,6 +256,10 @@ char *direct_record(const Iterator *it) {
     if (!record || it->next > INT_MAX) return nullptr;
     if (l.count && record != it->accepted) return nullptr;
     long long held = element_layouts::items_in(l, record);
+    if (l.count) {
+        Py_ssize_t reported = reported_items(it->record, it->this_offset);
+        if (reported >= 0 && held > reported) held = reported;
+    }
     return it->next < held ? record : nullptr;
 }
 
@@ -277,6 +297,7 @@ PyObject *iterator_next(PyObject *op) {
         return nullptr;
     }
     PyObject *item = it->layout ? direct_item(it) : item_at(it->item, it->record, it->next, &it->args);
+    item = record_pointer::tie(item, it->record, it->this_offset);
     if (!item) {
         Py_CLEAR(it->record);
         return nullptr;

@@ -11,6 +11,7 @@
 #include "hex_text.hpp"
 #include "python_compat.hpp"
 #include "registry.hpp"
+#include "variable_parts.hpp"
 
 namespace pointer_object {
 
@@ -367,6 +368,10 @@ bool is_pointer_object(PyObject *op) {
     return true;
 }
 
+bool is_runtime_pointer(PyObject *op) {
+    return Py_TYPE(op) == cached_type || (is_pointer_object(op) && Py_TYPE(op)->tp_alloc != PyType_GenericAlloc);
+}
+
 int find_this(PyObject *obj, SwigPyObject **out) {
     // "this" may lead to another object with a "this"; a cycle of such
     // objects must not hang the caller, so the walk is bounded.
@@ -465,6 +470,7 @@ PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int ow
     p->address = address;
     p->descriptor = ty;
     p->own = own;
+    p->extent = own ? 0 : variable_parts::stated_extent(address, ty);
     p->next = nullptr;
     return reinterpret_cast<PyObject *>(p);
 }
