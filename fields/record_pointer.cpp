@@ -40,32 +40,21 @@ Slots slots_of(PyTypeObject *t) {
     return slots;
 }
 
-PyObject **holder_slot(PyObject *obj) {
-    Py_ssize_t offset = slots_of(Py_TYPE(obj)).holder_offset;
-    return offset > 0 ? reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + offset) : nullptr;
-}
-
-// Whether the block parent's record lies in lives only as long as parent.
-bool holds_its_block(PyObject *parent, Py_ssize_t this_offset) {
-    if (this_offset <= 0) return false;
-    PyObject *pointer = slot_value(parent, this_offset);
-    if (pointer && pointer_object::is_pointer_object(pointer) &&
-        reinterpret_cast<SwigPyObject *>(pointer)->own)
-        return true;
-    PyObject **held = holder_slot(parent);
-    return held && *held;
-}
-
 }  // namespace
 
-PyObject *tie(PyObject *view, PyObject *parent, Py_ssize_t this_offset) {
-    if (!view || view == Py_None || view == parent || !holds_its_block(parent, this_offset)) return view;
+Py_ssize_t holder_offset(PyTypeObject *t) {
+    Py_ssize_t offset = slots_of(t).holder_offset;
+    return offset > 0 ? offset : 0;
+}
+
+// Makes parent the holder of view, which lies in memory parent's block
+// holds, when view is a non-owning record instance.
+PyObject *tie_to(PyObject *view, PyObject *parent) {
     Slots slots = slots_of(Py_TYPE(view));
     if (slots.holder_offset <= 0 || slots.this_offset <= 0) return view;
     auto **slot = reinterpret_cast<PyObject **>(reinterpret_cast<char *>(view) + slots.holder_offset);
     PyObject *pointer = slot_value(view, slots.this_offset);
-    if (!pointer || !pointer_object::is_pointer_object(pointer) || reinterpret_cast<SwigPyObject *>(pointer)->own)
-        return view;
+    if (!pointer || Py_TYPE(pointer) != type || reinterpret_cast<SwigPyObject *>(pointer)->own) return view;
     Py_INCREF(parent);
     Py_XSETREF(*slot, parent);
     return view;

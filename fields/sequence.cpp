@@ -31,6 +31,7 @@ struct Run {
     // iterator can make itself; null otherwise.
     const element_layouts::Layout *iter_layout;
     Py_ssize_t this_offset;  // of the class's "this" slot; 0 when it has none
+    Py_ssize_t holder_offset;  // of its "_holder" slot; 0 when it has none
 };
 
 constexpr std::size_t kRuns = 64;
@@ -92,7 +93,8 @@ const Run *run_of(PyTypeObject *t) {
                                                 ? element_layouts::find(compat::builtin_name(iter_item))
                                                 : nullptr;
     Py_ssize_t this_offset = pointer_object::this_slot_offset(t);
-    cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0};
+    cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0,
+              record_pointer::holder_offset(t)};
     return &cached;
 }
 
@@ -189,7 +191,7 @@ PyObject *slice_items(PyObject *self, const Run *run, PyObject *slice, Py_ssize_
     if (!list) return nullptr;
     PyObject *args = nullptr;
     for (Py_ssize_t k = 0, i = start; k < count; ++k, i += step) {
-        PyObject *item = record_pointer::tie(item_at(run->index_item, self, i, &args), self, run->this_offset);
+        PyObject *item = record_pointer::tie(item_at(run->index_item, self, i, &args), self, run->this_offset, run->holder_offset);
         if (!item) {
             Py_XDECREF(args);
             Py_DECREF(list);
@@ -222,7 +224,7 @@ PyObject *subscript(PyObject *self, PyObject *index) {
         return nullptr;
     }
     Py_DECREF(position);
-    return record_pointer::tie(item_at(run->index_item, self, static_cast<Py_ssize_t>(i)), self, run->this_offset);
+    return record_pointer::tie(item_at(run->index_item, self, static_cast<Py_ssize_t>(i)), self, run->this_offset, run->holder_offset);
 }
 
 // The iterator: the length is taken when the first item is asked for, as a
@@ -237,9 +239,16 @@ struct Iterator {
     // may be replaced while the iterator lives).
     const element_layouts::Layout *layout;
     Py_ssize_t this_offset;
+    Py_ssize_t holder_offset;
     // The record whose counted items the item method has accepted: one it
     // did not allocate, so the count field alone bounds its items.
     const char *accepted;
+    // For items that follow the record in its buffer: the pointer object
+    // last found behind the record (held, so its address is not reused)
+    // and the items its buffer was handed out with, -1 when not known.
+    bool follows_record;
+    PyObject *examined;
+    Py_ssize_t reported;
     Py_ssize_t next;    // position of the next item
     Py_ssize_t left;    // items still to come; -1 until the first is asked for
     bool reversed;
@@ -256,11 +265,25 @@ char *direct_record(const Iterator *it) {
     if (!record || it->next > INT_MAX) return nullptr;
     if (l.count && record != it->accepted) return nullptr;
     long long held = element_layouts::items_in(l, record);
-    if (l.count) {
-        Py_ssize_t reported = reported_items(it->record, it->this_offset);
-        if (reported >= 0 && held > reported) held = reported;
-    }
     return it->next < held ? record : nullptr;
+}
+
+// Whether the item at the iterator's position lies inside what the buffer
+// behind the record was handed out with (IndexError raised when not): the
+// count field may have been raised since, or another buffer put behind the
+// record. Looked up again only when the pointer object changes.
+bool within_reported(Iterator *it) {
+    if (!it->follows_record) return true;
+    PyObject *pointer = it->this_offset > 0 ? record_pointer::slot_value(it->record, it->this_offset) : nullptr;
+    if (pointer != it->examined) {
+        Py_XINCREF(pointer);
+        Py_XSETREF(it->examined, pointer);
+        it->reported = reported_items(it->record, it->this_offset);
+    }
+    if (it->reported < 0 || it->next < it->reported) return true;
+    PyErr_Format(PyExc_IndexError, "index %zd past the %zd items the buffer was handed out with", it->next,
+                 it->reported);
+    return false;
 }
 
 // The item at the iterator's position. The item method is asked when the
@@ -296,8 +319,10 @@ PyObject *iterator_next(PyObject *op) {
         Py_CLEAR(it->record);
         return nullptr;
     }
-    PyObject *item = it->layout ? direct_item(it) : item_at(it->item, it->record, it->next, &it->args);
-    item = record_pointer::tie(item, it->record, it->this_offset);
+    PyObject *item = nullptr;
+    if (within_reported(it))
+        item = it->layout ? direct_item(it) : item_at(it->item, it->record, it->next, &it->args);
+    if (!it->layout || !it->layout->value) item = record_pointer::tie(item, it->record, it->this_offset, it->holder_offset);
     if (!item) {
         Py_CLEAR(it->record);
         return nullptr;
@@ -312,6 +337,7 @@ int iterator_traverse(PyObject *op, visitproc visit, void *arg) {
     Py_VISIT(it->record);
     Py_VISIT(it->item);
     Py_VISIT(it->args);
+    Py_VISIT(it->examined);
     return 0;
 }
 
@@ -322,6 +348,7 @@ void iterator_dealloc(PyObject *op) {
     Py_CLEAR(it->record);
     Py_CLEAR(it->item);
     Py_CLEAR(it->args);
+    Py_CLEAR(it->examined);
     PyObject_GC_Del(op);
     Py_DECREF(tp);
 }
@@ -338,9 +365,13 @@ PyObject *make_iterator(PyObject *self, bool reversed) {
     it->args = nullptr;
     it->layout = run->this_offset ? run->iter_layout : nullptr;
     it->this_offset = run->this_offset;
+    it->holder_offset = run->holder_offset;
     if (it->layout && !record_pointer::type)
         record_pointer::learn_from(self, run->this_offset);
     it->accepted = nullptr;
+    it->follows_record = run->count_field && run->capacity == 0;
+    it->examined = nullptr;
+    it->reported = -1;
     it->next = 0;
     it->left = -1;
     it->reversed = reversed;

@@ -462,7 +462,7 @@ PyObject *make(void *address, swig_type_info *ty, int flags) {
 
 namespace {
 
-PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int own) {
+PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int own, std::uint32_t extent) {
     // Through the type's own allocation entry, so that the pointer objects of
     // another module of the runtime come from (and go back to) that module.
     auto *p = reinterpret_cast<SwigPyObject *>(t->tp_alloc(t, 0));
@@ -470,7 +470,7 @@ PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int ow
     p->address = address;
     p->descriptor = ty;
     p->own = own;
-    p->extent = own ? 0 : variable_parts::stated_extent(address, ty);
+    p->extent = extent;
     p->next = nullptr;
     return reinterpret_cast<PyObject *>(p);
 }
@@ -494,7 +494,9 @@ PyObject *make_view_as(PyTypeObject *t, void *address, swig_type_info *ty) {
     Py_ssize_t offset;
     PyTypeObject *cls = slot_class(ty, &offset);
     if (!cls) return make_as(t, address, ty, 0);
-    PyObject *bare = new_pointer(t, address, ty, 0);
+    // A view inside a record is never a buffer with a variable part: those
+    // come only from a library, through make_as.
+    PyObject *bare = new_pointer(t, address, ty, 0, 0);
     if (!bare) return nullptr;
     PyObject *inst = cls->tp_alloc(cls, 0);
     if (!inst) {
@@ -508,7 +510,8 @@ PyObject *make_view_as(PyTypeObject *t, void *address, swig_type_info *ty) {
 
 PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags) {
     if (!address) Py_RETURN_NONE;
-    PyObject *bare = new_pointer(t, address, ty, flags & kOwn);
+    int own = flags & kOwn;
+    PyObject *bare = new_pointer(t, address, ty, own, own ? 0 : variable_parts::stated_extent(address, ty));
     if (!bare) return nullptr;
     SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
     if (!info || (flags & kBare)) return bare;

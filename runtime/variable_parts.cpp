@@ -3,6 +3,7 @@
 
 #include "variable_parts.hpp"
 
+#include <array>
 #include <cstring>
 #include <type_traits>
 
@@ -29,7 +30,7 @@ struct Line {
     Part part;
 };
 
-const Line lines[] = {
+constexpr Line lines[] = {
 #define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND)                                                  \
     {is_counted_tail<decltype(R::ARRAY), decltype(R::BOUND)>(),                                             \
      {ty::p_##R, offsetof(R, ARRAY), sizeof(records::element_t<decltype(R::ARRAY)>), offsetof(R, BOUND), \
@@ -40,12 +41,28 @@ const Line lines[] = {
 #undef ELEMENT_FUNCTION
 };
 
+// Only the counted tails, so that the lookup every handed-out pointer makes
+// walks three entries rather than every element line.
+constexpr std::size_t kParts = [] {
+    std::size_t n = 0;
+    for (const Line &line : lines) n += line.counted_tail;
+    return n;
+}();
+
+constexpr std::array<Part, kParts> parts = [] {
+    std::array<Part, kParts> found{};
+    std::size_t n = 0;
+    for (const Line &line : lines)
+        if (line.counted_tail) found[n++] = line.part;
+    return found;
+}();
+
 }  // namespace
 
 const Part *of(const swig_type_info *ty) {
     if (!ty) return nullptr;
-    for (const Line &line : lines)
-        if (line.counted_tail && registry::types[line.part.record_type] == ty) return &line.part;
+    for (const Part &part : parts)
+        if (registry::types[part.record_type] == ty) return &part;
     return nullptr;
 }
 
