@@ -14,19 +14,23 @@
 #include "fields/record_pointer.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
+#include "runtime/type_cache.hpp"
 #include "runtime/variable_parts.hpp"
 
 namespace sequence {
 
 namespace {
 
-// What a class says about its run of items.
+// What a class says about its run of items: the attribute objects it was
+// read from are held, so that a class whose version tag changed (the
+// runtime drops the tags of classes it builds instances of) is checked
+// against them rather than read again.
 struct Run {
-    PyTypeObject *type;   // held: its address cannot be reused while cached
-    PyObject *count_field;  // attribute name, or null when every element is in use
-    Py_ssize_t capacity;    // 0: the items follow the record in its buffer
+    PyObject *count_field;  // attribute name, or None when every element is in use
+    PyObject *capacity_value;
     PyObject *iter_item;    // (record, index) -> the item in place
     PyObject *index_item;   // (record, index) -> the item indexing returns
+    Py_ssize_t capacity;    // 0: the items follow the record in its buffer
     // Where iter_item finds its items, when they are views or values the
     // iterator can make itself; null otherwise.
     const element_layouts::Layout *iter_layout;
@@ -34,27 +38,18 @@ struct Run {
     Py_ssize_t holder_offset;  // of its "_holder" slot; 0 when it has none
 };
 
-constexpr std::size_t kRuns = 64;
-Run runs[kRuns];
+TypeCache<Run, 64, true> runs;
 
-std::size_t run_index(PyTypeObject *t) { return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kRuns; }
+void release(const Run &run) {
+    Py_DECREF(run.count_field);
+    Py_DECREF(run.capacity_value);
+    Py_DECREF(run.iter_item);
+    Py_DECREF(run.index_item);
+}
 
 PyObject *interned(const char *text, PyObject **cache) {
     if (!*cache) *cache = PyUnicode_InternFromString(text);
     return *cache;
-}
-
-PyObject *class_value(PyTypeObject *t, const char *name) {
-    return PyObject_GetAttrString(reinterpret_cast<PyObject *>(t), name);
-}
-
-void release(Run &run) {
-    Py_CLEAR(run.count_field);
-    Py_CLEAR(run.iter_item);
-    Py_CLEAR(run.index_item);
-    PyTypeObject *t = run.type;
-    run.type = nullptr;
-    Py_XDECREF(reinterpret_cast<PyObject *>(t));
 }
 
 // Whether f is one of _libfc's own functions, whose names say what they do.
@@ -70,32 +65,56 @@ bool is_libfc_function(PyObject *f) {
     return std::strcmp(name, "_libfc") == 0;
 }
 
-// The run of t, read from its class attributes the first time t is met.
+// The four class attributes a run is read from, as new references; false
+// with an exception when one is missing.
+bool run_attributes(PyTypeObject *t, PyObject *out[4]) {
+    static const char *const texts[4] = {"_count_field_", "_capacity_", "_iter_item_", "_index_item_"};
+    static PyObject *names[4];
+    for (int i = 0; i < 4; ++i) {
+        // Looked up through the class, which also gives it a version tag.
+        out[i] = interned(texts[i], &names[i]) ? PyObject_GetAttr(reinterpret_cast<PyObject *>(t), names[i]) : nullptr;
+        if (!out[i]) {
+            while (i-- > 0) Py_DECREF(out[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The run of t, read from its class attributes when t is first met or has
+// changed since.
 const Run *run_of(PyTypeObject *t) {
-    Run &cached = runs[run_index(t)];
-    if (cached.type == t) return &cached;
-    PyObject *count = class_value(t, "_count_field_");
-    PyObject *capacity = count ? class_value(t, "_capacity_") : nullptr;
-    PyObject *iter_item = capacity ? class_value(t, "_iter_item_") : nullptr;
-    PyObject *index_item = iter_item ? class_value(t, "_index_item_") : nullptr;
-    Py_ssize_t n = index_item ? PyNumber_AsSsize_t(capacity, PyExc_OverflowError) : -1;
-    Py_XDECREF(capacity);
-    if (!index_item || (n == -1 && PyErr_Occurred())) {
-        Py_XDECREF(count);
-        Py_XDECREF(iter_item);
-        Py_XDECREF(index_item);
+    if (const Run *known = runs.find(t)) return known;
+    PyObject *found[4];
+    if (!run_attributes(t, found)) return nullptr;
+    const Run *before = runs.find_any(t);
+    if (before && found[0] == before->count_field && found[1] == before->capacity_value &&
+        found[2] == before->iter_item && found[3] == before->index_item) {
+        // The class changed elsewhere: what the run was worked out from
+        // stands, and takes the class's new tag (with found's references;
+        // the displaced entry drops its own).
+        Run same = *before;
+        if (const Run *stored = runs.store(t, same, release)) return stored;
+        release(same);
+        return before;
+    }
+    Py_ssize_t n = PyNumber_AsSsize_t(found[1], PyExc_OverflowError);
+    if (n == -1 && PyErr_Occurred()) {
+        for (PyObject *o : found) Py_DECREF(o);
         return nullptr;
     }
-    if (count == Py_None) Py_CLEAR(count);
-    release(cached);
-    Py_INCREF(reinterpret_cast<PyObject *>(t));
-    const element_layouts::Layout *layout = is_libfc_function(iter_item)
-                                                ? element_layouts::find(compat::builtin_name(iter_item))
+    const element_layouts::Layout *layout = is_libfc_function(found[2])
+                                                ? element_layouts::find(compat::builtin_name(found[2]))
                                                 : nullptr;
     Py_ssize_t this_offset = pointer_object::this_slot_offset(t);
-    cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0,
-              record_pointer::holder_offset(t)};
-    return &cached;
+    Run run{found[0], found[1], found[2], found[3], n, layout, this_offset > 0 ? this_offset : 0,
+            record_pointer::holder_offset(t)};
+    if (const Run *stored = runs.store(t, run, release)) return stored;
+    // A class the interpreter gives no tag is worked out on every call; the
+    // run must outlive the caller's use of it, so it is never released.
+    static Run untagged;
+    untagged = run;
+    return &untagged;
 }
 
 // Whether the record's object owns it (thisown), as the count of a run that
@@ -124,7 +143,7 @@ Py_ssize_t reported_items(PyObject *self, Py_ssize_t this_offset) {
 }
 
 Py_ssize_t length_of(PyObject *self, const Run *run) {
-    if (!run->count_field) return run->capacity;
+    if (run->count_field == Py_None) return run->capacity;
     if (run->capacity == 0) {
         // Made here (new_X or from_bytes): only the header was allocated,
         // whatever its count says, so no item follows it.
@@ -369,7 +388,7 @@ PyObject *make_iterator(PyObject *self, bool reversed) {
     if (it->layout && !record_pointer::type)
         record_pointer::learn_from(self, run->this_offset);
     it->accepted = nullptr;
-    it->follows_record = run->count_field && run->capacity == 0;
+    it->follows_record = run->count_field != Py_None && run->capacity == 0;
     it->examined = nullptr;
     it->reported = -1;
     it->next = 0;
