@@ -11,7 +11,7 @@
 #include "hyp_packet_headers.h"
 #include "libfabPublic.h"
 #include "libfc.h"
-#include "record_fields.hpp"
+#include "field_traits.hpp"
 #include "registry.hpp"
 #include "type_ids.hpp"
 
