@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "fields/field_access.hpp"
+#include "fields/field_layout.hpp"
 #include "fields/record_pointer.hpp"
 #include "runtime/pointer_object.hpp"
 
@@ -24,6 +25,7 @@ struct FieldData {
     PyObject *doc;    // __doc__: property's initialiser stores the getter's text here for subclasses
     PyObject *owner;  // the class the field was defined in (set by __set_name__)
     Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
+    Py_ssize_t holder_offset;  // of the owner's "_holder" slot; 0 when it has none
     bool has_setter;
     field_access::Layout layout;
 };
@@ -46,18 +48,26 @@ void learn_pointer_type(const FieldData *d, PyObject *obj) {
     record_pointer::learn_from(obj, d->this_offset);
 }
 
+// Nested records and arrays are views of the instance's own memory.
+bool views_in_place(const FieldData *d) {
+    return d->layout.kind == field_layout::Nested || d->layout.kind == field_layout::Array;
+}
+
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
-    if (obj && obj != Py_None) {
-        FieldData *d = data(self);
-        if (char *record = direct_record(d, obj)) {
-            bool declined;
-            PyObject *value = field_access::load(d->layout, record, &declined);
-            if (!declined) return value;
-        } else {
-            learn_pointer_type(d, obj);
-        }
+    if (!obj || obj == Py_None) return PyProperty_Type.tp_descr_get(self, obj, cls);
+    FieldData *d = data(self);
+    if (char *record = direct_record(d, obj)) {
+        bool declined;
+        PyObject *value = field_access::load(d->layout, record, &declined);
+        if (!declined)
+            return views_in_place(d) ? record_pointer::tie(value, obj, d->this_offset, d->holder_offset) : value;
+    } else {
+        learn_pointer_type(d, obj);
     }
-    return PyProperty_Type.tp_descr_get(self, obj, cls);
+    PyObject *value = PyProperty_Type.tp_descr_get(self, obj, cls);
+    if (!views_in_place(d) || !value) return value;
+    Py_ssize_t this_offset = pointer_object::this_slot_offset(Py_TYPE(obj));
+    return record_pointer::tie(value, obj, this_offset, record_pointer::holder_offset(Py_TYPE(obj)));
 }
 
 int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
@@ -99,12 +109,14 @@ PyObject *set_name(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     FieldData *d = data(self);
     Py_CLEAR(d->owner);
     d->this_offset = 0;
+    d->holder_offset = 0;
     if (PyType_Check(owner) && field_access::valid(d->layout)) {
         Py_ssize_t offset = pointer_object::this_slot_offset(reinterpret_cast<PyTypeObject *>(owner));
         if (offset > 0) {
             Py_INCREF(owner);
             d->owner = owner;
             d->this_offset = offset;
+            d->holder_offset = record_pointer::holder_offset(reinterpret_cast<PyTypeObject *>(owner));
         }
     }
     Py_RETURN_NONE;

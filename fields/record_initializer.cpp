@@ -8,6 +8,7 @@
 
 #include "runtime/pointer_object.hpp"
 #include "runtime/python_compat.hpp"
+#include "runtime/type_cache.hpp"
 
 namespace record_initializer {
 
@@ -54,25 +55,15 @@ PyObject *call(PyObject *callable, PyObject *const *args, size_t nargsf, PyObjec
     return PyObject_Vectorcall(self->python_init, args, nargsf, kwnames);
 }
 
-// Validated classes, found again while their version tag is unchanged: the
-// interpreter gives a class a new tag whenever one of its attributes (or a
-// base's) changes, and never reuses one.
-struct FastClass {
-    PyTypeObject *cls;
-    unsigned int tag;
-    Initializer *init;
-};
-constexpr std::size_t kFastClasses = 256;
-FastClass fast_classes[kFastClasses];
-
-std::size_t fast_index(PyTypeObject *t) { return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kFastClasses; }
+// Validated classes and their initialiser, found again while the class is
+// unchanged (the initialiser is borrowed from the class's dictionary, which
+// holds it as long as the class keeps its version tag).
+TypeCache<Initializer *, 256, true> fast_classes;
 
 bool is_initializer(PyObject *op);
 
 Initializer *fast_initializer(PyTypeObject *cls) {
-    FastClass &entry = fast_classes[fast_index(cls)];
-    const unsigned int tag = compat::valid_version_tag(cls);
-    if (entry.cls == cls && tag != 0 && entry.tag == tag) return entry.init;
+    if (Initializer *const *known = fast_classes.find(cls)) return *known;
     if (Py_TYPE(cls) != &PyType_Type || cls->tp_new != PyBaseObject_Type.tp_new ||
         PyType_HasFeature(cls, Py_TPFLAGS_IS_ABSTRACT))
         return nullptr;
@@ -84,7 +75,7 @@ Initializer *fast_initializer(PyTypeObject *cls) {
     Initializer *init = is_initializer(found) ? as_initializer(found) : nullptr;
     Py_DECREF(found);  // the class's dictionary keeps it
     if (!init || init->owner != reinterpret_cast<PyObject *>(cls)) return nullptr;
-    entry = {cls, compat::valid_version_tag(cls), init};
+    fast_classes.store(cls, init);
     return init;
 }
 

@@ -40,4 +40,26 @@ inline char *address_in_slot(PyObject *obj, Py_ssize_t this_offset, int record_t
 // A view (not owned) of the record at address, as _libfc hands one out.
 inline PyObject *view(void *address, swig_type_info *ty) { return pointer_object::make_view_as(type, address, ty); }
 
+// A view of memory inside parent's record keeps the block it lies in alive:
+// when parent owns its record, or is itself kept alive for the block it
+// lies in, the view holds parent in its "_holder" slot (python/libfc/_record.py).
+// A view of a library's memory holds nothing: the library decides how long
+// that lives. view may be any result (None, an int, a copy that owns its
+// record); only a non-owning record instance is tied. this_offset and
+// holder_offset are those of parent's "this" and "_holder" slots (0 for a
+// slot it lacks). Returns view.
+PyObject *tie_to(PyObject *view, PyObject *parent);
+
+inline PyObject *tie(PyObject *view, PyObject *parent, Py_ssize_t this_offset, Py_ssize_t holder_offset) {
+    if (!view || view == Py_None || view == parent || this_offset <= 0) return view;
+    // Views of a library's memory, the common case of a walk, end here.
+    PyObject *pointer = slot_value(parent, this_offset);
+    bool owns = pointer && Py_TYPE(pointer) == type && reinterpret_cast<SwigPyObject *>(pointer)->own;
+    if (!owns && !(holder_offset > 0 && slot_value(parent, holder_offset))) return view;
+    return tie_to(view, parent);
+}
+
+// The offset of t's "_holder" slot; 0 when its instances have none.
+Py_ssize_t holder_offset(PyTypeObject *t);
+
 }  // namespace record_pointer

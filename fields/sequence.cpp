@@ -14,45 +14,42 @@
 #include "fields/record_pointer.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
+#include "runtime/type_cache.hpp"
+#include "runtime/variable_parts.hpp"
 
 namespace sequence {
 
 namespace {
 
-// What a class says about its run of items.
+// What a class says about its run of items: the attribute objects it was
+// read from are held, so that a class whose version tag changed (the
+// runtime drops the tags of classes it builds instances of) is checked
+// against them rather than read again.
 struct Run {
-    PyTypeObject *type;   // held: its address cannot be reused while cached
-    PyObject *count_field;  // attribute name, or null when every element is in use
-    Py_ssize_t capacity;    // 0: the items follow the record in its buffer
+    PyObject *count_field;  // attribute name, or None when every element is in use
+    PyObject *capacity_value;
     PyObject *iter_item;    // (record, index) -> the item in place
     PyObject *index_item;   // (record, index) -> the item indexing returns
+    Py_ssize_t capacity;    // 0: the items follow the record in its buffer
     // Where iter_item finds its items, when they are views or values the
     // iterator can make itself; null otherwise.
     const element_layouts::Layout *iter_layout;
     Py_ssize_t this_offset;  // of the class's "this" slot; 0 when it has none
+    Py_ssize_t holder_offset;  // of its "_holder" slot; 0 when it has none
 };
 
-constexpr std::size_t kRuns = 64;
-Run runs[kRuns];
+TypeCache<Run, 64, true> runs;
 
-std::size_t run_index(PyTypeObject *t) { return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kRuns; }
+void release(const Run &run) {
+    Py_DECREF(run.count_field);
+    Py_DECREF(run.capacity_value);
+    Py_DECREF(run.iter_item);
+    Py_DECREF(run.index_item);
+}
 
 PyObject *interned(const char *text, PyObject **cache) {
     if (!*cache) *cache = PyUnicode_InternFromString(text);
     return *cache;
-}
-
-PyObject *class_value(PyTypeObject *t, const char *name) {
-    return PyObject_GetAttrString(reinterpret_cast<PyObject *>(t), name);
-}
-
-void release(Run &run) {
-    Py_CLEAR(run.count_field);
-    Py_CLEAR(run.iter_item);
-    Py_CLEAR(run.index_item);
-    PyTypeObject *t = run.type;
-    run.type = nullptr;
-    Py_XDECREF(reinterpret_cast<PyObject *>(t));
 }
 
 // Whether f is one of _libfc's own functions, whose names say what they do.
@@ -68,31 +65,56 @@ bool is_libfc_function(PyObject *f) {
     return std::strcmp(name, "_libfc") == 0;
 }
 
-// The run of t, read from its class attributes the first time t is met.
+// The four class attributes a run is read from, as new references; false
+// with an exception when one is missing.
+bool run_attributes(PyTypeObject *t, PyObject *out[4]) {
+    static const char *const texts[4] = {"_count_field_", "_capacity_", "_iter_item_", "_index_item_"};
+    static PyObject *names[4];
+    for (int i = 0; i < 4; ++i) {
+        // Looked up through the class, which also gives it a version tag.
+        out[i] = interned(texts[i], &names[i]) ? PyObject_GetAttr(reinterpret_cast<PyObject *>(t), names[i]) : nullptr;
+        if (!out[i]) {
+            while (i-- > 0) Py_DECREF(out[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The run of t, read from its class attributes when t is first met or has
+// changed since.
 const Run *run_of(PyTypeObject *t) {
-    Run &cached = runs[run_index(t)];
-    if (cached.type == t) return &cached;
-    PyObject *count = class_value(t, "_count_field_");
-    PyObject *capacity = count ? class_value(t, "_capacity_") : nullptr;
-    PyObject *iter_item = capacity ? class_value(t, "_iter_item_") : nullptr;
-    PyObject *index_item = iter_item ? class_value(t, "_index_item_") : nullptr;
-    Py_ssize_t n = index_item ? PyNumber_AsSsize_t(capacity, PyExc_OverflowError) : -1;
-    Py_XDECREF(capacity);
-    if (!index_item || (n == -1 && PyErr_Occurred())) {
-        Py_XDECREF(count);
-        Py_XDECREF(iter_item);
-        Py_XDECREF(index_item);
+    if (const Run *known = runs.find(t)) return known;
+    PyObject *found[4];
+    if (!run_attributes(t, found)) return nullptr;
+    const Run *before = runs.find_any(t);
+    if (before && found[0] == before->count_field && found[1] == before->capacity_value &&
+        found[2] == before->iter_item && found[3] == before->index_item) {
+        // The class changed elsewhere: what the run was worked out from
+        // stands, and takes the class's new tag (with found's references;
+        // the displaced entry drops its own).
+        Run same = *before;
+        if (const Run *stored = runs.store(t, same, release)) return stored;
+        release(same);
+        return before;
+    }
+    Py_ssize_t n = PyNumber_AsSsize_t(found[1], PyExc_OverflowError);
+    if (n == -1 && PyErr_Occurred()) {
+        for (PyObject *o : found) Py_DECREF(o);
         return nullptr;
     }
-    if (count == Py_None) Py_CLEAR(count);
-    release(cached);
-    Py_INCREF(reinterpret_cast<PyObject *>(t));
-    const element_layouts::Layout *layout = is_libfc_function(iter_item)
-                                                ? element_layouts::find(compat::builtin_name(iter_item))
+    const element_layouts::Layout *layout = is_libfc_function(found[2])
+                                                ? element_layouts::find(compat::builtin_name(found[2]))
                                                 : nullptr;
     Py_ssize_t this_offset = pointer_object::this_slot_offset(t);
-    cached = {t, count, n, iter_item, index_item, layout, this_offset > 0 ? this_offset : 0};
-    return &cached;
+    Run run{found[0], found[1], found[2], found[3], n, layout, this_offset > 0 ? this_offset : 0,
+            record_pointer::holder_offset(t)};
+    if (const Run *stored = runs.store(t, run, release)) return stored;
+    // A class the interpreter gives no tag is worked out on every call; the
+    // run must outlive the caller's use of it, so it is never released.
+    static Run untagged;
+    untagged = run;
+    return &untagged;
 }
 
 // Whether the record's object owns it (thisown), as the count of a run that
@@ -107,8 +129,21 @@ int owns_record(PyObject *self) {
     return truth;
 }
 
+// Items of the variable part the library stated when it handed out the
+// buffer behind self; -1 when that is not known (a buffer from elsewhere,
+// whose count field alone must be trusted).
+Py_ssize_t reported_items(PyObject *self, Py_ssize_t this_offset) {
+    if (this_offset <= 0) return -1;
+    if (!record_pointer::type) record_pointer::learn_from(self, this_offset);
+    SwigPyObject *p = record_pointer::in_slot(self, this_offset);
+    if (!p || !record_pointer::type) return -1;
+    std::uint32_t extent = pointer_object::known_extent(reinterpret_cast<PyObject *>(p), record_pointer::type);
+    const variable_parts::Part *part = extent ? variable_parts::of(p->descriptor) : nullptr;
+    return part ? static_cast<Py_ssize_t>(variable_parts::items_within(*part, extent)) : -1;
+}
+
 Py_ssize_t length_of(PyObject *self, const Run *run) {
-    if (!run->count_field) return run->capacity;
+    if (run->count_field == Py_None) return run->capacity;
     if (run->capacity == 0) {
         // Made here (new_X or from_bytes): only the header was allocated,
         // whatever its count says, so no item follows it.
@@ -124,7 +159,9 @@ Py_ssize_t length_of(PyObject *self, const Run *run) {
         PyErr_SetString(PyExc_ValueError, "__len__() should return >= 0");
         return -1;
     }
-    return run->capacity && n > run->capacity ? run->capacity : n;
+    if (run->capacity) return n > run->capacity ? run->capacity : n;
+    Py_ssize_t reported = reported_items(self, run->this_offset);
+    return reported >= 0 && n > reported ? reported : n;
 }
 
 // item(self, i). The module's item methods take an argument tuple: they are
@@ -173,7 +210,7 @@ PyObject *slice_items(PyObject *self, const Run *run, PyObject *slice, Py_ssize_
     if (!list) return nullptr;
     PyObject *args = nullptr;
     for (Py_ssize_t k = 0, i = start; k < count; ++k, i += step) {
-        PyObject *item = item_at(run->index_item, self, i, &args);
+        PyObject *item = record_pointer::tie(item_at(run->index_item, self, i, &args), self, run->this_offset, run->holder_offset);
         if (!item) {
             Py_XDECREF(args);
             Py_DECREF(list);
@@ -206,7 +243,7 @@ PyObject *subscript(PyObject *self, PyObject *index) {
         return nullptr;
     }
     Py_DECREF(position);
-    return item_at(run->index_item, self, static_cast<Py_ssize_t>(i));
+    return record_pointer::tie(item_at(run->index_item, self, static_cast<Py_ssize_t>(i)), self, run->this_offset, run->holder_offset);
 }
 
 // The iterator: the length is taken when the first item is asked for, as a
@@ -221,9 +258,16 @@ struct Iterator {
     // may be replaced while the iterator lives).
     const element_layouts::Layout *layout;
     Py_ssize_t this_offset;
+    Py_ssize_t holder_offset;
     // The record whose counted items the item method has accepted: one it
     // did not allocate, so the count field alone bounds its items.
     const char *accepted;
+    // For items that follow the record in its buffer: the pointer object
+    // last found behind the record (held, so its address is not reused)
+    // and the items its buffer was handed out with, -1 when not known.
+    bool follows_record;
+    PyObject *examined;
+    Py_ssize_t reported;
     Py_ssize_t next;    // position of the next item
     Py_ssize_t left;    // items still to come; -1 until the first is asked for
     bool reversed;
@@ -241,6 +285,24 @@ char *direct_record(const Iterator *it) {
     if (l.count && record != it->accepted) return nullptr;
     long long held = element_layouts::items_in(l, record);
     return it->next < held ? record : nullptr;
+}
+
+// Whether the item at the iterator's position lies inside what the buffer
+// behind the record was handed out with (IndexError raised when not): the
+// count field may have been raised since, or another buffer put behind the
+// record. Looked up again only when the pointer object changes.
+bool within_reported(Iterator *it) {
+    if (!it->follows_record) return true;
+    PyObject *pointer = it->this_offset > 0 ? record_pointer::slot_value(it->record, it->this_offset) : nullptr;
+    if (pointer != it->examined) {
+        Py_XINCREF(pointer);
+        Py_XSETREF(it->examined, pointer);
+        it->reported = reported_items(it->record, it->this_offset);
+    }
+    if (it->reported < 0 || it->next < it->reported) return true;
+    PyErr_Format(PyExc_IndexError, "index %zd past the %zd items the buffer was handed out with", it->next,
+                 it->reported);
+    return false;
 }
 
 // The item at the iterator's position. The item method is asked when the
@@ -276,7 +338,10 @@ PyObject *iterator_next(PyObject *op) {
         Py_CLEAR(it->record);
         return nullptr;
     }
-    PyObject *item = it->layout ? direct_item(it) : item_at(it->item, it->record, it->next, &it->args);
+    PyObject *item = nullptr;
+    if (within_reported(it))
+        item = it->layout ? direct_item(it) : item_at(it->item, it->record, it->next, &it->args);
+    if (!it->layout || !it->layout->value) item = record_pointer::tie(item, it->record, it->this_offset, it->holder_offset);
     if (!item) {
         Py_CLEAR(it->record);
         return nullptr;
@@ -291,6 +356,7 @@ int iterator_traverse(PyObject *op, visitproc visit, void *arg) {
     Py_VISIT(it->record);
     Py_VISIT(it->item);
     Py_VISIT(it->args);
+    Py_VISIT(it->examined);
     return 0;
 }
 
@@ -301,6 +367,7 @@ void iterator_dealloc(PyObject *op) {
     Py_CLEAR(it->record);
     Py_CLEAR(it->item);
     Py_CLEAR(it->args);
+    Py_CLEAR(it->examined);
     PyObject_GC_Del(op);
     Py_DECREF(tp);
 }
@@ -317,9 +384,13 @@ PyObject *make_iterator(PyObject *self, bool reversed) {
     it->args = nullptr;
     it->layout = run->this_offset ? run->iter_layout : nullptr;
     it->this_offset = run->this_offset;
+    it->holder_offset = run->holder_offset;
     if (it->layout && !record_pointer::type)
         record_pointer::learn_from(self, run->this_offset);
     it->accepted = nullptr;
+    it->follows_record = run->count_field != Py_None && run->capacity == 0;
+    it->examined = nullptr;
+    it->reported = -1;
     it->next = 0;
     it->left = -1;
     it->reversed = reversed;

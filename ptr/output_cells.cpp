@@ -1,6 +1,8 @@
 // new_<cell>(), <cell>_value(p) and delete_<cell>(p) for every line of
 // output_cells.def: one template, one table.
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "cell_object.hpp"
@@ -8,6 +10,7 @@
 #include "ptr/ptr_blocks.hpp"
 #include "runtime/convert.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/pointer_object.hpp"
 #include "runtime/operations.hpp"
 #include "runtime/registry.hpp"
 #include "runtime/type_ids.hpp"
@@ -19,6 +22,21 @@ constexpr int none = -1;
 }
 
 enum class ValueKind { Integer, Pointer };
+
+// How far the block a library wrote to an output address reaches, as far as
+// the library said so: an untyped data block's size went to the caller in
+// another output; a port list holds the ports it counts, back to back from
+// its first; any other record is its type's size (0: nothing to add).
+std::uint32_t handed_out_extent(const void *address, int value_type) {
+    if (value_type == ty::p_void) return pointer_object::kStatedToCaller;
+    if (value_type == ty::p_DVPortList) {
+        int ports;
+        std::memcpy(&ports, static_cast<const char *>(address) + offsetof(DVPortList, nports), sizeof ports);
+        std::uint64_t bytes = offsetof(DVPortList, dvPort) + std::uint64_t(ports > 1 ? ports : 1) * sizeof(DVPortData);
+        return bytes > UINT32_MAX - 1 ? UINT32_MAX - 1 : static_cast<std::uint32_t>(bytes);
+    }
+    return 0;
+}
 
 template <class T, ops::CType PointerType, int Id, ValueKind Kind, int ValueId, ops::CType NewName,
           ops::CType DeleteName, ops::CType ValueName>
@@ -54,11 +72,15 @@ struct CellFunctions {
         // value may sit at any address: copied out, not loaded through T *.
         T stored;
         std::memcpy(&stored, address, sizeof stored);
-        if constexpr (Kind == ValueKind::Integer)
+        if constexpr (Kind == ValueKind::Integer) {
             return convert::from_integer(stored);
-        else
+        } else {
             // What the library stored stays the library's.
-            return pointer_object::make(static_cast<void *>(stored), registry::types[ValueId], 0);
+            PyObject *result = pointer_object::make(static_cast<void *>(stored), registry::types[ValueId], 0);
+            if (SwigPyObject *p = result ? pointer_object::get_this(result) : nullptr)
+                p->extent = handed_out_extent(p->address, ValueId);
+            return result;
+        }
     }
 };
 

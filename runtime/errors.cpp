@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "python_compat.hpp"
+#include "type_cache.hpp"
 
 namespace errors {
 
@@ -34,40 +35,32 @@ namespace {
 // refusal raises an exception of its own (one kept for reuse would keep the
 // frames of its last traceback, and their locals, alive). The method and
 // type texts are constants of the program, so their addresses identify them.
-// A slot taken by another key is simply overwritten: the cache only saves work.
-struct CachedRefusal {
+struct Refusal {
     const char *method;
     const char *ctype;
     int position;
     int code;
-    PyObject *args;  // (message,): the exception's arguments
+    bool operator==(const Refusal &) const = default;
 };
-constexpr std::size_t kCachedRefusals = 512;
-CachedRefusal cached_refusals[kCachedRefusals];
 
-std::size_t refusal_slot(const char *method, int position, int code) {
-    auto key = reinterpret_cast<std::uintptr_t>(method);
-    key ^= key >> 9;
-    key += static_cast<std::uintptr_t>(position) * 31u + static_cast<std::uintptr_t>(-code) * 7u;
-    return key % kCachedRefusals;
-}
+struct RefusalHash {
+    std::size_t operator()(const Refusal &r) const {
+        return AddressHash{}(r.method) + static_cast<std::size_t>(r.position) * 31u +
+               static_cast<std::size_t>(-r.code) * 7u;
+    }
+};
 
-CachedRefusal *refusal(int code, const char *method, int position, const char *ctype) {
-    CachedRefusal &entry = cached_refusals[refusal_slot(method, position, code)];
-    if (entry.args && entry.method == method && entry.ctype == ctype && entry.position == position &&
-        entry.code == code)
-        return &entry;
+KeyedCache<Refusal, PyObject *, 512, RefusalHash> refusals;  // -> (message,): the exception's arguments
+
+PyObject *refusal_args(int code, const char *method, int position, const char *ctype) {
+    const Refusal key{method, ctype, position, code};
+    if (PyObject **args = refusals.find(key)) return *args;
     PyObject *text = PyUnicode_FromFormat("in method '%s', argument %d of type '%s'", method, position, ctype);
     if (!text) return nullptr;
     PyObject *args = PyTuple_Pack(1, text);
     Py_DECREF(text);
     if (!args) return nullptr;
-    Py_XSETREF(entry.args, args);
-    entry.method = method;
-    entry.ctype = ctype;
-    entry.position = position;
-    entry.code = code;
-    return &entry;
+    return refusals.store(key, args, [](const Refusal &, PyObject *old) { Py_DECREF(old); });
 }
 
 }  // namespace
@@ -75,10 +68,10 @@ CachedRefusal *refusal(int code, const char *method, int position, const char *c
 PyObject *argument(int code, const char *method, int position, const char *ctype) {
     if (code == kPending) return nullptr;
     if (code == kError) code = kTypeError;
-    CachedRefusal *entry = refusal(code, method, position, ctype);
-    if (!entry) return nullptr;
+    PyObject *args = refusal_args(code, method, position, ctype);
+    if (!args) return nullptr;
     PyObject *type = type_for_code(code);
-    if (PyObject *exception = compat::new_exception(type, entry->args)) {
+    if (PyObject *exception = compat::new_exception(type, args)) {
         PyErr_SetObject(type, exception);
         Py_DECREF(exception);
     }

@@ -1,5 +1,6 @@
-// The SwigPyObject type: creation, finalisation (destroying owned records
-// through the registered class's destructor), methods and text forms.
+// The SwigPyObject type: creation, conversion, methods and text forms. Its
+// destructor cache, free list and keep-alive ring have files of their own
+// (pointer_object_parts.hpp).
 
 #include "pointer_object.hpp"
 
@@ -11,6 +12,9 @@
 #include "hex_text.hpp"
 #include "python_compat.hpp"
 #include "registry.hpp"
+#include "pointer_object_parts.hpp"
+#include "type_cache.hpp"
+#include "variable_parts.hpp"
 
 namespace pointer_object {
 
@@ -20,88 +24,14 @@ namespace {
 
 SwigPyObject *as_pointer(PyObject *op) { return reinterpret_cast<SwigPyObject *>(op); }
 
+}  // namespace
+
 const char *printable(const swig_type_info *ty) {
     const char *name = registry::pretty_name(ty);
     return name ? name : "unknown";
 }
 
-// Class infos whose destructor is one of the runtime's own delete_X, with
-// what that function does. Class infos are never freed, so their addresses
-// identify them for the life of the process; a class registered again gets
-// a new info and so takes the general path until it is entered here too.
-struct DirectEntry {
-    const SwigPyClassInfo *info;
-    DirectDestroy destroy;
-};
-constexpr std::size_t kDirectEntries = 512;
-DirectEntry direct_entries[kDirectEntries];
-
-std::size_t direct_index(const SwigPyClassInfo *info) {
-    return (reinterpret_cast<std::uintptr_t>(info) >> 4) % kDirectEntries;
-}
-
-DirectDestroy direct_destructor(const SwigPyClassInfo *info) {
-    const DirectEntry &entry = direct_entries[direct_index(info)];
-    return entry.info == info ? entry.destroy : nullptr;
-}
-
-void call_destructor(SwigPyObject *self) {
-    swig_type_info *ty = self->descriptor;
-    SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
-    PyObject *destructor = info ? info->destructor : nullptr;
-    if (!destructor) {
-        std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n",
-                    printable(ty));
-        return;
-    }
-    DirectDestroy destroy = direct_destructor(info);
-    if (destroy && destroy(self->address, ty)) return;
-    // The finaliser may run while an exception is being raised; keep it.
-    PyObject *exc_type, *exc_value, *exc_tb;
-    PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
-    PyObject *result;
-    if (info->destroy_via_temp) {
-        PyObject *temp = make(self->address, ty, kBare);
-        result = temp ? PyObject_CallOneArg(destructor, temp) : nullptr;
-        Py_XDECREF(temp);
-    } else {
-        PyCFunction entry = PyCFunction_GetFunction(destructor);
-        PyObject *bound = PyCFunction_GetSelf(destructor);
-        result = entry(bound, reinterpret_cast<PyObject *>(self));
-    }
-    if (result)
-        Py_DECREF(result);
-    else
-        PyErr_Clear();  // a failing destructor is not reported
-    PyErr_Restore(exc_type, exc_value, exc_tb);
-}
-
-// The last pointer objects to die are kept for the next ones: a walk over
-// flows makes and drops one with every view, and the companion's module
-// makes them through this type's allocation entry too. Kept objects are
-// plain memory to the interpreter; a sanitized build frees each at once so
-// that a use after free stays visible.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kKeptObjects = 0;
-#else
-constexpr int kKeptObjects = 64;
-#endif
-void *kept_objects[kKeptObjects ? kKeptObjects : 1];
-int kept_count = 0;
-
-PyObject *allocate(PyTypeObject *t, Py_ssize_t) {
-    void *memory = kept_count ? kept_objects[--kept_count] : PyObject_Malloc(sizeof(SwigPyObject));
-    if (!memory) return PyErr_NoMemory();
-    std::memset(memory, 0, sizeof(SwigPyObject));
-    return PyObject_Init(static_cast<PyObject *>(memory), t);
-}
-
-void release(void *memory) {
-    if (kept_count < kKeptObjects)
-        kept_objects[kept_count++] = memory;
-    else
-        PyObject_Free(memory);
-}
+namespace {
 
 void dealloc(PyObject *op) {
     SwigPyObject *self = as_pointer(op);
@@ -253,42 +183,20 @@ PyObject *new_instance(SwigPyClassInfo *info, PyObject *p) {
 // instance into its pointer object is a load rather than an attribute lookup.
 // Each cached class is held by a strong reference, so its address cannot be
 // reused by another class while it is cached.
-struct ThisSlot {
-    PyTypeObject *type;
-    Py_ssize_t offset;
-};
-constexpr std::size_t kSlotCacheSize = 64;
-ThisSlot this_slots[kSlotCacheSize];
-
-std::size_t slot_index(PyTypeObject *t) {
-    return (reinterpret_cast<std::uintptr_t>(t) >> 6) % kSlotCacheSize;
-}
+TypeCache<Py_ssize_t, 64, false> this_slots;
 
 inline PyObject *this_slot_value(PyObject *obj) {
-    const ThisSlot &entry = this_slots[slot_index(Py_TYPE(obj))];
-    if (entry.type != Py_TYPE(obj)) return nullptr;
-    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + entry.offset);
+    const Py_ssize_t *offset = this_slots.find(Py_TYPE(obj));
+    return offset ? *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + *offset) : nullptr;
 }
 
-void remember_this_slot(PyTypeObject *t) {
-    if (t->tp_getattro != PyObject_GenericGetAttr) return;
+// The offset of t's "this" slot, cached; null when t's instances keep no
+// "this" slot that the ordinary attribute lookup reads.
+const Py_ssize_t *known_this_slot(PyTypeObject *t) {
+    if (const Py_ssize_t *offset = this_slots.find(t)) return offset;
+    if (t->tp_getattro != PyObject_GenericGetAttr) return nullptr;
     Py_ssize_t offset = this_slot_offset(t);
-    if (offset < 0) return;
-    ThisSlot &entry = this_slots[slot_index(t)];
-    Py_INCREF(t);
-    Py_XDECREF(reinterpret_cast<PyObject *>(entry.type));
-    entry = {t, offset};
-}
-
-// t's entry in the slot cache, made now if t has none yet; null when t's
-// instances keep no "this" slot that the ordinary attribute lookup reads.
-const ThisSlot *known_this_slot(PyTypeObject *t) {
-    const ThisSlot *entry = &this_slots[slot_index(t)];
-    if (entry->type != t) {
-        remember_this_slot(t);
-        if (entry->type != t) return nullptr;
-    }
-    return entry;
+    return offset < 0 ? nullptr : this_slots.store(t, offset);
 }
 
 // Stores p as the "this" of a new instance whose class keeps it in a slot
@@ -297,28 +205,12 @@ const ThisSlot *known_this_slot(PyTypeObject *t) {
 bool store_this_slot(PyObject *inst, PyObject *p) {
     PyTypeObject *t = Py_TYPE(inst);
     if (t->tp_setattro != PyObject_GenericSetAttr) return false;
-    const ThisSlot *entry = known_this_slot(t);
-    if (!entry) return false;
-    auto **slot = reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + entry->offset);
+    const Py_ssize_t *offset = known_this_slot(t);
+    if (!offset) return false;
+    auto **slot = reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + *offset);
     Py_INCREF(p);
     Py_XSETREF(*slot, p);
     return true;
-}
-
-// Objects met on a "this" walk that nothing else holds (a property or
-// __getattr__ that builds a new object on each read) are kept alive here, so
-// the pointer object, and a record it owns, outlive the call that converted
-// them. The oldest is released when the ring is full; no call converts
-// anywhere near as many arguments as the ring holds.
-constexpr int kKeptAlive = 32;
-PyObject *kept_alive[kKeptAlive];
-int kept_next = 0;
-
-void keep_alive(PyObject *obj) {
-    PyObject *oldest = kept_alive[kept_next];
-    kept_alive[kept_next] = obj;
-    kept_next = (kept_next + 1) % kKeptAlive;
-    Py_XDECREF(oldest);  // may run arbitrary code: the ring is consistent by now
 }
 
 // The interpreter's deallocator of classes defined in Python, found once from
@@ -367,6 +259,10 @@ bool is_pointer_object(PyObject *op) {
     return true;
 }
 
+bool is_runtime_pointer(PyObject *op) {
+    return Py_TYPE(op) == cached_type || (is_pointer_object(op) && Py_TYPE(op)->tp_alloc != PyType_GenericAlloc);
+}
+
 int find_this(PyObject *obj, SwigPyObject **out) {
     // "this" may lead to another object with a "this"; a cycle of such
     // objects must not hang the caller, so the walk is bounded.
@@ -392,7 +288,7 @@ int find_this(PyObject *obj, SwigPyObject **out) {
             if (found < 0) PyErr_Clear();
             return -1;
         }
-        remember_this_slot(Py_TYPE(obj));
+        known_this_slot(Py_TYPE(obj));
         if (Py_REFCNT(attr) == 1)
             keep_alive(attr);  // made for this lookup: nobody else holds it
         else
@@ -442,12 +338,6 @@ int convert_slow(PyObject *obj, void **out, swig_type_info *ty, int flags) {
     return -1;
 }
 
-void set_direct_destructor(const SwigPyClassInfo *info, DirectDestroy destroy) {
-    // A slot taken by another class is overwritten: that class's records
-    // are then destroyed through its destructor's call, as before.
-    direct_entries[direct_index(info)] = {info, destroy};
-}
-
 PyObject *make(void *address, swig_type_info *ty, int flags) {
     if (!address) Py_RETURN_NONE;
     PyTypeObject *t = type();
@@ -457,7 +347,7 @@ PyObject *make(void *address, swig_type_info *ty, int flags) {
 
 namespace {
 
-PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int own) {
+PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int own, std::uint32_t extent) {
     // Through the type's own allocation entry, so that the pointer objects of
     // another module of the runtime come from (and go back to) that module.
     auto *p = reinterpret_cast<SwigPyObject *>(t->tp_alloc(t, 0));
@@ -465,6 +355,7 @@ PyObject *new_pointer(PyTypeObject *t, void *address, swig_type_info *ty, int ow
     p->address = address;
     p->descriptor = ty;
     p->own = own;
+    p->extent = extent;
     p->next = nullptr;
     return reinterpret_cast<PyObject *>(p);
 }
@@ -475,9 +366,9 @@ PyTypeObject *slot_class(swig_type_info *ty, Py_ssize_t *offset) {
     SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
     if (!info || info->new_method || !info->new_args || !PyType_Check(info->new_args)) return nullptr;
     auto *cls = reinterpret_cast<PyTypeObject *>(info->new_args);
-    const ThisSlot *entry = known_this_slot(cls);
-    if (!entry) return nullptr;
-    *offset = entry->offset;
+    const Py_ssize_t *known = known_this_slot(cls);
+    if (!known) return nullptr;
+    *offset = *known;
     return cls;
 }
 
@@ -488,7 +379,9 @@ PyObject *make_view_as(PyTypeObject *t, void *address, swig_type_info *ty) {
     Py_ssize_t offset;
     PyTypeObject *cls = slot_class(ty, &offset);
     if (!cls) return make_as(t, address, ty, 0);
-    PyObject *bare = new_pointer(t, address, ty, 0);
+    // A view inside a record is never a buffer with a variable part: those
+    // come only from a library, through make_as.
+    PyObject *bare = new_pointer(t, address, ty, 0, 0);
     if (!bare) return nullptr;
     PyObject *inst = cls->tp_alloc(cls, 0);
     if (!inst) {
@@ -502,7 +395,8 @@ PyObject *make_view_as(PyTypeObject *t, void *address, swig_type_info *ty) {
 
 PyObject *make_as(PyTypeObject *t, void *address, swig_type_info *ty, int flags) {
     if (!address) Py_RETURN_NONE;
-    PyObject *bare = new_pointer(t, address, ty, flags & kOwn);
+    int own = flags & kOwn;
+    PyObject *bare = new_pointer(t, address, ty, own, own ? 0 : variable_parts::stated_extent(address, ty));
     if (!bare) return nullptr;
     SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
     if (!info || (flags & kBare)) return bare;

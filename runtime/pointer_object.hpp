@@ -2,6 +2,8 @@
 // ownership flag, plus the conversions between them and Python objects.
 #pragma once
 
+#include <cstdint>
+
 #include "python.hpp"
 #include "swig_abi.hpp"
 
@@ -11,11 +13,18 @@ struct SwigPyObject {
     void *address;
     swig_type_info *descriptor;
     int own;
+    // Bytes the block at address is known to hold, 0 when nothing is known
+    // beyond the pointee's type: what a library stated for a buffer with a
+    // variable part when it handed it out. Kept in what is padding to other
+    // modules of the runtime generation, and read only from this runtime's
+    // own pointer objects.
+    std::uint32_t extent;
     PyObject *next;
 };
 static_assert(sizeof(SwigPyObject) == 48);
 static_assert(offsetof(SwigPyObject, address) == 16);
 static_assert(offsetof(SwigPyObject, own) == 32);
+static_assert(offsetof(SwigPyObject, extent) == 36);
 static_assert(offsetof(SwigPyObject, next) == 40);
 
 namespace pointer_object {
@@ -32,6 +41,24 @@ extern PyTypeObject *cached_type;  // null until the type is first built
 PyTypeObject *type();
 
 bool is_pointer_object(PyObject *op);
+
+// The extent word of a pointer object of this runtime (one whose type is
+// t or this module's own); 0 for any other object.
+inline std::uint32_t known_extent(PyObject *op, PyTypeObject *t) {
+    if (Py_TYPE(op) != t && Py_TYPE(op) != cached_type) return 0;
+    return reinterpret_cast<SwigPyObject *>(op)->extent;
+}
+
+// Whether op is a pointer object of any module built from this runtime,
+// whose extent word is set: those types allocate through their module's
+// free list, where other runtime generations keep the interpreter's own
+// allocation (and leave that word undefined).
+bool is_runtime_pointer(PyObject *op);
+
+// Marks a block whose size only its user was told (a library's data block
+// written to an output address, the size in another output): reads and
+// writes of any size are the caller's to bound.
+inline constexpr std::uint32_t kStatedToCaller = UINT32_MAX;
 
 // The instance offset of t's "this" when t's instances keep it in an object
 // slot (declared through __slots__ by t or a base); -1 when they do not.
@@ -64,7 +91,9 @@ inline int convert(PyObject *obj, void **out, swig_type_info *ty, int flags) {
 
 // A new reference: None for a null address, else a pointer object, wrapped in
 // the registered class of ty unless kBare is given. Null with an exception on
-// allocation failure.
+// allocation failure. A pointer that does not own its record and addresses a
+// record followed by a counted variable part keeps the extent the count
+// states at this moment: a library's buffer is handed out this way.
 PyObject *make(void *address, swig_type_info *ty, int flags);
 
 // make() with a pointer object type of another module of the runtime, for a

@@ -14,6 +14,7 @@
 #include "allocations.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "field_traits.hpp"
 #include "pointer_object.hpp"
 #include "registry.hpp"
 #include "trap.hpp"
@@ -60,24 +61,6 @@ namespace records {
 // Enumerations convert as int; every other scalar by its own C type.
 template <class T>
 using c_value_t = std::conditional_t<std::is_enum_v<T>, int, T>;
-
-// Arrays, including the zero-length ones that mark a variable part after a
-// record (a GNU extension the standard traits do not see as arrays).
-template <class T>
-struct array_traits {
-    static constexpr bool is_array = std::is_array_v<T>;
-    static constexpr std::size_t count = std::extent_v<T>;
-    using element = std::remove_cv_t<std::remove_extent_t<T>>;
-};
-template <class T>
-struct array_traits<T[0]> {
-    static constexpr bool is_array = true;
-    static constexpr std::size_t count = 0;
-    using element = std::remove_cv_t<T>;
-};
-
-template <class T>
-using element_t = typename array_traits<T>::element;
 
 inline swig_type_info *descriptor(int id) { return id < 0 ? nullptr : registry::types[id]; }
 

@@ -2,6 +2,7 @@
 record descriptions as the module's method table."""
 
 import ast
+import ctypes
 import os
 
 import pytest
@@ -68,3 +69,55 @@ def test_stub_lists_every_field_with_a_type():
     assert ast.unparse(next(
         n.annotation for n in classes["hyp_String"].body if isinstance(n, ast.AnnAssign) and n.target.id == "bufferSize"
     )) == "int"
+
+
+def _library_flows(count):
+    from conftest import fcemu_library
+    fcemu_library().fcemu_traffic(count, 3)
+    flows = _libfc.FC_GetFlows(0, 0, "\0", 0, None, 0, 0, 0, 0, None, 0)
+    assert type(flows) is libfc.FC_IOCFlows and len(flows) == count
+    return flows
+
+
+# Each takes a fresh instance and hands out a view of memory inside it.
+VIEWS_OF_TEMPORARIES = [
+    ("entities of a copied entry", lambda flows: list(flows[0])),
+    ("entities sliced from a copied entry", lambda flows: flows[0][0:1]),
+    ("an entity indexed from a copied entry", lambda flows: [flows[0][0]]),
+    ("a nested record of a new record", lambda flows: [libfc.FC_FlowEntryIOC().fkey]),
+    ("an array of a nested view", lambda flows: [libfc.FC_FlowEntryIOC().fkey.l2Key]),
+]
+
+
+@pytest.mark.parametrize("make", [m for _, m in VIEWS_OF_TEMPORARIES], ids=[n for n, _ in VIEWS_OF_TEMPORARIES])
+def test_views_keep_the_record_they_lie_in_alive(flow_cache, make):
+    import gc
+    import weakref
+    views = make(_library_flows(2))
+    gc.collect()
+    holders = [weakref.ref(view._holder) for view in views]
+    assert all(h() is not None for h in holders)
+    before = [bytes(view) for view in views]
+    churn = [libfc.FC_FlowEntryIOC() for _ in range(4)]
+    for record in churn:
+        ctypes.memset(int(record.this), 0xEE, 67670)
+    assert [bytes(view) for view in views] == before
+    del views
+    gc.collect()
+    assert not any(h() for h in holders), "the holder outlived its views"
+
+
+def test_views_of_library_memory_hold_nothing(flow_cache):
+    flows = _library_flows(2)
+    assert not any(hasattr(entry, "_holder") for entry in flows)
+    assert not hasattr(next(iter(flows)).fkey, "_holder")
+
+
+def test_a_library_buffer_is_walked_only_as_far_as_the_library_filled_it(flow_cache):
+    flows = _library_flows(3)
+    flows.numEntries = 50
+    assert len(flows) == 3 and len(list(flows)) == 3 and len(list(reversed(flows))) == 3
+    with pytest.raises(IndexError):
+        flows[3]
+    flows.numEntries = 2  # a smaller count still bounds the walk
+    assert len(flows) == 2 and len(list(flows)) == 2

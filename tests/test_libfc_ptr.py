@@ -321,3 +321,39 @@ def test_no_leaks_over_many_calls():
     if grown is None:
         pytest.skip("the C heap cannot be measured under this allocator")
     assert grown < 1_000_000, grown
+
+
+def _switch_handle(switch_id):
+    return _libfc.DVSState_SwitchFindByAlias(switch_id)
+
+
+@pytest.mark.parametrize("make", [
+    _switch_handle,                                              # a handle: library state, not bytes
+    lambda _: P.as_voidp(_libfc.DVSState_SwitchFindByAlias(_)),  # an untyped view of nothing known
+    lambda _: _libfc.FCHashStats_bucketLengthMap_get(_libfc.new_FCHashStats()),  # int * of no known extent
+], ids=["handle", "untyped view of a handle", "scalar pointer"])
+def test_addresses_outside_any_known_block_are_refused(switch_id, make):
+    pointer = make(switch_id)
+    for call in (lambda: P.cdata(pointer, 8), lambda: P.memmove(pointer, b"\0" * 8)):
+        with pytest.raises(ValueError, match="addresses no block of known size"):
+            call()
+    assert P.cdata(pointer, 0) == b""
+
+
+def test_untyped_views_reach_exactly_their_sources_block(switch_id):
+    record = _libfc.new_DVPortData()
+    try:
+        assert len(P.cdata(P.as_voidp(record), 52)) == 52
+        with pytest.raises(ValueError, match="53 bytes exceed the 52 bytes"):
+            P.cdata(P.as_voidp(record), 53)
+    finally:
+        _libfc.delete_DVPortData(record)
+    cell = P.new_DVPortListpp()
+    assert _libfc.DVSHYP_SwitchPortList(switch_id, cell, _libfc.DVSPORT_TYPE_ACTIVE) == OK
+    ports = P.DVPortListpp_value(cell)
+    # The list's extent is what its count said when the library handed it out.
+    P.memmove(ports, (PORTS + 100).to_bytes(4, "little"))
+    assert len(P.cdata(P.as_voidp(ports), 8 + 52 * PORTS)) == 8 + 52 * PORTS
+    with pytest.raises(ValueError, match="exceed"):
+        P.cdata(P.as_voidp(ports), 8 + 52 * PORTS + 1)
+    P.memmove(ports, PORTS.to_bytes(4, "little"))

@@ -21,18 +21,10 @@
 #include "include/hyp_packet_headers.h"
 #include "include/libfabPublic.h"
 #include "include/libfc.h"
+#include "runtime/field_traits.hpp"
 #include "runtime/type_ids.hpp"
 
 namespace {
-
-// Elements of a field: its array length (0 for a variable part that follows
-// the record), 1 for anything else.
-template <class T>
-struct element_count : std::integral_constant<std::size_t, 1> {};
-template <class T, std::size_t N>
-struct element_count<T[N]> : std::integral_constant<std::size_t, N> {};
-template <class T>
-struct element_count<T[0]> : std::integral_constant<std::size_t, 0> {};
 
 enum class LineKind { Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
 
@@ -60,28 +52,14 @@ struct Line {
 };
 
 template <class T>
-struct value_traits {
-    using element = T;
-};
-template <class T, std::size_t N>
-struct value_traits<T[N]> {
-    using element = T;
-};
-template <class T>
-struct value_traits<T[0]> {
-    using element = T;
-};
-
-template <class T>
 constexpr Placement place(int record_type, int value_type, std::size_t offset) {
-    using E = typename value_traits<T>::element;
     Placement p;
     p.conversion = field_layout::conversion_of<T>();
     p.record_type = record_type;
     p.value_type = value_type;
     p.offset = offset;
-    p.size = sizeof(E);
-    p.count = element_count<T>::value;
+    p.size = records::element_size<T>();
+    p.count = records::element_count<T>();
     return p;
 }
 
@@ -107,10 +85,10 @@ const Line lines[] = {
 #define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
 #define VALUE_TYPE_ID(VT) [] { using namespace ty; using namespace ty_none; return static_cast<int>(VT); }()
 #define FIELD(R, F, KIND, CTYPE, VT)                                                      \
-    {LineKind::Field, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value,          \
+    {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),          \
      place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F))},
 #define FIELD_RO(R, F, KIND, CTYPE, VT)                                                   \
-    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, element_count<decltype(R::F)>::value,  \
+    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),  \
      place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F))},
 #define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
     {LineKind::BitField, #R, #F, "BitField", "none", 1, place_bits<decltype(R::F)>(ty::p_##R, OFFSET, UNIT, BIT, BITS)},

@@ -16,8 +16,10 @@ if TYPE_CHECKING:
 class _Record:
     """Common behaviour of the record classes."""
 
-    # "this" lives in a slot so the module finds it at a fixed offset.
-    __slots__ = ("this", "__dict__", "__weakref__")
+    # "this" lives in a slot so the module finds it at a fixed offset. A view
+    # of memory inside a record this package owns holds that record's object
+    # in "_holder", so the memory lives as long as the view.
+    __slots__ = ("this", "_holder", "__dict__", "__weakref__")
 
     # Set by each generated class from the C declaration and the field lines.
     _size_: "ClassVar[int]" = 0
