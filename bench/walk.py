@@ -35,8 +35,8 @@ def fill(flows):
     if lib.fcemu_reset_sized(tables, ENTRIES_PER_TABLE) != 0:
         raise SystemExit("cannot size the cache to %d tables" % tables)
     seed, installed = 1, 0
-    while installed < flows and seed < 100:
-        count = min(flows - installed, 100000)
+    while installed < flows and seed < 200:
+        count = min(flows - installed, 50000)  # the most one call installs is 65536
         added = lib.fcemu_traffic(count, seed)
         if added < 0:
             raise SystemExit("cannot install traffic")
