@@ -148,8 +148,9 @@ def show(args):
         shown = len(listed)
         _output.dump_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed})
     elif args.json_lines:
+        write = sys.stdout.write
         for flow in flows:
-            _output.json_line(flow.as_dict())
+            write(flow.json_text() + "\n")
             shown += 1
         progress.finish()
     else:
