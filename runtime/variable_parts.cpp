@@ -28,13 +28,15 @@ constexpr bool is_counted_tail() {
 struct Line {
     bool counted_tail;
     Part part;
+    const char *name;  // the record pointer's descriptor name
 };
 
 constexpr Line lines[] = {
 #define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND)                                                  \
     {is_counted_tail<decltype(R::ARRAY), decltype(R::BOUND)>(),                                             \
      {ty::p_##R, offsetof(R, ARRAY), sizeof(records::element_t<decltype(R::ARRAY)>), offsetof(R, BOUND), \
-      sizeof(R::BOUND)}},
+      sizeof(R::BOUND)},                                                                                    \
+     "_p_" #R},
 #define ELEMENT_FUNCTION ELEMENT_METHOD
 #include "all_records.inc"
 #undef ELEMENT_METHOD
@@ -49,20 +51,36 @@ constexpr std::size_t kParts = [] {
     return n;
 }();
 
-constexpr std::array<Part, kParts> parts = [] {
-    std::array<Part, kParts> found{};
+constexpr std::array<Line, kParts> parts = [] {
+    std::array<Line, kParts> found{};
     std::size_t n = 0;
     for (const Line &line : lines)
-        if (line.counted_tail) found[n++] = line.part;
+        if (line.counted_tail) found[n++] = line;
     return found;
 }();
+
+// The ids above are _libfc's.  Another module built from this runtime (the
+// test-only one) numbers its descriptors its own way and has none of these
+// records: there no pointer has a variable part.
+bool ids_are_this_modules() {
+    const swig_module_info *table = registry::module_table();
+    for (const Line &line : parts) {
+        std::size_t id = static_cast<std::size_t>(line.part.record_type);
+        if (!table || id >= table->size || !registry::types[id] || std::strcmp(registry::types[id]->name, line.name) != 0)
+            return false;
+    }
+    return true;
+}
 
 }  // namespace
 
 const Part *of(const swig_type_info *ty) {
-    if (!ty) return nullptr;
-    for (const Part &part : parts)
+    static const bool ours = ids_are_this_modules();
+    if (!ty || !ours) return nullptr;
+    for (const Line &line : parts) {
+        const Part &part = line.part;
         if (registry::types[part.record_type] == ty) return &part;
+    }
     return nullptr;
 }
 
