@@ -144,3 +144,30 @@ def counted_buffer(type_name, n, stated=None):
     buffer = ctypes.create_string_buffer(bytes((7 + i) % 251 for i in range(total)), total)
     ctypes.memmove(ctypes.addressof(buffer) + at, (n if stated is None else stated).to_bytes(width, "little"), width)
     return buffer, library_view(type_name, buffer)
+
+
+def run_cli(*args):
+    """The command-line tool in a child process, on the in-tree build."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
+                          timeout=120)
+
+
+def cli_ok(*args):
+    """Its standard output, after checking it succeeded quietly."""
+    result = run_cli(*args)
+    assert result.returncode == 0 and result.stderr == "", (args, result.stdout, result.stderr)
+    return result.stdout
+
+
+def cli_in_process(capsys, *argv):
+    """The tool run in this process: (exit status, stdout, stderr)."""
+    import libfc.cli
+
+    try:
+        status = libfc.cli.main(list(argv))
+    except SystemExit as exit_info:  # argparse's refusals
+        status = exit_info.code
+    out, err = capsys.readouterr()
+    return status, out, err

@@ -14,7 +14,7 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR
+from _helpers import BUILD_DIR, cli_ok as ok, run_cli as cli
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -22,19 +22,6 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 @pytest.fixture(autouse=True)
 def cache(flow_cache):
     yield flow_cache
-
-
-def cli(*args):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
-                          timeout=120)
-
-
-def ok(*args):
-    result = cli(*args)
-    assert result.returncode == 0 and result.stderr == "", (args, result.stdout, result.stderr)
-    return result.stdout
 
 
 # ---- --version ----------------------------------------------------------------------

@@ -13,7 +13,7 @@ import time
 import pytest
 
 import _libfc
-from _helpers import BUILD_DIR, builtin_library, c_heap_growth
+from _helpers import BUILD_DIR, builtin_library, c_heap_growth, cli_in_process as cli
 
 import libfc.cli
 from libfc import dvs
@@ -27,16 +27,6 @@ SWITCHES, PORTS, SEED = 2, 3, 5
 def store(switch_store):
     assert LIB.fabemu_populate(SWITCHES, PORTS, SEED) == 0
     return switch_store
-
-
-def cli(capsys, *argv):
-    """Run the tool in-process: (exit status, stdout, stderr)."""
-    try:
-        status = libfc.cli.main(list(argv))
-    except SystemExit as exit_info:  # argparse's refusals
-        status = exit_info.code
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 def cli_json(capsys, *argv):

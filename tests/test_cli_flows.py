@@ -19,7 +19,7 @@ import _libfc
 import libfc
 import libfc._walk
 import libfc.cli
-from _helpers import BUILD_DIR, builtin_library
+from _helpers import BUILD_DIR, builtin_library, cli_in_process, cli_ok as ok, run_cli as cli
 from conftest import fcemu_library
 from test_builtin_libfc import add_flow, new_entry
 
@@ -34,19 +34,6 @@ PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 def cache(flow_cache):
     yield flow_cache
     LIB.fcemu_fail_next(None, 0, None, None)
-
-
-def cli(*args):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
-                          timeout=120)
-
-
-def ok(*args):
-    result = cli(*args)
-    assert result.returncode == 0 and result.stderr == "", (args, result.stdout, result.stderr)
-    return result.stdout
 
 
 def flows_json(*args):
@@ -404,7 +391,7 @@ def undecodable(text):
     (["dvs", "host-props", "sw", "n?"], "libfc dvs host-props"),
 ])
 def test_arguments_that_are_not_utf8_are_bad_input(capsys, switch_store, args, command):
-    status, out, err = run_in_process(capsys, *map(undecodable, args))
+    status, out, err = cli_in_process(capsys, *map(undecodable, args))
     assert (status, out) == (2, "")
     assert err.startswith(command + ": error: ") and len(err.splitlines()) == 1
     assert "\\xff" in err and "\\udc" not in err
@@ -462,15 +449,6 @@ def test_an_unusable_state_directory_is_one_line_and_status_1(tmp_path, monkeypa
         assert "state directory" in result.stderr and "Traceback" not in result.stderr
 
 
-def run_in_process(capsys, *args):
-    try:
-        status = libfc.cli.main(list(args))
-    except SystemExit as exit_info:  # argparse's refusals
-        status = exit_info.code
-    out, err = capsys.readouterr()
-    return status, out, err
-
-
 @pytest.mark.parametrize("words, rest, function, kind, status", [
     ("stats", [], "FC_GetFlowCacheStats", OSError, 1),
     ("stats", [], "FC_GetFlowCacheStats", RuntimeError, 1),
@@ -484,7 +462,7 @@ def run_in_process(capsys, *args):
 ])
 def test_a_call_the_library_abandons_is_reported_in_one_line(capsys, words, rest, function, kind, status):
     LIB.fcemu_fail_next(function.encode(), 3, id(kind) if kind else None, b"device gone")
-    code, out, err = run_in_process(capsys, *words.split(), *rest)
+    code, out, err = cli_in_process(capsys, *words.split(), *rest)
     assert code == status and out == ""
     expected = "device gone" if kind else "abandoned"
     assert err.startswith("libfc %s: error: " % words) and expected in err and len(err.splitlines()) == 1
@@ -523,7 +501,7 @@ def test_an_unexpected_failure_is_one_line_unless_debugging(capsys, monkeypatch)
         raise TypeError("no such thing")
 
     monkeypatch.setattr(libfc.cli.stats, "show", broken)
-    status, out, err = run_in_process(capsys, "stats")
+    status, out, err = cli_in_process(capsys, "stats")
     assert (status, out) == (1, "")
     assert err == "libfc stats: error: unexpected TypeError: no such thing (LIBFC_DEBUG=1 shows where)\n"
     monkeypatch.setenv("LIBFC_DEBUG", "1")
@@ -543,7 +521,7 @@ def test_a_slow_dump_shows_progress_on_a_terminal_only(capsys, monkeypatch, stre
     monkeypatch.setattr(libfc.cli._output.Progress, "interval", 0.0)
     err = stream()
     monkeypatch.setattr(sys, "stderr", err)
-    code, out, _ = run_in_process(capsys, "flows", "--limit", "30")
+    code, out, _ = cli_in_process(capsys, "flows", "--limit", "30")
     assert code == 0 and len(out.splitlines()) == 31
     footer = "(30 of 40 matching flows shown)\n"
     if shown:
