@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <climits>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,14 +221,92 @@ const char *lock_holder() {
     return text;
 }
 
+// Ctrl-C while waiting for the lock.  The caller's handler (the
+// interpreter's) only notes a signal and acts once the call returns, and a
+// signal that lands between two pauses would not cut the next one short, so
+// the wait could run its full time.  During the wait SIGINT therefore goes
+// through a handler of ours that notes it and passes it on, and each pause
+// is a pselect that lets SIGINT in only while it sleeps: a signal is seen
+// either before a pause or by it.  Waits take turns in the process
+// (process_lock), so one wait at a time owns the handler.
+volatile sig_atomic_t interrupted;
+struct sigaction caller_action;
+
+void note_interrupt(int sig, siginfo_t *info, void *context) {
+    interrupted = 1;
+    if (caller_action.sa_flags & SA_SIGINFO) {
+        if (caller_action.sa_sigaction) caller_action.sa_sigaction(sig, info, context);
+    } else if (caller_action.sa_handler != SIG_DFL && caller_action.sa_handler != SIG_IGN) {
+        caller_action.sa_handler(sig);
+    }
+}
+
+class InterruptWatch {
+public:
+    InterruptWatch() {
+        interrupted = 0;
+        sigset_t only_interrupt;
+        sigemptyset(&only_interrupt);
+        sigaddset(&only_interrupt, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &only_interrupt, &sleeping_mask_);
+        was_blocked_ = sigismember(&sleeping_mask_, SIGINT) == 1;
+        watching_ = sigaction(SIGINT, nullptr, &caller_action) == 0 && caller_action.sa_handler != SIG_IGN;
+        if (watching_) {
+            struct sigaction ours {};
+            ours.sa_sigaction = note_interrupt;
+            ours.sa_flags = SA_SIGINFO;
+            sigfillset(&ours.sa_mask);
+            watching_ = sigaction(SIGINT, &ours, nullptr) == 0;
+        }
+        blocked_mask_ = sleeping_mask_;
+        sigaddset(&blocked_mask_, SIGINT);
+        // A thread that kept SIGINT blocked keeps it so: another thread takes
+        // the signal, and the next turn of the wait sees it noted.
+        if (!was_blocked_) sigdelset(&sleeping_mask_, SIGINT);
+    }
+    ~InterruptWatch() {
+        if (watching_) sigaction(SIGINT, &caller_action, nullptr);
+        sigset_t restore = blocked_mask_;
+        if (!was_blocked_) sigdelset(&restore, SIGINT);
+        pthread_sigmask(SIG_SETMASK, &restore, nullptr);
+        // A program that left SIGINT to its default action ends as it would have.
+        if (watching_ && interrupted && caller_action.sa_handler == SIG_DFL && !(caller_action.sa_flags & SA_SIGINFO))
+            raise(SIGINT);
+    }
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
+    bool interrupted_now() const { return interrupted != 0; }
+
+    // Sleeps ns nanoseconds with SIGINT let in; false when it came.
+    bool pause(long ns) const {
+        timespec pause{0, ns};
+        pselect(0, nullptr, nullptr, nullptr, &pause, &sleeping_mask_);
+        return interrupted == 0;
+    }
+
+private:
+    sigset_t sleeping_mask_;   // the thread's mask with SIGINT let in
+    sigset_t blocked_mask_;    // the thread's mask with SIGINT blocked
+    bool was_blocked_ = false;
+    bool watching_ = false;
+};
+
 // Takes the state lock, waiting at most FCEMU_LOCK_WAIT_SEC.  A signal
 // caught while waiting (Ctrl-C) ends the wait at once, so that its handler
-// runs when the call returns instead of seconds later.
+// runs when the call returns instead of seconds later.  (No trap jump can
+// cross this frame: the library jumps only from its entry points.)
 fcemu_status lock_file() {
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     long pause_ns = 1000000;
     bool in_line = false;               // this process holds the turnstile
+    if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
+    if (in_line && set_lock(kStateLock, F_WRLCK)) {
+        set_lock(kTurnstile, F_UNLCK);
+        return FCEMU_OK;
+    }
+    InterruptWatch watch;
     for (;;) {
         if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
         if (in_line && set_lock(kStateLock, F_WRLCK)) {
@@ -239,7 +319,7 @@ fcemu_status lock_file() {
         else if (seconds_since(start) >= FCEMU_LOCK_WAIT_SEC)
             status = fail(FCEMU_NO_STATE, "the flow cache state file %s is locked by %s (gave up after %d s)",
                           attached.path, lock_holder(), FCEMU_LOCK_WAIT_SEC);
-        else if (timespec pause{0, pause_ns}; nanosleep(&pause, nullptr) != 0)
+        else if (watch.interrupted_now() || !watch.pause(pause_ns))
             status = fail(FCEMU_NO_STATE, "interrupted while waiting for the lock on the flow cache state file %s (held by %s)",
                           attached.path, lock_holder());
         if (status != FCEMU_OK) {
