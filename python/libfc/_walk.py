@@ -189,28 +189,40 @@ class Walk:
         return [tuple(_value(flow, attribute) for attribute in KEY_ATTRIBUTES) for flow in flows]
 
     def _walk(self):
+        # Without other criteria the hash statistics tell each table's size.
+        # A cache far beyond one answer is then walked table by table at
+        # once: the whole-cache answer would read every flow only to be
+        # thrown away (and make `--limit 10` wait for it).
+        unfiltered = all(value in (0, None) for value in self._arguments)
+        stamp = self._changes() if unfiltered and self._splits else None
+        sizes = self._table_sizes() if unfiltered and self._splits else {}
+        if sum(sizes.values()) > 2 * PAGE:
+            self.total = sum(sizes.values())
+            self._stamp = stamp
+            yield from self._tables_walk(sizes, PAGE)
+            return
         total, answer = self._read(self._arguments)
         self.total = total
         if total <= len(answer):
             yield from self._decoded(answer)
         elif self._arguments[_INDEX["tid"]] in (0, None):
-            # Without other criteria the hash statistics tell each table's
-            # size: a table well beyond one answer is split without first
-            # reading an answer that would only be thrown away.
             self._stamp = self._changes()
-            unfiltered = all(value in (0, None) for value in self._arguments)
-            sizes, stamp = (self._table_sizes() if unfiltered and self._splits else {}), self._stamp
-            page = len(answer)  # the answer dies at the next query
-            for table in self._tables():
-                arguments = list(self._arguments)
-                arguments[_INDEX["tid"]] = table
-                if sizes.get(table, 0) > 2 * page:
-                    self._stamp = stamp
-                    yield from self._split(arguments, (), 0, (), sizes[table])
-                else:
-                    yield from self._part(arguments, (), 0)
+            yield from self._tables_walk(sizes, len(answer))  # the answer dies at the next query
         else:
             yield from self._split(self._arguments, (), 0, answer, total)
+
+    def _tables_walk(self, sizes, page):
+        """Table by table; a table well beyond one answer (by ``sizes``) is
+        split without first reading an answer that would be thrown away."""
+        stamp = self._stamp
+        for table in self._tables():
+            arguments = list(self._arguments)
+            arguments[_INDEX["tid"]] = table
+            if sizes.get(table, 0) > 2 * page:
+                self._stamp = stamp
+                yield from self._split(arguments, (), 0, (), sizes[table])
+            else:
+                yield from self._part(arguments, (), 0)
 
     def _part(self, arguments, rest, depth):
         """The flows of one part: read it, and split it when it is too big.
