@@ -248,8 +248,7 @@ public:
         sigset_t only_interrupt;
         sigemptyset(&only_interrupt);
         sigaddset(&only_interrupt, SIGINT);
-        pthread_sigmask(SIG_BLOCK, &only_interrupt, &sleeping_mask_);
-        was_blocked_ = sigismember(&sleeping_mask_, SIGINT) == 1;
+        pthread_sigmask(SIG_BLOCK, &only_interrupt, &original_mask_);
         watching_ = sigaction(SIGINT, nullptr, &caller_action) == 0 && caller_action.sa_handler != SIG_IGN;
         if (watching_) {
             struct sigaction ours {};
@@ -258,17 +257,14 @@ public:
             sigfillset(&ours.sa_mask);
             watching_ = sigaction(SIGINT, &ours, nullptr) == 0;
         }
-        blocked_mask_ = sleeping_mask_;
-        sigaddset(&blocked_mask_, SIGINT);
         // A thread that kept SIGINT blocked keeps it so: another thread takes
         // the signal, and the next turn of the wait sees it noted.
-        if (!was_blocked_) sigdelset(&sleeping_mask_, SIGINT);
+        sleeping_mask_ = original_mask_;
+        if (sigismember(&original_mask_, SIGINT) != 1) sigdelset(&sleeping_mask_, SIGINT);
     }
     ~InterruptWatch() {
         if (watching_) sigaction(SIGINT, &caller_action, nullptr);
-        sigset_t restore = blocked_mask_;
-        if (!was_blocked_) sigdelset(&restore, SIGINT);
-        pthread_sigmask(SIG_SETMASK, &restore, nullptr);
+        pthread_sigmask(SIG_SETMASK, &original_mask_, nullptr);
         // A program that left SIGINT to its default action ends as it would have.
         if (watching_ && interrupted && caller_action.sa_handler == SIG_DFL && !(caller_action.sa_flags & SA_SIGINFO))
             raise(SIGINT);
@@ -286,11 +282,19 @@ public:
     }
 
 private:
-    sigset_t sleeping_mask_;   // the thread's mask with SIGINT let in
-    sigset_t blocked_mask_;    // the thread's mask with SIGINT blocked
-    bool was_blocked_ = false;
+    sigset_t original_mask_;   // the thread's mask before the wait
+    sigset_t sleeping_mask_;   // the same, SIGINT let in unless it was blocked
     bool watching_ = false;
 };
+
+// One attempt at the lock: through the turnstile (kept once taken), then
+// the state lock itself.
+bool take_lock(bool &in_line) {
+    if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
+    if (!in_line || !set_lock(kStateLock, F_WRLCK)) return false;
+    set_lock(kTurnstile, F_UNLCK);
+    return true;
+}
 
 // Takes the state lock, waiting at most FCEMU_LOCK_WAIT_SEC.  A signal
 // caught while waiting (Ctrl-C) ends the wait at once, so that its handler
@@ -301,18 +305,10 @@ fcemu_status lock_file() {
     clock_gettime(CLOCK_MONOTONIC, &start);
     long pause_ns = 1000000;
     bool in_line = false;               // this process holds the turnstile
-    if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
-    if (in_line && set_lock(kStateLock, F_WRLCK)) {
-        set_lock(kTurnstile, F_UNLCK);
-        return FCEMU_OK;
-    }
+    if (take_lock(in_line)) return FCEMU_OK;  // no wait, no handler to set
     InterruptWatch watch;
     for (;;) {
-        if (!in_line) in_line = set_lock(kTurnstile, F_WRLCK);
-        if (in_line && set_lock(kStateLock, F_WRLCK)) {
-            set_lock(kTurnstile, F_UNLCK);
-            return FCEMU_OK;
-        }
+        if (take_lock(in_line)) return FCEMU_OK;
         fcemu_status status = FCEMU_OK;
         if (errno != EACCES && errno != EAGAIN && errno != EINTR)
             status = fail(FCEMU_NO_STATE, "cannot lock the flow cache state file %s: %s", attached.path, std::strerror(errno));
