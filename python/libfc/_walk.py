@@ -193,9 +193,12 @@ class Walk:
         # A cache far beyond one answer is then walked table by table at
         # once: the whole-cache answer would read every flow only to be
         # thrown away (and make `--limit 10` wait for it).
-        unfiltered = all(value in (0, None) for value in self._arguments)
-        stamp = self._changes() if unfiltered and self._splits else None
-        sizes = self._table_sizes() if unfiltered and self._splits else {}
+        # The sizes are trusted only while the flow counters stay where they
+        # were before the sizes were read.
+        stamp, sizes = None, {}
+        if self._splits and all(value in (0, None) for value in self._arguments):
+            stamp = self._changes()
+            sizes = self._table_sizes()
         if sum(sizes.values()) > 2 * PAGE:
             self.total = sum(sizes.values())
             self._stamp = stamp
@@ -206,7 +209,7 @@ class Walk:
         if total <= len(answer):
             yield from self._decoded(answer)
         elif self._arguments[_INDEX["tid"]] in (0, None):
-            self._stamp = self._changes()
+            self._stamp = stamp if sizes else self._changes()
             yield from self._tables_walk(sizes, len(answer))  # the answer dies at the next query
         else:
             yield from self._split(self._arguments, (), 0, answer, total)
