@@ -19,6 +19,7 @@ cmake --build build-asan
 
 export LIBFC_BUILD_DIR="$PWD/build-asan"
 export LIBFC_SANITIZED=1
+export LIBFC_PASS=sanitized
 export LD_PRELOAD="$(gcc -print-file-name=libasan.so)"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

@@ -15,6 +15,25 @@ import tempfile  # noqa: E402
 
 import pytest  # noqa: E402
 
+# Tests marked "python_only" exercise the package's Python code (terminal
+# views, HTTP servers, scapy conversions) and call nothing native that other
+# tests do not call too: the plain pass runs them, the sanitizer pass and the
+# other interpreters' passes (LIBFC_PASS=sanitized|matrix) skip them.
+_SKIP_PYTHON_ONLY = os.environ.get("LIBFC_PASS") in ("sanitized", "matrix")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "python_only: pure-Python behaviour, run in the plain pass only")
+
+
+def pytest_collection_modifyitems(config, items):
+    if not _SKIP_PYTHON_ONLY:
+        return
+    skip = pytest.mark.skip(reason="pure-Python test: run in the plain pass")
+    for item in items:
+        if item.get_closest_marker("python_only"):
+            item.add_marker(skip)
+
 
 def fcemu_library():
     """The built-in libfc.so that _libfc loaded, through ctypes."""
