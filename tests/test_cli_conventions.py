@@ -53,7 +53,8 @@ def test_a_library_is_built_in_only_when_it_exports_the_control_function(path, c
     ("host DvsPortset-0 mcast off", "portset set DvsPortset-0 mcast off"),
 ])
 def test_an_old_command_name_does_what_the_new_one_does(old, new):
-    assert ok(*old.split()) == ok(*new.split())
+    before, after = cli(*old.split()), cli(*new.split())
+    assert (before.returncode, before.stdout, before.stderr) == (after.returncode, after.stdout, after.stderr)
 
 
 @pytest.mark.parametrize("args, command", [
@@ -76,44 +77,28 @@ def json_of(*args):
 
 def test_port_json_gives_the_direction_by_name_and_number():
     assert json_of("port", "DvsPortset-0", "12", "egress") == {
-        "switch": "DvsPortset-0", "port": "12", "direction": "egress",
-        "direction_value": _libfc.FC_PORT_ENABLE_DIR_EGRESS}
+        "schema": 1, "switch": "DvsPortset-0", "port": "12", "direction": _libfc.FC_PORT_ENABLE_DIR_EGRESS,
+        "direction_name": "egress"}
     both = json_of("port", "DvsPortset-0", "12", "all")
-    assert (both["direction"], both["direction_value"]) == ("enabled", _libfc.FC_PORT_ENABLE_DIR_ALL)
+    assert (both["direction"], both["direction_name"]) == (_libfc.FC_PORT_ENABLE_DIR_ALL, "enabled")
 
 
 @pytest.mark.parametrize("command", [["portset", "set"], ["host"]])
 def test_portset_json_follows_each_change(command):
     ok("emu", "traffic", "--flows", "10")
     off = json_of(*command, "DvsPortset-0", "mcast", "off")
-    assert off == {"portset": "DvsPortset-0", "cache": "enabled", "multicast_cache": "disabled"}
+    assert off == {"schema": 1, "portset": "DvsPortset-0", "cache": "enabled", "multicast_cache": "disabled"}
     assert json_of(*command, "DvsPortset-0", "cache", "off")["cache"] == "disabled"
     assert json_of("portset", "status", "DvsPortset-0") == dict(off, cache="disabled")
-    assert json_of("portset", "status", "nowhere") == {"portset": "nowhere", "cache": None, "multicast_cache": None}
+    assert json_of("portset", "status", "nowhere") == {"schema": 1, "portset": "nowhere", "cache": None,
+                                                      "multicast_cache": None}
 
 
 def test_config_json_keys_are_snake_case_and_values_numbers():
     ok("config", "set", "aging-interval", "120")
-    values = json_of("config", "get", "aging-interval", "expr-time")
+    values = json_of("config", "get", "aging-interval", "expr-time")["options"]
     assert values == {"aging_interval": 120,
                       "expr_time": _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)}
-
-
-@pytest.mark.parametrize("args", [["port", "sw", "1"], ["portset", "status", "sw"],
-                                  ["portset", "set", "sw", "cache", "on"], ["config", "get"], ["inval-table"],
-                                  ["dvs", "switches"]])
-def test_every_json_key_is_snake_case(switch_store, args):
-    ok("emu", "populate")
-    def keys(value):
-        if isinstance(value, dict):
-            yield from value
-            for inner in value.values():
-                yield from keys(inner)
-        elif isinstance(value, list):
-            for inner in value:
-                yield from keys(inner)
-    found = list(keys(json_of(*args)))
-    assert found and all(re.fullmatch(r"[a-z][a-z0-9_]*", key) for key in found), found
 
 
 # ---- Shell completion -----------------------------------------------------------------
@@ -128,10 +113,10 @@ def bash_completion(tmp_path_factory):
 @pytest.mark.parametrize("line, offered", [
     ("libfc fl", "flows"),
     ("libfc ", "flows stats hashstats inval-table inval invalidate config port portset host emu dvs completion"),
-    ("libfc flows --p", "--port --proto"),
+    ("libfc flows --p", "--port --proto --pretty"),
     ("libfc flows remove --a", "--all"),
     ("libfc inval", "inval-table inval invalidate"),
-    ("libfc inval --", "--help --json"),  # an old name completes as its new one
+    ("libfc inval --", "--help --json --pretty"),  # an old name completes as its new one
     ("libfc port DvsPortset-0 12 e", "egress"),
     ("libfc emu populate --seed 3 --s", "--switches --seed"),  # an option's value is skipped
     ("libfc emu populate --seed ", ""),
