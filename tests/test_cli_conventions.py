@@ -1,8 +1,10 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, JSON output, shell completion
-and the generated command reference."""
+the command names and their old spellings, JSON output, tables fitted to
+the terminal with notes on stderr, shell completion and the generated
+command reference."""
 
 import ctypes.util
+import io
 import json
 import os
 import pathlib
@@ -14,7 +16,9 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR, cli_ok as ok, run_cli as cli
+from _helpers import BUILD_DIR, builtin_library, cli_in_process, cli_ok as ok, run_cli as cli
+from conftest import fcemu_library
+from libfc.cli import dvs, flows, inval
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -99,6 +103,103 @@ def test_config_json_keys_are_snake_case_and_values_numbers():
     values = json_of("config", "get", "aging-interval", "expr-time")["options"]
     assert values == {"aging_interval": 120,
                       "expr_time": _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)}
+
+
+# ---- Tables for a terminal ---------------------------------------------------------------
+
+@pytest.fixture
+def filled(switch_store):
+    fcemu_library().fcemu_traffic(40, 2)
+    store = builtin_library("libfabPublic.so")
+    store.fabemu_populate.argtypes = [ctypes.c_uint] * 3
+    assert store.fabemu_populate(2, 3, 1) == 0
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+# Command, its columns, and the command giving the count of its rows as JSON.
+TABLES = [
+    ("flows", flows.HEADERS, ("flows --json", lambda doc: len(doc["flows"]))),
+    ("inval-table", [c.name for c in inval.COLUMNS], ("inval-table --json", lambda doc: len(doc["entities"]))),
+    ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], ("dvs switches --json", lambda doc: len(doc["switches"]))),
+    ("dvs host-props dvSwitch-0", [c.name for c in dvs.ITEM_COLUMNS],
+     ("dvs host-props dvSwitch-0 --json", lambda doc: len(doc["items"]))),
+]
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("columns", [None, "60", "200"])
+@pytest.mark.parametrize("command, headers, count", TABLES)
+def test_a_table_fits_the_width_and_says_on_stderr_which_columns_gave_way(capsys, monkeypatch, filled, columns,
+                                                                          command, headers, count):
+    rows = count[1](json.loads(cli_in_process(capsys, *count[0].split())[1]))
+    if columns is None:
+        monkeypatch.delenv("COLUMNS", raising=False)  # a pipe gets whole rows
+    else:
+        monkeypatch.setenv("COLUMNS", columns)
+    status, out, err = cli_in_process(capsys, *command.split())
+    lines = out.splitlines()
+    assert status == 0 and len(lines) == 1 + rows
+    shown = re.split(r" {2,}", lines[0].strip())
+    left_out = [name for name in headers if name not in shown]
+    note = re.search(r"^\((?:left out ([^;]*))?(?:; )?(?:cut ([^)]*))? to fit (\d+) columns\)$", err, re.M)
+    if columns is None:
+        assert shown == headers and note is None
+    else:
+        assert max(map(len, lines)) <= int(columns)
+        assert (note.group(1).split(", ") if note and note.group(1) else []) == left_out
+        assert note is None or note.group(3) == columns
+        assert int(columns) < 200 or command == "flows" or shown == headers
+    assert not [cell for cell in lines[1].split() if cell.endswith("~")] or note.group(2)
+
+
+FIT_COLUMNS = [libfc.cli._output.Column("A"), libfc.cli._output.Column("B", drop=1),
+               libfc.cli._output.Column("C", drop=2, shrink=4), libfc.cli._output.Column("D", drop=3)]
+
+
+@pytest.mark.parametrize("widths, limit, kept, fitted", [
+    ([10, 10, 10, 10], 46, [0, 1, 2, 3], [10, 10, 10, 10]),  # fits as it is
+    ([10, 10, 10, 10], 40, [0, 1, 2, 3], [10, 10, 4, 10]),  # cutting C is enough
+    ([10, 10, 10, 10], 30, [0, 2, 3], [10, 10, 6, 10]),  # B goes first, then C is cut
+    ([10, 5, 30, 40], 20, [0, 1], [10, 5, 30, 40]),  # B comes back once D has gone
+    ([50, 10, 10, 10], 20, [0], [50, 10, 10, 10]),  # A stays even when too wide
+])
+def test_fitting_cuts_then_leaves_out_columns_by_rank(widths, limit, kept, fitted):
+    assert libfc.cli._output.fit(FIT_COLUMNS, widths, limit) == (kept, fitted)
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("command, stdout_lines, stderr", [
+    ("flows --limit 3", 4, r"\(3 of 40 matching flows shown\)\n"),
+    ("flows --port 1", 0, r"\(no flows match\)\n"),
+    ("inval-table", None, r"\(global generation \d+, \d+ entities\)\n"),
+])
+def test_notes_about_a_table_go_to_stderr(capsys, monkeypatch, filled, command, stdout_lines, stderr):
+    monkeypatch.delenv("COLUMNS", raising=False)
+    status, out, err = cli_in_process(capsys, *command.split())
+    assert status == 0 and re.fullmatch(stderr, err), err
+    assert stdout_lines is None or len(out.splitlines()) == stdout_lines
+    assert "(" not in out
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("terminal, no_color, bold", [(True, None, True), (True, "1", False), (False, None, False)])
+def test_the_header_is_bold_only_on_a_terminal_without_no_color(capsys, monkeypatch, filled, terminal, no_color,
+                                                                 bold):
+    monkeypatch.setenv("COLUMNS", "200")
+    if no_color is None:
+        monkeypatch.delenv("NO_COLOR", raising=False)
+    else:
+        monkeypatch.setenv("NO_COLOR", no_color)
+    out = Terminal() if terminal else io.StringIO()
+    monkeypatch.setattr(sys, "stdout", out)
+    assert cli_in_process(capsys, "dvs", "switches")[0] == 0
+    lines = out.getvalue().splitlines()
+    assert lines[0].startswith("\033[1mID") == bold and lines[0].endswith("\033[0m") == bold
+    assert "\033" not in "".join(lines[1:])
 
 
 # ---- Shell completion -----------------------------------------------------------------
