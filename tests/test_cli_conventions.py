@@ -98,13 +98,6 @@ def test_portset_json_follows_each_change(command):
                                                       "multicast_cache": None}
 
 
-def test_config_json_keys_are_snake_case_and_values_numbers():
-    ok("config", "set", "aging-interval", "120")
-    values = json_of("config", "get", "aging-interval", "expr-time")["options"]
-    assert values == {"aging_interval": 120,
-                      "expr_time": _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)}
-
-
 # ---- Tables for a terminal ---------------------------------------------------------------
 
 @pytest.fixture
@@ -120,22 +113,21 @@ class Terminal(io.StringIO):
         return True
 
 
-# Command, its columns, and the command giving the count of its rows as JSON.
+# Command, its columns, and the key of its --json document that lists its rows.
 TABLES = [
-    ("flows", flows.HEADERS, ("flows --json", lambda doc: len(doc["flows"]))),
-    ("inval-table", [c.name for c in inval.COLUMNS], ("inval-table --json", lambda doc: len(doc["entities"]))),
-    ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], ("dvs switches --json", lambda doc: len(doc["switches"]))),
-    ("dvs host-props dvSwitch-0", [c.name for c in dvs.ITEM_COLUMNS],
-     ("dvs host-props dvSwitch-0 --json", lambda doc: len(doc["items"]))),
+    ("flows", flows.HEADERS, "flows"),
+    ("inval-table", [c.name for c in inval.COLUMNS], "entities"),
+    ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], "switches"),
+    ("dvs host-props dvSwitch-0", [c.name for c in dvs.ITEM_COLUMNS], "items"),
 ]
 
 
 @pytest.mark.python_only
 @pytest.mark.parametrize("columns", [None, "60", "200"])
-@pytest.mark.parametrize("command, headers, count", TABLES)
+@pytest.mark.parametrize("command, headers, listed", TABLES)
 def test_a_table_fits_the_width_and_says_on_stderr_which_columns_gave_way(capsys, monkeypatch, filled, columns,
-                                                                          command, headers, count):
-    rows = count[1](json.loads(cli_in_process(capsys, *count[0].split())[1]))
+                                                                          command, headers, listed):
+    rows = len(json.loads(cli_in_process(capsys, *command.split(), "--json")[1])[listed])
     if columns is None:
         monkeypatch.delenv("COLUMNS", raising=False)  # a pipe gets whole rows
     else:
@@ -169,20 +161,6 @@ FIT_COLUMNS = [libfc.cli._output.Column("A"), libfc.cli._output.Column("B", drop
 ])
 def test_fitting_cuts_then_leaves_out_columns_by_rank(widths, limit, kept, fitted):
     assert libfc.cli._output.fit(FIT_COLUMNS, widths, limit) == (kept, fitted)
-
-
-@pytest.mark.python_only
-@pytest.mark.parametrize("command, stdout_lines, stderr", [
-    ("flows --limit 3", 4, r"\(3 of 40 matching flows shown\)\n"),
-    ("flows --port 1", 0, r"\(no flows match\)\n"),
-    ("inval-table", None, r"\(global generation \d+, \d+ entities\)\n"),
-])
-def test_notes_about_a_table_go_to_stderr(capsys, monkeypatch, filled, command, stdout_lines, stderr):
-    monkeypatch.delenv("COLUMNS", raising=False)
-    status, out, err = cli_in_process(capsys, *command.split())
-    assert status == 0 and re.fullmatch(stderr, err), err
-    assert stdout_lines is None or len(out.splitlines()) == stdout_lines
-    assert "(" not in out
 
 
 @pytest.mark.python_only
