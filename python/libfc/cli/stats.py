@@ -1,6 +1,7 @@
 """``stats`` shows the flow cache's counter tree (FC_GetFlowCacheStats):
-non-zero counters by default, every counter with --all, JSON with --json,
-or the Prometheus text exposition format with --prometheus."""
+non-zero counters by default, every counter with --all, JSON (every
+counter, zeros too, under snake_case names) with --json, or the Prometheus
+text exposition format with --prometheus."""
 
 from .. import _cache
 from . import _output
@@ -29,12 +30,20 @@ def _non_zero(tree):
     return kept
 
 
+def snake_tree(tree):
+    """The counter tree under the names JSON uses: the record fields'
+    camelCase spelt in snake_case."""
+    return {_output.snake_case(name): snake_tree(value) if isinstance(value, dict) else value
+            for name, value in tree.items()}
+
+
 def register(subparsers):
     parser = subparsers.add_parser("stats", help="flow cache counters",
                                    description="Show the flow cache's counters (non-zero ones unless --all).")
-    parser.add_argument("--all", action="store_true", help="include counters that are zero")
+    parser.add_argument("--all", action="store_true", help="include counters that are zero in the text")
     form = parser.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="print the counter tree as JSON")
+    form.add_argument("--json", action="store_true", help="print the whole counter tree as JSON")
+    _output.add_pretty(parser)
     form.add_argument("--prometheus", action="store_true",
                       help="print every counter in the Prometheus text format (for a textfile collector)")
     parser.set_defaults(handler=show)
@@ -45,12 +54,12 @@ def show(args):
     if args.prometheus:
         print(prometheus_text(tree), end="")
         return 0
-    shown = tree if args.all else _non_zero(tree)
     if args.json:
-        _output.dump_json(shown)
+        _output.emit_json({"counters": snake_tree(tree)}, args)
         return 0
+    shown = snake_tree(tree if args.all else _non_zero(tree))
     if not shown:
-        print("every counter is zero")
+        _output.footer("every counter is zero")
         return 0
     _print_tree(shown)
     return 0
