@@ -3,6 +3,7 @@
 #include "module_entry.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "cvar.hpp"
 #include "registry.hpp"
@@ -13,16 +14,37 @@ PyObject *instance_method_new(PyObject *, PyObject *func) noexcept {
 
 namespace {
 
+// The docstring of `name` in a sorted table of `count` entries, or null.
+const char *find_doc(const MethodDoc *docs, std::size_t count, const char *name) {
+    std::size_t low = 0, high = count;
+    while (low < high) {
+        std::size_t mid = low + (high - low) / 2;
+        int order = std::strcmp(docs[mid].name, name);
+        if (order == 0) return docs[mid].doc;
+        if (order < 0) low = mid + 1;
+        else high = mid;
+    }
+    return nullptr;
+}
+
 // The table lives for the process: every function object points into it.
 PyMethodDef *join_blocks(const ModuleSetup &setup) {
     std::size_t total = 1;
     for (std::size_t i = 0; i < setup.block_count; ++i) total += setup.blocks[i]->count;
     auto *table = static_cast<PyMethodDef *>(std::calloc(total + 1, sizeof(PyMethodDef)));
     if (!table) return nullptr;
-    table[0] = {"SWIG_PyInstanceMethod_New", instance_method_new, METH_O, nullptr};
+    table[0] = {"SWIG_PyInstanceMethod_New", instance_method_new, METH_O,
+                "SWIG_PyInstanceMethod_New($module, function, /)\n--\n\n"
+                "An instance method calling function with the instance as its first argument."};
     PyMethodDef *out = table + 1;
     for (std::size_t i = 0; i < setup.block_count; ++i)
         for (std::size_t j = 0; j < setup.blocks[i]->count; ++j) *out++ = setup.blocks[i]->entries[j];
+    if (setup.docs) {
+        std::size_t doc_count = 0;
+        while (setup.docs[doc_count].name) ++doc_count;
+        for (PyMethodDef *def = table; def->ml_name; ++def)
+            if (!def->ml_doc) def->ml_doc = find_doc(setup.docs, doc_count, def->ml_name);
+    }
     return table;  // ends with the all-zero entry calloc left
 }
 

@@ -8,6 +8,13 @@
 #include "registry.hpp"
 #include "swig_abi.hpp"
 
+// A method's docstring: its signature in the form inspect.signature reads,
+// then what it does. Tables are sorted by name and end with a null name.
+struct MethodDoc {
+    const char *name;
+    const char *doc;
+};
+
 struct ModuleSetup {
     PyModuleDef *definition;           // name, state size; methods are filled in here
     const MethodBlock *const *blocks;  // in declaration order
@@ -20,6 +27,7 @@ struct ModuleSetup {
     std::size_t constants_after_cvar_count;
     const registry::ExtraCast *extra_casts = nullptr;  // only test modules declare any
     std::size_t extra_cast_count = 0;
+    const MethodDoc *docs = nullptr;  // for the methods that bring none of their own
 };
 
 // SWIG_PyInstanceMethod_New(func): an instance method wrapping func.

@@ -219,9 +219,12 @@ std::string python_type(const Line &l, const std::vector<std::string> &records) 
     if (kind == "Integer" || kind == "BitField") return "int";
     if (kind == "Char" || kind == "CharArray" || kind == "HwAddr") return "str";
     if (kind == "OwnedText") return "str | None";
+    // An embedded record or array lies inside its record: its view is never
+    // None. A pointer field may hold NULL.
+    const bool embedded = kind == "Nested" || kind == "Array";
     std::string vt = l.value_type;
-    if (vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2))) return vt.substr(2) + " | None";
-    return "SwigPyObject | None";
+    if (vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2))) return vt.substr(2) + (embedded ? "" : " | None");
+    return embedded ? "SwigPyObject" : "SwigPyObject | None";
 }
 
 // Names like "__u6_addr" would be mangled inside a class body, so such
