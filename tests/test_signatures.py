@@ -84,6 +84,24 @@ def test_docstrings_keep_the_text_callbacks_are_passed_by():
     assert _libfc.FC_GetFlows.__doc__.startswith("Calls the library function FC_IOCFlows *FC_GetFlows(")
 
 
+@pytest.mark.parametrize("name, args", [
+    ("DVPortExist", ("dvSwitch-none", "0")),          # hyp_Bool: a one-character text
+    ("HYP_ReturnStatusToString", (0,)),
+    ("FC_GetPortsetStatus", ("vSwitch0",)),
+    ("FC_IOCGetConfigOption", (0,)),
+    ("ovl_INTBitmapConvert", (1,)),
+    ("FC_ACTION_SIZE", ()),
+    ("FC_FlowEntryIOC_get_srcip_entry", (libfc.FC_FlowEntryIOC, 0)),
+])
+def test_results_are_of_the_stubbed_type(name, args):
+    annotation = ast.unparse(STUBS["_libfc"][name].returns)
+    args = [arg() if isinstance(arg, type) else arg for arg in args]
+    assert isinstance(getattr(_libfc, name)(*args), PLAIN_TYPES[annotation])
+
+
+PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
+
+
 def field_getters():
     """(getter, record) for every field getter, its record the longest name it starts with."""
     records = sorted((name[len("new_"):] for name in module_methods() if name.startswith("new_")), key=len)
@@ -92,9 +110,6 @@ def field_getters():
             record = [r for r in records if name.startswith(r + "_")]
             if record:
                 yield name, record[-1]
-
-
-PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None))}
 
 
 def test_field_getters_return_what_the_stub_says():

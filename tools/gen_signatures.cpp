@@ -23,6 +23,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "include/hyp_kernel_types.h"
@@ -83,28 +84,46 @@ cvar: Any
 
 )";
 
-// The Python type an argument of C type `ctype` accepts, by its conversion.
-std::string argument_type(const std::string &ctype) {
-    if (ctype.rfind("char [", 0) == 0) return "str";
-    if (ctype == "char const *" || ctype == "const char *" || ctype == "char *") return "_Text";
-    if (ctype == "char") return "Union[str, int, None]";
-    if (ctype.find("Callback") != std::string::npos || ctype == "DVSData_MemAlloc" || ctype == "DVSData_MemFree")
-        return "_Callback";
-    if (ctype.find('*') != std::string::npos || ctype.find("Handle") != std::string::npos ||
-        ctype == "DVSDataItem")
-        return kPointerArgument;
-    return "int";  // integers, their typedefs and enumerations
+// How a library function's parameter or result converts, by its C++ type,
+// as the operation template chooses the conversion.
+enum class Conversion { Void, Text, Char, Integer, Callback, Pointer };
+
+template <class P>
+constexpr Conversion conversion_of() {
+    if constexpr (std::is_void_v<P>) return Conversion::Void;
+    else if constexpr (std::is_same_v<P, const char *> || std::is_same_v<P, char *>) return Conversion::Text;
+    else if constexpr (std::is_same_v<P, char>) return Conversion::Char;
+    else if constexpr (std::is_integral_v<P> || std::is_enum_v<P>) return Conversion::Integer;
+    else if constexpr (std::is_pointer_v<P> && std::is_function_v<std::remove_pointer_t<P>>) return Conversion::Callback;
+    else return Conversion::Pointer;
 }
 
-// The Python type of a result of C type `ctype`.
-std::string result_type(const std::string &ctype) {
-    if (ctype == "void") return "None";
-    if (ctype == "char const *" || ctype == "const char *" || ctype == "char *") return "Optional[str]";
-    if (ctype == "char") return "str";
-    if (ctype.find('*') != std::string::npos || ctype.find("Handle") != std::string::npos ||
-        ctype == "DVSDataItem")
-        return kPointerResult;
-    return "int";
+template <class R, class... P>
+std::vector<Conversion> conversions(R (*)(P...)) {
+    return {conversion_of<R>(), conversion_of<P>()...};
+}
+
+// The Python type an argument of C type `ctype` accepts by its conversion.
+std::string argument_type(Conversion conversion, const std::string &ctype) {
+    if (ctype.rfind("char [", 0) == 0) return "str";  // a buffer, passed as a char * but filled from a text
+    switch (conversion) {
+    case Conversion::Text: return "_Text";
+    case Conversion::Char: return "Union[str, int, None]";
+    case Conversion::Integer: return "int";
+    case Conversion::Callback: return "_Callback";
+    default: return kPointerArgument;
+    }
+}
+
+// The Python type of a result by its conversion.
+std::string result_type(Conversion conversion) {
+    switch (conversion) {
+    case Conversion::Void: return "None";
+    case Conversion::Text: return "Optional[str]";
+    case Conversion::Char: return "str";
+    case Conversion::Integer: return "int";
+    default: return kPointerResult;
+    }
 }
 
 // ---- Record description lines ----
@@ -152,13 +171,14 @@ const Line lines[] = {
 
 struct Operation {
     const char *name;
-    std::vector<std::string> types;  // result, then each argument
-    const char *wrapper;             // FUNCTION lines: wrapped by hand
+    std::vector<std::string> types;        // result, then each argument
+    const char *wrapper;                   // FUNCTION lines: wrapped by hand
+    std::vector<Conversion> conversions;   // of the C declaration, in the same order
 };
 
 const std::vector<Operation> operations = {
-#define OPERATION(NAME, ...) {#NAME, {__VA_ARGS__}, nullptr},
-#define FUNCTION(NAME, WRAPPER) {#NAME, {}, #WRAPPER},
+#define OPERATION(NAME, ...) {#NAME, {__VA_ARGS__}, nullptr, conversions(&::NAME)},
+#define FUNCTION(NAME, WRAPPER) {#NAME, {}, #WRAPPER, {}},
 #include "all_operations.inc"
 #undef OPERATION
 #undef FUNCTION
@@ -193,7 +213,7 @@ const HandWritten instance_method = {"SWIG_PyInstanceMethod_New", {{"function", 
                                      false};
 
 const HandWritten libfc_hand_written[] = {
-    {"FC_ACTION_SIZE", {}, "int", "The size of an action entity record.", false},
+    {"FC_ACTION_SIZE", {}, "None", "Does nothing: the library's macro has no value to give here.", false},
     {"FC_FlowEntryIOC_get_srcip_entry", {{"entry", kPointerArgument}, {"isV6", "int"}}, "str",
      "The flow's source address as text, read as IPv6 when isV6 is true, else as IPv4.", false},
     {"FC_FlowEntryIOC_get_dstip_entry", {{"entry", kPointerArgument}, {"isV6", "int"}}, "str",
@@ -464,11 +484,11 @@ bool libfc_signatures(const std::string &headers, std::vector<Signature> &out) {
                          op.types.size() - 1);
             return false;
         }
-        Signature s{op.name, {}, result_type(op.types[0]), "", false};
+        Signature s{op.name, {}, result_type(op.conversions[0]), "", false};
         std::string prototype = op.types[0] + (op.types[0].back() == '*' ? "" : " ") + op.name + "(";
         for (std::size_t i = 0; i < names.size(); ++i) {
             const std::string &ctype = op.types[i + 1];
-            s.params.push_back({python_name(names[i]), argument_type(ctype)});
+            s.params.push_back({python_name(names[i]), argument_type(op.conversions[i + 1], ctype)});
             prototype += (i ? ", " : "") + ctype + (ctype.back() == '*' ? "" : " ") + names[i];
         }
         s.summary = "Calls the library function " + prototype + (names.empty() ? "void" : "") + ").";

@@ -14,8 +14,15 @@ from .. import dvs
 from . import _output, _values
 from ._library import bad_input, switch_store_emulator
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
 
-def register(subparsers):
+    _Subparsers = argparse._SubParsersAction[Any]
+
+
+def register(subparsers: "_Subparsers") -> None:
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--json", action="store_true", help="print JSON instead of a table")
 
@@ -42,7 +49,7 @@ def register(subparsers):
     p.set_defaults(handler=show_alias)
 
 
-def register_emu(emu_actions):
+def register_emu(emu_actions: "_Subparsers") -> None:
     """Add "emu populate" to the emu group the flow cache commands made."""
     p = emu_actions.add_parser("populate", help="replace the switch state store with a generated one")
     p.add_argument("--switches", type=_values.uint32, default=2, metavar="N", help="how many switches (default 2)")
@@ -88,7 +95,7 @@ def _print_value(args, name, data):
 
 # ---- Commands ---------------------------------------------------------------------
 
-def show_switches(args):
+def show_switches(args: "argparse.Namespace") -> int:
     found = dvs.switches()
     if args.json:
         _output.dump_json([s._asdict() for s in found])
@@ -98,7 +105,7 @@ def show_switches(args):
     return 0
 
 
-def show_ports(args):
+def show_ports(args: "argparse.Namespace") -> int:
     found = dvs.ports(dvs.resolve_switch(args.switch))
     if args.json:
         _output.dump_json([p._asdict() for p in found])
@@ -107,7 +114,7 @@ def show_ports(args):
     return 0
 
 
-def show_port_data(args):
+def show_port_data(args: "argparse.Namespace") -> int:
     switch_id = dvs.resolve_switch(args.switch)
     if args.name:
         _print_value(args, args.name, dvs.port_data(switch_id, args.port, args.name))
@@ -116,7 +123,7 @@ def show_port_data(args):
     return 0
 
 
-def show_properties(args):
+def show_properties(args: "argparse.Namespace") -> int:
     switch_id = dvs.resolve_switch(args.switch)
     if args.name:
         read = dvs.host_prop if args.scope == "host" else dvs.global_prop
@@ -126,7 +133,7 @@ def show_properties(args):
     return 0
 
 
-def show_alias(args):
+def show_alias(args: "argparse.Namespace") -> int:
     switch_id = dvs.alias(args.alias)
     if args.json:
         _output.dump_json({"alias": args.alias, "switch": switch_id})
@@ -161,7 +168,7 @@ def _run_cancellably(lib, call):
     return outcome[0]
 
 
-def populate(args):
+def populate(args: "argparse.Namespace") -> int:
     lib = switch_store_emulator()
     most = _population_limits(lib)
     if args.switches > most["switches"]:

@@ -5,10 +5,18 @@ lengths drawn as text bars."""
 from .. import _cache
 from . import _output
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 BAR_WIDTH = 40
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("hashstats", help="hash table statistics",
                                    description="Show each flow cache hash table and its bucket-length histogram.")
     parser.add_argument("--json", action="store_true", help="print JSON")
@@ -26,7 +34,7 @@ def bars(counts, width=BAR_WIDTH):
     return lines
 
 
-def show(args):
+def show(args: "argparse.Namespace") -> int:
     stats = _cache.hash_stats()
     if args.json:
         _output.dump_json(stats)
