@@ -14,13 +14,14 @@ PyObject *instance_method_new(PyObject *, PyObject *func) noexcept {
 
 namespace {
 
-// The docstring of `name` in a sorted table of `count` entries, or null.
-const char *find_doc(const MethodDoc *docs, std::size_t count, const char *name) {
-    std::size_t low = 0, high = count;
+// The docstring of `name`, or null.
+const char *find_doc(const MethodDocs &docs, const char *name) {
+    std::size_t low = 0, high = docs.count;
     while (low < high) {
         std::size_t mid = low + (high - low) / 2;
-        int order = std::strcmp(docs[mid].name, name);
-        if (order == 0) return docs[mid].doc;
+        const char *entry = docs.text + docs.offsets[mid];
+        int order = std::strcmp(entry, name);
+        if (order == 0) return entry + std::strlen(entry) + 1;
         if (order < 0) low = mid + 1;
         else high = mid;
     }
@@ -39,12 +40,9 @@ PyMethodDef *join_blocks(const ModuleSetup &setup) {
     PyMethodDef *out = table + 1;
     for (std::size_t i = 0; i < setup.block_count; ++i)
         for (std::size_t j = 0; j < setup.blocks[i]->count; ++j) *out++ = setup.blocks[i]->entries[j];
-    if (setup.docs) {
-        std::size_t doc_count = 0;
-        while (setup.docs[doc_count].name) ++doc_count;
+    if (setup.docs)
         for (PyMethodDef *def = table; def->ml_name; ++def)
-            if (!def->ml_doc) def->ml_doc = find_doc(setup.docs, doc_count, def->ml_name);
-    }
+            if (!def->ml_doc) def->ml_doc = find_doc(*setup.docs, def->ml_name);
     return table;  // ends with the all-zero entry calloc left
 }
 

@@ -2,17 +2,24 @@
 // method blocks into one table, creates the module and sets up the registry.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "constants.hpp"
 #include "method_block.hpp"
 #include "python.hpp"
 #include "registry.hpp"
 #include "swig_abi.hpp"
 
-// A method's docstring: its signature in the form inspect.signature reads,
-// then what it does. Tables are sorted by name and end with a null name.
-struct MethodDoc {
-    const char *name;
-    const char *doc;
+// Docstrings of methods: each its signature in the form inspect.signature
+// reads, then what the method does. One text holds every name followed by
+// its docstring, each ending in a zero byte, sorted by name; offsets locate
+// the names. Offsets rather than pointers leave the loader nothing to
+// relocate.
+struct MethodDocs {
+    const char *text;
+    const std::uint32_t *offsets;
+    std::size_t count;
 };
 
 struct ModuleSetup {
@@ -27,7 +34,7 @@ struct ModuleSetup {
     std::size_t constants_after_cvar_count;
     const registry::ExtraCast *extra_casts = nullptr;  // only test modules declare any
     std::size_t extra_cast_count = 0;
-    const MethodDoc *docs = nullptr;  // for the methods that bring none of their own
+    const MethodDocs *docs = nullptr;  // for the methods that bring none of their own
 };
 
 // SWIG_PyInstanceMethod_New(func): an instance method wrapping func.

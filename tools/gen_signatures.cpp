@@ -387,14 +387,25 @@ std::string stub_line(const Signature &s) {
 std::string docs_source(const char *array, std::vector<Signature> signatures) {
     std::sort(signatures.begin(), signatures.end(),
               [](const Signature &a, const Signature &b) { return std::strcmp(a.name.c_str(), b.name.c_str()) < 0; });
-    std::string out = "// Generated at build time by gen_signatures; do not edit.\n"
-                      "#include \"runtime/module_entry.hpp\"\n\n"
-                      "extern const MethodDoc " + std::string(array) + "[];\n"
-                      "const MethodDoc " + array + "[] = {\n";
-    for (const Signature &s : signatures)
-        if (!s.summary.empty()) out += "    {" + c_string(s.name) + ", " + c_string(docstring(s)) + "},\n";
-    out += "    {nullptr, nullptr},\n};\n";
-    return out;
+    std::string text, offsets;
+    std::size_t size = 0, count = 0;
+    for (const Signature &s : signatures) {
+        if (s.summary.empty()) continue;
+        std::string doc = docstring(s);
+        offsets += "    " + std::to_string(size) + ",\n";
+        text += "    " + c_string(s.name) + " \"\\0\"\n    " + c_string(doc) + " \"\\0\"\n";
+        size += s.name.size() + 1 + doc.size() + 1;
+        ++count;
+    }
+    const std::string name = array;
+    return "// Generated at build time by gen_signatures; do not edit.\n"
+           "#include \"runtime/module_entry.hpp\"\n\n"
+           "namespace {\n\n"
+           "const char text[] =\n" + text + "    ;\n\n"
+           "const std::uint32_t offsets[] = {\n" + offsets + "};\n\n"
+           "}  // namespace\n\n"
+           "extern const MethodDocs " + name + ";\n"
+           "const MethodDocs " + name + " = {text, offsets, " + std::to_string(count) + "};\n";
 }
 
 bool write_file(const std::string &path, const std::string &text) {
@@ -433,12 +444,12 @@ bool libfc_signatures(const std::string &headers, std::vector<Signature> &out) {
         case LineKind::Field:
         case LineKind::BitField:
             out.push_back({r + "_" + l.name + "_set", {{"record", kPointerArgument}, {"value", field_value_type(l, true)}},
-                           "None", "Writes the field " + std::string(l.name) + " (" + l.ctype + ") of a " + r + " record.",
+                           "None", "Writes " + r + "." + l.name + " (" + l.ctype + ").",
                            false});
             [[fallthrough]];
         case LineKind::FieldReadOnly:
             out.push_back({r + "_" + l.name + "_get", {{"record", kPointerArgument}}, field_value_type(l, false),
-                           "Reads the field " + std::string(l.name) + " (" + l.ctype + ") of a " + r + " record.", false});
+                           "Reads " + r + "." + l.name + " (" + l.ctype + ").", false});
             break;
         case LineKind::Method:
         case LineKind::Function:
@@ -501,7 +512,8 @@ std::vector<Signature> ptr_signatures() {
     std::vector<Signature> out;
     for (const Cell &c : cells) {
         std::string stem = c.stem, ctype = c.pointer_ctype;
-        std::string pointee = ctype.substr(0, ctype.size() - 2);
+        std::string pointee = ctype.substr(0, ctype.size() - 1);  // "void **" holds a "void *"
+        if (pointee.back() == ' ') pointee.pop_back();
         out.push_back({"new_" + stem, {}, kPointerResult,
                        "A new " + ctype + " output cell holding a zero " + pointee + "; freed with the object.", false});
         out.push_back({stem + "_value", {{"cell", kPointerArgument}}, c.integer ? "int" : kPointerResult,
