@@ -32,8 +32,9 @@ name: int = libfc.dvs.switches()[0].id
 main(["stats"], 1)
 data: str = _libfc_ptr.cdata(_libfc_ptr.new_intp(), 4)
 flag: int = _libfc.DVPortExist("dvSwitch-0", "0")
+generation: str = libfc.inval_entries()["generation"]
 '''
-MISUSED_LINES = set(range(7, 14))
+MISUSED_LINES = set(range(7, 15))
 
 pytestmark = pytest.mark.python_only
 

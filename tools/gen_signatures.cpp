@@ -98,10 +98,14 @@ constexpr Conversion conversion_of() {
     else return Conversion::Pointer;
 }
 
+// Of a function pointer type: named through decltype, so that the generator
+// never refers to the library's functions themselves.
+template <class F>
+struct conversions;
 template <class R, class... P>
-std::vector<Conversion> conversions(R (*)(P...)) {
-    return {conversion_of<R>(), conversion_of<P>()...};
-}
+struct conversions<R (*)(P...)> {
+    static std::vector<Conversion> of() { return {conversion_of<R>(), conversion_of<P>()...}; }
+};
 
 // The Python type an argument of C type `ctype` accepts by its conversion.
 std::string argument_type(Conversion conversion, const std::string &ctype) {
@@ -177,7 +181,7 @@ struct Operation {
 };
 
 const std::vector<Operation> operations = {
-#define OPERATION(NAME, ...) {#NAME, {__VA_ARGS__}, nullptr, conversions(&::NAME)},
+#define OPERATION(NAME, ...) {#NAME, {__VA_ARGS__}, nullptr, conversions<decltype(&::NAME)>::of()},
 #define FUNCTION(NAME, WRAPPER) {#NAME, {}, #WRAPPER, {}},
 #include "all_operations.inc"
 #undef OPERATION
@@ -226,7 +230,9 @@ const HandWritten libfc_hand_written[] = {
      "The telemetry bitmap with the bits of each byte reversed.", false},
     {"hyp_Name___repr__", {{"name", kPointerArgument}}, "str", "The name's text, quoted.", false},
     {"Panic", {{"fmt", "_Text"}}, "None",
-     "Calls the library's Panic with the format; further arguments are not passed on.", true},
+     "Calls the library's Panic with the format: further arguments are taken but not converted, and the "
+     "library sees one null value in their place.",
+     true},
 };
 
 const HandWritten ptr_hand_written[] = {

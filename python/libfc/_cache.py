@@ -12,9 +12,31 @@ from ._record import _Record
 # Typing names are quoted and imported only by type checkers, as in _record.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Dict, List, Optional
+    from typing import Any, Callable, Dict, List, Optional, TypedDict
 
     from ._walk import Walk
+
+    class HashTable(TypedDict):
+        state: str
+        hits_max: int
+        hits_max_bucket: int
+        evicts_max: int
+        evicts_max_bucket: int
+        evicts_total: int
+        bucket_lengths: List[int]
+
+    class HashStats(TypedDict):
+        max_tables: int
+        tables: List[HashTable]
+
+    InvalEntity = TypedDict("InvalEntity", {
+        "type": str, "id": int, "refs": int, "generation": int, "flags": int, "dir": int,
+        "unicast_packets": int, "unicast_bytes": int, "multicast_packets": int, "multicast_bytes": int,
+    })
+
+    class InvalTable(TypedDict):
+        generation: int
+        entities: List[InvalEntity]
 
 # The package imports this module; the walk and ipaddress are imported at
 # the first call instead, so importing the package stays cheap.
@@ -148,14 +170,14 @@ def _state_name(state: int) -> str:
     return {_libfc.FC_STATE_ENABLED: "enabled", _libfc.FC_STATE_DISABLED: "disabled"}.get(state, "state %d" % state)
 
 
-def hash_stats() -> "Dict[str, Any]":
+def hash_stats() -> "HashStats":
     """The hash tables (FC_GetFlowCacheHashStats): ``max_tables`` and, per
     table, its state, hit and eviction maxima and ``bucket_lengths``, the
     count of buckets of each length."""
     record = _libfc.FC_GetFlowCacheHashStats()
     if record is None:
         return {"max_tables": 0, "tables": []}
-    tables = []
+    tables: "List[HashTable]" = []
     for table in record:  # copies: the buffer is the library's
         tables.append({
             "state": _state_name(table.fcState),
@@ -174,14 +196,14 @@ INVAL_KEY_TYPES = {
 }
 
 
-def inval_entries() -> "Dict[str, Any]":
+def inval_entries() -> "InvalTable":
     """The invalidation table (FC_GetInvalTableEntries): the global
     ``generation`` and one dict per entity: key ``type`` and ``id``,
     references, generation, flags, direction and port traffic."""
     table = _libfc.FC_GetInvalTableEntries()
     if table is None:
         return {"generation": 0, "entities": []}
-    entities = []
+    entities: "List[InvalEntity]" = []
     for entity in table:
         key = entity.ikey
         traffic = entity.sPortStats

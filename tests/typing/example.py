@@ -34,9 +34,9 @@ def describe(flow: Flow) -> str:
 
 def counters() -> int:
     stats = libfc.stats()
-    tables = libfc.hash_stats()["tables"]
-    entities = libfc.inval_entries()["entities"]
-    return len(stats) + len(tables) + len(entities)
+    lengths: List[int] = [sum(table["bucket_lengths"]) for table in libfc.hash_stats()["tables"]]
+    ports: List[int] = [entity["id"] for entity in libfc.inval_entries()["entities"] if entity["type"] == "port"]
+    return len(stats) + len(lengths) + len(ports)
 
 
 def records() -> int:
