@@ -143,3 +143,26 @@ def test_package_stub_types_embedded_records_as_never_none():
                 if value is not None:
                     wrong.append((node.name, field.target.id, annotation, value))
     assert wrong == [] and embedded > 50
+
+
+# A value of each type the package stub's setters name beyond their getter's.
+SETTER_VALUES = {"Octets": [lambda: libfc.mac("00:50:56:aa:bb:cc")], "str | int | None": ["\x01", 1, None]}
+
+
+def test_package_stub_setters_take_what_they_say():
+    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
+        tree = ast.parse(f.read())
+    refused, checked = [], 0
+    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+        for setter in (f for f in node.body if isinstance(f, ast.FunctionDef) and f.decorator_list
+                       and ast.unparse(f.decorator_list[0]).endswith(".setter")):
+            record = getattr(libfc, node.name)()
+            for value in SETTER_VALUES[ast.unparse(setter.args.args[1].annotation)]:
+                value = value() if callable(value) else value
+                checked += 1
+                try:
+                    setattr(record, setter.name, value)
+                    assert isinstance(getattr(record, setter.name), str)
+                except TypeError as error:
+                    refused.append((node.name, setter.name, value, str(error)))
+    assert refused == [] and checked > 10

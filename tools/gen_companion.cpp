@@ -227,6 +227,15 @@ std::string python_type(const Line &l, const std::vector<std::string> &records) 
     return embedded ? "SwigPyObject" : "SwigPyObject | None";
 }
 
+// What a field's setter takes when it takes more than its getter gives, or
+// "": a character also as its code or None, a hardware address as Octets.
+std::string setter_type(const Line &l) {
+    std::string kind = l.field_kind;
+    if (kind == "Char") return "str | int | None";
+    if (kind == "HwAddr") return "Octets";
+    return "";
+}
+
 // Names like "__u6_addr" would be mangled inside a class body, so such
 // attributes are set on the class after it is made.
 bool is_private_name(const std::string &name) {
@@ -360,10 +369,13 @@ int main(int argc, char **argv) {
                             ", \"" + l.name + "\").__set_name__(" + r + ", \"" + l.name + "\")\n";
             else
                 py += "    " + std::string(l.name) + " = " + property + "\n";
-            if (l.kind == LineKind::FieldReadOnly)
+            if (l.kind == LineKind::FieldReadOnly || !setter_type(l).empty()) {
                 pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
                        ": ...\n";
-            else
+                if (l.kind != LineKind::FieldReadOnly)
+                    pyi += "    @" + std::string(l.name) + ".setter\n    def " + l.name + "(self, value: " +
+                           setter_type(l) + ") -> None: ...\n";
+            } else
                 pyi += "    " + std::string(l.name) + ": " + python_type(l, records) + "\n";
             break;
         }

@@ -427,8 +427,9 @@ std::string field_value_type(const Line &l, bool argument) {
     std::string kind = l.field_kind;
     if (kind == "Integer" || kind == "BitField") return "int";
     if (kind == "Char") return argument ? "Union[str, int, None]" : "str";
-    if (kind == "CharArray" || kind == "HwAddr") return "str";
-    if (kind == "OwnedText") return argument ? "Optional[str]" : "Optional[str]";
+    if (kind == "CharArray") return "str";
+    if (kind == "HwAddr") return argument ? kPointerArgument : "str";  // set from an Octets of six bytes
+    if (kind == "OwnedText") return "Optional[str]";
     return argument ? kPointerArgument : kPointerResult;
 }
 

@@ -45,11 +45,13 @@ def records() -> int:
     port: int = entry.fkey.portID
     key = libfc.FC_FlowKey()
     key.vni = 5001
+    key.l2Key.daddr = libfc.mac("00:50:56:aa:bb:cc")  # set from octets, read as text
+    mac: str = key.l2Key.daddr
     answer = _libfc.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
     count: int = _libfc.FC_IOCFlows_get_num_flows(answer) if answer is not None else 0
     size: int = _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)
     status: Optional[str] = _libfc.FC_GetPortsetStatus("vSwitch0")
-    return port + count + size + len(bytes(key)) + len(status or "")
+    return port + count + size + len(bytes(key)) + len(status or "") + len(mac)
 
 
 def switch_state() -> List[str]:
