@@ -58,7 +58,7 @@ PyObject *not_callable(PyObject *, PyObject *) noexcept {
     return nullptr;
 }
 
-// A line that says what the function is, then "swig_ptr: _", 16 digits and
+// Its signature and what the function is, then "swig_ptr: _", 16 digits and
 // the descriptor name: well within the buffer for every text below.
 constexpr std::size_t kDocSize = 256;
 char collect_handles_doc[kDocSize];
@@ -84,11 +84,12 @@ PyMethodDef entries[] = {
 
 void describe_callbacks() {
     // Cast through a plain function pointer: the address is all the text carries.
-    describe(collect_handles_doc, "collect_handles(entry, context): appends entry to the list context addresses",
+    describe(collect_handles_doc, "collect_handles($module, entry, context, /)\n--\n\n"
+             "A C callback for the library: appends entry to the list context addresses.",
              reinterpret_cast<void *>(&collect_handles), "_p_f_p_void_p_void__char");
-    describe(mem_alloc_doc, "DVSData_MemAlloc: the process's malloc", reinterpret_cast<void *>(&mem_alloc),
+    describe(mem_alloc_doc, "DVSData_MemAlloc($module, size, /)\n--\n\nA C callback for the library: the process's malloc.", reinterpret_cast<void *>(&mem_alloc),
              "_p_f_size_t__p_void");
-    describe(mem_free_doc, "DVSData_MemFree: the process's free", reinterpret_cast<void *>(&mem_free),
+    describe(mem_free_doc, "DVSData_MemFree($module, block, /)\n--\n\nA C callback for the library: the process's free.", reinterpret_cast<void *>(&mem_free),
              "_p_f_p_void__void");
 }
 

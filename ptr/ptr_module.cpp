@@ -9,6 +9,7 @@
 #include "runtime/type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
+extern const MethodDocs libfc_ptr_method_docs;
 
 namespace {
 
@@ -22,6 +23,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_ptr() {
     static const ModuleSetup setup = {
         &definition, blocks, sizeof blocks / sizeof blocks[0], libfc_type_descriptors, ty::count,
         nullptr,     0,      nullptr,                          0,
+        nullptr,     0,      &libfc_ptr_method_docs,
     };
     describe_callbacks();
     return create_module(setup);

@@ -1,13 +1,17 @@
 # Reads runtime/interface.def and derives from it, in declaration order:
 #   INTERFACE_SOURCES      one generated table source per block (RECORDS or OPERATIONS)
 #   INTERFACE_DEFS         the record description files
-# and writes all_records.inc, which includes every description file in order
-# (for the companion generator).
+#   OPERATION_DEFS         the operation description files
+# and writes all_records.inc, which includes every record description file in
+# order (for the companion generator), and all_operations.inc, which does the
+# same for the operation description files (for the signature generator).
 file(STRINGS ${CMAKE_SOURCE_DIR}/runtime/interface.def interface_lines REGEX "^[A-Z_]+\\(")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/interface.def)
 set(INTERFACE_SOURCES)
 set(INTERFACE_DEFS)
+set(OPERATION_DEFS)
 set(all_records "// Generated from runtime/interface.def: every record description in declaration order.\n#include \"runtime/description_lines_begin.inc\"\n")
+set(all_operations "// Generated from runtime/interface.def: every operation description in declaration order.\n")
 set(generated_dir ${CMAKE_BINARY_DIR}/generated)
 foreach(line IN LISTS interface_lines)
   if(line MATCHES "^RECORDS\\(([A-Za-z0-9_]+), *([^,]+), *([^)]+)\\)")
@@ -24,9 +28,12 @@ foreach(line IN LISTS interface_lines)
     string(STRIP "${CMAKE_MATCH_3}" HEADER)
     configure_file(${CMAKE_SOURCE_DIR}/runtime/operation_block.cpp.in ${generated_dir}/${BLOCK}_operations.cpp @ONLY)
     list(APPEND INTERFACE_SOURCES ${generated_dir}/${BLOCK}_operations.cpp)
+    list(APPEND OPERATION_DEFS ${CMAKE_SOURCE_DIR}/${DEF})
+    string(APPEND all_operations "#include \"${DEF}\"\n")
   else()
     message(FATAL_ERROR "runtime/interface.def: cannot read line: ${line}")
   endif()
 endforeach()
 string(APPEND all_records "#include \"runtime/description_lines_end.inc\"\n")
 file(CONFIGURE OUTPUT ${generated_dir}/all_records.inc CONTENT "${all_records}")
+file(CONFIGURE OUTPUT ${generated_dir}/all_operations.inc CONTENT "${all_operations}")

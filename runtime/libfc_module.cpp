@@ -6,6 +6,7 @@
 #include "type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
+extern const MethodDocs libfc_method_docs;
 
 #define RECORDS(BLOCK, DEF, HEADER) extern const MethodBlock BLOCK##_methods;
 #define OPERATIONS RECORDS
@@ -45,6 +46,9 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc() {
         constants_before_cvar_count,
         constants_after_cvar,
         constants_after_cvar_count,
+        nullptr,
+        0,
+        &libfc_method_docs,
     };
     return create_module(setup);
 }

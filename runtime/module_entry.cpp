@@ -3,6 +3,7 @@
 #include "module_entry.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "cvar.hpp"
 #include "registry.hpp"
@@ -13,16 +14,35 @@ PyObject *instance_method_new(PyObject *, PyObject *func) noexcept {
 
 namespace {
 
+// The docstring of `name`, or null.
+const char *find_doc(const MethodDocs &docs, const char *name) {
+    std::size_t low = 0, high = docs.count;
+    while (low < high) {
+        std::size_t mid = low + (high - low) / 2;
+        const char *entry = docs.text + docs.offsets[mid];
+        int order = std::strcmp(entry, name);
+        if (order == 0) return entry + std::strlen(entry) + 1;
+        if (order < 0) low = mid + 1;
+        else high = mid;
+    }
+    return nullptr;
+}
+
 // The table lives for the process: every function object points into it.
 PyMethodDef *join_blocks(const ModuleSetup &setup) {
     std::size_t total = 1;
     for (std::size_t i = 0; i < setup.block_count; ++i) total += setup.blocks[i]->count;
     auto *table = static_cast<PyMethodDef *>(std::calloc(total + 1, sizeof(PyMethodDef)));
     if (!table) return nullptr;
-    table[0] = {"SWIG_PyInstanceMethod_New", instance_method_new, METH_O, nullptr};
+    table[0] = {"SWIG_PyInstanceMethod_New", instance_method_new, METH_O,
+                "SWIG_PyInstanceMethod_New($module, function, /)\n--\n\n"
+                "An instance method calling function with the instance as its first argument."};
     PyMethodDef *out = table + 1;
     for (std::size_t i = 0; i < setup.block_count; ++i)
         for (std::size_t j = 0; j < setup.blocks[i]->count; ++j) *out++ = setup.blocks[i]->entries[j];
+    if (setup.docs)
+        for (PyMethodDef *def = table; def->ml_name; ++def)
+            if (!def->ml_doc) def->ml_doc = find_doc(*setup.docs, def->ml_name);
     return table;  // ends with the all-zero entry calloc left
 }
 

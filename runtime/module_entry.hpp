@@ -2,11 +2,25 @@
 // method blocks into one table, creates the module and sets up the registry.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "constants.hpp"
 #include "method_block.hpp"
 #include "python.hpp"
 #include "registry.hpp"
 #include "swig_abi.hpp"
+
+// Docstrings of methods: each its signature in the form inspect.signature
+// reads, then what the method does. One text holds every name followed by
+// its docstring, each ending in a zero byte, sorted by name; offsets locate
+// the names. Offsets rather than pointers leave the loader nothing to
+// relocate.
+struct MethodDocs {
+    const char *text;
+    const std::uint32_t *offsets;
+    std::size_t count;
+};
 
 struct ModuleSetup {
     PyModuleDef *definition;           // name, state size; methods are filled in here
@@ -20,6 +34,7 @@ struct ModuleSetup {
     std::size_t constants_after_cvar_count;
     const registry::ExtraCast *extra_casts = nullptr;  // only test modules declare any
     std::size_t extra_cast_count = 0;
+    const MethodDocs *docs = nullptr;  // for the methods that bring none of their own
 };
 
 // SWIG_PyInstanceMethod_New(func): an instance method wrapping func.

@@ -45,6 +45,7 @@ def test_pip_install_then_import_from_elsewhere(tmp_path):
     assert any(name.startswith("_libfc") and name.endswith(".so") for name in installed)
     assert {"libfc.so", "libfabPublic.so"} <= set(installed), installed
     assert (target / "libfc" / "__init__.pyi").exists()
+    assert {"_libfc.pyi", "_libfc_ptr.pyi", "_libfc_fields.pyi"} <= set(installed), installed
     code = (
         "import _libfc, libfc, os;"
         "assert os.path.dirname(_libfc.__file__) == os.environ['PYTHONPATH'];"

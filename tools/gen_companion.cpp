@@ -219,9 +219,21 @@ std::string python_type(const Line &l, const std::vector<std::string> &records) 
     if (kind == "Integer" || kind == "BitField") return "int";
     if (kind == "Char" || kind == "CharArray" || kind == "HwAddr") return "str";
     if (kind == "OwnedText") return "str | None";
+    // An embedded record or array lies inside its record: its view is never
+    // None. A pointer field may hold NULL.
+    const bool embedded = kind == "Nested" || kind == "Array";
     std::string vt = l.value_type;
-    if (vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2))) return vt.substr(2) + " | None";
-    return "SwigPyObject | None";
+    if (vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2))) return vt.substr(2) + (embedded ? "" : " | None");
+    return embedded ? "SwigPyObject" : "SwigPyObject | None";
+}
+
+// What a field's setter takes when it takes more than its getter gives, or
+// "": a character also as its code or None, a hardware address as Octets.
+std::string setter_type(const Line &l) {
+    std::string kind = l.field_kind;
+    if (kind == "Char") return "str | int | None";
+    if (kind == "HwAddr") return "Octets";
+    return "";
 }
 
 // Names like "__u6_addr" would be mangled inside a class body, so such
@@ -357,10 +369,13 @@ int main(int argc, char **argv) {
                             ", \"" + l.name + "\").__set_name__(" + r + ", \"" + l.name + "\")\n";
             else
                 py += "    " + std::string(l.name) + " = " + property + "\n";
-            if (l.kind == LineKind::FieldReadOnly)
+            if (l.kind == LineKind::FieldReadOnly || !setter_type(l).empty()) {
                 pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
                        ": ...\n";
-            else
+                if (l.kind != LineKind::FieldReadOnly)
+                    pyi += "    @" + std::string(l.name) + ".setter\n    def " + l.name + "(self, value: " +
+                           setter_type(l) + ") -> None: ...\n";
+            } else
                 pyi += "    " + std::string(l.name) + ": " + python_type(l, records) + "\n";
             break;
         }

@@ -9,6 +9,35 @@ import _libfc
 from . import _addresses
 from ._record import _Record
 
+# Typing names are quoted and imported only by type checkers, as in _record.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Callable, Dict, List, Optional, TypedDict
+
+    from ._walk import Walk
+
+    class HashTable(TypedDict):
+        state: str
+        hits_max: int
+        hits_max_bucket: int
+        evicts_max: int
+        evicts_max_bucket: int
+        evicts_total: int
+        bucket_lengths: List[int]
+
+    class HashStats(TypedDict):
+        max_tables: int
+        tables: List[HashTable]
+
+    InvalEntity = TypedDict("InvalEntity", {
+        "type": str, "id": int, "refs": int, "generation": int, "flags": int, "dir": int,
+        "unicast_packets": int, "unicast_bytes": int, "multicast_packets": int, "multicast_bytes": int,
+    })
+
+    class InvalTable(TypedDict):
+        generation: int
+        entities: List[InvalEntity]
+
 # The package imports this module; the walk and ipaddress are imported at
 # the first call instead, so importing the package stays cheap.
 
@@ -30,10 +59,10 @@ FILTERS = {
 }
 
 
-def criteria(spell=str, **filter):
+def criteria(spell: "Callable[[str], str]" = str, **filter: "Any") -> "Dict[str, Any]":
     """The FC_GetFlows criteria (names of ``_walk.FIELDS``) of a filter, or
     ValueError naming the keyword as ``spell`` writes it."""
-    result = {}
+    result: "Dict[str, Any]" = {}
     for keyword, value in filter.items():
         if keyword not in FILTERS:
             raise TypeError("unknown flow filter %r (one of %s)" % (keyword, ", ".join(FILTERS)))
@@ -66,7 +95,7 @@ def criteria(spell=str, **filter):
     return result
 
 
-def _address(value, name):
+def _address(value: "Any", name: str) -> "Any":
     import ipaddress
 
     try:
@@ -75,7 +104,7 @@ def _address(value, name):
         raise ValueError("%s: not an IP address: %r" % (name, value)) from None
 
 
-def _mac_text(value, name):
+def _mac_text(value: "Any", name: str) -> "Optional[str]":
     """A MAC as the queries take it, or None (every flow) for an empty or
     all-zero one."""
     if value in ("", b""):
@@ -89,7 +118,7 @@ def _mac_text(value, name):
     return ":".join("%02x" % octet for octet in octets) if any(octets) else None
 
 
-def query_arguments(spell=str, **filter):
+def query_arguments(spell: "Callable[[str], str]" = str, **filter: "Any") -> "List[Any]":
     """The eleven FC_GetFlows (and FC_RemoveFlows) arguments of a filter."""
     from . import _walk
 
@@ -97,7 +126,7 @@ def query_arguments(spell=str, **filter):
     return [chosen.get(name, _walk.WILDCARD[name]) for name in _walk.FIELDS]
 
 
-def flows(**filter):
+def flows(**filter: "Any") -> "Walk":
     """Every cached flow that matches the filter, as ``Flow`` objects, read
     lazily one query's worth at a time.  Keywords: ``src``, ``dst``
     (``ipaddress`` objects or text), ``v6``, ``port``, ``dmac``, ``vni``,
@@ -108,17 +137,17 @@ def flows(**filter):
     return walk(criteria(**filter))
 
 
-def walk(chosen):
+def walk(chosen: "Dict[str, Any]") -> "Walk":
     """The walk over the flows that match criteria made by ``criteria``."""
     from . import _walk
 
     return _walk.Walk(chosen)
 
 
-def counter_tree(record):
+def counter_tree(record: "_Record") -> "Dict[str, Any]":
     """The counters of a counter block as a dict, nested blocks as nested
     dicts, both in declaration order (the order of the class's fields)."""
-    tree = {}
+    tree: "Dict[str, Any]" = {}
     for name, value in vars(type(record)).items():
         if not isinstance(value, property) or name == "thisown":
             continue
@@ -130,25 +159,25 @@ def counter_tree(record):
     return tree
 
 
-def stats():
+def stats() -> "Dict[str, Any]":
     """The cache's counters (FC_GetFlowCacheStats) as nested dicts of ints,
     in declaration order; empty when the library has none."""
     record = _libfc.FC_GetFlowCacheStats()
     return counter_tree(record) if record is not None else {}
 
 
-def _state_name(state):
+def _state_name(state: int) -> str:
     return {_libfc.FC_STATE_ENABLED: "enabled", _libfc.FC_STATE_DISABLED: "disabled"}.get(state, "state %d" % state)
 
 
-def hash_stats():
+def hash_stats() -> "HashStats":
     """The hash tables (FC_GetFlowCacheHashStats): ``max_tables`` and, per
     table, its state, hit and eviction maxima and ``bucket_lengths``, the
     count of buckets of each length."""
     record = _libfc.FC_GetFlowCacheHashStats()
     if record is None:
         return {"max_tables": 0, "tables": []}
-    tables = []
+    tables: "List[HashTable]" = []
     for table in record:  # copies: the buffer is the library's
         tables.append({
             "state": _state_name(table.fcState),
@@ -167,14 +196,14 @@ INVAL_KEY_TYPES = {
 }
 
 
-def inval_entries():
+def inval_entries() -> "InvalTable":
     """The invalidation table (FC_GetInvalTableEntries): the global
     ``generation`` and one dict per entity: key ``type`` and ``id``,
     references, generation, flags, direction and port traffic."""
     table = _libfc.FC_GetInvalTableEntries()
     if table is None:
         return {"generation": 0, "entities": []}
-    entities = []
+    entities: "List[InvalEntity]" = []
     for entity in table:
         key = entity.ikey
         traffic = entity.sPortStats

@@ -7,6 +7,14 @@ import time
 
 import _libfc
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Dict, List, Optional, Tuple, Union
+
+    _Address = Union[ipaddress.IPv4Address, ipaddress.IPv6Address]
+    # One action entity: its action names and its destination ports.
+    _Entity = Tuple[List[str], List[int]]
+
 
 def _action_names():
     """Bit n of an action bit map stands for the FC_ACTION_* constant n."""
@@ -29,10 +37,10 @@ _ETHER_TYPE_JSON = {number: '"%s"' % name for number, name in ETHER_TYPE_NAMES.i
 _ntop, _AF_INET, _AF_INET6 = socket.inet_ntop, socket.AF_INET, socket.AF_INET6
 
 
-_names_of_map = {}
+_names_of_map: "Dict[int, Tuple[str, ...]]" = {}
 
 
-def action_names(bit_map):
+def action_names(bit_map: int) -> "List[str]":
     """The action names of a bit map, lowest bit first (a fresh list; the
     few bit maps a cache uses are worked out once)."""
     names = _names_of_map.get(bit_map)
@@ -49,15 +57,15 @@ _JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src"
               '"packets":%d,"age_s":%d,"expires_in_s":%d}')
 
 
-def _address_text(address):
+def _address_text(address: "Union[str, _Address]") -> str:
     """An address as the flow listings have always spelt it (the C library's
     inet_ntop), which is also several times quicker than str() of an
     ipaddress object."""
     if isinstance(address, str):
         return address
     if address.version == 4:
-        return _ntop(_AF_INET, address._ip.to_bytes(4, "big"))
-    return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))
+        return _ntop(_AF_INET, address._ip.to_bytes(4, "big"))  # type: ignore[attr-defined]
+    return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))  # type: ignore[attr-defined]
 
 
 class Flow:
@@ -74,8 +82,29 @@ class Flow:
               "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
     __slots__ = tuple(name if name not in ("src", "dst") else "_" + name for name in FIELDS)
 
-    def __init__(self, id, flags, table, port, vni, ipv6, src, dst, proto, ether, vlan, src_mac, dst_mac,
-                 inner_dst_mac, entities, packets, age_s, expires_in_s):
+    id: int
+    flags: int
+    table: int
+    port: int
+    vni: int
+    ipv6: bool
+    _src: "Union[str, _Address]"
+    _dst: "Union[str, _Address]"
+    proto: int
+    ether: int
+    vlan: int
+    src_mac: str
+    dst_mac: str
+    inner_dst_mac: str
+    entities: "List[_Entity]"
+    packets: int
+    age_s: int
+    expires_in_s: int
+
+    def __init__(self, id: int, flags: int, table: int, port: int, vni: int, ipv6: bool,
+                 src: "Union[str, _Address]", dst: "Union[str, _Address]", proto: int, ether: int, vlan: int,
+                 src_mac: str, dst_mac: str, inner_dst_mac: str, entities: "List[_Entity]", packets: int,
+                 age_s: int, expires_in_s: int) -> None:
         # Spelt out: the walk makes one per cached flow.
         self.id, self.flags, self.table, self.port, self.vni, self.ipv6 = id, flags, table, port, vni, ipv6
         self._src, self._dst, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
@@ -83,26 +112,26 @@ class Flow:
         self.packets, self.age_s, self.expires_in_s = packets, age_s, expires_in_s
 
     @property
-    def src(self):
+    def src(self) -> "_Address":
         if isinstance(self._src, str):
             self._src = ipaddress.ip_address(self._src)
         return self._src
 
     @property
-    def dst(self):
+    def dst(self) -> "_Address":
         if isinstance(self._dst, str):
             self._dst = ipaddress.ip_address(self._dst)
         return self._dst
 
     @property
-    def src_text(self):
+    def src_text(self) -> str:
         return _address_text(self._src)
 
     @property
-    def dst_text(self):
+    def dst_text(self) -> str:
         return _address_text(self._dst)
 
-    def json_text(self):
+    def json_text(self) -> str:
         """The flow as one compact JSON object, equal to ``as_dict()`` once
         parsed.  Written out directly: a listing of a million flows spends
         more time in a general JSON encoder than in reading the cache.  Every
@@ -120,18 +149,18 @@ class Flow:
                              self.expires_in_s)
 
     @property
-    def actions(self):
+    def actions(self) -> "List[str]":
         """Every action name of the flow, entity by entity, without repeats."""
-        seen = []
+        seen: "List[str]" = []
         for names, _ in self.entities:
             seen.extend(name for name in names if name not in seen)
         return seen
 
     @property
-    def dst_ports(self):
+    def dst_ports(self) -> "List[int]":
         return [port for _, ports in self.entities for port in ports]
 
-    def as_dict(self):
+    def as_dict(self) -> "Dict[str, Any]":
         """Plain values only (addresses as text), for JSON; the lists are
         the flow's own."""
         return {
@@ -144,14 +173,14 @@ class Flow:
             "packets": self.packets, "age_s": self.age_s, "expires_in_s": self.expires_in_s,
         }
 
-    def __eq__(self, other):
+    def __eq__(self, other: object) -> bool:
         if not isinstance(other, Flow):
             return NotImplemented
         return all(getattr(self, name) == getattr(other, name) for name in self.FIELDS)
 
-    __hash__ = None
+    __hash__ = None  # type: ignore[assignment]
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "Flow(id=%d, port=%d, %s -> %s, proto=%d, packets=%d)" % (
             self.id, self.port, self.src, self.dst, self.proto, self.packets)
 

@@ -51,6 +51,10 @@ import _libfc
 
 from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Callable, Dict, Iterable, Iterator, Optional, Sequence
+
 PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 
 # The eleven criteria of FC_GetFlows, in its argument order.
@@ -136,8 +140,16 @@ class Walk:
     how many flows it decoded and ``unreachable`` how many flows no split
     could bring within one answer."""
 
-    def __init__(self, criteria=None, query=None, tables=None, splits=None, now_ms=None, decode=decode_page,
-                 keys=None, changes=None, table_sizes=None):
+    total: "Optional[int]"
+    parts: int
+    decoded: int
+    unreachable: int
+
+    def __init__(self, criteria: "Optional[Dict[str, Any]]" = None, query: "Optional[Callable[..., Any]]" = None,
+                 tables: "Optional[Callable[[], Iterable[int]]]" = None, splits: "Optional[Sequence[Any]]" = None,
+                 now_ms: "Optional[int]" = None, decode: "Callable[..., Iterable[Flow]]" = decode_page,
+                 keys: "Optional[Callable[[Any], Any]]" = None, changes: "Optional[Callable[[], Any]]" = None,
+                 table_sizes: "Optional[Callable[[], Dict[int, int]]]" = None) -> None:
         self._arguments = [WILDCARD[name] for name in FIELDS]
         for name, value in (criteria or {}).items():
             self._arguments[_INDEX[name]] = value
@@ -162,10 +174,10 @@ class Walk:
         self.unreachable = 0
         self._flows = self._walk()
 
-    def __iter__(self):
+    def __iter__(self) -> "Walk":
         return self
 
-    def __next__(self):
+    def __next__(self) -> Flow:
         return next(self._flows)
 
     def _read(self, arguments):
@@ -321,7 +333,7 @@ def _value(flow, attribute):
     return int(value) if isinstance(value, bool) else value
 
 
-def flows(**criteria):
+def flows(**criteria: "Any") -> Walk:
     """Every cached flow that matches the criteria, as ``Flow`` objects,
     read lazily one query's worth at a time (see ``Walk``)."""
     return Walk(criteria)

@@ -38,7 +38,7 @@ def _locked(function: _F) -> _F:
 
 
 def _status_names() -> Dict[int, str]:
-    names = {}
+    names: Dict[int, str] = {}
     for name, value in vars(_libfc).items():
         # The status codes are HYP_OK and the failures numbered from 0x0BAD0001.
         if name.startswith("HYP_") and type(value) is int and (value == 0 or value >> 16 == 0x0BAD):

@@ -22,6 +22,11 @@ from ..dvs import DVSError
 from . import completion, config, dvs, emu, enablement, flows, hashstats, inval, stats
 from ._library import LIBRARY_ERRORS, CommandError, library_error
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Optional, Sequence
+
 PROG = "libfc"
 # The distribution's version, as pyproject.toml states it (a test keeps the
 # two equal); reading installed metadata instead would name whatever copy
@@ -33,7 +38,7 @@ OUTPUT_GONE = 128 + 13  # SIGPIPE
 INTERRUPTED = 128 + 2  # SIGINT
 
 
-def printable(text):
+def printable(text: str) -> str:
     """Text as the user typed it: bytes that were not UTF-8 (kept by Python
     as surrogate escapes, raw or inside a repr) are shown as \\xNN."""
     try:
@@ -95,7 +100,7 @@ def library_kind(path, control):
     return "built-in" if hasattr(library, control) else "real"
 
 
-def version_text():
+def version_text() -> str:
     lines = ["%s %s (Python %s)" % (PROG, VERSION, ".".join(map(str, sys.version_info[:3])))]
     for file_name, control in LIBRARIES:
         path = loaded_library(file_name)
@@ -160,7 +165,7 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, "%s: error: %s (see '%s --help')\n" % (self.prog, printable(message), self.prog))
 
 
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Inspect and manage a host's flow cache and switch state.")
     parser.add_argument("--version", action=_VersionAction,
                         help="print the version and the libraries loaded (built-in or real, and where)")
@@ -174,7 +179,7 @@ def build_parser():
     return parser
 
 
-def _fail(command, message, status):
+def _fail(command: str, message: str, status: int) -> int:
     sys.stderr.write("%s: error: %s\n" % (command, printable(message)))
     return status
 
@@ -196,7 +201,7 @@ def _settle_stdout():
             pass
 
 
-def _run(args):
+def _run(args: argparse.Namespace) -> int:
     value = next(filter(None, map(_undecodable, vars(args).values())), None)
     if value is not None:
         return _fail(args.command_name, "argument '%s' is not UTF-8 text" % printable(value), 2)
@@ -209,7 +214,7 @@ def _run(args):
     return status
 
 
-def main(argv=None):
+def main(argv: "Optional[Sequence[str]]" = None) -> int:
     # A Ctrl-C may land anywhere, also while a failure is being reported:
     # it ends the tool the same way wherever it lands.
     try:
@@ -222,7 +227,7 @@ def main(argv=None):
         return INTERRUPTED
 
 
-def _main(argv):
+def _main(argv: "Optional[Sequence[str]]") -> int:
     command = PROG
     try:
         args = build_parser().parse_args(argv)

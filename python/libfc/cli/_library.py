@@ -7,6 +7,10 @@ import os
 
 import _libfc
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Dict
+
 
 class CommandError(Exception):
     """A failure the tool reports as one line; ``status`` is its exit status
@@ -46,7 +50,7 @@ _SWITCH_STORE_CONTROLS = ("libfabPublic.so", "switch state", {
     "fabemu_cancel": (None, []),
 })
 
-_loaded = {}
+_loaded: "Dict[str, Any]" = {}
 
 
 def _controls(library):

@@ -6,6 +6,13 @@ also feeds the generated command reference."""
 import argparse
 import re
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 SHELLS = ("bash", "zsh")
 FUNCTION = "_libfc_complete"
 # Words go into the script unquoted inside single quotes: nothing a shell
@@ -13,7 +20,7 @@ FUNCTION = "_libfc_complete"
 _PLAIN_WORD = re.compile(r"[A-Za-z0-9_.:=+/-]+")
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("completion", help="print a shell completion script",
                                    description="Print a completion script for the shell: "
                                                "source <(libfc completion bash), or for zsh put "
@@ -128,7 +135,7 @@ def zsh_script(parser):
             "autoload -U +X bashcompinit && bashcompinit\n" + bash_script(parser))
 
 
-def print_script(args):
+def print_script(args: "argparse.Namespace") -> int:
     from . import build_parser
 
     parser = build_parser()

@@ -8,6 +8,13 @@ import _libfc
 from . import _output, _values
 from ._library import bad_input
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 # Option names on the command line and the constants the library knows them
 # by, in FC_ConfigOptionTypeIOC order.
 OPTION_CONSTANTS = {
@@ -26,7 +33,7 @@ def option_name(text):
     return text
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("config", help="configuration options",
                                    description="Read or change the flow cache's configuration options.")
     actions = parser.add_subparsers(dest="config_action", metavar="{get,set}")
@@ -42,7 +49,7 @@ def register(subparsers):
     put.set_defaults(handler=set_option)
 
 
-def get_options(args):
+def get_options(args: "argparse.Namespace") -> int:
     names = args.names or list(OPTIONS)
     values = {name: _libfc.FC_IOCGetConfigOption(OPTIONS[name]) for name in names}
     if args.json:
@@ -55,7 +62,7 @@ def get_options(args):
     return 0
 
 
-def set_option(args):
+def set_option(args: "argparse.Namespace") -> int:
     try:
         _libfc.FC_IOCSetConfigOption(OPTIONS[args.name], args.value)
     except ValueError as error:

@@ -16,8 +16,15 @@ from .. import dvs
 from . import _output, _values
 from ._library import bad_input, switch_store_emulator
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
 
-def register(subparsers):
+    _Subparsers = argparse._SubParsersAction[Any]
+
+
+def register(subparsers: "_Subparsers") -> None:
     common = argparse.ArgumentParser(add_help=False)
     _output.add_json_options(common, help="print JSON instead of a table")
 
@@ -44,7 +51,7 @@ def register(subparsers):
     p.set_defaults(handler=show_alias)
 
 
-def register_emu(emu_actions):
+def register_emu(emu_actions: "_Subparsers") -> None:
     """Add "emu populate" to the emu group the flow cache commands made."""
     p = emu_actions.add_parser("populate", help="replace the switch state store with a generated one")
     p.add_argument("--switches", type=_values.uint32, default=2, metavar="N", help="how many switches (default 2)")
@@ -112,7 +119,7 @@ SWITCH_COLUMNS = [_output.Column("ID", drop=5), _output.Column("ALIAS"), _output
 PORT_COLUMNS = [_output.Column("PORT"), _output.Column("ALIAS", shrink=12), _output.Column("EXISTS")]
 
 
-def show_switches(args):
+def show_switches(args: "argparse.Namespace") -> int:
     found = dvs.switches()
     if args.json:
         _output.emit_json({"switches": [s._asdict() for s in found]}, args)
@@ -121,7 +128,7 @@ def show_switches(args):
     return 0
 
 
-def show_ports(args):
+def show_ports(args: "argparse.Namespace") -> int:
     switch_id = dvs.resolve_switch(args.switch)
     found = dvs.ports(switch_id)
     if args.json:
@@ -131,7 +138,7 @@ def show_ports(args):
     return 0
 
 
-def show_port_data(args):
+def show_port_data(args: "argparse.Namespace") -> int:
     switch_id = dvs.resolve_switch(args.switch)
     if args.name:
         _print_value(args, args.name, dvs.port_data(switch_id, args.port, args.name), switch=switch_id, port=args.port)
@@ -140,7 +147,7 @@ def show_port_data(args):
     return 0
 
 
-def show_properties(args):
+def show_properties(args: "argparse.Namespace") -> int:
     switch_id = dvs.resolve_switch(args.switch)
     if args.name:
         read = dvs.host_prop if args.scope == "host" else dvs.global_prop
@@ -151,7 +158,7 @@ def show_properties(args):
     return 0
 
 
-def show_alias(args):
+def show_alias(args: "argparse.Namespace") -> int:
     switch_id = dvs.alias(args.alias)
     if args.json:
         _output.emit_json({"alias": args.alias, "switch": switch_id}, args)
@@ -186,7 +193,7 @@ def _run_cancellably(lib, call):
     return outcome[0]
 
 
-def populate(args):
+def populate(args: "argparse.Namespace") -> int:
     lib = switch_store_emulator()
     most = _population_limits(lib)
     if args.switches > most["switches"]:

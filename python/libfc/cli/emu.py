@@ -10,6 +10,13 @@ import ctypes
 from . import _output, _values, dvs
 from ._library import bad_input, emulator, emulator_failure, emulator_state_dir
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 # ``emu traffic --flows`` at most; installed in batches small enough that a
 # Ctrl-C between two library calls takes effect well within a second.
 MAX_TRAFFIC_FLOWS = 1000000
@@ -23,7 +30,7 @@ def traffic_flows(text):
     return value
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> "_Subparsers":
     parser = subparsers.add_parser("emu", help="drive the built-in flow cache",
                                    description="Drive the built-in flow cache (state in $FC_EMU_DIR, by default "
                                                "$XDG_RUNTIME_DIR/libfc or /tmp/libfc-<uid>).")
@@ -45,12 +52,12 @@ def register(subparsers):
     return actions
 
 
-def reset(args):
+def reset(args: "argparse.Namespace") -> int:
     _reset_sized(args.tables, args.entries)
     return dvs.reset_store()
 
 
-def traffic(args):
+def traffic(args: "argparse.Namespace") -> int:
     result = _traffic_report(args.flows, args.seed)
     if args.json:
         _output.emit_json(dict({name: getattr(result, name) for name, _ in TrafficResult._fields_},
@@ -141,7 +148,7 @@ def _register_check(actions):
     parser.set_defaults(handler=check)
 
 
-def check(args):
+def check(args: "argparse.Namespace") -> int:
     report = ctypes.create_string_buffer(CHECK_REPORT_BYTES)
     problems = _control("fcemu_check", ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t])(report, len(report))
     if problems < 0:

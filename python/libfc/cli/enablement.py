@@ -6,6 +6,14 @@ import _libfc
 
 from . import _output
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 DIRECTIONS = {
     "disabled": _libfc.FC_PORT_DISABLE,
     "ingress": _libfc.FC_PORT_ENABLE_DIR_INGRESS,
@@ -34,7 +42,7 @@ def _add_portset_setting(parser):
     parser.set_defaults(handler=set_portset)
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("port", help="a port's flow cache direction",
                                    description="Show a port's flow cache state, or set its direction first.")
     parser.add_argument("switch", help="portset (switch) name")
@@ -64,7 +72,7 @@ def _status_text(text):
     return text if text is not None else "not set"
 
 
-def port(args):
+def port(args: "argparse.Namespace") -> int:
     if args.direction is not None:
         _libfc.FC_SetPortProp(args.switch, args.port, DIRECTIONS[args.direction])
     direction = _libfc.FC_GetFlowCacheEnabled(args.switch, args.port)
@@ -78,12 +86,12 @@ def port(args):
     return 0
 
 
-def set_portset(args):
+def set_portset(args: "argparse.Namespace") -> int:
     _libfc.FC_SetHostProp(args.switch, HOST_PROPERTIES[args.property], SWITCHES[args.state])
     return _print_portset(args.switch, args)
 
 
-def portset_status(args):
+def portset_status(args: "argparse.Namespace") -> int:
     return _print_portset(args.portset, args)
 
 

@@ -18,6 +18,14 @@ from .. import _cache
 from . import _output, _values
 from ._library import bad_input
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 # Option, keyword of libfc.flows(), parser, help; in the operations' argument order.
 FILTERS = [
     ("--src", "src", _values.ip_address, "source address (IPv4, or IPv6: its last 4 bytes are compared)"),
@@ -49,7 +57,7 @@ COLUMNS = [
 HEADERS = [column.name for column in COLUMNS]
 
 
-def spell(keyword):
+def spell(keyword: str) -> str:
     """A filter keyword as the option that sets it."""
     return "--" + keyword.replace("_", "-")
 
@@ -65,7 +73,7 @@ def _add_filters(parser):
             group.add_argument(option, dest=keyword, type=parse, metavar=keyword.upper(), help=text)
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("flows", help="list cached flows",
                                    description="List the cached flows that match the filter, each once, "
                                                "as they are read.")
@@ -146,7 +154,7 @@ def _read(walk, progress):
         yield flow
 
 
-def show(args):
+def show(args: "argparse.Namespace") -> int:
     walk = _cache.walk(_checked(_cache.criteria, spell, **filter_keywords(args)))
     progress = _output.Progress("reading flows", 0)
     flows = _selected(_read(walk, progress), args)
@@ -192,7 +200,7 @@ def _report(args, walk, shown):
         _output.footer("%d of %d matching flows shown" % (shown, walk.total))
 
 
-def remove(args):
+def remove(args: "argparse.Namespace") -> int:
     if not has_filter(args) and not args.all:
         raise bad_input("flows remove without a filter removes every flow: add --all to confirm")
     values = _checked(_cache.query_arguments, spell, **filter_keywords(args))

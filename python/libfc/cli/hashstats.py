@@ -7,6 +7,14 @@ import _libfc
 from .. import _cache
 from . import _output
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 BAR_WIDTH = 40
 # Room a bar line needs besides its bar: "  8 | " and " 65535".
 BAR_MARGIN = 14
@@ -28,7 +36,7 @@ def document(stats):
     return {"max_tables": stats["max_tables"], "tables": tables}
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("hashstats", help="hash table statistics",
                                    description="Show each flow cache hash table and its bucket-length histogram.")
     _output.add_json_options(parser)
@@ -46,7 +54,7 @@ def bars(counts, width=BAR_WIDTH):
     return lines
 
 
-def show(args):
+def show(args: "argparse.Namespace") -> int:
     stats = _cache.hash_stats()
     if args.json:
         _output.emit_json(document(stats), args)

@@ -30,8 +30,16 @@ def entity_document(entity):
             doc[key] = value
     return doc
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
 
-def register(subparsers):
+    _Subparsers = argparse._SubParsersAction[Any]
+
+
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("inval", help="the invalidation table",
                                    description="List the invalidation entities and their generations.")
     _output.add_json_options(parser)
@@ -46,7 +54,7 @@ def register(subparsers):
     parser.set_defaults(handler=invalidate)
 
 
-def show(args):
+def show(args: "argparse.Namespace") -> int:
     table = _cache.inval_entries()
     generation, entities = table["generation"], table["entities"]
     if args.json:
@@ -67,7 +75,7 @@ def _in_table(key_type, value):
                                      for entity in table)
 
 
-def invalidate(args):
+def invalidate(args: "argparse.Namespace") -> int:
     if args.all:
         count = _libfc.FC_InvalidateFlowsIoctl()
         print("invalidated %d flow%s" % (count, "" if count == 1 else "s"))

@@ -6,6 +6,14 @@ text exposition format with --prometheus."""
 from .. import _cache
 from . import _output
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any, Dict, Tuple
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 
 def groups(tree, path=()):
     """(path, {counter: value}) for every block that holds counters itself,
@@ -37,7 +45,7 @@ def snake_tree(tree):
             for name, value in tree.items()}
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("stats", help="flow cache counters",
                                    description="Show the flow cache's counters (non-zero ones unless --all).")
     parser.add_argument("--all", action="store_true", help="include counters that are zero in the text")
@@ -49,7 +57,7 @@ def register(subparsers):
     parser.set_defaults(handler=show)
 
 
-def show(args):
+def show(args: "argparse.Namespace") -> int:
     tree = _cache.stats()
     if args.prometheus:
         print(prometheus_text(tree), end="")
@@ -78,11 +86,11 @@ def _print_tree(tree, depth=0):
 METRIC_PREFIX = "libfc_flow_cache"
 
 
-def metric_name(path):
+def metric_name(path: "Tuple[str, ...]") -> str:
     return "_".join((METRIC_PREFIX,) + path) + "_total"
 
 
-def prometheus_text(tree):
+def prometheus_text(tree: "Dict[str, Any]") -> str:
     """One counter family per counter block, the counter's name as its
     `counter` label, every counter included so the series stay stable."""
     lines = []

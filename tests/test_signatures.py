@@ -1,0 +1,168 @@
+"""The modules' stubs and signature docstrings: each stub names exactly the
+module's public names, every method shows its signature to inspect, and the
+stub's parameters and field result types agree with what the methods do."""
+
+import ast
+import inspect
+import os
+
+import pytest
+
+import _libfc
+import _libfc_fields
+import _libfc_ptr
+import libfc  # registers the record classes, whose destructors free new_X records
+
+from _helpers import module_methods
+
+MODULES = [_libfc, _libfc_ptr, _libfc_fields]
+
+
+def stub_of(module):
+    path = os.path.join(os.path.dirname(module.__file__), module.__name__ + ".pyi")
+    with open(path) as f:
+        return ast.parse(f.read(), path)
+
+
+def stub_names(tree):
+    names = {}
+    for node in tree.body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            names[node.name] = node
+        elif isinstance(node, ast.AnnAssign):
+            names[node.target.id] = node
+        elif isinstance(node, ast.Assign):
+            names.update((target.id, node) for target in node.targets)
+    return {name: node for name, node in names.items() if not name.startswith("_")}
+
+
+STUBS = {module.__name__: stub_names(stub_of(module)) for module in MODULES}
+
+
+@pytest.mark.parametrize("module", MODULES, ids=lambda m: m.__name__)
+def test_stub_names_exactly_the_public_names_of_its_module(module):
+    public = {name for name in vars(module) if not name.startswith("_")}
+    stub = set(STUBS[module.__name__])
+    assert (sorted(public - stub), sorted(stub - public)) == ([], [])
+
+
+@pytest.mark.parametrize("module", MODULES, ids=lambda m: m.__name__)
+def test_every_method_signature_matches_its_stub(module):
+    mismatched = []
+    for name in module_methods(module):
+        signature = inspect.signature(getattr(module, name))  # raises without a text signature
+        shown = [(p.name, p.kind) for p in signature.parameters.values()]
+        node = STUBS[module.__name__][name]
+        stubbed = [(a.arg, inspect.Parameter.POSITIONAL_ONLY) for a in node.args.posonlyargs]
+        if node.args.vararg:
+            stubbed.append((node.args.vararg.arg, inspect.Parameter.VAR_POSITIONAL))
+        if shown != stubbed:
+            mismatched.append((name, shown, stubbed))
+    assert mismatched == []
+
+
+@pytest.mark.parametrize("name, parameters", [
+    ("FC_GetFlows", ["sip", "dip", "isV6", "switchPort", "daddr", "vni", "ether", "vlanid", "proto",
+                     "innerdaddr", "tid"]),
+    ("DVSHYP_CmdExec", ["switchId", "cmd", "in_", "inLen", "out", "outLen"]),  # a keyword renamed
+    ("FC_GetFlowCacheStats", []),
+    ("Panic", ["fmt", "args"]),
+    ("FC_IOCFlows_get_flow", ["record", "index"]),
+    ("FC_IOCFlows_get_num_flows", ["record"]),
+    ("FC_FlowKey_portID_set", ["record", "value"]),
+])
+def test_operation_parameters_are_named_as_declared(name, parameters):
+    assert list(inspect.signature(getattr(_libfc, name)).parameters) == parameters
+
+
+def test_docstrings_keep_the_text_callbacks_are_passed_by():
+    # The callbacks carry their address in the docstring, after the signature.
+    for name in ("collect_handles", "DVSData_MemAlloc", "DVSData_MemFree"):
+        function = getattr(_libfc_ptr, name)
+        assert function.__text_signature__.startswith("($module")
+        assert "swig_ptr: _" in function.__doc__
+    assert _libfc.FC_GetFlows.__doc__.startswith("Calls the library function FC_IOCFlows *FC_GetFlows(")
+
+
+@pytest.mark.parametrize("name, args", [
+    ("DVPortExist", ("dvSwitch-none", "0")),          # hyp_Bool: a one-character text
+    ("HYP_ReturnStatusToString", (0,)),
+    ("FC_GetPortsetStatus", ("vSwitch0",)),
+    ("FC_IOCGetConfigOption", (0,)),
+    ("ovl_INTBitmapConvert", (1,)),
+    ("FC_ACTION_SIZE", ()),
+    ("FC_FlowEntryIOC_get_srcip_entry", (libfc.FC_FlowEntryIOC, 0)),
+])
+def test_results_are_of_the_stubbed_type(name, args):
+    annotation = ast.unparse(STUBS["_libfc"][name].returns)
+    args = [arg() if isinstance(arg, type) else arg for arg in args]
+    assert isinstance(getattr(_libfc, name)(*args), PLAIN_TYPES[annotation])
+
+
+PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
+
+
+def field_getters():
+    """(getter, record) for every field getter, its record the longest name it starts with."""
+    records = sorted((name[len("new_"):] for name in module_methods() if name.startswith("new_")), key=len)
+    for name in module_methods():
+        if name.endswith("_get") and not name.startswith("new_"):
+            record = [r for r in records if name.startswith(r + "_")]
+            if record:
+                yield name, record[-1]
+
+
+def test_field_getters_return_what_the_stub_says():
+    wrong, checked = [], 0
+    for getter, record in field_getters():
+        annotation = ast.unparse(STUBS["_libfc"][getter].returns)
+        if annotation not in PLAIN_TYPES:
+            continue
+        value = getattr(_libfc, getter)(getattr(_libfc, "new_" + record)())
+        checked += 1
+        if not isinstance(value, PLAIN_TYPES[annotation]):
+            wrong.append((getter, annotation, type(value).__name__))
+    assert wrong == [] and checked > 400
+
+
+def test_package_stub_types_embedded_records_as_never_none():
+    # An embedded record or array reads as its class; a pointer field of a
+    # zero-filled record reads as None, which its "X | None" allows.
+    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
+        tree = ast.parse(f.read())
+    wrong, embedded = [], 0
+    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+        for field in (f for f in node.body if isinstance(f, ast.AnnAssign)):
+            annotation = ast.unparse(field.annotation)
+            value = getattr(getattr(libfc, node.name)(), field.target.id)
+            if hasattr(libfc, annotation):
+                embedded += 1
+                if not isinstance(value, getattr(libfc, annotation)):
+                    wrong.append((node.name, field.target.id, annotation, value))
+            elif annotation.endswith("| None") and hasattr(libfc, annotation.split(" | ")[0]):
+                if value is not None:
+                    wrong.append((node.name, field.target.id, annotation, value))
+    assert wrong == [] and embedded > 50
+
+
+# A value of each type the package stub's setters name beyond their getter's.
+SETTER_VALUES = {"Octets": [lambda: libfc.mac("00:50:56:aa:bb:cc")], "str | int | None": ["\x01", 1, None]}
+
+
+def test_package_stub_setters_take_what_they_say():
+    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
+        tree = ast.parse(f.read())
+    refused, checked = [], 0
+    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+        for setter in (f for f in node.body if isinstance(f, ast.FunctionDef) and f.decorator_list
+                       and ast.unparse(f.decorator_list[0]).endswith(".setter")):
+            record = getattr(libfc, node.name)()
+            for value in SETTER_VALUES[ast.unparse(setter.args.args[1].annotation)]:
+                value = value() if callable(value) else value
+                checked += 1
+                try:
+                    setattr(record, setter.name, value)
+                    assert isinstance(getattr(record, setter.name), str)
+                except TypeError as error:
+                    refused.append((node.name, setter.name, value, str(error)))
+    assert refused == [] and checked > 10

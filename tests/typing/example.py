@@ -1,0 +1,80 @@
+"""A script using the package as its users do, for the type checkers: it
+must check cleanly under mypy --strict and pyright. It is checked, not run."""
+
+import argparse
+from typing import Dict, List, Optional
+
+import _libfc
+import _libfc_ptr
+import libfc
+import libfc.dvs
+from libfc._walk import Flow, Walk
+from libfc.cli import build_parser, main, version_text
+from libfc.cli import flows as flows_command
+from libfc.cli import stats as stats_command
+
+
+def busiest_ports(limit: int) -> Dict[int, int]:
+    packets: Dict[int, int] = {}
+    walk: Walk = libfc.flows(proto=6, vni=5001, src="10.0.0.1", dmac="00:50:56:aa:bb:cc")
+    for flow in walk:
+        packets[flow.port] = packets.get(flow.port, 0) + flow.packets
+    unreachable: int = walk.unreachable
+    total: Optional[int] = walk.total
+    print(total, unreachable)
+    return dict(sorted(packets.items(), key=lambda item: -item[1])[:limit])
+
+
+def describe(flow: Flow) -> str:
+    actions: List[str] = flow.actions
+    ports: List[int] = flow.dst_ports
+    text: str = flow.src_text + " -> " + flow.dst_text
+    return "%s %s %s %s %d" % (text, actions, ports, flow.json_text(), len(flow.as_dict()))
+
+
+def counters() -> int:
+    stats = libfc.stats()
+    lengths: List[int] = [sum(table["bucket_lengths"]) for table in libfc.hash_stats()["tables"]]
+    ports: List[int] = [entity["id"] for entity in libfc.inval_entries()["entities"] if entity["type"] == "port"]
+    return len(stats) + len(lengths) + len(ports)
+
+
+def records() -> int:
+    entry = libfc.FC_FlowEntryIOC()
+    entry.fkey.portID = 7  # an embedded record is never None
+    port: int = entry.fkey.portID
+    key = libfc.FC_FlowKey()
+    key.vni = 5001
+    key.l2Key.daddr = libfc.mac("00:50:56:aa:bb:cc")  # set from octets, read as text
+    mac: str = key.l2Key.daddr
+    answer = _libfc.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
+    count: int = _libfc.FC_IOCFlows_get_num_flows(answer) if answer is not None else 0
+    size: int = _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)
+    status: Optional[str] = _libfc.FC_GetPortsetStatus("vSwitch0")
+    return port + count + size + len(bytes(key)) + len(status or "") + len(mac)
+
+
+def switch_state() -> List[str]:
+    names = [switch.id for switch in libfc.dvs.switches()]
+    for switch_id in names:
+        for port in libfc.dvs.ports(switch_id):
+            print(port.id, libfc.dvs.port_data(switch_id, port.id, "name"))
+        for item in libfc.dvs.host_props(switch_id):
+            print(item.name, item.prop_type, item.value)
+    try:
+        libfc.dvs.alias("dvSwitch-0")
+    except libfc.dvs.DVSError as error:
+        print(error.status, error.operation)
+    cell = _libfc_ptr.new_intp()
+    value: int = _libfc_ptr.intp_value(cell)
+    data: bytes = _libfc_ptr.cdata(cell, 4)
+    print(value, data, len(libfc.dvs.state()))
+    return names
+
+
+def command_line(argv: List[str]) -> int:
+    parser: argparse.ArgumentParser = build_parser()
+    args = parser.parse_args(["stats"])
+    status: Optional[int] = stats_command.show(args)
+    print(version_text(), flows_command.spell("inner_dmac"), status)
+    return main(argv)
