@@ -263,13 +263,11 @@ class PacketHeader:
         packet_class = _scapy_class(cls.__name__, "scapy.packet:Packet")
         if not isinstance(packet, packet_class):
             raise TypeError("%s.from_scapy takes a scapy packet, not %s" % (cls.__name__, type(packet).__name__))
-        layer = packet
-        while isinstance(layer, packet_class) and not isinstance(layer, accepted):
-            layer = layer.payload
-        if not isinstance(layer, accepted):
-            raise TypeError("%s.from_scapy: no %s layer in %s" % (
+        for layer in packet.iterpayloads():
+            if isinstance(layer, accepted):
+                return layer
+        raise TypeError("%s.from_scapy: no %s layer in %s" % (
                 cls.__name__, " or ".join(c.__name__ for c in accepted), packet.summary()))
-        return layer
 
     @classmethod
     def from_scapy(cls: "Type[_H]", packet: "Any") -> "_H":
