@@ -25,7 +25,7 @@ if TYPE_CHECKING:
     _H = TypeVar("_H", bound="PacketHeader")
 
 # Field kinds of the layout tuples of _libfc_fields (fields/field_layout.hpp).
-_INTEGER, _BITFIELD, _NESTED, _ARRAY, _HWADDR = 0, 1, 5, 6, 8
+_INTEGER, _BITFIELD, _ARRAY, _HWADDR = 0, 1, 6, 8
 
 
 def _swap(value: int, width: int) -> int:
@@ -267,7 +267,7 @@ class PacketHeader:
             if isinstance(layer, accepted):
                 return layer
         raise TypeError("%s.from_scapy: no %s layer in %s" % (
-                cls.__name__, " or ".join(c.__name__ for c in accepted), packet.summary()))
+            cls.__name__, " or ".join(c.__name__ for c in accepted), packet.summary()))
 
     @classmethod
     def from_scapy(cls: "Type[_H]", packet: "Any") -> "_H":
@@ -341,10 +341,10 @@ class _HeaderStack(PacketHeader):
 
     @classmethod
     def _layer_of(cls, packet: "Any") -> "Any":
-        outer = PacketHeader._layer_of.__func__(cls, packet)  # type: ignore[attr-defined]
+        outer = super()._layer_of(packet)
         layer = outer
         raw = _scapy_class(cls.__name__, "scapy.packet:Raw")
-        for position, (field, path) in enumerate(cls._stack_):
+        for position, (_, path) in enumerate(cls._stack_):
             wanted = _scapy_class(cls.__name__, path)
             # A tunnel header on a port scapy does not bind comes as bytes.
             last = position == len(cls._stack_) - 1
