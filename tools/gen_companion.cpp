@@ -264,6 +264,7 @@ from _libfc_fields import describe_field as _field, record_initializer as _initi
 
 from ._addresses import Octets, ipv4, ipv6, mac  # noqa: F401
 from ._cache import flows, hash_stats, inval_entries, stats  # noqa: F401
+from ._headers import EXTRA_BASES as _extra_bases
 from ._record import _Record
 from ._sequence import _Sequence
 
@@ -351,7 +352,9 @@ int main(int argc, char **argv) {
         case LineKind::Record: {
             sequence = sequence_of(sequences, r);
             std::string bases = sequence ? "_Sequence, _Record" : "_Record";
-            py += "\n\nclass " + r + "(" + bases + "):\n    \"\"\"The C record " + r + ".\"\"\"\n\n";
+            // Hand-written mixins some records take as well (python/libfc/_headers.py).
+            py += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"The C record " +
+                  r + ".\"\"\"\n\n";
             py += "    _size_ = " + std::to_string(l.size) + "\n";
             py += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
             pyi += "\nclass " + r + "(" + bases + "):\n";

@@ -1,0 +1,419 @@
+"""Packet header records in the values a packet means: ``record.net`` reads
+and writes the network-order fields as host-order numbers, ``to_scapy()``
+and ``from_scapy()`` convert to and from scapy layers.
+
+The records themselves are byte images read as they lie (an IPv4
+``totalLength`` of 20 reads 5120 on this little-endian host); the view does
+the swapping. Multi-byte fields and bit-fields that fill whole bytes are
+swapped at their width, single bytes and bit-fields within a byte pass
+through, addresses and other byte arrays read as ``bytes``. A few headers
+add the values their records split or carry without accessor (the VLAN ID,
+the IPv6 traffic class and flow label, the IPv4 type of service and
+fragment word, the TCP flags, the GRE flags).
+
+scapy is optional: it is imported by the first conversion, never by
+importing the package (``pip install 'libfc-binding[scapy]'``).
+
+``EXTRA_BASES`` maps a record name to the mixins its generated class takes
+before ``_Record``."""
+
+# ctypes and scapy are imported where used: importing the package stays cheap.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Callable, Dict, Optional, Tuple, Type, TypeVar
+
+    _H = TypeVar("_H", bound="PacketHeader")
+
+# Field kinds of the layout tuples of _libfc_fields (fields/field_layout.hpp).
+_INTEGER, _BITFIELD, _ARRAY, _HWADDR = 0, 1, 6, 8
+
+
+def _swap(value: int, width: int) -> int:
+    """The value with its ``width`` low bytes in the other order (its own inverse)."""
+    return int.from_bytes(value.to_bytes(width, "little"), "big")
+
+
+def _address(record: "Any") -> int:
+    return int(record.this)
+
+
+def _check_value(record: "Any", name: str, value: "Any", bits: int) -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("%s.net.%s takes an int, not %s" % (type(record).__name__, name, type(value).__name__))
+    if not 0 <= value < 1 << bits:
+        raise OverflowError("%s.net.%s takes 0..%d, not %d" % (type(record).__name__, name, (1 << bits) - 1, value))
+    return value
+
+
+# --- the view's fields -----------------------------------------------------
+# Each maker returns (getter, setter) over the record, for one property of
+# the view class.
+
+def _swapped_field(name: str, width: int) -> "Tuple[Callable, Callable]":
+    def get(record: "Any") -> int:
+        return _swap(getattr(record, name), width)
+
+    def set(record: "Any", value: "Any") -> None:
+        setattr(record, name, _swap(_check_value(record, name, value, 8 * width), width))
+
+    return get, set
+
+
+def _plain_field(name: str) -> "Tuple[Callable, Callable]":
+    def get(record: "Any") -> "Any":
+        return getattr(record, name)
+
+    def set(record: "Any", value: "Any") -> None:
+        setattr(record, name, value)
+
+    return get, set
+
+
+def _bytes_field(name: str, offset: int, count: int) -> "Tuple[Callable, Callable]":
+    """A byte array (an address) as bytes, written from exactly as many."""
+    def get(record: "Any") -> bytes:
+        import ctypes
+
+        return ctypes.string_at(_address(record) + offset, count)
+
+    def set(record: "Any", value: "Any") -> None:
+        image = memoryview(value).tobytes()
+        if len(image) != count:
+            raise ValueError("%s.net.%s takes %d bytes, not %d" % (type(record).__name__, name, count, len(image)))
+        import ctypes
+
+        ctypes.memmove(_address(record) + offset, image, count)
+
+    return get, set
+
+
+def _carried_field(name: str, offset: int, width: int) -> "Tuple[Callable, Callable]":
+    """Bytes the record carries without accessor, as one network-order number."""
+    def get(record: "Any") -> int:
+        import ctypes
+
+        return int.from_bytes(ctypes.string_at(_address(record) + offset, width), "big")
+
+    def set(record: "Any", value: "Any") -> None:
+        image = _check_value(record, name, value, 8 * width).to_bytes(width, "big")
+        import ctypes
+
+        ctypes.memmove(_address(record) + offset, image, width)
+
+    return get, set
+
+
+def _joined_field(name: str, high: str, high_bits: int, low: str, low_bits: int,
+                  low_width: int = 1) -> "Tuple[Callable, Callable]":
+    """A value the record splits in two fields: ``high`` holds the upper
+    ``high_bits``, ``low`` the lower ``low_bits`` (a network-order field of
+    ``low_width`` bytes when wider than one)."""
+    mask = (1 << low_bits) - 1
+
+    def get(record: "Any") -> int:
+        low_value = getattr(record, low)
+        if low_width > 1:
+            low_value = _swap(low_value, low_width)
+        return getattr(record, high) << low_bits | low_value
+
+    def set(record: "Any", value: "Any") -> None:
+        _check_value(record, name, value, low_bits + high_bits)
+        low_value = value & mask
+        setattr(record, high, value >> low_bits)
+        setattr(record, low, _swap(low_value, low_width) if low_width > 1 else low_value)
+
+    return get, set
+
+
+# Values a record splits or carries without accessor, by record name.
+_EXTRA_FIELDS = {
+    "hyp_VLANHdr": {"vlanID": lambda: _joined_field("vlanID", "vlanIDHigh", 4, "vlanIDLow", 8)},
+    "hyp_IPv6Hdr": {"trafficClass": lambda: _joined_field("trafficClass", "trafficClassHigh", 4, "trafficClassLow", 4),
+                    "flowLabel": lambda: _joined_field("flowLabel", "flowLabelHigh", 4, "flowLabelLow", 16, 2)},
+    "hyp_IPv4Hdr": {"tos": lambda: _carried_field("tos", 1, 1),
+                    "fragOffset": lambda: _carried_field("fragOffset", 6, 2)},
+    "hyp_TCPHdr": {"flags": lambda: _carried_field("flags", 13, 1)},
+    "hyp_GREHdr": {"flags": lambda: _carried_field("flags", 0, 2)},
+}
+
+
+def _view_field(name: str, layout: "Tuple[int, ...]") -> "Optional[Tuple[Callable, Callable]]":
+    """The view's reading of a field of the record, from its layout tuple
+    (kind, conversion, record type, value type, offset, size, count, bit,
+    bits); None for fields the view leaves out (nested headers, the open
+    arrays that mark where a variable part starts)."""
+    kind, _, _, _, offset, size, count, bit, bits = layout
+    if kind == _INTEGER:
+        return _swapped_field(name, size) if size > 1 else _plain_field(name)
+    if kind == _BITFIELD:
+        # A bit-field filling whole bytes is a network-order number of them.
+        if bits > 8 and bits % 8 == 0 and bit % 8 == 0:
+            return _swapped_field(name, bits // 8)
+        return _plain_field(name)
+    if kind == _ARRAY and size == 1 and count > 0:
+        return _bytes_field(name, offset, count)
+    if kind == _HWADDR:
+        return _plain_field(name)
+    return None
+
+
+class NetView:
+    """A record's network-order fields as host-order numbers, read and
+    written in place (the record's own attributes read the bytes as they
+    lie)."""
+
+    __slots__ = ("_record",)
+    _fields_: "Tuple[str, ...]" = ()
+
+    def __init__(self, record: "Any") -> None:
+        object.__setattr__(self, "_record", record)
+
+    def __repr__(self) -> str:
+        shown = ", ".join("%s=%r" % (name, getattr(self, name)) for name in self._fields_)
+        return "%s.net(%s)" % (type(self._record).__name__, shown)
+
+    def __dir__(self) -> "Any":
+        return list(self._fields_)
+
+
+def _view_class(record_class: type) -> type:
+    """The view class of a record class, made from its field descriptors."""
+    from _libfc_fields import field as field_type
+
+    properties: "Dict[str, Any]" = {}
+    for name, descriptor in vars(record_class).items():
+        if isinstance(descriptor, field_type):
+            made = _view_field(name, descriptor.layout)
+            if made is not None:
+                properties[name] = made
+    for name, maker in _EXTRA_FIELDS.get(record_class.__name__, {}).items():
+        properties[name] = maker()
+    namespace: "Dict[str, Any]" = {"__slots__": (), "_fields_": tuple(properties)}
+    for name, (get, set) in properties.items():
+        namespace[name] = property(lambda view, get=get: get(view._record),
+                                   lambda view, value, set=set: set(view._record, value))
+    return type(record_class.__name__ + "NetView", (NetView,), namespace)
+
+
+# --- scapy ---------------------------------------------------------------------
+
+def _scapy_class(record: str, path: str) -> type:
+    """A scapy class named "module:Class", or ImportError saying how to get scapy."""
+    module, name = path.split(":")
+    try:
+        import importlib
+        import logging
+
+        # scapy warns about the host's missing tools on import; not our business here.
+        logging.getLogger("scapy.runtime").setLevel(logging.ERROR)
+        return getattr(importlib.import_module(module), name)
+    except ImportError as error:
+        raise ImportError("%s: the scapy conversions need scapy, which is not installed "
+                          "(pip install 'libfc-binding[scapy]'): %s" % (record, error)) from None
+
+
+def _parse(layer_class: type, image: bytes) -> "Any":
+    """The layer scapy reads from a header's bytes, without payload. Layers
+    that go on past the record (the ICMP identifier and sequence, a GRE key)
+    are read with zeros after it."""
+    import struct
+
+    try:
+        layer = layer_class(image)
+    except struct.error:
+        layer = layer_class(image + bytes(64))
+    layer.remove_payload()
+    return layer
+
+
+class PacketHeader:
+    """Mixed into the generated class of every packet header record."""
+
+    __slots__ = ()
+
+    # "module:Class" of the scapy layers from_scapy accepts; the first is the
+    # one to_scapy makes. Empty for headers scapy does not know.
+    _scapy_layers_: "Tuple[str, ...]" = ()
+
+    @property
+    def net(self) -> "Any":
+        """This header's fields in host order, read and written in place."""
+        cls = type(self)
+        view = cls.__dict__.get("_net_view_")
+        if view is None:
+            view = _view_class(cls)
+            cls._net_view_ = view  # type: ignore[attr-defined]
+        return view(self)
+
+    def _to_scapy_class(self) -> type:
+        if not self._scapy_layers_:
+            raise NotImplementedError("%s: scapy has no layer for this header" % type(self).__name__)
+        return _scapy_class(type(self).__name__, self._scapy_layers_[0])
+
+    def to_scapy(self) -> "Any":
+        """The scapy layer of this header alone (no payload), read from its bytes."""
+        return _parse(self._to_scapy_class(), bytes(self))  # type: ignore[call-overload]
+
+    @classmethod
+    def _layer_of(cls, packet: "Any") -> "Any":
+        """The first layer of the packet that is one of this header's."""
+        if not cls._scapy_layers_:
+            raise NotImplementedError("%s: scapy has no layer for this header" % cls.__name__)
+        accepted = tuple(_scapy_class(cls.__name__, path) for path in cls._scapy_layers_)
+        packet_class = _scapy_class(cls.__name__, "scapy.packet:Packet")
+        if not isinstance(packet, packet_class):
+            raise TypeError("%s.from_scapy takes a scapy packet, not %s" % (cls.__name__, type(packet).__name__))
+        for layer in packet.iterpayloads():
+            if isinstance(layer, accepted):
+                return layer
+        raise TypeError("%s.from_scapy: no %s layer in %s" % (
+            cls.__name__, " or ".join(c.__name__ for c in accepted), packet.summary()))
+
+    @classmethod
+    def from_scapy(cls: "Type[_H]", packet: "Any") -> "_H":
+        """A new record holding the header of the packet's first layer of
+        this kind (its first bytes as scapy builds them, with lengths and
+        checksums filled in)."""
+        layer = cls._layer_of(packet)
+        image = bytes(layer)
+        size = cls._size_  # type: ignore[attr-defined]
+        if len(image) < size:
+            raise ValueError("%s.from_scapy: the %s layer has %d bytes, the header %d" % (
+                cls.__name__, type(layer).__name__, len(image), size))
+        return cls.from_bytes(image[:size])  # type: ignore[attr-defined]
+
+
+class _ICMPHeader(PacketHeader):
+    """ICMP and ICMPv6 share the record: to_scapy(v6=True) makes the ICMPv6
+    layer of the message type."""
+
+    __slots__ = ()
+
+    def to_scapy(self, v6: bool = False) -> "Any":
+        if not v6:
+            return PacketHeader.to_scapy(self)
+        types = _scapy_class(type(self).__name__, "scapy.layers.inet6:icmp6typescls")
+        unknown = _scapy_class(type(self).__name__, "scapy.layers.inet6:ICMPv6Unknown")
+        return _parse(types.get(self.type, unknown), bytes(self))  # type: ignore[attr-defined,call-overload]
+
+
+class _MLDHeader(PacketHeader):
+    """Queries, reports and done messages share the MLD record: to_scapy
+    makes the layer of the message type (a query for other types)."""
+
+    __slots__ = ()
+
+    def _to_scapy_class(self) -> type:
+        types = _scapy_class(type(self).__name__, "scapy.layers.inet6:icmp6typescls")
+        chosen = types.get(self.type)  # type: ignore[attr-defined]
+        if chosen is None or "scapy.layers.inet6:" + chosen.__name__ not in self._scapy_layers_:
+            return PacketHeader._to_scapy_class(self)
+        return chosen
+
+
+class _ExtensionHeader(PacketHeader):
+    """The generic IPv6 extension header: which one it is, the header before
+    it says, so to_scapy takes the scapy class (hop-by-hop options unless
+    told)."""
+
+    __slots__ = ()
+
+    def to_scapy(self, layer: "Optional[type]" = None) -> "Any":
+        return _parse(layer or self._to_scapy_class(), bytes(self))  # type: ignore[call-overload]
+
+
+class _HeaderStack(PacketHeader):
+    """An outer header stack (Ethernet, IP, UDP, tunnel header) as one record:
+    to_scapy stacks the layers of its headers, from_scapy takes a packet with
+    those layers from the Ethernet header on."""
+
+    __slots__ = ()
+
+    # (field, "module:Class" of its scapy layer), outermost first.
+    _stack_: "Tuple[Tuple[str, str], ...]" = ()
+
+    def to_scapy(self) -> "Any":
+        packet = None
+        for field, _ in self._stack_:
+            layer = getattr(self, field).to_scapy()
+            packet = layer if packet is None else packet / layer
+        return packet
+
+    @classmethod
+    def _layer_of(cls, packet: "Any") -> "Any":
+        outer = super()._layer_of(packet)
+        layer = outer
+        raw = _scapy_class(cls.__name__, "scapy.packet:Raw")
+        for position, (_, path) in enumerate(cls._stack_):
+            wanted = _scapy_class(cls.__name__, path)
+            # A tunnel header on a port scapy does not bind comes as bytes.
+            last = position == len(cls._stack_) - 1
+            if not isinstance(layer, wanted) and not (last and isinstance(layer, raw)):
+                raise TypeError("%s.from_scapy: %s where the %s layer should be, in %s" % (
+                    cls.__name__, type(layer).__name__, wanted.__name__, packet.summary()))
+            layer = layer.payload
+        return outer
+
+
+def _header(record: str, *layers: str, base: type = PacketHeader, **extra: "Any") -> type:
+    namespace = {"__slots__": (), "_scapy_layers_": layers, "__doc__": base.__doc__}
+    namespace.update(extra)
+    return type(record + "Mixin", (base,), namespace)
+
+
+_L2, _INET, _INET6, _IGMP = "scapy.layers.l2:", "scapy.layers.inet:", "scapy.layers.inet6:", "scapy.layers.igmp:"
+_GENEVE = "scapy.contrib.geneve:"
+
+
+def _stack(record: str, ip: str, tunnel_field: str, tunnel: str) -> type:
+    fields = (("ethHdr", _L2 + "Ether"), ("ipHdr", ip), ("udpHdr", _INET + "UDP"), (tunnel_field, tunnel))
+    return _header(record, _L2 + "Ether", base=_HeaderStack, _stack_=fields)
+
+
+_MIXINS = [
+    _header("hyp_EthHdr", _L2 + "Ether"),
+    _header("hyp_VLANHdr", _L2 + "Dot1Q"),
+    _header("hyp_ArpHdr", _L2 + "ARP"),
+    _header("hyp_IPv4Hdr", _INET + "IP"),
+    _header("hyp_IPv6Hdr", _INET6 + "IPv6"),
+    _header("hyp_IPv6ExtHdr", _INET6 + "IPv6ExtHdrHopByHop", _INET6 + "IPv6ExtHdrDestOpt",
+            _INET6 + "IPv6ExtHdrRouting", _INET6 + "IPv6ExtHdrFragment", base=_ExtensionHeader),
+    _header("hyp_ICMPHdr", _INET + "ICMP", _INET6 + "_ICMPv6", base=_ICMPHeader),
+    _header("hyp_IGMPHdr", _IGMP + "IGMP"),
+    _header("hyp_IGMPv3QueryHdr", _IGMP + "IGMPv3_MQ"),
+    _header("hyp_IGMPv3GrpRecord", _IGMP + "IGMPv3_MR_Group"),
+    _header("hyp_IGMPv3ReportHdr", _IGMP + "IGMPv3_MR"),
+    _header("hyp_MLDHdr", _INET6 + "ICMPv6MLQuery", _INET6 + "ICMPv6MLReport", _INET6 + "ICMPv6MLDone",
+            base=_MLDHeader),
+    _header("hyp_MLDv2QueryHdr", _INET6 + "ICMPv6MLQuery2"),
+    _header("hyp_MLDv2GrpRecord", _INET6 + "ICMPv6MLDMultAddrRec"),
+    _header("hyp_MLDv2ReportHdr", _INET6 + "ICMPv6MLReport2"),
+    _header("hyp_PIMHdr", "scapy.contrib.pim:PIMv2Hdr"),
+    _header("hyp_UDPHdr", _INET + "UDP"),
+    _header("hyp_TCPHdr", _INET + "TCP"),
+    _header("hyp_ESPHdr", "scapy.layers.ipsec:ESP"),
+    _header("hyp_GREHdr", _L2 + "GRE"),
+    _header("hyp_VXLANHdr", "scapy.layers.vxlan:VXLAN"),
+    _header("hyp_GeneveHdr", _GENEVE + "GENEVE"),
+    _header("hyp_GeneveOptionHdr", _GENEVE + "GeneveOptions"),
+    _stack("VXLAN_Headers", _INET + "IP", "vxlanHdr", "scapy.layers.vxlan:VXLAN"),
+    _stack("VXLAN6_Headers", _INET6 + "IPv6", "vxlanHdr", "scapy.layers.vxlan:VXLAN"),
+    _stack("Geneve_Headers", _INET + "IP", "geneveHdr", _GENEVE + "GENEVE"),
+    _stack("Geneve6_Headers", _INET6 + "IPv6", "geneveHdr", _GENEVE + "GENEVE"),
+    # Headers scapy has no layer for: the host-order view only.
+    _header("hyp_FenceHdr"),
+    _header("ovl_INTShimHdr"),
+    _header("ovl_INTHdrV1"),
+    _header("ovl_INTHdrV2"),
+    _header("ovl_INTPathwatchMeta"),
+    _header("ovl_INTPathprobeMeta"),
+    _header("OVLL2_GenOptDataLabel"),
+    _header("OVLL2_GenOptDataLabelMacFlush"),
+    _header("OVLL2_GenOptDataLabelActiveMbrVtep"),
+    _header("OVLL2_GenOptDataMirror"),
+    _header("OVLL2_GenOptDataSpf"),
+    _header("OVLL2_GenOptDataLocalVnicLat"),
+    _header("OVLL2_GenOptDataPathwatch"),
+]
+
+EXTRA_BASES = {mixin.__name__[:-len("Mixin")]: (mixin,) for mixin in _MIXINS}
