@@ -12,6 +12,7 @@ import threading
 from wsgiref.simple_server import WSGIRequestHandler, WSGIServer, make_server
 
 from .. import _metrics
+from ._library import CommandError
 
 DEFAULT_LISTEN = "127.0.0.1:9477"
 
@@ -79,13 +80,17 @@ def start(host, port, collector=None):
     return server
 
 
-def run(args):
+def need_client(what):
+    """A CommandError naming the extra to install when prometheus_client
+    is missing; `what` is what needs it."""
     try:
         import prometheus_client  # noqa: F401
     except ImportError:
-        from ._library import CommandError
+        raise CommandError("%s needs prometheus_client: pip install 'libfc-binding[exporter]'" % what) from None
 
-        raise CommandError("the exporter needs prometheus_client: pip install 'libfc-binding[exporter]'") from None
+
+def run(args):
+    need_client("the exporter")
     host, port = args.listen
     server = start(host, port)
     shown = "[%s]" % host if ":" in host else host

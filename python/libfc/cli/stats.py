@@ -53,6 +53,10 @@ def register(subparsers):
 def show(args):
     if args.count is not None and args.interval is None:
         raise bad_input("--count needs --interval")
+    if args.prometheus or args.prometheus_file is not None:
+        from .exporter import need_client
+
+        need_client("--prometheus" if args.prometheus else "--prometheus-file")
     if args.interval is not None:
         if args.json:
             raise bad_input("--interval writes one JSON object per read: use --json-lines")
