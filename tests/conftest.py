@@ -21,6 +21,16 @@ import pytest  # noqa: E402
 # other interpreters' passes (LIBFC_PASS=sanitized|matrix) skip them.
 _SKIP_PYTHON_ONLY = os.environ.get("LIBFC_PASS") in ("sanitized", "matrix")
 
+# Modules about the built-in libraries' own state handling and the CLI's
+# text: what they test is the same on every interpreter (the libraries are
+# built once, the CLI is plain Python that the matrix byte-compiles), so the
+# other interpreters' passes skip them and keep to the binding itself.
+_SAME_ON_EVERY_PYTHON = {
+    "test_builtin_fab_state.py", "test_builtin_libfc_safety.py", "test_builtin_libfc_sharing.py",
+    "test_cli_flows.py", "test_cli_dvs.py", "test_cli_conventions.py",
+}
+_MATRIX = os.environ.get("LIBFC_PASS") == "matrix"
+
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "python_only: pure-Python behaviour, run in the plain pass only")
@@ -30,9 +40,12 @@ def pytest_collection_modifyitems(config, items):
     if not _SKIP_PYTHON_ONLY:
         return
     skip = pytest.mark.skip(reason="pure-Python test: run in the plain pass")
+    same = pytest.mark.skip(reason="the same on every interpreter: run in the plain and sanitized passes")
     for item in items:
         if item.get_closest_marker("python_only"):
             item.add_marker(skip)
+        elif _MATRIX and item.path.name in _SAME_ON_EVERY_PYTHON:
+            item.add_marker(same)
 
 
 def fcemu_library():

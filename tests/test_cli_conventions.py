@@ -1,8 +1,10 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, JSON output, shell completion
-and the generated command reference."""
+the command names and their old spellings, JSON output, tables fitted to
+the terminal with notes on stderr, shell completion and the generated
+command reference."""
 
 import ctypes.util
+import io
 import json
 import os
 import pathlib
@@ -14,7 +16,9 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR, cli_ok as ok, run_cli as cli
+from _helpers import BUILD_DIR, builtin_library, cli_in_process, cli_ok as ok, run_cli as cli
+from conftest import fcemu_library
+from libfc.cli import dvs, flows, inval
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -53,7 +57,8 @@ def test_a_library_is_built_in_only_when_it_exports_the_control_function(path, c
     ("host DvsPortset-0 mcast off", "portset set DvsPortset-0 mcast off"),
 ])
 def test_an_old_command_name_does_what_the_new_one_does(old, new):
-    assert ok(*old.split()) == ok(*new.split())
+    before, after = cli(*old.split()), cli(*new.split())
+    assert (before.returncode, before.stdout, before.stderr) == (after.returncode, after.stdout, after.stderr)
 
 
 @pytest.mark.parametrize("args, command", [
@@ -76,44 +81,103 @@ def json_of(*args):
 
 def test_port_json_gives_the_direction_by_name_and_number():
     assert json_of("port", "DvsPortset-0", "12", "egress") == {
-        "switch": "DvsPortset-0", "port": "12", "direction": "egress",
-        "direction_value": _libfc.FC_PORT_ENABLE_DIR_EGRESS}
+        "schema": 1, "switch": "DvsPortset-0", "port": "12", "direction": _libfc.FC_PORT_ENABLE_DIR_EGRESS,
+        "direction_name": "egress"}
     both = json_of("port", "DvsPortset-0", "12", "all")
-    assert (both["direction"], both["direction_value"]) == ("enabled", _libfc.FC_PORT_ENABLE_DIR_ALL)
+    assert (both["direction"], both["direction_name"]) == (_libfc.FC_PORT_ENABLE_DIR_ALL, "enabled")
 
 
 @pytest.mark.parametrize("command", [["portset", "set"], ["host"]])
 def test_portset_json_follows_each_change(command):
     ok("emu", "traffic", "--flows", "10")
     off = json_of(*command, "DvsPortset-0", "mcast", "off")
-    assert off == {"portset": "DvsPortset-0", "cache": "enabled", "multicast_cache": "disabled"}
+    assert off == {"schema": 1, "portset": "DvsPortset-0", "cache": "enabled", "multicast_cache": "disabled"}
     assert json_of(*command, "DvsPortset-0", "cache", "off")["cache"] == "disabled"
     assert json_of("portset", "status", "DvsPortset-0") == dict(off, cache="disabled")
-    assert json_of("portset", "status", "nowhere") == {"portset": "nowhere", "cache": None, "multicast_cache": None}
+    assert json_of("portset", "status", "nowhere") == {"schema": 1, "portset": "nowhere", "cache": None,
+                                                      "multicast_cache": None}
 
 
-def test_config_json_keys_are_snake_case_and_values_numbers():
-    ok("config", "set", "aging-interval", "120")
-    values = json_of("config", "get", "aging-interval", "expr-time")
-    assert values == {"aging_interval": 120,
-                      "expr_time": _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)}
+# ---- Tables for a terminal ---------------------------------------------------------------
+
+@pytest.fixture
+def filled(switch_store):
+    fcemu_library().fcemu_traffic(40, 2)
+    store = builtin_library("libfabPublic.so")
+    store.fabemu_populate.argtypes = [ctypes.c_uint] * 3
+    assert store.fabemu_populate(2, 3, 1) == 0
 
 
-@pytest.mark.parametrize("args", [["port", "sw", "1"], ["portset", "status", "sw"],
-                                  ["portset", "set", "sw", "cache", "on"], ["config", "get"], ["inval-table"],
-                                  ["dvs", "switches"]])
-def test_every_json_key_is_snake_case(switch_store, args):
-    ok("emu", "populate")
-    def keys(value):
-        if isinstance(value, dict):
-            yield from value
-            for inner in value.values():
-                yield from keys(inner)
-        elif isinstance(value, list):
-            for inner in value:
-                yield from keys(inner)
-    found = list(keys(json_of(*args)))
-    assert found and all(re.fullmatch(r"[a-z][a-z0-9_]*", key) for key in found), found
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+# Command, its columns, and the key of its --json document that lists its rows.
+TABLES = [
+    ("flows", flows.HEADERS, "flows"),
+    ("inval-table", [c.name for c in inval.COLUMNS], "entities"),
+    ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], "switches"),
+    ("dvs host-props dvSwitch-0", [c.name for c in dvs.ITEM_COLUMNS], "items"),
+]
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("columns", [None, "60", "200"])
+@pytest.mark.parametrize("command, headers, listed", TABLES)
+def test_a_table_fits_the_width_and_says_on_stderr_which_columns_gave_way(capsys, monkeypatch, filled, columns,
+                                                                          command, headers, listed):
+    rows = len(json.loads(cli_in_process(capsys, *command.split(), "--json")[1])[listed])
+    if columns is None:
+        monkeypatch.delenv("COLUMNS", raising=False)  # a pipe gets whole rows
+    else:
+        monkeypatch.setenv("COLUMNS", columns)
+    status, out, err = cli_in_process(capsys, *command.split())
+    lines = out.splitlines()
+    assert status == 0 and len(lines) == 1 + rows
+    shown = re.split(r" {2,}", lines[0].strip())
+    left_out = [name for name in headers if name not in shown]
+    note = re.search(r"^\((?:left out ([^;]*))?(?:; )?(?:cut ([^)]*))? to fit (\d+) columns\)$", err, re.M)
+    if columns is None:
+        assert shown == headers and note is None
+    else:
+        assert max(map(len, lines)) <= int(columns)
+        assert (note.group(1).split(", ") if note and note.group(1) else []) == left_out
+        assert note is None or note.group(3) == columns
+        assert int(columns) < 200 or command == "flows" or shown == headers
+    assert not [cell for cell in lines[1].split() if cell.endswith("~")] or note.group(2)
+
+
+FIT_COLUMNS = [libfc.cli._output.Column("A"), libfc.cli._output.Column("B", drop=1),
+               libfc.cli._output.Column("C", drop=2, shrink=4), libfc.cli._output.Column("D", drop=3)]
+
+
+@pytest.mark.parametrize("widths, limit, kept, fitted", [
+    ([10, 10, 10, 10], 46, [0, 1, 2, 3], [10, 10, 10, 10]),  # fits as it is
+    ([10, 10, 10, 10], 40, [0, 1, 2, 3], [10, 10, 4, 10]),  # cutting C is enough
+    ([10, 10, 10, 10], 30, [0, 2, 3], [10, 10, 6, 10]),  # B goes first, then C is cut
+    ([10, 5, 30, 40], 20, [0, 1], [10, 5, 30, 40]),  # B comes back once D has gone
+    ([50, 10, 10, 10], 20, [0], [50, 10, 10, 10]),  # A stays even when too wide
+])
+def test_fitting_cuts_then_leaves_out_columns_by_rank(widths, limit, kept, fitted):
+    assert libfc.cli._output.fit(FIT_COLUMNS, widths, limit) == (kept, fitted)
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("terminal, no_color, bold", [(True, None, True), (True, "1", False), (False, None, False)])
+def test_the_header_is_bold_only_on_a_terminal_without_no_color(capsys, monkeypatch, filled, terminal, no_color,
+                                                                 bold):
+    monkeypatch.setenv("COLUMNS", "200")
+    if no_color is None:
+        monkeypatch.delenv("NO_COLOR", raising=False)
+    else:
+        monkeypatch.setenv("NO_COLOR", no_color)
+    out = Terminal() if terminal else io.StringIO()
+    monkeypatch.setattr(sys, "stdout", out)
+    assert cli_in_process(capsys, "dvs", "switches")[0] == 0
+    lines = out.getvalue().splitlines()
+    assert lines[0].startswith("\033[1mID") == bold and lines[0].endswith("\033[0m") == bold
+    assert "\033" not in "".join(lines[1:])
 
 
 # ---- Shell completion -----------------------------------------------------------------
@@ -128,10 +192,10 @@ def bash_completion(tmp_path_factory):
 @pytest.mark.parametrize("line, offered", [
     ("libfc fl", "flows"),
     ("libfc ", "flows stats hashstats inval-table inval invalidate config port portset host emu dvs exporter completion"),
-    ("libfc flows --p", "--port --proto"),
+    ("libfc flows --p", "--port --proto --pretty"),
     ("libfc flows remove --a", "--all"),
     ("libfc inval", "inval-table inval invalidate"),
-    ("libfc inval --", "--help --json"),  # an old name completes as its new one
+    ("libfc inval --", "--help --json --pretty"),  # an old name completes as its new one
     ("libfc port DvsPortset-0 12 e", "egress"),
     ("libfc emu populate --seed 3 --s", "--switches --seed"),  # an option's value is skipped
     ("libfc emu populate --seed ", ""),

@@ -41,7 +41,7 @@ def switch_alias():
 
 
 def test_switches_agree_with_the_operations(capsys):
-    listed = cli_json(capsys, "dvs", "switches")
+    listed = cli_json(capsys, "dvs", "switches")["switches"]
     assert len(listed) == SWITCHES
     for entry in listed:
         handle = _libfc.DVSState_SwitchFindByAlias(entry["id"])
@@ -57,7 +57,7 @@ def test_switches_agree_with_the_operations(capsys):
 
 def test_ports_by_alias_match_the_port_list(capsys, switch_alias):
     switch_id = dvs.resolve_switch(switch_alias)
-    listed = cli_json(capsys, "dvs", "ports", switch_alias)
+    listed = cli_json(capsys, "dvs", "ports", switch_alias)["ports"]
     assert sorted(p["id"] for p in listed) == sorted(pid for pid, _ in dvs.port_list(switch_id))
     assert all(p["exists"] for p in listed)
     assert all(_libfc.DVS_PortAlias(_libfc.DVSState_PortFind(switch_id, p["id"])) == p["alias"] for p in listed)
@@ -66,7 +66,7 @@ def test_ports_by_alias_match_the_port_list(capsys, switch_alias):
 def test_port_data_listing_and_single_values(capsys, switch_alias):
     switch_id = dvs.resolve_switch(switch_alias)
     port = dvs.ports(switch_id)[0].id
-    items = cli_json(capsys, "dvs", "port-data", switch_alias, port)
+    items = cli_json(capsys, "dvs", "port-data", switch_alias, port)["items"]
     by_name = {i["name"]: i for i in items}
     external = dvs.port_data(switch_id, port, _libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE)
     assert bytes.fromhex(by_name[_libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE]["hex"]) == external
@@ -77,7 +77,7 @@ def test_port_data_listing_and_single_values(capsys, switch_alias):
 @pytest.mark.parametrize("command, reader", [("host-props", dvs.host_props), ("global-props", dvs.global_props)])
 def test_property_listings(capsys, switch_alias, command, reader):
     switch_id = dvs.resolve_switch(switch_alias)
-    items = cli_json(capsys, "dvs", command, switch_alias)
+    items = cli_json(capsys, "dvs", command, switch_alias)["items"]
     assert [(i["name"], i["prop_type"], i["hex"]) for i in items] == [
         (i.name, i.prop_type, i.value.hex()) for i in reader(switch_id)]
     status, table, _ = cli(capsys, "dvs", command, switch_alias)
@@ -87,7 +87,7 @@ def test_property_listings(capsys, switch_alias, command, reader):
 def test_global_alias_value_and_alias_lookup(capsys, switch_alias):
     assert cli(capsys, "dvs", "global-props", switch_alias, _libfc.HYP_FABPROP_SWITCH_ALIAS)[:2] == (
         0, switch_alias + "\n")
-    assert cli_json(capsys, "dvs", "alias", switch_alias) == {"alias": switch_alias,
+    assert cli_json(capsys, "dvs", "alias", switch_alias) == {"schema": 1, "alias": switch_alias,
                                                               "switch": dvs.resolve_switch(switch_alias)}
 
 

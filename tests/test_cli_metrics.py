@@ -67,10 +67,11 @@ def test_stats_prometheus_shows_every_counter_the_tables_and_the_options(capsys)
     assert (status, err) == (0, "")
     samples = samples_of(out)
     assert value(samples, "libfc_up") == 1
-    counters = _metrics.flat(libfc.stats())
-    assert counters["lookup_hits"] > 0 and counters["flow_entry_allocations"] == 90
-    for name, count in counters.items():
-        assert value(samples, "libfc_%s_total" % name) == count, name
+    counters = dict(_metrics.leaves(libfc.stats()))
+    assert counters["lookup.nhits"] > 0 and counters["lookup.alloc.fe"] == 90
+    for path, count in counters.items():
+        assert value(samples, "libfc_%s_total" % _metrics.counter_name(path)) == count, path
+    assert value(samples, "libfc_lookup_hits_total") == counters["lookup.nhits"]
     total = _libfc.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0).totalEntries
     assert value(samples, "libfc_flows") == total > 0
     assert value(samples, "libfc_flows_capacity") == TABLES * ENTRIES
@@ -117,7 +118,7 @@ def tree_with(hits, fe_fail):
 
 def _json_lines(text):
     lines = [json.loads(line) for line in text.splitlines()]
-    return [(line.get("totals") or line["rates"])["lookup_hits"] for line in lines], lines
+    return [(line.get("counters") or line["rates"])["lookup"]["nhits"] for line in lines], lines
 
 
 def _table(text):
@@ -155,8 +156,8 @@ def test_stats_interval_prints_totals_then_measured_rates(monkeypatch, capsys, f
     assert hits == [1000, 300 / 2.0, 0.0, 100 / 1.0]
     if form is _json_lines:
         assert [line["interval_s"] for line in blocks] == [None, 2.0, 3.0, 1.0]
-        assert blocks[1]["rates"]["flow_entry_allocation_failures"] == 3.5
-        assert len(blocks[2]["rates"]) == 632 // 8 and blocks[0]["time"] == 5.0
+        assert blocks[1]["rates"]["lookup"]["alloc"]["fe_fail"] == 3.5
+        assert blocks[2]["rates"]["actions"]["decap"]["from_nested_tn"] == 0 and blocks[0]["time"] == 5.0
     if form is _table:
         assert "lookup.alloc.fe_fail" in blocks[1] and "every counter unchanged" in blocks[2]
 
@@ -203,6 +204,7 @@ def test_ctrl_c_ends_a_watch_with_the_interrupted_status(monkeypatch, capsys, ar
 
 @pytest.mark.parametrize("argv, message", [
     (["stats", "--count", "3"], "--count needs --interval"),
+    (["stats", "--json-lines"], "--json-lines needs --interval"),
     (["stats", "--interval", "1", "--json"], "use --json-lines"),
     (["stats", "--interval", "0"], "not a number of seconds"),
     (["flows", "--watch", "nan"], "not a number of seconds"),

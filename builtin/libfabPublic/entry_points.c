@@ -5,25 +5,25 @@
  * store (C++ objects with destructors) or of SQLite. */
 #include <stdlib.h>
 
-#include "abandon.h"
+#include "trap.h"
 #include "fabemu.h"
 #include "store_api.h"
 
 #define FAB_API(result, name, params, args) \
     result name params {                    \
-        abandon_if_requested(#name);        \
+        emu_abandon_if_requested(#name);        \
         return store_##name args;           \
     }
 #include "api_functions.def"
 #undef FAB_API
 
 void DVSHYP_DataFree(void *data) {
-    abandon_if_requested("DVSHYP_DataFree");
+    emu_abandon_if_requested("DVSHYP_DataFree");
     store_DVSHYP_DataFree(data);
 }
 
 void DVSData_Free(DVSDataHandle data) {
-    abandon_if_requested("DVSData_Free");
+    emu_abandon_if_requested("DVSData_Free");
     store_DVSData_Free(data);
 }
 
@@ -36,27 +36,27 @@ static void walk(fab_snapshot snapshot, char (*cb)(void *, void *), void *ctx) {
 }
 
 void DVSState_SwitchForEach(DVSwitchCallback cb, void *ctx) {
-    abandon_if_requested("DVSState_SwitchForEach");
+    emu_abandon_if_requested("DVSState_SwitchForEach");
     walk(store_switch_snapshot(), cb, ctx);
 }
 
 void DVSState_PortForEach(DVSwitchHandle sw, DVSPortCallback cb, void *ctx) {
-    abandon_if_requested("DVSState_PortForEach");
+    emu_abandon_if_requested("DVSState_PortForEach");
     walk(store_port_snapshot(sw), cb, ctx);
 }
 
 void DVSState_HostPropForEach(DVSwitchHandle sw, DVSPortDataCallback cb, void *ctx) {
-    abandon_if_requested("DVSState_HostPropForEach");
+    emu_abandon_if_requested("DVSState_HostPropForEach");
     walk(store_host_prop_snapshot(sw), cb, ctx);
 }
 
 void DVSState_GlobalPropForEach(DVSwitchHandle sw, DVSPortDataCallback cb, void *ctx) {
-    abandon_if_requested("DVSState_GlobalPropForEach");
+    emu_abandon_if_requested("DVSState_GlobalPropForEach");
     walk(store_global_prop_snapshot(sw), cb, ctx);
 }
 
 void DVSState_PortDataForEach(DVSPortHandle port, DVSPortDataCallback cb, void *ctx) {
-    abandon_if_requested("DVSState_PortDataForEach");
+    emu_abandon_if_requested("DVSState_PortDataForEach");
     walk(store_port_data_snapshot(port), cb, ctx);
 }
 
@@ -72,3 +72,10 @@ __attribute__((visibility("default"))) void fabemu_cancel(void) { store_cancel()
 __attribute__((visibility("default"))) const unsigned int fabemu_max_switches = FABEMU_MAX_SWITCHES;
 __attribute__((visibility("default"))) const unsigned int fabemu_max_ports_per_switch = FABEMU_MAX_PORTS_PER_SWITCH;
 __attribute__((visibility("default"))) const unsigned int fabemu_max_ports = FABEMU_MAX_PORTS;
+
+/* Without a type the failure is the interpreter's RuntimeError, and the
+ * message is empty rather than absent. */
+void fabemu_fail_next(const char *function, int value, PyObject *type, const char *message) {
+    if (!function) return; /* this control function cancels by value, one function at a time */
+    emu_fail_next(function, value, type ? type : emu_runtime_error(), message ? message : "");
+}

@@ -1,121 +1,51 @@
 /* The library's exported functions: each hands its arguments to the model
  * and abandons the call through the trap when the model refuses them. */
-#include "abandon.h"
-
 #include <stddef.h>
+
+#include "fcemu.h"
+#include "model.h"
+#include "trap.h"
 
 #define EXPORT __attribute__((visibility("default")))
 
-static fcemu_query make_query(hyp_uint32 sip, hyp_uint32 dip, hyp_Bool isV6, hyp_uint32 switchPort,
-                              const char *daddr, hyp_uint32 vni, hyp_uint32 ether, hyp_uint32 vlanid,
-                              hyp_uint32 proto, const char *innerdaddr, hyp_uint32 tid) {
-    fcemu_query query = {0};
-    query.values.sip = sip;
-    query.values.dip = dip;
-    query.values.isV6 = isV6;
-    query.values.switchPort = switchPort;
-    query.values.vni = vni;
-    query.values.ether = ether;
-    query.values.vlanid = vlanid;
-    query.values.proto = proto;
-    query.values.tid = tid;
-    query.daddr = daddr;
-    query.innerdaddr = innerdaddr;
-    return query;
+/* The model's refusal, raised as the exception its kind calls for. */
+static void abandon_unless_ok(fcemu_status status) {
+    PyObject *type;
+    switch (status) {
+    case FCEMU_OK: return;
+    case FCEMU_BAD_VALUE: type = emu_value_error(); break;
+    case FCEMU_NO_STATE: type = emu_os_error(); break;
+    case FCEMU_NO_MEMORY: type = emu_memory_error(); break;
+    default: type = emu_runtime_error(); break;
+    }
+    emu_abandon(type, fcemu_status_message());
 }
 
-EXPORT FC_IOCFlows *FC_GetFlows(hyp_uint32 sip, hyp_uint32 dip, hyp_Bool isV6, hyp_uint32 switchPort,
-                                char const *daddr, hyp_uint32 vni, hyp_uint32 ether, hyp_uint32 vlanid,
-                                hyp_uint32 proto, char const *innerdaddr, hyp_uint32 tid) {
-    fcemu_take_injected_failure("FC_GetFlows");
-    fcemu_query query = make_query(sip, dip, isV6, switchPort, daddr, vni, ether, vlanid, proto, innerdaddr, tid);
-    FC_IOCFlows *flows = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_get_flows(&query, &flows));
-    return flows;
-}
+/* The flow functions' filter, from the parameters of the same names. */
+#define FLOW_QUERY                                                                                   \
+    (&(fcemu_query){.values = {.sip = sip, .dip = dip, .isV6 = isV6, .switchPort = switchPort, .vni = vni, \
+                               .ether = ether, .vlanid = vlanid, .proto = proto, .tid = tid},             \
+                    .daddr = daddr,                                                                      \
+                    .innerdaddr = innerdaddr})
 
-EXPORT void FC_RemoveFlows(hyp_uint32 sip, hyp_uint32 dip, hyp_Bool isV6, hyp_uint32 switchPort,
-                           char const *daddr, hyp_uint32 vni, hyp_uint32 ether, hyp_uint32 vlanid,
-                           hyp_uint32 proto, char const *innerdaddr, hyp_uint32 tid) {
-    fcemu_take_injected_failure("FC_RemoveFlows");
-    fcemu_query query = make_query(sip, dip, isV6, switchPort, daddr, vni, ether, vlanid, proto, innerdaddr, tid);
-    fcemu_abandon_unless_ok(fcemu_model_remove_flows(&query));
-}
+#define FC_API(type, name, params, initial, call) \
+    EXPORT type name params {                     \
+        emu_abandon_if_requested(#name);          \
+        type result = initial;                    \
+        abandon_unless_ok(call);                  \
+        return result;                            \
+    }
+#define FC_API_VOID(name, params, call)  \
+    EXPORT void name params {            \
+        emu_abandon_if_requested(#name); \
+        abandon_unless_ok(call);         \
+    }
+#include "api_functions.def"
+#undef FC_API
+#undef FC_API_VOID
 
-EXPORT FC_CacheStats *FC_GetFlowCacheStats(void) {
-    fcemu_take_injected_failure("FC_GetFlowCacheStats");
-    FC_CacheStats *stats = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_cache_stats(&stats));
-    return stats;
-}
-
-EXPORT FC_HashStatsIOC *FC_GetFlowCacheHashStats(void) {
-    fcemu_take_injected_failure("FC_GetFlowCacheHashStats");
-    FC_HashStatsIOC *stats = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_hash_stats(&stats));
-    return stats;
-}
-
-EXPORT FC_IOCInvalEntries *FC_GetInvalTableEntries(void) {
-    fcemu_take_injected_failure("FC_GetInvalTableEntries");
-    FC_IOCInvalEntries *entries = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_inval_entries(&entries));
-    return entries;
-}
-
-EXPORT void FC_InvalidateFCFlowEntry(hyp_uint32 keyValue, FC_InvalHashKeyType keyType) {
-    fcemu_take_injected_failure("FC_InvalidateFCFlowEntry");
-    fcemu_abandon_unless_ok(fcemu_model_invalidate_key(keyValue, (int)keyType));
-}
-
-EXPORT int FC_InvalidateFlowsIoctl(void) {
-    fcemu_take_injected_failure("FC_InvalidateFlowsIoctl");
-    int invalidated = -1;
-    fcemu_abandon_unless_ok(fcemu_model_invalidate_all(&invalidated));
-    return invalidated;
-}
-
-EXPORT void FC_IOCSetConfigOption(FC_ConfigOptionTypeIOC type, hyp_uint32 value) {
-    fcemu_take_injected_failure("FC_IOCSetConfigOption");
-    fcemu_abandon_unless_ok(fcemu_model_set_option((int)type, value));
-}
-
-EXPORT hyp_uint32 FC_IOCGetConfigOption(FC_ConfigOptionTypeIOC type) {
-    fcemu_take_injected_failure("FC_IOCGetConfigOption");
-    hyp_uint32 value = 0;
-    fcemu_abandon_unless_ok(fcemu_model_get_option((int)type, &value));
-    return value;
-}
-
-EXPORT void FC_SetPortProp(char const *switchName, char const *portName, FC_DVSPortEnableDir dir) {
-    fcemu_take_injected_failure("FC_SetPortProp");
-    fcemu_abandon_unless_ok(fcemu_model_set_port_prop(switchName, portName, (int)dir));
-}
-
-EXPORT void FC_SetHostProp(char const *switchName, char const *propName, hyp_Bool enable) {
-    fcemu_take_injected_failure("FC_SetHostProp");
-    fcemu_abandon_unless_ok(fcemu_model_set_host_prop(switchName, propName, enable != 0));
-}
-
-EXPORT char const *FC_GetPortsetStatus(char const *portsetName) {
-    fcemu_take_injected_failure("FC_GetPortsetStatus");
-    const char *text = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_portset_status(portsetName, 0, &text));
-    return text;
-}
-
-EXPORT char const *FC_GetPortsetMcastStatus(char const *portsetName) {
-    fcemu_take_injected_failure("FC_GetPortsetMcastStatus");
-    const char *text = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_portset_status(portsetName, 1, &text));
-    return text;
-}
-
-EXPORT char const *FC_GetFlowCacheEnabled(char const *switchName, char const *portName) {
-    fcemu_take_injected_failure("FC_GetFlowCacheEnabled");
-    const char *text = NULL;
-    fcemu_abandon_unless_ok(fcemu_model_port_status(switchName, portName, &text));
-    return text;
+EXPORT void fcemu_fail_next(const char *function, int value, PyObject *type, const char *message) {
+    emu_fail_next(function, value, type, message);
 }
 
 /* The control interface never jumps: tests call it without an armed trap. */

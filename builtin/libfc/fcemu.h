@@ -206,8 +206,9 @@ __attribute__((visibility("default"))) int fcemu_traffic_report_from(unsigned in
 __attribute__((visibility("default"))) int fcemu_check(char *report, size_t size);
 
 /* Makes the next call of the named FC_* function abandon through the trap
- * with that jump value, exception type (NULL allowed) and message.  A NULL
- * function cancels a pending failure. */
+ * with that jump value, exception type (NULL allowed) and message (NULL
+ * allowed).  Up to eight functions may have a failure pending; value 0
+ * cancels the named function's, a NULL function cancels them all. */
 __attribute__((visibility("default"))) void fcemu_fail_next(const char *function, int value,
                                                             PyObject *type, const char *message);
 

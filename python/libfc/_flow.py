@@ -18,6 +18,14 @@ def _action_names():
 
 
 ACTION_NAMES = _action_names()
+
+# Names of the protocol and ether type numbers a flow key holds; a number
+# without a name is shown as a number only.
+PROTOCOL_NAMES = {1: "icmp", 2: "igmp", 6: "tcp", 17: "udp", 47: "gre", 50: "esp", 58: "icmpv6", 132: "sctp"}
+ETHER_TYPE_NAMES = {0x0800: "ipv4", 0x0806: "arp", 0x8100: "vlan", 0x86DD: "ipv6", 0x8847: "mpls", 0x88CC: "lldp"}
+# The same names as JSON values, for json_text().
+_PROTOCOL_JSON = {number: '"%s"' % name for number, name in PROTOCOL_NAMES.items()}
+_ETHER_TYPE_JSON = {number: '"%s"' % name for number, name in ETHER_TYPE_NAMES.items()}
 _ntop, _AF_INET, _AF_INET6 = socket.inet_ntop, socket.AF_INET, socket.AF_INET6
 
 
@@ -36,7 +44,8 @@ def action_names(bit_map):
 
 
 _JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src":"%s","dst":"%s","proto":%d,'
-              '"ether":%d,"vlan":%d,"src_mac":"%s","dst_mac":"%s","inner_dst_mac":"%s","entities":[%s],'
+              '"proto_name":%s,"ether_type":%d,"ether_type_name":%s,"vlan":%d,"src_mac":"%s","dst_mac":"%s",'
+              '"inner_dst_mac":"%s","entities":[%s],'
               '"packets":%d,"age_s":%d,"expires_in_s":%d}')
 
 
@@ -104,7 +113,9 @@ class Flow:
                                                   ",".join(map(str, ports)))
             for names, ports in self.entities)
         return _JSON_TEXT % (self.id, self.flags, self.table, self.port, self.vni, "true" if self.ipv6 else "false",
-                             _address_text(self._src), _address_text(self._dst), self.proto, self.ether, self.vlan,
+                             _address_text(self._src), _address_text(self._dst), self.proto,
+                             _PROTOCOL_JSON.get(self.proto, "null"), self.ether,
+                             _ETHER_TYPE_JSON.get(self.ether, "null"), self.vlan,
                              self.src_mac, self.dst_mac, self.inner_dst_mac, entities, self.packets, self.age_s,
                              self.expires_in_s)
 
@@ -126,7 +137,8 @@ class Flow:
         return {
             "id": self.id, "flags": self.flags, "table": self.table, "port": self.port, "vni": self.vni,
             "ipv6": self.ipv6, "src": self.src_text, "dst": self.dst_text, "proto": self.proto,
-            "ether": self.ether, "vlan": self.vlan, "src_mac": self.src_mac, "dst_mac": self.dst_mac,
+            "proto_name": PROTOCOL_NAMES.get(self.proto), "ether_type": self.ether,
+            "ether_type_name": ETHER_TYPE_NAMES.get(self.ether), "vlan": self.vlan, "src_mac": self.src_mac, "dst_mac": self.dst_mac,
             "inner_dst_mac": self.inner_dst_mac,
             "entities": [{"actions": names, "dst_ports": ports} for names, ports in self.entities],
             "packets": self.packets, "age_s": self.age_s, "expires_in_s": self.expires_in_s,

@@ -23,8 +23,7 @@ PREFIX = "libfc_"
 # Every counter of the statistics tree: its path in the tree (as stats()
 # gives it) and the family it is exported as, without the prefix and the
 # "_total" every counter family ends in.  The names are chosen to read well
-# on a dashboard, not derived from the C fields; `flat` uses them as the
-# snake_case keys of the rates' JSON too.
+# on a dashboard, not derived from the C fields.
 COUNTERS = [
     ("lookup.failed", "lookup_failures"),
     ("lookup.unsupported", "lookup_unsupported"),
@@ -142,11 +141,6 @@ def leaves(tree, path=()):
             yield ".".join(path + (name,)), value
 
 
-def flat(tree):
-    """The counters of a stats() tree by family name: {"lookup_hits": n, ...}."""
-    return {counter_name(path): value for path, value in leaves(tree)}
-
-
 def tables(hash_stats):
     """Per hash table of a hash_stats() document: flows held, capacity and
     whether it is enabled, evictions so far."""
@@ -163,10 +157,10 @@ def tables(hash_stats):
 
 
 def read():
-    """Everything the families show, read from the library now; raises what
-    the library raises when it fails."""
+    """Everything the families show, read from the library now (the counters
+    by dotted path); raises what the library raises when it fails."""
     return {
-        "counters": flat(_cache.stats()),
+        "counters": dict(leaves(_cache.stats())),
         "tables": tables(_cache.hash_stats()),
         "options": {label: _libfc.FC_IOCGetConfigOption(getattr(_libfc, constant)) for label, constant in OPTIONS},
     }
@@ -178,10 +172,9 @@ def families(reading):
 
     result = [GaugeMetricFamily(PREFIX + "up", "1 when the flow cache library answered the last read, else 0.",
                                 value=1)]
-    paths = {counter_name(path): path for path, _ in COUNTERS}
-    for name, value in reading["counters"].items():
-        source = paths.get(name, name)
-        result.append(CounterMetricFamily(PREFIX + name, "Flow cache statistics counter %s." % source, value=value))
+    for path, value in reading["counters"].items():
+        result.append(CounterMetricFamily(PREFIX + counter_name(path), "Flow cache statistics counter %s." % path,
+                                          value=value))
     rows = reading["tables"]
     flows, capacity = sum(t["flows"] for t in rows), sum(t["capacity"] for t in rows)
     result.append(GaugeMetricFamily(PREFIX + "flows", "Flows in the cache.", value=flows))
@@ -221,11 +214,12 @@ def failure_families(error):
 
 
 def rate_families(rates):
-    """Per-second rates of the counters (from `flat`) as gauge families."""
+    """Per-second rates of the counters (dotted path -> rate) as gauge families."""
     from prometheus_client.core import GaugeMetricFamily
 
-    return [GaugeMetricFamily(PREFIX + name + "_per_second", "Per-second rate of %s%s_total." % (PREFIX, name),
-                              value=value) for name, value in rates.items()]
+    return [GaugeMetricFamily(PREFIX + counter_name(path) + "_per_second",
+                              "Per-second rate of %s%s_total." % (PREFIX, counter_name(path)), value=value)
+            for path, value in rates.items()]
 
 
 def exposition(family_list):

@@ -200,6 +200,8 @@ def _run(args):
     value = next(filter(None, map(_undecodable, vars(args).values())), None)
     if value is not None:
         return _fail(args.command_name, "argument '%s' is not UTF-8 text" % printable(value), 2)
+    if getattr(args, "pretty", False) and not getattr(args, "json", False):
+        return _fail(args.command_name, "--pretty indents the --json document: add --json", 2)
     if sys.stdout is None:  # started with standard output closed
         return OUTPUT_GONE
     status = args.handler(args)

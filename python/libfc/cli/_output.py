@@ -1,45 +1,155 @@
-"""Text output shared by the commands: aligned tables, JSON, durations and
-the progress line of long dumps."""
+"""Output shared by the commands: JSON documents, tables that fit the
+terminal, footers on stderr, durations and the progress line of long dumps.
+
+Standard output carries data only (table rows, JSON); everything said about
+the data (what a listing left out, which columns did not fit) goes to
+stderr through footer(), so `libfc ... | wc -l` counts rows."""
 
 import json
+import os
+import re
+import shutil
 import sys
 import time
 
+# The layout version of every JSON document the tool prints, its first key
+# ("schema": 1); docs/json.md describes each command's layout.
+SCHEMA = 1
 
-def table(headers, rows, out=None):
-    """Left-aligned text columns, numbers right-aligned, two spaces apart;
-    None is an empty cell."""
+
+# ---- JSON -------------------------------------------------------------------------
+
+def add_json_options(parser, help="print JSON"):
+    """--json and --pretty, for a command whose only other form is text."""
+    parser.add_argument("--json", action="store_true", help=help)
+    add_pretty(parser)
+
+
+def add_pretty(parser):
+    parser.add_argument("--pretty", action="store_true", help="indent the JSON (with --json)")
+
+
+def json_text(doc, pretty=False):
+    """A document as JSON text, its schema version first: compact, or
+    indented by two spaces."""
+    doc = {"schema": SCHEMA, **doc}
+    if pretty:
+        return json.dumps(doc, indent=2)
+    return json.dumps(doc, separators=(",", ":"))
+
+
+def emit_json(doc, args=None, out=None):
+    """Print a document as --json and --pretty ask."""
+    (out or sys.stdout).write(json_text(doc, bool(getattr(args, "pretty", False))) + "\n")
+
+
+def json_line(doc, out=None):
+    """One JSON Lines record: a compact document on one line, which carries
+    the schema version like every other document."""
+    (out or sys.stdout).write(json_text(doc) + "\n")
+
+
+_CAMEL_WORD = re.compile(r"(?<=[a-z0-9])(?=[A-Z])|(?<=[A-Z])(?=[A-Z][a-z])")
+
+
+def snake_case(name):
+    """A record field name as a JSON key: "fromNestedTN" -> "from_nested_tn",
+    "actionGenList_appended" -> "action_gen_list_appended"."""
+    return _CAMEL_WORD.sub("_", name).lower()
+
+
+# ---- Text for a terminal --------------------------------------------------------
+
+def footer(text):
+    """A note about the output, such as "(3 of 40 matching flows shown)", on
+    stderr after what standard output already holds."""
+    sys.stdout.flush()
+    sys.stderr.write("(%s)\n" % text)
+
+
+def table_width(out=None):
+    """The width a table must fit: $COLUMNS when set, the terminal's when
+    the output is one; None when it goes to a pipe or file, which get whole
+    rows however long."""
     out = out or sys.stdout
-    texts = [["" if cell is None else str(cell) for cell in row] for row in rows]
-    widths = [len(h) for h in headers]
-    for row in texts:
-        for i, cell in enumerate(row):
-            widths[i] = max(widths[i], len(cell))
-    numeric = [all(_is_number(row[i]) for row in rows) and bool(rows) for i in range(len(headers))]
+    if os.environ.get("COLUMNS", "").strip() or _is_terminal(out):
+        return shutil.get_terminal_size().columns
+    return None
 
-    def line(cells):
-        parts = [cell.rjust(w) if right else cell.ljust(w) for cell, w, right in zip(cells, widths, numeric)]
-        return "  ".join(parts).rstrip()
 
-    out.write(line(headers) + "\n")
-    for row in texts:
-        out.write(line(row) + "\n")
+def colour(out=None):
+    """Whether to colour: only on a terminal, and never with NO_COLOR set."""
+    return _is_terminal(out or sys.stdout) and not os.environ.get("NO_COLOR") and os.environ.get("TERM") != "dumb"
+
+
+_BOLD, _PLAIN = "\033[1m", "\033[0m"
+ELLIPSIS = "~"
+
+
+class Column:
+    """A table column: its header, whether its cells are numbers (right
+    aligned), and how it gives way on a narrow terminal: ``drop`` ranks the
+    columns that may be left out (1 goes first; 0 never), ``shrink`` is the
+    width a column of text may be cut down to (0: never cut)."""
+
+    __slots__ = ("name", "numeric", "drop", "shrink")
+
+    def __init__(self, name, numeric=False, drop=0, shrink=0):
+        self.name, self.numeric, self.drop, self.shrink = name, numeric, drop, shrink
+
+
+def fit(columns, widths, limit):
+    """The columns kept and their widths so that a row is at most `limit`
+    characters: cut the shrinkable ones while that is enough, else leave out
+    the column ranked first and try again; then take back any column left
+    out that the room a later one made holds.  Returns (kept indices, widths)."""
+    kept, widths, dropped = list(range(len(columns))), list(widths), []
+
+    def total():
+        return sum(widths[i] for i in kept) + 2 * (len(kept) - 1)
+
+    while total() > limit:
+        excess = total() - limit
+        room = sum(max(0, widths[i] - columns[i].shrink) for i in kept if columns[i].shrink)
+        droppable = [i for i in kept if columns[i].drop]
+        if room >= excess or not droppable:
+            while excess > 0 and room > 0:
+                widest = max((i for i in kept if columns[i].shrink and widths[i] > columns[i].shrink),
+                             key=lambda i: widths[i] - columns[i].shrink)
+                widths[widest] -= 1
+                excess, room = excess - 1, room - 1
+            break
+        dropped.append(min(droppable, key=lambda i: (columns[i].drop, -i)))
+        kept.remove(dropped[-1])
+    for i in reversed(dropped):
+        if total() + 2 + widths[i] <= limit:
+            kept = sorted(kept + [i])
+    return kept, widths
 
 
 class StreamingTable:
     """Rows written as they come, in columns whose widths the header and the
     first `sample` rows fix, so a long listing needs neither all its rows
     in memory nor to wait for them.  A longer cell later on widens its
-    column from that row on.  Columns listed in `numeric` are right-aligned."""
+    column from that row on, or is cut in a column fitted to the terminal.
 
-    def __init__(self, headers, numeric=(), out=None, sample=256):
-        self.headers = list(headers)
-        self.numeric = [i in numeric for i in range(len(headers))]
+    `columns` are Column objects, or header texts with `numeric` giving the
+    indices of the right-aligned ones.  On a terminal (or with $COLUMNS set)
+    the table fits its width: low-ranked columns are left out or cut, which
+    finish() says on stderr; no row is ever longer than the width."""
+
+    def __init__(self, columns, numeric=(), out=None, sample=256, width=None):
+        self.columns = [c if isinstance(c, Column) else Column(c, numeric=i in numeric)
+                        for i, c in enumerate(columns)]
         self.out = out or sys.stdout
         self.sample = sample
+        self.limit = width if width is not None else table_width(self.out)
+        self.bold = colour(self.out)
         self.pending = []
         self.widths = None
+        self.kept = None
         self.rows = 0
+        self.noted = False
 
     def add(self, row):
         cells = ["" if cell is None else str(cell) for cell in row]
@@ -54,41 +164,62 @@ class StreamingTable:
     def finish(self):
         if self.widths is None:
             self._start()
+        if not self.noted:
+            self.noted = True
+            self._note()
 
     def _start(self):
-        self.widths = [len(h) for h in self.headers]
+        natural = [len(c.name) for c in self.columns]
         for cells in self.pending:
-            self.widths = [max(w, len(cell)) for w, cell in zip(self.widths, cells)]
-        self._write(self.headers, header=True)
+            natural = [max(w, len(cell)) for w, cell in zip(natural, cells)]
+        self.natural = natural
+        if self.limit:
+            self.kept, self.widths = fit(self.columns, natural, self.limit)
+        else:
+            self.kept, self.widths = list(range(len(self.columns))), natural
+        self._write([c.name for c in self.columns], header=True)
         for cells in self.pending:
             self._write(cells)
         self.pending = []
 
+    def _note(self):
+        dropped = [c.name for i, c in enumerate(self.columns) if i not in self.kept]
+        cut = [self.columns[i].name for i in self.kept if self.widths[i] < self.natural[i]]
+        said = (["left out " + ", ".join(dropped)] if dropped else []) + (["cut " + ", ".join(cut)] if cut else [])
+        if said:
+            footer("%s to fit %d columns" % ("; ".join(said), self.limit))
+
     def _write(self, cells, header=False):
         parts = []
-        for i, (cell, right) in enumerate(zip(cells, self.numeric)):
-            if len(cell) > self.widths[i]:
-                self.widths[i] = len(cell)
-            parts.append(cell.rjust(self.widths[i]) if right and not header else cell.ljust(self.widths[i]))
-        self.out.write("  ".join(parts).rstrip() + "\n")
+        for i in self.kept:
+            cell, column, width = cells[i], self.columns[i], self.widths[i]
+            if len(cell) > width:
+                if self.limit and column.shrink:
+                    cell = cell[:max(width - len(ELLIPSIS), 0)] + ELLIPSIS
+                else:
+                    self.widths[i] = width = len(cell)
+            parts.append(cell.rjust(width) if column.numeric and not header else cell.ljust(width))
+        line = "  ".join(parts).rstrip()
+        if self.limit:
+            line = line[:self.limit]
+        if header and self.bold:
+            line = _BOLD + line + _PLAIN
+        self.out.write(line + "\n")
+
+
+def table(columns, rows, out=None, width=None):
+    """A whole table at once; cells that are all numbers are right-aligned
+    unless `columns` are Column objects, which say it themselves.  None is
+    an empty cell."""
+    numeric = {i for i in range(len(columns)) if rows and all(_is_number(row[i]) for row in rows)}
+    listing = StreamingTable(columns, numeric, out=out, sample=len(rows) + 1, width=width)
+    for row in rows:
+        listing.add(row)
+    listing.finish()
 
 
 def _is_number(value):
     return isinstance(value, int) and not isinstance(value, bool)
-
-
-def dump_json(value, out=None):
-    out = out or sys.stdout
-    json.dump(value, out, indent=2)
-    out.write("\n")
-
-
-_compact = json.JSONEncoder(separators=(",", ":"))
-
-
-def json_line(value, out=None):
-    """One compact JSON object on one line (a JSON Lines record)."""
-    (out or sys.stdout).write(_compact.encode(value) + "\n")
 
 
 def duration(seconds):

@@ -5,12 +5,12 @@ import argparse
 import ipaddress
 
 from .. import _addresses
+from .._flow import ETHER_TYPE_NAMES, PROTOCOL_NAMES
 
 UINT32_MAX = 2 ** 32 - 1
 
-PROTOCOLS = {"icmp": 1, "igmp": 2, "tcp": 6, "udp": 17, "gre": 47, "esp": 50, "icmpv6": 58, "sctp": 132}
-PROTOCOL_NAMES = {number: name for name, number in PROTOCOLS.items()}
-ETHER_TYPES = {"ipv4": 0x0800, "arp": 0x0806, "vlan": 0x8100, "ipv6": 0x86DD, "mpls": 0x8847, "lldp": 0x88CC}
+PROTOCOLS = {name: number for number, name in PROTOCOL_NAMES.items()}
+ETHER_TYPES = {name: number for number, name in ETHER_TYPE_NAMES.items()}
 
 
 def uint32(text):

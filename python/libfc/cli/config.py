@@ -34,7 +34,7 @@ def register(subparsers):
     get = actions.add_parser("get", help="print options (all of them by default)")
     get.add_argument("names", nargs="*", type=option_name, metavar="OPTION",
                      help="one of: " + ", ".join(OPTIONS))
-    get.add_argument("--json", action="store_true", help="print JSON")
+    _output.add_json_options(get)
     get.set_defaults(handler=get_options)
     put = actions.add_parser("set", help="change one option")
     put.add_argument("name", type=option_name, metavar="OPTION", help="one of: " + ", ".join(OPTIONS))
@@ -47,7 +47,7 @@ def get_options(args):
     values = {name: _libfc.FC_IOCGetConfigOption(OPTIONS[name]) for name in names}
     if args.json:
         # JSON keys are snake_case, as in every other command's JSON.
-        _output.dump_json({name.replace("-", "_"): value for name, value in values.items()})
+        _output.emit_json({"options": {name.replace("-", "_"): value for name, value in values.items()}}, args)
     else:
         width = max(len(name) for name in values)
         for name, value in values.items():

@@ -7,7 +7,7 @@ commands add ``emu populate``)."""
 import argparse
 import ctypes
 
-from . import _values, dvs
+from . import _output, _values, dvs
 from ._library import bad_input, emulator, emulator_failure, emulator_state_dir
 
 # ``emu traffic --flows`` at most; installed in batches small enough that a
@@ -39,6 +39,7 @@ def register(subparsers):
                                 help="how many flows to install (default 200, at most %d)" % MAX_TRAFFIC_FLOWS)
     traffic_parser.add_argument("--seed", type=_values.uint32, default=1, metavar="S",
                                 help="the same seed gives the same flows (default 1)")
+    _output.add_json_options(traffic_parser, help="print what became of the flows as JSON")
     traffic_parser.set_defaults(handler=traffic)
     _register_check(actions)
     return actions
@@ -51,7 +52,11 @@ def reset(args):
 
 def traffic(args):
     result = _traffic_report(args.flows, args.seed)
-    print(_traffic_summary(result))
+    if args.json:
+        _output.emit_json(dict({name: getattr(result, name) for name, _ in TrafficResult._fields_},
+                               state_dir=emulator_state_dir()), args)
+    else:
+        print(_traffic_summary(result))
     return 0
 
 

@@ -30,7 +30,7 @@ def _add_portset_setting(parser):
     parser.add_argument("property", choices=list(HOST_PROPERTIES),
                         help="cache: %s; mcast: %s" % tuple(HOST_PROPERTIES.values()))
     parser.add_argument("state", choices=list(SWITCHES))
-    parser.add_argument("--json", action="store_true", help="print JSON")
+    _output.add_json_options(parser)
     parser.set_defaults(handler=set_portset)
 
 
@@ -40,7 +40,7 @@ def register(subparsers):
     parser.add_argument("switch", help="portset (switch) name")
     parser.add_argument("port", help="port name (its id as text)")
     parser.add_argument("direction", nargs="?", choices=list(DIRECTIONS), help="set this direction")
-    parser.add_argument("--json", action="store_true", help="print JSON")
+    _output.add_json_options(parser)
     parser.set_defaults(handler=port)
 
     parser = subparsers.add_parser("portset", help="a portset's flow cache: its status, or turn it on or off",
@@ -50,7 +50,7 @@ def register(subparsers):
     actions.required = True
     status = actions.add_parser("status", help="the portset's cache and multicast cache status")
     status.add_argument("portset", help="portset name")
-    status.add_argument("--json", action="store_true", help="print JSON")
+    _output.add_json_options(status)
     status.set_defaults(handler=portset_status)
     _add_portset_setting(actions.add_parser(
         "set", help="turn the portset's cache or multicast cache on or off, then show its status"))
@@ -71,8 +71,8 @@ def port(args):
     if args.json:
         # The library answers with the direction's name; its number is the
         # one "port SWITCH PORT DIRECTION" sets.
-        _output.dump_json({"switch": args.switch, "port": args.port, "direction": direction,
-                           "direction_value": DIRECTION_NAMES.get(direction)})
+        _output.emit_json({"switch": args.switch, "port": args.port, "direction": DIRECTION_NAMES.get(direction),
+                           "direction_name": direction}, args)
     else:
         print("%s port %s: %s" % (args.switch, args.port, _status_text(direction)))
     return 0
@@ -80,17 +80,17 @@ def port(args):
 
 def set_portset(args):
     _libfc.FC_SetHostProp(args.switch, HOST_PROPERTIES[args.property], SWITCHES[args.state])
-    return _print_portset(args.switch, args.json)
+    return _print_portset(args.switch, args)
 
 
 def portset_status(args):
-    return _print_portset(args.portset, args.json)
+    return _print_portset(args.portset, args)
 
 
-def _print_portset(name, as_json):
+def _print_portset(name, args):
     cache, multicast = _libfc.FC_GetPortsetStatus(name), _libfc.FC_GetPortsetMcastStatus(name)
-    if as_json:
-        _output.dump_json({"portset": name, "cache": cache, "multicast_cache": multicast})
+    if args.json:
+        _output.emit_json({"portset": name, "cache": cache, "multicast_cache": multicast}, args)
     else:
         print("%s cache: %s" % (name, _status_text(cache)))
         print("%s multicast cache: %s" % (name, _status_text(multicast)))

@@ -38,9 +38,16 @@ FILTERS = [
 SORT_KEYS = {"packets": "packets", "age": "age_s", "expires": "expires_in_s", "port": "port", "vni": "vni",
              "id": "id"}
 
-HEADERS = ["ID", "PORT", "VNI", "SOURCE", "DESTINATION", "PROTO", "SRC MAC", "DST MAC",
-           "ACTIONS", "DST PORTS", "PACKETS", "AGE", "EXPIRES"]
-NUMERIC = {0, 1, 2, 10}
+# The listing's columns; on a narrow terminal the MACs go first, the id,
+# addresses and packets never.
+COLUMNS = [
+    _output.Column("ID", numeric=True), _output.Column("PORT", numeric=True, drop=7),
+    _output.Column("VNI", numeric=True, drop=5), _output.Column("SOURCE"), _output.Column("DESTINATION"),
+    _output.Column("PROTO", drop=9), _output.Column("SRC MAC", drop=1), _output.Column("DST MAC", drop=2),
+    _output.Column("ACTIONS", drop=8, shrink=10), _output.Column("DST PORTS", drop=6, shrink=9),
+    _output.Column("PACKETS", numeric=True), _output.Column("AGE", drop=4), _output.Column("EXPIRES", drop=3),
+]
+HEADERS = [column.name for column in COLUMNS]
 
 
 def spell(keyword):
@@ -67,6 +74,7 @@ def register(subparsers):
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--json", action="store_true", help="print one JSON document (for small listings)")
     form.add_argument("--json-lines", action="store_true", help="print one JSON object per flow and line")
+    _output.add_pretty(parser)
     parser.add_argument("--limit", type=_values.positive, metavar="N",
                         help="show at most N flows (without --sort or --top, stop reading there)")
     parser.add_argument("--sort", choices=SORT_KEYS, metavar="KEY",
@@ -133,6 +141,9 @@ def _row(flow):
             flow.packets, _output.duration(flow.age_s), _output.duration(flow.expires_in_s)]
 
 
+JSON_LINE_START = '{"schema":%d,' % _output.SCHEMA
+
+
 def _read(walk, progress):
     for done, flow in enumerate(walk, 1):
         progress.update(done, walk.total)
@@ -189,24 +200,25 @@ def _list(args, rate=None):
                 listed[-1]["packets_per_second"] = rate(flow)
         progress.finish()
         shown = len(listed)
-        _output.dump_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed})
+        _output.emit_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed},
+                          args)
     elif args.json_lines:
         write = sys.stdout.write
         for flow in flows:
-            text = flow.json_text()
+            text = JSON_LINE_START + flow.json_text()[1:]
             if rate is not None:
                 text = '%s,"packets_per_second":%s}' % (text[:-1], json.dumps(rate(flow)))
             write(text + "\n")
             shown += 1
         progress.finish()
     else:
-        headers, numeric = HEADERS, NUMERIC
+        columns = COLUMNS
         if rate is not None:
-            # Packets per second beside the packets; AGE and EXPIRES move right.
+            # Packets per second beside the packets (kept, as they are, on
+            # a narrow terminal); AGE and EXPIRES move right.
             at = HEADERS.index("PACKETS") + 1
-            headers = HEADERS[:at] + ["PKTS/S"] + HEADERS[at:]
-            numeric = NUMERIC | {at}
-        table = _output.StreamingTable(headers, numeric, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
+            columns = COLUMNS[:at] + [_output.Column("PKTS/S", numeric=True)] + COLUMNS[at:]
+        table = _output.StreamingTable(columns, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
         for flow in flows:
             row = _row(flow)
             if rate is not None:
@@ -218,7 +230,7 @@ def _list(args, rate=None):
         if shown:
             table.finish()
         else:
-            print("no flows match" if not walk.total else "%d flows match; none shown" % walk.total)
+            _output.footer("no flows match" if not walk.total else "%d flows match; none shown" % walk.total)
     _report(args, walk, shown)
     return 0
 
@@ -232,7 +244,7 @@ def _report(args, walk, shown):
                                                                      _libfc.FC_MAX_CACHE_FLOWS_IOC))
     cut = args.limit is not None or args.top is not None
     if cut and walk.total and shown < walk.total:
-        sys.stderr.write("(%d of %d matching flows shown)\n" % (shown, walk.total))
+        _output.footer("%d of %d matching flows shown" % (shown, walk.total))
 
 
 def remove(args):

@@ -2,16 +2,36 @@
 per table its state, eviction and hit maxima, and the histogram of bucket
 lengths drawn as text bars."""
 
+import _libfc
+
 from .. import _cache
 from . import _output
 
 BAR_WIDTH = 40
+# Room a bar line needs besides its bar: "  8 | " and " 65535".
+BAR_MARGIN = 14
+
+STATES = {"enabled": _libfc.FC_STATE_ENABLED, "disabled": _libfc.FC_STATE_DISABLED}
+
+
+def state_number(name):
+    """A table state's number from the name the package gives it ("enabled",
+    or "state N" for a state without a name)."""
+    return STATES[name] if name in STATES else int(name.split()[-1])
+
+
+def document(stats):
+    """The --json document: each table's state as its number, its name beside."""
+    tables = [dict(table=index, state=state_number(table["state"]), state_name=table["state"],
+                   **{key: value for key, value in table.items() if key != "state"})
+              for index, table in enumerate(stats["tables"])]
+    return {"max_tables": stats["max_tables"], "tables": tables}
 
 
 def register(subparsers):
     parser = subparsers.add_parser("hashstats", help="hash table statistics",
                                    description="Show each flow cache hash table and its bucket-length histogram.")
-    parser.add_argument("--json", action="store_true", help="print JSON")
+    _output.add_json_options(parser)
     parser.set_defaults(handler=show)
 
 
@@ -29,12 +49,14 @@ def bars(counts, width=BAR_WIDTH):
 def show(args):
     stats = _cache.hash_stats()
     if args.json:
-        _output.dump_json(stats)
+        _output.emit_json(document(stats), args)
         return 0
     tables = stats["tables"]
     if not tables:
-        print("no hash tables")
+        _output.footer("no hash tables")
         return 0
+    columns = _output.table_width()
+    width = BAR_WIDTH if columns is None else max(1, min(BAR_WIDTH, columns - BAR_MARGIN))
     for index, table in enumerate(tables):
         if index:
             print()
@@ -42,6 +64,6 @@ def show(args):
             index, table["state"], table["evicts_total"], table["evicts_max"], table["evicts_max_bucket"],
             table["hits_max"], table["hits_max_bucket"]))
         print("buckets by length (entries: buckets):")
-        for line in bars(table["bucket_lengths"]):
+        for line in bars(table["bucket_lengths"], width):
             print(line)
     return 0

@@ -7,12 +7,34 @@ import _libfc
 from .. import _cache
 from . import _output, _values
 from ._library import CommandError, bad_input
+from .enablement import DIRECTIONS
+
+KEY_TYPES = {name: number for number, name in _cache.INVAL_KEY_TYPES.items()}
+DIRECTION_NAMES = {number: name for name, number in DIRECTIONS.items()}
+
+COLUMNS = [_output.Column("TYPE"), _output.Column("ID", numeric=True), _output.Column("REFS", numeric=True, drop=4),
+           _output.Column("GENERATION", numeric=True, drop=5), _output.Column("UCAST PKTS", numeric=True, drop=6),
+           _output.Column("UCAST BYTES", numeric=True, drop=3), _output.Column("MCAST PKTS", numeric=True, drop=2),
+           _output.Column("MCAST BYTES", numeric=True, drop=1)]
+
+
+def entity_document(entity):
+    """An entity as --json gives it: the key type and the direction as
+    numbers with their names beside."""
+    name = entity["type"]
+    doc = {"type": KEY_TYPES[name] if name in KEY_TYPES else int(name.split()[-1]), "type_name": name}
+    for key, value in entity.items():
+        if key == "dir":
+            doc.update(direction=value, direction_name=DIRECTION_NAMES.get(value))
+        elif key != "type":
+            doc[key] = value
+    return doc
 
 
 def register(subparsers):
     parser = subparsers.add_parser("inval", help="the invalidation table",
                                    description="List the invalidation entities and their generations.")
-    parser.add_argument("--json", action="store_true", help="print JSON")
+    _output.add_json_options(parser)
     parser.set_defaults(handler=show)
 
     parser = subparsers.add_parser("invalidate", help="invalidate flows by key, or all flows",
@@ -28,14 +50,14 @@ def show(args):
     table = _cache.inval_entries()
     generation, entities = table["generation"], table["entities"]
     if args.json:
-        _output.dump_json(table)
+        _output.emit_json({"generation": generation, "entities": [entity_document(e) for e in entities]}, args)
         return 0
-    print("global generation %d, %d entit%s" % (generation, len(entities), "y" if len(entities) == 1 else "ies"))
     if entities:
-        headers = ["TYPE", "ID", "REFS", "GENERATION", "UCAST PKTS", "UCAST BYTES", "MCAST PKTS", "MCAST BYTES"]
         rows = [[e["type"], e["id"], e["refs"], e["generation"], e["unicast_packets"], e["unicast_bytes"],
                  e["multicast_packets"], e["multicast_bytes"]] for e in entities]
-        _output.table(headers, rows)
+        _output.table(COLUMNS, rows)
+    _output.footer("global generation %d, %d entit%s" % (generation, len(entities),
+                                                         "y" if len(entities) == 1 else "ies"))
     return 0
 
 

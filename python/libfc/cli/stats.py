@@ -1,7 +1,8 @@
 """``stats`` shows the flow cache's counter tree (FC_GetFlowCacheStats):
-non-zero counters by default, every counter with --all, JSON with --json,
-or the metric families of the exporter in the Prometheus text format with
---prometheus (--prometheus-file writes them to a file, replacing it whole).
+non-zero counters by default, every counter with --all, JSON (every
+counter, zeros too, under snake_case names) with --json, or the metric
+families of the exporter in the Prometheus text format with --prometheus
+(--prometheus-file writes them to a file, replacing it whole).
 
 With --interval S it reads the counters every S seconds, as vmstat does:
 first every counter since the cache was reset, then each counter's rate
@@ -28,15 +29,35 @@ def _non_zero(tree):
     return kept
 
 
+def snake_tree(tree):
+    """The counter tree under the names JSON uses: the record fields'
+    camelCase spelt in snake_case."""
+    return {_output.snake_case(name): snake_tree(value) if isinstance(value, dict) else value
+            for name, value in tree.items()}
+
+
+def nested(counters):
+    """A counter tree in JSON's names from counters by dotted path."""
+    tree = {}
+    for path, value in counters.items():
+        *blocks, name = [_output.snake_case(part) for part in path.split(".")]
+        level = tree
+        for block in blocks:
+            level = level.setdefault(block, {})
+        level[name] = value
+    return tree
+
+
 def register(subparsers):
     parser = subparsers.add_parser("stats", help="flow cache counters",
                                    description="Show the flow cache's counters (non-zero ones unless --all); "
                                                "with --interval, their rates per second.")
-    parser.add_argument("--all", action="store_true", help="include counters that are zero")
+    parser.add_argument("--all", action="store_true", help="include counters that are zero in the text")
     form = parser.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="print the counter tree as JSON")
+    form.add_argument("--json", action="store_true", help="print the whole counter tree as JSON")
+    _output.add_pretty(parser)
     form.add_argument("--json-lines", action="store_true",
-                      help="print one compact JSON object per read, every counter by its metric name")
+                      help="print one compact JSON object per read (with --interval)")
     form.add_argument("--prometheus", action="store_true",
                       help="print the exporter's metric families in the Prometheus text format")
     form.add_argument("--prometheus-file", metavar="PATH",
@@ -51,8 +72,8 @@ def register(subparsers):
 
 
 def show(args):
-    if args.count is not None and args.interval is None:
-        raise bad_input("--count needs --interval")
+    if args.interval is None and (args.count is not None or args.json_lines):
+        raise bad_input("%s needs --interval" % ("--count" if args.count is not None else "--json-lines"))
     if args.prometheus or args.prometheus_file is not None:
         from .exporter import need_client
 
@@ -68,15 +89,12 @@ def show(args):
         sys.stdout.write(_metrics.exposition(_metrics.families(_metrics.read())))
         return 0
     tree = _cache.stats()
-    if args.json_lines:
-        _output.json_line(_metrics.flat(tree))
-        return 0
-    shown = tree if args.all else _non_zero(tree)
     if args.json:
-        _output.dump_json(shown)
+        _output.emit_json({"counters": snake_tree(tree)}, args)
         return 0
+    shown = snake_tree(tree if args.all else _non_zero(tree))
     if not shown:
-        print("every counter is zero")
+        _output.footer("every counter is zero")
         return 0
     _print_tree(shown)
     return 0
@@ -132,8 +150,7 @@ def watch(args, out, clock=None, sleep=None, wall=None):
     import time
 
     prometheus = args.prometheus or args.prometheus_file is not None
-    read = _metrics.read if prometheus else (lambda: {"counters": _metrics.flat(_cache.stats())})
-    paths = {name: path for path, name in _metrics.COUNTERS}
+    read = _metrics.read if prometheus else (lambda: {"counters": dict(_metrics.leaves(_cache.stats()))})
     wall = wall or time.time
     previous = None
     for reading, elapsed in _watch.samples(read, args.interval, args.count, clock=clock or time.monotonic,
@@ -148,21 +165,22 @@ def watch(args, out, clock=None, sleep=None, wall=None):
             found = _metrics.families(reading) if elapsed is None else _metrics.rate_families(values)
             out.write(("" if elapsed is None else "\n") + _metrics.exposition(found))
         elif args.json_lines:
-            key = "totals" if elapsed is None else "rates"
+            key = "counters" if elapsed is None else "rates"
             _output.json_line({"time": round(wall(), 3), "interval_s": None if elapsed is None else round(elapsed, 6),
-                               key: values}, out)
+                               key: nested(values)}, out)
         else:
-            _print_sample(out, values, elapsed, paths, args.all)
+            _print_sample(out, values, elapsed, args.all)
         out.flush()
     return 0
 
 
-def _print_sample(out, values, elapsed, paths, everything):
+def _print_sample(out, values, elapsed, everything):
     if elapsed is None:
         title, cell = "since reset", str
     else:
         title, cell = "per second over %.2f s" % elapsed, _rate_text
-    rows = [(paths.get(name, name), cell(value)) for name, value in values.items() if everything or value]
+    rows = [(".".join(map(_output.snake_case, path.split("."))), cell(value)) for path, value in values.items()
+            if everything or value]
     if elapsed is not None:
         out.write("\n")
     if not rows:
