@@ -1,7 +1,7 @@
 """The command-line tool (python -m libfc) run as a person runs it, in a
-subprocess against a private built-in flow cache: what it prints, the
-Prometheus output read back with a real parser, and the one error contract
-of every command (switch state ones included): its messages and exit
+subprocess against a private built-in flow cache: what it prints, its
+JSON, and the one error contract of every command (switch state ones
+included): its messages and exit
 statuses for bad input, library failures and output nobody can read."""
 
 import ctypes
@@ -13,7 +13,6 @@ import subprocess
 import sys
 
 import pytest
-from prometheus_client.parser import text_string_to_metric_families
 
 import _libfc
 import libfc
@@ -252,23 +251,6 @@ def test_stats_shows_the_non_zero_counters_and_all_of_them_on_request():
     assert "  nhits" in text and str(tree["lookup"]["nhits"]) in text.split()
     assert "fe_fail" not in text  # zero
     assert "fe_fail" in ok("stats", "--all")
-
-
-def test_stats_prometheus_output_parses_as_one_counter_family_per_block():
-    LIB.fcemu_traffic(80, 3)
-    counters = dict(leaves(read_stats()))
-    families = list(text_string_to_metric_families(ok("stats", "--prometheus")))
-    assert all(family.type == "counter" for family in families)
-    assert len({family.name for family in families}) == len(families)
-    seen = {}
-    for family in families:
-        for sample in family.samples:
-            assert sample.name == family.name + "_total" and set(sample.labels) == {"counter"}
-            seen[(family.name, sample.labels["counter"])] = sample.value
-    assert len(seen) == len(counters)  # every counter, zero or not
-    assert seen[("libfc_flow_cache_lookup", "nhits")] == counters[("lookup", "nhits")] > 0
-    assert seen[("libfc_flow_cache_actions_encap_drop", "invalidFrame")] == counters[("actions", "encap", "drop", "invalidFrame")]
-    assert seen[("libfc_flow_cache_actions_add_errors", "src_mac_change")] == 0
 
 
 def test_hashstats_draws_each_tables_bucket_histogram():

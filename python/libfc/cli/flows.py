@@ -10,12 +10,13 @@ holds, and --limit stops the walk once enough flows are out.  Only --sort
 
 import heapq
 import itertools
+import json
 import sys
 
 import _libfc
 
 from .. import _cache
-from . import _output, _values
+from . import _output, _values, _watch
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
@@ -90,6 +91,9 @@ def register(subparsers: "_Subparsers") -> None:
                         help="only the N flows with the largest sort key (default packets), largest first")
     parser.add_argument("--reverse", action="store_true",
                         help="reverse the order: largest first for --sort, the N smallest for --top")
+    parser.add_argument("--watch", type=_watch.seconds, metavar="S",
+                        help="list again every S seconds, with each flow's packets per second since the "
+                             "listing before (until Ctrl-C)")
     parser.set_defaults(handler=show)
     actions = parser.add_subparsers(dest="flows_action", metavar="{remove}")
     remove_parser = actions.add_parser("remove", help="remove the flows that match the filter",
@@ -155,6 +159,41 @@ def _read(walk, progress):
 
 
 def show(args: "argparse.Namespace") -> int:
+    if args.watch is None:
+        return _list(args)
+    return watch(args)
+
+
+def watch(args, clock=None, sleep=None):
+    """The listing every --watch seconds.  A flow's rate is its packet count's
+    change since the listing before, by flow id, over the time between the
+    two listings' starts; a flow not seen in that listing has none yet."""
+    import time
+
+    seen = {}
+    clear = _output._is_terminal(sys.stdout)
+    for count, (_, elapsed) in enumerate(_watch.samples(lambda: None, args.watch, clock=clock or time.monotonic,
+                                                        sleep=sleep or time.sleep)):
+        current = {}
+
+        def rate(flow):
+            current[flow.id] = flow.packets
+            before = seen.get(flow.id)
+            if elapsed is None or before is None or flow.packets < before:
+                return None
+            return (flow.packets - before) / elapsed
+
+        if clear:
+            sys.stdout.write("\033[H\033[J")
+        elif count and not args.json_lines:
+            sys.stdout.write("\n")
+        _list(args, rate)
+        sys.stdout.flush()
+        seen = current
+    return 0
+
+
+def _list(args, rate=None):
     walk = _cache.walk(_checked(_cache.criteria, spell, **filter_keywords(args)))
     progress = _output.Progress("reading flows", 0)
     flows = _selected(_read(walk, progress), args)
@@ -162,7 +201,11 @@ def show(args: "argparse.Namespace") -> int:
         flows = itertools.islice(flows, args.limit)
     shown = 0
     if args.json:
-        listed = [flow.as_dict() for flow in flows]
+        listed = []
+        for flow in flows:
+            listed.append(flow.as_dict())
+            if rate is not None:
+                listed[-1]["packets_per_second"] = rate(flow)
         progress.finish()
         shown = len(listed)
         _output.emit_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed},
@@ -170,14 +213,26 @@ def show(args: "argparse.Namespace") -> int:
     elif args.json_lines:
         write = sys.stdout.write
         for flow in flows:
-            # A flow's own JSON with the schema version put first.
-            write(JSON_LINE_START + flow.json_text()[1:] + "\n")
+            text = JSON_LINE_START + flow.json_text()[1:]
+            if rate is not None:
+                text = '%s,"packets_per_second":%s}' % (text[:-1], json.dumps(rate(flow)))
+            write(text + "\n")
             shown += 1
         progress.finish()
     else:
-        table = _output.StreamingTable(COLUMNS, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
+        columns = COLUMNS
+        if rate is not None:
+            # Packets per second beside the packets (kept, as they are, on
+            # a narrow terminal); AGE and EXPIRES move right.
+            at = HEADERS.index("PACKETS") + 1
+            columns = COLUMNS[:at] + [_output.Column("PKTS/S", numeric=True)] + COLUMNS[at:]
+        table = _output.StreamingTable(columns, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
         for flow in flows:
-            table.add(_row(flow))
+            row = _row(flow)
+            if rate is not None:
+                per_second = rate(flow)
+                row.insert(at, "-" if per_second is None else "%.1f" % per_second)
+            table.add(row)
         progress.finish()
         shown = table.rows
         if shown:

@@ -1,29 +1,28 @@
 """``stats`` shows the flow cache's counter tree (FC_GetFlowCacheStats):
 non-zero counters by default, every counter with --all, JSON (every
-counter, zeros too, under snake_case names) with --json, or the Prometheus
-text exposition format with --prometheus."""
+counter, zeros too, under snake_case names) with --json, or the metric
+families of the exporter in the Prometheus text format with --prometheus
+(--prometheus-file writes them to a file, replacing it whole).
 
-from .. import _cache
-from . import _output
+With --interval S it reads the counters every S seconds, as vmstat does:
+first every counter since the cache was reset, then each counter's rate
+per second since the read before."""
+
+import os
+import sys
+import tempfile
+
+from .. import _cache, _metrics
+from . import _output, _values, _watch
+from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any, Dict, Tuple
+    from typing import Any
 
     _Subparsers = argparse._SubParsersAction[Any]
-
-
-def groups(tree, path=()):
-    """(path, {counter: value}) for every block that holds counters itself,
-    parents before their nested blocks."""
-    counters = {name: value for name, value in tree.items() if isinstance(value, int)}
-    if counters:
-        yield path, counters
-    for name, value in tree.items():
-        if isinstance(value, dict):
-            yield from groups(value, path + (name,))
 
 
 def _non_zero(tree):
@@ -45,23 +44,59 @@ def snake_tree(tree):
             for name, value in tree.items()}
 
 
+def nested(counters):
+    """A counter tree in JSON's names from counters by dotted path."""
+    tree = {}
+    for path, value in counters.items():
+        *blocks, name = [_output.snake_case(part) for part in path.split(".")]
+        level = tree
+        for block in blocks:
+            level = level.setdefault(block, {})
+        level[name] = value
+    return tree
+
+
 def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("stats", help="flow cache counters",
-                                   description="Show the flow cache's counters (non-zero ones unless --all).")
+                                   description="Show the flow cache's counters (non-zero ones unless --all); "
+                                               "with --interval, their rates per second.")
     parser.add_argument("--all", action="store_true", help="include counters that are zero in the text")
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--json", action="store_true", help="print the whole counter tree as JSON")
     _output.add_pretty(parser)
+    form.add_argument("--json-lines", action="store_true",
+                      help="print one compact JSON object per read (with --interval)")
     form.add_argument("--prometheus", action="store_true",
-                      help="print every counter in the Prometheus text format (for a textfile collector)")
+                      help="print the exporter's metric families in the Prometheus text format")
+    form.add_argument("--prometheus-file", metavar="PATH",
+                      help="write the metric families to PATH through a temporary file renamed over it "
+                           "(a failure leaves PATH as it was); for a node exporter's textfile collector")
+    parser.add_argument("--interval", type=_watch.seconds, metavar="S",
+                        help="read every S seconds: the counters since reset, then rates per second "
+                             "(--prometheus-file: rewrite the file every S seconds)")
+    parser.add_argument("--count", type=_values.positive, metavar="N",
+                        help="with --interval: stop after N reads (default: until Ctrl-C)")
     parser.set_defaults(handler=show)
 
 
 def show(args: "argparse.Namespace") -> int:
-    tree = _cache.stats()
-    if args.prometheus:
-        print(prometheus_text(tree), end="")
+    if args.interval is None and (args.count is not None or args.json_lines):
+        raise bad_input("%s needs --interval" % ("--count" if args.count is not None else "--json-lines"))
+    if args.prometheus or args.prometheus_file is not None:
+        from .exporter import need_client
+
+        need_client("--prometheus" if args.prometheus else "--prometheus-file")
+    if args.interval is not None:
+        if args.json:
+            raise bad_input("--interval writes one JSON object per read: use --json-lines")
+        return watch(args, sys.stdout)
+    if args.prometheus_file is not None:
+        write_atomic(args.prometheus_file, _metrics.exposition(_metrics.families(_metrics.read())))
         return 0
+    if args.prometheus:
+        sys.stdout.write(_metrics.exposition(_metrics.families(_metrics.read())))
+        return 0
+    tree = _cache.stats()
     if args.json:
         _output.emit_json({"counters": snake_tree(tree)}, args)
         return 0
@@ -83,22 +118,84 @@ def _print_tree(tree, depth=0):
             print("%s%s%d" % ("  " * depth, name.ljust(width), value))
 
 
-METRIC_PREFIX = "libfc_flow_cache"
+def write_atomic(path, text):
+    """Replace the file at `path` by `text` in one step: readers see the old
+    file or the new one, never a part.  The temporary file lies in the same
+    directory (a rename does not cross file systems) and is removed when
+    anything fails, leaving `path` as it was."""
+    directory = os.path.dirname(os.path.abspath(path))
+    handle, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(path) + ".", suffix=".tmp")
+    try:
+        with os.fdopen(handle, "w", encoding="utf-8") as out:
+            out.write(text)
+            out.flush()
+            os.fsync(out.fileno())
+        # mkstemp makes the file 0600; a collector running as another user
+        # must be able to read it, as it could read a file the shell made.
+        try:
+            mode = os.stat(path).st_mode & 0o777
+        except FileNotFoundError:
+            umask = os.umask(0)
+            os.umask(umask)
+            mode = 0o666 & ~umask
+        os.chmod(temporary, mode)
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
 
 
-def metric_name(path: "Tuple[str, ...]") -> str:
-    return "_".join((METRIC_PREFIX,) + path) + "_total"
+def _rate_text(value):
+    return "%.1f" % value if value < 1000 else "%.0f" % value
 
 
-def prometheus_text(tree: "Dict[str, Any]") -> str:
-    """One counter family per counter block, the counter's name as its
-    `counter` label, every counter included so the series stay stable."""
-    lines = []
-    for path, counters in groups(tree):
-        name = metric_name(path)
-        block = ".".join(path) or "cache"
-        lines.append("# HELP %s Flow cache counters of the %s block." % (name, block))
-        lines.append("# TYPE %s counter" % name)
-        for counter, value in counters.items():
-            lines.append('%s{counter="%s"} %d' % (name, counter, value))
-    return "\n".join(lines) + "\n" if lines else ""
+def watch(args, out, clock=None, sleep=None, wall=None):
+    """The --interval loop; `clock`, `sleep` and `wall` (the time stamps of
+    the JSON lines) replace the real ones in tests."""
+    import time
+
+    prometheus = args.prometheus or args.prometheus_file is not None
+    read = _metrics.read if prometheus else (lambda: {"counters": dict(_metrics.leaves(_cache.stats()))})
+    wall = wall or time.time
+    previous = None
+    for reading, elapsed in _watch.samples(read, args.interval, args.count, clock=clock or time.monotonic,
+                                           sleep=sleep or time.sleep):
+        counters = reading["counters"]
+        values = counters if elapsed is None else _watch.rates(previous, counters, elapsed)
+        previous = counters
+        if args.prometheus_file is not None:
+            write_atomic(args.prometheus_file, _metrics.exposition(_metrics.families(reading)))
+            continue
+        if args.prometheus:
+            found = _metrics.families(reading) if elapsed is None else _metrics.rate_families(values)
+            out.write(("" if elapsed is None else "\n") + _metrics.exposition(found))
+        elif args.json_lines:
+            key = "counters" if elapsed is None else "rates"
+            _output.json_line({"time": round(wall(), 3), "interval_s": None if elapsed is None else round(elapsed, 6),
+                               key: nested(values)}, out)
+        else:
+            _print_sample(out, values, elapsed, args.all)
+        out.flush()
+    return 0
+
+
+def _print_sample(out, values, elapsed, everything):
+    if elapsed is None:
+        title, cell = "since reset", str
+    else:
+        title, cell = "per second over %.2f s" % elapsed, _rate_text
+    rows = [(".".join(map(_output.snake_case, path.split("."))), cell(value)) for path, value in values.items()
+            if everything or value]
+    if elapsed is not None:
+        out.write("\n")
+    if not rows:
+        out.write("%s: every counter %s\n" % (title, "is zero" if elapsed is None else "unchanged"))
+        return
+    out.write("%s:\n" % title)
+    width = max(len(name) for name, _ in rows)
+    number = max(len(text) for _, text in rows)
+    for name, text in rows:
+        out.write("  %s  %s\n" % (name.ljust(width), text.rjust(number)))
