@@ -30,6 +30,7 @@ struct FieldData {
     PyObject *owner;  // the class the field was defined in (set by __set_name__)
     PyObject *name;   // the field's attribute name (set by __set_name__)
     PyObject *label;  // "Record.field" for refusals, made on the first one
+    refusal::Texts refusal_texts;
     Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
     Py_ssize_t holder_offset;  // of the owner's "_holder" slot; 0 when it has none
     bool has_setter;
@@ -69,7 +70,7 @@ PyObject *label(FieldData *d) {
 // record: 0 when stored, -1 when refused (raised), 1 when value is neither
 // or the record is not at hand, for the other paths to take.
 int store_hardware_address(FieldData *d, PyObject *obj, PyObject *value) {
-    if (!PyUnicode_Check(value) && !PyObject_CheckBuffer(value)) return 1;
+    if (!hardware_address::is_text_or_bytes(value)) return 1;
     char *record = direct_record(d, obj);
     if (!record) {
         void *address = nullptr;
@@ -113,10 +114,6 @@ PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
 int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
     FieldData *d = data(self);
     if (value && d->has_setter) {
-        if (d->layout.kind == field_layout::HwAddr) {
-            int rc = store_hardware_address(d, obj, value);
-            if (rc <= 0) return rc;
-        }
         if (char *record = direct_record(d, obj)) {
             int refused = 0;
             int rc = field_access::store(d->layout, record, value, &refused);
@@ -124,15 +121,21 @@ int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
             if (refused) {
                 // Worded here: the module's setter would only refuse it again.
                 PyObject *l = label(d);
-                return l ? refusal::raise(errors::type_for_code(refused), l, d->layout, value) : -1;
+                if (!l) return -1;
+                return refusal::raise(errors::type_for_code(refused), d->refusal_texts, l, d->layout, value);
             }
         } else {
             learn_pointer_type(d, obj);
         }
+        if (d->layout.kind == field_layout::HwAddr) {
+            // Texts and bytes fail the pointer conversion above; they are read here.
+            int rc = store_hardware_address(d, obj, value);
+            if (rc <= 0) return rc;
+        }
     }
     int rc = PyProperty_Type.tp_descr_set(self, obj, value);
     if (rc < 0 && value && d->has_setter) {
-        if (PyObject *l = label(d)) refusal::rephrase(l, d->layout, value);
+        if (PyObject *l = label(d)) refusal::rephrase(d->refusal_texts, l, d->layout, value);
     }
     return rc;
 }
@@ -163,6 +166,7 @@ PyObject *set_name(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     FieldData *d = data(self);
     Py_CLEAR(d->owner);
     Py_CLEAR(d->label);
+    refusal::clear(d->refusal_texts);
     Py_INCREF(args[1]);
     Py_XSETREF(d->name, args[1]);
     d->this_offset = 0;
@@ -185,6 +189,7 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(d->owner);
     Py_VISIT(d->name);
     Py_VISIT(d->label);
+    if (int rc = refusal::traverse(d->refusal_texts, visit, arg)) return rc;
     return PyProperty_Type.tp_traverse(self, visit, arg);
 }
 
@@ -194,6 +199,7 @@ int clear(PyObject *self) {
     Py_CLEAR(d->owner);
     Py_CLEAR(d->name);
     Py_CLEAR(d->label);
+    refusal::clear(d->refusal_texts);
     return PyProperty_Type.tp_clear ? PyProperty_Type.tp_clear(self) : 0;
 }
 
@@ -205,6 +211,7 @@ void dealloc(PyObject *self) {
     Py_CLEAR(d->owner);
     Py_CLEAR(d->name);
     Py_CLEAR(d->label);
+    refusal::clear(d->refusal_texts);
     PyProperty_Type.tp_dealloc(self);  // frees the object
     Py_DECREF(tp);
 }

@@ -51,7 +51,7 @@ int parse(PyObject *value, unsigned char out[6], PyObject *label) {
                      label, value);
         return -1;
     }
-    if (!PyObject_CheckBuffer(value)) return 1;
+    if (!is_text_or_bytes(value)) return 1;
     Py_buffer view;
     if (PyObject_GetBuffer(value, &view, PyBUF_SIMPLE) < 0) return -1;
     Py_ssize_t length = view.len;

@@ -6,6 +6,14 @@
 
 namespace hardware_address {
 
+// Whether value is in a form parse() reads: str, bytes, bytearray or
+// memoryview. Flag and type tests only (a generic buffer test is a call),
+// as the byte pointers the setters take pass here too.
+inline bool is_text_or_bytes(PyObject *value) {
+    return PyUnicode_Check(value) || PyBytes_Check(value) || PyByteArray_CheckExact(value) ||
+           PyMemoryView_Check(value);
+}
+
 // The six bytes of value when it is a text of six pairs of hex digits joined
 // by ':' or '-' ("00:50:56:aa:bb:cc") or a bytes-like object of six bytes:
 // 0 with out filled; 1 when value is neither (nothing raised, the caller

@@ -43,64 +43,112 @@ std::string pointee(int value_type) {
     return text;
 }
 
-const char *type_name(PyObject *value) { return Py_TYPE(value)->tp_name; }
-
-int expected(PyObject *exc_type, PyObject *label, const std::string &what, PyObject *value) {
-    PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, what.c_str(), type_name(value));
-    if (message) {
-        PyErr_SetObject(exc_type, message);
-        Py_DECREF(message);
+// What a value of an unaccepted type is told the field expects.
+std::string expected_kind(const field_access::Layout &l) {
+    switch (l.kind) {
+    case Integer:
+    case BitField: return "int";
+    case Char: return "a one-character str or an int";
+    case CharArray: return "str";
+    case HwAddr: return "a hardware address (text, 6 bytes or Octets)";
+    case Pointer: return pointee(l.value_type) + " or None";
+    case VoidPointer: return "a pointer or None";
+    case Nested: return pointee(l.value_type);
+    case Array: return pointee(l.value_type) + " [" + std::to_string(l.count) + "]";
+    case OwnedText: return "str or None";
+    default: return "another value";
     }
-    return -1;
 }
 
-int with_value(PyObject *exc_type, PyObject *label, PyObject *value, const char *what) {
-    PyObject *message = PyUnicode_FromFormat("%U: %R %s", label, value, what);
-    if (message) {
-        PyErr_SetObject(exc_type, message);
-        Py_DECREF(message);
+// The end of the message for a value of an accepted type that is refused
+// anyway (out of range, too long); null when the field has no such refusal.
+PyObject *value_suffix(const field_access::Layout &l, bool is_int) {
+    char text[96];
+    if (is_int && (l.kind == Integer || l.kind == BitField))
+        return PyUnicode_FromFormat(" is outside %s", integer_range(l.conversion).c_str());
+    if (is_int && l.kind == Char) return PyUnicode_FromString(" is outside 0..255");
+    if (!is_int && l.kind == Char) return PyUnicode_FromString(" is not one byte of UTF-8");
+    if (!is_int && l.kind == CharArray) {
+        std::snprintf(text, sizeof text, " is longer than %zd bytes of UTF-8", l.count);
+        return PyUnicode_FromString(text);
     }
-    return -1;
+    return nullptr;
 }
 
 }  // namespace
 
-int raise(PyObject *exc_type, PyObject *label, const field_access::Layout &l, PyObject *value) {
-    switch (l.kind) {
-    case Integer:
-    case BitField:
-        if (PyLong_Check(value))
-            return with_value(exc_type, label, value, ("is outside " + integer_range(l.conversion)).c_str());
-        return expected(exc_type, label, "int", value);
-    case Char:
-        if (PyLong_Check(value)) return with_value(exc_type, label, value, "is outside 0..255");
-        if (PyUnicode_Check(value)) return with_value(exc_type, label, value, "is not one byte of UTF-8");
-        return expected(exc_type, label, "a one-character str or an int", value);
-    case CharArray:
-        if (PyUnicode_Check(value)) {
-            char what[64];
-            std::snprintf(what, sizeof what, "is longer than %zd bytes of UTF-8", l.count);
-            return with_value(exc_type, label, value, what);
-        }
-        return expected(exc_type, label, "str", value);
-    case HwAddr:
-        return expected(exc_type, label, "a hardware address (text, 6 bytes or Octets)", value);
-    case Pointer:
-        return expected(exc_type, label, pointee(l.value_type) + " or None", value);
-    case VoidPointer:
-        return expected(exc_type, label, "a pointer or None", value);
-    case Nested:
-        return expected(exc_type, label, pointee(l.value_type), value);
-    case Array:
-        return expected(exc_type, label, pointee(l.value_type) + " [" + std::to_string(l.count) + "]", value);
-    case OwnedText:
-        return expected(exc_type, label, "str or None", value);
-    default:
-        return -1;
-    }
+int traverse(Texts &t, visitproc visit, void *arg) {
+    Py_VISIT(t.prefix);
+    Py_VISIT(t.int_suffix);
+    Py_VISIT(t.text_suffix);
+    Py_VISIT(t.kind_type);
+    Py_VISIT(t.kind_message);
+    Py_VISIT(t.last_value);
+    Py_VISIT(t.last_message);
+    return 0;
 }
 
-int rephrase(PyObject *label, const field_access::Layout &layout, PyObject *value) {
+void clear(Texts &t) {
+    Py_CLEAR(t.prefix);
+    Py_CLEAR(t.int_suffix);
+    Py_CLEAR(t.text_suffix);
+    Py_CLEAR(t.kind_type);
+    Py_CLEAR(t.kind_message);
+    Py_CLEAR(t.last_value);
+    Py_CLEAR(t.last_message);
+}
+
+int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_access::Layout &l, PyObject *value) {
+    bool is_int = PyLong_Check(value);
+    PyObject **suffix = nullptr;
+    if (is_int || PyUnicode_Check(value)) {
+        suffix = is_int ? &t.int_suffix : &t.text_suffix;
+        if (!*suffix) {
+            *suffix = value_suffix(l, is_int);
+            if (!*suffix && PyErr_Occurred()) return -1;
+        }
+        if (!*suffix) suffix = nullptr;
+    }
+    if (suffix) {
+        // The same value refused again (a retry loop) gets the message made last time.
+        if (t.last_value && Py_TYPE(t.last_value) == Py_TYPE(value) &&
+            (t.last_value == value || PyObject_RichCompareBool(t.last_value, value, Py_EQ) == 1)) {
+            PyErr_SetObject(exc_type, t.last_message);
+            return -1;
+        }
+        PyErr_Clear();  // a failed comparison only means no match
+        // "Record.field: " + repr(value) + suffix
+        if (!t.prefix && !(t.prefix = PyUnicode_FromFormat("%U: ", label))) return -1;
+        PyObject *shown = PyObject_Repr(value);
+        if (!shown) return -1;
+        PyObject *message = PyUnicode_Concat(t.prefix, shown);
+        Py_DECREF(shown);
+        if (message) PyUnicode_Append(&message, *suffix);
+        if (!message) return -1;
+        PyErr_SetObject(exc_type, message);
+        if (PyLong_CheckExact(value) || PyUnicode_CheckExact(value)) {
+            Py_INCREF(value);
+            Py_XSETREF(t.last_value, value);
+            Py_XSETREF(t.last_message, message);
+        } else {
+            Py_DECREF(message);
+        }
+        return -1;
+    }
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(value));
+    if (t.kind_type != type) {
+        PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, expected_kind(l).c_str(),
+                                                 Py_TYPE(value)->tp_name);
+        if (!message) return -1;
+        Py_INCREF(type);
+        Py_XSETREF(t.kind_type, type);
+        Py_XSETREF(t.kind_message, message);
+    }
+    PyErr_SetObject(exc_type, t.kind_message);
+    return -1;
+}
+
+int rephrase(Texts &texts, PyObject *label, const field_access::Layout &layout, PyObject *value) {
     if (!PyErr_Occurred()) return -1;
     PyObject *exc_type, *exc_value, *exc_tb;
     PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
@@ -116,7 +164,7 @@ int rephrase(PyObject *label, const field_access::Layout &layout, PyObject *valu
         PyErr_Restore(exc_type, exc_value, exc_tb);
         return -1;
     }
-    raise(exc_type, label, layout, value);
+    raise(exc_type, texts, label, layout, value);
     Py_XDECREF(exc_type);
     Py_XDECREF(exc_value);
     Py_XDECREF(exc_tb);
