@@ -304,6 +304,7 @@ def test_no_leak_line_at_exit():
         holder.cycle = holder
         holder.records = [libfc.FC_FlowKey(vni=1), libfc.FC_FlowEntryIOC(), libfc.FC_InvalData(psName="x")]
         holder.view = libfc.FC_FlowEntryIOC().fkey
+        holder.octets = libfc.mac("00:50:56:aa:bb:cc")
         print("end")
         """
     )
