@@ -77,8 +77,13 @@ bool known_conversion(int conversion) {
     }
 }
 
-// A conversion status as store() reports it.
-int declined_or_raised(int rc) { return rc == errors::kPending ? -1 : 1; }
+// A conversion status as store() reports it; a refusal's status goes to
+// *refused for the caller that words refusals itself.
+int declined_or_raised(int rc, int *refused) {
+    if (rc == errors::kPending) return -1;
+    if (refused) *refused = rc;
+    return 1;
+}
 
 }  // namespace
 
@@ -126,30 +131,31 @@ PyObject *load(const Layout &l, char *record, bool *declined) {
     return nullptr;
 }
 
-int store(const Layout &l, char *record, PyObject *value) {
+int store(const Layout &l, char *record, PyObject *value, int *refused) {
     char *at = record + l.offset;
     switch (l.kind) {
     case Integer: {
         std::uint64_t v;
-        if (int rc = convert_integer(l.conversion, value, &v)) return declined_or_raised(rc);
+        if (int rc = convert_integer(l.conversion, value, &v)) return declined_or_raised(rc, refused);
         records::store_unit(at, static_cast<unsigned>(l.conversion & 15), v);
         return 0;
     }
     case BitField: {
         std::uint64_t v;
-        if (int rc = convert_integer(l.conversion, value, &v)) return declined_or_raised(rc);
+        if (int rc = convert_integer(l.conversion, value, &v)) return declined_or_raised(rc, refused);
         records::store_bits(at, static_cast<unsigned>(l.size), static_cast<unsigned>(l.bit),
                             static_cast<unsigned>(l.bits), v);
         return 0;
     }
     case Char: {
         char c;
-        if (int rc = convert::to_char(value, &c)) return declined_or_raised(rc);
+        if (int rc = convert::to_char(value, &c)) return declined_or_raised(rc, refused);
         *at = c;
         return 0;
     }
     case CharArray:
-        if (int rc = convert::to_char_array(value, at, static_cast<size_t>(l.count))) return declined_or_raised(rc);
+        if (int rc = convert::to_char_array(value, at, static_cast<size_t>(l.count)))
+            return declined_or_raised(rc, refused);
         return 0;
     case Pointer:
     case VoidPointer: {

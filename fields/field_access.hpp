@@ -31,7 +31,8 @@ PyObject *load(const Layout &layout, char *record, bool *declined);
 // 0 once stored; 1 when the value is not stored here (refused, or a kind
 // the module's setter must handle), with no exception, so the module's
 // setter can word the refusal; -1 when the interpreter raised while looking
-// at the value (the exception stands).
-int store(const Layout &layout, char *record, PyObject *value);
+// at the value (the exception stands). When the value's conversion refused
+// it, the conversion status (errors.hpp) also goes to *refused if given.
+int store(const Layout &layout, char *record, PyObject *value, int *refused = nullptr);
 
 }  // namespace field_access

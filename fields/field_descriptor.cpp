@@ -9,10 +9,14 @@
 #include <structmember.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "fields/field_access.hpp"
 #include "fields/field_layout.hpp"
+#include "fields/hardware_address.hpp"
 #include "fields/record_pointer.hpp"
+#include "fields/refusal.hpp"
+#include "runtime/errors.hpp"
 #include "runtime/pointer_object.hpp"
 
 namespace field_descriptor {
@@ -24,6 +28,9 @@ namespace {
 struct FieldData {
     PyObject *doc;    // __doc__: property's initialiser stores the getter's text here for subclasses
     PyObject *owner;  // the class the field was defined in (set by __set_name__)
+    PyObject *name;   // the field's attribute name (set by __set_name__)
+    PyObject *label;  // "Record.field" for refusals, made on the first one
+    refusal::Texts refusal_texts;
     Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
     Py_ssize_t holder_offset;  // of the owner's "_holder" slot; 0 when it has none
     bool has_setter;
@@ -48,6 +55,36 @@ void learn_pointer_type(const FieldData *d, PyObject *obj) {
     record_pointer::learn_from(obj, d->this_offset);
 }
 
+// "Record.field" as refusals name the field; a borrowed reference, null
+// with an exception only when no memory is left.
+PyObject *label(FieldData *d) {
+    if (d->label) return d->label;
+    if (d->owner && d->name)
+        d->label = PyUnicode_FromFormat("%s.%U", reinterpret_cast<PyTypeObject *>(d->owner)->tp_name, d->name);
+    else
+        d->label = d->name ? (Py_INCREF(d->name), d->name) : PyUnicode_FromString("field");
+    return d->label;
+}
+
+// A hardware address given as text or six bytes, stored straight into the
+// record: 0 when stored, -1 when refused (raised), 1 when value is neither
+// or the record is not at hand, for the other paths to take.
+int store_hardware_address(FieldData *d, PyObject *obj, PyObject *value) {
+    if (!hardware_address::is_text_or_bytes(value)) return 1;
+    char *record = direct_record(d, obj);
+    if (!record) {
+        void *address = nullptr;
+        if (pointer_object::convert(obj, &address, registry::types[d->layout.record_type], 0) || !address) return 1;
+        record = static_cast<char *>(address);
+    }
+    PyObject *l = label(d);
+    if (!l) return -1;
+    unsigned char bytes[6];
+    int rc = hardware_address::parse(value, bytes, l);
+    if (rc == 0) std::memcpy(record + d->layout.offset, bytes, sizeof bytes);
+    return rc;
+}
+
 // Nested records and arrays are views of the instance's own memory.
 bool views_in_place(const FieldData *d) {
     return d->layout.kind == field_layout::Nested || d->layout.kind == field_layout::Array;
@@ -65,6 +102,10 @@ PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
         learn_pointer_type(d, obj);
     }
     PyObject *value = PyProperty_Type.tp_descr_get(self, obj, cls);
+    // The module reads a six-byte address array as a pointer; the companion
+    // reads every hardware address as text.
+    if (d->layout.kind == field_layout::HwAddr && value && !PyUnicode_Check(value) && value != Py_None)
+        return hardware_address::text_of_pointer(value);
     if (!views_in_place(d) || !value) return value;
     Py_ssize_t this_offset = pointer_object::this_slot_offset(Py_TYPE(obj));
     return record_pointer::tie(value, obj, this_offset, record_pointer::holder_offset(Py_TYPE(obj)));
@@ -74,13 +115,29 @@ int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
     FieldData *d = data(self);
     if (value && d->has_setter) {
         if (char *record = direct_record(d, obj)) {
-            int rc = field_access::store(d->layout, record, value);
+            int refused = 0;
+            int rc = field_access::store(d->layout, record, value, &refused);
             if (rc <= 0) return rc;
+            if (refused) {
+                // Worded here: the module's setter would only refuse it again.
+                PyObject *l = label(d);
+                if (!l) return -1;
+                return refusal::raise(errors::type_for_code(refused), d->refusal_texts, l, d->layout, value);
+            }
         } else {
             learn_pointer_type(d, obj);
         }
+        if (d->layout.kind == field_layout::HwAddr) {
+            // Texts and bytes fail the pointer conversion above; they are read here.
+            int rc = store_hardware_address(d, obj, value);
+            if (rc <= 0) return rc;
+        }
     }
-    return PyProperty_Type.tp_descr_set(self, obj, value);
+    int rc = PyProperty_Type.tp_descr_set(self, obj, value);
+    if (rc < 0 && value && d->has_setter) {
+        if (PyObject *l = label(d)) refusal::rephrase(d->refusal_texts, l, d->layout, value);
+    }
+    return rc;
 }
 
 // property.__set_name__ (where the interpreter has it) names the property
@@ -108,6 +165,10 @@ PyObject *set_name(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     }
     FieldData *d = data(self);
     Py_CLEAR(d->owner);
+    Py_CLEAR(d->label);
+    refusal::clear(d->refusal_texts);
+    Py_INCREF(args[1]);
+    Py_XSETREF(d->name, args[1]);
     d->this_offset = 0;
     d->holder_offset = 0;
     if (PyType_Check(owner) && field_access::valid(d->layout)) {
@@ -126,6 +187,9 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     FieldData *d = data(self);
     Py_VISIT(d->doc);
     Py_VISIT(d->owner);
+    Py_VISIT(d->name);
+    Py_VISIT(d->label);
+    if (int rc = refusal::traverse(d->refusal_texts, visit, arg)) return rc;
     return PyProperty_Type.tp_traverse(self, visit, arg);
 }
 
@@ -133,6 +197,9 @@ int clear(PyObject *self) {
     FieldData *d = data(self);
     Py_CLEAR(d->doc);
     Py_CLEAR(d->owner);
+    Py_CLEAR(d->name);
+    Py_CLEAR(d->label);
+    refusal::clear(d->refusal_texts);
     return PyProperty_Type.tp_clear ? PyProperty_Type.tp_clear(self) : 0;
 }
 
@@ -142,6 +209,9 @@ void dealloc(PyObject *self) {
     FieldData *d = data(self);
     Py_CLEAR(d->doc);
     Py_CLEAR(d->owner);
+    Py_CLEAR(d->name);
+    Py_CLEAR(d->label);
+    refusal::clear(d->refusal_texts);
     PyProperty_Type.tp_dealloc(self);  // frees the object
     Py_DECREF(tp);
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fields/element_layouts.hpp"
+#include "fields/record_base.hpp"
 #include "fields/record_pointer.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
@@ -431,6 +432,8 @@ PyTypeObject *type() {
         {Py_mp_length, reinterpret_cast<void *>(length)},
         {Py_mp_subscript, reinterpret_cast<void *>(subscript)},
         {Py_tp_iter, reinterpret_cast<void *>(iterate)},
+        // Mixed in before the record base, whose assignment the classes keep.
+        {Py_tp_setattro, reinterpret_cast<void *>(record_base::setattro)},
         {Py_tp_methods, methods},
         {Py_tp_doc, const_cast<char *>("len(), bounded indexing and iteration of a counted run of items")},
         {0, nullptr},

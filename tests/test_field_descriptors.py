@@ -62,6 +62,12 @@ def points_to(value, target):
         return False
 
 
+def reads_as_hardware_address(field):
+    """Six-byte address fields, and six-byte arrays, which the companion
+    reads as text too."""
+    return field.kind == "hwaddr" or (field.kind == "array" and (field.count, field.elem_width) == (6, 1))
+
+
 class Subclass:
     """Subclasses of each generated class, made on demand."""
 
@@ -111,8 +117,11 @@ def test_get_reads_what_the_module_getter_reads(pair, how):
         poke(inst, 0, image)
         if field.kind in ("ptr", "void", "text"):
             poke(inst, field.offset, bytes(8))
+        expected = outcome(lambda: module_get(inst))
+        if reads_as_hardware_address(field):  # the module gives a pointer to the six bytes
+            expected = "ok", raw(inst, 6, field.offset).hex(":")
         for _ in range(2):  # the first read may learn the pointer type
-            assert outcome(lambda: getattr(inst, field.name)) == outcome(lambda: module_get(inst))
+            assert outcome(lambda: getattr(inst, field.name)) == expected
 
 
 @pytest.mark.parametrize("how", ["class", "subclass"])
@@ -124,9 +133,15 @@ def test_set_stores_and_refuses_as_the_module_setter(pair, how):
         inst = make_instance(record, how)
         bare = getattr(_libfc, "new_" + record.name)()
         try:
+            if reads_as_hardware_address(field) and isinstance(make_value(), (str, bytes)):
+                continue  # the companion takes address texts and bytes the module refuses
             got = outcome(lambda: setattr(inst, field.name, make_value()))
             expected = outcome(lambda: module_set(bare, make_value()))
-            assert got[0] == expected[0] and got[1:] == expected[1:], (make_value(), got, expected)
+            assert got[0] == expected[0], (make_value(), got, expected)
+            if got != expected:
+                # The companion words a refused value for its users, under the module's exception class.
+                assert expected[1].startswith("in method ") and got[1].startswith(
+                    "%s.%s: " % (record.name, field.name)), (make_value(), got, expected)
             # Stored addresses differ by nature; an array setter copies the
             # whole array from wherever its argument points, past a smaller
             # argument too, so only the outcome is compared there.
@@ -183,9 +198,9 @@ def test_the_direct_path_skips_the_getter_and_the_property_path_calls_it():
         inst.value = n
         assert inst.value == n
     assert calls == []
-    with pytest.raises(TypeError, match="argument 2 of type 'hyp_uint64'"):
+    with pytest.raises(TypeError, match="^Probe.value: expected int, got str$"):
         inst.value = "x"
-    assert calls == ["set"]  # a refusal is worded by the module's setter
+    assert calls == []  # a refusal on the direct path is worded without the module's setter
     sub = type("SubProbe", (probe,), {})()
     sub.this = _libfc.new_hyp_FabPortStatistics()
     calls.clear()
@@ -276,8 +291,8 @@ def test_construction_follows_a_class_whose_constructor_is_replaced(replaced):
             setattr(cls, replaced, original)
     made = cls()
     assert calls == [()] and made.thisown
-    made.note = 1  # instances still take attributes of their own
-    assert made.__dict__ == {"note": 1}
+    with pytest.raises(AttributeError, match="FC_FlowKey has no field 'note'"):
+        made.note = 1  # instances have no dictionary: fields only
 
 
 def test_construction_and_drop_free_each_record_once():

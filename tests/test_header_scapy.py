@@ -97,13 +97,13 @@ MAC1, MAC2 = "01:00:5e:7f:00:01", "00:1a:2b:3c:4d:5e"
 
 # (record, scapy layer class, keywords of to_scapy, [(view field, value, scapy field, scapy value), ...])
 ROWS = [
-    ("hyp_EthHdr", "Ether", {}, [("daddr", wire(MAC1), "dst", MAC1), ("saddr", wire(MAC2), "src", MAC2),
+    ("hyp_EthHdr", "Ether", {}, [("daddr", MAC1, "dst", MAC1), ("saddr", MAC2, "src", MAC2),
                                  ("type", 0x86DD, "type", 0x86DD)]),
     ("hyp_VLANHdr", "Dot1Q", {}, [("priority", 5, "prio", 5), ("dropEligible", 1, "dei", 1),
                                   ("vlanID", 0xABC, "vlan", 0xABC), ("type", 0x0806, "type", 0x0806)]),
     ("hyp_ArpHdr", "ARP", {}, [("htype", 1, "hwtype", 1), ("ptype", 0x0800, "ptype", 0x0800), ("hlen", 6, "hwlen", 6),
-                               ("plen", 4, "plen", 4), ("oper", 2, "op", 2), ("sha", wire(MAC2), "hwsrc", MAC2),
-                               ("spa", v4("10.0.0.1"), "psrc", "10.0.0.1"), ("tha", wire(MAC1), "hwdst", MAC1),
+                               ("plen", 4, "plen", 4), ("oper", 2, "op", 2), ("sha", MAC2, "hwsrc", MAC2),
+                               ("spa", v4("10.0.0.1"), "psrc", "10.0.0.1"), ("tha", MAC1, "hwdst", MAC1),
                                ("tpa", v4("192.168.1.254"), "pdst", "192.168.1.254")]),
     ("hyp_IPv4Hdr", "IP", {}, [("version", 4, "version", 4), ("headerLength", 5, "ihl", 5), ("tos", 0xB8, "tos", 0xB8),
                                ("totalLength", 1234, "len", 1234), ("identification", 0x1234, "id", 0x1234),

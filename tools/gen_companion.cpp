@@ -49,6 +49,7 @@ struct Line {
     const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name
     std::size_t size;        // record lines: sizeof the record; field lines: elements
     Placement placement = {};
+    const char *ctype = "";  // field lines: the declared C type
 };
 
 template <class T>
@@ -86,10 +87,10 @@ const Line lines[] = {
 #define VALUE_TYPE_ID(VT) [] { using namespace ty; using namespace ty_none; return static_cast<int>(VT); }()
 #define FIELD(R, F, KIND, CTYPE, VT)                                                      \
     {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),          \
-     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F))},
+     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F)), CTYPE},
 #define FIELD_RO(R, F, KIND, CTYPE, VT)                                                   \
     {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),  \
-     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F))},
+     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F)), CTYPE},
 #define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
     {LineKind::BitField, #R, #F, "BitField", "none", 1, place_bits<decltype(R::F)>(ty::p_##R, OFFSET, UNIT, BIT, BITS)},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
@@ -257,12 +258,20 @@ record's fields in place, constructing it allocates a zero-filled record that
 the instance owns, and pointers the module returns come back as instances of
 these classes. bytes(record) and X.from_bytes(data) copy memory images;
 mac(), ipv4() and ipv6() turn address texts into what the fields take.
+
+Records behave as values: == compares class and bytes, copy.copy(),
+copy.deepcopy() and pickle make independent records with the same bytes,
+X(field=value, ...) sets fields in declaration order, and to_dict() and
+X.from_dict() give and take plain data. Hardware address fields read as text
+and take text, six bytes or mac(); an IP address field <f> also has <f>_addr,
+the address as an ipaddress object, read and set.
 """
 
 import _libfc
 from _libfc_fields import describe_field as _field, record_initializer as _initializer
 
 from ._addresses import Octets, ipv4, ipv6, mac  # noqa: F401
+from ._addresses import AddressField as _address
 from ._cache import flows, hash_stats, inval_entries, stats  # noqa: F401
 from ._headers import EXTRA_BASES as _extra_bases
 from ._record import _Record
@@ -308,6 +317,32 @@ void write_sequence(const Sequence &s, const std::vector<std::string> &records, 
     pyi += "    @overload\n    def __getitem__(self, index: slice) -> List[" + item + "]: ...\n";
 }
 
+// The IP version of an address field (4: a 32-bit value as a key or header
+// stores it, 6: sixteen bytes in network order), 0 for other fields. Such a
+// field also gets "<field>_addr", the address as an ipaddress object.
+int address_version(const Line &l) {
+    if (l.kind != LineKind::Field || is_private_name(l.name)) return 0;
+    const std::string ctype = l.ctype, name = l.name, kind = l.field_kind;
+    bool key_word = ctype == "hyp_uint32" && (name == "sip" || name == "dip");  // flow keys and filters
+    if (kind == "Integer" && (ctype == "hyp_IPv4Address" || key_word)) return 4;
+    if (kind == "Array" && l.placement.size == 1 && l.placement.count == 16) return 6;
+    return 0;
+}
+
+// The class docstring: the C record, and the address helpers it has.
+std::string class_doc(const std::string &record) {
+    std::string helpers, fields;
+    for (const Line &l : lines) {
+        if (record != l.record || !address_version(l)) continue;
+        helpers += (helpers.empty() ? "" : ", ") + std::string(l.name) + "_addr";
+        fields += (fields.empty() ? "" : ", ") + std::string(l.name);
+    }
+    std::string doc = "The C record " + record + ".";
+    if (!helpers.empty())
+        doc += "\n\n    " + helpers + ": " + fields + " as ipaddress objects; they take addresses or their text.\n    ";
+    return doc;
+}
+
 // The field's attribute: a property over the module's getter and setter
 // that the field descriptor type reads and writes in place.
 std::string field_descriptor(const Line &l) {
@@ -319,6 +354,9 @@ std::string field_descriptor(const Line &l) {
         std::fprintf(stderr, "gen_companion: %s.%s: unknown field kind %s\n", l.record, l.name, l.field_kind);
         std::exit(1);
     }
+    // Six-byte arrays are hardware addresses (Ethernet and ARP headers): in
+    // the package they read and take text like the module's address fields.
+    if (kind == field_layout::Array && p.size == 1 && p.count == 6) kind = field_layout::HwAddr;
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "%d, %d, %d, %d, %zu, %zu, %zu, %d, %d", kind, p.conversion,
                   p.record_type, p.value_type, p.offset, p.size, p.count, p.bit, p.bits);
@@ -353,8 +391,9 @@ int main(int argc, char **argv) {
             sequence = sequence_of(sequences, r);
             std::string bases = sequence ? "_Sequence, _Record" : "_Record";
             // Hand-written mixins some records take as well (python/libfc/_headers.py).
-            py += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"The C record " +
-                  r + ".\"\"\"\n\n";
+            py += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"" +
+                  class_doc(r) + "\"\"\"\n\n";
+            py += "    __slots__ = ()  # no instance dictionary: only fields can be set\n";
             py += "    _size_ = " + std::to_string(l.size) + "\n";
             py += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
             pyi += "\nclass " + r + "(" + bases + "):\n";
@@ -372,6 +411,9 @@ int main(int argc, char **argv) {
                             ", \"" + l.name + "\").__set_name__(" + r + ", \"" + l.name + "\")\n";
             else
                 py += "    " + std::string(l.name) + " = " + property + "\n";
+            if (int version = address_version(l))
+                py += "    " + std::string(l.name) + "_addr = _address(\"" + l.name + "\", " + std::to_string(version) +
+                      ")\n";
             if (l.kind == LineKind::FieldReadOnly || !setter_type(l).empty()) {
                 pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
                        ": ...\n";
@@ -392,7 +434,8 @@ int main(int argc, char **argv) {
         case LineKind::Function:
             break;  // plain module functions have no class
         case LineKind::EndRecord:
-            py += "\n    def __init__(self):\n        self._attach(_libfc.new_" + r + "())\n\n";
+            py += "\n    def __init__(self, **fields):\n        self._attach(_libfc.new_" + r + "())\n";
+            py += "        if fields:\n            self._assign(fields, \"__init__\")\n\n";
             py += "    __init__ = _initializer(" + module_function("new_" + r) + ", __init__)\n\n";
             py += "    __swig_destroy__ = " + module_function("delete_" + r) + "\n\n\n";
             py += deferred;

@@ -114,3 +114,48 @@ def ipv6(text: str) -> Octets:
     except ValueError:
         raise ValueError("not an IPv6 address: %r" % text) from None
     return Octets(packed)
+
+
+class AddressField:
+    """A record class attribute ``<field>_addr`` beside an IP address field:
+    the field's address as an ``ipaddress`` object, set from one or from its
+    text. Version 4 fields hold the 32-bit value a key holds (see key_word),
+    version 6 fields the sixteen bytes in network order."""
+
+    __slots__ = ("field", "version")
+
+    def __init__(self, field: str, version: int) -> None:
+        self.field = field
+        self.version = version
+
+    def __repr__(self) -> str:
+        return "AddressField(%r, %d)" % (self.field, self.version)
+
+    def __get__(self, record: "Any", owner: "Any" = None) -> "Any":
+        if record is None:
+            return self
+        import ipaddress
+
+        raw = getattr(record, self.field)
+        if self.version == 4:
+            return ipaddress.IPv4Address(raw.to_bytes(4, "little"))
+        import ctypes
+
+        return ipaddress.IPv6Address(ctypes.string_at(int(raw), 16))
+
+    def __set__(self, record: "Any", value: "Any") -> None:
+        import ipaddress
+
+        kind = ipaddress.IPv4Address if self.version == 4 else ipaddress.IPv6Address
+        label = "%s.%s_addr" % (type(record).__name__, self.field)
+        if isinstance(value, str):
+            try:
+                value = kind(value)
+            except ValueError:
+                raise ValueError("%s: not an IPv%d address: %r" % (label, self.version, value)) from None
+        elif not isinstance(value, kind):
+            raise TypeError("%s: expected %s or its text, got %s" % (label, kind.__name__, type(value).__name__))
+        if self.version == 4:
+            setattr(record, self.field, key_word(value.packed))
+        else:
+            setattr(record, self.field, Octets(value.packed))

@@ -6,7 +6,8 @@ The records themselves are byte images read as they lie (an IPv4
 ``totalLength`` of 20 reads 5120 on this little-endian host); the view does
 the swapping. Multi-byte fields and bit-fields that fill whole bytes are
 swapped at their width, single bytes and bit-fields within a byte pass
-through, addresses and other byte arrays read as ``bytes``. A few headers
+through, hardware addresses read as text (as the records read them), IP
+addresses and other byte arrays as ``bytes``. A few headers
 add the values their records split or carry without accessor (the VLAN ID,
 the IPv6 traffic class and flow label, the IPv4 type of service and
 fragment word, the TCP flags, the GRE flags).

@@ -1,0 +1,174 @@
+// The messages of refused field values, worded for the companion's users
+// (see refusal.hpp); only refusals come here.
+
+#include "fields/refusal.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "fields/field_layout.hpp"
+#include "runtime/registry.hpp"
+
+namespace refusal {
+
+namespace {
+
+using namespace field_layout;
+
+// The values an integer conversion takes, as "lo..hi". Unsigned types other
+// than unsigned long long are read as signed 64-bit values first, so none
+// of them reaches past the signed 64-bit maximum.
+std::string integer_range(int conversion) {
+    int bytes = conversion & 15;
+    char text[64];
+    if (conversion & kSigned) {
+        long long hi = bytes >= 8 ? LLONG_MAX : (1LL << (8 * bytes - 1)) - 1;
+        std::snprintf(text, sizeof text, "%lld..%lld", -hi - 1, hi);
+    } else {
+        unsigned long long hi = bytes >= 8 ? (conversion & kUnsignedLongLong ? ULLONG_MAX : LLONG_MAX)
+                                           : (1ULL << (8 * bytes)) - 1;
+        std::snprintf(text, sizeof text, "0..%llu", hi);
+    }
+    return text;
+}
+
+// The C type a pointer, nested record or array field holds, without the
+// trailing " *" of its pointer type ("FC_FlowKey", "unsigned int").
+std::string pointee(int value_type) {
+    const char *name = value_type >= 0 ? registry::pretty_name(registry::types[value_type]) : nullptr;
+    std::string text = name ? name : "a pointer";
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, " *") == 0) text.resize(text.size() - 2);
+    return text;
+}
+
+// What a value of an unaccepted type is told the field expects.
+std::string expected_kind(const field_access::Layout &l) {
+    switch (l.kind) {
+    case Integer:
+    case BitField: return "int";
+    case Char: return "a one-character str or an int";
+    case CharArray: return "str";
+    case HwAddr: return "a hardware address (text, 6 bytes or Octets)";
+    case Pointer: return pointee(l.value_type) + " or None";
+    case VoidPointer: return "a pointer or None";
+    case Nested: return pointee(l.value_type);
+    case Array: return pointee(l.value_type) + " [" + std::to_string(l.count) + "]";
+    case OwnedText: return "str or None";
+    default: return "another value";
+    }
+}
+
+// The end of the message for a value of an accepted type that is refused
+// anyway (out of range, too long); null when the field has no such refusal.
+PyObject *value_suffix(const field_access::Layout &l, bool is_int) {
+    char text[96];
+    if (is_int && (l.kind == Integer || l.kind == BitField))
+        return PyUnicode_FromFormat(" is outside %s", integer_range(l.conversion).c_str());
+    if (is_int && l.kind == Char) return PyUnicode_FromString(" is outside 0..255");
+    if (!is_int && l.kind == Char) return PyUnicode_FromString(" is not one byte of UTF-8");
+    if (!is_int && l.kind == CharArray) {
+        std::snprintf(text, sizeof text, " is longer than %zd bytes of UTF-8", l.count);
+        return PyUnicode_FromString(text);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int traverse(Texts &t, visitproc visit, void *arg) {
+    Py_VISIT(t.prefix);
+    Py_VISIT(t.int_suffix);
+    Py_VISIT(t.text_suffix);
+    Py_VISIT(t.kind_type);
+    Py_VISIT(t.kind_message);
+    Py_VISIT(t.last_value);
+    Py_VISIT(t.last_message);
+    return 0;
+}
+
+void clear(Texts &t) {
+    Py_CLEAR(t.prefix);
+    Py_CLEAR(t.int_suffix);
+    Py_CLEAR(t.text_suffix);
+    Py_CLEAR(t.kind_type);
+    Py_CLEAR(t.kind_message);
+    Py_CLEAR(t.last_value);
+    Py_CLEAR(t.last_message);
+}
+
+int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_access::Layout &l, PyObject *value) {
+    bool is_int = PyLong_Check(value);
+    PyObject **suffix = nullptr;
+    if (is_int || PyUnicode_Check(value)) {
+        suffix = is_int ? &t.int_suffix : &t.text_suffix;
+        if (!*suffix) {
+            *suffix = value_suffix(l, is_int);
+            if (!*suffix && PyErr_Occurred()) return -1;
+        }
+        if (!*suffix) suffix = nullptr;
+    }
+    if (suffix) {
+        // The same value refused again (a retry loop) gets the message made last time.
+        if (t.last_value && Py_TYPE(t.last_value) == Py_TYPE(value) &&
+            (t.last_value == value || PyObject_RichCompareBool(t.last_value, value, Py_EQ) == 1)) {
+            PyErr_SetObject(exc_type, t.last_message);
+            return -1;
+        }
+        PyErr_Clear();  // a failed comparison only means no match
+        // "Record.field: " + repr(value) + suffix
+        if (!t.prefix && !(t.prefix = PyUnicode_FromFormat("%U: ", label))) return -1;
+        PyObject *shown = PyObject_Repr(value);
+        if (!shown) return -1;
+        PyObject *message = PyUnicode_Concat(t.prefix, shown);
+        Py_DECREF(shown);
+        if (message) PyUnicode_Append(&message, *suffix);
+        if (!message) return -1;
+        PyErr_SetObject(exc_type, message);
+        if (PyLong_CheckExact(value) || PyUnicode_CheckExact(value)) {
+            Py_INCREF(value);
+            Py_XSETREF(t.last_value, value);
+            Py_XSETREF(t.last_message, message);
+        } else {
+            Py_DECREF(message);
+        }
+        return -1;
+    }
+    PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(value));
+    if (t.kind_type != type) {
+        PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, expected_kind(l).c_str(),
+                                                 Py_TYPE(value)->tp_name);
+        if (!message) return -1;
+        Py_INCREF(type);
+        Py_XSETREF(t.kind_type, type);
+        Py_XSETREF(t.kind_message, message);
+    }
+    PyErr_SetObject(exc_type, t.kind_message);
+    return -1;
+}
+
+int rephrase(Texts &texts, PyObject *label, const field_access::Layout &layout, PyObject *value) {
+    if (!PyErr_Occurred()) return -1;
+    PyObject *exc_type, *exc_value, *exc_tb;
+    PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
+    PyErr_NormalizeException(&exc_type, &exc_value, &exc_tb);
+    bool refused = false;
+    if (PyObject *text = exc_value ? PyObject_Str(exc_value) : nullptr) {
+        const char *utf8 = PyUnicode_AsUTF8(text);
+        refused = utf8 && std::strncmp(utf8, "in method '", 11) == 0 && std::strstr(utf8, "', argument 2 of type '");
+        Py_DECREF(text);
+    }
+    PyErr_Clear();
+    if (!refused) {
+        PyErr_Restore(exc_type, exc_value, exc_tb);
+        return -1;
+    }
+    raise(exc_type, texts, label, layout, value);
+    Py_XDECREF(exc_type);
+    Py_XDECREF(exc_value);
+    Py_XDECREF(exc_tb);
+    return -1;
+}
+
+}  // namespace refusal

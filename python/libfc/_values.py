@@ -1,0 +1,332 @@
+"""What makes records Python values, loaded on first use so that importing
+the package does not pay for it: each record class's fields as these
+functions walk them, copies, pickling, plain data (to_dict and from_dict,
+keyword construction), the nearest-field refusal, and the hand-over of
+owned records at interpreter exit."""
+
+from _libfc_fields import field as _field_type
+
+from ._record import _Record
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Dict, List, Optional, Tuple
+
+# Field kinds, numbered as the field descriptors' layouts number them.
+_INTEGER, _BIT_FIELD, _CHAR, _POINTER, _VOID_POINTER, _NESTED, _ARRAY, _CHAR_ARRAY, _HW_ADDR, _OWNED_TEXT = range(10)
+_POINTER_KINDS = (_POINTER, _VOID_POINTER, _OWNED_TEXT)
+_POINTER_SIZE = 8
+
+
+class _Field:
+    """One field of a record class, as the value methods walk it."""
+
+    __slots__ = ("name", "kind", "offset", "size", "count", "element", "address")
+
+    def __init__(self, name: str, layout: "Tuple[int, ...]") -> None:
+        self.name = name
+        self.kind, _, _, _, self.offset, self.size, self.count = layout[:7]
+        # The record class of a nested record or of an array's elements.
+        self.element: "Optional[type]" = None
+        # The "<name>_addr" helper's IP version for an address field, else 0.
+        self.address = 0
+
+
+# Per record class: its fields in declaration order, made on first use.
+_tables: "Dict[type, Tuple[_Field, ...]]" = {}
+
+
+def _fields(cls: "type") -> "Tuple[_Field, ...]":
+    table = _tables.get(cls)
+    if table is None:
+        table = _tables[cls] = _describe(cls)
+    return table
+
+
+def _describe(cls: "type") -> "Tuple[_Field, ...]":
+    from ._addresses import AddressField
+
+    namespace: "Dict[str, Any]" = {}
+    for klass in reversed(cls.__mro__):
+        namespace.update(vars(klass))
+    fields = []
+    sample = None
+    for name, attribute in namespace.items():
+        if not isinstance(attribute, _field_type):
+            continue
+        field = _Field(name, attribute.layout)
+        helper = namespace.get(name + "_addr")
+        if isinstance(helper, AddressField):
+            field.address = helper.version
+        if field.kind in (_NESTED, _ARRAY):
+            if sample is None:
+                sample = cls()
+            view = getattr(sample, name)
+            if isinstance(view, _Record):
+                field.element = type(view)
+        fields.append(field)
+    return tuple(fields)
+
+
+_pointer_tables: "Dict[type, List[Tuple[str, int, int]]]" = {}
+
+
+def _pointers(cls: "type") -> "List[Tuple[str, int, int]]":
+    table = _pointer_tables.get(cls)
+    if table is None:
+        table = _pointer_tables[cls] = _pointer_fields(cls)
+    return table
+
+
+def _pointer_fields(cls: "type", base: int = 0, prefix: str = "") -> "List[Tuple[str, int, int]]":
+    """(path, offset, kind) of every pointer within the record, nested
+    records and arrays of records included."""
+    found = []
+    for f in _fields(cls):
+        where = base + f.offset
+        if f.kind in _POINTER_KINDS:
+            found.append((prefix + f.name, where, f.kind))
+        elif f.element is not None:
+            if f.kind == _NESTED:
+                found += _pointer_fields(f.element, where, prefix + f.name + ".")
+            else:
+                for i in range(f.count):
+                    found += _pointer_fields(f.element, where + i * f.size, "%s%s[%d]." % (prefix, f.name, i))
+    return found
+
+
+def _nearest(name: str, candidates: "List[str]") -> str:
+    import difflib
+
+    close = difflib.get_close_matches(name, candidates, n=1)
+    return "; did you mean %r?" % close[0] if close else ""
+
+
+def _names(cls: "type") -> "List[str]":
+    names = []
+    for f in _fields(cls):
+        names.append(f.name)
+        if f.address:
+            names.append(f.name + "_addr")
+    return names
+
+
+def _unpickle(cls: "Any", image: bytes) -> "Any":
+    return cls.from_bytes(image)
+
+
+def unknown_attribute(record: "Any", name: str) -> None:
+    """Raises the refusal of a name that is no field of the record's class."""
+    cls = type(record)
+    raise AttributeError("%s has no field %r%s" % (cls.__name__, name, _nearest(name, _names(cls))))
+
+
+def copy_record(record: "Any") -> "Any":
+    """A new record with the same bytes; an owned text gets a copy of its own."""
+    cls = type(record)
+    # (Texts lie in plain and nested fields only, not in arrays of records.)
+    texts = [(path, where) for path, where, kind in _pointers(cls) if kind == _OWNED_TEXT]
+    if not texts:
+        return cls.from_bytes(bytes(record))
+    # A text the module copied into a field belongs to that record: the
+    # copy gets a copy of its own instead of the same address.
+    image = bytearray(bytes(record))
+    for _, where in texts:
+        image[where : where + _POINTER_SIZE] = bytes(_POINTER_SIZE)
+    twin = cls.from_bytes(image)
+    for path, _ in texts:
+        text = _get_path(record, path)
+        if text is not None:
+            _set_path(twin, path, text)
+    return twin
+
+
+def reduce_record(record: "Any") -> "Tuple[Any, ...]":
+    """The class and the bytes; refused while a pointer in the record is set."""
+    cls = type(record)
+    image = bytes(record)
+    for path, where, _ in _pointers(cls):
+        if any(image[where : where + _POINTER_SIZE]):
+            raise TypeError(
+                "cannot pickle %s: its field %s holds a pointer, which means nothing in another process"
+                % (cls.__name__, path)
+            )
+    return (_unpickle, (cls, image))
+
+
+def to_dict(record: "Any") -> "Dict[str, Any]":
+    """The fields as plain data, in declaration order (see the class)."""
+    image = None
+    result: "Dict[str, Any]" = {}
+    for f in _fields(type(record)):
+        kind = f.kind
+        if f.address:
+            result[f.name] = str(getattr(record, f.name + "_addr"))
+        elif kind == _NESTED:
+            result[f.name] = to_dict(getattr(record, f.name))
+        elif kind == _ARRAY:
+            if not f.count:
+                continue  # a variable part after the record: not its bytes
+            if image is None:
+                image = bytes(record)
+            part = image[f.offset : f.offset + f.size * f.count]
+            result[f.name] = _array_values(f, part)
+        elif kind in (_POINTER, _VOID_POINTER):
+            if image is None:
+                image = bytes(record)
+            address = int.from_bytes(image[f.offset : f.offset + _POINTER_SIZE], "little")
+            result[f.name] = address or None
+        else:
+            result[f.name] = getattr(record, f.name)
+    return result
+
+
+def assign(record: "Any", values: "Dict[str, Any]", caller: str) -> None:
+    """Sets the named fields in declaration order; refuses unknown names
+    before setting any."""
+    cls = type(record)
+    names = _names(cls)
+    known = set(names)
+    for name in values:
+        if name not in known:
+            if caller == "__init__":
+                raise TypeError(
+                    "%s.__init__() got an unexpected keyword argument %r%s"
+                    % (cls.__name__, name, _nearest(name, names))
+                )
+            raise ValueError("%s.%s: no field %r%s" % (cls.__name__, caller, name, _nearest(name, names)))
+    for f in _fields(cls):
+        if f.name in values:
+            _store(record, f, values[f.name])
+        if f.address and f.name + "_addr" in values:
+            setattr(record, f.name + "_addr", values[f.name + "_addr"])
+
+
+_ARRAY_FORMATS = {1: "B", 2: "H", 4: "I", 8: "Q"}
+
+
+def _array_values(f: _Field, part: bytes) -> "List[Any]":
+    if f.element is not None:
+        return [to_dict(f.element.from_bytes(part[i * f.size : (i + 1) * f.size])) for i in range(f.count)]
+    if f.size in _ARRAY_FORMATS:
+        return memoryview(part).cast(_ARRAY_FORMATS[f.size]).tolist()
+    return [part[i * f.size : (i + 1) * f.size].hex() for i in range(f.count)]
+
+
+def _store(record: "Any", f: _Field, value: "Any") -> None:
+    kind = f.kind
+    if f.address and isinstance(value, str):
+        setattr(record, f.name + "_addr", value)
+    elif kind == _NESTED and isinstance(value, dict):
+        assign(getattr(record, f.name), value, "from_dict")
+    elif kind == _ARRAY and isinstance(value, (list, tuple)):
+        _write(record, f.offset, _array_image(record, f, value))
+    elif kind in (_POINTER, _VOID_POINTER) and isinstance(value, int) and not isinstance(value, bool):
+        # An address as to_dict gives it: written as it is, as from_bytes would.
+        label = "%s.%s" % (type(record).__name__, f.name)
+        if not 0 <= value < 1 << 64:
+            raise OverflowError("%s: %d is not an address" % (label, value))
+        _write(record, f.offset, value.to_bytes(_POINTER_SIZE, "little"))
+    else:
+        setattr(record, f.name, value)
+
+
+def _array_image(record: "Any", f: _Field, values: "Any") -> bytes:
+    label = "%s.%s" % (type(record).__name__, f.name)
+    if len(values) != f.count:
+        raise ValueError("%s: expected %d elements, got %d" % (label, f.count, len(values)))
+    if f.element is not None:
+        parts = []
+        for item in values:
+            if isinstance(item, dict):
+                item = f.element.from_dict(item)
+            elif type(item) is not f.element:
+                raise TypeError(
+                    "%s: expected %s or dict elements, got %s" % (label, f.element.__name__, type(item).__name__)
+                )
+            parts.append(bytes(item))
+        return b"".join(parts)
+    if f.size in _ARRAY_FORMATS:
+        import struct
+
+        try:
+            return struct.pack("<%d%s" % (f.count, _ARRAY_FORMATS[f.size]), *values)
+        except struct.error:
+            limit = (1 << 8 * f.size) - 1
+            raise OverflowError("%s: elements are ints in 0..%d, got %r" % (label, limit, list(values))) from None
+    return b"".join(bytes.fromhex(item) for item in values)
+
+
+def _write(record: "Any", offset: int, data: bytes) -> None:
+    import ctypes
+
+    ctypes.memmove(int(record.this) + offset, data, len(data))
+
+
+def _get_path(record: "Any", path: str) -> "Any":
+    for name in path.split("."):
+        record = getattr(record, name)
+    return record
+
+
+def _set_path(record: "Any", path: str, value: "Any") -> None:
+    *parents, last = path.split(".")
+    setattr(_get_path(record, ".".join(parents)) if parents else record, last, value)
+
+
+# Records the package owns are freed when their objects die. At exit, the
+# interpreter tears the module's shared state down before the last objects
+# go, and an owned record dying after that would report itself as a leak on
+# standard output. So before teardown, each live record object that owns its
+# record hands the freeing over to a small keeper it holds: the record stays
+# valid as long as its object lives, and is freed with it, silently.
+
+
+class _Release:
+    __slots__ = ("_destroy", "_pointer", "_holder")
+
+    def __init__(self, destroy: "Any", pointer: "Any", holder: "Any") -> None:
+        self._destroy = destroy
+        self._pointer = pointer
+        self._holder = holder
+
+    def __del__(self) -> None:
+        self._destroy(self._pointer)
+
+
+def _handed_over(pointer: "Any", destroy: "Any", holder: "Any") -> "Optional[_Release]":
+    """A keeper that frees pointer's record when it dies, pointer no longer
+    owning it; None when pointer owns nothing (or is no pointer object)."""
+    try:
+        if pointer is None or destroy is None or not pointer.own():
+            return None
+        pointer.own(False)
+    except (AttributeError, TypeError):
+        return None
+    return _Release(destroy, pointer, holder)
+
+
+def release_at_exit() -> None:
+    """Hands every live owned record over to a keeper (see above)."""
+    import gc
+
+    import _libfc
+
+    from ._addresses import Octets
+
+    gc.collect()  # what is already garbage goes now, the normal way
+    for item in gc.get_objects():
+        if isinstance(item, _Record):
+            holder = getattr(item, "_holder", None)
+            destroy = getattr(type(item), "__swig_destroy__", None)
+            keeper = _handed_over(getattr(item, "this", None), destroy, holder)
+            if keeper is not None:
+                item._holder = keeper
+        elif isinstance(item, Octets):
+            # Its bytes live in a record of the module's kept as a bare pointer.
+            storage = getattr(item, "_storage", None)
+            keeper = _handed_over(storage, _libfc.delete_hyp_SocketAddress, None)
+            if keeper is not None:
+                item._storage = keeper
+
+

@@ -1,0 +1,311 @@
+"""Records of the companion package as Python values: equality, copies,
+pickling, keyword construction, plain data, refusals a user can act on,
+hardware and IP address fields, and a quiet interpreter exit."""
+
+import copy
+import ipaddress
+import json
+import pickle
+import random
+
+import _libfc
+import _libfc_fields
+import pytest
+
+import libfc
+from _helpers import poke, raw, run_python_ok
+
+CLASSES = [
+    getattr(libfc, name)
+    for name in libfc.__all__
+    if isinstance(getattr(libfc, name), type) and issubclass(getattr(libfc, name), libfc._Record)
+]
+POINTER_KINDS = (3, 4, 9)  # pointer, untyped pointer, owned text
+NESTED, ARRAY = 5, 6
+
+
+def fields_of(cls):
+    return [(name, f) for name, f in vars(cls).items() if isinstance(f, _libfc_fields.field)]
+
+
+def pointer_offsets(cls, base=0):
+    """Offsets of every pointer in a record of cls, nested ones included."""
+    sample = cls()
+    found = []
+    for name, f in fields_of(cls):
+        kind, offset, size, count = f.layout[0], f.layout[4], f.layout[5], f.layout[6]
+        if kind in POINTER_KINDS:
+            found.append(base + offset)
+        elif kind in (NESTED, ARRAY):
+            element = getattr(sample, name)
+            if isinstance(element, libfc._Record):
+                for i in range(count if kind == ARRAY else 1):
+                    found += pointer_offsets(type(element), base + offset + i * size)
+    return found
+
+
+def filled(cls, seed):
+    """A record of cls full of printable bytes (texts stay UTF-8), its
+    pointers null."""
+    rng = random.Random(seed)
+    image = bytearray(rng.randrange(0x20, 0x7F) for _ in range(cls._size_))
+    for offset in pointer_offsets(cls):
+        image[offset : offset + 8] = bytes(8)
+    return cls.from_bytes(image)
+
+
+def test_every_record_class_is_covered():
+    assert len(CLASSES) == 144
+
+
+@pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
+def test_values_round_trip(cls):
+    record = filled(cls, cls.__name__)
+    image = bytes(record)
+    for twin in (copy.copy(record), copy.deepcopy(record), pickle.loads(pickle.dumps(record))):
+        assert type(twin) is cls and twin.thisown and twin.this != record.this
+        assert twin == record and not twin != record
+        assert bytes(twin) == image
+    # Plain data holds the fields, not the padding between them.
+    data = record.to_dict()
+    rebuilt = cls.from_dict(json.loads(json.dumps(data)))
+    assert type(rebuilt) is cls and rebuilt.to_dict() == data
+    assert cls.from_dict(data) == rebuilt
+    twin = copy.copy(record)
+    poke(twin, 0, bytes([image[0] ^ 0xFF]))
+    assert twin != record and bytes(record) == image
+    assert cls() != libfc.hyp_Name() or cls is libfc.hyp_Name
+    with pytest.raises(TypeError):
+        hash(record)
+
+
+def test_equality_needs_the_same_class():
+    a, b = libfc.hyp_EthHdr(), libfc.hyp_EthHdrIOC()  # same size, all zero
+    assert bytes(a) == bytes(b) and a != b and a == libfc.hyp_EthHdr()
+
+
+def test_pickle_crosses_processes(tmp_path):
+    records = [filled(cls, 7) for cls in (libfc.FC_FlowKey, libfc.hyp_IPv6Hdr, libfc.FC_FlowEntryIOC)]
+    (tmp_path / "records.pickle").write_bytes(pickle.dumps(records))
+    result = run_python_ok(
+        f"""
+        import pickle
+        with open({str(tmp_path / "records.pickle")!r}, "rb") as f:
+            for r in pickle.load(f):
+                print(type(r).__name__, r.thisown, bytes(r).hex())
+        """
+    )
+    assert result.stdout.split("\n")[:-1] == ["%s True %s" % (type(r).__name__, bytes(r).hex()) for r in records]
+
+
+@pytest.mark.parametrize("cls, offset, path", [
+    (libfc.FC_InvalData, 0, "psName"),
+    (libfc.FC_VDL2ActionContext, 16, "ctx[1].ptr"),
+    (libfc.FC_ActionEntityAttr, 152, "clientData.vdrData.vdrActions[0].actCtx.clientHdl"),
+])
+def test_pickle_refuses_a_record_holding_a_pointer(cls, offset, path):
+    record = cls()
+    pickle.dumps(record)  # null pointers are plain zero bytes
+    poke(record, offset, (0x1234).to_bytes(8, "little"))
+    with pytest.raises(TypeError, match=r"cannot pickle %s: its field %s holds a pointer" % (
+            cls.__name__, path.replace("[", r"\[").replace("]", r"\]"))):
+        pickle.dumps(record)
+    poke(record, offset, bytes(8))
+
+
+def test_copy_of_an_owned_text_has_its_own_text():
+    original = libfc.FC_InvalData()
+    original.psName = "portset-0"
+    for twin in (copy.copy(original), copy.deepcopy(original)):
+        assert twin.psName == "portset-0" and raw(twin, 8) != raw(original, 8)
+        twin.psName = "other"
+    assert original.psName == "portset-0"
+    twin = copy.copy(original)
+    del original  # frees its text: the copy's stays
+    assert twin.psName == "portset-0"
+
+
+def test_keyword_construction():
+    key = libfc.FC_FlowKey(portID=5, vni=7, l2Key={"daddr": "00:50:56:aa:bb:cc"})
+    assert (key.portID, key.vni, key.l2Key.daddr, key.proto) == (5, 7, "00:50:56:aa:bb:cc", 0)
+    # Declaration order, whatever the keywords' order: ipv6Key overlays ipv4Key.
+    union = libfc.FC_FlowKey_ipKey(ipv6Key={"sip": "2001:db8::1"}, ipv4Key={"sip": "10.0.0.1"})
+    assert union.ipv6Key.sip_addr == ipaddress.IPv6Address("2001:db8::1")
+    with pytest.raises(TypeError, match=r"FC_FlowKey.__init__\(\) got an unexpected keyword argument 'portid'; "
+                                        r"did you mean 'portID'\?"):
+        libfc.FC_FlowKey(vni=1, portid=5)
+    with pytest.raises(ValueError, match="FC_FlowKey.from_dict: no field 'vnid'; did you mean 'vni'"):
+        libfc.FC_FlowKey.from_dict({"vnid": 1})
+
+
+@pytest.mark.parametrize("cls, name, hint", [
+    (libfc.FC_FlowKey, "portid", "; did you mean 'portID'?"),
+    (libfc.FC_IOCFlows, "numentries", "; did you mean 'numEntries'?"),  # a sequence record
+    (libfc.hyp_IPv4Hdr, "saddr_adr", "; did you mean 'saddr_addr'?"),
+    (libfc.hyp_EthHdr, "zzzzzz", ""),
+])
+def test_unknown_attribute_names_the_nearest_field(cls, name, hint):
+    record = cls()
+    with pytest.raises(AttributeError) as raised:
+        setattr(record, name, 1)
+    assert str(raised.value) == "%s has no field %r%s" % (cls.__name__, name, hint)
+    assert not hasattr(record, name)
+
+
+def test_the_runtime_attributes_still_take_values():
+    key = libfc.FC_FlowKey()
+    key.thisown = False
+    assert not key.thisown
+    key.thisown = True
+    key._holder = None
+    view = libfc.FC_FlowKey.__new__(libfc.FC_FlowKey)
+    view.this = key.this
+    assert view.this is key.this
+    with pytest.raises(AttributeError, match="has no setter"):  # read-only field: its own refusal
+        key.ipKey = key.ipKey
+
+
+class KeySubclass(libfc.FC_FlowKey):
+    pass
+
+
+@pytest.mark.parametrize("make, field, value, error, message", [
+    (libfc.FC_FlowEntryIOC, "flowId", -1, TypeError, "FC_FlowEntryIOC.flowId: -1 is outside 0..18446744073709551615"),
+    (libfc.FC_FlowKey, "portID", "5", TypeError, "FC_FlowKey.portID: expected int, got str"),
+    (KeySubclass, "portID", "5", TypeError, "FC_FlowKey.portID: expected int, got str"),
+    (KeySubclass, "portID", 1 << 32, OverflowError, "FC_FlowKey.portID: 4294967296 is outside 0..4294967295"),
+    (libfc.hyp_IPv4Hdr, "ttl", 256, OverflowError, "hyp_IPv4Hdr.ttl: 256 is outside 0..255"),
+    (libfc.hyp_IPv4Hdr, "version", -1, OverflowError, "hyp_IPv4Hdr.version: -1 is outside 0..255"),
+    (libfc.hyp_MgmtCallbackInfo, "location", 1 << 31, OverflowError,
+     "hyp_MgmtCallbackInfo.location: 2147483648 is outside -2147483648..2147483647"),
+    (libfc.FC_InvalEntity, "refCount", 1 << 63, OverflowError,
+     "FC_InvalEntity.refCount: 9223372036854775808 is outside 0..9223372036854775807"),
+    (libfc.hyp_MgmtCallbackInfo, "synchronous", "ab", TypeError,
+     "hyp_MgmtCallbackInfo.synchronous: 'ab' is not one byte"),
+    (libfc.hyp_Name, "string", "x" * 33, TypeError, "hyp_Name.string: '" + "x" * 33 + "' is longer than 32 bytes"),
+    (libfc.FC_FlowKey, "l2Key", 5, TypeError, "FC_FlowKey.l2Key: expected FC_l2Key, got int"),
+    (libfc.hyp_String, "buffer", 5, TypeError, "hyp_String.buffer: expected "),
+    (libfc.FC_l2Key, "daddr", 5, TypeError, "FC_l2Key.daddr: expected a hardware address"),
+])
+def test_refusals_name_class_field_and_range(make, field, value, error, message):
+    record = make()
+    before = bytes(record)
+    with pytest.raises(error) as raised:
+        setattr(record, field, value)
+    assert str(raised.value).startswith(message)
+    assert bytes(record) == before
+
+
+def test_the_module_keeps_its_own_messages():
+    entry = libfc.FC_FlowEntryIOC()
+    with pytest.raises(TypeError, match=r"^in method 'FC_FlowEntryIOC_flowId_set', argument 2 of type 'hyp_uint64'$"):
+        _libfc.FC_FlowEntryIOC_flowId_set(entry, -1)
+
+
+HW_FIELDS = [
+    (cls, name)
+    for cls in CLASSES
+    for name, f in fields_of(cls)
+    if f.layout[0] == 8
+]
+
+
+def test_six_byte_arrays_are_hardware_addresses():
+    assert (libfc.hyp_EthHdr, "daddr") in HW_FIELDS and (libfc.hyp_ArpHdr, "tha") in HW_FIELDS
+    assert len(HW_FIELDS) == 20
+
+
+@pytest.mark.parametrize("cls, name", HW_FIELDS, ids=lambda x: getattr(x, "__name__", x))
+def test_hardware_address_fields_take_text_and_bytes(cls, name):
+    a, b = cls(), cls()
+    assert getattr(a, name) == "00:00:00:00:00:00"
+    for given, read in (("00:50:56:AA:bb:cc", "00:50:56:aa:bb:cc"), ("02-00-00-00-00-01", "02:00:00:00:00:01"),
+                        (bytes.fromhex("0a0b0c0d0e0f"), "0a:0b:0c:0d:0e:0f"), (libfc.mac("01:02:03:04:05:06"),
+                                                                              "01:02:03:04:05:06")):
+        setattr(a, name, given)
+        assert getattr(a, name) == read
+    setattr(b, name, getattr(a, name))
+    assert getattr(b, name) == "01:02:03:04:05:06"
+    for bad in ("01:02:03:04:05", "01:02-03:04:05:06", "0g:02:03:04:05:06", b"\x01" * 5, "é" * 17):
+        with pytest.raises(ValueError, match="%s.%s: " % (cls.__name__, name)):
+            setattr(b, name, bad)
+    assert getattr(b, name) == "01:02:03:04:05:06"
+
+
+def test_hardware_address_through_a_subclass():
+    class Header(libfc.hyp_EthHdr):
+        pass
+
+    header = Header()
+    header.saddr = "00:50:56:aa:bb:cc"
+    assert header.saddr == "00:50:56:aa:bb:cc" and raw(header, 6, 6) == bytes.fromhex("005056aabbcc")
+
+
+ADDRESS_FIELDS = [
+    (cls, name)
+    for cls in CLASSES
+    for name, attribute in vars(cls).items()
+    if isinstance(attribute, libfc._addresses.AddressField)
+]
+
+
+@pytest.mark.parametrize("cls, name", ADDRESS_FIELDS, ids=lambda x: getattr(x, "__name__", x))
+def test_ip_address_helpers(cls, name):
+    record = cls()
+    version = getattr(cls, name).version
+    address = ipaddress.ip_address("192.0.2.33" if version == 4 else "2001:db8::21")
+    setattr(record, name, str(address))
+    assert getattr(record, name) == address
+    raw_field = getattr(record, name[: -len("_addr")])
+    if version == 4:
+        assert raw_field == libfc.ipv4("192.0.2.33")
+    else:
+        assert bytes(libfc.Octets(address.packed)) == raw(raw_field, 16)
+    setattr(record, name, ipaddress.ip_address("10.0.0.1" if version == 4 else "::1"))
+    other = ipaddress.ip_address("::1" if version == 4 else "10.0.0.1")
+    with pytest.raises(TypeError, match="%s.%s: expected IPv%dAddress" % (cls.__name__, name, version)):
+        setattr(record, name, other)
+    with pytest.raises(ValueError, match="not an IPv%d address" % version):
+        setattr(record, name, "nonsense")
+
+
+def test_address_helpers_are_documented():
+    assert len(ADDRESS_FIELDS) >= 14
+    assert "saddr_addr, daddr_addr: saddr, daddr as ipaddress objects" in libfc.hyp_IPv4Hdr.__doc__
+
+
+def test_no_leak_line_at_exit():
+    result = run_python_ok(
+        """
+        import libfc
+        from libfc import _record
+
+        freed = []
+
+        class Key(libfc.FC_FlowKey):
+            __slots__ = ()
+
+            @staticmethod
+            def __swig_destroy__(pointer):
+                freed.append(int(pointer))
+                libfc.FC_FlowKey.__swig_destroy__(pointer)
+
+        key = Key(portID=3)
+        address = int(key.this)
+        _record._release_at_exit()
+        assert not key.thisown and key.portID == 3
+        del key
+        assert freed == [address], freed
+
+        class Holder:
+            pass
+
+        holder = Holder()
+        holder.cycle = holder
+        holder.records = [libfc.FC_FlowKey(vni=1), libfc.FC_FlowEntryIOC(), libfc.FC_InvalData(psName="x")]
+        holder.view = libfc.FC_FlowEntryIOC().fkey
+        holder.octets = libfc.mac("00:50:56:aa:bb:cc")
+        print("end")
+        """
+    )
+    assert result.stdout == "end\n"
