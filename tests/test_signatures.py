@@ -4,6 +4,7 @@ stub's parameters and field result types agree with what the methods do."""
 
 import ast
 import inspect
+import ipaddress
 import os
 
 import pytest
@@ -146,7 +147,10 @@ def test_package_stub_types_embedded_records_as_never_none():
 
 
 # A value of each type the package stub's setters name beyond their getter's.
-SETTER_VALUES = {"Octets": [lambda: libfc.mac("00:50:56:aa:bb:cc")], "str | int | None": ["\x01", 1, None]}
+SETTER_VALUES = {"Octets": [lambda: libfc.mac("00:50:56:aa:bb:cc")], "str | int | None": ["\x01", 1, None],
+                 "Union[IPv4Address, str]": ["10.0.0.1", lambda: ipaddress.IPv4Address("10.0.0.2")],
+                 "Union[IPv6Address, str]": ["2001:db8::1", lambda: ipaddress.IPv6Address("fe80::1")]}
+READ_AS = {"str": str, "IPv4Address": ipaddress.IPv4Address, "IPv6Address": ipaddress.IPv6Address}
 
 
 def test_package_stub_setters_take_what_they_say():
@@ -157,12 +161,14 @@ def test_package_stub_setters_take_what_they_say():
         for setter in (f for f in node.body if isinstance(f, ast.FunctionDef) and f.decorator_list
                        and ast.unparse(f.decorator_list[0]).endswith(".setter")):
             record = getattr(libfc, node.name)()
+            getters = {f.name: ast.unparse(f.returns) for f in node.body
+                       if isinstance(f, ast.FunctionDef) and ast.unparse(f.returns) != "None"}
             for value in SETTER_VALUES[ast.unparse(setter.args.args[1].annotation)]:
                 value = value() if callable(value) else value
                 checked += 1
                 try:
                     setattr(record, setter.name, value)
-                    assert isinstance(getattr(record, setter.name), str)
+                    assert isinstance(getattr(record, setter.name), READ_AS[getters[setter.name]])
                 except TypeError as error:
                     refused.append((node.name, setter.name, value, str(error)))
     assert refused == [] and checked > 10

@@ -286,7 +286,8 @@ _functions = vars(_libfc)
 )";
 
 const char *kStubHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
-from typing import Any, Iterator, List, SupportsIndex, overload
+from ipaddress import IPv4Address, IPv6Address
+from typing import Any, Iterator, List, SupportsIndex, Union, overload
 
 from ._addresses import Octets as Octets, ipv4 as ipv4, ipv6 as ipv6, mac as mac
 from ._cache import flows as flows, hash_stats as hash_stats, inval_entries as inval_entries, stats as stats
@@ -411,9 +412,13 @@ int main(int argc, char **argv) {
                             ", \"" + l.name + "\").__set_name__(" + r + ", \"" + l.name + "\")\n";
             else
                 py += "    " + std::string(l.name) + " = " + property + "\n";
-            if (int version = address_version(l))
-                py += "    " + std::string(l.name) + "_addr = _address(\"" + l.name + "\", " + std::to_string(version) +
-                      ")\n";
+            if (int version = address_version(l)) {
+                const std::string helper = std::string(l.name) + "_addr";
+                const std::string address = version == 4 ? "IPv4Address" : "IPv6Address";
+                py += "    " + helper + " = _address(\"" + l.name + "\", " + std::to_string(version) + ")\n";
+                pyi += "    @property\n    def " + helper + "(self) -> " + address + ": ...\n    @" + helper +
+                       ".setter\n    def " + helper + "(self, value: Union[" + address + ", str]) -> None: ...\n";
+            }
             if (l.kind == LineKind::FieldReadOnly || !setter_type(l).empty()) {
                 pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
                        ": ...\n";
@@ -441,7 +446,7 @@ int main(int argc, char **argv) {
             py += deferred;
             deferred.clear();
             py += module_function(r + "_swigregister") + "(" + r + ")\n";
-            pyi += "    def __init__(self) -> None: ...\n";
+            pyi += "    def __init__(self, **fields: Any) -> None: ...\n";
             sequence = nullptr;
             break;
         }

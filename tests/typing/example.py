@@ -51,7 +51,11 @@ def records() -> int:
     count: int = _libfc.FC_IOCFlows_get_num_flows(answer) if answer is not None else 0
     size: int = _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)
     status: Optional[str] = _libfc.FC_GetPortsetStatus("vSwitch0")
-    return port + count + size + len(bytes(key)) + len(status or "") + len(mac)
+    built = libfc.FC_FlowKey(portID=5, vni=7)  # fields by keyword
+    built.ipKey.ipv4Key.sip_addr = "10.0.0.1"  # an address helper takes text or ipaddress objects
+    source: str = str(built.ipKey.ipv4Key.sip_addr)
+    same: bool = built == libfc.FC_FlowKey.from_dict(built.to_dict())
+    return port + count + size + len(bytes(key)) + len(status or "") + len(mac) + len(source) + same
 
 
 def switch_state() -> List[str]:
