@@ -15,7 +15,7 @@ import sys
 import _libfc
 
 from .. import _cache
-from . import _output, _values
+from . import _output, _values, snapshot
 from ._library import bad_input
 
 # Option, keyword of libfc.flows(), parser, help; in the operations' argument order.
@@ -74,6 +74,11 @@ def register(subparsers):
                         help="only the N flows with the largest sort key (default packets), largest first")
     parser.add_argument("--reverse", action="store_true",
                         help="reverse the order: largest first for --sort, the N smallest for --top")
+    files = parser.add_mutually_exclusive_group()
+    files.add_argument("--save", metavar="FILE",
+                       help="write the whole cache to FILE as a snapshot (gzip-compressed JSON lines)")
+    files.add_argument("--from", dest="from_file", metavar="FILE",
+                       help="list the flows of a snapshot FILE instead of the live cache")
     parser.set_defaults(handler=show)
     actions = parser.add_subparsers(dest="flows_action", metavar="{remove}")
     remove_parser = actions.add_parser("remove", help="remove the flows that match the filter",
@@ -136,7 +141,10 @@ def _read(walk, progress):
 
 
 def show(args):
-    walk = _cache.walk(_checked(_cache.criteria, spell, **filter_keywords(args)))
+    if args.save is not None:
+        return _save(args)
+    chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
+    walk = snapshot.Snapshot(args.from_file, chosen) if args.from_file is not None else _cache.walk(chosen)
     progress = _output.Progress("reading flows", 0)
     flows = _selected(_read(walk, progress), args)
     if args.limit is not None:
@@ -145,6 +153,7 @@ def show(args):
     if args.json:
         listed = [flow.as_dict() for flow in flows]
         progress.finish()
+        _count_rest(walk)
         shown = len(listed)
         _output.dump_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed})
     elif args.json_lines:
@@ -167,9 +176,29 @@ def show(args):
     return 0
 
 
+def _count_rest(walk):
+    """A snapshot counts its matching flows as it reads them: a listing cut
+    short reads the rest to know the total."""
+    count_rest = getattr(walk, "count_rest", None)
+    if count_rest is not None:
+        count_rest()
+
+
+def _save(args):
+    given = (("a filter", has_filter(args)), ("--sort", args.sort), ("--top", args.top), ("--limit", args.limit),
+             ("--json", args.json or args.json_lines), ("--reverse", args.reverse))
+    used = [option for option, value in given if value]
+    if used:
+        raise bad_input("--save writes the whole cache: it takes no %s" % used[0])
+    count = snapshot.save(args.save)
+    sys.stderr.write("saved %d flow%s to %s\n" % (count, "" if count == 1 else "s", args.save))
+    return 0
+
+
 def _report(args, walk, shown):
     """What the listing does not show, on stderr so the output stays data."""
     sys.stdout.flush()
+    _count_rest(walk)
     if walk.unreachable:
         sys.stderr.write("%s: warning: %d matching flows could not be read: a filter cannot split their part "
                          "of the cache into answers of %d flows\n" % (args.command_name, walk.unreachable,
