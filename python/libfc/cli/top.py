@@ -18,6 +18,7 @@ import argparse
 import gc
 import heapq
 import itertools
+import operator
 import os
 import socket
 import sys
@@ -31,9 +32,10 @@ from ._library import bad_input
 PAGE = 2048  # flows read between two looks at the keyboard
 
 # A row: one flow as the view keeps it.  DELTA is the packets counted since
-# the previous read (None on the first read); EXPIRES is None for a flow
-# that has left the cache.
+# the previous read (0 on the first read, whose sample has no elapsed time,
+# so no rate); EXPIRES is GONE for a flow that has left the cache.
 ID, PORT, VNI, SRC, DST, PROTO, ACTIONS, PACKETS, DELTA, AGE, EXPIRES, TABLE = range(12)
+GONE = -1
 
 _action_texts = {}
 
@@ -41,10 +43,13 @@ _action_texts = {}
 def row_of(flow, previous=None):
     """The row of a Flow; `previous` maps flow ids to the rows of the read
     before (None on the first read), whose packet counts give DELTA."""
-    actions = ",".join(flow.actions)
-    actions = _action_texts.setdefault(actions, actions)  # a cache holds few different ones
+    # A cache holds few different action lists: each is worked out once.
+    spelt = ";".join([",".join(names) for names, _ in flow.entities])
+    actions = _action_texts.get(spelt)
+    if actions is None:
+        actions = _action_texts[spelt] = ",".join(flow.actions)
     if previous is None:
-        delta = None
+        delta = 0
     else:
         old = previous.get(flow.id)
         delta = flow.packets if old is None else max(flow.packets - old[PACKETS], 0)
@@ -121,16 +126,16 @@ class Model:
     def __init__(self):
         self.sample = None
         self.gone = {}
-        self._selection = None
+        self._selection = self._shown = None
 
     def add(self, sample):
         if self.sample is not None:
             rows = sample.rows
             for flow_id, row in self.sample.rows.items():
                 if flow_id not in rows:
-                    self.gone[flow_id] = row[:DELTA] + (0, row[AGE], None, row[TABLE])
+                    self.gone[flow_id] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
         self.sample = sample
-        self._selection = None
+        self._selection = self._shown = None
 
     def rows(self, view):
         """The rows the view's filter and mode select (kept until either
@@ -147,14 +152,43 @@ class Model:
         return self._selection[1]
 
 
+    def shown(self, view, column, room):
+        """The rows (or groups) a frame shows, and how many there are of
+        how many; kept while nothing they depend on changes, so that a
+        frame redrawn only to show the progress of a read costs nothing."""
+        key = (view.filter, view.accumulate, view.group, column.name, view.reverse, room)
+        if self._shown is None or self._shown[0] != key:
+            rows = self.rows(view)
+            if view.group is None:
+                shown = ordered(rows, column, view.reverse, room)
+                what = "%d of %d flows" % (len(shown), len(rows))
+            else:
+                folded = groups(rows, view.group)
+                shown = ordered(folded, column, view.reverse)[:room]
+                what = "%d of %d groups of %d flows" % (len(shown), len(folded), len(rows))
+            self._shown = (key, shown, what)
+        return self._shown[1:]
+
+
 # ---- filter ------------------------------------------------------------------------
 
 def _text(address):
     return _address_text(address)
 
 
+def _address_key(address):
+    """Addresses in order: IPv4 before IPv6, each by value (an address
+    read from a snapshot is still text: by its text)."""
+    if isinstance(address, str):
+        return 0, address
+    return address.version, address._ip
+
+
 def _proto_name(number):
     return _values.PROTOCOL_NAMES.get(number, str(number))
+
+
+_ADDRESS_CHARACTERS = set("0123456789abcdef.:")
 
 
 def matcher(text):
@@ -169,13 +203,14 @@ def matcher(text):
     for word in words:
         number = int(word) if word.isdigit() else None
         proto = _values.PROTOCOLS.get(word)
+        address = not set(word) - _ADDRESS_CHARACTERS  # "tcp" is in no address
 
-        def test(row, word=word, number=number, proto=proto):
+        def test(row, word=word, number=number, proto=proto, address=address):
             if number is not None and (row[PORT] == number or row[PROTO] == number):
                 return True
             if proto is not None and row[PROTO] == proto:
                 return True
-            return word in _text(row[SRC]) or word in _text(row[DST])
+            return address and (word in _text(row[SRC]) or word in _text(row[DST]))
         tests.append(test)
     return lambda row: all(test(row) for test in tests)
 
@@ -186,37 +221,37 @@ class Column:
     """A column of the table: its name (the sort key's name), header, the
     priority by which it stays when the width runs short (0 stays longest),
     whether it holds numbers (right-aligned, largest first by default), the
-    sort key of a row and the text of a row's cell (given the seconds
-    between the reads, for rates)."""
+    index of its value in a row, the text of a cell (given the value and
+    the seconds between the reads, for rates), and the sort key of a value
+    when the value itself is none."""
 
-    def __init__(self, name, header, priority, numeric, key, text):
+    def __init__(self, name, header, priority, numeric, index, text, key=None):
         self.name, self.header, self.priority, self.numeric = name, header, priority, numeric
-        self.key, self.text = key, text
+        self.index, self.text, self.key = index, text, key
 
 
 def rate_text(delta, elapsed):
-    if delta is None or not elapsed or elapsed <= 0:
+    if not elapsed or elapsed <= 0:
         return "-"
     return snapshot.rate_text(delta / elapsed)
 
 
-def _or_less(value):
-    return -1 if value is None else value
+def _number(value, elapsed):
+    return str(value)
 
 
 FLOW_COLUMNS = [
-    Column("id", "ID", 10, False, lambda r: r[ID], lambda r, e: str(r[ID])),
-    Column("port", "PORT", 5, False, lambda r: r[PORT], lambda r, e: str(r[PORT])),
-    Column("vni", "VNI", 7, False, lambda r: r[VNI], lambda r, e: str(r[VNI])),
-    Column("src", "SOURCE", 2, False, lambda r: _text(r[SRC]), lambda r, e: _text(r[SRC])),
-    Column("dst", "DESTINATION", 3, False, lambda r: _text(r[DST]), lambda r, e: _text(r[DST])),
-    Column("proto", "PROTO", 4, False, lambda r: r[PROTO], lambda r, e: _proto_name(r[PROTO])),
-    Column("actions", "ACTIONS", 6, False, lambda r: r[ACTIONS], lambda r, e: r[ACTIONS] or "-"),
-    Column("packets", "PACKETS", 1, True, lambda r: r[PACKETS], lambda r, e: str(r[PACKETS])),
-    Column("rate", "RATE", 0, True, lambda r: _or_less(r[DELTA]), lambda r, e: rate_text(r[DELTA], e)),
-    Column("age", "AGE", 8, True, lambda r: r[AGE], lambda r, e: _output.duration(r[AGE])),
-    Column("expires", "EXPIRES", 9, False, lambda r: _or_less(r[EXPIRES]),
-           lambda r, e: "gone" if r[EXPIRES] is None else _output.duration(r[EXPIRES])),
+    Column("id", "ID", 10, False, ID, _number),
+    Column("port", "PORT", 5, False, PORT, _number),
+    Column("vni", "VNI", 7, False, VNI, _number),
+    Column("src", "SOURCE", 2, False, SRC, lambda v, e: _text(v), _address_key),
+    Column("dst", "DESTINATION", 3, False, DST, lambda v, e: _text(v), _address_key),
+    Column("proto", "PROTO", 4, False, PROTO, lambda v, e: _proto_name(v)),
+    Column("actions", "ACTIONS", 6, False, ACTIONS, lambda v, e: v or "-"),
+    Column("packets", "PACKETS", 1, True, PACKETS, _number),
+    Column("rate", "RATE", 0, True, DELTA, rate_text),
+    Column("age", "AGE", 8, True, AGE, lambda v, e: _output.duration(v)),
+    Column("expires", "EXPIRES", 9, False, EXPIRES, lambda v, e: "gone" if v == GONE else _output.duration(v)),
 ]
 
 # Fields the flows fold by: the header of the group column, and the values
@@ -240,30 +275,27 @@ def group_columns(field):
     header = GROUP_FIELDS[field][0]
     text = _proto_name if field == "proto" else str
     return [
-        Column("key", header, 0, False, lambda g: g[KEY], lambda g, e: text(g[KEY])),
-        Column("flows", "FLOWS", 3, True, lambda g: g[FLOWS], lambda g, e: str(g[FLOWS])),
-        Column("packets", "PACKETS", 2, True, lambda g: g[GROUP_PACKETS], lambda g, e: str(g[GROUP_PACKETS])),
-        Column("rate", "RATE", 1, True, lambda g: _or_less(g[GROUP_DELTA]),
-               lambda g, e: rate_text(g[GROUP_DELTA], e)),
-        Column("share", "SHARE", 4, True, lambda g: g[SHARE], lambda g, e: "%.1f%%" % (100 * g[SHARE])),
+        Column("key", header, 0, False, KEY, lambda v, e: text(v)),
+        Column("flows", "FLOWS", 3, True, FLOWS, _number),
+        Column("packets", "PACKETS", 2, True, GROUP_PACKETS, _number),
+        Column("rate", "RATE", 1, True, GROUP_DELTA, rate_text),
+        Column("share", "SHARE", 4, True, SHARE, lambda v, e: "%.1f%%" % (100 * v)),
     ]
 
 
 def groups(rows, field):
     """The rows folded by a field: one group per value, its flow count,
-    packets, packet delta (None when no row has one) and share of the
-    rows."""
+    packets, packet delta and share of the rows."""
     values = GROUP_FIELDS[field][1]
     folded = {}
     for row in rows:
         for value in values(row):
             entry = folded.get(value)
             if entry is None:
-                entry = folded[value] = [0, 0, None]
+                entry = folded[value] = [0, 0, 0]
             entry[0] += 1
             entry[1] += row[PACKETS]
-            if row[DELTA] is not None:
-                entry[2] = (entry[2] or 0) + row[DELTA]
+            entry[2] += row[DELTA]
     count = len(rows) or 1
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
 
@@ -277,10 +309,13 @@ def ordered(rows, column, reverse, count=None):
     turned around by `reverse`; ties in order of the first cell.  Only the
     first `count` when given (without sorting all of them)."""
     descending = column.numeric != reverse
-    sort_key = column.key
+    if column.key is None:
+        key = operator.itemgetter(column.index, 0)
+    else:
+        index, value_key = column.index, column.key
 
-    def key(row):
-        return sort_key(row), row[0]
+        def key(row):
+            return value_key(row[index]), row[0]
     if count is not None and count < len(rows):
         pick = heapq.nlargest if descending else heapq.nsmallest
         return pick(count, rows, key=key)
@@ -428,17 +463,10 @@ def frame(model, view, width, height=None, status=""):
     top = "libfc top  %s  %s" % (source, when)
     if status:
         top += "  " + status
-    rows = model.rows(view)
     column = view.sort_column()
     columns = columns_of(view)
     room = None if height is None else max(height - 4, 0)
-    if view.group is None:
-        shown = ordered(rows, column, view.reverse, room)
-        what = "%d of %d flows" % (len(shown), len(rows))
-    else:
-        folded = groups(rows, view.group)
-        shown = ordered(folded, column, view.reverse)[:room]
-        what = "%d of %d groups of %d flows" % (len(shown), len(folded), len(rows))
+    shown, what = model.shown(view, column, room)
     if column.numeric:
         order = "smallest first" if view.reverse else "largest first"
     else:
@@ -453,7 +481,7 @@ def frame(model, view, width, height=None, status=""):
     if view.paused:
         settings.append("paused")
     settings.append(what)
-    cells = [[c.text(row, sample.elapsed) for c in columns] for row in shown]
+    cells = [[c.text(row[c.index], sample.elapsed) for c in columns] for row in shown]
     lines = [top, counters_line(sample), "  ".join(settings)]
     lines = [line[:limit] for line in lines] + table_lines(columns, cells, limit)
     return lines if height is None else lines[:height]
