@@ -127,7 +127,7 @@ def bash_completion(tmp_path_factory):
 
 @pytest.mark.parametrize("line, offered", [
     ("libfc fl", "flows"),
-    ("libfc ", "flows stats hashstats inval-table inval invalidate config port portset host emu dvs completion"),
+    ("libfc ", "flows top diff stats hashstats inval-table inval invalidate config port portset host emu dvs completion"),
     ("libfc flows --p", "--port --proto"),
     ("libfc flows remove --a", "--all"),
     ("libfc inval", "inval-table inval invalidate"),
