@@ -47,7 +47,9 @@ def row_of(flow, previous=None):
     spelt = ";".join([",".join(names) for names, _ in flow.entities])
     actions = _action_texts.get(spelt)
     if actions is None:
-        actions = _action_texts[spelt] = ",".join(flow.actions)
+        actions = ",".join(flow.actions)
+        if len(_action_texts) < 4096:
+            _action_texts[spelt] = actions
     if previous is None:
         delta = 0
     else:
