@@ -123,6 +123,10 @@ def test_diff_lists_what_appeared_left_and_changed_with_its_rate(two_snapshots, 
     assert changes(json.loads(out)) == expected
     status, out, err = run(capsys, "diff", str(after), "-")
     assert status == 0 and out == "" and err.startswith("0 appeared, 0 left, 0 changed, ")
+    status, out, _ = run(capsys, "diff", str(after), "-", "--unchanged", "--json-lines")
+    listed = [json.loads(line) for line in out.splitlines()]
+    assert {flow["change"] for flow in listed} == {"unchanged"}
+    assert len(listed) == counts["unchanged"] + 2 == _libfc.FC_GetFlows(*NO_FILTER).totalEntries
 
 
 def test_top_shows_the_rates_between_two_snapshots(two_snapshots, capsys, monkeypatch):

@@ -9,6 +9,9 @@ counters), one object per flow as ``flows --json-lines`` writes it, and an
 end object that counts the flows.  The end object is how a reader tells a
 complete file from one cut short; gzip's own check catches damage."""
 
+import collections
+import contextlib
+import gc
 import gzip
 import json
 import os
@@ -65,7 +68,7 @@ def save(path, flows=None):
     temporary = os.path.join(directory, ".%s.%d.tmp" % (os.path.basename(path), os.getpid()))
     count = 0
     try:
-        with gzip.open(temporary, "wt", encoding="utf-8", compresslevel=6) as out:
+        with gzip.open(temporary, "wt", encoding="utf-8", compresslevel=3) as out:
             _output.json_line(start, out)
             for flow in flows:
                 out.write(flow.json_text() + "\n")
@@ -85,9 +88,27 @@ def save(path, flows=None):
 
 def flow_of(record):
     """A Flow from one flow object of a snapshot."""
-    entities = [(list(entity["actions"]), list(entity["dst_ports"])) for entity in record["entities"]]
-    fields = {name: record[name] for name in Flow.FIELDS if name != "entities"}
-    return Flow(entities=entities, **fields)
+    r = record
+    entities = [(entity["actions"], entity["dst_ports"]) for entity in r["entities"]]
+    return Flow(r["id"], r["flags"], r["table"], r["port"], r["vni"], r["ipv6"], r["src"], r["dst"], r["proto"],
+                r["ether"], r["vlan"], r["src_mac"], r["dst_mac"], r["inner_dst_mac"], entities, r["packets"],
+                r["age_s"], r["expires_in_s"])
+
+
+_decode = json.JSONDecoder().decode
+
+
+@contextlib.contextmanager
+def without_collector():
+    """The cyclic garbage collector held off: while a million flows are
+    kept, it would walk every one kept so far again and again."""
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if enabled:
+            gc.enable()
 
 
 def _damaged(path, what):
@@ -151,7 +172,7 @@ class Snapshot:
                 self.close()
                 raise _damaged(self.path, "it ends after %d flows without its end line" % self.read)
             try:
-                record = json.loads(line)
+                record = _decode(line)
                 if not isinstance(record, dict):
                     raise ValueError("not an object")
                 if "end" in record:
@@ -259,30 +280,42 @@ def register(subparsers):
     parser.set_defaults(handler=diff)
 
 
+# What a diff keeps of a flow: what makes two reads the same flow (its id,
+# never reused, and key) and its packet count.
+Seen = collections.namedtuple("Seen", "id port vni proto src dst table packets")
+
+
 def identity(flow):
-    """What makes two reads the same flow: its id (never reused) and key."""
     return (flow.id, flow.port, flow.vni, flow.proto, flow.src_text, flow.dst_text, flow.table)
 
 
-def compare(before, after, elapsed):
-    """(change, flow, packet delta, packets per second) for every flow of
-    either side, in id order: "appeared" (only in `after`), "left" (only in
-    `before`, its last count), "changed" (another packet count) or
-    "unchanged".  The rate is None without a positive `elapsed`."""
-    earlier = {identity(flow): flow for flow in before}
+def compare(before, after, elapsed, unchanged=False):
+    """(change, Seen, packet delta, packets per second) in id order for
+    every flow that is only in `after` ("appeared"), only in `before`
+    ("left", its last count) or in both with another packet count
+    ("changed"), and with `unchanged` the others too; and the count of each
+    kind of change.  The rate is None without a positive `elapsed`.  Of the
+    flows of `before` only their identity and count are kept, of `after`
+    only the ones listed."""
+    earlier = {identity(flow): flow.packets for flow in before}
+    counts = dict.fromkeys(CHANGES, 0)
     changes = []
     for flow in after:
-        old = earlier.pop(identity(flow), None)
+        key = identity(flow)
+        old = earlier.pop(key, None)
         if old is None:
             change, delta = "appeared", flow.packets
         else:
-            delta = flow.packets - old.packets
+            delta = flow.packets - old
             change = "changed" if delta else "unchanged"
-        changes.append((change, flow, delta))
-    changes.extend(("left", flow, 0) for flow in earlier.values())
+        counts[change] += 1
+        if change != "unchanged" or unchanged:
+            changes.append((change, Seen(*key, flow.packets), delta))
+    counts["left"] = len(earlier)
+    changes.extend(("left", Seen(*key, packets), 0) for key, packets in earlier.items())
     changes.sort(key=lambda item: (item[1].id, item[0]))
-    return [(change, flow, delta, delta / elapsed if elapsed and elapsed > 0 else None)
-            for change, flow, delta in changes]
+    rated = elapsed is not None and elapsed > 0
+    return [(change, seen, delta, delta / elapsed if rated else None) for change, seen, delta in changes], counts
 
 
 DIFF_HEADERS = ["CHANGE", "ID", "PORT", "VNI", "SOURCE", "DESTINATION", "PROTO", "PACKETS", "DELTA", "RATE"]
@@ -296,9 +329,9 @@ def rate_text(rate):
     return "%.1f" % rate if rate < 10000 else "%.0f" % rate
 
 
-def _diff_record(change, flow, delta, rate):
-    return {"change": change, "id": flow.id, "port": flow.port, "vni": flow.vni, "src": flow.src_text,
-            "dst": flow.dst_text, "proto": flow.proto, "packets": flow.packets, "delta": delta,
+def _diff_record(change, seen, delta, rate):
+    return {"change": change, "id": seen.id, "port": seen.port, "vni": seen.vni, "src": seen.src, "dst": seen.dst,
+            "proto": seen.proto, "packets": seen.packets, "delta": delta,
             "rate": None if rate is None else round(rate, 3)}
 
 
@@ -306,11 +339,8 @@ def diff(args):
     before = source(args.before)
     after = source(args.after)
     elapsed = after.time - before.time
-    changes = compare(before, after, elapsed)
-    counts = {change: 0 for change in CHANGES}
-    for change, _, _, _ in changes:
-        counts[change] += 1
-    listed = [item for item in changes if args.unchanged or item[0] != "unchanged"]
+    with without_collector():
+        listed, counts = compare(before, after, elapsed, args.unchanged)
     if args.json:
         _output.dump_json({"before": before.path, "after": after.path, "elapsed_s": round(elapsed, 3),
                            "counts": counts, "flows": [_diff_record(*item) for item in listed]})
@@ -318,12 +348,11 @@ def diff(args):
         for item in listed:
             _output.json_line(_diff_record(*item))
     elif listed:
-        rows = [[change, flow.id, flow.port, flow.vni, flow.src_text, flow.dst_text,
-                 _values.PROTOCOL_NAMES.get(flow.proto, str(flow.proto)), flow.packets,
-                 "%+d" % delta, rate_text(rate)] for change, flow, delta, rate in listed]
         table = _output.StreamingTable(DIFF_HEADERS, DIFF_NUMERIC)
-        for row in rows:
-            table.add(row)
+        for change, seen, delta, rate in listed:
+            table.add([change, seen.id, seen.port, seen.vni, seen.src, seen.dst,
+                       _values.PROTOCOL_NAMES.get(seen.proto, str(seen.proto)), seen.packets, "%+d" % delta,
+                       rate_text(rate)])
         table.finish()
     sys.stdout.flush()
     sys.stderr.write("%s over %s\n" % (", ".join("%d %s" % (counts[c], c) for c in CHANGES),

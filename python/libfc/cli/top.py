@@ -540,7 +540,7 @@ def file_model(paths):
     model = Model()
     previous = None
     for path in paths:
-        previous = file_reading(path, previous).finish()
+        previous = _quietly(file_reading(path, previous).finish)
         model.add(previous)
     return model
 
@@ -586,15 +586,8 @@ def show(args):
 
 
 def _quietly(read):
-    """A read with the cyclic garbage collector held off: it would walk every
-    row kept so far again and again while a million of them are added."""
-    enabled = gc.isenabled()
-    gc.disable()
-    try:
+    with snapshot.without_collector():
         return read()
-    finally:
-        if enabled:
-            gc.enable()
 
 
 def _key_name(curses, key):
