@@ -198,6 +198,7 @@ def test_a_damaged_or_foreign_file_is_refused_in_one_line(saved, capsys, command
     (["top", "--once", "--sort", "share"], "--sort share: not a column"),
     (["top", "--once", "--interval", "0"], "outside 0.05..3600"),
     (["diff", "a"], "the following arguments are required: B"),
+    (["top"], "the full-screen view needs a terminal: --once prints one frame"),
 ])
 def test_bad_arguments_are_refused_with_status_2(flow_cache, capsys, argv, message):
     status, out, err = run(capsys, *argv)
