@@ -152,6 +152,28 @@ def test_flows_that_left_are_kept_in_accumulate_mode(known_flows, monkeypatch):
     assert {row[0]: row[1] for row in table(top.frame(model, view, 200))[1]} == {"7": "1", "8": "2", "9": "1"}
 
 
+@pytest.mark.parametrize("held_most, typed_applies", [(100, True), (3, False)])
+def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(known_flows, monkeypatch, held_most,
+                                                                         typed_applies):
+    monkeypatch.setattr(top, "LIVE_FILTER_ROWS", held_most)
+    model = top.Model()
+    model.add(top.live_reading().finish())
+    view = top.View()
+
+    def shown():
+        return len(table(top.frame(model, view, 200))[1])
+    for key in "/udp":
+        view.handle(key)
+    assert shown() == (2 if typed_applies else 4)
+    view.handle("\n")
+    assert shown() == 2
+    for key in "/\x7f\x7f\x7fx":
+        view.handle(key)
+    assert shown() == (0 if typed_applies else 2)
+    view.handle("\x1b")
+    assert shown() == 4
+
+
 # ---- keys --------------------------------------------------------------------------
 
 @pytest.mark.parametrize("keys, expected", [

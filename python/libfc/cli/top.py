@@ -30,6 +30,7 @@ from . import _output, _values, snapshot
 from ._library import bad_input
 
 PAGE = 2048  # flows read between two looks at the keyboard
+LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
 
 # A row: one flow as the view keeps it.  DELTA is the packets counted since
 # the previous read (0 on the first read, whose sample has no elapsed time,
@@ -141,26 +142,29 @@ class Model:
 
     def rows(self, view):
         """The rows the view's filter and mode select (kept until either
-        changes: filtering a million rows is worth doing once)."""
-        key = (view.filter, view.accumulate)
+        changes: filtering a million rows is worth doing once).  A filter
+        being typed applies at each key to a small cache, to a large one
+        once Enter keeps it."""
+        held = len(self.sample.rows) if self.sample is not None else 0
+        text = view.filter if not view.editing or held <= LIVE_FILTER_ROWS else view.kept_filter
+        key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
             rows = list(self.sample.rows.values()) if self.sample is not None else []
             if view.accumulate:
                 rows.extend(self.gone.values())
-            test = matcher(view.filter)
+            test = matcher(text)
             if test is not None:
                 rows = [row for row in rows if test(row)]
-            self._selection = (key, rows)
+            self._selection, self._shown = (key, rows), None
         return self._selection[1]
-
 
     def shown(self, view, column, room):
         """The rows (or groups) a frame shows, and how many there are of
         how many; kept while nothing they depend on changes, so that a
         frame redrawn only to show the progress of a read costs nothing."""
-        key = (view.filter, view.accumulate, view.group, column.name, view.reverse, room)
+        rows = self.rows(view)
+        key = (view.group, column.name, view.reverse, room)
         if self._shown is None or self._shown[0] != key:
-            rows = self.rows(view)
             if view.group is None:
                 shown = ordered(rows, column, view.reverse, room)
                 what = "%d of %d flows" % (len(shown), len(rows))
@@ -326,8 +330,8 @@ def ordered(rows, column, reverse, count=None):
 
 def fit(columns, cells, width):
     """The columns that fit in `width` (two spaces apart), dropping the
-    lowest priorities first; at least one is kept.  Returns (columns,
-    widths) in the columns' order."""
+    lowest priorities first; at least one is kept.  Returns the indexes of
+    the columns kept, in order, and the width of every column."""
     widths = [max([len(column.header)] + [len(row[i]) for row in cells]) for i, column in enumerate(columns)]
     kept = list(range(len(columns)))
     while len(kept) > 1 and sum(widths[i] for i in kept) + 2 * (len(kept) - 1) > width:
@@ -360,7 +364,7 @@ class View:
         self.group = group
         self.sort = sort or "rate"
         self.reverse = reverse
-        self.filter = filter
+        self.filter = self.kept_filter = filter
         self.accumulate = accumulate
         self.paused = False
         self.editing = False
@@ -401,9 +405,9 @@ class View:
 
     def _edit(self, key):
         if key in ("\n", "\r", "KEY_ENTER"):
-            self.editing = False
+            self.editing, self.kept_filter = False, self.filter
         elif key == "\x1b":
-            self.editing, self.filter = False, ""
+            self.editing, self.filter, self.kept_filter = False, "", ""
         elif key in ("\x7f", "\b", "KEY_BACKSPACE"):
             self.filter = self.filter[:-1]
         elif len(key) == 1 and key.isprintable():
