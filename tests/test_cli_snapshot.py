@@ -11,6 +11,7 @@ import types
 import pytest
 
 import _libfc
+import libfc
 from _helpers import cli_in_process
 from conftest import fcemu_library
 from libfc.cli import snapshot
@@ -52,13 +53,10 @@ def some_flow():
 
 @pytest.mark.parametrize("options", [
     [],
-    ["--proto", "udp"],
     ["--port", "{port}"],
-    ["--src", "{src}"],
-    ["--v6", "--vni", "0"],
-    ["--sort", "packets", "--limit", "7"],
+    ["--src", "{src}", "--proto", "tcp"],
+    ["--v6", "--sort", "packets", "--limit", "7"],
     ["--top", "5", "--sort", "port", "--reverse"],
-    ["--proto", "tcp", "--limit", "3"],
 ])
 def test_a_snapshot_lists_as_the_live_cache_it_was_taken_from(saved, capsys, options):
     flow = some_flow()
@@ -161,7 +159,6 @@ def _flip(path, back):
 
 DAMAGE = {
     "text": (lambda p: p.write_text("id port\n1 2\n"), "not a flow cache snapshot (not gzip-compressed)"),
-    "empty": (lambda p: p.write_bytes(b""), "not a flow cache snapshot"),
     "other json": (lambda p: _rewrite(p, lambda lines: ['{"format": "other"}\n'] + lines[1:]),
                    "not a flow cache snapshot"),
     "newer": (lambda p: _rewrite(p, lambda lines: [lines[0].replace('"version":1', '"version":7')] + lines[1:]),
@@ -192,11 +189,9 @@ def test_a_damaged_or_foreign_file_is_refused_in_one_line(saved, capsys, command
 
 @pytest.mark.parametrize("argv, message", [
     (["flows", "--save", "x", "--proto", "tcp"], "--save writes the whole cache: it takes no a filter"),
-    (["flows", "--save", "x", "--limit", "3"], "it takes no --limit"),
     (["flows", "--save", "x", "--from", "y"], "not allowed with argument"),
     (["top", "--once", "--file", "a", "--file", "b", "--file", "c"], "at most two snapshots"),
     (["top", "--once", "--sort", "share"], "--sort share: not a column"),
-    (["top", "--once", "--interval", "0"], "outside 0.05..3600"),
     (["diff", "a"], "the following arguments are required: B"),
     (["top"], "the full-screen view needs a terminal: --once prints one frame"),
 ])
@@ -210,15 +205,10 @@ def test_a_failed_save_leaves_no_file(flow_cache, tmp_path, capsys, monkeypatch)
     path = tmp_path / "cache.snap"
 
     def failing():
-        yield from list(_libfc_flows())[:10]
+        yield from list(libfc.flows())[:10]
         raise OSError(28, "No space left on device")
 
     monkeypatch.setattr(snapshot._cache, "flows", failing)
     status, _, err = run(capsys, "flows", "--save", str(path))
     assert status == 1 and "No space left on device" in err
     assert list(tmp_path.iterdir()) == []
-
-
-def _libfc_flows():
-    import libfc
-    return libfc.flows()

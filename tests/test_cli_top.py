@@ -12,11 +12,9 @@ import pytest
 
 import _libfc
 from _helpers import BUILD_DIR, cli_in_process
-from conftest import fcemu_library
 from libfc.cli import top
 from test_builtin_libfc import ACTION, add_flow, new_entry
 
-LIB = fcemu_library()
 DST_PORT, DROP = 1 << ACTION["DST_PORT"], 1 << ACTION["DROP"]
 
 # name: (port, source, protocol, actions, packets at the first read, packets added before the second)
@@ -39,12 +37,6 @@ def entry(name, packets):
 def known_flows(flow_cache):
     for name, (_, _, _, _, packets, _) in FLOWS.items():
         assert add_flow(entry(name, packets)) == 0
-    return {flow.src_text: flow.id for flow in _libfc_flows()}
-
-
-def _libfc_flows():
-    import libfc
-    return list(libfc.flows())
 
 
 def add_packets():
@@ -135,43 +127,36 @@ def test_a_frame_drops_the_least_important_columns_to_fit_the_width(capsys, monk
     assert (width == 120) == (not dropped)
 
 
-def test_flows_that_left_are_kept_in_accumulate_mode(known_flows, monkeypatch):
+@pytest.fixture
+def model(known_flows):
+    """Two reads of the known flows; flow d left between them."""
     model = top.Model()
     model.add(top.live_reading().finish())
-    _libfc.FC_RemoveFlows(0, 0, 0, 9, None, 0, 0, 0, 0, None, 0)  # flow d
+    _libfc.FC_RemoveFlows(0, 0, 0, 9, None, 0, 0, 0, 0, None, 0)
     add_packets()
     model.add(top.live_reading(model.sample).finish())
+    return model
+
+
+def test_flows_that_left_are_kept_in_accumulate_mode(model):
     view = top.View(sort="packets")
-    plain = top.frame(model, view, 200)
-    assert "10.0.0.4" not in "\n".join(plain)
-    view.accumulate = True
+    assert "10.0.0.4" not in "\n".join(top.frame(model, view, 200))
+    view.handle("a")
     lines = top.frame(model, view, 200)
-    gone = [line for line in lines if "10.0.0.4" in line]
-    assert len(gone) == 1 and gone[0].split()[-1] == "gone" and "with 1 that left" in lines[2]
+    assert lines[-1].split()[3::7] == ["10.0.0.4", "gone"] and "with 1 that left" in lines[2]
     view.group = "port"
     assert {row[0]: row[1] for row in table(top.frame(model, view, 200))[1]} == {"7": "1", "8": "2", "9": "1"}
 
 
-@pytest.mark.parametrize("held_most, typed_applies", [(100, True), (3, False)])
-def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(known_flows, monkeypatch, held_most,
-                                                                         typed_applies):
+@pytest.mark.parametrize("held_most, rows_shown", [(100, [3, 0, 0, 1, 1, 1, 3]), (2, [3, 3, 3, 3, 1, 1, 3])])
+def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(model, monkeypatch, held_most, rows_shown):
     monkeypatch.setattr(top, "LIVE_FILTER_ROWS", held_most)
-    model = top.Model()
-    model.add(top.live_reading().finish())
     view = top.View()
-
-    def shown():
-        return len(table(top.frame(model, view, 200))[1])
-    for key in "/udp":
+    shown = []
+    for key in ["/", "u", "d", "p", "\n", "/", "\x1b"]:
         view.handle(key)
-    assert shown() == (2 if typed_applies else 4)
-    view.handle("\n")
-    assert shown() == 2
-    for key in "/\x7f\x7f\x7fx":
-        view.handle(key)
-    assert shown() == (0 if typed_applies else 2)
-    view.handle("\x1b")
-    assert shown() == 4
+        shown.append(len(table(top.frame(model, view, 200))[1]))
+    assert shown == rows_shown
 
 
 # ---- keys --------------------------------------------------------------------------
