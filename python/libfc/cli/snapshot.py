@@ -41,18 +41,16 @@ def _options():
 
 
 def cache_size():
-    """(tables, flows the tables hold, entries) of the live cache, from the
-    hash statistics.  The cache keeps one bucket for every two entries."""
+    """(tables, entries) of the live cache, from the hash statistics: the
+    cache keeps one bucket for every two entries."""
     tables = _cache.hash_stats()["tables"]
-    held = sum(length * count for table in tables for length, count in enumerate(table["bucket_lengths"]))
-    entries = 2 * sum(sum(table["bucket_lengths"]) for table in tables)
-    return len(tables), held, entries
+    return len(tables), 2 * sum(sum(table["bucket_lengths"]) for table in tables)
 
 
 def header(now=None):
     """The header of a snapshot of the live cache taken now."""
     now = time.time() if now is None else now
-    tables, _, entries = cache_size()
+    tables, entries = cache_size()
     return {"format": FORMAT, "version": VERSION, "host": socket.gethostname(), "time": now,
             "time_text": time.strftime("%Y-%m-%dT%H:%M:%S%z", time.localtime(now)),
             "options": _options(), "tables": tables, "entries": entries, "stats": _cache.stats()}
@@ -139,17 +137,16 @@ class Snapshot:
             head = json.loads(first) if first is not None else None
         except ValueError:
             head = None
-        if not isinstance(head, dict) or head.get("format") != FORMAT:
+        if (not isinstance(head, dict) or head.get("format") != FORMAT or not isinstance(head.get("version"), int)
+                or not isinstance(head.get("time"), (int, float))):
             self.close()
             raise CommandError("%s: not a flow cache snapshot" % path)
-        version = head.get("version")
-        if not isinstance(version, int) or version > VERSION:
+        if head["version"] > VERSION:
             self.close()
-            raise CommandError("%s: snapshot format version %s is newer than this tool reads (%d)"
-                               % (path, version, VERSION))
+            raise CommandError("%s: snapshot format version %d is newer than this tool reads (%d)"
+                               % (path, head["version"], VERSION))
         self.header = head
-        self.time = float(head.get("time", 0))
-        self.ended = False
+        self.time = head["time"]
         self._flows = self._read()
 
     def _next_line(self):
@@ -188,7 +185,6 @@ class Snapshot:
         if record.get("flows") != self.read or self._next_line() is not None:
             self.close()
             raise _damaged(self.path, "its end line does not close it (%d flows read)" % self.read)
-        self.ended = True
         self.close()
 
     def __iter__(self):
@@ -212,10 +208,6 @@ def _reason(error):
     if isinstance(error, UnicodeDecodeError):
         return "text that is not UTF-8"
     return "compressed data corrupt"
-
-
-def open_snapshot(path, criteria=None):
-    return Snapshot(path, criteria)
 
 
 def matcher(criteria):
@@ -244,19 +236,13 @@ def matcher(criteria):
 class LiveCache:
     """The live cache read now, in the shape of a Snapshot."""
 
-    def __init__(self, criteria=None):
+    def __init__(self):
         self.path = "live"
         self.header = header()
         self.time = self.header["time"]
-        self._walk = _cache.walk(criteria or {})
-        self.unreachable = 0
 
     def __iter__(self):
-        return iter(self._walk)
-
-    @property
-    def total(self):
-        return self._walk.total
+        return iter(_cache.flows())
 
 
 def source(name):

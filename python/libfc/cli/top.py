@@ -107,7 +107,7 @@ class Reading:
 
 def live_reading(previous=None):
     """A read of the live cache, started now."""
-    tables, _, entries = snapshot.cache_size()
+    tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
     return Reading(_cache.flows(), sample, previous)
 
