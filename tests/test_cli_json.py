@@ -15,7 +15,7 @@ from referencing import Registry, Resource
 import _libfc
 from _helpers import builtin_library, cli_in_process
 from conftest import fcemu_library
-from libfc.cli import hashstats
+from libfc.cli import hashstats, snapshot
 
 pytestmark = pytest.mark.python_only
 
@@ -24,6 +24,7 @@ SCHEMAS = {schema["$id"]: schema for schema in map(json.loads, re.findall(r"```j
 REGISTRY = Registry().with_resources((name, Resource.from_contents(schema)) for name, schema in SCHEMAS.items())
 SHARED = {"urn:libfc:flow", "urn:libfc:value"}  # records the documents refer to
 SWITCH, PORT = "dvSwitch-0", "0"
+PLACES = {}  # files the commands name, made by the fixture
 
 # Command, and the layout its output has ("...-line": one document a line).
 COMMANDS = [
@@ -50,12 +51,16 @@ COMMANDS = [
     ("dvs port-data %s %s %s --json" % (SWITCH, PORT, _libfc.HYP_FABPROP_PORT_ALIAS), "dvs-value"),
     ("dvs global-props %s %s --json" % (SWITCH, _libfc.HYP_FABPROP_SWITCH_ALIAS), "dvs-value"),
     ("dvs alias %s --json" % SWITCH, "dvs-alias"),
+    ("diff {snapshot} {snapshot} --unchanged --json", "diff"),
+    ("diff {snapshot} live --unchanged --json-lines", "diff-line"),
 ]
 
 
 @pytest.fixture(autouse=True)
-def filled(flow_cache, switch_store):
+def filled(flow_cache, switch_store, tmp_path, monkeypatch):
     fcemu_library().fcemu_traffic(60, 4)
+    monkeypatch.setitem(PLACES, "snapshot", str(tmp_path / "before.snap"))
+    snapshot.save(PLACES["snapshot"])
     store = builtin_library("libfabPublic.so")
     store.fabemu_populate.argtypes = [ctypes.c_uint] * 3
     assert store.fabemu_populate(2, 3, 1) == 0
@@ -72,8 +77,9 @@ def keys(value):
 
 
 def run(capsys, command):
-    status, out, err = cli_in_process(capsys, *command.split())
-    assert (status, err) == (0, ""), (command, err)
+    status, out, err = cli_in_process(capsys, *command.format(**PLACES).split())
+    # diff counts the changes on stderr
+    assert (status, err if not command.startswith("diff") else "") == (0, ""), (command, err)
     return out
 
 

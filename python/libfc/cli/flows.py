@@ -16,7 +16,7 @@ import sys
 import _libfc
 
 from .. import _cache
-from . import _output, _values, _watch
+from . import _output, _values, _watch, snapshot
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
@@ -94,6 +94,11 @@ def register(subparsers: "_Subparsers") -> None:
     parser.add_argument("--watch", type=_watch.seconds, metavar="S",
                         help="list again every S seconds, with each flow's packets per second since the "
                              "listing before (until Ctrl-C)")
+    files = parser.add_mutually_exclusive_group()
+    files.add_argument("--save", metavar="FILE",
+                       help="write the whole cache to FILE as a snapshot (gzip-compressed JSON lines)")
+    files.add_argument("--from", dest="from_file", metavar="FILE",
+                       help="list the flows of a snapshot FILE instead of the live cache")
     parser.set_defaults(handler=show)
     actions = parser.add_subparsers(dest="flows_action", metavar="{remove}")
     remove_parser = actions.add_parser("remove", help="remove the flows that match the filter",
@@ -159,6 +164,10 @@ def _read(walk, progress):
 
 
 def show(args: "argparse.Namespace") -> int:
+    if args.save is not None:
+        if args.watch is not None:
+            raise bad_input("--watch lists the cache again and again: it does not go with --save")
+        return _save(args)
     if args.watch is None:
         return _list(args)
     return watch(args)
@@ -194,7 +203,8 @@ def watch(args, clock=None, sleep=None):
 
 
 def _list(args, rate=None):
-    walk = _cache.walk(_checked(_cache.criteria, spell, **filter_keywords(args)))
+    chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
+    walk = snapshot.Snapshot(args.from_file, chosen) if args.from_file is not None else _cache.walk(chosen)
     progress = _output.Progress("reading flows", 0)
     flows = _selected(_read(walk, progress), args)
     if args.limit is not None:
@@ -207,6 +217,7 @@ def _list(args, rate=None):
             if rate is not None:
                 listed[-1]["packets_per_second"] = rate(flow)
         progress.finish()
+        _count_rest(walk)
         shown = len(listed)
         _output.emit_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed},
                           args)
@@ -243,9 +254,29 @@ def _list(args, rate=None):
     return 0
 
 
+def _count_rest(walk):
+    """A snapshot counts its matching flows as it reads them: a listing cut
+    short reads the rest to know the total."""
+    count_rest = getattr(walk, "count_rest", None)
+    if count_rest is not None:
+        count_rest()
+
+
+def _save(args):
+    given = (("a filter", has_filter(args)), ("--sort", args.sort), ("--top", args.top), ("--limit", args.limit),
+             ("--json", args.json or args.json_lines), ("--reverse", args.reverse))
+    used = [option for option, value in given if value]
+    if used:
+        raise bad_input("--save writes the whole cache: it takes no %s" % used[0])
+    count = snapshot.save(args.save)
+    sys.stderr.write("saved %d flow%s to %s\n" % (count, "" if count == 1 else "s", args.save))
+    return 0
+
+
 def _report(args, walk, shown):
     """What the listing does not show, on stderr so the output stays data."""
     sys.stdout.flush()
+    _count_rest(walk)
     if walk.unreachable:
         sys.stderr.write("%s: warning: %d matching flows could not be read: a filter cannot split their part "
                          "of the cache into answers of %d flows\n" % (args.command_name, walk.unreachable,

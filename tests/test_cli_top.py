@@ -1,0 +1,276 @@
+"""``libfc top``: the frames it computes from two reads of a cache of known
+flows (order, rates, groups, filters, column fitting, flows that left), the
+keys that change the view, and the full-screen view itself driven through a
+pseudo-terminal, its screen rebuilt by a terminal emulator."""
+
+import os
+import sys
+import time
+import types
+
+import pytest
+
+import _libfc
+from _helpers import BUILD_DIR, cli_in_process
+from libfc.cli import top
+from test_builtin_libfc import ACTION, add_flow, new_entry
+
+DST_PORT, DROP = 1 << ACTION["DST_PORT"], 1 << ACTION["DROP"]
+
+# name: (port, source, protocol, actions, packets at the first read, packets added before the second)
+FLOWS = {
+    "a": (7, "10.0.0.1", 6, DST_PORT, 500, 0),
+    "b": (8, "10.0.0.2", 17, DST_PORT, 50, 100),
+    "c": (8, "10.0.0.3", 6, DST_PORT | DROP, 5, 900),
+    "d": (9, "10.0.0.4", 17, DROP, 1, 0),
+}
+ELAPSED = 10.0
+
+
+def entry(name, packets):
+    port, source, proto, actions, _, _ = FLOWS[name]
+    return new_entry(port=port, sip=int.from_bytes(bytes(map(int, source.split("."))), "little"), proto=proto,
+                     actions=actions, packets=packets)
+
+
+@pytest.fixture
+def known_flows(flow_cache):
+    for name, (_, _, _, _, packets, _) in FLOWS.items():
+        assert add_flow(entry(name, packets)) == 0
+
+
+def add_packets():
+    """What happens between the two reads: packets of flows already cached."""
+    for name, (*_, added) in FLOWS.items():
+        if added:
+            assert add_flow(entry(name, added)) == 0
+
+
+@pytest.fixture
+def clock(monkeypatch):
+    """top's clock: the reads ELAPSED seconds apart, add_packets between them."""
+    times = iter([1000.0, 1000.0 + ELAPSED])
+    fake = types.SimpleNamespace(time=lambda: next(times), sleep=lambda seconds: add_packets(),
+                                 monotonic=time.monotonic, strftime=time.strftime, localtime=time.localtime)
+    monkeypatch.setattr(top, "time", fake)
+
+
+def once(capsys, monkeypatch, *options, width=200, height=40):
+    monkeypatch.setenv("COLUMNS", str(width))
+    monkeypatch.setenv("LINES", str(height))
+    status, out, err = cli_in_process(capsys, "top", "--once", *options)
+    assert status == 0 and err == "", err
+    return out.splitlines()
+
+
+def table(lines):
+    """The table of a frame: its header cells and rows of cells."""
+    header = lines[3].split()
+    return header, [line.split() for line in lines[4:]]
+
+
+def column(lines, name):
+    header, rows = table(lines)
+    return [row[header.index(name)] for row in rows]
+
+
+# ---- frames of two reads ---------------------------------------------------------
+
+@pytest.mark.parametrize("options, sources", [
+    ([], ["10.0.0.3", "10.0.0.2", "10.0.0.4", "10.0.0.1"]),           # rate, ties by the later flow
+    (["--reverse"], ["10.0.0.1", "10.0.0.4", "10.0.0.2", "10.0.0.3"]),
+    (["--sort", "packets"], ["10.0.0.3", "10.0.0.1", "10.0.0.2", "10.0.0.4"]),
+    (["--sort", "src", "--reverse"], ["10.0.0.4", "10.0.0.3", "10.0.0.2", "10.0.0.1"]),
+    (["--filter", "udp"], ["10.0.0.2", "10.0.0.4"]),
+    (["--filter", "8 tcp"], ["10.0.0.3"]),
+    (["--filter", "0.0.1"], ["10.0.0.1"]),
+])
+def test_flows_are_ordered_by_the_packets_counted_between_two_reads(capsys, monkeypatch, known_flows, clock,
+                                                                   options, sources):
+    lines = once(capsys, monkeypatch, *options)
+    assert column(lines, "SOURCE") == sources
+    rates = dict(zip(column(lines, "SOURCE"), column(lines, "RATE")))
+    expected = {source: "%.1f" % (FLOWS[name][5] / ELAPSED) for name, (_, source, *_) in FLOWS.items()}
+    assert rates == {source: expected[source] for source in sources}
+    assert "%d of %d flows" % (len(sources), len(sources)) in lines[2]
+    # The lookups between the reads were the packets added: hits of cached flows.
+    assert "lookups/s 100.0" in lines[1] and lines[1].startswith("4 flows")
+
+
+@pytest.mark.parametrize("field, expected", [
+    ("port", {"7": ("1", "500", "0.0", "25.0%"), "8": ("2", "1055", "100.0", "50.0%"),
+              "9": ("1", "1", "0.0", "25.0%")}),
+    ("proto", {"tcp": ("2", "1405", "90.0", "50.0%"), "udp": ("2", "151", "10.0", "50.0%")}),
+    # A flow with two actions is in both actions' groups.
+    ("action", {"dst_port": ("3", "1555", "100.0", "75.0%"), "drop": ("2", "906", "90.0", "50.0%")}),
+])
+def test_grouped_frames_sum_flows_packets_and_rates_per_value(capsys, monkeypatch, known_flows, clock,
+                                                               field, expected):
+    lines = once(capsys, monkeypatch, "--group-by", field)
+    header, rows = table(lines)
+    assert header == [field.upper(), "FLOWS", "PACKETS", "RATE", "SHARE"]
+    assert {row[0]: tuple(row[1:]) for row in rows} == expected
+    rates = [float(row[3]) for row in rows]
+    assert rates == sorted(rates, reverse=True)
+
+
+@pytest.mark.parametrize("width", [120, 80, 60, 40, 12])
+def test_a_frame_drops_the_least_important_columns_to_fit_the_width(capsys, monkeypatch, known_flows, clock,
+                                                                   width):
+    lines = once(capsys, monkeypatch, width=width, height=6)
+    assert len(lines) == 6 and all(len(line) <= width for line in lines)
+    header, _ = table(lines)
+    priority = {column.header.split()[0]: column.priority for column in top.FLOW_COLUMNS}
+    dropped = set(priority) - set(header)
+    assert "RATE" in header
+    assert not dropped or max(priority[name] for name in header) < min(priority[name] for name in dropped)
+    assert (width == 120) == (not dropped)
+
+
+@pytest.fixture
+def model(known_flows):
+    """Two reads of the known flows; flow d left between them."""
+    model = top.Model()
+    model.add(top.live_reading().finish())
+    _libfc.FC_RemoveFlows(0, 0, 0, 9, None, 0, 0, 0, 0, None, 0)
+    add_packets()
+    model.add(top.live_reading(model.sample).finish())
+    return model
+
+
+def test_flows_that_left_are_kept_in_accumulate_mode(model):
+    view = top.View(sort="packets")
+    assert "10.0.0.4" not in "\n".join(top.frame(model, view, 200))
+    view.handle("a")
+    lines = top.frame(model, view, 200)
+    assert lines[-1].split()[3::7] == ["10.0.0.4", "gone"] and "with 1 that left" in lines[2]
+    view.group = "port"
+    assert {row[0]: row[1] for row in table(top.frame(model, view, 200))[1]} == {"7": "1", "8": "2", "9": "1"}
+
+
+@pytest.mark.parametrize("held_most, rows_shown", [(100, [3, 0, 0, 1, 1, 1, 3]), (2, [3, 3, 3, 3, 1, 1, 3])])
+def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(model, monkeypatch, held_most, rows_shown):
+    monkeypatch.setattr(top, "LIVE_FILTER_ROWS", held_most)
+    view = top.View()
+    shown = []
+    for key in ["/", "u", "d", "p", "\n", "/", "\x1b"]:
+        view.handle(key)
+        shown.append(len(table(top.frame(model, view, 200))[1]))
+    assert shown == rows_shown
+
+
+# ---- keys --------------------------------------------------------------------------
+
+@pytest.mark.parametrize("keys, expected", [
+    ([">"], {"sort": "age"}),
+    (["<", "<"], {"sort": "actions"}),
+    (["KEY_RIGHT", "r"], {"sort": "age", "reverse": True}),
+    (["/", "u", "d", "p", "x", "KEY_BACKSPACE", "\n"], {"filter": "udp", "editing": False}),
+    (["/", "q", "p"], {"filter": "qp", "editing": True, "paused": False}),   # typed, not commands
+    (["/", "t", "\x1b"], {"filter": "", "editing": False}),
+    (["f", "f", ">"], {"group": "vni", "sort": "share"}),
+    ([">", "f"], {"group": "port", "sort": "rate"}),
+    (["f"] * len(top.GROUP_ORDER), {"group": None}),
+    (["a", "p", " ", "p"], {"accumulate": True, "paused": True}),
+])
+def test_keys_change_the_view(keys, expected):
+    view = top.View()
+    for key in keys:
+        assert view.handle(key) is True, key
+    assert {name: getattr(view, name) for name in expected} == expected
+    assert view.handle("q") == (top.QUIT if not view.editing else True)
+
+
+# ---- the full-screen view ----------------------------------------------------------
+
+class Terminal:
+    """top in a pseudo-terminal, its output fed to a terminal emulator."""
+
+    def __init__(self, *options, rows=16, columns=120):
+        global pexpect, pyte
+        pexpect = pytest.importorskip("pexpect")
+        pyte = pytest.importorskip("pyte")
+        env = dict(os.environ, TERM="xterm", PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+        self.screen = pyte.Screen(columns, rows)
+        self.stream = pyte.ByteStream(self.screen)
+        self.child = pexpect.spawn(sys.executable, ["-m", "libfc", "top", "--interval", "0.5", *options],
+                                   dimensions=(rows, columns), env=env)
+
+    def wait(self, test, timeout=15):
+        """Reads the output until test(lines of the screen) holds."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                self.stream.feed(self.child.read_nonblocking(1 << 16, timeout=0.05))
+            except pexpect.TIMEOUT:
+                pass
+            lines = [line.rstrip() for line in self.screen.display]
+            if test(lines):
+                return lines
+        raise AssertionError("the screen never showed it:\n" + "\n".join(self.screen.display))
+
+    def resize(self, rows, columns):
+        self.child.setwinsize(rows, columns)
+        self.screen.resize(rows, columns)
+
+    def quit(self):
+        self.child.send("q")
+        self.child.expect(pexpect.EOF, timeout=10)
+        self.child.close()
+        return self.child.exitstatus
+
+
+def cells(lines, at=0):
+    """One column of the rows on the screen (None in a row not yet drawn)."""
+    return [(line.split() + [None] * at)[at] for line in lines[4:] if line.strip()]
+
+
+def sources(lines):
+    header = lines[3].split()
+    return cells(lines, header.index("SOURCE")) if "SOURCE" in header else []
+
+
+# Each wait names the whole state it expects: the screen is read while curses
+# may still be drawing it.
+
+@pytest.mark.python_only
+def test_the_screen_shows_flows_by_rate_and_follows_keys_and_resizes(known_flows):
+    terminal = Terminal()
+    try:
+        terminal.wait(lambda lines: sources(lines) and "lookups/s" in lines[1])
+        assert add_flow(entry("c", 900)) == 0  # one call: no read sees half of it
+        terminal.wait(lambda lines: sources(lines) == ["10.0.0.3", "10.0.0.4", "10.0.0.2", "10.0.0.1"]
+                      and "sort rate, largest first" in lines[2])  # ties: the later flow first
+        terminal.child.send(">r")  # sort by age, youngest first
+        terminal.wait(lambda lines: "sort age, smallest first" in lines[2])
+        terminal.child.send("/udp\n")
+        terminal.wait(lambda lines: "filter: udp " in lines[2] and sorted(sources(lines)) == ["10.0.0.2", "10.0.0.4"])
+        terminal.resize(8, 44)
+        lines = terminal.wait(lambda lines: lines[3].split() == ["SOURCE", "DESTINATION", "PROTO", "PACKETS", "RATE"])
+        assert all(len(line) <= 44 for line in lines)
+        assert terminal.quit() == 0
+    finally:
+        terminal.child.close(force=True)
+
+
+@pytest.mark.python_only
+def test_the_screen_folds_flows_into_groups(known_flows):
+    terminal = Terminal("--group-by", "port")
+    try:
+        terminal.wait(lambda lines: lines[3].split()[:2] == ["PORT", "FLOWS"]
+                      and dict(zip(cells(lines), cells(lines, 1))) == {"7": "1", "8": "2", "9": "1"})
+        add_packets()
+        terminal.wait(lambda lines: cells(lines)[:1] == ["8"] and cells(lines, 3)[0] not in ("-", "0.0", None))
+        terminal.child.send("<<r")  # by flow count, fewest first
+        terminal.wait(lambda lines: "sort flows, smallest first" in lines[2]
+                      and cells(lines, 1) == ["1", "1", "2"])
+        terminal.child.send("/udp\n")
+        terminal.wait(lambda lines: "filter: udp " in lines[2] and sorted(cells(lines)) == ["8", "9"])
+        terminal.resize(8, 30)
+        lines = terminal.wait(lambda lines: lines[3].split() == ["PORT", "FLOWS", "PACKETS", "RATE"])
+        assert all(len(line) <= 30 for line in lines)
+        terminal.child.send("f")
+        terminal.wait(lambda lines: lines[3].split()[:2] == ["VNI", "FLOWS"] and cells(lines, 1) == ["2"])
+        assert terminal.quit() == 0
+    finally:
+        terminal.child.close(force=True)
