@@ -47,6 +47,8 @@ nothing ahead: a caller that stops after N flows has made only the queries
 those N needed.
 """
 
+import itertools
+
 import _libfc
 
 from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page
@@ -172,10 +174,12 @@ class Walk:
         self.parts = 0
         self.decoded = 0
         self.unreachable = 0
-        self._flows = self._walk()
+        # The walk proper yields a page (a list of flows) per answer; the
+        # flows come out of them one at a time without a Python frame each.
+        self._flows = itertools.chain.from_iterable(self._walk())
 
-    def __iter__(self) -> "Walk":
-        return self
+    def __iter__(self) -> "Iterator[Flow]":
+        return self._flows
 
     def __next__(self) -> Flow:
         return next(self._flows)
@@ -219,7 +223,7 @@ class Walk:
         total, answer = self._read(self._arguments)
         self.total = total
         if total <= len(answer):
-            yield from self._decoded(answer)
+            yield self._decoded(answer)
         elif self._arguments[_INDEX["tid"]] in (0, None):
             self._stamp = stamp if sizes else self._changes()
             yield from self._tables_walk(sizes, len(answer))  # the answer dies at the next query
@@ -246,7 +250,7 @@ class Walk:
         many flows the part held when it was read."""
         total, answer = self._read(arguments)
         if total <= len(answer):
-            yield from _outside(self._decoded(answer), rest)
+            yield _outside(self._decoded(answer), rest)
         else:
             yield from self._split(arguments, rest, depth, answer, total)
         return total
@@ -259,12 +263,12 @@ class Walk:
         if depth == len(self._splits):
             # Nothing left to split by: one answer is all that can be seen.
             flows = self._decoded(answer)
-            shown = list(_outside(flows, rest))
+            shown = _outside(flows, rest)
             beyond = max(total - len(answer), 0)
             # Of a rest, only the share of flows no earlier split produced
             # is missing: estimated from the answer that was seen.
             self.unreachable += round(beyond * len(shown) / len(flows)) if rest and flows else beyond
-            yield from shown
+            yield shown
             return
         field, attribute, values = self._splits[depth]
         index = _KEY_INDEX[attribute]
@@ -297,7 +301,7 @@ class Walk:
         now, answer = self._read(arguments)
         narrowed = rest + ((attribute, done),)
         if now <= len(answer):
-            yield from _outside(self._decoded(answer), narrowed)
+            yield _outside(self._decoded(answer), narrowed)
             return
         keys = list(_outside_keys(self._keys(answer), narrowed))
         new = frozenset(key[index] for key in keys if key[index])
@@ -314,9 +318,10 @@ class Walk:
 
 
 def _outside(flows, rest):
-    for flow in flows:
-        if not any(_value(flow, attribute) in values for attribute, values in rest):
-            yield flow
+    """The flows that match none of the ``rest``, as a list."""
+    if not rest:
+        return flows
+    return [flow for flow in flows if not any(_value(flow, attribute) in values for attribute, values in rest)]
 
 
 _KEY_INDEX = {attribute: index for index, attribute in enumerate(KEY_ATTRIBUTES)}
