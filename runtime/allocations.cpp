@@ -126,7 +126,52 @@ TextFields &text_fields() {
     return *table;
 }
 
+// Kept blocks, one stack per record size; sizes share a list by their
+// multiple of 8 modulo the number of lists, and a list serves one size at a
+// time (an empty list is taken over by the next size that needs it). Kept
+// blocks are plain memory to the allocator; a sanitized build keeps none, so
+// that a use after free stays visible.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kKeptPerSize = 0;
+#else
+constexpr int kKeptPerSize = 32;
+#endif
+constexpr std::size_t kKeptLargest = 1024;  // bytes; larger records go to the allocator
+constexpr std::size_t kLists = 64;
+
+struct KeptList {
+    std::size_t size = 0;
+    int count = 0;
+    void *blocks[kKeptPerSize ? kKeptPerSize : 1];
+};
+KeptList kept_lists[kLists];
+
+KeptList &list_for(std::size_t size) { return kept_lists[(size / 8) % kLists]; }
+
 }  // namespace
+
+void *take_kept(std::size_t size) {
+    if (!kKeptPerSize || size > kKeptLargest) return nullptr;
+    KeptList &list = list_for(size);
+    if (list.size != size || !list.count) return nullptr;
+    void *block = list.blocks[--list.count];
+    std::memset(block, 0, size);
+    return block;
+}
+
+bool keep(void *block, std::size_t size) {
+    if (!kKeptPerSize || !block || size > kKeptLargest || size == 0) return false;
+    KeptList &list = list_for(size);
+    if (list.size != size) {
+        if (list.count) return false;  // serving another size
+        list.size = size;
+    }
+    if (list.count == kKeptPerSize) return false;
+    list.blocks[list.count++] = block;
+    return true;
+}
+
+bool texts_held() { return !text_fields().empty(); }
 
 void remember(void *address, const swig_type_info *ty) {
     if (address) live().put(address, ty);

@@ -18,6 +18,17 @@ bool forget(void *address, const swig_type_info *ty);
 // record is exactly its C size, with nothing allocated behind it.
 bool holds(void *address, const swig_type_info *ty);
 
+// Blocks of freed small records, kept for the next record of the same size:
+// a record made and dropped in a loop then costs no trip to the C allocator.
+// take_kept gives a zero-filled block of exactly size bytes' worth, or null
+// when none is kept; keep takes the block of a record of size bytes this
+// module allocated and has forgotten, or returns false (the caller frees it).
+void *take_kept(std::size_t size);
+bool keep(void *block, std::size_t size);
+
+// True while some text copied into a field may still be held by a record.
+bool texts_held();
+
 // Texts this module copied into owned text fields. A setter frees the text it
 // replaces only when that text is found here; a library's text stays alone.
 // The field the text was stored in is remembered too, so that freeing the
