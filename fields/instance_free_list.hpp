@@ -8,9 +8,10 @@
 
 namespace instance_free_list {
 
-// Gives cls the allocation and release entries of the free list when its
-// instances have a layout they can take (a garbage-collected class of fixed
-// size, made by the interpreter's class statement); leaves it alone
+// Gives cls the allocation and release entries of the free list, and a
+// deallocator that does the interpreter's work for such a class directly,
+// when its instances have a layout they can take (a garbage-collected class
+// of fixed size, made by the interpreter's class statement); leaves it alone
 // otherwise. Subclasses keep the interpreter's entries.
 void adopt(PyTypeObject *cls);
 
