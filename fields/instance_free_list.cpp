@@ -46,7 +46,7 @@ SizeClass classes[kClasses];
 
 Py_ssize_t front_bytes(PyTypeObject *t) {
     Py_ssize_t front = kCollectorHeader;
-    if (PyType_GetFlags(t) & (kManagedWeakref | kManagedDict)) front += 2 * sizeof(PyObject *);
+    if (t->tp_flags & (kManagedWeakref | kManagedDict)) front += 2 * sizeof(PyObject *);
     return front;
 }
 
@@ -56,8 +56,10 @@ SizeClass *class_of(Py_ssize_t size, Py_ssize_t front) {
     return nullptr;
 }
 
+SizeClass *class_of_type(PyTypeObject *t) { return class_of(t->tp_basicsize, front_bytes(t)); }
+
 PyObject *allocate(PyTypeObject *t, Py_ssize_t nitems) {
-    SizeClass *c = nitems == 0 ? class_of(t->tp_basicsize, front_bytes(t)) : nullptr;
+    SizeClass *c = nitems == 0 ? class_of_type(t) : nullptr;
     if (!c || !c->count) return PyType_GenericAlloc(t, nitems);
     char *block = c->kept[--c->count];
     std::memset(block, 0, static_cast<size_t>(c->front + c->size));
@@ -71,8 +73,7 @@ PyObject *allocate(PyTypeObject *t, Py_ssize_t nitems) {
 
 void release(void *memory) {
     auto *op = static_cast<PyObject *>(memory);
-    PyTypeObject *t = Py_TYPE(op);
-    SizeClass *c = class_of(t->tp_basicsize, front_bytes(t));
+    SizeClass *c = class_of_type(Py_TYPE(op));
     if (c && c->count < kKept) {
         c->kept[c->count++] = static_cast<char *>(memory) - c->front;
         return;

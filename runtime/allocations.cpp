@@ -35,6 +35,14 @@ public:
         return true;
     }
 
+    // The type stored for address, to be replaced in place; null when
+    // address is not in the table.
+    const swig_type_info **entry(void *address) {
+        if (!used_) return nullptr;
+        Slot &slot = slots_[find_slot(address)];
+        return slot.address ? &slot.ty : nullptr;
+    }
+
     void erase(void *address) {
         std::size_t mask = capacity_ - 1;
         std::size_t hole = find_slot(address);
@@ -109,8 +117,10 @@ LiveTable &live() {
     return *table;
 }
 
-// Texts are kept in the same table under a descriptor no record has.
+// Texts are kept in the same table under a descriptor no record has, and so
+// are the kept blocks of freed records.
 const swig_type_info text_marker{};
+const swig_type_info kept_marker{};
 
 // Ordering of field addresses. Declared here, in an unnamed namespace, so
 // that the map's code is this file's own and not exported from the module.
@@ -150,28 +160,36 @@ KeptList &list_for(std::size_t size) { return kept_lists[(size / 8) % kLists]; }
 
 }  // namespace
 
-void *take_kept(std::size_t size) {
+void *take_kept(std::size_t size, const swig_type_info *ty) {
     if (!kKeptPerSize || size > kKeptLargest) return nullptr;
     KeptList &list = list_for(size);
     if (list.size != size || !list.count) return nullptr;
     void *block = list.blocks[--list.count];
+    if (const swig_type_info **entry = live().entry(block)) {
+        *entry = ty;
+    } else {
+        live().put(block, ty);  // not expected: the block was kept under the mark
+    }
     std::memset(block, 0, size);
     return block;
 }
 
-bool keep(void *block, std::size_t size) {
-    if (!kKeptPerSize || !block || size > kKeptLargest || size == 0) return false;
-    KeptList &list = list_for(size);
-    if (list.size != size) {
-        if (list.count) return false;  // serving another size
-        list.size = size;
+Retired retire(void *address, const swig_type_info *ty, std::size_t size) {
+    if (!address) return kNotOurs;
+    const swig_type_info **entry = live().entry(address);
+    if (!entry || *entry != ty) return kNotOurs;
+    if (kKeptPerSize && size && size <= kKeptLargest && text_fields().empty()) {
+        KeptList &list = list_for(size);
+        if (list.size != size && !list.count) list.size = size;  // an empty list serves the next size
+        if (list.size == size && list.count < kKeptPerSize) {
+            *entry = &kept_marker;
+            list.blocks[list.count++] = address;
+            return kKept;
+        }
     }
-    if (list.count == kKeptPerSize) return false;
-    list.blocks[list.count++] = block;
-    return true;
+    live().erase(address);
+    return kForgotten;
 }
-
-bool texts_held() { return !text_fields().empty(); }
 
 void remember(void *address, const swig_type_info *ty) {
     if (address) live().put(address, ty);
