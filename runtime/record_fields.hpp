@@ -226,7 +226,9 @@ PyObject *record_new(PyObject *, PyObject *args) noexcept {
     // needs no call of the allocator; otherwise calloc, under the trap.
     swig_type_info *ty = registry::types[R.type];
     void *rec = allocations::take_kept(R.size, ty);
-    if (!rec) {
+    if (rec) {
+        trap::arm();  // armed as for the allocation it stands for
+    } else {
         auto allocate = [&rec] { rec = std::calloc(1, R.size); };
         if (trap::armed(allocate)) return trap::raise_abandoned_call();
         allocations::remember(rec, ty);
@@ -241,7 +243,11 @@ inline bool release_record(void *rec) {
     // Only what this module allocated is freed; anything else is left alone.
     // Without owned texts to free, the block may be kept for the next record.
     allocations::Retired retired = allocations::retire(rec, registry::types[R.type], R.size);
-    if (retired != allocations::kForgotten) return true;
+    if (retired == allocations::kNotOurs) return true;
+    if (retired == allocations::kKept) {
+        trap::arm();  // armed as for the release it stands for
+        return true;
+    }
     auto release = [rec] {
         allocations::release_texts_within(rec, R.size);  // owned text fields die with the record
         std::free(rec);
