@@ -18,6 +18,7 @@
 #include "fields/refusal.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/pointer_object.hpp"
+#include "runtime/registry.hpp"
 
 namespace field_descriptor {
 
@@ -35,6 +36,7 @@ struct FieldData {
     Py_ssize_t holder_offset;  // of the owner's "_holder" slot; 0 when it has none
     bool has_setter;
     field_access::Layout layout;
+    record_pointer::ViewClass view_class;  // of a nested record or array's views
 };
 
 PyTypeObject *field_type = nullptr;
@@ -94,6 +96,14 @@ PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
     if (!obj || obj == Py_None) return PyProperty_Type.tp_descr_get(self, obj, cls);
     FieldData *d = data(self);
     if (char *record = direct_record(d, obj)) {
+        if (views_in_place(d)) {
+            swig_type_info *ty = registry::types[d->layout.value_type];
+            if ((d->view_class.info && ty->class_info == d->view_class.info) ||
+                record_pointer::learn_view_class(ty, &d->view_class))
+                return record_pointer::view_in(d->view_class, record + d->layout.offset, ty, obj, d->this_offset,
+                                               d->holder_offset);
+            d->view_class = {};
+        }
         bool declined;
         PyObject *value = field_access::load(d->layout, record, &declined);
         if (!declined)

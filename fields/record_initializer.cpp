@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "fields/instance_free_list.hpp"
 #include "runtime/pointer_object.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/type_cache.hpp"
@@ -150,6 +151,7 @@ PyObject *set_name(PyObject *op, PyObject *args) {
             // Calls of the class come here first (the entry is not inherited
             // by subclasses, which keep the interpreter's call).
             reinterpret_cast<PyTypeObject *>(owner)->tp_vectorcall = construct;
+            instance_free_list::adopt(reinterpret_cast<PyTypeObject *>(owner));
         }
     }
     Py_RETURN_NONE;

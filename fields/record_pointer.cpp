@@ -61,3 +61,18 @@ PyObject *tie_to(PyObject *view, PyObject *parent) {
 }
 
 }  // namespace record_pointer
+
+namespace record_pointer {
+
+bool learn_view_class(swig_type_info *ty, ViewClass *out) {
+    SwigPyClassInfo *info = ty ? ty->class_info : nullptr;
+    if (!type || !info || info->new_method || !info->new_args || !PyType_Check(info->new_args)) return false;
+    auto *cls = reinterpret_cast<PyTypeObject *>(info->new_args);
+    if (cls->tp_getattro != PyObject_GenericGetAttr) return false;
+    Slots slots = slots_of(cls);
+    if (slots.this_offset <= 0) return false;
+    *out = {info, cls, slots.this_offset, slots.holder_offset > 0 ? slots.holder_offset : 0};
+    return true;
+}
+
+}  // namespace record_pointer

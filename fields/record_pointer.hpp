@@ -62,4 +62,50 @@ inline PyObject *tie(PyObject *view, PyObject *parent, Py_ssize_t this_offset, P
 // The offset of t's "_holder" slot; 0 when its instances have none.
 Py_ssize_t holder_offset(PyTypeObject *t);
 
+// The registered class of a record type whose views the companion builds in
+// place: remembered by each field that hands out such views, and found again
+// while the type's registration is the one it was learnt from (a class
+// registered anew comes with a new class info). The registration keeps the
+// class alive.
+struct ViewClass {
+    const SwigPyClassInfo *info = nullptr;
+    PyTypeObject *cls = nullptr;
+    Py_ssize_t this_offset = 0;
+    Py_ssize_t holder_offset = 0;  // 0 when the class has no "_holder" slot
+};
+
+// Fills *out for ty's registered class; false when its views are not built
+// in place (no class, a class made by its own __new__, no "this" slot).
+bool learn_view_class(swig_type_info *ty, ViewClass *out);
+
+// A view of the record at address inside parent's record (parent's "this"
+// and "_holder" slots at the offsets given), as view() and tie() make it,
+// for a class learnt by learn_view_class. Null with an exception when
+// memory runs out.
+inline PyObject *view_in(const ViewClass &vc, void *address, swig_type_info *ty, PyObject *parent,
+                         Py_ssize_t parent_this, Py_ssize_t parent_holder) {
+    auto *bare = reinterpret_cast<SwigPyObject *>(type->tp_alloc(type, 0));
+    if (!bare) return nullptr;
+    bare->address = address;
+    bare->descriptor = ty;
+    PyObject *inst = vc.cls->tp_alloc(vc.cls, 0);
+    if (!inst) {
+        Py_DECREF(bare);
+        return nullptr;
+    }
+    *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + vc.this_offset) =
+        reinterpret_cast<PyObject *>(bare);
+    if (vc.holder_offset > 0) {
+        // The memory lives as long as parent's block: parent owns it, or is
+        // itself held for it.
+        PyObject *pointer = slot_value(parent, parent_this);
+        bool owns = pointer && Py_TYPE(pointer) == type && reinterpret_cast<SwigPyObject *>(pointer)->own;
+        if (owns || (parent_holder > 0 && slot_value(parent, parent_holder))) {
+            Py_INCREF(parent);
+            *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(inst) + vc.holder_offset) = parent;
+        }
+    }
+    return inst;
+}
+
 }  // namespace record_pointer

@@ -35,6 +35,14 @@ public:
         return true;
     }
 
+    // The type stored for address, to be replaced in place; null when
+    // address is not in the table.
+    const swig_type_info **entry(void *address) {
+        if (!used_) return nullptr;
+        Slot &slot = slots_[find_slot(address)];
+        return slot.address ? &slot.ty : nullptr;
+    }
+
     void erase(void *address) {
         std::size_t mask = capacity_ - 1;
         std::size_t hole = find_slot(address);
@@ -109,8 +117,10 @@ LiveTable &live() {
     return *table;
 }
 
-// Texts are kept in the same table under a descriptor no record has.
+// Texts are kept in the same table under a descriptor no record has, and so
+// are the kept blocks of freed records.
 const swig_type_info text_marker{};
+const swig_type_info kept_marker{};
 
 // Ordering of field addresses. Declared here, in an unnamed namespace, so
 // that the map's code is this file's own and not exported from the module.
@@ -126,7 +136,60 @@ TextFields &text_fields() {
     return *table;
 }
 
+// Kept blocks, one stack per record size; sizes share a list by their
+// multiple of 8 modulo the number of lists, and a list serves one size at a
+// time (an empty list is taken over by the next size that needs it). Kept
+// blocks are plain memory to the allocator; a sanitized build keeps none, so
+// that a use after free stays visible.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kKeptPerSize = 0;
+#else
+constexpr int kKeptPerSize = 32;
+#endif
+constexpr std::size_t kKeptLargest = 1024;  // bytes; larger records go to the allocator
+constexpr std::size_t kLists = 64;
+
+struct KeptList {
+    std::size_t size = 0;
+    int count = 0;
+    void *blocks[kKeptPerSize ? kKeptPerSize : 1];
+};
+KeptList kept_lists[kLists];
+
+KeptList &list_for(std::size_t size) { return kept_lists[(size / 8) % kLists]; }
+
 }  // namespace
+
+void *take_kept(std::size_t size, const swig_type_info *ty) {
+    if (!kKeptPerSize || size > kKeptLargest) return nullptr;
+    KeptList &list = list_for(size);
+    if (list.size != size || !list.count) return nullptr;
+    void *block = list.blocks[--list.count];
+    if (const swig_type_info **entry = live().entry(block)) {
+        *entry = ty;
+    } else {
+        live().put(block, ty);  // not expected: the block was kept under the mark
+    }
+    std::memset(block, 0, size);
+    return block;
+}
+
+Retired retire(void *address, const swig_type_info *ty, std::size_t size) {
+    if (!address) return kNotOurs;
+    const swig_type_info **entry = live().entry(address);
+    if (!entry || *entry != ty) return kNotOurs;
+    if (kKeptPerSize && size && size <= kKeptLargest && text_fields().empty()) {
+        KeptList &list = list_for(size);
+        if (list.size != size && !list.count) list.size = size;  // an empty list serves the next size
+        if (list.size == size && list.count < kKeptPerSize) {
+            *entry = &kept_marker;
+            list.blocks[list.count++] = address;
+            return kKept;
+        }
+    }
+    live().erase(address);
+    return kForgotten;
+}
 
 void remember(void *address, const swig_type_info *ty) {
     if (address) live().put(address, ty);

@@ -2,6 +2,7 @@
 #   INTERFACE_SOURCES      one generated table source per block (RECORDS or OPERATIONS)
 #   INTERFACE_DEFS         the record description files
 #   OPERATION_DEFS         the operation description files
+#   INTERFACE_RECORD_BLOCKS the names of the RECORDS blocks
 # and writes all_records.inc, which includes every record description file in
 # order (for the companion generator), and all_operations.inc, which does the
 # same for the operation description files (for the signature generator).
@@ -10,6 +11,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DI
 set(INTERFACE_SOURCES)
 set(INTERFACE_DEFS)
 set(OPERATION_DEFS)
+set(INTERFACE_RECORD_BLOCKS)
 set(all_records "// Generated from runtime/interface.def: every record description in declaration order.\n#include \"runtime/description_lines_begin.inc\"\n")
 set(all_operations "// Generated from runtime/interface.def: every operation description in declaration order.\n")
 set(generated_dir ${CMAKE_BINARY_DIR}/generated)
@@ -21,7 +23,8 @@ foreach(line IN LISTS interface_lines)
     configure_file(${CMAKE_SOURCE_DIR}/runtime/record_block.cpp.in ${generated_dir}/${BLOCK}_records.cpp @ONLY)
     list(APPEND INTERFACE_SOURCES ${generated_dir}/${BLOCK}_records.cpp)
     list(APPEND INTERFACE_DEFS ${CMAKE_SOURCE_DIR}/${DEF})
-    string(APPEND all_records "#include \"${DEF}\"\n")
+    list(APPEND INTERFACE_RECORD_BLOCKS ${BLOCK})
+    string(APPEND all_records "RECORD_BLOCK(${BLOCK})\n#include \"${DEF}\"\n")
   elseif(line MATCHES "^OPERATIONS\\(([A-Za-z0-9_]+), *([^,]+), *([^)]+)\\)")
     set(BLOCK ${CMAKE_MATCH_1})
     string(STRIP "${CMAKE_MATCH_2}" DEF)

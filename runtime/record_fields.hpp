@@ -222,11 +222,17 @@ PyObject *field_set(PyObject *, PyObject *args) noexcept {
 template <const RecordDesc &R>
 PyObject *record_new(PyObject *, PyObject *args) noexcept {
     if (!unpack_args<0>(args, R.new_name, nullptr)) return nullptr;
-    void *rec = nullptr;
-    auto allocate = [&rec] { rec = std::calloc(1, R.size); };
-    if (trap::armed(allocate)) return trap::raise_abandoned_call();
+    // A kept block of a record of this size that died before, zero-filled,
+    // needs no call of the allocator; otherwise calloc, under the trap.
     swig_type_info *ty = registry::types[R.type];
-    allocations::remember(rec, ty);
+    void *rec = allocations::take_kept(R.size, ty);
+    if (rec) {
+        trap::arm();  // armed as for the allocation it stands for
+    } else {
+        auto allocate = [&rec] { rec = std::calloc(1, R.size); };
+        if (trap::armed(allocate)) return trap::raise_abandoned_call();
+        allocations::remember(rec, ty);
+    }
     return pointer_object::make(rec, ty, pointer_object::kOwn | pointer_object::kBare);
 }
 
@@ -235,7 +241,13 @@ PyObject *record_new(PyObject *, PyObject *args) noexcept {
 template <const RecordDesc &R>
 inline bool release_record(void *rec) {
     // Only what this module allocated is freed; anything else is left alone.
-    if (!allocations::forget(rec, registry::types[R.type])) return true;
+    // Without owned texts to free, the block may be kept for the next record.
+    allocations::Retired retired = allocations::retire(rec, registry::types[R.type], R.size);
+    if (retired == allocations::kNotOurs) return true;
+    if (retired == allocations::kKept) {
+        trap::arm();  // armed as for the release it stands for
+        return true;
+    }
     auto release = [rec] {
         allocations::release_texts_within(rec, R.size);  // owned text fields die with the record
         std::free(rec);

@@ -121,3 +121,39 @@ def test_a_library_buffer_is_walked_only_as_far_as_the_library_filled_it(flow_ca
         flows[3]
     flows.numEntries = 2  # a smaller count still bounds the walk
     assert len(flows) == 2 and len(list(flows)) == 2
+
+
+def test_classes_are_made_on_first_use_and_pointers_of_untouched_ones_get_theirs():
+    # A fresh interpreter: the test session has made every class by now.
+    proc = run_python("""
+        import gc, _libfc, libfc
+        made = lambda: sorted(n for n in libfc.__all__ if n in vars(libfc))
+        assert made() == [], made()
+        # an owned record of a class never made is freed by its destructor
+        _libfc.hyp_String_bufferSize_set(_libfc.new_hyp_String(), 3)
+        # a pointer the module returns comes back as its class, made then:
+        # through the module's getter, and through a field of the companion
+        sig = _libfc.new_hyp_MgmtApiSignature()
+        assert "hyp_Name" not in made()
+        name = _libfc.hyp_MgmtApiSignature_name_get(sig)
+        assert type(name) is libfc.hyp_Name and type(name).__module__ == "libfc", type(name)
+        assert name.this == _libfc.hyp_MgmtApiSignature_name_get(sig).this
+        flow = libfc.FC_FlowEntryIOC()
+        assert "FC_FlowKey" not in made()
+        assert type(flow.fkey) is libfc.FC_FlowKey and flow.fkey._holder is flow
+        # the names are listed and importable without having been touched
+        assert set(libfc.__all__) <= set(dir(libfc)) and {"flows", "mac"} <= set(dir(libfc))
+        names = {}
+        exec("from libfc import *", names)
+        assert all(names[n] is getattr(libfc, n) and isinstance(names[n], type) for n in libfc.__all__)
+        assert made() == sorted(libfc.__all__)
+        assert libfc.mac("00:11:22:33:44:55") and libfc._record._Record is libfc._Record
+        try:
+            libfc.no_such_name
+        except AttributeError as exc:
+            assert "no_such_name" in str(exc)
+        del sig, name, flow, names
+        gc.collect()
+        print("ok")
+    """)
+    assert proc.stdout == "ok\n" and "memory leak" not in proc.stderr

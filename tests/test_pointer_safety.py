@@ -120,3 +120,53 @@ def test_failed_this_lookup_means_no_pointer(error):
 
     with pytest.raises(TypeError, match=r"argument 1 of type 'hyp_String \*'"):
         _libfc.hyp_String_bufferSize_get(Raising())
+
+
+class _Held:
+    pass
+
+
+@pytest.mark.parametrize("kind", ["class", "subclass", "subclass with slots", "view"])
+def test_dying_instances_release_what_they_hold(kind):
+    # Record classes' instances are torn down by the companion's own
+    # deallocator (and subclasses' through it): every slot, the instance
+    # dictionary and weak references are let go, once.
+    cls = libfc.FC_FlowKey
+    if kind == "subclass":
+        cls = type("Sub", (libfc.FC_FlowKey,), {})
+    elif kind == "subclass with slots":
+        cls = type("SubSlots", (libfc.FC_FlowKey,), {"__slots__": ("extra",)})
+    parent = cls()
+    inst = parent.l2Key if kind == "view" else parent
+    held, holder = _Held(), _Held()
+    watched = [weakref.ref(held), weakref.ref(holder)]
+    if kind.startswith("subclass"):
+        inst.extra = held  # the subclass's dictionary or slot
+    else:
+        watched.pop(0)  # the record classes keep no dictionary
+    if kind != "view":
+        inst._holder = holder  # the view holds its parent there
+    else:
+        parent._holder = holder
+    died = []
+    ref = weakref.ref(inst, lambda r: died.append(r))
+    del inst, held, holder, parent
+    assert ref() is None and died == [ref]
+    assert [w() for w in watched] == [None] * len(watched)
+
+
+def test_a_finaliser_given_to_a_record_class_later_runs_and_may_resurrect():
+    saved = []
+    libfc.hyp_Name.__del__ = lambda self: saved.append(self)
+    try:
+        name = libfc.hyp_Name()
+        name.string = "kept"
+        del name
+        assert [n.string for n in saved] == ["kept"]  # alive again, record and all
+    finally:
+        del libfc.hyp_Name.__del__
+    saved.clear()
+    name = libfc.hyp_Name()
+    ref = weakref.ref(name)
+    del name
+    assert ref() is None and saved == []

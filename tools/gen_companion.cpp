@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "fields/field_layout.hpp"
@@ -26,7 +27,7 @@
 
 namespace {
 
-enum class LineKind { Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
+enum class LineKind { Block, Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
 
 // Where a field lies and how its value converts, as the field descriptors of
 // _libfc_fields take it (the same numbers the module's tables are built from).
@@ -83,6 +84,7 @@ constexpr int none = -1;
 
 // Record description files in the module's declaration order.
 const Line lines[] = {
+#define RECORD_BLOCK(B) {LineKind::Block, #B, "", "", "", 0},
 #define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
 #define VALUE_TYPE_ID(VT) [] { using namespace ty; using namespace ty_none; return static_cast<int>(VT); }()
 #define FIELD(R, F, KIND, CTYPE, VT)                                                      \
@@ -267,12 +269,84 @@ and take text, six bytes or mac(); an IP address field <f> also has <f>_addr,
 the address as an ipaddress object, read and set.
 """
 
+import _thread
+
+import _libfc
+
+# The package's functions and helpers, imported from its modules on first use.
+_parts = {
+    "Octets": "_addresses", "ipv4": "_addresses", "ipv6": "_addresses", "mac": "_addresses",
+    "flows": "_cache", "hash_stats": "_cache", "inval_entries": "_cache", "stats": "_cache",
+    "_Record": "_record", "_Sequence": "_sequence",
+}
+_modules = ("_addresses", "_cache", "_flow", "_record", "_sequence", "_walk")
+)";
+
+// The classes are made when first used, a block of the interface at a time,
+// so that importing the package pays only for the blocks a program touches.
+// Until then each record type is registered with a stand-in whose __new__
+// (what the module calls to wrap a pointer it returns) makes the block's
+// classes, which register themselves, and hands out an instance of the class.
+const char *kModuleFooter = R"(
+_making = _thread.RLock()
+
+
+def _made(name):
+    with _making:
+        cls = globals().get(name)
+        if cls is None:
+            block = __import__(_blocks[name], globals(), None, ("__all__",), 1)
+            for made in block.__all__:
+                globals()[made] = getattr(block, made)
+            cls = globals()[name]
+    return cls
+
+
+def __getattr__(name):
+    if name in _blocks:
+        return _made(name)
+    if name in _parts:
+        value = getattr(__import__(_parts[name], globals(), None, (name,), 1), name)
+        globals()[name] = value
+        return value
+    if name in _modules:
+        return __import__(name, globals(), None, ("__name__",), 1)
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
+
+
+def __dir__():
+    return sorted(set(globals()) | set(_blocks) | set(_parts))
+
+
+class _Unmade:
+    # Registered for a record type whose class is not made yet.
+    __slots__ = ("name", "__swig_destroy__")
+
+    def __new__(unmade):
+        return object.__new__(_made(unmade.name))
+
+
+def _stand_in(name, functions=vars(_libfc)):
+    unmade = object.__new__(_Unmade)
+    unmade.name = name
+    unmade.__swig_destroy__ = functions["delete_" + name]
+    functions[name + "_swigregister"](unmade)
+
+
+for _name in __all__:
+    _stand_in(_name)
+del _name
+)";
+
+// The head of each block's module of classes.
+const char *kBlockHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
+"""Classes of one block of the interface; the package imports the module when
+one of them is first used, and the classes belong to the package."""
+
 import _libfc
 from _libfc_fields import describe_field as _field, record_initializer as _initializer
 
-from ._addresses import Octets, ipv4, ipv6, mac  # noqa: F401
 from ._addresses import AddressField as _address
-from ._cache import flows, hash_stats, inval_entries, stats  # noqa: F401
 from ._headers import EXTRA_BASES as _extra_bases
 from ._record import _Record
 from ._sequence import _Sequence
@@ -280,8 +354,7 @@ from ._sequence import _Sequence
 _instance_method = _libfc.SWIG_PyInstanceMethod_New
 
 # The class bodies take the module's functions from its dictionary: looking
-# each one up as a module attribute costs several dictionary probes more, for
-# 1400 names at every import.
+# each one up as a module attribute costs several dictionary probes more.
 _functions = vars(_libfc)
 )";
 
@@ -383,24 +456,44 @@ int main(int argc, char **argv) {
     std::string py = kModuleHeader;
     std::string pyi = kStubHeader;
     std::string all = "\n__all__ = [\n";
+    std::string blocks = "\n# The module of each class.\n_blocks = {\n";
+    std::vector<std::pair<std::string, std::string>> block_files;  // module name, text
+    std::string block_all;  // the classes of the block being written
     std::string deferred;  // attributes set after the class body
     const Sequence *sequence = nullptr;  // of the record being written
+    auto end_block = [&] {
+        if (!block_files.empty()) block_files.back().second += "\n__all__ = [\n" + block_all + "]\n";
+        block_all.clear();
+    };
     for (const Line &l : lines) {
         const std::string r = l.record;
+        std::string *text = block_files.empty() ? &py : &block_files.back().second;
+        std::string &cls = *text;
         switch (l.kind) {
+        case LineKind::Block:
+            end_block();
+            block_files.push_back({"_records_" + r, kBlockHeader});
+            break;
         case LineKind::Record: {
+            if (block_files.empty()) {
+                std::fprintf(stderr, "gen_companion: record %s outside a block\n", l.record);
+                return 1;
+            }
             sequence = sequence_of(sequences, r);
             std::string bases = sequence ? "_Sequence, _Record" : "_Record";
             // Hand-written mixins some records take as well (python/libfc/_headers.py).
-            py += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"" +
-                  class_doc(r) + "\"\"\"\n\n";
-            py += "    __slots__ = ()  # no instance dictionary: only fields can be set\n";
-            py += "    _size_ = " + std::to_string(l.size) + "\n";
-            py += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
+            cls += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"" +
+                   class_doc(r) + "\"\"\"\n\n";
+            cls += "    __module__ = \"libfc\"\n";
+            cls += "    __slots__ = ()  # no instance dictionary: only fields can be set\n";
+            cls += "    _size_ = " + std::to_string(l.size) + "\n";
+            cls += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
             pyi += "\nclass " + r + "(" + bases + "):\n";
-            if (sequence) write_sequence(*sequence, records, py, pyi);
-            py += "\n";
+            if (sequence) write_sequence(*sequence, records, cls, pyi);
+            cls += "\n";
             all += "    \"" + r + "\",\n";
+            blocks += "    \"" + r + "\": \"" + block_files.back().first + "\",\n";
+            block_all += "    \"" + r + "\",\n";
             break;
         }
         case LineKind::Field:
@@ -411,11 +504,11 @@ int main(int argc, char **argv) {
                 deferred += "setattr(" + r + ", \"" + l.name + "\", " + property + ")\n" + "getattr(" + r +
                             ", \"" + l.name + "\").__set_name__(" + r + ", \"" + l.name + "\")\n";
             else
-                py += "    " + std::string(l.name) + " = " + property + "\n";
+                cls += "    " + std::string(l.name) + " = " + property + "\n";
             if (int version = address_version(l)) {
                 const std::string helper = std::string(l.name) + "_addr";
                 const std::string address = version == 4 ? "IPv4Address" : "IPv6Address";
-                py += "    " + helper + " = _address(\"" + l.name + "\", " + std::to_string(version) + ")\n";
+                cls += "    " + helper + " = _address(\"" + l.name + "\", " + std::to_string(version) + ")\n";
                 pyi += "    @property\n    def " + helper + "(self) -> " + address + ": ...\n    @" + helper +
                        ".setter\n    def " + helper + "(self, value: Union[" + address + ", str]) -> None: ...\n";
             }
@@ -432,29 +525,32 @@ int main(int argc, char **argv) {
         case LineKind::Method: {
             const std::string attribute = method_attribute(l);
             if (sequence && is_sequence_method(attribute)) break;  // the mixin's bounded version stands
-            py += "    " + attribute + " = _instance_method(" + module_function(l.name) + ")\n";
+            cls += "    " + attribute + " = _instance_method(" + module_function(l.name) + ")\n";
             pyi += "    def " + attribute + "(self, *args: Any) -> Any: ...\n";
             break;
         }
         case LineKind::Function:
             break;  // plain module functions have no class
         case LineKind::EndRecord:
-            py += "\n    def __init__(self, **fields):\n        self._attach(_libfc.new_" + r + "())\n";
-            py += "        if fields:\n            self._assign(fields, \"__init__\")\n\n";
-            py += "    __init__ = _initializer(" + module_function("new_" + r) + ", __init__)\n\n";
-            py += "    __swig_destroy__ = " + module_function("delete_" + r) + "\n\n\n";
-            py += deferred;
+            cls += "\n    def __init__(self, **fields):\n        self._attach(_libfc.new_" + r + "())\n";
+            cls += "        if fields:\n            self._assign(fields, \"__init__\")\n\n";
+            cls += "    __init__ = _initializer(" + module_function("new_" + r) + ", __init__)\n\n";
+            cls += "    __swig_destroy__ = " + module_function("delete_" + r) + "\n\n\n";
+            cls += deferred;
             deferred.clear();
-            py += module_function(r + "_swigregister") + "(" + r + ")\n";
+            cls += module_function(r + "_swigregister") + "(" + r + ")\n";
             pyi += "    def __init__(self, **fields: Any) -> None: ...\n";
             sequence = nullptr;
             break;
         }
     }
-    py += all + "]\n";
+    end_block();
+    py += all + "]\n" + blocks + "}\n" + kModuleFooter;
     std::string dir = argv[1];
-    if (!write_file(dir + "/__init__.py", py) || !write_file(dir + "/__init__.pyi", pyi) ||
-        !write_file(dir + "/py.typed", "")) {
+    bool written = write_file(dir + "/__init__.py", py) && write_file(dir + "/__init__.pyi", pyi) &&
+                   write_file(dir + "/py.typed", "");
+    for (const auto &[name, text] : block_files) written = written && write_file(dir + "/" + name + ".py", text);
+    if (!written) {
         std::perror("gen_companion");
         return 1;
     }
