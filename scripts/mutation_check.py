@@ -39,8 +39,11 @@ MUTATIONS = [
      "std::free(as_packed(op)->pack);", "(void)as_packed(op);",
      ["test_leaks.py::packed", "test_runtime_probes.py"]),
     ("deleted record stays in the allocation table", "runtime/allocations.cpp",
-     "    table.erase(address);\n    return true;", "    return true;",
+     "    live().erase(address);\n    return kForgotten;", "    return kForgotten;",
      ["test_records.py::delete", "test_pointer_safety.py", "test_leaks.py::second_delete"]),
+    ("record kept for reuse still answers as live", "runtime/allocations.cpp",
+     "            *entry = &kept_marker;\n", "",
+     ["test_records.py::delete", "test_pointer_safety.py", "test_leaks.py"]),
     # range edges
     ("packed text switch one byte late", "runtime/packed_object.cpp",
      "if (2 * self->size + 2 > capacity) return false;", "if (2 * self->size > capacity) return false;",
