@@ -14,7 +14,6 @@ import contextlib
 import gc
 import gzip
 import json
-import os
 import socket
 import sys
 import time
@@ -24,7 +23,7 @@ import _libfc
 
 from .. import _addresses, _cache
 from .._flow import Flow
-from . import _output, _values
+from . import _output, _replace, _values
 from ._library import CommandError
 
 FORMAT = "libfc-flow-snapshot"
@@ -62,23 +61,14 @@ def save(path, flows=None):
     half-written snapshot under the name; returns the count of flows."""
     start = header()
     flows = _cache.flows() if flows is None else flows
-    directory = os.path.dirname(os.path.abspath(path))
-    temporary = os.path.join(directory, ".%s.%d.tmp" % (os.path.basename(path), os.getpid()))
     count = 0
-    try:
+    with _replace.replacing(path) as temporary:
         with gzip.open(temporary, "wt", encoding="utf-8", compresslevel=3) as out:
             _output.json_line(start, out)
             for flow in flows:
                 out.write(flow.json_text() + "\n")
                 count += 1
             _output.json_line({"end": True, "flows": count}, out)
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
     return count
 
 

@@ -8,12 +8,10 @@ With --interval S it reads the counters every S seconds, as vmstat does:
 first every counter since the cache was reset, then each counter's rate
 per second since the read before."""
 
-import os
 import sys
-import tempfile
 
 from .. import _cache, _metrics
-from . import _output, _values, _watch
+from . import _output, _replace, _values, _watch
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
@@ -119,33 +117,10 @@ def _print_tree(tree, depth=0):
 
 
 def write_atomic(path, text):
-    """Replace the file at `path` by `text` in one step: readers see the old
-    file or the new one, never a part.  The temporary file lies in the same
-    directory (a rename does not cross file systems) and is removed when
-    anything fails, leaving `path` as it was."""
-    directory = os.path.dirname(os.path.abspath(path))
-    handle, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(path) + ".", suffix=".tmp")
-    try:
-        with os.fdopen(handle, "w", encoding="utf-8") as out:
+    """Replace the file at `path` by `text` in one step."""
+    with _replace.replacing(path) as temporary:
+        with open(temporary, "w", encoding="utf-8") as out:
             out.write(text)
-            out.flush()
-            os.fsync(out.fileno())
-        # mkstemp makes the file 0600; a collector running as another user
-        # must be able to read it, as it could read a file the shell made.
-        try:
-            mode = os.stat(path).st_mode & 0o777
-        except FileNotFoundError:
-            umask = os.umask(0)
-            os.umask(umask)
-            mode = 0o666 & ~umask
-        os.chmod(temporary, mode)
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
 
 
 def _rate_text(value):
