@@ -19,9 +19,8 @@ const char *find_doc(const MethodDocs &docs, const char *name) {
     std::size_t low = 0, high = docs.count;
     while (low < high) {
         std::size_t mid = low + (high - low) / 2;
-        const char *entry = docs.text + docs.offsets[mid];
-        int order = std::strcmp(entry, name);
-        if (order == 0) return entry + std::strlen(entry) + 1;
+        int order = std::strcmp(docs.names + docs.name_offsets[mid], name);
+        if (order == 0) return docs.texts + docs.text_offsets[mid];
         if (order < 0) low = mid + 1;
         else high = mid;
     }

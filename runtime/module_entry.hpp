@@ -17,8 +17,10 @@
 // the names. Offsets rather than pointers leave the loader nothing to
 // relocate.
 struct MethodDocs {
-    const char *text;
-    const std::uint32_t *offsets;
+    const char *names;                   // sorted, each NUL-terminated
+    const std::uint32_t *name_offsets;
+    const char *texts;                   // the docstrings, in the names' order
+    const std::uint32_t *text_offsets;
     std::size_t count;
 };
 

@@ -397,25 +397,33 @@ std::string stub_line(const Signature &s) {
 std::string docs_source(const char *array, std::vector<Signature> signatures) {
     std::sort(signatures.begin(), signatures.end(),
               [](const Signature &a, const Signature &b) { return std::strcmp(a.name.c_str(), b.name.c_str()) < 0; });
-    std::string text, offsets;
-    std::size_t size = 0, count = 0;
+    // The names apart from the texts: the module's binary search then reads
+    // a few pages of names, not pages of docstrings.
+    std::string names, name_offsets, texts, text_offsets;
+    std::size_t names_size = 0, texts_size = 0, count = 0;
     for (const Signature &s : signatures) {
         if (s.summary.empty()) continue;
         std::string doc = docstring(s);
-        offsets += "    " + std::to_string(size) + ",\n";
-        text += "    " + c_string(s.name) + " \"\\0\"\n    " + c_string(doc) + " \"\\0\"\n";
-        size += s.name.size() + 1 + doc.size() + 1;
+        name_offsets += "    " + std::to_string(names_size) + ",\n";
+        text_offsets += "    " + std::to_string(texts_size) + ",\n";
+        names += "    " + c_string(s.name) + " \"\\0\"\n";
+        texts += "    " + c_string(doc) + " \"\\0\"\n";
+        names_size += s.name.size() + 1;
+        texts_size += doc.size() + 1;
         ++count;
     }
     const std::string name = array;
     return "// Generated at build time by gen_signatures; do not edit.\n"
            "#include \"runtime/module_entry.hpp\"\n\n"
            "namespace {\n\n"
-           "const char text[] =\n" + text + "    ;\n\n"
-           "const std::uint32_t offsets[] = {\n" + offsets + "};\n\n"
+           "const char names[] =\n" + names + "    ;\n\n"
+           "const std::uint32_t name_offsets[] = {\n" + name_offsets + "};\n\n"
+           "const char texts[] =\n" + texts + "    ;\n\n"
+           "const std::uint32_t text_offsets[] = {\n" + text_offsets + "};\n\n"
            "}  // namespace\n\n"
            "extern const MethodDocs " + name + ";\n"
-           "const MethodDocs " + name + " = {text, offsets, " + std::to_string(count) + "};\n";
+           "const MethodDocs " + name + " = {names, name_offsets, texts, text_offsets, " + std::to_string(count) +
+           "};\n";
 }
 
 bool write_file(const std::string &path, const std::string &text) {
