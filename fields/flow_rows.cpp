@@ -16,8 +16,8 @@
 #include "hyp_kernel_types.h"
 #include "libfc.h"
 #include "runtime/convert.hpp"
-#include "runtime/hex_text.hpp"
 #include "runtime/pointer_object.hpp"
+#include "runtime/record_fields.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
 #include "runtime/type_ids.hpp"
@@ -143,18 +143,6 @@ PyObject *ipv6_integer(const char *at) {
     return result;
 }
 
-// "xx:xx:xx:xx:xx:xx", as the hardware address getters write it.
-PyObject *mac_text(const char *at) {
-    PyObject *text = PyUnicode_New(3 * kMacBytes - 1, 127);
-    if (!text) return nullptr;
-    char *out = reinterpret_cast<char *>(PyUnicode_1BYTE_DATA(text));
-    for (int i = 0; i < kMacBytes; ++i) {
-        if (i) *out++ = ':';
-        out = write_hex(out, at + i, 1);
-    }
-    return text;
-}
-
 // The MAC texts of one answer, shared by the flows that have the same
 // address (most flows of a host share a few gateways and have no inner
 // address): a small table of the texts made last, keyed by the six bytes.
@@ -171,7 +159,7 @@ struct MacTexts {
         key |= std::uint64_t{1} << 48;
         Slot &s = slots[(key * 0x9E3779B97F4A7C15u) >> 58];
         if (s.key != key) {
-            PyObject *made = mac_text(at);
+            PyObject *made = records::hardware_address_text(reinterpret_cast<const unsigned char *>(at));
             if (!made) return nullptr;
             Py_XSETREF(s.text, made);
             s.key = key;
