@@ -10,7 +10,9 @@ from ._record import _Record
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Dict, List, Optional, Tuple
+    from typing import Any, Callable, Dict, List, Optional, Tuple, TypeVar
+
+    _T = TypeVar("_T")
 
 # Field kinds, numbered as the field descriptors' layouts number them.
 _INTEGER, _BIT_FIELD, _CHAR, _POINTER, _VOID_POINTER, _NESTED, _ARRAY, _CHAR_ARRAY, _HW_ADDR, _OWNED_TEXT = range(10)
@@ -32,15 +34,22 @@ class _Field:
         self.address = 0
 
 
-# Per record class: its fields in declaration order, made on first use.
-_tables: "Dict[type, Tuple[_Field, ...]]" = {}
+def _per_class(make: "Callable[[type], _T]") -> "Callable[[type], _T]":
+    """``make(cls)``, worked out once per record class."""
+    made: "Dict[type, _T]" = {}
+
+    def get(cls: "type") -> "_T":
+        value = made.get(cls)
+        if value is None:
+            value = made[cls] = make(cls)
+        return value
+    return get
 
 
+@_per_class
 def _fields(cls: "type") -> "Tuple[_Field, ...]":
-    table = _tables.get(cls)
-    if table is None:
-        table = _tables[cls] = _describe(cls)
-    return table
+    """The class's fields in declaration order."""
+    return _describe(cls)
 
 
 def _describe(cls: "type") -> "Tuple[_Field, ...]":
@@ -68,14 +77,9 @@ def _describe(cls: "type") -> "Tuple[_Field, ...]":
     return tuple(fields)
 
 
-_pointer_tables: "Dict[type, List[Tuple[str, int, int]]]" = {}
-
-
+@_per_class
 def _pointers(cls: "type") -> "List[Tuple[str, int, int]]":
-    table = _pointer_tables.get(cls)
-    if table is None:
-        table = _pointer_tables[cls] = _pointer_fields(cls)
-    return table
+    return _pointer_fields(cls)
 
 
 def _pointer_fields(cls: "type", base: int = 0, prefix: str = "") -> "List[Tuple[str, int, int]]":

@@ -25,7 +25,7 @@ import sys
 import time
 
 from .. import _cache
-from .._flow import _address_text
+from .._flow import _address_text as _text
 from . import _output, _values, snapshot
 from ._library import bad_input
 
@@ -177,10 +177,6 @@ class Model:
 
 
 # ---- filter ------------------------------------------------------------------------
-
-def _text(address):
-    return _address_text(address)
-
 
 def _address_key(address):
     """Addresses in order: IPv4 before IPv6, each by value (an address
