@@ -166,6 +166,23 @@ def stats() -> "Dict[str, Any]":
     return counter_tree(record) if record is not None else {}
 
 
+# The cache's configuration options: snake_case name and the constant the
+# library knows each by, in FC_ConfigOptionTypeIOC order.
+OPTION_CONSTANTS = {
+    "stats_level": "FC_IOC_STATS_LEVEL",
+    "log_level": "FC_IOC_LOG_LEVEL",
+    "expr_time": "FC_IOC_EXPR_TIME",
+    "aging_interval": "FC_IOC_AGING_INTERVAL",
+    "disable_threshold": "FC_IOC_DISABLE_THRESHOLD",
+}
+
+
+def options() -> "Dict[str, int]":
+    """Every configuration option's value (FC_IOCGetConfigOption), by name."""
+    return {name: _libfc.FC_IOCGetConfigOption(getattr(_libfc, constant))
+            for name, constant in OPTION_CONSTANTS.items()}
+
+
 def _state_name(state: int) -> str:
     return {_libfc.FC_STATE_ENABLED: "enabled", _libfc.FC_STATE_DISABLED: "disabled"}.get(state, "state %d" % state)
 

@@ -14,8 +14,6 @@ import re
 import threading
 import time
 
-import _libfc
-
 from . import _cache
 
 PREFIX = "libfc_"
@@ -107,15 +105,6 @@ COUNTERS = [
 ]
 _NAMES = dict(COUNTERS)
 
-# The configuration options the info metric shows: label and constant.
-OPTIONS = [
-    ("stats_level", "FC_IOC_STATS_LEVEL"),
-    ("log_level", "FC_IOC_LOG_LEVEL"),
-    ("expr_time", "FC_IOC_EXPR_TIME"),
-    ("aging_interval", "FC_IOC_AGING_INTERVAL"),
-    ("disable_threshold", "FC_IOC_DISABLE_THRESHOLD"),
-]
-
 # The cache sizes a hash table at two entries per bucket: a table's
 # capacity follows from its bucket count, which the histogram gives.
 ENTRIES_PER_BUCKET = 2
@@ -162,7 +151,7 @@ def read():
     return {
         "counters": dict(leaves(_cache.stats())),
         "tables": tables(_cache.hash_stats()),
-        "options": {label: _libfc.FC_IOCGetConfigOption(getattr(_libfc, constant)) for label, constant in OPTIONS},
+        "options": _cache.options(),
     }
 
 

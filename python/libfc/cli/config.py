@@ -5,6 +5,7 @@ import argparse
 
 import _libfc
 
+from .. import _cache
 from . import _output, _values
 from ._library import bad_input
 
@@ -17,13 +18,7 @@ if TYPE_CHECKING:
 
 # Option names on the command line and the constants the library knows them
 # by, in FC_ConfigOptionTypeIOC order.
-OPTION_CONSTANTS = {
-    "stats-level": "FC_IOC_STATS_LEVEL",
-    "log-level": "FC_IOC_LOG_LEVEL",
-    "expr-time": "FC_IOC_EXPR_TIME",
-    "aging-interval": "FC_IOC_AGING_INTERVAL",
-    "disable-threshold": "FC_IOC_DISABLE_THRESHOLD",
-}
+OPTION_CONSTANTS = {name.replace("_", "-"): constant for name, constant in _cache.OPTION_CONSTANTS.items()}
 OPTIONS = {name: getattr(_libfc, constant) for name, constant in OPTION_CONSTANTS.items()}
 
 

@@ -19,9 +19,7 @@ import sys
 import time
 import zlib
 
-import _libfc
-
-from .. import _addresses, _cache
+from .. import _addresses, _cache, _metrics
 from .._flow import Flow
 from . import _output, _replace, _values
 from ._library import CommandError
@@ -33,17 +31,10 @@ LIVE = ("-", "live")
 
 # ---- writing ---------------------------------------------------------------------
 
-def _options():
-    from .config import OPTIONS
-
-    return {name.replace("-", "_"): _libfc.FC_IOCGetConfigOption(number) for name, number in OPTIONS.items()}
-
-
 def cache_size():
-    """(tables, entries) of the live cache, from the hash statistics: the
-    cache keeps one bucket for every two entries."""
-    tables = _cache.hash_stats()["tables"]
-    return len(tables), 2 * sum(sum(table["bucket_lengths"]) for table in tables)
+    """(tables, entries) of the live cache, from the hash statistics."""
+    tables = _metrics.tables(_cache.hash_stats())
+    return len(tables), sum(table["capacity"] for table in tables)
 
 
 def header(now=None):
@@ -52,7 +43,7 @@ def header(now=None):
     tables, entries = cache_size()
     return {"format": FORMAT, "version": VERSION, "host": socket.gethostname(), "time": now,
             "time_text": time.strftime("%Y-%m-%dT%H:%M:%S%z", time.localtime(now)),
-            "options": _options(), "tables": tables, "entries": entries, "stats": _cache.stats()}
+            "options": _cache.options(), "tables": tables, "entries": entries, "stats": _cache.stats()}
 
 
 def save(path, flows=None):
