@@ -19,20 +19,19 @@ criterion and keeps, of each answer, only the flows no earlier split has
 already produced.  Every part is defined by key values a flow keeps for its
 whole life, so the parts never overlap: each flow is listed once even while
 other processes add and remove flows, and a flow present for the whole walk
-is in exactly one part that the walk reads (see below for the one
-exception).
+is in exactly one part that the walk reads.
 
 Whether a split part has a rest is told by the counts (the values asked
 for add up to less than the part's total) or by an answer of the part (a
 flow in it has a value not asked for), whose key values are read, without
 decoding the flows, before the next query reuses the buffer.  The counts
-are trusted only while no flow came or went in the whole cache (the cache's
-allocation counters tell); under churn they drift, and a rest is then read
-only when one of its flows shows in an answer of the part.  So a part whose
-rest is empty costs no second enumeration while other processes change the
-cache, and the one flow they can hide is a rest flow (a zero value, or a
-port no answer and not the invalidation table named) younger than the
-flows the part's answers showed.
+are trusted only while no flow came or went in the whole cache between the
+part's first read and the last of its values (the cache's allocation
+counters tell).  Under churn they prove nothing, so the rest of a part too
+big for one answer is then always read through the next criterion: a flow
+present for the whole walk is listed even when its value is the wildcard
+and no answer happened to show it, at the price of reading such a part
+twice while other processes change the cache.
 
 When no criterion is left to split a part that is still too big, the flows
 beyond the first answer cannot be reached through the library's filter; the
@@ -293,7 +292,9 @@ class Walk:
             narrower[_INDEX[field]] = value
             covered += yield from self._part(narrower, rest, depth + 1)
         done = done | asked
-        if covered >= total and not seen_rest:
+        # The counts tell that the part has no rest only when no flow came
+        # or went anywhere in the cache between the part's read and now.
+        if covered >= total and not seen_rest and self._changes() == stamp:
             return
         # The flows whose value cannot be asked for (zero, or a port the
         # invalidation table does not name) are read through the next split,
@@ -310,10 +311,11 @@ class Walk:
             # for by value too.
             yield from self._by_value(arguments, rest, depth, now, self._stamp, new, covered,
                                       any(not key[index] for key in keys), done)
-        elif keys or seen_rest or self._stamp == stamp:
-            # A rest flow showed, or no flow came or went between the part's
-            # first read and this one: the counts are to be trusted.  Otherwise the deficit
-            # is the other processes' doing as far as can be seen.
+        else:
+            # Every flow this answer shows has a value read already, but the
+            # answer is not the whole part: the rest, if any, lies beyond it.
+            # Whether it is empty cannot be told from counts that other
+            # processes may have moved, so it is read through the next split.
             yield from self._split(arguments, narrowed, depth + 1, answer, now)
 
 
