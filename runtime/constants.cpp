@@ -18,7 +18,9 @@ bool install_constants(PyObject *dict, const ConstantDef *table, std::size_t cou
         }
         if (!value) return false;
         // The dictionary keeps the only reference.
-        int rc = PyDict_SetItemString(dict, c.name, value);
+        PyObject *name = convert::from_ascii_name(c.name);
+        int rc = name ? PyDict_SetItem(dict, name, value) : -1;
+        Py_XDECREF(name);
         Py_DECREF(value);
         if (rc < 0) return false;
     }

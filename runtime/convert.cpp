@@ -143,6 +143,13 @@ PyObject *from_text(const char *s) {
     return PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(length), "strict");
 }
 
+PyObject *from_ascii_name(const char *name) {
+    size_t length = std::strlen(name);
+    PyObject *text = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+    if (text) std::memcpy(PyUnicode_DATA(text), name, length);
+    return text;
+}
+
 PyObject *from_char_array(const char *a, size_t n) {
     size_t length = n;
     while (length && a[length - 1] == '\0') --length;

@@ -123,6 +123,10 @@ int to_function_pointer(PyObject *obj, void **out, swig_type_info *ty);
 
 PyObject *from_char(char c);
 PyObject *from_text(const char *s);
+// A name of the module's dictionary (plain ASCII, from its own tables), not
+// interned: interning 2600 names at import costs more than the module's own
+// set-up, and a lookup by an interned name of equal text still finds it.
+PyObject *from_ascii_name(const char *name);
 // The bytes of a char array up to its last non-zero byte.
 PyObject *from_char_array(const char *a, size_t n);
 

@@ -6,7 +6,6 @@
 #include "type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
-extern const MethodDocs libfc_method_docs;
 
 #define RECORDS(BLOCK, DEF, HEADER) extern const MethodBlock BLOCK##_methods;
 #define OPERATIONS RECORDS
@@ -48,7 +47,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc() {
         constants_after_cvar_count,
         nullptr,
         0,
-        &libfc_method_docs,
+        nullptr,
+        true,  // the method table carries no documentation texts
     };
     return create_module(setup);
 }

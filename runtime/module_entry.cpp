@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert.hpp"
 #include "cvar.hpp"
 #include "registry.hpp"
 
@@ -34,8 +35,9 @@ PyMethodDef *join_blocks(const ModuleSetup &setup) {
     auto *table = static_cast<PyMethodDef *>(std::calloc(total + 1, sizeof(PyMethodDef)));
     if (!table) return nullptr;
     table[0] = {"SWIG_PyInstanceMethod_New", instance_method_new, METH_O,
-                "SWIG_PyInstanceMethod_New($module, function, /)\n--\n\n"
-                "An instance method calling function with the instance as its first argument."};
+                setup.undocumented ? nullptr
+                                   : "SWIG_PyInstanceMethod_New($module, function, /)\n--\n\n"
+                                     "An instance method calling function with the instance as its first argument."};
     PyMethodDef *out = table + 1;
     for (std::size_t i = 0; i < setup.block_count; ++i)
         for (std::size_t j = 0; j < setup.blocks[i]->count; ++j) *out++ = setup.blocks[i]->entries[j];
@@ -58,7 +60,7 @@ bool add_functions(PyObject *module, PyObject *dict, PyMethodDef *table) {
     if (!module_name) return false;
     bool ok = true;
     for (PyMethodDef *def = table; ok && def->ml_name; ++def) {
-        PyObject *name = PyUnicode_InternFromString(def->ml_name);
+        PyObject *name = convert::from_ascii_name(def->ml_name);
         PyObject *function = name ? PyCFunction_NewEx(def, module, module_name) : nullptr;
         if (function) PyObject_GC_UnTrack(function);
         ok = function && PyDict_SetItem(dict, name, function) == 0;

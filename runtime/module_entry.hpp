@@ -37,6 +37,7 @@ struct ModuleSetup {
     const registry::ExtraCast *extra_casts = nullptr;  // only test modules declare any
     std::size_t extra_cast_count = 0;
     const MethodDocs *docs = nullptr;  // for the methods that bring none of their own
+    bool undocumented = false;          // a table of no documentation texts at all (_libfc's)
 };
 
 // SWIG_PyInstanceMethod_New(func): an instance method wrapping func.

@@ -2,10 +2,11 @@
 // methods are built from:
 //
 //   _libfc.pyi, _libfc_ptr.pyi, _libfc_fields.pyi   stubs for type checkers
-//   libfc_method_docs.cpp, libfc_ptr_method_docs.cpp
-//                      docstrings that open with the method's signature in the
-//                      form inspect.signature and help() read, sorted by name
-//                      for module entry to look up
+//   libfc_ptr_method_docs.cpp
+//                      _libfc_ptr's docstrings, opening with the method's
+//                      signature in the form inspect.signature and help()
+//                      read, sorted by name for module entry to look up
+//                      (_libfc's method table carries no documentation texts)
 //
 // Record methods follow from the record description lines, library
 // operations from their description lines (C types) and the C declarations
@@ -589,7 +590,6 @@ int main(int argc, char **argv) {
     bool ok = write_file(stubs + "/_libfc.pyi", module_stub("_libfc", libfc, constants_stub())) &&
               write_file(stubs + "/_libfc_ptr.pyi", module_stub("_libfc_ptr", ptr_typed, "")) &&
               write_file(stubs + "/_libfc_fields.pyi", kFieldsStub) &&
-              write_file(docs + "/libfc_method_docs.cpp", docs_source("libfc_method_docs", libfc)) &&
               write_file(docs + "/libfc_ptr_method_docs.cpp", docs_source("libfc_ptr_method_docs", ptr));
     if (!ok) {
         std::perror("gen_signatures");
