@@ -2,6 +2,7 @@
 
 #include "allocations.hpp"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
@@ -41,6 +42,13 @@ public:
         if (!used_) return nullptr;
         Slot &slot = slots_[find_slot(address)];
         return slot.address ? &slot.ty : nullptr;
+    }
+    // entry(), given where it was found before: the table may have grown or
+    // moved entries since, so the hint is checked before it is trusted.
+    const swig_type_info **entry(void *address, const swig_type_info **hint) {
+        auto *slot = reinterpret_cast<Slot *>(reinterpret_cast<char *>(hint) - offsetof(Slot, ty));
+        if (slot >= slots_ && slot < slots_ + capacity_ && slot->address == address) return hint;
+        return entry(address);
     }
 
     void erase(void *address) {
@@ -112,10 +120,10 @@ private:
     std::size_t used_ = 0;
 };
 
-LiveTable &live() {
-    static auto *table = new LiveTable();  // never destroyed
-    return *table;
-}
+// Constant-initialised and trivially destructible: no guard on each use,
+// and nothing torn down at exit while records may still die.
+constinit LiveTable live_table;
+LiveTable &live() { return live_table; }
 
 // Texts are kept in the same table under a descriptor no record has, and so
 // are the kept blocks of freed records.
@@ -153,6 +161,7 @@ struct KeptList {
     std::size_t size = 0;
     int count = 0;
     void *blocks[kKeptPerSize ? kKeptPerSize : 1];
+    const swig_type_info **entries[kKeptPerSize ? kKeptPerSize : 1];  // where each was last seen in the table
 };
 KeptList kept_lists[kLists];
 
@@ -164,13 +173,13 @@ void *take_kept(std::size_t size, const swig_type_info *ty) {
     if (!kKeptPerSize || size > kKeptLargest) return nullptr;
     KeptList &list = list_for(size);
     if (list.size != size || !list.count) return nullptr;
-    void *block = list.blocks[--list.count];
-    if (const swig_type_info **entry = live().entry(block)) {
+    --list.count;
+    void *block = list.blocks[list.count];
+    if (const swig_type_info **entry = live().entry(block, list.entries[list.count])) {
         *entry = ty;
     } else {
         live().put(block, ty);  // not expected: the block was kept under the mark
     }
-    std::memset(block, 0, size);
     return block;
 }
 
@@ -183,7 +192,8 @@ Retired retire(void *address, const swig_type_info *ty, std::size_t size) {
         if (list.size != size && !list.count) list.size = size;  // an empty list serves the next size
         if (list.size == size && list.count < kKeptPerSize) {
             *entry = &kept_marker;
-            list.blocks[list.count++] = address;
+            list.blocks[list.count] = address;
+            list.entries[list.count++] = entry;
             return kKept;
         }
     }

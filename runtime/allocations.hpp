@@ -23,7 +23,7 @@ bool holds(void *address, const swig_type_info *ty);
 // A kept block stays in the table under a mark no record type has, so that
 // nothing frees it and holds() denies it.
 //
-// take_kept gives a zero-filled block of exactly size bytes' worth, entered
+// take_kept gives a block of exactly size bytes' worth (not cleared), entered
 // as a record of ty, or null when none is kept. retire ends a record of ty
 // at address of size bytes: kNotOurs when it is no live record of ty
 // allocated here (nothing is done), kKept when its block was kept, kForgotten

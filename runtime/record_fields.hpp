@@ -227,7 +227,8 @@ PyObject *record_new(PyObject *, PyObject *args) noexcept {
     swig_type_info *ty = registry::types[R.type];
     void *rec = allocations::take_kept(R.size, ty);
     if (rec) {
-        trap::arm();  // armed as for the allocation it stands for
+        std::memset(rec, 0, R.size);
+        trap::settle();  // as after the allocation it stands for
     } else {
         auto allocate = [&rec] { rec = std::calloc(1, R.size); };
         if (trap::armed(allocate)) return trap::raise_abandoned_call();
@@ -245,7 +246,7 @@ inline bool release_record(void *rec) {
     allocations::Retired retired = allocations::retire(rec, registry::types[R.type], R.size);
     if (retired == allocations::kNotOurs) return true;
     if (retired == allocations::kKept) {
-        trap::arm();  // armed as for the release it stands for
+        trap::settle();  // as after the release it stands for
         return true;
     }
     auto release = [rec] {

@@ -21,8 +21,6 @@ __attribute__((noinline)) int run(void (*call)(void *), void *context) {
     return exception_status;
 }
 
-__attribute__((noinline)) void arm() { exception_status = _setjmp(exception_buffer); }
-
 PyObject *raise_abandoned_call() {
     if (exceptionType && exceptionMsg)
         PyErr_SetString(exceptionType, exceptionMsg);

@@ -21,11 +21,11 @@ namespace trap {
 // the non-zero value the library jumped with.
 int run(void (*call)(void *), void *context);
 
-// Arms the trap for a wrapper that calls no library code after all (a
-// record made from or returned to a kept block): exception_status and the
-// buffer end as after an armed call that returned, describing a frame no
-// jump will target.
-void arm();
+// For a wrapper that calls no library code after all (a record made from
+// or returned to a kept block): exception_status ends as after an armed call
+// that returned. The buffer is left alone: after any armed call it describes
+// a frame that no longer exists, and no library code runs that could jump.
+inline void settle() { exception_status = 0; }
 
 // Raises what the library left in exceptionType and exceptionMsg; returns null.
 LIBFC_COLD PyObject *raise_abandoned_call();
