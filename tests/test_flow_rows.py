@@ -187,3 +187,42 @@ def test_every_failed_allocation_raises_memory_error_and_leaves_nothing_behind(f
     # The walk reached the end: every object of every flow failed once.
     failed, flows = map(int, result.stdout.split())
     assert failed > 10 * flows > 0
+
+
+def _containers(flow):
+    yield flow
+    yield flow.entities
+    for pair in flow.entities:
+        yield pair
+        yield from pair
+
+
+def test_untracked_pages_come_out_of_the_stream_tracked_and_collectable(traffic):
+    import gc
+
+    answer = traffic(300, 5)
+    decode = _flow._decode_rows
+    page = decode(answer, 1, untracked=True)
+    assert page == decode(answer, 1)
+    assert not any(gc.is_tracked(obj) for flow in page for obj in _containers(flow))
+    handed = list(decode.stream(iter([page[:10], [], page[10:]])))
+    assert handed == page
+    assert all(gc.is_tracked(obj) for flow in handed for obj in _containers(flow))
+    # A cycle through a handed-out flow is the collector's to find.
+    flow, pairs = handed[0], handed[0].entities
+    pairs.append(flow)
+    del page, handed
+    gc.collect()
+    del flow, pairs
+    assert gc.collect() >= 2, "the flow and its entities list were left out of the collector's view"
+
+
+@pytest.mark.parametrize("pages, error", [
+    ([[1], (2,)], "a page must be a list"),
+    (iter([[1], 2]), "a page must be a list"),
+])
+def test_a_stream_refuses_what_is_no_page(pages, error):
+    stream = _flow._decode_rows.stream(pages)
+    assert next(stream) == 1
+    with pytest.raises(TypeError, match=error):
+        next(stream)

@@ -2,6 +2,7 @@
 query answer; the one place that knows how an entry reads as a flow."""
 
 import ipaddress
+import itertools
 import socket
 import time
 
@@ -229,10 +230,11 @@ def _bulk_decoder():
 _decode_rows = _bulk_decoder()
 
 
-def decode_page(answer, now_ms=None):
+def decode_page(answer, now_ms=None, untracked=False):
     """Every entry of a query answer, decoded now: the library reuses the
     answer's buffer at its next query.  The walk and the package decode
-    answers through this one function only.
+    answers through this one function only.  ``untracked`` flows are kept
+    out of the cyclic collector's view until ``flow_stream`` hands them out.
 
     An answer stating more entries than a query answer holds is refused with
     ValueError; anything but an answer of this module (another library's
@@ -241,10 +243,18 @@ def decode_page(answer, now_ms=None):
         now_ms = int(time.time() * 1000)
     if _decode_rows is not None:
         try:
-            return _decode_rows(answer, now_ms)
+            return _decode_rows(answer, now_ms, untracked)
         except TypeError:
             pass
     return [decode(entry, now_ms) for entry in answer]
+
+
+def flow_stream(pages):
+    """The flows of each page (a list) that ``pages`` yields, one after the
+    other; flows of ``decode_page(..., untracked=True)`` come out tracked."""
+    if _decode_rows is not None:
+        return _decode_rows.stream(pages)
+    return itertools.chain.from_iterable(pages)
 
 
 # The key values a whole-cache walk splits a query by, in the order

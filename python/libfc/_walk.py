@@ -50,7 +50,7 @@ import itertools
 
 import _libfc
 
-from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page
+from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page, flow_stream
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -169,13 +169,17 @@ class Walk:
         if keys is None:
             keys = answer_keys if decode is decode_page else self._decoded_keys
         self._keys = keys
+        stream = itertools.chain.from_iterable
+        if decode is decode_page:
+            # The flows wait in their page out of the collector's view.
+            self._decode, stream = _untracked_page, flow_stream
         self.total = None
         self.parts = 0
         self.decoded = 0
         self.unreachable = 0
         # The walk proper yields a page (a list of flows) per answer; the
         # flows come out of them one at a time without a Python frame each.
-        self._flows = itertools.chain.from_iterable(self._walk())
+        self._flows = stream(self._walk())
 
     def __iter__(self) -> "Iterator[Flow]":
         return self._flows
@@ -317,6 +321,10 @@ class Walk:
             # Whether it is empty cannot be told from counts that other
             # processes may have moved, so it is read through the next split.
             yield from self._split(arguments, narrowed, depth + 1, answer, now)
+
+
+def _untracked_page(answer, now_ms):
+    return decode_page(answer, now_ms, untracked=True)
 
 
 def _outside(flows, rest):
