@@ -114,7 +114,7 @@ def _refused(stmt):
 
 GETTER = [("_libfc", "noop", 1.15, "max"), ("libfc", "ctypes", 1.0, "max")]
 SETTER = [("_libfc", "noop", 1.25, "max"), ("libfc", "ctypes", 1.0, "max")]
-CONSTRUCT = [("_libfc", "ctypes", 1.5, "max"), ("libfc", "ctypes", 1.0, "max")]
+CONSTRUCT = [("_libfc", "ctypes", 1.5, "max"), ("libfc", "ctypes", 1.0, "max"), ("libfc", "nanobind", 1.3, "max")]
 REFUSED = [("_libfc", "noop", 4.0, "max"), ("libfc", "ctypes", None, "max")]
 
 

@@ -58,8 +58,7 @@ SizeClass *class_of(Py_ssize_t size, Py_ssize_t front) {
 
 SizeClass *class_of_type(PyTypeObject *t) { return class_of(t->tp_basicsize, front_bytes(t)); }
 
-PyObject *allocate(PyTypeObject *t, Py_ssize_t nitems) {
-    SizeClass *c = nitems == 0 ? class_of_type(t) : nullptr;
+PyObject *allocate_from(SizeClass *c, PyTypeObject *t, Py_ssize_t nitems) {
     if (!c || !c->count) return PyType_GenericAlloc(t, nitems);
     char *block = c->kept[--c->count];
     std::memset(block, 0, static_cast<size_t>(c->front + c->size));
@@ -71,15 +70,19 @@ PyObject *allocate(PyTypeObject *t, Py_ssize_t nitems) {
     return op;
 }
 
-void release(void *memory) {
-    auto *op = static_cast<PyObject *>(memory);
-    SizeClass *c = class_of_type(Py_TYPE(op));
+PyObject *allocate(PyTypeObject *t, Py_ssize_t nitems) {
+    return allocate_from(nitems == 0 ? class_of_type(t) : nullptr, t, nitems);
+}
+
+void release_to(SizeClass *c, void *memory) {
     if (c && c->count < kKept) {
         c->kept[c->count++] = static_cast<char *>(memory) - c->front;
         return;
     }
     PyObject_GC_Del(memory);
 }
+
+void release(void *memory) { release_to(class_of_type(Py_TYPE(static_cast<PyObject *>(memory))), memory); }
 
 // The interpreter's deallocator of classes made by a class statement, as the
 // first adopted class had it.
@@ -114,6 +117,9 @@ struct Teardown {
     bool dict;              // an instance dictionary to release
     bool base_gc;
     bool type_decref;
+    // The list the instance's memory goes back to when the base deallocator
+    // is object's, whose whole work is the class's release entry: this one.
+    SizeClass *kept;
 };
 TypeCache<Teardown, 256, false> teardowns;
 
@@ -141,6 +147,7 @@ bool work_out(PyTypeObject *cls, Teardown *out) {
     t.dict = has_dict(cls, t.base);
     t.base_gc = PyType_IS_GC(t.base);
     t.type_decref = !PyType_HasFeature(t.base, Py_TPFLAGS_HEAPTYPE);
+    t.kept = t.base == &PyBaseObject_Type && cls->tp_free == release ? class_of_type(cls) : nullptr;
     *out = t;
     return true;
 }
@@ -160,8 +167,12 @@ void finish_known(PyObject *self, const Teardown &t) {
             PyObject_ClearWeakRefs(self);
     }
     if (t.dict) release_dict(self);
-    if (t.base_gc) PyObject_GC_Track(self);
-    t.base->tp_dealloc(self);
+    if (t.kept) {
+        release_to(t.kept, self);
+    } else {
+        if (t.base_gc) PyObject_GC_Track(self);
+        t.base->tp_dealloc(self);
+    }
     if (t.type_decref) Py_DECREF(type);
 }
 
@@ -216,6 +227,12 @@ void dealloc(PyObject *self) {
 }
 
 }  // namespace
+
+const void *list_of(PyTypeObject *cls) { return cls->tp_alloc == allocate ? class_of_type(cls) : nullptr; }
+
+PyObject *allocate_in(const void *list, PyTypeObject *cls) {
+    return allocate_from(static_cast<SizeClass *>(const_cast<void *>(list)), cls, 0);
+}
 
 void adopt(PyTypeObject *cls) {
     unsigned long flags = PyType_GetFlags(cls);

@@ -15,4 +15,10 @@ namespace instance_free_list {
 // otherwise. Subclasses keep the interpreter's entries.
 void adopt(PyTypeObject *cls);
 
+// The list an adopted class's instances are allocated from (null for any
+// other class), and an allocation of an instance of exactly cls from it, as
+// cls->tp_alloc(cls, 0) would make it, without finding the list again.
+const void *list_of(PyTypeObject *cls);
+PyObject *allocate_in(const void *list, PyTypeObject *cls);
+
 }  // namespace instance_free_list

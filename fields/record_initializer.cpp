@@ -22,6 +22,7 @@ struct Initializer {
     PyObject *python_init;   // the generated __init__ (the general path)
     PyObject *owner;         // the class it was defined in (set by __set_name__)
     Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
+    const void *instances;   // the free list the owner's instances come from, if any
 };
 
 Initializer *as_initializer(PyObject *op) { return reinterpret_cast<Initializer *>(op); }
@@ -94,7 +95,8 @@ PyObject *construct(PyObject *callable, PyObject *const *args, size_t nargsf, Py
         Initializer *init = fast_initializer(cls);
         if (!init && PyErr_Occurred()) return nullptr;
         if (init) {
-            PyObject *inst = cls->tp_alloc(cls, 0);
+            PyObject *inst = init->instances ? instance_free_list::allocate_in(init->instances, cls)
+                                             : cls->tp_alloc(cls, 0);
             if (!inst) return nullptr;
             PyObject *record = new_record(init->new_function);
             if (!record) {
@@ -142,6 +144,7 @@ PyObject *set_name(PyObject *op, PyObject *args) {
     Initializer *self = as_initializer(op);
     Py_CLEAR(self->owner);
     self->this_offset = 0;
+    self->instances = nullptr;
     if (PyType_Check(owner)) {
         Py_ssize_t offset = pointer_object::this_slot_offset(reinterpret_cast<PyTypeObject *>(owner));
         if (offset > 0) {
@@ -152,6 +155,7 @@ PyObject *set_name(PyObject *op, PyObject *args) {
             // by subclasses, which keep the interpreter's call).
             reinterpret_cast<PyTypeObject *>(owner)->tp_vectorcall = construct;
             instance_free_list::adopt(reinterpret_cast<PyTypeObject *>(owner));
+            self->instances = instance_free_list::list_of(reinterpret_cast<PyTypeObject *>(owner));
         }
     }
     Py_RETURN_NONE;
@@ -250,6 +254,7 @@ PyObject *make(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept {
     self->python_init = args[1];
     self->owner = nullptr;
     self->this_offset = 0;
+    self->instances = nullptr;
     PyObject_GC_Track(self);
     return reinterpret_cast<PyObject *>(self);
 }
