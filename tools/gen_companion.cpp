@@ -17,30 +17,15 @@
 #include <utility>
 #include <vector>
 
-#include "fields/field_layout.hpp"
 #include "include/hyp_kernel_types.h"
 #include "include/hyp_packet_headers.h"
 #include "include/libfabPublic.h"
 #include "include/libfc.h"
 #include "runtime/field_traits.hpp"
-#include "runtime/type_ids.hpp"
 
 namespace {
 
 enum class LineKind { Block, Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
-
-// Where a field lies and how its value converts, as the field descriptors of
-// _libfc_fields take it (the same numbers the module's tables are built from).
-struct Placement {
-    int conversion = 0;   // field_layout::conversion_of the field's C type
-    int record_type = -1; // descriptor ids (runtime/type_ids.hpp)
-    int value_type = -1;
-    std::size_t offset = 0;  // of the field, or of a bit-field's storage unit
-    std::size_t size = 0;    // of a scalar, unit, nested record or array element
-    std::size_t count = 0;   // array elements
-    int bit = 0;
-    int bits = 0;
-};
 
 struct Line {
     LineKind kind;
@@ -49,52 +34,21 @@ struct Line {
     const char *field_kind;  // FieldKind spelling
     const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name
     std::size_t size;        // record lines: sizeof the record; field lines: elements
-    Placement placement = {};
+    std::size_t element_size = 0;  // field lines: bytes of the field or of one array element
     const char *ctype = "";  // field lines: the declared C type
 };
-
-template <class T>
-constexpr Placement place(int record_type, int value_type, std::size_t offset) {
-    Placement p;
-    p.conversion = field_layout::conversion_of<T>();
-    p.record_type = record_type;
-    p.value_type = value_type;
-    p.offset = offset;
-    p.size = records::element_size<T>();
-    p.count = records::element_count<T>();
-    return p;
-}
-
-template <class T>
-constexpr Placement place_bits(int record_type, std::size_t unit_offset, std::size_t unit, int bit, int bits) {
-    Placement p;
-    p.conversion = field_layout::conversion_of<T>();
-    p.record_type = record_type;
-    p.offset = unit_offset;
-    p.size = unit;
-    p.count = 1;
-    p.bit = bit;
-    p.bits = bits;
-    return p;
-}
-
-namespace ty_none {
-constexpr int none = -1;
-}
 
 // Record description files in the module's declaration order.
 const Line lines[] = {
 #define RECORD_BLOCK(B) {LineKind::Block, #B, "", "", "", 0},
 #define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
-#define VALUE_TYPE_ID(VT) [] { using namespace ty; using namespace ty_none; return static_cast<int>(VT); }()
-#define FIELD(R, F, KIND, CTYPE, VT)                                                      \
-    {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),          \
-     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F)), CTYPE},
-#define FIELD_RO(R, F, KIND, CTYPE, VT)                                                   \
-    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),  \
-     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F)), CTYPE},
-#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
-    {LineKind::BitField, #R, #F, "BitField", "none", 1, place_bits<decltype(R::F)>(ty::p_##R, OFFSET, UNIT, BIT, BITS)},
+#define FIELD(R, F, KIND, CTYPE, VT)                                                  \
+    {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),      \
+     records::element_size<decltype(R::F)>(), CTYPE},
+#define FIELD_RO(R, F, KIND, CTYPE, VT)                                               \
+    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(), \
+     records::element_size<decltype(R::F)>(), CTYPE},
+#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none", 1},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
 // Element lines stand as methods or plain functions like the lines above.
@@ -399,7 +353,7 @@ int address_version(const Line &l) {
     const std::string ctype = l.ctype, name = l.name, kind = l.field_kind;
     bool key_word = ctype == "hyp_uint32" && (name == "sip" || name == "dip");  // flow keys and filters
     if (kind == "Integer" && (ctype == "hyp_IPv4Address" || key_word)) return 4;
-    if (kind == "Array" && l.placement.size == 1 && l.placement.count == 16) return 6;
+    if (kind == "Array" && l.element_size == 1 && l.size == 16) return 6;
     return 0;
 }
 
@@ -418,23 +372,11 @@ std::string class_doc(const std::string &record) {
 }
 
 // The field's attribute: a property over the module's getter and setter
-// that the field descriptor type reads and writes in place.
+// that the field descriptor type reads and writes in place, found by name.
 std::string field_descriptor(const Line &l) {
     const std::string prefix = std::string(l.record) + "_" + l.name;
     std::string setter = l.kind == LineKind::FieldReadOnly ? "None" : module_function(prefix + "_set");
-    const Placement &p = l.placement;
-    int kind = field_layout::kind_of(l.field_kind);
-    if (kind < 0) {
-        std::fprintf(stderr, "gen_companion: %s.%s: unknown field kind %s\n", l.record, l.name, l.field_kind);
-        std::exit(1);
-    }
-    // Six-byte arrays are hardware addresses (Ethernet and ARP headers): in
-    // the package they read and take text like the module's address fields.
-    if (kind == field_layout::Array && p.size == 1 && p.count == 6) kind = field_layout::HwAddr;
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers, "%d, %d, %d, %d, %zu, %zu, %zu, %d, %d", kind, p.conversion,
-                  p.record_type, p.value_type, p.offset, p.size, p.count, p.bit, p.bits);
-    return "_field(" + module_function(prefix + "_get") + ", " + setter + ", " + numbers + ")";
+    return "_field(" + module_function(prefix + "_get") + ", " + setter + ", \"" + l.record + "." + l.name + "\")";
 }
 
 bool write_file(const std::string &path, const std::string &text) {
