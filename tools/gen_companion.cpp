@@ -25,14 +25,14 @@
 
 namespace {
 
-enum class LineKind { Block, Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
+enum class LineKind { Block, Record, Field, FieldReadOnly, BitField, Method, Function, Sequence, EndRecord };
 
 struct Line {
     LineKind kind;
     const char *record;
     const char *name;        // field or method name
-    const char *field_kind;  // FieldKind spelling
-    const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name
+    const char *field_kind;  // FieldKind spelling; element lines: view, value or copy; sequence lines: the index method
+    const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name; element lines: what `of` names
     std::size_t size;        // record lines: sizeof the record; field lines: elements
     std::size_t element_size = 0;  // field lines: bytes of the field or of one array element
     const char *ctype = "";  // field lines: the declared C type
@@ -52,45 +52,11 @@ const Line lines[] = {
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
 // Element lines stand as methods or plain functions like the lines above.
-#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Method, #R, NAME, "", "", 0},
-#define ELEMENT_FUNCTION(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Function, "", NAME, "", "", 0},
+#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Method, #R, NAME, #RESULT, #OF, 0},
+#define ELEMENT_FUNCTION(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Function, "", NAME, #RESULT, #OF, 0},
+#define SEQUENCE(R, BOUND, ITER, INDEX) {LineKind::Sequence, #R, ITER, INDEX, "", 0},
 #define END_RECORD(R) {LineKind::EndRecord, #R, "", "", "", 0},
 #include "all_records.inc"
-};
-
-// Records that hold a counted run of items get len(), bounded indexing and
-// iteration from the _Sequence mixin, driven by these columns. A rule takes
-// effect once its record, fields and methods are all in the description lines.
-struct SequenceRule {
-    const char *record;
-    const char *count_field;   // the field stating how many items are in use; "" when all are
-    const char *array_field;   // the array holding the items: its length caps the count
-    const char *view_method;   // (record, index) -> the item in place, for iteration
-    const char *index_method;  // (record, index) -> the item record[index] returns
-    const char *item_type;     // what an item is, for the stub
-};
-
-// Query buffers count their entries in the header; the entries follow the
-// header in the same buffer (a zero-length array), so only the count bounds
-// them. FC_IOCFlows counts with numEntries, the entries this buffer holds:
-// totalEntries (get_num_flows) is the cache's figure and may exceed them.
-const SequenceRule sequence_rules[] = {
-    {"FC_IOCFlows", "numEntries", "entries", "FC_IOCFlows_get_flow", "FC_IOCFlows___getitem__", "FC_FlowEntryIOC"},
-    {"FC_FlowEntryIOC", "numActionEntities", "actionEntity", "FC_FlowEntryIOC___getitem__",
-     "FC_FlowEntryIOC___getitem__", "FC_ActionEntityIOC"},
-    {"FC_ActionEntityIOC", "dstPortsNum", "dport", "FC_ActionEntityIOC___getitem__",
-     "FC_ActionEntityIOC___getitem__", "int"},
-    {"FC_IOCInvalEntries", "numEntries", "entries", "FC_IOCInvalEntries___getitem__",
-     "FC_IOCInvalEntries___getitem__", "FC_InvalEntity"},
-    {"FC_HashStatsIOC", "entries", "stats", "FC_HashStatsIOC___getitem__", "FC_HashStatsIOC___getitem__",
-     "FCHashStats"},
-    {"FCHashStats", "", "bucketLengthMap", "FCHashStats___getitem__", "FCHashStats___getitem__", "int"},
-};
-
-// A sequence rule found complete in the description lines.
-struct Sequence {
-    const SequenceRule *rule;
-    std::size_t capacity;  // elements of the array; 0 for items following the record
 };
 
 std::vector<std::string> record_names() {
@@ -106,40 +72,11 @@ bool has_record(const std::vector<std::string> &records, const std::string &name
     return false;
 }
 
-const Line *find_field(const std::string &record, const std::string &field) {
+// The sequence line of a record (one that holds a counted run of items:
+// len(), bounded indexing and iteration from the _Sequence mixin), or null.
+const Line *sequence_of(const std::string &record) {
     for (const Line &l : lines)
-        if ((l.kind == LineKind::Field || l.kind == LineKind::FieldReadOnly || l.kind == LineKind::BitField) &&
-            record == l.record && field == l.name)
-            return &l;
-    return nullptr;
-}
-
-// Extra record functions may stand as METHOD lines or as FUNCTION lines.
-bool has_method(const std::string &name) {
-    for (const Line &l : lines)
-        if ((l.kind == LineKind::Method || l.kind == LineKind::Function) && name == l.name) return true;
-    return false;
-}
-
-std::vector<Sequence> complete_sequences(const std::vector<std::string> &records) {
-    std::vector<Sequence> found;
-    for (const SequenceRule &rule : sequence_rules) {
-        if (!has_record(records, rule.record)) continue;  // not described yet
-        const Line *array = find_field(rule.record, rule.array_field);
-        bool complete = array && (!*rule.count_field || find_field(rule.record, rule.count_field)) &&
-                        has_method(rule.view_method) && has_method(rule.index_method);
-        if (complete)
-            found.push_back({&rule, array->size});
-        else
-            std::fprintf(stderr, "gen_companion: %s lacks the fields or methods of its sequence rule; "
-                                 "it stays a plain record\n", rule.record);
-    }
-    return found;
-}
-
-const Sequence *sequence_of(const std::vector<Sequence> &sequences, const std::string &record) {
-    for (const Sequence &s : sequences)
-        if (record == s.rule->record) return &s;
+        if (l.kind == LineKind::Sequence && record == l.record) return &l;
     return nullptr;
 }
 
@@ -327,17 +264,19 @@ SwigPyObject = Any
 // The module function `name` as the class bodies reach it.
 std::string module_function(const std::string &name) { return "_functions[\"" + name + "\"]"; }
 
-// Class attributes and stub lines that make a record a bounded sequence.
-void write_sequence(const Sequence &s, const std::vector<std::string> &records, std::string &py, std::string &pyi) {
-    const SequenceRule &rule = *s.rule;
-    std::string count = "None";
-    if (*rule.count_field) count = std::string("\"").append(rule.count_field).append("\"");
-    py += "    _count_field_ = " + count + "\n";
-    py += "    _capacity_ = " + std::to_string(s.capacity) + "\n";
-    py += "    _iter_item_ = " + module_function(rule.view_method) + "\n";
-    py += "    _index_item_ = " + module_function(rule.index_method) + "\n";
-    std::string item = rule.item_type;
-    if (item != "int" && !has_record(records, item)) item = "Any";
+// Stub lines of a bounded sequence: its items are what its indexing method
+// hands out, a record or an int.
+void write_sequence(const Line &sequence, const std::vector<std::string> &records, std::string &pyi) {
+    std::string item = "Any";
+    for (const Line &l : lines) {
+        if ((l.kind != LineKind::Method && l.kind != LineKind::Function) || std::string(l.name) != sequence.field_kind)
+            continue;
+        std::string of = l.value_type;
+        if (std::string(l.field_kind) == "value")
+            item = "int";
+        else if (of.rfind("p_", 0) == 0 && has_record(records, of.substr(2)))
+            item = of.substr(2);
+    }
     pyi += "    def __len__(self) -> int: ...\n";
     pyi += "    def __iter__(self) -> Iterator[" + item + "]: ...\n";
     pyi += "    def __reversed__(self) -> Iterator[" + item + "]: ...\n";
@@ -394,7 +333,6 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::vector<std::string> records = record_names();
-    const std::vector<Sequence> sequences = complete_sequences(records);
     std::string py = kModuleHeader;
     std::string pyi = kStubHeader;
     std::string all = "\n__all__ = [\n";
@@ -402,7 +340,7 @@ int main(int argc, char **argv) {
     std::vector<std::pair<std::string, std::string>> block_files;  // module name, text
     std::string block_all;  // the classes of the block being written
     std::string deferred;  // attributes set after the class body
-    const Sequence *sequence = nullptr;  // of the record being written
+    const Line *sequence = nullptr;  // of the record being written
     auto end_block = [&] {
         if (!block_files.empty()) block_files.back().second += "\n__all__ = [\n" + block_all + "]\n";
         block_all.clear();
@@ -421,7 +359,7 @@ int main(int argc, char **argv) {
                 std::fprintf(stderr, "gen_companion: record %s outside a block\n", l.record);
                 return 1;
             }
-            sequence = sequence_of(sequences, r);
+            sequence = sequence_of(r);
             std::string bases = sequence ? "_Sequence, _Record" : "_Record";
             // Hand-written mixins some records take as well (python/libfc/_headers.py).
             cls += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"" +
@@ -431,7 +369,7 @@ int main(int argc, char **argv) {
             cls += "    _size_ = " + std::to_string(l.size) + "\n";
             cls += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
             pyi += "\nclass " + r + "(" + bases + "):\n";
-            if (sequence) write_sequence(*sequence, records, cls, pyi);
+            if (sequence) write_sequence(*sequence, records, pyi);
             cls += "\n";
             all += "    \"" + r + "\",\n";
             blocks += "    \"" + r + "\": \"" + block_files.back().first + "\",\n";
@@ -472,7 +410,8 @@ int main(int argc, char **argv) {
             break;
         }
         case LineKind::Function:
-            break;  // plain module functions have no class
+        case LineKind::Sequence:
+            break;  // plain module functions have no class; sequences are written with their record
         case LineKind::EndRecord:
             cls += "\n    def __init__(self, **fields):\n        self._attach(_libfc.new_" + r + "())\n";
             cls += "        if fields:\n            self._assign(fields, \"__init__\")\n\n";
