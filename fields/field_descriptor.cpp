@@ -128,24 +128,25 @@ int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
     FieldData *d = data(self);
     if (value && d->has_setter) {
         char *record = direct_record(d, obj);
+        int rc = 1;  // not stored here, nor refused
         if (record && d->field->store) {
-            int rc = d->field->store(record + d->field->desc->offset, value);
+            rc = d->field->store(record + d->field->desc->offset, value);
             if (rc == errors::kOk) return 0;
             if (rc == errors::kPending) return -1;
-            if (rc < 0 && !is_hardware_address(d)) {
-                // Worded here: the module's setter would only refuse it again.
-                PyObject *l = label(d);
-                if (!l) return -1;
-                return refusal::raise(errors::type_for_code(rc), d->refusal_texts, l, *d->field, value);
-            }
-            // A null value to copy in: the module's setter words that.
         } else if (!record) {
             learn_pointer_type(d, obj);
         }
         if (is_hardware_address(d)) {
             // Texts and bytes fail the pointer conversion above; they are read here.
-            int rc = store_hardware_address(d, obj, value);
-            if (rc <= 0) return rc;
+            int stored = store_hardware_address(d, obj, value);
+            if (stored <= 0) return stored;
+        }
+        if (rc < 0) {
+            // Worded here: the module's setter would only refuse it again.
+            // A null record or array to copy in (rc > 0) is the setter's to word.
+            PyObject *l = label(d);
+            if (!l) return -1;
+            return refusal::raise(errors::type_for_code(rc), d->refusal_texts, l, *d->field, value);
         }
     }
     int rc = PyProperty_Type.tp_descr_set(self, obj, value);

@@ -2,6 +2,12 @@
 // templates below turn them into the getters, setters, constructors,
 // destructors and class registrations of the module's method table.
 //
+// Everything a field kind does lives here: which C declarations it fits
+// (kind_fits), how its value is read and stored at a record address
+// (load_field, store_field) and how a refusal is worded (refuse). The
+// module's accessors add the argument handling; the companion's field table
+// (fields/field_table.cpp) calls load_field and store_field directly.
+//
 // Getters and setters do not arm the library-call trap: they only touch the
 // record's memory. Constructors and destructors do.
 #pragma once
@@ -145,6 +151,30 @@ inline void copy_elements(char *dst, const char *src, std::size_t size, std::siz
 // Stores a private copy of text at `at`; false (MemoryError set) when no copy
 // could be made, the field then unchanged.
 LIBFC_COLD bool replace_owned_text(char *at, const convert::Text &text);
+
+// Whether a field declared as T can be of kind K: checked for every line.
+template <FieldKind K, class T>
+consteval bool kind_fits() {
+    using E = records::element_t<T>;
+    if constexpr (K == FieldKind::Integer || K == FieldKind::BitField)
+        return (std::is_integral_v<T> || std::is_enum_v<T>) && !std::is_same_v<T, char> &&
+               !std::is_same_v<T, bool>;
+    else if constexpr (K == FieldKind::Char)
+        return std::is_same_v<T, char>;
+    else if constexpr (K == FieldKind::Pointer || K == FieldKind::OwnedText)
+        return std::is_pointer_v<T>;
+    else if constexpr (K == FieldKind::VoidPointer)
+        return std::is_same_v<T, void *>;
+    else if constexpr (K == FieldKind::Nested)
+        return std::is_class_v<T> || std::is_union_v<T>;
+    else if constexpr (K == FieldKind::Array)
+        return records::array_traits<T>::is_array;
+    else if constexpr (K == FieldKind::CharArray)
+        return std::is_array_v<T> && std::is_same_v<E, char>;
+    else if constexpr (K == FieldKind::HwAddr)
+        return std::is_array_v<T> && sizeof(E) == 1 && std::extent_v<T> == 6;
+    return false;
+}
 
 // Statuses of store_field beyond the conversions' own (errors.hpp).
 inline constexpr int kNullValue = 1;   // a null pointer given as the record or array to copy in
