@@ -11,8 +11,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "fields/field_access.hpp"
-#include "fields/field_layout.hpp"
+#include "fields/field_table.hpp"
 #include "fields/hardware_address.hpp"
 #include "fields/record_pointer.hpp"
 #include "fields/refusal.hpp"
@@ -35,7 +34,7 @@ struct FieldData {
     Py_ssize_t this_offset;  // of the owner's "this" slot; 0 when it has none
     Py_ssize_t holder_offset;  // of the owner's "_holder" slot; 0 when it has none
     bool has_setter;
-    field_access::Layout layout;
+    const field_table::Entry *field;  // null for a field made as a plain property
     record_pointer::ViewClass view_class;  // of a nested record or array's views
 };
 
@@ -48,7 +47,7 @@ FieldData *data(PyObject *self) { return reinterpret_cast<FieldData *>(reinterpr
 // record included: the module words that error).
 inline char *direct_record(const FieldData *d, PyObject *obj) {
     if (reinterpret_cast<PyObject *>(Py_TYPE(obj)) != d->owner || !d->owner) return nullptr;
-    return record_pointer::address_in_slot(obj, d->this_offset, d->layout.record_type);
+    return record_pointer::address_in_slot(obj, d->this_offset, d->field->desc->record_type);
 }
 
 // Learns the record pointer type from an instance of the owner class.
@@ -76,45 +75,49 @@ int store_hardware_address(FieldData *d, PyObject *obj, PyObject *value) {
     char *record = direct_record(d, obj);
     if (!record) {
         void *address = nullptr;
-        if (pointer_object::convert(obj, &address, registry::types[d->layout.record_type], 0) || !address) return 1;
+        if (pointer_object::convert(obj, &address, registry::types[d->field->desc->record_type], 0) || !address)
+            return 1;
         record = static_cast<char *>(address);
     }
     PyObject *l = label(d);
     if (!l) return -1;
     unsigned char bytes[6];
     int rc = hardware_address::parse(value, bytes, l);
-    if (rc == 0) std::memcpy(record + d->layout.offset, bytes, sizeof bytes);
+    if (rc == 0) std::memcpy(record + d->field->desc->offset, bytes, sizeof bytes);
     return rc;
 }
 
 // Nested records and arrays are views of the instance's own memory.
 bool views_in_place(const FieldData *d) {
-    return d->layout.kind == field_layout::Nested || d->layout.kind == field_layout::Array;
+    return d->field && (d->field->desc->kind == FieldKind::Nested || d->field->desc->kind == FieldKind::Array);
 }
+
+bool is_hardware_address(const FieldData *d) { return d->field && d->field->desc->kind == FieldKind::HwAddr; }
 
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
     if (!obj || obj == Py_None) return PyProperty_Type.tp_descr_get(self, obj, cls);
     FieldData *d = data(self);
     if (char *record = direct_record(d, obj)) {
+        const FieldDesc &f = *d->field->desc;
         if (views_in_place(d)) {
-            swig_type_info *ty = registry::types[d->layout.value_type];
+            swig_type_info *ty = registry::types[f.value_type];
             if ((d->view_class.info && ty->class_info == d->view_class.info) ||
                 record_pointer::learn_view_class(ty, &d->view_class))
-                return record_pointer::view_in(d->view_class, record + d->layout.offset, ty, obj, d->this_offset,
+                return record_pointer::view_in(d->view_class, record + f.offset, ty, obj, d->this_offset,
                                                d->holder_offset);
             d->view_class = {};
         }
-        bool declined;
-        PyObject *value = field_access::load(d->layout, record, &declined);
-        if (!declined)
+        if (d->field->load) {
+            PyObject *value = d->field->load(record + f.offset);
             return views_in_place(d) ? record_pointer::tie(value, obj, d->this_offset, d->holder_offset) : value;
+        }
     } else {
         learn_pointer_type(d, obj);
     }
     PyObject *value = PyProperty_Type.tp_descr_get(self, obj, cls);
     // The module reads a six-byte address array as a pointer; the companion
     // reads every hardware address as text.
-    if (d->layout.kind == field_layout::HwAddr && value && !PyUnicode_Check(value) && value != Py_None)
+    if (is_hardware_address(d) && value && !PyUnicode_Check(value) && value != Py_None)
         return hardware_address::text_of_pointer(value);
     if (!views_in_place(d) || !value) return value;
     Py_ssize_t this_offset = pointer_object::this_slot_offset(Py_TYPE(obj));
@@ -124,28 +127,31 @@ PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
 int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
     FieldData *d = data(self);
     if (value && d->has_setter) {
-        if (char *record = direct_record(d, obj)) {
-            int refused = 0;
-            int rc = field_access::store(d->layout, record, value, &refused);
-            if (rc <= 0) return rc;
-            if (refused) {
-                // Worded here: the module's setter would only refuse it again.
-                PyObject *l = label(d);
-                if (!l) return -1;
-                return refusal::raise(errors::type_for_code(refused), d->refusal_texts, l, d->layout, value);
-            }
-        } else {
+        char *record = direct_record(d, obj);
+        int rc = 1;  // not stored here, nor refused
+        if (record && d->field->store) {
+            rc = d->field->store(record + d->field->desc->offset, value);
+            if (rc == errors::kOk) return 0;
+            if (rc == errors::kPending) return -1;
+        } else if (!record) {
             learn_pointer_type(d, obj);
         }
-        if (d->layout.kind == field_layout::HwAddr) {
+        if (is_hardware_address(d)) {
             // Texts and bytes fail the pointer conversion above; they are read here.
-            int rc = store_hardware_address(d, obj, value);
-            if (rc <= 0) return rc;
+            int stored = store_hardware_address(d, obj, value);
+            if (stored <= 0) return stored;
+        }
+        if (rc < 0) {
+            // Worded here: the module's setter would only refuse it again.
+            // A null record or array to copy in (rc > 0) is the setter's to word.
+            PyObject *l = label(d);
+            if (!l) return -1;
+            return refusal::raise(errors::type_for_code(rc), d->refusal_texts, l, *d->field, value);
         }
     }
     int rc = PyProperty_Type.tp_descr_set(self, obj, value);
     if (rc < 0 && value && d->has_setter) {
-        if (PyObject *l = label(d)) refusal::rephrase(d->refusal_texts, l, d->layout, value);
+        if (PyObject *l = label(d)) refusal::rephrase(d->refusal_texts, l, *d->field, value);
     }
     return rc;
 }
@@ -181,7 +187,7 @@ PyObject *set_name(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
     Py_XSETREF(d->name, args[1]);
     d->this_offset = 0;
     d->holder_offset = 0;
-    if (PyType_Check(owner) && field_access::valid(d->layout)) {
+    if (PyType_Check(owner) && d->field) {
         Py_ssize_t offset = pointer_object::this_slot_offset(reinterpret_cast<PyTypeObject *>(owner));
         if (offset > 0) {
             Py_INCREF(owner);
@@ -227,11 +233,13 @@ void dealloc(PyObject *self) {
 }
 
 // (kind, conversion, record_type, value_type, offset, size, count, bit, bits)
-// as describe_field took them; for tests and for the curious.
+// of the field as its entry has it; for tests and the package's own helpers.
 PyObject *get_layout(PyObject *self, void *) {
-    const field_access::Layout &l = data(self)->layout;
-    return Py_BuildValue("(iiiinnnii)", l.kind, l.conversion, l.record_type, l.value_type, l.offset, l.size, l.count,
-                         l.bit, l.bits);
+    const field_table::Entry *e = data(self)->field;
+    if (!e) return Py_BuildValue("(iiiiiiiii)", -1, 0, -1, -1, 0, 0, 0, 0, 0);
+    const FieldDesc &f = *e->desc;
+    return Py_BuildValue("(iiiiIIIII)", static_cast<int>(f.kind), e->conversion, f.record_type, f.value_type,
+                         f.offset, f.size, f.count, unsigned{f.bit}, unsigned{f.bits});
 }
 
 PyGetSetDef getset[] = {
@@ -244,11 +252,6 @@ PyMethodDef methods[] = {
      "names the property and remembers its class"},
     {nullptr, nullptr, 0, nullptr},
 };
-
-bool long_arg(PyObject *arg, Py_ssize_t *out) {
-    *out = PyLong_AsSsize_t(arg);
-    return !(*out == -1 && PyErr_Occurred());
-}
 
 }  // namespace
 
@@ -288,36 +291,24 @@ PyTypeObject *type() {
 }
 
 PyObject *describe(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept {
-    if (nargs != 11) {
-        PyErr_Format(PyExc_TypeError, "describe_field() takes 11 arguments (%zd given)", nargs);
+    if (nargs != 3 || !PyUnicode_Check(args[2])) {
+        PyErr_SetString(PyExc_TypeError, "describe_field() takes a getter, a setter or None and a field's name");
         return nullptr;
     }
-    field_access::Layout layout;
-    Py_ssize_t n[9];
-    for (int i = 0; i < 9; ++i)
-        if (!long_arg(args[2 + i], &n[i])) return nullptr;
-    layout.kind = static_cast<int>(n[0]);
-    layout.conversion = static_cast<int>(n[1]);
-    layout.record_type = static_cast<int>(n[2]);
-    layout.value_type = static_cast<int>(n[3]);
-    layout.offset = n[4];
-    layout.size = n[5];
-    layout.count = n[6];
-    layout.bit = static_cast<int>(n[7]);
-    layout.bits = static_cast<int>(n[8]);
-    if (!field_access::valid(layout)) {
-        PyErr_SetString(PyExc_ValueError, "describe_field(): not a field layout this module knows");
+    const char *name = PyUnicode_AsUTF8(args[2]);
+    if (!name) return nullptr;
+    const field_table::Entry *field = field_table::find(name);
+    if (!field) {
+        PyErr_Format(PyExc_ValueError, "describe_field(): no field %R", args[2]);
         return nullptr;
     }
     PyTypeObject *t = type();
     if (!t) return nullptr;
-    PyObject *fset = args[1] == Py_None ? nullptr : args[1];
-    PyObject *made = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(t), args[0], fset ? fset : Py_None,
-                                                  nullptr);
+    PyObject *made = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(t), args[0], args[1], nullptr);
     if (!made) return nullptr;
     FieldData *d = data(made);
-    d->layout = layout;
-    d->has_setter = fset != nullptr;
+    d->field = field;
+    d->has_setter = args[1] != Py_None;
     return made;
 }
 

@@ -12,8 +12,7 @@ namespace field_descriptor {
 // Builds the type (once); null with an exception on failure.
 PyTypeObject *type();
 
-// describe_field(fget, fset, kind, conversion, record_type, value_type,
-//                offset, size, count, bit, bits) -> a new field descriptor
+// describe_field(fget, fset, "Record.field") -> a new field descriptor
 PyObject *describe(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept;
 
 }  // namespace field_descriptor

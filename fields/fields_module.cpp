@@ -18,10 +18,10 @@ namespace {
 PyMethodDef field_methods[] = {
     {"describe_field", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(field_descriptor::describe)),
      METH_FASTCALL,
-     "describe_field($module, fget, fset, kind, conversion, record_type, value_type, offset, size, count, bit, bits, /)\n"
+     "describe_field($module, fget, fset, name, /)\n"
      "--\n\n"
      "A field descriptor: a property over the module's getter and setter that reads and writes the\n"
-     "field in place for instances of the class it is defined in."},
+     "field named \"Record.field\" in place for instances of the class it is defined in."},
     {"record_initializer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(record_initializer::make)),
      METH_FASTCALL,
      "record_initializer($module, new_function, python_init, /)\n--\n\n"

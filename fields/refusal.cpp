@@ -8,14 +8,14 @@
 #include <cstring>
 #include <string>
 
-#include "fields/field_layout.hpp"
 #include "runtime/registry.hpp"
 
 namespace refusal {
 
 namespace {
 
-using namespace field_layout;
+using field_table::kSigned;
+using field_table::kUnsignedLongLong;
 
 // The values an integer conversion takes, as "lo..hi". Unsigned types other
 // than unsigned long long are read as signed 64-bit values first, so none
@@ -44,32 +44,34 @@ std::string pointee(int value_type) {
 }
 
 // What a value of an unaccepted type is told the field expects.
-std::string expected_kind(const field_access::Layout &l) {
+std::string expected_kind(const field_table::Entry &e) {
+    const FieldDesc &l = *e.desc;
     switch (l.kind) {
-    case Integer:
-    case BitField: return "int";
-    case Char: return "a one-character str or an int";
-    case CharArray: return "str";
-    case HwAddr: return "a hardware address (text, 6 bytes or Octets)";
-    case Pointer: return pointee(l.value_type) + " or None";
-    case VoidPointer: return "a pointer or None";
-    case Nested: return pointee(l.value_type);
-    case Array: return pointee(l.value_type) + " [" + std::to_string(l.count) + "]";
-    case OwnedText: return "str or None";
+    case FieldKind::Integer:
+    case FieldKind::BitField: return "int";
+    case FieldKind::Char: return "a one-character str or an int";
+    case FieldKind::CharArray: return "str";
+    case FieldKind::HwAddr: return "a hardware address (text, 6 bytes or Octets)";
+    case FieldKind::Pointer: return pointee(l.value_type) + " or None";
+    case FieldKind::VoidPointer: return "a pointer or None";
+    case FieldKind::Nested: return pointee(l.value_type);
+    case FieldKind::Array: return pointee(l.value_type) + " [" + std::to_string(l.count) + "]";
+    case FieldKind::OwnedText: return "str or None";
     default: return "another value";
     }
 }
 
 // The end of the message for a value of an accepted type that is refused
 // anyway (out of range, too long); null when the field has no such refusal.
-PyObject *value_suffix(const field_access::Layout &l, bool is_int) {
+PyObject *value_suffix(const field_table::Entry &e, bool is_int) {
+    const FieldDesc &l = *e.desc;
     char text[96];
-    if (is_int && (l.kind == Integer || l.kind == BitField))
-        return PyUnicode_FromFormat(" is outside %s", integer_range(l.conversion).c_str());
-    if (is_int && l.kind == Char) return PyUnicode_FromString(" is outside 0..255");
-    if (!is_int && l.kind == Char) return PyUnicode_FromString(" is not one byte of UTF-8");
-    if (!is_int && l.kind == CharArray) {
-        std::snprintf(text, sizeof text, " is longer than %zd bytes of UTF-8", l.count);
+    if (is_int && (l.kind == FieldKind::Integer || l.kind == FieldKind::BitField))
+        return PyUnicode_FromFormat(" is outside %s", integer_range(e.conversion).c_str());
+    if (is_int && l.kind == FieldKind::Char) return PyUnicode_FromString(" is outside 0..255");
+    if (!is_int && l.kind == FieldKind::Char) return PyUnicode_FromString(" is not one byte of UTF-8");
+    if (!is_int && l.kind == FieldKind::CharArray) {
+        std::snprintf(text, sizeof text, " is longer than %u bytes of UTF-8", static_cast<unsigned>(l.count));
         return PyUnicode_FromString(text);
     }
     return nullptr;
@@ -98,13 +100,13 @@ void clear(Texts &t) {
     Py_CLEAR(t.last_message);
 }
 
-int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_access::Layout &l, PyObject *value) {
+int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_table::Entry &e, PyObject *value) {
     bool is_int = PyLong_Check(value);
     PyObject **suffix = nullptr;
     if (is_int || PyUnicode_Check(value)) {
         suffix = is_int ? &t.int_suffix : &t.text_suffix;
         if (!*suffix) {
-            *suffix = value_suffix(l, is_int);
+            *suffix = value_suffix(e, is_int);
             if (!*suffix && PyErr_Occurred()) return -1;
         }
         if (!*suffix) suffix = nullptr;
@@ -137,7 +139,7 @@ int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_access::Lay
     }
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(value));
     if (t.kind_type != type) {
-        PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, expected_kind(l).c_str(),
+        PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, expected_kind(e).c_str(),
                                                  Py_TYPE(value)->tp_name);
         if (!message) return -1;
         Py_INCREF(type);
@@ -148,7 +150,7 @@ int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_access::Lay
     return -1;
 }
 
-int rephrase(Texts &texts, PyObject *label, const field_access::Layout &layout, PyObject *value) {
+int rephrase(Texts &texts, PyObject *label, const field_table::Entry &field, PyObject *value) {
     if (!PyErr_Occurred()) return -1;
     PyObject *exc_type, *exc_value, *exc_tb;
     PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
@@ -164,7 +166,7 @@ int rephrase(Texts &texts, PyObject *label, const field_access::Layout &layout, 
         PyErr_Restore(exc_type, exc_value, exc_tb);
         return -1;
     }
-    raise(exc_type, texts, label, layout, value);
+    raise(exc_type, texts, label, field, value);
     Py_XDECREF(exc_type);
     Py_XDECREF(exc_value);
     Py_XDECREF(exc_tb);

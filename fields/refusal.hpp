@@ -7,7 +7,7 @@
 // keep their messages; only the companion's attributes word it this way.
 #pragma once
 
-#include "fields/field_access.hpp"
+#include "fields/field_table.hpp"
 #include "runtime/python.hpp"
 
 namespace refusal {
@@ -31,12 +31,12 @@ void clear(Texts &texts);
 
 // Raises exc_type with the message for value refused by the field labelled
 // label ("Record.field"). Returns -1.
-LIBFC_COLD int raise(PyObject *exc_type, Texts &texts, PyObject *label, const field_access::Layout &layout,
+LIBFC_COLD int raise(PyObject *exc_type, Texts &texts, PyObject *label, const field_table::Entry &field,
                      PyObject *value);
 
 // After the module's setter refused value: a refusal of the value (its
 // argument-2 message) is raised again as above, same class; any other
 // exception stands. Returns -1.
-LIBFC_COLD int rephrase(Texts &texts, PyObject *label, const field_access::Layout &layout, PyObject *value);
+LIBFC_COLD int rephrase(Texts &texts, PyObject *label, const field_table::Entry &field, PyObject *value);
 
 }  // namespace refusal

@@ -1,8 +1,8 @@
 // The sequence base type: len(), bounded indexing, slicing and iteration of
-// the records that hold a counted run of items, in C. Each class states its
-// run in four class attributes (see python/libfc/_sequence.py); they are read
-// once per class, so a flow dump walks its entries, action entities and ports
-// without a Python frame per item.
+// the records that hold a counted run of items, in C. A record's SEQUENCE
+// line names the element lines (fields/element_layouts.hpp) its items come
+// from, so a flow dump walks its entries, action entities and ports without
+// a Python frame per item.
 
 #include "fields/sequence.hpp"
 
@@ -22,13 +22,10 @@ namespace sequence {
 
 namespace {
 
-// What a class says about its run of items: the attribute objects it was
-// read from are held, so that a class whose version tag changed (the
-// runtime drops the tags of classes it builds instances of) is checked
-// against them rather than read again.
+// A class's run of items: its record's sequence line, with _libfc's item
+// methods it names and where the class's instances keep their slots.
 struct Run {
-    PyObject *count_field;  // attribute name, or None when every element is in use
-    PyObject *capacity_value;
+    PyObject *count_field;  // interned name of the count field, or None when every element is in use
     PyObject *iter_item;    // (record, index) -> the item in place
     PyObject *index_item;   // (record, index) -> the item indexing returns
     Py_ssize_t capacity;    // 0: the items follow the record in its buffer
@@ -39,83 +36,64 @@ struct Run {
     Py_ssize_t holder_offset;  // of its "_holder" slot; 0 when it has none
 };
 
-TypeCache<Run, 64, true> runs;
-
-void release(const Run &run) {
-    Py_DECREF(run.count_field);
-    Py_DECREF(run.capacity_value);
-    Py_DECREF(run.iter_item);
-    Py_DECREF(run.index_item);
-}
+// A class's record type and slots are fixed when the class is made.
+TypeCache<Run, 64, false> runs;
 
 PyObject *interned(const char *text, PyObject **cache) {
     if (!*cache) *cache = PyUnicode_InternFromString(text);
     return *cache;
 }
 
-// Whether f is one of _libfc's own functions, whose names say what they do.
-bool is_libfc_function(PyObject *f) {
-    if (!PyCFunction_Check(f)) return false;
-    PyObject *module = PyCFunction_GET_SELF(f);
-    if (!module || !PyModule_Check(module)) return false;
-    const char *name = PyModule_GetName(module);
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
-    return std::strcmp(name, "_libfc") == 0;
-}
-
-// The four class attributes a run is read from, as new references; false
-// with an exception when one is missing.
-bool run_attributes(PyTypeObject *t, PyObject *out[4]) {
-    static const char *const texts[4] = {"_count_field_", "_capacity_", "_iter_item_", "_index_item_"};
-    static PyObject *names[4];
-    for (int i = 0; i < 4; ++i) {
-        // Looked up through the class, which also gives it a version tag.
-        out[i] = interned(texts[i], &names[i]) ? PyObject_GetAttr(reinterpret_cast<PyObject *>(t), names[i]) : nullptr;
-        if (!out[i]) {
-            while (i-- > 0) Py_DECREF(out[i]);
-            return false;
+// The sequence line of the record whose registered class is t or one of its
+// bases; null when there is none.
+const element_layouts::Sequence *sequence_line(PyTypeObject *t) {
+    PyObject *mro = t->tp_mro;
+    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro); ++i)
+        for (const element_layouts::Sequence &s : element_layouts::sequences()) {
+            const SwigPyClassInfo *info = registry::types[s.record_type]->class_info;
+            if (info && info->cls == PyTuple_GET_ITEM(mro, i)) return &s;
         }
-    }
-    return true;
+    return nullptr;
 }
 
-// The run of t, read from its class attributes when t is first met or has
-// changed since.
+void release(const Run &run) {
+    Py_DECREF(run.count_field);
+    Py_DECREF(run.iter_item);
+    Py_DECREF(run.index_item);
+}
+
+// The run of t, worked out when t is first met.
 const Run *run_of(PyTypeObject *t) {
     if (const Run *known = runs.find(t)) return known;
-    PyObject *found[4];
-    if (!run_attributes(t, found)) return nullptr;
-    const Run *before = runs.find_any(t);
-    if (before && found[0] == before->count_field && found[1] == before->capacity_value &&
-        found[2] == before->iter_item && found[3] == before->index_item) {
-        // The class changed elsewhere: what the run was worked out from
-        // stands, and takes the class's new tag (with found's references;
-        // the displaced entry drops its own).
-        Run same = *before;
-        if (const Run *stored = runs.store(t, same, release)) return stored;
-        release(same);
-        return before;
-    }
-    Py_ssize_t n = PyNumber_AsSsize_t(found[1], PyExc_OverflowError);
-    if (n == -1 && PyErr_Occurred()) {
-        for (PyObject *o : found) Py_DECREF(o);
+    const element_layouts::Sequence *line = sequence_line(t);
+    if (!line) {
+        PyErr_Format(PyExc_TypeError, "%s records hold no counted run of items", t->tp_name);
         return nullptr;
     }
-    const element_layouts::Layout *layout = is_libfc_function(found[2])
-                                                ? element_layouts::find(compat::builtin_name(found[2]))
-                                                : nullptr;
+    PyObject *module = PyImport_ImportModule("_libfc");
+    if (!module) return nullptr;
+    PyObject *iter_item = PyObject_GetAttrString(module, line->iter->element.method);
+    PyObject *index_item = iter_item ? PyObject_GetAttrString(module, line->index->element.method) : nullptr;
+    Py_DECREF(module);
+    if (!index_item) {
+        Py_XDECREF(iter_item);
+        return nullptr;
+    }
+    PyObject *count_field = line->count_field ? PyUnicode_InternFromString(line->count_field) : (Py_INCREF(Py_None), Py_None);
+    if (!count_field) {
+        Py_DECREF(iter_item);
+        Py_DECREF(index_item);
+        return nullptr;
+    }
     Py_ssize_t this_offset = pointer_object::this_slot_offset(t);
-    Run run{found[0], found[1], found[2], found[3], n, layout, this_offset > 0 ? this_offset : 0,
+    Run run{count_field,
+            iter_item,
+            index_item,
+            static_cast<Py_ssize_t>(line->index->element.length),
+            line->iter->in_place ? line->iter : nullptr,
+            this_offset > 0 ? this_offset : 0,
             record_pointer::holder_offset(t)};
-    if (const Run *stored = runs.store(t, run, release)) return stored;
-    // A class the interpreter gives no tag is worked out on every call; the
-    // run must outlive the caller's use of it, so it is never released.
-    static Run untagged;
-    untagged = run;
-    return &untagged;
+    return runs.store(t, run, release);
 }
 
 // Whether the record's object owns it (thisown), as the count of a run that

@@ -2,6 +2,12 @@
 // templates below turn them into the getters, setters, constructors,
 // destructors and class registrations of the module's method table.
 //
+// Everything a field kind does lives here: which C declarations it fits
+// (kind_fits), how its value is read and stored at a record address
+// (load_field, store_field) and how a refusal is worded (refuse). The
+// module's accessors add the argument handling; the companion's field table
+// (fields/field_table.cpp) calls load_field and store_field directly.
+//
 // Getters and setters do not arm the library-call trap: they only touch the
 // record's memory. Constructors and destructors do.
 #pragma once
@@ -47,6 +53,21 @@ struct FieldDesc {
     std::uint8_t bit;         // lowest bit of a bit-field in its unit
     std::uint8_t bits;        // width of a bit-field
 };
+
+namespace ty {
+constexpr int none = -1;  // the value type column of a field that holds no pointer
+}
+
+// The FieldDesc of a FIELD / FIELD_RO line, and of a BITFIELD line, of a
+// description file (runtime/record_table.inc).
+#define LIBFC_FIELD_DESC(R, F, KIND, CTYPE, VT)                                                            \
+    FieldDesc {                                                                                          \
+        FieldKind::KIND, #F, #R "_" #F "_set", #R "_" #F "_get", #R " *", CTYPE, ty::p_##R, ty::VT,     \
+            offsetof(R, F), static_cast<std::uint32_t>(records::element_size<decltype(R::F)>()),         \
+            static_cast<std::uint32_t>(records::element_count<decltype(R::F)>()), 0, 0                    \
+    }
+#define LIBFC_BITFIELD_DESC(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
+    FieldDesc { FieldKind::BitField, #F, #R "_" #F "_set", #R "_" #F "_get", #R " *", CTYPE, ty::p_##R, ty::none, OFFSET, UNIT, 1, BIT, BITS }
 
 struct RecordDesc {
     const char *new_name;
@@ -131,27 +152,53 @@ inline void copy_elements(char *dst, const char *src, std::size_t size, std::siz
 // could be made, the field then unchanged.
 LIBFC_COLD bool replace_owned_text(char *at, const convert::Text &text);
 
-template <const FieldDesc &F, class T>
-PyObject *field_get(PyObject *, PyObject *args) noexcept {
-    PyObject *argv[1];
-    if (!unpack_args<1>(args, F.getter, argv)) return nullptr;
-    char *rec;
-    if (!record_arg<F>(argv[0], F.getter, &rec)) return nullptr;
-    if (!rec) [[unlikely]]
-        return errors::null_argument(F.getter, 1, F.record_text);
-    char *at = rec + F.offset;
+// Whether a field declared as T can be of kind K: checked for every line.
+template <FieldKind K, class T>
+consteval bool kind_fits() {
+    using E = records::element_t<T>;
+    if constexpr (K == FieldKind::Integer || K == FieldKind::BitField)
+        return (std::is_integral_v<T> || std::is_enum_v<T>) && !std::is_same_v<T, char> &&
+               !std::is_same_v<T, bool>;
+    else if constexpr (K == FieldKind::Char)
+        return std::is_same_v<T, char>;
+    else if constexpr (K == FieldKind::Pointer || K == FieldKind::OwnedText)
+        return std::is_pointer_v<T>;
+    else if constexpr (K == FieldKind::VoidPointer)
+        return std::is_same_v<T, void *>;
+    else if constexpr (K == FieldKind::Nested)
+        return std::is_class_v<T> || std::is_union_v<T>;
+    else if constexpr (K == FieldKind::Array)
+        return records::array_traits<T>::is_array;
+    else if constexpr (K == FieldKind::CharArray)
+        return std::is_array_v<T> && std::is_same_v<E, char>;
+    else if constexpr (K == FieldKind::HwAddr)
+        return std::is_array_v<T> && sizeof(E) == 1 && std::extent_v<T> == 6;
+    return false;
+}
 
+// Statuses of store_field beyond the conversions' own (errors.hpp).
+inline constexpr int kNullValue = 1;   // a null pointer given as the record or array to copy in
+inline constexpr int kNullRecord = 2;  // a value to copy into a null record
+
+// How a field's getter hands out a pointer, a nested record or an array: as
+// a pointer object of the module's own type by default.
+using ViewMaker = PyObject *(*)(void *address, swig_type_info *ty);
+inline PyObject *module_view(void *address, swig_type_info *ty) { return pointer_object::make(address, ty, 0); }
+
+// The value of field F at `at`, its address in a record (the storage unit's
+// for a bit-field). T is the field's declared C type.
+template <const FieldDesc &F, class T, ViewMaker View = module_view>
+PyObject *load_field(char *at) noexcept {
     if constexpr (F.kind == FieldKind::Integer) {
-        using V = c_value_t<T>;
-        return convert::from_integer(load<V>(at));
+        return convert::from_integer(load<c_value_t<T>>(at));
     } else if constexpr (F.kind == FieldKind::BitField) {
         return PyLong_FromUnsignedLongLong(load_bits(at, F.size, F.bit, F.bits));
     } else if constexpr (F.kind == FieldKind::Char) {
         return convert::from_char(*at);
     } else if constexpr (F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer) {
-        return pointer_object::make(load<void *>(at), descriptor(F.value_type), 0);
+        return View(load<void *>(at), descriptor(F.value_type));
     } else if constexpr (F.kind == FieldKind::Nested || F.kind == FieldKind::Array) {
-        return pointer_object::make(at, descriptor(F.value_type), 0);
+        return View(at, descriptor(F.value_type));
     } else if constexpr (F.kind == FieldKind::CharArray) {
         return convert::from_char_array(at, F.count);
     } else if constexpr (F.kind == FieldKind::HwAddr) {
@@ -161,61 +208,85 @@ PyObject *field_get(PyObject *, PyObject *args) noexcept {
     }
 }
 
+// Converts value and stores it into field F at `at`; a null `at` (the
+// record is null) only checks the value, as far as the kind can without a
+// record. kOk, or the refusal's status: a conversion's, kPending (an
+// exception is set), kNullValue or kNullRecord. The record is unchanged
+// unless kOk.
+template <const FieldDesc &F, class T>
+int store_field(char *at, PyObject *value) noexcept {
+    if constexpr (F.kind == FieldKind::Integer || F.kind == FieldKind::BitField) {
+        using V = c_value_t<T>;
+        V v;
+        if (int rc = convert::to_integer(value, &v)) return rc;
+        if (!at) return errors::kOk;
+        if constexpr (F.kind == FieldKind::Integer)
+            store<V>(at, v);
+        else
+            store_bits(at, F.size, F.bit, F.bits, static_cast<std::uint64_t>(v));
+    } else if constexpr (F.kind == FieldKind::Char) {
+        char c;
+        if (int rc = convert::to_char(value, &c)) return rc;
+        if (at) *at = c;
+    } else if constexpr (F.kind == FieldKind::CharArray) {
+        char scratch[F.count ? F.count : 1];
+        return convert::to_char_array(value, at ? at : scratch, F.count);
+    } else if constexpr (F.kind == FieldKind::OwnedText) {
+        convert::Text text;
+        if (int rc = convert::to_text(value, &text)) return rc;
+        bool stored = !at || replace_owned_text(at, text);
+        convert::release(text);
+        if (!stored) return errors::kPending;
+    } else {
+        // A pointer object: void * takes the first one of the chain whatever
+        // its type; the others copy from what they are given.
+        constexpr bool points = F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer;
+        swig_type_info *expected = F.kind == FieldKind::VoidPointer ? nullptr : descriptor(F.value_type);
+        void *p;
+        if (int rc = pointer_object::convert(value, &p, expected, points ? pointer_object::kDisown : 0))
+            return rc == errors::kPending ? rc : errors::kTypeError;
+        if constexpr (points) {
+            if (at) store<void *>(at, p);
+        } else {
+            if (!p) return kNullValue;
+            if (!at) return kNullRecord;
+            if constexpr (F.kind == FieldKind::Nested)
+                std::memmove(at, p, F.size);
+            else
+                copy_elements(at, static_cast<const char *>(p), F.size, F.count);
+        }
+    }
+    return errors::kOk;
+}
+
+// The module setter's message for a store_field status.
+template <const FieldDesc &F>
+LIBFC_COLD PyObject *refuse(int rc) {
+    if (rc == kNullRecord) return errors::null_argument(F.setter, 1, F.record_text);
+    if (rc != kNullValue) return errors::argument(rc, F.setter, 2, F.value_text);
+    if (F.kind == FieldKind::Nested) return errors::null_argument(F.setter, 2, F.value_text);
+    return errors::null_variable(F.field, F.value_text);
+}
+
+template <const FieldDesc &F, class T>
+PyObject *field_get(PyObject *, PyObject *args) noexcept {
+    PyObject *argv[1];
+    if (!unpack_args<1>(args, F.getter, argv)) return nullptr;
+    char *rec;
+    if (!record_arg<F>(argv[0], F.getter, &rec)) return nullptr;
+    if (!rec) [[unlikely]]
+        return errors::null_argument(F.getter, 1, F.record_text);
+    return load_field<F, T>(rec + F.offset);
+}
+
 template <const FieldDesc &F, class T>
 PyObject *field_set(PyObject *, PyObject *args) noexcept {
     PyObject *argv[2];
     if (!unpack_args<2>(args, F.setter, argv)) return nullptr;
     char *rec;
     if (!record_arg<F>(argv[0], F.setter, &rec)) return nullptr;
-    PyObject *value = argv[1];
-
-    if constexpr (F.kind == FieldKind::Integer || F.kind == FieldKind::BitField) {
-        using V = c_value_t<T>;
-        V v;
-        if (int rc = convert::to_integer(value, &v)) return errors::argument(rc, F.setter, 2, F.value_text);
-        if (rec) {
-            if constexpr (F.kind == FieldKind::Integer)
-                store<V>(rec + F.offset, v);
-            else
-                store_bits(rec + F.offset, F.size, F.bit, F.bits, static_cast<std::uint64_t>(v));
-        }
-    } else if constexpr (F.kind == FieldKind::Char) {
-        char c;
-        if (int rc = convert::to_char(value, &c)) return errors::argument(rc, F.setter, 2, F.value_text);
-        if (rec) store<char>(rec + F.offset, c);
-    } else if constexpr (F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer) {
-        // void * takes the first pointer object of the chain, whatever its type.
-        swig_type_info *expected = F.kind == FieldKind::Pointer ? descriptor(F.value_type) : nullptr;
-        void *p;
-        if (!convert::pointer_argument(value, expected, pointer_object::kDisown, F.setter, 2, F.value_text, &p))
-            return nullptr;
-        if (rec) store<void *>(rec + F.offset, p);
-    } else if constexpr (F.kind == FieldKind::Nested) {
-        void *src;
-        if (!convert::pointer_argument(value, descriptor(F.value_type), 0, F.setter, 2, F.value_text, &src))
-            return nullptr;
-        if (!src) return errors::null_argument(F.setter, 2, F.value_text);
-        if (!rec) return errors::null_argument(F.setter, 1, F.record_text);
-        std::memmove(rec + F.offset, src, F.size);
-    } else if constexpr (F.kind == FieldKind::Array || F.kind == FieldKind::HwAddr) {
-        void *src;
-        if (!convert::pointer_argument(value, descriptor(F.value_type), 0, F.setter, 2, F.value_text, &src))
-            return nullptr;
-        if (!src) return errors::null_variable(F.field, F.value_text);
-        if (!rec) return errors::null_argument(F.setter, 1, F.record_text);
-        copy_elements(rec + F.offset, static_cast<const char *>(src), F.size, F.count);
-    } else if constexpr (F.kind == FieldKind::CharArray) {
-        char scratch[F.count ? F.count : 1];
-        char *dst = rec ? rec + F.offset : scratch;  // a null record still checks the value
-        if (int rc = convert::to_char_array(value, dst, F.count))
-            return errors::argument(rc, F.setter, 2, F.value_text);
-    } else if constexpr (F.kind == FieldKind::OwnedText) {
-        convert::Text text;
-        if (int rc = convert::to_text(value, &text)) return errors::argument(rc, F.setter, 2, F.value_text);
-        bool stored = !rec || replace_owned_text(rec + F.offset, text);
-        convert::release(text);
-        if (!stored) return nullptr;
-    }
+    if (int rc = store_field<F, T>(rec ? rec + F.offset : nullptr, argv[1])) [[unlikely]]
+        return refuse<F>(rc);
     Py_RETURN_NONE;
 }
 

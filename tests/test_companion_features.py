@@ -201,61 +201,49 @@ def test_dropped_octets_free_their_memory_without_leak_lines():
 
 # --- bounded sequences -----------------------------------------------------------
 
-def instance_id(record, i):
-    return ctypes.c_uint64.from_address(addr(record) + 8 + 8 * i).value
-
-
-class Instances(_Sequence, libfc.hyp_MgmtInstances):
-    """A test-only sequence: a management record's instance ids, counted by numInstances."""
-
-    _count_field_ = "numInstances"
-    _capacity_ = 32
-    _iter_item_ = instance_id
-    _index_item_ = instance_id
-
-
-class OpenInstances(Instances):
-    """The same, as if the ids followed the record in its buffer."""
-
-    _capacity_ = 0
-
-
 @pytest.fixture
-def instances():
-    obj = Instances()
-    poke(obj, 8, b"".join((100 + i).to_bytes(8, "little") for i in range(32)))
-    return obj
+def ports():
+    """A flow's action entity whose destination ports are 100, 101, ...,
+    counted by dstPortsNum."""
+    cls, layout = described("FC_ActionEntityIOC")
+    array = layout.field("dport")
+    obj = cls()
+    poke(obj, array.offset, b"".join((100 + i).to_bytes(4, "little") for i in range(array.count)))
+    return obj, array.count
 
 
-def test_sequence_length_is_the_stated_count_capped_by_the_array(instances):
-    assert len(instances) == 0 and list(instances) == []
-    instances.numInstances = 3
-    assert len(instances) == 3
-    assert list(instances) == [100, 101, 102]
-    assert list(reversed(instances)) == [102, 101, 100]
-    assert instances[0] == 100 and instances[-1] == 102 and instances[-3] == 100
-    assert instances[1:] == [101, 102] and instances[::-2] == [102, 100]
-    instances.numInstances = 200
-    assert len(instances) == 32 and instances[-1] == 131
+def test_sequence_length_is_the_stated_count_capped_by_the_array(ports):
+    obj, capacity = ports
+    assert len(obj) == 0 and list(obj) == []
+    obj.dstPortsNum = 3
+    assert len(obj) == 3
+    assert list(obj) == [100, 101, 102]
+    assert list(reversed(obj)) == [102, 101, 100]
+    assert obj[0] == 100 and obj[-1] == 102 and obj[-3] == 100
+    assert obj[1:] == [101, 102] and obj[::-2] == [102, 100]
+    obj.dstPortsNum = capacity + 200
+    assert len(obj) == capacity and obj[-1] == 100 + capacity - 1
 
 
 @pytest.mark.parametrize("index", [3, 4, -4, 2**40])
-def test_sequence_index_outside_the_count_is_an_index_error(instances, index):
-    instances.numInstances = 3
+def test_sequence_index_outside_the_count_is_an_index_error(ports, index):
+    obj, _ = ports
+    obj.dstPortsNum = 3
     with pytest.raises(IndexError):
-        instances[index]
+        obj[index]
 
 
-def test_sequence_index_must_be_an_integer(instances):
-    instances.numInstances = 3
+def test_sequence_index_must_be_an_integer(ports):
+    obj, _ = ports
+    obj.dstPortsNum = 3
     for index in ("1", 1.0, None):
         with pytest.raises(TypeError):
-            instances[index]
+            obj[index]
 
 
 def test_items_after_an_owned_header_do_not_exist():
-    obj = OpenInstances()
-    obj.numInstances = 5
+    obj = libfc.FC_IOCFlows()
+    obj.numEntries = 5
     assert len(obj) == 0 and list(obj) == []
     with pytest.raises(IndexError):
         obj[0]
@@ -267,13 +255,25 @@ def test_items_after_an_owned_header_do_not_exist():
         obj.thisown = True
 
 
+def test_a_record_without_a_sequence_line_is_no_sequence():
+    mixed = type("Mixed", (_Sequence, libfc.hyp_MgmtInstances), {"__slots__": ()})()
+    for use in (len, iter, lambda obj: obj[0]):
+        with pytest.raises(TypeError, match="hold no counted run of items"):
+            use(mixed)
+
+
+def test_subclasses_are_sequences_of_their_record():
+    sub = type("Entry", (libfc.FC_FlowEntryIOC,), {})()
+    sub.numActionEntities = 2
+    assert [type(v) for v in sub] == [libfc.FC_ActionEntityIOC] * 2 and len(sub[:]) == 2
+
+
 # The record classes that count their items, once their records are described.
 
 def test_flow_entry_iterates_its_action_entities_in_place():
     cls, layout = described("FC_FlowEntryIOC")
     array = layout.field("actionEntity")
     entry = cls()
-    assert cls._capacity_ == array.count
     entry.numActionEntities = 2
     views = list(entry)
     assert [type(v) for v in views] == [libfc.FC_ActionEntityIOC] * 2

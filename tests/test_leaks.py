@@ -217,9 +217,8 @@ def list_context_walk():
 
 
 def field_descriptor_made():
-    _libfc_fields.describe_field(_libfc.FC_FlowKey_flags_get, _libfc.FC_FlowKey_flags_set, 0, 4, 0, -1, 0, 4, 1,
-                                 0, 0)
-    refused(_libfc_fields.describe_field, len, None, 99, 0, 0, 0, 0, 0, 0, 0, 0)
+    _libfc_fields.describe_field(_libfc.FC_FlowKey_flags_get, _libfc.FC_FlowKey_flags_set, "FC_FlowKey.flags")
+    refused(_libfc_fields.describe_field, len, None, "FC_FlowKey.nope")
     init = _libfc_fields.record_initializer(_libfc.new_FC_FlowKey, lambda self: None)
     init.__set_name__(object, "__init__")
 

@@ -17,126 +17,46 @@
 #include <utility>
 #include <vector>
 
-#include "fields/field_layout.hpp"
 #include "include/hyp_kernel_types.h"
 #include "include/hyp_packet_headers.h"
 #include "include/libfabPublic.h"
 #include "include/libfc.h"
 #include "runtime/field_traits.hpp"
-#include "runtime/type_ids.hpp"
 
 namespace {
 
-enum class LineKind { Block, Record, Field, FieldReadOnly, BitField, Method, Function, EndRecord };
-
-// Where a field lies and how its value converts, as the field descriptors of
-// _libfc_fields take it (the same numbers the module's tables are built from).
-struct Placement {
-    int conversion = 0;   // field_layout::conversion_of the field's C type
-    int record_type = -1; // descriptor ids (runtime/type_ids.hpp)
-    int value_type = -1;
-    std::size_t offset = 0;  // of the field, or of a bit-field's storage unit
-    std::size_t size = 0;    // of a scalar, unit, nested record or array element
-    std::size_t count = 0;   // array elements
-    int bit = 0;
-    int bits = 0;
-};
+enum class LineKind { Block, Record, Field, FieldReadOnly, BitField, Method, Function, Sequence, EndRecord };
 
 struct Line {
     LineKind kind;
     const char *record;
     const char *name;        // field or method name
-    const char *field_kind;  // FieldKind spelling
-    const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name
+    const char *field_kind;  // FieldKind spelling; element lines: view, value or copy; sequence lines: the index method
+    const char *value_type;  // descriptor id spelling, e.g. p_hyp_Name; element lines: what `of` names
     std::size_t size;        // record lines: sizeof the record; field lines: elements
-    Placement placement = {};
+    std::size_t element_size = 0;  // field lines: bytes of the field or of one array element
     const char *ctype = "";  // field lines: the declared C type
 };
-
-template <class T>
-constexpr Placement place(int record_type, int value_type, std::size_t offset) {
-    Placement p;
-    p.conversion = field_layout::conversion_of<T>();
-    p.record_type = record_type;
-    p.value_type = value_type;
-    p.offset = offset;
-    p.size = records::element_size<T>();
-    p.count = records::element_count<T>();
-    return p;
-}
-
-template <class T>
-constexpr Placement place_bits(int record_type, std::size_t unit_offset, std::size_t unit, int bit, int bits) {
-    Placement p;
-    p.conversion = field_layout::conversion_of<T>();
-    p.record_type = record_type;
-    p.offset = unit_offset;
-    p.size = unit;
-    p.count = 1;
-    p.bit = bit;
-    p.bits = bits;
-    return p;
-}
-
-namespace ty_none {
-constexpr int none = -1;
-}
 
 // Record description files in the module's declaration order.
 const Line lines[] = {
 #define RECORD_BLOCK(B) {LineKind::Block, #B, "", "", "", 0},
 #define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
-#define VALUE_TYPE_ID(VT) [] { using namespace ty; using namespace ty_none; return static_cast<int>(VT); }()
-#define FIELD(R, F, KIND, CTYPE, VT)                                                      \
-    {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),          \
-     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F)), CTYPE},
-#define FIELD_RO(R, F, KIND, CTYPE, VT)                                                   \
-    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),  \
-     place<decltype(R::F)>(ty::p_##R, VALUE_TYPE_ID(VT), offsetof(R, F)), CTYPE},
-#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
-    {LineKind::BitField, #R, #F, "BitField", "none", 1, place_bits<decltype(R::F)>(ty::p_##R, OFFSET, UNIT, BIT, BITS)},
+#define FIELD(R, F, KIND, CTYPE, VT)                                                  \
+    {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),      \
+     records::element_size<decltype(R::F)>(), CTYPE},
+#define FIELD_RO(R, F, KIND, CTYPE, VT)                                               \
+    {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(), \
+     records::element_size<decltype(R::F)>(), CTYPE},
+#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none", 1},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
 // Element lines stand as methods or plain functions like the lines above.
-#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Method, #R, NAME, "", "", 0},
-#define ELEMENT_FUNCTION(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Function, "", NAME, "", "", 0},
+#define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Method, #R, NAME, #RESULT, #OF, 0},
+#define ELEMENT_FUNCTION(R, NAME, RESULT, OF, ARRAY, BOUND) {LineKind::Function, "", NAME, #RESULT, #OF, 0},
+#define SEQUENCE(R, BOUND, ITER, INDEX) {LineKind::Sequence, #R, ITER, INDEX, "", 0},
 #define END_RECORD(R) {LineKind::EndRecord, #R, "", "", "", 0},
 #include "all_records.inc"
-};
-
-// Records that hold a counted run of items get len(), bounded indexing and
-// iteration from the _Sequence mixin, driven by these columns. A rule takes
-// effect once its record, fields and methods are all in the description lines.
-struct SequenceRule {
-    const char *record;
-    const char *count_field;   // the field stating how many items are in use; "" when all are
-    const char *array_field;   // the array holding the items: its length caps the count
-    const char *view_method;   // (record, index) -> the item in place, for iteration
-    const char *index_method;  // (record, index) -> the item record[index] returns
-    const char *item_type;     // what an item is, for the stub
-};
-
-// Query buffers count their entries in the header; the entries follow the
-// header in the same buffer (a zero-length array), so only the count bounds
-// them. FC_IOCFlows counts with numEntries, the entries this buffer holds:
-// totalEntries (get_num_flows) is the cache's figure and may exceed them.
-const SequenceRule sequence_rules[] = {
-    {"FC_IOCFlows", "numEntries", "entries", "FC_IOCFlows_get_flow", "FC_IOCFlows___getitem__", "FC_FlowEntryIOC"},
-    {"FC_FlowEntryIOC", "numActionEntities", "actionEntity", "FC_FlowEntryIOC___getitem__",
-     "FC_FlowEntryIOC___getitem__", "FC_ActionEntityIOC"},
-    {"FC_ActionEntityIOC", "dstPortsNum", "dport", "FC_ActionEntityIOC___getitem__",
-     "FC_ActionEntityIOC___getitem__", "int"},
-    {"FC_IOCInvalEntries", "numEntries", "entries", "FC_IOCInvalEntries___getitem__",
-     "FC_IOCInvalEntries___getitem__", "FC_InvalEntity"},
-    {"FC_HashStatsIOC", "entries", "stats", "FC_HashStatsIOC___getitem__", "FC_HashStatsIOC___getitem__",
-     "FCHashStats"},
-    {"FCHashStats", "", "bucketLengthMap", "FCHashStats___getitem__", "FCHashStats___getitem__", "int"},
-};
-
-// A sequence rule found complete in the description lines.
-struct Sequence {
-    const SequenceRule *rule;
-    std::size_t capacity;  // elements of the array; 0 for items following the record
 };
 
 std::vector<std::string> record_names() {
@@ -152,40 +72,11 @@ bool has_record(const std::vector<std::string> &records, const std::string &name
     return false;
 }
 
-const Line *find_field(const std::string &record, const std::string &field) {
+// The sequence line of a record (one that holds a counted run of items:
+// len(), bounded indexing and iteration from the _Sequence mixin), or null.
+const Line *sequence_of(const std::string &record) {
     for (const Line &l : lines)
-        if ((l.kind == LineKind::Field || l.kind == LineKind::FieldReadOnly || l.kind == LineKind::BitField) &&
-            record == l.record && field == l.name)
-            return &l;
-    return nullptr;
-}
-
-// Extra record functions may stand as METHOD lines or as FUNCTION lines.
-bool has_method(const std::string &name) {
-    for (const Line &l : lines)
-        if ((l.kind == LineKind::Method || l.kind == LineKind::Function) && name == l.name) return true;
-    return false;
-}
-
-std::vector<Sequence> complete_sequences(const std::vector<std::string> &records) {
-    std::vector<Sequence> found;
-    for (const SequenceRule &rule : sequence_rules) {
-        if (!has_record(records, rule.record)) continue;  // not described yet
-        const Line *array = find_field(rule.record, rule.array_field);
-        bool complete = array && (!*rule.count_field || find_field(rule.record, rule.count_field)) &&
-                        has_method(rule.view_method) && has_method(rule.index_method);
-        if (complete)
-            found.push_back({&rule, array->size});
-        else
-            std::fprintf(stderr, "gen_companion: %s lacks the fields or methods of its sequence rule; "
-                                 "it stays a plain record\n", rule.record);
-    }
-    return found;
-}
-
-const Sequence *sequence_of(const std::vector<Sequence> &sequences, const std::string &record) {
-    for (const Sequence &s : sequences)
-        if (record == s.rule->record) return &s;
+        if (l.kind == LineKind::Sequence && record == l.record) return &l;
     return nullptr;
 }
 
@@ -373,17 +264,19 @@ SwigPyObject = Any
 // The module function `name` as the class bodies reach it.
 std::string module_function(const std::string &name) { return "_functions[\"" + name + "\"]"; }
 
-// Class attributes and stub lines that make a record a bounded sequence.
-void write_sequence(const Sequence &s, const std::vector<std::string> &records, std::string &py, std::string &pyi) {
-    const SequenceRule &rule = *s.rule;
-    std::string count = "None";
-    if (*rule.count_field) count = std::string("\"").append(rule.count_field).append("\"");
-    py += "    _count_field_ = " + count + "\n";
-    py += "    _capacity_ = " + std::to_string(s.capacity) + "\n";
-    py += "    _iter_item_ = " + module_function(rule.view_method) + "\n";
-    py += "    _index_item_ = " + module_function(rule.index_method) + "\n";
-    std::string item = rule.item_type;
-    if (item != "int" && !has_record(records, item)) item = "Any";
+// Stub lines of a bounded sequence: its items are what its indexing method
+// hands out, a record or an int.
+void write_sequence(const Line &sequence, const std::vector<std::string> &records, std::string &pyi) {
+    std::string item = "Any";
+    for (const Line &l : lines) {
+        if ((l.kind != LineKind::Method && l.kind != LineKind::Function) || std::string(l.name) != sequence.field_kind)
+            continue;
+        std::string of = l.value_type;
+        if (std::string(l.field_kind) == "value")
+            item = "int";
+        else if (of.rfind("p_", 0) == 0 && has_record(records, of.substr(2)))
+            item = of.substr(2);
+    }
     pyi += "    def __len__(self) -> int: ...\n";
     pyi += "    def __iter__(self) -> Iterator[" + item + "]: ...\n";
     pyi += "    def __reversed__(self) -> Iterator[" + item + "]: ...\n";
@@ -399,7 +292,7 @@ int address_version(const Line &l) {
     const std::string ctype = l.ctype, name = l.name, kind = l.field_kind;
     bool key_word = ctype == "hyp_uint32" && (name == "sip" || name == "dip");  // flow keys and filters
     if (kind == "Integer" && (ctype == "hyp_IPv4Address" || key_word)) return 4;
-    if (kind == "Array" && l.placement.size == 1 && l.placement.count == 16) return 6;
+    if (kind == "Array" && l.element_size == 1 && l.size == 16) return 6;
     return 0;
 }
 
@@ -418,23 +311,11 @@ std::string class_doc(const std::string &record) {
 }
 
 // The field's attribute: a property over the module's getter and setter
-// that the field descriptor type reads and writes in place.
+// that the field descriptor type reads and writes in place, found by name.
 std::string field_descriptor(const Line &l) {
     const std::string prefix = std::string(l.record) + "_" + l.name;
     std::string setter = l.kind == LineKind::FieldReadOnly ? "None" : module_function(prefix + "_set");
-    const Placement &p = l.placement;
-    int kind = field_layout::kind_of(l.field_kind);
-    if (kind < 0) {
-        std::fprintf(stderr, "gen_companion: %s.%s: unknown field kind %s\n", l.record, l.name, l.field_kind);
-        std::exit(1);
-    }
-    // Six-byte arrays are hardware addresses (Ethernet and ARP headers): in
-    // the package they read and take text like the module's address fields.
-    if (kind == field_layout::Array && p.size == 1 && p.count == 6) kind = field_layout::HwAddr;
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers, "%d, %d, %d, %d, %zu, %zu, %zu, %d, %d", kind, p.conversion,
-                  p.record_type, p.value_type, p.offset, p.size, p.count, p.bit, p.bits);
-    return "_field(" + module_function(prefix + "_get") + ", " + setter + ", " + numbers + ")";
+    return "_field(" + module_function(prefix + "_get") + ", " + setter + ", \"" + l.record + "." + l.name + "\")";
 }
 
 bool write_file(const std::string &path, const std::string &text) {
@@ -452,7 +333,6 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::vector<std::string> records = record_names();
-    const std::vector<Sequence> sequences = complete_sequences(records);
     std::string py = kModuleHeader;
     std::string pyi = kStubHeader;
     std::string all = "\n__all__ = [\n";
@@ -460,7 +340,7 @@ int main(int argc, char **argv) {
     std::vector<std::pair<std::string, std::string>> block_files;  // module name, text
     std::string block_all;  // the classes of the block being written
     std::string deferred;  // attributes set after the class body
-    const Sequence *sequence = nullptr;  // of the record being written
+    const Line *sequence = nullptr;  // of the record being written
     auto end_block = [&] {
         if (!block_files.empty()) block_files.back().second += "\n__all__ = [\n" + block_all + "]\n";
         block_all.clear();
@@ -479,7 +359,7 @@ int main(int argc, char **argv) {
                 std::fprintf(stderr, "gen_companion: record %s outside a block\n", l.record);
                 return 1;
             }
-            sequence = sequence_of(sequences, r);
+            sequence = sequence_of(r);
             std::string bases = sequence ? "_Sequence, _Record" : "_Record";
             // Hand-written mixins some records take as well (python/libfc/_headers.py).
             cls += "\n\nclass " + r + "(*_extra_bases.get(\"" + r + "\", ()), " + bases + "):\n    \"\"\"" +
@@ -489,7 +369,7 @@ int main(int argc, char **argv) {
             cls += "    _size_ = " + std::to_string(l.size) + "\n";
             cls += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
             pyi += "\nclass " + r + "(" + bases + "):\n";
-            if (sequence) write_sequence(*sequence, records, cls, pyi);
+            if (sequence) write_sequence(*sequence, records, pyi);
             cls += "\n";
             all += "    \"" + r + "\",\n";
             blocks += "    \"" + r + "\": \"" + block_files.back().first + "\",\n";
@@ -530,7 +410,8 @@ int main(int argc, char **argv) {
             break;
         }
         case LineKind::Function:
-            break;  // plain module functions have no class
+        case LineKind::Sequence:
+            break;  // plain module functions have no class; sequences are written with their record
         case LineKind::EndRecord:
             cls += "\n    def __init__(self, **fields):\n        self._attach(_libfc.new_" + r + "())\n";
             cls += "        if fields:\n            self._assign(fields, \"__init__\")\n\n";

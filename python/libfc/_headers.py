@@ -25,7 +25,7 @@ if TYPE_CHECKING:
 
     _H = TypeVar("_H", bound="PacketHeader")
 
-# Field kinds of the layout tuples of _libfc_fields (fields/field_layout.hpp).
+# Field kinds of the layout tuples of _libfc_fields (FieldKind in runtime/record_fields.hpp).
 _INTEGER, _BITFIELD, _ARRAY, _HWADDR = 0, 1, 6, 8
 
 
