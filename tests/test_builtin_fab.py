@@ -232,7 +232,8 @@ def test_port_list_types_and_connect_ids():
     assert port_list(_libfc.DVSPORT_TYPE_SHADOW) == (2, [(b"2", 2)])
     assert port_list(_libfc.DVSPORT_TYPE_ZOMBIE) == (3, [])
     out = vp()
-    assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), 0) == BAD_PARAM
+    for outside in (0, 5, -1, 2**31 - 1, -2**31):  # any int reaches the library as the enumeration
+        assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), outside) == BAD_PARAM and not out.value
     assert lib.DVSHYP_SwitchPortList(SW, None, 1) == BAD_PARAM
 
 
@@ -465,9 +466,12 @@ def test_iteration_over_switches_ports_and_properties():
     port = lib.DVSState_PortFind(lib.DVS_SwitchId(sw), b"2")
     data = collect(lib.DVSState_PortDataForEach, port, read=lib.DVSData_Name)
     assert b"com.quorix.common.port.volatile.status" in data
-    # Unknown handles and a null callback walk nothing.
+    # Unknown handles and a null callback walk nothing, whatever there is to visit.
     assert collect(lib.DVSState_PortForEach, 0x1000) == []
-    lib.DVSState_PortForEach(sw, CALLBACK(), None)
+    lib.DVSState_SwitchForEach(CALLBACK(), None)
+    for walk in (lib.DVSState_PortForEach, lib.DVSState_HostPropForEach, lib.DVSState_GlobalPropForEach):
+        walk(sw, CALLBACK(), None)
+    lib.DVSState_PortDataForEach(port, CALLBACK(), None)
 
 
 def test_a_callback_may_change_the_store_during_a_walk():
