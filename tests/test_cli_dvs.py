@@ -217,7 +217,7 @@ def test_property_values_are_right_from_three_threads(monkeypatch):
         except Exception as error:  # pragma: no cover - reported below
             errors.append(error)
 
-    deadline = time.monotonic() + 3
+    deadline = time.monotonic() + 1.5
     threads = [threading.Thread(target=read, args=(deadline,)) for _ in range(3)]
     try:
         for thread in threads:

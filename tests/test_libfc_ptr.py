@@ -336,12 +336,12 @@ def test_no_leaks_over_many_calls():
             pass
 
     try:
-        grown = c_heap_growth(cycle)
+        grown = c_heap_growth(cycle, cycles=30_000)
     finally:
         _libfc.delete_DVPortData(record)
     if grown is None:
         pytest.skip("the C heap cannot be measured under this allocator")
-    assert grown < 1_000_000, grown
+    assert grown < 500_000, grown  # a lost block a cycle (32 bytes at least) would be 960 KB
 
 
 def _switch_handle(switch_id):

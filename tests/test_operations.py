@@ -86,7 +86,7 @@ def test_text_copies_are_released_on_success_and_failure():
     grown = _helpers.c_heap_growth(_echo_then_refuse)
     if grown is None:
         pytest.skip("the C heap cannot be measured under this allocator")
-    # One leaked copy per call would be about 300 MB over the run.
+    # One leaked copy per call would be about 60 MB over the run.
     assert grown < 1_000_000, grown
 
 
