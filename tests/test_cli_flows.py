@@ -1,8 +1,9 @@
-"""The command-line tool (python -m libfc) run as a person runs it, in a
-subprocess against a private built-in flow cache: what it prints, its
-JSON, and the one error contract of every command (switch state ones
-included): its messages and exit
-statuses for bad input, library failures and output nobody can read."""
+"""The command-line tool against a private built-in flow cache: what it
+prints, its JSON, and the one error contract of every command (switch state
+ones included): its messages and exit statuses for bad input, library
+failures and output nobody can read. It runs in this process, and as a
+person runs it (python -m libfc in a child) where the process is what is
+tested: exit statuses, output nobody reads, another process writing."""
 
 import contextlib
 import ctypes
