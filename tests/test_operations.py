@@ -119,6 +119,7 @@ def _compile_operations(lines):
     return r.stderr if r.returncode else None
 
 
+@pytest.mark.plain_only
 def test_type_texts_as_the_library_declares_them_compile():
     assert _compile_operations([
         ("DVSwitchHandle f(DVSDataItem)", "DVSwitchHandle", "DVSDataItem"),
@@ -129,6 +130,7 @@ def test_type_texts_as_the_library_declares_them_compile():
     ]) is None
 
 
+@pytest.mark.plain_only
 @pytest.mark.parametrize("declaration, result, argument, mistake", [
     ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatus", "DVPortLst **", "spells no such C type"),
     ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatu", "DVPortList **", "spells no pointer to this C type"),
