@@ -154,6 +154,19 @@ def run_cli(*args):
                           timeout=120)
 
 
+def cli_started(*args):
+    """The tool in a child process (stdout and stderr piped), handed back
+    once its modules are imported and the command is about to run: a signal
+    sent from then on reaches the command, however slow the start-up was."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    code = "import sys, libfc.cli; print('started', file=sys.stderr, flush=True); sys.exit(libfc.cli.main(sys.argv[1:]))"
+    child = subprocess.Popen([sys.executable, "-c", code, *args], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    assert child.stderr.readline() == "started\n"
+    return child
+
+
 def cli_ok(*args):
     """Its standard output, after checking it succeeded quietly."""
     result = run_cli(*args)
