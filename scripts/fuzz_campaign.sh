@@ -50,7 +50,7 @@ if want valgrind; then
   rm -f "$logs"/valgrind-*.txt
   (cd tests && PYTHONMALLOC=malloc "${vg[@]}" --log-file="../$logs/valgrind-suite.txt" \
      python -m pytest -q -p no:cacheprovider test_operations.py test_inval_stats_records.py test_trap.py \
-       test_boundaries.py test_runtime_probes.py test_pointer_objects.py test_libfc_ptr.py test_ptr_regressions.py \
+       test_boundaries.py test_runtime_probes.py test_pointer_objects.py test_libfc_ptr.py \
        test_field_layout_edges.py -k "not exported and not do_not_leak") \
      >"$logs/valgrind-suite.out" 2>&1 || true
   tail -1 "$logs/valgrind-suite.out"

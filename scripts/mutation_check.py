@@ -105,7 +105,7 @@ MUTATIONS = [
     ("cell bytes not bounded by the cell's block", "ptr/memory_blocks.cpp",
      "if (PyObject *cell = cells::as_cell(obj)) return cells::size(cell);",
      "if (PyObject *cell = cells::as_cell(obj)) return static_cast<size_t>(-1);",
-     ["test_ptr_regressions.py"]),
+     ["test_libfc_ptr.py::through_a_cell"]),
     ("bytes read behind a pointer of no known block", "ptr/memory_blocks.cpp",
      "if (address && size <= limit) [[likely]]", "if (address && (limit == 0 || size <= limit)) [[likely]]",
      ["test_libfc_ptr.py::outside_any_known_block"]),

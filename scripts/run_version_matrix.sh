@@ -2,9 +2,9 @@
 # Builds and runs the test suite on the CPythons from 3.9 to 3.13 that this
 # machine has besides the default one, each in its own virtual environment
 # and build directory (build-py<version>), and says which versions it did
-# not find. The built-in libraries and the companion generator do not depend
-# on the interpreter: they are taken from the plain build (build/), which is
-# brought up to date first. The modules are compiled at -O1: the matrix
+# not find. The built-in libraries and the two generators (companion package,
+# signatures) do not depend on the interpreter: they are taken from the plain
+# build (build/), which is brought up to date first. The modules are compiled at -O1: the matrix
 # checks behaviour, not speed.
 #   run_version_matrix.sh [VERSION...]              build and test these
 #   run_version_matrix.sh --available [VERSION...]  print those it would test
@@ -54,7 +54,7 @@ if [ "${LIBFC_PLAIN_BUILT:-0}" != 1 ]; then
     if [ ! -f build/build.ninja ]; then
       cmake -S . -B build -G Ninja -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)" >/dev/null
     fi
-    cmake --build build --target builtin_libfc fabPublic gen_companion >/dev/null
+    cmake --build build --target builtin_libfc fabPublic gen_companion gen_signatures >/dev/null
   )
 fi
 
@@ -69,8 +69,9 @@ for v in "${found[@]}"; do
     export PYTHON="$python"
     mkdir -p "build-py$v"
     grep -v -i -E '^(cmake|ninja|scikit-build-core)([^a-z_-]|$)' requirements-test.txt >"build-py$v/requirements.txt"
-    # The type checkers serve tests that only the plain pass runs.
-    LIBFC_EXTRA_SKIP="mypy basedpyright" source scripts/venv.sh "build-py$v/requirements.txt"
+    # The type checkers, scapy and the terminal emulation serve tests that
+    # only the plain pass runs.
+    LIBFC_EXTRA_SKIP="mypy basedpyright scapy pexpect pyte" source scripts/venv.sh "build-py$v/requirements.txt"
     "$tools/cmake" -S . -B "build-py$v" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools/ninja" \
       -DLIBFC_BUILD_TESTS=ON -DPython_EXECUTABLE="$(command -v python)" -DLIBFC_PREBUILT_DIR="$root/build" \
       -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" >/dev/null

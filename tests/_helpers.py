@@ -86,7 +86,7 @@ def c_heap_in_use():
     return info.uordblks + info.hblkhd
 
 
-def c_heap_growth(cycle, cycles=100_000, warm_up=2_000):
+def c_heap_growth(cycle, cycles=20_000, warm_up=1_000):
     """How much the C heap grew over `cycles` calls of cycle(), or None."""
     import gc
     for _ in range(warm_up):
@@ -154,11 +154,41 @@ def run_cli(*args):
                           timeout=120)
 
 
+def cli_started(*args):
+    """The tool in a child process (stdout and stderr piped), handed back
+    once its modules are imported and the command is about to run: a signal
+    sent from then on reaches the command, however slow the start-up was."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
+    code = "import sys, libfc.cli; print('started', file=sys.stderr, flush=True); sys.exit(libfc.cli.main(sys.argv[1:]))"
+    child = subprocess.Popen([sys.executable, "-c", code, *args], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    assert child.stderr.readline() == "started\n"
+    return child
+
+
 def cli_ok(*args):
     """Its standard output, after checking it succeeded quietly."""
     result = run_cli(*args)
     assert result.returncode == 0 and result.stderr == "", (args, result.stdout, result.stderr)
     return result.stdout
+
+
+def cli_here(*argv):
+    """The tool run in this process, as run_cli reports a child: returncode,
+    stdout and stderr."""
+    import contextlib
+    import io
+
+    import libfc.cli
+
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        try:
+            status = libfc.cli.main(list(argv))
+        except SystemExit as exit_info:  # argparse's refusals and --help
+            status = exit_info.code
+    return subprocess.CompletedProcess(["libfc", *argv], status, out.getvalue(), err.getvalue())
 
 
 def cli_in_process(capsys, *argv):

@@ -42,51 +42,10 @@ _PACKED = {
     "FC_InvalHashKey", "FC_IOCInvalEntries", "FC_VDL2EncapActionDataIOC", "FC_ClientDataIOC",
     "FC_ActionEntityIOC", "FC_FlowEntryIOC",
 }
-# The size of every record as C lays it out, in declaration order: members
-# the module does not describe and tail padding make it more than the fields
-# below add up to.
-SIZES = {
-    "hyp_String": 16, "hyp_ListLinks": 16, "hyp_Name": 32, "hyp_MgmtCallbackInfo": 64,
-    "hyp_MgmtApiSignature": 80, "hyp_MgmtVectorParm": 16, "hyp_MgmtInstances": 1288, "hyp_IntrInfo": 8,
-    "hyp_AddrCookie": 8, "OVL_RCUDeferredCallItem": 8, "hyp_SocketAddress": 256, "hyp_SocketIPAddress": 16,
-    "hyp_SocketIPAddressAddr": 4, "hyp_SocketIPv6Address": 28, "hyp_SocketIPv6AddressAddr": 16,
-    "hyp_SocketIPv6AddressAddr___u6_addr": 16, "hyp_LinkStatus": 12, "hyp_PortsetResPoolCfg": 20,
-    "hyp_PortsetResPoolStats": 48, "hyp_FabPortStatus": 100, "hyp_FabPortStatistics": 128,
-    "hyp_FabPortVIDRange": 4, "hyp_FabPortVlanInfo": 4, "hyp_EthHdr": 14, "hyp_VLANHdr": 4, "hyp_ArpHdr": 28,
-    "hyp_IPv4Hdr": 20, "hyp_IPv6Hdr": 40, "hyp_IPv6ExtHdr": 8, "hyp_ICMPHdr": 4, "hyp_IGMPHdr": 8,
-    "hyp_IGMPv3QueryHdr": 12, "hyp_IGMPv3GrpRecord": 8, "hyp_IGMPv3ReportHdr": 8, "hyp_MLDHdr": 24,
-    "hyp_MLDv2QueryHdr": 28, "hyp_MLDv2GrpRecord": 20, "hyp_MLDv2ReportHdr": 8, "hyp_PIMHdr": 4,
-    "hyp_UDPHdr": 8, "hyp_TCPHdr": 20, "hyp_ESPHdr": 8, "hyp_FenceHdr": 4, "hyp_GREHdr": 4, "hyp_VXLANHdr": 8,
-    "hyp_GeneveHdr": 8, "hyp_GeneveOptionHdr": 4, "ovl_INTShimHdr": 4, "ovl_INTHdrV1": 8, "ovl_INTHdrV2": 12,
-    "ovl_INTPathwatchMeta": 16, "ovl_INTPathprobeMeta": 4, "VXLAN_Headers": 50, "VXLAN6_Headers": 70,
-    "Geneve_Headers": 50, "Geneve6_Headers": 70, "OVLL2_GenOptDataLabel": 4,
-    "OVLL2_GenOptDataLabelMacFlush": 4, "OVLL2_GenOptDataLabelActiveMbrVtep": 4, "OVLL2_GenOptDataMirror": 8,
-    "OVLL2_GenOptDataSpf": 36, "OVLL2_GenOptDataLocalVnicLat": 8, "OVLL2_GenOptDataPathwatch": 28,
-    "FC_l2Key": 16, "FC_ipv4Key": 8, "FC_ipv6Key": 32, "FC_FlowKey_inner": 16, "FC_FlowKey_ipKey": 32,
-    "FC_FlowKey": 76, "FC_CacheStats": 632, "FC_CacheStats_lookup": 256, "FC_CacheStats_lookup_drop": 40,
-    "FC_CacheStats_lookup_alloc": 64, "FC_CacheStats_lookup_free": 32, "FC_CacheStats_actions": 280,
-    "FC_CacheStats_actions_decap": 56, "FC_CacheStats_actions_decap_drop": 24,
-    "FC_CacheStats_actions_encap": 56, "FC_CacheStats_actions_encap_drop": 24, "FC_CacheStats_actions_vlan": 8,
-    "FC_CacheStats_actions_prio": 8, "FC_CacheStats_actions_guest_vlan_insert": 32,
-    "FC_CacheStats_actions_guest_vlan_remove": 32, "FC_CacheStats_actions_vdr": 32,
-    "FC_CacheStats_actions_trafficmark_dscp": 8, "FC_CacheStats_actions_trafficmark_cos": 8,
-    "FC_CacheStats_actions_drop": 8, "FC_CacheStats_actions_vni": 16, "FC_CacheStats_actions_slowpath": 8,
-    "FC_CacheStats_actions_add": 8, "FC_CacheStats_actions_add_errors": 8, "FC_CacheStats_fastpath": 88,
-    "FC_CacheStats_fastpath_multi_dest": 88, "FC_PortStats": 32, "FCHashStats": 60, "FC_HashStatsIOC": 4,
-    "FC_FlowStats": 24, "FC_VDL2ActionContext": 32, "FC_VDRActionContext": 24, "FC_FWALActionContext": 40,
-    "FC_IPFIXActionContext": 16, "FC_IPFIXSAMPLEActionContext": 24, "FC_VSWITCHActionContext": 24,
-    "FC_VDL2EncapActionData": 168, "FC_VDL2EncapActionData_hc": 128, "FC_VDL2EncapActionData_hc_hdrSpace": 128,
-    "FC_VDL2EncapActionDataAttr": 86, "FC_VDL2DecapActionData": 86, "FC_VDL2EncapGeneveHdrCache": 58,
-    "FC_VDL2TrafficMarkActionData": 2, "FC_VdrInfo": 8, "FC_VDRInstanceData": 32, "FC_VDRActionData": 110,
-    "FC_FWALStatelessData": 24, "FC_FWALActionData": 64, "FC_IPFIXActionData": 16, "FC_KCPActionData": 10,
-    "FC_VSwitchVlanActionData": 4, "FC_VSwitchLookupEntryActionData": 24, "FC_OverlayVNIActionData": 4,
-    "FC_ReplData": 12, "FC_ClientDataAttr": 400, "FC_ActionEntityAttr": 424, "FC_FlowEntryAttr": 528,
-    "FC_ClientData": 144, "FC_DVSPortPropData": 4, "FC_InvalHashKeyValue": 4, "FC_InvalHashKey": 5,
-    "FC_InvalEntity": 72, "FC_IOCInvalEntries": 12, "FC_InvalData": 8, "FC_ConfigOptionData": 16,
-    "FC_FlowsFilter": 52, "FC_VDL2EncapActionDataIOC": 51, "FC_ClientDataIOC": 281,
-    "FC_ActionEntityIOC": 16689, "FC_FlowEntryIOC": 67670, "FC_IOCFlows": 8, "hyp_EthHdrIOC": 14,
-    "FCIOCtlData": 24, "FCVSIOCtlQuery": 176, "OpaqueDVPortData": 176, "DVPortData": 52, "DVPortList": 60,
-}
+# Records whose size is not their described fields rounded up to their
+# alignment: members the module does not describe lie past the last field
+# (or make up the whole record), or a bit-field's storage unit is narrower.
+SIZES = {"hyp_FabPortStatus": 100, "ovl_INTShimHdr": 4, "FC_VDL2EncapActionDataAttr": 86, "FCVSIOCtlQuery": 176}
 # Fields that follow a member the module does not describe (a reserved byte,
 # a field of a packet header read as a whole elsewhere): where C puts them.
 _PLACED = {
@@ -211,7 +170,7 @@ class _Layouts:
         packed = name in _PACKED or source.startswith(_PACKED_FILES)
         union = name in _UNIONS
         fields, extras = [], []
-        offset = end = 0
+        offset = 0
         alignment = 1
         for macro, args in lines:
             if macro in ("FIELD", "FIELD_RO"):
@@ -234,8 +193,8 @@ class _Layouts:
                 offset = max(offset, unit_offset + unit)
             elif macro in ("METHOD", "ELEMENT_METHOD"):
                 extras.append(args[1])
-            end = max(end, offset)
-        size = SIZES[name]
+        end = max([f.offset + f.width for f in fields if f.kind not in ("zarray", "ro_zarray")], default=0)
+        size = SIZES.get(name, _align(end, 1 if packed else alignment))
         return Record(name, size, tuple(fields), tuple(extras), source), alignment
 
 

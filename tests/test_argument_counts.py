@@ -53,12 +53,6 @@ def _wrong_counts(fmt):
     return sorted(c for c in counts if c >= 0)
 
 
-def test_reference_parser_reports_counts():
-    # the reference itself: a one-object format given two objects
-    assert parser_message((1, 2), "O:delete_hyp_String") == \
-        "delete_hyp_String() takes exactly 1 argument (2 given)"
-
-
 @pytest.mark.parametrize("method", METHODS)
 def test_wrong_argument_count_matches_interpreter_message(method):
     fmt = _format(method)
@@ -82,30 +76,12 @@ def test_every_method_of_the_record_counts_its_arguments(record):
         assert str(info.value) == parser_message(args, fmt), method
 
 
-def test_setter_given_only_the_record_names_the_setter():
-    rec = _libfc.new_hyp_String()
-    with pytest.raises(TypeError) as info:
-        _libfc.hyp_String_bufferSize_set(rec)
-    assert str(info.value) == parser_message((rec,), "OO:hyp_String_bufferSize_set")
-    assert "hyp_String_bufferSize_set" in str(info.value)
-    assert _libfc.hyp_String_bufferSize_get(rec) == 0
-
-
 def test_too_many_arguments_change_nothing():
     rec = _libfc.new_hyp_String()
     _libfc.hyp_String_bufferSize_set(rec, 3)
     with pytest.raises(TypeError):
         _libfc.hyp_String_bufferSize_set(rec, 4, 5)
     assert _libfc.hyp_String_bufferSize_get(rec) == 3
-
-
-def test_swigregister_format_is_shared_by_all_records():
-    for record in RECORDS:
-        fn = getattr(_libfc, record.name + "_swigregister")
-        for args in ((), (object, object)):
-            with pytest.raises(TypeError) as info:
-                fn(*args)
-            assert str(info.value) == parser_message(args, "O:swigregister"), record.name
 
 
 @pytest.mark.parametrize("method,kwargs", [

@@ -10,6 +10,7 @@ import struct
 import pytest
 
 import _libfc
+import libfc
 from test_dvs_operations import OPERATIONS
 
 C = ctypes
@@ -221,18 +222,18 @@ def test_port_list_types_and_connect_ids():
     def port_list(port_type):
         out = vp()
         assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), port_type) == OK
-        nports, kind = struct.unpack_from("<ii", C.string_at(out, 8))
-        raw = C.string_at(out.value + 8, 52 * nports)
+        head = libfc.DVPortList.from_bytes(C.string_at(out, 8) + bytes(52))  # an empty list has its 8 bytes only
+        size = len(bytes(libfc.DVPortData()))
+        ports = [libfc.DVPortData.from_bytes(C.string_at(out.value + 8 + i * size, size)) for i in range(head.nports)]
         lib.DVSHYP_DataFree(out)
-        entries = [(raw[i:i + 48].rstrip(b"\0"), struct.unpack_from("<I", raw, i + 48)[0])
-                   for i in range(0, len(raw), 52)]
-        return kind, entries
+        return head.type, [(p.dvPortId.encode(), p.connectId) for p in ports]
 
     assert port_list(_libfc.DVSPORT_TYPE_ACTIVE) == (1, [(b"1", 1), (b"3", 77)])
     assert port_list(_libfc.DVSPORT_TYPE_SHADOW) == (2, [(b"2", 2)])
     assert port_list(_libfc.DVSPORT_TYPE_ZOMBIE) == (3, [])
     out = vp()
-    assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), 0) == BAD_PARAM
+    for outside in (0, 5, -1, 2**31 - 1, -2**31):  # any int reaches the library as the enumeration
+        assert lib.DVSHYP_SwitchPortList(SW, C.byref(out), outside) == BAD_PARAM and not out.value
     assert lib.DVSHYP_SwitchPortList(SW, None, 1) == BAD_PARAM
 
 
@@ -244,8 +245,8 @@ def test_port_by_external_id_and_handle_texts():
     assert lib.DVSHYP_PortDataSet(SW, b"7", b"com.quorix.common.port.alias", b"vm-1-eth0", 9, CONFIG) == OK
     out = vp()
     assert lib.DVSHYP_PortGetByExternalId(SW, b"vnic-42", C.byref(out)) == OK
-    raw = C.string_at(out, 176)
-    assert raw[:48].rstrip(b"\0") == b"7" and raw[48:].rstrip(b"\0") == b"vnic-42"
+    port = libfc.OpaqueDVPortData.from_bytes(C.string_at(out, len(bytes(libfc.OpaqueDVPortData()))))
+    assert (port.dvPortId, port.externalId) == ("7", "vnic-42")
     lib.DVSHYP_DataFree(out)
     assert lib.DVSHYP_PortGetByExternalId(SW, b"vnic-9", C.byref(out)) == NOT_FOUND
     port = lib.DVSState_PortFind(SW, b"7")
@@ -465,9 +466,12 @@ def test_iteration_over_switches_ports_and_properties():
     port = lib.DVSState_PortFind(lib.DVS_SwitchId(sw), b"2")
     data = collect(lib.DVSState_PortDataForEach, port, read=lib.DVSData_Name)
     assert b"com.quorix.common.port.volatile.status" in data
-    # Unknown handles and a null callback walk nothing.
+    # Unknown handles and a null callback walk nothing, whatever there is to visit.
     assert collect(lib.DVSState_PortForEach, 0x1000) == []
-    lib.DVSState_PortForEach(sw, CALLBACK(), None)
+    lib.DVSState_SwitchForEach(CALLBACK(), None)
+    for walk in (lib.DVSState_PortForEach, lib.DVSState_HostPropForEach, lib.DVSState_GlobalPropForEach):
+        walk(sw, CALLBACK(), None)
+    lib.DVSState_PortDataForEach(port, CALLBACK(), None)
 
 
 def test_a_callback_may_change_the_store_during_a_walk():

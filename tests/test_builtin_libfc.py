@@ -16,7 +16,7 @@ import pytest
 
 import _libfc
 import libfc  # noqa: F401  (the record classes _libfc's results come back as)
-from _helpers import builtin_library
+from _helpers import builtin_library, poke as write_bytes
 
 LIB = builtin_library("libfc.so")
 for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled", "fcemu_last_error"]:
@@ -29,12 +29,10 @@ class TrafficResult(ctypes.Structure):
                 ("installed", "evicted", "hits", "table_full", "inval_full", "port_disabled")]
 
 
-ENTRY_SIZE, ENTITY_SIZE, ENTITY_AT = 67670, 16689, 914
-FLOWKEY_IPV6, MAX_FLOWS_IOC, FLOW_CELLS = 1, 2048, 18
+FLOWKEY_IPV6, MAX_FLOWS_IOC, FLOW_CELLS, PORTS_PER_ENTITY = 1, 2048, 18, 4096
 ACTION = {"DROP": 5, "DST_PORT": 7, "VDR_ROUTE": 20, "ENCAP_VXLAN": 26}
 PORTID, VDRID = 2, 1
 EXPR_TIME = 2
-KEY = 12                # where new_entry writes the key
 
 # Counters read from FC_CacheStats (the cache's and each flow's), by path.
 STAT = {"nhits": "lookup.nhits", "nmisses": "lookup.nmisses", "failed": "lookup.failed",
@@ -168,22 +166,17 @@ def check():
 def new_entry(port=7, sip=0x0100000a, dip=0x0200000a, daddr=b"\x00\x50\x56\x00\x00\x02", proto=6,
               actions=(1 << ACTION["DST_PORT"]), dports=(8,), packets=1, created=0, entities=1):
     """A flow entry as the datapath hands it in."""
-    data = bytearray(ENTRY_SIZE)
-    struct.pack_into("<II", data, KEY, port, 0)
-    data[KEY + 14:KEY + 20] = daddr
-    struct.pack_into("<H", data, KEY + 20, 0x0800)
-    data[KEY + 25] = proto
-    struct.pack_into("<II", data, KEY + 44, sip, dip)
-    struct.pack_into("<Q", data, 720, packets)
-    struct.pack_into("<Q", data, 740, created)
-    struct.pack_into("<H", data, 912, entities)
-    struct.pack_into("<Q", data, ENTITY_AT, actions)
-    struct.pack_into(f"<{len(dports)}I", data, ENTITY_AT + 301, *dports)
-    struct.pack_into("<I", data, ENTITY_AT + 16685, len(dports))
-    return data
+    entity = {"actionsBitMap": actions, "dstPortsNum": len(dports),
+              "dport": list(dports) + [0] * (PORTS_PER_ENTITY - len(dports))}
+    return libfc.FC_FlowEntryIOC.from_dict({
+        "fkey": {"portID": port, "proto": proto, "l2Key": {"daddr": daddr, "etype": 0x0800},
+                 "ipKey": {"ipv4Key": {"sip": sip, "dip": dip}}},
+        "pktCount": packets, "created": created, "numActionEntities": entities,
+        "actionEntity": [entity] + [{}] * 3})
 
 
-def add_flow(data):
+def add_flow(entry):
+    data = bytearray(bytes(entry))
     return LIB.fcemu_add_flow((ctypes.c_char * len(data)).from_buffer(data))
 
 
@@ -378,14 +371,14 @@ def test_cache_sizes_outside_the_limits_are_refused_and_change_nothing(tables, e
 
 @pytest.mark.parametrize("change", ["entities", "dports", "key_flags"])
 def test_a_malformed_flow_is_refused_and_changes_nothing(change):
-    data = new_entry()
+    entry = new_entry()
     if change == "entities":
-        struct.pack_into("<H", data, 912, 5)
+        entry.numActionEntities = 5
     elif change == "dports":
-        struct.pack_into("<I", data, ENTITY_AT + 16685, 4097)
+        entry[0].dstPortsNum = PORTS_PER_ENTITY + 1
     else:
-        data[KEY + 24] = 2
-    assert add_flow(data) == -1
+        entry.fkey.flags = 2
+    assert add_flow(entry) == -1
     assert get_flows().total == 0 and stats()["alloc.fe"] == 0
 
 
@@ -515,38 +508,29 @@ def test_an_unusable_state_directory_is_reported_as_os_error(monkeypatch, tmp_pa
 
 # ---- A cache of real size, kept compact -------------------------------------------------
 
-def entity_data(data, entity, words):
-    """Gives the entity `words` non-zero 32-bit words of client data."""
-    at = ENTITY_AT + entity * ENTITY_SIZE + 8
-    for i in range(words):
-        struct.pack_into("<I", data, at + 4 * i, 0x01010101 * (i + 1))
-
-
 @pytest.mark.parametrize("ports, data_words, accepted", [
     (FLOW_CELLS - 1, 0, True), (FLOW_CELLS, 0, False), (1, FLOW_CELLS - 2, True), (1, FLOW_CELLS - 1, False)])
 def test_a_flow_that_needs_more_than_a_record_keeps_is_refused(ports, data_words, accepted):
-    data = new_entry(dports=tuple(range(100, 100 + ports)))
-    entity_data(data, 0, data_words)
-    assert add_flow(data) == (0 if accepted else -1)
+    entry = new_entry(dports=tuple(range(100, 100 + ports)))
+    write_bytes(entry[0].clientData, 0, b"".join(struct.pack("<I", 0x01010101 * (i + 1)) for i in range(data_words)))
+    assert add_flow(entry) == (0 if accepted else -1)
     assert get_flows().total == stats()["alloc.fe"] == int(accepted)
     if accepted:
         (flow,) = all_flows()
-        assert flow.entities == Flow(libfc.FC_FlowEntryIOC.from_bytes(bytes(data))).entities
+        assert flow.entities == Flow(entry).entities
 
 
 def test_every_action_entity_comes_back_as_it_was_installed():
-    data = new_entry(entities=4, dports=(5,))
-    for e in range(4):
-        base = ENTITY_AT + e * ENTITY_SIZE
-        struct.pack_into("<Q", data, base, 1 << ACTION["DST_PORT"] | 1 << (8 + e))
-        data[base + 8 + 69 * e] = 0x11 * (e + 1)                        # somewhere in the client data
-        struct.pack_into("<I", data, base + 289, e)                     # replication request
-        struct.pack_into("<2I", data, base + 301, 40 + e, 50 + e)
-        struct.pack_into("<I", data, base + 16685, 1 + e % 2)
-    assert add_flow(data) == 0
+    entry = new_entry(entities=4, dports=(5,))
+    for e, entity in enumerate(entry):
+        entity.actionsBitMap = 1 << ACTION["DST_PORT"] | 1 << (8 + e)
+        write_bytes(entity.clientData, 69 * e, bytes([0x11 * (e + 1)]))        # somewhere in the client data
+        write_bytes(entity.replData, 0, struct.pack("<I", e))                 # replication request
+        write_bytes(entity.dport, 0, struct.pack("<2I", 40 + e, 50 + e))
+        entity.dstPortsNum = 1 + e % 2
+    assert add_flow(entry) == 0
     (flow,) = all_flows()
-    given = Flow(libfc.FC_FlowEntryIOC.from_bytes(bytes(data)))
-    assert flow.entities == given.entities and flow.num_entities == 4
+    assert flow.entities == Flow(entry).entities and flow.num_entities == 4
     assert [e["ports"] for e in flow.entities] == [[40], [41, 51], [42], [43, 53]]
 
 

@@ -18,7 +18,7 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR
+from _helpers import BUILD_DIR, cli_started
 from conftest import fcemu_library
 from test_builtin_libfc import get_flows
 
@@ -36,13 +36,11 @@ needs_root = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv")
                                 reason="planting as another user needs root and setpriv")
 
 
-def cli(*args, env=None, background=False):
+def cli(*args, env=None):
     env = dict(os.environ if env is None else env)
     env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    command = [sys.executable, "-m", "libfc", *args]
-    if background:
-        return subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    return subprocess.run(command, env=env, capture_output=True, text=True, timeout=120)
+    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
+                          timeout=120)
 
 
 def one_line_failure(result, status, *words):
@@ -280,7 +278,7 @@ def test_a_long_traffic_run_lets_others_in_and_stops_on_ctrl_c_within_a_second(f
     # Room for every flow, so the run installs all of them (seconds of work)
     # instead of quickly counting the ones that no longer fit.
     assert LIB.fcemu_reset_sized(128, 8192) == 0
-    run = cli("emu", "traffic", "--flows", "1000000", background=True)
+    run = cli_started("emu", "traffic", "--flows", "1000000")
     time.sleep(0.5)
     # It takes the lock back after every batch at once; others still get
     # their turn quickly (by chance alone, some would wait for seconds).
@@ -315,7 +313,7 @@ def stopped_lock_holder(flow_cache):
 
 @pytest.mark.parametrize("interrupt", [False, True])
 def test_a_stopped_lock_holder_is_named_and_waited_for_boundedly(stopped_lock_holder, interrupt):
-    waiter = cli("flows", background=True)
+    waiter = cli_started("flows")
     start = time.monotonic()
     if interrupt:
         time.sleep(2.0)

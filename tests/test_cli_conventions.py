@@ -16,7 +16,7 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR, builtin_library, cli_in_process, cli_ok as ok, run_cli as cli
+from _helpers import BUILD_DIR, builtin_library, cli_here as cli, cli_in_process
 from conftest import fcemu_library
 from libfc.cli import dvs, flows, inval
 
@@ -26,6 +26,12 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 @pytest.fixture(autouse=True)
 def cache(flow_cache):
     yield flow_cache
+
+
+def ok(*args):
+    result = cli(*args)
+    assert (result.returncode, result.stderr) == (0, ""), result
+    return result.stdout
 
 
 # ---- --version ----------------------------------------------------------------------

@@ -6,6 +6,7 @@ handles, fixed text buffers, callbacks) and Panic."""
 
 import ctypes
 import os
+import re
 
 import pytest
 
@@ -22,83 +23,25 @@ TRAP_STATUS = ctypes.c_int.in_dll(MODULE, "exception_status")
 STATUS, UNSIGNED, SIGNED, TRUTH, TEXT, HANDLE, NOTHING = (
     "status", "unsigned", "signed", "truth", "text", "handle", "nothing")
 TXT = "char const *"
+KIND_OF_RESULT = {"HYP_ReturnStatus": STATUS, "int": SIGNED, "hyp_uint32": UNSIGNED, "FabVersion": UNSIGNED,
+                  "hyp_Bool": TRUTH, TXT: TEXT, "DVSwitchHandle": HANDLE, "DVSPortHandle": HANDLE, "void": NOTHING}
 
-# Declaration order; each operation's result kind and argument C types.
-OPERATIONS = [
-    ("DVSLoadConfig", STATUS, []),
-    ("DVSHYP_StateInit", STATUS, ["void *", "int"]),
-    ("DVSHYP_StateCleanup", STATUS, []),
-    ("DVSHYP_StateSanitize", STATUS, []),
-    ("DVSHYP_StateGet", STATUS, ["void **", "int *"]),
-    ("DVSHYP_PersistentStateGet", STATUS, ["void **", "int *"]),
-    ("DVSState_ConfigDeserialize", STATUS, ["void *", "int"]),
-    ("DVSState_ConfigReset", STATUS, []),
-    ("DVSHYP_DataFree", NOTHING, ["void *"]),
-    ("DVSHYP_SwitchAdd", STATUS, [TXT, TXT, "hyp_uint32", "FabVersion"]),
-    ("DVSHYP_SwitchRemove", STATUS, [TXT]),
-    ("DVSHYP_SwitchAssociate", STATUS, [TXT]),
-    ("DVSHYP_SwitchDissociate", STATUS, [TXT]),
-    ("DVSHYP_SwitchSetVersion", STATUS, [TXT, "FabVersion"]),
-    ("DVSHYP_SwitchSetMaxPorts", STATUS, [TXT, "hyp_uint32"]),
-    ("DVSHYP_SwitchPortList", STATUS, [TXT, "DVPortList **", "DVSPortType"]),
-    ("DVSHYP_CmdExec", STATUS, [TXT, TXT, "void *", "int", "void **", "int *"]),
-    ("DVSState_SwitchFindByAlias", HANDLE, [TXT]),
-    ("DVS_SwitchId", TEXT, ["DVSwitchHandle"]),
-    ("DVS_SwitchName", TEXT, ["DVSwitchHandle"]),
-    ("DVS_ClassName", TEXT, ["DVSwitchHandle"]),
-    ("DVS_GetMaxPorts", SIGNED, ["DVSwitchHandle"]),
-    ("DVS_Version", UNSIGNED, ["DVSwitchHandle"]),
-    ("DVSHYP_PortAdd", STATUS, [TXT, TXT, "void *", "int"]),
-    ("DVSHYP_PortRemove", STATUS, [TXT, TXT]),
-    ("DVSHYP_PortFind", STATUS, [TXT, TXT]),
-    ("DVSHYP_PortGetByExternalId", STATUS, [TXT, TXT, "OpaqueDVPortData **"]),
-    ("DVSHYP_PortStateGet", STATUS, [TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_PersistentPortStateGet", STATUS, [TXT, TXT, "FabVersion", "void **", "int *"]),
-    ("DVPortExist", TRUTH, [TXT, TXT]),
-    ("DVSState_PortFind", HANDLE, [TXT, TXT]),
-    ("DVS_PortId", TEXT, ["DVSPortHandle"]),
-    ("DVS_PortAlias", TEXT, ["DVSPortHandle"]),
-    ("DVSHYP_PortDataGet", STATUS, [TXT, TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_SmartNICPortDataGet", STATUS, [TXT, TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_PortDataSet", STATUS, [TXT, TXT, TXT, "void *", "int", "hyp_uint32"]),
-    ("DVSHYP_PortDataClear", STATUS, [TXT, TXT, TXT]),
-    ("DVSHYP_UplinkDataGet", STATUS, [TXT, TXT, "hyp_uint32", "void **", "int *"]),
-    ("DVSHYP_UplinkDataSet", STATUS, [TXT, TXT, "hyp_uint32", "void *", "int", "hyp_uint32"]),
-    ("DVSHYP_HostPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_SmartNICHostPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_HostPropSet", STATUS, [TXT, TXT, "void *", "int", "hyp_uint32"]),
-    ("DVSHYP_HostPropClear", STATUS, [TXT, TXT]),
-    ("DVSHYP_GlobalPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_SmartNICGlobalPropGet", STATUS, [TXT, TXT, "void **", "int *"]),
-    ("DVSHYP_GlobalPropSet", STATUS, [TXT, TXT, "void *", "int", "hyp_uint32"]),
-    ("DVSHYP_GlobalPropClear", STATUS, [TXT, TXT]),
-    ("DVSState_HostPropLookup", STATUS, [TXT, TXT, "DVSDataItem *"]),
-    ("DVSState_GlobalPropLookup", STATUS, [TXT, TXT, "DVSDataItem *"]),
-    ("DVSHYP_VendorGlobalPropList", STATUS, [TXT, "DVSDataHandle *", "hyp_uint32"]),
-    ("DVSHYP_VendorHostPropList", STATUS, [TXT, "DVSDataHandle *", "hyp_uint32"]),
-    ("DVSHYP_ExtraConfigPropList", STATUS, [TXT, "DVSDataHandle *", "hyp_uint32"]),
-    ("DVSHYP_ExtraConfigPortPropList", STATUS, [TXT, TXT, "DVSDataHandle *", "hyp_uint32"]),
-    ("DVSHYP_VendorPortPropList", STATUS, [TXT, TXT, "DVSDataHandle *", "hyp_uint32"]),
-    ("DVSData_Alloc", STATUS, ["DVSDataHandle *", "DVSData_MemAlloc", "DVSData_MemFree"]),
-    ("DVSData_Free", NOTHING, ["DVSDataHandle"]),
-    ("DVSData_Update", STATUS, ["DVSDataHandle", TXT, "void *", "hyp_uint32", "hyp_uint32"]),
-    ("DVSData_Serialize", STATUS, ["DVSDataHandle", "void **", "hyp_uint32 *", "FabVersion"]),
-    ("DVSData_Data", UNSIGNED, ["DVSDataItem", "void **"]),
-    ("DVSData_Name", TEXT, ["DVSDataItem"]),
-    ("DVSData_PropType", UNSIGNED, ["DVSDataItem"]),
-    ("DVSData_IsSamePropType", TRUTH, ["DVSDataItem", "hyp_uint32"]),
-    ("DVSPortsetNameToAlias", STATUS, [TXT, "char [128]"]),
-    ("DVSAliasToPortsetName", STATUS, [TXT, "char [128]"]),
-    ("DVSAliasToSwitchId", STATUS, [TXT, "char [64]"]),
-    ("DVSAliasToSwitchIdAllTypes", STATUS, [TXT, "char [64]"]),
-    ("DVSState_SwitchForEach", NOTHING, ["DVSwitchCallback", "void *"]),
-    ("DVSState_PortForEach", NOTHING, ["DVSwitchHandle", "DVSPortCallback", "void *"]),
-    ("DVSState_HostPropForEach", NOTHING, ["DVSwitchHandle", "DVSPortDataCallback", "void *"]),
-    ("DVSState_GlobalPropForEach", NOTHING, ["DVSwitchHandle", "DVSPortDataCallback", "void *"]),
-    ("DVSState_PortDataForEach", NOTHING, ["DVSPortHandle", "DVSPortDataCallback", "void *"]),
-    ("HYP_ReturnStatusToString", TEXT, ["HYP_ReturnStatus"]),
-    ("Panic", NOTHING, [TXT]),
-]
+
+def read_operations():
+    """(name, result kind, argument C types) of every operation, in
+    declaration order, from the module's own description of them."""
+    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "switchstate",
+                        "dvs_operations.def")
+    with open(path) as f:
+        lines = re.findall(r"^OPERATION\((\w+),\s*(.*)\)\s*$", f.read(), re.M)
+    operations = []
+    for name, types in lines:
+        result, *params = re.findall(r'"([^"]*)"', types)
+        operations.append((name, KIND_OF_RESULT[result], params))
+    return operations + [("Panic", NOTHING, [TXT])]  # the module's own wrapper
+
+
+OPERATIONS = read_operations()
 NAMES = [name for name, _, _ in OPERATIONS]
 TRAPPED = [op for op in OPERATIONS if op[0] != "Panic"]
 

@@ -23,8 +23,8 @@ def hx(text):
 
 
 # --- byte images of field settings ---------------------------------------------
-# (The headers scapy parses are checked against real packets in
-# test_packets_scapy.py; these are the overlay and telemetry layouts it lacks.)
+# (The headers scapy knows are checked against its packets in
+# test_header_scapy.py; these are the overlay and telemetry layouts it lacks.)
 # (record, settings applied in order, expected whole record image, fields read back)
 
 IMAGES = [

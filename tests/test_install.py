@@ -16,11 +16,11 @@ def reuse_settings():
     """pip's build keeps its own directory beside the tests' build (at the
     same depth, so a compiler cache keyed on paths relative to the checkout
     serves both) and takes the interpreter-independent parts, the built-in
-    libraries and the companion generator, from the tests' build when that
-    has them and is not instrumented."""
+    libraries and the two generators, from the tests' build when that has
+    them and is not instrumented."""
     build = os.path.abspath(BUILD_DIR)
     settings = ["--config-settings=build-dir=" + build + "-pip"]
-    prebuilt = all(os.path.exists(os.path.join(build, name)) for name in ("libfc.so", "libfabPublic.so", "gen_companion"))
+    prebuilt = all(os.path.exists(os.path.join(build, name)) for name in ("libfc.so", "libfabPublic.so", "gen_companion", "gen_signatures"))
     if not prebuilt or os.environ.get("LIBFC_SANITIZED") == "1":
         return settings
     settings.append("--config-settings=cmake.define.LIBFC_PREBUILT_DIR=" + build)

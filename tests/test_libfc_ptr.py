@@ -193,6 +193,27 @@ def test_cell_values_written_by_hand_read_back_by_type():
     P.memmove(words, (0xFFFFFFFE).to_bytes(4, "little"))
     assert P.intp_value(ints) == -2
     assert P.uint32p_value(words) == 0xFFFFFFFE
+    # A value read at an odd address (dport of the packed entity record).
+    record = _libfc.new_FC_ActionEntityIOC()
+    port = _libfc.FC_ActionEntityIOC_dport_get(record)
+    assert (int(port) - int(record)) % 4, "the field is no longer unaligned: pick another"
+    ctypes.memmove(int(port), (0xDEADBEEF).to_bytes(4, "little"), 4)
+    assert P.uint32p_value(port) == 0xDEADBEEF
+    _libfc.delete_FC_ActionEntityIOC(record)
+
+
+@pytest.mark.parametrize("stem, size", [("intp", 4), ("voidpp", 8), ("DVPortListpp", 8)])
+def test_bytes_through_a_cell_stop_at_the_cells_end(stem, size):
+    cell = getattr(P, "new_" + stem)()
+    P.memmove(cell, b"\xab" * size)
+    for call, arg in ((P.memmove, b"\x01" * (size + 1)), (P.cdata, size + 1)):
+        with pytest.raises(ValueError, match="%d bytes exceed the %d bytes" % (size + 1, size)):
+            call(cell, arg)
+    assert P.cdata(cell, size) == b"\xab" * size  # the refused write changed nothing
+    context = P.list_context([])  # a list context has no bytes at all
+    assert P.cdata(context, 0) == b""
+    with pytest.raises(ValueError):
+        P.memmove(context, b"\x00" * 8)
 
 
 # ---- Bytes behind pointers ----------------------------------------------------
@@ -315,12 +336,12 @@ def test_no_leaks_over_many_calls():
             pass
 
     try:
-        grown = c_heap_growth(cycle)
+        grown = c_heap_growth(cycle, cycles=30_000)
     finally:
         _libfc.delete_DVPortData(record)
     if grown is None:
         pytest.skip("the C heap cannot be measured under this allocator")
-    assert grown < 1_000_000, grown
+    assert grown < 500_000, grown  # a lost block a cycle (32 bytes at least) would be 960 KB
 
 
 def _switch_handle(switch_id):

@@ -77,35 +77,3 @@ OWN_FUNCTIONS_FOLLOW = {
     "FC_IOCFlows_get_num_flows": "FC_IOCFlows_swigregister",
     "FC_IOCFlows_get_flow": "FC_IOCFlows_get_num_flows",
 }
-
-
-def test_method_counts_by_kind():
-    library = {f for functions in LIBRARY_FUNCTIONS.values() for f in functions}
-    kinds = dict.fromkeys(["new", "delete", "register", "set", "get", "library", "extra", "own"], 0)
-    for m in METHODS[1:]:  # after SWIG_PyInstanceMethod_New
-        if m in library:
-            kinds["library"] += 1
-        elif m.startswith("new_"):
-            kinds["new"] += 1
-        elif m.startswith("delete_"):
-            kinds["delete"] += 1
-        elif m.endswith("_swigregister"):
-            kinds["register"] += 1
-        elif m.endswith("_set"):
-            kinds["set"] += 1
-        elif m.endswith("_get"):
-            kinds["get"] += 1
-        elif "___" in m:
-            kinds["extra"] += 1
-        else:
-            kinds["own"] += 1
-    assert len(METHODS) == 1738
-    assert kinds["new"] == kinds["delete"] == kinds["register"] == len(RECORDS) == 144
-    expected_setters = sum(1 for r in RECORDS for f in r.fields if f.writable)
-    expected_getters = sum(len(r.fields) for r in RECORDS)
-    assert (kinds["set"], kinds["get"]) == (expected_setters, expected_getters)
-    assert kinds["set"] + kinds["get"] == 1202
-    assert (kinds["library"], kinds["extra"], kinds["own"]) == (87, 7, 9)
-    extras = [m for m in METHODS[1:] if "___" in m and not m.startswith(("new_", "delete_"))
-              and not m.endswith(("_swigregister", "_set", "_get"))]
-    assert sorted(extras) == sorted(e for r in RECORDS for e in r.extras)

@@ -179,44 +179,8 @@ def module_constants():
     return found
 
 
-def test_there_are_868_constants_of_three_kinds():
-    constants = module_constants()
-    assert len(constants) == 868
-    assert len({name for name, _ in constants}) == 868
-    texts = [name for name, value in constants if type(value) is str]
-    assert len(texts) == 56
-    unsigned = [name for name, value in constants if type(value) is int and value > 2**31]
-    assert sorted(unsigned) == ["HYP_EXABYTE", "HYP_PETABYTE", "HYP_TERABYTE"]
-    assert (_libfc.HYP_TERABYTE, _libfc.HYP_PETABYTE, _libfc.HYP_EXABYTE) == (2**40, 2**50, 2**60)
-
-
-# The first constant of each family, in installation order.
-FAMILY_HEADS = [
-    "HYP_MODULE_NAME_MAX", "HYP_OK", "HYP_GENERIC_LINUX_ERROR", "HYP_MISC_NAME_MAX",
-    "HYP_INTR_TRIGGER_LEVEL", "HYP_ETH_ADDR_FMT_STR", "HYP_ETH_TYPE_IPV4", "HYP_ETH_TYPE_IPV4_NBO",
-    "HYP_VLAN_PRIORITY_MINIMUM", "HYP_IP_PROTO_IPV6_HOPOPT", "HYP_IGMP_QUERY", "HYP_MLD_QUERY",
-    "HYP_ETH_ADDR_LENGTH", "HYP_PKTCAP_NO_DROP", "HYP_PKTCAP_POINT_INVALID",
-    "HYP_NET_OVERLAY_NETWORK_KEY_NON_APPLICABLE", "HYP_LINK_STATE_DOWN", "HYP_LINK_MEDIA_NONE",
-    "HYP_PORTSET_RESPOOL_LIMIT_INFINITE", "HYP_FABPROP_SWITCH_ALIAS", "HYP_FABPORTSET_STATE_DEACTIVE",
-    "HYP_SOCKET_AF_INET_STRLEN", "HYPAPI_REVISION_MAJOR", "OVL_INT_V1", "FCPROP_PORT_ENABLE_CACHE",
-    "FC_ACTION_DO_NOT_CACHE", "FC_VDR_ACTION_CTX_NUM", "FC_MAX_PCPUS", "FC_IOCMD_REMOVE_FLOWS",
-    "FC_STATE_ENABLED", "CONFIG_PROP_TYPE", "DVSPORT_TYPE_INVALID",
-]
-
-
-def test_constant_families_are_installed_in_order_with_cvar_among_them():
-    names = [name for name, _ in module_constants()]
-    positions = [names.index(head) for head in FAMILY_HEADS]
-    assert positions == sorted(positions)
-    assert positions[0] == 0 and names[-1] == "PORTSET_NAME_MAX"
-    # cvar sits between the ioctl caller sizes and the management limits
-    keys = list(_libfc.__dict__)
-    at = keys.index("cvar")
-    assert (keys[at - 1], keys[at + 1]) == ("HYP_IOCTL_CALLER_32", "HYP_MISC_NAME_MAX")
-
-
 @pytest.mark.parametrize("name, value", [
-    ("HYP_OK", 0), ("HYP_FAILURE", 195887105), ("HYP_NOT_SUPPORTED", 195887136),
+    ("HYP_OK", 0), ("HYP_EXABYTE", 2**60), ("HYP_FAILURE", 195887105), ("HYP_NOT_SUPPORTED", 195887136),
     ("HYP_TIMEOUT", 0x0BAD0021), ("HYP_NOT_INITIALIZED", 0x0BAD0031), ("HYP_LAST_ERR", 195887464),
     ("HYP_MEM_MIN_LT_RESERVED", 0x0BAD00E1), ("HYP_VSI_MODULE_NOT_FOUND", 0x0BAD00EA),
     ("HYP_ELF_UNKNOWN_RELOCATIONS", 0x0BAD0128), ("HYP_PERM_DEV_LOSS", 0x0BAD0132),
@@ -260,17 +224,3 @@ def test_status_codes_increase_from_failure_to_last_error():
     assert all(a < b for a, b in zip(codes, codes[1:]))
     assert names[first - 1] == "HYP_OK" and _libfc.HYP_OK == 0
     assert names[last + 1] == "HYP_GENERIC_LINUX_ERROR"
-
-
-def test_consecutive_numbering_families():
-    families = {
-        "FC_ACTION_DO_NOT_CACHE": ("FC_ACTION_MAX", 38),
-        "HYP_PKTCAP_NO_DROP": ("HYP_PKTCAP_DROP_REASON_MAX", 18),
-        "HYP_PKTCAP_POINT_INVALID": ("HYP_PKTCAP_POINT_MAX", 29),
-        "HYP_LINK_MEDIA_NONE": ("HYP_LINK_MEDIA_BASE_CR2", 38),
-        "FC_IOCMD_REMOVE_FLOWS": ("FC_IOCMD_INVALIDATE_ENTRY", 13),
-    }
-    names = [name for name, _ in module_constants()]
-    for first, (last, top) in families.items():
-        run = names[names.index(first):names.index(last) + 1]
-        assert [getattr(_libfc, n) for n in run] == list(range(top + 1)), first
