@@ -6,10 +6,8 @@ serving until Ctrl-C."""
 
 import argparse
 import socket
-import socketserver
 import sys
 import threading
-from wsgiref.simple_server import WSGIRequestHandler, WSGIServer, make_server
 
 from .. import _metrics
 from ._library import CommandError
@@ -38,14 +36,24 @@ def register(subparsers):
     parser.set_defaults(handler=run)
 
 
-class _Quiet(WSGIRequestHandler):
-    def log_message(self, *arguments):  # one line per scrape would flood the log
-        pass
+def _server_classes(ipv6):
+    """The server and request handler classes, made when an exporter starts:
+    the HTTP server modules take longer to import than a listing of flows
+    takes to run, and every command of the tool imports this module."""
+    import socketserver
+    from wsgiref.simple_server import WSGIRequestHandler, WSGIServer
 
+    class Quiet(WSGIRequestHandler):
+        def log_message(self, *arguments):  # one line per scrape would flood the log
+            pass
 
-class _Server(socketserver.ThreadingMixIn, WSGIServer):
-    daemon_threads = True
-    allow_reuse_address = True
+    class Server(socketserver.ThreadingMixIn, WSGIServer):
+        daemon_threads = True
+        allow_reuse_address = True
+        if ipv6:
+            address_family = socket.AF_INET6
+
+    return Server, Quiet
 
 
 def _application(collector):
@@ -71,11 +79,11 @@ def _application(collector):
 def start(host, port, collector=None):
     """A server answering in a thread of its own; its server_port is the
     port it got.  Stop it with shutdown() and server_close()."""
-    server_class = _Server
-    if ":" in host:
-        server_class = type("_Server6", (_Server,), {"address_family": socket.AF_INET6})
+    from wsgiref.simple_server import make_server
+
+    server_class, handler_class = _server_classes(":" in host)
     server = make_server(host, port, _application(collector or _metrics.Collector()),
-                         server_class=server_class, handler_class=_Quiet)
+                         server_class=server_class, handler_class=handler_class)
     threading.Thread(target=server.serve_forever, name="libfc-exporter", daemon=True).start()
     return server
 
