@@ -46,8 +46,6 @@ nothing ahead: a caller that stops after N flows has made only the queries
 those N needed.
 """
 
-import itertools
-
 import _libfc
 
 from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page, flow_stream
@@ -169,17 +167,17 @@ class Walk:
         if keys is None:
             keys = answer_keys if decode is decode_page else self._decoded_keys
         self._keys = keys
-        stream = itertools.chain.from_iterable
         if decode is decode_page:
-            # The flows wait in their page out of the collector's view.
-            self._decode, stream = _untracked_page, flow_stream
+            # The flows wait in their page out of the collector's view until
+            # the stream hands them out.
+            self._decode = _untracked_page
         self.total = None
         self.parts = 0
         self.decoded = 0
         self.unreachable = 0
         # The walk proper yields a page (a list of flows) per answer; the
         # flows come out of them one at a time without a Python frame each.
-        self._flows = stream(self._walk())
+        self._flows = flow_stream(self._walk())
 
     def __iter__(self) -> "Iterator[Flow]":
         return self._flows
@@ -316,10 +314,9 @@ class Walk:
             yield from self._by_value(arguments, rest, depth, now, self._stamp, new, covered,
                                       any(not key[index] for key in keys), done)
         else:
-            # Every flow this answer shows has a value read already, but the
-            # answer is not the whole part: the rest, if any, lies beyond it.
-            # Whether it is empty cannot be told from counts that other
-            # processes may have moved, so it is read through the next split.
+            # No value this answer shows is new, and the answer is not the
+            # whole part: the rest is read through the next split, as counts
+            # that other processes may have moved cannot prove it empty.
             yield from self._split(arguments, narrowed, depth + 1, answer, now)
 
 
