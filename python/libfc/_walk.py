@@ -198,6 +198,8 @@ class Walk:
         if not answer:
             return []
         flows = self._decode(answer, self._now_ms)
+        if type(flows) is not list:  # the stream hands out lists, whatever a decoder gives
+            flows = list(flows)
         self.decoded += len(flows)
         return flows
 
