@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "handles.hpp"
+#include "lock_wait.h"
 #include "status.hpp"
 #include "store_call.hpp"
 #include "store_path.hpp"
@@ -25,8 +26,8 @@ namespace {
 constexpr uint32_t kApplicationId = 0x46414245;
 constexpr int kSchemaVersion = 2;
 
-// How long a call waits for another process's lock before HYP_BUSY.
-constexpr int kBusyWaitMs = 5000;
+// The busy handler's step while another process holds the store's lock;
+// the whole wait before HYP_BUSY is emu_lock_wait_ms().
 constexpr int kBusyStepMs = 10;
 
 // Port data and uplink data are properties whose owner is the port id or the
@@ -107,7 +108,7 @@ HYP_ReturnStatus status_for(int code) {
 // SQLite's busy handler: waits in short steps, so that a cancellation ends
 // the wait at once and the whole wait stays bounded.
 int wait_while_busy(void *, int attempts) {
-    if (cancel_requested() || attempts * kBusyStepMs >= kBusyWaitMs) return 0;
+    if (cancel_requested() || attempts * kBusyStepMs >= emu_lock_wait_ms()) return 0;
     sqlite3_sleep(kBusyStepMs);
     return 1;
 }

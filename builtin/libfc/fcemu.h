@@ -13,8 +13,9 @@
  * must belong to the effective user, be writable by no one else and not be
  * symbolic links; anything else is refused and left untouched.  A state
  * file that is truncated, fails its check or has a newer format is refused
- * as well: only fcemu_reset rebuilds it.  A call waits at most
- * FCEMU_LOCK_WAIT_SEC for another process's lock on the file, and gives up
+ * as well: only fcemu_reset rebuilds it.  A call waits at most five
+ * seconds (or $FC_EMU_LOCK_WAIT_MS milliseconds, which the switch state
+ * library honours too) for another process's lock on the file, and gives up
  * at once when a signal arrives while it waits; the message names the pid
  * holding the lock.  A process killed in the middle of a change
  * leaves its mark in the file; the next call of any process rebuilds what
@@ -123,10 +124,9 @@ extern "C" {
 typedef struct _object PyObject;
 
 /* Control limits: flows one fcemu_traffic call installs, packets one
- * fcemu_add_flow counts, and how long a call waits for the state's lock. */
+ * fcemu_add_flow counts. */
 #define FCEMU_MAX_TRAFFIC_FLOWS 65536
 #define FCEMU_MAX_FLOW_PACKETS  0xffffffffu
-#define FCEMU_LOCK_WAIT_SEC     5
 
 /* The control functions report failure by their result; this is the
  * one-line reason for the last failure (valid until the next call). */

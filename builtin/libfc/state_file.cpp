@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "check.hpp"
+#include "lock_wait.h"
 #include "flow_table.hpp"
 #include "options.hpp"
 
@@ -296,7 +297,7 @@ bool take_lock(bool &in_line) {
     return true;
 }
 
-// Takes the state lock, waiting at most FCEMU_LOCK_WAIT_SEC.  A signal
+// Takes the state lock, waiting at most lock_wait_ms().  A signal
 // caught while waiting (Ctrl-C) ends the wait at once, so that its handler
 // runs when the call returns instead of seconds later.  (No trap jump can
 // cross this frame: the library jumps only from its entry points.)
@@ -306,15 +307,16 @@ fcemu_status lock_file() {
     long pause_ns = 1000000;
     bool in_line = false;               // this process holds the turnstile
     if (take_lock(in_line)) return FCEMU_OK;  // no wait, no handler to set
+    const long wait_ms = emu_lock_wait_ms();
     InterruptWatch watch;
     for (;;) {
         if (take_lock(in_line)) return FCEMU_OK;
         fcemu_status status = FCEMU_OK;
         if (errno != EACCES && errno != EAGAIN && errno != EINTR)
             status = fail(FCEMU_NO_STATE, "cannot lock the flow cache state file %s: %s", attached.path, std::strerror(errno));
-        else if (seconds_since(start) >= FCEMU_LOCK_WAIT_SEC)
-            status = fail(FCEMU_NO_STATE, "the flow cache state file %s is locked by %s (gave up after %d s)",
-                          attached.path, lock_holder(), FCEMU_LOCK_WAIT_SEC);
+        else if (seconds_since(start) * 1000 >= wait_ms)
+            status = fail(FCEMU_NO_STATE, "the flow cache state file %s is locked by %s (gave up after %g s)",
+                          attached.path, lock_holder(), wait_ms / 1000.0);
         else if (watch.interrupted_now() || !watch.pause(pause_ns))
             status = fail(FCEMU_NO_STATE, "interrupted while waiting for the lock on the flow cache state file %s (held by %s)",
                           attached.path, lock_holder());
