@@ -2,7 +2,8 @@
 # Sets up the project's virtual environment, builds the modules in-tree (with
 # the test-only module), runs every test, runs the suite again against a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer, then once more
-# on every other CPython from 3.9 to 3.13 this machine has.
+# on CPython 3.9 and 3.13 where this machine has them (LIBFC_VERSIONS picks
+# others; see run_version_matrix.sh).
 #
 # The plain suite runs in front and prints as it goes; the sanitized suite
 # and the other interpreters run beside it, up to LIBFC_JOBS passes at a time
