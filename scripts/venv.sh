@@ -4,7 +4,7 @@
 # .venv, or .venv-<version> for another interpreter than the default.
 # The requirements are installed again only when their file has changed
 # since the last install into that environment.
-# Usage: source scripts/venv.sh [requirements file]
+# Usage: [LIBFC_NO_EXTRA=1] source scripts/venv.sh [requirements file]
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 python="${PYTHON:-python3}"
 version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
@@ -35,6 +35,9 @@ print(" ".join(p for p in extra if re.split(r"[<>=!~\[ ;]", p, maxsplit=1)[0] no
 EOF
 )"
   stamp="$venv/installed-$(basename "$1")"
+  # LIBFC_NO_EXTRA=1: the file's packages alone (the build tools, so that a
+  # build can start while the extra is installed by a second call).
+  if [ -n "${LIBFC_NO_EXTRA:-}" ]; then extra=""; stamp="$stamp-alone"; fi
   wanted="$(cat "$1"; echo "$extra")"
   if [ "$wanted" != "$(cat "$stamp" 2>/dev/null)" ]; then
     # shellcheck disable=SC2086
