@@ -209,10 +209,8 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
     assert _libfc.DVSData_PropType(handle) == no_sync | _libfc.CONFIG_PROP_TYPE
     assert _libfc.DVSData_IsSamePropType(handle, _libfc.CONFIG_PROP_TYPE) == "\x01"
     # Handles are library pointers the module does not own.
-    assert type(switch).__name__ == "SwigPyObject" and str(switch).endswith("_p_void")
-    assert switch.own() is False and _libfc.DVSState_SwitchFindByAlias("unknown") is None
+    assert str(switch).endswith("_p_void") and switch.own() is False
     assert (_libfc.DVS_SwitchId(switch), _libfc.DVS_ClassName(switch)) == (SW, "etherswitch")
-    assert _libfc.DVS_PortId(_libfc.DVSState_PortFind(SW, "p1")) == "p1"
     # Any pointer object passes unchecked; the library judges the handle.
     record = _libfc.new_DVPortData()
     try:
@@ -222,28 +220,21 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
         _libfc.delete_DVPortData(record)
 
 
-def test_output_addresses_take_cells_and_the_modules_own_pointers_of_their_type():
-    data = _libfc_ptr.new_voidpp()
+def test_a_records_own_pointer_of_the_output_type_is_an_output_address():
+    # The hyp_uint32 * a record getter hands out takes the length as a cell would.
+    data, block, stats = _libfc_ptr.new_voidpp(), _libfc_ptr.new_voidpp(), _libfc.new_FCHashStats()
     assert _libfc.DVSData_Alloc(data, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree) == _libfc.HYP_OK
     container = _libfc_ptr.voidpp_value(data)
     try:
         assert _libfc.DVSData_Update(container, "item", None, 0, _libfc.CONFIG_PROP_TYPE) == _libfc.HYP_OK
-        # The hyp_uint32 * a record getter hands out is an output address too.
-        stats = _libfc.new_FCHashStats()
-        block = _libfc_ptr.new_voidpp()
-        try:
-            length = _libfc.FCHashStats_bucketLengthMap_get(stats)
-            assert _libfc.DVSData_Serialize(container, block, length, 0) == _libfc.HYP_OK
-            assert _libfc_ptr.uint32p_value(length) > 20
-            assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(block), 4) == b"FABS"
-            _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(block))
-        finally:
-            _libfc.delete_FCHashStats(stats)
-        with pytest.raises(TypeError) as info:
-            _libfc.DVSData_Serialize(container, _libfc_ptr.new_intp(), None, 0)
-        assert str(info.value) == "in method 'DVSData_Serialize', argument 2 of type 'void **'"
+        length = _libfc.FCHashStats_bucketLengthMap_get(stats)
+        assert _libfc.DVSData_Serialize(container, block, length, 0) == _libfc.HYP_OK
+        assert _libfc_ptr.uint32p_value(length) > 20
+        assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(block), 4) == b"FABS"
+        _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(block))
     finally:
         _libfc.DVSData_Free(container)
+        _libfc.delete_FCHashStats(stats)
 
 
 @pytest.mark.parametrize("name, size", [("DVSAliasToSwitchId", 64), ("DVSAliasToSwitchIdAllTypes", 64),
