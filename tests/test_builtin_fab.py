@@ -27,8 +27,9 @@ MEM_FREE = C.CFUNCTYPE(None, vp)
 # type text per argument, one result kind per operation.
 RESULTS = {"status": i32, "signed": i32, "unsigned": u32, "truth": C.c_char, "text": cp, "handle": vp,
            "nothing": None}
-ARGUMENTS = {"void *": vp, "int": i32, "DVSPortType": i32, "HYP_ReturnStatus": i32, "hyp_uint32": u32, "FabVersion": u32,
-             "int *": P(i32), "hyp_uint32 *": P(u32), "DVSData_MemAlloc": MEM_ALLOC, "DVSData_MemFree": MEM_FREE}
+ARGUMENTS = {"void *": vp, "int": i32, "DVSPortType": i32, "HYP_ReturnStatus": i32, "hyp_uint32": u32,
+             "FabVersion": u32, "int *": P(i32), "hyp_uint32 *": P(u32), "DVSData_MemAlloc": MEM_ALLOC,
+             "DVSData_MemFree": MEM_FREE}
 
 
 def argument_type(ctype):
@@ -198,19 +199,14 @@ def test_ports_add_find_remove_and_limit():
     assert lib.DVSHYP_PortAdd(SW, b"12", None, 0) == OK  # room again
 
 
-def u32_bytes(value):
-    return struct.pack("<I", value)
-
-
 def test_port_list_types_and_connect_ids():
     add_switch()
     for port in (b"1", b"2", b"3"):
         assert lib.DVSHYP_PortAdd(SW, port, None, 0) == OK
-    shadow = u32_bytes(_libfc.DVSPORT_TYPE_SHADOW)
-    assert lib.DVSHYP_PortDataSet(SW, b"2", b"com.quorix.common.port.volatile.type", shadow, 4, VOLATILE) == OK
-    assert lib.DVSHYP_PortDataSet(SW, b"3", b"com.quorix.common.port.connectid", u32_bytes(77), 4, CONFIG) == OK
-    bad_type = u32_bytes(9)
-    assert lib.DVSHYP_PortDataSet(SW, b"1", b"com.quorix.common.port.volatile.type", bad_type, 4, 0) == BAD_PARAM
+    port_type = b"com.quorix.common.port.volatile.type"
+    assert lib.DVSHYP_PortDataSet(SW, b"2", port_type, struct.pack("<I", _libfc.DVSPORT_TYPE_SHADOW), 4, VOLATILE) == OK
+    assert lib.DVSHYP_PortDataSet(SW, b"3", b"com.quorix.common.port.connectid", struct.pack("<I", 77), 4, CONFIG) == OK
+    assert lib.DVSHYP_PortDataSet(SW, b"1", port_type, struct.pack("<I", 9), 4, 0) == BAD_PARAM
 
     def port_list(port_type):
         out = vp()
@@ -483,11 +479,6 @@ def test_a_callback_may_change_the_store_during_a_walk():
 
 # ---- handles the library did not issue -----------------------------------------
 
-def foreign_handles():
-    buffer = C.create_string_buffer(b"\xff" * 256)
-    return [0x10, 0xFAB00000000, C.addressof(buffer), id(object())], buffer
-
-
 @pytest.mark.parametrize("getter, refused", [
     (lambda h: lib.DVS_SwitchId(h), None), (lambda h: lib.DVS_SwitchName(h), None),
     (lambda h: lib.DVS_ClassName(h), None), (lambda h: lib.DVS_GetMaxPorts(h), 0),
@@ -500,14 +491,14 @@ def foreign_handles():
 ], ids=["SwitchId", "SwitchName", "ClassName", "GetMaxPorts", "Version", "PortId", "PortAlias", "Data_Name",
         "Data_PropType", "Data_IsSamePropType", "Data_Data", "Data_Update", "Data_Serialize"])
 def test_foreign_handles_are_refused(getter, refused):
-    handles, buffer = foreign_handles()
+    buffer = C.create_string_buffer(b"\xff" * 256)
     add_switch()
     lib.DVSHYP_PortAdd(SW, b"1", None, 0)
     stale_switch = lib.DVSState_SwitchFindByAlias(SW)
     stale_port = lib.DVSState_PortFind(SW, b"1")
     lib.DVSHYP_SwitchRemove(SW)
     add_switch()  # same id again: the old handles stay dead
-    for handle in handles + [stale_switch, stale_port]:
+    for handle in (0x10, 0xFAB00000000, C.addressof(buffer), id(object()), stale_switch, stale_port):
         assert getter(handle) == refused, hex(handle)
     assert buffer.raw == b"\xff" * 256 + b"\0"  # nothing written through a foreign address
 

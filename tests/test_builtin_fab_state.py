@@ -70,34 +70,28 @@ def test_init_replaces_the_store_with_a_block_while_deserialize_merges_it():
     assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvSwitch-1")) == b"dvSwitch-1"  # the mirrored alias
 
 
-def test_persistent_state_leaves_out_volatile_data_and_zombies():
+def test_persistent_blocks_leave_out_volatile_data_and_zombies():
     add_switch()
-    for port in (b"1", b"2"):
-        lib.DVSHYP_PortAdd(SW, port, None, 0)
-    lib.DVSHYP_PortDataSet(SW, b"1", b"keep", b"k", 1, CONFIG)
-    lib.DVSHYP_PortDataSet(SW, b"1", b"drop", b"d", 1, VOLATILE | CONFIG)
+    for port, state in ((b"1", None), (b"2", None), (b"5", b"\x01\x02")):
+        lib.DVSHYP_PortAdd(SW, port, state, len(state or b""))
+    for port in (b"1", b"5"):
+        lib.DVSHYP_PortDataSet(SW, port, b"keep", b"k", 1, CONFIG)
+        lib.DVSHYP_PortDataSet(SW, port, b"drop", b"d", 1, VOLATILE | CONFIG)
     lib.DVSHYP_PortDataSet(SW, b"2", b"com.quorix.common.port.volatile.type", struct.pack("<I", 3), 4, CONFIG)
     kind, by_tag = records_by_tag(state_block(persistent=True))
-    assert kind == 2 and len(by_tag[2]) == 1  # port 2 is a zombie
-    assert any(b"keep" in body for body in by_tag[3]) and not any(b"drop" in body for body in by_tag[3])
+    assert kind == 2 and len(by_tag[2]) == 2  # port 2 is a zombie
+    assert sum(b"keep" in body for body in by_tag[3]) == 2 and not any(b"drop" in body for body in by_tag[3])
     assert not any(b"volatile.type" in body for body in by_tag[3])  # the zombie's data went with it
+    # One port's block: its record with its own state blob, and its kept data.
+    status, block = take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"5", 1)
+    kind, by_tag = records_by_tag(block)
+    assert status == OK and kind == 3 and len(by_tag[3]) == 1 and b"keep" in by_tag[3][0]
+    assert len(by_tag[2]) == 1 and by_tag[2][0].endswith(struct.pack("<I", 2) + b"\x01\x02")
+    assert take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"5", 7)[0] == _libfc.HYP_VERSION_MISMATCH_MAJOR
+    assert take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"6", 0)[0] == _libfc.HYP_NOT_FOUND
     # Sanitize removes the zombie from the store itself.
     assert lib.DVSHYP_StateSanitize() == OK
     assert (lib.DVSHYP_PortFind(SW, b"2"), lib.DVSHYP_PortFind(SW, b"1")) == (_libfc.HYP_NOT_FOUND, OK)
-
-
-def test_persistent_port_state_block():
-    add_switch()
-    lib.DVSHYP_PortAdd(SW, b"5", b"\x01\x02", 2)
-    lib.DVSHYP_PortDataSet(SW, b"5", b"cfg", b"c", 1, CONFIG)
-    lib.DVSHYP_PortDataSet(SW, b"5", b"live", b"l", 1, VOLATILE)
-    status, block = take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"5", 1)
-    assert status == OK
-    kind, by_tag = records_by_tag(block)
-    assert kind == 3 and len(by_tag[2]) == 1 and len(by_tag[3]) == 1 and b"cfg" in by_tag[3][0]
-    assert by_tag[2][0].endswith(struct.pack("<I", 2) + b"\x01\x02")  # the port's own state blob
-    assert take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"5", 7)[0] == _libfc.HYP_VERSION_MISMATCH_MAJOR
-    assert take_block(lib.DVSHYP_PersistentPortStateGet, SW, b"6", 0)[0] == _libfc.HYP_NOT_FOUND
 
 
 def damaged(block, how):
@@ -166,6 +160,16 @@ def child(code, db, timeout=120, wait=True):
     return subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
 
 
+def test_state_persists_across_processes(switch_store):
+    # This process looked at the store (the fixture's load) before its file was made.
+    result = child('assert lib.DVSHYP_SwitchAdd(b"from-child", b"etherswitch", 4, 3) == 0', switch_store)
+    assert result.returncode == 0, result.stderr
+    assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"from-child")) == b"from-child"
+    assert lib.DVSHYP_SwitchRemove(b"from-child") == OK
+    result = child("print(lib.DVSState_SwitchFindByAlias(b'from-child'))", switch_store)
+    assert (result.returncode, result.stdout) == (0, "None\n"), result.stderr
+
+
 def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it_reported(switch_store, tmp_path):
     # Reference states of the populations the child writes, made in a side store.
     references = {}
@@ -174,9 +178,8 @@ def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it
         assert lib.fabemu_populate(4, 60, seed) == OK
         references[seed] = state_block()
     os.environ["FAB_EMU_DB"] = str(switch_store)
-    add_switch(b"from-parent")  # what this process wrote, the child must see
+    assert lib.fabemu_populate(4, 60, 0) == OK
     proc = child("""
-        assert _libfc.DVS_SwitchName(_libfc.DVSState_SwitchFindByAlias("from-parent")) == "from-parent"
         for i in range(1, 10**9):
             assert lib.fabemu_populate(4, 60, i % 4) == 0
             print(i % 4, flush=True)
