@@ -288,7 +288,7 @@ def test_property_set_get_replace_clear(scope):
         assert get(name) == (NOT_FOUND, None)
 
 
-def test_properties_of_unknown_owners_and_null_outputs():
+def test_lookups_give_items_and_unknown_owners_or_null_outputs_are_refused():
     add_switch()
     assert lib.DVSHYP_HostPropSet(b"nope", b"n", b"v", 1, CONFIG) == NOT_FOUND
     assert lib.DVSHYP_PortDataSet(SW, b"9", b"n", b"v", 1, CONFIG) == NOT_FOUND
@@ -296,15 +296,10 @@ def test_properties_of_unknown_owners_and_null_outputs():
     assert lib.DVSHYP_HostPropSet(SW, b"n", b"v", 1, CONFIG) == OK
     assert lib.DVSHYP_HostPropGet(SW, b"n", None, None) == BAD_PARAM
     assert lib.DVSHYP_StateGet(None, None) == BAD_PARAM
-
-
-def test_lookups_give_items():
-    add_switch()
     lib.DVSHYP_HostPropSet(SW, b"h.one", b"\x01\x02", 2, CONFIG | VOLATILE)
     lib.DVSHYP_GlobalPropSet(SW, b"g.one", b"abc", 3, POLICY)
-    item = vp()
+    item, value = vp(), vp()
     assert lib.DVSState_HostPropLookup(SW, b"h.one", C.byref(item)) == OK
-    value = vp()
     assert lib.DVSData_Data(item, C.byref(value)) == 2 and C.string_at(value, 2) == b"\x01\x02"
     assert lib.DVSData_Name(item) == b"h.one"
     assert lib.DVSData_PropType(item) == CONFIG | VOLATILE

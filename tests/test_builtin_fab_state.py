@@ -433,21 +433,15 @@ def test_a_store_on_a_read_only_file_is_read_without_writing_anything(switch_sto
     directory = shared_dir / "readonly"  # reachable by the other user
     directory.mkdir()
     os.rename(switch_store, directory / "fab.db")
-    os.chown(directory / "fab.db", NOBODY, NOBODY)
-    os.chmod(directory / "fab.db", 0o400)
-    os.chown(directory, NOBODY, NOBODY)
-    os.chmod(directory, 0o500)
+    for path, mode in ((directory / "fab.db", 0o400), (directory, 0o500)):
+        os.chown(path, NOBODY, NOBODY)
+        os.chmod(path, mode)
     monkeypatch.setenv("FAB_EMU_DB", str(directory / "fab.db"))
     before = tree(directory)
-
-    def read_as_owner():
-        status, block = take_block(lib.DVSHYP_StateGet)
-        names = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
-        return lib.DVSLoadConfig(), status, block, sorted(names), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)
-
-    loaded, status, block, names, write = as_user(NOBODY, read_as_owner)
-    assert (loaded, status, names) == (OK, OK, [b"dvSwitch-0", b"dvSwitch-1"])
-    assert block == expected
+    loaded, block, names, write = as_user(NOBODY, lambda: (
+        lib.DVSLoadConfig(), take_block(lib.DVSHYP_StateGet),
+        sorted(collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)))
+    assert (loaded, block, names) == (OK, (OK, expected), [b"dvSwitch-0", b"dvSwitch-1"])
     assert write == S.HYP_READ_ONLY
     assert tree(directory) == before
 
