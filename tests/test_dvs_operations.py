@@ -100,14 +100,10 @@ def accepted_args(params):
 @pytest.fixture(scope="module", autouse=True)
 def store_file(tmp_path_factory):
     """One store file for the module; tests that need a known store empty it."""
-    before = os.environ.get("FAB_EMU_DB")
-    os.environ["FAB_EMU_DB"] = str(tmp_path_factory.mktemp("dvs") / "fab.db")
-    assert LIB.fabemu_reset() == 0
-    yield
-    if before is None:
-        del os.environ["FAB_EMU_DB"]
-    else:
-        os.environ["FAB_EMU_DB"] = before
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setenv("FAB_EMU_DB", str(tmp_path_factory.mktemp("dvs") / "fab.db"))
+        assert LIB.fabemu_reset() == 0
+        yield
 
 
 @pytest.fixture(autouse=True)
@@ -117,26 +113,19 @@ def no_pending_failure():
         fail_next(name, 0)
 
 
-FLOW_CACHE_OPERATIONS = ["FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats",
-                         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
-                         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
-                         "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]
-
-
 @pytest.mark.parametrize("name, kind, params", TRAPPED, ids=[op[0] for op in TRAPPED])
-def test_operation_takes_its_arguments_and_returns_its_kind_of_result(name, kind, params):
+def test_operation_takes_its_arguments_returns_its_kind_of_result_and_raises_what_an_abandoning_library_left(
+        name, kind, params):
+    function = getattr(_libfc, name)
     # one argument fewer or more is the parser's refusal
     for wrong in (accepted_args(params)[:-1], accepted_args(params) + [None]):
         if len(wrong) != len(params):
             with pytest.raises(TypeError, match=name):
-                getattr(_libfc, name)(*wrong)
-    result = getattr(_libfc, name)(*accepted_args(params))
+                function(*wrong)
+    result = function(*accepted_args(params))
     if kind in (STATUS, SIGNED, UNSIGNED):
         assert type(result) is int
-        if kind == UNSIGNED:
-            assert 0 <= result < 2 ** 32
-        else:
-            assert -2 ** 31 <= result < 2 ** 31
+        assert 0 <= result < 2 ** 32 if kind == UNSIGNED else -2 ** 31 <= result < 2 ** 31
     elif kind == TRUTH:
         assert type(result) is str and len(result) == 1
     elif kind == TEXT:
@@ -145,6 +134,12 @@ def test_operation_takes_its_arguments_and_returns_its_kind_of_result(name, kind
         assert result is None or type(result).__name__ == "SwigPyObject"
     else:
         assert result is None
+    fail_next(name, 7, LookupError, ("%s gave up" % name).encode())
+    with pytest.raises(LookupError) as info:
+        function(*accepted_args(params))
+    assert str(info.value) == "%s gave up" % name and TRAP_STATUS.value == 7
+    function(*accepted_args(params))
+    assert TRAP_STATUS.value == 0
 
 
 REFUSALS = [(name, position, ctype, value, error)
@@ -167,17 +162,6 @@ def test_refused_argument_names_its_type_and_never_reaches_the_library(name, pos
     assert str(info.value) == "in method '%s', argument %d of type '%s'" % (name, position, ctype)
     with pytest.raises(KeyError, match="library entered"):
         function(*accepted_args(params))
-
-
-@pytest.mark.parametrize("name, kind, params", TRAPPED, ids=[op[0] for op in TRAPPED])
-def test_library_abandoning_the_call_raises_what_it_left(name, kind, params):
-    fail_next(name, 7, LookupError, ("%s gave up" % name).encode())
-    with pytest.raises(LookupError) as info:
-        getattr(_libfc, name)(*accepted_args(params))
-    assert str(info.value) == "%s gave up" % name
-    assert TRAP_STATUS.value == 7
-    getattr(_libfc, name)(*accepted_args(params))
-    assert TRAP_STATUS.value == 0
 
 
 def test_text_copies_are_released_when_the_library_abandons():
@@ -225,10 +209,8 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
     assert _libfc.DVSData_PropType(handle) == no_sync | _libfc.CONFIG_PROP_TYPE
     assert _libfc.DVSData_IsSamePropType(handle, _libfc.CONFIG_PROP_TYPE) == "\x01"
     # Handles are library pointers the module does not own.
-    assert type(switch).__name__ == "SwigPyObject" and str(switch).endswith("_p_void")
-    assert switch.own() is False and _libfc.DVSState_SwitchFindByAlias("unknown") is None
+    assert str(switch).endswith("_p_void") and switch.own() is False
     assert (_libfc.DVS_SwitchId(switch), _libfc.DVS_ClassName(switch)) == (SW, "etherswitch")
-    assert _libfc.DVS_PortId(_libfc.DVSState_PortFind(SW, "p1")) == "p1"
     # Any pointer object passes unchecked; the library judges the handle.
     record = _libfc.new_DVPortData()
     try:
@@ -238,29 +220,21 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
         _libfc.delete_DVPortData(record)
 
 
-def test_output_addresses_take_cells_and_the_modules_own_pointers_of_their_type():
-    data = _libfc_ptr.new_voidpp()
+def test_a_records_own_pointer_of_the_output_type_is_an_output_address():
+    # The hyp_uint32 * a record getter hands out takes the length as a cell would.
+    data, block, stats = _libfc_ptr.new_voidpp(), _libfc_ptr.new_voidpp(), _libfc.new_FCHashStats()
     assert _libfc.DVSData_Alloc(data, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree) == _libfc.HYP_OK
     container = _libfc_ptr.voidpp_value(data)
     try:
         assert _libfc.DVSData_Update(container, "item", None, 0, _libfc.CONFIG_PROP_TYPE) == _libfc.HYP_OK
-        # The hyp_uint32 * a record getter hands out is an output address too.
-        stats = _libfc.new_FCHashStats()
-        block = _libfc_ptr.new_voidpp()
-        try:
-            length = _libfc.FCHashStats_bucketLengthMap_get(stats)
-            assert _libfc.DVSData_Serialize(container, block, length, 0) == _libfc.HYP_OK
-            size = _libfc_ptr.uint32p_value(length)
-            assert size > 20
-            assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(block), 4) == b"FABS"
-            _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(block))
-        finally:
-            _libfc.delete_FCHashStats(stats)
-        with pytest.raises(TypeError) as info:
-            _libfc.DVSData_Serialize(container, _libfc_ptr.new_intp(), None, 0)
-        assert str(info.value) == "in method 'DVSData_Serialize', argument 2 of type 'void **'"
+        length = _libfc.FCHashStats_bucketLengthMap_get(stats)
+        assert _libfc.DVSData_Serialize(container, block, length, 0) == _libfc.HYP_OK
+        assert _libfc_ptr.uint32p_value(length) > 20
+        assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(block), 4) == b"FABS"
+        _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(block))
     finally:
         _libfc.DVSData_Free(container)
+        _libfc.delete_FCHashStats(stats)
 
 
 @pytest.mark.parametrize("name, size", [("DVSAliasToSwitchId", 64), ("DVSAliasToSwitchIdAllTypes", 64),

@@ -72,24 +72,20 @@ class SwitchState:
             items += self.collect("DVSState_GlobalPropForEach", switch)
         for port in ports[:6]:
             items += self.collect("DVSState_PortDataForEach", port)
-        names = set(PROPERTY_NAMES)
-        for handle, text_of in [(h, "DVS_SwitchId") for h in switches] + [(h, "DVS_SwitchName") for h in switches] \
-                + [(h, "DVS_PortId") for h in ports[:10]] + [(h, "DVSData_Name") for h in items[:10]]:
-            text = self.d.call(getattr(_libfc, text_of), handle)
-            if isinstance(text, str):
-                names.add(text)
+        texts = [self.d.call(getattr(_libfc, text_of), handle)
+                 for text_of, handles in (("DVS_SwitchId", switches), ("DVS_SwitchName", switches),
+                                          ("DVS_PortId", ports[:10]), ("DVSData_Name", items[:10]))
+                 for handle in handles]
         # Stale handles stay: the library must refuse them.
         self.switches = (self.switches + switches)[-30:]
         self.ports = (self.ports + ports)[-60:]
         self.items = (self.items + items)[-60:]
-        self.names = sorted(names)
+        self.names = sorted(set(PROPERTY_NAMES) | {text for text in texts if isinstance(text, str)})
 
     # --- arguments ---------------------------------------------------------------------
 
     def text(self):
-        if self.d.rng.random() < 0.7:
-            return self.d.rng.choice(self.names)
-        return self.d.value_for(("scalar",))
+        return self.d.rng.choice(self.names) if self.d.rng.random() < 0.7 else self.d.value_for(("scalar",))
 
     def handle(self, kind):
         rng = self.d.rng
@@ -103,9 +99,7 @@ class SwitchState:
                 return rng.choice(other)
         if r < 0.85:
             return None
-        if r < 0.95:
-            return self.d.pointer(0)
-        return self.d.hostile_object()
+        return self.d.pointer(0) if r < 0.95 else self.d.hostile_object()
 
     def data(self):
         """(pointer, length): length never exceeds the bytes behind the pointer."""
@@ -122,37 +116,27 @@ class SwitchState:
         return self.d.hostile_object(), rng.choice([0, 1, -1, 2**31])
 
     def output(self, ctype):
-        rng = self.d.rng
-        r = rng.random()
+        r = self.d.rng.random()
         if r < 0.75:
             return getattr(_libfc_ptr, "new_" + OUTPUT_CELLS[ctype])()
         if r < 0.85 and ctype in OUTPUT_TYPES:
             p = self.d.typed_pointer(OUTPUT_TYPES[ctype], 8 if "*" in ctype[:-1] else 4, writes=True)
             if p is not None:
                 return p
-        if r < 0.93:
-            return None
-        return self.d.hostile_object()
+        return None if r < 0.93 else self.d.hostile_object()
 
     def callback(self):
         rng = self.d.rng
         r = rng.random()
-        if r < 0.8:
-            return rng.choice(CALLBACKS)
         if r < 0.9:
-            return None
+            return rng.choice(CALLBACKS) if r < 0.8 else None
         return rng.choice([lambda a, b: 1, len, 5, "collect_handles", self.d.pointer(0)])
 
     def context(self, store):
-        rng = self.d.rng
-        r = rng.random()
-        if r < 0.7:
-            return _libfc_ptr.list_context(store)
+        r = self.d.rng.random()
         if r < 0.8:
-            return None
-        if r < 0.9:
-            return self.d.pointer(0)
-        return self.d.hostile_object()
+            return _libfc_ptr.list_context(store) if r < 0.7 else None
+        return self.d.pointer(0) if r < 0.9 else self.d.hostile_object()
 
     def once(self, pool):
         """An entry taken out of pool for its one free, or None, or a refused value."""
@@ -161,9 +145,7 @@ class SwitchState:
         if r < 0.6 and pool:
             entry = pool.pop(rng.randrange(len(pool)))
             return entry[0] if isinstance(entry, tuple) else entry
-        if r < 0.8:
-            return None
-        return rng.choice([1.5, b"x", "text", 7, RaisingObject()])
+        return None if r < 0.8 else rng.choice([1.5, b"x", "text", 7, RaisingObject()])
 
     # --- the plan of one operation ----------------------------------------------------------
 
