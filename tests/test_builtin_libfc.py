@@ -106,10 +106,7 @@ class Result:
 
     def __init__(self, flows):
         self.total, self.num = flows.totalEntries, flows.numEntries
-        self.flows = [Flow(entry) for entry in flows]
-
-    def entries(self):
-        return self.flows
+        self.entries = [Flow(entry) for entry in flows]
 
 
 def get_flows(**criteria):
@@ -117,7 +114,7 @@ def get_flows(**criteria):
 
 
 def all_flows():
-    return get_flows().entries()
+    return get_flows().entries
 
 
 def remove_flows(**criteria):
@@ -225,7 +222,7 @@ def test_each_filter_value_selects_exactly_the_matching_flows(field):
     wanted = values[len(values) // 3]
     expected = {f.flow_id for f in flows if f.filter_value(field) == wanted}
     got = get_flows(**{field: wanted})
-    assert {e.flow_id for e in got.entries()} == expected
+    assert {e.flow_id for e in got.entries} == expected
     assert got.total == got.num == len(expected) < len(flows)
 
 
@@ -234,13 +231,13 @@ def test_criteria_combine_and_zero_values_are_wildcards():
     flows = all_flows()
     sample = flows[5]
     expected = {f.flow_id for f in flows if f.port == sample.port and f.proto == sample.proto}
-    assert {e.flow_id for e in get_flows(switchPort=sample.port, proto=sample.proto).entries()} == expected
+    assert {e.flow_id for e in get_flows(switchPort=sample.port, proto=sample.proto).entries} == expected
     everything = {f.flow_id for f in flows}
     for wildcard in [{}, {"daddr": ""}, {"daddr": "00:00:00:00:00:00"}, {"innerdaddr": "0-0-0-0-0-0"}]:
-        assert {e.flow_id for e in get_flows(**wildcard).entries()} == everything
+        assert {e.flow_id for e in get_flows(**wildcard).entries} == everything
     # Addresses may be spelt in capitals, with dashes or single digits.
     spelt = sample.daddr.upper().replace(":", "-")
-    assert sample.flow_id in {e.flow_id for e in get_flows(daddr=spelt).entries()}
+    assert sample.flow_id in {e.flow_id for e in get_flows(daddr=spelt).entries}
 
 
 def test_flows_come_back_oldest_first_and_the_buffer_holds_at_most_the_ioc_limit():
@@ -248,9 +245,9 @@ def test_flows_come_back_oldest_first_and_the_buffer_holds_at_most_the_ioc_limit
     result = get_flows()
     assert result.total == stats()["alloc.fe"] - stats()["free.fe"] > MAX_FLOWS_IOC
     assert result.num == MAX_FLOWS_IOC
-    ids = [flow.flow_id for flow in result.entries()]
+    ids = [flow.flow_id for flow in result.entries]
     # Each table alone fits in a buffer: together they show every flow.
-    every = sorted(f.flow_id for tid in range(1, 17) for f in get_flows(tid=tid).entries())
+    every = sorted(f.flow_id for tid in range(1, 17) for f in get_flows(tid=tid).entries)
     assert len(every) == result.total and ids == every[:MAX_FLOWS_IOC] and installed >= result.total
 
 
