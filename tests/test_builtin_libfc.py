@@ -9,7 +9,6 @@ import os
 import pathlib
 import struct
 import subprocess
-import tempfile
 import time
 
 import pytest
@@ -34,23 +33,16 @@ ACTION = {"DROP": 5, "DST_PORT": 7, "VDR_ROUTE": 20, "ENCAP_VXLAN": 26}
 PORTID, VDRID = 2, 1
 EXPR_TIME = 2
 
-# Counters read from FC_CacheStats (the cache's and each flow's), by path.
-STAT = {"nhits": "lookup.nhits", "nmisses": "lookup.nmisses", "failed": "lookup.failed",
-        "unsupported": "lookup.unsupported", "multi_dest": "lookup.multi_dest",
-        "encap.completed": "actions.encap.completed", "vdr.completedV4": "actions.vdr.completedV4",
-        "drop.completed": "actions.drop.completed"}
-STAT.update({f"{side}.{name}": f"lookup.{side}.{name}" for side in ("alloc", "free")
-             for name in ("fe", "actionEntity", "vdl2EncapData", "vdrData")})
-STAT["alloc.fe_fail"] = "lookup.alloc.fe_fail"
-
-
 def counters(stats):
-    def read(path):
-        value = stats
-        for part in path.split("."):
-            value = getattr(value, part)
-        return value
-    return {name: read(path) for name, path in STAT.items()}
+    """The counters of an FC_CacheStats (the cache's or a flow's) by their
+    path under the top group: "nhits", "alloc.fe", "encap.completed"."""
+    def leaves(tree, path):
+        for name, value in tree.items():
+            if isinstance(value, dict):
+                yield from leaves(value, path + [name])
+            else:
+                yield ".".join(path[1:] + [name]), value
+    return dict(leaves(stats.to_dict(), []))
 
 
 def low_word(text):
@@ -185,14 +177,9 @@ def refused_with(name, *args):
 
 
 @pytest.fixture(autouse=True)
-def cache(monkeypatch):
-    """A private, empty flow cache for every test.  It lives in memory where
-    it can: freeing a disk file's blocks costs seconds on some disks."""
-    parent = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
-    with tempfile.TemporaryDirectory(prefix="fcemu-test-", dir=parent) as directory:
-        monkeypatch.setenv("FC_EMU_DIR", directory)
-        assert LIB.fcemu_reset() == 0
-        yield pathlib.Path(directory)
+def cache(flow_cache):
+    """A private, empty flow cache for every test."""
+    return flow_cache
 
 
 # ---- The library as a file --------------------------------------------------

@@ -11,18 +11,13 @@ import types
 import pytest
 
 import _libfc
-import libfc
-from _helpers import cli_in_process
+from _helpers import cli_in_process as run
 from conftest import fcemu_library
 from libfc.cli import snapshot
 from test_builtin_libfc import add_flow, new_entry
 
 LIB = fcemu_library()
 NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
-
-
-def run(capsys, *argv):
-    return cli_in_process(capsys, *argv)
 
 
 def listing(capsys, *argv):

@@ -81,8 +81,10 @@ def no_pending_failure():
 
 
 @pytest.mark.parametrize("name, position, value, kind, ctype", [
-    pytest.param(name, position, value, kind, ctype, id="%s-%d-%s" % (name, position + 1, getattr(value, "__name__", repr(value))))
-    for name, (types, _) in OPERATIONS.items() for position, ctype in enumerate(types) for value, kind in REFUSED[ctype]])
+    pytest.param(name, position, value, kind, ctype,
+                 id="%s-%d-%s" % (name, position + 1, getattr(value, "__name__", repr(value))))
+    for name, (types, _) in OPERATIONS.items() for position, ctype in enumerate(types)
+    for value, kind in REFUSED[ctype]])
 def test_a_refused_argument_names_itself_and_the_library_is_not_entered(name, position, value, kind, ctype):
     types, good = OPERATIONS[name]
     args = list(good)
