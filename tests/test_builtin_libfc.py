@@ -33,6 +33,7 @@ ACTION = {"DROP": 5, "DST_PORT": 7, "VDR_ROUTE": 20, "ENCAP_VXLAN": 26}
 PORTID, VDRID = 2, 1
 EXPR_TIME = 2
 
+
 def counters(stats):
     """The counters of an FC_CacheStats (the cache's or a flow's) by their
     path under the top group: "nhits", "alloc.fe", "encap.completed"."""
