@@ -21,6 +21,7 @@ import libfc
 import libfc._walk
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library, cli_in_process, cli_ok as ok, run_cli as cli
+from libfc._metrics import leaves
 from libfc.cli._output import snake_case
 from conftest import fcemu_library
 from test_builtin_libfc import add_flow, new_entry
@@ -45,10 +46,6 @@ def here(capsys, *args):
     return out
 
 
-def flows_json(*args):
-    return json.loads(ok("flows", "--json", *args))
-
-
 def cached_flows():
     """Every cached flow read in this process: id -> key fields."""
     return {e.flowId: {"port": e.fkey.portID, "vni": e.fkey.vni, "proto": e.fkey.proto,
@@ -64,7 +61,7 @@ def test_a_flow_is_shown_with_its_key_actions_ports_and_counts():
                       daddr=bytes.fromhex("005056aabbcc"), proto=17, packets=42,
                       actions=(1 << _libfc.FC_ACTION_DROP) | (1 << _libfc.FC_ACTION_DST_PORT), dports=(8, 9, 4000))
     assert add_flow(entry) == 0
-    listing = flows_json()
+    listing = json.loads(ok("flows", "--json"))
     assert listing["total"] == listing["shown"] == 1
     flow = listing["flows"][0]
     assert {k: flow[k] for k in ("port", "src", "dst", "proto", "dst_mac", "packets", "ipv6")} == {
@@ -205,14 +202,6 @@ def test_flows_remove_removes_what_the_filter_matches_and_needs_all_for_everythi
 
 # ---- stats, hashstats, inval ---------------------------------------------------------
 
-def leaves(tree, path=()):
-    for name, value in tree.items():
-        if isinstance(value, dict):
-            yield from leaves(value, path + (name,))
-        else:
-            yield path + (name,), value
-
-
 def test_stats_shows_the_non_zero_counters_and_all_of_them_on_request(capsys):
     LIB.fcemu_traffic(80, 3)
     tree = libfc.stats()
@@ -220,7 +209,7 @@ def test_stats_shows_the_non_zero_counters_and_all_of_them_on_request(capsys):
     assert any(counters.values()) and not all(counters.values())
     shown = json.loads(here(capsys, "stats", "--json"))
     # Every counter, zeros too, each under its name in snake_case.
-    assert list(leaves(shown["counters"])) == [(tuple(map(snake_case, path)), value)
+    assert list(leaves(shown["counters"])) == [(".".join(map(snake_case, path.split("."))), value)
                                                for path, value in counters.items()]
     assert json.loads(here(capsys, "stats", "--json", "--all")) == shown
     text = here(capsys, "stats")
