@@ -236,9 +236,10 @@ def test_hashstats_draws_each_tables_bucket_histogram(capsys):
 def test_invalidate_acts_on_what_inval_lists_and_refuses_what_it_does_not_hold(capsys, option, what):
     LIB.fcemu_traffic(100, 5)
     table = _libfc.FC_GetInvalTableEntries()
-    generation, flows = table.globalConfGen, set(cached_flows())
+    count, generation = len(table), table.globalConfGen  # read before the next call reuses the buffer
+    flows = set(cached_flows())
     listing = json.loads(here(capsys, "inval", "--json"))
-    assert (len(listing["entities"]), listing["generation"]) == (len(table), generation)
+    assert (len(listing["entities"]), listing["generation"]) == (count, generation)
     unknown = next(i for i in range(12345, 99999) if i not in {e["id"] for e in listing["entities"]})
     status, out, err = cli_in_process(capsys, "invalidate", option, str(unknown))
     assert (status, out) == (1, "")
