@@ -441,18 +441,19 @@ def test_options_keep_values_within_their_limits(kind, default, lowest, highest)
 
 
 def test_portset_and_port_enablement_is_kept_and_reported():
-    status = lambda name: (LIB.FC_GetPortsetStatus(name), LIB.FC_GetPortsetMcastStatus(name))
-    assert status(b"DvsPortset-9") == (None, None)
-    LIB.FC_SetHostProp(b"DvsPortset-9", b"com.quorix.net.portset.fc.mcast.enabled", 1)
-    assert status(b"DvsPortset-9") == (b"enabled", b"enabled")
-    assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-9", b"12") == b"enabled"
-    for direction, text in [(0, b"disabled"), (1, b"ingress"), (2, b"egress"), (3, b"enabled")]:
-        LIB.FC_SetPortProp(b"DvsPortset-9", b"12", direction)
-        assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-9", b"12") == text
-    LIB.FC_SetHostProp(b"DvsPortset-9", b"com.quorix.net.portset.fc.enabled", 0)
-    assert status(b"DvsPortset-9") == (b"disabled", b"enabled")
-    assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-9", b"12") == b"disabled"
-    assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-8", b"12") is None
+    # Through the module: the setters return None, the texts come back as str, NULL as None.
+    status = lambda name: (_libfc.FC_GetPortsetStatus(name), _libfc.FC_GetPortsetMcastStatus(name))
+    assert status("DvsPortset-9") == (None, None)
+    assert _libfc.FC_SetHostProp("DvsPortset-9", "com.quorix.net.portset.fc.mcast.enabled", 1) is None
+    assert status("DvsPortset-9") == ("enabled", "enabled")
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == "enabled"
+    for direction, text in [(0, "disabled"), (1, "ingress"), (2, "egress"), (3, "enabled")]:
+        assert _libfc.FC_SetPortProp("DvsPortset-9", "12", direction) is None
+        assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == text
+    _libfc.FC_SetHostProp("DvsPortset-9", "com.quorix.net.portset.fc.enabled", 0)
+    assert status("DvsPortset-9") == ("disabled", "enabled")
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == "disabled"
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-8", "12") is None
 
 
 def test_flows_arriving_on_a_port_without_ingress_caching_are_not_cached():

@@ -144,12 +144,7 @@ def test_scalar_and_text_results(flow_cache):
     assert _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME) == 77
     assert _libfc.FC_InvalidateFCFlowEntry(1, _libfc.FC_INVAL_HASH_KEY_TYPE_VDRID) is None
     assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == _libfc.FC_InvalidateFlowsIoctl() == 40
-    assert _libfc.FC_SetPortProp(PORTSET, "9", _libfc.FC_PORT_ENABLE_DIR_EGRESS) is None
-    assert _libfc.FC_GetFlowCacheEnabled(PORTSET, "9") == "egress"
-    assert _libfc.FC_SetHostProp(PORTSET, _libfc.FCPROP_PORTSET_ENABLE_MUL_DEST_CACHE, 0) is None
-    assert (_libfc.FC_GetPortsetStatus(PORTSET), _libfc.FC_GetPortsetMcastStatus(PORTSET)) == ("enabled", "disabled")
-    # A portset never set: the library returns NULL.
-    assert _libfc.FC_GetPortsetStatus("never-set") is _libfc.FC_GetPortsetMcastStatus("never-set") is None
+    # The text results: test_builtin_libfc.py's enablement test.
 
 
 def test_action_size_does_nothing_but_arm_the_trap():
