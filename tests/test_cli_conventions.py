@@ -1,5 +1,5 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, JSON output, tables fitted to
+the command names and their old spellings, tables fitted to
 the terminal with notes on stderr, shell completion and the generated
 command reference."""
 
