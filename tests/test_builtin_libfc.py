@@ -9,7 +9,6 @@ import os
 import pathlib
 import struct
 import subprocess
-import tempfile
 import time
 
 import pytest
@@ -34,23 +33,17 @@ ACTION = {"DROP": 5, "DST_PORT": 7, "VDR_ROUTE": 20, "ENCAP_VXLAN": 26}
 PORTID, VDRID = 2, 1
 EXPR_TIME = 2
 
-# Counters read from FC_CacheStats (the cache's and each flow's), by path.
-STAT = {"nhits": "lookup.nhits", "nmisses": "lookup.nmisses", "failed": "lookup.failed",
-        "unsupported": "lookup.unsupported", "multi_dest": "lookup.multi_dest",
-        "encap.completed": "actions.encap.completed", "vdr.completedV4": "actions.vdr.completedV4",
-        "drop.completed": "actions.drop.completed"}
-STAT.update({f"{side}.{name}": f"lookup.{side}.{name}" for side in ("alloc", "free")
-             for name in ("fe", "actionEntity", "vdl2EncapData", "vdrData")})
-STAT["alloc.fe_fail"] = "lookup.alloc.fe_fail"
-
 
 def counters(stats):
-    def read(path):
-        value = stats
-        for part in path.split("."):
-            value = getattr(value, part)
-        return value
-    return {name: read(path) for name, path in STAT.items()}
+    """The counters of an FC_CacheStats (the cache's or a flow's) by their
+    path under the top group: "nhits", "alloc.fe", "encap.completed"."""
+    def leaves(tree, path):
+        for name, value in tree.items():
+            if isinstance(value, dict):
+                yield from leaves(value, path + [name])
+            else:
+                yield ".".join(path[1:] + [name]), value
+    return dict(leaves(stats.to_dict(), []))
 
 
 def low_word(text):
@@ -106,10 +99,7 @@ class Result:
 
     def __init__(self, flows):
         self.total, self.num = flows.totalEntries, flows.numEntries
-        self.flows = [Flow(entry) for entry in flows]
-
-    def entries(self):
-        return self.flows
+        self.entries = [Flow(entry) for entry in flows]
 
 
 def get_flows(**criteria):
@@ -117,7 +107,7 @@ def get_flows(**criteria):
 
 
 def all_flows():
-    return get_flows().entries()
+    return get_flows().entries
 
 
 def remove_flows(**criteria):
@@ -188,14 +178,9 @@ def refused_with(name, *args):
 
 
 @pytest.fixture(autouse=True)
-def cache(monkeypatch):
-    """A private, empty flow cache for every test.  It lives in memory where
-    it can: freeing a disk file's blocks costs seconds on some disks."""
-    parent = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
-    with tempfile.TemporaryDirectory(prefix="fcemu-test-", dir=parent) as directory:
-        monkeypatch.setenv("FC_EMU_DIR", directory)
-        assert LIB.fcemu_reset() == 0
-        yield pathlib.Path(directory)
+def cache(flow_cache):
+    """A private, empty flow cache for every test."""
+    return flow_cache
 
 
 # ---- The library as a file --------------------------------------------------
@@ -225,7 +210,7 @@ def test_each_filter_value_selects_exactly_the_matching_flows(field):
     wanted = values[len(values) // 3]
     expected = {f.flow_id for f in flows if f.filter_value(field) == wanted}
     got = get_flows(**{field: wanted})
-    assert {e.flow_id for e in got.entries()} == expected
+    assert {e.flow_id for e in got.entries} == expected
     assert got.total == got.num == len(expected) < len(flows)
 
 
@@ -234,13 +219,13 @@ def test_criteria_combine_and_zero_values_are_wildcards():
     flows = all_flows()
     sample = flows[5]
     expected = {f.flow_id for f in flows if f.port == sample.port and f.proto == sample.proto}
-    assert {e.flow_id for e in get_flows(switchPort=sample.port, proto=sample.proto).entries()} == expected
+    assert {e.flow_id for e in get_flows(switchPort=sample.port, proto=sample.proto).entries} == expected
     everything = {f.flow_id for f in flows}
     for wildcard in [{}, {"daddr": ""}, {"daddr": "00:00:00:00:00:00"}, {"innerdaddr": "0-0-0-0-0-0"}]:
-        assert {e.flow_id for e in get_flows(**wildcard).entries()} == everything
+        assert {e.flow_id for e in get_flows(**wildcard).entries} == everything
     # Addresses may be spelt in capitals, with dashes or single digits.
     spelt = sample.daddr.upper().replace(":", "-")
-    assert sample.flow_id in {e.flow_id for e in get_flows(daddr=spelt).entries()}
+    assert sample.flow_id in {e.flow_id for e in get_flows(daddr=spelt).entries}
 
 
 def test_flows_come_back_oldest_first_and_the_buffer_holds_at_most_the_ioc_limit():
@@ -248,9 +233,9 @@ def test_flows_come_back_oldest_first_and_the_buffer_holds_at_most_the_ioc_limit
     result = get_flows()
     assert result.total == stats()["alloc.fe"] - stats()["free.fe"] > MAX_FLOWS_IOC
     assert result.num == MAX_FLOWS_IOC
-    ids = [flow.flow_id for flow in result.entries()]
+    ids = [flow.flow_id for flow in result.entries]
     # Each table alone fits in a buffer: together they show every flow.
-    every = sorted(f.flow_id for tid in range(1, 17) for f in get_flows(tid=tid).entries())
+    every = sorted(f.flow_id for tid in range(1, 17) for f in get_flows(tid=tid).entries)
     assert len(every) == result.total and ids == every[:MAX_FLOWS_IOC] and installed >= result.total
 
 
@@ -456,18 +441,19 @@ def test_options_keep_values_within_their_limits(kind, default, lowest, highest)
 
 
 def test_portset_and_port_enablement_is_kept_and_reported():
-    status = lambda name: (LIB.FC_GetPortsetStatus(name), LIB.FC_GetPortsetMcastStatus(name))
-    assert status(b"DvsPortset-9") == (None, None)
-    LIB.FC_SetHostProp(b"DvsPortset-9", b"com.quorix.net.portset.fc.mcast.enabled", 1)
-    assert status(b"DvsPortset-9") == (b"enabled", b"enabled")
-    assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-9", b"12") == b"enabled"
-    for direction, text in [(0, b"disabled"), (1, b"ingress"), (2, b"egress"), (3, b"enabled")]:
-        LIB.FC_SetPortProp(b"DvsPortset-9", b"12", direction)
-        assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-9", b"12") == text
-    LIB.FC_SetHostProp(b"DvsPortset-9", b"com.quorix.net.portset.fc.enabled", 0)
-    assert status(b"DvsPortset-9") == (b"disabled", b"enabled")
-    assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-9", b"12") == b"disabled"
-    assert LIB.FC_GetFlowCacheEnabled(b"DvsPortset-8", b"12") is None
+    # Through the module: the setters return None, the texts come back as str, NULL as None.
+    status = lambda name: (_libfc.FC_GetPortsetStatus(name), _libfc.FC_GetPortsetMcastStatus(name))
+    assert status("DvsPortset-9") == (None, None)
+    assert _libfc.FC_SetHostProp("DvsPortset-9", "com.quorix.net.portset.fc.mcast.enabled", 1) is None
+    assert status("DvsPortset-9") == ("enabled", "enabled")
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == "enabled"
+    for direction, text in [(0, "disabled"), (1, "ingress"), (2, "egress"), (3, "enabled")]:
+        assert _libfc.FC_SetPortProp("DvsPortset-9", "12", direction) is None
+        assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == text
+    _libfc.FC_SetHostProp("DvsPortset-9", "com.quorix.net.portset.fc.enabled", 0)
+    assert status("DvsPortset-9") == ("disabled", "enabled")
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == "disabled"
+    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-8", "12") is None
 
 
 def test_flows_arriving_on_a_port_without_ingress_caching_are_not_cached():

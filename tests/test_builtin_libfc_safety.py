@@ -253,16 +253,9 @@ def test_control_counts_above_their_maximum_are_refused(flow_cache, call, named)
     assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == 10
 
 
-@pytest.mark.parametrize("flows", ["1000001", "4294967295"])
-def test_emu_traffic_refuses_too_many_flows_at_once(flow_cache, flows):
-    start = time.monotonic()
-    one_line_failure(cli("emu", "traffic", "--flows", flows), 2, "--flows")
-    assert time.monotonic() - start < 10
-
-
 def keys(directory, monkeypatch):
     monkeypatch.setenv("FC_EMU_DIR", str(directory))
-    return [(e.port, e.sip, e.dip, e.proto, e.pkt_count) for e in get_flows().entries()]
+    return [(e.port, e.sip, e.dip, e.proto, e.pkt_count) for e in get_flows().entries]
 
 
 def test_traffic_in_batches_installs_the_flows_one_call_does(flow_cache, tmp_path, monkeypatch, capsys):

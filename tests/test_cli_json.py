@@ -109,12 +109,6 @@ def test_every_documented_layout_is_checked_against_real_output():
     assert set(SCHEMAS) == SHARED | {"urn:libfc:" + layout for _, layout in COMMANDS}
 
 
-@pytest.mark.parametrize("command", ["stats --pretty", "flows --json-lines --pretty", "dvs switches --pretty"])
-def test_pretty_without_json_is_refused(capsys, command):
-    status, out, err = cli_in_process(capsys, *command.split())
-    assert (status, out) == (2, "") and "--pretty" in err and "--json" in err
-
-
 def test_numbers_are_the_records_and_names_sit_beside_them(capsys):
     assert [hashstats.state_number(name) for name in ("enabled", "disabled", "state 7")] == [
         _libfc.FC_STATE_ENABLED, _libfc.FC_STATE_DISABLED, 7]

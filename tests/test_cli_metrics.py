@@ -160,19 +160,6 @@ def test_ctrl_c_ends_a_watch_with_the_interrupted_status(monkeypatch, capsys, ar
     assert (status, err) == (130, "") and out.endswith("\n")  # the first read was written whole
 
 
-@pytest.mark.parametrize("argv, message", [
-    (["stats", "--count", "3"], "--count needs --interval"),
-    (["stats", "--json-lines"], "--json-lines needs --interval"),
-    (["stats", "--interval", "1", "--json"], "use --json-lines"),
-    (["stats", "--interval", "0"], "not a number of seconds"),
-    (["flows", "--watch", "nan"], "not a number of seconds"),
-    (["exporter", "--listen", "9477"], "not HOST:PORT"),
-])
-def test_watch_and_listen_options_refuse_bad_values(capsys, argv, message):
-    status, out, err = cli_in_process(capsys, *argv)
-    assert (status, out) == (2, "") and message in err
-
-
 # ---- the exporter ----------------------------------------------------------------
 
 def scrape(server, path="/metrics"):

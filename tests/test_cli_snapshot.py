@@ -11,18 +11,13 @@ import types
 import pytest
 
 import _libfc
-import libfc
-from _helpers import cli_in_process
+from _helpers import cli_in_process as run
 from conftest import fcemu_library
 from libfc.cli import snapshot
 from test_builtin_libfc import add_flow, new_entry
 
 LIB = fcemu_library()
 NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
-
-
-def run(capsys, *argv):
-    return cli_in_process(capsys, *argv)
 
 
 def listing(capsys, *argv):
@@ -185,19 +180,6 @@ def test_a_damaged_or_foreign_file_is_refused_in_one_line(saved, capsys, command
     name = " ".join(part for part in command[:1])
     assert status == 1 and err.count("\n") == 1, err
     assert err.startswith("libfc %s: error: %s: %s" % (name, saved, message)), err
-
-
-@pytest.mark.parametrize("argv, message", [
-    (["flows", "--save", "x", "--proto", "tcp"], "--save writes the whole cache: it takes no a filter"),
-    (["flows", "--save", "x", "--from", "y"], "not allowed with argument"),
-    (["top", "--once", "--file", "a", "--file", "b", "--file", "c"], "at most two snapshots"),
-    (["top", "--once", "--sort", "share"], "--sort share: not a column"),
-    (["diff", "a"], "the following arguments are required: B"),
-    (["top"], "the full-screen view needs a terminal: --once prints one frame"),
-])
-def test_bad_arguments_are_refused_with_status_2(flow_cache, capsys, argv, message):
-    status, out, err = run(capsys, *argv)
-    assert status == 2 and out == "" and message in err and err.count("\n") == 1, err
 
 
 def test_a_failed_save_leaves_no_file(flow_cache, tmp_path, capsys, monkeypatch):

@@ -55,12 +55,16 @@ def clock(monkeypatch):
     monkeypatch.setattr(top, "time", fake)
 
 
-def once(capsys, monkeypatch, *options, width=200, height=40):
-    monkeypatch.setenv("COLUMNS", str(width))
-    monkeypatch.setenv("LINES", str(height))
-    status, out, err = cli_in_process(capsys, "top", "--once", *options)
-    assert status == 0 and err == "", err
-    return out.splitlines()
+@pytest.fixture
+def once(capsys, monkeypatch, known_flows, clock):
+    """top --once over the known flows and the clock: the lines of its frame."""
+    def run(*options, width=200, height=40):
+        monkeypatch.setenv("COLUMNS", str(width))
+        monkeypatch.setenv("LINES", str(height))
+        status, out, err = cli_in_process(capsys, "top", "--once", *options)
+        assert status == 0 and err == "", err
+        return out.splitlines()
+    return run
 
 
 def table(lines):
@@ -85,9 +89,8 @@ def column(lines, name):
     (["--filter", "8 tcp"], ["10.0.0.3"]),
     (["--filter", "0.0.1"], ["10.0.0.1"]),
 ])
-def test_flows_are_ordered_by_the_packets_counted_between_two_reads(capsys, monkeypatch, known_flows, clock,
-                                                                   options, sources):
-    lines = once(capsys, monkeypatch, *options)
+def test_flows_are_ordered_by_the_packets_counted_between_two_reads(once, options, sources):
+    lines = once(*options)
     assert column(lines, "SOURCE") == sources
     rates = dict(zip(column(lines, "SOURCE"), column(lines, "RATE")))
     expected = {source: "%.1f" % (FLOWS[name][5] / ELAPSED) for name, (_, source, *_) in FLOWS.items()}
@@ -104,9 +107,8 @@ def test_flows_are_ordered_by_the_packets_counted_between_two_reads(capsys, monk
     # A flow with two actions is in both actions' groups.
     ("action", {"dst_port": ("3", "1555", "100.0", "75.0%"), "drop": ("2", "906", "90.0", "50.0%")}),
 ])
-def test_grouped_frames_sum_flows_packets_and_rates_per_value(capsys, monkeypatch, known_flows, clock,
-                                                               field, expected):
-    lines = once(capsys, monkeypatch, "--group-by", field)
+def test_grouped_frames_sum_flows_packets_and_rates_per_value(once, field, expected):
+    lines = once("--group-by", field)
     header, rows = table(lines)
     assert header == [field.upper(), "FLOWS", "PACKETS", "RATE", "SHARE"]
     assert {row[0]: tuple(row[1:]) for row in rows} == expected
@@ -115,9 +117,8 @@ def test_grouped_frames_sum_flows_packets_and_rates_per_value(capsys, monkeypatc
 
 
 @pytest.mark.parametrize("width", [120, 80, 60, 40, 12])
-def test_a_frame_drops_the_least_important_columns_to_fit_the_width(capsys, monkeypatch, known_flows, clock,
-                                                                   width):
-    lines = once(capsys, monkeypatch, width=width, height=6)
+def test_a_frame_drops_the_least_important_columns_to_fit_the_width(once, width):
+    lines = once(width=width, height=6)
     assert len(lines) == 6 and all(len(line) <= width for line in lines)
     header, _ = table(lines)
     priority = {column.header.split()[0]: column.priority for column in top.FLOW_COLUMNS}

@@ -29,10 +29,6 @@ MAX_ENTRIES = _libfc.FC_MAX_CACHE_FLOWS_IOC
 NAMES = tuple(_flow.ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64))
 
 
-def query():
-    return _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
-
-
 def by_entry(answer, now_ms):
     return [_flow.decode(entry, now_ms) for entry in answer]
 
@@ -42,7 +38,7 @@ def traffic(flow_cache):
     """Fills the cache with the demo traffic of a seed; returns the answer."""
     def fill(flows, seed):
         assert fcemu_library().fcemu_traffic(flows, seed) > 0
-        return query()
+        return _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
     return fill
 
 
@@ -102,14 +98,11 @@ def test_damaged_and_extreme_entries_decode_as_entry_by_entry(traffic, at, width
     assert check is None or check(flows[1])
 
 
-def test_entry_counts_beyond_an_answer_are_refused(traffic):
+def test_entry_counts_beyond_an_answer_are_refused_and_a_header_made_here_has_none(traffic):
     buffer, view = copied(traffic(50, 5), entries=2)
     ctypes.c_uint32.from_buffer(buffer, 4).value = MAX_ENTRIES + 1
     with pytest.raises(ValueError, match="states %d entries" % (MAX_ENTRIES + 1)):
         _flow.decode_page(view)
-
-
-def test_a_header_made_here_has_no_entries_whatever_it_states():
     header = _libfc.new_FC_IOCFlows()
     _libfc.FC_IOCFlows_numEntries_set(header, 5)
     assert _flow.decode_page(header) == []
@@ -217,12 +210,9 @@ def test_untracked_pages_come_out_of_the_stream_tracked_and_collectable(traffic)
     assert gc.collect() >= 2, "the flow and its entities list were left out of the collector's view"
 
 
-@pytest.mark.parametrize("pages, error", [
-    ([[1], (2,)], "a page must be a list"),
-    (iter([[1], 2]), "a page must be a list"),
-])
-def test_a_stream_refuses_what_is_no_page(pages, error):
+@pytest.mark.parametrize("pages", [[[1], (2,)], iter([[1], 2])], ids=["tuple", "number"])
+def test_a_stream_refuses_what_is_no_page(pages):
     stream = _flow._decode_rows.stream(pages)
     assert next(stream) == 1
-    with pytest.raises(TypeError, match=error):
+    with pytest.raises(TypeError, match="a page must be a list"):
         next(stream)

@@ -21,11 +21,8 @@ class ModelCache:
 
     def __init__(self, flows, tables, ports, between=None):
         self.flows = {flow.id: flow for flow in flows}
-        self.table_count = tables
-        self.ports = ports
-        self.between = between
-        self.queries = 0
-        self.version = 0
+        self.table_count, self.ports, self.between = tables, ports, between
+        self.queries = self.version = 0
         self.answer = None
 
     def query(self, *arguments):
@@ -114,8 +111,7 @@ def test_every_flow_exactly_once(count, tables, ports, known, zero_share, expect
     ids = [flow.id for flow in walk]
     assert len(ids) == len(set(ids)), "a flow was listed twice"
     assert set(ids) == set(cache.flows), "flows were missed"
-    assert walk.unreachable == 0
-    assert (walk.parts > 1) == expect_split
+    assert walk.unreachable == 0 and (walk.parts > 1) == expect_split
     if known is None and not zero_share:  # no rest to sift: only the answers handed out are decoded
         assert walk.decoded == len(ids)
 
@@ -126,8 +122,7 @@ def test_what_no_filter_can_reach_is_counted_not_invented():
     cache = _cache(60 * PAGE, 1, [5, 6, 7], [5], zero_share=0.3)
     walk = cache.walk()
     ids = [flow.id for flow in walk]
-    assert len(ids) == len(set(ids))
-    assert set(ids) <= set(cache.flows)
+    assert len(ids) == len(set(ids)) and set(ids) <= set(cache.flows)
     missing = len(cache.flows) - len(ids)
     assert missing > 0
     assert abs(walk.unreachable - missing) <= missing // 4, "the count of unreachable flows is far off"
@@ -150,9 +145,7 @@ def test_flows_no_split_can_separate_are_counted():
 def test_limit_stops_the_walk_early():
     cache = _cache(50 * PAGE, 4, [5, 6])
     walk = cache.walk()
-    first = [next(walk) for _ in range(3)]
-    assert len(first) == 3
-    assert cache.queries < 10
+    assert len([next(walk) for _ in range(3)]) == 3 and cache.queries < 10
     assert walk.decoded <= PAGE, "the walk decoded answers it did not hand out yet"
 
 
@@ -174,10 +167,8 @@ def test_concurrent_writers_never_duplicate_and_never_lose_a_stable_flow(known):
             del cache.flows[rng.choice(transient)]
 
     stable.between = churn
-    walk = stable.walk()
-    ids = [flow.id for flow in walk]
-    assert len(ids) == len(set(ids))
-    assert stable_ids <= set(ids)
+    ids = [flow.id for flow in stable.walk()]
+    assert len(ids) == len(set(ids)) and stable_ids <= set(ids)
 
 
 @pytest.mark.parametrize("sized", [False, True])
@@ -205,9 +196,7 @@ def test_a_young_stable_flow_of_a_rest_survives_churn(rest, sized):
     cache.table_count = 2
     walk = cache.walk(sized)
     ids = [flow.id for flow in walk]
-    assert len(ids) == len(set(ids))
-    assert hidden.id in ids
-    assert walk.unreachable == 0
+    assert len(ids) == len(set(ids)) and hidden.id in ids and walk.unreachable == 0
 
 
 # ---- libfc.flows() on the built-in cache --------------------------------------
@@ -239,8 +228,7 @@ def test_each_keyword_of_libfc_flows_selects_the_matching_flows(flow_cache, keyw
                   if _spelled(flow, keyword) not in (0, False, "00:00:00:00:00:00"))
     value = _spelled(chosen, keyword)
     listed = {flow.id for flow in libfc.flows(**{keyword: value})}
-    assert chosen.id in listed
-    assert listed == {flow.id for flow in everything if _selects(flow, keyword, value)}
+    assert chosen.id in listed and listed == {flow.id for flow in everything if _selects(flow, keyword, value)}
 
 
 @pytest.mark.parametrize("filter, named", [
