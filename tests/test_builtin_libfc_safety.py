@@ -309,7 +309,7 @@ def test_a_stopped_lock_holder_is_named_and_waited_for_boundedly(stopped_lock_ho
     waiter = cli_started("flows")
     start = time.monotonic()
     if interrupt:
-        time.sleep(2.0)
+        time.sleep(1.0)
         start = time.monotonic()
         waiter.send_signal(signal.SIGINT)
     out, err = waiter.communicate(timeout=30)

@@ -319,7 +319,7 @@ def test_config_enablement_and_emu_commands_print_what_they_did(capsys, cache, s
     (["stats", "--interval", "0"], "libfc stats", "not a number of seconds"),
     (["flows", "--watch", "nan"], "libfc flows", "not a number of seconds"),
     (["exporter", "--listen", "9477"], "libfc exporter", "not HOST:PORT"),
-    (["flows", "--save", "x", "--proto", "tcp"], "libfc flows", "--save writes the whole cache"),
+    (["flows", "--save", "x", "--proto", "tcp"], "libfc flows", "--save writes the whole cache: it takes no filter"),
     (["flows", "--save", "x", "--from", "y"], "libfc flows", "not allowed with argument"),
     (["top", "--once", "--file", "a", "--file", "b", "--file", "c"], "libfc top", "at most two snapshots"),
     (["top", "--once", "--sort", "share"], "libfc top", "--sort share: not a column"),

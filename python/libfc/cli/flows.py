@@ -263,7 +263,7 @@ def _count_rest(walk):
 
 
 def _save(args):
-    given = (("a filter", has_filter(args)), ("--sort", args.sort), ("--top", args.top), ("--limit", args.limit),
+    given = (("filter", has_filter(args)), ("--sort", args.sort), ("--top", args.top), ("--limit", args.limit),
              ("--json", args.json or args.json_lines), ("--reverse", args.reverse))
     used = [option for option, value in given if value]
     if used:
