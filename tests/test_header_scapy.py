@@ -12,7 +12,7 @@ import libfc
 from libfc import _headers
 from _records import from_files
 
-HEADER_RECORDS = [r for r in from_files("headers/")]
+HEADER_RECORDS = from_files("headers/")
 
 
 def wire(text):
@@ -31,19 +31,14 @@ def v6(text):
 
 def test_every_header_record_has_the_view_and_the_mixins_name_only_records():
     assert {r.name for r in HEADER_RECORDS} == set(_headers.EXTRA_BASES)
-    for name, bases in _headers.EXTRA_BASES.items():
-        assert issubclass(getattr(libfc, name), bases), name
+    assert all(issubclass(getattr(libfc, name), bases) for name, bases in _headers.EXTRA_BASES.items())
 
 
 def number_fields(record):
     """(view field, byte offset, width) of the values the view swaps."""
-    found = []
-    for f in record.fields:
-        if f.kind in ("uint", "int") and f.width > 1:
-            found.append((f.name, f.offset, f.width))
-        elif f.kind == "bits" and f.bits % 8 == 0 and f.low_bit % 8 == 0 and f.bits > 8:
-            found.append((f.name, f.offset + f.low_bit // 8, f.bits // 8))
-    return found
+    return [(f.name, f.offset, f.width) if f.kind != "bits" else (f.name, f.offset + f.low_bit // 8, f.bits // 8)
+            for f in record.fields if f.kind in ("uint", "int") and f.width > 1
+            or f.kind == "bits" and f.bits % 8 == 0 and f.low_bit % 8 == 0 and f.bits > 8]
 
 
 SWAPPED = [(r.name, *field) for r in HEADER_RECORDS for field in number_fields(r)]
@@ -186,19 +181,14 @@ def scapy_value(layer, field):
 
 @pytest.mark.python_only
 @pytest.mark.parametrize("name, layer, options, values", ROWS, ids=ROW_IDS)
-def test_record_from_scapy_reads_the_layer_in_host_order(scapy, name, layer, options, values):
+def test_records_read_scapy_layers_and_give_them_back_in_host_order(scapy, name, layer, options, values):
     built = scapy[layer](**{field: value for _, _, field, value in values})
     packet = built if layer == "Ether" else scapy["Ether"]() / built  # found inside the packet
-    record = getattr(libfc, name).from_scapy(packet)
-    assert type(record) is getattr(libfc, name)
-    assert bytes(record) == bytes(built)[:len(bytes(record))]
+    read = getattr(libfc, name).from_scapy(packet)
+    assert type(read) is getattr(libfc, name)
+    assert bytes(read) == bytes(built)[:len(bytes(read))]
     for view_field, value, _, _ in values:
-        assert getattr(record.net, view_field) == value, "%s.net.%s" % (name, view_field)
-
-
-@pytest.mark.python_only
-@pytest.mark.parametrize("name, layer, options, values", ROWS, ids=ROW_IDS)
-def test_record_to_scapy_gives_the_values_set_in_host_order(scapy, name, layer, options, values):
+        assert getattr(read.net, view_field) == value, "%s.net.%s" % (name, view_field)
     record = getattr(libfc, name)()
     for view_field, value, _, _ in values:
         setattr(record.net, view_field, value)
