@@ -40,18 +40,10 @@ def described(name):
 
 def sample(field, i):
     """A value distinct per field, and the value its getter then shows."""
-    if field.kind == "uint":
-        value = min(i + 3, (1 << field.bits) - 1)
-    elif field.kind == "int":
-        value = -(i + 3)
-    elif field.kind == "bool":
-        value = "\x01"
-    elif field.kind == "chars":
-        value = ("f%d" % i)[: field.count]
-    elif field.kind == "bits":
-        value = 1
-    else:  # hwaddr
+    if field.kind == "hwaddr":
         return libfc.mac(MAC), MAC
+    value = {"uint": min(i + 3, (1 << field.bits) - 1), "int": -(i + 3), "bool": "\x01",
+             "chars": ("f%d" % i)[:field.count], "bits": 1}[field.kind]
     return value, value
 
 
