@@ -623,8 +623,7 @@ def main(argv=None):
     print("fuzz: seed %d" % seed, flush=True)
     driver = Driver(seed, args.verbose)
     import ctypes
-    lib = ctypes.CDLL(os.path.join(BUILD, "libfc.so"))
-    lib.fcemu_traffic(300, seed % 1000)
+    ctypes.CDLL(os.path.join(BUILD, "libfc.so")).fcemu_traffic(300, seed % 1000)  # flows for the library calls
     done = driver.run(args.calls)
     # Records die before the interpreter starts tearing down the classes.
     driver.switch_state.release_all()
