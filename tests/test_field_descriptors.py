@@ -219,8 +219,8 @@ def test_a_field_without_a_layout_is_a_plain_property():
     _libfc.delete_hyp_FabPortStatistics(probe.this)
 
 
-@pytest.mark.parametrize("name,error", [("hyp_FabPortStatistics.nope", ValueError), ("hyp_FabPortStatistics", ValueError),
-                                        ("nope.pktsInUnicast", ValueError),
+@pytest.mark.parametrize("name,error", [("hyp_FabPortStatistics.nope", ValueError),
+                                        ("hyp_FabPortStatistics", ValueError), ("nope.pktsInUnicast", ValueError),
                                         (b"hyp_FabPortStatistics.pktsInUnicast", TypeError)])
 def test_describe_field_refuses_names_of_no_field(name, error):
     with pytest.raises(error):

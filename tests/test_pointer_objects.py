@@ -133,10 +133,11 @@ def test_equality_is_by_address_whatever_the_type():
 def test_new_record_is_owned_and_own_disown_acquire_change_it():
     p = _libfc.new_hyp_String()
     # own(x) answers the state before the change; x is taken for its truth.
-    assert [p.own(*args) for args in ((), (0,), (), (1,), (), (False,), ("",), ("yes",), ())] == [
-        True, True, False, False, True, True, False, False, True]
-    assert [(p.disown(), p.own(), p.disown(), p.own(), p.acquire(), p.own(), p.acquire(), p.own())] == [
-        (None, False, None, False, None, True, None, True)]
+    answers = [p.own(*args) for args in ((), (0,), (), (1,), (), (False,), ("",), ("yes",), ())]
+    assert answers == [True, True, False, False, True, True, False, False, True]
+    assert all(type(a) is bool for a in answers)
+    assert (p.disown(), p.own(), p.disown(), p.own(), p.acquire(), p.own(), p.acquire(), p.own()) == (
+        None, False, None, False, None, True, None, True)
 
 
 def _unpack_message(args, name, least, most):
