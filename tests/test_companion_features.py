@@ -5,6 +5,7 @@ by the counts that buffers state."""
 
 import ctypes
 import gc
+import weakref
 
 import pytest
 
@@ -243,6 +244,20 @@ def test_a_record_without_a_sequence_line_is_no_sequence():
     for use in (len, iter, lambda obj: obj[0]):
         with pytest.raises(TypeError, match="hold no counted run of items"):
             use(mixed)
+
+
+def test_the_class_caches_let_go_of_the_classes_they_displace():
+    # Far more sequence classes than the caches have places (a few hundred):
+    # a displaced entry drops its class, which can then die; only the
+    # entries left hold theirs.
+    refs = []
+    for i in range(2000):
+        cls = type("Entry%d" % i, (libfc.FC_FlowEntryIOC,), {})
+        assert len(cls()) == 0
+        refs.append(weakref.ref(cls))
+    del cls
+    gc.collect()
+    assert sum(r() is not None for r in refs) < 500
 
 
 def test_subclasses_are_sequences_of_their_record():
