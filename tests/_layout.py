@@ -101,10 +101,7 @@ class Record:
         return "_p_" + self.name
 
     def field(self, name):
-        for f in self.fields:
-            if f.name == name:
-                return f
-        raise KeyError(name)
+        return {f.name: f for f in self.fields}[name]
 
 
 def _align(offset, alignment):

@@ -119,8 +119,8 @@ def test_a_constructed_record_holds_none_of_its_counted_elements(function, recor
 ])
 def test_fixed_array_index_bounds(function, make, count):
     fn, rec = getattr(_libfc, function), make()
-    fn(rec, 0)
-    fn(rec, count - 1)
+    for index in (0, count - 1):  # the first and the last element are there
+        fn(rec, index)
     for index in (count, -1, 2**31 - 1, -2**31):
         with pytest.raises(IndexError) as info:
             fn(rec, index)
@@ -132,11 +132,9 @@ def test_fixed_array_index_bounds(function, make, count):
 def test_router_instance_view_opens_its_element(index):
     d = libfc.FC_VDRActionData()
     info = _libfc.FC_VDRActionData_get_instance(d, index)
-    assert isinstance(info, libfc.FC_VdrInfo)
-    assert this_of(info).own() is False
+    assert isinstance(info, libfc.FC_VdrInfo) and this_of(info).own() is False
     assert addr(info) == addr(d) + 14 + 32 * index
-    info.vdrId = 0x01020304
-    info.decrTTL = "\x01"
+    info.vdrId, info.decrTTL = 0x01020304, "\x01"
     expected = bytearray(110)
     expected[14 + 32 * index] = 1
     expected[18 + 32 * index:22 + 32 * index] = b"\x04\x03\x02\x01"

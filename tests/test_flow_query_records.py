@@ -14,7 +14,7 @@ import pytest
 import _libfc
 import libfc
 
-from _helpers import addr, descriptor_name, library_view, poke, raw, run_python, this_of
+from _helpers import addr, descriptor_name, library_view, poke, raw, run_python_ok, this_of
 
 ENTRY = 67670
 ENTITY = 16689
@@ -75,10 +75,8 @@ def test_get_flow_views_each_entry_in_place():
     flows = Flows(3)
     for i in range(3):
         view = _libfc.FC_IOCFlows_get_flow(flows.view, i)
-        assert addr(view) == flows.entry_address(i)
-        assert descriptor_name(view) == "_p_FC_FlowEntryIOC"
-        assert this_of(view).own() is False
-    view = _libfc.FC_IOCFlows_get_flow(flows.view, 2)
+        assert (addr(view), descriptor_name(view), this_of(view).own()) == (flows.entry_address(i),
+                                                                            "_p_FC_FlowEntryIOC", False)
     ctypes.memmove(flows.entry_address(2) + 4, (77).to_bytes(8, "little"), 8)
     assert _libfc.FC_FlowEntryIOC_flowId_get(view) == 77
 
@@ -86,12 +84,10 @@ def test_get_flow_views_each_entry_in_place():
 def test_getitem_copies_an_entry_that_outlives_changes():
     flows = Flows(3)
     copy = _libfc.FC_IOCFlows___getitem__(flows.view, 1)
-    assert isinstance(copy, libfc.FC_FlowEntryIOC)
-    assert copy.this.own() is True
-    assert descriptor_name(copy) == "_p_FC_FlowEntryIOC"
-    assert addr(copy) != flows.entry_address(1)
-    assert raw(copy, ENTRY) == flows.entry_bytes(1)
+    assert isinstance(copy, libfc.FC_FlowEntryIOC) and copy.this.own() is True
+    assert descriptor_name(copy) == "_p_FC_FlowEntryIOC" and addr(copy) != flows.entry_address(1)
     before = flows.entry_bytes(1)
+    assert raw(copy, ENTRY) == before
     ctypes.memset(flows.entry_address(1), 0, ENTRY)
     assert raw(copy, ENTRY) == before
     copy.flowId = 5
@@ -106,8 +102,7 @@ def test_companion_classes_index_with_brackets():
     assert isinstance(entry, libfc.FC_FlowEntryIOC) and entry.thisown
     assert raw(entry, ENTRY) == flows.entry_bytes(1)
     entity = entry[2]
-    assert isinstance(entity, libfc.FC_ActionEntityIOC)
-    assert addr(entity) == addr(entry) + ENTITY_BASE + 2 * ENTITY
+    assert isinstance(entity, libfc.FC_ActionEntityIOC) and addr(entity) == addr(entry) + ENTITY_BASE + 2 * ENTITY
     expected = flows.entry_bytes(1)[ENTITY_BASE + 2 * ENTITY + DPORT_BASE:][:4]
     assert entity[0] == int.from_bytes(expected, "little")
 
@@ -151,14 +146,7 @@ def test_destination_ports_read_in_place(index):
 
 # --- addresses as text ---------------------------------------------------------------
 
-def entry_with_ip_key(data):
-    entry = _libfc.new_FC_FlowEntryIOC()
-    poke(entry, IP_KEY, data)
-    return entry
-
-
-IP_KEY_BYTES = bytes.fromhex("0a000001c0a80002") + bytes.fromhex("0000000000000000") \
-    + bytes.fromhex("fe800000000000000000000000000001")
+IP_KEY_BYTES = bytes.fromhex("0a000001c0a80002" + "0000000000000000" + "fe800000000000000000000000000001")
 
 
 @pytest.mark.parametrize("function, flag, expected", [
@@ -167,17 +155,17 @@ IP_KEY_BYTES = bytes.fromhex("0a000001c0a80002") + bytes.fromhex("00000000000000
     ("FC_FlowEntryIOC_get_dstip_entry", 2, "fe80::1"), ("FC_FlowEntryIOC_get_dstip_entry", 2**31 - 1, "fe80::1"),
 ])
 def test_addresses_of_an_entry(function, flag, expected):
-    entry = entry_with_ip_key(IP_KEY_BYTES)
+    entry = _libfc.new_FC_FlowEntryIOC()
+    poke(entry, IP_KEY, IP_KEY_BYTES)
     assert getattr(_libfc, function)(entry, flag) == expected
 
 
 def test_entry_addresses_through_the_key_fields():
     entry = libfc.FC_FlowEntryIOC()
     v4 = entry.fkey.ipKey.ipv4Key
-    v4.sip = int.from_bytes(socket.inet_aton("172.16.5.4"), "little")
-    v4.dip = int.from_bytes(socket.inet_aton("8.8.4.4"), "little")
-    assert _libfc.FC_FlowEntryIOC_get_srcip_entry(entry, 0) == "172.16.5.4"
-    assert _libfc.FC_FlowEntryIOC_get_dstip_entry(entry, 0) == "8.8.4.4"
+    v4.sip, v4.dip = (int.from_bytes(socket.inet_aton(a), "little") for a in ("172.16.5.4", "8.8.4.4"))
+    assert (_libfc.FC_FlowEntryIOC_get_srcip_entry(entry, 0), _libfc.FC_FlowEntryIOC_get_dstip_entry(entry, 0)) == (
+        "172.16.5.4", "8.8.4.4")
 
 
 @pytest.mark.parametrize("which, offset", [("sip", 18), ("dip", 34)])
@@ -202,7 +190,7 @@ def test_tunnel_addresses_follow_the_records_family(which, offset):
 def test_copies_are_freed_exactly_once():
     # glibc (or the sanitizer) aborts on a double free; a clean exit with the
     # survivors intact shows each copy was freed once at most.
-    proc = run_python("""
+    assert run_python_ok("""
         import ctypes, struct, _libfc, libfc  # libfc: the classes' destructors
 
         ENTRY = 67670
@@ -229,8 +217,6 @@ def test_copies_are_freed_exactly_once():
         assert all(ctypes.string_at(int(c.this), ENTRY) == b"\\x5a" * ENTRY for c in keep)
         assert ctypes.string_at(ctypes.addressof(buf) + 8, 2 * ENTRY) == b"\\x5a" * (2 * ENTRY)
         print("ok")
-    """)
-    assert proc.returncode == 0, proc.stderr
-    assert proc.stdout == "ok\n"
+    """).stdout == "ok\n"
 
 

@@ -9,7 +9,7 @@ import pytest
 import _libfc
 import libfc
 
-from _helpers import addr, counted_buffer, descriptor_name, poke, raw, run_python, this_of, trap_status
+from _helpers import addr, counted_buffer, descriptor_name, poke, raw, run_python_ok, this_of, trap_status
 from _records import arg2_message
 
 
@@ -26,8 +26,7 @@ def test_ps_name_holds_a_private_copy():
     _libfc.FC_InvalData_psName_set(d, "second")
     assert _libfc.FC_InvalData_psName_get(d) == "second"
     _libfc.FC_InvalData_psName_set(d, None)
-    assert raw(d, 8) == bytes(8)
-    assert _libfc.FC_InvalData_psName_get(d) is None
+    assert (raw(d, 8), _libfc.FC_InvalData_psName_get(d)) == (bytes(8), None)
     with pytest.raises(TypeError) as info:
         _libfc.FC_InvalData_psName_set(d, b"bytes")
     assert str(info.value) == arg2_message("FC_InvalData_psName_set", "char *")
@@ -36,7 +35,7 @@ def test_ps_name_holds_a_private_copy():
 def test_ps_name_leaves_texts_it_did_not_copy_alone():
     # glibc aborts when free() is given memory malloc did not hand out, so a
     # clean exit shows that neither text was freed.
-    proc = run_python("""
+    assert run_python_ok("""
         import ctypes, _libfc, libfc
         d = _libfc.new_FC_InvalData()
         library_text = ctypes.create_string_buffer(b"vds-library", 64)
@@ -50,9 +49,7 @@ def test_ps_name_leaves_texts_it_did_not_copy_alone():
         assert _libfc.FC_InvalData_psName_get(d) == "again"
         _libfc.FC_InvalData_psName_set(d, None)
         print("ok")
-    """)
-    assert proc.returncode == 0, proc.stderr
-    assert proc.stdout == "ok\n"
+    """).stdout == "ok\n"
 
 
 # --- indexing methods over library-shaped buffers ------------------------------------------
@@ -71,8 +68,7 @@ def test_getitem_returns_an_independent_owned_copy(method, record, head, size, c
     copies = [getattr(_libfc, method)(table, i) for i in range(3)]
     assert trap_status().value == 0, "the copy is made under the trap"
     for i, copy in enumerate(copies):
-        assert isinstance(copy, getattr(libfc, cls))
-        assert this_of(copy).own() is True
+        assert isinstance(copy, getattr(libfc, cls)) and this_of(copy).own() is True
         assert raw(copy, size) == buf.raw[head + size * i:head + size * (i + 1)]
     again = getattr(_libfc, method)(table, 1)
     assert addr(again) != addr(copies[1]) and raw(again, size) == raw(copies[1], size)

@@ -208,7 +208,14 @@ def cell_bytes():
     _libfc_ptr.cdata(cell, 4)
     _libfc_ptr.intp_value(cell)
     refused(_libfc_ptr.memmove, cell, b"x" * 5)  # past the cell: the buffer is released
-    _libfc_ptr.as_voidp(cell)
+    refused(_libfc_ptr.cdata, HELD["port"], 53)
+    _libfc_ptr.uint32p_value(_libfc_ptr.new_uint32p())
+    # A container made through the allocation callbacks, a record's bytes as a value.
+    handle = _libfc_ptr.new_voidpp()
+    _libfc.DVSData_Alloc(handle, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree)
+    container = _libfc_ptr.voidpp_value(handle)
+    _libfc.DVSData_Update(container, "n", _libfc_ptr.as_voidp(HELD["port"]), 52, 16)
+    _libfc.DVSData_Free(container)
 
 
 def list_context_walk():
@@ -263,7 +270,7 @@ MATRIX_REPETITIONS = 2_500 if os.environ.get("LIBFC_PASS") == "matrix" else None
 @pytest.mark.parametrize("cycle, repetitions", CYCLES, ids=[c.__name__ for c, _ in CYCLES])
 def test_cycles_keep_memory_flat(cycle, repetitions, libraries):
     repetitions = min(repetitions, MATRIX_REPETITIONS or repetitions)
-    HELD.update(status=libfc.hyp_FabPortStatus(), callback=libfc.hyp_MgmtCallbackInfo())
+    HELD.update(status=libfc.hyp_FabPortStatus(), callback=libfc.hyp_MgmtCallbackInfo(), port=libfc.DVPortData())
     try:
         for _ in range(min(2_000, repetitions // 10)):
             cycle()

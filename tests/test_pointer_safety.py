@@ -11,14 +11,14 @@ import pytest
 import _libfc
 import libfc
 
-from _helpers import run_python
+from _helpers import run_python_ok
 
 
 def test_class_changed_after_the_runtime_built_an_instance():
     # The getter builds a companion instance for the nested record; the class
     # then gets a new method. The old one must not be found through a stale
     # attribute cache once it has been freed and its memory reused.
-    result = run_python("""
+    assert run_python_ok("""
         import gc
         import libfc
         cls = libfc.hyp_SocketIPAddressAddr
@@ -36,13 +36,12 @@ def test_class_changed_after_the_runtime_built_an_instance():
             cls.m = lambda self, v=_: v
             assert view.m() == _
         print("ok")
-    """)
-    assert result.returncode == 0 and result.stdout.strip() == "ok", result.stderr
+    """).stdout == "ok\n"
 
 
 @pytest.mark.parametrize("slots", [("a", "b", "c", "d"), ("a", "b", "c", "d", "e", "f")])
 def test_python_class_named_like_the_pointer_type_is_not_one(slots):
-    result = run_python(f"""
+    assert run_python_ok(f"""
         import _libfc
         SwigPyObject = type("SwigPyObject", (), {{"__slots__": {slots!r}}})
         fake = SwigPyObject()
@@ -58,8 +57,7 @@ def test_python_class_named_like_the_pointer_type_is_not_one(slots):
             else:
                 raise AssertionError("accepted an impostor")
         print("ok")
-    """)
-    assert result.returncode == 0 and result.stdout.strip() == "ok", result.stderr
+    """).stdout == "ok\n"
 
 
 class Holder:
@@ -81,7 +79,7 @@ class ComputedThis:
         return holder
 
 
-def test_computed_this_outlives_the_call_that_converted_it():
+def test_computed_this_outlives_the_call_that_converted_it_and_is_released_eventually():
     source = ComputedThis()
     _libfc.hyp_String_bufferSize_set(source, 77)
     # The holder (and the record it owns) was alive for the whole call and
@@ -89,10 +87,6 @@ def test_computed_this_outlives_the_call_that_converted_it():
     assert source.made[-1]() is not None
     assert _libfc.hyp_String_bufferSize_get(source) == 0  # a new record each time
     assert source.made[-1]() is not None
-
-
-def test_computed_this_is_released_eventually():
-    source = ComputedThis()
     for _ in range(200):
         _libfc.hyp_String_stringLength_get(source)
     gc.collect()

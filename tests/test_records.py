@@ -93,9 +93,7 @@ def test_pointer_field_stores_the_address_and_takes_ownership(record, f):
     assert this_of(target).own() is False, "%s.%s left the assigned object owning" % (record.name, f.name)
     assert raw(rec, record.size) == image_with(record, f, int(target).to_bytes(8, "little"))
     got = getter(record, f)(rec)
-    assert addr(got) == int(target)
-    assert descriptor_name(got) == f.target
-    assert this_of(got).own() is False
+    assert (addr(got), descriptor_name(got), this_of(got).own()) == (int(target), f.target, False)
     setter(record, f)(rec, None)
     assert raw(rec, record.size) == bytes(record.size)
     assert getter(record, f)(rec) is None
@@ -109,8 +107,13 @@ VOIDS = all_fields({"void"})
 
 
 @pytest.mark.parametrize("record,f", VOIDS, ids=map(field_id, VOIDS))
-def test_void_field_accepts_any_pointer(record, f):
+def test_void_field_accepts_any_pointer_and_nothing_else(record, f):
     rec = new(record)
+    for bad in (0, 1, "text", b"bytes", 1.5, object()):
+        with pytest.raises(TypeError) as info:
+            setter(record, f)(rec, bad)
+        assert str(info.value) == arg2_message("%s_%s_set" % (record.name, f.name), f.ctype)
+    assert raw(rec, record.size) == bytes(record.size)
     sources = [_libfc.new_hyp_Name(), _libfc.new_hyp_String(),
                _libfc.hyp_MgmtCallbackInfo_parmSizes_get(_libfc.new_hyp_MgmtCallbackInfo())]
     for src in sources:
@@ -118,49 +121,26 @@ def test_void_field_accepts_any_pointer(record, f):
         assert src.own() is False, "%s.%s left the assigned object owning" % (record.name, f.name)
         assert raw(rec, record.size) == image_with(record, f, int(src).to_bytes(8, "little"))
         got = getter(record, f)(rec)
-        assert type(got) is SwigPyObject
-        assert descriptor_name(got) == "_p_void"
-        assert int(got) == int(src)
-        assert got.own() is False
+        assert (type(got), descriptor_name(got), int(got), got.own()) == (SwigPyObject, "_p_void", int(src), False)
     _libfc.delete_hyp_Name(sources[0])
     _libfc.delete_hyp_String(sources[1])
 
 
 def test_void_field_takes_the_first_pointer_of_a_chain():
-    cookie = _libfc.new_hyp_AddrCookie()
-    first = _libfc.new_hyp_Name()
-    second = _libfc.new_hyp_String()
+    cookie, first, second = _libfc.new_hyp_AddrCookie(), _libfc.new_hyp_Name(), _libfc.new_hyp_String()
     first.append(second)
 
     class Holder:
         this = first
 
     _libfc.hyp_AddrCookie_ptr_set(cookie, Holder())
-    assert int(_libfc.hyp_AddrCookie_ptr_get(cookie)) == int(first)
-    assert first.own() is False
-    assert second.own() is True
-    _libfc.delete_hyp_Name(first)
-
-
-@pytest.mark.parametrize("record,f", VOIDS, ids=map(field_id, VOIDS))
-def test_void_field_refuses_non_pointers(record, f):
-    rec = new(record)
-    for bad in (0, 1, "text", b"bytes", 1.5, object()):
-        with pytest.raises(TypeError) as info:
-            setter(record, f)(rec, bad)
-        assert str(info.value) == arg2_message("%s_%s_set" % (record.name, f.name), f.ctype)
-    assert raw(rec, record.size) == bytes(record.size)
-
-
-def test_void_pointer_is_not_accepted_as_a_record():
-    cookie = _libfc.new_hyp_AddrCookie()
-    name = _libfc.new_hyp_Name()
-    _libfc.hyp_AddrCookie_ptr_set(cookie, name)
     untyped = _libfc.hyp_AddrCookie_ptr_get(cookie)
+    assert (int(untyped), first.own(), second.own()) == (int(first), False, True)
+    # What comes back is a void *: no record method takes it for a hyp_Name.
     with pytest.raises(TypeError) as info:
         _libfc.hyp_Name_string_get(untyped)
     assert str(info.value) == "in method 'hyp_Name_string_get', argument 1 of type 'hyp_Name *'"
-    _libfc.delete_hyp_Name(name)
+    _libfc.delete_hyp_Name(first)
 
 
 # --- nested records ------------------------------------------------------------------
@@ -191,11 +171,8 @@ def test_nested_record_and_array_getters_are_views_into_the_record(record, f):
     rec = new(record)
     first = getter(record, f)(rec)
     second = getter(record, f)(rec)
-    assert descriptor_name(first) == f.target
-    assert addr(first) == int(rec) + f.offset
-    assert this_of(first) is not this_of(second)
-    assert this_of(first) == this_of(second)
-    assert this_of(first).own() is False
+    assert (descriptor_name(first), addr(first), this_of(first).own()) == (f.target, int(rec) + f.offset, False)
+    assert this_of(first) is not this_of(second) and this_of(first) == this_of(second)
     # writing through the view changes the outer record
     poke(first, 0, pattern(f.width))
     assert raw(rec, record.size) == image_with(record, f, pattern(f.width))
@@ -314,7 +291,7 @@ def test_delete_frees_through_any_holder_and_refuses_other_types():
     assert name.own() is True
 
 
-def test_deleting_views_and_deleting_twice_frees_nothing_extra():
+def test_deleting_views_frees_nothing():
     # glibc aborts on a double free or a free of an inner address, so a
     # clean exit and intact records show that nothing extra was freed.
     proc = run_python("""
@@ -339,12 +316,6 @@ def test_deleting_views_and_deleting_twice_frees_nothing_extra():
         union = _libfc.hyp_SocketIPv6AddressAddr___u6_addr_get(outer)
         attempt(_libfc.delete_hyp_SocketIPv6AddressAddr___u6_addr, union)
         attempt(_libfc.delete_hyp_SocketIPv6AddressAddr___u6_addr, union)
-
-        twice = _libfc.new_hyp_String()
-        _libfc.delete_hyp_String(twice)
-        attempt(_libfc.delete_hyp_String, twice)
-        twice.acquire()   # its finaliser now calls the destructor once more
-        del twice
 
         # churn the allocator, then check the survivors are intact
         addrs = [_libfc.new_hyp_SocketIPv6AddressAddr() for _ in range(64)]

@@ -85,14 +85,6 @@ def test_operation_parameters_are_named_as_declared(name, parameters):
     assert named == parameters
 
 
-def test_docstrings_keep_the_text_callbacks_are_passed_by():
-    # The callbacks carry their address in the docstring, after the signature.
-    for name in ("collect_handles", "DVSData_MemAlloc", "DVSData_MemFree"):
-        function = getattr(_libfc_ptr, name)
-        assert function.__text_signature__.startswith("($module")
-        assert "swig_ptr: _" in function.__doc__
-
-
 @pytest.mark.parametrize("name, args", [
     ("DVPortExist", ("dvSwitch-none", "0")),          # hyp_Bool: a one-character text
     ("HYP_ReturnStatusToString", (0,)),

@@ -66,21 +66,15 @@ def test_mypy_strict(tmp_path, misuse):
     assert error_lines(result.stdout, misuse) == MISUSED_LINES, result.stdout
 
 
-def pyright_command():
-    if importlib.util.find_spec("basedpyright") is not None:
-        return [sys.executable, "-m", "basedpyright"]
-    return None
-
-
 def test_pyright_strict(tmp_path, misuse):
-    command = pyright_command()
-    if command is None:
+    if importlib.util.find_spec("basedpyright") is None:
         pytest.skip("basedpyright is not installed (the npm-only pyright cannot be fetched here)")
     config = tmp_path / "pyrightconfig.json"
     config.write_text(json.dumps({
         "typeCheckingMode": "strict", "extraPaths": [os.path.abspath(BUILD_DIR)],
         "include": [EXAMPLE, misuse], "pythonVersion": "%d.%d" % sys.version_info[:2],
     }))
-    result = subprocess.run(command + ["-p", str(config)], capture_output=True, text=True, timeout=120)
+    result = subprocess.run([sys.executable, "-m", "basedpyright", "-p", str(config)], capture_output=True, text=True,
+                            timeout=120)
     assert error_lines(result.stdout, EXAMPLE) == set(), result.stdout
     assert error_lines(result.stdout, misuse) == MISUSED_LINES, result.stdout

@@ -57,7 +57,7 @@ os.environ["FAB_EMU_DB"] = os.path.join(_STATE, "fab.db")
 
 import _libfc  # noqa: E402
 import libfc  # noqa: E402
-from _records import RECORDS  # noqa: E402
+from _records import RECORDS, method_names  # noqa: E402
 from helper_module_plans import HelperPlans  # noqa: E402
 from switch_state_plans import SwitchState  # noqa: E402
 
@@ -152,6 +152,14 @@ def descriptor_of(obj):
 
 
 RECORD_BY_NAME = {r.name: r for r in RECORDS}
+# The module's own functions over a record: (name, record, argument count);
+# and those of plain values: (name, argument count).
+RECORD_FUNCTIONS = [("FC_VDL2EncapActionDataIOC_get_sip", "FC_VDL2EncapActionDataIOC", 1),
+                    ("FC_VDL2EncapActionDataIOC_get_dip", "FC_VDL2EncapActionDataIOC", 1),
+                    ("FC_FlowEntryIOC_get_srcip_entry", "FC_FlowEntryIOC", 1),
+                    ("FC_FlowEntryIOC_get_dstip_entry", "FC_FlowEntryIOC", 1),
+                    ("FC_IOCFlows_get_num_flows", "FC_IOCFlows", 1), ("FC_IOCFlows_get_flow", "FC_IOCFlows", 2)]
+PLAIN_FUNCTIONS = [("FC_ACTION_SIZE", 0), ("ovl_INTBitmapConvert", 1)]
 SIZE = {r.descriptor: r.size for r in RECORDS}
 
 
@@ -167,11 +175,8 @@ UNIONS = {r.name for r in RECORDS if fields_overlap(r)}
 
 class Driver:
     def __init__(self, seed, verbose=False):
-        self.rng = random.Random(seed)
-        self.seed = seed
-        self.verbose = verbose
-        self.calls = 0
-        self.outcomes = {}
+        self.rng, self.seed, self.verbose = random.Random(seed), seed, verbose
+        self.calls, self.outcomes = 0, {}
         self.pool = []            # Pointer entries valid for the whole run
         self.by_desc = {}
         self.library_views = []   # Pointer entries into the current library results
@@ -195,10 +200,7 @@ class Driver:
             sys.stderr.flush()
         try:
             result = fn(*args)
-        except RecursionError:
-            kind = "RecursionError"
-            result = None
-        except Exception as error:  # every exception is an acceptable answer
+        except Exception as error:  # every exception is an acceptable answer (RecursionError included)
             kind = type(error).__name__
             result = None
         else:
@@ -225,10 +227,8 @@ class Driver:
         """Nested records and arrays of a container: views with the bytes left
         to the end of the container."""
         for f in record.fields:
-            if f.kind not in ("nested", "ro_nested", "array", "hwaddr"):
-                continue
-            if f.kind == "hwaddr":
-                continue  # its getter is a text
+            if f.kind not in ("nested", "ro_nested", "array"):
+                continue  # hwaddr included: its getter is a text
             view = self.call(getattr(_libfc, "%s_%s_get" % (record.name, f.name)), container.obj)
             if view is None:
                 continue
@@ -242,8 +242,7 @@ class Driver:
 
     def hostile_object(self):
         """A value no pointer conversion may read through."""
-        r = self.rng.random()
-        if r < 0.5:
+        if self.rng.random() < 0.5:
             return self.scalar()
         choices = [Broken(5), Broken(None), RaisingThis(), Broken("text"), chain(70, _libfc.new_hyp_String()),
                    chain(3, Broken(7)), Broken(_NO_THIS)]
@@ -277,10 +276,8 @@ class Driver:
     def value_for(self, kind_need, writes=False):
         """An argument for a slot: ('scalar',) any scalar; ('ptr', need) a
         pointer of any type with need bytes, or a hostile non-pointer."""
-        kind = kind_need[0]
-        if kind == "scalar":
-            r = self.rng.random()
-            return self.scalar() if r < 0.85 else self.hostile_object()
+        if kind_need[0] == "scalar":
+            return self.scalar() if self.rng.random() < 0.85 else self.hostile_object()
         need, desc = kind_need[1], kind_need[2]
         r = self.rng.random()
         if r < 0.45 and desc:
@@ -436,13 +433,7 @@ class Driver:
     # --- plain functions and library operations ----------------------------------------------
 
     def _plan_functions(self):
-        size = {r.name: r.size for r in RECORDS}
-        for name, record, count in [("FC_VDL2EncapActionDataIOC_get_sip", "FC_VDL2EncapActionDataIOC", 1),
-                                    ("FC_VDL2EncapActionDataIOC_get_dip", "FC_VDL2EncapActionDataIOC", 1),
-                                    ("FC_FlowEntryIOC_get_srcip_entry", "FC_FlowEntryIOC", 1),
-                                    ("FC_FlowEntryIOC_get_dstip_entry", "FC_FlowEntryIOC", 1),
-                                    ("FC_IOCFlows_get_num_flows", "FC_IOCFlows", 1),
-                                    ("FC_IOCFlows_get_flow", "FC_IOCFlows", 2)]:
+        for name, record, count in RECORD_FUNCTIONS:
             fn = getattr(_libfc, name, None)
             if fn is None:
                 continue
@@ -451,12 +442,12 @@ class Driver:
             def plan(fn=fn, rec=rec, count=count):
                 if self.rng.random() < 0.05:
                     return self.wrong_count(fn, count)
-                args = [self._record_arg(rec, size[rec.name])]
+                args = [self._record_arg(rec, rec.size)]
                 if count == 2:
                     args.append(self.rng.choice(INTEGERS + OTHERS[:4]))
                 self.call(fn, *args)
             self.plans.append(plan)
-        for name, count in (("FC_ACTION_SIZE", 0), ("ovl_INTBitmapConvert", 1)):
+        for name, count in PLAIN_FUNCTIONS:
             fn = getattr(_libfc, name, None)
             if fn is not None:
                 self.plans.append(lambda fn=fn, count=count: (
@@ -552,14 +543,8 @@ class Driver:
     def _plan_unknown(self):
         """Methods no table describes: wrong argument counts and values every
         conversion refuses, never anything a library could read."""
-        known = set()
-        for record in RECORDS:
-            from _layout import method_names
-            known.update(method_names(record))
-        known |= self.described | {"FC_VDL2EncapActionDataIOC_get_sip", "FC_VDL2EncapActionDataIOC_get_dip",
-                                   "FC_FlowEntryIOC_get_srcip_entry", "FC_FlowEntryIOC_get_dstip_entry",
-                                   "FC_IOCFlows_get_num_flows", "FC_IOCFlows_get_flow", "FC_ACTION_SIZE",
-                                   "ovl_INTBitmapConvert", "SWIG_PyInstanceMethod_New"}
+        known = {name for record in RECORDS for name in method_names(record)} | self.described
+        known |= {f[0] for f in RECORD_FUNCTIONS + PLAIN_FUNCTIONS} | {"SWIG_PyInstanceMethod_New"}
         for name in sorted(dir(_libfc)):
             fn = getattr(_libfc, name)
             if name.startswith("_") or not callable(fn) or name in known or isinstance(fn, type):
@@ -638,8 +623,7 @@ def main(argv=None):
     print("fuzz: seed %d" % seed, flush=True)
     driver = Driver(seed, args.verbose)
     import ctypes
-    lib = ctypes.CDLL(os.path.join(BUILD, "libfc.so"))
-    lib.fcemu_traffic(300, seed % 1000)
+    ctypes.CDLL(os.path.join(BUILD, "libfc.so")).fcemu_traffic(300, seed % 1000)  # flows for the library calls
     done = driver.run(args.calls)
     # Records die before the interpreter starts tearing down the classes.
     driver.switch_state.release_all()
