@@ -522,7 +522,7 @@ def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_st
     threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
     for thread in threads:
         thread.start()
-    time.sleep(1.5)
+    time.sleep(1.0)
     stop.set()
     for thread in threads:
         thread.join()

@@ -194,7 +194,7 @@ def test_property_values_are_right_from_three_threads():
     sys.setswitchinterval(1e-6)  # switch threads as often as possible
     try:
         with concurrent.futures.ThreadPoolExecutor(3) as pool:
-            readers = [pool.submit(wrong_reads, time.monotonic() + 1.5) for _ in range(3)]
+            readers = [pool.submit(wrong_reads, time.monotonic() + 1.0) for _ in range(3)]
     finally:
         sys.setswitchinterval(interval)
     assert [reader.result() for reader in readers] == [[], [], []]
