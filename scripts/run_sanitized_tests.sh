@@ -18,6 +18,7 @@ cmake -S . -B build-asan -G Ninja -DLIBFC_BUILD_TESTS=ON -DLIBFC_SANITIZE=ON -DC
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
   -DLIBFC_GEN_COMPANION="$companion" -DLIBFC_GEN_SIGNATURES="$signatures" -DPython_EXECUTABLE="$(command -v python)" >/dev/null
 cmake --build build-asan
+python -m compileall -q build-asan/libfc  # bytecode for the interpreters the tests start
 
 export LIBFC_BUILD_DIR="$PWD/build-asan"
 export LIBFC_SANITIZED=1

@@ -23,6 +23,9 @@ cmake --build build &
 build=$!
 source scripts/venv.sh requirements-test.txt
 wait "$build"
+# The package's bytecode, for the many interpreters the tests start (read
+# even where PYTHONDONTWRITEBYTECODE keeps them from writing it).
+python -m compileall -q build/libfc
 
 passes=(sanitized)
 read -r -a versions <<<"$(bash scripts/run_version_matrix.sh --available)"
