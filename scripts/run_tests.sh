@@ -9,7 +9,9 @@
 # and the other interpreters run beside it, up to LIBFC_JOBS passes at a time
 # (default: one per processor), each into build-logs/<pass>.log, which is
 # printed when the pass ends. The status is that of the first pass to fail.
-# Extra arguments go to pytest in the plain and sanitized passes.
+# The plain pass samples the tests over every field and record as the other
+# interpreters do (LIBFC_PASS=plain, tests/conftest.py); the sanitized pass
+# runs them all. Extra arguments go to pytest in the plain and sanitized passes.
 # LIBFC_VERSIONS="" skips the other interpreters.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -63,7 +65,7 @@ pytest_args=("$@")
 status=0
 start_passes 1
 plain=0
-python -m pytest -q "$@" || plain=$?
+LIBFC_PASS=plain python -m pytest -q "$@" || plain=$?
 if [ "$plain" != 0 ]; then failed=plain; status=$plain; fi
 while [ ${#pass_of[@]} -gt 0 ] || [ "$next" -lt ${#passes[@]} ]; do
   start_passes 0

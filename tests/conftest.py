@@ -34,6 +34,10 @@ _SAME_ON_EVERY_PYTHON = {
     "test_cli_json.py", "test_cli_metrics.py", "test_cli_snapshot.py", "test_cli_top.py",
 }
 _MATRIX = os.environ.get("LIBFC_PASS") == "matrix"
+# The test command's plain pass runs beside the sanitized one, which runs
+# every field's and record's test: it samples them as the other interpreters
+# do (see _sampled). Plain pytest, outside that command, runs them all.
+_SAMPLED = _MATRIX or os.environ.get("LIBFC_PASS") == "plain"
 
 
 def pytest_configure(config):
@@ -42,16 +46,14 @@ def pytest_configure(config):
 
 
 def pytest_collection_modifyitems(config, items):
-    if not _SKIP_PLAIN_ONLY:
-        return
     skip = pytest.mark.skip(reason="pure-Python or compile-time test: run in the plain pass")
     same = pytest.mark.skip(reason="the same on every interpreter: run in the plain and sanitized passes")
-    for item in items:
+    for item in items if _SKIP_PLAIN_ONLY else ():
         if item.get_closest_marker("python_only") or item.get_closest_marker("plain_only"):
             item.add_marker(skip)
         elif _MATRIX and item.path.name in _SAME_ON_EVERY_PYTHON:
             item.add_marker(same)
-    if _MATRIX:
+    if _SAMPLED:
         kept = _sampled(items)
         config.hook.pytest_deselected(items=[item for item in items if item not in kept])
         items[:] = [item for item in items if item in kept]
@@ -61,9 +63,9 @@ def pytest_collection_modifyitems(config, items):
 # which is the same for every field of one kind and C type (one template
 # instance) and for every record. The other interpreters' passes therefore
 # run a test over the fields once per kind and C type, and a test over the
-# records or their methods for a spread of _SPREAD of them; the plain and
-# sanitized passes run them all (a wrong offset shows under the sanitizer
-# only in its own field's test).
+# records or their methods for a spread of _SPREAD of them, and so does the
+# test command's plain pass; the sanitized pass runs them all (a wrong
+# offset shows under the sanitizer only in its own field's test).
 _SPREAD = 24
 
 
