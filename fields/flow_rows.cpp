@@ -408,6 +408,17 @@ PyObject *stream_next(PyObject *self) {
     }
 }
 
+// The deallocator of both collected types here (the stream, the decoder):
+// their instances hold references only, which Clear drops.
+template <int (*Clear)(PyObject *)>
+void gc_dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    Clear(self);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
 int stream_traverse(PyObject *self, visitproc visit, void *arg) {
     auto *s = reinterpret_cast<Stream *>(self);
     Py_VISIT(Py_TYPE(self));
@@ -425,13 +436,6 @@ int stream_clear(PyObject *self) {
     return 0;
 }
 
-void stream_dealloc(PyObject *self) {
-    PyTypeObject *t = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    stream_clear(self);
-    t->tp_free(self);
-    Py_DECREF(t);
-}
 
 PyTypeObject *stream_type() {
     static PyTypeObject *made = nullptr;
@@ -441,7 +445,7 @@ PyTypeObject *stream_type() {
         {Py_tp_iternext, reinterpret_cast<void *>(stream_next)},
         {Py_tp_traverse, reinterpret_cast<void *>(stream_traverse)},
         {Py_tp_clear, reinterpret_cast<void *>(stream_clear)},
-        {Py_tp_dealloc, reinterpret_cast<void *>(stream_dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(gc_dealloc<stream_clear>)},
         {0, nullptr},
     };
     static PyType_Spec spec = {
@@ -564,14 +568,6 @@ int clear(PyObject *self) {
     return 0;
 }
 
-void dealloc(PyObject *self) {
-    PyTypeObject *t = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    clear(self);
-    t->tp_free(self);
-    Py_DECREF(t);
-}
-
 // flow_rows(flow_class, action_names, max_entries)
 PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"flow_class", "action_names", "max_entries", nullptr};
@@ -630,7 +626,7 @@ PyTypeObject *type() {
         {Py_tp_methods, decoder_methods},
         {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
-        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
                         "flow_rows(flow_class, action_names, max_entries)\n"
                         "A decoder of flow query answers: decoder(answer, now_ms, untracked=False) is the list\n"
