@@ -59,8 +59,9 @@ int fabemu_populate(unsigned int switches, unsigned int ports_per_switch, unsign
 
 /* Asks every library call now running, in any thread, to stop its long work:
  * a population, the wait for another process's lock on the store (at most
- * five seconds otherwise, or $FC_EMU_LOCK_WAIT_MS milliseconds), a long read.  The call returns HYP_ABORTED within
- * a few milliseconds with nothing changed.  Calls that start afterwards are
+ * five seconds otherwise, or $FC_EMU_LOCK_WAIT_MS milliseconds), a long
+ * read.  The call returns HYP_ABORTED within a few milliseconds with
+ * nothing changed.  Calls that start afterwards are
  * not affected, so a caller that may ask before the call has begun asks again
  * until it returns.  Safe to call from any thread, never blocks.
  *

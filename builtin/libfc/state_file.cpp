@@ -297,7 +297,7 @@ bool take_lock(bool &in_line) {
     return true;
 }
 
-// Takes the state lock, waiting at most lock_wait_ms().  A signal
+// Takes the state lock, waiting at most emu_lock_wait_ms().  A signal
 // caught while waiting (Ctrl-C) ends the wait at once, so that its handler
 // runs when the call returns instead of seconds later.  (No trap jump can
 // cross this frame: the library jumps only from its entry points.)
