@@ -19,7 +19,14 @@ if [ -n "${1:-}" ]; then
   # The file holds the build tools; what the tests import is the project's
   # `test` extra, read from pyproject.toml so that it is listed only there.
   # Both are installed again only when either list changed.
-  extra="$(python - "$root/pyproject.toml" <<'EOF'
+  stamp="$venv/installed-$(basename "$1")"
+  extra=""
+  if [ -n "${LIBFC_NO_EXTRA:-}" ]; then
+    # The file's packages alone (the build tools, so that a build can start
+    # while the extra is installed by a second call).
+    stamp="$stamp-alone"
+  else
+    extra="$(python - "$root/pyproject.toml" <<'EOF'
 import os
 import re
 import sys
@@ -34,10 +41,7 @@ skipped = os.environ.get("LIBFC_EXTRA_SKIP", "").split()
 print(" ".join(p for p in extra if re.split(r"[<>=!~\[ ;]", p, maxsplit=1)[0] not in skipped))
 EOF
 )"
-  stamp="$venv/installed-$(basename "$1")"
-  # LIBFC_NO_EXTRA=1: the file's packages alone (the build tools, so that a
-  # build can start while the extra is installed by a second call).
-  if [ -n "${LIBFC_NO_EXTRA:-}" ]; then extra=""; stamp="$stamp-alone"; fi
+  fi
   wanted="$(cat "$1"; echo "$extra")"
   if [ "$wanted" != "$(cat "$stamp" 2>/dev/null)" ]; then
     # shellcheck disable=SC2086
