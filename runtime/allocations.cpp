@@ -160,8 +160,10 @@ constexpr std::size_t kLists = 64;
 struct KeptList {
     std::size_t size = 0;
     int count = 0;
-    void *blocks[kKeptPerSize ? kKeptPerSize : 1];
-    const swig_type_info **entries[kKeptPerSize ? kKeptPerSize : 1];  // where each was last seen in the table
+    struct Kept {
+        void *block;
+        const swig_type_info **entry;  // where it was last seen in the table
+    } kept[kKeptPerSize ? kKeptPerSize : 1];
 };
 KeptList kept_lists[kLists];
 
@@ -173,9 +175,9 @@ void *take_kept(std::size_t size, const swig_type_info *ty) {
     if (!kKeptPerSize || size > kKeptLargest) return nullptr;
     KeptList &list = list_for(size);
     if (list.size != size || !list.count) return nullptr;
-    --list.count;
-    void *block = list.blocks[list.count];
-    if (const swig_type_info **entry = live().entry(block, list.entries[list.count])) {
+    const KeptList::Kept &kept = list.kept[--list.count];
+    void *block = kept.block;
+    if (const swig_type_info **entry = live().entry(block, kept.entry)) {
         *entry = ty;
     } else {
         live().put(block, ty);  // not expected: the block was kept under the mark
@@ -192,8 +194,7 @@ Retired retire(void *address, const swig_type_info *ty, std::size_t size) {
         if (list.size != size && !list.count) list.size = size;  // an empty list serves the next size
         if (list.size == size && list.count < kKeptPerSize) {
             *entry = &kept_marker;
-            list.blocks[list.count] = address;
-            list.entries[list.count++] = entry;
+            list.kept[list.count++] = {address, entry};
             return kKept;
         }
     }
