@@ -46,13 +46,14 @@ def pytest_configure(config):
 
 
 def pytest_collection_modifyitems(config, items):
-    skip = pytest.mark.skip(reason="pure-Python or compile-time test: run in the plain pass")
-    same = pytest.mark.skip(reason="the same on every interpreter: run in the plain and sanitized passes")
-    for item in items if _SKIP_PLAIN_ONLY else ():
-        if item.get_closest_marker("python_only") or item.get_closest_marker("plain_only"):
-            item.add_marker(skip)
-        elif _MATRIX and item.path.name in _SAME_ON_EVERY_PYTHON:
-            item.add_marker(same)
+    if _SKIP_PLAIN_ONLY:
+        skip = pytest.mark.skip(reason="pure-Python or compile-time test: run in the plain pass")
+        same = pytest.mark.skip(reason="the same on every interpreter: run in the plain and sanitized passes")
+        for item in items:
+            if item.get_closest_marker("python_only") or item.get_closest_marker("plain_only"):
+                item.add_marker(skip)
+            elif _MATRIX and item.path.name in _SAME_ON_EVERY_PYTHON:
+                item.add_marker(same)
     if _SAMPLED:
         kept = _sampled(items)
         config.hook.pytest_deselected(items=[item for item in items if item not in kept])
