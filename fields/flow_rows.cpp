@@ -436,7 +436,6 @@ int stream_clear(PyObject *self) {
     return 0;
 }
 
-
 PyTypeObject *stream_type() {
     static PyTypeObject *made = nullptr;
     if (made) return made;
