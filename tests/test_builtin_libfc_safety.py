@@ -1,13 +1,15 @@
-"""The built-in flow cache's state is safe to use: nobody else can plant its
-directory or file, a full disk is an error, a read never rebuilds a state
-file it cannot use, and no call works or waits without bound."""
+"""The built-in flow cache's state is the host's and safe to use: shared by
+processes and kept across them, safe under concurrent writers, nobody else
+can plant its directory or file, a full disk is an error, a read never
+rebuilds a state file it cannot use, and no call works or waits without
+bound."""
 
 import ctypes
 import hashlib
 import os
 import pathlib
-import shutil
 import signal
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -18,29 +20,21 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR, cli_started
-from conftest import fcemu_library
-from test_builtin_libfc import get_flows
+from _helpers import BUILD_DIR, cli_started, run_cli, run_python_ok
+from test_builtin_libfc import EXPR_TIME, LIB, add_flow, get_flows, new_entry, stats
 
-LIB = fcemu_library()
-LIB.fcemu_last_error.restype = ctypes.c_char_p
 LIB.fcemu_state_dir.restype = ctypes.c_char_p
 LIB.fcemu_traffic.argtypes = [ctypes.c_uint] * 2
 LIB.fcemu_traffic_from.argtypes = [ctypes.c_uint] * 3
-NO_FILTER = (0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
 NOBODY = 65534
 MAX_TRAFFIC_FLOWS = 65536
-ENTRY_SIZE, PKT_COUNT_AT = 67670, 720
 
 needs_root = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"),
                                 reason="planting as another user needs root and setpriv")
 
 
-def cli(*args, env=None):
-    env = dict(os.environ if env is None else env)
-    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
-                          timeout=120)
+def child_env():
+    return dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
 
 
 def one_line_failure(result, status, *words):
@@ -78,7 +72,7 @@ PLANTS = {
 @needs_root
 @pytest.mark.parametrize("command", [["flows"], ["emu", "reset"]])
 @pytest.mark.parametrize("plant", PLANTS)
-def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(plant, command):
+def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(plant, command, monkeypatch):
     uid, script, name, problem = PLANTS[plant]
     shared = pathlib.Path(tempfile.mkdtemp(prefix="fcemu-shared-"))  # under /tmp: others can reach it
     try:
@@ -87,12 +81,14 @@ def test_a_state_path_another_user_could_plant_is_refused_and_left_alone(plant, 
         subprocess.run(["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups", "sh", "-ec", script],
                        cwd=shared, check=True)
         directory = shared / name
-        env = {k: v for k, v in os.environ.items() if k not in ("FC_EMU_DIR", "XDG_RUNTIME_DIR")}
-        env["TMPDIR"] = str(shared)
-        if name != "libfc-0":
-            env["FC_EMU_DIR"] = str(directory)
+        monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
+        monkeypatch.setenv("TMPDIR", str(shared))
+        if name == "libfc-0":
+            monkeypatch.delenv("FC_EMU_DIR", raising=False)
+        else:
+            monkeypatch.setenv("FC_EMU_DIR", str(directory))
         before = sorted(p.name for p in directory.iterdir())
-        one_line_failure(cli(*command, env=env), 1, directory, problem)
+        one_line_failure(run_cli(*command), 1, directory, problem)
         assert (shared / "victim").read_bytes() == b"root's own data\n"
         assert sorted(p.name for p in directory.iterdir()) == before
     finally:
@@ -130,12 +126,11 @@ def run_on_tmpfs(size, script):
     """Runs a Python script in a private mount namespace with a tmpfs of the
     given size mounted at argv[1]; skips where that cannot be done."""
     mount_point = tempfile.mkdtemp(prefix="fcemu-tmpfs-")
-    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
     try:
         result = subprocess.run(
             ["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o size=%s none "$0" || exit 77; exec "$@"' % size,
              mount_point, sys.executable, "-c", textwrap.dedent(script), mount_point],
-            env=env, capture_output=True, text=True, timeout=120)
+            env=child_env(), capture_output=True, text=True, timeout=120)
     except FileNotFoundError:
         pytest.skip("no unshare here")
     finally:
@@ -216,41 +211,35 @@ DAMAGE = {
 def test_a_state_file_a_read_cannot_use_is_refused_until_reset(flow_cache, damage, capsys):
     LIB.fcemu_traffic(100, 3)
     path = flow_cache / "flowcache.state"
-    assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == 100
+    assert get_flows().total == 100
     damage_file, problem = DAMAGE[damage]
     with open(path, "r+b") as f:
         damage_file(f)
     before = fingerprint(path)
     # This process still maps the file: a read must not touch it.
     with pytest.raises(OSError) as info:
-        _libfc.FC_GetFlows(*NO_FILTER)
+        get_flows()
     assert str(path) in str(info.value) and problem in str(info.value) and "libfc emu reset" in str(info.value)
     assert libfc.cli.main(["flows"]) == 1
     assert problem in capsys.readouterr().err
     assert fingerprint(path) == before
     assert LIB.fcemu_reset() == 0
-    assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == 0
+    assert get_flows().total == 0
 
 
 # ---- Bounded, interruptible work -----------------------------------------------
-
-def add_flow(packets):
-    entry = ctypes.create_string_buffer(ENTRY_SIZE)
-    ctypes.c_uint64.from_buffer(entry, PKT_COUNT_AT).value = packets
-    return LIB.fcemu_add_flow(entry)
-
 
 @pytest.mark.parametrize("call, named", [
     (lambda: LIB.fcemu_traffic(MAX_TRAFFIC_FLOWS + 1, 1), b"at most 65536"),
     (lambda: LIB.fcemu_traffic(2 ** 32 - 1, 1), b"at most 65536"),
     (lambda: LIB.fcemu_traffic_from(2 ** 32 - 10, 20, 1), b"flow index"),
-    (lambda: add_flow(2 ** 32), b"pktCount"),
+    (lambda: add_flow(new_entry(packets=2 ** 32)), b"pktCount"),
 ])
 def test_control_counts_above_their_maximum_are_refused(flow_cache, call, named):
     LIB.fcemu_traffic(10, 1)
     assert call() == -1
     assert named in LIB.fcemu_last_error()
-    assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == 10
+    assert get_flows().total == 10
 
 
 def keys(directory, monkeypatch):
@@ -322,3 +311,94 @@ def test_a_stopped_lock_holder_is_named_and_waited_for_boundedly(stopped_lock_ho
         one_line_failure(subprocess.CompletedProcess([], waiter.returncode, out, err), 1,
                          "locked by pid %d (gave up after 1.5 s)" % stopped_lock_holder.pid)
         assert 1.4 < took < 4.0
+
+
+# ---- Shared by processes, kept across them -------------------------------------
+
+CHILD_PRELUDE = """
+import ctypes, os, sys, _libfc
+lib = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
+lib.FC_GetFlows.restype = ctypes.c_void_p
+lib.FC_IOCGetConfigOption.restype = ctypes.c_uint32
+def total():
+    return ctypes.c_uint32.from_address(lib.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)).value
+"""
+
+
+def child(code):
+    return run_python_ok(CHILD_PRELUDE + textwrap.dedent(code))
+
+
+def test_processes_share_the_cache_and_it_outlives_them(flow_cache):
+    LIB.fcemu_traffic(100, 1)
+    LIB.FC_IOCSetConfigOption(EXPR_TIME, 30)
+    mine = get_flows().total
+    seen = child("print(total(), lib.FC_IOCGetConfigOption(2), lib.fcemu_traffic(50, 2))").stdout.split()
+    assert [int(seen[0]), int(seen[1])] == [mine, 30]
+    assert get_flows().total == mine + int(seen[2]) > mine
+    # A later process finds what the exited one left.
+    assert int(child("print(total())").stdout) == mine + int(seen[2])
+
+
+def test_garbage_in_the_state_never_crashes_a_reader(flow_cache):
+    LIB.fcemu_traffic(200, 4)
+    with open(flow_cache / "flowcache.state", "r+b") as f:
+        f.seek(128)
+        f.write(os.urandom(1 << 20))
+    result = child("""
+        for option in range(5):
+            lib.FC_IOCGetConfigOption(option)
+        for call in ["FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats", "FC_GetInvalTableEntries"]:
+            getattr(lib, call)()
+        lib.FC_GetFlowCacheEnabled(b"DvsPortset-0", b"33554433")
+        before = total()
+        print(-1 <= lib.fcemu_traffic(100, 5) <= 100, total() <= 4096, before <= 4096)
+    """)
+    assert result.stdout.split() == ["True", "True", "True"]
+
+
+def test_concurrent_writers_lose_no_update(flow_cache):
+    code = CHILD_PRELUDE + textwrap.dedent("""
+        base = int(sys.argv[1])
+        print(sum(lib.fcemu_traffic(25, base + round) for round in range(40)))
+    """)
+    writers = [subprocess.Popen([sys.executable, "-c", code, str(base)], env=child_env(), stdout=subprocess.PIPE,
+                                text=True) for base in (1000, 2000)]
+    installed = [int(w.communicate(timeout=120)[0]) for w in writers]
+    assert all(w.returncode == 0 for w in writers)
+    s = stats()
+    assert s["alloc.fe"] == s["nmisses"] == sum(installed) > 1500
+    assert get_flows().total == s["alloc.fe"] - s["free.fe"]
+
+
+def test_a_process_killed_while_writing_loses_nothing_it_reported_done(flow_cache):
+    # The child reports each setting after the call returned; it is killed
+    # at an arbitrary point, so at most the one setting in flight is unknown.
+    code = textwrap.dedent("""
+        import _libfc
+        for i in range(1, 10**7):
+            _libfc.FC_SetPortProp("DvsPortset-7", str(i % 50), (i // 50) % 4)
+            print(i, flush=True)
+    """)
+    proc = subprocess.Popen([sys.executable, "-c", code], env=child_env(), stdout=subprocess.PIPE, text=True)
+    last = 0
+    try:
+        for line in proc.stdout:
+            last = int(line)
+            if last >= 700:
+                break
+    finally:
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait(timeout=60)
+    rest = proc.stdout.read().split()
+    last = int(rest[-1]) if rest else last
+    assert last >= 700
+    names = ["disabled", "ingress", "egress", "enabled"]
+    in_flight = last + 1
+    for port in range(50):
+        done = max(i for i in range(1, last + 1) if i % 50 == port)
+        allowed = {names[(done // 50) % 4]}
+        if in_flight % 50 == port:
+            allowed.add(names[(in_flight // 50) % 4])
+        got = _libfc.FC_GetFlowCacheEnabled("DvsPortset-7", str(port))
+        assert got in allowed, "port %d: %s, last reported write %d" % (port, got, done)
