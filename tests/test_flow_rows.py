@@ -19,12 +19,6 @@ from conftest import fcemu_library
 
 HEADER = 8
 ENTRY = 67670
-ENTITIES_AT = 914            # FC_FlowEntryIOC.actionEntity
-ENTITY_COUNT_AT = 912        # FC_FlowEntryIOC.numActionEntities
-PORT_COUNT_AT = 16685        # FC_ActionEntityIOC.dstPortsNum
-FLOW_ID_AT = 4               # FC_FlowEntryIOC.flowId
-KEY_FLAGS_AT = 12 + 24       # FC_FlowEntryIOC.fkey.flags
-CREATED_AT = 740             # FC_FlowEntryIOC.created
 MAX_ENTRIES = _libfc.FC_MAX_CACHE_FLOWS_IOC
 NAMES = tuple(_flow.ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64))
 
@@ -77,22 +71,22 @@ def test_bulk_and_entry_decoders_agree_on_demo_traffic(traffic, seed):
         assert f.src == ipaddress.ip_address(str(f.src)) and hash(f.dst) == hash(ipaddress.ip_address(str(f.dst)))
 
 
-@pytest.mark.parametrize("at, width, value, check", [
-    (None, 0, 0, None),
+@pytest.mark.parametrize("record, field, value, check", [
+    (None, None, 0, None),
     # Counts beyond an entry's arrays read the whole array, as the sequences do.
-    (ENTITY_COUNT_AT, 2, 0xFFFF, lambda f: len(f.entities) == 4),
-    (ENTITIES_AT + PORT_COUNT_AT, 4, 0xFFFFFFFF, lambda f: len(f.entities[0][1]) == 4096),
+    (lambda e: e, "numActionEntities", 0xFFFF, lambda f: len(f.entities) == 4),
+    (lambda e: e[0], "dstPortsNum", 0xFFFFFFFF, lambda f: len(f.entities[0][1]) == 4096),
     # Values at the edges of their fields' ranges.
-    (0, 4, 0xFFFFFFFF, lambda f: f.flags == -1),                     # fcFlags, a signed enum
-    (KEY_FLAGS_AT, 1, 0xFE, lambda f: f.ipv6 is False),              # every key flag but IPv6
-    (KEY_FLAGS_AT, 1, 0xFF, lambda f: f.ipv6 is True),
-    (CREATED_AT, 8, 2**64 - 1, lambda f: f.age_s == 0),              # created after now
-    (FLOW_ID_AT, 8, 2**64 - 1, lambda f: f.id == 2**64 - 1),
+    (lambda e: e, "fcFlags", -1, lambda f: f.flags == -1),                 # a signed enum
+    (lambda e: e.fkey, "flags", 0xFE, lambda f: f.ipv6 is False),          # every key flag but IPv6
+    (lambda e: e.fkey, "flags", 0xFF, lambda f: f.ipv6 is True),
+    (lambda e: e, "created", 2**64 - 1, lambda f: f.age_s == 0),           # created after now
+    (lambda e: e, "flowId", 2**64 - 1, lambda f: f.id == 2**64 - 1),
 ])
-def test_damaged_and_extreme_entries_decode_as_entry_by_entry(traffic, at, width, value, check):
+def test_damaged_and_extreme_entries_decode_as_entry_by_entry(traffic, record, field, value, check):
     buffer, view = copied(traffic(300, 3), entries=3)
-    if at is not None:
-        ctypes.memmove(ctypes.addressof(buffer) + HEADER + ENTRY + at, value.to_bytes(width, "little"), width)
+    if record is not None:
+        setattr(record(list(view)[1]), field, value)  # iterating yields views; indexing, copies
     flows = _flow.decode_page(view, 10**6)
     assert flows == by_entry(view, 10**6)
     assert check is None or check(flows[1])

@@ -220,7 +220,8 @@ def _selects(flow, keyword, value):
     return getattr(flow, attribute) == wanted
 
 
-@pytest.mark.parametrize("keyword", ["port", "vni", "proto", "ether", "vlan", "table", "v6", "src", "dst", "dmac"])
+@pytest.mark.parametrize("keyword", ["port", "vni", "proto", "ether", "vlan", "table", "v6", "src", "dst", "dmac",
+                                     "inner_dmac"])
 def test_each_keyword_of_libfc_flows_selects_the_matching_flows(flow_cache, keyword):
     fcemu_library().fcemu_traffic(400, 9)
     everything = list(libfc.flows())
