@@ -5,7 +5,6 @@ trap (fcemu_fail_next)."""
 
 import ctypes
 import gc
-import os
 import sys
 
 import pytest
@@ -61,21 +60,9 @@ def fail_next(function, value=9, kind=RuntimeError, message="injected"):
                         id(kind) if kind is not None else None, message.encode() if message is not None else None)
 
 
-@pytest.fixture(scope="module", autouse=True)
-def module_cache(tmp_path_factory):
-    """One cache for the module; the tests that count flows take a fresh,
-    empty one (flow_cache)."""
-    before = os.environ.get("FC_EMU_DIR")
-    os.environ["FC_EMU_DIR"] = str(tmp_path_factory.mktemp("fc"))
-    yield
-    if before is None:
-        del os.environ["FC_EMU_DIR"]
-    else:
-        os.environ["FC_EMU_DIR"] = before
-
-
 @pytest.fixture(autouse=True)
-def no_pending_failure():
+def no_pending_failure(flow_cache):
+    """A private, empty cache for each test, with no fault left armed after it."""
     yield
     fail_next(None)  # nothing left pending for the next test
 
@@ -108,7 +95,7 @@ def test_a_wrong_argument_count_is_refused_by_the_parser(name):
 
 
 @pytest.mark.parametrize("value, kind", [(0, "\x00"), (1, "\x01"), ("\x01", "\x01"), ("", None), (None, None)])
-def test_the_flag_takes_every_one_byte_spelling(flow_cache, value, kind):
+def test_the_flag_takes_every_one_byte_spelling(value, kind):
     # isV6 set: only the IPv6 flows match.
     LIB.fcemu_traffic(200, 3)
     everything = _libfc.FC_GetFlows(*NO_FILTER).totalEntries
@@ -120,7 +107,7 @@ def test_the_flag_takes_every_one_byte_spelling(flow_cache, value, kind):
         assert flows.totalEntries == everything
 
 
-def test_record_results_are_library_owned_proxies_of_their_classes(flow_cache):
+def test_record_results_are_library_owned_proxies_of_their_classes():
     LIB.fcemu_traffic(10, 1)
     for name, cls in [("FC_GetFlows", libfc.FC_IOCFlows), ("FC_GetFlowCacheStats", libfc.FC_CacheStats),
                       ("FC_GetFlowCacheHashStats", libfc.FC_HashStatsIOC),
@@ -138,7 +125,7 @@ def test_record_results_are_library_owned_proxies_of_their_classes(flow_cache):
     assert _libfc.FC_GetFlows(*NO_FILTER).totalEntries == 10
 
 
-def test_scalar_and_text_results(flow_cache):
+def test_scalar_and_text_results():
     LIB.fcemu_traffic(40, 2)
     assert _libfc.FC_IOCSetConfigOption(_libfc.FC_IOC_EXPR_TIME, 77) is None
     assert _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME) == 77
