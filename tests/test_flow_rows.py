@@ -112,22 +112,11 @@ def test_what_is_no_answer_of_the_module_is_decoded_entry_by_entry(traffic):
             decoder(wrong, 0)
 
 
-class Short:
-    __slots__ = _flow.Flow.__slots__[:-1]
-
-
-class Extra:
-    __slots__ = _flow.Flow.__slots__ + ("more",)
-
-
-class Unslotted:
-    pass
-
-
 @pytest.mark.parametrize("flow_class, names, error, match", [
-    (Short, NAMES, TypeError, "no slot 'expires_in_s'"),
-    (Extra, NAMES, TypeError, "'more' of Extra is not a flow column"),
-    (Unslotted, NAMES, TypeError, "no slot 'id'"),
+    (type("Short", (), {"__slots__": _flow.Flow.__slots__[:-1]}), NAMES, TypeError, "no slot 'expires_in_s'"),
+    (type("Extra", (), {"__slots__": _flow.Flow.__slots__ + ("more",)}), NAMES, TypeError,
+     "'more' of Extra is not a flow column"),
+    (type("Unslotted", (), {}), NAMES, TypeError, "no slot 'id'"),
     (_flow.Flow, NAMES[:-1], ValueError, "64 action names"),
     (_flow.Flow, NAMES[:-1] + (5,), TypeError, "action name 63"),
 ])

@@ -1,6 +1,7 @@
 """The whole-cache walk against a model of the library's query: every flow
 exactly once, however the cache must be split, also while it changes."""
 
+import collections
 import ipaddress
 import random
 
@@ -47,10 +48,7 @@ class ModelCache:
                     table_sizes=self.table_sizes if sized else dict)
 
     def table_sizes(self):
-        sizes = {}
-        for flow in self.flows.values():
-            sizes[flow.table] = sizes.get(flow.table, 0) + 1
-        return sizes
+        return collections.Counter(flow.table for flow in self.flows.values())
 
 
 class Answer(list):
