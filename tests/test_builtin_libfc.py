@@ -3,10 +3,10 @@ flow queries and filters, counters, expiry, invalidation, options and
 enablement, and the refusals it raises through the module's trap."""
 
 import ctypes
-import importlib.util
 import ipaddress
 import os
 import pathlib
+import runpy
 import struct
 import subprocess
 import time
@@ -544,11 +544,8 @@ def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(cach
 
 
 def test_writers_killed_at_random_points_leave_a_state_the_next_process_repairs(cache):
-    spec = importlib.util.spec_from_file_location(
-        "crash_campaign", pathlib.Path(__file__).parent.parent / "scripts" / "crash_campaign.py")
-    campaign = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(campaign)
-    summary = campaign.campaign(12, seed=5, build=os.path.dirname(_libfc.__file__), directory=str(cache),
+    campaign = runpy.run_path(str(pathlib.Path(__file__).parent.parent / "scripts" / "crash_campaign.py"))["campaign"]
+    summary = campaign(12, seed=5, build=os.path.dirname(_libfc.__file__), directory=str(cache),
                                 longest_delay=0.15)
     assert summary["failures"] == [] and summary["rounds"] == 12
     assert summary["repaired"] >= 6         # most kills land inside a change
