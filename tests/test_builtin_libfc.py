@@ -170,10 +170,7 @@ def refused_with(name, *args):
     return str(info.value)
 
 
-@pytest.fixture(autouse=True)
-def cache(flow_cache):
-    """A private, empty flow cache for every test."""
-    return flow_cache
+pytestmark = pytest.mark.usefixtures("flow_cache")  # a private, empty flow cache for every test
 
 
 # ---- The library as a file --------------------------------------------------
@@ -508,11 +505,11 @@ def test_a_hundred_thousand_flows_install_query_and_check_quickly():
 
 
 @pytest.mark.skipif(not os.environ.get("LIBFC_SLOW"), reason="a million flows: set LIBFC_SLOW=1")
-def test_a_million_flows_fit_in_a_state_file_well_under_400_mb(cache):
+def test_a_million_flows_fit_in_a_state_file_well_under_400_mb(flow_cache):
     assert LIB.fcemu_reset_sized(128, 8192) == 0
     report = traffic_report(1_000_000, 3)
     assert report.installed == 1_000_000 and get_flows().total == 1_000_000 - report.evicted
-    assert (cache / "flowcache.state").stat().st_size < 300 * 1024 * 1024
+    assert (flow_cache / "flowcache.state").stat().st_size < 300 * 1024 * 1024
     assert check()[0] == 0
 
 
@@ -521,31 +518,31 @@ def test_a_million_flows_fit_in_a_state_file_well_under_400_mb(cache):
 HEADER_SIZE = 96        # the state file's header; the writer mark and the flow count follow it
 
 
-def poke(cache, offset, value):
-    with open(cache / "flowcache.state", "r+b") as state:
+def poke(directory, offset, value):
+    with open(directory / "flowcache.state", "r+b") as state:
         state.seek(offset)
         state.write(struct.pack("<I", value))
 
 
-def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(cache, capsys):
+def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(flow_cache, capsys):
     from libfc import cli
     LIB.fcemu_traffic(300, 3)
     flows = get_flows().total
     assert check() == (0, f"consistent: {flows} flows in 16 tables of 8192 entries; "
                           "0 interrupted changes repaired so far\n")
-    poke(cache, HEADER_SIZE + 4, flows + 5)
+    poke(flow_cache, HEADER_SIZE + 4, flows + 5)
     problems, text = check()
     assert problems == 1 and f"counts {flows + 5} flows" in text
     assert cli.main(["emu", "check"]) == 1 and f"counts {flows + 5} flows" in capsys.readouterr().out
-    poke(cache, HEADER_SIZE, 1)         # as a writer killed in the middle of a change leaves it
+    poke(flow_cache, HEADER_SIZE, 1)         # as a writer killed in the middle of a change leaves it
     problems, text = check()
     assert problems == 0 and "1 interrupted changes repaired" in text
     assert get_flows().total == flows and cli.main(["emu", "check"]) == 0
 
 
-def test_writers_killed_at_random_points_leave_a_state_the_next_process_repairs(cache):
+def test_writers_killed_at_random_points_leave_a_state_the_next_process_repairs(flow_cache):
     campaign = runpy.run_path(str(pathlib.Path(__file__).parent.parent / "scripts" / "crash_campaign.py"))["campaign"]
-    summary = campaign(12, seed=5, build=os.path.dirname(_libfc.__file__), directory=str(cache),
+    summary = campaign(12, seed=5, build=os.path.dirname(_libfc.__file__), directory=str(flow_cache),
                                 longest_delay=0.15)
     assert summary["failures"] == [] and summary["rounds"] == 12
     assert summary["repaired"] >= 6         # most kills land inside a change

@@ -27,7 +27,6 @@ LIB.fcemu_state_dir.restype = ctypes.c_char_p
 LIB.fcemu_traffic.argtypes = [ctypes.c_uint] * 2
 LIB.fcemu_traffic_from.argtypes = [ctypes.c_uint] * 3
 NOBODY = 65534
-MAX_TRAFFIC_FLOWS = 65536
 
 needs_root = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"),
                                 reason="planting as another user needs root and setpriv")
@@ -224,7 +223,7 @@ def test_a_state_file_a_read_cannot_use_is_refused_until_reset(flow_cache, damag
 # ---- Bounded, interruptible work -----------------------------------------------
 
 @pytest.mark.parametrize("call, named", [
-    (lambda: LIB.fcemu_traffic(MAX_TRAFFIC_FLOWS + 1, 1), b"at most 65536"),
+    (lambda: LIB.fcemu_traffic(65536 + 1, 1), b"at most 65536"),
     (lambda: LIB.fcemu_traffic(2 ** 32 - 1, 1), b"at most 65536"),
     (lambda: LIB.fcemu_traffic_from(2 ** 32 - 10, 20, 1), b"flow index"),
     (lambda: add_flow(new_entry(packets=2 ** 32)), b"pktCount"),
