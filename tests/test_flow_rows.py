@@ -42,9 +42,9 @@ def copied(answer, entries=None):
     count = answer.numEntries if entries is None else entries
     buffer = ctypes.create_string_buffer(HEADER + count * ENTRY)
     ctypes.memmove(buffer, addr(answer), HEADER + count * ENTRY)
-    ctypes.c_uint32.from_buffer(buffer, 4).value = count
     view = libfc.FC_IOCFlows.__new__(libfc.FC_IOCFlows)  # wrapped as the library's answers are
     view._attach(library_view("FC_IOCFlows", buffer))
+    view.numEntries = count
     return buffer, view
 
 
@@ -93,8 +93,8 @@ def test_damaged_and_extreme_entries_decode_as_entry_by_entry(traffic, record, f
 
 
 def test_entry_counts_beyond_an_answer_are_refused_and_a_header_made_here_has_none(traffic):
-    buffer, view = copied(traffic(50, 5), entries=2)
-    ctypes.c_uint32.from_buffer(buffer, 4).value = MAX_ENTRIES + 1
+    buffer, view = copied(traffic(50, 5), entries=2)  # the buffer is kept: the view does not hold it
+    view.numEntries = MAX_ENTRIES + 1
     with pytest.raises(ValueError, match="states %d entries" % (MAX_ENTRIES + 1)):
         _flow.decode_page(view)
     header = _libfc.new_FC_IOCFlows()
