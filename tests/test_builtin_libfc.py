@@ -80,6 +80,7 @@ class Flow:
     def dports(self, i):
         return self.entities[i]["ports"]
 
+
 FILTER_FIELDS = ["sip", "dip", "isV6", "switchPort", "daddr", "vni", "ether", "vlanid", "proto", "innerdaddr", "tid"]
 
 
