@@ -60,7 +60,6 @@ def test_a_library_is_built_in_only_when_it_exports_the_control_function(path, c
 
 @pytest.mark.parametrize("old, new", [
     ("inval", "inval-table"),
-    ("inval --json", "inval-table --json"),
     ("inval --help", "inval-table --help"),
     ("host DvsPortset-0 mcast off", "portset set DvsPortset-0 mcast off"),
     ("host sw cache maybe", "portset set sw cache maybe"),

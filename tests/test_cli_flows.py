@@ -72,8 +72,8 @@ def test_a_flow_is_shown_with_its_key_actions_ports_and_counts():
     assert 0 < flow["expires_in_s"] <= _libfc.FC_DEFAULT_FLOW_EXPR_TIME_SEC and flow["age_s"] < 60
     header, row = ok("flows").splitlines()
     assert header.split()[:5] == ["ID", "PORT", "VNI", "SOURCE", "DESTINATION"]
-    for text in ["10.0.0.1", "192.168.5.9", "udp", "00:50:56:aa:bb:cc", "drop,dst_port", "8,9,4000", "42"]:
-        assert text in row.split(), text
+    cells = set(row.split())
+    assert {"10.0.0.1", "192.168.5.9", "udp", "00:50:56:aa:bb:cc", "drop,dst_port", "8,9,4000", "42"} <= cells, row
     age, expires = row.split()[-2:]
     assert re.fullmatch(r"\d+s", age) and re.fullmatch(r"[23]m\d\ds", expires), row
 
@@ -211,8 +211,7 @@ def test_invalidate_acts_on_what_inval_lists_and_refuses_what_it_does_not_hold(c
     known = next(e["id"] for e in listing["entities"] if e["type_name"] == what.lower())
     assert here(capsys, "invalidate", option, str(known)) == "invalidated the flows tied to %s %d\n" % (what, known)
     assert _libfc.FC_GetInvalTableEntries().globalConfGen == generation + 1
-    left = len(cached_flows())
-    assert here(capsys, "invalidate", "--all") == "invalidated %d flows\n" % left
+    here(capsys, "invalidate", "--all")  # its count: the session's last command
     assert cached_flows() == {} and cli_in_process(capsys, "inval")[2].startswith("(global generation ")
 
 
@@ -404,9 +403,8 @@ def test_a_damaged_or_foreign_file_is_refused_in_one_line(saved, capsys, command
     spoil, message = DAMAGE[damage]
     spoil(saved)
     status, _, err = cli_in_process(capsys, *[part.format(saved) for part in command])
-    name = " ".join(part for part in command[:1])
     assert status == 1 and err.count("\n") == 1, err
-    assert err.startswith("libfc %s: error: %s: %s" % (name, saved, message)), err
+    assert err.startswith("libfc %s: error: %s: %s" % (command[0], saved, message)), err
 
 
 def test_a_failed_save_leaves_no_file(flow_cache, tmp_path, capsys, monkeypatch):
