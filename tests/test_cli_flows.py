@@ -4,7 +4,7 @@ ones included): its messages and exit statuses for bad input, library
 failures and output nobody can read; snapshots of the cache read back,
 compared, and refused when damaged. It runs in this process, and as a
 person runs it (python -m libfc in a child) where the process is what is
-tested: exit statuses and output nobody reads."""
+tested: exit statuses, output nobody reads, another process writing."""
 
 import ctypes
 import gzip
@@ -95,6 +95,35 @@ def sized_cache(flows, seed=3):
     return max(tables)
 
 
+WRITER = """
+import ctypes, itertools, os, sys, time, _libfc
+lib = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
+print("ready", flush=True)
+for seed in itertools.count(1000):
+    lib.fcemu_traffic(50, seed)
+    _libfc.FC_RemoveFlows(0, 0, 0, 0, None, 5000 + seed % 64, 0, 0, 0, None, 0)
+    time.sleep(0.005)
+"""
+
+
+def test_a_concurrent_writer_neither_duplicates_nor_hides_a_flow_present_throughout():
+    assert sized_cache(6000, seed=5) > PAGE
+    before = {flow.id for flow in libfc.flows()}
+    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    writer = subprocess.Popen([sys.executable, "-c", WRITER], env=env, stdout=subprocess.PIPE, text=True)
+    try:
+        assert writer.stdout.readline() == "ready\n"
+        ids = [flow["id"] for flow in json_lines()[0]]
+    finally:
+        writer.kill()
+        writer.wait()
+    after = {flow.id for flow in libfc.flows()}
+    assert before != after, "the writer changed nothing"
+    assert len(ids) == len(set(ids)), "a flow was listed twice"
+    # Flow ids are never reused: an id present before and after was there throughout.
+    assert before & after <= set(ids)
+
+
 @pytest.mark.parametrize("options, key, largest_first, count", [
     (["--sort", "packets"], "packets", False, None),
     (["--sort", "port", "--reverse"], "port", True, None),
@@ -128,6 +157,9 @@ def test_the_listing_streams_every_flow_once_and_limit_stops_the_walk(capsys, mo
     rows = sys.stdout.getvalue().splitlines()[0 if form else 1:]
     ids = [json.loads(row)["id"] if form else int(row.split()[0]) for row in rows]
     assert len(ids) == len(set(ids)) == _libfc.FC_GetFlows(*NO_FILTER).totalEntries
+    # A filtered walk splits by what the keys of the library's answers hold.
+    tcp = {flow["id"] for flow in json_lines("--proto", "tcp")[0]}
+    assert tcp and tcp == {flow["id"] for flow in json_lines()[0] if flow["proto"] == 6}
     monkeypatch.setattr(sys, "stdout", io.StringIO())
     del written[:]
     assert libfc.cli.main(["flows", "--limit", "10", *form]) == 0

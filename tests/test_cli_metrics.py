@@ -7,6 +7,7 @@ written whole or not at all."""
 import ctypes
 import json
 import os
+import re
 import sys
 import urllib.error
 import urllib.request
@@ -128,7 +129,16 @@ def test_stats_interval_prints_totals_then_rates_over_the_measured_time(monkeypa
     assert HITS[form](capsys.readouterr().out) == [1000, 300 / 2, 0.0, 80 / 1]
 
 
-def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, monkeypatch):
+def rates_in_table(text):
+    """(port, packets per second or None) of each row of flows --watch's tables."""
+    header = re.split(r" {2,}", text.splitlines()[0].strip())  # some headers are two words
+    port, rate = header.index("PORT"), header.index("PKTS/S")
+    rows = [line.split() for line in text.splitlines() if line.strip()[:1].isdigit()]
+    return [(int(row[port]), None if row[rate] == "-" else float(row[rate])) for row in rows]
+
+
+@pytest.mark.parametrize("form", [[], ["--json-lines"]])
+def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, monkeypatch, form):
     assert add_flow(new_entry(port=7, packets=10)) == add_flow(new_entry(port=8, packets=5)) == 0
     clock = Clock()
 
@@ -140,9 +150,10 @@ def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, mon
 
     monkeypatch.setattr("time.monotonic", clock)
     monkeypatch.setattr("time.sleep", sleep)
-    status, out, err = cli_in_process(capsys, "flows", "--watch", "4", "--json-lines")
+    status, out, err = cli_in_process(capsys, "flows", "--watch", "4", *form)
     assert (status, err) == (130, "")  # the interrupted status, and each listing written whole
-    listed = [(doc["port"], doc["packets_per_second"]) for doc in map(json.loads, out.splitlines())]
+    listed = [(doc["port"], doc["packets_per_second"]) for doc in map(json.loads, out.splitlines())] if form \
+        else rates_in_table(out)
     assert listed == [(7, None), (8, None), (7, 30 / 4), (8, 0.0)]
 
 
