@@ -1,7 +1,10 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, tables fitted to
-the terminal with notes on stderr, shell completion and the generated
-command reference."""
+the command names and their old spellings, tables fitted to the terminal
+with notes on stderr, every command's JSON against the layout docs/json.md
+gives it (the documented JSON Schema holds for real output, keys are
+snake_case, the schema version comes first, --pretty only indents, numbers
+that stand for names agree with the library's records), shell completion
+and the generated command reference."""
 
 import ctypes.util
 import io
@@ -12,13 +15,15 @@ import re
 import subprocess
 import sys
 
+import jsonschema
 import pytest
+from referencing import Registry, Resource
 
 import _libfc
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library, cli_here as cli, cli_in_process
 from conftest import fcemu_library
-from libfc.cli import dvs, flows, inval
+from libfc.cli import dvs, flows, hashstats, inval, snapshot
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -30,7 +35,7 @@ def cache(flow_cache):
 
 # ---- --version ----------------------------------------------------------------------
 
-def test_version_names_the_package_version_and_the_libraries_loaded():
+def test_version_names_the_package_version_and_the_libraries_loaded_built_in_or_real():
     declared = re.search(r'^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.M).group(1)
     result = cli("--version")
     assert (result.returncode, result.stderr) == (0, "")
@@ -39,23 +44,15 @@ def test_version_names_the_package_version_and_the_libraries_loaded():
     beside = os.path.dirname(os.path.realpath(_libfc.__file__))
     assert libraries == ["%s: built-in, %s" % (name, os.path.join(beside, name))
                          for name in ("libfc.so", "libfabPublic.so")]
-
-
-@pytest.mark.parametrize("path, control, kind", [
-    (os.path.join(BUILD_DIR, "libfc.so"), "fcemu_reset", "built-in"),
-    (os.path.join(BUILD_DIR, "libfabPublic.so"), "fabemu_reset", "built-in"),
-    (os.path.join(BUILD_DIR, "libfabPublic.so"), "fcemu_reset", "real"),
-    (ctypes.util.find_library("c"), "fcemu_reset", "real"),
-])
-def test_a_library_is_built_in_only_when_it_exports_the_control_function(path, control, kind):
-    assert libfc.cli.library_kind(path, control) == kind
+    # Built-in means exporting the built-in implementation's control function.
+    assert libfc.cli.library_kind(os.path.join(beside, "libfabPublic.so"), "fcemu_reset") == "real"
+    assert libfc.cli.library_kind(ctypes.util.find_library("c"), "fcemu_reset") == "real"
 
 
 # ---- Names and their old spellings ------------------------------------------------
 
 @pytest.mark.parametrize("old, new", [
     ("inval", "inval-table"),
-    ("inval --json", "inval-table --json"),
     ("inval --help", "inval-table --help"),
     ("host DvsPortset-0 mcast off", "portset set DvsPortset-0 mcast off"),
     ("host sw cache maybe", "portset set sw cache maybe"),
@@ -74,8 +71,11 @@ def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old
 # ---- Tables for a terminal ---------------------------------------------------------------
 
 @pytest.fixture
-def filled(switch_store):
-    fcemu_library().fcemu_traffic(40, 2)
+def filled(switch_store, tmp_path, monkeypatch):
+    """Flows, two switches of three ports, and a snapshot of the cache."""
+    fcemu_library().fcemu_traffic(60, 4)
+    monkeypatch.setitem(PLACES, "snapshot", str(tmp_path / "before.snap"))
+    snapshot.save(PLACES["snapshot"])
     store = builtin_library("libfabPublic.so")
     store.fabemu_populate.argtypes = [ctypes.c_uint] * 3
     assert store.fabemu_populate(2, 3, 1) == 0
@@ -101,6 +101,7 @@ TABLES = [
 def test_a_table_fits_the_width_and_says_on_stderr_which_columns_gave_way(capsys, monkeypatch, filled, columns,
                                                                           command, headers, listed):
     rows = len(json.loads(cli_in_process(capsys, *command.split(), "--json")[1])[listed])
+    monkeypatch.delenv("NO_COLOR", raising=False)  # no header is bold all the same: none goes to a terminal
     if columns is None:
         monkeypatch.delenv("COLUMNS", raising=False)  # a pipe gets whole rows
     else:
@@ -136,21 +137,123 @@ def test_fitting_cuts_then_leaves_out_columns_by_rank(widths, limit, kept, fitte
     assert libfc.cli._output.fit(FIT_COLUMNS, widths, limit) == (kept, fitted)
 
 
+# Output that is not a terminal has no bold header: the table test above.
 @pytest.mark.python_only
-@pytest.mark.parametrize("terminal, no_color, bold", [(True, None, True), (True, "1", False), (False, None, False)])
-def test_the_header_is_bold_only_on_a_terminal_without_no_color(capsys, monkeypatch, filled, terminal, no_color,
-                                                                 bold):
+@pytest.mark.parametrize("no_color, bold", [(None, True), ("1", False)])
+def test_the_header_is_bold_on_a_terminal_without_no_color(capsys, monkeypatch, filled, no_color, bold):
     monkeypatch.setenv("COLUMNS", "200")
     if no_color is None:
         monkeypatch.delenv("NO_COLOR", raising=False)
     else:
         monkeypatch.setenv("NO_COLOR", no_color)
-    out = Terminal() if terminal else io.StringIO()
+    out = Terminal()
     monkeypatch.setattr(sys, "stdout", out)
     assert cli_in_process(capsys, "dvs", "switches")[0] == 0
     lines = out.getvalue().splitlines()
     assert lines[0].startswith("\033[1mID") == bold and lines[0].endswith("\033[0m") == bold
     assert "\033" not in "".join(lines[1:])
+
+
+# ---- JSON ----------------------------------------------------------------------------
+
+DOC = ROOT / "docs" / "json.md"
+SCHEMAS = {schema["$id"]: schema for schema in map(json.loads, re.findall(r"```json\n(.*?)```", DOC.read_text(), re.S))}
+REGISTRY = Registry().with_resources((name, Resource.from_contents(schema)) for name, schema in SCHEMAS.items())
+SHARED = {"urn:libfc:flow", "urn:libfc:value"}  # records the documents refer to
+SWITCH, PORT = "dvSwitch-0", "0"
+PLACES = {}  # files the commands name, made by the fixture
+
+# Command, and the layout its output has ("...-line": one document a line).
+COMMANDS = [
+    ("flows --json", "flows"),
+    ("flows --proto udp --json", "flows"),
+    ("flows --json-lines", "flow-line"),
+    ("stats --json", "stats"),
+    ("stats --interval 0.01 --count 2 --json-lines", "stats-line"),
+    ("hashstats --json", "hashstats"),
+    ("inval-table --json", "inval-table"),
+    ("config get --json", "config"),
+    ("config get expr-time --json", "config"),
+    ("port DvsPortset-0 12 --json", "port"),
+    ("port nowhere 1 --json", "port"),
+    ("portset status DvsPortset-0 --json", "portset"),
+    ("portset set DvsPortset-0 mcast off --json", "portset"),
+    ("emu traffic --flows 5 --json", "emu-traffic"),
+    ("dvs switches --json", "dvs-switches"),
+    ("dvs ports %s --json" % SWITCH, "dvs-ports"),
+    ("dvs port-data %s %s --json" % (SWITCH, PORT), "dvs-items"),
+    ("dvs host-props %s --json" % SWITCH, "dvs-items"),
+    ("dvs global-props %s --json" % SWITCH, "dvs-items"),
+    ("dvs port-data %s %s %s --json" % (SWITCH, PORT, _libfc.HYP_FABPROP_PORT_ALIAS), "dvs-value"),
+    ("dvs global-props %s %s --json" % (SWITCH, _libfc.HYP_FABPROP_SWITCH_ALIAS), "dvs-value"),
+    ("dvs alias %s --json" % SWITCH, "dvs-alias"),
+    ("diff {snapshot} {snapshot} --unchanged --json", "diff"),
+    ("diff {snapshot} live --unchanged --json-lines", "diff-line"),
+]
+
+
+def keys(value):
+    if isinstance(value, dict):
+        for key, inner in value.items():
+            yield key
+            yield from keys(inner)
+    elif isinstance(value, list):
+        for inner in value:
+            yield from keys(inner)
+
+
+def run_json(capsys, command):
+    status, out, err = cli_in_process(capsys, *command.format(**PLACES).split())
+    # diff counts the changes on stderr
+    assert (status, err if not command.startswith("diff") else "") == (0, ""), (command, err)
+    return out
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("command, layout", COMMANDS)
+def test_the_json_has_its_documented_layout_in_one_style(capsys, filled, command, layout):
+    out = run_json(capsys, command)
+    lines = out.splitlines()
+    assert lines and out.endswith("\n")
+    if not layout.endswith("-line"):
+        assert len(lines) == 1
+    validator = jsonschema.Draft202012Validator(SCHEMAS["urn:libfc:" + layout], registry=REGISTRY)
+    for line in lines:
+        doc = json.loads(line)
+        assert line == json.dumps(doc, separators=(",", ":"))  # compact by default
+        validator.validate(doc)
+        assert next(iter(doc)) == "schema"
+        bad = [key for key in keys(doc) if not re.fullmatch(r"[a-z][a-z0-9_]*", key)]
+        assert not bad, bad
+    if not layout.endswith("-line") and "emu" not in command:
+        # The same document indented (a flow's age may have moved on meanwhile).
+        pretty = run_json(capsys, command + " --pretty")
+        assert pretty == json.dumps(json.loads(pretty), indent=2) + "\n"
+        assert list(keys(json.loads(pretty))) == list(keys(json.loads(out)))
+
+
+def test_every_documented_layout_is_checked_against_real_output():
+    assert set(SCHEMAS) == SHARED | {"urn:libfc:" + layout for _, layout in COMMANDS}
+
+
+@pytest.mark.python_only
+def test_numbers_are_the_records_and_names_sit_beside_them(capsys, filled):
+    assert [hashstats.state_number(name) for name in ("enabled", "disabled", "state 7")] == [
+        _libfc.FC_STATE_ENABLED, _libfc.FC_STATE_DISABLED, 7]
+    tables = json.loads(run_json(capsys, "hashstats --json"))["tables"]
+    assert [(t["state"], t["state_name"]) for t in tables] == [
+        (t.fcState, "enabled" if t.fcState == _libfc.FC_STATE_ENABLED else "disabled")
+        for t in _libfc.FC_GetFlowCacheHashStats()]
+    entities = json.loads(run_json(capsys, "inval-table --json"))["entities"]
+    assert [(e["id"], e["type"], e["direction"]) for e in entities] == [
+        (e.ikey.val.vdrId, e.ikey.type, e.dir) for e in _libfc.FC_GetInvalTableEntries()]
+    assert {e["type_name"] for e in entities if e["type"] == _libfc.FC_INVAL_HASH_KEY_TYPE_PORTID} == {"port"}
+    assert {e["direction_name"] for e in entities if e["direction"] == _libfc.FC_PORT_ENABLE_DIR_ALL} <= {"all"}
+    for name, number in (("tcp", 6), ("udp", 17)):
+        flows = json.loads(run_json(capsys, "flows --proto %d --json" % number))["flows"]
+        assert flows and {(f["proto"], f["proto_name"]) for f in flows} == {(number, name)}
+    ipv6 = json.loads(run_json(capsys, "flows --v6 --json"))["flows"]
+    assert ipv6 and {(f["ether_type"], f["ether_type_name"]) for f in ipv6} == {(0x86DD, "ipv6")}
 
 
 # ---- Shell completion -----------------------------------------------------------------

@@ -7,6 +7,7 @@ written whole or not at all."""
 import ctypes
 import json
 import os
+import re
 import sys
 import urllib.error
 import urllib.request
@@ -20,7 +21,7 @@ import libfc._cache
 from _helpers import cli_in_process
 from conftest import fcemu_library
 from libfc import _metrics
-from libfc.cli import build_parser, exporter, flows, stats
+from libfc.cli import build_parser, exporter, stats
 from test_builtin_libfc import add_flow, new_entry
 
 LIB = fcemu_library()
@@ -54,16 +55,7 @@ def damage_state_file(directory):
 
 # ---- the families ----------------------------------------------------------------
 
-def test_the_name_table_covers_every_counter_of_the_record_once():
-    paths = [path for path, _ in _metrics.leaves(libfc.stats())]
-    named = [path for path, _ in _metrics.COUNTERS]
-    assert named == paths  # no counter falls back to a derived name, none is named twice
-    names = [name for _, name in _metrics.COUNTERS]
-    assert len(set(names)) == len(names) == 632 // 8
-    assert all(name.replace("_", "").isalnum() and name == name.lower() for name in names)
-
-
-def test_stats_prometheus_shows_every_counter_the_tables_and_the_options(capsys):
+def test_stats_prometheus_shows_every_counter_once_the_tables_and_the_options(capsys):
     LIB.fcemu_traffic(90, 3)
     status, out, err = cli_in_process(capsys, "stats", "--prometheus")
     assert (status, err) == (0, "")
@@ -71,6 +63,12 @@ def test_stats_prometheus_shows_every_counter_the_tables_and_the_options(capsys)
     assert value(samples, "libfc_up") == 1
     counters = dict(_metrics.leaves(libfc.stats()))
     assert counters["lookup.nhits"] > 0 and counters["lookup.alloc.fe"] == 90
+    # The name table covers every counter of the record once: none falls
+    # back to a derived name, no name is given twice.
+    assert [path for path, _ in _metrics.COUNTERS] == list(counters)
+    names = [name for _, name in _metrics.COUNTERS]
+    assert len(set(names)) == len(names) == 632 // 8
+    assert all(name.replace("_", "").isalnum() and name == name.lower() for name in names)
     for path, count in counters.items():
         assert value(samples, "libfc_%s_total" % _metrics.counter_name(path)) == count, path
     assert value(samples, "libfc_lookup_hits_total") == counters["lookup.nhits"]
@@ -131,7 +129,16 @@ def test_stats_interval_prints_totals_then_rates_over_the_measured_time(monkeypa
     assert HITS[form](capsys.readouterr().out) == [1000, 300 / 2, 0.0, 80 / 1]
 
 
-def test_flows_watch_lists_each_flows_packet_rate_by_id(capsys):
+def rates_in_table(text):
+    """(port, packets per second or None) of each row of flows --watch's tables."""
+    header = re.split(r" {2,}", text.splitlines()[0].strip())  # some headers are two words
+    port, rate = header.index("PORT"), header.index("PKTS/S")
+    rows = [line.split() for line in text.splitlines() if line.strip()[:1].isdigit()]
+    return [(int(row[port]), None if row[rate] == "-" else float(row[rate])) for row in rows]
+
+
+@pytest.mark.parametrize("form", [[], ["--json-lines"]])
+def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, monkeypatch, form):
     assert add_flow(new_entry(port=7, packets=10)) == add_flow(new_entry(port=8, packets=5)) == 0
     clock = Clock()
 
@@ -141,23 +148,13 @@ def test_flows_watch_lists_each_flows_packet_rate_by_id(capsys):
         clock.sleep(seconds)
         assert add_flow(new_entry(port=7, packets=30)) == 0
 
-    args = build_parser().parse_args(["flows", "--watch", "4", "--json-lines"])
-    with pytest.raises(KeyboardInterrupt):
-        flows.watch(args, clock=clock, sleep=sleep)
-    listed = [(doc["port"], doc["packets_per_second"]) for doc in map(json.loads, capsys.readouterr().out.splitlines())]
+    monkeypatch.setattr("time.monotonic", clock)
+    monkeypatch.setattr("time.sleep", sleep)
+    status, out, err = cli_in_process(capsys, "flows", "--watch", "4", *form)
+    assert (status, err) == (130, "")  # the interrupted status, and each listing written whole
+    listed = [(doc["port"], doc["packets_per_second"]) for doc in map(json.loads, out.splitlines())] if form \
+        else rates_in_table(out)
     assert listed == [(7, None), (8, None), (7, 30 / 4), (8, 0.0)]
-
-
-@pytest.mark.parametrize("argv", [["stats", "--interval", "5", "--json-lines"], ["flows", "--watch", "5"]])
-def test_ctrl_c_ends_a_watch_with_the_interrupted_status(monkeypatch, capsys, argv):
-    LIB.fcemu_traffic(5, 1)
-
-    def interrupted(seconds):
-        raise KeyboardInterrupt
-
-    monkeypatch.setattr("time.sleep", interrupted)
-    status, out, err = cli_in_process(capsys, *argv)
-    assert (status, err) == (130, "") and out.endswith("\n")  # the first read was written whole
 
 
 # ---- the exporter ----------------------------------------------------------------

@@ -184,41 +184,32 @@ def test_keys_change_the_view(keys, expected):
 
 # ---- the full-screen view ----------------------------------------------------------
 
-class Terminal:
-    """top in a pseudo-terminal, its output fed to a terminal emulator."""
+@pytest.fixture
+def terminal(known_flows):
+    """top in a pseudo-terminal, its output fed to a terminal emulator: the
+    child, its end of output (eof), and wait(test) reading the output until
+    test(lines of the screen) holds, which returns those lines."""
+    pexpect = pytest.importorskip("pexpect")
+    pyte = pytest.importorskip("pyte")
+    env = dict(os.environ, TERM="xterm", PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    screen = pyte.Screen(120, 16)
+    stream = pyte.ByteStream(screen)
+    child = pexpect.spawn(sys.executable, ["-m", "libfc", "top", "--interval", "0.5"], dimensions=(16, 120), env=env)
 
-    def __init__(self, *options, rows=16, columns=120):
-        global pexpect, pyte
-        pexpect = pytest.importorskip("pexpect")
-        pyte = pytest.importorskip("pyte")
-        env = dict(os.environ, TERM="xterm", PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
-        self.screen = pyte.Screen(columns, rows)
-        self.stream = pyte.ByteStream(self.screen)
-        self.child = pexpect.spawn(sys.executable, ["-m", "libfc", "top", "--interval", "0.5", *options],
-                                   dimensions=(rows, columns), env=env)
-
-    def wait(self, test, timeout=15):
-        """Reads the output until test(lines of the screen) holds."""
+    def wait(test, timeout=15):
         end = time.monotonic() + timeout
         while time.monotonic() < end:
             try:
-                self.stream.feed(self.child.read_nonblocking(1 << 16, timeout=0.05))
+                stream.feed(child.read_nonblocking(1 << 16, timeout=0.05))
             except pexpect.TIMEOUT:
                 pass
-            lines = [line.rstrip() for line in self.screen.display]
+            lines = [line.rstrip() for line in screen.display]
             if test(lines):
                 return lines
-        raise AssertionError("the screen never showed it:\n" + "\n".join(self.screen.display))
+        raise AssertionError("the screen never showed it:\n" + "\n".join(screen.display))
 
-    def resize(self, rows, columns):
-        self.child.setwinsize(rows, columns)
-        self.screen.resize(rows, columns)
-
-    def quit(self):
-        self.child.send("q")
-        self.child.expect(pexpect.EOF, timeout=10)
-        self.child.close()
-        return self.child.exitstatus
+    yield types.SimpleNamespace(child=child, screen=screen, wait=wait, eof=pexpect.EOF)
+    child.close(force=True)
 
 
 def cells(lines, at=0):
@@ -235,43 +226,26 @@ def sources(lines):
 # may still be drawing it.
 
 @pytest.mark.python_only
-def test_the_screen_shows_flows_by_rate_and_follows_keys_and_resizes(known_flows):
-    terminal = Terminal()
-    try:
-        terminal.wait(lambda lines: sources(lines) and "lookups/s" in lines[1])
-        assert add_flow(entry("c", 900)) == 0  # one call: no read sees half of it
-        terminal.wait(lambda lines: sources(lines) == ["10.0.0.3", "10.0.0.4", "10.0.0.2", "10.0.0.1"]
-                      and "sort rate, largest first" in lines[2])  # ties: the later flow first
-        terminal.child.send(">r")  # sort by age, youngest first
-        terminal.wait(lambda lines: "sort age, smallest first" in lines[2])
-        terminal.child.send("/udp\n")
-        terminal.wait(lambda lines: "filter: udp " in lines[2] and sorted(sources(lines)) == ["10.0.0.2", "10.0.0.4"])
-        terminal.resize(8, 44)
-        lines = terminal.wait(lambda lines: lines[3].split() == ["SOURCE", "DESTINATION", "PROTO", "PACKETS", "RATE"])
-        assert all(len(line) <= 44 for line in lines)
-        assert terminal.quit() == 0
-    finally:
-        terminal.child.close(force=True)
-
-
-@pytest.mark.python_only
-def test_the_screen_folds_flows_into_groups(known_flows):
-    terminal = Terminal("--group-by", "port")
-    try:
-        terminal.wait(lambda lines: lines[3].split()[:2] == ["PORT", "FLOWS"]
-                      and dict(zip(cells(lines), cells(lines, 1))) == {"7": "1", "8": "2", "9": "1"})
-        add_packets()
-        terminal.wait(lambda lines: cells(lines)[:1] == ["8"] and cells(lines, 3)[0] not in ("-", "0.0", None))
-        terminal.child.send("<<r")  # by flow count, fewest first
-        terminal.wait(lambda lines: "sort flows, smallest first" in lines[2]
-                      and cells(lines, 1) == ["1", "1", "2"])
-        terminal.child.send("/udp\n")
-        terminal.wait(lambda lines: "filter: udp " in lines[2] and sorted(cells(lines)) == ["8", "9"])
-        terminal.resize(8, 30)
-        lines = terminal.wait(lambda lines: lines[3].split() == ["PORT", "FLOWS", "PACKETS", "RATE"])
-        assert all(len(line) <= 30 for line in lines)
-        terminal.child.send("f")
-        terminal.wait(lambda lines: lines[3].split()[:2] == ["VNI", "FLOWS"] and cells(lines, 1) == ["2"])
-        assert terminal.quit() == 0
-    finally:
-        terminal.child.close(force=True)
+def test_the_screen_follows_the_cache_the_keys_and_resizes(terminal):
+    terminal.wait(lambda lines: sources(lines) and "lookups/s" in lines[1])
+    assert add_flow(entry("c", 900)) == 0  # one call: no read sees half of it
+    terminal.wait(lambda lines: sources(lines) == ["10.0.0.3", "10.0.0.4", "10.0.0.2", "10.0.0.1"]
+                  and "sort rate, largest first" in lines[2])  # ties: the later flow first
+    terminal.child.send(">r")  # sort by age, youngest first
+    terminal.wait(lambda lines: "sort age, smallest first" in lines[2])
+    terminal.child.send("/udp\n")
+    terminal.wait(lambda lines: "filter: udp " in lines[2] and sorted(sources(lines)) == ["10.0.0.2", "10.0.0.4"])
+    terminal.child.send("f<<")  # folded by port, sorted by flow count, still smallest first
+    terminal.wait(lambda lines: "sort flows, smallest first" in lines[2]
+                  and lines[3].split()[:2] == ["PORT", "FLOWS"]
+                  and dict(zip(cells(lines), cells(lines, 1))) == {"8": "1", "9": "1"})
+    terminal.child.setwinsize(8, 30)
+    terminal.screen.resize(8, 30)
+    lines = terminal.wait(lambda lines: lines[3].split() == ["PORT", "FLOWS", "PACKETS", "RATE"])
+    assert all(len(line) <= 30 for line in lines)
+    terminal.child.send("f")
+    terminal.wait(lambda lines: lines[3].split()[:2] == ["VNI", "FLOWS"] and cells(lines, 1) == ["2"])
+    terminal.child.send("q")
+    terminal.child.expect(terminal.eof, timeout=10)
+    terminal.child.close()
+    assert terminal.child.exitstatus == 0
