@@ -85,23 +85,6 @@ def make_instance(record, how):
     return Subclass.of(record)()
 
 
-@pytest.mark.parametrize("pair", FIELDS, ids=field_id)
-def test_layout_written_by_the_generator_matches_the_record_table(pair):
-    record, field = pair
-    prop = vars(getattr(libfc, record.name))[field.name]
-    assert type(prop) is _libfc_fields.field and isinstance(prop, property)
-    assert prop.fget is getter(record, field)
-    assert prop.fset is (setter(record, field) if field.writable else None)
-    kind, conversion, _record_type, _value_type, offset, size, count, bit, bits = prop.layout
-    assert offset == field.offset, (offset, field)
-    if field.kind == "bits":
-        assert (size, bit, bits) == (field.width, field.low_bit, field.bits)
-    elif field.kind in ("uint", "int"):
-        assert (conversion & 15, bool(conversion & 16)) == (field.width, field.signed)
-    elif field.kind in ("array", "zarray", "ro_zarray", "hwaddr") and field.count:
-        assert (size, count) == (field.elem_width, field.count)
-
-
 @pytest.mark.parametrize("how", ["class", "subclass"])
 @pytest.mark.parametrize("pair", FIELDS, ids=field_id)
 def test_get_reads_what_the_module_getter_reads(pair, how):
