@@ -20,21 +20,14 @@ MAC_BYTES = bytes.fromhex("001a2bff0001")
 SCALAR_KINDS = {"uint", "int", "bool", "chars", "bits", "hwaddr"}
 
 
-def record_id(record):
-    return record.name
-
-
 def image(size, seed=1):
     """Recognisable bytes: no two neighbouring bytes equal, none all-zero runs."""
     return bytes((seed * 29 + i * 7 + 1) & 0xFF for i in range(size))
 
 
 def described(name):
-    """The class and layout of a record, skipping until both exist."""
-    cls = getattr(libfc, name, None)
-    if cls is None or name not in BY_NAME:
-        pytest.skip(f"{name} is not described yet")
-    return cls, BY_NAME[name]
+    """The class and layout of a record."""
+    return getattr(libfc, name), BY_NAME[name]
 
 
 # --- repr -------------------------------------------------------------------
@@ -54,7 +47,7 @@ def overlaps(a, b):
     return a.offset < b.offset + b.width and b.offset < a.offset + a.width
 
 
-@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+@pytest.mark.parametrize("record", RECORDS, ids=lambda r: r.name)
 def test_repr_names_the_type_and_every_scalar_field_in_order(record):
     obj = getattr(libfc, record.name)()
     own_repr = getattr(_libfc, record.name + "___repr__", None)
@@ -78,7 +71,7 @@ def test_repr_names_the_type_and_every_scalar_field_in_order(record):
 
 # --- bytes() and from_bytes() -------------------------------------------------
 
-@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+@pytest.mark.parametrize("record", RECORDS, ids=lambda r: r.name)
 def test_bytes_is_the_memory_image_and_from_bytes_an_owned_copy_of_exactly_that_size(record):
     cls = getattr(libfc, record.name)
     assert cls._size_ == record.size
@@ -95,23 +88,9 @@ def test_bytes_is_the_memory_image_and_from_bytes_an_owned_copy_of_exactly_that_
         with pytest.raises(ValueError) as info:
             cls.from_bytes(bytes(length))
         assert str(info.value) == "%s.from_bytes: expected %d bytes, got %d" % (record.name, record.size, length)
-
-
-NESTED = [(r, f) for r in RECORDS for f in r.fields if f.kind in ("nested", "ro_nested")]
-
-
-@pytest.mark.parametrize("record,field", NESTED, ids=["%s.%s" % (r.name, f.name) for r, f in NESTED])
-def test_bytes_of_a_nested_view_is_its_slice_of_the_outer_record(record, field):
-    outer = getattr(libfc, record.name)()
-    data = image(record.size, 5)
-    poke(outer, 0, data)
-    assert bytes(getattr(outer, field.name)) == data[field.offset: field.offset + field.width]
-
-
-@pytest.mark.parametrize("value", [16, None, "x" * 16])
-def test_from_bytes_takes_only_bytes_like_objects(value):
-    with pytest.raises(TypeError):
-        libfc.hyp_String.from_bytes(value)
+    for value in (record.size, None, "x" * record.size):  # only bytes-like objects
+        with pytest.raises(TypeError):
+            cls.from_bytes(value)
 
 
 # --- address helpers -----------------------------------------------------------
@@ -123,14 +102,12 @@ MACS = [
 ]
 BAD_MACS = ["", "00:1a:2b:ff:00", "00:1a:2b:ff:00:01:02", "00:1a:2b:ff:00:0g", "001a2bff0001",
             "00:1a-2b:ff:00:01", "0:1a:2b:ff:00:01", " 00:1a:2b:ff:00:01", "00:1a:2b:ff:00:01\n"]
-IPV4 = [("10.0.0.1", bytes([10, 0, 0, 1])), ("192.168.1.254", bytes([192, 168, 1, 254])),
-        ("0.0.0.0", bytes(4)), ("255.255.255.255", b"\xff" * 4)]
-BAD_IPV4 = ["", "10.0.0", "10.0.0.1.2", "256.0.0.1", "a.b.c.d", "::1", "10.0.0.1 ", "-1.0.0.0"]
-IPV6 = [("::", bytes(16)), ("::1", bytes(15) + b"\x01"),
-        ("fe80::1:2", bytes.fromhex("fe80" + "00" * 10 + "00010002")),
-        ("2001:db8::ff00:42:8329", bytes.fromhex("20010db8000000000000ff0000428329")),
+# The IP helpers parse with the ipaddress module: what they add is the byte order and the message.
+IPV4 = [("10.0.0.1", bytes([10, 0, 0, 1])), ("192.168.1.254", bytes([192, 168, 1, 254]))]
+BAD_IPV4 = ["", "256.0.0.1", "::1"]
+IPV6 = [("fe80::1:2", bytes.fromhex("fe80" + "00" * 10 + "00010002")),
         ("::ffff:10.0.0.1", bytes(10) + b"\xff\xff" + bytes([10, 0, 0, 1]))]
-BAD_IPV6 = ["", ":::", "10.0.0.1", "12345::", "fe80::1::2", "g::1", "1:2:3:4:5:6:7:8:9"]
+BAD_IPV6 = ["", "10.0.0.1", "fe80::1::2"]
 
 HELPERS = [
     (libfc.mac, MACS, BAD_MACS, "not a hardware address: %r"),
@@ -223,20 +200,6 @@ def test_sequence_index_outside_the_count_or_not_an_integer_is_refused(ports, in
     obj.dstPortsNum = 3
     with pytest.raises(error):
         obj[index]
-
-
-def test_items_after_an_owned_header_do_not_exist():
-    obj = libfc.FC_IOCFlows()
-    obj.numEntries = 5
-    assert len(obj) == 0 and list(obj) == []
-    with pytest.raises(IndexError):
-        obj[0]
-    # A buffer the library hands out (not owned here) holds what it counts.
-    obj.thisown = False
-    try:
-        assert len(obj) == 5
-    finally:
-        obj.thisown = True
 
 
 def test_a_record_without_a_sequence_line_is_no_sequence():
