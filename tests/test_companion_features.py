@@ -171,35 +171,23 @@ def test_dropped_octets_free_their_memory_without_leak_lines():
 
 # --- bounded sequences -----------------------------------------------------------
 
-@pytest.fixture
-def ports():
-    """A flow's action entity whose destination ports are 100, 101, ...,
-    counted by dstPortsNum."""
+def test_sequence_length_is_the_stated_count_capped_by_the_array():
+    # A flow's action entity whose destination ports, 100, 101, ..., are counted by dstPortsNum.
     cls, layout = described("FC_ActionEntityIOC")
-    array = layout.field("dport")
+    capacity = layout.field("dport").count
     obj = cls()
-    poke(obj, array.offset, b"".join((100 + i).to_bytes(4, "little") for i in range(array.count)))
-    return obj, array.count
-
-
-def test_sequence_length_is_the_stated_count_capped_by_the_array(ports):
-    obj, capacity = ports
+    poke(obj, layout.field("dport").offset, b"".join((100 + i).to_bytes(4, "little") for i in range(capacity)))
     assert len(obj) == 0 and list(obj) == []
     obj.dstPortsNum = 3
     assert len(obj) == 3 and list(obj) == [100, 101, 102] and list(reversed(obj)) == [102, 101, 100]
     assert obj[0] == 100 and obj[-1] == 102 and obj[-3] == 100
     assert obj[1:] == [101, 102] and obj[::-2] == [102, 100]
+    for index, error in [(3, IndexError), (-4, IndexError), (2**40, IndexError), ("1", TypeError),
+                         (1.0, TypeError), (None, TypeError)]:
+        with pytest.raises(error):
+            obj[index]
     obj.dstPortsNum = capacity + 200
     assert len(obj) == capacity and obj[-1] == 100 + capacity - 1
-
-
-@pytest.mark.parametrize("index, error", [(3, IndexError), (4, IndexError), (-4, IndexError), (2**40, IndexError),
-                                          ("1", TypeError), (1.0, TypeError), (None, TypeError)])
-def test_sequence_index_outside_the_count_or_not_an_integer_is_refused(ports, index, error):
-    obj, _ = ports
-    obj.dstPortsNum = 3
-    with pytest.raises(error):
-        obj[index]
 
 
 def test_a_record_without_a_sequence_line_is_no_sequence():
@@ -223,18 +211,10 @@ def test_the_class_caches_let_go_of_the_classes_they_displace():
     assert sum(r() is not None for r in refs) < 500
 
 
-def test_subclasses_are_sequences_of_their_record():
-    sub = type("Entry", (libfc.FC_FlowEntryIOC,), {})()
-    sub.numActionEntities = 2
-    assert [type(v) for v in sub] == [libfc.FC_ActionEntityIOC] * 2 and len(sub[:]) == 2
-
-
-# The record classes that count their items, once their records are described.
-
 def test_flow_entry_iterates_its_action_entities_in_place():
     cls, layout = described("FC_FlowEntryIOC")
     array = layout.field("actionEntity")
-    entry = cls()
+    entry = type("Entry", (cls,), {})()  # a subclass is a sequence of its record's items too
     entry.numActionEntities = 2
     views = list(entry)
     assert [type(v) for v in views] == [libfc.FC_ActionEntityIOC] * 2
