@@ -8,7 +8,6 @@ import json
 import pickle
 import random
 
-import _libfc
 import _libfc_fields
 import pytest
 

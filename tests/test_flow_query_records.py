@@ -15,8 +15,6 @@ from _helpers import COUNTED_BUFFERS, addr, counted_buffer, descriptor_name, pok
     trap_status
 from _records import BY_NAME
 
-ENTRY = BY_NAME["FC_FlowEntryIOC"]
-ENTITIES = ENTRY.field("actionEntity")
 DPORTS = BY_NAME["FC_ActionEntityIOC"].field("dport")
 
 
@@ -80,17 +78,7 @@ def test_num_flows_is_total_entries_as_signed_int(total, expected):
         assert raw(getattr(_libfc, method)(flows, 0), 8) == buf.raw[8:16]
 
 
-# --- action entities and their destination ports ----------------------------------------
-
-def test_entry_ends_with_its_fourth_action_entity():
-    entry = _libfc.new_FC_FlowEntryIOC()
-    last = _libfc.FC_FlowEntryIOC___getitem__(entry, 3)
-    assert addr(last) == int(entry) + ENTITIES.offset + 3 * ENTITIES.elem_width
-    # the last entity's dstPortsNum fills the entry's last four bytes
-    _libfc.FC_ActionEntityIOC_dstPortsNum_set(last, 0xA1B2C3D4)
-    assert raw(entry, 4, ENTRY.size - 4) == b"\xd4\xc3\xb2\xa1"
-    assert raw(entry, ENTRY.size - 4) == bytes(ENTRY.size - 4)
-
+# --- destination ports: unaligned reads ------------------------------------------------
 
 @pytest.mark.parametrize("index", [0, 1, 2048, 4095])
 def test_destination_ports_read_in_place(index):
@@ -102,15 +90,6 @@ def test_destination_ports_read_in_place(index):
     poke(entity, offset, b"\x01\x02\x03\x04")
     assert _libfc.FC_ActionEntityIOC___getitem__(entity, index) == 0x04030201
     assert _libfc.FC_ActionEntityIOC___getitem__(entity, index ^ 1) == 0
-
-
-def test_bucket_lengths_are_read_one_by_one():
-    stats = libfc.FCHashStats()
-    lengths = BY_NAME["FCHashStats"].field("bucketLengthMap")
-    poke(stats, lengths.offset, b"".join((100 + i).to_bytes(4, "little") for i in range(9)))
-    assert [_libfc.FCHashStats___getitem__(stats, i) for i in range(9)] == list(range(100, 109))
-    view = _libfc.FCHashStats_bucketLengthMap_get(stats)
-    assert descriptor_name(view) == "_p_unsigned_int" and addr(view) == addr(stats) + lengths.offset
 
 
 # --- addresses as text ---------------------------------------------------------------

@@ -10,7 +10,7 @@ import _libfc
 import libfc
 
 from _helpers import SwigPyObject, addr, descriptor_name, poke, raw, run_python, this_of
-from _records import BY_NAME, RECORDS, all_fields, arg2_message, field_id, getter, new, setter
+from _records import RECORDS, all_fields, arg2_message, field_id, getter, new, setter
 
 
 def pattern(n, start=0x11):
