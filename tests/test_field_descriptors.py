@@ -51,7 +51,7 @@ def candidates(record, field):
     if field.kind in ("array", "zarray"):
         # An array setter copies the whole array from wherever an accepted
         # argument points; one element's worth would be read past.
-        makers = [make for make in makers if not str(getattr(make(), "this", "")).endswith(field.target)]
+        makers = [make for make in makers if not str(getattr(made := make(), "this", made)).endswith(field.target)]
     return makers
 
 
