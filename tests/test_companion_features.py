@@ -1,7 +1,6 @@
 """What a Python user expects of the companion's record classes: a repr that
-shows the plain fields, bytes() and from_bytes() memory images, address
-texts turned into what fields take, and len() / indexing / iteration bounded
-by the counts that buffers state."""
+shows the plain fields, address texts turned into what fields take, and
+len() / indexing / iteration bounded by the counts that buffers state."""
 
 import ctypes
 import gc
@@ -12,7 +11,7 @@ import pytest
 import _libfc
 import libfc
 from libfc._sequence import _Sequence
-from _helpers import addr, poke, raw, run_python_ok as run_python
+from _helpers import addr, poke, run_python_ok as run_python
 from _records import BY_NAME, RECORDS
 
 MAC = "00:1a:2b:ff:00:01"
@@ -67,30 +66,6 @@ def test_repr_names_the_type_and_every_scalar_field_in_order(record):
             text = getattr(obj, f.name)
         parts.append("%s=%r" % (f.name, text))
     assert repr(obj) == "%s(%s)" % (record.name, ", ".join(parts))
-
-
-# --- bytes() and from_bytes() -------------------------------------------------
-
-@pytest.mark.parametrize("record", RECORDS, ids=lambda r: r.name)
-def test_bytes_is_the_memory_image_and_from_bytes_an_owned_copy_of_exactly_that_size(record):
-    cls = getattr(libfc, record.name)
-    assert cls._size_ == record.size
-    obj = cls()
-    assert bytes(obj) == bytes(record.size)
-    data = image(record.size, len(record.name))
-    poke(obj, 0, data)
-    assert bytes(obj) == data == raw(obj, record.size)
-    copies = [cls.from_bytes(source) for source in (data, bytearray(data), memoryview(data))]
-    for copy in copies:
-        assert type(copy) is cls and copy.thisown and raw(copy, record.size) == data
-    assert len({addr(c) for c in copies + [obj]}) == 4  # each its own block
-    for length in (0, record.size - 1, record.size + 1, 2 * record.size):
-        with pytest.raises(ValueError) as info:
-            cls.from_bytes(bytes(length))
-        assert str(info.value) == "%s.from_bytes: expected %d bytes, got %d" % (record.name, record.size, length)
-    for value in (record.size, None, "x" * record.size):  # only bytes-like objects
-        with pytest.raises(TypeError):
-            cls.from_bytes(value)
 
 
 # --- address helpers -----------------------------------------------------------
