@@ -28,12 +28,8 @@ def hx(text):
 # (record, settings applied in order, expected whole record image, fields read back)
 
 IMAGES = [
-    ("hyp_VXLANHdr", [("reserved2", 0x5A), ("vxlanID", 0x1FFFFFF)], hx("00000000ffffff5a"), {"reserved2": 0x5A}),
-    ("hyp_GeneveHdr", [("virtualNetworkId", 0xABCDEF), ("reserved2", 0x1FF)], hx("00000000efcdabff"),
-     {"virtualNetworkId": 0xABCDEF, "reserved2": 0xFF}),
     ("hyp_FenceHdr", [("fragmentID", 31), ("frag", 1), ("version", 3), ("fenceID", 0x123456)], hx("ff563412"),
      {"fragmentID": 31}),
-    ("hyp_GeneveOptionHdr", [("optLength", 0x1F), ("reserved", 7)], hx("000000ff"), {}),
     ("OVLL2_GenOptDataLabel", [("label_hi", 5), ("label_lo", 0xBEEF), ("ver", 1)], hx("85efbe00"),
      {"label_hi": 5, "label_lo": 0xBEEF}),
     ("OVLL2_GenOptDataLabelMacFlush", [("vtep_label_type", 7), ("flags_high", 0x1F)], hx("00fe0000"), {}),

@@ -141,7 +141,7 @@ def test_void_field_takes_the_first_pointer_of_a_chain():
     _libfc.delete_hyp_Name(first)
 
 
-# --- nested records ------------------------------------------------------------------
+# --- nested records and arrays ------------------------------------------------------
 
 NESTED = all_fields({"nested"})
 
