@@ -13,6 +13,9 @@ import re
 from dataclasses import dataclass
 from typing import Optional
 
+import _libfc
+import libfc
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # unsigned long converts through the signed 64-bit range, so it holds 63 value bits.
@@ -91,7 +94,6 @@ def _field(macro, args, layout):
 
 
 def _record(name, lines, source):
-    import libfc
     cls = getattr(libfc, name)
     fields = tuple(_field(macro, args, vars(cls)[args[1]].layout) for macro, args in lines
                    if macro in ("FIELD", "FIELD_RO", "BITFIELD"))
@@ -148,15 +150,12 @@ def arg2_message(method, ctype):
 
 def new(record):
     """A new zero-filled record of the module (an owning pointer object)."""
-    import _libfc
     return getattr(_libfc, "new_" + record.name)()
 
 
 def setter(record, f):
-    import _libfc
     return getattr(_libfc, "%s_%s_set" % (record.name, f.name))
 
 
 def getter(record, f):
-    import _libfc
     return getattr(_libfc, "%s_%s_get" % (record.name, f.name))
