@@ -10,16 +10,14 @@ import pytest
 import _libfc
 import libfc
 from _helpers import run_python_ok as run_python
-from _records import BY_NAME, RECORDS as ALL_RECORDS
-
-RECORDS = [r.name for r in ALL_RECORDS]
+from _records import RECORDS
 
 
 def test_every_record_has_a_class():
-    assert sorted(RECORDS) == sorted(libfc.__all__)
+    assert sorted(r.name for r in RECORDS) == sorted(libfc.__all__)
     # (each field's property and accessors: test_field_descriptors.py)
     for record in RECORDS:
-        assert getattr(libfc, record).__swig_destroy__ is getattr(_libfc, f"delete_{record}"), record
+        assert getattr(libfc, record.name).__swig_destroy__ is getattr(_libfc, f"delete_{record.name}"), record.name
 
 
 def test_stub_lists_every_field_with_a_type():
@@ -27,12 +25,11 @@ def test_stub_lists_every_field_with_a_type():
     tree = ast.parse(open(stub).read())
     classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
     for record in RECORDS:
-        assert record in classes, record
-        declared = {
-            node.target.id for node in classes[record].body if isinstance(node, ast.AnnAssign)
-        } | {node.name for node in classes[record].body if isinstance(node, ast.FunctionDef)}
-        for field in BY_NAME[record].fields:
-            assert field.name in declared, f"{record}.{field.name} missing from the stub"
+        body = classes[record.name].body
+        declared = {node.target.id for node in body if isinstance(node, ast.AnnAssign)}
+        declared |= {node.name for node in body if isinstance(node, ast.FunctionDef)}
+        for field in record.fields:
+            assert field.name in declared, f"{record.name}.{field.name} missing from the stub"
     assert ast.unparse(next(
         n.annotation for n in classes["hyp_String"].body if isinstance(n, ast.AnnAssign) and n.target.id == "bufferSize"
     )) == "int"
