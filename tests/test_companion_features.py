@@ -24,11 +24,6 @@ def image(size, seed=1):
     return bytes((seed * 29 + i * 7 + 1) & 0xFF for i in range(size))
 
 
-def described(name):
-    """The class and layout of a record."""
-    return getattr(libfc, name), BY_NAME[name]
-
-
 # --- repr -------------------------------------------------------------------
 
 def sample(field, i):
@@ -125,7 +120,7 @@ def test_dropped_octets_free_their_memory_without_leak_lines():
 
 def test_sequence_length_is_the_stated_count_capped_by_the_array():
     # A flow's action entity whose destination ports, 100, 101, ..., are counted by dstPortsNum.
-    cls, layout = described("FC_ActionEntityIOC")
+    cls, layout = libfc.FC_ActionEntityIOC, BY_NAME["FC_ActionEntityIOC"]
     capacity = layout.field("dport").count
     obj = cls()
     poke(obj, layout.field("dport").offset, b"".join((100 + i).to_bytes(4, "little") for i in range(capacity)))
@@ -164,7 +159,7 @@ def test_the_class_caches_let_go_of_the_classes_they_displace():
 
 
 def test_flow_entry_iterates_its_action_entities_in_place():
-    cls, layout = described("FC_FlowEntryIOC")
+    cls, layout = libfc.FC_FlowEntryIOC, BY_NAME["FC_FlowEntryIOC"]
     array = layout.field("actionEntity")
     entry = type("Entry", (cls,), {})()  # a subclass is a sequence of its record's items too
     entry.numActionEntities = 2
@@ -179,7 +174,7 @@ def test_flow_entry_iterates_its_action_entities_in_place():
 
 
 def test_an_uncounted_integer_array_lists_every_element():
-    cls, layout = described("FCHashStats")
+    cls, layout = libfc.FCHashStats, BY_NAME["FCHashStats"]
     array = layout.field("bucketLengthMap")
     obj = cls()
     values = [7 * i + 1 for i in range(array.count)]
@@ -206,7 +201,7 @@ OPEN_BUFFERS = [
 
 @pytest.mark.parametrize("name,count_field,array_field,in_place", OPEN_BUFFERS, ids=[b[0] for b in OPEN_BUFFERS])
 def test_buffers_hold_the_items_their_header_counts(name, count_field, array_field, in_place):
-    cls, layout = described(name)
+    cls, layout = getattr(libfc, name), BY_NAME[name]
     array = layout.field(array_field)
     header = cls()
     setattr(header, count_field, 2)
@@ -231,7 +226,7 @@ def test_buffers_hold_the_items_their_header_counts(name, count_field, array_fie
 
 
 def test_iteration_rechecks_the_record_and_its_count_at_every_item():
-    cls, layout = described("FC_IOCFlows")
+    cls, layout = libfc.FC_IOCFlows, BY_NAME["FC_IOCFlows"]
     width = layout.field("entries").elem_width
     memory = ctypes.create_string_buffer(layout.size + 3 * width)
     flows = cls()

@@ -83,14 +83,6 @@ def test_every_described_bitfield_matches_the_compilers_layout():
 
 # --- hardware addresses -------------------------------------------------------
 
-def byte_pointer(data):
-    """An `unsigned char *` pointer object addressing data (kept alive by the holder)."""
-    holder = _libfc.new_hyp_SocketAddress()
-    pointer = _libfc.hyp_SocketAddress_sa_data_get(holder)
-    poke(pointer, 0, data)
-    return holder, pointer
-
-
 @pytest.mark.parametrize("record,f", HWADDRS, ids=map(field_id, HWADDRS))
 def test_hardware_address_setter_copies_six_bytes_and_refuses_null_and_other_values(record, f):
     rec = new(record)
@@ -105,7 +97,9 @@ def test_hardware_address_setter_copies_six_bytes_and_refuses_null_and_other_val
             setter(record, f)(rec, bad)
         assert str(info.value) == arg2_message(method, f.ctype), "%s given %r" % (method, bad)
     assert raw(rec, record.size) == before
-    holder, source = byte_pointer(bytes.fromhex("0211223344556677"))
+    holder = _libfc.new_hyp_SocketAddress()
+    source = _libfc.hyp_SocketAddress_sa_data_get(holder)  # an unsigned char *, kept alive by its holder
+    poke(source, 0, bytes.fromhex("0211223344556677"))
     assert setter(record, f)(rec, source) is None
     expected = before[:f.offset] + bytes.fromhex("021122334455") + before[f.offset + 6:]
     assert raw(rec, record.size) == expected, "%s.%s" % (record.name, f.name)
