@@ -4,6 +4,8 @@ pointers, nested records, arrays, the variable parts past a record's end,
 None in place of the record, constructors and destructors.
 """
 
+import re
+
 import pytest
 
 import _libfc
@@ -64,6 +66,8 @@ SCALARS = all_fields({"uint", "int"})
 
 @pytest.mark.parametrize("record,f", SCALARS, ids=map(field_id, SCALARS))
 def test_scalar_field_occupies_its_bytes_only(record, f):
+    # The sized C type a description line names in the messages is as wide as the member converted.
+    assert re.fullmatch(r"hyp_u?int(8|16|32|64)", f.ctype) is None or f.ctype.endswith(str(8 * f.width))
     rec = new(record)
     full = pattern(record.size, start=0x40)
     poke(rec, 0, full)
