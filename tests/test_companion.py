@@ -10,29 +10,14 @@ import pytest
 import _libfc
 import libfc
 from _helpers import run_python_ok as run_python
-
-METHODS = [name for name in vars(_libfc) if callable(getattr(_libfc, name)) and not name.startswith("__")]
-RECORDS = [name[: -len("_swigregister")] for name in METHODS if name.endswith("_swigregister")]
-
-
-def fields_of(record):
-    """Field names of a record, from its run of the method table: everything
-    after the previous record's registration and before new_<record>."""
-    end = METHODS.index(f"new_{record}")
-    start = end
-    while start > 0 and not METHODS[start - 1].endswith("_swigregister"):
-        start -= 1
-    prefix = record + "_"
-    return [name[len(prefix): -len("_get")] for name in METHODS[start:end]
-            if name.startswith(prefix) and name.endswith("_get")]
+from _records import RECORDS
 
 
 def test_every_record_has_a_class():
-    assert RECORDS, "no record classes found"
-    assert sorted(RECORDS) == sorted(libfc.__all__)
+    assert sorted(r.name for r in RECORDS) == sorted(libfc.__all__)
     # (each field's property and accessors: test_field_descriptors.py)
     for record in RECORDS:
-        assert getattr(libfc, record).__swig_destroy__ is getattr(_libfc, f"delete_{record}"), record
+        assert getattr(libfc, record.name).__swig_destroy__ is getattr(_libfc, f"delete_{record.name}"), record.name
 
 
 def test_stub_lists_every_field_with_a_type():
@@ -40,12 +25,11 @@ def test_stub_lists_every_field_with_a_type():
     tree = ast.parse(open(stub).read())
     classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
     for record in RECORDS:
-        assert record in classes, record
-        declared = {
-            node.target.id for node in classes[record].body if isinstance(node, ast.AnnAssign)
-        } | {node.name for node in classes[record].body if isinstance(node, ast.FunctionDef)}
-        for field in fields_of(record):
-            assert field in declared, f"{record}.{field} missing from the stub"
+        body = classes[record.name].body
+        declared = {node.target.id for node in body if isinstance(node, ast.AnnAssign)}
+        declared |= {node.name for node in body if isinstance(node, ast.FunctionDef)}
+        for field in record.fields:
+            assert field.name in declared, f"{record.name}.{field.name} missing from the stub"
     assert ast.unparse(next(
         n.annotation for n in classes["hyp_String"].body if isinstance(n, ast.AnnAssign) and n.target.id == "bufferSize"
     )) == "int"

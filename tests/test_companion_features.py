@@ -1,7 +1,6 @@
 """What a Python user expects of the companion's record classes: a repr that
-shows the plain fields, bytes() and from_bytes() memory images, address
-texts turned into what fields take, and len() / indexing / iteration bounded
-by the counts that buffers state."""
+shows the plain fields, address texts turned into what fields take, and
+len() / indexing / iteration bounded by the counts that buffers state."""
 
 import ctypes
 import gc
@@ -12,7 +11,7 @@ import pytest
 import _libfc
 import libfc
 from libfc._sequence import _Sequence
-from _helpers import addr, poke, raw, run_python_ok as run_python
+from _helpers import addr, poke, run_python_ok as run_python
 from _records import BY_NAME, RECORDS
 
 MAC = "00:1a:2b:ff:00:01"
@@ -20,41 +19,22 @@ MAC_BYTES = bytes.fromhex("001a2bff0001")
 SCALAR_KINDS = {"uint", "int", "bool", "chars", "bits", "hwaddr"}
 
 
-def record_id(record):
-    return record.name
-
-
 def image(size, seed=1):
     """Recognisable bytes: no two neighbouring bytes equal, none all-zero runs."""
     return bytes((seed * 29 + i * 7 + 1) & 0xFF for i in range(size))
 
 
-def described(name):
-    """The class and layout of a record, skipping until both exist."""
-    cls = getattr(libfc, name, None)
-    if cls is None or name not in BY_NAME:
-        pytest.skip(f"{name} is not described yet")
-    return cls, BY_NAME[name]
-
-
 # --- repr -------------------------------------------------------------------
 
 def sample(field, i):
-    """A value distinct per field, and the value its getter then shows."""
+    """A value distinct per field."""
     if field.kind == "hwaddr":
-        return libfc.mac(MAC), MAC
-    value = {"uint": min(i + 3, (1 << field.bits) - 1), "int": -(i + 3), "bool": "\x01",
-             "chars": ("f%d" % i)[:field.count], "bits": 1}[field.kind]
-    return value, value
+        return libfc.mac(MAC)
+    return {"uint": min(i + 3, (1 << field.bits) - 1), "int": -(i + 3), "bool": "\x01",
+            "chars": ("f%d" % i)[:field.count], "bits": 1}[field.kind]
 
 
-def overlaps(a, b):
-    if a.kind == "bits" and b.kind == "bits" and a.offset == b.offset:
-        return a.low_bit < b.low_bit + b.bits and b.low_bit < a.low_bit + a.bits
-    return a.offset < b.offset + b.width and b.offset < a.offset + a.width
-
-
-@pytest.mark.parametrize("record", RECORDS, ids=record_id)
+@pytest.mark.parametrize("record", RECORDS, ids=lambda r: r.name)
 def test_repr_names_the_type_and_every_scalar_field_in_order(record):
     obj = getattr(libfc, record.name)()
     own_repr = getattr(_libfc, record.name + "___repr__", None)
@@ -62,75 +42,24 @@ def test_repr_names_the_type_and_every_scalar_field_in_order(record):
         assert repr(obj) == own_repr(obj)  # the record's own method stands
         return
     scalars = [f for f in record.fields if f.kind in SCALAR_KINDS]
-    shown = []
     for i, f in enumerate(scalars):
-        value, text = sample(f, i)
-        setattr(obj, f.name, value)
-        shown.append((f, text))
-    # A later field sharing the bytes (a union member) changes what an earlier one reads.
-    parts = []
-    for i, (f, text) in enumerate(shown):
-        if any(overlaps(f, g) for g, _ in shown[i + 1:]):
-            text = getattr(obj, f.name)
-        parts.append("%s=%r" % (f.name, text))
+        setattr(obj, f.name, sample(f, i))
+    # (each value as its field reads it: a later union member may have changed an earlier one's bytes)
+    parts = ["%s=%r" % (f.name, getattr(obj, f.name)) for f in scalars]
     assert repr(obj) == "%s(%s)" % (record.name, ", ".join(parts))
-
-
-# --- bytes() and from_bytes() -------------------------------------------------
-
-@pytest.mark.parametrize("record", RECORDS, ids=record_id)
-def test_bytes_is_the_memory_image_and_from_bytes_an_owned_copy_of_exactly_that_size(record):
-    cls = getattr(libfc, record.name)
-    assert cls._size_ == record.size
-    obj = cls()
-    assert bytes(obj) == bytes(record.size)
-    data = image(record.size, len(record.name))
-    poke(obj, 0, data)
-    assert bytes(obj) == data == raw(obj, record.size)
-    copies = [cls.from_bytes(source) for source in (data, bytearray(data), memoryview(data))]
-    for copy in copies:
-        assert type(copy) is cls and copy.thisown and raw(copy, record.size) == data
-    assert len({addr(c) for c in copies + [obj]}) == 4  # each its own block
-    for length in (0, record.size - 1, record.size + 1, 2 * record.size):
-        with pytest.raises(ValueError) as info:
-            cls.from_bytes(bytes(length))
-        assert str(info.value) == "%s.from_bytes: expected %d bytes, got %d" % (record.name, record.size, length)
-
-
-NESTED = [(r, f) for r in RECORDS for f in r.fields if f.kind in ("nested", "ro_nested")]
-
-
-@pytest.mark.parametrize("record,field", NESTED, ids=["%s.%s" % (r.name, f.name) for r, f in NESTED])
-def test_bytes_of_a_nested_view_is_its_slice_of_the_outer_record(record, field):
-    outer = getattr(libfc, record.name)()
-    data = image(record.size, 5)
-    poke(outer, 0, data)
-    assert bytes(getattr(outer, field.name)) == data[field.offset: field.offset + field.width]
-
-
-@pytest.mark.parametrize("value", [16, None, "x" * 16])
-def test_from_bytes_takes_only_bytes_like_objects(value):
-    with pytest.raises(TypeError):
-        libfc.hyp_String.from_bytes(value)
 
 
 # --- address helpers -----------------------------------------------------------
 
-MACS = [
-    ("00:1a:2b:ff:00:01", MAC_BYTES),
-    ("00-1A-2B-FF-00-01", MAC_BYTES),
-    ("ff:ff:ff:ff:ff:ff", b"\xff" * 6),
-]
+MACS = [("00:1a:2b:ff:00:01", MAC_BYTES), ("00-1A-2B-FF-00-01", MAC_BYTES), ("ff:ff:ff:ff:ff:ff", b"\xff" * 6)]
 BAD_MACS = ["", "00:1a:2b:ff:00", "00:1a:2b:ff:00:01:02", "00:1a:2b:ff:00:0g", "001a2bff0001",
             "00:1a-2b:ff:00:01", "0:1a:2b:ff:00:01", " 00:1a:2b:ff:00:01", "00:1a:2b:ff:00:01\n"]
-IPV4 = [("10.0.0.1", bytes([10, 0, 0, 1])), ("192.168.1.254", bytes([192, 168, 1, 254])),
-        ("0.0.0.0", bytes(4)), ("255.255.255.255", b"\xff" * 4)]
-BAD_IPV4 = ["", "10.0.0", "10.0.0.1.2", "256.0.0.1", "a.b.c.d", "::1", "10.0.0.1 ", "-1.0.0.0"]
-IPV6 = [("::", bytes(16)), ("::1", bytes(15) + b"\x01"),
-        ("fe80::1:2", bytes.fromhex("fe80" + "00" * 10 + "00010002")),
-        ("2001:db8::ff00:42:8329", bytes.fromhex("20010db8000000000000ff0000428329")),
+# The IP helpers parse with the ipaddress module: what they add is the byte order and the message.
+IPV4 = [("10.0.0.1", bytes([10, 0, 0, 1])), ("192.168.1.254", bytes([192, 168, 1, 254]))]
+BAD_IPV4 = ["", "256.0.0.1", "::1"]
+IPV6 = [("fe80::1:2", bytes.fromhex("fe80" + "00" * 10 + "00010002")),
         ("::ffff:10.0.0.1", bytes(10) + b"\xff\xff" + bytes([10, 0, 0, 1]))]
-BAD_IPV6 = ["", ":::", "10.0.0.1", "12345::", "fe80::1::2", "g::1", "1:2:3:4:5:6:7:8:9"]
+BAD_IPV6 = ["", "10.0.0.1", "fe80::1::2"]
 
 HELPERS = [
     (libfc.mac, MACS, BAD_MACS, "not a hardware address: %r"),
@@ -157,12 +86,17 @@ def test_address_helpers_accept_and_refuse_texts(helper, good, bad, message):
             helper(value)
 
 
-def test_octets_pass_as_unsigned_char_pointers():
+def test_octets_pass_as_unsigned_char_pointers_and_keep_their_memory_while_they_live():
     # A pointer field keeps the address.
     s = libfc.hyp_String()
     held = libfc.mac(MAC)
     s.buffer = held
-    assert ctypes.string_at(addr(s.buffer), 6) == MAC_BYTES
+    gc.collect()
+    churn = [libfc.hyp_SocketAddress() for _ in range(50)]
+    for record in churn:
+        poke(record, 0, b"\xee" * 256)
+    assert ctypes.string_at(addr(s.buffer), 6) == MAC_BYTES == bytes(held) and len(held) == 6
+    assert held == libfc.mac(MAC.upper()) and held != libfc.mac("00:00:00:00:00:00")
     # A byte-array field copies from it.
     u6 = libfc.hyp_SocketIPv6AddressAddr___u6_addr()
     u6.__u6_addr8 = libfc.ipv6("fe80::1")
@@ -170,16 +104,6 @@ def test_octets_pass_as_unsigned_char_pointers():
     # Records of another type are not bytes.
     with pytest.raises(TypeError):
         s.buffer = libfc.hyp_Name()
-
-
-def test_octets_keep_their_memory_while_they_live():
-    held = libfc.mac(MAC)
-    gc.collect()
-    churn = [libfc.hyp_SocketAddress() for _ in range(50)]
-    for record in churn:
-        poke(record, 0, b"\xee" * 256)
-    assert bytes(held) == MAC_BYTES and len(held) == 6
-    assert held == libfc.mac(MAC.upper()) and held != libfc.mac("00:00:00:00:00:00")
 
 
 def test_dropped_octets_free_their_memory_without_leak_lines():
@@ -194,49 +118,23 @@ def test_dropped_octets_free_their_memory_without_leak_lines():
 
 # --- bounded sequences -----------------------------------------------------------
 
-@pytest.fixture
-def ports():
-    """A flow's action entity whose destination ports are 100, 101, ...,
-    counted by dstPortsNum."""
-    cls, layout = described("FC_ActionEntityIOC")
-    array = layout.field("dport")
+def test_sequence_length_is_the_stated_count_capped_by_the_array():
+    # A flow's action entity whose destination ports, 100, 101, ..., are counted by dstPortsNum.
+    cls, layout = libfc.FC_ActionEntityIOC, BY_NAME["FC_ActionEntityIOC"]
+    capacity = layout.field("dport").count
     obj = cls()
-    poke(obj, array.offset, b"".join((100 + i).to_bytes(4, "little") for i in range(array.count)))
-    return obj, array.count
-
-
-def test_sequence_length_is_the_stated_count_capped_by_the_array(ports):
-    obj, capacity = ports
+    poke(obj, layout.field("dport").offset, b"".join((100 + i).to_bytes(4, "little") for i in range(capacity)))
     assert len(obj) == 0 and list(obj) == []
     obj.dstPortsNum = 3
     assert len(obj) == 3 and list(obj) == [100, 101, 102] and list(reversed(obj)) == [102, 101, 100]
     assert obj[0] == 100 and obj[-1] == 102 and obj[-3] == 100
     assert obj[1:] == [101, 102] and obj[::-2] == [102, 100]
+    for index, error in [(3, IndexError), (-4, IndexError), (2**40, IndexError), ("1", TypeError),
+                         (1.0, TypeError), (None, TypeError)]:
+        with pytest.raises(error):
+            obj[index]
     obj.dstPortsNum = capacity + 200
     assert len(obj) == capacity and obj[-1] == 100 + capacity - 1
-
-
-@pytest.mark.parametrize("index, error", [(3, IndexError), (4, IndexError), (-4, IndexError), (2**40, IndexError),
-                                          ("1", TypeError), (1.0, TypeError), (None, TypeError)])
-def test_sequence_index_outside_the_count_or_not_an_integer_is_refused(ports, index, error):
-    obj, _ = ports
-    obj.dstPortsNum = 3
-    with pytest.raises(error):
-        obj[index]
-
-
-def test_items_after_an_owned_header_do_not_exist():
-    obj = libfc.FC_IOCFlows()
-    obj.numEntries = 5
-    assert len(obj) == 0 and list(obj) == []
-    with pytest.raises(IndexError):
-        obj[0]
-    # A buffer the library hands out (not owned here) holds what it counts.
-    obj.thisown = False
-    try:
-        assert len(obj) == 5
-    finally:
-        obj.thisown = True
 
 
 def test_a_record_without_a_sequence_line_is_no_sequence():
@@ -260,18 +158,10 @@ def test_the_class_caches_let_go_of_the_classes_they_displace():
     assert sum(r() is not None for r in refs) < 500
 
 
-def test_subclasses_are_sequences_of_their_record():
-    sub = type("Entry", (libfc.FC_FlowEntryIOC,), {})()
-    sub.numActionEntities = 2
-    assert [type(v) for v in sub] == [libfc.FC_ActionEntityIOC] * 2 and len(sub[:]) == 2
-
-
-# The record classes that count their items, once their records are described.
-
 def test_flow_entry_iterates_its_action_entities_in_place():
-    cls, layout = described("FC_FlowEntryIOC")
+    cls, layout = libfc.FC_FlowEntryIOC, BY_NAME["FC_FlowEntryIOC"]
     array = layout.field("actionEntity")
-    entry = cls()
+    entry = type("Entry", (cls,), {})()  # a subclass is a sequence of its record's items too
     entry.numActionEntities = 2
     views = list(entry)
     assert [type(v) for v in views] == [libfc.FC_ActionEntityIOC] * 2
@@ -284,7 +174,7 @@ def test_flow_entry_iterates_its_action_entities_in_place():
 
 
 def test_an_uncounted_integer_array_lists_every_element():
-    cls, layout = described("FCHashStats")
+    cls, layout = libfc.FCHashStats, BY_NAME["FCHashStats"]
     array = layout.field("bucketLengthMap")
     obj = cls()
     values = [7 * i + 1 for i in range(array.count)]
@@ -311,7 +201,7 @@ OPEN_BUFFERS = [
 
 @pytest.mark.parametrize("name,count_field,array_field,in_place", OPEN_BUFFERS, ids=[b[0] for b in OPEN_BUFFERS])
 def test_buffers_hold_the_items_their_header_counts(name, count_field, array_field, in_place):
-    cls, layout = described(name)
+    cls, layout = getattr(libfc, name), BY_NAME[name]
     array = layout.field(array_field)
     header = cls()
     setattr(header, count_field, 2)
@@ -336,7 +226,7 @@ def test_buffers_hold_the_items_their_header_counts(name, count_field, array_fie
 
 
 def test_iteration_rechecks_the_record_and_its_count_at_every_item():
-    cls, layout = described("FC_IOCFlows")
+    cls, layout = libfc.FC_IOCFlows, BY_NAME["FC_IOCFlows"]
     width = layout.field("entries").elem_width
     memory = ctypes.create_string_buffer(layout.size + 3 * width)
     flows = cls()

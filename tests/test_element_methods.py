@@ -1,18 +1,19 @@
 """What every element method and address function shares, whichever record
-it serves: the order its arguments are checked in, the messages for each
-refusal, the trap armed around the call and never reached by a refusal,
-the rule that a counted array of a record this module constructed holds no
-elements, and the router instance view with its fixed bounds."""
+it serves: the order its arguments are checked in (a wrong record:
+test_conversions.py; a wrong argument count: test_argument_counts.py), the
+messages for each refusal, the trap armed around the call and never reached
+by a refusal, the rule that a counted array of a record this module
+constructed holds no elements, and the fixed arrays with their bounds."""
 
 import gc
 
 import pytest
 
 import _libfc
-import libfc  # noqa: F401  (registers the destructors of the records made here)
+import libfc
 
-from _helpers import COUNTED_BUFFERS, addr, counted_buffer, raw, this_of, trap_status
-from _layout import arg1_message, arg2_message
+from _helpers import COUNTED_BUFFERS, addr, counted_buffer, poke, raw, this_of, trap_status
+from _records import BY_NAME, arg2_message
 
 # (function, record, takes an int index after the record)
 FUNCTIONS = [
@@ -33,21 +34,6 @@ FUNCTIONS = [
 INDEXED = [(f, r) for f, r, indexed in FUNCTIONS if indexed]
 BAD_INDEXES = [(1.0, TypeError), ("1", TypeError), (None, TypeError), (2**31, OverflowError),
                (-2**31 - 1, OverflowError), (2**80, OverflowError)]
-
-
-@pytest.mark.parametrize("function, record, indexed", FUNCTIONS, ids=[f[0] for f in FUNCTIONS])
-def test_the_record_argument_is_refused_with_its_message(function, record, indexed):
-    fn = getattr(_libfc, function)
-    # a wrong record is refused before the index is looked at
-    for bad in (_libfc.new_FC_VdrInfo(), 3, "rec"):
-        with pytest.raises(TypeError) as info:
-            fn(bad, *((2**31,) if indexed else ()))
-        assert str(info.value) == arg1_message(function, record)
-    with pytest.raises(ValueError) as info:
-        fn(None, *((0,) if indexed else ()))
-    assert str(info.value) == "invalid null reference in method '%s', argument 1 of type '%s *'" % (function, record)
-    with pytest.raises(TypeError, match=function):
-        fn(getattr(_libfc, "new_" + record)(), *((0,) if indexed else ()), 0)
 
 
 @pytest.mark.parametrize("function, record", INDEXED, ids=[f for f, _ in INDEXED])
@@ -78,8 +64,10 @@ def test_calls_arm_the_trap_and_refusals_never_reach_it(function, record, indexe
         result = fn(rec, *index)
         assert trap_status().value == 0
         trap_status().value = 5
-        with pytest.raises(ValueError):
+        with pytest.raises(ValueError) as info:
             fn(None, *index)
+        assert str(info.value) == "invalid null reference in method '%s', argument 1 of type '%s *'" % (
+            function, record)
         if indexed:
             with pytest.raises(OverflowError):
                 fn(rec, 2**31)
@@ -109,33 +97,26 @@ def test_a_constructed_record_holds_none_of_its_counted_elements(function, recor
         assert str(info.value) == "%s: index %d out of range (no entries)" % (function, index)
 
 
-# --- fixed arrays: the router instances, the action entities, the destination ports ----------
+# --- fixed arrays: the router instances, the action entities, the destination ports, the bucket lengths --------
 
-@pytest.mark.parametrize("function, make, count", [
-    ("FC_VDRActionData_get_instance", _libfc.new_FC_VDRActionData, 3),
-    ("FC_FlowEntryIOC___getitem__", _libfc.new_FC_FlowEntryIOC, 4),
-    ("FC_ActionEntityIOC___getitem__", _libfc.new_FC_ActionEntityIOC, 4096),
-    ("FCHashStats___getitem__", _libfc.new_FCHashStats, 9),
+@pytest.mark.parametrize("function, record, array", [
+    ("FC_VDRActionData_get_instance", "FC_VDRActionData", "vdrActions"),
+    ("FC_FlowEntryIOC___getitem__", "FC_FlowEntryIOC", "actionEntity"),
+    ("FC_ActionEntityIOC___getitem__", "FC_ActionEntityIOC", "dport"),
+    ("FCHashStats___getitem__", "FCHashStats", "bucketLengthMap"),
 ])
-def test_fixed_array_index_bounds(function, make, count):
-    fn, rec = getattr(_libfc, function), make()
-    for index in (0, count - 1):  # the first and the last element are there
-        fn(rec, index)
-    for index in (count, -1, 2**31 - 1, -2**31):
+def test_fixed_array_elements_and_index_bounds(function, record, array):
+    fn, rec, f = getattr(_libfc, function), getattr(libfc, record)(), BY_NAME[record].field(array)
+    poke(rec, f.offset, bytes((i * 7 + 1) & 0xFF for i in range(f.width)))
+    for index in (0, 1, f.count - 1):  # an element is a view of its place, or the number there
+        place = f.offset + index * f.elem_width
+        got = fn(rec, index)
+        if isinstance(got, int):
+            assert got == int.from_bytes(raw(rec, f.elem_width, place), "little")
+        else:
+            assert (addr(got), this_of(got).own()) == (addr(rec) + place, False)
+    for index in (f.count, -1, 2**31 - 1, -2**31):
         with pytest.raises(IndexError) as info:
             fn(rec, index)
         assert type(info.value) is IndexError
-        assert str(info.value) == "%s: index %d out of range 0..%d" % (function, index, count - 1)
-
-
-@pytest.mark.parametrize("index", [0, 1, 2])
-def test_router_instance_view_opens_its_element(index):
-    d = libfc.FC_VDRActionData()
-    info = _libfc.FC_VDRActionData_get_instance(d, index)
-    assert isinstance(info, libfc.FC_VdrInfo) and this_of(info).own() is False
-    assert addr(info) == addr(d) + 14 + 32 * index
-    info.vdrId, info.decrTTL = 0x01020304, "\x01"
-    expected = bytearray(110)
-    expected[14 + 32 * index] = 1
-    expected[18 + 32 * index:22 + 32 * index] = b"\x04\x03\x02\x01"
-    assert raw(d, 110) == bytes(expected)
+        assert str(info.value) == "%s: index %d out of range 0..%d" % (function, index, f.count - 1)

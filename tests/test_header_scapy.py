@@ -15,10 +15,6 @@ from _records import from_files
 HEADER_RECORDS = from_files("headers/")
 
 
-def wire(text):
-    return bytes.fromhex(text.replace(":", ""))
-
-
 def v4(text):
     return int(ipaddress.IPv4Address(text))
 
