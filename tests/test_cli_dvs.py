@@ -46,9 +46,8 @@ def test_switches_agree_with_the_operations_and_are_found_by_alias(capsys):
     assert len(listed) == SWITCHES
     for entry in listed:
         handle = _libfc.DVSState_SwitchFindByAlias(entry["id"])
-        assert entry["name"] == _libfc.DVS_SwitchName(handle)
-        assert entry["version"] == _libfc.DVS_Version(handle)
-        assert entry["max_ports"] == _libfc.DVS_GetMaxPorts(handle)
+        assert (entry["name"], entry["version"], entry["max_ports"]) == (
+            _libfc.DVS_SwitchName(handle), _libfc.DVS_Version(handle), _libfc.DVS_GetMaxPorts(handle))
         assert dvs.resolve_switch(entry["alias"]) == entry["id"]
     # The table's header and row count: test_cli_conventions.py's table tests.
     status, table, _ = cli(capsys, "dvs", "switches")
