@@ -137,12 +137,12 @@ def test_damaged_or_foreign_blocks_are_refused_and_change_nothing(how):
 def child(code, db, timeout=120, wait=True):
     """Run code in a fresh interpreter with the library loaded as `lib`, its
     functions declared as in these tests: the finished process, or with
-    wait=False the running one, its output a pipe."""
+    wait=False the running one, its input and output pipes."""
     prologue = "import ctypes, _libfc, sys\nfrom test_builtin_fab import lib\n"
     argv = [sys.executable, "-c", prologue + textwrap.dedent(code)]
     env = dict(os.environ, FAB_EMU_DB=str(db), PYTHONPATH=os.pathsep.join([BUILD_DIR, os.path.dirname(__file__)]))
     if not wait:
-        return subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, text=True)
+        return subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     return subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
 
 
@@ -387,13 +387,13 @@ def test_a_locked_store_fails_busy_after_the_wait_or_at_once_when_cancelled(swit
     # The wait the built-in flow cache's tests check at its five-second default, shortened.
     monkeypatch.setenv("FC_EMU_LOCK_WAIT_MS", "1500")
     # Another process: POSIX locks do not keep two SQLite copies in one process apart.
-    holder = subprocess.Popen([sys.executable, "-c", textwrap.dedent("""
-        import sqlite3, sys
-        connection = sqlite3.connect(sys.argv[1], isolation_level=None)
+    holder = child("""
+        import os, sqlite3
+        connection = sqlite3.connect(os.environ["FAB_EMU_DB"], isolation_level=None)
         connection.execute("BEGIN EXCLUSIVE")
         print("locked", flush=True)
         sys.stdin.readline()
-    """), str(switch_store)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    """, switch_store, wait=False)
     try:
         assert holder.stdout.readline() == "locked\n"
         result = []

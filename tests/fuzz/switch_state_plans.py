@@ -10,25 +10,15 @@ given with a length no greater than the bytes behind it, and the output
 addresses are cells of _libfc_ptr or pointers of their own type.
 """
 
-import ctypes
-import os
-
 import _libfc
 import _libfc_ptr
+from test_dvs_operations import CALLBACKS as CALLBACK_TYPES, LIB, OUTPUTS as OUTPUT_CELLS, SIGNED_INTS, UNSIGNED_INTS
+from test_dvs_operations import TXT as TEXT
 
-LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
-LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
-
-TEXT = "char const *"
-INTS = {"int", "hyp_uint32", "FabVersion", "DVSPortType", "HYP_ReturnStatus"}
+INTS = SIGNED_INTS | UNSIGNED_INTS
 HANDLE_KINDS = {"DVSwitchHandle": "switches", "DVSPortHandle": "ports", "DVSDataItem": "items",
                 "DVSDataHandle": "containers"}
-OUTPUT_CELLS = {"void **": "voidpp", "DVSDataItem *": "voidpp", "DVSDataHandle *": "voidpp", "int *": "intp",
-                "hyp_uint32 *": "uint32p", "DVPortList **": "DVPortListpp",
-                "OpaqueDVPortData **": "OpaqueDVPortDatapp"}
 OUTPUT_TYPES = {"void **": "_p_p_void", "int *": "_p_int", "hyp_uint32 *": "_p_unsigned_int"}
-CALLBACK_TYPES = {"DVSwitchCallback", "DVSPortCallback", "DVSPortDataCallback", "DVSData_MemAlloc",
-                  "DVSData_MemFree"}
 CALLBACKS = [_libfc_ptr.collect_handles, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree]
 # Where a non-null output of an operation goes: data blocks are freed once by
 # DVSHYP_DataFree, containers once by DVSData_Free; items are only looked at.
