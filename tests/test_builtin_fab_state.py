@@ -26,7 +26,7 @@ import pytest
 
 import _libfc
 from _helpers import BUILD_DIR, c_heap_growth
-from test_builtin_fab import (CALLBACK, CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
+from test_builtin_fab import (CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
                               lib, parse_block, take_block)
 
 C = ctypes
@@ -448,7 +448,6 @@ def test_a_population_above_the_maxima_is_refused_and_changes_nothing(switches, 
 
 def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_store():
     ids = [b"thread-sw-%d" % k for k in range(3)]
-    values = [i * 40 for i in ids]
     stop, errors, reads = threading.Event(), [], [0]
 
     def writer():
@@ -463,15 +462,12 @@ def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_st
                 if statuses != {OK}:
                     errors.append(("write", i, statuses))
 
-    def check_item(item, ctx):
+    def item_value(item):
         value = C.c_void_p()
-        name, size = lib.DVSData_Name(item), lib.DVSData_Data(item, C.byref(value))
-        if name == b"h" and size and C.string_at(value, size) not in values:
-            errors.append(("item", C.string_at(value, size)))
-        return 1
+        size = lib.DVSData_Data(item, C.byref(value))
+        return C.string_at(value, size) if size else None
 
     def reader():
-        walk_items = CALLBACK(check_item)
         while not stop.is_set():
             names = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
             if not set(names) <= {None, *ids, *(b"alias-" + i for i in ids)}:
@@ -484,8 +480,8 @@ def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_st
                 reads[0] += status == OK
                 if (status, value) not in ((OK, i * 40), (_libfc.HYP_NOT_FOUND, None)):
                     errors.append(("host", i, status, value))
-                if handle:
-                    lib.DVSState_HostPropForEach(handle, walk_items, None)
+                if set(collect(lib.DVSState_HostPropForEach, handle, read=item_value)) - {None, i * 40}:
+                    errors.append(("item", i))
 
     threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
     for thread in threads:
