@@ -442,13 +442,14 @@ def test_foreign_handles_are_refused(name, rest, refused):
 
 
 
-def remove_elsewhere(sql, *args):
-    """The change another process makes: straight on the store's file."""
-    connection = sqlite3.connect(os.environ["FAB_EMU_DB"])
-    connection.execute("PRAGMA foreign_keys=ON")
-    connection.execute(sql, args)
+def run_sql(path, *statements):
+    """Run statements straight on a file, as another program would; the
+    rows of the last one."""
+    connection = sqlite3.connect(str(path))
+    rows = [connection.execute(sql).fetchall() for sql in statements][-1]
     connection.commit()
     connection.close()
+    return rows
 
 
 def item_of(name):
@@ -462,13 +463,13 @@ def item_of(name):
 HANDLE_KINDS = {
     "switch": (lambda: [add_switch(i) for i in (b"1", b"10")],
                lambda i: lib.DVSState_SwitchFindByAlias(i), lib.DVS_SwitchName,
-               lambda: lib.DVSHYP_SwitchRemove(b"1"), ("DELETE FROM switches WHERE id = ?", "1")),
+               lambda: lib.DVSHYP_SwitchRemove(b"1"), "DELETE FROM switches WHERE id = '1'"),
     "port": (lambda: add_switch(ports=[b"1", b"10"]),
              lambda i: lib.DVSState_PortFind(SW, i), lib.DVS_PortId,
-             lambda: lib.DVSHYP_PortRemove(SW, b"1"), ("DELETE FROM ports WHERE port_id = ?", "1")),
+             lambda: lib.DVSHYP_PortRemove(SW, b"1"), "DELETE FROM ports WHERE port_id = '1'"),
     "item": (lambda: (add_switch(), [lib.DVSHYP_HostPropSet(SW, i, i, len(i), CONFIG) for i in (b"1", b"10")]),
              item_of, lib.DVSData_Name,
-             lambda: lib.DVSHYP_HostPropClear(SW, b"1"), ("DELETE FROM properties WHERE name = ?", "1")),
+             lambda: lib.DVSHYP_HostPropClear(SW, b"1"), "DELETE FROM properties WHERE name = '1'"),
 }
 
 
@@ -480,7 +481,7 @@ def test_a_removed_thing_takes_only_its_own_handle_with_it(kind, elsewhere):
     first, second = handle_of(b"1"), handle_of(b"10")
     assert (read(first), read(second)) == (b"1", b"10")
     if elsewhere:
-        remove_elsewhere(*remove_sql)
+        run_sql(os.environ["FAB_EMU_DB"], "PRAGMA foreign_keys=ON", remove_sql)
     else:
         assert remove() == OK
     # The removed one's handle reads nothing (never freed memory, under the

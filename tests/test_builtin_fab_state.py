@@ -11,7 +11,6 @@ import pickle
 import random
 import shutil
 import signal
-import sqlite3
 import stat
 import struct
 import subprocess
@@ -27,7 +26,7 @@ import pytest
 import _libfc
 from _helpers import BUILD_DIR, c_heap_growth
 from test_builtin_fab import (CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
-                              lib, parse_block, take_block)
+                              lib, parse_block, run_sql, take_block)
 
 C = ctypes
 pytestmark = pytest.mark.usefixtures("switch_store")  # every test gets its own store file
@@ -173,9 +172,7 @@ def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it
     done = [int(proc.stdout.readline()) for _ in range(3)]
     os.kill(proc.pid, signal.SIGKILL)
     proc.wait()
-    connection = sqlite3.connect(str(switch_store))
-    assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
-    connection.close()
+    assert run_sql(switch_store, "PRAGMA integrity_check") == [("ok",)]
     lib.DVSHYP_StateCleanup()  # read the file afresh
     # The last reported population, or the one after it if its commit landed.
     assert state_block() in (references[done[-1]], references[(done[-1] + 1) % 4])
@@ -184,9 +181,7 @@ def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it
 def test_a_store_with_scribbled_pages_fails_calls_cleanly_with_at_most_one_line(switch_store):
     assert lib.fabemu_populate(6, 80, 2) == OK
     lib.DVSHYP_StateCleanup()
-    connection = sqlite3.connect(str(switch_store))
-    connection.execute("PRAGMA wal_checkpoint(TRUNCATE)")
-    connection.close()
+    run_sql(switch_store, "PRAGMA wal_checkpoint(TRUNCATE)")
     data, noise = bytearray(switch_store.read_bytes()), random.Random(0)  # the same scribbles every run
     for offset in range(2 * 4096, len(data), 3 * 4096):  # every third page after the first two
         data[offset + 8:offset + 400] = noise.randbytes(392)
@@ -256,6 +251,24 @@ def tree(*roots):
     return found
 
 
+def every_call_fails_untouched(expected, reason, capfd, *roots):
+    """Reads and writes of the store all answer `expected`, change nothing
+    under the roots (no file, table, version, journal or mode) and say why
+    in one line, which is returned."""
+    capfd.readouterr()
+    before = tree(*roots)
+    out, n = C.c_void_p(), C.c_int()
+    statuses = {lib.DVSLoadConfig(), lib.DVSHYP_StateGet(C.byref(out), C.byref(n)),
+                lib.DVSHYP_HostPropGet(b"s", b"n", C.byref(out), C.byref(n)), lib.fabemu_populate(1, 1, 1),
+                lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1), lib.DVSState_ConfigReset()}
+    assert statuses == {expected}
+    assert collect(lib.DVSState_SwitchForEach) == []
+    assert tree(*roots) == before
+    line, = capfd.readouterr().err.splitlines()
+    assert reason in line and "not an error" not in line, line
+    return line
+
+
 def plant_file(path):
     path.write_bytes(b"planted")
     os.chmod(path, 0o666)
@@ -302,14 +315,8 @@ def test_a_store_another_user_could_plant_or_change_is_refused_untouched(plant, 
         monkeypatch.delenv("FAB_EMU_DB")
         monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
         monkeypatch.setenv("TMPDIR", str(shared_dir))
-    capfd.readouterr()
-    before = tree(shared_dir, private)
-    statuses = {lib.DVSLoadConfig(), lib.fabemu_populate(1, 1, 1), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)}
-    assert statuses == {S.HYP_NO_PERMISSION}
-    assert lib.DVSState_SwitchFindByAlias(b"dvSwitch-0") is None
-    assert tree(shared_dir, private) == before  # nothing made, nothing written, no mode changed
-    line, = capfd.readouterr().err.splitlines()
-    assert line.startswith("fabemu: cannot use the store %s: " % path) and reason in line, line
+    line = every_call_fails_untouched(S.HYP_NO_PERMISSION, reason, capfd, shared_dir, private)
+    assert line.startswith("fabemu: cannot use the store %s: " % path)
 
 
 @pytest.mark.parametrize("runtime_dir", [True, False], ids=["XDG_RUNTIME_DIR", "tmp"])
@@ -336,13 +343,7 @@ def test_a_new_default_store_is_private_whatever_the_umask(runtime_dir, tmp_path
 
 
 def sqlite_file(*statements):
-    def make(path):
-        connection = sqlite3.connect(str(path))
-        for sql in statements:
-            connection.execute(sql)
-        connection.commit()
-        connection.close()
-    return make
+    return lambda path: run_sql(path, *statements)
 
 
 OUR_TABLES = ("CREATE TABLE switches(id, alias, class_name, portset, version, max_ports, associated)",
@@ -369,17 +370,7 @@ def test_a_file_that_is_not_a_usable_store_fails_every_call_and_stays_as_it_was(
     path = tmp_path / "missing" / "other.db" if reason == "does not exist" else tmp_path / "other.db"
     make(path)
     monkeypatch.setenv("FAB_EMU_DB", str(path))
-    before = tree(tmp_path)
-    capfd.readouterr()
-    out, n = C.c_void_p(), C.c_int()
-    reads = {lib.DVSLoadConfig(), lib.DVSHYP_StateGet(C.byref(out), C.byref(n)),
-             lib.DVSHYP_HostPropGet(b"s", b"n", C.byref(out), C.byref(n))}
-    writes = {lib.fabemu_populate(1, 1, 1), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1), lib.DVSState_ConfigReset()}
-    assert reads == writes == {expected}
-    assert collect(lib.DVSState_SwitchForEach) == []
-    assert tree(tmp_path) == before  # no table, version, journal mode or file added
-    err = capfd.readouterr().err
-    assert reason in err and "not an error" not in err and len(err.splitlines()) == 1, err
+    every_call_fails_untouched(expected, reason, capfd, tmp_path)
 
 
 def test_a_locked_store_fails_busy_after_the_wait_or_at_once_when_cancelled(switch_store, monkeypatch):
