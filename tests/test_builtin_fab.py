@@ -170,7 +170,6 @@ def test_ports_add_find_remove_and_limit():
     assert lib.DVSHYP_PortAdd(b"nope", b"1", None, 0) == NOT_FOUND
     assert lib.DVSHYP_PortAdd(SW, b"p" * 48, None, 0) == _libfc.HYP_NAME_TOO_LONG
     assert lib.DVSHYP_PortAdd(SW, b"13", None, -1) == BAD_PARAM
-    assert lib.DVSHYP_PortFind(SW, b"10") == OK
     assert lib.DVPortExist(SW, b"10") == b"\x01" and lib.DVPortExist(SW, b"12") == b"\x00"
     assert take_block(lib.DVSHYP_PortStateGet, SW, b"10") == (OK, b"st")
     assert lib.DVSHYP_PortRemove(SW, b"10") == OK
