@@ -46,7 +46,7 @@ def argument_type(ctype):
 
 SIGNATURES = {name: (RESULTS[kind], [argument_type(c) for c in params]) for name, kind, params in OPERATIONS}
 SIGNATURES.update({"fabemu_reset": (i32, []), "fabemu_populate": (i32, [C.c_uint] * 3),
-                   "fabemu_fail_next": (None, [cp, i32, vp, cp])})
+                   "fabemu_fail_next": (None, [cp, i32, vp, cp]), "fabemu_cancel": (None, [])})
 for _name, (_result, _args) in SIGNATURES.items():
     getattr(lib, _name).restype = _result
     getattr(lib, _name).argtypes = _args

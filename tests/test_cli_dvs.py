@@ -5,7 +5,6 @@ unusable store is an error rather than an empty store, and values read from
 several threads are right."""
 
 import concurrent.futures
-import ctypes
 import json
 import signal
 import sys
@@ -14,13 +13,12 @@ import time
 import pytest
 
 import _libfc
-from _helpers import builtin_library, c_heap_growth, cli_in_process as cli, cli_started
+from _helpers import c_heap_growth, cli_in_process as cli, cli_started
 
 import libfc.cli
 from libfc import dvs
+from test_builtin_fab import lib as LIB
 
-LIB = builtin_library("libfabPublic.so")
-LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 SWITCHES, PORTS, SEED = 2, 3, 5
 
 
@@ -115,7 +113,6 @@ def test_an_unusable_store_is_an_error_not_an_empty_one_that_carries_the_status_
 
 
 def test_a_call_the_library_abandons_is_one_line(capsys):
-    LIB.fabemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
     LIB.fabemu_fail_next(b"DVSState_SwitchForEach", 3, id(OSError), b"store went away")
     status, out, err = cli(capsys, "dvs", "switches")
     assert (status, out, err) == (1, "", "libfc dvs switches: error: store went away\n")
