@@ -15,7 +15,6 @@ import pytest
 import _libfc
 from _helpers import c_heap_growth, cli_in_process as cli, cli_started
 
-import libfc.cli
 from libfc import dvs
 from test_builtin_fab import lib as LIB
 
