@@ -11,7 +11,6 @@ import pickle
 import random
 import shutil
 import signal
-import sqlite3
 import stat
 import struct
 import subprocess
@@ -26,8 +25,8 @@ import pytest
 
 import _libfc
 from _helpers import BUILD_DIR, c_heap_growth
-from test_builtin_fab import (CALLBACK, CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
-                              lib, parse_block, take_block)
+from test_builtin_fab import (CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
+                              lib, parse_block, run_sql, take_block)
 
 C = ctypes
 pytestmark = pytest.mark.usefixtures("switch_store")  # every test gets its own store file
@@ -69,6 +68,8 @@ def test_init_replaces_the_store_with_a_block_while_deserialize_merges_it():
     assert lib.DVSState_ConfigReset() == OK and records_by_tag(state_block())[1] == {}
     assert lib.DVSHYP_StateInit(snapshot, len(snapshot)) == OK and state_block() == snapshot
     assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvSwitch-1")) == b"dvSwitch-1"  # the mirrored alias
+    assert lib.DVSHYP_StateInit(None, 5) == _libfc.HYP_BAD_PARAM
+    assert lib.DVSHYP_StateInit(None, 0) == OK  # no block: just load
 
 
 def test_persistent_blocks_leave_out_volatile_data_and_zombies():
@@ -95,56 +96,39 @@ def test_persistent_blocks_leave_out_volatile_data_and_zombies():
     assert (lib.DVSHYP_PortFind(SW, b"2"), lib.DVSHYP_PortFind(SW, b"1")) == (_libfc.HYP_NOT_FOUND, OK)
 
 
-def damaged(block, how):
-    data = bytearray(block)
-    if how == "magic":
-        data[0:4] = b"XXXX"
-    elif how == "version":
-        data[4:6] = struct.pack("<H", 2)
-    elif how == "bit flip":
-        data[-3] ^= 0x10
-    elif how == "truncated":
-        del data[-5:]
-    elif how == "record count":
-        data[8:12] = struct.pack("<I", 99)
-    elif how == "short":
-        del data[10:]
-    elif how == "dangling port":  # a port record of a switch the block lacks, checksum recomputed
-        body = b"".join(struct.pack("<I", len(t)) + t for t in (b"ghost", b"1", b"", b"")) + struct.pack("<Ii", 1, 1)
-        body += struct.pack("<I", 0)
-        record = struct.pack("<BI", 2, len(body)) + body
-        payload = bytes(data[20:]) + record
-        count = struct.unpack_from("<I", data, 8)[0] + 1
-        data = bytearray(data[:8] + struct.pack("<III", count, len(payload), zlib.crc32(payload)) + payload)
-    return bytes(data)
+def encode(kind, records, count=None):
+    """A block of the documented format: the inverse of parse_block."""
+    payload = b"".join(struct.pack("<BI", tag, len(body)) + body for tag, body in records)
+    count = len(records) if count is None else count
+    return struct.pack("<4sHHIII", b"FABS", 1, kind, count, len(payload), zlib.crc32(payload)) + payload
 
 
-@pytest.mark.parametrize("how, expected", [
-    ("magic", _libfc.HYP_BAD_PARAM), ("version", _libfc.HYP_VERSION_MISMATCH_MAJOR),
-    ("bit flip", _libfc.HYP_CHECKSUM_MISMATCH), ("truncated", _libfc.HYP_BAD_PARAM),
-    ("record count", _libfc.HYP_BAD_PARAM), ("short", _libfc.HYP_BAD_PARAM),
-    ("dangling port", _libfc.HYP_BAD_PARAM),
-])
-def test_damaged_blocks_are_refused_and_change_nothing(how, expected):
+def texts(*values):
+    return b"".join(struct.pack("<I", len(value)) + value for value in values)
+
+
+GHOST_PORT = (2, texts(b"ghost", b"1", b"", b"") + struct.pack("<IiI", 1, 1, 0))  # of a switch the block lacks
+DAMAGES = {
+    "magic": (lambda block: b"XXXX" + block[4:], _libfc.HYP_BAD_PARAM),
+    "version": (lambda block: block[:4] + struct.pack("<H", 2) + block[6:], _libfc.HYP_VERSION_MISMATCH_MAJOR),
+    "bit flip": (lambda block: block[:-3] + bytes([block[-3] ^ 0x10]) + block[-2:], _libfc.HYP_CHECKSUM_MISMATCH),
+    "truncated": (lambda block: block[:-5], _libfc.HYP_BAD_PARAM),
+    "short": (lambda block: block[:10], _libfc.HYP_BAD_PARAM),
+    "record count": (lambda block: encode(*parse_block(block), count=99), _libfc.HYP_BAD_PARAM),
+    "dangling port": (lambda block: encode(2, parse_block(block)[1] + [GHOST_PORT]), _libfc.HYP_BAD_PARAM),
+    "data container": (lambda block: encode(4, []), _libfc.HYP_BAD_PARAM),
+}
+
+
+@pytest.mark.parametrize("how", DAMAGES)
+def test_damaged_or_foreign_blocks_are_refused_and_change_nothing(how):
+    damage, expected = DAMAGES[how]
     assert lib.fabemu_populate(2, 3, 9) == OK
     before = state_block()
-    bad = damaged(before, how)
+    bad = damage(before)
     assert lib.DVSHYP_StateInit(bad, len(bad)) == expected
     assert lib.DVSState_ConfigDeserialize(bad, len(bad)) == expected
     assert state_block() == before
-
-
-def test_blocks_other_than_state_are_refused():
-    handle = C.c_void_p()
-    lib.DVSData_Alloc(C.byref(handle), MEM_ALLOC(), MEM_FREE())
-    out, n = C.c_void_p(), C.c_uint32()
-    lib.DVSData_Serialize(handle, C.byref(out), C.byref(n), 0)
-    container = C.string_at(out, n.value)
-    lib.DVSHYP_DataFree(out)
-    lib.DVSData_Free(handle)
-    assert lib.DVSHYP_StateInit(container, len(container)) == _libfc.HYP_BAD_PARAM
-    assert lib.DVSHYP_StateInit(None, 5) == _libfc.HYP_BAD_PARAM
-    assert lib.DVSHYP_StateInit(None, 0) == OK  # no block: just load
 
 
 # ---- persistence and crash safety -------------------------------------------
@@ -152,12 +136,12 @@ def test_blocks_other_than_state_are_refused():
 def child(code, db, timeout=120, wait=True):
     """Run code in a fresh interpreter with the library loaded as `lib`, its
     functions declared as in these tests: the finished process, or with
-    wait=False the running one, its output a pipe."""
+    wait=False the running one, its input and output pipes."""
     prologue = "import ctypes, _libfc, sys\nfrom test_builtin_fab import lib\n"
     argv = [sys.executable, "-c", prologue + textwrap.dedent(code)]
     env = dict(os.environ, FAB_EMU_DB=str(db), PYTHONPATH=os.pathsep.join([BUILD_DIR, os.path.dirname(__file__)]))
     if not wait:
-        return subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, text=True)
+        return subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     return subprocess.run(argv, env=env, capture_output=True, text=True, timeout=timeout)
 
 
@@ -171,15 +155,13 @@ def test_state_persists_across_processes(switch_store):
     assert (result.returncode, result.stdout) == (0, "None\n"), result.stderr
 
 
-def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it_reported(switch_store, tmp_path):
-    # Reference states of the populations the child writes, made in a side store.
+def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it_reported(switch_store):
+    # A population replaces the store: the states the child's populations make.
     references = {}
-    for seed in range(4):
-        os.environ["FAB_EMU_DB"] = str(tmp_path / f"ref{seed}.db")
+    for seed in (1, 2, 3, 0):
         assert lib.fabemu_populate(4, 60, seed) == OK
         references[seed] = state_block()
-    os.environ["FAB_EMU_DB"] = str(switch_store)
-    assert lib.fabemu_populate(4, 60, 0) == OK
+    assert len(set(references.values())) == 4
     proc = child("""
         for i in range(1, 10**9):
             assert lib.fabemu_populate(4, 60, i % 4) == 0
@@ -188,9 +170,7 @@ def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it
     done = [int(proc.stdout.readline()) for _ in range(3)]
     os.kill(proc.pid, signal.SIGKILL)
     proc.wait()
-    connection = sqlite3.connect(str(switch_store))
-    assert connection.execute("PRAGMA integrity_check").fetchone() == ("ok",)
-    connection.close()
+    assert run_sql(switch_store, "PRAGMA integrity_check") == [("ok",)]
     lib.DVSHYP_StateCleanup()  # read the file afresh
     # The last reported population, or the one after it if its commit landed.
     assert state_block() in (references[done[-1]], references[(done[-1] + 1) % 4])
@@ -199,9 +179,7 @@ def test_a_process_killed_while_writing_leaves_a_whole_state_with_every_write_it
 def test_a_store_with_scribbled_pages_fails_calls_cleanly_with_at_most_one_line(switch_store):
     assert lib.fabemu_populate(6, 80, 2) == OK
     lib.DVSHYP_StateCleanup()
-    connection = sqlite3.connect(str(switch_store))
-    connection.execute("PRAGMA wal_checkpoint(TRUNCATE)")
-    connection.close()
+    run_sql(switch_store, "PRAGMA wal_checkpoint(TRUNCATE)")
     data, noise = bytearray(switch_store.read_bytes()), random.Random(0)  # the same scribbles every run
     for offset in range(2 * 4096, len(data), 3 * 4096):  # every third page after the first two
         data[offset + 8:offset + 400] = noise.randbytes(392)
@@ -222,7 +200,6 @@ def test_a_store_with_scribbled_pages_fails_calls_cleanly_with_at_most_one_line(
 
 NOBODY = 65534
 S = _libfc
-lib.fabemu_cancel.restype, lib.fabemu_cancel.argtypes = None, []
 DEFAULT_DIRECTORY = "libfc-%d" % os.geteuid()  # in TMPDIR
 needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="planting another user's files needs root (setresuid)")
 
@@ -271,6 +248,24 @@ def tree(*roots):
     return found
 
 
+def every_call_fails_untouched(expected, reason, capfd, *roots):
+    """Reads and writes of the store all answer `expected`, change nothing
+    under the roots (no file, table, version, journal or mode) and say why
+    in one line, which is returned."""
+    capfd.readouterr()
+    before = tree(*roots)
+    out, n = C.c_void_p(), C.c_int()
+    statuses = {lib.DVSLoadConfig(), lib.DVSHYP_StateGet(C.byref(out), C.byref(n)),
+                lib.DVSHYP_HostPropGet(b"s", b"n", C.byref(out), C.byref(n)), lib.fabemu_populate(1, 1, 1),
+                lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1), lib.DVSState_ConfigReset()}
+    assert statuses == {expected}
+    assert collect(lib.DVSState_SwitchForEach) == []
+    assert tree(*roots) == before
+    line, = capfd.readouterr().err.splitlines()
+    assert reason in line and "not an error" not in line, line
+    return line
+
+
 def plant_file(path):
     path.write_bytes(b"planted")
     os.chmod(path, 0o666)
@@ -317,28 +312,20 @@ def test_a_store_another_user_could_plant_or_change_is_refused_untouched(plant, 
         monkeypatch.delenv("FAB_EMU_DB")
         monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
         monkeypatch.setenv("TMPDIR", str(shared_dir))
-    capfd.readouterr()
-    before = tree(shared_dir, private)
-    statuses = {lib.DVSLoadConfig(), lib.fabemu_populate(1, 1, 1), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)}
-    assert statuses == {S.HYP_NO_PERMISSION}
-    assert lib.DVSState_SwitchFindByAlias(b"dvSwitch-0") is None
-    assert tree(shared_dir, private) == before  # nothing made, nothing written, no mode changed
-    line, = capfd.readouterr().err.splitlines()
-    assert line.startswith("fabemu: cannot use the store %s: " % path) and reason in line, line
+    line = every_call_fails_untouched(S.HYP_NO_PERMISSION, reason, capfd, shared_dir, private)
+    assert line.startswith("fabemu: cannot use the store %s: " % path)
 
 
-@pytest.mark.parametrize("runtime_dir", [True, False], ids=["XDG_RUNTIME_DIR", "tmp"])
-def test_a_new_default_store_is_private_whatever_the_umask(runtime_dir, tmp_path, monkeypatch):
-    runtime = tmp_path / "run"
-    runtime.mkdir(mode=0o700)
+@pytest.mark.parametrize("runtime_dir, store", [("run", "run/libfc/fabemu.db"), (None, DEFAULT_DIRECTORY + "/fabemu.db")],
+                         ids=["XDG_RUNTIME_DIR", "tmp"])
+def test_a_new_default_store_is_private_whatever_the_umask(runtime_dir, store, tmp_path, monkeypatch):
+    (tmp_path / "run").mkdir(mode=0o700)
     monkeypatch.delenv("FAB_EMU_DB")
+    monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
     monkeypatch.setenv("TMPDIR", str(tmp_path))
     if runtime_dir:
-        monkeypatch.setenv("XDG_RUNTIME_DIR", str(runtime))
-        store = runtime / "libfc" / "fabemu.db"
-    else:
-        monkeypatch.delenv("XDG_RUNTIME_DIR", raising=False)
-        store = tmp_path / DEFAULT_DIRECTORY / "fabemu.db"
+        monkeypatch.setenv("XDG_RUNTIME_DIR", str(tmp_path / runtime_dir))
+    store = tmp_path / store
     old_umask = os.umask(0)
     try:
         assert lib.fabemu_populate(1, 2, 1) == OK
@@ -351,13 +338,7 @@ def test_a_new_default_store_is_private_whatever_the_umask(runtime_dir, tmp_path
 
 
 def sqlite_file(*statements):
-    def make(path):
-        connection = sqlite3.connect(str(path))
-        for sql in statements:
-            connection.execute(sql)
-        connection.commit()
-        connection.close()
-    return make
+    return lambda path: run_sql(path, *statements)
 
 
 OUR_TABLES = ("CREATE TABLE switches(id, alias, class_name, portset, version, max_ports, associated)",
@@ -384,17 +365,7 @@ def test_a_file_that_is_not_a_usable_store_fails_every_call_and_stays_as_it_was(
     path = tmp_path / "missing" / "other.db" if reason == "does not exist" else tmp_path / "other.db"
     make(path)
     monkeypatch.setenv("FAB_EMU_DB", str(path))
-    before = tree(tmp_path)
-    capfd.readouterr()
-    out, n = C.c_void_p(), C.c_int()
-    reads = {lib.DVSLoadConfig(), lib.DVSHYP_StateGet(C.byref(out), C.byref(n)),
-             lib.DVSHYP_HostPropGet(b"s", b"n", C.byref(out), C.byref(n))}
-    writes = {lib.fabemu_populate(1, 1, 1), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1), lib.DVSState_ConfigReset()}
-    assert reads == writes == {expected}
-    assert collect(lib.DVSState_SwitchForEach) == []
-    assert tree(tmp_path) == before  # no table, version, journal mode or file added
-    err = capfd.readouterr().err
-    assert reason in err and "not an error" not in err and len(err.splitlines()) == 1, err
+    every_call_fails_untouched(expected, reason, capfd, tmp_path)
 
 
 def test_a_locked_store_fails_busy_after_the_wait_or_at_once_when_cancelled(switch_store, monkeypatch):
@@ -402,13 +373,13 @@ def test_a_locked_store_fails_busy_after_the_wait_or_at_once_when_cancelled(swit
     # The wait the built-in flow cache's tests check at its five-second default, shortened.
     monkeypatch.setenv("FC_EMU_LOCK_WAIT_MS", "1500")
     # Another process: POSIX locks do not keep two SQLite copies in one process apart.
-    holder = subprocess.Popen([sys.executable, "-c", textwrap.dedent("""
-        import sqlite3, sys
-        connection = sqlite3.connect(sys.argv[1], isolation_level=None)
+    holder = child("""
+        import os, sqlite3
+        connection = sqlite3.connect(os.environ["FAB_EMU_DB"], isolation_level=None)
         connection.execute("BEGIN EXCLUSIVE")
         print("locked", flush=True)
         sys.stdin.readline()
-    """), str(switch_store)], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    """, switch_store, wait=False)
     try:
         assert holder.stdout.readline() == "locked\n"
         result = []
@@ -459,28 +430,10 @@ def test_a_population_above_the_maxima_is_refused_and_changes_nothing(switches, 
     assert state_block() == before
 
 
-def test_a_population_at_the_maxima_stops_within_a_second_when_cancelled_and_leaves_the_old_store():
-    assert lib.fabemu_populate(2, 2, 1) == OK
-    before = state_block()
-    result = []
-    worker = threading.Thread(target=lambda: result.append(lib.fabemu_populate(1024, 256, 1)))
-    worker.start()
-    time.sleep(0.5)
-    cancelled = time.monotonic()
-    while worker.is_alive():
-        lib.fabemu_cancel()
-        worker.join(0.05)
-    assert time.monotonic() - cancelled < 1
-    assert result == [S.HYP_ABORTED]
-    assert state_block() == before
-    assert lib.fabemu_populate(1, 1, 1) == OK  # a later call is not cancelled
-
-
 # ---- threads ------------------------------------------------------------------
 
 def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_store():
     ids = [b"thread-sw-%d" % k for k in range(3)]
-    values = [i * 40 for i in ids]
     stop, errors, reads = threading.Event(), [], [0]
 
     def writer():
@@ -495,15 +448,12 @@ def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_st
                 if statuses != {OK}:
                     errors.append(("write", i, statuses))
 
-    def check_item(item, ctx):
+    def item_value(item):
         value = C.c_void_p()
-        name, size = lib.DVSData_Name(item), lib.DVSData_Data(item, C.byref(value))
-        if name == b"h" and size and C.string_at(value, size) not in values:
-            errors.append(("item", C.string_at(value, size)))
-        return 1
+        size = lib.DVSData_Data(item, C.byref(value))
+        return C.string_at(value, size) if size else None
 
     def reader():
-        walk_items = CALLBACK(check_item)
         while not stop.is_set():
             names = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
             if not set(names) <= {None, *ids, *(b"alias-" + i for i in ids)}:
@@ -516,8 +466,8 @@ def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_st
                 reads[0] += status == OK
                 if (status, value) not in ((OK, i * 40), (_libfc.HYP_NOT_FOUND, None)):
                     errors.append(("host", i, status, value))
-                if handle:
-                    lib.DVSState_HostPropForEach(handle, walk_items, None)
+                if set(collect(lib.DVSState_HostPropForEach, handle, read=item_value)) - {None, i * 40}:
+                    errors.append(("item", i))
 
     threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
     for thread in threads:

@@ -10,25 +10,15 @@ given with a length no greater than the bytes behind it, and the output
 addresses are cells of _libfc_ptr or pointers of their own type.
 """
 
-import ctypes
-import os
-
 import _libfc
 import _libfc_ptr
+from test_dvs_operations import CALLBACKS as CALLBACK_TYPES, LIB, OUTPUTS as OUTPUT_CELLS, SIGNED_INTS, UNSIGNED_INTS
+from test_dvs_operations import TXT as TEXT
 
-LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
-LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
-
-TEXT = "char const *"
-INTS = {"int", "hyp_uint32", "FabVersion", "DVSPortType", "HYP_ReturnStatus"}
+INTS = SIGNED_INTS | UNSIGNED_INTS
 HANDLE_KINDS = {"DVSwitchHandle": "switches", "DVSPortHandle": "ports", "DVSDataItem": "items",
                 "DVSDataHandle": "containers"}
-OUTPUT_CELLS = {"void **": "voidpp", "DVSDataItem *": "voidpp", "DVSDataHandle *": "voidpp", "int *": "intp",
-                "hyp_uint32 *": "uint32p", "DVPortList **": "DVPortListpp",
-                "OpaqueDVPortData **": "OpaqueDVPortDatapp"}
 OUTPUT_TYPES = {"void **": "_p_p_void", "int *": "_p_int", "hyp_uint32 *": "_p_unsigned_int"}
-CALLBACK_TYPES = {"DVSwitchCallback", "DVSPortCallback", "DVSPortDataCallback", "DVSData_MemAlloc",
-                  "DVSData_MemFree"}
 CALLBACKS = [_libfc_ptr.collect_handles, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree]
 # Where a non-null output of an operation goes: data blocks are freed once by
 # DVSHYP_DataFree, containers once by DVSData_Free; items are only looked at.
@@ -149,6 +139,30 @@ class SwitchState:
 
     # --- the plan of one operation ----------------------------------------------------------
 
+    def argument(self, name, ctype, store, cells):
+        rng = self.d.rng
+        if name == "DVSHYP_DataFree":
+            return self.once(self.blocks)
+        if name == "DVSData_Free":
+            return self.once(self.containers)
+        if ctype == "void *":
+            return self.context(store)
+        if ctype in HANDLE_KINDS:
+            return self.handle(ctype)
+        if ctype in OUTPUT_CELLS:
+            cells.append((ctype, self.output(ctype)))
+            return cells[-1][1]
+        if ctype in CALLBACK_TYPES:
+            return self.callback()
+        if ctype == TEXT:
+            return self.text()
+        if ctype.startswith("char ["):
+            size = int(ctype[6:-1])
+            return rng.choice(["", "x" * rng.randrange(size + 2), "\u00e9" * (size // 2), self.text()])
+        if ctype in INTS:
+            return rng.choice([0, 1, 2, 3, 0x80000001, 2**32 - 1]) if rng.random() < 0.7 else self.d.scalar()
+        return self.d.value_for(("scalar",))
+
     def plan(self, name, fn, arg_types):
         def run():
             rng = self.d.rng
@@ -157,64 +171,33 @@ class SwitchState:
             if rng.random() < 0.02:  # the store's own calls empty it often
                 self.refresh()
             args, cells, store = [], [], []
-            i = 0
-            while i < len(arg_types):
-                ctype = arg_types[i]
-                following = arg_types[i + 1] if i + 1 < len(arg_types) else None
-                if ctype == "void *" and name == "DVSHYP_DataFree":
-                    args.append(self.once(self.blocks))
-                elif ctype == "DVSDataHandle" and name == "DVSData_Free":
-                    args.append(self.once(self.containers))
-                elif ctype == "void *" and following in INTS:
-                    pointer, length = self.data()
-                    args += [pointer, length]
-                    i += 1
-                elif ctype == "void *":
-                    args.append(self.context(store))
-                elif ctype in HANDLE_KINDS:
-                    args.append(self.handle(ctype))
-                elif ctype in OUTPUT_CELLS:
-                    cell = self.output(ctype)
-                    cells.append((ctype, cell))
-                    args.append(cell)
-                elif ctype in CALLBACK_TYPES:
-                    args.append(self.callback())
-                elif ctype == TEXT:
-                    args.append(self.text())
-                elif ctype.startswith("char ["):
-                    size = int(ctype[6:-1])
-                    args.append(rng.choice(["", "x" * rng.randrange(size + 2), "\u00e9" * (size // 2),
-                                            self.text()]))
-                elif ctype in INTS:
-                    args.append(rng.choice([0, 1, 2, 3, 0x80000001, 2**32 - 1]) if rng.random() < 0.7
-                                else self.d.scalar())
+            types = iter(zip(arg_types, arg_types[1:] + [None]))
+            for ctype, following in types:
+                if ctype == "void *" and following in INTS:
+                    args += self.data()
+                    next(types)  # the length went with its pointer
                 else:
-                    args.append(self.d.value_for(("scalar",)))
-                i += 1
-            result = self.d.call(fn, *args)
-            self.take_outputs(name, result, cells)
+                    args.append(self.argument(name, ctype, store, cells))
+            self.d.call(fn, *args)
+            self.take_outputs(name, cells)
         return run
 
-    def take_outputs(self, name, result, cells):
+    def take_outputs(self, name, cells):
         if name in BORROWED_OUTPUTS:
             return
-        size = 0
-        for ctype, cell in cells:
-            if type(cell).__name__ == "cell" and ctype in ("int *", "hyp_uint32 *"):
-                size = max(0, getattr(_libfc_ptr, OUTPUT_CELLS[ctype] + "_value")(cell))
-        for ctype, cell in cells:
-            if type(cell).__name__ != "cell" or ctype in ("int *", "hyp_uint32 *"):
-                continue  # only fresh cells: a pointer of ours may hold an old value
-            value = getattr(_libfc_ptr, OUTPUT_CELLS[ctype] + "_value")(cell)
-            if value is None:
+        # Only fresh cells: a pointer of ours may hold an old value.
+        values = [(ctype, getattr(_libfc_ptr, OUTPUT_CELLS[ctype] + "_value")(cell))
+                  for ctype, cell in cells if type(cell).__name__ == "cell"]
+        lengths = [max(0, value) for ctype, value in values if ctype in ("int *", "hyp_uint32 *")]
+        for ctype, value in values:
+            if value is None or ctype in ("int *", "hyp_uint32 *"):
                 continue
             if name in ITEM_OUTPUTS:
-                self.items.append(value)
-                self.items = self.items[-60:]
+                self.items = (self.items + [value])[-60:]
             elif name in CONTAINER_OUTPUTS:
                 self.containers.append(value)
             else:
-                self.blocks.append((value, size if ctype == "void **" else 0))
+                self.blocks.append((value, lengths[-1] if lengths and ctype == "void **" else 0))
         while len(self.blocks) > self.LIMIT:
             self.d.call(_libfc.DVSHYP_DataFree, self.blocks.pop(0)[0])
         while len(self.containers) > self.LIMIT:
