@@ -42,14 +42,13 @@ import re
 import shutil
 import sys
 import tempfile
+from types import SimpleNamespace as Broken  # an instance whose `this` is anything, or missing
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
 ROOT = os.path.dirname(TESTS)
 BUILD = os.environ.get("LIBFC_BUILD_DIR", os.path.join(ROOT, "build"))
-for path in (BUILD, TESTS, HERE):
-    if path not in sys.path:
-        sys.path.insert(0, path)
+sys.path[:0] = [path for path in (BUILD, TESTS, HERE) if path not in sys.path]
 
 # The built-in libraries keep state in files: never the user's own, and
 # gone with the run.
@@ -70,12 +69,8 @@ OPERATION_FILES = sorted(set(glob.glob(os.path.join(ROOT, "*", "*operations.def"
 
 # --- the hostile corpus ---------------------------------------------------------------------
 
-class IntSub(int):
-    pass
-
-
-class StrSub(str):
-    pass
+IntSub = type("IntSub", (int,), {})
+StrSub = type("StrSub", (str,), {})
 
 
 class RaisingIndex:
@@ -92,25 +87,13 @@ OTHERS = [None, 0.0, 1.5, -0.0, math.nan, math.inf, b"", b"abc", bytearray(b"x")
           RaisingIndex(), 1j, type, len, lambda: None]
 
 
-def texts_around(widths):
-    out = ["", "a", "ab", "\u00e9", "\u20ac" * 3, "\ud800", "x\udfffy", "a\x00b", "\x7f\x80",
-           StrSub("sub"), "00:50:56:00:00:02", "DvsPortset-0", "7", "x" * 1000, "y" * 70000]
-    for n in sorted(widths):
-        out += ["x" * n, "x" * (n + 1), "x" * (n - 1) + "\u00e9" if n else "\u00e9"]
-    return out
-
-
-TEXTS = texts_around({f.count for r in RECORDS for f in r.fields if f.kind == "chars"} | {1, 6, 16, 32, 48})
+# Texts of every length around each character array's width (the last
+# character of the one that fits made two bytes long).
+WIDTHS = sorted({f.count for r in RECORDS for f in r.fields if f.kind == "chars"} | {1, 6, 16, 32, 48})
+TEXTS = ["", "a", "ab", "\u00e9", "\u20ac" * 3, "\ud800", "x\udfffy", "a\x00b", "\x7f\x80", StrSub("sub"),
+         "00:50:56:00:00:02", "DvsPortset-0", "7", "x" * 1000, "y" * 70000]
+TEXTS += [text for n in WIDTHS for text in ("x" * n, "x" * (n + 1), "x" * (n - 1) + "\u00e9" if n else "\u00e9")]
 SCALARS = INTEGERS + OTHERS + TEXTS
-_NO_THIS = object()
-
-
-class Broken:
-    """Instances whose `this` is not a pointer object, or that have none."""
-
-    def __init__(self, this=_NO_THIS):
-        if this is not _NO_THIS:
-            self.this = this
 
 
 class RaisingThis:
@@ -121,12 +104,12 @@ class RaisingThis:
 
 def chain(depth, end):
     for _ in range(depth):
-        end = Broken(end)
+        end = Broken(this=end)
     return end
 
 
 # Values every conversion of a pointer refuses (and no library may read).
-REFUSED = [1.5, b"x", Broken(5), RaisingThis(), object(), 2**80]
+REFUSED = [1.5, b"x", Broken(this=5), RaisingThis(), object(), 2**80]
 
 
 # --- pointers with the number of bytes behind them --------------------------------------------
@@ -148,11 +131,11 @@ def descriptor_of(obj):
 
 RECORD_BY_NAME = {r.name: r for r in RECORDS}
 SIZE = {r.descriptor: r.size for r in RECORDS}
-# The module's own functions over a record (named <record>_get_...) and over
-# plain values, with their argument counts.
-RECORD_FUNCTIONS = {"FC_VDL2EncapActionDataIOC_get_sip": 1, "FC_VDL2EncapActionDataIOC_get_dip": 1,
-                    "FC_FlowEntryIOC_get_srcip_entry": 1, "FC_FlowEntryIOC_get_dstip_entry": 1,
-                    "FC_IOCFlows_get_num_flows": 1, "FC_IOCFlows_get_flow": 2}
+# The module's own functions over a record (named <record>_get_...), and
+# those over plain values with their argument counts.
+RECORD_FUNCTIONS = ["FC_VDL2EncapActionDataIOC_get_sip", "FC_VDL2EncapActionDataIOC_get_dip",
+                    "FC_FlowEntryIOC_get_srcip_entry", "FC_FlowEntryIOC_get_dstip_entry",
+                    "FC_IOCFlows_get_num_flows", "FC_IOCFlows_get_flow"]
 PLAIN_FUNCTIONS = {"FC_ACTION_SIZE": 0, "ovl_INTBitmapConvert": 1}
 
 
@@ -167,9 +150,14 @@ UNIONS = {r.name for r in RECORDS if fields_overlap(r)}
 POINTER_FIELDS = ("ptr", "void", "text")
 
 
+def indexed(method):
+    """Whether a method over a record takes an index after it."""
+    return method.endswith(("___getitem__", "_get_instance", "_get_flow"))
+
+
 class Driver:
     def __init__(self, seed, verbose=False):
-        self.rng, self.seed, self.verbose = random.Random(seed), seed, verbose
+        self.rng, self.verbose = random.Random(seed), verbose
         self.calls, self.outcomes = 0, collections.Counter()
         self.pool, self.by_desc = [], {}  # Pointer entries valid for the whole run
         self.library_views = []           # Pointer entries into the current library results
@@ -225,8 +213,8 @@ class Driver:
         """A value no pointer conversion may read through."""
         if self.rng.random() < 0.5:
             return self.scalar()
-        return self.rng.choice([Broken(5), Broken(None), RaisingThis(), Broken("text"), Broken(),
-                                chain(70, _libfc.new_hyp_String()), chain(3, Broken(7))])
+        return self.rng.choice([Broken(this=5), Broken(this=None), RaisingThis(), Broken(this="text"), Broken(),
+                                chain(70, _libfc.new_hyp_String()), chain(3, Broken(this=7))])
 
     def pointer(self, need, own_kind=None, writes=False):
         """A pointer object or instance with at least `need` bytes behind it,
@@ -317,13 +305,12 @@ class Driver:
         return self.guarded(put, 2, 0.03, body)
 
     def _extra_plan(self, record, extra):
-        fn = getattr(_libfc, extra)
-        indexed = extra.endswith(("___getitem__", "_get_instance"))
+        fn, count = getattr(_libfc, extra), 1 + indexed(extra)
 
         def body():
-            args = [self._record_arg(record)] + [self.rng.choice(INTEGERS + OTHERS[:6])] * indexed
-            self._adopt(self.call(fn, *args))
-        return self.guarded(fn, 1 + indexed, 0.03, body)
+            index = [self.rng.choice(INTEGERS + OTHERS[:6])] * (count - 1)
+            self._adopt(self.call(fn, self._record_arg(record), *index))
+        return self.guarded(fn, count, 0.03, body)
 
     def _adopt(self, result):
         """Keep a returned owned copy for later calls (it owns its record);
@@ -377,13 +364,8 @@ class Driver:
     # --- plain functions and library operations ----------------------------------------------
 
     def _plan_functions(self):
-        for name, count in RECORD_FUNCTIONS.items():
-            fn, record = getattr(_libfc, name), RECORD_BY_NAME[name.split("_get_")[0]]
-
-            def body(fn=fn, record=record, count=count):
-                index = [self.rng.choice(INTEGERS + OTHERS[:4])] * (count - 1)
-                self.call(fn, self._record_arg(record), *index)
-            self.plans.append(self.guarded(fn, count, 0.05, body))
+        for name in RECORD_FUNCTIONS:
+            self.plans.append(self._extra_plan(RECORD_BY_NAME[name.split("_get_")[0]], name))
         for name, count in PLAIN_FUNCTIONS.items():
             fn = getattr(_libfc, name)
             values = lambda fn=fn, count=count: self.call(fn, *[self.value_for(("scalar",)) for _ in range(count)])
@@ -446,7 +428,7 @@ class Driver:
             if f.kind not in POINTER_FIELDS or record.name not in UNIONS:
                 self.call(getter(record, f), result)
         for extra in record.extras:
-            indices = (self.rng.choice(INTEGERS), 0, -1) if extra.endswith("___getitem__") else ()
+            indices = (self.rng.choice(INTEGERS), 0, -1) if indexed(extra) else ()
             for args in [(result, i) for i in indices] or [(result,)]:
                 self._adopt(self.call(getattr(_libfc, extra), *args))
 
@@ -454,7 +436,7 @@ class Driver:
         """Methods no table describes: wrong argument counts and values every
         conversion refuses, never anything a library could read."""
         known = {name for record in RECORDS for name in method_names(record)} | self.described
-        known |= set(RECORD_FUNCTIONS) | set(PLAIN_FUNCTIONS) | {"SWIG_PyInstanceMethod_New"}
+        known |= set(RECORD_FUNCTIONS + list(PLAIN_FUNCTIONS)) | {"SWIG_PyInstanceMethod_New"}
         for name in sorted(dir(_libfc)):
             fn = getattr(_libfc, name)
             # Registration (_swigregister) changes the classes every later call builds.

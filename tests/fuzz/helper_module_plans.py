@@ -32,7 +32,7 @@ class HelperPlans:
             new, value, delete = (getattr(_libfc_ptr, form % stem) for form in ("new_%s", "%s_value", "delete_%s"))
             out += [d.guarded(new, 0, 0.2, lambda new=new: self._new_cell(new)),
                     d.guarded(value, 1, 0.05, lambda stem=stem, value=value: self._cell_value(stem, value)),
-                    d.guarded(delete, 1, 0.05, lambda delete=delete: self._delete_cell(delete))]
+                    d.guarded(delete, 1, 0.05, lambda stem=stem, delete=delete: self._delete_cell(stem, delete))]
         return out + [d.guarded(_libfc_ptr.cdata, 2, 0.05, self._cdata),
                       d.guarded(_libfc_ptr.memmove, 2, 0.05, self._memmove),
                       d.guarded(_libfc_ptr.as_voidp, 1, 0.05, self._as_voidp),
@@ -65,13 +65,15 @@ class HelperPlans:
             arg = self.d.hostile_object()
         self.d.call(value, arg)
 
-    def _delete_cell(self, delete):
+    def _delete_cell(self, stem, delete):
         r = self.d.rng.random()
         if r < 0.5:
-            cell = new_cell(self.d.rng.choice(list(CELLS)))
-            self.d.call(delete, cell)
+            kind = self.d.rng.choice(list(CELLS))
+            cell = new_cell(kind)
+            self.d.call(delete, cell)  # a cell of another kind: refused, and still alive
             self.d.call(_libfc_ptr.cdata, cell, 0)
-            self.deleted = (self.deleted + [cell])[-50:]
+            if kind == stem:
+                self.deleted = (self.deleted + [cell])[-50:]
         elif r < 0.6:
             self.d.call(delete, self.deleted_cell())
         else:
