@@ -129,6 +129,18 @@ def descriptor_of(obj):
     return str(this_of(obj))[17:]
 
 
+def holds_owned(obj, desc):
+    """Whether obj's chain of pointers holds a record of type desc that it
+    owns (delete_X would free it)."""
+    try:
+        p = this_of(obj)
+    except Exception:  # None, a broken or raising `this`: no pointer at all
+        return False
+    while p is not None and not (str(p)[17:] == desc and p.own()):
+        p = p.next()
+    return p is not None
+
+
 RECORD_BY_NAME = {r.name: r for r in RECORDS}
 SIZE = {r.descriptor: r.size for r in RECORDS}
 # The module's own functions over a record (named <record>_get_...), and
@@ -346,20 +358,9 @@ class Driver:
             # Views, other records, library results: never freed. A pooled
             # record of this very type is left out: it would be freed.
             value = self.pointer(0, own_kind=record.descriptor) if r < 0.8 else self.hostile_object()
-            if not self._is_pool_record_of(value, record.descriptor):
+            if not holds_owned(value, record.descriptor):
                 self.call(delete, value)
         return self.guarded(delete, 1, 0.05, body)
-
-    def _is_pool_record_of(self, obj, desc):
-        try:
-            p = this_of(obj)
-        except Exception:  # None, a broken or raising `this`: no pointer at all
-            return False
-        while p is not None:
-            if str(p)[17:] == desc and p.own():
-                return True
-            p = p.next()
-        return False
 
     # --- plain functions and library operations ----------------------------------------------
 
@@ -444,10 +445,9 @@ class Driver:
                     or isinstance(fn, type):
                 continue
             self.unknown.append(name)
-            count = expected_count(fn)
 
-            def plan(fn=fn, count=count):
-                if count is None:
+            def plan(fn=fn, count=expected_count(fn)):
+                if count is None:  # any number of arguments
                     return self.call(fn, *[self.scalar() for _ in range(self.rng.randrange(0, 30))])
                 if self.rng.random() < 0.5:
                     return self.wrong_count(fn, count)
