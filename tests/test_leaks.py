@@ -323,8 +323,7 @@ def test_a_record_is_freed_once_whatever_dies_first(make, order):
     # kept twice would be handed to two records at once.
     owner = make()
     _libfc.FC_FlowKey_vni_set(owner, 7)
-    alive = {"owner": owner, "view": _libfc.FC_FlowKey_l2Key_get(owner), "delete": owner.this
-             if hasattr(owner, "this") else owner}
+    alive = {"owner": owner, "view": _libfc.FC_FlowKey_l2Key_get(owner), "delete": getattr(owner, "this", owner)}
     del owner
     for step in order:
         if step == "delete":
@@ -332,8 +331,7 @@ def test_a_record_is_freed_once_whatever_dies_first(make, order):
         else:
             del alive[step]
     records = [make() for _ in range(80)] + [_libfc.new_FC_FlowKey() for _ in range(80)]
-    addresses = {int(getattr(r, "this", r)) for r in records}
-    assert len(addresses) == len(records)
+    assert len({int(getattr(r, "this", r)) for r in records}) == len(records)
     for i, r in enumerate(records):
         _libfc.FC_FlowKey_portID_set(r, i)
     assert [_libfc.FC_FlowKey_portID_get(r) for r in records] == list(range(len(records)))
@@ -391,11 +389,9 @@ chained = _libfc.new_hyp_Name()
 chained.append(_libfc.new_FC_FlowKey())
 packed = _swigtest.swigtest_packed(b"\\x01\\x02\\x03")
 big = _swigtest.swigtest_packed(bytes(600))
-name = libfc.hyp_Name()
-name.string = "vmk0"
+name = libfc.hyp_Name(string="vmk0")
 sig = libfc.hyp_MgmtApiSignature()
-status = libfc.hyp_FabPortStatus()
-status.displayStr = "display"
+status = libfc.hyp_FabPortStatus(displayStr="display")
 data = libfc.FC_InvalData()
 
 calls = [
