@@ -372,13 +372,6 @@ def test_a_dead_list_context_is_no_longer_a_live_reference(libraries):
     assert len(found) == 2  # a bare void * to the list is not a live context once its cell died
 
 
-@pytest.mark.parametrize("name, call", TRAPPED_CALLS, ids=[t[0] for t in TRAPPED_CALLS])
-def test_a_call_after_an_abandoned_one_reaches_the_library(name, call, libraries):
-    abandoned(name, call)()
-    result = call()
-    assert result is None or type(result) is int
-
-
 # --- running out of memory -------------------------------------------------------------
 
 INTERPRETER_HOOK = """
