@@ -39,6 +39,7 @@ import math
 import os
 import random
 import re
+import reprlib
 import shutil
 import sys
 import tempfile
@@ -188,7 +189,7 @@ class Driver:
     def call(self, fn, *args):
         self.calls += 1
         if self.verbose:  # the last line before a crash names the call
-            print(self.calls, getattr(fn, "__name__", fn), tuple(map(short, args)), file=sys.stderr, flush=True)
+            print(self.calls, getattr(fn, "__name__", fn), tuple(map(reprlib.repr, args)), file=sys.stderr, flush=True)
         try:
             result = fn(*args)
         except Exception as error:  # every exception is an acceptable answer (RecursionError included)
@@ -469,14 +470,6 @@ class Driver:
         self.switch_state.release_all()
         self.pool, self.library_views, self.by_desc = [], [], {}
         gc.collect()
-
-
-def short(value):
-    try:
-        text = repr(value)
-    except Exception as error:
-        text = "<repr raised %s>" % type(error).__name__
-    return text if len(text) < 80 else text[:60] + "...(%d)" % len(text)
 
 
 def expected_count(fn):
