@@ -64,6 +64,7 @@ def records_deleted_dropped_and_wrapped():
     _libfc.hyp_MgmtInstances_numInstances_set(_libfc.new_hyp_MgmtInstances(), 1)
     inst = libfc.hyp_MgmtInstances()
     inst.numInstances = 7
+    inst.numInstances
     inst.instanceNames.string = "vmk0"
 
 
