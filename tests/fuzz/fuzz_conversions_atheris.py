@@ -12,10 +12,8 @@ texts are formatted byte for byte). Without atheris the same harness runs
 over seeded random inputs (--random N), which is what the test suite does.
 """
 
-import atexit
 import os
 import random
-import shutil
 import struct
 import sys
 import tempfile
@@ -23,12 +21,10 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
 BUILD = os.environ.get("LIBFC_BUILD_DIR", os.path.join(os.path.dirname(TESTS), "build"))
-for path in (BUILD, TESTS):
-    if path not in sys.path:
-        sys.path.insert(0, path)
-if "FC_EMU_DIR" not in os.environ:  # never the user's own flow cache
-    os.environ["FC_EMU_DIR"] = tempfile.mkdtemp(prefix="libfc-atheris-")
-    atexit.register(shutil.rmtree, os.environ["FC_EMU_DIR"], True)
+sys.path[:0] = [path for path in (BUILD, TESTS) if path not in sys.path]
+# Never the user's own flow cache: a directory of the run's own, gone with it.
+_STATE = tempfile.TemporaryDirectory(prefix="libfc-atheris-")
+os.environ.setdefault("FC_EMU_DIR", _STATE.name)
 
 import ctypes  # noqa: E402
 

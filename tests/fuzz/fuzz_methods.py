@@ -30,17 +30,14 @@ an operations .def file makes them fuzzed in full (see OPERATION_FILES).
 """
 
 import argparse
-import atexit
 import collections
 import ctypes
 import gc
 import glob
-import math
 import os
 import random
 import re
 import reprlib
-import shutil
 import sys
 import tempfile
 from types import SimpleNamespace as Broken  # an instance whose `this` is anything, or missing
@@ -53,10 +50,9 @@ sys.path[:0] = [path for path in (BUILD, TESTS, HERE) if path not in sys.path]
 
 # The built-in libraries keep state in files: never the user's own, and
 # gone with the run.
-_STATE = tempfile.mkdtemp(prefix="libfc-fuzz-")
-atexit.register(shutil.rmtree, _STATE, True)
-os.environ["FC_EMU_DIR"] = os.path.join(_STATE, "fc")
-os.environ["FAB_EMU_DB"] = os.path.join(_STATE, "fab.db")
+_STATE = tempfile.TemporaryDirectory(prefix="libfc-fuzz-")
+os.environ["FC_EMU_DIR"] = os.path.join(_STATE.name, "fc")
+os.environ["FAB_EMU_DB"] = os.path.join(_STATE.name, "fab.db")
 
 import _libfc  # noqa: E402
 import libfc  # noqa: E402
@@ -84,7 +80,7 @@ class RaisingIndex:
 INTEGERS = [0, 1, -1, 7, 127, 128, 255, 256, 65535, 65536, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1,
             2**32, 2**63 - 1, 2**63, -2**63, -2**63 - 1, 2**64 - 1, 2**64, 2**80, -2**80, True, False,
             IntSub(3), IntSub(2**70), IntSub(-1)]
-OTHERS = [None, 0.0, 1.5, -0.0, math.nan, math.inf, b"", b"abc", bytearray(b"x"), object(), [], {}, (1, 2),
+OTHERS = [None, 0.0, 1.5, -0.0, float("nan"), float("inf"), b"", b"abc", bytearray(b"x"), object(), [], {}, (1, 2),
           RaisingIndex(), 1j, type, len, lambda: None]
 
 
