@@ -201,9 +201,7 @@ class Driver:
     def _pool_records(self, record):
         """A bare and a companion record, and views of their nested records
         and arrays with the bytes left to the end of the container."""
-        for make in (getattr(_libfc, "new_" + record.name), getattr(libfc, record.name, None)):
-            if make is None:
-                continue
+        for make in filter(None, (getattr(_libfc, "new_" + record.name), getattr(libfc, record.name, None))):
             container = Pointer(make(), record.descriptor, record.size)
             self.add(container)
             for f in record.fields:
