@@ -389,21 +389,16 @@ status = libfc.hyp_FabPortStatus(displayStr="display")
 data = libfc.FC_InvalData()
 
 calls = [
-    lambda: repr(p), lambda: str(p), lambda: p.__repr__(), lambda: repr(chained), lambda: p.own(),
-    lambda: p.own(0), lambda: p.next(), lambda: chained.next(),
+    lambda: repr(p), lambda: str(p), lambda: p.__repr__(), lambda: repr(chained), lambda: p.own(), lambda: p.own(0),
+    lambda: p.next(), lambda: chained.next(), lambda: _libfc.new_hyp_String(), lambda: libfc.hyp_String(),
     lambda: str(packed), lambda: repr(packed), lambda: str(big), lambda: repr(big),
-    lambda: _libfc.new_hyp_String(), lambda: libfc.hyp_String(),
-    lambda: _libfc.hyp_Name___repr__(name), lambda: name.string,
-    lambda: sig.name, lambda: _libfc.hyp_MgmtApiSignature_name_get(sig),
-    lambda: status.displayStr, lambda: _libfc.hyp_FabPortStatus_flags_get(status),
+    lambda: _libfc.hyp_Name___repr__(name), lambda: name.string, lambda: sig.name,
+    lambda: _libfc.hyp_MgmtApiSignature_name_get(sig), lambda: _libfc.hyp_FabPortStatus_flags_get(status),
+    lambda: status.displayStr, lambda: _libfc.hyp_FabPortStatus_displayStr_set(status, "x" * 200),
     lambda: _libfc.FC_InvalData_psName_set(data, "portset-name"), lambda: _libfc.FC_InvalData_psName_get(data),
-    lambda: _libfc.hyp_FabPortStatus_displayStr_set(status, "x" * 200),
-    lambda: _libfc.hyp_FabPortStatus_flags_set(status, 2**70),
-    lambda: _libfc.hyp_FabPortStatus_flags_set(status),
-    lambda: _libfc.hyp_Name_string_get(5),
-    lambda: str(_libfc.cvar), lambda: _libfc.cvar.hyp_ModuleCurrentID,
-    lambda: _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "1"),
-    lambda: _libfc.ovl_INTBitmapConvert(5),
+    lambda: _libfc.hyp_FabPortStatus_flags_set(status, 2**70), lambda: _libfc.hyp_FabPortStatus_flags_set(status),
+    lambda: _libfc.hyp_Name_string_get(5), lambda: str(_libfc.cvar), lambda: _libfc.cvar.hyp_ModuleCurrentID,
+    lambda: _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "1"), lambda: _libfc.ovl_INTBitmapConvert(5),
 ]
 
 failed = [False] * len(calls)  # set without allocating while the hook is on
