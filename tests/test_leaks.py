@@ -82,17 +82,16 @@ def char_fields():
     status, callback = HELD["status"], HELD["callback"]
     _libfc.hyp_FabPortStatus_displayStr_set(status, "d" * 80)  # exactly fills it
     _libfc.hyp_FabPortStatus_displayStr_set(status, "")
-    for bad in ("d" * 81, "\ud800", b"d", 3):
-        refused(_libfc.hyp_FabPortStatus_displayStr_set, status, bad)
-    _libfc.hyp_MgmtCallbackInfo_synchronous_set(callback, "A")
-    for bad in ("AB", "\udfff", 256, -1):
-        refused(_libfc.hyp_MgmtCallbackInfo_synchronous_set, callback, bad)
     _libfc.hyp_FabPortStatus_displayStr_get(status)
+    _libfc.hyp_MgmtCallbackInfo_synchronous_set(callback, "A")
     _libfc.hyp_FabPortStatus_flags_set(status, 2**64 - 1)
-    for call, args in ((_libfc.hyp_MgmtCallbackInfo_numParms_set, (callback, 256)),
-                       (_libfc.hyp_MgmtCallbackInfo_callbackId_set, (callback, -1)),
-                       (_libfc.hyp_MgmtCallbackInfo_parmSizes_set, (callback, None)),
-                       (_libfc.hyp_FabPortStatus_portID_get, (callback,))):
+    refusals = [(_libfc.hyp_FabPortStatus_displayStr_set, status, bad) for bad in ("d" * 81, "\ud800", b"d", 3)]
+    refusals += [(_libfc.hyp_MgmtCallbackInfo_synchronous_set, callback, bad) for bad in ("AB", "\udfff", 256, -1)]
+    refusals += [(_libfc.hyp_MgmtCallbackInfo_numParms_set, callback, 256),
+                 (_libfc.hyp_MgmtCallbackInfo_callbackId_set, callback, -1),
+                 (_libfc.hyp_MgmtCallbackInfo_parmSizes_set, callback, None),
+                 (_libfc.hyp_FabPortStatus_portID_get, callback)]
+    for call, *args in refusals:
         refused(call, *args)
 
 
