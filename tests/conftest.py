@@ -1,5 +1,6 @@
 """Test setup: the modules come from the in-tree build (LIBFC_BUILD_DIR, default build/)."""
 
+import ctypes
 import os
 import sys
 
@@ -91,12 +92,13 @@ def _sampled(items):
     return kept
 
 
-def fcemu_library():
-    """The built-in libfc.so that _libfc loaded, through ctypes."""
-    import ctypes
-
+def builtin_library(name="libfc.so"):
+    """A built-in library beside the _libfc that was loaded, through ctypes."""
     import _libfc
-    return ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
+    return ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), name))
+
+
+fcemu_library = builtin_library
 
 
 @pytest.fixture
@@ -104,10 +106,7 @@ def switch_store(tmp_path, monkeypatch):
     """A private, empty built-in switch-state store: FAB_EMU_DB names a
     fresh file for this test and its children, loaded before the test and
     cleaned up after it."""
-    import ctypes
-
-    import _libfc
-    library = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+    library = builtin_library("libfabPublic.so")
     path = tmp_path / "fab.db"
     monkeypatch.setenv("FAB_EMU_DB", str(path))
     assert library.DVSLoadConfig() == 0

@@ -45,36 +45,27 @@ def error_lines(output, path):
     return {int(m.group(1)) for m in re.finditer(name + r":(\d+):\d*:?\s*-?\s*error", output)}
 
 
-@pytest.fixture
-def misuse(tmp_path):
-    path = tmp_path / "misuse.py"
-    path.write_text(MISUSE)
-    return str(path)
-
-
-def test_mypy_strict(tmp_path, misuse):
-    pytest.importorskip("mypy")
-    env = dict(os.environ, MYPYPATH=os.path.abspath(BUILD_DIR))
-    # Errors in the package's own modules are its business, not its users':
-    # they are followed for their types only. The cache lives with the
-    # build, so a later run checks again only what changed since.
-    result = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--follow-imports=silent", "--no-error-summary",
-         "--cache-dir", os.path.join(os.path.abspath(BUILD_DIR), "mypy-cache"), EXAMPLE, misuse],
-        capture_output=True, text=True, env=env, timeout=120)
-    assert error_lines(result.stdout, EXAMPLE) == set(), result.stdout
-    assert error_lines(result.stdout, misuse) == MISUSED_LINES, result.stdout
-
-
-def test_pyright_strict(tmp_path, misuse):
-    if importlib.util.find_spec("basedpyright") is None:
-        pytest.skip("basedpyright is not installed (the npm-only pyright cannot be fetched here)")
-    config = tmp_path / "pyrightconfig.json"
-    config.write_text(json.dumps({
-        "typeCheckingMode": "strict", "extraPaths": [os.path.abspath(BUILD_DIR)],
-        "include": [EXAMPLE, misuse], "pythonVersion": "%d.%d" % sys.version_info[:2],
-    }))
-    result = subprocess.run([sys.executable, "-m", "basedpyright", "-p", str(config)], capture_output=True, text=True,
-                            timeout=120)
-    assert error_lines(result.stdout, EXAMPLE) == set(), result.stdout
-    assert error_lines(result.stdout, misuse) == MISUSED_LINES, result.stdout
+@pytest.mark.parametrize("checker", ["mypy", "basedpyright"])
+def test_strict_checkers_pass_the_example_and_fail_the_misuse(checker, tmp_path):
+    misuse = tmp_path / "misuse.py"
+    misuse.write_text(MISUSE)
+    build = os.path.abspath(BUILD_DIR)
+    if checker == "mypy":
+        pytest.importorskip("mypy")
+        # Errors in the package's own modules are its business, not its users':
+        # they are followed for their types only. The cache lives with the
+        # build, so a later run checks again only what changed since.
+        command = [sys.executable, "-m", "mypy", "--strict", "--follow-imports=silent", "--no-error-summary",
+                   "--cache-dir", os.path.join(build, "mypy-cache"), EXAMPLE, str(misuse)]
+        env = dict(os.environ, MYPYPATH=build)
+    else:
+        if importlib.util.find_spec("basedpyright") is None:
+            pytest.skip("basedpyright is not installed (the npm-only pyright cannot be fetched here)")
+        config = tmp_path / "pyrightconfig.json"
+        config.write_text(json.dumps({"typeCheckingMode": "strict", "extraPaths": [build],
+                                      "include": [EXAMPLE, str(misuse)],
+                                      "pythonVersion": "%d.%d" % sys.version_info[:2]}))
+        command, env = [sys.executable, "-m", "basedpyright", "-p", str(config)], None
+    output = subprocess.run(command, capture_output=True, text=True, env=env, timeout=120).stdout
+    assert error_lines(output, EXAMPLE) == set(), output
+    assert error_lines(output, str(misuse)) == MISUSED_LINES, output

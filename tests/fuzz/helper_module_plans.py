@@ -11,107 +11,92 @@ import _libfc
 import _libfc_fields
 import _libfc_ptr
 
-CELL_SIZES = {"voidpp": 8, "intp": 4, "uint32p": 4, "DVPortListpp": 8, "OpaqueDVPortDatapp": 8}
-CELL_TYPES = {"voidpp": "_p_p_void", "intp": "_p_int", "uint32p": "_p_unsigned_int",
-              "DVPortListpp": "_p_p_DVPortList", "OpaqueDVPortDatapp": "_p_p_OpaqueDVPortData"}
+# The cells: bytes behind each, and its descriptor.
+CELLS = {"voidpp": (8, "_p_p_void"), "intp": (4, "_p_int"), "uint32p": (4, "_p_unsigned_int"),
+         "DVPortListpp": (8, "_p_p_DVPortList"), "OpaqueDVPortDatapp": (8, "_p_p_OpaqueDVPortData")}
+
+
+def new_cell(stem):
+    return getattr(_libfc_ptr, "new_" + stem)()
 
 
 class HelperPlans:
     def __init__(self, driver, records):
         self.d = driver
-        self.records = records  # (name, descriptor, size) of every record
-        self.deleted = []       # cells already deleted, kept to be passed again
+        self.records = records
+        self.deleted = []  # cells already deleted, kept to be passed again
 
     def plans(self):
-        out = []
-        for stem in CELL_SIZES:
-            out += [self._new_cell(stem), self._cell_value(stem), self._delete_cell(stem)]
-        out += [self._cdata, self._memmove, self._as_voidp, self._list_context, self._callbacks,
-                self._describe_field, self._record_initializer]
-        return out
+        d, out = self.d, []
+        for stem in CELLS:
+            new, value, delete = (getattr(_libfc_ptr, form % stem) for form in ("new_%s", "%s_value", "delete_%s"))
+            out += [d.guarded(new, 0, 0.2, lambda new=new: self._new_cell(new)),
+                    d.guarded(value, 1, 0.05, lambda stem=stem, value=value: self._cell_value(stem, value)),
+                    d.guarded(delete, 1, 0.05, lambda stem=stem, delete=delete: self._delete_cell(stem, delete))]
+        return out + [d.guarded(_libfc_ptr.cdata, 2, 0.05, self._cdata),
+                      d.guarded(_libfc_ptr.memmove, 2, 0.05, self._memmove),
+                      d.guarded(_libfc_ptr.as_voidp, 1, 0.05, self._as_voidp),
+                      d.guarded(_libfc_ptr.list_context, 1, 0.1, self._list_context),
+                      self._callbacks, self._describe_field, self._record_initializer]
+
+    def deleted_cell(self):
+        return self.d.rng.choice(self.deleted) if self.deleted else self.d.hostile_object()
 
     # --- cells ---------------------------------------------------------------------------
 
-    def _new_cell(self, stem):
-        new = getattr(_libfc_ptr, "new_" + stem)
+    def _new_cell(self, new):
+        cell = self.d.call(new)
+        if cell is not None:
+            self.d.call(repr, cell)
+            self.d.call(getattr, cell, "this")
 
-        def plan():
-            if self.d.rng.random() < 0.2:
-                return self.d.wrong_count(new, 0)
-            cell = self.d.call(new)
-            if cell is not None:
-                self.d.call(repr, cell)
-                self.d.call(getattr, cell, "this")
-        return plan
+    def _cell_value(self, stem, value):
+        r = self.d.rng.random()
+        size, desc = CELLS[stem]
+        if r < 0.4:
+            arg = new_cell(stem)
+        elif r < 0.6:
+            arg = self.d.typed_pointer(desc, size)
+        elif r < 0.7:
+            arg = self.deleted_cell()
+        elif r < 0.8:
+            arg = self.d.pointer(0, own_kind=desc)  # another type: refused
+        else:
+            arg = self.d.hostile_object()
+        self.d.call(value, arg)
 
-    def _cell_value(self, stem):
-        value = getattr(_libfc_ptr, stem + "_value")
-        desc = CELL_TYPES[stem]
-
-        def plan():
-            rng = self.d.rng
-            r = rng.random()
-            if r < 0.05:
-                return self.d.wrong_count(value, 1)
-            if r < 0.4:
-                arg = getattr(_libfc_ptr, "new_" + stem)()
-            elif r < 0.6:
-                arg = self.d.typed_pointer(desc, CELL_SIZES[stem])
-            elif r < 0.7 and self.deleted:
-                arg = rng.choice(self.deleted)
-            elif r < 0.8:
-                arg = self.d.pointer(0)  # another type: refused
-                if arg is not None and self.d.descriptor_or_none(arg) == desc:
-                    return
-            else:
-                arg = self.d.hostile_object()
-            self.d.call(value, arg)
-        return plan
-
-    def _delete_cell(self, stem):
-        delete = getattr(_libfc_ptr, "delete_" + stem)
-
-        def plan():
-            rng = self.d.rng
-            r = rng.random()
-            if r < 0.05:
-                return self.d.wrong_count(delete, 1)
-            if r < 0.5:
-                cell = getattr(_libfc_ptr, "new_" + rng.choice(list(CELL_SIZES)))()
-                self.d.call(delete, cell)
-                self.d.call(getattr(_libfc_ptr, "cdata"), cell, 0)
+    def _delete_cell(self, stem, delete):
+        r = self.d.rng.random()
+        if r < 0.5:
+            kind = self.d.rng.choice(list(CELLS))
+            cell = new_cell(kind)
+            self.d.call(delete, cell)  # a cell of another kind: refused, and still alive
+            self.d.call(_libfc_ptr.cdata, cell, 0)
+            if kind == stem:
                 self.deleted = (self.deleted + [cell])[-50:]
-            elif r < 0.6 and self.deleted:
-                self.d.call(delete, rng.choice(self.deleted))
-            elif r < 0.8:
-                # Pool records, views and library results are never a cell: refused.
-                self.d.call(delete, self.d.pointer(0))
-            else:
-                self.d.call(delete, self.d.hostile_object())
-        return plan
+        elif r < 0.6:
+            self.d.call(delete, self.deleted_cell())
+        else:
+            # Pool records, views and library results are never a cell: refused.
+            self.d.call(delete, self.d.pointer(0) if r < 0.8 else self.d.hostile_object())
 
     # --- bytes ---------------------------------------------------------------------------
 
     def _cdata(self):
         rng = self.d.rng
         r = rng.random()
-        if r < 0.05:
-            return self.d.wrong_count(_libfc_ptr.cdata, 2)
-        if r < 0.5:
+        if r < 0.45:
             entry = rng.choice(self.d.pool)
             return self.d.call(_libfc_ptr.cdata, entry.obj, rng.randrange(min(entry.extent, 4096) + 1))
-        if r < 0.65:
+        if r < 0.6:
             # Past the end of a record whose size the module knows: refused.
-            name, _, size = rng.choice(self.records)
-            record = getattr(_libfc, "new_" + name)()
-            self.d.call(_libfc_ptr.cdata, record, size + rng.choice([1, 8, 2**20]))
-            return
-        if r < 0.75:
-            stem = rng.choice(list(CELL_SIZES))
-            cell = getattr(_libfc_ptr, "new_" + stem)()
-            return self.d.call(_libfc_ptr.cdata, cell, rng.randrange(CELL_SIZES[stem] + 1))
-        if r < 0.85 and self.deleted:
-            return self.d.call(_libfc_ptr.cdata, rng.choice(self.deleted), rng.choice([0, 1, 8]))
+            record = rng.choice(self.records)
+            return self.d.call(_libfc_ptr.cdata, new_record(record), record.size + rng.choice([1, 8, 2**20]))
+        if r < 0.7:
+            stem = rng.choice(list(CELLS))
+            return self.d.call(_libfc_ptr.cdata, new_cell(stem), rng.randrange(CELLS[stem][0] + 1))
+        if r < 0.8:
+            return self.d.call(_libfc_ptr.cdata, self.deleted_cell(), rng.choice([0, 1, 8]))
         self.d.call(_libfc_ptr.cdata, self.d.hostile_object(), rng.choice([0, 1, 8, -1, 2**64, None]))
 
     def _memmove(self):
@@ -119,43 +104,31 @@ class HelperPlans:
         r = rng.random()
         data = rng.choice([b"", b"\xff", b"\x01\x02\x03\x04", b"z" * 8, bytearray(8), memoryview(b"abcd"),
                            "text", 5, None])
-        if r < 0.05:
-            return self.d.wrong_count(_libfc_ptr.memmove, 2)
-        if r < 0.45:
-            stem = rng.choice(list(CELL_SIZES))
-            cell = getattr(_libfc_ptr, "new_" + stem)()
+        if r < 0.4:
+            stem = rng.choice(list(CELLS))
+            cell = new_cell(stem)
             self.d.call(_libfc_ptr.memmove, cell, data)
             if stem in ("intp", "uint32p"):
                 self.d.call(getattr(_libfc_ptr, stem + "_value"), cell)
-            return
-        if r < 0.75:
-            name, _, size = rng.choice(self.records)
-            record = getattr(_libfc, "new_" + name)()
-            payload = bytes(rng.randrange(256) for _ in range(rng.choice([0, 1, size, size + 1, size + 64])))
-            self.d.call(_libfc_ptr.memmove, record, payload)
-            self.d.call(_libfc_ptr.cdata, record, size)
-            self.d.call(getattr(_libfc, "delete_" + name), record)
-            return
-        if r < 0.85 and self.deleted:
-            return self.d.call(_libfc_ptr.memmove, rng.choice(self.deleted), data)
-        self.d.call(_libfc_ptr.memmove, self.d.hostile_object(), data)
+        elif r < 0.7:
+            record = rng.choice(self.records)
+            made = new_record(record)
+            size = rng.choice([0, 1, record.size, record.size + 1, record.size + 64])
+            self.d.call(_libfc_ptr.memmove, made, bytes(rng.randrange(256) for _ in range(size)))
+            self.d.call(_libfc_ptr.cdata, made, record.size)
+            self.d.call(getattr(_libfc, "delete_" + record.name), made)
+        else:
+            self.d.call(_libfc_ptr.memmove, self.deleted_cell() if r < 0.8 else self.d.hostile_object(), data)
 
     def _as_voidp(self):
         r = self.d.rng.random()
-        arg = self.d.pointer(0) if r < 0.5 else (self.d.rng.choice(self.deleted) if r < 0.6 and self.deleted
-                                                  else self.d.hostile_object())
-        if r < 0.05:
-            return self.d.wrong_count(_libfc_ptr.as_voidp, 1)
+        arg = self.d.pointer(0) if r < 0.5 else self.deleted_cell() if r < 0.6 else self.d.hostile_object()
         view = self.d.call(_libfc_ptr.as_voidp, arg)
         if view is not None:
             self.d.call(_libfc_ptr.cdata, view, 0)
 
     def _list_context(self):
-        r = self.d.rng.random()
-        if r < 0.1:
-            return self.d.wrong_count(_libfc_ptr.list_context, 1)
-        arg = [] if r < 0.6 else self.d.scalar()
-        cell = self.d.call(_libfc_ptr.list_context, arg)
+        cell = self.d.call(_libfc_ptr.list_context, [] if self.d.rng.random() < 0.6 else self.d.scalar())
         if cell is not None and self.d.rng.random() < 0.3:
             self.d.call(_libfc_ptr.delete_voidpp, cell)  # not an output cell: refused
             self.d.call(repr, cell)
@@ -197,3 +170,8 @@ class HelperPlans:
         # Called as a plain function: no instance of its class, so the
         # general path or a refusal.
         self.d.call(made, *[self.d.scalar() for _ in range(rng.randrange(3))])
+
+
+def new_record(record):
+    return getattr(_libfc, "new_" + record.name)()
+
