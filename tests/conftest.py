@@ -31,8 +31,7 @@ _SKIP_PLAIN_ONLY = os.environ.get("LIBFC_PASS") in ("sanitized", "matrix")
 # skip them and keep to the binding itself.
 _SAME_ON_EVERY_PYTHON = {
     "test_builtin_fab.py", "test_builtin_fab_state.py", "test_builtin_libfc_safety.py",
-    "test_builtin_libfc_sharing.py", "test_cli_flows.py", "test_cli_dvs.py", "test_cli_conventions.py",
-    "test_cli_json.py", "test_cli_metrics.py", "test_cli_snapshot.py", "test_cli_top.py",
+    "test_cli_flows.py", "test_cli_dvs.py", "test_cli_conventions.py", "test_cli_metrics.py", "test_cli_top.py",
 }
 _MATRIX = os.environ.get("LIBFC_PASS") == "matrix"
 # The test command's plain pass runs beside the sanitized one, which runs
