@@ -94,17 +94,6 @@ def test_computed_this_outlives_the_call_that_converted_it_and_is_released_event
     assert alive < 100, alive  # bounded, not one kept per call
 
 
-def test_this_chain_through_computed_objects_reaches_the_record():
-    class Outer:
-        @property
-        def this(self):
-            return Holder(Holder(keep))
-
-    keep = _libfc.new_hyp_String()
-    _libfc.hyp_String_bufferSize_set(Outer(), 5)
-    assert _libfc.hyp_String_bufferSize_get(keep) == 5
-
-
 @pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, RuntimeError])
 def test_failed_this_lookup_means_no_pointer(error):
     class Raising:
