@@ -15,7 +15,8 @@ import libfc  # noqa: F401  (registers the record classes, as scripts do)
 
 from _helpers import poke, raw
 from _layout import nargs
-from _records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
+from _records import (BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, method_names,
+                      new, setter)
 
 
 class IntSub(int):
@@ -213,15 +214,9 @@ class ThisRaises:
         raise RuntimeError("this is not available")
 
 
-ARG1_METHODS = []
-for _r in RECORDS:
-    for _f in _r.fields:
-        if _f.writable:
-            ARG1_METHODS.append((_r, "%s_%s_set" % (_r.name, _f.name), 2))
-        ARG1_METHODS.append((_r, "%s_%s_get" % (_r.name, _f.name), 1))
-    for _extra in _r.extras:
-        ARG1_METHODS.append((_r, _extra, nargs(_extra)))
-    ARG1_METHODS.append((_r, "delete_" + _r.name, 1))
+# Every method that takes the record as its first argument.
+ARG1_METHODS = [(r, m, 2 if m.endswith("_set") else nargs(m)) for r in RECORDS for m in method_names(r)
+                if not m.startswith("new_") and not m.endswith("_swigregister")]
 
 
 @pytest.mark.parametrize("record,method,nargs", ARG1_METHODS, ids=[m for _, m, _ in ARG1_METHODS])

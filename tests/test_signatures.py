@@ -126,13 +126,15 @@ def test_field_getters_return_what_the_stub_says():
     assert wrong == [] and checked > 400
 
 
+with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as _stub:
+    PACKAGE_CLASSES = [node for node in ast.parse(_stub.read()).body if isinstance(node, ast.ClassDef)]
+
+
 def test_package_stub_types_embedded_records_as_never_none():
     # An embedded record or array reads as its class; a pointer field of a
     # zero-filled record reads as None, which its "X | None" allows.
-    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
-        tree = ast.parse(f.read())
     wrong, embedded = [], 0
-    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+    for node in PACKAGE_CLASSES:
         for field in (f for f in node.body if isinstance(f, ast.AnnAssign)):
             annotation = ast.unparse(field.annotation)
             value = getattr(getattr(libfc, node.name)(), field.target.id)
@@ -154,10 +156,8 @@ READ_AS = {"str": str, "IPv4Address": ipaddress.IPv4Address, "IPv6Address": ipad
 
 
 def test_package_stub_setters_take_what_they_say():
-    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
-        tree = ast.parse(f.read())
     refused, checked = [], 0
-    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+    for node in PACKAGE_CLASSES:
         for setter in (f for f in node.body if isinstance(f, ast.FunctionDef) and f.decorator_list
                        and ast.unparse(f.decorator_list[0]).endswith(".setter")):
             record = getattr(libfc, node.name)()
