@@ -198,12 +198,6 @@ def test_name_repr_stops_at_the_first_zero_byte():
 
 # --- argument 1: the record ------------------------------------------------
 
-def _foreign_record(record):
-    """A record of some other type than ``record``."""
-    other = "hyp_String" if record.name != "hyp_String" else "hyp_ListLinks"
-    return getattr(_libfc, "new_" + other)()
-
-
 class NoThis:
     pass
 
@@ -223,7 +217,8 @@ ARG1_METHODS = [(r, m, 2 if m.endswith("_set") else nargs(m)) for r in RECORDS f
 def test_argument_1_must_be_the_record(record, method, nargs):
     fn = getattr(_libfc, method)
     expected = arg1_message(method, record.name)
-    for bad in (_foreign_record(record), 0, 1.5, "rec", b"rec", NoThis(), ThisRaises()):
+    foreign = _libfc.new_hyp_ListLinks() if record.name == "hyp_String" else _libfc.new_hyp_String()
+    for bad in (foreign, 0, 1.5, "rec", b"rec", NoThis(), ThisRaises()):
         # argument 1 is checked first, whatever argument 2 is
         args = (bad,) + (object(),) * (nargs - 1)
         with pytest.raises(TypeError) as info:

@@ -19,7 +19,7 @@ def test_arguments_reach_the_function_in_order():
     assert (_swigtest.probe_add(4000000000, -1, "\x02"), _swigtest.probe_add(1, 2, 3)) == (4000000001, 6)
 
 
-# The last: a text refused after the text before it was copied.
+# The first probe_echo line: a text refused after the text before it was copied.
 @pytest.mark.parametrize("name, args, position, ctype, error", [
     ("probe_add", (-1, 0, 0), 1, "unsigned int", OverflowError),
     ("probe_add", (2 ** 32, 0, 0), 1, "unsigned int", OverflowError),
@@ -29,6 +29,9 @@ def test_arguments_reach_the_function_in_order():
     ("probe_add", (0, 0, "ab"), 3, "char", TypeError),
     ("probe_add", (0, 0, 256), 3, "char", OverflowError),
     ("probe_echo", ("kept until the failure", 5), 2, "char const *", TypeError),
+    ("probe_echo", (b"bytes", None), 1, "char const *", TypeError),
+    ("probe_echo", (bytearray(b"x"), None), 1, "char const *", TypeError),
+    ("probe_echo", ("\ud800", None), 1, "char const *", TypeError),  # no UTF-8 form
 ])
 def test_refused_argument_names_its_position_and_type_and_calls_nothing(name, args, position, ctype, error):
     before = calls()
@@ -45,8 +48,9 @@ def test_wrong_argument_count_is_the_interpreters_error(args):
 
 
 def test_text_arguments_and_results():
-    assert [_swigtest.probe_echo(*args) for args in (("héllo", None), (None, "second"), (None, None))] == [
-        "héllo", "second", None]
+    # The C side sees a text up to its first zero character.
+    assert [_swigtest.probe_echo(*args) for args in (("héllo", None), (None, "second"), (None, None), ("a\0b", ""),
+                                                     ("", "x"))] == ["héllo", "second", None, "a", ""]
 
 
 def test_record_pointer_arguments_and_results():

@@ -105,23 +105,16 @@ def test_failed_this_lookup_means_no_pointer(error):
         _libfc.hyp_String_bufferSize_get(Raising())
 
 
-class _Held:
-    pass
-
-
 @pytest.mark.parametrize("kind", ["class", "subclass", "subclass with slots", "view"])
 def test_dying_instances_release_what_they_hold(kind):
     # Record classes' instances are torn down by the companion's own
     # deallocator (and subclasses' through it): every slot, the instance
     # dictionary and weak references are let go, once.
-    cls = libfc.FC_FlowKey
-    if kind == "subclass":
-        cls = type("Sub", (libfc.FC_FlowKey,), {})
-    elif kind == "subclass with slots":
-        cls = type("SubSlots", (libfc.FC_FlowKey,), {"__slots__": ("extra",)})
+    slots = {"__slots__": ("extra",)} if kind == "subclass with slots" else {}
+    cls = type("Sub", (libfc.FC_FlowKey,), slots) if kind.startswith("subclass") else libfc.FC_FlowKey
     parent = cls()
     inst = parent.l2Key if kind == "view" else parent
-    held, holder = _Held(), _Held()
+    held, holder = Holder(None), Holder(None)
     watched = [weakref.ref(held), weakref.ref(holder)]
     if kind.startswith("subclass"):
         inst.extra = held  # the subclass's dictionary or slot

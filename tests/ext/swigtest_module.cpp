@@ -1,6 +1,6 @@
 // _swigtest: a second module built from the same runtime, sharing some type
 // descriptors with _libfc, plus probes of runtime paths _libfc has no public
-// method for yet (trap jumps, packed objects, callback and text conversions).
+// method for yet (trap jumps, packed objects, callback conversions).
 
 #include <cstring>
 
@@ -137,28 +137,6 @@ PyObject *callback(PyObject *, PyObject *args) noexcept {
     return PyLong_FromVoidPtr(address);
 }
 
-// swigtest_text(obj): a char const * argument handed back through the char * result.
-PyObject *text(PyObject *, PyObject *args) noexcept {
-    constexpr const char *kMethod = "swigtest_text";
-    PyObject *argv[1];
-    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
-    convert::Text t;
-    if (int rc = convert::to_text(argv[0], &t)) return errors::argument(rc, kMethod, 1, "char const *");
-    PyObject *result = convert::from_text(t.ptr);
-    convert::release(t);
-    return result;
-}
-
-// swigtest_char(obj): a char argument handed back through the char result.
-PyObject *character(PyObject *, PyObject *args) noexcept {
-    constexpr const char *kMethod = "swigtest_char";
-    PyObject *argv[1];
-    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
-    char c;
-    if (int rc = convert::to_char(argv[0], &c)) return errors::argument(rc, kMethod, 1, "char");
-    return PyLong_FromLong(static_cast<unsigned char>(c));
-}
-
 // swigtest_bitfield_image(name): the bytes of a zeroed probe record after the
 // C compiler itself set bit-field `name` to all ones.
 PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
@@ -195,8 +173,6 @@ PyMethodDef probe_entries[] = {
     {"swigtest_trap", trap, METH_VARARGS, nullptr},
     {"swigtest_packed", packed, METH_VARARGS, nullptr},
     {"swigtest_callback", callback, METH_VARARGS, nullptr},
-    {"swigtest_text", text, METH_VARARGS, nullptr},
-    {"swigtest_char", character, METH_VARARGS, nullptr},
     {"swigtest_bitfield_image", bitfield_image, METH_VARARGS, nullptr},
     {"swigtest_do_nothing", do_nothing, METH_VARARGS, nullptr},
     // Built-in functions whose documentation carries a callback address.
