@@ -106,6 +106,12 @@ def test_repr_follows_the_chain():
         expected_repr(c, "hyp_Name *")
     # str is about this element only
     assert str(a) == expected_str(a, "_p_hyp_String")
+    c.append(a)  # a chain that loops fails its repr, without a crash
+    with pytest.raises(RecursionError):
+        repr(a)
+    assert str(a) == expected_str(a, "_p_hyp_String")
+    c.append(_libfc.new_hyp_Name())  # break the loop so all can die
+    assert a.next() is b
 
 
 # --- numbers, comparison, hashing ------------------------------------------
@@ -142,6 +148,14 @@ def test_new_record_is_owned_and_own_disown_acquire_change_it():
     assert all(type(a) is bool for a in answers)
     assert (p.disown(), p.own(), p.disown(), p.own(), p.acquire(), p.own(), p.acquire(), p.own()) == (
         None, False, None, False, None, True, None, True)
+
+    class TruthRaises:
+        def __bool__(self):
+            raise KeyError("truth")
+
+    with pytest.raises(KeyError):
+        p.own(TruthRaises())
+    assert p.own() is True  # unchanged
 
 
 def _unpack_message(args, name, least, most):
@@ -219,9 +233,15 @@ def test_this_attributes_are_followed_through_instances_and_must_end_in_a_pointe
     nested = Holder(Holder(Holder(rec)))
     _libfc.hyp_String_stringLength_set(nested, 5)
     assert _libfc.hyp_String_stringLength_get(rec) == _libfc.hyp_String_stringLength_get(nested) == 5
-    with pytest.raises(TypeError) as info:
-        _libfc.hyp_String_stringLength_get(Holder(42))
-    assert str(info.value) == "in method 'hyp_String_stringLength_get', argument 1 of type 'hyp_String *'"
+    cycles = []
+    for length in (1, 2, 5):  # a cycle of this attributes is refused, not followed forever
+        cycles.append([Holder(None) for _ in range(length)])
+        for i, holder in enumerate(cycles[-1]):
+            holder.this = cycles[-1][(i + 1) % length]
+    for refused in [Holder(42)] + [cycle[0] for cycle in cycles]:
+        with pytest.raises(TypeError) as info:
+            _libfc.hyp_String_stringLength_get(refused)
+        assert str(info.value) == "in method 'hyp_String_stringLength_get', argument 1 of type 'hyp_String *'"
 
 
 # --- owned records without a destructor (fresh interpreters) -----------------------

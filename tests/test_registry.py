@@ -102,19 +102,6 @@ def test_registration_reaches_sources_without_a_converter_takes_any_new_and_need
                                     "destroyed 0\n"), result.stdout
 
 
-@pytest.mark.parametrize("cycle_length", [1, 2, 5])
-def test_a_cycle_of_this_attributes_is_refused_not_followed_forever(cycle_length):
-    class Holder:
-        pass
-
-    holders = [Holder() for _ in range(cycle_length)]
-    for i, holder in enumerate(holders):
-        holder.this = holders[(i + 1) % cycle_length]
-    with pytest.raises(TypeError) as info:
-        _libfc.hyp_String_bufferSize_get(holders[0])
-    assert str(info.value) == "in method 'hyp_String_bufferSize_get', argument 1 of type 'hyp_String *'"
-
-
 def test_types_known_to_one_module_only_stay_distinct():
     with pytest.raises(TypeError, match=r"^in method 'hyp_String_bufferSize_get', argument 1 of type 'hyp_String \*'$"):
         _libfc.hyp_String_bufferSize_get(m.new_swigtest_Probe())
