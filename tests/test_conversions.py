@@ -203,9 +203,12 @@ class NoThis:
 
 
 class ThisRaises:
+    def __init__(self, error=RuntimeError):
+        self.error = error
+
     @property
     def this(self):
-        raise RuntimeError("this is not available")
+        raise self.error("this is not available")
 
 
 # Every method that takes the record as its first argument.
@@ -218,7 +221,9 @@ def test_argument_1_must_be_the_record(record, method, nargs):
     fn = getattr(_libfc, method)
     expected = arg1_message(method, record.name)
     foreign = _libfc.new_hyp_ListLinks() if record.name == "hyp_String" else _libfc.new_hyp_String()
-    for bad in (foreign, 0, 1.5, "rec", b"rec", NoThis(), ThisRaises()):
+    # a failed lookup of "this" means no pointer, whatever it raised
+    for bad in (foreign, 0, 1.5, "rec", b"rec", NoThis(), ThisRaises(), ThisRaises(MemoryError),
+                ThisRaises(KeyboardInterrupt)):
         # argument 1 is checked first, whatever argument 2 is
         args = (bad,) + (object(),) * (nargs - 1)
         with pytest.raises(TypeError) as info:

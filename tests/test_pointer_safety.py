@@ -94,17 +94,6 @@ def test_computed_this_outlives_the_call_that_converted_it_and_is_released_event
     assert alive < 100, alive  # bounded, not one kept per call
 
 
-@pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, RuntimeError])
-def test_failed_this_lookup_means_no_pointer(error):
-    class Raising:
-        @property
-        def this(self):
-            raise error("lookup failed")
-
-    with pytest.raises(TypeError, match=r"argument 1 of type 'hyp_String \*'"):
-        _libfc.hyp_String_bufferSize_get(Raising())
-
-
 @pytest.mark.parametrize("kind", ["class", "subclass", "subclass with slots", "view"])
 def test_dying_instances_release_what_they_hold(kind):
     # Record classes' instances are torn down by the companion's own
