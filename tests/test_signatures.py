@@ -21,13 +21,10 @@ from _helpers import module_methods
 MODULES = [_libfc, _libfc_ptr, _libfc_fields]
 
 
-def stub_of(module):
-    path = os.path.join(os.path.dirname(module.__file__), module.__name__ + ".pyi")
-    with open(path) as f:
-        return ast.parse(f.read(), path)
-
-
-def stub_names(tree):
+def stub_names(module):
+    """The public names the module's stub declares, with their declarations."""
+    with open(os.path.join(os.path.dirname(module.__file__), module.__name__ + ".pyi")) as f:
+        tree = ast.parse(f.read())
     names = {}
     for node in tree.body:
         if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
@@ -39,7 +36,7 @@ def stub_names(tree):
     return {name: node for name, node in names.items() if not name.startswith("_")}
 
 
-STUBS = {module.__name__: stub_names(stub_of(module)) for module in MODULES}
+STUBS = {module.__name__: stub_names(module) for module in MODULES}
 
 
 @pytest.mark.parametrize("module", MODULES, ids=lambda m: m.__name__)
