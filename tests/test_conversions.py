@@ -60,20 +60,15 @@ WRONG_KIND = [1.0, 3.0, 0.5, "1", "", None, b"\x01", bytearray(b"\x01"), 1j, [1]
 INTEGER_FIELDS = all_fields({"uint", "int"})
 
 
-def _stored_bytes(f, value):
-    return int(value).to_bytes(f.width, "little", signed=(f.kind == "int"))
-
-
 @pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))
 def test_integer_field_stores_range_edges(record, f):
     rec = new(record)
     for value in ACCEPTED[(f.kind, f.bits)]:
         assert setter(record, f)(rec, value) is None
         got = getter(record, f)(rec)
-        assert type(got) is int, "%s.%s getter returned %r" % (record.name, f.name, got)
-        assert got == int(value), "%s.%s set to %r reads back %r" % (record.name, f.name, value, got)
-        assert raw(rec, f.width, f.offset) == _stored_bytes(f, value), \
-            "%s.%s set to %r: wrong bytes at offset %d" % (record.name, f.name, value, f.offset)
+        assert type(got) is int and got == int(value), "set to %r, reads back %r" % (value, got)
+        stored = int(value).to_bytes(f.width, "little", signed=(f.kind == "int"))
+        assert raw(rec, f.width, f.offset) == stored, "set to %r: wrong bytes at offset %d" % (value, f.offset)
 
 
 @pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))

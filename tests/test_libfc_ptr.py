@@ -79,12 +79,9 @@ def test_either_import_order_shares_one_descriptor_per_type(first, second, tmp_p
 
 
 def test_pointer_objects_of_either_module_cross_over():
-    cell = P.new_voidpp()
-    assert str(cell.this).endswith("_p_p_void")
-    with pytest.raises(TypeError) as info:
-        _libfc.DVSHYP_StateGet(P.new_intp(), None)
-    assert str(info.value) == "in method 'DVSHYP_StateGet', argument 1 of type 'void **'"
-    # _libfc's own hyp_uint32 * is a uint32p for the helper.
+    assert str(P.new_voidpp().this).endswith("_p_p_void")
+    # _libfc's own hyp_uint32 * is a uint32p for the helper (a cell of the
+    # wrong type refused by _libfc: test_dvs_operations.py).
     stats = _libfc.new_FCHashStats()
     try:
         _libfc.FCHashStats_bucketLengthMap_set(stats, _libfc.FCHashStats_bucketLengthMap_get(stats))
