@@ -17,6 +17,7 @@ import _libfc_ptr
 import libfc  # registers the record classes, whose destructors free new_X records
 
 from _helpers import module_methods
+from _records import all_fields, getter, new
 
 MODULES = [_libfc, _libfc_ptr, _libfc_fields]
 
@@ -100,26 +101,15 @@ def test_results_are_of_the_stubbed_type(name, args):
 PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
 
 
-def field_getters():
-    """(getter, record) for every field getter, its record the longest name it starts with."""
-    records = sorted((name[len("new_"):] for name in module_methods() if name.startswith("new_")), key=len)
-    for name in module_methods():
-        if name.endswith("_get") and not name.startswith("new_"):
-            record = [r for r in records if name.startswith(r + "_")]
-            if record:
-                yield name, record[-1]
-
-
 def test_field_getters_return_what_the_stub_says():
     wrong, checked = [], 0
-    for getter, record in field_getters():
-        annotation = ast.unparse(STUBS["_libfc"][getter].returns)
-        if annotation not in PLAIN_TYPES:
-            continue
-        value = getattr(_libfc, getter)(getattr(_libfc, "new_" + record)())
-        checked += 1
-        if not isinstance(value, PLAIN_TYPES[annotation]):
-            wrong.append((getter, annotation, type(value).__name__))
+    for record, f in all_fields():
+        annotation = ast.unparse(STUBS["_libfc"]["%s_%s_get" % (record.name, f.name)].returns)
+        if annotation in PLAIN_TYPES:
+            value = getter(record, f)(new(record))
+            checked += 1
+            if not isinstance(value, PLAIN_TYPES[annotation]):
+                wrong.append((record.name, f.name, annotation, type(value).__name__))
     assert wrong == [] and checked > 400
 
 
