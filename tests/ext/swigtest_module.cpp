@@ -144,18 +144,13 @@ PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
     if (!PyArg_ParseTuple(args, "s:swigtest_bitfield_image", &name)) return nullptr;
     swigtest_Probe probe;
     std::memset(&probe, 0, sizeof probe);
-#define SET_ALL_ONES(F) \
-    if (std::strcmp(name, #F) == 0) --probe.F; /* from zero: all ones of its width */
-    SET_ALL_ONES(low4)
-    SET_ALL_ONES(high4)
-    SET_ALL_ONES(b16_a)
-    SET_ALL_ONES(b16_b)
-    SET_ALL_ONES(b32_a)
-    SET_ALL_ONES(b32_b)
-    SET_ALL_ONES(b32_c)
-    SET_ALL_ONES(b64_a)
-    SET_ALL_ONES(b64_b)
-#undef SET_ALL_ONES
+    // From zero, one decrement sets all bits of the field's width.
+#define BITFIELD(R, F, ...) \
+    if (std::strcmp(name, #F) == 0) --probe.F;
+#include "runtime/description_lines_begin.inc"
+#include "tests/ext/swigtest_records.def"
+#include "runtime/description_lines_end.inc"
+#undef BITFIELD
     return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(&probe), sizeof probe);
 }
 
