@@ -148,11 +148,16 @@ def test_data_item_through_DVSDataItem_cell(switch_id):
     ("voidpp", "void **"), ("intp", "int *"), ("uint32p", "hyp_uint32 *"),
     ("DVPortListpp", "DVPortList **"), ("OpaqueDVPortDatapp", "OpaqueDVPortData **"),
 ])
-def test_cells_start_empty_read_back_and_refuse_what_is_not_theirs(stem, ctype):
+def test_cells_start_empty_hold_bytes_through_a_cell_up_to_its_end_and_refuse_what_is_not_theirs(stem, ctype):
     new, value, delete = (getattr(P, n % stem) for n in ("new_%s", "%s_value", "delete_%s"))
-    cell = new()
+    cell, size = new(), 8 if "pp" in stem else 4
     assert value(cell) in (0, None)
-    assert P.cdata(cell, 8 if "pp" in stem else 4) == bytes(8 if "pp" in stem else 4)
+    assert P.cdata(cell, size) == bytes(size)
+    P.memmove(cell, b"\xab" * size)
+    for call, arg in ((P.memmove, b"\x01" * (size + 1)), (P.cdata, size + 1)):
+        with pytest.raises(ValueError, match="%d bytes exceed the %d bytes" % (size + 1, size)):
+            call(cell, arg)
+    assert P.cdata(cell, size) == b"\xab" * size  # the refused write changed nothing
     other = P.new_voidpp() if stem != "voidpp" else P.new_intp()
     for refused, error, message in [
         (other, TypeError, "in method '%s_value', argument 1 of type '%s'" % (stem, ctype)),
@@ -186,20 +191,6 @@ def test_cell_values_written_by_hand_read_back_by_type():
     ctypes.memmove(int(port), (0xDEADBEEF).to_bytes(4, "little"), 4)
     assert P.uint32p_value(port) == 0xDEADBEEF
     _libfc.delete_FC_ActionEntityIOC(record)
-
-
-@pytest.mark.parametrize("stem, size", [("intp", 4), ("voidpp", 8), ("DVPortListpp", 8)])
-def test_bytes_through_a_cell_stop_at_the_cells_end(stem, size):
-    cell = getattr(P, "new_" + stem)()
-    P.memmove(cell, b"\xab" * size)
-    for call, arg in ((P.memmove, b"\x01" * (size + 1)), (P.cdata, size + 1)):
-        with pytest.raises(ValueError, match="%d bytes exceed the %d bytes" % (size + 1, size)):
-            call(cell, arg)
-    assert P.cdata(cell, size) == b"\xab" * size  # the refused write changed nothing
-    context = P.list_context([])  # a list context has no bytes at all
-    assert P.cdata(context, 0) == b""
-    with pytest.raises(ValueError):
-        P.memmove(context, b"\x00" * 8)
 
 
 # ---- Bytes behind pointers ----------------------------------------------------
@@ -278,6 +269,10 @@ def test_iteration_operations_collect_every_entry(switch_id):
 
 
 def test_only_a_live_list_context_is_filled_and_it_holds_its_list():
+    context = P.list_context([])  # a list context has no bytes at all
+    assert P.cdata(context, 0) == b""
+    with pytest.raises(ValueError):
+        P.memmove(context, b"\x00" * 8)
     record = _libfc.new_DVPortList()
     stale = P.list_context([]).this  # its cell, and the list, are gone
     try:
