@@ -1,6 +1,6 @@
 // _swigtest: a second module built from the same runtime, sharing some type
 // descriptors with _libfc, plus probes of runtime paths _libfc has no public
-// method for yet (trap jumps, packed objects, callback conversions).
+// method for yet (packed objects, callback conversions, the registry).
 
 #include <cstring>
 
@@ -10,7 +10,6 @@
 #include "runtime/packed_object.hpp"
 #include "runtime/pointer_object.hpp"
 #include "runtime/registry.hpp"
-#include "runtime/trap.hpp"
 #include "swigtest_records.h"
 #include "swigtest_type_ids.hpp"
 
@@ -95,27 +94,6 @@ PyObject *descriptor_of(PyObject *, PyObject *args) noexcept {
     return PyLong_FromVoidPtr(p->descriptor);
 }
 
-// swigtest_trap(value, type, message): calls into the probe library under
-// the trap; the library jumps back when value is not 0.
-PyObject *trap(PyObject *, PyObject *args) noexcept {
-    constexpr const char *kMethod = "swigtest_trap";
-    PyObject *argv[3];
-    if (!unpack_args<3>(args, kMethod, argv)) return nullptr;
-    int value;
-    if (int rc = convert::to_integer(argv[0], &value)) return errors::argument(rc, kMethod, 1, "int");
-    convert::Text message;
-    if (int rc = convert::to_text(argv[2], &message)) return errors::argument(rc, kMethod, 3, "char const *");
-    PyObject *type = argv[1] == Py_None ? nullptr : argv[1];
-    int result = -1;
-    auto call = [&] { result = trap_probe_call(value, type, message.ptr); };
-    if (trap::armed(call)) {
-        convert::release(message);
-        return trap::raise_abandoned_call();
-    }
-    convert::release(message);
-    return PyLong_FromLong(result);
-}
-
 // swigtest_packed(data): a packed object holding a copy of the bytes.
 PyObject *packed(PyObject *, PyObject *args) noexcept {
     PyObject *argv[1];
@@ -165,7 +143,6 @@ PyMethodDef probe_entries[] = {
     {"swigtest_lookup_any", lookup_any, METH_VARARGS, nullptr},
     {"swigtest_pretty_name", pretty_name, METH_VARARGS, nullptr},
     {"swigtest_register_base", register_base, METH_VARARGS, nullptr},
-    {"swigtest_trap", trap, METH_VARARGS, nullptr},
     {"swigtest_packed", packed, METH_VARARGS, nullptr},
     {"swigtest_callback", callback, METH_VARARGS, nullptr},
     {"swigtest_bitfield_image", bitfield_image, METH_VARARGS, nullptr},
