@@ -92,24 +92,6 @@ def test_pointer_objects_of_either_module_cross_over():
 
 # ---- Output cells end to end ------------------------------------------------
 
-def test_serialised_container_through_uint32p():
-    handle = P.new_voidpp()
-    assert _libfc.DVSData_Alloc(handle, P.DVSData_MemAlloc, P.DVSData_MemFree) == OK
-    container = P.voidpp_value(handle)
-    value = _libfc.new_OpaqueDVPortData()  # 176 bytes of memory to pass as a value
-    try:
-        P.memmove(value, b"payload")
-        assert _libfc.DVSData_Update(container, "name", P.as_voidp(value), 7, _libfc.CONFIG_PROP_TYPE) == OK
-        block, size = P.new_voidpp(), P.new_uint32p()
-        assert _libfc.DVSData_Serialize(container, block, size, 0) == OK
-        image = P.cdata(P.voidpp_value(block), P.uint32p_value(size))
-        assert image.startswith(b"FABS") and image.endswith(b"payload")
-        _libfc.DVSHYP_DataFree(P.voidpp_value(block))
-    finally:
-        _libfc.delete_OpaqueDVPortData(value)
-        _libfc.DVSData_Free(container)
-
-
 def test_port_list_through_DVPortListpp(switch_id, ports):
     assert _libfc.DVPortList_nports_get(ports) == PORTS
     first = _libfc.DVPortData_dvPortId_get(_libfc.DVPortList_dvPort_get(ports))
