@@ -128,16 +128,8 @@ def test_cvar_refuses_changes_and_unknown_names(name):
 
 # --- constants -----------------------------------------------------------------------------
 
-def module_constants():
-    """(name, value) of the constants, in module dictionary order."""
-    methods = set(module_methods())
-    found = []
-    for name, value in _libfc.__dict__.items():
-        if name == "cvar" or name in methods or (name.startswith("__") and name.endswith("__")):
-            continue
-        if type(value) in (int, str):
-            found.append((name, value))
-    return found
+# The constants' names, in module dictionary order.
+CONSTANTS = [name for name, value in vars(_libfc).items() if type(value) in (int, str) and not name.startswith("__")]
 
 
 # One constant per way a value is written in the headers: a shifted 64-bit
@@ -157,8 +149,7 @@ def test_constant_values(name, value):
 
 
 def test_network_order_ether_types_are_byte_swapped_twins():
-    twins = [(name, name[:-4]) for name, _ in module_constants()
-             if name.startswith("HYP_ETH_TYPE_") and name.endswith("_NBO")]
+    twins = [(name, name[:-4]) for name in CONSTANTS if name.startswith("HYP_ETH_TYPE_") and name.endswith("_NBO")]
     assert len(twins) == 28
     for nbo, host in twins:
         value = getattr(_libfc, host)
@@ -169,7 +160,7 @@ def test_network_order_ether_types_are_byte_swapped_twins():
 
 
 def test_status_codes_increase_from_failure_to_last_error():
-    names = [name for name, _ in module_constants()]
+    names = CONSTANTS
     first, last = names.index("HYP_FAILURE"), names.index("HYP_LAST_ERR")
     codes = [getattr(_libfc, name) for name in names[first:last + 1]]
     assert codes[0] == 0x0BAD0001 and codes[-1] == 0x0BAD0168
