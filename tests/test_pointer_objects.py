@@ -68,29 +68,20 @@ def test_repr_and_str_of_new_records(record):
     assert str(p) == expected_str(p, "_p_" + record.name)
 
 
-def _stored_void_pointer():
-    """What a void * field gives back once an address is stored in it."""
-    cookie = _libfc.new_hyp_AddrCookie()
-    _libfc.hyp_AddrCookie_ptr_set(cookie, _libfc.new_hyp_Name())
-    return _libfc.hyp_AddrCookie_ptr_get(cookie)
-
-
 # Pointers to plain element types (no class is ever registered for them).
-@pytest.mark.parametrize("make, printable, mangled", [
-    (lambda: _libfc.hyp_MgmtCallbackInfo_parmSizes_get(_libfc.new_hyp_MgmtCallbackInfo()),
-     "hyp_ByteCountSmall *", "_p_unsigned_int"),
-    (lambda: _libfc.hyp_MgmtCallbackInfo_parmTypes_get(_libfc.new_hyp_MgmtCallbackInfo()),
-     "enum hyp_MgmtParm *", "_p_hyp_MgmtParm"),
-    (lambda: _libfc.hyp_MgmtInstances_instanceIds_get(_libfc.new_hyp_MgmtInstances()),
-     "hyp_MgmtInstanceID *", "_p_unsigned_long_long"),
-    (lambda: _libfc.hyp_SocketAddress_sa_data_get(_libfc.new_hyp_SocketAddress()),
-     "hyp_PortsetResPoolPriorityTag *", "_p_unsigned_char"),
-    (lambda: _libfc.hyp_SocketIPv6AddressAddr___u6_addr___u6_addr16_get(
-        _libfc.new_hyp_SocketIPv6AddressAddr___u6_addr()), "hyp_VlanID *", "_p_unsigned_short"),
-    (_stored_void_pointer, "void *", "_p_void"),
-], ids=["unsigned_int", "hyp_MgmtParm", "unsigned_long_long", "unsigned_char", "unsigned_short", "void"])
-def test_text_forms_of_element_pointers(make, printable, mangled):
-    p = make()
+@pytest.mark.parametrize("record, field, printable, mangled", [
+    ("hyp_MgmtCallbackInfo", "parmSizes", "hyp_ByteCountSmall *", "_p_unsigned_int"),
+    ("hyp_MgmtCallbackInfo", "parmTypes", "enum hyp_MgmtParm *", "_p_hyp_MgmtParm"),
+    ("hyp_MgmtInstances", "instanceIds", "hyp_MgmtInstanceID *", "_p_unsigned_long_long"),
+    ("hyp_SocketAddress", "sa_data", "hyp_PortsetResPoolPriorityTag *", "_p_unsigned_char"),
+    ("hyp_SocketIPv6AddressAddr___u6_addr", "__u6_addr16", "hyp_VlanID *", "_p_unsigned_short"),
+    ("hyp_AddrCookie", "ptr", "void *", "_p_void"),
+])
+def test_text_forms_of_element_pointers(record, field, printable, mangled):
+    rec = getattr(_libfc, "new_" + record)()
+    if field == "ptr":  # a void * field gives a pointer object once it holds an address
+        _libfc.hyp_AddrCookie_ptr_set(rec, _libfc.new_hyp_Name())
+    p = getattr(_libfc, "%s_%s_get" % (record, field))(rec)
     assert type(p) is SwigPyObject
     assert repr(p) == expected_repr(p, printable)
     assert str(p) == expected_str(p, mangled)
