@@ -38,11 +38,6 @@ def switch_id(store):
     return _libfc.DVS_SwitchId(collect("DVSState_SwitchForEach")[0])
 
 
-@pytest.fixture(scope="module")
-def port_id(switch_id):
-    return _libfc.DVS_PortId(collect("DVSState_PortForEach", _libfc.DVSState_SwitchFindByAlias(switch_id))[0])
-
-
 @pytest.fixture
 def ports(switch_id):
     """The switch's port list, as the library hands it out through a DVPortList ** cell."""
@@ -103,7 +98,8 @@ def test_port_list_through_DVPortListpp(switch_id, ports):
     assert all(_libfc.DVPortExist(switch_id, i) == "\x01" for i in ids)
 
 
-def test_port_record_through_OpaqueDVPortDatapp(switch_id, port_id):
+def test_port_record_through_OpaqueDVPortDatapp(switch_id):
+    port_id = _libfc.DVS_PortId(collect("DVSState_PortForEach", _libfc.DVSState_SwitchFindByAlias(switch_id))[0])
     data, length = P.new_voidpp(), P.new_intp()
     assert _libfc.DVSHYP_PortDataGet(switch_id, port_id, _libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE, data, length) == OK
     external = P.cdata(P.voidpp_value(data), P.intp_value(length)).rstrip(b"\0").decode()
