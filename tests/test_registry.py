@@ -1,8 +1,6 @@
 """Type registry lookups, cast lists and class registration, observed through
 the test module (which declares a type with extra accepted sources)."""
 
-import ctypes
-
 import pytest
 
 import _libfc  # its descriptors join the ring the lookups walk
