@@ -48,14 +48,17 @@ def poke(obj, offset, data):
     ctypes.memmove(addr(obj) + offset, bytes(data), len(data))
 
 
+def child_env():
+    """This process's environment with the build directory first on PYTHONPATH."""
+    return dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+
+
 def run_python(code, timeout=60):
     """Run code in a fresh interpreter that imports from the build directory;
     return the completed process (stdout and stderr as text)."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
-        env=env, capture_output=True, text=True, timeout=timeout,
+        env=child_env(), capture_output=True, text=True, timeout=timeout,
     )
 
 
@@ -148,9 +151,7 @@ def counted_buffer(type_name, n, stated=None):
 
 def run_cli(*args):
     """The command-line tool in a child process, on the in-tree build."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
-    return subprocess.run([sys.executable, "-m", "libfc", *args], env=env, capture_output=True, text=True,
+    return subprocess.run([sys.executable, "-m", "libfc", *args], env=child_env(), capture_output=True, text=True,
                           timeout=120)
 
 
@@ -158,10 +159,8 @@ def cli_started(*args):
     """The tool in a child process (stdout and stderr piped), handed back
     once its modules are imported and the command is about to run: a signal
     sent from then on reaches the command, however slow the start-up was."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = BUILD_DIR + os.pathsep + env.get("PYTHONPATH", "")
     code = "import sys, libfc.cli; print('started', file=sys.stderr, flush=True); sys.exit(libfc.cli.main(sys.argv[1:]))"
-    child = subprocess.Popen([sys.executable, "-c", code, *args], env=env, stdout=subprocess.PIPE,
+    child = subprocess.Popen([sys.executable, "-c", code, *args], env=child_env(), stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)
     assert child.stderr.readline() == "started\n"
     return child

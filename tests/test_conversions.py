@@ -15,7 +15,8 @@ import libfc  # noqa: F401  (registers the record classes, as scripts do)
 
 from _helpers import poke, raw
 from _layout import nargs
-from _records import BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, new, setter
+from _records import (BY_NAME, RECORDS, all_fields, arg1_message, arg2_message, field_id, getter, method_names,
+                      new, setter)
 
 
 class IntSub(int):
@@ -59,20 +60,15 @@ WRONG_KIND = [1.0, 3.0, 0.5, "1", "", None, b"\x01", bytearray(b"\x01"), 1j, [1]
 INTEGER_FIELDS = all_fields({"uint", "int"})
 
 
-def _stored_bytes(f, value):
-    return int(value).to_bytes(f.width, "little", signed=(f.kind == "int"))
-
-
 @pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))
 def test_integer_field_stores_range_edges(record, f):
     rec = new(record)
     for value in ACCEPTED[(f.kind, f.bits)]:
         assert setter(record, f)(rec, value) is None
         got = getter(record, f)(rec)
-        assert type(got) is int, "%s.%s getter returned %r" % (record.name, f.name, got)
-        assert got == int(value), "%s.%s set to %r reads back %r" % (record.name, f.name, value, got)
-        assert raw(rec, f.width, f.offset) == _stored_bytes(f, value), \
-            "%s.%s set to %r: wrong bytes at offset %d" % (record.name, f.name, value, f.offset)
+        assert type(got) is int and got == int(value), "set to %r, reads back %r" % (value, got)
+        stored = int(value).to_bytes(f.width, "little", signed=(f.kind == "int"))
+        assert raw(rec, f.width, f.offset) == stored, "set to %r: wrong bytes at offset %d" % (value, f.offset)
 
 
 @pytest.mark.parametrize("record,f", INTEGER_FIELDS, ids=map(field_id, INTEGER_FIELDS))
@@ -93,35 +89,32 @@ def test_integer_field_refuses_out_of_range_and_wrong_kinds(record, f):
 # --- hyp_Bool: one byte, given as a one-byte str, "", None or 0..255 ---------
 
 SYNC = BY_NAME["hyp_MgmtCallbackInfo"].field("synchronous")
-SYNC_MESSAGE = arg2_message("hyp_MgmtCallbackInfo_synchronous_set", "hyp_Bool")
 
 
-@pytest.mark.parametrize("value,byte", [("A", 65), ("\x01", 1), ("\x7f", 127), ("\x00", 0), ("", 0), (None, 0),
-                                        (0, 0), (1, 1), (65, 65), (255, 255), (True, 1), (IntSub(66), 66)])
-def test_bool_field_stores_one_byte(value, byte):
+# Each value with the byte it stores or the exception refusing it. A trailing
+# zero character still counts; "\u00e9" is one character of two UTF-8 bytes.
+@pytest.mark.parametrize("value, outcome", [
+    ("A", 65), ("\x01", 1), ("\x7f", 127), ("\x00", 0), ("", 0), (None, 0),
+    (0, 0), (1, 1), (65, 65), (255, 255), (True, 1), (IntSub(66), 66)] + [(v, TypeError) for v in (
+        "AB", "A\x00", "\x00\x00", "A" * 1000, "\u00e9", "\u20ac", b"A", bytearray(b"A"), 1.0, Indexable())]
+    + [(v, OverflowError) for v in (256, 300, -1, 2**63, 2**80)])
+def test_bool_field_stores_one_byte_or_refuses_and_keeps_it(value, outcome):
     rec = _libfc.new_hyp_MgmtCallbackInfo()
     poke(rec, SYNC.offset, b"\x55")
-    assert _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, value) is None
-    assert raw(rec, 64) == bytes(SYNC.offset) + bytes([byte]) + bytes(64 - SYNC.offset - 1)  # neighbours untouched
-    if byte < 0x80:
-        assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == chr(byte)
+    if isinstance(outcome, int):
+        assert _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, value) is None
+    else:
+        with pytest.raises(Exception) as info:
+            _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, value)
+        assert type(info.value) is outcome, repr(info.value)
+        assert str(info.value) == arg2_message("hyp_MgmtCallbackInfo_synchronous_set", "hyp_Bool")
+        outcome = 0x55
+    assert raw(rec, 64) == bytes(SYNC.offset) + bytes([outcome]) + bytes(64 - SYNC.offset - 1)  # neighbours untouched
+    if outcome < 0x80:
+        assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == chr(outcome)
     else:  # a byte above ASCII is not a character of its own
         with pytest.raises(UnicodeDecodeError):
             _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec)
-
-
-# A trailing zero character still counts; "\u00e9" is one character of two UTF-8 bytes.
-@pytest.mark.parametrize("value,exc_type", [(v, TypeError) for v in (
-    "AB", "A\x00", "\x00\x00", "A" * 1000, "\u00e9", "\u20ac", b"A", bytearray(b"A"), 1.0, Indexable())]
-    + [(v, OverflowError) for v in (256, 300, -1, 2**63, 2**80)])
-def test_bool_field_refusals(value, exc_type):
-    rec = _libfc.new_hyp_MgmtCallbackInfo()
-    _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, "Z")
-    with pytest.raises(Exception) as info:
-        _libfc.hyp_MgmtCallbackInfo_synchronous_set(rec, value)
-    assert type(info.value) is exc_type, repr(info.value)
-    assert str(info.value) == SYNC_MESSAGE
-    assert _libfc.hyp_MgmtCallbackInfo_synchronous_get(rec) == "Z"
 
 
 # --- char [N]: every character array field -------------------------------------------
@@ -197,38 +190,32 @@ def test_name_repr_stops_at_the_first_zero_byte():
 
 # --- argument 1: the record ------------------------------------------------
 
-def _foreign_record(record):
-    """A record of some other type than ``record``."""
-    other = "hyp_String" if record.name != "hyp_String" else "hyp_ListLinks"
-    return getattr(_libfc, "new_" + other)()
-
-
 class NoThis:
     pass
 
 
 class ThisRaises:
+    def __init__(self, error=RuntimeError):
+        self.error = error
+
     @property
     def this(self):
-        raise RuntimeError("this is not available")
+        raise self.error("this is not available")
 
 
-ARG1_METHODS = []
-for _r in RECORDS:
-    for _f in _r.fields:
-        if _f.writable:
-            ARG1_METHODS.append((_r, "%s_%s_set" % (_r.name, _f.name), 2))
-        ARG1_METHODS.append((_r, "%s_%s_get" % (_r.name, _f.name), 1))
-    for _extra in _r.extras:
-        ARG1_METHODS.append((_r, _extra, nargs(_extra)))
-    ARG1_METHODS.append((_r, "delete_" + _r.name, 1))
+# Every method that takes the record as its first argument.
+ARG1_METHODS = [(r, m, 2 if m.endswith("_set") else nargs(m)) for r in RECORDS for m in method_names(r)
+                if not m.startswith("new_") and not m.endswith("_swigregister")]
 
 
 @pytest.mark.parametrize("record,method,nargs", ARG1_METHODS, ids=[m for _, m, _ in ARG1_METHODS])
 def test_argument_1_must_be_the_record(record, method, nargs):
     fn = getattr(_libfc, method)
     expected = arg1_message(method, record.name)
-    for bad in (_foreign_record(record), 0, 1.5, "rec", b"rec", NoThis(), ThisRaises()):
+    foreign = _libfc.new_hyp_ListLinks() if record.name == "hyp_String" else _libfc.new_hyp_String()
+    # a failed lookup of "this" means no pointer, whatever it raised
+    for bad in (foreign, 0, 1.5, "rec", b"rec", NoThis(), ThisRaises(), ThisRaises(MemoryError),
+                ThisRaises(KeyboardInterrupt)):
         # argument 1 is checked first, whatever argument 2 is
         args = (bad,) + (object(),) * (nargs - 1)
         with pytest.raises(TypeError) as info:

@@ -4,7 +4,6 @@ byte access with its bounds, the C callbacks through the iteration
 operations, cell lifetimes and leaks."""
 
 import ctypes
-import os
 import re
 import sys
 
@@ -12,9 +11,9 @@ import pytest
 
 import _libfc
 import _libfc_ptr as P
-from _helpers import run_python_ok
+from _helpers import builtin_library, run_python_ok
 
-LIB = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so"))
+LIB = builtin_library("libfabPublic.so")
 LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 SWITCHES, PORTS = 2, 3
 OK = _libfc.HYP_OK
@@ -22,14 +21,10 @@ OK = _libfc.HYP_OK
 
 @pytest.fixture(scope="module", autouse=True)
 def store(tmp_path_factory):
-    before = os.environ.get("FAB_EMU_DB")
-    os.environ["FAB_EMU_DB"] = str(tmp_path_factory.mktemp("ptr") / "fab.db")
-    assert LIB.fabemu_populate(SWITCHES, PORTS, 11) == OK
-    yield
-    if before is None:
-        del os.environ["FAB_EMU_DB"]
-    else:
-        os.environ["FAB_EMU_DB"] = before
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setenv("FAB_EMU_DB", str(tmp_path_factory.mktemp("ptr") / "fab.db"))
+        assert LIB.fabemu_populate(SWITCHES, PORTS, 11) == OK
+        yield
 
 
 def collect(operation, *leading):
@@ -43,18 +38,20 @@ def switch_id(store):
     return _libfc.DVS_SwitchId(collect("DVSState_SwitchForEach")[0])
 
 
-@pytest.fixture(scope="module")
-def port_id(switch_id):
-    return _libfc.DVS_PortId(collect("DVSState_PortForEach", _libfc.DVSState_SwitchFindByAlias(switch_id))[0])
+@pytest.fixture
+def ports(switch_id):
+    """The switch's port list, as the library hands it out through a DVPortList ** cell."""
+    cell = P.new_DVPortListpp()
+    assert _libfc.DVSHYP_SwitchPortList(switch_id, cell, _libfc.DVSPORT_TYPE_ACTIVE) == OK
+    return P.DVPortListpp_value(cell)
 
 
 # ---- The ring ---------------------------------------------------------------
 
 @pytest.mark.parametrize("first, second", [("_libfc_ptr", "_libfc"), ("_libfc", "_libfc_ptr")])
-def test_either_import_order_shares_one_descriptor_per_type(first, second, tmp_path):
+def test_either_import_order_shares_one_descriptor_per_type(first, second, tmp_path, monkeypatch):
+    monkeypatch.setenv("FAB_EMU_DB", str(tmp_path / "ring.db"))
     result = run_python_ok("""
-        import os
-        os.environ["FAB_EMU_DB"] = %r
         import %s, %s
         import _libfc, _libfc_ptr, libfc
         import sys
@@ -72,17 +69,14 @@ def test_either_import_order_shares_one_descriptor_per_type(first, second, tmp_p
         print(type(_libfc_ptr.DVPortListpp_value(cell) or libfc.DVPortList()).__name__)
         mods = [m for m in sys.modules if m.startswith("swig_runtime_data")]
         print(mods)
-    """ % (str(tmp_path / "ring.db"), first, second))
+    """ % (first, second))
     assert result.stdout.split("\n")[:2] == ["DVPortList", "['swig_runtime_data4']"]
 
 
 def test_pointer_objects_of_either_module_cross_over():
-    cell = P.new_voidpp()
-    assert str(cell.this).endswith("_p_p_void")
-    with pytest.raises(TypeError) as info:
-        _libfc.DVSHYP_StateGet(P.new_intp(), None)
-    assert str(info.value) == "in method 'DVSHYP_StateGet', argument 1 of type 'void **'"
-    # _libfc's own hyp_uint32 * is a uint32p for the helper.
+    assert str(P.new_voidpp().this).endswith("_p_p_void")
+    # _libfc's own hyp_uint32 * is a uint32p for the helper (a cell of the
+    # wrong type refused by _libfc: test_dvs_operations.py).
     stats = _libfc.new_FCHashStats()
     try:
         _libfc.FCHashStats_bucketLengthMap_set(stats, _libfc.FCHashStats_bucketLengthMap_get(stats))
@@ -93,37 +87,7 @@ def test_pointer_objects_of_either_module_cross_over():
 
 # ---- Output cells end to end ------------------------------------------------
 
-def test_state_block_through_voidpp_and_intp():
-    data, length = P.new_voidpp(), P.new_intp()
-    assert _libfc.DVSHYP_PersistentStateGet(data, length) == OK
-    block = P.voidpp_value(data)
-    content = P.cdata(block, P.intp_value(length))
-    assert content[:4] == b"FABS" and len(content) == P.intp_value(length) > 20
-    _libfc.DVSHYP_DataFree(block)
-
-
-def test_serialised_container_through_uint32p():
-    handle = P.new_voidpp()
-    assert _libfc.DVSData_Alloc(handle, P.DVSData_MemAlloc, P.DVSData_MemFree) == OK
-    container = P.voidpp_value(handle)
-    value = _libfc.new_OpaqueDVPortData()  # 176 bytes of memory to pass as a value
-    try:
-        P.memmove(value, b"payload")
-        assert _libfc.DVSData_Update(container, "name", P.as_voidp(value), 7, _libfc.CONFIG_PROP_TYPE) == OK
-        block, size = P.new_voidpp(), P.new_uint32p()
-        assert _libfc.DVSData_Serialize(container, block, size, 0) == OK
-        image = P.cdata(P.voidpp_value(block), P.uint32p_value(size))
-        assert image.startswith(b"FABS") and image.endswith(b"payload")
-        _libfc.DVSHYP_DataFree(P.voidpp_value(block))
-    finally:
-        _libfc.delete_OpaqueDVPortData(value)
-        _libfc.DVSData_Free(container)
-
-
-def test_port_list_through_DVPortListpp(switch_id):
-    cell = P.new_DVPortListpp()
-    assert _libfc.DVSHYP_SwitchPortList(switch_id, cell, _libfc.DVSPORT_TYPE_ACTIVE) == OK
-    ports = P.DVPortListpp_value(cell)
+def test_port_list_through_DVPortListpp(switch_id, ports):
     assert _libfc.DVPortList_nports_get(ports) == PORTS
     first = _libfc.DVPortData_dvPortId_get(_libfc.DVPortList_dvPort_get(ports))
     assert _libfc.DVSHYP_PortFind(switch_id, first) == OK
@@ -134,7 +98,8 @@ def test_port_list_through_DVPortListpp(switch_id):
     assert all(_libfc.DVPortExist(switch_id, i) == "\x01" for i in ids)
 
 
-def test_port_record_through_OpaqueDVPortDatapp(switch_id, port_id):
+def test_port_record_through_OpaqueDVPortDatapp(switch_id):
+    port_id = _libfc.DVS_PortId(collect("DVSState_PortForEach", _libfc.DVSState_SwitchFindByAlias(switch_id))[0])
     data, length = P.new_voidpp(), P.new_intp()
     assert _libfc.DVSHYP_PortDataGet(switch_id, port_id, _libfc.HYP_FABPROP_PORT_VNIC_CONNECTEE, data, length) == OK
     external = P.cdata(P.voidpp_value(data), P.intp_value(length)).rstrip(b"\0").decode()
@@ -161,11 +126,16 @@ def test_data_item_through_DVSDataItem_cell(switch_id):
     ("voidpp", "void **"), ("intp", "int *"), ("uint32p", "hyp_uint32 *"),
     ("DVPortListpp", "DVPortList **"), ("OpaqueDVPortDatapp", "OpaqueDVPortData **"),
 ])
-def test_cells_start_empty_read_back_and_refuse_what_is_not_theirs(stem, ctype):
+def test_cells_start_empty_hold_bytes_through_a_cell_up_to_its_end_and_refuse_what_is_not_theirs(stem, ctype):
     new, value, delete = (getattr(P, n % stem) for n in ("new_%s", "%s_value", "delete_%s"))
-    cell = new()
+    cell, size = new(), 8 if "pp" in stem else 4
     assert value(cell) in (0, None)
-    assert P.cdata(cell, 8 if "pp" in stem else 4) == bytes(8 if "pp" in stem else 4)
+    assert P.cdata(cell, size) == bytes(size)
+    P.memmove(cell, b"\xab" * size)
+    for call, arg in ((P.memmove, b"\x01" * (size + 1)), (P.cdata, size + 1)):
+        with pytest.raises(ValueError, match="%d bytes exceed the %d bytes" % (size + 1, size)):
+            call(cell, arg)
+    assert P.cdata(cell, size) == b"\xab" * size  # the refused write changed nothing
     other = P.new_voidpp() if stem != "voidpp" else P.new_intp()
     for refused, error, message in [
         (other, TypeError, "in method '%s_value', argument 1 of type '%s'" % (stem, ctype)),
@@ -199,20 +169,6 @@ def test_cell_values_written_by_hand_read_back_by_type():
     ctypes.memmove(int(port), (0xDEADBEEF).to_bytes(4, "little"), 4)
     assert P.uint32p_value(port) == 0xDEADBEEF
     _libfc.delete_FC_ActionEntityIOC(record)
-
-
-@pytest.mark.parametrize("stem, size", [("intp", 4), ("voidpp", 8), ("DVPortListpp", 8)])
-def test_bytes_through_a_cell_stop_at_the_cells_end(stem, size):
-    cell = getattr(P, "new_" + stem)()
-    P.memmove(cell, b"\xab" * size)
-    for call, arg in ((P.memmove, b"\x01" * (size + 1)), (P.cdata, size + 1)):
-        with pytest.raises(ValueError, match="%d bytes exceed the %d bytes" % (size + 1, size)):
-            call(cell, arg)
-    assert P.cdata(cell, size) == b"\xab" * size  # the refused write changed nothing
-    context = P.list_context([])  # a list context has no bytes at all
-    assert P.cdata(context, 0) == b""
-    with pytest.raises(ValueError):
-        P.memmove(context, b"\x00" * 8)
 
 
 # ---- Bytes behind pointers ----------------------------------------------------
@@ -252,10 +208,7 @@ def test_refused_arguments(call, error, message):
     with pytest.raises(error) as info:
         call()
     assert str(info.value) == message
-
-
-def test_empty_blocks_need_no_memory():
-    assert (P.cdata(None, 0), P.memmove(None, b"")) == (b"", None)
+    assert (P.cdata(None, 0), P.memmove(None, b"")) == (b"", None)  # an empty block needs no memory
 
 
 # ---- Callbacks ----------------------------------------------------------------
@@ -293,7 +246,11 @@ def test_iteration_operations_collect_every_entry(switch_id):
     assert all(str(i).endswith("_p_void") and i.own() is False for i in port_items)
 
 
-def test_a_context_that_is_no_live_list_stops_the_walk_untouched():
+def test_only_a_live_list_context_is_filled_and_it_holds_its_list():
+    context = P.list_context([])  # a list context has no bytes at all
+    assert P.cdata(context, 0) == b""
+    with pytest.raises(ValueError):
+        P.memmove(context, b"\x00" * 8)
     record = _libfc.new_DVPortList()
     stale = P.list_context([]).this  # its cell, and the list, are gone
     try:
@@ -302,10 +259,7 @@ def test_a_context_that_is_no_live_list_stops_the_walk_untouched():
         assert P.cdata(record, 60) == bytes(60)
     finally:
         _libfc.delete_DVPortList(record)
-
-
-def test_list_context_keeps_its_list_alive():
-    found = []
+    found = []  # a live context holds its list until it dies
     before = sys.getrefcount(found)
     context = P.list_context(found)
     assert sys.getrefcount(found) == before + 1
@@ -329,7 +283,7 @@ def test_addresses_outside_any_known_block_are_refused(switch_id, make):
     assert P.cdata(pointer, 0) == b""
 
 
-def test_untyped_views_reach_exactly_their_sources_block(switch_id):
+def test_untyped_views_reach_exactly_their_sources_block(ports):
     record = _libfc.new_DVPortData()
     try:
         assert len(P.cdata(P.as_voidp(record), 52)) == 52
@@ -337,9 +291,6 @@ def test_untyped_views_reach_exactly_their_sources_block(switch_id):
             P.cdata(P.as_voidp(record), 53)
     finally:
         _libfc.delete_DVPortData(record)
-    cell = P.new_DVPortListpp()
-    assert _libfc.DVSHYP_SwitchPortList(switch_id, cell, _libfc.DVSPORT_TYPE_ACTIVE) == OK
-    ports = P.DVPortListpp_value(cell)
     # The list's extent is what its count said when the library handed it out.
     P.memmove(ports, (PORTS + 100).to_bytes(4, "little"))
     assert len(P.cdata(P.as_voidp(ports), 8 + 52 * PORTS)) == 8 + 52 * PORTS

@@ -7,6 +7,7 @@ header declares them; the module's own functions stand beside the record they
 serve."""
 
 import os
+import pathlib
 import re
 
 
@@ -20,26 +21,15 @@ RECORD_NAME = re.compile(r"\}\s*(\w+)\s*;")
 FUNCTION_DECLARATION = re.compile(r"^[A-Za-z_][\w \*]*?\b(\w+)\s*\([^;{]*\)\s*;", re.M)
 
 
-def read(header):
-    with open(os.path.join(INCLUDE, header)) as f:
-        return re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
-
-
-def declared_records(header):
-    return set(RECORD_NAME.findall(read(header)))
-
-
-def declared_functions(header):
-    return [m.group(1) for m in FUNCTION_DECLARATION.finditer(read(header))
-            if not m.group(0).startswith(("typedef", "HYP_STATIC_ASSERT", "static"))]
-
-
+# Each header's text without its comments.
+SOURCE = {h: re.sub(r"/\*.*?\*/", "", pathlib.Path(INCLUDE, h).read_text(), flags=re.S) for h in HEADERS}
 METHODS = module_methods()
-HEADER_OF = {r.name: next(h for h in HEADERS if r.name in declared_records(h)) for r in RECORDS}
+HEADER_OF = {r.name: next(h for h in HEADERS if r.name in RECORD_NAME.findall(SOURCE[h])) for r in RECORDS}
 # The two libraries' headers declare the functions the operations wrap; the
 # packet header file declares the module's own bitmap conversion.
-LIBRARY_FUNCTIONS = {h: [f for f in declared_functions(h) if f in METHODS] if h.startswith("lib") else []
-                     for h in HEADERS}
+LIBRARY_FUNCTIONS = {h: [m.group(1) for m in FUNCTION_DECLARATION.finditer(SOURCE[h]) if m.group(1) in METHODS
+                         and not m.group(0).startswith(("typedef", "HYP_STATIC_ASSERT", "static"))]
+                     if h.startswith("lib") else [] for h in HEADERS}
 
 
 def test_records_of_each_header_stand_together_in_header_order():

@@ -94,45 +94,16 @@ def test_computed_this_outlives_the_call_that_converted_it_and_is_released_event
     assert alive < 100, alive  # bounded, not one kept per call
 
 
-def test_this_chain_through_computed_objects_reaches_the_record():
-    class Outer:
-        @property
-        def this(self):
-            return Holder(Holder(keep))
-
-    keep = _libfc.new_hyp_String()
-    _libfc.hyp_String_bufferSize_set(Outer(), 5)
-    assert _libfc.hyp_String_bufferSize_get(keep) == 5
-
-
-@pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, RuntimeError])
-def test_failed_this_lookup_means_no_pointer(error):
-    class Raising:
-        @property
-        def this(self):
-            raise error("lookup failed")
-
-    with pytest.raises(TypeError, match=r"argument 1 of type 'hyp_String \*'"):
-        _libfc.hyp_String_bufferSize_get(Raising())
-
-
-class _Held:
-    pass
-
-
 @pytest.mark.parametrize("kind", ["class", "subclass", "subclass with slots", "view"])
 def test_dying_instances_release_what_they_hold(kind):
     # Record classes' instances are torn down by the companion's own
     # deallocator (and subclasses' through it): every slot, the instance
     # dictionary and weak references are let go, once.
-    cls = libfc.FC_FlowKey
-    if kind == "subclass":
-        cls = type("Sub", (libfc.FC_FlowKey,), {})
-    elif kind == "subclass with slots":
-        cls = type("SubSlots", (libfc.FC_FlowKey,), {"__slots__": ("extra",)})
+    slots = {"__slots__": ("extra",)} if kind == "subclass with slots" else {}
+    cls = type("Sub", (libfc.FC_FlowKey,), slots) if kind.startswith("subclass") else libfc.FC_FlowKey
     parent = cls()
     inst = parent.l2Key if kind == "view" else parent
-    held, holder = _Held(), _Held()
+    held, holder = Holder(None), Holder(None)
     watched = [weakref.ref(held), weakref.ref(holder)]
     if kind.startswith("subclass"):
         inst.extra = held  # the subclass's dictionary or slot

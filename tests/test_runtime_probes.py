@@ -1,6 +1,5 @@
-"""Runtime conversions reached through the test module's probes: callbacks
-carried in a built-in function's documentation, text arguments and results,
-and the text forms of packed objects."""
+"""Callbacks carried in a built-in function's documentation, reached through
+the test module's probe. (Text arguments and results: test_operations.py.)"""
 
 import pytest
 
@@ -23,23 +22,3 @@ def test_callback_refusals(value):
     with pytest.raises(TypeError) as info:
         m.swigtest_callback(value)
     assert str(info.value) == CALLBACK_MESSAGE
-
-
-@pytest.mark.parametrize("text", ["", "plain", "sécurité", "a\0b"])
-def test_text_round_trip(text):
-    # The C side sees the text up to its first zero character.
-    assert m.swigtest_text(text) == text.split("\0")[0]
-
-
-def test_text_none_and_refusals():
-    assert m.swigtest_text(None) is None
-    for bad in (b"bytes", bytearray(b"x"), 3, "\ud800"):
-        with pytest.raises(TypeError) as info:
-            m.swigtest_text(bad)
-        assert str(info.value) == "in method 'swigtest_text', argument 1 of type 'char const *'"
-
-
-@pytest.mark.parametrize("value, code", [("A", 65), ("", 0), (None, 0), (200, 200)])
-def test_char_conversion(value, code):
-    assert m.swigtest_char(value) == code
-

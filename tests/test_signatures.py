@@ -17,17 +17,15 @@ import _libfc_ptr
 import libfc  # registers the record classes, whose destructors free new_X records
 
 from _helpers import module_methods
+from _records import all_fields, getter, new
 
 MODULES = [_libfc, _libfc_ptr, _libfc_fields]
 
 
-def stub_of(module):
-    path = os.path.join(os.path.dirname(module.__file__), module.__name__ + ".pyi")
-    with open(path) as f:
-        return ast.parse(f.read(), path)
-
-
-def stub_names(tree):
+def stub_names(module):
+    """The public names the module's stub declares, with their declarations."""
+    with open(os.path.join(os.path.dirname(module.__file__), module.__name__ + ".pyi")) as f:
+        tree = ast.parse(f.read())
     names = {}
     for node in tree.body:
         if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
@@ -39,7 +37,7 @@ def stub_names(tree):
     return {name: node for name, node in names.items() if not name.startswith("_")}
 
 
-STUBS = {module.__name__: stub_names(stub_of(module)) for module in MODULES}
+STUBS = {module.__name__: stub_names(module) for module in MODULES}
 
 
 @pytest.mark.parametrize("module", MODULES, ids=lambda m: m.__name__)
@@ -103,36 +101,27 @@ def test_results_are_of_the_stubbed_type(name, args):
 PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
 
 
-def field_getters():
-    """(getter, record) for every field getter, its record the longest name it starts with."""
-    records = sorted((name[len("new_"):] for name in module_methods() if name.startswith("new_")), key=len)
-    for name in module_methods():
-        if name.endswith("_get") and not name.startswith("new_"):
-            record = [r for r in records if name.startswith(r + "_")]
-            if record:
-                yield name, record[-1]
-
-
 def test_field_getters_return_what_the_stub_says():
     wrong, checked = [], 0
-    for getter, record in field_getters():
-        annotation = ast.unparse(STUBS["_libfc"][getter].returns)
-        if annotation not in PLAIN_TYPES:
-            continue
-        value = getattr(_libfc, getter)(getattr(_libfc, "new_" + record)())
-        checked += 1
-        if not isinstance(value, PLAIN_TYPES[annotation]):
-            wrong.append((getter, annotation, type(value).__name__))
+    for record, f in all_fields():
+        annotation = ast.unparse(STUBS["_libfc"]["%s_%s_get" % (record.name, f.name)].returns)
+        if annotation in PLAIN_TYPES:
+            value = getter(record, f)(new(record))
+            checked += 1
+            if not isinstance(value, PLAIN_TYPES[annotation]):
+                wrong.append((record.name, f.name, annotation, type(value).__name__))
     assert wrong == [] and checked > 400
+
+
+with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as _stub:
+    PACKAGE_CLASSES = [node for node in ast.parse(_stub.read()).body if isinstance(node, ast.ClassDef)]
 
 
 def test_package_stub_types_embedded_records_as_never_none():
     # An embedded record or array reads as its class; a pointer field of a
     # zero-filled record reads as None, which its "X | None" allows.
-    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
-        tree = ast.parse(f.read())
     wrong, embedded = [], 0
-    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+    for node in PACKAGE_CLASSES:
         for field in (f for f in node.body if isinstance(f, ast.AnnAssign)):
             annotation = ast.unparse(field.annotation)
             value = getattr(getattr(libfc, node.name)(), field.target.id)
@@ -154,10 +143,8 @@ READ_AS = {"str": str, "IPv4Address": ipaddress.IPv4Address, "IPv6Address": ipad
 
 
 def test_package_stub_setters_take_what_they_say():
-    with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as f:
-        tree = ast.parse(f.read())
     refused, checked = [], 0
-    for node in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+    for node in PACKAGE_CLASSES:
         for setter in (f for f in node.body if isinstance(f, ast.FunctionDef) and f.decorator_list
                        and ast.unparse(f.decorator_list[0]).endswith(".setter")):
             record = getattr(libfc, node.name)()

@@ -1,5 +1,6 @@
 """The library-call trap: a library may abandon a call by jumping back with an
-exception type and a message; the module raises exactly that."""
+exception type and a message; the module raises exactly that. The built-in
+flow cache abandons a call on request, as a library would on its own."""
 
 import ctypes
 import subprocess
@@ -7,37 +8,44 @@ import subprocess
 import pytest
 
 import _libfc
-import _swigtest
+from _helpers import trap_status
+from conftest import fcemu_library
+
+FC = fcemu_library()
+FC.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 
 
-def word(module, name, ctype=ctypes.c_int):
-    return ctype.in_dll(ctypes.CDLL(module.__file__), name)
+@pytest.fixture(autouse=True)
+def cache(flow_cache):
+    yield
+    FC.fcemu_fail_next(b"FC_IOCGetConfigOption", 0, None, None)  # no failure outlives its test
 
 
-@pytest.mark.parametrize("exc_type, value", [(RuntimeError, 7), (ValueError, 1), (KeyError, -3)])
-def test_jump_raises_what_the_library_left(exc_type, value):
-    with pytest.raises(exc_type) as info:
-        _swigtest.swigtest_trap(value, exc_type, "library gave up")
-    assert info.value.args == ("library gave up",)
-    assert word(_swigtest, "exception_status").value == value
+def abandoned(value, exc_type, message):
+    """A library call that jumps back with value, the type (a null one for
+    None) and the message."""
+    FC.fcemu_fail_next(b"FC_IOCGetConfigOption", value, exc_type and id(exc_type), message and message.encode())
+    return _libfc.FC_IOCGetConfigOption(0)
 
 
-def test_jump_without_a_message_raises_runtime_error():
-    with pytest.raises(RuntimeError, match="abandoned"):
-        _swigtest.swigtest_trap(2, RuntimeError, None)
+# Without a type or without a message the module raises its own RuntimeError.
+@pytest.mark.parametrize("value, exc_type, message", [(7, RuntimeError, "library gave up"),
+                                                      (1, ValueError, "gave up"), (-3, KeyError, "gave up too"),
+                                                      (2, RuntimeError, None), (4, None, "unnamed")])
+def test_jump_raises_what_the_library_left(value, exc_type, message):
+    named = exc_type is not None and message is not None
+    with pytest.raises(exc_type if named else RuntimeError) as info:
+        abandoned(value, exc_type, message)
+    assert info.value.args == ((message if named else "library call abandoned without naming an exception"),)
+    assert trap_status().value == value
 
 
-def test_a_returning_call_leaves_status_zero_and_no_exception():
-    word(_swigtest, "exception_status").value = 5
-    assert _swigtest.swigtest_trap(0, RuntimeError, "unused") == 0
-    assert word(_swigtest, "exception_status").value == 0
-
-
-def test_module_survives_many_jumps():
+def test_a_returning_call_after_many_jumps_leaves_status_zero_and_no_exception():
     for i in range(1, 2000):
         with pytest.raises(RuntimeError):
-            _swigtest.swigtest_trap(i, RuntimeError, "again")
-    assert _swigtest.swigtest_trap(0, RuntimeError, "fine") == 0
+            abandoned(i, RuntimeError, "again")
+    assert type(_libfc.FC_IOCGetConfigOption(0)) is int
+    assert trap_status().value == 0
 
 
 def test_libfc_exports_the_trap_words_and_module_id_and_nothing_else():
@@ -47,21 +55,17 @@ def test_libfc_exports_the_trap_words_and_module_id_and_nothing_else():
     assert set(symbols) == {"exception_buffer", "exception_status", "exceptionType", "exceptionMsg",
                             "hyp_ModuleCurrentID", "PyInit__libfc"}
     # hyp_ModuleCurrentID lives in read-only data.
-    assert symbols["hyp_ModuleCurrentID"] == "R" and word(_libfc, "hyp_ModuleCurrentID").value == 0
+    assert symbols["hyp_ModuleCurrentID"] == "R"
+    assert ctypes.c_int32.in_dll(ctypes.CDLL(_libfc.__file__), "hyp_ModuleCurrentID").value == 0
 
 
-def test_constructors_and_destructors_arm_the_trap_accessors_do_not():
-    status = word(_libfc, "exception_status")
-    status.value = 9
-    s = _libfc.new_hyp_String()
-    assert status.value == 0
-    status.value = 9
-    _libfc.hyp_String_bufferSize_set(s, 3)
-    assert _libfc.hyp_String_bufferSize_get(s) == 3 and status.value == 9
-    _libfc.delete_hyp_String(s)
-    assert status.value == 0
-    status.value = 9
-    name = _libfc.new_hyp_Name()
-    status.value = 9
-    _libfc.hyp_Name___repr__(name)
-    assert status.value == 0
+def test_constructors_destructors_and_repr_arm_the_trap_accessors_do_not():
+    status, made, name = trap_status(), [], _libfc.new_hyp_Name()
+    for step, arms in [(lambda: made.append(_libfc.new_hyp_String()), True),
+                       (lambda: _libfc.hyp_String_bufferSize_set(made[0], 3), False),
+                       (lambda: _libfc.hyp_String_bufferSize_get(made[0]), False),
+                       (lambda: _libfc.delete_hyp_String(made[0]), True),
+                       (lambda: _libfc.hyp_Name___repr__(name), True)]:
+        status.value = 9
+        step()
+        assert status.value == (0 if arms else 9)

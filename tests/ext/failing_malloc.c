@@ -15,23 +15,11 @@
 /* The project builds with hidden visibility; these must be seen. */
 #define SHIM_EXPORT __attribute__((visibility("default")))
 
-static void *(*real_malloc)(size_t);
-static void *(*real_calloc)(size_t, size_t);
+/* glibc's own allocator, under the names it exports beside malloc and calloc. */
+void *__libc_malloc(size_t size);
+void *__libc_calloc(size_t count, size_t size);
+
 static long countdown = -1; /* allocations left before the failing one; -1 when idle */
-
-/* dlsym may itself call calloc before real_calloc is known: a small static
- * area serves those few early requests and is never freed. */
-static char early[4096];
-static size_t early_used;
-
-static void *early_block(size_t size) {
-    size = (size + 15) & ~(size_t)15;
-    if (early_used + size > sizeof early) return NULL;
-    void *block = early + early_used;
-    early_used += size;
-    return block;
-}
-
 static int fired;
 static char callers[512]; /* LIBFC_FAIL_MALLOC_FROM as read at the start */
 
@@ -71,29 +59,10 @@ SHIM_EXPORT int failing_malloc_stop(void) {
     return fired;
 }
 
-
 SHIM_EXPORT void *malloc(size_t size) {
-    if (!real_malloc) real_malloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
-    if (should_fail(__builtin_return_address(0))) return NULL;
-    return real_malloc(size);
+    return should_fail(__builtin_return_address(0)) ? NULL : __libc_malloc(size);
 }
 
 SHIM_EXPORT void *calloc(size_t count, size_t size) {
-    if (!real_calloc) {
-        static int resolving;
-        if (resolving) return early_block(count * size);
-        resolving = 1;
-        real_calloc = (void *(*)(size_t, size_t))dlsym(RTLD_NEXT, "calloc");
-        resolving = 0;
-    }
-    if (should_fail(__builtin_return_address(0))) return NULL;
-    return real_calloc(count, size);
-}
-
-static void (*real_free)(void *);
-
-SHIM_EXPORT void free(void *block) {
-    if ((char *)block >= early && (char *)block < early + sizeof early) return;
-    if (!real_free) real_free = (void (*)(void *))dlsym(RTLD_NEXT, "free");
-    real_free(block);
+    return should_fail(__builtin_return_address(0)) ? NULL : __libc_calloc(count, size);
 }

@@ -1,6 +1,6 @@
 // _swigtest: a second module built from the same runtime, sharing some type
 // descriptors with _libfc, plus probes of runtime paths _libfc has no public
-// method for yet (trap jumps, packed objects, callback and text conversions).
+// method for yet (packed objects, callback conversions, the registry).
 
 #include <cstring>
 
@@ -10,7 +10,6 @@
 #include "runtime/packed_object.hpp"
 #include "runtime/pointer_object.hpp"
 #include "runtime/registry.hpp"
-#include "runtime/trap.hpp"
 #include "swigtest_records.h"
 #include "swigtest_type_ids.hpp"
 
@@ -95,27 +94,6 @@ PyObject *descriptor_of(PyObject *, PyObject *args) noexcept {
     return PyLong_FromVoidPtr(p->descriptor);
 }
 
-// swigtest_trap(value, type, message): calls into the probe library under
-// the trap; the library jumps back when value is not 0.
-PyObject *trap(PyObject *, PyObject *args) noexcept {
-    constexpr const char *kMethod = "swigtest_trap";
-    PyObject *argv[3];
-    if (!unpack_args<3>(args, kMethod, argv)) return nullptr;
-    int value;
-    if (int rc = convert::to_integer(argv[0], &value)) return errors::argument(rc, kMethod, 1, "int");
-    convert::Text message;
-    if (int rc = convert::to_text(argv[2], &message)) return errors::argument(rc, kMethod, 3, "char const *");
-    PyObject *type = argv[1] == Py_None ? nullptr : argv[1];
-    int result = -1;
-    auto call = [&] { result = trap_probe_call(value, type, message.ptr); };
-    if (trap::armed(call)) {
-        convert::release(message);
-        return trap::raise_abandoned_call();
-    }
-    convert::release(message);
-    return PyLong_FromLong(result);
-}
-
 // swigtest_packed(data): a packed object holding a copy of the bytes.
 PyObject *packed(PyObject *, PyObject *args) noexcept {
     PyObject *argv[1];
@@ -137,28 +115,6 @@ PyObject *callback(PyObject *, PyObject *args) noexcept {
     return PyLong_FromVoidPtr(address);
 }
 
-// swigtest_text(obj): a char const * argument handed back through the char * result.
-PyObject *text(PyObject *, PyObject *args) noexcept {
-    constexpr const char *kMethod = "swigtest_text";
-    PyObject *argv[1];
-    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
-    convert::Text t;
-    if (int rc = convert::to_text(argv[0], &t)) return errors::argument(rc, kMethod, 1, "char const *");
-    PyObject *result = convert::from_text(t.ptr);
-    convert::release(t);
-    return result;
-}
-
-// swigtest_char(obj): a char argument handed back through the char result.
-PyObject *character(PyObject *, PyObject *args) noexcept {
-    constexpr const char *kMethod = "swigtest_char";
-    PyObject *argv[1];
-    if (!unpack_args<1>(args, kMethod, argv)) return nullptr;
-    char c;
-    if (int rc = convert::to_char(argv[0], &c)) return errors::argument(rc, kMethod, 1, "char");
-    return PyLong_FromLong(static_cast<unsigned char>(c));
-}
-
 // swigtest_bitfield_image(name): the bytes of a zeroed probe record after the
 // C compiler itself set bit-field `name` to all ones.
 PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
@@ -166,18 +122,13 @@ PyObject *bitfield_image(PyObject *, PyObject *args) noexcept {
     if (!PyArg_ParseTuple(args, "s:swigtest_bitfield_image", &name)) return nullptr;
     swigtest_Probe probe;
     std::memset(&probe, 0, sizeof probe);
-#define SET_ALL_ONES(F) \
-    if (std::strcmp(name, #F) == 0) --probe.F; /* from zero: all ones of its width */
-    SET_ALL_ONES(low4)
-    SET_ALL_ONES(high4)
-    SET_ALL_ONES(b16_a)
-    SET_ALL_ONES(b16_b)
-    SET_ALL_ONES(b32_a)
-    SET_ALL_ONES(b32_b)
-    SET_ALL_ONES(b32_c)
-    SET_ALL_ONES(b64_a)
-    SET_ALL_ONES(b64_b)
-#undef SET_ALL_ONES
+    // From zero, one decrement sets all bits of the field's width.
+#define BITFIELD(R, F, ...) \
+    if (std::strcmp(name, #F) == 0) --probe.F;
+#include "runtime/description_lines_begin.inc"
+#include "tests/ext/swigtest_records.def"
+#include "runtime/description_lines_end.inc"
+#undef BITFIELD
     return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(&probe), sizeof probe);
 }
 
@@ -192,11 +143,8 @@ PyMethodDef probe_entries[] = {
     {"swigtest_lookup_any", lookup_any, METH_VARARGS, nullptr},
     {"swigtest_pretty_name", pretty_name, METH_VARARGS, nullptr},
     {"swigtest_register_base", register_base, METH_VARARGS, nullptr},
-    {"swigtest_trap", trap, METH_VARARGS, nullptr},
     {"swigtest_packed", packed, METH_VARARGS, nullptr},
     {"swigtest_callback", callback, METH_VARARGS, nullptr},
-    {"swigtest_text", text, METH_VARARGS, nullptr},
-    {"swigtest_char", character, METH_VARARGS, nullptr},
     {"swigtest_bitfield_image", bitfield_image, METH_VARARGS, nullptr},
     {"swigtest_do_nothing", do_nothing, METH_VARARGS, nullptr},
     // Built-in functions whose documentation carries a callback address.

@@ -46,12 +46,9 @@ HYP_STATIC_ASSERT(offsetof(swigtest_Probe, label) == 64);
 HYP_STATIC_ASSERT(offsetof(swigtest_Probe, inner) == 160);
 HYP_STATIC_ASSERT(sizeof(swigtest_Probe) == 176);
 
-/* Jumps back through the trap with `value` after naming the exception, or
- * returns `value` when it is 0. Lives in a library loaded beside the module. */
-int trap_probe_call(int value, void *type, const char *message);
-
-/* Functions of each kind the operation template handles; each counts its
- * calls, so tests can tell that a refused argument kept the call out. */
+/* Functions of each kind the operation template handles, in a library loaded
+ * beside the module; each counts its calls, so tests can tell that a refused
+ * argument kept the call out. */
 unsigned int probe_calls(void);
 unsigned int probe_add(unsigned int a, int b, char flag);
 const char *probe_echo(const char *first, const char *second);
