@@ -459,7 +459,6 @@ def test_a_failed_save_leaves_no_file(flow_cache, tmp_path, capsys, monkeypatch)
 # A "?" in an argument stands for a byte that is not UTF-8.
 @pytest.mark.parametrize("args, command, named", [
     ([], "libfc", "COMMAND"),
-    (["frobnicate"], "libfc", "frobnicate"),
     (["flows", "--port", "x"], "libfc flows", "--port"),
     (["flows", "--port", "4294967296"], "libfc flows", "4294967296"),
     (["flows", "--src", "10.0.0.300"], "libfc flows", "10.0.0.300"),
@@ -546,7 +545,6 @@ class InterruptedStderr(io.StringIO):
     ("stats", [], "FC_GetFlowCacheStats", ValueError, 2),
     ("stats", [], "FC_GetFlowCacheStats", None, 1),
     ("inval", [], "FC_GetInvalTableEntries", MemoryError, 1),
-    ("flows", [], None, None, 1),
     ("emu traffic", [], None, None, 1),
     ("emu check", [], None, None, 1),
 ])
