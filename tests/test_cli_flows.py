@@ -464,7 +464,6 @@ def test_a_failed_save_leaves_no_file(flow_cache, tmp_path, capsys, monkeypatch)
     (["flows", "--src", "10.0.0.300"], "libfc flows", "10.0.0.300"),
     (["flows", "--proto", "carrier-pigeon"], "libfc flows", "carrier-pigeon"),
     (["flows", "--limit", "0"], "libfc flows", "--limit"),
-    (["flows", "--vlan", "4096"], "libfc flows", "--vlan 4096 is outside 0..4095"),
     (["flows", "remove", "--vlan", "5000"], "libfc flows remove", "--vlan 5000 is outside"),
     (["flows", "--reverse"], "libfc flows", "--reverse"),
     (["flows", "--top", "3", "--sort", "size"], "libfc flows", "size"),
