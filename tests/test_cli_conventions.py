@@ -181,6 +181,7 @@ COMMANDS = [
     ("dvs port-data %s %s --json" % (SWITCH, PORT), "dvs-items"),
     ("dvs global-props %s --json" % SWITCH, "dvs-items"),
     ("dvs port-data %s %s %s --json" % (SWITCH, PORT, _libfc.HYP_FABPROP_PORT_ALIAS), "dvs-value"),
+    ("dvs global-props %s %s --json" % (SWITCH, _libfc.HYP_FABPROP_SWITCH_ALIAS), "dvs-value"),
     ("dvs alias %s --json" % SWITCH, "dvs-alias"),
     ("diff {snapshot} {snapshot} --unchanged --json", "diff"),
     ("diff {snapshot} live --unchanged --json-lines", "diff-line"),
