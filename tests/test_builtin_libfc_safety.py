@@ -200,7 +200,7 @@ DAMAGE = {
 
 
 @pytest.mark.parametrize("damage", DAMAGE)
-def test_a_state_file_a_read_cannot_use_is_refused_until_reset(flow_cache, damage, capsys):
+def test_a_state_file_a_read_cannot_use_is_refused_until_reset(flow_cache, damage):
     LIB.fcemu_traffic(100, 3)
     path = flow_cache / "flowcache.state"
     assert get_flows().total == 100
@@ -213,8 +213,6 @@ def test_a_state_file_a_read_cannot_use_is_refused_until_reset(flow_cache, damag
     with pytest.raises(OSError) as info:
         get_flows()
     assert str(path) in str(info.value) and problem in str(info.value) and "libfc emu reset" in str(info.value)
-    assert libfc.cli.main(["flows"]) == 1
-    assert problem in capsys.readouterr().err
     assert digest() == before
     assert LIB.fcemu_reset() == 0
     assert get_flows().total == 0
@@ -322,17 +320,6 @@ def child(code):
     return run_python_ok(CHILD_PRELUDE + textwrap.dedent(code))
 
 
-def test_processes_share_the_cache_and_it_outlives_them(flow_cache):
-    LIB.fcemu_traffic(100, 1)
-    LIB.FC_IOCSetConfigOption(EXPR_TIME, 30)
-    mine = get_flows().total
-    seen = child("print(total(), lib.FC_IOCGetConfigOption(2), lib.fcemu_traffic(50, 2))").stdout.split()
-    assert [int(seen[0]), int(seen[1])] == [mine, 30]
-    assert get_flows().total == mine + int(seen[2]) > mine
-    # A later process finds what the exited one left.
-    assert int(child("print(total())").stdout) == mine + int(seen[2])
-
-
 def test_garbage_in_the_state_never_crashes_a_reader(flow_cache):
     LIB.fcemu_traffic(200, 4)
     with open(flow_cache / "flowcache.state", "r+b") as f:
@@ -350,15 +337,18 @@ def test_garbage_in_the_state_never_crashes_a_reader(flow_cache):
     assert result.stdout.split() == ["True", "True", "True"]
 
 
-def test_concurrent_writers_lose_no_update(flow_cache):
+def test_concurrent_writers_lose_no_update_and_see_what_was_set_before(flow_cache):
+    LIB.FC_IOCSetConfigOption(EXPR_TIME, 30)
     code = CHILD_PRELUDE + textwrap.dedent("""
         base = int(sys.argv[1])
-        print(sum(lib.fcemu_traffic(25, base + round) for round in range(40)))
+        print(lib.FC_IOCGetConfigOption(2), sum(lib.fcemu_traffic(25, base + round) for round in range(40)))
     """)
     writers = [subprocess.Popen([sys.executable, "-c", code, str(base)], env=child_env(), stdout=subprocess.PIPE,
                                 text=True) for base in (1000, 2000)]
-    installed = [int(w.communicate(timeout=120)[0]) for w in writers]
+    seen = [w.communicate(timeout=120)[0].split() for w in writers]
     assert all(w.returncode == 0 for w in writers)
+    assert [option for option, _ in seen] == ["30", "30"]
+    installed = [int(count) for _, count in seen]
     s = stats()
     assert s["alloc.fe"] == s["nmisses"] == sum(installed) > 1500
     assert get_flows().total == s["alloc.fe"] - s["free.fe"]

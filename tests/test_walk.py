@@ -131,12 +131,6 @@ def test_what_no_filter_can_reach_is_counted_not_invented(make, exact):
     assert abs(walk.unreachable - missing) <= (0 if exact else missing // 4), "the count of unreachable flows is off"
 
 
-def test_criteria_narrow_the_walk():
-    cache = _cache(20 * PAGE, 3, [5, 6, 7])
-    listed = {flow.id for flow in cache.walk(switchPort=6, proto=17)}
-    assert listed == {f.id for f in cache.flows.values() if f.port == 6 and f.proto == 17}
-
-
 def test_limit_stops_the_walk_early():
     cache = _cache(50 * PAGE, 4, [5, 6])
     walk = cache.walk()
