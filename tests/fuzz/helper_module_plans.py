@@ -10,6 +10,7 @@ since every conversion must refuse it.
 import _libfc
 import _libfc_fields
 import _libfc_ptr
+from _records import new
 
 # The cells: bytes behind each, and its descriptor.
 CELLS = {"voidpp": (8, "_p_p_void"), "intp": (4, "_p_int"), "uint32p": (4, "_p_unsigned_int"),
@@ -91,7 +92,7 @@ class HelperPlans:
         if r < 0.6:
             # Past the end of a record whose size the module knows: refused.
             record = rng.choice(self.records)
-            return self.d.call(_libfc_ptr.cdata, new_record(record), record.size + rng.choice([1, 8, 2**20]))
+            return self.d.call(_libfc_ptr.cdata, new(record), record.size + rng.choice([1, 8, 2**20]))
         if r < 0.7:
             stem = rng.choice(list(CELLS))
             return self.d.call(_libfc_ptr.cdata, new_cell(stem), rng.randrange(CELLS[stem][0] + 1))
@@ -112,7 +113,7 @@ class HelperPlans:
                 self.d.call(getattr(_libfc_ptr, stem + "_value"), cell)
         elif r < 0.7:
             record = rng.choice(self.records)
-            made = new_record(record)
+            made = new(record)
             size = rng.choice([0, 1, record.size, record.size + 1, record.size + 64])
             self.d.call(_libfc_ptr.memmove, made, bytes(rng.randrange(256) for _ in range(size)))
             self.d.call(_libfc_ptr.cdata, made, record.size)
@@ -170,8 +171,4 @@ class HelperPlans:
         # Called as a plain function: no instance of its class, so the
         # general path or a refusal.
         self.d.call(made, *[self.d.scalar() for _ in range(rng.randrange(3))])
-
-
-def new_record(record):
-    return getattr(_libfc, "new_" + record.name)()
 
