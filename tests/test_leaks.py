@@ -138,12 +138,6 @@ def operation_texts_refused():
     refused(_libfc.FC_GetFlows, *FILTER[:4], "not a mac address", *FILTER[5:])
 
 
-def operation_trap_fired():
-    FC.fcemu_fail_next(b"FC_GetFlowCacheEnabled", 3, ctypes.py_object(RuntimeError), b"injected")
-    with pytest.raises(RuntimeError, match="^injected$"):
-        _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "8")
-
-
 def library_result_copies():
     flows = _libfc.FC_GetFlows(*ALL_FLOWS)
     for i in (0, 1, 2):
@@ -218,7 +212,7 @@ CYCLES = ([(c, 8_000) for c in (records_deleted_dropped_and_wrapped, nested_view
                                  owned_text_replaced_refused_and_freed,
                                  cell_dropped_or_deleted_twice, cell_bytes, list_context_walk, field_descriptor_made)]
           + [(packed(size), 8_000) for size in (1, 511, 512, 4096)]
-          + [(c, 4_000) for c in (operation_texts_succeed, operation_texts_refused, operation_trap_fired)]
+          + [(c, 4_000) for c in (operation_texts_succeed, operation_texts_refused)]
           + [(abandoned(name, call), 4_000) for name, call in TRAPPED_CALLS]
           + [(library_result_copies, 2_000)])
 

@@ -56,6 +56,17 @@ class Input:
     def pick(self, items):
         return items[int.from_bytes(self.take(2), "little") % len(items)]
 
+    def integer(self):
+        kind = self.byte() % 4
+        if kind == 0:  # near a power of two
+            power = self.byte() % 90
+            return (1 << power) + (self.byte() % 5) - 2
+        if kind == 1:
+            return -((1 << (self.byte() % 90)) + (self.byte() % 5) - 2)
+        if kind == 2:
+            return int.from_bytes(self.take(12), "little", signed=True)
+        return self.byte() - 128
+
     def text(self):
         length = self.byte() % 80
         codes = struct.unpack("<%dH" % length, self.take(2 * length))
@@ -113,7 +124,7 @@ OPERATIONS = [("FC_IOCGetConfigOption", (0,)), ("FC_GetFlowCacheStats", ()), ("F
 
 def check_trap(inp):
     name, args = inp.pick(OPERATIONS)
-    value = int.from_bytes(inp.take(4), "little") % 2**31 or 1
+    value = inp.integer() % 2**31 or 1
     kind = inp.pick(EXCEPTION_TYPES)
     message = inp.text().encode("utf-8", "replace").replace(b"\0", b"") if inp.byte() % 4 else None
     LIB.fcemu_fail_next(name.encode(), value, id(kind) if kind else None, message)  # None: no type at all
