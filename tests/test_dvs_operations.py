@@ -191,9 +191,9 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
         _libfc.delete_DVPortData(record)
 
 
-# Texts one byte longer are refused with their message in the table of refusals above.
-@pytest.mark.parametrize("name, size", [("DVSAliasToSwitchId", 64), ("DVSAliasToSwitchIdAllTypes", 64),
-                                        ("DVSPortsetNameToAlias", 128), ("DVSAliasToPortsetName", 128)])
+# Texts one byte longer are refused with their message in the table of refusals above;
+# the other operations of each buffer size convert theirs the same way.
+@pytest.mark.parametrize("name, size", [("DVSAliasToSwitchId", 64), ("DVSPortsetNameToAlias", 128)])
 def test_fixed_text_buffers_count_utf8_bytes(name, size):
     function = getattr(_libfc, name)
     for fits in ("a" * size, "\u00e9" * (size // 2)):

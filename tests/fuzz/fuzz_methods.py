@@ -418,7 +418,6 @@ class Driver:
         # What lies behind a library result: its entries. The extent is the
         # record itself, so views past its head are never read through.
         self.library_views.append(Pointer(result, record.descriptor, record.size, name))
-        self.call(getattr(_libfc, "delete_" + record.name), result)  # a library's record: refused, never freed
         for f in record.fields:
             if f.kind not in POINTER_FIELDS or record.name not in UNIONS:
                 self.call(getter(record, f), result)

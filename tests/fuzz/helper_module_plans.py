@@ -31,7 +31,7 @@ class HelperPlans:
         d, out = self.d, []
         for stem in CELLS:
             new, value, delete = (getattr(_libfc_ptr, form % stem) for form in ("new_%s", "%s_value", "delete_%s"))
-            out += [d.guarded(new, 0, 0.2, lambda new=new: self._new_cell(new)),
+            out += [d.guarded(new, 0, 0.2, lambda new=new: d.call(new)),
                     d.guarded(value, 1, 0.05, lambda stem=stem, value=value: self._cell_value(stem, value)),
                     d.guarded(delete, 1, 0.05, lambda stem=stem, delete=delete: self._delete_cell(stem, delete))]
         return out + [d.guarded(_libfc_ptr.cdata, 2, 0.05, self._cdata),
@@ -44,12 +44,6 @@ class HelperPlans:
         return self.d.rng.choice(self.deleted) if self.deleted else self.d.hostile_object()
 
     # --- cells ---------------------------------------------------------------------------
-
-    def _new_cell(self, new):
-        cell = self.d.call(new)
-        if cell is not None:
-            self.d.call(repr, cell)
-            self.d.call(getattr, cell, "this")
 
     def _cell_value(self, stem, value):
         r = self.d.rng.random()
@@ -72,7 +66,6 @@ class HelperPlans:
             kind = self.d.rng.choice(list(CELLS))
             cell = new_cell(kind)
             self.d.call(delete, cell)  # a cell of another kind: refused, and still alive
-            self.d.call(_libfc_ptr.cdata, cell, 0)
             if kind == stem:
                 self.deleted = (self.deleted + [cell])[-50:]
         elif r < 0.6:
@@ -124,9 +117,7 @@ class HelperPlans:
     def _as_voidp(self):
         r = self.d.rng.random()
         arg = self.d.pointer(0) if r < 0.5 else self.deleted_cell() if r < 0.6 else self.d.hostile_object()
-        view = self.d.call(_libfc_ptr.as_voidp, arg)
-        if view is not None:
-            self.d.call(_libfc_ptr.cdata, view, 0)
+        self.d.call(_libfc_ptr.as_voidp, arg)
 
     def _list_context(self):
         cell = self.d.call(_libfc_ptr.list_context, [] if self.d.rng.random() < 0.6 else self.d.scalar())
