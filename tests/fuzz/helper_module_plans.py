@@ -102,14 +102,12 @@ class HelperPlans:
             stem = rng.choice(list(CELLS))
             cell = new_cell(stem)
             self.d.call(_libfc_ptr.memmove, cell, data)
-            if stem in ("intp", "uint32p"):
-                self.d.call(getattr(_libfc_ptr, stem + "_value"), cell)
         elif r < 0.7:
             record = rng.choice(self.records)
             made = new(record)
             size = rng.choice([0, 1, record.size, record.size + 1, record.size + 64])
             self.d.call(_libfc_ptr.memmove, made, bytes(rng.randrange(256) for _ in range(size)))
-            self.d.call(_libfc_ptr.cdata, made, record.size)
+            # Its pointer fields now hold any bytes: delete frees only what the module made.
             self.d.call(getattr(_libfc, "delete_" + record.name), made)
         else:
             self.d.call(_libfc_ptr.memmove, self.deleted_cell() if r < 0.8 else self.d.hostile_object(), data)
