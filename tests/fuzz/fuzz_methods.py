@@ -56,7 +56,7 @@ os.environ["FAB_EMU_DB"] = os.path.join(_STATE.name, "fab.db")
 
 import _libfc  # noqa: E402
 import libfc  # noqa: E402
-from _records import RECORDS, getter, method_names, new, setter  # noqa: E402
+from _records import BY_NAME, RECORDS, getter, method_names, new, setter  # noqa: E402
 from helper_module_plans import HelperPlans  # noqa: E402
 from switch_state_plans import SwitchState  # noqa: E402
 
@@ -138,7 +138,6 @@ def holds_owned(obj, desc):
     return p is not None
 
 
-RECORD_BY_NAME = {r.name: r for r in RECORDS}
 SIZE = {r.descriptor: r.size for r in RECORDS}
 # The module's own functions over a record (named <record>_get_...), and
 # those over plain values with their argument counts.
@@ -361,7 +360,7 @@ class Driver:
 
     def _plan_functions(self):
         for name in RECORD_FUNCTIONS:
-            self.plans.append(self._extra_plan(RECORD_BY_NAME[name.split("_get_")[0]], name))
+            self.plans.append(self._extra_plan(BY_NAME[name.split("_get_")[0]], name))
         for name, count in PLAIN_FUNCTIONS.items():
             fn = getattr(_libfc, name)
             values = lambda fn=fn, count=count: self.call(fn, *[self.value_for(("scalar",)) for _ in range(count)])
@@ -413,13 +412,12 @@ class Driver:
         """Read-only calls over a library result and its views; they are all
         dropped before the library's next call replaces the buffer."""
         self.library_views = [v for v in self.library_views if v.keep != name]
-        record = RECORD_BY_NAME.get(record_name)
+        record = BY_NAME.get(record_name)
         if result is None or record is None:
             return
         # What lies behind a library result: its entries. The extent is the
         # record itself, so views past its head are never read through.
         self.library_views.append(Pointer(result, record.descriptor, record.size, name))
-        self.call(getattr(_libfc, "delete_" + record.name), result)  # a library's record: refused, never freed
         for f in record.fields:
             if f.kind not in POINTER_FIELDS or record.name not in UNIONS:
                 self.call(getter(record, f), result)

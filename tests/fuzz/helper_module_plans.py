@@ -10,6 +10,7 @@ since every conversion must refuse it.
 import _libfc
 import _libfc_fields
 import _libfc_ptr
+from _records import new
 
 # The cells: bytes behind each, and its descriptor.
 CELLS = {"voidpp": (8, "_p_p_void"), "intp": (4, "_p_int"), "uint32p": (4, "_p_unsigned_int"),
@@ -30,7 +31,7 @@ class HelperPlans:
         d, out = self.d, []
         for stem in CELLS:
             new, value, delete = (getattr(_libfc_ptr, form % stem) for form in ("new_%s", "%s_value", "delete_%s"))
-            out += [d.guarded(new, 0, 0.2, lambda new=new: self._new_cell(new)),
+            out += [d.guarded(new, 0, 0.2, lambda new=new: d.call(new)),
                     d.guarded(value, 1, 0.05, lambda stem=stem, value=value: self._cell_value(stem, value)),
                     d.guarded(delete, 1, 0.05, lambda stem=stem, delete=delete: self._delete_cell(stem, delete))]
         return out + [d.guarded(_libfc_ptr.cdata, 2, 0.05, self._cdata),
@@ -43,12 +44,6 @@ class HelperPlans:
         return self.d.rng.choice(self.deleted) if self.deleted else self.d.hostile_object()
 
     # --- cells ---------------------------------------------------------------------------
-
-    def _new_cell(self, new):
-        cell = self.d.call(new)
-        if cell is not None:
-            self.d.call(repr, cell)
-            self.d.call(getattr, cell, "this")
 
     def _cell_value(self, stem, value):
         r = self.d.rng.random()
@@ -71,7 +66,6 @@ class HelperPlans:
             kind = self.d.rng.choice(list(CELLS))
             cell = new_cell(kind)
             self.d.call(delete, cell)  # a cell of another kind: refused, and still alive
-            self.d.call(_libfc_ptr.cdata, cell, 0)
             if kind == stem:
                 self.deleted = (self.deleted + [cell])[-50:]
         elif r < 0.6:
@@ -91,7 +85,7 @@ class HelperPlans:
         if r < 0.6:
             # Past the end of a record whose size the module knows: refused.
             record = rng.choice(self.records)
-            return self.d.call(_libfc_ptr.cdata, new_record(record), record.size + rng.choice([1, 8, 2**20]))
+            return self.d.call(_libfc_ptr.cdata, new(record), record.size + rng.choice([1, 8, 2**20]))
         if r < 0.7:
             stem = rng.choice(list(CELLS))
             return self.d.call(_libfc_ptr.cdata, new_cell(stem), rng.randrange(CELLS[stem][0] + 1))
@@ -108,14 +102,12 @@ class HelperPlans:
             stem = rng.choice(list(CELLS))
             cell = new_cell(stem)
             self.d.call(_libfc_ptr.memmove, cell, data)
-            if stem in ("intp", "uint32p"):
-                self.d.call(getattr(_libfc_ptr, stem + "_value"), cell)
         elif r < 0.7:
             record = rng.choice(self.records)
-            made = new_record(record)
+            made = new(record)
             size = rng.choice([0, 1, record.size, record.size + 1, record.size + 64])
             self.d.call(_libfc_ptr.memmove, made, bytes(rng.randrange(256) for _ in range(size)))
-            self.d.call(_libfc_ptr.cdata, made, record.size)
+            # Its pointer fields now hold any bytes: delete frees only what the module made.
             self.d.call(getattr(_libfc, "delete_" + record.name), made)
         else:
             self.d.call(_libfc_ptr.memmove, self.deleted_cell() if r < 0.8 else self.d.hostile_object(), data)
@@ -123,9 +115,7 @@ class HelperPlans:
     def _as_voidp(self):
         r = self.d.rng.random()
         arg = self.d.pointer(0) if r < 0.5 else self.deleted_cell() if r < 0.6 else self.d.hostile_object()
-        view = self.d.call(_libfc_ptr.as_voidp, arg)
-        if view is not None:
-            self.d.call(_libfc_ptr.cdata, view, 0)
+        self.d.call(_libfc_ptr.as_voidp, arg)
 
     def _list_context(self):
         cell = self.d.call(_libfc_ptr.list_context, [] if self.d.rng.random() < 0.6 else self.d.scalar())
@@ -170,8 +160,4 @@ class HelperPlans:
         # Called as a plain function: no instance of its class, so the
         # general path or a refusal.
         self.d.call(made, *[self.d.scalar() for _ in range(rng.randrange(3))])
-
-
-def new_record(record):
-    return getattr(_libfc, "new_" + record.name)()
 

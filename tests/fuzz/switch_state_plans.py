@@ -135,7 +135,7 @@ class SwitchState:
         if r < 0.6 and pool:
             entry = pool.pop(rng.randrange(len(pool)))
             return entry[0] if isinstance(entry, tuple) else entry
-        return None if r < 0.8 else rng.choice([1.5, b"x", "text", 7, RaisingObject()])
+        return None if r < 0.8 else rng.choice([1.5, b"x", "text", 7, object()])
 
     # --- the plan of one operation ----------------------------------------------------------
 
@@ -210,8 +210,3 @@ class SwitchState:
             _libfc.DVSData_Free(container)
         self.blocks, self.containers = [], []
 
-
-class RaisingObject:
-    @property
-    def this(self):
-        raise RuntimeError("no this")
