@@ -128,23 +128,6 @@ def test_void_field_accepts_any_pointer_and_nothing_else(record, f):
     _libfc.delete_hyp_String(sources[1])
 
 
-def test_void_field_takes_the_first_pointer_of_a_chain():
-    cookie, first, second = _libfc.new_hyp_AddrCookie(), _libfc.new_hyp_Name(), _libfc.new_hyp_String()
-    first.append(second)
-
-    class Holder:
-        this = first
-
-    _libfc.hyp_AddrCookie_ptr_set(cookie, Holder())
-    untyped = _libfc.hyp_AddrCookie_ptr_get(cookie)
-    assert (int(untyped), first.own(), second.own()) == (int(first), False, True)
-    # What comes back is a void *: no record method takes it for a hyp_Name.
-    with pytest.raises(TypeError) as info:
-        _libfc.hyp_Name_string_get(untyped)
-    assert str(info.value) == "in method 'hyp_Name_string_get', argument 1 of type 'hyp_Name *'"
-    _libfc.delete_hyp_Name(first)
-
-
 # --- nested records and arrays ------------------------------------------------------
 
 NESTED = all_fields({"nested"})
