@@ -71,14 +71,10 @@ def test_views_keep_the_record_they_lie_in_alive(flow_cache, make):
     assert not any(h() for h in holders), "the holder outlived its views"
 
 
-def test_views_of_library_memory_hold_nothing(flow_cache):
-    flows = _library_flows(2)
+def test_a_library_buffer_is_walked_only_as_far_as_the_library_filled_it_and_its_views_hold_nothing(flow_cache):
+    flows = _library_flows(3)
     assert not any(hasattr(entry, "_holder") for entry in flows)
     assert not hasattr(next(iter(flows)).fkey, "_holder")
-
-
-def test_a_library_buffer_is_walked_only_as_far_as_the_library_filled_it(flow_cache):
-    flows = _library_flows(3)
     flows.numEntries = 50
     assert len(flows) == 3 and len(list(flows)) == 3 and len(list(reversed(flows))) == 3
     with pytest.raises(IndexError):

@@ -124,7 +124,17 @@ def test_void_field_accepts_any_pointer_and_nothing_else(record, f):
         assert raw(rec, record.size) == image_with(record, f, int(src).to_bytes(8, "little"))
         got = getter(record, f)(rec)
         assert (type(got), descriptor_name(got), int(got), got.own()) == (SwigPyObject, "_p_void", int(src), False)
-    _libfc.delete_hyp_Name(sources[0])
+    # What comes back is a void *: no record method takes it for a hyp_Name.
+    with pytest.raises(TypeError) as info:
+        _libfc.hyp_Name_string_get(got)
+    assert str(info.value) == "in method 'hyp_Name_string_get', argument 1 of type 'hyp_Name *'"
+    # Any pointer will do, so the first of a chain is taken (here through a class attribute `this`).
+    first, second = _libfc.new_hyp_Name(), _libfc.new_hyp_String()
+    first.append(second)
+    setter(record, f)(rec, type("Holder", (), {"this": first})())
+    assert (int(getter(record, f)(rec)), first.own(), second.own()) == (int(first), False, True)
+    for name in (sources[0], first):
+        _libfc.delete_hyp_Name(name)
     _libfc.delete_hyp_String(sources[1])
 
 
