@@ -13,18 +13,14 @@ from _helpers import run_python_ok as run_python
 from _records import RECORDS
 
 
-def test_every_record_has_a_class():
+def test_every_record_has_a_class_and_a_stub_that_lists_every_field_with_a_type():
     assert sorted(r.name for r in RECORDS) == sorted(libfc.__all__)
     # (each field's property and accessors: test_field_descriptors.py)
-    for record in RECORDS:
-        assert getattr(libfc, record.name).__swig_destroy__ is getattr(_libfc, f"delete_{record.name}"), record.name
-
-
-def test_stub_lists_every_field_with_a_type():
     stub = os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")
     tree = ast.parse(open(stub).read())
     classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
     for record in RECORDS:
+        assert getattr(libfc, record.name).__swig_destroy__ is getattr(_libfc, f"delete_{record.name}"), record.name
         body = classes[record.name].body
         declared = {node.target.id for node in body if isinstance(node, ast.AnnAssign)}
         declared |= {node.name for node in body if isinstance(node, ast.FunctionDef)}
@@ -71,14 +67,10 @@ def test_views_keep_the_record_they_lie_in_alive(flow_cache, make):
     assert not any(h() for h in holders), "the holder outlived its views"
 
 
-def test_views_of_library_memory_hold_nothing(flow_cache):
-    flows = _library_flows(2)
+def test_a_library_buffer_is_walked_only_as_far_as_the_library_filled_it_and_its_views_hold_nothing(flow_cache):
+    flows = _library_flows(3)
     assert not any(hasattr(entry, "_holder") for entry in flows)
     assert not hasattr(next(iter(flows)).fkey, "_holder")
-
-
-def test_a_library_buffer_is_walked_only_as_far_as_the_library_filled_it(flow_cache):
-    flows = _library_flows(3)
     flows.numEntries = 50
     assert len(flows) == 3 and len(list(flows)) == 3 and len(list(reversed(flows))) == 3
     with pytest.raises(IndexError):

@@ -1,6 +1,6 @@
-"""What a Python user expects of the companion's record classes: a repr that
-shows the plain fields, address texts turned into what fields take, and
-len() / indexing / iteration bounded by the counts that buffers state."""
+"""What a Python user expects of the companion's record classes: address
+texts turned into what fields take, and len() / indexing / iteration bounded
+by the counts that buffers state. (The repr: test_companion_values.py.)"""
 
 import ctypes
 import gc
@@ -12,41 +12,15 @@ import _libfc
 import libfc
 from libfc._sequence import _Sequence
 from _helpers import addr, poke, run_python_ok as run_python
-from _records import BY_NAME, RECORDS
+from _records import BY_NAME
 
 MAC = "00:1a:2b:ff:00:01"
 MAC_BYTES = bytes.fromhex("001a2bff0001")
-SCALAR_KINDS = {"uint", "int", "bool", "chars", "bits", "hwaddr"}
 
 
 def image(size, seed=1):
     """Recognisable bytes: no two neighbouring bytes equal, none all-zero runs."""
     return bytes((seed * 29 + i * 7 + 1) & 0xFF for i in range(size))
-
-
-# --- repr -------------------------------------------------------------------
-
-def sample(field, i):
-    """A value distinct per field."""
-    if field.kind == "hwaddr":
-        return libfc.mac(MAC)
-    return {"uint": min(i + 3, (1 << field.bits) - 1), "int": -(i + 3), "bool": "\x01",
-            "chars": ("f%d" % i)[:field.count], "bits": 1}[field.kind]
-
-
-@pytest.mark.parametrize("record", RECORDS, ids=lambda r: r.name)
-def test_repr_names_the_type_and_every_scalar_field_in_order(record):
-    obj = getattr(libfc, record.name)()
-    own_repr = getattr(_libfc, record.name + "___repr__", None)
-    if own_repr is not None:
-        assert repr(obj) == own_repr(obj)  # the record's own method stands
-        return
-    scalars = [f for f in record.fields if f.kind in SCALAR_KINDS]
-    for i, f in enumerate(scalars):
-        setattr(obj, f.name, sample(f, i))
-    # (each value as its field reads it: a later union member may have changed an earlier one's bytes)
-    parts = ["%s=%r" % (f.name, getattr(obj, f.name)) for f in scalars]
-    assert repr(obj) == "%s(%s)" % (record.name, ", ".join(parts))
 
 
 # --- address helpers -----------------------------------------------------------
@@ -101,9 +75,6 @@ def test_octets_pass_as_unsigned_char_pointers_and_keep_their_memory_while_they_
     u6 = libfc.hyp_SocketIPv6AddressAddr___u6_addr()
     u6.__u6_addr8 = libfc.ipv6("fe80::1")
     assert bytes(u6) == bytes.fromhex("fe80" + "00" * 13 + "01")
-    # Records of another type are not bytes.
-    with pytest.raises(TypeError):
-        s.buffer = libfc.hyp_Name()
 
 
 def test_dropped_octets_free_their_memory_without_leak_lines():

@@ -1,4 +1,4 @@
-"""Records of the companion package as Python values: memory images,
+"""Records of the companion package as Python values: memory images, repr,
 equality, copies, pickling, keyword construction, plain data, refusals a
 user can act on, hardware and IP address fields, and a quiet interpreter
 exit."""
@@ -9,6 +9,7 @@ import json
 import pickle
 import random
 
+import _libfc
 import _libfc_fields
 import pytest
 
@@ -50,6 +51,12 @@ def test_values_round_trip(cls):
     record = filled(cls, cls.__name__)
     image = bytes(record)
     assert image == raw(record, cls._size_)  # bytes() is the memory image
+    # repr names the type and every plain field in order, each as its field reads it (a later union
+    # member may have changed an earlier one's bytes); a record's own method stands.
+    own_repr = getattr(_libfc, cls.__name__ + "___repr__", None)
+    plain = ", ".join("%s=%r" % (f.name, getattr(record, f.name)) for f in BY_NAME[cls.__name__].fields
+                      if f.kind in ("uint", "int", "bool", "chars", "bits", "hwaddr"))
+    assert repr(record) == (own_repr(record) if own_repr else "%s(%s)" % (cls.__name__, plain))
     made_from_bytes = [cls.from_bytes(source) for source in (bytearray(image), memoryview(image))]
     for twin in (copy.copy(record), copy.deepcopy(record), pickle.loads(pickle.dumps(record)), *made_from_bytes):
         assert type(twin) is cls and twin.thisown and twin.this != record.this
@@ -201,11 +208,6 @@ HW_FIELDS = [
 ]
 
 
-def test_six_byte_arrays_are_hardware_addresses():
-    assert (libfc.hyp_EthHdr, "daddr") in HW_FIELDS and (libfc.hyp_ArpHdr, "tha") in HW_FIELDS
-    assert len(HW_FIELDS) == 20
-
-
 @pytest.mark.parametrize("cls, name", HW_FIELDS, ids=lambda x: getattr(x, "__name__", x))
 def test_hardware_address_fields_take_text_and_bytes(cls, name):
     a, b = cls(), type("Sub", (cls,), {})()  # the subclass takes the property path
@@ -250,7 +252,9 @@ def test_ip_address_helpers(cls, name):
         setattr(record, name, "nonsense")
 
 
-def test_address_helpers_are_documented():
+def test_six_byte_arrays_are_hardware_addresses_and_address_helpers_are_documented():
+    assert (libfc.hyp_EthHdr, "daddr") in HW_FIELDS and (libfc.hyp_ArpHdr, "tha") in HW_FIELDS
+    assert len(HW_FIELDS) == 20
     assert len(ADDRESS_FIELDS) >= 14
     assert "saddr_addr, daddr_addr: saddr, daddr as ipaddress objects" in libfc.hyp_IPv4Hdr.__doc__
 

@@ -209,7 +209,7 @@ def test_header_stack_round_trips_a_tunnelled_packet(scapy, name, ip, tunnel, po
 
 
 @pytest.mark.python_only
-def test_conversions_name_what_they_cannot_do(scapy):
+def test_conversions_name_what_they_cannot_do_and_how_to_get_scapy(scapy, monkeypatch):
     with pytest.raises(TypeError, match="no TCP layer"):
         libfc.hyp_TCPHdr.from_scapy(scapy["Ether"]() / scapy["IP"]() / scapy["UDP"]())
     with pytest.raises(TypeError, match="takes a scapy packet"):
@@ -218,10 +218,6 @@ def test_conversions_name_what_they_cannot_do(scapy):
         libfc.VXLAN_Headers.from_scapy(scapy["Ether"]() / scapy["IP"]() / scapy["TCP"]())
     with pytest.raises(NotImplementedError, match="hyp_FenceHdr"):
         libfc.hyp_FenceHdr().to_scapy()
-
-
-@pytest.mark.python_only
-def test_without_scapy_the_conversions_say_how_to_get_it(monkeypatch):
-    monkeypatch.setitem(sys.modules, "scapy.layers.inet", None)
+    monkeypatch.setitem(sys.modules, "scapy.layers.inet", None)  # as if scapy were not installed
     with pytest.raises(ImportError, match=r"hyp_IPv4Hdr: .*pip install 'libfc-binding\[scapy\]'"):
         libfc.hyp_IPv4Hdr().to_scapy()
