@@ -206,6 +206,7 @@ def test_port_by_external_id_and_handle_texts():
     assert lib.DVSHYP_PortDataSet(SW, b"7", b"com.quorix.common.port.alias", b"vm-1-eth0", 9, CONFIG) == OK
     # The port found by its external id: test_libfc_ptr.py's OpaqueDVPortData test.
     assert lib.DVSHYP_PortGetByExternalId(SW, b"vnic-9", C.byref(vp())) == NOT_FOUND
+    assert lib.DVSHYP_PortGetByExternalId(SW, b"v" * 128, C.byref(vp())) == _libfc.HYP_NAME_TOO_LONG
     port = lib.DVSState_PortFind(SW, b"7")
     assert port and lib.DVS_PortId(port) == b"7" and lib.DVS_PortAlias(port) == b"vm-1-eth0"
     assert lib.DVSHYP_PortDataClear(SW, b"7", b"com.quorix.common.port.alias") == OK

@@ -130,6 +130,7 @@ def test_cells_start_empty_hold_bytes_through_a_cell_up_to_its_end_and_refuse_wh
     new, value, delete = (getattr(P, n % stem) for n in ("new_%s", "%s_value", "delete_%s"))
     cell, size = new(), 8 if "pp" in stem else 4
     assert value(cell) in (0, None)
+    assert repr(cell) == "<cell %r>" % (cell.this,)
     assert P.cdata(cell, size) == bytes(size)
     P.memmove(cell, b"\xab" * size)
     for call, arg in ((P.memmove, b"\x01" * (size + 1)), (P.cdata, size + 1)):
