@@ -13,8 +13,9 @@ from _helpers import module_methods, run_python_ok
 
 # --- module object and method table ---------------------------------------------
 
-def test_module_is_undocumented_and_methods_come_before_the_constants():
+def test_module_and_its_methods_are_undocumented_and_methods_come_before_the_constants():
     assert (_libfc.__name__, _libfc.__doc__) == ("_libfc", None)
+    assert [name for name in module_methods() if getattr(_libfc, name).__doc__ is not None] == []
     keys = list(_libfc.__dict__)
     assert max(keys.index(m) for m in module_methods()) < keys.index("HYP_MODULE_NAME_MAX")
 
@@ -99,10 +100,6 @@ def test_registered_class_wraps_pointers_returned_afterwards_and_its_destructor_
 
 # --- cvar ------------------------------------------------------------------------------
 
-UNKNOWN = "Unknown C global variable"
-READ_ONLY = "Variable hyp_ModuleCurrentID is read-only."
-
-
 def test_cvar_reads_the_module_id_and_nothing_else():
     cvar = _libfc.cvar
     assert (type(cvar).__name__, type(cvar).__doc__, repr(cvar), str(cvar)) == (
@@ -160,10 +157,9 @@ def test_network_order_ether_types_are_byte_swapped_twins():
 
 
 def test_status_codes_increase_from_failure_to_last_error():
-    names = CONSTANTS
-    first, last = names.index("HYP_FAILURE"), names.index("HYP_LAST_ERR")
-    codes = [getattr(_libfc, name) for name in names[first:last + 1]]
+    first, last = CONSTANTS.index("HYP_FAILURE"), CONSTANTS.index("HYP_LAST_ERR")
+    codes = [getattr(_libfc, name) for name in CONSTANTS[first:last + 1]]
     assert codes[0] == 0x0BAD0001 and codes[-1] == 0x0BAD0168
     assert all(a < b for a, b in zip(codes, codes[1:]))
-    assert names[first - 1] == "HYP_OK" and _libfc.HYP_OK == 0
-    assert names[last + 1] == "HYP_GENERIC_LINUX_ERROR"
+    assert CONSTANTS[first - 1] == "HYP_OK" and _libfc.HYP_OK == 0
+    assert CONSTANTS[last + 1] == "HYP_GENERIC_LINUX_ERROR"
