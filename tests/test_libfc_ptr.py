@@ -11,7 +11,7 @@ import pytest
 
 import _libfc
 import _libfc_ptr as P
-from _helpers import builtin_library, run_python_ok
+from _helpers import builtin_library
 
 LIB = builtin_library("libfabPublic.so")
 LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
@@ -48,30 +48,7 @@ def ports(switch_id):
 
 # ---- The ring ---------------------------------------------------------------
 
-@pytest.mark.parametrize("first, second", [("_libfc_ptr", "_libfc"), ("_libfc", "_libfc_ptr")])
-def test_either_import_order_shares_one_descriptor_per_type(first, second, tmp_path, monkeypatch):
-    monkeypatch.setenv("FAB_EMU_DB", str(tmp_path / "ring.db"))
-    result = run_python_ok("""
-        import %s, %s
-        import _libfc, _libfc_ptr, libfc
-        import sys
-        assert _libfc.DVSHYP_SwitchAdd("s", "c", 4, 1) == 0
-        data, length = _libfc_ptr.new_voidpp(), _libfc_ptr.new_intp()
-        assert _libfc.DVSHYP_StateGet(data, length) == 0
-        assert _libfc_ptr.cdata(_libfc_ptr.voidpp_value(data), 4) == b"FABS"
-        _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(data))
-        # A record proxy made by _libfc is known to _libfc_ptr's size table.
-        record = libfc.DVPortData()
-        assert len(_libfc_ptr.cdata(record, 52)) == 52
-        # A list the helper reads back comes as the companion's class.
-        cell = _libfc_ptr.new_DVPortListpp()
-        assert _libfc.DVSHYP_SwitchPortList("s", cell, 1) in (0, _libfc.HYP_NOT_FOUND)
-        print(type(_libfc_ptr.DVPortListpp_value(cell) or libfc.DVPortList()).__name__)
-        mods = [m for m in sys.modules if m.startswith("swig_runtime_data")]
-        print(mods)
-    """ % (first, second))
-    assert result.stdout.split("\n")[:2] == ["DVPortList", "['swig_runtime_data4']"]
-
+# (The ring in either import order: test_shared_registry.py.)
 
 def test_pointer_objects_of_either_module_cross_over():
     assert str(P.new_voidpp().this).endswith("_p_p_void")
