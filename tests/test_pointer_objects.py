@@ -5,7 +5,6 @@ chains and how an object holding a chain converts to the pointer a method
 expects, and the leak report for owned records nobody can destroy.
 """
 
-import ctypes
 import operator
 import sys
 
@@ -147,20 +146,11 @@ def test_new_record_is_owned_and_own_disown_acquire_change_it():
     assert p.own() is True  # unchanged
 
 
-def _unpack_message(args, name, least, most):
-    """The TypeError text PyArg_UnpackTuple gives for ``args``."""
-    slots = [ctypes.py_object() for _ in range(most)]
-    with pytest.raises(TypeError) as info:
-        ctypes.pythonapi.PyArg_UnpackTuple(ctypes.py_object(args), name.encode(), ctypes.c_ssize_t(least),
-                                           ctypes.c_ssize_t(most), *[ctypes.byref(s) for s in slots])
-    return str(info.value)
-
-
 def test_methods_refuse_wrong_argument_counts_and_append_takes_only_pointer_objects():
     p = _libfc.new_hyp_String()
     with pytest.raises(TypeError) as info:
         p.own(1, 2)
-    assert str(info.value) == _unpack_message((1, 2), "own", 0, 1)
+    assert str(info.value) == "own expected at most 1 argument, got 2"  # the interpreter's tuple unpacking
     assert p.own() is True
     for method, args in ((p.append, ()), (p.append, (_libfc.new_hyp_Name(),) * 2), (p.disown, (1,)), (p.next, (1,))):
         with pytest.raises(TypeError):
