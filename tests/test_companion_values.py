@@ -87,20 +87,6 @@ def test_equality_needs_the_same_class():
     assert bytes(a) == bytes(b) and a != b and a == libfc.hyp_EthHdr()
 
 
-def test_pickle_crosses_processes(tmp_path):
-    records = [filled(cls, 7) for cls in (libfc.FC_FlowKey, libfc.hyp_IPv6Hdr, libfc.FC_FlowEntryIOC)]
-    (tmp_path / "records.pickle").write_bytes(pickle.dumps(records))
-    result = run_python_ok(
-        f"""
-        import pickle
-        with open({str(tmp_path / "records.pickle")!r}, "rb") as f:
-            for r in pickle.load(f):
-                print(type(r).__name__, r.thisown, bytes(r).hex())
-        """
-    )
-    assert result.stdout.split("\n")[:-1] == ["%s True %s" % (type(r).__name__, bytes(r).hex()) for r in records]
-
-
 @pytest.mark.parametrize("cls, offset, path", [
     (libfc.FC_InvalData, 0, "psName"),
     (libfc.FC_VDL2ActionContext, 16, "ctx[1].ptr"),

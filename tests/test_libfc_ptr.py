@@ -151,26 +151,6 @@ def test_cell_values_written_by_hand_read_back_by_type():
 
 # ---- Bytes behind pointers ----------------------------------------------------
 
-def test_blocks_are_bounded_by_the_pointees_size():
-    record = _libfc.new_DVPortList()
-    try:
-        P.memmove(record, b"\x05\x00\x00\x00")
-        assert _libfc.DVPortList_nports_get(record) == 5
-        assert len(P.cdata(record, 60)) == 60
-        for call in (lambda: P.cdata(record, 61), lambda: P.memmove(record, bytes(61))):
-            with pytest.raises(ValueError, match="61 bytes exceed the 60 bytes a 'DVPortList \\*' addresses"):
-                call()
-        element = _libfc.DVPortList_dvPort_get(record)  # a view is bounded by its own type
-        assert len(P.cdata(element, 52)) == 52
-        with pytest.raises(ValueError, match="53 bytes exceed the 52 bytes a 'DVPortData \\*' addresses"):
-            P.cdata(element, 53)
-        P.memmove(record, bytearray(b"\x07"))
-        P.memmove(record, memoryview(b"\x07\x00"))
-        assert _libfc.DVPortList_nports_get(record) == 7
-    finally:
-        _libfc.delete_DVPortList(record)
-
-
 @pytest.mark.parametrize("call, error, message", [
     (lambda: P.cdata(5, 1), TypeError, "in method 'cdata', argument 1 of type 'void *'"),
     (lambda: P.cdata(None, 1), ValueError, "invalid null reference in method 'cdata', argument 1 of type 'void *'"),
@@ -261,14 +241,22 @@ def test_addresses_outside_any_known_block_are_refused(switch_id, make):
     assert P.cdata(pointer, 0) == b""
 
 
-def test_untyped_views_reach_exactly_their_sources_block(ports):
-    record = _libfc.new_DVPortData()
+def test_blocks_and_untyped_views_reach_exactly_their_sources_block(ports):
+    record = _libfc.new_DVPortList()
     try:
-        assert len(P.cdata(P.as_voidp(record), 52)) == 52
-        with pytest.raises(ValueError, match="53 bytes exceed the 52 bytes"):
-            P.cdata(P.as_voidp(record), 53)
+        P.memmove(record, bytearray(b"\x07"))  # any bytes-like source
+        P.memmove(record, memoryview(b"\x05\x00"))
+        assert _libfc.DVPortList_nports_get(record) == 5
+        element = _libfc.DVPortList_dvPort_get(record)  # a view is bounded by its own type
+        for pointer, size, ctype in [(record, 60, "DVPortList"), (element, 52, "DVPortData"),
+                                     (P.as_voidp(record), 60, "void"), (P.as_voidp(element), 52, "void")]:
+            assert len(P.cdata(pointer, size)) == size
+            message = "%d bytes exceed the %d bytes a '%s \\*' addresses" % (size + 1, size, ctype)
+            for call in (lambda: P.cdata(pointer, size + 1), lambda: P.memmove(pointer, bytes(size + 1))):
+                with pytest.raises(ValueError, match=message):
+                    call()
     finally:
-        _libfc.delete_DVPortData(record)
+        _libfc.delete_DVPortList(record)
     # The list's extent is what its count said when the library handed it out.
     P.memmove(ports, (PORTS + 100).to_bytes(4, "little"))
     assert len(P.cdata(P.as_voidp(ports), 8 + 52 * PORTS)) == 8 + 52 * PORTS
