@@ -100,17 +100,12 @@ def test_registered_class_wraps_pointers_returned_afterwards_and_its_destructor_
 
 # --- cvar ------------------------------------------------------------------------------
 
-def test_cvar_reads_the_module_id_and_nothing_else():
+@pytest.mark.parametrize("name", ["hyp_ModuleCurrentID", "foo", "hyp_moduleCurrentID", "hyp_ModuleCurrentID_",
+                                  "hyp_Module", "__dict__", "__class__", "__doc__"])
+def test_cvar_reads_the_module_id_and_refuses_changes_and_unknown_names(name):
     cvar = _libfc.cvar
     assert (type(cvar).__name__, type(cvar).__doc__, repr(cvar), str(cvar)) == (
         "swigvarlink", "Swig var link object", "<Swig global variables>", "(hyp_ModuleCurrentID)")
-    assert type(cvar.hyp_ModuleCurrentID) is int and cvar.hyp_ModuleCurrentID == 0
-
-
-@pytest.mark.parametrize("name", ["hyp_ModuleCurrentID", "foo", "hyp_moduleCurrentID", "hyp_ModuleCurrentID_",
-                                  "hyp_Module", "__dict__", "__class__", "__doc__"])
-def test_cvar_refuses_changes_and_unknown_names(name):
-    cvar = _libfc.cvar
     changes = [lambda: delattr(cvar, name)] + [lambda v=v: setattr(cvar, name, v) for v in (5, 0, None, "x")]
     if name == "hyp_ModuleCurrentID":
         error, message = AttributeError, "Variable hyp_ModuleCurrentID is read-only."
@@ -120,7 +115,7 @@ def test_cvar_refuses_changes_and_unknown_names(name):
         with pytest.raises(error) as info:
             change()
         assert str(info.value) == message
-    assert cvar.hyp_ModuleCurrentID == 0
+    assert type(cvar.hyp_ModuleCurrentID) is int and cvar.hyp_ModuleCurrentID == 0
 
 
 # --- constants -----------------------------------------------------------------------------
