@@ -177,9 +177,8 @@ def test_refused_arguments(call, error, message):
     ("DVSData_MemFree", "_p_f_p_void__void"),
 ])
 def test_callbacks_carry_their_address_and_type(name, descriptor):
-    # The address is in the docstring, after the signature.
+    # The address is in the docstring, after the signature (test_signatures.py).
     function = getattr(P, name)
-    assert function.__text_signature__.startswith("($module")
     match = re.search(r"swig_ptr: _([0-9a-f]{16})(\w+)$", function.__doc__)
     assert match and match.group(2) == descriptor
     assert int.from_bytes(bytes.fromhex(match.group(1)), "little") != 0
