@@ -46,8 +46,6 @@ def test_type_name_documentation_and_methods():
         "next": "returns the next 'this' object"}
     with pytest.raises(TypeError):
         type("Sub", (SwigPyObject,), {})
-    with pytest.raises(AttributeError):
-        _libfc.new_hyp_String().no_such_attribute
 
 
 # --- text forms -------------------------------------------------------------
