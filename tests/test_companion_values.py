@@ -102,8 +102,7 @@ def test_pickle_refuses_a_record_holding_a_pointer(cls, offset, path):
 
 
 def test_copy_of_an_owned_text_has_its_own_text():
-    original = libfc.FC_InvalData()
-    original.psName = "portset-0"
+    original = libfc.FC_InvalData(psName="portset-0")
     for twin in (copy.copy(original), copy.deepcopy(original)):
         assert twin.psName == "portset-0" and raw(twin, 8) != raw(original, 8)
         twin.psName = "other"
