@@ -1,5 +1,5 @@
-"""The pointer helper module _libfc_ptr: its registry ring with _libfc in
-either import order, every output cell end to end through a real operation,
+"""The pointer helper module _libfc_ptr: its pointer objects crossing over to
+_libfc (the shared ring: test_shared_registry.py), every output cell end to end through a real operation,
 byte access with its bounds, the C callbacks through the iteration
 operations, cell lifetimes and leaks."""
 
