@@ -47,19 +47,5 @@ def test_every_method_of_the_record_counts_its_arguments(record):
             with pytest.raises(TypeError) as info:
                 getattr(_libfc, method)(*args)
             assert str(info.value) == parser_message(args, fmt), "%s with %d arguments" % (method, count)
-
-
-def test_too_many_arguments_change_nothing():
-    rec = _libfc.new_hyp_String()
-    _libfc.hyp_String_bufferSize_set(rec, 3)
-    with pytest.raises(TypeError):
-        _libfc.hyp_String_bufferSize_set(rec, 4, 5)
-    assert _libfc.hyp_String_bufferSize_get(rec) == 3
-
-
-@pytest.mark.parametrize("method, args", [("new_hyp_String", ()), ("delete_hyp_String", ()),
-                                          ("hyp_String_bufferSize_get", ()), ("hyp_String_bufferSize_set", (None,)),
-                                          ("hyp_String_swigregister", ())])
-def test_keyword_arguments_are_refused(method, args):
-    with pytest.raises(TypeError):
-        getattr(_libfc, method)(*args, value=None)
+        with pytest.raises(TypeError, match="takes no keyword arguments"):  # even beside the right count
+            getattr(_libfc, method)(*(None,) * n, value=None)

@@ -32,15 +32,12 @@ LIBRARY_FUNCTIONS = {h: [m.group(1) for m in FUNCTION_DECLARATION.finditer(SOURC
                      if h.startswith("lib") else [] for h in HEADERS}
 
 
-def test_records_of_each_header_stand_together_in_header_order():
-    runs = []
+def test_full_table_is_the_declaration_order():
+    runs = []  # the records of each header stand together, in header order
     for r in RECORDS:
         if not runs or runs[-1] != HEADER_OF[r.name]:
             runs.append(HEADER_OF[r.name])
     assert runs == [h for h in HEADERS if h in runs]
-
-
-def test_full_table_is_the_declaration_order():
     expected = ["SWIG_PyInstanceMethod_New"]
     for i, r in enumerate(RECORDS):
         expected += method_names(r)

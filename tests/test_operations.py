@@ -96,17 +96,6 @@ def _compile_operations(lines):
 
 
 @pytest.mark.plain_only
-def test_type_texts_as_the_library_declares_them_compile():
-    assert _compile_operations([
-        ("DVSwitchHandle f(DVSDataItem)", "DVSwitchHandle", "DVSDataItem"),
-        ("hyp_Bool f(FabVersion)", "hyp_Bool", "FabVersion"),
-        ("void f(char *)", "void", "char [64]"),
-        ("char const *f(DVSwitchCallback)", "char const *", "DVSwitchCallback"),
-        ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatus", "DVPortList **"),
-    ]) is None
-
-
-@pytest.mark.plain_only
 @pytest.mark.parametrize("declaration, result, argument, mistake", [
     ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatus", "DVPortLst **", "spells no such C type"),
     ("HYP_ReturnStatus f(DVPortList **)", "HYP_ReturnStatu", "DVPortList **", "spells no pointer to this C type"),

@@ -104,15 +104,11 @@ def test_dying_instances_release_what_they_hold(kind):
     parent = cls()
     inst = parent.l2Key if kind == "view" else parent
     held, holder = Holder(None), Holder(None)
-    watched = [weakref.ref(held), weakref.ref(holder)]
-    if kind.startswith("subclass"):
+    watched = [weakref.ref(holder)]
+    parent._holder = holder  # (a view holds its parent there)
+    if kind.startswith("subclass"):  # the record classes keep no dictionary
         inst.extra = held  # the subclass's dictionary or slot
-    else:
-        watched.pop(0)  # the record classes keep no dictionary
-    if kind != "view":
-        inst._holder = holder  # the view holds its parent there
-    else:
-        parent._holder = holder
+        watched.append(weakref.ref(held))
     died = []
     ref = weakref.ref(inst, lambda r: died.append(r))
     del inst, held, holder, parent

@@ -17,7 +17,7 @@ import _libfc_ptr
 import libfc  # registers the record classes, whose destructors free new_X records
 
 from _helpers import module_methods
-from _records import all_fields, getter, new
+from _records import all_fields
 
 MODULES = [_libfc, _libfc_ptr, _libfc_fields]
 
@@ -45,11 +45,6 @@ def test_stub_names_exactly_the_public_names_of_its_module(module):
     public = {name for name in vars(module) if not name.startswith("_")}
     stub = set(STUBS[module.__name__])
     assert (sorted(public - stub), sorted(stub - public)) == ([], [])
-
-
-def test_the_module_method_table_has_no_documentation_texts():
-    documented = [name for name in module_methods(_libfc) if getattr(_libfc, name).__doc__ is not None]
-    assert documented == []
 
 
 @pytest.mark.parametrize("module", [_libfc_ptr, _libfc_fields], ids=lambda m: m.__name__)
@@ -83,7 +78,9 @@ def test_operation_parameters_are_named_as_declared(name, parameters):
     assert named == parameters
 
 
-@pytest.mark.parametrize("name, args", [
+PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
+# Operations of each plain result type, and every field getter whose stub names one.
+RESULTS = [
     ("DVPortExist", ("dvSwitch-none", "0")),          # hyp_Bool: a one-character text
     ("HYP_ReturnStatusToString", (0,)),
     ("FC_GetPortsetStatus", ("vSwitch0",)),
@@ -91,26 +88,16 @@ def test_operation_parameters_are_named_as_declared(name, parameters):
     ("ovl_INTBitmapConvert", (1,)),
     ("FC_ACTION_SIZE", ()),
     ("FC_FlowEntryIOC_get_srcip_entry", (libfc.FC_FlowEntryIOC, 0)),
-])
+] + [("%s_%s_get" % (r.name, f.name), (getattr(libfc, r.name),)) for r, f in all_fields()
+     if ast.unparse(STUBS["_libfc"]["%s_%s_get" % (r.name, f.name)].returns) in PLAIN_TYPES]
+
+
+@pytest.mark.parametrize("name, args", RESULTS, ids=[name for name, _ in RESULTS])
 def test_results_are_of_the_stubbed_type(name, args):
+    assert len(RESULTS) > 400  # the stub still names plain types for most getters
     annotation = ast.unparse(STUBS["_libfc"][name].returns)
     args = [arg() if isinstance(arg, type) else arg for arg in args]
     assert isinstance(getattr(_libfc, name)(*args), PLAIN_TYPES[annotation])
-
-
-PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
-
-
-def test_field_getters_return_what_the_stub_says():
-    wrong, checked = [], 0
-    for record, f in all_fields():
-        annotation = ast.unparse(STUBS["_libfc"]["%s_%s_get" % (record.name, f.name)].returns)
-        if annotation in PLAIN_TYPES:
-            value = getter(record, f)(new(record))
-            checked += 1
-            if not isinstance(value, PLAIN_TYPES[annotation]):
-                wrong.append((record.name, f.name, annotation, type(value).__name__))
-    assert wrong == [] and checked > 400
 
 
 with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as _stub:
