@@ -292,13 +292,15 @@ def test_traffic_is_deterministic_and_its_counters_add_up():
 
 
 def test_hash_statistics_count_buckets_and_evictions():
-    assert LIB.fcemu_reset_sized(4, 64) == 0
-    report = traffic_report(600, 5)
+    # Enough flows to fill the tables and overflow a few buckets before that.
+    assert LIB.fcemu_reset_sized(4, 1024) == 0
+    report = traffic_report(10_000, 5)
     most, tables = hash_stats()
     assert most == len(tables) == 4
     flows = get_flows().total
-    assert all(sum(t["lengths"]) == 32 for t in tables)
+    assert all(sum(t["lengths"]) == 512 for t in tables)
     assert sum(length * count for t in tables for length, count in enumerate(t["lengths"])) == flows
+    assert report.evicted > 0
     assert sum(t["evicts"] for t in tables) == report.evicted == stats()["free.fe"] == report.installed - flows
     assert all(t["evicts_max"] <= t["evicts"] and t["state"] == 0 for t in tables)
 
