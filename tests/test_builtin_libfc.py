@@ -315,6 +315,15 @@ def test_a_full_table_refuses_new_flows_and_says_why():
     assert stats()["alloc.fe_fail"] == report.table_full + 1
 
 
+def test_traffic_without_room_for_its_ports_installs_nothing_and_says_why():
+    assert LIB.fcemu_reset_sized(2, 16) == 0
+    for port in range(1023):  # all but one of the 1024 port records
+        LIB.FC_SetPortProp(b"filler", str(port).encode(), 1)
+    assert LIB.fcemu_traffic_report(10, 1, ctypes.byref(TrafficResult())) == -1
+    assert LIB.fcemu_last_error() == b"no room for the traffic's ports"
+    assert get_flows().total == 0
+
+
 @pytest.mark.parametrize("tables, entries, accepted", [
     (1, 16, True), (1024, 2048, True), (128, 8192, True),
     (0, 64, False), (1025, 16, False), (4, 15, False), (4, 8193, False), (512, 8192, False)])
