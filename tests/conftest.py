@@ -1,6 +1,5 @@
 """Test setup: the modules come from the in-tree build (LIBFC_BUILD_DIR, default build/)."""
 
-import ctypes
 import os
 import sys
 
@@ -91,20 +90,13 @@ def _sampled(items):
     return kept
 
 
-def builtin_library(name="libfc.so"):
-    """A built-in library beside the _libfc that was loaded, through ctypes."""
-    import _libfc
-    return ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), name))
-
-
-fcemu_library = builtin_library
-
-
 @pytest.fixture
 def switch_store(tmp_path, monkeypatch):
     """A private, empty built-in switch-state store: FAB_EMU_DB names a
     fresh file for this test and its children, loaded before the test and
     cleaned up after it."""
+    from _helpers import builtin_library  # imports _libfc: only once a test runs
+
     library = builtin_library("libfabPublic.so")
     path = tmp_path / "fab.db"
     monkeypatch.setenv("FAB_EMU_DB", str(path))
@@ -120,5 +112,7 @@ def flow_cache(monkeypatch):
     parent = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
     with tempfile.TemporaryDirectory(prefix="fcemu-test-", dir=parent) as directory:
         monkeypatch.setenv("FC_EMU_DIR", directory)
-        assert fcemu_library().fcemu_reset() == 0
+        from _helpers import builtin_library
+
+        assert builtin_library("libfc.so").fcemu_reset() == 0
         yield pathlib.Path(directory)

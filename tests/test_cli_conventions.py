@@ -22,7 +22,6 @@ from referencing import Registry, Resource
 import _libfc
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library, cli_here as cli, cli_in_process
-from conftest import fcemu_library
 from libfc.cli import dvs, flows, hashstats, inval, snapshot
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -73,7 +72,7 @@ def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old
 @pytest.fixture
 def filled(switch_store, tmp_path, monkeypatch):
     """Flows, two switches of three ports, and a snapshot of the cache."""
-    fcemu_library().fcemu_traffic(60, 4)
+    builtin_library("libfc.so").fcemu_traffic(60, 4)
     monkeypatch.setitem(PLACES, "snapshot", str(tmp_path / "before.snap"))
     snapshot.save(PLACES["snapshot"])
     store = builtin_library("libfabPublic.so")

@@ -27,10 +27,9 @@ from _helpers import BUILD_DIR, builtin_library, cli_here, cli_in_process, cli_o
 from libfc._metrics import leaves
 from libfc.cli import snapshot
 from libfc.cli._output import snake_case
-from conftest import fcemu_library
 from test_builtin_libfc import add_flow, new_entry
 
-LIB = fcemu_library()
+LIB = builtin_library("libfc.so")
 LIB_FAB = builtin_library("libfabPublic.so")
 LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)

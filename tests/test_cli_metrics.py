@@ -18,13 +18,12 @@ from prometheus_client.parser import text_string_to_metric_families
 import _libfc
 import libfc
 import libfc._cache
-from _helpers import cli_in_process
-from conftest import fcemu_library
+from _helpers import builtin_library, cli_in_process
 from libfc import _metrics
 from libfc.cli import build_parser, exporter, stats
 from test_builtin_libfc import add_flow, new_entry
 
-LIB = fcemu_library()
+LIB = builtin_library("libfc.so")
 LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 TABLES, ENTRIES = 2, 64
 # Python over library calls other modules test natively: the plain pass only.

@@ -9,7 +9,7 @@ import pytest
 
 import _libfc
 import libfc
-from _helpers import run_python_ok as run_python
+from _helpers import builtin_library, run_python_ok as run_python
 from _records import RECORDS
 
 
@@ -32,8 +32,7 @@ def test_every_record_has_a_class_and_a_stub_that_lists_every_field_with_a_type(
 
 
 def _library_flows(count):
-    from conftest import fcemu_library
-    fcemu_library().fcemu_traffic(count, 3)
+    builtin_library("libfc.so").fcemu_traffic(count, 3)
     flows = _libfc.FC_GetFlows(0, 0, "\0", 0, None, 0, 0, 0, 0, None, 0)
     assert type(flows) is libfc.FC_IOCFlows and len(flows) == count
     return flows

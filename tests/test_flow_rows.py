@@ -14,8 +14,7 @@ import libfc
 from _libfc_fields import flow_rows
 from libfc import _flow
 
-from _helpers import addr, library_view, run_python_ok
-from conftest import fcemu_library
+from _helpers import addr, builtin_library, library_view, run_python_ok
 
 HEADER = 8
 ENTRY = 67670
@@ -31,7 +30,7 @@ def by_entry(answer, now_ms):
 def traffic(flow_cache):
     """Fills the cache with the demo traffic of a seed; returns the answer."""
     def fill(flows, seed):
-        assert fcemu_library().fcemu_traffic(flows, seed) > 0
+        assert builtin_library("libfc.so").fcemu_traffic(flows, seed) > 0
         return _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
     return fill
 
@@ -132,8 +131,8 @@ def test_every_failed_allocation_raises_memory_error_and_leaves_nothing_behind(f
         sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
         import _libfc, libfc
         from libfc import _flow
-        from conftest import fcemu_library
-        assert fcemu_library().fcemu_traffic(40, 4) > 0
+        from _helpers import builtin_library
+        assert builtin_library("libfc.so").fcemu_traffic(40, 4) > 0
         answer = _libfc.FC_GetFlows(0, 0, "\\x00", 0, None, 0, 0, 0, 0, None, 0)
         expected = _flow.decode_page(answer, 1)
         assert {{f.ipv6 for f in expected}} == {{False, True}}

@@ -8,10 +8,9 @@ import subprocess
 import pytest
 
 import _libfc
-from _helpers import trap_status
-from conftest import fcemu_library
+from _helpers import builtin_library, trap_status
 
-FC = fcemu_library()
+FC = builtin_library("libfc.so")
 FC.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 
 

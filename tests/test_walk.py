@@ -8,7 +8,7 @@ import random
 import pytest
 
 import libfc
-from conftest import fcemu_library
+from _helpers import builtin_library
 from libfc._flow import Flow
 from libfc._walk import FIELDS, Walk
 
@@ -212,7 +212,7 @@ def _selects(flow, keyword, value):
 @pytest.mark.parametrize("keyword", ["port", "vni", "proto", "ether", "vlan", "table", "v6", "src", "dst", "dmac",
                                      "inner_dmac"])
 def test_each_keyword_of_libfc_flows_selects_the_matching_flows(flow_cache, keyword):
-    fcemu_library().fcemu_traffic(400, 9)
+    builtin_library("libfc.so").fcemu_traffic(400, 9)
     everything = list(libfc.flows())
     chosen = next(flow for flow in everything[len(everything) // 2:]
                   if _spelled(flow, keyword) not in (0, False, "00:00:00:00:00:00"))
