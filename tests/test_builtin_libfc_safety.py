@@ -20,7 +20,7 @@ import pytest
 
 import _libfc
 import libfc.cli
-from _helpers import BUILD_DIR, cli_started, run_cli, run_python_ok
+from _helpers import child_env, cli_started, run_cli, run_python_ok
 from test_builtin_libfc import EXPR_TIME, LIB, add_flow, get_flows, new_entry, stats
 
 LIB.fcemu_state_dir.restype = ctypes.c_char_p
@@ -30,10 +30,6 @@ NOBODY = 65534
 
 needs_root = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"),
                                 reason="planting as another user needs root and setpriv")
-
-
-def child_env():
-    return dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
 
 
 def one_line_failure(result, status, *words):

@@ -23,7 +23,7 @@ import _libfc
 import libfc
 import libfc._walk
 import libfc.cli
-from _helpers import BUILD_DIR, builtin_library, cli_here, cli_in_process, cli_ok as ok, run_cli as cli
+from _helpers import builtin_library, child_env, cli_here, cli_in_process, cli_ok as ok, run_cli as cli
 from libfc._metrics import leaves
 from libfc.cli import snapshot
 from libfc.cli._output import snake_case
@@ -108,7 +108,7 @@ for seed in itertools.count(1000):
 def test_a_concurrent_writer_neither_duplicates_nor_hides_a_flow_present_throughout():
     assert sized_cache(6000, seed=5) > PAGE
     before = {flow.id for flow in libfc.flows()}
-    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    env = child_env()
     writer = subprocess.Popen([sys.executable, "-c", WRITER], env=env, stdout=subprocess.PIPE, text=True)
     try:
         assert writer.stdout.readline() == "ready\n"
@@ -509,7 +509,7 @@ def test_output_nobody_can_read_ends_the_same_way_for_every_command(switch_store
     else:
         stdout = os.open("/dev/full", os.O_WRONLY)
     close_stdout = (lambda: os.close(1)) if output == "closed" else None
-    env = dict(os.environ, PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    env = child_env()
     try:
         result = subprocess.run([sys.executable, "-m", "libfc", *words.split()], env=env, stdout=stdout,
                                 stderr=subprocess.PIPE, text=True, timeout=120, preexec_fn=close_stdout)

@@ -3,7 +3,6 @@ flows (order, rates, groups, filters, column fitting, flows that left), the
 keys that change the view, and the full-screen view itself driven through a
 pseudo-terminal, its screen rebuilt by a terminal emulator."""
 
-import os
 import sys
 import time
 import types
@@ -11,7 +10,7 @@ import types
 import pytest
 
 import _libfc
-from _helpers import BUILD_DIR, cli_in_process
+from _helpers import child_env, cli_in_process
 from libfc.cli import top
 from test_builtin_libfc import ACTION, add_flow, new_entry
 
@@ -191,7 +190,7 @@ def terminal(known_flows):
     test(lines of the screen) holds, which returns those lines."""
     pexpect = pytest.importorskip("pexpect")
     pyte = pytest.importorskip("pyte")
-    env = dict(os.environ, TERM="xterm", PYTHONPATH=BUILD_DIR + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    env = dict(child_env(), TERM="xterm")
     screen = pyte.Screen(120, 16)
     stream = pyte.ByteStream(screen)
     child = pexpect.spawn(sys.executable, ["-m", "libfc", "top", "--interval", "0.5"], dimensions=(16, 120), env=env)
