@@ -247,22 +247,24 @@ def test_blocks_kept_for_reuse_come_back_zero_filled():
     # records than the list keeps die (some kept, the rest freed), the next
     # ones take the kept blocks first, and the last round is held, which
     # leaves the list free for the next size sharing it.
-    marked = [(r.name, r.size, bool(r.fields) and r.fields[0].offset == 0 and r.fields[0].kind in ("int", "uint"))
-              for r in RECORDS]
+    # Where the first byte is an integer field, it is set before the record
+    # dies, so a kept block handed back without zeroing shows.
+    records = [(r.name, r.size, bool(r.fields) and r.fields[0].offset == 0 and r.fields[0].kind in ("int", "uint"))
+               for r in RECORDS]
     run_python_ok("""
         import ctypes, _libfc, libfc  # the package registers the records' destructors
         held = []
-        for name, size, marked in %r:
+        for name, size, mark in %r:
             for last in (False, False, True):
                 batch = [getattr(_libfc, "new_" + name)() for _ in range(40)]
                 for p in batch:
                     assert ctypes.string_at(int(p), size) == bytes(size), name
-                    if marked:
+                    if mark:
                         ctypes.memset(int(p), 0xFF, 1)
                 if last:
                     held.append(batch)
                 del batch
-        """ % (marked,))
+        """ % (records,))
 
 
 # --- destruction -----------------------------------------------------------------------
