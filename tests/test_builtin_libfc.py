@@ -15,7 +15,7 @@ import pytest
 
 import _libfc
 import libfc  # noqa: F401  (the record classes _libfc's results come back as)
-from _helpers import builtin_library, poke as write_bytes
+from _helpers import builtin_library, poke
 
 LIB = builtin_library("libfc.so")
 for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled", "fcemu_last_error"]:
@@ -481,7 +481,7 @@ def test_an_unusable_state_directory_is_reported_as_os_error(monkeypatch, tmp_pa
     (FLOW_CELLS - 1, 0, True), (FLOW_CELLS, 0, False), (1, FLOW_CELLS - 2, True), (1, FLOW_CELLS - 1, False)])
 def test_a_flow_that_needs_more_than_a_record_keeps_is_refused(ports, data_words, accepted):
     entry = new_entry(dports=tuple(range(100, 100 + ports)))
-    write_bytes(entry[0].clientData, 0, b"".join(struct.pack("<I", 0x01010101 * (i + 1)) for i in range(data_words)))
+    poke(entry[0].clientData, 0, b"".join(struct.pack("<I", 0x01010101 * (i + 1)) for i in range(data_words)))
     assert add_flow(entry) == (0 if accepted else -1)
     assert get_flows().total == stats()["alloc.fe"] == int(accepted)
     if accepted:
@@ -493,9 +493,9 @@ def test_every_action_entity_comes_back_as_it_was_installed():
     entry = new_entry(entities=4, dports=(5,))
     for e, entity in enumerate(entry):
         entity.actionsBitMap = 1 << ACTION["DST_PORT"] | 1 << (8 + e)
-        write_bytes(entity.clientData, 69 * e, bytes([0x11 * (e + 1)]))        # somewhere in the client data
-        write_bytes(entity.replData, 0, struct.pack("<I", e))                 # replication request
-        write_bytes(entity.dport, 0, struct.pack("<2I", 40 + e, 50 + e))
+        poke(entity.clientData, 69 * e, bytes([0x11 * (e + 1)]))        # somewhere in the client data
+        poke(entity.replData, 0, struct.pack("<I", e))                 # replication request
+        poke(entity.dport, 0, struct.pack("<2I", 40 + e, 50 + e))
         entity.dstPortsNum = 1 + e % 2
     assert add_flow(entry) == 0
     (flow,) = all_flows()
@@ -530,7 +530,7 @@ def test_a_million_flows_fit_in_a_state_file_well_under_400_mb(flow_cache):
 HEADER_SIZE = 96        # the state file's header; the writer mark and the flow count follow it
 
 
-def poke(directory, offset, value):
+def poke_state_word(directory, offset, value):
     with open(directory / "flowcache.state", "r+b") as state:
         state.seek(offset)
         state.write(struct.pack("<I", value))
@@ -542,11 +542,11 @@ def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(flow
     flows = get_flows().total
     assert check() == (0, f"consistent: {flows} flows in 16 tables of 8192 entries; "
                           "0 interrupted changes repaired so far\n")
-    poke(flow_cache, HEADER_SIZE + 4, flows + 5)
+    poke_state_word(flow_cache, HEADER_SIZE + 4, flows + 5)
     problems, text = check()
     assert problems == 1 and f"counts {flows + 5} flows" in text
     assert cli.main(["emu", "check"]) == 1 and f"counts {flows + 5} flows" in capsys.readouterr().out
-    poke(flow_cache, HEADER_SIZE, 1)         # as a writer killed in the middle of a change leaves it
+    poke_state_word(flow_cache, HEADER_SIZE, 1)         # as a writer killed in the middle of a change leaves it
     problems, text = check()
     assert problems == 0 and "1 interrupted changes repaired" in text
     assert get_flows().total == flows and cli.main(["emu", "check"]) == 0
