@@ -6,7 +6,6 @@ compared, and refused when damaged. It runs in this process, and as a
 person runs it (python -m libfc in a child) where the process is what is
 tested: exit statuses, output nobody reads, another process writing."""
 
-import ctypes
 import gzip
 import io
 import json
@@ -31,7 +30,6 @@ from test_builtin_libfc import add_flow, new_entry
 
 LIB = builtin_library("libfc.so")
 LIB_FAB = builtin_library("libfabPublic.so")
-LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 NO_FILTER = (0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
 PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 

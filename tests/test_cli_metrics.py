@@ -4,7 +4,6 @@ stats --interval and flows --watch from reads with a clock the test drives;
 the exporter over HTTP while the library fails under it; and the textfile
 written whole or not at all."""
 
-import ctypes
 import json
 import os
 import re
@@ -24,7 +23,6 @@ from libfc.cli import build_parser, exporter, stats
 from test_builtin_libfc import add_flow, new_entry
 
 LIB = builtin_library("libfc.so")
-LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 TABLES, ENTRIES = 2, 64
 # Python over library calls other modules test natively: the plain pass only.
 pytestmark = pytest.mark.python_only

@@ -15,7 +15,6 @@ import _libfc_ptr
 from _helpers import builtin_library
 
 LIB = builtin_library("libfabPublic.so")
-LIB.fabemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 MODULE = ctypes.CDLL(_libfc.__file__)
 TRAP_STATUS = ctypes.c_int.in_dll(MODULE, "exception_status")

@@ -14,7 +14,6 @@ import libfc
 from _helpers import builtin_library
 
 LIB = builtin_library("libfc.so")
-LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 LIB.fcemu_traffic.argtypes = [ctypes.c_uint, ctypes.c_uint]
 STATUS = ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 

@@ -36,7 +36,6 @@ from _helpers import BUILD_DIR, builtin_library, c_heap_in_use, run_python, run_
 
 HEAP_BOUND, BLOCK_BOUND = 64 * 1024, 2_000
 FC, FAB = builtin_library("libfc.so"), builtin_library("libfabPublic.so")
-FAB.fabemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 FAB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 HELD = {}  # records a cycle works on, made by the test so they die before the interpreter
 TEXT = "portset-" + "n" * 40

@@ -11,7 +11,6 @@ import _libfc
 from _helpers import builtin_library, trap_status
 
 FC = builtin_library("libfc.so")
-FC.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
 
 
 @pytest.fixture(autouse=True)
