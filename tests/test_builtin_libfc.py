@@ -16,6 +16,7 @@ import pytest
 import _libfc
 import libfc  # noqa: F401  (the record classes _libfc's results come back as)
 from _helpers import builtin_library, poke
+from libfc._metrics import leaves
 
 LIB = builtin_library("libfc.so")
 for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled", "fcemu_last_error"]:
@@ -37,13 +38,7 @@ EXPR_TIME = 2
 def counters(stats):
     """The counters of an FC_CacheStats (the cache's or a flow's) by their
     path under the top group: "nhits", "alloc.fe", "encap.completed"."""
-    def leaves(tree, path):
-        for name, value in tree.items():
-            if isinstance(value, dict):
-                yield from leaves(value, path + [name])
-            else:
-                yield ".".join(path[1:] + [name]), value
-    return dict(leaves(stats.to_dict(), []))
+    return {path.partition(".")[2]: value for path, value in leaves(stats.to_dict())}
 
 
 def low_word(text):

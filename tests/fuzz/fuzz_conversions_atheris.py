@@ -31,11 +31,11 @@ import ctypes  # noqa: E402
 
 import _libfc  # noqa: E402
 import libfc  # noqa: E402,F401
+from _helpers import builtin_library  # noqa: E402
 from _records import all_fields, getter, new, setter  # noqa: E402
 
 CHAR_ARRAYS = all_fields({"chars"})
-LIB = ctypes.CDLL(os.path.join(BUILD, "libfc.so"))
-LIB.fcemu_fail_next.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
+LIB = builtin_library("libfc.so")
 EXCEPTION_TYPES = [RuntimeError, ValueError, OSError, KeyError, MemoryError, IndexError, None]
 
 

@@ -31,7 +31,6 @@ an operations .def file makes them fuzzed in full (see OPERATION_FILES).
 
 import argparse
 import collections
-import ctypes
 import gc
 import glob
 import os
@@ -56,6 +55,7 @@ os.environ["FAB_EMU_DB"] = os.path.join(_STATE.name, "fab.db")
 
 import _libfc  # noqa: E402
 import libfc  # noqa: E402
+from _helpers import builtin_library, descriptor_name, this_of  # noqa: E402
 from _records import BY_NAME, RECORDS, getter, method_names, new, setter  # noqa: E402
 from helper_module_plans import HelperPlans  # noqa: E402
 from switch_state_plans import SwitchState  # noqa: E402
@@ -114,16 +114,6 @@ REFUSED = [1.5, b"x", Broken(this=5), RaisingThis(), object(), 2**80]
 # A pointer argument: the object given, its descriptor name, how many bytes
 # may be read through it, and the container that keeps it valid.
 Pointer = collections.namedtuple("Pointer", "obj desc extent keep", defaults=(None,))
-
-
-def this_of(obj):
-    while type(obj).__name__ != "SwigPyObject":
-        obj = obj.this
-    return obj
-
-
-def descriptor_of(obj):
-    return str(this_of(obj))[17:]
 
 
 def holds_owned(obj, desc):
@@ -208,7 +198,7 @@ class Driver:
                     continue  # hwaddr included: its getter is a text
                 view = self.call(getter(record, f), container.obj)
                 if view is not None:
-                    self.add(Pointer(view, descriptor_of(view), container.extent - f.offset, container))
+                    self.add(Pointer(view, descriptor_name(view), container.extent - f.offset, container))
 
     # --- argument pickers ------------------------------------------------------------------
 
@@ -325,7 +315,7 @@ class Driver:
             owned = this_of(result).own()
         except Exception:  # None, a number or a text: no pointer object
             return
-        desc = descriptor_of(result)
+        desc = descriptor_name(result)
         if owned and len(self.pool) < 4000 and desc in SIZE:
             self.add(Pointer(result, desc, SIZE[desc]))
 
@@ -498,7 +488,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
     print("fuzz: seed %d" % args.seed, flush=True)
     driver = Driver(args.seed, args.verbose)
-    ctypes.CDLL(os.path.join(BUILD, "libfc.so")).fcemu_traffic(300, args.seed % 1000)  # flows for the library calls
+    builtin_library("libfc.so").fcemu_traffic(300, args.seed % 1000)  # flows for the library calls
     done = driver.run(args.calls)
     driver.release()
     if driver.unknown:
