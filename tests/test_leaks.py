@@ -419,14 +419,19 @@ call = {
     "output cell": lambda: _libfc_ptr.new_intp(),
     "packed copy": lambda: _swigtest.swigtest_packed(b"\x01\x02\x03" * 50),
     "three text copies": lambda: _libfc.DVSHYP_PortDataClear("s" * 100, "p" * 100, "n" * 100),
+    "switch store": lambda: _libfc.DVSHYP_SwitchRemove("s" * 40),  # the store's own allocations
 }[os.environ["LIBFC_SCENARIO"]]
-call()
+usual = call()
 failed = 0
 for n in range(1, 400):
     os.environ["LIBFC_FAIL_MALLOC"] = str(n)
     shim.failing_malloc_start()
     try:
-        call()
+        result = call()
+        # A library's allocation failing is its status HYP_NO_MEMORY, never another one.
+        if isinstance(result, int):
+            assert result in (usual, _libfc.HYP_NO_MEMORY), (n, hex(result))
+            failed += result == _libfc.HYP_NO_MEMORY
     except MemoryError:
         failed += 1
     fired = shim.failing_malloc_stop()
@@ -441,12 +446,13 @@ print("failed", failed)
 # under the interpreter's hook allocate from it; each shim scenario makes
 # at least one allocation of its own.
 OUT_OF_MEMORY = [("interpreter", "every call", 20)] + [
-    ("malloc", s, 1) for s in ("text copy", "output cell", "packed copy", "three text copies", "owned text field")]
+    ("malloc", s, 1) for s in ("text copy", "output cell", "packed copy", "three text copies", "owned text field",
+                               "switch store")]
 
 
 @pytest.mark.parametrize("where, scenario, least", OUT_OF_MEMORY, ids=["%s: %s" % o[:2] for o in OUT_OF_MEMORY])
 def test_failed_allocations_raise_memory_error_and_leave_the_modules_working(where, scenario, least, flow_cache,
-                                                                             monkeypatch):
+                                                                             switch_store, monkeypatch):
     if where == "interpreter":
         pytest.importorskip("_testcapi")
         proc = run_python(INTERPRETER_HOOK, timeout=300)

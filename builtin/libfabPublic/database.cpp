@@ -434,7 +434,14 @@ Transaction::Transaction(sqlite3 *db) : db_(db) {
 }
 
 Transaction::~Transaction() {
-    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (done_) return;
+    // A rollback can fail (SQLite needs memory to parse it). The transaction
+    // would then stay open, holding the write lock and showing its half-made
+    // change to every later call, each of which would fail to begin its own:
+    // the connection is opened again before the next use instead, and
+    // closing it rolls the change back.
+    if (sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK && !sqlite3_get_autocommit(db_))
+        connection().stale = true;
 }
 
 void Transaction::commit() {

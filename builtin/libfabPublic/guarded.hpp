@@ -3,24 +3,24 @@
 // throws into a status or a fallback value.
 #pragma once
 
-#include <new>
-
 #include "status.hpp"
 #include "store_call.hpp"
 
 namespace fab {
+
+// The status of the exception being handled: a StoreError's own,
+// HYP_NO_MEMORY for a failed allocation, HYP_FAILURE for anything else. Only
+// called inside a catch block; one copy serves every entry point, so each
+// guarded() instance carries a single handler.
+HYP_ReturnStatus status_of_exception() noexcept;
 
 template <class Body>
 HYP_ReturnStatus guarded(Body &&body) noexcept {
     try {
         StoreCall call;
         return body();
-    } catch (const StoreError &error) {
-        return error.status;
-    } catch (const std::bad_alloc &) {
-        return HYP_NO_MEMORY;
     } catch (...) {
-        return HYP_FAILURE;
+        return status_of_exception();
     }
 }
 

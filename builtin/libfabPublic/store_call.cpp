@@ -1,10 +1,15 @@
-// The store's lock and the cancellation generation.
+// The store's lock, the cancellation generation, and the status an entry
+// point returns for an exception.
 
 #include "store_call.hpp"
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <mutex>
+#include <new>
+
+#include "guarded.hpp"
 
 namespace fab {
 namespace {
@@ -37,5 +42,18 @@ StoreCall::~StoreCall() {
 void request_cancel() noexcept { cancel_generation.fetch_add(1); }
 
 bool cancel_requested() noexcept { return cancel_generation.load() != generation_at_start; }
+
+HYP_ReturnStatus status_of_exception() noexcept {
+    // Rethrown through an exception_ptr, the road fail() takes (see status.hpp).
+    try {
+        std::rethrow_exception(std::current_exception());
+    } catch (const StoreError &error) {
+        return error.status;
+    } catch (const std::bad_alloc &) {
+        return HYP_NO_MEMORY;
+    } catch (...) {
+        return HYP_FAILURE;
+    }
+}
 
 }  // namespace fab
