@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Single deliberate faults in the runtime, each run against the tests that
+"""Single deliberate faults in the compiled code, each run against the tests that
 should notice it; reports which faults survive.
 
     python scripts/mutation_check.py [--only NAME ...] [--tests-dir DIR] [--list]
@@ -141,6 +141,13 @@ MUTATIONS = [
     ("extent of a handed-out buffer not recorded", "runtime/pointer_object.cpp",
      "own ? 0 : variable_parts::stated_extent(address, ty)", "0",
      ["test_companion.py::library_buffer"]),
+    # the built-in switch store
+    ("store: a rollback that failed leaves its transaction open", "builtin/libfabPublic/database.cpp",
+     "        connection().stale = true;", "        (void)0;",
+     ["test_leaks.py::failed_allocations"]),
+    ("store: a failed allocation reported as a generic failure", "builtin/libfabPublic/store_call.cpp",
+     "        return HYP_NO_MEMORY;", "        return HYP_FAILURE;",
+     ["test_leaks.py::failed_allocations"]),
     # the trap
     ("abandoned call raises nothing", "runtime/trap.cpp",
      "        PyErr_SetString(exceptionType, exceptionMsg);", "        PyErr_SetString(PyExc_RuntimeError, \"x\");",
