@@ -357,6 +357,7 @@ def test_container_allocates_through_callers_functions_and_checks_its_arguments(
     # Out of memory, a replacement or a new item leaves the items as they were.
     memory.fail_after = memory.calls
     assert lib.DVSData_Update(handle, b"a", b"4", 1, CONFIG) == NO_MEMORY
+    memory.fail_after = memory.calls + 1  # the new item's record is taken, its name is not
     assert lib.DVSData_Update(handle, b"c", b"5", 1, CONFIG) == NO_MEMORY
     assert container_items(handle) == [("a", POLICY, b"333"), ("b", RUNTIME, b"22")]
     lib.DVSData_Free(handle)
