@@ -507,7 +507,8 @@ def test_a_hundred_thousand_flows_install_query_and_check_quickly():
     _, tables = hash_stats()
     third = sum(length * count for length, count in enumerate(tables[2]["lengths"]))
     assert get_flows(tid=3).total == third > 0
-    assert check()[0] == 0
+    remove_flows(proto=17)  # what removed flows held goes back: records, chain places, counts, references
+    assert check()[0] == 0 and 0 < get_flows().total < result.total
     assert time.monotonic() - started < 30
 
 
