@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string>
+#include <string_view>
 
 #include "runtime/registry.hpp"
 
@@ -19,10 +19,10 @@ using field_table::kUnsignedLongLong;
 
 // The values an integer conversion takes, as "lo..hi". Unsigned types other
 // than unsigned long long are read as signed 64-bit values first, so none
-// of them reaches past the signed 64-bit maximum.
-std::string integer_range(int conversion) {
+// of them reaches past the signed 64-bit maximum. The texts here are built in
+// fixed buffers: nothing on a refusal's way may throw, out of memory included.
+void integer_range(int conversion, char (&text)[64]) {
     int bytes = conversion & 15;
-    char text[64];
     if (conversion & kSigned) {
         long long hi = bytes >= 8 ? LLONG_MAX : (1LL << (8 * bytes - 1)) - 1;
         std::snprintf(text, sizeof text, "%lld..%lld", -hi - 1, hi);
@@ -31,33 +31,34 @@ std::string integer_range(int conversion) {
                                            : (1ULL << (8 * bytes)) - 1;
         std::snprintf(text, sizeof text, "0..%llu", hi);
     }
-    return text;
 }
 
 // The C type a pointer, nested record or array field holds, without the
 // trailing " *" of its pointer type ("FC_FlowKey", "unsigned int").
-std::string pointee(int value_type) {
+std::string_view pointee(int value_type) {
     const char *name = value_type >= 0 ? registry::pretty_name(registry::types[value_type]) : nullptr;
-    std::string text = name ? name : "a pointer";
-    if (text.size() > 2 && text.compare(text.size() - 2, 2, " *") == 0) text.resize(text.size() - 2);
+    std::string_view text = name ? name : "a pointer";
+    if (text.size() > 2 && text.ends_with(" *")) text.remove_suffix(2);
     return text;
 }
 
 // What a value of an unaccepted type is told the field expects.
-std::string expected_kind(const field_table::Entry &e) {
+void expected_kind(const field_table::Entry &e, char (&text)[256]) {
     const FieldDesc &l = *e.desc;
+    std::string_view held = pointee(l.value_type);
+    int n = static_cast<int>(held.size());
     switch (l.kind) {
     case FieldKind::Integer:
-    case FieldKind::BitField: return "int";
-    case FieldKind::Char: return "a one-character str or an int";
-    case FieldKind::CharArray: return "str";
-    case FieldKind::HwAddr: return "a hardware address (text, 6 bytes or Octets)";
-    case FieldKind::Pointer: return pointee(l.value_type) + " or None";
-    case FieldKind::VoidPointer: return "a pointer or None";
-    case FieldKind::Nested: return pointee(l.value_type);
-    case FieldKind::Array: return pointee(l.value_type) + " [" + std::to_string(l.count) + "]";
-    case FieldKind::OwnedText: return "str or None";
-    default: return "another value";
+    case FieldKind::BitField: std::snprintf(text, sizeof text, "int"); break;
+    case FieldKind::Char: std::snprintf(text, sizeof text, "a one-character str or an int"); break;
+    case FieldKind::CharArray: std::snprintf(text, sizeof text, "str"); break;
+    case FieldKind::HwAddr: std::snprintf(text, sizeof text, "a hardware address (text, 6 bytes or Octets)"); break;
+    case FieldKind::Pointer: std::snprintf(text, sizeof text, "%.*s or None", n, held.data()); break;
+    case FieldKind::VoidPointer: std::snprintf(text, sizeof text, "a pointer or None"); break;
+    case FieldKind::Nested: std::snprintf(text, sizeof text, "%.*s", n, held.data()); break;
+    case FieldKind::Array: std::snprintf(text, sizeof text, "%.*s [%u]", n, held.data(), l.count); break;
+    case FieldKind::OwnedText: std::snprintf(text, sizeof text, "str or None"); break;
+    default: std::snprintf(text, sizeof text, "another value"); break;
     }
 }
 
@@ -66,8 +67,11 @@ std::string expected_kind(const field_table::Entry &e) {
 PyObject *value_suffix(const field_table::Entry &e, bool is_int) {
     const FieldDesc &l = *e.desc;
     char text[96];
-    if (is_int && (l.kind == FieldKind::Integer || l.kind == FieldKind::BitField))
-        return PyUnicode_FromFormat(" is outside %s", integer_range(e.conversion).c_str());
+    if (is_int && (l.kind == FieldKind::Integer || l.kind == FieldKind::BitField)) {
+        char range[64];
+        integer_range(e.conversion, range);
+        return PyUnicode_FromFormat(" is outside %s", range);
+    }
     if (is_int && l.kind == FieldKind::Char) return PyUnicode_FromString(" is outside 0..255");
     if (!is_int && l.kind == FieldKind::Char) return PyUnicode_FromString(" is not one byte of UTF-8");
     if (!is_int && l.kind == FieldKind::CharArray) {
@@ -139,8 +143,9 @@ int raise(PyObject *exc_type, Texts &t, PyObject *label, const field_table::Entr
     }
     PyObject *type = reinterpret_cast<PyObject *>(Py_TYPE(value));
     if (t.kind_type != type) {
-        PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, expected_kind(e).c_str(),
-                                                 Py_TYPE(value)->tp_name);
+        char expected[256];
+        expected_kind(e, expected);
+        PyObject *message = PyUnicode_FromFormat("%U: expected %s, got %s", label, expected, Py_TYPE(value)->tp_name);
         if (!message) return -1;
         Py_INCREF(type);
         Py_XSETREF(t.kind_type, type);

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
-#include <map>
 
 namespace allocations {
 namespace {
@@ -130,19 +129,71 @@ LiveTable &live() { return live_table; }
 const swig_type_info text_marker{};
 const swig_type_info kept_marker{};
 
-// Ordering of field addresses. Declared here, in an unnamed namespace, so
-// that the map's code is this file's own and not exported from the module.
-struct ByAddress {
-    bool operator()(char **a, char **b) const { return a < b; }
-};
-using TextFields = std::map<char **, char *, ByAddress>;
+// The field each copied text was last stored in, kept sorted by the field's
+// address so that the fields inside one record are a single range. A plain
+// array grown with realloc: the module is built without exceptions, and a
+// failed allocation has to be an answer (no memory), not an abort.
+class TextFieldTable {
+public:
+    bool empty() const { return count_ == 0; }
 
-// The field each copied text was last stored in, ordered by address so that
-// the fields inside one record are a single range.
-TextFields &text_fields() {
-    static auto *table = new TextFields();  // never destroyed
-    return *table;
-}
+    // Records that field holds text; false when a new entry finds no memory.
+    bool set(char **field, char *text) {
+        std::size_t i = lower_bound(field);
+        if (i < count_ && entries_[i].field == field) {
+            entries_[i].text = text;
+            return true;
+        }
+        if (count_ == capacity_ && !grow()) return false;
+        std::memmove(entries_ + i + 1, entries_ + i, (count_ - i) * sizeof(Entry));
+        entries_[i] = {field, text};
+        ++count_;
+        return true;
+    }
+
+    // Hands each entry whose field lies in [begin, end) to release(field,
+    // text) and drops them all.
+    template <class Release>
+    void take_range(char *begin, char *end, Release release) {
+        std::size_t first = lower_bound(reinterpret_cast<char **>(begin)), last = first;
+        for (; last < count_ && key(entries_[last].field) < key(end); ++last)
+            release(entries_[last].field, entries_[last].text);
+        std::memmove(entries_ + first, entries_ + last, (count_ - last) * sizeof(Entry));
+        count_ -= last - first;
+    }
+
+private:
+    struct Entry {
+        char **field;
+        char *text;
+    };
+
+    static std::uintptr_t key(const void *p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+    std::size_t lower_bound(char **field) const {
+        std::size_t low = 0, high = count_;
+        while (low < high) {
+            std::size_t mid = (low + high) / 2;
+            if (key(entries_[mid].field) < key(field)) low = mid + 1;
+            else high = mid;
+        }
+        return low;
+    }
+
+    bool grow() {
+        std::size_t capacity = capacity_ ? 2 * capacity_ : 16;
+        auto *fresh = static_cast<Entry *>(std::realloc(entries_, capacity * sizeof(Entry)));
+        if (!fresh) return false;
+        entries_ = fresh;
+        capacity_ = capacity;
+        return true;
+    }
+
+    Entry *entries_ = nullptr;
+    std::size_t count_ = 0;
+    std::size_t capacity_ = 0;
+};
+constinit TextFieldTable text_fields;
 
 // Kept blocks, one stack per record size; sizes share a list by their
 // multiple of 8 modulo the number of lists, and a list serves one size at a
@@ -189,7 +240,7 @@ Retired retire(void *address, const swig_type_info *ty, std::size_t size) {
     if (!address) return kNotOurs;
     const swig_type_info **entry = live().entry(address);
     if (!entry || *entry != ty) return kNotOurs;
-    if (kKeptPerSize && size && size <= kKeptLargest && text_fields().empty()) {
+    if (kKeptPerSize && size && size <= kKeptLargest && text_fields.empty()) {
         KeptList &list = list_for(size);
         if (list.size != size && !list.count) list.size = size;  // an empty list serves the next size
         if (list.size == size && list.count < kKeptPerSize) {
@@ -219,29 +270,26 @@ bool holds(void *address, const swig_type_info *ty) {
     return address && live().get(address, &found) && found == ty;
 }
 
-void remember_text(char *text, char **field) {
+bool remember_text(char *text, char **field) {
+    if (!text_fields.set(field, text)) return false;
     remember(text, &text_marker);
-    text_fields()[field] = text;
+    return true;
 }
 
 bool forget_text(char *text) { return forget(text, &text_marker); }
 
 
 void release_texts_within(void *address, std::size_t size) {
-    auto &fields = text_fields();
-    if (!address || fields.empty()) return;
-    char **first = static_cast<char **>(address);
-    char *end = static_cast<char *>(address) + size;
-    auto it = fields.lower_bound(first);
-    while (it != fields.end() && reinterpret_cast<char *>(it->first) < end) {
+    if (!address || text_fields.empty()) return;
+    char *begin = static_cast<char *>(address);
+    text_fields.take_range(begin, begin + size, [](char **field, char *text) {
         char *held;
-        std::memcpy(&held, it->first, sizeof held);  // the field may be unaligned
+        std::memcpy(&held, field, sizeof held);  // the field may be unaligned
         // Only a text the field still holds and that is still ours is freed:
         // the field may have been overwritten since (a key in a union, a
         // library's text poked in).
-        if (held == it->second && forget_text(held)) std::free(held);
-        it = fields.erase(it);
-    }
+        if (held == text && forget_text(held)) std::free(held);
+    });
 }
 
 }  // namespace allocations

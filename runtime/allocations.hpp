@@ -35,8 +35,9 @@ Retired retire(void *address, const swig_type_info *ty, std::size_t size);
 // Texts this module copied into owned text fields. A setter frees the text it
 // replaces only when that text is found here; a library's text stays alone.
 // The field the text was stored in is remembered too, so that freeing the
-// record it lies in frees the text with it.
-void remember_text(char *text, char **field);
+// record it lies in frees the text with it. False, with nothing remembered,
+// when there is no memory to remember it.
+bool remember_text(char *text, char **field);
 bool forget_text(char *text);
 
 // Frees the texts this module copied into fields of the record at

@@ -29,7 +29,11 @@ bool replace_owned_text(char *at, const convert::Text &text) {
             return false;
         }
         std::memcpy(copy, text.ptr, text.size);
-        allocations::remember_text(copy, reinterpret_cast<char **>(at));
+        if (!allocations::remember_text(copy, reinterpret_cast<char **>(at))) {
+            std::free(copy);
+            PyErr_NoMemory();  // the field keeps its text
+            return false;
+        }
     }
     // Only a text this module copied in is freed; one a library stored there
     // (or the key value that shares the storage) is the library's business.

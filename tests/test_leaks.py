@@ -450,6 +450,14 @@ OUT_OF_MEMORY = [("interpreter", "every call", 20)] + [
                                "switch store")]
 
 
+def shim_env(monkeypatch, callers):
+    """Children of this test load the allocator shim, which counts the allocations of these callers."""
+    if os.environ.get("LIBFC_SANITIZED") == "1" or not os.path.exists(SHIM):
+        pytest.skip("the sanitizer owns the allocator, or no allocator shim in this build")
+    for name, value in (("LD_PRELOAD", SHIM), ("LIBFC_FAIL_MALLOC", "0"), ("LIBFC_FAIL_MALLOC_FROM", callers)):
+        monkeypatch.setenv(name, value)
+
+
 @pytest.mark.parametrize("where, scenario, least", OUT_OF_MEMORY, ids=["%s: %s" % o[:2] for o in OUT_OF_MEMORY])
 def test_failed_allocations_raise_memory_error_and_leave_the_modules_working(where, scenario, least, flow_cache,
                                                                              switch_store, monkeypatch):
@@ -457,14 +465,38 @@ def test_failed_allocations_raise_memory_error_and_leave_the_modules_working(whe
         pytest.importorskip("_testcapi")
         proc = run_python(INTERPRETER_HOOK, timeout=300)
     else:
-        if os.environ.get("LIBFC_SANITIZED") == "1" or not os.path.exists(SHIM):
-            pytest.skip("the sanitizer owns the allocator, or no allocator shim in this build")
         # Only the modules' allocations (and the C++ library's, for their
         # containers) fail: the interpreter's own around the call never do.
-        for name, value in (("LD_PRELOAD", SHIM), ("LIBFC_FAIL_MALLOC", "0"), ("LIBFC_SCENARIO", scenario),
-                            ("LIBFC_FAIL_MALLOC_FROM", "_libfc:_swigtest:libstdc++:libfabPublic")):
-            monkeypatch.setenv(name, value)
+        shim_env(monkeypatch, "_libfc:_swigtest:libstdc++:libfabPublic")
+        monkeypatch.setenv("LIBFC_SCENARIO", scenario)
         proc = run_python(MALLOC_SHIM, timeout=120)
     assert proc.returncode == 0, (proc.stdout + proc.stderr)[-3000:]
     failed = re.search(r"^failed (\d+)$", proc.stdout, re.M)
     assert failed and int(failed.group(1)) >= least, proc.stdout
+
+
+def test_an_owned_text_with_no_memory_to_be_remembered_leaves_the_field_as_it_was(monkeypatch):
+    # A fresh interpreter has never remembered a copied text: the walk meets
+    # the first room made in that bookkeeping.
+    shim_env(monkeypatch, "_libfc")
+    proc = run_python("""
+        import ctypes, os, _libfc
+        shim = ctypes.CDLL(os.environ["LD_PRELOAD"])
+        d, text = _libfc.new_FC_InvalData(), "portset-" + "n" * 40
+        for n in range(1, 50):
+            os.environ["LIBFC_FAIL_MALLOC"] = str(n)
+            shim.failing_malloc_start()
+            try:
+                _libfc.FC_InvalData_psName_set(d, text)
+                stored = text
+            except MemoryError:
+                stored = None
+            fired = shim.failing_malloc_stop()
+            assert _libfc.FC_InvalData_psName_get(d) == stored, n
+            _libfc.FC_InvalData_psName_set(d, None)
+            if not fired:
+                break
+        print(n, _libfc.FC_InvalData_psName_get(d))
+        _libfc.delete_FC_InvalData(d)
+    """)
+    assert proc.returncode == 0 and re.fullmatch(r"[3-9] None\n", proc.stdout), proc.stdout + proc.stderr[-2000:]

@@ -1,6 +1,6 @@
 /* An allocator shim for out-of-memory tests, loaded with LD_PRELOAD into a
  * child interpreter: once the process calls failing_malloc_start(), the
- * LIBFC_FAIL_MALLOC-th call of malloc or calloc from then on returns NULL
+ * LIBFC_FAIL_MALLOC-th call of malloc, calloc or realloc from then on fails
  * (just that one), so a test can walk N over every allocation a call makes.
  * Before the start the interpreter's own start-up is left alone.  With
  * LIBFC_FAIL_MALLOC_FROM (':'-separated parts of library paths) only calls
@@ -18,6 +18,7 @@
 /* glibc's own allocator, under the names it exports beside malloc and calloc. */
 void *__libc_malloc(size_t size);
 void *__libc_calloc(size_t count, size_t size);
+void *__libc_realloc(void *block, size_t size);
 
 static long countdown = -1; /* allocations left before the failing one; -1 when idle */
 static int fired;
@@ -65,4 +66,8 @@ SHIM_EXPORT void *malloc(size_t size) {
 
 SHIM_EXPORT void *calloc(size_t count, size_t size) {
     return should_fail(__builtin_return_address(0)) ? NULL : __libc_calloc(count, size);
+}
+
+SHIM_EXPORT void *realloc(void *block, size_t size) {
+    return should_fail(__builtin_return_address(0)) ? NULL : __libc_realloc(block, size);
 }
