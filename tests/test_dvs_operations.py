@@ -12,6 +12,7 @@ import pytest
 
 import _libfc
 import _libfc_ptr
+import libfc
 from _helpers import builtin_library
 
 LIB = builtin_library("libfabPublic.so")
@@ -188,6 +189,19 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
         assert _libfc.DVS_PortId(_libfc_ptr.new_intp()) is None
     finally:
         _libfc.delete_DVPortData(record)
+
+
+def test_outputs_may_lie_at_any_address(switch):
+    # A packed record's array of uint32 starts at an odd offset: the library
+    # writes its outputs bytewise (the sanitized pass checks the alignment).
+    entity, cell = libfc.FC_ActionEntityIOC(), _libfc_ptr.new_voidpp()
+    ports = _libfc.FC_ActionEntityIOC_dport_get(entity)
+    assert _libfc.DVSData_Alloc(cell, _libfc_ptr.DVSData_MemAlloc, _libfc_ptr.DVSData_MemFree) == _libfc.HYP_OK
+    container = _libfc_ptr.voidpp_value(cell)
+    assert _libfc.DVSData_Serialize(container, cell, ports, 1) == _libfc.HYP_OK
+    assert int(ports) % 4 and _libfc_ptr.uint32p_value(ports) == 20  # an empty container's block: its header
+    _libfc.DVSHYP_DataFree(_libfc_ptr.voidpp_value(cell))
+    _libfc.DVSData_Free(container)
 
 
 # Texts one byte longer are refused with their message in the table of refusals above;

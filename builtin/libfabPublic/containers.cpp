@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "caller_output.hpp"
 #include "guarded.hpp"
 #include "handles.hpp"
 #include "store_api.h"
@@ -151,7 +152,7 @@ HYP_ReturnStatus store_DVSData_Alloc(DVSDataHandle *data, DVSData_MemAlloc memAl
                                      DVSData_MemFree memFree) noexcept {
     return guarded([&] {
         if (!data || !memAlloc != !memFree) fail(HYP_BAD_PARAM);
-        *data = memAlloc ? new_container(memAlloc, memFree) : new_container(default_alloc, default_release);
+        put_out(data, memAlloc ? new_container(memAlloc, memFree) : new_container(default_alloc, default_release));
         return HYP_OK;
     });
 }
@@ -190,8 +191,8 @@ HYP_ReturnStatus store_DVSData_Serialize(DVSDataHandle data, void **buf, hyp_uin
                                                  Bytes(bytes, bytes + item->value_length)});
         }
         Bytes out = serialise(block);
-        *buf = copy_block(out.data(), out.size());
-        *bufLen = static_cast<hyp_uint32>(out.size());
+        put_out(buf, copy_block(out.data(), out.size()));
+        put_out(bufLen, out.size());
         return HYP_OK;
     });
 }
@@ -202,11 +203,11 @@ HYP_ReturnStatus store_DVSData_Serialize(DVSDataHandle data, void **buf, hyp_uin
 // process, is not found.
 hyp_uint32 store_DVSData_Data(DVSDataItem item, void **value) noexcept {
     static const unsigned char empty_value = 0;
-    if (value) *value = nullptr;
+    if (value) put_out(value, nullptr);
     return guarded_value<hyp_uint32>(0, [&]() -> hyp_uint32 {
         auto entry = live_item(item);
         if (!entry) return 0;
-        if (value) *value = const_cast<unsigned char *>(entry->value.empty() ? &empty_value : entry->value.data());
+        if (value) put_out(value, const_cast<unsigned char *>(entry->value.empty() ? &empty_value : entry->value.data()));
         hyp_uint32 size = static_cast<hyp_uint32>(entry->value.size());
         give(item, Given::ItemValue, std::move(entry));
         return size;

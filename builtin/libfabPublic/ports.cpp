@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "caller_output.hpp"
 #include "guarded.hpp"
 #include "properties.hpp"
 #include "store_api.h"
@@ -106,7 +107,7 @@ HYP_ReturnStatus store_DVSHYP_PortGetByExternalId(char const *switchId, char con
         auto *record = static_cast<OpaqueDVPortData *>(new_block(sizeof(OpaqueDVPortData)));
         std::memcpy(record->dvPortId, id.data(), std::min(id.size(), sizeof record->dvPortId - 1));
         std::strcpy(record->externalId, externalId);  // length checked above
-        *port = record;
+        put_out(port, record);
         return HYP_OK;
     });
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "caller_output.hpp"
 #include "containers.hpp"
 #include "guarded.hpp"
 #include "store_api.h"
@@ -123,7 +124,7 @@ HYP_ReturnStatus lookup(const char *switchId, Scope scope, const char *name, DVS
     require_switch(db, sw);
     auto p = load_property(db, sw, scope, "", key);
     if (!p) return HYP_NOT_FOUND;
-    *item = item_handle(ItemEntry{sw, scope, "", key, p->prop_type, std::move(p->value)});
+    put_out(item, item_handle(ItemEntry{sw, scope, "", key, p->prop_type, std::move(p->value)}));
     return HYP_OK;
 }
 
@@ -141,7 +142,7 @@ HYP_ReturnStatus list(const char *switchId, Scope scope, const char *portId, DVS
         bool vendors = p.name.compare(0, std::strlen(kOwnNamespace), kOwnNamespace) != 0;
         if (prop_type_matches(p.prop_type, mask) && (vendors || !vendors_only)) selected.push_back(std::move(p));
     }
-    *out = container_of(selected);
+    put_out(out, container_of(selected));
     return HYP_OK;
 }
 

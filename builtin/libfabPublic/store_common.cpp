@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "caller_output.hpp"
+
 namespace fab {
 namespace {
 
@@ -94,8 +96,8 @@ int count_ports(sqlite3 *db, const std::string &switch_id) {
 void hand_out(void **data, int *length, const Bytes &value) {
     if (!data || !length) fail(HYP_BAD_PARAM);
     if (value.size() > 0x7fffffffu) fail(HYP_LIMIT_EXCEEDED);
-    *data = copy_block(value.data(), value.size());
-    *length = static_cast<int>(value.size());
+    put_out(data, copy_block(value.data(), value.size()));
+    put_out(length, value.size());
 }
 
 std::string free_portset_name(sqlite3 *db) {

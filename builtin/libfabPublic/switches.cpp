@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "caller_output.hpp"
 #include "guarded.hpp"
 #include "store_api.h"
 #include "store_common.hpp"
@@ -167,7 +168,7 @@ HYP_ReturnStatus store_DVSHYP_SwitchPortList(char const *switchId, DVPortList **
         list->nports = static_cast<int>(found.size());
         list->type = static_cast<DVSPortType>(kind);
         if (!found.empty()) std::memcpy(list->dvPort, found.data(), found.size() * sizeof(DVPortData));
-        *ports = list;
+        put_out(ports, list);
         return HYP_OK;
     });
 }
