@@ -4,10 +4,12 @@ stats --interval and flows --watch from reads with a clock the test drives;
 the exporter over HTTP while the library fails under it; and the textfile
 written whole or not at all."""
 
+import itertools
 import json
 import os
 import re
 import sys
+import threading
 import urllib.error
 import urllib.request
 
@@ -182,6 +184,33 @@ def test_the_exporter_reads_at_each_scrape_and_keeps_serving_when_the_library_fa
     finally:
         server.shutdown()
         server.server_close()
+
+
+def test_counters_read_from_several_threads_are_each_of_one_moment():
+    # Every caller shares the library's result buffer, and the exporter reads
+    # it in a thread per scrape: a read that another thread's call rewrote
+    # halfway mixes two moments (fewer flows allocated than freed).
+    torn = []
+
+    def reader():
+        for _ in range(3000):
+            lookup = libfc.stats()["lookup"]
+            if lookup["alloc"]["fe"] < lookup["free"]["fe"]:
+                torn.append(lookup)
+
+    interval, readers = sys.getswitchinterval(), [threading.Thread(target=reader) for _ in range(2)]
+    sys.setswitchinterval(1e-6)
+    try:
+        for thread in readers:
+            thread.start()
+        for seed in itertools.takewhile(lambda _: any(t.is_alive() for t in readers), itertools.count()):
+            LIB.fcemu_traffic(100, seed)
+            _libfc.FC_RemoveFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
+    finally:
+        sys.setswitchinterval(interval)
+        for thread in readers:
+            thread.join()
+    assert not torn
 
 
 # ---- the textfile ----------------------------------------------------------------

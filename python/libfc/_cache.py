@@ -4,10 +4,17 @@ and invalidation table as JSON-ready dicts and lists (the shape the
 command line's --json prints).  The one place each kind of record is
 decoded; the command line is built on these functions."""
 
+import threading
+
 import _libfc
 
 from . import _addresses
+from ._locking import holding
 from ._record import _Record
+
+# The exporter answers each scrape in a thread of its own, and any caller
+# may use threads: the readers of the library's result buffers hold its lock.
+_locked = holding(threading.RLock())
 
 # Typing names are quoted and imported only by type checkers, as in _record.
 TYPE_CHECKING = False
@@ -159,6 +166,7 @@ def counter_tree(record: "_Record") -> "Dict[str, Any]":
     return tree
 
 
+@_locked
 def stats() -> "Dict[str, Any]":
     """The cache's counters (FC_GetFlowCacheStats) as nested dicts of ints,
     in declaration order; empty when the library has none."""
@@ -187,6 +195,7 @@ def _state_name(state: int) -> str:
     return {_libfc.FC_STATE_ENABLED: "enabled", _libfc.FC_STATE_DISABLED: "disabled"}.get(state, "state %d" % state)
 
 
+@_locked
 def hash_stats() -> "HashStats":
     """The hash tables (FC_GetFlowCacheHashStats): ``max_tables`` and, per
     table, its state, hit and eviction maxima and ``bucket_lengths``, the
@@ -213,6 +222,7 @@ INVAL_KEY_TYPES = {
 }
 
 
+@_locked
 def inval_entries() -> "InvalTable":
     """The invalidation table (FC_GetInvalTableEntries): the global
     ``generation`` and one dict per entity: key ``type`` and ``id``,

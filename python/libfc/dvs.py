@@ -10,12 +10,13 @@ out (handles, item values) stays valid only until its next walk of the same
 state, so each function holds one lock from its first library call until
 the last byte is copied into Python objects."""
 
-import functools
 import threading
-from typing import Callable, Dict, List, NamedTuple, Optional, TypeVar
+from typing import Dict, List, NamedTuple, Optional
 
 import _libfc
 import _libfc_ptr as _ptr
+
+from ._locking import holding
 
 __all__ = [
     "DVSError", "Switch", "Port", "Item", "status_name", "check",
@@ -25,16 +26,7 @@ __all__ = [
 
 # Reentrant: the public functions call one another.
 _lock = threading.RLock()
-
-_F = TypeVar("_F", bound=Callable)
-
-
-def _locked(function: _F) -> _F:
-    @functools.wraps(function)
-    def call(*args, **kwargs):
-        with _lock:
-            return function(*args, **kwargs)
-    return call  # type: ignore[return-value]
+_locked = holding(_lock)
 
 
 def _status_names() -> Dict[int, str]:
