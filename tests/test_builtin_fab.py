@@ -147,6 +147,9 @@ def test_aliases_portsets_and_association():
     assert lib.DVSPortsetNameToAlias(portset, buf128) == OK and buf128.value == b"dvs-a"
     assert lib.DVSPortsetNameToAlias(b"nope", buf128) == NOT_FOUND
     assert lib.DVSAliasToSwitchId(None, buf64) == BAD_PARAM
+    # An empty alias is none: the switch is found by its id again.
+    assert lib.DVSHYP_GlobalPropSet(SW, b"com.quorix.common.alias", b"", 0, CONFIG) == OK
+    assert lib.DVSState_SwitchFindByAlias(b"dvs-a") is None and lib.DVS_SwitchName(handle) == SW
 
 
 def test_cmd_exec():

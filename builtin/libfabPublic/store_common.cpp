@@ -47,6 +47,7 @@ Bytes value_arg(const void *data, long long length) {
 }
 
 std::string text_of(const Bytes &value) {
+    if (value.empty()) return {};  // no bytes, and no address to look at
     auto *p = reinterpret_cast<const char *>(value.data());
     return std::string(p, strnlen(p, value.size()));
 }
