@@ -4,6 +4,8 @@ exactly once, however the cache must be split, also while it changes."""
 import collections
 import ipaddress
 import random
+import sys
+import threading
 
 import pytest
 
@@ -219,6 +221,28 @@ def test_each_keyword_of_libfc_flows_selects_the_matching_flows(flow_cache, keyw
     value = _spelled(chosen, keyword)
     listed = {flow.id for flow in libfc.flows(**{keyword: value})}
     assert chosen.id in listed and listed == {flow.id for flow in everything if _selects(flow, keyword, value)}
+
+
+def test_walks_in_two_threads_each_list_only_their_own_flows(flow_cache):
+    # The library's answer is one buffer for every caller: a walk that read
+    # another thread's answer would list that thread's flows.
+    builtin_library("libfc.so").fcemu_traffic(3000, 1)
+    wrong = []
+
+    def walk(proto):
+        for _ in range(20):
+            wrong.extend(flow.proto for flow in libfc.flows(proto=proto) if flow.proto != proto)
+
+    interval, walkers = sys.getswitchinterval(), [threading.Thread(target=walk, args=(p,)) for p in (6, 17)]
+    sys.setswitchinterval(1e-6)
+    try:
+        for thread in walkers:
+            thread.start()
+    finally:
+        for thread in walkers:
+            thread.join()
+        sys.setswitchinterval(interval)
+    assert wrong == []
 
 
 @pytest.mark.parametrize("filter, named", [

@@ -4,17 +4,15 @@ and invalidation table as JSON-ready dicts and lists (the shape the
 command line's --json prints).  The one place each kind of record is
 decoded; the command line is built on these functions."""
 
-import threading
-
 import _libfc
 
 from . import _addresses
-from ._locking import holding
+from ._locking import FLOW_CACHE, holding
 from ._record import _Record
 
 # The exporter answers each scrape in a thread of its own, and any caller
 # may use threads: the readers of the library's result buffers hold its lock.
-_locked = holding(threading.RLock())
+_locked = holding(FLOW_CACHE)
 
 # Typing names are quoted and imported only by type checkers, as in _record.
 TYPE_CHECKING = False

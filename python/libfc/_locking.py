@@ -9,6 +9,10 @@ from typing import Callable, TypeVar
 
 _F = TypeVar("_F", bound=Callable)
 
+# One lock per library, shared by every module that reads what it hands out.
+FLOW_CACHE = threading.RLock()
+SWITCH_STATE = threading.RLock()
+
 
 def holding(lock: "threading.RLock") -> "Callable[[_F], _F]":
     """A decorator that runs its function with `lock` held (reentrant: the

@@ -41,7 +41,9 @@ walk counts them in ``Walk.unreachable`` instead of pretending it saw them
 An answer is decoded only when its flows are handed out: the first answer
 of a part that is then split is never decoded.  An answer is decoded
 completely before any flow of it is handed out, as the library reuses its
-buffer at the next query, which the caller may well make.  The walk reads
+buffer at the next query, which the caller may well make, or another
+thread: a query and what is taken from its answer happen under the flow
+cache's lock.  The walk reads
 nothing ahead: a caller that stops after N flows has made only the queries
 those N needed.
 """
@@ -49,6 +51,7 @@ those N needed.
 import _libfc
 
 from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page, flow_stream
+from ._locking import FLOW_CACHE, holding
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -62,6 +65,7 @@ _INDEX = {name: index for index, name in enumerate(FIELDS)}
 WILDCARD = {name: (None if name.endswith("daddr") else 0) for name in FIELDS}
 
 
+@holding(FLOW_CACHE)
 def _source_ports():
     table = _libfc.FC_GetInvalTableEntries()
     if table is None:
@@ -87,6 +91,7 @@ SPLITS = (
 )
 
 
+@holding(FLOW_CACHE)
 def _flow_changes():
     """Flows allocated and freed so far: the pair moves at every change."""
     stats = _libfc.FC_GetFlowCacheStats()
@@ -100,6 +105,7 @@ def _unchanging():
     return None
 
 
+@holding(FLOW_CACHE)
 def _table_sizes():
     """Flows per table id: each table's bucket-length histogram summed."""
     stats = _libfc.FC_GetFlowCacheHashStats()
@@ -108,6 +114,7 @@ def _table_sizes():
     return {index: sum(length * count for length, count in enumerate(table)) for index, table in enumerate(stats, 1)}
 
 
+@holding(FLOW_CACHE)
 def _tables():
     stats = _libfc.FC_GetFlowCacheHashStats()
     return range(1, (stats.entries if stats is not None else 0) + 1)
@@ -186,13 +193,34 @@ class Walk:
         return next(self._flows)
 
     def _read(self, arguments):
-        """(totalEntries, answer) of one query; the answer is not decoded."""
+        """(totalEntries, answer) of one query; the answer is not decoded.
+        The caller holds the library's lock until it is done with the answer:
+        any thread's next query replaces it."""
         self._stamp = self._changes()
         answer = self._query(*arguments)
         self.parts += 1
         if answer is None:
             return 0, ()
         return answer.totalEntries, answer
+
+    def _take(self, arguments, depth):
+        """One query, taken in at once: (total, flows, look), flows when the
+        answer holds the whole part, else None and what _split needs of it."""
+        with FLOW_CACHE:
+            total, answer = self._read(arguments)
+            if total <= len(answer):
+                return total, self._decoded(answer), None
+            return total, None, self._look(arguments, depth, answer)
+
+    def _look(self, arguments, depth, answer):
+        """What _split needs of a part's first answer: the split depth (past
+        the criteria the part already sets), the answer's size, its flows
+        when no criterion is left, and its key values."""
+        while depth < len(self._splits) and arguments[_INDEX[self._splits[depth][0]]] not in (0, None):
+            depth += 1
+        if depth == len(self._splits):
+            return depth, len(answer), self._decoded(answer), []
+        return depth, len(answer), None, list(self._keys(answer)) if answer else []
 
     def _decoded(self, answer):
         if not answer:
@@ -223,15 +251,15 @@ class Walk:
             self._stamp = stamp
             yield from self._tables_walk(sizes, PAGE)
             return
-        total, answer = self._read(self._arguments)
+        total, flows, look = self._take(self._arguments, 0)
         self.total = total
-        if total <= len(answer):
-            yield self._decoded(answer)
+        if flows is not None:
+            yield flows
         elif self._arguments[_INDEX["tid"]] in (0, None):
             self._stamp = stamp if sizes else self._changes()
-            yield from self._tables_walk(sizes, len(answer))  # the answer dies at the next query
+            yield from self._tables_walk(sizes, look[1])
         else:
-            yield from self._split(self._arguments, (), 0, answer, total)
+            yield from self._split(self._arguments, (), look, total)
 
     def _tables_walk(self, sizes, page):
         """Table by table; a table well beyond one answer (by ``sizes``) is
@@ -242,7 +270,7 @@ class Walk:
             arguments[_INDEX["tid"]] = table
             if sizes.get(table, 0) > 2 * page:
                 self._stamp = stamp
-                yield from self._split(arguments, (), 0, (), sizes[table])
+                yield from self._split(arguments, (), self._look(arguments, 0, ()), sizes[table])
             else:
                 yield from self._part(arguments, (), 0)
 
@@ -251,23 +279,21 @@ class Walk:
         ``rest`` lists (attribute, values) pairs a flow must not match: the
         values earlier splits of this part asked for by value.  Returns how
         many flows the part held when it was read."""
-        total, answer = self._read(arguments)
-        if total <= len(answer):
-            yield _outside(self._decoded(answer), rest)
+        total, flows, look = self._take(arguments, depth)
+        if flows is not None:
+            yield _outside(flows, rest)
         else:
-            yield from self._split(arguments, rest, depth, answer, total)
+            yield from self._split(arguments, rest, look, total)
         return total
 
-    def _split(self, arguments, rest, depth, answer, total):
-        """A part too big for one answer; ``answer`` is its first answer,
-        still the library's current buffer."""
-        while depth < len(self._splits) and arguments[_INDEX[self._splits[depth][0]]] not in (0, None):
-            depth += 1
-        if depth == len(self._splits):
+    def _split(self, arguments, rest, look, total):
+        """A part too big for one answer; ``look`` is what its first answer
+        showed (see _look)."""
+        depth, count, flows, keys = look
+        if flows is not None:
             # Nothing left to split by: one answer is all that can be seen.
-            flows = self._decoded(answer)
             shown = _outside(flows, rest)
-            beyond = max(total - len(answer), 0)
+            beyond = max(total - count, 0)
             # Of a rest, only the share of flows no earlier split produced
             # is missing: estimated from the answer that was seen.
             self.unreachable += round(beyond * len(shown) / len(flows)) if rest and flows else beyond
@@ -275,7 +301,7 @@ class Walk:
             return
         field, attribute, values = self._splits[depth]
         index = _KEY_INDEX[attribute]
-        keys = list(_outside_keys(self._keys(answer), rest)) if answer else []
+        keys = list(_outside_keys(keys, rest))
         # Values the first answer shows are asked for too: a port the
         # invalidation table did not name when it was read is no rest.
         asked = frozenset(values()) | {key[index] for key in keys if key[index]}
@@ -303,13 +329,18 @@ class Walk:
         # The flows whose value cannot be asked for (zero, or a port the
         # invalidation table does not name) are read through the next split,
         # dropping what the values asked for already produced.
-        now, answer = self._read(arguments)
         narrowed = rest + ((attribute, done),)
-        if now <= len(answer):
-            yield _outside(self._decoded(answer), narrowed)
+        with FLOW_CACHE:
+            now, answer = self._read(arguments)
+            if now <= len(answer):
+                flows, keys, look = self._decoded(answer), None, None
+            else:
+                flows, keys = None, list(_outside_keys(self._keys(answer), narrowed))
+                new = frozenset(key[index] for key in keys if key[index])
+                look = None if new else self._look(arguments, depth + 1, answer)
+        if flows is not None:
+            yield _outside(flows, narrowed)
             return
-        keys = list(_outside_keys(self._keys(answer), narrowed))
-        new = frozenset(key[index] for key in keys if key[index])
         if new:
             # Values that came up meanwhile (a port added since) are asked
             # for by value too.
@@ -319,7 +350,7 @@ class Walk:
             # No value this answer shows is new, and the answer is not the
             # whole part: the rest is read through the next split, as counts
             # that other processes may have moved cannot prove it empty.
-            yield from self._split(arguments, narrowed, depth + 1, answer, now)
+            yield from self._split(arguments, narrowed, look, now)
 
 
 def _untracked_page(answer, now_ms):

@@ -10,13 +10,12 @@ out (handles, item values) stays valid only until its next walk of the same
 state, so each function holds one lock from its first library call until
 the last byte is copied into Python objects."""
 
-import threading
 from typing import Dict, List, NamedTuple, Optional
 
 import _libfc
 import _libfc_ptr as _ptr
 
-from ._locking import holding
+from ._locking import SWITCH_STATE, holding
 
 __all__ = [
     "DVSError", "Switch", "Port", "Item", "status_name", "check",
@@ -25,8 +24,7 @@ __all__ = [
 ]
 
 # Reentrant: the public functions call one another.
-_lock = threading.RLock()
-_locked = holding(_lock)
+_locked = holding(SWITCH_STATE)
 
 
 def _status_names() -> Dict[int, str]:
