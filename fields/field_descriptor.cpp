@@ -133,6 +133,10 @@ int descr_set(PyObject *self, PyObject *obj, PyObject *value) {
             rc = d->field->store(record + d->field->desc->offset, value);
             if (rc == errors::kOk) return 0;
             if (rc == errors::kPending) return -1;
+            if (rc == errors::kMemoryError) {
+                PyErr_NoMemory();  // no refusal: the value was fine
+                return -1;
+            }
         } else if (!record) {
             learn_pointer_type(d, obj);
         }

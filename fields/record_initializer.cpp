@@ -32,9 +32,18 @@ PyObject *empty_tuple = nullptr;
 // new_X is a METH_VARARGS function of no arguments: called through its
 // entry point with the empty tuple the interpreter would pass.
 PyObject *new_record(PyObject *function) {
+    PyObject *record;
     if (PyCFunction_Check(function) && PyCFunction_GET_FLAGS(function) == METH_VARARGS && empty_tuple)
-        return PyCFunction_GET_FUNCTION(function)(PyCFunction_GET_SELF(function), empty_tuple);
-    return PyObject_CallNoArgs(function);
+        record = PyCFunction_GET_FUNCTION(function)(PyCFunction_GET_SELF(function), empty_tuple);
+    else
+        record = PyObject_CallNoArgs(function);
+    if (record == Py_None) {
+        // new_X answers a failed allocation with None: an instance must not
+        // be made without its record.
+        Py_DECREF(record);
+        return PyErr_NoMemory();
+    }
+    return record;
 }
 
 PyObject *call(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames) {

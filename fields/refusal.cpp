@@ -161,7 +161,8 @@ int rephrase(Texts &texts, PyObject *label, const field_table::Entry &field, PyO
     PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
     PyErr_NormalizeException(&exc_type, &exc_value, &exc_tb);
     bool refused = false;
-    if (PyObject *text = exc_value ? PyObject_Str(exc_value) : nullptr) {
+    // Only a refused value is worded again; running out of memory is not one.
+    if (PyObject *text = exc_type != PyExc_MemoryError && exc_value ? PyObject_Str(exc_value) : nullptr) {
         const char *utf8 = PyUnicode_AsUTF8(text);
         refused = utf8 && std::strncmp(utf8, "in method '", 11) == 0 && std::strstr(utf8, "', argument 2 of type '");
         Py_DECREF(text);

@@ -420,6 +420,7 @@ call = {
     "packed copy": lambda: _swigtest.swigtest_packed(b"\x01\x02\x03" * 50),
     "three text copies": lambda: _libfc.DVSHYP_PortDataClear("s" * 100, "p" * 100, "n" * 100),
     "switch store": lambda: _libfc.DVSHYP_SwitchRemove("s" * 40),  # the store's own allocations
+    "companion record": lambda: libfc.FC_InvalData(psName="portset-" + "n" * 40).psName,
 }[os.environ["LIBFC_SCENARIO"]]
 usual = call()
 failed = 0
@@ -432,7 +433,8 @@ for n in range(1, 400):
         if isinstance(result, int):
             assert result in (usual, _libfc.HYP_NO_MEMORY), (n, hex(result))
             failed += result == _libfc.HYP_NO_MEMORY
-    except MemoryError:
+    except MemoryError as error:
+        assert "expected" not in str(error), error  # not worded as a refused value
         failed += 1
     fired = shim.failing_malloc_stop()
     call()  # memory is back: the call works again
@@ -447,7 +449,7 @@ print("failed", failed)
 # at least one allocation of its own.
 OUT_OF_MEMORY = [("interpreter", "every call", 20)] + [
     ("malloc", s, 1) for s in ("text copy", "output cell", "packed copy", "three text copies", "owned text field",
-                               "switch store")]
+                               "switch store", "companion record")]
 
 
 def shim_env(monkeypatch, callers):

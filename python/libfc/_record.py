@@ -61,6 +61,8 @@ class _Record(_record_base):
         self.this.own(value)
 
     def _attach(self, this: "Any") -> None:
+        if this is None:  # new_X found no memory for the record
+            raise MemoryError
         existing = getattr(self, "this", None)
         if existing is None:
             self.this = this
