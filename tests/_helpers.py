@@ -1,6 +1,7 @@
 """Small helpers shared by the binding tests: raw memory access to records,
 the pointer object behind a result, and running code in a fresh interpreter."""
 
+import contextlib
 import ctypes
 import os
 import subprocess
@@ -208,3 +209,21 @@ def cli_in_process(capsys, *argv):
         status = exit_info.code
     out, err = capsys.readouterr()
     return status, out, err
+
+
+@contextlib.contextmanager
+def racing(threads):
+    """Starts the threads with the interpreter switching between them as
+    often as it can, so that a race shows within a short test; on leaving,
+    waits for them and restores the switch interval."""
+    interval, started = sys.getswitchinterval(), []
+    sys.setswitchinterval(1e-6)
+    try:
+        for thread in threads:
+            thread.start()
+            started.append(thread)
+        yield
+    finally:
+        for thread in started:
+            thread.join()
+        sys.setswitchinterval(interval)

@@ -19,7 +19,7 @@ from prometheus_client.parser import text_string_to_metric_families
 import _libfc
 import libfc
 import libfc._cache
-from _helpers import builtin_library, cli_in_process
+from _helpers import builtin_library, cli_in_process, racing
 from libfc import _metrics
 from libfc.cli import build_parser, exporter, stats
 from test_builtin_libfc import add_flow, new_entry
@@ -198,18 +198,11 @@ def test_counters_read_from_several_threads_are_each_of_one_moment():
             if lookup["alloc"]["fe"] < lookup["free"]["fe"]:
                 torn.append(lookup)
 
-    interval, readers = sys.getswitchinterval(), [threading.Thread(target=reader) for _ in range(2)]
-    sys.setswitchinterval(1e-6)
-    try:
-        for thread in readers:
-            thread.start()
+    readers = [threading.Thread(target=reader) for _ in range(2)]
+    with racing(readers):
         for seed in itertools.takewhile(lambda _: any(t.is_alive() for t in readers), itertools.count()):
             LIB.fcemu_traffic(100, seed)
             _libfc.FC_RemoveFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
-    finally:
-        sys.setswitchinterval(interval)
-        for thread in readers:
-            thread.join()
     assert not torn
 
 

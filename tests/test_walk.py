@@ -4,13 +4,12 @@ exactly once, however the cache must be split, also while it changes."""
 import collections
 import ipaddress
 import random
-import sys
 import threading
 
 import pytest
 
 import libfc
-from _helpers import builtin_library
+from _helpers import builtin_library, racing
 from libfc._flow import Flow
 from libfc._walk import FIELDS, Walk
 
@@ -233,15 +232,8 @@ def test_walks_in_two_threads_each_list_only_their_own_flows(flow_cache):
         for _ in range(20):
             wrong.extend(flow.proto for flow in libfc.flows(proto=proto) if flow.proto != proto)
 
-    interval, walkers = sys.getswitchinterval(), [threading.Thread(target=walk, args=(p,)) for p in (6, 17)]
-    sys.setswitchinterval(1e-6)
-    try:
-        for thread in walkers:
-            thread.start()
-    finally:
-        for thread in walkers:
-            thread.join()
-        sys.setswitchinterval(interval)
+    with racing([threading.Thread(target=walk, args=(proto,)) for proto in (6, 17)]):
+        pass
     assert wrong == []
 
 

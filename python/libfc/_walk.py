@@ -43,9 +43,8 @@ of a part that is then split is never decoded.  An answer is decoded
 completely before any flow of it is handed out, as the library reuses its
 buffer at the next query, which the caller may well make, or another
 thread: a query and what is taken from its answer happen under the flow
-cache's lock.  The walk reads
-nothing ahead: a caller that stops after N flows has made only the queries
-those N needed.
+cache's lock.  The walk reads nothing ahead: a caller that stops after N
+flows has made only the queries those N needed.
 """
 
 import _libfc

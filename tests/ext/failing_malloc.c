@@ -15,7 +15,7 @@
 /* The project builds with hidden visibility; these must be seen. */
 #define SHIM_EXPORT __attribute__((visibility("default")))
 
-/* glibc's own allocator, under the names it exports beside malloc and calloc. */
+/* glibc's own allocator, under the names it exports beside malloc, calloc and realloc. */
 void *__libc_malloc(size_t size);
 void *__libc_calloc(size_t count, size_t size);
 void *__libc_realloc(void *block, size_t size);
