@@ -65,11 +65,15 @@ def test_stats_prometheus_shows_every_counter_once_the_tables_and_the_options(ca
     # The name table covers every counter of the record once: none falls
     # back to a derived name, no name is given twice.
     assert [path for path, _ in _metrics.COUNTERS] == list(counters)
-    names = [name for _, name in _metrics.COUNTERS]
-    assert len(set(names)) == len(names) == 632 // 8
-    assert all(name.replace("_", "").isalnum() and name == name.lower() for name in names)
+    series = [_metrics.counter_series(path) for path, _ in _metrics.COUNTERS]
+    assert len({(name, tuple(labels.items())) for name, labels in series}) == len(series) == 632 // 8
+    assert all(name.replace("_", "").isalnum() and name == name.lower() for name, _ in series)
     for path, count in counters.items():
-        assert value(samples, "libfc_%s_total" % _metrics.counter_name(path)) == count, path
+        name, labels = _metrics.counter_series(path)
+        assert value(samples, "libfc_%s_total" % name, **labels) == count, path
+    # The allocation failures are one family, a series per kind of object.
+    kinds = {labels["kind"] for name, labels in series if name == "allocation_failures"}
+    assert kinds == {"flow_entry", "action_entity", "vdl2_encap_data", "vdr_data"}
     assert value(samples, "libfc_lookup_hits_total") == counters["lookup.nhits"]
     total = _libfc.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0).totalEntries
     assert value(samples, "libfc_flows") == total > 0

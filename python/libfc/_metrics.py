@@ -2,7 +2,9 @@
 exporter (``libfc exporter``) and ``libfc stats --prometheus`` share.
 
 Every counter of the statistics tree is a counter family of its own, named
-in the conventional way (``libfc_lookup_hits_total``); the hash tables give
+in the conventional way (``libfc_lookup_hits_total``), but for the counters
+of one kind told apart by a label (``libfc_allocation_failures_total`` with
+``kind``), which one expression has to cover together; the hash tables give
 gauges of the flows they hold, their capacity and fill; the configuration
 options are an info metric; ``libfc_up`` tells whether the library answered.
 
@@ -11,6 +13,7 @@ it only when families are built, so reading the cache (``read``) and the
 counter names (``COUNTERS``) need nothing beyond the package."""
 
 import re
+import sys
 import threading
 import time
 
@@ -47,10 +50,10 @@ COUNTERS = [
     ("lookup.alloc.actionEntity", "action_entity_allocations"),
     ("lookup.alloc.vdl2EncapData", "vdl2_encap_data_allocations"),
     ("lookup.alloc.vdrData", "vdr_data_allocations"),
-    ("lookup.alloc.fe_fail", "flow_entry_allocation_failures"),
-    ("lookup.alloc.actionEntity_fail", "action_entity_allocation_failures"),
-    ("lookup.alloc.vdl2EncapData_fail", "vdl2_encap_data_allocation_failures"),
-    ("lookup.alloc.vdrData_fail", "vdr_data_allocation_failures"),
+    ("lookup.alloc.fe_fail", "allocation_failures{kind=flow_entry}"),
+    ("lookup.alloc.actionEntity_fail", "allocation_failures{kind=action_entity}"),
+    ("lookup.alloc.vdl2EncapData_fail", "allocation_failures{kind=vdl2_encap_data}"),
+    ("lookup.alloc.vdrData_fail", "allocation_failures{kind=vdr_data}"),
     ("lookup.free.fe", "flow_entry_frees"),
     ("lookup.free.actionEntity", "action_entity_frees"),
     ("lookup.free.vdl2EncapData", "vdl2_encap_data_frees"),
@@ -104,6 +107,9 @@ COUNTERS = [
     ("fastpath.multi_dest.dports_num_mismatch", "fastpath_multi_dest_dport_count_mismatches"),
 ]
 _NAMES = dict(COUNTERS)
+# A name of the table may end in {label=value}: the counter is that series
+# of a family it shares with other counters.
+_SERIES = re.compile(r"(\w+)(?:\{(\w+)=(\w+)\})?$")
 
 # The cache sizes a hash table at two entries per bucket: a table's
 # capacity follows from its bucket count, which the histogram gives.
@@ -118,7 +124,27 @@ def counter_name(path):
     """The family name (without prefix and "_total") of the counter at the
     dotted `path`; a counter the table does not know gets its path in
     snake_case, so none is ever left out."""
-    return _NAMES.get(path) or _snake(path.replace(".", "_"))
+    return counter_series(path)[0]
+
+
+def counter_series(path):
+    """(family name, {label: value}) of the counter at the dotted `path`:
+    the labels tell it from the family's other counters, if it has any."""
+    name, label, value = _SERIES.match(_NAMES.get(path) or _snake(path.replace(".", "_"))).groups()
+    return name, ({label: value} if label else {})
+
+
+def _counter_families(values, make, suffix, help_text):
+    """One family per name of the counters (dotted path -> value), its
+    series in the order of the counters; make(name, help, labels=...)."""
+    found = {}
+    for path, value in values.items():
+        name, labels = counter_series(path)
+        family = found.get(name)
+        if family is None:
+            family = found[name] = make(PREFIX + name + suffix, help_text(name, path, labels), labels=list(labels))
+        family.add_metric(list(labels.values()), value)
+    return list(found.values())
 
 
 def leaves(tree, path=()):
@@ -161,9 +187,7 @@ def families(reading):
 
     result = [GaugeMetricFamily(PREFIX + "up", "1 when the flow cache library answered the last read, else 0.",
                                 value=1)]
-    for path, value in reading["counters"].items():
-        result.append(CounterMetricFamily(PREFIX + counter_name(path), "Flow cache statistics counter %s." % path,
-                                          value=value))
+    result.extend(_counter_families(reading["counters"], CounterMetricFamily, "", _counter_help))
     rows = reading["tables"]
     flows, capacity = sum(t["flows"] for t in rows), sum(t["capacity"] for t in rows)
     result.append(GaugeMetricFamily(PREFIX + "flows", "Flows in the cache.", value=flows))
@@ -191,6 +215,12 @@ def families(reading):
     return result
 
 
+def _counter_help(name, path, labels):
+    if labels:
+        return "Flow cache statistics counters %s, by %s." % (name.replace("_", " "), ", ".join(labels))
+    return "Flow cache statistics counter %s." % path
+
+
 def failure_families(error):
     """The families of a read that failed: libfc_up 0 and the error."""
     from prometheus_client.core import GaugeMetricFamily, InfoMetricFamily
@@ -206,9 +236,8 @@ def rate_families(rates):
     """Per-second rates of the counters (dotted path -> rate) as gauge families."""
     from prometheus_client.core import GaugeMetricFamily
 
-    return [GaugeMetricFamily(PREFIX + counter_name(path) + "_per_second",
-                              "Per-second rate of %s%s_total." % (PREFIX, counter_name(path)), value=value)
-            for path, value in rates.items()]
+    return _counter_families(rates, GaugeMetricFamily, "_per_second",
+                             lambda name, path, labels: "Per-second rate of %s%s_total." % (PREFIX, name))
 
 
 def exposition(family_list):
@@ -227,11 +256,15 @@ def exposition(family_list):
 class Collector:
     """A prometheus_client collector that reads the cache at every scrape;
     a failing library gives libfc_up 0 and the error, never a failed scrape.
-    Scrapes that overlap read one after the other."""
+    Scrapes that overlap read one after the other. The library starting to
+    fail, and answering again, are each one line on standard error (not one
+    per scrape: a scrape every few seconds would bury the log)."""
 
-    def __init__(self, reader=read):
+    def __init__(self, reader=read, log=None):
         self.reader = reader
         self.lock = threading.Lock()
+        self.failing = False
+        self.log = log or (lambda line: (sys.stderr.write(line + "\n"), sys.stderr.flush()))
 
     def collect(self):
         from prometheus_client.core import GaugeMetricFamily
@@ -242,6 +275,13 @@ class Collector:
                 found = families(self.reader())
             except Exception as error:  # whatever happens, the scrape answers
                 found = failure_families(error)
+                if not self.failing:
+                    self.log("libfc exporter: the flow cache library fails: %s" % (str(error) or type(error).__name__))
+                self.failing = True
+            else:
+                if self.failing:
+                    self.log("libfc exporter: the flow cache library answers again")
+                self.failing = False
         found.append(GaugeMetricFamily(PREFIX + "scrape_duration_seconds", "Time the last read of the cache took.",
                                        value=time.monotonic() - started))
         return found
