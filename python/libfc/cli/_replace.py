@@ -104,7 +104,9 @@ def replacing(path):
         os.replace(temporary, path)
         temporary = None
     except OSError as error:
-        if error.errno is None:  # a library's failure, not the file's
+        # A library's failure is not the file's; a reader gone from a pipe
+        # ends the tool quietly, as for standard output.
+        if error.errno is None or isinstance(error, BrokenPipeError):
             raise
         raise CommandError("%s: %s" % (path, error.strerror)) from None
     finally:
