@@ -18,8 +18,10 @@ SWITCH_STORE = "fabemu.db"
 
 def _live_files():
     """(what, path) of the built-in libraries' live files, where they are
-    for the current environment; the store lies beside the cache's state
-    unless $FAB_EMU_DB names it."""
+    for the current environment.  The store's default directory is the
+    cache's default one; a store left at its default while $FC_EMU_DIR
+    moves the cache is not found here, as the store library names its path
+    to nobody."""
     try:
         directory = emulator_state_dir()
     except CommandError:  # a real flow cache library: it keeps no such file
