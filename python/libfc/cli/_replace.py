@@ -1,40 +1,119 @@
-"""Writing a file in one step: readers see the old file or the whole new
-one, never a part, and a failure leaves the old file as it was."""
+"""Writing a file the user named: a stream (a device, a pipe, standard
+output) is written through; a regular file is replaced in one step, so
+readers see the old file or the whole new one, never a part, and a failure
+leaves the old file as it was."""
 
 import contextlib
 import os
-import tempfile
+import secrets
+import stat
+
+from ._library import CommandError, bad_input, emulator_state_dir
+
+# The built-in libraries' live files under their own names; writing over
+# either would lose the cache or the switch state for every later command.
+FLOW_CACHE_STATE = "flowcache.state"
+SWITCH_STORE = "fabemu.db"
+
+
+def _live_files():
+    """(what, path) of the built-in libraries' live files, where they are
+    for the current environment.  The store's default directory is the
+    cache's default one; a store left at its default while $FC_EMU_DIR
+    moves the cache is not found here, as the store library names its path
+    to nobody."""
+    try:
+        directory = emulator_state_dir()
+    except CommandError:  # a real flow cache library: it keeps no such file
+        directory = None
+    store = os.environ.get("FAB_EMU_DB") or (directory and os.path.join(directory, SWITCH_STORE))
+    found = [("the live flow cache state", directory and os.path.join(directory, FLOW_CACHE_STATE)),
+             ("the switch state store", store)]
+    return [(what, path) for what, path in found if path]
+
+
+def _names_open_descriptor(path):
+    """Whether `path` leads through /proc/<pid>/fd (/dev/stdout, /dev/fd/N):
+    it stands for a descriptor already open, whatever file that is, and
+    replacing it would replace the system's name in /dev."""
+    fd_directory = "/proc/%d/fd" % os.getpid()
+    for _ in range(40):  # the kernel follows no more links than this
+        if os.path.realpath(os.path.dirname(os.path.abspath(path))) == fd_directory:
+            return True
+        try:
+            path = os.path.join(os.path.dirname(path), os.readlink(path))
+        except OSError:
+            return False
+    return False
+
+
+def _target(path):
+    """The path's file as stat (following links) sees it, or None when
+    there is none; refuses the live files."""
+    try:
+        found = os.stat(path)
+    except FileNotFoundError:
+        return None
+    for what, live in _live_files():
+        try:
+            same = os.path.samestat(found, os.stat(live))
+        except OSError:
+            same = False
+        if same:
+            raise bad_input("%s: that is %s, which is never written over" % (path, what))
+    return found
+
+
+def _new_file_beside(path):
+    """A new empty file in the path's directory (a rename does not cross
+    file systems).  Its mode is the umask's, as for any file the user makes,
+    never another file's: a link planted at the path must not hand its
+    target's mode to the new file."""
+    directory, name = os.path.split(os.path.abspath(path))
+    while True:
+        temporary = os.path.join(directory, ".%s.%s.tmp" % (name, secrets.token_hex(4)))
+        try:
+            os.close(os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666))
+            return temporary
+        except FileExistsError:
+            continue
+
+
+def _flush_to_disk(name):
+    handle = os.open(name, os.O_RDONLY)
+    try:
+        os.fsync(handle)
+    finally:
+        os.close(handle)
 
 
 @contextlib.contextmanager
 def replacing(path):
-    """Yields the name of a temporary file beside ``path`` (a rename does not
-    cross file systems) for the caller to write; when the block ends without
-    error the file is flushed to disk and renamed over ``path``, otherwise
-    removed.  It gets the mode ``path`` had, or the umask's default for a new
-    file: mkstemp's 0600 would keep out a reader running as another user,
-    such as a metrics collector."""
-    directory = os.path.dirname(os.path.abspath(path))
-    handle, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(path) + ".", suffix=".tmp")
-    os.close(handle)
+    """Yields the name the caller writes to.  For a path that leads to a
+    stream that is the path itself.  Otherwise it is a temporary file beside
+    `path`, flushed to disk and renamed over it when the block ends without
+    error, removed when not.  An error of the file system is one line that
+    names `path`."""
+    temporary = None
     try:
+        found = _target(path)
+        if _names_open_descriptor(path) or (found is not None and not stat.S_ISREG(found.st_mode)):
+            yield path
+            return
+        temporary = _new_file_beside(path)
         yield temporary
-        handle = os.open(temporary, os.O_RDONLY)
-        try:
-            os.fsync(handle)
-        finally:
-            os.close(handle)
-        try:
-            mode = os.stat(path).st_mode & 0o777
-        except FileNotFoundError:
-            umask = os.umask(0)
-            os.umask(umask)
-            mode = 0o666 & ~umask
-        os.chmod(temporary, mode)
+        _flush_to_disk(temporary)
         os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
+        temporary = None
+    except OSError as error:
+        # A library's failure is not the file's; a reader gone from a pipe
+        # ends the tool quietly, as for standard output.
+        if error.errno is None or isinstance(error, BrokenPipeError):
+            raise
+        raise CommandError("%s: %s" % (path, error.strerror)) from None
+    finally:
+        if temporary is not None:
+            try:
+                os.unlink(temporary)
+            except OSError:
+                pass

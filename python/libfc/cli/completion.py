@@ -18,6 +18,13 @@ FUNCTION = "_libfc_complete"
 # Words go into the script unquoted inside single quotes: nothing a shell
 # would read differently may appear in them.
 _PLAIN_WORD = re.compile(r"[A-Za-z0-9_.:=+/-]+")
+# The metavars of arguments that name a file: --save, --from and --file say
+# FILE, --prometheus-file PATH, and diff names its two snapshots A and B.
+FILE_METAVARS = {"FILE", "PATH", "A", "B"}
+
+
+def takes_file(action):
+    return action.metavar in FILE_METAVARS
 
 
 def register(subparsers: "_Subparsers") -> None:
@@ -79,7 +86,8 @@ def bash_script(parser):
     """A bash function that completes the tool's command line: it follows
     the command words typed so far (skipping options and their values) and
     offers that command's subcommands and choices, or its options after a
-    "-", or an option's choices after the option."""
+    "-", or an option's choices after the option; file names where the
+    command or the option takes a file."""
     steps, takes_value, choices, offers = [], [], [], []
     for command in commands(parser):
         here = _path(command.words)
@@ -90,7 +98,8 @@ def bash_script(parser):
         for action in command.positionals():
             words += action.choices or []
         options = [string for action in command.options() for string in action.option_strings]
-        offers.append("        '%s') words='%s' options='%s' ;;" % (here, _words(words), _words(options)))
+        files = " files=1" if any(map(takes_file, command.positionals())) else ""
+        offers.append("        '%s') words='%s' options='%s'%s ;;" % (here, _words(words), _words(options), files))
         for action in command.options():
             if action.nargs == 0:
                 continue
@@ -98,10 +107,12 @@ def bash_script(parser):
                 takes_value.append("'%s|%s'" % (here, string))
                 if action.choices:
                     choices.append("            '%s|%s') words='%s' ;;" % (here, string, _words(action.choices)))
+                elif takes_file(action):
+                    choices.append("            '%s|%s') files=1 ;;" % (here, string))
     lines = [
         "# libfc completion for bash: source this file (or: source <(libfc completion bash)).",
         "%s() {" % FUNCTION,
-        '    local cur="${COMP_WORDS[COMP_CWORD]}" prev="" path="" word="" words="" options="" value=0 i',
+        '    local cur="${COMP_WORDS[COMP_CWORD]}" prev="" path="" word="" words="" options="" value=0 files=0 i',
         "    for ((i = 1; i < COMP_CWORD; i++)); do",
         '        word="${COMP_WORDS[i]}"',
         "        if ((value)); then value=0; continue; fi",
@@ -119,9 +130,14 @@ def bash_script(parser):
         '        case "$path" in',
         *offers,
         "        esac",
-        '        [[ "$cur" == -* ]] && words="$options"',
+        '        [[ "$cur" == -* ]] && words="$options" files=0',
         "    fi",
         '    COMPREPLY=($(compgen -W "$words" -- "$cur"))',
+        "    if ((files)); then",
+        "        compopt -o filenames 2>/dev/null",
+        "        local IFS=$'\\n'",
+        '        COMPREPLY+=($(compgen -f -- "$cur"))',
+        "    fi",
         "}",
         "complete -F %s libfc" % FUNCTION,
     ]

@@ -2,7 +2,8 @@
 non-zero counters by default, every counter with --all, JSON (every
 counter, zeros too, under snake_case names) with --json, or the metric
 families of the exporter in the Prometheus text format with --prometheus
-(--prometheus-file writes them to a file, replacing it whole).
+(--prometheus-file writes them to a file, replacing it whole, or to a
+device or pipe).
 
 With --interval S it reads the counters every S seconds, as vmstat does:
 first every counter since the cache was reset, then each counter's rate
@@ -67,8 +68,9 @@ def register(subparsers: "_Subparsers") -> None:
     form.add_argument("--prometheus", action="store_true",
                       help="print the exporter's metric families in the Prometheus text format")
     form.add_argument("--prometheus-file", metavar="PATH",
-                      help="write the metric families to PATH through a temporary file renamed over it "
-                           "(a failure leaves PATH as it was); for a node exporter's textfile collector")
+                      help="write the metric families to PATH: a regular file through a temporary file renamed "
+                           "over it (a failure leaves PATH as it was), for a node exporter's textfile collector; "
+                           "a device or pipe (/dev/stdout) written through")
     parser.add_argument("--interval", type=_watch.seconds, metavar="S",
                         help="read every S seconds: the counters since reset, then rates per second "
                              "(--prometheus-file: rewrite the file every S seconds)")
@@ -89,7 +91,7 @@ def show(args: "argparse.Namespace") -> int:
             raise bad_input("--interval writes one JSON object per read: use --json-lines")
         return watch(args, sys.stdout)
     if args.prometheus_file is not None:
-        write_atomic(args.prometheus_file, _metrics.exposition(_metrics.families(_metrics.read())))
+        write_metrics_file(args.prometheus_file, _metrics.exposition(_metrics.families(_metrics.read())))
         return 0
     if args.prometheus:
         sys.stdout.write(_metrics.exposition(_metrics.families(_metrics.read())))
@@ -116,10 +118,11 @@ def _print_tree(tree, depth=0):
             print("%s%s%d" % ("  " * depth, name.ljust(width), value))
 
 
-def write_atomic(path, text):
-    """Replace the file at `path` by `text` in one step."""
-    with _replace.replacing(path) as temporary:
-        with open(temporary, "w", encoding="utf-8") as out:
+def write_metrics_file(path, text):
+    """Replaces the file at `path` by `text` in one step, or writes `text`
+    through when `path` leads to a device or pipe."""
+    with _replace.replacing(path) as name:
+        with open(name, "w", encoding="utf-8") as out:
             out.write(text)
 
 
@@ -142,7 +145,7 @@ def watch(args, out, clock=None, sleep=None, wall=None):
         values = counters if elapsed is None else _watch.rates(previous, counters, elapsed)
         previous = counters
         if args.prometheus_file is not None:
-            write_atomic(args.prometheus_file, _metrics.exposition(_metrics.families(reading)))
+            write_metrics_file(args.prometheus_file, _metrics.exposition(_metrics.families(reading)))
             continue
         if args.prometheus:
             found = _metrics.families(reading) if elapsed is None else _metrics.rate_families(values)
