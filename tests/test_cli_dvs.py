@@ -5,17 +5,22 @@ unusable store is an error rather than an empty store, and values read from
 several threads are right."""
 
 import concurrent.futures
+import contextlib
+import glob
 import json
+import os
 import signal
+import subprocess
 import sys
 import time
 
 import pytest
 
 import _libfc
-from _helpers import c_heap_growth, cli_in_process as cli, cli_started
+from _helpers import c_heap_growth, child_env, cli_in_process as cli, cli_ok
 
 from libfc import dvs
+from libfc.cli import INTERRUPTED
 from test_builtin_fab import lib as LIB
 
 SWITCHES, PORTS, SEED = 2, 3, 5
@@ -135,17 +140,62 @@ def test_emu_populate_above_the_library_maxima_is_refused_and_changes_nothing(ca
     assert [s.id for s in dvs.switches()] == before
 
 
-def test_ctrl_c_stops_a_long_population_at_once_and_keeps_the_old_store():
-    before = [s.id for s in dvs.switches()]
-    child = cli_started("emu", "populate", "--switches", "1024", "--ports", "256")
-    time.sleep(0.5)
-    assert child.poll() is None, "the population ended before it could be interrupted"
-    interrupted = time.monotonic()
-    child.send_signal(signal.SIGINT)
-    _, err = child.communicate(timeout=10)
-    assert time.monotonic() - interrupted < 1.5, err
-    assert child.returncode == 130
-    assert [s.id for s in dvs.switches()] == before
+def processes_in_group(pgid):
+    """The live processes of a process group, read from /proc: its members
+    stay in it even when their parent has gone."""
+    members = []
+    for stat in glob.glob("/proc/[0-9]*/stat"):
+        try:
+            with open(stat) as f:
+                state, _, group = f.read().rsplit(")", 1)[1].split()[:3]
+        except (OSError, ValueError):
+            continue  # ended while we looked
+        if int(group) == pgid and state != "Z":
+            members.append(int(stat.split("/")[2]))
+    return members
+
+
+def population_under_way(store):
+    """A long "emu populate" in a process group of its own, handed back once
+    it writes the new store into the file (the old one then lives only in
+    the journal beside it)."""
+    size = store.stat().st_size
+    child = subprocess.Popen([sys.executable, "-m", "libfc", "emu", "populate", "--switches", "1024", "--ports", "256"],
+                             env=child_env(), stderr=subprocess.PIPE, text=True, start_new_session=True)
+    while store.stat().st_size <= size:
+        assert child.poll() is None, child.stderr.read()
+        time.sleep(0.01)
+    return child
+
+
+def test_ctrl_c_ends_a_long_population_and_all_it_started_on_a_busy_machine_and_keeps_the_old_store(store):
+    before = cli_ok("dvs", "switches")
+    burners = [subprocess.Popen([sys.executable, "-c", "while 1: pass"]) for _ in range(4)]
+    child = None
+    try:
+        child = population_under_way(store)
+        os.killpg(child.pid, signal.SIGINT)  # as Ctrl-C reaches a terminal's foreground group
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            child.wait(timeout=3)
+        assert processes_in_group(child.pid) == []
+        assert child.returncode == INTERRUPTED, child.stderr.read()
+        assert not store.with_name(store.name + "-journal").exists(), "the change was left to the store's next user"
+        assert cli_ok("dvs", "switches") == before
+    finally:
+        for process in burners:
+            process.kill()
+            process.wait()
+        if child is not None and processes_in_group(child.pid):
+            os.killpg(child.pid, signal.SIGKILL)
+            child.wait()
+
+
+def test_a_population_killed_midway_leaves_readers_the_old_store(store):
+    before = cli_ok("dvs", "switches")
+    child = population_under_way(store)
+    child.kill()
+    child.wait()
+    assert cli_ok("dvs", "switches") == before
 
 
 def test_port_list_releases_the_list_it_is_handed():

@@ -134,6 +134,10 @@ sqlite3 *open_sqlite(const std::string &path, bool writable) {
     // FULL makes a reported commit survive a crash of the machine, not only
     // of this process.  The journal stays SQLite's default rollback journal:
     // a reader then needs no file beside the store and no write access.
+    // Both settings matter only to a writer, and a reader must not run them:
+    // they read the schema, which fails on a store whose writer died before
+    // open_for_reading can have the change rolled back.
+    if (!writable) return db;
     if (int code = sqlite3_exec(db, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", nullptr, nullptr, nullptr);
         code != SQLITE_OK)
         fail_open(db, path, code);

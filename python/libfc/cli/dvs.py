@@ -9,6 +9,7 @@ SWITCH is a switch id or alias."""
 import argparse
 import ctypes
 import threading
+import time
 
 import _libfc
 
@@ -178,19 +179,40 @@ def _population_limits(lib):
 def _run_cancellably(lib, call):
     """Run a long library call in a thread (ctypes leaves the interpreter
     lock), so Ctrl-C reaches Python at once; on it, ask the library to stop
-    until the call returns (it then leaves the old store as it was)."""
+    until the call has returned, which leaves the old store as it was.
+
+    The wait watches an event rather than joining the thread: a join that
+    KeyboardInterrupt cuts short takes the thread for ended (CPython before
+    3.13), and the process would exit under a change still being written,
+    leaving its journal for the store's next user to roll back."""
     outcome = []
-    worker = threading.Thread(target=lambda: outcome.append(call()), daemon=True)
-    worker.start()
+    finished = threading.Event()
+
+    def run():
+        try:
+            outcome.append(call())
+        finally:
+            finished.set()
+
+    threading.Thread(target=run, daemon=True).start()
     try:
-        while worker.is_alive():
-            worker.join(0.1)
+        while not finished.is_set():
+            time.sleep(0.05)
     except KeyboardInterrupt:
-        while worker.is_alive():
-            lib.fabemu_cancel()
-            worker.join(0.01)
+        _cancel_until(lib, finished)
         raise
     return outcome[0]
+
+
+def _cancel_until(lib, finished):
+    # Ctrl-C again while the library stops changes nothing: leaving now
+    # would abandon the change as surely as the first one would have.
+    while not finished.is_set():
+        try:
+            lib.fabemu_cancel()
+            time.sleep(0.01)
+        except KeyboardInterrupt:
+            pass
 
 
 def populate(args: "argparse.Namespace") -> int:
