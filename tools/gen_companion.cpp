@@ -541,6 +541,7 @@ int main(int argc, char **argv) {
             if (!view.empty()) {
                 for (const std::string &extra : headers.extras[r])
                     if (view_names.insert(extra).second) view += "    " + extra + ": int\n";
+                if (view_names.empty()) view += "    ...\n";
                 pyi += "    @property\n    def net(self) -> _" + r + "NetView: ...\n" + view;
             }
             view_names.clear();
