@@ -73,3 +73,23 @@ def test_strict_checkers_pass_the_example_and_fail_the_misuse(checker, installed
     output = subprocess.run(command, capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300).stdout
     assert error_lines(output, EXAMPLE) == set(), output
     assert error_lines(output, str(misuse)) == MISUSED_LINES, output
+
+
+def test_typed_signatures_name_what_the_package_takes_at_run_time():
+    """The typed keywords of flows() are its filters, and each header's view
+    class in the stub declares exactly the fields its view has."""
+    import ast
+
+    import libfc
+    from libfc import _cache, _headers
+
+    def declared(tree, *path):
+        for name in path:
+            (tree,) = [node for node in ast.walk(tree) if isinstance(node, ast.ClassDef) and node.name == name]
+        return {node.target.id if isinstance(node, ast.AnnAssign) else node.name
+                for node in tree.body if isinstance(node, (ast.AnnAssign, ast.FunctionDef))}
+
+    assert declared(ast.parse(open(_cache.__file__).read()), "FlowFilter") == set(_cache.FILTERS)
+    stub = ast.parse(open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")).read())
+    for record in _headers.EXTRA_BASES:
+        assert declared(stub, record, "_NetView") == set(getattr(libfc, record)().net._fields_), record

@@ -396,11 +396,14 @@ std::string view_type(const Line &l) {
     return "";
 }
 
-// A stub attribute of `type`, with a setter of `setter` when it takes more.
-std::string stub_attribute(const std::string &name, const std::string &type, const std::string &setter) {
-    if (setter.empty()) return "    " + name + ": " + type + "\n";
-    return "    @property\n    def " + name + "(self) -> " + type + ": ...\n    @" + name +
-           ".setter\n    def " + name + "(self, value: " + setter + ") -> None: ...\n";
+// A stub attribute of `type`, with a setter of `setter` when it takes more,
+// indented for a class body `indent` deep.
+std::string stub_attribute(const std::string &name, const std::string &type, const std::string &setter,
+                           std::size_t indent = 4) {
+    const std::string in(indent, ' ');
+    if (setter.empty()) return in + name + ": " + type + "\n";
+    return in + "@property\n" + in + "def " + name + "(self) -> " + type + ": ...\n" + in + "@" + name +
+           ".setter\n" + in + "def " + name + "(self, value: " + setter + ") -> None: ...\n";
 }
 
 // What keyword construction takes for a field: what its setter takes, and
@@ -476,7 +479,7 @@ int main(int argc, char **argv) {
             cls += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
             const auto header = headers.mixin.find(r);
             pyi += "\nclass " + r + "(" + (header == headers.mixin.end() ? "" : header->second + ", ") + bases + "):\n";
-            if (header != headers.mixin.end()) view = "\nclass _" + r + "NetView(NetView):\n";
+            if (header != headers.mixin.end()) view = "    class _NetView(NetView):\n";
             if (sequence) write_sequence(*sequence, records, pyi);
             cls += "\n";
             all += "    \"" + r + "\",\n";
@@ -513,8 +516,8 @@ int main(int argc, char **argv) {
             }
             if (!view.empty()) {
                 const std::string type = view_type(l);
-                if (type == "bytes") view += stub_attribute(l.name, type, "Union[bytes, bytearray, memoryview]");
-                else if (!type.empty()) view += stub_attribute(l.name, type, setter_type(l));
+                if (type == "bytes") view += stub_attribute(l.name, type, "Union[bytes, bytearray, memoryview]", 8);
+                else if (!type.empty()) view += stub_attribute(l.name, type, setter_type(l), 8);
                 if (!type.empty()) view_names.insert(l.name);
             }
             break;
@@ -540,9 +543,10 @@ int main(int argc, char **argv) {
             pyi += "    def __init__(self" + (keywords.empty() ? "" : ", *" + keywords) + ") -> None: ...\n";
             if (!view.empty()) {
                 for (const std::string &extra : headers.extras[r])
-                    if (view_names.insert(extra).second) view += "    " + extra + ": int\n";
-                if (view_names.empty()) view += "    ...\n";
-                pyi += "    @property\n    def net(self) -> _" + r + "NetView: ...\n" + view;
+                    if (view_names.insert(extra).second) view += "        " + extra + ": int\n";
+                if (view_names.empty()) view += "        ...\n";
+                // The view's class lives in the record's: its name says whose view it is.
+                pyi += view + "    @property\n    def net(self) -> _NetView: ...\n";
             }
             view_names.clear();
             keywords.clear();
