@@ -90,6 +90,82 @@ def _sampled(items):
     return kept
 
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# What a working tree holds besides its tracked files, none of it the
+# source archive's business.
+JUNK = (".venv/lib/site.py", "build-old/CMakeCache.txt", "notes.txt", "python/libfc/__pycache__/x.pyc",
+        "runtime/scratch.o", "tests/big.bin")
+
+
+def _reuse_settings(source):
+    """pip's build of `source` keeps its own directory in it, at the depth the
+    tests' build has in the checkout (so a compiler cache keyed on paths
+    relative to the tree serves both), and takes the interpreter-independent
+    parts, the built-in libraries and the two generators, from the tests'
+    build when that has them and is not instrumented."""
+    build = os.path.abspath(BUILD_DIR)
+    settings = ["--config-settings=build-dir=" + os.path.join(source, os.path.basename(build) + "-pip")]
+    prebuilt = all(os.path.exists(os.path.join(build, name)) for name in ("libfc.so", "libfabPublic.so", "gen_companion", "gen_signatures"))
+    if not prebuilt or os.environ.get("LIBFC_SANITIZED") == "1":
+        return settings
+    settings.append("--config-settings=cmake.define.LIBFC_PREBUILT_DIR=" + build)
+    # The same compilers by the same names: a compiler cache tells g++ from c++.
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        for line in cache:
+            name, _, value = line.strip().partition("=")
+            if name in ("CMAKE_C_COMPILER:FILEPATH", "CMAKE_CXX_COMPILER:FILEPATH"):
+                settings.append("--config-settings=cmake.define.%s=%s" % (name.split(":")[0], value))
+    return settings
+
+
+@pytest.fixture(scope="session")
+def installed_package(tmp_path_factory):
+    """The project as a user gets it, built once per session: a source
+    archive made from a copy of the tracked files with JUNK added, built
+    into a wheel that is installed into a fresh virtual environment (one
+    without pip and without the tests' packages). Gives the archive's file
+    names, the tracked names and the environment's interpreter and
+    site-packages."""
+    import shutil
+    import subprocess
+    import tarfile
+    import types
+
+    if os.environ.get("LIBFC_SKIP_INSTALL_TEST") == "1":
+        pytest.skip("install test disabled")
+    work = tmp_path_factory.mktemp("installed")
+    tracked = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True, check=True).stdout
+    tracked = [name.decode() for name in tracked.split(b"\0") if name]
+    tree = work / "tree"
+    for name in tracked + list(JUNK):
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        if name in JUNK:
+            (tree / name).write_text("junk\n")
+        else:
+            shutil.copy2(os.path.join(ROOT, name), tree / name)
+    made = subprocess.run([sys.executable, "-c", "from scikit_build_core.build import build_sdist as b;"
+                           "print(b(%r))" % str(work)], cwd=tree, capture_output=True, text=True, check=True)
+    with tarfile.open(work / made.stdout.split()[-1]) as archive:
+        archive.extractall(work / "unpacked")
+        names = {member.name.partition("/")[2] for member in archive.getmembers() if member.isfile()}
+    source = str(work / "unpacked" / os.listdir(work / "unpacked")[0])
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    pip = [sys.executable, "-m", "pip", "--quiet", "--disable-pip-version-check"]
+    subprocess.run(pip + ["wheel", "--no-build-isolation", "--no-deps", *_reuse_settings(source),
+                          "--wheel-dir", str(work / "wheel"), source],
+                   check=True, capture_output=True, text=True, timeout=600, env=dict(env, CCACHE_BASEDIR=source))
+    venv = work / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True, env=env)
+    python = str(venv / "bin" / "python")
+    subprocess.run(pip + ["--python", python, "install", "--no-deps", "--no-index",
+                          *map(str, (work / "wheel").glob("*.whl"))], check=True, capture_output=True, env=env)
+    site = subprocess.run([python, "-c", "import sysconfig; print(sysconfig.get_path('purelib'))"],
+                          capture_output=True, text=True, check=True, env=env).stdout.strip()
+    return types.SimpleNamespace(archive_names=names, tracked=tracked, venv=venv, python=python,
+                                 site=pathlib.Path(site), env=env)
+
+
 @pytest.fixture
 def switch_store(tmp_path, monkeypatch):
     """A private, empty built-in switch-state store: FAB_EMU_DB names a

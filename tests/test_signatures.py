@@ -123,7 +123,8 @@ def test_package_stub_types_embedded_records_as_never_none():
 
 
 # A value of each type the package stub's setters name beyond their getter's.
-SETTER_VALUES = {"Octets": [lambda: libfc.mac("00:50:56:aa:bb:cc")], "str | int | None": ["\x01", 1, None],
+SETTER_VALUES = {"Union[str, bytes, Octets]": [lambda: libfc.mac("02:00:00:aa:bb:cc"), "02:00:00:aa:bb:cd",
+                                               bytes.fromhex("020000aabbce")], "str | int | None": ["\x01", 1, None],
                  "Union[IPv4Address, str]": ["10.0.0.1", lambda: ipaddress.IPv4Address("10.0.0.2")],
                  "Union[IPv6Address, str]": ["2001:db8::1", lambda: ipaddress.IPv6Address("fe80::1")]}
 READ_AS = {"str": str, "IPv4Address": ipaddress.IPv4Address, "IPv6Address": ipaddress.IPv6Address}

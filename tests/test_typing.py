@@ -1,8 +1,9 @@
-"""The package type-checks from its users' side: tests/typing/example.py,
-which uses the modules, the package, its high-level functions and the
-command-line modules, passes mypy --strict and pyright (basedpyright, when
-installed) in strict mode, and a script that misuses them fails on exactly
-the lines that do."""
+"""The package type-checks from its users' side, installed as a user installs
+it: tests/typing/example.py, which uses the modules, the package, its
+high-level functions and the command-line modules, passes mypy --strict and
+pyright (basedpyright, when installed) in strict mode, each pointed at the
+environment the package is installed in and at nothing else, and a script
+that misuses them fails on exactly the lines that do."""
 
 import importlib.util
 import json
@@ -33,8 +34,12 @@ main(["stats"], 1)
 data: str = _libfc_ptr.cdata(_libfc_ptr.new_intp(), 4)
 flag: int = _libfc.DVPortExist("dvSwitch-0", "0")
 generation: str = libfc.inval_entries()["generation"]
+libfc.FC_FlowKey(portId=5)
+libfc.FC_FlowKey(portID="x")
+libfc.flows(prot=6)
+libfc.FC_FlowKey().nosuchfield = 3
 '''
-MISUSED_LINES = set(range(7, 15))
+MISUSED_LINES = set(range(7, 19))
 
 pytestmark = pytest.mark.python_only
 
@@ -46,26 +51,45 @@ def error_lines(output, path):
 
 
 @pytest.mark.parametrize("checker", ["mypy", "basedpyright"])
-def test_strict_checkers_pass_the_example_and_fail_the_misuse(checker, tmp_path):
+def test_strict_checkers_pass_the_example_and_fail_the_misuse(checker, installed_package, tmp_path):
     misuse = tmp_path / "misuse.py"
     misuse.write_text(MISUSE)
-    build = os.path.abspath(BUILD_DIR)
+    python = installed_package.python
     if checker == "mypy":
         pytest.importorskip("mypy")
         # Errors in the package's own modules are its business, not its users':
         # they are followed for their types only. The cache lives with the
         # build, so a later run checks again only what changed since.
         command = [sys.executable, "-m", "mypy", "--strict", "--follow-imports=silent", "--no-error-summary",
-                   "--cache-dir", os.path.join(build, "mypy-cache"), EXAMPLE, str(misuse)]
-        env = dict(os.environ, MYPYPATH=build)
+                   "--python-executable", python, "--cache-dir", os.path.join(os.path.abspath(BUILD_DIR), "mypy-cache"),
+                   EXAMPLE, str(misuse)]
     else:
         if importlib.util.find_spec("basedpyright") is None:
             pytest.skip("basedpyright is not installed (the npm-only pyright cannot be fetched here)")
         config = tmp_path / "pyrightconfig.json"
-        config.write_text(json.dumps({"typeCheckingMode": "strict", "extraPaths": [build],
-                                      "include": [EXAMPLE, str(misuse)],
-                                      "pythonVersion": "%d.%d" % sys.version_info[:2]}))
-        command, env = [sys.executable, "-m", "basedpyright", "-p", str(config)], None
-    output = subprocess.run(command, capture_output=True, text=True, env=env, timeout=120).stdout
+        config.write_text(json.dumps({"typeCheckingMode": "strict", "include": [EXAMPLE, str(misuse)]}))
+        command = [sys.executable, "-m", "basedpyright", "-p", str(config), "--pythonpath", python]
+    env = {k: v for k, v in installed_package.env.items() if k not in ("MYPYPATH", "PYTHONPATH")}
+    output = subprocess.run(command, capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300).stdout
     assert error_lines(output, EXAMPLE) == set(), output
     assert error_lines(output, str(misuse)) == MISUSED_LINES, output
+
+
+def test_typed_signatures_name_what_the_package_takes_at_run_time():
+    """The typed keywords of flows() are its filters, and each header's view
+    class in the stub declares exactly the fields its view has."""
+    import ast
+
+    import libfc
+    from libfc import _cache, _headers
+
+    def declared(tree, *path):
+        for name in path:
+            (tree,) = [node for node in ast.walk(tree) if isinstance(node, ast.ClassDef) and node.name == name]
+        return {node.target.id if isinstance(node, ast.AnnAssign) else node.name
+                for node in tree.body if isinstance(node, (ast.AnnAssign, ast.FunctionDef))}
+
+    assert declared(ast.parse(open(_cache.__file__).read()), "FlowFilter") == set(_cache.FILTERS)
+    stub = ast.parse(open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")).read())
+    for record in _headers.EXTRA_BASES:
+        assert declared(stub, record, "_NetView") == set(getattr(libfc, record)().net._fields_), record

@@ -7,11 +7,22 @@
 // file; this program only writes what follows from the description lines and
 // the C declarations (record sizes, array lengths).
 //
+// The stub also gives each packet header record its mixin and the typed
+// fields of its host-order view; which records those are, and the values a
+// view adds, are read from the package's own table (_MIXINS and
+// _EXTRA_FIELDS in _headers.py, copied into OUTPUT_DIR by the build), as the
+// signature generator reads parameter names from the C declarations.
+//
 // usage: gen_companion OUTPUT_DIR
 
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -126,7 +137,7 @@ std::string python_type(const Line &l, const std::vector<std::string> &records) 
 std::string setter_type(const Line &l) {
     std::string kind = l.field_kind;
     if (kind == "Char") return "str | int | None";
-    if (kind == "HwAddr") return "Octets";
+    if (kind == "HwAddr") return "Union[str, bytes, Octets]";
     return "";
 }
 
@@ -251,14 +262,12 @@ _functions = vars(_libfc)
 
 const char *kStubHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
 from ipaddress import IPv4Address, IPv6Address
-from typing import Any, Iterator, List, SupportsIndex, Union, overload
+from typing import Any, Dict, Iterator, List, Optional, SupportsIndex, Union, overload
 
 from ._addresses import Octets as Octets, ipv4 as ipv4, ipv6 as ipv6, mac as mac
 from ._cache import flows as flows, hash_stats as hash_stats, inval_entries as inval_entries, stats as stats
 from ._record import _Record as _Record
 from ._sequence import _Sequence as _Sequence
-
-SwigPyObject = Any
 )";
 
 // The module function `name` as the class bodies reach it.
@@ -318,6 +327,95 @@ std::string field_descriptor(const Line &l) {
     return "_field(" + module_function(prefix + "_get") + ", " + setter + ", \"" + l.record + "." + l.name + "\")";
 }
 
+// ---- Packet headers, from the package's table of them ----
+
+struct PacketHeaders {
+    std::map<std::string, std::string> mixin;                // record -> its class in _headers
+    std::map<std::string, std::vector<std::string>> extras;  // record -> values its view adds
+};
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The text of the call whose '(' is at `open`, to its matching ')'.
+std::string call_text(const std::string &text, std::size_t open) {
+    int depth = 0;
+    for (std::size_t i = open; i < text.size(); ++i) {
+        if (text[i] == '(') ++depth;
+        else if (text[i] == ')' && --depth == 0) return text.substr(open, i - open + 1);
+    }
+    return text.substr(open);
+}
+
+// _MIXINS lists each header as _header("record", layers..., base=Mixin) or
+// _stack("record", ...); _EXTRA_FIELDS maps a record to {"value": lambda: ...}.
+// False with a message when either table is not found, so that a change of
+// their shape stops the build instead of leaving the headers untyped.
+bool packet_headers(const std::string &path, const std::vector<std::string> &records, PacketHeaders &out) {
+    const std::string text = read_file(path);
+    static const std::regex entry(R"re(\n\s+_(header|stack)\("(\w+)")re");
+    static const std::regex base(R"re(\bbase=(\w+))re");
+    for (std::sregex_iterator m(text.begin(), text.end(), entry), end; m != end; ++m) {
+        const std::string record = (*m)[2];
+        std::smatch named;
+        const std::string call = call_text(text, m->position(0) + m->str(0).find('('));
+        out.mixin[record] = (*m)[1] == "stack" ? "_HeaderStack"
+                            : std::regex_search(call, named, base) ? named[1].str() : "PacketHeader";
+        if (!has_record(records, record)) {
+            std::fprintf(stderr, "gen_companion: %s lists %s, which is no record\n", path.c_str(), record.c_str());
+            return false;
+        }
+    }
+    const std::size_t start = text.find("\n_EXTRA_FIELDS = {");
+    if (out.mixin.empty() || start == std::string::npos) {
+        std::fprintf(stderr, "gen_companion: no _MIXINS or _EXTRA_FIELDS table in %s\n", path.c_str());
+        return false;
+    }
+    const std::string table = text.substr(start, text.find("\n}", start) - start);
+    static const std::regex item(R"re("(\w+)":\s*(\{|lambda))re");
+    std::string record;
+    for (std::sregex_iterator m(table.begin(), table.end(), item), end; m != end; ++m) {
+        if ((*m)[2] == "{") record = (*m)[1];
+        else out.extras[record].push_back((*m)[1]);
+    }
+    return true;
+}
+
+// The type of a field in a header's host-order view, as _headers._view_field
+// reads it; "" for the fields the view leaves out.
+std::string view_type(const Line &l) {
+    const std::string kind = l.field_kind;
+    if (is_private_name(l.name)) return "";
+    if (kind == "Integer" || kind == "BitField") return "int";
+    if (kind == "Array" && l.element_size == 1 && l.size > 0) return "bytes";
+    if (kind == "HwAddr") return "str";
+    return "";
+}
+
+// A stub attribute of `type`, with a setter of `setter` when it takes more,
+// indented for a class body `indent` deep.
+std::string stub_attribute(const std::string &name, const std::string &type, const std::string &setter,
+                           std::size_t indent = 4) {
+    const std::string in(indent, ' ');
+    if (setter.empty()) return in + name + ": " + type + "\n";
+    return in + "@property\n" + in + "def " + name + "(self) -> " + type + ": ...\n" + in + "@" + name +
+           ".setter\n" + in + "def " + name + "(self, value: " + setter + ") -> None: ...\n";
+}
+
+// What keyword construction takes for a field: what its setter takes, and
+// the plain data from_dict takes (a nested record as a dict, an IPv4
+// address as text).
+std::string keyword_type(const Line &l, const std::vector<std::string> &records) {
+    const std::string kind = l.field_kind, type = python_type(l, records);
+    if ((kind == "Integer" || kind == "BitField") && address_version(l)) return "Union[int, str]";
+    if (kind == "Nested" && type != "SwigPyObject") return "Union[" + type + ", Dict[str, Any]]";
+    return setter_type(l).empty() ? type : setter_type(l);
+}
+
 bool write_file(const std::string &path, const std::string &text) {
     FILE *f = std::fopen(path.c_str(), "w");
     if (!f) return false;
@@ -333,14 +431,25 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::vector<std::string> records = record_names();
+    const std::string dir = argv[1];
+    PacketHeaders headers;
+    if (!packet_headers(dir + "/_headers.py", records, headers)) return 1;
     std::string py = kModuleHeader;
     std::string pyi = kStubHeader;
+    std::set<std::string> mixins = {"NetView"};
+    for (const auto &[record, mixin] : headers.mixin) mixins.insert(mixin);
+    pyi += "from ._headers import ";
+    for (const std::string &mixin : mixins) pyi += mixin + (mixin == *mixins.rbegin() ? "\n" : ", ");
+    pyi += "\nSwigPyObject = Any\n";
     std::string all = "\n__all__ = [\n";
     std::string blocks = "\n# The module of each class.\n_blocks = {\n";
     std::vector<std::pair<std::string, std::string>> block_files;  // module name, text
     std::string block_all;  // the classes of the block being written
     std::string deferred;  // attributes set after the class body
     const Line *sequence = nullptr;  // of the record being written
+    std::string keywords;  // the constructor's parameters in the stub
+    std::string view;      // the stub's host-order view class of a header record
+    std::set<std::string> view_names;
     auto end_block = [&] {
         if (!block_files.empty()) block_files.back().second += "\n__all__ = [\n" + block_all + "]\n";
         block_all.clear();
@@ -368,7 +477,9 @@ int main(int argc, char **argv) {
             cls += "    __slots__ = ()  # no instance dictionary: only fields can be set\n";
             cls += "    _size_ = " + std::to_string(l.size) + "\n";
             cls += "    _repr_fields_ = " + python_tuple(scalar_fields(r)) + "\n";
-            pyi += "\nclass " + r + "(" + bases + "):\n";
+            const auto header = headers.mixin.find(r);
+            pyi += "\nclass " + r + "(" + (header == headers.mixin.end() ? "" : header->second + ", ") + bases + "):\n";
+            if (header != headers.mixin.end()) view = "    class _NetView(NetView):\n";
             if (sequence) write_sequence(*sequence, records, pyi);
             cls += "\n";
             all += "    \"" + r + "\",\n";
@@ -392,14 +503,23 @@ int main(int argc, char **argv) {
                 pyi += "    @property\n    def " + helper + "(self) -> " + address + ": ...\n    @" + helper +
                        ".setter\n    def " + helper + "(self, value: Union[" + address + ", str]) -> None: ...\n";
             }
-            if (l.kind == LineKind::FieldReadOnly || !setter_type(l).empty()) {
+            if (l.kind == LineKind::FieldReadOnly)
                 pyi += "    @property\n    def " + std::string(l.name) + "(self) -> " + python_type(l, records) +
                        ": ...\n";
-                if (l.kind != LineKind::FieldReadOnly)
-                    pyi += "    @" + std::string(l.name) + ".setter\n    def " + l.name + "(self, value: " +
-                           setter_type(l) + ") -> None: ...\n";
-            } else
-                pyi += "    " + std::string(l.name) + ": " + python_type(l, records) + "\n";
+            else
+                pyi += stub_attribute(l.name, python_type(l, records), setter_type(l));
+            if (l.kind != LineKind::FieldReadOnly && !is_private_name(l.name)) {
+                keywords += ", " + std::string(l.name) + ": " + keyword_type(l, records) + " = ...";
+                if (int version = address_version(l))
+                    keywords += ", " + std::string(l.name) + "_addr: Union[" + (version == 4 ? "IPv4Address" : "IPv6Address") +
+                                ", str] = ...";
+            }
+            if (!view.empty()) {
+                const std::string type = view_type(l);
+                if (type == "bytes") view += stub_attribute(l.name, type, "Union[bytes, bytearray, memoryview]", 8);
+                else if (!type.empty()) view += stub_attribute(l.name, type, setter_type(l), 8);
+                if (!type.empty()) view_names.insert(l.name);
+            }
             break;
         }
         case LineKind::Method: {
@@ -420,14 +540,23 @@ int main(int argc, char **argv) {
             cls += deferred;
             deferred.clear();
             cls += module_function(r + "_swigregister") + "(" + r + ")\n";
-            pyi += "    def __init__(self, **fields: Any) -> None: ...\n";
+            pyi += "    def __init__(self" + (keywords.empty() ? "" : ", *" + keywords) + ") -> None: ...\n";
+            if (!view.empty()) {
+                for (const std::string &extra : headers.extras[r])
+                    if (view_names.insert(extra).second) view += "        " + extra + ": int\n";
+                if (view_names.empty()) view += "        ...\n";
+                // The view's class lives in the record's: its name says whose view it is.
+                pyi += view + "    @property\n    def net(self) -> _NetView: ...\n";
+            }
+            view_names.clear();
+            keywords.clear();
+            view.clear();
             sequence = nullptr;
             break;
         }
     }
     end_block();
     py += all + "]\n" + blocks + "}\n" + kModuleFooter;
-    std::string dir = argv[1];
     bool written = write_file(dir + "/__init__.py", py) && write_file(dir + "/__init__.pyi", pyi) &&
                    write_file(dir + "/py.typed", "");
     for (const auto &[name, text] : block_files) written = written && write_file(dir + "/" + name + ".py", text);

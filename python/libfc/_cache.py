@@ -17,9 +17,26 @@ _locked = holding(FLOW_CACHE)
 # Typing names are quoted and imported only by type checkers, as in _record.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Dict, List, Optional, TypedDict
+    from ipaddress import IPv4Address, IPv6Address
+    from typing import Any, Callable, Dict, List, Optional, TypedDict, Union
+
+    from typing_extensions import Unpack
 
     from ._walk import Walk
+
+    # The keywords of FILTERS as flows() takes them, for type checkers.
+    class FlowFilter(TypedDict, total=False):
+        src: Union[IPv4Address, IPv6Address, str, None]
+        dst: Union[IPv4Address, IPv6Address, str, None]
+        v6: Optional[bool]
+        port: Optional[int]
+        dmac: Union[str, bytes, None]
+        vni: Optional[int]
+        ether: Optional[int]
+        vlan: Optional[int]
+        proto: Optional[int]
+        inner_dmac: Union[str, bytes, None]
+        table: Optional[int]
 
     class HashTable(TypedDict):
         state: str
@@ -131,7 +148,7 @@ def query_arguments(spell: "Callable[[str], str]" = str, **filter: "Any") -> "Li
     return [chosen.get(name, _walk.WILDCARD[name]) for name in _walk.FIELDS]
 
 
-def flows(**filter: "Any") -> "Walk":
+def flows(**filter: "Unpack[FlowFilter]") -> "Walk":
     """Every cached flow that matches the filter, as ``Flow`` objects, read
     lazily one query's worth at a time.  Keywords: ``src``, ``dst``
     (``ipaddress`` objects or text), ``v6``, ``port``, ``dmac``, ``vni``,

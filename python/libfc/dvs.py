@@ -10,7 +10,7 @@ out (handles, item values) stays valid only until its next walk of the same
 state, so each function holds one lock from its first library call until
 the last byte is copied into Python objects."""
 
-from typing import Dict, List, NamedTuple, Optional
+from typing import Dict, List, NamedTuple, Optional, Tuple
 
 import _libfc
 import _libfc_ptr as _ptr
@@ -52,11 +52,11 @@ class DVSError(Exception):
     state store"), ``operation`` names the library function that answered."""
 
     def __init__(self, operation: str, status: int, subject: Optional[str] = None) -> None:
-        self.operation = operation
-        self.status = status
-        self.subject = subject or operation
-        self.name = status_name(status)
-        self.text = _libfc.HYP_ReturnStatusToString(status) or ""
+        self.operation: str = operation
+        self.status: int = status
+        self.subject: str = subject or operation
+        self.name: str = status_name(status)
+        self.text: str = _libfc.HYP_ReturnStatusToString(status) or ""
         super().__init__("%s: %s (%s)" % (self.subject, self.text or "failed", self.name))
 
 
@@ -209,7 +209,7 @@ _PORT_LIST_HEADER, _PORT_DATA_SIZE, _PORT_ID_SIZE = 8, 52, 48
 
 
 @_locked
-def port_list(switch_id: str, port_type: int = _libfc.DVSPORT_TYPE_ACTIVE) -> List[tuple]:
+def port_list(switch_id: str, port_type: int = _libfc.DVSPORT_TYPE_ACTIVE) -> List[Tuple[str, int]]:
     """(port id, connection id) of the switch's ports of one DVSPORT_TYPE_*."""
     cell = _ptr.new_DVPortListpp()
     check("DVSHYP_SwitchPortList", _libfc.DVSHYP_SwitchPortList(switch_id, cell, port_type),
@@ -223,7 +223,7 @@ def port_list(switch_id: str, port_type: int = _libfc.DVSPORT_TYPE_ACTIVE) -> Li
         image = _ptr.cdata(block, _PORT_LIST_HEADER + _PORT_DATA_SIZE * count)
     finally:
         _libfc.DVSHYP_DataFree(block)
-    result = []
+    result: List[Tuple[str, int]] = []
     for start in range(_PORT_LIST_HEADER, len(image), _PORT_DATA_SIZE):
         element = image[start:start + _PORT_DATA_SIZE]
         result.append((element[:_PORT_ID_SIZE].rstrip(b"\0").decode(),

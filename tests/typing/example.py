@@ -58,6 +58,16 @@ def records() -> int:
     return port + count + size + len(bytes(key)) + len(status or "") + len(mac) + len(source) + same
 
 
+def headers(captured: bytes) -> int:
+    ip = libfc.hyp_IPv4Hdr.from_bytes(captured[14:34])
+    ip.net.ttl = 1  # the host-order view, written in place
+    again: libfc.hyp_IPv4Hdr = libfc.hyp_IPv4Hdr.from_scapy(ip.to_scapy())
+    built = libfc.hyp_IPv4Hdr(version=4, headerLength=5, saddr_addr="10.0.0.1", protocol=6)
+    source: bytes = libfc.hyp_IPv6Hdr().net.saddr
+    tag = libfc.hyp_VLANHdr(type=0x81)
+    return again.net.ttl + built.net.totalLength + ip.net.tos + len(source) + tag.net.vlanID
+
+
 def switch_state() -> List[str]:
     names = [switch.id for switch in libfc.dvs.switches()]
     for switch_id in names:
