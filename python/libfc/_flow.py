@@ -58,30 +58,42 @@ _JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src"
               '"packets":%d,"age_s":%d,"expires_in_s":%d}')
 
 
-def _address_text(address: "Union[str, _Address]") -> str:
+def _address_text(address: "Union[str, bytes, _Address]") -> str:
     """An address as the flow listings have always spelt it (the C library's
     inet_ntop), which is also several times quicker than str() of an
     ipaddress object."""
     if isinstance(address, str):
         return address
+    if type(address) is bytes:
+        return _ntop(_AF_INET if len(address) == 4 else _AF_INET6, address)
     if address.version == 4:
         return _ntop(_AF_INET, address._ip.to_bytes(4, "big"))  # type: ignore[attr-defined]
     return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))  # type: ignore[attr-defined]
 
 
+def _address(address: "Union[str, bytes]") -> "_Address":
+    if type(address) is bytes and len(address) == 16:
+        return ipaddress.IPv6Address(address)
+    return ipaddress.ip_address(address)
+
+
 class Flow:
     """A cached flow: its id, key, actions, counters and timers.
 
-    ``src`` and ``dst`` are ``ipaddress`` objects (given as such or as
-    text, parsed when first read: listings that print them need only the
-    text), MACs are text, ``entities`` holds one ``(action names,
-    destination ports)`` pair per action entity, ``age_s`` counts seconds
-    since the flow was installed and ``expires_in_s`` the seconds left
-    before it expires when idle."""
+    ``src`` and ``dst`` are ``ipaddress`` objects (given as such, as text
+    or as the packed bytes a decoded flow keeps, made when first read:
+    listings that print them need only the text), MACs are text,
+    ``entities`` holds one ``(action names, destination ports)`` pair per
+    action entity (a decoded flow keeps them as one compact row of bytes
+    until they are read: most flows of a walk are never asked for them),
+    ``age_s`` counts seconds since the flow was installed and
+    ``expires_in_s`` the seconds left before it expires when idle."""
 
     FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
               "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
-    __slots__ = tuple(name if name not in ("src", "dst") else "_" + name for name in FIELDS)
+    # The attributes built when first read keep what they are built from in
+    # a slot of their name with "_" before it.
+    __slots__ = tuple(name if name not in ("src", "dst", "entities") else "_" + name for name in FIELDS)
 
     id: int
     flags: int
@@ -89,15 +101,15 @@ class Flow:
     port: int
     vni: int
     ipv6: bool
-    _src: "Union[str, _Address]"
-    _dst: "Union[str, _Address]"
+    _src: "Union[str, bytes, _Address]"
+    _dst: "Union[str, bytes, _Address]"
     proto: int
     ether: int
     vlan: int
     src_mac: str
     dst_mac: str
     inner_dst_mac: str
-    entities: "List[_Entity]"
+    _entities: "Union[bytes, List[_Entity]]"
     packets: int
     age_s: int
     expires_in_s: int
@@ -109,20 +121,30 @@ class Flow:
         # Spelt out: the walk makes one per cached flow.
         self.id, self.flags, self.table, self.port, self.vni, self.ipv6 = id, flags, table, port, vni, ipv6
         self._src, self._dst, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
-        self.src_mac, self.dst_mac, self.inner_dst_mac, self.entities = src_mac, dst_mac, inner_dst_mac, entities
+        self.src_mac, self.dst_mac, self.inner_dst_mac, self._entities = src_mac, dst_mac, inner_dst_mac, entities
         self.packets, self.age_s, self.expires_in_s = packets, age_s, expires_in_s
 
     @property
     def src(self) -> "_Address":
-        if isinstance(self._src, str):
-            self._src = ipaddress.ip_address(self._src)
-        return self._src
+        if isinstance(self._src, (str, bytes)):
+            self._src = _address(self._src)
+        return self._src  # type: ignore[return-value]
 
     @property
     def dst(self) -> "_Address":
-        if isinstance(self._dst, str):
-            self._dst = ipaddress.ip_address(self._dst)
-        return self._dst
+        if isinstance(self._dst, (str, bytes)):
+            self._dst = _address(self._dst)
+        return self._dst  # type: ignore[return-value]
+
+    @property
+    def entities(self) -> "List[_Entity]":
+        if type(self._entities) is bytes:
+            self._entities = _entity_pairs(self._entities)
+        return self._entities  # type: ignore[return-value]
+
+    @entities.setter
+    def entities(self, value: "List[_Entity]") -> None:
+        self._entities = value
 
     @property
     def src_text(self) -> str:
@@ -228,6 +250,8 @@ def _bulk_decoder():
 
 
 _decode_rows = _bulk_decoder()
+# The entities of a decoded flow's compact row (only decoded flows have one).
+_entity_pairs = _decode_rows.entities if _decode_rows is not None else None
 
 
 def decode_page(answer, now_ms=None, untracked=False):
