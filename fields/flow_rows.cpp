@@ -3,8 +3,10 @@
 // costs an attribute lookup and a call. Here the entries are read with the C
 // declarations and the companion's Flow objects are filled slot by slot. What
 // most readers of a flow never look at stays packed in bytes until it is
-// read: the addresses as their network-order bytes, the action entities as
-// one compact row that entities() turns into lists.
+// read: the addresses as their network-order bytes, which address() makes
+// ipaddress objects of (filled slot by slot, as their constructors would
+// fill them), and the action entities as one compact row, which entities()
+// turns into lists.
 
 #include "fields/flow_rows.hpp"
 
@@ -61,8 +63,8 @@ static_assert(sizeof(FC_ipv4Key::sip) == 4 && sizeof(FC_ipv6Key::sip) == 16);
 // (the addresses and the entities sit behind properties that build them from
 // the bytes left here when first read).
 #define FLOW_COLUMNS(X)                                                                                  \
-    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(_src) X(_dst) X(proto) X(ether) X(vlan) X(src_mac)    \
-    X(dst_mac) X(inner_dst_mac) X(_entities) X(packets) X(age_s) X(expires_in_s)
+    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(_source) X(_destination) X(proto) X(ether) X(vlan)  \
+    X(src_mac) X(dst_mac) X(inner_dst_mac) X(_entities) X(packets) X(age_s) X(expires_in_s)
 
 enum Column : int {
 #define COLUMN_ID(name) column_##name,
@@ -77,11 +79,20 @@ const char *const column_names[kColumns] = {
 #undef COLUMN_NAME
 };
 
+// An ipaddress class whose instances are made here: its "_ip" integer and,
+// for IPv6, "_scope_id" are all its constructor sets.
+struct AddressClass {
+    PyTypeObject *type;
+    Py_ssize_t ip;     // slot offset of _ip
+    Py_ssize_t scope;  // slot offset of _scope_id; -1 when the class has none
+};
+
 struct Decoder {
     PyObject_HEAD
     PyTypeObject *flow_type;
     Py_ssize_t column_offset[kColumns];
     PyObject *action_names;  // tuple: the name of bit n of an action bit map
+    AddressClass v4, v6;
     Py_ssize_t max_entries;  // the most entries a query answer holds
 };
 
@@ -98,6 +109,48 @@ PyObject *&slot(PyObject *obj, Py_ssize_t offset) {
 // An instance of a class of __slots__ with every slot empty, left to be
 // filled in place (its __init__ is not run).
 PyObject *empty_instance(PyTypeObject *t) { return t->tp_alloc(t, 0); }
+
+
+// An address object around ip (a reference taken over).
+PyObject *address(const AddressClass &c, PyObject *ip) {
+    if (!ip) return nullptr;
+    PyObject *a = empty_instance(c.type);
+    if (!a) {
+        Py_DECREF(ip);
+        return nullptr;
+    }
+    slot(a, c.ip) = ip;
+    if (c.scope >= 0) slot(a, c.scope) = new_reference(Py_None);
+    return a;
+}
+
+std::uint64_t big_endian64(const unsigned char *b) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | b[i];
+    return v;
+}
+
+// Addresses lie in network order, first octet at the lowest address.
+PyObject *ipv4_integer(const char *at) {
+    const auto *b = reinterpret_cast<const unsigned char *>(at);
+    return PyLong_FromUnsignedLong(static_cast<unsigned long>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3]);
+}
+
+PyObject *ipv6_integer(const char *at) {
+    const auto *b = reinterpret_cast<const unsigned char *>(at);
+    std::uint64_t high = big_endian64(b), low = big_endian64(b + 8);
+    if (high == 0) return PyLong_FromUnsignedLongLong(low);
+    PyObject *h = PyLong_FromUnsignedLongLong(high);
+    PyObject *l = h ? PyLong_FromUnsignedLongLong(low) : nullptr;
+    PyObject *shift = l ? PyLong_FromLong(64) : nullptr;
+    PyObject *shifted = shift ? PyNumber_Lshift(h, shift) : nullptr;
+    PyObject *result = shifted ? PyNumber_Or(shifted, l) : nullptr;
+    Py_XDECREF(h);
+    Py_XDECREF(l);
+    Py_XDECREF(shift);
+    Py_XDECREF(shifted);
+    return result;
+}
 
 // The objects made last for values that repeat across the flows of one
 // answer, shared by the flows that have the same value: the flows of a host
@@ -161,6 +214,7 @@ unsigned clamped(unsigned stated, unsigned capacity) { return stated < capacity 
 struct EntityHead {
     BitMap bits;
     std::uint32_t ports;
+    std::uint32_t zero = 0;  // no padding: equal entities lay out equal bytes
 };
 static_assert(sizeof(EntityHead) == 16 && sizeof(Port) == 4);
 
@@ -194,7 +248,7 @@ struct Shared {
         for (unsigned k = 0; k < count; ++k) {
             const char *entity = entities + k * sizeof(Entity);
             EntityHead head{LOAD(Entity, actionsBitMap, entity),
-                            clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity)};
+                            clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity), 0};
             std::memcpy(at, &head, sizeof head);
             std::memcpy(at + sizeof head, FIELD_AT(Entity, dport, entity), head.ports * sizeof(Port));
             at += sizeof head + head.ports * sizeof(Port);
@@ -239,6 +293,30 @@ PyObject *entity_pair(const Decoder &d, const EntityHead &head, const char *port
     PyTuple_SET_ITEM(pair, 0, names);
     PyTuple_SET_ITEM(pair, 1, ports);
     return pair;
+}
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_packed_address(PyObject *packed) {
+    if (PyBytes_Check(packed))
+        PyErr_Format(PyExc_ValueError, "flow_rows: a packed address has 4 or 16 bytes, not %zd",
+                     PyBytes_GET_SIZE(packed));
+    else
+        PyErr_Format(PyExc_TypeError, "flow_rows: a packed address is bytes, not %.200s", Py_TYPE(packed)->tp_name);
+    return nullptr;
+}
+
+// decoder.address(packed): the IPv4 or IPv6 address of 4 or 16 bytes in
+// network order.
+PyObject *address_of(PyObject *self, PyObject *packed) noexcept {
+    if (!PyBytes_Check(packed)) return refuse_packed_address(packed);
+    const Decoder &d = *reinterpret_cast<Decoder *>(self);
+    switch (PyBytes_GET_SIZE(packed)) {
+        case sizeof(FC_ipv4Key::sip):
+            return address(d.v4, ipv4_integer(PyBytes_AS_STRING(packed)));
+        case sizeof(FC_ipv6Key::sip):
+            return address(d.v6, ipv6_integer(PyBytes_AS_STRING(packed)));
+        default:
+            return refuse_packed_address(packed);
+    }
 }
 
 // decoder.entities(row): the list of (action names, destination ports)
@@ -297,8 +375,8 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
         put(column_port, shared.number(LOAD(Entry, fkey.portID, entry))) &&
         put(column_vni, shared.number(LOAD(Entry, fkey.vni, entry))) &&
         put(column_ipv6, PyBool_FromLong(v6)) &&
-        put(column__src, PyBytes_FromStringAndSize(source, address_size)) &&
-        put(column__dst, PyBytes_FromStringAndSize(destination, address_size)) &&
+        put(column__source, PyBytes_FromStringAndSize(source, address_size)) &&
+        put(column__destination, PyBytes_FromStringAndSize(destination, address_size)) &&
         put(column_proto, convert::from_integer(LOAD(Entry, fkey.proto, entry))) &&
         put(column_ether, shared.number(LOAD(Entry, fkey.l2Key.etype, entry))) &&
         put(column_vlan, convert::from_integer(LOAD(Entry, fkey.l2Key.vlanid, entry))) &&
@@ -507,6 +585,9 @@ PyObject *stream(PyObject *self, PyObject *pages) {
 }
 
 PyMethodDef decoder_methods[] = {
+    {"address", address_of, METH_O,
+     "address(packed)\n--\n\nThe ipaddress object of a flow's address as a decoded flow keeps it: 4 or 16\n"
+     "bytes in network order."},
     {"entities", entities, METH_O,
      "entities(row)\n--\n\nThe (action names, destination ports) pairs of a flow's compact row of action\n"
      "entities, the bytes a decoded flow keeps until its entities are read."},
@@ -549,11 +630,50 @@ bool slots_are_columns(PyTypeObject *flow_type) {
     return all;
 }
 
+// Whether an address made here equals, and prints as, the one the class's
+// constructor makes from the same integer: the check that filling the slots
+// is all the constructor does on this interpreter.
+bool made_as_constructed(const AddressClass &c, const char *integer_text) {
+    PyObject *integer = PyLong_FromString(integer_text, nullptr, 0);
+    if (!integer) return false;
+    PyObject *made = address(c, new_reference(integer));
+    PyObject *constructed = made ? PyObject_CallOneArg(reinterpret_cast<PyObject *>(c.type), integer) : nullptr;
+    PyObject *made_text = constructed ? PyObject_Str(made) : nullptr;
+    PyObject *constructed_text = made_text ? PyObject_Str(constructed) : nullptr;
+    int same = constructed_text ? PyObject_RichCompareBool(made, constructed, Py_EQ) : -1;
+    if (same == 1) same = PyUnicode_Compare(made_text, constructed_text) == 0;
+    Py_DECREF(integer);
+    Py_XDECREF(made);
+    Py_XDECREF(constructed);
+    Py_XDECREF(made_text);
+    Py_XDECREF(constructed_text);
+    if (same == 0 && !PyErr_Occurred())
+        PyErr_Format(PyExc_TypeError, "flow_rows: %.200s objects are not made by filling their slots",
+                     c.type->tp_name);
+    return same == 1;
+}
+
+bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c) {
+    PyObject *t = PyObject_GetAttrString(ipaddress, name);
+    if (!t) return false;
+    if (!PyType_Check(t)) {
+        PyErr_Format(PyExc_TypeError, "flow_rows: ipaddress.%s is not a class", name);
+        Py_DECREF(t);
+        return false;
+    }
+    c.type = reinterpret_cast<PyTypeObject *>(t);
+    c.ip = slot_offset(c.type, "_ip", true);
+    c.scope = c.ip < 0 ? -1 : slot_offset(c.type, "_scope_id", false);
+    return c.ip >= 0;
+}
+
 int traverse(PyObject *self, visitproc visit, void *arg) {
     auto *d = reinterpret_cast<Decoder *>(self);
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(d->flow_type);
     Py_VISIT(d->action_names);
+    Py_VISIT(d->v4.type);
+    Py_VISIT(d->v6.type);
     return 0;
 }
 
@@ -561,6 +681,8 @@ int clear(PyObject *self) {
     auto *d = reinterpret_cast<Decoder *>(self);
     Py_CLEAR(d->flow_type);
     Py_CLEAR(d->action_names);
+    Py_CLEAR(d->v4.type);
+    Py_CLEAR(d->v6.type);
     return 0;
 }
 
@@ -600,7 +722,13 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
             return nullptr;
         }
     }
-    if (slots_are_columns(d->flow_type)) return self;
+    PyObject *ipaddress = slots_are_columns(d->flow_type) ? PyImport_ImportModule("ipaddress") : nullptr;
+    bool ready = ipaddress && learn_address_class(ipaddress, "IPv4Address", d->v4) &&
+                 learn_address_class(ipaddress, "IPv6Address", d->v6) &&
+                 made_as_constructed(d->v4, "0xc0a80a01") &&
+                 made_as_constructed(d->v6, "0x20010db8000000000000000000000001");
+    Py_XDECREF(ipaddress);
+    if (ready) return self;
     Py_DECREF(self);
     return nullptr;
 }

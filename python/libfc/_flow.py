@@ -71,29 +71,26 @@ def _address_text(address: "Union[str, bytes, _Address]") -> str:
     return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))  # type: ignore[attr-defined]
 
 
-def _address(address: "Union[str, bytes]") -> "_Address":
-    if type(address) is bytes and len(address) == 16:
-        return ipaddress.IPv6Address(address)
-    return ipaddress.ip_address(address)
+# The attributes of a Flow made when first read keep what they are made from
+# in a slot of their own.
+_KEPT_AS = {"src": "_source", "dst": "_destination", "entities": "_entities"}
 
 
 class Flow:
     """A cached flow: its id, key, actions, counters and timers.
 
-    ``src`` and ``dst`` are ``ipaddress`` objects (given as such, as text
-    or as the packed bytes a decoded flow keeps, made when first read:
-    listings that print them need only the text), MACs are text,
-    ``entities`` holds one ``(action names, destination ports)`` pair per
-    action entity (a decoded flow keeps them as one compact row of bytes
-    until they are read: most flows of a walk are never asked for them),
-    ``age_s`` counts seconds since the flow was installed and
-    ``expires_in_s`` the seconds left before it expires when idle."""
+    ``src`` and ``dst`` are ``ipaddress`` objects (given as such or as
+    text, parsed when first read: listings that print them need only the
+    text), MACs are text, ``entities`` holds one ``(action names,
+    destination ports)`` pair per action entity, ``age_s`` counts seconds
+    since the flow was installed and ``expires_in_s`` the seconds left
+    before it expires when idle.  A decoded flow keeps its addresses as
+    packed bytes and its entities as one compact row of bytes until they
+    are first read: most flows of a walk are never asked for them."""
 
     FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
               "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
-    # The attributes built when first read keep what they are built from in
-    # a slot of their name with "_" before it.
-    __slots__ = tuple(name if name not in ("src", "dst", "entities") else "_" + name for name in FIELDS)
+    __slots__ = tuple(_KEPT_AS.get(name, name) for name in FIELDS)
 
     id: int
     flags: int
@@ -101,8 +98,8 @@ class Flow:
     port: int
     vni: int
     ipv6: bool
-    _src: "Union[str, bytes, _Address]"
-    _dst: "Union[str, bytes, _Address]"
+    _source: "Union[str, bytes, _Address]"
+    _destination: "Union[str, bytes, _Address]"
     proto: int
     ether: int
     vlan: int
@@ -120,21 +117,34 @@ class Flow:
                  age_s: int, expires_in_s: int) -> None:
         # Spelt out: the walk makes one per cached flow.
         self.id, self.flags, self.table, self.port, self.vni, self.ipv6 = id, flags, table, port, vni, ipv6
-        self._src, self._dst, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
+        self._source, self._destination, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
         self.src_mac, self.dst_mac, self.inner_dst_mac, self._entities = src_mac, dst_mac, inner_dst_mac, entities
         self.packets, self.age_s, self.expires_in_s = packets, age_s, expires_in_s
 
     @property
+    def _src(self) -> "Union[str, _Address]":
+        """The source address as given (text stays text until ``src`` is read)."""
+        if type(self._source) is bytes:
+            self._source = _packed_address(self._source)
+        return self._source  # type: ignore[return-value]
+
+    @property
+    def _dst(self) -> "Union[str, _Address]":
+        if type(self._destination) is bytes:
+            self._destination = _packed_address(self._destination)
+        return self._destination  # type: ignore[return-value]
+
+    @property
     def src(self) -> "_Address":
-        if isinstance(self._src, (str, bytes)):
-            self._src = _address(self._src)
-        return self._src  # type: ignore[return-value]
+        if isinstance(self._src, str):
+            self._source = ipaddress.ip_address(self._source)
+        return self._source  # type: ignore[return-value]
 
     @property
     def dst(self) -> "_Address":
-        if isinstance(self._dst, (str, bytes)):
-            self._dst = _address(self._dst)
-        return self._dst  # type: ignore[return-value]
+        if isinstance(self._dst, str):
+            self._destination = ipaddress.ip_address(self._destination)
+        return self._destination  # type: ignore[return-value]
 
     @property
     def entities(self) -> "List[_Entity]":
@@ -148,11 +158,11 @@ class Flow:
 
     @property
     def src_text(self) -> str:
-        return _address_text(self._src)
+        return _address_text(self._source)
 
     @property
     def dst_text(self) -> str:
-        return _address_text(self._dst)
+        return _address_text(self._destination)
 
     def json_text(self) -> str:
         """The flow as one compact JSON object, equal to ``as_dict()`` once
@@ -250,7 +260,9 @@ def _bulk_decoder():
 
 
 _decode_rows = _bulk_decoder()
-# The entities of a decoded flow's compact row (only decoded flows have one).
+# What a decoded flow keeps packed, made into what it stands for (only the C
+# decoder makes flows with packed parts).
+_packed_address = _decode_rows.address if _decode_rows is not None else ipaddress.ip_address
 _entity_pairs = _decode_rows.entities if _decode_rows is not None else None
 
 
