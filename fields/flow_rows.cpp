@@ -87,6 +87,8 @@ struct AddressClass {
     Py_ssize_t scope;  // slot offset of _scope_id; -1 when the class has none
 };
 
+struct Shared;
+
 struct Decoder {
     PyObject_HEAD
     PyTypeObject *flow_type;
@@ -94,6 +96,7 @@ struct Decoder {
     PyObject *action_names;  // tuple: the name of bit n of an action bit map
     AddressClass v4, v6;
     Py_ssize_t max_entries;  // the most entries a query answer holds
+    Shared *shared;          // what the last answer's flows shared; null while a decoding holds it
 };
 
 // Py_NewRef, which 3.9 lacks.
@@ -109,7 +112,6 @@ PyObject *&slot(PyObject *obj, Py_ssize_t offset) {
 // An instance of a class of __slots__ with every slot empty, left to be
 // filled in place (its __init__ is not run).
 PyObject *empty_instance(PyTypeObject *t) { return t->tp_alloc(t, 0); }
-
 
 // An address object around ip (a reference taken over).
 PyObject *address(const AddressClass &c, PyObject *ip) {
@@ -152,11 +154,13 @@ PyObject *ipv6_integer(const char *at) {
     return result;
 }
 
-// The objects made last for values that repeat across the flows of one
-// answer, shared by the flows that have the same value: the flows of a host
+// The objects made last for values that repeat across the flows of a
+// cache, shared by the flows that have the same value: the flows of a host
 // share a few ports, VNIs, gateways' MACs and action lists, so most of what
 // would be made per flow is found here. A small table of the objects made
-// last, keyed by the value or by a hash of it.
+// last, keyed by the value or by a hash of it; the objects are immutable, so
+// sharing them is not seen, and the decoder keeps them from one answer to the
+// next (a walk reads thousands of answers of a few hundred flows).
 template <int Bits>
 struct Recent {
     struct Slot {
@@ -219,8 +223,11 @@ struct EntityHead {
 static_assert(sizeof(EntityHead) == 16 && sizeof(Port) == 4);
 
 constexpr std::size_t kEntityRowCapacity = kEntityCapacity * (sizeof(EntityHead) + kPortCapacity * sizeof(Port));
+// Longer rows (hundreds of destination ports) are not kept: what the decoder
+// holds between answers stays small.
+constexpr std::size_t kKeptEntityRow = 512;
 
-// What the flows of one answer share (see Recent), and room to lay out a
+// What the flows of the answers share (see Recent), and room to lay out a
 // flow's row of entities before it is looked up there.
 struct Shared {
     Recent<6> macs;
@@ -254,6 +261,7 @@ struct Shared {
             at += sizeof head + head.ports * sizeof(Port);
         }
         std::string_view laid(row, at - row);
+        if (laid.size() > kKeptEntityRow) return PyBytes_FromStringAndSize(row, static_cast<Py_ssize_t>(laid.size()));
         return entity_rows.find(
             std::hash<std::string_view>{}(laid),
             [laid](PyObject *kept) {
@@ -264,7 +272,11 @@ struct Shared {
 };
 
 [[gnu::cold, gnu::noinline]] PyObject *refuse_entity_row(PyObject *row) {
-    PyErr_Format(PyExc_ValueError, "flow_rows: %zd bytes are no row of action entities", PyBytes_GET_SIZE(row));
+    if (PyBytes_Check(row))
+        PyErr_Format(PyExc_ValueError, "flow_rows: %zd bytes are no row of action entities", PyBytes_GET_SIZE(row));
+    else
+        PyErr_Format(PyExc_TypeError, "flow_rows: a row of action entities is bytes, not %.200s",
+                     Py_TYPE(row)->tp_name);
     return nullptr;
 }
 
@@ -322,11 +334,7 @@ PyObject *address_of(PyObject *self, PyObject *packed) noexcept {
 // decoder.entities(row): the list of (action names, destination ports)
 // pairs of a compact row of entities.
 PyObject *entities(PyObject *self, PyObject *row) noexcept {
-    if (!PyBytes_Check(row)) {
-        PyErr_Format(PyExc_TypeError, "flow_rows: a row of action entities is bytes, not %.200s",
-                     Py_TYPE(row)->tp_name);
-        return nullptr;
-    }
+    if (!PyBytes_Check(row)) return refuse_entity_row(row);
     const Decoder &d = *reinterpret_cast<Decoder *>(self);
     const char *at = PyBytes_AS_STRING(row), *end = at + PyBytes_GET_SIZE(row);
     Py_ssize_t count = 0;
@@ -446,7 +454,7 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OL|p:flow_rows", const_cast<char **>(keywords), &answer, &now_ms,
                                      &untracked))
         return nullptr;
-    const Decoder &d = *reinterpret_cast<Decoder *>(self);
+    Decoder &d = *reinterpret_cast<Decoder *>(self);
     void *buffer = nullptr;
     if (pointer_object::convert(answer, &buffer, registry::types[ty::p_FC_IOCFlows], 0) != 0 || !buffer) {
         if (!PyErr_Occurred())
@@ -466,17 +474,19 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
         return nullptr;
     }
     const char *entries = FIELD_AT(FC_IOCFlows, entries, header);
+    // A decoding that runs while another holds the decoder's (a finaliser's,
+    // or another thread's while this one waits for an allocation) uses its own.
+    std::unique_ptr<Shared> shared(d.shared ? std::exchange(d.shared, nullptr) : new (std::nothrow) Shared);
+    if (!shared) return PyErr_NoMemory();
     // Nothing in the loop runs Python code, so deferring the collector
     // until it ends changes nothing anyone can observe; it then collects once
     // the young objects a collection every few hundred allocations would.
-    std::unique_ptr<Shared> shared(new (std::nothrow) Shared);  // 65 KB of room for a row: not on the stack
-    if (!shared) return PyErr_NoMemory();
     bool collecting = suspend_collector();
     PyObject *flows = list_of(count, [&](Py_ssize_t i) {
         if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
         return flow(d, entries + i * sizeof(Entry), now_ms, *shared);
     });
-    shared.reset();
+    if (!d.shared) d.shared = shared.release();
     if (flows && untracked)
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(flows); ++i) set_tracked(PyList_GET_ITEM(flows, i), false);
     if (collecting) resume_collector();
@@ -683,6 +693,7 @@ int clear(PyObject *self) {
     Py_CLEAR(d->action_names);
     Py_CLEAR(d->v4.type);
     Py_CLEAR(d->v6.type);
+    delete std::exchange(d->shared, nullptr);
     return 0;
 }
 
