@@ -133,7 +133,8 @@ def read_cli():
     return -1
 
 
-READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes, "libfc flows --json-lines": read_cli}
+READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes,
+           "libfc flows --json-lines": read_cli}
 
 
 def _child(name):

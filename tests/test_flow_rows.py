@@ -197,7 +197,7 @@ def test_untracked_pages_come_out_of_the_stream_tracked_and_collectable(traffic)
     decode = _flow._decode_rows
     page = decode(answer, 1, untracked=True)
     # The flow is the only container the decoder makes (its entities wait as bytes until read).
-    assert not any(gc.is_tracked(obj) for flow in page for obj in [flow] + [getattr(flow, name) for name in flow.__slots__])
+    assert not any(gc.is_tracked(obj) for flow in page for obj in [flow] + [getattr(flow, n) for n in flow.__slots__])
     assert page == decode(answer, 1)
     handed = list(decode.stream(iter([page[:10], [], page[10:]])))
     assert handed == page
