@@ -1,15 +1,22 @@
 // The bulk decoder of flow query answers. A walk of a large cache decodes
 // 2048 entries per answer; through the companion each field of each entry
-// costs an attribute lookup and a call, and each address a parse by
-// ipaddress. Here the entries are read with the C declarations and the
-// companion's Flow objects, with their ipaddress objects, are filled slot by
-// slot, as their constructors would fill them.
+// costs an attribute lookup and a call. Here the entries are read with the C
+// declarations and the companion's Flow objects are filled slot by slot. What
+// most readers of a flow never look at stays packed in bytes until it is
+// read: the addresses as their network-order bytes, which address() makes
+// ipaddress objects of (filled slot by slot, as their constructors would
+// fill them), and the action entities as one compact row, which entities()
+// turns into lists.
 
 #include "fields/flow_rows.hpp"
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -53,10 +60,11 @@ static_assert(kMacBytes == 6 && std::extent_v<FIELD_TYPE(FC_l2Key, daddr)> == 6)
 static_assert(sizeof(FC_ipv4Key::sip) == 4 && sizeof(FC_ipv6Key::sip) == 16);
 
 // The slots of the companion's Flow, in the order its constructor names them
-// (the addresses sit behind properties that also take text).
+// (the addresses and the entities sit behind properties that build them from
+// the bytes left here when first read).
 #define FLOW_COLUMNS(X)                                                                                  \
-    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(_src) X(_dst) X(proto) X(ether) X(vlan) X(src_mac)    \
-    X(dst_mac) X(inner_dst_mac) X(entities) X(packets) X(age_s) X(expires_in_s)
+    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(_source) X(_destination) X(proto) X(ether) X(vlan)  \
+    X(src_mac) X(dst_mac) X(inner_dst_mac) X(_entities) X(packets) X(age_s) X(expires_in_s)
 
 enum Column : int {
 #define COLUMN_ID(name) column_##name,
@@ -79,6 +87,8 @@ struct AddressClass {
     Py_ssize_t scope;  // slot offset of _scope_id; -1 when the class has none
 };
 
+struct Shared;
+
 struct Decoder {
     PyObject_HEAD
     PyTypeObject *flow_type;
@@ -86,6 +96,7 @@ struct Decoder {
     PyObject *action_names;  // tuple: the name of bit n of an action bit map
     AddressClass v4, v6;
     Py_ssize_t max_entries;  // the most entries a query answer holds
+    Shared *shared;          // what the last answer's flows shared; null while a decoding holds it
 };
 
 // Py_NewRef, which 3.9 lacks.
@@ -143,34 +154,41 @@ PyObject *ipv6_integer(const char *at) {
     return result;
 }
 
-// The MAC texts of one answer, shared by the flows that have the same
-// address (most flows of a host share a few gateways and have no inner
-// address): a small table of the texts made last, keyed by the six bytes.
-struct MacTexts {
+// The objects made last for values that repeat across the flows of a
+// cache, shared by the flows that have the same value: the flows of a host
+// share a few ports, VNIs, gateways' MACs and action lists, so most of what
+// would be made per flow is found here. A small table of the objects made
+// last, keyed by the value or by a hash of it; the objects are immutable, so
+// sharing them is not seen, and the decoder keeps them from one answer to the
+// next (a walk reads thousands of answers of a few hundred flows).
+template <int Bits>
+struct Recent {
     struct Slot {
-        std::uint64_t key;  // the bytes, with bit 48 set once the slot holds a text
-        PyObject *text;
+        std::uint64_t key;
+        PyObject *object;  // null while the slot is empty
     };
-    Slot slots[64] = {};
+    Slot slots[1 << Bits] = {};
 
-    PyObject *text(const char *at) {
-        std::uint64_t key = 0;
-        std::memcpy(&key, at, kMacBytes);
-        key |= std::uint64_t{1} << 48;
-        Slot &s = slots[(key * 0x9E3779B97F4A7C15u) >> 58];
-        if (s.key != key) {
-            PyObject *made = records::hardware_address_text(reinterpret_cast<const unsigned char *>(at));
+    // The kept object of key when same(it) says it is the value (a key that
+    // is the whole value needs no more), else make()'s, kept in its stead.
+    template <class Same, class Make>
+    PyObject *find(std::uint64_t key, Same same, Make make) {
+        Slot &s = slots[(key * 0x9E3779B97F4A7C15u) >> (64 - Bits)];
+        if (!s.object || s.key != key || !same(s.object)) {
+            PyObject *made = make();
             if (!made) return nullptr;
-            Py_XSETREF(s.text, made);
+            Py_XSETREF(s.object, made);
             s.key = key;
         }
-        return new_reference(s.text);
+        return new_reference(s.object);
     }
 
-    void release() {
-        for (Slot &s : slots) Py_CLEAR(s.text);
+    ~Recent() {
+        for (Slot &s : slots) Py_XDECREF(s.object);
     }
 };
+
+constexpr auto whole_key = [](PyObject *) { return true; };
 
 // A list of n items made by item(i); null when one cannot be made.
 template <class Item>
@@ -192,17 +210,86 @@ PyObject *list_of(Py_ssize_t n, Item item) {
 // companion's sequences read them: the entry's own memory ends there.
 unsigned clamped(unsigned stated, unsigned capacity) { return stated < capacity ? stated : capacity; }
 
-// (action names, destination ports) of one action entity.
-PyObject *entity_pair(const Decoder &d, const char *entity) {
-    BitMap bits = LOAD(Entity, actionsBitMap, entity);
+// The compact row of a flow's action entities, entity after entity: its
+// action bit map, its port count and that many ports, each as the entry
+// holds it (native byte order). It lives in a bytes object the flow keeps
+// until someone reads its entities, so the row must be read as anything a
+// script could have put there.
+struct EntityHead {
+    BitMap bits;
+    std::uint32_t ports;
+    std::uint32_t zero = 0;  // no padding: equal entities lay out equal bytes
+};
+static_assert(sizeof(EntityHead) == 16 && sizeof(Port) == 4);
+
+constexpr std::size_t kEntityRowCapacity = kEntityCapacity * (sizeof(EntityHead) + kPortCapacity * sizeof(Port));
+// Longer rows (hundreds of destination ports) are not kept: what the decoder
+// holds between answers stays small.
+constexpr std::size_t kKeptEntityRow = 512;
+
+// What the flows of the answers share (see Recent), and room to lay out a
+// flow's row of entities before it is looked up there.
+struct Shared {
+    Recent<6> macs;
+    Recent<7> numbers;  // ports, VNIs, ether types
+    Recent<8> entity_rows;
+    char row[kEntityRowCapacity];
+
+    PyObject *mac_text(const char *at) {
+        std::uint64_t key = 0;
+        std::memcpy(&key, at, kMacBytes);
+        return macs.find(key, whole_key, [at] {
+            return records::hardware_address_text(reinterpret_cast<const unsigned char *>(at));
+        });
+    }
+
+    template <class T>
+    PyObject *number(T value) {
+        static_assert(std::is_unsigned_v<T> && sizeof(T) <= sizeof(std::uint64_t));
+        return numbers.find(value, whole_key, [value] { return convert::from_integer(value); });
+    }
+
+    // The compact row of the entry's first count entities.
+    PyObject *entity_row(const char *entities, unsigned count) {
+        char *at = row;
+        for (unsigned k = 0; k < count; ++k) {
+            const char *entity = entities + k * sizeof(Entity);
+            EntityHead head{LOAD(Entity, actionsBitMap, entity),
+                            clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity), 0};
+            std::memcpy(at, &head, sizeof head);
+            std::memcpy(at + sizeof head, FIELD_AT(Entity, dport, entity), head.ports * sizeof(Port));
+            at += sizeof head + head.ports * sizeof(Port);
+        }
+        std::string_view laid(row, at - row);
+        if (laid.size() > kKeptEntityRow) return PyBytes_FromStringAndSize(row, static_cast<Py_ssize_t>(laid.size()));
+        return entity_rows.find(
+            std::hash<std::string_view>{}(laid),
+            [laid](PyObject *kept) {
+                return std::string_view(PyBytes_AS_STRING(kept), PyBytes_GET_SIZE(kept)) == laid;
+            },
+            [laid] { return PyBytes_FromStringAndSize(laid.data(), static_cast<Py_ssize_t>(laid.size())); });
+    }
+};
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_entity_row(PyObject *row) {
+    if (PyBytes_Check(row))
+        PyErr_Format(PyExc_ValueError, "flow_rows: %zd bytes are no row of action entities", PyBytes_GET_SIZE(row));
+    else
+        PyErr_Format(PyExc_TypeError, "flow_rows: a row of action entities is bytes, not %.200s",
+                     Py_TYPE(row)->tp_name);
+    return nullptr;
+}
+
+// (action names, destination ports) of one entity of a compact row.
+PyObject *entity_pair(const Decoder &d, const EntityHead &head, const char *ports_at) {
+    BitMap bits = head.bits;
     PyObject *names = list_of(std::popcount(bits), [&](Py_ssize_t) {
         PyObject *name = PyTuple_GET_ITEM(d.action_names, std::countr_zero(bits));
         bits &= bits - 1;
         return new_reference(name);
     });
     if (!names) return nullptr;
-    const char *ports_at = FIELD_AT(Entity, dport, entity);
-    PyObject *ports = list_of(clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity), [&](Py_ssize_t i) {
+    PyObject *ports = list_of(head.ports, [&](Py_ssize_t i) {
         return convert::from_integer(load<Port>(ports_at + i * sizeof(Port)));
     });
     if (!ports) {
@@ -220,6 +307,53 @@ PyObject *entity_pair(const Decoder &d, const char *entity) {
     return pair;
 }
 
+[[gnu::cold, gnu::noinline]] PyObject *refuse_packed_address(PyObject *packed) {
+    if (PyBytes_Check(packed))
+        PyErr_Format(PyExc_ValueError, "flow_rows: a packed address has 4 or 16 bytes, not %zd",
+                     PyBytes_GET_SIZE(packed));
+    else
+        PyErr_Format(PyExc_TypeError, "flow_rows: a packed address is bytes, not %.200s", Py_TYPE(packed)->tp_name);
+    return nullptr;
+}
+
+// decoder.address(packed): the IPv4 or IPv6 address of 4 or 16 bytes in
+// network order.
+PyObject *address_of(PyObject *self, PyObject *packed) noexcept {
+    if (!PyBytes_Check(packed)) return refuse_packed_address(packed);
+    const Decoder &d = *reinterpret_cast<Decoder *>(self);
+    switch (PyBytes_GET_SIZE(packed)) {
+        case sizeof(FC_ipv4Key::sip):
+            return address(d.v4, ipv4_integer(PyBytes_AS_STRING(packed)));
+        case sizeof(FC_ipv6Key::sip):
+            return address(d.v6, ipv6_integer(PyBytes_AS_STRING(packed)));
+        default:
+            return refuse_packed_address(packed);
+    }
+}
+
+// decoder.entities(row): the list of (action names, destination ports)
+// pairs of a compact row of entities.
+PyObject *entities(PyObject *self, PyObject *row) noexcept {
+    if (!PyBytes_Check(row)) return refuse_entity_row(row);
+    const Decoder &d = *reinterpret_cast<Decoder *>(self);
+    const char *at = PyBytes_AS_STRING(row), *end = at + PyBytes_GET_SIZE(row);
+    Py_ssize_t count = 0;
+    for (const char *p = at; p != end; ++count) {
+        if (end - p < static_cast<Py_ssize_t>(sizeof(EntityHead)) || count == kEntityCapacity)
+            return refuse_entity_row(row);
+        auto head = load<EntityHead>(p);
+        if (head.ports > kPortCapacity || static_cast<std::size_t>(end - p) < sizeof head + head.ports * sizeof(Port))
+            return refuse_entity_row(row);
+        p += sizeof head + head.ports * sizeof(Port);
+    }
+    return list_of(count, [&](Py_ssize_t) {
+        auto head = load<EntityHead>(at);
+        const char *ports_at = at + sizeof head;
+        at = ports_at + head.ports * sizeof(Port);
+        return entity_pair(d, head, ports_at);
+    });
+}
+
 // Whole seconds since created (ms); 0 for a flow with no creation time or
 // one created after now.
 PyObject *age_seconds(std::uint64_t created, long long now_ms) {
@@ -227,7 +361,7 @@ PyObject *age_seconds(std::uint64_t created, long long now_ms) {
     return PyLong_FromUnsignedLongLong((static_cast<std::uint64_t>(now_ms) - created) / 1000);
 }
 
-PyObject *flow(const Decoder &d, const char *entry, long long now_ms, MacTexts &macs) {
+PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &shared) {
     PyObject *f = empty_instance(d.flow_type);
     if (!f) return nullptr;
     auto put = [&](Column c, PyObject *value) {
@@ -236,8 +370,7 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, MacTexts &
         return true;
     };
     bool v6 = LOAD(Entry, fkey.flags, entry) & FC_FLOWKEY_IPV6;
-    const AddressClass &family = v6 ? d.v6 : d.v4;
-    PyObject *(*ip_integer)(const char *) = v6 ? ipv6_integer : ipv4_integer;
+    Py_ssize_t address_size = v6 ? sizeof(FC_ipv6Key::sip) : sizeof(FC_ipv4Key::sip);
     const char *source =
         v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, entry);
     const char *destination =
@@ -247,19 +380,19 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, MacTexts &
         put(column_id, convert::from_integer(LOAD(Entry, flowId, entry))) &&
         put(column_flags, PyLong_FromLong(static_cast<std::int32_t>(LOAD(Entry, fcFlags, entry)))) &&
         put(column_table, convert::from_integer(LOAD(Entry, tblId, entry))) &&
-        put(column_port, convert::from_integer(LOAD(Entry, fkey.portID, entry))) &&
-        put(column_vni, convert::from_integer(LOAD(Entry, fkey.vni, entry))) &&
+        put(column_port, shared.number(LOAD(Entry, fkey.portID, entry))) &&
+        put(column_vni, shared.number(LOAD(Entry, fkey.vni, entry))) &&
         put(column_ipv6, PyBool_FromLong(v6)) &&
-        put(column__src, address(family, ip_integer(source))) &&
-        put(column__dst, address(family, ip_integer(destination))) &&
+        put(column__source, PyBytes_FromStringAndSize(source, address_size)) &&
+        put(column__destination, PyBytes_FromStringAndSize(destination, address_size)) &&
         put(column_proto, convert::from_integer(LOAD(Entry, fkey.proto, entry))) &&
-        put(column_ether, convert::from_integer(LOAD(Entry, fkey.l2Key.etype, entry))) &&
+        put(column_ether, shared.number(LOAD(Entry, fkey.l2Key.etype, entry))) &&
         put(column_vlan, convert::from_integer(LOAD(Entry, fkey.l2Key.vlanid, entry))) &&
-        put(column_src_mac, macs.text(FIELD_AT(Entry, fkey.l2Key.saddr, entry))) &&
-        put(column_dst_mac, macs.text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
-        put(column_inner_dst_mac, macs.text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
-        put(column_entities, list_of(clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity),
-                                     [&](Py_ssize_t k) { return entity_pair(d, entities_at + k * sizeof(Entity)); })) &&
+        put(column_src_mac, shared.mac_text(FIELD_AT(Entry, fkey.l2Key.saddr, entry))) &&
+        put(column_dst_mac, shared.mac_text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
+        put(column_inner_dst_mac, shared.mac_text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
+        put(column__entities,
+            shared.entity_row(entities_at, clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity))) &&
         put(column_packets, convert::from_integer(LOAD(Entry, pktCount, entry))) &&
         put(column_age_s, age_seconds(LOAD(Entry, created, entry), now_ms)) &&
         put(column_expires_in_s, convert::from_integer(LOAD(Entry, exprTime, entry)));
@@ -295,32 +428,19 @@ void resume_collector() {
 #endif
 }
 
-// A flow made here and the containers it holds (its entities list, each
-// entity's pair and the pair's two lists), in or out of the collector's
-// view. A whole answer's flows kept out of it while they wait in their page
+// A flow made here, in or out of the collector's view; it is the only
+// container among the objects made here (the rest are numbers, texts and
+// bytes). A whole answer's flows kept out of it while they wait in their page
 // are never traversed, nor promoted to the older generations, whose
 // collections would then walk every long-lived object of the process: in a
 // walk of a large cache that was a fifth of the time. None of them can be
 // part of a cycle until someone else holds them.
-void set_tracked(const Decoder &d, PyObject *flow, bool tracked) {
-    auto set = [tracked](PyObject *obj) {
-        if (!PyObject_IS_GC(obj) || PyObject_GC_IsTracked(obj) == tracked) return;
-        if (tracked)
-            PyObject_GC_Track(obj);
-        else
-            PyObject_GC_UnTrack(obj);
-    };
-    set(flow);
-    PyObject *entities = slot(flow, d.column_offset[column_entities]);
-    if (!entities || !PyList_CheckExact(entities)) return;
-    set(entities);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(entities); ++i) {
-        PyObject *pair = PyList_GET_ITEM(entities, i);
-        if (!PyTuple_CheckExact(pair)) continue;
-        set(pair);
-        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(pair); ++k)
-            if (PyList_CheckExact(PyTuple_GET_ITEM(pair, k))) set(PyTuple_GET_ITEM(pair, k));
-    }
+void set_tracked(PyObject *flow, bool tracked) {
+    if (PyObject_GC_IsTracked(flow) == tracked) return;
+    if (tracked)
+        PyObject_GC_Track(flow);
+    else
+        PyObject_GC_UnTrack(flow);
 }
 
 // decoder(answer, now_ms, untracked=False): the answer's entries as Flow
@@ -334,7 +454,7 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OL|p:flow_rows", const_cast<char **>(keywords), &answer, &now_ms,
                                      &untracked))
         return nullptr;
-    const Decoder &d = *reinterpret_cast<Decoder *>(self);
+    Decoder &d = *reinterpret_cast<Decoder *>(self);
     void *buffer = nullptr;
     if (pointer_object::convert(answer, &buffer, registry::types[ty::p_FC_IOCFlows], 0) != 0 || !buffer) {
         if (!PyErr_Occurred())
@@ -354,18 +474,21 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
         return nullptr;
     }
     const char *entries = FIELD_AT(FC_IOCFlows, entries, header);
+    // A decoding that runs while another holds the decoder's (a finaliser's,
+    // or another thread's while this one waits for an allocation) uses its own.
+    std::unique_ptr<Shared> shared(d.shared ? std::exchange(d.shared, nullptr) : new (std::nothrow) Shared);
+    if (!shared) return PyErr_NoMemory();
     // Nothing in the loop runs Python code, so deferring the collector
     // until it ends changes nothing anyone can observe; it then collects once
     // the young objects a collection every few hundred allocations would.
     bool collecting = suspend_collector();
-    MacTexts macs;
     PyObject *flows = list_of(count, [&](Py_ssize_t i) {
         if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
-        return flow(d, entries + i * sizeof(Entry), now_ms, macs);
+        return flow(d, entries + i * sizeof(Entry), now_ms, *shared);
     });
-    macs.release();
+    if (!d.shared) d.shared = shared.release();
     if (flows && untracked)
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(flows); ++i) set_tracked(d, PyList_GET_ITEM(flows, i), false);
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(flows); ++i) set_tracked(PyList_GET_ITEM(flows, i), false);
     if (collecting) resume_collector();
     return flows;
 }
@@ -387,7 +510,7 @@ PyObject *stream_next(PyObject *self) {
         if (s->page && s->next < PyList_GET_SIZE(s->page)) {
             PyObject *item = new_reference(PyList_GET_ITEM(s->page, s->next++));
             const Decoder &d = *reinterpret_cast<Decoder *>(s->decoder);
-            if (Py_TYPE(item) == d.flow_type) set_tracked(d, item, true);
+            if (Py_TYPE(item) == d.flow_type) set_tracked(item, true);
             return item;
         }
         Py_CLEAR(s->page);
@@ -472,6 +595,12 @@ PyObject *stream(PyObject *self, PyObject *pages) {
 }
 
 PyMethodDef decoder_methods[] = {
+    {"address", address_of, METH_O,
+     "address(packed)\n--\n\nThe ipaddress object of a flow's address as a decoded flow keeps it: 4 or 16\n"
+     "bytes in network order."},
+    {"entities", entities, METH_O,
+     "entities(row)\n--\n\nThe (action names, destination ports) pairs of a flow's compact row of action\n"
+     "entities, the bytes a decoded flow keeps until its entities are read."},
     {"stream", stream, METH_O,
      "stream(pages)\n--\n\nThe items of each list pages yields, in order, each of this decoder's flows\n"
      "handed out tracked by the collector (pages of decoder(..., untracked=True))."},
@@ -564,6 +693,7 @@ int clear(PyObject *self) {
     Py_CLEAR(d->action_names);
     Py_CLEAR(d->v4.type);
     Py_CLEAR(d->v6.type);
+    delete std::exchange(d->shared, nullptr);
     return 0;
 }
 

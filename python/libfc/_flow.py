@@ -58,15 +58,22 @@ _JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src"
               '"packets":%d,"age_s":%d,"expires_in_s":%d}')
 
 
-def _address_text(address: "Union[str, _Address]") -> str:
+def _address_text(address: "Union[str, bytes, _Address]") -> str:
     """An address as the flow listings have always spelt it (the C library's
     inet_ntop), which is also several times quicker than str() of an
     ipaddress object."""
     if isinstance(address, str):
         return address
+    if type(address) is bytes:
+        return _ntop(_AF_INET if len(address) == 4 else _AF_INET6, address)
     if address.version == 4:
         return _ntop(_AF_INET, address._ip.to_bytes(4, "big"))  # type: ignore[attr-defined]
     return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))  # type: ignore[attr-defined]
+
+
+# The attributes of a Flow made when first read keep what they are made from
+# in a slot of their own.
+_KEPT_AS = {"src": "_source", "dst": "_destination", "entities": "_entities"}
 
 
 class Flow:
@@ -77,11 +84,13 @@ class Flow:
     text), MACs are text, ``entities`` holds one ``(action names,
     destination ports)`` pair per action entity, ``age_s`` counts seconds
     since the flow was installed and ``expires_in_s`` the seconds left
-    before it expires when idle."""
+    before it expires when idle.  A decoded flow keeps its addresses as
+    packed bytes and its entities as one compact row of bytes until they
+    are first read: most flows of a walk are never asked for them."""
 
     FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
               "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
-    __slots__ = tuple(name if name not in ("src", "dst") else "_" + name for name in FIELDS)
+    __slots__ = tuple(_KEPT_AS.get(name, name) for name in FIELDS)
 
     id: int
     flags: int
@@ -89,15 +98,15 @@ class Flow:
     port: int
     vni: int
     ipv6: bool
-    _src: "Union[str, _Address]"
-    _dst: "Union[str, _Address]"
+    _source: "Union[str, bytes, _Address]"
+    _destination: "Union[str, bytes, _Address]"
     proto: int
     ether: int
     vlan: int
     src_mac: str
     dst_mac: str
     inner_dst_mac: str
-    entities: "List[_Entity]"
+    _entities: "Union[bytes, List[_Entity]]"
     packets: int
     age_s: int
     expires_in_s: int
@@ -108,29 +117,52 @@ class Flow:
                  age_s: int, expires_in_s: int) -> None:
         # Spelt out: the walk makes one per cached flow.
         self.id, self.flags, self.table, self.port, self.vni, self.ipv6 = id, flags, table, port, vni, ipv6
-        self._src, self._dst, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
-        self.src_mac, self.dst_mac, self.inner_dst_mac, self.entities = src_mac, dst_mac, inner_dst_mac, entities
+        self._source, self._destination, self.proto, self.ether, self.vlan = src, dst, proto, ether, vlan
+        self.src_mac, self.dst_mac, self.inner_dst_mac, self._entities = src_mac, dst_mac, inner_dst_mac, entities
         self.packets, self.age_s, self.expires_in_s = packets, age_s, expires_in_s
+
+    @property
+    def _src(self) -> "Union[str, _Address]":
+        """The source address as given (text stays text until ``src`` is read)."""
+        if type(self._source) is bytes:
+            self._source = _packed_address(self._source)
+        return self._source  # type: ignore[return-value]
+
+    @property
+    def _dst(self) -> "Union[str, _Address]":
+        if type(self._destination) is bytes:
+            self._destination = _packed_address(self._destination)
+        return self._destination  # type: ignore[return-value]
 
     @property
     def src(self) -> "_Address":
         if isinstance(self._src, str):
-            self._src = ipaddress.ip_address(self._src)
-        return self._src
+            self._source = ipaddress.ip_address(self._source)
+        return self._source  # type: ignore[return-value]
 
     @property
     def dst(self) -> "_Address":
         if isinstance(self._dst, str):
-            self._dst = ipaddress.ip_address(self._dst)
-        return self._dst
+            self._destination = ipaddress.ip_address(self._destination)
+        return self._destination  # type: ignore[return-value]
+
+    @property
+    def entities(self) -> "List[_Entity]":
+        if type(self._entities) is bytes:
+            self._entities = _entity_pairs(self._entities)
+        return self._entities  # type: ignore[return-value]
+
+    @entities.setter
+    def entities(self, value: "List[_Entity]") -> None:
+        self._entities = value
 
     @property
     def src_text(self) -> str:
-        return _address_text(self._src)
+        return _address_text(self._source)
 
     @property
     def dst_text(self) -> str:
-        return _address_text(self._dst)
+        return _address_text(self._destination)
 
     def json_text(self) -> str:
         """The flow as one compact JSON object, equal to ``as_dict()`` once
@@ -228,6 +260,10 @@ def _bulk_decoder():
 
 
 _decode_rows = _bulk_decoder()
+# What a decoded flow keeps packed, made into what it stands for (only the C
+# decoder makes flows with packed parts).
+_packed_address = _decode_rows.address if _decode_rows is not None else ipaddress.ip_address
+_entity_pairs = _decode_rows.entities if _decode_rows is not None else None
 
 
 def decode_page(answer, now_ms=None, untracked=False):
