@@ -290,10 +290,12 @@ def to_dict(record: "Any") -> "Dict[str, Any]":
     return result
 
 
-def assign(record: "Any", values: "Dict[str, Any]", caller: str, within: str = "") -> None:
+def assign(record: "Any", values: "Dict[str, Any]", caller: str, making: "Optional[_Making]" = None,
+           prefix: str = "") -> None:
     """Sets the named fields in declaration order; refuses unknown names
-    before setting any. ``within`` names the outer record and the path to
-    this one, for refusals of a nested record's fields."""
+    before setting any, and a pointer the values did not set from an object
+    (see _Making). A nested record's fields come with the outer record's
+    making and the path to them."""
     cls = type(record)
     names = _names(cls)
     known = set(names)
@@ -305,14 +307,59 @@ def assign(record: "Any", values: "Dict[str, Any]", caller: str, within: str = "
                     % (cls.__name__, name, _nearest(name, names))
                 )
             raise ValueError("%s.%s: no field %r%s" % (cls.__name__, caller, name, _nearest(name, names)))
-    within = within or cls.__name__ + ":"
+    outermost = making is None
+    if making is None:
+        making = _Making(cls.__name__)
     for f in _fields(cls):
         if f.name in values:
-            _store(record, f, values[f.name], within)
+            _store(record, f, values[f.name], making, prefix)
         if f.address and f.name + "_addr" in values:
             setattr(record, f.name + "_addr", values[f.name + "_addr"])
     if _CARRIED in values:
         _store_carried(record, values[_CARRIED])
+    if outermost:
+        making.check(record)
+
+
+class _Making:
+    """A record being made from plain data. Its pointers may hold only what
+    setters put there from objects (a record, an owned text the setter
+    copied): an integer field overlaying a pointer in a union, or a nested
+    record's bytes, can write any address, so the finished record is checked
+    against what the setters left."""
+
+    __slots__ = ("outer", "trusted")
+
+    def __init__(self, outer: str) -> None:
+        self.outer = outer
+        self.trusted: "Dict[str, bytes]" = {}
+
+    def refuse(self, path: str) -> "ValueError":
+        return ValueError(_holds_pointer("make %s from data" % self.outer, path))
+
+    def trust(self, cls: "type", image: bytes, prefix: str) -> None:
+        """The pointers of a record of cls whose bytes came from an object."""
+        for path, where, _ in _pointers(cls):
+            self.trusted[prefix + path] = image[where : where + _POINTER_SIZE]
+
+    def trust_field(self, record: "Any", f: _Field, prefix: str) -> None:
+        import ctypes
+
+        image = ctypes.string_at(int(record.this) + f.offset, f.size * f.count)
+        if f.kind in _POINTER_KINDS:
+            self.trusted[prefix + f.name] = image[:_POINTER_SIZE]
+        elif f.kind == _NESTED and f.element is not None:
+            self.trust(f.element, image, prefix + f.name + ".")
+
+    def check(self, record: "Any") -> None:
+        image = bytes(record)
+        forged = [(path, where) for path, where, _ in _pointers(type(record))
+                  if any(image[where : where + _POINTER_SIZE])
+                  and self.trusted.get(path) != image[where : where + _POINTER_SIZE]]
+        if forged:
+            for _, where in forged:  # so that nothing ever follows them
+                _write(record, where, bytes(_POINTER_SIZE))
+            raise self.refuse(forged[0][0])
 
 
 _ARRAY_FORMATS = {1: "B", 2: "H", 4: "I", 8: "Q"}
@@ -326,20 +373,18 @@ def _array_values(f: _Field, part: bytes) -> "List[Any]":
     return [part[i * f.size : (i + 1) * f.size].hex() for i in range(f.count)]
 
 
-def _store(record: "Any", f: _Field, value: "Any", within: str) -> None:
-    # within: "Outer:path." of this record's fields (see assign).
+def _store(record: "Any", f: _Field, value: "Any", making: _Making, prefix: str) -> None:
     kind = f.kind
     if f.address and isinstance(value, str):
         setattr(record, f.name + "_addr", value)
     elif kind == _NESTED and isinstance(value, dict):
-        assign(getattr(record, f.name), value, "from_dict", within + f.name + ".")
+        assign(getattr(record, f.name), value, "from_dict", making, prefix + f.name + ".")
     elif kind == _ARRAY and isinstance(value, (list, tuple)):
-        _write(record, f.offset, _array_image(record, f, value, within))
+        _write(record, f.offset, _array_image(record, f, value, making, prefix))
     elif kind in (_POINTER, _VOID_POINTER) and isinstance(value, int) and not isinstance(value, bool):
         # Only null: an address taken from data would be read as memory.
         if value:
-            outer, path = within.split(":", 1)
-            raise ValueError(_holds_pointer("make %s from data" % outer, path + f.name))
+            raise making.refuse(prefix + f.name)
         _write(record, f.offset, bytes(_POINTER_SIZE))
     elif kind in (_CHAR, _CHAR_ARRAY) and isinstance(value, str) and not _is_utf8(value):
         _store_raw_text(record, f, value)
@@ -353,6 +398,7 @@ def _store(record: "Any", f: _Field, value: "Any", within: str) -> None:
             _write(record, f.offset, value.to_bytes(f.size, "little"))
     else:
         setattr(record, f.name, value)
+        making.trust_field(record, f, prefix)
 
 
 def _is_utf8(text: str) -> bool:
@@ -377,20 +423,23 @@ def _store_raw_text(record: "Any", f: _Field, text: str) -> None:
     _write(record, f.offset, image + bytes(width - len(image)))
 
 
-def _array_image(record: "Any", f: _Field, values: "Any", within: str) -> bytes:
+def _array_image(record: "Any", f: _Field, values: "Any", making: _Making, prefix: str) -> bytes:
     label = "%s.%s" % (type(record).__name__, f.name)
     if len(values) != f.count:
         raise ValueError("%s: expected %d elements, got %d" % (label, f.count, len(values)))
     if f.element is not None:
         parts = []
         for i, item in enumerate(values):
+            place = "%s%s[%d]." % (prefix, f.name, i)
             if isinstance(item, dict):
-                item, twin = f.element(), item
-                assign(item, twin, "from_dict", "%s%s[%d]." % (within, f.name, i))
+                item, data = f.element(), item
+                assign(item, data, "from_dict", making, place)
             elif type(item) is not f.element:
                 raise TypeError(
                     "%s: expected %s or dict elements, got %s" % (label, f.element.__name__, type(item).__name__)
                 )
+            else:
+                making.trust(f.element, bytes(item), place)
             parts.append(bytes(item))
         return b"".join(parts)
     if f.size in _ARRAY_FORMATS:
