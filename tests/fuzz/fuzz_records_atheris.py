@@ -192,7 +192,7 @@ def TestOneInput(data):
 def run_random(count, seed):
     rng = random.Random(seed)
     for _ in range(count):
-        TestOneInput(bytes(rng.getrandbits(8) for _ in range(rng.randrange(1, 400))))
+        TestOneInput(rng.randbytes(rng.randrange(1, 400)))
 
 
 def main():
