@@ -1,8 +1,9 @@
 """What makes records Python values, loaded on first use so that importing
 the package does not pay for it: each record class's fields as these
 functions walk them, copies, pickling, plain data (to_dict and from_dict,
-keyword construction), the nearest-field refusal, and the hand-over of
-owned records at interpreter exit."""
+keyword construction, the bytes no field reads, the refusal of addresses
+in data), the nearest-field refusal, and the hand-over of owned records at
+interpreter exit."""
 
 from _libfc_fields import field as _field_type
 
@@ -146,7 +147,7 @@ def _store_carried(record: "Any", values: "Any") -> None:
         raise TypeError("%s: expected a dict of hex by offset, got %s" % (label, type(values).__name__))
     image = bytes(record)
     for key, text in values.items():
-        mask = runs.get(int(key)) if isinstance(key, str) and key.isdigit() else None
+        mask = runs.get(int(key)) if isinstance(key, str) and key.isascii() and key.isdigit() else None
         if mask is None:
             raise ValueError("%s: %r is not where a run of bytes without field starts (%s)"
                              % (label, key, ", ".join(str(start) for start in runs)))
@@ -352,6 +353,8 @@ class _Making:
             self.trust(f.element, image, prefix + f.name + ".")
 
     def check(self, record: "Any") -> None:
+        if not _pointers(type(record)):
+            return
         image = bytes(record)
         forged = [(path, where) for path, where, _ in _pointers(type(record))
                   if any(image[where : where + _POINTER_SIZE])
@@ -398,7 +401,8 @@ def _store(record: "Any", f: _Field, value: "Any", making: _Making, prefix: str)
             _write(record, f.offset, value.to_bytes(f.size, "little"))
     else:
         setattr(record, f.name, value)
-        making.trust_field(record, f, prefix)
+        if kind in _POINTER_KINDS or kind == _NESTED:
+            making.trust_field(record, f, prefix)
 
 
 def _is_utf8(text: str) -> bool:
@@ -417,9 +421,10 @@ def _store_raw_text(record: "Any", f: _Field, text: str) -> None:
     except UnicodeEncodeError:
         raise ValueError("%s: %r is neither UTF-8 nor bytes read as text" % (label, text)) from None
     width = f.size * f.count
-    if len(image) > width or (f.kind == _CHAR and len(image) != 1):
-        raise TypeError("%s: %r is not %s" % (label, text, "one byte" if f.kind == _CHAR else
-                                              "at most %d bytes" % width))
+    if f.kind == _CHAR and len(image) != 1:
+        raise TypeError("%s: %r is not one byte" % (label, text))
+    if len(image) > width:
+        raise TypeError("%s: %r is longer than %d bytes" % (label, text, width))
     _write(record, f.offset, image + bytes(width - len(image)))
 
 
