@@ -305,6 +305,8 @@ def test_ip_address_helpers(cls, name):
             with pytest.raises(ValueError, match=r"%s\.%s: 'fe80::1%%\w+' has a scope" % (cls.__name__, name)):
                 setattr(record, name, scoped)
         assert getattr(record, name) == address
+        with pytest.raises(ValueError, match=r"ipv6\(\): 'fe80::1%eth0' has a scope"):
+            libfc.ipv6("fe80::1%eth0")
 
 
 def test_six_byte_arrays_are_hardware_addresses_and_address_helpers_are_documented():
