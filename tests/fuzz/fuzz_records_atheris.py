@@ -6,16 +6,21 @@ no record made from data holds a pointer the module did not set itself
 documented exception types, and what was made survives to_dict, JSON,
 from_dict, bytes, copy and pickle byte for byte.
 
-    python tests/fuzz/fuzz_records_atheris.py [libFuzzer options, e.g. -runs=1000000 -seed=1]
-
-The campaign under the sanitizer build, from the project's root:
-
-    LIBFC_BUILD_DIR=$PWD/build-asan LIBFC_SANITIZED=1 LD_PRELOAD=$(gcc -print-file-name=libasan.so) \\
-      ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \\
-      nice -n 10 python tests/fuzz/fuzz_records_atheris.py -runs=1000000 -seed=SEED
+    python tests/fuzz/fuzz_records_atheris.py [libFuzzer options, e.g. -runs=300000 -seed=1]
 
 Without atheris the same checks run over seeded random inputs (--random N
-SEED), which is what the test suite does.
+SEED), which is what the test suite does. The campaign under the sanitizer
+build, from the project's root, runs that mode: with gcc's libasan preloaded
+the coverage counters bind to the sanitizer's hooks instead of libFuzzer's,
+so atheris would mutate without guidance (its corpus stays at one input).
+
+    export LIBFC_BUILD_DIR=$PWD/build-asan LIBFC_SANITIZED=1 LD_PRELOAD=$(gcc -print-file-name=libasan.so) \
+      ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    for i in $(seq 0 9); do nice -n 10 python tests/fuzz/fuzz_records_atheris.py --random 100000 $((SEED + i)); done
+
+and the guided run goes over the plain build:
+
+    nice -n 15 python tests/fuzz/fuzz_records_atheris.py -runs=300000 -seed=SEED
 """
 
 import copy
