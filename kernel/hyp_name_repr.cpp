@@ -22,5 +22,6 @@ PyObject *hyp_Name_repr(PyObject *, PyObject *args) noexcept {
     std::size_t length = 0;
     auto measure = [text, &length] { length = strnlen(text, sizeof(hyp_Name::string)); };
     if (trap::armed(measure)) return trap::raise_abandoned_call();
-    return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "strict");
+    // A repr never fails: bytes that are not UTF-8 show as \xNN.
+    return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "backslashreplace");
 }

@@ -8,13 +8,14 @@ import ipaddress
 import json
 import pickle
 import random
+import re
 
 import _libfc
 import _libfc_fields
 import pytest
 
 import libfc
-from _helpers import poke, raw, run_python_ok
+from _helpers import poke, raw, run_python, run_python_ok
 from _records import BY_NAME, RECORDS
 
 CLASSES = [getattr(libfc, record.name) for record in RECORDS]
@@ -81,6 +82,34 @@ def test_values_round_trip(cls):
         hash(record)
 
 
+@pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
+def test_plain_data_keeps_every_byte(cls):
+    # Any bytes, pointers aside: texts that are not UTF-8, bytes no field reads, full 64-bit longs.
+    for seed in range(4):
+        rng = random.Random("%s %d" % (cls.__name__, seed))
+        image = bytearray(rng.getrandbits(8) for _ in range(cls._size_))
+        for offset in pointer_offsets(cls.__name__):
+            image[offset : offset + 8] = bytes(8)
+        record = cls.from_bytes(image)
+        assert repr(record).startswith(cls.__name__) or cls is libfc.hyp_Name
+        data = record.to_dict()
+        for twin in (cls.from_dict(data), cls.from_dict(json.loads(json.dumps(data))), cls(**data),
+                     cls.from_bytes(bytes(record))):
+            assert bytes(twin) == image, (seed, data)
+
+
+def test_texts_that_are_not_utf8_and_bytes_without_field_read_back():
+    name = libfc.hyp_Name.from_bytes(b"\xff" * 32)
+    assert repr(name) == "\\xff" * 32 and name.to_dict() == {"string": "\udcff" * 32}
+    header = libfc.hyp_IPv4Hdr.from_dict({"ttl": 9, "_carried": {"1": "b8"}})
+    assert header.net.tos == 184 and header.to_dict()["_carried"] == {"1": "b8"}
+    for carried, error in (({"2": "ff"}, ValueError), ({"1": "b8b8"}, ValueError), ("b8", TypeError)):
+        with pytest.raises(error, match=r"hyp_IPv4Hdr\._carried"):
+            libfc.hyp_IPv4Hdr.from_dict({"_carried": carried})
+    with pytest.raises(ValueError, match="no field '_carried'"):
+        libfc.hyp_EthHdr.from_dict({"_carried": {}})
+
+
 def test_equality_needs_the_same_class():
     a, b = libfc.hyp_EthHdr(), libfc.hyp_EthHdrIOC()  # same size, all zero
     assert bytes(a) == bytes(b) and a != b and a == libfc.hyp_EthHdr()
@@ -91,14 +120,53 @@ def test_equality_needs_the_same_class():
     (libfc.FC_VDL2ActionContext, 16, "ctx[1].ptr"),
     (libfc.FC_ActionEntityAttr, 152, "clientData.vdrData.vdrActions[0].actCtx.clientHdl"),
 ])
-def test_pickle_refuses_a_record_holding_a_pointer(cls, offset, path):
+def test_pointers_never_travel_as_data(cls, offset, path):
     record = cls()
     pickle.dumps(record)  # null pointers are plain zero bytes
     poke(record, offset, (0x1234).to_bytes(8, "little"))
-    with pytest.raises(TypeError, match=r"cannot pickle %s: its field %s holds a pointer" % (
-            cls.__name__, path.replace("[", r"\[").replace("]", r"\]"))):
+    refusal = r"cannot %%s: its field %s holds a pointer, which means nothing in another process$" % re.escape(path)
+    with pytest.raises(TypeError, match=refusal % ("pickle " + cls.__name__)):
         pickle.dumps(record)
+    made = refusal % ("make %s from data" % cls.__name__)
+    image = bytes(record)
+    for make in (cls.from_bytes, lambda image: libfc._values._unpickle(cls, image)):
+        with pytest.raises(ValueError, match=made):
+            make(image)
+    if path != "psName":  # (a text the record does not own would be read)
+        with pytest.raises(ValueError, match=made):
+            cls.from_dict(record.to_dict())
+        # A live record's copies hold the address, as C assignment would.
+        assert copy.copy(record) == record == copy.deepcopy(record)
     poke(record, offset, bytes(8))
+
+
+# The crashes of plain data taken as addresses, each in a child so that a crash fails only its case.
+@pytest.mark.parametrize("code", [
+    "libfc.FC_ClientData.from_dict({'vdl2EncapData': 0x4141414141}).vdl2EncapData.to_dict()",
+    "pickle.loads(pickle.dumps(Payload(libfc.FC_InvalData, b'AAAAA\\0\\0\\0'))).psName",
+    "a = libfc.FC_InvalData(psName='hello'); b = libfc.FC_InvalData.from_bytes(bytes(a)); del a; b.psName",
+    "libfc.FC_InvalData(invalidationData={'vdrId': 0x41414141}).psName",  # an integer overlaying a pointer
+    "libfc.FC_ActionEntityAttr.from_dict({'clientData': {'vdrData': {'vdrActions': [{}, {'actCtx': {'clientHdl': 7}}, {}]}}})",
+])
+def test_addresses_in_data_are_refused(code):
+    result = run_python("""
+        import pickle, libfc, libfc._values
+
+        class Payload:
+            def __init__(self, *args):
+                self.args = args
+
+            def __reduce__(self):
+                return (libfc._values._unpickle, self.args)
+
+        try:
+            %s
+        except ValueError as error:
+            print(error)
+        """ % code)
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert re.fullmatch(r"cannot make \w+ from data: its field \S+ holds a pointer, which means nothing in another "
+                        r"process\n", result.stdout), result.stdout
 
 
 def test_copy_of_an_owned_text_has_its_own_text():
@@ -232,6 +300,13 @@ def test_ip_address_helpers(cls, name):
         setattr(record, name, other)
     with pytest.raises(ValueError, match="not an IPv%d address" % version):
         setattr(record, name, "nonsense")
+    if version == 6:  # sixteen bytes hold no scope
+        for scoped in ("fe80::1%eth0", ipaddress.IPv6Address("fe80::1%7")):
+            with pytest.raises(ValueError, match=r"%s\.%s: 'fe80::1%%\w+' has a scope" % (cls.__name__, name)):
+                setattr(record, name, scoped)
+        assert getattr(record, name) == address
+        with pytest.raises(ValueError, match=r"ipv6\(\): 'fe80::1%eth0' has a scope"):
+            libfc.ipv6("fe80::1%eth0")
 
 
 def test_six_byte_arrays_are_hardware_addresses_and_address_helpers_are_documented():

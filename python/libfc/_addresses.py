@@ -110,10 +110,19 @@ def ipv6(text: str) -> Octets:
     import ipaddress
 
     try:
-        packed = ipaddress.IPv6Address(text).packed
+        address = ipaddress.IPv6Address(text)
     except ValueError:
         raise ValueError("not an IPv6 address: %r" % text) from None
-    return Octets(packed)
+    return Octets(_unscoped(address, "ipv6()"))
+
+
+def _unscoped(address: "Any", label: str) -> bytes:
+    """The sixteen bytes of an IPv6 address; one with a scope ("%eth0") is
+    refused, as sixteen bytes cannot hold it."""
+    if getattr(address, "scope_id", None):
+        raise ValueError("%s: %r has a scope (%%%s), which an IPv6 address field cannot hold"
+                         % (label, str(address), address.scope_id))
+    return address.packed
 
 
 class AddressField:
@@ -158,4 +167,4 @@ class AddressField:
         if self.version == 4:
             setattr(record, self.field, key_word(value.packed))
         else:
-            setattr(record, self.field, Octets(value.packed))
+            setattr(record, self.field, Octets(_unscoped(value, label)))

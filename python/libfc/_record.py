@@ -79,7 +79,12 @@ class _Record(_record_base):
     def __repr__(self) -> str:
         # Only fields that read as plain values: following a pointer could
         # touch memory that is not there, and views say nothing by themselves.
-        shown = ", ".join("%s=%r" % (name, getattr(self, name)) for name in self._repr_fields_)
+        try:
+            shown = ", ".join("%s=%r" % (name, getattr(self, name)) for name in self._repr_fields_)
+        except UnicodeDecodeError:  # a text that is not UTF-8: shown as to_dict gives it
+            from ._values import shown as shown_field
+
+            shown = ", ".join("%s=%s" % (name, shown_field(self, name)) for name in self._repr_fields_)
         return "%s(%s)" % (type(self).__name__, shown)
 
     def __bytes__(self) -> bytes:
@@ -92,10 +97,20 @@ class _Record(_record_base):
     @classmethod
     def from_bytes(cls: "Type[_R]", data: "Any") -> "_R":
         """A new record, owned by the result, holding a copy of exactly
-        ``_size_`` bytes from any bytes-like object."""
+        ``_size_`` bytes from any bytes-like object; refused when they hold
+        a pointer other than null (see the class)."""
         image = memoryview(data).tobytes()
         if len(image) != cls._size_:
             raise ValueError("%s.from_bytes: expected %d bytes, got %d" % (cls.__name__, cls._size_, len(image)))
+        from ._values import refuse_pointers
+
+        refuse_pointers(cls, image)
+        return cls._from_image(image)
+
+    @classmethod
+    def _from_image(cls: "Type[_R]", image: bytes) -> "_R":
+        # The bytes of a live record (copies, views of its parts): its
+        # pointers are C assignment's to copy, not data's to forge.
         import ctypes
 
         record = cls()

@@ -1,8 +1,9 @@
 """What makes records Python values, loaded on first use so that importing
 the package does not pay for it: each record class's fields as these
 functions walk them, copies, pickling, plain data (to_dict and from_dict,
-keyword construction), the nearest-field refusal, and the hand-over of
-owned records at interpreter exit."""
+keyword construction, the bytes no field reads, the refusal of addresses
+in data), the nearest-field refusal, and the hand-over of owned records at
+interpreter exit."""
 
 from _libfc_fields import field as _field_type
 
@@ -18,16 +19,18 @@ if TYPE_CHECKING:
 _INTEGER, _BIT_FIELD, _CHAR, _POINTER, _VOID_POINTER, _NESTED, _ARRAY, _CHAR_ARRAY, _HW_ADDR, _OWNED_TEXT = range(10)
 _POINTER_KINDS = (_POINTER, _VOID_POINTER, _OWNED_TEXT)
 _POINTER_SIZE = 8
+_SIGNED = 16  # the conversion flag of a signed integer
 
 
 class _Field:
     """One field of a record class, as the value methods walk it."""
 
-    __slots__ = ("name", "kind", "offset", "size", "count", "element", "address")
+    __slots__ = ("name", "kind", "signed", "offset", "size", "count", "bit", "bits", "element", "address")
 
     def __init__(self, name: str, layout: "Tuple[int, ...]") -> None:
         self.name = name
-        self.kind, _, _, _, self.offset, self.size, self.count = layout[:7]
+        self.kind, conversion, _, _, self.offset, self.size, self.count, self.bit, self.bits = layout[:9]
+        self.signed = bool(conversion & _SIGNED)
         # The record class of a nested record or of an array's elements.
         self.element: "Optional[type]" = None
         # The "<name>_addr" helper's IP version for an address field, else 0.
@@ -99,6 +102,100 @@ def _pointer_fields(cls: "type", base: int = 0, prefix: str = "") -> "List[Tuple
     return found
 
 
+# Bytes of a record that no field reads (a header's bytes carried without
+# accessor, padding) travel in plain data under this name, by offset.
+_CARRIED = "_carried"
+
+
+@_per_class
+def _carried(cls: "type") -> "Tuple[Tuple[int, bytes], ...]":
+    """(offset, mask of the bits no field reads) of each run of bytes
+    holding such bits."""
+    mask = bytearray(b"\xff" * cls._size_)
+    for f in _fields(cls):
+        if f.kind == _BIT_FIELD:
+            for bit in range(f.bit, f.bit + f.bits):
+                mask[f.offset + bit // 8] &= ~(1 << bit % 8)
+        else:
+            width = f.size * f.count  # 0 for an open array, whose part follows the record
+            mask[f.offset : f.offset + width] = bytes(len(mask[f.offset : f.offset + width]))
+    runs, start = [], None
+    for i in range(len(mask) + 1):
+        if i < len(mask) and mask[i]:
+            start = i if start is None else start
+        elif start is not None:
+            runs.append((start, bytes(mask[start:i])))
+            start = None
+    return tuple(runs)
+
+
+def _carried_values(cls: "type", image: bytes) -> "Dict[str, str]":
+    """The carried runs that hold any set bit, as hex by offset."""
+    found = {}
+    for start, mask in _carried(cls):
+        part = bytes(b & m for b, m in zip(image[start : start + len(mask)], mask))
+        if any(part):
+            found[str(start)] = part.hex()
+    return found
+
+
+def _store_carried(record: "Any", values: "Any") -> None:
+    cls = type(record)
+    runs = dict(_carried(cls))
+    label = "%s.%s" % (cls.__name__, _CARRIED)
+    if not isinstance(values, dict):
+        raise TypeError("%s: expected a dict of hex by offset, got %s" % (label, type(values).__name__))
+    image = bytes(record)
+    for key, text in values.items():
+        mask = runs.get(int(key)) if isinstance(key, str) and key.isascii() and key.isdigit() else None
+        if mask is None:
+            raise ValueError("%s: %r is not where a run of bytes without field starts (%s)"
+                             % (label, key, ", ".join(str(start) for start in runs)))
+        try:
+            given = bytes.fromhex(text)
+        except (TypeError, ValueError):
+            raise ValueError("%s[%r]: expected %d bytes as hex, got %r" % (label, key, len(mask), text)) from None
+        if len(given) != len(mask):
+            raise ValueError("%s[%r]: expected %d bytes as hex, got %r" % (label, key, len(mask), text))
+        start = int(key)
+        old = image[start : start + len(mask)]
+        _write(record, start, bytes(o & ~m | g & m for o, g, m in zip(old, given, mask)))
+
+
+def _text_of(record: "Any", f: _Field) -> str:
+    """A one-byte or character-array field as text whatever its bytes: those
+    that are not UTF-8 as lone surrogates (as os.fsdecode gives them), which
+    _store writes back as they were. Trailing zero bytes are dropped, as the
+    getter drops them."""
+    import ctypes
+
+    raw = ctypes.string_at(int(record.this) + f.offset, f.size * f.count)
+    return (raw if f.kind == _CHAR else raw.rstrip(b"\0")).decode("utf-8", "surrogateescape")
+
+
+def shown(record: "Any", name: str) -> str:
+    """repr of a field's value; a text that is not UTF-8 as _text_of reads it."""
+    try:
+        return repr(getattr(record, name))
+    except UnicodeDecodeError:
+        f = next(f for f in _fields(type(record)) if f.name == name)
+        return repr(_text_of(record, f))
+
+
+def _holds_pointer(action: str, path: str) -> str:
+    """The refusal of a pointer that plain data can carry in neither
+    direction: an address is not something to hand to another process, nor
+    to take from data (it would be read as memory)."""
+    return "cannot %s: its field %s holds a pointer, which means nothing in another process" % (action, path)
+
+
+def refuse_pointers(cls: "type", image: bytes) -> None:
+    """Refuses an image for a new record that holds a pointer other than null."""
+    for path, where, _ in _pointers(cls):
+        if any(image[where : where + _POINTER_SIZE]):
+            raise ValueError(_holds_pointer("make %s from data" % cls.__name__, path))
+
+
 def _nearest(name: str, candidates: "List[str]") -> str:
     import difflib
 
@@ -112,6 +209,8 @@ def _names(cls: "type") -> "List[str]":
         names.append(f.name)
         if f.address:
             names.append(f.name + "_addr")
+    if _carried(cls):
+        names.append(_CARRIED)
     return names
 
 
@@ -131,13 +230,13 @@ def copy_record(record: "Any") -> "Any":
     # (Texts lie in plain and nested fields only, not in arrays of records.)
     texts = [(path, where) for path, where, kind in _pointers(cls) if kind == _OWNED_TEXT]
     if not texts:
-        return cls.from_bytes(bytes(record))
+        return cls._from_image(bytes(record))
     # A text the module copied into a field belongs to that record: the
     # copy gets a copy of its own instead of the same address.
     image = bytearray(bytes(record))
     for _, where in texts:
         image[where : where + _POINTER_SIZE] = bytes(_POINTER_SIZE)
-    twin = cls.from_bytes(image)
+    twin = cls._from_image(bytes(image))
     for path, _ in texts:
         text = _get_path(record, path)
         if text is not None:
@@ -151,18 +250,16 @@ def reduce_record(record: "Any") -> "Tuple[Any, ...]":
     image = bytes(record)
     for path, where, _ in _pointers(cls):
         if any(image[where : where + _POINTER_SIZE]):
-            raise TypeError(
-                "cannot pickle %s: its field %s holds a pointer, which means nothing in another process"
-                % (cls.__name__, path)
-            )
+            raise TypeError(_holds_pointer("pickle " + cls.__name__, path))
     return (_unpickle, (cls, image))
 
 
 def to_dict(record: "Any") -> "Dict[str, Any]":
     """The fields as plain data, in declaration order (see the class)."""
+    cls = type(record)
     image = None
     result: "Dict[str, Any]" = {}
-    for f in _fields(type(record)):
+    for f in _fields(cls):
         kind = f.kind
         if f.address:
             result[f.name] = str(getattr(record, f.name + "_addr"))
@@ -180,14 +277,26 @@ def to_dict(record: "Any") -> "Dict[str, Any]":
                 image = bytes(record)
             address = int.from_bytes(image[f.offset : f.offset + _POINTER_SIZE], "little")
             result[f.name] = address or None
+        elif kind in (_CHAR, _CHAR_ARRAY):
+            try:
+                result[f.name] = getattr(record, f.name)
+            except UnicodeDecodeError:
+                result[f.name] = _text_of(record, f)
         else:
             result[f.name] = getattr(record, f.name)
+    if _carried(cls):
+        carried = _carried_values(cls, bytes(record) if image is None else image)
+        if carried:
+            result[_CARRIED] = carried
     return result
 
 
-def assign(record: "Any", values: "Dict[str, Any]", caller: str) -> None:
+def assign(record: "Any", values: "Dict[str, Any]", caller: str, making: "Optional[_Making]" = None,
+           prefix: str = "") -> None:
     """Sets the named fields in declaration order; refuses unknown names
-    before setting any."""
+    before setting any, and a pointer the values did not set from an object
+    (see _Making). A nested record's fields come with the outer record's
+    making and the path to them."""
     cls = type(record)
     names = _names(cls)
     known = set(names)
@@ -199,11 +308,61 @@ def assign(record: "Any", values: "Dict[str, Any]", caller: str) -> None:
                     % (cls.__name__, name, _nearest(name, names))
                 )
             raise ValueError("%s.%s: no field %r%s" % (cls.__name__, caller, name, _nearest(name, names)))
+    outermost = making is None
+    if making is None:
+        making = _Making(cls.__name__)
     for f in _fields(cls):
         if f.name in values:
-            _store(record, f, values[f.name])
+            _store(record, f, values[f.name], making, prefix)
         if f.address and f.name + "_addr" in values:
             setattr(record, f.name + "_addr", values[f.name + "_addr"])
+    if _CARRIED in values:
+        _store_carried(record, values[_CARRIED])
+    if outermost:
+        making.check(record)
+
+
+class _Making:
+    """A record being made from plain data. Its pointers may hold only what
+    setters put there from objects (a record, an owned text the setter
+    copied): an integer field overlaying a pointer in a union, or a nested
+    record's bytes, can write any address, so the finished record is checked
+    against what the setters left."""
+
+    __slots__ = ("outer", "trusted")
+
+    def __init__(self, outer: str) -> None:
+        self.outer = outer
+        self.trusted: "Dict[str, bytes]" = {}
+
+    def refuse(self, path: str) -> "ValueError":
+        return ValueError(_holds_pointer("make %s from data" % self.outer, path))
+
+    def trust(self, cls: "type", image: bytes, prefix: str) -> None:
+        """The pointers of a record of cls whose bytes came from an object."""
+        for path, where, _ in _pointers(cls):
+            self.trusted[prefix + path] = image[where : where + _POINTER_SIZE]
+
+    def trust_field(self, record: "Any", f: _Field, prefix: str) -> None:
+        import ctypes
+
+        image = ctypes.string_at(int(record.this) + f.offset, f.size * f.count)
+        if f.kind in _POINTER_KINDS:
+            self.trusted[prefix + f.name] = image[:_POINTER_SIZE]
+        elif f.kind == _NESTED and f.element is not None:
+            self.trust(f.element, image, prefix + f.name + ".")
+
+    def check(self, record: "Any") -> None:
+        if not _pointers(type(record)):
+            return
+        image = bytes(record)
+        forged = [(path, where) for path, where, _ in _pointers(type(record))
+                  if any(image[where : where + _POINTER_SIZE])
+                  and self.trusted.get(path) != image[where : where + _POINTER_SIZE]]
+        if forged:
+            for _, where in forged:  # so that nothing ever follows them
+                _write(record, where, bytes(_POINTER_SIZE))
+            raise self.refuse(forged[0][0])
 
 
 _ARRAY_FORMATS = {1: "B", 2: "H", 4: "I", 8: "Q"}
@@ -211,43 +370,81 @@ _ARRAY_FORMATS = {1: "B", 2: "H", 4: "I", 8: "Q"}
 
 def _array_values(f: _Field, part: bytes) -> "List[Any]":
     if f.element is not None:
-        return [to_dict(f.element.from_bytes(part[i * f.size : (i + 1) * f.size])) for i in range(f.count)]
+        return [to_dict(f.element._from_image(part[i * f.size : (i + 1) * f.size])) for i in range(f.count)]
     if f.size in _ARRAY_FORMATS:
         return memoryview(part).cast(_ARRAY_FORMATS[f.size]).tolist()
     return [part[i * f.size : (i + 1) * f.size].hex() for i in range(f.count)]
 
 
-def _store(record: "Any", f: _Field, value: "Any") -> None:
+def _store(record: "Any", f: _Field, value: "Any", making: _Making, prefix: str) -> None:
     kind = f.kind
     if f.address and isinstance(value, str):
         setattr(record, f.name + "_addr", value)
     elif kind == _NESTED and isinstance(value, dict):
-        assign(getattr(record, f.name), value, "from_dict")
+        assign(getattr(record, f.name), value, "from_dict", making, prefix + f.name + ".")
     elif kind == _ARRAY and isinstance(value, (list, tuple)):
-        _write(record, f.offset, _array_image(record, f, value))
+        _write(record, f.offset, _array_image(record, f, value, making, prefix))
     elif kind in (_POINTER, _VOID_POINTER) and isinstance(value, int) and not isinstance(value, bool):
-        # An address as to_dict gives it: written as it is, as from_bytes would.
-        label = "%s.%s" % (type(record).__name__, f.name)
-        if not 0 <= value < 1 << 64:
-            raise OverflowError("%s: %d is not an address" % (label, value))
-        _write(record, f.offset, value.to_bytes(_POINTER_SIZE, "little"))
+        # Only null: an address taken from data would be read as memory.
+        if value:
+            raise making.refuse(prefix + f.name)
+        _write(record, f.offset, bytes(_POINTER_SIZE))
+    elif kind in (_CHAR, _CHAR_ARRAY) and isinstance(value, str) and not _is_utf8(value):
+        _store_raw_text(record, f, value)
+    elif kind == _INTEGER and isinstance(value, int) and not isinstance(value, bool):
+        try:
+            setattr(record, f.name, value)
+        except OverflowError:
+            # An unsigned long setter takes 63 bits; to_dict gives what the field holds.
+            if f.signed or not 0 <= value < 1 << 8 * f.size:
+                raise
+            _write(record, f.offset, value.to_bytes(f.size, "little"))
     else:
         setattr(record, f.name, value)
+        if kind in _POINTER_KINDS or kind == _NESTED:
+            making.trust_field(record, f, prefix)
 
 
-def _array_image(record: "Any", f: _Field, values: "Any") -> bytes:
+def _is_utf8(text: str) -> bool:
+    try:
+        text.encode()
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def _store_raw_text(record: "Any", f: _Field, text: str) -> None:
+    """A text as _text_of gives it, holding bytes that are not UTF-8."""
+    label = "%s.%s" % (type(record).__name__, f.name)
+    try:
+        image = text.encode("utf-8", "surrogateescape")
+    except UnicodeEncodeError:
+        raise ValueError("%s: %r is neither UTF-8 nor bytes read as text" % (label, text)) from None
+    width = f.size * f.count
+    if f.kind == _CHAR and len(image) != 1:
+        raise TypeError("%s: %r is not one byte" % (label, text))
+    if len(image) > width:
+        raise TypeError("%s: %r is longer than %d bytes" % (label, text, width))
+    _write(record, f.offset, image + bytes(width - len(image)))
+
+
+def _array_image(record: "Any", f: _Field, values: "Any", making: _Making, prefix: str) -> bytes:
     label = "%s.%s" % (type(record).__name__, f.name)
     if len(values) != f.count:
         raise ValueError("%s: expected %d elements, got %d" % (label, f.count, len(values)))
     if f.element is not None:
         parts = []
-        for item in values:
+        for i, item in enumerate(values):
+            place = "%s%s[%d]." % (prefix, f.name, i)
             if isinstance(item, dict):
-                item = f.element.from_dict(item)
+                item, data = f.element(), item
+                assign(item, data, "from_dict", making, place)
             elif type(item) is not f.element:
                 raise TypeError(
                     "%s: expected %s or dict elements, got %s" % (label, f.element.__name__, type(item).__name__)
                 )
+            else:
+                making.trust(f.element, bytes(item), place)
             parts.append(bytes(item))
         return b"".join(parts)
     if f.size in _ARRAY_FORMATS:

@@ -41,3 +41,9 @@ def test_conversion_oracle_holds_over_random_inputs():
     # campaign runs them under atheris).
     last, tail = run_harness("fuzz_conversions_atheris.py", "--random", "20000", "3")
     assert last == "atheris harness: 20000 random inputs, seed 3", tail
+
+
+def test_records_made_from_data_never_hold_a_forged_pointer():
+    # The records harness's checks (from_bytes, from_dict, keyword construction, unpickling, copies).
+    last, tail = run_harness("fuzz_records_atheris.py", "--random", "15000", "5")
+    assert last == "records harness: 15000 random inputs, seed 5", tail
