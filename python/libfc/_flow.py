@@ -3,9 +3,9 @@ query answer; the one place that knows how an entry reads as a flow."""
 
 import ipaddress
 import itertools
-import json
 import socket
 import time
+from json.encoder import encode_basestring_ascii
 
 import _libfc
 
@@ -35,7 +35,7 @@ PROTOCOL_NAMES = {1: "icmp", 2: "igmp", 6: "tcp", 17: "udp", 47: "gre", 50: "esp
 ETHER_TYPE_NAMES = {0x0800: "ipv4", 0x0806: "arp", 0x8100: "vlan", 0x86DD: "ipv6", 0x8847: "mpls", 0x88CC: "lldp"}
 # The same names as JSON values, for json_text(), whose every text is a
 # JSON string as json.dumps spells it (the C encoder's, quotes included).
-_json_string = json.encoder.encode_basestring_ascii
+_json_string = encode_basestring_ascii
 _PROTOCOL_JSON = {number: _json_string(name) for number, name in PROTOCOL_NAMES.items()}
 _ETHER_TYPE_JSON = {number: _json_string(name) for number, name in ETHER_TYPE_NAMES.items()}
 _ntop, _AF_INET, _AF_INET6 = socket.inet_ntop, socket.AF_INET, socket.AF_INET6

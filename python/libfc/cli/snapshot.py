@@ -70,7 +70,7 @@ def save(path, flows=None):
 # ---- reading ---------------------------------------------------------------------
 
 # A snapshot file is untrusted input: a line is read only up to LINE_LIMIT
-# characters and refused when it nests deeper than DEPTH_LIMIT (the
+# bytes and refused when it nests deeper than DEPTH_LIMIT (the
 # header's counter blocks nest 5 deep, a flow 4), so a file that inflates
 # without end costs one line of memory and time; then every field of the
 # line is checked against the C field it was read from before anything is
@@ -277,7 +277,7 @@ class Snapshot:
         self.read = 0
         self._match = matcher(criteria or {})
         try:
-            self._file = gzip.open(path, "rt", encoding="utf-8")
+            self._file = gzip.open(path, "rb")
         except OSError as error:
             raise CommandError("%s: %s" % (path, error.strerror or error)) from None
         self._line = 0
@@ -314,21 +314,27 @@ class Snapshot:
         return CommandError("damaged snapshot %s line %d: %s" % (self.path, line or self._line, what))
 
     def _next_line(self):
+        """The next line as text, None at the end; read as bytes and
+        decoded here, so that text that is not UTF-8 is told on its line."""
         try:
             line = self._file.readline(LINE_LIMIT + 1)
-        except (OSError, EOFError, zlib.error, UnicodeDecodeError) as error:
+        except (OSError, EOFError, zlib.error) as error:
             if isinstance(error, gzip.BadGzipFile) and self._line == 0:
                 raise self._foreign(" (not gzip-compressed)") from None
             if isinstance(error, OSError) and error.errno is not None:
                 self.close()
                 raise CommandError("%s: %s" % (self.path, error.strerror)) from None
-            raise self._damaged(_reason(error), self._line + 1) from None
+            raise self._damaged("cut short" if isinstance(error, EOFError) else "compressed data corrupt",
+                                self._line + 1) from None
         if not line:
             return None
         self._line += 1
-        if len(line) > LINE_LIMIT and line[-1] != "\n":
-            raise self._damaged("longer than %d characters" % LINE_LIMIT)
-        return line
+        if len(line) > LINE_LIMIT and line[-1] != 10:
+            raise self._damaged("longer than %d bytes" % LINE_LIMIT)
+        try:
+            return line.decode("utf-8")
+        except UnicodeDecodeError:
+            raise self._damaged("text that is not UTF-8") from None
 
     def _record(self, line):
         """A line decoded, as an object."""
@@ -379,14 +385,6 @@ class Snapshot:
 
     def close(self):
         self._file.close()
-
-
-def _reason(error):
-    if isinstance(error, EOFError):
-        return "cut short"
-    if isinstance(error, UnicodeDecodeError):
-        return "text that is not UTF-8"
-    return "compressed data corrupt"
 
 
 def matcher(criteria):
