@@ -17,6 +17,7 @@ the plain build:
 """
 
 import gzip
+import inspect
 import io
 import json
 import os
@@ -71,7 +72,6 @@ def check_views(flow):
     table.finish()
     assert all(row.isprintable() for row in out.getvalue().splitlines())
     top.row_of(flow, {})
-    assert "%s %+d" % (snapshot.identity(flow), flow.packets)
 
 
 def TestOneInput(data):
@@ -86,25 +86,22 @@ def TestOneInput(data):
         check_views(flow)
 
 
-def run_random(count, seed):
-    rng = random.Random(seed)
-    for _ in range(count):
-        data = bytes(rng.getrandbits(8) for _ in range(rng.randrange(1, 120)))
-        try:
-            TestOneInput(data)
-        except Exception:
-            print("fault on input %s" % data.hex(), file=sys.stderr)
-            raise
-
-
 def main():
     if sys.argv[1:2] == ["--random"]:
         count, seed = int(sys.argv[2]), int(sys.argv[3])
-        run_random(count, seed)
+        rng = random.Random(seed)  # a failure replays with the same count and seed
+        for _ in range(count):
+            TestOneInput(rng.randbytes(rng.randrange(1, 120)))
         print("snapshot harness: %d random inputs, seed %d" % (count, seed))
         return
     import atheris
-    atheris.instrument_all()
+    # The package's code only: tracing gzip and json too would take most of
+    # each input's time and tell the fuzzer nothing about the reader.
+    for module in [module for name, module in sys.modules.items() if name.startswith("libfc")]:
+        for value in list(vars(module).values()):
+            for function in vars(value).values() if isinstance(value, type) else [value]:
+                if inspect.isfunction(function) and function.__module__ == module.__name__:
+                    atheris.instrument_func(function)
     atheris.Setup(sys.argv, TestOneInput)
     atheris.Fuzz()
 
