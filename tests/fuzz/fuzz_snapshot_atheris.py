@@ -1,8 +1,8 @@
 """Coverage-guided fuzzing of the snapshot reader: a snapshot file is
 untrusted input, so whatever its lines hold, reading it ends in flows or in
 one "damaged snapshot ..." (or "FILE: ...") CommandError, and every flow
-read comes out of every view (JSON line, JSON document, table row, top and
-diff rows) as one line of printable text. Any other exception is a fault.
+read comes out of every view (JSON line, JSON document, table row, top's
+row) as one line of printable text. Any other exception is a fault.
 
     python tests/fuzz/fuzz_snapshot_atheris.py [libFuzzer options, e.g. -runs=1000000 -seed=1]
     python tests/fuzz/fuzz_snapshot_atheris.py --random N SEED
@@ -13,7 +13,8 @@ input spliced in. The reader reaches no C code of this project's (lines are
 decoded by json's scanner, flows made in Python), so the campaign runs on
 the plain build:
 
-    nice -n 10 python tests/fuzz/fuzz_snapshot_atheris.py -runs=1000000 -seed=1 -max_len=4096
+    mkdir -p corpus && nice -n 10 python tests/fuzz/fuzz_snapshot_atheris.py corpus -runs=1000000 -seed=2 \
+        -max_len=4096 -print_final_stats=1
 """
 
 import gzip
