@@ -37,12 +37,10 @@ BAD_LINES = {
     "id text": (flow_line(id="abc"), 'id is "abc", not an integer from 0 to 18446744073709551615'),
     "packets null": (flow_line(packets=None), "packets is null, not an integer"),
     "id bool": (flow_line(id=True), "id is true, not an integer"),
-    "packets float": (flow_line(packets=1.0), "packets is 1.0, not an integer"),
     "vlan out of range": (flow_line(vlan=4096), "vlan is 4096, not an integer from 0 to 4095"),
-    "address family": (flow_line(ipv6=True), 'src is "10.0.0.1", not an address of the family ipv6 gives'),
-    "address scope": (flow_line(ipv6=True, src="fe80::1%eth0"), "src is \"fe80::1%eth0\", not an address"),
+    "address scope": (flow_line(ipv6=True, src="fe80::1%eth0"), 'src is "fe80::1%eth0", not an address of the '
+                                                                 'family ipv6 gives'),
     "unknown action": (flow_line(entities=[{"actions": ["$(reboot)"], "dst_ports": []}]), "entities is"),
-    "port text": (flow_line(entities=[{"actions": [], "dst_ports": ["9"]}]), "entities is"),
     "missing field": (json.dumps({k: v for k, v in FLOW.items() if k != "vni"}) + "\n", "vni is missing"),
     "nan": (flow_line().replace('"packets": 32', '"packets": NaN'), "not JSON (NaN is not a number JSON allows)"),
     "too long": (flow_line(pad="x" * 65536), "longer than 65536 bytes"),
@@ -83,7 +81,6 @@ def test_a_damaged_line_is_refused_with_its_number_before_a_whole_answer(tmp_pat
 @pytest.mark.parametrize("header, said", [
     (dict(HEADER, time=float("inf")), "not JSON (Infinity is not a number JSON allows)"),
     (dict(HEADER, time=float("nan")), "not JSON (NaN is not a number JSON allows)"),
-    (dict(HEADER, time="5000"), 'time is "5000", not a number'),
     (dict(HEADER, host="\x1b[2J"), 'host is "\\u001b[2J", not a printable text'),
     (dict(HEADER, stats={"lookup": {"nhits": -1}}), "stats is"),
 ])
@@ -105,24 +102,17 @@ def test_a_line_that_inflates_without_end_costs_one_line(tmp_path):
     tracemalloc.stop()
 
 
-@pytest.mark.parametrize("path, said", [(".", "Is a directory"), ("good.snap/x", "Not a directory")])
-def test_a_file_that_cannot_be_read_is_named(tmp_path, capsys, good, path, said):
-    status, _, err = cli_in_process(capsys, "flows", "--from", str(tmp_path / path))
-    assert status == 1 and err == "libfc flows: error: %s: %s\n" % (tmp_path / path, said)
-
-
 def exhausted(record):
     raise MemoryError
 
 
-@pytest.mark.parametrize("command", [["flows", "--from", "{}", "--sort", "id"], ["diff", "{}", "{}"],
+@pytest.mark.parametrize("command", [["flows", "--from", "{}", "--sort", "id"], ["diff", "{}", "live"],
                                      ["top", "--once", "--file", "{}"]])
-def test_running_out_of_memory_names_the_file(capsys, monkeypatch, good, command):
+def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
     monkeypatch.setattr(snapshot, "flow_of", exhausted)
     status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
-    said = " and ".join([good] * (command[0] == "diff" and 2 or 1))
     assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
-        command[0], said))
+        command[0], good))
 
 
 @pytest.mark.parametrize("text", ['x","zz":0}\n{"id":1', "\x1b[31m\x9b2J\u202e", "\udcff"])
