@@ -5,6 +5,7 @@ import ipaddress
 import itertools
 import socket
 import time
+from json.encoder import encode_basestring_ascii
 
 import _libfc
 
@@ -32,9 +33,11 @@ ACTION_NAMES = _action_names()
 # without a name is shown as a number only.
 PROTOCOL_NAMES = {1: "icmp", 2: "igmp", 6: "tcp", 17: "udp", 47: "gre", 50: "esp", 58: "icmpv6", 132: "sctp"}
 ETHER_TYPE_NAMES = {0x0800: "ipv4", 0x0806: "arp", 0x8100: "vlan", 0x86DD: "ipv6", 0x8847: "mpls", 0x88CC: "lldp"}
-# The same names as JSON values, for json_text().
-_PROTOCOL_JSON = {number: '"%s"' % name for number, name in PROTOCOL_NAMES.items()}
-_ETHER_TYPE_JSON = {number: '"%s"' % name for number, name in ETHER_TYPE_NAMES.items()}
+# The same names as JSON values, for json_text(), whose every text is a
+# JSON string as json.dumps spells it (the C encoder's, quotes included).
+_json_string = encode_basestring_ascii
+_PROTOCOL_JSON = {number: _json_string(name) for number, name in PROTOCOL_NAMES.items()}
+_ETHER_TYPE_JSON = {number: _json_string(name) for number, name in ETHER_TYPE_NAMES.items()}
 _ntop, _AF_INET, _AF_INET6 = socket.inet_ntop, socket.AF_INET, socket.AF_INET6
 
 
@@ -52,9 +55,9 @@ def action_names(bit_map: int) -> "List[str]":
     return list(names)
 
 
-_JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src":"%s","dst":"%s","proto":%d,'
-              '"proto_name":%s,"ether_type":%d,"ether_type_name":%s,"vlan":%d,"src_mac":"%s","dst_mac":"%s",'
-              '"inner_dst_mac":"%s","entities":[%s],'
+_JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src":%s,"dst":%s,"proto":%d,'
+              '"proto_name":%s,"ether_type":%d,"ether_type_name":%s,"vlan":%d,"src_mac":%s,"dst_mac":%s,'
+              '"inner_dst_mac":%s,"entities":[%s],'
               '"packets":%d,"age_s":%d,"expires_in_s":%d}')
 
 
@@ -167,19 +170,19 @@ class Flow:
     def json_text(self) -> str:
         """The flow as one compact JSON object, equal to ``as_dict()`` once
         parsed.  Written out directly: a listing of a million flows spends
-        more time in a general JSON encoder than in reading the cache.  Every
-        text here is one the decoders made (addresses, hexadecimal MACs and
-        action names), none of which needs escaping."""
+        more time in a general JSON encoder than in reading the cache.  The
+        texts (addresses, MACs, action names) are ones the decoders made or
+        a snapshot's reader checked, and go through JSON's string encoder
+        all the same: a Flow made by hand cannot forge a line."""
         entities = ",".join(
-            '{"actions":[%s],"dst_ports":[%s]}' % (",".join(['"%s"' % name for name in names]),
-                                                  ",".join(map(str, ports)))
+            '{"actions":[%s],"dst_ports":[%s]}' % (",".join(map(_json_string, names)), ",".join(map(str, ports)))
             for names, ports in self.entities)
         return _JSON_TEXT % (self.id, self.flags, self.table, self.port, self.vni, "true" if self.ipv6 else "false",
-                             _address_text(self._src), _address_text(self._dst), self.proto,
-                             _PROTOCOL_JSON.get(self.proto, "null"), self.ether,
-                             _ETHER_TYPE_JSON.get(self.ether, "null"), self.vlan,
-                             self.src_mac, self.dst_mac, self.inner_dst_mac, entities, self.packets, self.age_s,
-                             self.expires_in_s)
+                             _json_string(_address_text(self._src)), _json_string(_address_text(self._dst)),
+                             self.proto, _PROTOCOL_JSON.get(self.proto, "null"), self.ether,
+                             _ETHER_TYPE_JSON.get(self.ether, "null"), self.vlan, _json_string(self.src_mac),
+                             _json_string(self.dst_mac), _json_string(self.inner_dst_mac), entities, self.packets,
+                             self.age_s, self.expires_in_s)
 
     @property
     def actions(self) -> "List[str]":

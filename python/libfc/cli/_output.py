@@ -153,6 +153,8 @@ class StreamingTable:
 
     def add(self, row):
         cells = ["" if cell is None else str(cell) for cell in row]
+        if not "".join(cells).isprintable():
+            cells = list(map(escaped, cells))
         self.rows += 1
         if self.widths is not None:
             self._write(cells)
@@ -205,6 +207,13 @@ class StreamingTable:
         if header and self.bold:
             line = _BOLD + line + _PLAIN
         self.out.write(line + "\n")
+
+
+def escaped(text):
+    """A text with its control characters (and every other one that does
+    not print) spelt as escapes (\\x1b, \\u202e): a cell read from a file
+    cannot move the cursor, recolour the terminal or forge a row."""
+    return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii") for c in text)
 
 
 def table(columns, rows, out=None, width=None):

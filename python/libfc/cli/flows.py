@@ -203,6 +203,11 @@ def watch(args, clock=None, sleep=None):
 
 
 def _list(args, rate=None):
+    with snapshot.holding_every_flow([args.from_file] if args.from_file is not None else []):
+        return _listing(args, rate)
+
+
+def _listing(args, rate):
     chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
     walk = snapshot.Snapshot(args.from_file, chosen) if args.from_file is not None else _cache.walk(chosen)
     progress = _output.Progress("reading flows", 0)

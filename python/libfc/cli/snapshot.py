@@ -14,19 +14,23 @@ import contextlib
 import gc
 import gzip
 import json
+import re
 import socket
 import sys
 import time
 import zlib
 
+import _libfc
+
 from .. import _addresses, _cache, _metrics
-from .._flow import Flow
+from .._flow import Flow, action_names
 from . import _output, _replace, _values
 from ._library import CommandError
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
 LIVE = ("-", "live")
+_pton, _AF_INET, _AF_INET6 = socket.inet_pton, socket.AF_INET, socket.AF_INET6
 
 
 # ---- writing ---------------------------------------------------------------------
@@ -65,8 +69,139 @@ def save(path, flows=None):
 
 # ---- reading ---------------------------------------------------------------------
 
+# A snapshot file is untrusted input: a line is read only up to LINE_LIMIT
+# bytes and refused when it nests deeper than DEPTH_LIMIT (the
+# header's counter blocks nest 5 deep, a flow 4), so a file that inflates
+# without end costs one line of memory and time; then every field of the
+# line is checked against the C field it was read from before anything is
+# made of it.
+LINE_LIMIT = 64 * 1024
+DEPTH_LIMIT = 8
+UINT32, UINT64 = 2**32 - 1, 2**64 - 1
+LATEST_TIME = 1e10  # seconds since the epoch (the year 2286): any later one is not a clock's
+_MISSING = object()
+
+
+def _integer(low, high):
+    return "type(v) is int and %d <= v <= %d" % (low, high), "an integer from %d to %d" % (low, high)
+
+
+def _optional(check):
+    test, expected = check
+    return "v is missing or " + test, expected
+
+
+def _address(value, ipv6):
+    try:
+        _pton(_AF_INET6 if ipv6 else _AF_INET, value)
+    except (OSError, ValueError):
+        return False
+    return True
+
+
+def _entity(entity):
+    # Whole lists at a time, in C (a list holding a list cannot be hashed).
+    if type(entity) is not dict or len(entity) != 2:
+        return False
+    names, ports = entity.get("actions"), entity.get("dst_ports")
+    if type(names) is not list or type(ports) is not list or len(names) > 64 or len(ports) > _MAX_PORTS:
+        return False
+    try:
+        if not _ACTIONS.issuperset(names):
+            return False
+    except TypeError:
+        return False
+    return not ports or _INT_ONLY.issuperset(map(type, ports)) and min(ports) >= 0 and max(ports) <= UINT32
+
+
+def _counters(value, low, high):
+    return type(value) is dict and all(
+        type(key) is str and (type(v) is int and low <= v <= high or _counters(v, low, high))
+        for key, v in value.items())
+
+
+# Every name an action bit can have, the ones without an FC_ACTION_ name too.
+_ACTIONS = frozenset(name for bit in range(64) for name in action_names(1 << bit))
+_MAX_ENTITIES = _libfc.FC_MAX_OUT_AC_IOC
+_MAX_PORTS = _libfc.FC_MAX_DPORTS_IOC
+_INT_ONLY = frozenset((int,))
+# What the field tests below may name: `v` is the field's value, `r` the line.
+_TEST_NAMES = {"missing": _MISSING, "address": _address, "entity": _entity, "counters": _counters,
+               "mac": re.compile("[0-9a-f]{2}(?::[0-9a-f]{2}){5}").fullmatch}
+_ADDRESS = "type(v) is str and address(v, r['ipv6'])", "an address of the family ipv6 gives"
+_MAC = "type(v) is str and mac(v) is not None", "a MAC address xx:xx:xx:xx:xx:xx"
+_NAME = "v is None or type(v) is str and len(v) <= 32 and v.isprintable()", "null or a name"
+_TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable text"
+
+# What each field of a line must be, as a test and the words for it: the
+# range of the C field a flow's value was read from (the layout is
+# docs/json.md's).  Keys not named are ignored.
+FLOW_FIELDS = {
+    "id": _integer(0, UINT64),
+    "flags": _integer(-2**31, 2**31 - 1),  # FC_FlowEntryFlags, a C int
+    "table": _integer(0, UINT64),
+    "port": _integer(0, UINT32),
+    "vni": _integer(0, 2**24 - 1),
+    "ipv6": ("type(v) is bool", "true or false"),
+    "src": _ADDRESS,
+    "dst": _ADDRESS,
+    "proto": _integer(0, 255),
+    "proto_name": _NAME,
+    "ether_type": _integer(0, 65535),
+    "ether_type_name": _NAME,
+    "vlan": _integer(0, 4095),
+    "src_mac": _MAC,
+    "dst_mac": _MAC,
+    "inner_dst_mac": _MAC,
+    "entities": ("type(v) is list and len(v) <= %d and all(map(entity, v))" % _MAX_ENTITIES,
+                 "at most %d {actions, dst_ports} of action names and port ids" % _MAX_ENTITIES),
+    "packets": _integer(0, UINT64),
+    "age_s": _integer(0, UINT64 // 1000),
+    "expires_in_s": _integer(0, UINT32),
+}
+HEADER_FIELDS = {
+    "version": _integer(1, VERSION),
+    "time": ("type(v) in (int, float) and 0 <= v <= %r" % LATEST_TIME, "a number of seconds from 0 to %d"
+             % LATEST_TIME),
+    "time_text": _optional(_TEXT),
+    "host": _optional(_TEXT),
+    "options": _optional(("counters(v, %d, %d)" % (-2**63, 2**63 - 1), "an object of integers")),
+    "tables": _optional(_integer(0, UINT64)),
+    "entries": _optional(_integer(0, UINT64)),
+    "stats": _optional(("counters(v, 0, %d)" % UINT64, "an object of counters")),
+}
+END_FIELDS = {"end": ("v is True", "true"), "flows": _integer(0, UINT64)}
+
+
+def _first_wrong(fields):
+    """The tests of `fields` made one function, compiled once (a line of a
+    million-flow snapshot cannot afford a call per field): it gives the
+    name of the first field that fails or is missing, or None."""
+    body = "".join("        v = r%s\n        if not (%s):\n            return %r\n"
+                   % ((".get(%r, missing)" if test.startswith("v is missing") else "[%r]") % name, test, name)
+                   for name, (test, _) in fields.items())
+    namespace = dict(_TEST_NAMES)
+    exec("def first_wrong(r):\n    try:\n%s    except KeyError as error:\n        return error.args[0]\n"
+         "    return None\n" % body, namespace)
+    return namespace["first_wrong"]
+
+
+def fault(record, fields, first_wrong):
+    """What is wrong with a decoded line, or None."""
+    name = first_wrong(record)
+    if name is None:
+        return None
+    if name not in record:
+        return "%s is missing" % name
+    shown = json.dumps(record[name])
+    return "%s is %s, not %s" % (name, shown if len(shown) <= 40 else shown[:36] + " ...", fields[name][1])
+
+
+_flow_wrong, _header_wrong, _end_wrong = map(_first_wrong, (FLOW_FIELDS, HEADER_FIELDS, END_FIELDS))
+
+
 def flow_of(record):
-    """A Flow from one flow object of a snapshot."""
+    """A Flow from one flow object of a snapshot, checked by fault()."""
     r = record
     entities = [(entity["actions"], entity["dst_ports"]) for entity in r["entities"]]
     return Flow(r["id"], r["flags"], r["table"], r["port"], r["vni"], r["ipv6"], r["src"], r["dst"], r["proto"],
@@ -74,7 +209,30 @@ def flow_of(record):
                 r["age_s"], r["expires_in_s"])
 
 
-_decode = json.JSONDecoder().decode
+def _no_constant(name):
+    raise ValueError("%s is not a number JSON allows" % name)
+
+
+_decode = json.JSONDecoder(parse_constant=_no_constant).decode
+# The brackets of a line outside its strings.
+_structure = re.compile(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[\]{}]').finditer
+
+
+def too_deep(line):
+    """Whether a line nests more than DEPTH_LIMIT deep, told before it is
+    decoded; a line with few brackets is told by counting them."""
+    if line.count("[") + line.count("{") <= DEPTH_LIMIT:
+        return False
+    depth = 0
+    for match in _structure(line):
+        mark = match.group()
+        if mark in ("[", "{"):
+            depth += 1
+            if depth > DEPTH_LIMIT:
+                return True
+        elif mark in ("]", "}"):
+            depth -= 1
+    return False
 
 
 @contextlib.contextmanager
@@ -90,8 +248,16 @@ def without_collector():
             gc.enable()
 
 
-def _damaged(path, what):
-    return CommandError("%s: damaged snapshot: %s" % (path, what))
+@contextlib.contextmanager
+def holding_every_flow(paths):
+    """Where every flow of the snapshots `paths` is held at once (sorted,
+    compared): running out of memory says which files were too large."""
+    try:
+        yield
+    except MemoryError:
+        if not paths:
+            raise
+        raise CommandError("%s: not enough memory to hold every flow" % " and ".join(paths)) from None
 
 
 class Snapshot:
@@ -100,7 +266,9 @@ class Snapshot:
     that match ``criteria`` (names of the walk's fields, as
     ``_cache.criteria`` makes them).  Like a walk of the live cache, it has
     ``total`` (the matching flows read so far; all of them once the file is
-    read to its end, see ``count_rest``) and ``unreachable`` (always 0)."""
+    read to its end, see ``count_rest``) and ``unreachable`` (always 0).
+    A line that is not what the format says ends the read with
+    "damaged snapshot FILE line N: what is wrong"."""
 
     def __init__(self, path, criteria=None):
         self.path = path
@@ -109,63 +277,99 @@ class Snapshot:
         self.read = 0
         self._match = matcher(criteria or {})
         try:
-            self._file = gzip.open(path, "rt", encoding="utf-8")
+            self._file = gzip.open(path, "rb")
         except OSError as error:
             raise CommandError("%s: %s" % (path, error.strerror or error)) from None
         self._line = 0
-        first = self._next_line()
-        try:
-            head = json.loads(first) if first is not None else None
-        except ValueError:
-            head = None
-        if (not isinstance(head, dict) or head.get("format") != FORMAT or not isinstance(head.get("version"), int)
-                or not isinstance(head.get("time"), (int, float))):
-            self.close()
-            raise CommandError("%s: not a flow cache snapshot" % path)
-        if head["version"] > VERSION:
-            self.close()
-            raise CommandError("%s: snapshot format version %d is newer than this tool reads (%d)"
-                               % (path, head["version"], VERSION))
-        self.header = head
-        self.time = head["time"]
+        self.header = self._header()
+        self.time = self.header["time"]
         self._flows = self._read()
 
-    def _next_line(self):
+    def _header(self):
+        first = self._next_line()
         try:
-            line = self._file.readline()
-        except (OSError, EOFError, zlib.error, UnicodeDecodeError) as error:
+            head = self._record(first) if first is not None else None
+        except CommandError:
+            if FORMAT not in first:
+                raise self._foreign() from None
+            raise
+        if head is None or head.get("format") != FORMAT:
+            raise self._foreign()
+        version = head.get("version")
+        if type(version) is int and version > VERSION:
             self.close()
+            raise CommandError("%s: snapshot format version %d is newer than this tool reads (%d)"
+                               % (self.path, version, VERSION))
+        wrong = fault(head, HEADER_FIELDS, _header_wrong)
+        if wrong:
+            raise self._damaged(wrong)
+        return head
+
+    def _foreign(self, why=""):
+        self.close()
+        return CommandError("%s: not a flow cache snapshot%s" % (self.path, why))
+
+    def _damaged(self, what, line=None):
+        self.close()
+        return CommandError("damaged snapshot %s line %d: %s" % (self.path, line or self._line, what))
+
+    def _next_line(self):
+        """The next line as text, None at the end; read as bytes and
+        decoded here, so that text that is not UTF-8 is told on its line."""
+        try:
+            line = self._file.readline(LINE_LIMIT + 1)
+        except (OSError, EOFError, zlib.error) as error:
             if isinstance(error, gzip.BadGzipFile) and self._line == 0:
-                raise CommandError("%s: not a flow cache snapshot (not gzip-compressed)" % self.path) from None
-            raise _damaged(self.path, "%s after line %d" % (_reason(error), self._line)) from None
+                raise self._foreign(" (not gzip-compressed)") from None
+            if isinstance(error, OSError) and error.errno is not None:
+                self.close()
+                raise CommandError("%s: %s" % (self.path, error.strerror)) from None
+            raise self._damaged("cut short" if isinstance(error, EOFError) else "compressed data corrupt",
+                                self._line + 1) from None
         if not line:
             return None
         self._line += 1
-        return line
+        if len(line) > LINE_LIMIT and line[-1] != 10:
+            raise self._damaged("longer than %d bytes" % LINE_LIMIT)
+        try:
+            return line.decode("utf-8")
+        except UnicodeDecodeError:
+            raise self._damaged("text that is not UTF-8") from None
+
+    def _record(self, line):
+        """A line decoded, as an object."""
+        if too_deep(line):
+            raise self._damaged("nested more than %d deep" % DEPTH_LIMIT)
+        try:
+            record = _decode(line)
+        except json.JSONDecodeError as error:
+            raise self._damaged("not JSON (%s at character %d)" % (error.msg, error.pos + 1)) from None
+        except (ValueError, RecursionError) as error:
+            raise self._damaged("not JSON (%s)" % error) from None
+        if type(record) is not dict:
+            raise self._damaged("not a JSON object")
+        return record
 
     def _read(self):
+        match, flow_wrong = self._match, _flow_wrong
         while True:
             line = self._next_line()
             if line is None:
-                self.close()
-                raise _damaged(self.path, "it ends after %d flows without its end line" % self.read)
-            try:
-                record = _decode(line)
-                if not isinstance(record, dict):
-                    raise ValueError("not an object")
-                if "end" in record:
-                    break
-                flow = flow_of(record)
-            except (ValueError, TypeError, KeyError, AttributeError):
-                self.close()
-                raise _damaged(self.path, "line %d is not a flow" % self._line) from None
+                raise self._damaged("it ends after %d flows without its end line" % self.read, self._line + 1)
+            record = self._record(line)
+            if "end" in record:
+                break
+            if flow_wrong(record) is not None:
+                raise self._damaged(fault(record, FLOW_FIELDS, flow_wrong))
+            flow = flow_of(record)
             self.read += 1
-            if self._match(flow):
+            if match(flow):
                 self.total += 1
                 yield flow
-        if record.get("flows") != self.read or self._next_line() is not None:
-            self.close()
-            raise _damaged(self.path, "its end line does not close it (%d flows read)" % self.read)
+        if _end_wrong(record) is not None or record["flows"] != self.read:
+            raise self._damaged("its end line does not close it (%d flows read)" % self.read)
+        if self._next_line() is not None:
+            raise self._damaged("a line after the end line")
         self.close()
 
     def __iter__(self):
@@ -181,14 +385,6 @@ class Snapshot:
 
     def close(self):
         self._file.close()
-
-
-def _reason(error):
-    if isinstance(error, EOFError):
-        return "cut short"
-    if isinstance(error, UnicodeDecodeError):
-        return "text that is not UTF-8"
-    return "compressed data corrupt"
 
 
 def matcher(criteria):
@@ -308,7 +504,7 @@ def diff(args):
     before = source(args.before)
     after = source(args.after)
     elapsed = after.time - before.time
-    with without_collector():
+    with without_collector(), holding_every_flow([s.path for s in (before, after) if isinstance(s, Snapshot)]):
         listed, counts = compare(before, after, elapsed, args.unchanged)
     if args.json:
         _output.emit_json({"before": before.path, "after": after.path, "elapsed_s": round(elapsed, 3),

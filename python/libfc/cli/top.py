@@ -539,9 +539,10 @@ def file_model(paths):
     between them."""
     model = Model()
     previous = None
-    for path in paths:
-        previous = _quietly(file_reading(path, previous).finish)
-        model.add(previous)
+    with snapshot.holding_every_flow(paths):
+        for path in paths:
+            previous = _quietly(file_reading(path, previous).finish)
+            model.add(previous)
     return model
 
 

@@ -1,0 +1,111 @@
+"""Coverage-guided fuzzing of the snapshot reader: a snapshot file is
+untrusted input, so whatever its lines hold, reading it ends in flows or in
+one "damaged snapshot ..." (or "FILE: ...") CommandError, and every flow
+read comes out of every view (JSON line, JSON document, table row, top's
+row) as one line of printable text. Any other exception is a fault.
+
+    python tests/fuzz/fuzz_snapshot_atheris.py [libFuzzer options, e.g. -runs=1000000 -seed=1]
+    python tests/fuzz/fuzz_snapshot_atheris.py --random N SEED
+
+An input is a valid snapshot's flow with one field set to a hostile value,
+random lines after a valid header, or a valid snapshot with bytes of the
+input spliced in. The reader reaches no C code of this project's (lines are
+decoded by json's scanner, flows made in Python), so the campaign runs on
+the plain build:
+
+    mkdir -p corpus && nice -n 10 python tests/fuzz/fuzz_snapshot_atheris.py corpus -runs=1000000 -seed=2 \
+        -max_len=4096 -print_final_stats=1
+"""
+
+import gzip
+import inspect
+import io
+import json
+import os
+import random
+import sys
+import tempfile
+
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.environ.get("LIBFC_BUILD_DIR", os.path.join(os.path.dirname(TESTS), "build"))
+sys.path[:0] = [path for path in (BUILD, TESTS) if path not in sys.path]
+_STATE = tempfile.TemporaryDirectory(prefix="libfc-atheris-")  # never the user's own flow cache
+os.environ.setdefault("FC_EMU_DIR", _STATE.name)
+
+from libfc.cli import _output, flows, snapshot, top  # noqa: E402
+from libfc.cli._library import CommandError  # noqa: E402
+
+HEADER = json.dumps({"format": snapshot.FORMAT, "version": 1, "time": 5000.0, "host": "a.example.net"})
+FLOW = {"id": 7, "flags": 3, "table": 1, "port": 33554433, "vni": 5001, "ipv6": False, "src": "10.0.0.1",
+        "dst": "10.0.0.2", "proto": 6, "proto_name": "tcp", "ether_type": 2048, "ether_type_name": "ipv4",
+        "vlan": 0, "src_mac": "02:00:00:00:00:01", "dst_mac": "02:00:00:00:00:02",
+        "inner_dst_mac": "00:00:00:00:00:00", "entities": [{"actions": ["dst_port"], "dst_ports": [9]}],
+        "packets": 32, "age_s": 4, "expires_in_s": 180}
+HOSTILE = [None, True, -1, 2**64, 1.5, "", "\x1b[2J", 'x","zz":0}\n{"id":1', "fe80::1%eth0", "::ffff:1.2.3.4",
+           "1:2:3:4:5:6:7:8", "10.0.0.1", [], {}, [{"actions": [], "dst_ports": [True]}], [[[]]], "bit63", [1]]
+
+
+def snapshot_text(*flow_lines):
+    end = json.dumps({"end": True, "flows": len(flow_lines)})
+    return "\n".join((HEADER,) + flow_lines + (end, "")).encode()
+
+
+def make_input(data):
+    mode, pick, rest = data[0] % 3 if data else 0, data[1:3], data[3:]
+    if mode == 0:  # one field of a flow set to a hostile value
+        name = list(FLOW)[pick[0] % len(FLOW)] if pick else "id"
+        value = HOSTILE[pick[1] % len(HOSTILE)] if len(pick) > 1 else rest.decode("utf-8", "replace")
+        return snapshot_text(json.dumps(FLOW), json.dumps(dict(FLOW, **{name: value})))
+    if mode == 1:  # random lines after the header
+        return HEADER.encode() + b"\n" + rest
+    text = snapshot_text(json.dumps(FLOW), json.dumps(dict(FLOW, ipv6=True, src="fd00::1", dst="fd00::2")))
+    at = int.from_bytes(pick.ljust(2, b"\0"), "little") % len(text)
+    return text[:at] + bytes(byte % 128 for byte in rest) + text[at + len(rest) % 7:]
+
+
+def check_views(flow):
+    line = flow.json_text()
+    assert line.isprintable() and json.loads(line) == flow.as_dict() == json.loads(json.dumps(flow.as_dict()))
+    assert (flow.src.version, flow.dst.version) == ((6, 6) if flow.ipv6 else (4, 4))
+    out = io.StringIO()
+    table = _output.StreamingTable(flows.COLUMNS, out=out)
+    table.add(flows._row(flow))
+    table.finish()
+    assert all(row.isprintable() for row in out.getvalue().splitlines())
+    top.row_of(flow, {})
+
+
+def TestOneInput(data):
+    source = io.BytesIO(gzip.compress(make_input(data), 1))
+    try:
+        read = list(snapshot.Snapshot(source))
+    except CommandError as error:
+        said = str(error)
+        assert said.startswith(("damaged snapshot %s line " % source, "%s: " % source)) and said.isprintable(), said
+        return
+    for flow in read:
+        check_views(flow)
+
+
+def main():
+    if sys.argv[1:2] == ["--random"]:
+        count, seed = int(sys.argv[2]), int(sys.argv[3])
+        rng = random.Random(seed)  # a failure replays with the same count and seed
+        for _ in range(count):
+            TestOneInput(rng.randbytes(rng.randrange(1, 120)))
+        print("snapshot harness: %d random inputs, seed %d" % (count, seed))
+        return
+    import atheris
+    # The package's code only: tracing gzip and json too would take most of
+    # each input's time and tell the fuzzer nothing about the reader.
+    for module in [module for name, module in sys.modules.items() if name.startswith("libfc")]:
+        for value in list(vars(module).values()):
+            for function in vars(value).values() if isinstance(value, type) else [value]:
+                if inspect.isfunction(function) and function.__module__ == module.__name__:
+                    atheris.instrument_func(function)
+    atheris.Setup(sys.argv, TestOneInput)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()

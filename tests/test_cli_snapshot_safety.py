@@ -1,0 +1,135 @@
+"""A snapshot file is untrusted input: a line that is not what the format
+says (forged JSON, control characters, wrong types, NaN, too long, too deep)
+is refused with one "damaged snapshot FILE line N" error and status 1, and
+the commands that promise a whole answer print nothing before it."""
+
+import gzip
+import io
+import json
+import os
+import subprocess
+import sys
+import tracemalloc
+
+import pytest
+
+from _helpers import BUILD_DIR, cli_in_process
+from libfc._flow import Flow
+from libfc.cli import _output, snapshot
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FLOW = {"id": 7, "flags": 3, "table": 1, "port": 9, "vni": 5001, "ipv6": False, "src": "10.0.0.1", "dst": "10.0.0.2",
+        "proto": 6, "proto_name": "tcp", "ether_type": 2048, "ether_type_name": "ipv4", "vlan": 0,
+        "src_mac": "02:00:00:00:00:01", "dst_mac": "02:00:00:00:00:02", "inner_dst_mac": "00:00:00:00:00:00",
+        "entities": [{"actions": ["dst_port"], "dst_ports": [9]}], "packets": 32, "age_s": 4, "expires_in_s": 180}
+HEADER = {"format": snapshot.FORMAT, "version": 1, "time": 5000.0, "host": "a.example.net"}
+GOOD = 300  # valid flows before the damaged line
+
+
+def flow_line(**change):
+    return json.dumps(dict(FLOW, **change)) + "\n"
+
+
+# Each damaged line and the words its error ends with.
+BAD_LINES = {
+    "forged json in a mac": (flow_line(src_mac='x","zz":0}\n{"id":1'), 'src_mac is "x\\",\\"zz\\":0}\\n{\\"id\\":1"'),
+    "control characters": (flow_line(dst="\x1b]0;owned\x07"), 'dst is "\\u001b]0;owned\\u0007", not an address'),
+    "id text": (flow_line(id="abc"), 'id is "abc", not an integer from 0 to 18446744073709551615'),
+    "packets null": (flow_line(packets=None), "packets is null, not an integer"),
+    "id bool": (flow_line(id=True), "id is true, not an integer"),
+    "vlan out of range": (flow_line(vlan=4096), "vlan is 4096, not an integer from 0 to 4095"),
+    "address scope": (flow_line(ipv6=True, src="fe80::1%eth0"), 'src is "fe80::1%eth0", not an address of the '
+                                                                 'family ipv6 gives'),
+    "unknown action": (flow_line(entities=[{"actions": ["$(reboot)"], "dst_ports": []}]), "entities is"),
+    "missing field": (json.dumps({k: v for k, v in FLOW.items() if k != "vni"}) + "\n", "vni is missing"),
+    "nan": (flow_line().replace('"packets": 32', '"packets": NaN'), "not JSON (NaN is not a number JSON allows)"),
+    "too long": (flow_line(pad="x" * 65536), "longer than 65536 bytes"),
+    "too deep": (flow_line(pad=[[[[[[[[[]]]]]]]]]), "nested more than 8 deep"),
+    "not json": ('{"id" 7}\n', "not JSON (Expecting ':' delimiter at character 7)"),
+}
+# The readers, and whether they promise a whole answer (print nothing before a refusal).
+COMMANDS = [(["flows", "--from", "{bad}"], False), (["flows", "--from", "{bad}", "--json-lines"], False),
+            (["flows", "--from", "{bad}", "--sort", "packets"], True), (["diff", "{good}", "{bad}"], True),
+            (["diff", "{bad}", "{good}", "--json"], True), (["top", "--once", "--file", "{bad}"], True)]
+
+
+def write(path, lines, header=HEADER):
+    with gzip.open(path, "wt") as out:
+        out.write(json.dumps(header) + "\n")
+        out.writelines(lines)
+        out.write(json.dumps({"end": True, "flows": len(lines)}) + "\n")
+    return str(path)
+
+
+@pytest.fixture
+def good(tmp_path):
+    return write(tmp_path / "good.snap", [flow_line(id=n, packets=n) for n in range(GOOD)])
+
+
+@pytest.mark.parametrize("command, whole", COMMANDS)
+@pytest.mark.parametrize("case", BAD_LINES)
+def test_a_damaged_line_is_refused_with_its_number_before_a_whole_answer(tmp_path, capsys, good, case, command,
+                                                                         whole):
+    line, said = BAD_LINES[case]
+    bad = write(tmp_path / "bad.snap", [flow_line(id=n) for n in range(GOOD)] + [line])
+    status, out, err = cli_in_process(capsys, *[part.format(bad=bad, good=good) for part in command])
+    assert status == 1 and err.startswith("libfc %s: error: damaged snapshot %s line %d: " % (
+        command[0], bad, GOOD + 2)) and said in err and err.count("\n") == 1, err
+    assert out == "" if whole else out.count("\n") <= GOOD + 1
+
+
+@pytest.mark.parametrize("header, said", [
+    (dict(HEADER, time=float("inf")), "not JSON (Infinity is not a number JSON allows)"),
+    (dict(HEADER, time=float("nan")), "not JSON (NaN is not a number JSON allows)"),
+    (dict(HEADER, host="\x1b[2J"), 'host is "\\u001b[2J", not a printable text'),
+    (dict(HEADER, stats={"lookup": {"nhits": -1}}), "stats is"),
+])
+def test_a_damaged_header_is_refused(tmp_path, capsys, header, said):
+    bad = write(tmp_path / "bad.snap", [], header)
+    status, out, err = cli_in_process(capsys, "diff", bad, bad)
+    assert (status, out) == (1, "") and err.startswith("libfc diff: error: damaged snapshot %s line 1: %s" % (
+        bad, said)), err
+
+
+def test_a_line_that_inflates_without_end_costs_one_line(tmp_path):
+    bomb = tmp_path / "bomb.snap"
+    with gzip.open(bomb, "wb") as out:
+        out.write((json.dumps(HEADER) + "\n").encode() + b"[" * (16 << 20))
+    tracemalloc.start()
+    with pytest.raises(snapshot.CommandError, match="line 2: longer than 65536 bytes"):
+        snapshot.Snapshot(str(bomb)).count_rest()
+    assert tracemalloc.get_traced_memory()[1] < 1 << 20
+    tracemalloc.stop()
+
+
+def exhausted(record):
+    raise MemoryError
+
+
+@pytest.mark.parametrize("command", [["flows", "--from", "{}", "--sort", "id"], ["diff", "{}", "live"],
+                                     ["top", "--once", "--file", "{}"]])
+def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
+    monkeypatch.setattr(snapshot, "flow_of", exhausted)
+    status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
+    assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
+        command[0], good))
+
+
+@pytest.mark.parametrize("text", ['x","zz":0}\n{"id":1', "\x1b[31m\x9b2J\u202e", "\udcff"])
+def test_output_escapes_every_text(text):
+    flow = snapshot.flow_of(dict(FLOW, src_mac=text, dst=text, entities=[{"actions": [text], "dst_ports": []}]))
+    document = json.loads(flow.json_text())
+    assert (document["src_mac"], document["dst"], document["entities"][0]["actions"]) == (text, text, [text])
+    assert document == json.loads(json.dumps(flow.as_dict()))
+    out = io.StringIO()
+    table = _output.StreamingTable(["NAME"], out=out, width=0)
+    table.add(["a" + text])
+    table.finish()
+    assert out.getvalue().splitlines()[1] == "a" + text.encode("unicode_escape").decode()
+
+
+def test_the_fuzz_harness_over_seeded_random_inputs():
+    harness = os.path.join(HERE, "fuzz", "fuzz_snapshot_atheris.py")
+    proc = subprocess.run([sys.executable, harness, "--random", "2000", "5"], capture_output=True, text=True,
+                          env=dict(os.environ, LIBFC_BUILD_DIR=BUILD_DIR), timeout=300)
+    assert proc.stdout.splitlines()[-1:] == ["snapshot harness: 2000 random inputs, seed 5"], proc.stderr[-3000:]
