@@ -10,7 +10,7 @@ import _libfc
 # import the __future__ module with the package.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any
+    from typing import Any, ClassVar
 
 _MAC_PATTERN = r"[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(?:\1[0-9A-Fa-f]{2}){4}"
 
@@ -31,6 +31,7 @@ class Octets:
     # "this" is what the module reads to find the pointer; the record that
     # owns the memory rides along so both die together.
     __slots__ = ("this", "_storage", "_length")
+    this: "Any"
 
     def __init__(self, data: "Any") -> None:
         image = memoryview(data).tobytes()
@@ -56,7 +57,8 @@ class Octets:
             return bytes(self) == bytes(other)
         return NotImplemented
 
-    __hash__ = None  # type: ignore[assignment]  # the bytes can be changed through the pointer
+    # Unhashable: the bytes can be changed through the pointer.
+    __hash__: "ClassVar[None]" = None  # type: ignore[assignment]
 
     def __repr__(self) -> str:
         return "Octets(%r)" % bytes(self)

@@ -11,7 +11,7 @@ import _libfc
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Dict, List, Optional, Tuple, Union
+    from typing import Any, ClassVar, Dict, List, Optional, Tuple, Union
 
     _Address = Union[ipaddress.IPv4Address, ipaddress.IPv6Address]
     # One action entity: its action names and its destination ports.
@@ -214,7 +214,7 @@ class Flow:
             return NotImplemented
         return all(getattr(self, name) == getattr(other, name) for name in self.FIELDS)
 
-    __hash__ = None  # type: ignore[assignment]
+    __hash__: "ClassVar[None]" = None  # type: ignore[assignment]
 
     def __repr__(self) -> str:
         return "Flow(id=%d, port=%d, %s -> %s, proto=%d, packets=%d)" % (

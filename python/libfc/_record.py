@@ -124,7 +124,8 @@ class _Record(_record_base):
             return NotImplemented
         return self is other or bytes(self) == bytes(other)
 
-    __hash__ = None  # type: ignore[assignment]  # records change in place
+    # Unhashable: records change in place.
+    __hash__: "ClassVar[None]" = None  # type: ignore[assignment]
 
     def __copy__(self: "_R") -> "_R":
         from ._values import copy_record
