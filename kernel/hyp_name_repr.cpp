@@ -22,6 +22,5 @@ PyObject *hyp_Name_repr(PyObject *, PyObject *args) noexcept {
     std::size_t length = 0;
     auto measure = [text, &length] { length = strnlen(text, sizeof(hyp_Name::string)); };
     if (trap::armed(measure)) return trap::raise_abandoned_call();
-    // A repr never fails: bytes that are not UTF-8 show as \xNN.
-    return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "backslashreplace");
+    return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "strict");
 }

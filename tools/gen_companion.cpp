@@ -250,7 +250,7 @@ from _libfc_fields import describe_field as _field, record_initializer as _initi
 
 from ._addresses import AddressField as _address
 from ._headers import EXTRA_BASES as _extra_bases
-from ._record import _Record
+from ._record import _Record, text_repr as _text_repr
 from ._sequence import _Sequence
 
 _instance_method = _libfc.SWIG_PyInstanceMethod_New
@@ -525,7 +525,9 @@ int main(int argc, char **argv) {
         case LineKind::Method: {
             const std::string attribute = method_attribute(l);
             if (sequence && is_sequence_method(attribute)) break;  // the mixin's bounded version stands
-            cls += "    " + attribute + " = _instance_method(" + module_function(l.name) + ")\n";
+            // A repr never fails: the module's strict text becomes an escaped one.
+            const char *wrap = attribute == "__repr__" ? "_text_repr(" : "_instance_method(";
+            cls += "    " + attribute + " = " + wrap + module_function(l.name) + ")\n";
             pyi += "    def " + attribute + "(self, *args: Any) -> Any: ...\n";
             break;
         }

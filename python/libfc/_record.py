@@ -168,6 +168,19 @@ class _Record(_record_base):
         assign(self, values, caller)
 
 
+def text_repr(method: "Any") -> "Any":
+    """A __repr__ made of the module's text method, which decodes strictly:
+    bytes that are not UTF-8 show as \\xNN instead of failing the repr."""
+
+    def __repr__(self: "Any") -> str:
+        try:
+            return str(method(self))
+        except UnicodeDecodeError as error:
+            return bytes(error.object).decode("utf-8", "backslashreplace")
+
+    return __repr__
+
+
 def _release_at_exit() -> None:
     # Owned records still alive at exit are handed to keepers before the
     # interpreter's teardown, which would otherwise report them as leaks on
