@@ -15,7 +15,7 @@ inline bool is_text_or_bytes(PyObject *value) {
 }
 
 // The six bytes of value when it is a text of six pairs of hex digits joined
-// by ':' or '-' ("00:50:56:aa:bb:cc") or a bytes-like object of six bytes:
+// by ':' or '-' ("02:00:00:aa:bb:cc") or a bytes-like object of six bytes:
 // 0 with out filled; 1 when value is neither (nothing raised, the caller
 // tries it as a pointer); -1 with ValueError (a malformed text, a wrong
 // length) naming label ("Record.field"), or the interpreter's exception.

@@ -22,7 +22,7 @@ import tempfile
 import time
 
 TABLES, ENTRIES = 4, 512
-# The traffic's switch ports (DvsPortset-0 .. vSwitch0, eight each).
+# The traffic's switch ports (portset-0 .. switch0, eight each).
 PORTS = [base + port for base in (0x2000000, 0x4000000, 0x6000000) for port in range(1, 9)]
 
 WRITER = r"""

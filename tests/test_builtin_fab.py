@@ -77,7 +77,7 @@ def take_block(function, *args):
     return status, content
 
 
-def add_switch(switch_id=SW, max_ports=8, version=0x07000000, class_name=b"etherswitch", ports=()):
+def add_switch(switch_id=SW, max_ports=8, version=0x07000000, class_name=b"quorix.ethernet", ports=()):
     assert lib.DVSHYP_SwitchAdd(switch_id, class_name, max_ports, version) == OK
     for port in ports:
         assert lib.DVSHYP_PortAdd(switch_id, port, None, 0) == OK
@@ -107,8 +107,8 @@ def item_records(body):
 # ---- switches -----------------------------------------------------------------
 
 @pytest.mark.parametrize("switch_id, class_name, expected", [
-    (None, b"etherswitch", BAD_PARAM), (b"", b"etherswitch", _libfc.HYP_INVALID_NAME), (b"s" * 63, b"etherswitch", OK),
-    (b"s" * 64, b"etherswitch", _libfc.HYP_NAME_TOO_LONG), (SW, None, BAD_PARAM),
+    (None, b"quorix.ethernet", BAD_PARAM), (b"", b"quorix.ethernet", _libfc.HYP_INVALID_NAME), (b"s" * 63, b"quorix.ethernet", OK),
+    (b"s" * 64, b"quorix.ethernet", _libfc.HYP_NAME_TOO_LONG), (SW, None, BAD_PARAM),
     (SW, b"c" * 128, _libfc.HYP_NAME_TOO_LONG),
 ])
 def test_switch_add_checks_its_arguments(switch_id, class_name, expected):
@@ -142,7 +142,7 @@ def test_aliases_portsets_and_association():
     lib.DVSHYP_SwitchAssociate(SW)
     buf64.value = b""
     assert lib.DVSAliasToSwitchId(b"dvs-a", buf64) == OK and buf64.value == SW
-    assert lib.DVSAliasToPortsetName(b"dvs-a", buf128) == OK and re.fullmatch(rb"DvsPortset-\d+", buf128.value)
+    assert lib.DVSAliasToPortsetName(b"dvs-a", buf128) == OK and re.fullmatch(rb"portset-\d+", buf128.value)
     portset = buf128.value
     assert lib.DVSPortsetNameToAlias(portset, buf128) == OK and buf128.value == b"dvs-a"
     assert lib.DVSPortsetNameToAlias(b"nope", buf128) == NOT_FOUND
@@ -385,9 +385,9 @@ def collect(walk, *leading, stop_after=None, read=lambda entry: entry):
 def test_iteration_over_switches_ports_and_properties():
     assert lib.fabemu_populate(3, 5, 11) == OK
     switches = collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)
-    assert sorted(switches) == [b"dvSwitch-0", b"dvSwitch-1", b"dvSwitch-2"]
+    assert sorted(switches) == [b"dvs-0", b"dvs-1", b"dvs-2"]
     assert len(collect(lib.DVSState_SwitchForEach, stop_after=2)) == 2
-    sw = lib.DVSState_SwitchFindByAlias(b"dvSwitch-1")
+    sw = lib.DVSState_SwitchFindByAlias(b"dvs-1")
     assert collect(lib.DVSState_PortForEach, sw, read=lib.DVS_PortId) == [b"0", b"1", b"2", b"3", b"4"]
     assert len(collect(lib.DVSState_PortForEach, sw, stop_after=1)) == 1
     # What the property walks visit: test_libfc_ptr.py's iteration test.

@@ -67,7 +67,7 @@ def test_init_replaces_the_store_with_a_block_while_deserialize_merges_it():
     assert lib.DVSHYP_StateInit(snapshot, len(snapshot)) == OK and state_block() == snapshot
     assert lib.DVSState_ConfigReset() == OK and records_by_tag(state_block())[1] == {}
     assert lib.DVSHYP_StateInit(snapshot, len(snapshot)) == OK and state_block() == snapshot
-    assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvSwitch-1")) == b"dvSwitch-1"  # the mirrored alias
+    assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvs-1")) == b"dvs-1"  # the mirrored alias
     assert lib.DVSHYP_StateInit(None, 5) == _libfc.HYP_BAD_PARAM
     assert lib.DVSHYP_StateInit(None, 0) == OK  # no block: just load
 
@@ -147,7 +147,7 @@ def child(code, db, timeout=120, wait=True):
 
 def test_state_persists_across_processes(switch_store):
     # This process looked at the store (the fixture's load) before its file was made.
-    result = child('assert lib.DVSHYP_SwitchAdd(b"from-child", b"etherswitch", 4, 3) == 0', switch_store)
+    result = child('assert lib.DVSHYP_SwitchAdd(b"from-child", b"quorix.ethernet", 4, 3) == 0', switch_store)
     assert result.returncode == 0, result.stderr
     assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"from-child")) == b"from-child"
     assert lib.DVSHYP_SwitchRemove(b"from-child") == OK
@@ -188,7 +188,7 @@ def test_a_store_with_scribbled_pages_fails_calls_cleanly_with_at_most_one_line(
         out, n = ctypes.c_void_p(), ctypes.c_int()
         lib.DVSLoadConfig(), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)
         for i in range(6):
-            lib.DVSState_SwitchFindByAlias(b"dvSwitch-%d" % i)
+            lib.DVSState_SwitchFindByAlias(b"dvs-%d" % i)
             lib.DVSHYP_PortDataGet(b"x", b"1", b"n", ctypes.byref(out), ctypes.byref(n))
         lib.DVSHYP_StateGet(ctypes.byref(out), ctypes.byref(n)), lib.fabemu_populate(2, 2, 2)
     """, switch_store)
@@ -334,7 +334,7 @@ def test_a_new_default_store_is_private_whatever_the_umask(runtime_dir, store, t
     assert stat.S_IMODE(store.stat().st_mode) == 0o600
     assert stat.S_IMODE(store.parent.stat().st_mode) == 0o700
     assert [p.name for p in store.parent.iterdir()] == ["fabemu.db"]  # no journal or log beside it
-    assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvSwitch-0")) == b"dvSwitch-0"
+    assert lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvs-0")) == b"dvs-0"
 
 
 def sqlite_file(*statements):
@@ -415,7 +415,7 @@ def test_a_store_on_a_read_only_file_is_read_without_writing_anything(switch_sto
     loaded, block, names, write = as_user(NOBODY, lambda: (
         lib.DVSLoadConfig(), take_block(lib.DVSHYP_StateGet),
         sorted(collect(lib.DVSState_SwitchForEach, read=lib.DVS_SwitchName)), lib.DVSHYP_SwitchAdd(b"s", b"c", 1, 1)))
-    assert (loaded, block, names) == (OK, (OK, expected), [b"dvSwitch-0", b"dvSwitch-1"])
+    assert (loaded, block, names) == (OK, (OK, expected), [b"dvs-0", b"dvs-1"])
     assert write == S.HYP_READ_ONLY
     assert tree(directory) == before
 
@@ -439,7 +439,7 @@ def test_readers_in_three_threads_see_whole_values_while_a_fourth_changes_the_st
     def writer():
         while not stop.is_set():
             for i in ids:
-                if lib.DVSHYP_SwitchAdd(i, b"etherswitch", 4, 1) == OK:
+                if lib.DVSHYP_SwitchAdd(i, b"quorix.ethernet", 4, 1) == OK:
                     alias = b"alias-" + i
                     statuses = {lib.DVSHYP_HostPropSet(i, b"h", i * 40, len(i) * 40, CONFIG),
                                 lib.DVSHYP_GlobalPropSet(i, b"com.quorix.common.alias", alias, len(alias), CONFIG)}
@@ -487,7 +487,7 @@ def test_repeated_calls_keep_the_c_heap_flat():
     calls = itertools.count()
 
     def cycle():
-        lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvSwitch-1"))
+        lib.DVS_SwitchName(lib.DVSState_SwitchFindByAlias(b"dvs-1"))
         lib.DVS_PortAlias(lib.DVSState_PortFind(b"x", b"3"))
         assert lib.DVSHYP_StateGet(C.byref(out), C.byref(n)) == OK
         lib.DVSHYP_DataFree(out)

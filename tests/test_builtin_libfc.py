@@ -142,7 +142,7 @@ def check():
     return problems, report.value.decode()
 
 
-def new_entry(port=7, sip=0x0100000a, dip=0x0200000a, daddr=b"\x00\x50\x56\x00\x00\x02", proto=6,
+def new_entry(port=7, sip=0x0100000a, dip=0x0200000a, daddr=b"\x02\x00\x00\x00\x00\x02", proto=6,
               actions=(1 << ACTION["DST_PORT"]), dports=(8,), packets=1, created=0, entities=1):
     """A flow entry as the datapath hands it in."""
     entity = {"actionsBitMap": actions, "dstPortsNum": len(dports),
@@ -252,7 +252,7 @@ def test_an_installed_flow_reports_what_it_was_given_and_the_counters_follow_it(
     flow = dict(port=21, dports=(30, 31, 32), actions=actions)
     assert add_flow(new_entry(packets=5, **flow)) == 0
     (entry,) = all_flows()
-    assert (entry.port, entry.sip, entry.dip, entry.daddr, entry.proto) == (21, 0x0100000a, 0x0200000a, "00:50:56:00:00:02", 6)
+    assert (entry.port, entry.sip, entry.dip, entry.daddr, entry.proto) == (21, 0x0100000a, 0x0200000a, "02:00:00:00:00:02", 6)
     assert entry.dports(0) == [30, 31, 32] and entry.num_entities == 1
     assert entry.flags & 1 and entry.flags & 4          # in use, several destinations
     assert 1 <= entry.tid <= 16 and entry.pkt_count == 5
@@ -421,21 +421,21 @@ def test_options_keep_values_within_their_limits(kind, default, lowest, highest)
 def test_portset_and_port_enablement_is_kept_and_reported():
     # Through the module: the setters return None, the texts come back as str, NULL as None.
     status = lambda name: (_libfc.FC_GetPortsetStatus(name), _libfc.FC_GetPortsetMcastStatus(name))
-    assert status("DvsPortset-9") == (None, None)
-    assert _libfc.FC_SetHostProp("DvsPortset-9", "com.quorix.net.portset.fc.mcast.enabled", 1) is None
-    assert status("DvsPortset-9") == ("enabled", "enabled")
-    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == "enabled"
+    assert status("portset-9") == (None, None)
+    assert _libfc.FC_SetHostProp("portset-9", "com.quorix.net.portset.fc.mcast.enabled", 1) is None
+    assert status("portset-9") == ("enabled", "enabled")
+    assert _libfc.FC_GetFlowCacheEnabled("portset-9", "12") == "enabled"
     for direction, text in [(0, "disabled"), (1, "ingress"), (2, "egress"), (3, "enabled")]:
-        assert _libfc.FC_SetPortProp("DvsPortset-9", "12", direction) is None
-        assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == text
-    _libfc.FC_SetHostProp("DvsPortset-9", "com.quorix.net.portset.fc.enabled", 0)
-    assert status("DvsPortset-9") == ("disabled", "enabled")
-    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-9", "12") == "disabled"
-    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-8", "12") is None
+        assert _libfc.FC_SetPortProp("portset-9", "12", direction) is None
+        assert _libfc.FC_GetFlowCacheEnabled("portset-9", "12") == text
+    _libfc.FC_SetHostProp("portset-9", "com.quorix.net.portset.fc.enabled", 0)
+    assert status("portset-9") == ("disabled", "enabled")
+    assert _libfc.FC_GetFlowCacheEnabled("portset-9", "12") == "disabled"
+    assert _libfc.FC_GetFlowCacheEnabled("portset-8", "12") is None
 
 
 def test_flows_arriving_on_a_port_without_ingress_caching_are_not_cached():
-    LIB.FC_SetPortProp(b"DvsPortset-0", b"77", 2)
+    LIB.FC_SetPortProp(b"portset-0", b"77", 2)
     assert add_flow(new_entry(port=77)) == -1
     assert add_flow(new_entry(port=78)) == 0
     assert stats()["unsupported"] == 1
@@ -444,21 +444,21 @@ def test_flows_arriving_on_a_port_without_ingress_caching_are_not_cached():
 # ---- Refusals through the trap --------------------------------------------------------------
 
 @pytest.mark.parametrize("call, args, named", [
-    ("FC_GetFlows", filter_args(daddr="00:50:56:zz:00:01"), "00:50:56:zz:00:01"),
-    ("FC_GetFlows", filter_args(innerdaddr="00:50:56:00:01"), "00:50:56:00:01"),
-    ("FC_RemoveFlows", filter_args(daddr="00:50:56:00:00:01:02"), "00:50:56:00:00:01:02"),
+    ("FC_GetFlows", filter_args(daddr="02:00:00:zz:00:01"), "02:00:00:zz:00:01"),
+    ("FC_GetFlows", filter_args(innerdaddr="02:00:00:00:01"), "02:00:00:00:01"),
+    ("FC_RemoveFlows", filter_args(daddr="02:00:00:00:00:01:02"), "02:00:00:00:00:01:02"),
     ("FC_IOCSetConfigOption", [9, 1], "9"),
     ("FC_IOCGetConfigOption", [-1], "-1"),
     ("FC_InvalidateFCFlowEntry", [5, 7], "7"),
-    ("FC_SetPortProp", [b"DvsPortset-0", b"3", 4], "4"),
-    ("FC_SetHostProp", [b"DvsPortset-0", b"com.quorix.net.port.fc.enabled", 1], "com.quorix.net.port.fc.enabled"),
+    ("FC_SetPortProp", [b"portset-0", b"3", 4], "4"),
+    ("FC_SetHostProp", [b"portset-0", b"com.quorix.net.port.fc.enabled", 1], "com.quorix.net.port.fc.enabled"),
 ])
 def test_bad_input_is_refused_with_value_error_naming_it_and_changes_nothing(call, args, named):
     LIB.fcemu_traffic(50, 1)
     before = (get_flows().total, inval_table()[0], [LIB.FC_IOCGetConfigOption(k) for k in range(5)])
     assert named in refused_with(call, *args)
     assert (get_flows().total, inval_table()[0], [LIB.FC_IOCGetConfigOption(k) for k in range(5)]) == before
-    assert LIB.FC_GetPortsetStatus(b"DvsPortset-0") == b"enabled"
+    assert LIB.FC_GetPortsetStatus(b"portset-0") == b"enabled"
 
 
 def test_an_unusable_state_directory_is_reported_as_os_error(monkeypatch, tmp_path):

@@ -326,7 +326,7 @@ def test_garbage_in_the_state_never_crashes_a_reader(flow_cache):
             lib.FC_IOCGetConfigOption(option)
         for call in ["FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats", "FC_GetInvalTableEntries"]:
             getattr(lib, call)()
-        lib.FC_GetFlowCacheEnabled(b"DvsPortset-0", b"33554433")
+        lib.FC_GetFlowCacheEnabled(b"portset-0", b"33554433")
         before = total()
         print(-1 <= lib.fcemu_traffic(100, 5) <= 100, total() <= 4096, before <= 4096)
     """)
@@ -356,7 +356,7 @@ def test_a_process_killed_while_writing_loses_nothing_it_reported_done(flow_cach
     code = textwrap.dedent("""
         import _libfc
         for i in range(1, 10**7):
-            _libfc.FC_SetPortProp("DvsPortset-7", str(i % 50), (i // 50) % 4)
+            _libfc.FC_SetPortProp("portset-7", str(i % 50), (i // 50) % 4)
             print(i, flush=True)
     """)
     proc = subprocess.Popen([sys.executable, "-c", code], env=child_env(), stdout=subprocess.PIPE, text=True)
@@ -379,5 +379,5 @@ def test_a_process_killed_while_writing_loses_nothing_it_reported_done(flow_cach
         allowed = {names[(done // 50) % 4]}
         if in_flight % 50 == port:
             allowed.add(names[(in_flight // 50) % 4])
-        got = _libfc.FC_GetFlowCacheEnabled("DvsPortset-7", str(port))
+        got = _libfc.FC_GetFlowCacheEnabled("portset-7", str(port))
         assert got in allowed, "port %d: %s, last reported write %d" % (port, got, done)

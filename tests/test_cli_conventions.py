@@ -53,7 +53,7 @@ def test_version_names_the_package_version_and_the_libraries_loaded_built_in_or_
 @pytest.mark.parametrize("old, new", [
     ("inval", "inval-table"),
     ("inval --help", "inval-table --help"),
-    ("host DvsPortset-0 mcast off", "portset set DvsPortset-0 mcast off"),
+    ("host portset-0 mcast off", "portset set portset-0 mcast off"),
     ("host sw cache maybe", "portset set sw cache maybe"),
 ])
 def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old, new):
@@ -90,7 +90,7 @@ TABLES = [
     ("flows", flows.HEADERS, "flows"),
     ("inval-table", [c.name for c in inval.COLUMNS], "entities"),
     ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], "switches"),
-    ("dvs host-props dvSwitch-0", [c.name for c in dvs.ITEM_COLUMNS], "items"),
+    ("dvs host-props dvs-0", [c.name for c in dvs.ITEM_COLUMNS], "items"),
 ]
 
 
@@ -159,7 +159,7 @@ DOC = ROOT / "docs" / "json.md"
 SCHEMAS = {schema["$id"]: schema for schema in map(json.loads, re.findall(r"```json\n(.*?)```", DOC.read_text(), re.S))}
 REGISTRY = Registry().with_resources((name, Resource.from_contents(schema)) for name, schema in SCHEMAS.items())
 SHARED = {"urn:libfc:flow", "urn:libfc:value"}  # records the documents refer to
-SWITCH, PORT = "dvSwitch-0", "0"
+SWITCH, PORT = "dvs-0", "0"
 PLACES = {}  # files the commands name, made by the fixture
 
 # Command, and the layout its output has ("...-line": one document a line).
@@ -171,9 +171,9 @@ COMMANDS = [
     ("hashstats --json", "hashstats"),
     ("inval-table --json", "inval-table"),
     ("config get --json", "config"),
-    ("port DvsPortset-0 12 --json", "port"),
+    ("port portset-0 12 --json", "port"),
     ("port nowhere 1 --json", "port"),
-    ("portset status DvsPortset-0 --json", "portset"),
+    ("portset status portset-0 --json", "portset"),
     ("emu traffic --flows 5 --json", "emu-traffic"),
     ("dvs switches --json", "dvs-switches"),
     ("dvs ports %s --json" % SWITCH, "dvs-ports"),
@@ -267,7 +267,7 @@ def bash_completion(tmp_path_factory):
     ("libfc flows remove --a", "--all"),
     ("libfc inval", "inval-table inval invalidate"),
     ("libfc inval --", "--help --json --pretty"),  # an old name completes as its new one
-    ("libfc port DvsPortset-0 12 e", "egress"),
+    ("libfc port portset-0 12 e", "egress"),
     ("libfc emu populate --seed 3 --s", "--switches --seed"),  # an option's value is skipped
     ("libfc emu populate --seed ", ""),
     ("libfc portset ", "status set"),

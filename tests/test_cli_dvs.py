@@ -103,7 +103,7 @@ def test_an_unusable_store_is_an_error_not_an_empty_one_that_carries_the_status_
     path = tmp_path / "fab.db"
     path.write_text("not a switch state store\n" * 100)
     monkeypatch.setenv("FAB_EMU_DB", str(path))
-    for read in (dvs.switches, lambda: dvs.ports("dvSwitch-0")):
+    for read in (dvs.switches, lambda: dvs.ports("dvs-0")):
         with pytest.raises(dvs.DVSError) as info:
             read()
         error = info.value

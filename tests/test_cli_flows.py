@@ -56,21 +56,21 @@ def cached_flows():
 
 def test_a_flow_is_shown_with_its_key_actions_ports_and_counts():
     entry = new_entry(port=7, sip=libfc.ipv4("10.0.0.1"), dip=libfc.ipv4("192.168.5.9"),
-                      daddr=bytes.fromhex("005056aabbcc"), proto=17, packets=42,
+                      daddr=bytes.fromhex("020000aabbcc"), proto=17, packets=42,
                       actions=(1 << _libfc.FC_ACTION_DROP) | (1 << _libfc.FC_ACTION_DST_PORT), dports=(8, 9, 4000))
     assert add_flow(entry) == 0
     listing = json.loads(ok("flows", "--json"))
     assert listing["total"] == listing["shown"] == 1
     flow = listing["flows"][0]
     assert {k: flow[k] for k in ("port", "src", "dst", "proto", "dst_mac", "packets", "ipv6")} == {
-        "port": 7, "src": "10.0.0.1", "dst": "192.168.5.9", "proto": 17, "dst_mac": "00:50:56:aa:bb:cc",
+        "port": 7, "src": "10.0.0.1", "dst": "192.168.5.9", "proto": 17, "dst_mac": "02:00:00:aa:bb:cc",
         "packets": 42, "ipv6": False}
     assert flow["entities"] == [{"actions": ["drop", "dst_port"], "dst_ports": [8, 9, 4000]}]
     assert 0 < flow["expires_in_s"] <= _libfc.FC_DEFAULT_FLOW_EXPR_TIME_SEC and flow["age_s"] < 60
     header, row = ok("flows").splitlines()
     assert header.split()[:5] == ["ID", "PORT", "VNI", "SOURCE", "DESTINATION"]
     cells = set(row.split())
-    assert {"10.0.0.1", "192.168.5.9", "udp", "00:50:56:aa:bb:cc", "drop,dst_port", "8,9,4000", "42"} <= cells, row
+    assert {"10.0.0.1", "192.168.5.9", "udp", "02:00:00:aa:bb:cc", "drop,dst_port", "8,9,4000", "42"} <= cells, row
     age, expires = row.split()[-2:]
     assert re.fullmatch(r"\d+s", age) and re.fullmatch(r"[23]m\d\ds", expires), row
 
@@ -252,12 +252,12 @@ SESSION = [
     ("config get log-level", "log-level  0\n"),
     ("config get --json", '{"schema":1,"options":{"stats_level":1,"log_level":0,"expr_time":60,'
                           '"aging_interval":360,"disable_threshold":0}}\n'),
-    ("port DvsPortset-0 12 egress", "DvsPortset-0 port 12: egress\n"),
-    ("port DvsPortset-0 12 --json", '{"schema":1,"switch":"DvsPortset-0","port":"12","direction":%d,'
+    ("port portset-0 12 egress", "portset-0 port 12: egress\n"),
+    ("port portset-0 12 --json", '{"schema":1,"switch":"portset-0","port":"12","direction":%d,'
                                     '"direction_name":"egress"}\n' % _libfc.FC_PORT_ENABLE_DIR_EGRESS),
-    ("host DvsPortset-0 mcast off", "DvsPortset-0 cache: enabled\nDvsPortset-0 multicast cache: disabled\n"),
-    ("portset set DvsPortset-0 cache off --json",
-     '{"schema":1,"portset":"DvsPortset-0","cache":"disabled","multicast_cache":"disabled"}\n'),
+    ("host portset-0 mcast off", "portset-0 cache: enabled\nportset-0 multicast cache: disabled\n"),
+    ("portset set portset-0 cache off --json",
+     '{"schema":1,"portset":"portset-0","cache":"disabled","multicast_cache":"disabled"}\n'),
     ("portset status nowhere --json", '{"schema":1,"portset":"nowhere","cache":null,"multicast_cache":null}\n'),
     ("portset status nowhere", "nowhere cache: not set\nnowhere multicast cache: not set\n"),
     # The state in FC_EMU_DIR: after a reset the same traffic installs its flows again.
@@ -469,8 +469,8 @@ def test_a_failed_save_leaves_no_file(flow_cache, tmp_path, capsys, monkeypatch)
     (["config", "set", "expr-time", "1000"], "libfc config set", "expr-time value 1000 is outside"),  # the library's
     (["config", "set", "speed", "3"], "libfc config set", "speed"),
     (["config", "get", "speed"], "libfc config get", "speed"),
-    (["port", "DvsPortset-0", "5", "sideways"], "libfc port", "sideways"),
-    (["host", "DvsPortset-0", "cache", "maybe"], "libfc host", "maybe"),
+    (["port", "portset-0", "5", "sideways"], "libfc port", "sideways"),
+    (["host", "portset-0", "cache", "maybe"], "libfc host", "maybe"),
     (["emu", "traffic", "--flows", "-3"], "libfc emu traffic", "--flows"),
     (["emu", "traffic", "--flows", "1000001"], "libfc emu traffic", "--flows"),  # more than it does at once
     (["emu", "traffic", "--flows", "4294967295"], "libfc emu traffic", "--flows"),

@@ -181,8 +181,8 @@ def test_copy_of_an_owned_text_has_its_own_text():
 
 
 def test_keyword_construction_and_the_runtime_attributes():
-    key = libfc.FC_FlowKey(portID=5, vni=7, l2Key={"daddr": "00:50:56:aa:bb:cc"})
-    assert (key.portID, key.vni, key.l2Key.daddr, key.proto) == (5, 7, "00:50:56:aa:bb:cc", 0)
+    key = libfc.FC_FlowKey(portID=5, vni=7, l2Key={"daddr": "02:00:00:aa:bb:cc"})
+    assert (key.portID, key.vni, key.l2Key.daddr, key.proto) == (5, 7, "02:00:00:aa:bb:cc", 0)
     # Declaration order, whatever the keywords' order: ipv6Key overlays ipv4Key.
     union = libfc.FC_FlowKey_ipKey(ipv6Key={"sip": "2001:db8::1"}, ipv4Key={"sip": "10.0.0.1"})
     assert union.ipv6Key.sip_addr == ipaddress.IPv6Address("2001:db8::1")
@@ -262,7 +262,7 @@ HW_FIELDS = [
 def test_hardware_address_fields_take_text_and_bytes(cls, name):
     a, b = cls(), type("Sub", (cls,), {})()  # the subclass takes the property path
     assert getattr(a, name) == "00:00:00:00:00:00"
-    for given, read in (("00:50:56:AA:bb:cc", "00:50:56:aa:bb:cc"), ("02-00-00-00-00-01", "02:00:00:00:00:01"),
+    for given, read in (("02:00:00:AA:bb:cc", "02:00:00:aa:bb:cc"), ("02-00-00-00-00-01", "02:00:00:00:00:01"),
                         (bytes.fromhex("0a0b0c0d0e0f"), "0a:0b:0c:0d:0e:0f"), (libfc.mac("01:02:03:04:05:06"),
                                                                               "01:02:03:04:05:06")):
         setattr(a, name, given)
@@ -346,7 +346,7 @@ def test_no_leak_line_at_exit():
         holder.cycle = holder
         holder.records = [libfc.FC_FlowKey(vni=1), libfc.FC_FlowEntryIOC(), libfc.FC_InvalData(psName="x")]
         holder.view = libfc.FC_FlowEntryIOC().fkey
-        holder.octets = libfc.mac("00:50:56:aa:bb:cc")
+        holder.octets = libfc.mac("02:00:00:aa:bb:cc")
         print("end")
         """
     )

@@ -168,7 +168,7 @@ SW = "sw-1"
 @pytest.fixture
 def switch():
     assert LIB.fabemu_reset() == 0
-    assert _libfc.DVSHYP_SwitchAdd(SW, "etherswitch", 8, 1) == _libfc.HYP_OK
+    assert _libfc.DVSHYP_SwitchAdd(SW, "quorix.ethernet", 8, 1) == _libfc.HYP_OK
     assert _libfc.DVSHYP_PortAdd(SW, "p1", None, 0) == _libfc.HYP_OK
     return _libfc.DVSState_SwitchFindByAlias(SW)
 
@@ -181,7 +181,7 @@ def test_results_keep_their_values_and_handles_take_any_pointer_object(switch):
     assert _libfc.DVSHYP_SwitchSetMaxPorts(SW, 0xFFFFFFFF) == _libfc.HYP_OK
     assert (_libfc.DVS_Version(switch), _libfc.DVS_GetMaxPorts(switch)) == (0x80000001, -1)
     # Item types and their comparison: test_builtin_fab.py's lookup test.
-    assert (_libfc.DVS_SwitchId(switch), _libfc.DVS_ClassName(switch)) == (SW, "etherswitch")
+    assert (_libfc.DVS_SwitchId(switch), _libfc.DVS_ClassName(switch)) == (SW, "quorix.ethernet")
     # Any pointer object passes unchecked; the library judges the handle.
     record = _libfc.new_DVPortData()
     try:

@@ -17,7 +17,7 @@ LIB = builtin_library("libfc.so")
 LIB.fcemu_traffic.argtypes = [ctypes.c_uint, ctypes.c_uint]
 STATUS = ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 
-PORTSET = "DvsPortset-0"
+PORTSET = "portset-0"
 NO_FILTER = (0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
 FILTER_TYPES = ["hyp_uint32", "hyp_uint32", "hyp_Bool", "hyp_uint32", "char const *", "hyp_uint32",
                 "hyp_uint32", "hyp_uint32", "hyp_uint32", "char const *", "hyp_uint32"]
@@ -161,7 +161,7 @@ def test_thousands_of_abandoned_calls_leave_the_interpreter_healthy():
         del info
     assert sys.getrefcount(RuntimeError) == refs
     # Calls made after the jumps return normally and see the same state.
-    _libfc.FC_SetPortProp("DvsPortset-3", "9", 1)
-    assert _libfc.FC_GetFlowCacheEnabled("DvsPortset-3", "9") == "ingress"
+    _libfc.FC_SetPortProp("portset-3", "9", 1)
+    assert _libfc.FC_GetFlowCacheEnabled("portset-3", "9") == "ingress"
     assert isinstance(_libfc.FC_IOCGetConfigOption(0), int)
     assert STATUS.value == 0

@@ -38,11 +38,11 @@ def test_ps_name_leaves_texts_it_did_not_copy_alone():
     assert run_python_ok("""
         import ctypes, _libfc, libfc
         d = _libfc.new_FC_InvalData()
-        library_text = ctypes.create_string_buffer(b"vds-library", 64)
+        library_text = ctypes.create_string_buffer(b"fab-library", 64)
         ctypes.memmove(int(d), ctypes.addressof(library_text).to_bytes(8, "little"), 8)
-        assert _libfc.FC_InvalData_psName_get(d) == "vds-library"
+        assert _libfc.FC_InvalData_psName_get(d) == "fab-library"
         _libfc.FC_InvalData_psName_set(d, "mine")
-        assert library_text.value == b"vds-library"
+        assert library_text.value == b"fab-library"
         key = _libfc.FC_InvalData_invalidationData_get(d)
         _libfc.FC_InvalHashKeyValue_vdrId_set(key, 7)  # the storage now holds a key, not a text
         _libfc.FC_InvalData_psName_set(d, "again")

@@ -39,7 +39,7 @@ FC, FAB = builtin_library("libfc.so"), builtin_library("libfabPublic.so")
 FAB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 HELD = {}  # records a cycle works on, made by the test so they die before the interpreter
 TEXT = "portset-" + "n" * 40
-FILTER = [0, 0, "\0", 0, "00:50:56:00:00:02", 0, 0, 0, 0, None, 0]
+FILTER = [0, 0, "\0", 0, "02:00:00:00:00:02", 0, 0, 0, 0, None, 0]
 ALL_FLOWS = FILTER[:4] + [None] + FILTER[5:]
 CELLS = ["voidpp", "intp", "uint32p", "DVPortListpp", "OpaqueDVPortDatapp"]
 
@@ -64,7 +64,7 @@ def records_deleted_dropped_and_wrapped():
     inst = libfc.hyp_MgmtInstances()
     inst.numInstances = 7
     inst.numInstances
-    inst.instanceNames.string = "vmk0"
+    inst.instanceNames.string = "hostnic0"
 
 
 def nested_views():
@@ -120,20 +120,20 @@ def packed(size):
 # --- library operations: text copies on success, refusal and a library jump ------------------
 
 def operation_texts_succeed():
-    _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "7")
-    _libfc.FC_GetPortsetStatus("DvsPortset-0")
-    _libfc.FC_SetHostProp("DvsPortset-0", "com.quorix.net.portset.fc.enabled", "\x01")
+    _libfc.FC_GetFlowCacheEnabled("portset-0", "7")
+    _libfc.FC_GetPortsetStatus("portset-0")
+    _libfc.FC_SetHostProp("portset-0", "com.quorix.net.portset.fc.enabled", "\x01")
     _libfc.FC_GetFlows(*FILTER)
 
 
 def operation_texts_refused():
     # A later argument refused after earlier texts were copied, or the
     # library refusing the values after the copies reached it.
-    refused(_libfc.FC_GetFlowCacheEnabled, "DvsPortset-0", 7)
-    refused(_libfc.FC_SetPortProp, "DvsPortset-0", "7", "not a direction")
+    refused(_libfc.FC_GetFlowCacheEnabled, "portset-0", 7)
+    refused(_libfc.FC_SetPortProp, "portset-0", "7", "not a direction")
     refused(_libfc.FC_GetFlows, *FILTER[:10], -1)
     refused(_libfc.FC_GetFlows, *FILTER[:9], "\ud800", 0)
-    refused(_libfc.FC_SetHostProp, "DvsPortset-0", "no such property", "\x01")
+    refused(_libfc.FC_SetHostProp, "portset-0", "no such property", "\x01")
     refused(_libfc.FC_GetFlows, *FILTER[:4], "not a mac address", *FILTER[5:])
 
 
@@ -368,7 +368,7 @@ chained = _libfc.new_hyp_Name()
 chained.append(_libfc.new_FC_FlowKey())
 packed = _swigtest.swigtest_packed(b"\\x01\\x02\\x03")
 big = _swigtest.swigtest_packed(bytes(600))
-name = libfc.hyp_Name(string="vmk0")
+name = libfc.hyp_Name(string="hostnic0")
 sig = libfc.hyp_MgmtApiSignature()
 status = libfc.hyp_FabPortStatus(displayStr="display")
 data = libfc.FC_InvalData()
@@ -383,7 +383,7 @@ calls = [
     lambda: _libfc.FC_InvalData_psName_set(data, "portset-name"), lambda: _libfc.FC_InvalData_psName_get(data),
     lambda: _libfc.hyp_FabPortStatus_flags_set(status, 2**70), lambda: _libfc.hyp_FabPortStatus_flags_set(status),
     lambda: _libfc.hyp_Name_string_get(5), lambda: str(_libfc.cvar), lambda: _libfc.cvar.hyp_ModuleCurrentID,
-    lambda: _libfc.FC_GetFlowCacheEnabled("DvsPortset-0", "1"), lambda: _libfc.ovl_INTBitmapConvert(5),
+    lambda: _libfc.FC_GetFlowCacheEnabled("portset-0", "1"), lambda: _libfc.ovl_INTBitmapConvert(5),
 ]
 
 failed = [False] * len(calls)  # set without allocating while the hook is on
@@ -400,7 +400,7 @@ for start in range(0, 40):
         finally:
             _testcapi.remove_mem_hooks()
 # Once the hook is gone every call works again.
-assert repr(p).startswith("<Swig Object") and name.string == "vmk0" and str(packed) == "_010203_p_char"
+assert repr(p).startswith("<Swig Object") and name.string == "hostnic0" and str(packed) == "_010203_p_char"
 del p, chained, packed, big, name, sig, status, data, calls
 gc.collect()
 print("failed", sum(failed))

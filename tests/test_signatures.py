@@ -81,9 +81,9 @@ def test_operation_parameters_are_named_as_declared(name, parameters):
 PLAIN_TYPES = {"int": (int,), "str": (str,), "Optional[str]": (str, type(None)), "None": (type(None),)}
 # Operations of each plain result type, and every field getter whose stub names one.
 RESULTS = [
-    ("DVPortExist", ("dvSwitch-none", "0")),          # hyp_Bool: a one-character text
+    ("DVPortExist", ("dvs-none", "0")),          # hyp_Bool: a one-character text
     ("HYP_ReturnStatusToString", (0,)),
-    ("FC_GetPortsetStatus", ("vSwitch0",)),
+    ("FC_GetPortsetStatus", ("switch0",)),
     ("FC_IOCGetConfigOption", (0,)),
     ("ovl_INTBitmapConvert", (1,)),
     ("FC_ACTION_SIZE", ()),

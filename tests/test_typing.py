@@ -32,7 +32,7 @@ stats: list = libfc.stats()
 name: int = libfc.dvs.switches()[0].id
 main(["stats"], 1)
 data: str = _libfc_ptr.cdata(_libfc_ptr.new_intp(), 4)
-flag: int = _libfc.DVPortExist("dvSwitch-0", "0")
+flag: int = _libfc.DVPortExist("dvs-0", "0")
 generation: str = libfc.inval_entries()["generation"]
 libfc.FC_FlowKey(portId=5)
 libfc.FC_FlowKey(portID="x")

@@ -54,17 +54,17 @@ constexpr uint32_t kRuntimeVolatile = RUNTIME_PROP_TYPE | VOLATILE_PROP_TYPE;
 constexpr uint32_t kPolicy = POLICY_PROP_TYPE;
 
 void populate_switch(sqlite3 *db, Generator &g, unsigned index, unsigned ports) {
-    static const char *const kClasses[] = {"etherswitch", "cswitch", "nsx.switch"};
+    static const char *const kClasses[] = {"quorix.ethernet", "quorix.overlay", "quorix.edge"};
     static const uint32_t kVersions[] = {0x06050000, 0x07000000, 0x08000300};
     std::string id = switch_uuid(g);
-    std::string alias = "dvSwitch-" + std::to_string(index);
+    std::string alias = "dvs-" + std::to_string(index);
     uint32_t uplinks = 2 + g.below(3);
 
     Statement(db, "INSERT INTO switches(id, class_name, portset, version, max_ports, associated) "
                   "VALUES(?, ?, ?, ?, ?, ?)")
         .bind(1, id)
         .bind(2, kClasses[g.below(3)])
-        .bind(3, "DvsPortset-" + std::to_string(index))
+        .bind(3, "portset-" + std::to_string(index))
         .bind(4, int64_t{kVersions[g.below(3)]})
         .bind(5, int64_t{ports} + 64)
         .bind(6, int64_t{index % 5 != 4})  // every fifth switch is not associated with this host
@@ -78,8 +78,8 @@ void populate_switch(sqlite3 *db, Generator &g, unsigned index, unsigned ports) 
     prop(Scope::Global, "", "com.quorix.common.uplinkPorts", kConfig, text_value("uplink1,uplink2"));
     prop(Scope::Global, "", "com.cisco.svs.switch.cdp", kPolicy, text_value(g.below(2) ? "listen" : "both"));
     prop(Scope::Host, "", "com.quorix.common.host.volatile.status", kRuntimeVolatile, u32_value(0));
-    prop(Scope::Host, "", "com.quorix.common.host.portset", kConfig, text_value("DvsPortset-" + std::to_string(index)));
-    prop(Scope::Host, "", "com.quorix.common.host.uplinkPorts", kConfig, text_value("vmnic0,vmnic1"));
+    prop(Scope::Host, "", "com.quorix.common.host.portset", kConfig, text_value("portset-" + std::to_string(index)));
+    prop(Scope::Host, "", "com.quorix.common.host.uplinkPorts", kConfig, text_value("uplink0,uplink1"));
     prop(Scope::Host, "", "com.acme.host.telemetry", kRuntimeVolatile | NO_SYNC_PROP_TYPE, text_value("enabled"));
     for (uint32_t u = 0; u < uplinks; ++u)
         write_property(db, PropertyRecord{id, static_cast<uint8_t>(Scope::Uplink), std::to_string(u),

@@ -103,7 +103,7 @@ void hand_out(void **data, int *length, const Bytes &value) {
 
 std::string free_portset_name(sqlite3 *db) {
     for (int n = 0;; ++n) {
-        std::string name = "DvsPortset-" + std::to_string(n);
+        std::string name = "portset-" + std::to_string(n);
         Statement q(db, "SELECT 1 FROM switches WHERE portset = ?");
         q.bind(1, name);
         if (!q.step()) return name;

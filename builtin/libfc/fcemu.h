@@ -157,7 +157,7 @@ __attribute__((visibility("default"))) int fcemu_reset_sized(unsigned int tables
 __attribute__((visibility("default"))) int fcemu_add_flow(const FC_FlowEntryIOC *entry);
 
 /* Installs `flows` varied flows derived from seed (the same seed gives the
- * same flows) on the portsets "DvsPortset-0", "DvsPortset-1" and "vSwitch0",
+ * same flows) on the portsets "portset-0", "portset-1" and "switch0",
  * whose ports it registers by their decimal ids; returns how many flows were
  * new, or -1 when flows exceeds FCEMU_MAX_TRAFFIC_FLOWS or the state file or
  * the port table cannot be used. */

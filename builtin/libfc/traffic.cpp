@@ -17,9 +17,9 @@ struct Portset {
     std::uint32_t first_port;           // ports first_port+1 .. +kPortsPerSet, uplink +kUplink
 };
 constexpr Portset kTrafficPortsets[] = {
-    {"DvsPortset-0", 0x2000000},
-    {"DvsPortset-1", 0x4000000},
-    {"vSwitch0", 0x6000000},
+    {"portset-0", 0x2000000},
+    {"portset-1", 0x4000000},
+    {"switch0", 0x6000000},
 };
 constexpr std::uint32_t kPortsPerSet = 8;
 constexpr std::uint32_t kUplink = 100;
@@ -41,8 +41,9 @@ enum FlowKind { kPlainV4, kVxlanEncapV4, kGeneveDecapV6, kRoutedV4, kMultiDest, 
 
 constexpr std::uint64_t bit(int action) { return std::uint64_t{1} << action; }
 
-void set_mac(unsigned char *mac, std::uint8_t first, std::uint32_t tail) {
-    const unsigned char bytes[6] = {first, 0x50, 0x56, static_cast<unsigned char>(tail >> 16),
+// Locally administered addresses (02:...), as sample traffic should have.
+void set_mac(unsigned char *mac, std::uint8_t kind, std::uint32_t tail) {
+    const unsigned char bytes[6] = {0x02, 0x00, kind, static_cast<unsigned char>(tail >> 16),
                                     static_cast<unsigned char>(tail >> 8), static_cast<unsigned char>(tail)};
     std::memcpy(mac, bytes, 6);
 }

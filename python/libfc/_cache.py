@@ -134,7 +134,7 @@ def _mac_text(value: "Any", name: str) -> "Optional[str]":
     try:
         octets = bytes(value) if isinstance(value, (bytes, bytearray)) else _addresses.mac_bytes(value)
     except (ValueError, TypeError):
-        raise ValueError("%s: not a hardware address: %r (like 00:50:56:aa:bb:cc)" % (name, value)) from None
+        raise ValueError("%s: not a hardware address: %r (like 02:00:00:aa:bb:cc)" % (name, value)) from None
     if len(octets) != 6:
         raise ValueError("%s: a hardware address has 6 bytes, not %d" % (name, len(octets)))
     return ":".join("%02x" % octet for octet in octets) if any(octets) else None

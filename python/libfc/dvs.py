@@ -48,7 +48,7 @@ def status_name(status: int) -> str:
 class DVSError(Exception):
     """A switch state operation returned a status other than ``HYP_OK``.
 
-    ``subject`` says what was asked for ("switch 'dvSwitch-9'", "the switch
+    ``subject`` says what was asked for ("switch 'dvs-9'", "the switch
     state store"), ``operation`` names the library function that answered."""
 
     def __init__(self, operation: str, status: int, subject: Optional[str] = None) -> None:

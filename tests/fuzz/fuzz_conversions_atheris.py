@@ -119,7 +119,7 @@ def check_owned_text(inp):
 
 
 OPERATIONS = [("FC_IOCGetConfigOption", (0,)), ("FC_GetFlowCacheStats", ()), ("FC_GetPortsetStatus", ("x",)),
-              ("FC_SetPortProp", ("DvsPortset-0", "1", 3)), ("FC_GetInvalTableEntries", ())]
+              ("FC_SetPortProp", ("portset-0", "1", 3)), ("FC_GetInvalTableEntries", ())]
 
 
 def check_trap(inp):

@@ -88,7 +88,7 @@ OTHERS = [None, 0.0, 1.5, -0.0, float("nan"), float("inf"), b"", b"abc", bytearr
 # character of the one that fits made two bytes long).
 WIDTHS = sorted({f.count for r in RECORDS for f in r.fields if f.kind == "chars"} | {1, 6, 16, 32, 48})
 TEXTS = ["", "a", "ab", "\u00e9", "\u20ac" * 3, "\ud800", "x\udfffy", "a\x00b", "\x7f\x80", StrSub("sub"),
-         "00:50:56:00:00:02", "DvsPortset-0", "7", "x" * 1000, "y" * 70000]
+         "02:00:00:00:00:02", "portset-0", "7", "x" * 1000, "y" * 70000]
 TEXTS += [text for n in WIDTHS for text in ("x" * n, "x" * (n + 1), "x" * (n - 1) + "\u00e9" if n else "\u00e9")]
 SCALARS = INTEGERS + OTHERS + TEXTS
 
@@ -475,8 +475,8 @@ POINTER_METHODS = [
     ("__eq__", [lambda d: d.scalar()]), ("__lt__", [lambda d: this_of(_libfc.new_hyp_Name())]),
 ]
 
-PLAUSIBLE = [0, 1, 2, 3, 5, 7, 8, 100, 360, "\x00", "\x01", "DvsPortset-0", "DvsPortset-1", "vSwitch0", "7",
-             "8", "00:50:56:00:00:02", "com.quorix.net.port.fc.enabled", "com.quorix.net.portset.fc.enabled",
+PLAUSIBLE = [0, 1, 2, 3, 5, 7, 8, 100, 360, "\x00", "\x01", "portset-0", "portset-1", "switch0", "7",
+             "8", "02:00:00:00:00:02", "com.quorix.net.port.fc.enabled", "com.quorix.net.portset.fc.enabled",
              "com.quorix.net.portset.fc.mcast.enabled", None]
 
 

@@ -39,7 +39,7 @@ class SwitchState:
         self.d = driver
         self.switches, self.ports, self.items = [], [], []
         self.containers, self.blocks = [], []   # each freed exactly once
-        self.names = ["DvsPortset-0", "DvsPortset-1", "vSwitch0"]
+        self.names = ["portset-0", "portset-1", "switch0"]
         self.refresh()
 
     # --- the store ---------------------------------------------------------------------

@@ -16,7 +16,7 @@ from libfc.cli import stats as stats_command
 
 def busiest_ports(limit: int) -> Dict[int, int]:
     packets: Dict[int, int] = {}
-    walk: Walk = libfc.flows(proto=6, vni=5001, src="10.0.0.1", dmac="00:50:56:aa:bb:cc")
+    walk: Walk = libfc.flows(proto=6, vni=5001, src="10.0.0.1", dmac="02:00:00:aa:bb:cc")
     for flow in walk:
         packets[flow.port] = packets.get(flow.port, 0) + flow.packets
     unreachable: int = walk.unreachable
@@ -45,12 +45,12 @@ def records() -> int:
     port: int = entry.fkey.portID
     key = libfc.FC_FlowKey()
     key.vni = 5001
-    key.l2Key.daddr = libfc.mac("00:50:56:aa:bb:cc")  # set from octets, read as text
+    key.l2Key.daddr = libfc.mac("02:00:00:aa:bb:cc")  # set from octets, read as text
     mac: str = key.l2Key.daddr
     answer = _libfc.FC_GetFlows(0, 0, 0, 0, None, 0, 0, 0, 0, None, 0)
     count: int = _libfc.FC_IOCFlows_get_num_flows(answer) if answer is not None else 0
     size: int = _libfc.FC_IOCGetConfigOption(_libfc.FC_IOC_EXPR_TIME)
-    status: Optional[str] = _libfc.FC_GetPortsetStatus("vSwitch0")
+    status: Optional[str] = _libfc.FC_GetPortsetStatus("switch0")
     built = libfc.FC_FlowKey(portID=5, vni=7)  # fields by keyword
     built.ipKey.ipv4Key.sip_addr = "10.0.0.1"  # an address helper takes text or ipaddress objects
     source: str = str(built.ipKey.ipv4Key.sip_addr)
@@ -76,7 +76,7 @@ def switch_state() -> List[str]:
         for item in libfc.dvs.host_props(switch_id):
             print(item.name, item.prop_type, item.value)
     try:
-        libfc.dvs.alias("dvSwitch-0")
+        libfc.dvs.alias("dvs-0")
     except libfc.dvs.DVSError as error:
         print(error.status, error.operation)
     cell = _libfc_ptr.new_intp()

@@ -68,5 +68,5 @@ def mac_address(text):
     try:
         octets = _addresses.mac_bytes(text)
     except ValueError:
-        raise argparse.ArgumentTypeError("not a hardware address: %r (like 00:50:56:aa:bb:cc)" % text) from None
+        raise argparse.ArgumentTypeError("not a hardware address: %r (like 02:00:00:aa:bb:cc)" % text) from None
     return ":".join("%02x" % octet for octet in octets)
