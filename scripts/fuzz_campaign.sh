@@ -3,8 +3,13 @@
 # versions of each part):
 #   1. the method fuzzer under AddressSanitizer/UBSan: FUZZ_CALLS calls
 #      (default 1 000 000) with FUZZ_SEED (default: a new one, printed);
-#   2. the coverage-guided harness (atheris) over conversions, pointer and
-#      packed texts and the trap: ATHERIS_RUNS inputs (default 200 000);
+#   2. the coverage-guided harnesses (atheris, over the plain build): the
+#      conversions, pointer and packed texts and the trap, and the parsers
+#      of untrusted input (records made from data, snapshot files, HTTP
+#      requests): ATHERIS_RUNS inputs each (default 200 000); the parsers'
+#      harnesses also run PARSER_INPUTS seeded random inputs each (default
+#      1 000 000) under the sanitizers in part 1 (with gcc's libasan
+#      preloaded atheris gets no coverage, so there they run unguided);
 #   3. valgrind --leak-check=full over a representative part of the suite and
 #      20 000 fuzz calls, with scripts/valgrind.supp for the interpreter's own
 #      noise; fails on any definite or indirect leak or memory error with a
@@ -17,6 +22,8 @@ source scripts/venv.sh requirements-test.txt
 parts=("$@")
 [ ${#parts[@]} -eq 0 ] && parts=(asan atheris valgrind mutation)
 want() { [[ " ${parts[*]} " == *" $1 "* ]]; }
+# The parsers of untrusted input.
+PARSER_HARNESSES=(fuzz_records_atheris.py fuzz_snapshot_atheris.py fuzz_http_atheris.py)
 logs=build-campaign
 mkdir -p "$logs"
 seed="${FUZZ_SEED:-$(python -c 'import random; print(random.SystemRandom().randrange(2**32))')}"
@@ -33,6 +40,14 @@ if want asan; then
   LIBFC_BUILD_DIR="$PWD/build-asan" LIBFC_SANITIZED=1 LD_PRELOAD="$(gcc -print-file-name=libasan.so)" \
     ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     python tests/fuzz/fuzz_methods.py --calls "${FUZZ_CALLS:-1000000}" --seed "$seed" 2>&1 | tee "$logs/fuzz-asan.log" | tail -3
+  for harness in "${PARSER_HARNESSES[@]}"; do
+    echo "== $harness under the sanitizers"
+    LIBFC_BUILD_DIR="$PWD/build-asan" LIBFC_SANITIZED=1 LD_PRELOAD="$(gcc -print-file-name=libasan.so)" \
+      ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+      python "tests/fuzz/$harness" --random "${PARSER_INPUTS:-1000000}" "$seed" >"$logs/${harness%.py}-asan.log" 2>&1 \
+      || { tail -40 "$logs/${harness%.py}-asan.log"; exit 1; }
+    tail -1 "$logs/${harness%.py}-asan.log"
+  done
 fi
 
 if want atheris; then
@@ -41,6 +56,11 @@ if want atheris; then
   python tests/fuzz/fuzz_conversions_atheris.py -runs="${ATHERIS_RUNS:-200000}" -seed="$((seed % 2147483647))" \
     >"$logs/atheris.log" 2>&1 || { tail -40 "$logs/atheris.log"; exit 1; }
   grep -E "^Done|DONE" "$logs/atheris.log" | tail -2
+  for harness in "${PARSER_HARNESSES[@]}"; do
+    python "tests/fuzz/$harness" -runs="${ATHERIS_RUNS:-200000}" -seed="$((seed % 2147483647))" \
+      >"$logs/${harness%.py}.log" 2>&1 || { tail -40 "$logs/${harness%.py}.log"; exit 1; }
+    echo "$harness: $(grep -E "^Done|DONE" "$logs/${harness%.py}.log" | tail -1)"
+  done
 fi
 
 if want valgrind; then
