@@ -34,6 +34,10 @@ class _Exchange(WSGIRequestHandler):
     """wsgiref's handling of one request, read from bytes already received
     and answering into bytes that the loop sends."""
 
+    # Nobody speaks HTTP/0.9 any more, and its replies (to a request line
+    # that cannot be parsed, too) start with no status line.
+    default_request_version = "HTTP/1.0"
+
     def setup(self):
         self.rfile, self.wfile = io.BytesIO(self.request), io.BytesIO()
 
