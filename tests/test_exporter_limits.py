@@ -16,7 +16,7 @@ import urllib.request
 import pytest
 
 from _helpers import child_env
-from libfc.cli import build_parser, exporter
+from libfc.cli import build_parser
 
 pytestmark = pytest.mark.python_only
 FUZZ = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fuzz", "fuzz_http_atheris.py")
@@ -50,33 +50,25 @@ def cpu_seconds(pid):
 
 @pytest.mark.parametrize("descriptors", [1024, 48])  # 48: they run out below the connection cap
 def test_idle_connections_past_its_descriptors_neither_keep_out_a_scrape_nor_make_it_spin(flow_cache, descriptors):
-    own = resource.getrlimit(resource.RLIMIT_NOFILE)
-    resource.setrlimit(resource.RLIMIT_NOFILE, (max(own[0], min(own[1], 4096)), own[1]))  # for the 1,100
-    try:
-        with exporter_process(descriptors=descriptors) as (child, line):
-            url = line.split()[1]
-            idle = [socket.create_connection(("127.0.0.1", urllib.parse.urlsplit(url).port), timeout=10)
-                    for _ in range(1100)]
-            status, body = fetch(url)
-            assert status == 200 and b"\nlibfc_up 1.0\n" in body  # the library kept descriptors of its own
-            spent = cpu_seconds(child.pid)
-            time.sleep(2)
-            assert cpu_seconds(child.pid) - spent < 0.3  # a busy accept loop takes what the machine gives it
-            for connection in idle:
-                connection.close()
-    finally:
-        resource.setrlimit(resource.RLIMIT_NOFILE, own)
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))  # this side's 1,100
+    with exporter_process(descriptors=descriptors) as (child, line):
+        url = line.split()[1]
+        idle = [socket.create_connection(("127.0.0.1", urllib.parse.urlsplit(url).port), timeout=10)
+                for _ in range(1100)]
+        status, body = fetch(url)
+        assert status == 200 and b"\nlibfc_up 1.0\n" in body  # the library kept descriptors of its own
+        spent = cpu_seconds(child.pid)
+        time.sleep(2)
+        assert cpu_seconds(child.pid) - spent < 0.3  # a busy accept loop takes what the machine gives it
+        for connection in idle:
+            connection.close()
     assert len(child.stderr.read().splitlines()) <= 1  # a line when descriptors run out, none per refusal
 
 
 def test_two_hundred_parallel_scrapes_are_all_answered(flow_cache):
-    server = exporter.start("127.0.0.1", 0)
-    try:
-        with concurrent.futures.ThreadPoolExecutor(200) as pool:
-            answers = list(pool.map(fetch, ["http://127.0.0.1:%d/metrics" % server.server_port] * 200))
-    finally:
-        server.shutdown()
-        server.server_close()
+    with exporter_process() as (_, line), concurrent.futures.ThreadPoolExecutor(200) as pool:
+        answers = list(pool.map(fetch, [line.split()[1]] * 200))
     assert [status for status, _ in answers] == [200] * 200
 
 

@@ -155,14 +155,15 @@ class Server:
     def _out_of_descriptors(self):
         # The limit stays lowered: what ran out once (a ulimit below the
         # cap) runs out again.  One line when it changes, none per failure.
-        limit = max(1, len(self.connections) - RESERVE)
-        if limit < self.limit:
+        held = len(self.connections)
+        if max(1, held - RESERVE) < self.limit:
+            self.limit = max(1, held - RESERVE)
             sys.stderr.write("libfc exporter: out of file descriptors at %d connections; holding at most %d\n"
-                             % (len(self.connections), limit))
+                             % (held, self.limit))
             sys.stderr.flush()
-            self.limit = limit
-        if not self._make_room():
-            # Nothing could be closed: the listening socket stays ready, so
+        self._make_room()
+        if len(self.connections) == held:
+            # Nothing was closed: the listening socket stays ready, so
             # accepting again at once would spin.
             self.selector.unregister(self.socket)
             self.resume_at = time.monotonic() + PAUSE
