@@ -91,6 +91,6 @@ def test_listen_takes_ascii_host_and_port_and_prints_a_url_that_answers(capsys, 
 
 
 def test_hostile_requests_get_a_status_line_or_a_closed_connection_and_the_scrapes_go_on():
-    run = subprocess.run([sys.executable, FUZZ, "--random", "3000", "5"], env=child_env(), capture_output=True,
+    run = subprocess.run([sys.executable, FUZZ, "--random", "6000", "5"], env=child_env(), capture_output=True,
                          text=True, timeout=300)
-    assert run.stdout.splitlines()[-1:] == ["http fuzz: 3000 random inputs, seed 5"], run.stderr[-3000:]
+    assert run.stdout.splitlines()[-1:] == ["http fuzz: 6000 random inputs, seed 5"], run.stderr[-3000:]

@@ -23,7 +23,7 @@ MAX_REQUEST = 16384  # bytes of request line and headers
 # ran out: a scrape that cannot open the state file answers libfc_up 0.
 RESERVE = 8
 PAUSE = 0.1  # seconds without accepting when no connection can make room
-OUT_OF_DESCRIPTORS = (errno.EMFILE, errno.ENFILE, errno.ENOBUFS, errno.ENOMEM)
+OUT_OF_RESOURCES = (errno.EMFILE, errno.ENFILE, errno.ENOBUFS, errno.ENOMEM)
 HEADERS_END = re.compile(rb"\n\r?\n")
 _BODY = b"libfc exporter: too many connections\n"
 BUSY = b"HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n%s" % (
@@ -72,8 +72,9 @@ class Server:
         self.socket.setblocking(False)
         self.server_port = self.socket.getsockname()[1]
         self.application = application
-        self.base_environ = {"SERVER_NAME": host or "localhost", "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_PORT":
-                        str(self.server_port), "REMOTE_HOST": "", "CONTENT_LENGTH": "", "SCRIPT_NAME": ""}
+        self.base_environ = {"SERVER_NAME": host or "localhost", "SERVER_PORT": str(self.server_port),
+                             "GATEWAY_INTERFACE": "CGI/1.1", "REMOTE_HOST": "", "CONTENT_LENGTH": "",
+                             "SCRIPT_NAME": ""}
         self.limit = MAX_CONNECTIONS
         self.connections = {}  # socket: _Connection, oldest first
         self.resume_at = None  # accepting paused until then
@@ -124,8 +125,8 @@ class Server:
         try:
             sock, address = self.socket.accept()
         except OSError as error:
-            if error.errno in OUT_OF_DESCRIPTORS:
-                self._out_of_descriptors()
+            if error.errno in OUT_OF_RESOURCES:
+                self._out_of_resources(error)
             return  # otherwise the peer left before it was taken (or nothing was waiting)
         sock.setblocking(False)
         if len(self.connections) >= self.limit and not self._make_room():
@@ -152,14 +153,14 @@ class Server:
                     self._close(connection)
         return len(self.connections) < self.limit
 
-    def _out_of_descriptors(self):
+    def _out_of_resources(self, error):
         # The limit stays lowered: what ran out once (a ulimit below the
         # cap) runs out again.  One line when it changes, none per failure.
         held = len(self.connections)
         if max(1, held - RESERVE) < self.limit:
             self.limit = max(1, held - RESERVE)
-            sys.stderr.write("libfc exporter: out of file descriptors at %d connections; holding at most %d\n"
-                             % (held, self.limit))
+            sys.stderr.write("libfc exporter: cannot accept at %d connections (%s): holding at most %d\n"
+                             % (held, error.strerror, self.limit))
             sys.stderr.flush()
         self._make_room()
         if len(self.connections) == held:
