@@ -4,7 +4,7 @@ sent on a connection of its own: the reply must start with an HTTP status
 line or be nothing (the connection closed), the exporter must report no
 fault while answering, and it must keep answering scrapes.
 
-    nice -n 10 python tests/fuzz/fuzz_http_atheris.py -max_total_time=900 -seed=11
+    nice -n 10 python tests/fuzz/fuzz_http_atheris.py CORPUS_DIR -max_total_time=900 -seed=11
     python tests/fuzz/fuzz_http_atheris.py --random N SEED    # without atheris, as the suite runs it
 """
 
@@ -60,7 +60,9 @@ def exchange(request):
                 peer.sendall(request)
                 peer.shutdown(socket.SHUT_WR)
                 return b"".join(iter(lambda: peer.recv(65536), b"")), sys.stderr.getvalue()
-            except ConnectionResetError:  # closed with the request unread
+            except OSError as error:  # closed with the request unread (reset, or not connected any more)
+                if isinstance(error, TimeoutError):
+                    raise
                 return b"", sys.stderr.getvalue()
     finally:
         sys.stderr = stderr
