@@ -5,7 +5,6 @@ scrape still answers, with libfc_up 0 and the error, and the exporter keeps
 serving until Ctrl-C."""
 
 import argparse
-import socket
 import sys
 import threading
 
@@ -16,13 +15,28 @@ DEFAULT_LISTEN = "127.0.0.1:9477"
 
 
 def listen_address(text):
-    """HOST:PORT, or [IPv6]:PORT, as (host, port)."""
+    """HOST:PORT, or [IPv6]:PORT, as (host, port); ASCII only (isdigit()
+    alone takes the digits of every script)."""
     host, separator, port = text.rpartition(":")
-    if not separator or not port.isdigit() or int(port) > 65535:
+    if not separator or not text.isascii() or not port.isdigit() or int(port) > 65535:
         raise argparse.ArgumentTypeError("%r is not HOST:PORT (like %s, or [::1]:9477)" % (text, DEFAULT_LISTEN))
     if host.startswith("[") and host.endswith("]"):
         host = host[1:-1]
     return host, int(port)
+
+
+# A URL cannot name every interface: the loopback address of the family does.
+EVERY_INTERFACE = {"": "127.0.0.1", "0.0.0.0": "127.0.0.1", "::": "::1"}
+
+
+def address_text(host, port):
+    return "%s:%d" % ("[%s]" % host if ":" in host else host, port)
+
+
+def served_at(host, port):
+    """The URL of /metrics on (host, port), as run() prints it."""
+    url = "http://%s/metrics" % address_text(EVERY_INTERFACE.get(host, host), port)
+    return url + " (listening on every interface)" if host in EVERY_INTERFACE else url
 
 
 def register(subparsers):
@@ -34,26 +48,6 @@ def register(subparsers):
                         metavar="HOST:PORT", help="address to listen on (default %s; port 0: any free one)"
                         % DEFAULT_LISTEN)
     parser.set_defaults(handler=run)
-
-
-def _server_classes(ipv6):
-    """The server and request handler classes, made when an exporter starts:
-    the HTTP server modules take longer to import than a listing of flows
-    takes to run, and every command of the tool imports this module."""
-    import socketserver
-    from wsgiref.simple_server import WSGIRequestHandler, WSGIServer
-
-    class Quiet(WSGIRequestHandler):
-        def log_message(self, *arguments):  # one line per scrape would flood the log
-            pass
-
-    class Server(socketserver.ThreadingMixIn, WSGIServer):
-        daemon_threads = True
-        allow_reuse_address = True
-        if ipv6:
-            address_family = socket.AF_INET6
-
-    return Server, Quiet
 
 
 def _application(collector):
@@ -79,11 +73,9 @@ def _application(collector):
 def start(host, port, collector=None):
     """A server answering in a thread of its own; its server_port is the
     port it got.  Stop it with shutdown() and server_close()."""
-    from wsgiref.simple_server import make_server
+    from . import _http  # imported when an exporter starts: every command of the tool imports this module
 
-    server_class, handler_class = _server_classes(":" in host)
-    server = make_server(host, port, _application(collector or _metrics.Collector()),
-                         server_class=server_class, handler_class=handler_class)
+    server = _http.Server(host, port, _application(collector or _metrics.Collector()))
     threading.Thread(target=server.serve_forever, name="libfc-exporter", daemon=True).start()
     return server
 
@@ -100,9 +92,11 @@ def need_client(what):
 def run(args):
     need_client("the exporter")
     host, port = args.listen
-    server = start(host, port)
-    shown = "[%s]" % host if ":" in host else host
-    sys.stdout.write("serving http://%s:%d/metrics\n" % (shown, server.server_port))
+    try:
+        server = start(host, port)
+    except OSError as error:
+        raise CommandError("cannot listen on %s: %s" % (address_text(host, port), error.strerror or error)) from None
+    sys.stdout.write("serving %s\n" % served_at(host, server.server_port))
     sys.stdout.flush()
     try:
         threading.Event().wait()  # until Ctrl-C
