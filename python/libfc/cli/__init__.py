@@ -74,7 +74,7 @@ def _mapped_files():
         return set()
 
 
-def loaded_library(file_name):
+def loaded_library(file_name: str) -> "Optional[str]":
     """The path of the library `file_name` (or a versioned libNAME.so.N)
     that this process has mapped; without /proc, the one beside _libfc,
     where _libfc's run path finds it."""
@@ -88,7 +88,7 @@ def loaded_library(file_name):
     return beside if os.path.exists(beside) else None
 
 
-def library_kind(path, control):
+def library_kind(path: str, control: str) -> str:
     """"built-in" when the library at `path` exports the built-in
     implementation's control function `control`, else "real"."""
     import ctypes

@@ -9,7 +9,7 @@ import re
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any
+    from typing import Any, Iterator, List, Sequence, Tuple
 
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -23,7 +23,7 @@ _PLAIN_WORD = re.compile(r"[A-Za-z0-9_.:=+/-]+")
 FILE_METAVARS = {"FILE", "PATH", "A", "B"}
 
 
-def takes_file(action):
+def takes_file(action: "argparse.Action") -> bool:
     return action.metavar in FILE_METAVARS
 
 
@@ -40,10 +40,10 @@ class Command:
     """One command of the tree: the primary words that name it, its other
     names (the last word's aliases) and its parser."""
 
-    def __init__(self, words, aliases, parser):
+    def __init__(self, words: "Tuple[str, ...]", aliases: "List[str]", parser: "argparse.ArgumentParser") -> None:
         self.words, self.aliases, self.parser = words, aliases, parser
 
-    def subcommands(self):
+    def subcommands(self) -> "List[Tuple[List[str], argparse.ArgumentParser]]":
         """(names, parser) of each subcommand, the primary name first."""
         for action in self.parser._actions:
             if isinstance(action, argparse._SubParsersAction):
@@ -53,16 +53,17 @@ class Command:
                 return [(found, parser) for parser, found in names.values()]
         return []
 
-    def options(self):
+    def options(self) -> "List[argparse.Action]":
         return [action for action in self.parser._actions
                 if action.option_strings and action.help is not argparse.SUPPRESS]
 
-    def positionals(self):
+    def positionals(self) -> "List[argparse.Action]":
         return [action for action in self.parser._actions
                 if not action.option_strings and not isinstance(action, argparse._SubParsersAction)]
 
 
-def commands(parser, words=(), aliases=()):
+def commands(parser: "argparse.ArgumentParser", words: "Tuple[str, ...]" = (),
+             aliases: "Sequence[str]" = ()) -> "Iterator[Command]":
     """Every command under `parser`, depth first, the root included."""
     command = Command(words, list(aliases), parser)
     yield command
@@ -82,7 +83,7 @@ def _path(words):
     return "".join(" " + word for word in words)
 
 
-def bash_script(parser):
+def bash_script(parser: "argparse.ArgumentParser") -> str:
     """A bash function that completes the tool's command line: it follows
     the command words typed so far (skipping options and their values) and
     offers that command's subcommands and choices, or its options after a
@@ -144,7 +145,7 @@ def bash_script(parser):
     return "\n".join(line for line in lines if line) + "\n"
 
 
-def zsh_script(parser):
+def zsh_script(parser: "argparse.ArgumentParser") -> str:
     """zsh runs the bash function through its bash completion layer."""
     return ("#compdef libfc\n"
             "# libfc completion for zsh: put this in a file named _libfc on $fpath.\n"

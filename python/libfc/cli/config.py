@@ -22,7 +22,7 @@ OPTION_CONSTANTS = {name.replace("_", "-"): constant for name, constant in _cach
 OPTIONS = {name: getattr(_libfc, constant) for name, constant in OPTION_CONSTANTS.items()}
 
 
-def option_name(text):
+def option_name(text: str) -> str:
     if text not in OPTIONS:
         raise argparse.ArgumentTypeError("unknown option %r (one of %s)" % (text, ", ".join(OPTIONS)))
     return text

@@ -20,7 +20,7 @@ from ._library import bad_input, switch_store_emulator
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any
+    from typing import Any, List
 
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -86,7 +86,7 @@ PROP_TYPE_BITS = {value & 0xFFFFFFFF: name[:-len("_PROP_TYPE")].lower() for name
                   if name.endswith("_PROP_TYPE") and not name.startswith("ALL_")}
 
 
-def prop_type_names(prop_type):
+def prop_type_names(prop_type: int) -> "List[str]":
     """The names of a property type's bits, lowest first ("bitN" for a bit without one)."""
     return [PROP_TYPE_BITS.get(1 << bit, "bit%d" % bit) for bit in range(32) if prop_type >> bit & 1]
 
@@ -232,7 +232,7 @@ def populate(args: "argparse.Namespace") -> int:
     return 0
 
 
-def reset_store():
+def reset_store() -> None:
     """Empty the built-in store ("emu reset" does it after the flow cache)."""
     dvs.check("fabemu_reset", switch_store_emulator().fabemu_reset(), dvs.STORE)
     print("switch state store emptied")

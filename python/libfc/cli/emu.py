@@ -23,7 +23,7 @@ MAX_TRAFFIC_FLOWS = 1000000
 TRAFFIC_BATCH = 512
 
 
-def traffic_flows(text):
+def traffic_flows(text: str) -> int:
     value = _values.uint32(text)
     if value > MAX_TRAFFIC_FLOWS:
         raise argparse.ArgumentTypeError("%s is more than the %d flows one run installs" % (text, MAX_TRAFFIC_FLOWS))

@@ -11,10 +11,17 @@ import threading
 from .. import _metrics
 from ._library import CommandError
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Optional, Tuple
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 DEFAULT_LISTEN = "127.0.0.1:9477"
 
 
-def listen_address(text):
+def listen_address(text: str) -> "Tuple[str, int]":
     """HOST:PORT, or [IPv6]:PORT, as (host, port); ASCII only (isdigit()
     alone takes the digits of every script)."""
     host, separator, port = text.rpartition(":")
@@ -29,17 +36,17 @@ def listen_address(text):
 EVERY_INTERFACE = {"": "127.0.0.1", "0.0.0.0": "127.0.0.1", "::": "::1"}
 
 
-def address_text(host, port):
+def address_text(host: str, port: int) -> str:
     return "%s:%d" % ("[%s]" % host if ":" in host else host, port)
 
 
-def served_at(host, port):
+def served_at(host: str, port: int) -> str:
     """The URL of /metrics on (host, port), as run() prints it."""
     url = "http://%s/metrics" % address_text(EVERY_INTERFACE.get(host, host), port)
     return url + " (listening on every interface)" if host in EVERY_INTERFACE else url
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("exporter", help="serve the counters to Prometheus",
                                    description="Serve the flow cache's metrics at /metrics for Prometheus, "
                                                "read at every scrape. Needs prometheus_client "
@@ -70,7 +77,7 @@ def _application(collector):
     return application
 
 
-def start(host, port, collector=None):
+def start(host: str, port: int, collector: "Optional[Any]" = None) -> "Any":
     """A server answering in a thread of its own; its server_port is the
     port it got.  Stop it with shutdown() and server_close()."""
     from . import _http  # imported when an exporter starts: every command of the tool imports this module
@@ -80,7 +87,7 @@ def start(host, port, collector=None):
     return server
 
 
-def need_client(what):
+def need_client(what: str) -> None:
     """A CommandError naming the extra to install when prometheus_client
     is missing; `what` is what needs it."""
     try:
@@ -89,7 +96,7 @@ def need_client(what):
         raise CommandError("%s needs prometheus_client: pip install 'libfc-binding[exporter]'" % what) from None
 
 
-def run(args):
+def run(args: "argparse.Namespace") -> int:
     need_client("the exporter")
     host, port = args.listen
     try:

@@ -11,7 +11,7 @@ from . import _output
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any
+    from typing import Any, Dict, List
 
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -22,13 +22,13 @@ BAR_MARGIN = 14
 STATES = {"enabled": _libfc.FC_STATE_ENABLED, "disabled": _libfc.FC_STATE_DISABLED}
 
 
-def state_number(name):
+def state_number(name: str) -> int:
     """A table state's number from the name the package gives it ("enabled",
     or "state N" for a state without a name)."""
     return STATES[name] if name in STATES else int(name.split()[-1])
 
 
-def document(stats):
+def document(stats: "Any") -> "Dict[str, Any]":
     """The --json document: each table's state as its number, its name beside."""
     tables = [dict(table=index, state=state_number(table["state"]), state_name=table["state"],
                    **{key: value for key, value in table.items() if key != "state"})
@@ -43,7 +43,7 @@ def register(subparsers: "_Subparsers") -> None:
     parser.set_defaults(handler=show)
 
 
-def bars(counts, width=BAR_WIDTH):
+def bars(counts: "List[int]", width: int = BAR_WIDTH) -> "List[str]":
     """One line per bucket length: the count of buckets that long as a bar
     scaled to the largest count (any non-zero count gets at least one mark)."""
     largest = max(counts) if counts else 0

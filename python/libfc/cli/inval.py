@@ -18,7 +18,7 @@ COLUMNS = [_output.Column("TYPE"), _output.Column("ID", numeric=True), _output.C
            _output.Column("MCAST BYTES", numeric=True, drop=1)]
 
 
-def entity_document(entity):
+def entity_document(entity: "Any") -> "Dict[str, Any]":
     """An entity as --json gives it: the key type and the direction as
     numbers with their names beside."""
     name = entity["type"]
@@ -34,7 +34,7 @@ def entity_document(entity):
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any
+    from typing import Any, Dict
 
     _Subparsers = argparse._SubParsersAction[Any]
 

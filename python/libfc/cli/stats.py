@@ -19,7 +19,7 @@ from ._library import bad_input
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any
+    from typing import Any, Callable, Dict, Optional, TextIO
 
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -36,14 +36,14 @@ def _non_zero(tree):
     return kept
 
 
-def snake_tree(tree):
+def snake_tree(tree: "Dict[str, Any]") -> "Dict[str, Any]":
     """The counter tree under the names JSON uses: the record fields'
     camelCase spelt in snake_case."""
     return {_output.snake_case(name): snake_tree(value) if isinstance(value, dict) else value
             for name, value in tree.items()}
 
 
-def nested(counters):
+def nested(counters: "Dict[str, Any]") -> "Dict[str, Any]":
     """A counter tree in JSON's names from counters by dotted path."""
     tree = {}
     for path, value in counters.items():
@@ -118,7 +118,7 @@ def _print_tree(tree, depth=0):
             print("%s%s%d" % ("  " * depth, name.ljust(width), value))
 
 
-def write_metrics_file(path, text):
+def write_metrics_file(path: str, text: str) -> None:
     """Replaces the file at `path` by `text` in one step, or writes `text`
     through when `path` leads to a device or pipe."""
     with _replace.replacing(path) as name:
@@ -130,7 +130,8 @@ def _rate_text(value):
     return "%.1f" % value if value < 1000 else "%.0f" % value
 
 
-def watch(args, out, clock=None, sleep=None, wall=None):
+def watch(args: "argparse.Namespace", out: "TextIO", clock: "Optional[Callable[[], float]]" = None,
+          sleep: "Optional[Callable[[float], None]]" = None, wall: "Optional[Callable[[], float]]" = None) -> int:
     """The --interval loop; `clock`, `sleep` and `wall` (the time stamps of
     the JSON lines) replace the real ones in tests."""
     import time
