@@ -82,6 +82,14 @@ def colour(out=None):
     return _is_terminal(out or sys.stdout) and not os.environ.get("NO_COLOR") and os.environ.get("TERM") != "dumb"
 
 
+
+def rate_text(rate):
+    """A rate per second as a cell: one decimal while it is short, "-" for none."""
+    if rate is None:
+        return "-"
+    return "%.1f" % rate if rate < 10000 else "%.0f" % rate
+
+
 _BOLD, _PLAIN = "\033[1m", "\033[0m"
 ELLIPSIS = "~"
 

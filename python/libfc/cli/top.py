@@ -235,7 +235,7 @@ class Column:
 def rate_text(delta, elapsed):
     if not elapsed or elapsed <= 0:
         return "-"
-    return snapshot.rate_text(delta / elapsed)
+    return _output.rate_text(delta / elapsed)
 
 
 def _number(value, elapsed):
