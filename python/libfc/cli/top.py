@@ -15,6 +15,7 @@ pages, so a key is answered (from the frame of the last complete read)
 while the next read is under way."""
 
 import argparse
+import array
 import gc
 import heapq
 import itertools
@@ -32,72 +33,223 @@ from ._library import bad_input
 PAGE = 2048  # flows read between two looks at the keyboard
 LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
 
-# A row: one flow as the view keeps it.  DELTA is the packets counted since
-# the previous read (0 on the first read, whose sample has no elapsed time,
-# so no rate); EXPIRES is GONE for a flow that has left the cache.
+# A row: one flow as a frame shows it, made only for the flows shown.  DELTA
+# is the packets counted since the previous read (0 on the first read,
+# whose sample has no elapsed time, so no rate); EXPIRES is GONE for a flow
+# that has left the cache.
 ID, PORT, VNI, SRC, DST, PROTO, ACTIONS, PACKETS, DELTA, AGE, EXPIRES, TABLE = range(12)
 GONE = -1
+ADDRESS = 16  # bytes kept per address; an IPv4 one fills the first four
+INDEX_BITS = 24  # a flow's position in a read: the largest cache holds 1024 tables of 8192
+LOOKUP_LIMIT = 4096  # the most entity rows remembered by their action text
 
-_action_texts = {}
+# The action texts met so far, each kept once: a read keeps a flow's as a
+# position in this list, and a cache holds few different ones.
+_action_texts = []
+_action_index = {}
+_entity_actions = {}
 
 
-def row_of(flow, previous=None):
-    """The row of a Flow; `previous` maps flow ids to the rows of the read
-    before (None on the first read), whose packet counts give DELTA."""
-    # A cache holds few different action lists: each is worked out once.
-    spelt = ";".join([",".join(names) for names, _ in flow.entities])
-    actions = _action_texts.get(spelt)
-    if actions is None:
-        actions = ",".join(flow.actions)
-        if len(_action_texts) < 4096:
-            _action_texts[spelt] = actions
-    if previous is None:
-        delta = 0
-    else:
-        old = previous.get(flow.id)
-        delta = flow.packets if old is None else max(flow.packets - old[PACKETS], 0)
-    return (flow.id, flow.port, flow.vni, flow._src, flow._dst, flow.proto, actions, flow.packets, delta,
-            flow.age_s, flow.expires_in_s, flow.table)
+def _actions_of(flow):
+    """The position of the flow's action text, worked out once per
+    different list of entities."""
+    raw = flow._entities
+    known = _entity_actions.get(raw) if type(raw) is bytes else None
+    if known is not None:
+        return known
+    text = ",".join(flow.actions)
+    index = _action_index.get(text)
+    if index is None:
+        index = _action_index[text] = len(_action_texts)
+        _action_texts.append(text)
+    if type(raw) is bytes and len(_entity_actions) < LOOKUP_LIMIT:
+        _entity_actions[raw] = index
+    return index
+
+
+def _packed(address):
+    """An address as its bytes, whatever form the flow holds it in."""
+    if type(address) is bytes:
+        return address
+    if isinstance(address, str):
+        return socket.inet_pton(socket.AF_INET6 if ":" in address else socket.AF_INET, address)
+    return address.packed
+
+
+class Table:
+    """The flows of one read, a compact column each (some 80 bytes a flow,
+    no Python object per flow), and the runs of positions each hash table's
+    flows were read in, by which the next read finds a flow's earlier
+    count."""
+
+    def __init__(self):
+        self.ids, self.packets, self.deltas = array.array("Q"), array.array("Q"), array.array("Q")
+        self.ports, self.vnis, self.tables, self.actions = (array.array("I") for _ in range(4))
+        self.protos, self.ipv6 = array.array("B"), array.array("B")
+        self.ages, self.expires = array.array("q"), array.array("q")
+        self.addresses = bytearray()
+        self.runs = {}  # hash table -> [(first position, end), ...]
+
+    def __len__(self):
+        return len(self.ids)
+
+    def address(self, index, which):
+        start = (2 * index + which) * ADDRESS
+        return bytes(self.addresses[start:start + (ADDRESS if self.ipv6[index] else 4)])
+
+    def row(self, index):
+        return (self.ids[index], self.ports[index], self.vnis[index], self.address(index, 0), self.address(index, 1),
+                self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
+                self.ages[index], self.expires[index], self.tables[index])
+
+    def positions(self, table):
+        return itertools.chain.from_iterable(range(first, end) for first, end in self.runs.get(table, ()))
+
+    def lookup(self, table):
+        """Flow id -> position, for the flows of one hash table."""
+        found = {}
+        for first, end in self.runs.get(table, ()):
+            found.update(zip(self.ids[first:end], range(first, end)))
+        return found
+
+    def sort_key(self, column):
+        """The order of a column's values as one integer a position: the
+        value, then the flow id (as ``ordered`` sorts rows), then the
+        position itself, which a sort of plain integers hands back."""
+        ids = self.ids
+        if column.index in (SRC, DST):
+            which, ipv6, addresses = column.index - SRC, self.ipv6, self.addresses
+
+            def value(i):
+                start = (2 * i + which) * ADDRESS
+                if ipv6[i]:
+                    return 1 << 128 | int.from_bytes(addresses[start:start + ADDRESS], "big")
+                return int.from_bytes(addresses[start:start + 4], "big")
+        elif column.index == ACTIONS:
+            rank = {index: place for place, index in enumerate(
+                sorted(range(len(_action_texts)), key=_action_texts.__getitem__))}
+            value = lambda i: rank[self.actions[i]]  # noqa: E731
+        else:
+            values = self._COLUMNS[column.index](self)
+            offset = 1 << 63 if values.typecode == "q" else 0
+            value = lambda i: values[i] + offset  # noqa: E731
+        return lambda i: (value(i) << 64 | ids[i]) << INDEX_BITS | i
+
+    _COLUMNS = {ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
+                PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages,
+                EXPIRES: lambda t: t.expires, TABLE: lambda t: t.tables}
+
+    def group_key(self, field):
+        """A position's raw value for a grouping: a number, an address's
+        bytes or an action text's position."""
+        if field in ("src", "dst"):
+            which = 0 if field == "src" else 1
+            return lambda i: self.address(i, which)
+        if field == "action":
+            return self.actions.__getitem__
+        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO, "table": TABLE}[field]](self).__getitem__
+
+
+# The group values of a raw value of Table.group_key.
+_GROUP_VALUES = {"src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
+                 "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
 
 
 class Sample:
-    """One complete read of the cache (or of a snapshot file): the rows by
-    flow id, when it was taken (seconds since the epoch), the seconds since
-    the read before (None for the first), and the cache's counters then and
-    at the read before."""
+    """One complete read of the cache (or of a snapshot file): its flows,
+    when it was taken (seconds since the epoch), the seconds since the read
+    before (None for the first), the cache's counters then and at the read
+    before, and the rows of the flows of the read before that this one no
+    longer holds."""
 
     def __init__(self, source, host, taken, stats, tables, entries, previous=None):
         self.source, self.host, self.taken = source, host, taken
         self.stats, self.tables, self.entries = stats, tables, entries
-        self.rows = {}
+        self.table = Table()
+        self.left = []
         self.elapsed = taken - previous.taken if previous is not None else None
         self.previous_stats = previous.stats if previous is not None else None
 
 
 class Reading:
     """A read under way: `step` reads up to `count` more flows and tells
-    whether the read is complete."""
+    whether the read is complete.  A flow's earlier count is looked up in
+    the previous read's flows of the same hash table, a small dict at a
+    time: a walk and a snapshot give a table's flows together."""
 
     def __init__(self, flows, sample, previous=None):
         self.flows = flows
         self.sample = sample
         self._iterator = iter(flows)
-        self._previous = previous.rows if previous is not None else None
+        self._previous = previous
+        self._hash_table = self._earlier = None
+        self._left = {}  # hash table -> its previous flows not yet met again
+
+    def _enter(self, hash_table):
+        table = self.sample.table
+        if self._hash_table is not None:
+            runs = table.runs[self._hash_table]
+            runs[-1] = (runs[-1][0], len(table))
+            if self._earlier is not None:
+                self._left[self._hash_table] = self._earlier
+        self._hash_table = hash_table
+        table.runs.setdefault(hash_table, []).append((len(table), len(table)))
+        if self._previous is not None:
+            earlier = self._left.pop(hash_table, None)
+            self._earlier = self._previous.table.lookup(hash_table) if earlier is None else earlier
 
     def step(self, count=PAGE):
-        rows, previous = self.sample.rows, self._previous
+        table = self.sample.table
+        ids, packets, deltas, ports, vnis = table.ids, table.packets, table.deltas, table.ports, table.vnis
+        protos, ipv6, ages, expires, tables = table.protos, table.ipv6, table.ages, table.expires, table.tables
+        actions, addresses, pad = table.actions, table.addresses, bytes(ADDRESS - 4)
+        before = self._previous.table.packets if self._previous is not None else None
         read = 0
         for flow in itertools.islice(self._iterator, count):
-            rows[flow.id] = row_of(flow, previous)
+            flow_id, count_now, hash_table = flow.id, flow.packets, flow.table
+            if hash_table != self._hash_table:
+                self._enter(hash_table)
+            if before is None:
+                delta = 0
+            else:
+                at = self._earlier.pop(flow_id, None)
+                delta = count_now if at is None else max(count_now - before[at], 0)
+            ids.append(flow_id)
+            packets.append(count_now)
+            deltas.append(delta)
+            ports.append(flow.port)
+            vnis.append(flow.vni)
+            protos.append(flow.proto)
+            ages.append(flow.age_s)
+            expires.append(flow.expires_in_s)
+            tables.append(hash_table)
+            actions.append(_actions_of(flow))
+            wide = flow.ipv6
+            ipv6.append(1 if wide else 0)
+            for address in (_packed(flow._source), _packed(flow._destination)):
+                addresses += address if wide else address + pad
             read += 1
         if read < count:
-            self._previous = None
+            self._close()
             return True
         return False
 
+    def _close(self):
+        """The last run closed, and the rows of the flows that left."""
+        self._enter(None)
+        del self.sample.table.runs[None]
+        previous = self._previous
+        if previous is not None:
+            gone = [i for earlier in self._left.values() for i in earlier.values()]
+            gone.extend(i for hash_table in previous.table.runs if hash_table not in self._left
+                        for i in previous.table.positions(hash_table))
+            self.sample.left = [previous.table.row(i) for i in gone]
+        self._previous = self._earlier = None
+        self._left = {}
+
     def progress(self):
         total = getattr(self.flows, "total", None)
-        return len(self.sample.rows), total
+        return len(self.sample.table), total
 
     def finish(self):
         while not self.step(1 << 20):
@@ -121,6 +273,20 @@ def file_reading(path, previous=None):
     return Reading(opened, sample, previous)
 
 
+class Rows:
+    """Rows of a read in a given order, made as they are gone through."""
+
+    def __init__(self, table, order):
+        self.table, self.order = table, order
+
+    def __len__(self):
+        return len(self.order)
+
+    def __iter__(self):
+        row, mask = self.table.row, (1 << INDEX_BITS) - 1
+        return (row(key & mask) for key in self.order)
+
+
 class Model:
     """What the view shows: the last complete read, and the rows of the
     flows that have left the cache since the first read (their last
@@ -132,57 +298,75 @@ class Model:
         self._selection = self._shown = None
 
     def add(self, sample):
-        if self.sample is not None:
-            rows = sample.rows
-            for flow_id, row in self.sample.rows.items():
-                if flow_id not in rows:
-                    self.gone[flow_id] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
+        for row in sample.left:
+            self.gone[row[ID]] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
+        sample.left = []
         self.sample = sample
         self._selection = self._shown = None
 
     def rows(self, view):
-        """The rows the view's filter and mode select (kept until either
-        changes: filtering a million rows is worth doing once).  A filter
-        being typed applies at each key to a small cache, to a large one
-        once Enter keeps it."""
-        held = len(self.sample.rows) if self.sample is not None else 0
+        """The positions in the read and the rows of flows that left the
+        view's filter and mode select (kept until either changes: filtering
+        a million flows is worth doing once).  A filter being typed applies
+        at each key to a small cache, to a large one once Enter keeps it."""
+        held = len(self.sample.table) if self.sample is not None else 0
         text = view.filter if not view.editing or held <= LIVE_FILTER_ROWS else view.kept_filter
         key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
-            rows = list(self.sample.rows.values()) if self.sample is not None else []
-            if view.accumulate:
-                rows.extend(self.gone.values())
+            gone = list(self.gone.values()) if view.accumulate else []
+            positions = range(held)
             test = matcher(text)
             if test is not None:
-                rows = [row for row in rows if test(row)]
-            self._selection, self._shown = (key, rows), None
+                row = self.sample.table.row
+                positions = array.array("I", (i for i in positions if test(row(i))))
+                gone = [row for row in gone if test(row)]
+            self._selection, self._shown = (key, (positions, gone)), None
         return self._selection[1]
 
     def shown(self, view, column, room):
         """The rows (or groups) a frame shows, and how many there are of
         how many; kept while nothing they depend on changes, so that a
         frame redrawn only to show the progress of a read costs nothing."""
-        rows = self.rows(view)
+        positions, gone = self.rows(view)
         key = (view.group, column.name, view.reverse, room)
         if self._shown is None or self._shown[0] != key:
+            count = len(positions) + len(gone)
+            table = self.sample.table if self.sample is not None else Table()
             if view.group is None:
-                shown = ordered(rows, column, view.reverse, room)
-                what = "%d of %d flows" % (len(shown), len(rows))
+                shown = ordered_positions(table, positions, column, view.reverse, room)
+                if gone:
+                    shown = ordered(list(shown) + gone, column, view.reverse, room)
+                what = "%d of %d flows" % (len(shown), count)
             else:
-                folded = groups(rows, view.group)
+                folded = groups(table, positions, gone, view.group)
                 shown = ordered(folded, column, view.reverse)[:room]
-                what = "%d of %d groups of %d flows" % (len(shown), len(folded), len(rows))
+                what = "%d of %d groups of %d flows" % (len(shown), len(folded), count)
             self._shown = (key, shown, what)
         return self._shown[1:]
+
+
+def ordered_positions(table, positions, column, reverse, count=None):
+    """The rows at `positions` of a read in the order ``ordered`` gives
+    them; only the first `count` when given (without sorting all of them),
+    each row made only as it is gone through."""
+    descending = column.numeric != reverse
+    keys = map(table.sort_key(column), positions)
+    if count is not None and count < len(positions):
+        pick = heapq.nlargest if descending else heapq.nsmallest
+        return Rows(table, pick(count, keys))
+    return Rows(table, sorted(keys, reverse=descending))
 
 
 # ---- filter ------------------------------------------------------------------------
 
 def _address_key(address):
     """Addresses in order: IPv4 before IPv6, each by value (an address
-    read from a snapshot is still text: by its text)."""
+    read from a snapshot is still text: by its text; a read keeps them as
+    bytes)."""
     if isinstance(address, str):
         return 0, address
+    if type(address) is bytes:
+        return 4 if len(address) == 4 else 6, int.from_bytes(address, "big")
     return address.version, address._ip
 
 
@@ -225,11 +409,13 @@ class Column:
     whether it holds numbers (right-aligned, largest first by default), the
     index of its value in a row, the text of a cell (given the value and
     the seconds between the reads, for rates), and the sort key of a value
-    when the value itself is none."""
+    when the value itself is none.  Its `layout` is how the shared table
+    fitter sees it: ranked to leave in the order of the priorities."""
 
     def __init__(self, name, header, priority, numeric, index, text, key=None):
         self.name, self.header, self.priority, self.numeric = name, header, priority, numeric
         self.index, self.text, self.key = index, text, key
+        self.layout = _output.Column(header, numeric, drop=100 - priority if priority else 0)
 
 
 def rate_text(delta, elapsed):
@@ -285,20 +471,35 @@ def group_columns(field):
     ]
 
 
-def groups(rows, field):
-    """The rows folded by a field: one group per value, its flow count,
-    packets, packet delta and share of the rows."""
-    values = GROUP_FIELDS[field][1]
+def groups(table, positions, gone, field):
+    """The flows at `positions` of a read and the rows `gone` folded by a
+    field: one group per value, its flow count, packets, packet delta and
+    share of the flows.  The read's flows fold by their raw value first,
+    which few values hold."""
+    values, raw_of = GROUP_FIELDS[field][1], table.group_key(field)
+    packets, deltas = table.packets, table.deltas
+    by_raw = {}
+    for i in positions:
+        raw = raw_of(i)
+        entry = by_raw.get(raw)
+        if entry is None:
+            entry = by_raw[raw] = [0, 0, 0]
+        entry[0] += 1
+        entry[1] += packets[i]
+        entry[2] += deltas[i]
+    expand = _GROUP_VALUES.get(field, lambda raw: (raw,))
+    parts = [(expand(raw), entry) for raw, entry in by_raw.items()]
+    parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
     folded = {}
-    for row in rows:
-        for value in values(row):
+    for group_values, (flows, counted, delta) in parts:
+        for value in group_values:
             entry = folded.get(value)
             if entry is None:
                 entry = folded[value] = [0, 0, 0]
-            entry[0] += 1
-            entry[1] += row[PACKETS]
-            entry[2] += row[DELTA]
-    count = len(rows) or 1
+            entry[0] += flows
+            entry[1] += counted
+            entry[2] += delta
+    count = len(positions) + len(gone) or 1
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
 
 
@@ -324,25 +525,22 @@ def ordered(rows, column, reverse, count=None):
     return sorted(rows, key=key, reverse=descending)
 
 
-def fit(columns, cells, width):
-    """The columns that fit in `width` (two spaces apart), dropping the
-    lowest priorities first; at least one is kept.  Returns the indexes of
-    the columns kept, in order, and the width of every column."""
-    widths = [max([len(column.header)] + [len(row[i]) for row in cells]) for i, column in enumerate(columns)]
-    kept = list(range(len(columns)))
-    while len(kept) > 1 and sum(widths[i] for i in kept) + 2 * (len(kept) - 1) > width:
-        kept.remove(max(kept, key=lambda i: columns[i].priority))
-    return kept, widths
-
-
-def table_lines(columns, cells, width):
-    kept, widths = fit(columns, cells, width)
+def table_lines(columns, rows, cells, width):
+    """The header and a line per row (its `cells`), in the columns that fit
+    in `width`; `rows` is gone through twice, the first time for the
+    widths, so that no row's cells need be kept."""
+    widths = [len(column.header) for column in columns]
+    for row in rows:
+        widths = list(map(max, widths, map(len, cells(row))))
+    kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
 
     def line(texts, header=False):
         parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
                  for i in kept]
         return "  ".join(parts).rstrip()[:width]
-    return [line([column.header for column in columns], True)] + [line(row) for row in cells]
+    yield line([column.header for column in columns], True)
+    for row in rows:
+        yield line(cells(row))
 
 
 # ---- the view ----------------------------------------------------------------------
@@ -436,7 +634,7 @@ def counters_line(sample):
     second; rates between the last two reads, the ratio over them too when
     there were lookups, else since the counters started."""
     now, before, elapsed = sample.stats, sample.previous_stats, sample.elapsed
-    held = len(sample.rows)
+    held = len(sample.table)
     fill = "%d flows" % held
     if sample.entries:
         fill += " of %d (%.1f%% full)" % (sample.entries, 100.0 * held / sample.entries)
@@ -453,13 +651,19 @@ def counters_line(sample):
 
 
 def frame(model, view, width, height=None, status=""):
-    """The lines of one screen: three header lines, then the table, as many
-    rows as `height` leaves room for (every row without a height), no line
-    longer than `width` (no limit without one)."""
+    return list(frame_lines(model, view, width, height, status))
+
+
+def frame_lines(model, view, width, height=None, status=""):
+    """The lines of one screen, made as they are written: three header
+    lines, then the table, as many rows as `height` leaves room for (every
+    row without a height), no line longer than `width` (no limit without
+    one)."""
     sample = model.sample
     limit = width if width is not None else 1 << 30
     if sample is None:
-        return [line[:limit] for line in ["libfc top  %s" % status, "reading the flow cache..."]]
+        yield from [line[:limit] for line in ["libfc top  %s" % status, "reading the flow cache..."]]
+        return
     when = time.strftime("%H:%M:%S", time.localtime(sample.taken))
     source = sample.host if sample.source == "live" else "%s (%s)" % (sample.source, sample.host)
     top = "libfc top  %s  %s" % (source, when)
@@ -483,10 +687,13 @@ def frame(model, view, width, height=None, status=""):
     if view.paused:
         settings.append("paused")
     settings.append(what)
-    cells = [[c.text(row[c.index], sample.elapsed) for c in columns] for row in shown]
-    lines = [top, counters_line(sample), "  ".join(settings)]
-    lines = [line[:limit] for line in lines] + table_lines(columns, cells, limit)
-    return lines if height is None else lines[:height]
+    elapsed = sample.elapsed
+
+    def cells(row):
+        return [c.text(row[c.index], elapsed) for c in columns]
+    lines = itertools.chain([line[:limit] for line in (top, counters_line(sample), "  ".join(settings))],
+                            table_lines(columns, shown, cells, limit))
+    yield from lines if height is None else itertools.islice(lines, height)
 
 
 # ---- the command -------------------------------------------------------------------
@@ -576,7 +783,7 @@ def show(args):
             time.sleep(args.interval)
             model.add(_quietly(live_reading(first).finish))
         width, height = _size()
-        sys.stdout.write("\n".join(frame(model, view, width, height)) + "\n")
+        sys.stdout.writelines(line + "\n" for line in frame_lines(model, view, width, height))
         return 0
     if not (sys.stdin.isatty() and sys.stdout.isatty()):
         raise bad_input("the full-screen view needs a terminal: --once prints one frame")
