@@ -102,6 +102,14 @@ class Table:
                 self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
                 self.ages[index], self.expires[index], self.tables[index])
 
+    def values(self, index):
+        """Position -> the value a row holds at `index`."""
+        if index in (SRC, DST):
+            return lambda i: self.address(i, index - SRC)
+        if index == ACTIONS:
+            return lambda i: _action_texts[self.actions[i]]
+        return self._COLUMNS[index](self).__getitem__
+
     def positions(self, table):
         return itertools.chain.from_iterable(range(first, end) for first, end in self.runs.get(table, ()))
 
@@ -283,8 +291,16 @@ class Rows:
         return len(self.order)
 
     def __iter__(self):
-        row, mask = self.table.row, (1 << INDEX_BITS) - 1
-        return (row(key & mask) for key in self.order)
+        return map(self.table.row, self._positions())
+
+    def _positions(self):
+        mask = (1 << INDEX_BITS) - 1
+        return (key & mask for key in self.order)
+
+    def distinct(self, index):
+        """The different values the rows hold at `index`: a column's width
+        is the widest text of these, so no row need be made for it."""
+        return set(map(self.table.values(index), self._positions()))
 
 
 class Model:
@@ -525,13 +541,19 @@ def ordered(rows, column, reverse, count=None):
     return sorted(rows, key=key, reverse=descending)
 
 
-def table_lines(columns, rows, cells, width):
-    """The header and a line per row (its `cells`), in the columns that fit
-    in `width`; `rows` is gone through twice, the first time for the
-    widths, so that no row's cells need be kept."""
+def table_lines(columns, rows, elapsed, width):
+    """The header and a line per row, in the columns that fit in `width`;
+    the widths come from a first look at the rows' different values, so
+    that no row's cells need be kept."""
+    def cells(row):
+        return [c.text(row[c.index], elapsed) for c in columns]
     widths = [len(column.header) for column in columns]
-    for row in rows:
-        widths = list(map(max, widths, map(len, cells(row))))
+    if isinstance(rows, Rows):
+        widths = [max([widths[i]] + [len(c.text(value, elapsed)) for value in rows.distinct(c.index)])
+                  for i, c in enumerate(columns)]
+    else:
+        for row in rows:
+            widths = list(map(max, widths, map(len, cells(row))))
     kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
 
     def line(texts, header=False):
@@ -687,12 +709,8 @@ def frame_lines(model, view, width, height=None, status=""):
     if view.paused:
         settings.append("paused")
     settings.append(what)
-    elapsed = sample.elapsed
-
-    def cells(row):
-        return [c.text(row[c.index], elapsed) for c in columns]
     lines = itertools.chain([line[:limit] for line in (top, counters_line(sample), "  ".join(settings))],
-                            table_lines(columns, shown, cells, limit))
+                            table_lines(columns, shown, sample.elapsed, limit))
     yield from lines if height is None else itertools.islice(lines, height)
 
 
