@@ -9,10 +9,10 @@ turns the two into the lines of one screen of a given size.  The curses
 loop only reads keys, feeds them to the View and draws frames.  ``--once``
 prints one frame without curses.
 
-A read of a large cache takes seconds, longer than a refresh interval: the
-loop reads one page of the walk at a time and polls the keyboard between
-pages, so a key is answered (from the frame of the last complete read)
-while the next read is under way."""
+A read of a large cache takes seconds, longer than a refresh interval: it
+runs in a thread of its own, which also sorts what the next frame shows,
+while the loop keeps polling the keyboard, so a key is answered (from the
+frame of the last complete read) while the next read is under way."""
 
 import argparse
 import array
@@ -23,6 +23,7 @@ import operator
 import os
 import socket
 import sys
+import threading
 import time
 
 from .. import _cache
@@ -30,7 +31,6 @@ from .._flow import _address_text as _text
 from . import _output, _values, snapshot
 from ._library import bad_input
 
-PAGE = 2048  # flows read between two looks at the keyboard
 LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
 
 # A row: one flow as a frame shows it, made only for the flows shown.  DELTA
@@ -206,7 +206,7 @@ class Reading:
             earlier = self._left.pop(hash_table, None)
             self._earlier = self._previous.table.lookup(hash_table) if earlier is None else earlier
 
-    def step(self, count=PAGE):
+    def step(self, count):
         table = self.sample.table
         ids, packets, deltas, ports, vnis = table.ids, table.packets, table.deltas, table.ports, table.vnis
         protos, ipv6, ages, expires, tables = table.protos, table.ipv6, table.ages, table.expires, table.tables
@@ -312,6 +312,16 @@ class Model:
         self.sample = None
         self.gone = {}
         self._selection = self._shown = None
+
+    def following(self, sample, view, room):
+        """A model of the flows that have left and a new read, with what a
+        frame of `view` would show already worked out: made away from the
+        screen's thread, which swaps it in whole."""
+        model = Model()
+        model.gone = dict(self.gone)
+        model.add(sample)
+        model.shown(view, view.sort_column(), room)
+        return model
 
     def add(self, sample):
         for row in sample.left:
@@ -836,6 +846,25 @@ def _draw(curses, screen, model, view, status):
     screen.refresh()
 
 
+class Refresh(threading.Thread):
+    """A read of the live cache and the model that follows from it, made in
+    a thread; the walk yields the interpreter often enough for keys to be
+    answered in the meantime."""
+
+    def __init__(self, model, view, room):
+        super().__init__(daemon=True)
+        self.reading = live_reading(model.sample)
+        self.model, self.view, self.room = model, View(view.sort, view.reverse, view.group, view.kept_filter,
+                                                       view.accumulate), room
+        self.error = None
+
+    def run(self):
+        try:
+            self.model = self.model.following(self.reading.finish(), self.view, self.room)
+        except BaseException as error:  # raised again on the screen's thread
+            self.error = error
+
+
 def _screen(screen, args, view):
     import curses
 
@@ -845,7 +874,7 @@ def _screen(screen, args, view):
         pass
     screen.keypad(True)
     model = file_model(args.file) if args.file else Model()
-    reading = None
+    refresh = None
     next_read = time.monotonic()
     drawn_at = 0.0
     dirty = True
@@ -853,12 +882,13 @@ def _screen(screen, args, view):
     try:
         while True:
             now = time.monotonic()
-            if reading is None and not args.file and not view.paused and now >= next_read:
-                reading = live_reading(model.sample)
-                next_read = now + args.interval
+            if refresh is None and not args.file and not view.paused and now >= next_read:
                 gc.disable()
-            if reading is not None:
-                screen.timeout(0)
+                refresh = Refresh(model, view, max(screen.getmaxyx()[0] - 4, 0))
+                refresh.start()
+                next_read = now + args.interval
+            if refresh is not None:
+                screen.timeout(50)
             else:
                 wait = 1.0 if view.paused or args.file else next_read - now
                 screen.timeout(max(1, min(int(wait * 1000), 1000)))
@@ -870,10 +900,11 @@ def _screen(screen, args, view):
                     return 0
                 dirty = dirty or changed
                 key = screen.getch()
-            if reading is not None:
-                if reading.step():
-                    model.add(reading.sample)
-                    reading = None
+            if refresh is not None:
+                if not refresh.is_alive():
+                    if refresh.error is not None:
+                        raise refresh.error
+                    model, refresh = refresh.model, None
                     if gc_enabled:
                         gc.enable()
                     dirty = True
@@ -881,8 +912,8 @@ def _screen(screen, args, view):
                     dirty = True
             if dirty:
                 status = "every %gs" % args.interval if not args.file else ""
-                if reading is not None:
-                    done, total = reading.progress()
+                if refresh is not None:
+                    done, total = refresh.reading.progress()
                     status += "  reading %d/%s" % (done, total if total is not None else "?")
                 _draw(curses, screen, model, view, status.strip())
                 drawn_at = time.monotonic()
