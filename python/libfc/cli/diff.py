@@ -53,7 +53,7 @@ class Flows:
 
     def __init__(self):
         self.ids, self.packets = array.array("Q"), array.array("Q")
-        self.ports, self.vnis, self.tables = array.array("I"), array.array("I"), array.array("I")
+        self.ports, self.vnis, self.tables = array.array("I"), array.array("I"), array.array("Q")
         self.protos, self.ipv6 = array.array("B"), array.array("B")
         self.addresses = bytearray()  # source and destination, ADDRESS bytes each
         self.starts, self.runs = array.array("I"), {}  # where each run starts; hash table -> its runs
@@ -142,7 +142,7 @@ def compare(before, after, elapsed, unchanged=False):
     left_over, table, lookup = {}, None, {}
     for flow in after:
         if flow.table != table:
-            left_over[table] = lookup
+            left_over[table] = dict(lookup)  # a copy: a dict keeps its room when emptied
             table = flow.table
             lookup = left_over.pop(table) if table in left_over else earlier.by_id(table)
         at, key = lookup.get(flow.id), key_of(flow)
@@ -159,7 +159,7 @@ def compare(before, after, elapsed, unchanged=False):
             order.append(((flow.id << 2 | change) << POSITION_BITS) | len(later))
             later.add(flow, key)
             deltas.append(delta)
-    left_over[table] = lookup
+    left_over[table] = dict(lookup)
     for table in earlier.runs:
         for at in (left_over[table].values() if table in left_over else earlier.by_id(table).values()):
             counts[LEFT] += 1

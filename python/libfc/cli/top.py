@@ -16,6 +16,7 @@ frame of the last complete read) while the next read is under way."""
 
 import argparse
 import array
+import bisect
 import gc
 import heapq
 import itertools
@@ -39,8 +40,6 @@ LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed
 # that has left the cache.
 ID, PORT, VNI, SRC, DST, PROTO, ACTIONS, PACKETS, DELTA, AGE, EXPIRES, TABLE = range(12)
 GONE = -1
-ADDRESS = 16  # bytes kept per address; an IPv4 one fills the first four
-INDEX_BITS = 24  # a flow's position in a read: the largest cache holds 1024 tables of 8192
 LOOKUP_LIMIT = 4096  # the most entity rows remembered by their action text
 
 # The action texts met so far, each kept once: a read keeps a flow's as a
@@ -77,30 +76,37 @@ def _packed(address):
 
 
 class Table:
-    """The flows of one read, a compact column each (some 80 bytes a flow,
-    no Python object per flow), and the runs of positions each hash table's
+    """The flows of one read, a compact column each (some 60 bytes an IPv4
+    flow, no Python object per flow), and the runs of positions each hash table's
     flows were read in, by which the next read finds a flow's earlier
     count."""
 
     def __init__(self):
         self.ids, self.packets, self.deltas = array.array("Q"), array.array("Q"), array.array("Q")
-        self.ports, self.vnis, self.tables, self.actions = (array.array("I") for _ in range(4))
+        self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
         self.protos, self.ipv6 = array.array("B"), array.array("B")
         self.ages, self.expires = array.array("q"), array.array("q")
-        self.addresses = bytearray()
+        self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
         self.runs = {}  # hash table -> [(first position, end), ...]
+        self.run_starts, self.run_tables = array.array("Q"), array.array("Q")  # the same, in read order
+        self.counts_only = False  # only ids and packets (and runs): what the next read's rates need
 
     def __len__(self):
         return len(self.ids)
 
     def address(self, index, which):
-        start = (2 * index + which) * ADDRESS
-        return bytes(self.addresses[start:start + (ADDRESS if self.ipv6[index] else 4)])
+        size = 16 if self.ipv6[index] else 4
+        start = self.address_at[index] + which * size
+        return bytes(self.addresses[start:start + size])
 
     def row(self, index):
         return (self.ids[index], self.ports[index], self.vnis[index], self.address(index, 0), self.address(index, 1),
                 self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
-                self.ages[index], self.expires[index], self.tables[index])
+                self.ages[index], self.expires[index], self.table_at(index))
+
+    def table_at(self, index):
+        """The hash table of the flow at a position: the table of its run."""
+        return self.run_tables[bisect.bisect_right(self.run_starts, index) - 1]
 
     def values(self, index):
         """Position -> the value a row holds at `index`."""
@@ -120,18 +126,25 @@ class Table:
             found.update(zip(self.ids[first:end], range(first, end)))
         return found
 
+    @property
+    def position_bits(self):
+        return len(self).bit_length()
+
     def sort_key(self, column):
         """The order of a column's values as one integer a position: the
         value, then the flow id (as ``ordered`` sorts rows), then the
-        position itself, which a sort of plain integers hands back."""
-        ids = self.ids
+        position itself, which a sort of plain integers hands back; each in
+        as few bits as this read's values need, as a million of them are
+        held to sort a frame of every flow."""
+        ids, id_bits, position_bits = self.ids, max(self.ids, default=0).bit_length(), self.position_bits
         if column.index in (SRC, DST):
-            which, ipv6, addresses = column.index - SRC, self.ipv6, self.addresses
+            which, ipv6, addresses, address_at = column.index - SRC, self.ipv6, self.addresses, self.address_at
 
             def value(i):
-                start = (2 * i + which) * ADDRESS
                 if ipv6[i]:
-                    return 1 << 128 | int.from_bytes(addresses[start:start + ADDRESS], "big")
+                    start = address_at[i] + which * 16
+                    return 1 << 128 | int.from_bytes(addresses[start:start + 16], "big")
+                start = address_at[i] + which * 4
                 return int.from_bytes(addresses[start:start + 4], "big")
         elif column.index == ACTIONS:
             rank = {index: place for place, index in enumerate(
@@ -139,13 +152,13 @@ class Table:
             value = lambda i: rank[self.actions[i]]  # noqa: E731
         else:
             values = self._COLUMNS[column.index](self)
-            offset = 1 << 63 if values.typecode == "q" else 0
+            offset = -min(min(values, default=0), 0)
             value = lambda i: values[i] + offset  # noqa: E731
-        return lambda i: (value(i) << 64 | ids[i]) << INDEX_BITS | i
+        return lambda i: (value(i) << id_bits | ids[i]) << position_bits | i
 
     _COLUMNS = {ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
                 PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages,
-                EXPIRES: lambda t: t.expires, TABLE: lambda t: t.tables}
+                EXPIRES: lambda t: t.expires}
 
     def group_key(self, field):
         """A position's raw value for a grouping: a number, an address's
@@ -155,7 +168,9 @@ class Table:
             return lambda i: self.address(i, which)
         if field == "action":
             return self.actions.__getitem__
-        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO, "table": TABLE}[field]](self).__getitem__
+        if field == "table":
+            return self.table_at
+        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO}[field]](self).__getitem__
 
 
 # The group values of a raw value of Table.group_key.
@@ -185,9 +200,10 @@ class Reading:
     the previous read's flows of the same hash table, a small dict at a
     time: a walk and a snapshot give a table's flows together."""
 
-    def __init__(self, flows, sample, previous=None):
+    def __init__(self, flows, sample, previous=None, counts_only=False):
         self.flows = flows
         self.sample = sample
+        self.counts_only = sample.table.counts_only = counts_only
         self._iterator = iter(flows)
         self._previous = previous
         self._hash_table = self._earlier = None
@@ -198,10 +214,12 @@ class Reading:
         if self._hash_table is not None:
             runs = table.runs[self._hash_table]
             runs[-1] = (runs[-1][0], len(table))
-            if self._earlier is not None:
-                self._left[self._hash_table] = self._earlier
+            if self._earlier is not None:  # a copy: a dict keeps its room when emptied
+                self._left[self._hash_table] = dict(self._earlier)
         self._hash_table = hash_table
         table.runs.setdefault(hash_table, []).append((len(table), len(table)))
+        table.run_starts.append(len(table))
+        table.run_tables.append(hash_table or 0)
         if self._previous is not None:
             earlier = self._left.pop(hash_table, None)
             self._earlier = self._previous.table.lookup(hash_table) if earlier is None else earlier
@@ -209,14 +227,19 @@ class Reading:
     def step(self, count):
         table = self.sample.table
         ids, packets, deltas, ports, vnis = table.ids, table.packets, table.deltas, table.ports, table.vnis
-        protos, ipv6, ages, expires, tables = table.protos, table.ipv6, table.ages, table.expires, table.tables
-        actions, addresses, pad = table.actions, table.addresses, bytes(ADDRESS - 4)
+        protos, ipv6, ages, expires = table.protos, table.ipv6, table.ages, table.expires
+        actions, addresses, address_at = table.actions, table.addresses, table.address_at
         before = self._previous.table.packets if self._previous is not None else None
         read = 0
         for flow in itertools.islice(self._iterator, count):
             flow_id, count_now, hash_table = flow.id, flow.packets, flow.table
             if hash_table != self._hash_table:
                 self._enter(hash_table)
+            read += 1
+            if self.counts_only:
+                ids.append(flow_id)
+                packets.append(count_now)
+                continue
             if before is None:
                 delta = 0
             else:
@@ -230,13 +253,11 @@ class Reading:
             protos.append(flow.proto)
             ages.append(flow.age_s)
             expires.append(flow.expires_in_s)
-            tables.append(hash_table)
             actions.append(_actions_of(flow))
-            wide = flow.ipv6
-            ipv6.append(1 if wide else 0)
-            for address in (_packed(flow._source), _packed(flow._destination)):
-                addresses += address if wide else address + pad
-            read += 1
+            ipv6.append(1 if flow.ipv6 else 0)
+            address_at.append(len(addresses))
+            addresses += _packed(flow._source)
+            addresses += _packed(flow._destination)
         if read < count:
             self._close()
             return True
@@ -247,7 +268,7 @@ class Reading:
         self._enter(None)
         del self.sample.table.runs[None]
         previous = self._previous
-        if previous is not None:
+        if previous is not None and not previous.table.counts_only:
             gone = [i for earlier in self._left.values() for i in earlier.values()]
             gone.extend(i for hash_table in previous.table.runs if hash_table not in self._left
                         for i in previous.table.positions(hash_table))
@@ -265,11 +286,11 @@ class Reading:
         return self.sample
 
 
-def live_reading(previous=None):
+def live_reading(previous=None, counts_only=False):
     """A read of the live cache, started now."""
     tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
-    return Reading(_cache.flows(), sample, previous)
+    return Reading(_cache.flows(), sample, previous, counts_only)
 
 
 def file_reading(path, previous=None):
@@ -281,26 +302,38 @@ def file_reading(path, previous=None):
     return Reading(opened, sample, previous)
 
 
-class Rows:
-    """Rows of a read in a given order, made as they are gone through."""
+SORT_CHUNK = 1 << 17  # sort keys sorted at a time, then kept in 8 bytes each where they fit
 
-    def __init__(self, table, order):
-        self.table, self.order = table, order
+
+class Rows:
+    """Rows of a read in a given order, made as they are gone through: the
+    order is runs of sort keys (Table.sort_key), each run in order, merged
+    as they are gone through."""
+
+    def __init__(self, table, runs, descending=False):
+        self.table, self.runs, self.descending = table, runs, descending
 
     def __len__(self):
-        return len(self.order)
+        return sum(map(len, self.runs))
 
     def __iter__(self):
-        return map(self.table.row, self._positions())
+        keys = self.runs[0] if len(self.runs) == 1 else heapq.merge(*self.runs, reverse=self.descending)
+        return map(self.table.row, self._positions(keys))
 
-    def _positions(self):
-        mask = (1 << INDEX_BITS) - 1
-        return (key & mask for key in self.order)
+    def _positions(self, keys):
+        mask = (1 << self.table.position_bits) - 1
+        return (key & mask for key in keys)
 
-    def distinct(self, index):
-        """The different values the rows hold at `index`: a column's width
-        is the widest text of these, so no row need be made for it."""
-        return set(map(self.table.values(index), self._positions()))
+    def distinct(self, index, chunk=1 << 16):
+        """The different values the rows hold at `index`, some rows at a
+        time: a column's width is the widest text of these, so no row need
+        be made for it."""
+        values, positions = self.table.values(index), self._positions(itertools.chain.from_iterable(self.runs))
+        while True:
+            some = set(map(values, itertools.islice(positions, chunk)))
+            if not some:
+                return
+            yield from some
 
 
 class Model:
@@ -379,8 +412,16 @@ def ordered_positions(table, positions, column, reverse, count=None):
     keys = map(table.sort_key(column), positions)
     if count is not None and count < len(positions):
         pick = heapq.nlargest if descending else heapq.nsmallest
-        return Rows(table, pick(count, keys))
-    return Rows(table, sorted(keys, reverse=descending))
+        return Rows(table, [pick(count, keys)])
+    runs = []
+    while True:
+        run = sorted(itertools.islice(keys, SORT_CHUNK), reverse=descending)
+        if not run:
+            return Rows(table, runs or [[]], descending)
+        try:
+            runs.append(array.array("Q", run))
+        except OverflowError:  # addresses' keys are wider
+            runs.append(run)
 
 
 # ---- filter ------------------------------------------------------------------------
@@ -805,11 +846,12 @@ def show(args):
         if args.file:
             model = file_model(args.file)
         else:
-            model = Model()
-            first = _quietly(live_reading().finish)
-            model.add(first)
+            # The first read keeps only what the rates need (no frame shows
+            # it) and is let go as soon as the second has its counts.
+            model, first = Model(), _quietly(live_reading(counts_only=True).finish)
             time.sleep(args.interval)
-            model.add(_quietly(live_reading(first).finish))
+            reading, first = live_reading(first), None
+            model.add(_quietly(reading.finish))
         width, height = _size()
         sys.stdout.writelines(line + "\n" for line in frame_lines(model, view, width, height))
         return 0
