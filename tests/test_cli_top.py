@@ -10,7 +10,7 @@ import types
 import pytest
 
 import _libfc
-from _helpers import child_env, cli_in_process
+from _helpers import builtin_library, child_env, cli_in_process
 from libfc.cli import top
 from test_builtin_libfc import ACTION, add_flow, new_entry
 
@@ -157,6 +157,25 @@ def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(model, m
         view.handle(key)
         shown.append(len(table(top.frame(model, view, 200))[1]))
     assert shown == rows_shown
+
+
+@pytest.mark.parametrize("at", range(len(top.FLOW_COLUMNS)))
+def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flow_cache, monkeypatch, at):
+    monkeypatch.setattr(top, "SORT_CHUNK", 64)  # every row: sorted runs, merged
+    sort, reverse, field = top.FLOW_COLUMNS[at].name, at % 2 == 1, list(top.GROUP_FIELDS)[at % len(top.GROUP_FIELDS)]
+    model, traffic = top.Model(), builtin_library("libfc.so").fcemu_traffic
+    for seed in (3, 4):  # the second read: some flows again with more packets, some new
+        model.add(traffic(150, seed) and top.live_reading(model.sample).finish())
+    table, folded = model.sample.table, {}
+    rows = [table.row(i) for i in range(len(table))]
+    assert len(rows) > 20 and 0 < sum(row[top.DELTA] > 0 for row in rows) < len(rows)
+    view = top.View(sort=sort, reverse=reverse)
+    column, value = view.sort_column(), view.sort_column().key or (lambda v: v)
+    full = sorted(rows, key=lambda r: (value(r[column.index]), r[0]), reverse=column.numeric != reverse)
+    assert [list(model.shown(view, column, room)[0]) for room in (20, None)] == [full[:20], full]
+    for row, key in ((row, key) for row in rows for key in top.GROUP_FIELDS[field][1](row)):
+        folded[key] = [a + b for a, b in zip(folded.get(key, (0, 0, 0)), (1, row[top.PACKETS], row[top.DELTA]))]
+    assert {g[0]: list(g[1:4]) for g in top.groups(table, range(len(table)), [], field)} == folded
 
 
 # ---- keys --------------------------------------------------------------------------

@@ -72,7 +72,7 @@ def check_views(flow):
     table.add(flows._row(flow))
     table.finish()
     assert all(row.isprintable() for row in out.getvalue().splitlines())
-    top.row_of(flow, {})
+    top.Reading([flow], top.Sample("fuzz", "", 0, {}, 0, 0)).finish().table.row(0)
 
 
 def TestOneInput(data):

@@ -82,6 +82,14 @@ def colour(out=None):
     return _is_terminal(out or sys.stdout) and not os.environ.get("NO_COLOR") and os.environ.get("TERM") != "dumb"
 
 
+
+def rate_text(rate):
+    """A rate per second as a cell: one decimal while it is short, "-" for none."""
+    if rate is None:
+        return "-"
+    return "%.1f" % rate if rate < 10000 else "%.0f" % rate
+
+
 _BOLD, _PLAIN = "\033[1m", "\033[0m"
 ELLIPSIS = "~"
 
@@ -98,11 +106,13 @@ class Column:
         self.name, self.numeric, self.drop, self.shrink = name, numeric, drop, shrink
 
 
-def fit(columns, widths, limit):
+def fit(columns, widths, limit, take_back=True):
     """The columns kept and their widths so that a row is at most `limit`
     characters: cut the shrinkable ones while that is enough, else leave out
-    the column ranked first and try again; then take back any column left
-    out that the room a later one made holds.  Returns (kept indices, widths)."""
+    the column ranked first and try again; then (with `take_back`) take back
+    any column left out that the room a later one made holds, which a table
+    whose columns must leave strictly by rank goes without.  Returns (kept
+    indices, widths)."""
     kept, widths, dropped = list(range(len(columns))), list(widths), []
 
     def total():
@@ -121,7 +131,7 @@ def fit(columns, widths, limit):
             break
         dropped.append(min(droppable, key=lambda i: (columns[i].drop, -i)))
         kept.remove(dropped[-1])
-    for i in reversed(dropped):
+    for i in reversed(dropped if take_back else []):
         if total() + 2 + widths[i] <= limit:
             kept = sorted(kept + [i])
     return kept, widths

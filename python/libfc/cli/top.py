@@ -9,12 +9,14 @@ turns the two into the lines of one screen of a given size.  The curses
 loop only reads keys, feeds them to the View and draws frames.  ``--once``
 prints one frame without curses.
 
-A read of a large cache takes seconds, longer than a refresh interval: the
-loop reads one page of the walk at a time and polls the keyboard between
-pages, so a key is answered (from the frame of the last complete read)
-while the next read is under way."""
+A read of a large cache takes seconds, longer than a refresh interval: it
+runs in a thread of its own, which also sorts what the next frame shows,
+while the loop keeps polling the keyboard, so a key is answered (from the
+frame of the last complete read) while the next read is under way."""
 
 import argparse
+import array
+import bisect
 import gc
 import heapq
 import itertools
@@ -22,6 +24,7 @@ import operator
 import os
 import socket
 import sys
+import threading
 import time
 
 from .. import _cache
@@ -29,75 +32,253 @@ from .._flow import _address_text as _text
 from . import _output, _values, snapshot
 from ._library import bad_input
 
-PAGE = 2048  # flows read between two looks at the keyboard
 LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
 
-# A row: one flow as the view keeps it.  DELTA is the packets counted since
-# the previous read (0 on the first read, whose sample has no elapsed time,
-# so no rate); EXPIRES is GONE for a flow that has left the cache.
+# A row: one flow as a frame shows it, made only for the flows shown.  DELTA
+# is the packets counted since the previous read (0 on the first read,
+# whose sample has no elapsed time, so no rate); EXPIRES is GONE for a flow
+# that has left the cache.
 ID, PORT, VNI, SRC, DST, PROTO, ACTIONS, PACKETS, DELTA, AGE, EXPIRES, TABLE = range(12)
 GONE = -1
+LOOKUP_LIMIT = 4096  # the most entity rows remembered by their action text
 
-_action_texts = {}
+# The action texts met so far, each kept once: a read keeps a flow's as a
+# position in this list, and a cache holds few different ones.
+_action_texts = []
+_action_index = {}
+_entity_actions = {}
 
 
-def row_of(flow, previous=None):
-    """The row of a Flow; `previous` maps flow ids to the rows of the read
-    before (None on the first read), whose packet counts give DELTA."""
-    # A cache holds few different action lists: each is worked out once.
-    spelt = ";".join([",".join(names) for names, _ in flow.entities])
-    actions = _action_texts.get(spelt)
-    if actions is None:
-        actions = ",".join(flow.actions)
-        if len(_action_texts) < 4096:
-            _action_texts[spelt] = actions
-    if previous is None:
-        delta = 0
-    else:
-        old = previous.get(flow.id)
-        delta = flow.packets if old is None else max(flow.packets - old[PACKETS], 0)
-    return (flow.id, flow.port, flow.vni, flow._src, flow._dst, flow.proto, actions, flow.packets, delta,
-            flow.age_s, flow.expires_in_s, flow.table)
+def _actions_of(flow):
+    """The position of the flow's action text, worked out once per
+    different list of entities."""
+    raw = flow._entities
+    known = _entity_actions.get(raw) if type(raw) is bytes else None
+    if known is not None:
+        return known
+    text = ",".join(flow.actions)
+    index = _action_index.get(text)
+    if index is None:
+        index = _action_index[text] = len(_action_texts)
+        _action_texts.append(text)
+    if type(raw) is bytes and len(_entity_actions) < LOOKUP_LIMIT:
+        _entity_actions[raw] = index
+    return index
+
+
+def _packed(address):
+    """An address as its bytes, whatever form the flow holds it in."""
+    if type(address) is bytes:
+        return address
+    if isinstance(address, str):
+        return socket.inet_pton(socket.AF_INET6 if ":" in address else socket.AF_INET, address)
+    return address.packed
+
+
+class Table:
+    """The flows of one read, a compact column each (some 60 bytes an IPv4
+    flow, no Python object per flow), and the runs of positions each hash table's
+    flows were read in, by which the next read finds a flow's earlier
+    count."""
+
+    def __init__(self):
+        self.ids, self.packets, self.deltas = array.array("Q"), array.array("Q"), array.array("Q")
+        self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
+        self.protos, self.ipv6 = array.array("B"), array.array("B")
+        self.ages, self.expires = array.array("q"), array.array("q")
+        self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
+        self.runs = {}  # hash table -> [(first position, end), ...]
+        self.run_starts, self.run_tables = array.array("Q"), array.array("Q")  # the same, in read order
+        self.counts_only = False  # only ids and packets (and runs): what the next read's rates need
+
+    def __len__(self):
+        return len(self.ids)
+
+    def address(self, index, which):
+        size = 16 if self.ipv6[index] else 4
+        start = self.address_at[index] + which * size
+        return bytes(self.addresses[start:start + size])
+
+    def row(self, index):
+        return (self.ids[index], self.ports[index], self.vnis[index], self.address(index, 0), self.address(index, 1),
+                self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
+                self.ages[index], self.expires[index], self.table_at(index))
+
+    def table_at(self, index):
+        """The hash table of the flow at a position: the table of its run."""
+        return self.run_tables[bisect.bisect_right(self.run_starts, index) - 1]
+
+    def values(self, index):
+        """Position -> the value a row holds at `index`."""
+        if index in (SRC, DST):
+            return lambda i: self.address(i, index - SRC)
+        if index == ACTIONS:
+            return lambda i: _action_texts[self.actions[i]]
+        return self._COLUMNS[index](self).__getitem__
+
+    def positions(self, table):
+        return itertools.chain.from_iterable(range(first, end) for first, end in self.runs.get(table, ()))
+
+    def lookup(self, table):
+        """Flow id -> position, for the flows of one hash table."""
+        found = {}
+        for first, end in self.runs.get(table, ()):
+            found.update(zip(self.ids[first:end], range(first, end)))
+        return found
+
+    @property
+    def position_bits(self):
+        return len(self).bit_length()
+
+    def sort_key(self, column):
+        """The order of a column's values as one integer a position: the
+        value, then the flow id (as ``ordered`` sorts rows), then the
+        position itself, which a sort of plain integers hands back; each in
+        as few bits as this read's values need, as a million of them are
+        held to sort a frame of every flow."""
+        ids, id_bits, position_bits = self.ids, max(self.ids, default=0).bit_length(), self.position_bits
+        if column.index in (SRC, DST):
+            which, ipv6, addresses, address_at = column.index - SRC, self.ipv6, self.addresses, self.address_at
+
+            def value(i):
+                if ipv6[i]:
+                    start = address_at[i] + which * 16
+                    return 1 << 128 | int.from_bytes(addresses[start:start + 16], "big")
+                start = address_at[i] + which * 4
+                return int.from_bytes(addresses[start:start + 4], "big")
+        elif column.index == ACTIONS:
+            rank = {index: place for place, index in enumerate(
+                sorted(range(len(_action_texts)), key=_action_texts.__getitem__))}
+            value = lambda i: rank[self.actions[i]]  # noqa: E731
+        else:
+            values = self._COLUMNS[column.index](self)
+            offset = -min(min(values, default=0), 0)
+            value = lambda i: values[i] + offset  # noqa: E731
+        return lambda i: (value(i) << id_bits | ids[i]) << position_bits | i
+
+    _COLUMNS = {ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
+                PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages,
+                EXPIRES: lambda t: t.expires}
+
+    def group_key(self, field):
+        """A position's raw value for a grouping: a number, an address's
+        bytes or an action text's position."""
+        if field in ("src", "dst"):
+            which = 0 if field == "src" else 1
+            return lambda i: self.address(i, which)
+        if field == "action":
+            return self.actions.__getitem__
+        if field == "table":
+            return self.table_at
+        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO}[field]](self).__getitem__
+
+
+# The group values of a raw value of Table.group_key.
+_GROUP_VALUES = {"src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
+                 "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
 
 
 class Sample:
-    """One complete read of the cache (or of a snapshot file): the rows by
-    flow id, when it was taken (seconds since the epoch), the seconds since
-    the read before (None for the first), and the cache's counters then and
-    at the read before."""
+    """One complete read of the cache (or of a snapshot file): its flows,
+    when it was taken (seconds since the epoch), the seconds since the read
+    before (None for the first), the cache's counters then and at the read
+    before, and the rows of the flows of the read before that this one no
+    longer holds."""
 
     def __init__(self, source, host, taken, stats, tables, entries, previous=None):
         self.source, self.host, self.taken = source, host, taken
         self.stats, self.tables, self.entries = stats, tables, entries
-        self.rows = {}
+        self.table = Table()
+        self.left = []
         self.elapsed = taken - previous.taken if previous is not None else None
         self.previous_stats = previous.stats if previous is not None else None
 
 
 class Reading:
     """A read under way: `step` reads up to `count` more flows and tells
-    whether the read is complete."""
+    whether the read is complete.  A flow's earlier count is looked up in
+    the previous read's flows of the same hash table, a small dict at a
+    time: a walk and a snapshot give a table's flows together."""
 
-    def __init__(self, flows, sample, previous=None):
+    def __init__(self, flows, sample, previous=None, counts_only=False):
         self.flows = flows
         self.sample = sample
+        self.counts_only = sample.table.counts_only = counts_only
         self._iterator = iter(flows)
-        self._previous = previous.rows if previous is not None else None
+        self._previous = previous
+        self._hash_table = self._earlier = None
+        self._left = {}  # hash table -> its previous flows not yet met again
 
-    def step(self, count=PAGE):
-        rows, previous = self.sample.rows, self._previous
+    def _enter(self, hash_table):
+        table = self.sample.table
+        if self._hash_table is not None:
+            runs = table.runs[self._hash_table]
+            runs[-1] = (runs[-1][0], len(table))
+            if self._earlier is not None:  # a copy: a dict keeps its room when emptied
+                self._left[self._hash_table] = dict(self._earlier)
+        self._hash_table = hash_table
+        table.runs.setdefault(hash_table, []).append((len(table), len(table)))
+        table.run_starts.append(len(table))
+        table.run_tables.append(hash_table or 0)
+        if self._previous is not None:
+            earlier = self._left.pop(hash_table, None)
+            self._earlier = self._previous.table.lookup(hash_table) if earlier is None else earlier
+
+    def step(self, count):
+        table = self.sample.table
+        ids, packets, deltas, ports, vnis = table.ids, table.packets, table.deltas, table.ports, table.vnis
+        protos, ipv6, ages, expires = table.protos, table.ipv6, table.ages, table.expires
+        actions, addresses, address_at = table.actions, table.addresses, table.address_at
+        before = self._previous.table.packets if self._previous is not None else None
         read = 0
         for flow in itertools.islice(self._iterator, count):
-            rows[flow.id] = row_of(flow, previous)
+            flow_id, count_now, hash_table = flow.id, flow.packets, flow.table
+            if hash_table != self._hash_table:
+                self._enter(hash_table)
             read += 1
+            if self.counts_only:
+                ids.append(flow_id)
+                packets.append(count_now)
+                continue
+            if before is None:
+                delta = 0
+            else:
+                at = self._earlier.pop(flow_id, None)
+                delta = count_now if at is None else max(count_now - before[at], 0)
+            ids.append(flow_id)
+            packets.append(count_now)
+            deltas.append(delta)
+            ports.append(flow.port)
+            vnis.append(flow.vni)
+            protos.append(flow.proto)
+            ages.append(flow.age_s)
+            expires.append(flow.expires_in_s)
+            actions.append(_actions_of(flow))
+            ipv6.append(1 if flow.ipv6 else 0)
+            address_at.append(len(addresses))
+            addresses += _packed(flow._source)
+            addresses += _packed(flow._destination)
         if read < count:
-            self._previous = None
+            self._close()
             return True
         return False
 
+    def _close(self):
+        """The last run closed, and the rows of the flows that left."""
+        self._enter(None)
+        del self.sample.table.runs[None]
+        previous = self._previous
+        if previous is not None and not previous.table.counts_only:
+            gone = [i for earlier in self._left.values() for i in earlier.values()]
+            gone.extend(i for hash_table in previous.table.runs if hash_table not in self._left
+                        for i in previous.table.positions(hash_table))
+            self.sample.left = [previous.table.row(i) for i in gone]
+        self._previous = self._earlier = None
+        self._left = {}
+
     def progress(self):
         total = getattr(self.flows, "total", None)
-        return len(self.sample.rows), total
+        return len(self.sample.table), total
 
     def finish(self):
         while not self.step(1 << 20):
@@ -105,11 +286,11 @@ class Reading:
         return self.sample
 
 
-def live_reading(previous=None):
+def live_reading(previous=None, counts_only=False):
     """A read of the live cache, started now."""
     tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
-    return Reading(_cache.flows(), sample, previous)
+    return Reading(_cache.flows(), sample, previous, counts_only)
 
 
 def file_reading(path, previous=None):
@@ -119,6 +300,40 @@ def file_reading(path, previous=None):
     sample = Sample(path, str(head.get("host", "?")), opened.time, head.get("stats") or {},
                     head.get("tables", 0), head.get("entries", 0), previous)
     return Reading(opened, sample, previous)
+
+
+SORT_CHUNK = 1 << 17  # sort keys sorted at a time, then kept in 8 bytes each where they fit
+
+
+class Rows:
+    """Rows of a read in a given order, made as they are gone through: the
+    order is runs of sort keys (Table.sort_key), each run in order, merged
+    as they are gone through."""
+
+    def __init__(self, table, runs, descending=False):
+        self.table, self.runs, self.descending = table, runs, descending
+
+    def __len__(self):
+        return sum(map(len, self.runs))
+
+    def __iter__(self):
+        keys = self.runs[0] if len(self.runs) == 1 else heapq.merge(*self.runs, reverse=self.descending)
+        return map(self.table.row, self._positions(keys))
+
+    def _positions(self, keys):
+        mask = (1 << self.table.position_bits) - 1
+        return (key & mask for key in keys)
+
+    def distinct(self, index, chunk=1 << 16):
+        """The different values the rows hold at `index`, some rows at a
+        time: a column's width is the widest text of these, so no row need
+        be made for it."""
+        values, positions = self.table.values(index), self._positions(itertools.chain.from_iterable(self.runs))
+        while True:
+            some = set(map(values, itertools.islice(positions, chunk)))
+            if not some:
+                return
+            yield from some
 
 
 class Model:
@@ -131,58 +346,94 @@ class Model:
         self.gone = {}
         self._selection = self._shown = None
 
+    def following(self, sample, view, room):
+        """A model of the flows that have left and a new read, with what a
+        frame of `view` would show already worked out: made away from the
+        screen's thread, which swaps it in whole."""
+        model = Model()
+        model.gone = dict(self.gone)
+        model.add(sample)
+        model.shown(view, view.sort_column(), room)
+        return model
+
     def add(self, sample):
-        if self.sample is not None:
-            rows = sample.rows
-            for flow_id, row in self.sample.rows.items():
-                if flow_id not in rows:
-                    self.gone[flow_id] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
+        for row in sample.left:
+            self.gone[row[ID]] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
+        sample.left = []
         self.sample = sample
         self._selection = self._shown = None
 
     def rows(self, view):
-        """The rows the view's filter and mode select (kept until either
-        changes: filtering a million rows is worth doing once).  A filter
-        being typed applies at each key to a small cache, to a large one
-        once Enter keeps it."""
-        held = len(self.sample.rows) if self.sample is not None else 0
+        """The positions in the read and the rows of flows that left the
+        view's filter and mode select (kept until either changes: filtering
+        a million flows is worth doing once).  A filter being typed applies
+        at each key to a small cache, to a large one once Enter keeps it."""
+        held = len(self.sample.table) if self.sample is not None else 0
         text = view.filter if not view.editing or held <= LIVE_FILTER_ROWS else view.kept_filter
         key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
-            rows = list(self.sample.rows.values()) if self.sample is not None else []
-            if view.accumulate:
-                rows.extend(self.gone.values())
+            gone = list(self.gone.values()) if view.accumulate else []
+            positions = range(held)
             test = matcher(text)
             if test is not None:
-                rows = [row for row in rows if test(row)]
-            self._selection, self._shown = (key, rows), None
+                row = self.sample.table.row
+                positions = array.array("I", (i for i in positions if test(row(i))))
+                gone = [row for row in gone if test(row)]
+            self._selection, self._shown = (key, (positions, gone)), None
         return self._selection[1]
 
     def shown(self, view, column, room):
         """The rows (or groups) a frame shows, and how many there are of
         how many; kept while nothing they depend on changes, so that a
         frame redrawn only to show the progress of a read costs nothing."""
-        rows = self.rows(view)
+        positions, gone = self.rows(view)
         key = (view.group, column.name, view.reverse, room)
         if self._shown is None or self._shown[0] != key:
+            count = len(positions) + len(gone)
+            table = self.sample.table if self.sample is not None else Table()
             if view.group is None:
-                shown = ordered(rows, column, view.reverse, room)
-                what = "%d of %d flows" % (len(shown), len(rows))
+                shown = ordered_positions(table, positions, column, view.reverse, room)
+                if gone:
+                    shown = ordered(list(shown) + gone, column, view.reverse, room)
+                what = "%d of %d flows" % (len(shown), count)
             else:
-                folded = groups(rows, view.group)
+                folded = groups(table, positions, gone, view.group)
                 shown = ordered(folded, column, view.reverse)[:room]
-                what = "%d of %d groups of %d flows" % (len(shown), len(folded), len(rows))
+                what = "%d of %d groups of %d flows" % (len(shown), len(folded), count)
             self._shown = (key, shown, what)
         return self._shown[1:]
+
+
+def ordered_positions(table, positions, column, reverse, count=None):
+    """The rows at `positions` of a read in the order ``ordered`` gives
+    them; only the first `count` when given (without sorting all of them),
+    each row made only as it is gone through."""
+    descending = column.numeric != reverse
+    keys = map(table.sort_key(column), positions)
+    if count is not None and count < len(positions):
+        pick = heapq.nlargest if descending else heapq.nsmallest
+        return Rows(table, [pick(count, keys)])
+    runs = []
+    while True:
+        run = sorted(itertools.islice(keys, SORT_CHUNK), reverse=descending)
+        if not run:
+            return Rows(table, runs or [[]], descending)
+        try:
+            runs.append(array.array("Q", run))
+        except OverflowError:  # addresses' keys are wider
+            runs.append(run)
 
 
 # ---- filter ------------------------------------------------------------------------
 
 def _address_key(address):
     """Addresses in order: IPv4 before IPv6, each by value (an address
-    read from a snapshot is still text: by its text)."""
+    read from a snapshot is still text: by its text; a read keeps them as
+    bytes)."""
     if isinstance(address, str):
         return 0, address
+    if type(address) is bytes:
+        return 4 if len(address) == 4 else 6, int.from_bytes(address, "big")
     return address.version, address._ip
 
 
@@ -225,17 +476,19 @@ class Column:
     whether it holds numbers (right-aligned, largest first by default), the
     index of its value in a row, the text of a cell (given the value and
     the seconds between the reads, for rates), and the sort key of a value
-    when the value itself is none."""
+    when the value itself is none.  Its `layout` is how the shared table
+    fitter sees it: ranked to leave in the order of the priorities."""
 
     def __init__(self, name, header, priority, numeric, index, text, key=None):
         self.name, self.header, self.priority, self.numeric = name, header, priority, numeric
         self.index, self.text, self.key = index, text, key
+        self.layout = _output.Column(header, numeric, drop=100 - priority if priority else 0)
 
 
 def rate_text(delta, elapsed):
     if not elapsed or elapsed <= 0:
         return "-"
-    return snapshot.rate_text(delta / elapsed)
+    return _output.rate_text(delta / elapsed)
 
 
 def _number(value, elapsed):
@@ -285,20 +538,35 @@ def group_columns(field):
     ]
 
 
-def groups(rows, field):
-    """The rows folded by a field: one group per value, its flow count,
-    packets, packet delta and share of the rows."""
-    values = GROUP_FIELDS[field][1]
+def groups(table, positions, gone, field):
+    """The flows at `positions` of a read and the rows `gone` folded by a
+    field: one group per value, its flow count, packets, packet delta and
+    share of the flows.  The read's flows fold by their raw value first,
+    which few values hold."""
+    values, raw_of = GROUP_FIELDS[field][1], table.group_key(field)
+    packets, deltas = table.packets, table.deltas
+    by_raw = {}
+    for i in positions:
+        raw = raw_of(i)
+        entry = by_raw.get(raw)
+        if entry is None:
+            entry = by_raw[raw] = [0, 0, 0]
+        entry[0] += 1
+        entry[1] += packets[i]
+        entry[2] += deltas[i]
+    expand = _GROUP_VALUES.get(field, lambda raw: (raw,))
+    parts = [(expand(raw), entry) for raw, entry in by_raw.items()]
+    parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
     folded = {}
-    for row in rows:
-        for value in values(row):
+    for group_values, (flows, counted, delta) in parts:
+        for value in group_values:
             entry = folded.get(value)
             if entry is None:
                 entry = folded[value] = [0, 0, 0]
-            entry[0] += 1
-            entry[1] += row[PACKETS]
-            entry[2] += row[DELTA]
-    count = len(rows) or 1
+            entry[0] += flows
+            entry[1] += counted
+            entry[2] += delta
+    count = len(positions) + len(gone) or 1
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
 
 
@@ -324,25 +592,28 @@ def ordered(rows, column, reverse, count=None):
     return sorted(rows, key=key, reverse=descending)
 
 
-def fit(columns, cells, width):
-    """The columns that fit in `width` (two spaces apart), dropping the
-    lowest priorities first; at least one is kept.  Returns the indexes of
-    the columns kept, in order, and the width of every column."""
-    widths = [max([len(column.header)] + [len(row[i]) for row in cells]) for i, column in enumerate(columns)]
-    kept = list(range(len(columns)))
-    while len(kept) > 1 and sum(widths[i] for i in kept) + 2 * (len(kept) - 1) > width:
-        kept.remove(max(kept, key=lambda i: columns[i].priority))
-    return kept, widths
-
-
-def table_lines(columns, cells, width):
-    kept, widths = fit(columns, cells, width)
+def table_lines(columns, rows, elapsed, width):
+    """The header and a line per row, in the columns that fit in `width`;
+    the widths come from a first look at the rows' different values, so
+    that no row's cells need be kept."""
+    def cells(row):
+        return [c.text(row[c.index], elapsed) for c in columns]
+    widths = [len(column.header) for column in columns]
+    if isinstance(rows, Rows):
+        widths = [max([widths[i]] + [len(c.text(value, elapsed)) for value in rows.distinct(c.index)])
+                  for i, c in enumerate(columns)]
+    else:
+        for row in rows:
+            widths = list(map(max, widths, map(len, cells(row))))
+    kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
 
     def line(texts, header=False):
         parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
                  for i in kept]
         return "  ".join(parts).rstrip()[:width]
-    return [line([column.header for column in columns], True)] + [line(row) for row in cells]
+    yield line([column.header for column in columns], True)
+    for row in rows:
+        yield line(cells(row))
 
 
 # ---- the view ----------------------------------------------------------------------
@@ -436,7 +707,7 @@ def counters_line(sample):
     second; rates between the last two reads, the ratio over them too when
     there were lookups, else since the counters started."""
     now, before, elapsed = sample.stats, sample.previous_stats, sample.elapsed
-    held = len(sample.rows)
+    held = len(sample.table)
     fill = "%d flows" % held
     if sample.entries:
         fill += " of %d (%.1f%% full)" % (sample.entries, 100.0 * held / sample.entries)
@@ -453,13 +724,19 @@ def counters_line(sample):
 
 
 def frame(model, view, width, height=None, status=""):
-    """The lines of one screen: three header lines, then the table, as many
-    rows as `height` leaves room for (every row without a height), no line
-    longer than `width` (no limit without one)."""
+    return list(frame_lines(model, view, width, height, status))
+
+
+def frame_lines(model, view, width, height=None, status=""):
+    """The lines of one screen, made as they are written: three header
+    lines, then the table, as many rows as `height` leaves room for (every
+    row without a height), no line longer than `width` (no limit without
+    one)."""
     sample = model.sample
     limit = width if width is not None else 1 << 30
     if sample is None:
-        return [line[:limit] for line in ["libfc top  %s" % status, "reading the flow cache..."]]
+        yield from [line[:limit] for line in ["libfc top  %s" % status, "reading the flow cache..."]]
+        return
     when = time.strftime("%H:%M:%S", time.localtime(sample.taken))
     source = sample.host if sample.source == "live" else "%s (%s)" % (sample.source, sample.host)
     top = "libfc top  %s  %s" % (source, when)
@@ -483,10 +760,9 @@ def frame(model, view, width, height=None, status=""):
     if view.paused:
         settings.append("paused")
     settings.append(what)
-    cells = [[c.text(row[c.index], sample.elapsed) for c in columns] for row in shown]
-    lines = [top, counters_line(sample), "  ".join(settings)]
-    lines = [line[:limit] for line in lines] + table_lines(columns, cells, limit)
-    return lines if height is None else lines[:height]
+    lines = itertools.chain([line[:limit] for line in (top, counters_line(sample), "  ".join(settings))],
+                            table_lines(columns, shown, sample.elapsed, limit))
+    yield from lines if height is None else itertools.islice(lines, height)
 
 
 # ---- the command -------------------------------------------------------------------
@@ -570,13 +846,14 @@ def show(args):
         if args.file:
             model = file_model(args.file)
         else:
-            model = Model()
-            first = _quietly(live_reading().finish)
-            model.add(first)
+            # The first read keeps only what the rates need (no frame shows
+            # it) and is let go as soon as the second has its counts.
+            model, first = Model(), _quietly(live_reading(counts_only=True).finish)
             time.sleep(args.interval)
-            model.add(_quietly(live_reading(first).finish))
+            reading, first = live_reading(first), None
+            model.add(_quietly(reading.finish))
         width, height = _size()
-        sys.stdout.write("\n".join(frame(model, view, width, height)) + "\n")
+        sys.stdout.writelines(line + "\n" for line in frame_lines(model, view, width, height))
         return 0
     if not (sys.stdin.isatty() and sys.stdout.isatty()):
         raise bad_input("the full-screen view needs a terminal: --once prints one frame")
@@ -611,6 +888,25 @@ def _draw(curses, screen, model, view, status):
     screen.refresh()
 
 
+class Refresh(threading.Thread):
+    """A read of the live cache and the model that follows from it, made in
+    a thread; the walk yields the interpreter often enough for keys to be
+    answered in the meantime."""
+
+    def __init__(self, model, view, room):
+        super().__init__(daemon=True)
+        self.reading = live_reading(model.sample)
+        self.model, self.view, self.room = model, View(view.sort, view.reverse, view.group, view.kept_filter,
+                                                       view.accumulate), room
+        self.error = None
+
+    def run(self):
+        try:
+            self.model = self.model.following(self.reading.finish(), self.view, self.room)
+        except BaseException as error:  # raised again on the screen's thread
+            self.error = error
+
+
 def _screen(screen, args, view):
     import curses
 
@@ -620,7 +916,7 @@ def _screen(screen, args, view):
         pass
     screen.keypad(True)
     model = file_model(args.file) if args.file else Model()
-    reading = None
+    refresh = None
     next_read = time.monotonic()
     drawn_at = 0.0
     dirty = True
@@ -628,12 +924,13 @@ def _screen(screen, args, view):
     try:
         while True:
             now = time.monotonic()
-            if reading is None and not args.file and not view.paused and now >= next_read:
-                reading = live_reading(model.sample)
-                next_read = now + args.interval
+            if refresh is None and not args.file and not view.paused and now >= next_read:
                 gc.disable()
-            if reading is not None:
-                screen.timeout(0)
+                refresh = Refresh(model, view, max(screen.getmaxyx()[0] - 4, 0))
+                refresh.start()
+                next_read = now + args.interval
+            if refresh is not None:
+                screen.timeout(50)
             else:
                 wait = 1.0 if view.paused or args.file else next_read - now
                 screen.timeout(max(1, min(int(wait * 1000), 1000)))
@@ -645,10 +942,11 @@ def _screen(screen, args, view):
                     return 0
                 dirty = dirty or changed
                 key = screen.getch()
-            if reading is not None:
-                if reading.step():
-                    model.add(reading.sample)
-                    reading = None
+            if refresh is not None:
+                if not refresh.is_alive():
+                    if refresh.error is not None:
+                        raise refresh.error
+                    model, refresh = refresh.model, None
                     if gc_enabled:
                         gc.enable()
                     dirty = True
@@ -656,8 +954,8 @@ def _screen(screen, args, view):
                     dirty = True
             if dirty:
                 status = "every %gs" % args.interval if not args.file else ""
-                if reading is not None:
-                    done, total = reading.progress()
+                if refresh is not None:
+                    done, total = refresh.reading.progress()
                     status += "  reading %d/%s" % (done, total if total is not None else "?")
                 _draw(curses, screen, model, view, status.strip())
                 drawn_at = time.monotonic()

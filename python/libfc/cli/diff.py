@@ -1,0 +1,206 @@
+"""``diff A B``: the flows that appeared, left or changed their packet
+count between two snapshots, or between a snapshot and the live cache."""
+
+import array
+import collections
+import socket
+import sys
+
+from .._flow import _address_text as _text
+from . import _output, _values, snapshot
+
+
+def register(subparsers):
+    parser = subparsers.add_parser(
+        "diff", help="flows that appeared, left or changed between two snapshots",
+        description="List the flows that appeared, left, or changed their packet count between snapshot A "
+                    "and snapshot B (made by 'flows --save'); '-' or 'live' for B compares with the live cache.")
+    parser.add_argument("before", metavar="A", help="the earlier snapshot")
+    parser.add_argument("after", metavar="B", help="the later snapshot, or - (or live) for the live cache")
+    form = parser.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="print one JSON document")
+    form.add_argument("--json-lines", action="store_true", help="print one JSON object per changed flow")
+    _output.add_pretty(parser)
+    parser.add_argument("--unchanged", action="store_true", help="list the flows that did not change too")
+    parser.set_defaults(handler=diff)
+
+
+# What a diff shows of a flow: what makes two reads the same flow (its id,
+# never reused, and key) and its packet count.
+Seen = collections.namedtuple("Seen", "id port vni proto src dst table packets")
+
+# The kinds of change in the order a flow's changes are listed (by name).
+APPEARED, CHANGED, LEFT, UNCHANGED = range(4)
+KIND_NAMES = ("appeared", "changed", "left", "unchanged")
+POSITION_BITS = 32
+ADDRESS = 16  # bytes kept per address; an IPv4 one fills the first four
+
+
+def _packed(address):
+    """An address as bytes: a snapshot's text and the walk's bytes compare
+    alike."""
+    if type(address) is bytes:
+        return address
+    if isinstance(address, str):
+        return socket.inet_pton(socket.AF_INET6 if ":" in address else socket.AF_INET, address)
+    return address.packed
+
+
+class Flows:
+    """Flows kept compactly, a column each (some 70 bytes a flow, no Python
+    object per flow), with the runs of positions each hash table's flows
+    came in."""
+
+    def __init__(self):
+        self.ids, self.packets = array.array("Q"), array.array("Q")
+        self.ports, self.vnis, self.tables = array.array("I"), array.array("I"), array.array("Q")
+        self.protos, self.ipv6 = array.array("B"), array.array("B")
+        self.addresses = bytearray()  # source and destination, ADDRESS bytes each
+        self.starts, self.runs = array.array("I"), {}  # where each run starts; hash table -> its runs
+
+    def __len__(self):
+        return len(self.ids)
+
+    def add(self, flow, key):
+        if not self.starts or self.tables[-1] != flow.table:
+            self.runs.setdefault(flow.table, []).append(len(self.starts))
+            self.starts.append(len(self.ids))
+        self.ids.append(flow.id)
+        self.packets.append(flow.packets)
+        self.ports.append(flow.port)
+        self.vnis.append(flow.vni)
+        self.protos.append(flow.proto)
+        self.tables.append(flow.table)
+        self.ipv6.append(key[3])
+        self.addresses += key[4]
+
+    def key(self, i):
+        return (self.ports[i], self.vnis[i], self.protos[i], self.ipv6[i],
+                self.addresses[2 * ADDRESS * i:2 * ADDRESS * (i + 1)])
+
+    def seen(self, i):
+        start, size = 2 * ADDRESS * i, ADDRESS if self.ipv6[i] else 4
+        both = self.addresses
+        return Seen(self.ids[i], self.ports[i], self.vnis[i], self.protos[i], _text(bytes(both[start:start + size])),
+                    _text(bytes(both[start + ADDRESS:start + ADDRESS + size])), self.tables[i], self.packets[i])
+
+    def by_id(self, table):
+        """Flow id -> position, for the flows of one hash table."""
+        found, starts = {}, self.starts
+        for run in self.runs.get(table, ()):
+            start, end = starts[run], starts[run + 1] if run + 1 < len(starts) else len(self.ids)
+            found.update(zip(self.ids[start:end], range(start, end)))
+        return found
+
+
+def key_of(flow):
+    """What besides its id and table makes two reads the same flow."""
+    pad = ADDRESS - (16 if flow.ipv6 else 4)
+    both = _packed(flow._source) + bytes(pad) + _packed(flow._destination) + bytes(pad)
+    return flow.port, flow.vni, flow.proto, 1 if flow.ipv6 else 0, both
+
+
+class Listed:
+    """The changes listed, in order, each made as it is gone through."""
+
+    def __init__(self, order, earlier, later, deltas, elapsed):
+        self.order, self.earlier, self.later, self.deltas, self.elapsed = order, earlier, later, deltas, elapsed
+
+    def __len__(self):
+        return len(self.order)
+
+    def __iter__(self):
+        mask, elapsed = (1 << POSITION_BITS) - 1, self.elapsed
+        rated = elapsed is not None and elapsed > 0
+        for key in self.order:
+            change, at = key >> POSITION_BITS & 3, key & mask
+            if change == LEFT:
+                seen, delta = self.earlier.seen(at), 0
+            else:
+                seen, delta = self.later.seen(at), self.deltas[at]
+            yield KIND_NAMES[change], seen, delta, delta / elapsed if rated else None
+
+
+def compare(before, after, elapsed, unchanged=False):
+    """(change, Seen, packet delta, packets per second) in id order for
+    every flow that is only in `after` ("appeared"), only in `before`
+    ("left", its last count) or in both with another packet count
+    ("changed"), and with `unchanged` the others too; and the count of each
+    kind of change.  The rate is None without a positive `elapsed`.
+
+    Of `before` only a compact column per field is kept; `after` streams
+    past it, a flow looked up among the flows of its hash table in
+    `before` (a small dict at a time: a walk and a snapshot give a table's
+    flows together), and only the flows listed are kept, compactly; the
+    order of what is listed is a sort of one integer per listed flow."""
+    earlier = Flows()
+    for flow in before:
+        earlier.add(flow, key_of(flow))
+    later, deltas = Flows(), array.array("q")
+    counts = [0, 0, 0, 0]
+    order = []
+    left_over, table, lookup = {}, None, {}
+    for flow in after:
+        if flow.table != table:
+            left_over[table] = dict(lookup)  # a copy: a dict keeps its room when emptied
+            table = flow.table
+            lookup = left_over.pop(table) if table in left_over else earlier.by_id(table)
+        at, key = lookup.get(flow.id), key_of(flow)
+        if at is not None and earlier.key(at) != key:
+            at = None
+        if at is None:
+            change, delta = APPEARED, flow.packets
+        else:
+            del lookup[flow.id]
+            delta = flow.packets - earlier.packets[at]
+            change = CHANGED if delta else UNCHANGED
+        counts[change] += 1
+        if change != UNCHANGED or unchanged:
+            order.append(((flow.id << 2 | change) << POSITION_BITS) | len(later))
+            later.add(flow, key)
+            deltas.append(delta)
+    left_over[table] = dict(lookup)
+    for table in earlier.runs:
+        for at in (left_over[table].values() if table in left_over else earlier.by_id(table).values()):
+            counts[LEFT] += 1
+            order.append(((earlier.ids[at] << 2 | LEFT) << POSITION_BITS) | at)
+    order.sort()
+    return Listed(order, earlier, later, deltas, elapsed), {name: counts[KIND_NAMES.index(name)] for name in CHANGES}
+
+
+DIFF_HEADERS = ["CHANGE", "ID", "PORT", "VNI", "SOURCE", "DESTINATION", "PROTO", "PACKETS", "DELTA", "RATE"]
+DIFF_NUMERIC = {1, 2, 3, 7, 8, 9}
+CHANGES = ("appeared", "left", "changed", "unchanged")
+
+
+def _diff_record(change, seen, delta, rate):
+    return {"change": change, "id": seen.id, "port": seen.port, "vni": seen.vni, "src": seen.src, "dst": seen.dst,
+            "proto": seen.proto, "proto_name": _values.PROTOCOL_NAMES.get(seen.proto), "packets": seen.packets,
+            "delta": delta,
+            "rate": None if rate is None else round(rate, 3)}
+
+
+def diff(args):
+    before = snapshot.source(args.before)
+    after = snapshot.source(args.after)
+    elapsed = after.time - before.time
+    with snapshot.without_collector(), snapshot.holding_every_flow(
+            [s.path for s in (before, after) if isinstance(s, snapshot.Snapshot)]):
+        listed, counts = compare(before, after, elapsed, args.unchanged)
+    if args.json:
+        _output.emit_json({"before": before.path, "after": after.path, "elapsed_s": round(elapsed, 3),
+                           "counts": counts, "flows": [_diff_record(*item) for item in listed]}, args)
+    elif args.json_lines:
+        for item in listed:
+            _output.json_line(_diff_record(*item))
+    elif listed:
+        table = _output.StreamingTable(DIFF_HEADERS, DIFF_NUMERIC)
+        for change, seen, delta, rate in listed:
+            table.add([change, seen.id, seen.port, seen.vni, seen.src, seen.dst,
+                       _values.PROTOCOL_NAMES.get(seen.proto, str(seen.proto)), seen.packets, "%+d" % delta,
+                       _output.rate_text(rate)])
+        table.finish()
+    sys.stdout.flush()
+    sys.stderr.write("%s over %s\n" % (", ".join("%d %s" % (counts[c], c) for c in CHANGES),
+                                       _output.duration(elapsed)))
+    return 0
