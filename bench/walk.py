@@ -1,8 +1,10 @@
 """Walking the whole flow cache: flows per second and peak resident memory
-of `libfc.flows()` fully consumed and of `libfc flows --json-lines`, next to
-the same walk making the library's queries only (nothing decoded) and the
-walk a ctypes expert would write over the same library, for caches of
-100,000 and 1,000,000 flows; and how long `libfc flows --limit 10` takes.
+of `libfc.flows()` fully consumed, next to the same walk making the
+library's queries only (nothing decoded) and the walk a ctypes expert would
+write over the same library, for caches of 100,000 and 1,000,000 flows; each
+view the command line gives of the cache (listings, JSON lines, snapshots,
+top, diff) as a ratio to the package's walk of the same run; and how long
+`libfc flows --limit 10` takes.
 
 Every reader runs in a fresh process, so its peak resident memory is its own.
 The cache is the built-in library's, in a temporary state directory.
@@ -121,26 +123,39 @@ def read_ctypes():
     return count
 
 
-def read_cli():
-    from libfc.cli import main
+READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes}
 
-    with open(os.devnull, "w") as sink:
-        sys.stdout = sink
-        try:
-            main(["flows", "--json-lines"])
-        finally:
-            sys.stdout = sys.__stdout__
-    return -1
-
-
-READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes,
-           "libfc flows --json-lines": read_cli}
+# The command lines timed against the package's walk of the same run, each
+# the whole process (interpreter start included), its output thrown away;
+# SNAPSHOT is the file the --save row writes.
+COMMANDS = [
+    ("libfc flows (table)", ["flows"]),
+    ("libfc flows --json-lines", ["flows", "--json-lines"]),
+    ("libfc flows --save FILE", ["flows", "--save", "SNAPSHOT"]),
+    ("libfc flows --top 10 --sort packets", ["flows", "--top", "10", "--sort", "packets"]),
+    ("libfc top --once", ["top", "--once"]),
+    ("libfc flows --from SNAPSHOT", ["flows", "--from", "SNAPSHOT"]),
+    ("libfc flows --from SNAPSHOT --limit 10", ["flows", "--from", "SNAPSHOT", "--limit", "10"]),
+    ("libfc diff SNAPSHOT live", ["diff", "SNAPSHOT", "live"]),
+]
 
 
 def _child(name):
     started = time.perf_counter()
     count = READERS[name]()
     print("%d %.6f" % (count, time.perf_counter() - started))
+
+
+def measure_command(arguments, env):
+    """(seconds, peak resident MB) of one `libfc` command line in its own
+    process, standard output to /dev/null as a redirected listing has it."""
+    started = time.perf_counter()
+    process = subprocess.Popen([sys.executable, "-m", "libfc"] + arguments, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise SystemExit("libfc %s failed with status %d" % (" ".join(arguments), os.waitstatus_to_exitcode(status)))
+    return time.perf_counter() - started, usage.ru_maxrss / 1024
 
 
 def measure(name, env, argv=None):
@@ -195,6 +210,12 @@ def main():
                                           rates["libfc.flows()"] / rates["ctypes expert"]))
             print("%-10d %-26s %12.2f x  (seconds, target 1.5)" % (
                 installed, "libfc.flows() / query only", took["libfc.flows()"] / took["query only"]))
+            snapshot = os.path.join(state, "snapshot.jsonl.gz")
+            print("%-10s %-40s %10s %10s %10s" % ("cache", "command", "seconds", "x walk", "peak MB"))
+            for name, arguments in COMMANDS:
+                seconds, peak = measure_command([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
+                print("%-10d %-40s %10.2f %10.2f %10.0f" % (installed, name, seconds,
+                                                          seconds / took["libfc.flows()"], peak))
             times = []
             for _ in range(3):
                 started = time.perf_counter()
