@@ -371,19 +371,6 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
     return nullptr;
 }
 
-// Entries lie 66 KB apart and an entry's fields span two pages (an action
-// entity's port count follows its 4096 ports), so each entry costs cache and
-// TLB misses; they are taken a few entries ahead, while objects are built.
-constexpr Py_ssize_t kPrefetchAhead = 4;
-
-void prefetch_entry(const char *entry) {
-    for (std::size_t at : {offsetof(Entry, fcFlags), offsetof(Entry, fkey.inner), offsetof(Entry, pktCount),
-                           offsetof(Entry, tblId), offsetof(Entry, numActionEntities),
-                           offsetof(Entry, actionEntity) + offsetof(Entity, dport),
-                           offsetof(Entry, actionEntity) + offsetof(Entity, dstPortsNum)})
-        __builtin_prefetch(entry + at);
-}
-
 bool suspend_collector() {
 #if PY_VERSION_HEX >= 0x030A0000
     return PyGC_Disable() == 1;

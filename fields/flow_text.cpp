@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <string_view>
@@ -89,18 +90,79 @@ bool learn_names(PyObject *dict, unsigned long bound, Put put) {
     return true;
 }
 
+// Text grown with realloc. The build has no exceptions, so an allocation
+// that fails marks the text failed (what is appended later is dropped) and
+// the entry point raises MemoryError, instead of the process ending.
+class Text {
+  public:
+    Text() = default;
+    Text(const Text &) = delete;
+    Text &operator=(const Text &) = delete;
+    ~Text() { std::free(data_); }
+
+    void append(const char *from, std::size_t n) {
+        if (size_ + n > capacity_ && !grow(n)) return;
+        std::memcpy(data_ + size_, from, n);
+        size_ += n;
+    }
+    Text &operator+=(std::string_view s) {
+        append(s.data(), s.size());
+        return *this;
+    }
+    Text &operator+=(char c) {
+        append(&c, 1);
+        return *this;
+    }
+    void pad(std::size_t n) {
+        if (size_ + n > capacity_ && !grow(n)) return;
+        std::memset(data_ + size_, ' ', n);
+        size_ += n;
+    }
+    std::size_t size() const { return size_; }
+    const char *data() const { return data_; }
+    char back() const { return data_[size_ - 1]; }
+    void resize(std::size_t n) { size_ = n < size_ ? n : size_; }
+    void clear() { size_ = 0; }
+    bool failed() const { return failed_; }
+
+  private:
+    [[gnu::noinline]] bool grow(std::size_t n) {
+        if (failed_) return false;
+        std::size_t capacity = capacity_ ? 2 * capacity_ : 64 * 1024;
+        while (capacity < size_ + n) capacity *= 2;
+        char *grown = static_cast<char *>(std::realloc(data_, capacity));
+        if (!grown) return !(failed_ = true);
+        data_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+    char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    bool failed_ = false;
+};
+
 template <class T>
-void number(std::string &out, T value) {
+void number(Text &out, T value) {
     char text[24];
-    out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+    out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
 }
 
-void address(std::string &out, bool v6, const char *at) {
-    char text[INET6_ADDRSTRLEN];
-    out += inet_ntop(v6 ? AF_INET6 : AF_INET, at, text, sizeof text);
+// IPv4 addresses are spelt here, as inet_ntop spells them (the C library's
+// takes a formatted print); IPv6 ones, whose compressed form has rules of
+// its own, by inet_ntop.
+void address(Text &out, bool v6, const char *at) {
+    if (v6) {
+        char text[INET6_ADDRSTRLEN];
+        out += inet_ntop(AF_INET6, at, text, sizeof text);
+        return;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (i) out += '.';
+        number(out, static_cast<unsigned>(static_cast<unsigned char>(at[i])));
+    }
 }
 
-void mac(std::string &out, const char *at) {
+void mac(Text &out, const char *at) {
     static constexpr char hex[] = "0123456789abcdef";
     for (int i = 0; i < flow_rows::kMacBytes; ++i) {
         auto byte = static_cast<unsigned char>(at[i]);
@@ -152,7 +214,7 @@ void for_names(const Names &names, BitMap bits, Each each) {
     for (; bits; bits &= bits - 1) each(names.action[std::countr_zero(bits)]);
 }
 
-void json_line(std::string &out, const Names &names, std::string_view opening, const Flow &f) {
+void json_line(Text &out, const Names &names, std::string_view opening, const Flow &f) {
     const char *e = f.entry;
     auto text = [&](std::string_view key, auto write) {
         out += key;
@@ -228,7 +290,7 @@ void json_line(std::string &out, const Names &names, std::string_view opening, c
 }
 
 // cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h.
-void duration(std::string &out, std::uint64_t seconds) {
+void duration(Text &out, std::uint64_t seconds) {
     auto two = [&](std::uint64_t v) {
         if (v < 10) out += '0';
         number(out, v);
@@ -258,7 +320,7 @@ void duration(std::string &out, std::uint64_t seconds) {
 // in text, each ending at ends[cell].
 constexpr unsigned kPortsShown = 4;
 
-void row_cells(std::string &text, std::size_t (&ends)[kCells], const Names &names, const Flow &f) {
+void row_cells(Text &text, std::size_t (&ends)[kCells], const Names &names, const Flow &f) {
     const char *e = f.entry;
     text.clear();
     auto end = [&](Cell c) { ends[c] = text.size(); };
@@ -309,25 +371,27 @@ void row_cells(std::string &text, std::size_t (&ends)[kCells], const Names &name
 
 // The widths and rules StreamingTable fixed for the rows from here on.
 struct Layout {
-    std::vector<int> kept;
-    std::vector<Py_ssize_t> width;  // per column, widened as rows need
-    std::vector<char> numeric, shrink;
+    int kept[kCells], kept_count = 0;
+    Py_ssize_t width[kCells];  // widened as rows need
+    bool numeric[kCells], shrink[kCells];
     Py_ssize_t limit;  // 0: rows are not cut
-    std::string ellipsis;
+    std::string_view ellipsis;
 };
 
 // One finished line, as StreamingTable._write() writes a row (widening
 // a column for a longer cell, or cutting it in a table fitted to a terminal).
-void table_line(std::string &out, Layout &l, const std::string &text, const std::size_t (&ends)[kCells]) {
+void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends)[kCells]) {
     std::size_t start = out.size();
     bool first = true;
-    for (int i : l.kept) {
+    for (int k = 0; k < l.kept_count; ++k) {
+        int i = l.kept[k];
         std::string_view cell(text.data() + (i ? ends[i - 1] : 0), ends[i] - (i ? ends[i - 1] : 0));
         Py_ssize_t width = l.width[i], length = static_cast<Py_ssize_t>(cell.size());
         bool cut = false;
         if (length > width) {
             if (l.limit && l.shrink[i]) {
-                cell = cell.substr(0, static_cast<std::size_t>(width > 1 ? width - 1 : 0));
+                auto room = static_cast<std::size_t>(width > 0 ? width : 0);
+                cell = cell.substr(0, room > l.ellipsis.size() ? room - l.ellipsis.size() : 0);
                 length = static_cast<Py_ssize_t>(cell.size() + l.ellipsis.size());
                 cut = true;
             } else {
@@ -337,12 +401,12 @@ void table_line(std::string &out, Layout &l, const std::string &text, const std:
         if (!first) out += "  ";
         first = false;
         Py_ssize_t pad = width > length ? width - length : 0;
-        if (l.numeric[i]) out.append(static_cast<std::size_t>(pad), ' ');
+        if (l.numeric[i]) out.pad(static_cast<std::size_t>(pad));
         out += cell;
         if (cut) out += l.ellipsis;
-        if (!l.numeric[i]) out.append(static_cast<std::size_t>(pad), ' ');
+        if (!l.numeric[i]) out.pad(static_cast<std::size_t>(pad));
     }
-    while (out.size() > start && out.back() == ' ') out.pop_back();
+    while (out.size() > start && out.back() == ' ') out.resize(out.size() - 1);
     if (l.limit && static_cast<Py_ssize_t>(out.size() - start) > l.limit) out.resize(start + l.limit);
     out += '\n';
 }
@@ -384,6 +448,8 @@ Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObje
     const char *entries = flow_rows::answer_entries(w.decoder, answer, count);
     if (!entries) return -1;
     for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i + flow_rows::kPrefetchAhead < count)
+            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
         Flow f(entries + i * sizeof(Entry), now_ms);
         int keep = PyTuple_GET_SIZE(rest) ? outside(f, rest) : 1;
         if (keep < 0 || (keep && !each(f))) return -1;
@@ -392,7 +458,8 @@ Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObje
     return shown;
 }
 
-PyObject *ascii_text(const std::string &text) {
+PyObject *ascii_text(const Text &text) {
+    if (text.failed()) return PyErr_NoMemory();
     PyObject *made = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
     if (made) std::memcpy(PyUnicode_DATA(made), text.data(), text.size());
     return made;
@@ -416,14 +483,13 @@ PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexce
     if (!opening || PyErr_Occurred() || !valid_rest(args[2]))
         return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
     const Writer &w = *reinterpret_cast<Writer *>(self);
-    std::string out;
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
+    Text out;
     Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
         json_line(out, *w.names, open, f);
         return true;
     });
-    if (count < 0) return nullptr;
-    return counted(count, ascii_text(out));
+    return count < 0 ? nullptr : counted(count, ascii_text(out));
 }
 
 // writer.table_cells(answer, now_ms, rest): (count, rows of cells).
@@ -434,10 +500,11 @@ PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     const Writer &w = *reinterpret_cast<Writer *>(self);
     PyObject *rows = PyList_New(0);
     if (!rows) return nullptr;
-    std::string text;
+    Text text;
     std::size_t ends[kCells];
     Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
         row_cells(text, ends, *w.names, f);
+        if (text.failed()) return !PyErr_NoMemory();
         PyObject *row = PyList_New(kCells);
         for (int c = 0; row && c < kCells; ++c) {
             std::size_t from = c ? ends[c - 1] : 0;
@@ -462,9 +529,13 @@ bool read_layout(PyObject *layout, Layout &l) {
         return false;
     }
     for (int c = 0; c < kCells; ++c) {
-        l.width.push_back(PyLong_AsSsize_t(PyList_GET_ITEM(width, c)));
-        l.numeric.push_back(static_cast<char>(PyObject_IsTrue(PyTuple_GET_ITEM(numeric, c)) == 1));
-        l.shrink.push_back(static_cast<char>(PyObject_IsTrue(PyTuple_GET_ITEM(shrink, c)) == 1));
+        l.width[c] = PyLong_AsSsize_t(PyList_GET_ITEM(width, c));
+        l.numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(numeric, c)) == 1;
+        l.shrink[c] = PyObject_IsTrue(PyTuple_GET_ITEM(shrink, c)) == 1;
+    }
+    if (PyTuple_GET_SIZE(kept) > kCells) {
+        PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: more columns kept than there are");
+        return false;
     }
     for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kept); ++k) {
         long i = PyLong_AsLong(PyTuple_GET_ITEM(kept, k));
@@ -472,12 +543,12 @@ bool read_layout(PyObject *layout, Layout &l) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: no such column");
             return false;
         }
-        l.kept.push_back(static_cast<int>(i));
+        l.kept[l.kept_count++] = static_cast<int>(i);
     }
     Py_ssize_t size;
     const char *text = PyUnicode_AsUTF8AndSize(ellipsis, &size);
     if (!text || PyErr_Occurred()) return false;
-    l.ellipsis.assign(text, static_cast<std::size_t>(size));
+    l.ellipsis = std::string_view(text, static_cast<std::size_t>(size));  // the layout tuple holds it
     return true;
 }
 
@@ -490,7 +561,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     const Writer &w = *reinterpret_cast<Writer *>(self);
     Layout l;
     if (!read_layout(args[3], l)) return nullptr;
-    std::string out, text;
+    Text out, text;
     std::size_t ends[kCells];
     Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
         row_cells(text, ends, *w.names, f);
@@ -505,6 +576,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
         if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
     }
     // Cells are ASCII; a cut row is too, its ellipsis being the caller's.
+    if (out.failed()) return PyErr_NoMemory();
     return counted(count, PyUnicode_DecodeUTF8(out.data(), static_cast<Py_ssize_t>(out.size()), nullptr));
 }
 
