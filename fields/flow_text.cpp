@@ -119,7 +119,7 @@ class Text {
         size_ += n;
     }
     std::size_t size() const { return size_; }
-    const char *data() const { return data_; }
+    const char *data() const { return data_ ? data_ : ""; }  // never null: an empty text has none
     char back() const { return data_[size_ - 1]; }
     void resize(std::size_t n) { size_ = n < size_ ? n : size_; }
     void clear() { size_ = 0; }
