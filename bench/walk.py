@@ -1,8 +1,10 @@
 """Walking the whole flow cache: flows per second and peak resident memory
-of `libfc.flows()` fully consumed and of `libfc flows --json-lines`, next to
-the same walk making the library's queries only (nothing decoded) and the
-walk a ctypes expert would write over the same library, for caches of
-100,000 and 1,000,000 flows; and how long `libfc flows --limit 10` takes.
+of `libfc.flows()` fully consumed, next to the same walk making the
+library's queries only (nothing decoded) and the walk a ctypes expert would
+write over the same library, for caches of 100,000 and 1,000,000 flows; each
+view the command line gives of the cache (listings, JSON lines, snapshots,
+top, diff) as a ratio to the package's walk of the same run; and how long
+`libfc flows --limit 10` takes.
 
 Every reader runs in a fresh process, so its peak resident memory is its own.
 The cache is the built-in library's, in a temporary state directory.
@@ -121,20 +123,21 @@ def read_ctypes():
     return count
 
 
-def read_cli():
-    from libfc.cli import main
+READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes}
 
-    with open(os.devnull, "w") as sink:
-        sys.stdout = sink
-        try:
-            main(["flows", "--json-lines"])
-        finally:
-            sys.stdout = sys.__stdout__
-    return -1
-
-
-READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes,
-           "libfc flows --json-lines": read_cli}
+# The command lines timed against the package's walk of the same run, each
+# the whole process (interpreter start included), its output thrown away;
+# SNAPSHOT is the file the --save row writes.
+COMMANDS = [
+    ("libfc flows (table)", ["flows"]),
+    ("libfc flows --json-lines", ["flows", "--json-lines"]),
+    ("libfc flows --save FILE", ["flows", "--save", "SNAPSHOT"]),
+    ("libfc flows --top 10 --sort packets", ["flows", "--top", "10", "--sort", "packets"]),
+    ("libfc top --once", ["top", "--once"]),
+    ("libfc flows --from SNAPSHOT", ["flows", "--from", "SNAPSHOT"]),
+    ("libfc flows --from SNAPSHOT --limit 10", ["flows", "--from", "SNAPSHOT", "--limit", "10"]),
+    ("libfc diff SNAPSHOT live", ["diff", "SNAPSHOT", "live"]),
+]
 
 
 def _child(name):
@@ -143,22 +146,31 @@ def _child(name):
     print("%d %.6f" % (count, time.perf_counter() - started))
 
 
+def measure_command(arguments, env):
+    """(seconds, processor seconds, peak resident MB) of one `libfc` command
+    line in its own process, standard output to /dev/null as a redirected
+    listing has it."""
+    started = time.perf_counter()
+    process = subprocess.Popen([sys.executable, "-m", "libfc"] + arguments, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise SystemExit("libfc %s failed with status %d" % (" ".join(arguments), os.waitstatus_to_exitcode(status)))
+    return time.perf_counter() - started, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+
+
 def measure(name, env, argv=None):
-    """(flows, seconds, peak resident MB) of one reader in its own process;
-    the command line's seconds are the whole process's, start included."""
+    """(flows, seconds, processor seconds, peak resident MB) of one reader
+    in its own process (the processor time is the whole process's)."""
     argv = argv or [sys.executable, __file__, "--child", name]
-    wall = time.perf_counter()
     process = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, text=True)
     output = process.stdout.read()
     _, status, usage = os.wait4(process.pid, 0)
     process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
         raise SystemExit("%s failed with status %d" % (name, process.returncode))
-    wall = time.perf_counter() - wall
     count, seconds = output.split()
-    if int(count) < 0:
-        seconds = wall
-    return int(count), float(seconds), usage.ru_maxrss / 1024
+    return int(count), float(seconds), usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
 
 def main():
@@ -184,17 +196,26 @@ def main():
             mapped = sum(os.path.getsize(os.path.join(state, name)) for name in os.listdir(state)) / 2 ** 20
             print("# %d flows installed in %.1f s; state file %.0f MB" % (installed, time.perf_counter() - started,
                                                                        mapped))
-            rates, took = {}, {}
+            rates, took, cpu = {}, {}, {}
             for name in READERS:
-                count, seconds, peak = measure(name, env)
-                if count < 0:
-                    count = installed
+                count, seconds, cpu[name], peak = measure(name, env)
                 rates[name], took[name] = count / seconds, seconds
                 print("%-10d %-26s %12.0f %10.2f %10.0f" % (installed, name, rates[name], seconds, peak))
             print("%-10d %-26s %12.2f x" % (installed, "libfc.flows() / ctypes",
                                           rates["libfc.flows()"] / rates["ctypes expert"]))
             print("%-10d %-26s %12.2f x  (seconds, target 1.5)" % (
                 installed, "libfc.flows() / query only", took["libfc.flows()"] / took["query only"]))
+            snapshot = os.path.join(state, "snapshot.jsonl.gz")
+            # On a shared host the processor time of a process moves less with
+            # the load than its seconds do: both ratios are printed.
+            walk_cpu = cpu["libfc.flows()"]
+            print("# package walk: %.2f s, %.2f processor s (its whole process)" % (took["libfc.flows()"], walk_cpu))
+            print("%-10s %-40s %8s %8s %8s %8s %8s" % ("cache", "command", "seconds", "x walk", "cpu s", "x walk",
+                                                     "peak MB"))
+            for name, arguments in COMMANDS:
+                seconds, used, peak = measure_command([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
+                print("%-10d %-40s %8.2f %8.2f %8.2f %8.2f %8.0f" % (
+                    installed, name, seconds, seconds / took["libfc.flows()"], used, used / walk_cpu, peak))
             times = []
             for _ in range(3):
                 started = time.perf_counter()

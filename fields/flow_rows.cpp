@@ -33,32 +33,6 @@ namespace flow_rows {
 
 namespace {
 
-// An entry starts at any byte offset (the entries are packed one after the
-// other), so fields are copied out, never read through a typed reference.
-template <class T>
-T load(const char *at) {
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
-// The address and the declared type of a (nested) field of a record at base.
-#define FIELD_AT(RECORD, PATH, base) ((base) + offsetof(RECORD, PATH))
-#define FIELD_TYPE(RECORD, PATH) decltype(std::declval<const RECORD &>().PATH)
-#define LOAD(RECORD, PATH, base) load<FIELD_TYPE(RECORD, PATH)>(FIELD_AT(RECORD, PATH, base))
-
-using Entity = FC_ActionEntityIOC;
-using Entry = FC_FlowEntryIOC;
-using Port = std::remove_extent_t<FIELD_TYPE(Entity, dport)>;
-using BitMap = FIELD_TYPE(Entity, actionsBitMap);
-
-constexpr unsigned kEntityCapacity = std::extent_v<FIELD_TYPE(Entry, actionEntity)>;
-constexpr unsigned kPortCapacity = std::extent_v<FIELD_TYPE(Entity, dport)>;
-constexpr int kActionBits = 8 * sizeof(BitMap);
-constexpr int kMacBytes = std::extent_v<FIELD_TYPE(FC_l2Key, saddr)>;
-static_assert(kMacBytes == 6 && std::extent_v<FIELD_TYPE(FC_l2Key, daddr)> == 6);
-static_assert(sizeof(FC_ipv4Key::sip) == 4 && sizeof(FC_ipv6Key::sip) == 16);
-
 // The slots of the companion's Flow, in the order its constructor names them
 // (the addresses and the entities sit behind properties that build them from
 // the bytes left here when first read).
@@ -205,10 +179,6 @@ PyObject *list_of(Py_ssize_t n, Item item) {
     }
     return list;
 }
-
-// Counts beyond an array's length are read as the whole array, as the
-// companion's sequences read them: the entry's own memory ends there.
-unsigned clamped(unsigned stated, unsigned capacity) { return stated < capacity ? stated : capacity; }
 
 // The compact row of a flow's action entities, entity after entity: its
 // action bit map, its port count and that many ports, each as the entry
@@ -401,19 +371,6 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
     return nullptr;
 }
 
-// Entries lie 66 KB apart and an entry's fields span two pages (an action
-// entity's port count follows its 4096 ports), so each entry costs cache and
-// TLB misses; they are taken a few entries ahead, while objects are built.
-constexpr Py_ssize_t kPrefetchAhead = 4;
-
-void prefetch_entry(const char *entry) {
-    for (std::size_t at : {offsetof(Entry, fcFlags), offsetof(Entry, fkey.inner), offsetof(Entry, pktCount),
-                           offsetof(Entry, tblId), offsetof(Entry, numActionEntities),
-                           offsetof(Entry, actionEntity) + offsetof(Entity, dport),
-                           offsetof(Entry, actionEntity) + offsetof(Entity, dstPortsNum)})
-        __builtin_prefetch(entry + at);
-}
-
 bool suspend_collector() {
 #if PY_VERSION_HEX >= 0x030A0000
     return PyGC_Disable() == 1;
@@ -443,6 +400,35 @@ void set_tracked(PyObject *flow, bool tracked) {
         PyObject_GC_UnTrack(flow);
 }
 
+}  // namespace
+
+const char *answer_entries(PyObject *decoder, PyObject *answer, Py_ssize_t &count) noexcept {
+    const Decoder &d = *reinterpret_cast<Decoder *>(decoder);
+    void *buffer = nullptr;
+    if (pointer_object::convert(answer, &buffer, registry::types[ty::p_FC_IOCFlows], 0) != 0 || !buffer) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_TypeError, "flow_rows: a query answer (FC_IOCFlows *) is needed, not %.200s",
+                         Py_TYPE(answer)->tp_name);
+        return nullptr;
+    }
+    const char *header = static_cast<const char *>(buffer);
+    count = LOAD(FC_IOCFlows, numEntries, header);
+    // A header allocated here (new_FC_IOCFlows, from_bytes) has no entries
+    // behind it, whatever it states.
+    SwigPyObject *holder = pointer_object::get_this(answer);
+    if (holder && holder->address == buffer && holder->own) count = 0;
+    if (count > d.max_entries) {
+        PyErr_Format(PyExc_ValueError, "flow_rows: the answer states %zd entries; a query answer holds at most %zd",
+                     count, d.max_entries);
+        return nullptr;
+    }
+    return FIELD_AT(FC_IOCFlows, entries, header);
+}
+
+PyObject *action_names(PyObject *decoder) noexcept { return reinterpret_cast<Decoder *>(decoder)->action_names; }
+
+namespace {
+
 // decoder(answer, now_ms, untracked=False): the answer's entries as Flow
 // objects, ages taken against now_ms. Untracked flows are for a stream of
 // the decoder's (below), which hands each one out tracked.
@@ -455,25 +441,9 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
                                      &untracked))
         return nullptr;
     Decoder &d = *reinterpret_cast<Decoder *>(self);
-    void *buffer = nullptr;
-    if (pointer_object::convert(answer, &buffer, registry::types[ty::p_FC_IOCFlows], 0) != 0 || !buffer) {
-        if (!PyErr_Occurred())
-            PyErr_Format(PyExc_TypeError, "flow_rows: a query answer (FC_IOCFlows *) is needed, not %.200s",
-                         Py_TYPE(answer)->tp_name);
-        return nullptr;
-    }
-    const char *header = static_cast<const char *>(buffer);
-    Py_ssize_t count = LOAD(FC_IOCFlows, numEntries, header);
-    // A header allocated here (new_FC_IOCFlows, from_bytes) has no entries
-    // behind it, whatever it states.
-    SwigPyObject *holder = pointer_object::get_this(answer);
-    if (holder && holder->address == buffer && holder->own) count = 0;
-    if (count > d.max_entries) {
-        PyErr_Format(PyExc_ValueError, "flow_rows: the answer states %zd entries; a query answer holds at most %zd",
-                     count, d.max_entries);
-        return nullptr;
-    }
-    const char *entries = FIELD_AT(FC_IOCFlows, entries, header);
+    Py_ssize_t count;
+    const char *entries = answer_entries(self, answer, count);
+    if (!entries) return nullptr;
     // A decoding that runs while another holds the decoder's (a finaliser's,
     // or another thread's while this one waits for an allocation) uses its own.
     std::unique_ptr<Shared> shared(d.shared ? std::exchange(d.shared, nullptr) : new (std::nothrow) Shared);

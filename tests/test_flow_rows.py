@@ -2,6 +2,7 @@
 decoder, on the built-in cache's traffic and on buffers with damaged counts."""
 
 import ctypes
+import gzip
 import ipaddress
 import itertools
 import json
@@ -16,8 +17,9 @@ import _libfc
 import libfc
 from _libfc_fields import flow_rows
 from libfc import _flow
+from libfc.cli import flows
 
-from _helpers import addr, builtin_library, library_view, run_python_ok
+from _helpers import addr, builtin_library, cli_in_process, library_view, run_python_ok
 
 HEADER = 8
 ENTRY = 67670
@@ -217,3 +219,41 @@ def test_a_stream_refuses_what_is_no_page(pages):
     assert next(stream) == 1
     with pytest.raises(TypeError, match="a page must be a list"):
         next(stream)
+
+
+def test_text_writers_spell_entries_as_the_python_path(traffic):
+    buffer, view = copied(traffic(300, 3), entries=6)
+    entries = list(view)  # views: numbers without a name, no entity, no action or port, days, every bit
+    entries[0].fkey.proto, entries[1].fkey.l2Key.etype, entries[2].numActionEntities = 200, 0x1234, 0
+    entries[3][0].actionsBitMap, entries[3][0].dstPortsNum = 0, 0
+    entries[4].created, entries[4].exprTime, entries[5][0].actionsBitMap = 1, 2**32 - 1, 2**64 - 1
+    reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
+    assert writer.json_lines(view, now, (), "{") == (6, "".join(f.json_text() + "\n" for f in reference))
+    assert writer.table_cells(view, now, ()) == (6, [list(map(str, flows._row(f))) for f in reference])
+    rest = ((0, frozenset({reference[1].port})), (3, frozenset({1})))  # by port, by IPv6 (KEY_ATTRIBUTES)
+    shown = [f for f in reference if f.port != reference[1].port and not f.ipv6]
+    assert writer.json_lines(view, now, rest, "{") == (len(shown), "".join(f.json_text() + "\n" for f in shown))
+
+
+@pytest.mark.parametrize("columns", [None, "90"], ids=["pipe", "terminal"])
+def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, capsys, monkeypatch, tmp_path, columns):
+    # One table beyond two answers: split, rests and all; widths fixed by 300 rows, then widened or cut.
+    library = builtin_library("libfc.so")
+    assert library.fcemu_reset_sized(1, 8192) == 0 and library.fcemu_traffic(5000, 13) == 5000
+    monkeypatch.setattr(_libfc, "FC_MAX_CACHE_FLOWS_IOC", 300)
+    monkeypatch.setattr(time, "time", lambda now=time.time(): now)
+
+    def steady(*arguments, query=_libfc.FC_GetFlows):  # the library counts expiry down by its own clock
+        for entry in (answer := query(*arguments)) or ():
+            entry.exprTime = 9
+        return answer
+    monkeypatch.setattr(_libfc, "FC_GetFlows", steady)
+    monkeypatch.setenv("COLUMNS", columns) if columns else None
+    outputs = []
+    for writer in (_flow.TEXT_WRITER, None):
+        [monkeypatch.setattr(module, "TEXT_WRITER", writer) for module in (flows, _flow)]
+        runs = [cli_in_process(capsys, "flows", *options) for options in ([], ["--json-lines"], ["--vlan", "106"],
+                                                                        ["--save", str(tmp_path / "saved")])]
+        with gzip.open(tmp_path / "saved", "rt") as saved:
+            outputs.append((runs, saved.read().split("\n", 1)[1]))
+    assert outputs[0] == outputs[1] and outputs[0][0][0][1].count("\n") == 5001

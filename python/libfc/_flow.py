@@ -269,6 +269,23 @@ _packed_address = _decode_rows.address if _decode_rows is not None else ipaddres
 _entity_pairs = _decode_rows.entities if _decode_rows is not None else None
 
 
+def _text_writer():
+    """The C writer of whole answers as text (JSON lines, the flows
+    listing's rows), for listings that print flows without holding them;
+    None without the C decoder."""
+    if _decode_rows is None:
+        return None
+    from _libfc_fields import flow_text
+
+    try:
+        return flow_text(_decode_rows, PROTOCOL_NAMES, ETHER_TYPE_NAMES)
+    except ValueError:
+        return None
+
+
+TEXT_WRITER = _text_writer()
+
+
 def decode_page(answer, now_ms=None, untracked=False):
     """Every entry of a query answer, decoded now: the library reuses the
     answer's buffer at its next query.  The walk and the package decode

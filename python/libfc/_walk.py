@@ -47,6 +47,8 @@ cache's lock.  The walk reads nothing ahead: a caller that stops after N
 flows has made only the queries those N needed.
 """
 
+import time
+
 import _libfc
 
 from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page, flow_stream
@@ -177,19 +179,31 @@ class Walk:
             # The flows wait in their page out of the collector's view until
             # the stream hands them out.
             self._decode = _untracked_page
+        self._render = None
         self.total = None
         self.parts = 0
         self.decoded = 0
         self.unreachable = 0
-        # The walk proper yields a page (a list of flows) per answer; the
-        # flows come out of them one at a time without a Python frame each.
-        self._flows = flow_stream(self._walk())
+        # The walk proper yields a (count, page) pair per answer, a page
+        # being a list of flows; the flows come out of them one at a time
+        # without a Python frame each.
+        self._flows = flow_stream(page for _, page in self._walk())
 
     def __iter__(self) -> "Iterator[Flow]":
         return self._flows
 
     def __next__(self) -> Flow:
         return next(self._flows)
+
+    def pages(self, render: "Callable[[Any, int, Any], Any]") -> "Iterator[Any]":
+        """The walk for a writer that prints what it reads, instead of its
+        flows: ``render(answer, now_ms, rest)`` turns the flows of an answer
+        that match none of ``rest`` (pairs of an index into
+        ``KEY_ATTRIBUTES`` and the values excluded) into ``(count, page)``,
+        under the cache's lock, as decoding does; each non-empty such pair
+        is yielded (``_libfc_fields.flow_text`` writes pages of text)."""
+        self._render = render
+        return (page for page in self._walk() if page[0])
 
     def _read(self, arguments):
         """(totalEntries, answer) of one query; the answer is not decoded.
@@ -202,28 +216,40 @@ class Walk:
             return 0, ()
         return answer.totalEntries, answer
 
-    def _take(self, arguments, depth):
-        """One query, taken in at once: (total, flows, look), flows when the
-        answer holds the whole part, else None and what _split needs of it."""
+    def _take(self, arguments, depth, rest=()):
+        """One query, taken in at once: (total, page, look), the page of the
+        flows outside ``rest`` when the answer holds the whole part, else
+        None and what _split needs of it."""
         with FLOW_CACHE:
             total, answer = self._read(arguments)
             if total <= len(answer):
-                return total, self._decoded(answer), None
-            return total, None, self._look(arguments, depth, answer)
+                return total, self._shown(answer, rest), None
+            return total, None, self._look(arguments, depth, answer, rest)
 
-    def _look(self, arguments, depth, answer):
+    def _look(self, arguments, depth, answer, rest=()):
         """What _split needs of a part's first answer: the split depth (past
-        the criteria the part already sets), the answer's size, its flows
-        when no criterion is left, and its key values."""
+        the criteria the part already sets), the answer's size, the page of
+        its flows outside ``rest`` when no criterion is left, and its key
+        values."""
         while depth < len(self._splits) and arguments[_INDEX[self._splits[depth][0]]] not in (0, None):
             depth += 1
         if depth == len(self._splits):
-            return depth, len(answer), self._decoded(answer), []
+            return depth, len(answer), self._shown(answer, rest), []
         return depth, len(answer), None, list(self._keys(answer)) if answer else []
 
-    def _decoded(self, answer):
+    def _shown(self, answer, rest):
+        """(count, page) of the flows of an answer outside ``rest``, taken
+        now: the library reuses the answer's buffer at its next query."""
         if not answer:
-            return []
+            return 0, []
+        if self._render is None:
+            flows = _outside(self._decoded(answer), rest)
+            return len(flows), flows
+        self.decoded += len(answer)
+        now_ms = self._now_ms if self._now_ms is not None else int(time.time() * 1000)
+        return self._render(answer, now_ms, tuple((_KEY_INDEX[attribute], values) for attribute, values in rest))
+
+    def _decoded(self, answer):
         flows = self._decode(answer, self._now_ms)
         if type(flows) is not list:  # the stream hands out lists, whatever a decoder gives
             flows = list(flows)
@@ -250,10 +276,10 @@ class Walk:
             self._stamp = stamp
             yield from self._tables_walk(sizes, PAGE)
             return
-        total, flows, look = self._take(self._arguments, 0)
+        total, page, look = self._take(self._arguments, 0)
         self.total = total
-        if flows is not None:
-            yield flows
+        if page is not None:
+            yield page
         elif self._arguments[_INDEX["tid"]] in (0, None):
             self._stamp = stamp if sizes else self._changes()
             yield from self._tables_walk(sizes, look[1])
@@ -278,9 +304,9 @@ class Walk:
         ``rest`` lists (attribute, values) pairs a flow must not match: the
         values earlier splits of this part asked for by value.  Returns how
         many flows the part held when it was read."""
-        total, flows, look = self._take(arguments, depth)
-        if flows is not None:
-            yield _outside(flows, rest)
+        total, page, look = self._take(arguments, depth, rest)
+        if page is not None:
+            yield page
         else:
             yield from self._split(arguments, rest, look, total)
         return total
@@ -288,15 +314,14 @@ class Walk:
     def _split(self, arguments, rest, look, total):
         """A part too big for one answer; ``look`` is what its first answer
         showed (see _look)."""
-        depth, count, flows, keys = look
-        if flows is not None:
+        depth, count, page, keys = look
+        if page is not None:
             # Nothing left to split by: one answer is all that can be seen.
-            shown = _outside(flows, rest)
             beyond = max(total - count, 0)
             # Of a rest, only the share of flows no earlier split produced
             # is missing: estimated from the answer that was seen.
-            self.unreachable += round(beyond * len(shown) / len(flows)) if rest and flows else beyond
-            yield shown
+            self.unreachable += round(beyond * page[0] / count) if rest and count else beyond
+            yield page
             return
         field, attribute, values = self._splits[depth]
         index = _KEY_INDEX[attribute]
@@ -332,13 +357,13 @@ class Walk:
         with FLOW_CACHE:
             now, answer = self._read(arguments)
             if now <= len(answer):
-                flows, keys, look = self._decoded(answer), None, None
+                page, keys, look = self._shown(answer, narrowed), None, None
             else:
-                flows, keys = None, list(_outside_keys(self._keys(answer), narrowed))
+                page, keys = None, list(_outside_keys(self._keys(answer), narrowed))
                 new = frozenset(key[index] for key in keys if key[index])
-                look = None if new else self._look(arguments, depth + 1, answer)
-        if flows is not None:
-            yield _outside(flows, narrowed)
+                look = None if new else self._look(arguments, depth + 1, answer, narrowed)
+        if page is not None:
+            yield page
             return
         if new:
             # Values that came up meanwhile (a port added since) are asked

@@ -173,6 +173,22 @@ class StreamingTable:
         if len(self.pending) >= self.sample:
             self._start()
 
+    def layout(self):
+        """Once the widths are fixed (None before), what a writer of finished
+        rows needs to write them as _write() would: the kept columns, the
+        widths (which it widens in place), which columns are numeric and
+        which may be cut, the width rows are cut to (0: none) and the
+        ellipsis."""
+        if self.widths is None:
+            return None
+        return (tuple(self.kept), self.widths, tuple(c.numeric for c in self.columns),
+                tuple(c.shrink for c in self.columns), self.limit or 0, ELLIPSIS)
+
+    def add_lines(self, count, text):
+        """`count` rows a writer laid out by layout() as finished lines."""
+        self.rows += count
+        self.out.write(text)
+
     def finish(self):
         if self.widths is None:
             self._start()

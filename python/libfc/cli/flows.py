@@ -16,6 +16,7 @@ import sys
 import _libfc
 
 from .. import _cache
+from .._flow import TEXT_WRITER
 from . import _output, _values, _watch, snapshot
 from ._library import bad_input
 
@@ -207,10 +208,26 @@ def _list(args, rate=None):
         return _listing(args, rate)
 
 
+def _printed_pages(walk, progress, render):
+    """The walk's pages as render writes them (see Walk.pages)."""
+    done = 0
+    for count, page in walk.pages(render):
+        done += count
+        progress.update(done, walk.total)
+        yield count, page
+
+
 def _listing(args, rate):
     chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
     walk = snapshot.Snapshot(args.from_file, chosen) if args.from_file is not None else _cache.walk(chosen)
     progress = _output.Progress("reading flows", 0)
+    # A live listing of every matching flow in the walk's order is written
+    # in C a whole answer at a time, without a Flow per row; what orders,
+    # cuts short, adds rates or reads a snapshot takes the flows.
+    if (TEXT_WRITER is not None and args.from_file is None and rate is None and not args.json
+            and args.limit is None and args.top is None and args.sort is None and not args.reverse):
+        _report(args, walk, _print_pages(args, walk, progress))
+        return 0
     flows = _selected(_read(walk, progress), args)
     if args.limit is not None:
         flows = itertools.islice(flows, args.limit)
@@ -257,6 +274,40 @@ def _listing(args, rate):
             _output.footer("no flows match" if not walk.total else "%d flows match; none shown" % walk.total)
     _report(args, walk, shown)
     return 0
+
+
+def _print_pages(args, walk, progress):
+    """The listing of _listing, each answer's rows or lines written by the
+    C writer; returns how many flows it shows."""
+    if args.json_lines:
+        write, json_lines = sys.stdout.write, TEXT_WRITER.json_lines
+        shown = 0
+        for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, JSON_LINE_START)):
+            write(text)
+            shown += count
+        progress.finish()
+        return shown
+    table = _output.StreamingTable(COLUMNS, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
+
+    def render(answer, now_ms, rest):
+        # Cells until the table has fixed its widths, finished lines after.
+        layout = table.layout()
+        if layout is None:
+            return TEXT_WRITER.table_cells(answer, now_ms, rest)
+        return TEXT_WRITER.table_lines(answer, now_ms, rest, layout)
+
+    for count, page in _printed_pages(walk, progress, render):
+        if type(page) is list:
+            for cells in page:
+                table.add(cells)
+        else:
+            table.add_lines(count, page)
+    progress.finish()
+    if table.rows:
+        table.finish()
+    else:
+        _output.footer("no flows match" if not walk.total else "%d flows match; none shown" % walk.total)
+    return table.rows
 
 
 def _count_rest(walk):

@@ -52,15 +52,25 @@ def save(path, flows=None):
     """Writes the whole live cache (or `flows`) to `path`, through a
     temporary file beside it, so that a failed or interrupted save leaves no
     half-written snapshot under the name; returns the count of flows."""
+    from .._flow import TEXT_WRITER
+
     start = header()
-    flows = _cache.flows() if flows is None else flows
     count = 0
     with _replace.replacing(path) as temporary:
         with gzip.open(temporary, "wt", encoding="utf-8", compresslevel=3) as out:
             _output.json_line(start, out)
-            for flow in flows:
-                out.write(flow.json_text() + "\n")
-                count += 1
+            flows = _cache.flows() if flows is None else flows
+            pages = getattr(flows, "pages", None)
+            if pages is not None and TEXT_WRITER is not None:
+                # A walk's lines are written a whole answer at a time.
+                write_lines = TEXT_WRITER.json_lines
+                for shown, text in pages(lambda *page: write_lines(*page, "{")):
+                    out.write(text)
+                    count += shown
+            else:
+                for flow in flows:
+                    out.write(flow.json_text() + "\n")
+                    count += 1
             _output.json_line({"end": True, "flows": count}, out)
     return count
 

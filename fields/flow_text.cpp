@@ -1,0 +1,673 @@
+// The text writers of flow query answers: a whole answer's flows written as
+// JSON lines, or as the rows of the flows listing, in one call and without an
+// object per flow. A listing that only prints spends most of its time making
+// and formatting objects it then throws away; here each entry is read with
+// the C declarations, as the decoder (flow_rows.cpp) reads it, and written
+// byte for byte as the package's Flow.json_text() and the listing's rows
+// spell it.
+
+#include "fields/flow_text.hpp"
+
+#include <arpa/inet.h>
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fields/flow_rows.hpp"
+
+namespace flow_text {
+
+namespace {
+
+using flow_rows::BitMap;
+using flow_rows::clamped;
+using flow_rows::Entity;
+using flow_rows::Entry;
+using flow_rows::kActionBits;
+using flow_rows::kEntityCapacity;
+using flow_rows::kPortCapacity;
+using flow_rows::Port;
+
+// The listing's columns, in its order (cli/flows.py's COLUMNS).
+enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, actions, ports, packets, age, expires,
+                  kCells };
+
+// The names a writer spells numbers by, checked once to need no escaping
+// in JSON nor in a table cell (printable ASCII without quote, backslash or
+// space), so every text written here is what the package's JSON string
+// encoder and the table's escaping would leave as it is.
+struct Names {
+    std::string action[kActionBits];
+    std::string protocol[256];  // empty: the number has none
+    std::vector<std::pair<std::uint16_t, std::string>> ether_type;
+};
+
+struct Writer {
+    PyObject_HEAD
+    PyObject *decoder;  // a flow_rows decoder: the answer's check and the action names
+    Names *names;
+};
+
+[[gnu::cold, gnu::noinline]] bool refuse_name(PyObject *name) {
+    PyErr_Format(PyExc_ValueError, "flow_text: %R is no name a line can hold as it is", name);
+    return false;
+}
+
+bool plain_name(PyObject *name, std::string &into) {
+    Py_ssize_t size;
+    const char *text = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
+    if (!text) return PyErr_Occurred() ? false : refuse_name(name);
+    for (Py_ssize_t i = 0; i < size; ++i)
+        if (text[i] <= ' ' || text[i] > '~' || text[i] == '"' || text[i] == '\\') return refuse_name(name);
+    into.assign(text, static_cast<std::size_t>(size));
+    return true;
+}
+
+// Fills names from a dict of number -> name, each number below `bound`.
+template <class Put>
+bool learn_names(PyObject *dict, unsigned long bound, Put put) {
+    PyObject *key, *value;
+    Py_ssize_t at = 0;
+    while (PyDict_Next(dict, &at, &key, &value)) {
+        unsigned long number = PyLong_Check(key) ? PyLong_AsUnsignedLong(key) : bound;
+        if (PyErr_Occurred() || number >= bound) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError, "flow_text: %R is no number of a flow key", key);
+            return false;
+        }
+        std::string name;
+        if (!plain_name(value, name)) return false;
+        put(number, std::move(name));
+    }
+    return true;
+}
+
+// Text grown with realloc. The build has no exceptions, so an allocation
+// that fails marks the text failed (what is appended later is dropped) and
+// the entry point raises MemoryError, instead of the process ending.
+class Text {
+  public:
+    Text() = default;
+    Text(const Text &) = delete;
+    Text &operator=(const Text &) = delete;
+    ~Text() { std::free(data_); }
+
+    void append(const char *from, std::size_t n) {
+        if (size_ + n > capacity_ && !grow(n)) return;
+        std::memcpy(data_ + size_, from, n);
+        size_ += n;
+    }
+    Text &operator+=(std::string_view s) {
+        append(s.data(), s.size());
+        return *this;
+    }
+    Text &operator+=(char c) {
+        append(&c, 1);
+        return *this;
+    }
+    void pad(std::size_t n) {
+        if (size_ + n > capacity_ && !grow(n)) return;
+        std::memset(data_ + size_, ' ', n);
+        size_ += n;
+    }
+    std::size_t size() const { return size_; }
+    const char *data() const { return data_ ? data_ : ""; }  // never null: an empty text has none
+    char back() const { return data_[size_ - 1]; }
+    void resize(std::size_t n) { size_ = n < size_ ? n : size_; }
+    void clear() { size_ = 0; }
+    bool failed() const { return failed_; }
+
+  private:
+    [[gnu::noinline]] bool grow(std::size_t n) {
+        if (failed_) return false;
+        std::size_t capacity = capacity_ ? 2 * capacity_ : 64 * 1024;
+        while (capacity < size_ + n) capacity *= 2;
+        char *grown = static_cast<char *>(std::realloc(data_, capacity));
+        if (!grown) return !(failed_ = true);
+        data_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+    char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    bool failed_ = false;
+};
+
+template <class T>
+void number(Text &out, T value) {
+    char text[24];
+    out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+}
+
+// IPv4 addresses are spelt here, as inet_ntop spells them (the C library's
+// takes a formatted print); IPv6 ones, whose compressed form has rules of
+// its own, by inet_ntop.
+void address(Text &out, bool v6, const char *at) {
+    if (v6) {
+        char text[INET6_ADDRSTRLEN];
+        out += inet_ntop(AF_INET6, at, text, sizeof text);
+        return;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (i) out += '.';
+        number(out, static_cast<unsigned>(static_cast<unsigned char>(at[i])));
+    }
+}
+
+void mac(Text &out, const char *at) {
+    static constexpr char hex[] = "0123456789abcdef";
+    for (int i = 0; i < flow_rows::kMacBytes; ++i) {
+        auto byte = static_cast<unsigned char>(at[i]);
+        if (i) out += ':';
+        out += hex[byte >> 4];
+        out += hex[byte & 15];
+    }
+}
+
+// What is read of an entry, once, for either form.
+struct Flow {
+    const char *entry;
+    bool v6;
+    const char *src, *dst;
+    unsigned entities;
+    std::uint64_t age_s;
+
+    Flow(const char *e, long long now_ms) : entry(e) {
+        v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
+        src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
+        dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
+        entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
+        // Whole seconds since created, as the decoder counts them.
+        std::uint64_t created = LOAD(Entry, created, e);
+        age_s = created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
+                    ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
+    }
+    const char *entity(unsigned k) const { return FIELD_AT(Entry, actionEntity, entry) + k * sizeof(Entity); }
+    static unsigned port_count(const char *entity) {
+        return clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity);
+    }
+    static Port port(const char *entity, unsigned i) {
+        return flow_rows::load<Port>(FIELD_AT(Entity, dport, entity) + i * sizeof(Port));
+    }
+    // The key values a walk's rest is told by, in _flow.KEY_ATTRIBUTES' order.
+    unsigned long key(int index) const {
+        switch (index) {
+            case 0: return LOAD(Entry, fkey.portID, entry);
+            case 1: return LOAD(Entry, fkey.proto, entry);
+            case 2: return LOAD(Entry, fkey.l2Key.vlanid, entry);
+            default: return v6;
+        }
+    }
+};
+
+// Calls each(name) for the action names of a bit map, lowest bit first.
+template <class Each>
+void for_names(const Names &names, BitMap bits, Each each) {
+    for (; bits; bits &= bits - 1) each(names.action[std::countr_zero(bits)]);
+}
+
+void json_line(Text &out, const Names &names, std::string_view opening, const Flow &f) {
+    const char *e = f.entry;
+    auto text = [&](std::string_view key, auto write) {
+        out += key;
+        out += '"';
+        write();
+        out += '"';
+    };
+    auto name = [&](std::string_view key, const std::string *value) {
+        out += key;
+        if (!value || value->empty()) {
+            out += "null";
+            return;
+        }
+        out += '"';
+        out += *value;
+        out += '"';
+    };
+    out += opening;
+    out += "\"id\":";
+    number(out, LOAD(Entry, flowId, e));
+    out += ",\"flags\":";
+    number(out, static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
+    out += ",\"table\":";
+    number(out, LOAD(Entry, tblId, e));
+    out += ",\"port\":";
+    number(out, LOAD(Entry, fkey.portID, e));
+    out += ",\"vni\":";
+    number(out, LOAD(Entry, fkey.vni, e));
+    out += f.v6 ? ",\"ipv6\":true" : ",\"ipv6\":false";
+    text(",\"src\":", [&] { address(out, f.v6, f.src); });
+    text(",\"dst\":", [&] { address(out, f.v6, f.dst); });
+    auto protocol = LOAD(Entry, fkey.proto, e);
+    out += ",\"proto\":";
+    number(out, protocol);
+    name(",\"proto_name\":", &names.protocol[protocol]);
+    auto ether = LOAD(Entry, fkey.l2Key.etype, e);
+    out += ",\"ether_type\":";
+    number(out, ether);
+    const std::string *ether_name = nullptr;
+    for (const auto &[value, spelt] : names.ether_type)
+        if (value == ether) ether_name = &spelt;
+    name(",\"ether_type_name\":", ether_name);
+    out += ",\"vlan\":";
+    number(out, LOAD(Entry, fkey.l2Key.vlanid, e));
+    text(",\"src_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.l2Key.saddr, e)); });
+    text(",\"dst_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.l2Key.daddr, e)); });
+    text(",\"inner_dst_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.inner.l2Key.daddr, e)); });
+    out += ",\"entities\":[";
+    for (unsigned k = 0; k < f.entities; ++k) {
+        const char *entity = f.entity(k);
+        out += k ? ",{\"actions\":[" : "{\"actions\":[";
+        bool first = true;
+        for_names(names, LOAD(Entity, actionsBitMap, entity), [&](const std::string &action) {
+            out += first ? "\"" : ",\"";
+            out += action;
+            out += '"';
+            first = false;
+        });
+        out += "],\"dst_ports\":[";
+        for (unsigned i = 0, n = Flow::port_count(entity); i < n; ++i) {
+            if (i) out += ',';
+            number(out, Flow::port(entity, i));
+        }
+        out += "]}";
+    }
+    out += "],\"packets\":";
+    number(out, LOAD(Entry, pktCount, e));
+    out += ",\"age_s\":";
+    number(out, f.age_s);
+    out += ",\"expires_in_s\":";
+    number(out, LOAD(Entry, exprTime, e));
+    out += "}\n";
+}
+
+// cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h.
+void duration(Text &out, std::uint64_t seconds) {
+    auto two = [&](std::uint64_t v) {
+        if (v < 10) out += '0';
+        number(out, v);
+    };
+    if (seconds < 60) {
+        number(out, seconds);
+        out += 's';
+    } else if (seconds < 3600) {
+        number(out, seconds / 60);
+        out += 'm';
+        two(seconds % 60);
+        out += 's';
+    } else if (seconds < 86400) {
+        number(out, seconds / 3600);
+        out += 'h';
+        two(seconds % 3600 / 60);
+        out += 'm';
+    } else {
+        number(out, seconds / 86400);
+        out += 'd';
+        two(seconds % 86400 / 3600);
+        out += 'h';
+    }
+}
+
+// The listing's cells of a flow (cli/flows.py's _row), one after the other
+// in text, each ending at ends[cell].
+constexpr unsigned kPortsShown = 4;
+
+void row_cells(Text &text, std::size_t (&ends)[kCells], const Names &names, const Flow &f) {
+    const char *e = f.entry;
+    text.clear();
+    auto end = [&](Cell c) { ends[c] = text.size(); };
+    number(text, LOAD(Entry, flowId, e)), end(id);
+    number(text, LOAD(Entry, fkey.portID, e)), end(port);
+    number(text, LOAD(Entry, fkey.vni, e)), end(vni);
+    address(text, f.v6, f.src), end(source);
+    address(text, f.v6, f.dst), end(destination);
+    auto protocol = LOAD(Entry, fkey.proto, e);
+    if (names.protocol[protocol].empty())
+        number(text, protocol);
+    else
+        text += names.protocol[protocol];
+    end(proto);
+    mac(text, FIELD_AT(Entry, fkey.l2Key.saddr, e)), end(src_mac);
+    mac(text, FIELD_AT(Entry, fkey.l2Key.daddr, e)), end(dst_mac);
+    for (unsigned k = 0; k < f.entities; ++k) {
+        if (k) text += ';';
+        std::size_t before = text.size();
+        for_names(names, LOAD(Entity, actionsBitMap, f.entity(k)), [&](const std::string &action) {
+            if (text.size() != before) text += ',';
+            text += action;
+        });
+        if (text.size() == before) text += '-';
+    }
+    if (!f.entities) text += '-';
+    end(actions);
+    for (unsigned k = 0; k < f.entities; ++k) {
+        if (k) text += ';';
+        const char *entity = f.entity(k);
+        unsigned n = Flow::port_count(entity);
+        for (unsigned i = 0; i < n && i < kPortsShown; ++i) {
+            if (i) text += ',';
+            number(text, Flow::port(entity, i));
+        }
+        if (n > kPortsShown) {
+            text += ",+";
+            number(text, n - kPortsShown);
+        }
+        if (!n) text += '-';
+    }
+    if (!f.entities) text += '-';
+    end(ports);
+    number(text, LOAD(Entry, pktCount, e)), end(packets);
+    duration(text, f.age_s), end(age);
+    duration(text, LOAD(Entry, exprTime, e)), end(expires);
+}
+
+// The widths and rules StreamingTable fixed for the rows from here on.
+struct Layout {
+    int kept[kCells], kept_count = 0;
+    Py_ssize_t width[kCells];  // widened as rows need
+    bool numeric[kCells], shrink[kCells];
+    Py_ssize_t limit;  // 0: rows are not cut
+    std::string_view ellipsis;
+};
+
+// One finished line, as StreamingTable._write() writes a row (widening
+// a column for a longer cell, or cutting it in a table fitted to a terminal).
+void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends)[kCells]) {
+    std::size_t start = out.size();
+    bool first = true;
+    for (int k = 0; k < l.kept_count; ++k) {
+        int i = l.kept[k];
+        std::string_view cell(text.data() + (i ? ends[i - 1] : 0), ends[i] - (i ? ends[i - 1] : 0));
+        Py_ssize_t width = l.width[i], length = static_cast<Py_ssize_t>(cell.size());
+        bool cut = false;
+        if (length > width) {
+            if (l.limit && l.shrink[i]) {
+                auto room = static_cast<std::size_t>(width > 0 ? width : 0);
+                cell = cell.substr(0, room > l.ellipsis.size() ? room - l.ellipsis.size() : 0);
+                length = static_cast<Py_ssize_t>(cell.size() + l.ellipsis.size());
+                cut = true;
+            } else {
+                l.width[i] = width = length;
+            }
+        }
+        if (!first) out += "  ";
+        first = false;
+        Py_ssize_t pad = width > length ? width - length : 0;
+        if (l.numeric[i]) out.pad(static_cast<std::size_t>(pad));
+        out += cell;
+        if (cut) out += l.ellipsis;
+        if (!l.numeric[i]) out.pad(static_cast<std::size_t>(pad));
+    }
+    while (out.size() > start && out.back() == ' ') out.resize(out.size() - 1);
+    if (l.limit && static_cast<Py_ssize_t>(out.size() - start) > l.limit) out.resize(start + l.limit);
+    out += '\n';
+}
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "flow_text.%s(%s)", method, needed);
+    return nullptr;
+}
+
+// Whether a flow is in none of rest's (key index, values) pairs.
+int outside(const Flow &f, PyObject *rest) {
+    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
+        PyObject *pair = PyTuple_GET_ITEM(rest, r);
+        PyObject *value = PyLong_FromUnsignedLong(f.key(static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(pair, 0)))));
+        int in = value ? PySequence_Contains(PyTuple_GET_ITEM(pair, 1), value) : -1;
+        Py_XDECREF(value);
+        if (in != 0) return in < 0 ? -1 : 0;
+    }
+    return 1;
+}
+
+bool valid_rest(PyObject *rest) {
+    if (!PyTuple_Check(rest)) return false;
+    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
+        PyObject *pair = PyTuple_GET_ITEM(rest, r);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyLong_Check(PyTuple_GET_ITEM(pair, 0)))
+            return false;
+        long index = PyLong_AsLong(PyTuple_GET_ITEM(pair, 0));
+        if (index < 0 || index > 3) return false;
+    }
+    return true;
+}
+
+// Runs each(flow) for every flow of the answer outside rest; the count of
+// them, or -1 with an exception.
+template <class Each>
+Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
+    Py_ssize_t count = 0, shown = 0;
+    const char *entries = flow_rows::answer_entries(w.decoder, answer, count);
+    if (!entries) return -1;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i + flow_rows::kPrefetchAhead < count)
+            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
+        Flow f(entries + i * sizeof(Entry), now_ms);
+        int keep = PyTuple_GET_SIZE(rest) ? outside(f, rest) : 1;
+        if (keep < 0 || (keep && !each(f))) return -1;
+        shown += keep;
+    }
+    return shown;
+}
+
+PyObject *ascii_text(const Text &text) {
+    if (text.failed()) return PyErr_NoMemory();
+    PyObject *made = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (made) std::memcpy(PyUnicode_DATA(made), text.data(), text.size());
+    return made;
+}
+
+PyObject *counted(Py_ssize_t count, PyObject *made) {
+    if (count < 0 || !made) {
+        Py_XDECREF(made);
+        return nullptr;
+    }
+    return Py_BuildValue("(nN)", count, made);
+}
+
+// writer.json_lines(answer, now_ms, rest, opening): (count, text).
+PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
+    Py_ssize_t opening_size = 0;
+    // An ASCII opening keeps every line ASCII, made into a str by a copy.
+    const char *opening = n == 4 && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3])
+                              ? PyUnicode_AsUTF8AndSize(args[3], &opening_size) : nullptr;
+    if (!opening || PyErr_Occurred() || !valid_rest(args[2]))
+        return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
+    const Writer &w = *reinterpret_cast<Writer *>(self);
+    std::string_view open(opening, static_cast<std::size_t>(opening_size));
+    Text out;
+    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+        json_line(out, *w.names, open, f);
+        return true;
+    });
+    return count < 0 ? nullptr : counted(count, ascii_text(out));
+}
+
+// writer.table_cells(answer, now_ms, rest): (count, rows of cells).
+PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
+    if (n != 3 || PyErr_Occurred() || !valid_rest(args[2]))
+        return refuse_arguments("table_cells", "answer, now_ms, rest");
+    const Writer &w = *reinterpret_cast<Writer *>(self);
+    PyObject *rows = PyList_New(0);
+    if (!rows) return nullptr;
+    Text text;
+    std::size_t ends[kCells];
+    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+        row_cells(text, ends, *w.names, f);
+        if (text.failed()) return !PyErr_NoMemory();
+        PyObject *row = PyList_New(kCells);
+        for (int c = 0; row && c < kCells; ++c) {
+            std::size_t from = c ? ends[c - 1] : 0;
+            PyObject *cell = PyUnicode_FromStringAndSize(text.data() + from, static_cast<Py_ssize_t>(ends[c] - from));
+            if (!cell) Py_CLEAR(row);
+            else PyList_SET_ITEM(row, c, cell);
+        }
+        bool added = row && PyList_Append(rows, row) == 0;
+        Py_XDECREF(row);
+        return added;
+    });
+    return counted(count, rows);
+}
+
+bool read_layout(PyObject *layout, Layout &l) {
+    PyObject *kept, *width, *numeric, *shrink, *ellipsis;
+    if (!PyArg_ParseTuple(layout, "O!O!O!O!nU:table_lines", &PyTuple_Type, &kept, &PyList_Type, &width,
+                          &PyTuple_Type, &numeric, &PyTuple_Type, &shrink, &l.limit, &ellipsis))
+        return false;
+    if (PyList_GET_SIZE(width) != kCells || PyTuple_GET_SIZE(numeric) != kCells || PyTuple_GET_SIZE(shrink) != kCells) {
+        PyErr_Format(PyExc_ValueError, "flow_text.table_lines: the listing has %d columns", kCells);
+        return false;
+    }
+    for (int c = 0; c < kCells; ++c) {
+        l.width[c] = PyLong_AsSsize_t(PyList_GET_ITEM(width, c));
+        l.numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(numeric, c)) == 1;
+        l.shrink[c] = PyObject_IsTrue(PyTuple_GET_ITEM(shrink, c)) == 1;
+    }
+    if (PyTuple_GET_SIZE(kept) > kCells) {
+        PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: more columns kept than there are");
+        return false;
+    }
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kept); ++k) {
+        long i = PyLong_AsLong(PyTuple_GET_ITEM(kept, k));
+        if (i < 0 || i >= kCells) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: no such column");
+            return false;
+        }
+        l.kept[l.kept_count++] = static_cast<int>(i);
+    }
+    Py_ssize_t size;
+    const char *text = PyUnicode_AsUTF8AndSize(ellipsis, &size);
+    if (!text || PyErr_Occurred()) return false;
+    l.ellipsis = std::string_view(text, static_cast<std::size_t>(size));  // the layout tuple holds it
+    return true;
+}
+
+// writer.table_lines(answer, now_ms, rest, (kept, widths, numeric, shrink,
+// limit, ellipsis)): (count, text); widths widened in place as rows need.
+PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
+    if (n != 4 || PyErr_Occurred() || !valid_rest(args[2]) || !PyTuple_Check(args[3]))
+        return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
+    const Writer &w = *reinterpret_cast<Writer *>(self);
+    Layout l;
+    if (!read_layout(args[3], l)) return nullptr;
+    Text out, text;
+    std::size_t ends[kCells];
+    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+        row_cells(text, ends, *w.names, f);
+        table_line(out, l, text, ends);
+        return true;
+    });
+    if (count < 0) return nullptr;
+    PyObject *widths = PyTuple_GET_ITEM(args[3], 1);
+    for (int c = 0; c < kCells; ++c) {
+        if (PyLong_AsSsize_t(PyList_GET_ITEM(widths, c)) == l.width[c]) continue;
+        PyObject *widened = PyLong_FromSsize_t(l.width[c]);
+        if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
+    }
+    // Cells are ASCII; a cut row is too, its ellipsis being the caller's.
+    if (out.failed()) return PyErr_NoMemory();
+    return counted(count, PyUnicode_DecodeUTF8(out.data(), static_cast<Py_ssize_t>(out.size()), nullptr));
+}
+
+PyMethodDef writer_methods[] = {
+    {"json_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines)), METH_FASTCALL,
+     "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
+     "(count, text): the answer's flows outside rest as JSON lines, each Flow.json_text() with its\n"
+     "opening brace replaced by opening."},
+    {"table_cells", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_cells)), METH_FASTCALL,
+     "table_cells(answer, now_ms, rest, /)\n--\n\n"
+     "(count, rows): the flows listing's cells of the answer's flows outside rest."},
+    {"table_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_lines)), METH_FASTCALL,
+     "table_lines(answer, now_ms, rest, layout, /)\n--\n\n"
+     "(count, text): the flows listing's finished lines of the answer's flows outside rest, laid out\n"
+     "by (kept, widths, numeric, shrink, limit, ellipsis); widths widened in place."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(reinterpret_cast<Writer *>(self)->decoder);
+    return 0;
+}
+
+int clear(PyObject *self) {
+    auto *w = reinterpret_cast<Writer *>(self);
+    Py_CLEAR(w->decoder);
+    delete std::exchange(w->names, nullptr);
+    return 0;
+}
+
+void dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
+// flow_text(decoder, protocol_names, ether_type_names)
+PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"decoder", "protocol_names", "ether_type_names", nullptr};
+    PyObject *decoder, *protocols, *ether_types;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!O!:flow_text", const_cast<char **>(keywords),
+                                     flow_rows::type(), &decoder, &PyDict_Type, &protocols, &PyDict_Type,
+                                     &ether_types))
+        return nullptr;
+    auto *names = new (std::nothrow) Names;
+    if (!names) return PyErr_NoMemory();
+    PyObject *actions = flow_rows::action_names(decoder);
+    bool ready = true;
+    for (int bit = 0; ready && bit < kActionBits; ++bit)
+        ready = plain_name(PyTuple_GET_ITEM(actions, bit), names->action[bit]);
+    ready = ready && learn_names(protocols, 256, [&](unsigned long n, std::string s) { names->protocol[n] = std::move(s); }) &&
+            learn_names(ether_types, 65536, [&](unsigned long n, std::string s) {
+                names->ether_type.emplace_back(static_cast<std::uint16_t>(n), std::move(s));
+            });
+    auto *w = ready ? reinterpret_cast<Writer *>(t->tp_alloc(t, 0)) : nullptr;
+    if (!w) {
+        delete names;
+        return nullptr;
+    }
+    Py_INCREF(decoder);
+    w->decoder = decoder;
+    w->names = names;
+    return reinterpret_cast<PyObject *>(w);
+}
+
+}  // namespace
+
+PyTypeObject *type() {
+    static PyTypeObject *made = nullptr;
+    if (made) return made;
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void *>(make)},
+        {Py_tp_methods, writer_methods},
+        {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
+        {Py_tp_clear, reinterpret_cast<void *>(clear)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_doc, const_cast<char *>(
+                        "flow_text(decoder, protocol_names, ether_type_names)\n"
+                        "The text writers of flow query answers: JSON lines and the flows listing's rows of a\n"
+                        "whole answer, the answer checked and the action names taken from decoder (a\n"
+                        "flow_rows), protocol and ether type numbers named by the two dicts.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.flow_text", sizeof(Writer), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
+    };
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return made;
+}
+
+}  // namespace flow_text
