@@ -9,8 +9,16 @@ import sys
 from .._flow import _address_text as _text
 from . import _output, _values, snapshot
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
 
-def register(subparsers):
+    _Subparsers = argparse._SubParsersAction[Any]
+
+
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser(
         "diff", help="flows that appeared, left or changed between two snapshots",
         description="List the flows that appeared, left, or changed their packet count between snapshot A "

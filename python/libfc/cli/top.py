@@ -32,6 +32,13 @@ from .._flow import _address_text as _text
 from . import _output, _values, snapshot
 from ._library import bad_input
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    _Subparsers = argparse._SubParsersAction[Any]
+
 LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
 
 # A row: one flow as a frame shows it, made only for the flows shown.  DELTA
@@ -777,7 +784,7 @@ def interval(text):
     return value
 
 
-def register(subparsers):
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser(
         "top", help="a refreshing full-screen view of the busiest flows",
         description="Show the flow cache's counters and its flows by packet rate, refreshed every interval. "
