@@ -133,3 +133,9 @@ def test_the_fuzz_harness_over_seeded_random_inputs():
     proc = subprocess.run([sys.executable, harness, "--random", "2000", "5"], capture_output=True, text=True,
                           env=dict(os.environ, LIBFC_BUILD_DIR=BUILD_DIR), timeout=300)
     assert proc.stdout.splitlines()[-1:] == ["snapshot harness: 2000 random inputs, seed 5"], proc.stderr[-3000:]
+
+
+def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
+    bad = write(tmp_path / "bad.snap", [flow_line(id=n) for n in range(GOOD)] + [BAD_LINES["not json"][0]])
+    status, out, err = cli_in_process(capsys, "flows", "--from", bad, "--limit", "3", "--json-lines")
+    assert (status, err, [json.loads(line)["id"] for line in out.splitlines()]) == (0, "", [0, 1, 2])

@@ -268,10 +268,14 @@ class Snapshot:
     ``total`` (the matching flows read so far; all of them once the file is
     read to its end, see ``count_rest``) and ``unreachable`` (always 0).
     A line that is not what the format says ends the read with
-    "damaged snapshot FILE line N: what is wrong"."""
+    "damaged snapshot FILE line N: what is wrong".  With ``limit`` the read
+    stops, and the file is closed, at the limit-th matching flow: the lines
+    after it (the end line too) are not read, so neither checked nor
+    counted."""
 
-    def __init__(self, path, criteria=None):
+    def __init__(self, path, criteria=None, limit=None):
         self.path = path
+        self._limit = limit
         self.unreachable = 0
         self.total = 0
         self.read = 0
@@ -366,6 +370,9 @@ class Snapshot:
             if match(flow):
                 self.total += 1
                 yield flow
+                if self.total == self._limit:
+                    self.close()
+                    return
         if _end_wrong(record) is not None or record["flows"] != self.read:
             raise self._damaged("its end line does not close it (%d flows read)" % self.read)
         if self._next_line() is not None:
