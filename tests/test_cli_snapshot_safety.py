@@ -102,7 +102,7 @@ def test_a_line_that_inflates_without_end_costs_one_line(tmp_path):
     tracemalloc.stop()
 
 
-def exhausted(record):
+def exhausted(*read):
     raise MemoryError
 
 
@@ -110,6 +110,7 @@ def exhausted(record):
                                      ["top", "--once", "--file", "{}"]])
 def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
     monkeypatch.setattr(snapshot, "flow_of", exhausted)
+    monkeypatch.setattr(snapshot, "_read_lines", exhausted)
     status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
     assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
         command[0], good))
