@@ -36,6 +36,12 @@ struct Rule {
     std::uint64_t high;        // entities: low the most entities, high the most ports
     int family;                // address: the rule whose boolean says IPv6
     Py_ssize_t slot;           // the Flow slot it fills; -1 for a field only checked
+    // The object made last for this field, and what it was made of: the
+    // flows of a cache share ports, VNIs and MACs, and the objects are
+    // immutable, so the next flow with the same value shares it.
+    PyObject *last;
+    std::uint64_t last_magnitude;
+    bool last_negative;
 };
 
 // A flow nests 4 deep (the line, its entities, an entity, its names).
@@ -230,12 +236,15 @@ bool value(const Reader &r, const Rule &rule, Cursor &c, Value &v) {
 bool parse(const Reader &r, const char *line, const char *end, Value *values) {
     Cursor c{line, end};
     std::uint64_t seen = 0;
+    int last = -1;
     if (!c.take('{') || c.peek('}')) return false;
     do {
         std::string_view key;
         if (!c.text(key) || !c.take(':')) return false;
-        int i = 0;
+        // Lines are written in the rules' order: the next rule is the likely one.
+        int i = last + 1 < r.rule_count && r.rules[last + 1].key == key ? last + 1 : 0;
         while (i < r.rule_count && r.rules[i].key != key) ++i;
+        last = i;
         if (i == r.rule_count || seen >> i & 1 || !value(r, r.rules[i], c, values[i])) return false;
         seen |= std::uint64_t{1} << i;
     } while (c.take(','));
@@ -292,15 +301,40 @@ PyObject *entity_pairs(const Reader &r, const Rule &rule, const Value &v) {
     });
 }
 
-PyObject *object_of(const Reader &r, const Rule &rule, const Value &v) {
+// The object of an integer or a MAC, the rule's last one when the value repeats.
+template <class Make>
+PyObject *shared(Rule &rule, std::uint64_t magnitude, bool negative, Make make) {
+    if (!rule.last || rule.last_magnitude != magnitude || rule.last_negative != negative) {
+        PyObject *made = make();
+        if (!made) return nullptr;
+        Py_XSETREF(rule.last, made);
+        rule.last_magnitude = magnitude;
+        rule.last_negative = negative;
+    }
+    Py_INCREF(rule.last);
+    return rule.last;
+}
+
+// A MAC text (checked by is_mac) as its 48 bits.
+std::uint64_t mac_key(std::string_view t) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 17; ++i)
+        if (i % 3 != 2) key = key << 4 | static_cast<unsigned>(t[i] <= '9' ? t[i] - '0' : t[i] - 'a' + 10);
+    return key;
+}
+
+PyObject *object_of(const Reader &r, Rule &rule, const Value &v) {
     switch (rule.kind) {
         case Kind::integer:
-            return v.negative ? PyLong_FromLongLong(-static_cast<long long>(v.magnitude - 1) - 1)
-                              : PyLong_FromUnsignedLongLong(v.magnitude);
+            return shared(rule, v.magnitude, v.negative, [&] {
+                return v.negative ? PyLong_FromLongLong(-static_cast<long long>(v.magnitude - 1) - 1)
+                                  : PyLong_FromUnsignedLongLong(v.magnitude);
+            });
         case Kind::boolean:
             return PyBool_FromLong(v.negative);
-        case Kind::address:
         case Kind::mac:
+            return shared(rule, mac_key(v.text), false, [&] { return ascii_text(v.text); });
+        case Kind::address:
             return ascii_text(v.text);
         case Kind::name:
             return v.null ? (Py_INCREF(Py_None), Py_None) : ascii_text(v.text);
@@ -310,7 +344,7 @@ PyObject *object_of(const Reader &r, const Rule &rule, const Value &v) {
     return nullptr;
 }
 
-PyObject *flow(const Reader &r, const Value *values) {
+PyObject *flow(Reader &r, const Value *values) {
     PyObject *f = r.flow_type->tp_alloc(r.flow_type, 0);
     if (!f) return nullptr;
     for (int i = 0; i < r.rule_count; ++i) {
@@ -335,7 +369,7 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "snapshot_lines: (bytes, offset in them) needed");
         return nullptr;
     }
-    const Reader &r = *reinterpret_cast<Reader *>(self);
+    Reader &r = *reinterpret_cast<Reader *>(self);
     const char *chunk = PyBytes_AS_STRING(args[0]), *end = chunk + PyBytes_GET_SIZE(args[0]);
     const char *at = chunk + start;
     PyObject *flows = PyList_New(0);
@@ -345,6 +379,11 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
         return flows ? PyErr_NoMemory() : nullptr;
     }
     bool failed = false;
+    // Nothing in the loop runs Python code, so deferring the collector until
+    // it ends changes nothing anyone can observe (as in flow_rows).
+#if PY_VERSION_HEX >= 0x030A0000
+    bool collecting = PyGC_Disable() == 1;
+#endif
     while (at != end) {
         const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
         if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, values)) break;
@@ -357,6 +396,9 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
         Py_DECREF(made);
         at = line_end + 1;
     }
+#if PY_VERSION_HEX >= 0x030A0000
+    if (collecting) PyGC_Enable();
+#endif
     PyMem_Free(values);
     if (failed) {
         Py_DECREF(flows);
@@ -384,7 +426,7 @@ bool learn_rule(Reader &r, int i, PyObject *rule) {
     const char *text = PyUnicode_AsUTF8AndSize(key, &size);
     if (!text || PyTuple_GET_SIZE(kind) < 1 || !PyUnicode_Check(PyTuple_GET_ITEM(kind, 0))) return refuse_rule(rule);
     into.key = std::string_view(text, static_cast<std::size_t>(size));
-    into.family = into.slot = -1;  // the reader's memory is zeroed, not constructed
+    into.family = into.slot = -1;  // the reader's memory is zeroed, not constructed (last is null)
     if (slot != Py_None) {
         PyObject *name = PyUnicode_Check(slot) ? slot : nullptr;
         into.slot = name ? compat::object_slot_offset(compat::class_attribute(r.flow_type, name)) : -1;
@@ -474,6 +516,7 @@ int clear(PyObject *self) {
     Py_CLEAR(r->flow_type);
     Py_CLEAR(r->action_names);
     Py_CLEAR(r->keys);
+    for (int i = 0; i < r->rule_count; ++i) Py_CLEAR(r->rules[i].last);
     r->rule_count = 0;
     return 0;
 }
