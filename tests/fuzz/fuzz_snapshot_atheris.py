@@ -2,17 +2,21 @@
 untrusted input, so whatever its lines hold, reading it ends in flows or in
 one "damaged snapshot ..." (or "FILE: ...") CommandError, and every flow
 read comes out of every view (JSON line, JSON document, table row, top's
-row) as one line of printable text. Any other exception is a fault.
+row) as one line of printable text, and the C reader of flow lines reads
+the same flows, or the same error, as the Python reader alone. Any other
+exception is a fault.
 
     python tests/fuzz/fuzz_snapshot_atheris.py [libFuzzer options, e.g. -runs=1000000 -seed=1]
     python tests/fuzz/fuzz_snapshot_atheris.py --random N SEED
 
 An input is a valid snapshot's flow with one field set to a hostile value,
 random lines after a valid header, or a valid snapshot with bytes of the
-input spliced in. The reader reaches no C code of this project's (lines are
-decoded by json's scanner, flows made in Python), so the campaign runs on
-the plain build:
+input spliced in. Flow lines are read in C (_libfc_fields.snapshot_lines),
+so the seeded mode runs under the sanitizer build too (atheris's coverage
+does not work with ASan preloaded):
 
+    LD_PRELOAD=$(gcc -print-file-name=libasan.so) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+        LIBFC_BUILD_DIR=$PWD/build-asan LIBFC_SANITIZED=1 python tests/fuzz/fuzz_snapshot_atheris.py --random N SEED
     mkdir -p corpus && nice -n 10 python tests/fuzz/fuzz_snapshot_atheris.py corpus -runs=1000000 -seed=2 \
         -max_len=4096 -print_final_stats=1
 """
@@ -75,15 +79,28 @@ def check_views(flow):
     top.row_of(flow, {})
 
 
+C_READER = snapshot._read_lines
+
+
+def read_with(source, reader):
+    source.seek(0)
+    snapshot._read_lines = reader
+    try:
+        return [(flow.json_text(), flow) for flow in snapshot.Snapshot(source)]
+    except CommandError as error:
+        return str(error)
+    finally:
+        snapshot._read_lines = C_READER
+
+
 def TestOneInput(data):
     source = io.BytesIO(gzip.compress(make_input(data), 1))
-    try:
-        read = list(snapshot.Snapshot(source))
-    except CommandError as error:
-        said = str(error)
-        assert said.startswith(("damaged snapshot %s line " % source, "%s: " % source)) and said.isprintable(), said
+    read = read_with(source, C_READER)
+    assert read == read_with(source, None), read
+    if isinstance(read, str):
+        assert read.startswith(("damaged snapshot %s line " % source, "%s: " % source)) and read.isprintable(), read
         return
-    for flow in read:
+    for _, flow in read:
         check_views(flow)
 
 

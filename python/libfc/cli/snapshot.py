@@ -355,9 +355,10 @@ class Snapshot:
         except (OSError, EOFError, zlib.error) as error:
             self._failure = error
             return False
-        self._buffer = self._buffer[self._at:] + chunk
-        self._at = 0
-        return bool(chunk)
+        if not chunk:
+            return False
+        self._buffer, self._at = self._buffer[self._at:] + chunk, 0
+        return True
 
     def _fail(self, error):
         if isinstance(error, gzip.BadGzipFile) and self._line == 0:
