@@ -142,15 +142,8 @@ def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
     assert (status, err, [json.loads(line)["id"] for line in out.splitlines()]) == (0, "", [0, 1, 2])
 
 
-def read_all(path):
-    try:
-        return [(flow.json_text(), flow) for flow in snapshot.Snapshot(path)]
-    except snapshot.CommandError as error:
-        return str(error)
-
-
 @pytest.mark.parametrize("seed", [1, 2024])
-def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, monkeypatch, flow_cache, seed):
+def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monkeypatch, flow_cache, seed):
     assert builtin_library("libfc.so").fcemu_traffic(600, seed) > 0
     snapshot.save(str(tmp_path / "saved.snap"))
     body = gzip.open(tmp_path / "saved.snap").read().split(b"\n", 1)[1].rsplit(b"\n", 2)[0] + b"\n"
@@ -162,8 +155,8 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, monkeypatch, 
              for n, name in enumerate(names)] + [flow_line(entities=[{"actions": names[::-1], "dst_ports": []}])]
     paths = [tmp_path / "saved.snap", write(tmp_path / "every.snap", every)] + [
         write(tmp_path / ("%d.snap" % n), [flow_line(id=1), line]) for n, (line, _) in enumerate(BAD_LINES.values())]
-    for path in paths:
-        fast = read_all(str(path))
+    for path in map(str, paths):
+        fast = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
         monkeypatch.setattr(snapshot, "_read_lines", None)
-        assert fast == read_all(str(path)) and fast, path
+        assert fast == cli_in_process(capsys, "flows", "--from", path, "--json-lines") and fast[1], path
         monkeypatch.setattr(snapshot, "_read_lines", snapshot._fast_reader())
