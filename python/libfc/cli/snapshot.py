@@ -134,7 +134,9 @@ _TEST_NAMES = {"missing": _MISSING, "address": _address, "entity": _entity, "cou
 _ADDRESS = ("type(v) is str and address(v, r['ipv6'])", "an address of the family ipv6 gives",
             ("address", "ipv6"))
 _MAC = "type(v) is str and mac(v) is not None", "a MAC address xx:xx:xx:xx:xx:xx", ("mac",)
-_NAME = "v is None or type(v) is str and len(v) <= 32 and v.isprintable()", "null or a name", ("name", 32)
+NAME_LIMIT = 32
+_NAME = ("v is None or type(v) is str and len(v) <= %d and v.isprintable()" % NAME_LIMIT, "null or a name",
+         ("name", NAME_LIMIT))
 _TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable text", None
 
 # What each field of a line must be, as a test and the words for it: the
