@@ -413,6 +413,10 @@ class Snapshot:
                 flows, self._at = read_lines(self._buffer, self._at)
                 self._line += len(flows)
                 self.read += len(flows)
+                if match is _everything and self._limit is None:
+                    self.total += len(flows)
+                    yield from flows
+                    flows = ()
                 for flow in flows:
                     if match(flow):
                         self.total += 1
@@ -446,7 +450,7 @@ class Snapshot:
         self.close()
 
     def __iter__(self):
-        return self
+        return self._flows
 
     def __next__(self):
         return next(self._flows)
