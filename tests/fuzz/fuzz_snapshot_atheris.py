@@ -2,9 +2,8 @@
 untrusted input, so whatever its lines hold, reading it ends in flows or in
 one "damaged snapshot ..." (or "FILE: ...") CommandError, and every flow
 read comes out of every view (JSON line, JSON document, table row, top's
-row) as one line of printable text, and the C reader of flow lines reads
-the same flows, or the same error, as the Python reader alone. Any other
-exception is a fault.
+row) as one line of printable text, the same with or without the C reader
+of flow lines (or the same error). Any other exception is a fault.
 
     python tests/fuzz/fuzz_snapshot_atheris.py [libFuzzer options, e.g. -runs=1000000 -seed=1]
     python tests/fuzz/fuzz_snapshot_atheris.py --random N SEED
@@ -103,8 +102,10 @@ def main():
     if sys.argv[1:2] == ["--random"]:
         count, seed = int(sys.argv[2]), int(sys.argv[3])
         rng = random.Random(seed)  # a failure replays with the same count and seed
-        for _ in range(count):
+        for done in range(1, count + 1):
             TestOneInput(rng.randbytes(rng.randrange(1, 120)))
+            if done % 100000 == 0:
+                print("%d inputs" % done, file=sys.stderr, flush=True)
         print("snapshot harness: %d random inputs, seed %d" % (count, seed))
         return
     import atheris
