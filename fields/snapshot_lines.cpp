@@ -54,6 +54,7 @@ struct Reader {
     PyObject_HEAD
     PyTypeObject *flow_type;
     PyObject *action_names;  // tuple: the name of bit n of an action bit map
+    std::string_view action_text[kActionBits];  // their UTF-8, which the tuple keeps
     PyObject *keys;          // what the rules' keys point into
     Rule rules[kMaxRules];
     int rule_count;
@@ -153,12 +154,8 @@ bool is_address(std::string_view t, bool ipv6) {
 // names are not in bit order, or repeat, is left to the Python reader (its
 // names are kept as written, which a bit map would reorder).
 int action_bit(const Reader &r, std::string_view name, int after) {
-    for (int bit = after + 1; bit < kActionBits; ++bit) {
-        Py_ssize_t size;
-        const char *known = PyUnicode_AsUTF8AndSize(PyTuple_GET_ITEM(r.action_names, bit), &size);
-        if (known && static_cast<std::size_t>(size) == name.size() && std::memcmp(known, name.data(), size) == 0)
-            return bit;
-    }
+    for (int bit = after + 1; bit < kActionBits; ++bit)
+        if (r.action_text[bit] == name) return bit;
     return -1;
 }
 
@@ -546,14 +543,19 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
                      "least %d are needed", kActionBits, kMaxRules, kFlowDepth);
         return nullptr;
     }
-    for (Py_ssize_t i = 0; i < kActionBits; ++i) {
-        if (!PyUnicode_Check(PyTuple_GET_ITEM(names, i))) {
-            PyErr_Format(PyExc_TypeError, "snapshot_lines: action name %zd is not a str", i);
-            return nullptr;
-        }
-    }
     auto *r = reinterpret_cast<Reader *>(t->tp_alloc(t, 0));
     if (!r) return nullptr;
+    for (Py_ssize_t i = 0; i < kActionBits; ++i) {
+        Py_ssize_t size;
+        PyObject *name = PyTuple_GET_ITEM(names, i);
+        const char *text = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
+        if (!text) {
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "snapshot_lines: action name %zd is not a str", i);
+            Py_DECREF(reinterpret_cast<PyObject *>(r));
+            return nullptr;
+        }
+        r->action_text[i] = std::string_view(text, static_cast<std::size_t>(size));
+    }
     PyObject *self = reinterpret_cast<PyObject *>(r);
     Py_INCREF(flow_class);
     Py_INCREF(names);
