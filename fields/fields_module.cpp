@@ -9,6 +9,7 @@
 #include "fields/record_base.hpp"
 #include "fields/record_initializer.hpp"
 #include "fields/sequence.hpp"
+#include "fields/snapshot_lines.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/type_ids.hpp"
 
@@ -54,7 +55,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "record_initializer_type", record_initializer::type()) ||
         !add_type(module, "sequence", sequence::type()) ||
         !add_type(module, "record_base", record_base::type()) || !add_type(module, "flow_rows", flow_rows::type()) ||
-        !add_type(module, "flow_text", flow_text::type())) {
+        !add_type(module, "flow_text", flow_text::type()) ||
+        !add_type(module, "snapshot_lines", snapshot_lines::type())) {
         Py_DECREF(module);
         return nullptr;
     }

@@ -13,7 +13,7 @@ import tracemalloc
 
 import pytest
 
-from _helpers import BUILD_DIR, cli_in_process
+from _helpers import BUILD_DIR, builtin_library, cli_in_process
 from libfc._flow import Flow
 from libfc.cli import _output, snapshot
 
@@ -102,7 +102,7 @@ def test_a_line_that_inflates_without_end_costs_one_line(tmp_path):
     tracemalloc.stop()
 
 
-def exhausted(record):
+def exhausted(*read):
     raise MemoryError
 
 
@@ -110,6 +110,7 @@ def exhausted(record):
                                      ["top", "--once", "--file", "{}"]])
 def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
     monkeypatch.setattr(snapshot, "flow_of", exhausted)
+    monkeypatch.setattr(snapshot, "_read_lines", exhausted)
     status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
     assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
         command[0], good))
@@ -133,3 +134,29 @@ def test_the_fuzz_harness_over_seeded_random_inputs():
     proc = subprocess.run([sys.executable, harness, "--random", "2000", "5"], capture_output=True, text=True,
                           env=dict(os.environ, LIBFC_BUILD_DIR=BUILD_DIR), timeout=300)
     assert proc.stdout.splitlines()[-1:] == ["snapshot harness: 2000 random inputs, seed 5"], proc.stderr[-3000:]
+
+
+def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
+    bad = write(tmp_path / "bad.snap", [flow_line(id=n) for n in range(GOOD)] + [BAD_LINES["not json"][0]])
+    status, out, err = cli_in_process(capsys, "flows", "--from", bad, "--limit", "3", "--json-lines")
+    assert (status, err, [json.loads(line)["id"] for line in out.splitlines()]) == (0, "", [0, 1, 2])
+
+
+@pytest.mark.parametrize("seed", [1, 2024])
+def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monkeypatch, flow_cache, seed):
+    assert builtin_library("libfc.so").fcemu_traffic(600, seed) > 0
+    snapshot.save(str(tmp_path / "saved.snap"))
+    body = gzip.open(tmp_path / "saved.snap").read().split(b"\n", 1)[1].rsplit(b"\n", 2)[0] + b"\n"
+    assert len(snapshot._read_lines(body, 0)[0]) == body.count(b"\n")  # every line the writer writes, in C
+    names = [snapshot.action_names(1 << bit)[0] for bit in range(64)]
+    every = [flow_line(id=n, ipv6=n % 2 == 1, src="fd00::%x" % n if n % 2 else "10.0.0.%d" % n,
+                       dst="::ffff:10.0.0.%d" % n if n % 2 else "10.0.1.2", proto_name=None, flags=-n,
+                       entities=[{"actions": [name], "dst_ports": [n, 2**32 - 1]}, {"actions": [], "dst_ports": []}])
+             for n, name in enumerate(names)] + [flow_line(entities=[{"actions": names[::-1], "dst_ports": []}])]
+    paths = [tmp_path / "saved.snap", write(tmp_path / "every.snap", every)] + [
+        write(tmp_path / ("%d.snap" % n), [flow_line(id=1), line]) for n, (line, _) in enumerate(BAD_LINES.values())]
+    for path in map(str, paths):
+        fast = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
+        monkeypatch.setattr(snapshot, "_read_lines", None)
+        assert fast == cli_in_process(capsys, "flows", "--from", path, "--json-lines") and fast[1], path
+        monkeypatch.setattr(snapshot, "_read_lines", snapshot._fast_reader())

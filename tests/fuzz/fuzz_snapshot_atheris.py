@@ -2,16 +2,16 @@
 untrusted input, so whatever its lines hold, reading it ends in flows or in
 one "damaged snapshot ..." (or "FILE: ...") CommandError, and every flow
 read comes out of every view (JSON line, JSON document, table row, top's
-row) as one line of printable text. Any other exception is a fault.
+row) as one line of printable text, the same with or without the C reader
+of flow lines (or the same error). Any other exception is a fault.
 
     python tests/fuzz/fuzz_snapshot_atheris.py [libFuzzer options, e.g. -runs=1000000 -seed=1]
     python tests/fuzz/fuzz_snapshot_atheris.py --random N SEED
 
 An input is a valid snapshot's flow with one field set to a hostile value,
 random lines after a valid header, or a valid snapshot with bytes of the
-input spliced in. The reader reaches no C code of this project's (lines are
-decoded by json's scanner, flows made in Python), so the campaign runs on
-the plain build:
+input spliced in. Flow lines are read in C, so run the seeded mode under
+the sanitizer build too (atheris's coverage does not work with ASan):
 
     mkdir -p corpus && nice -n 10 python tests/fuzz/fuzz_snapshot_atheris.py corpus -runs=1000000 -seed=2 \
         -max_len=4096 -print_final_stats=1
@@ -75,15 +75,26 @@ def check_views(flow):
     top.Reading([flow], top.Sample("fuzz", "", 0, {}, 0, 0)).finish().table.row(0)
 
 
+C_READER = snapshot._read_lines
+
+
+def read_with(source, reader):
+    source.seek(0)
+    snapshot._read_lines = reader
+    try:
+        return [(flow.json_text(), flow) for flow in snapshot.Snapshot(source)]
+    except CommandError as error:
+        return str(error)
+
+
 def TestOneInput(data):
     source = io.BytesIO(gzip.compress(make_input(data), 1))
-    try:
-        read = list(snapshot.Snapshot(source))
-    except CommandError as error:
-        said = str(error)
-        assert said.startswith(("damaged snapshot %s line " % source, "%s: " % source)) and said.isprintable(), said
+    read = read_with(source, C_READER)
+    assert read == read_with(source, None), read
+    if isinstance(read, str):
+        assert read.startswith(("damaged snapshot %s line " % source, "%s: " % source)) and read.isprintable(), read
         return
-    for flow in read:
+    for _, flow in read:
         check_views(flow)
 
 
@@ -91,8 +102,10 @@ def main():
     if sys.argv[1:2] == ["--random"]:
         count, seed = int(sys.argv[2]), int(sys.argv[3])
         rng = random.Random(seed)  # a failure replays with the same count and seed
-        for _ in range(count):
+        for done in range(1, count + 1):
             TestOneInput(rng.randbytes(rng.randrange(1, 120)))
+            if done % 100000 == 0:
+                print("%d inputs" % done, file=sys.stderr, flush=True)
         print("snapshot harness: %d random inputs, seed %d" % (count, seed))
         return
     import atheris

@@ -85,7 +85,8 @@ def register(subparsers: "_Subparsers") -> None:
     form.add_argument("--json-lines", action="store_true", help="print one JSON object per flow and line")
     _output.add_pretty(parser)
     parser.add_argument("--limit", type=_values.positive, metavar="N",
-                        help="show at most N flows (without --sort or --top, stop reading there)")
+                        help="show at most N flows (without --sort or --top, stop reading there: a snapshot's "
+                             "lines after the N-th flow are neither read nor checked)")
     parser.add_argument("--sort", choices=SORT_KEYS, metavar="KEY",
                         help="order by %s, smallest first (holds every flow in memory)" % "|".join(SORT_KEYS))
     parser.add_argument("--top", type=_values.positive, metavar="N",
@@ -219,7 +220,11 @@ def _printed_pages(walk, progress, render):
 
 def _listing(args, rate):
     chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
-    walk = snapshot.Snapshot(args.from_file, chosen) if args.from_file is not None else _cache.walk(chosen)
+    if args.from_file is not None:
+        stop = args.limit if args.sort is None and args.top is None else None
+        walk = snapshot.Snapshot(args.from_file, chosen, stop)
+    else:
+        walk = _cache.walk(chosen)
     progress = _output.Progress("reading flows", 0)
     # A live listing of every matching flow in the walk's order is written
     # in C a whole answer at a time, without a Flow per row; what orders,

@@ -90,13 +90,16 @@ LATEST_TIME = 1e10  # seconds since the epoch (the year 2286): any later one is 
 _MISSING = object()
 
 
+# A field's rule is (test, words for what it must be, kind): the kind tells
+# the C reader of flow lines (see _fast_reader) the same rule.
 def _integer(low, high):
-    return "type(v) is int and %d <= v <= %d" % (low, high), "an integer from %d to %d" % (low, high)
+    return ("type(v) is int and %d <= v <= %d" % (low, high), "an integer from %d to %d" % (low, high),
+            ("integer", low, high))
 
 
 def _optional(check):
-    test, expected = check
-    return "v is missing or " + test, expected
+    test, expected = check[:2]
+    return "v is missing or " + test, expected, None
 
 
 def _address(value, ipv6):
@@ -136,10 +139,13 @@ _INT_ONLY = frozenset((int,))
 # What the field tests below may name: `v` is the field's value, `r` the line.
 _TEST_NAMES = {"missing": _MISSING, "address": _address, "entity": _entity, "counters": _counters,
                "mac": re.compile("[0-9a-f]{2}(?::[0-9a-f]{2}){5}").fullmatch}
-_ADDRESS = "type(v) is str and address(v, r['ipv6'])", "an address of the family ipv6 gives"
-_MAC = "type(v) is str and mac(v) is not None", "a MAC address xx:xx:xx:xx:xx:xx"
-_NAME = "v is None or type(v) is str and len(v) <= 32 and v.isprintable()", "null or a name"
-_TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable text"
+_ADDRESS = ("type(v) is str and address(v, r['ipv6'])", "an address of the family ipv6 gives",
+            ("address", "ipv6"))
+_MAC = "type(v) is str and mac(v) is not None", "a MAC address xx:xx:xx:xx:xx:xx", ("mac",)
+NAME_LIMIT = 32
+_NAME = ("v is None or type(v) is str and len(v) <= %d and v.isprintable()" % NAME_LIMIT, "null or a name",
+         ("name", NAME_LIMIT))
+_TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable text", None
 
 # What each field of a line must be, as a test and the words for it: the
 # range of the C field a flow's value was read from (the layout is
@@ -150,7 +156,7 @@ FLOW_FIELDS = {
     "table": _integer(0, UINT64),
     "port": _integer(0, UINT32),
     "vni": _integer(0, 2**24 - 1),
-    "ipv6": ("type(v) is bool", "true or false"),
+    "ipv6": ("type(v) is bool", "true or false", ("bool",)),
     "src": _ADDRESS,
     "dst": _ADDRESS,
     "proto": _integer(0, 255),
@@ -162,7 +168,8 @@ FLOW_FIELDS = {
     "dst_mac": _MAC,
     "inner_dst_mac": _MAC,
     "entities": ("type(v) is list and len(v) <= %d and all(map(entity, v))" % _MAX_ENTITIES,
-                 "at most %d {actions, dst_ports} of action names and port ids" % _MAX_ENTITIES),
+                 "at most %d {actions, dst_ports} of action names and port ids" % _MAX_ENTITIES,
+                 ("entities", _MAX_ENTITIES, _MAX_PORTS)),
     "packets": _integer(0, UINT64),
     "age_s": _integer(0, UINT64 // 1000),
     "expires_in_s": _integer(0, UINT32),
@@ -170,15 +177,15 @@ FLOW_FIELDS = {
 HEADER_FIELDS = {
     "version": _integer(1, VERSION),
     "time": ("type(v) in (int, float) and 0 <= v <= %r" % LATEST_TIME, "a number of seconds from 0 to %d"
-             % LATEST_TIME),
+             % LATEST_TIME, None),
     "time_text": _optional(_TEXT),
     "host": _optional(_TEXT),
-    "options": _optional(("counters(v, %d, %d)" % (-2**63, 2**63 - 1), "an object of integers")),
+    "options": _optional(("counters(v, %d, %d)" % (-2**63, 2**63 - 1), "an object of integers", None)),
     "tables": _optional(_integer(0, UINT64)),
     "entries": _optional(_integer(0, UINT64)),
-    "stats": _optional(("counters(v, 0, %d)" % UINT64, "an object of counters")),
+    "stats": _optional(("counters(v, 0, %d)" % UINT64, "an object of counters", None)),
 }
-END_FIELDS = {"end": ("v is True", "true"), "flows": _integer(0, UINT64)}
+END_FIELDS = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
 
 
 def _first_wrong(fields):
@@ -187,7 +194,7 @@ def _first_wrong(fields):
     name of the first field that fails or is missing, or None."""
     body = "".join("        v = r%s\n        if not (%s):\n            return %r\n"
                    % ((".get(%r, missing)" if test.startswith("v is missing") else "[%r]") % name, test, name)
-                   for name, (test, _) in fields.items())
+                   for name, (test, _, _) in fields.items())
     namespace = dict(_TEST_NAMES)
     exec("def first_wrong(r):\n    try:\n%s    except KeyError as error:\n        return error.args[0]\n"
          "    return None\n" % body, namespace)
@@ -206,6 +213,27 @@ def fault(record, fields, first_wrong):
 
 
 _flow_wrong, _header_wrong, _end_wrong = map(_first_wrong, (FLOW_FIELDS, HEADER_FIELDS, END_FIELDS))
+# The Flow slot each field of a flow line fills (None: only checked), as flow_of() fills them.
+_FLOW_SLOTS = {"src": "_source", "dst": "_destination", "ether_type": "ether", "entities": "_entities",
+               "proto_name": None, "ether_type_name": None}
+
+
+def _fast_reader():
+    """The C reader of flow lines, told FLOW_FIELDS' rules; None without
+    the fields module.  It accepts only lines these rules accept, as the
+    flows flow_of() makes, and stops at any other line, which the reader
+    below then reads itself."""
+    try:
+        from _libfc_fields import snapshot_lines
+    except ImportError:
+        return None
+    rules = tuple((name, _FLOW_SLOTS.get(name, name), kind) for name, (_, _, kind) in FLOW_FIELDS.items())
+    names = tuple(action_names(1 << bit)[0] for bit in range(64))
+    return snapshot_lines(Flow, names, rules, LINE_LIMIT, DEPTH_LIMIT).read
+
+
+_read_lines = _fast_reader()
+CHUNK = 1 << 17  # decompressed bytes read at a time
 
 
 def flow_of(record):
@@ -276,10 +304,14 @@ class Snapshot:
     ``total`` (the matching flows read so far; all of them once the file is
     read to its end, see ``count_rest``) and ``unreachable`` (always 0).
     A line that is not what the format says ends the read with
-    "damaged snapshot FILE line N: what is wrong"."""
+    "damaged snapshot FILE line N: what is wrong".  With ``limit`` the read
+    stops, and the file is closed, at the limit-th matching flow: the lines
+    after it (the end line too) are not read, so neither checked nor
+    counted."""
 
-    def __init__(self, path, criteria=None):
+    def __init__(self, path, criteria=None, limit=None):
         self.path = path
+        self._limit = limit
         self.unreachable = 0
         self.total = 0
         self.read = 0
@@ -289,6 +321,9 @@ class Snapshot:
         except OSError as error:
             raise CommandError("%s: %s" % (path, error.strerror or error)) from None
         self._line = 0
+        # What has been decompressed and not yet read, from _at on; a failure
+        # to read more is told at the line it cuts.
+        self._buffer, self._at, self._failure = b"", 0, None
         self.header = self._header()
         self.time = self.header["time"]
         self._flows = self._read()
@@ -321,19 +356,40 @@ class Snapshot:
         self.close()
         return CommandError("damaged snapshot %s line %d: %s" % (self.path, line or self._line, what))
 
+    def _more(self):
+        """More of the file in the buffer; False at its end or a failure."""
+        if self._failure is not None:
+            return False
+        try:
+            chunk = self._file.read1(CHUNK)  # one read: data before a failure is not lost
+        except (OSError, EOFError, zlib.error) as error:
+            self._failure = error
+            return False
+        if not chunk:
+            return False
+        self._buffer, self._at = self._buffer[self._at:] + chunk, 0
+        return True
+
+    def _fail(self, error):
+        if isinstance(error, gzip.BadGzipFile) and self._line == 0:
+            raise self._foreign(" (not gzip-compressed)")
+        if isinstance(error, OSError) and error.errno is not None:
+            self.close()
+            raise CommandError("%s: %s" % (self.path, error.strerror))
+        raise self._damaged("cut short" if isinstance(error, EOFError) else "compressed data corrupt", self._line + 1)
+
     def _next_line(self):
         """The next line as text, None at the end; read as bytes and
         decoded here, so that text that is not UTF-8 is told on its line."""
-        try:
-            line = self._file.readline(LINE_LIMIT + 1)
-        except (OSError, EOFError, zlib.error) as error:
-            if isinstance(error, gzip.BadGzipFile) and self._line == 0:
-                raise self._foreign(" (not gzip-compressed)") from None
-            if isinstance(error, OSError) and error.errno is not None:
-                self.close()
-                raise CommandError("%s: %s" % (self.path, error.strerror)) from None
-            raise self._damaged("cut short" if isinstance(error, EOFError) else "compressed data corrupt",
-                                self._line + 1) from None
+        at = self._at
+        end = self._buffer.find(b"\n", at, at + LINE_LIMIT + 1)
+        while end < 0 and len(self._buffer) - self._at <= LINE_LIMIT and self._more():
+            at = self._at
+            end = self._buffer.find(b"\n", at, at + LINE_LIMIT + 1)
+        if end < 0 and self._failure is not None and len(self._buffer) - at <= LINE_LIMIT:
+            self._fail(self._failure)
+        line = self._buffer[at:end + 1 if end >= 0 else at + LINE_LIMIT + 1]
+        self._at = at + len(line)
         if not line:
             return None
         self._line += 1
@@ -359,8 +415,26 @@ class Snapshot:
         return record
 
     def _read(self):
-        match, flow_wrong = self._match, _flow_wrong
+        match, flow_wrong, read_lines = self._match, _flow_wrong, _read_lines
         while True:
+            if read_lines is not None:
+                flows, self._at = read_lines(self._buffer, self._at)
+                self._line += len(flows)
+                self.read += len(flows)
+                if match is _everything and self._limit is None:
+                    self.total += len(flows)
+                    yield from flows
+                    flows = ()
+                for flow in flows:
+                    if match(flow):
+                        self.total += 1
+                        yield flow
+                        if self.total == self._limit:
+                            self.close()
+                            return
+                if (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
+                        and self._more()):
+                    continue
             line = self._next_line()
             if line is None:
                 raise self._damaged("it ends after %d flows without its end line" % self.read, self._line + 1)
@@ -374,6 +448,9 @@ class Snapshot:
             if match(flow):
                 self.total += 1
                 yield flow
+                if self.total == self._limit:
+                    self.close()
+                    return
         if _end_wrong(record) is not None or record["flows"] != self.read:
             raise self._damaged("its end line does not close it (%d flows read)" % self.read)
         if self._next_line() is not None:
@@ -381,7 +458,7 @@ class Snapshot:
         self.close()
 
     def __iter__(self):
-        return self
+        return self._flows
 
     def __next__(self):
         return next(self._flows)
@@ -395,10 +472,16 @@ class Snapshot:
         self._file.close()
 
 
+def _everything(flow):
+    return True
+
+
 def matcher(criteria):
     """A predicate on Flow for FC_GetFlows criteria (see ``_walk.FIELDS``):
     the same matches the library makes, zero or no value being a wildcard."""
     tests = []
+    if not any(value not in (0, None) for value in criteria.values()):
+        return _everything
     for field, value in criteria.items():
         if value in (0, None):
             continue

@@ -1,0 +1,612 @@
+// The reader of a snapshot's flow lines. A million-flow snapshot read line
+// by line through json and the field checks costs twenty walks of the cache;
+// here a chunk of decompressed lines becomes Flow objects in one call, each
+// line checked by the rules the snapshot module's field table states (the
+// ranges, the name limit, the action names, the line limit), which it hands
+// over when the reader is made. The reader only ever accepts: at a line it
+// cannot take as a plain flow line (the end line, a text with escapes or
+// bytes beyond ASCII, a key unknown or repeated, anything the rules refuse)
+// it stops, and the Python reader reads that line itself. So what is
+// refused, and the words for it, are said in one place, and a line this
+// reader accepts is one that reader accepts as the same flow.
+
+#include "fields/snapshot_lines.hpp"
+
+#include <arpa/inet.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "runtime/python_compat.hpp"
+
+namespace snapshot_lines {
+
+namespace {
+
+enum class Kind { integer, boolean, address, mac, name, entities };
+
+// One field of a flow line, as the rules name it.
+struct Rule {
+    std::string_view key;  // the UTF-8 of a key object the reader holds
+    Kind kind;
+    std::int64_t low;          // integer: the range; name: high is the longest text
+    std::uint64_t high;        // entities: low the most entities, high the most ports
+    int family;                // address: the rule whose boolean says IPv6
+    Py_ssize_t slot;           // the Flow slot it fills; -1 for a field only checked
+    // The object made last for this field, and what it was made of: the
+    // flows of a cache share ports, VNIs and MACs, and the objects are
+    // immutable, so the next flow with the same value shares it.
+    PyObject *last;
+    std::uint64_t last_magnitude;
+    bool last_negative;
+};
+
+// A flow nests 4 deep (the line, its entities, an entity, its names).
+constexpr int kFlowDepth = 4;
+constexpr int kMaxRules = 64;
+constexpr int kActionBits = 64;
+constexpr std::uint64_t kPortHigh = UINT32_MAX;
+
+struct Reader {
+    PyObject_HEAD
+    PyTypeObject *flow_type;
+    PyObject *action_names;  // tuple: the name of bit n of an action bit map
+    std::string_view action_text[kActionBits];  // their UTF-8, which the tuple keeps
+    PyObject *keys;          // what the rules' keys point into
+    Rule rules[kMaxRules];
+    int rule_count;
+    Py_ssize_t line_limit;
+    std::uint32_t *ports;  // room for one line's ports, most entities times most ports
+};
+
+// What one line holds for a rule, until the whole line is known good.
+struct Value {
+    std::uint64_t magnitude;
+    bool negative;  // integer; for a boolean, its truth
+    bool null;      // name
+    std::string_view text;
+    unsigned entities;
+    std::uint64_t bits[kActionBits];  // per entity (there are at most the rule's low of them)
+    unsigned port_count[kActionBits];
+};
+
+struct Cursor {
+    const char *p, *end;
+
+    void space() {
+        while (p != end && (*p == ' ' || *p == '\t' || *p == '\r')) ++p;
+    }
+    bool take(char c) {
+        space();
+        if (p == end || *p != c) return false;
+        ++p;
+        return true;
+    }
+    bool peek(char c) {
+        space();
+        return p != end && *p == c;
+    }
+    bool word(std::string_view w) {
+        space();
+        if (static_cast<std::size_t>(end - p) < w.size() || std::memcmp(p, w.data(), w.size()) != 0) return false;
+        p += w.size();
+        return true;
+    }
+    // A text of printable ASCII without escapes: its bytes are the str json makes of it.
+    bool text(std::string_view &out) {
+        if (!take('"')) return false;
+        const char *start = p;
+        while (p != end && *p != '"') {
+            auto c = static_cast<unsigned char>(*p);
+            if (c < 0x20 || c > 0x7e || c == '\\') return false;
+            ++p;
+        }
+        if (p == end) return false;
+        out = std::string_view(start, static_cast<std::size_t>(p - start));
+        ++p;
+        return true;
+    }
+    // An integer as JSON spells one (no fraction, no exponent: those are floats).
+    bool integer(std::uint64_t &magnitude, bool &negative) {
+        space();
+        negative = p != end && *p == '-';
+        if (negative) ++p;
+        if (p == end || *p < '0' || *p > '9' || (*p == '0' && end - p > 1 && p[1] >= '0' && p[1] <= '9'))
+            return false;
+        std::uint64_t v = 0;
+        for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+            if (__builtin_mul_overflow(v, 10u, &v) || __builtin_add_overflow(v, unsigned(*p - '0'), &v)) return false;
+        }
+        magnitude = v;
+        return p == end || (*p != '.' && *p != 'e' && *p != 'E');
+    }
+};
+
+bool in_range(const Rule &r, std::uint64_t magnitude, bool negative) {
+    if (negative)
+        return magnitude != 0 ? r.low < 0 && magnitude - 1 <= static_cast<std::uint64_t>(-(r.low + 1))
+                              : r.low <= 0;
+    return magnitude <= r.high && (r.low <= 0 || magnitude >= static_cast<std::uint64_t>(r.low));
+}
+
+bool hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+bool is_mac(std::string_view t) {
+    if (t.size() != 17) return false;
+    for (std::size_t i = 0; i < 17; ++i)
+        if (i % 3 == 2 ? t[i] != ':' : !hex_digit(t[i])) return false;
+    return true;
+}
+
+bool is_address(std::string_view t, bool ipv6) {
+    char text[INET6_ADDRSTRLEN + 1];
+    unsigned char packed[16];
+    if (t.size() >= sizeof text) return false;
+    std::memcpy(text, t.data(), t.size());
+    text[t.size()] = '\0';
+    return inet_pton(ipv6 ? AF_INET6 : AF_INET, text, packed) == 1;
+}
+
+// The bit of an action name, looked for above `after` only: a line whose
+// names are not in bit order, or repeat, is left to the Python reader (its
+// names are kept as written, which a bit map would reorder).
+int action_bit(const Reader &r, std::string_view name, int after) {
+    for (int bit = after + 1; bit < kActionBits; ++bit)
+        if (r.action_text[bit] == name) return bit;
+    return -1;
+}
+
+bool entity(const Reader &r, const Rule &rule, Cursor &c, Value &v, std::uint32_t *ports) {
+    unsigned k = v.entities;
+    v.bits[k] = 0;
+    v.port_count[k] = 0;
+    bool actions = false, dst_ports = false;
+    if (!c.take('{')) return false;
+    do {
+        std::string_view key;
+        if (!c.text(key) || !c.take(':')) return false;
+        if (key == "actions" && !actions) {
+            actions = true;
+            if (!c.take('[')) return false;
+            int last = -1;
+            if (!c.take(']')) {
+                do {
+                    std::string_view name;
+                    if (!c.text(name) || (last = action_bit(r, name, last)) < 0) return false;
+                    v.bits[k] |= std::uint64_t{1} << last;
+                } while (c.take(','));
+                if (!c.take(']')) return false;
+            }
+        } else if (key == "dst_ports" && !dst_ports) {
+            dst_ports = true;
+            if (!c.take('[')) return false;
+            if (!c.take(']')) {
+                do {
+                    std::uint64_t port;
+                    bool negative;
+                    if (v.port_count[k] == rule.high || !c.integer(port, negative) || (negative && port) ||
+                        port > kPortHigh)
+                        return false;
+                    ports[v.port_count[k]++] = static_cast<std::uint32_t>(port);
+                } while (c.take(','));
+                if (!c.take(']')) return false;
+            }
+        } else {
+            return false;
+        }
+    } while (c.take(','));
+    return actions && dst_ports && c.take('}');
+}
+
+bool value(const Reader &r, const Rule &rule, Cursor &c, Value &v) {
+    switch (rule.kind) {
+        case Kind::integer:
+            return c.integer(v.magnitude, v.negative) && in_range(rule, v.magnitude, v.negative);
+        case Kind::boolean:
+            return (v.negative = c.word("true")) || c.word("false");
+        case Kind::address:
+            return c.text(v.text);
+        case Kind::mac:
+            return c.text(v.text) && is_mac(v.text);
+        case Kind::name:
+            if ((v.null = c.word("null"))) return true;
+            return c.text(v.text) && v.text.size() <= rule.high;
+        case Kind::entities:
+            v.entities = 0;
+            if (!c.take('[')) return false;
+            if (c.take(']')) return true;
+            do {
+                if (v.entities == static_cast<std::uint64_t>(rule.low) ||
+                    !entity(r, rule, c, v, r.ports + v.entities * rule.high))
+                    return false;
+                ++v.entities;
+            } while (c.take(','));
+            return c.take(']');
+    }
+    return false;
+}
+
+// Whether line is a flow line the rules accept, its values left in values.
+bool parse(const Reader &r, const char *line, const char *end, Value *values) {
+    Cursor c{line, end};
+    std::uint64_t seen = 0;
+    int last = -1;
+    if (!c.take('{') || c.peek('}')) return false;
+    do {
+        std::string_view key;
+        if (!c.text(key) || !c.take(':')) return false;
+        // Lines are written in the rules' order: the next rule is the likely one.
+        int i = last + 1 < r.rule_count && r.rules[last + 1].key == key ? last + 1 : 0;
+        while (i < r.rule_count && r.rules[i].key != key) ++i;
+        last = i;
+        if (i == r.rule_count || seen >> i & 1 || !value(r, r.rules[i], c, values[i])) return false;
+        seen |= std::uint64_t{1} << i;
+    } while (c.take(','));
+    if (!c.take('}')) return false;
+    c.space();
+    if (c.p != end || seen != (r.rule_count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << r.rule_count) - 1))
+        return false;
+    for (int i = 0; i < r.rule_count; ++i) {
+        const Rule &rule = r.rules[i];
+        if (rule.kind == Kind::address && !is_address(values[i].text, values[rule.family].negative)) return false;
+    }
+    return true;
+}
+
+PyObject *ascii_text(std::string_view t) {
+    PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(t.size()), 127);
+    if (s) std::memcpy(PyUnicode_DATA(s), t.data(), t.size());
+    return s;
+}
+
+template <class Item>
+PyObject *list_of(Py_ssize_t n, Item item) {
+    PyObject *list = PyList_New(n);
+    if (!list) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *made = item(i);
+        if (!made) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, i, made);
+    }
+    return list;
+}
+
+// [(action names, destination ports), ...] as the Python reader makes them.
+PyObject *entity_pairs(const Reader &r, const Rule &rule, const Value &v) {
+    return list_of(v.entities, [&](Py_ssize_t k) -> PyObject * {
+        std::uint64_t bits = v.bits[k];
+        PyObject *names = list_of(std::popcount(bits), [&](Py_ssize_t) {
+            PyObject *name = PyTuple_GET_ITEM(r.action_names, std::countr_zero(bits));
+            bits &= bits - 1;
+            Py_INCREF(name);
+            return name;
+        });
+        const std::uint32_t *ports = r.ports + k * rule.high;
+        PyObject *numbers =
+            names ? list_of(v.port_count[k], [&](Py_ssize_t i) { return PyLong_FromUnsignedLong(ports[i]); })
+                  : nullptr;
+        PyObject *pair = numbers ? PyTuple_Pack(2, names, numbers) : nullptr;
+        Py_XDECREF(names);
+        Py_XDECREF(numbers);
+        return pair;
+    });
+}
+
+// The object of an integer or a MAC, the rule's last one when the value repeats.
+template <class Make>
+PyObject *shared(Rule &rule, std::uint64_t magnitude, bool negative, Make make) {
+    if (!rule.last || rule.last_magnitude != magnitude || rule.last_negative != negative) {
+        PyObject *made = make();
+        if (!made) return nullptr;
+        Py_XSETREF(rule.last, made);
+        rule.last_magnitude = magnitude;
+        rule.last_negative = negative;
+    }
+    Py_INCREF(rule.last);
+    return rule.last;
+}
+
+// A MAC text (checked by is_mac) as its 48 bits.
+std::uint64_t mac_key(std::string_view t) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 17; ++i)
+        if (i % 3 != 2) key = key << 4 | static_cast<unsigned>(t[i] <= '9' ? t[i] - '0' : t[i] - 'a' + 10);
+    return key;
+}
+
+PyObject *object_of(const Reader &r, Rule &rule, const Value &v) {
+    switch (rule.kind) {
+        case Kind::integer:
+            return shared(rule, v.magnitude, v.negative, [&] {
+                return v.negative ? PyLong_FromLongLong(-static_cast<long long>(v.magnitude - 1) - 1)
+                                  : PyLong_FromUnsignedLongLong(v.magnitude);
+            });
+        case Kind::boolean:
+            return PyBool_FromLong(v.negative);
+        case Kind::mac:
+            return shared(rule, mac_key(v.text), false, [&] { return ascii_text(v.text); });
+        case Kind::address:
+            return ascii_text(v.text);
+        case Kind::name:
+            return v.null ? (Py_INCREF(Py_None), Py_None) : ascii_text(v.text);
+        case Kind::entities:
+            return entity_pairs(r, rule, v);
+    }
+    return nullptr;
+}
+
+PyObject *flow(Reader &r, const Value *values) {
+    PyObject *f = r.flow_type->tp_alloc(r.flow_type, 0);
+    if (!f) return nullptr;
+    for (int i = 0; i < r.rule_count; ++i) {
+        if (r.rules[i].slot < 0) continue;
+        PyObject *made = object_of(r, r.rules[i], values[i]);
+        if (!made) {
+            Py_DECREF(f);
+            return nullptr;
+        }
+        *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(f) + r.rules[i].slot) = made;
+    }
+    return f;
+}
+
+// reader(chunk, start): (flows, stop). The flows of the whole lines of the
+// bytes chunk from offset start on, up to the first line not accepted or
+// the last line not ended in the chunk, where stop is.
+PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept {
+    Py_ssize_t start;
+    if (count != 2 || !PyBytes_Check(args[0]) || (start = PyLong_AsSsize_t(args[1])) < 0 ||
+        start > PyBytes_GET_SIZE(args[0])) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "snapshot_lines: (bytes, offset in them) needed");
+        return nullptr;
+    }
+    Reader &r = *reinterpret_cast<Reader *>(self);
+    const char *chunk = PyBytes_AS_STRING(args[0]), *end = chunk + PyBytes_GET_SIZE(args[0]);
+    const char *at = chunk + start;
+    PyObject *flows = PyList_New(0);
+    Value *values = flows ? static_cast<Value *>(PyMem_Malloc(sizeof(Value) * r.rule_count)) : nullptr;
+    if (!values) {
+        Py_XDECREF(flows);
+        return flows ? PyErr_NoMemory() : nullptr;
+    }
+    bool failed = false;
+    // Nothing in the loop runs Python code, so deferring the collector until
+    // it ends changes nothing anyone can observe (as in flow_rows).
+#if PY_VERSION_HEX >= 0x030A0000
+    bool collecting = PyGC_Disable() == 1;
+#endif
+    while (at != end) {
+        const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+        if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, values)) break;
+        PyObject *made = flow(r, values);
+        if (!made || PyList_Append(flows, made) != 0) {
+            Py_XDECREF(made);
+            failed = true;
+            break;
+        }
+        Py_DECREF(made);
+        at = line_end + 1;
+    }
+#if PY_VERSION_HEX >= 0x030A0000
+    if (collecting) PyGC_Enable();
+#endif
+    PyMem_Free(values);
+    if (failed) {
+        Py_DECREF(flows);
+        return nullptr;
+    }
+    PyObject *result = Py_BuildValue("(Nn)", flows, static_cast<Py_ssize_t>(at - chunk));
+    return result;
+}
+
+[[gnu::cold, gnu::noinline]] bool refuse_rule(PyObject *rule) {
+    if (!PyErr_Occurred())
+        PyErr_Format(PyExc_ValueError, "snapshot_lines: %R is not (key, slot or None, kind) of a flow field", rule);
+    return false;
+}
+
+// A rule from (key, slot name or None, kind): ("integer", low, high),
+// ("bool",), ("address", key of the IPv6 boolean), ("mac",), ("name",
+// longest), ("entities", most entities, most ports).
+bool learn_rule(Reader &r, int i, PyObject *rule) {
+    Rule &into = r.rules[i];
+    PyObject *key, *slot, *kind;
+    if (!PyTuple_Check(rule) || !PyArg_ParseTuple(rule, "UOO!", &key, &slot, &PyTuple_Type, &kind))
+        return refuse_rule(rule);
+    Py_ssize_t size;
+    const char *text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (!text || PyTuple_GET_SIZE(kind) < 1 || !PyUnicode_Check(PyTuple_GET_ITEM(kind, 0))) return refuse_rule(rule);
+    into.key = std::string_view(text, static_cast<std::size_t>(size));
+    into.family = into.slot = -1;  // the reader's memory is zeroed, not constructed (last is null)
+    if (slot != Py_None) {
+        PyObject *name = PyUnicode_Check(slot) ? slot : nullptr;
+        into.slot = name ? compat::object_slot_offset(compat::class_attribute(r.flow_type, name)) : -1;
+        if (into.slot < 0) return refuse_rule(rule);
+    }
+    const char *kind_name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(kind, 0));
+    Py_ssize_t n = PyTuple_GET_SIZE(kind);
+    long long low = 0;
+    unsigned long long high = 0;
+    if (!kind_name) return false;
+    if (n == 3) {
+        low = PyLong_AsLongLong(PyTuple_GET_ITEM(kind, 1));
+        high = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(kind, 2));
+    } else if (n == 2 && std::strcmp(kind_name, "name") == 0) {
+        high = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(kind, 1));
+    }
+    if (PyErr_Occurred()) return refuse_rule(rule);
+    into.low = low;
+    into.high = high;
+    std::string_view k(kind_name);
+    if (k == "integer" && n == 3 && (low <= 0 || static_cast<unsigned long long>(low) <= high)) {
+        into.kind = Kind::integer;
+    } else if (k == "bool" && n == 1) {
+        into.kind = Kind::boolean;
+    } else if (k == "mac" && n == 1) {
+        into.kind = Kind::mac;
+    } else if (k == "name" && n == 2) {
+        into.kind = Kind::name;
+    } else if (k == "entities" && n == 3 && !r.ports && low > 0 && low <= kActionBits && high > 0 &&
+               high <= 1 << 16) {
+        into.kind = Kind::entities;
+        r.ports = static_cast<std::uint32_t *>(PyMem_Malloc(sizeof(std::uint32_t) * low * high));
+        if (!r.ports) return PyErr_NoMemory(), false;
+    } else if (k == "address" && n == 2 && PyUnicode_Check(PyTuple_GET_ITEM(kind, 1))) {
+        into.kind = Kind::address;
+        into.family = -2;  // resolved once every rule is known
+    } else {
+        return refuse_rule(rule);
+    }
+    return true;
+}
+
+// Each address rule names the boolean rule it goes by.
+bool resolve_families(Reader &r, PyObject *rules) {
+    for (int i = 0; i < r.rule_count; ++i) {
+        if (r.rules[i].kind != Kind::address) continue;
+        PyObject *rule = PyTuple_GET_ITEM(rules, i);
+        const char *by = PyUnicode_AsUTF8(PyTuple_GET_ITEM(PyTuple_GET_ITEM(rule, 2), 1));
+        for (int j = 0; by && j < r.rule_count; ++j)
+            if (r.rules[j].kind == Kind::boolean && r.rules[j].key == by) r.rules[i].family = j;
+        if (r.rules[i].family < 0) return refuse_rule(rule);
+    }
+    return true;
+}
+
+// Every slot of the flow class is filled by exactly one rule: a slot left
+// empty would raise AttributeError when read.
+bool fills_every_slot(const Reader &r) {
+    PyObject *slots = PyObject_GetAttrString(reinterpret_cast<PyObject *>(r.flow_type), "__slots__");
+    Py_ssize_t wanted = slots ? PyObject_Size(slots) : -1;
+    Py_XDECREF(slots);
+    if (wanted < 0) return false;
+    Py_ssize_t filled = 0;
+    for (int i = 0; i < r.rule_count; ++i) {
+        if (r.rules[i].slot < 0) continue;
+        ++filled;
+        for (int j = 0; j < i; ++j)
+            if (r.rules[j].slot == r.rules[i].slot) filled = -1 - wanted;
+    }
+    if (filled == wanted) return true;
+    PyErr_Format(PyExc_ValueError, "snapshot_lines: the rules fill %zd slots of %.200s, not its %zd", filled,
+                 r.flow_type->tp_name, wanted);
+    return false;
+}
+
+int traverse(PyObject *self, visitproc visit, void *arg) {
+    auto *r = reinterpret_cast<Reader *>(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(r->flow_type);
+    Py_VISIT(r->action_names);
+    Py_VISIT(r->keys);
+    return 0;
+}
+
+int clear(PyObject *self) {
+    auto *r = reinterpret_cast<Reader *>(self);
+    Py_CLEAR(r->flow_type);
+    Py_CLEAR(r->action_names);
+    Py_CLEAR(r->keys);
+    for (int i = 0; i < r->rule_count; ++i) Py_CLEAR(r->rules[i].last);
+    r->rule_count = 0;
+    return 0;
+}
+
+void dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    PyMem_Free(reinterpret_cast<Reader *>(self)->ports);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
+// snapshot_lines(flow_class, action_names, rules, line_limit, depth_limit)
+PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"flow_class", "action_names", "rules", "line_limit", "depth_limit", nullptr};
+    PyObject *flow_class, *names, *rules;
+    Py_ssize_t line_limit, depth_limit;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!O!nn:snapshot_lines", const_cast<char **>(keywords),
+                                     &PyType_Type, &flow_class, &PyTuple_Type, &names, &PyTuple_Type, &rules,
+                                     &line_limit, &depth_limit))
+        return nullptr;
+    if (PyTuple_GET_SIZE(names) != kActionBits || PyTuple_GET_SIZE(rules) > kMaxRules || line_limit <= 0 ||
+        depth_limit < kFlowDepth) {
+        PyErr_Format(PyExc_ValueError,
+                     "snapshot_lines: %d action names, at most %d rules, a line limit and a depth limit of at "
+                     "least %d are needed", kActionBits, kMaxRules, kFlowDepth);
+        return nullptr;
+    }
+    auto *r = reinterpret_cast<Reader *>(t->tp_alloc(t, 0));
+    if (!r) return nullptr;
+    for (Py_ssize_t i = 0; i < kActionBits; ++i) {
+        Py_ssize_t size;
+        PyObject *name = PyTuple_GET_ITEM(names, i);
+        const char *text = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
+        if (!text) {
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "snapshot_lines: action name %zd is not a str", i);
+            Py_DECREF(reinterpret_cast<PyObject *>(r));
+            return nullptr;
+        }
+        r->action_text[i] = std::string_view(text, static_cast<std::size_t>(size));
+    }
+    PyObject *self = reinterpret_cast<PyObject *>(r);
+    Py_INCREF(flow_class);
+    Py_INCREF(names);
+    Py_INCREF(rules);
+    r->flow_type = reinterpret_cast<PyTypeObject *>(flow_class);
+    r->action_names = names;
+    r->keys = rules;
+    r->line_limit = line_limit;
+    bool ready = true;
+    for (int i = 0; ready && i < PyTuple_GET_SIZE(rules); ++i) {
+        r->rule_count = i + 1;
+        ready = learn_rule(*r, i, PyTuple_GET_ITEM(rules, i));
+    }
+    ready = ready && resolve_families(*r, rules) && fills_every_slot(*r);
+    if (ready) return self;
+    Py_DECREF(self);
+    return nullptr;
+}
+
+PyMethodDef reader_methods[] = {
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL,
+     "read($self, chunk, start, /)\n--\n\n"
+     "(flows, stop): the flows of the whole lines of the bytes chunk from offset start on, up to the\n"
+     "first line not accepted, or not ended in the chunk, which starts at offset stop."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+PyTypeObject *type() {
+    static PyTypeObject *made = nullptr;
+    if (made) return made;
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void *>(make)},
+        {Py_tp_methods, reader_methods},
+        {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
+        {Py_tp_clear, reinterpret_cast<void *>(clear)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_doc, const_cast<char *>(
+                        "snapshot_lines(flow_class, action_names, rules, line_limit, depth_limit)\n"
+                        "A reader of snapshot flow lines: rules is a tuple of (key, slot of flow_class or None,\n"
+                        "kind) naming every field of a line and what it must be; action_names names bit n of an\n"
+                        "action bit map. read() turns the lines it accepts into flow_class objects and stops at\n"
+                        "any other line.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.snapshot_lines", sizeof(Reader), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
+    };
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return made;
+}
+
+}  // namespace snapshot_lines
