@@ -143,20 +143,40 @@ COMMANDS = [
 def _child(name):
     started = time.perf_counter()
     count = READERS[name]()
-    print("%d %.6f" % (count, time.perf_counter() - started))
+    print("%d %.6f %.1f" % (count, time.perf_counter() - started, own_peak_mb()))
+
+
+# A child's peak resident memory is its own only as its /proc/self/status
+# reads it at exit (VmHWM): getrusage's maxrss keeps the high-water mark of
+# the process it was forked from too, and this one has the whole cache mapped.
+def own_peak_mb():
+    with open("/proc/self/status") as status:
+        return int(next(line for line in status if line.startswith("VmHWM:")).split()[1]) / 1024
+
+
+# `python -m libfc ARGS` that writes its own peak (MB) to the file named first.
+_COMMAND = """import atexit, runpy, sys
+from walk import own_peak_mb
+path = sys.argv.pop(1)
+atexit.register(lambda: open(path, "w").write("%.1f" % own_peak_mb()))
+sys.argv[0] = "libfc"
+runpy.run_module("libfc", run_name="__main__", alter_sys=True)
+"""
 
 
 def measure_command(arguments, env):
     """(seconds, processor seconds, peak resident MB) of one `libfc` command
     line in its own process, standard output to /dev/null as a redirected
     listing has it."""
-    started = time.perf_counter()
-    process = subprocess.Popen([sys.executable, "-m", "libfc"] + arguments, env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
-    if os.waitstatus_to_exitcode(status) != 0:
-        raise SystemExit("libfc %s failed with status %d" % (" ".join(arguments), os.waitstatus_to_exitcode(status)))
-    return time.perf_counter() - started, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+    with tempfile.NamedTemporaryFile("r") as peak:
+        started = time.perf_counter()
+        process = subprocess.Popen([sys.executable, "-c", _COMMAND, peak.name] + arguments,
+                                   env=dict(env, PYTHONPATH=os.pathsep.join(filter(None, [HERE, env.get("PYTHONPATH")]))),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(process.pid, 0)
+        if os.waitstatus_to_exitcode(status) != 0:
+            raise SystemExit("libfc %s failed with status %d" % (" ".join(arguments), os.waitstatus_to_exitcode(status)))
+        return time.perf_counter() - started, usage.ru_utime + usage.ru_stime, float(peak.read())
 
 
 def measure(name, env, argv=None):
@@ -169,8 +189,8 @@ def measure(name, env, argv=None):
     process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
         raise SystemExit("%s failed with status %d" % (name, process.returncode))
-    count, seconds = output.split()
-    return int(count), float(seconds), usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+    count, seconds, peak = output.split()
+    return int(count), float(seconds), usage.ru_utime + usage.ru_stime, float(peak)
 
 
 def main():
