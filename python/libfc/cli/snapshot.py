@@ -57,7 +57,7 @@ def save(path, flows=None):
     start = header()
     count = 0
     with _replace.replacing(path) as temporary:
-        with gzip.open(temporary, "wt", encoding="utf-8", compresslevel=3) as out:
+        with gzip.open(temporary, "wb", compresslevel=3) as compressed, _Compressing(compressed) as out:
             _output.json_line(start, out)
             flows = _cache.flows() if flows is None else flows
             pages = getattr(flows, "pages", None)
@@ -73,6 +73,49 @@ def save(path, flows=None):
                     count += 1
             _output.json_line({"end": True, "flows": count}, out)
     return count
+
+
+class _Compressing:
+    """Text written to a binary file by a thread of its own. zlib lets go
+    of the interpreter while it compresses, so the lines of a save are made
+    while the ones before them are compressed: a save takes about the longer
+    of the two, not their sum. A failure of the file is raised by the next
+    write or at the end; at most a few answers' text waits in between."""
+
+    def __init__(self, out):
+        import queue
+        import threading
+
+        self.out = out
+        self.error = None
+        self.waiting = queue.Queue(maxsize=4)
+        self.thread = threading.Thread(target=self._run, name="libfc-snapshot-writer", daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while True:
+            chunk = self.waiting.get()
+            if chunk is None:
+                return
+            if self.error is None:  # after a failure it only drains, so no writer waits for it
+                try:
+                    self.out.write(chunk)
+                except BaseException as error:
+                    self.error = error
+
+    def write(self, text):
+        if self.error is not None:
+            raise self.error
+        self.waiting.put(text.encode("utf-8"))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *failure):
+        self.waiting.put(None)
+        self.thread.join()
+        if self.error is not None and failure[0] is None:
+            raise self.error
 
 
 # ---- reading ---------------------------------------------------------------------
