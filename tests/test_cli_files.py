@@ -74,9 +74,15 @@ def test_a_planted_link_is_replaced_and_lends_no_mode(tmp_path, capsys, command)
 
 @pytest.mark.parametrize("command", WRITERS)
 @pytest.mark.parametrize("through_link", [False, True])
-@pytest.mark.parametrize("live, named", [("flowcache.state", "flow cache state"), ("fab.db", "switch state store")])
-def test_the_live_state_and_store_are_refused_and_left_intact(tmp_path, capsys, cache, switch_store, command,
-                                                            through_link, live, named):
+@pytest.mark.parametrize("live, named", [("flowcache.state", "flow cache state"), ("fab.db", "switch state store"),
+                                         ("default store", "switch state store")])
+def test_the_live_state_and_store_are_refused_and_left_intact(tmp_path, capsys, monkeypatch, cache, switch_store,
+                                                            command, through_link, live, named):
+    if live == "default store":  # where the store goes unnamed, with the cache elsewhere
+        for name in ("FAB_EMU_DB", "XDG_RUNTIME_DIR"):
+            monkeypatch.delenv(name, raising=False)
+        monkeypatch.setenv("TMPDIR", str(tmp_path))
+        switch_store = tmp_path / ("libfc-%d" % os.geteuid()) / "fabemu.db"
     assert builtin_library("libfabPublic.so").fabemu_populate(2, 2, 1) == 0
     path = cache / live if live == "flowcache.state" else switch_store
     before = hashlib.sha256(path.read_bytes()).digest()

@@ -69,6 +69,8 @@ __attribute__((visibility("default"))) int fabemu_populate(unsigned int switches
 
 __attribute__((visibility("default"))) void fabemu_cancel(void) { store_cancel(); }
 
+__attribute__((visibility("default"))) const char *fabemu_store_path(void) { return store_file_path(); }
+
 __attribute__((visibility("default"))) const unsigned int fabemu_max_switches = FABEMU_MAX_SWITCHES;
 __attribute__((visibility("default"))) const unsigned int fabemu_max_ports_per_switch = FABEMU_MAX_PORTS_PER_SWITCH;
 __attribute__((visibility("default"))) const unsigned int fabemu_max_ports = FABEMU_MAX_PORTS;

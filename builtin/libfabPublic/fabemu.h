@@ -70,6 +70,12 @@ int fabemu_populate(unsigned int switches, unsigned int ports_per_switch, unsign
  * KeyboardInterrupt call fabemu_cancel until the thread ends. */
 void fabemu_cancel(void);
 
+/* The store's file for the current environment: $FAB_EMU_DB, else fabemu.db
+ * in the private directory (made when missing).  NULL when that directory
+ * cannot be used (the reason went to standard error).  The text stays valid
+ * until the calling thread's next call. */
+const char *fabemu_store_path(void);
+
 /* The next call of `function` (its exported name, for example
  * "DVSHYP_SwitchAdd") does nothing and abandons through the trap: it leaves
  * `type` (RuntimeError when NULL) and a copy of `message` in the trap words

@@ -212,4 +212,14 @@ int store_reset(void) noexcept { return store_DVSState_ConfigReset(); }
 
 void store_cancel(void) noexcept { request_cancel(); }
 
+const char *store_file_path(void) noexcept {
+    // Kept per thread until that thread's next call, as a caller reads it
+    // after the store's lock is gone.
+    thread_local std::string path;
+    return guarded_value<const char *>(nullptr, [] {
+        path = store_path();
+        return path.c_str();
+    });
+}
+
 }  // extern "C"

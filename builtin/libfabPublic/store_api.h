@@ -44,6 +44,7 @@ void store_snapshot_release(fab_snapshot *snapshot) FAB_NOEXCEPT;
 int store_reset(void) FAB_NOEXCEPT;
 int store_populate(unsigned int switches, unsigned int ports_per_switch, unsigned int seed) FAB_NOEXCEPT;
 void store_cancel(void) FAB_NOEXCEPT;
+const char *store_file_path(void) FAB_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -48,6 +48,7 @@ _SWITCH_STORE_CONTROLS = ("libfabPublic.so", "switch state", {
     "fabemu_reset": (ctypes.c_int, []),
     "fabemu_populate": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
     "fabemu_cancel": (None, []),
+    "fabemu_store_path": (ctypes.c_char_p, []),
 })
 
 _loaded: "Dict[str, Any]" = {}

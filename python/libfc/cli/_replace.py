@@ -8,25 +8,25 @@ import os
 import secrets
 import stat
 
-from ._library import CommandError, bad_input, emulator_state_dir
+from ._library import CommandError, bad_input, emulator_state_dir, switch_store_emulator
 
-# The built-in libraries' live files under their own names; writing over
-# either would lose the cache or the switch state for every later command.
+# The built-in flow cache's live file in its state directory; writing over
+# it, or over the switch store, would lose the cache or the switch state for
+# every later command.
 FLOW_CACHE_STATE = "flowcache.state"
-SWITCH_STORE = "fabemu.db"
 
 
 def _live_files():
-    """(what, path) of the built-in libraries' live files, where they are
-    for the current environment.  The store's default directory is the
-    cache's default one; a store left at its default while $FC_EMU_DIR
-    moves the cache is not found here, as the store library names its path
-    to nobody."""
+    """(what, path) of the built-in libraries' live files, where each
+    library says they are for the current environment."""
     try:
         directory = emulator_state_dir()
     except CommandError:  # a real flow cache library: it keeps no such file
         directory = None
-    store = os.environ.get("FAB_EMU_DB") or (directory and os.path.join(directory, SWITCH_STORE))
+    try:
+        store = os.fsdecode(switch_store_emulator().fabemu_store_path() or b"") or None
+    except CommandError:  # a real switch state library
+        store = None
     found = [("the live flow cache state", directory and os.path.join(directory, FLOW_CACHE_STATE)),
              ("the switch state store", store)]
     return [(what, path) for what, path in found if path]
