@@ -38,7 +38,7 @@ ETHER_TYPE_NAMES = {0x0800: "ipv4", 0x0806: "arp", 0x8100: "vlan", 0x86DD: "ipv6
 _json_string = encode_basestring_ascii
 _PROTOCOL_JSON = {number: _json_string(name) for number, name in PROTOCOL_NAMES.items()}
 _ETHER_TYPE_JSON = {number: _json_string(name) for number, name in ETHER_TYPE_NAMES.items()}
-_ntop, _AF_INET, _AF_INET6 = socket.inet_ntop, socket.AF_INET, socket.AF_INET6
+_ntop, _pton, _AF_INET, _AF_INET6 = socket.inet_ntop, socket.inet_pton, socket.AF_INET, socket.AF_INET6
 
 
 _names_of_map: "Dict[int, Tuple[str, ...]]" = {}
@@ -72,6 +72,16 @@ def _address_text(address: "Union[str, bytes, _Address]") -> str:
     if address.version == 4:
         return _ntop(_AF_INET, address._ip.to_bytes(4, "big"))  # type: ignore[attr-defined]
     return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))  # type: ignore[attr-defined]
+
+
+def _address_bytes(address: "Union[str, bytes, _Address]") -> bytes:
+    """An address as its bytes, whatever form a flow holds it in (a
+    snapshot's text, the walk's bytes, an ipaddress object)."""
+    if type(address) is bytes:
+        return address
+    if isinstance(address, str):
+        return _pton(_AF_INET6 if ":" in address else _AF_INET, address)
+    return address.packed
 
 
 # The attributes of a Flow made when first read keep what they are made from

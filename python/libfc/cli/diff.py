@@ -3,10 +3,9 @@ count between two snapshots, or between a snapshot and the live cache."""
 
 import array
 import collections
-import socket
 import sys
 
-from .._flow import _address_text as _text
+from .._flow import _address_bytes as _packed, _address_text as _text
 from . import _output, _values, snapshot
 
 # Typing names are quoted and imported only by type checkers.
@@ -42,16 +41,6 @@ APPEARED, CHANGED, LEFT, UNCHANGED = range(4)
 KIND_NAMES = ("appeared", "changed", "left", "unchanged")
 POSITION_BITS = 32
 ADDRESS = 16  # bytes kept per address; an IPv4 one fills the first four
-
-
-def _packed(address):
-    """An address as bytes: a snapshot's text and the walk's bytes compare
-    alike."""
-    if type(address) is bytes:
-        return address
-    if isinstance(address, str):
-        return socket.inet_pton(socket.AF_INET6 if ":" in address else socket.AF_INET, address)
-    return address.packed
 
 
 class Flows:

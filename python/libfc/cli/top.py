@@ -28,7 +28,7 @@ import threading
 import time
 
 from .. import _cache
-from .._flow import _address_text as _text
+from .._flow import _address_bytes as _packed, _address_text as _text
 from . import _output, _values, snapshot
 from ._library import bad_input
 
@@ -71,15 +71,6 @@ def _actions_of(flow):
     if type(raw) is bytes and len(_entity_actions) < LOOKUP_LIMIT:
         _entity_actions[raw] = index
     return index
-
-
-def _packed(address):
-    """An address as its bytes, whatever form the flow holds it in."""
-    if type(address) is bytes:
-        return address
-    if isinstance(address, str):
-        return socket.inet_pton(socket.AF_INET6 if ":" in address else socket.AF_INET, address)
-    return address.packed
 
 
 class Table:
