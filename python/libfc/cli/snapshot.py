@@ -457,24 +457,32 @@ class Snapshot:
             raise self._damaged("not a JSON object")
         return record
 
+    def _matching(self, flows):
+        """Yields the flows that match; returns True once the limit is
+        reached, the file then closed."""
+        match = self._match
+        if match is _everything and self._limit is None:
+            self.total += len(flows)
+            yield from flows
+            return False
+        for flow in flows:
+            if match(flow):
+                self.total += 1
+                yield flow
+                if self.total == self._limit:
+                    self.close()
+                    return True
+        return False
+
     def _read(self):
-        match, flow_wrong, read_lines = self._match, _flow_wrong, _read_lines
+        flow_wrong, read_lines = _flow_wrong, _read_lines
         while True:
             if read_lines is not None:
                 flows, self._at = read_lines(self._buffer, self._at)
                 self._line += len(flows)
                 self.read += len(flows)
-                if match is _everything and self._limit is None:
-                    self.total += len(flows)
-                    yield from flows
-                    flows = ()
-                for flow in flows:
-                    if match(flow):
-                        self.total += 1
-                        yield flow
-                        if self.total == self._limit:
-                            self.close()
-                            return
+                if (yield from self._matching(flows)):
+                    return
                 if (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
                         and self._more()):
                     continue
@@ -488,12 +496,8 @@ class Snapshot:
                 raise self._damaged(fault(record, FLOW_FIELDS, flow_wrong))
             flow = flow_of(record)
             self.read += 1
-            if match(flow):
-                self.total += 1
-                yield flow
-                if self.total == self._limit:
-                    self.close()
-                    return
+            if (yield from self._matching((flow,))):
+                return
         if _end_wrong(record) is not None or record["flows"] != self.read:
             raise self._damaged("its end line does not close it (%d flows read)" % self.read)
         if self._next_line() is not None:
