@@ -21,7 +21,9 @@ before ``_Record``."""
 # ctypes and scapy are imported where used: importing the package stays cheap.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Dict, Optional, Tuple, Type, TypeVar
+    from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Type, TypeVar, Union
+
+    from ._packet_options import GeneveOption, GREOptions
 
     _H = TypeVar("_H", bound="PacketHeader")
 
@@ -88,18 +90,27 @@ def _bytes_field(name: str, offset: int, count: int) -> "Tuple[Callable, Callabl
     return get, set
 
 
-def _carried_field(name: str, offset: int, width: int) -> "Tuple[Callable, Callable]":
-    """Bytes the record carries without accessor, as one network-order number."""
-    def get(record: "Any") -> int:
+def _carried_field(name: str, offset: int, width: int, shift: int = 0,
+                   bits: int = 0) -> "Tuple[Callable, Callable]":
+    """Bytes the record carries without accessor, as one network-order
+    number; with ``bits``, the ``bits`` of it from bit ``shift`` up (the
+    rest of the number is left as it is)."""
+    bits = bits or 8 * width
+    mask = (1 << bits) - 1
+
+    def word(record: "Any") -> int:
         import ctypes
 
         return int.from_bytes(ctypes.string_at(_address(record) + offset, width), "big")
 
+    def get(record: "Any") -> int:
+        return word(record) >> shift & mask
+
     def set(record: "Any", value: "Any") -> None:
-        image = _check_value(record, name, value, 8 * width).to_bytes(width, "big")
+        value = _check_value(record, name, value, bits) << shift | word(record) & ~(mask << shift)
         import ctypes
 
-        ctypes.memmove(_address(record) + offset, image, width)
+        ctypes.memmove(_address(record) + offset, value.to_bytes(width, "big"), width)
 
     return get, set
 
@@ -126,13 +137,15 @@ def _joined_field(name: str, high: str, high_bits: int, low: str, low_bits: int,
     return get, set
 
 
-# Values a record splits or carries without accessor, by record name.
+# Values a record splits or carries without accessor, by record name. The
+# IPv4 fragment word holds three flag bits above a 13-bit offset.
 _EXTRA_FIELDS = {
     "hyp_VLANHdr": {"vlanID": lambda: _joined_field("vlanID", "vlanIDHigh", 4, "vlanIDLow", 8)},
     "hyp_IPv6Hdr": {"trafficClass": lambda: _joined_field("trafficClass", "trafficClassHigh", 4, "trafficClassLow", 4),
                     "flowLabel": lambda: _joined_field("flowLabel", "flowLabelHigh", 4, "flowLabelLow", 16, 2)},
     "hyp_IPv4Hdr": {"tos": lambda: _carried_field("tos", 1, 1),
-                    "fragOffset": lambda: _carried_field("fragOffset", 6, 2)},
+                    "flags": lambda: _carried_field("flags", 6, 2, 13, 3),
+                    "fragOffset": lambda: _carried_field("fragOffset", 6, 2, 0, 13)},
     "hyp_TCPHdr": {"flags": lambda: _carried_field("flags", 13, 1)},
     "hyp_GREHdr": {"flags": lambda: _carried_field("flags", 0, 2)},
 }
@@ -165,23 +178,33 @@ class NetView:
 
     __slots__ = ("_record",)
     _fields_: "Tuple[str, ...]" = ()
+    _attribute_ = "net"  # the record's attribute that gives this view
 
     def __init__(self, record: "Any") -> None:
         object.__setattr__(self, "_record", record)
 
     def __repr__(self) -> str:
         shown = ", ".join("%s=%r" % (name, getattr(self, name)) for name in self._fields_)
-        return "%s.net(%s)" % (type(self._record).__name__, shown)
+        return "%s.%s(%s)" % (type(self._record).__name__, self._attribute_, shown)
 
     def __dir__(self) -> "Any":
         return list(self._fields_)
+
+
+def _view_properties(properties: "Dict[str, Tuple[Callable, Callable]]") -> "Dict[str, Any]":
+    """The class namespace of a view with these (getter, setter) fields."""
+    namespace: "Dict[str, Any]" = {"__slots__": (), "_fields_": tuple(properties)}
+    for name, (get, set) in properties.items():
+        namespace[name] = property(lambda view, get=get: get(view._record),
+                                   lambda view, value, set=set: set(view._record, value))
+    return namespace
 
 
 def _view_class(record_class: type) -> type:
     """The view class of a record class, made from its field descriptors."""
     from _libfc_fields import field as field_type
 
-    properties: "Dict[str, Any]" = {}
+    properties: "Dict[str, Tuple[Callable, Callable]]" = {}
     for name, descriptor in vars(record_class).items():
         if isinstance(descriptor, field_type):
             made = _view_field(name, descriptor.layout)
@@ -189,11 +212,59 @@ def _view_class(record_class: type) -> type:
                 properties[name] = made
     for name, maker in _EXTRA_FIELDS.get(record_class.__name__, {}).items():
         properties[name] = maker()
-    namespace: "Dict[str, Any]" = {"__slots__": (), "_fields_": tuple(properties)}
-    for name, (get, set) in properties.items():
-        namespace[name] = property(lambda view, get=get: get(view._record),
-                                   lambda view, value, set=set: set(view._record, value))
-    return type(record_class.__name__ + "NetView", (NetView,), namespace)
+    return type(record_class.__name__ + "NetView", (NetView,), _view_properties(properties))
+
+
+class _ExtensionView(NetView):
+    """The host-order fields of one kind of IPv6 extension header, over the
+    generic record's bytes; ``to_scapy()`` makes that kind's layer."""
+
+    __slots__ = ()
+    _protocol_ = 0  # the next-header number that names this kind
+
+    def to_scapy(self) -> "Any":
+        return self._record.to_scapy(self._protocol_)
+
+
+def _extension_view(view_class: type, attribute: str, protocol: int,
+                    fields: "Dict[str, Tuple[int, int, int, int]]") -> None:
+    """Gives an extension view class its fields, each (offset, width, shift,
+    bits) of the network-order number it is part of."""
+    namespace = _view_properties({name: _carried_field(name, *where) for name, where in fields.items()})
+    del namespace["__slots__"]  # the class has its own
+    namespace.update(_attribute_=attribute, _protocol_=protocol)
+    for name, value in namespace.items():
+        setattr(view_class, name, value)
+
+
+class RoutingView(_ExtensionView):
+    __doc__ = _ExtensionView.__doc__
+    __slots__ = ()
+    nextHeader: int
+    hdrExtLength: int
+    routingType: int
+    segmentsLeft: int
+    typeData: int
+
+
+class FragmentView(_ExtensionView):
+    __doc__ = _ExtensionView.__doc__
+    __slots__ = ()
+    nextHeader: int
+    reserved: int
+    fragOffset: int
+    reserved2: int
+    moreFragments: int
+    identification: int
+
+
+_extension_view(RoutingView, "routing", 43, {"nextHeader": (0, 1, 0, 8), "hdrExtLength": (1, 1, 0, 8),
+                                  "routingType": (2, 1, 0, 8), "segmentsLeft": (3, 1, 0, 8),
+                                  "typeData": (4, 4, 0, 32)})
+# The fragment offset counts 8-byte units, above two reserved bits and the M flag.
+_extension_view(FragmentView, "fragment", 44, {"nextHeader": (0, 1, 0, 8), "reserved": (1, 1, 0, 8),
+                                   "fragOffset": (2, 2, 3, 13), "reserved2": (2, 2, 1, 2),
+                                   "moreFragments": (2, 2, 0, 1), "identification": (4, 4, 0, 32)})
 
 
 # --- scapy ---------------------------------------------------------------------
@@ -275,13 +346,19 @@ class PacketHeader:
         """A new record holding the header of the packet's first layer of
         this kind (its first bytes as scapy builds them, with lengths and
         checksums filled in)."""
+        return cls._from_layer(packet)[0]
+
+    @classmethod
+    def _from_layer(cls: "Type[_H]", packet: "Any") -> "Tuple[_H, bytes]":
+        """The record of the packet's layer and the layer's bytes, which go
+        on past the record where the header does (options, payload)."""
         layer = cls._layer_of(packet)
         image = bytes(layer)
         size = cls._size_  # type: ignore[attr-defined]
         if len(image) < size:
             raise ValueError("%s.from_scapy: the %s layer has %d bytes, the header %d" % (
                 cls.__name__, type(layer).__name__, len(image), size))
-        return cls.from_bytes(image[:size])  # type: ignore[attr-defined]
+        return cls.from_bytes(image[:size]), image  # type: ignore[attr-defined]
 
 
 class _ICMPHeader(PacketHeader):
@@ -312,14 +389,36 @@ class _MLDHeader(PacketHeader):
         return chosen
 
 
+# The scapy layer of each extension header the record stands for, by the
+# next-header number that names it.
+_EXTENSION_LAYERS = {0: "IPv6ExtHdrHopByHop", 43: "IPv6ExtHdrRouting", 44: "IPv6ExtHdrFragment",
+                     60: "IPv6ExtHdrDestOpt"}
+
+
 class _ExtensionHeader(PacketHeader):
     """The generic IPv6 extension header: which one it is, the header before
-    it says, so to_scapy takes the scapy class (hop-by-hop options unless
-    told)."""
+    it says, so ``routing`` and ``fragment`` read it as one kind, and
+    to_scapy takes the kind as a scapy class or the next-header number that
+    names it (hop-by-hop options unless told)."""
 
     __slots__ = ()
 
-    def to_scapy(self, layer: "Optional[type]" = None) -> "Any":
+    @property
+    def routing(self) -> RoutingView:
+        """This header's fields as a routing header's, in host order."""
+        return RoutingView(self)
+
+    @property
+    def fragment(self) -> FragmentView:
+        """This header's fields as a fragment header's, in host order."""
+        return FragmentView(self)
+
+    def to_scapy(self, layer: "Union[None, type, int]" = None) -> "Any":
+        if isinstance(layer, int):
+            if layer not in _EXTENSION_LAYERS:
+                raise ValueError("%s.to_scapy: next header %d is none of %s" % (
+                    type(self).__name__, layer, ", ".join(map(str, _EXTENSION_LAYERS))))
+            layer = _scapy_class(type(self).__name__, _INET6 + _EXTENSION_LAYERS[layer])
         return _parse(layer or self._to_scapy_class(), bytes(self))  # type: ignore[call-overload]
 
 
@@ -354,6 +453,81 @@ class _HeaderStack(PacketHeader):
                     cls.__name__, type(layer).__name__, wanted.__name__, packet.summary()))
             layer = layer.payload
         return outer
+
+
+class _GREHeader(PacketHeader):
+    """GRE: the checksum, key and sequence words its flags ask for follow
+    the record in a packet. ``options_from`` reads them from the packet's
+    bytes, ``to_scapy(options)`` puts them back after the header."""
+
+    __slots__ = ()
+
+    def options_from(self, buffer: "Any") -> "GREOptions":
+        """The optional words in ``buffer``, the packet's bytes from this
+        header on (ValueError when they are cut short)."""
+        from ._packet_options import GREOptions, header_tail
+
+        flags = self.net.flags
+        return GREOptions.read(flags, header_tail(self, buffer, GREOptions.size(flags)))
+
+    @classmethod
+    def options_from_scapy(cls, packet: "Any") -> "GREOptions":
+        """The optional words of the packet's first GRE header."""
+        record, image = cls._from_layer(packet)
+        return record.options_from(image)
+
+    def to_scapy(self, options: "Optional[GREOptions]" = None) -> "Any":
+        """The GRE layer with the optional words given (exactly those the
+        flags ask for), or read as zeros without them."""
+        if options is None:
+            return PacketHeader.to_scapy(self)
+        return _parse(self._to_scapy_class(), bytes(self) + options.write(self, self.net.flags))
+
+
+class _GeneveHeader(PacketHeader):
+    """Geneve: ``optionsLength`` words of options follow the record in a
+    packet. ``options_from`` reads them from the packet's bytes,
+    ``to_scapy(options)`` puts them back after the header."""
+
+    __slots__ = ()
+
+    def options_from(self, buffer: "Any") -> "List[GeneveOption]":
+        """The options in ``buffer``, the packet's bytes from this header on
+        (ValueError when a length points past them)."""
+        from ._packet_options import header_tail, read_geneve_options
+
+        return read_geneve_options(header_tail(self, buffer, 4 * self.optionsLength))  # type: ignore[attr-defined]
+
+    @classmethod
+    def options_from_scapy(cls, packet: "Any") -> "List[GeneveOption]":
+        """The options of the packet's first Geneve header."""
+        record, image = cls._from_layer(packet)
+        return record.options_from(image)
+
+    def to_scapy(self, options: "Optional[Sequence[GeneveOption]]" = None) -> "Any":
+        """The GENEVE layer with the options given (as many words as
+        optionsLength says), or read as zeros without them."""
+        if options is None:
+            return PacketHeader.to_scapy(self)
+        from ._packet_options import write_geneve_options
+
+        return _parse(self._to_scapy_class(), bytes(self) + write_geneve_options(self, options))
+
+
+class _GeneveOptionHeader(PacketHeader):
+    """A Geneve option's fixed part; from_scapy also finds the options a
+    GENEVE layer holds in its ``options`` field rather than as payload."""
+
+    __slots__ = ()
+
+    @classmethod
+    def _layer_of(cls, packet: "Any") -> "Any":
+        geneve = _scapy_class(cls.__name__, _GENEVE + "GENEVE")
+        # Anything but a packet has no payloads here and is refused below.
+        for layer in getattr(packet, "iterpayloads", tuple)():
+            if isinstance(layer, geneve) and layer.options:
+                return layer.options[0]
+        return super()._layer_of(packet)
 
 
 def _header(record: str, *layers: str, base: type = PacketHeader, **extra: "Any") -> type:
@@ -393,10 +567,10 @@ _MIXINS = [
     _header("hyp_UDPHdr", _INET + "UDP"),
     _header("hyp_TCPHdr", _INET + "TCP"),
     _header("hyp_ESPHdr", "scapy.layers.ipsec:ESP"),
-    _header("hyp_GREHdr", _L2 + "GRE"),
+    _header("hyp_GREHdr", _L2 + "GRE", base=_GREHeader),
     _header("hyp_VXLANHdr", "scapy.layers.vxlan:VXLAN"),
-    _header("hyp_GeneveHdr", _GENEVE + "GENEVE"),
-    _header("hyp_GeneveOptionHdr", _GENEVE + "GeneveOptions"),
+    _header("hyp_GeneveHdr", _GENEVE + "GENEVE", base=_GeneveHeader),
+    _header("hyp_GeneveOptionHdr", _GENEVE + "GeneveOptions", base=_GeneveOptionHeader),
     _stack("VXLAN_Headers", _INET + "IP", "vxlanHdr", "scapy.layers.vxlan:VXLAN"),
     _stack("VXLAN6_Headers", _INET6 + "IPv6", "vxlanHdr", "scapy.layers.vxlan:VXLAN"),
     _stack("Geneve_Headers", _INET + "IP", "geneveHdr", _GENEVE + "GENEVE"),
