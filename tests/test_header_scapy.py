@@ -56,6 +56,8 @@ def test_view_puts_numbers_on_the_wire_big_endian(name, field, offset, width):
     ("hyp_VXLANHdr", "vxlanID", 1 << 24, OverflowError),
     ("hyp_VLANHdr", "vlanID", 4096, OverflowError),
     ("hyp_IPv4Hdr", "tos", 256, OverflowError),
+    ("hyp_IPv4Hdr", "fragOffset", 1 << 13, OverflowError),
+    ("hyp_IPv4Hdr", "flags", 8, OverflowError),
     ("hyp_IPv4Hdr", "totalLength", True, TypeError),
     ("hyp_IPv4Hdr", "fragOffset", "1", TypeError),
     ("hyp_EthHdr", "saddr", b"\1" * 5, ValueError),
@@ -98,7 +100,7 @@ ROWS = [
                                ("tpa", v4("192.168.1.254"), "pdst", "192.168.1.254")]),
     ("hyp_IPv4Hdr", "IP", {}, [("version", 4, "version"), ("headerLength", 5, "ihl"), ("tos", 0xB8, "tos"),
                                ("totalLength", 1234, "len"), ("identification", 0x1234, "id"),
-                               ("fragOffset", 0x123, "frag"), ("ttl", 17, "ttl"), ("protocol", 6, "proto"),
+                               ("flags", 5, "flags"), ("fragOffset", 0x1ABC, "frag"), ("ttl", 17, "ttl"), ("protocol", 6, "proto"),
                                ("checksum", 0xBEEF, "chksum"), ("saddr", v4("10.1.2.3"), "src", "10.1.2.3"),
                                ("daddr", v4("192.168.200.7"), "dst", "192.168.200.7")]),
     ("hyp_IPv6Hdr", "IPv6", {}, [("version", 6, "version"), ("trafficClass", 0xA5, "tc"), ("flowLabel", 0xBCDEF, "fl"),
@@ -221,3 +223,72 @@ def test_conversions_name_what_they_cannot_do_and_how_to_get_scapy(scapy, monkey
     monkeypatch.setitem(sys.modules, "scapy.layers.inet", None)  # as if scapy were not installed
     with pytest.raises(ImportError, match=r"hyp_IPv4Hdr: .*pip install 'libfc-binding\[scapy\]'"):
         libfc.hyp_IPv4Hdr().to_scapy()
+
+
+# Packets whose headers go on past their records, built by scapy and read
+# back off the wire: Geneve options, GRE's optional words.
+VARIABLE = [
+    ("hyp_GeneveHdr", "GENEVE", lambda s: s["UDP"](sport=49152, dport=6081) / s["GENEVE"](vni=0x123, options=[
+        s["GeneveOptions"](classid=0xFF01, type=0x81, data=bytes(range(8))), s["GeneveOptions"](classid=0xFF02)])),
+    ("hyp_GREHdr", "GRE", lambda s: s["GRE"](key_present=1, key=0xC0FFEE01, proto=0x6558)),
+    ("hyp_GREHdr", "GRE", lambda s: s["GRE"](chksum_present=1, seqnum_present=1, sequence_number=77, key_present=1,
+                                             key=9)),
+]
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("name, layer, build", VARIABLE, ids=["%s-%d" % (r[0], n) for n, r in enumerate(VARIABLE)])
+def test_options_after_a_header_survive_the_round_trip_and_truncation_is_refused(scapy, name, layer, build):
+    packet = scapy["Ether"](bytes(scapy["Ether"]() / scapy["IP"]() / build(scapy) / b"payload"))
+    cls = getattr(libfc, name)
+    record, options = cls.from_scapy(packet), cls.options_from_scapy(packet)
+    original = packet[scapy[layer]].copy()
+    original.remove_payload()
+    image = bytes(original)
+    assert record.options_from(image + b"more") == options
+    assert bytes(record.to_scapy(options)) == image
+    if name == "hyp_GeneveHdr":
+        assert [(o.classid, o.type, o.data) for o in original.options] == [
+            (o.optClass, o.optType, o.data) for o in options]
+        assert bytes(libfc.hyp_GeneveOptionHdr.from_scapy(packet)) == bytes(options[0])[:4] == bytes(
+            options[0].header())
+        with pytest.raises(ValueError, match="optionsLength"):
+            record.to_scapy(options[1:])
+    else:
+        assert (options.key, options.sequence) == (original.key, original.sequence_number)
+        with pytest.raises(ValueError, match="ask for the"):
+            record.to_scapy(type(options)())
+    for cut in range(len(image)):
+        with pytest.raises(ValueError, match="bytes"):
+            record.options_from(image[:cut])
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("name, wire", [("hyp_GeneveHdr", "0200655800000100" "ff010003aabbccdd"),
+                                        ("hyp_GeneveHdr", "0100655800000100" "ff010001")])
+def test_option_lengths_pointing_past_the_options_are_refused(scapy, name, wire):
+    packet = scapy["Ether"]() / scapy["IP"]() / scapy["UDP"]() / scapy["GENEVE"](bytes.fromhex(wire))
+    with pytest.raises(ValueError, match="says 12 bytes of data|says 4 bytes of data"):
+        getattr(libfc, name).options_from_scapy(packet)
+
+
+EXTENSIONS = [("routing", "IPv6ExtHdrRouting", 43, {"nextHeader": ("nh", 6), "routingType": ("type", 3),
+                                                     "segmentsLeft": ("segleft", 2)}),
+              ("fragment", "IPv6ExtHdrFragment", 44, {"nextHeader": ("nh", 17), "fragOffset": ("offset", 0x1ABC),
+                                                      "moreFragments": ("m", 1), "identification": ("id", 0xC0FFEE)})]
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("view, layer, number, fields", EXTENSIONS, ids=[e[0] for e in EXTENSIONS])
+def test_extension_headers_read_as_their_kind_and_come_back_as_its_layer(scapy, view, layer, number, fields):
+    wanted = {name: value for name, (_, value) in fields.items()}
+    read = libfc.hyp_IPv6ExtHdr.from_scapy(scapy["Ether"]() / scapy["IPv6"]() / scapy[layer](
+        **{field: value for field, value in fields.values()}))
+    assert {name: getattr(getattr(read, view), name) for name in fields} == wanted
+    made = libfc.hyp_IPv6ExtHdr()
+    for name, value in wanted.items():
+        setattr(getattr(made, view), name, value)
+    assert made == read
+    for back in (getattr(made, view).to_scapy(), made.to_scapy(number)):
+        assert type(back) is scapy[layer]
+        assert {name: int(getattr(back, field)) for name, (field, _) in fields.items()} == wanted

@@ -506,7 +506,7 @@ class _GeneveHeader(PacketHeader):
 
     def to_scapy(self, options: "Optional[Sequence[GeneveOption]]" = None) -> "Any":
         """The GENEVE layer with the options given (as many words as
-        optionsLength says), or read as zeros without them."""
+        optionsLength says), or with none without them."""
         if options is None:
             return PacketHeader.to_scapy(self)
         from ._packet_options import write_geneve_options
