@@ -215,6 +215,26 @@ def _view_class(record_class: type) -> type:
     return type(record_class.__name__ + "NetView", (NetView,), _view_properties(properties))
 
 
+class _CarriedBits:
+    """A view field over bytes the record carries without accessor: the
+    ``bits`` from bit ``shift`` up of the network-order number of ``width``
+    bytes at ``offset`` (all of them unless ``bits`` is given)."""
+
+    __slots__ = ("where", "get", "set")
+
+    def __init__(self, offset: int, width: int, shift: int = 0, bits: int = 0) -> None:
+        self.where = (offset, width, shift, bits)
+
+    def __set_name__(self, owner: type, name: str) -> None:
+        self.get, self.set = _carried_field(name, *self.where)
+
+    def __get__(self, view: "Any", owner: "Optional[type]" = None) -> int:
+        return self.get(view._record)  # type: ignore[no-any-return]
+
+    def __set__(self, view: "Any", value: int) -> None:
+        self.set(view._record, value)
+
+
 class _ExtensionView(NetView):
     """The host-order fields of one kind of IPv6 extension header, over the
     generic record's bytes; ``to_scapy()`` makes that kind's layer."""
@@ -222,49 +242,35 @@ class _ExtensionView(NetView):
     __slots__ = ()
     _protocol_ = 0  # the next-header number that names this kind
 
+    def __init_subclass__(cls) -> None:
+        cls._fields_ = tuple(name for name, value in vars(cls).items() if isinstance(value, _CarriedBits))
+
     def to_scapy(self) -> "Any":
         return self._record.to_scapy(self._protocol_)
-
-
-def _extension_view(view_class: type, attribute: str, protocol: int,
-                    fields: "Dict[str, Tuple[int, int, int, int]]") -> None:
-    """Gives an extension view class its fields, each (offset, width, shift,
-    bits) of the network-order number it is part of."""
-    namespace = _view_properties({name: _carried_field(name, *where) for name, where in fields.items()})
-    del namespace["__slots__"]  # the class has its own
-    namespace.update(_attribute_=attribute, _protocol_=protocol)
-    for name, value in namespace.items():
-        setattr(view_class, name, value)
 
 
 class RoutingView(_ExtensionView):
     __doc__ = _ExtensionView.__doc__
     __slots__ = ()
-    nextHeader: int
-    hdrExtLength: int
-    routingType: int
-    segmentsLeft: int
-    typeData: int
+    _attribute_, _protocol_ = "routing", 43
+    nextHeader = _CarriedBits(0, 1)
+    hdrExtLength = _CarriedBits(1, 1)
+    routingType = _CarriedBits(2, 1)
+    segmentsLeft = _CarriedBits(3, 1)
+    typeData = _CarriedBits(4, 4)
 
 
 class FragmentView(_ExtensionView):
     __doc__ = _ExtensionView.__doc__
     __slots__ = ()
-    nextHeader: int
-    reserved: int
-    fragOffset: int
-    reserved2: int
-    moreFragments: int
-    identification: int
-
-
-_extension_view(RoutingView, "routing", 43, {"nextHeader": (0, 1, 0, 8), "hdrExtLength": (1, 1, 0, 8),
-                                  "routingType": (2, 1, 0, 8), "segmentsLeft": (3, 1, 0, 8),
-                                  "typeData": (4, 4, 0, 32)})
-# The fragment offset counts 8-byte units, above two reserved bits and the M flag.
-_extension_view(FragmentView, "fragment", 44, {"nextHeader": (0, 1, 0, 8), "reserved": (1, 1, 0, 8),
-                                   "fragOffset": (2, 2, 3, 13), "reserved2": (2, 2, 1, 2),
-                                   "moreFragments": (2, 2, 0, 1), "identification": (4, 4, 0, 32)})
+    _attribute_, _protocol_ = "fragment", 44
+    nextHeader = _CarriedBits(0, 1)
+    reserved = _CarriedBits(1, 1)
+    # The offset counts 8-byte units, above two reserved bits and the M flag.
+    fragOffset = _CarriedBits(2, 2, 3, 13)
+    reserved2 = _CarriedBits(2, 2, 1, 2)
+    moreFragments = _CarriedBits(2, 2, 0, 1)
+    identification = _CarriedBits(4, 4)
 
 
 # --- scapy ---------------------------------------------------------------------
@@ -481,7 +487,8 @@ class _GREHeader(PacketHeader):
         flags ask for), or read as zeros without them."""
         if options is None:
             return PacketHeader.to_scapy(self)
-        return _parse(self._to_scapy_class(), bytes(self) + options.write(self, self.net.flags))
+        return _parse(self._to_scapy_class(),
+                      bytes(self) + options.write(self, self.net.flags))  # type: ignore[call-overload]
 
 
 class _GeneveHeader(PacketHeader):
@@ -511,7 +518,8 @@ class _GeneveHeader(PacketHeader):
             return PacketHeader.to_scapy(self)
         from ._packet_options import write_geneve_options
 
-        return _parse(self._to_scapy_class(), bytes(self) + write_geneve_options(self, options))
+        return _parse(self._to_scapy_class(),
+                      bytes(self) + write_geneve_options(self, options))  # type: ignore[call-overload]
 
 
 class _GeneveOptionHeader(PacketHeader):
@@ -522,9 +530,9 @@ class _GeneveOptionHeader(PacketHeader):
 
     @classmethod
     def _layer_of(cls, packet: "Any") -> "Any":
-        geneve = _scapy_class(cls.__name__, _GENEVE + "GENEVE")
+        geneve: "Any" = _scapy_class(cls.__name__, _GENEVE + "GENEVE")
         # Anything but a packet has no payloads here and is refused below.
-        for layer in getattr(packet, "iterpayloads", tuple)():
+        for layer in packet.iterpayloads() if hasattr(packet, "iterpayloads") else ():
             if isinstance(layer, geneve) and layer.options:
                 return layer.options[0]
         return super()._layer_of(packet)

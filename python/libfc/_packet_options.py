@@ -28,7 +28,7 @@ class _Value:
     def __eq__(self, other: object) -> bool:
         if type(other) is not type(self):
             return NotImplemented
-        return self._fields() == other._fields()  # type: ignore[attr-defined]
+        return self._fields() == other._fields()
 
     def __hash__(self) -> int:
         return hash(self._fields())
