@@ -9,8 +9,12 @@ swapped at their width, single bytes and bit-fields within a byte pass
 through, hardware addresses read as text (as the records read them), IP
 addresses and other byte arrays as ``bytes``. A few headers
 add the values their records split or carry without accessor (the VLAN ID,
-the IPv6 traffic class and flow label, the IPv4 type of service and
-fragment word, the TCP flags, the GRE flags).
+the IPv6 traffic class and flow label, the IPv4 type of service, flags and
+fragment offset, the TCP flags, the GRE flags). The generic IPv6 extension
+header reads as a routing or a fragment header through ``.routing`` and
+``.fragment``. What follows a header in a packet (Geneve options, GRE's
+optional words) is read from the packet's bytes by ``options_from`` and
+given back by ``to_scapy(options)`` (``_packet_options``).
 
 scapy is optional: it is imported by the first conversion, never by
 importing the package (``pip install 'libfc-binding[scapy]'``).
@@ -23,9 +27,9 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Type, TypeVar, Union
 
-    from ._packet_options import GeneveOption, GREOptions
-
     _H = TypeVar("_H", bound="PacketHeader")
+
+from ._packet_options import GeneveOption, GREOptions, header_tail, read_geneve_options, write_geneve_options
 
 # Field kinds of the layout tuples of _libfc_fields (FieldKind in runtime/record_fields.hpp).
 _INTEGER, _BITFIELD, _ARRAY, _HWADDR = 0, 1, 6, 8
@@ -464,15 +468,15 @@ class _HeaderStack(PacketHeader):
 class _GREHeader(PacketHeader):
     """GRE: the checksum, key and sequence words its flags ask for follow
     the record in a packet. ``options_from`` reads them from the packet's
-    bytes, ``to_scapy(options)`` puts them back after the header."""
+    bytes as ``Options``, ``to_scapy(options)`` puts them back after the
+    header."""
 
     __slots__ = ()
+    Options = GREOptions
 
     def options_from(self, buffer: "Any") -> "GREOptions":
         """The optional words in ``buffer``, the packet's bytes from this
         header on (ValueError when they are cut short)."""
-        from ._packet_options import GREOptions, header_tail
-
         flags = self.net.flags
         return GREOptions.read(flags, header_tail(self, buffer, GREOptions.size(flags)))
 
@@ -493,16 +497,15 @@ class _GREHeader(PacketHeader):
 
 class _GeneveHeader(PacketHeader):
     """Geneve: ``optionsLength`` words of options follow the record in a
-    packet. ``options_from`` reads them from the packet's bytes,
-    ``to_scapy(options)`` puts them back after the header."""
+    packet. ``options_from`` reads them from the packet's bytes as a list of
+    ``Option``, ``to_scapy(options)`` puts them back after the header."""
 
     __slots__ = ()
+    Option = GeneveOption
 
     def options_from(self, buffer: "Any") -> "List[GeneveOption]":
         """The options in ``buffer``, the packet's bytes from this header on
         (ValueError when a length points past them)."""
-        from ._packet_options import header_tail, read_geneve_options
-
         return read_geneve_options(header_tail(self, buffer, 4 * self.optionsLength))  # type: ignore[attr-defined]
 
     @classmethod
@@ -516,8 +519,6 @@ class _GeneveHeader(PacketHeader):
         optionsLength says), or with none without them."""
         if options is None:
             return PacketHeader.to_scapy(self)
-        from ._packet_options import write_geneve_options
-
         return _parse(self._to_scapy_class(),
                       bytes(self) + write_geneve_options(self, options))  # type: ignore[call-overload]
 
