@@ -67,26 +67,30 @@ def header_tail(record: "Any", buffer: "Any", needed: int) -> bytes:
 class GeneveOption(_Value):
     """One option of a Geneve header: class, type (its top bit marks the
     option critical), length in 4-byte words and the data, of exactly
-    that many words."""
+    that many words; the three reserved bits beside the length are kept so
+    that an option goes back on the wire as it came."""
 
-    __slots__ = ("optClass", "optType", "optLength", "data")
+    __slots__ = ("optClass", "optType", "optLength", "data", "reserved")
     optClass: int
     optType: int
     optLength: int
     data: bytes
+    reserved: int
 
-    def __init__(self, optClass: int, optType: int, data: bytes = b"", optLength: "Optional[int]" = None) -> None:
+    def __init__(self, optClass: int, optType: int, data: bytes = b"", optLength: "Optional[int]" = None,
+                 reserved: int = 0) -> None:
         data = memoryview(data).tobytes()
         words = len(data) // 4 if optLength is None else _unsigned("GeneveOption", "optLength", optLength, 5)
         if len(data) != 4 * words or words >= 32:
             raise ValueError("GeneveOption: optLength %d takes %d bytes of data, not %d" % (words, 4 * words, len(data)))
         for name, value in (("optClass", _unsigned("GeneveOption", "optClass", optClass, 16)),
                             ("optType", _unsigned("GeneveOption", "optType", optType, 8)),
-                            ("optLength", words), ("data", data)):
+                            ("optLength", words), ("data", data),
+                            ("reserved", _unsigned("GeneveOption", "reserved", reserved, 3))):
             object.__setattr__(self, name, value)
 
     def __bytes__(self) -> bytes:
-        return self.optClass.to_bytes(2, "big") + bytes((self.optType, self.optLength)) + self.data
+        return self.optClass.to_bytes(2, "big") + bytes((self.optType, self.reserved << 5 | self.optLength)) + self.data
 
     def header(self) -> "Any":
         """The option's fixed part as a hyp_GeneveOptionHdr record."""
@@ -110,7 +114,7 @@ def read_geneve_options(area: bytes) -> "List[GeneveOption]":
             raise ValueError("Geneve options: the option at byte %d says %d bytes of data, %d remain"
                              % (position, 4 * words, len(area) - position - 4))
         options.append(GeneveOption(int.from_bytes(area[position:position + 2], "big"), area[position + 2],
-                                    area[position + 4:end]))
+                                    area[position + 4:end], reserved=area[position + 3] >> 5))
         position = end
     return options
 
