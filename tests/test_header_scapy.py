@@ -4,6 +4,7 @@ built and ``to_scapy`` gives scapy back the same values, header by header."""
 
 import ipaddress
 import logging
+import random
 import sys
 
 import pytest
@@ -261,6 +262,23 @@ def test_options_after_a_header_survive_the_round_trip_and_truncation_is_refused
     for cut in range(len(image)):
         with pytest.raises(ValueError, match="bytes"):
             record.options_from(image[:cut])
+
+
+@pytest.mark.python_only
+@pytest.mark.parametrize("name", ["hyp_GeneveHdr", "hyp_GREHdr"])
+def test_options_from_random_bytes_are_read_whole_or_refused(name):
+    """Whatever bytes come off the wire, the options read write back to the
+    same bytes, or reading them raises ValueError."""
+    cls, rng = getattr(libfc, name), random.Random(name)
+    for _ in range(3000):
+        data = rng.randbytes(rng.randrange(cls._size_, 72))
+        record = cls.from_bytes(data[:cls._size_])
+        try:
+            options = record.options_from(data)
+        except ValueError:
+            continue
+        tail = b"".join(map(bytes, options)) if name == "hyp_GeneveHdr" else options.write(record, record.net.flags)
+        assert data.startswith(bytes(record) + tail)
 
 
 @pytest.mark.python_only
