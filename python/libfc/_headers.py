@@ -195,20 +195,11 @@ class NetView:
         return list(self._fields_)
 
 
-def _view_properties(properties: "Dict[str, Tuple[Callable, Callable]]") -> "Dict[str, Any]":
-    """The class namespace of a view with these (getter, setter) fields."""
-    namespace: "Dict[str, Any]" = {"__slots__": (), "_fields_": tuple(properties)}
-    for name, (get, set) in properties.items():
-        namespace[name] = property(lambda view, get=get: get(view._record),
-                                   lambda view, value, set=set: set(view._record, value))
-    return namespace
-
-
 def _view_class(record_class: type) -> type:
     """The view class of a record class, made from its field descriptors."""
     from _libfc_fields import field as field_type
 
-    properties: "Dict[str, Tuple[Callable, Callable]]" = {}
+    properties: "Dict[str, Any]" = {}
     for name, descriptor in vars(record_class).items():
         if isinstance(descriptor, field_type):
             made = _view_field(name, descriptor.layout)
@@ -216,7 +207,11 @@ def _view_class(record_class: type) -> type:
                 properties[name] = made
     for name, maker in _EXTRA_FIELDS.get(record_class.__name__, {}).items():
         properties[name] = maker()
-    return type(record_class.__name__ + "NetView", (NetView,), _view_properties(properties))
+    namespace: "Dict[str, Any]" = {"__slots__": (), "_fields_": tuple(properties)}
+    for name, (get, set) in properties.items():
+        namespace[name] = property(lambda view, get=get: get(view._record),
+                                   lambda view, value, set=set: set(view._record, value))
+    return type(record_class.__name__ + "NetView", (NetView,), namespace)
 
 
 class _CarriedBits:
@@ -233,6 +228,8 @@ class _CarriedBits:
         self.get, self.set = _carried_field(name, *self.where)
 
     def __get__(self, view: "Any", owner: "Optional[type]" = None) -> int:
+        if view is None:
+            return self  # type: ignore[return-value]  # read from the class (help, inspection)
         return self.get(view._record)  # type: ignore[no-any-return]
 
     def __set__(self, view: "Any", value: int) -> None:
