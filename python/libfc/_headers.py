@@ -18,8 +18,6 @@ importing the package (``pip install 'libfc-binding[scapy]'``).
 ``EXTRA_BASES`` maps a record name to the mixins its generated class takes
 before ``_Record``."""
 
-from _libfc_fields import kinds as _kinds
-
 # ctypes and scapy are imported where used: importing the package stays cheap.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -27,7 +25,9 @@ if TYPE_CHECKING:
 
     _H = TypeVar("_H", bound="PacketHeader")
 
-# Field kinds of the layout tuples of _libfc_fields (runtime/field_kinds.def).
+# Field kinds of the layout tuples of _libfc_fields (FieldKind in runtime/record_fields.hpp).
+from _libfc_fields import kinds as _kinds
+
 _INTEGER, _BITFIELD, _ARRAY, _HWADDR = map(_kinds.index, ("Integer", "BitField", "Array", "HwAddr"))
 
 
