@@ -89,10 +89,12 @@ int store_hardware_address(FieldData *d, PyObject *obj, PyObject *value) {
 
 // Nested records and arrays are views of the instance's own memory.
 bool views_in_place(const FieldData *d) {
-    return d->field && (d->field->desc->kind == FieldKind::Nested || d->field->desc->kind == FieldKind::Array);
+    return d->field && field_kinds::has(d->field->desc->kind, field_kinds::kInPlace);
 }
 
-bool is_hardware_address(const FieldData *d) { return d->field && d->field->desc->kind == FieldKind::HwAddr; }
+bool is_hardware_address(const FieldData *d) {
+    return d->field && field_kinds::has(d->field->desc->kind, field_kinds::kHardwareAddress);
+}
 
 PyObject *descr_get(PyObject *self, PyObject *obj, PyObject *cls) {
     if (!obj || obj == Py_None) return PyProperty_Type.tp_descr_get(self, obj, cls);
@@ -292,6 +294,28 @@ PyTypeObject *type() {
     if (!made) return nullptr;
     field_type = reinterpret_cast<PyTypeObject *>(made);
     return field_type;
+}
+
+bool add_kind_names(PyObject *module) {
+    // kinds: each kind's name; kind_behaviours: the names of the kinds it
+    // behaves as in the module's accessors and in the companion's attributes.
+    auto n = static_cast<Py_ssize_t>(field_kinds::count);
+    PyObject *names = PyTuple_New(n), *behaviours = PyTuple_New(n);
+    for (Py_ssize_t i = 0; names && behaviours && i < n; ++i) {
+        const field_kinds::Row &r = field_kinds::rows[i];
+        PyObject *name = PyUnicode_InternFromString(r.name);
+        PyObject *as = Py_BuildValue("(ss)", field_kinds::row(r.module_as).name, field_kinds::row(r.companion_as).name);
+        if (name) PyTuple_SET_ITEM(names, i, name);
+        if (as) PyTuple_SET_ITEM(behaviours, i, as);
+        if (!name || !as) Py_CLEAR(names);
+    }
+    if (names && behaviours && PyModule_AddObject(module, "kinds", names) == 0) {
+        if (PyModule_AddObject(module, "kind_behaviours", behaviours) == 0) return true;
+        names = nullptr;  // the module holds it now
+    }
+    Py_XDECREF(names);
+    Py_XDECREF(behaviours);
+    return false;
 }
 
 PyObject *describe(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept {

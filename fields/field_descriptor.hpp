@@ -15,4 +15,9 @@ PyTypeObject *type();
 // describe_field(fget, fset, "Record.field") -> a new field descriptor
 PyObject *describe(PyObject *, PyObject *const *args, Py_ssize_t nargs) noexcept;
 
+// Adds `kinds`, the field kinds' names in the order the layouts number them
+// (runtime/field_kinds.def), so the package numbers them from the table too,
+// and `kind_behaviours`, the (module, companion) kinds each behaves as.
+bool add_kind_names(PyObject *module);
+
 }  // namespace field_descriptor

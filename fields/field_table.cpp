@@ -28,10 +28,10 @@ constexpr int conversion_of() {
     }
 }
 
-// Six-byte arrays are hardware addresses (Ethernet and ARP headers): in the
-// companion they read and take text like the module's address fields.
-constexpr FieldDesc as_companion_reads(FieldDesc d) {
-    if (d.kind == FieldKind::Array && d.size == 1 && d.count == 6) d.kind = FieldKind::HwAddr;
+// A line's kind may behave otherwise in the companion than in the module
+// (a packet header's six-byte array reads and takes text here).
+constexpr FieldDesc as_companion_reads(FieldDesc d, FieldKind line_kind) {
+    d.kind = field_kinds::row(line_kind).companion_as;
     return d;
 }
 
@@ -40,14 +40,14 @@ constexpr FieldDesc as_companion_reads(FieldDesc d) {
 // pointer object.
 template <const FieldDesc &F, class T>
 constexpr Entry entry(const char *name) {
-    constexpr bool own = F.kind != FieldKind::OwnedText;
+    constexpr bool own = !field_kinds::has(F.kind, field_kinds::kModuleOnly);
     return {name, &F, conversion_of<records::c_value_t<T>>(),
             own ? records::load_field<F, T, record_pointer::view> : nullptr,
             own ? records::store_field<F, T> : nullptr};
 }
 
 #define FIELD(R, F, KIND, CTYPE, VT) \
-    constexpr FieldDesc R##__##F = as_companion_reads(LIBFC_FIELD_DESC(R, F, KIND, CTYPE, VT));
+    constexpr FieldDesc R##__##F = as_companion_reads(LIBFC_FIELD_DESC(R, F, KIND, CTYPE, VT), FieldKind::KIND);
 #define FIELD_RO FIELD
 #define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
     constexpr FieldDesc R##__##F = LIBFC_BITFIELD_DESC(R, F, CTYPE, OFFSET, UNIT, BIT, BITS);

@@ -10,7 +10,7 @@ namespace field_table {
 
 struct Entry {
     const char *name;      // "FC_FlowKey.proto"
-    const FieldDesc *desc; // the field's line; a six-byte array reads as a hardware address here
+    const FieldDesc *desc; // the field's line, its kind the one the line's kind behaves as here (companion_as)
     // The integer conversion's width in bytes, plus kSigned and
     // kUnsignedLongLong; 0 for fields that hold no integer.
     int conversion;

@@ -60,5 +60,9 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         Py_DECREF(module);
         return nullptr;
     }
+    if (!field_descriptor::add_kind_names(module)) {
+        Py_DECREF(module);
+        return nullptr;
+    }
     return module;
 }

@@ -42,43 +42,51 @@ std::string_view pointee(int value_type) {
     return text;
 }
 
+// A message column of the field's kind (runtime/field_kinds.def) with its
+// {held}, {count} and {range} filled in, cut to fit.
+void fill(const char *column, const field_table::Entry &e, char (&text)[256]) {
+    const FieldDesc &l = *e.desc;
+    std::size_t n = 0;
+    auto put = [&](std::string_view piece) {
+        for (char c : piece)
+            if (n + 1 < sizeof text) text[n++] = c;
+    };
+    for (std::string_view rest = column; !rest.empty();) {
+        char number[64];
+        if (rest.starts_with("{held}")) {
+            put(pointee(l.value_type));
+            rest.remove_prefix(6);
+        } else if (rest.starts_with("{count}")) {
+            std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(l.count));
+            put(number);
+            rest.remove_prefix(7);
+        } else if (rest.starts_with("{range}")) {
+            integer_range(e.conversion, number);
+            put(number);
+            rest.remove_prefix(7);
+        } else {
+            put(rest.substr(0, 1));
+            rest.remove_prefix(1);
+        }
+    }
+    text[n] = '\0';
+}
+
 // What a value of an unaccepted type is told the field expects.
 void expected_kind(const field_table::Entry &e, char (&text)[256]) {
-    const FieldDesc &l = *e.desc;
-    std::string_view held = pointee(l.value_type);
-    int n = static_cast<int>(held.size());
-    switch (l.kind) {
-    case FieldKind::Integer:
-    case FieldKind::BitField: std::snprintf(text, sizeof text, "int"); break;
-    case FieldKind::Char: std::snprintf(text, sizeof text, "a one-character str or an int"); break;
-    case FieldKind::CharArray: std::snprintf(text, sizeof text, "str"); break;
-    case FieldKind::HwAddr: std::snprintf(text, sizeof text, "a hardware address (text, 6 bytes or Octets)"); break;
-    case FieldKind::Pointer: std::snprintf(text, sizeof text, "%.*s or None", n, held.data()); break;
-    case FieldKind::VoidPointer: std::snprintf(text, sizeof text, "a pointer or None"); break;
-    case FieldKind::Nested: std::snprintf(text, sizeof text, "%.*s", n, held.data()); break;
-    case FieldKind::Array: std::snprintf(text, sizeof text, "%.*s [%u]", n, held.data(), l.count); break;
-    case FieldKind::OwnedText: std::snprintf(text, sizeof text, "str or None"); break;
-    default: std::snprintf(text, sizeof text, "another value"); break;
-    }
+    const char *accepted = field_kinds::row(e.desc->kind).accepted;
+    fill(*accepted ? accepted : "another value", e, text);
 }
 
 // The end of the message for a value of an accepted type that is refused
 // anyway (out of range, too long); null when the field has no such refusal.
 PyObject *value_suffix(const field_table::Entry &e, bool is_int) {
-    const FieldDesc &l = *e.desc;
-    char text[96];
-    if (is_int && (l.kind == FieldKind::Integer || l.kind == FieldKind::BitField)) {
-        char range[64];
-        integer_range(e.conversion, range);
-        return PyUnicode_FromFormat(" is outside %s", range);
-    }
-    if (is_int && l.kind == FieldKind::Char) return PyUnicode_FromString(" is outside 0..255");
-    if (!is_int && l.kind == FieldKind::Char) return PyUnicode_FromString(" is not one byte of UTF-8");
-    if (!is_int && l.kind == FieldKind::CharArray) {
-        std::snprintf(text, sizeof text, " is longer than %u bytes of UTF-8", static_cast<unsigned>(l.count));
-        return PyUnicode_FromString(text);
-    }
-    return nullptr;
+    const field_kinds::Row &kind = field_kinds::row(e.desc->kind);
+    const char *refused = is_int ? kind.int_refused : kind.text_refused;
+    if (!*refused) return nullptr;
+    char text[256];
+    fill(refused, e, text);
+    return PyUnicode_FromString(text);
 }
 
 }  // namespace

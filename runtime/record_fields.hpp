@@ -2,11 +2,12 @@
 // templates below turn them into the getters, setters, constructors,
 // destructors and class registrations of the module's method table.
 //
-// Everything a field kind does lives here: which C declarations it fits
-// (kind_fits), how its value is read and stored at a record address
-// (load_field, store_field) and how a refusal is worded (refuse). The
-// module's accessors add the argument handling; the companion's field table
-// (fields/field_table.cpp) calls load_field and store_field directly.
+// How each field kind's value is read and stored at a record address
+// (load_field, store_field) lives here; what else a kind is (the
+// declarations it fits, its flags, messages and Python types) is its row in
+// runtime/field_kinds.def. The module's accessors add the argument handling;
+// the companion's field table (fields/field_table.cpp) calls load_field and
+// store_field directly.
 //
 // Getters and setters do not arm the library-call trap: they only touch the
 // record's memory. Constructors and destructors do.
@@ -20,26 +21,14 @@
 #include "allocations.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "field_kinds.hpp"
 #include "field_traits.hpp"
 #include "pointer_object.hpp"
 #include "registry.hpp"
 #include "trap.hpp"
 
-enum class FieldKind : std::uint8_t {
-    Integer,      // integer scalar or enumeration, converted by its C type
-    BitField,     // bits of a storage unit, converted by the declared type
-    Char,         // char / hyp_Bool: a one-character str
-    Pointer,      // T *: stores an address, taking ownership from the argument
-    VoidPointer,  // void *: any pointer object is accepted
-    Nested,       // record held by value: the getter views it, the setter copies it
-    Array,        // E [N] of integers or records, N may be 0 (a variable part)
-    CharArray,    // char [N] read and written as text
-    HwAddr,       // six-byte hardware address: text getter, array setter
-    OwnedText,    // char * owned by the record: the setter replaces a private copy
-};
-
 struct FieldDesc {
-    FieldKind kind;
+    FieldKind kind;           // the kind loads and stores follow: the line's module_as (companion_as in the companion)
     const char *field;        // "bufferSize"
     const char *setter;       // "hyp_String_bufferSize_set"
     const char *getter;       // "hyp_String_bufferSize_get"
@@ -60,11 +49,12 @@ constexpr int none = -1;  // the value type column of a field that holds no poin
 
 // The FieldDesc of a FIELD / FIELD_RO line, and of a BITFIELD line, of a
 // description file (runtime/record_table.inc).
-#define LIBFC_FIELD_DESC(R, F, KIND, CTYPE, VT)                                                            \
-    FieldDesc {                                                                                          \
-        FieldKind::KIND, #F, #R "_" #F "_set", #R "_" #F "_get", #R " *", CTYPE, ty::p_##R, ty::VT,     \
-            offsetof(R, F), static_cast<std::uint32_t>(records::element_size<decltype(R::F)>()),         \
-            static_cast<std::uint32_t>(records::element_count<decltype(R::F)>()), 0, 0                    \
+#define LIBFC_FIELD_DESC(R, F, KIND, CTYPE, VT)                                                        \
+    FieldDesc {                                                                                      \
+        field_kinds::row(FieldKind::KIND).module_as, #F, #R "_" #F "_set", #R "_" #F "_get", #R " *", \
+            CTYPE, ty::p_##R, ty::VT, offsetof(R, F),                                                \
+            static_cast<std::uint32_t>(records::element_size<decltype(R::F)>()),                     \
+            static_cast<std::uint32_t>(records::element_count<decltype(R::F)>()), 0, 0               \
     }
 #define LIBFC_BITFIELD_DESC(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
     FieldDesc { FieldKind::BitField, #F, #R "_" #F "_set", #R "_" #F "_get", #R " *", CTYPE, ty::p_##R, ty::none, OFFSET, UNIT, 1, BIT, BITS }
@@ -152,30 +142,6 @@ inline void copy_elements(char *dst, const char *src, std::size_t size, std::siz
 // could be made, the field then unchanged.
 LIBFC_COLD bool replace_owned_text(char *at, const convert::Text &text);
 
-// Whether a field declared as T can be of kind K: checked for every line.
-template <FieldKind K, class T>
-consteval bool kind_fits() {
-    using E = records::element_t<T>;
-    if constexpr (K == FieldKind::Integer || K == FieldKind::BitField)
-        return (std::is_integral_v<T> || std::is_enum_v<T>) && !std::is_same_v<T, char> &&
-               !std::is_same_v<T, bool>;
-    else if constexpr (K == FieldKind::Char)
-        return std::is_same_v<T, char>;
-    else if constexpr (K == FieldKind::Pointer || K == FieldKind::OwnedText)
-        return std::is_pointer_v<T>;
-    else if constexpr (K == FieldKind::VoidPointer)
-        return std::is_same_v<T, void *>;
-    else if constexpr (K == FieldKind::Nested)
-        return std::is_class_v<T> || std::is_union_v<T>;
-    else if constexpr (K == FieldKind::Array)
-        return records::array_traits<T>::is_array;
-    else if constexpr (K == FieldKind::CharArray)
-        return std::is_array_v<T> && std::is_same_v<E, char>;
-    else if constexpr (K == FieldKind::HwAddr)
-        return std::is_array_v<T> && sizeof(E) == 1 && std::extent_v<T> == 6;
-    return false;
-}
-
 // Statuses of store_field beyond the conversions' own (errors.hpp).
 inline constexpr int kNullValue = 1;   // a null pointer given as the record or array to copy in
 inline constexpr int kNullRecord = 2;  // a value to copy into a null record
@@ -240,7 +206,7 @@ int store_field(char *at, PyObject *value) noexcept {
     } else {
         // A pointer object: void * takes the first one of the chain whatever
         // its type; the others copy from what they are given.
-        constexpr bool points = F.kind == FieldKind::Pointer || F.kind == FieldKind::VoidPointer;
+        constexpr bool points = field_kinds::has(F.kind, field_kinds::kTakesOwnership);
         swig_type_info *expected = F.kind == FieldKind::VoidPointer ? nullptr : descriptor(F.value_type);
         void *p;
         if (int rc = pointer_object::convert(value, &p, expected, points ? pointer_object::kDisown : 0))
@@ -264,7 +230,8 @@ template <const FieldDesc &F>
 LIBFC_COLD PyObject *refuse(int rc) {
     if (rc == kNullRecord) return errors::null_argument(F.setter, 1, F.record_text);
     if (rc != kNullValue) return errors::argument(rc, F.setter, 2, F.value_text);
-    if (F.kind == FieldKind::Nested) return errors::null_argument(F.setter, 2, F.value_text);
+    if (field_kinds::has(F.kind, field_kinds::kNullNamesArgument))
+        return errors::null_argument(F.setter, 2, F.value_text);
     return errors::null_variable(F.field, F.value_text);
 }
 

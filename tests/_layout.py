@@ -14,6 +14,7 @@ from dataclasses import dataclass
 from typing import Optional
 
 import _libfc
+import _libfc_fields
 import libfc
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -21,6 +22,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # unsigned long converts through the signed 64-bit range, so it holds 63 value bits.
 _SIXTY_THREE_BITS = {"hyp_atomic64"}
 _SIGNED = 16  # the flag of a signed integer in the companion's conversion code
+# A line's kind -> (the kind the module's accessors behave as, the companion's).
+_BEHAVES_AS = dict(zip(_libfc_fields.kinds, _libfc_fields.kind_behaviours))
 
 
 @dataclass(frozen=True)
@@ -67,7 +70,9 @@ def _field(macro, args, layout):
         _, name, ctype, unit_offset, unit, low_bit, bits = args
         return Field(name, "bits", ctype, int(unit_offset), int(unit), bits=int(bits), low_bit=int(low_bit),
                      signed=bool(layout[1] & _SIGNED))
-    _, name, kind, ctype, value_type = args
+    _, name, line_kind, ctype, value_type = args
+    kind, companion_kind = _BEHAVES_AS[line_kind]  # the tests drive the module's accessors
+    assert _libfc_fields.kinds[layout[0]] == companion_kind, "%s.%s" % (args[0], name)
     offset, size, count = layout[4:7]
     read_only = macro == "FIELD_RO"
     target = None if value_type == "none" else "_" + value_type

@@ -254,7 +254,7 @@ HW_FIELDS = [
     (cls, name)
     for cls in CLASSES
     for name, f in fields_of(cls)
-    if f.layout[0] == 8
+    if _libfc_fields.kinds[f.layout[0]] == "HwAddr"
 ]
 
 

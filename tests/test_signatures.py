@@ -106,7 +106,7 @@ with open(os.path.join(os.path.dirname(libfc.__file__), "__init__.pyi")) as _stu
 
 def test_package_stub_types_embedded_records_as_never_none():
     # An embedded record or array reads as its class; a pointer field of a
-    # zero-filled record reads as None, which its "X | None" allows.
+    # zero-filled record reads as None, which its "Optional[X]" allows.
     wrong, embedded = [], 0
     for node in PACKAGE_CLASSES:
         for field in (f for f in node.body if isinstance(f, ast.AnnAssign)):
@@ -116,7 +116,7 @@ def test_package_stub_types_embedded_records_as_never_none():
                 embedded += 1
                 if not isinstance(value, getattr(libfc, annotation)):
                     wrong.append((node.name, field.target.id, annotation, value))
-            elif annotation.endswith("| None") and hasattr(libfc, annotation.split(" | ")[0]):
+            elif annotation.startswith("Optional[") and hasattr(libfc, annotation[9:-1]):
                 if value is not None:
                     wrong.append((node.name, field.target.id, annotation, value))
     assert wrong == [] and embedded > 50
@@ -124,7 +124,7 @@ def test_package_stub_types_embedded_records_as_never_none():
 
 # A value of each type the package stub's setters name beyond their getter's.
 SETTER_VALUES = {"Union[str, bytes, Octets]": [lambda: libfc.mac("02:00:00:aa:bb:cc"), "02:00:00:aa:bb:cd",
-                                               bytes.fromhex("020000aabbce")], "str | int | None": ["\x01", 1, None],
+                                               bytes.fromhex("020000aabbce")], "Union[str, int, None]": ["\x01", 1, None],
                  "Union[IPv4Address, str]": ["10.0.0.1", lambda: ipaddress.IPv4Address("10.0.0.2")],
                  "Union[IPv6Address, str]": ["2001:db8::1", lambda: ipaddress.IPv6Address("fe80::1")]}
 READ_AS = {"str": str, "IPv4Address": ipaddress.IPv4Address, "IPv6Address": ipaddress.IPv6Address}

@@ -32,6 +32,7 @@
 #include "include/hyp_packet_headers.h"
 #include "include/libfabPublic.h"
 #include "include/libfc.h"
+#include "runtime/field_kinds.hpp"
 #include "runtime/field_traits.hpp"
 
 namespace {
@@ -47,6 +48,7 @@ struct Line {
     std::size_t size;        // record lines: sizeof the record; field lines: elements
     std::size_t element_size = 0;  // field lines: bytes of the field or of one array element
     const char *ctype = "";  // field lines: the declared C type
+    const field_kinds::Row *row = nullptr;  // field lines: their kind's row
 };
 
 // Record description files in the module's declaration order.
@@ -55,11 +57,12 @@ const Line lines[] = {
 #define RECORD(R) {LineKind::Record, #R, "", "", "", sizeof(R)},
 #define FIELD(R, F, KIND, CTYPE, VT)                                                  \
     {LineKind::Field, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(),      \
-     records::element_size<decltype(R::F)>(), CTYPE},
+     records::element_size<decltype(R::F)>(), CTYPE, &field_kinds::row(FieldKind::KIND)},
 #define FIELD_RO(R, F, KIND, CTYPE, VT)                                               \
     {LineKind::FieldReadOnly, #R, #F, #KIND, #VT, records::element_count<decltype(R::F)>(), \
-     records::element_size<decltype(R::F)>(), CTYPE},
-#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", "none", 1},
+     records::element_size<decltype(R::F)>(), CTYPE, &field_kinds::row(FieldKind::KIND)},
+#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
+    {LineKind::BitField, #R, #F, "BitField", "none", 1, 0, "", &field_kinds::row(FieldKind::BitField)},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", 0},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", 0},
 // Element lines stand as methods or plain functions like the lines above.
@@ -97,11 +100,9 @@ bool is_sequence_method(const std::string &attribute) {
     return attribute == "__getitem__" || attribute == "__len__" || attribute == "__iter__";
 }
 
-// Fields whose getter gives a plain value: the ones a repr shows. Owned text
-// is left out, as it follows a pointer that a union may reuse for other data.
-bool is_scalar_kind(const std::string &kind) {
-    return kind == "Integer" || kind == "BitField" || kind == "Char" || kind == "CharArray" || kind == "HwAddr";
-}
+bool is_kind(const Line &l, FieldKind kind) { return l.row == &field_kinds::row(kind); }
+
+bool has_flag(const Line &l, unsigned flag) { return l.row && (l.row->flags & flag); }
 
 std::string python_tuple(const std::vector<std::string> &names) {
     std::string text = "(";
@@ -113,33 +114,27 @@ std::vector<std::string> scalar_fields(const std::string &record) {
     std::vector<std::string> names;
     for (const Line &l : lines)
         if ((l.kind == LineKind::Field || l.kind == LineKind::FieldReadOnly || l.kind == LineKind::BitField) &&
-            record == l.record && is_scalar_kind(l.field_kind))
+            record == l.record && has_flag(l, field_kinds::kScalar))
             names.push_back(l.name);
     return names;
 }
 
-// The Python type a field's getter returns, for the stub.
-std::string python_type(const Line &l, const std::vector<std::string> &records) {
-    std::string kind = l.field_kind;
-    if (kind == "Integer" || kind == "BitField") return "int";
-    if (kind == "Char" || kind == "CharArray" || kind == "HwAddr") return "str";
-    if (kind == "OwnedText") return "str | None";
-    // An embedded record or array lies inside its record: its view is never
-    // None. A pointer field may hold NULL.
-    const bool embedded = kind == "Nested" || kind == "Array";
-    std::string vt = l.value_type;
-    if (vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2))) return vt.substr(2) + (embedded ? "" : " | None");
-    return embedded ? "SwigPyObject" : "SwigPyObject | None";
+// A stub type column of the field's kind, {class} being the record class
+// its view or pointer is handed out as, or SwigPyObject.
+std::string stub_type(const Line &l, const char *column, const std::vector<std::string> &records) {
+    const std::string vt = l.value_type, text = column;
+    const std::string cls = vt.rfind("p_", 0) == 0 && has_record(records, vt.substr(2)) ? vt.substr(2) : "SwigPyObject";
+    const std::size_t at = text.find("{class}");
+    return at == std::string::npos ? text : text.substr(0, at) + cls + text.substr(at + 7);
 }
 
-// What a field's setter takes when it takes more than its getter gives, or
-// "": a character also as its code or None, a hardware address as Octets.
-std::string setter_type(const Line &l) {
-    std::string kind = l.field_kind;
-    if (kind == "Char") return "str | int | None";
-    if (kind == "HwAddr") return "Union[str, bytes, Octets]";
-    return "";
+// The Python type a field's getter returns, for the stub.
+std::string python_type(const Line &l, const std::vector<std::string> &records) {
+    return stub_type(l, l.row->stub_getter, records);
 }
+
+// What a field's setter takes when it takes more than its getter gives, or "".
+std::string setter_type(const Line &l) { return l.row->stub_setter; }
 
 // Names like "__u6_addr" would be mangled inside a class body, so such
 // attributes are set on the class after it is made.
@@ -298,10 +293,9 @@ void write_sequence(const Line &sequence, const std::vector<std::string> &record
 // field also gets "<field>_addr", the address as an ipaddress object.
 int address_version(const Line &l) {
     if (l.kind != LineKind::Field || is_private_name(l.name)) return 0;
-    const std::string ctype = l.ctype, name = l.name, kind = l.field_kind;
-    bool key_word = ctype == "hyp_uint32" && (name == "sip" || name == "dip");  // flow keys and filters
-    if (kind == "Integer" && (ctype == "hyp_IPv4Address" || key_word)) return 4;
-    if (kind == "Array" && l.element_size == 1 && l.size == 16) return 6;
+    if (has_flag(l, field_kinds::kIPv4Address)) return 4;
+    if (is_kind(l, FieldKind::Integer) && std::string(l.ctype) == "hyp_IPv4Address") return 4;
+    if (is_kind(l, FieldKind::Array) && l.element_size == 1 && l.size == 16) return 6;
     return 0;
 }
 
@@ -388,12 +382,10 @@ bool packet_headers(const std::string &path, const std::vector<std::string> &rec
 // The type of a field in a header's host-order view, as _headers._view_field
 // reads it; "" for the fields the view leaves out.
 std::string view_type(const Line &l) {
-    const std::string kind = l.field_kind;
+    const std::string type = l.row->net_view;
     if (is_private_name(l.name)) return "";
-    if (kind == "Integer" || kind == "BitField") return "int";
-    if (kind == "Array" && l.element_size == 1 && l.size > 0) return "bytes";
-    if (kind == "HwAddr") return "str";
-    return "";
+    if (type == "bytes" && !(l.element_size == 1 && l.size > 0)) return "";  // only fixed byte arrays
+    return type;
 }
 
 // A stub attribute of `type`, with a setter of `setter` when it takes more,
@@ -410,9 +402,9 @@ std::string stub_attribute(const std::string &name, const std::string &type, con
 // the plain data from_dict takes (a nested record as a dict, an IPv4
 // address as text).
 std::string keyword_type(const Line &l, const std::vector<std::string> &records) {
-    const std::string kind = l.field_kind, type = python_type(l, records);
-    if ((kind == "Integer" || kind == "BitField") && address_version(l)) return "Union[int, str]";
-    if (kind == "Nested" && type != "SwigPyObject") return "Union[" + type + ", Dict[str, Any]]";
+    const std::string type = python_type(l, records);
+    if (address_version(l) == 4) return "Union[" + type + ", str]";
+    if (has_flag(l, field_kinds::kTakesDict) && type != "SwigPyObject") return "Union[" + type + ", Dict[str, Any]]";
     return setter_type(l).empty() ? type : setter_type(l);
 }
 

@@ -32,6 +32,7 @@
 #include "include/libfabPublic.h"
 #include "include/libfc.h"
 #include "runtime/constants.hpp"
+#include "runtime/field_kinds.hpp"
 #include "runtime/field_traits.hpp"
 
 namespace {
@@ -144,13 +145,17 @@ struct Line {
     const char *function;    // METHOD and FUNCTION lines: the C++ function
     bool indexed = false;    // element lines: take an index
     const char *array = "";  // element lines: the array
+    const field_kinds::Row *row = nullptr;  // field lines: their kind's row
 };
 
 const Line lines[] = {
 #define RECORD(R) {LineKind::Record, #R, "", "", "", ""},
-#define FIELD(R, F, KIND, CTYPE, VT) {LineKind::Field, #R, #F, #KIND, CTYPE, ""},
-#define FIELD_RO(R, F, KIND, CTYPE, VT) {LineKind::FieldReadOnly, #R, #F, #KIND, CTYPE, ""},
-#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) {LineKind::BitField, #R, #F, "BitField", CTYPE, ""},
+#define FIELD(R, F, KIND, CTYPE, VT) \
+    {LineKind::Field, #R, #F, #KIND, CTYPE, "", false, "", &field_kinds::row(FieldKind::KIND)},
+#define FIELD_RO(R, F, KIND, CTYPE, VT) \
+    {LineKind::FieldReadOnly, #R, #F, #KIND, CTYPE, "", false, "", &field_kinds::row(FieldKind::KIND)},
+#define BITFIELD(R, F, CTYPE, OFFSET, UNIT, BIT, BITS) \
+    {LineKind::BitField, #R, #F, "BitField", CTYPE, "", false, "", &field_kinds::row(FieldKind::BitField)},
 #define METHOD(R, NAME, FUNCTION) {LineKind::Method, #R, NAME, "", "", #FUNCTION},
 #define FUNCTION(NAME, FUNCTION) {LineKind::Function, "", NAME, "", "", #FUNCTION},
 #define ELEMENT_METHOD(R, NAME, RESULT, OF, ARRAY, BOUND)                                            \
@@ -259,6 +264,8 @@ const char *kFieldsStub = R"(# Generated at build time from the method tables of
 from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
 
 cvar: Any
+kinds: Tuple[str, ...]  # the field kinds, in the order layout[0] numbers them
+kind_behaviours: Tuple[Tuple[str, str], ...]  # the kinds each behaves as in _libfc and in libfc
 
 class field:
     """A record field: reads and writes it in place through the record's pointer."""
@@ -446,14 +453,10 @@ bool write_file(const std::string &path, const std::string &text) {
 
 Signature from_hand(const HandWritten &h) { return {h.name, h.params, h.result, h.summary, h.variadic}; }
 
+// The module's accessors are typed by their kind's row; the pointer types it
+// names are the stub's own aliases.
 std::string field_value_type(const Line &l, bool argument) {
-    std::string kind = l.field_kind;
-    if (kind == "Integer" || kind == "BitField") return "int";
-    if (kind == "Char") return argument ? "Union[str, int, None]" : "str";
-    if (kind == "CharArray") return "str";
-    if (kind == "HwAddr") return argument ? kPointerArgument : "str";  // set from an Octets of six bytes
-    if (kind == "OwnedText") return "Optional[str]";
-    return argument ? kPointerArgument : kPointerResult;
+    return argument ? l.row->module_setter : l.row->module_getter;
 }
 
 // The methods of _libfc from the record and operation lines, or false with

@@ -32,7 +32,9 @@ if TYPE_CHECKING:
 from ._packet_options import GeneveOption, GREOptions, header_tail, read_geneve_options, write_geneve_options
 
 # Field kinds of the layout tuples of _libfc_fields (FieldKind in runtime/record_fields.hpp).
-_INTEGER, _BITFIELD, _ARRAY, _HWADDR = 0, 1, 6, 8
+from _libfc_fields import kinds as _kinds
+
+_INTEGER, _BITFIELD, _ARRAY, _HWADDR = map(_kinds.index, ("Integer", "BitField", "Array", "HwAddr"))
 
 
 def _swap(value: int, width: int) -> int:

@@ -5,7 +5,7 @@ keyword construction, the bytes no field reads, the refusal of addresses
 in data), the nearest-field refusal, and the hand-over of owned records at
 interpreter exit."""
 
-from _libfc_fields import field as _field_type
+from _libfc_fields import field as _field_type, kinds as _kinds
 
 from ._record import _Record
 
@@ -16,7 +16,8 @@ if TYPE_CHECKING:
     _T = TypeVar("_T")
 
 # Field kinds, numbered as the field descriptors' layouts number them.
-_INTEGER, _BIT_FIELD, _CHAR, _POINTER, _VOID_POINTER, _NESTED, _ARRAY, _CHAR_ARRAY, _HW_ADDR, _OWNED_TEXT = range(10)
+_INTEGER, _BIT_FIELD, _CHAR, _POINTER, _VOID_POINTER, _NESTED, _ARRAY, _CHAR_ARRAY, _OWNED_TEXT = map(
+    _kinds.index, ("Integer", "BitField", "Char", "Pointer", "VoidPointer", "Nested", "Array", "CharArray", "OwnedText"))
 _POINTER_KINDS = (_POINTER, _VOID_POINTER, _OWNED_TEXT)
 _POINTER_SIZE = 8
 _SIGNED = 16  # the conversion flag of a signed integer
