@@ -11,7 +11,7 @@ import pytest
 import _libfc
 import _libfc_fields
 import libfc
-from _helpers import poke, raw, this_of
+from _helpers import poke, raw, run_python_ok, this_of
 from _records import RECORDS, all_fields, field_id, getter, setter
 
 FIELDS = all_fields()
@@ -221,35 +221,41 @@ def test_construction_owns_one_record_and_falls_back_for_subclasses_and_argument
 
 @pytest.mark.parametrize("replaced", ["__init__", "__new__"])
 def test_construction_follows_a_class_whose_constructor_is_replaced(replaced):
-    # A class no other test constructs with arguments: once __new__ was set
-    # on a class, the interpreter keeps calling it by name after the delete,
-    # and object.__new__ then refuses arguments.
-    cls = libfc.hyp_FenceHdr
-    cls()  # the class's calls are known to take the direct path by now
-    calls = []
-    original = cls.__dict__.get(replaced)
+    # In a child: once __new__ was set on a class, the interpreter keeps
+    # calling it by name after the delete, and object.__new__ then refuses
+    # arguments, which would break every later test constructing the class.
+    run_python_ok("""
+        import libfc
+        cls, replaced = libfc.hyp_FenceHdr, %r
+        cls()  # the class's calls are known to take the direct path by now
+        calls = []
+        original = cls.__dict__.get(replaced)
 
-    def init(self, *args):
-        calls.append(args)
-        original(self)
+        def init(self, *args):
+            calls.append(args)
+            original(self)
 
-    def new(klass, *args):
-        calls.append(args)
-        return object.__new__(klass)
+        def new(klass, *args):
+            calls.append(args)
+            return object.__new__(klass)
 
-    setattr(cls, replaced, init if replaced == "__init__" else new)
-    try:
+        setattr(cls, replaced, init if replaced == "__init__" else new)
+        try:
+            made = cls()
+            assert calls == [()]
+            assert replaced == "__new__" or made.thisown
+        finally:
+            if original is None:
+                delattr(cls, replaced)
+            else:
+                setattr(cls, replaced, original)
         made = cls()
-        assert calls == [()]
-        if replaced == "__init__":
-            assert made.thisown
-    finally:
-        if original is None:
-            delattr(cls, replaced)
+        assert calls == [()] and made.thisown
+        try:
+            made.note = 1  # instances have no dictionary: fields only
+        except AttributeError as e:
+            assert "hyp_FenceHdr has no field 'note'" in str(e), e
         else:
-            setattr(cls, replaced, original)
-    made = cls()
-    assert calls == [()] and made.thisown
-    with pytest.raises(AttributeError, match="hyp_FenceHdr has no field 'note'"):
-        made.note = 1  # instances have no dictionary: fields only
+            raise AssertionError("a field that is not there was set")
+    """ % replaced)
 
