@@ -57,17 +57,19 @@ struct Field {
 };
 
 // Every field at its registered length: records then have a fixed size,
-// which lets the framing cut messages without reading records.
+// which lets the framing cut messages without reading records. The delta
+// follows the total: collectors that keep one packet count (nfdump) keep
+// the last one a record gives.
 constexpr Field kIPv4Fields[] = {
     {flowId, 8}, {ingressInterface, 4}, {layer2SegmentId, 8}, {sourceMacAddress, 6},
     {destinationMacAddress, 6}, {vlanId, 2}, {ethernetType, 2}, {protocolIdentifier, 1},
-    {sourceIPv4Address, 4}, {destinationIPv4Address, 4}, {packetDeltaCount, 8}, {packetTotalCount, 8},
+    {sourceIPv4Address, 4}, {destinationIPv4Address, 4}, {packetTotalCount, 8}, {packetDeltaCount, 8},
     {flowStartMilliseconds, 8}, {flowEndMilliseconds, 8}, {forwardingStatus, 1},
 };
 constexpr Field kIPv6Fields[] = {
     {flowId, 8}, {ingressInterface, 4}, {layer2SegmentId, 8}, {sourceMacAddress, 6},
     {destinationMacAddress, 6}, {vlanId, 2}, {ethernetType, 2}, {protocolIdentifier, 1},
-    {sourceIPv6Address, 16}, {destinationIPv6Address, 16}, {packetDeltaCount, 8}, {packetTotalCount, 8},
+    {sourceIPv6Address, 16}, {destinationIPv6Address, 16}, {packetTotalCount, 8}, {packetDeltaCount, 8},
     {flowStartMilliseconds, 8}, {flowEndMilliseconds, 8}, {forwardingStatus, 1},
 };
 // A flow that left the cache can no longer be read: its last record names
