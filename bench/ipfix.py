@@ -95,8 +95,8 @@ def main():
         from libfc import ipfix
 
         sent, received, seconds = sent_and_received(ipfix.DEFAULT_RATE)
-        print("%-10d %-34s %10.2f %10s  sent %d, received %d, lost %d (target 0)" % (
-            installed, "ipfix round over UDP, paced", seconds, "", sent, received, sent - received))
+        print("%-10d %-34s %10.2f %10.2f  sent %d, received %d, lost %d (target 0)" % (
+            installed, "ipfix round over UDP, paced", seconds, seconds / min(walks), sent, received, sent - received))
 
 
 if __name__ == "__main__":
