@@ -171,15 +171,15 @@ def test_the_service_reaches_a_collector_that_comes_up_late_and_stops_on_sigterm
                                                          if flow["id"] > 60}
 
 
-@needs_tshark
-def test_tcp_waits_for_its_collector_then_sends_templates_and_every_flow(tmp_path):
+def tcp_stream():
+    """What a TCP collector that comes up after a first attempt receives of
+    a round, and the sender's log lines."""
     from libfc import ipfix
 
-    lines = []
+    lines, received = [], bytearray()
     port = free_port(socket.SOCK_STREAM)
     sender = ipfix.TcpSender("127.0.0.1", port, log=lines.append, backoff=(0.2, 0.2))
     assert not sender.connected()
-    received = bytearray()
     with socket.create_server(("127.0.0.1", port)) as server:
         def accept():
             connection, _ = server.accept()
@@ -196,10 +196,25 @@ def test_tcp_waits_for_its_collector_then_sends_templates_and_every_flow(tmp_pat
         sender.close()
         reader.join(timeout=10)
     assert [line.split(":")[0] for line in lines] == ["127.0.0.1", "connected to 127.0.0.1"]
+    return bytes(received)
+
+
+def file_written(path):
+    result = run_cli("export", "ipfix", "--file", str(path), "--domain", "3")
+    assert result.returncode == 0, result.stderr
+    return path.read_bytes()
+
+
+@needs_tshark
+@pytest.mark.parametrize("stream", [tcp_stream, file_written])
+def test_a_tcp_stream_or_a_file_holds_the_templates_then_every_flow(tmp_path, stream):
     path = tmp_path / "stream.ipfix"
-    path.write_bytes(bytes(received))
-    ids = [int(record["Flow Id"]) for record in tshark_records(path)]
-    assert sorted(ids) == sorted(flow["id"] for flow in cached_flows())
+    data = stream() if stream is tcp_stream else stream(path)
+    path.write_bytes(data)
+    records = tshark_records(path)
+    assert sorted(int(record["Flow Id"]) for record in records) == sorted(flow["id"] for flow in cached_flows())
+    assert {record["SrcAddr"] for record in records} == {
+        flow["src"] for flow in cached_flows()}
 
 
 @pytest.mark.parametrize("size", [576 - 28, 1500 - 48, 9000 - 28, 65535])
