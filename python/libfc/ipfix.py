@@ -92,6 +92,7 @@ class Encoder:
     templates, as UDP needs; without them templates lead only the first
     message (and the first after ``resend_templates()``)."""
 
+    domain: int
     sequence: int
     size: int
 
