@@ -56,6 +56,7 @@ def sent_and_received(rate, directory):
     started = time.perf_counter()
     for message in encoder.round():
         sender.send(message)
+    sender.flush()
     seconds = time.perf_counter() - started
     sender.close()
     time.sleep(2)
