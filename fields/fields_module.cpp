@@ -6,6 +6,8 @@
 #include "fields/field_descriptor.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/flow_text.hpp"
+#include "fields/ipfix_records.hpp"
+#include "fields/ipfix_sender.hpp"
 #include "fields/record_base.hpp"
 #include "fields/record_initializer.hpp"
 #include "fields/sequence.hpp"
@@ -56,6 +58,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "sequence", sequence::type()) ||
         !add_type(module, "record_base", record_base::type()) || !add_type(module, "flow_rows", flow_rows::type()) ||
         !add_type(module, "flow_text", flow_text::type()) ||
+        !add_type(module, "ipfix_records", ipfix_records::type()) ||
+        !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type())) {
         Py_DECREF(module);
         return nullptr;

@@ -262,7 +262,7 @@ def bash_completion(tmp_path_factory):
 
 @pytest.mark.parametrize("line, offered", [
     ("libfc ", "flows top diff stats hashstats inval-table inval invalidate config port portset host emu dvs exporter "
-               "completion"),
+               "export completion"),
     ("libfc flows --p", "--port --proto --pretty"),
     ("libfc flows remove --a", "--all"),
     ("libfc inval", "inval-table inval invalidate"),

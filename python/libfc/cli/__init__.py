@@ -19,7 +19,7 @@ import re
 import sys
 
 from ..dvs import DVSError
-from . import completion, config, diff, dvs, emu, enablement, exporter, flows, hashstats, inval, stats, top
+from . import completion, config, diff, dvs, emu, enablement, export, exporter, flows, hashstats, inval, stats, top
 from ._library import LIBRARY_ERRORS, CommandError, library_error
 
 # Typing names are quoted and imported only by type checkers.
@@ -32,7 +32,7 @@ PROG = "libfc"
 # two equal); reading installed metadata instead would name whatever copy
 # is installed, not the one that runs.
 VERSION = "0.1.0"
-COMMAND_GROUPS = [flows, top, diff, stats, hashstats, inval, config, enablement, emu, dvs, exporter, completion]
+COMMAND_GROUPS = [flows, top, diff, stats, hashstats, inval, config, enablement, emu, dvs, exporter, export, completion]
 DEBUG_VARIABLE = "LIBFC_DEBUG"
 OUTPUT_GONE = 128 + 13  # SIGPIPE
 INTERRUPTED = 128 + 2  # SIGINT

@@ -1,0 +1,520 @@
+// The IPFIX encoder of flow query answers: each flow of a whole answer
+// written as one data record of this exporter's templates, in one call and
+// without an object per flow, the entry read with the C declarations as
+// the decoder (flow_rows.cpp) reads it. The templates are the table below
+// and nothing else: the template set sent to collectors and the records
+// written here both come from it, so the two cannot disagree.
+//
+// A record carries the packets since the flow's previous record, so the
+// encoder keeps, per flow id, the count it last reported: an open table of
+// 32-byte slots, not an object per flow, as a cache holds a million flows.
+
+#include "fields/ipfix_records.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <utility>
+
+#include "fields/flow_rows.hpp"
+
+namespace ipfix_records {
+
+namespace {
+
+using flow_rows::clamped;
+using flow_rows::Entity;
+using flow_rows::Entry;
+using flow_rows::kEntityCapacity;
+
+// IANA's numbers of the information elements the templates use.
+enum Element : std::uint16_t {
+    packetDeltaCount = 2,
+    protocolIdentifier = 4,
+    sourceIPv4Address = 8,
+    ingressInterface = 10,
+    destinationIPv4Address = 12,
+    sourceIPv6Address = 27,
+    destinationIPv6Address = 28,
+    sourceMacAddress = 56,
+    vlanId = 58,
+    destinationMacAddress = 80,
+    packetTotalCount = 86,
+    forwardingStatus = 89,
+    flowEndReason = 136,
+    flowId = 148,
+    flowStartMilliseconds = 152,
+    flowEndMilliseconds = 153,
+    ethernetType = 256,
+    layer2SegmentId = 351,
+};
+
+struct Field {
+    Element element;
+    std::uint16_t size;
+};
+
+// Every field at its registered length: records then have a fixed size,
+// which lets the framing cut messages without reading records. The delta
+// follows the total: collectors that keep one packet count (nfdump) keep
+// the last one a record gives.
+constexpr Field kIPv4Fields[] = {
+    {flowId, 8}, {ingressInterface, 4}, {layer2SegmentId, 8}, {sourceMacAddress, 6},
+    {destinationMacAddress, 6}, {vlanId, 2}, {ethernetType, 2}, {protocolIdentifier, 1},
+    {sourceIPv4Address, 4}, {destinationIPv4Address, 4}, {packetTotalCount, 8}, {packetDeltaCount, 8},
+    {flowStartMilliseconds, 8}, {flowEndMilliseconds, 8}, {forwardingStatus, 1},
+};
+constexpr Field kIPv6Fields[] = {
+    {flowId, 8}, {ingressInterface, 4}, {layer2SegmentId, 8}, {sourceMacAddress, 6},
+    {destinationMacAddress, 6}, {vlanId, 2}, {ethernetType, 2}, {protocolIdentifier, 1},
+    {sourceIPv6Address, 16}, {destinationIPv6Address, 16}, {packetTotalCount, 8}, {packetDeltaCount, 8},
+    {flowStartMilliseconds, 8}, {flowEndMilliseconds, 8}, {forwardingStatus, 1},
+};
+// A flow that left the cache can no longer be read: its last record names
+// it by id, with the last use seen and why it ended.
+constexpr Field kEndFields[] = {
+    {flowId, 8}, {flowEndMilliseconds, 8}, {flowEndReason, 1},
+};
+
+struct Template {
+    std::uint16_t id;
+    const Field *fields;
+    std::size_t count;
+};
+
+enum Which : int { ipv4, ipv6, ended, kTemplates };
+constexpr Template kTemplate[kTemplates] = {
+    {256, kIPv4Fields, std::size(kIPv4Fields)},
+    {257, kIPv6Fields, std::size(kIPv6Fields)},
+    {258, kEndFields, std::size(kEndFields)},
+};
+
+constexpr std::size_t record_size(const Template &t) {
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < t.count; ++i) size += t.fields[i].size;
+    return size;
+}
+
+// RFC 7133's layout: the top byte names the overlay, the low three bytes
+// hold its segment id; VNIs are VXLAN's (type 1). No VNI, no segment (0).
+constexpr std::uint64_t kVxlanSegment = std::uint64_t{1} << 56;
+// RFC 7270's forwardingStatus: the top two bits, reason unknown.
+constexpr std::uint8_t kForwarded = 0x40, kDropped = 0x80;
+// flowEndReason: the flow went idle, or was taken out before it could.
+constexpr std::uint8_t kIdleTimeout = 0x01, kForcedEnd = 0x04;
+
+constexpr int kDropBit = FC_ACTION_DROP;
+
+// Bytes grown with realloc. The build has no exceptions, so an allocation
+// that fails marks the buffer failed and the entry point raises MemoryError.
+class Bytes {
+  public:
+    Bytes() = default;
+    Bytes(const Bytes &) = delete;
+    Bytes &operator=(const Bytes &) = delete;
+    ~Bytes() { std::free(data_); }
+
+    // Room for n more bytes, or null once an allocation failed.
+    unsigned char *extend(std::size_t n) {
+        if (size_ + n > capacity_ && !grow(n)) return nullptr;
+        unsigned char *at = data_ + size_;
+        size_ += n;
+        return at;
+    }
+    bool failed() const { return failed_; }
+    PyObject *object() const {
+        if (failed_) return PyErr_NoMemory();
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(data_), static_cast<Py_ssize_t>(size_));
+    }
+
+  private:
+    [[gnu::noinline]] bool grow(std::size_t n) {
+        if (failed_) return false;
+        std::size_t capacity = capacity_ ? 2 * capacity_ : 64 * 1024;
+        while (capacity < size_ + n) capacity *= 2;
+        auto *grown = static_cast<unsigned char *>(std::realloc(data_, capacity));
+        if (!grown) return !(failed_ = true);
+        data_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+    unsigned char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    bool failed_ = false;
+};
+
+// Network byte order, the low `size` bytes of value.
+inline unsigned char *put(unsigned char *at, std::uint64_t value, unsigned size) {
+    for (unsigned i = size; i-- > 0; value >>= 8) at[i] = static_cast<unsigned char>(value);
+    return at + size;
+}
+
+// What a flow's record says, read once from its entry (or its slot).
+struct Values {
+    std::uint64_t id, segment, delta, total, start_ms, end_ms;
+    std::uint32_t port;
+    std::uint16_t vlan, ether;
+    std::uint8_t protocol, status, reason;
+    const char *src_mac, *dst_mac, *src, *dst;
+};
+
+// One record of template t; the switch is the table's other column.
+unsigned char *write_record(unsigned char *at, const Template &t, const Values &v) {
+    for (std::size_t i = 0; i < t.count; ++i) {
+        const Field &f = t.fields[i];
+        switch (f.element) {
+            case flowId: at = put(at, v.id, f.size); break;
+            case ingressInterface: at = put(at, v.port, f.size); break;
+            case layer2SegmentId: at = put(at, v.segment, f.size); break;
+            case sourceMacAddress: std::memcpy(at, v.src_mac, f.size), at += f.size; break;
+            case destinationMacAddress: std::memcpy(at, v.dst_mac, f.size), at += f.size; break;
+            case vlanId: at = put(at, v.vlan, f.size); break;
+            case ethernetType: at = put(at, v.ether, f.size); break;
+            case protocolIdentifier: at = put(at, v.protocol, f.size); break;
+            case sourceIPv4Address: case sourceIPv6Address: std::memcpy(at, v.src, f.size), at += f.size; break;
+            case destinationIPv4Address: case destinationIPv6Address:
+                std::memcpy(at, v.dst, f.size), at += f.size;
+                break;
+            case packetDeltaCount: at = put(at, v.delta, f.size); break;
+            case packetTotalCount: at = put(at, v.total, f.size); break;
+            case flowStartMilliseconds: at = put(at, v.start_ms, f.size); break;
+            case flowEndMilliseconds: at = put(at, v.end_ms, f.size); break;
+            case forwardingStatus: at = put(at, v.status, f.size); break;
+            case flowEndReason: at = put(at, v.reason, f.size); break;
+        }
+    }
+    return at;
+}
+
+// The per-flow state kept between rounds: open addressing, linear probing,
+// rebuilt at each round's end (which is also how ended flows leave it).
+struct Slot {
+    std::uint64_t id, packets, end_ms;
+    std::uint32_t expires_s;
+    std::uint32_t round;  // 0: empty
+};
+static_assert(sizeof(Slot) == 32);
+
+class FlowTable {
+  public:
+    FlowTable() = default;
+    FlowTable(const FlowTable &) = delete;
+    FlowTable &operator=(const FlowTable &) = delete;
+    ~FlowTable() { std::free(slots_); }
+
+    // The slot of id, made (round 0) when new; null when it cannot grow.
+    Slot *find(std::uint64_t id) {
+        if (2 * (used_ + 1) > capacity_ && !resize(capacity_ ? 2 * capacity_ : 1024)) return nullptr;
+        for (std::size_t at = index(id);; at = (at + 1) & (capacity_ - 1)) {
+            Slot &s = slots_[at];
+            if (s.round == 0) {
+                s.id = id;
+                ++used_;
+                return &s;
+            }
+            if (s.id == id) return &s;
+        }
+    }
+    // Calls gone(slot) for each slot not marked in `round`, and keeps the rest.
+    template <class Gone>
+    bool sweep(std::uint32_t round, Gone gone) {
+        std::size_t live = 0;
+        for (std::size_t i = 0; i < capacity_; ++i) {
+            if (slots_[i].round == 0) continue;
+            if (slots_[i].round == round) ++live;
+            else gone(slots_[i]);
+        }
+        std::size_t capacity = 1024;
+        while (capacity < 2 * live) capacity *= 2;
+        return resize(capacity, round);
+    }
+    std::size_t size() const { return used_; }
+
+  private:
+    std::size_t index(std::uint64_t id) const {
+        return static_cast<std::size_t>((id * 0x9E3779B97F4A7C15ull) >> 32) & (capacity_ - 1);
+    }
+    // Moves the slots marked in `keep` (any, when 0) into a table of capacity.
+    bool resize(std::size_t capacity, std::uint32_t keep = 0) {
+        auto *grown = static_cast<Slot *>(std::calloc(capacity, sizeof(Slot)));
+        if (!grown) return false;
+        Slot *old = std::exchange(slots_, grown);
+        std::size_t old_capacity = std::exchange(capacity_, capacity);
+        used_ = 0;
+        for (std::size_t i = 0; i < old_capacity; ++i) {
+            if (old[i].round == 0 || (keep && old[i].round != keep)) continue;
+            std::size_t at = index(old[i].id);
+            while (slots_[at].round) at = (at + 1) & (capacity_ - 1);
+            slots_[at] = old[i];
+            ++used_;
+        }
+        std::free(old);
+        return true;
+    }
+    Slot *slots_ = nullptr;
+    std::size_t capacity_ = 0, used_ = 0;
+};
+
+struct Encoder {
+    PyObject_HEAD
+    PyObject *decoder;  // a flow_rows decoder: the answer's check
+    FlowTable *flows;
+    std::uint32_t round;
+};
+
+// The walk's rest: the key values a flow is told apart by, in
+// _flow.KEY_ATTRIBUTES' order (port, proto, vlan, ipv6).
+unsigned long key_value(const char *e, long index) {
+    switch (index) {
+        case 0: return LOAD(Entry, fkey.portID, e);
+        case 1: return LOAD(Entry, fkey.proto, e);
+        case 2: return LOAD(Entry, fkey.l2Key.vlanid, e);
+        default: return (LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6) ? 1 : 0;
+    }
+}
+
+// 1 when the flow matches none of rest's (index, values) pairs, 0 when it
+// does, -1 with an exception.
+int outside(const char *e, PyObject *rest) {
+    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
+        PyObject *pair = PyTuple_GET_ITEM(rest, r);
+        PyObject *value = PyLong_FromUnsignedLong(key_value(e, PyLong_AsLong(PyTuple_GET_ITEM(pair, 0))));
+        int in = value ? PySequence_Contains(PyTuple_GET_ITEM(pair, 1), value) : -1;
+        Py_XDECREF(value);
+        if (in != 0) return in < 0 ? -1 : 0;
+    }
+    return 1;
+}
+
+bool valid_rest(PyObject *rest) {
+    if (!PyTuple_Check(rest)) return false;
+    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
+        PyObject *pair = PyTuple_GET_ITEM(rest, r);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyLong_Check(PyTuple_GET_ITEM(pair, 0)))
+            return false;
+        long index = PyLong_AsLong(PyTuple_GET_ITEM(pair, 0));
+        if (index < 0 || index > 3) return false;
+    }
+    return true;
+}
+
+bool dropped(const char *e) {
+    unsigned entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
+    for (unsigned k = 0; k < entities; ++k) {
+        const char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
+        if (LOAD(Entity, actionsBitMap, entity) >> kDropBit & 1) return true;
+    }
+    return false;
+}
+
+// The record values of an entry; last use is when its idle time began:
+// expiry_s (the cache's idle lifetime) less the seconds it has left.
+Values read_entry(const char *e, std::uint64_t now_ms, std::uint64_t expiry_s) {
+    Values v;
+    bool v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
+    v.id = LOAD(Entry, flowId, e);
+    v.port = LOAD(Entry, fkey.portID, e);
+    std::uint32_t vni = LOAD(Entry, fkey.vni, e);
+    v.segment = vni ? kVxlanSegment | (vni & 0xFFFFFFu) : 0;
+    v.src_mac = FIELD_AT(Entry, fkey.l2Key.saddr, e);
+    v.dst_mac = FIELD_AT(Entry, fkey.l2Key.daddr, e);
+    v.vlan = LOAD(Entry, fkey.l2Key.vlanid, e);
+    v.ether = LOAD(Entry, fkey.l2Key.etype, e);
+    v.protocol = LOAD(Entry, fkey.proto, e);
+    v.src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
+    v.dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
+    v.total = LOAD(Entry, pktCount, e);
+    std::uint64_t created = LOAD(Entry, created, e);
+    v.start_ms = created && created < now_ms ? created : now_ms;
+    std::uint64_t left_s = LOAD(Entry, exprTime, e);
+    std::uint64_t idle_ms = expiry_s > left_s ? (expiry_s - left_s) * 1000 : 0;
+    v.end_ms = now_ms - idle_ms > v.start_ms && idle_ms < now_ms ? now_ms - idle_ms : v.start_ms;
+    v.status = dropped(e) ? kDropped : kForwarded;
+    v.reason = 0;
+    return v;
+}
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "ipfix_records.%s(%s)", method, needed);
+    return nullptr;
+}
+
+// encoder.encode(answer, now_ms, rest, expiry_s): (count, (ipv4 records,
+// ipv6 records)) of the answer's flows outside rest that are new or had
+// packets since their last record; each is marked seen in this round.
+PyObject *encode(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
+    long long expiry = n == 4 && now >= 0 ? PyLong_AsLongLong(args[3]) : -1;
+    if (now < 0 || expiry < 0 || PyErr_Occurred() || !valid_rest(args[2]))
+        return refuse_arguments("encode", "answer, now_ms, rest, expiry_s");
+    auto &enc = *reinterpret_cast<Encoder *>(self);
+    Py_ssize_t count = 0, written = 0;
+    const char *entries = flow_rows::answer_entries(enc.decoder, args[0], count);
+    if (!entries) return nullptr;
+    Bytes out[2];
+    constexpr std::size_t size[2] = {record_size(kTemplate[ipv4]), record_size(kTemplate[ipv6])};
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i + flow_rows::kPrefetchAhead < count)
+            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
+        const char *e = entries + i * sizeof(Entry);
+        int keep = PyTuple_GET_SIZE(args[2]) ? outside(e, args[2]) : 1;
+        if (keep < 0) return nullptr;
+        if (!keep) continue;
+        Values v = read_entry(e, static_cast<std::uint64_t>(now), static_cast<std::uint64_t>(expiry));
+        Slot *slot = enc.flows->find(v.id);
+        if (!slot) return PyErr_NoMemory();
+        bool known = slot->round != 0;
+        // A count below the last one is an id the cache gave a new flow.
+        v.delta = known && v.total >= slot->packets ? v.total - slot->packets : v.total;
+        *slot = Slot{v.id, v.total, v.end_ms, LOAD(Entry, exprTime, e), enc.round};
+        if (known && v.delta == 0) continue;
+        int which = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6 ? ipv6 : ipv4;
+        unsigned char *at = out[which].extend(size[which]);
+        if (!at) return PyErr_NoMemory();
+        write_record(at, kTemplate[which], v);
+        ++written;
+    }
+    PyObject *records = PyTuple_New(2);
+    for (int which = 0; records && which < 2; ++which) {
+        PyObject *made = out[which].object();
+        if (!made) Py_CLEAR(records);
+        else PyTuple_SET_ITEM(records, which, made);
+    }
+    return records ? Py_BuildValue("(nN)", written, records) : nullptr;
+}
+
+// encoder.ended(now_ms): the end records of the flows not seen since the
+// last call, which are forgotten; the next round begins.
+PyObject *ended_records(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now = n == 1 ? PyLong_AsLongLong(args[0]) : -1;
+    if (now < 0 || PyErr_Occurred()) return refuse_arguments("ended", "now_ms");
+    auto &enc = *reinterpret_cast<Encoder *>(self);
+    Bytes out;
+    constexpr std::size_t size = record_size(kTemplate[ended]);
+    bool swept = enc.flows->sweep(enc.round, [&](const Slot &s) {
+        Values v{};
+        v.id = s.id;
+        v.end_ms = s.end_ms;
+        // Gone once its idle time ran out (a second's rounding allowed):
+        // it expired; gone before: something took it out.
+        bool expired = static_cast<std::uint64_t>(now) + 1000 >= s.end_ms + std::uint64_t{s.expires_s} * 1000;
+        v.reason = expired ? kIdleTimeout : kForcedEnd;
+        if (unsigned char *at = out.extend(size)) write_record(at, kTemplate[ended], v);
+    });
+    if (!swept) return PyErr_NoMemory();
+    enc.round = enc.round == UINT32_MAX ? 1 : enc.round + 1;
+    return out.object();
+}
+
+// encoder.templates(): ((template id, record size), ...) and the template
+// set (set id 2) that describes them, header included.
+PyObject *templates(PyObject *, PyObject *) noexcept {
+    Bytes set;
+    std::size_t length = 4;
+    for (const Template &t : kTemplate) length += 4 + 4 * t.count;
+    unsigned char *at = set.extend(length);
+    if (!at) return PyErr_NoMemory();
+    at = put(at, 2, 2);
+    at = put(at, length, 2);
+    PyObject *sizes = PyTuple_New(kTemplates);
+    if (!sizes) return nullptr;
+    for (int k = 0; k < kTemplates; ++k) {
+        const Template &t = kTemplate[k];
+        at = put(put(at, t.id, 2), t.count, 2);
+        for (std::size_t i = 0; i < t.count; ++i) at = put(put(at, t.fields[i].element, 2), t.fields[i].size, 2);
+        PyTuple_SET_ITEM(sizes, k, Py_BuildValue("(HN)", t.id, PyLong_FromSize_t(record_size(t))));
+    }
+    return Py_BuildValue("(NN)", sizes, set.object());
+}
+
+PyObject *tracked(PyObject *self, void *) {
+    return PyLong_FromSize_t(reinterpret_cast<Encoder *>(self)->flows->size());
+}
+
+PyMethodDef encoder_methods[] = {
+    {"encode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(encode)), METH_FASTCALL,
+     "encode(answer, now_ms, rest, expiry_s, /)\n--\n\n"
+     "(count, (ipv4_records, ipv6_records)): data records of the answer's flows outside rest that are\n"
+     "new or had packets since their last record; expiry_s is the cache's idle lifetime."},
+    {"ended", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ended_records)), METH_FASTCALL,
+     "ended(now_ms, /)\n--\n\n"
+     "The end records of the flows no encode() saw since the last call; they are forgotten."},
+    {"templates", templates, METH_NOARGS,
+     "templates()\n--\n\n"
+     "(((template_id, record_size), ...), template_set): the IPv4, IPv6 and end templates."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef encoder_getset[] = {
+    {"tracked", tracked, nullptr, "flows whose last packet count is kept", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+int traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(reinterpret_cast<Encoder *>(self)->decoder);
+    return 0;
+}
+
+int clear(PyObject *self) {
+    Py_CLEAR(reinterpret_cast<Encoder *>(self)->decoder);
+    return 0;
+}
+
+void dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    clear(self);
+    delete std::exchange(reinterpret_cast<Encoder *>(self)->flows, nullptr);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
+// ipfix_records(decoder)
+PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"decoder", nullptr};
+    PyObject *decoder;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!:ipfix_records", const_cast<char **>(keywords),
+                                     flow_rows::type(), &decoder))
+        return nullptr;
+    auto *flows = new (std::nothrow) FlowTable;
+    auto *enc = flows ? reinterpret_cast<Encoder *>(t->tp_alloc(t, 0)) : nullptr;
+    if (!enc) {
+        delete flows;
+        return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
+    }
+    Py_INCREF(decoder);
+    enc->decoder = decoder;
+    enc->flows = flows;
+    enc->round = 1;
+    return reinterpret_cast<PyObject *>(enc);
+}
+
+}  // namespace
+
+PyTypeObject *type() {
+    static PyTypeObject *made = nullptr;
+    if (made) return made;
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void *>(make)},
+        {Py_tp_methods, encoder_methods},
+        {Py_tp_getset, encoder_getset},
+        {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
+        {Py_tp_clear, reinterpret_cast<void *>(clear)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_doc, const_cast<char *>(
+                        "ipfix_records(decoder)\n"
+                        "The IPFIX data records of flow query answers, checked by decoder (a flow_rows), with the\n"
+                        "packet count of each flow's last record kept between rounds.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "_libfc_fields.ipfix_records", sizeof(Encoder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
+    };
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return made;
+}
+
+}  // namespace ipfix_records
