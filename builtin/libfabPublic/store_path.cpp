@@ -28,30 +28,30 @@ void check_directory(const std::string &directory, const std::string &path) {
     struct stat st;
     if (stat(directory.c_str(), &st) != 0) {
         int error = errno;
-        if (error == ENOENT) refuse(kIoError, path, "its directory " + directory + " does not exist");
-        if (error == ENOTDIR) refuse(kNotADirectory, path, "a part of " + directory + " is not a directory");
-        refuse(kIoError, path, "cannot inspect its directory " + directory + ": " + std::strerror(error));
+        if (error == ENOENT) refuse(HYP_IO_ERROR, path, "its directory " + directory + " does not exist");
+        if (error == ENOTDIR) refuse(HYP_NOT_A_DIRECTORY, path, "a part of " + directory + " is not a directory");
+        refuse(HYP_IO_ERROR, path, "cannot inspect its directory " + directory + ": " + std::strerror(error));
     }
-    if (!S_ISDIR(st.st_mode)) refuse(kNotADirectory, path, directory + " is not a directory");
+    if (!S_ISDIR(st.st_mode)) refuse(HYP_NOT_A_DIRECTORY, path, directory + " is not a directory");
     if (st.st_uid != geteuid() && st.st_uid != 0)
-        refuse(kNoPermission, path, "its directory " + directory + " belongs to user " + std::to_string(st.st_uid));
+        refuse(HYP_NO_PERMISSION, path, "its directory " + directory + " belongs to user " + std::to_string(st.st_uid));
     if (writable_by_others(st.st_mode))
-        refuse(kNoPermission, path,
+        refuse(HYP_NO_PERMISSION, path,
                "its directory " + directory + " is writable by other users (mode " + mode_text(st.st_mode) + ")");
 }
 
 // The rules for the store and the files beside it; `what` names the one
 // checked in the message.
 void check_file(const struct stat &st, const std::string &path, const std::string &what) {
-    if (S_ISLNK(st.st_mode)) refuse(kNoPermission, path, what + " is a symbolic link");
-    if (S_ISDIR(st.st_mode)) refuse(kIsADirectory, path, what + " is a directory");
-    if (!S_ISREG(st.st_mode)) refuse(kInvalidMetadata, path, what + " is not a regular file");
+    if (S_ISLNK(st.st_mode)) refuse(HYP_NO_PERMISSION, path, what + " is a symbolic link");
+    if (S_ISDIR(st.st_mode)) refuse(HYP_IS_A_DIRECTORY, path, what + " is a directory");
+    if (!S_ISREG(st.st_mode)) refuse(HYP_INVALID_METADATA, path, what + " is not a regular file");
     if (st.st_uid != geteuid())
-        refuse(kNoPermission, path,
+        refuse(HYP_NO_PERMISSION, path,
                what + " belongs to user " + std::to_string(st.st_uid) + ", not to this user (" +
                    std::to_string(geteuid()) + ")");
     if (writable_by_others(st.st_mode))
-        refuse(kNoPermission, path, what + " is writable by other users (mode " + mode_text(st.st_mode) + ")");
+        refuse(HYP_NO_PERMISSION, path, what + " is writable by other users (mode " + mode_text(st.st_mode) + ")");
 }
 
 std::string directory_of(const std::string &path) {
@@ -65,11 +65,11 @@ std::string directory_of(const std::string &path) {
 // under our name is refused, not used.
 std::string private_directory(const std::string &directory) {
     if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)
-        refuse(kIoError, directory + "/fabemu.db",
+        refuse(HYP_IO_ERROR, directory + "/fabemu.db",
                "cannot make the directory " + directory + ": " + std::strerror(errno));
     struct stat st;
     if (lstat(directory.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        refuse(kNoPermission, directory + "/fabemu.db", "its directory " + directory + " is a symbolic link");
+        refuse(HYP_NO_PERMISSION, directory + "/fabemu.db", "its directory " + directory + " is a symbolic link");
     return directory;
 }
 
@@ -115,7 +115,7 @@ std::optional<struct stat> inspect_store(const std::string &path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) return std::nullopt;
-        refuse(kIoError, path, std::string("cannot inspect it: ") + std::strerror(errno));
+        refuse(HYP_IO_ERROR, path, std::string("cannot inspect it: ") + std::strerror(errno));
     }
     check_file(st, path, "it");
     return st;
