@@ -149,13 +149,6 @@ void exec_or_fail(sqlite3 *db, const std::string &path, const char *sql) {
 }
 
 // A descriptor closed on every way out of the checks.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) close(fd);
-    }
-};
-
 uint32_t big_endian(const unsigned char *p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
 }
@@ -212,9 +205,7 @@ CheckedFile check_opened(const std::string &path, bool writable, bool create) {
     }
     if (create && fchmod(file.fd, 0600) != 0)  // whatever the umask
         refuse(HYP_IO_ERROR, path, std::string("cannot set its mode: ") + std::strerror(errno));
-    struct stat st;
-    if (fstat(file.fd, &st) != 0) refuse(HYP_IO_ERROR, path, std::string("cannot inspect it: ") + std::strerror(errno));
-    check_store_file(st, path);
+    struct stat st = check_store_file(file.fd, path);
     return CheckedFile{st.st_dev, st.st_ino, !create && holds_store(file.fd, path)};
 }
 
