@@ -16,17 +16,13 @@ import pytest
 import _libfc
 import libfc  # noqa: F401  (the record classes _libfc's results come back as)
 from _helpers import builtin_library, poke
+from libfc._emulator import FLOW_CACHE, PROTOTYPES, TrafficResult
 from libfc._metrics import leaves
 
 LIB = builtin_library("libfc.so")
-for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled", "fcemu_last_error"]:
+for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]:
     getattr(LIB, _name).restype = ctypes.c_char_p
 LIB.FC_IOCGetConfigOption.restype = ctypes.c_uint32
-
-
-class TrafficResult(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint) for name in
-                ("installed", "evicted", "hits", "table_full", "inval_full", "port_disabled")]
 
 
 FLOWKEY_IPV6, MAX_FLOWS_IOC, FLOW_CELLS, PORTS_PER_ENTITY = 1, 2048, 18, 4096
@@ -178,10 +174,7 @@ def test_only_the_interface_is_exported_and_the_module_finds_the_library_beside_
         "FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats",
         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
-        "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled",
-        "fcemu_reset", "fcemu_reset_sized", "fcemu_add_flow", "fcemu_traffic", "fcemu_traffic_from",
-        "fcemu_traffic_report", "fcemu_traffic_report_from", "fcemu_check", "fcemu_fail_next",
-        "fcemu_last_error", "fcemu_state_dir"}
+        "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"} | set(PROTOTYPES[FLOW_CACHE])
     dynamic = subprocess.run(["readelf", "-d", _libfc.__file__], capture_output=True, text=True).stdout
     assert "[libfc.so]" in dynamic and "$ORIGIN" in dynamic
 
