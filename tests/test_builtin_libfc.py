@@ -3,6 +3,7 @@ flow queries and filters, counters, expiry, invalidation, options and
 enablement, and the refusals it raises through the module's trap."""
 
 import ctypes
+import functools
 import ipaddress
 import os
 import pathlib
@@ -16,7 +17,8 @@ import pytest
 import _libfc
 import libfc  # noqa: F401  (the record classes _libfc's results come back as)
 from _helpers import builtin_library, poke
-from libfc._emulator import FLOW_CACHE, PROTOTYPES, TrafficResult
+from libfc import _cache, _emulator, _metrics
+from libfc._emulator import FLOW_CACHE, PROTOTYPES, VALUES, TrafficResult
 from libfc._metrics import leaves
 
 LIB = builtin_library("libfc.so")
@@ -174,7 +176,7 @@ def test_only_the_interface_is_exported_and_the_module_finds_the_library_beside_
         "FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats",
         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
-        "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"} | set(PROTOTYPES[FLOW_CACHE])
+        "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"} | set(PROTOTYPES[FLOW_CACHE]) | set(VALUES[FLOW_CACHE])
     dynamic = subprocess.run(["readelf", "-d", _libfc.__file__], capture_output=True, text=True).stdout
     assert "[libfc.so]" in dynamic and "$ORIGIN" in dynamic
 
@@ -547,3 +549,14 @@ def test_writers_killed_at_random_points_leave_a_state_the_next_process_repairs(
                                 longest_delay=0.15)
     assert summary["failures"] == [] and summary["rounds"] == 12
     assert summary["repaired"] >= 6         # most kills land inside a change
+
+
+def test_with_a_real_library_a_table_holds_its_buckets_full(monkeypatch):
+    """A real library exports no flows-per-bucket figure: capacity is then
+    what the buckets the hash statistics count hold at most."""
+    assert LIB.fcemu_reset_sized(4, 1024) == 0
+    monkeypatch.setattr(_emulator, "beside_module", lambda name: ctypes.CDLL(None))  # has no fcemu_ symbol
+    monkeypatch.setattr(_emulator, "flows_per_bucket", functools.lru_cache(_emulator.flows_per_bucket.__wrapped__))
+    buckets = [sum(table["bucket_lengths"]) for table in _cache.hash_stats()["tables"]]
+    capacities = [table["capacity"] for table in _metrics.tables(_cache.hash_stats())]
+    assert capacities == [count * _libfc.FC_MAX_ENTRIES_PER_CACHE_BUCKET for count in buckets] and buckets[0] > 0

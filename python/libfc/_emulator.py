@@ -5,6 +5,10 @@ layout of its traffic report, as fcemu.h and fabemu.h declare them.  A real
 datapath library has none of these functions."""
 
 import ctypes
+import functools
+import os
+
+import _libfc
 
 FLOW_CACHE = "libfc.so"
 SWITCH_STORE = "libfabPublic.so"
@@ -48,6 +52,30 @@ PROTOTYPES = {
         "fabemu_fail_next": _FAIL_NEXT,
     },
 }
+
+
+# Values each library exports beside its functions (dvs reads the store's).
+VALUES = {
+    FLOW_CACHE: ("fcemu_entries_per_bucket",),
+    SWITCH_STORE: ("fabemu_max_switches", "fabemu_max_ports_per_switch", "fabemu_max_ports"),
+}
+
+
+def beside_module(file_name):
+    """The library of that name _libfc loaded: the one beside it (loading
+    the file again hands back the handle the dynamic loader holds)."""
+    return ctypes.CDLL(os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), file_name))
+
+
+@functools.lru_cache(maxsize=None)
+def flows_per_bucket():
+    """How many flows the loaded flow cache holds per bucket of a hash table:
+    what the built-in library exports, else (a real library, which says no
+    more) the most a bucket holds, FC_MAX_ENTRIES_PER_CACHE_BUCKET."""
+    try:
+        return ctypes.c_uint.in_dll(beside_module(FLOW_CACHE), "fcemu_entries_per_bucket").value
+    except (OSError, ValueError):
+        return _libfc.FC_MAX_ENTRIES_PER_CACHE_BUCKET
 
 
 def declare(library, file_name):

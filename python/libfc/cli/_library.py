@@ -2,10 +2,7 @@
 control functions, and the errors a library call may raise, sorted into the
 tool's exit statuses."""
 
-import ctypes
 import os
-
-import _libfc
 
 from .. import _emulator
 
@@ -46,11 +43,8 @@ _loaded: "Dict[str, Any]" = {}
 
 def _controls(file_name):
     if file_name not in _loaded:
-        # _libfc finds its libraries beside itself; loading the same file
-        # again only hands back the handle the dynamic loader already holds.
-        path = os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), file_name)
         try:
-            lib = _emulator.declare(ctypes.CDLL(path), file_name)
+            lib = _emulator.declare(_emulator.beside_module(file_name), file_name)
         except (OSError, AttributeError):
             raise CommandError("the emu commands need the built-in %s library (the %s beside _libfc has no "
                                "emulator controls)" % (_WHAT[file_name], file_name)) from None
