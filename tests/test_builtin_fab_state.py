@@ -25,7 +25,7 @@ import pytest
 
 import _libfc
 from _helpers import BUILD_DIR, c_heap_growth
-from test_builtin_fab import (CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
+from test_builtin_fab import (CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
                               lib, parse_block, run_sql, take_block)
 
 C = ctypes
@@ -534,7 +534,7 @@ def test_an_abandoned_call_changes_nothing_and_a_cancelled_failure_never_fires()
 
 
 def test_the_trap_words_are_the_modules():
-    names = subprocess.run(["nm", "-D", LIB_PATH], capture_output=True, text=True).stdout
+    names = subprocess.run(["nm", "-D", lib._name], capture_output=True, text=True).stdout
     undefined = {line.split()[-1] for line in names.splitlines() if line.split()[0] in ("U", "w", "v")}
     assert {"exception_buffer", "exceptionType", "exceptionMsg"} <= undefined
     assert not any(name.startswith("Py") and not name.startswith("PyExc_") for name in undefined)
