@@ -19,7 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "check.hpp"
+#include "recovery.hpp"
 #include "lock_wait.h"
 #include "flow_table.hpp"
 #include "options.hpp"
