@@ -10,6 +10,7 @@ import pathlib
 import runpy
 import struct
 import subprocess
+import threading
 import time
 
 import pytest
@@ -560,3 +561,17 @@ def test_with_a_real_library_a_table_holds_its_buckets_full(monkeypatch):
     buckets = [sum(table["bucket_lengths"]) for table in _cache.hash_stats()["tables"]]
     capacities = [table["capacity"] for table in _metrics.tables(_cache.hash_stats())]
     assert capacities == [count * _libfc.FC_MAX_ENTRIES_PER_CACHE_BUCKET for count in buckets] and buckets[0] > 0
+
+
+def test_the_last_error_is_each_threads_own():
+    failures = {}
+
+    def fail(tables):
+        assert LIB.fcemu_reset_sized(tables, 64) == -2
+        failures[tables] = LIB.fcemu_last_error()
+
+    fail(0)
+    other = threading.Thread(target=fail, args=(1025,))
+    other.start()
+    other.join()
+    assert LIB.fcemu_last_error() == failures[0] != failures[1025]

@@ -136,7 +136,7 @@ typedef struct _object PyObject;
 __attribute__((visibility("default"))) extern const unsigned int fcemu_entries_per_bucket;
 
 /* The control functions report failure by their result; this is the
- * one-line reason for the last failure (valid until the next call). */
+ * one-line reason for this thread's last failure (valid until its next call). */
 __attribute__((visibility("default"))) const char *fcemu_last_error(void);
 
 /* The state directory the current environment selects (not yet checked or
