@@ -54,11 +54,8 @@ PROTOTYPES = {
 }
 
 
-# Values each library exports beside its functions (dvs reads the store's).
-VALUES = {
-    FLOW_CACHE: ("fcemu_entries_per_bucket",),
-    SWITCH_STORE: ("fabemu_max_switches", "fabemu_max_ports_per_switch", "fabemu_max_ports"),
-}
+# Values the flow cache exports beside its functions.
+VALUES = {FLOW_CACHE: ("fcemu_entries_per_bucket",)}
 
 
 def beside_module(file_name):
