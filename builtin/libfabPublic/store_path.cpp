@@ -24,14 +24,13 @@ std::string mode_text(mode_t mode) {
 }
 
 // Words a refusal of the store's directory or of a file in it; `what` names
-// the file checked.
-void refuse_unsafe(const emu::PrivateCheck &check, const std::string &path, const std::string &what,
-                   const std::string &directory) {
+// the file checked.  Callers build its words only once something is unsafe:
+// every call of the library passes here.
+[[noreturn, gnu::cold]] void refuse_unsafe(const emu::PrivateCheck &check, const std::string &path,
+                                           const std::string &what, const std::string &directory) {
     const std::string error = check.error ? std::strerror(check.error) : "";
     const std::string uid = std::to_string(check.st.st_uid);
     switch (check.unsafe) {
-    case emu::Unsafe::none:
-        return;
     case emu::Unsafe::cannot_make:
         refuse(HYP_IO_ERROR, path, "cannot make the directory " + directory + ": " + error);
     case emu::Unsafe::missing:
@@ -51,11 +50,15 @@ void refuse_unsafe(const emu::PrivateCheck &check, const std::string &path, cons
                what + " belongs to user " + uid + ", not to this user (" + std::to_string(geteuid()) + ")");
     case emu::Unsafe::open_to_others:
         refuse(HYP_NO_PERMISSION, path, what + " is writable by other users (mode " + mode_text(check.st.st_mode) + ")");
+    case emu::Unsafe::none:
     case emu::Unsafe::cannot_open:
     case emu::Unsafe::cannot_inspect:
-        refuse(HYP_IO_ERROR, path, "cannot inspect " + what + ": " + error);
+        break;
     }
+    refuse(HYP_IO_ERROR, path, "cannot inspect " + what + ": " + error);
 }
+
+bool unsafe(const emu::PrivateCheck &check) { return check.unsafe != emu::Unsafe::none; }
 
 std::string directory_of(const std::string &path) {
     size_t slash = path.rfind('/');
@@ -84,7 +87,8 @@ std::string store_path() {
     char directory[PATH_MAX];
     emu::default_private_directory(directory, sizeof directory);
     std::string path = std::string(directory) + "/fabemu.db";
-    refuse_unsafe(emu::make_private_directory(directory), path, "it", directory);
+    if (emu::PrivateCheck made = emu::make_private_directory(directory); unsafe(made))
+        refuse_unsafe(made, path, "it", directory);
     return path;
 }
 
@@ -92,28 +96,30 @@ std::optional<struct stat> inspect_store(const std::string &path) {
     const std::string directory = directory_of(path);
     // Files in it are looked at relative to the checked descriptor.
     Descriptor opened;
-    refuse_unsafe(emu::open_private_directory(directory.c_str(), opened.fd), path, "its directory " + directory,
-                  directory);
+    if (emu::PrivateCheck checked = emu::open_private_directory(directory.c_str(), opened.fd); unsafe(checked))
+        refuse_unsafe(checked, path, "its directory " + directory, directory);
     // SQLite's journal and the write-ahead files would be opened (and a hot
     // journal played back into the store) without asking us.
     const std::string name = name_of(path);
     for (const char *suffix : {"-journal", "-wal", "-shm"}) {
         struct stat side;
-        if (fstatat(opened.fd, (name + suffix).c_str(), &side, AT_SYMLINK_NOFOLLOW) == 0)
-            refuse_unsafe(emu::check_private_file(side), path, "its file " + path + suffix, directory);
+        if (fstatat(opened.fd, (name + suffix).c_str(), &side, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (emu::PrivateCheck checked = emu::check_private_file(side); unsafe(checked))
+            refuse_unsafe(checked, path, "its file " + path + suffix, directory);
     }
     struct stat st;
     if (fstatat(opened.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return std::nullopt;
         refuse(HYP_IO_ERROR, path, std::string("cannot inspect it: ") + std::strerror(errno));
     }
-    refuse_unsafe(emu::check_private_file(st), path, "it", directory);
+    if (emu::PrivateCheck checked = emu::check_private_file(st); unsafe(checked))
+        refuse_unsafe(checked, path, "it", directory);
     return st;
 }
 
 struct stat check_store_file(int fd, const std::string &path) {
     emu::PrivateCheck check = emu::inspect_private_file(fd);
-    refuse_unsafe(check, path, "it", directory_of(path));
+    if (unsafe(check)) refuse_unsafe(check, path, "it", directory_of(path));
     return check.st;
 }
 
