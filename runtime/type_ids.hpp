@@ -1,12 +1,18 @@
-// Index of every type descriptor of _libfc in its sorted descriptor table:
-// the position of the type's line in runtime/types.def.
+// Index of every type descriptor of a module in its sorted descriptor table:
+// the position of the type's line in TYPE_FILE, the module's type list.
+// That is _libfc's runtime/types.def unless the includer names another
+// first, as the test-only module does.
 #pragma once
+
+#ifndef TYPE_FILE
+#define TYPE_FILE "runtime/types.def"
+#endif
 
 namespace ty {
 
 enum : int {
 #define TYPE(ID, SPELLINGS) ID,
-#include "runtime/types.def"
+#include TYPE_FILE
 #undef TYPE
     count
 };
@@ -15,7 +21,7 @@ enum : int {
 // description lines are checked against when they are compiled.
 inline constexpr const char *spellings[] = {
 #define TYPE(ID, SPELLINGS) SPELLINGS,
-#include "runtime/types.def"
+#include TYPE_FILE
 #undef TYPE
 };
 

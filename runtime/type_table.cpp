@@ -21,4 +21,3 @@ constexpr const char *descriptor_names[] = {
 
 static_assert(type_list::strictly_ascending(descriptor_names),
               "runtime/types.def must stay in ascending byte order of the descriptor names");
-static_assert(ty::count == 205, "one descriptor per C pointer type");

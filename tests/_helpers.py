@@ -9,6 +9,7 @@ import sys
 import textwrap
 
 import _libfc
+from libfc import _emulator
 
 BUILD_DIR = os.path.dirname(os.path.abspath(_libfc.__file__))
 
@@ -115,18 +116,11 @@ def trap_status():
     return ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 
 
-# Each built-in library's fault hook: the next call of a function (any, for
-# None) abandons through the trap with a value, an exception type and a message.
-_FAIL_NEXT = {"libfc.so": "fcemu_fail_next", "libfabPublic.so": "fabemu_fail_next"}
-
-
 def builtin_library(name):
     """A library installed beside _libfc ("libfc.so", "libfabPublic.so"), the
-    one the module loaded, through ctypes, its fault hook declared."""
+    one the module loaded, through ctypes, its control functions declared."""
     library = ctypes.CDLL(os.path.join(BUILD_DIR, name))
-    if name in _FAIL_NEXT:
-        getattr(library, _FAIL_NEXT[name]).argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p]
-    return library
+    return _emulator.declare(library, name) if name in _emulator.PROTOTYPES else library
 
 
 def library_view(type_name, buffer):

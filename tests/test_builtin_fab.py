@@ -13,11 +13,11 @@ import pytest
 import _libfc
 import libfc
 from libfc import dvs
+from _helpers import builtin_library
 from test_dvs_operations import OPERATIONS
 
 C = ctypes
-LIB_PATH = os.path.join(os.path.dirname(_libfc.__file__), "libfabPublic.so")
-lib = C.CDLL(LIB_PATH)  # already loaded as _libfc's dependency: the same handle
+lib = builtin_library("libfabPublic.so")  # already loaded as _libfc's dependency: the same handle
 
 vp, cp, i32, u32 = C.c_void_p, C.c_char_p, C.c_int, C.c_uint32
 P = C.POINTER
@@ -45,8 +45,6 @@ def argument_type(ctype):
 
 
 SIGNATURES = {name: (RESULTS[kind], [argument_type(c) for c in params]) for name, kind, params in OPERATIONS}
-SIGNATURES.update({"fabemu_reset": (i32, []), "fabemu_populate": (i32, [C.c_uint] * 3),
-                   "fabemu_fail_next": (None, [cp, i32, vp, cp]), "fabemu_cancel": (None, [])})
 for _name, (_result, _args) in SIGNATURES.items():
     getattr(lib, _name).restype = _result
     getattr(lib, _name).argtypes = _args

@@ -25,7 +25,7 @@ import pytest
 
 import _libfc
 from _helpers import BUILD_DIR, c_heap_growth
-from test_builtin_fab import (CONFIG, LIB_PATH, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
+from test_builtin_fab import (CONFIG, MEM_ALLOC, MEM_FREE, OK, SW, VOLATILE, add_switch, collect,
                               lib, parse_block, run_sql, take_block)
 
 C = ctypes
@@ -346,6 +346,14 @@ OUR_TABLES = ("CREATE TABLE switches(id, alias, class_name, portset, version, ma
               "CREATE TABLE properties(switch_id, scope, owner, name, prop_type, value)")
 
 
+def through_linked_directory(path):
+    """The store's path through a link to a private directory: whoever owns
+    the link's directory could point it elsewhere between two calls."""
+    (path.parent / "real").mkdir(mode=0o700)
+    (path.parent / "linked").symlink_to("real")
+    return path.parent / "linked" / path.name
+
+
 @pytest.mark.parametrize("make, expected, reason", [
     (sqlite_file("PRAGMA journal_mode=WAL", "CREATE TABLE notes(t)", "INSERT INTO notes VALUES('keep')"),
      S.HYP_INVALID_METADATA, "another program's SQLite database (application id 0x00000000)"),
@@ -357,13 +365,15 @@ OUR_TABLES = ("CREATE TABLE switches(id, alias, class_name, portset, version, ma
      S.HYP_INVALID_METADATA, "tables are not those of a switch-state store"),
     (lambda path: path.write_text("name,value\nalias,dvs-1\n" * 40), S.HYP_INVALID_METADATA, "not an SQLite database"),
     (lambda path: path.mkdir(), S.HYP_IS_A_DIRECTORY, "is a directory"),
-    (lambda path: None, S.HYP_IO_ERROR, "does not exist"),
+    (lambda path: path.parent / "missing" / path.name, S.HYP_IO_ERROR, "does not exist"),
+    (through_linked_directory, S.HYP_NO_PERMISSION, "is a symbolic link"),
 ], ids=["other program", "user_version -1", "earlier layout", "newer schema", "other tables", "text file",
-        "directory", "missing directory"])
+        "directory", "missing directory", "linked directory"])
 def test_a_file_that_is_not_a_usable_store_fails_every_call_and_stays_as_it_was(make, expected, reason, tmp_path,
                                                                                 monkeypatch, capfd):
-    path = tmp_path / "missing" / "other.db" if reason == "does not exist" else tmp_path / "other.db"
-    make(path)
+    path = tmp_path / "other.db"
+    made = make(path)  # the path to use instead, where the maker gives one
+    path = made if isinstance(made, os.PathLike) else path
     monkeypatch.setenv("FAB_EMU_DB", str(path))
     every_call_fails_untouched(expected, reason, capfd, tmp_path)
 
@@ -524,7 +534,7 @@ def test_an_abandoned_call_changes_nothing_and_a_cancelled_failure_never_fires()
 
 
 def test_the_trap_words_are_the_modules():
-    names = subprocess.run(["nm", "-D", LIB_PATH], capture_output=True, text=True).stdout
+    names = subprocess.run(["nm", "-D", lib._name], capture_output=True, text=True).stdout
     undefined = {line.split()[-1] for line in names.splitlines() if line.split()[0] in ("U", "w", "v")}
     assert {"exception_buffer", "exceptionType", "exceptionMsg"} <= undefined
     assert not any(name.startswith("Py") and not name.startswith("PyExc_") for name in undefined)

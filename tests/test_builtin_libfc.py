@@ -3,12 +3,14 @@ flow queries and filters, counters, expiry, invalidation, options and
 enablement, and the refusals it raises through the module's trap."""
 
 import ctypes
+import functools
 import ipaddress
 import os
 import pathlib
 import runpy
 import struct
 import subprocess
+import threading
 import time
 
 import pytest
@@ -16,17 +18,14 @@ import pytest
 import _libfc
 import libfc  # noqa: F401  (the record classes _libfc's results come back as)
 from _helpers import builtin_library, poke
+from libfc import _cache, _emulator, _metrics
+from libfc._emulator import FLOW_CACHE, PROTOTYPES, VALUES, TrafficResult
 from libfc._metrics import leaves
 
 LIB = builtin_library("libfc.so")
-for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled", "fcemu_last_error"]:
+for _name in ["FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"]:
     getattr(LIB, _name).restype = ctypes.c_char_p
 LIB.FC_IOCGetConfigOption.restype = ctypes.c_uint32
-
-
-class TrafficResult(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint) for name in
-                ("installed", "evicted", "hits", "table_full", "inval_full", "port_disabled")]
 
 
 FLOWKEY_IPV6, MAX_FLOWS_IOC, FLOW_CELLS, PORTS_PER_ENTITY = 1, 2048, 18, 4096
@@ -178,10 +177,7 @@ def test_only_the_interface_is_exported_and_the_module_finds_the_library_beside_
         "FC_GetFlows", "FC_RemoveFlows", "FC_GetFlowCacheStats", "FC_GetFlowCacheHashStats",
         "FC_GetInvalTableEntries", "FC_InvalidateFCFlowEntry", "FC_InvalidateFlowsIoctl",
         "FC_IOCSetConfigOption", "FC_IOCGetConfigOption", "FC_SetPortProp", "FC_SetHostProp",
-        "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled",
-        "fcemu_reset", "fcemu_reset_sized", "fcemu_add_flow", "fcemu_traffic", "fcemu_traffic_from",
-        "fcemu_traffic_report", "fcemu_traffic_report_from", "fcemu_check", "fcemu_fail_next",
-        "fcemu_last_error", "fcemu_state_dir"}
+        "FC_GetPortsetStatus", "FC_GetPortsetMcastStatus", "FC_GetFlowCacheEnabled"} | set(PROTOTYPES[FLOW_CACHE]) | set(VALUES[FLOW_CACHE])
     dynamic = subprocess.run(["readelf", "-d", _libfc.__file__], capture_output=True, text=True).stdout
     assert "[libfc.so]" in dynamic and "$ORIGIN" in dynamic
 
@@ -554,3 +550,28 @@ def test_writers_killed_at_random_points_leave_a_state_the_next_process_repairs(
                                 longest_delay=0.15)
     assert summary["failures"] == [] and summary["rounds"] == 12
     assert summary["repaired"] >= 6         # most kills land inside a change
+
+
+def test_with_a_real_library_a_table_holds_its_buckets_full(monkeypatch):
+    """A real library exports no flows-per-bucket figure: capacity is then
+    what the buckets the hash statistics count hold at most."""
+    assert LIB.fcemu_reset_sized(4, 1024) == 0
+    monkeypatch.setattr(_emulator, "beside_module", lambda name: ctypes.CDLL(None))  # has no fcemu_ symbol
+    monkeypatch.setattr(_emulator, "flows_per_bucket", functools.lru_cache(_emulator.flows_per_bucket.__wrapped__))
+    buckets = [sum(table["bucket_lengths"]) for table in _cache.hash_stats()["tables"]]
+    capacities = [table["capacity"] for table in _metrics.tables(_cache.hash_stats())]
+    assert capacities == [count * _libfc.FC_MAX_ENTRIES_PER_CACHE_BUCKET for count in buckets] and buckets[0] > 0
+
+
+def test_the_last_error_is_each_threads_own():
+    failures = {}
+
+    def fail(tables):
+        assert LIB.fcemu_reset_sized(tables, 64) == -2
+        failures[tables] = LIB.fcemu_last_error()
+
+    fail(0)
+    other = threading.Thread(target=fail, args=(1025,))
+    other.start()
+    other.join()
+    assert LIB.fcemu_last_error() == failures[0] != failures[1025]

@@ -23,9 +23,6 @@ import libfc.cli
 from _helpers import child_env, cli_started, run_cli, run_python_ok
 from test_builtin_libfc import EXPR_TIME, LIB, add_flow, get_flows, new_entry, stats
 
-LIB.fcemu_state_dir.restype = ctypes.c_char_p
-LIB.fcemu_traffic.argtypes = [ctypes.c_uint] * 2
-LIB.fcemu_traffic_from.argtypes = [ctypes.c_uint] * 3
 NOBODY = 65534
 
 needs_root = pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("setpriv"),

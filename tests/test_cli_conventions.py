@@ -76,7 +76,6 @@ def filled(switch_store, tmp_path, monkeypatch):
     monkeypatch.setitem(PLACES, "snapshot", str(tmp_path / "before.snap"))
     snapshot.save(PLACES["snapshot"])
     store = builtin_library("libfabPublic.so")
-    store.fabemu_populate.argtypes = [ctypes.c_uint] * 3
     assert store.fabemu_populate(2, 3, 1) == 0
 
 

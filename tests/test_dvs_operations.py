@@ -16,7 +16,6 @@ import libfc
 from _helpers import builtin_library
 
 LIB = builtin_library("libfabPublic.so")
-LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 MODULE = ctypes.CDLL(_libfc.__file__)
 TRAP_STATUS = ctypes.c_int.in_dll(MODULE, "exception_status")
 

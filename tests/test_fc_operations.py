@@ -14,7 +14,6 @@ import libfc
 from _helpers import builtin_library
 
 LIB = builtin_library("libfc.so")
-LIB.fcemu_traffic.argtypes = [ctypes.c_uint, ctypes.c_uint]
 STATUS = ctypes.c_int.in_dll(ctypes.CDLL(_libfc.__file__), "exception_status")
 
 PORTSET = "portset-0"

@@ -36,7 +36,6 @@ from _helpers import BUILD_DIR, builtin_library, c_heap_in_use, run_python, run_
 
 HEAP_BOUND, BLOCK_BOUND = 64 * 1024, 2_000
 FC, FAB = builtin_library("libfc.so"), builtin_library("libfabPublic.so")
-FAB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 HELD = {}  # records a cycle works on, made by the test so they die before the interpreter
 TEXT = "portset-" + "n" * 40
 FILTER = [0, 0, "\0", 0, "02:00:00:00:00:02", 0, 0, 0, 0, None, 0]

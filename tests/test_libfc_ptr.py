@@ -14,7 +14,6 @@ import _libfc_ptr as P
 from _helpers import builtin_library
 
 LIB = builtin_library("libfabPublic.so")
-LIB.fabemu_populate.argtypes = [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]
 SWITCHES, PORTS = 2, 3
 OK = _libfc.HYP_OK
 

@@ -87,18 +87,18 @@ Connection &connection() {
 HYP_ReturnStatus status_for(int code) {
     switch (code & 0xff) {
         case SQLITE_BUSY:
-        case SQLITE_LOCKED: return cancel_requested() ? kAborted : HYP_BUSY;
-        case SQLITE_INTERRUPT: return kAborted;
+        case SQLITE_LOCKED: return cancel_requested() ? HYP_ABORTED : HYP_BUSY;
+        case SQLITE_INTERRUPT: return HYP_ABORTED;
         case SQLITE_NOMEM: return HYP_NO_MEMORY;
         case SQLITE_READONLY:
         case SQLITE_PERM:
-        case SQLITE_AUTH: return kReadOnly;
-        case SQLITE_FULL: return kNoSpace;
+        case SQLITE_AUTH: return HYP_READ_ONLY;
+        case SQLITE_FULL: return HYP_NO_SPACE;
         case SQLITE_CORRUPT:
         case SQLITE_NOTADB:
-        case SQLITE_FORMAT: return kInvalidMetadata;
+        case SQLITE_FORMAT: return HYP_INVALID_METADATA;
         case SQLITE_IOERR:
-        case SQLITE_CANTOPEN: return kIoError;
+        case SQLITE_CANTOPEN: return HYP_IO_ERROR;
         case SQLITE_CONSTRAINT: return HYP_EXISTS;
         case SQLITE_TOOBIG: return HYP_LIMIT_EXCEEDED;
         default: return HYP_FAILURE;
@@ -120,7 +120,7 @@ int stop_if_cancelled(void *) { return cancel_requested() ? 1 : 0; }
     std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
     sqlite3_close_v2(db);
     HYP_ReturnStatus status = status_for(code);
-    if (status == HYP_BUSY || status == kAborted) fail(status);  // nothing wrong with the file
+    if (status == HYP_BUSY || status == HYP_ABORTED) fail(status);  // nothing wrong with the file
     refuse(status, path, why);
 }
 
@@ -149,13 +149,6 @@ void exec_or_fail(sqlite3 *db, const std::string &path, const char *sql) {
 }
 
 // A descriptor closed on every way out of the checks.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) close(fd);
-    }
-};
-
 uint32_t big_endian(const unsigned char *p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
 }
@@ -166,24 +159,24 @@ uint32_t big_endian(const unsigned char *p) {
 bool holds_store(int fd, const std::string &path) {
     unsigned char header[100];
     ssize_t n = pread(fd, header, sizeof header, 0);
-    if (n < 0) refuse(kIoError, path, std::string("cannot read it: ") + std::strerror(errno));
+    if (n < 0) refuse(HYP_IO_ERROR, path, std::string("cannot read it: ") + std::strerror(errno));
     if (n == 0) return false;
     if (n < static_cast<ssize_t>(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0)
-        refuse(kInvalidMetadata, path, "it is not an SQLite database");
+        refuse(HYP_INVALID_METADATA, path, "it is not an SQLite database");
     char number[16];
     if (uint32_t id = big_endian(header + 68); id != kApplicationId) {
         std::snprintf(number, sizeof number, "0x%08x", id);
-        refuse(kInvalidMetadata, path,
+        refuse(HYP_INVALID_METADATA, path,
                std::string("it is another program's SQLite database (application id ") + number +
                    "), not a switch-state store");
     }
     if (uint32_t version = big_endian(header + 60); version != kSchemaVersion)
-        refuse(kVersionMismatchMajor, path,
+        refuse(HYP_VERSION_MISMATCH_MAJOR, path,
                "it has schema version " + std::to_string(version) + "; this library reads version " +
                    std::to_string(kSchemaVersion));
     // Bytes 18 and 19 are 2 in write-ahead mode, where a reader would have to
     // create files beside the store.
-    if (header[18] != 1 || header[19] != 1) refuse(kInvalidMetadata, path, "it uses write-ahead logging");
+    if (header[18] != 1 || header[19] != 1) refuse(HYP_INVALID_METADATA, path, "it uses write-ahead logging");
     return true;
 }
 
@@ -204,17 +197,15 @@ CheckedFile check_opened(const std::string &path, bool writable, bool create) {
     if (file.fd < 0) {
         int error = errno;
         if (create && error == EEXIST) return check_opened(path, writable, false);  // another process made it
-        if (error == ELOOP) refuse(kNoPermission, path, "it is a symbolic link");
+        if (error == ELOOP) refuse(HYP_NO_PERMISSION, path, "it is a symbolic link");
         if (error == EROFS || (writable && error == EACCES))
-            refuse(kReadOnly, path, std::string("cannot open it for writing: ") + std::strerror(error));
-        refuse(error == EACCES ? kNoPermission : kIoError, path,
+            refuse(HYP_READ_ONLY, path, std::string("cannot open it for writing: ") + std::strerror(error));
+        refuse(error == EACCES ? HYP_NO_PERMISSION : HYP_IO_ERROR, path,
                std::string("cannot open it: ") + std::strerror(error));
     }
     if (create && fchmod(file.fd, 0600) != 0)  // whatever the umask
-        refuse(kIoError, path, std::string("cannot set its mode: ") + std::strerror(errno));
-    struct stat st;
-    if (fstat(file.fd, &st) != 0) refuse(kIoError, path, std::string("cannot inspect it: ") + std::strerror(errno));
-    check_store_file(st, path);
+        refuse(HYP_IO_ERROR, path, std::string("cannot set its mode: ") + std::strerror(errno));
+    struct stat st = check_store_file(file.fd, path);
     return CheckedFile{st.st_dev, st.st_ino, !create && holds_store(file.fd, path)};
 }
 
@@ -271,7 +262,7 @@ sqlite3 *open_for_reading(const std::string &path) {
         }
         if (layout != kTables) {
             sqlite3_close_v2(db);
-            refuse(kInvalidMetadata, path, "its tables are not those of a switch-state store");
+            refuse(HYP_INVALID_METADATA, path, "its tables are not those of a switch-state store");
         }
         return db;
     }
@@ -293,7 +284,7 @@ sqlite3 *open_for_writing(const std::string &path) {
     }
     if (table_layout(db, path) != kTables) {
         sqlite3_close_v2(db);
-        refuse(kInvalidMetadata, path, "its tables are not those of a switch-state store");
+        refuse(HYP_INVALID_METADATA, path, "its tables are not those of a switch-state store");
     }
     return db;
 }
@@ -376,7 +367,7 @@ void check(sqlite3 *db, int code) {
         fail(HYP_BUSY);
     }
     HYP_ReturnStatus status = status_for(code);
-    if (status == kInvalidMetadata) refuse(status, c.path, sqlite3_errmsg(db));
+    if (status == HYP_INVALID_METADATA) refuse(status, c.path, sqlite3_errmsg(db));
     fail(status);
 }
 

@@ -9,24 +9,6 @@
 #include "fabemu.h"
 #include "store_api.h"
 
-#define FAB_API(result, name, params, args) \
-    result name params {                    \
-        emu_abandon_if_requested(#name);        \
-        return store_##name args;           \
-    }
-#include "api_functions.def"
-#undef FAB_API
-
-void DVSHYP_DataFree(void *data) {
-    emu_abandon_if_requested("DVSHYP_DataFree");
-    store_DVSHYP_DataFree(data);
-}
-
-void DVSData_Free(DVSDataHandle data) {
-    emu_abandon_if_requested("DVSData_Free");
-    store_DVSData_Free(data);
-}
-
 /* Calls cb for each entry until it returns 0.  The callback is the caller's
  * code: it runs from this C frame, with no store frame below it. */
 static void walk(fab_snapshot snapshot, char (*cb)(void *, void *), void *ctx) {
@@ -35,30 +17,25 @@ static void walk(fab_snapshot snapshot, char (*cb)(void *, void *), void *ctx) {
     store_snapshot_release(&snapshot);
 }
 
-void DVSState_SwitchForEach(DVSwitchCallback cb, void *ctx) {
-    emu_abandon_if_requested("DVSState_SwitchForEach");
-    walk(store_switch_snapshot(), cb, ctx);
-}
-
-void DVSState_PortForEach(DVSwitchHandle sw, DVSPortCallback cb, void *ctx) {
-    emu_abandon_if_requested("DVSState_PortForEach");
-    walk(store_port_snapshot(sw), cb, ctx);
-}
-
-void DVSState_HostPropForEach(DVSwitchHandle sw, DVSPortDataCallback cb, void *ctx) {
-    emu_abandon_if_requested("DVSState_HostPropForEach");
-    walk(store_host_prop_snapshot(sw), cb, ctx);
-}
-
-void DVSState_GlobalPropForEach(DVSwitchHandle sw, DVSPortDataCallback cb, void *ctx) {
-    emu_abandon_if_requested("DVSState_GlobalPropForEach");
-    walk(store_global_prop_snapshot(sw), cb, ctx);
-}
-
-void DVSState_PortDataForEach(DVSPortHandle port, DVSPortDataCallback cb, void *ctx) {
-    emu_abandon_if_requested("DVSState_PortDataForEach");
-    walk(store_port_data_snapshot(port), cb, ctx);
-}
+#define FAB_API(result, name, params, args) \
+    result name params {                    \
+        emu_abandon_if_requested(#name);    \
+        return store_##name args;           \
+    }
+#define FAB_API_VOID(name, params, args) \
+    void name params {                   \
+        emu_abandon_if_requested(#name); \
+        store_##name args;               \
+    }
+#define FAB_FOR_EACH(name, params, snapshot, snapshot_params, args) \
+    void name params {                                              \
+        emu_abandon_if_requested(#name);                            \
+        walk(store_##snapshot args, cb, ctx);                       \
+    }
+#include "api_functions.def"
+#undef FAB_API
+#undef FAB_API_VOID
+#undef FAB_FOR_EACH
 
 __attribute__((visibility("default"))) int fabemu_reset(void) { return store_reset(); }
 

@@ -86,7 +86,7 @@ void populate_switch(sqlite3 *db, Generator &g, unsigned index, unsigned ports) 
                                           "com.quorix.common.port.linkstatus", kRuntimeVolatile, u32_value(g.below(2))});
 
     for (unsigned p = 0; p < ports; ++p) {
-        if (cancel_requested()) fail(kAborted);  // the transaction rolls back: the old store stays
+        if (cancel_requested()) fail(HYP_ABORTED);  // the transaction rolls back: the old store stays
         std::string port_id = std::to_string(p);
         bool zombie = g.below(16) == 0;
         Statement(db, "INSERT INTO ports(switch_id, port_id, connect_id, type, state) VALUES(?, ?, ?, ?, ?)")
@@ -130,7 +130,7 @@ extern "C" int store_populate(unsigned int switches, unsigned int ports_per_swit
         Statement(db, "DELETE FROM switches").run();
         Generator g(seed);
         for (unsigned s = 0; s < switches; ++s) {
-            if (cancel_requested()) fail(kAborted);
+            if (cancel_requested()) fail(HYP_ABORTED);
             populate_switch(db, g, s, ports_per_switch);
         }
         t.commit();

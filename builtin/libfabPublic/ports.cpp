@@ -95,7 +95,7 @@ HYP_ReturnStatus store_DVSHYP_PortGetByExternalId(char const *switchId, char con
     return guarded([&] {
         std::string sw = switch_id_arg(switchId);
         if (!externalId || !port) fail(HYP_BAD_PARAM);
-        if (!*externalId) fail(kInvalidName);
+        if (!*externalId) fail(HYP_INVALID_NAME);
         if (strnlen(externalId, sizeof(OpaqueDVPortData::externalId)) >= sizeof(OpaqueDVPortData::externalId))
             fail(HYP_NAME_TOO_LONG);
         sqlite3 *db = database();

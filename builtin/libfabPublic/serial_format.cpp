@@ -213,9 +213,9 @@ Block deserialise(const void *data, size_t size) {
     uint32_t records = header.u32();
     uint32_t payload = header.u32();
     uint32_t checksum = header.u32();
-    if (version != kFormatVersion) fail(kVersionMismatchMajor);
+    if (version != kFormatVersion) fail(HYP_VERSION_MISMATCH_MAJOR);
     if (payload != size - kHeaderSize) fail(HYP_BAD_PARAM);
-    if (crc32(bytes + kHeaderSize, payload) != checksum) fail(kChecksumMismatch);
+    if (crc32(bytes + kHeaderSize, payload) != checksum) fail(HYP_CHECKSUM_MISMATCH);
     if (kind < 1 || kind > 4) fail(HYP_BAD_PARAM);
 
     Block block;
@@ -234,7 +234,7 @@ Block deserialise(const void *data, size_t size) {
 }
 
 void check_format_version(uint32_t requested) {
-    if (requested != 0 && requested != kFormatVersion) fail(kVersionMismatchMajor);
+    if (requested != 0 && requested != kFormatVersion) fail(HYP_VERSION_MISMATCH_MAJOR);
 }
 
 }  // namespace fab

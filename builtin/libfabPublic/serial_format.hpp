@@ -55,7 +55,7 @@ struct Block {
 Bytes serialise(const Block &block);
 
 // Reads a block; throws StoreError: HYP_BAD_PARAM for what is not a block,
-// kVersionMismatchMajor for another format version, kChecksumMismatch for a
+// HYP_VERSION_MISMATCH_MAJOR for another format version, HYP_CHECKSUM_MISMATCH for a
 // damaged one.  Records of unknown tags are skipped.
 Block deserialise(const void *data, size_t size);
 

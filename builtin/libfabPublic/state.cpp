@@ -148,7 +148,7 @@ extern "C" {
 HYP_ReturnStatus store_DVSLoadConfig(void) noexcept {
     return guarded([] {
         Statement q(database(), "PRAGMA quick_check(1)");
-        if (q.step() && q.text(0) != "ok") refuse(kInvalidMetadata, store_path(), "it is damaged: " + q.text(0));
+        if (q.step() && q.text(0) != "ok") refuse(HYP_INVALID_METADATA, store_path(), "it is damaged: " + q.text(0));
         return HYP_OK;
     });
 }

@@ -17,13 +17,6 @@ extern "C" {
 #define FAB_NOEXCEPT
 #endif
 
-#define FAB_API(result, name, params, args) result store_##name params FAB_NOEXCEPT;
-#include "api_functions.def"
-#undef FAB_API
-
-void store_DVSHYP_DataFree(void *data) FAB_NOEXCEPT;
-void store_DVSData_Free(DVSDataHandle data) FAB_NOEXCEPT;
-
 /* What an iteration walks: the entries (switch or port handles, data items)
  * as they stood when the walk began, so that a callback may change the store
  * without disturbing the walk.  The array is malloc'd; release it with
@@ -33,11 +26,15 @@ typedef struct fab_snapshot {
     size_t count;
 } fab_snapshot;
 
-fab_snapshot store_switch_snapshot(void) FAB_NOEXCEPT;
-fab_snapshot store_port_snapshot(DVSwitchHandle sw) FAB_NOEXCEPT;
-fab_snapshot store_host_prop_snapshot(DVSwitchHandle sw) FAB_NOEXCEPT;
-fab_snapshot store_global_prop_snapshot(DVSwitchHandle sw) FAB_NOEXCEPT;
-fab_snapshot store_port_data_snapshot(DVSPortHandle port) FAB_NOEXCEPT;
+#define FAB_API(result, name, params, args) result store_##name params FAB_NOEXCEPT;
+#define FAB_API_VOID(name, params, args) void store_##name params FAB_NOEXCEPT;
+#define FAB_FOR_EACH(name, params, snapshot, snapshot_params, args) \
+    fab_snapshot store_##snapshot snapshot_params FAB_NOEXCEPT;
+#include "api_functions.def"
+#undef FAB_API
+#undef FAB_API_VOID
+#undef FAB_FOR_EACH
+
 void store_snapshot_release(fab_snapshot *snapshot) FAB_NOEXCEPT;
 
 /* The control interface's store side (see fabemu.h). */

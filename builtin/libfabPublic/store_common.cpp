@@ -16,7 +16,7 @@ constexpr size_t kNameMax = 1024;
 std::string bounded_text(const char *text, size_t max_length) {
     if (!text) fail(HYP_BAD_PARAM);
     size_t length = strnlen(text, max_length + 1);
-    if (length == 0) fail(kInvalidName);
+    if (length == 0) fail(HYP_INVALID_NAME);
     if (length > max_length) fail(HYP_NAME_TOO_LONG);
     return std::string(text, length);
 }

@@ -13,7 +13,7 @@
 namespace fab {
 
 // Identifiers and names arrive as C strings: null is HYP_BAD_PARAM, empty
-// kInvalidName, too long for the library's fixed buffers HYP_NAME_TOO_LONG.
+// HYP_INVALID_NAME, too long for the library's fixed buffers HYP_NAME_TOO_LONG.
 std::string switch_id_arg(const char *text);
 std::string port_id_arg(const char *text);
 std::string name_arg(const char *text);

@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
+
+#include "private_dir.hpp"
 
 namespace fab {
 namespace {
@@ -20,39 +23,42 @@ std::string mode_text(mode_t mode) {
     return text;
 }
 
-bool writable_by_others(mode_t mode) { return (mode & (S_IWGRP | S_IWOTH)) != 0; }
-
-// A directory we may keep the store in: ours or root's, and writable by
-// nobody else, so that no other user can put or replace a file in it.
-void check_directory(const std::string &directory, const std::string &path) {
-    struct stat st;
-    if (stat(directory.c_str(), &st) != 0) {
-        int error = errno;
-        if (error == ENOENT) refuse(kIoError, path, "its directory " + directory + " does not exist");
-        if (error == ENOTDIR) refuse(kNotADirectory, path, "a part of " + directory + " is not a directory");
-        refuse(kIoError, path, "cannot inspect its directory " + directory + ": " + std::strerror(error));
+// Words a refusal of the store's directory or of a file in it; `what` names
+// the file checked.  Callers build its words only once something is unsafe:
+// every call of the library passes here.
+[[noreturn, gnu::cold]] void refuse_unsafe(const emu::PrivateCheck &check, const std::string &path,
+                                           const std::string &what, const std::string &directory) {
+    const std::string error = check.error ? std::strerror(check.error) : "";
+    const std::string uid = std::to_string(check.st.st_uid);
+    switch (check.unsafe) {
+    case emu::Unsafe::cannot_make:
+        refuse(HYP_IO_ERROR, path, "cannot make the directory " + directory + ": " + error);
+    case emu::Unsafe::missing:
+        refuse(HYP_IO_ERROR, path, "its directory " + directory + " does not exist");
+    case emu::Unsafe::path_not_directory:
+        refuse(HYP_NOT_A_DIRECTORY, path, "a part of " + directory + " is not a directory");
+    case emu::Unsafe::not_directory:
+        refuse(HYP_NOT_A_DIRECTORY, path, directory + " is not a directory");
+    case emu::Unsafe::link:
+        refuse(HYP_NO_PERMISSION, path, what + " is a symbolic link");
+    case emu::Unsafe::is_directory:
+        refuse(HYP_IS_A_DIRECTORY, path, what + " is a directory");
+    case emu::Unsafe::not_regular:
+        refuse(HYP_INVALID_METADATA, path, what + " is not a regular file");
+    case emu::Unsafe::foreign_owner:
+        refuse(HYP_NO_PERMISSION, path,
+               what + " belongs to user " + uid + ", not to this user (" + std::to_string(geteuid()) + ")");
+    case emu::Unsafe::open_to_others:
+        refuse(HYP_NO_PERMISSION, path, what + " is writable by other users (mode " + mode_text(check.st.st_mode) + ")");
+    case emu::Unsafe::none:
+    case emu::Unsafe::cannot_open:
+    case emu::Unsafe::cannot_inspect:
+        break;
     }
-    if (!S_ISDIR(st.st_mode)) refuse(kNotADirectory, path, directory + " is not a directory");
-    if (st.st_uid != geteuid() && st.st_uid != 0)
-        refuse(kNoPermission, path, "its directory " + directory + " belongs to user " + std::to_string(st.st_uid));
-    if (writable_by_others(st.st_mode))
-        refuse(kNoPermission, path,
-               "its directory " + directory + " is writable by other users (mode " + mode_text(st.st_mode) + ")");
+    refuse(HYP_IO_ERROR, path, "cannot inspect " + what + ": " + error);
 }
 
-// The rules for the store and the files beside it; `what` names the one
-// checked in the message.
-void check_file(const struct stat &st, const std::string &path, const std::string &what) {
-    if (S_ISLNK(st.st_mode)) refuse(kNoPermission, path, what + " is a symbolic link");
-    if (S_ISDIR(st.st_mode)) refuse(kIsADirectory, path, what + " is a directory");
-    if (!S_ISREG(st.st_mode)) refuse(kInvalidMetadata, path, what + " is not a regular file");
-    if (st.st_uid != geteuid())
-        refuse(kNoPermission, path,
-               what + " belongs to user " + std::to_string(st.st_uid) + ", not to this user (" +
-                   std::to_string(geteuid()) + ")");
-    if (writable_by_others(st.st_mode))
-        refuse(kNoPermission, path, what + " is writable by other users (mode " + mode_text(st.st_mode) + ")");
-}
+bool unsafe(const emu::PrivateCheck &check) { return check.unsafe != emu::Unsafe::none; }
 
 std::string directory_of(const std::string &path) {
     size_t slash = path.rfind('/');
@@ -60,24 +66,7 @@ std::string directory_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Makes (mode 0700) or finds the private directory; what it is like is
-// checked with the store's path afterwards, so a directory someone else made
-// under our name is refused, not used.
-std::string private_directory(const std::string &directory) {
-    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)
-        refuse(kIoError, directory + "/fabemu.db",
-               "cannot make the directory " + directory + ": " + std::strerror(errno));
-    struct stat st;
-    if (lstat(directory.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        refuse(kNoPermission, directory + "/fabemu.db", "its directory " + directory + " is a symbolic link");
-    return directory;
-}
-
-bool usable_runtime_directory(const char *directory) {
-    struct stat st;
-    return directory && directory[0] == '/' && lstat(directory, &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == geteuid() && !writable_by_others(st.st_mode);
-}
+std::string name_of(const std::string &path) { return path.substr(path.rfind('/') + 1); }
 
 struct Reports {
     std::string reported_path;  // the file whose problem was already written to stderr
@@ -92,36 +81,47 @@ Reports &reports() {
 
 std::string store_path() {
     if (const char *path = std::getenv("FAB_EMU_DB"); path && *path) return path;
-    // The same private directory as the built-in flow cache's.
-    std::string directory;
-    if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); usable_runtime_directory(runtime)) {
-        directory = std::string(runtime) + "/libfc";
-    } else {
-        const char *tmp = std::getenv("TMPDIR");
-        if (!tmp || tmp[0] != '/') tmp = "/tmp";
-        directory = std::string(tmp) + "/libfc-" + std::to_string(geteuid());
-    }
-    return private_directory(directory) + "/fabemu.db";
+    // The same private directory as the built-in flow cache's; what it is
+    // like is checked with the store's path afterwards, so a directory
+    // someone else made under our name is refused, not used.
+    char directory[PATH_MAX];
+    emu::default_private_directory(directory, sizeof directory);
+    std::string path = std::string(directory) + "/fabemu.db";
+    if (emu::PrivateCheck made = emu::make_private_directory(directory); unsafe(made))
+        refuse_unsafe(made, path, "it", directory);
+    return path;
 }
 
 std::optional<struct stat> inspect_store(const std::string &path) {
-    check_directory(directory_of(path), path);
+    const std::string directory = directory_of(path);
+    // Files in it are looked at relative to the checked descriptor.
+    Descriptor opened;
+    if (emu::PrivateCheck checked = emu::open_private_directory(directory.c_str(), opened.fd); unsafe(checked))
+        refuse_unsafe(checked, path, "its directory " + directory, directory);
     // SQLite's journal and the write-ahead files would be opened (and a hot
     // journal played back into the store) without asking us.
+    const std::string name = name_of(path);
     for (const char *suffix : {"-journal", "-wal", "-shm"}) {
         struct stat side;
-        if (lstat((path + suffix).c_str(), &side) == 0) check_file(side, path, "its file " + path + suffix);
+        if (fstatat(opened.fd, (name + suffix).c_str(), &side, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (emu::PrivateCheck checked = emu::check_private_file(side); unsafe(checked))
+            refuse_unsafe(checked, path, "its file " + path + suffix, directory);
     }
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
+    if (fstatat(opened.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return std::nullopt;
-        refuse(kIoError, path, std::string("cannot inspect it: ") + std::strerror(errno));
+        refuse(HYP_IO_ERROR, path, std::string("cannot inspect it: ") + std::strerror(errno));
     }
-    check_file(st, path, "it");
+    if (emu::PrivateCheck checked = emu::check_private_file(st); unsafe(checked))
+        refuse_unsafe(checked, path, "it", directory);
     return st;
 }
 
-void check_store_file(const struct stat &file, const std::string &path) { check_file(file, path, "it"); }
+struct stat check_store_file(int fd, const std::string &path) {
+    emu::PrivateCheck check = emu::inspect_private_file(fd);
+    if (unsafe(check)) refuse_unsafe(check, path, "it", directory_of(path));
+    return check.st;
+}
 
 void refuse(HYP_ReturnStatus status, const std::string &path, const std::string &why) {
     Reports &r = reports();

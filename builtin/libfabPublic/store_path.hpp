@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -25,8 +26,16 @@ std::string store_path();
 // the path and what is wrong.
 std::optional<struct stat> inspect_store(const std::string &path);
 
-// The same rules for a file seen through a descriptor we opened.
-void check_store_file(const struct stat &file, const std::string &path);
+// The same rules for the file a descriptor we opened reaches; its fstat.
+struct stat check_store_file(int fd, const std::string &path);
+
+// A descriptor closed when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) close(fd);
+    }
+};
 
 // Fails with `status` after reporting why the store at `path` cannot be used.
 // Reports go to standard error, one line per file however many calls run

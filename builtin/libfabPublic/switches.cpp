@@ -31,7 +31,7 @@ HYP_ReturnStatus set_association(const char *switch_id, bool associated) {
         std::string id = switch_id_arg(switch_id);
         sqlite3 *db = database_for_writing();
         Transaction t(db);
-        if (require_switch(db, id).associated == associated) return associated ? kIsConnected : kIsDisconnected;
+        if (require_switch(db, id).associated == associated) return associated ? HYP_IS_CONNECTED : HYP_IS_DISCONNECTED;
         Statement(db, "UPDATE switches SET associated = ? WHERE id = ?").bind(1, associated ? 1 : 0).bind(2, id).run();
         t.commit();
         return HYP_OK;

@@ -48,6 +48,8 @@ EXPORT void fcemu_fail_next(const char *function, int value, PyObject *type, con
     emu_fail_next(function, value, type, message);
 }
 
+EXPORT const unsigned int fcemu_entries_per_bucket = FCEMU_ENTRIES_PER_BUCKET;
+
 /* The control interface never jumps: tests call it without an armed trap. */
 
 EXPORT int fcemu_reset(void) {

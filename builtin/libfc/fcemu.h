@@ -90,11 +90,13 @@ extern "C" {
 /* The model's own limits.  Flows live in hash tables (one per CPU on a real
  * host) of a fixed number of entries each, chained in buckets of at most
  * FC_MAX_ENTRIES_PER_CACHE_BUCKET flows (a full bucket evicts its least
- * recently used flow); there is one bucket for every two entries.  A flow
- * is installed in the table its key hashes to; when that table has no free
- * entry left, the flow does not fit (counted in lookup.alloc.fe_fail).
+ * recently used flow); there is one bucket for every FCEMU_ENTRIES_PER_BUCKET
+ * entries.  A flow is installed in the table its key hashes to; when that
+ * table has no free entry left, the flow does not fit (counted in
+ * lookup.alloc.fe_fail).
  * fcemu_reset_sized refuses sizes outside these limits; the state file
  * takes 256 bytes per entry (about 256 MB for a million flows). */
+#define FCEMU_ENTRIES_PER_BUCKET    2
 #define FCEMU_DEFAULT_TABLES        16
 #define FCEMU_DEFAULT_TABLE_ENTRIES FC_PCPU_MAX_HASH_ENTRIES   /* 131072 flows */
 #define FCEMU_MAX_TABLES            1024                       /* FC_MAX_PCPUS */
@@ -128,8 +130,13 @@ typedef struct _object PyObject;
 #define FCEMU_MAX_TRAFFIC_FLOWS 65536
 #define FCEMU_MAX_FLOW_PACKETS  0xffffffffu
 
+/* Flows a table holds per bucket of it: the hash statistics give a table's
+ * buckets, and this turns them into its capacity.  A real library exports
+ * no such figure; a bucket of it holds FC_MAX_ENTRIES_PER_CACHE_BUCKET. */
+__attribute__((visibility("default"))) extern const unsigned int fcemu_entries_per_bucket;
+
 /* The control functions report failure by their result; this is the
- * one-line reason for the last failure (valid until the next call). */
+ * one-line reason for this thread's last failure (valid until its next call). */
 __attribute__((visibility("default"))) const char *fcemu_last_error(void);
 
 /* The state directory the current environment selects (not yet checked or

@@ -19,10 +19,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "check.hpp"
+#include "recovery.hpp"
 #include "lock_wait.h"
 #include "flow_table.hpp"
 #include "options.hpp"
+#include "private_dir.hpp"
 
 namespace fcemu {
 namespace {
@@ -81,56 +82,50 @@ Header expected_header(std::uint32_t tables, std::uint32_t entries) {
     return header;
 }
 
-// The directory or file must be this user's and writable by no one else:
-// then no other user can plant, replace or change what lies in it.
-fcemu_status check_private(const struct stat &st, const char *what, const char *path) {
-    if (st.st_uid != geteuid())
+// Words a refusal of the state's directory or file (what names which).
+fcemu_status refuse_unsafe(const emu::PrivateCheck &check, const char *what, const char *path) {
+    switch (check.unsafe) {
+    case emu::Unsafe::none:
+        return FCEMU_OK;
+    case emu::Unsafe::cannot_make:
+        return fail(FCEMU_NO_STATE, "cannot create the flow cache state %s %s: %s", what, path, std::strerror(check.error));
+    case emu::Unsafe::link:
+        return fail(FCEMU_NO_STATE, "refusing the flow cache state %s %s: it is a symbolic link", what, path);
+    case emu::Unsafe::is_directory:
+    case emu::Unsafe::not_regular:
+        return fail(FCEMU_NO_STATE, "refusing the flow cache state %s %s: not a regular file", what, path);
+    case emu::Unsafe::foreign_owner:
         return fail(FCEMU_NO_STATE, "refusing the flow cache state %s %s: owned by uid %u, not by this user (uid %u)",
-                    what, path, static_cast<unsigned>(st.st_uid), static_cast<unsigned>(geteuid()));
-    if (st.st_mode & (S_IWGRP | S_IWOTH))
+                    what, path, static_cast<unsigned>(check.st.st_uid), static_cast<unsigned>(geteuid()));
+    case emu::Unsafe::open_to_others:
         return fail(FCEMU_NO_STATE, "refusing the flow cache state %s %s: writable by group or others (mode %04o)",
-                    what, path, static_cast<unsigned>(st.st_mode & 07777));
-    return FCEMU_OK;
+                    what, path, static_cast<unsigned>(check.st.st_mode & 07777));
+    case emu::Unsafe::cannot_inspect:
+        return fail(FCEMU_NO_STATE, "cannot inspect the flow cache state %s %s: %s", what, path,
+                    std::strerror(check.error));
+    default:
+        return fail(FCEMU_NO_STATE, "cannot open the flow cache state %s %s: %s", what, path, std::strerror(check.error));
+    }
 }
 
-// Opens the state directory, creating it when missing.  What is checked is
-// the opened descriptor, and the file is then opened relative to it, so
-// nothing swapped in at the path after the check is ever used.
+// Opens the state directory, creating it when missing.  The file is then
+// opened relative to the checked descriptor, so nothing swapped in at the
+// path after the check is ever used.
 fcemu_status open_directory(const char *directory, int &fd) {
-    if (mkdir(directory, 0700) != 0 && errno != EEXIST)
-        return fail(FCEMU_NO_STATE, "cannot create the flow cache state directory %s: %s", directory,
-                    std::strerror(errno));
-    fd = open(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        struct stat link;
-        if (lstat(directory, &link) == 0 && S_ISLNK(link.st_mode))
-            return fail(FCEMU_NO_STATE, "refusing the flow cache state directory %s: it is a symbolic link", directory);
-        return fail(FCEMU_NO_STATE, "cannot open the flow cache state directory %s: %s", directory,
-                    std::strerror(error));
-    }
-    struct stat st;
-    fcemu_status status = fstat(fd, &st) == 0
-        ? check_private(st, "directory", directory)
-        : fail(FCEMU_NO_STATE, "cannot inspect the flow cache state directory %s: %s", directory, std::strerror(errno));
-    if (status != FCEMU_OK) close(fd);
-    return status;
+    fd = -1;
+    emu::PrivateCheck check = emu::make_private_directory(directory);
+    if (check.unsafe == emu::Unsafe::none) check = emu::open_private_directory(directory, fd);
+    return refuse_unsafe(check, "directory", directory);
 }
 
 fcemu_status open_file(int directory_fd, const char *path, int &fd, struct stat &st) {
     fd = openat(directory_fd, kStateFileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (errno == ELOOP)
-            return fail(FCEMU_NO_STATE, "refusing the flow cache state file %s: it is a symbolic link", path);
-        return fail(FCEMU_NO_STATE, "cannot open the flow cache state file %s: %s", path, std::strerror(errno));
-    }
-    fcemu_status status;
-    if (fstat(fd, &st) != 0)
-        status = fail(FCEMU_NO_STATE, "cannot inspect the flow cache state file %s: %s", path, std::strerror(errno));
-    else if (!S_ISREG(st.st_mode))
-        status = fail(FCEMU_NO_STATE, "refusing the flow cache state file %s: not a regular file", path);
-    else
-        status = check_private(st, "file", path);
+    if (fd < 0)
+        return refuse_unsafe(emu::unsafe_because(errno == ELOOP ? emu::Unsafe::link : emu::Unsafe::cannot_open, errno),
+                             "file", path);
+    emu::PrivateCheck check = emu::inspect_private_file(fd);
+    st = check.st;
+    fcemu_status status = refuse_unsafe(check, "file", path);
     if (status != FCEMU_OK) close(fd);
     return status;
 }
@@ -164,7 +159,7 @@ fcemu_status attach() {
     fcemu_status status = open_directory(directory, directory_fd);
     if (status != FCEMU_OK) return status;
     int fd = -1;
-    struct stat opened;
+    struct stat opened {};
     status = open_file(directory_fd, path, fd, opened);
     close(directory_fd);
     if (status != FCEMU_OK) return status;
@@ -467,19 +462,7 @@ void state_directory(char *out, std::size_t size) {
         std::snprintf(out, size, "%s", configured);
         return;
     }
-    // The session's runtime directory is the user's alone, when it is set
-    // and really is this user's (sudo may keep another user's).  The same
-    // rule as the switch state library's, whose store lies beside.
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat st;
-    if (runtime && runtime[0] == '/' && lstat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-        std::snprintf(out, size, "%s/libfc", runtime);
-        return;
-    }
-    const char *temporary = std::getenv("TMPDIR");
-    if (!temporary || temporary[0] != '/') temporary = "/tmp";
-    std::snprintf(out, size, "%s/libfc-%u", temporary, static_cast<unsigned>(geteuid()));
+    emu::default_private_directory(out, size);
 }
 
 StateAccess::StateAccess(Purpose purpose, std::uint32_t tables, std::uint32_t entries) {

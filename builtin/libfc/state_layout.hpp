@@ -20,7 +20,7 @@ namespace fcemu {
 
 constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kWays = FC_MAX_ENTRIES_PER_CACHE_BUCKET;
-constexpr std::uint32_t kEntriesPerBucket = 2;  // buckets per table: entries / 2
+constexpr std::uint32_t kEntriesPerBucket = FCEMU_ENTRIES_PER_BUCKET;
 constexpr std::uint32_t kInvalEntities = FCEMU_MAX_INVAL;
 constexpr std::uint32_t kPortsets = 64;
 constexpr std::uint32_t kPorts = 1024;

@@ -7,8 +7,10 @@
 #include <cstring>
 
 namespace {
-char message[512];
-char quote_buffer[96];
+// Per thread, as the switch store's texts are: a call failing in one thread
+// must not change the message another thread is about to raise or read.
+thread_local char message[512];
+thread_local char quote_buffer[96];
 }  // namespace
 
 extern "C" const char *fcemu_status_message(void) { return message; }

@@ -17,7 +17,7 @@ import sys
 import threading
 import time
 
-from . import _cache
+from . import _cache, _emulator
 
 PREFIX = "libfc_"
 
@@ -111,11 +111,6 @@ _NAMES = dict(COUNTERS)
 # of a family it shares with other counters.
 _SERIES = re.compile(r"(\w+)(?:\{(\w+)=(\w+)\})?$")
 
-# The cache sizes a hash table at two entries per bucket: a table's
-# capacity follows from its bucket count, which the histogram gives.
-ENTRIES_PER_BUCKET = 2
-
-
 def _snake(text):
     return re.sub(r"(?<=[a-z0-9])([A-Z])", r"_\1", text).lower()
 
@@ -160,11 +155,12 @@ def tables(hash_stats):
     """Per hash table of a hash_stats() document: flows held, capacity and
     whether it is enabled, evictions so far."""
     result = []
+    per_bucket = _emulator.flows_per_bucket()  # buckets are what the histogram counts
     for table in hash_stats["tables"]:
         lengths = table["bucket_lengths"]
         result.append({
             "flows": sum(length * count for length, count in enumerate(lengths)),
-            "capacity": sum(lengths) * ENTRIES_PER_BUCKET,
+            "capacity": sum(lengths) * per_bucket,
             "enabled": table["state"] == "enabled",
             "evictions": table["evicts_total"],
         })

@@ -2,6 +2,9 @@
 // descriptors with _libfc, plus probes of runtime paths _libfc has no public
 // method for yet (packed objects, callback conversions, the registry).
 
+#define TYPE_FILE "tests/ext/swigtest_types.def"
+#include "runtime/type_ids.hpp"
+
 #include <cstring>
 
 #include "runtime/convert.hpp"
@@ -11,7 +14,6 @@
 #include "runtime/pointer_object.hpp"
 #include "runtime/registry.hpp"
 #include "swigtest_records.h"
-#include "swigtest_type_ids.hpp"
 
 extern const MethodBlock swigtest_record_methods;
 extern const MethodBlock swigtest_operations;

@@ -2,10 +2,9 @@
 control functions, and the errors a library call may raise, sorted into the
 tool's exit statuses."""
 
-import ctypes
 import os
 
-import _libfc
+from .. import _emulator
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -36,38 +35,19 @@ def library_error(error):
     return CommandError(str(error) or type(error).__name__, status)
 
 
-# The built-in libraries' control functions: the library file beside
-# _libfc, and each function's result and argument types.
-_FLOW_CACHE_CONTROLS = ("libfc.so", "flow cache", {
-    "fcemu_reset": (ctypes.c_int, []),
-    "fcemu_traffic_from": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
-    "fcemu_last_error": (ctypes.c_char_p, []),
-    "fcemu_state_dir": (ctypes.c_char_p, []),
-})
-_SWITCH_STORE_CONTROLS = ("libfabPublic.so", "switch state", {
-    "fabemu_reset": (ctypes.c_int, []),
-    "fabemu_populate": (ctypes.c_int, [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
-    "fabemu_cancel": (None, []),
-    "fabemu_store_path": (ctypes.c_char_p, []),
-})
+# What the emu commands call each built-in library when it is missing.
+_WHAT = {_emulator.FLOW_CACHE: "flow cache", _emulator.SWITCH_STORE: "switch state"}
 
 _loaded: "Dict[str, Any]" = {}
 
 
-def _controls(library):
-    file_name, what, prototypes = library
+def _controls(file_name):
     if file_name not in _loaded:
-        # _libfc finds its libraries beside itself; loading the same file
-        # again only hands back the handle the dynamic loader already holds.
-        path = os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), file_name)
         try:
-            lib = ctypes.CDLL(path)
-            for name, (result, arguments) in prototypes.items():
-                function = getattr(lib, name)
-                function.restype, function.argtypes = result, arguments
+            lib = _emulator.declare(_emulator.beside_module(file_name), file_name)
         except (OSError, AttributeError):
             raise CommandError("the emu commands need the built-in %s library (the %s beside _libfc has no "
-                               "emulator controls)" % (what, file_name)) from None
+                               "emulator controls)" % (_WHAT[file_name], file_name)) from None
         _loaded[file_name] = lib
     return _loaded[file_name]
 
@@ -75,12 +55,12 @@ def _controls(library):
 def emulator():
     """The built-in flow cache's control functions (fcemu_*), or a
     CommandError when the loaded libfc is another library."""
-    return _controls(_FLOW_CACHE_CONTROLS)
+    return _controls(_emulator.FLOW_CACHE)
 
 
 def switch_store_emulator():
     """The built-in switch state store's control functions (fabemu_*)."""
-    return _controls(_SWITCH_STORE_CONTROLS)
+    return _controls(_emulator.SWITCH_STORE)
 
 
 def emulator_state_dir():

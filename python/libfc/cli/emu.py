@@ -7,6 +7,8 @@ commands add ``emu populate``)."""
 import argparse
 import ctypes
 
+from .._emulator import (DEFAULT_ENTRIES, DEFAULT_TABLES, MAX_ENTRIES, MAX_FLOWS, MAX_TABLES, MIN_ENTRIES,
+                         TrafficResult)
 from . import _output, _values, dvs
 from ._library import bad_input, emulator, emulator_failure, emulator_state_dir
 
@@ -69,22 +71,7 @@ def traffic(args: "argparse.Namespace") -> int:
 
 # ---- cache sizes, the traffic's outcome and the consistency check ----------
 
-# The built-in cache's limits (fcemu.h).
-DEFAULT_TABLES, DEFAULT_ENTRIES = 16, 8192
-MAX_TABLES, MIN_ENTRIES, MAX_ENTRIES, MAX_FLOWS = 1024, 16, 8192, 2097152
 CHECK_REPORT_BYTES = 64 * 1024
-
-
-class TrafficResult(ctypes.Structure):
-    """fcemu_traffic_result: what became of each flow of the traffic."""
-    _fields_ = [(name, ctypes.c_uint) for name in
-                ("installed", "evicted", "hits", "table_full", "inval_full", "port_disabled")]
-
-
-def _control(name, restype, argtypes):
-    function = getattr(emulator(), name)
-    function.restype, function.argtypes = restype, argtypes
-    return function
 
 
 def _add_reset_sizes(parser):
@@ -99,7 +86,7 @@ def _reset_sized(tables, entries):
     if tables > MAX_TABLES or entries > MAX_ENTRIES or entries < MIN_ENTRIES or tables * entries > MAX_FLOWS:
         raise bad_input("--tables %d --entries %d: the built-in cache takes 1 to %d tables of %d to %d "
                         "entries, at most %d flows" % (tables, entries, MAX_TABLES, MIN_ENTRIES, MAX_ENTRIES, MAX_FLOWS))
-    status = _control("fcemu_reset_sized", ctypes.c_int, [ctypes.c_uint, ctypes.c_uint])(tables, entries)
+    status = emulator().fcemu_reset_sized(tables, entries)
     if status == -2:
         raise bad_input("--tables %d --entries %d: outside the built-in cache's limits" % (tables, entries))
     if status != 0:
@@ -112,8 +99,7 @@ def _traffic_report(flows, seed):
     what became of them."""
     total = TrafficResult()
     batch = TrafficResult()
-    report = _control("fcemu_traffic_report_from", ctypes.c_int,
-                      [ctypes.c_uint, ctypes.c_uint, ctypes.c_uint, ctypes.POINTER(TrafficResult)])
+    report = emulator().fcemu_traffic_report_from
     for first in range(0, flows, TRAFFIC_BATCH):
         if report(first, min(TRAFFIC_BATCH, flows - first), seed, ctypes.byref(batch)) != 0:
             raise emulator_failure()
@@ -150,7 +136,7 @@ def _register_check(actions):
 
 def check(args: "argparse.Namespace") -> int:
     report = ctypes.create_string_buffer(CHECK_REPORT_BYTES)
-    problems = _control("fcemu_check", ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t])(report, len(report))
+    problems = emulator().fcemu_check(report, len(report))
     if problems < 0:
         raise emulator_failure()
     print(report.value.decode(errors="replace").rstrip("\n"))
