@@ -54,8 +54,11 @@ PROTOTYPES = {
 }
 
 
-# Values the flow cache exports beside its functions.
-VALUES = {FLOW_CACHE: ("fcemu_entries_per_bucket",)}
+# Values (unsigned int) each library exports beside its functions.
+VALUES = {
+    FLOW_CACHE: ("fcemu_entries_per_bucket",),
+    SWITCH_STORE: ("fabemu_max_switches", "fabemu_max_ports_per_switch", "fabemu_max_ports"),
+}
 
 
 def beside_module(file_name):

@@ -18,6 +18,7 @@ import os
 import re
 import sys
 
+from .. import _emulator
 from ..dvs import DVSError
 from . import completion, config, diff, dvs, emu, enablement, export, exporter, flows, hashstats, inval, stats, top
 from ._library import LIBRARY_ERRORS, CommandError, library_error
@@ -61,7 +62,7 @@ def _undecodable(value):
 
 # The libraries _libfc links, each with a control function that only the
 # built-in implementation exports.
-LIBRARIES = (("libfc.so", "fcemu_reset"), ("libfabPublic.so", "fabemu_reset"))
+LIBRARIES = ((_emulator.FLOW_CACHE, "fcemu_reset"), (_emulator.SWITCH_STORE, "fabemu_reset"))
 
 
 def _mapped_files():

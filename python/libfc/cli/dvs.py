@@ -13,7 +13,7 @@ import time
 
 import _libfc
 
-from .. import dvs
+from .. import _emulator, dvs
 from . import _output, _values
 from ._library import bad_input, switch_store_emulator
 
@@ -172,8 +172,8 @@ def show_alias(args: "argparse.Namespace") -> int:
 
 def _population_limits(lib):
     """The largest population the library makes, as it exports it."""
-    return {name: ctypes.c_uint.in_dll(lib, "fabemu_max_" + name).value
-            for name in ("switches", "ports_per_switch", "ports")}
+    return {name[len("fabemu_max_"):]: ctypes.c_uint.in_dll(lib, name).value
+            for name in _emulator.VALUES[_emulator.SWITCH_STORE]}
 
 
 def _run_cancellably(lib, call):
