@@ -11,6 +11,7 @@
 #include "fields/sequence.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "runtime/module_entry.hpp"
+#include "runtime/python_compat.hpp"
 #include "runtime/type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
@@ -56,7 +57,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "sequence", sequence::type()) ||
         !add_type(module, "record_base", record_base::type()) || !add_type(module, "flow_rows", flow_rows::type()) ||
         !add_type(module, "flow_text", flow_text::type()) ||
-        !add_type(module, "snapshot_lines", snapshot_lines::type())) {
+        !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
+        PyModule_AddIntConstant(module, "fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;
     }

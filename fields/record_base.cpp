@@ -12,7 +12,7 @@ int setattro(PyObject *obj, PyObject *name, PyObject *value) noexcept {
     // assignment, as object's would give it; found through the interpreter's
     // type attribute cache, this is shorter than object's general path.
     if (PyUnicode_CheckExact(name)) {
-        if (PyObject *descr = _PyType_Lookup(Py_TYPE(obj), name)) {
+        if (PyObject *descr = compat::cached_class_attribute(Py_TYPE(obj), name)) {
             if (descrsetfunc set = Py_TYPE(descr)->tp_descr_set) {
                 Py_INCREF(descr);  // the class may drop it while it runs
                 int rc = set(descr, obj, value);
