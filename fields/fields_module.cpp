@@ -58,7 +58,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "record_base", record_base::type()) || !add_type(module, "flow_rows", flow_rows::type()) ||
         !add_type(module, "flow_text", flow_text::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
-        PyModule_AddIntConstant(module, "fast_internals", LIBFC_FAST_INTERNALS) < 0) {
+        PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;
     }
