@@ -4,9 +4,8 @@
 // declarations and the companion's Flow objects are filled slot by slot. What
 // most readers of a flow never look at stays packed in bytes until it is
 // read: the addresses as their network-order bytes, which address() makes
-// ipaddress objects of (filled slot by slot, as their constructors would
-// fill them), and the action entities as one compact row, which entities()
-// turns into lists.
+// ipaddress objects of, and the action entities as one compact row, which
+// entities() turns into lists.
 
 #include "fields/flow_rows.hpp"
 
@@ -56,9 +55,6 @@ const char *const column_names[kColumns] = {
 // An ipaddress class whose instances are made here from their integer.
 struct AddressClass {
     PyTypeObject *type;
-#if LIBFC_FAST_INTERNALS
-    compat::AddressSlots slots;
-#endif
 };
 
 struct Shared;
@@ -87,16 +83,14 @@ PyObject *&slot(PyObject *obj, Py_ssize_t offset) {
 // filled in place (its __init__ is not run).
 PyObject *empty_instance(PyTypeObject *t) { return t->tp_alloc(t, 0); }
 
-// An address object around ip (a reference taken over).
+// An address object of ip (a reference taken over), made by the class's
+// constructor: the walk's readers and commands make none, so filling the
+// class's private slots directly saved nothing measurable.
 PyObject *address(const AddressClass &c, PyObject *ip) {
     if (!ip) return nullptr;
-#if LIBFC_FAST_INTERNALS
-    return compat::filled_address(c.type, c.slots, ip);
-#else
     PyObject *a = PyObject_CallOneArg(reinterpret_cast<PyObject *>(c.type), ip);
     Py_DECREF(ip);
     return a;
-#endif
 }
 
 std::uint64_t big_endian64(const unsigned char *b) {
@@ -595,31 +589,6 @@ bool slots_are_columns(PyTypeObject *flow_type) {
     return all;
 }
 
-#if LIBFC_FAST_INTERNALS
-// Whether an address made here equals, and prints as, the one the class's
-// constructor makes from the same integer: the check that filling the slots
-// is all the constructor does on this interpreter.
-bool made_as_constructed(const AddressClass &c, const char *integer_text) {
-    PyObject *integer = PyLong_FromString(integer_text, nullptr, 0);
-    if (!integer) return false;
-    PyObject *made = address(c, new_reference(integer));
-    PyObject *constructed = made ? PyObject_CallOneArg(reinterpret_cast<PyObject *>(c.type), integer) : nullptr;
-    PyObject *made_text = constructed ? PyObject_Str(made) : nullptr;
-    PyObject *constructed_text = made_text ? PyObject_Str(constructed) : nullptr;
-    int same = constructed_text ? PyObject_RichCompareBool(made, constructed, Py_EQ) : -1;
-    if (same == 1) same = PyUnicode_Compare(made_text, constructed_text) == 0;
-    Py_DECREF(integer);
-    Py_XDECREF(made);
-    Py_XDECREF(constructed);
-    Py_XDECREF(made_text);
-    Py_XDECREF(constructed_text);
-    if (same == 0 && !PyErr_Occurred())
-        PyErr_Format(PyExc_TypeError, "flow_rows: %.200s objects are not made by filling their slots",
-                     c.type->tp_name);
-    return same == 1;
-}
-#endif
-
 bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c) {
     PyObject *t = PyObject_GetAttrString(ipaddress, name);
     if (!t) return false;
@@ -629,13 +598,7 @@ bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c)
         return false;
     }
     c.type = reinterpret_cast<PyTypeObject *>(t);
-#if LIBFC_FAST_INTERNALS
-    c.slots.ip = slot_offset(c.type, "_ip", true);
-    c.slots.scope = c.slots.ip < 0 ? -1 : slot_offset(c.type, "_scope_id", false);
-    return c.slots.ip >= 0;
-#else
     return true;
-#endif
 }
 
 int traverse(PyObject *self, visitproc visit, void *arg) {
@@ -697,10 +660,6 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     PyObject *ipaddress = slots_are_columns(d->flow_type) ? PyImport_ImportModule("ipaddress") : nullptr;
     bool ready = ipaddress && learn_address_class(ipaddress, "IPv4Address", d->v4) &&
                  learn_address_class(ipaddress, "IPv6Address", d->v6);
-#if LIBFC_FAST_INTERNALS
-    ready = ready && made_as_constructed(d->v4, "0xc0a80a01") &&
-            made_as_constructed(d->v6, "0x20010db8000000000000000000000001");
-#endif
     Py_XDECREF(ipaddress);
     if (ready) return self;
     Py_DECREF(self);

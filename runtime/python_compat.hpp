@@ -45,20 +45,6 @@ inline int lookup_optional_attr(PyObject *obj, PyObject *name, PyObject **result
 #endif
 }
 
-// The attribute `name` of t as found through the interpreter's cache of
-// class attribute lookups, borrowed; null when no class defines it or when
-// only the general attribute path can tell (public builds). Sets no
-// exception. _PyType_Lookup is private on every version; checked 3.9-3.13.
-inline PyObject *cached_class_attribute(PyTypeObject *t, PyObject *name) {
-#if LIBFC_FAST_INTERNALS
-    return _PyType_Lookup(t, name);
-#else
-    (void)t;
-    (void)name;
-    return nullptr;
-#endif
-}
-
 // The attribute `name` found in the class dictionaries along t's MRO (what
 // attribute lookup on an instance consults first), as a borrowed reference;
 // null when no class defines it. Sets no exception. tp_mro and tp_dict are
@@ -162,6 +148,19 @@ inline const char *builtin_doc(PyObject *function) {
     return reinterpret_cast<PyCFunctionObject *>(function)->m_ml->ml_doc;
 }
 
+// Has calls of the class t go to call first, where the interpreter takes a
+// class's vectorcall entry (tp_vectorcall, read by type's own call from 3.9
+// on and left null by the class statement; checked 3.9-3.13). Elsewhere the
+// class keeps the interpreter's call, which runs __init__ as any class does.
+inline void route_class_calls(PyTypeObject *t, vectorcallfunc call) {
+#if LIBFC_FAST_INTERNALS
+    t->tp_vectorcall = call;
+#else
+    (void)t;
+    (void)call;
+#endif
+}
+
 // Holds off the collector's automatic runs while a loop that runs no Python
 // code makes many objects; true when it was running, so that
 // resume_collector() is due. PyGC_Disable is public from 3.10 on.
@@ -214,33 +213,6 @@ inline Py_ssize_t bytes_in_front(PyTypeObject *t) {
 // Where self keeps its instance dictionary (managed or at tp_dictoffset),
 // or null; _PyObject_GetDictPtr is private on every version.
 inline PyObject **instance_dict_slot(PyObject *self) { return _PyObject_GetDictPtr(self); }
-
-// An ipaddress.IPv4Address or IPv6Address made by filling its slots, as
-// its constructor from an integer fills them: "_ip", the integer, and for
-// IPv6 "_scope_id", None. ipaddress keeps them private; checked 3.9-3.13,
-// and checked again against the constructor when a decoder is made
-// (fields/flow_rows.cpp). A new object, or null; ip is taken over.
-struct AddressSlots {
-    Py_ssize_t ip;     // offset of _ip
-    Py_ssize_t scope;  // offset of _scope_id; -1 when the class has none
-};
-
-inline PyObject *filled_address(PyTypeObject *t, const AddressSlots &slots, PyObject *ip) {
-    PyObject *a = t->tp_alloc(t, 0);
-    if (!a) {
-        Py_DECREF(ip);
-        return nullptr;
-    }
-    auto slot = [a](Py_ssize_t offset) -> PyObject *& {
-        return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(a) + offset);
-    };
-    slot(slots.ip) = ip;
-    if (slots.scope >= 0) {
-        Py_INCREF(Py_None);
-        slot(slots.scope) = Py_None;
-    }
-    return a;
-}
 #endif
 
 }  // namespace compat
