@@ -99,30 +99,6 @@ inline void forget_cached_lookups(PyTypeObject *t) {
 #endif
 }
 
-// A new exception of type made with the argument tuple args, as type(*args)
-// makes it for the built-in exception types whose constructor and
-// initialiser are BaseException's (TypeError, ValueError, OverflowError and
-// the other plain ones): the object's fields are all empty but its
-// arguments. Other types are called, as every type is on public builds: the
-// shortcut relies on BaseException's constructor setting nothing but args,
-// checked 3.9-3.13.
-inline PyObject *new_exception(PyObject *type, PyObject *args) {
-#if !LIBFC_FAST_INTERNALS
-    return PyObject_Call(type, args, nullptr);
-#else
-    auto *t = reinterpret_cast<PyTypeObject *>(type);
-    static newfunc base_new = reinterpret_cast<PyTypeObject *>(PyExc_BaseException)->tp_new;
-    static initproc base_init = reinterpret_cast<PyTypeObject *>(PyExc_BaseException)->tp_init;
-    if (t->tp_new != base_new || t->tp_init != base_init) return PyObject_Call(type, args, nullptr);
-    PyObject *made = t->tp_alloc(t, 0);  // zero-filled: no dict, traceback, context or cause
-    if (made) {
-        Py_INCREF(args);
-        reinterpret_cast<PyBaseExceptionObject *>(made)->args = args;
-    }
-    return made;
-#endif
-}
-
 // t's attribute-cache version tag while it is valid, else 0. The tag changes
 // whenever an attribute of t or of a base changes, and is never reused.
 //   3.9-3.12: a modified class keeps its old tag number until it is given a
