@@ -124,10 +124,10 @@ inline const char *builtin_doc(PyObject *function) {
     return reinterpret_cast<PyCFunctionObject *>(function)->m_ml->ml_doc;
 }
 
-// Has calls of the class t go to call first, where the interpreter takes a
-// class's vectorcall entry (tp_vectorcall, read by type's own call from 3.9
-// on and left null by the class statement; checked 3.9-3.13). Elsewhere the
-// class keeps the interpreter's call, which runs __init__ as any class does.
+// Sends calls of the class t to call, through the class's vectorcall entry
+// (tp_vectorcall: left null by the class statement and taken by type's own
+// call when set; checked 3.9-3.13). Elsewhere the class keeps the
+// interpreter's call, which runs __init__ as for any class.
 inline void route_class_calls(PyTypeObject *t, vectorcallfunc call) {
 #if LIBFC_FAST_INTERNALS
     t->tp_vectorcall = call;
