@@ -13,6 +13,7 @@
 #include "fields/sequence.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "runtime/module_entry.hpp"
+#include "runtime/python_compat.hpp"
 #include "runtime/type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
@@ -60,7 +61,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "flow_text", flow_text::type()) ||
         !add_type(module, "ipfix_records", ipfix_records::type()) ||
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
-        !add_type(module, "snapshot_lines", snapshot_lines::type())) {
+        !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
+        PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;
     }

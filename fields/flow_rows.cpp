@@ -4,9 +4,8 @@
 // declarations and the companion's Flow objects are filled slot by slot. What
 // most readers of a flow never look at stays packed in bytes until it is
 // read: the addresses as their network-order bytes, which address() makes
-// ipaddress objects of (filled slot by slot, as their constructors would
-// fill them), and the action entities as one compact row, which entities()
-// turns into lists.
+// ipaddress objects of, and the action entities as one compact row, which
+// entities() turns into lists.
 
 #include "fields/flow_rows.hpp"
 
@@ -53,12 +52,9 @@ const char *const column_names[kColumns] = {
 #undef COLUMN_NAME
 };
 
-// An ipaddress class whose instances are made here: its "_ip" integer and,
-// for IPv6, "_scope_id" are all its constructor sets.
+// An ipaddress class whose instances are made here from their integer.
 struct AddressClass {
     PyTypeObject *type;
-    Py_ssize_t ip;     // slot offset of _ip
-    Py_ssize_t scope;  // slot offset of _scope_id; -1 when the class has none
 };
 
 struct Shared;
@@ -87,16 +83,13 @@ PyObject *&slot(PyObject *obj, Py_ssize_t offset) {
 // filled in place (its __init__ is not run).
 PyObject *empty_instance(PyTypeObject *t) { return t->tp_alloc(t, 0); }
 
-// An address object around ip (a reference taken over).
+// An address object of ip (a reference taken over), made by the class's
+// constructor: the walk's readers and commands make none, so filling the
+// class's private slots directly saved nothing measurable.
 PyObject *address(const AddressClass &c, PyObject *ip) {
     if (!ip) return nullptr;
-    PyObject *a = empty_instance(c.type);
-    if (!a) {
-        Py_DECREF(ip);
-        return nullptr;
-    }
-    slot(a, c.ip) = ip;
-    if (c.scope >= 0) slot(a, c.scope) = new_reference(Py_None);
+    PyObject *a = PyObject_CallOneArg(reinterpret_cast<PyObject *>(c.type), ip);
+    Py_DECREF(ip);
     return a;
 }
 
@@ -371,20 +364,6 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
     return nullptr;
 }
 
-bool suspend_collector() {
-#if PY_VERSION_HEX >= 0x030A0000
-    return PyGC_Disable() == 1;
-#else
-    return false;
-#endif
-}
-
-void resume_collector() {
-#if PY_VERSION_HEX >= 0x030A0000
-    PyGC_Enable();
-#endif
-}
-
 // A flow made here, in or out of the collector's view; it is the only
 // container among the objects made here (the rest are numbers, texts and
 // bytes). A whole answer's flows kept out of it while they wait in their page
@@ -451,7 +430,7 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     // Nothing in the loop runs Python code, so deferring the collector
     // until it ends changes nothing anyone can observe; it then collects once
     // the young objects a collection every few hundred allocations would.
-    bool collecting = suspend_collector();
+    bool collecting = compat::suspend_collector();
     PyObject *flows = list_of(count, [&](Py_ssize_t i) {
         if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
         return flow(d, entries + i * sizeof(Entry), now_ms, *shared);
@@ -459,7 +438,7 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     if (!d.shared) d.shared = shared.release();
     if (flows && untracked)
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(flows); ++i) set_tracked(PyList_GET_ITEM(flows, i), false);
-    if (collecting) resume_collector();
+    if (collecting) compat::resume_collector();
     return flows;
 }
 
@@ -610,29 +589,6 @@ bool slots_are_columns(PyTypeObject *flow_type) {
     return all;
 }
 
-// Whether an address made here equals, and prints as, the one the class's
-// constructor makes from the same integer: the check that filling the slots
-// is all the constructor does on this interpreter.
-bool made_as_constructed(const AddressClass &c, const char *integer_text) {
-    PyObject *integer = PyLong_FromString(integer_text, nullptr, 0);
-    if (!integer) return false;
-    PyObject *made = address(c, new_reference(integer));
-    PyObject *constructed = made ? PyObject_CallOneArg(reinterpret_cast<PyObject *>(c.type), integer) : nullptr;
-    PyObject *made_text = constructed ? PyObject_Str(made) : nullptr;
-    PyObject *constructed_text = made_text ? PyObject_Str(constructed) : nullptr;
-    int same = constructed_text ? PyObject_RichCompareBool(made, constructed, Py_EQ) : -1;
-    if (same == 1) same = PyUnicode_Compare(made_text, constructed_text) == 0;
-    Py_DECREF(integer);
-    Py_XDECREF(made);
-    Py_XDECREF(constructed);
-    Py_XDECREF(made_text);
-    Py_XDECREF(constructed_text);
-    if (same == 0 && !PyErr_Occurred())
-        PyErr_Format(PyExc_TypeError, "flow_rows: %.200s objects are not made by filling their slots",
-                     c.type->tp_name);
-    return same == 1;
-}
-
 bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c) {
     PyObject *t = PyObject_GetAttrString(ipaddress, name);
     if (!t) return false;
@@ -642,9 +598,7 @@ bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c)
         return false;
     }
     c.type = reinterpret_cast<PyTypeObject *>(t);
-    c.ip = slot_offset(c.type, "_ip", true);
-    c.scope = c.ip < 0 ? -1 : slot_offset(c.type, "_scope_id", false);
-    return c.ip >= 0;
+    return true;
 }
 
 int traverse(PyObject *self, visitproc visit, void *arg) {
@@ -705,9 +659,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     }
     PyObject *ipaddress = slots_are_columns(d->flow_type) ? PyImport_ImportModule("ipaddress") : nullptr;
     bool ready = ipaddress && learn_address_class(ipaddress, "IPv4Address", d->v4) &&
-                 learn_address_class(ipaddress, "IPv6Address", d->v6) &&
-                 made_as_constructed(d->v4, "0xc0a80a01") &&
-                 made_as_constructed(d->v6, "0x20010db8000000000000000000000001");
+                 learn_address_class(ipaddress, "IPv6Address", d->v6);
     Py_XDECREF(ipaddress);
     if (ready) return self;
     Py_DECREF(self);

@@ -3,18 +3,20 @@
 // interpreter keeps in front of the object) and handed out again zero-filled,
 // which is the state the interpreter's own allocation starts from. Kept
 // blocks are plain memory to the interpreter. A sanitized build keeps none,
-// so that a use after free stays visible.
+// so that a use after free stays visible. All of it rests on how the
+// interpreter lays out and tears down instances (runtime/python_compat.hpp):
+// where that is not known, classes keep the interpreter's own entries.
 
 #include "fields/instance_free_list.hpp"
 
+#include "runtime/python_compat.hpp"
 #include "runtime/type_cache.hpp"
-
-#include <structmember.h>
 
 #include <cstring>
 
 namespace instance_free_list {
 
+#if LIBFC_FAST_INTERNALS
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -22,17 +24,6 @@ constexpr int kKept = 0;
 #else
 constexpr int kKept = 64;
 #endif
-
-// Flags that put words of the instance in front of the collector's header
-// (an instance dictionary, a weak reference list), and 3.13's values stored
-// inside the instance, whose set-up is the interpreter's own.
-constexpr unsigned long kManagedWeakref = 1UL << 3;
-constexpr unsigned long kManagedDict = 1UL << 4;
-constexpr unsigned long kInlineValues = 1UL << 2;
-
-// The collector's header in front of every garbage-collected object: two
-// words on the interpreters this module builds for (3.9 on).
-constexpr Py_ssize_t kCollectorHeader = 2 * sizeof(void *);
 
 // One list per layout: instance size and bytes in front of the object.
 struct SizeClass {
@@ -44,19 +35,13 @@ struct SizeClass {
 constexpr int kClasses = 4;
 SizeClass classes[kClasses];
 
-Py_ssize_t front_bytes(PyTypeObject *t) {
-    Py_ssize_t front = kCollectorHeader;
-    if (t->tp_flags & (kManagedWeakref | kManagedDict)) front += 2 * sizeof(PyObject *);
-    return front;
-}
-
 SizeClass *class_of(Py_ssize_t size, Py_ssize_t front) {
     for (SizeClass &c : classes)
         if (c.size == size && c.front == front) return &c;
     return nullptr;
 }
 
-SizeClass *class_of_type(PyTypeObject *t) { return class_of(t->tp_basicsize, front_bytes(t)); }
+SizeClass *class_of_type(PyTypeObject *t) { return class_of(t->tp_basicsize, compat::bytes_in_front(t)); }
 
 PyObject *allocate_from(SizeClass *c, PyTypeObject *t, Py_ssize_t nitems) {
     if (!c || !c->count) return PyType_GenericAlloc(t, nitems);
@@ -129,7 +114,7 @@ PyTypeObject *base_of(PyTypeObject *t) {
 }
 
 bool has_dict(PyTypeObject *type, PyTypeObject *base) {
-    return (PyType_GetFlags(type) & kManagedDict) || (type->tp_dictoffset && !base->tp_dictoffset);
+    return (PyType_GetFlags(type) & compat::kManagedDictFlag) || (type->tp_dictoffset && !base->tp_dictoffset);
 }
 
 bool work_out(PyTypeObject *cls, Teardown *out) {
@@ -153,7 +138,7 @@ bool work_out(PyTypeObject *cls, Teardown *out) {
 }
 
 void release_dict(PyObject *self) {
-    PyObject **dict = _PyObject_GetDictPtr(self);
+    PyObject **dict = compat::instance_dict_slot(self);
     if (dict) Py_CLEAR(*dict);
 }
 
@@ -236,10 +221,10 @@ PyObject *allocate_in(const void *list, PyTypeObject *cls) {
 
 void adopt(PyTypeObject *cls) {
     unsigned long flags = PyType_GetFlags(cls);
-    if (!(flags & Py_TPFLAGS_HEAPTYPE) || !(flags & Py_TPFLAGS_HAVE_GC) || (flags & kInlineValues) ||
+    if (!(flags & Py_TPFLAGS_HEAPTYPE) || !(flags & Py_TPFLAGS_HAVE_GC) || (flags & compat::kInlineValuesFlag) ||
         cls->tp_itemsize != 0 || cls->tp_alloc != PyType_GenericAlloc || cls->tp_free != PyObject_GC_Del)
         return;
-    Py_ssize_t front = front_bytes(cls);
+    Py_ssize_t front = compat::bytes_in_front(cls);
     if (!class_of(cls->tp_basicsize, front)) {
         SizeClass *free_class = class_of(0, 0);
         if (!free_class) return;  // every list is taken by another layout
@@ -257,5 +242,12 @@ void adopt(PyTypeObject *cls) {
         if (work_out(cls, &t)) teardowns.store(cls, t);
     }
 }
+#else
+void adopt(PyTypeObject *) {}
+
+const void *list_of(PyTypeObject *) { return nullptr; }
+
+PyObject *allocate_in(const void *, PyTypeObject *cls) { return cls->tp_alloc(cls, 0); }
+#endif
 
 }  // namespace instance_free_list

@@ -8,19 +8,6 @@
 namespace record_base {
 
 int setattro(PyObject *obj, PyObject *name, PyObject *value) noexcept {
-    // A data descriptor of the class (every field, the "this" slot) takes the
-    // assignment, as object's would give it; found through the interpreter's
-    // type attribute cache, this is shorter than object's general path.
-    if (PyUnicode_CheckExact(name)) {
-        if (PyObject *descr = _PyType_Lookup(Py_TYPE(obj), name)) {
-            if (descrsetfunc set = Py_TYPE(descr)->tp_descr_set) {
-                Py_INCREF(descr);  // the class may drop it while it runs
-                int rc = set(descr, obj, value);
-                Py_DECREF(descr);
-                return rc;
-            }
-        }
-    }
     int rc = PyObject_GenericSetAttr(obj, name, value);
     if (rc == 0 || !PyUnicode_Check(name) || !PyErr_ExceptionMatches(PyExc_AttributeError)) return rc;
     // A name the class has (a read-only field, a method) keeps the refusal

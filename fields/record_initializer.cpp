@@ -162,7 +162,7 @@ PyObject *set_name(PyObject *op, PyObject *args) {
             self->this_offset = offset;
             // Calls of the class come here first (the entry is not inherited
             // by subclasses, which keep the interpreter's call).
-            reinterpret_cast<PyTypeObject *>(owner)->tp_vectorcall = construct;
+            compat::route_class_calls(reinterpret_cast<PyTypeObject *>(owner), construct);
             instance_free_list::adopt(reinterpret_cast<PyTypeObject *>(owner));
             self->instances = instance_free_list::list_of(reinterpret_cast<PyTypeObject *>(owner));
         }

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "python_compat.hpp"
 #include "type_cache.hpp"
 
 namespace errors {
@@ -71,7 +70,7 @@ PyObject *argument(int code, const char *method, int position, const char *ctype
     PyObject *args = refusal_args(code, method, position, ctype);
     if (!args) return nullptr;
     PyObject *type = type_for_code(code);
-    if (PyObject *exception = compat::new_exception(type, args)) {
+    if (PyObject *exception = PyObject_Call(type, args, nullptr)) {
         PyErr_SetObject(type, exception);
         Py_DECREF(exception);
     }

@@ -13,6 +13,9 @@
 # interpreters do (LIBFC_PASS=plain, tests/conftest.py); the sanitized pass
 # runs them all. Extra arguments go to pytest in the plain and sanitized passes.
 # LIBFC_VERSIONS="" skips the other interpreters.
+# The 3.9 pass is built with LIBFC_PUBLIC_API_ONLY: it tests the public paths
+# an interpreter outside 3.9-3.13 takes, while the plain, sanitized and 3.13
+# passes run the fast paths into the interpreter's internals.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The build tools first: the plain build runs while the packages the tests

@@ -3,9 +3,13 @@ instance-method helper, class registration, type matching between records,
 the global-variables object ``cvar`` and the module constants.
 """
 
+import os
+import sys
+
 import pytest
 
 import _libfc
+import _libfc_fields
 import libfc  # noqa: F401
 
 from _helpers import module_methods, run_python_ok
@@ -153,3 +157,11 @@ def test_status_codes_increase_from_failure_to_last_error():
     assert all(a < b for a, b in zip(codes, codes[1:]))
     assert CONSTANTS[first - 1] == "HYP_OK" and _libfc.HYP_OK == 0
     assert CONSTANTS[last + 1] == "HYP_GENERIC_LINUX_ERROR"
+
+
+# --- build ------------------------------------------------------------------------------
+
+def test_fast_paths_into_interpreter_internals_are_compiled_only_where_the_suite_runs_them():
+    # The version matrix marks the pass whose build took the public paths.
+    public_only = os.environ.get("LIBFC_PUBLIC_API_ONLY") == "ON"
+    assert _libfc_fields._fast_internals == (not public_only and (3, 9) <= sys.version_info[:2] <= (3, 13))
