@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "fields/flow_rows.hpp"
+#include "fields/snapshot_lines.hpp"
 
 namespace flow_text {
 
@@ -180,15 +181,18 @@ struct Flow {
     unsigned entities;
     std::uint64_t age_s;
 
-    Flow(const char *e, long long now_ms) : entry(e) {
+    // A snapshot's entry comes with its age as the snapshot says it.
+    Flow(const char *e, std::uint64_t age) : entry(e), age_s(age) {
         v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
         src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
         dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
         entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
-        // Whole seconds since created, as the decoder counts them.
+    }
+    // Whole seconds since created, as the decoder counts them.
+    static std::uint64_t age_at(const char *e, long long now_ms) {
         std::uint64_t created = LOAD(Entry, created, e);
-        age_s = created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
-                    ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
+        return created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
+                   ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
     }
     const char *entity(unsigned k) const { return FIELD_AT(Entry, actionEntity, entry) + k * sizeof(Entity); }
     static unsigned port_count(const char *entity) {
@@ -442,15 +446,25 @@ bool valid_rest(PyObject *rest) {
 
 // Runs each(flow) for every flow of the answer outside rest; the count of
 // them, or -1 with an exception.
+// An answer is a query's, or a snapshot_lines reader aimed at a chunk of
+// lines: its flows are those of the lines up to the first it cannot take
+// (rest does not apply to them).
 template <class Each>
 Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
     Py_ssize_t count = 0, shown = 0;
+    if (snapshot_lines::is_reader(answer)) {
+        std::uint64_t age_s;
+        for (const char *entry; (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
+            if (!each(Flow(entry, age_s))) return -1;
+        return shown;
+    }
     const char *entries = flow_rows::answer_entries(w.decoder, answer, count);
     if (!entries) return -1;
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i + flow_rows::kPrefetchAhead < count)
             flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
-        Flow f(entries + i * sizeof(Entry), now_ms);
+        const char *entry = entries + i * sizeof(Entry);
+        Flow f(entry, Flow::age_at(entry, now_ms));
         int keep = PyTuple_GET_SIZE(rest) ? outside(f, rest) : 1;
         if (keep < 0 || (keep && !each(f))) return -1;
         shown += keep;
@@ -583,7 +597,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
 PyMethodDef writer_methods[] = {
     {"json_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines)), METH_FASTCALL,
      "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
-     "(count, text): the answer's flows outside rest as JSON lines, each Flow.json_text() with its\n"
+     "(count, text): the answer's flows outside rest (or a snapshot_lines reader's aimed lines) as JSON lines, each Flow.json_text() with its\n"
      "opening brace replaced by opening."},
     {"table_cells", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_cells)), METH_FASTCALL,
      "table_cells(answer, now_ms, rest, /)\n--\n\n"

@@ -12,6 +12,7 @@ complete file from one cut short; gzip's own check catches damage."""
 import contextlib
 import gc
 import gzip
+import itertools
 import json
 import re
 import socket
@@ -24,6 +25,11 @@ from .. import _addresses, _cache, _metrics
 from .._flow import Flow, action_names
 from . import _output, _replace
 from ._library import CommandError
+
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Callable, Iterator, List, Optional, Tuple
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
@@ -261,21 +267,23 @@ _FLOW_SLOTS = {"src": "_source", "dst": "_destination", "ether_type": "ether", "
                "proto_name": None, "ether_type_name": None}
 
 
-def _fast_reader():
+def _fast_reader() -> "Any":
     """The C reader of flow lines, told FLOW_FIELDS' rules; None without
     the fields module.  It accepts only lines these rules accept, as the
     flows flow_of() makes, and stops at any other line, which the reader
-    below then reads itself."""
+    below then reads itself.  Aimed at lines, it is also an answer the
+    listing's C writer writes the flows of (see Snapshot.pages)."""
     try:
         from _libfc_fields import snapshot_lines
     except ImportError:
         return None
     rules = tuple((name, _FLOW_SLOTS.get(name, name), kind) for name, (_, _, kind) in FLOW_FIELDS.items())
     names = tuple(action_names(1 << bit)[0] for bit in range(64))
-    return snapshot_lines(Flow, names, rules, LINE_LIMIT, DEPTH_LIMIT).read
+    return snapshot_lines(Flow, names, rules, LINE_LIMIT, DEPTH_LIMIT)
 
 
-_read_lines = _fast_reader()
+_LINES = _fast_reader()
+_read_lines = _LINES.read if _LINES is not None else None
 CHUNK = 1 << 17  # decompressed bytes read at a time
 
 
@@ -474,35 +482,87 @@ class Snapshot:
                     return True
         return False
 
-    def _read(self):
-        flow_wrong, read_lines = _flow_wrong, _read_lines
+    def _read(self) -> "Iterator[Flow]":
+        read_lines = _read_lines
         while True:
             if read_lines is not None:
                 flows, self._at = read_lines(self._buffer, self._at)
-                self._line += len(flows)
-                self.read += len(flows)
+                self._took(len(flows))
                 if (yield from self._matching(flows)):
                     return
-                if (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
-                        and self._more()):
+                if self._more_whole_lines():
                     continue
-            line = self._next_line()
-            if line is None:
-                raise self._damaged("it ends after %d flows without its end line" % self.read, self._line + 1)
-            record = self._record(line)
-            if "end" in record:
-                break
-            if flow_wrong(record) is not None:
-                raise self._damaged(fault(record, FLOW_FIELDS, flow_wrong))
-            flow = flow_of(record)
-            self.read += 1
+            flow = self._checked_flow()
+            if flow is None:
+                return
             if (yield from self._matching((flow,))):
                 return
+
+    def _took(self, count: int) -> None:
+        """`count` lines the C reader took."""
+        self._line += count
+        self.read += count
+
+    def _more_whole_lines(self) -> bool:
+        """Whether more of the file was read because the buffer holds no
+        whole line: the C reader stopped for want of one, not at a line it
+        cannot take."""
+        return (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
+                and self._more())
+
+    def _checked_flow(self) -> "Optional[Flow]":
+        """The next line read and checked here: its Flow, or None after the
+        end line (which closes the file)."""
+        line = self._next_line()
+        if line is None:
+            raise self._damaged("it ends after %d flows without its end line" % self.read, self._line + 1)
+        record = self._record(line)
+        if "end" not in record:
+            if _flow_wrong(record) is not None:
+                raise self._damaged(fault(record, FLOW_FIELDS, _flow_wrong))
+            self.read += 1
+            return flow_of(record)
         if _end_wrong(record) is not None or record["flows"] != self.read:
             raise self._damaged("its end line does not close it (%d flows read)" % self.read)
         if self._next_line() is not None:
             raise self._damaged("a line after the end line")
         self.close()
+        return None
+
+    def pages(self, render: "Callable[[Any, int, Any], Tuple[int, Any]]",
+              flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+        """The snapshot for a writer that prints what it reads, as a walk's
+        pages are: ``render(answer, -1, ())`` writes the flows of the lines
+        the C reader takes, given the reader aimed at them as the answer
+        (see ``flow_text``), and ``flow_page(flows)`` those of the other
+        lines; each non-empty ``(count, page)`` is yielded.  With criteria
+        or a limit, every page is made of flows."""
+        self._flows = iter(())  # read here: count_rest() has nothing left
+        flows = self._read()
+        if _LINES is None or self._match is not _everything or self._limit is not None:
+            while True:
+                batch = list(itertools.islice(flows, CHUNK // 512))
+                if not batch:
+                    return
+                yield flow_page(batch)
+        aim, stopped = _LINES.aim, _LINES.stopped
+        while True:
+            aim(self._buffer, self._at)
+            try:
+                count, page = render(_LINES, -1, ())
+            finally:
+                self._at = stopped()
+            self._took(count)
+            if count:
+                self.total += count
+                yield count, page
+            if self._more_whole_lines():
+                continue
+            flow = self._checked_flow()
+            if flow is None:
+                return
+            self.total += 1
+            yield flow_page([flow])
 
     def __iter__(self):
         return self._flows
