@@ -165,7 +165,23 @@ bool is_mac(std::string_view t) {
     return true;
 }
 
+// An IPv4 address spelt as inet_ntop spells it (four numbers to 255 without
+// leading zeros): its bytes without the C library's formatted print.
+bool plain_ipv4(std::string_view t, unsigned char (&packed)[16]) {
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part && (at == t.size() || t[at++] != '.')) return false;
+        std::size_t start = at;
+        unsigned value = 0;
+        while (at < t.size() && at - start < 3 && t[at] >= '0' && t[at] <= '9') value = value * 10 + (t[at++] - '0');
+        if (at == start || value > 255 || (t[start] == '0' && at - start > 1)) return false;
+        packed[part] = static_cast<unsigned char>(value);
+    }
+    return at == t.size();
+}
+
 bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16]) {
+    if (!ipv6 && plain_ipv4(t, packed)) return true;
     char text[INET6_ADDRSTRLEN + 1];
     if (t.size() >= sizeof text) return false;
     std::memcpy(text, t.data(), t.size());
@@ -506,6 +522,8 @@ void put_mac(char *at, std::string_view text) {
 // A line's address as the writers would spell it: any other spelling is
 // left to the Python reader, which keeps a snapshot's text as it is.
 bool spelt_as_written(const Value &v, bool v6) {
+    unsigned char packed[16];
+    if (!v6) return plain_ipv4(v.text, packed);
     char text[INET6_ADDRSTRLEN];
     return inet_ntop(v6 ? AF_INET6 : AF_INET, v.packed, text, sizeof text) && v.text == text;
 }
