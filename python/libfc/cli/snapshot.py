@@ -9,6 +9,7 @@ counters), one object per flow as ``flows --json-lines`` writes it, and an
 end object that counts the flows.  The end object is how a reader tells a
 complete file from one cut short; gzip's own check catches damage."""
 
+import collections
 import contextlib
 import gc
 import gzip
@@ -29,7 +30,8 @@ from ._library import CommandError
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Iterator, List, Optional, Tuple
+    from concurrent.futures import Future
+    from typing import Any, BinaryIO, Callable, Deque, Iterable, Iterator, List, Optional, Tuple
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
@@ -54,7 +56,7 @@ def header(now=None):
             "options": _cache.options(), "tables": tables, "entries": entries, "stats": _cache.stats()}
 
 
-def save(path, flows=None):
+def save(path: str, flows: "Optional[Iterable[Flow]]" = None) -> int:
     """Writes the whole live cache (or `flows`) to `path`, through a
     temporary file beside it, so that a failed or interrupted save leaves no
     half-written snapshot under the name; returns the count of flows."""
@@ -63,7 +65,7 @@ def save(path, flows=None):
     start = header()
     count = 0
     with _replace.replacing(path) as temporary:
-        with gzip.open(temporary, "wb", compresslevel=3) as compressed, _Compressing(compressed) as out:
+        with open(temporary, "wb") as file, _Compressing(file) as out:
             _output.json_line(start, out)
             flows = _cache.flows() if flows is None else flows
             pages = getattr(flows, "pages", None)
@@ -82,46 +84,57 @@ def save(path, flows=None):
 
 
 class _Compressing:
-    """Text written to a binary file by a thread of its own. zlib lets go
-    of the interpreter while it compresses, so the lines of a save are made
-    while the ones before them are compressed: a save takes about the longer
-    of the two, not their sum. A failure of the file is raised by the next
-    write or at the end; at most a few answers' text waits in between."""
+    """Text written to a binary file as gzip, a piece of about PIECE bytes
+    at a time, each piece a gzip member of its own (gzip reads members one
+    after the other as one stream) compressed by one of a few threads.
+    zlib lets go of the interpreter while it compresses, so the pieces are
+    compressed side by side while the next answers' lines are made: a save
+    takes about the longest of these, not their sum. The members are
+    written in order; a failure is raised by a later write or at the end."""
 
-    def __init__(self, out):
-        import queue
-        import threading
+    PIECE = 1 << 20
+    LEVEL = 3  # beyond it, the file shrinks by a little and the save slows by a lot
+
+    def __init__(self, out: "BinaryIO") -> None:
+        import concurrent.futures
+        import os
 
         self.out = out
-        self.error = None
-        self.waiting = queue.Queue(maxsize=4)
-        self.thread = threading.Thread(target=self._run, name="libfc-snapshot-writer", daemon=True)
-        self.thread.start()
+        self.workers = max(1, min(4, os.cpu_count() or 1))
+        self.pool = concurrent.futures.ThreadPoolExecutor(self.workers, thread_name_prefix="libfc-snapshot-writer")
+        self.text: "List[str]" = []
+        self.size = 0
+        self.members: "Deque[Future[bytes]]" = collections.deque()
 
-    def _run(self):
-        while True:
-            chunk = self.waiting.get()
-            if chunk is None:
-                return
-            if self.error is None:  # after a failure it only drains, so no writer waits for it
-                try:
-                    self.out.write(chunk)
-                except BaseException as error:
-                    self.error = error
+    def write(self, text: str) -> None:
+        self.text.append(text)
+        self.size += len(text)
+        if self.size >= self.PIECE:
+            self._compress()
 
-    def write(self, text):
-        if self.error is not None:
-            raise self.error
-        self.waiting.put(text.encode("utf-8"))
+    def _compress(self) -> None:
+        piece = "".join(self.text).encode("utf-8")
+        self.text, self.size = [], 0
+        self.members.append(self.pool.submit(zlib.compress, piece, self.LEVEL, 31))  # wbits 31: a gzip member
+        # Each thread with a piece to compress and one waiting: enough to
+        # keep them busy, few enough to hold little text.
+        while len(self.members) > 2 * self.workers or self.members and self.members[0].done():
+            self.out.write(self.members.popleft().result())
 
-    def __enter__(self):
+    def __enter__(self) -> "_Compressing":
         return self
 
-    def __exit__(self, *failure):
-        self.waiting.put(None)
-        self.thread.join()
-        if self.error is not None and failure[0] is None:
-            raise self.error
+    def __exit__(self, *failure: object) -> None:
+        try:
+            if failure[0] is None:
+                if self.text or not self.members:
+                    self._compress()
+                while self.members:
+                    self.out.write(self.members.popleft().result())
+        finally:
+            for member in self.members:
+                member.cancel()
+            self.pool.shutdown(wait=True)
 
 
 # ---- reading ---------------------------------------------------------------------
