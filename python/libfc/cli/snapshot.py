@@ -360,6 +360,59 @@ def holding_every_flow(paths):
         raise CommandError("%s: not enough memory to hold every flow" % " and ".join(paths)) from None
 
 
+class _ReadAhead:
+    """A file's read1(CHUNK) calls made ahead by a thread of its own: zlib
+    lets go of the interpreter while it decompresses, so the next chunks
+    are decompressed while the ones before them are read. A failure is
+    raised by the read1() that reaches it; after the end, read1() gives
+    b"" again and again, as a file's does."""
+
+    AHEAD = 8  # chunks
+
+    def __init__(self, file: "gzip.GzipFile") -> None:
+        import queue
+        import threading
+
+        self.file = file
+        self.ended = False
+        self.closing = False
+        self.chunks: "queue.Queue[Any]" = queue.Queue(self.AHEAD)
+        self.thread = threading.Thread(target=self._run, name="libfc-snapshot-reader", daemon=True)
+        self.thread.start()
+
+    def _run(self) -> None:
+        while not self.closing:
+            try:
+                chunk = self.file.read1(CHUNK)
+            except BaseException as error:  # handed to the reader, in order
+                self.chunks.put(error)
+                return
+            self.chunks.put(chunk)
+            if not chunk:
+                return
+
+    def read1(self, size: int) -> bytes:
+        if self.ended:
+            return b""
+        chunk = self.chunks.get()
+        if isinstance(chunk, BaseException):
+            self.ended = True
+            raise chunk
+        self.ended = not chunk
+        return chunk
+
+    def close(self) -> None:
+        import queue
+
+        self.closing = True
+        while self.thread.is_alive():  # a put it waits in is let through
+            try:
+                self.chunks.get(timeout=0.05)
+            except queue.Empty:
+                pass
+        self.file.close()
+
+
 class Snapshot:
     """A snapshot file opened for reading: ``header`` is read at once, the
     flows are read by iterating (once), each a ``Flow``, keeping only those
@@ -381,7 +434,7 @@ class Snapshot:
         self.read = 0
         self._match = matcher(criteria or {})
         try:
-            self._file = gzip.open(path, "rb")
+            self._file = _ReadAhead(gzip.open(path, "rb"))
         except OSError as error:
             raise CommandError("%s: %s" % (path, error.strerror or error)) from None
         self._line = 0
