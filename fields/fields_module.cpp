@@ -4,6 +4,7 @@
 // _libfc's pointer objects carry.
 
 #include "fields/field_descriptor.hpp"
+#include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/flow_text.hpp"
 #include "fields/record_base.hpp"
@@ -56,7 +57,8 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "sequence", sequence::type()) ||
         !add_type(module, "record_base", record_base::type()) || !add_type(module, "flow_rows", flow_rows::type()) ||
         !add_type(module, "flow_text", flow_text::type()) ||
-        !add_type(module, "snapshot_lines", snapshot_lines::type())) {
+        !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
+        !add_type(module, "flow_diff", flow_diff::type())) {
         Py_DECREF(module);
         return nullptr;
     }

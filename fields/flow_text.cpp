@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/snapshot_lines.hpp"
 
@@ -533,6 +534,38 @@ PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     return counted(count, rows);
 }
 
+// What a diff keeps of a flow (flow_diff::Seen).
+flow_diff::Seen seen_of(const Flow &f) {
+    const char *e = f.entry;
+    flow_diff::Seen s{};
+    s.table = LOAD(Entry, tblId, e);
+    s.id = LOAD(Entry, flowId, e);
+    s.packets = LOAD(Entry, pktCount, e);
+    s.port = LOAD(Entry, fkey.portID, e);
+    s.vni = LOAD(Entry, fkey.vni, e);
+    s.proto = LOAD(Entry, fkey.proto, e);
+    s.ipv6 = f.v6;
+    std::memcpy(s.src, f.src, f.v6 ? 16 : 4);
+    std::memcpy(s.dst, f.dst, f.v6 ? 16 : 4);
+    return s;
+}
+
+// writer.seen(answer, now_ms, rest): (count, bytes of flow_diff.Seen records).
+PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
+    if (n != 3 || PyErr_Occurred() || !valid_rest(args[2])) return refuse_arguments("seen", "answer, now_ms, rest");
+    const Writer &w = *reinterpret_cast<Writer *>(self);
+    Text out;
+    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+        flow_diff::Seen s = seen_of(f);
+        out.append(reinterpret_cast<const char *>(&s), sizeof s);
+        return true;
+    });
+    if (count < 0) return nullptr;
+    if (out.failed()) return PyErr_NoMemory();
+    return counted(count, PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+}
+
 bool read_layout(PyObject *layout, Layout &l) {
     PyObject *kept, *width, *numeric, *shrink, *ellipsis;
     if (!PyArg_ParseTuple(layout, "O!O!O!O!nU:table_lines", &PyTuple_Type, &kept, &PyList_Type, &width,
@@ -606,6 +639,9 @@ PyMethodDef writer_methods[] = {
      "table_lines(answer, now_ms, rest, layout, /)\n--\n\n"
      "(count, text): the flows listing's finished lines of the answer's flows outside rest, laid out\n"
      "by (kept, widths, numeric, shrink, limit, ellipsis); widths widened in place."},
+    {"seen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(seen)), METH_FASTCALL,
+     "seen(answer, now_ms, rest, /)\n--\n\n"
+     "(count, records): what a diff keeps of the answer's flows outside rest, as flow_diff's Seen records."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -367,7 +367,7 @@ class _ReadAhead:
     raised by the read1() that reaches it; after the end, read1() gives
     b"" again and again, as a file's does."""
 
-    AHEAD = 8  # chunks
+    AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
 
     def __init__(self, file: "gzip.GzipFile") -> None:
         import queue
@@ -682,8 +682,14 @@ class LiveCache:
         self.header = header()
         self.time = self.header["time"]
 
-    def __iter__(self):
+    def __iter__(self) -> "Iterator[Flow]":
         return iter(_cache.flows())
+
+    def pages(self, render: "Callable[[Any, int, Any], Tuple[int, Any]]",
+              flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+        """A walk's pages (see Snapshot.pages); its flows are all the C
+        writer's, so flow_page is never called."""
+        return _cache.flows().pages(render)
 
 
 def source(name):
