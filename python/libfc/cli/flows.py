@@ -24,7 +24,7 @@ from ._library import bad_input
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any, Callable, Iterator, List, Tuple
+    from typing import Any, Callable, Iterator, List, Optional, Tuple
 
     from .._flow import Flow
 
@@ -223,7 +223,7 @@ def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[
         yield count, page
 
 
-def _listing(args, rate):
+def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optional[float]]]") -> int:
     chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
     if args.from_file is not None:
         stop = args.limit if args.sort is None and args.top is None else None

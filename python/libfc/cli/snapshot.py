@@ -83,6 +83,11 @@ def save(path: str, flows: "Optional[Iterable[Flow]]" = None) -> int:
     return count
 
 
+def _gzip_member(data: bytes, level: int) -> bytes:
+    packer = zlib.compressobj(level, zlib.DEFLATED, 31)  # 31: a gzip header and trailer around the data
+    return packer.compress(data) + packer.flush()
+
+
 class _Compressing:
     """Text written to a binary file as gzip, a piece of about PIECE bytes
     at a time, each piece a gzip member of its own (gzip reads members one
@@ -115,7 +120,7 @@ class _Compressing:
     def _compress(self) -> None:
         piece = "".join(self.text).encode("utf-8")
         self.text, self.size = [], 0
-        self.members.append(self.pool.submit(zlib.compress, piece, self.LEVEL, 31))  # wbits 31: a gzip member
+        self.members.append(self.pool.submit(_gzip_member, piece, self.LEVEL))
         # Each thread with a piece to compress and one waiting: enough to
         # keep them busy, few enough to hold little text.
         while len(self.members) > 2 * self.workers or self.members and self.members[0].done():
