@@ -102,8 +102,9 @@ class Text {
     Text &operator=(const Text &) = delete;
     ~Text() { std::free(data_); }
 
+    // Nothing to add leaves an empty text without memory (memcpy and memset take no null).
     void append(const char *from, std::size_t n) {
-        if (size_ + n > capacity_ && !grow(n)) return;
+        if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
         std::memcpy(data_ + size_, from, n);
         size_ += n;
     }
@@ -116,7 +117,7 @@ class Text {
         return *this;
     }
     void pad(std::size_t n) {
-        if (size_ + n > capacity_ && !grow(n)) return;
+        if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
         std::memset(data_ + size_, ' ', n);
         size_ += n;
     }
