@@ -15,8 +15,10 @@ import gc
 import gzip
 import itertools
 import json
+import queue
 import re
 import socket
+import threading
 import time
 import zlib
 
@@ -368,27 +370,26 @@ def holding_every_flow(paths):
 class _ReadAhead:
     """A file's read1(CHUNK) calls made ahead by a thread of its own: zlib
     lets go of the interpreter while it decompresses, so the next chunks
-    are decompressed while the ones before them are read. A failure is
-    raised by the read1() that reaches it; after the end, read1() gives
-    b"" again and again, as a file's does."""
+    are decompressed while the ones before them are read. The first reads
+    are the caller's own, so a small file (or a listing cut short) starts
+    no thread. A failure is raised by the read1() that reaches it; after
+    the end, read1() gives b"" again and again, as a file's does."""
 
     AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
+    OWN_READS = 2
 
     def __init__(self, file: "gzip.GzipFile") -> None:
-        import queue
-        import threading
-
         self.file = file
+        self.reads = 0
         self.ended = False
         self.closing = False
+        self.thread: "Optional[threading.Thread]" = None
         self.chunks: "queue.Queue[Any]" = queue.Queue(self.AHEAD)
-        self.thread = threading.Thread(target=self._run, name="libfc-snapshot-reader", daemon=True)
-        self.thread.start()
 
-    def _run(self) -> None:
+    def _run(self, size: int) -> None:
         while not self.closing:
             try:
-                chunk = self.file.read1(CHUNK)
+                chunk = self.file.read1(size)
             except BaseException as error:  # handed to the reader, in order
                 self.chunks.put(error)
                 return
@@ -399,6 +400,15 @@ class _ReadAhead:
     def read1(self, size: int) -> bytes:
         if self.ended:
             return b""
+        if self.thread is None:
+            self.reads += 1
+            if self.reads <= self.OWN_READS:
+                chunk = self.file.read1(size)
+                self.ended = not chunk
+                return chunk
+            self.thread = threading.Thread(target=self._run, args=(size,), name="libfc-snapshot-reader",
+                                           daemon=True)
+            self.thread.start()
         chunk = self.chunks.get()
         if isinstance(chunk, BaseException):
             self.ended = True
@@ -407,10 +417,8 @@ class _ReadAhead:
         return chunk
 
     def close(self) -> None:
-        import queue
-
         self.closing = True
-        while self.thread.is_alive():  # a put it waits in is let through
+        while self.thread is not None and self.thread.is_alive():  # a put it waits in is let through
             try:
                 self.chunks.get(timeout=0.05)
             except queue.Empty:
