@@ -13,7 +13,7 @@ from . import _output, _values, snapshot
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any, Dict, Iterator, List, Optional, Tuple
+    from typing import Any, Dict, Iterable, Iterator, List, Optional, Tuple
 
     from .._flow import Flow
 
@@ -58,7 +58,7 @@ class Flows:
         self.addresses = bytearray()  # source and destination, ADDRESS bytes each
         self.starts, self.runs = array.array("I"), {}  # where each run starts; hash table -> its runs
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.ids)
 
     def add(self, flow, key):
@@ -84,7 +84,7 @@ class Flows:
         return Seen(self.ids[i], self.ports[i], self.vnis[i], self.protos[i], _text(bytes(both[start:start + size])),
                     _text(bytes(both[start + ADDRESS:start + ADDRESS + size])), self.tables[i], self.packets[i])
 
-    def by_id(self, table):
+    def by_id(self, table: int) -> "Dict[int, int]":
         """Flow id -> position, for the flows of one hash table."""
         found, starts = {}, self.starts
         for run in self.runs.get(table, ()):
@@ -93,7 +93,7 @@ class Flows:
         return found
 
 
-def key_of(flow):
+def key_of(flow: "Flow") -> "Tuple[int, int, int, int, bytes]":
     """What besides its id and table makes two reads the same flow."""
     pad = ADDRESS - (16 if flow.ipv6 else 4)
     both = _packed(flow._source) + bytes(pad) + _packed(flow._destination) + bytes(pad)
@@ -103,13 +103,14 @@ def key_of(flow):
 class Listed:
     """The changes listed, in order, each made as it is gone through."""
 
-    def __init__(self, order, earlier, later, deltas, elapsed):
+    def __init__(self, order: "List[int]", earlier: Flows, later: Flows, deltas: "array.array[int]",
+                 elapsed: "Optional[float]") -> None:
         self.order, self.earlier, self.later, self.deltas, self.elapsed = order, earlier, later, deltas, elapsed
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.order)
 
-    def __iter__(self):
+    def __iter__(self) -> "Iterator[Tuple[str, Seen, int, Optional[float]]]":
         mask, elapsed = (1 << POSITION_BITS) - 1, self.elapsed
         rated = elapsed is not None and elapsed > 0
         for key in self.order:
@@ -121,7 +122,8 @@ class Listed:
             yield KIND_NAMES[change], seen, delta, delta / elapsed if rated else None
 
 
-def compare(before, after, elapsed, unchanged=False):
+def compare(before: "Iterable[Flow]", after: "Iterable[Flow]", elapsed: "Optional[float]",
+            unchanged: bool = False) -> "Tuple[Listed, Dict[str, int]]":
     """(change, Seen, packet delta, packets per second) in id order for
     every flow that is only in `after` ("appeared"), only in `before`
     ("left", its last count) or in both with another packet count
@@ -195,6 +197,11 @@ def _seen_pages(source: "Any", writer: "Any") -> "Iterator[bytes]":
 class Compared:
     """The changes the C comparison listed, in order, each made as it is
     gone through (see Listed)."""
+
+    listed: bytes
+    earlier: bytearray
+    later: bytes
+    elapsed: "Optional[float]"
 
     def __init__(self, listed: bytes, earlier: bytearray, later: bytes, elapsed: "Optional[float]") -> None:
         self.listed, self.earlier, self.later, self.elapsed = listed, earlier, later, elapsed

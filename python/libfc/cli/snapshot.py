@@ -33,7 +33,7 @@ from ._library import CommandError
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from concurrent.futures import Future
-    from typing import Any, BinaryIO, Callable, Deque, Iterable, Iterator, List, Optional, Tuple
+    from typing import Any, BinaryIO, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
@@ -43,13 +43,13 @@ _pton, _AF_INET, _AF_INET6 = socket.inet_pton, socket.AF_INET, socket.AF_INET6
 
 # ---- writing ---------------------------------------------------------------------
 
-def cache_size():
+def cache_size() -> "Tuple[int, int]":
     """(tables, entries) of the live cache, from the hash statistics."""
     tables = _metrics.tables(_cache.hash_stats())
     return len(tables), sum(table["capacity"] for table in tables)
 
 
-def header(now=None):
+def header(now: "Optional[float]" = None) -> "Dict[str, Any]":
     """The header of a snapshot of the live cache taken now."""
     now = time.time() if now is None else now
     tables, entries = cache_size()
@@ -257,7 +257,7 @@ HEADER_FIELDS = {
 END_FIELDS = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
 
 
-def _first_wrong(fields):
+def _first_wrong(fields: "Dict[str, Any]") -> "Callable[[Dict[str, Any]], Optional[str]]":
     """The tests of `fields` made one function, compiled once (a line of a
     million-flow snapshot cannot afford a call per field): it gives the
     name of the first field that fails or is missing, or None."""
@@ -270,7 +270,8 @@ def _first_wrong(fields):
     return namespace["first_wrong"]
 
 
-def fault(record, fields, first_wrong):
+def fault(record: "Dict[str, Any]", fields: "Dict[str, Any]",
+          first_wrong: "Callable[[Dict[str, Any]], Optional[str]]") -> "Optional[str]":
     """What is wrong with a decoded line, or None."""
     name = first_wrong(record)
     if name is None:
@@ -307,7 +308,7 @@ _read_lines = _LINES.read if _LINES is not None else None
 CHUNK = 1 << 17  # decompressed bytes read at a time
 
 
-def flow_of(record):
+def flow_of(record: "Dict[str, Any]") -> Flow:
     """A Flow from one flow object of a snapshot, checked by fault()."""
     r = record
     entities = [(entity["actions"], entity["dst_ports"]) for entity in r["entities"]]
@@ -325,7 +326,7 @@ _decode = json.JSONDecoder(parse_constant=_no_constant).decode
 _structure = re.compile(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[\]{}]').finditer
 
 
-def too_deep(line):
+def too_deep(line: str) -> bool:
     """Whether a line nests more than DEPTH_LIMIT deep, told before it is
     decoded; a line with few brackets is told by counting them."""
     if line.count("[") + line.count("{") <= DEPTH_LIMIT:
@@ -378,7 +379,7 @@ class _ReadAhead:
     AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
     OWN_READS = 2
 
-    def __init__(self, file: "gzip.GzipFile") -> None:
+    def __init__(self, file: "Any") -> None:  # a gzip file opened for reading
         self.file = file
         self.reads = 0
         self.ended = False
@@ -439,12 +440,12 @@ class Snapshot:
     after it (the end line too) are not read, so neither checked nor
     counted."""
 
-    def __init__(self, path, criteria=None, limit=None):
+    def __init__(self, path: "Any", criteria: "Optional[Dict[str, Any]]" = None, limit: "Optional[int]" = None) -> None:
         self.path = path
         self._limit = limit
         self.unreachable = 0
-        self.total = 0
-        self.read = 0
+        self.total: int = 0
+        self.read: int = 0
         self._match = matcher(criteria or {})
         try:
             self._file = _ReadAhead(gzip.open(path, "rb"))
@@ -454,9 +455,9 @@ class Snapshot:
         # What has been decompressed and not yet read, from _at on; a failure
         # to read more is told at the line it cuts.
         self._buffer, self._at, self._failure = b"", 0, None
-        self.header = self._header()
-        self.time = self.header["time"]
-        self._flows = self._read()
+        self.header: "Dict[str, Any]" = self._header()
+        self.time: float = self.header["time"]
+        self._flows: "Iterator[Flow]" = self._read()
 
     def _header(self):
         first = self._next_line()
@@ -643,26 +644,26 @@ class Snapshot:
             self.total += 1
             yield flow_page([flow])
 
-    def __iter__(self):
+    def __iter__(self) -> "Iterator[Flow]":
         return self._flows
 
-    def __next__(self):
+    def __next__(self) -> Flow:
         return next(self._flows)
 
-    def count_rest(self):
+    def count_rest(self) -> None:
         """Reads the flows not yet read, only to count the matching ones."""
         for _ in self._flows:
             pass
 
-    def close(self):
+    def close(self) -> None:
         self._file.close()
 
 
-def _everything(flow):
+def _everything(flow: Flow) -> bool:
     return True
 
 
-def matcher(criteria):
+def matcher(criteria: "Dict[str, Any]") -> "Callable[[Flow], bool]":
     """A predicate on Flow for FC_GetFlows criteria (see ``_walk.FIELDS``):
     the same matches the library makes, zero or no value being a wildcard."""
     tests = []
@@ -690,10 +691,10 @@ def matcher(criteria):
 class LiveCache:
     """The live cache read now, in the shape of a Snapshot."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.path = "live"
-        self.header = header()
-        self.time = self.header["time"]
+        self.header: "Dict[str, Any]" = header()
+        self.time: float = self.header["time"]
 
     def __iter__(self) -> "Iterator[Flow]":
         return iter(_cache.flows())
@@ -705,7 +706,7 @@ class LiveCache:
         return _cache.flows().pages(render)
 
 
-def source(name):
+def source(name: str) -> "Union[Snapshot, LiveCache]":
     """A snapshot file, or the live cache for ``-`` and ``live``."""
     return LiveCache() if name in LIVE else Snapshot(name)
 
