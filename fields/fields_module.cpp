@@ -4,6 +4,7 @@
 // _libfc's pointer objects carry.
 
 #include "fields/field_descriptor.hpp"
+#include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/flow_text.hpp"
 #include "fields/ipfix_records.hpp"
@@ -62,6 +63,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "ipfix_records", ipfix_records::type()) ||
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
+        !add_type(module, "flow_diff", flow_diff::type()) ||
         PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;
