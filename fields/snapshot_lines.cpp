@@ -417,9 +417,7 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
     bool failed = false;
     // Nothing in the loop runs Python code, so deferring the collector until
     // it ends changes nothing anyone can observe (as in flow_rows).
-#if PY_VERSION_HEX >= 0x030A0000
-    bool collecting = PyGC_Disable() == 1;
-#endif
+    bool collecting = compat::suspend_collector();
     while (at != end) {
         const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
         if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, values)) break;
@@ -432,9 +430,7 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
         Py_DECREF(made);
         at = line_end + 1;
     }
-#if PY_VERSION_HEX >= 0x030A0000
-    if (collecting) PyGC_Enable();
-#endif
+    if (collecting) compat::resume_collector();
     PyMem_Free(values);
     if (failed) {
         Py_DECREF(flows);
