@@ -160,8 +160,7 @@ def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(model, m
 
 
 @pytest.mark.parametrize("at", range(len(top.FLOW_COLUMNS)))
-def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flow_cache, monkeypatch, at):
-    monkeypatch.setattr(top, "SORT_CHUNK", 64)  # every row: sorted runs, merged
+def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flow_cache, at):
     sort, reverse, field = top.FLOW_COLUMNS[at].name, at % 2 == 1, list(top.GROUP_FIELDS)[at % len(top.GROUP_FIELDS)]
     model, traffic = top.Model(), builtin_library("libfc.so").fcemu_traffic
     for seed in (3, 4):  # the second read: some flows again with more packets, some new

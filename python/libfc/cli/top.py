@@ -27,6 +27,8 @@ import sys
 import threading
 import time
 
+from _libfc_fields import top_lines, top_order, top_widths
+
 from .. import _cache
 from .._flow import _address_bytes as _packed, _address_text as _text
 from . import _output, _values, snapshot
@@ -92,6 +94,11 @@ class Table:
     def __len__(self):
         return len(self.ids)
 
+    def columns(self):
+        """The columns the C rows writer reads, in the order it takes them."""
+        return (self.ids, self.packets, self.deltas, self.ports, self.vnis, self.actions, self.protos, self.ipv6,
+                self.ages, self.expires, self.addresses, self.address_at)
+
     def address(self, index, which):
         size = 16 if self.ipv6[index] else 4
         start = self.address_at[index] + which * size
@@ -123,36 +130,6 @@ class Table:
         for first, end in self.runs.get(table, ()):
             found.update(zip(self.ids[first:end], range(first, end)))
         return found
-
-    @property
-    def position_bits(self):
-        return len(self).bit_length()
-
-    def sort_key(self, column):
-        """The order of a column's values as one integer a position: the
-        value, then the flow id (as ``ordered`` sorts rows), then the
-        position itself, which a sort of plain integers hands back; each in
-        as few bits as this read's values need, as a million of them are
-        held to sort a frame of every flow."""
-        ids, id_bits, position_bits = self.ids, max(self.ids, default=0).bit_length(), self.position_bits
-        if column.index in (SRC, DST):
-            which, ipv6, addresses, address_at = column.index - SRC, self.ipv6, self.addresses, self.address_at
-
-            def value(i):
-                if ipv6[i]:
-                    start = address_at[i] + which * 16
-                    return 1 << 128 | int.from_bytes(addresses[start:start + 16], "big")
-                start = address_at[i] + which * 4
-                return int.from_bytes(addresses[start:start + 4], "big")
-        elif column.index == ACTIONS:
-            rank = {index: place for place, index in enumerate(
-                sorted(range(len(_action_texts)), key=_action_texts.__getitem__))}
-            value = lambda i: rank[self.actions[i]]  # noqa: E731
-        else:
-            values = self._COLUMNS[column.index](self)
-            offset = -min(min(values, default=0), 0)
-            value = lambda i: values[i] + offset  # noqa: E731
-        return lambda i: (value(i) << id_bits | ids[i]) << position_bits | i
 
     _COLUMNS = {ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
                 PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages,
@@ -300,38 +277,18 @@ def file_reading(path, previous=None):
     return Reading(opened, sample, previous)
 
 
-SORT_CHUNK = 1 << 17  # sort keys sorted at a time, then kept in 8 bytes each where they fit
-
-
 class Rows:
-    """Rows of a read in a given order, made as they are gone through: the
-    order is runs of sort keys (Table.sort_key), each run in order, merged
-    as they are gone through."""
+    """Rows of a read in a given order, made only as they are gone through
+    (the table's lines are written from the positions without them)."""
 
-    def __init__(self, table, runs, descending=False):
-        self.table, self.runs, self.descending = table, runs, descending
+    def __init__(self, table, positions):
+        self.table, self.positions = table, positions
 
     def __len__(self):
-        return sum(map(len, self.runs))
+        return len(self.positions)
 
     def __iter__(self):
-        keys = self.runs[0] if len(self.runs) == 1 else heapq.merge(*self.runs, reverse=self.descending)
-        return map(self.table.row, self._positions(keys))
-
-    def _positions(self, keys):
-        mask = (1 << self.table.position_bits) - 1
-        return (key & mask for key in keys)
-
-    def distinct(self, index, chunk=1 << 16):
-        """The different values the rows hold at `index`, some rows at a
-        time: a column's width is the widest text of these, so no row need
-        be made for it."""
-        values, positions = self.table.values(index), self._positions(itertools.chain.from_iterable(self.runs))
-        while True:
-            some = set(map(values, itertools.islice(positions, chunk)))
-            if not some:
-                return
-            yield from some
+        return map(self.table.row, self.positions)
 
 
 class Model:
@@ -404,22 +361,18 @@ class Model:
 
 def ordered_positions(table, positions, column, reverse, count=None):
     """The rows at `positions` of a read in the order ``ordered`` gives
-    them; only the first `count` when given (without sorting all of them),
-    each row made only as it is gone through."""
-    descending = column.numeric != reverse
-    keys = map(table.sort_key(column), positions)
-    if count is not None and count < len(positions):
-        pick = heapq.nlargest if descending else heapq.nsmallest
-        return Rows(table, [pick(count, keys)])
-    runs = []
-    while True:
-        run = sorted(itertools.islice(keys, SORT_CHUNK), reverse=descending)
-        if not run:
-            return Rows(table, runs or [[]], descending)
-        try:
-            runs.append(array.array("Q", run))
-        except OverflowError:  # addresses' keys are wider
-            runs.append(run)
+    them; only the first `count` when given, picked without sorting the
+    rest."""
+    order = array.array("I", positions)
+    rank = ()
+    if column.index == ACTIONS:
+        places = sorted(range(len(_action_texts)), key=_action_texts.__getitem__)
+        rank = tuple(sorted(range(len(places)), key=places.__getitem__))
+    leading = top_order(table.columns(), column.index, order, column.numeric != reverse,
+                        -1 if count is None else count, rank)
+    if leading < len(order):
+        del order[leading:]
+    return Rows(table, order)
 
 
 # ---- filter ------------------------------------------------------------------------
@@ -590,28 +543,54 @@ def ordered(rows, column, reverse, count=None):
     return sorted(rows, key=key, reverse=descending)
 
 
-def table_lines(columns, rows, elapsed, width):
-    """The header and a line per row, in the columns that fit in `width`;
-    the widths come from a first look at the rows' different values, so
-    that no row's cells need be kept."""
+ROWS_AT_ONCE = 1 << 16  # a read's rows written per piece of text
+_PROTOCOL_CELLS = None  # the PROTO cell of each protocol number, made at the first frame
+
+
+def table_text(columns, rows, elapsed, width):
+    """The header and a line per row, in the columns that fit in `width`,
+    as pieces of text that end in a newline; a read's rows (Rows) are
+    measured and written in C, some rows a piece."""
+    if isinstance(rows, Rows):
+        yield from _read_rows_text(columns, rows, elapsed, width)
+        return
+
     def cells(row):
         return [c.text(row[c.index], elapsed) for c in columns]
     widths = [len(column.header) for column in columns]
-    if isinstance(rows, Rows):
-        widths = [max([widths[i]] + [len(c.text(value, elapsed)) for value in rows.distinct(c.index)])
-                  for i, c in enumerate(columns)]
-    else:
-        for row in rows:
-            widths = list(map(max, widths, map(len, cells(row))))
+    for row in rows:
+        widths = list(map(max, widths, map(len, cells(row))))
+    line, _ = _line_writer(columns, widths, width)
+    yield line([column.header for column in columns], True)
+    for row in rows:
+        yield line(cells(row))
+
+
+def _line_writer(columns, widths, width):
+    """A line of given cells (or headers) in the columns that fit, and what
+    the fitter made of them: (kept indices, widths)."""
     kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
 
     def line(texts, header=False):
         parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
                  for i in kept]
-        return "  ".join(parts).rstrip()[:width]
+        return "  ".join(parts).rstrip()[:width] + "\n"
+    return line, (kept, widths)
+
+
+def _read_rows_text(columns, rows, elapsed, width):
+    global _PROTOCOL_CELLS
+    if _PROTOCOL_CELLS is None:
+        _PROTOCOL_CELLS = tuple(_proto_name(number) for number in range(256))
+    table, positions = rows.table.columns(), rows.positions
+    spelling = (elapsed, _action_texts, _PROTOCOL_CELLS)
+    widths = list(map(max, [len(column.header) for column in columns], top_widths(table, positions, *spelling)))
+    line, (kept, widths) = _line_writer(columns, widths, width)
     yield line([column.header for column in columns], True)
-    for row in rows:
-        yield line(cells(row))
+    numeric = tuple(column.numeric for column in columns)
+    for start in range(0, len(positions), ROWS_AT_ONCE):
+        yield top_lines(table, positions[start:start + ROWS_AT_ONCE], *spelling, tuple(kept), tuple(widths),
+                        numeric, width)
 
 
 # ---- the view ----------------------------------------------------------------------
@@ -722,18 +701,19 @@ def counters_line(sample):
 
 
 def frame(model, view, width, height=None, status=""):
-    return list(frame_lines(model, view, width, height, status))
+    """The lines of one screen (see frame_text)."""
+    return "".join(frame_text(model, view, width, height, status)).split("\n")[:-1]
 
 
-def frame_lines(model, view, width, height=None, status=""):
-    """The lines of one screen, made as they are written: three header
-    lines, then the table, as many rows as `height` leaves room for (every
-    row without a height), no line longer than `width` (no limit without
-    one)."""
+def frame_text(model, view, width, height=None, status=""):
+    """The text of one screen, in pieces made as they are written, each
+    ending in a newline: three header lines, then the table, as many rows
+    as `height` leaves room for (every row without a height), no line
+    longer than `width` (no limit without one)."""
     sample = model.sample
     limit = width if width is not None else 1 << 30
     if sample is None:
-        yield from [line[:limit] for line in ["libfc top  %s" % status, "reading the flow cache..."]]
+        yield from [line[:limit] + "\n" for line in ["libfc top  %s" % status, "reading the flow cache..."]]
         return
     when = time.strftime("%H:%M:%S", time.localtime(sample.taken))
     source = sample.host if sample.source == "live" else "%s (%s)" % (sample.source, sample.host)
@@ -758,9 +738,19 @@ def frame_lines(model, view, width, height=None, status=""):
     if view.paused:
         settings.append("paused")
     settings.append(what)
-    lines = itertools.chain([line[:limit] for line in (top, counters_line(sample), "  ".join(settings))],
-                            table_lines(columns, shown, sample.elapsed, limit))
-    yield from lines if height is None else itertools.islice(lines, height)
+    pieces = itertools.chain([line[:limit] + "\n" for line in (top, counters_line(sample), "  ".join(settings))],
+                             table_text(columns, shown, sample.elapsed, limit))
+    yield from pieces if height is None else _first_lines(pieces, height)
+
+
+def _first_lines(pieces, count):
+    """The pieces of text up to their `count`th line."""
+    for piece in pieces:
+        if count <= 0:
+            return
+        lines = piece.count("\n")
+        yield piece if lines <= count else "\n".join(piece.split("\n", count)[:count]) + "\n"
+        count -= lines
 
 
 # ---- the command -------------------------------------------------------------------
@@ -846,12 +836,15 @@ def show(args):
         else:
             # The first read keeps only what the rates need (no frame shows
             # it) and is let go as soon as the second has its counts.
+            # The interval counts from the start of the first read: a read
+            # of a large cache takes about as long as the interval itself.
+            started = time.monotonic()
             model, first = Model(), _quietly(live_reading(counts_only=True).finish)
-            time.sleep(args.interval)
+            time.sleep(max(args.interval - (time.monotonic() - started), 0.0))
             reading, first = live_reading(first), None
             model.add(_quietly(reading.finish))
         width, height = _size()
-        sys.stdout.writelines(line + "\n" for line in frame_lines(model, view, width, height))
+        sys.stdout.writelines(frame_text(model, view, width, height))
         return 0
     if not (sys.stdin.isatty() and sys.stdout.isatty()):
         raise bad_input("the full-screen view needs a terminal: --once prints one frame")

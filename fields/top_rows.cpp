@@ -1,0 +1,438 @@
+// The rows of `libfc top`: a read's flows, which the package holds in
+// compact columns (one array per field), put in order and written as the
+// table's lines in C. A frame of every flow of a large cache is a million
+// rows: ordering them as Python integers and formatting them cell by cell
+// took ten times the walk that read them. The cells are spelt as top.py's
+// columns spell them, byte for byte.
+
+#include "fields/top_rows.hpp"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace top_rows {
+
+namespace {
+
+// The table's columns, in top.py's FLOW_COLUMNS order (ID ... EXPIRES).
+enum Column : int { id, port, vni, source, destination, proto, actions, packets, rate, age, expires, kColumns };
+
+// top.py's GONE: the expiry of a flow that has left the cache.
+constexpr std::int64_t kGone = -1;
+
+// The buffers of top.Table.columns(), in its order; the format each must
+// have, so a reading of one never goes past its end.
+enum Buffer : int { b_ids, b_packets, b_deltas, b_ports, b_vnis, b_actions, b_protos, b_ipv6, b_ages, b_expires,
+                    b_addresses, b_address_at, kBuffers };
+constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'q', 'B', 'I'};
+
+// A table's buffers, held while a call reads them (which also keeps the
+// arrays from being resized under it).
+class Columns {
+  public:
+    Columns() = default;
+    Columns(const Columns &) = delete;
+    Columns &operator=(const Columns &) = delete;
+    ~Columns() {
+        for (int b = 0; b < held_; ++b) PyBuffer_Release(&views_[b]);
+    }
+
+    bool hold(PyObject *tuple) {
+        if (!PyTuple_Check(tuple) || PyTuple_GET_SIZE(tuple) != kBuffers) return refuse("a tuple of the table's columns");
+        for (; held_ < kBuffers; ++held_) {
+            Py_buffer &view = views_[held_];
+            if (PyObject_GetBuffer(PyTuple_GET_ITEM(tuple, held_), &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0)
+                return false;
+            char format = view.format ? view.format[view.format[0] == '@' || view.format[0] == '='] : 'B';
+            bool wide = format == 'Q' || format == 'q';
+            if (format != kFormats[held_] || view.itemsize != (wide ? 8 : format == 'I' ? 4 : 1)) {
+                PyBuffer_Release(&view);
+                return refuse("columns of the formats top.Table holds");
+            }
+        }
+        count = views_[b_ids].len / 8;
+        for (int b = 0; b < kBuffers; ++b)
+            if (b != b_addresses && views_[b].len / views_[b].itemsize != count)
+                return refuse("columns of one length");
+        return true;
+    }
+
+    template <class T>
+    T at(Buffer b, Py_ssize_t i) const {
+        return static_cast<const T *>(views_[b].buf)[i];
+    }
+    // A flow's source (which 0) or destination (1) address, or null when
+    // the addresses do not hold it.
+    const unsigned char *address(Py_ssize_t i, int which, bool v6) const {
+        std::size_t size = v6 ? 16 : 4, start = at<std::uint32_t>(b_address_at, i) + which * size;
+        if (start + size > static_cast<std::size_t>(views_[b_addresses].len)) return nullptr;
+        return static_cast<const unsigned char *>(views_[b_addresses].buf) + start;
+    }
+
+    Py_ssize_t count = 0;
+
+  private:
+    [[gnu::cold, gnu::noinline]] static bool refuse(const char *needed) {
+        PyErr_Format(PyExc_ValueError, "top rows: %s is needed", needed);
+        return false;
+    }
+    Py_buffer views_[kBuffers];
+    int held_ = 0;
+};
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *function, const char *needed) {
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s(%s)", function, needed);
+    return nullptr;
+}
+
+// A writable array of positions ('I'), each checked to be a row of the table.
+class Positions {
+  public:
+    Positions() = default;
+    Positions(const Positions &) = delete;
+    Positions &operator=(const Positions &) = delete;
+    ~Positions() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+
+    bool hold(PyObject *array, Py_ssize_t rows, bool writable) {
+        int flags = PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0);
+        if (PyObject_GetBuffer(array, &view_, flags) != 0) return false;
+        held_ = true;
+        if (view_.itemsize != 4 || !view_.format || view_.format[std::strlen(view_.format) - 1] != 'I') {
+            PyErr_SetString(PyExc_ValueError, "top rows: positions are an array of 'I'");
+            return false;
+        }
+        data = static_cast<std::uint32_t *>(view_.buf);
+        size = view_.len / 4;
+        for (Py_ssize_t k = 0; k < size; ++k)
+            if (data[k] >= static_cast<std::uint64_t>(rows)) {
+                PyErr_Format(PyExc_IndexError, "top rows: position %lu of a read of %zd flows",
+                             static_cast<unsigned long>(data[k]), rows);
+                return false;
+            }
+        return true;
+    }
+
+    std::uint32_t *data = nullptr;
+    Py_ssize_t size = 0;
+
+  private:
+    Py_buffer view_;
+    bool held_ = false;
+};
+
+// Texts by number (action texts, protocol names): ASCII, so that a text's
+// length is its width on the screen and a line can be cut by bytes.
+bool ascii_texts(PyObject *sequence, std::vector<std::string_view> &into) {
+    if (!PyList_Check(sequence) && !PyTuple_Check(sequence)) return false;
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+    into.resize(static_cast<std::size_t>(size));
+    for (Py_ssize_t k = 0; k < size; ++k) {
+        PyObject *text = PySequence_Fast_GET_ITEM(sequence, k);
+        if (!PyUnicode_Check(text) || !PyUnicode_IS_ASCII(text)) return false;
+        into[static_cast<std::size_t>(k)] = std::string_view(static_cast<const char *>(PyUnicode_DATA(text)),
+                                                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+    }
+    return true;
+}
+
+// What the cells of a table are spelt from besides its columns.
+struct Spelling {
+    double elapsed;  // seconds between the reads; 0 for no rate
+    std::vector<std::string_view> actions, protocols;
+};
+
+// A cell is written to a scratch buffer or is a view of a name.
+struct Scratch {
+    char text[128];
+    std::size_t size = 0;
+    std::string_view view() const { return {text, size}; }
+    void clear() { size = 0; }
+    void put(char c) {
+        if (size < sizeof text) text[size++] = c;
+    }
+    template <class T>
+    void number(T value) {
+        size = static_cast<std::size_t>(std::to_chars(text + size, text + sizeof text, value).ptr - text);
+    }
+};
+
+// cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h, "-" before a negative one.
+void duration(Scratch &out, std::int64_t value) {
+    std::uint64_t seconds = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    if (value < 0) out.put('-');
+    auto part = [&](std::uint64_t v, char unit, bool two) {
+        if (two && v < 10) out.put('0');
+        out.number(v);
+        out.put(unit);
+    };
+    if (seconds < 60) {
+        part(seconds, 's', false);
+    } else if (seconds < 3600) {
+        part(seconds / 60, 'm', false), part(seconds % 60, 's', true);
+    } else if (seconds < 86400) {
+        part(seconds / 3600, 'h', false), part(seconds % 3600 / 60, 'm', true);
+    } else {
+        part(seconds / 86400, 'd', false), part(seconds % 86400 / 3600, 'h', true);
+    }
+}
+
+// The text of one cell; null data when the row's action text or addresses
+// are not in the table (a ValueError is then raised).
+std::string_view cell(const Columns &t, const Spelling &s, Py_ssize_t i, int c, Scratch &out) {
+    out.clear();
+    switch (c) {
+        case id: out.number(t.at<std::uint64_t>(b_ids, i)); break;
+        case port: out.number(t.at<std::uint32_t>(b_ports, i)); break;
+        case vni: out.number(t.at<std::uint32_t>(b_vnis, i)); break;
+        case source:
+        case destination: {
+            bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
+            const unsigned char *at = t.address(i, c == destination, v6);
+            if (!at || !inet_ntop(v6 ? AF_INET6 : AF_INET, at, out.text, sizeof out.text)) return {};
+            out.size = std::strlen(out.text);
+            break;
+        }
+        case proto: return s.protocols[t.at<std::uint8_t>(b_protos, i)];
+        case actions: {
+            std::uint32_t k = t.at<std::uint32_t>(b_actions, i);
+            if (k >= s.actions.size()) return {};
+            return s.actions[k].empty() ? std::string_view("-") : s.actions[k];
+        }
+        case packets: out.number(t.at<std::uint64_t>(b_packets, i)); break;
+        case rate: {
+            if (!(s.elapsed > 0)) return "-";
+            // top.rate_text(): the packets counted over the seconds between
+            // the reads, one decimal while short.
+            double per_second = static_cast<double>(t.at<std::uint64_t>(b_deltas, i)) / s.elapsed;
+            int size = std::snprintf(out.text, sizeof out.text, per_second < 10000 ? "%.1f" : "%.0f", per_second);
+            out.size = size < 0 ? 0 : std::min(static_cast<std::size_t>(size), sizeof out.text - 1);
+            break;
+        }
+        case age: duration(out, t.at<std::int64_t>(b_ages, i)); break;
+        default: {
+            std::int64_t value = t.at<std::int64_t>(b_expires, i);
+            if (value == kGone) return "gone";
+            duration(out, value);
+        }
+    }
+    return out.view();
+}
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_row(Py_ssize_t i) {
+    PyErr_Format(PyExc_ValueError, "top rows: the flow at %zd has an action text or address the table lacks", i);
+    return nullptr;
+}
+
+bool read_spelling(PyObject *elapsed, PyObject *action_texts, PyObject *protocol_names, Spelling &s) {
+    s.elapsed = elapsed == Py_None ? 0.0 : PyFloat_AsDouble(elapsed);
+    if (PyErr_Occurred()) return false;
+    if (!ascii_texts(action_texts, s.actions) || !ascii_texts(protocol_names, s.protocols) ||
+        s.protocols.size() != 256) {
+        PyErr_SetString(PyExc_ValueError, "top rows: action texts and 256 protocol names, ASCII");
+        return false;
+    }
+    return true;
+}
+
+// The order of a row by one column: the column's value, then the flow id,
+// then the position, as top.Table.sort_key ranks them.
+struct Key {
+    std::uint64_t value[3];  // addresses: (IPv6, high, low half); others: (value, 0, 0)
+    std::uint64_t id;
+    std::uint32_t position;
+};
+
+bool before(const Key &a, const Key &b) {
+    for (int k = 0; k < 3; ++k)
+        if (a.value[k] != b.value[k]) return a.value[k] < b.value[k];
+    return a.id != b.id ? a.id < b.id : a.position < b.position;
+}
+
+std::uint64_t big_endian(const unsigned char *at, int size) {
+    std::uint64_t value = 0;
+    for (int k = 0; k < size; ++k) value = value << 8 | at[k];
+    return value;
+}
+
+// Fills key.value for the row at i by column c; false when the row's
+// address or action is not in the table.
+bool key_of(const Columns &t, int c, const std::vector<std::uint64_t> &rank, Py_ssize_t i, Key &key) {
+    key.value[1] = key.value[2] = 0;
+    constexpr std::uint64_t kSign = std::uint64_t{1} << 63;  // signed values ordered as unsigned ones
+    switch (c) {
+        case id: key.value[0] = t.at<std::uint64_t>(b_ids, i); return true;
+        case port: key.value[0] = t.at<std::uint32_t>(b_ports, i); return true;
+        case vni: key.value[0] = t.at<std::uint32_t>(b_vnis, i); return true;
+        case proto: key.value[0] = t.at<std::uint8_t>(b_protos, i); return true;
+        case packets: key.value[0] = t.at<std::uint64_t>(b_packets, i); return true;
+        case rate: key.value[0] = t.at<std::uint64_t>(b_deltas, i); return true;
+        case age: key.value[0] = static_cast<std::uint64_t>(t.at<std::int64_t>(b_ages, i)) ^ kSign; return true;
+        case expires: key.value[0] = static_cast<std::uint64_t>(t.at<std::int64_t>(b_expires, i)) ^ kSign; return true;
+        case actions: {
+            std::uint32_t k = t.at<std::uint32_t>(b_actions, i);
+            if (k >= rank.size()) return false;
+            key.value[0] = rank[k];
+            return true;
+        }
+        default: {  // IPv4 before IPv6, each by its value
+            bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
+            const unsigned char *at = t.address(i, c == destination, v6);
+            if (!at) return false;
+            key.value[0] = v6;
+            key.value[1] = v6 ? big_endian(at, 8) : 0;
+            key.value[2] = v6 ? big_endian(at + 8, 8) : big_endian(at, 4);
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+// top_order(columns, column, positions, descending, count, action_rank):
+// sorts the positions in place by the column (the first `count` of them
+// only, when count is not negative, by a bounded selection); how many
+// positions lead the array in order.
+PyObject *order(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    long column = n == 6 ? PyLong_AsLong(args[1]) : -1;
+    int descending = n == 6 ? PyObject_IsTrue(args[3]) : -1;
+    Py_ssize_t count = n == 6 ? PyLong_AsSsize_t(args[4]) : -1;
+    if (n != 6 || column < 0 || column >= kColumns || descending < 0 || PyErr_Occurred() || !PyTuple_Check(args[5]))
+        return refuse_arguments("top_order", "columns, column, positions, descending, count, action_rank");
+    std::vector<std::uint64_t> rank(static_cast<std::size_t>(PyTuple_GET_SIZE(args[5])));
+    for (std::size_t k = 0; k < rank.size(); ++k) {
+        rank[k] = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(args[5], static_cast<Py_ssize_t>(k)));
+        if (PyErr_Occurred()) return nullptr;
+    }
+    Columns t;
+    Positions p;
+    if (!t.hold(args[0]) || !p.hold(args[2], t.count, true)) return nullptr;
+    std::size_t wanted = count < 0 || count > p.size ? static_cast<std::size_t>(p.size) : static_cast<std::size_t>(count);
+    auto first = [descending](const Key &a, const Key &b) { return descending ? before(b, a) : before(a, b); };
+    std::vector<Key> keys;
+    keys.reserve(wanted);
+    bool whole = wanted == static_cast<std::size_t>(p.size);
+    for (Py_ssize_t k = 0; k < p.size; ++k) {
+        Key key;
+        key.position = p.data[k];
+        key.id = t.at<std::uint64_t>(b_ids, key.position);
+        if (!key_of(t, static_cast<int>(column), rank, key.position, key)) return refuse_row(key.position);
+        if (whole || keys.size() < wanted) {
+            keys.push_back(key);
+            if (!whole) std::push_heap(keys.begin(), keys.end(), first);  // the last one shown on top
+        } else if (wanted && first(key, keys.front())) {
+            std::pop_heap(keys.begin(), keys.end(), first);
+            keys.back() = key;
+            std::push_heap(keys.begin(), keys.end(), first);
+        }
+    }
+    // The keys are the call's own: the sort needs no interpreter.
+    Py_BEGIN_ALLOW_THREADS
+    if (whole)
+        std::sort(keys.begin(), keys.end(), first);
+    else
+        std::sort_heap(keys.begin(), keys.end(), first);
+    Py_END_ALLOW_THREADS
+    for (std::size_t k = 0; k < keys.size(); ++k) p.data[k] = keys[k].position;
+    return PyLong_FromSize_t(keys.size());
+}
+
+// top_widths(columns, positions, elapsed, action_texts, protocol_names):
+// the length of each column's longest cell at the positions.
+PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    Columns t;
+    Positions p;
+    Spelling s;
+    if (n != 5) return refuse_arguments("top_widths", "columns, positions, elapsed, action_texts, protocol_names");
+    if (!t.hold(args[0]) || !p.hold(args[1], t.count, false) || !read_spelling(args[2], args[3], args[4], s))
+        return nullptr;
+    std::size_t widest[kColumns] = {};
+    Scratch scratch;
+    for (Py_ssize_t k = 0; k < p.size; ++k)
+        for (int c = 0; c < kColumns; ++c) {
+            std::string_view text = cell(t, s, p.data[k], c, scratch);
+            if (!text.data()) return refuse_row(p.data[k]);
+            widest[c] = std::max(widest[c], text.size());
+        }
+    PyObject *made = PyTuple_New(kColumns);
+    for (int c = 0; made && c < kColumns; ++c) {
+        PyObject *width = PyLong_FromSize_t(widest[c]);
+        if (!width) Py_CLEAR(made);
+        else PyTuple_SET_ITEM(made, c, width);
+    }
+    return made;
+}
+
+// top_lines(columns, positions, elapsed, action_texts, protocol_names,
+// kept, widths, numeric, limit): a line per position, each ending in a
+// newline, as top.table_lines lays a row out: the kept columns padded to
+// their widths (numbers to the right), two spaces apart, no trailing
+// space, at most `limit` characters.
+PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    Columns t;
+    Positions p;
+    Spelling s;
+    Py_ssize_t limit = n == 9 ? PyLong_AsSsize_t(args[8]) : -1;
+    if (n != 9 || limit < 0 || PyErr_Occurred() || !PyTuple_Check(args[5]) || !PyTuple_Check(args[6]) ||
+        !PyTuple_Check(args[7]) || PyTuple_GET_SIZE(args[6]) != kColumns || PyTuple_GET_SIZE(args[7]) != kColumns)
+        return refuse_arguments("top_lines", "columns, positions, elapsed, action_texts, protocol_names, kept, "
+                                             "widths, numeric, limit");
+    if (!t.hold(args[0]) || !p.hold(args[1], t.count, false) || !read_spelling(args[2], args[3], args[4], s))
+        return nullptr;
+    int kept[kColumns], kept_count = 0;
+    std::size_t width[kColumns];
+    bool numeric[kColumns];
+    for (int c = 0; c < kColumns; ++c) {
+        width[c] = static_cast<std::size_t>(PyLong_AsSsize_t(PyTuple_GET_ITEM(args[6], c)));
+        numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(args[7], c)) == 1;
+    }
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(args[5]) && k < kColumns; ++k) {
+        long c = PyLong_AsLong(PyTuple_GET_ITEM(args[5], k));
+        if (c < 0 || c >= kColumns) return refuse_arguments("top_lines", "kept columns of the table");
+        kept[kept_count++] = static_cast<int>(c);
+    }
+    if (PyErr_Occurred() || kept_count != PyTuple_GET_SIZE(args[5])) return nullptr;
+    // No cell is wider than its column (the widths come from top_widths of
+    // these rows or more): a line's room is known before it is written, and
+    // a cell that were wider would be cut to it.
+    std::size_t room = 1;
+    for (int k = 0; k < kept_count; ++k) room += width[kept[k]] + (k ? 2 : 0);
+    auto *text = static_cast<char *>(PyMem_Malloc(room * static_cast<std::size_t>(p.size) + 1));
+    if (!text) return PyErr_NoMemory();
+    std::size_t size = 0;
+    Scratch scratch;
+    for (Py_ssize_t r = 0; r < p.size; ++r) {
+        char *line = text + size;
+        std::size_t used = 0;
+        for (int k = 0; k < kept_count; ++k) {
+            int c = kept[k];
+            std::string_view cell_text = cell(t, s, p.data[r], c, scratch);
+            if (!cell_text.data()) {
+                PyMem_Free(text);
+                return refuse_row(p.data[r]);
+            }
+            std::size_t length = std::min(cell_text.size(), width[c]), gap = width[c] - length;
+            if (k) std::memset(line + used, ' ', 2), used += 2;
+            if (numeric[c]) std::memset(line + used, ' ', gap), used += gap;
+            std::memcpy(line + used, cell_text.data(), length), used += length;
+            if (!numeric[c]) std::memset(line + used, ' ', gap), used += gap;
+        }
+        // As Python's rstrip() and then [:limit]: the cut may leave spaces.
+        while (used && line[used - 1] == ' ') --used;
+        size += std::min(used, static_cast<std::size_t>(limit));
+        text[size++] = '\n';
+    }
+    PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
+    PyMem_Free(text);
+    return made;
+}
+
+}  // namespace top_rows
