@@ -16,7 +16,6 @@ frame of the last complete read) while the next read is under way."""
 
 import argparse
 import array
-import bisect
 import gc
 import heapq
 import itertools
@@ -27,18 +26,22 @@ import sys
 import threading
 import time
 
-from _libfc_fields import top_lines, top_order, top_widths
+from _libfc_fields import top_lines, top_match, top_order, top_page, top_widths
 
 from .. import _cache
-from .._flow import _address_bytes as _packed, _address_text as _text
+from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
 from . import _output, _values, snapshot
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any
+    from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
+    from .._flow import Flow
+
+    Row = Tuple[Any, ...]
+    _Page = Tuple[int, Sequence[bytes]]  # (flows, the bytes of each of PAGE_COLUMNS)
     _Subparsers = argparse._SubParsersAction[Any]
 
 LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
@@ -53,67 +56,87 @@ LOOKUP_LIMIT = 4096  # the most entity rows remembered by their action text
 
 # The action texts met so far, each kept once: a read keeps a flow's as a
 # position in this list, and a cache holds few different ones.
-_action_texts = []
-_action_index = {}
-_entity_actions = {}
+_action_texts: "List[str]" = []
+_action_index: "Dict[str, int]" = {}
+_entity_actions: "Dict[bytes, int]" = {}
+# The C reader's keys of action texts (the bit maps each entity adds to the
+# flow's actions before it) -> the text's position.
+_action_keys: "Dict[bytes, int]" = {}
 
 
-def _actions_of(flow):
+def _text_position(text: str) -> int:
+    index = _action_index.get(text)
+    if index is None:
+        index = _action_index[text] = len(_action_texts)
+        _action_texts.append(text)
+    return index
+
+
+def _actions_of(flow: "Flow") -> int:
     """The position of the flow's action text, worked out once per
     different list of entities."""
     raw = flow._entities
     known = _entity_actions.get(raw) if type(raw) is bytes else None
     if known is not None:
         return known
-    text = ",".join(flow.actions)
-    index = _action_index.get(text)
-    if index is None:
-        index = _action_index[text] = len(_action_texts)
-        _action_texts.append(text)
+    index = _text_position(",".join(flow.actions))
     if type(raw) is bytes and len(_entity_actions) < LOOKUP_LIMIT:
         _entity_actions[raw] = index
     return index
 
 
+def _learn_actions(key: bytes) -> int:
+    """The position of the action text of a key the C reader met first."""
+    index = _text_position(",".join(name for bit_map in array.array("Q", key) for name in action_names(bit_map)))
+    if len(_action_keys) < LOOKUP_LIMIT:
+        _action_keys[key] = index
+    return index
+
+
+# The columns a page of a read fills (top_page's order); a read that only
+# counts fills the first three.
+PAGE_COLUMNS = ("ids", "packets", "tables", "ports", "vnis", "actions", "protos", "ipv6", "ages", "expires",
+                "address_at", "addresses")
+
+
 class Table:
     """The flows of one read, a compact column each (some 60 bytes an IPv4
-    flow, no Python object per flow), and the runs of positions each hash table's
-    flows were read in, by which the next read finds a flow's earlier
-    count."""
+    flow, no Python object per flow)."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.ids, self.packets, self.deltas = array.array("Q"), array.array("Q"), array.array("Q")
-        self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
+        self.ports, self.vnis, self.actions, self.tables = (array.array("I") for _ in range(4))
         self.protos, self.ipv6 = array.array("B"), array.array("B")
         self.ages, self.expires = array.array("q"), array.array("q")
         self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
-        self.runs = {}  # hash table -> [(first position, end), ...]
-        self.run_starts, self.run_tables = array.array("Q"), array.array("Q")  # the same, in read order
-        self.counts_only = False  # only ids and packets (and runs): what the next read's rates need
+        self.counts_only = False  # only ids, packets and tables: what the next read's rates need
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.ids)
 
-    def columns(self):
+    def take(self, columns: "Sequence[bytes]") -> None:
+        """Appends a page of flows: the bytes of each column, in PAGE_COLUMNS' order."""
+        *numbers, addresses = columns
+        for name, values in zip(PAGE_COLUMNS, numbers):
+            getattr(self, name).frombytes(values)
+        self.addresses += addresses
+
+    def columns(self) -> "Tuple[Any, ...]":
         """The columns the C rows writer reads, in the order it takes them."""
         return (self.ids, self.packets, self.deltas, self.ports, self.vnis, self.actions, self.protos, self.ipv6,
                 self.ages, self.expires, self.addresses, self.address_at)
 
-    def address(self, index, which):
+    def address(self, index: int, which: int) -> bytes:
         size = 16 if self.ipv6[index] else 4
         start = self.address_at[index] + which * size
         return bytes(self.addresses[start:start + size])
 
-    def row(self, index):
+    def row(self, index: int) -> "Row":
         return (self.ids[index], self.ports[index], self.vnis[index], self.address(index, 0), self.address(index, 1),
                 self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
-                self.ages[index], self.expires[index], self.table_at(index))
+                self.ages[index], self.expires[index], self.tables[index])
 
-    def table_at(self, index):
-        """The hash table of the flow at a position: the table of its run."""
-        return self.run_tables[bisect.bisect_right(self.run_starts, index) - 1]
-
-    def values(self, index):
+    def values(self, index: int) -> "Callable[[int], Any]":
         """Position -> the value a row holds at `index`."""
         if index in (SRC, DST):
             return lambda i: self.address(i, index - SRC)
@@ -121,21 +144,12 @@ class Table:
             return lambda i: _action_texts[self.actions[i]]
         return self._COLUMNS[index](self).__getitem__
 
-    def positions(self, table):
-        return itertools.chain.from_iterable(range(first, end) for first, end in self.runs.get(table, ()))
+    _COLUMNS: "Dict[int, Callable[[Table], Any]]" = {
+        ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
+        PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages, EXPIRES: lambda t: t.expires,
+        TABLE: lambda t: t.tables}
 
-    def lookup(self, table):
-        """Flow id -> position, for the flows of one hash table."""
-        found = {}
-        for first, end in self.runs.get(table, ()):
-            found.update(zip(self.ids[first:end], range(first, end)))
-        return found
-
-    _COLUMNS = {ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
-                PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages,
-                EXPIRES: lambda t: t.expires}
-
-    def group_key(self, field):
+    def group_key(self, field: str) -> "Callable[[int], Any]":
         """A position's raw value for a grouping: a number, an address's
         bytes or an action text's position."""
         if field in ("src", "dst"):
@@ -143,14 +157,13 @@ class Table:
             return lambda i: self.address(i, which)
         if field == "action":
             return self.actions.__getitem__
-        if field == "table":
-            return self.table_at
-        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO}[field]](self).__getitem__
+        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO, "table": TABLE}[field]](self).__getitem__
 
 
 # The group values of a raw value of Table.group_key.
-_GROUP_VALUES = {"src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
-                 "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
+_GROUP_VALUES: "Dict[str, Callable[[Any], Sequence[Any]]]" = {
+    "src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
+    "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
 
 
 class Sample:
@@ -160,121 +173,110 @@ class Sample:
     before, and the rows of the flows of the read before that this one no
     longer holds."""
 
-    def __init__(self, source, host, taken, stats, tables, entries, previous=None):
+    def __init__(self, source: str, host: str, taken: float, stats: "Dict[str, Any]", tables: int, entries: int,
+                 previous: "Optional[Sample]" = None) -> None:
         self.source, self.host, self.taken = source, host, taken
         self.stats, self.tables, self.entries = stats, tables, entries
         self.table = Table()
-        self.left = []
+        self.left: "List[Row]" = []
         self.elapsed = taken - previous.taken if previous is not None else None
         self.previous_stats = previous.stats if previous is not None else None
 
 
 class Reading:
-    """A read under way: `step` reads up to `count` more flows and tells
-    whether the read is complete.  A flow's earlier count is looked up in
-    the previous read's flows of the same hash table, a small dict at a
-    time: a walk and a snapshot give a table's flows together."""
+    """A read under way: `step` takes one more page of flows and tells
+    whether the read is complete; then each flow's packets since the read
+    before are found by its hash table and id."""
 
-    def __init__(self, flows, sample, previous=None, counts_only=False):
+    def __init__(self, flows: "Any", pages: "Iterator[_Page]", sample: Sample, previous: "Optional[Sample]" = None,
+                 counts_only: bool = False) -> None:
         self.flows = flows
         self.sample = sample
         self.counts_only = sample.table.counts_only = counts_only
-        self._iterator = iter(flows)
+        self._pages = pages
         self._previous = previous
-        self._hash_table = self._earlier = None
-        self._left = {}  # hash table -> its previous flows not yet met again
 
-    def _enter(self, hash_table):
-        table = self.sample.table
-        if self._hash_table is not None:
-            runs = table.runs[self._hash_table]
-            runs[-1] = (runs[-1][0], len(table))
-            if self._earlier is not None:  # a copy: a dict keeps its room when emptied
-                self._left[self._hash_table] = dict(self._earlier)
-        self._hash_table = hash_table
-        table.runs.setdefault(hash_table, []).append((len(table), len(table)))
-        table.run_starts.append(len(table))
-        table.run_tables.append(hash_table or 0)
-        if self._previous is not None:
-            earlier = self._left.pop(hash_table, None)
-            self._earlier = self._previous.table.lookup(hash_table) if earlier is None else earlier
-
-    def step(self, count):
-        table = self.sample.table
-        ids, packets, deltas, ports, vnis = table.ids, table.packets, table.deltas, table.ports, table.vnis
-        protos, ipv6, ages, expires = table.protos, table.ipv6, table.ages, table.expires
-        actions, addresses, address_at = table.actions, table.addresses, table.address_at
-        before = self._previous.table.packets if self._previous is not None else None
-        read = 0
-        for flow in itertools.islice(self._iterator, count):
-            flow_id, count_now, hash_table = flow.id, flow.packets, flow.table
-            if hash_table != self._hash_table:
-                self._enter(hash_table)
-            read += 1
-            if self.counts_only:
-                ids.append(flow_id)
-                packets.append(count_now)
-                continue
-            if before is None:
-                delta = 0
-            else:
-                at = self._earlier.pop(flow_id, None)
-                delta = count_now if at is None else max(count_now - before[at], 0)
-            ids.append(flow_id)
-            packets.append(count_now)
-            deltas.append(delta)
-            ports.append(flow.port)
-            vnis.append(flow.vni)
-            protos.append(flow.proto)
-            ages.append(flow.age_s)
-            expires.append(flow.expires_in_s)
-            actions.append(_actions_of(flow))
-            ipv6.append(1 if flow.ipv6 else 0)
-            address_at.append(len(addresses))
-            addresses += _packed(flow._source)
-            addresses += _packed(flow._destination)
-        if read < count:
+    def step(self) -> bool:
+        page = next(self._pages, None)
+        if page is None:
             self._close()
             return True
+        self.sample.table.take(page[1])
         return False
 
-    def _close(self):
-        """The last run closed, and the rows of the flows that left."""
-        self._enter(None)
-        del self.sample.table.runs[None]
-        previous = self._previous
-        if previous is not None and not previous.table.counts_only:
-            gone = [i for earlier in self._left.values() for i in earlier.values()]
-            gone.extend(i for hash_table in previous.table.runs if hash_table not in self._left
-                        for i in previous.table.positions(hash_table))
-            self.sample.left = [previous.table.row(i) for i in gone]
-        self._previous = self._earlier = None
-        self._left = {}
+    def _close(self) -> None:
+        """Each flow's packets since the read before, and the rows of the
+        flows that left."""
+        table, previous = self.sample.table, self._previous
+        if self.counts_only:
+            return
+        if previous is None:
+            table.deltas = array.array("Q", bytes(8 * len(table)))
+            return
+        before = previous.table
+        table.deltas = array.array("Q", bytes(8 * len(table)))
+        gone = array.array("I", top_match(before.tables, before.ids, before.packets, table.tables, table.ids,
+                                          table.packets, table.deltas))
+        if not before.counts_only:
+            self.sample.left = [before.row(i) for i in gone]
+        self._previous = None
 
-    def progress(self):
+    def progress(self) -> "Tuple[int, Optional[int]]":
         total = getattr(self.flows, "total", None)
         return len(self.sample.table), total
 
-    def finish(self):
-        while not self.step(1 << 20):
+    def finish(self) -> Sample:
+        while not self.step():
             pass
         return self.sample
 
 
-def live_reading(previous=None, counts_only=False):
-    """A read of the live cache, started now."""
+def live_reading(previous: "Optional[Sample]" = None, counts_only: bool = False) -> Reading:
+    """A read of the live cache, started now, its answers taken in C."""
     tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
-    return Reading(_cache.flows(), sample, previous, counts_only)
+    walk, table = _cache.flows(), sample.table
+
+    def page(answer: "Any", now_ms: int, rest: "Any") -> "_Page":
+        return top_page(_decode_rows, answer, now_ms, rest, len(table.addresses), _action_keys, _learn_actions,
+                        counts_only)
+    return Reading(walk, walk.pages(page), sample, previous, counts_only)
 
 
-def file_reading(path, previous=None):
+def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> "Iterator[_Page]":
+    """Pages of flow objects' columns, as top_page makes them of answers."""
+    flows = iter(flows)
+    while True:
+        some = list(itertools.islice(flows, chunk))
+        if not some:
+            return
+        columns = [array.array(code) for code in "QQIIIIBBqqI"]
+        ids, packets, tables, ports, vnis, actions, protos, ipv6, ages, expires, address_at = columns
+        addresses, base = bytearray(), len(table.addresses)
+        for flow in some:
+            ids.append(flow.id)
+            packets.append(flow.packets)
+            tables.append(flow.table)
+            ports.append(flow.port)
+            vnis.append(flow.vni)
+            actions.append(_actions_of(flow))
+            protos.append(flow.proto)
+            ipv6.append(1 if flow.ipv6 else 0)
+            ages.append(flow.age_s)
+            expires.append(flow.expires_in_s)
+            address_at.append(base + len(addresses))
+            addresses += _packed(flow._source)
+            addresses += _packed(flow._destination)
+        yield len(some), [column.tobytes() for column in columns] + [bytes(addresses)]
+
+
+def file_reading(path: str, previous: "Optional[Sample]" = None) -> Reading:
     """A read of a snapshot file."""
     opened = snapshot.Snapshot(path)
     head = opened.header
     sample = Sample(path, str(head.get("host", "?")), opened.time, head.get("stats") or {},
                     head.get("tables", 0), head.get("entries", 0), previous)
-    return Reading(opened, sample, previous)
+    return Reading(opened, _flow_pages(opened, sample.table), sample, previous)
 
 
 class Rows:
