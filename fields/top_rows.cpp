@@ -7,8 +7,6 @@
 
 #include "fields/top_rows.hpp"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -144,10 +142,19 @@ bool ascii_texts(PyObject *sequence, std::vector<std::string_view> &into) {
     return true;
 }
 
-// What the cells of a table are spelt from besides its columns.
+// What the cells of a table are spelt from besides its columns, and the
+// rate texts of the packet counts met last: most flows of a cache count
+// few different numbers of packets between two reads (idle ones none), and
+// a rate is spelt by a formatted print.
 struct Spelling {
     double elapsed;  // seconds between the reads; 0 for no rate
     std::vector<std::string_view> actions, protocols;
+    struct Rate {
+        std::uint64_t delta = ~std::uint64_t{0};
+        char text[32];
+        std::size_t size = 0;
+    };
+    Rate rates[64];
 };
 
 // A cell is written to a scratch buffer or is a view of a name.
@@ -164,6 +171,14 @@ struct Scratch {
         size = static_cast<std::size_t>(std::to_chars(text + size, text + sizeof text, value).ptr - text);
     }
 };
+
+// The digits of an unsigned number, spelt.
+template <class T>
+std::size_t digits(T value) {
+    std::size_t count = 1;
+    for (; value >= 10; value /= 10) ++count;
+    return count;
+}
 
 // cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h, "-" before a negative one.
 void duration(Scratch &out, std::int64_t value) {
@@ -185,9 +200,52 @@ void duration(Scratch &out, std::int64_t value) {
     }
 }
 
+// An IPv6 address as inet_ntop spells it (RFC 5952: lower-case hex without
+// leading zeros, the longest run of two or more zero groups, the first of
+// equals, as "::"; an IPv4-compatible or -mapped address ending in dotted
+// quad), without its formatted prints. Writes at most 45 bytes; their count.
+std::size_t ipv6_text(char *out, const unsigned char *at) {
+    unsigned words[8];
+    for (int k = 0; k < 8; ++k) words[k] = static_cast<unsigned>(at[2 * k]) << 8 | at[2 * k + 1];
+    int best = -1, best_length = 0;
+    for (int k = 0; k < 8;) {
+        if (words[k]) {
+            ++k;
+            continue;
+        }
+        int start = k;
+        while (k < 8 && !words[k]) ++k;
+        if (k - start > best_length) best = start, best_length = k - start;
+    }
+    if (best_length < 2) best = -1;
+    static constexpr char hex[] = "0123456789abcdef";
+    char *to = out;
+    for (int k = 0; k < 8; ++k) {
+        if (best >= 0 && k >= best && k < best + best_length) {
+            if (k == best) *to++ = ':';
+            continue;
+        }
+        if (k) *to++ = ':';
+        if (k == 6 && best == 0 && (best_length == 6 || (best_length == 5 && words[5] == 0xffff))) {
+            for (int b = 12; b < 16; ++b) {
+                if (b > 12) *to++ = '.';
+                to = std::to_chars(to, to + 3, static_cast<unsigned>(at[b])).ptr;
+            }
+            return static_cast<std::size_t>(to - out);
+        }
+        bool started = false;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            unsigned digit = words[k] >> shift & 15;
+            if (digit || started || shift == 0) *to++ = hex[digit], started = true;
+        }
+    }
+    if (best >= 0 && best + best_length == 8) *to++ = ':';
+    return static_cast<std::size_t>(to - out);
+}
+
 // The text of one cell; null data when the row's action text or addresses
 // are not in the table (a ValueError is then raised).
-std::string_view cell(const Columns &t, const Spelling &s, Py_ssize_t i, int c, Scratch &out) {
+std::string_view cell(const Columns &t, Spelling &s, Py_ssize_t i, int c, Scratch &out) {
     out.clear();
     switch (c) {
         case id: out.number(t.at<std::uint64_t>(b_ids, i)); break;
@@ -197,8 +255,15 @@ std::string_view cell(const Columns &t, const Spelling &s, Py_ssize_t i, int c, 
         case destination: {
             bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
             const unsigned char *at = t.address(i, c == destination, v6);
-            if (!at || !inet_ntop(v6 ? AF_INET6 : AF_INET, at, out.text, sizeof out.text)) return {};
-            out.size = std::strlen(out.text);
+            if (!at) return {};
+            if (!v6) {  // as inet_ntop spells it, without its formatted prints
+                for (int k = 0; k < 4; ++k) {
+                    if (k) out.put('.');
+                    out.number(static_cast<unsigned>(at[k]));
+                }
+                break;
+            }
+            out.size = ipv6_text(out.text, at);
             break;
         }
         case proto: return s.protocols[t.at<std::uint8_t>(b_protos, i)];
@@ -210,12 +275,20 @@ std::string_view cell(const Columns &t, const Spelling &s, Py_ssize_t i, int c, 
         case packets: out.number(t.at<std::uint64_t>(b_packets, i)); break;
         case rate: {
             if (!(s.elapsed > 0)) return "-";
-            // top.rate_text(): the packets counted over the seconds between
-            // the reads, one decimal while short.
-            double per_second = static_cast<double>(t.at<std::uint64_t>(b_deltas, i)) / s.elapsed;
-            int size = std::snprintf(out.text, sizeof out.text, per_second < 10000 ? "%.1f" : "%.0f", per_second);
-            out.size = size < 0 ? 0 : std::min(static_cast<std::size_t>(size), sizeof out.text - 1);
-            break;
+            std::uint64_t delta = t.at<std::uint64_t>(b_deltas, i);
+            auto &known = s.rates[delta % 64];
+            if (known.delta != delta) {
+                // top.rate_text(): the packets counted over the seconds
+                // between the reads, one decimal while short.
+                double per_second = static_cast<double>(delta) / s.elapsed;
+                int size = std::snprintf(out.text, sizeof out.text, per_second < 10000 ? "%.1f" : "%.0f", per_second);
+                out.size = size < 0 ? 0 : std::min(static_cast<std::size_t>(size), sizeof out.text - 1);
+                if (out.size > sizeof known.text) return out.view();
+                std::memcpy(known.text, out.text, out.size);
+                known.size = out.size;
+                known.delta = delta;
+            }
+            return {known.text, known.size};
         }
         case age: duration(out, t.at<std::int64_t>(b_ages, i)); break;
         default: {
@@ -354,14 +427,32 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (n != 5) return refuse_arguments("top_widths", "columns, positions, elapsed, action_texts, protocol_names");
     if (!t.hold(args[0]) || !p.hold(args[1], t.count, false) || !read_spelling(args[2], args[3], args[4], s))
         return nullptr;
+    // The numbers' columns are as wide as their largest number; an IPv4
+    // address's text is counted, the other cells are spelt.
     std::size_t widest[kColumns] = {};
+    std::uint64_t largest[kColumns] = {};
     Scratch scratch;
-    for (Py_ssize_t k = 0; k < p.size; ++k)
-        for (int c = 0; c < kColumns; ++c) {
-            std::string_view text = cell(t, s, p.data[k], c, scratch);
-            if (!text.data()) return refuse_row(p.data[k]);
-            widest[c] = std::max(widest[c], text.size());
+    for (Py_ssize_t k = 0; k < p.size; ++k) {
+        Py_ssize_t i = p.data[k];
+        largest[id] = std::max<std::uint64_t>(largest[id], t.at<std::uint64_t>(b_ids, i));
+        largest[port] = std::max<std::uint64_t>(largest[port], t.at<std::uint32_t>(b_ports, i));
+        largest[vni] = std::max<std::uint64_t>(largest[vni], t.at<std::uint32_t>(b_vnis, i));
+        largest[packets] = std::max<std::uint64_t>(largest[packets], t.at<std::uint64_t>(b_packets, i));
+        bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
+        for (int c : {int(source), int(destination), int(proto), int(actions), int(rate), int(age), int(expires)}) {
+            const unsigned char *at = c <= destination ? t.address(i, c == destination, v6) : nullptr;
+            std::size_t size;
+            if (at && !v6) {
+                size = 3 + digits(at[0]) + digits(at[1]) + digits(at[2]) + digits(at[3]);
+            } else {
+                std::string_view text = cell(t, s, i, c, scratch);
+                if (!text.data()) return refuse_row(i);
+                size = text.size();
+            }
+            widest[c] = std::max(widest[c], size);
         }
+    }
+    for (int c : {int(id), int(port), int(vni), int(packets)}) widest[c] = p.size ? digits(largest[c]) : 0;
     PyObject *made = PyTuple_New(kColumns);
     for (int c = 0; made && c < kColumns; ++c) {
         PyObject *width = PyLong_FromSize_t(widest[c]);
