@@ -210,11 +210,10 @@ class Reading:
         table, previous = self.sample.table, self._previous
         if self.counts_only:
             return
+        table.deltas = array.array("Q", [0]) * len(table)
         if previous is None:
-            table.deltas = array.array("Q", bytes(8 * len(table)))
             return
         before = previous.table
-        table.deltas = array.array("Q", bytes(8 * len(table)))
         gone = array.array("I", top_match(before.tables, before.ids, before.packets, table.tables, table.ids,
                                           table.packets, table.deltas))
         if not before.counts_only:
@@ -549,7 +548,7 @@ def ordered(rows, column, reverse, count=None):
     return sorted(rows, key=key, reverse=descending)
 
 
-ROWS_AT_ONCE = 1 << 16  # a read's rows written per piece of text
+ROWS_AT_ONCE = 1 << 14  # a read's rows written per piece of text
 _PROTOCOL_CELLS = None  # the PROTO cell of each protocol number, made at the first frame
 
 
