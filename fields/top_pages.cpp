@@ -134,7 +134,7 @@ class Actions {
 bool take(Page &page, const char *e, long long now_ms, std::uint32_t address_base, Actions &actions) {
     page.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, e)));
     page.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, e)));
-    page.put(c_tables, static_cast<std::uint32_t>(LOAD(Entry, tblId, e)));
+    page.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, e)));
     page.put(c_ports, static_cast<std::uint32_t>(LOAD(Entry, fkey.portID, e)));
     page.put(c_vnis, static_cast<std::uint32_t>(LOAD(Entry, fkey.vni, e)));
     long action = actions.index(e);
@@ -231,7 +231,7 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         if (counts_only) {
             page.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, e)));
             page.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, e)));
-            page.put(c_tables, static_cast<std::uint32_t>(LOAD(Entry, tblId, e)));
+            page.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, e)));
         } else if (!take(page, e, now_ms, static_cast<std::uint32_t>(base), actions)) {
             return nullptr;
         }
@@ -258,8 +258,8 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (n != 7) return refuse_arguments("top_match", "before_tables, before_ids, before_packets, tables, ids, "
                                                      "packets, deltas");
     Held before_tables, before_ids, before_packets, tables, ids, packets, deltas;
-    if (!before_tables.hold(args[0], 'I', false) || !before_ids.hold(args[1], 'Q', false) ||
-        !before_packets.hold(args[2], 'Q', false) || !tables.hold(args[3], 'I', false) ||
+    if (!before_tables.hold(args[0], 'Q', false) || !before_ids.hold(args[1], 'Q', false) ||
+        !before_packets.hold(args[2], 'Q', false) || !tables.hold(args[3], 'Q', false) ||
         !ids.hold(args[4], 'Q', false) || !packets.hold(args[5], 'Q', false) || !deltas.hold(args[6], 'Q', true))
         return nullptr;
     Py_ssize_t earlier = before_ids.size, now = ids.size;
@@ -274,10 +274,10 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     while (slots < 2 * static_cast<std::size_t>(earlier)) slots *= 2;
     std::vector<std::uint32_t> slot(slots, 0);
     std::vector<bool> met(static_cast<std::size_t>(earlier), false);
-    const auto *bt = before_tables.data<std::uint32_t>();
+    const auto *bt = before_tables.data<std::uint64_t>();
     const auto *bi = before_ids.data<std::uint64_t>();
     const auto *bp = before_packets.data<std::uint64_t>();
-    const auto *t = tables.data<std::uint32_t>();
+    const auto *t = tables.data<std::uint64_t>();
     const auto *id = ids.data<std::uint64_t>();
     const auto *p = packets.data<std::uint64_t>();
     auto *d = deltas.data<std::uint64_t>();

@@ -104,8 +104,8 @@ class Table:
     flow, no Python object per flow)."""
 
     def __init__(self) -> None:
-        self.ids, self.packets, self.deltas = array.array("Q"), array.array("Q"), array.array("Q")
-        self.ports, self.vnis, self.actions, self.tables = (array.array("I") for _ in range(4))
+        self.ids, self.packets, self.deltas, self.tables = (array.array("Q") for _ in range(4))
+        self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
         self.protos, self.ipv6 = array.array("B"), array.array("B")
         self.ages, self.expires = array.array("q"), array.array("q")
         self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
@@ -188,12 +188,12 @@ class Reading:
     whether the read is complete; then each flow's packets since the read
     before are found by its hash table and id."""
 
-    def __init__(self, flows: "Any", pages: "Iterator[_Page]", sample: Sample, previous: "Optional[Sample]" = None,
-                 counts_only: bool = False) -> None:
+    def __init__(self, flows: "Iterable[Flow]", sample: Sample, previous: "Optional[Sample]" = None,
+                 counts_only: bool = False, pages: "Optional[Iterator[_Page]]" = None) -> None:
         self.flows = flows
         self.sample = sample
         self.counts_only = sample.table.counts_only = counts_only
-        self._pages = pages
+        self._pages = pages if pages is not None else _flow_pages(flows, sample.table)
         self._previous = previous
 
     def step(self) -> bool:
@@ -239,7 +239,7 @@ def live_reading(previous: "Optional[Sample]" = None, counts_only: bool = False)
     def page(answer: "Any", now_ms: int, rest: "Any") -> "_Page":
         return top_page(_decode_rows, answer, now_ms, rest, len(table.addresses), _action_keys, _learn_actions,
                         counts_only)
-    return Reading(walk, walk.pages(page), sample, previous, counts_only)
+    return Reading(walk, sample, previous, counts_only, walk.pages(page))
 
 
 def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> "Iterator[_Page]":
@@ -249,7 +249,7 @@ def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> 
         some = list(itertools.islice(flows, chunk))
         if not some:
             return
-        columns = [array.array(code) for code in "QQIIIIBBqqI"]
+        columns = [array.array(code) for code in "QQQIIIBBqqI"]
         ids, packets, tables, ports, vnis, actions, protos, ipv6, ages, expires, address_at = columns
         addresses, base = bytearray(), len(table.addresses)
         for flow in some:
@@ -275,7 +275,7 @@ def file_reading(path: str, previous: "Optional[Sample]" = None) -> Reading:
     head = opened.header
     sample = Sample(path, str(head.get("host", "?")), opened.time, head.get("stats") or {},
                     head.get("tables", 0), head.get("entries", 0), previous)
-    return Reading(opened, _flow_pages(opened, sample.table), sample, previous)
+    return Reading(opened, sample, previous)
 
 
 class Rows:
