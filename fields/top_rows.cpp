@@ -376,6 +376,26 @@ bool key_of(const Columns &t, int c, const std::vector<std::uint64_t> &rank, Py_
     }
 }
 
+// A whole read in order, each key one number of (value, id, position):
+// 8 or 16 bytes a row where they fit, instead of a Key's 40.
+template <class Number>
+void order_whole(const Columns &t, int column, const std::vector<std::uint64_t> &rank, Positions &p, bool descending,
+                 std::uint64_t low, int id_bits, int position_bits) {
+    std::vector<Number> keys(static_cast<std::size_t>(p.size));
+    Key key{};
+    for (Py_ssize_t k = 0; k < p.size; ++k) {
+        key_of(t, column, rank, p.data[k], key);
+        keys[k] = ((static_cast<Number>(key.value[0] - low) << id_bits | t.at<std::uint64_t>(b_ids, p.data[k]))
+                   << position_bits) | p.data[k];
+    }
+    if (descending)
+        std::sort(keys.begin(), keys.end(), std::greater<>());
+    else
+        std::sort(keys.begin(), keys.end());
+    std::uint64_t mask = (std::uint64_t{1} << position_bits) - 1;
+    for (std::size_t k = 0; k < keys.size(); ++k) p.data[k] = static_cast<std::uint32_t>(keys[k] & mask);
+}
+
 }  // namespace
 
 // top_order(columns, column, positions, descending, count, action_rank):
@@ -412,22 +432,11 @@ PyObject *order(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     bool compact = whole && column != source && column != destination && value_bits + id_bits + position_bits <= 128;
     // The keys are the call's own: they are ordered without the interpreter.
     Py_BEGIN_ALLOW_THREADS
-    if (compact) {
-        // A whole read in order: each key one number of (value, id,
-        // position), 16 bytes a row instead of 40.
-        std::vector<unsigned __int128> keys(static_cast<std::size_t>(p.size));
-        for (Py_ssize_t k = 0; k < p.size; ++k) {
-            key_of(t, static_cast<int>(column), rank, p.data[k], key);
-            keys[k] = ((static_cast<unsigned __int128>(key.value[0] - low) << id_bits |
-                        t.at<std::uint64_t>(b_ids, p.data[k])) << position_bits) | p.data[k];
-        }
-        if (descending)
-            std::sort(keys.begin(), keys.end(), std::greater<>());
-        else
-            std::sort(keys.begin(), keys.end());
-        std::uint64_t mask = (std::uint64_t{1} << position_bits) - 1;
-        for (std::size_t k = 0; k < keys.size(); ++k) p.data[k] = static_cast<std::uint32_t>(keys[k] & mask);
-    } else {
+    if (compact && value_bits + id_bits + position_bits <= 64)
+        order_whole<std::uint64_t>(t, static_cast<int>(column), rank, p, descending, low, id_bits, position_bits);
+    else if (compact)
+        order_whole<unsigned __int128>(t, static_cast<int>(column), rank, p, descending, low, id_bits, position_bits);
+    else {
         auto first = [descending](const Key &a, const Key &b) { return descending ? before(b, a) : before(a, b); };
         std::vector<Key> keys;
         keys.reserve(wanted);

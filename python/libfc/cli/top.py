@@ -25,6 +25,7 @@ import socket
 import sys
 import threading
 import time
+import weakref
 
 from _libfc_fields import top_lines, top_match, top_order, top_page, top_widths
 
@@ -234,10 +235,14 @@ def live_reading(previous: "Optional[Sample]" = None, counts_only: bool = False)
     """A read of the live cache, started now, its answers taken in C."""
     tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
-    walk, table = _cache.flows(), sample.table
+    # A walk lives on in a reference cycle of its own until the collector
+    # runs: it must not keep the read's columns.
+    walk, table = _cache.flows(), weakref.ref(sample.table)
 
     def page(answer: "Any", now_ms: int, rest: "Any") -> "_Page":
-        return top_page(_decode_rows, answer, now_ms, rest, len(table.addresses), _action_keys, _learn_actions,
+        held = table()
+        assert held is not None  # the Reading's sample holds it while the walk runs
+        return top_page(_decode_rows, answer, now_ms, rest, len(held.addresses), _action_keys, _learn_actions,
                         counts_only)
     return Reading(walk, sample, previous, counts_only, walk.pages(page))
 
