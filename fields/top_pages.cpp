@@ -148,7 +148,7 @@ bool take(Page &page, const char *e, long long now_ms, std::uint32_t address_bas
     std::int64_t age = created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
                            ? 0 : static_cast<std::int64_t>((static_cast<std::uint64_t>(now_ms) - created) / 1000);
     page.put(c_ages, age);
-    page.put(c_expires, static_cast<std::int64_t>(LOAD(Entry, exprTime, e)));
+    page.put(c_expires, static_cast<std::uint32_t>(LOAD(Entry, exprTime, e)));
     auto &addresses = page.column[c_addresses];
     page.put(c_address_at, static_cast<std::uint32_t>(address_base + addresses.size()));
     std::size_t size = v6 ? 16 : 4;
@@ -269,10 +269,15 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         return nullptr;
     }
     // Open addressing, a slot per flow of the read before (its position + 1),
-    // at most half full; a flow met again is marked, as a dict entry popped.
-    std::size_t slots = 16;
-    while (slots < 2 * static_cast<std::size_t>(earlier)) slots *= 2;
+    // at most two thirds full; a flow met again is marked, as a dict entry
+    // popped. A slot is told by the high bits of the hash times the slot
+    // count, which need not be a power of two.
+    std::size_t slots = 16 + 3 * static_cast<std::size_t>(earlier) / 2;
     std::vector<std::uint32_t> slot(slots, 0);
+    auto first_slot = [slots](std::uint64_t hash) {
+        return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots) >> 64);
+    };
+    auto next = [slots](std::size_t at) { return at + 1 == slots ? 0 : at + 1; };
     std::vector<bool> met(static_cast<std::size_t>(earlier), false);
     const auto *bt = before_tables.data<std::uint64_t>();
     const auto *bi = before_ids.data<std::uint64_t>();
@@ -284,14 +289,14 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     std::vector<std::uint32_t> gone;
     Py_BEGIN_ALLOW_THREADS
     for (Py_ssize_t i = 0; i < earlier; ++i) {
-        std::size_t at = mixed(bt[i], bi[i]) & (slots - 1);
-        while (slot[at]) at = (at + 1) & (slots - 1);
+        std::size_t at = first_slot(mixed(bt[i], bi[i]));
+        while (slot[at]) at = next(at);
         slot[at] = static_cast<std::uint32_t>(i + 1);
     }
     for (Py_ssize_t i = 0; i < now; ++i) {
-        std::size_t at = mixed(t[i], id[i]) & (slots - 1);
+        std::size_t at = first_slot(mixed(t[i], id[i]));
         std::uint32_t found = 0;
-        for (; slot[at]; at = (at + 1) & (slots - 1)) {
+        for (; slot[at]; at = next(at)) {
             std::uint32_t k = slot[at] - 1;
             if (bi[k] == id[i] && bt[k] == t[i] && !met[k]) {
                 found = slot[at];

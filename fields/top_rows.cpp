@@ -24,14 +24,11 @@ namespace {
 // The table's columns, in top.py's FLOW_COLUMNS order (ID ... EXPIRES).
 enum Column : int { id, port, vni, source, destination, proto, actions, packets, rate, age, expires, kColumns };
 
-// top.py's GONE: the expiry of a flow that has left the cache.
-constexpr std::int64_t kGone = -1;
-
 // The buffers of top.Table.columns(), in its order; the format each must
 // have, so a reading of one never goes past its end.
 enum Buffer : int { b_ids, b_packets, b_deltas, b_ports, b_vnis, b_actions, b_protos, b_ipv6, b_ages, b_expires,
                     b_addresses, b_address_at, kBuffers };
-constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'q', 'B', 'I'};
+constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'I', 'B', 'I'};
 
 // A table's buffers, held while a call reads them (which also keeps the
 // arrays from being resized under it).
@@ -299,11 +296,7 @@ std::string_view cell(const Columns &t, Spelling &s, Py_ssize_t i, int c, Scratc
             return {known.text, known.size};
         }
         case age: duration(out, t.at<std::int64_t>(b_ages, i)); break;
-        default: {
-            std::int64_t value = t.at<std::int64_t>(b_expires, i);
-            if (value == kGone) return "gone";
-            duration(out, value);
-        }
+        default: duration(out, t.at<std::uint32_t>(b_expires, i));  // a read's flows are all still there
     }
     return out.view();
 }
@@ -357,7 +350,7 @@ bool key_of(const Columns &t, int c, const std::vector<std::uint64_t> &rank, Py_
         case packets: key.value[0] = t.at<std::uint64_t>(b_packets, i); return true;
         case rate: key.value[0] = t.at<std::uint64_t>(b_deltas, i); return true;
         case age: key.value[0] = static_cast<std::uint64_t>(t.at<std::int64_t>(b_ages, i)) ^ kSign; return true;
-        case expires: key.value[0] = static_cast<std::uint64_t>(t.at<std::int64_t>(b_expires, i)) ^ kSign; return true;
+        case expires: key.value[0] = t.at<std::uint32_t>(b_expires, i); return true;
         case actions: {
             std::uint32_t k = t.at<std::uint32_t>(b_actions, i);
             if (k >= rank.size()) return false;

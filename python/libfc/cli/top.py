@@ -108,7 +108,7 @@ class Table:
         self.ids, self.packets, self.deltas, self.tables = (array.array("Q") for _ in range(4))
         self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
         self.protos, self.ipv6 = array.array("B"), array.array("B")
-        self.ages, self.expires = array.array("q"), array.array("q")
+        self.ages, self.expires = array.array("q"), array.array("I")
         self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
         self.counts_only = False  # only ids, packets and tables: what the next read's rates need
 
@@ -254,7 +254,7 @@ def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> 
         some = list(itertools.islice(flows, chunk))
         if not some:
             return
-        columns = [array.array(code) for code in "QQQIIIBBqqI"]
+        columns = [array.array(code) for code in "QQQIIIBBqII"]
         ids, packets, tables, ports, vnis, actions, protos, ipv6, ages, expires, address_at = columns
         addresses, base = bytearray(), len(table.addresses)
         for flow in some:
