@@ -39,6 +39,9 @@ PyMethodDef field_methods[] = {
     {"top_order", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::order)), METH_FASTCALL,
      "top_order($module, columns, column, positions, descending, count, action_rank, /)\n--\n\n"
      "Sorts top's positions in place by a column (the first count only, unless negative); how many lead."},
+    {"top_fold", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::fold)), METH_FASTCALL,
+     "top_fold($module, columns, positions, column, /)\n--\n\n"
+     "top's rows folded by a column's raw value: (raw, flows, packets, packet delta) each."},
     {"top_widths", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::widths)), METH_FASTCALL,
      "top_widths($module, columns, positions, elapsed, action_texts, protocol_names, /)\n--\n\n"
      "The length of each of top's columns' longest cell at the positions."},

@@ -27,8 +27,8 @@ enum Column : int { id, port, vni, source, destination, proto, actions, packets,
 // The buffers of top.Table.columns(), in its order; the format each must
 // have, so a reading of one never goes past its end.
 enum Buffer : int { b_ids, b_packets, b_deltas, b_ports, b_vnis, b_actions, b_protos, b_ipv6, b_ages, b_expires,
-                    b_addresses, b_address_at, kBuffers };
-constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'I', 'B', 'I'};
+                    b_addresses, b_address_at, b_tables, kBuffers };
+constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'I', 'B', 'I', 'Q'};
 
 // A table's buffers, held while a call reads them (which also keeps the
 // arrays from being resized under it).
@@ -567,6 +567,120 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     }
     PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
     PyMem_Free(text);
+    return made;
+}
+
+namespace {
+
+// A group of a fold: its raw value (a number, or an address's bytes) and
+// the sums of its flows.
+struct Group {
+    std::uint64_t value[2];
+    unsigned size;  // 0: a number; 4 or 16: an address's bytes
+    std::uint64_t flows;
+    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
+};
+
+PyObject *wide_number(unsigned __int128 value) {
+    auto high = static_cast<std::uint64_t>(value >> 64), low = static_cast<std::uint64_t>(value);
+    if (!high) return PyLong_FromUnsignedLongLong(low);
+    PyObject *top = PyLong_FromUnsignedLongLong(high), *shift = PyLong_FromLong(64), *bottom = PyLong_FromUnsignedLongLong(low);
+    PyObject *shifted = top && shift ? PyNumber_Lshift(top, shift) : nullptr;
+    PyObject *made = shifted && bottom ? PyNumber_Or(shifted, bottom) : nullptr;
+    Py_XDECREF(top), Py_XDECREF(shift), Py_XDECREF(bottom), Py_XDECREF(shifted);
+    return made;
+}
+
+PyObject *group_tuple(const Group &g) {
+    PyObject *raw = g.size ? PyBytes_FromStringAndSize(nullptr, g.size) : PyLong_FromUnsignedLongLong(g.value[0]);
+    if (raw && g.size) {
+        auto *to = reinterpret_cast<unsigned char *>(PyBytes_AS_STRING(raw));
+        for (unsigned k = 0; k < g.size; ++k) {
+            std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
+            unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
+            to[k] = static_cast<unsigned char>(half >> (8 * from));
+        }
+    }
+    PyObject *packets = wide_number(g.packets), *deltas = wide_number(g.deltas);
+    PyObject *made = raw && packets && deltas ? Py_BuildValue("(OKOO)", raw, static_cast<unsigned long long>(g.flows),
+                                                              packets, deltas) : nullptr;
+    Py_XDECREF(raw), Py_XDECREF(packets), Py_XDECREF(deltas);
+    return made;
+}
+
+}  // namespace
+
+// top_fold(columns, positions, column): the rows at the positions (None:
+// every row) folded by a column's raw value (top.Table.group_key's), a
+// (raw value, flows, packets, packet delta) tuple each, in the order each
+// value was first met; column is top.py's index of it (TABLE for the hash
+// table).
+PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    long column = n == 3 ? PyLong_AsLong(args[2]) : -1;
+    constexpr long kTable = kColumns;  // top.py's TABLE: a row's place after the table's columns
+    if (n != 3 || PyErr_Occurred() ||
+        !(column == port || column == vni || column == source || column == destination || column == proto ||
+          column == actions || column == kTable))
+        return refuse_arguments("top_fold", "columns, positions, column");
+    Columns t;
+    Positions p;
+    bool every = args[1] == Py_None;
+    if (!t.hold(args[0]) || (!every && !p.hold(args[1], t.count, false))) return nullptr;
+    Py_ssize_t rows = every ? t.count : p.size;
+    std::vector<Group> groups;
+    std::vector<std::uint32_t> slot(64, 0);  // a group's place + 1, at most half full
+    for (Py_ssize_t k = 0; k < rows; ++k) {
+        Py_ssize_t i = every ? k : p.data[k];
+        Group key{};
+        if (column == source || column == destination) {
+            bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
+            const unsigned char *at = t.address(i, column == destination, v6);
+            if (!at) return refuse_row(i);
+            key.size = v6 ? 16 : 4;
+            key.value[0] = v6 ? big_endian(at, 8) : 0;
+            key.value[1] = v6 ? big_endian(at + 8, 8) : big_endian(at, 4);
+        } else {
+            key.value[0] = column == port ? t.at<std::uint32_t>(b_ports, i)
+                           : column == vni ? t.at<std::uint32_t>(b_vnis, i)
+                           : column == proto ? t.at<std::uint8_t>(b_protos, i)
+                           : column == actions ? t.at<std::uint32_t>(b_actions, i)
+                                                : t.at<std::uint64_t>(b_tables, i);
+        }
+        auto first_slot = [&slot](const Group &g) {
+            std::uint64_t hash = g.value[0] * 0x9e3779b97f4a7c15ULL ^ g.value[1] * 0xc2b2ae3d27d4eb4fULL;
+            return static_cast<std::size_t>(hash ^ hash >> 29) & (slot.size() - 1);
+        };
+        std::size_t at = first_slot(key), place;
+        for (; slot[at]; at = (at + 1) & (slot.size() - 1)) {
+            const Group &g = groups[slot[at] - 1];
+            if (g.value[0] == key.value[0] && g.value[1] == key.value[1] && g.size == key.size) break;
+        }
+        if (slot[at]) {
+            place = slot[at] - 1;
+        } else {
+            place = groups.size();
+            groups.push_back(key);
+            slot[at] = static_cast<std::uint32_t>(groups.size());
+            if (2 * groups.size() > slot.size()) {  // grown: every group placed again
+                std::vector<std::uint32_t>(2 * slot.size(), 0).swap(slot);
+                for (std::size_t g = 0; g < groups.size(); ++g) {
+                    std::size_t to = first_slot(groups[g]);
+                    while (slot[to]) to = (to + 1) & (slot.size() - 1);
+                    slot[to] = static_cast<std::uint32_t>(g + 1);
+                }
+            }
+        }
+        Group &g = groups[place];
+        ++g.flows;
+        g.packets += t.at<std::uint64_t>(b_packets, i);
+        g.deltas += t.at<std::uint64_t>(b_deltas, i);
+    }
+    PyObject *made = PyList_New(static_cast<Py_ssize_t>(groups.size()));
+    for (std::size_t g = 0; made && g < groups.size(); ++g) {
+        PyObject *item = group_tuple(groups[g]);
+        if (!item) Py_CLEAR(made);
+        else PyList_SET_ITEM(made, static_cast<Py_ssize_t>(g), item);
+    }
     return made;
 }
 

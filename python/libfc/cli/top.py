@@ -27,7 +27,7 @@ import threading
 import time
 import weakref
 
-from _libfc_fields import top_lines, top_match, top_order, top_page, top_widths
+from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_widths
 
 from .. import _cache
 from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
@@ -125,7 +125,7 @@ class Table:
     def columns(self) -> "Tuple[Any, ...]":
         """The columns the C rows writer reads, in the order it takes them."""
         return (self.ids, self.packets, self.deltas, self.ports, self.vnis, self.actions, self.protos, self.ipv6,
-                self.ages, self.expires, self.addresses, self.address_at)
+                self.ages, self.expires, self.addresses, self.address_at, self.tables)
 
     def address(self, index: int, which: int) -> bytes:
         size = 16 if self.ipv6[index] else 4
@@ -137,31 +137,11 @@ class Table:
                 self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
                 self.ages[index], self.expires[index], self.tables[index])
 
-    def values(self, index: int) -> "Callable[[int], Any]":
-        """Position -> the value a row holds at `index`."""
-        if index in (SRC, DST):
-            return lambda i: self.address(i, index - SRC)
-        if index == ACTIONS:
-            return lambda i: _action_texts[self.actions[i]]
-        return self._COLUMNS[index](self).__getitem__
 
-    _COLUMNS: "Dict[int, Callable[[Table], Any]]" = {
-        ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
-        PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages, EXPIRES: lambda t: t.expires,
-        TABLE: lambda t: t.tables}
-
-    def group_key(self, field: str) -> "Callable[[int], Any]":
-        """A position's raw value for a grouping: a number, an address's
-        bytes or an action text's position."""
-        if field in ("src", "dst"):
-            which = 0 if field == "src" else 1
-            return lambda i: self.address(i, which)
-        if field == "action":
-            return self.actions.__getitem__
-        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO, "table": TABLE}[field]](self).__getitem__
-
-
-# The group values of a raw value of Table.group_key.
+# The column a grouping folds a read's flows by (top_fold), and the group
+# values of each raw value it gives: a number, an address's bytes or an
+# action text's position.
+_GROUP_COLUMN = {"port": PORT, "vni": VNI, "src": SRC, "dst": DST, "proto": PROTO, "action": ACTIONS, "table": TABLE}
 _GROUP_VALUES: "Dict[str, Callable[[Any], Sequence[Any]]]" = {
     "src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
     "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
@@ -504,19 +484,10 @@ def groups(table, positions, gone, field):
     field: one group per value, its flow count, packets, packet delta and
     share of the flows.  The read's flows fold by their raw value first,
     which few values hold."""
-    values, raw_of = GROUP_FIELDS[field][1], table.group_key(field)
-    packets, deltas = table.packets, table.deltas
-    by_raw = {}
-    for i in positions:
-        raw = raw_of(i)
-        entry = by_raw.get(raw)
-        if entry is None:
-            entry = by_raw[raw] = [0, 0, 0]
-        entry[0] += 1
-        entry[1] += packets[i]
-        entry[2] += deltas[i]
+    values = GROUP_FIELDS[field][1]
+    selection = None if positions == range(len(table)) else array.array("I", positions)
     expand = _GROUP_VALUES.get(field, lambda raw: (raw,))
-    parts = [(expand(raw), entry) for raw, entry in by_raw.items()]
+    parts = [(expand(raw), entry) for raw, *entry in top_fold(table.columns(), selection, _GROUP_COLUMN[field])]
     parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
     folded = {}
     for group_values, (flows, counted, delta) in parts:
