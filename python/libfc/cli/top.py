@@ -37,11 +37,13 @@ from ._library import bad_input
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
+    from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
     from .._flow import Flow
 
-    Row = Tuple[Any, ...]
+    Row = Tuple[Any, ...]  # a flow's (ID ... TABLE), or a group's (KEY ... SHARE)
+    Shown = Union["Rows", List[Row]]
+    Cell = Callable[[Any, Optional[float]], str]  # a value and the seconds between the reads -> its text
     _Page = Tuple[int, Sequence[bytes]]  # (flows, the bytes of each of PAGE_COLUMNS)
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -105,12 +107,20 @@ class Table:
     flow, no Python object per flow)."""
 
     def __init__(self) -> None:
-        self.ids, self.packets, self.deltas, self.tables = (array.array("Q") for _ in range(4))
-        self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
-        self.protos, self.ipv6 = array.array("B"), array.array("B")
-        self.ages, self.expires = array.array("q"), array.array("I")
-        self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
-        self.counts_only = False  # only ids, packets and tables: what the next read's rates need
+        self.ids: "array.array[int]" = array.array("Q")
+        self.packets: "array.array[int]" = array.array("Q")
+        self.deltas: "array.array[int]" = array.array("Q")
+        self.tables: "array.array[int]" = array.array("Q")
+        self.ports: "array.array[int]" = array.array("I")
+        self.vnis: "array.array[int]" = array.array("I")
+        self.actions: "array.array[int]" = array.array("I")
+        self.protos: "array.array[int]" = array.array("B")
+        self.ipv6: "array.array[int]" = array.array("B")
+        self.ages: "array.array[int]" = array.array("q")
+        self.expires: "array.array[int]" = array.array("I")
+        self.addresses: bytearray = bytearray()  # a flow's source, then destination
+        self.address_at: "array.array[int]" = array.array("I")
+        self.counts_only: bool = False  # only ids, packets and tables: what the next read's rates need
 
     def __len__(self) -> int:
         return len(self.ids)
@@ -156,12 +166,16 @@ class Sample:
 
     def __init__(self, source: str, host: str, taken: float, stats: "Dict[str, Any]", tables: int, entries: int,
                  previous: "Optional[Sample]" = None) -> None:
-        self.source, self.host, self.taken = source, host, taken
-        self.stats, self.tables, self.entries = stats, tables, entries
-        self.table = Table()
+        self.source: str = source
+        self.host: str = host
+        self.taken: float = taken
+        self.stats: "Dict[str, Any]" = stats
+        self.tables: int = tables
+        self.entries: int = entries
+        self.table: Table = Table()
         self.left: "List[Row]" = []
-        self.elapsed = taken - previous.taken if previous is not None else None
-        self.previous_stats = previous.stats if previous is not None else None
+        self.elapsed: "Optional[float]" = taken - previous.taken if previous is not None else None
+        self.previous_stats: "Optional[Dict[str, Any]]" = previous.stats if previous is not None else None
 
 
 class Reading:
@@ -171,11 +185,12 @@ class Reading:
 
     def __init__(self, flows: "Iterable[Flow]", sample: Sample, previous: "Optional[Sample]" = None,
                  counts_only: bool = False, pages: "Optional[Iterator[_Page]]" = None) -> None:
-        self.flows = flows
-        self.sample = sample
-        self.counts_only = sample.table.counts_only = counts_only
-        self._pages = pages if pages is not None else _flow_pages(flows, sample.table)
-        self._previous = previous
+        self.flows: "Iterable[Flow]" = flows
+        self.sample: Sample = sample
+        self.counts_only: bool = counts_only
+        sample.table.counts_only = counts_only
+        self._pages: "Iterator[_Page]" = pages if pages is not None else _flow_pages(flows, sample.table)
+        self._previous: "Optional[Sample]" = previous
 
     def step(self) -> bool:
         page = next(self._pages, None)
@@ -271,12 +286,14 @@ class Rows:
 
     def __init__(self, table: Table, positions: "array.array[int]",
                  selection: "Optional[Sequence[int]]" = None) -> None:
-        self.table, self.positions, self.selection = table, positions, selection
+        self.table: Table = table
+        self.positions: "array.array[int]" = positions
+        self.selection: "Optional[Sequence[int]]" = selection
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.positions)
 
-    def __iter__(self):
+    def __iter__(self) -> "Iterator[Row]":
         return map(self.table.row, self.positions)
 
 
@@ -285,12 +302,13 @@ class Model:
     flows that have left the cache since the first read (their last
     count)."""
 
-    def __init__(self):
-        self.sample = None
-        self.gone = {}
-        self._selection = self._shown = None
+    def __init__(self) -> None:
+        self.sample: "Optional[Sample]" = None
+        self.gone: "Dict[int, Row]" = {}
+        self._selection: "Optional[Tuple[Tuple[str, bool], Tuple[Sequence[int], List[Row]]]]" = None
+        self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
-    def following(self, sample, view, room):
+    def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
         """A model of the flows that have left and a new read, with what a
         frame of `view` would show already worked out: made away from the
         screen's thread, which swaps it in whole."""
@@ -300,14 +318,14 @@ class Model:
         model.shown(view, view.sort_column(), room)
         return model
 
-    def add(self, sample):
+    def add(self, sample: Sample) -> None:
         for row in sample.left:
             self.gone[row[ID]] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
         sample.left = []
         self.sample = sample
         self._selection = self._shown = None
 
-    def rows(self, view):
+    def rows(self, view: "View") -> "Tuple[Sequence[int], List[Row]]":
         """The positions in the read and the rows of flows that left the
         view's filter and mode select (kept until either changes: filtering
         a million flows is worth doing once).  A filter being typed applies
@@ -317,16 +335,16 @@ class Model:
         key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
             gone = list(self.gone.values()) if view.accumulate else []
-            positions = range(held)
+            positions: "Sequence[int]" = range(held)
             test = matcher(text)
-            if test is not None:
+            if test is not None and self.sample is not None:
                 row = self.sample.table.row
                 positions = array.array("I", (i for i in positions if test(row(i))))
                 gone = [row for row in gone if test(row)]
             self._selection, self._shown = (key, (positions, gone)), None
         return self._selection[1]
 
-    def shown(self, view, column, room):
+    def shown(self, view: "View", column: "Column", room: "Optional[int]") -> "Tuple[Shown, str]":
         """The rows (or groups) a frame shows, and how many there are of
         how many; kept while nothing they depend on changes, so that a
         frame redrawn only to show the progress of a read costs nothing."""
@@ -348,7 +366,8 @@ class Model:
         return self._shown[1:]
 
 
-def ordered_positions(table, positions, column, reverse, count=None):
+def ordered_positions(table: Table, positions: "Sequence[int]", column: "Column", reverse: bool,
+                      count: "Optional[int]" = None) -> Rows:
     """The rows at `positions` of a read in the order ``ordered`` gives
     them; only the first `count` when given, picked without sorting the
     rest."""
@@ -367,7 +386,7 @@ def ordered_positions(table, positions, column, reverse, count=None):
 
 # ---- filter ------------------------------------------------------------------------
 
-def _address_key(address):
+def _address_key(address: "Any") -> "Tuple[Any, ...]":
     """Addresses in order: IPv4 before IPv6, each by value (an address
     read from a snapshot is still text: by its text; a read keeps them as
     bytes)."""
@@ -378,14 +397,14 @@ def _address_key(address):
     return address.version, address._ip
 
 
-def _proto_name(number):
+def _proto_name(number: int) -> str:
     return _values.PROTOCOL_NAMES.get(number, str(number))
 
 
 _ADDRESS_CHARACTERS = set("0123456789abcdef.:")
 
 
-def matcher(text):
+def matcher(text: str) -> "Optional[Callable[[Row], bool]]":
     """A predicate on rows for a typed filter, or None for an empty one.
     Every word must match: a number matches the flow's port or protocol
     number, a protocol name its protocol, and any word a part of its source
@@ -399,7 +418,8 @@ def matcher(text):
         proto = _values.PROTOCOLS.get(word)
         address = not set(word) - _ADDRESS_CHARACTERS  # "tcp" is in no address
 
-        def test(row, word=word, number=number, proto=proto, address=address):
+        def test(row: "Row", word: str = word, number: "Optional[int]" = number, proto: "Optional[int]" = proto,
+                 address: bool = address) -> bool:
             if number is not None and (row[PORT] == number or row[PROTO] == number):
                 return True
             if proto is not None and row[PROTO] == proto:
@@ -420,23 +440,29 @@ class Column:
     when the value itself is none.  Its `layout` is how the shared table
     fitter sees it: ranked to leave in the order of the priorities."""
 
-    def __init__(self, name, header, priority, numeric, index, text, key=None):
-        self.name, self.header, self.priority, self.numeric = name, header, priority, numeric
-        self.index, self.text, self.key = index, text, key
-        self.layout = _output.Column(header, numeric, drop=100 - priority if priority else 0)
+    def __init__(self, name: str, header: str, priority: int, numeric: bool, index: int, text: "Cell",
+                 key: "Optional[Callable[[Any], Any]]" = None) -> None:
+        self.name: str = name
+        self.header: str = header
+        self.priority: int = priority
+        self.numeric: bool = numeric
+        self.index: int = index
+        self.text: "Cell" = text
+        self.key: "Optional[Callable[[Any], Any]]" = key
+        self.layout: _output.Column = _output.Column(header, numeric, drop=100 - priority if priority else 0)
 
 
-def rate_text(delta, elapsed):
+def rate_text(delta: int, elapsed: "Optional[float]") -> str:
     if not elapsed or elapsed <= 0:
         return "-"
     return _output.rate_text(delta / elapsed)
 
 
-def _number(value, elapsed):
+def _number(value: "Any", elapsed: "Optional[float]") -> str:
     return str(value)
 
 
-FLOW_COLUMNS = [
+FLOW_COLUMNS: "List[Column]" = [
     Column("id", "ID", 10, False, ID, _number),
     Column("port", "PORT", 5, False, PORT, _number),
     Column("vni", "VNI", 7, False, VNI, _number),
@@ -452,7 +478,7 @@ FLOW_COLUMNS = [
 
 # Fields the flows fold by: the header of the group column, and the values
 # of a row (a flow with several actions is in each action's group).
-GROUP_FIELDS = {
+GROUP_FIELDS: "Dict[str, Tuple[str, Callable[[Row], Sequence[Any]]]]" = {
     "port": ("PORT", lambda r: (r[PORT],)),
     "vni": ("VNI", lambda r: (r[VNI],)),
     "src": ("SOURCE", lambda r: (_text(r[SRC]),)),
@@ -467,7 +493,7 @@ GROUP_ORDER = [None, *GROUP_FIELDS]
 KEY, FLOWS, GROUP_PACKETS, GROUP_DELTA, SHARE = range(5)
 
 
-def group_columns(field):
+def group_columns(field: str) -> "List[Column]":
     header = GROUP_FIELDS[field][0]
     text = _proto_name if field == "proto" else str
     return [
@@ -479,7 +505,7 @@ def group_columns(field):
     ]
 
 
-def groups(table, positions, gone, field):
+def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
     share of the flows.  The read's flows fold by their raw value first,
@@ -487,9 +513,10 @@ def groups(table, positions, gone, field):
     values = GROUP_FIELDS[field][1]
     selection = None if positions == range(len(table)) else array.array("I", positions)
     expand = _GROUP_VALUES.get(field, lambda raw: (raw,))
-    parts = [(expand(raw), entry) for raw, *entry in top_fold(table.columns(), selection, _GROUP_COLUMN[field])]
+    parts: "List[Tuple[Sequence[Any], Sequence[int]]]" = [
+        (expand(raw), entry) for raw, *entry in top_fold(table.columns(), selection, _GROUP_COLUMN[field])]
     parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
-    folded = {}
+    folded: "Dict[Any, List[int]]" = {}
     for group_values, (flows, counted, delta) in parts:
         for value in group_values:
             entry = folded.get(value)
@@ -502,22 +529,22 @@ def groups(table, positions, gone, field):
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
 
 
-def columns_of(view):
+def columns_of(view: "View") -> "List[Column]":
     return FLOW_COLUMNS if view.group is None else group_columns(view.group)
 
 
-def ordered(rows, column, reverse, count=None):
+def ordered(rows: "Sequence[Row]", column: "Column", reverse: bool, count: "Optional[int]" = None) -> "List[Row]":
     """The rows by a column: numbers largest first, texts in order, both
     turned around by `reverse`; ties in order of the first cell.  Only the
     first `count` when given (without sorting all of them)."""
     descending = column.numeric != reverse
-    if column.key is None:
-        key = operator.itemgetter(column.index, 0)
-    else:
+    key: "Callable[[Row], Any]" = operator.itemgetter(column.index, 0)
+    if column.key is not None:
         index, value_key = column.index, column.key
 
-        def key(row):
+        def by_value(row: "Row") -> "Tuple[Any, Any]":
             return value_key(row[index]), row[0]
+        key = by_value
     if count is not None and count < len(rows):
         pick = heapq.nlargest if descending else heapq.nsmallest
         return pick(count, rows, key=key)
@@ -525,10 +552,10 @@ def ordered(rows, column, reverse, count=None):
 
 
 ROWS_AT_ONCE = 1 << 14  # a read's rows written per piece of text
-_PROTOCOL_CELLS = None  # the PROTO cell of each protocol number, made at the first frame
+_protocol_cells = None  # the PROTO cell of each protocol number, made at the first frame
 
 
-def table_text(columns, rows, elapsed, width):
+def table_text(columns: "List[Column]", rows: "Shown", elapsed: "Optional[float]", width: int) -> "Iterator[str]":
     """The header and a line per row, in the columns that fit in `width`,
     as pieces of text that end in a newline; a read's rows (Rows) are
     measured and written in C, some rows a piece."""
@@ -536,7 +563,7 @@ def table_text(columns, rows, elapsed, width):
         yield from _read_rows_text(columns, rows, elapsed, width)
         return
 
-    def cells(row):
+    def cells(row: "Row") -> "List[str]":
         return [c.text(row[c.index], elapsed) for c in columns]
     widths = [len(column.header) for column in columns]
     for row in rows:
@@ -547,24 +574,25 @@ def table_text(columns, rows, elapsed, width):
         yield line(cells(row))
 
 
-def _line_writer(columns, widths, width):
+def _line_writer(columns: "List[Column]", widths: "List[int]", width: int
+                 ) -> "Tuple[Callable[..., str], Tuple[List[int], List[int]]]":
     """A line of given cells (or headers) in the columns that fit, and what
     the fitter made of them: (kept indices, widths)."""
     kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
 
-    def line(texts, header=False):
+    def line(texts: "List[str]", header: bool = False) -> str:
         parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
                  for i in kept]
         return "  ".join(parts).rstrip()[:width] + "\n"
     return line, (kept, widths)
 
 
-def _read_rows_text(columns, rows, elapsed, width):
-    global _PROTOCOL_CELLS
-    if _PROTOCOL_CELLS is None:
-        _PROTOCOL_CELLS = tuple(_proto_name(number) for number in range(256))
+def _read_rows_text(columns: "List[Column]", rows: Rows, elapsed: "Optional[float]", width: int) -> "Iterator[str]":
+    global _protocol_cells
+    if _protocol_cells is None:
+        _protocol_cells = tuple(_proto_name(number) for number in range(256))
     table, positions = rows.table.columns(), rows.positions
-    spelling = (elapsed, _action_texts, _PROTOCOL_CELLS)
+    spelling = (elapsed, _action_texts, _protocol_cells)
     measured = rows.selection if rows.selection is not None else positions
     if measured == range(len(rows.table)):
         measured = None
@@ -588,23 +616,25 @@ class View:
     Escape clears it), f the field to group by (off, then each field),
     a accumulate the flows that left, p or space pause, q quit."""
 
-    def __init__(self, sort=None, reverse=False, group=None, filter="", accumulate=False):
-        self.group = group
-        self.sort = sort or "rate"
-        self.reverse = reverse
-        self.filter = self.kept_filter = filter
-        self.accumulate = accumulate
-        self.paused = False
-        self.editing = False
+    def __init__(self, sort: "Optional[str]" = None, reverse: bool = False, group: "Optional[str]" = None,
+                 filter: str = "", accumulate: bool = False) -> None:
+        self.group: "Optional[str]" = group
+        self.sort: str = sort or "rate"
+        self.reverse: bool = reverse
+        self.filter: str = filter
+        self.kept_filter: str = filter
+        self.accumulate: bool = accumulate
+        self.paused: bool = False
+        self.editing: bool = False
 
-    def sort_column(self):
+    def sort_column(self) -> "Column":
         columns = columns_of(self)
         for column in columns:
             if column.name == self.sort:
                 return column
         return next(column for column in columns if column.name == "rate")
 
-    def handle(self, key):
+    def handle(self, key: str) -> "Union[bool, str]":
         """Applies a key ("q", "KEY_LEFT", "\\n", ...); QUIT, or whether
         the frame changed."""
         if self.editing:
@@ -631,7 +661,7 @@ class View:
             return False
         return True
 
-    def _edit(self, key):
+    def _edit(self, key: str) -> bool:
         if key in ("\n", "\r", "KEY_ENTER"):
             self.editing, self.kept_filter = False, self.filter
         elif key == "\x1b":
@@ -647,13 +677,14 @@ class View:
 
 # ---- the frame ---------------------------------------------------------------------
 
-def _per_second(now, before, path, elapsed):
+def _per_second(now: "Dict[str, Any]", before: "Optional[Dict[str, Any]]", path: "Sequence[str]",
+                elapsed: "Optional[float]") -> "Optional[float]":
     if before is None or not elapsed or elapsed <= 0:
         return None
     return max(_counter(now, path) - _counter(before, path), 0) / elapsed
 
 
-def _counter(tree, path):
+def _counter(tree: "Any", path: "Sequence[str]") -> int:
     for name in path:
         tree = tree.get(name, {}) if isinstance(tree, dict) else {}
     return tree if isinstance(tree, int) else 0
@@ -663,7 +694,7 @@ LOOKUPS = (("lookup", "nhits"), ("lookup", "nmisses"))
 ALLOC_FAILURES = ("lookup", "alloc", "fe_fail")
 
 
-def counters_line(sample):
+def counters_line(sample: Sample) -> str:
     """Cache fill, lookups per second, hit ratio and allocation failures per
     second; rates between the last two reads, the ratio over them too when
     there were lookups, else since the counters started."""
@@ -672,8 +703,8 @@ def counters_line(sample):
     fill = "%d flows" % held
     if sample.entries:
         fill += " of %d (%.1f%% full)" % (sample.entries, 100.0 * held / sample.entries)
-    rates = [_per_second(now, before, path, elapsed) for path in LOOKUPS]
-    lookups = None if None in rates else sum(rates)
+    rates = [rate for rate in (_per_second(now, before, path, elapsed) for path in LOOKUPS) if rate is not None]
+    lookups = sum(rates) if len(rates) == len(LOOKUPS) else None
     hits, misses = (_counter(now, path) for path in LOOKUPS)
     if before is not None and lookups:
         hits -= _counter(before, LOOKUPS[0])
@@ -684,12 +715,14 @@ def counters_line(sample):
         fill, "-" if lookups is None else "%.1f" % lookups, ratio, "-" if failures is None else "%.1f" % failures)
 
 
-def frame(model, view, width, height=None, status=""):
+def frame(model: Model, view: "View", width: "Optional[int]", height: "Optional[int]" = None,
+          status: str = "") -> "List[str]":
     """The lines of one screen (see frame_text)."""
     return "".join(frame_text(model, view, width, height, status)).split("\n")[:-1]
 
 
-def frame_text(model, view, width, height=None, status=""):
+def frame_text(model: Model, view: "View", width: "Optional[int]", height: "Optional[int]" = None,
+               status: str = "") -> "Iterator[str]":
     """The text of one screen, in pieces made as they are written, each
     ending in a newline: three header lines, then the table, as many rows
     as `height` leaves room for (every row without a height), no line
@@ -727,7 +760,7 @@ def frame_text(model, view, width, height=None, status=""):
     yield from pieces if height is None else _first_lines(pieces, height)
 
 
-def _first_lines(pieces, count):
+def _first_lines(pieces: "Iterable[str]", count: int) -> "Iterator[str]":
     """The pieces of text up to their `count`th line."""
     for piece in pieces:
         if count <= 0:
@@ -739,7 +772,7 @@ def _first_lines(pieces, count):
 
 # ---- the command -------------------------------------------------------------------
 
-def interval(text):
+def interval(text: str) -> float:
     try:
         value = float(text)
     except ValueError:
@@ -774,7 +807,7 @@ def register(subparsers: "_Subparsers") -> None:
     parser.set_defaults(handler=show)
 
 
-def _view(args):
+def _view(args: argparse.Namespace) -> "View":
     view = View(args.sort, args.reverse, args.group_by, args.filter)
     if args.sort is not None and args.sort not in [column.name for column in columns_of(view)]:
         raise bad_input("--sort %s: not a column (one of %s)" % (
@@ -782,7 +815,7 @@ def _view(args):
     return view
 
 
-def file_model(paths):
+def file_model(paths: "List[str]") -> Model:
     """The model of one snapshot, or of the second of two with the rates
     between them."""
     model = Model()
@@ -794,7 +827,7 @@ def file_model(paths):
     return model
 
 
-def _size():
+def _size() -> "Tuple[Optional[int], Optional[int]]":
     """(width, height) for a frame on standard output: the terminal's or
     COLUMNS and LINES, None for no limit when neither says."""
     sizes = []
@@ -810,7 +843,7 @@ def _size():
     return tuple(sizes)
 
 
-def show(args):
+def show(args: argparse.Namespace) -> int:
     view = _view(args)
     if args.file is not None and len(args.file) > 2:
         raise bad_input("--file: at most two snapshots (the rates are between them)")
@@ -838,12 +871,12 @@ def show(args):
     return curses.wrapper(_screen, args, view)
 
 
-def _quietly(read):
+def _quietly(read: "Callable[[], Sample]") -> Sample:
     with snapshot.without_collector():
         return read()
 
 
-def _key_name(curses, key):
+def _key_name(curses: "Any", key: int) -> str:
     if 0 <= key < 256:
         return chr(key)
     try:
@@ -852,7 +885,7 @@ def _key_name(curses, key):
         return ""
 
 
-def _draw(curses, screen, model, view, status):
+def _draw(curses: "Any", screen: "Any", model: Model, view: "View", status: str) -> None:
     height, width = screen.getmaxyx()
     screen.erase()
     for y, line in enumerate(frame(model, view, width, height, status)):
@@ -868,21 +901,22 @@ class Refresh(threading.Thread):
     a thread; the walk yields the interpreter often enough for keys to be
     answered in the meantime."""
 
-    def __init__(self, model, view, room):
+    def __init__(self, model: Model, view: "View", room: "Optional[int]") -> None:
         super().__init__(daemon=True)
-        self.reading = live_reading(model.sample)
-        self.model, self.view, self.room = model, View(view.sort, view.reverse, view.group, view.kept_filter,
-                                                       view.accumulate), room
-        self.error = None
+        self.reading: Reading = live_reading(model.sample)
+        self.model: Model = model
+        self.view: View = View(view.sort, view.reverse, view.group, view.kept_filter, view.accumulate)
+        self.room: "Optional[int]" = room
+        self.error: "Optional[BaseException]" = None
 
-    def run(self):
+    def run(self) -> None:
         try:
             self.model = self.model.following(self.reading.finish(), self.view, self.room)
         except BaseException as error:  # raised again on the screen's thread
             self.error = error
 
 
-def _screen(screen, args, view):
+def _screen(screen: "Any", args: argparse.Namespace, view: "View") -> int:
     import curses
 
     try:
