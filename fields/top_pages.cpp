@@ -60,7 +60,8 @@ unsigned long key_value(const char *e, int index) {
 int outside(const char *e, PyObject *rest) {
     for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
         PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        PyObject *value = PyLong_FromUnsignedLong(key_value(e, static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(pair, 0)))));
+        int index = static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(pair, 0)));
+        PyObject *value = PyLong_FromUnsignedLong(key_value(e, index));
         int in = value ? PySequence_Contains(PyTuple_GET_ITEM(pair, 1), value) : -1;
         Py_XDECREF(value);
         if (in != 0) return in < 0 ? -1 : 0;
@@ -242,7 +243,8 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     }
     PyObject *columns = PyTuple_New(kColumns);
     for (int c = 0; columns && c < kColumns; ++c) {
-        PyObject *bytes = PyBytes_FromStringAndSize(page.column[c].data(), static_cast<Py_ssize_t>(page.column[c].size()));
+        const std::vector<char> &values = page.column[c];
+        PyObject *bytes = PyBytes_FromStringAndSize(values.data(), static_cast<Py_ssize_t>(values.size()));
         if (!bytes) Py_CLEAR(columns);
         else PyTuple_SET_ITEM(columns, c, bytes);
     }

@@ -42,7 +42,8 @@ class Columns {
     }
 
     bool hold(PyObject *tuple) {
-        if (!PyTuple_Check(tuple) || PyTuple_GET_SIZE(tuple) != kBuffers) return refuse("a tuple of the table's columns");
+        if (!PyTuple_Check(tuple) || PyTuple_GET_SIZE(tuple) != kBuffers)
+            return refuse("a tuple of the table's columns");
         for (; held_ < kBuffers; ++held_) {
             Py_buffer &view = views_[held_];
             if (PyObject_GetBuffer(PyTuple_GET_ITEM(tuple, held_), &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0)
@@ -409,7 +410,7 @@ PyObject *order(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Columns t;
     Positions p;
     if (!t.hold(args[0]) || !p.hold(args[2], t.count, true)) return nullptr;
-    std::size_t wanted = count < 0 || count > p.size ? static_cast<std::size_t>(p.size) : static_cast<std::size_t>(count);
+    auto wanted = static_cast<std::size_t>(count < 0 || count > p.size ? p.size : count);
     bool whole = wanted == static_cast<std::size_t>(p.size);
     // A first look: every row's key can be made, and how many bits each
     // part of it needs.
@@ -584,7 +585,8 @@ struct Group {
 PyObject *wide_number(unsigned __int128 value) {
     auto high = static_cast<std::uint64_t>(value >> 64), low = static_cast<std::uint64_t>(value);
     if (!high) return PyLong_FromUnsignedLongLong(low);
-    PyObject *top = PyLong_FromUnsignedLongLong(high), *shift = PyLong_FromLong(64), *bottom = PyLong_FromUnsignedLongLong(low);
+    PyObject *top = PyLong_FromUnsignedLongLong(high), *shift = PyLong_FromLong(64);
+    PyObject *bottom = PyLong_FromUnsignedLongLong(low);
     PyObject *shifted = top && shift ? PyNumber_Lshift(top, shift) : nullptr;
     PyObject *made = shifted && bottom ? PyNumber_Or(shifted, bottom) : nullptr;
     Py_XDECREF(top), Py_XDECREF(shift), Py_XDECREF(bottom), Py_XDECREF(shifted);
