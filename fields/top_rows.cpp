@@ -631,13 +631,20 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Py_ssize_t rows = every ? t.count : p.size;
     std::vector<Group> groups;
     std::vector<std::uint32_t> slot(64, 0);  // a group's place + 1, at most half full
+    Py_ssize_t refused = -1;  // a row whose address the table lacks
+    // The columns are held and the groups are the call's own: a fold of a
+    // whole read lets the screen's thread answer keys meanwhile.
+    Py_BEGIN_ALLOW_THREADS
     for (Py_ssize_t k = 0; k < rows; ++k) {
         Py_ssize_t i = every ? k : p.data[k];
         Group key{};
         if (column == source || column == destination) {
             bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
             const unsigned char *at = t.address(i, column == destination, v6);
-            if (!at) return refuse_row(i);
+            if (!at) {
+                refused = i;
+                break;
+            }
             key.size = v6 ? 16 : 4;
             key.value[0] = v6 ? big_endian(at, 8) : 0;
             key.value[1] = v6 ? big_endian(at + 8, 8) : big_endian(at, 4);
@@ -677,6 +684,8 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         g.packets += t.at<std::uint64_t>(b_packets, i);
         g.deltas += t.at<std::uint64_t>(b_deltas, i);
     }
+    Py_END_ALLOW_THREADS
+    if (refused >= 0) return refuse_row(refused);
     PyObject *made = PyList_New(static_cast<Py_ssize_t>(groups.size()));
     for (std::size_t g = 0; made && g < groups.size(); ++g) {
         PyObject *item = group_tuple(groups[g]);

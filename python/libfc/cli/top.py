@@ -360,7 +360,7 @@ class Model:
                 what = "%d of %d flows" % (len(shown), count)
             else:
                 folded = groups(table, positions, gone, view.group)
-                shown = ordered(folded, column, view.reverse)[:room]
+                shown = ordered(folded, column, view.reverse, room)
                 what = "%d of %d groups of %d flows" % (len(shown), len(folded), count)
             self._shown = (key, shown, what)
         return self._shown[1:]
