@@ -593,16 +593,29 @@ PyObject *wide_number(unsigned __int128 value) {
     return made;
 }
 
-PyObject *group_tuple(const Group &g) {
-    PyObject *raw = g.size ? PyBytes_FromStringAndSize(nullptr, g.size) : PyLong_FromUnsignedLongLong(g.value[0]);
-    if (raw && g.size) {
-        auto *to = reinterpret_cast<unsigned char *>(PyBytes_AS_STRING(raw));
-        for (unsigned k = 0; k < g.size; ++k) {
-            std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
-            unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
-            to[k] = static_cast<unsigned char>(half >> (8 * from));
+// A group's value: its number, or its address's text as the listings spell it.
+PyObject *group_value(const Group &g) {
+    if (!g.size) return PyLong_FromUnsignedLongLong(g.value[0]);
+    unsigned char address[16];
+    for (unsigned k = 0; k < g.size; ++k) {
+        std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
+        unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
+        address[k] = static_cast<unsigned char>(half >> (8 * from));
+    }
+    Scratch text;
+    if (g.size == 16) {
+        text.size = ipv6_text(text.text, address);
+    } else {
+        for (int k = 0; k < 4; ++k) {
+            if (k) text.put('.');
+            text.number(static_cast<unsigned>(address[k]));
         }
     }
+    return PyUnicode_DecodeASCII(text.text, static_cast<Py_ssize_t>(text.size), nullptr);
+}
+
+PyObject *group_tuple(const Group &g) {
+    PyObject *raw = group_value(g);
     PyObject *packets = wide_number(g.packets), *deltas = wide_number(g.deltas);
     PyObject *made = raw && packets && deltas ? Py_BuildValue("(OKOO)", raw, static_cast<unsigned long long>(g.flows),
                                                               packets, deltas) : nullptr;
@@ -613,10 +626,10 @@ PyObject *group_tuple(const Group &g) {
 }  // namespace
 
 // top_fold(columns, positions, column): the rows at the positions (None:
-// every row) folded by a column's raw value (top.Table.group_key's), a
-// (raw value, flows, packets, packet delta) tuple each, in the order each
-// value was first met; column is top.py's index of it (TABLE for the hash
-// table).
+// every row) folded by a column's value, a (value, flows, packets, packet
+// delta) tuple each, in the order each value was first met: a number (an
+// action text's position for ACTIONS) or an address's text; column is
+// top.py's index of it (TABLE for the hash table).
 PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long column = n == 3 ? PyLong_AsLong(args[2]) : -1;
     constexpr long kTable = kColumns;  // top.py's TABLE: a row's place after the table's columns

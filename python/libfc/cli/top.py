@@ -148,13 +148,10 @@ class Table:
                 self.ages[index], self.expires[index], self.tables[index])
 
 
-# The column a grouping folds a read's flows by (top_fold), and the group
-# values of each raw value it gives: a number, an address's bytes or an
-# action text's position.
+# The column a grouping folds a read's flows by (top_fold), which gives the
+# group's value itself, but for actions the position of a flow's action
+# text: a flow with several actions is in each action's group.
 _GROUP_COLUMN = {"port": PORT, "vni": VNI, "src": SRC, "dst": DST, "proto": PROTO, "action": ACTIONS, "table": TABLE}
-_GROUP_VALUES: "Dict[str, Callable[[Any], Sequence[Any]]]" = {
-    "src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
-    "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
 
 
 class Sample:
@@ -476,6 +473,11 @@ FLOW_COLUMNS: "List[Column]" = [
     Column("expires", "EXPIRES", 9, False, EXPIRES, lambda v, e: "gone" if v == GONE else _output.duration(v)),
 ]
 
+def _actions_in(text: str) -> "Sequence[str]":
+    """The groups of a flow's action text: each of its actions, "-" for none."""
+    return text.split(",") if text else ("-",)
+
+
 # Fields the flows fold by: the header of the group column, and the values
 # of a row (a flow with several actions is in each action's group).
 GROUP_FIELDS: "Dict[str, Tuple[str, Callable[[Row], Sequence[Any]]]]" = {
@@ -484,7 +486,7 @@ GROUP_FIELDS: "Dict[str, Tuple[str, Callable[[Row], Sequence[Any]]]]" = {
     "src": ("SOURCE", lambda r: (_text(r[SRC]),)),
     "dst": ("DESTINATION", lambda r: (_text(r[DST]),)),
     "proto": ("PROTO", lambda r: (r[PROTO],)),
-    "action": ("ACTION", lambda r: r[ACTIONS].split(",") if r[ACTIONS] else ("-",)),
+    "action": ("ACTION", lambda r: _actions_in(r[ACTIONS])),
     "table": ("TABLE", lambda r: (r[TABLE],)),
 }
 GROUP_ORDER = [None, *GROUP_FIELDS]
@@ -508,13 +510,16 @@ def group_columns(field: str) -> "List[Column]":
 def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
-    share of the flows.  The read's flows fold by their raw value first,
-    which few values hold."""
-    values = GROUP_FIELDS[field][1]
+    share of the flows.  The read's flows are folded in C, by a flow's
+    action text for actions, which few texts hold."""
+    count = len(positions) + len(gone) or 1
     selection = None if positions == range(len(table)) else array.array("I", positions)
-    expand = _GROUP_VALUES.get(field, lambda raw: (raw,))
+    read = top_fold(table.columns(), selection, _GROUP_COLUMN[field])
+    if field != "action" and not gone:  # the fold's values are the groups'
+        return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
+    values = GROUP_FIELDS[field][1]
     parts: "List[Tuple[Sequence[Any], Sequence[int]]]" = [
-        (expand(raw), entry) for raw, *entry in top_fold(table.columns(), selection, _GROUP_COLUMN[field])]
+        (_actions_in(_action_texts[value]) if field == "action" else (value,), sums) for value, *sums in read]
     parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
     folded: "Dict[Any, List[int]]" = {}
     for group_values, (flows, counted, delta) in parts:
@@ -525,7 +530,6 @@ def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: s
             entry[0] += flows
             entry[1] += counted
             entry[2] += delta
-    count = len(positions) + len(gone) or 1
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
 
 
