@@ -22,7 +22,7 @@ from referencing import Registry, Resource
 import _libfc
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library, cli_here as cli, cli_in_process
-from libfc.cli import dvs, flows, hashstats, inval, snapshot
+from libfc.cli import dvs, flows, hashstats, inval_table, snapshot
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -87,7 +87,7 @@ class Terminal(io.StringIO):
 # Command, its columns, and the key of its --json document that lists its rows.
 TABLES = [
     ("flows", flows.HEADERS, "flows"),
-    ("inval-table", [c.name for c in inval.COLUMNS], "entities"),
+    ("inval-table", [c.name for c in inval_table.COLUMNS], "entities"),
     ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], "switches"),
     ("dvs host-props dvs-0", [c.name for c in dvs.ITEM_COLUMNS], "items"),
 ]
