@@ -1,12 +1,15 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, tables fitted to the terminal
+the command names and their old spellings, one module per command, tables fitted to the terminal
 with notes on stderr, every command's JSON against the layout docs/json.md
 gives it (the documented JSON Schema holds for real output, keys are
 snake_case, the schema version comes first, --pretty only indents, numbers
 that stand for names agree with the library's records), shell completion
 and the generated command reference."""
 
+import argparse
+import ast
 import ctypes.util
+import inspect
 import io
 import json
 import os
@@ -65,6 +68,21 @@ def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old
     unnamed = [(r.returncode, re.sub(r"libfc (inval-table|inval|host|portset set)\b", "libfc X", r.stdout + r.stderr))
                for r in results]
     assert unnamed[0] == unnamed[1]
+
+
+COMMAND_MODULES = {group.__name__.rpartition(".")[2]: group for group in libfc.cli.COMMAND_GROUPS}
+
+
+@pytest.mark.parametrize("name", COMMAND_MODULES)
+def test_a_command_module_is_named_after_its_command_and_imports_no_other(name):
+    subparsers = argparse.ArgumentParser().add_subparsers()
+    COMMAND_MODULES[name].register(subparsers)
+    assert name.replace("_", "-") in subparsers.choices
+    siblings = set()
+    for node in ast.walk(ast.parse(inspect.getsource(COMMAND_MODULES[name]))):
+        if isinstance(node, ast.ImportFrom) and node.level == 1:
+            siblings |= {node.module} if node.module else {alias.name for alias in node.names}
+    assert not siblings & (set(COMMAND_MODULES) - {name})
 
 
 # ---- Tables for a terminal ---------------------------------------------------------------

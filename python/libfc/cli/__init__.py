@@ -158,10 +158,10 @@ def _shown_as_typed(parser, argv):
     """A command that has an old name (argparse's aliases) answers to it;
     when the user typed the old name, its help and its errors say that
     name, as the user would look for it ("libfc inval: error: ...")."""
-    word = argv[0] if argv else None
-    command = parser.commands.choices.get(word) if word is not None else None
-    if command is not None and command.prog != "%s %s" % (PROG, word):
-        _rename(command, command.prog, "%s %s" % (PROG, word))
+    command = parser.commands.choices.get(argv[0]) if argv else None
+    typed = "%s %s" % (PROG, argv[0]) if argv else None
+    if command is not None and command.prog != typed:
+        _rename(command, command.prog, typed)
     return parser
 
 
