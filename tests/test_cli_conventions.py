@@ -1,10 +1,10 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, one module per command, tables fitted to the terminal
-with notes on stderr, every command's JSON against the layout docs/json.md
-gives it (the documented JSON Schema holds for real output, keys are
-snake_case, the schema version comes first, --pretty only indents, numbers
-that stand for names agree with the library's records), shell completion
-and the generated command reference."""
+the command names and their old spellings, one module per command, tables
+fitted to the terminal with notes on stderr, every command's JSON against
+the layout docs/json.md gives it (the documented JSON Schema holds for real
+output, keys are snake_case, the schema version comes first, --pretty only
+indents, numbers that stand for names agree with the library's records),
+shell completion and the generated command reference."""
 
 import argparse
 import ast
