@@ -23,6 +23,7 @@
 
 #include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
 
 namespace flow_text {
@@ -202,15 +203,6 @@ struct Flow {
     }
     static Port port(const char *entity, unsigned i) {
         return flow_rows::load<Port>(FIELD_AT(Entity, dport, entity) + i * sizeof(Port));
-    }
-    // The key values a walk's rest is told by, in _flow.KEY_ATTRIBUTES' order.
-    unsigned long key(int index) const {
-        switch (index) {
-            case 0: return LOAD(Entry, fkey.portID, entry);
-            case 1: return LOAD(Entry, fkey.proto, entry);
-            case 2: return LOAD(Entry, fkey.l2Key.vlanid, entry);
-            default: return v6;
-        }
     }
 };
 
@@ -422,30 +414,6 @@ void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends
     return nullptr;
 }
 
-// Whether a flow is in none of rest's (key index, values) pairs.
-int outside(const Flow &f, PyObject *rest) {
-    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
-        PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        PyObject *value = PyLong_FromUnsignedLong(f.key(static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(pair, 0)))));
-        int in = value ? PySequence_Contains(PyTuple_GET_ITEM(pair, 1), value) : -1;
-        Py_XDECREF(value);
-        if (in != 0) return in < 0 ? -1 : 0;
-    }
-    return 1;
-}
-
-bool valid_rest(PyObject *rest) {
-    if (!PyTuple_Check(rest)) return false;
-    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
-        PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyLong_Check(PyTuple_GET_ITEM(pair, 0)))
-            return false;
-        long index = PyLong_AsLong(PyTuple_GET_ITEM(pair, 0));
-        if (index < 0 || index > 3) return false;
-    }
-    return true;
-}
-
 // Runs each(flow) for every flow of the answer outside rest; the count of
 // them, or -1 with an exception.
 // An answer is a query's, or a snapshot_lines reader aimed at a chunk of
@@ -467,7 +435,7 @@ Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObje
             flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
         const char *entry = entries + i * sizeof(Entry);
         Flow f(entry, Flow::age_at(entry, now_ms));
-        int keep = PyTuple_GET_SIZE(rest) ? outside(f, rest) : 1;
+        int keep = PyTuple_GET_SIZE(rest) ? walk_rest::outside(f.entry, rest) : 1;
         if (keep < 0 || (keep && !each(f))) return -1;
         shown += keep;
     }
@@ -496,7 +464,7 @@ PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexce
     // An ASCII opening keeps every line ASCII, made into a str by a copy.
     const char *opening = n == 4 && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3])
                               ? PyUnicode_AsUTF8AndSize(args[3], &opening_size) : nullptr;
-    if (!opening || PyErr_Occurred() || !valid_rest(args[2]))
+    if (!opening || PyErr_Occurred() || !walk_rest::valid(args[2]))
         return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
     const Writer &w = *reinterpret_cast<Writer *>(self);
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
@@ -511,7 +479,7 @@ PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexce
 // writer.table_cells(answer, now_ms, rest): (count, rows of cells).
 PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
-    if (n != 3 || PyErr_Occurred() || !valid_rest(args[2]))
+    if (n != 3 || PyErr_Occurred() || !walk_rest::valid(args[2]))
         return refuse_arguments("table_cells", "answer, now_ms, rest");
     const Writer &w = *reinterpret_cast<Writer *>(self);
     PyObject *rows = PyList_New(0);
@@ -554,7 +522,7 @@ flow_diff::Seen seen_of(const Flow &f) {
 // writer.seen(answer, now_ms, rest): (count, bytes of flow_diff.Seen records).
 PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
-    if (n != 3 || PyErr_Occurred() || !valid_rest(args[2])) return refuse_arguments("seen", "answer, now_ms, rest");
+    if (n != 3 || PyErr_Occurred() || !walk_rest::valid(args[2])) return refuse_arguments("seen", "answer, now_ms, rest");
     const Writer &w = *reinterpret_cast<Writer *>(self);
     Text out;
     Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
@@ -604,7 +572,7 @@ bool read_layout(PyObject *layout, Layout &l) {
 // limit, ellipsis)): (count, text); widths widened in place as rows need.
 PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
-    if (n != 4 || PyErr_Occurred() || !valid_rest(args[2]) || !PyTuple_Check(args[3]))
+    if (n != 4 || PyErr_Occurred() || !walk_rest::valid(args[2]) || !PyTuple_Check(args[3]))
         return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
     const Writer &w = *reinterpret_cast<Writer *>(self);
     Layout l;

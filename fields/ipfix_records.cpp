@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "fields/flow_rows.hpp"
+#include "fields/walk_rest.hpp"
 
 namespace ipfix_records {
 
@@ -264,42 +265,6 @@ struct Encoder {
     std::uint32_t round;
 };
 
-// The walk's rest: the key values a flow is told apart by, in
-// _flow.KEY_ATTRIBUTES' order (port, proto, vlan, ipv6).
-unsigned long key_value(const char *e, long index) {
-    switch (index) {
-        case 0: return LOAD(Entry, fkey.portID, e);
-        case 1: return LOAD(Entry, fkey.proto, e);
-        case 2: return LOAD(Entry, fkey.l2Key.vlanid, e);
-        default: return (LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6) ? 1 : 0;
-    }
-}
-
-// 1 when the flow matches none of rest's (index, values) pairs, 0 when it
-// does, -1 with an exception.
-int outside(const char *e, PyObject *rest) {
-    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
-        PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        PyObject *value = PyLong_FromUnsignedLong(key_value(e, PyLong_AsLong(PyTuple_GET_ITEM(pair, 0))));
-        int in = value ? PySequence_Contains(PyTuple_GET_ITEM(pair, 1), value) : -1;
-        Py_XDECREF(value);
-        if (in != 0) return in < 0 ? -1 : 0;
-    }
-    return 1;
-}
-
-bool valid_rest(PyObject *rest) {
-    if (!PyTuple_Check(rest)) return false;
-    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
-        PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyLong_Check(PyTuple_GET_ITEM(pair, 0)))
-            return false;
-        long index = PyLong_AsLong(PyTuple_GET_ITEM(pair, 0));
-        if (index < 0 || index > 3) return false;
-    }
-    return true;
-}
-
 bool dropped(const char *e) {
     unsigned entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
     for (unsigned k = 0; k < entities; ++k) {
@@ -347,7 +312,7 @@ Values read_entry(const char *e, std::uint64_t now_ms, std::uint64_t expiry_s) {
 PyObject *encode(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
     long long expiry = n == 4 && now >= 0 ? PyLong_AsLongLong(args[3]) : -1;
-    if (now < 0 || expiry < 0 || PyErr_Occurred() || !valid_rest(args[2]))
+    if (now < 0 || expiry < 0 || PyErr_Occurred() || !walk_rest::valid(args[2]))
         return refuse_arguments("encode", "answer, now_ms, rest, expiry_s");
     auto &enc = *reinterpret_cast<Encoder *>(self);
     Py_ssize_t count = 0, written = 0;
@@ -359,7 +324,7 @@ PyObject *encode(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
         if (i + flow_rows::kPrefetchAhead < count)
             flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
         const char *e = entries + i * sizeof(Entry);
-        int keep = PyTuple_GET_SIZE(args[2]) ? outside(e, args[2]) : 1;
+        int keep = PyTuple_GET_SIZE(args[2]) ? walk_rest::outside(e, args[2]) : 1;
         if (keep < 0) return nullptr;
         if (!keep) continue;
         Values v = read_entry(e, static_cast<std::uint64_t>(now), static_cast<std::uint64_t>(expiry));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fields/flow_rows.hpp"
+#include "fields/walk_rest.hpp"
 
 namespace top_pages {
 
@@ -42,43 +43,6 @@ struct Page {
 [[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *function, const char *needed) {
     if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s(%s)", function, needed);
     return nullptr;
-}
-
-// The key values a walk's rest is told by, in _flow.KEY_ATTRIBUTES' order
-// (port, proto, vlan, ipv6).
-unsigned long key_value(const char *e, int index) {
-    switch (index) {
-        case 0: return LOAD(Entry, fkey.portID, e);
-        case 1: return LOAD(Entry, fkey.proto, e);
-        case 2: return LOAD(Entry, fkey.l2Key.vlanid, e);
-        default: return (LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6) != 0;
-    }
-}
-
-// Whether a flow is in none of rest's (key index, values) pairs; -1 with
-// an exception.
-int outside(const char *e, PyObject *rest) {
-    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
-        PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        int index = static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(pair, 0)));
-        PyObject *value = PyLong_FromUnsignedLong(key_value(e, index));
-        int in = value ? PySequence_Contains(PyTuple_GET_ITEM(pair, 1), value) : -1;
-        Py_XDECREF(value);
-        if (in != 0) return in < 0 ? -1 : 0;
-    }
-    return 1;
-}
-
-bool valid_rest(PyObject *rest) {
-    if (!PyTuple_Check(rest)) return false;
-    for (Py_ssize_t r = 0; r < PyTuple_GET_SIZE(rest); ++r) {
-        PyObject *pair = PyTuple_GET_ITEM(rest, r);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyLong_Check(PyTuple_GET_ITEM(pair, 0)))
-            return false;
-        long index = PyLong_AsLong(PyTuple_GET_ITEM(pair, 0));
-        if (index < 0 || index > 3) return false;
-    }
-    return true;
 }
 
 // A flow's actions, entity by entity without repeats, are told by the bits
@@ -211,7 +175,7 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms = n == 8 ? PyLong_AsLongLong(args[2]) : -1;
     unsigned long long base = n == 8 ? PyLong_AsUnsignedLongLong(args[4]) : 0;
     int counts_only = n == 8 ? PyObject_IsTrue(args[7]) : -1;
-    if (n != 8 || PyErr_Occurred() || !valid_rest(args[3]) || base > 0xffffffffULL || !PyDict_Check(args[5]) ||
+    if (n != 8 || PyErr_Occurred() || !walk_rest::valid(args[3]) || base > 0xffffffffULL || !PyDict_Check(args[5]) ||
         !PyCallable_Check(args[6]) || counts_only < 0 ||
         !PyObject_TypeCheck(args[0], flow_rows::type()))
         return refuse_arguments("top_page", "decoder, answer, now_ms, rest, address_base, known_actions, "
@@ -225,7 +189,7 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         if (i + flow_rows::kPrefetchAhead < count)
             flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
         const char *e = entries + i * sizeof(Entry);
-        int keep = PyTuple_GET_SIZE(args[3]) ? outside(e, args[3]) : 1;
+        int keep = PyTuple_GET_SIZE(args[3]) ? walk_rest::outside(e, args[3]) : 1;
         if (keep < 0) return nullptr;
         if (!keep) continue;
         ++taken;
