@@ -36,6 +36,8 @@ if TYPE_CHECKING:
     from concurrent.futures import Future
     from typing import IO, Any, BinaryIO, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
 
+    Rule =  Tuple[str, str, Optional[Tuple[Any, ...]]]
+
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
 _pton, _AF_INET, _AF_INET6 = socket.inet_pton, socket.AF_INET, socket.AF_INET6
@@ -170,12 +172,12 @@ _MISSING = object()
 
 # A field's rule is (test, words for what it must be, kind): the kind tells
 # the C reader of flow lines (see _fast_reader) the same rule.
-def _integer(low, high):
+def _integer(low: int, high: int) -> "Rule":
     return ("type(v) is int and %d <= v <= %d" % (low, high), "an integer from %d to %d" % (low, high),
             ("integer", low, high))
 
 
-def _optional(check):
+def _optional(check: "Rule") -> "Rule":
     test, expected = check[:2]
     return "v is missing or " + test, expected, None
 
@@ -228,7 +230,7 @@ _TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable tex
 # What each field of a line must be, as a test and the words for it: the
 # range of the C field a flow's value was read from (the layout is
 # docs/json.md's).  Keys not named are ignored.
-FLOW_FIELDS = {
+FLOW_FIELDS: "Dict[str, Rule]" = {
     "id": _integer(0, UINT64),
     "flags": _integer(-2**31, 2**31 - 1),  # FC_FlowEntryFlags, a C int
     "table": _integer(0, UINT64),
@@ -252,7 +254,7 @@ FLOW_FIELDS = {
     "age_s": _integer(0, UINT64 // 1000),
     "expires_in_s": _integer(0, UINT32),
 }
-HEADER_FIELDS = {
+HEADER_FIELDS: "Dict[str, Rule]" = {
     "version": _integer(1, VERSION),
     "time": ("type(v) in (int, float) and 0 <= v <= %r" % LATEST_TIME, "a number of seconds from 0 to %d"
              % LATEST_TIME, None),
@@ -263,7 +265,7 @@ HEADER_FIELDS = {
     "entries": _optional(_integer(0, UINT64)),
     "stats": _optional(("counters(v, 0, %d)" % UINT64, "an object of counters", None)),
 }
-END_FIELDS = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
+END_FIELDS: "Dict[str, Rule]" = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
 
 
 def _first_wrong(fields: "Dict[str, Any]") -> "Callable[[Dict[str, Any]], Optional[str]]":
@@ -430,16 +432,17 @@ class Snapshot:
     ``_cache.criteria`` makes them).  Like a walk of the live cache, it has
     ``total`` (the matching flows read so far; all of them once the file is
     read to its end, see ``count_rest``) and ``unreachable`` (always 0).
-    A line that is not what the format says ends the read with
-    "damaged snapshot FILE line N: what is wrong".  With ``limit`` the read
+    A line that is not what the format says ends the read with the
+    SnapshotError "damaged snapshot FILE line N: what is wrong".  With ``limit`` the read
     stops, and the file is closed, at the limit-th matching flow: the lines
     after it (the end line too) are not read, so neither checked nor
     counted."""
 
-    def __init__(self, path: "Any", criteria: "Optional[Dict[str, Any]]" = None, limit: "Optional[int]" = None) -> None:
-        self.path = path
+    def __init__(self, path: "Union[str, IO[bytes]]", criteria: "Optional[Dict[str, Any]]" = None,
+                 limit: "Optional[int]" = None) -> None:
+        self.path: "Union[str, IO[bytes]]" = path
         self._limit = limit
-        self.unreachable = 0
+        self.unreachable: int = 0
         self.total: int = 0
         self.read: int = 0
         self._match = matcher(criteria or {})
@@ -654,6 +657,12 @@ class Snapshot:
     def close(self) -> None:
         self._file.close()
 
+    def __enter__(self) -> "Snapshot":
+        return self
+
+    def __exit__(self, *failure: object) -> None:
+        self.close()
+
 
 def _everything(flow: Flow) -> bool:
     return True
@@ -682,7 +691,7 @@ def matcher(criteria: "Dict[str, Any]") -> "Callable[[Flow], bool]":
     return lambda flow: all(test(flow) for test in tests)
 
 
-def open(path: "Union[str, IO[bytes]]") -> Snapshot:  # noqa: A001 - read as snapshot.open(path)
+def open(path: "Union[str, IO[bytes]]") -> Snapshot:
     """The snapshot file `path` (a name or a binary file) opened for
     reading, its header read and checked: iterate over it for its flows,
     each a ``Flow``.  Raises SnapshotError for a file that cannot be read
