@@ -36,7 +36,7 @@ if TYPE_CHECKING:
     from concurrent.futures import Future
     from typing import IO, Any, BinaryIO, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
 
-    Rule =  Tuple[str, str, Optional[Tuple[Any, ...]]]
+    Rule = Tuple[str, str, Optional[Tuple[Any, ...]]]
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
