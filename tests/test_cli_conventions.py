@@ -25,7 +25,7 @@ from referencing import Registry, Resource
 import _libfc
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library, cli_here as cli, cli_in_process
-from libfc.cli import dvs, flows, hashstats, inval_table, snapshot
+from libfc.cli import _snapshots, dvs, flows, hashstats, inval_table
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -92,7 +92,7 @@ def filled(switch_store, tmp_path, monkeypatch):
     """Flows, two switches of three ports, and a snapshot of the cache."""
     builtin_library("libfc.so").fcemu_traffic(60, 4)
     monkeypatch.setitem(PLACES, "snapshot", str(tmp_path / "before.snap"))
-    snapshot.save(PLACES["snapshot"])
+    _snapshots.save(PLACES["snapshot"])
     store = builtin_library("libfabPublic.so")
     assert store.fabemu_populate(2, 3, 1) == 0
 

@@ -14,7 +14,8 @@ import pytest
 
 import libfc.cli
 from _helpers import builtin_library, child_env, cli_in_process
-from libfc.cli import completion, snapshot
+from libfc import snapshot
+from libfc.cli import completion
 
 LIB = builtin_library("libfc.so")
 

@@ -23,8 +23,9 @@ import libfc
 import libfc._walk
 import libfc.cli
 from _helpers import builtin_library, child_env, cli_here, cli_in_process, cli_ok as ok, run_cli as cli
+from libfc import snapshot
 from libfc._metrics import leaves
-from libfc.cli import diff, snapshot
+from libfc.cli import _snapshots, diff
 from libfc.cli._output import snake_case
 from test_builtin_libfc import add_flow, new_entry
 
@@ -336,12 +337,12 @@ def two_snapshots(flow_cache, tmp_path, monkeypatch):
     with monkeypatch.context() as patch:
         patch.setattr(snapshot, "time", types.SimpleNamespace(time=lambda: next(clock), strftime=time.strftime,
                                                               localtime=time.localtime))
-        snapshot.save(str(before))
+        _snapshots.save(str(before))
         assert add_flow(new_entry(**dict(KNOWN, packets=250))) == 0
         _libfc.FC_RemoveFlows(0, 0, 0, port, None, 0, 0, 0, 0, None, 0)
         assert add_flow(new_entry(port=7, sip=0x0600000a, proto=6, packets=3)) == 0
         appeared = {f.flowId for f in _libfc.FC_GetFlows(*NO_FILTER)} - set(ports)
-        snapshot.save(str(after))
+        _snapshots.save(str(after))
     return before, after, {"changed": {known}, "left": left, "appeared": appeared}
 
 
@@ -389,11 +390,11 @@ def held_diff(before, after, elapsed, unchanged):  # diff's comparison while it 
 def test_diff_streaming_lists_what_holding_every_flow_listed(two_snapshots, unchanged):
     before, after, _ = two_snapshots
     for sides in [(before, after), (after, before), (before, "live")]:  # the live cache is what B saved
-        flows = [list(snapshot.source(str(side))) for side in sides]
+        flows = [list(_snapshots.source(str(side))) for side in sides]
         flows[1].sort(key=lambda flow: flow.id)  # a hash table's flows apart: still each found
         listed, counts = diff.compare(*flows, 10.0, unchanged)
         assert (list(listed), counts) == held_diff(*flows, 10.0, unchanged)
-        sources = [snapshot.source(str(side)) for side in sides]
+        sources = [_snapshots.source(str(side)) for side in sides]
         in_c, counted = diff.compare_in_c(*sources, 10.0, unchanged, libfc._flow.TEXT_WRITER)
         assert (list(in_c), counted) == (list(listed), counts)
 

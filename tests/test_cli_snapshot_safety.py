@@ -16,7 +16,8 @@ import pytest
 
 from _helpers import BUILD_DIR, builtin_library, cli_in_process
 from libfc._flow import Flow
-from libfc.cli import _output, snapshot
+from libfc import snapshot
+from libfc.cli import _output, _snapshots
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FLOW = {"id": 7, "flags": 3, "table": 1, "port": 9, "vni": 5001, "ipv6": False, "src": "10.0.0.1", "dst": "10.0.0.2",
@@ -97,7 +98,7 @@ def test_a_line_that_inflates_without_end_costs_one_line(tmp_path):
     with gzip.open(bomb, "wb") as out:
         out.write((json.dumps(HEADER) + "\n").encode() + b"[" * (16 << 20))
     tracemalloc.start()
-    with pytest.raises(snapshot.CommandError, match="line 2: longer than 65536 bytes"):
+    with pytest.raises(snapshot.SnapshotError, match="line 2: longer than 65536 bytes"):
         snapshot.Snapshot(str(bomb)).count_rest()
     assert tracemalloc.get_traced_memory()[1] < 1 << 20
     tracemalloc.stop()
@@ -147,7 +148,7 @@ def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
 @pytest.mark.parametrize("seed", [1, 2024])
 def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monkeypatch, flow_cache, seed):
     assert builtin_library("libfc.so").fcemu_traffic(600, seed) > 0
-    snapshot.save(str(tmp_path / "saved.snap"))
+    _snapshots.save(str(tmp_path / "saved.snap"))
     body = gzip.open(tmp_path / "saved.snap").read().split(b"\n", 1)[1].rsplit(b"\n", 2)[0] + b"\n"
     assert len(snapshot._read_lines(body, 0)[0]) == body.count(b"\n")  # every line the writer writes, in C
     names = [snapshot.action_names(1 << bit)[0] for bit in range(64)]

@@ -16,8 +16,8 @@ import pytest
 import _libfc
 import libfc
 from _libfc_fields import flow_rows
-from libfc import _flow
-from libfc.cli import flows, snapshot
+from libfc import _flow, snapshot
+from libfc.cli import flows
 
 from _helpers import addr, builtin_library, cli_in_process, library_view, run_python_ok
 

@@ -1,6 +1,6 @@
 """Coverage-guided fuzzing of the snapshot reader: a snapshot file is
 untrusted input, so whatever its lines hold, reading it ends in flows or in
-one "damaged snapshot ..." (or "FILE: ...") CommandError, and every flow
+one "damaged snapshot ..." (or "FILE: ...") SnapshotError, and every flow
 read comes out of every view (JSON line, JSON document, table row, top's
 row) as one line of printable text, the same with or without the C reader
 of flow lines (or the same error). Any other exception is a fault.
@@ -33,8 +33,9 @@ _STATE = tempfile.TemporaryDirectory(prefix="libfc-atheris-")  # never the user'
 os.environ.setdefault("FC_EMU_DIR", _STATE.name)
 
 from libfc._flow import TEXT_WRITER  # noqa: E402
-from libfc.cli import _output, diff, flows, snapshot, top  # noqa: E402
-from libfc.cli._library import CommandError  # noqa: E402
+from libfc import snapshot  # noqa: E402
+from libfc.cli import _output, diff, flows, top  # noqa: E402
+from libfc.snapshot import SnapshotError  # noqa: E402
 
 HEADER = json.dumps({"format": snapshot.FORMAT, "version": 1, "time": 5000.0, "host": "a.example.net"})
 FLOW = {"id": 7, "flags": 3, "table": 1, "port": 33554433, "vni": 5001, "ipv6": False, "src": "10.0.0.1",
@@ -84,7 +85,7 @@ def read_with(source, reader):
     snapshot._read_lines = reader
     try:
         return [(flow.json_text(), flow) for flow in snapshot.Snapshot(source)]
-    except CommandError as error:
+    except SnapshotError as error:
         return str(error)
 
 
@@ -95,7 +96,7 @@ def written_in_c(source, render, flow_page):
     snapshot._read_lines = C_READER
     try:
         return [page for _, page in snapshot.Snapshot(source).pages(render, flow_page)]
-    except CommandError as error:
+    except SnapshotError as error:
         return str(error)
 
 

@@ -6,8 +6,9 @@ import collections
 import struct
 import sys
 
+from .. import snapshot
 from .._flow import TEXT_WRITER, _address_bytes as _packed, _address_text as _text
-from . import _output, _values, snapshot
+from . import _output, _snapshots, _values
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -258,10 +259,10 @@ def _diff_record(change, seen, delta, rate):
 
 
 def diff(args: "argparse.Namespace") -> int:
-    before = snapshot.source(args.before)
-    after = snapshot.source(args.after)
+    before = _snapshots.source(args.before)
+    after = _snapshots.source(args.after)
     elapsed = after.time - before.time
-    with snapshot.without_collector(), snapshot.holding_every_flow(
+    with _snapshots.without_collector(), _snapshots.holding_every_flow(
             [s.path for s in (before, after) if isinstance(s, snapshot.Snapshot)]):
         if TEXT_WRITER is not None:
             listed, counts = compare_in_c(before, after, elapsed, args.unchanged, TEXT_WRITER)

@@ -15,9 +15,9 @@ import sys
 
 import _libfc
 
-from .. import _cache
+from .. import _cache, snapshot
 from .._flow import TEXT_WRITER
-from . import _output, _values, _watch, snapshot
+from . import _output, _snapshots, _values, _watch
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
@@ -207,7 +207,7 @@ def watch(args, clock=None, sleep=None):
 
 
 def _list(args, rate=None):
-    with snapshot.holding_every_flow([args.from_file] if args.from_file is not None else []):
+    with _snapshots.holding_every_flow([args.from_file] if args.from_file is not None else []):
         return _listing(args, rate)
 
 
@@ -343,7 +343,7 @@ def _save(args):
     used = [option for option, value in given if value]
     if used:
         raise bad_input("--save writes the whole cache: it takes no %s" % used[0])
-    count = snapshot.save(args.save)
+    count = _snapshots.save(args.save)
     sys.stderr.write("saved %d flow%s to %s\n" % (count, "" if count == 1 else "s", args.save))
     return 0
 

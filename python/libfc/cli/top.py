@@ -29,9 +29,9 @@ import weakref
 
 from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_widths
 
-from .. import _cache
+from .. import _cache, snapshot
 from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
-from . import _output, _values, snapshot
+from . import _output, _snapshots, _values
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
@@ -824,7 +824,7 @@ def file_model(paths: "List[str]") -> Model:
     between them."""
     model = Model()
     previous = None
-    with snapshot.holding_every_flow(paths):
+    with _snapshots.holding_every_flow(paths):
         for path in paths:
             previous = _quietly(file_reading(path, previous).finish)
             model.add(previous)
@@ -876,7 +876,7 @@ def show(args: argparse.Namespace) -> int:
 
 
 def _quietly(read: "Callable[[], Sample]") -> Sample:
-    with snapshot.without_collector():
+    with _snapshots.without_collector():
         return read()
 
 

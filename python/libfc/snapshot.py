@@ -1,17 +1,20 @@
-"""Flow cache snapshots: ``flows --save FILE`` writes the whole cache to a
-file, ``flows --from FILE`` and ``top --file FILE`` read one instead of the
-live cache, and ``diff A B`` lists what changed between two of them (or
-between one and the live cache).
+"""Flow cache snapshots: the whole cache written to a file, read back later
+in place of the live cache.  ``open(path)`` reads one; the ``libfc``
+command writes them (``flows --save``) and reads them (``flows --from``,
+``top --file``, ``diff``).
 
 A snapshot is gzip-compressed JSON Lines: a header object (``format``,
 ``version``, ``host``, ``time``, the cache's options, its size and its
 counters), one object per flow as ``flows --json-lines`` writes it, and an
 end object that counts the flows.  The end object is how a reader tells a
-complete file from one cut short; gzip's own check catches damage."""
+complete file from one cut short; gzip's own check catches damage.
+
+A snapshot file is untrusted input: whatever it holds, reading it gives
+flows or raises SnapshotError, one line that names the file and, for a
+line that is not what the format says, the line."""
 
 import collections
 import contextlib
-import gc
 import gzip
 import itertools
 import json
@@ -24,21 +27,25 @@ import zlib
 
 import _libfc
 
-from .. import _addresses, _cache, _metrics
-from .._flow import Flow, action_names
-from . import _output, _replace
-from ._library import CommandError
+from . import _addresses, _cache, _metrics
+from ._flow import Flow, action_names
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from concurrent.futures import Future
-    from typing import Any, BinaryIO, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
+    from typing import IO, Any, BinaryIO, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
+
+    Rule = Tuple[str, str, Optional[Tuple[Any, ...]]]
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
-LIVE = ("-", "live")
 _pton, _AF_INET, _AF_INET6 = socket.inet_pton, socket.AF_INET, socket.AF_INET6
+
+
+class SnapshotError(ValueError):
+    """A snapshot that cannot be read (missing, not a snapshot, damaged, too
+    large to hold), said in one line that names the file."""
 
 
 # ---- writing ---------------------------------------------------------------------
@@ -58,30 +65,34 @@ def header(now: "Optional[float]" = None) -> "Dict[str, Any]":
             "options": _cache.options(), "tables": tables, "entries": entries, "stats": _cache.stats()}
 
 
-def save(path: str, flows: "Optional[Iterable[Flow]]" = None) -> int:
-    """Writes the whole live cache (or `flows`) to `path`, through a
-    temporary file beside it, so that a failed or interrupted save leaves no
-    half-written snapshot under the name; returns the count of flows."""
-    from .._flow import TEXT_WRITER
+def _compact_json(document: "Dict[str, Any]") -> str:
+    return json.dumps(document, separators=(",", ":"))
+
+
+def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
+          json_text: "Callable[[Dict[str, Any]], str]" = _compact_json) -> int:
+    """Writes a snapshot of the whole live cache (or of `flows`) to the
+    binary file `out`; returns the count of flows.  `json_text` writes the
+    header and end objects (the command adds its output's schema number)."""
+    from ._flow import TEXT_WRITER
 
     start = header()
     count = 0
-    with _replace.replacing(path) as temporary:
-        with open(temporary, "wb") as file, _Compressing(file) as out:
-            _output.json_line(start, out)
-            flows = _cache.flows() if flows is None else flows
-            pages = getattr(flows, "pages", None)
-            if pages is not None and TEXT_WRITER is not None:
-                # A walk's lines are written a whole answer at a time.
-                write_lines = TEXT_WRITER.json_lines
-                for shown, text in pages(lambda *page: write_lines(*page, "{")):
-                    out.write(text)
-                    count += shown
-            else:
-                for flow in flows:
-                    out.write(flow.json_text() + "\n")
-                    count += 1
-            _output.json_line({"end": True, "flows": count}, out)
+    with _Compressing(out) as text:
+        text.write(json_text(start) + "\n")
+        flows = _cache.flows() if flows is None else flows
+        pages = getattr(flows, "pages", None)
+        if pages is not None and TEXT_WRITER is not None:
+            # A walk's lines are written a whole answer at a time.
+            write_lines = TEXT_WRITER.json_lines
+            for shown, lines in pages(lambda *page: write_lines(*page, "{")):
+                text.write(lines)
+                count += shown
+        else:
+            for flow in flows:
+                text.write(flow.json_text() + "\n")
+                count += 1
+        text.write(json_text({"end": True, "flows": count}) + "\n")
     return count
 
 
@@ -161,12 +172,12 @@ _MISSING = object()
 
 # A field's rule is (test, words for what it must be, kind): the kind tells
 # the C reader of flow lines (see _fast_reader) the same rule.
-def _integer(low, high):
+def _integer(low: int, high: int) -> "Rule":
     return ("type(v) is int and %d <= v <= %d" % (low, high), "an integer from %d to %d" % (low, high),
             ("integer", low, high))
 
 
-def _optional(check):
+def _optional(check: "Rule") -> "Rule":
     test, expected = check[:2]
     return "v is missing or " + test, expected, None
 
@@ -219,7 +230,7 @@ _TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable tex
 # What each field of a line must be, as a test and the words for it: the
 # range of the C field a flow's value was read from (the layout is
 # docs/json.md's).  Keys not named are ignored.
-FLOW_FIELDS = {
+FLOW_FIELDS: "Dict[str, Rule]" = {
     "id": _integer(0, UINT64),
     "flags": _integer(-2**31, 2**31 - 1),  # FC_FlowEntryFlags, a C int
     "table": _integer(0, UINT64),
@@ -243,7 +254,7 @@ FLOW_FIELDS = {
     "age_s": _integer(0, UINT64 // 1000),
     "expires_in_s": _integer(0, UINT32),
 }
-HEADER_FIELDS = {
+HEADER_FIELDS: "Dict[str, Rule]" = {
     "version": _integer(1, VERSION),
     "time": ("type(v) in (int, float) and 0 <= v <= %r" % LATEST_TIME, "a number of seconds from 0 to %d"
              % LATEST_TIME, None),
@@ -254,7 +265,7 @@ HEADER_FIELDS = {
     "entries": _optional(_integer(0, UINT64)),
     "stats": _optional(("counters(v, 0, %d)" % UINT64, "an object of counters", None)),
 }
-END_FIELDS = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
+END_FIELDS: "Dict[str, Rule]" = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
 
 
 def _first_wrong(fields: "Dict[str, Any]") -> "Callable[[Dict[str, Any]], Optional[str]]":
@@ -344,20 +355,7 @@ def too_deep(line: str) -> bool:
 
 
 @contextlib.contextmanager
-def without_collector():
-    """The cyclic garbage collector held off: while a million flows are
-    kept, it would walk every one kept so far again and again."""
-    enabled = gc.isenabled()
-    gc.disable()
-    try:
-        yield
-    finally:
-        if enabled:
-            gc.enable()
-
-
-@contextlib.contextmanager
-def holding_every_flow(paths):
+def holding_every_flow(paths: "List[str]") -> "Iterator[None]":
     """Where every flow of the snapshots `paths` is held at once (sorted,
     compared): running out of memory says which files were too large."""
     try:
@@ -365,7 +363,7 @@ def holding_every_flow(paths):
     except MemoryError:
         if not paths:
             raise
-        raise CommandError("%s: not enough memory to hold every flow" % " and ".join(paths)) from None
+        raise SnapshotError("%s: not enough memory to hold every flow" % " and ".join(paths)) from None
 
 
 class _ReadAhead:
@@ -434,23 +432,24 @@ class Snapshot:
     ``_cache.criteria`` makes them).  Like a walk of the live cache, it has
     ``total`` (the matching flows read so far; all of them once the file is
     read to its end, see ``count_rest``) and ``unreachable`` (always 0).
-    A line that is not what the format says ends the read with
-    "damaged snapshot FILE line N: what is wrong".  With ``limit`` the read
+    A line that is not what the format says ends the read with the
+    SnapshotError "damaged snapshot FILE line N: what is wrong".  With ``limit`` the read
     stops, and the file is closed, at the limit-th matching flow: the lines
     after it (the end line too) are not read, so neither checked nor
     counted."""
 
-    def __init__(self, path: "Any", criteria: "Optional[Dict[str, Any]]" = None, limit: "Optional[int]" = None) -> None:
-        self.path = path
+    def __init__(self, path: "Union[str, IO[bytes]]", criteria: "Optional[Dict[str, Any]]" = None,
+                 limit: "Optional[int]" = None) -> None:
+        self.path: "Union[str, IO[bytes]]" = path
         self._limit = limit
-        self.unreachable = 0
+        self.unreachable: int = 0
         self.total: int = 0
         self.read: int = 0
         self._match = matcher(criteria or {})
         try:
             self._file = _ReadAhead(gzip.open(path, "rb"))
         except OSError as error:
-            raise CommandError("%s: %s" % (path, error.strerror or error)) from None
+            raise SnapshotError("%s: %s" % (path, error.strerror or error)) from None
         self._line = 0
         # What has been decompressed and not yet read, from _at on; a failure
         # to read more is told at the line it cuts.
@@ -463,7 +462,7 @@ class Snapshot:
         first = self._next_line()
         try:
             head = self._record(first) if first is not None else None
-        except CommandError:
+        except SnapshotError:
             if FORMAT not in first:
                 raise self._foreign() from None
             raise
@@ -472,7 +471,7 @@ class Snapshot:
         version = head.get("version")
         if type(version) is int and version > VERSION:
             self.close()
-            raise CommandError("%s: snapshot format version %d is newer than this tool reads (%d)"
+            raise SnapshotError("%s: snapshot format version %d is newer than this tool reads (%d)"
                                % (self.path, version, VERSION))
         wrong = fault(head, HEADER_FIELDS, _header_wrong)
         if wrong:
@@ -481,11 +480,11 @@ class Snapshot:
 
     def _foreign(self, why=""):
         self.close()
-        return CommandError("%s: not a flow cache snapshot%s" % (self.path, why))
+        return SnapshotError("%s: not a flow cache snapshot%s" % (self.path, why))
 
     def _damaged(self, what, line=None):
         self.close()
-        return CommandError("damaged snapshot %s line %d: %s" % (self.path, line or self._line, what))
+        return SnapshotError("damaged snapshot %s line %d: %s" % (self.path, line or self._line, what))
 
     def _more(self):
         """More of the file in the buffer; False at its end or a failure."""
@@ -506,7 +505,7 @@ class Snapshot:
             raise self._foreign(" (not gzip-compressed)")
         if isinstance(error, OSError) and error.errno is not None:
             self.close()
-            raise CommandError("%s: %s" % (self.path, error.strerror))
+            raise SnapshotError("%s: %s" % (self.path, error.strerror))
         raise self._damaged("cut short" if isinstance(error, EOFError) else "compressed data corrupt", self._line + 1)
 
     def _next_line(self):
@@ -658,6 +657,12 @@ class Snapshot:
     def close(self) -> None:
         self._file.close()
 
+    def __enter__(self) -> "Snapshot":
+        return self
+
+    def __exit__(self, *failure: object) -> None:
+        self.close()
+
 
 def _everything(flow: Flow) -> bool:
     return True
@@ -686,27 +691,9 @@ def matcher(criteria: "Dict[str, Any]") -> "Callable[[Flow], bool]":
     return lambda flow: all(test(flow) for test in tests)
 
 
-# ---- the live cache as a snapshot ------------------------------------------------
-
-class LiveCache:
-    """The live cache read now, in the shape of a Snapshot."""
-
-    def __init__(self) -> None:
-        self.path = "live"
-        self.header: "Dict[str, Any]" = header()
-        self.time: float = self.header["time"]
-
-    def __iter__(self) -> "Iterator[Flow]":
-        return iter(_cache.flows())
-
-    def pages(self, render: "Callable[[Any, int, Any], Tuple[int, Any]]",
-              flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
-        """A walk's pages (see Snapshot.pages); its flows are all the C
-        writer's, so flow_page is never called."""
-        return _cache.flows().pages(render)
-
-
-def source(name: str) -> "Union[Snapshot, LiveCache]":
-    """A snapshot file, or the live cache for ``-`` and ``live``."""
-    return LiveCache() if name in LIVE else Snapshot(name)
-
+def open(path: "Union[str, IO[bytes]]") -> Snapshot:
+    """The snapshot file `path` (a name or a binary file) opened for
+    reading, its header read and checked: iterate over it for its flows,
+    each a ``Flow``.  Raises SnapshotError for a file that cannot be read
+    or is not what the format says."""
+    return Snapshot(path)
