@@ -8,6 +8,8 @@ import _libfc
 import _libfc_ptr
 import libfc
 import libfc.dvs
+import libfc.ipfix
+import libfc.snapshot
 from libfc._walk import Flow, Walk
 from libfc.cli import build_parser, main, version_text
 from libfc.cli import flows as flows_command
@@ -66,6 +68,16 @@ def headers(captured: bytes) -> int:
     source: bytes = libfc.hyp_IPv6Hdr().net.saddr
     tag = libfc.hyp_VLANHdr(type=0x81)
     return again.net.ttl + built.net.totalLength + ip.net.tos + len(source) + tag.net.vlanID
+
+
+def exported(path: str, captured: bytes) -> int:
+    with libfc.snapshot.open(path) as saved:
+        ports: List[int] = [flow.port for flow in saved]
+    messages: List[bytes] = libfc.ipfix.encode_round()
+    geneve = libfc.hyp_GeneveHdr.from_bytes(captured[:8])
+    lengths = [option.optLength for option in geneve.options_from(captured)]
+    offset: int = libfc.hyp_IPv4Hdr.from_bytes(captured[:20]).net.fragOffset
+    return len(ports) + len(messages) + sum(lengths) + offset
 
 
 def switch_state() -> List[str]:
