@@ -135,6 +135,7 @@ COMMANDS = [
     ("libfc flows --top 10 --sort packets", ["flows", "--top", "10", "--sort", "packets"]),
     ("libfc top --once", ["top", "--once"]),
     ("libfc flows --from SNAPSHOT", ["flows", "--from", "SNAPSHOT"]),
+    ("libfc flows --from SNAPSHOT --json-lines", ["flows", "--from", "SNAPSHOT", "--json-lines"]),
     ("libfc flows --from SNAPSHOT --limit 10", ["flows", "--from", "SNAPSHOT", "--limit", "10"]),
     ("libfc diff SNAPSHOT live", ["diff", "SNAPSHOT", "live"]),
 ]
@@ -197,6 +198,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--flows", type=int, nargs="+", default=[100000, 1000000])
     parser.add_argument("--child", choices=READERS, help=argparse.SUPPRESS)
+    parser.add_argument("--commands", nargs="+", metavar="WORD",
+                        help="only the package's walk and the command rows naming one of the words (the --save "
+                             "row always: the others read its file)")
     args = parser.parse_args()
     if args.child:
         _child(args.child)
@@ -217,14 +221,15 @@ def main():
             print("# %d flows installed in %.1f s; state file %.0f MB" % (installed, time.perf_counter() - started,
                                                                        mapped))
             rates, took, cpu = {}, {}, {}
-            for name in READERS:
+            for name in READERS if not args.commands else ["libfc.flows()"]:
                 count, seconds, cpu[name], peak = measure(name, env)
                 rates[name], took[name] = count / seconds, seconds
                 print("%-10d %-26s %12.0f %10.2f %10.0f" % (installed, name, rates[name], seconds, peak))
-            print("%-10d %-26s %12.2f x" % (installed, "libfc.flows() / ctypes",
-                                          rates["libfc.flows()"] / rates["ctypes expert"]))
-            print("%-10d %-26s %12.2f x  (seconds, target 1.5)" % (
-                installed, "libfc.flows() / query only", took["libfc.flows()"] / took["query only"]))
+            if not args.commands:
+                print("%-10d %-26s %12.2f x" % (installed, "libfc.flows() / ctypes",
+                                              rates["libfc.flows()"] / rates["ctypes expert"]))
+                print("%-10d %-26s %12.2f x  (seconds, target 1.5)" % (
+                    installed, "libfc.flows() / query only", took["libfc.flows()"] / took["query only"]))
             snapshot = os.path.join(state, "snapshot.jsonl.gz")
             # On a shared host the processor time of a process moves less with
             # the load than its seconds do: both ratios are printed.
@@ -233,9 +238,13 @@ def main():
             print("%-10s %-40s %8s %8s %8s %8s %8s" % ("cache", "command", "seconds", "x walk", "cpu s", "x walk",
                                                      "peak MB"))
             for name, arguments in COMMANDS:
+                if args.commands and "--save" not in arguments and not any(word in name for word in args.commands):
+                    continue
                 seconds, used, peak = measure_command([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
                 print("%-10d %-40s %8.2f %8.2f %8.2f %8.2f %8.0f" % (
                     installed, name, seconds, seconds / took["libfc.flows()"], used, used / walk_cpu, peak))
+            if args.commands:
+                continue
             times = []
             for _ in range(3):
                 started = time.perf_counter()

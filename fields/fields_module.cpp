@@ -4,6 +4,7 @@
 // _libfc's pointer objects carry.
 
 #include "fields/field_descriptor.hpp"
+#include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/flow_text.hpp"
 #include "fields/ipfix_records.hpp"
@@ -12,6 +13,8 @@
 #include "fields/record_initializer.hpp"
 #include "fields/sequence.hpp"
 #include "fields/snapshot_lines.hpp"
+#include "fields/top_pages.hpp"
+#include "fields/top_rows.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/type_ids.hpp"
@@ -31,6 +34,24 @@ PyMethodDef field_methods[] = {
      METH_FASTCALL,
      "record_initializer($module, new_function, python_init, /)\n--\n\n"
      "An __init__ that makes the record without running Python code on the common path."},
+    {"top_page", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_pages::page)), METH_FASTCALL,
+     "top_page($module, decoder, answer, now_ms, rest, address_base, known_actions, learn_actions,\n"
+     "counts_only, /)\n--\n\n(count, columns): an answer's flows outside rest as the bytes of top's columns."},
+    {"top_match", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_pages::match)), METH_FASTCALL,
+     "top_match($module, before_tables, before_ids, before_packets, tables, ids, packets, deltas, /)\n--\n\n"
+     "Fills deltas with the packets counted since the read before; the positions it held that left."},
+    {"top_order", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::order)), METH_FASTCALL,
+     "top_order($module, columns, column, positions, descending, count, action_rank, /)\n--\n\n"
+     "Sorts top's positions in place by a column (the first count only, unless negative); how many lead."},
+    {"top_fold", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::fold)), METH_FASTCALL,
+     "top_fold($module, columns, positions, column, /)\n--\n\n"
+     "top's rows folded by a column's raw value: (raw, flows, packets, packet delta) each."},
+    {"top_widths", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::widths)), METH_FASTCALL,
+     "top_widths($module, columns, positions, elapsed, action_texts, protocol_names, /)\n--\n\n"
+     "The length of each of top's columns' longest cell at the positions."},
+    {"top_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::lines)), METH_FASTCALL,
+     "top_lines($module, columns, positions, elapsed, action_texts, protocol_names, kept, widths, numeric,\n"
+     "limit, /)\n--\n\ntop's table lines of the rows at the positions, each ending in a newline."},
 };
 
 const MethodBlock field_block = {field_methods, sizeof field_methods / sizeof field_methods[0]};
@@ -62,6 +83,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "ipfix_records", ipfix_records::type()) ||
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
+        !add_type(module, "flow_diff", flow_diff::type()) ||
         PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;

@@ -21,7 +21,9 @@
 #include <utility>
 #include <vector>
 
+#include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/snapshot_lines.hpp"
 
 namespace flow_text {
 
@@ -100,8 +102,9 @@ class Text {
     Text &operator=(const Text &) = delete;
     ~Text() { std::free(data_); }
 
+    // Nothing to add leaves an empty text without memory (memcpy and memset take no null).
     void append(const char *from, std::size_t n) {
-        if (size_ + n > capacity_ && !grow(n)) return;
+        if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
         std::memcpy(data_ + size_, from, n);
         size_ += n;
     }
@@ -114,7 +117,7 @@ class Text {
         return *this;
     }
     void pad(std::size_t n) {
-        if (size_ + n > capacity_ && !grow(n)) return;
+        if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
         std::memset(data_ + size_, ' ', n);
         size_ += n;
     }
@@ -180,15 +183,18 @@ struct Flow {
     unsigned entities;
     std::uint64_t age_s;
 
-    Flow(const char *e, long long now_ms) : entry(e) {
+    // A snapshot's entry comes with its age as the snapshot says it.
+    Flow(const char *e, std::uint64_t age) : entry(e), age_s(age) {
         v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
         src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
         dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
         entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
-        // Whole seconds since created, as the decoder counts them.
+    }
+    // Whole seconds since created, as the decoder counts them.
+    static std::uint64_t age_at(const char *e, long long now_ms) {
         std::uint64_t created = LOAD(Entry, created, e);
-        age_s = created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
-                    ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
+        return created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
+                   ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
     }
     const char *entity(unsigned k) const { return FIELD_AT(Entry, actionEntity, entry) + k * sizeof(Entity); }
     static unsigned port_count(const char *entity) {
@@ -442,15 +448,25 @@ bool valid_rest(PyObject *rest) {
 
 // Runs each(flow) for every flow of the answer outside rest; the count of
 // them, or -1 with an exception.
+// An answer is a query's, or a snapshot_lines reader aimed at a chunk of
+// lines: its flows are those of the lines up to the first it cannot take
+// (rest does not apply to them).
 template <class Each>
 Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
     Py_ssize_t count = 0, shown = 0;
+    if (snapshot_lines::is_reader(answer)) {
+        std::uint64_t age_s;
+        for (const char *entry; (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
+            if (!each(Flow(entry, age_s))) return -1;
+        return shown;
+    }
     const char *entries = flow_rows::answer_entries(w.decoder, answer, count);
     if (!entries) return -1;
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i + flow_rows::kPrefetchAhead < count)
             flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
-        Flow f(entries + i * sizeof(Entry), now_ms);
+        const char *entry = entries + i * sizeof(Entry);
+        Flow f(entry, Flow::age_at(entry, now_ms));
         int keep = PyTuple_GET_SIZE(rest) ? outside(f, rest) : 1;
         if (keep < 0 || (keep && !each(f))) return -1;
         shown += keep;
@@ -519,6 +535,38 @@ PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     return counted(count, rows);
 }
 
+// What a diff keeps of a flow (flow_diff::Seen).
+flow_diff::Seen seen_of(const Flow &f) {
+    const char *e = f.entry;
+    flow_diff::Seen s{};
+    s.table = LOAD(Entry, tblId, e);
+    s.id = LOAD(Entry, flowId, e);
+    s.packets = LOAD(Entry, pktCount, e);
+    s.port = LOAD(Entry, fkey.portID, e);
+    s.vni = LOAD(Entry, fkey.vni, e);
+    s.proto = LOAD(Entry, fkey.proto, e);
+    s.ipv6 = f.v6;
+    std::memcpy(s.src, f.src, f.v6 ? 16 : 4);
+    std::memcpy(s.dst, f.dst, f.v6 ? 16 : 4);
+    return s;
+}
+
+// writer.seen(answer, now_ms, rest): (count, bytes of flow_diff.Seen records).
+PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
+    if (n != 3 || PyErr_Occurred() || !valid_rest(args[2])) return refuse_arguments("seen", "answer, now_ms, rest");
+    const Writer &w = *reinterpret_cast<Writer *>(self);
+    Text out;
+    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+        flow_diff::Seen s = seen_of(f);
+        out.append(reinterpret_cast<const char *>(&s), sizeof s);
+        return true;
+    });
+    if (count < 0) return nullptr;
+    if (out.failed()) return PyErr_NoMemory();
+    return counted(count, PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
+}
+
 bool read_layout(PyObject *layout, Layout &l) {
     PyObject *kept, *width, *numeric, *shrink, *ellipsis;
     if (!PyArg_ParseTuple(layout, "O!O!O!O!nU:table_lines", &PyTuple_Type, &kept, &PyList_Type, &width,
@@ -583,7 +631,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
 PyMethodDef writer_methods[] = {
     {"json_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines)), METH_FASTCALL,
      "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
-     "(count, text): the answer's flows outside rest as JSON lines, each Flow.json_text() with its\n"
+     "(count, text): the answer's flows outside rest (or a snapshot_lines reader's aimed lines) as JSON lines, each Flow.json_text() with its\n"
      "opening brace replaced by opening."},
     {"table_cells", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_cells)), METH_FASTCALL,
      "table_cells(answer, now_ms, rest, /)\n--\n\n"
@@ -592,6 +640,9 @@ PyMethodDef writer_methods[] = {
      "table_lines(answer, now_ms, rest, layout, /)\n--\n\n"
      "(count, text): the flows listing's finished lines of the answer's flows outside rest, laid out\n"
      "by (kept, widths, numeric, shrink, limit, ellipsis); widths widened in place."},
+    {"seen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(seen)), METH_FASTCALL,
+     "seen(answer, now_ms, rest, /)\n--\n\n"
+     "(count, records): what a diff keeps of the answer's flows outside rest, as flow_diff's Seen records."},
     {nullptr, nullptr, 0, nullptr},
 };
 

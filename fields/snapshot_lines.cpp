@@ -17,9 +17,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string_view>
+#include <type_traits>
 
+#include "fields/flow_rows.hpp"
 #include "runtime/python_compat.hpp"
 
 namespace snapshot_lines {
@@ -50,6 +53,29 @@ constexpr int kMaxRules = 64;
 constexpr int kActionBits = 64;
 constexpr std::uint64_t kPortHigh = UINT32_MAX;
 
+// What one line holds for a rule, until the whole line is known good.
+struct Value {
+    std::uint64_t magnitude;
+    bool negative;  // integer; for a boolean, its truth
+    bool null;      // name
+    std::string_view text;
+    unsigned char packed[16];  // address: its bytes
+    unsigned entities;
+    std::uint64_t bits[kActionBits];  // per entity (there are at most the rule's low of them)
+    unsigned port_count[kActionBits];
+};
+
+// The fields of a flow line as the cache's entries hold them, so the listing's
+// writers (flow_text.cpp) write a snapshot's flows as they write the live
+// cache's. A value is written to an entry only when its rule keeps it within
+// the C field, checked once when the reader is made.
+enum class Put { id, flags, table, port, vni, ipv6, src, dst, proto, ether_type, vlan, src_mac, dst_mac,
+                 inner_dst_mac, entities, packets, age, expires, kPuts };
+constexpr int kPuts = static_cast<int>(Put::kPuts);
+constexpr std::string_view kPutKeys[kPuts] = {
+    "id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether_type", "vlan", "src_mac",
+    "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s"};
+
 struct Reader {
     PyObject_HEAD
     PyTypeObject *flow_type;
@@ -60,18 +86,16 @@ struct Reader {
     int rule_count;
     Py_ssize_t line_limit;
     std::uint32_t *ports;  // room for one line's ports, most entities times most ports
+    // The rule of each entry field; entry is null when the rules do not fit
+    // the entry's fields, and there are no entries to be had.
+    int put_rule[kPuts];
+    char *entry;
+    Value *values;
+    // The chunk aim() points the entry reader at, and where its next line starts.
+    PyObject *aimed;
+    Py_ssize_t aimed_at;
 };
 
-// What one line holds for a rule, until the whole line is known good.
-struct Value {
-    std::uint64_t magnitude;
-    bool negative;  // integer; for a boolean, its truth
-    bool null;      // name
-    std::string_view text;
-    unsigned entities;
-    std::uint64_t bits[kActionBits];  // per entity (there are at most the rule's low of them)
-    unsigned port_count[kActionBits];
-};
 
 struct Cursor {
     const char *p, *end;
@@ -141,9 +165,24 @@ bool is_mac(std::string_view t) {
     return true;
 }
 
-bool is_address(std::string_view t, bool ipv6) {
+// An IPv4 address spelt as inet_ntop spells it (four numbers to 255 without
+// leading zeros): its bytes without the C library's formatted print.
+bool plain_ipv4(std::string_view t, unsigned char (&packed)[16]) {
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part && (at == t.size() || t[at++] != '.')) return false;
+        std::size_t start = at;
+        unsigned value = 0;
+        while (at < t.size() && at - start < 3 && t[at] >= '0' && t[at] <= '9') value = value * 10 + (t[at++] - '0');
+        if (at == start || value > 255 || (t[start] == '0' && at - start > 1)) return false;
+        packed[part] = static_cast<unsigned char>(value);
+    }
+    return at == t.size();
+}
+
+bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16]) {
+    if (!ipv6 && plain_ipv4(t, packed)) return true;
     char text[INET6_ADDRSTRLEN + 1];
-    unsigned char packed[16];
     if (t.size() >= sizeof text) return false;
     std::memcpy(text, t.data(), t.size());
     text[t.size()] = '\0';
@@ -251,7 +290,7 @@ bool parse(const Reader &r, const char *line, const char *end, Value *values) {
         return false;
     for (int i = 0; i < r.rule_count; ++i) {
         const Rule &rule = r.rules[i];
-        if (rule.kind == Kind::address && !is_address(values[i].text, values[rule.family].negative)) return false;
+        if (rule.kind == Kind::address && !is_address(values[i].text, values[rule.family].negative, values[i].packed)) return false;
     }
     return true;
 }
@@ -378,9 +417,7 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
     bool failed = false;
     // Nothing in the loop runs Python code, so deferring the collector until
     // it ends changes nothing anyone can observe (as in flow_rows).
-#if PY_VERSION_HEX >= 0x030A0000
-    bool collecting = PyGC_Disable() == 1;
-#endif
+    bool collecting = compat::suspend_collector();
     while (at != end) {
         const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
         if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, values)) break;
@@ -393,9 +430,7 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
         Py_DECREF(made);
         at = line_end + 1;
     }
-#if PY_VERSION_HEX >= 0x030A0000
-    if (collecting) PyGC_Enable();
-#endif
+    if (collecting) compat::resume_collector();
     PyMem_Free(values);
     if (failed) {
         Py_DECREF(flows);
@@ -403,6 +438,154 @@ PyObject *read(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept
     }
     PyObject *result = Py_BuildValue("(Nn)", flows, static_cast<Py_ssize_t>(at - chunk));
     return result;
+}
+
+// ---- lines as the cache's entries ----
+
+using flow_rows::Entity;
+using flow_rows::Entry;
+
+// The C type a field's value is written as: an enum's underlying one.
+template <class T>
+using Stored = typename std::conditional_t<std::is_enum_v<T>, std::underlying_type<T>, std::type_identity<T>>::type;
+
+template <class T>
+void store(char *at, std::uint64_t bits) {
+    auto value = static_cast<Stored<T>>(bits);  // a negative value's two's complement, cut to the field
+    std::memcpy(at, &value, sizeof value);
+}
+#define STORE(RECORD, PATH, base, bits) store<FIELD_TYPE(RECORD, PATH)>(FIELD_AT(RECORD, PATH, base), bits)
+
+struct Limits {
+    std::int64_t low;
+    std::uint64_t high;
+};
+
+template <class T>
+constexpr Limits limits() {
+    using U = Stored<T>;
+    return {static_cast<std::int64_t>(std::numeric_limits<U>::min()),
+            static_cast<std::uint64_t>(std::numeric_limits<U>::max())};
+}
+#define LIMITS(PATH) limits<FIELD_TYPE(Entry, PATH)>()
+
+// The range an integer field's rule must keep within; flags are a C int,
+// as the writers read them back.
+constexpr Limits kNotInteger{1, 0};
+constexpr Limits kPutLimits[kPuts] = {
+    LIMITS(flowId), limits<std::int32_t>(), LIMITS(tblId), LIMITS(fkey.portID), LIMITS(fkey.vni), kNotInteger,
+    kNotInteger, kNotInteger, LIMITS(fkey.proto), LIMITS(fkey.l2Key.etype), LIMITS(fkey.l2Key.vlanid),
+    kNotInteger, kNotInteger, kNotInteger, kNotInteger, LIMITS(pktCount), limits<std::uint64_t>(),
+    LIMITS(exprTime)};
+static_assert(sizeof(std::remove_extent_t<FIELD_TYPE(Entity, dport)>) == sizeof(std::uint32_t));
+
+Kind put_kind(int put) {
+    switch (static_cast<Put>(put)) {
+        case Put::ipv6: return Kind::boolean;
+        case Put::src: case Put::dst: return Kind::address;
+        case Put::src_mac: case Put::dst_mac: case Put::inner_dst_mac: return Kind::mac;
+        case Put::entities: return Kind::entities;
+        default: return Kind::integer;
+    }
+}
+
+// Whether the rules name every entry field, each within the field's range;
+// an entry reader is made only then.
+bool rules_fit_entries(Reader &r) {
+    for (int p = 0; p < kPuts; ++p) {
+        r.put_rule[p] = -1;
+        for (int i = 0; i < r.rule_count; ++i)
+            if (r.rules[i].key == kPutKeys[p]) r.put_rule[p] = i;
+        if (r.put_rule[p] < 0) return false;
+        const Rule &rule = r.rules[r.put_rule[p]];
+        Kind kind = put_kind(p);
+        if (rule.kind != kind) return false;
+        if (kind == Kind::integer && (rule.low < kPutLimits[p].low || rule.high > kPutLimits[p].high)) return false;
+        if (kind == Kind::entities &&
+            (rule.low > flow_rows::kEntityCapacity || rule.high > flow_rows::kPortCapacity))
+            return false;
+    }
+    return true;
+}
+
+std::uint64_t bits_of(const Value &v) { return v.negative ? ~v.magnitude + 1 : v.magnitude; }
+
+void put_mac(char *at, std::string_view text) {
+    std::uint64_t key = mac_key(text);
+    for (int i = 5; i >= 0; --i, key >>= 8) at[i] = static_cast<char>(key & 0xff);
+}
+
+// A line's address as the writers would spell it: any other spelling is
+// left to the Python reader, which keeps a snapshot's text as it is.
+bool spelt_as_written(const Value &v, bool v6) {
+    unsigned char packed[16];
+    if (!v6) return plain_ipv4(v.text, packed);
+    char text[INET6_ADDRSTRLEN];
+    return inet_ntop(v6 ? AF_INET6 : AF_INET, v.packed, text, sizeof text) && v.text == text;
+}
+
+// The entry of a parsed line into r.entry; false for a line whose
+// addresses are not spelt as the writers spell them.
+bool fill_entry(const Reader &r, std::uint64_t &age_s) {
+    auto value = [&](Put p) -> const Value & { return r.values[r.put_rule[static_cast<int>(p)]]; };
+    auto bits = [&](Put p) { return bits_of(value(p)); };
+    char *e = r.entry;
+    bool v6 = value(Put::ipv6).negative;
+    const Value &src = value(Put::src), &dst = value(Put::dst);
+    if (!spelt_as_written(src, v6) || !spelt_as_written(dst, v6)) return false;
+    std::size_t size = v6 ? 16 : 4;
+    std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e),
+                src.packed, size);
+    std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e),
+                dst.packed, size);
+    STORE(Entry, fkey.flags, e, v6 ? FC_FLOWKEY_IPV6 : 0);
+    STORE(Entry, flowId, e, bits(Put::id));
+    STORE(Entry, fcFlags, e, bits(Put::flags));
+    STORE(Entry, tblId, e, bits(Put::table));
+    STORE(Entry, fkey.portID, e, bits(Put::port));
+    STORE(Entry, fkey.vni, e, bits(Put::vni));
+    STORE(Entry, fkey.proto, e, bits(Put::proto));
+    STORE(Entry, fkey.l2Key.etype, e, bits(Put::ether_type));
+    STORE(Entry, fkey.l2Key.vlanid, e, bits(Put::vlan));
+    STORE(Entry, pktCount, e, bits(Put::packets));
+    STORE(Entry, exprTime, e, bits(Put::expires));
+    put_mac(FIELD_AT(Entry, fkey.l2Key.saddr, e), value(Put::src_mac).text);
+    put_mac(FIELD_AT(Entry, fkey.l2Key.daddr, e), value(Put::dst_mac).text);
+    put_mac(FIELD_AT(Entry, fkey.inner.l2Key.daddr, e), value(Put::inner_dst_mac).text);
+    const Value &entities = value(Put::entities);
+    const Rule &rule = r.rules[r.put_rule[static_cast<int>(Put::entities)]];
+    STORE(Entry, numActionEntities, e, entities.entities);
+    for (unsigned k = 0; k < entities.entities; ++k) {
+        char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
+        STORE(Entity, actionsBitMap, entity, entities.bits[k]);
+        STORE(Entity, dstPortsNum, entity, entities.port_count[k]);
+        std::memcpy(FIELD_AT(Entity, dport, entity), r.ports + k * rule.high,
+                    entities.port_count[k] * sizeof(std::uint32_t));
+    }
+    age_s = bits(Put::age);
+    return true;
+}
+
+// reader.aim(chunk, start): next_entry() reads the lines of the bytes chunk from start on.
+PyObject *aim(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept {
+    Py_ssize_t start;
+    if (count != 2 || !PyBytes_Check(args[0]) || (start = PyLong_AsSsize_t(args[1])) < 0 ||
+        start > PyBytes_GET_SIZE(args[0])) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "snapshot_lines.aim: (bytes, offset in them) needed");
+        return nullptr;
+    }
+    Reader &r = *reinterpret_cast<Reader *>(self);
+    Py_INCREF(args[0]);
+    Py_XSETREF(r.aimed, args[0]);
+    r.aimed_at = start;
+    Py_RETURN_NONE;
+}
+
+// reader.stopped(): the offset of the first line next_entry() did not take; the chunk let go.
+PyObject *stopped(PyObject *self, PyObject *) noexcept {
+    Reader &r = *reinterpret_cast<Reader *>(self);
+    Py_CLEAR(r.aimed);
+    return PyLong_FromSsize_t(r.aimed_at);
 }
 
 [[gnu::cold, gnu::noinline]] bool refuse_rule(PyObject *rule) {
@@ -505,6 +688,7 @@ int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(r->flow_type);
     Py_VISIT(r->action_names);
     Py_VISIT(r->keys);
+    Py_VISIT(r->aimed);
     return 0;
 }
 
@@ -513,6 +697,7 @@ int clear(PyObject *self) {
     Py_CLEAR(r->flow_type);
     Py_CLEAR(r->action_names);
     Py_CLEAR(r->keys);
+    Py_CLEAR(r->aimed);
     for (int i = 0; i < r->rule_count; ++i) Py_CLEAR(r->rules[i].last);
     r->rule_count = 0;
     return 0;
@@ -522,7 +707,10 @@ void dealloc(PyObject *self) {
     PyTypeObject *t = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     clear(self);
-    PyMem_Free(reinterpret_cast<Reader *>(self)->ports);
+    auto *r = reinterpret_cast<Reader *>(self);
+    PyMem_Free(r->ports);
+    PyMem_Free(r->entry);
+    PyMem_Free(r->values);
     t->tp_free(self);
     Py_DECREF(t);
 }
@@ -570,6 +758,11 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
         ready = learn_rule(*r, i, PyTuple_GET_ITEM(rules, i));
     }
     ready = ready && resolve_families(*r, rules) && fills_every_slot(*r);
+    if (ready && rules_fit_entries(*r)) {
+        r->entry = static_cast<char *>(PyMem_Malloc(sizeof(Entry)));
+        r->values = static_cast<Value *>(PyMem_Malloc(sizeof(Value) * r->rule_count));
+        if (!r->entry || !r->values) ready = !PyErr_NoMemory();
+    }
     if (ready) return self;
     Py_DECREF(self);
     return nullptr;
@@ -580,10 +773,32 @@ PyMethodDef reader_methods[] = {
      "read($self, chunk, start, /)\n--\n\n"
      "(flows, stop): the flows of the whole lines of the bytes chunk from offset start on, up to the\n"
      "first line not accepted, or not ended in the chunk, which starts at offset stop."},
+    {"aim", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(aim)), METH_FASTCALL,
+     "aim($self, chunk, start, /)\n--\n\n"
+     "Points the reader at the lines of the bytes chunk from offset start on: a flow_text writer\n"
+     "given the reader writes the flows of the lines accepted, up to the first other one."},
+    {"stopped", stopped, METH_NOARGS,
+     "stopped($self, /)\n--\n\n"
+     "The offset of the first line the writer did not take; the chunk is let go."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
+
+bool is_reader(PyObject *object) noexcept { return Py_TYPE(object) == type(); }
+
+const char *next_entry(PyObject *reader, std::uint64_t &age_s) noexcept {
+    Reader &r = *reinterpret_cast<Reader *>(reader);
+    if (!r.entry || !r.aimed) return nullptr;
+    const char *chunk = PyBytes_AS_STRING(r.aimed), *end = chunk + PyBytes_GET_SIZE(r.aimed);
+    const char *at = chunk + r.aimed_at;
+    if (at == end) return nullptr;
+    const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, r.values) || !fill_entry(r, age_s))
+        return nullptr;
+    r.aimed_at = line_end + 1 - chunk;
+    return r.entry;
+}
 
 PyTypeObject *type() {
     static PyTypeObject *made = nullptr;

@@ -1,12 +1,15 @@
 """The command-line tool's conventions shared by every command: --version,
-the command names and their old spellings, tables fitted to the terminal
-with notes on stderr, every command's JSON against the layout docs/json.md
-gives it (the documented JSON Schema holds for real output, keys are
-snake_case, the schema version comes first, --pretty only indents, numbers
-that stand for names agree with the library's records), shell completion
-and the generated command reference."""
+the command names and their old spellings, one module per command, tables
+fitted to the terminal with notes on stderr, every command's JSON against
+the layout docs/json.md gives it (the documented JSON Schema holds for real
+output, keys are snake_case, the schema version comes first, --pretty only
+indents, numbers that stand for names agree with the library's records),
+shell completion and the generated command reference."""
 
+import argparse
+import ast
 import ctypes.util
+import inspect
 import io
 import json
 import os
@@ -22,7 +25,7 @@ from referencing import Registry, Resource
 import _libfc
 import libfc.cli
 from _helpers import BUILD_DIR, builtin_library, cli_here as cli, cli_in_process
-from libfc.cli import dvs, flows, hashstats, inval, snapshot
+from libfc.cli import dvs, flows, hashstats, inval_table, snapshot
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -67,6 +70,21 @@ def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old
     assert unnamed[0] == unnamed[1]
 
 
+COMMAND_MODULES = {group.__name__.rpartition(".")[2]: group for group in libfc.cli.COMMAND_GROUPS}
+
+
+@pytest.mark.parametrize("name", COMMAND_MODULES)
+def test_a_command_module_is_named_after_its_command_and_imports_no_other(name):
+    subparsers = argparse.ArgumentParser().add_subparsers()
+    COMMAND_MODULES[name].register(subparsers)
+    assert name.replace("_", "-") in subparsers.choices
+    siblings = set()
+    for node in ast.walk(ast.parse(inspect.getsource(COMMAND_MODULES[name]))):
+        if isinstance(node, ast.ImportFrom) and node.level == 1:
+            siblings |= {node.module} if node.module else {alias.name for alias in node.names}
+    assert not siblings & (set(COMMAND_MODULES) - {name})
+
+
 # ---- Tables for a terminal ---------------------------------------------------------------
 
 @pytest.fixture
@@ -87,7 +105,7 @@ class Terminal(io.StringIO):
 # Command, its columns, and the key of its --json document that lists its rows.
 TABLES = [
     ("flows", flows.HEADERS, "flows"),
-    ("inval-table", [c.name for c in inval.COLUMNS], "entities"),
+    ("inval-table", [c.name for c in inval_table.COLUMNS], "entities"),
     ("dvs switches", [c.name for c in dvs.SWITCH_COLUMNS], "switches"),
     ("dvs host-props dvs-0", [c.name for c in dvs.ITEM_COLUMNS], "items"),
 ]

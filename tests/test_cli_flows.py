@@ -393,6 +393,9 @@ def test_diff_streaming_lists_what_holding_every_flow_listed(two_snapshots, unch
         flows[1].sort(key=lambda flow: flow.id)  # a hash table's flows apart: still each found
         listed, counts = diff.compare(*flows, 10.0, unchanged)
         assert (list(listed), counts) == held_diff(*flows, 10.0, unchanged)
+        sources = [snapshot.source(str(side)) for side in sides]
+        in_c, counted = diff.compare_in_c(*sources, 10.0, unchanged, libfc._flow.TEXT_WRITER)
+        assert (list(in_c), counted) == (list(listed), counts)
 
 
 def test_top_shows_the_rates_between_two_snapshots(two_snapshots, capsys, monkeypatch):

@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tracemalloc
+import types
 
 import pytest
 
@@ -111,6 +112,7 @@ def exhausted(*read):
 def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
     monkeypatch.setattr(snapshot, "flow_of", exhausted)
     monkeypatch.setattr(snapshot, "_read_lines", exhausted)
+    monkeypatch.setattr(snapshot, "_LINES", types.SimpleNamespace(aim=exhausted, stopped=exhausted))
     status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
     assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
         command[0], good))

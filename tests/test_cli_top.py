@@ -160,8 +160,7 @@ def test_a_filter_being_typed_applies_at_each_key_only_to_a_small_cache(model, m
 
 
 @pytest.mark.parametrize("at", range(len(top.FLOW_COLUMNS)))
-def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flow_cache, monkeypatch, at):
-    monkeypatch.setattr(top, "SORT_CHUNK", 64)  # every row: sorted runs, merged
+def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flow_cache, at):
     sort, reverse, field = top.FLOW_COLUMNS[at].name, at % 2 == 1, list(top.GROUP_FIELDS)[at % len(top.GROUP_FIELDS)]
     model, traffic = top.Model(), builtin_library("libfc.so").fcemu_traffic
     for seed in (3, 4):  # the second read: some flows again with more packets, some new
@@ -173,6 +172,12 @@ def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flo
     column, value = view.sort_column(), view.sort_column().key or (lambda v: v)
     full = sorted(rows, key=lambda r: (value(r[column.index]), r[0]), reverse=column.numeric != reverse)
     assert [list(model.shown(view, column, room)[0]) for room in (20, None)] == [full[:20], full]
+    # The read's lines are written in C: as the columns spell each row's cells.
+    assert any(len(row[top.SRC]) == 16 for row in rows) and any(len(row[top.SRC]) == 4 for row in rows)
+    width = (1 << 30, 70)[at % 2]
+    written, spelt = ("".join(top.table_text(top.FLOW_COLUMNS, shown, model.sample.elapsed, width))
+                      for shown in (model.shown(view, column, None)[0], full))
+    assert written == spelt
     for row, key in ((row, key) for row in rows for key in top.GROUP_FIELDS[field][1](row)):
         folded[key] = [a + b for a, b in zip(folded.get(key, (0, 0, 0)), (1, row[top.PACKETS], row[top.DELTA]))]
     assert {g[0]: list(g[1:4]) for g in top.groups(table, range(len(table)), [], field)} == folded

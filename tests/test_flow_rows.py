@@ -17,7 +17,7 @@ import _libfc
 import libfc
 from _libfc_fields import flow_rows
 from libfc import _flow
-from libfc.cli import flows
+from libfc.cli import flows, snapshot
 
 from _helpers import addr, builtin_library, cli_in_process, library_view, run_python_ok
 
@@ -228,8 +228,16 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
     entries[3][0].actionsBitMap, entries[3][0].dstPortsNum = 0, 0
     entries[4].created, entries[4].exprTime, entries[5][0].actionsBitMap = 1, 2**32 - 1, 2**64 - 1
     reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
-    assert writer.json_lines(view, now, (), "{") == (6, "".join(f.json_text() + "\n" for f in reference))
+    lines = "".join(f.json_text() + "\n" for f in reference)
+    assert writer.json_lines(view, now, (), "{") == (6, lines)
     assert writer.table_cells(view, now, ()) == (6, [list(map(str, flows._row(f))) for f in reference])
+    # A snapshot's lines read back as entries are written alike, up to a
+    # line spelt otherwise than the writer would (an address here).
+    odd = dict(json.loads(lines.split("\n", 1)[0]), ipv6=True, src="0::1", dst="::2")
+    for form, more in (("json_lines", ("{",)), ("table_cells", ())):
+        snapshot._LINES.aim(lines.encode() + json.dumps(odd).encode() + b"\n", 0)
+        assert getattr(writer, form)(snapshot._LINES, -1, (), *more) == getattr(writer, form)(view, now, (), *more)
+        assert snapshot._LINES.stopped() == len(lines)
     rest = ((0, frozenset({reference[1].port})), (3, frozenset({1})))  # by port, by IPv6 (KEY_ATTRIBUTES)
     shown = [f for f in reference if f.port != reference[1].port and not f.ipv6]
     assert writer.json_lines(view, now, rest, "{") == (len(shown), "".join(f.json_text() + "\n" for f in shown))
@@ -252,8 +260,10 @@ def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, caps
     outputs = []
     for writer in (_flow.TEXT_WRITER, None):
         [monkeypatch.setattr(module, "TEXT_WRITER", writer) for module in (flows, _flow)]
-        runs = [cli_in_process(capsys, "flows", *options) for options in ([], ["--json-lines"], ["--vlan", "106"],
-                                                                        ["--save", str(tmp_path / "saved")])]
+        saved = str(tmp_path / "saved")
+        runs = [cli_in_process(capsys, "flows", *options) for options in (
+            ["--save", saved], [], ["--json-lines"], ["--vlan", "106"], ["--from", saved], ["--from", saved, "--json-lines"])]
         with gzip.open(tmp_path / "saved", "rt") as saved:
             outputs.append((runs, saved.read().split("\n", 1)[1]))
-    assert outputs[0] == outputs[1] and outputs[0][0][0][1].count("\n") == 5001
+    assert outputs[0] == outputs[1] and outputs[0][0][1][1].count("\n") == 5001
+    assert [run[1:] for run in outputs[0][0][4:]] == [run[1:] for run in outputs[0][0][1:3]]  # the file as the cache

@@ -32,7 +32,8 @@ sys.path[:0] = [path for path in (BUILD, TESTS) if path not in sys.path]
 _STATE = tempfile.TemporaryDirectory(prefix="libfc-atheris-")  # never the user's own flow cache
 os.environ.setdefault("FC_EMU_DIR", _STATE.name)
 
-from libfc.cli import _output, flows, snapshot, top  # noqa: E402
+from libfc._flow import TEXT_WRITER  # noqa: E402
+from libfc.cli import _output, diff, flows, snapshot, top  # noqa: E402
 from libfc.cli._library import CommandError  # noqa: E402
 
 HEADER = json.dumps({"format": snapshot.FORMAT, "version": 1, "time": 5000.0, "host": "a.example.net"})
@@ -87,10 +88,44 @@ def read_with(source, reader):
         return str(error)
 
 
+def written_in_c(source, render, flow_page):
+    """What the C writer makes of a snapshot's lines (flow_page of those it
+    leaves), page after page, or the error."""
+    source.seek(0)
+    snapshot._read_lines = C_READER
+    try:
+        return [page for _, page in snapshot.Snapshot(source).pages(render, flow_page)]
+    except CommandError as error:
+        return str(error)
+
+
+def c_views(source, read):
+    """The C writer's JSON lines, table cells and diff records are the ones
+    made of the flows the Python reader reads, or the same error."""
+    flows_read = [flow for _, flow in read] if not isinstance(read, str) else []
+    views = [(lambda *page: TEXT_WRITER.json_lines(*page, "{"), lambda fl: (len(fl), "".join(f.json_text() + "\n"
+                                                                                              for f in fl)), "".join),
+             (TEXT_WRITER.table_cells, lambda fl: (len(fl), [list(map(str, flows._row(f))) for f in fl]), sum),
+             (TEXT_WRITER.seen, diff._packed_page, b"".join)]
+    for render, flow_page, joined in views:
+        made = written_in_c(source, render, flow_page)
+        if isinstance(read, str):
+            assert made == read, (made, read)
+        else:
+            whole = sum(made, []) if joined is sum else joined(made)
+            assert whole == flow_page(flows_read)[1], (whole, flows_read)
+    if flows_read:
+        copies = [snapshot.Snapshot(io.BytesIO(source.getvalue())) for _ in range(2)]
+        in_c, counts = diff.compare_in_c(*copies, 1.0, True, TEXT_WRITER)
+        listed, expected = diff.compare(flows_read, flows_read, 1.0, True)
+        assert (list(in_c), counts) == (list(listed), expected)
+
+
 def TestOneInput(data):
     source = io.BytesIO(gzip.compress(make_input(data), 1))
     read = read_with(source, C_READER)
     assert read == read_with(source, None), read
+    c_views(source, read)
     if isinstance(read, str):
         assert read.startswith(("damaged snapshot %s line " % source, "%s: " % source)) and read.isprintable(), read
         return

@@ -20,7 +20,8 @@ import sys
 
 from .. import _emulator
 from ..dvs import DVSError
-from . import completion, config, diff, dvs, emu, enablement, export, exporter, flows, hashstats, inval, stats, top
+from . import (completion, config, diff, dvs, emu, export, exporter, flows, hashstats, inval_table, invalidate, port,
+               portset, stats, top)
 from ._library import LIBRARY_ERRORS, CommandError, library_error
 
 # Typing names are quoted and imported only by type checkers.
@@ -33,7 +34,8 @@ PROG = "libfc"
 # two equal); reading installed metadata instead would name whatever copy
 # is installed, not the one that runs.
 VERSION = "0.1.0"
-COMMAND_GROUPS = [flows, top, diff, stats, hashstats, inval, config, enablement, emu, dvs, exporter, export, completion]
+COMMAND_GROUPS = [flows, top, diff, stats, hashstats, inval_table, invalidate, config, port, portset, emu, dvs, exporter,
+                  export, completion]
 DEBUG_VARIABLE = "LIBFC_DEBUG"
 OUTPUT_GONE = 128 + 13  # SIGPIPE
 INTERRUPTED = 128 + 2  # SIGINT
@@ -121,49 +123,46 @@ class _VersionAction(argparse.Action):
         parser.exit(0)
 
 
-# Commands whose names did not tell them apart: the new name, and the old
-# one kept as an alias.
-RENAMED = {"inval": "inval-table"}
-
-
-class _Commands(argparse._SubParsersAction):
-    """Subcommands that answer to their old names too, and report errors
-    under the name the user typed ("libfc inval: error: ...")."""
-
-    def add_parser(self, name, **kwargs):
-        if self._prog_prefix == PROG and name in RENAMED:
-            kwargs["aliases"] = [name, *kwargs.get("aliases", [])]
-            name = RENAMED[name]
-        return super().add_parser(name, **kwargs)
-
-    def __call__(self, parser, namespace, values, option_string=None):
-        chosen = self._name_parser_map.get(values[0])
-        typed = "%s %s" % (self._prog_prefix, values[0])
-        if chosen is None or chosen.prog == typed:
-            return super().__call__(parser, namespace, values, option_string)
-        name = chosen.prog
-        chosen.prog = typed
-        try:
-            super().__call__(parser, namespace, values, option_string)
-        finally:
-            chosen.prog = name
-        if namespace.command_name == name or namespace.command_name.startswith(name + " "):
-            namespace.command_name = typed + namespace.command_name[len(name):]
-
-
 class _Parser(argparse.ArgumentParser):
     """Refuses bad input with one line (and exit status 2) instead of the
     usage block; the usage is one --help away."""
 
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
-        self.register("action", "parsers", _Commands)
+        self.commands = None
         # The parser of the innermost command sets it last, so the messages
         # name the command that was run ("libfc dvs ports").
         self.set_defaults(command_name=self.prog)
 
+    def add_subparsers(self, **kwargs):
+        # Kept so that a command's parser can be found by the words that
+        # name it (see _shown_as_typed).
+        self.commands = super().add_subparsers(**kwargs)
+        return self.commands
+
     def error(self, message):
         self.exit(2, "%s: error: %s (see '%s --help')\n" % (self.prog, printable(message), self.prog))
+
+
+def _rename(parser, old, new):
+    """Name `parser`, and the commands under it, `new` where they were `old`."""
+    parser.prog = new + parser.prog[len(old):]
+    parser.set_defaults(command_name=parser.prog)
+    if parser.commands is not None:
+        for name, command in parser.commands.choices.items():
+            if command.prog.startswith(old + " "):
+                _rename(command, old, new)
+
+
+def _shown_as_typed(parser, argv):
+    """A command that has an old name (argparse's aliases) answers to it;
+    when the user typed the old name, its help and its errors say that
+    name, as the user would look for it ("libfc inval: error: ...")."""
+    command = parser.commands.choices.get(argv[0]) if argv else None
+    typed = "%s %s" % (PROG, argv[0]) if argv else None
+    if command is not None and command.prog != typed:
+        _rename(command, command.prog, typed)
+    return parser
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -173,10 +172,7 @@ def build_parser() -> argparse.ArgumentParser:
     subparsers = parser.add_subparsers(dest="command", metavar="COMMAND")
     subparsers.required = True
     for group in COMMAND_GROUPS:
-        registered = group.register(subparsers)
-        if group is emu:
-            # The switch state store's control joins the one "emu" group.
-            dvs.register_emu(registered)
+        group.register(subparsers)
     return parser
 
 
@@ -231,7 +227,8 @@ def main(argv: "Optional[Sequence[str]]" = None) -> int:
 def _main(argv: "Optional[Sequence[str]]") -> int:
     command = PROG
     try:
-        args = build_parser().parse_args(argv)
+        argv = sys.argv[1:] if argv is None else list(argv)
+        args = _shown_as_typed(build_parser(), argv).parse_args(argv)
         command = args.command_name
         return _run(args)
     except BrokenPipeError:

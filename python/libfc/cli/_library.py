@@ -1,6 +1,6 @@
 """What the commands reach besides the records: the built-in libraries'
-control functions, and the errors a library call may raise, sorted into the
-tool's exit statuses."""
+control functions, the optional Prometheus client, and the errors a library
+call may raise, sorted into the tool's exit statuses."""
 
 import os
 
@@ -33,6 +33,15 @@ LIBRARY_ERRORS = (ValueError, OSError, MemoryError, RuntimeError, KeyError)
 def library_error(error):
     status = 2 if isinstance(error, ValueError) and not isinstance(error, UnicodeError) else 1
     return CommandError(str(error) or type(error).__name__, status)
+
+
+def need_client(what: str) -> None:
+    """A CommandError naming the extra to install when prometheus_client
+    is missing; `what` is what needs it."""
+    try:
+        import prometheus_client  # noqa: F401
+    except ImportError:
+        raise CommandError("%s needs prometheus_client: pip install 'libfc-binding[exporter]'" % what) from None
 
 
 # What the emu commands call each built-in library when it is missing.

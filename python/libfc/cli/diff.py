@@ -3,16 +3,19 @@ count between two snapshots, or between a snapshot and the live cache."""
 
 import array
 import collections
+import struct
 import sys
 
-from .._flow import _address_bytes as _packed, _address_text as _text
+from .._flow import TEXT_WRITER, _address_bytes as _packed, _address_text as _text
 from . import _output, _values, snapshot
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any
+    from typing import Any, Dict, Iterable, Iterator, List, Optional, Tuple
+
+    from .._flow import Flow
 
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -55,7 +58,7 @@ class Flows:
         self.addresses = bytearray()  # source and destination, ADDRESS bytes each
         self.starts, self.runs = array.array("I"), {}  # where each run starts; hash table -> its runs
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.ids)
 
     def add(self, flow, key):
@@ -81,7 +84,7 @@ class Flows:
         return Seen(self.ids[i], self.ports[i], self.vnis[i], self.protos[i], _text(bytes(both[start:start + size])),
                     _text(bytes(both[start + ADDRESS:start + ADDRESS + size])), self.tables[i], self.packets[i])
 
-    def by_id(self, table):
+    def by_id(self, table: int) -> "Dict[int, int]":
         """Flow id -> position, for the flows of one hash table."""
         found, starts = {}, self.starts
         for run in self.runs.get(table, ()):
@@ -90,7 +93,7 @@ class Flows:
         return found
 
 
-def key_of(flow):
+def key_of(flow: "Flow") -> "Tuple[int, int, int, int, bytes]":
     """What besides its id and table makes two reads the same flow."""
     pad = ADDRESS - (16 if flow.ipv6 else 4)
     both = _packed(flow._source) + bytes(pad) + _packed(flow._destination) + bytes(pad)
@@ -100,13 +103,14 @@ def key_of(flow):
 class Listed:
     """The changes listed, in order, each made as it is gone through."""
 
-    def __init__(self, order, earlier, later, deltas, elapsed):
+    def __init__(self, order: "List[int]", earlier: Flows, later: Flows, deltas: "array.array[int]",
+                 elapsed: "Optional[float]") -> None:
         self.order, self.earlier, self.later, self.deltas, self.elapsed = order, earlier, later, deltas, elapsed
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.order)
 
-    def __iter__(self):
+    def __iter__(self) -> "Iterator[Tuple[str, Seen, int, Optional[float]]]":
         mask, elapsed = (1 << POSITION_BITS) - 1, self.elapsed
         rated = elapsed is not None and elapsed > 0
         for key in self.order:
@@ -118,7 +122,8 @@ class Listed:
             yield KIND_NAMES[change], seen, delta, delta / elapsed if rated else None
 
 
-def compare(before, after, elapsed, unchanged=False):
+def compare(before: "Iterable[Flow]", after: "Iterable[Flow]", elapsed: "Optional[float]",
+            unchanged: bool = False) -> "Tuple[Listed, Dict[str, int]]":
     """(change, Seen, packet delta, packets per second) in id order for
     every flow that is only in `after` ("appeared"), only in `before`
     ("left", its last count) or in both with another packet count
@@ -165,6 +170,81 @@ def compare(before, after, elapsed, unchanged=False):
     return Listed(order, earlier, later, deltas, elapsed), {name: counts[KIND_NAMES.index(name)] for name in CHANGES}
 
 
+# What the C comparison keeps of a flow and lists, as flow_diff packs them.
+SEEN = struct.Struct("=QQQIIBB16s16s")  # table, id, packets, port, vni, proto, ipv6, src, dst
+LISTED = struct.Struct("=QIII")  # id, change, position of its Seen, position of the earlier flow
+NOT_MATCHED = 2**32 - 1
+
+
+def _packed_page(flows: "List[Flow]") -> "Tuple[int, bytes]":
+    """Seen records of flows the C reader left to the Python one."""
+    pack = SEEN.pack
+    records = []
+    for flow in flows:
+        port, vni, proto, ipv6, both = key_of(flow)
+        records.append(pack(flow.table, flow.id, flow.packets, port, vni, proto, ipv6, both[:ADDRESS],
+                            both[ADDRESS:]))
+    return len(flows), b"".join(records)
+
+
+def _seen_pages(source: "Any", writer: "Any") -> "Iterator[bytes]":
+    """What a diff keeps of every flow of a snapshot or the live cache, a
+    page of Seen records at a time."""
+    for _, records in source.pages(writer.seen, _packed_page):
+        yield records
+
+
+class Compared:
+    """The changes the C comparison listed, in order, each made as it is
+    gone through (see Listed)."""
+
+    listed: bytes
+    earlier: bytearray
+    later: bytes
+    elapsed: "Optional[float]"
+
+    def __init__(self, listed: bytes, earlier: bytearray, later: bytes, elapsed: "Optional[float]") -> None:
+        self.listed, self.earlier, self.later, self.elapsed = listed, earlier, later, elapsed
+
+    def __len__(self) -> int:
+        return len(self.listed) // LISTED.size
+
+    def __iter__(self) -> "Iterator[Tuple[str, Seen, int, Optional[float]]]":
+        elapsed, size, seen_at = self.elapsed, SEEN.size, SEEN.unpack_from
+        rated = elapsed is not None and elapsed > 0
+        for _, change, at, matched in LISTED.iter_unpack(self.listed):
+            record = seen_at(self.earlier if change == LEFT else self.later, at * size)
+            if change == LEFT:
+                delta = 0
+            else:
+                delta = record[2] - (seen_at(self.earlier, matched * size)[2] if matched != NOT_MATCHED else 0)
+            yield KIND_NAMES[change], _seen(record), delta, delta / elapsed if rated else None
+
+
+def _seen(record: "Tuple[Any, ...]") -> Seen:
+    table, id, packets, port, vni, proto, ipv6, src, dst = record
+    size = ADDRESS if ipv6 else 4
+    return Seen(id, port, vni, proto, _text(src[:size]), _text(dst[:size]), table, packets)
+
+
+def compare_in_c(before: "Any", after: "Any", elapsed: "Optional[float]", unchanged: bool,
+                 writer: "Any") -> "Tuple[Compared, Dict[str, int]]":
+    """compare() of the C writer's Seen records: the earlier flows kept as
+    one array of them, the later ones compared a page at a time, only the
+    listed ones kept."""
+    from _libfc_fields import flow_diff
+
+    earlier = bytearray()
+    for records in _seen_pages(before, writer):
+        earlier += records
+    comparison = flow_diff(earlier, unchanged)
+    for records in _seen_pages(after, writer):
+        comparison.add(records)
+    listed, later, counts = comparison.finish()
+    del comparison  # lets go of earlier
+    return Compared(listed, earlier, later, elapsed), {name: counts[KIND_NAMES.index(name)] for name in CHANGES}
+
+
 DIFF_HEADERS = ["CHANGE", "ID", "PORT", "VNI", "SOURCE", "DESTINATION", "PROTO", "PACKETS", "DELTA", "RATE"]
 DIFF_NUMERIC = {1, 2, 3, 7, 8, 9}
 CHANGES = ("appeared", "left", "changed", "unchanged")
@@ -177,13 +257,16 @@ def _diff_record(change, seen, delta, rate):
             "rate": None if rate is None else round(rate, 3)}
 
 
-def diff(args):
+def diff(args: "argparse.Namespace") -> int:
     before = snapshot.source(args.before)
     after = snapshot.source(args.after)
     elapsed = after.time - before.time
     with snapshot.without_collector(), snapshot.holding_every_flow(
             [s.path for s in (before, after) if isinstance(s, snapshot.Snapshot)]):
-        listed, counts = compare(before, after, elapsed, args.unchanged)
+        if TEXT_WRITER is not None:
+            listed, counts = compare_in_c(before, after, elapsed, args.unchanged, TEXT_WRITER)
+        else:
+            listed, counts = compare(before, after, elapsed, args.unchanged)
     if args.json:
         _output.emit_json({"before": before.path, "after": after.path, "elapsed_s": round(elapsed, 3),
                            "counts": counts, "flows": [_diff_record(*item) for item in listed]}, args)

@@ -1,16 +1,19 @@
 """``emu reset``, ``emu traffic`` and ``emu check`` drive the built-in flow cache (the
-libfc.so built with this project) through its control functions, so the
-other commands have something to show on a machine without a datapath.
-``emu reset`` also empties the built-in switch state store (the dvs
-commands add ``emu populate``)."""
+libfc.so built with this project) through its control functions, and ``emu
+populate`` fills the built-in switch state store, so the other commands have
+something to show on a machine without a datapath.  ``emu reset`` empties
+both."""
 
 import argparse
 import ctypes
+import threading
+import time
 
+from .. import _emulator, dvs
 from .._emulator import (DEFAULT_ENTRIES, DEFAULT_TABLES, MAX_ENTRIES, MAX_FLOWS, MAX_TABLES, MIN_ENTRIES,
                          TrafficResult)
-from . import _output, _values, dvs
-from ._library import bad_input, emulator, emulator_failure, emulator_state_dir
+from . import _output, _values
+from ._library import bad_input, emulator, emulator_failure, emulator_state_dir, switch_store_emulator
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -32,7 +35,7 @@ def traffic_flows(text: str) -> int:
     return value
 
 
-def register(subparsers: "_Subparsers") -> "_Subparsers":
+def register(subparsers: "_Subparsers") -> None:
     parser = subparsers.add_parser("emu", help="drive the built-in flow cache",
                                    description="Drive the built-in flow cache (state in $FC_EMU_DIR, by default "
                                                "$XDG_RUNTIME_DIR/libfc or /tmp/libfc-<uid>).")
@@ -51,12 +54,12 @@ def register(subparsers: "_Subparsers") -> "_Subparsers":
     _output.add_json_options(traffic_parser, help="print what became of the flows as JSON")
     traffic_parser.set_defaults(handler=traffic)
     _register_check(actions)
-    return actions
+    _register_populate(actions)
 
 
 def reset(args: "argparse.Namespace") -> int:
     _reset_sized(args.tables, args.entries)
-    return dvs.reset_store()
+    return reset_store()
 
 
 def traffic(args: "argparse.Namespace") -> int:
@@ -141,3 +144,83 @@ def check(args: "argparse.Namespace") -> int:
         raise emulator_failure()
     print(report.value.decode(errors="replace").rstrip("\n"))
     return 1 if problems else 0
+
+
+# ---- The built-in switch state store ---------------------------------------------
+
+def _register_populate(actions):
+    p = actions.add_parser("populate", help="replace the switch state store with a generated one")
+    p.add_argument("--switches", type=_values.uint32, default=2, metavar="N", help="how many switches (default 2)")
+    p.add_argument("--ports", type=_values.uint32, default=4, metavar="N", help="ports per switch (default 4)")
+    p.add_argument("--seed", type=_values.uint32, default=1, metavar="S",
+                   help="the same seed gives the same store (default 1)")
+    p.set_defaults(handler=populate)
+
+
+def _population_limits(lib):
+    """The largest population the library makes, as it exports it."""
+    return {name[len("fabemu_max_"):]: ctypes.c_uint.in_dll(lib, name).value
+            for name in _emulator.VALUES[_emulator.SWITCH_STORE]}
+
+
+def _run_cancellably(lib, call):
+    """Run a long library call in a thread (ctypes leaves the interpreter
+    lock), so Ctrl-C reaches Python at once; on it, ask the library to stop
+    until the call has returned, which leaves the old store as it was.
+
+    The wait watches an event rather than joining the thread: a join that
+    KeyboardInterrupt cuts short takes the thread for ended (CPython before
+    3.13), and the process would exit under a change still being written,
+    leaving its journal for the store's next user to roll back."""
+    outcome = []
+    finished = threading.Event()
+
+    def run():
+        try:
+            outcome.append(call())
+        finally:
+            finished.set()
+
+    threading.Thread(target=run, daemon=True).start()
+    try:
+        while not finished.is_set():
+            time.sleep(0.05)
+    except KeyboardInterrupt:
+        _cancel_until(lib, finished)
+        raise
+    return outcome[0]
+
+
+def _cancel_until(lib, finished):
+    # Ctrl-C again while the library stops changes nothing: leaving now
+    # would abandon the change as surely as the first one would have.
+    while not finished.is_set():
+        try:
+            lib.fabemu_cancel()
+            time.sleep(0.01)
+        except KeyboardInterrupt:
+            pass
+
+
+def populate(args: "argparse.Namespace") -> int:
+    lib = switch_store_emulator()
+    most = _population_limits(lib)
+    if args.switches > most["switches"]:
+        raise bad_input("--switches %d is more than the store takes (at most %d)" % (args.switches, most["switches"]))
+    if args.ports > most["ports_per_switch"]:
+        raise bad_input("--ports %d is more than a switch takes (at most %d)" % (args.ports, most["ports_per_switch"]))
+    if args.switches * args.ports > most["ports"]:
+        raise bad_input("--switches %d with --ports %d makes %d ports, more than the store takes (at most %d)" % (
+            args.switches, args.ports, args.switches * args.ports, most["ports"]))
+    status = _run_cancellably(lib, lambda: lib.fabemu_populate(args.switches, args.ports, args.seed))
+    dvs.check("fabemu_populate", status, dvs.STORE)
+    print("switch state store: %d switch%s of %d port%s each" % (
+        args.switches, "" if args.switches == 1 else "es", args.ports, "" if args.ports == 1 else "s"))
+    return 0
+
+
+def reset_store() -> int:
+    """Empty the built-in store ("emu reset" does it after the flow cache)."""
+    dvs.check("fabemu_reset", switch_store_emulator().fabemu_reset(), dvs.STORE)
+    print("switch state store emptied")
+    return 0

@@ -9,7 +9,7 @@ import sys
 import threading
 
 from .. import _metrics
-from ._library import CommandError
+from ._library import CommandError, need_client
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -85,15 +85,6 @@ def start(host: str, port: int, collector: "Optional[Any]" = None) -> "Any":
     server = _http.Server(host, port, _application(collector or _metrics.Collector()))
     threading.Thread(target=server.serve_forever, name="libfc-exporter", daemon=True).start()
     return server
-
-
-def need_client(what: str) -> None:
-    """A CommandError naming the extra to install when prometheus_client
-    is missing; `what` is what needs it."""
-    try:
-        import prometheus_client  # noqa: F401
-    except ImportError:
-        raise CommandError("%s needs prometheus_client: pip install 'libfc-binding[exporter]'" % what) from None
 
 
 def run(args: "argparse.Namespace") -> int:

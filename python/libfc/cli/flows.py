@@ -24,7 +24,9 @@ from ._library import bad_input
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any
+    from typing import Any, Callable, Iterator, List, Optional, Tuple
+
+    from .._flow import Flow
 
     _Subparsers = argparse._SubParsersAction[Any]
 
@@ -209,16 +211,19 @@ def _list(args, rate=None):
         return _listing(args, rate)
 
 
-def _printed_pages(walk, progress, render):
-    """The walk's pages as render writes them (see Walk.pages)."""
+def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[[Any, int, Any], Any]",
+                   flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+    """The walk's pages as render writes them (see Walk.pages), or a
+    snapshot's, whose flows the C writer cannot take flow_page writes."""
     done = 0
-    for count, page in walk.pages(render):
+    pages = walk.pages(render, flow_page) if isinstance(walk, snapshot.Snapshot) else walk.pages(render)
+    for count, page in pages:
         done += count
         progress.update(done, walk.total)
         yield count, page
 
 
-def _listing(args, rate):
+def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optional[float]]]") -> int:
     chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
     if args.from_file is not None:
         stop = args.limit if args.sort is None and args.top is None else None
@@ -226,10 +231,10 @@ def _listing(args, rate):
     else:
         walk = _cache.walk(chosen)
     progress = _output.Progress("reading flows", 0)
-    # A live listing of every matching flow in the walk's order is written
-    # in C a whole answer at a time, without a Flow per row; what orders,
-    # cuts short, adds rates or reads a snapshot takes the flows.
-    if (TEXT_WRITER is not None and args.from_file is None and rate is None and not args.json
+    # A listing of every matching flow in the walk's (or the file's) order
+    # is written in C a whole answer (or chunk of lines) at a time, without
+    # a Flow per row; what orders, cuts short or adds rates takes the flows.
+    if (TEXT_WRITER is not None and rate is None and not args.json
             and args.limit is None and args.top is None and args.sort is None and not args.reverse):
         _report(args, walk, _print_pages(args, walk, progress))
         return 0
@@ -281,13 +286,22 @@ def _listing(args, rate):
     return 0
 
 
-def _print_pages(args, walk, progress):
+def _json_lines_page(flows: "List[Flow]") -> "Tuple[int, str]":
+    return len(flows), "".join(JSON_LINE_START + flow.json_text()[1:] + "\n" for flow in flows)
+
+
+def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
+    return len(flows), [_row(flow) for flow in flows]
+
+
+def _print_pages(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress") -> int:
     """The listing of _listing, each answer's rows or lines written by the
     C writer; returns how many flows it shows."""
     if args.json_lines:
         write, json_lines = sys.stdout.write, TEXT_WRITER.json_lines
         shown = 0
-        for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, JSON_LINE_START)):
+        for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, JSON_LINE_START),
+                                          _json_lines_page):
             write(text)
             shown += count
         progress.finish()
@@ -301,7 +315,7 @@ def _print_pages(args, walk, progress):
             return TEXT_WRITER.table_cells(answer, now_ms, rest)
         return TEXT_WRITER.table_lines(answer, now_ms, rest, layout)
 
-    for count, page in _printed_pages(walk, progress, render):
+    for count, page in _printed_pages(walk, progress, render, _cells_page):
         if type(page) is list:
             for cells in page:
                 table.add(cells)

@@ -9,12 +9,16 @@ counters), one object per flow as ``flows --json-lines`` writes it, and an
 end object that counts the flows.  The end object is how a reader tells a
 complete file from one cut short; gzip's own check catches damage."""
 
+import collections
 import contextlib
 import gc
 import gzip
+import itertools
 import json
+import queue
 import re
 import socket
+import threading
 import time
 import zlib
 
@@ -25,6 +29,12 @@ from .._flow import Flow, action_names
 from . import _output, _replace
 from ._library import CommandError
 
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from concurrent.futures import Future
+    from typing import Any, BinaryIO, Callable, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
+
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
 LIVE = ("-", "live")
@@ -33,13 +43,13 @@ _pton, _AF_INET, _AF_INET6 = socket.inet_pton, socket.AF_INET, socket.AF_INET6
 
 # ---- writing ---------------------------------------------------------------------
 
-def cache_size():
+def cache_size() -> "Tuple[int, int]":
     """(tables, entries) of the live cache, from the hash statistics."""
     tables = _metrics.tables(_cache.hash_stats())
     return len(tables), sum(table["capacity"] for table in tables)
 
 
-def header(now=None):
+def header(now: "Optional[float]" = None) -> "Dict[str, Any]":
     """The header of a snapshot of the live cache taken now."""
     now = time.time() if now is None else now
     tables, entries = cache_size()
@@ -48,7 +58,7 @@ def header(now=None):
             "options": _cache.options(), "tables": tables, "entries": entries, "stats": _cache.stats()}
 
 
-def save(path, flows=None):
+def save(path: str, flows: "Optional[Iterable[Flow]]" = None) -> int:
     """Writes the whole live cache (or `flows`) to `path`, through a
     temporary file beside it, so that a failed or interrupted save leaves no
     half-written snapshot under the name; returns the count of flows."""
@@ -57,7 +67,7 @@ def save(path, flows=None):
     start = header()
     count = 0
     with _replace.replacing(path) as temporary:
-        with gzip.open(temporary, "wb", compresslevel=3) as compressed, _Compressing(compressed) as out:
+        with open(temporary, "wb") as file, _Compressing(file) as out:
             _output.json_line(start, out)
             flows = _cache.flows() if flows is None else flows
             pages = getattr(flows, "pages", None)
@@ -75,47 +85,63 @@ def save(path, flows=None):
     return count
 
 
-class _Compressing:
-    """Text written to a binary file by a thread of its own. zlib lets go
-    of the interpreter while it compresses, so the lines of a save are made
-    while the ones before them are compressed: a save takes about the longer
-    of the two, not their sum. A failure of the file is raised by the next
-    write or at the end; at most a few answers' text waits in between."""
+def _gzip_member(data: bytes, level: int) -> bytes:
+    packer = zlib.compressobj(level, zlib.DEFLATED, 31)  # 31: a gzip header and trailer around the data
+    return packer.compress(data) + packer.flush()
 
-    def __init__(self, out):
-        import queue
-        import threading
+
+class _Compressing:
+    """Text written to a binary file as gzip, a piece of about PIECE bytes
+    at a time, each piece a gzip member of its own (gzip reads members one
+    after the other as one stream) compressed by one of a few threads.
+    zlib lets go of the interpreter while it compresses, so the pieces are
+    compressed side by side while the next answers' lines are made: a save
+    takes about the longest of these, not their sum. The members are
+    written in order; a failure is raised by a later write or at the end."""
+
+    PIECE = 1 << 20
+    LEVEL = 3  # beyond it, the file shrinks by a little and the save slows by a lot
+
+    def __init__(self, out: "BinaryIO") -> None:
+        import concurrent.futures
+        import os
 
         self.out = out
-        self.error = None
-        self.waiting = queue.Queue(maxsize=4)
-        self.thread = threading.Thread(target=self._run, name="libfc-snapshot-writer", daemon=True)
-        self.thread.start()
+        self.workers = max(1, min(4, os.cpu_count() or 1))
+        self.pool = concurrent.futures.ThreadPoolExecutor(self.workers, thread_name_prefix="libfc-snapshot-writer")
+        self.text: "List[str]" = []
+        self.size = 0
+        self.members: "Deque[Future[bytes]]" = collections.deque()
 
-    def _run(self):
-        while True:
-            chunk = self.waiting.get()
-            if chunk is None:
-                return
-            if self.error is None:  # after a failure it only drains, so no writer waits for it
-                try:
-                    self.out.write(chunk)
-                except BaseException as error:
-                    self.error = error
+    def write(self, text: str) -> None:
+        self.text.append(text)
+        self.size += len(text)
+        if self.size >= self.PIECE:
+            self._compress()
 
-    def write(self, text):
-        if self.error is not None:
-            raise self.error
-        self.waiting.put(text.encode("utf-8"))
+    def _compress(self) -> None:
+        piece = "".join(self.text).encode("utf-8")
+        self.text, self.size = [], 0
+        self.members.append(self.pool.submit(_gzip_member, piece, self.LEVEL))
+        # Each thread with a piece to compress and one waiting: enough to
+        # keep them busy, few enough to hold little text.
+        while len(self.members) > 2 * self.workers or self.members and self.members[0].done():
+            self.out.write(self.members.popleft().result())
 
-    def __enter__(self):
+    def __enter__(self) -> "_Compressing":
         return self
 
-    def __exit__(self, *failure):
-        self.waiting.put(None)
-        self.thread.join()
-        if self.error is not None and failure[0] is None:
-            raise self.error
+    def __exit__(self, *failure: object) -> None:
+        try:
+            if failure[0] is None:
+                if self.text or not self.members:
+                    self._compress()
+                while self.members:
+                    self.out.write(self.members.popleft().result())
+        finally:
+            for member in self.members:
+                member.cancel()
+            self.pool.shutdown(wait=True)
 
 
 # ---- reading ---------------------------------------------------------------------
@@ -231,7 +257,7 @@ HEADER_FIELDS = {
 END_FIELDS = {"end": ("v is True", "true", None), "flows": _integer(0, UINT64)}
 
 
-def _first_wrong(fields):
+def _first_wrong(fields: "Dict[str, Any]") -> "Callable[[Dict[str, Any]], Optional[str]]":
     """The tests of `fields` made one function, compiled once (a line of a
     million-flow snapshot cannot afford a call per field): it gives the
     name of the first field that fails or is missing, or None."""
@@ -244,7 +270,8 @@ def _first_wrong(fields):
     return namespace["first_wrong"]
 
 
-def fault(record, fields, first_wrong):
+def fault(record: "Dict[str, Any]", fields: "Dict[str, Any]",
+          first_wrong: "Callable[[Dict[str, Any]], Optional[str]]") -> "Optional[str]":
     """What is wrong with a decoded line, or None."""
     name = first_wrong(record)
     if name is None:
@@ -261,25 +288,27 @@ _FLOW_SLOTS = {"src": "_source", "dst": "_destination", "ether_type": "ether", "
                "proto_name": None, "ether_type_name": None}
 
 
-def _fast_reader():
+def _fast_reader() -> "Any":
     """The C reader of flow lines, told FLOW_FIELDS' rules; None without
     the fields module.  It accepts only lines these rules accept, as the
     flows flow_of() makes, and stops at any other line, which the reader
-    below then reads itself."""
+    below then reads itself.  Aimed at lines, it is also an answer the
+    listing's C writer writes the flows of (see Snapshot.pages)."""
     try:
         from _libfc_fields import snapshot_lines
     except ImportError:
         return None
     rules = tuple((name, _FLOW_SLOTS.get(name, name), kind) for name, (_, _, kind) in FLOW_FIELDS.items())
     names = tuple(action_names(1 << bit)[0] for bit in range(64))
-    return snapshot_lines(Flow, names, rules, LINE_LIMIT, DEPTH_LIMIT).read
+    return snapshot_lines(Flow, names, rules, LINE_LIMIT, DEPTH_LIMIT)
 
 
-_read_lines = _fast_reader()
+_LINES = _fast_reader()
+_read_lines = _LINES.read if _LINES is not None else None
 CHUNK = 1 << 17  # decompressed bytes read at a time
 
 
-def flow_of(record):
+def flow_of(record: "Dict[str, Any]") -> Flow:
     """A Flow from one flow object of a snapshot, checked by fault()."""
     r = record
     entities = [(entity["actions"], entity["dst_ports"]) for entity in r["entities"]]
@@ -297,7 +326,7 @@ _decode = json.JSONDecoder(parse_constant=_no_constant).decode
 _structure = re.compile(r'"[^"\\]*(?:\\.[^"\\]*)*"|[\[\]{}]').finditer
 
 
-def too_deep(line):
+def too_deep(line: str) -> bool:
     """Whether a line nests more than DEPTH_LIMIT deep, told before it is
     decoded; a line with few brackets is told by counting them."""
     if line.count("[") + line.count("{") <= DEPTH_LIMIT:
@@ -339,6 +368,65 @@ def holding_every_flow(paths):
         raise CommandError("%s: not enough memory to hold every flow" % " and ".join(paths)) from None
 
 
+class _ReadAhead:
+    """A file's read1(CHUNK) calls made ahead by a thread of its own: zlib
+    lets go of the interpreter while it decompresses, so the next chunks
+    are decompressed while the ones before them are read. The first reads
+    are the caller's own, so a small file (or a listing cut short) starts
+    no thread. A failure is raised by the read1() that reaches it; after
+    the end, read1() gives b"" again and again, as a file's does."""
+
+    AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
+    OWN_READS = 2
+
+    def __init__(self, file: "Any") -> None:  # a gzip file opened for reading
+        self.file = file
+        self.reads = 0
+        self.ended = False
+        self.closing = False
+        self.thread: "Optional[threading.Thread]" = None
+        self.chunks: "queue.Queue[Any]" = queue.Queue(self.AHEAD)
+
+    def _run(self, size: int) -> None:
+        while not self.closing:
+            try:
+                chunk = self.file.read1(size)
+            except BaseException as error:  # handed to the reader, in order
+                self.chunks.put(error)
+                return
+            self.chunks.put(chunk)
+            if not chunk:
+                return
+
+    def read1(self, size: int) -> bytes:
+        if self.ended:
+            return b""
+        if self.thread is None:
+            self.reads += 1
+            if self.reads <= self.OWN_READS:
+                chunk = self.file.read1(size)
+                self.ended = not chunk
+                return chunk
+            self.thread = threading.Thread(target=self._run, args=(size,), name="libfc-snapshot-reader",
+                                           daemon=True)
+            self.thread.start()
+        chunk = self.chunks.get()
+        if isinstance(chunk, BaseException):
+            self.ended = True
+            raise chunk
+        self.ended = not chunk
+        return chunk
+
+    def close(self) -> None:
+        self.closing = True
+        while self.thread is not None and self.thread.is_alive():  # a put it waits in is let through
+            try:
+                self.chunks.get(timeout=0.05)
+            except queue.Empty:
+                pass
+        self.file.close()
+
+
 class Snapshot:
     """A snapshot file opened for reading: ``header`` is read at once, the
     flows are read by iterating (once), each a ``Flow``, keeping only those
@@ -352,24 +440,24 @@ class Snapshot:
     after it (the end line too) are not read, so neither checked nor
     counted."""
 
-    def __init__(self, path, criteria=None, limit=None):
+    def __init__(self, path: "Any", criteria: "Optional[Dict[str, Any]]" = None, limit: "Optional[int]" = None) -> None:
         self.path = path
         self._limit = limit
         self.unreachable = 0
-        self.total = 0
-        self.read = 0
+        self.total: int = 0
+        self.read: int = 0
         self._match = matcher(criteria or {})
         try:
-            self._file = gzip.open(path, "rb")
+            self._file = _ReadAhead(gzip.open(path, "rb"))
         except OSError as error:
             raise CommandError("%s: %s" % (path, error.strerror or error)) from None
         self._line = 0
         # What has been decompressed and not yet read, from _at on; a failure
         # to read more is told at the line it cuts.
         self._buffer, self._at, self._failure = b"", 0, None
-        self.header = self._header()
-        self.time = self.header["time"]
-        self._flows = self._read()
+        self.header: "Dict[str, Any]" = self._header()
+        self.time: float = self.header["time"]
+        self._flows: "Iterator[Flow]" = self._read()
 
     def _header(self):
         first = self._next_line()
@@ -474,56 +562,108 @@ class Snapshot:
                     return True
         return False
 
-    def _read(self):
-        flow_wrong, read_lines = _flow_wrong, _read_lines
+    def _read(self) -> "Iterator[Flow]":
+        read_lines = _read_lines
         while True:
             if read_lines is not None:
                 flows, self._at = read_lines(self._buffer, self._at)
-                self._line += len(flows)
-                self.read += len(flows)
+                self._took(len(flows))
                 if (yield from self._matching(flows)):
                     return
-                if (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
-                        and self._more()):
+                if self._more_whole_lines():
                     continue
-            line = self._next_line()
-            if line is None:
-                raise self._damaged("it ends after %d flows without its end line" % self.read, self._line + 1)
-            record = self._record(line)
-            if "end" in record:
-                break
-            if flow_wrong(record) is not None:
-                raise self._damaged(fault(record, FLOW_FIELDS, flow_wrong))
-            flow = flow_of(record)
-            self.read += 1
+            flow = self._checked_flow()
+            if flow is None:
+                return
             if (yield from self._matching((flow,))):
                 return
+
+    def _took(self, count: int) -> None:
+        """`count` lines the C reader took."""
+        self._line += count
+        self.read += count
+
+    def _more_whole_lines(self) -> bool:
+        """Whether more of the file was read because the buffer holds no
+        whole line: the C reader stopped for want of one, not at a line it
+        cannot take."""
+        return (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
+                and self._more())
+
+    def _checked_flow(self) -> "Optional[Flow]":
+        """The next line read and checked here: its Flow, or None after the
+        end line (which closes the file)."""
+        line = self._next_line()
+        if line is None:
+            raise self._damaged("it ends after %d flows without its end line" % self.read, self._line + 1)
+        record = self._record(line)
+        if "end" not in record:
+            if _flow_wrong(record) is not None:
+                raise self._damaged(fault(record, FLOW_FIELDS, _flow_wrong))
+            self.read += 1
+            return flow_of(record)
         if _end_wrong(record) is not None or record["flows"] != self.read:
             raise self._damaged("its end line does not close it (%d flows read)" % self.read)
         if self._next_line() is not None:
             raise self._damaged("a line after the end line")
         self.close()
+        return None
 
-    def __iter__(self):
+    def pages(self, render: "Callable[[Any, int, Any], Tuple[int, Any]]",
+              flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+        """The snapshot for a writer that prints what it reads, as a walk's
+        pages are: ``render(answer, -1, ())`` writes the flows of the lines
+        the C reader takes, given the reader aimed at them as the answer
+        (see ``flow_text``), and ``flow_page(flows)`` those of the other
+        lines; each non-empty ``(count, page)`` is yielded.  With criteria
+        or a limit, every page is made of flows."""
+        self._flows = iter(())  # read here: count_rest() has nothing left
+        flows = self._read()
+        if _LINES is None or self._match is not _everything or self._limit is not None:
+            while True:
+                batch = list(itertools.islice(flows, CHUNK // 512))
+                if not batch:
+                    return
+                yield flow_page(batch)
+        aim, stopped = _LINES.aim, _LINES.stopped
+        while True:
+            aim(self._buffer, self._at)
+            try:
+                count, page = render(_LINES, -1, ())
+            finally:
+                self._at = stopped()
+            self._took(count)
+            if count:
+                self.total += count
+                yield count, page
+            if self._more_whole_lines():
+                continue
+            flow = self._checked_flow()
+            if flow is None:
+                return
+            self.total += 1
+            yield flow_page([flow])
+
+    def __iter__(self) -> "Iterator[Flow]":
         return self._flows
 
-    def __next__(self):
+    def __next__(self) -> Flow:
         return next(self._flows)
 
-    def count_rest(self):
+    def count_rest(self) -> None:
         """Reads the flows not yet read, only to count the matching ones."""
         for _ in self._flows:
             pass
 
-    def close(self):
+    def close(self) -> None:
         self._file.close()
 
 
-def _everything(flow):
+def _everything(flow: Flow) -> bool:
     return True
 
 
-def matcher(criteria):
+def matcher(criteria: "Dict[str, Any]") -> "Callable[[Flow], bool]":
     """A predicate on Flow for FC_GetFlows criteria (see ``_walk.FIELDS``):
     the same matches the library makes, zero or no value being a wildcard."""
     tests = []
@@ -551,16 +691,22 @@ def matcher(criteria):
 class LiveCache:
     """The live cache read now, in the shape of a Snapshot."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.path = "live"
-        self.header = header()
-        self.time = self.header["time"]
+        self.header: "Dict[str, Any]" = header()
+        self.time: float = self.header["time"]
 
-    def __iter__(self):
+    def __iter__(self) -> "Iterator[Flow]":
         return iter(_cache.flows())
 
+    def pages(self, render: "Callable[[Any, int, Any], Tuple[int, Any]]",
+              flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+        """A walk's pages (see Snapshot.pages); its flows are all the C
+        writer's, so flow_page is never called."""
+        return _cache.flows().pages(render)
 
-def source(name):
+
+def source(name: str) -> "Union[Snapshot, LiveCache]":
     """A snapshot file, or the live cache for ``-`` and ``live``."""
     return LiveCache() if name in LIVE else Snapshot(name)
 

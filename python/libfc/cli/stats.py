@@ -13,7 +13,7 @@ import sys
 
 from .. import _cache, _metrics
 from . import _output, _replace, _values, _watch
-from ._library import bad_input
+from ._library import bad_input, need_client
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -83,8 +83,6 @@ def show(args: "argparse.Namespace") -> int:
     if args.interval is None and (args.count is not None or args.json_lines):
         raise bad_input("%s needs --interval" % ("--count" if args.count is not None else "--json-lines"))
     if args.prometheus or args.prometheus_file is not None:
-        from .exporter import need_client
-
         need_client("--prometheus" if args.prometheus else "--prometheus-file")
     if args.interval is not None:
         if args.json:

@@ -16,7 +16,6 @@ frame of the last complete read) while the next read is under way."""
 
 import argparse
 import array
-import bisect
 import gc
 import heapq
 import itertools
@@ -26,17 +25,26 @@ import socket
 import sys
 import threading
 import time
+import weakref
+
+from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_widths
 
 from .. import _cache
-from .._flow import _address_bytes as _packed, _address_text as _text
+from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
 from . import _output, _values, snapshot
 from ._library import bad_input
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any
+    from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
+    from .._flow import Flow
+
+    Row = Tuple[Any, ...]  # a flow's (ID ... TABLE), or a group's (KEY ... SHARE)
+    Shown = Union["Rows", List[Row]]
+    Cell = Callable[[Any, Optional[float]], str]  # a value and the seconds between the reads -> its text
+    _Page = Tuple[int, Sequence[bytes]]  # (flows, the bytes of each of PAGE_COLUMNS)
     _Subparsers = argparse._SubParsersAction[Any]
 
 LIVE_FILTER_ROWS = 100000  # the most flows a filter is applied to at each typed key
@@ -51,129 +59,99 @@ LOOKUP_LIMIT = 4096  # the most entity rows remembered by their action text
 
 # The action texts met so far, each kept once: a read keeps a flow's as a
 # position in this list, and a cache holds few different ones.
-_action_texts = []
-_action_index = {}
-_entity_actions = {}
+_action_texts: "List[str]" = []
+_action_index: "Dict[str, int]" = {}
+_entity_actions: "Dict[bytes, int]" = {}
+# The C reader's keys of action texts (the bit maps each entity adds to the
+# flow's actions before it) -> the text's position.
+_action_keys: "Dict[bytes, int]" = {}
 
 
-def _actions_of(flow):
+def _text_position(text: str) -> int:
+    index = _action_index.get(text)
+    if index is None:
+        index = _action_index[text] = len(_action_texts)
+        _action_texts.append(text)
+    return index
+
+
+def _actions_of(flow: "Flow") -> int:
     """The position of the flow's action text, worked out once per
     different list of entities."""
     raw = flow._entities
     known = _entity_actions.get(raw) if type(raw) is bytes else None
     if known is not None:
         return known
-    text = ",".join(flow.actions)
-    index = _action_index.get(text)
-    if index is None:
-        index = _action_index[text] = len(_action_texts)
-        _action_texts.append(text)
+    index = _text_position(",".join(flow.actions))
     if type(raw) is bytes and len(_entity_actions) < LOOKUP_LIMIT:
         _entity_actions[raw] = index
     return index
 
 
+def _learn_actions(key: bytes) -> int:
+    """The position of the action text of a key the C reader met first."""
+    index = _text_position(",".join(name for bit_map in array.array("Q", key) for name in action_names(bit_map)))
+    if len(_action_keys) < LOOKUP_LIMIT:
+        _action_keys[key] = index
+    return index
+
+
+# The columns a page of a read fills (top_page's order); a read that only
+# counts fills the first three.
+PAGE_COLUMNS = ("ids", "packets", "tables", "ports", "vnis", "actions", "protos", "ipv6", "ages", "expires",
+                "address_at", "addresses")
+
+
 class Table:
     """The flows of one read, a compact column each (some 60 bytes an IPv4
-    flow, no Python object per flow), and the runs of positions each hash table's
-    flows were read in, by which the next read finds a flow's earlier
-    count."""
+    flow, no Python object per flow)."""
 
-    def __init__(self):
-        self.ids, self.packets, self.deltas = array.array("Q"), array.array("Q"), array.array("Q")
-        self.ports, self.vnis, self.actions = (array.array("I") for _ in range(3))
-        self.protos, self.ipv6 = array.array("B"), array.array("B")
-        self.ages, self.expires = array.array("q"), array.array("q")
-        self.addresses, self.address_at = bytearray(), array.array("I")  # a flow's source, then destination
-        self.runs = {}  # hash table -> [(first position, end), ...]
-        self.run_starts, self.run_tables = array.array("Q"), array.array("Q")  # the same, in read order
-        self.counts_only = False  # only ids and packets (and runs): what the next read's rates need
+    def __init__(self) -> None:
+        self.ids: "array.array[int]" = array.array("Q")
+        self.packets: "array.array[int]" = array.array("Q")
+        self.deltas: "array.array[int]" = array.array("Q")
+        self.tables: "array.array[int]" = array.array("Q")
+        self.ports: "array.array[int]" = array.array("I")
+        self.vnis: "array.array[int]" = array.array("I")
+        self.actions: "array.array[int]" = array.array("I")
+        self.protos: "array.array[int]" = array.array("B")
+        self.ipv6: "array.array[int]" = array.array("B")
+        self.ages: "array.array[int]" = array.array("q")
+        self.expires: "array.array[int]" = array.array("I")
+        self.addresses: bytearray = bytearray()  # a flow's source, then destination
+        self.address_at: "array.array[int]" = array.array("I")
+        self.counts_only: bool = False  # only ids, packets and tables: what the next read's rates need
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.ids)
 
-    def address(self, index, which):
+    def take(self, columns: "Sequence[bytes]") -> None:
+        """Appends a page of flows: the bytes of each column, in PAGE_COLUMNS' order."""
+        *numbers, addresses = columns
+        for name, values in zip(PAGE_COLUMNS, numbers):
+            getattr(self, name).frombytes(values)
+        self.addresses += addresses
+
+    def columns(self) -> "Tuple[Any, ...]":
+        """The columns the C rows writer reads, in the order it takes them."""
+        return (self.ids, self.packets, self.deltas, self.ports, self.vnis, self.actions, self.protos, self.ipv6,
+                self.ages, self.expires, self.addresses, self.address_at, self.tables)
+
+    def address(self, index: int, which: int) -> bytes:
         size = 16 if self.ipv6[index] else 4
         start = self.address_at[index] + which * size
         return bytes(self.addresses[start:start + size])
 
-    def row(self, index):
+    def row(self, index: int) -> "Row":
         return (self.ids[index], self.ports[index], self.vnis[index], self.address(index, 0), self.address(index, 1),
                 self.protos[index], _action_texts[self.actions[index]], self.packets[index], self.deltas[index],
-                self.ages[index], self.expires[index], self.table_at(index))
-
-    def table_at(self, index):
-        """The hash table of the flow at a position: the table of its run."""
-        return self.run_tables[bisect.bisect_right(self.run_starts, index) - 1]
-
-    def values(self, index):
-        """Position -> the value a row holds at `index`."""
-        if index in (SRC, DST):
-            return lambda i: self.address(i, index - SRC)
-        if index == ACTIONS:
-            return lambda i: _action_texts[self.actions[i]]
-        return self._COLUMNS[index](self).__getitem__
-
-    def positions(self, table):
-        return itertools.chain.from_iterable(range(first, end) for first, end in self.runs.get(table, ()))
-
-    def lookup(self, table):
-        """Flow id -> position, for the flows of one hash table."""
-        found = {}
-        for first, end in self.runs.get(table, ()):
-            found.update(zip(self.ids[first:end], range(first, end)))
-        return found
-
-    @property
-    def position_bits(self):
-        return len(self).bit_length()
-
-    def sort_key(self, column):
-        """The order of a column's values as one integer a position: the
-        value, then the flow id (as ``ordered`` sorts rows), then the
-        position itself, which a sort of plain integers hands back; each in
-        as few bits as this read's values need, as a million of them are
-        held to sort a frame of every flow."""
-        ids, id_bits, position_bits = self.ids, max(self.ids, default=0).bit_length(), self.position_bits
-        if column.index in (SRC, DST):
-            which, ipv6, addresses, address_at = column.index - SRC, self.ipv6, self.addresses, self.address_at
-
-            def value(i):
-                if ipv6[i]:
-                    start = address_at[i] + which * 16
-                    return 1 << 128 | int.from_bytes(addresses[start:start + 16], "big")
-                start = address_at[i] + which * 4
-                return int.from_bytes(addresses[start:start + 4], "big")
-        elif column.index == ACTIONS:
-            rank = {index: place for place, index in enumerate(
-                sorted(range(len(_action_texts)), key=_action_texts.__getitem__))}
-            value = lambda i: rank[self.actions[i]]  # noqa: E731
-        else:
-            values = self._COLUMNS[column.index](self)
-            offset = -min(min(values, default=0), 0)
-            value = lambda i: values[i] + offset  # noqa: E731
-        return lambda i: (value(i) << id_bits | ids[i]) << position_bits | i
-
-    _COLUMNS = {ID: lambda t: t.ids, PORT: lambda t: t.ports, VNI: lambda t: t.vnis, PROTO: lambda t: t.protos,
-                PACKETS: lambda t: t.packets, DELTA: lambda t: t.deltas, AGE: lambda t: t.ages,
-                EXPIRES: lambda t: t.expires}
-
-    def group_key(self, field):
-        """A position's raw value for a grouping: a number, an address's
-        bytes or an action text's position."""
-        if field in ("src", "dst"):
-            which = 0 if field == "src" else 1
-            return lambda i: self.address(i, which)
-        if field == "action":
-            return self.actions.__getitem__
-        if field == "table":
-            return self.table_at
-        return self._COLUMNS[{"port": PORT, "vni": VNI, "proto": PROTO}[field]](self).__getitem__
+                self.ages[index], self.expires[index], self.tables[index])
 
 
-# The group values of a raw value of Table.group_key.
-_GROUP_VALUES = {"src": lambda raw: (_text(raw),), "dst": lambda raw: (_text(raw),),
-                 "action": lambda raw: _action_texts[raw].split(",") if _action_texts[raw] else ("-",)}
+# The column a grouping folds a read's flows by (top_fold), which gives the
+# group's value itself, but for actions the position of a flow's action
+# text: a flow with several actions is in each action's group.
+_GROUP_COLUMN = {"port": PORT, "vni": VNI, "src": SRC, "dst": DST, "proto": PROTO, "action": ACTIONS, "table": TABLE}
 
 
 class Sample:
@@ -183,115 +161,112 @@ class Sample:
     before, and the rows of the flows of the read before that this one no
     longer holds."""
 
-    def __init__(self, source, host, taken, stats, tables, entries, previous=None):
-        self.source, self.host, self.taken = source, host, taken
-        self.stats, self.tables, self.entries = stats, tables, entries
-        self.table = Table()
-        self.left = []
-        self.elapsed = taken - previous.taken if previous is not None else None
-        self.previous_stats = previous.stats if previous is not None else None
+    def __init__(self, source: str, host: str, taken: float, stats: "Dict[str, Any]", tables: int, entries: int,
+                 previous: "Optional[Sample]" = None) -> None:
+        self.source: str = source
+        self.host: str = host
+        self.taken: float = taken
+        self.stats: "Dict[str, Any]" = stats
+        self.tables: int = tables
+        self.entries: int = entries
+        self.table: Table = Table()
+        self.left: "List[Row]" = []
+        self.elapsed: "Optional[float]" = taken - previous.taken if previous is not None else None
+        self.previous_stats: "Optional[Dict[str, Any]]" = previous.stats if previous is not None else None
 
 
 class Reading:
-    """A read under way: `step` reads up to `count` more flows and tells
-    whether the read is complete.  A flow's earlier count is looked up in
-    the previous read's flows of the same hash table, a small dict at a
-    time: a walk and a snapshot give a table's flows together."""
+    """A read under way: `step` takes one more page of flows and tells
+    whether the read is complete; then each flow's packets since the read
+    before are found by its hash table and id."""
 
-    def __init__(self, flows, sample, previous=None, counts_only=False):
-        self.flows = flows
-        self.sample = sample
-        self.counts_only = sample.table.counts_only = counts_only
-        self._iterator = iter(flows)
-        self._previous = previous
-        self._hash_table = self._earlier = None
-        self._left = {}  # hash table -> its previous flows not yet met again
+    def __init__(self, flows: "Iterable[Flow]", sample: Sample, previous: "Optional[Sample]" = None,
+                 counts_only: bool = False, pages: "Optional[Iterator[_Page]]" = None) -> None:
+        self.flows: "Iterable[Flow]" = flows
+        self.sample: Sample = sample
+        self.counts_only: bool = counts_only
+        sample.table.counts_only = counts_only
+        self._pages: "Iterator[_Page]" = pages if pages is not None else _flow_pages(flows, sample.table)
+        self._previous: "Optional[Sample]" = previous
 
-    def _enter(self, hash_table):
-        table = self.sample.table
-        if self._hash_table is not None:
-            runs = table.runs[self._hash_table]
-            runs[-1] = (runs[-1][0], len(table))
-            if self._earlier is not None:  # a copy: a dict keeps its room when emptied
-                self._left[self._hash_table] = dict(self._earlier)
-        self._hash_table = hash_table
-        table.runs.setdefault(hash_table, []).append((len(table), len(table)))
-        table.run_starts.append(len(table))
-        table.run_tables.append(hash_table or 0)
-        if self._previous is not None:
-            earlier = self._left.pop(hash_table, None)
-            self._earlier = self._previous.table.lookup(hash_table) if earlier is None else earlier
-
-    def step(self, count):
-        table = self.sample.table
-        ids, packets, deltas, ports, vnis = table.ids, table.packets, table.deltas, table.ports, table.vnis
-        protos, ipv6, ages, expires = table.protos, table.ipv6, table.ages, table.expires
-        actions, addresses, address_at = table.actions, table.addresses, table.address_at
-        before = self._previous.table.packets if self._previous is not None else None
-        read = 0
-        for flow in itertools.islice(self._iterator, count):
-            flow_id, count_now, hash_table = flow.id, flow.packets, flow.table
-            if hash_table != self._hash_table:
-                self._enter(hash_table)
-            read += 1
-            if self.counts_only:
-                ids.append(flow_id)
-                packets.append(count_now)
-                continue
-            if before is None:
-                delta = 0
-            else:
-                at = self._earlier.pop(flow_id, None)
-                delta = count_now if at is None else max(count_now - before[at], 0)
-            ids.append(flow_id)
-            packets.append(count_now)
-            deltas.append(delta)
-            ports.append(flow.port)
-            vnis.append(flow.vni)
-            protos.append(flow.proto)
-            ages.append(flow.age_s)
-            expires.append(flow.expires_in_s)
-            actions.append(_actions_of(flow))
-            ipv6.append(1 if flow.ipv6 else 0)
-            address_at.append(len(addresses))
-            addresses += _packed(flow._source)
-            addresses += _packed(flow._destination)
-        if read < count:
+    def step(self) -> bool:
+        page = next(self._pages, None)
+        if page is None:
             self._close()
             return True
+        self.sample.table.take(page[1])
         return False
 
-    def _close(self):
-        """The last run closed, and the rows of the flows that left."""
-        self._enter(None)
-        del self.sample.table.runs[None]
-        previous = self._previous
-        if previous is not None and not previous.table.counts_only:
-            gone = [i for earlier in self._left.values() for i in earlier.values()]
-            gone.extend(i for hash_table in previous.table.runs if hash_table not in self._left
-                        for i in previous.table.positions(hash_table))
-            self.sample.left = [previous.table.row(i) for i in gone]
-        self._previous = self._earlier = None
-        self._left = {}
+    def _close(self) -> None:
+        """Each flow's packets since the read before, and the rows of the
+        flows that left."""
+        table, previous = self.sample.table, self._previous
+        if self.counts_only:
+            return
+        table.deltas = array.array("Q", [0]) * len(table)
+        if previous is None:
+            return
+        before = previous.table
+        gone = array.array("I", top_match(before.tables, before.ids, before.packets, table.tables, table.ids,
+                                          table.packets, table.deltas))
+        if not before.counts_only:
+            self.sample.left = [before.row(i) for i in gone]
+        self._previous = None
 
-    def progress(self):
+    def progress(self) -> "Tuple[int, Optional[int]]":
         total = getattr(self.flows, "total", None)
         return len(self.sample.table), total
 
-    def finish(self):
-        while not self.step(1 << 20):
+    def finish(self) -> Sample:
+        while not self.step():
             pass
         return self.sample
 
 
-def live_reading(previous=None, counts_only=False):
-    """A read of the live cache, started now."""
+def live_reading(previous: "Optional[Sample]" = None, counts_only: bool = False) -> Reading:
+    """A read of the live cache, started now, its answers taken in C."""
     tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
-    return Reading(_cache.flows(), sample, previous, counts_only)
+    # A walk lives on in a reference cycle of its own until the collector
+    # runs: it must not keep the read's columns.
+    walk, table = _cache.flows(), weakref.ref(sample.table)
+
+    def page(answer: "Any", now_ms: int, rest: "Any") -> "_Page":
+        held = table()
+        assert held is not None  # the Reading's sample holds it while the walk runs
+        return top_page(_decode_rows, answer, now_ms, rest, len(held.addresses), _action_keys, _learn_actions,
+                        counts_only)
+    return Reading(walk, sample, previous, counts_only, walk.pages(page))
 
 
-def file_reading(path, previous=None):
+def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> "Iterator[_Page]":
+    """Pages of flow objects' columns, as top_page makes them of answers."""
+    flows = iter(flows)
+    while True:
+        some = list(itertools.islice(flows, chunk))
+        if not some:
+            return
+        columns = [array.array(code) for code in "QQQIIIBBqII"]
+        ids, packets, tables, ports, vnis, actions, protos, ipv6, ages, expires, address_at = columns
+        addresses, base = bytearray(), len(table.addresses)
+        for flow in some:
+            ids.append(flow.id)
+            packets.append(flow.packets)
+            tables.append(flow.table)
+            ports.append(flow.port)
+            vnis.append(flow.vni)
+            actions.append(_actions_of(flow))
+            protos.append(flow.proto)
+            ipv6.append(1 if flow.ipv6 else 0)
+            ages.append(flow.age_s)
+            expires.append(flow.expires_in_s)
+            address_at.append(base + len(addresses))
+            addresses += _packed(flow._source)
+            addresses += _packed(flow._destination)
+        yield len(some), [column.tobytes() for column in columns] + [bytes(addresses)]
+
+
+def file_reading(path: str, previous: "Optional[Sample]" = None) -> Reading:
     """A read of a snapshot file."""
     opened = snapshot.Snapshot(path)
     head = opened.header
@@ -300,38 +275,23 @@ def file_reading(path, previous=None):
     return Reading(opened, sample, previous)
 
 
-SORT_CHUNK = 1 << 17  # sort keys sorted at a time, then kept in 8 bytes each where they fit
-
-
 class Rows:
-    """Rows of a read in a given order, made as they are gone through: the
-    order is runs of sort keys (Table.sort_key), each run in order, merged
-    as they are gone through."""
+    """Rows of a read in a given order, made only as they are gone through
+    (the table's lines are written from the positions without them), and
+    the same positions in read order when they are every one selected (a
+    column's width is measured quicker so), else None."""
 
-    def __init__(self, table, runs, descending=False):
-        self.table, self.runs, self.descending = table, runs, descending
+    def __init__(self, table: Table, positions: "array.array[int]",
+                 selection: "Optional[Sequence[int]]" = None) -> None:
+        self.table: Table = table
+        self.positions: "array.array[int]" = positions
+        self.selection: "Optional[Sequence[int]]" = selection
 
-    def __len__(self):
-        return sum(map(len, self.runs))
+    def __len__(self) -> int:
+        return len(self.positions)
 
-    def __iter__(self):
-        keys = self.runs[0] if len(self.runs) == 1 else heapq.merge(*self.runs, reverse=self.descending)
-        return map(self.table.row, self._positions(keys))
-
-    def _positions(self, keys):
-        mask = (1 << self.table.position_bits) - 1
-        return (key & mask for key in keys)
-
-    def distinct(self, index, chunk=1 << 16):
-        """The different values the rows hold at `index`, some rows at a
-        time: a column's width is the widest text of these, so no row need
-        be made for it."""
-        values, positions = self.table.values(index), self._positions(itertools.chain.from_iterable(self.runs))
-        while True:
-            some = set(map(values, itertools.islice(positions, chunk)))
-            if not some:
-                return
-            yield from some
+    def __iter__(self) -> "Iterator[Row]":
+        return map(self.table.row, self.positions)
 
 
 class Model:
@@ -339,12 +299,13 @@ class Model:
     flows that have left the cache since the first read (their last
     count)."""
 
-    def __init__(self):
-        self.sample = None
-        self.gone = {}
-        self._selection = self._shown = None
+    def __init__(self) -> None:
+        self.sample: "Optional[Sample]" = None
+        self.gone: "Dict[int, Row]" = {}
+        self._selection: "Optional[Tuple[Tuple[str, bool], Tuple[Sequence[int], List[Row]]]]" = None
+        self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
-    def following(self, sample, view, room):
+    def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
         """A model of the flows that have left and a new read, with what a
         frame of `view` would show already worked out: made away from the
         screen's thread, which swaps it in whole."""
@@ -354,14 +315,14 @@ class Model:
         model.shown(view, view.sort_column(), room)
         return model
 
-    def add(self, sample):
+    def add(self, sample: Sample) -> None:
         for row in sample.left:
             self.gone[row[ID]] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
         sample.left = []
         self.sample = sample
         self._selection = self._shown = None
 
-    def rows(self, view):
+    def rows(self, view: "View") -> "Tuple[Sequence[int], List[Row]]":
         """The positions in the read and the rows of flows that left the
         view's filter and mode select (kept until either changes: filtering
         a million flows is worth doing once).  A filter being typed applies
@@ -371,16 +332,16 @@ class Model:
         key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
             gone = list(self.gone.values()) if view.accumulate else []
-            positions = range(held)
+            positions: "Sequence[int]" = range(held)
             test = matcher(text)
-            if test is not None:
+            if test is not None and self.sample is not None:
                 row = self.sample.table.row
                 positions = array.array("I", (i for i in positions if test(row(i))))
                 gone = [row for row in gone if test(row)]
             self._selection, self._shown = (key, (positions, gone)), None
         return self._selection[1]
 
-    def shown(self, view, column, room):
+    def shown(self, view: "View", column: "Column", room: "Optional[int]") -> "Tuple[Shown, str]":
         """The rows (or groups) a frame shows, and how many there are of
         how many; kept while nothing they depend on changes, so that a
         frame redrawn only to show the progress of a read costs nothing."""
@@ -396,35 +357,33 @@ class Model:
                 what = "%d of %d flows" % (len(shown), count)
             else:
                 folded = groups(table, positions, gone, view.group)
-                shown = ordered(folded, column, view.reverse)[:room]
+                shown = ordered(folded, column, view.reverse, room)
                 what = "%d of %d groups of %d flows" % (len(shown), len(folded), count)
             self._shown = (key, shown, what)
         return self._shown[1:]
 
 
-def ordered_positions(table, positions, column, reverse, count=None):
+def ordered_positions(table: Table, positions: "Sequence[int]", column: "Column", reverse: bool,
+                      count: "Optional[int]" = None) -> Rows:
     """The rows at `positions` of a read in the order ``ordered`` gives
-    them; only the first `count` when given (without sorting all of them),
-    each row made only as it is gone through."""
-    descending = column.numeric != reverse
-    keys = map(table.sort_key(column), positions)
-    if count is not None and count < len(positions):
-        pick = heapq.nlargest if descending else heapq.nsmallest
-        return Rows(table, [pick(count, keys)])
-    runs = []
-    while True:
-        run = sorted(itertools.islice(keys, SORT_CHUNK), reverse=descending)
-        if not run:
-            return Rows(table, runs or [[]], descending)
-        try:
-            runs.append(array.array("Q", run))
-        except OverflowError:  # addresses' keys are wider
-            runs.append(run)
+    them; only the first `count` when given, picked without sorting the
+    rest."""
+    order = array.array("I", positions)
+    rank = ()
+    if column.index == ACTIONS:
+        places = sorted(range(len(_action_texts)), key=_action_texts.__getitem__)
+        rank = tuple(sorted(range(len(places)), key=places.__getitem__))
+    leading = top_order(table.columns(), column.index, order, column.numeric != reverse,
+                        -1 if count is None else count, rank)
+    if leading < len(order):
+        del order[leading:]
+        return Rows(table, order)
+    return Rows(table, order, positions)
 
 
 # ---- filter ------------------------------------------------------------------------
 
-def _address_key(address):
+def _address_key(address: "Any") -> "Tuple[Any, ...]":
     """Addresses in order: IPv4 before IPv6, each by value (an address
     read from a snapshot is still text: by its text; a read keeps them as
     bytes)."""
@@ -435,14 +394,14 @@ def _address_key(address):
     return address.version, address._ip
 
 
-def _proto_name(number):
+def _proto_name(number: int) -> str:
     return _values.PROTOCOL_NAMES.get(number, str(number))
 
 
 _ADDRESS_CHARACTERS = set("0123456789abcdef.:")
 
 
-def matcher(text):
+def matcher(text: str) -> "Optional[Callable[[Row], bool]]":
     """A predicate on rows for a typed filter, or None for an empty one.
     Every word must match: a number matches the flow's port or protocol
     number, a protocol name its protocol, and any word a part of its source
@@ -456,7 +415,8 @@ def matcher(text):
         proto = _values.PROTOCOLS.get(word)
         address = not set(word) - _ADDRESS_CHARACTERS  # "tcp" is in no address
 
-        def test(row, word=word, number=number, proto=proto, address=address):
+        def test(row: "Row", word: str = word, number: "Optional[int]" = number, proto: "Optional[int]" = proto,
+                 address: bool = address) -> bool:
             if number is not None and (row[PORT] == number or row[PROTO] == number):
                 return True
             if proto is not None and row[PROTO] == proto:
@@ -477,23 +437,29 @@ class Column:
     when the value itself is none.  Its `layout` is how the shared table
     fitter sees it: ranked to leave in the order of the priorities."""
 
-    def __init__(self, name, header, priority, numeric, index, text, key=None):
-        self.name, self.header, self.priority, self.numeric = name, header, priority, numeric
-        self.index, self.text, self.key = index, text, key
-        self.layout = _output.Column(header, numeric, drop=100 - priority if priority else 0)
+    def __init__(self, name: str, header: str, priority: int, numeric: bool, index: int, text: "Cell",
+                 key: "Optional[Callable[[Any], Any]]" = None) -> None:
+        self.name: str = name
+        self.header: str = header
+        self.priority: int = priority
+        self.numeric: bool = numeric
+        self.index: int = index
+        self.text: "Cell" = text
+        self.key: "Optional[Callable[[Any], Any]]" = key
+        self.layout: _output.Column = _output.Column(header, numeric, drop=100 - priority if priority else 0)
 
 
-def rate_text(delta, elapsed):
+def rate_text(delta: int, elapsed: "Optional[float]") -> str:
     if not elapsed or elapsed <= 0:
         return "-"
     return _output.rate_text(delta / elapsed)
 
 
-def _number(value, elapsed):
+def _number(value: "Any", elapsed: "Optional[float]") -> str:
     return str(value)
 
 
-FLOW_COLUMNS = [
+FLOW_COLUMNS: "List[Column]" = [
     Column("id", "ID", 10, False, ID, _number),
     Column("port", "PORT", 5, False, PORT, _number),
     Column("vni", "VNI", 7, False, VNI, _number),
@@ -507,15 +473,20 @@ FLOW_COLUMNS = [
     Column("expires", "EXPIRES", 9, False, EXPIRES, lambda v, e: "gone" if v == GONE else _output.duration(v)),
 ]
 
+def _actions_in(text: str) -> "Sequence[str]":
+    """The groups of a flow's action text: each of its actions, "-" for none."""
+    return text.split(",") if text else ("-",)
+
+
 # Fields the flows fold by: the header of the group column, and the values
 # of a row (a flow with several actions is in each action's group).
-GROUP_FIELDS = {
+GROUP_FIELDS: "Dict[str, Tuple[str, Callable[[Row], Sequence[Any]]]]" = {
     "port": ("PORT", lambda r: (r[PORT],)),
     "vni": ("VNI", lambda r: (r[VNI],)),
     "src": ("SOURCE", lambda r: (_text(r[SRC]),)),
     "dst": ("DESTINATION", lambda r: (_text(r[DST]),)),
     "proto": ("PROTO", lambda r: (r[PROTO],)),
-    "action": ("ACTION", lambda r: r[ACTIONS].split(",") if r[ACTIONS] else ("-",)),
+    "action": ("ACTION", lambda r: _actions_in(r[ACTIONS])),
     "table": ("TABLE", lambda r: (r[TABLE],)),
 }
 GROUP_ORDER = [None, *GROUP_FIELDS]
@@ -524,7 +495,7 @@ GROUP_ORDER = [None, *GROUP_FIELDS]
 KEY, FLOWS, GROUP_PACKETS, GROUP_DELTA, SHARE = range(5)
 
 
-def group_columns(field):
+def group_columns(field: str) -> "List[Column]":
     header = GROUP_FIELDS[field][0]
     text = _proto_name if field == "proto" else str
     return [
@@ -536,26 +507,21 @@ def group_columns(field):
     ]
 
 
-def groups(table, positions, gone, field):
+def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
-    share of the flows.  The read's flows fold by their raw value first,
-    which few values hold."""
-    values, raw_of = GROUP_FIELDS[field][1], table.group_key(field)
-    packets, deltas = table.packets, table.deltas
-    by_raw = {}
-    for i in positions:
-        raw = raw_of(i)
-        entry = by_raw.get(raw)
-        if entry is None:
-            entry = by_raw[raw] = [0, 0, 0]
-        entry[0] += 1
-        entry[1] += packets[i]
-        entry[2] += deltas[i]
-    expand = _GROUP_VALUES.get(field, lambda raw: (raw,))
-    parts = [(expand(raw), entry) for raw, entry in by_raw.items()]
+    share of the flows.  The read's flows are folded in C, by a flow's
+    action text for actions, which few texts hold."""
+    count = len(positions) + len(gone) or 1
+    selection = None if positions == range(len(table)) else array.array("I", positions)
+    read = top_fold(table.columns(), selection, _GROUP_COLUMN[field])
+    if field != "action" and not gone:  # the fold's values are the groups'
+        return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
+    values = GROUP_FIELDS[field][1]
+    parts: "List[Tuple[Sequence[Any], Sequence[int]]]" = [
+        (_actions_in(_action_texts[value]) if field == "action" else (value,), sums) for value, *sums in read]
     parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
-    folded = {}
+    folded: "Dict[Any, List[int]]" = {}
     for group_values, (flows, counted, delta) in parts:
         for value in group_values:
             entry = folded.get(value)
@@ -564,54 +530,83 @@ def groups(table, positions, gone, field):
             entry[0] += flows
             entry[1] += counted
             entry[2] += delta
-    count = len(positions) + len(gone) or 1
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
 
 
-def columns_of(view):
+def columns_of(view: "View") -> "List[Column]":
     return FLOW_COLUMNS if view.group is None else group_columns(view.group)
 
 
-def ordered(rows, column, reverse, count=None):
+def ordered(rows: "Sequence[Row]", column: "Column", reverse: bool, count: "Optional[int]" = None) -> "List[Row]":
     """The rows by a column: numbers largest first, texts in order, both
     turned around by `reverse`; ties in order of the first cell.  Only the
     first `count` when given (without sorting all of them)."""
     descending = column.numeric != reverse
-    if column.key is None:
-        key = operator.itemgetter(column.index, 0)
-    else:
+    key: "Callable[[Row], Any]" = operator.itemgetter(column.index, 0)
+    if column.key is not None:
         index, value_key = column.index, column.key
 
-        def key(row):
+        def by_value(row: "Row") -> "Tuple[Any, Any]":
             return value_key(row[index]), row[0]
+        key = by_value
     if count is not None and count < len(rows):
         pick = heapq.nlargest if descending else heapq.nsmallest
         return pick(count, rows, key=key)
     return sorted(rows, key=key, reverse=descending)
 
 
-def table_lines(columns, rows, elapsed, width):
-    """The header and a line per row, in the columns that fit in `width`;
-    the widths come from a first look at the rows' different values, so
-    that no row's cells need be kept."""
-    def cells(row):
+ROWS_AT_ONCE = 1 << 14  # a read's rows written per piece of text
+_protocol_cells = None  # the PROTO cell of each protocol number, made at the first frame
+
+
+def table_text(columns: "List[Column]", rows: "Shown", elapsed: "Optional[float]", width: int) -> "Iterator[str]":
+    """The header and a line per row, in the columns that fit in `width`,
+    as pieces of text that end in a newline; a read's rows (Rows) are
+    measured and written in C, some rows a piece."""
+    if isinstance(rows, Rows):
+        yield from _read_rows_text(columns, rows, elapsed, width)
+        return
+
+    def cells(row: "Row") -> "List[str]":
         return [c.text(row[c.index], elapsed) for c in columns]
     widths = [len(column.header) for column in columns]
-    if isinstance(rows, Rows):
-        widths = [max([widths[i]] + [len(c.text(value, elapsed)) for value in rows.distinct(c.index)])
-                  for i, c in enumerate(columns)]
-    else:
-        for row in rows:
-            widths = list(map(max, widths, map(len, cells(row))))
-    kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
-
-    def line(texts, header=False):
-        parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
-                 for i in kept]
-        return "  ".join(parts).rstrip()[:width]
+    for row in rows:
+        widths = list(map(max, widths, map(len, cells(row))))
+    line, _ = _line_writer(columns, widths, width)
     yield line([column.header for column in columns], True)
     for row in rows:
         yield line(cells(row))
+
+
+def _line_writer(columns: "List[Column]", widths: "List[int]", width: int
+                 ) -> "Tuple[Callable[..., str], Tuple[List[int], List[int]]]":
+    """A line of given cells (or headers) in the columns that fit, and what
+    the fitter made of them: (kept indices, widths)."""
+    kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
+
+    def line(texts: "List[str]", header: bool = False) -> str:
+        parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
+                 for i in kept]
+        return "  ".join(parts).rstrip()[:width] + "\n"
+    return line, (kept, widths)
+
+
+def _read_rows_text(columns: "List[Column]", rows: Rows, elapsed: "Optional[float]", width: int) -> "Iterator[str]":
+    global _protocol_cells
+    if _protocol_cells is None:
+        _protocol_cells = tuple(_proto_name(number) for number in range(256))
+    table, positions = rows.table.columns(), rows.positions
+    spelling = (elapsed, _action_texts, _protocol_cells)
+    measured = rows.selection if rows.selection is not None else positions
+    if measured == range(len(rows.table)):
+        measured = None
+    widths = list(map(max, [len(column.header) for column in columns], top_widths(table, measured, *spelling)))
+    line, (kept, widths) = _line_writer(columns, widths, width)
+    yield line([column.header for column in columns], True)
+    numeric = tuple(column.numeric for column in columns)
+    for start in range(0, len(positions), ROWS_AT_ONCE):
+        yield top_lines(table, positions[start:start + ROWS_AT_ONCE], *spelling, tuple(kept), tuple(widths),
+                        numeric, width)
 
 
 # ---- the view ----------------------------------------------------------------------
@@ -625,23 +620,25 @@ class View:
     Escape clears it), f the field to group by (off, then each field),
     a accumulate the flows that left, p or space pause, q quit."""
 
-    def __init__(self, sort=None, reverse=False, group=None, filter="", accumulate=False):
-        self.group = group
-        self.sort = sort or "rate"
-        self.reverse = reverse
-        self.filter = self.kept_filter = filter
-        self.accumulate = accumulate
-        self.paused = False
-        self.editing = False
+    def __init__(self, sort: "Optional[str]" = None, reverse: bool = False, group: "Optional[str]" = None,
+                 filter: str = "", accumulate: bool = False) -> None:
+        self.group: "Optional[str]" = group
+        self.sort: str = sort or "rate"
+        self.reverse: bool = reverse
+        self.filter: str = filter
+        self.kept_filter: str = filter
+        self.accumulate: bool = accumulate
+        self.paused: bool = False
+        self.editing: bool = False
 
-    def sort_column(self):
+    def sort_column(self) -> "Column":
         columns = columns_of(self)
         for column in columns:
             if column.name == self.sort:
                 return column
         return next(column for column in columns if column.name == "rate")
 
-    def handle(self, key):
+    def handle(self, key: str) -> "Union[bool, str]":
         """Applies a key ("q", "KEY_LEFT", "\\n", ...); QUIT, or whether
         the frame changed."""
         if self.editing:
@@ -668,7 +665,7 @@ class View:
             return False
         return True
 
-    def _edit(self, key):
+    def _edit(self, key: str) -> bool:
         if key in ("\n", "\r", "KEY_ENTER"):
             self.editing, self.kept_filter = False, self.filter
         elif key == "\x1b":
@@ -684,13 +681,14 @@ class View:
 
 # ---- the frame ---------------------------------------------------------------------
 
-def _per_second(now, before, path, elapsed):
+def _per_second(now: "Dict[str, Any]", before: "Optional[Dict[str, Any]]", path: "Sequence[str]",
+                elapsed: "Optional[float]") -> "Optional[float]":
     if before is None or not elapsed or elapsed <= 0:
         return None
     return max(_counter(now, path) - _counter(before, path), 0) / elapsed
 
 
-def _counter(tree, path):
+def _counter(tree: "Any", path: "Sequence[str]") -> int:
     for name in path:
         tree = tree.get(name, {}) if isinstance(tree, dict) else {}
     return tree if isinstance(tree, int) else 0
@@ -700,7 +698,7 @@ LOOKUPS = (("lookup", "nhits"), ("lookup", "nmisses"))
 ALLOC_FAILURES = ("lookup", "alloc", "fe_fail")
 
 
-def counters_line(sample):
+def counters_line(sample: Sample) -> str:
     """Cache fill, lookups per second, hit ratio and allocation failures per
     second; rates between the last two reads, the ratio over them too when
     there were lookups, else since the counters started."""
@@ -709,8 +707,8 @@ def counters_line(sample):
     fill = "%d flows" % held
     if sample.entries:
         fill += " of %d (%.1f%% full)" % (sample.entries, 100.0 * held / sample.entries)
-    rates = [_per_second(now, before, path, elapsed) for path in LOOKUPS]
-    lookups = None if None in rates else sum(rates)
+    rates = [rate for rate in (_per_second(now, before, path, elapsed) for path in LOOKUPS) if rate is not None]
+    lookups = sum(rates) if len(rates) == len(LOOKUPS) else None
     hits, misses = (_counter(now, path) for path in LOOKUPS)
     if before is not None and lookups:
         hits -= _counter(before, LOOKUPS[0])
@@ -721,19 +719,22 @@ def counters_line(sample):
         fill, "-" if lookups is None else "%.1f" % lookups, ratio, "-" if failures is None else "%.1f" % failures)
 
 
-def frame(model, view, width, height=None, status=""):
-    return list(frame_lines(model, view, width, height, status))
+def frame(model: Model, view: "View", width: "Optional[int]", height: "Optional[int]" = None,
+          status: str = "") -> "List[str]":
+    """The lines of one screen (see frame_text)."""
+    return "".join(frame_text(model, view, width, height, status)).split("\n")[:-1]
 
 
-def frame_lines(model, view, width, height=None, status=""):
-    """The lines of one screen, made as they are written: three header
-    lines, then the table, as many rows as `height` leaves room for (every
-    row without a height), no line longer than `width` (no limit without
-    one)."""
+def frame_text(model: Model, view: "View", width: "Optional[int]", height: "Optional[int]" = None,
+               status: str = "") -> "Iterator[str]":
+    """The text of one screen, in pieces made as they are written, each
+    ending in a newline: three header lines, then the table, as many rows
+    as `height` leaves room for (every row without a height), no line
+    longer than `width` (no limit without one)."""
     sample = model.sample
     limit = width if width is not None else 1 << 30
     if sample is None:
-        yield from [line[:limit] for line in ["libfc top  %s" % status, "reading the flow cache..."]]
+        yield from [line[:limit] + "\n" for line in ["libfc top  %s" % status, "reading the flow cache..."]]
         return
     when = time.strftime("%H:%M:%S", time.localtime(sample.taken))
     source = sample.host if sample.source == "live" else "%s (%s)" % (sample.source, sample.host)
@@ -758,14 +759,24 @@ def frame_lines(model, view, width, height=None, status=""):
     if view.paused:
         settings.append("paused")
     settings.append(what)
-    lines = itertools.chain([line[:limit] for line in (top, counters_line(sample), "  ".join(settings))],
-                            table_lines(columns, shown, sample.elapsed, limit))
-    yield from lines if height is None else itertools.islice(lines, height)
+    pieces = itertools.chain([line[:limit] + "\n" for line in (top, counters_line(sample), "  ".join(settings))],
+                             table_text(columns, shown, sample.elapsed, limit))
+    yield from pieces if height is None else _first_lines(pieces, height)
+
+
+def _first_lines(pieces: "Iterable[str]", count: int) -> "Iterator[str]":
+    """The pieces of text up to their `count`th line."""
+    for piece in pieces:
+        if count <= 0:
+            return
+        lines = piece.count("\n")
+        yield piece if lines <= count else "\n".join(piece.split("\n", count)[:count]) + "\n"
+        count -= lines
 
 
 # ---- the command -------------------------------------------------------------------
 
-def interval(text):
+def interval(text: str) -> float:
     try:
         value = float(text)
     except ValueError:
@@ -800,7 +811,7 @@ def register(subparsers: "_Subparsers") -> None:
     parser.set_defaults(handler=show)
 
 
-def _view(args):
+def _view(args: argparse.Namespace) -> "View":
     view = View(args.sort, args.reverse, args.group_by, args.filter)
     if args.sort is not None and args.sort not in [column.name for column in columns_of(view)]:
         raise bad_input("--sort %s: not a column (one of %s)" % (
@@ -808,7 +819,7 @@ def _view(args):
     return view
 
 
-def file_model(paths):
+def file_model(paths: "List[str]") -> Model:
     """The model of one snapshot, or of the second of two with the rates
     between them."""
     model = Model()
@@ -820,7 +831,7 @@ def file_model(paths):
     return model
 
 
-def _size():
+def _size() -> "Tuple[Optional[int], Optional[int]]":
     """(width, height) for a frame on standard output: the terminal's or
     COLUMNS and LINES, None for no limit when neither says."""
     sizes = []
@@ -836,7 +847,7 @@ def _size():
     return tuple(sizes)
 
 
-def show(args):
+def show(args: argparse.Namespace) -> int:
     view = _view(args)
     if args.file is not None and len(args.file) > 2:
         raise bad_input("--file: at most two snapshots (the rates are between them)")
@@ -846,12 +857,15 @@ def show(args):
         else:
             # The first read keeps only what the rates need (no frame shows
             # it) and is let go as soon as the second has its counts.
+            # The interval counts from the start of the first read: a read
+            # of a large cache takes about as long as the interval itself.
+            started = time.monotonic()
             model, first = Model(), _quietly(live_reading(counts_only=True).finish)
-            time.sleep(args.interval)
+            time.sleep(max(args.interval - (time.monotonic() - started), 0.0))
             reading, first = live_reading(first), None
             model.add(_quietly(reading.finish))
         width, height = _size()
-        sys.stdout.writelines(line + "\n" for line in frame_lines(model, view, width, height))
+        sys.stdout.writelines(frame_text(model, view, width, height))
         return 0
     if not (sys.stdin.isatty() and sys.stdout.isatty()):
         raise bad_input("the full-screen view needs a terminal: --once prints one frame")
@@ -861,12 +875,12 @@ def show(args):
     return curses.wrapper(_screen, args, view)
 
 
-def _quietly(read):
+def _quietly(read: "Callable[[], Sample]") -> Sample:
     with snapshot.without_collector():
         return read()
 
 
-def _key_name(curses, key):
+def _key_name(curses: "Any", key: int) -> str:
     if 0 <= key < 256:
         return chr(key)
     try:
@@ -875,7 +889,7 @@ def _key_name(curses, key):
         return ""
 
 
-def _draw(curses, screen, model, view, status):
+def _draw(curses: "Any", screen: "Any", model: Model, view: "View", status: str) -> None:
     height, width = screen.getmaxyx()
     screen.erase()
     for y, line in enumerate(frame(model, view, width, height, status)):
@@ -891,21 +905,22 @@ class Refresh(threading.Thread):
     a thread; the walk yields the interpreter often enough for keys to be
     answered in the meantime."""
 
-    def __init__(self, model, view, room):
+    def __init__(self, model: Model, view: "View", room: "Optional[int]") -> None:
         super().__init__(daemon=True)
-        self.reading = live_reading(model.sample)
-        self.model, self.view, self.room = model, View(view.sort, view.reverse, view.group, view.kept_filter,
-                                                       view.accumulate), room
-        self.error = None
+        self.reading: Reading = live_reading(model.sample)
+        self.model: Model = model
+        self.view: View = View(view.sort, view.reverse, view.group, view.kept_filter, view.accumulate)
+        self.room: "Optional[int]" = room
+        self.error: "Optional[BaseException]" = None
 
-    def run(self):
+    def run(self) -> None:
         try:
             self.model = self.model.following(self.reading.finish(), self.view, self.room)
         except BaseException as error:  # raised again on the screen's thread
             self.error = error
 
 
-def _screen(screen, args, view):
+def _screen(screen: "Any", args: argparse.Namespace, view: "View") -> int:
     import curses
 
     try:
