@@ -143,7 +143,7 @@ template <class P, CType T>
 using slot_t = typename Slot<P, T>::type;
 
 // What a C type text stands for as the C++ type P of a parameter or result,
-// checked against the module's type list `Types` (runtime/types.def): `id` is
+// checked against the module's type list `Types` (libfc_module/types.def): `id` is
 // the descriptor of a pointer (of void * for untyped ones), -1 for the
 // others. Each assertion names the mistake a description line can make.
 template <class P, CType T, const auto &Types>

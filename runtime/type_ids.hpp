@@ -1,11 +1,11 @@
 // Index of every type descriptor of a module in its sorted descriptor table:
 // the position of the type's line in TYPE_FILE, the module's type list.
-// That is _libfc's runtime/types.def unless the includer names another
+// That is _libfc's libfc_module/types.def unless the includer names another
 // first, as the test-only module does.
 #pragma once
 
 #ifndef TYPE_FILE
-#define TYPE_FILE "runtime/types.def"
+#define TYPE_FILE "libfc_module/types.def"
 #endif
 
 namespace ty {

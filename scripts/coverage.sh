@@ -31,7 +31,7 @@ common=(--root . --object-directory build-cov --gcov-ignore-parse-errors=negativ
 # gcov reads the counts once, into one tracefile; each part's reports are
 # taken from that.
 gcovr "${common[@]}" --json build-cov/coverage/all.json >/dev/null
-for part in runtime ptr fields switchstate builtin/libfc builtin/libfabPublic; do
+for part in runtime libfc_module ptr fields switchstate builtin/libfc builtin/libfabPublic; do
   name="${part//\//_}"
   echo "== $part"
   gcovr --root . --add-tracefile build-cov/coverage/all.json --filter "$part/" \

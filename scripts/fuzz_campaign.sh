@@ -80,7 +80,7 @@ if want valgrind; then
   python - "$logs"/valgrind-suite.txt "$logs"/valgrind-fuzz.txt <<'PY'
 import re, sys
 # A record is one error or leak report: its first line and its frames.
-ours = re.compile(r"(_libfc|_swigtest|libfc\.so|libfabPublic\.so|/runtime/|/flowcache/|/builtin/|/headers/|/kernel/)")
+ours = re.compile(r"(_libfc|_swigtest|libfc\.so|libfabPublic\.so|/runtime/|/libfc_module/|/flowcache/|/builtin/|/packet_headers/|/kernel/)")
 bad = 0
 for path in sys.argv[1:]:
     text = open(path).read()

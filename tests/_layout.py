@@ -1,5 +1,5 @@
 """The record layouts the tests are driven by. Names, kinds, C types and
-methods are read from the record description files (runtime/interface.def
+methods are read from the record description files (libfc_module/interface.def
 lists them); sizes and offsets are the compiler's, as the companion's field
 table reports them (the headers pin each of them with a static_assert). A
 record is its size and its fields in declaration order; a field carries its
@@ -113,7 +113,7 @@ def _arguments(text):
 
 def read_records():
     """Every record of the module, in declaration order."""
-    with open(os.path.join(ROOT, "runtime", "interface.def")) as f:
+    with open(os.path.join(ROOT, "libfc_module", "interface.def")) as f:
         sources = re.findall(r"^RECORDS\(\w+,\s*([^,]+),", f.read(), re.M)
     order, lines, record_sources = [], {}, {}
     for source in sources:

@@ -13,7 +13,7 @@ import libfc
 from libfc import _headers
 from _records import from_files
 
-HEADER_RECORDS = from_files("headers/")
+HEADER_RECORDS = from_files("packet_headers/")
 
 
 def v4(text):

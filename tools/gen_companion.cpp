@@ -13,7 +13,11 @@
 // _EXTRA_FIELDS in _headers.py, copied into OUTPUT_DIR by the build), as the
 // signature generator reads parameter names from the C declarations.
 //
-// usage: gen_companion OUTPUT_DIR
+// The package's hand-written Python that goes into the generated files (its
+// export map, the lazy making of the classes, the imports) is read from
+// TEMPLATE_DIR (tools/templates).
+//
+// usage: gen_companion OUTPUT_DIR TEMPLATE_DIR
 
 #include <cstddef>
 #include <cstdio>
@@ -149,121 +153,24 @@ std::string method_attribute(const Line &l) {
     return full.rfind(prefix, 0) == 0 ? full.substr(prefix.size()) : full;
 }
 
-const char *kModuleHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
-"""Python classes for the C records of _libfc.
+// The first line of every file this program writes.
+const char *const kNotice = "# Generated at build time from the record descriptions of _libfc; do not edit.\n";
 
-Each class stands for one C record type: its attributes read and write the
-record's fields in place, constructing it allocates a zero-filled record that
-the instance owns, and pointers the module returns come back as instances of
-these classes. bytes(record) and X.from_bytes(data) copy memory images;
-mac(), ipv4() and ipv6() turn address texts into what the fields take.
-
-Records behave as values: == compares class and bytes, copy.copy(),
-copy.deepcopy() and pickle make independent records with the same bytes,
-X(field=value, ...) sets fields in declaration order, and to_dict() and
-X.from_dict() give and take plain data. Hardware address fields read as text
-and take text, six bytes or mac(); an IP address field <f> also has <f>_addr,
-the address as an ipaddress object, read and set.
-"""
-
-import _thread
-
-import _libfc
-
-# The package's functions and helpers, imported from its modules on first use.
-_parts = {
-    "Octets": "_addresses", "ipv4": "_addresses", "ipv6": "_addresses", "mac": "_addresses",
-    "flows": "_cache", "hash_stats": "_cache", "inval_entries": "_cache", "stats": "_cache",
-    "_Record": "_record", "_Sequence": "_sequence",
-}
-_modules = ("_addresses", "_cache", "_flow", "_record", "_sequence", "_walk")
-)";
-
+// The hand-written Python of the generated files, read from TEMPLATE_DIR
+// (tools/templates), so that a new package function is an edit there.
+//
 // The classes are made when first used, a block of the interface at a time,
 // so that importing the package pays only for the blocks a program touches.
 // Until then each record type is registered with a stand-in whose __new__
 // (what the module calls to wrap a pointer it returns) makes the block's
-// classes, which register themselves, and hands out an instance of the class.
-const char *kModuleFooter = R"(
-_making = _thread.RLock()
-
-
-def _made(name):
-    with _making:
-        cls = globals().get(name)
-        if cls is None:
-            block = __import__(_blocks[name], globals(), None, ("__all__",), 1)
-            for made in block.__all__:
-                globals()[made] = getattr(block, made)
-            cls = globals()[name]
-    return cls
-
-
-def __getattr__(name):
-    if name in _blocks:
-        return _made(name)
-    if name in _parts:
-        value = getattr(__import__(_parts[name], globals(), None, (name,), 1), name)
-        globals()[name] = value
-        return value
-    if name in _modules:
-        return __import__(name, globals(), None, ("__name__",), 1)
-    raise AttributeError("module %r has no attribute %r" % (__name__, name))
-
-
-def __dir__():
-    return sorted(set(globals()) | set(_blocks) | set(_parts))
-
-
-class _Unmade:
-    # Registered for a record type whose class is not made yet.
-    __slots__ = ("name", "__swig_destroy__")
-
-    def __new__(unmade):
-        return object.__new__(_made(unmade.name))
-
-
-def _stand_in(name, functions=vars(_libfc)):
-    unmade = object.__new__(_Unmade)
-    unmade.name = name
-    unmade.__swig_destroy__ = functions["delete_" + name]
-    functions[name + "_swigregister"](unmade)
-
-
-for _name in __all__:
-    _stand_in(_name)
-del _name
-)";
-
-// The head of each block's module of classes.
-const char *kBlockHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
-"""Classes of one block of the interface; the package imports the module when
-one of them is first used, and the classes belong to the package."""
-
-import _libfc
-from _libfc_fields import describe_field as _field, record_initializer as _initializer
-
-from ._addresses import AddressField as _address
-from ._headers import EXTRA_BASES as _extra_bases
-from ._record import _Record, text_repr as _text_repr
-from ._sequence import _Sequence
-
-_instance_method = _libfc.SWIG_PyInstanceMethod_New
-
-# The class bodies take the module's functions from its dictionary: looking
-# each one up as a module attribute costs several dictionary probes more.
-_functions = vars(_libfc)
-)";
-
-const char *kStubHeader = R"(# Generated at build time from the record descriptions of _libfc; do not edit.
-from ipaddress import IPv4Address, IPv6Address
-from typing import Any, Dict, Iterator, List, Optional, SupportsIndex, Union, overload
-
-from ._addresses import Octets as Octets, ipv4 as ipv4, ipv6 as ipv6, mac as mac
-from ._cache import flows as flows, hash_stats as hash_stats, inval_entries as inval_entries, stats as stats
-from ._record import _Record as _Record
-from ._sequence import _Sequence as _Sequence
-)";
+// classes, which register themselves, and hands out an instance of the class:
+// the package's tail does that.
+struct Templates {
+    std::string init_head;   // the package's docstring, imports and where its functions live
+    std::string init_tail;   // the stand-ins, after the table of each class's module
+    std::string block_head;  // the imports of each block's module of classes
+    std::string stub_head;   // the imports of the package's stub
+};
 
 // The module function `name` as the class bodies reach it.
 std::string module_function(const std::string &name) { return "_functions[\"" + name + "\"]"; }
@@ -408,6 +315,23 @@ std::string keyword_type(const Line &l, const std::vector<std::string> &records)
     return setter_type(l).empty() ? type : setter_type(l);
 }
 
+bool read_templates(const std::string &dir, Templates &out) {
+    const std::pair<const char *, std::string *> files[] = {
+        {"package_init_head.py", &out.init_head},
+        {"package_init_tail.py", &out.init_tail},
+        {"record_block_head.py", &out.block_head},
+        {"package_stub_head.pyi", &out.stub_head},
+    };
+    for (const auto &[name, text] : files) {
+        *text = read_file(dir + "/" + name);
+        if (text->empty()) {
+            std::fprintf(stderr, "gen_companion: cannot read %s/%s\n", dir.c_str(), name);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool write_file(const std::string &path, const std::string &text) {
     FILE *f = std::fopen(path.c_str(), "w");
     if (!f) return false;
@@ -418,16 +342,18 @@ bool write_file(const std::string &path, const std::string &text) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR TEMPLATE_DIR\n", argv[0]);
         return 2;
     }
     const std::vector<std::string> records = record_names();
     const std::string dir = argv[1];
+    Templates templates;
+    if (!read_templates(argv[2], templates)) return 1;
     PacketHeaders headers;
     if (!packet_headers(dir + "/_headers.py", records, headers)) return 1;
-    std::string py = kModuleHeader;
-    std::string pyi = kStubHeader;
+    std::string py = kNotice + templates.init_head;
+    std::string pyi = kNotice + templates.stub_head;
     std::set<std::string> mixins = {"NetView"};
     for (const auto &[record, mixin] : headers.mixin) mixins.insert(mixin);
     pyi += "from ._headers import ";
@@ -453,7 +379,7 @@ int main(int argc, char **argv) {
         switch (l.kind) {
         case LineKind::Block:
             end_block();
-            block_files.push_back({"_records_" + r, kBlockHeader});
+            block_files.push_back({"_records_" + r, kNotice + templates.block_head});
             break;
         case LineKind::Record: {
             if (block_files.empty()) {
@@ -550,7 +476,7 @@ int main(int argc, char **argv) {
         }
     }
     end_block();
-    py += all + "]\n" + blocks + "}\n" + kModuleFooter;
+    py += all + "]\n" + blocks + "}\n\n" + templates.init_tail;
     bool written = write_file(dir + "/__init__.py", py) && write_file(dir + "/__init__.pyi", pyi) &&
                    write_file(dir + "/py.typed", "");
     for (const auto &[name, text] : block_files) written = written && write_file(dir + "/" + name + ".py", text);

@@ -11,10 +11,12 @@
 // Record methods follow from the record description lines, library
 // operations from their description lines (C types) and the C declarations
 // in include/*.h (parameter names), output cells from ptr/output_cells.def and
-// constants from the constants table. The few methods written by hand are
-// listed below.
+// constants from the constants table. The few methods written by hand, the
+// stubs' common head and _libfc_fields' stub (all of it hand-written) are
+// read from TEMPLATE_DIR (tools/templates), so that a new hand-written
+// function is a line there.
 //
-// usage: gen_signatures INCLUDE_DIR STUB_DIR DOCS_DIR
+// usage: gen_signatures INCLUDE_DIR TEMPLATE_DIR STUB_DIR DOCS_DIR
 
 #include <algorithm>
 #include <cctype>
@@ -58,33 +60,10 @@ struct Signature {
 const char *const kPointerArgument = "_PointerArgument";
 const char *const kPointerResult = "_PointerResult";
 
-const char *kModuleStubHeader = R"(# Generated at build time from the method tables of %s; do not edit.
-from typing import Any, Callable, NoReturn, Optional, Protocol, Union
-
-class _SwigPyObject:
-    """A C pointer: its address, its C type and whether it owns what it points to."""
-    def own(self, value: bool = ...) -> bool: ...
-    def disown(self) -> None: ...
-    def acquire(self) -> None: ...
-    def append(self, other: object) -> None: ...
-    def next(self) -> object: ...
-    def __int__(self) -> int: ...
-
-class _Wrapper(Protocol):
-    this: Any
-
-# A pointer argument: a pointer object, an object holding one in `this` (an
-# instance of a record class), or None for a null pointer.
-_PointerArgument = Union[_SwigPyObject, _Wrapper, None]
-# A pointer result: a pointer object or an instance of the class registered
-# for its C type; None for a null pointer.
-_PointerResult = Any
-_Text = Union[str, _SwigPyObject, None]
-_Callback = Union[_SwigPyObject, Callable[..., Any], None]
-
-cvar: Any
-
-)";
+// The first line of every stub this program writes.
+std::string notice(const std::string &module) {
+    return "# Generated at build time from the method tables of " + module + "; do not edit.\n";
+}
 
 // How a library function's parameter or result converts, by its C++ type,
 // as the operation template chooses the conversion.
@@ -208,137 +187,6 @@ const Cell cells[] = {
 #undef CELL
 };
 
-// ---- Methods written by hand ----
-
-struct HandWritten {
-    const char *name;
-    std::vector<Param> params;
-    const char *result;
-    const char *summary;
-    bool variadic;
-};
-
-// Every module built from the runtime has it; module entry sets its docstring.
-const HandWritten instance_method = {"SWIG_PyInstanceMethod_New", {{"function", "Callable[..., Any]"}}, "Any", "",
-                                     false};
-
-const HandWritten libfc_hand_written[] = {
-    {"FC_ACTION_SIZE", {}, "None", "Does nothing: the library's macro has no value to give here.", false},
-    {"FC_FlowEntryIOC_get_srcip_entry", {{"entry", kPointerArgument}, {"isV6", "int"}}, "str",
-     "The flow's source address as text, read as IPv6 when isV6 is true, else as IPv4.", false},
-    {"FC_FlowEntryIOC_get_dstip_entry", {{"entry", kPointerArgument}, {"isV6", "int"}}, "str",
-     "The flow's destination address as text, read as IPv6 when isV6 is true, else as IPv4.", false},
-    {"FC_VDL2EncapActionDataIOC_get_sip", {{"action", kPointerArgument}}, "str",
-     "The tunnel's source address as text, of the family its isV6 field states.", false},
-    {"FC_VDL2EncapActionDataIOC_get_dip", {{"action", kPointerArgument}}, "str",
-     "The tunnel's destination address as text, of the family its isV6 field states.", false},
-    {"ovl_INTBitmapConvert", {{"bitmap", "int"}}, "int",
-     "The telemetry bitmap with the bits of each byte reversed.", false},
-    {"hyp_Name___repr__", {{"name", kPointerArgument}}, "str", "The name's text, quoted.", false},
-    {"Panic", {{"fmt", "_Text"}}, "None",
-     "Calls the library's Panic with the format: further arguments are taken but not converted, and the "
-     "library sees one null value in their place.",
-     true},
-};
-
-const HandWritten ptr_hand_written[] = {
-    {"cdata", {{"pointer", kPointerArgument}, {"size", "int"}}, "bytes",
-     "A copy of size bytes at pointer, within the block it addresses.", false},
-    {"memmove", {{"pointer", kPointerArgument}, {"data", "bytes"}}, "None",
-     "Writes data at pointer, within the block it addresses.", false},
-    {"as_voidp", {{"pointer", kPointerArgument}}, kPointerResult,
-     "An untyped view of the memory pointer addresses, as far as its known extent.", false},
-    {"list_context", {{"items", "list[Any]"}}, kPointerResult,
-     "A context for collect_handles that appends to items.", false},
-};
-
-// The C callbacks of _libfc_ptr carry their own docstrings (with the address
-// the operations read); they are typed here but refuse to be called.
-const HandWritten ptr_callbacks[] = {
-    {"collect_handles", {{"entry", "Any"}, {"context", "Any"}}, "NoReturn", "", false},
-    {"DVSData_MemAlloc", {{"size", "Any"}}, "NoReturn", "", false},
-    {"DVSData_MemFree", {{"block", "Any"}}, "NoReturn", "", false},
-};
-
-const char *kFieldsStub = R"(# Generated at build time from the method tables of _libfc_fields; do not edit.
-from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
-
-cvar: Any
-kinds: Tuple[str, ...]  # the field kinds, in the order layout[0] numbers them
-kind_behaviours: Tuple[Tuple[str, str], ...]  # the kinds each behaves as in _libfc and in libfc
-
-class field:
-    """A record field: reads and writes it in place through the record's pointer."""
-    def __get__(self, instance: Any, owner: Optional[type] = ...) -> Any: ...
-    def __set__(self, instance: Any, value: Any) -> None: ...
-    def __set_name__(self, owner: type, name: str) -> None: ...
-    @property
-    def layout(self) -> Any: ...
-
-class record_initializer_type:
-    def __call__(self, *args: Any, **kwargs: Any) -> Any: ...
-    def __get__(self, instance: Any, owner: Optional[type] = ...) -> Any: ...
-    def __set_name__(self, owner: type, name: str) -> None: ...
-
-# Its __setattr__ refuses names that are no field; left out here, so that
-# checkers see only the fields the record classes declare.
-class record_base:
-    """The base of the companion's record classes: only fields can be set."""
-
-class sequence:
-    def __len__(self) -> int: ...
-    def __iter__(self) -> Iterator[Any]: ...
-    def __getitem__(self, index: Any) -> Any: ...
-
-class flow_rows:
-    def __new__(cls, *args: Any) -> "flow_rows": ...
-    def __call__(self, *args: Any) -> Any: ...
-    def stream(self, pages: Any, /) -> Any: ...
-
-class flow_text:
-    def __new__(cls, decoder: flow_rows, protocol_names: Dict[int, str], ether_type_names: Dict[int, str]) -> "flow_text": ...
-    def json_lines(self, answer: Any, now_ms: int, rest: Tuple[Tuple[int, Any], ...], opening: str, /) -> Tuple[int, str]: ...
-    def table_cells(self, answer: Any, now_ms: int, rest: Tuple[Tuple[int, Any], ...], /) -> Tuple[int, List[List[str]]]: ...
-    def table_lines(self, answer: Any, now_ms: int, rest: Tuple[Tuple[int, Any], ...], layout: Tuple[Any, ...], /) -> Tuple[int, str]: ...
-    def seen(self, answer: Any, now_ms: int, rest: Tuple[Tuple[int, Any], ...], /) -> Tuple[int, bytes]: ...
-
-class snapshot_lines:
-    def __new__(cls, *args: Any) -> "snapshot_lines": ...
-    def read(self, chunk: bytes, start: int, /) -> Tuple[List[Any], int]: ...
-    def aim(self, chunk: bytes, start: int, /) -> None: ...
-    def stopped(self) -> int: ...
-
-class flow_diff:
-    def __new__(cls, before: bytes, unchanged: bool) -> "flow_diff": ...
-    def add(self, page: bytes, /) -> None: ...
-    def finish(self) -> Tuple[bytes, bytes, Tuple[int, int, int, int]]: ...
-
-class ipfix_records:
-    def __new__(cls, decoder: flow_rows) -> "ipfix_records": ...
-    def encode(self, answer: Any, now_ms: int, rest: Tuple[Tuple[int, Any], ...], expiry_s: int, /) -> Tuple[int, Tuple[bytes, bytes]]: ...
-    def ended(self, now_ms: int, /) -> bytes: ...
-    def templates(self) -> Tuple[Tuple[Tuple[int, int], ...], bytes]: ...
-    @property
-    def tracked(self) -> int: ...
-
-class ipfix_sender:
-    def __new__(cls, fd: int, host: str, port: int, rate: float, burst: int, capacity: int) -> "ipfix_sender": ...
-    def send(self, message: bytes, /) -> None: ...
-    def flush(self) -> None: ...
-    def close(self) -> None: ...
-    def counts(self) -> Tuple[int, int, int]: ...
-
-def top_page(decoder: flow_rows, answer: Any, now_ms: int, rest: Tuple[Tuple[int, Any], ...], address_base: int, known_actions: Any, learn_actions: Any, counts_only: bool, /) -> Tuple[int, Any]: ...
-def top_match(before_tables: Any, before_ids: Any, before_packets: Any, tables: Any, ids: Any, packets: Any, deltas: Any, /) -> Any: ...
-def top_order(columns: Any, column: int, positions: Any, descending: bool, count: int, action_rank: Any, /) -> int: ...
-def top_fold(columns: Any, positions: Any, column: int, /) -> List[Tuple[Any, int, int, int]]: ...
-def top_widths(columns: Any, positions: Any, elapsed: float, action_texts: Any, protocol_names: Any, /) -> List[int]: ...
-def top_lines(columns: Any, positions: Any, elapsed: float, action_texts: Any, protocol_names: Any, kept: Tuple[int, ...], widths: Tuple[int, ...], numeric: bool, limit: int, /) -> str: ...
-def describe_field(fget: Callable[..., Any], fset: Optional[Callable[..., Any]], name: str, /) -> field: ...
-def record_initializer(new_function: Callable[..., Any], python_init: Callable[..., Any], /) -> record_initializer_type: ...
-def SWIG_PyInstanceMethod_New(function: Callable[..., Any], /) -> Any: ...
-)";
-
 // ---- Parameter names from the C declarations ----
 
 std::string read_file(const std::string &path) {
@@ -441,6 +289,106 @@ std::string stub_line(const Signature &s) {
     return line + ") -> " + s.result + ": ...\n";
 }
 
+// ---- Methods written by hand, read from their stub lines ----
+
+// The methods the description lines leave to hand-written code, in stub
+// files under tools/templates: the package's authors add a function there,
+// not here.
+struct HandWritten {
+    std::vector<Signature> runtime;        // every module built from the runtime has them
+    std::vector<Signature> libfc;          // _libfc's FUNCTION and METHOD lines
+    std::vector<Signature> ptr;            // _libfc_ptr's, besides its output cells
+    std::vector<Signature> ptr_callbacks;  // typed, but they refuse to be called
+};
+
+std::string trimmed(const std::string &text) {
+    const std::size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return "";
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+// The items of a parameter list: its commas inside brackets (Callable[..., Any])
+// separate nothing.
+std::vector<std::string> parameter_items(const std::string &list) {
+    std::vector<std::string> items;
+    std::string item;
+    int depth = 0;
+    for (char c : list) {
+        if (c == '[') ++depth;
+        else if (c == ']') --depth;
+        if (c == ',' && depth == 0) {
+            items.push_back(trimmed(item));
+            item.clear();
+        } else {
+            item += c;
+        }
+    }
+    if (!trimmed(item).empty()) items.push_back(trimmed(item));
+    return items;
+}
+
+// Reads "def name(a: A, b: B, /, *args: Any) -> R: ..." lines, or lines ending
+// in ':' followed by a docstring (its summary; its lines are joined with a
+// space). Each line must read exactly as the stub line written from it, so
+// that the file shows what the stub says. False with a message otherwise.
+bool read_hand_written(const std::string &path, std::vector<Signature> &out) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "gen_signatures: cannot read %s\n", path.c_str());
+        return false;
+    }
+    std::string line;
+    int number = 0;
+    auto refuse = [&](const char *why) {
+        std::fprintf(stderr, "gen_signatures: %s:%d: %s\n", path.c_str(), number, why);
+        return false;
+    };
+    while (std::getline(in, line)) {
+        ++number;
+        const std::string text = trimmed(line);
+        if (text.empty() || text[0] == '#') continue;
+        const std::size_t open = text.find('('), close = text.rfind(')');
+        const std::size_t arrow = close == std::string::npos ? close : text.find(" -> ", close);
+        const std::size_t colon = text.rfind(':');
+        if (text.rfind("def ", 0) != 0 || open == std::string::npos || close < open || arrow == std::string::npos ||
+            colon < arrow)
+            return refuse("expected def name(parameters) -> result:");
+        Signature s{trimmed(text.substr(4, open - 4)), {}, trimmed(text.substr(arrow + 4, colon - arrow - 4)), "", false};
+        for (const std::string &item : parameter_items(text.substr(open + 1, close - open - 1))) {
+            const std::size_t separator = item.find(':');
+            if (item == "/") continue;
+            if (separator == std::string::npos) return refuse("a parameter without a type");
+            const std::string name = trimmed(item.substr(0, separator)), type = trimmed(item.substr(separator + 1));
+            if (name == "*args") s.variadic = true;
+            else s.params.push_back({name, type});
+        }
+        if (stub_line(s) != text.substr(0, colon) + ": ...\n")
+            return refuse("the line does not read as the stub line written from it");
+        const std::string rest = trimmed(text.substr(colon + 1));
+        if (rest.empty()) {
+            std::string doc;
+            while (doc.size() < 6 || doc.compare(doc.size() - 3, 3, "\"\"\"") != 0) {
+                if (!std::getline(in, line)) return refuse("the docstring does not end");
+                ++number;
+                if (doc.empty() && trimmed(line).rfind("\"\"\"", 0) != 0) return refuse("expected a docstring");
+                doc += (doc.empty() ? "" : " ") + trimmed(line);
+            }
+            s.summary = doc.substr(3, doc.size() - 6);
+        } else if (rest != "...") {
+            return refuse("expected ... or a docstring after the signature");
+        }
+        out.push_back(s);
+    }
+    return true;
+}
+
+bool read_hand_written(const std::string &templates, HandWritten &out) {
+    return read_hand_written(templates + "/runtime_methods.pyi", out.runtime) &&
+           read_hand_written(templates + "/libfc_methods.pyi", out.libfc) &&
+           read_hand_written(templates + "/libfc_ptr_methods.pyi", out.ptr) &&
+           read_hand_written(templates + "/libfc_ptr_callbacks.pyi", out.ptr_callbacks);
+}
+
 std::string docs_source(const char *array, std::vector<Signature> signatures) {
     std::sort(signatures.begin(), signatures.end(),
               [](const Signature &a, const Signature &b) { return std::strcmp(a.name.c_str(), b.name.c_str()) < 0; });
@@ -480,8 +428,6 @@ bool write_file(const std::string &path, const std::string &text) {
     return std::fclose(f) == 0 && ok;
 }
 
-Signature from_hand(const HandWritten &h) { return {h.name, h.params, h.result, h.summary, h.variadic}; }
-
 // The module's accessors are typed by their kind's row; the pointer types it
 // names are the stub's own aliases.
 std::string field_value_type(const Line &l, bool argument) {
@@ -490,12 +436,12 @@ std::string field_value_type(const Line &l, bool argument) {
 
 // The methods of _libfc from the record and operation lines, or false with
 // a message when a declaration cannot be found.
-bool libfc_signatures(const std::string &headers, std::vector<Signature> &out) {
-    out.push_back(from_hand(instance_method));
-    for (const HandWritten &h : libfc_hand_written) out.push_back(from_hand(h));
-    auto hand_written = [](const char *name) {
-        for (const HandWritten &h : libfc_hand_written)
-            if (std::strcmp(h.name, name) == 0) return true;
+bool libfc_signatures(const std::string &headers, const HandWritten &hand, std::vector<Signature> &out) {
+    out.insert(out.end(), hand.runtime.begin(), hand.runtime.end());
+    out.insert(out.end(), hand.libfc.begin(), hand.libfc.end());
+    auto hand_written = [&hand](const char *name) {
+        for (const Signature &h : hand.libfc)
+            if (h.name == name) return true;
         return false;
     };
     for (const Line &l : lines) {
@@ -570,7 +516,7 @@ bool libfc_signatures(const std::string &headers, std::vector<Signature> &out) {
     return true;
 }
 
-std::vector<Signature> ptr_signatures() {
+std::vector<Signature> ptr_signatures(const HandWritten &hand) {
     std::vector<Signature> out;
     for (const Cell &c : cells) {
         std::string stem = c.stem, ctype = c.pointer_ctype;
@@ -583,14 +529,15 @@ std::vector<Signature> ptr_signatures() {
         out.push_back({"delete_" + stem, {{"cell", kPointerArgument}}, "None", "Frees a cell new_" + stem + " made.",
                        false});
     }
-    for (const HandWritten &h : ptr_hand_written) out.push_back(from_hand(h));
+    out.insert(out.end(), hand.ptr.begin(), hand.ptr.end());
     return out;
 }
 
-std::string module_stub(const char *module, const std::vector<Signature> &signatures, const std::string &extra) {
-    char header[4096];
-    std::snprintf(header, sizeof header, kModuleStubHeader, module);
-    std::string stub = header + extra;
+// The head (tools/templates/module_stub_head.pyi: the stub's own types) is
+// the same for every module.
+std::string module_stub(const std::string &module, const std::string &head, const std::vector<Signature> &signatures,
+                        const std::string &extra) {
+    std::string stub = notice(module) + head + "\n" + extra;
     for (const Signature &s : signatures) stub += stub_line(s);
     return stub;
 }
@@ -609,11 +556,11 @@ std::string constants_stub() {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s INCLUDE_DIR STUB_DIR DOCS_DIR\n", argv[0]);
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s INCLUDE_DIR TEMPLATE_DIR STUB_DIR DOCS_DIR\n", argv[0]);
         return 2;
     }
-    const std::string include = argv[1], stubs = argv[2], docs = argv[3];
+    const std::string include = argv[1], templates = argv[2], stubs = argv[3], docs = argv[4];
     std::string headers;
     for (const char *name : {"libfc.h", "libfabPublic.h"}) {
         std::string text = read_file(include + "/" + name);
@@ -623,15 +570,24 @@ int main(int argc, char **argv) {
         }
         headers += without_comments(text);
     }
+    // The stub's head and _libfc_fields' whole stub are written by hand.
+    const std::string head = read_file(templates + "/module_stub_head.pyi");
+    const std::string fields = read_file(templates + "/libfc_fields.pyi");
+    if (head.empty() || fields.empty()) {
+        std::fprintf(stderr, "gen_signatures: cannot read the stubs in %s\n", templates.c_str());
+        return 1;
+    }
+    HandWritten hand;
+    if (!read_hand_written(templates, hand)) return 1;
     std::vector<Signature> libfc;
-    if (!libfc_signatures(headers, libfc)) return 1;
-    std::vector<Signature> ptr = ptr_signatures();
+    if (!libfc_signatures(headers, hand, libfc)) return 1;
+    std::vector<Signature> ptr = ptr_signatures(hand);
     std::vector<Signature> ptr_typed = ptr;
-    for (const HandWritten &h : ptr_callbacks) ptr_typed.push_back(from_hand(h));
-    ptr_typed.push_back(from_hand(instance_method));
-    bool ok = write_file(stubs + "/_libfc.pyi", module_stub("_libfc", libfc, constants_stub())) &&
-              write_file(stubs + "/_libfc_ptr.pyi", module_stub("_libfc_ptr", ptr_typed, "")) &&
-              write_file(stubs + "/_libfc_fields.pyi", kFieldsStub) &&
+    ptr_typed.insert(ptr_typed.end(), hand.ptr_callbacks.begin(), hand.ptr_callbacks.end());
+    ptr_typed.insert(ptr_typed.end(), hand.runtime.begin(), hand.runtime.end());
+    bool ok = write_file(stubs + "/_libfc.pyi", module_stub("_libfc", head, libfc, constants_stub())) &&
+              write_file(stubs + "/_libfc_ptr.pyi", module_stub("_libfc_ptr", head, ptr_typed, "")) &&
+              write_file(stubs + "/_libfc_fields.pyi", notice("_libfc_fields") + fields) &&
               write_file(docs + "/libfc_ptr_method_docs.cpp", docs_source("libfc_ptr_method_docs", ptr));
     if (!ok) {
         std::perror("gen_signatures");

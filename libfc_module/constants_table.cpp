@@ -6,7 +6,7 @@
 // from that declaration, so the module and the headers cannot disagree; the
 // rest are written here.
 
-#include "constants.hpp"
+#include "runtime/constants.hpp"
 
 #include "hyp_kernel_types.h"
 #include "hyp_packet_headers.h"

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "headers/headers_methods.hpp"
+#include "packet_headers/packet_headers_methods.hpp"
 #include "runtime/convert.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/trap.hpp"

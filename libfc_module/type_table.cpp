@@ -1,23 +1,23 @@
 // The descriptors of every C pointer type _libfc exchanges, built from
-// runtime/types.def; each entry's index is its ty:: id.
+// libfc_module/types.def; each entry's index is its ty:: id.
 
-#include "swig_abi.hpp"
-#include "type_ids.hpp"
-#include "type_list.hpp"
+#include "runtime/swig_abi.hpp"
+#include "runtime/type_ids.hpp"
+#include "runtime/type_list.hpp"
 
 swig_type_info libfc_type_descriptors[ty::count] = {
 #define TYPE(ID, SPELLINGS) {"_" #ID, SPELLINGS, nullptr, nullptr, nullptr, 0},
-#include "runtime/types.def"
+#include "libfc_module/types.def"
 #undef TYPE
 };
 
 namespace {
 constexpr const char *descriptor_names[] = {
 #define TYPE(ID, SPELLINGS) "_" #ID,
-#include "runtime/types.def"
+#include "libfc_module/types.def"
 #undef TYPE
 };
 }  // namespace
 
 static_assert(type_list::strictly_ascending(descriptor_names),
-              "runtime/types.def must stay in ascending byte order of the descriptor names");
+              "libfc_module/types.def must stay in ascending byte order of the descriptor names");

@@ -1,4 +1,4 @@
-# Reads runtime/interface.def and derives from it, in declaration order:
+# Reads libfc_module/interface.def and derives from it, in declaration order:
 #   INTERFACE_SOURCES      one generated table source per block (RECORDS or OPERATIONS)
 #   INTERFACE_DEFS         the record description files
 #   OPERATION_DEFS         the operation description files
@@ -6,21 +6,21 @@
 # and writes all_records.inc, which includes every record description file in
 # order (for the companion generator), and all_operations.inc, which does the
 # same for the operation description files (for the signature generator).
-file(STRINGS ${CMAKE_SOURCE_DIR}/runtime/interface.def interface_lines REGEX "^[A-Z_]+\\(")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/interface.def)
+file(STRINGS ${CMAKE_SOURCE_DIR}/libfc_module/interface.def interface_lines REGEX "^[A-Z_]+\\(")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/libfc_module/interface.def)
 set(INTERFACE_SOURCES)
 set(INTERFACE_DEFS)
 set(OPERATION_DEFS)
 set(INTERFACE_RECORD_BLOCKS)
-set(all_records "// Generated from runtime/interface.def: every record description in declaration order.\n#include \"runtime/description_lines_begin.inc\"\n")
-set(all_operations "// Generated from runtime/interface.def: every operation description in declaration order.\n")
+set(all_records "// Generated from libfc_module/interface.def: every record description in declaration order.\n#include \"runtime/description_lines_begin.inc\"\n")
+set(all_operations "// Generated from libfc_module/interface.def: every operation description in declaration order.\n")
 set(generated_dir ${CMAKE_BINARY_DIR}/generated)
 foreach(line IN LISTS interface_lines)
   if(line MATCHES "^RECORDS\\(([A-Za-z0-9_]+), *([^,]+), *([^)]+)\\)")
     set(BLOCK ${CMAKE_MATCH_1})
     string(STRIP "${CMAKE_MATCH_2}" DEF)
     string(STRIP "${CMAKE_MATCH_3}" HEADER)
-    configure_file(${CMAKE_SOURCE_DIR}/runtime/record_block.cpp.in ${generated_dir}/${BLOCK}_records.cpp @ONLY)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/record_block.cpp.in ${generated_dir}/${BLOCK}_records.cpp @ONLY)
     list(APPEND INTERFACE_SOURCES ${generated_dir}/${BLOCK}_records.cpp)
     list(APPEND INTERFACE_DEFS ${CMAKE_SOURCE_DIR}/${DEF})
     list(APPEND INTERFACE_RECORD_BLOCKS ${BLOCK})
@@ -29,12 +29,12 @@ foreach(line IN LISTS interface_lines)
     set(BLOCK ${CMAKE_MATCH_1})
     string(STRIP "${CMAKE_MATCH_2}" DEF)
     string(STRIP "${CMAKE_MATCH_3}" HEADER)
-    configure_file(${CMAKE_SOURCE_DIR}/runtime/operation_block.cpp.in ${generated_dir}/${BLOCK}_operations.cpp @ONLY)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/operation_block.cpp.in ${generated_dir}/${BLOCK}_operations.cpp @ONLY)
     list(APPEND INTERFACE_SOURCES ${generated_dir}/${BLOCK}_operations.cpp)
     list(APPEND OPERATION_DEFS ${CMAKE_SOURCE_DIR}/${DEF})
     string(APPEND all_operations "#include \"${DEF}\"\n")
   else()
-    message(FATAL_ERROR "runtime/interface.def: cannot read line: ${line}")
+    message(FATAL_ERROR "libfc_module/interface.def: cannot read line: ${line}")
   endif()
 endforeach()
 string(APPEND all_records "#include \"runtime/description_lines_end.inc\"\n")

@@ -1,15 +1,15 @@
 // Entry point of the _libfc extension module.
 
-#include "constants.hpp"
-#include "method_block.hpp"
-#include "module_entry.hpp"
-#include "type_ids.hpp"
+#include "runtime/constants.hpp"
+#include "runtime/method_block.hpp"
+#include "runtime/module_entry.hpp"
+#include "runtime/type_ids.hpp"
 
 extern swig_type_info libfc_type_descriptors[ty::count];
 
 #define RECORDS(BLOCK, DEF, HEADER) extern const MethodBlock BLOCK##_methods;
 #define OPERATIONS RECORDS
-#include "runtime/interface.def"
+#include "libfc_module/interface.def"
 #undef RECORDS
 #undef OPERATIONS
 
@@ -27,7 +27,7 @@ PyModuleDef definition = {
 const MethodBlock *const blocks[] = {
 #define RECORDS(BLOCK, DEF, HEADER) &BLOCK##_methods,
 #define OPERATIONS RECORDS
-#include "runtime/interface.def"
+#include "libfc_module/interface.def"
 #undef RECORDS
 #undef OPERATIONS
 };
