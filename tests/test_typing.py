@@ -70,6 +70,10 @@ def test_strict_checkers_pass_the_example_and_fail_the_misuse(checker, installed
         config.write_text(json.dumps({"typeCheckingMode": "strict", "include": [EXAMPLE, str(misuse)]}))
         command = [sys.executable, "-m", "basedpyright", "-p", str(config), "--pythonpath", python]
     env = {k: v for k, v in installed_package.env.items() if k not in ("MYPYPATH", "PYTHONPATH")}
+    # The installed environment is the one active: pyright otherwise also
+    # reads the environment it was started from, where a copy may lie.
+    bin_dir = os.path.dirname(python)
+    env.update(VIRTUAL_ENV=os.path.dirname(bin_dir), PATH=bin_dir + os.pathsep + env.get("PATH", ""))
     output = subprocess.run(command, capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300).stdout
     assert error_lines(output, EXAMPLE) == set(), output
     assert error_lines(output, str(misuse)) == MISUSED_LINES, output
