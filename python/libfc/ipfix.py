@@ -44,12 +44,13 @@ TEMPLATE_SECONDS = 600
 TEMPLATE_MESSAGES = 4096
 # IP and UDP headers a datagram carries besides the message.
 UDP_OVERHEAD = {socket.AF_INET: 20 + 8, socket.AF_INET6: 40 + 8}
-# Messages sent over UDP per second (about 120 Mbit/s of full messages), in
-# bursts of a few: nfcapd on a busy host's loopback, with the socket buffer
-# of Linux's default size, then misses none (bench/ipfix.py counts them).
-# The sending overlaps the walk, so a round of a million flows (61,000
-# messages) still takes about the walk's time.
-DEFAULT_RATE = 10000
+# Messages sent over UDP per second (about 600 Mbit/s of full messages), in
+# bursts of a few: faster than a round of a million flows makes them (some
+# 61,000 messages), so pacing does not lengthen it, and slow enough that
+# nfcapd on the loopback of a busy two-core host missed none with a 4 MiB
+# socket buffer (docs/ipfix.md: what a collector needs; bench/ipfix.py).
+DEFAULT_RATE = 50000
+COLLECTOR_BUFFER = 4 << 20  # the collector's socket receive buffer DEFAULT_RATE needs
 PACING_BURST = 4
 RING_BYTES = 1 << 20  # messages made ahead of the pacing, at most
 TRANSPORTS = ("udp", "tcp")
@@ -345,4 +346,5 @@ def export(collector: str, transport: str = "udp", interval: float = 60, once: b
 
 
 __all__ = ["Encoder", "Counts", "TcpSender", "UdpSender", "collector_address", "default_domain", "encode_round",
-           "export", "write_file", "PORT", "MAX_MESSAGE", "TEMPLATE_SECONDS", "TEMPLATE_MESSAGES", "DEFAULT_RATE"]
+           "export", "write_file", "PORT", "MAX_MESSAGE", "TEMPLATE_SECONDS", "TEMPLATE_MESSAGES", "DEFAULT_RATE",
+           "COLLECTOR_BUFFER"]
