@@ -504,8 +504,10 @@ PyObject *templates(PyObject *, PyObject *) noexcept {
     write_template_set(at);
     PyObject *sizes = PyTuple_New(kTemplates);
     if (!sizes) return nullptr;
-    for (int k = 0; k < kTemplates; ++k)
-        PyTuple_SET_ITEM(sizes, k, Py_BuildValue("(HN)", kTemplate[k].id, PyLong_FromSize_t(record_size(kTemplate[k]))));
+    for (int k = 0; k < kTemplates; ++k) {
+        const Template &t = kTemplate[k];
+        PyTuple_SET_ITEM(sizes, k, Py_BuildValue("(HN)", t.id, PyLong_FromSize_t(record_size(t))));
+    }
     return Py_BuildValue("(NN)", sizes, set.object());
 }
 
