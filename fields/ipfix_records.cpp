@@ -8,9 +8,14 @@
 // A record carries the packets since the flow's previous record, so the
 // encoder keeps, per flow id, the count it last reported: an open table of
 // 32-byte slots, not an object per flow, as a cache holds a million flows.
+//
+// The records are cut into messages here too, with the domain's sequence
+// number and the template lead rules: a round of a million flows is some
+// 60,000 messages, and framing each in Python cost a third of the walk.
 
 #include "fields/ipfix_records.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -125,6 +130,9 @@ class Bytes {
         return at;
     }
     bool failed() const { return failed_; }
+    unsigned char *data() const { return data_; }
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
     PyObject *object() const {
         if (failed_) return PyErr_NoMemory();
         return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(data_), static_cast<Py_ssize_t>(size_));
@@ -258,12 +266,107 @@ class FlowTable {
     std::size_t capacity_ = 0, used_ = 0;
 };
 
+constexpr std::size_t kMessageHeader = 16, kSetHeader = 4, kMaxMessage = 65535;
+constexpr std::uint16_t kVersion = 10, kTemplateSetId = 2;
+
+constexpr std::size_t template_set_length() {
+    std::size_t length = kSetHeader;
+    for (const Template &t : kTemplate) length += 4 + 4 * t.count;
+    return length;
+}
+
+constexpr std::size_t largest_record() {
+    std::size_t largest = 0;
+    for (const Template &t : kTemplate) largest = record_size(t) > largest ? record_size(t) : largest;
+    return largest;
+}
+
+// The smallest message that holds the templates and one record: below it,
+// a message that leads with the templates could never take a record.
+constexpr std::size_t kSmallestMessage = kMessageHeader + template_set_length() + kSetHeader + largest_record();
+
+unsigned char *write_template_set(unsigned char *at) {
+    at = put(put(at, kTemplateSetId, 2), template_set_length(), 2);
+    for (const Template &t : kTemplate) {
+        at = put(put(at, t.id, 2), t.count, 2);
+        for (std::size_t i = 0; i < t.count; ++i) at = put(put(at, t.fields[i].element, 2), t.fields[i].size, 2);
+    }
+    return at;
+}
+
+// The message being filled, kept between calls so that a message spans
+// pages, and what decides whether the next one leads with the templates
+// (UDP collectors that start late learn them again: every N messages, every
+// S seconds of the caller's clock, or when asked).
+struct Framing {
+    std::uint32_t domain, sequence;
+    std::size_t size;
+    std::uint64_t template_messages, since_templates;
+    double template_seconds, templates_at;
+    bool templates_due;
+    std::uint64_t records;  // in the open message
+    Bytes message;          // empty: no open message
+};
+
 struct Encoder {
     PyObject_HEAD
     PyObject *decoder;  // a flow_rows decoder: the answer's check
     FlowTable *flows;
+    Framing *framing;
     std::uint32_t round;
 };
+
+// When a message is opened; clock is the caller's, in seconds.
+bool lead_with_templates(Framing &f, double clock) {
+    bool due = f.templates_due || (f.template_messages && f.since_templates >= f.template_messages) ||
+               (f.template_seconds > 0 && clock - f.templates_at >= f.template_seconds);
+    if (due) f.templates_due = false, f.templates_at = clock, f.since_templates = 0;
+    ++f.since_templates;
+    return due;
+}
+
+// Closes the open message: its header, then it joins `messages`.
+bool close_message(Framing &f, std::uint32_t export_s, PyObject *messages) {
+    unsigned char *at = f.message.data();
+    put(put(put(put(put(at, kVersion, 2), f.message.size(), 2), export_s, 4), f.sequence, 4), f.domain, 4);
+    f.sequence = static_cast<std::uint32_t>(f.sequence + f.records);
+    PyObject *made = f.message.object();
+    f.message.clear();
+    f.records = 0;
+    if (!made) return false;
+    int added = PyList_Append(messages, made);
+    Py_DECREF(made);
+    return added == 0;
+}
+
+// Records of template `which` into sets of the open message and as many
+// more as they need; full messages join `messages`.
+bool frame(Framing &f, int which, const Bytes &records, double clock, std::uint32_t export_s, PyObject *messages) {
+    const std::size_t record = record_size(kTemplate[which]);
+    const unsigned char *from = records.data(), *end = from + records.size();
+    while (from < end) {
+        if (f.message.size() == 0) {
+            bool lead = lead_with_templates(f, clock);
+            unsigned char *at = f.message.extend(kMessageHeader + (lead ? template_set_length() : 0));
+            if (!at) return PyErr_NoMemory(), false;
+            if (lead) write_template_set(at + kMessageHeader);
+        }
+        std::size_t used = f.message.size() + kSetHeader;
+        std::size_t fit = used < f.size ? (f.size - used) / record : 0;
+        if (fit == 0) {
+            if (!close_message(f, export_s, messages)) return false;
+            continue;
+        }
+        std::size_t taken = std::min(fit, static_cast<std::size_t>(end - from) / record);
+        unsigned char *at = f.message.extend(kSetHeader + taken * record);
+        if (!at) return PyErr_NoMemory(), false;
+        at = put(put(at, kTemplate[which].id, 2), kSetHeader + taken * record, 2);
+        std::memcpy(at, from, taken * record);
+        from += taken * record;
+        f.records += taken;
+    }
+    return true;
+}
 
 bool dropped(const char *e) {
     unsigned entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
@@ -306,14 +409,27 @@ Values read_entry(const char *e, std::uint64_t now_ms, std::uint64_t expiry_s) {
     return nullptr;
 }
 
-// encoder.encode(answer, now_ms, rest, expiry_s): (count, (ipv4 records,
-// ipv6 records)) of the answer's flows outside rest that are new or had
-// packets since their last record; each is marked seen in this round.
+// The clock (seconds, for the template refresh) and export time (epoch
+// seconds, for the headers) that every framing call takes last.
+bool read_times(PyObject *const *args, double &clock, std::uint32_t &export_s) {
+    clock = PyFloat_AsDouble(args[0]);
+    long long seconds = clock == -1.0 && PyErr_Occurred() ? -1 : PyLong_AsLongLong(args[1]);
+    export_s = static_cast<std::uint32_t>(seconds);
+    return seconds >= 0 && seconds <= UINT32_MAX && !PyErr_Occurred();
+}
+
+// encoder.encode(answer, now_ms, rest, expiry_s, clock, export_s): (count,
+// messages) of the answer's flows outside rest that are new or had packets
+// since their last record, each marked seen in this round; count is their
+// records, messages those they filled (the last one stays open).
 PyObject *encode(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
-    long long expiry = n == 4 && now >= 0 ? PyLong_AsLongLong(args[3]) : -1;
-    if (now < 0 || expiry < 0 || PyErr_Occurred() || !walk_rest::valid(args[2]))
-        return refuse_arguments("encode", "answer, now_ms, rest, expiry_s");
+    long long now = n == 6 ? PyLong_AsLongLong(args[1]) : -1;
+    long long expiry = n == 6 && now >= 0 ? PyLong_AsLongLong(args[3]) : -1;
+    double clock;
+    std::uint32_t export_s;
+    if (now < 0 || expiry < 0 || PyErr_Occurred() || !walk_rest::valid(args[2]) ||
+        !read_times(args + 4, clock, export_s))
+        return refuse_arguments("encode", "answer, now_ms, rest, expiry_s, clock, export_s");
     auto &enc = *reinterpret_cast<Encoder *>(self);
     Py_ssize_t count = 0, written = 0;
     const char *entries = flow_rows::answer_entries(enc.decoder, args[0], count);
@@ -341,20 +457,21 @@ PyObject *encode(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
         write_record(at, kTemplate[which], v);
         ++written;
     }
-    PyObject *records = PyTuple_New(2);
-    for (int which = 0; records && which < 2; ++which) {
-        PyObject *made = out[which].object();
-        if (!made) Py_CLEAR(records);
-        else PyTuple_SET_ITEM(records, which, made);
-    }
-    return records ? Py_BuildValue("(nN)", written, records) : nullptr;
+    PyObject *messages = PyList_New(0);
+    for (int which = 0; messages && which < 2; ++which)
+        if (!frame(*enc.framing, which, out[which], clock, export_s, messages)) Py_CLEAR(messages);
+    return messages ? Py_BuildValue("(nN)", written, messages) : nullptr;
 }
 
-// encoder.ended(now_ms): the end records of the flows not seen since the
-// last call, which are forgotten; the next round begins.
+// encoder.ended(now_ms, clock, export_s): the round's last messages: the
+// end records of the flows not seen since the last call, which are
+// forgotten, and the open message closed. The next round begins.
 PyObject *ended_records(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now = n == 1 ? PyLong_AsLongLong(args[0]) : -1;
-    if (now < 0 || PyErr_Occurred()) return refuse_arguments("ended", "now_ms");
+    long long now = n == 3 ? PyLong_AsLongLong(args[0]) : -1;
+    double clock;
+    std::uint32_t export_s;
+    if (now < 0 || PyErr_Occurred() || !read_times(args + 1, clock, export_s))
+        return refuse_arguments("ended", "now_ms, clock, export_s");
     auto &enc = *reinterpret_cast<Encoder *>(self);
     Bytes out;
     constexpr std::size_t size = record_size(kTemplate[ended]);
@@ -368,30 +485,39 @@ PyObject *ended_records(PyObject *self, PyObject *const *args, Py_ssize_t n) noe
         v.reason = expired ? kIdleTimeout : kForcedEnd;
         if (unsigned char *at = out.extend(size)) write_record(at, kTemplate[ended], v);
     });
-    if (!swept) return PyErr_NoMemory();
+    if (!swept || out.failed()) return PyErr_NoMemory();
     enc.round = enc.round == UINT32_MAX ? 1 : enc.round + 1;
-    return out.object();
+    PyObject *messages = PyList_New(0);
+    Framing &f = *enc.framing;
+    if (messages && (!frame(f, ended, out, clock, export_s, messages) ||
+                     (f.message.size() && !close_message(f, export_s, messages))))
+        Py_CLEAR(messages);
+    return messages;
 }
 
 // encoder.templates(): ((template id, record size), ...) and the template
 // set (set id 2) that describes them, header included.
 PyObject *templates(PyObject *, PyObject *) noexcept {
     Bytes set;
-    std::size_t length = 4;
-    for (const Template &t : kTemplate) length += 4 + 4 * t.count;
-    unsigned char *at = set.extend(length);
+    unsigned char *at = set.extend(template_set_length());
     if (!at) return PyErr_NoMemory();
-    at = put(at, 2, 2);
-    at = put(at, length, 2);
+    write_template_set(at);
     PyObject *sizes = PyTuple_New(kTemplates);
     if (!sizes) return nullptr;
     for (int k = 0; k < kTemplates; ++k) {
         const Template &t = kTemplate[k];
-        at = put(put(at, t.id, 2), t.count, 2);
-        for (std::size_t i = 0; i < t.count; ++i) at = put(put(at, t.fields[i].element, 2), t.fields[i].size, 2);
         PyTuple_SET_ITEM(sizes, k, Py_BuildValue("(HN)", t.id, PyLong_FromSize_t(record_size(t))));
     }
     return Py_BuildValue("(NN)", sizes, set.object());
+}
+
+PyObject *resend_templates(PyObject *self, PyObject *) noexcept {
+    reinterpret_cast<Encoder *>(self)->framing->templates_due = true;
+    Py_RETURN_NONE;
+}
+
+PyObject *sequence(PyObject *self, void *) {
+    return PyLong_FromUnsignedLong(reinterpret_cast<Encoder *>(self)->framing->sequence);
 }
 
 PyObject *tracked(PyObject *self, void *) {
@@ -400,12 +526,16 @@ PyObject *tracked(PyObject *self, void *) {
 
 PyMethodDef encoder_methods[] = {
     {"encode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(encode)), METH_FASTCALL,
-     "encode(answer, now_ms, rest, expiry_s, /)\n--\n\n"
-     "(count, (ipv4_records, ipv6_records)): data records of the answer's flows outside rest that are\n"
-     "new or had packets since their last record; expiry_s is the cache's idle lifetime."},
+     "encode(answer, now_ms, rest, expiry_s, clock, export_s, /)\n--\n\n"
+     "(count, messages): count data records of the answer's flows outside rest that are new or had\n"
+     "packets since their last record, and the messages they filled; expiry_s is the cache's idle\n"
+     "lifetime, clock the seconds the template refresh counts, export_s the headers' export time."},
     {"ended", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ended_records)), METH_FASTCALL,
-     "ended(now_ms, /)\n--\n\n"
-     "The end records of the flows no encode() saw since the last call; they are forgotten."},
+     "ended(now_ms, clock, export_s, /)\n--\n\n"
+     "The round's last messages: end records of the flows no encode() saw since the last call (they are\n"
+     "forgotten), and the open message closed."},
+    {"resend_templates", resend_templates, METH_NOARGS,
+     "resend_templates()\n--\n\nThe next message leads with the templates."},
     {"templates", templates, METH_NOARGS,
      "templates()\n--\n\n"
      "(((template_id, record_size), ...), template_set): the IPv4, IPv6 and end templates."},
@@ -414,6 +544,7 @@ PyMethodDef encoder_methods[] = {
 
 PyGetSetDef encoder_getset[] = {
     {"tracked", tracked, nullptr, "flows whose last packet count is kept", nullptr},
+    {"sequence", sequence, nullptr, "data records the domain's messages carried so far, modulo 2**32", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -433,26 +564,44 @@ void dealloc(PyObject *self) {
     PyObject_GC_UnTrack(self);
     clear(self);
     delete std::exchange(reinterpret_cast<Encoder *>(self)->flows, nullptr);
+    delete std::exchange(reinterpret_cast<Encoder *>(self)->framing, nullptr);
     t->tp_free(self);
     Py_DECREF(t);
 }
 
-// ipfix_records(decoder)
+[[gnu::cold, gnu::noinline]] PyObject *refuse_size(Py_ssize_t size) {
+    return PyErr_Format(PyExc_ValueError, "messages of %zd bytes cannot hold the templates and a record (%zu to %zu)",
+                        size, kSmallestMessage, kMaxMessage);
+}
+
+// ipfix_records(decoder, domain=0, size=65535, template_messages=0, template_seconds=0)
 PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"decoder", nullptr};
+    static const char *keywords[] = {"decoder", "domain", "size", "template_messages", "template_seconds", nullptr};
     PyObject *decoder;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!:ipfix_records", const_cast<char **>(keywords),
-                                     flow_rows::type(), &decoder))
+    unsigned long long domain = 0, template_messages = 0;
+    Py_ssize_t size = kMaxMessage;
+    double template_seconds = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!|KnKd:ipfix_records", const_cast<char **>(keywords),
+                                     flow_rows::type(), &decoder, &domain, &size, &template_messages,
+                                     &template_seconds))
         return nullptr;
+    if (domain > UINT32_MAX)
+        return PyErr_Format(PyExc_ValueError, "observation domain %llu is not a 32-bit number", domain);
+    if (size < 0 || static_cast<std::size_t>(size) < kSmallestMessage || static_cast<std::size_t>(size) > kMaxMessage)
+        return refuse_size(size);
     auto *flows = new (std::nothrow) FlowTable;
-    auto *enc = flows ? reinterpret_cast<Encoder *>(t->tp_alloc(t, 0)) : nullptr;
+    auto *framing = new (std::nothrow) Framing{static_cast<std::uint32_t>(domain), 0, static_cast<std::size_t>(size),
+                                               template_messages, 0, template_seconds, 0.0, true, 0, {}};
+    auto *enc = flows && framing ? reinterpret_cast<Encoder *>(t->tp_alloc(t, 0)) : nullptr;
     if (!enc) {
         delete flows;
+        delete framing;
         return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
     }
     Py_INCREF(decoder);
     enc->decoder = decoder;
     enc->flows = flows;
+    enc->framing = framing;
     enc->round = 1;
     return reinterpret_cast<PyObject *>(enc);
 }
@@ -470,9 +619,11 @@ PyTypeObject *type() {
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
         {Py_tp_doc, const_cast<char *>(
-                        "ipfix_records(decoder)\n"
-                        "The IPFIX data records of flow query answers, checked by decoder (a flow_rows), with the\n"
-                        "packet count of each flow's last record kept between rounds.")},
+                        "ipfix_records(decoder, domain=0, size=65535, template_messages=0, template_seconds=0)\n"
+                        "The IPFIX messages of flow query answers, checked by decoder (a flow_rows), at most size\n"
+                        "bytes, with the packet count of each flow's last record and the domain's sequence number\n"
+                        "kept between rounds; templates lead the first message, then every template_messages\n"
+                        "messages and every template_seconds (0: never).")},
         {0, nullptr},
     };
     static PyType_Spec spec = {

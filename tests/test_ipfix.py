@@ -222,19 +222,26 @@ def test_messages_fit_their_size_and_number_the_records_before_them(size):
     from libfc import ipfix
 
     encoder = ipfix.Encoder(domain=5, size=size, template_messages=3)
-    sequence, templates = 0, []
-    for message in encoder.round():
+    sequence, templates, messages = 0, [], list(encoder.round())
+    leads, counted = [index % 3 == 0 for index in range(len(messages))] + [True], encoder.sequence
+    encoder.resend_templates()
+    assert run_cli("emu", "traffic", "--flows", "60", "--seed", "7").returncode == 0  # more packets, same flows
+    messages += list(encoder.round())[:1]
+    for message in messages:
         version, length, _, number, domain = struct.unpack_from("!HHIII", message)
         assert (version, length, domain, number) == (10, len(message), 5, sequence) and length <= size
         at, records = 16, 0
         while at < length:
             set_id, set_length = struct.unpack_from("!HH", message, at)
             records += 0 if set_id == 2 else (set_length - 4) // {256: 78, 257: 102, 258: 17}[set_id]
-            templates.append(set_id == 2)
+            templates.append((set_id == 2, at == 16))
             at += set_length
         assert at == length
         sequence += records
-    assert sequence == len(cached_flows()) and templates[0]
+    # Templates lead every third message of a round, and the first after a resend.
+    assert [first for is_template, first in templates if is_template] == [True] * sum(leads)
+    assert [is_template for is_template, first in templates if first] == leads
+    assert counted == len(cached_flows())
 
 
 @pytest.mark.parametrize("argv, says", [

@@ -5,9 +5,9 @@ Each round walks the cache and sends one data record per flow that is new
 or had packets since its previous record (``packetDeltaCount``), then one
 end record per flow that left the cache.  The records are written in C
 (``_libfc_fields.ipfix_records``), which also keeps the one fact a delta
-needs between rounds: the packet count of each flow's last record.  This
-module frames them into messages, sends templates when collectors need
-them, and carries messages over UDP, TCP or into an RFC 5655 file.
+needs between rounds: the packet count of each flow's last record, and cuts
+them into messages, templates leading when collectors need them.  This
+module carries the messages over UDP, TCP or into an RFC 5655 file.
 
     encoder = Encoder(domain=7)
     for message in encoder.round():
@@ -19,7 +19,6 @@ seconds until stopped.
 
 import os
 import socket
-import struct
 import sys
 import threading
 import time
@@ -45,18 +44,17 @@ TEMPLATE_SECONDS = 600
 TEMPLATE_MESSAGES = 4096
 # IP and UDP headers a datagram carries besides the message.
 UDP_OVERHEAD = {socket.AF_INET: 20 + 8, socket.AF_INET6: 40 + 8}
-# Messages sent over UDP per second (about 120 Mbit/s of full messages), in
-# bursts of a few: nfcapd on a busy host's loopback, with the socket buffer
-# of Linux's default size, then misses none (bench/ipfix.py counts them).
-# The sending overlaps the walk, so a round of a million flows (61,000
-# messages) still takes about the walk's time.
-DEFAULT_RATE = 10000
+# Messages sent over UDP per second (about 600 Mbit/s of full messages), in
+# bursts of a few: faster than a round of a million flows makes them (some
+# 61,000 messages), so pacing does not lengthen it, and slow enough that
+# nfcapd on the loopback of a busy two-core host missed none with a 4 MiB
+# socket buffer (docs/ipfix.md: what a collector needs; bench/ipfix.py).
+DEFAULT_RATE = 50000
+COLLECTOR_BUFFER = 4 << 20  # the collector's socket receive buffer DEFAULT_RATE needs
 PACING_BURST = 4
 RING_BYTES = 1 << 20  # messages made ahead of the pacing, at most
 TRANSPORTS = ("udp", "tcp")
 
-_HEADER = struct.Struct("!HHIII")
-_SET_HEADER = struct.Struct("!HH")
 
 
 def default_domain() -> int:
@@ -97,7 +95,6 @@ class Encoder:
     message (and the first after ``resend_templates()``)."""
 
     domain: int
-    sequence: int
     size: int
 
     def __init__(self, domain: "Optional[int]" = None, size: int = MAX_MESSAGE, template_seconds: float = 0,
@@ -109,20 +106,14 @@ class Encoder:
         self.domain = default_domain() if domain is None else domain
         if not 0 <= self.domain <= 0xFFFFFFFF:
             raise ValueError("observation domain %d is not a 32-bit number" % self.domain)
-        self._records = ipfix_records(_decode_rows)
-        sizes, self._template_set = self._records.templates()
-        (self._ipv4, _), (self._ipv6, _), (self._end, _) = sizes
-        self._record_size = dict(sizes)
-        smallest = _HEADER.size + len(self._template_set) + _SET_HEADER.size + max(self._record_size.values())
-        if not smallest <= size <= MAX_MESSAGE:
-            raise ValueError("messages of %d bytes cannot hold the templates and a record (%d to %d)"
-                             % (size, smallest, MAX_MESSAGE))
+        self._records = ipfix_records(_decode_rows, self.domain, size, template_messages, template_seconds)
         self.size = size
-        self.sequence = 0
-        self._template_seconds, self._template_messages, self._clock = template_seconds, template_messages, clock
-        self._templates_due = True
-        self._templates_at = 0.0
-        self._since_templates = 0
+        self._clock = clock
+
+    @property
+    def sequence(self) -> int:
+        """Data records this domain's messages carried so far (mod 2**32)."""
+        return self._records.sequence
 
     @property
     def tracked(self) -> int:
@@ -131,87 +122,25 @@ class Encoder:
 
     def resend_templates(self) -> None:
         """The next message leads with the templates (a new TCP connection)."""
-        self._templates_due = True
+        self._records.resend_templates()
 
     def round(self, now_ms: "Optional[int]" = None, criteria: "Optional[Dict[str, Any]]" = None) -> "Iterator[bytes]":
         """The messages of one round, made as the cache is walked (a page
         of flows at a time: a million flows are never held at once)."""
         expiry = _expiry_seconds()
         walk = Walk(criteria, now_ms=now_ms)
-        encode = self._records.encode
+        encode, clock = self._records.encode, self._clock
 
         def render(answer, page_now_ms, rest):
-            return encode(answer, page_now_ms, rest, expiry)
+            return encode(answer, page_now_ms, rest, expiry, clock(), int(time.time()))
 
-        frame = _Frame(self)
-        for _, (ipv4, ipv6) in walk.pages(render):
-            yield from frame.add(self._ipv4, ipv4)
-            yield from frame.add(self._ipv6, ipv6)
-        yield from frame.add(self._end, self._records.ended(now_ms if now_ms is not None else _now_ms()))
-        yield from frame.finish()
-
-    def _header(self, length: int, records: int) -> bytes:
-        header = _HEADER.pack(VERSION, length, int(time.time()), self.sequence, self.domain)
-        self.sequence = (self.sequence + records) & 0xFFFFFFFF
-        return header
-
-    def _lead_with_templates(self) -> bool:
-        """Whether the next message carries the templates, counting it."""
-        now = self._clock()
-        due = (self._templates_due
-               or (self._template_messages and self._since_templates >= self._template_messages)
-               or (self._template_seconds and now - self._templates_at >= self._template_seconds))
-        if due:
-            self._templates_due, self._templates_at, self._since_templates = False, now, 0
-        self._since_templates += 1
-        return bool(due)
+        for _, messages in walk.pages(render):
+            yield from messages
+        yield from self._records.ended(now_ms if now_ms is not None else _now_ms(), clock(), int(time.time()))
 
 
 def _now_ms() -> int:
     return int(time.time() * 1000)
-
-
-class _Frame:
-    """Records cut into sets and messages of the encoder's size."""
-
-    def __init__(self, encoder: Encoder) -> None:
-        self._encoder = encoder
-        self._parts: "List[bytes]" = []
-        self._length = 0
-        self._records = 0
-
-    def _begin(self):
-        self._parts, self._length, self._records = [b""], _HEADER.size, 0
-        if self._encoder._lead_with_templates():
-            self._parts.append(self._encoder._template_set)
-            self._length += len(self._encoder._template_set)
-
-    def add(self, template: int, records: bytes) -> "Iterator[bytes]":
-        size = self._encoder._record_size[template]
-        at, end = 0, len(records)
-        while at < end:
-            if not self._parts:
-                self._begin()
-            fit = (self._encoder.size - self._length - _SET_HEADER.size) // size
-            if fit <= 0:
-                yield self._message()
-                continue
-            taken = min(fit, (end - at) // size)
-            self._parts.append(_SET_HEADER.pack(template, _SET_HEADER.size + taken * size))
-            self._parts.append(records[at:at + taken * size])
-            self._length += _SET_HEADER.size + taken * size
-            self._records += taken
-            at += taken * size
-
-    def finish(self) -> "Iterator[bytes]":
-        if self._parts:
-            yield self._message()
-
-    def _message(self) -> bytes:
-        self._parts[0] = self._encoder._header(self._length, self._records)
-        message = b"".join(self._parts)
-        self._parts = []
-        return message
 
 
 def encode_round(encoder: "Optional[Encoder]" = None, now_ms: "Optional[int]" = None) -> "List[bytes]":
@@ -417,4 +346,5 @@ def export(collector: str, transport: str = "udp", interval: float = 60, once: b
 
 
 __all__ = ["Encoder", "Counts", "TcpSender", "UdpSender", "collector_address", "default_domain", "encode_round",
-           "export", "write_file", "PORT", "MAX_MESSAGE", "TEMPLATE_SECONDS", "TEMPLATE_MESSAGES", "DEFAULT_RATE"]
+           "export", "write_file", "PORT", "MAX_MESSAGE", "TEMPLATE_SECONDS", "TEMPLATE_MESSAGES", "DEFAULT_RATE",
+           "COLLECTOR_BUFFER"]
