@@ -70,9 +70,9 @@ def register(subparsers: "_Subparsers") -> None:
                               metavar="ID", help="observation domain id (default: a hash of the host name)")
     ipfix_parser.add_argument("--rate", type=_bounded(float, 0, 1e7, "0 to 10000000 messages a second"),
                               default=ipfix.DEFAULT_RATE, metavar="N",
-                              help="UDP messages a second at most (default %d, for a collector whose socket"
-                                   " receive buffer is %d MiB; 0: unpaced)"
-                                   % (ipfix.DEFAULT_RATE, ipfix.COLLECTOR_BUFFER >> 20))
+                              help="UDP messages a second at most (default %d, which a collector's default"
+                                   " socket buffer takes; %d for one with %d MiB; 0: unpaced)"
+                                   % (ipfix.DEFAULT_RATE, ipfix.FAST_RATE, ipfix.FAST_RATE_BUFFER >> 20))
     ipfix_parser.add_argument("--template-seconds", type=_bounded(float, 0, 86400, "0 to 86400 seconds"),
                               default=ipfix.TEMPLATE_SECONDS, metavar="S",
                               help="re-send templates over UDP after S seconds (default %d; 0: never)"
