@@ -60,6 +60,7 @@ constexpr std::uint64_t kPortHigh = UINT32_MAX;
 struct Value {
     std::uint64_t magnitude;
     bool negative;  // integer; for a boolean, its truth
+    bool plain;     // address: IPv4 spelt as inet_ntop spells it
     bool null;      // name
     std::string_view text;
     unsigned char packed[16];  // address: its bytes
@@ -184,8 +185,9 @@ bool plain_ipv4(std::string_view t, unsigned char (&packed)[16]) {
     return at == t.size();
 }
 
-bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16]) {
-    if (!ipv6 && plain_ipv4(t, packed)) return true;
+bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16], bool &plain) {
+    plain = !ipv6 && plain_ipv4(t, packed);
+    if (plain) return true;
     char text[INET6_ADDRSTRLEN + 1];
     if (t.size() >= sizeof text) return false;
     std::memcpy(text, t.data(), t.size());
@@ -197,8 +199,11 @@ bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16]) {
 // names are not in bit order, or repeat, is left to the Python reader (its
 // names are kept as written, which a bit map would reorder).
 int action_bit(const Reader &r, std::string_view name, int after) {
-    for (int bit = after + 1; bit < kActionBits; ++bit)
-        if (r.action_text[bit] == name) return bit;
+    // The first byte told apart before the library's compare is called: most names differ there.
+    for (int bit = after + 1; bit < kActionBits; ++bit) {
+        std::string_view known = r.action_text[bit];
+        if (known.size() == name.size() && (name.empty() || (known[0] == name[0] && known == name))) return bit;
+    }
     return -1;
 }
 
@@ -315,7 +320,9 @@ bool parse(const Reader &r, const char *line, const char *end, Value *values) {
         return false;
     for (int i = 0; i < r.rule_count; ++i) {
         const Rule &rule = r.rules[i];
-        if (rule.kind == Kind::address && !is_address(values[i].text, values[rule.family].negative, values[i].packed)) return false;
+        Value &v = values[i];
+        if (rule.kind == Kind::address && !is_address(v.text, values[rule.family].negative, v.packed, v.plain))
+            return false;
     }
     return true;
 }
@@ -543,10 +550,9 @@ void put_mac(char *at, std::string_view text) {
 // A line's address as the writers would spell it: any other spelling is
 // left to the Python reader, which keeps a snapshot's text as it is.
 bool spelt_as_written(const Value &v, bool v6) {
-    unsigned char packed[16];
-    if (!v6) return plain_ipv4(v.text, packed);
+    if (!v6) return v.plain;  // told by parse, which read the address
     char text[INET6_ADDRSTRLEN];
-    return inet_ntop(v6 ? AF_INET6 : AF_INET, v.packed, text, sizeof text) && v.text == text;
+    return inet_ntop(AF_INET6, v.packed, text, sizeof text) && v.text == text;
 }
 
 // The entry of a parsed line into r.entry; false for a line whose
