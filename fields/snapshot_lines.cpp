@@ -34,6 +34,9 @@ enum class Kind { integer, boolean, address, mac, name, entities };
 // One field of a flow line, as the rules name it.
 struct Rule {
     std::string_view key;  // the UTF-8 of a key object the reader holds
+    // The key as the writers spell it at its place in a line: `{"key":` for
+    // the first rule, `,"key":` after it (in the reader's leads).
+    std::string_view lead;
     Kind kind;
     std::int64_t low;          // integer: the range; name: high is the longest text
     std::uint64_t high;        // entities: low the most entities, high the most ports
@@ -57,6 +60,7 @@ constexpr std::uint64_t kPortHigh = UINT32_MAX;
 struct Value {
     std::uint64_t magnitude;
     bool negative;  // integer; for a boolean, its truth
+    bool plain;     // address: IPv4 spelt as inet_ntop spells it
     bool null;      // name
     std::string_view text;
     unsigned char packed[16];  // address: its bytes
@@ -91,6 +95,7 @@ struct Reader {
     int put_rule[kPuts];
     char *entry;
     Value *values;
+    char *leads;
     // The chunk aim() points the entry reader at, and where its next line starts.
     PyObject *aimed;
     Py_ssize_t aimed_at;
@@ -180,8 +185,9 @@ bool plain_ipv4(std::string_view t, unsigned char (&packed)[16]) {
     return at == t.size();
 }
 
-bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16]) {
-    if (!ipv6 && plain_ipv4(t, packed)) return true;
+bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16], bool &plain) {
+    plain = !ipv6 && plain_ipv4(t, packed);
+    if (plain) return true;
     char text[INET6_ADDRSTRLEN + 1];
     if (t.size() >= sizeof text) return false;
     std::memcpy(text, t.data(), t.size());
@@ -193,8 +199,11 @@ bool is_address(std::string_view t, bool ipv6, unsigned char (&packed)[16]) {
 // names are not in bit order, or repeat, is left to the Python reader (its
 // names are kept as written, which a bit map would reorder).
 int action_bit(const Reader &r, std::string_view name, int after) {
-    for (int bit = after + 1; bit < kActionBits; ++bit)
-        if (r.action_text[bit] == name) return bit;
+    // The first byte told apart before the library's compare is called: most names differ there.
+    for (int bit = after + 1; bit < kActionBits; ++bit) {
+        std::string_view known = r.action_text[bit];
+        if (known.size() == name.size() && (name.empty() || (known[0] == name[0] && known == name))) return bit;
+    }
     return -1;
 }
 
@@ -268,8 +277,8 @@ bool value(const Reader &r, const Rule &rule, Cursor &c, Value &v) {
     return false;
 }
 
-// Whether line is a flow line the rules accept, its values left in values.
-bool parse(const Reader &r, const char *line, const char *end, Value *values) {
+// Whether line is a flow line the rules accept, in any key order and spacing.
+bool parse_any_order(const Reader &r, const char *line, const char *end, Value *values) {
     Cursor c{line, end};
     std::uint64_t seen = 0;
     int last = -1;
@@ -286,11 +295,34 @@ bool parse(const Reader &r, const char *line, const char *end, Value *values) {
     } while (c.take(','));
     if (!c.take('}')) return false;
     c.space();
-    if (c.p != end || seen != (r.rule_count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << r.rule_count) - 1))
+    return c.p == end && seen == (r.rule_count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << r.rule_count) - 1);
+}
+
+// Whether line is a flow line spelt as the writers spell one: the rules'
+// keys in their order, without spaces. Almost every line of a snapshot is,
+// and matching each key as one run of bytes costs half of finding and
+// looking it up; any other line is left to parse_any_order.
+bool parse_as_written(const Reader &r, const char *line, const char *end, Value *values) {
+    Cursor c{line, end};
+    for (int i = 0; i < r.rule_count; ++i) {
+        std::string_view lead = r.rules[i].lead;
+        if (static_cast<std::size_t>(end - c.p) < lead.size() || std::memcmp(c.p, lead.data(), lead.size()) != 0)
+            return false;
+        c.p += lead.size();
+        if (!value(r, r.rules[i], c, values[i])) return false;
+    }
+    return end - c.p == 1 && *c.p == '}';
+}
+
+// Whether line is a flow line the rules accept, its values left in values.
+bool parse(const Reader &r, const char *line, const char *end, Value *values) {
+    if (r.rule_count == 0 || (!parse_as_written(r, line, end, values) && !parse_any_order(r, line, end, values)))
         return false;
     for (int i = 0; i < r.rule_count; ++i) {
         const Rule &rule = r.rules[i];
-        if (rule.kind == Kind::address && !is_address(values[i].text, values[rule.family].negative, values[i].packed)) return false;
+        Value &v = values[i];
+        if (rule.kind == Kind::address && !is_address(v.text, values[rule.family].negative, v.packed, v.plain))
+            return false;
     }
     return true;
 }
@@ -518,10 +550,9 @@ void put_mac(char *at, std::string_view text) {
 // A line's address as the writers would spell it: any other spelling is
 // left to the Python reader, which keeps a snapshot's text as it is.
 bool spelt_as_written(const Value &v, bool v6) {
-    unsigned char packed[16];
-    if (!v6) return plain_ipv4(v.text, packed);
+    if (!v6) return v.plain;  // told by parse, which read the address
     char text[INET6_ADDRSTRLEN];
-    return inet_ntop(v6 ? AF_INET6 : AF_INET, v.packed, text, sizeof text) && v.text == text;
+    return inet_ntop(AF_INET6, v.packed, text, sizeof text) && v.text == text;
 }
 
 // The entry of a parsed line into r.entry; false for a line whose
@@ -682,6 +713,33 @@ bool fills_every_slot(const Reader &r) {
     return false;
 }
 
+// Each rule's lead, as parse_as_written matches it. A key is a text
+// without escapes, as a line's keys must be for parse_any_order: a lead
+// matched as bytes then accepts no line that it refuses.
+bool spell_leads(Reader &r) {
+    std::size_t size = 0;
+    for (int i = 0; i < r.rule_count; ++i) {
+        for (char k : r.rules[i].key)
+            if (static_cast<unsigned char>(k) < 0x20 || static_cast<unsigned char>(k) > 0x7e || k == '"' || k == '\\')
+                return refuse_rule(PyTuple_GET_ITEM(r.keys, i));
+        size += r.rules[i].key.size() + 4;
+    }
+    if (!(r.leads = static_cast<char *>(PyMem_Malloc(size ? size : 1)))) return PyErr_NoMemory(), false;
+    char *at = r.leads;
+    for (int i = 0; i < r.rule_count; ++i) {
+        std::string_view key = r.rules[i].key;
+        char *start = at;
+        *at++ = i == 0 ? '{' : ',';
+        *at++ = '"';
+        std::memcpy(at, key.data(), key.size());
+        at += key.size();
+        *at++ = '"';
+        *at++ = ':';
+        r.rules[i].lead = std::string_view(start, static_cast<std::size_t>(at - start));
+    }
+    return true;
+}
+
 int traverse(PyObject *self, visitproc visit, void *arg) {
     auto *r = reinterpret_cast<Reader *>(self);
     Py_VISIT(Py_TYPE(self));
@@ -711,6 +769,7 @@ void dealloc(PyObject *self) {
     PyMem_Free(r->ports);
     PyMem_Free(r->entry);
     PyMem_Free(r->values);
+    PyMem_Free(r->leads);
     t->tp_free(self);
     Py_DECREF(t);
 }
@@ -757,7 +816,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
         r->rule_count = i + 1;
         ready = learn_rule(*r, i, PyTuple_GET_ITEM(rules, i));
     }
-    ready = ready && resolve_families(*r, rules) && fills_every_slot(*r);
+    ready = ready && resolve_families(*r, rules) && fills_every_slot(*r) && spell_leads(*r);
     if (ready && rules_fit_entries(*r)) {
         r->entry = static_cast<char *>(PyMem_Malloc(sizeof(Entry)));
         r->values = static_cast<Value *>(PyMem_Malloc(sizeof(Value) * r->rule_count));

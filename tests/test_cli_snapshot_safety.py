@@ -7,10 +7,12 @@ import gzip
 import io
 import json
 import os
+import struct
 import subprocess
 import sys
 import tracemalloc
 import types
+import zlib
 
 import pytest
 
@@ -163,3 +165,40 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
         monkeypatch.setattr(snapshot, "_read_lines", None)
         assert fast == cli_in_process(capsys, "flows", "--from", path, "--json-lines") and fast[1], path
         monkeypatch.setattr(snapshot, "_read_lines", snapshot._fast_reader())
+
+
+def _member_with_fields(text):
+    """A gzip member whose header has every optional field gzip allows."""
+    packer = zlib.compressobj(6, zlib.DEFLATED, -zlib.MAX_WBITS)
+    header = b"\x1f\x8b\x08\x1e" + bytes(6) + b"\x02\x00ab" + b"name\0" + b"comment\0" + b"\x00\x00"
+    return header + packer.compress(text) + packer.flush() + struct.pack("<II", zlib.crc32(text), len(text))
+
+
+def _members(text, pieces, between=b""):
+    cuts = [len(text) * n // pieces for n in range(pieces + 1)]
+    return between.join(gzip.compress(text[a:b]) for a, b in zip(cuts, cuts[1:]))
+
+
+# A snapshot's gzip stream as gzip would write or damage it, and what reading it gives.
+GZIP_FORMS = {
+    "members": (lambda text: _members(text, 7), None),
+    "zero padding": (lambda text: _members(text, 3, bytes(5)) + bytes(3), None),
+    "header fields": (_member_with_fields, None),
+    "garbage after the members": (lambda text: _members(text, 2) + b"xy", "compressed data corrupt"),
+    "cut in a header": (lambda text: gzip.compress(text) + b"\x1f\x8b\x08", "cut short"),
+    "wrong check": (lambda text: gzip.compress(text)[:-8] + bytes(8), "compressed data corrupt"),
+}
+
+
+@pytest.mark.parametrize("form", GZIP_FORMS)
+def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, form):
+    lines = [flow_line(id=n) for n in range(GOOD)]
+    text = gzip.decompress(open(write(tmp_path / "plain.snap", lines), "rb").read())
+    make, said = GZIP_FORMS[form]
+    (tmp_path / "odd.snap").write_bytes(make(text))
+    try:
+        read = [flow.id for flow in snapshot.Snapshot(str(tmp_path / "odd.snap"))]
+    except snapshot.SnapshotError as error:
+        read = str(error)
+    assert read == (list(range(GOOD)) if said is None else "damaged snapshot %s line %d: %s"
+                    % (tmp_path / "odd.snap", GOOD + 3, said)), read
