@@ -100,7 +100,10 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
 
 
 def _gzip_member(data: bytes, level: int) -> bytes:
-    return zlib.compress(data, level, 31)  # 31: a gzip header and trailer around the data
+    # 31: a gzip header and trailer around the data. zlib.compress takes
+    # wbits from 3.11 on; a compressor object does on every version.
+    compressor = zlib.compressobj(level, zlib.DEFLATED, 31)
+    return compressor.compress(data) + compressor.flush()
 
 
 class _Compressing:
