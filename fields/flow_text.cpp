@@ -8,8 +8,6 @@
 
 #include "fields/flow_text.hpp"
 
-#include <arpa/inet.h>
-
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -25,6 +23,7 @@
 #include "fields/flow_rows.hpp"
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
+#include "fields/spelling.hpp"
 
 namespace flow_text {
 
@@ -117,6 +116,12 @@ class Text {
         append(&c, 1);
         return *this;
     }
+    void put(char c) { append(&c, 1); }
+    template <class T>
+    void number(T value) {
+        char text[24];
+        append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+    }
     void pad(std::size_t n) {
         if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
         std::memset(data_ + size_, ' ', n);
@@ -147,17 +152,15 @@ class Text {
 
 template <class T>
 void number(Text &out, T value) {
-    char text[24];
-    out.append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+    out.number(value);
 }
 
-// IPv4 addresses are spelt here, as inet_ntop spells them (the C library's
-// takes a formatted print); IPv6 ones, whose compressed form has rules of
-// its own, by inet_ntop.
+// Addresses are spelt here as inet_ntop spells them, without the C
+// library's formatted prints.
 void address(Text &out, bool v6, const char *at) {
     if (v6) {
-        char text[INET6_ADDRSTRLEN];
-        out += inet_ntop(AF_INET6, at, text, sizeof text);
+        char text[spelling::kIPv6Text];
+        out.append(text, spelling::ipv6_text(text, reinterpret_cast<const unsigned char *>(at)));
         return;
     }
     for (int i = 0; i < 4; ++i) {
@@ -287,33 +290,6 @@ void json_line(Text &out, const Names &names, std::string_view opening, const Fl
     out += "}\n";
 }
 
-// cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h.
-void duration(Text &out, std::uint64_t seconds) {
-    auto two = [&](std::uint64_t v) {
-        if (v < 10) out += '0';
-        number(out, v);
-    };
-    if (seconds < 60) {
-        number(out, seconds);
-        out += 's';
-    } else if (seconds < 3600) {
-        number(out, seconds / 60);
-        out += 'm';
-        two(seconds % 60);
-        out += 's';
-    } else if (seconds < 86400) {
-        number(out, seconds / 3600);
-        out += 'h';
-        two(seconds % 3600 / 60);
-        out += 'm';
-    } else {
-        number(out, seconds / 86400);
-        out += 'd';
-        two(seconds % 86400 / 3600);
-        out += 'h';
-    }
-}
-
 // The listing's cells of a flow (cli/flows.py's _row), one after the other
 // in text, each ending at ends[cell].
 constexpr unsigned kPortsShown = 4;
@@ -363,8 +339,8 @@ void row_cells(Text &text, std::size_t (&ends)[kCells], const Names &names, cons
     if (!f.entities) text += '-';
     end(ports);
     number(text, LOAD(Entry, pktCount, e)), end(packets);
-    duration(text, f.age_s), end(age);
-    duration(text, LOAD(Entry, exprTime, e)), end(expires);
+    spelling::duration(text, f.age_s), end(age);
+    spelling::duration(text, LOAD(Entry, exprTime, e)), end(expires);
 }
 
 // The widths and rules StreamingTable fixed for the rows from here on.

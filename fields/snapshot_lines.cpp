@@ -23,6 +23,7 @@
 #include <type_traits>
 
 #include "fields/flow_rows.hpp"
+#include "fields/spelling.hpp"
 #include "runtime/python_compat.hpp"
 
 namespace snapshot_lines {
@@ -551,8 +552,8 @@ void put_mac(char *at, std::string_view text) {
 // left to the Python reader, which keeps a snapshot's text as it is.
 bool spelt_as_written(const Value &v, bool v6) {
     if (!v6) return v.plain;  // told by parse, which read the address
-    char text[INET6_ADDRSTRLEN];
-    return inet_ntop(AF_INET6, v.packed, text, sizeof text) && v.text == text;
+    char text[spelling::kIPv6Text];
+    return v.text == std::string_view(text, spelling::ipv6_text(text, v.packed));
 }
 
 // The entry of a parsed line into r.entry; false for a line whose

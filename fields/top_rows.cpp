@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fields/spelling.hpp"
+
 namespace top_rows {
 
 namespace {
@@ -186,67 +188,10 @@ std::size_t digits(T value) {
     return count;
 }
 
-// cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h, "-" before a negative one.
+// A duration as the listing spells it, "-" before a negative one.
 void duration(Scratch &out, std::int64_t value) {
-    std::uint64_t seconds = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     if (value < 0) out.put('-');
-    auto part = [&](std::uint64_t v, char unit, bool two) {
-        if (two && v < 10) out.put('0');
-        out.number(v);
-        out.put(unit);
-    };
-    if (seconds < 60) {
-        part(seconds, 's', false);
-    } else if (seconds < 3600) {
-        part(seconds / 60, 'm', false), part(seconds % 60, 's', true);
-    } else if (seconds < 86400) {
-        part(seconds / 3600, 'h', false), part(seconds % 3600 / 60, 'm', true);
-    } else {
-        part(seconds / 86400, 'd', false), part(seconds % 86400 / 3600, 'h', true);
-    }
-}
-
-// An IPv6 address as inet_ntop spells it (RFC 5952: lower-case hex without
-// leading zeros, the longest run of two or more zero groups, the first of
-// equals, as "::"; an IPv4-compatible or -mapped address ending in dotted
-// quad), without its formatted prints. Writes at most 45 bytes; their count.
-std::size_t ipv6_text(char *out, const unsigned char *at) {
-    unsigned words[8];
-    for (int k = 0; k < 8; ++k) words[k] = static_cast<unsigned>(at[2 * k]) << 8 | at[2 * k + 1];
-    int best = -1, best_length = 0;
-    for (int k = 0; k < 8;) {
-        if (words[k]) {
-            ++k;
-            continue;
-        }
-        int start = k;
-        while (k < 8 && !words[k]) ++k;
-        if (k - start > best_length) best = start, best_length = k - start;
-    }
-    if (best_length < 2) best = -1;
-    static constexpr char hex[] = "0123456789abcdef";
-    char *to = out;
-    for (int k = 0; k < 8; ++k) {
-        if (best >= 0 && k >= best && k < best + best_length) {
-            if (k == best) *to++ = ':';
-            continue;
-        }
-        if (k) *to++ = ':';
-        if (k == 6 && best == 0 && (best_length == 6 || (best_length == 5 && words[5] == 0xffff))) {
-            for (int b = 12; b < 16; ++b) {
-                if (b > 12) *to++ = '.';
-                to = std::to_chars(to, to + 3, static_cast<unsigned>(at[b])).ptr;
-            }
-            return static_cast<std::size_t>(to - out);
-        }
-        bool started = false;
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            unsigned digit = words[k] >> shift & 15;
-            if (digit || started || shift == 0) *to++ = hex[digit], started = true;
-        }
-    }
-    if (best >= 0 && best + best_length == 8) *to++ = ':';
-    return static_cast<std::size_t>(to - out);
+    spelling::duration(out, value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
 }
 
 // The text of one cell; null data when the row's action text or addresses
@@ -269,7 +214,7 @@ std::string_view cell(const Columns &t, Spelling &s, Py_ssize_t i, int c, Scratc
                 }
                 break;
             }
-            out.size = ipv6_text(out.text, at);
+            out.size = spelling::ipv6_text(out.text, at);
             break;
         }
         case proto: return s.protocols[t.at<std::uint8_t>(b_protos, i)];
@@ -604,7 +549,7 @@ PyObject *group_value(const Group &g) {
     }
     Scratch text;
     if (g.size == 16) {
-        text.size = ipv6_text(text.text, address);
+        text.size = spelling::ipv6_text(text.text, address);
     } else {
         for (int k = 0; k < 4; ++k) {
             if (k) text.put('.');

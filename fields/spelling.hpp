@@ -1,0 +1,79 @@
+// Spellings the C text writers share, so that a flow reads the same in the
+// listing, in top and in a snapshot: durations as cli/_output.duration()
+// spells them and IPv6 addresses as inet_ntop does.
+#pragma once
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+
+namespace spelling {
+
+// The most an IPv6 address takes (INET6_ADDRSTRLEN less its terminator).
+constexpr std::size_t kIPv6Text = 45;
+
+// cli/_output.duration(): 45s, 3m07s, 2h05m, 3d04h; out takes put(char) and
+// number(unsigned).
+template <class Out>
+void duration(Out &out, std::uint64_t seconds) {
+    auto part = [&](std::uint64_t v, char unit, bool two) {
+        if (two && v < 10) out.put('0');
+        out.number(v);
+        out.put(unit);
+    };
+    if (seconds < 60) {
+        part(seconds, 's', false);
+    } else if (seconds < 3600) {
+        part(seconds / 60, 'm', false), part(seconds % 60, 's', true);
+    } else if (seconds < 86400) {
+        part(seconds / 3600, 'h', false), part(seconds % 3600 / 60, 'm', true);
+    } else {
+        part(seconds / 86400, 'd', false), part(seconds % 86400 / 3600, 'h', true);
+    }
+}
+
+// An IPv6 address as inet_ntop spells it (RFC 5952: lower-case hex without
+// leading zeros, the longest run of two or more zero groups, the first of
+// equals, as "::"; an IPv4-compatible or -mapped address ending in dotted
+// quad), without the C library's formatted prints. Writes at most kIPv6Text
+// bytes; their count.
+inline std::size_t ipv6_text(char *out, const unsigned char *at) {
+    unsigned words[8];
+    for (int k = 0; k < 8; ++k) words[k] = static_cast<unsigned>(at[2 * k]) << 8 | at[2 * k + 1];
+    int best = -1, best_length = 0;
+    for (int k = 0; k < 8;) {
+        if (words[k]) {
+            ++k;
+            continue;
+        }
+        int start = k;
+        while (k < 8 && !words[k]) ++k;
+        if (k - start > best_length) best = start, best_length = k - start;
+    }
+    if (best_length < 2) best = -1;
+    static constexpr char hex[] = "0123456789abcdef";
+    char *to = out;
+    for (int k = 0; k < 8; ++k) {
+        if (best >= 0 && k >= best && k < best + best_length) {
+            if (k == best) *to++ = ':';
+            continue;
+        }
+        if (k) *to++ = ':';
+        if (k == 6 && best == 0 && (best_length == 6 || (best_length == 5 && words[5] == 0xffff))) {
+            for (int b = 12; b < 16; ++b) {
+                if (b > 12) *to++ = '.';
+                to = std::to_chars(to, to + 3, static_cast<unsigned>(at[b])).ptr;
+            }
+            return static_cast<std::size_t>(to - out);
+        }
+        bool started = false;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            unsigned digit = words[k] >> shift & 15;
+            if (digit || started || shift == 0) *to++ = hex[digit], started = true;
+        }
+    }
+    if (best >= 0 && best + best_length == 8) *to++ = ':';
+    return static_cast<std::size_t>(to - out);
+}
+
+}  // namespace spelling
