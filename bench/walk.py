@@ -21,21 +21,22 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ENTRIES_PER_TABLE = 8192
 
 
 def _library():
-    import _libfc
+    from libfc import _emulator
 
-    return ctypes.CDLL(os.path.join(os.path.dirname(os.path.abspath(_libfc.__file__)), "libfc.so"))
+    return _emulator.declare(_emulator.beside_module(_emulator.FLOW_CACHE), _emulator.FLOW_CACHE)
 
 
 def fill(flows):
     """A fresh cache holding about `flows` flows (a third of the tables'
     room left free, so few flows miss a full table)."""
     lib = _library()
-    tables = min(1024, max(1, -(-3 * flows // (2 * ENTRIES_PER_TABLE))))
-    if lib.fcemu_reset_sized(tables, ENTRIES_PER_TABLE) != 0:
+    from libfc._emulator import MAX_ENTRIES, MAX_TABLES
+
+    tables = min(MAX_TABLES, max(1, -(-3 * flows // (2 * MAX_ENTRIES))))
+    if lib.fcemu_reset_sized(tables, MAX_ENTRIES) != 0:
         raise SystemExit("cannot size the cache to %d tables" % tables)
     seed, installed = 1, 0
     while installed < flows and seed < 200:

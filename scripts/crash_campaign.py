@@ -54,10 +54,8 @@ def _library(build):
         sys.path.insert(0, build)
     import _libfc
     import libfc  # noqa: F401  (the record classes of the results)
-    lib = ctypes.CDLL(os.path.join(os.path.dirname(_libfc.__file__), "libfc.so"))
-    lib.fcemu_check.restype = ctypes.c_int
-    lib.fcemu_check.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
-    return _libfc, lib
+    from libfc import _emulator
+    return _libfc, _emulator.declare(_emulator.beside_module(_emulator.FLOW_CACHE), _emulator.FLOW_CACHE)
 
 
 def _history(_libfc):
