@@ -58,6 +58,8 @@ def test_version_names_the_package_version_and_the_libraries_loaded_built_in_or_
     ("inval --help", "inval-table --help"),
     ("host portset-0 mcast off", "portset set portset-0 mcast off"),
     ("host sw cache maybe", "portset set sw cache maybe"),
+    ("inval --bogus", "inval-table --bogus"),  # an unknown option is refused by the command it follows
+    ("host sw cache on --bogus", "portset set sw cache on --bogus"),
 ])
 def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old, new):
     results = [cli(*command.split()) for command in (old, new)]

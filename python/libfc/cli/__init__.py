@@ -165,6 +165,13 @@ def _shown_as_typed(parser, argv):
     return parser
 
 
+def _command_parser(parser, name):
+    """The parser of the command `name` ("libfc dvs ports") under `parser`."""
+    for word in name.split()[1:]:
+        parser = parser.commands.choices[word]
+    return parser
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Inspect and manage a host's flow cache and switch state.")
     parser.add_argument("--version", action=_VersionAction,
@@ -228,8 +235,14 @@ def _main(argv: "Optional[Sequence[str]]") -> int:
     command = PROG
     try:
         argv = sys.argv[1:] if argv is None else list(argv)
-        args = _shown_as_typed(build_parser(), argv).parse_args(argv)
+        parser = _shown_as_typed(build_parser(), argv)
+        args, unknown = parser.parse_known_args(argv)
         command = args.command_name
+        if unknown:
+            # Said by the command they were given to, whose --help lists
+            # what it takes, unless they came before the command's name.
+            where = parser if argv[0].startswith("-") else _command_parser(parser, command)
+            where.error("unrecognized arguments: %s" % " ".join(unknown))
         return _run(args)
     except BrokenPipeError:
         # The reader went away (| head): end quietly, as a program that
