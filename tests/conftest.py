@@ -29,7 +29,7 @@ _SKIP_PLAIN_ONLY = os.environ.get("LIBFC_PASS") in ("sanitized", "matrix")
 # Python that the matrix byte-compiles), so the other interpreters' passes
 # skip them and keep to the binding itself.
 _SAME_ON_EVERY_PYTHON = {
-    "test_builtin_fab.py", "test_builtin_fab_state.py", "test_builtin_libfc_safety.py",
+    "test_builtin_fab.py", "test_builtin_fab_state.py", "test_builtin_libfc.py", "test_builtin_libfc_safety.py",
     "test_cli_flows.py", "test_cli_dvs.py", "test_cli_conventions.py", "test_cli_metrics.py", "test_cli_top.py",
 }
 _MATRIX = os.environ.get("LIBFC_PASS") == "matrix"
