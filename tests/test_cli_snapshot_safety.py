@@ -5,6 +5,7 @@ the commands that promise a whole answer print nothing before it."""
 
 import gzip
 import io
+import itertools
 import json
 import os
 import struct
@@ -18,8 +19,9 @@ import pytest
 
 from _helpers import BUILD_DIR, builtin_library, cli_in_process
 from libfc._flow import Flow
-from libfc import snapshot
+from libfc import _gzip_codec, snapshot
 from libfc.cli import _output, _snapshots
+from libfc.cli.flows import JSON_LINE_START
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FLOW = {"id": 7, "flags": 3, "table": 1, "port": 9, "vni": 5001, "ipv6": False, "src": "10.0.0.1", "dst": "10.0.0.2",
@@ -63,6 +65,15 @@ def write(path, lines, header=HEADER):
         out.writelines(lines)
         out.write(json.dumps({"end": True, "flows": len(lines)}) + "\n")
     return str(path)
+
+
+# The codecs a snapshot can be written and read with here: zlib always.
+CODECS = {name: codec for name, codec in (("isal", _gzip_codec.ISAL), ("zlib", _gzip_codec.ZLIB)) if codec}
+
+
+@pytest.fixture(params=list(CODECS))
+def codec(request, monkeypatch):
+    monkeypatch.setattr(_gzip_codec, "codec", CODECS[request.param])
 
 
 @pytest.fixture
@@ -191,7 +202,7 @@ GZIP_FORMS = {
 
 
 @pytest.mark.parametrize("form", GZIP_FORMS)
-def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, form):
+def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, codec, form):
     lines = [flow_line(id=n) for n in range(GOOD)]
     text = gzip.decompress(open(write(tmp_path / "plain.snap", lines), "rb").read())
     make, said = GZIP_FORMS[form]
@@ -202,3 +213,18 @@ def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, form):
         read = str(error)
     assert read == (list(range(GOOD)) if said is None else "damaged snapshot %s line %d: %s"
                     % (tmp_path / "odd.snap", GOOD + 3, said)), read
+
+
+@pytest.mark.parametrize("writer, reader", itertools.product(CODECS, repeat=2))
+def test_a_save_reads_back_line_for_line_with_either_codec(tmp_path, capsys, monkeypatch, flow_cache, writer, reader):
+    builtin_library("libfc.so").fcemu_traffic(3000, 3)
+    monkeypatch.setattr(_gzip_codec, "codec", CODECS[writer])
+    monkeypatch.setattr(snapshot._Compressing, "PIECE", 1 << 16)  # members that end inside a line
+    path = str(tmp_path / "saved.snap")
+    count = _snapshots.save(path)
+    saved = gzip.decompress(open(path, "rb").read()).decode().splitlines()  # any gzip reader reads it
+    monkeypatch.setattr(_gzip_codec, "codec", CODECS[reader])
+    status, out, err = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
+    lines = [line.replace(JSON_LINE_START, "{", 1) for line in out.splitlines()]
+    assert (status, err, len(lines)) == (0, "", count) and count > 1000
+    assert lines == saved[1:-1]

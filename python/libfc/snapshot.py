@@ -26,11 +26,10 @@ import socket
 import struct
 import threading
 import time
-import zlib
 
 import _libfc
 
-from . import _addresses, _cache, _metrics
+from . import _addresses, _cache, _gzip_codec, _metrics
 from ._flow import Flow, action_names
 
 # Typing names are quoted and imported only by type checkers.
@@ -99,51 +98,44 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
     return count
 
 
-def _gzip_member(data: bytes, level: int) -> bytes:
-    # 31: a gzip header and trailer around the data. zlib.compress takes
-    # wbits from 3.11 on; a compressor object does on every version.
-    compressor = zlib.compressobj(level, zlib.DEFLATED, 31)
-    return compressor.compress(data) + compressor.flush()
-
-
 class _Compressing:
     """Text written to a binary file as gzip, a piece of about PIECE bytes
     at a time, each piece a gzip member of its own (gzip reads members one
     after the other as one stream) compressed by one of a few threads.
-    zlib lets go of the interpreter while it compresses, so the pieces are
-    compressed side by side while the next answers' lines are made: a save
-    takes about the longest of these, not their sum. The members are
-    written in order; a failure is raised by a later write or at the end."""
+    Both codecs let go of the interpreter while they compress, so the
+    pieces are compressed side by side while the next answers' lines are
+    made: a save takes about the longest of these, not their sum. The
+    members are written in order; a failure is raised by a later write or
+    at the end. Lines come as str (ASCII, as the writers make them) or as
+    bytes."""
 
     # Each piece costs its thread a few waits for the interpreter's lock,
     # which the writer of the lines holds for long stretches: few large
     # pieces keep the threads compressing.
     PIECE = 1 << 22
-    # The fastest level: level 3 makes the file 8% smaller for 35% more
-    # compression time, and compressing is most of what a save costs.
-    LEVEL = 1
 
     def __init__(self, out: "BinaryIO") -> None:
         import concurrent.futures
-        import os
 
         self.out = out
+        self.codec = _gzip_codec.codec
         self.workers = max(1, min(4, os.cpu_count() or 1))
         self.pool = concurrent.futures.ThreadPoolExecutor(self.workers, thread_name_prefix="libfc-snapshot-writer")
-        self.text: "List[str]" = []
+        self.lines: "List[bytes]" = []
         self.size = 0
         self.members: "Deque[Future[bytes]]" = collections.deque()
 
-    def write(self, text: str) -> None:
-        self.text.append(text)
-        self.size += len(text)
+    def write(self, lines: "Union[str, bytes]") -> None:
+        data = lines.encode("utf-8") if type(lines) is str else lines
+        self.lines.append(data)
+        self.size += len(data)
         if self.size >= self.PIECE:
             self._compress()
 
     def _compress(self) -> None:
-        piece = "".join(self.text).encode("utf-8")
-        self.text, self.size = [], 0
-        self.members.append(self.pool.submit(_gzip_member, piece, self.LEVEL))
+        piece = b"".join(self.lines)
+        self.lines, self.size = [], 0
+        self.members.append(self.pool.submit(self.codec.gzip_member, piece, _gzip_codec.LEVEL))
         # Each thread with a piece to compress and one waiting: enough to
         # keep them busy, few enough to hold little text.
         while len(self.members) > 2 * self.workers or self.members and self.members[0].done():
@@ -155,7 +147,7 @@ class _Compressing:
     def __exit__(self, *failure: object) -> None:
         try:
             if failure[0] is None:
-                if self.text or not self.members:
+                if self.lines or not self.members:
                     self._compress()
                 while self.members:
                     self.out.write(self.members.popleft().result())
@@ -394,6 +386,7 @@ class _Inflating:
         self.data = b""  # read from the file, not yet inflated
         self.inflater: "Any" = None  # None between members
         self.crc = self.size = 0
+        self.codec = _gzip_codec.codec
 
     def _fill(self, count: int) -> bool:
         while len(self.data) < count:
@@ -436,7 +429,7 @@ class _Inflating:
                 self._text_field()
         if flags & 2:  # FHCRC
             self._take(2)
-        self.inflater = zlib.decompressobj(-zlib.MAX_WBITS)
+        self.inflater = self.codec.raw_inflater()
         self.crc = self.size = 0
         return True
 
@@ -462,12 +455,12 @@ class _Inflating:
             if self.inflater is None and not self._member():
                 return b""
             inflater = self.inflater
-            # With the file read to its end, zlib may still hold text.
+            # With the file read to its end, the inflater may still hold text.
             ended = not self.data and not self._fill(1)
             text = inflater.decompress(self.data, size)
             self.data = inflater.unconsumed_tail or inflater.unused_data
             if text:
-                self.crc = zlib.crc32(text, self.crc)
+                self.crc = self.codec.crc32(text, self.crc)
                 self.size += len(text)
             if text:
                 return text
@@ -607,7 +600,7 @@ class Snapshot:
             return False
         try:
             chunk = self._file.read1(CHUNK)  # one read: data before a failure is not lost
-        except (OSError, EOFError, zlib.error) as error:
+        except (OSError, EOFError) + _gzip_codec.INFLATE_ERRORS as error:
             self._failure = error
             return False
         if not chunk:
