@@ -126,7 +126,7 @@ def exhausted(*read):
 def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
     monkeypatch.setattr(snapshot, "flow_of", exhausted)
     monkeypatch.setattr(snapshot, "_read_lines", exhausted)
-    monkeypatch.setattr(snapshot, "_LINES", types.SimpleNamespace(aim=exhausted, stopped=exhausted))
+    monkeypatch.setattr(snapshot, "_fast_reader", lambda: types.SimpleNamespace(aim=exhausted, stopped=exhausted))
     status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
     assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
         command[0], good))
@@ -215,7 +215,7 @@ def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, codec, form):
                     % (tmp_path / "odd.snap", GOOD + 3, said)), read
 
 
-@pytest.mark.parametrize("writer, reader", itertools.product(CODECS, repeat=2))
+@pytest.mark.parametrize("writer, reader", list(itertools.product(CODECS, repeat=2)))
 def test_a_save_reads_back_line_for_line_with_either_codec(tmp_path, capsys, monkeypatch, flow_cache, writer, reader):
     builtin_library("libfc.so").fcemu_traffic(3000, 3)
     monkeypatch.setattr(_gzip_codec, "codec", CODECS[writer])

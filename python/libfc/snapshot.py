@@ -732,11 +732,14 @@ class Snapshot:
                 if not batch:
                     return
                 yield flow_page(batch)
-        aim, stopped = _LINES.aim, _LINES.stopped
+        # A reader of its own: the writers read its lines without the
+        # interpreter's lock, when another thread could aim a shared one.
+        lines = _fast_reader()
+        aim, stopped = lines.aim, lines.stopped
         while True:
             aim(self._buffer, self._at)
             try:
-                count, page = render(_LINES, -1, ())
+                count, page = render(lines, -1, ())
             finally:
                 self._at = stopped()
             self._took(count)
