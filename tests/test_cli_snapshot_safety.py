@@ -30,6 +30,7 @@ FLOW = {"id": 7, "flags": 3, "table": 1, "port": 9, "vni": 5001, "ipv6": False, 
         "entities": [{"actions": ["dst_port"], "dst_ports": [9]}], "packets": 32, "age_s": 4, "expires_in_s": 180}
 HEADER = {"format": snapshot.FORMAT, "version": 1, "time": 5000.0, "host": "a.example.net"}
 GOOD = 300  # valid flows before the damaged line
+MANY = 2000  # valid flows that fill more than the reader's first chunks
 
 
 def flow_line(**change):
@@ -169,8 +170,11 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
                        dst="::ffff:10.0.0.%d" % n if n % 2 else "10.0.1.2", proto_name=None, flags=-n,
                        entities=[{"actions": [name], "dst_ports": [n, 2**32 - 1]}, {"actions": [], "dst_ports": []}])
              for n, name in enumerate(names)] + [flow_line(entities=[{"actions": names[::-1], "dst_ports": []}])]
+    # Lines past the first chunks are read ahead by the reader's thread.
+    ahead = [flow_line(id=n, packets=n) for n in range(MANY)]
     paths = [tmp_path / "saved.snap", write(tmp_path / "every.snap", every)] + [
-        write(tmp_path / ("%d.snap" % n), [flow_line(id=1), line]) for n, (line, _) in enumerate(BAD_LINES.values())]
+        write(tmp_path / ("%d-%d.snap" % (n, len(before))), before + [line] + before[:9])
+        for n, (line, _) in enumerate(BAD_LINES.values()) for before in ([flow_line(id=1)], ahead)]
     for path in map(str, paths):
         fast = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
         monkeypatch.setattr(snapshot, "_read_lines", None)
@@ -201,18 +205,31 @@ GZIP_FORMS = {
 }
 
 
+def _ids_listed(capsys, path):
+    status, out, err = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
+    if status:
+        raise snapshot.SnapshotError(err.split("error: ", 1)[1].rstrip("\n"))
+    return [json.loads(line)["id"] for line in out.splitlines()]
+
+
+# Each way of reading a snapshot's flows: as a Flow at a time, and in pages
+# (which read ahead in parsed chunks once past the first ones).
+READS = {"flows": lambda capsys, path: [flow.id for flow in snapshot.Snapshot(path)], "pages": _ids_listed}
+
+
 @pytest.mark.parametrize("form", GZIP_FORMS)
-def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, codec, form):
-    lines = [flow_line(id=n) for n in range(GOOD)]
+@pytest.mark.parametrize("read, count", [("flows", GOOD), ("pages", GOOD), ("pages", MANY)])
+def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, capsys, codec, form, read, count):
+    lines = [flow_line(id=n) for n in range(count)]
     text = gzip.decompress(open(write(tmp_path / "plain.snap", lines), "rb").read())
     make, said = GZIP_FORMS[form]
     (tmp_path / "odd.snap").write_bytes(make(text))
     try:
-        read = [flow.id for flow in snapshot.Snapshot(str(tmp_path / "odd.snap"))]
+        ids = READS[read](capsys, str(tmp_path / "odd.snap"))
     except snapshot.SnapshotError as error:
-        read = str(error)
-    assert read == (list(range(GOOD)) if said is None else "damaged snapshot %s line %d: %s"
-                    % (tmp_path / "odd.snap", GOOD + 3, said)), read
+        ids = str(error)
+    assert ids == (list(range(count)) if said is None else "damaged snapshot %s line %d: %s"
+                   % (tmp_path / "odd.snap", count + 3, said)), ids
 
 
 @pytest.mark.parametrize("writer, reader", list(itertools.product(CODECS, repeat=2)))

@@ -473,12 +473,18 @@ class _Inflating:
 
 
 class _ReadAhead:
-    """A file's read1(CHUNK) calls made ahead by a thread of its own: zlib
-    lets go of the interpreter while it decompresses, so the next chunks
-    are decompressed while the ones before them are read. The first reads
+    """A file's read1(CHUNK) calls made ahead by a thread of its own: the
+    codec lets go of the interpreter while it inflates, so the next chunks
+    are inflated while the ones before them are read. The first reads
     are the caller's own, so a small file (or a listing cut short) starts
     no thread. A failure is raised by the read1() that reaches it; after
-    the end, read1() gives b"" again and again, as a file's does."""
+    the end, read1() gives b"" again and again, as a file's does.
+
+    Started by parse_ahead() instead, the thread also reads the flow lines
+    of each chunk with a C line reader (which lets go of the interpreter
+    too): read_parsed() then gives each chunk cut after its last whole line
+    with the lines the reader took, so that taking them costs the caller
+    only their writing."""
 
     AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
     OWN_READS = 2
@@ -490,18 +496,52 @@ class _ReadAhead:
         self.ended = False
         self.closing = False
         self.thread: "Optional[threading.Thread]" = None
+        self.parse: "Optional[Callable[[bytes], Tuple[Any, int, int]]]" = None
         self.chunks: "queue.Queue[Any]" = queue.Queue(self.AHEAD)
 
-    def _run(self, size: int) -> None:
-        while not self.closing:
-            try:
-                chunk = self.file.read1(size)
-            except BaseException as error:  # handed to the reader, in order
-                self.chunks.put(error)
-                return
-            self.chunks.put(chunk)
-            if not chunk:
-                return
+    def _run(self, size: int, held: bytes) -> None:
+        put, parse = self.chunks.put, self.parse
+        try:
+            while not self.closing:
+                try:
+                    chunk = self.file.read1(size)
+                except BaseException:  # what was read before it first, then the failure
+                    if held:
+                        put((held, None, 0, 0))
+                    raise
+                if parse is None or not chunk:
+                    if held:
+                        put((held, None, 0, 0))
+                    put(chunk)
+                    if not chunk:
+                        return
+                    continue
+                text = held + chunk if held else chunk
+                cut = text.rfind(b"\n") + 1
+                if not cut and len(text) <= LINE_LIMIT:
+                    held = text  # a line's start, with the rest to come
+                    continue
+                if not cut:  # a line too long, which the caller refuses
+                    held = b""
+                    put((text, None, 0, 0))
+                    continue
+                text, held = (text, b"") if cut == len(text) else (text[:cut], text[cut:])
+                put((text,) + parse(text))
+        except BaseException as error:  # handed to the reader, in order
+            put(error)
+
+    def _start(self, size: int, held: bytes = b"") -> None:
+        self.thread = threading.Thread(target=self._run, args=(max(size, self.THREAD_READ), held),
+                                       name="libfc-snapshot-reader", daemon=True)
+        self.thread.start()
+
+    def _next(self) -> "Any":
+        item = self.chunks.get()
+        if isinstance(item, BaseException):
+            self.ended = True
+            raise item
+        self.ended = not item
+        return item
 
     def read1(self, size: int) -> bytes:
         if self.ended:
@@ -512,16 +552,31 @@ class _ReadAhead:
                 chunk = self.file.read1(size)
                 self.ended = not chunk
                 return chunk
-            self.thread = threading.Thread(target=self._run, args=(max(size, self.THREAD_READ),),
-                                           name="libfc-snapshot-reader",
-                                           daemon=True)
-            self.thread.start()
-        chunk = self.chunks.get()
-        if isinstance(chunk, BaseException):
-            self.ended = True
-            raise chunk
-        self.ended = not chunk
-        return chunk
+            self._start(size)
+        item = self._next()
+        return item[0] if type(item) is tuple else item  # lines parsed ahead are read again
+
+    def parse_ahead(self, reader: "Any", held: bytes) -> bool:
+        """Whether the thread reads ahead in chunks of lines `reader` has
+        read: started so now, the caller holding `held` (the start of a
+        line, which the thread then holds instead), or so already with the
+        caller holding nothing."""
+        if self.parse is not None:
+            return not held
+        if self.thread is not None or self.ended:
+            return False
+        self.parse = reader.parse_chunk
+        self._start(CHUNK, held)
+        return True
+
+    def read_parsed(self) -> "Optional[Tuple[bytes, Any, int, int]]":
+        """The next chunk the thread read as parse_ahead() has it: (text,
+        lines, count, stop), the lines (None: not read) holding its first
+        count lines, up to offset stop; None at the end."""
+        if self.ended:
+            return None
+        item = self._next()
+        return item or None
 
     def close(self) -> None:
         self.closing = True
@@ -690,12 +745,33 @@ class Snapshot:
         self._line += count
         self.read += count
 
+    def _holds_no_whole_line(self) -> bool:
+        """Whether the buffer holds no whole line: the C reader stopped for
+        want of one, not at a line it cannot take."""
+        return len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
+
     def _more_whole_lines(self) -> bool:
-        """Whether more of the file was read because the buffer holds no
-        whole line: the C reader stopped for want of one, not at a line it
-        cannot take."""
-        return (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
-                and self._more())
+        """Whether more of the file was read because the buffer holds no whole line."""
+        return self._holds_no_whole_line() and self._more()
+
+    def _parsed_ahead(self, reader: "Any") -> "Optional[Tuple[Any, int]]":
+        """The next chunk read, its lines read by the read-ahead thread
+        with `reader`: (lines, count) as read_parsed() gives them, the
+        buffer then the chunk from the first line they do not hold; None
+        when the thread does not read so (_more() reads on), at the end
+        and at a failure (told as _more() tells it)."""
+        if self._failure is not None or not self._file.parse_ahead(reader, self._buffer[self._at:]):
+            return None
+        try:
+            parsed = self._file.read_parsed()
+        except (OSError, EOFError) + _gzip_codec.INFLATE_ERRORS as error:
+            self._failure = error
+            return None
+        if parsed is None:
+            return None
+        text, batch, count, stop = parsed
+        self._buffer, self._at = text, stop
+        return batch, count
 
     def _checked_flow(self) -> "Optional[Flow]":
         """The next line read and checked here: its Flow, or None after the
@@ -732,9 +808,10 @@ class Snapshot:
                 if not batch:
                     return
                 yield flow_page(batch)
-        # A reader of its own: the writers read its lines without the
-        # interpreter's lock, when another thread could aim a shared one.
-        lines = _fast_reader()
+        # Readers of their own, this thread's and the read-ahead thread's:
+        # the writers and parse_chunk read lines without the interpreter's
+        # lock, when another thread could aim a shared reader elsewhere.
+        lines, ahead = _fast_reader(), _fast_reader()
         aim, stopped = lines.aim, lines.stopped
         while True:
             aim(self._buffer, self._at)
@@ -746,8 +823,17 @@ class Snapshot:
             if count:
                 self.total += count
                 yield count, page
-            if self._more_whole_lines():
-                continue
+            if self._holds_no_whole_line():
+                parsed = self._parsed_ahead(ahead)
+                if parsed is not None:
+                    batch, count = parsed
+                    if count:
+                        self._took(count)
+                        self.total += count
+                        yield render(batch, -1, ())
+                    continue
+                if self._more():
+                    continue
             flow = self._checked_flow()
             if flow is None:
                 return
