@@ -132,10 +132,14 @@ class _Compressing:
         if self.size >= self.PIECE:
             self._compress()
 
+    def _member(self, lines: "List[bytes]") -> bytes:
+        # Joined in the thread too: bytes.join lets go of the interpreter
+        # while it copies a piece this large.
+        return self.codec.gzip_member(b"".join(lines), _gzip_codec.LEVEL)
+
     def _compress(self) -> None:
-        piece = b"".join(self.lines)
-        self.lines, self.size = [], 0
-        self.members.append(self.pool.submit(self.codec.gzip_member, piece, _gzip_codec.LEVEL))
+        lines, self.lines, self.size = self.lines, [], 0
+        self.members.append(self.pool.submit(self._member, lines))
         # Each thread with a piece to compress and one waiting: enough to
         # keep them busy, few enough to hold little text.
         while len(self.members) > 2 * self.workers or self.members and self.members[0].done():
