@@ -667,7 +667,8 @@ void fill_entry(char *e, const Parsed &p, const std::uint32_t *ports) {
         char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
         STORE(Entity, actionsBitMap, entity, p.actions[k]);
         STORE(Entity, dstPortsNum, entity, p.port_count[k]);
-        std::memcpy(FIELD_AT(Entity, dport, entity), ports, p.port_count[k] * sizeof(std::uint32_t));
+        if (p.port_count[k])  // ports is null while no line had any
+            std::memcpy(FIELD_AT(Entity, dport, entity), ports, p.port_count[k] * sizeof(std::uint32_t));
         ports += p.port_count[k];
     }
 }
