@@ -800,10 +800,13 @@ class Snapshot:
               flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
         """The snapshot for a writer that prints what it reads, as a walk's
         pages are: ``render(answer, -1, ())`` writes the flows of the lines
-        the C reader takes, given the reader aimed at them as the answer
-        (see ``flow_text``), and ``flow_page(flows)`` those of the other
-        lines; each non-empty ``(count, page)`` is yielded.  With criteria
-        or a limit, every page is made of flows."""
+        the C reader takes, given the reader aimed at them, or the lines it
+        read ahead, as the answer (see ``flow_text``), and
+        ``flow_page(flows)`` those of the other lines; each non-empty
+        ``(count, page)`` is yielded.  Past the first chunks, the lines are
+        inflated and read by the read-ahead thread while the ones before
+        them are written.  With criteria or a limit, every page is made of
+        flows."""
         self._flows = iter(())  # read here: count_rest() has nothing left
         flows = self._read()
         if _LINES is None or self._match is not _everything or self._limit is not None:
