@@ -161,6 +161,7 @@ def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
 
 @pytest.mark.parametrize("seed", [1, 2024])
 def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monkeypatch, flow_cache, seed):
+    monkeypatch.setattr(snapshot._ReadAhead, "THREAD_READ", 4096)  # chunks read ahead end inside lines
     assert builtin_library("libfc.so").fcemu_traffic(600, seed) > 0
     _snapshots.save(str(tmp_path / "saved.snap"))
     body = gzip.open(tmp_path / "saved.snap").read().split(b"\n", 1)[1].rsplit(b"\n", 2)[0] + b"\n"
@@ -177,9 +178,13 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
         for n, (line, _) in enumerate(BAD_LINES.values()) for before in ([flow_line(id=1)], ahead)]
     for path in map(str, paths):
         fast = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
-        monkeypatch.setattr(snapshot, "_read_lines", None)
-        assert fast == cli_in_process(capsys, "flows", "--from", path, "--json-lines") and fast[1], path
-        monkeypatch.setattr(snapshot, "_read_lines", snapshot._fast_reader())
+        with monkeypatch.context() as python_only:
+            python_only.setattr(snapshot, "_read_lines", None)
+            python_only.setattr(snapshot, "_LINES", None)
+            status, out, err = cli_in_process(capsys, "flows", "--from", path, "--json-lines")
+        # Pages of Python's flows are written whole: before a refusal, fewer of them.
+        assert (status, err) == (fast[0], fast[2]) and fast[1].startswith(out) and fast[1], path
+        assert status or out == fast[1], path
 
 
 def _member_with_fields(text):
@@ -219,7 +224,8 @@ READS = {"flows": lambda capsys, path: [flow.id for flow in snapshot.Snapshot(pa
 
 @pytest.mark.parametrize("form", GZIP_FORMS)
 @pytest.mark.parametrize("read, count", [("flows", GOOD), ("pages", GOOD), ("pages", MANY)])
-def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, capsys, codec, form, read, count):
+def test_a_snapshot_is_inflated_as_gzip_reads_it(tmp_path, capsys, monkeypatch, codec, form, read, count):
+    monkeypatch.setattr(snapshot._ReadAhead, "THREAD_READ", 4096)
     lines = [flow_line(id=n) for n in range(count)]
     text = gzip.decompress(open(write(tmp_path / "plain.snap", lines), "rb").read())
     make, said = GZIP_FORMS[form]

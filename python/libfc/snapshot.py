@@ -520,22 +520,22 @@ class _ReadAhead:
                     if not chunk:
                         return
                     continue
-                text = held + chunk if held else chunk
-                cut = text.rfind(b"\n") + 1
-                if not cut and len(text) <= LINE_LIMIT:
-                    held = text  # a line's start, with the rest to come
+                cut = chunk.rfind(b"\n") + 1
+                if not cut:
+                    held += chunk  # a line's start, with the rest to come
+                    if len(held) > LINE_LIMIT:  # a line too long, which the caller refuses
+                        put((held, None, 0, 0))
+                        held = b""
                     continue
-                if not cut:  # a line too long, which the caller refuses
-                    held = b""
-                    put((text, None, 0, 0))
-                    continue
-                text, held = (text, b"") if cut == len(text) else (text[:cut], text[cut:])
+                # The chunk copied once, after the line it ends.
+                text = b"".join((held, memoryview(chunk)[:cut])) if held or cut < len(chunk) else chunk
+                held = chunk[cut:]
                 put((text,) + parse(text))
         except BaseException as error:  # handed to the reader, in order
             put(error)
 
-    def _start(self, size: int, held: bytes = b"") -> None:
-        self.thread = threading.Thread(target=self._run, args=(max(size, self.THREAD_READ), held),
+    def _start(self, held: bytes = b"") -> None:
+        self.thread = threading.Thread(target=self._run, args=(self.THREAD_READ, held),
                                        name="libfc-snapshot-reader", daemon=True)
         self.thread.start()
 
@@ -556,7 +556,7 @@ class _ReadAhead:
                 chunk = self.file.read1(size)
                 self.ended = not chunk
                 return chunk
-            self._start(size)
+            self._start()
         item = self._next()
         return item[0] if type(item) is tuple else item  # lines parsed ahead are read again
 
@@ -570,7 +570,7 @@ class _ReadAhead:
         if self.thread is not None or self.ended:
             return False
         self.parse = reader.parse_chunk
-        self._start(CHUNK, held)
+        self._start(held)
         return True
 
     def read_parsed(self) -> "Optional[Tuple[bytes, Any, int, int]]":
