@@ -251,3 +251,14 @@ def test_a_save_reads_back_line_for_line_with_either_codec(tmp_path, capsys, mon
     lines = [line.replace(JSON_LINE_START, "{", 1) for line in out.splitlines()]
     assert (status, err, len(lines)) == (0, "", count) and count > 1000
     assert lines == saved[1:-1]
+
+
+@pytest.mark.parametrize("as_bytes", [False, True])
+def test_lines_compressed_as_str_or_bytes_come_back_whole(monkeypatch, codec, as_bytes):
+    monkeypatch.setattr(snapshot._Compressing, "PIECE", 1000)  # many members, each from several threads' turns
+    lines = [flow_line(id=n) for n in range(GOOD)]
+    out = io.BytesIO()
+    with snapshot._Compressing(out) as compressing:
+        for n, line in enumerate(lines):
+            compressing.write(line.encode() if as_bytes and n % 2 else line)
+    assert gzip.decompress(out.getvalue()).decode() == "".join(lines)
