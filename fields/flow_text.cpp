@@ -394,15 +394,21 @@ void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends
 // them, or -1 with an exception.
 // An answer is a query's, or a snapshot_lines reader aimed at a chunk of
 // lines: its flows are those of the lines up to the first it cannot take
-// (rest does not apply to them).
-template <class Each>
+// (rest does not apply to them). A writer whose each touches no Python
+// object (kWithoutLock) reads and writes those lines without the
+// interpreter's lock, which the thread inflating the next lines then takes
+// at once, where it would wait for the whole chunk.
+template <bool kWithoutLock = false, class Each>
 Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
     Py_ssize_t count = 0, shown = 0;
     if (snapshot_lines::is_reader(answer)) {
         std::uint64_t age_s;
-        for (const char *entry; (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
-            if (!each(Flow(entry, age_s))) return -1;
-        return shown;
+        bool failed = false;
+        PyThreadState *released = kWithoutLock ? PyEval_SaveThread() : nullptr;
+        for (const char *entry; !failed && (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
+            failed = !each(Flow(entry, age_s));
+        if (released) PyEval_RestoreThread(released);
+        return failed ? -1 : shown;
     }
     const char *entries = flow_rows::answer_entries(w.decoder, answer, count);
     if (!entries) return -1;
@@ -445,7 +451,7 @@ PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexce
     const Writer &w = *reinterpret_cast<Writer *>(self);
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
     Text out;
-    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+    Py_ssize_t count = each_flow<true>(w, args[0], now_ms, args[2], [&](const Flow &f) {
         json_line(out, *w.names, open, f);
         return true;
     });
@@ -501,7 +507,7 @@ PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     if (n != 3 || PyErr_Occurred() || !walk_rest::valid(args[2])) return refuse_arguments("seen", "answer, now_ms, rest");
     const Writer &w = *reinterpret_cast<Writer *>(self);
     Text out;
-    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+    Py_ssize_t count = each_flow<true>(w, args[0], now_ms, args[2], [&](const Flow &f) {
         flow_diff::Seen s = seen_of(f);
         out.append(reinterpret_cast<const char *>(&s), sizeof s);
         return true;
@@ -555,7 +561,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     if (!read_layout(args[3], l)) return nullptr;
     Text out, text;
     std::size_t ends[kCells];
-    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
+    Py_ssize_t count = each_flow<true>(w, args[0], now_ms, args[2], [&](const Flow &f) {
         row_cells(text, ends, *w.names, f);
         table_line(out, l, text, ends);
         return true;

@@ -96,6 +96,8 @@ struct Reader {
     int put_rule[kPuts];
     char *entry;
     Value *values;
+    struct Parsed *parsed;  // the aimed line's, as compact() makes it
+    struct Ports *line_ports;
     char *leads;
     // The chunk aim() points the entry reader at, and where its next line starts.
     PyObject *aimed;
@@ -303,12 +305,28 @@ bool parse_any_order(const Reader &r, const char *line, const char *end, Value *
 // keys in their order, without spaces. Almost every line of a snapshot is,
 // and matching each key as one run of bytes costs half of finding and
 // looking it up; any other line is left to parse_any_order.
+// Whether text (at least lead's size long) starts with lead, compared a
+// word at a time: the library's compare costs more to call than a lead
+// of a dozen bytes costs to compare.
+bool starts_with(const char *text, std::string_view lead) {
+    const char *want = lead.data();
+    std::size_t n = lead.size();
+    for (; n >= 8; n -= 8, text += 8, want += 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, text, 8);
+        std::memcpy(&b, want, 8);
+        if (a != b) return false;
+    }
+    for (; n; --n)
+        if (*text++ != *want++) return false;
+    return true;
+}
+
 bool parse_as_written(const Reader &r, const char *line, const char *end, Value *values) {
     Cursor c{line, end};
     for (int i = 0; i < r.rule_count; ++i) {
         std::string_view lead = r.rules[i].lead;
-        if (static_cast<std::size_t>(end - c.p) < lead.size() || std::memcmp(c.p, lead.data(), lead.size()) != 0)
-            return false;
+        if (static_cast<std::size_t>(end - c.p) < lead.size() || !starts_with(c.p, lead)) return false;
         c.p += lead.size();
         if (!value(r, r.rules[i], c, values[i])) return false;
     }
@@ -543,11 +561,6 @@ bool rules_fit_entries(Reader &r) {
 
 std::uint64_t bits_of(const Value &v) { return v.negative ? ~v.magnitude + 1 : v.magnitude; }
 
-void put_mac(char *at, std::string_view text) {
-    std::uint64_t key = mac_key(text);
-    for (int i = 5; i >= 0; --i, key >>= 8) at[i] = static_cast<char>(key & 0xff);
-}
-
 // A line's address as the writers would spell it: any other spelling is
 // left to the Python reader, which keeps a snapshot's text as it is.
 bool spelt_as_written(const Value &v, bool v6) {
@@ -556,20 +569,85 @@ bool spelt_as_written(const Value &v, bool v6) {
     return v.text == std::string_view(text, spelling::ipv6_text(text, v.packed));
 }
 
-// The entry of a parsed line into r.entry; false for a line whose
-// addresses are not spelt as the writers spell them.
-bool fill_entry(const Reader &r, std::uint64_t &age_s) {
-    auto value = [&](Put p) -> const Value & { return r.values[r.put_rule[static_cast<int>(p)]]; };
-    auto bits = [&](Put p) { return bits_of(value(p)); };
-    char *e = r.entry;
+// Ports grown with realloc, as a batch's lines are read without the
+// interpreter's lock (so not with PyMem): a failed allocation marks them
+// failed and the reading stops.
+struct Ports {
+    std::uint32_t *data;
+    std::size_t size, capacity;
+    bool failed;
+
+    std::uint32_t *room(std::size_t n) {
+        if (size + n > capacity) {
+            std::size_t want = capacity ? 2 * capacity : 1 << 14;
+            while (want < size + n) want *= 2;
+            auto *grown = static_cast<std::uint32_t *>(std::realloc(data, want * sizeof(std::uint32_t)));
+            if (!grown) return failed = true, nullptr;
+            data = grown;
+            capacity = want;
+        }
+        std::uint32_t *at = data + size;
+        size += n;
+        return at;
+    }
+};
+
+// A line's values as its entry takes them, kept compact: an entry has room
+// for thousands of ports, so a chunk's lines are kept as these (their
+// ports in a Ports beside them) and each made an entry only when written.
+struct Parsed {
+    std::uint64_t bits[kPuts];  // the integer and boolean fields, as stored
+    unsigned char src[16], dst[16];
+    std::uint64_t mac[3];  // source, destination, inner destination
+    std::uint32_t entities;
+    std::uint64_t actions[flow_rows::kEntityCapacity];
+    std::uint32_t port_count[flow_rows::kEntityCapacity];
+    std::size_t ports_at;  // the first port of its first entity in the Ports
+};
+
+// A parsed line made compact, its ports appended to ports; false for a
+// line whose addresses are not spelt as the writers spell them, or when
+// the ports cannot grow (ports.failed).
+bool compact(const Reader &r, Parsed &p, Ports &ports) {
+    auto value = [&](Put put) -> const Value & { return r.values[r.put_rule[static_cast<int>(put)]]; };
     bool v6 = value(Put::ipv6).negative;
     const Value &src = value(Put::src), &dst = value(Put::dst);
     if (!spelt_as_written(src, v6) || !spelt_as_written(dst, v6)) return false;
+    for (int put = 0; put < kPuts; ++put)
+        p.bits[put] = put_kind(put) == Kind::integer ? bits_of(r.values[r.put_rule[put]]) : 0;
+    p.bits[static_cast<int>(Put::ipv6)] = v6;
+    std::memcpy(p.src, src.packed, v6 ? 16 : 4);
+    std::memcpy(p.dst, dst.packed, v6 ? 16 : 4);
+    p.mac[0] = mac_key(value(Put::src_mac).text);
+    p.mac[1] = mac_key(value(Put::dst_mac).text);
+    p.mac[2] = mac_key(value(Put::inner_dst_mac).text);
+    const Value &entities = value(Put::entities);
+    const Rule &rule = r.rules[r.put_rule[static_cast<int>(Put::entities)]];
+    p.entities = entities.entities;
+    p.ports_at = ports.size;
+    for (unsigned k = 0; k < entities.entities; ++k) {
+        p.actions[k] = entities.bits[k];
+        p.port_count[k] = entities.port_count[k];
+        std::uint32_t *room = ports.room(entities.port_count[k]);
+        if (!room) return false;
+        if (entities.port_count[k]) std::memcpy(room, r.ports + k * rule.high, entities.port_count[k] * sizeof *room);
+    }
+    return true;
+}
+
+void put_mac(char *at, std::uint64_t key) {
+    for (int i = 5; i >= 0; --i, key >>= 8) at[i] = static_cast<char>(key & 0xff);
+}
+
+// The entry e of a compact line whose ports start at ports.
+void fill_entry(char *e, const Parsed &p, const std::uint32_t *ports) {
+    auto bits = [&](Put put) { return p.bits[static_cast<int>(put)]; };
+    bool v6 = bits(Put::ipv6);
     std::size_t size = v6 ? 16 : 4;
-    std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e),
-                src.packed, size);
-    std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e),
-                dst.packed, size);
+    std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e), p.src,
+                size);
+    std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e), p.dst,
+                size);
     STORE(Entry, fkey.flags, e, v6 ? FC_FLOWKEY_IPV6 : 0);
     STORE(Entry, flowId, e, bits(Put::id));
     STORE(Entry, fcFlags, e, bits(Put::flags));
@@ -581,21 +659,108 @@ bool fill_entry(const Reader &r, std::uint64_t &age_s) {
     STORE(Entry, fkey.l2Key.vlanid, e, bits(Put::vlan));
     STORE(Entry, pktCount, e, bits(Put::packets));
     STORE(Entry, exprTime, e, bits(Put::expires));
-    put_mac(FIELD_AT(Entry, fkey.l2Key.saddr, e), value(Put::src_mac).text);
-    put_mac(FIELD_AT(Entry, fkey.l2Key.daddr, e), value(Put::dst_mac).text);
-    put_mac(FIELD_AT(Entry, fkey.inner.l2Key.daddr, e), value(Put::inner_dst_mac).text);
-    const Value &entities = value(Put::entities);
-    const Rule &rule = r.rules[r.put_rule[static_cast<int>(Put::entities)]];
-    STORE(Entry, numActionEntities, e, entities.entities);
-    for (unsigned k = 0; k < entities.entities; ++k) {
+    put_mac(FIELD_AT(Entry, fkey.l2Key.saddr, e), p.mac[0]);
+    put_mac(FIELD_AT(Entry, fkey.l2Key.daddr, e), p.mac[1]);
+    put_mac(FIELD_AT(Entry, fkey.inner.l2Key.daddr, e), p.mac[2]);
+    STORE(Entry, numActionEntities, e, p.entities);
+    for (unsigned k = 0; k < p.entities; ++k) {
         char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
-        STORE(Entity, actionsBitMap, entity, entities.bits[k]);
-        STORE(Entity, dstPortsNum, entity, entities.port_count[k]);
-        std::memcpy(FIELD_AT(Entity, dport, entity), r.ports + k * rule.high,
-                    entities.port_count[k] * sizeof(std::uint32_t));
+        STORE(Entity, actionsBitMap, entity, p.actions[k]);
+        STORE(Entity, dstPortsNum, entity, p.port_count[k]);
+        if (p.port_count[k])  // ports is null while no line had any
+            std::memcpy(FIELD_AT(Entity, dport, entity), ports, p.port_count[k] * sizeof(std::uint32_t));
+        ports += p.port_count[k];
     }
-    age_s = bits(Put::age);
-    return true;
+}
+
+// The next whole line of text from at, parsed and made compact into p;
+// its end, or null at the end of the text or at a line it cannot take so.
+const char *compact_line(const Reader &r, const char *at, const char *end, Parsed &p, Ports &ports) {
+    if (at == end) return nullptr;
+    const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, r.values) || !compact(r, p, ports))
+        return nullptr;
+    return line_end;
+}
+
+// A chunk's lines read ahead (reader.parse_chunk), compact: as an answer,
+// the flows of its lines, each made an entry once, when it is written.
+struct Batch {
+    PyObject_HEAD
+    Parsed *lines;
+    Ports ports;
+    Py_ssize_t count, next;
+    char *entry;
+};
+
+PyTypeObject *batch_type;  // made with the reader's type
+
+void batch_dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    auto *b = reinterpret_cast<Batch *>(self);
+    std::free(b->lines);
+    std::free(b->ports.data);
+    PyMem_Free(b->entry);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
+// The lines of text from at that compact_line takes, into b, without the
+// interpreter's lock: where the first line not taken starts, or null when
+// memory ran out.
+const char *parse_lines(const Reader &r, Batch &b, const char *at, const char *end) {
+    // Room for the lines of a chunk of the writers' lines, most of which
+    // are longer than 256 bytes, at once: only the pages used are touched.
+    std::size_t capacity = 0, likely = static_cast<std::size_t>(end - at) / 256 + 16;
+    for (;;) {
+        if (static_cast<std::size_t>(b.count) == capacity) {
+            capacity = capacity ? 2 * capacity : likely;
+            auto *grown = static_cast<Parsed *>(std::realloc(b.lines, capacity * sizeof(Parsed)));
+            if (!grown) return nullptr;
+            b.lines = grown;
+        }
+        const char *line_end = compact_line(r, at, end, b.lines[b.count], b.ports);
+        if (b.ports.failed) return nullptr;
+        if (!line_end) return at;
+        at = line_end + 1;
+        ++b.count;
+    }
+}
+
+// reader.parse_chunk(chunk): (batch, count, stop). The whole lines of the
+// bytes chunk up to the first not accepted, or not ended, which starts at
+// offset stop, read while other threads run; batch, given to a flow_text
+// writer as its answer, writes their count flows.
+PyObject *parse_chunk(PyObject *self, PyObject *chunk) noexcept {
+    if (!PyBytes_Check(chunk)) {
+        PyErr_SetString(PyExc_TypeError, "snapshot_lines.parse_chunk: bytes needed");
+        return nullptr;
+    }
+    Reader &r = *reinterpret_cast<Reader *>(self);
+    auto *b = PyObject_New(Batch, batch_type);
+    if (!b) return nullptr;
+    b->lines = nullptr;
+    b->ports = Ports{};
+    b->count = b->next = 0;
+    b->entry = static_cast<char *>(PyMem_Calloc(1, sizeof(Entry)));
+    PyObject *made = reinterpret_cast<PyObject *>(b);
+    if (!b->entry) {
+        Py_DECREF(made);
+        return PyErr_NoMemory();
+    }
+    const char *text = PyBytes_AS_STRING(chunk), *stop = text;
+    if (r.entry) {
+        // The chunk is the caller's until the call returns; the reader, with
+        // the values it parses into, is this thread's (see Snapshot.pages).
+        Py_BEGIN_ALLOW_THREADS
+        stop = parse_lines(r, *b, text, text + PyBytes_GET_SIZE(chunk));
+        Py_END_ALLOW_THREADS
+    }
+    if (!stop) {
+        Py_DECREF(made);
+        return PyErr_NoMemory();
+    }
+    return Py_BuildValue("(Nnn)", made, b->count, static_cast<Py_ssize_t>(stop - text));
 }
 
 // reader.aim(chunk, start): next_entry() reads the lines of the bytes chunk from start on.
@@ -771,6 +936,9 @@ void dealloc(PyObject *self) {
     PyMem_Free(r->entry);
     PyMem_Free(r->values);
     PyMem_Free(r->leads);
+    PyMem_Free(r->parsed);
+    if (r->line_ports) std::free(r->line_ports->data);
+    PyMem_Free(r->line_ports);
     t->tp_free(self);
     Py_DECREF(t);
 }
@@ -819,9 +987,11 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     }
     ready = ready && resolve_families(*r, rules) && fills_every_slot(*r) && spell_leads(*r);
     if (ready && rules_fit_entries(*r)) {
-        r->entry = static_cast<char *>(PyMem_Malloc(sizeof(Entry)));
+        r->entry = static_cast<char *>(PyMem_Calloc(1, sizeof(Entry)));
         r->values = static_cast<Value *>(PyMem_Malloc(sizeof(Value) * r->rule_count));
-        if (!r->entry || !r->values) ready = !PyErr_NoMemory();
+        r->parsed = static_cast<Parsed *>(PyMem_Calloc(1, sizeof(Parsed)));
+        r->line_ports = static_cast<Ports *>(PyMem_Calloc(1, sizeof(Ports)));
+        if (!r->entry || !r->values || !r->parsed || !r->line_ports) ready = !PyErr_NoMemory();
     }
     if (ready) return self;
     Py_DECREF(self);
@@ -837,6 +1007,11 @@ PyMethodDef reader_methods[] = {
      "aim($self, chunk, start, /)\n--\n\n"
      "Points the reader at the lines of the bytes chunk from offset start on: a flow_text writer\n"
      "given the reader writes the flows of the lines accepted, up to the first other one."},
+    {"parse_chunk", parse_chunk, METH_O,
+     "parse_chunk($self, chunk, /)\n--\n\n"
+     "(batch, count, stop): the whole lines of the bytes chunk up to the first not accepted, or not\n"
+     "ended, which starts at offset stop, read without the interpreter's lock; a flow_text writer\n"
+     "given batch writes the flows of those count lines."},
     {"stopped", stopped, METH_NOARGS,
      "stopped($self, /)\n--\n\n"
      "The offset of the first line the writer did not take; the chunk is let go."},
@@ -845,17 +1020,26 @@ PyMethodDef reader_methods[] = {
 
 }  // namespace
 
-bool is_reader(PyObject *object) noexcept { return Py_TYPE(object) == type(); }
+bool is_reader(PyObject *object) noexcept { return Py_TYPE(object) == type() || Py_TYPE(object) == batch_type; }
 
-const char *next_entry(PyObject *reader, std::uint64_t &age_s) noexcept {
-    Reader &r = *reinterpret_cast<Reader *>(reader);
+const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
+    if (Py_TYPE(answer) == batch_type) {
+        Batch &b = *reinterpret_cast<Batch *>(answer);
+        if (b.next == b.count) return nullptr;
+        const Parsed &p = b.lines[b.next++];
+        fill_entry(b.entry, p, b.ports.data + p.ports_at);
+        age_s = p.bits[static_cast<int>(Put::age)];
+        return b.entry;
+    }
+    Reader &r = *reinterpret_cast<Reader *>(answer);
     if (!r.entry || !r.aimed) return nullptr;
     const char *chunk = PyBytes_AS_STRING(r.aimed), *end = chunk + PyBytes_GET_SIZE(r.aimed);
-    const char *at = chunk + r.aimed_at;
-    if (at == end) return nullptr;
-    const char *line_end = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-    if (!line_end || line_end - at >= r.line_limit || !parse(r, at, line_end, r.values) || !fill_entry(r, age_s))
-        return nullptr;
+    Parsed &p = *r.parsed;
+    r.line_ports->size = 0;
+    const char *line_end = compact_line(r, chunk + r.aimed_at, end, p, *r.line_ports);
+    if (!line_end) return nullptr;
+    fill_entry(r.entry, p, r.line_ports->data + p.ports_at);
+    age_s = p.bits[static_cast<int>(Put::age)];
     r.aimed_at = line_end + 1 - chunk;
     return r.entry;
 }
@@ -880,6 +1064,16 @@ PyTypeObject *type() {
     static PyType_Spec spec = {
         "_libfc_fields.snapshot_lines", sizeof(Reader), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
     };
+    static PyType_Slot batch_slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void *>(batch_dealloc)},
+        {Py_tp_doc, const_cast<char *>("The lines of a chunk snapshot_lines.parse_chunk read, as a writer's answer.")},
+        {0, nullptr},
+    };
+    static PyType_Spec batch_spec = {
+        "_libfc_fields.snapshot_lines_batch", sizeof(Batch), 0, Py_TPFLAGS_DEFAULT, batch_slots,
+    };
+    batch_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&batch_spec));
+    if (!batch_type) return nullptr;
     made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
     return made;
 }

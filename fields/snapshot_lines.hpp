@@ -12,12 +12,16 @@ namespace snapshot_lines {
 // line_limit, depth_limit); null with an exception when it cannot be made.
 PyTypeObject *type();
 
+// Whether object is a reader or the lines one read ahead (parse_chunk()):
+// an answer next_entry() reads.
 bool is_reader(PyObject *object) noexcept;
 
-// The next line of the chunk the reader was aimed at (aim()), as the entry
-// a query answer holds for the flow, in the reader's own memory until the
-// next call, and its age in seconds; null at the first line it cannot
-// take so (left for the Python reader) or at the chunk's end.
-const char *next_entry(PyObject *reader, std::uint64_t &age_s) noexcept;
+// The next line of the chunk the reader was aimed at (aim()), or of the
+// lines it read ahead, as the entry a query answer holds for the flow, in
+// the answer's own memory until the next call, and its age in seconds;
+// null at the first line it cannot take so (left for the Python reader) or
+// at the end. It touches no Python object: a writer may call it without
+// the interpreter's lock, on an answer no other thread uses.
+const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept;
 
 }  // namespace snapshot_lines

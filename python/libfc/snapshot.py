@@ -26,11 +26,10 @@ import socket
 import struct
 import threading
 import time
-import zlib
 
 import _libfc
 
-from . import _addresses, _cache, _metrics
+from . import _addresses, _cache, _gzip_codec, _metrics
 from ._flow import Flow, action_names
 
 # Typing names are quoted and imported only by type checkers.
@@ -99,51 +98,48 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
     return count
 
 
-def _gzip_member(data: bytes, level: int) -> bytes:
-    # 31: a gzip header and trailer around the data. zlib.compress takes
-    # wbits from 3.11 on; a compressor object does on every version.
-    compressor = zlib.compressobj(level, zlib.DEFLATED, 31)
-    return compressor.compress(data) + compressor.flush()
-
-
 class _Compressing:
     """Text written to a binary file as gzip, a piece of about PIECE bytes
     at a time, each piece a gzip member of its own (gzip reads members one
     after the other as one stream) compressed by one of a few threads.
-    zlib lets go of the interpreter while it compresses, so the pieces are
-    compressed side by side while the next answers' lines are made: a save
-    takes about the longest of these, not their sum. The members are
-    written in order; a failure is raised by a later write or at the end."""
+    Both codecs let go of the interpreter while they compress, so the
+    pieces are compressed side by side while the next answers' lines are
+    made: a save takes about the longest of these, not their sum. The
+    members are written in order; a failure is raised by a later write or
+    at the end. Lines come as str (ASCII, as the writers make them) or as
+    bytes."""
 
     # Each piece costs its thread a few waits for the interpreter's lock,
     # which the writer of the lines holds for long stretches: few large
     # pieces keep the threads compressing.
     PIECE = 1 << 22
-    # The fastest level: level 3 makes the file 8% smaller for 35% more
-    # compression time, and compressing is most of what a save costs.
-    LEVEL = 1
 
     def __init__(self, out: "BinaryIO") -> None:
         import concurrent.futures
-        import os
 
         self.out = out
+        self.codec = _gzip_codec.codec
         self.workers = max(1, min(4, os.cpu_count() or 1))
         self.pool = concurrent.futures.ThreadPoolExecutor(self.workers, thread_name_prefix="libfc-snapshot-writer")
-        self.text: "List[str]" = []
+        self.lines: "List[bytes]" = []
         self.size = 0
         self.members: "Deque[Future[bytes]]" = collections.deque()
 
-    def write(self, text: str) -> None:
-        self.text.append(text)
-        self.size += len(text)
+    def write(self, lines: "Union[str, bytes]") -> None:
+        data = lines.encode("utf-8") if type(lines) is str else lines
+        self.lines.append(data)
+        self.size += len(data)
         if self.size >= self.PIECE:
             self._compress()
 
+    def _member(self, lines: "List[bytes]") -> bytes:
+        # Joined in the thread too: bytes.join lets go of the interpreter
+        # while it copies a piece this large.
+        return self.codec.gzip_member(b"".join(lines), _gzip_codec.LEVEL)
+
     def _compress(self) -> None:
-        piece = "".join(self.text).encode("utf-8")
-        self.text, self.size = [], 0
-        self.members.append(self.pool.submit(_gzip_member, piece, self.LEVEL))
+        lines, self.lines, self.size = self.lines, [], 0
+        self.members.append(self.pool.submit(self._member, lines))
         # Each thread with a piece to compress and one waiting: enough to
         # keep them busy, few enough to hold little text.
         while len(self.members) > 2 * self.workers or self.members and self.members[0].done():
@@ -155,7 +151,7 @@ class _Compressing:
     def __exit__(self, *failure: object) -> None:
         try:
             if failure[0] is None:
-                if self.text or not self.members:
+                if self.lines or not self.members:
                     self._compress()
                 while self.members:
                     self.out.write(self.members.popleft().result())
@@ -394,6 +390,7 @@ class _Inflating:
         self.data = b""  # read from the file, not yet inflated
         self.inflater: "Any" = None  # None between members
         self.crc = self.size = 0
+        self.codec = _gzip_codec.codec
 
     def _fill(self, count: int) -> bool:
         while len(self.data) < count:
@@ -436,7 +433,7 @@ class _Inflating:
                 self._text_field()
         if flags & 2:  # FHCRC
             self._take(2)
-        self.inflater = zlib.decompressobj(-zlib.MAX_WBITS)
+        self.inflater = self.codec.raw_inflater()
         self.crc = self.size = 0
         return True
 
@@ -462,12 +459,12 @@ class _Inflating:
             if self.inflater is None and not self._member():
                 return b""
             inflater = self.inflater
-            # With the file read to its end, zlib may still hold text.
+            # With the file read to its end, the inflater may still hold text.
             ended = not self.data and not self._fill(1)
             text = inflater.decompress(self.data, size)
             self.data = inflater.unconsumed_tail or inflater.unused_data
             if text:
-                self.crc = zlib.crc32(text, self.crc)
+                self.crc = self.codec.crc32(text, self.crc)
                 self.size += len(text)
             if text:
                 return text
@@ -480,12 +477,18 @@ class _Inflating:
 
 
 class _ReadAhead:
-    """A file's read1(CHUNK) calls made ahead by a thread of its own: zlib
-    lets go of the interpreter while it decompresses, so the next chunks
-    are decompressed while the ones before them are read. The first reads
+    """A file's read1(CHUNK) calls made ahead by a thread of its own: the
+    codec lets go of the interpreter while it inflates, so the next chunks
+    are inflated while the ones before them are read. The first reads
     are the caller's own, so a small file (or a listing cut short) starts
     no thread. A failure is raised by the read1() that reaches it; after
-    the end, read1() gives b"" again and again, as a file's does."""
+    the end, read1() gives b"" again and again, as a file's does.
+
+    Started by parse_ahead() instead, the thread also reads the flow lines
+    of each chunk with a C line reader (which lets go of the interpreter
+    too): read_parsed() then gives each chunk cut after its last whole line
+    with the lines the reader took, so that taking them costs the caller
+    only their writing."""
 
     AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
     OWN_READS = 2
@@ -497,18 +500,52 @@ class _ReadAhead:
         self.ended = False
         self.closing = False
         self.thread: "Optional[threading.Thread]" = None
+        self.parse: "Optional[Callable[[bytes], Tuple[Any, int, int]]]" = None
         self.chunks: "queue.Queue[Any]" = queue.Queue(self.AHEAD)
 
-    def _run(self, size: int) -> None:
-        while not self.closing:
-            try:
-                chunk = self.file.read1(size)
-            except BaseException as error:  # handed to the reader, in order
-                self.chunks.put(error)
-                return
-            self.chunks.put(chunk)
-            if not chunk:
-                return
+    def _run(self, size: int, held: bytes) -> None:
+        put, parse = self.chunks.put, self.parse
+        try:
+            while not self.closing:
+                try:
+                    chunk = self.file.read1(size)
+                except BaseException:  # what was read before it first, then the failure
+                    if held:
+                        put((held, None, 0, 0))
+                    raise
+                if parse is None or not chunk:
+                    if held:
+                        put((held, None, 0, 0))
+                    put(chunk)
+                    if not chunk:
+                        return
+                    continue
+                cut = chunk.rfind(b"\n") + 1
+                if not cut:
+                    held += chunk  # a line's start, with the rest to come
+                    if len(held) > LINE_LIMIT:  # a line too long, which the caller refuses
+                        put((held, None, 0, 0))
+                        held = b""
+                    continue
+                # The chunk copied once, after the line it ends.
+                text = b"".join((held, memoryview(chunk)[:cut])) if held or cut < len(chunk) else chunk
+                held = chunk[cut:]
+                put((text,) + parse(text))
+        except BaseException as error:  # handed to the reader, in order
+            put(error)
+
+    def _start(self, held: bytes = b"") -> None:
+        self.thread = threading.Thread(target=self._run, args=(self.THREAD_READ, held),
+                                       name="libfc-snapshot-reader", daemon=True)
+        self.thread.start()
+
+    def _next(self) -> "Any":
+        item = self.chunks.get()
+        if isinstance(item, BaseException):
+            self.ended = True
+            raise item
+        self.ended = not item
+        return item
 
     def read1(self, size: int) -> bytes:
         if self.ended:
@@ -519,16 +556,31 @@ class _ReadAhead:
                 chunk = self.file.read1(size)
                 self.ended = not chunk
                 return chunk
-            self.thread = threading.Thread(target=self._run, args=(max(size, self.THREAD_READ),),
-                                           name="libfc-snapshot-reader",
-                                           daemon=True)
-            self.thread.start()
-        chunk = self.chunks.get()
-        if isinstance(chunk, BaseException):
-            self.ended = True
-            raise chunk
-        self.ended = not chunk
-        return chunk
+            self._start()
+        item = self._next()
+        return item[0] if type(item) is tuple else item  # lines parsed ahead are read again
+
+    def parse_ahead(self, reader: "Any", held: bytes) -> bool:
+        """Whether the thread reads ahead in chunks of lines `reader` has
+        read: started so now, the caller holding `held` (the start of a
+        line, which the thread then holds instead), or so already with the
+        caller holding nothing."""
+        if self.parse is not None:
+            return not held
+        if self.thread is not None or self.ended:
+            return False
+        self.parse = reader.parse_chunk
+        self._start(held)
+        return True
+
+    def read_parsed(self) -> "Optional[Tuple[bytes, Any, int, int]]":
+        """The next chunk the thread read as parse_ahead() has it: (text,
+        lines, count, stop), the lines (None: not read) holding its first
+        count lines, up to offset stop; None at the end."""
+        if self.ended:
+            return None
+        item = self._next()
+        return item or None
 
     def close(self) -> None:
         self.closing = True
@@ -607,7 +659,7 @@ class Snapshot:
             return False
         try:
             chunk = self._file.read1(CHUNK)  # one read: data before a failure is not lost
-        except (OSError, EOFError, zlib.error) as error:
+        except (OSError, EOFError) + _gzip_codec.INFLATE_ERRORS as error:
             self._failure = error
             return False
         if not chunk:
@@ -697,12 +749,33 @@ class Snapshot:
         self._line += count
         self.read += count
 
+    def _holds_no_whole_line(self) -> bool:
+        """Whether the buffer holds no whole line: the C reader stopped for
+        want of one, not at a line it cannot take."""
+        return len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
+
     def _more_whole_lines(self) -> bool:
-        """Whether more of the file was read because the buffer holds no
-        whole line: the C reader stopped for want of one, not at a line it
-        cannot take."""
-        return (len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
-                and self._more())
+        """Whether more of the file was read because the buffer holds no whole line."""
+        return self._holds_no_whole_line() and self._more()
+
+    def _parsed_ahead(self, reader: "Any") -> "Optional[Tuple[Any, int]]":
+        """The next chunk read, its lines read by the read-ahead thread
+        with `reader`: (lines, count) as read_parsed() gives them, the
+        buffer then the chunk from the first line they do not hold; None
+        when the thread does not read so (_more() reads on), at the end
+        and at a failure (told as _more() tells it)."""
+        if self._failure is not None or not self._file.parse_ahead(reader, self._buffer[self._at:]):
+            return None
+        try:
+            parsed = self._file.read_parsed()
+        except (OSError, EOFError) + _gzip_codec.INFLATE_ERRORS as error:
+            self._failure = error
+            return None
+        if parsed is None:
+            return None
+        text, batch, count, stop = parsed
+        self._buffer, self._at = text, stop
+        return batch, count
 
     def _checked_flow(self) -> "Optional[Flow]":
         """The next line read and checked here: its Flow, or None after the
@@ -727,10 +800,13 @@ class Snapshot:
               flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
         """The snapshot for a writer that prints what it reads, as a walk's
         pages are: ``render(answer, -1, ())`` writes the flows of the lines
-        the C reader takes, given the reader aimed at them as the answer
-        (see ``flow_text``), and ``flow_page(flows)`` those of the other
-        lines; each non-empty ``(count, page)`` is yielded.  With criteria
-        or a limit, every page is made of flows."""
+        the C reader takes, given the reader aimed at them, or the lines it
+        read ahead, as the answer (see ``flow_text``), and
+        ``flow_page(flows)`` those of the other lines; each non-empty
+        ``(count, page)`` is yielded.  Past the first chunks, the lines are
+        inflated and read by the read-ahead thread while the ones before
+        them are written.  With criteria or a limit, every page is made of
+        flows."""
         self._flows = iter(())  # read here: count_rest() has nothing left
         flows = self._read()
         if _LINES is None or self._match is not _everything or self._limit is not None:
@@ -739,19 +815,32 @@ class Snapshot:
                 if not batch:
                     return
                 yield flow_page(batch)
-        aim, stopped = _LINES.aim, _LINES.stopped
+        # Readers of their own, this thread's and the read-ahead thread's:
+        # the writers and parse_chunk read lines without the interpreter's
+        # lock, when another thread could aim a shared reader elsewhere.
+        lines, ahead = _fast_reader(), _fast_reader()
+        aim, stopped = lines.aim, lines.stopped
         while True:
             aim(self._buffer, self._at)
             try:
-                count, page = render(_LINES, -1, ())
+                count, page = render(lines, -1, ())
             finally:
                 self._at = stopped()
             self._took(count)
             if count:
                 self.total += count
                 yield count, page
-            if self._more_whole_lines():
-                continue
+            if self._holds_no_whole_line():
+                parsed = self._parsed_ahead(ahead)
+                if parsed is not None:
+                    batch, count = parsed
+                    if count:
+                        self._took(count)
+                        self.total += count
+                        yield render(batch, -1, ())
+                    continue
+                if self._more():
+                    continue
             flow = self._checked_flow()
             if flow is None:
                 return

@@ -125,8 +125,22 @@ def c_views(source, read):
         assert (list(in_c), counts) == (list(listed), expected)
 
 
+def read_ahead_as_aimed(text):
+    """The lines parse_chunk reads ahead are the ones the reader aimed at
+    them takes, and written the same."""
+    body = text[text.find(b"\n") + 1:]
+    ahead, aimed = snapshot._fast_reader(), snapshot._fast_reader()
+    for render in (lambda *page: TEXT_WRITER.json_lines(*page, "{"), TEXT_WRITER.seen):
+        batch, count, stop = ahead.parse_chunk(body)
+        aimed.aim(body, 0)
+        assert render(batch, -1, ()) == render(aimed, -1, ()) and aimed.stopped() == stop, body
+        assert render(batch, -1, ())[0] == 0  # each line is written once
+
+
 def TestOneInput(data):
-    source = io.BytesIO(gzip.compress(make_input(data), 1))
+    text = make_input(data)
+    read_ahead_as_aimed(text)
+    source = io.BytesIO(gzip.compress(text, 1))
     read = read_with(source, C_READER)
     assert read == read_with(source, None), read
     c_views(source, read)
