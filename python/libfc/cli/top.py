@@ -27,7 +27,7 @@ import threading
 import time
 import weakref
 
-from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_widths
+from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_pick, top_select, top_widths
 
 from .. import _cache, snapshot
 from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
@@ -303,6 +303,7 @@ class Model:
         self.sample: "Optional[Sample]" = None
         self.gone: "Dict[int, Row]" = {}
         self._selection: "Optional[Tuple[Tuple[str, bool], Tuple[Sequence[int], List[Row]]]]" = None
+        self._folds: "Dict[str, bytes]" = {}  # the selection's read folded by each field met so far
         self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
     def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
@@ -321,6 +322,7 @@ class Model:
         sample.left = []
         self.sample = sample
         self._selection = self._shown = None
+        self._folds = {}
 
     def rows(self, view: "View") -> "Tuple[Sequence[int], List[Row]]":
         """The positions in the read and the rows of flows that left the
@@ -335,10 +337,9 @@ class Model:
             positions: "Sequence[int]" = range(held)
             test = matcher(text)
             if test is not None and self.sample is not None:
-                row = self.sample.table.row
-                positions = array.array("I", (i for i in positions if test(row(i))))
+                positions = array.array("I", top_select(self.sample.table.columns(), None, filter_words(text)))
                 gone = [row for row in gone if test(row)]
-            self._selection, self._shown = (key, (positions, gone)), None
+            self._selection, self._shown, self._folds = (key, (positions, gone)), None, {}
         return self._selection[1]
 
     def shown(self, view: "View", column: "Column", room: "Optional[int]") -> "Tuple[Shown, str]":
@@ -356,11 +357,35 @@ class Model:
                     shown = ordered(list(shown) + gone, column, view.reverse, room)
                 what = "%d of %d flows" % (len(shown), count)
             else:
-                folded = groups(table, positions, gone, view.group)
-                shown = ordered(folded, column, view.reverse, room)
-                what = "%d of %d groups of %d flows" % (len(shown), len(folded), count)
+                shown, total = self._groups(table, positions, gone, view.group, column, view.reverse, room)
+                what = "%d of %d groups of %d flows" % (len(shown), total, count)
             self._shown = (key, shown, what)
         return self._shown[1:]
+
+
+    def _groups(self, table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str, column: "Column",
+                reverse: bool, room: "Optional[int]") -> "Tuple[List[Row], int]":
+        """The first `room` groups a frame shows in order, and how many
+        groups there are.  A fold by one value per flow is kept for the
+        selection and picked from in C: a read folds into as many groups as
+        it has sources; a flow's actions and the flows that left are folded
+        in Python, where few groups come of them."""
+        if field == "action" or gone:
+            folded = groups(table, positions, gone, field)
+            return ordered(folded, column, reverse, room), len(folded)
+        fold = self._folds.get(field)
+        if fold is None:
+            fold = self._folds[field] = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+        total, picked = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
+        count = len(positions) or 1
+        return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
+
+
+def _selected(table: Table, positions: "Sequence[int]") -> "Optional[array.array[int]]":
+    """Positions as the C functions take them: None for every row."""
+    if isinstance(positions, array.array):
+        return positions
+    return None if positions == range(len(table)) else array.array("I", positions)
 
 
 def ordered_positions(table: Table, positions: "Sequence[int]", column: "Column", reverse: bool,
@@ -401,29 +426,47 @@ def _proto_name(number: int) -> str:
 _ADDRESS_CHARACTERS = set("0123456789abcdef.:")
 
 
+def _word_number(word: str) -> int:
+    """The port or protocol number a word is, -1 for none (a port is at
+    most 32 bits: a larger number is none)."""
+    if not word.isdecimal():
+        return -1
+    try:
+        number = int(word)
+    except ValueError:  # longer than the interpreter turns into a number
+        return -1
+    return number if number <= 0xFFFFFFFF else -1
+
+
+def filter_words(text: str) -> "Tuple[Tuple[int, int, Optional[str]], ...]":
+    """A typed filter's words as a row is matched against them (top_select
+    in C, matcher in Python): (number, protocol, address part) each, -1 or
+    None for what a word is not.  Every word must match: a number the
+    flow's port or protocol number, a protocol name its protocol, and a
+    word of address characters a part of its source or destination
+    address's text ("tcp" is in no address)."""
+    return tuple((_word_number(word), _values.PROTOCOLS.get(word, -1),
+                  None if set(word) - _ADDRESS_CHARACTERS else word) for word in text.lower().split())
+
+
 def matcher(text: str) -> "Optional[Callable[[Row], bool]]":
-    """A predicate on rows for a typed filter, or None for an empty one.
-    Every word must match: a number matches the flow's port or protocol
-    number, a protocol name its protocol, and any word a part of its source
-    or destination address."""
-    words = text.lower().split()
+    """A predicate on rows for a typed filter (see filter_words), or None
+    for an empty one: for rows that are tuples, such as those of the flows
+    that left."""
+    words = filter_words(text)
     if not words:
         return None
-    tests = []
-    for word in words:
-        number = int(word) if word.isdigit() else None
-        proto = _values.PROTOCOLS.get(word)
-        address = not set(word) - _ADDRESS_CHARACTERS  # "tcp" is in no address
 
-        def test(row: "Row", word: str = word, number: "Optional[int]" = number, proto: "Optional[int]" = proto,
-                 address: bool = address) -> bool:
-            if number is not None and (row[PORT] == number or row[PROTO] == number):
-                return True
-            if proto is not None and row[PROTO] == proto:
-                return True
-            return address and (word in _text(row[SRC]) or word in _text(row[DST]))
-        tests.append(test)
-    return lambda row: all(test(row) for test in tests)
+    def test(row: "Row") -> bool:
+        for number, proto, part in words:
+            if number >= 0 and (row[PORT] == number or row[PROTO] == number):
+                continue
+            if proto >= 0 and row[PROTO] == proto:
+                continue
+            if part is None or (part not in _text(row[SRC]) and part not in _text(row[DST])):
+                return False
+        return True
+    return test
 
 
 # ---- columns -----------------------------------------------------------------------
@@ -513,8 +556,7 @@ def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: s
     share of the flows.  The read's flows are folded in C, by a flow's
     action text for actions, which few texts hold."""
     count = len(positions) + len(gone) or 1
-    selection = None if positions == range(len(table)) else array.array("I", positions)
-    read = top_fold(table.columns(), selection, _GROUP_COLUMN[field])
+    _, read = top_pick(top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field]), KEY, False, -1)
     if field != "action" and not gone:  # the fold's values are the groups'
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
     values = GROUP_FIELDS[field][1]
