@@ -7,6 +7,7 @@
 #include "fields/top_groups.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -90,38 +91,74 @@ bool key_of(const Columns &t, long column, Py_ssize_t i, Group &key) {
     return true;
 }
 
-// Open addressing, a slot per group (its place + 1), at most half full.
+// Open addressing, a slot per group holding its key and place, at most
+// half full. A fold by address meets a new group every few rows, the
+// slots and the sums spread over tens of megabytes: each row's slot is
+// fetched some rows before it is looked up, and its group's sums some rows
+// before they are added to.
 class Folding {
   public:
+    // Room for a group every other row, up to a million of them, made at
+    // once: placing a few hundred thousand groups again at each doubling
+    // took most of a fold by address.
+    explicit Folding(Py_ssize_t rows)
+        : slot_(std::bit_ceil(static_cast<std::size_t>(std::clamp<Py_ssize_t>(rows, 64, 1 << 21))), Slot{}),
+          mask_(slot_.size() - 1) {}
+
     std::vector<Group> groups;
 
-    Group &at(const Group &key) {
-        std::size_t place = first_slot(key);
-        for (; slot_[place]; place = (place + 1) & (slot_.size() - 1)) {
-            Group &g = groups[slot_[place] - 1];
-            if (g.value[0] == key.value[0] && g.value[1] == key.value[1] && g.size == key.size) return g;
+    // The place of the key's group, made when new.
+    std::uint32_t place(const Group &key, std::uint64_t hash) {
+        std::size_t at = first_slot(hash);
+        for (; slot_[at].place; at = (at + 1) & mask_) {
+            const Slot &s = slot_[at];
+            if (s.value[0] == key.value[0] && s.value[1] == key.value[1] && s.size == key.size) return s.place - 1;
         }
         groups.push_back(key);
-        slot_[place] = static_cast<std::uint32_t>(groups.size());
+        auto made = static_cast<std::uint32_t>(groups.size());
+        slot_[at] = Slot{{key.value[0], key.value[1]}, static_cast<std::uint32_t>(key.size), made};
         if (2 * groups.size() > slot_.size()) grow();
-        return groups.back();
+        return made - 1;
+    }
+    void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slot_[first_slot(hash)]); }
+
+    static std::uint64_t hash_of(const Group &key) {
+        std::uint64_t x = key.value[0] ^ (key.value[1] * 0x9e3779b97f4a7c15ULL) ^ key.size;
+        x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+        return x ^ (x >> 31);
     }
 
   private:
-    std::size_t first_slot(const Group &g) const {
-        std::uint64_t hash = g.value[0] * 0x9e3779b97f4a7c15ULL ^ g.value[1] * 0xc2b2ae3d27d4eb4fULL;
-        return static_cast<std::size_t>(hash ^ hash >> 29) & (slot_.size() - 1);
-    }
+    struct Slot {
+        std::uint64_t value[2];
+        std::uint32_t size, place;  // place + 1; 0: empty
+    };
+    std::size_t first_slot(std::uint64_t hash) const { return static_cast<std::size_t>(hash) & mask_; }
     void grow() {  // every group placed again
-        std::vector<std::uint32_t>(2 * slot_.size(), 0).swap(slot_);
+        std::vector<Slot>(2 * slot_.size(), Slot{}).swap(slot_);
+        mask_ = slot_.size() - 1;
         for (std::size_t g = 0; g < groups.size(); ++g) {
-            std::size_t to = first_slot(groups[g]);
-            while (slot_[to]) to = (to + 1) & (slot_.size() - 1);
-            slot_[to] = static_cast<std::uint32_t>(g + 1);
+            std::size_t to = first_slot(hash_of(groups[g]));
+            while (slot_[to].place) to = (to + 1) & mask_;
+            const Group &key = groups[g];
+            slot_[to] = Slot{{key.value[0], key.value[1]}, static_cast<std::uint32_t>(key.size),
+                             static_cast<std::uint32_t>(g + 1)};
         }
     }
-    std::vector<std::uint32_t> slot_ = std::vector<std::uint32_t>(64, 0);
+    std::vector<Slot> slot_;
+    std::size_t mask_;
 };
+
+// A row on its way through a fold: its key and hash made (its slot
+// fetched), then its group's place found (its sums fetched).
+struct Pending {
+    Group key;
+    std::uint64_t hash;
+    std::uint32_t place;
+    Py_ssize_t row;
+};
+constexpr Py_ssize_t kAhead = 8;  // rows between the stages, a power of two
 
 // The texts of a fold's address groups, each at a fixed stride, which ties
 // of the ordering are broken by (as Python compares the group values).
@@ -183,22 +220,35 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Columns t;
     Selection rows;
     if (!t.hold(args[0]) || !rows.hold(args[1], t)) return nullptr;
-    Folding folding;
-    Py_ssize_t refused = -1;  // a row whose address the table lacks
+    Py_ssize_t size = rows.size(t), refused = -1;  // a row whose address the table lacks
     // The columns are held and the groups are the call's own: a fold of a
-    // whole read lets the screen's thread answer keys meanwhile.
+    // whole read lets the screen's thread answer keys meanwhile. Row k is
+    // keyed at step k, placed at step k + kAhead and summed at k + 2 kAhead,
+    // the latest first: the row keyed in a step takes the summed one's entry.
     Py_BEGIN_ALLOW_THREADS
-    for (Py_ssize_t k = 0, size = rows.size(t); k < size; ++k) {
-        Py_ssize_t i = rows[k];
-        Group key{};
-        if (!key_of(t, column, i, key)) {
-            refused = i;
-            break;
+    Folding folding(size);
+    Pending pending[2 * kAhead];
+    for (Py_ssize_t step = 0; step < size + 2 * kAhead && refused < 0; ++step) {
+        if (step >= 2 * kAhead) {
+            const Pending &p = pending[(step - 2 * kAhead) % (2 * kAhead)];
+            Group &g = folding.groups[p.place];
+            ++g.flows;
+            g.packets += t.at<std::uint64_t>(b_packets, p.row);
+            g.deltas += t.at<std::uint64_t>(b_deltas, p.row);
         }
-        Group &g = folding.at(key);
-        ++g.flows;
-        g.packets += t.at<std::uint64_t>(b_packets, i);
-        g.deltas += t.at<std::uint64_t>(b_deltas, i);
+        if (step >= kAhead && step - kAhead < size) {
+            Pending &p = pending[(step - kAhead) % (2 * kAhead)];
+            p.place = folding.place(p.key, p.hash);
+            __builtin_prefetch(&folding.groups[p.place]);
+        }
+        if (step < size) {
+            Pending &p = pending[step % (2 * kAhead)];
+            p.row = rows[step];
+            p.key = Group{};
+            if (!key_of(t, column, p.row, p.key)) refused = p.row;
+            p.hash = Folding::hash_of(p.key);
+            folding.prefetch(p.hash);
+        }
     }
     Py_END_ALLOW_THREADS
     if (refused >= 0) return refuse_row(refused);
