@@ -225,8 +225,8 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // whole read lets the screen's thread answer keys meanwhile. Row k is
     // keyed at step k, placed at step k + kAhead and summed at k + 2 kAhead,
     // the latest first: the row keyed in a step takes the summed one's entry.
-    Py_BEGIN_ALLOW_THREADS
     Folding folding(size);
+    Py_BEGIN_ALLOW_THREADS
     Pending pending[2 * kAhead];
     for (Py_ssize_t step = 0; step < size + 2 * kAhead && refused < 0; ++step) {
         if (step >= 2 * kAhead) {

@@ -303,7 +303,8 @@ class Model:
         self.sample: "Optional[Sample]" = None
         self.gone: "Dict[int, Row]" = {}
         self._selection: "Optional[Tuple[Tuple[str, bool], Tuple[Sequence[int], List[Row]]]]" = None
-        self._folds: "Dict[str, bytes]" = {}  # the selection's read folded by each field met so far
+        self._filtered: "Optional[Tuple[str, Sequence[int]]]" = None  # a filter's text and the positions it kept
+        self._folds: "Dict[str, bytes]" = {}  # those positions folded by each field met so far
         self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
     def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
@@ -314,6 +315,12 @@ class Model:
         model.gone = dict(self.gone)
         model.add(sample)
         model.shown(view, view.sort_column(), room)
+        # Every grouping a key may turn to, folded here: a fold by address
+        # of a large read takes longer than a key may.
+        if model.sample is not None:
+            positions = model.rows(view)[0]
+            for field in GROUP_FIELDS:
+                model._fold(model.sample.table, positions, field)
         return model
 
     def add(self, sample: Sample) -> None:
@@ -321,7 +328,7 @@ class Model:
             self.gone[row[ID]] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
         sample.left = []
         self.sample = sample
-        self._selection = self._shown = None
+        self._selection = self._shown = self._filtered = None
         self._folds = {}
 
     def rows(self, view: "View") -> "Tuple[Sequence[int], List[Row]]":
@@ -334,12 +341,15 @@ class Model:
         key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
             gone = list(self.gone.values()) if view.accumulate else []
-            positions: "Sequence[int]" = range(held)
             test = matcher(text)
-            if test is not None and self.sample is not None:
-                positions = array.array("I", top_select(self.sample.table.columns(), None, filter_words(text)))
+            if self._filtered is None or self._filtered[0] != text:
+                positions: "Sequence[int]" = range(held)
+                if test is not None and self.sample is not None:
+                    positions = array.array("I", top_select(self.sample.table.columns(), None, filter_words(text)))
+                self._filtered, self._folds = (text, positions), {}
+            if test is not None:
                 gone = [row for row in gone if test(row)]
-            self._selection, self._shown, self._folds = (key, (positions, gone)), None, {}
+            self._selection, self._shown = (key, (self._filtered[1], gone)), None
         return self._selection[1]
 
     def shown(self, view: "View", column: "Column", room: "Optional[int]") -> "Tuple[Shown, str]":
@@ -370,15 +380,21 @@ class Model:
         selection and picked from in C: a read folds into as many groups as
         it has sources; a flow's actions and the flows that left are folded
         in Python, where few groups come of them."""
+        fold = self._fold(table, positions, field)
         if field == "action" or gone:
-            folded = groups(table, positions, gone, field)
+            folded = groups(table, positions, gone, field, fold)
             return ordered(folded, column, reverse, room), len(folded)
-        fold = self._folds.get(field)
-        if fold is None:
-            fold = self._folds[field] = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
         total, picked = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
         count = len(positions) or 1
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
+
+
+    def _fold(self, table: Table, positions: "Sequence[int]", field: str) -> bytes:
+        """The filter's positions of the read folded by a field (top_fold), kept."""
+        fold = self._folds.get(field)
+        if fold is None:
+            fold = self._folds[field] = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+        return fold
 
 
 def _selected(table: Table, positions: "Sequence[int]") -> "Optional[array.array[int]]":
@@ -550,13 +566,17 @@ def group_columns(field: str) -> "List[Column]":
     ]
 
 
-def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str) -> "List[Row]":
+def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str,
+           fold: "Optional[bytes]" = None) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
-    share of the flows.  The read's flows are folded in C, by a flow's
-    action text for actions, which few texts hold."""
+    share of the flows.  The read's flows are folded in C (unless their
+    `fold` is given), by a flow's action text for actions, which few texts
+    hold."""
     count = len(positions) + len(gone) or 1
-    _, read = top_pick(top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field]), KEY, False, -1)
+    if fold is None:
+        fold = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+    _, read = top_pick(fold, KEY, False, -1)
     if field != "action" and not gone:  # the fold's values are the groups'
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
     values = GROUP_FIELDS[field][1]
