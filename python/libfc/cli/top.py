@@ -121,6 +121,7 @@ class Table:
         self.addresses: bytearray = bytearray()  # a flow's source, then destination
         self.address_at: "array.array[int]" = array.array("I")
         self.counts_only: bool = False  # only ids, packets and tables: what the next read's rates need
+        self._every: "Optional[array.array[int]]" = None
 
     def __len__(self) -> int:
         return len(self.ids)
@@ -136,6 +137,13 @@ class Table:
         """The columns the C rows writer reads, in the order it takes them."""
         return (self.ids, self.packets, self.deltas, self.ports, self.vnis, self.actions, self.protos, self.ipv6,
                 self.ages, self.expires, self.addresses, self.address_at, self.tables)
+
+    def every_position(self) -> "array.array[int]":
+        """Every row's position, in an array of its own: made from a copy,
+        as an array of a million numbers is made quicker than from a range."""
+        if self._every is None or len(self._every) != len(self):
+            self._every = array.array("I", range(len(self)))
+        return self._every[:]
 
     def address(self, index: int, which: int) -> bytes:
         size = 16 if self.ipv6[index] else 4
@@ -315,12 +323,14 @@ class Model:
         model.gone = dict(self.gone)
         model.add(sample)
         model.shown(view, view.sort_column(), room)
-        # Every grouping a key may turn to, folded here: a fold by address
-        # of a large read takes longer than a key may.
+        # Every grouping a key may turn to, folded here, and the positions
+        # a flat frame orders: a fold by address of a large read takes
+        # longer than a key may.
         if model.sample is not None:
             positions = model.rows(view)[0]
             for field in GROUP_FIELDS:
                 model._fold(model.sample.table, positions, field)
+            model.sample.table.every_position()
         return model
 
     def add(self, sample: Sample) -> None:
@@ -409,7 +419,7 @@ def ordered_positions(table: Table, positions: "Sequence[int]", column: "Column"
     """The rows at `positions` of a read in the order ``ordered`` gives
     them; only the first `count` when given, picked without sorting the
     rest."""
-    order = array.array("I", positions)
+    order = table.every_position() if positions == range(len(table)) else array.array("I", positions)
     rank = ()
     if column.index == ACTIONS:
         places = sorted(range(len(_action_texts)), key=_action_texts.__getitem__)
