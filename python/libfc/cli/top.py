@@ -382,7 +382,6 @@ class Model:
             self._shown = (key, shown, what)
         return self._shown[1:]
 
-
     def _groups(self, table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str, column: "Column",
                 reverse: bool, room: "Optional[int]") -> "Tuple[List[Row], int]":
         """The first `room` groups a frame shows in order, and how many
@@ -397,7 +396,6 @@ class Model:
         total, picked = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
         count = len(positions) or 1
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
-
 
     def _fold(self, table: Table, positions: "Sequence[int]", field: str) -> bytes:
         """The filter's positions of the read folded by a field (top_fold), kept."""
