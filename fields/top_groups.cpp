@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -165,7 +166,7 @@ constexpr Py_ssize_t kAhead = 8;  // rows between the stages, a power of two
 class Texts {
   public:
     // Spelt only for a fold by address: a number's group has no text.
-    Texts(const std::vector<Group> &groups, bool spelt)
+    Texts(std::span<const Group> groups, bool spelt)
         : text_(spelt ? groups.size() * kStride : 0), size_(spelt ? groups.size() : 0) {
         for (std::size_t g = 0; g < size_.size(); ++g)
             if (groups[g].size) size_[g] = static_cast<std::uint8_t>(address_text(groups[g], &text_[g * kStride]));
@@ -182,7 +183,7 @@ class Texts {
 // The groups' places in order: by the column, ties by the value (numbers
 // by number, addresses by text), all of it turned around when descending,
 // as top.ordered orders the groups' rows; the first `wanted` only.
-std::vector<std::uint32_t> order(const std::vector<Group> &groups, long by, bool descending, std::size_t wanted) {
+std::vector<std::uint32_t> order(std::span<const Group> groups, long by, bool descending, std::size_t wanted) {
     Texts texts(groups, !groups.empty() && groups[0].size);
     auto before = [&](std::uint32_t a, std::uint32_t b) {
         const Group &x = groups[a], &y = groups[b];
@@ -267,9 +268,19 @@ PyObject *pick(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred() || !PyBytes_Check(args[0]) ||
         PyBytes_GET_SIZE(args[0]) % static_cast<Py_ssize_t>(sizeof(Group)))
         return refuse_arguments("top_pick", "fold, by, descending, count");
-    // The bytes need not be aligned as a Group is: they are copied out.
-    std::vector<Group> groups(static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])) / sizeof(Group));
-    std::memcpy(static_cast<void *>(groups.data()), PyBytes_AS_STRING(args[0]), groups.size() * sizeof(Group));
+    // The bytes are read in place when aligned as a Group is (as the
+    // interpreter's allocators leave them), else from a copy.
+    std::span<const Group> groups;
+    std::vector<Group> copied;
+    const char *packed = PyBytes_AS_STRING(args[0]);
+    std::size_t size = static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])) / sizeof(Group);
+    if (reinterpret_cast<std::uintptr_t>(packed) % alignof(Group) == 0) {
+        groups = {reinterpret_cast<const Group *>(packed), size};
+    } else {
+        copied.resize(size);
+        std::memcpy(static_cast<void *>(copied.data()), packed, size * sizeof(Group));
+        groups = copied;
+    }
     for (const Group &g : groups)
         if ((g.size != 4 && g.size != 16 && g.size != 0) || (g.size == 0) != (groups[0].size == 0))  // one kind a fold
             return refuse_arguments("top_pick", "a fold top_fold made");
