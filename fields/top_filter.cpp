@@ -5,6 +5,7 @@
 
 #include "fields/top_filter.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -27,6 +28,7 @@ struct Word {
     int proto;         // -1: no protocol's name
     char needle[spelling::kIPv6Text];
     std::size_t needle_size;  // 0: no part of any address (or longer than every address's text)
+    bool in_ipv4;             // digits and dots only: it may be a part of an IPv4 address's text
 };
 
 bool read_words(PyObject *words, std::vector<Word> &into) {
@@ -44,6 +46,9 @@ bool read_words(PyObject *words, std::vector<Word> &into) {
         if (size > sizeof word.needle) continue;  // in no address's text
         std::memcpy(word.needle, PyUnicode_DATA(needle), size);
         word.needle_size = size;
+        word.in_ipv4 = size <= 15 && std::all_of(word.needle, word.needle + size, [](char c) {
+            return c == '.' || (c >= '0' && c <= '9');
+        });
     }
     return true;
 }
@@ -53,13 +58,14 @@ class AddressTexts {
   public:
     AddressTexts(const Columns &t, Py_ssize_t i) : t_(t), i_(i) {}
 
+    bool v6() const { return t_.at<std::uint8_t>(b_ipv6, i_) != 0; }
+
     // Null data when the table lacks the row's addresses.
     std::string_view text(int which) {
         if (size_[which] < 0) {
-            bool v6 = t_.at<std::uint8_t>(b_ipv6, i_) != 0;
-            const unsigned char *at = t_.address(i_, which, v6);
+            const unsigned char *at = t_.address(i_, which, v6());
             if (!at) return {};
-            size_[which] = static_cast<int>(v6 ? spelling::ipv6_text(text_[which], at) : ipv4_text(text_[which], at));
+            size_[which] = static_cast<int>(v6() ? spelling::ipv6_text(text_[which], at) : ipv4_text(text_[which], at));
         }
         return {text_[which], static_cast<std::size_t>(size_[which])};
     }
@@ -80,7 +86,7 @@ Match matches(const Columns &t, const std::vector<Word> &words, Py_ssize_t i) {
     for (const Word &word : words) {
         if (word.number >= 0 && (port == word.number || proto == word.number)) continue;
         if (word.proto >= 0 && proto == word.proto) continue;
-        if (!word.needle_size) return no;
+        if (!word.needle_size || (!word.in_ipv4 && !addresses.v6())) return no;
         std::string_view needle(word.needle, word.needle_size), source = addresses.text(0);
         if (!source.data()) return lacking;
         if (source.find(needle) != std::string_view::npos) continue;
