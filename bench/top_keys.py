@@ -96,21 +96,22 @@ def keys(env, rounds):
 
 
 def refresh_ratios(rounds):
-    """(walk seconds, [(view, refresh seconds)]) of this process."""
+    """((walk seconds, processor seconds), [(view, refresh seconds, processor seconds)]) of this process: on a
+    shared host the processor time moves less with the load."""
     import libfc
     from libfc.cli import top
 
-    started = time.perf_counter()
+    started, used = time.perf_counter(), time.thread_time()
     for _ in libfc.flows():
         pass
-    walk = time.perf_counter() - started
+    walk = time.perf_counter() - started, time.thread_time() - used
     model = top.Model().following(top.live_reading().finish(), top.View(), HEIGHT - 4)
     timed = []
     for group in (None, "src") * rounds:
         refresh = top.Refresh(model, top.View(group=group), HEIGHT - 4)
-        started = time.perf_counter()
+        started, used = time.perf_counter(), time.thread_time()
         refresh.run()
-        timed.append((group or "flat", time.perf_counter() - started))
+        timed.append((group or "flat", time.perf_counter() - started, time.thread_time() - used))
         model = refresh.model
     return walk, timed
 
@@ -132,9 +133,10 @@ def main():
         # The flows stay as long as the library lets an idle flow stay: the run outlasts the default.
         _libfc.FC_IOCSetConfigOption(_libfc.FC_IOC_EXPR_TIME, _libfc.FC_MAX_FLOW_EXPR_TIME_SEC)
         walk, timed = refresh_ratios(args.rounds)
-        print("# %d flows; package walk %.2f s" % (installed, walk))
-        for view, seconds in timed:
-            print("refresh %-6s %6.2f s  %5.2f x walk" % (view, seconds, seconds / walk))
+        print("# %d flows; package walk %.2f s, %.2f processor s" % (installed, *walk))
+        for view, seconds, used in timed:
+            print("refresh %-6s %6.2f s  %5.2f x walk  %6.2f processor s  %5.2f x walk" % (
+                view, seconds, seconds / walk[0], used, used / walk[1]))
         for name, answers in keys(dict(os.environ), args.rounds).items():
             print("key %-22s %s" % (name, "  ".join("%.3f%s" % (s, "*" if r else "") for s, r in answers)))
         print("# * sent while a refresh was reading the cache")
