@@ -226,16 +226,26 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // whole read lets the screen's thread answer keys meanwhile. Row k is
     // keyed at step k, placed at step k + kAhead and summed at k + 2 kAhead,
     // the latest first: the row keyed in a step takes the summed one's entry.
-    Folding folding(size);
+    // A fold by a number makes few groups, which stay in the cache: only
+    // one by address is sized for many and fetched ahead.
+    bool by_address = column == source || column == destination;
+    Folding folding(by_address ? size : 0);
     Py_BEGIN_ALLOW_THREADS
+    auto add = [&t](Group &g, Py_ssize_t row) {
+        ++g.flows;
+        g.packets += t.at<std::uint64_t>(b_packets, row);
+        g.deltas += t.at<std::uint64_t>(b_deltas, row);
+    };
     Pending pending[2 * kAhead];
-    for (Py_ssize_t step = 0; step < size + 2 * kAhead && refused < 0; ++step) {
+    for (Py_ssize_t step = 0; !by_address && step < size; ++step) {
+        Group key{};
+        key_of(t, column, rows[step], key);
+        add(folding.groups[folding.place(key, Folding::hash_of(key))], rows[step]);
+    }
+    for (Py_ssize_t step = 0; by_address && step < size + 2 * kAhead && refused < 0; ++step) {
         if (step >= 2 * kAhead) {
             const Pending &p = pending[(step - 2 * kAhead) % (2 * kAhead)];
-            Group &g = folding.groups[p.place];
-            ++g.flows;
-            g.packets += t.at<std::uint64_t>(b_packets, p.row);
-            g.deltas += t.at<std::uint64_t>(b_deltas, p.row);
+            add(folding.groups[p.place], p.row);
         }
         if (step >= kAhead && step - kAhead < size) {
             Pending &p = pending[(step - kAhead) % (2 * kAhead)];
