@@ -315,7 +315,9 @@ class Model:
         self.gone: "Dict[int, Row]" = {}
         self._selection: "Optional[Tuple[Tuple[str, bool], Tuple[Sequence[int], List[Row]]]]" = None
         self._filtered: "Optional[Tuple[str, Sequence[int]]]" = None  # a filter's text and the positions it kept
-        self._folds: "Dict[str, bytes]" = {}  # those positions folded by each field met so far
+        # (filter text, field) -> the positions the filter kept folded by the
+        # field, for the filter and for none (which Escape goes back to).
+        self._folds: "Dict[Tuple[str, str], bytes]" = {}
         self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
     def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
@@ -330,9 +332,8 @@ class Model:
         # a flat frame orders: a fold by address of a large read takes
         # longer than a key may.
         if model.sample is not None:
-            positions = model.rows(view)[0]
             for field in GROUP_FIELDS:
-                model._fold(model.sample.table, positions, field)
+                model._fold(model.sample.table, field)
             model.sample.table.keep_every_position()
         return model
 
@@ -359,7 +360,8 @@ class Model:
                 positions: "Sequence[int]" = range(held)
                 if test is not None and self.sample is not None:
                     positions = array.array("I", top_select(self.sample.table.columns(), None, filter_words(text)))
-                self._filtered, self._folds = (text, positions), {}
+                self._filtered = (text, positions)
+                self._folds = {key: fold for key, fold in self._folds.items() if not key[0]}
             if test is not None:
                 gone = [row for row in gone if test(row)]
             self._selection, self._shown = (key, (self._filtered[1], gone)), None
@@ -392,7 +394,7 @@ class Model:
         selection and picked from in C: a read folds into as many groups as
         it has sources; a flow's actions and the flows that left are folded
         in Python, where few groups come of them."""
-        fold = self._fold(table, positions, field)
+        fold = self._fold(table, field)
         if field == "action" or gone:
             folded = groups(table, positions, gone, field, fold)
             return ordered(folded, column, reverse, room), len(folded)
@@ -400,11 +402,14 @@ class Model:
         count = len(positions) or 1
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
 
-    def _fold(self, table: Table, positions: "Sequence[int]", field: str) -> bytes:
-        """The filter's positions of the read folded by a field (top_fold), kept."""
-        fold = self._folds.get(field)
+    def _fold(self, table: Table, field: str) -> bytes:
+        """The positions the filter kept folded by a field (top_fold), kept."""
+        assert self._filtered is not None  # rows() has filtered the read
+        text, positions = self._filtered
+        fold = self._folds.get((text, field))
         if fold is None:
-            fold = self._folds[field] = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+            fold = self._folds[text, field] = top_fold(table.columns(), _selected(table, positions),
+                                                       _GROUP_COLUMN[field])
         return fold
 
 
