@@ -10,9 +10,12 @@ loop only reads keys, feeds them to the View and draws frames.  ``--once``
 prints one frame without curses.
 
 A read of a large cache takes seconds, longer than a refresh interval: it
-runs in a thread of its own, which also sorts what the next frame shows,
-while the loop keeps polling the keyboard, so a key is answered (from the
-frame of the last complete read) while the next read is under way."""
+runs in a thread of its own, which also sorts what the next frame shows
+and folds the read by every field a key may group it by, while the loop
+keeps polling the keyboard, so a key is answered (from the last complete
+read) while the next read is under way.  What a key changes is worked out
+in C over the read's compact columns, the interpreter released meanwhile:
+a filter's matching, a fold, the order of the flows or groups shown."""
 
 import argparse
 import array
