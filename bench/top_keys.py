@@ -4,7 +4,8 @@ and how long one of its refreshes takes next to the package's walk.
 `libfc top` runs in a pseudo-terminal, its output fed to a terminal
 emulator; each key is timed from being sent to the first screen that shows
 what it changed (a grouping, a sort column, a filter's rows), and marked
-when a refresh was reading the cache as it was sent.  The refresh is timed
+when a refresh was reading the cache as it was sent; each key follows the
+frame of the one before by PAUSE, as a person reads a frame first.  The refresh is timed
 in this process: one walk of `libfc.flows()`, then the read and the frame
 of a refresh, flat and grouped by source, the same run.
 
@@ -19,6 +20,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WIDTH, HEIGHT = 120, 30
+PAUSE = 0.25  # between a key's frame and the next key, as a person reads the frame first
 
 
 def _grouped(name):
@@ -67,13 +69,16 @@ def keys(env, rounds):
     child = pexpect.spawn(sys.executable, ["-m", "libfc", "top", "--interval", "2"], dimensions=(HEIGHT, WIDTH),
                           env=dict(env, TERM="xterm"))
 
+    def feed():
+        try:
+            stream.feed(child.read_nonblocking(1 << 20, timeout=0.005))
+        except pexpect.TIMEOUT:
+            pass
+
     def wait(test, timeout=60):
         end = time.perf_counter() + timeout
         while time.perf_counter() < end:
-            try:
-                stream.feed(child.read_nonblocking(1 << 20, timeout=0.005))
-            except pexpect.TIMEOUT:
-                pass
+            feed()
             lines = [line.rstrip() for line in screen.display]
             if test(lines):
                 return time.perf_counter(), lines
@@ -85,6 +90,9 @@ def keys(env, rounds):
         times = {}
         for _ in range(rounds):
             for name, sent, test in STEPS:
+                paused = time.perf_counter() + PAUSE
+                while time.perf_counter() < paused:
+                    feed()
                 reading = "reading" in [line.rstrip() for line in screen.display][0]
                 started = time.perf_counter()
                 child.send(sent)

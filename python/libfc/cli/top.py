@@ -321,6 +321,11 @@ class Model:
         # (filter text, field) -> the positions the filter kept folded by the
         # field, for the filter and for none (which Escape goes back to).
         self._folds: "Dict[Tuple[str, str], bytes]" = {}
+        self._folding: "Dict[Tuple[str, str], threading.Event]" = {}  # folds under way in a thread
+        # A filter changed by a key has its positions folded by every field
+        # in a thread of its own, as a refresh folds a read: the full-screen
+        # view's, whose next key may turn to a grouping.
+        self.folds_ahead: bool = False
         self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
     def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
@@ -328,7 +333,7 @@ class Model:
         frame of `view` would show already worked out: made away from the
         screen's thread, which swaps it in whole."""
         model = Model()
-        model.gone = dict(self.gone)
+        model.gone, model.folds_ahead = dict(self.gone), self.folds_ahead
         model.add(sample)
         model.shown(view, view.sort_column(), room)
         # Every grouping a key may turn to, folded here, and the positions
@@ -360,11 +365,14 @@ class Model:
             gone = list(self.gone.values()) if view.accumulate else []
             test = matcher(text)
             if self._filtered is None or self._filtered[0] != text:
+                changed = self._filtered is not None
                 positions: "Sequence[int]" = range(held)
                 if test is not None and self.sample is not None:
                     positions = array.array("I", top_select(self.sample.table.columns(), None, filter_words(text)))
                 self._filtered = (text, positions)
                 self._folds = {key: fold for key, fold in self._folds.items() if not key[0]}
+                if changed and self.folds_ahead and self.sample is not None and held > LIVE_FILTER_ROWS:
+                    threading.Thread(target=self._fold_every, args=(self.sample.table,), daemon=True).start()
             if test is not None:
                 gone = [row for row in gone if test(row)]
             self._selection, self._shown = (key, (self._filtered[1], gone)), None
@@ -406,14 +414,29 @@ class Model:
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
 
     def _fold(self, table: Table, field: str) -> bytes:
-        """The positions the filter kept folded by a field (top_fold), kept."""
+        """The positions the filter kept folded by a field (top_fold), kept;
+        waited for when another thread is folding them."""
         assert self._filtered is not None  # rows() has filtered the read
         text, positions = self._filtered
-        fold = self._folds.get((text, field))
+        key = (text, field)
+        under_way = self._folding.get(key)
+        if under_way is not None and key not in self._folds:
+            under_way.wait()
+        fold = self._folds.get(key)
         if fold is None:
-            fold = self._folds[text, field] = top_fold(table.columns(), _selected(table, positions),
-                                                       _GROUP_COLUMN[field])
+            done = self._folding[key] = threading.Event()
+            try:
+                # Valid for the text on this read even when a new filter
+                # has replaced the folds meanwhile: kept under its text.
+                fold = self._folds[key] = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+            finally:
+                done.set()
+                self._folding.pop(key, None)
         return fold
+
+    def _fold_every(self, table: Table) -> None:
+        for field in GROUP_FIELDS:
+            self._fold(table, field)
 
 
 def _selected(table: Table, positions: "Sequence[int]") -> "Optional[array.array[int]]":
@@ -1010,6 +1033,7 @@ def _screen(screen: "Any", args: argparse.Namespace, view: "View") -> int:
         pass
     screen.keypad(True)
     model = file_model(args.file) if args.file else Model()
+    model.folds_ahead = True
     refresh = None
     next_read = time.monotonic()
     drawn_at = 0.0
