@@ -11,7 +11,7 @@ prints one frame without curses.
 
 A read of a large cache takes seconds, longer than a refresh interval: it
 runs in a thread of its own, which also sorts what the next frame shows
-and folds the read by every field a key may group it by, while the loop
+and folds the read by address for a key that groups it so, while the loop
 keeps polling the keyboard, so a key is answered (from the last complete
 read) while the next read is under way.  What a key changes is worked out
 in C over the read's compact columns, the interpreter released meanwhile:
@@ -166,6 +166,8 @@ class Table:
 # group's value itself, but for actions the position of a flow's action
 # text: a flow with several actions is in each action's group.
 _GROUP_COLUMN = {"port": PORT, "vni": VNI, "src": SRC, "dst": DST, "proto": PROTO, "action": ACTIONS, "table": TABLE}
+# The fields a fold by makes a group every few flows of.
+ADDRESS_FIELDS = tuple(field for field, column in _GROUP_COLUMN.items() if column in (SRC, DST))
 
 
 class Sample:
@@ -322,8 +324,8 @@ class Model:
         # field, for the filter and for none (which Escape goes back to).
         self._folds: "Dict[Tuple[str, str], bytes]" = {}
         self._folding: "Dict[Tuple[str, str], threading.Event]" = {}  # folds under way in a thread
-        # A filter changed by a key has its positions folded by every field
-        # in a thread of its own, as a refresh folds a read: the full-screen
+        # A filter changed by a key has its positions folded by address in
+        # a thread of its own, as a refresh folds a read: the full-screen
         # view's, whose next key may turn to a grouping.
         self.folds_ahead: bool = False
         self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
@@ -336,11 +338,11 @@ class Model:
         model.gone, model.folds_ahead = dict(self.gone), self.folds_ahead
         model.add(sample)
         model.shown(view, view.sort_column(), room)
-        # Every grouping a key may turn to, folded here, and the positions
-        # a flat frame orders: a fold by address of a large read takes
-        # longer than a key may.
+        # The groupings by address a key may turn to, folded here, and the
+        # positions a flat frame orders: a fold by address of a large read
+        # takes longer than a key may, one by a number some milliseconds.
         if model.sample is not None:
-            for field in GROUP_FIELDS:
+            for field in ADDRESS_FIELDS:
                 model._fold(model.sample.table, field)
             model.sample.table.keep_every_position()
         return model
@@ -372,7 +374,7 @@ class Model:
                 self._filtered = (text, positions)
                 self._folds = {key: fold for key, fold in self._folds.items() if not key[0]}
                 if changed and self.folds_ahead and self.sample is not None and held > LIVE_FILTER_ROWS:
-                    threading.Thread(target=self._fold_every, args=(self.sample.table,), daemon=True).start()
+                    threading.Thread(target=self._fold_by_address, args=(self.sample.table,), daemon=True).start()
             if test is not None:
                 gone = [row for row in gone if test(row)]
             self._selection, self._shown = (key, (self._filtered[1], gone)), None
@@ -434,8 +436,8 @@ class Model:
                 self._folding.pop(key, None)
         return fold
 
-    def _fold_every(self, table: Table) -> None:
-        for field in GROUP_FIELDS:
+    def _fold_by_address(self, table: Table) -> None:
+        for field in ADDRESS_FIELDS:
             self._fold(table, field)
 
 
