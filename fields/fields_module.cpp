@@ -13,6 +13,8 @@
 #include "fields/record_initializer.hpp"
 #include "fields/sequence.hpp"
 #include "fields/snapshot_lines.hpp"
+#include "fields/top_filter.hpp"
+#include "fields/top_groups.hpp"
 #include "fields/top_pages.hpp"
 #include "fields/top_rows.hpp"
 #include "runtime/module_entry.hpp"
@@ -43,9 +45,15 @@ PyMethodDef field_methods[] = {
     {"top_order", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::order)), METH_FASTCALL,
      "top_order($module, columns, column, positions, descending, count, action_rank, /)\n--\n\n"
      "Sorts top's positions in place by a column (the first count only, unless negative); how many lead."},
-    {"top_fold", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::fold)), METH_FASTCALL,
+    {"top_fold", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::fold)), METH_FASTCALL,
      "top_fold($module, columns, positions, column, /)\n--\n\n"
-     "top's rows folded by a column's raw value: (raw, flows, packets, packet delta) each."},
+     "top's rows folded by a column's raw value: the groups' sums, packed for top_pick."},
+    {"top_pick", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::pick)), METH_FASTCALL,
+     "top_pick($module, fold, by, descending, count, /)\n--\n\n"
+     "(groups, picked): the first count groups of a fold in order, (value, flows, packets, packet delta) each."},
+    {"top_select", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_filter::select)), METH_FASTCALL,
+     "top_select($module, columns, positions, words, /)\n--\n\n"
+     "The bytes of the positions of top's rows that match every filter word."},
     {"top_widths", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::widths)), METH_FASTCALL,
      "top_widths($module, columns, positions, elapsed, action_texts, protocol_names, /)\n--\n\n"
      "The length of each of top's columns' longest cell at the positions."},

@@ -18,122 +18,13 @@
 #include <vector>
 
 #include "fields/spelling.hpp"
+#include "fields/top_columns.hpp"
 
 namespace top_rows {
 
 namespace {
 
-// The table's columns, in top.py's FLOW_COLUMNS order (ID ... EXPIRES).
-enum Column : int { id, port, vni, source, destination, proto, actions, packets, rate, age, expires, kColumns };
-
-// The buffers of top.Table.columns(), in its order; the format each must
-// have, so a reading of one never goes past its end.
-enum Buffer : int { b_ids, b_packets, b_deltas, b_ports, b_vnis, b_actions, b_protos, b_ipv6, b_ages, b_expires,
-                    b_addresses, b_address_at, b_tables, kBuffers };
-constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'I', 'B', 'I', 'Q'};
-
-// A table's buffers, held while a call reads them (which also keeps the
-// arrays from being resized under it).
-class Columns {
-  public:
-    Columns() = default;
-    Columns(const Columns &) = delete;
-    Columns &operator=(const Columns &) = delete;
-    ~Columns() {
-        for (int b = 0; b < held_; ++b) PyBuffer_Release(&views_[b]);
-    }
-
-    bool hold(PyObject *tuple) {
-        if (!PyTuple_Check(tuple) || PyTuple_GET_SIZE(tuple) != kBuffers)
-            return refuse("a tuple of the table's columns");
-        for (; held_ < kBuffers; ++held_) {
-            Py_buffer &view = views_[held_];
-            if (PyObject_GetBuffer(PyTuple_GET_ITEM(tuple, held_), &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0)
-                return false;
-            char format = view.format ? view.format[view.format[0] == '@' || view.format[0] == '='] : 'B';
-            bool wide = format == 'Q' || format == 'q';
-            if (format != kFormats[held_] || view.itemsize != (wide ? 8 : format == 'I' ? 4 : 1)) {
-                PyBuffer_Release(&view);
-                return refuse("columns of the formats top.Table holds");
-            }
-        }
-        count = views_[b_ids].len / 8;
-        for (int b = 0; b < kBuffers; ++b)
-            if (b != b_addresses && views_[b].len / views_[b].itemsize != count)
-                return refuse("columns of one length");
-        return true;
-    }
-
-    template <class T>
-    T at(Buffer b, Py_ssize_t i) const {
-        return static_cast<const T *>(views_[b].buf)[i];
-    }
-    // Rows are written in an order of their own, each a read from every
-    // column: they are fetched a few rows ahead.
-    void prefetch(Py_ssize_t i) const {
-        for (int b = 0; b < kBuffers; ++b)
-            if (b != b_addresses) __builtin_prefetch(static_cast<const char *>(views_[b].buf) + i * views_[b].itemsize);
-    }
-    // A flow's source (which 0) or destination (1) address, or null when
-    // the addresses do not hold it.
-    const unsigned char *address(Py_ssize_t i, int which, bool v6) const {
-        std::size_t size = v6 ? 16 : 4, start = at<std::uint32_t>(b_address_at, i) + which * size;
-        if (start + size > static_cast<std::size_t>(views_[b_addresses].len)) return nullptr;
-        return static_cast<const unsigned char *>(views_[b_addresses].buf) + start;
-    }
-
-    Py_ssize_t count = 0;
-
-  private:
-    [[gnu::cold, gnu::noinline]] static bool refuse(const char *needed) {
-        PyErr_Format(PyExc_ValueError, "top rows: %s is needed", needed);
-        return false;
-    }
-    Py_buffer views_[kBuffers];
-    int held_ = 0;
-};
-
-[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *function, const char *needed) {
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s(%s)", function, needed);
-    return nullptr;
-}
-
-// A writable array of positions ('I'), each checked to be a row of the table.
-class Positions {
-  public:
-    Positions() = default;
-    Positions(const Positions &) = delete;
-    Positions &operator=(const Positions &) = delete;
-    ~Positions() {
-        if (held_) PyBuffer_Release(&view_);
-    }
-
-    bool hold(PyObject *array, Py_ssize_t rows, bool writable) {
-        int flags = PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0);
-        if (PyObject_GetBuffer(array, &view_, flags) != 0) return false;
-        held_ = true;
-        if (view_.itemsize != 4 || !view_.format || view_.format[std::strlen(view_.format) - 1] != 'I') {
-            PyErr_SetString(PyExc_ValueError, "top rows: positions are an array of 'I'");
-            return false;
-        }
-        data = static_cast<std::uint32_t *>(view_.buf);
-        size = view_.len / 4;
-        for (Py_ssize_t k = 0; k < size; ++k)
-            if (data[k] >= static_cast<std::uint64_t>(rows)) {
-                PyErr_Format(PyExc_IndexError, "top rows: position %lu of a read of %zd flows",
-                             static_cast<unsigned long>(data[k]), rows);
-                return false;
-            }
-        return true;
-    }
-
-    std::uint32_t *data = nullptr;
-    Py_ssize_t size = 0;
-
-  private:
-    Py_buffer view_;
-    bool held_ = false;
-};
+using namespace top_columns;
 
 // Texts by number (action texts, protocol names): ASCII, so that a text's
 // length is its width on the screen and a line can be cut by bytes.
@@ -207,14 +98,7 @@ std::string_view cell(const Columns &t, Spelling &s, Py_ssize_t i, int c, Scratc
             bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
             const unsigned char *at = t.address(i, c == destination, v6);
             if (!at) return {};
-            if (!v6) {  // as inet_ntop spells it, without its formatted prints
-                for (int k = 0; k < 4; ++k) {
-                    if (k) out.put('.');
-                    out.number(static_cast<unsigned>(at[k]));
-                }
-                break;
-            }
-            out.size = spelling::ipv6_text(out.text, at);
+            out.size = v6 ? spelling::ipv6_text(out.text, at) : ipv4_text(out.text, at);
             break;
         }
         case proto: return s.protocols[t.at<std::uint8_t>(b_protos, i)];
@@ -247,11 +131,6 @@ std::string_view cell(const Columns &t, Spelling &s, Py_ssize_t i, int c, Scratc
     return out.view();
 }
 
-[[gnu::cold, gnu::noinline]] PyObject *refuse_row(Py_ssize_t i) {
-    PyErr_Format(PyExc_ValueError, "top rows: the flow at %zd has an action text or address the table lacks", i);
-    return nullptr;
-}
-
 bool read_spelling(PyObject *elapsed, PyObject *action_texts, PyObject *protocol_names, Spelling &s) {
     s.elapsed = elapsed == Py_None ? 0.0 : PyFloat_AsDouble(elapsed);
     if (PyErr_Occurred()) return false;
@@ -275,12 +154,6 @@ bool before(const Key &a, const Key &b) {
     for (int k = 0; k < 3; ++k)
         if (a.value[k] != b.value[k]) return a.value[k] < b.value[k];
     return a.id != b.id ? a.id < b.id : a.position < b.position;
-}
-
-std::uint64_t big_endian(const unsigned char *at, int size) {
-    std::uint64_t value = 0;
-    for (int k = 0; k < size; ++k) value = value << 8 | at[k];
-    return value;
 }
 
 // Fills key.value for the row at i by column c; false when the row's
@@ -513,143 +386,6 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     }
     PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
     PyMem_Free(text);
-    return made;
-}
-
-namespace {
-
-// A group of a fold: its raw value (a number, or an address's bytes) and
-// the sums of its flows.
-struct Group {
-    std::uint64_t value[2];
-    unsigned size;  // 0: a number; 4 or 16: an address's bytes
-    std::uint64_t flows;
-    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
-};
-
-PyObject *wide_number(unsigned __int128 value) {
-    auto high = static_cast<std::uint64_t>(value >> 64), low = static_cast<std::uint64_t>(value);
-    if (!high) return PyLong_FromUnsignedLongLong(low);
-    PyObject *top = PyLong_FromUnsignedLongLong(high), *shift = PyLong_FromLong(64);
-    PyObject *bottom = PyLong_FromUnsignedLongLong(low);
-    PyObject *shifted = top && shift ? PyNumber_Lshift(top, shift) : nullptr;
-    PyObject *made = shifted && bottom ? PyNumber_Or(shifted, bottom) : nullptr;
-    Py_XDECREF(top), Py_XDECREF(shift), Py_XDECREF(bottom), Py_XDECREF(shifted);
-    return made;
-}
-
-// A group's value: its number, or its address's text as the listings spell it.
-PyObject *group_value(const Group &g) {
-    if (!g.size) return PyLong_FromUnsignedLongLong(g.value[0]);
-    unsigned char address[16];
-    for (unsigned k = 0; k < g.size; ++k) {
-        std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
-        unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
-        address[k] = static_cast<unsigned char>(half >> (8 * from));
-    }
-    Scratch text;
-    if (g.size == 16) {
-        text.size = spelling::ipv6_text(text.text, address);
-    } else {
-        for (int k = 0; k < 4; ++k) {
-            if (k) text.put('.');
-            text.number(static_cast<unsigned>(address[k]));
-        }
-    }
-    return PyUnicode_DecodeASCII(text.text, static_cast<Py_ssize_t>(text.size), nullptr);
-}
-
-PyObject *group_tuple(const Group &g) {
-    PyObject *raw = group_value(g);
-    PyObject *packets = wide_number(g.packets), *deltas = wide_number(g.deltas);
-    PyObject *made = raw && packets && deltas ? Py_BuildValue("(OKOO)", raw, static_cast<unsigned long long>(g.flows),
-                                                              packets, deltas) : nullptr;
-    Py_XDECREF(raw), Py_XDECREF(packets), Py_XDECREF(deltas);
-    return made;
-}
-
-}  // namespace
-
-// top_fold(columns, positions, column): the rows at the positions (None:
-// every row) folded by a column's value, a (value, flows, packets, packet
-// delta) tuple each, in the order each value was first met: a number (an
-// action text's position for ACTIONS) or an address's text; column is
-// top.py's index of it (TABLE for the hash table).
-PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
-    long column = n == 3 ? PyLong_AsLong(args[2]) : -1;
-    constexpr long kTable = kColumns;  // top.py's TABLE: a row's place after the table's columns
-    if (n != 3 || PyErr_Occurred() ||
-        !(column == port || column == vni || column == source || column == destination || column == proto ||
-          column == actions || column == kTable))
-        return refuse_arguments("top_fold", "columns, positions, column");
-    Columns t;
-    Positions p;
-    bool every = args[1] == Py_None;
-    if (!t.hold(args[0]) || (!every && !p.hold(args[1], t.count, false))) return nullptr;
-    Py_ssize_t rows = every ? t.count : p.size;
-    std::vector<Group> groups;
-    std::vector<std::uint32_t> slot(64, 0);  // a group's place + 1, at most half full
-    Py_ssize_t refused = -1;  // a row whose address the table lacks
-    // The columns are held and the groups are the call's own: a fold of a
-    // whole read lets the screen's thread answer keys meanwhile.
-    Py_BEGIN_ALLOW_THREADS
-    for (Py_ssize_t k = 0; k < rows; ++k) {
-        Py_ssize_t i = every ? k : p.data[k];
-        Group key{};
-        if (column == source || column == destination) {
-            bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
-            const unsigned char *at = t.address(i, column == destination, v6);
-            if (!at) {
-                refused = i;
-                break;
-            }
-            key.size = v6 ? 16 : 4;
-            key.value[0] = v6 ? big_endian(at, 8) : 0;
-            key.value[1] = v6 ? big_endian(at + 8, 8) : big_endian(at, 4);
-        } else {
-            key.value[0] = column == port ? t.at<std::uint32_t>(b_ports, i)
-                           : column == vni ? t.at<std::uint32_t>(b_vnis, i)
-                           : column == proto ? t.at<std::uint8_t>(b_protos, i)
-                           : column == actions ? t.at<std::uint32_t>(b_actions, i)
-                                                : t.at<std::uint64_t>(b_tables, i);
-        }
-        auto first_slot = [&slot](const Group &g) {
-            std::uint64_t hash = g.value[0] * 0x9e3779b97f4a7c15ULL ^ g.value[1] * 0xc2b2ae3d27d4eb4fULL;
-            return static_cast<std::size_t>(hash ^ hash >> 29) & (slot.size() - 1);
-        };
-        std::size_t at = first_slot(key), place;
-        for (; slot[at]; at = (at + 1) & (slot.size() - 1)) {
-            const Group &g = groups[slot[at] - 1];
-            if (g.value[0] == key.value[0] && g.value[1] == key.value[1] && g.size == key.size) break;
-        }
-        if (slot[at]) {
-            place = slot[at] - 1;
-        } else {
-            place = groups.size();
-            groups.push_back(key);
-            slot[at] = static_cast<std::uint32_t>(groups.size());
-            if (2 * groups.size() > slot.size()) {  // grown: every group placed again
-                std::vector<std::uint32_t>(2 * slot.size(), 0).swap(slot);
-                for (std::size_t g = 0; g < groups.size(); ++g) {
-                    std::size_t to = first_slot(groups[g]);
-                    while (slot[to]) to = (to + 1) & (slot.size() - 1);
-                    slot[to] = static_cast<std::uint32_t>(g + 1);
-                }
-            }
-        }
-        Group &g = groups[place];
-        ++g.flows;
-        g.packets += t.at<std::uint64_t>(b_packets, i);
-        g.deltas += t.at<std::uint64_t>(b_deltas, i);
-    }
-    Py_END_ALLOW_THREADS
-    if (refused >= 0) return refuse_row(refused);
-    PyObject *made = PyList_New(static_cast<Py_ssize_t>(groups.size()));
-    for (std::size_t g = 0; made && g < groups.size(); ++g) {
-        PyObject *item = group_tuple(groups[g]);
-        if (!item) Py_CLEAR(made);
-        else PyList_SET_ITEM(made, static_cast<Py_ssize_t>(g), item);
-    }
     return made;
 }
 

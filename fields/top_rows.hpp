@@ -13,7 +13,4 @@ PyObject *widths(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept
 // top_lines(columns, positions, elapsed, action_texts, protocol_names, kept, widths, numeric, limit)
 PyObject *lines(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
 
-// top_fold(columns, positions, column)
-PyObject *fold(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
-
 }  // namespace top_rows

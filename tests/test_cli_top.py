@@ -3,6 +3,8 @@ flows (order, rates, groups, filters, column fitting, flows that left), the
 keys that change the view, and the full-screen view itself driven through a
 pseudo-terminal, its screen rebuilt by a terminal emulator."""
 
+import array
+import random
 import sys
 import time
 import types
@@ -181,6 +183,70 @@ def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flo
     for row, key in ((row, key) for row in rows for key in top.GROUP_FIELDS[field][1](row)):
         folded[key] = [a + b for a, b in zip(folded.get(key, (0, 0, 0)), (1, row[top.PACKETS], row[top.DELTA]))]
     assert {g[0]: list(g[1:4]) for g in top.groups(table, range(len(table)), [], field)} == folded
+
+
+def random_address(rng, v6):
+    """Addresses of a few kinds, so that typed parts of them match several rows:
+    IPv4 in two networks, IPv6 with runs of zero groups, IPv4-mapped ones."""
+    if not v6:
+        return bytes([10, rng.randrange(2), rng.randrange(3), rng.randrange(12)])
+    if rng.random() < 0.2:
+        return bytes(10) + b"\xff\xff" + random_address(rng, False)
+    return bytes(rng.choice((0, 0, 0, 1, 0x1a, 0xfd)) for _ in range(16))
+
+
+def random_sample(rng, size):
+    """A read of random flows in top's columns, held as a live read holds them."""
+    v6 = [rng.random() < 0.4 for _ in range(size)]
+    pairs = [random_address(rng, six) + random_address(rng, six) for six in v6]
+    values = {"ids": range(size), "packets": [rng.randrange(5) for _ in v6], "tables": [rng.randrange(6) for _ in v6],
+              "ports": [rng.randrange(1, 20) for _ in v6], "vnis": [rng.randrange(8) for _ in v6],
+              "actions": [top._text_position(rng.choice(("", "drop", "drop,dst_port"))) for _ in v6], "protos": [rng.choice((1, 6, 17, 58, 132)) for _ in v6],
+              "ipv6": v6, "ages": [0] * size, "expires": [0] * size,
+              "address_at": [sum(map(len, pairs[:i])) for i in range(size)]}
+    sample = top.Sample("live", "host.example.net", 0.0, {}, 1, size)
+    sample.table.take([array.array(code, values[name]).tobytes() for name, code in zip(top.PAGE_COLUMNS, "QQQIIIBBqII")]
+                      + [b"".join(pairs)])
+    sample.table.deltas = array.array("Q", [rng.randrange(4) for _ in v6])
+    return sample
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_the_filter_matched_in_c_keeps_the_rows_the_python_test_keeps(seed):
+    rng = random.Random(seed)
+    table = random_sample(rng, 300).table
+    rows = [table.row(i) for i in range(len(table))]
+    some = array.array("I", sorted(rng.sample(range(len(rows)), 100)))
+    texts = ["udp", "TCP 1", "6", "17 10.1", "٣", "²", "4294967302", "sctp fd", ":ffff:10", "::", "tcp x"]
+    for row in rng.sample(rows, 25):
+        source, destination = top._text(row[top.SRC]), top._text(row[top.DST])
+        start = rng.randrange(len(source))
+        other = rng.choice((destination[-3:], row[top.PORT]))
+        texts.append("%s %s" % (source[start:start + rng.randrange(1, 6)], other))
+    kept = set()
+    for text in texts:
+        test = top.matcher(text)
+        for positions in (None, some):
+            chosen = top.top_select(table.columns(), positions, top.filter_words(text))
+            expected = [i for i in (some if positions else range(len(rows))) if test(rows[i])]
+            assert array.array("I", chosen).tolist() == expected, text
+            kept.add(len(expected))
+    assert min(kept) == 0 and max(kept) > len(rows) // 4 and len(kept) > len(texts) // 2
+
+
+@pytest.mark.parametrize("field", [field for field in top.GROUP_FIELDS])
+def test_a_screenful_of_groups_is_the_first_of_every_group_sorted(field):
+    model = top.Model()
+    model.add(random_sample(random.Random(field), 400))
+    view = top.View(group=field)
+    full = top.groups(model.sample.table, range(400), [], field)
+    assert len(full) > 2
+    for at, column in enumerate(top.group_columns(field)):
+        view.sort, view.reverse = column.name, at % 2 == 1
+        key = (lambda g: (g[column.index], g[0])) if field != "proto" or at else (lambda g: g[0])
+        expected = sorted(full, key=key, reverse=column.numeric != view.reverse)
+        for room in (3, None):
+            assert model.shown(view, column, room)[0] == expected[:room], (column.name, room)
 
 
 # ---- keys --------------------------------------------------------------------------

@@ -10,9 +10,12 @@ loop only reads keys, feeds them to the View and draws frames.  ``--once``
 prints one frame without curses.
 
 A read of a large cache takes seconds, longer than a refresh interval: it
-runs in a thread of its own, which also sorts what the next frame shows,
-while the loop keeps polling the keyboard, so a key is answered (from the
-frame of the last complete read) while the next read is under way."""
+runs in a thread of its own, which also sorts what the next frame shows
+and folds the read by address for a key that groups it so, while the loop
+keeps polling the keyboard, so a key is answered (from the last complete
+read) while the next read is under way.  What a key changes is worked out
+in C over the read's compact columns, the interpreter released meanwhile:
+a filter's matching, a fold, the order of the flows or groups shown."""
 
 import argparse
 import array
@@ -27,7 +30,7 @@ import threading
 import time
 import weakref
 
-from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_widths
+from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_pick, top_select, top_widths
 
 from .. import _cache, snapshot
 from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
@@ -121,6 +124,7 @@ class Table:
         self.addresses: bytearray = bytearray()  # a flow's source, then destination
         self.address_at: "array.array[int]" = array.array("I")
         self.counts_only: bool = False  # only ids, packets and tables: what the next read's rates need
+        self._every: "Optional[array.array[int]]" = None
 
     def __len__(self) -> int:
         return len(self.ids)
@@ -137,6 +141,16 @@ class Table:
         return (self.ids, self.packets, self.deltas, self.ports, self.vnis, self.actions, self.protos, self.ipv6,
                 self.ages, self.expires, self.addresses, self.address_at, self.tables)
 
+    def keep_every_position(self) -> None:
+        """Keeps every row's position, which an array of a million numbers
+        is copied from quicker than it is made from a range."""
+        self._every = array.array("I", range(len(self)))
+
+    def every_position(self) -> "array.array[int]":
+        """Every row's position, in an array of its own."""
+        every = self._every
+        return every[:] if every is not None and len(every) == len(self) else array.array("I", range(len(self)))
+
     def address(self, index: int, which: int) -> bytes:
         size = 16 if self.ipv6[index] else 4
         start = self.address_at[index] + which * size
@@ -152,6 +166,8 @@ class Table:
 # group's value itself, but for actions the position of a flow's action
 # text: a flow with several actions is in each action's group.
 _GROUP_COLUMN = {"port": PORT, "vni": VNI, "src": SRC, "dst": DST, "proto": PROTO, "action": ACTIONS, "table": TABLE}
+# The fields a fold by makes a group every few flows of.
+ADDRESS_FIELDS = tuple(field for field, column in _GROUP_COLUMN.items() if column in (SRC, DST))
 
 
 class Sample:
@@ -303,6 +319,15 @@ class Model:
         self.sample: "Optional[Sample]" = None
         self.gone: "Dict[int, Row]" = {}
         self._selection: "Optional[Tuple[Tuple[str, bool], Tuple[Sequence[int], List[Row]]]]" = None
+        self._filtered: "Optional[Tuple[str, Sequence[int]]]" = None  # a filter's text and the positions it kept
+        # (filter text, field) -> the positions the filter kept folded by the
+        # field, for the filter and for none (which Escape goes back to).
+        self._folds: "Dict[Tuple[str, str], bytes]" = {}
+        self._folding: "Dict[Tuple[str, str], threading.Event]" = {}  # folds under way in a thread
+        # A filter changed by a key has its positions folded by address in
+        # a thread of its own, as a refresh folds a read: the full-screen
+        # view's, whose next key may turn to a grouping.
+        self.folds_ahead: bool = False
         self._shown: "Optional[Tuple[Tuple[Optional[str], str, bool, Optional[int]], Shown, str]]" = None
 
     def following(self, sample: Sample, view: "View", room: "Optional[int]") -> "Model":
@@ -310,9 +335,16 @@ class Model:
         frame of `view` would show already worked out: made away from the
         screen's thread, which swaps it in whole."""
         model = Model()
-        model.gone = dict(self.gone)
+        model.gone, model.folds_ahead = dict(self.gone), self.folds_ahead
         model.add(sample)
         model.shown(view, view.sort_column(), room)
+        # The groupings by address a key may turn to, folded here, and the
+        # positions a flat frame orders: a fold by address of a large read
+        # takes longer than a key may, one by a number some milliseconds.
+        if model.sample is not None:
+            for field in ADDRESS_FIELDS:
+                model._fold(model.sample.table, field)
+            model.sample.table.keep_every_position()
         return model
 
     def add(self, sample: Sample) -> None:
@@ -320,7 +352,8 @@ class Model:
             self.gone[row[ID]] = row[:DELTA] + (0, row[AGE], GONE, row[TABLE])
         sample.left = []
         self.sample = sample
-        self._selection = self._shown = None
+        self._selection = self._shown = self._filtered = None
+        self._folds = {}
 
     def rows(self, view: "View") -> "Tuple[Sequence[int], List[Row]]":
         """The positions in the read and the rows of flows that left the
@@ -332,13 +365,19 @@ class Model:
         key = (text, view.accumulate)
         if self._selection is None or self._selection[0] != key:
             gone = list(self.gone.values()) if view.accumulate else []
-            positions: "Sequence[int]" = range(held)
             test = matcher(text)
-            if test is not None and self.sample is not None:
-                row = self.sample.table.row
-                positions = array.array("I", (i for i in positions if test(row(i))))
+            if self._filtered is None or self._filtered[0] != text:
+                changed = self._filtered is not None
+                positions: "Sequence[int]" = range(held)
+                if test is not None and self.sample is not None:
+                    positions = array.array("I", top_select(self.sample.table.columns(), None, filter_words(text)))
+                self._filtered = (text, positions)
+                self._folds = {key: fold for key, fold in self._folds.items() if not key[0]}
+                if changed and self.folds_ahead and self.sample is not None and held > LIVE_FILTER_ROWS:
+                    threading.Thread(target=self._fold_by_address, args=(self.sample.table,), daemon=True).start()
+            if test is not None:
                 gone = [row for row in gone if test(row)]
-            self._selection, self._shown = (key, (positions, gone)), None
+            self._selection, self._shown = (key, (self._filtered[1], gone)), None
         return self._selection[1]
 
     def shown(self, view: "View", column: "Column", room: "Optional[int]") -> "Tuple[Shown, str]":
@@ -356,11 +395,57 @@ class Model:
                     shown = ordered(list(shown) + gone, column, view.reverse, room)
                 what = "%d of %d flows" % (len(shown), count)
             else:
-                folded = groups(table, positions, gone, view.group)
-                shown = ordered(folded, column, view.reverse, room)
-                what = "%d of %d groups of %d flows" % (len(shown), len(folded), count)
+                shown, total = self._groups(table, positions, gone, view.group, column, view.reverse, room)
+                what = "%d of %d groups of %d flows" % (len(shown), total, count)
             self._shown = (key, shown, what)
         return self._shown[1:]
+
+    def _groups(self, table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str, column: "Column",
+                reverse: bool, room: "Optional[int]") -> "Tuple[List[Row], int]":
+        """The first `room` groups a frame shows in order, and how many
+        groups there are.  A fold by one value per flow is kept for the
+        selection and picked from in C: a read folds into as many groups as
+        it has sources; a flow's actions and the flows that left are folded
+        in Python, where few groups come of them."""
+        fold = self._fold(table, field)
+        if field == "action" or gone:
+            folded = groups(table, positions, gone, field, fold)
+            return ordered(folded, column, reverse, room), len(folded)
+        total, picked = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
+        count = len(positions) or 1
+        return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
+
+    def _fold(self, table: Table, field: str) -> bytes:
+        """The positions the filter kept folded by a field (top_fold), kept;
+        waited for when another thread is folding them."""
+        assert self._filtered is not None  # rows() has filtered the read
+        text, positions = self._filtered
+        key = (text, field)
+        under_way = self._folding.get(key)
+        if under_way is not None and key not in self._folds:
+            under_way.wait()
+        fold = self._folds.get(key)
+        if fold is None:
+            done = self._folding[key] = threading.Event()
+            try:
+                # Valid for the text on this read even when a new filter
+                # has replaced the folds meanwhile: kept under its text.
+                fold = self._folds[key] = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+            finally:
+                done.set()
+                self._folding.pop(key, None)
+        return fold
+
+    def _fold_by_address(self, table: Table) -> None:
+        for field in ADDRESS_FIELDS:
+            self._fold(table, field)
+
+
+def _selected(table: Table, positions: "Sequence[int]") -> "Optional[array.array[int]]":
+    """Positions as the C functions take them: None for every row."""
+    if isinstance(positions, array.array):
+        return positions
+    return None if positions == range(len(table)) else array.array("I", positions)
 
 
 def ordered_positions(table: Table, positions: "Sequence[int]", column: "Column", reverse: bool,
@@ -368,7 +453,7 @@ def ordered_positions(table: Table, positions: "Sequence[int]", column: "Column"
     """The rows at `positions` of a read in the order ``ordered`` gives
     them; only the first `count` when given, picked without sorting the
     rest."""
-    order = array.array("I", positions)
+    order = table.every_position() if positions == range(len(table)) else array.array("I", positions)
     rank = ()
     if column.index == ACTIONS:
         places = sorted(range(len(_action_texts)), key=_action_texts.__getitem__)
@@ -401,29 +486,47 @@ def _proto_name(number: int) -> str:
 _ADDRESS_CHARACTERS = set("0123456789abcdef.:")
 
 
+def _word_number(word: str) -> int:
+    """The port or protocol number a word is, -1 for none (a port is at
+    most 32 bits: a larger number is none)."""
+    if not word.isdecimal():
+        return -1
+    try:
+        number = int(word)
+    except ValueError:  # longer than the interpreter turns into a number
+        return -1
+    return number if number <= 0xFFFFFFFF else -1
+
+
+def filter_words(text: str) -> "Tuple[Tuple[int, int, Optional[str]], ...]":
+    """A typed filter's words as a row is matched against them (top_select
+    in C, matcher in Python): (number, protocol, address part) each, -1 or
+    None for what a word is not.  Every word must match: a number the
+    flow's port or protocol number, a protocol name its protocol, and a
+    word of address characters a part of its source or destination
+    address's text ("tcp" is in no address)."""
+    return tuple((_word_number(word), _values.PROTOCOLS.get(word, -1),
+                  None if set(word) - _ADDRESS_CHARACTERS else word) for word in text.lower().split())
+
+
 def matcher(text: str) -> "Optional[Callable[[Row], bool]]":
-    """A predicate on rows for a typed filter, or None for an empty one.
-    Every word must match: a number matches the flow's port or protocol
-    number, a protocol name its protocol, and any word a part of its source
-    or destination address."""
-    words = text.lower().split()
+    """A predicate on rows for a typed filter (see filter_words), or None
+    for an empty one: for rows that are tuples, such as those of the flows
+    that left."""
+    words = filter_words(text)
     if not words:
         return None
-    tests = []
-    for word in words:
-        number = int(word) if word.isdigit() else None
-        proto = _values.PROTOCOLS.get(word)
-        address = not set(word) - _ADDRESS_CHARACTERS  # "tcp" is in no address
 
-        def test(row: "Row", word: str = word, number: "Optional[int]" = number, proto: "Optional[int]" = proto,
-                 address: bool = address) -> bool:
-            if number is not None and (row[PORT] == number or row[PROTO] == number):
-                return True
-            if proto is not None and row[PROTO] == proto:
-                return True
-            return address and (word in _text(row[SRC]) or word in _text(row[DST]))
-        tests.append(test)
-    return lambda row: all(test(row) for test in tests)
+    def test(row: "Row") -> bool:
+        for number, proto, part in words:
+            if number >= 0 and (row[PORT] == number or row[PROTO] == number):
+                continue
+            if proto >= 0 and row[PROTO] == proto:
+                continue
+            if part is None or (part not in _text(row[SRC]) and part not in _text(row[DST])):
+                return False
+        return True
+    return test
 
 
 # ---- columns -----------------------------------------------------------------------
@@ -507,14 +610,17 @@ def group_columns(field: str) -> "List[Column]":
     ]
 
 
-def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str) -> "List[Row]":
+def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str,
+           fold: "Optional[bytes]" = None) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
-    share of the flows.  The read's flows are folded in C, by a flow's
-    action text for actions, which few texts hold."""
+    share of the flows.  The read's flows are folded in C (unless their
+    `fold` is given), by a flow's action text for actions, which few texts
+    hold."""
     count = len(positions) + len(gone) or 1
-    selection = None if positions == range(len(table)) else array.array("I", positions)
-    read = top_fold(table.columns(), selection, _GROUP_COLUMN[field])
+    if fold is None:
+        fold = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
+    _, read = top_pick(fold, KEY, False, -1)
     if field != "action" and not gone:  # the fold's values are the groups'
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
     values = GROUP_FIELDS[field][1]
@@ -929,6 +1035,7 @@ def _screen(screen: "Any", args: argparse.Namespace, view: "View") -> int:
         pass
     screen.keypad(True)
     model = file_model(args.file) if args.file else Model()
+    model.folds_ahead = True
     refresh = None
     next_read = time.monotonic()
     drawn_at = 0.0

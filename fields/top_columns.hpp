@@ -1,0 +1,184 @@
+// The compact columns of a `libfc top` read (one array per field, as
+// top.Table holds them) and the positions of rows in them, held for the
+// length of a call by the C functions that order, fold, filter and write a
+// read's rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/python.hpp"
+
+namespace top_columns {
+
+// The table's columns, in top.py's FLOW_COLUMNS order (ID ... EXPIRES).
+enum Column : int { id, port, vni, source, destination, proto, actions, packets, rate, age, expires, kColumns };
+constexpr long kTable = kColumns;  // top.py's TABLE: a row's place after the table's columns
+
+// The buffers of top.Table.columns(), in its order; the format each must
+// have, so a reading of one never goes past its end.
+enum Buffer : int { b_ids, b_packets, b_deltas, b_ports, b_vnis, b_actions, b_protos, b_ipv6, b_ages, b_expires,
+                    b_addresses, b_address_at, b_tables, kBuffers };
+constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q', 'I', 'B', 'I', 'Q'};
+
+[[gnu::cold, gnu::noinline]] inline bool refuse_columns(const char *needed) {
+    PyErr_Format(PyExc_ValueError, "top rows: %s is needed", needed);
+    return false;
+}
+
+[[gnu::cold, gnu::noinline]] inline PyObject *refuse_arguments(const char *function, const char *needed) {
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s(%s)", function, needed);
+    return nullptr;
+}
+
+[[gnu::cold, gnu::noinline]] inline PyObject *refuse_row(Py_ssize_t i) {
+    PyErr_Format(PyExc_ValueError, "top rows: the flow at %zd has an action text or address the table lacks", i);
+    return nullptr;
+}
+
+// A table's buffers, held while a call reads them (which also keeps the
+// arrays from being resized under it).
+class Columns {
+  public:
+    Columns() = default;
+    Columns(const Columns &) = delete;
+    Columns &operator=(const Columns &) = delete;
+    ~Columns() {
+        for (int b = 0; b < held_; ++b) PyBuffer_Release(&views_[b]);
+    }
+
+    bool hold(PyObject *tuple) {
+        if (!PyTuple_Check(tuple) || PyTuple_GET_SIZE(tuple) != kBuffers)
+            return refuse_columns("a tuple of the table's columns");
+        for (; held_ < kBuffers; ++held_) {
+            Py_buffer &view = views_[held_];
+            if (PyObject_GetBuffer(PyTuple_GET_ITEM(tuple, held_), &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0)
+                return false;
+            char format = view.format ? view.format[view.format[0] == '@' || view.format[0] == '='] : 'B';
+            bool wide = format == 'Q' || format == 'q';
+            if (format != kFormats[held_] || view.itemsize != (wide ? 8 : format == 'I' ? 4 : 1)) {
+                PyBuffer_Release(&view);
+                return refuse_columns("columns of the formats top.Table holds");
+            }
+        }
+        count = views_[b_ids].len / 8;
+        for (int b = 0; b < kBuffers; ++b)
+            if (b != b_addresses && views_[b].len / views_[b].itemsize != count)
+                return refuse_columns("columns of one length");
+        return true;
+    }
+
+    template <class T>
+    T at(Buffer b, Py_ssize_t i) const {
+        return static_cast<const T *>(views_[b].buf)[i];
+    }
+    // Rows are written in an order of their own, each a read from every
+    // column: they are fetched a few rows ahead.
+    void prefetch(Py_ssize_t i) const {
+        for (int b = 0; b < kBuffers; ++b)
+            if (b != b_addresses) __builtin_prefetch(static_cast<const char *>(views_[b].buf) + i * views_[b].itemsize);
+    }
+    // A flow's source (which 0) or destination (1) address, or null when
+    // the addresses do not hold it.
+    const unsigned char *address(Py_ssize_t i, int which, bool v6) const {
+        std::size_t size = v6 ? 16 : 4, start = at<std::uint32_t>(b_address_at, i) + which * size;
+        if (start + size > static_cast<std::size_t>(views_[b_addresses].len)) return nullptr;
+        return static_cast<const unsigned char *>(views_[b_addresses].buf) + start;
+    }
+
+    Py_ssize_t count = 0;
+
+  private:
+    Py_buffer views_[kBuffers];
+    int held_ = 0;
+};
+
+// An array of positions ('I'), each checked to be a row of the table.
+class Positions {
+  public:
+    Positions() = default;
+    Positions(const Positions &) = delete;
+    Positions &operator=(const Positions &) = delete;
+    ~Positions() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+
+    bool hold(PyObject *array, Py_ssize_t rows, bool writable) {
+        int flags = PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0);
+        if (PyObject_GetBuffer(array, &view_, flags) != 0) return false;
+        held_ = true;
+        if (view_.itemsize != 4 || !view_.format || view_.format[std::strlen(view_.format) - 1] != 'I') {
+            PyErr_SetString(PyExc_ValueError, "top rows: positions are an array of 'I'");
+            return false;
+        }
+        data = static_cast<std::uint32_t *>(view_.buf);
+        size = view_.len / 4;
+        for (Py_ssize_t k = 0; k < size; ++k)
+            if (data[k] >= static_cast<std::uint64_t>(rows)) {
+                PyErr_Format(PyExc_IndexError, "top rows: position %lu of a read of %zd flows",
+                             static_cast<unsigned long>(data[k]), rows);
+                return false;
+            }
+        return true;
+    }
+
+    std::uint32_t *data = nullptr;
+    Py_ssize_t size = 0;
+
+  private:
+    Py_buffer view_;
+    bool held_ = false;
+};
+
+// The rows a call goes through: those at the positions, or every row when
+// the positions are None.
+struct Selection {
+    bool every = true;
+    Positions positions;
+
+    bool hold(PyObject *array, const Columns &t) {
+        every = array == Py_None;
+        return every || positions.hold(array, t.count, false);
+    }
+    Py_ssize_t size(const Columns &t) const { return every ? t.count : positions.size; }
+    Py_ssize_t operator[](Py_ssize_t k) const { return every ? k : positions.data[k]; }
+};
+
+inline std::uint64_t big_endian(const unsigned char *at, int size) {
+    std::uint64_t value = 0;
+    for (int k = 0; k < size; ++k) value = value << 8 | at[k];
+    return value;
+}
+
+// Each byte's decimal text followed by a dot, and its length without it.
+struct Octet {
+    char text[4];
+    unsigned char size;
+};
+inline constexpr auto kOctets = [] {
+    struct { Octet of[256]; } table{};
+    for (unsigned v = 0; v < 256; ++v) {
+        Octet &o = table.of[v];
+        if (v >= 100) o.text[o.size++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) o.text[o.size++] = static_cast<char>('0' + v / 10 % 10);
+        o.text[o.size++] = static_cast<char>('0' + v % 10);
+        o.text[o.size] = '.';
+    }
+    return table;
+}();
+
+// An IPv4 address as inet_ntop spells it, without its formatted prints:
+// at most 15 bytes (16 written); their count. A filter spells a million
+// of them at each Enter.
+inline std::size_t ipv4_text(char *out, const unsigned char *at) {
+    char *to = out;
+    for (int k = 0; k < 4; ++k) {
+        const Octet &o = kOctets.of[at[k]];
+        std::memcpy(to, o.text, 4);
+        to += o.size + (k < 3);
+    }
+    return static_cast<std::size_t>(to - out);
+}
+
+}  // namespace top_columns

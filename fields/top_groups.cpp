@@ -1,0 +1,315 @@
+// The groups of `libfc top`: a read's flows folded by one field (a number,
+// or an address by its bytes) into packed sums, which a frame picks its
+// screenful of groups from in order. A read of a million flows folds into
+// as many as a few hundred thousand groups by address: made as Python
+// tuples and texts, and sorted as such, they took longer than a key may.
+
+#include "fields/top_groups.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "fields/spelling.hpp"
+#include "fields/top_columns.hpp"
+
+namespace top_groups {
+
+namespace {
+
+using namespace top_columns;
+
+// A group of a fold: its raw value and the sums of its flows. A fold is
+// these, packed, in the order each value was first met.
+struct Group {
+    std::uint64_t value[2];  // a number: (it, 0); an address: (high, low) half, IPv4 in the low one
+    std::uint64_t size;      // 0: a number; 4 or 16: an address's bytes
+    std::uint64_t flows;
+    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
+};
+static_assert(std::is_trivially_copyable_v<Group>);
+
+// What a group is ordered by, top.py's group columns: KEY, FLOWS, PACKETS,
+// RATE (the packet delta) and SHARE (the flows over the same count).
+enum By : long { by_key, by_flows, by_packets, by_delta, by_share };
+
+PyObject *wide_number(unsigned __int128 value) {
+    auto high = static_cast<std::uint64_t>(value >> 64), low = static_cast<std::uint64_t>(value);
+    if (!high) return PyLong_FromUnsignedLongLong(low);
+    PyObject *top = PyLong_FromUnsignedLongLong(high), *shift = PyLong_FromLong(64);
+    PyObject *bottom = PyLong_FromUnsignedLongLong(low);
+    PyObject *shifted = top && shift ? PyNumber_Lshift(top, shift) : nullptr;
+    PyObject *made = shifted && bottom ? PyNumber_Or(shifted, bottom) : nullptr;
+    Py_XDECREF(top), Py_XDECREF(shift), Py_XDECREF(bottom), Py_XDECREF(shifted);
+    return made;
+}
+
+// An address group's text as the listings spell it: at most kIPv6Text bytes.
+std::size_t address_text(const Group &g, char *out) {
+    unsigned char address[16];
+    for (unsigned k = 0; k < g.size; ++k) {
+        std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
+        unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
+        address[k] = static_cast<unsigned char>(half >> (8 * from));
+    }
+    return g.size == 16 ? spelling::ipv6_text(out, address) : ipv4_text(out, address);
+}
+
+// (value, flows, packets, packet delta): the value a number, or an address's text.
+PyObject *group_tuple(const Group &g) {
+    char text[spelling::kIPv6Text];
+    PyObject *raw = g.size ? PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(address_text(g, text)), nullptr)
+                           : PyLong_FromUnsignedLongLong(g.value[0]);
+    PyObject *packets = wide_number(g.packets), *deltas = wide_number(g.deltas);
+    PyObject *made = raw && packets && deltas ? Py_BuildValue("(OKOO)", raw, static_cast<unsigned long long>(g.flows),
+                                                              packets, deltas) : nullptr;
+    Py_XDECREF(raw), Py_XDECREF(packets), Py_XDECREF(deltas);
+    return made;
+}
+
+// The group key of the row at i, its sums empty; false when the table lacks
+// the row's address.
+bool key_of(const Columns &t, long column, Py_ssize_t i, Group &key) {
+    if (column == source || column == destination) {
+        bool v6 = t.at<std::uint8_t>(b_ipv6, i) != 0;
+        const unsigned char *at = t.address(i, column == destination, v6);
+        if (!at) return false;
+        key.size = v6 ? 16 : 4;
+        key.value[0] = v6 ? big_endian(at, 8) : 0;
+        key.value[1] = v6 ? big_endian(at + 8, 8) : big_endian(at, 4);
+        return true;
+    }
+    key.value[0] = column == port ? t.at<std::uint32_t>(b_ports, i)
+                   : column == vni ? t.at<std::uint32_t>(b_vnis, i)
+                   : column == proto ? t.at<std::uint8_t>(b_protos, i)
+                   : column == actions ? t.at<std::uint32_t>(b_actions, i)
+                                        : t.at<std::uint64_t>(b_tables, i);
+    return true;
+}
+
+// Open addressing, a slot per group holding its key and place, at most
+// half full. A fold by address meets a new group every few rows, the
+// slots and the sums spread over tens of megabytes: each row's slot is
+// fetched some rows before it is looked up, and its group's sums some rows
+// before they are added to.
+class Folding {
+  public:
+    // Room for a group every other row, up to a million of them, made at
+    // once: placing a few hundred thousand groups again at each doubling
+    // took most of a fold by address.
+    explicit Folding(Py_ssize_t rows)
+        : slot_(std::bit_ceil(static_cast<std::size_t>(std::clamp<Py_ssize_t>(rows, 64, 1 << 21))), Slot{}),
+          mask_(slot_.size() - 1) {}
+
+    std::vector<Group> groups;
+
+    // The place of the key's group, made when new.
+    std::uint32_t place(const Group &key, std::uint64_t hash) {
+        std::size_t at = first_slot(hash);
+        for (; slot_[at].place; at = (at + 1) & mask_) {
+            const Slot &s = slot_[at];
+            if (s.value[0] == key.value[0] && s.value[1] == key.value[1] && s.size == key.size) return s.place - 1;
+        }
+        groups.push_back(key);
+        auto made = static_cast<std::uint32_t>(groups.size());
+        slot_[at] = Slot{{key.value[0], key.value[1]}, static_cast<std::uint32_t>(key.size), made};
+        if (2 * groups.size() > slot_.size()) grow();
+        return made - 1;
+    }
+    void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slot_[first_slot(hash)]); }
+    // Once every row is placed: the slots of a fold by address are tens of
+    // megabytes, let go before the groups are copied out.
+    void drop_slots() { std::vector<Slot>().swap(slot_); }
+
+    static std::uint64_t hash_of(const Group &key) {
+        std::uint64_t x = key.value[0] ^ (key.value[1] * 0x9e3779b97f4a7c15ULL) ^ key.size;
+        x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+        return x ^ (x >> 31);
+    }
+
+  private:
+    struct Slot {
+        std::uint64_t value[2];
+        std::uint32_t size, place;  // place + 1; 0: empty
+    };
+    std::size_t first_slot(std::uint64_t hash) const { return static_cast<std::size_t>(hash) & mask_; }
+    void grow() {  // every group placed again
+        std::vector<Slot>(2 * slot_.size(), Slot{}).swap(slot_);
+        mask_ = slot_.size() - 1;
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            std::size_t to = first_slot(hash_of(groups[g]));
+            while (slot_[to].place) to = (to + 1) & mask_;
+            const Group &key = groups[g];
+            slot_[to] = Slot{{key.value[0], key.value[1]}, static_cast<std::uint32_t>(key.size),
+                             static_cast<std::uint32_t>(g + 1)};
+        }
+    }
+    std::vector<Slot> slot_;
+    std::size_t mask_;
+};
+
+// A row on its way through a fold: its key and hash made (its slot
+// fetched), then its group's place found (its sums fetched).
+struct Pending {
+    Group key;
+    std::uint64_t hash;
+    std::uint32_t place;
+    Py_ssize_t row;
+};
+constexpr Py_ssize_t kAhead = 8;  // rows between the stages, a power of two
+
+// The texts of a fold's address groups, each at a fixed stride, which ties
+// of the ordering are broken by (as Python compares the group values).
+class Texts {
+  public:
+    // Spelt only for a fold by address: a number's group has no text.
+    Texts(std::span<const Group> groups, bool spelt)
+        : text_(spelt ? groups.size() * kStride : 0), size_(spelt ? groups.size() : 0) {
+        for (std::size_t g = 0; g < size_.size(); ++g)
+            if (groups[g].size) size_[g] = static_cast<std::uint8_t>(address_text(groups[g], &text_[g * kStride]));
+    }
+    std::string_view operator[](std::uint32_t g) const { return {&text_[g * kStride], size_[g]}; }
+
+  private:
+    static constexpr std::size_t kStride = 48;
+    static_assert(kStride >= spelling::kIPv6Text);
+    std::vector<char> text_;
+    std::vector<std::uint8_t> size_;
+};
+
+// The groups' places in order: by the column, ties by the value (numbers
+// by number, addresses by text), all of it turned around when descending,
+// as top.ordered orders the groups' rows; the first `wanted` only.
+std::vector<std::uint32_t> order(std::span<const Group> groups, long by, bool descending, std::size_t wanted) {
+    Texts texts(groups, !groups.empty() && groups[0].size);
+    auto before = [&](std::uint32_t a, std::uint32_t b) {
+        const Group &x = groups[a], &y = groups[b];
+        unsigned __int128 u = 0, v = 0;
+        if (by == by_flows || by == by_share) u = x.flows, v = y.flows;
+        else if (by == by_packets) u = x.packets, v = y.packets;
+        else if (by == by_delta) u = x.deltas, v = y.deltas;
+        if (u != v) return u < v;
+        return x.size ? texts[a] < texts[b] : x.value[0] < y.value[0];
+    };
+    auto first = [&](std::uint32_t a, std::uint32_t b) { return descending ? before(b, a) : before(a, b); };
+    std::vector<std::uint32_t> places(groups.size());
+    for (std::size_t g = 0; g < places.size(); ++g) places[g] = static_cast<std::uint32_t>(g);
+    if (wanted < places.size()) {
+        std::partial_sort(places.begin(), places.begin() + static_cast<std::ptrdiff_t>(wanted), places.end(), first);
+        places.resize(wanted);
+    } else {
+        std::sort(places.begin(), places.end(), first);
+    }
+    return places;
+}
+
+}  // namespace
+
+// top_fold(columns, positions, column): the rows at the positions (None:
+// every row) folded by a column's value (an action text's position for
+// ACTIONS); column is top.py's index of it (TABLE for the hash table). The
+// groups, packed in the bytes given back, are read by top_pick.
+PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    long column = n == 3 ? PyLong_AsLong(args[2]) : -1;
+    if (n != 3 || PyErr_Occurred() ||
+        !(column == port || column == vni || column == source || column == destination || column == proto ||
+          column == actions || column == kTable))
+        return refuse_arguments("top_fold", "columns, positions, column");
+    Columns t;
+    Selection rows;
+    if (!t.hold(args[0]) || !rows.hold(args[1], t)) return nullptr;
+    Py_ssize_t size = rows.size(t), refused = -1;  // a row whose address the table lacks
+    // The columns are held and the groups are the call's own: a fold of a
+    // whole read lets the screen's thread answer keys meanwhile. Row k is
+    // keyed at step k, placed at step k + kAhead and summed at k + 2 kAhead,
+    // the latest first: the row keyed in a step takes the summed one's entry.
+    // A fold by a number makes few groups, which stay in the cache: only
+    // one by address is sized for many and fetched ahead.
+    bool by_address = column == source || column == destination;
+    Folding folding(by_address ? size : 0);
+    Py_BEGIN_ALLOW_THREADS
+    auto add = [&t](Group &g, Py_ssize_t row) {
+        ++g.flows;
+        g.packets += t.at<std::uint64_t>(b_packets, row);
+        g.deltas += t.at<std::uint64_t>(b_deltas, row);
+    };
+    Pending pending[2 * kAhead];
+    for (Py_ssize_t step = 0; !by_address && step < size; ++step) {
+        Group key{};
+        key_of(t, column, rows[step], key);
+        add(folding.groups[folding.place(key, Folding::hash_of(key))], rows[step]);
+    }
+    for (Py_ssize_t step = 0; by_address && step < size + 2 * kAhead && refused < 0; ++step) {
+        if (step >= 2 * kAhead) {
+            const Pending &p = pending[(step - 2 * kAhead) % (2 * kAhead)];
+            add(folding.groups[p.place], p.row);
+        }
+        if (step >= kAhead && step - kAhead < size) {
+            Pending &p = pending[(step - kAhead) % (2 * kAhead)];
+            p.place = folding.place(p.key, p.hash);
+            __builtin_prefetch(&folding.groups[p.place]);
+        }
+        if (step < size) {
+            Pending &p = pending[step % (2 * kAhead)];
+            p.row = rows[step];
+            p.key = Group{};
+            if (!key_of(t, column, p.row, p.key)) refused = p.row;
+            p.hash = Folding::hash_of(p.key);
+            folding.prefetch(p.hash);
+        }
+    }
+    folding.drop_slots();
+    Py_END_ALLOW_THREADS
+    if (refused >= 0) return refuse_row(refused);
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(folding.groups.data()),
+                                     static_cast<Py_ssize_t>(folding.groups.size() * sizeof(Group)));
+}
+
+// top_pick(fold, by, descending, count): (groups, picked) of a fold, picked
+// the first `count` of its groups (every one when negative) in order by one
+// of top.py's group columns (KEY ... SHARE), a (value, flows, packets,
+// packet delta) tuple each: the value a number, or an address's text.
+PyObject *pick(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    long by = n == 4 ? PyLong_AsLong(args[1]) : -1;
+    int descending = n == 4 ? PyObject_IsTrue(args[2]) : -1;
+    Py_ssize_t count = n == 4 ? PyLong_AsSsize_t(args[3]) : 0;
+    if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred() || !PyBytes_Check(args[0]) ||
+        PyBytes_GET_SIZE(args[0]) % static_cast<Py_ssize_t>(sizeof(Group)))
+        return refuse_arguments("top_pick", "fold, by, descending, count");
+    // The bytes are read in place when aligned as a Group is (as the
+    // interpreter's allocators leave them), else from a copy.
+    std::span<const Group> groups;
+    std::vector<Group> copied;
+    const char *packed = PyBytes_AS_STRING(args[0]);
+    std::size_t size = static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])) / sizeof(Group);
+    if (reinterpret_cast<std::uintptr_t>(packed) % alignof(Group) == 0) {
+        groups = {reinterpret_cast<const Group *>(packed), size};
+    } else {
+        copied.resize(size);
+        std::memcpy(static_cast<void *>(copied.data()), packed, size * sizeof(Group));
+        groups = copied;
+    }
+    for (const Group &g : groups)
+        if ((g.size != 4 && g.size != 16 && g.size != 0) || (g.size == 0) != (groups[0].size == 0))  // one kind a fold
+            return refuse_arguments("top_pick", "a fold top_fold made");
+    std::size_t wanted = count < 0 ? groups.size() : std::min(groups.size(), static_cast<std::size_t>(count));
+    std::vector<std::uint32_t> places;
+    Py_BEGIN_ALLOW_THREADS
+    places = order(groups, by, descending, wanted);
+    Py_END_ALLOW_THREADS
+    PyObject *picked = PyList_New(static_cast<Py_ssize_t>(places.size()));
+    for (std::size_t k = 0; picked && k < places.size(); ++k) {
+        PyObject *item = group_tuple(groups[places[k]]);
+        if (!item) Py_CLEAR(picked);
+        else PyList_SET_ITEM(picked, static_cast<Py_ssize_t>(k), item);
+    }
+    return picked ? Py_BuildValue("(nN)", static_cast<Py_ssize_t>(groups.size()), picked) : nullptr;
+}
+
+}  // namespace top_groups
