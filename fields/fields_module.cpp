@@ -14,6 +14,7 @@
 #include "fields/sequence.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/top_pages.hpp"
+#include "fields/answer_copy.hpp"
 #include "fields/top_rows.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/python_compat.hpp"
@@ -84,6 +85,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
         !add_type(module, "flow_diff", flow_diff::type()) ||
+        !add_type(module, "answer_copy", answer_copy::type()) ||
         PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;

@@ -45,13 +45,23 @@ buffer at the next query, which the caller may well make, or another
 thread: a query and what is taken from its answer happen under the flow
 cache's lock.  The walk reads nothing ahead: a caller that stops after N
 flows has made only the queries those N needed.
+
+A writer that prints what it reads (``Walk.pages``) has each answer
+rendered beside the next query, on the machine's other core: under the
+lock, the answer's flows outside the rest are copied out of the library's
+buffer (compact: an entry is 66 KB, nearly all of it unused ports), and the
+C writer renders the copy on a thread of its own, without the interpreter
+lock, while the walk makes the next query.  One answer is read ahead, no
+more: a page is handed out once the next answer is copied, and the next
+page is rendered only when the caller comes back for it, so a writer
+rendering a page sees what the caller made of the page before.
 """
 
 import time
 
 import _libfc
 
-from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page, flow_stream
+from ._flow import KEY_ATTRIBUTES, Flow, _decode_rows, answer_keys, decode_page, flow_stream
 from ._locking import FLOW_CACHE, holding
 
 TYPE_CHECKING = False
@@ -59,6 +69,15 @@ if TYPE_CHECKING:
     from typing import Any, Callable, Dict, Iterable, Iterator, Optional, Sequence
 
 PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
+
+# Whether Walk.pages renders each answer beside the next query (off: in
+# the query's turn, as a reader of live answers needs).
+RENDER_BESIDE = True
+
+try:
+    from _libfc_fields import answer_copy
+except ImportError:  # a build without the C fields module
+    answer_copy = None
 
 # The eleven criteria of FC_GetFlows, in its argument order.
 FIELDS = ("sip", "dip", "isV6", "switchPort", "daddr", "vni", "ether", "vlanid", "proto", "innerdaddr", "tid")
@@ -180,6 +199,8 @@ class Walk:
             # the stream hands them out.
             self._decode = _untracked_page
         self._render = None
+        self._beside = False
+        self._beside_allowed = query is None
         self.total = None
         self.parts = 0
         self.decoded = 0
@@ -195,15 +216,36 @@ class Walk:
     def __next__(self) -> Flow:
         return next(self._flows)
 
-    def pages(self, render: "Callable[[Any, int, Any], Any]") -> "Iterator[Any]":
+    def pages(self, render: "Callable[[Any, int, Any], Any]", beside: bool = True) -> "Iterator[Any]":
         """The walk for a writer that prints what it reads, instead of its
         flows: ``render(answer, now_ms, rest)`` turns the flows of an answer
         that match none of ``rest`` (pairs of an index into
-        ``KEY_ATTRIBUTES`` and the values excluded) into ``(count, page)``,
-        under the cache's lock, as decoding does; each non-empty such pair
-        is yielded (``_libfc_fields.flow_text`` writes pages of text)."""
+        ``KEY_ATTRIBUTES`` and the values excluded) into ``(count, page)``;
+        each non-empty such pair is yielded (``_libfc_fields.flow_text``
+        writes pages of text).
+
+        ``beside``: render gets a copy of the answer's flows outside the
+        rest (an ``answer_copy``, rest ``()``), after the cache's lock is
+        released, and may return a pending page (the C writers do: see the
+        module's text); else it gets the answer, under the lock."""
         self._render = render
+        self._beside = beside and RENDER_BESIDE and self._beside_allowed and answer_copy is not None
+        if self._beside:
+            return self._rendered_beside(render)
         return (page for page in self._walk() if page[0])
+
+    def _rendered_beside(self, render):
+        """The pages of the copies ``_walk`` yields, each rendered while the
+        walk makes its next query."""
+        pending = None
+        for count, copied in self._walk():
+            if not count:
+                continue
+            if pending is not None:
+                yield _taken(pending)
+            pending = render(*copied, ())
+        if pending is not None:
+            yield _taken(pending)
 
     def _read(self, arguments):
         """(totalEntries, answer) of one query; the answer is not decoded.
@@ -247,7 +289,11 @@ class Walk:
             return len(flows), flows
         self.decoded += len(answer)
         now_ms = self._now_ms if self._now_ms is not None else int(time.time() * 1000)
-        return self._render(answer, now_ms, tuple((_KEY_INDEX[attribute], values) for attribute, values in rest))
+        rest = tuple((_KEY_INDEX[attribute], values) for attribute, values in rest)
+        if self._beside:
+            copy = answer_copy(_decode_rows, answer, rest, True)
+            return len(copy), (copy, now_ms)
+        return self._render(answer, now_ms, rest)
 
     def _decoded(self, answer):
         flows = self._decode(answer, self._now_ms)
@@ -375,6 +421,12 @@ class Walk:
             # whole part: the rest is read through the next split, as counts
             # that other processes may have moved cannot prove it empty.
             yield from self._split(arguments, narrowed, look, now)
+
+
+def _taken(page):
+    """A page a writer rendered beside, once done; any other page as it is."""
+    result = getattr(page, "result", None)
+    return page if result is None else result()
 
 
 def _untracked_page(answer, now_ms):

@@ -1,0 +1,115 @@
+// The flows of a query answer as its C readers see them, and an owned copy
+// of an answer's flows. A copy is taken under the flow cache's lock, before
+// the library reuses its buffer at the next query, so that a page can be
+// rendered beside the interpreter (page_job.hpp) while the walk queries on.
+// An answer's entries lie 66 KB apart, nearly all of it unused ports: a
+// copy keeps each flow compact, the entry's head as it is, then each action
+// entity's bit map, port count and used ports.
+#pragma once
+
+#include <cstdint>
+
+#include "fields/flow_rows.hpp"
+#include "fields/walk_rest.hpp"
+
+namespace answer_copy {
+
+using flow_rows::BitMap;
+using flow_rows::Entity;
+using flow_rows::Entry;
+using flow_rows::kEntityCapacity;
+using flow_rows::Port;
+using PortCount = FIELD_TYPE(Entity, dstPortsNum);
+
+// Bytes of an entry before its action entities, copied as they are: every
+// key, counter and count a reader takes, numActionEntities last of them.
+constexpr std::size_t kHeadBytes = offsetof(Entry, actionEntity);
+static_assert(offsetof(Entry, numActionEntities) < kHeadBytes);
+
+// One flow: its entry's head, and what its readers take of its entities.
+struct FlowEntry {
+    const char *entry;  // laid out as FC_FlowEntryIOC up to its action entities
+    unsigned entities;
+    BitMap actions[kEntityCapacity];
+    unsigned port_count[kEntityCapacity];
+    const char *ports[kEntityCapacity];  // port_count[k] ports of entity k
+
+    Port port(unsigned k, unsigned i) const { return flow_rows::load<Port>(ports[k] + i * sizeof(Port)); }
+};
+
+// The flow of an entry laid out as the library lays it out (an answer's, or
+// one a snapshot reader fills).
+inline FlowEntry entry_flow(const char *e) {
+    FlowEntry f;
+    f.entry = e;
+    f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
+    for (unsigned k = 0; k < f.entities; ++k) {
+        const char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
+        f.actions[k] = LOAD(Entity, actionsBitMap, entity);
+        f.port_count[k] = flow_rows::clamped(LOAD(Entity, dstPortsNum, entity), flow_rows::kPortCapacity);
+        f.ports[k] = FIELD_AT(Entity, dport, entity);
+    }
+    return f;
+}
+
+// The copy: `count` flows, one after the other in `bytes`. A copy made to
+// be rendered beside the interpreter says so (`beside`).
+struct Copy {
+    PyObject_HEAD
+    Py_ssize_t count;
+    char *bytes;
+    std::size_t size;
+    bool beside;
+};
+
+// answer_copy(decoder, answer, rest, beside): the copy type.
+PyTypeObject *type();
+
+inline bool is_copy(PyObject *o) { return Py_TYPE(o) == type(); }
+
+// Whether rest can go with answer: a copy holds only the flows outside the
+// rest it was taken with, so it takes no other; false with an exception.
+bool rest_fits(PyObject *answer, PyObject *rest) noexcept;
+
+// Calls each(const FlowEntry &) for every flow of a query answer outside
+// rest (answer_entries checks the answer with decoder), or of a copy, in the
+// answer's order, until one returns false; the count of flows each was given,
+// or -1 with an exception (when each returns false, whatever it set).
+// Reading a copy touches no Python object: it needs no interpreter lock.
+template <class Each>
+Py_ssize_t each_flow(PyObject *decoder, PyObject *answer, PyObject *rest, Each each) {
+    Py_ssize_t shown = 0;
+    if (is_copy(answer)) {
+        const Copy &c = *reinterpret_cast<const Copy *>(answer);
+        const char *at = c.bytes;
+        for (; shown < c.count; ++shown) {
+            FlowEntry f;
+            f.entry = at;
+            f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, at), kEntityCapacity);
+            at += kHeadBytes;
+            for (unsigned k = 0; k < f.entities; ++k) {
+                f.actions[k] = flow_rows::load<BitMap>(at);
+                f.port_count[k] = flow_rows::load<PortCount>(at + sizeof(BitMap));
+                f.ports[k] = at + sizeof(BitMap) + sizeof(PortCount);
+                at = f.ports[k] + f.port_count[k] * sizeof(Port);
+            }
+            if (!each(f)) return -1;
+        }
+        return shown;
+    }
+    Py_ssize_t count;
+    const char *entries = flow_rows::answer_entries(decoder, answer, count);
+    if (!entries) return -1;
+    bool filtered = PyTuple_GET_SIZE(rest) != 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i + flow_rows::kPrefetchAhead < count)
+            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
+        const char *entry = entries + i * sizeof(Entry);
+        int keep = filtered ? walk_rest::outside(entry, rest) : 1;
+        if (keep < 0 || (keep && !each(entry_flow(entry)))) return -1;
+        shown += keep;
+    }
+    return shown;
+}
+
+}  // namespace answer_copy
