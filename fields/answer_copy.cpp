@@ -33,6 +33,10 @@ class Bytes {
         std::memcpy(data_ + size_, from, n);
         size_ += n;
     }
+    void zeros(std::size_t n) {
+        std::memset(data_ + size_, 0, n);
+        size_ += n;
+    }
     std::size_t size() const { return size_; }
     char *release() { return std::exchange(data_, nullptr); }
 
@@ -41,13 +45,19 @@ class Bytes {
     std::size_t size_ = 0, capacity_ = 0;
 };
 
+constexpr std::size_t kStatsAt = offsetof(Entry, stats), kStatsEnd = kStatsAt + sizeof(Entry::stats);
+
 bool put_flow(Bytes &into, const FlowEntry &f) {
     std::size_t size = kHeadBytes;
     for (unsigned k = 0; k < f.entities; ++k) size += sizeof(BitMap) + sizeof(PortCount) + f.port_count[k] * sizeof(Port);
     if (!into.reserve(size)) return false;
     // The head's entity count is kept as the entry states it: a reader
-    // clamps it as it clamps an answer's.
-    into.put(f.entry, kHeadBytes);
+    // clamps it as it clamps an answer's. The cache's statistics that
+    // every entry carries are no flow's, and read by no page writer: left
+    // out, they are 10 of the 15 cache lines an entry's head takes.
+    into.put(f.entry, kStatsAt);
+    into.zeros(kStatsEnd - kStatsAt);
+    into.put(f.entry + kStatsEnd, kHeadBytes - kStatsEnd);
     for (unsigned k = 0; k < f.entities; ++k) {
         auto ports = static_cast<PortCount>(f.port_count[k]);
         into.put(&f.actions[k], sizeof(BitMap));

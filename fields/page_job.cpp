@@ -1,8 +1,14 @@
-// Pages rendered beside the interpreter (page_job.hpp).
+// Pages rendered beside the interpreter (page_job.hpp), by one worker
+// thread that lives as long as the process: a thread started per page cost
+// about as much as a small page's rendering.
 #include "fields/page_job.hpp"
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <new>
 #include <utility>
 
 #include "fields/answer_copy.hpp"
@@ -13,31 +19,68 @@ namespace {
 
 struct Pending {
     PyObject_HEAD
-    Job *job;  // null once its page was taken
-    pthread_t thread;
-    bool running;  // the thread is not joined yet
+    Job *job;       // null once its page was taken
+    bool queued;    // handed to the worker, which has not finished it
+    Pending *next;  // in the worker's queue
 };
 
-void *run_job(void *job) {
-    static_cast<Job *>(job)->run();
+// The worker's queue is guarded by `lock`; a pending page's `queued` too.
+struct Worker {
+    std::mutex lock;
+    std::condition_variable work, finished;
+    Pending *first = nullptr, *last = nullptr;
+};
+
+// Made once per process: a child made by fork has none of its parent's
+// threads, so it starts a worker of its own (the parent's is left as it was).
+Worker *worker = nullptr;
+pid_t worker_pid = 0;
+
+void *serve(void *w) {
+    auto &to = *static_cast<Worker *>(w);
+    std::unique_lock<std::mutex> held(to.lock);
+    while (true) {
+        to.work.wait(held, [&] { return to.first != nullptr; });
+        Pending *p = std::exchange(to.first, to.first->next);
+        if (!to.first) to.last = nullptr;
+        held.unlock();
+        p->job->run();
+        held.lock();
+        p->queued = false;
+        to.finished.notify_all();
+    }
     return nullptr;
 }
 
-void join(Pending &p) {
-    if (!p.running) return;
+Worker *started_worker() {
+    if (worker && worker_pid == getpid()) return worker;
+    auto *made = new (std::nothrow) Worker;
+    pthread_t thread;
+    if (!made || pthread_create(&thread, nullptr, serve, made) != 0) {
+        delete made;
+        return nullptr;
+    }
+    pthread_detach(thread);
+    worker_pid = getpid();
+    return worker = made;
+}
+
+// Waits, without the interpreter lock, for the worker to finish p's job.
+void wait_for(Pending &p) {
+    if (!p.job) return;  // taken: finished
     Py_BEGIN_ALLOW_THREADS
-    pthread_join(p.thread, nullptr);
+    std::unique_lock<std::mutex> held(worker->lock);
+    worker->finished.wait(held, [&] { return !p.queued; });
     Py_END_ALLOW_THREADS
-    p.running = false;
 }
 
 PyObject *result(PyObject *self, PyObject *) noexcept {
     auto &p = *reinterpret_cast<Pending *>(self);
     if (!p.job) {
-        PyErr_SetString(PyExc_RuntimeError, "pending: its page was taken already");
+        PyErr_SetString(PyExc_RuntimeError, "pending page: it was taken already");
         return nullptr;
     }
-    join(p);
+    wait_for(p);
     Job *job = std::exchange(p.job, nullptr);
     PyObject *page = job->finish();
     delete job;
@@ -45,18 +88,18 @@ PyObject *result(PyObject *self, PyObject *) noexcept {
 }
 
 // A page dropped before it was taken (a walk left early) is waited for:
-// its thread still reads the job.
+// the worker may still be reading its job.
 void dealloc(PyObject *self) {
     auto &p = *reinterpret_cast<Pending *>(self);
     PyTypeObject *t = Py_TYPE(self);
-    join(p);
+    wait_for(p);
     delete std::exchange(p.job, nullptr);
     t->tp_free(self);
     Py_DECREF(t);
 }
 
 PyMethodDef pending_methods[] = {
-    {"result", result, METH_NOARGS, "result()\n--\n\nThe page, once its thread is done (raising what rendering it raised)."},
+    {"result", result, METH_NOARGS, "result()\n--\n\nThe page, once rendered (raising what making it raised)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -78,20 +121,23 @@ PyObject *here(Job *job, bool lock_held) {
 PyObject *render(Job *job, PyObject *answer) noexcept {
     if (!job) return PyErr_NoMemory();
     if (!answer_copy::is_copy(answer)) return here(job, true);
-    if (!reinterpret_cast<answer_copy::Copy *>(answer)->beside) return here(job, false);
+    Worker *w = reinterpret_cast<answer_copy::Copy *>(answer)->beside ? started_worker() : nullptr;
+    // Without a worker (or a thread to start one), the page is rendered here.
+    if (!w) return here(job, false);
     PyTypeObject *t = pending_type();
     auto *p = t ? reinterpret_cast<Pending *>(t->tp_alloc(t, 0)) : nullptr;
     if (!p) {
         delete job;
         return nullptr;
     }
-    // Without a thread to spare, the page is rendered here: a page all the same.
-    if (pthread_create(&p->thread, nullptr, run_job, job) != 0) {
-        Py_DECREF(p);
-        return here(job, false);
-    }
     p->job = job;
-    p->running = true;
+    p->queued = true;
+    {
+        std::lock_guard<std::mutex> held(w->lock);
+        (w->last ? w->last->next : w->first) = p;
+        w->last = p;
+    }
+    w->work.notify_one();
     return reinterpret_cast<PyObject *>(p);
 }
 
@@ -101,7 +147,7 @@ PyTypeObject *pending_type() {
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
         {Py_tp_methods, pending_methods},
-        {Py_tp_doc, const_cast<char *>("A page being rendered on a thread of its own; result() takes it.")},
+        {Py_tp_doc, const_cast<char *>("A page being rendered beside the interpreter; result() takes it.")},
         {0, nullptr},
     };
     static PyType_Spec spec = {"_libfc_fields.pending_page", sizeof(Pending), 0, Py_TPFLAGS_DEFAULT, slots};
