@@ -49,7 +49,8 @@ constexpr std::size_t kStatsAt = offsetof(Entry, stats), kStatsEnd = kStatsAt + 
 
 bool put_flow(Bytes &into, const FlowEntry &f) {
     std::size_t size = kHeadBytes;
-    for (unsigned k = 0; k < f.entities; ++k) size += sizeof(BitMap) + sizeof(PortCount) + f.port_count[k] * sizeof(Port);
+    for (unsigned k = 0; k < f.entities; ++k)
+        size += sizeof(BitMap) + sizeof(PortCount) + f.port_count[k] * sizeof(Port);
     if (!into.reserve(size)) return false;
     // The head's entity count is kept as the entry states it: a reader
     // clamps it as it clamps an answer's. The cache's statistics that

@@ -249,7 +249,8 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
             assert _walk._taken(page) == getattr(writer, form)(view, now, kept, *more), (form, beside)
         with pytest.raises(ValueError, match="outside the rest"):
             writer.seen(copy, now, rest)
-        read = [top_page(_flow._decode_rows, answer, now, rests, 8, {}, len, False) for answer, rests in ((view, kept), (copy, ()))]
+        read = [top_page(_flow._decode_rows, answer, now, rests, 8, {}, len, False)
+                for answer, rests in ((view, kept), (copy, ()))]
         assert _walk._taken(read[1]) == read[0]
 
 
