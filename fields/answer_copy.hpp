@@ -37,6 +37,13 @@ struct FlowEntry {
     Port port(unsigned k, unsigned i) const { return flow_rows::load<Port>(ports[k] + i * sizeof(Port)); }
 };
 
+// Whole seconds since the entry's flow was created, as the decoder counts them.
+inline std::uint64_t age_s(const char *entry, long long now_ms) {
+    std::uint64_t created = LOAD(Entry, created, entry);
+    return created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
+               ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
+}
+
 // The flow of an entry laid out as the library lays it out (an answer's, or
 // one a snapshot reader fills).
 inline FlowEntry entry_flow(const char *e) {
@@ -71,6 +78,50 @@ inline bool is_copy(PyObject *o) { return Py_TYPE(o) == type(); }
 // rest it was taken with, so it takes no other; false with an exception.
 bool rest_fits(PyObject *answer, PyObject *rest) noexcept;
 
+// A copy's flows, read one after the other (count of them).
+class Reader {
+  public:
+    explicit Reader(PyObject *copy) : at_(reinterpret_cast<const Copy *>(copy)->bytes) {}
+    FlowEntry next() {
+        FlowEntry f;
+        f.entry = at_;
+        f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, at_), kEntityCapacity);
+        at_ += kHeadBytes;
+        for (unsigned k = 0; k < f.entities; ++k) {
+            f.actions[k] = flow_rows::load<BitMap>(at_);
+            f.port_count[k] = flow_rows::load<PortCount>(at_ + sizeof(BitMap));
+            f.ports[k] = at_ + sizeof(BitMap) + sizeof(PortCount);
+            at_ = f.ports[k] + f.port_count[k] * sizeof(Port);
+        }
+        return f;
+    }
+
+  private:
+    const char *at_;
+};
+
+// A copy being made, flow by flow: that needs no interpreter lock, making
+// it into a copy object does.
+class Builder {
+  public:
+    Builder() = default;
+    Builder(const Builder &) = delete;
+    Builder &operator=(const Builder &) = delete;
+    ~Builder();
+    // False when memory ran out: the builder then makes no copy.
+    bool add(const FlowEntry &f);
+    // The copy of what was added, or null with an exception.
+    PyObject *made(bool beside);
+
+  private:
+    bool reserve(std::size_t more);
+    void put(const void *from, std::size_t n);
+    char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    Py_ssize_t count_ = 0;
+    bool failed_ = false;
+};
+
 // Calls each(const FlowEntry &) for every flow of a query answer outside
 // rest (answer_entries checks the answer with decoder), or of a copy, in the
 // answer's order, until one returns false; the count of flows each was given,
@@ -80,21 +131,9 @@ template <class Each>
 Py_ssize_t each_flow(PyObject *decoder, PyObject *answer, PyObject *rest, Each each) {
     Py_ssize_t shown = 0;
     if (is_copy(answer)) {
-        const Copy &c = *reinterpret_cast<const Copy *>(answer);
-        const char *at = c.bytes;
-        for (; shown < c.count; ++shown) {
-            FlowEntry f;
-            f.entry = at;
-            f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, at), kEntityCapacity);
-            at += kHeadBytes;
-            for (unsigned k = 0; k < f.entities; ++k) {
-                f.actions[k] = flow_rows::load<BitMap>(at);
-                f.port_count[k] = flow_rows::load<PortCount>(at + sizeof(BitMap));
-                f.ports[k] = at + sizeof(BitMap) + sizeof(PortCount);
-                at = f.ports[k] + f.port_count[k] * sizeof(Port);
-            }
-            if (!each(f)) return -1;
-        }
+        Reader reader(answer);
+        for (Py_ssize_t count = reinterpret_cast<const Copy *>(answer)->count; shown < count; ++shown)
+            if (!each(reader.next())) return -1;
         return shown;
     }
     Py_ssize_t count;
