@@ -190,12 +190,6 @@ struct Flow : FlowEntry {
         src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
         dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
     }
-    // Whole seconds since created, as the decoder counts them.
-    static std::uint64_t age_at(const char *e, long long now_ms) {
-        std::uint64_t created = LOAD(Entry, created, e);
-        return created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
-                   ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
-    }
 };
 
 // Calls each(name) for the action names of a bit map, lowest bit first.
@@ -442,7 +436,7 @@ Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObje
         return shown;
     }
     return answer_copy::each_flow(w.decoder, answer, rest, [&](const FlowEntry &f) {
-        return each(Flow(f, Flow::age_at(f.entry, now_ms)));
+        return each(Flow(f, answer_copy::age_s(f.entry, now_ms)));
     });
 }
 

@@ -131,10 +131,7 @@ void take(Page &page, const FlowEntry &f, long long now_ms, std::uint32_t addres
     page.put(c_protos, static_cast<std::uint8_t>(LOAD(Entry, fkey.proto, e)));
     bool v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
     page.put(c_ipv6, static_cast<std::uint8_t>(v6));
-    // Whole seconds since created, as the decoder counts them.
-    std::uint64_t created = LOAD(Entry, created, e);
-    std::int64_t age = created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
-                           ? 0 : static_cast<std::int64_t>((static_cast<std::uint64_t>(now_ms) - created) / 1000);
+    auto age = static_cast<std::int64_t>(answer_copy::age_s(e, now_ms));
     page.put(c_ages, age);
     page.put(c_expires, static_cast<std::uint32_t>(LOAD(Entry, exprTime, e)));
     auto &addresses = page.column[c_addresses];
