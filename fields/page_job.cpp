@@ -1,6 +1,10 @@
 // Pages rendered beside the interpreter (page_job.hpp), by one worker
 // thread that lives as long as the process: a thread started per page cost
-// about as much as a small page's rendering.
+// about as much as a small page's rendering. On a machine whose processors
+// are all busy the worker may not run for a while: a page it has not begun
+// when it is asked for is rendered by the thread that asks, so the walk is
+// never slower than one rendering each page in its turn by more than the
+// copies.
 #include "fields/page_job.hpp"
 
 #include <pthread.h>
@@ -17,14 +21,16 @@ namespace page_job {
 
 namespace {
 
+enum class State : int { queued, running, done };
+
 struct Pending {
     PyObject_HEAD
-    Job *job;       // null once its page was taken
-    bool queued;    // handed to the worker, which has not finished it
+    Job *job;  // null once its page was taken
+    State state;
     Pending *next;  // in the worker's queue
 };
 
-// The worker's queue is guarded by `lock`; a pending page's `queued` too.
+// The worker's queue is guarded by `lock`; a pending page's state and next too.
 struct Worker {
     std::mutex lock;
     std::condition_variable work, finished;
@@ -43,10 +49,11 @@ void *serve(void *w) {
         to.work.wait(held, [&] { return to.first != nullptr; });
         Pending *p = std::exchange(to.first, to.first->next);
         if (!to.first) to.last = nullptr;
+        p->state = State::running;
         held.unlock();
         p->job->run();
         held.lock();
-        p->queued = false;
+        p->state = State::done;
         to.finished.notify_all();
     }
     return nullptr;
@@ -65,12 +72,30 @@ Worker *started_worker() {
     return worker = made;
 }
 
-// Waits, without the interpreter lock, for the worker to finish p's job.
-void wait_for(Pending &p) {
-    if (!p.job) return;  // taken: finished
+// Takes p out of the worker's queue; false when the worker has taken it.
+bool unqueued(Worker &w, Pending &p) {
+    if (p.state != State::queued) return false;
+    Pending **at = &w.first, *before = nullptr;
+    while (*at != &p) before = *at, at = &(*at)->next;
+    *at = p.next;
+    if (w.last == &p) w.last = before;
+    return true;
+}
+
+// Without the interpreter lock: when the worker has not begun p's job,
+// renders it here (unless it is not wanted), else waits for the worker to
+// finish it.
+void finish_running(Pending &p, bool wanted) {
+    if (!p.job) return;  // taken: done
     Py_BEGIN_ALLOW_THREADS
     std::unique_lock<std::mutex> held(worker->lock);
-    worker->finished.wait(held, [&] { return !p.queued; });
+    if (unqueued(*worker, p)) {
+        held.unlock();
+        if (wanted) p.job->run();
+        held.lock();
+        p.state = State::done;
+    }
+    worker->finished.wait(held, [&] { return p.state == State::done; });
     Py_END_ALLOW_THREADS
 }
 
@@ -80,19 +105,19 @@ PyObject *result(PyObject *self, PyObject *) noexcept {
         PyErr_SetString(PyExc_RuntimeError, "pending page: it was taken already");
         return nullptr;
     }
-    wait_for(p);
+    finish_running(p, true);
     Job *job = std::exchange(p.job, nullptr);
     PyObject *page = job->finish();
     delete job;
     return page;
 }
 
-// A page dropped before it was taken (a walk left early) is waited for:
-// the worker may still be reading its job.
+// A page dropped before it was taken (a walk left early) is finished
+// first: the worker may be reading its job.
 void dealloc(PyObject *self) {
     auto &p = *reinterpret_cast<Pending *>(self);
     PyTypeObject *t = Py_TYPE(self);
-    wait_for(p);
+    finish_running(p, false);
     delete std::exchange(p.job, nullptr);
     t->tp_free(self);
     Py_DECREF(t);
@@ -131,7 +156,7 @@ PyObject *render(Job *job, PyObject *answer) noexcept {
         return nullptr;
     }
     p->job = job;
-    p->queued = true;
+    p->state = State::queued;
     {
         std::lock_guard<std::mutex> held(w->lock);
         (w->last ? w->last->next : w->first) = p;
