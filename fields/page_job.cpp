@@ -8,12 +8,15 @@
 #include "fields/page_job.hpp"
 
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <utility>
+
+#include <structmember.h>
 
 #include "fields/answer_copy.hpp"
 
@@ -28,6 +31,7 @@ struct Pending {
     Job *job;  // null once its page was taken
     State state;
     Pending *next;  // in the worker's queue
+    bool rendered_here;  // by the thread that asked for it: the worker had not begun it
 };
 
 // The worker's queue is guarded by `lock`; a pending page's state and next too.
@@ -43,6 +47,11 @@ Worker *worker = nullptr;
 pid_t worker_pid = 0;
 
 void *serve(void *w) {
+    // Woken for each page, the worker would take the processor from the
+    // thread that woke it, which has the next query to make: as a batch
+    // thread it waits for a processor of its own instead.
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
     auto &to = *static_cast<Worker *>(w);
     std::unique_lock<std::mutex> held(to.lock);
     while (true) {
@@ -91,6 +100,7 @@ void finish_running(Pending &p, bool wanted) {
     std::unique_lock<std::mutex> held(worker->lock);
     if (unqueued(*worker, p)) {
         held.unlock();
+        p.rendered_here = wanted;
         if (wanted) p.job->run();
         held.lock();
         p.state = State::done;
@@ -122,6 +132,12 @@ void dealloc(PyObject *self) {
     t->tp_free(self);
     Py_DECREF(t);
 }
+
+PyMemberDef pending_members[] = {
+    {"rendered_here", T_BOOL, offsetof(Pending, rendered_here), READONLY,
+     "Whether the thread that took the page rendered it, the worker not having begun it."},
+    {nullptr, 0, 0, 0, nullptr},
+};
 
 PyMethodDef pending_methods[] = {
     {"result", result, METH_NOARGS, "result()\n--\n\nThe page, once rendered (raising what making it raised)."},
@@ -172,6 +188,7 @@ PyTypeObject *pending_type() {
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
         {Py_tp_methods, pending_methods},
+        {Py_tp_members, pending_members},
         {Py_tp_doc, const_cast<char *>("A page being rendered beside the interpreter; result() takes it.")},
         {0, nullptr},
     };

@@ -54,7 +54,11 @@ C writer renders the copy on a thread of its own, without the interpreter
 lock, while the walk makes the next query.  One answer is read ahead, no
 more: a page is handed out once the next answer is copied, and the next
 page is rendered only when the caller comes back for it, so a writer
-rendering a page sees what the caller made of the page before.
+rendering a page sees what the caller made of the page before.  While every
+processor is busy the worker thread cannot keep up: a page it had not begun
+when it was needed is rendered by the walk's thread, and the next few
+answers are then rendered in their turn, uncopied, before the worker is
+tried again.
 """
 
 import time
@@ -73,6 +77,8 @@ PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 # Whether Walk.pages renders each answer beside the next query (off: in
 # the query's turn, as a reader of live answers needs).
 RENDER_BESIDE = True
+# Answers rendered in their turn once the worker thread fell behind.
+IN_TURN_AFTER_A_MISS = 16
 
 try:
     from _libfc_fields import answer_copy
@@ -201,6 +207,7 @@ class Walk:
         self._render = None
         self._beside = False
         self._beside_allowed = query is None
+        self._in_turn = 0  # answers left to render in their turn
         self.total = None
         self.parts = 0
         self.decoded = 0
@@ -236,16 +243,33 @@ class Walk:
 
     def _rendered_beside(self, render):
         """The pages of the copies ``_walk`` yields, each rendered while the
-        walk makes its next query."""
+        walk makes its next query; and of the answers it rendered in their
+        turn, which it does only while no page is pending."""
         pending = None
-        for count, copied in self._walk():
+        for count, page in self._walk():
             if not count:
                 continue
+            if type(page) is not _Copied:
+                yield count, page
+                continue
             if pending is not None:
-                yield _taken(pending)
-            pending = render(*copied, ())
+                yield self._taken(pending)
+            pending = render(*page, ())
+            if self._in_turn:  # the answers after it are rendered in their turn
+                yield self._taken(pending)
+                pending = None
         if pending is not None:
-            yield _taken(pending)
+            yield self._taken(pending)
+
+    def _taken(self, page):
+        """A page a writer rendered beside, once done; any other page as it is."""
+        result = getattr(page, "result", None)
+        if result is None:
+            return page
+        taken = result()
+        if page.rendered_here:
+            self._in_turn = IN_TURN_AFTER_A_MISS
+        return taken
 
     def _read(self, arguments):
         """(totalEntries, answer) of one query; the answer is not decoded.
@@ -290,9 +314,10 @@ class Walk:
         self.decoded += len(answer)
         now_ms = self._now_ms if self._now_ms is not None else int(time.time() * 1000)
         rest = tuple((_KEY_INDEX[attribute], values) for attribute, values in rest)
-        if self._beside:
+        if self._beside and not self._in_turn:
             copy = answer_copy(_decode_rows, answer, rest, True)
-            return len(copy), (copy, now_ms)
+            return len(copy), _Copied((copy, now_ms))
+        self._in_turn = max(self._in_turn - 1, 0)
         return self._render(answer, now_ms, rest)
 
     def _decoded(self, answer):
@@ -423,10 +448,8 @@ class Walk:
             yield from self._split(arguments, narrowed, look, now)
 
 
-def _taken(page):
-    """A page a writer rendered beside, once done; any other page as it is."""
-    result = getattr(page, "result", None)
-    return page if result is None else result()
+class _Copied(tuple):
+    """(copy, now_ms) of an answer, to be rendered beside the next query."""
 
 
 def _untracked_page(answer, now_ms):
