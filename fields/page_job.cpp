@@ -32,6 +32,7 @@ struct Pending {
     State state;
     Pending *next;  // in the worker's queue
     bool rendered_here;  // by the thread that asked for it: the worker had not begun it
+    pid_t pid;           // of the process whose worker has it
 };
 
 // The worker's queue is guarded by `lock`; a pending page's state and next too.
@@ -95,24 +96,27 @@ bool unqueued(Worker &w, Pending &p) {
 // renders it here (unless it is not wanted), else waits for the worker to
 // finish it.
 void finish_running(Pending &p, bool wanted) {
-    if (!p.job) return;  // taken: done
+    if (!p.job || p.pid != getpid()) return;  // taken: done; or its worker is in the parent
     Py_BEGIN_ALLOW_THREADS
-    std::unique_lock<std::mutex> held(worker->lock);
-    if (unqueued(*worker, p)) {
-        held.unlock();
-        p.rendered_here = wanted;
-        if (wanted) p.job->run();
-        held.lock();
-        p.state = State::done;
+    {  // the queue's lock is let go before the interpreter's is taken back
+        std::unique_lock<std::mutex> held(worker->lock);
+        if (unqueued(*worker, p)) {
+            held.unlock();
+            p.rendered_here = wanted;
+            if (wanted) p.job->run();
+            held.lock();
+            p.state = State::done;
+        }
+        worker->finished.wait(held, [&] { return p.state == State::done; });
     }
-    worker->finished.wait(held, [&] { return p.state == State::done; });
     Py_END_ALLOW_THREADS
 }
 
 PyObject *result(PyObject *self, PyObject *) noexcept {
     auto &p = *reinterpret_cast<Pending *>(self);
-    if (!p.job) {
-        PyErr_SetString(PyExc_RuntimeError, "pending page: it was taken already");
+    if (!p.job || p.pid != getpid()) {
+        PyErr_SetString(PyExc_RuntimeError, p.job ? "pending page: its worker is in the process this one forked from"
+                                                  : "pending page: it was taken already");
         return nullptr;
     }
     finish_running(p, true);
@@ -173,6 +177,7 @@ PyObject *render(Job *job, PyObject *answer) noexcept {
     }
     p->job = job;
     p->state = State::queued;
+    p->pid = worker_pid;
     {
         std::lock_guard<std::mutex> held(w->lock);
         (w->last ? w->last->next : w->first) = p;
