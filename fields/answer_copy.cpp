@@ -69,10 +69,11 @@ bool Builder::add(const FlowEntry &f) {
     if (failed_ || !reserve(size)) return false;
     // The head's entity count is kept as the entry states it: a reader
     // clamps it as it clamps an answer's. The cache's statistics that
-    // every entry carries are no flow's, and read by no page writer: left
-    // out, they are 10 of the 15 cache lines an entry's head takes.
+    // every entry carries are no flow's, and read by no reader of copies:
+    // neither read nor written, they are 10 of the 15 cache lines an
+    // entry's head takes (their bytes in a copy are whatever the buffer
+    // held: a copy never leaves this module's readers).
     put(f.entry, kStatsAt);
-    std::memset(data_ + size_, 0, kStatsEnd - kStatsAt);
     size_ += kStatsEnd - kStatsAt;
     put(f.entry + kStatsEnd, kHeadBytes - kStatsEnd);
     for (unsigned k = 0; k < f.entities; ++k) {

@@ -9,6 +9,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -31,9 +32,22 @@ struct Pending {
     Job *job;  // null once its page was taken
     State state;
     Pending *next;  // in the worker's queue
-    bool rendered_here;  // by the thread that asked for it: the worker had not begun it
-    pid_t pid;           // of the process whose worker has it
+    bool rendered_here;     // by the thread that asked for it: the worker had not begun it
+    double render_seconds;  // the processor time rendering it took
+    pid_t pid;              // of the process whose worker has it
 };
+
+double thread_seconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+void run(Pending &p) {
+    double start = thread_seconds();
+    p.job->run();
+    p.render_seconds = thread_seconds() - start;
+}
 
 // The worker's queue is guarded by `lock`; a pending page's state and next too.
 struct Worker {
@@ -61,7 +75,7 @@ void *serve(void *w) {
         if (!to.first) to.last = nullptr;
         p->state = State::running;
         held.unlock();
-        p->job->run();
+        run(*p);
         held.lock();
         p->state = State::done;
         to.finished.notify_all();
@@ -103,7 +117,7 @@ void finish_running(Pending &p, bool wanted) {
         if (unqueued(*worker, p)) {
             held.unlock();
             p.rendered_here = wanted;
-            if (wanted) p.job->run();
+            if (wanted) run(p);
             held.lock();
             p.state = State::done;
         }
@@ -140,6 +154,8 @@ void dealloc(PyObject *self) {
 PyMemberDef pending_members[] = {
     {"rendered_here", T_BOOL, offsetof(Pending, rendered_here), READONLY,
      "Whether the thread that took the page rendered it, the worker not having begun it."},
+    {"render_seconds", T_DOUBLE, offsetof(Pending, render_seconds), READONLY,
+     "The processor time rendering the page took."},
     {nullptr, 0, 0, 0, nullptr},
 };
 

@@ -54,11 +54,14 @@ C writer renders the copy on a thread of its own, without the interpreter
 lock, while the walk makes the next query.  One answer is read ahead, no
 more: a page is handed out once the next answer is copied, and the next
 page is rendered only when the caller comes back for it, so a writer
-rendering a page sees what the caller made of the page before.  While every
-processor is busy the worker thread cannot keep up: a page it had not begun
-when it was needed is rendered by the walk's thread, and the next few
-answers are then rendered in their turn, uncopied, before the worker is
-tried again.
+rendering a page sees what the caller made of the page before.
+
+The copy is worth it only while rendering takes longer than copying, and
+while the worker has a processor.  A writer quicker than the copy (what a
+diff keeps of a flow, top's columns) has the next answers rendered in their
+turn, uncopied; so has a page the worker had not begun when it was needed
+(every processor busy), which the walk's thread then renders itself.  The
+worker is tried again a few answers later.
 """
 
 import time
@@ -77,8 +80,10 @@ PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 # Whether Walk.pages renders each answer beside the next query (off: in
 # the query's turn, as a reader of live answers needs).
 RENDER_BESIDE = True
-# Answers rendered in their turn once the worker thread fell behind.
+# Answers rendered in their turn once the worker thread fell behind, or
+# once rendering a page beside took less time than copying its answer.
 IN_TURN_AFTER_A_MISS = 16
+IN_TURN_AFTER_A_QUICK_PAGE = 64
 
 try:
     from _libfc_fields import answer_copy
@@ -208,6 +213,7 @@ class Walk:
         self._beside = False
         self._beside_allowed = query is None
         self._in_turn = 0  # answers left to render in their turn
+        self._copy_seconds = 0.0  # the processor time the last copy took
         self.total = None
         self.parts = 0
         self.decoded = 0
@@ -254,7 +260,8 @@ class Walk:
                 continue
             if pending is not None:
                 yield self._taken(pending)
-            pending = render(*page, ())
+            pending = render(*page[:2], ())
+            self._copy_seconds = page[2]
             if self._in_turn:  # the answers after it are rendered in their turn
                 yield self._taken(pending)
                 pending = None
@@ -267,7 +274,9 @@ class Walk:
         if result is None:
             return page
         taken = result()
-        if page.rendered_here:
+        if page.render_seconds < self._copy_seconds:
+            self._in_turn = IN_TURN_AFTER_A_QUICK_PAGE
+        elif page.rendered_here:
             self._in_turn = IN_TURN_AFTER_A_MISS
         return taken
 
@@ -315,8 +324,9 @@ class Walk:
         now_ms = self._now_ms if self._now_ms is not None else int(time.time() * 1000)
         rest = tuple((_KEY_INDEX[attribute], values) for attribute, values in rest)
         if self._beside and not self._in_turn:
+            started = time.thread_time()
             copy = answer_copy(_decode_rows, answer, rest, True)
-            return len(copy), _Copied((copy, now_ms))
+            return len(copy), _Copied((copy, now_ms, time.thread_time() - started))
         self._in_turn = max(self._in_turn - 1, 0)
         return self._render(answer, now_ms, rest)
 
@@ -449,7 +459,8 @@ class Walk:
 
 
 class _Copied(tuple):
-    """(copy, now_ms) of an answer, to be rendered beside the next query."""
+    """(copy, now_ms, processor seconds the copy took) of an answer, to be
+    rendered beside the next query."""
 
 
 def _untracked_page(answer, now_ms):
