@@ -106,18 +106,13 @@ class Actions {
     };
     static constexpr int kRecent = 8;
     struct Recent {
-        Key key;
+        Key key{{}, ~0u};  // matches no key
         std::uint32_t local = 0;
     };
     std::vector<Key> keys_;
     std::unordered_map<std::string, std::uint32_t> numbers_;
-    Recent recent_[kRecent] = {};
+    Recent recent_[kRecent];
     unsigned next_ = 0;
-
-  public:
-    Actions() {
-        for (Recent &recent : recent_) recent.key.size = ~0u;  // matches no key
-    }
 };
 
 void take(Page &page, const FlowEntry &f, long long now_ms, std::uint32_t address_base, Actions &actions) {
