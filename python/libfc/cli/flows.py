@@ -170,8 +170,10 @@ def _read(walk, progress):
 def _candidates(walk, args, progress):
     """The flows _selected picks from: every flow; or, for --top of the live
     cache, the best N of each answer, picked in C beside the queries.  In
-    the walk's order, those hold the best N of all flows, ties and all."""
-    if args.top is None or _decode_rows is None or isinstance(walk, snapshot.Snapshot):
+    the walk's order, those hold the best N of all flows, ties and all.  (An
+    N as large as an answer would pick every flow.)"""
+    if (args.top is None or args.top >= _libfc.FC_MAX_CACHE_FLOWS_IOC or _decode_rows is None
+            or isinstance(walk, snapshot.Snapshot)):
         return _read(walk, progress)
     return _answers_best(walk, args, progress)
 
