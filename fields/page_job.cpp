@@ -34,19 +34,20 @@ struct Pending {
     Pending *next;  // in the worker's queue
     bool rendered_here;     // by the thread that asked for it: the worker had not begun it
     double render_seconds;  // the processor time rendering it took
+    double waited_seconds;  // how long the thread that asked for it waited for the worker
     pid_t pid;              // of the process whose worker has it
 };
 
-double thread_seconds() {
+double seconds(clockid_t clock) {
     timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    clock_gettime(clock, &now);
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
 void run(Pending &p) {
-    double start = thread_seconds();
+    double start = seconds(CLOCK_THREAD_CPUTIME_ID);
     p.job->run();
-    p.render_seconds = thread_seconds() - start;
+    p.render_seconds = seconds(CLOCK_THREAD_CPUTIME_ID) - start;
 }
 
 // The worker's queue is guarded by `lock`; a pending page's state and next too.
@@ -121,7 +122,11 @@ void finish_running(Pending &p, bool wanted) {
             held.lock();
             p.state = State::done;
         }
-        worker->finished.wait(held, [&] { return p.state == State::done; });
+        if (p.state != State::done) {
+            double start = seconds(CLOCK_MONOTONIC);
+            worker->finished.wait(held, [&] { return p.state == State::done; });
+            p.waited_seconds = seconds(CLOCK_MONOTONIC) - start;
+        }
     }
     Py_END_ALLOW_THREADS
 }
@@ -156,6 +161,8 @@ PyMemberDef pending_members[] = {
      "Whether the thread that took the page rendered it, the worker not having begun it."},
     {"render_seconds", T_DOUBLE, offsetof(Pending, render_seconds), READONLY,
      "The processor time rendering the page took."},
+    {"waited_seconds", T_DOUBLE, offsetof(Pending, waited_seconds), READONLY,
+     "How long the thread that took the page waited for the worker to finish it."},
     {nullptr, 0, 0, 0, nullptr},
 };
 

@@ -56,12 +56,12 @@ more: a page is handed out once the next answer is copied, and the next
 page is rendered only when the caller comes back for it, so a writer
 rendering a page sees what the caller made of the page before.
 
-The copy is worth it only while rendering takes longer than copying, and
-while the worker has a processor.  A writer quicker than the copy (what a
-diff keeps of a flow, top's columns) has the next answers rendered in their
-turn, uncopied; so has a page the worker had not begun when it was needed
-(every processor busy), which the walk's thread then renders itself.  The
-worker is tried again a few answers later.
+The copy is worth it only while rendering a page takes longer than copying
+its answer and waiting for the worker: a writer quicker than the copy (what
+a diff keeps of a flow, top's columns), or a worker without a processor of
+its own (every processor busy: the walk's thread renders a page the worker
+has not begun itself), has the next answers rendered in their turn,
+uncopied.  The worker is tried again a few answers later.
 """
 
 import time
@@ -80,10 +80,9 @@ PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 # Whether Walk.pages renders each answer beside the next query (off: in
 # the query's turn, as a reader of live answers needs).
 RENDER_BESIDE = True
-# Answers rendered in their turn once the worker thread fell behind, or
-# once rendering a page beside took less time than copying its answer.
-IN_TURN_AFTER_A_MISS = 16
-IN_TURN_AFTER_A_QUICK_PAGE = 64
+# Answers rendered in their turn once a page rendered beside cost the
+# walk's thread more than rendering it would have.
+IN_TURN_AFTER_A_LOSS = 16
 
 try:
     from _libfc_fields import answer_copy
@@ -274,10 +273,8 @@ class Walk:
         if result is None:
             return page
         taken = result()
-        if page.render_seconds < self._copy_seconds:
-            self._in_turn = IN_TURN_AFTER_A_QUICK_PAGE
-        elif page.rendered_here:
-            self._in_turn = IN_TURN_AFTER_A_MISS
+        if page.rendered_here or page.render_seconds < self._copy_seconds + page.waited_seconds:
+            self._in_turn = IN_TURN_AFTER_A_LOSS
         return taken
 
     def _read(self, arguments):
