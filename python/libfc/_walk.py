@@ -81,8 +81,13 @@ PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 # the query's turn, as a reader of live answers needs).
 RENDER_BESIDE = True
 # Answers rendered in their turn once a page rendered beside cost the
-# walk's thread more than rendering it would have.
-IN_TURN_AFTER_A_LOSS = 16
+# walk's thread more than rendering it would have: many when the writer is
+# quicker than the copy; when the worker fell behind, a couple, twice as
+# many after each further miss (a machine busy for a moment or for good),
+# up to the most.
+IN_TURN_AFTER_A_QUICK_PAGE = 16
+IN_TURN_AFTER_A_MISS = 2
+IN_TURN_AFTER_MISSES = 64
 
 try:
     from _libfc_fields import answer_copy
@@ -212,6 +217,7 @@ class Walk:
         self._beside = False
         self._beside_allowed = query is None
         self._in_turn = 0  # answers left to render in their turn
+        self._after_a_miss = IN_TURN_AFTER_A_MISS
         self._copy_seconds = 0.0  # the processor time the last copy took
         self.total = None
         self.parts = 0
@@ -273,8 +279,13 @@ class Walk:
         if result is None:
             return page
         taken = result()
-        if page.rendered_here or page.render_seconds < self._copy_seconds + page.waited_seconds:
-            self._in_turn = IN_TURN_AFTER_A_LOSS
+        if page.render_seconds < self._copy_seconds:
+            self._in_turn = IN_TURN_AFTER_A_QUICK_PAGE
+        elif page.rendered_here or page.render_seconds < self._copy_seconds + page.waited_seconds:
+            self._in_turn = self._after_a_miss
+            self._after_a_miss = min(2 * self._after_a_miss, IN_TURN_AFTER_MISSES)
+        else:
+            self._after_a_miss = IN_TURN_AFTER_A_MISS
         return taken
 
     def _read(self, arguments):
