@@ -1,10 +1,13 @@
 // Pages rendered beside the interpreter (page_job.hpp), by one worker
-// thread that lives as long as the process: a thread started per page cost
-// about as much as a small page's rendering. On a machine whose processors
-// are all busy the worker may not run for a while: a page it has not begun
-// when it is asked for is rendered by the thread that asks, so the walk is
-// never slower than one rendering each page in its turn by more than the
-// copies.
+// thread that lives as long as the process (a thread started per page cost
+// about as much as a small page's rendering), of the idle scheduling class:
+// it is to use a processor nobody else wants. Beside the walk's thread on
+// one processor it would take turns with it, which has the next query to
+// make. So the worker may not run for a while: a page it has not begun when
+// it is asked for is rendered by the thread that asks. That thread never
+// waits for the worker except while the worker renders its page: the two
+// hand pages over through atomics, no lock the worker could hold while the
+// scheduler keeps it off every processor.
 #include "fields/page_job.hpp"
 
 #include <pthread.h>
@@ -12,8 +15,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <cstdint>
 #include <new>
 #include <utility>
 
@@ -25,36 +28,29 @@ namespace page_job {
 
 namespace {
 
-enum class State : int { queued, running, done };
+enum State : std::uint32_t { queued, running, done, taken_back };
 
-struct Pending {
-    PyObject_HEAD
-    Job *job;  // null once its page was taken
-    State state;
-    Pending *next;  // in the worker's queue
-    bool rendered_here;     // by the thread that asked for it: the worker had not begun it
-    double render_seconds;  // the processor time rendering it took
-    double waited_seconds;  // how long the thread that asked for it waited for the worker
-    pid_t pid;              // of the process whose worker has it
+// What the worker and the pending page share: freed by the last of the two
+// to let go of it, the worker needing no interpreter lock for that. The
+// job itself is the pending page's; the worker runs it only once it has
+// moved the state from queued to running, and the page waits for done.
+struct Handover {
+    Job *job;
+    std::atomic<std::uint32_t> state{queued};
+    std::atomic<int> holders{2};
+    Handover *next = nullptr;  // in the worker's list
+    double render_seconds = 0;
+
+    explicit Handover(Job *j) : job(j) {}
 };
 
-double seconds(clockid_t clock) {
-    timespec now;
-    clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+void let_go(Handover *h) {
+    if (h->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete h;
 }
 
-void run(Pending &p) {
-    double start = seconds(CLOCK_THREAD_CPUTIME_ID);
-    p.job->run();
-    p.render_seconds = seconds(CLOCK_THREAD_CPUTIME_ID) - start;
-}
-
-// The worker's queue is guarded by `lock`; a pending page's state and next too.
 struct Worker {
-    std::mutex lock;
-    std::condition_variable work, finished;
-    Pending *first = nullptr, *last = nullptr;
+    std::atomic<Handover *> posted{nullptr};  // pushed by the interpreter's threads, newest first
+    std::atomic<std::uint32_t> posts{0};     // moves at each push: what the worker sleeps on
 };
 
 // Made once per process: a child made by fork has none of its parent's
@@ -62,24 +58,46 @@ struct Worker {
 Worker *worker = nullptr;
 pid_t worker_pid = 0;
 
+double seconds(clockid_t clock) {
+    timespec now;
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+double run(Job *job) {
+    double start = seconds(CLOCK_THREAD_CPUTIME_ID);
+    job->run();
+    return seconds(CLOCK_THREAD_CPUTIME_ID) - start;
+}
+
 void *serve(void *w) {
-    // Woken for each page, the worker would take the processor from the
-    // thread that woke it, which has the next query to make: as a batch
-    // thread it waits for a processor of its own instead.
-    sched_param batch{};
-    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
-    auto &to = *static_cast<Worker *>(w);
-    std::unique_lock<std::mutex> held(to.lock);
+    sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    auto &from = *static_cast<Worker *>(w);
     while (true) {
-        to.work.wait(held, [&] { return to.first != nullptr; });
-        Pending *p = std::exchange(to.first, to.first->next);
-        if (!to.first) to.last = nullptr;
-        p->state = State::running;
-        held.unlock();
-        run(*p);
-        held.lock();
-        p->state = State::done;
-        to.finished.notify_all();
+        std::uint32_t seen = from.posts.load(std::memory_order_acquire);
+        Handover *newest = from.posted.exchange(nullptr, std::memory_order_acq_rel);
+        if (!newest) {
+            from.posts.wait(seen, std::memory_order_acquire);
+            continue;
+        }
+        Handover *oldest = nullptr;  // the list turned around: the pages in the order they were posted
+        while (newest) {
+            Handover *older = newest->next;
+            newest->next = oldest;
+            oldest = newest;
+            newest = older;
+        }
+        for (Handover *h = oldest, *next; h; h = next) {
+            next = h->next;
+            std::uint32_t expected = queued;
+            if (h->state.compare_exchange_strong(expected, running, std::memory_order_acq_rel)) {
+                h->render_seconds = run(h->job);
+                h->state.store(done, std::memory_order_release);
+                h->state.notify_all();
+            }
+            let_go(h);
+        }
     }
     return nullptr;
 }
@@ -97,37 +115,42 @@ Worker *started_worker() {
     return worker = made;
 }
 
-// Takes p out of the worker's queue; false when the worker has taken it.
-bool unqueued(Worker &w, Pending &p) {
-    if (p.state != State::queued) return false;
-    Pending **at = &w.first, *before = nullptr;
-    while (*at != &p) before = *at, at = &(*at)->next;
-    *at = p.next;
-    if (w.last == &p) w.last = before;
-    return true;
+void post(Worker &to, Handover *h) {
+    Handover *newest = to.posted.load(std::memory_order_relaxed);
+    do h->next = newest;
+    while (!to.posted.compare_exchange_weak(newest, h, std::memory_order_release, std::memory_order_relaxed));
+    to.posts.fetch_add(1, std::memory_order_release);
+    to.posts.notify_one();
 }
 
+struct Pending {
+    PyObject_HEAD
+    Job *job;             // null once its page was taken
+    Handover *handover;   // null once the worker is done with the job
+    bool rendered_here;     // by the thread that asked for it: the worker had not begun it
+    double render_seconds;  // the processor time rendering it took
+    double waited_seconds;  // how long the thread that asked for it waited for the worker
+    pid_t pid;              // of the process whose worker has it
+};
+
 // Without the interpreter lock: when the worker has not begun p's job,
-// renders it here (unless it is not wanted), else waits for the worker to
-// finish it.
+// takes it back and renders it here (unless it is not wanted), else waits
+// for the worker to finish it.
 void finish_running(Pending &p, bool wanted) {
-    if (!p.job || p.pid != getpid()) return;  // taken: done; or its worker is in the parent
+    Handover *h = std::exchange(p.handover, nullptr);
+    if (!h) return;
     Py_BEGIN_ALLOW_THREADS
-    {  // the queue's lock is let go before the interpreter's is taken back
-        std::unique_lock<std::mutex> held(worker->lock);
-        if (unqueued(*worker, p)) {
-            held.unlock();
-            p.rendered_here = wanted;
-            if (wanted) run(p);
-            held.lock();
-            p.state = State::done;
-        }
-        if (p.state != State::done) {
-            double start = seconds(CLOCK_MONOTONIC);
-            worker->finished.wait(held, [&] { return p.state == State::done; });
-            p.waited_seconds = seconds(CLOCK_MONOTONIC) - start;
-        }
+    std::uint32_t state = queued;
+    if (h->state.compare_exchange_strong(state, taken_back, std::memory_order_acq_rel)) {
+        p.rendered_here = wanted;
+        if (wanted) p.render_seconds = run(p.job);
+    } else {
+        double start = seconds(CLOCK_MONOTONIC);
+        for (; state != done; state = h->state.load(std::memory_order_acquire)) h->state.wait(state);
+        p.waited_seconds = seconds(CLOCK_MONOTONIC) - start;
+        p.render_seconds = h->render_seconds;
     }
+    let_go(h);
     Py_END_ALLOW_THREADS
 }
 
@@ -146,11 +169,12 @@ PyObject *result(PyObject *self, PyObject *) noexcept {
 }
 
 // A page dropped before it was taken (a walk left early) is finished
-// first: the worker may be reading its job.
+// first: the worker may be reading its job. In a child of fork, whose
+// worker is in the parent, nothing reads it.
 void dealloc(PyObject *self) {
     auto &p = *reinterpret_cast<Pending *>(self);
     PyTypeObject *t = Py_TYPE(self);
-    finish_running(p, false);
+    if (p.pid == getpid()) finish_running(p, false);
     delete std::exchange(p.job, nullptr);
     t->tp_free(self);
     Py_DECREF(t);
@@ -194,19 +218,16 @@ PyObject *render(Job *job, PyObject *answer) noexcept {
     if (!w) return here(job, false);
     PyTypeObject *t = pending_type();
     auto *p = t ? reinterpret_cast<Pending *>(t->tp_alloc(t, 0)) : nullptr;
-    if (!p) {
+    auto *h = p ? new (std::nothrow) Handover(job) : nullptr;
+    if (!h) {
+        Py_XDECREF(p);
         delete job;
-        return nullptr;
+        return p ? PyErr_NoMemory() : nullptr;
     }
     p->job = job;
-    p->state = State::queued;
+    p->handover = h;
     p->pid = worker_pid;
-    {
-        std::lock_guard<std::mutex> held(w->lock);
-        (w->last ? w->last->next : w->first) = p;
-        w->last = p;
-    }
-    w->work.notify_one();
+    post(*w, h);
     return reinterpret_cast<PyObject *>(p);
 }
 
