@@ -244,7 +244,8 @@ def test_pages_rendered_beside_come_in_order_one_answer_ahead_at_most_and_raise_
     library = builtin_library("libfc.so")
     assert library.fcemu_reset_sized(1, 8192) == 0 and library.fcemu_traffic(5000, 13) == 5000
     from _libfc_fields import top_page
-    monkeypatch.setattr(_walk, "IN_TURN_AFTER_A_LOSS", 0)  # every page beside, however it went
+    for turns in ("IN_TURN_AFTER_A_LOSS", "IN_TURN_AFTER_A_MISS"):  # every page beside, however it went
+        monkeypatch.setattr(_walk, turns, 0)
 
     def read(beside, fail_at=None):
         monkeypatch.setattr(_walk, "RENDER_BESIDE", beside)

@@ -80,12 +80,14 @@ PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 # Whether Walk.pages renders each answer beside the next query (off: in
 # the query's turn, as a reader of live answers needs).
 RENDER_BESIDE = True
-# Answers rendered in their turn once a page rendered beside cost the
-# walk's thread more than rendering it would have: many when the writer is
-# quicker than the copy; when the worker fell behind, a couple, twice as
-# many after each further miss (a machine busy for a moment or for good),
-# up to the most.
-IN_TURN_AFTER_A_QUICK_PAGE = 16
+# Answers rendered in their turn once rendering pages beside cost the
+# walk's thread more than rendering them would have (the copies and the
+# waits for the worker against the rendering, judged over some flows: a
+# page of a few tells little); and after a page the worker had not begun
+# when it was needed, a couple, twice as many after each further miss (a
+# machine busy for a moment or for good), up to the most.
+IN_TURN_AFTER_A_LOSS = 16
+JUDGED_FLOWS = 1024
 IN_TURN_AFTER_A_MISS = 2
 IN_TURN_AFTER_MISSES = 64
 
@@ -219,6 +221,7 @@ class Walk:
         self._in_turn = 0  # answers left to render in their turn
         self._after_a_miss = IN_TURN_AFTER_A_MISS
         self._copy_seconds = 0.0  # the processor time the last copy took
+        self._judged = [0, 0.0, 0.0]  # flows rendered beside, their rendering's seconds, the walk's seconds for them
         self.total = None
         self.parts = 0
         self.decoded = 0
@@ -279,13 +282,20 @@ class Walk:
         if result is None:
             return page
         taken = result()
-        if page.render_seconds < self._copy_seconds:
-            self._in_turn = IN_TURN_AFTER_A_QUICK_PAGE
-        elif page.rendered_here or page.render_seconds < self._copy_seconds + page.waited_seconds:
+        judged = self._judged
+        if page.rendered_here:
             self._in_turn = self._after_a_miss
             self._after_a_miss = min(2 * self._after_a_miss, IN_TURN_AFTER_MISSES)
-        else:
-            self._after_a_miss = IN_TURN_AFTER_A_MISS
+            judged[:] = 0, 0.0, 0.0
+            return taken
+        self._after_a_miss = IN_TURN_AFTER_A_MISS
+        judged[0] += taken[0]
+        judged[1] += page.render_seconds
+        judged[2] += self._copy_seconds + page.waited_seconds
+        if judged[0] >= JUDGED_FLOWS:
+            if judged[1] <= judged[2]:
+                self._in_turn = IN_TURN_AFTER_A_LOSS
+            judged[:] = 0, 0.0, 0.0
         return taken
 
     def _read(self, arguments):
