@@ -3,8 +3,10 @@
 // the library reuses its buffer at the next query, so that a page can be
 // rendered beside the interpreter (page_job.hpp) while the walk queries on.
 // An answer's entries lie 66 KB apart, nearly all of it unused ports: a
-// copy keeps each flow compact, the entry's head as it is, then each action
-// entity's bit map, port count and used ports.
+// copy keeps each flow compact, the entry's head as it is (but for the cache
+// statistics every entry carries, which no reader of copies takes: their
+// bytes are left unwritten), then each action entity's bit map, port count
+// and used ports.
 #pragma once
 
 #include <cstdint>
