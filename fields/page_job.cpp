@@ -13,7 +13,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -54,9 +53,15 @@ struct Worker {
 };
 
 // Made once per process: a child made by fork has none of its parent's
-// threads, so it starts a worker of its own (the parent's is left as it was).
+// threads, so it starts a worker of its own (the parent's is left as it
+// was), and the pages pending in the parent are no child's to wait for.
 Worker *worker = nullptr;
-pid_t worker_pid = 0;
+unsigned process_generation = 1;  // moves in a child of fork
+
+void forked() {
+    worker = nullptr;
+    ++process_generation;
+}
 
 double seconds(clockid_t clock) {
     timespec now;
@@ -103,15 +108,15 @@ void *serve(void *w) {
 }
 
 Worker *started_worker() {
-    if (worker && worker_pid == getpid()) return worker;
-    auto *made = new (std::nothrow) Worker;
+    if (worker) return worker;
+    static bool told_of_forks = pthread_atfork(nullptr, nullptr, forked) == 0;
+    auto *made = told_of_forks ? new (std::nothrow) Worker : nullptr;
     pthread_t thread;
     if (!made || pthread_create(&thread, nullptr, serve, made) != 0) {
         delete made;
         return nullptr;
     }
     pthread_detach(thread);
-    worker_pid = getpid();
     return worker = made;
 }
 
@@ -130,7 +135,7 @@ struct Pending {
     bool rendered_here;     // by the thread that asked for it: the worker had not begun it
     double render_seconds;  // the processor time rendering it took
     double waited_seconds;  // how long the thread that asked for it waited for the worker
-    pid_t pid;              // of the process whose worker has it
+    unsigned generation;    // of the process whose worker has it
 };
 
 // Without the interpreter lock: when the worker has not begun p's job,
@@ -156,7 +161,7 @@ void finish_running(Pending &p, bool wanted) {
 
 PyObject *result(PyObject *self, PyObject *) noexcept {
     auto &p = *reinterpret_cast<Pending *>(self);
-    if (!p.job || p.pid != getpid()) {
+    if (!p.job || p.generation != process_generation) {
         PyErr_SetString(PyExc_RuntimeError, p.job ? "pending page: its worker is in the process this one forked from"
                                                   : "pending page: it was taken already");
         return nullptr;
@@ -174,7 +179,7 @@ PyObject *result(PyObject *self, PyObject *) noexcept {
 void dealloc(PyObject *self) {
     auto &p = *reinterpret_cast<Pending *>(self);
     PyTypeObject *t = Py_TYPE(self);
-    if (p.pid == getpid()) finish_running(p, false);
+    if (p.generation == process_generation) finish_running(p, false);
     delete std::exchange(p.job, nullptr);
     t->tp_free(self);
     Py_DECREF(t);
@@ -226,7 +231,7 @@ PyObject *render(Job *job, PyObject *answer) noexcept {
     }
     p->job = job;
     p->handover = h;
-    p->pid = worker_pid;
+    p->generation = process_generation;
     post(*w, h);
     return reinterpret_cast<PyObject *>(p);
 }

@@ -4,15 +4,18 @@ exactly once, however the cache must be split, also while it changes."""
 import array
 import collections
 import ipaddress
+import os
 import random
 import threading
 
 import pytest
 
+import _libfc
 import libfc
 from _helpers import builtin_library, racing
+from _libfc_fields import answer_copy
 from libfc import _walk
-from libfc._flow import Flow, _decode_rows
+from libfc._flow import TEXT_WRITER, Flow, _decode_rows
 from libfc._walk import FIELDS, Walk
 
 PAGE = 16
@@ -267,6 +270,25 @@ def test_pages_rendered_beside_come_in_order_one_answer_ahead_at_most_and_raise_
     for beside in (False, True):
         with pytest.raises(LookupError, match="^2$"):
             read(beside, fail_at=2)
+
+
+def test_a_child_of_fork_refuses_its_parents_pending_page_and_renders_its_own(flow_cache):
+    builtin_library("libfc.so").fcemu_traffic(3000, 5)
+    writer = TEXT_WRITER
+    answer = _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
+    expected = writer.json_lines(answer, 1, (), "{")
+    pending = writer.json_lines(answer_copy(_decode_rows, answer, (), True), 1, (), "{")
+    read, write = os.pipe()
+    if (child := os.fork()) == 0:
+        try:
+            with pytest.raises(RuntimeError, match="forked"):
+                pending.result()
+            again = writer.json_lines(answer_copy(_decode_rows, answer, (), True), 1, (), "{").result()
+            os.write(write, b"1" if again == expected else b"0")
+        finally:
+            os._exit(0)
+    os.waitpid(child, 0)
+    assert os.read(read, 1) == b"1" and pending.result() == expected
 
 
 @pytest.mark.parametrize("filter, named", [
