@@ -713,7 +713,8 @@ PyTypeObject *type() {
                         "flow_text(decoder, protocol_names, ether_type_names)\n"
                         "The text writers of flow query answers: JSON lines and the flows listing's rows of a\n"
                         "whole answer, the answer checked and the action names taken from decoder (a\n"
-                        "flow_rows), protocol and ether type numbers named by the two dicts.")},
+                        "flow_rows), protocol and ether type numbers named by the two dicts. Given an\n"
+                        "answer_copy made beside, a writer returns a pending page whose result() is its pair.")},
         {0, nullptr},
     };
     static PyType_Spec spec = {
