@@ -16,6 +16,8 @@
 #include "fields/top_filter.hpp"
 #include "fields/top_groups.hpp"
 #include "fields/top_pages.hpp"
+#include "fields/answer_copy.hpp"
+#include "fields/flow_rank.hpp"
 #include "fields/top_rows.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/python_compat.hpp"
@@ -39,6 +41,9 @@ PyMethodDef field_methods[] = {
     {"top_page", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_pages::page)), METH_FASTCALL,
      "top_page($module, decoder, answer, now_ms, rest, address_base, known_actions, learn_actions,\n"
      "counts_only, /)\n--\n\n(count, columns): an answer's flows outside rest as the bytes of top's columns."},
+    {"top_flows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(flow_rank::top_flows)), METH_FASTCALL,
+     "top_flows($module, decoder, answer, now_ms, rest, key, n, largest, /)\n--\n\n"
+     "(count, (copy, now_ms)): of an answer's flows outside rest, the n first by (key, id), in its order."},
     {"top_match", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_pages::match)), METH_FASTCALL,
      "top_match($module, before_tables, before_ids, before_packets, tables, ids, packets, deltas, /)\n--\n\n"
      "Fills deltas with the packets counted since the read before; the positions it held that left."},
@@ -92,6 +97,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
         !add_type(module, "flow_diff", flow_diff::type()) ||
+        !add_type(module, "answer_copy", answer_copy::type()) ||
         PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;

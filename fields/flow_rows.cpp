@@ -15,10 +15,12 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
+#include "fields/answer_copy.hpp"
 #include "hyp_kernel_types.h"
 #include "libfc.h"
 #include "runtime/convert.hpp"
@@ -223,7 +225,24 @@ struct Shared {
             std::memcpy(at + sizeof head, FIELD_AT(Entity, dport, entity), head.ports * sizeof(Port));
             at += sizeof head + head.ports * sizeof(Port);
         }
-        std::string_view laid(row, at - row);
+        return kept_row(at);
+    }
+
+    // The compact row of a copied flow's entities.
+    PyObject *entity_row(const answer_copy::FlowEntry &f) {
+        char *at = row;
+        for (unsigned k = 0; k < f.entities; ++k) {
+            EntityHead head{f.actions[k], f.port_count[k], 0};
+            std::memcpy(at, &head, sizeof head);
+            std::memcpy(at + sizeof head, f.ports[k], head.ports * sizeof(Port));
+            at += sizeof head + head.ports * sizeof(Port);
+        }
+        return kept_row(at);
+    }
+
+    // The row laid out in `row` up to end, as one kept before if it is.
+    PyObject *kept_row(const char *end) {
+        std::string_view laid(row, end - row);
         if (laid.size() > kKeptEntityRow) return PyBytes_FromStringAndSize(row, static_cast<Py_ssize_t>(laid.size()));
         return entity_rows.find(
             std::hash<std::string_view>{}(laid),
@@ -324,7 +343,9 @@ PyObject *age_seconds(std::uint64_t created, long long now_ms) {
     return PyLong_FromUnsignedLongLong((static_cast<std::uint64_t>(now_ms) - created) / 1000);
 }
 
-PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &shared) {
+// A flow of an answer's entry, or of a copy's (copied: its entities are read there).
+PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &shared,
+               const answer_copy::FlowEntry *copied = nullptr) {
     PyObject *f = empty_instance(d.flow_type);
     if (!f) return nullptr;
     auto put = [&](Column c, PyObject *value) {
@@ -355,7 +376,8 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
         put(column_dst_mac, shared.mac_text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
         put(column_inner_dst_mac, shared.mac_text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
         put(column__entities,
-            shared.entity_row(entities_at, clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity))) &&
+            copied ? shared.entity_row(*copied)
+                   : shared.entity_row(entities_at, clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity))) &&
         put(column_packets, convert::from_integer(LOAD(Entry, pktCount, entry))) &&
         put(column_age_s, age_seconds(LOAD(Entry, created, entry), now_ms)) &&
         put(column_expires_in_s, convert::from_integer(LOAD(Entry, exprTime, entry)));
@@ -420,9 +442,12 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
                                      &untracked))
         return nullptr;
     Decoder &d = *reinterpret_cast<Decoder *>(self);
-    Py_ssize_t count;
-    const char *entries = answer_entries(self, answer, count);
-    if (!entries) return nullptr;
+    Py_ssize_t count = 0;
+    bool copy = answer_copy::is_copy(answer);
+    const char *entries = copy ? nullptr : answer_entries(self, answer, count);
+    if (!entries && !copy) return nullptr;
+    std::optional<answer_copy::Reader> reader;
+    if (copy) reader.emplace(answer), count = reinterpret_cast<answer_copy::Copy *>(answer)->count;
     // A decoding that runs while another holds the decoder's (a finaliser's,
     // or another thread's while this one waits for an allocation) uses its own.
     std::unique_ptr<Shared> shared(d.shared ? std::exchange(d.shared, nullptr) : new (std::nothrow) Shared);
@@ -432,6 +457,10 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     // the young objects a collection every few hundred allocations would.
     bool collecting = compat::suspend_collector();
     PyObject *flows = list_of(count, [&](Py_ssize_t i) {
+        if (reader) {
+            answer_copy::FlowEntry copied = reader->next();
+            return flow(d, copied.entry, now_ms, *shared, &copied);
+        }
         if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
         return flow(d, entries + i * sizeof(Entry), now_ms, *shared);
     });

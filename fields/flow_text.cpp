@@ -19,8 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include "fields/answer_copy.hpp"
 #include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/page_job.hpp"
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/spelling.hpp"
@@ -29,14 +31,10 @@ namespace flow_text {
 
 namespace {
 
+using answer_copy::FlowEntry;
 using flow_rows::BitMap;
-using flow_rows::clamped;
-using flow_rows::Entity;
 using flow_rows::Entry;
 using flow_rows::kActionBits;
-using flow_rows::kEntityCapacity;
-using flow_rows::kPortCapacity;
-using flow_rows::Port;
 
 // The listing's columns, in its order (cli/flows.py's COLUMNS).
 enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, actions, ports, packets, age, expires,
@@ -179,33 +177,18 @@ void mac(Text &out, const char *at) {
     }
 }
 
-// What is read of an entry, once, for either form.
-struct Flow {
-    const char *entry;
+// What is read of a flow, once, for any form.
+struct Flow : FlowEntry {
     bool v6;
     const char *src, *dst;
-    unsigned entities;
     std::uint64_t age_s;
 
     // A snapshot's entry comes with its age as the snapshot says it.
-    Flow(const char *e, std::uint64_t age) : entry(e), age_s(age) {
+    Flow(const FlowEntry &f, std::uint64_t age) : FlowEntry(f), age_s(age) {
+        const char *e = entry;
         v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
         src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
         dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
-        entities = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
-    }
-    // Whole seconds since created, as the decoder counts them.
-    static std::uint64_t age_at(const char *e, long long now_ms) {
-        std::uint64_t created = LOAD(Entry, created, e);
-        return created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
-                   ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
-    }
-    const char *entity(unsigned k) const { return FIELD_AT(Entry, actionEntity, entry) + k * sizeof(Entity); }
-    static unsigned port_count(const char *entity) {
-        return clamped(LOAD(Entity, dstPortsNum, entity), kPortCapacity);
-    }
-    static Port port(const char *entity, unsigned i) {
-        return flow_rows::load<Port>(FIELD_AT(Entity, dport, entity) + i * sizeof(Port));
     }
 };
 
@@ -265,19 +248,18 @@ void json_line(Text &out, const Names &names, std::string_view opening, const Fl
     text(",\"inner_dst_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.inner.l2Key.daddr, e)); });
     out += ",\"entities\":[";
     for (unsigned k = 0; k < f.entities; ++k) {
-        const char *entity = f.entity(k);
         out += k ? ",{\"actions\":[" : "{\"actions\":[";
         bool first = true;
-        for_names(names, LOAD(Entity, actionsBitMap, entity), [&](const std::string &action) {
+        for_names(names, f.actions[k], [&](const std::string &action) {
             out += first ? "\"" : ",\"";
             out += action;
             out += '"';
             first = false;
         });
         out += "],\"dst_ports\":[";
-        for (unsigned i = 0, n = Flow::port_count(entity); i < n; ++i) {
+        for (unsigned i = 0; i < f.port_count[k]; ++i) {
             if (i) out += ',';
-            number(out, Flow::port(entity, i));
+            number(out, f.port(k, i));
         }
         out += "]}";
     }
@@ -314,7 +296,7 @@ void row_cells(Text &text, std::size_t (&ends)[kCells], const Names &names, cons
     for (unsigned k = 0; k < f.entities; ++k) {
         if (k) text += ';';
         std::size_t before = text.size();
-        for_names(names, LOAD(Entity, actionsBitMap, f.entity(k)), [&](const std::string &action) {
+        for_names(names, f.actions[k], [&](const std::string &action) {
             if (text.size() != before) text += ',';
             text += action;
         });
@@ -324,11 +306,10 @@ void row_cells(Text &text, std::size_t (&ends)[kCells], const Names &names, cons
     end(actions);
     for (unsigned k = 0; k < f.entities; ++k) {
         if (k) text += ';';
-        const char *entity = f.entity(k);
-        unsigned n = Flow::port_count(entity);
+        unsigned n = f.port_count[k];
         for (unsigned i = 0; i < n && i < kPortsShown; ++i) {
             if (i) text += ',';
-            number(text, Flow::port(entity, i));
+            number(text, f.port(k, i));
         }
         if (n > kPortsShown) {
             text += ",+";
@@ -390,101 +371,6 @@ void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends
     return nullptr;
 }
 
-// Runs each(flow) for every flow of the answer outside rest; the count of
-// them, or -1 with an exception.
-// An answer is a query's, or a snapshot_lines reader aimed at a chunk of
-// lines: its flows are those of the lines up to the first it cannot take
-// (rest does not apply to them). A writer whose each touches no Python
-// object (kWithoutLock) reads and writes those lines without the
-// interpreter's lock, which the thread inflating the next lines then takes
-// at once, where it would wait for the whole chunk.
-template <bool kWithoutLock = false, class Each>
-Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
-    Py_ssize_t count = 0, shown = 0;
-    if (snapshot_lines::is_reader(answer)) {
-        std::uint64_t age_s;
-        bool failed = false;
-        PyThreadState *released = kWithoutLock ? PyEval_SaveThread() : nullptr;
-        for (const char *entry; !failed && (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
-            failed = !each(Flow(entry, age_s));
-        if (released) PyEval_RestoreThread(released);
-        return failed ? -1 : shown;
-    }
-    const char *entries = flow_rows::answer_entries(w.decoder, answer, count);
-    if (!entries) return -1;
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i + flow_rows::kPrefetchAhead < count)
-            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
-        const char *entry = entries + i * sizeof(Entry);
-        Flow f(entry, Flow::age_at(entry, now_ms));
-        int keep = PyTuple_GET_SIZE(rest) ? walk_rest::outside(f.entry, rest) : 1;
-        if (keep < 0 || (keep && !each(f))) return -1;
-        shown += keep;
-    }
-    return shown;
-}
-
-PyObject *ascii_text(const Text &text) {
-    if (text.failed()) return PyErr_NoMemory();
-    PyObject *made = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (made) std::memcpy(PyUnicode_DATA(made), text.data(), text.size());
-    return made;
-}
-
-PyObject *counted(Py_ssize_t count, PyObject *made) {
-    if (count < 0 || !made) {
-        Py_XDECREF(made);
-        return nullptr;
-    }
-    return Py_BuildValue("(nN)", count, made);
-}
-
-// writer.json_lines(answer, now_ms, rest, opening): (count, text).
-PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now_ms = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
-    Py_ssize_t opening_size = 0;
-    // An ASCII opening keeps every line ASCII, made into a str by a copy.
-    const char *opening = n == 4 && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3])
-                              ? PyUnicode_AsUTF8AndSize(args[3], &opening_size) : nullptr;
-    if (!opening || PyErr_Occurred() || !walk_rest::valid(args[2]))
-        return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
-    const Writer &w = *reinterpret_cast<Writer *>(self);
-    std::string_view open(opening, static_cast<std::size_t>(opening_size));
-    Text out;
-    Py_ssize_t count = each_flow<true>(w, args[0], now_ms, args[2], [&](const Flow &f) {
-        json_line(out, *w.names, open, f);
-        return true;
-    });
-    return count < 0 ? nullptr : counted(count, ascii_text(out));
-}
-
-// writer.table_cells(answer, now_ms, rest): (count, rows of cells).
-PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
-    if (n != 3 || PyErr_Occurred() || !walk_rest::valid(args[2]))
-        return refuse_arguments("table_cells", "answer, now_ms, rest");
-    const Writer &w = *reinterpret_cast<Writer *>(self);
-    PyObject *rows = PyList_New(0);
-    if (!rows) return nullptr;
-    Text text;
-    std::size_t ends[kCells];
-    Py_ssize_t count = each_flow(w, args[0], now_ms, args[2], [&](const Flow &f) {
-        row_cells(text, ends, *w.names, f);
-        if (text.failed()) return !PyErr_NoMemory();
-        PyObject *row = PyList_New(kCells);
-        for (int c = 0; row && c < kCells; ++c) {
-            std::size_t from = c ? ends[c - 1] : 0;
-            PyObject *cell = PyUnicode_FromStringAndSize(text.data() + from, static_cast<Py_ssize_t>(ends[c] - from));
-            if (!cell) Py_CLEAR(row);
-            else PyList_SET_ITEM(row, c, cell);
-        }
-        bool added = row && PyList_Append(rows, row) == 0;
-        Py_XDECREF(row);
-        return added;
-    });
-    return counted(count, rows);
-}
-
 // What a diff keeps of a flow (flow_diff::Seen).
 flow_diff::Seen seen_of(const Flow &f) {
     const char *e = f.entry;
@@ -499,22 +385,6 @@ flow_diff::Seen seen_of(const Flow &f) {
     std::memcpy(s.src, f.src, f.v6 ? 16 : 4);
     std::memcpy(s.dst, f.dst, f.v6 ? 16 : 4);
     return s;
-}
-
-// writer.seen(answer, now_ms, rest): (count, bytes of flow_diff.Seen records).
-PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
-    if (n != 3 || PyErr_Occurred() || !walk_rest::valid(args[2])) return refuse_arguments("seen", "answer, now_ms, rest");
-    const Writer &w = *reinterpret_cast<Writer *>(self);
-    Text out;
-    Py_ssize_t count = each_flow<true>(w, args[0], now_ms, args[2], [&](const Flow &f) {
-        flow_diff::Seen s = seen_of(f);
-        out.append(reinterpret_cast<const char *>(&s), sizeof s);
-        return true;
-    });
-    if (count < 0) return nullptr;
-    if (out.failed()) return PyErr_NoMemory();
-    return counted(count, PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size())));
 }
 
 bool read_layout(PyObject *layout, Layout &l) {
@@ -550,32 +420,218 @@ bool read_layout(PyObject *layout, Layout &l) {
     return true;
 }
 
+// Runs each(flow) for every flow of the answer outside rest; the count of
+// them, or -1 with an exception.
+// An answer is a query's, a copy of one (answer_copy.hpp: read without the
+// interpreter lock, its rest applied when it was copied), or a
+// snapshot_lines reader aimed at a chunk of lines: its flows are those of
+// the lines up to the first it cannot take (rest does not apply to them).
+template <class Each>
+Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
+    if (!answer_copy::is_copy(answer) && snapshot_lines::is_reader(answer)) {
+        Py_ssize_t shown = 0;
+        std::uint64_t age_s;
+        for (const char *entry; (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
+            if (!each(Flow(answer_copy::entry_flow(entry), age_s))) return -1;
+        return shown;
+    }
+    return answer_copy::each_flow(w.decoder, answer, rest, [&](const FlowEntry &f) {
+        return each(Flow(f, answer_copy::age_s(f.entry, now_ms)));
+    });
+}
+
+PyObject *ascii_text(const Text &text) {
+    if (text.failed()) return PyErr_NoMemory();
+    PyObject *made = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (made) std::memcpy(PyUnicode_DATA(made), text.data(), text.size());
+    return made;
+}
+
+PyObject *counted(Py_ssize_t count, PyObject *made) {
+    if (!made) return nullptr;
+    return Py_BuildValue("(nN)", count, made);
+}
+
+PyObject *new_reference(PyObject *o) {
+    Py_INCREF(o);
+    return o;
+}
+
+// A page of one of the writer's forms, rendered as a page_job: Form takes
+// each flow (take) and makes the page of the count it took (page). What the
+// loop reads is C data (the writer's names, a layout read beforehand), so
+// that over a copy it runs without the interpreter lock; the objects it was
+// given are held until the page is made.
+template <class Form>
+class WriterJob : public page_job::Job {
+  public:
+    WriterJob(PyObject *writer, PyObject *answer, long long now_ms, PyObject *rest)
+        : writer_(new_reference(writer)), answer_(new_reference(answer)), rest_(new_reference(rest)),
+          now_ms_(now_ms) {}
+    ~WriterJob() override {
+        Py_DECREF(writer_);
+        Py_DECREF(answer_);
+        Py_DECREF(rest_);
+    }
+    void run() noexcept override {
+        const Writer &w = *reinterpret_cast<Writer *>(writer_);
+        Form &form = *static_cast<Form *>(this);
+        count_ = each_flow(w, answer_, now_ms_, rest_, [&](const Flow &f) {
+            form.take(*w.names, f);
+            return true;
+        });
+    }
+    PyObject *finish() noexcept override { return count_ < 0 ? nullptr : static_cast<Form *>(this)->page(count_); }
+    // A snapshot reader's lines are C data too: read without the lock, which
+    // the thread inflating the next lines then takes at once, where it would
+    // wait for the whole chunk.
+    bool needs_lock(PyObject *answer) const noexcept override { return !snapshot_lines::is_reader(answer); }
+
+  private:
+    PyObject *writer_, *answer_, *rest_;
+    long long now_ms_;
+    Py_ssize_t count_ = -1;
+};
+
+class JsonLines final : public WriterJob<JsonLines> {
+  public:
+    JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
+        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {}
+    ~JsonLines() override { Py_DECREF(opening_); }
+    void take(const Names &names, const Flow &f) { json_line(out_, names, open_, f); }
+    PyObject *page(Py_ssize_t count) { return counted(count, ascii_text(out_)); }
+
+  private:
+    PyObject *opening_;  // holds the text open_ views
+    std::string_view open_;
+    Text out_;
+};
+
+// The cells of every row one after the other in cells_, and each row's
+// ends (relative to its start) in ends_; the rows' lists made at the end.
+class TableCells final : public WriterJob<TableCells> {
+  public:
+    using WriterJob::WriterJob;
+    void take(const Names &names, const Flow &f) {
+        std::size_t ends[kCells];
+        row_cells(row_, ends, names, f);
+        cells_ += std::string_view(row_.data(), row_.size());
+        ends_.append(reinterpret_cast<const char *>(ends), sizeof ends);
+    }
+    PyObject *page(Py_ssize_t count) {
+        if (cells_.failed() || ends_.failed() || row_.failed()) return PyErr_NoMemory();
+        PyObject *rows = PyList_New(count);
+        const char *at = cells_.data();
+        for (Py_ssize_t r = 0; rows && r < count; ++r) {
+            std::size_t ends[kCells];
+            std::memcpy(ends, ends_.data() + r * sizeof ends, sizeof ends);
+            PyObject *row = PyList_New(kCells);
+            for (int c = 0; row && c < kCells; ++c) {
+                std::size_t from = c ? ends[c - 1] : 0;
+                PyObject *cell = PyUnicode_FromStringAndSize(at + from, static_cast<Py_ssize_t>(ends[c] - from));
+                if (!cell) Py_CLEAR(row);
+                else PyList_SET_ITEM(row, c, cell);
+            }
+            if (!row) Py_CLEAR(rows);
+            else PyList_SET_ITEM(rows, r, row);
+            at += ends[kCells - 1];
+        }
+        return counted(count, rows);
+    }
+
+  private:
+    Text row_, cells_, ends_;
+};
+
+class TableLines final : public WriterJob<TableLines> {
+  public:
+    TableLines(PyObject *writer, PyObject *const *args, long long now_ms)
+        : WriterJob(writer, args[0], now_ms, args[2]), layout_(new_reference(args[3])) {}
+    ~TableLines() override { Py_DECREF(layout_); }
+    bool read() { return read_layout(layout_, l_); }
+    void take(const Names &names, const Flow &f) {
+        std::size_t ends[kCells];
+        row_cells(text_, ends, names, f);
+        table_line(out_, l_, text_, ends);
+    }
+    PyObject *page(Py_ssize_t count) {
+        PyObject *widths = PyTuple_GET_ITEM(layout_, 1);
+        for (int c = 0; c < kCells; ++c) {
+            if (PyLong_AsSsize_t(PyList_GET_ITEM(widths, c)) == l_.width[c]) continue;
+            PyObject *widened = PyLong_FromSsize_t(l_.width[c]);
+            if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
+        }
+        // Cells are ASCII; a cut row is too, its ellipsis being the caller's.
+        if (out_.failed() || text_.failed()) return PyErr_NoMemory();
+        return counted(count, PyUnicode_DecodeUTF8(out_.data(), static_cast<Py_ssize_t>(out_.size()), nullptr));
+    }
+
+  private:
+    PyObject *layout_;  // holds the ellipsis l_ views, and the widths written back
+    Layout l_;
+    Text out_, text_;
+};
+
+class SeenRecords final : public WriterJob<SeenRecords> {
+  public:
+    using WriterJob::WriterJob;
+    void take(const Names &, const Flow &f) {
+        flow_diff::Seen s = seen_of(f);
+        out_.append(reinterpret_cast<const char *>(&s), sizeof s);
+    }
+    PyObject *page(Py_ssize_t count) {
+        if (out_.failed()) return PyErr_NoMemory();
+        return counted(count, PyBytes_FromStringAndSize(out_.data(), static_cast<Py_ssize_t>(out_.size())));
+    }
+
+  private:
+    Text out_;
+};
+
+// The arguments every form takes first: answer, now_ms, rest.
+bool page_arguments(PyObject *const *args, Py_ssize_t n, Py_ssize_t needed, long long &now_ms) {
+    now_ms = n == needed ? PyLong_AsLongLong(args[1]) : -1;
+    return n == needed && !PyErr_Occurred() && walk_rest::valid(args[2]) && answer_copy::rest_fits(args[0], args[2]);
+}
+
+// writer.json_lines(answer, now_ms, rest, opening): (count, text).
+PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms;
+    Py_ssize_t opening_size = 0;
+    // An ASCII opening keeps every line ASCII, made into a str by a copy.
+    const char *opening = page_arguments(args, n, 4, now_ms) && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3])
+                              ? PyUnicode_AsUTF8AndSize(args[3], &opening_size) : nullptr;
+    if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
+    std::string_view open(opening, static_cast<std::size_t>(opening_size));
+    return page_job::render(new (std::nothrow) JsonLines(self, args, now_ms, open), args[0]);
+}
+
+// writer.table_cells(answer, now_ms, rest): (count, rows of cells).
+PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms;
+    if (!page_arguments(args, n, 3, now_ms)) return refuse_arguments("table_cells", "answer, now_ms, rest");
+    return page_job::render(new (std::nothrow) TableCells(self, args[0], now_ms, args[2]), args[0]);
+}
+
+// writer.seen(answer, now_ms, rest): (count, bytes of flow_diff.Seen records).
+PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms;
+    if (!page_arguments(args, n, 3, now_ms)) return refuse_arguments("seen", "answer, now_ms, rest");
+    return page_job::render(new (std::nothrow) SeenRecords(self, args[0], now_ms, args[2]), args[0]);
+}
+
 // writer.table_lines(answer, now_ms, rest, (kept, widths, numeric, shrink,
 // limit, ellipsis)): (count, text); widths widened in place as rows need.
 PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now_ms = n == 4 ? PyLong_AsLongLong(args[1]) : -1;
-    if (n != 4 || PyErr_Occurred() || !walk_rest::valid(args[2]) || !PyTuple_Check(args[3]))
+    long long now_ms;
+    if (!page_arguments(args, n, 4, now_ms) || !PyTuple_Check(args[3]))
         return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
-    const Writer &w = *reinterpret_cast<Writer *>(self);
-    Layout l;
-    if (!read_layout(args[3], l)) return nullptr;
-    Text out, text;
-    std::size_t ends[kCells];
-    Py_ssize_t count = each_flow<true>(w, args[0], now_ms, args[2], [&](const Flow &f) {
-        row_cells(text, ends, *w.names, f);
-        table_line(out, l, text, ends);
-        return true;
-    });
-    if (count < 0) return nullptr;
-    PyObject *widths = PyTuple_GET_ITEM(args[3], 1);
-    for (int c = 0; c < kCells; ++c) {
-        if (PyLong_AsSsize_t(PyList_GET_ITEM(widths, c)) == l.width[c]) continue;
-        PyObject *widened = PyLong_FromSsize_t(l.width[c]);
-        if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
+    auto *job = new (std::nothrow) TableLines(self, args, now_ms);
+    if (job && !job->read()) {
+        delete job;
+        return nullptr;
     }
-    // Cells are ASCII; a cut row is too, its ellipsis being the caller's.
-    if (out.failed()) return PyErr_NoMemory();
-    return counted(count, PyUnicode_DecodeUTF8(out.data(), static_cast<Py_ssize_t>(out.size()), nullptr));
+    return page_job::render(job, args[0]);
 }
 
 PyMethodDef writer_methods[] = {
@@ -661,7 +717,8 @@ PyTypeObject *type() {
                         "flow_text(decoder, protocol_names, ether_type_names)\n"
                         "The text writers of flow query answers: JSON lines and the flows listing's rows of a\n"
                         "whole answer, the answer checked and the action names taken from decoder (a\n"
-                        "flow_rows), protocol and ether type numbers named by the two dicts.")},
+                        "flow_rows), protocol and ether type numbers named by the two dicts. Given an\n"
+                        "answer_copy made beside, a writer returns a pending page whose result() is its pair.")},
         {0, nullptr},
     };
     static PyType_Spec spec = {

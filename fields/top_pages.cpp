@@ -8,18 +8,22 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "fields/answer_copy.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/page_job.hpp"
 #include "fields/walk_rest.hpp"
 
 namespace top_pages {
 
 namespace {
 
+using answer_copy::FlowEntry;
 using flow_rows::BitMap;
-using flow_rows::clamped;
-using flow_rows::Entity;
 using flow_rows::Entry;
 using flow_rows::kEntityCapacity;
 
@@ -47,71 +51,82 @@ struct Page {
 
 // A flow's actions, entity by entity without repeats, are told by the bits
 // each entity adds to those before it: the key of its action text is those
-// bit maps, the empty ones left out. A cache holds few different ones, the
-// last few of which are remembered here without asking the dict.
+// bit maps, the empty ones left out. A page's keys are told apart as it is
+// read, which needs no interpreter lock (a cache holds few different ones,
+// the last few met remembered without a lookup), and given their text's
+// position when the page is made, in the order first met: from
+// known_actions, or learn_actions for a key it lacks.
 class Actions {
   public:
-    Actions(PyObject *known, PyObject *learn) : known_(known), learn_(learn) {}
-
-    // The position of the flow's action text; -1 with an exception.
-    long index(const char *e) {
-        BitMap key[kEntityCapacity], seen = 0;
-        unsigned size = 0;
-        for (unsigned k = 0, n = clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity); k < n; ++k) {
-            const char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
-            BitMap added = LOAD(Entity, actionsBitMap, entity) & ~seen;
+    // The page's number for the flow's key.
+    std::uint32_t local(const FlowEntry &f) {
+        Key key;
+        BitMap seen = 0;
+        for (unsigned k = 0; k < f.entities; ++k) {
+            BitMap added = f.actions[k] & ~seen;
             seen |= added;
-            if (added) key[size++] = added;
+            if (added) key.bits[key.size++] = added;
         }
         for (const Recent &recent : recent_)
-            if (recent.size == size && std::memcmp(recent.key, key, size * sizeof(BitMap)) == 0) return recent.index;
-        PyObject *bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char *>(key), size * sizeof(BitMap));
-        if (!bytes) return -1;
-        PyObject *found = PyDict_GetItemWithError(known_, bytes);
-        if (found) Py_INCREF(found);
-        else if (!PyErr_Occurred()) found = PyObject_CallOneArg(learn_, bytes);
-        Py_DECREF(bytes);
-        long index = found ? PyLong_AsLong(found) : -1;
-        Py_XDECREF(found);
-        if (index < 0 || index > 0xffffffffL) {
-            if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "top_page: learn_actions gave no position");
-            return -1;
+            if (recent.key.size == key.size && std::memcmp(recent.key.bits, key.bits, key.bytes()) == 0)
+                return recent.local;
+        auto [at, added] = numbers_.try_emplace(std::string(reinterpret_cast<const char *>(key.bits), key.bytes()),
+                                                static_cast<std::uint32_t>(keys_.size()));
+        if (added) keys_.push_back(key);
+        recent_[next_++ % kRecent] = Recent{key, at->second};
+        return at->second;
+    }
+
+    // The position of each of the page's keys, by its number; false with an exception.
+    bool positions(PyObject *known, PyObject *learn, std::vector<std::uint32_t> &into) const {
+        for (const Key &key : keys_) {
+            PyObject *bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char *>(key.bits),
+                                                        static_cast<Py_ssize_t>(key.bytes()));
+            if (!bytes) return false;
+            PyObject *found = PyDict_GetItemWithError(known, bytes);
+            if (found) Py_INCREF(found);
+            else if (!PyErr_Occurred()) found = PyObject_CallOneArg(learn, bytes);
+            Py_DECREF(bytes);
+            long index = found ? PyLong_AsLong(found) : -1;
+            Py_XDECREF(found);
+            if (index < 0 || index > 0xffffffffL) {
+                if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "top_page: learn_actions gave no position");
+                return false;
+            }
+            into.push_back(static_cast<std::uint32_t>(index));
         }
-        Recent &kept = recent_[next_++ % kRecent];
-        std::memcpy(kept.key, key, size * sizeof(BitMap));
-        kept.size = size;
-        kept.index = index;
-        return index;
+        return true;
     }
 
   private:
+    struct Key {
+        BitMap bits[kEntityCapacity];
+        unsigned size = 0;
+        std::size_t bytes() const { return size * sizeof(BitMap); }
+    };
     static constexpr int kRecent = 8;
     struct Recent {
-        BitMap key[kEntityCapacity];
-        unsigned size = ~0u;  // matches no key
-        long index = 0;
+        Key key{{}, ~0u};  // matches no key
+        std::uint32_t local = 0;
     };
-    PyObject *known_, *learn_;
+    std::vector<Key> keys_;
+    std::unordered_map<std::string, std::uint32_t> numbers_;
     Recent recent_[kRecent];
     unsigned next_ = 0;
 };
 
-bool take(Page &page, const char *e, long long now_ms, std::uint32_t address_base, Actions &actions) {
+void take(Page &page, const FlowEntry &f, long long now_ms, std::uint32_t address_base, Actions &actions) {
+    const char *e = f.entry;
     page.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, e)));
     page.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, e)));
     page.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, e)));
     page.put(c_ports, static_cast<std::uint32_t>(LOAD(Entry, fkey.portID, e)));
     page.put(c_vnis, static_cast<std::uint32_t>(LOAD(Entry, fkey.vni, e)));
-    long action = actions.index(e);
-    if (action < 0) return false;
-    page.put(c_actions, static_cast<std::uint32_t>(action));
+    page.put(c_actions, actions.local(f));
     page.put(c_protos, static_cast<std::uint8_t>(LOAD(Entry, fkey.proto, e)));
     bool v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
     page.put(c_ipv6, static_cast<std::uint8_t>(v6));
-    // Whole seconds since created, as the decoder counts them.
-    std::uint64_t created = LOAD(Entry, created, e);
-    std::int64_t age = created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
-                           ? 0 : static_cast<std::int64_t>((static_cast<std::uint64_t>(now_ms) - created) / 1000);
+    auto age = static_cast<std::int64_t>(answer_copy::age_s(e, now_ms));
     page.put(c_ages, age);
     page.put(c_expires, static_cast<std::uint32_t>(LOAD(Entry, exprTime, e)));
     auto &addresses = page.column[c_addresses];
@@ -121,7 +136,6 @@ bool take(Page &page, const char *e, long long now_ms, std::uint32_t address_bas
     const char *dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
     addresses.insert(addresses.end(), src, src + size);
     addresses.insert(addresses.end(), dst, dst + size);
-    return true;
 }
 
 // A buffer held for the length of a call, of items of one size.
@@ -165,6 +179,73 @@ std::uint64_t mixed(std::uint64_t table, std::uint64_t id) {
 
 }  // namespace
 
+namespace {
+
+PyObject *new_reference(PyObject *o) {
+    Py_INCREF(o);
+    return o;
+}
+
+// One page of a read, rendered as a page_job: the loop fills the columns
+// (over a copy, without the interpreter lock), the action texts' positions
+// are found when the page is made.
+class TopPage final : public page_job::Job {
+  public:
+    TopPage(PyObject *const *args, long long now_ms, std::uint32_t base, bool counts_only)
+        : decoder_(new_reference(args[0])), answer_(new_reference(args[1])), rest_(new_reference(args[3])),
+          known_(new_reference(args[5])), learn_(new_reference(args[6])), now_ms_(now_ms), base_(base),
+          counts_only_(counts_only) {}
+    ~TopPage() override {
+        for (PyObject *held : {decoder_, answer_, rest_, known_, learn_}) Py_DECREF(held);
+    }
+    void run() noexcept override {
+        count_ = answer_copy::each_flow(decoder_, answer_, rest_, [&](const FlowEntry &f) {
+            if (counts_only_) {
+                page_.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, f.entry)));
+                page_.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, f.entry)));
+                page_.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, f.entry)));
+            } else {
+                take(page_, f, now_ms_, base_, actions_);
+            }
+            return true;
+        });
+    }
+    PyObject *finish() noexcept override {
+        if (count_ < 0) return nullptr;
+        std::vector<std::uint32_t> positions;
+        if (!actions_.positions(known_, learn_, positions)) return nullptr;
+        std::vector<char> &actions = page_.column[c_actions];
+        for (std::size_t at = 0; at < actions.size(); at += sizeof(std::uint32_t)) {
+            std::uint32_t local;
+            std::memcpy(&local, actions.data() + at, sizeof local);
+            std::memcpy(actions.data() + at, &positions[local], sizeof local);
+        }
+        if (base_ + page_.column[c_addresses].size() > 0xffffffffULL) {
+            PyErr_SetString(PyExc_OverflowError, "top_page: a read's addresses outgrow their offsets");
+            return nullptr;
+        }
+        PyObject *columns = PyTuple_New(kColumns);
+        for (int c = 0; columns && c < kColumns; ++c) {
+            const std::vector<char> &values = page_.column[c];
+            PyObject *bytes = PyBytes_FromStringAndSize(values.data(), static_cast<Py_ssize_t>(values.size()));
+            if (!bytes) Py_CLEAR(columns);
+            else PyTuple_SET_ITEM(columns, c, bytes);
+        }
+        return columns ? Py_BuildValue("(nN)", count_, columns) : nullptr;
+    }
+
+  private:
+    PyObject *decoder_, *answer_, *rest_, *known_, *learn_;
+    long long now_ms_;
+    std::uint32_t base_;
+    bool counts_only_;
+    Py_ssize_t count_ = -1;
+    Page page_;
+    Actions actions_;
+};
+
+}  // namespace
+
 // top_page(decoder, answer, now_ms, rest, address_base, known_actions,
 // learn_actions, counts_only): (count, columns) of the answer's flows
 // outside rest, each column the bytes of its values, in top.Table.take()'s
@@ -180,39 +261,9 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         !PyObject_TypeCheck(args[0], flow_rows::type()))
         return refuse_arguments("top_page", "decoder, answer, now_ms, rest, address_base, known_actions, "
                                             "learn_actions, counts_only");
-    Py_ssize_t count = 0, taken = 0;
-    const char *entries = flow_rows::answer_entries(args[0], args[1], count);
-    if (!entries) return nullptr;
-    Page page;
-    Actions actions(args[5], args[6]);
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i + flow_rows::kPrefetchAhead < count)
-            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
-        const char *e = entries + i * sizeof(Entry);
-        int keep = PyTuple_GET_SIZE(args[3]) ? walk_rest::outside(e, args[3]) : 1;
-        if (keep < 0) return nullptr;
-        if (!keep) continue;
-        ++taken;
-        if (counts_only) {
-            page.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, e)));
-            page.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, e)));
-            page.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, e)));
-        } else if (!take(page, e, now_ms, static_cast<std::uint32_t>(base), actions)) {
-            return nullptr;
-        }
-    }
-    if (base + page.column[c_addresses].size() > 0xffffffffULL) {
-        PyErr_SetString(PyExc_OverflowError, "top_page: a read's addresses outgrow their offsets");
-        return nullptr;
-    }
-    PyObject *columns = PyTuple_New(kColumns);
-    for (int c = 0; columns && c < kColumns; ++c) {
-        const std::vector<char> &values = page.column[c];
-        PyObject *bytes = PyBytes_FromStringAndSize(values.data(), static_cast<Py_ssize_t>(values.size()));
-        if (!bytes) Py_CLEAR(columns);
-        else PyTuple_SET_ITEM(columns, c, bytes);
-    }
-    return columns ? Py_BuildValue("(nN)", taken, columns) : nullptr;
+    if (!answer_copy::rest_fits(args[1], args[3])) return nullptr;
+    return page_job::render(new (std::nothrow) TopPage(args, now_ms, static_cast<std::uint32_t>(base), counts_only),
+                            args[1]);
 }
 
 // top_match(before_tables, before_ids, before_packets, tables, ids, packets,

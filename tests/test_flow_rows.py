@@ -15,9 +15,9 @@ import pytest
 
 import _libfc
 import libfc
-from _libfc_fields import flow_rows
-from libfc import _flow, snapshot
-from libfc.cli import flows
+from _libfc_fields import answer_copy, flow_rows, top_page
+from libfc import _flow, _walk, snapshot
+from libfc.cli import flows, top
 
 from _helpers import addr, builtin_library, cli_in_process, library_view, run_python_ok
 
@@ -241,6 +241,17 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
     rest = ((0, frozenset({reference[1].port})), (3, frozenset({1})))  # by port, by IPv6 (KEY_ATTRIBUTES)
     shown = [f for f in reference if f.port != reference[1].port and not f.ipv6]
     assert writer.json_lines(view, now, rest, "{") == (len(shown), "".join(f.json_text() + "\n" for f in shown))
+    # A copy of the answer (its rest applied as it is copied) is written as the answer, here or beside.
+    for beside, (kept, forms) in itertools.product((False, True), ((rest, ()), ((), ("table_cells", "seen")))):
+        copy = answer_copy(_flow._decode_rows, view, kept, beside)
+        for form, more in (("json_lines", ("{",)),) + tuple((form, ()) for form in forms):
+            page = getattr(writer, form)(copy, now, (), *more)
+            assert (page.result() if beside else page) == getattr(writer, form)(view, now, kept, *more), form
+        with pytest.raises(ValueError, match="outside the rest"):
+            writer.seen(copy, now, rest)
+        read = [top_page(_flow._decode_rows, answer, now, rests, 8, {}, len, False)
+                for answer, rests in ((view, kept), (copy, ()))]
+        assert (read[1].result() if beside else read[1]) == read[0]
 
 
 @pytest.mark.parametrize("columns", [None, "90"], ids=["pipe", "terminal"])
@@ -258,12 +269,21 @@ def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, caps
     monkeypatch.setattr(_libfc, "FC_GetFlows", steady)
     monkeypatch.setenv("COLUMNS", columns) if columns else None
     outputs = []
-    for writer in (_flow.TEXT_WRITER, None):
+    # Pages rendered beside the queries, in the queries' turn, and flow by flow in Python.
+    for writer, beside in ((_flow.TEXT_WRITER, True), (_flow.TEXT_WRITER, False), (None, False)):
         [monkeypatch.setattr(module, "TEXT_WRITER", writer) for module in (flows, _flow)]
+        monkeypatch.setattr(_walk, "RENDER_BESIDE", beside)
+        monkeypatch.setattr(flows, "_decode_rows", writer and _flow._decode_rows)  # --top: each answer's best in C
         saved = str(tmp_path / "saved")
         runs = [cli_in_process(capsys, "flows", *options) for options in (
-            ["--save", saved], [], ["--json-lines"], ["--vlan", "106"], ["--from", saved], ["--from", saved, "--json-lines"])]
+            ["--save", saved], [], ["--json-lines"], ["--vlan", "106"], ["--from", saved], ["--from", saved, "--json-lines"],
+            ["--top", "250"], ["--top", "9", "--sort", "port", "--reverse", "--json-lines"],
+            ["--top", "5", "--sort", "age", "--json"])]
+        runs.append(cli_in_process(capsys, "diff", saved, "live", "--json"))
+        reading = top.live_reading()
+        reading.finish()
         with gzip.open(tmp_path / "saved", "rt") as saved:
-            outputs.append((runs, saved.read().split("\n", 1)[1]))
-    assert outputs[0] == outputs[1] and outputs[0][0][1][1].count("\n") == 5001
-    assert [run[1:] for run in outputs[0][0][4:]] == [run[1:] for run in outputs[0][0][1:3]]  # the file as the cache
+            outputs.append((runs, saved.read().split("\n", 1)[1], [bytes(getattr(reading.sample.table, name))
+                                                                    for name in top.PAGE_COLUMNS]))
+    assert outputs[0] == outputs[1] == outputs[2] and outputs[0][0][1][1].count("\n") == 5001
+    assert [run[1:] for run in outputs[0][0][4:6]] == [run[1:] for run in outputs[0][0][1:3]]  # the file as the cache

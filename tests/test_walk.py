@@ -1,16 +1,21 @@
 """The whole-cache walk against a model of the library's query: every flow
 exactly once, however the cache must be split, also while it changes."""
 
+import array
 import collections
 import ipaddress
+import os
 import random
 import threading
 
 import pytest
 
+import _libfc
 import libfc
 from _helpers import builtin_library, racing
-from libfc._flow import Flow
+from _libfc_fields import answer_copy
+from libfc import _walk
+from libfc._flow import TEXT_WRITER, Flow, _decode_rows
 from libfc._walk import FIELDS, Walk
 
 PAGE = 16
@@ -235,6 +240,55 @@ def test_walks_in_two_threads_each_list_only_their_own_flows(flow_cache):
     with racing([threading.Thread(target=walk, args=(proto,)) for proto in (6, 17)]):
         pass
     assert wrong == []
+
+
+def test_pages_rendered_beside_come_in_order_one_answer_ahead_at_most_and_raise_at_their_page(flow_cache, monkeypatch):
+    # One table of five answers' worth: split by port, rests and all.
+    library = builtin_library("libfc.so")
+    assert library.fcemu_reset_sized(1, 8192) == 0 and library.fcemu_traffic(5000, 13) == 5000
+    from _libfc_fields import top_page
+    for turns in ("IN_TURN_AFTER_A_LOSS", "IN_TURN_AFTER_A_MISS"):  # every page beside, however it went
+        monkeypatch.setattr(_walk, turns, 0)
+
+    def read(beside, fail_at=None):
+        monkeypatch.setattr(_walk, "RENDER_BESIDE", beside)
+        walk, pages, parts = Walk(), [], []
+
+        def learn(key):  # known_actions stays empty: each page asks for its keys
+            if len(pages) == fail_at:
+                raise LookupError(len(pages))
+            return len(key)
+        for count, columns in walk.pages(lambda *page: top_page(_decode_rows, *page, 0, {}, learn, False)):
+            pages.append((count, columns))
+            parts.append(walk.parts)
+        return pages, parts + [walk.parts]
+    pages, parts = read(False)
+    ids = array.array("Q", b"".join(columns[0] for _, columns in pages))
+    assert sorted(ids) == sorted(flow.id for flow in libfc.flows()) and len(pages) > 3
+    # A page comes out once the next answer is read, not before nor later.
+    assert read(True) == (pages, parts[1:] + parts[-1:])
+    for beside in (False, True):
+        with pytest.raises(LookupError, match="^2$"):
+            read(beside, fail_at=2)
+
+
+def test_a_child_of_fork_refuses_its_parents_pending_page_and_renders_its_own(flow_cache):
+    builtin_library("libfc.so").fcemu_traffic(3000, 5)
+    writer = TEXT_WRITER
+    answer = _libfc.FC_GetFlows(0, 0, "\x00", 0, None, 0, 0, 0, 0, None, 0)
+    expected = writer.json_lines(answer, 1, (), "{")
+    pending = writer.json_lines(answer_copy(_decode_rows, answer, (), True), 1, (), "{")
+    read, write = os.pipe()
+    if (child := os.fork()) == 0:
+        try:
+            with pytest.raises(RuntimeError, match="forked"):
+                pending.result()
+            again = writer.json_lines(answer_copy(_decode_rows, answer, (), True), 1, (), "{").result()
+            os.write(write, b"1" if again == expected else b"0")
+        finally:
+            os._exit(0)
+    os.waitpid(child, 0)
+    assert os.read(read, 1) == b"1" and pending.result() == expected
 
 
 @pytest.mark.parametrize("filter, named", [

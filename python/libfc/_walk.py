@@ -45,13 +45,30 @@ buffer at the next query, which the caller may well make, or another
 thread: a query and what is taken from its answer happen under the flow
 cache's lock.  The walk reads nothing ahead: a caller that stops after N
 flows has made only the queries those N needed.
+
+A writer that prints what it reads (``Walk.pages``) has each answer
+rendered beside the next query, on the machine's other core: under the
+lock, the answer's flows outside the rest are copied out of the library's
+buffer (compact: an entry is 66 KB, nearly all of it unused ports), and the
+C writer renders the copy on a thread of its own, without the interpreter
+lock, while the walk makes the next query.  One answer is read ahead, no
+more: a page is handed out once the next answer is copied, and the next
+page is rendered only when the caller comes back for it, so a writer
+rendering a page sees what the caller made of the page before.
+
+The copy is worth it only while rendering a page takes longer than copying
+its answer and waiting for the worker: a writer quicker than the copy (what
+a diff keeps of a flow, top's columns), or a worker without a processor of
+its own (every processor busy: the walk's thread renders a page the worker
+has not begun itself), has the next answers rendered in their turn,
+uncopied.  The worker is tried again a few answers later.
 """
 
 import time
 
 import _libfc
 
-from ._flow import KEY_ATTRIBUTES, Flow, answer_keys, decode_page, flow_stream
+from ._flow import KEY_ATTRIBUTES, Flow, _decode_rows, answer_keys, decode_page, flow_stream
 from ._locking import FLOW_CACHE, holding
 
 TYPE_CHECKING = False
@@ -59,6 +76,25 @@ if TYPE_CHECKING:
     from typing import Any, Callable, Dict, Iterable, Iterator, Optional, Sequence
 
 PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
+
+# Whether Walk.pages renders each answer beside the next query (off: in
+# the query's turn, as a reader of live answers needs).
+RENDER_BESIDE = True
+# Answers rendered in their turn once rendering pages beside cost the
+# walk's thread more than rendering them would have (the copies and the
+# waits for the worker against the rendering, judged over some flows: a
+# page of a few tells little); and after a page the worker had not begun
+# when it was needed, a couple, twice as many after each further miss (a
+# machine busy for a moment or for good), up to the most.
+IN_TURN_AFTER_A_LOSS = 16
+JUDGED_FLOWS = 1024
+IN_TURN_AFTER_A_MISS = 2
+IN_TURN_AFTER_MISSES = 64
+
+try:
+    from _libfc_fields import answer_copy
+except ImportError:  # a build without the C fields module
+    answer_copy = None
 
 # The eleven criteria of FC_GetFlows, in its argument order.
 FIELDS = ("sip", "dip", "isV6", "switchPort", "daddr", "vni", "ether", "vlanid", "proto", "innerdaddr", "tid")
@@ -180,6 +216,12 @@ class Walk:
             # the stream hands them out.
             self._decode = _untracked_page
         self._render = None
+        self._beside = False
+        self._beside_allowed = query is None
+        self._in_turn = 0  # answers left to render in their turn
+        self._after_a_miss = IN_TURN_AFTER_A_MISS
+        self._copy_seconds = 0.0  # the processor time the last copy took
+        self._judged = [0, 0.0, 0.0]  # flows rendered beside, their rendering's seconds, the walk's seconds for them
         self.total = None
         self.parts = 0
         self.decoded = 0
@@ -195,15 +237,66 @@ class Walk:
     def __next__(self) -> Flow:
         return next(self._flows)
 
-    def pages(self, render: "Callable[[Any, int, Any], Any]") -> "Iterator[Any]":
+    def pages(self, render: "Callable[[Any, int, Any], Any]", beside: bool = True) -> "Iterator[Any]":
         """The walk for a writer that prints what it reads, instead of its
         flows: ``render(answer, now_ms, rest)`` turns the flows of an answer
         that match none of ``rest`` (pairs of an index into
-        ``KEY_ATTRIBUTES`` and the values excluded) into ``(count, page)``,
-        under the cache's lock, as decoding does; each non-empty such pair
-        is yielded (``_libfc_fields.flow_text`` writes pages of text)."""
+        ``KEY_ATTRIBUTES`` and the values excluded) into ``(count, page)``;
+        each non-empty such pair is yielded (``_libfc_fields.flow_text``
+        writes pages of text).
+
+        ``beside``: render gets a copy of the answer's flows outside the
+        rest (an ``answer_copy``, rest ``()``), after the cache's lock is
+        released, and may return a pending page (the C writers do: see the
+        module's text); else it gets the answer, under the lock."""
         self._render = render
+        self._beside = beside and RENDER_BESIDE and self._beside_allowed and answer_copy is not None
+        if self._beside:
+            return self._rendered_beside(render)
         return (page for page in self._walk() if page[0])
+
+    def _rendered_beside(self, render):
+        """The pages of the copies ``_walk`` yields, each rendered while the
+        walk makes its next query; and of the answers it rendered in their
+        turn, which it does only while no page is pending."""
+        pending = None
+        for count, page in self._walk():
+            if not count:
+                continue
+            if type(page) is not _Copied:
+                yield count, page
+                continue
+            if pending is not None:
+                yield self._taken(pending)
+            pending = render(*page[:2], ())
+            self._copy_seconds = page[2]
+            if self._in_turn:  # the answers after it are rendered in their turn
+                yield self._taken(pending)
+                pending = None
+        if pending is not None:
+            yield self._taken(pending)
+
+    def _taken(self, page):
+        """A page a writer rendered beside, once done; any other page as it is."""
+        result = getattr(page, "result", None)
+        if result is None:
+            return page
+        taken = result()
+        judged = self._judged
+        if page.rendered_here:
+            self._in_turn = self._after_a_miss
+            self._after_a_miss = min(2 * self._after_a_miss, IN_TURN_AFTER_MISSES)
+            judged[:] = 0, 0.0, 0.0
+            return taken
+        self._after_a_miss = IN_TURN_AFTER_A_MISS
+        judged[0] += taken[0]
+        judged[1] += page.render_seconds
+        judged[2] += self._copy_seconds + page.waited_seconds
+        if judged[0] >= JUDGED_FLOWS:
+            if judged[1] <= judged[2]:
+                self._in_turn = IN_TURN_AFTER_A_LOSS
+            judged[:] = 0, 0.0, 0.0
+        return taken
 
     def _read(self, arguments):
         """(totalEntries, answer) of one query; the answer is not decoded.
@@ -247,7 +340,13 @@ class Walk:
             return len(flows), flows
         self.decoded += len(answer)
         now_ms = self._now_ms if self._now_ms is not None else int(time.time() * 1000)
-        return self._render(answer, now_ms, tuple((_KEY_INDEX[attribute], values) for attribute, values in rest))
+        rest = tuple((_KEY_INDEX[attribute], values) for attribute, values in rest)
+        if self._beside and not self._in_turn:
+            started = time.thread_time()
+            copy = answer_copy(_decode_rows, answer, rest, True)
+            return len(copy), _Copied((copy, now_ms, time.thread_time() - started))
+        self._in_turn = max(self._in_turn - 1, 0)
+        return self._render(answer, now_ms, rest)
 
     def _decoded(self, answer):
         flows = self._decode(answer, self._now_ms)
@@ -375,6 +474,11 @@ class Walk:
             # whole part: the rest is read through the next split, as counts
             # that other processes may have moved cannot prove it empty.
             yield from self._split(arguments, narrowed, look, now)
+
+
+class _Copied(tuple):
+    """(copy, now_ms, processor seconds the copy took) of an answer, to be
+    rendered beside the next query."""
 
 
 def _untracked_page(answer, now_ms):

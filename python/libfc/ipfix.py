@@ -135,7 +135,7 @@ class Encoder:
         def render(answer, page_now_ms, rest):
             return encode(answer, page_now_ms, rest, expiry, clock(), int(time.time()))
 
-        for _, messages in walk.pages(render):
+        for _, messages in walk.pages(render, beside=False):  # the encoder reads query answers only
             yield from messages
         yield from self._records.ended(now_ms if now_ms is not None else _now_ms(), clock(), int(time.time()))
 

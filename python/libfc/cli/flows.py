@@ -16,7 +16,7 @@ import sys
 import _libfc
 
 from .. import _cache, snapshot
-from .._flow import TEXT_WRITER
+from .._flow import TEXT_WRITER, _decode_rows, decode_page
 from . import _output, _snapshots, _values, _watch
 from ._library import bad_input
 
@@ -167,6 +167,30 @@ def _read(walk, progress):
         yield flow
 
 
+def _candidates(walk, args, progress):
+    """The flows _selected picks from: every flow; or, for --top of the live
+    cache, the best N of each answer, picked in C beside the queries.  In
+    the walk's order, those hold the best N of all flows, ties and all.  (An
+    N as large as an answer would pick every flow.)"""
+    if (args.top is None or args.top >= _libfc.FC_MAX_CACHE_FLOWS_IOC or _decode_rows is None
+            or isinstance(walk, snapshot.Snapshot)):
+        return _read(walk, progress)
+    return _answers_best(walk, args, progress)
+
+
+def _answers_best(walk, args, progress):
+    from _libfc_fields import top_flows
+
+    key, most, largest, done = SORT_KEYS[args.sort or "packets"], args.top, not args.reverse, 0
+    def best(*page):
+        return top_flows(_decode_rows, *page, key, most, largest)
+
+    for count, (chosen, now_ms) in walk.pages(best):
+        done += count
+        progress.update(done, walk.total)
+        yield from decode_page(chosen, now_ms)
+
+
 def show(args: "argparse.Namespace") -> int:
     if args.save is not None:
         if args.watch is not None:
@@ -238,7 +262,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
             and args.limit is None and args.top is None and args.sort is None and not args.reverse):
         _report(args, walk, _print_pages(args, walk, progress))
         return 0
-    flows = _selected(_read(walk, progress), args)
+    flows = _selected(_candidates(walk, args, progress), args)
     if args.limit is not None:
         flows = itertools.islice(flows, args.limit)
     shown = 0

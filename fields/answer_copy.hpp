@@ -1,0 +1,156 @@
+// The flows of a query answer as its C readers see them, and an owned copy
+// of an answer's flows. A copy is taken under the flow cache's lock, before
+// the library reuses its buffer at the next query, so that a page can be
+// rendered beside the interpreter (page_job.hpp) while the walk queries on.
+// An answer's entries lie 66 KB apart, nearly all of it unused ports: a
+// copy keeps each flow compact, the entry's head as it is (but for the cache
+// statistics every entry carries, which no reader of copies takes: their
+// bytes are left unwritten), then each action entity's bit map, port count
+// and used ports.
+#pragma once
+
+#include <cstdint>
+
+#include "fields/flow_rows.hpp"
+#include "fields/walk_rest.hpp"
+
+namespace answer_copy {
+
+using flow_rows::BitMap;
+using flow_rows::Entity;
+using flow_rows::Entry;
+using flow_rows::kEntityCapacity;
+using flow_rows::Port;
+using PortCount = FIELD_TYPE(Entity, dstPortsNum);
+
+// Bytes of an entry before its action entities, copied as they are: every
+// key, counter and count a reader takes, numActionEntities last of them.
+constexpr std::size_t kHeadBytes = offsetof(Entry, actionEntity);
+static_assert(offsetof(Entry, numActionEntities) < kHeadBytes);
+
+// One flow: its entry's head, and what its readers take of its entities.
+struct FlowEntry {
+    const char *entry;  // laid out as FC_FlowEntryIOC up to its action entities
+    unsigned entities;
+    BitMap actions[kEntityCapacity];
+    unsigned port_count[kEntityCapacity];
+    const char *ports[kEntityCapacity];  // port_count[k] ports of entity k
+
+    Port port(unsigned k, unsigned i) const { return flow_rows::load<Port>(ports[k] + i * sizeof(Port)); }
+};
+
+// Whole seconds since the entry's flow was created, as the decoder counts them.
+inline std::uint64_t age_s(const char *entry, long long now_ms) {
+    std::uint64_t created = LOAD(Entry, created, entry);
+    return created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)
+               ? 0 : (static_cast<std::uint64_t>(now_ms) - created) / 1000;
+}
+
+// The flow of an entry laid out as the library lays it out (an answer's, or
+// one a snapshot reader fills).
+inline FlowEntry entry_flow(const char *e) {
+    FlowEntry f;
+    f.entry = e;
+    f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, e), kEntityCapacity);
+    for (unsigned k = 0; k < f.entities; ++k) {
+        const char *entity = FIELD_AT(Entry, actionEntity, e) + k * sizeof(Entity);
+        f.actions[k] = LOAD(Entity, actionsBitMap, entity);
+        f.port_count[k] = flow_rows::clamped(LOAD(Entity, dstPortsNum, entity), flow_rows::kPortCapacity);
+        f.ports[k] = FIELD_AT(Entity, dport, entity);
+    }
+    return f;
+}
+
+// The copy: `count` flows, one after the other in `bytes`. A copy made to
+// be rendered beside the interpreter says so (`beside`).
+struct Copy {
+    PyObject_HEAD
+    Py_ssize_t count;
+    char *bytes;
+    std::size_t size;
+    bool beside;
+};
+
+// answer_copy(decoder, answer, rest, beside): the copy type.
+PyTypeObject *type();
+
+inline bool is_copy(PyObject *o) { return Py_TYPE(o) == type(); }
+
+// Whether rest can go with answer: a copy holds only the flows outside the
+// rest it was taken with, so it takes no other; false with an exception.
+bool rest_fits(PyObject *answer, PyObject *rest) noexcept;
+
+// A copy's flows, read one after the other (count of them).
+class Reader {
+  public:
+    explicit Reader(PyObject *copy) : at_(reinterpret_cast<const Copy *>(copy)->bytes) {}
+    FlowEntry next() {
+        FlowEntry f;
+        f.entry = at_;
+        f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, at_), kEntityCapacity);
+        at_ += kHeadBytes;
+        for (unsigned k = 0; k < f.entities; ++k) {
+            f.actions[k] = flow_rows::load<BitMap>(at_);
+            f.port_count[k] = flow_rows::load<PortCount>(at_ + sizeof(BitMap));
+            f.ports[k] = at_ + sizeof(BitMap) + sizeof(PortCount);
+            at_ = f.ports[k] + f.port_count[k] * sizeof(Port);
+        }
+        return f;
+    }
+
+  private:
+    const char *at_;
+};
+
+// A copy being made, flow by flow: that needs no interpreter lock, making
+// it into a copy object does.
+class Builder {
+  public:
+    Builder() = default;
+    Builder(const Builder &) = delete;
+    Builder &operator=(const Builder &) = delete;
+    ~Builder();
+    // False when memory ran out: the builder then makes no copy.
+    bool add(const FlowEntry &f);
+    // The copy of what was added, or null with an exception.
+    PyObject *made(bool beside);
+
+  private:
+    bool reserve(std::size_t more);
+    void put(const void *from, std::size_t n);
+    char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    Py_ssize_t count_ = 0;
+    bool failed_ = false;
+};
+
+// Calls each(const FlowEntry &) for every flow of a query answer outside
+// rest (answer_entries checks the answer with decoder), or of a copy, in the
+// answer's order, until one returns false; the count of flows each was given,
+// or -1 with an exception (when each returns false, whatever it set).
+// Reading a copy touches no Python object: it needs no interpreter lock.
+template <class Each>
+Py_ssize_t each_flow(PyObject *decoder, PyObject *answer, PyObject *rest, Each each) {
+    Py_ssize_t shown = 0;
+    if (is_copy(answer)) {
+        Reader reader(answer);
+        for (Py_ssize_t count = reinterpret_cast<const Copy *>(answer)->count; shown < count; ++shown)
+            if (!each(reader.next())) return -1;
+        return shown;
+    }
+    Py_ssize_t count;
+    const char *entries = flow_rows::answer_entries(decoder, answer, count);
+    if (!entries) return -1;
+    bool filtered = PyTuple_GET_SIZE(rest) != 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i + flow_rows::kPrefetchAhead < count)
+            flow_rows::prefetch_entry(entries + (i + flow_rows::kPrefetchAhead) * sizeof(Entry));
+        const char *entry = entries + i * sizeof(Entry);
+        int keep = filtered ? walk_rest::outside(entry, rest) : 1;
+        if (keep < 0 || (keep && !each(entry_flow(entry)))) return -1;
+        shown += keep;
+    }
+    return shown;
+}
+
+}  // namespace answer_copy

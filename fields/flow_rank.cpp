@@ -1,0 +1,118 @@
+// The n flows of a page with the largest (or smallest) sort key, rendered as
+// a page_job (beside the queries, for a copy made beside).
+#include "fields/flow_rank.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "fields/answer_copy.hpp"
+#include "fields/page_job.hpp"
+
+namespace flow_rank {
+
+namespace {
+
+using answer_copy::FlowEntry;
+using flow_rows::Entry;
+
+// The sort keys, by the Flow attribute each orders by (cli/flows.py's SORT_KEYS).
+struct SortKey {
+    const char *attribute;
+    std::uint64_t (*of)(const FlowEntry &f, long long now_ms);
+};
+
+constexpr SortKey kSortKeys[] = {
+    {"packets", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, pktCount, f.entry); }},
+    {"age_s", [](const FlowEntry &f, long long now_ms) { return answer_copy::age_s(f.entry, now_ms); }},
+    {"expires_in_s", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, exprTime, f.entry); }},
+    {"port", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, fkey.portID, f.entry); }},
+    {"vni", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, fkey.vni, f.entry); }},
+    {"id", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, flowId, f.entry); }},
+};
+
+// A flow as the listing orders it: by (key, id), and, as Python's stable
+// sort leaves them, flows equal in both in the page's order.
+struct Ranked {
+    std::uint64_t key, id;
+    std::uint32_t position;
+};
+
+class TopFlows final : public page_job::Job {
+  public:
+    TopFlows(PyObject *const *args, long long now_ms, const SortKey &key, Py_ssize_t n, bool largest)
+        : decoder_(args[0]), answer_(args[1]), rest_(args[3]), now_ms_(now_ms), key_(key), n_(n),
+          largest_(largest) {
+        for (PyObject *held : {decoder_, answer_, rest_}) Py_INCREF(held);
+    }
+    ~TopFlows() override {
+        for (PyObject *held : {decoder_, answer_, rest_}) Py_DECREF(held);
+    }
+    void run() noexcept override {
+        count_ = answer_copy::each_flow(decoder_, answer_, rest_, [&](const FlowEntry &f) {
+            ranked_.push_back({key_.of(f, now_ms_), LOAD(Entry, flowId, f.entry),
+                               static_cast<std::uint32_t>(flows_.size())});
+            flows_.push_back(f);
+            return true;
+        });
+        if (count_ < 0) return;
+        auto kept = ranked_.begin() + std::min<Py_ssize_t>(n_, static_cast<Py_ssize_t>(ranked_.size()));
+        std::partial_sort(ranked_.begin(), kept, ranked_.end(), [&](const Ranked &a, const Ranked &b) {
+            if (a.key != b.key) return largest_ ? a.key > b.key : a.key < b.key;
+            if (a.id != b.id) return largest_ ? a.id > b.id : a.id < b.id;
+            return a.position < b.position;
+        });
+        // The page's order kept: the pick of all pages is then the pick of all flows.
+        std::sort(ranked_.begin(), kept, [](const Ranked &a, const Ranked &b) { return a.position < b.position; });
+        for (auto at = ranked_.begin(); at != kept; ++at)
+            if (!chosen_.add(flows_[at->position])) break;  // the builder then makes no copy
+    }
+    PyObject *finish() noexcept override {
+        if (count_ < 0) return nullptr;
+        PyObject *chosen = chosen_.made(false);
+        return chosen ? Py_BuildValue("(n(NL))", count_, chosen, now_ms_) : nullptr;
+    }
+
+  private:
+    PyObject *decoder_, *answer_, *rest_;
+    long long now_ms_;
+    const SortKey &key_;
+    Py_ssize_t n_;
+    bool largest_;
+    Py_ssize_t count_ = -1;
+    std::vector<Ranked> ranked_;
+    std::vector<FlowEntry> flows_;
+    answer_copy::Builder chosen_;
+};
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments() {
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_TypeError, "top_flows(decoder, answer, now_ms, rest, key, n, largest): key is one of "
+                                         "packets, age_s, expires_in_s, port, vni, id; n above 0");
+    return nullptr;
+}
+
+}  // namespace
+
+// top_flows(decoder, answer, now_ms, rest, key, n, largest): (count, (copy,
+// now_ms)): of the count flows of the answer outside rest, a copy of the n
+// that order first by (key, id), largest first or smallest first, in the
+// answer's order; now_ms is the time their ages are counted against.
+PyObject *top_flows(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms = n == 7 ? PyLong_AsLongLong(args[2]) : -1;
+    Py_ssize_t most = n == 7 ? PyLong_AsSsize_t(args[5]) : 0;
+    int largest = n == 7 ? PyObject_IsTrue(args[6]) : -1;
+    const char *name = n == 7 && PyUnicode_Check(args[4]) ? PyUnicode_AsUTF8(args[4]) : nullptr;
+    if (!name || PyErr_Occurred() || most < 1 || largest < 0 || !PyObject_TypeCheck(args[0], flow_rows::type()) ||
+        !walk_rest::valid(args[3]))
+        return refuse_arguments();
+    const SortKey *key = std::find_if(std::begin(kSortKeys), std::end(kSortKeys),
+                                      [&](const SortKey &k) { return std::strcmp(k.attribute, name) == 0; });
+    if (key == std::end(kSortKeys)) return refuse_arguments();
+    if (!answer_copy::rest_fits(args[1], args[3])) return nullptr;
+    return page_job::render(new (std::nothrow) TopFlows(args, now_ms, *key, most, largest != 0), args[1]);
+}
+
+}  // namespace flow_rank
