@@ -11,9 +11,17 @@ if BUILD_DIR not in sys.path:
 
 
 import pathlib  # noqa: E402
+import signal  # noqa: E402
 import tempfile  # noqa: E402
 
 import pytest  # noqa: E402
+
+# A suite started in the background of a shell without job control has
+# SIGINT ignored, and so would every process it starts: the tests of what
+# Ctrl-C does would see nothing happen. Handled here, the signal is back to
+# its default in each child.
+if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 # Tests marked "python_only" exercise the package's Python code (terminal
 # views, HTTP servers, scapy conversions) and call nothing native that other
