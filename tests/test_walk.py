@@ -272,6 +272,8 @@ def test_pages_rendered_beside_come_in_order_one_answer_ahead_at_most_and_raise_
             read(beside, fail_at=2)
 
 
+# Forking beside the worker thread is the point: 3.12 on warns of it.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_a_child_of_fork_refuses_its_parents_pending_page_and_renders_its_own(flow_cache):
     builtin_library("libfc.so").fcemu_traffic(3000, 5)
     writer = TEXT_WRITER
