@@ -252,7 +252,9 @@ def live_reading(previous: "Optional[Sample]" = None, counts_only: bool = False)
         assert held is not None  # the Reading's sample holds it while the walk runs
         return top_page(_decode_rows, answer, now_ms, rest, len(held.addresses), _action_keys, _learn_actions,
                         counts_only)
-    return Reading(walk, sample, previous, counts_only, walk.pages(page))
+    # Rendered in turn: a top page costs less than copying its answer, and a
+    # read beside took more processor time and no less wall time.
+    return Reading(walk, sample, previous, counts_only, walk.pages(page, beside=False))
 
 
 def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> "Iterator[_Page]":
