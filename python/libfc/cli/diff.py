@@ -191,9 +191,7 @@ def _packed_page(flows: "List[Flow]") -> "Tuple[int, bytes]":
 def _seen_pages(source: "Any", writer: "Any") -> "Iterator[bytes]":
     """What a diff keeps of every flow of a snapshot or the live cache, a
     page of Seen records at a time."""
-    # A snapshot's lines that its C reader leaves go through _packed_page.
-    pages = source.pages(writer.seen, _packed_page) if isinstance(source, snapshot.Snapshot) else source.pages(writer.seen)
-    for _, records in pages:
+    for _, records in source.pages(writer.seen, _packed_page):
         yield records
 
 
