@@ -94,26 +94,47 @@ class Columns {
     int held_ = 0;
 };
 
+// A buffer of items of one format ('I' or 'Q'), held for the length of a
+// call (which also keeps the array from being resized under it).
+class Held {
+  public:
+    Held() = default;
+    Held(const Held &) = delete;
+    Held &operator=(const Held &) = delete;
+    ~Held() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+    // who names the call in the message when the buffer is of another format.
+    bool hold(PyObject *object, char format, bool writable, const char *who) {
+        if (PyObject_GetBuffer(object, &view_, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0)))
+            return false;
+        held_ = true;
+        Py_ssize_t itemsize = format == 'I' ? 4 : 8;
+        if (!view_.format || view_.format[std::strlen(view_.format) - 1] != format || view_.itemsize != itemsize) {
+            PyErr_Format(PyExc_ValueError, "%s: arrays of '%c' are needed", who, format);
+            return false;
+        }
+        size = view_.len / itemsize;
+        return true;
+    }
+    template <class T>
+    T *data() const {
+        return static_cast<T *>(view_.buf);
+    }
+    Py_ssize_t size = 0;
+
+  private:
+    Py_buffer view_;
+    bool held_ = false;
+};
+
 // An array of positions ('I'), each checked to be a row of the table.
 class Positions {
   public:
-    Positions() = default;
-    Positions(const Positions &) = delete;
-    Positions &operator=(const Positions &) = delete;
-    ~Positions() {
-        if (held_) PyBuffer_Release(&view_);
-    }
-
     bool hold(PyObject *array, Py_ssize_t rows, bool writable) {
-        int flags = PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0);
-        if (PyObject_GetBuffer(array, &view_, flags) != 0) return false;
-        held_ = true;
-        if (view_.itemsize != 4 || !view_.format || view_.format[std::strlen(view_.format) - 1] != 'I') {
-            PyErr_SetString(PyExc_ValueError, "top rows: positions are an array of 'I'");
-            return false;
-        }
-        data = static_cast<std::uint32_t *>(view_.buf);
-        size = view_.len / 4;
+        if (!held_.hold(array, 'I', writable, "top rows: positions")) return false;
+        data = held_.data<std::uint32_t>();
+        size = held_.size;
         for (Py_ssize_t k = 0; k < size; ++k)
             if (data[k] >= static_cast<std::uint64_t>(rows)) {
                 PyErr_Format(PyExc_IndexError, "top rows: position %lu of a read of %zd flows",
@@ -127,8 +148,7 @@ class Positions {
     Py_ssize_t size = 0;
 
   private:
-    Py_buffer view_;
-    bool held_ = false;
+    Held held_;
 };
 
 // The rows a call goes through: those at the positions, or every row when

@@ -16,6 +16,7 @@
 #include "fields/answer_copy.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/page_job.hpp"
+#include "fields/top_columns.hpp"
 #include "fields/walk_rest.hpp"
 
 namespace top_pages {
@@ -138,38 +139,6 @@ void take(Page &page, const FlowEntry &f, long long now_ms, std::uint32_t addres
     addresses.insert(addresses.end(), dst, dst + size);
 }
 
-// A buffer held for the length of a call, of items of one size.
-class Held {
-  public:
-    Held() = default;
-    Held(const Held &) = delete;
-    Held &operator=(const Held &) = delete;
-    ~Held() {
-        if (held_) PyBuffer_Release(&view_);
-    }
-    bool hold(PyObject *object, char format, bool writable) {
-        if (PyObject_GetBuffer(object, &view_, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0)))
-            return false;
-        held_ = true;
-        Py_ssize_t itemsize = format == 'I' ? 4 : 8;
-        if (!view_.format || view_.format[std::strlen(view_.format) - 1] != format || view_.itemsize != itemsize) {
-            PyErr_Format(PyExc_ValueError, "top_match: arrays of '%c' are needed", format);
-            return false;
-        }
-        size = view_.len / itemsize;
-        return true;
-    }
-    template <class T>
-    T *data() const {
-        return static_cast<T *>(view_.buf);
-    }
-    Py_ssize_t size = 0;
-
-  private:
-    Py_buffer view_;
-    bool held_ = false;
-};
-
 std::uint64_t mixed(std::uint64_t table, std::uint64_t id) {
     std::uint64_t x = id ^ (table * 0x9e3779b97f4a7c15ULL);
     x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
@@ -274,10 +243,12 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
 PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (n != 7) return refuse_arguments("top_match", "before_tables, before_ids, before_packets, tables, ids, "
                                                      "packets, deltas");
-    Held before_tables, before_ids, before_packets, tables, ids, packets, deltas;
-    if (!before_tables.hold(args[0], 'Q', false) || !before_ids.hold(args[1], 'Q', false) ||
-        !before_packets.hold(args[2], 'Q', false) || !tables.hold(args[3], 'Q', false) ||
-        !ids.hold(args[4], 'Q', false) || !packets.hold(args[5], 'Q', false) || !deltas.hold(args[6], 'Q', true))
+    top_columns::Held before_tables, before_ids, before_packets, tables, ids, packets, deltas;
+    const char *who = "top_match";
+    if (!before_tables.hold(args[0], 'Q', false, who) || !before_ids.hold(args[1], 'Q', false, who) ||
+        !before_packets.hold(args[2], 'Q', false, who) || !tables.hold(args[3], 'Q', false, who) ||
+        !ids.hold(args[4], 'Q', false, who) || !packets.hold(args[5], 'Q', false, who) ||
+        !deltas.hold(args[6], 'Q', true, who))
         return nullptr;
     Py_ssize_t earlier = before_ids.size, now = ids.size;
     if (before_tables.size != earlier || before_packets.size != earlier || tables.size != now ||
