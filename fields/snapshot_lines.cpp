@@ -410,7 +410,16 @@ std::uint64_t mac_key(std::string_view t) {
     return key;
 }
 
-PyObject *object_of(const Reader &r, Rule &rule, const Value &v) {
+// An address as the writers spell it, whatever spelling the line had
+// ("FD00:0::1" reads as "fd00::1"): a flow's text never depends on the
+// path that read it. IPv4 text is only taken spelt so (parse: plain).
+PyObject *address_text(const Value &v, bool ipv6) {
+    if (!ipv6) return ascii_text(v.text);
+    char text[spelling::kIPv6Text];
+    return ascii_text(std::string_view(text, spelling::ipv6_text(text, v.packed)));
+}
+
+PyObject *object_of(const Reader &r, Rule &rule, const Value &v, const Value *values) {
     switch (rule.kind) {
         case Kind::integer:
             return shared(rule, v.magnitude, v.negative, [&] {
@@ -422,7 +431,7 @@ PyObject *object_of(const Reader &r, Rule &rule, const Value &v) {
         case Kind::mac:
             return shared(rule, mac_key(v.text), false, [&] { return ascii_text(v.text); });
         case Kind::address:
-            return ascii_text(v.text);
+            return address_text(v, values[rule.family].negative);
         case Kind::name:
             return v.null ? (Py_INCREF(Py_None), Py_None) : ascii_text(v.text);
         case Kind::entities:
@@ -436,7 +445,7 @@ PyObject *flow(Reader &r, const Value *values) {
     if (!f) return nullptr;
     for (int i = 0; i < r.rule_count; ++i) {
         if (r.rules[i].slot < 0) continue;
-        PyObject *made = object_of(r, r.rules[i], values[i]);
+        PyObject *made = object_of(r, r.rules[i], values[i], values);
         if (!made) {
             Py_DECREF(f);
             return nullptr;
@@ -562,7 +571,7 @@ bool rules_fit_entries(Reader &r) {
 std::uint64_t bits_of(const Value &v) { return v.negative ? ~v.magnitude + 1 : v.magnitude; }
 
 // A line's address as the writers would spell it: any other spelling is
-// left to the Python reader, which keeps a snapshot's text as it is.
+// left to the Python reader, which spells it as they do.
 bool spelt_as_written(const Value &v, bool v6) {
     if (!v6) return v.plain;  // told by parse, which read the address
     char text[spelling::kIPv6Text];

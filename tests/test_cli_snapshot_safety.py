@@ -183,6 +183,8 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
                        dst="::ffff:10.0.0.%d" % n if n % 2 else "10.0.1.2", proto_name=None, flags=-n,
                        entities=[{"actions": [name], "dst_ports": [n, 2**32 - 1]}, {"actions": [], "dst_ports": []}])
              for n, name in enumerate(names)] + [flow_line(entities=[{"actions": names[::-1], "dst_ports": []}])]
+    # Addresses spelt otherwise than the writers spell them: read as they spell them.
+    every += [flow_line(id=900, ipv6=True, src="FD00:0:0::1", dst="fdF0::2"), flow_line(id=901, src="10.0.0.9")]
     # Lines past the first chunks are read ahead by the reader's thread.
     ahead = [flow_line(id=n, packets=n) for n in range(MANY)]
     paths = [tmp_path / "saved.snap", write(tmp_path / "every.snap", every)] + [
@@ -197,6 +199,10 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
         # Pages of Python's flows are written whole: before a refusal, fewer of them.
         assert (status, err) == (fast[0], fast[2]) and fast[1].startswith(out) and fast[1], path
         assert status or out == fast[1], path
+    listed = cli_in_process(capsys, "flows", "--from", str(paths[1]), "--json-lines")[1]
+    assert '"src":"fd00::1","dst":"fdf0::2"' in listed
+    flow = [flow for flow in snapshot.Snapshot(str(paths[1])) if flow.id == 900][0]
+    assert flow.json_text() == (flow.dst, flow.json_text())[1] and '"dst":"fdf0::2"' in flow.json_text()
 
 
 def _member_with_fields(text):

@@ -42,7 +42,7 @@ if TYPE_CHECKING:
 
 FORMAT = "libfc-flow-snapshot"
 VERSION = 1
-_pton, _AF_INET, _AF_INET6 = socket.inet_pton, socket.AF_INET, socket.AF_INET6
+_pton, _ntop, _AF_INET, _AF_INET6 = socket.inet_pton, socket.inet_ntop, socket.AF_INET, socket.AF_INET6
 
 
 class SnapshotError(ValueError):
@@ -325,13 +325,25 @@ _read_lines = _LINES.read if _LINES is not None else None
 CHUNK = 1 << 17  # decompressed bytes read at a time
 
 
+def _spelt(family: int, address: str) -> str:
+    """An address as the writers spell it ("FD00:0::1" is read as "fd00::1"),
+    as the C reader does: a flow's text depends neither on the reader nor on
+    whether its address objects were made. Text that is no address (never
+    in a checked record) is kept."""
+    try:
+        return _ntop(family, _pton(family, address))
+    except (OSError, ValueError):
+        return address
+
+
 def flow_of(record: "Dict[str, Any]") -> Flow:
     """A Flow from one flow object of a snapshot, checked by fault()."""
     r = record
     entities = [(entity["actions"], entity["dst_ports"]) for entity in r["entities"]]
-    return Flow(r["id"], r["flags"], r["table"], r["port"], r["vni"], r["ipv6"], r["src"], r["dst"], r["proto"],
-                r["ether_type"], r["vlan"], r["src_mac"], r["dst_mac"], r["inner_dst_mac"], entities, r["packets"],
-                r["age_s"], r["expires_in_s"])
+    family = _AF_INET6 if r["ipv6"] else _AF_INET
+    return Flow(r["id"], r["flags"], r["table"], r["port"], r["vni"], r["ipv6"], _spelt(family, r["src"]),
+                _spelt(family, r["dst"]), r["proto"], r["ether_type"], r["vlan"], r["src_mac"], r["dst_mac"],
+                r["inner_dst_mac"], entities, r["packets"], r["age_s"], r["expires_in_s"])
 
 
 def _no_constant(name):
