@@ -26,7 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 def _library():
     from libfc import _emulator
 
-    return _emulator.declare(_emulator.beside_module(_emulator.FLOW_CACHE), _emulator.FLOW_CACHE)
+    return _emulator.controls(_emulator.FLOW_CACHE)
 
 
 def fill(flows):

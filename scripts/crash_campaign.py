@@ -55,7 +55,7 @@ def _library(build):
     import _libfc
     import libfc  # noqa: F401  (the record classes of the results)
     from libfc import _emulator
-    return _libfc, _emulator.declare(_emulator.beside_module(_emulator.FLOW_CACHE), _emulator.FLOW_CACHE)
+    return _libfc, _emulator.controls(_emulator.FLOW_CACHE)
 
 
 def _history(_libfc):

@@ -86,3 +86,9 @@ def declare(library, file_name):
         function = getattr(library, name)
         function.restype, function.argtypes = result, arguments
     return library
+
+
+def controls(file_name):
+    """The library of that name beside _libfc, its control functions
+    declared (OSError or AttributeError for a library that has none)."""
+    return declare(beside_module(file_name), file_name)

@@ -53,7 +53,7 @@ _loaded: "Dict[str, Any]" = {}
 def _controls(file_name):
     if file_name not in _loaded:
         try:
-            lib = _emulator.declare(_emulator.beside_module(file_name), file_name)
+            lib = _emulator.controls(file_name)
         except (OSError, AttributeError):
             raise CommandError("the emu commands need the built-in %s library (the %s beside _libfc has no "
                                "emulator controls)" % (_WHAT[file_name], file_name)) from None
