@@ -3,9 +3,8 @@
 import os
 import sys
 
-BUILD_DIR = os.environ.get(
-    "LIBFC_BUILD_DIR", os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build")
-)
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD_DIR = os.environ.get("LIBFC_BUILD_DIR", os.path.join(ROOT, "build"))
 if BUILD_DIR not in sys.path:
     sys.path.insert(0, BUILD_DIR)
 
@@ -46,7 +45,7 @@ _SAME_ON_EVERY_PYTHON = {
 # nothing there, an older one may lack an API they use. Of the other
 # interpreters' passes, only the oldest supported interpreter's runs them.
 _ON_THE_OLDEST_PYTHON = {"test_cli_snapshot_safety.py", "test_cli_files.py", "test_ipfix.py"}
-with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "pyproject.toml")) as _project:
+with open(os.path.join(ROOT, "pyproject.toml")) as _project:
     _OLDEST_PYTHON = tuple(map(int, re.search(r'requires-python = ">=(\d+)\.(\d+)"', _project.read()).groups()))
 _MATRIX = os.environ.get("LIBFC_PASS") == "matrix"
 # The test command's plain pass runs beside the sanitized one, which runs
@@ -109,7 +108,6 @@ def _sampled(items):
     return kept
 
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # What a working tree holds besides its tracked files, none of it the
 # source archive's business.
