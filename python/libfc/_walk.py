@@ -58,10 +58,12 @@ rendering a page sees what the caller made of the page before.
 
 The copy is worth it only while rendering a page takes longer than copying
 its answer and waiting for the worker: a writer quicker than the copy (what
-a diff keeps of a flow, top's columns), or a worker without a processor of
-its own (every processor busy: the walk's thread renders a page the worker
-has not begun itself), has the next answers rendered in their turn,
-uncopied.  The worker is tried again a few answers later.
+a diff keeps of a flow), or a worker without a processor of its own (every
+processor busy: the walk's thread renders a page the worker has not begun
+itself), has the next answers rendered in their turn, uncopied.  The worker
+is tried again a few answers later.  A writer known to be quicker than the
+copy (top's columns) or that must read the live answer (the IPFIX encoder)
+asks for its turn from the start (``pages(render, beside=False)``).
 """
 
 import time
