@@ -79,6 +79,12 @@ class Columns {
         for (int b = 0; b < kBuffers; ++b)
             if (b != b_addresses) __builtin_prefetch(static_cast<const char *>(views_[b].buf) + i * views_[b].itemsize);
     }
+    // A row's addresses, once its place among them (prefetch) has come.
+    void prefetch_addresses(Py_ssize_t i) const {
+        std::size_t start = at<std::uint32_t>(b_address_at, i);
+        if (start < static_cast<std::size_t>(views_[b_addresses].len))
+            __builtin_prefetch(static_cast<const char *>(views_[b_addresses].buf) + start);
+    }
     // A flow's source (which 0) or destination (1) address, or null when
     // the addresses do not hold it.
     const unsigned char *address(Py_ssize_t i, int which, bool v6) const {

@@ -261,7 +261,7 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // popped. A slot is told by the high bits of the hash times the slot
     // count, which need not be a power of two.
     std::size_t slots = 16 + 3 * static_cast<std::size_t>(earlier) / 2;
-    std::vector<std::uint32_t> slot(slots, 0);
+    std::vector<std::uint32_t> slot;
     auto first_slot = [slots](std::uint64_t hash) {
         return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots) >> 64);
     };
@@ -276,19 +276,34 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     auto *d = deltas.data<std::uint64_t>();
     std::vector<std::uint32_t> gone;
     Py_BEGIN_ALLOW_THREADS
-    for (Py_ssize_t i = 0; i < earlier; ++i) {
-        std::size_t at = first_slot(mixed(bt[i], bi[i]));
-        while (slot[at]) at = next(at);
-        slot[at] = static_cast<std::uint32_t>(i + 1);
-    }
+    // The reads walk the cache in one order: a flow is most often the one
+    // after the flow met last, and the slots (megabytes, met in no order)
+    // are made only once a flow is not, each row's fetched some rows ahead.
+    bool placed = false;
+    auto place_every_row = [&] {
+        slot.assign(slots, 0);
+        constexpr Py_ssize_t kAhead = 8;
+        for (Py_ssize_t i = 0; i < earlier; ++i) {
+            if (i + kAhead < earlier) __builtin_prefetch(&slot[first_slot(mixed(bt[i + kAhead], bi[i + kAhead]))]);
+            std::size_t at = first_slot(mixed(bt[i], bi[i]));
+            while (slot[at]) at = next(at);
+            slot[at] = static_cast<std::uint32_t>(i + 1);
+        }
+        placed = true;
+    };
+    std::size_t after = 0;  // the row of the read before that follows the one met last
     for (Py_ssize_t i = 0; i < now; ++i) {
-        std::size_t at = first_slot(mixed(t[i], id[i]));
         std::uint32_t found = 0;
-        for (; slot[at]; at = next(at)) {
-            std::uint32_t k = slot[at] - 1;
-            if (bi[k] == id[i] && bt[k] == t[i] && !met[k]) {
-                found = slot[at];
-                break;
+        if (after < static_cast<std::size_t>(earlier) && bi[after] == id[i] && bt[after] == t[i] && !met[after]) {
+            found = static_cast<std::uint32_t>(after + 1);
+        } else {
+            if (!placed) place_every_row();
+            for (std::size_t at = first_slot(mixed(t[i], id[i])); slot[at]; at = next(at)) {
+                std::uint32_t k = slot[at] - 1;
+                if (bi[k] == id[i] && bt[k] == t[i] && !met[k]) {
+                    found = slot[at];
+                    break;
+                }
             }
         }
         if (!found) {
@@ -296,6 +311,7 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
             continue;
         }
         met[found - 1] = true;
+        after = found;
         std::uint64_t before = bp[found - 1];
         d[i] = p[i] > before ? p[i] - before : 0;
     }

@@ -361,17 +361,25 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (!text) return PyErr_NoMemory();
     std::size_t size = 0;
     Scratch scratch;
+    // A row's columns are fetched 2 kAhead rows before it is written, its
+    // addresses (whose place is in a column) kAhead rows before.
     constexpr Py_ssize_t kAhead = 8;
-    for (Py_ssize_t r = 0; r < p.size; ++r) {
-        if (r + kAhead < p.size) t.prefetch(p.data[r + kAhead]);
+    Py_ssize_t refused = -1;  // a row whose action text or addresses the table lacks
+    // Everything read is held for the call (the columns' buffers, the texts
+    // in the arguments): the lines of a large frame are written without the
+    // interpreter lock, some rows on another thread at the same time.
+    Py_BEGIN_ALLOW_THREADS
+    for (Py_ssize_t r = 0; r < p.size && refused < 0; ++r) {
+        if (r + 2 * kAhead < p.size) t.prefetch(p.data[r + 2 * kAhead]);
+        if (r + kAhead < p.size) t.prefetch_addresses(p.data[r + kAhead]);
         char *line = text + size;
         std::size_t used = 0;
         for (int k = 0; k < kept_count; ++k) {
             int c = kept[k];
             std::string_view cell_text = cell(t, s, p.data[r], c, scratch);
             if (!cell_text.data()) {
-                PyMem_Free(text);
-                return refuse_row(p.data[r]);
+                refused = p.data[r];
+                break;
             }
             std::size_t length = std::min(cell_text.size(), width[c]), gap = width[c] - length;
             if (k) std::memset(line + used, ' ', 2), used += 2;
@@ -383,6 +391,11 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         while (used && line[used - 1] == ' ') --used;
         size += std::min(used, static_cast<std::size_t>(limit));
         text[size++] = '\n';
+    }
+    Py_END_ALLOW_THREADS
+    if (refused >= 0) {
+        PyMem_Free(text);
+        return refuse_row(refused);
     }
     PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
     PyMem_Free(text);
