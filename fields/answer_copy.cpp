@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "fields/heap_type.hpp"
+
 namespace answer_copy {
 
 namespace {
@@ -105,8 +107,6 @@ bool rest_fits(PyObject *answer, PyObject *rest) noexcept {
 }
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void *>(make)},
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
@@ -119,9 +119,8 @@ PyTypeObject *type() {
                         "taken later.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"_libfc_fields.answer_copy", sizeof(Copy), 0, Py_TPFLAGS_DEFAULT, slots};
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.answer_copy", sizeof(Copy), Py_TPFLAGS_DEFAULT, slots);
 }
 
 }  // namespace answer_copy

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "fields/heap_type.hpp"
+
 namespace flow_diff {
 
 namespace {
@@ -227,8 +229,6 @@ PyMethodDef comparison_methods[] = {
 }  // namespace
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void *>(make)},
         {Py_tp_methods, comparison_methods},
@@ -240,9 +240,8 @@ PyTypeObject *type() {
                         "at a time to add(); with unchanged, the flows that did not change are listed too.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"_libfc_fields.flow_diff", sizeof(Comparison), 0, Py_TPFLAGS_DEFAULT, slots};
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.flow_diff", sizeof(Comparison), Py_TPFLAGS_DEFAULT, slots);
 }
 
 }  // namespace flow_diff

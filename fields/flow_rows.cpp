@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "fields/answer_copy.hpp"
+#include "fields/heap_type.hpp"
 #include "hyp_kernel_types.h"
 #include "libfc.h"
 #include "runtime/convert.hpp"
@@ -538,8 +539,6 @@ int stream_clear(PyObject *self) {
 }
 
 PyTypeObject *stream_type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_iter, reinterpret_cast<void *>(PyObject_SelfIter)},
         {Py_tp_iternext, reinterpret_cast<void *>(stream_next)},
@@ -548,11 +547,9 @@ PyTypeObject *stream_type() {
         {Py_tp_dealloc, reinterpret_cast<void *>(gc_dealloc<stream_clear>)},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.flow_stream", sizeof(Stream), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.flow_stream",
+                           sizeof(Stream), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots);
 }
 
 PyObject *stream(PyObject *self, PyObject *pages) {
@@ -698,8 +695,6 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
 }  // namespace
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void *>(make)},
         {Py_tp_call, reinterpret_cast<void *>(decode)},
@@ -715,11 +710,9 @@ PyTypeObject *type() {
                         "of an action bit map; an answer stating more than max_entries entries is refused.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.flow_rows", sizeof(Decoder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.flow_rows",
+                           sizeof(Decoder), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots);
 }
 
 }  // namespace flow_rows

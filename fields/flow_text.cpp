@@ -22,6 +22,7 @@
 #include "fields/answer_copy.hpp"
 #include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/heap_type.hpp"
 #include "fields/page_job.hpp"
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
@@ -705,8 +706,6 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
 }  // namespace
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void *>(make)},
         {Py_tp_methods, writer_methods},
@@ -721,11 +720,9 @@ PyTypeObject *type() {
                         "answer_copy made beside, a writer returns a pending page whose result() is its pair.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.flow_text", sizeof(Writer), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.flow_text",
+                           sizeof(Writer), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots);
 }
 
 }  // namespace flow_text

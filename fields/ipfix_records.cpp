@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "fields/flow_rows.hpp"
+#include "fields/heap_type.hpp"
 #include "fields/walk_rest.hpp"
 
 namespace ipfix_records {
@@ -609,8 +610,6 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
 }  // namespace
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void *>(make)},
         {Py_tp_methods, encoder_methods},
@@ -626,11 +625,9 @@ PyTypeObject *type() {
                         "messages and every template_seconds (0: never).")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.ipfix_records", sizeof(Encoder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.ipfix_records",
+                           sizeof(Encoder), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots);
 }
 
 }  // namespace ipfix_records

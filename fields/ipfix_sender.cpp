@@ -24,6 +24,8 @@
 #include <cstring>
 #include <new>
 
+#include "fields/heap_type.hpp"
+
 namespace ipfix_sender {
 
 namespace {
@@ -284,8 +286,6 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
 }  // namespace
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void *>(make)},
         {Py_tp_methods, sender_methods},
@@ -297,11 +297,8 @@ PyTypeObject *type() {
                         "at most capacity bytes waiting.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.ipfix_sender", sizeof(Sender), 0, Py_TPFLAGS_DEFAULT, slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.ipfix_sender", sizeof(Sender), Py_TPFLAGS_DEFAULT, slots);
 }
 
 }  // namespace ipfix_sender

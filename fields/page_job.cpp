@@ -22,6 +22,7 @@
 #include <structmember.h>
 
 #include "fields/answer_copy.hpp"
+#include "fields/heap_type.hpp"
 
 namespace page_job {
 
@@ -237,8 +238,6 @@ PyObject *render(Job *job, PyObject *answer) noexcept {
 }
 
 PyTypeObject *pending_type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
         {Py_tp_methods, pending_methods},
@@ -246,9 +245,8 @@ PyTypeObject *pending_type() {
         {Py_tp_doc, const_cast<char *>("A page being rendered beside the interpreter; result() takes it.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"_libfc_fields.pending_page", sizeof(Pending), 0, Py_TPFLAGS_DEFAULT, slots};
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.pending_page", sizeof(Pending), Py_TPFLAGS_DEFAULT, slots);
 }
 
 }  // namespace page_job

@@ -3,6 +3,7 @@
 
 #include "fields/record_base.hpp"
 
+#include "fields/heap_type.hpp"
 #include "runtime/python_compat.hpp"
 
 namespace record_base {
@@ -34,19 +35,14 @@ int setattro(PyObject *obj, PyObject *name, PyObject *value) noexcept {
 }
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     static PyType_Slot slots[] = {
         {Py_tp_setattro, reinterpret_cast<void *>(setattro)},
         {Py_tp_doc, const_cast<char *>("base of the record classes: assignment to fields only")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.record_base", static_cast<int>(sizeof(PyObject)), 0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.record_base",
+                           sizeof(PyObject), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots);
 }
 
 }  // namespace record_base

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fields/element_layouts.hpp"
+#include "fields/heap_type.hpp"
 #include "fields/record_base.hpp"
 #include "fields/record_pointer.hpp"
 #include "runtime/python_compat.hpp"
@@ -398,8 +399,6 @@ PyTypeObject *make_iterator_type() {
 }  // namespace
 
 PyTypeObject *type() {
-    static PyTypeObject *made = nullptr;
-    if (made) return made;
     if (!iterator_type && !(iterator_type = make_iterator_type())) return nullptr;
     static PyMethodDef methods[] = {
         {"__reversed__", reversed_items, METH_NOARGS, "the items, last first"},
@@ -416,12 +415,9 @@ PyTypeObject *type() {
         {Py_tp_doc, const_cast<char *>("len(), bounded indexing and iteration of a counted run of items")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
-        "_libfc_fields.sequence", static_cast<int>(sizeof(PyObject)), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-        slots,
-    };
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return made;
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.sequence",
+                           sizeof(PyObject), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots);
 }
 
 }  // namespace sequence

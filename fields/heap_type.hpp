@@ -1,0 +1,23 @@
+// The module's classes are heap types, each made from its slots at its first
+// use and kept for the life of the process.
+#pragma once
+
+#include <cstddef>
+
+#include "runtime/python.hpp"
+
+namespace heap_type {
+
+// The type named name (its module's dotted name) of instances of size
+// bytes, made into `made` unless it is there already; a making that failed
+// (no memory) is tried again at the next use. The interpreter keeps the
+// name and the slots' tables, not the spec.
+inline PyTypeObject *made(PyTypeObject *&made, const char *name, std::size_t size, unsigned flags,
+                          PyType_Slot *slots) {
+    if (made) return made;
+    PyType_Spec spec = {name, static_cast<int>(size), 0, flags, slots};
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return made;
+}
+
+}  // namespace heap_type
