@@ -12,31 +12,13 @@
 #include <cstring>
 #include <span>
 #include <string_view>
-#include <type_traits>
 #include <vector>
-
-#include "fields/spelling.hpp"
-#include "fields/top_columns.hpp"
 
 namespace top_groups {
 
 namespace {
 
 using namespace top_columns;
-
-// A group of a fold: its raw value and the sums of its flows. A fold is
-// these, packed, in the order each value was first met.
-struct Group {
-    std::uint64_t value[2];  // a number: (it, 0); an address: (high, low) half, IPv4 in the low one
-    std::uint64_t size;      // 0: a number; 4 or 16: an address's bytes
-    std::uint64_t flows;
-    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
-};
-static_assert(std::is_trivially_copyable_v<Group>);
-
-// What a group is ordered by, top.py's group columns: KEY, FLOWS, PACKETS,
-// RATE (the packet delta) and SHARE (the flows over the same count).
-enum By : long { by_key, by_flows, by_packets, by_delta, by_share };
 
 PyObject *wide_number(unsigned __int128 value) {
     auto high = static_cast<std::uint64_t>(value >> 64), low = static_cast<std::uint64_t>(value);
@@ -47,17 +29,6 @@ PyObject *wide_number(unsigned __int128 value) {
     PyObject *made = shifted && bottom ? PyNumber_Or(shifted, bottom) : nullptr;
     Py_XDECREF(top), Py_XDECREF(shift), Py_XDECREF(bottom), Py_XDECREF(shifted);
     return made;
-}
-
-// An address group's text as the listings spell it: at most kIPv6Text bytes.
-std::size_t address_text(const Group &g, char *out) {
-    unsigned char address[16];
-    for (unsigned k = 0; k < g.size; ++k) {
-        std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
-        unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
-        address[k] = static_cast<unsigned char>(half >> (8 * from));
-    }
-    return g.size == 16 ? spelling::ipv6_text(out, address) : ipv4_text(out, address);
 }
 
 // (value, flows, packets, packet delta): the value a number, or an address's text.
@@ -164,23 +135,26 @@ struct Pending {
 };
 constexpr Py_ssize_t kAhead = 8;  // rows between the stages, a power of two
 
-// The texts of a fold's address groups, each at a fixed stride, which ties
-// of the ordering are broken by (as Python compares the group values).
+// The texts of a fold's address groups, which ties of the ordering are
+// broken by (as Python compares the group values): packed end to end, a
+// third of what a slot of the longest text each took.
 class Texts {
   public:
     // Spelt only for a fold by address: a number's group has no text.
-    Texts(std::span<const Group> groups, bool spelt)
-        : text_(spelt ? groups.size() * kStride : 0), size_(spelt ? groups.size() : 0) {
-        for (std::size_t g = 0; g < size_.size(); ++g)
-            if (groups[g].size) size_[g] = static_cast<std::uint8_t>(address_text(groups[g], &text_[g * kStride]));
+    Texts(std::span<const Group> groups, bool spelt) : end_(spelt ? groups.size() + 1 : 0) {
+        if (!spelt) return;
+        text_.reserve(groups.size() * 14);  // about an IPv4 address's text
+        char spelt_text[spelling::kIPv6Text];
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            text_.insert(text_.end(), spelt_text, spelt_text + address_text(groups[g], spelt_text));
+            end_[g + 1] = static_cast<std::uint32_t>(text_.size());
+        }
     }
-    std::string_view operator[](std::uint32_t g) const { return {&text_[g * kStride], size_[g]}; }
+    std::string_view operator[](std::uint32_t g) const { return {text_.data() + end_[g], end_[g + 1] - end_[g]}; }
 
   private:
-    static constexpr std::size_t kStride = 48;
-    static_assert(kStride >= spelling::kIPv6Text);
     std::vector<char> text_;
-    std::vector<std::uint8_t> size_;
+    std::vector<std::uint32_t> end_;  // where each group's text ends, after a leading 0
 };
 
 // The groups' places in order: by the column, ties by the value (numbers
@@ -271,45 +245,45 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
                                      static_cast<Py_ssize_t>(folding.groups.size() * sizeof(Group)));
 }
 
-// top_pick(fold, by, descending, count): (groups, picked) of a fold, picked
-// the first `count` of its groups (every one when negative) in order by one
-// of top.py's group columns (KEY ... SHARE), a (value, flows, packets,
-// packet delta) tuple each: the value a number, or an address's text.
+// top_pick(fold, by, descending, count): (groups, places) of a fold: the
+// places (the bytes of 32-bit numbers) of the first `count` of its groups
+// (every one when negative) in order by one of top.py's group columns (KEY
+// ... SHARE), which top_group_rows and top_group_lines take.
 PyObject *pick(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long by = n == 4 ? PyLong_AsLong(args[1]) : -1;
     int descending = n == 4 ? PyObject_IsTrue(args[2]) : -1;
     Py_ssize_t count = n == 4 ? PyLong_AsSsize_t(args[3]) : 0;
-    if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred() || !PyBytes_Check(args[0]) ||
-        PyBytes_GET_SIZE(args[0]) % static_cast<Py_ssize_t>(sizeof(Group)))
+    if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred())
         return refuse_arguments("top_pick", "fold, by, descending, count");
-    // The bytes are read in place when aligned as a Group is (as the
-    // interpreter's allocators leave them), else from a copy.
-    std::span<const Group> groups;
-    std::vector<Group> copied;
-    const char *packed = PyBytes_AS_STRING(args[0]);
-    std::size_t size = static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])) / sizeof(Group);
-    if (reinterpret_cast<std::uintptr_t>(packed) % alignof(Group) == 0) {
-        groups = {reinterpret_cast<const Group *>(packed), size};
-    } else {
-        copied.resize(size);
-        std::memcpy(static_cast<void *>(copied.data()), packed, size * sizeof(Group));
-        groups = copied;
-    }
-    for (const Group &g : groups)
-        if ((g.size != 4 && g.size != 16 && g.size != 0) || (g.size == 0) != (groups[0].size == 0))  // one kind a fold
-            return refuse_arguments("top_pick", "a fold top_fold made");
+    HeldFold fold;
+    if (!fold.hold(args[0], "top_pick") || !fold.hold_places(Py_None, "top_pick")) return nullptr;
+    std::span<const Group> groups = fold.groups;
     std::size_t wanted = count < 0 ? groups.size() : std::min(groups.size(), static_cast<std::size_t>(count));
     std::vector<std::uint32_t> places;
     Py_BEGIN_ALLOW_THREADS
     places = order(groups, by, descending, wanted);
     Py_END_ALLOW_THREADS
-    PyObject *picked = PyList_New(static_cast<Py_ssize_t>(places.size()));
-    for (std::size_t k = 0; picked && k < places.size(); ++k) {
-        PyObject *item = group_tuple(groups[places[k]]);
-        if (!item) Py_CLEAR(picked);
-        else PyList_SET_ITEM(picked, static_cast<Py_ssize_t>(k), item);
+    return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(groups.size()),
+                         PyBytes_FromStringAndSize(reinterpret_cast<const char *>(places.data()),
+                                                   static_cast<Py_ssize_t>(places.size() * sizeof places[0])));
+}
+
+// top_group_rows(fold, places): the groups at the places (None: every
+// group, in the fold's order), a (value, flows, packets, packet delta)
+// tuple each: the value a number, or an address's text. Only for what a
+// caller goes through group by group: a frame's lines are written from
+// the fold.
+PyObject *rows(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    HeldFold fold;
+    if (n != 2) return refuse_arguments("top_group_rows", "fold, places");
+    if (!fold.hold(args[0], "top_group_rows") || !fold.hold_places(args[1], "top_group_rows")) return nullptr;
+    PyObject *made = PyList_New(fold.size);
+    for (Py_ssize_t k = 0; made && k < fold.size; ++k) {
+        PyObject *item = group_tuple(fold.at(k));
+        if (!item) Py_CLEAR(made);
+        else PyList_SET_ITEM(made, k, item);
     }
-    return picked ? Py_BuildValue("(nN)", static_cast<Py_ssize_t>(groups.size()), picked) : nullptr;
+    return made;
 }
 
 }  // namespace top_groups

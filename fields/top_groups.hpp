@@ -1,14 +1,125 @@
 // The groups of `libfc top`: a read's flows folded by one field in C, kept
-// as packed sums, and the groups a frame shows picked from them in order.
+// as packed sums, the groups a frame shows picked from them in order, and
+// their lines written from the fold.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+#include "fields/spelling.hpp"
+#include "fields/top_columns.hpp"
 #include "runtime/python.hpp"
 
 namespace top_groups {
+
+// A group of a fold: its raw value and the sums of its flows. A fold is
+// these, packed, in the order each value was first met.
+struct Group {
+    std::uint64_t value[2];  // a number: (it, 0); an address: (high, low) half, IPv4 in the low one
+    std::uint64_t size;      // 0: a number; 4 or 16: an address's bytes
+    std::uint64_t flows;
+    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
+};
+static_assert(std::is_trivially_copyable_v<Group>);
+
+// What a group is ordered by, and its cells, top.py's group columns: KEY,
+// FLOWS, PACKETS, RATE (the packet delta) and SHARE (the flows over the
+// flows of the selection).
+enum By : long { by_key, by_flows, by_packets, by_delta, by_share, kGroupColumns };
+
+// An address group's text as the listings spell it: at most kIPv6Text bytes.
+inline std::size_t address_text(const Group &g, char *out) {
+    unsigned char address[16];
+    if (g.size == 16) {
+        for (unsigned k = 0; k < 16; ++k) address[k] = static_cast<unsigned char>(g.value[k / 8] >> (8 * (7 - k % 8)));
+        return spelling::ipv6_text(out, address);
+    }
+    for (unsigned k = 0; k < 4; ++k) address[k] = static_cast<unsigned char>(g.value[1] >> (8 * (3 - k)));
+    return top_columns::ipv4_text(out, address);
+}
+
+// The groups of the bytes top_fold made, for the length of a call: read in
+// place when aligned as a Group is (as the interpreter's allocators leave
+// them), else from a copy. Each group a call reads is checked to be of a
+// kind a fold makes (checked() below) before its value is spelt.
+class HeldFold {
+  public:
+    // A group's place, and where its text ends among the texts of all of
+    // them, are 32-bit numbers.
+    static constexpr std::size_t kMostGroups = UINT32_MAX / spelling::kIPv6Text;
+
+    bool hold(PyObject *bytes, const char *function) {
+        if (!PyBytes_Check(bytes) || PyBytes_GET_SIZE(bytes) % static_cast<Py_ssize_t>(sizeof(Group)))
+            return refuse(function);
+        const char *packed = PyBytes_AS_STRING(bytes);
+        std::size_t size = static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)) / sizeof(Group);
+        if (size > kMostGroups) return refuse(function);
+        if (reinterpret_cast<std::uintptr_t>(packed) % alignof(Group) == 0) {
+            groups = {reinterpret_cast<const Group *>(packed), size};
+        } else {
+            copied_.resize(size);
+            std::memcpy(static_cast<void *>(copied_.data()), packed, size * sizeof(Group));
+            groups = copied_;
+        }
+        return true;
+    }
+    // A fold holds numbers or addresses of either family, never both.
+    bool checked(const Group &g) const {
+        return (g.size == 4 || g.size == 16 || g.size == 0) && (g.size == 0) == (groups[0].size == 0);
+    }
+    [[gnu::cold, gnu::noinline]] static bool refuse(const char *function) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_ValueError, "%s: a fold top_fold made is needed", function);
+        return false;
+    }
+
+    // The places of the groups a call goes through (an array of 'I'; None:
+    // every group in the fold's order), each checked to be a group of the
+    // fold and of a kind a fold makes.
+    bool hold_places(PyObject *array, const char *function) {
+        every_ = array == Py_None;
+        if (every_) {
+            size = static_cast<Py_ssize_t>(groups.size());
+        } else {
+            if (!places_.hold(array, 'I', false, function)) return false;
+            size = places_.size;
+        }
+        for (Py_ssize_t k = 0; k < size; ++k) {
+            std::uint32_t place = (*this)[k];
+            if (place >= groups.size()) {
+                PyErr_Format(PyExc_IndexError, "%s: place %lu of a fold of %zu groups", function,
+                             static_cast<unsigned long>(place), groups.size());
+                return false;
+            }
+            if (!checked(groups[place])) return refuse(function);
+        }
+        return true;
+    }
+    std::uint32_t operator[](Py_ssize_t k) const {
+        return every_ ? static_cast<std::uint32_t>(k) : places_.data<std::uint32_t>()[k];
+    }
+    const Group &at(Py_ssize_t k) const { return groups[(*this)[k]]; }
+
+    std::span<const Group> groups;
+    Py_ssize_t size = 0;  // of the places held
+
+  private:
+    std::vector<Group> copied_;
+    top_columns::Held places_;
+    bool every_ = true;
+};
 
 // top_fold(columns, positions, column)
 PyObject *fold(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
 // top_pick(fold, by, descending, count)
 PyObject *pick(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
+// top_group_rows(fold, places)
+PyObject *rows(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
+// top_group_widths(fold, places, elapsed, key_cells, count)
+PyObject *widths(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
+// top_group_lines(fold, places, elapsed, key_cells, count, kept, widths, numeric, limit)
+PyObject *lines(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
 
 }  // namespace top_groups

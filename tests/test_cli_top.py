@@ -246,7 +246,7 @@ def test_a_screenful_of_groups_is_the_first_of_every_group_sorted(field):
         key = (lambda g: (g[column.index], g[0])) if field != "proto" or at else (lambda g: g[0])
         expected = sorted(full, key=key, reverse=column.numeric != view.reverse)
         for room in (3, None):
-            assert model.shown(view, column, room)[0] == expected[:room], (column.name, room)
+            assert list(model.shown(view, column, room)[0]) == expected[:room], (column.name, room)
 
 
 # ---- keys --------------------------------------------------------------------------
