@@ -70,14 +70,18 @@ bool key_of(const Columns &t, long column, Py_ssize_t i, Group &key) {
 // before they are added to.
 class Folding {
   public:
-    // Room for a group every other row, up to a million of them, made at
+    // Slots for a group every third row, up to 800,000 of them, made at
     // once: placing a few hundred thousand groups again at each doubling
-    // took most of a fold by address.
-    explicit Folding(Py_ssize_t rows)
-        : slot_(std::bit_ceil(static_cast<std::size_t>(std::clamp<Py_ssize_t>(rows, 64, 1 << 21))), Slot{}),
+    // took most of a fold by address. (Slots for a group every other row
+    // took more memory than the groups.) The groups go to `into`, room for
+    // one a row.
+    Folding(Py_ssize_t rows, Group *into)
+        : groups(into),
+          slot_(std::bit_ceil(static_cast<std::size_t>(std::clamp<Py_ssize_t>(rows / 2, 64, 1 << 20))), Slot{}),
           mask_(slot_.size() - 1) {}
 
-    std::vector<Group> groups;
+    Group *const groups;
+    std::size_t count = 0;
 
     // The place of the key's group, made when new.
     std::uint32_t place(const Group &key, std::uint64_t hash) {
@@ -86,15 +90,15 @@ class Folding {
             const Slot &s = slot_[at];
             if (s.value[0] == key.value[0] && s.value[1] == key.value[1] && s.size == key.size) return s.place - 1;
         }
-        groups.push_back(key);
-        auto made = static_cast<std::uint32_t>(groups.size());
+        groups[count++] = key;
+        auto made = static_cast<std::uint32_t>(count);
         slot_[at] = Slot{{key.value[0], key.value[1]}, static_cast<std::uint32_t>(key.size), made};
-        if (2 * groups.size() > slot_.size()) grow();
+        if (4 * count > 3 * slot_.size()) grow();
         return made - 1;
     }
     void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slot_[first_slot(hash)]); }
     // Once every row is placed: the slots of a fold by address are tens of
-    // megabytes, let go before the groups are copied out.
+    // megabytes, let go before the call returns.
     void drop_slots() { std::vector<Slot>().swap(slot_); }
 
     static std::uint64_t hash_of(const Group &key) {
@@ -113,7 +117,7 @@ class Folding {
     void grow() {  // every group placed again
         std::vector<Slot>(2 * slot_.size(), Slot{}).swap(slot_);
         mask_ = slot_.size() - 1;
-        for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (std::size_t g = 0; g < count; ++g) {
             std::size_t to = first_slot(hash_of(groups[g]));
             while (slot_[to].place) to = (to + 1) & mask_;
             const Group &key = groups[g];
@@ -188,7 +192,7 @@ std::vector<std::uint32_t> order(std::span<const Group> groups, long by, bool de
 // top_fold(columns, positions, column): the rows at the positions (None:
 // every row) folded by a column's value (an action text's position for
 // ACTIONS); column is top.py's index of it (TABLE for the hash table). The
-// groups, packed in the bytes given back, are read by top_pick.
+// groups, packed in the bytearray given back, are read by top_pick.
 PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long column = n == 3 ? PyLong_AsLong(args[2]) : -1;
     if (n != 3 || PyErr_Occurred() ||
@@ -205,8 +209,14 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // the latest first: the row keyed in a step takes the summed one's entry.
     // A fold by a number makes few groups, which stay in the cache: only
     // one by address is sized for many and fetched ahead.
+    // The groups are made in place in the bytearray given back, room for a
+    // group a row of which only the pages written are ever resident: a
+    // fold by address kept its groups twice over, a vector grown by
+    // doubling and then its copy.
     bool by_address = column == source || column == destination;
-    Folding folding(by_address ? size : 0);
+    PyObject *made = PyByteArray_FromStringAndSize(nullptr, size * static_cast<Py_ssize_t>(sizeof(Group)));
+    if (!made) return nullptr;
+    Folding folding(by_address ? size : 0, reinterpret_cast<Group *>(PyByteArray_AS_STRING(made)));
     Py_BEGIN_ALLOW_THREADS
     auto add = [&t](Group &g, Py_ssize_t row) {
         ++g.flows;
@@ -240,9 +250,11 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     }
     folding.drop_slots();
     Py_END_ALLOW_THREADS
-    if (refused >= 0) return refuse_row(refused);
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(folding.groups.data()),
-                                     static_cast<Py_ssize_t>(folding.groups.size() * sizeof(Group)));
+    if (refused >= 0 || PyByteArray_Resize(made, static_cast<Py_ssize_t>(folding.count * sizeof(Group)))) {
+        Py_DECREF(made);
+        return refused >= 0 ? refuse_row(refused) : nullptr;
+    }
+    return made;
 }
 
 // top_pick(fold, by, descending, count): (groups, places) of a fold: the

@@ -41,27 +41,35 @@ inline std::size_t address_text(const Group &g, char *out) {
     return top_columns::ipv4_text(out, address);
 }
 
-// The groups of the bytes top_fold made, for the length of a call: read in
+// The groups of the bytearray top_fold made (or of any bytes), held for
+// the length of a call, which also keeps it from being resized: read in
 // place when aligned as a Group is (as the interpreter's allocators leave
-// them), else from a copy. Each group a call reads is checked to be of a
-// kind a fold makes (checked() below) before its value is spelt.
+// them), else from a copy. The groups a call reads are checked to be of a
+// kind a fold makes (hold_places) before any is spelt.
 class HeldFold {
   public:
     // A group's place, and where its text ends among the texts of all of
     // them, are 32-bit numbers.
     static constexpr std::size_t kMostGroups = UINT32_MAX / spelling::kIPv6Text;
 
-    bool hold(PyObject *bytes, const char *function) {
-        if (!PyBytes_Check(bytes) || PyBytes_GET_SIZE(bytes) % static_cast<Py_ssize_t>(sizeof(Group)))
-            return refuse(function);
-        const char *packed = PyBytes_AS_STRING(bytes);
-        std::size_t size = static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)) / sizeof(Group);
-        if (size > kMostGroups) return refuse(function);
-        if (reinterpret_cast<std::uintptr_t>(packed) % alignof(Group) == 0) {
-            groups = {reinterpret_cast<const Group *>(packed), size};
+    HeldFold() = default;
+    HeldFold(const HeldFold &) = delete;
+    HeldFold &operator=(const HeldFold &) = delete;
+    ~HeldFold() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+
+    bool hold(PyObject *fold, const char *function) {
+        if (!PyByteArray_Check(fold) && !PyBytes_Check(fold)) return refuse(function);
+        if (PyObject_GetBuffer(fold, &view_, PyBUF_SIMPLE)) return false;
+        held_ = true;
+        std::size_t size = static_cast<std::size_t>(view_.len) / sizeof(Group);
+        if (view_.len % static_cast<Py_ssize_t>(sizeof(Group)) || size > kMostGroups) return refuse(function);
+        if (reinterpret_cast<std::uintptr_t>(view_.buf) % alignof(Group) == 0) {
+            groups = {static_cast<const Group *>(view_.buf), size};
         } else {
             copied_.resize(size);
-            std::memcpy(static_cast<void *>(copied_.data()), packed, size * sizeof(Group));
+            std::memcpy(static_cast<void *>(copied_.data()), view_.buf, size * sizeof(Group));
             groups = copied_;
         }
         return true;
@@ -106,6 +114,8 @@ class HeldFold {
     Py_ssize_t size = 0;  // of the places held
 
   private:
+    Py_buffer view_;
+    bool held_ = false;
     std::vector<Group> copied_;
     top_columns::Held places_;
     bool every_ = true;

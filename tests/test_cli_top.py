@@ -277,7 +277,7 @@ def corrupt(fold, value):
     (lambda f, n: top.top_pick(f[:-1], top.KEY, False, -1), ValueError),
     (lambda f, n: top.top_pick(corrupt(f, 7), top.KEY, False, -1), ValueError),
     (lambda f, n: top.top_pick(f + top.top_fold(*n), top.KEY, False, -1), ValueError),  # numbers and addresses
-    (lambda f, n: top.top_group_rows(bytearray(f), None), ValueError),
+    (lambda f, n: top.top_group_rows(memoryview(f), None), ValueError),
     (lambda f, n: top.top_group_rows(f, array.array("I", [len(f) // 64])), IndexError),
     (lambda f, n: top.top_group_rows(f, array.array("Q", [0])), ValueError),
     (lambda f, n: top.top_group_widths(corrupt(f, 1 << 40), None, None, None, 1), ValueError),
