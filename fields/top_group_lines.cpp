@@ -85,12 +85,12 @@ struct Cells {
                 if (!s.named) return number(g.value[0]);
                 return g.value[0] < s.names.size() ? s.names[g.value[0]] : std::string_view();
             case by_flows: return number(g.flows);
-            case by_packets: return number(g.packets);
+            case by_packets: return number(g.packets());
             case by_delta:
                 // top.rate_text(): the packets counted over the seconds between the reads.
                 if (!(s.elapsed > 0)) return "-";
-                return rates.text(g.deltas, [&](char(&out)[kRateText]) {
-                    return top_columns::rate_text(out, static_cast<double>(g.deltas) / s.elapsed);
+                return rates.text(g.deltas(), [&](char(&out)[kRateText]) {
+                    return top_columns::rate_text(out, static_cast<double>(g.deltas()) / s.elapsed);
                 });
             default:
                 // "%.1f%%" of 100 times (flows / count), as Python rounds it.
@@ -123,7 +123,8 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // spelt with a decimal or of the others: the rest are spelt.
     std::size_t widest[kGroupColumns] = {};
     unsigned __int128 packets = 0, short_deltas = 0, deltas = 0;
-    std::uint64_t flows = 0, value = 0;
+    std::uint64_t value = 0;
+    std::uint32_t flows = 0;
     const Group *longest_short = nullptr, *longest = nullptr;
     Cells cells;
     for (Py_ssize_t k = 0; k < fold.size; ++k) {
@@ -133,18 +134,22 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
             if (!key.data()) return refuse_key(g);
             widest[by_key] = std::max(widest[by_key], key.size());
         }
-        value = std::max(value, g.value[0]), flows = std::max(flows, g.flows), packets = std::max(packets, g.packets);
-        bool short_rate = s.elapsed > 0 && static_cast<double>(g.deltas) / s.elapsed < 10000;
-        if (short_rate && (!longest_short || g.deltas > short_deltas)) longest_short = &g, short_deltas = g.deltas;
-        if (!longest || g.deltas > deltas) longest = &g, deltas = g.deltas;
+        value = std::max(value, g.value[0]), flows = std::max(flows, g.flows);
+        packets = std::max(packets, g.packets());
+        unsigned __int128 delta = g.deltas();
+        bool short_rate = s.elapsed > 0 && static_cast<double>(delta) / s.elapsed < 10000;
+        if (short_rate && (!longest_short || delta > short_deltas)) longest_short = &g, short_deltas = delta;
+        if (!longest || delta > deltas) longest = &g, deltas = delta;
     }
     if (fold.size) {
-        if (!fold.at(0).size && !s.named) widest[by_key] = cells.of(Group{{value, 0}, 0, 0, 0, 0}, by_key, s).size();
+        Group largest{};
+        largest.value[0] = value, largest.flows = flows;
+        if (!fold.at(0).size && !s.named) widest[by_key] = cells.of(largest, by_key, s).size();
         widest[by_flows] = cells.number(flows).size();
         widest[by_packets] = cells.number(packets).size();
         for (const Group *g : {longest_short, longest})
             if (g) widest[by_delta] = std::max(widest[by_delta], cells.of(*g, by_delta, s).size());
-        widest[by_share] = cells.of(Group{{0, 0}, 0, flows, 0, 0}, by_share, s).size();
+        widest[by_share] = cells.of(largest, by_share, s).size();
     }
     PyObject *made = PyTuple_New(kGroupColumns);
     for (int c = 0; made && c < kGroupColumns; ++c) {

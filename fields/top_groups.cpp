@@ -36,7 +36,7 @@ PyObject *group_tuple(const Group &g) {
     char text[spelling::kIPv6Text];
     PyObject *raw = g.size ? PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(address_text(g, text)), nullptr)
                            : PyLong_FromUnsignedLongLong(g.value[0]);
-    PyObject *packets = wide_number(g.packets), *deltas = wide_number(g.deltas);
+    PyObject *packets = wide_number(g.packets()), *deltas = wide_number(g.deltas());
     PyObject *made = raw && packets && deltas ? Py_BuildValue("(OKOO)", raw, static_cast<unsigned long long>(g.flows),
                                                               packets, deltas) : nullptr;
     Py_XDECREF(raw), Py_XDECREF(packets), Py_XDECREF(deltas);
@@ -170,8 +170,8 @@ std::vector<std::uint32_t> order(std::span<const Group> groups, long by, bool de
         const Group &x = groups[a], &y = groups[b];
         unsigned __int128 u = 0, v = 0;
         if (by == by_flows || by == by_share) u = x.flows, v = y.flows;
-        else if (by == by_packets) u = x.packets, v = y.packets;
-        else if (by == by_delta) u = x.deltas, v = y.deltas;
+        else if (by == by_packets) u = x.packets(), v = y.packets();
+        else if (by == by_delta) u = x.deltas(), v = y.deltas();
         if (u != v) return u < v;
         return x.size ? texts[a] < texts[b] : x.value[0] < y.value[0];
     };
@@ -219,9 +219,7 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Folding folding(by_address ? size : 0, reinterpret_cast<Group *>(PyByteArray_AS_STRING(made)));
     Py_BEGIN_ALLOW_THREADS
     auto add = [&t](Group &g, Py_ssize_t row) {
-        ++g.flows;
-        g.packets += t.at<std::uint64_t>(b_packets, row);
-        g.deltas += t.at<std::uint64_t>(b_deltas, row);
+        g.add(t.at<std::uint64_t>(b_packets, row), t.at<std::uint64_t>(b_deltas, row));
     };
     Pending pending[2 * kAhead];
     for (Py_ssize_t step = 0; !by_address && step < size; ++step) {

@@ -16,14 +16,26 @@
 namespace top_groups {
 
 // A group of a fold: its raw value and the sums of its flows. A fold is
-// these, packed, in the order each value was first met.
+// these, packed, in the order each value was first met: 48 bytes, where
+// 128-bit sums made them 64 and a fold by address of a million flows
+// some hundreds of thousands of them.
 struct Group {
     std::uint64_t value[2];  // a number: (it, 0); an address: (high, low) half, IPv4 in the low one
-    std::uint64_t size;      // 0: a number; 4 or 16: an address's bytes
-    std::uint64_t flows;
-    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
+    std::uint32_t size;      // 0: a number; 4 or 16: an address's bytes
+    std::uint32_t flows;     // of at most 2^32 rows, as their positions are
+    // Sums of at most 2^32 64-bit counts: 96 bits each.
+    std::uint64_t packets_low, deltas_low;
+    std::uint32_t packets_high, deltas_high;
+
+    unsigned __int128 packets() const { return static_cast<unsigned __int128>(packets_high) << 64 | packets_low; }
+    unsigned __int128 deltas() const { return static_cast<unsigned __int128>(deltas_high) << 64 | deltas_low; }
+    void add(std::uint64_t packets_counted, std::uint64_t delta) {
+        ++flows;
+        packets_high += __builtin_add_overflow(packets_low, packets_counted, &packets_low);
+        deltas_high += __builtin_add_overflow(deltas_low, delta, &deltas_low);
+    }
 };
-static_assert(std::is_trivially_copyable_v<Group>);
+static_assert(std::is_trivially_copyable_v<Group> && sizeof(Group) == 48);
 
 // What a group is ordered by, and its cells, top.py's group columns: KEY,
 // FLOWS, PACKETS, RATE (the packet delta) and SHARE (the flows over the
