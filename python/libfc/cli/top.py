@@ -325,7 +325,7 @@ class Model:
         self._filtered: "Optional[Tuple[str, Sequence[int]]]" = None  # a filter's text and the positions it kept
         # (filter text, field) -> the positions the filter kept folded by the
         # field, for the filter and for none (which Escape goes back to).
-        self._folds: "Dict[Tuple[str, str], bytes]" = {}
+        self._folds: "Dict[Tuple[str, str], bytearray]" = {}
         self._folding: "Dict[Tuple[str, str], threading.Event]" = {}  # folds under way in a thread
         # A filter changed by a key has its positions folded by address in
         # a thread of its own, as a refresh folds a read: the full-screen
@@ -417,7 +417,7 @@ class Model:
         total, places = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
         return Groups(fold, array.array("I", places), field, len(positions) or 1), total
 
-    def _fold(self, table: Table, field: str) -> bytes:
+    def _fold(self, table: Table, field: str) -> bytearray:
         """The positions the filter kept folded by a field (top_fold), kept;
         waited for when another thread is folding them."""
         assert self._filtered is not None  # rows() has filtered the read
@@ -613,7 +613,7 @@ def group_columns(field: str) -> "List[Column]":
 
 
 def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str,
-           fold: "Optional[bytes]" = None) -> "List[Row]":
+           fold: "Optional[bytearray]" = None) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
     share of the flows.  The read's flows are folded in C (unless their
@@ -646,8 +646,8 @@ class Groups:
     gone through: the table's lines are written from the fold's sums and
     the places picked, with nothing made per group in Python."""
 
-    def __init__(self, fold: bytes, places: "array.array[int]", field: str, count: int) -> None:
-        self.fold: bytes = fold
+    def __init__(self, fold: bytearray, places: "array.array[int]", field: str, count: int) -> None:
+        self.fold: bytearray = fold
         self.places: "array.array[int]" = places
         self.field: str = field
         self.count: int = count  # the flows a share is of
@@ -689,8 +689,9 @@ _protocol_cells = None  # the PROTO cell of each protocol number, made at the fi
 
 def table_text(columns: "List[Column]", rows: "Shown", elapsed: "Optional[float]", width: int) -> "Iterator[str]":
     """The header and a line per row, in the columns that fit in `width`,
-    as pieces of text that end in a newline; a read's rows (Rows) are
-    measured and written in C, some rows a piece."""
+    as pieces of text that end in a newline; a read's rows (Rows) and a
+    fold's groups (Groups) are measured and written in C, some rows a
+    piece."""
     if isinstance(rows, Rows):
         yield from _read_rows_text(columns, rows, elapsed, width)
         return
