@@ -55,7 +55,16 @@ PyMethodDef field_methods[] = {
      "top's rows folded by a column's raw value: the groups' sums, packed for top_pick."},
     {"top_pick", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::pick)), METH_FASTCALL,
      "top_pick($module, fold, by, descending, count, /)\n--\n\n"
-     "(groups, picked): the first count groups of a fold in order, (value, flows, packets, packet delta) each."},
+     "(groups, places): the bytes of the places of the first count groups of a fold in order."},
+    {"top_group_rows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::rows)), METH_FASTCALL,
+     "top_group_rows($module, fold, places, /)\n--\n\n"
+     "The groups at the places of a fold, (value, flows, packets, packet delta) each."},
+    {"top_group_widths", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::widths)),
+     METH_FASTCALL, "top_group_widths($module, fold, places, elapsed, key_cells, count, /)\n--\n\n"
+     "The length of each of top's group columns' longest cell at the places."},
+    {"top_group_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::lines)),
+     METH_FASTCALL, "top_group_lines($module, fold, places, elapsed, key_cells, count, kept, widths, numeric,\n"
+     "limit, /)\n--\n\ntop's table lines of the groups at the places, each ending in a newline."},
     {"top_select", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_filter::select)), METH_FASTCALL,
      "top_select($module, columns, positions, words, /)\n--\n\n"
      "The bytes of the positions of top's rows that match every filter word."},

@@ -4,9 +4,13 @@
 // read's rows.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "runtime/python.hpp"
 
@@ -205,6 +209,31 @@ inline std::size_t ipv4_text(char *out, const unsigned char *at) {
         to += o.size + (k < 3);
     }
     return static_cast<std::size_t>(to - out);
+}
+
+// Texts by number (action texts, protocol names): ASCII, so that a text's
+// length is its width on the screen and a line can be cut by bytes.
+inline bool ascii_texts(PyObject *sequence, std::vector<std::string_view> &into) {
+    if (!PyList_Check(sequence) && !PyTuple_Check(sequence)) return false;
+    Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
+    into.resize(static_cast<std::size_t>(size));
+    for (Py_ssize_t k = 0; k < size; ++k) {
+        PyObject *text = PySequence_Fast_GET_ITEM(sequence, k);
+        if (!PyUnicode_Check(text) || !PyUnicode_IS_ASCII(text)) return false;
+        into[static_cast<std::size_t>(k)] = std::string_view(static_cast<const char *>(PyUnicode_DATA(text)),
+                                                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+    }
+    return true;
+}
+
+// A packet rate as cli/_output.rate_text() spells it, one decimal while
+// short (a huge one in all its digits, as Python's %-format writes it):
+// their count. Both tables' rate cells are spelt here, so a flow and its
+// group cannot read differently.
+constexpr std::size_t kRateText = 320;  // the largest double's 309 digits and more
+inline std::size_t rate_text(char (&out)[kRateText], double per_second) {
+    int size = std::snprintf(out, sizeof out, per_second < 10000 ? "%.1f" : "%.0f", per_second);
+    return size < 0 ? 0 : std::min(static_cast<std::size_t>(size), sizeof out - 1);
 }
 
 }  // namespace top_columns

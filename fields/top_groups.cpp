@@ -12,31 +12,13 @@
 #include <cstring>
 #include <span>
 #include <string_view>
-#include <type_traits>
 #include <vector>
-
-#include "fields/spelling.hpp"
-#include "fields/top_columns.hpp"
 
 namespace top_groups {
 
 namespace {
 
 using namespace top_columns;
-
-// A group of a fold: its raw value and the sums of its flows. A fold is
-// these, packed, in the order each value was first met.
-struct Group {
-    std::uint64_t value[2];  // a number: (it, 0); an address: (high, low) half, IPv4 in the low one
-    std::uint64_t size;      // 0: a number; 4 or 16: an address's bytes
-    std::uint64_t flows;
-    unsigned __int128 packets, deltas;  // a sum of 64-bit counts needs more
-};
-static_assert(std::is_trivially_copyable_v<Group>);
-
-// What a group is ordered by, top.py's group columns: KEY, FLOWS, PACKETS,
-// RATE (the packet delta) and SHARE (the flows over the same count).
-enum By : long { by_key, by_flows, by_packets, by_delta, by_share };
 
 PyObject *wide_number(unsigned __int128 value) {
     auto high = static_cast<std::uint64_t>(value >> 64), low = static_cast<std::uint64_t>(value);
@@ -49,23 +31,12 @@ PyObject *wide_number(unsigned __int128 value) {
     return made;
 }
 
-// An address group's text as the listings spell it: at most kIPv6Text bytes.
-std::size_t address_text(const Group &g, char *out) {
-    unsigned char address[16];
-    for (unsigned k = 0; k < g.size; ++k) {
-        std::uint64_t half = g.size == 4 ? g.value[1] : g.value[k / 8];
-        unsigned from = g.size == 4 ? 3 - k : 7 - k % 8;
-        address[k] = static_cast<unsigned char>(half >> (8 * from));
-    }
-    return g.size == 16 ? spelling::ipv6_text(out, address) : ipv4_text(out, address);
-}
-
 // (value, flows, packets, packet delta): the value a number, or an address's text.
 PyObject *group_tuple(const Group &g) {
     char text[spelling::kIPv6Text];
     PyObject *raw = g.size ? PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(address_text(g, text)), nullptr)
                            : PyLong_FromUnsignedLongLong(g.value[0]);
-    PyObject *packets = wide_number(g.packets), *deltas = wide_number(g.deltas);
+    PyObject *packets = wide_number(g.packets()), *deltas = wide_number(g.deltas());
     PyObject *made = raw && packets && deltas ? Py_BuildValue("(OKOO)", raw, static_cast<unsigned long long>(g.flows),
                                                               packets, deltas) : nullptr;
     Py_XDECREF(raw), Py_XDECREF(packets), Py_XDECREF(deltas);
@@ -99,14 +70,18 @@ bool key_of(const Columns &t, long column, Py_ssize_t i, Group &key) {
 // before they are added to.
 class Folding {
   public:
-    // Room for a group every other row, up to a million of them, made at
+    // Slots for a group every third row, up to 800,000 of them, made at
     // once: placing a few hundred thousand groups again at each doubling
-    // took most of a fold by address.
-    explicit Folding(Py_ssize_t rows)
-        : slot_(std::bit_ceil(static_cast<std::size_t>(std::clamp<Py_ssize_t>(rows, 64, 1 << 21))), Slot{}),
+    // took most of a fold by address. (Slots for a group every other row
+    // took more memory than the groups.) The groups go to `into`, room for
+    // one a row.
+    Folding(Py_ssize_t rows, Group *into)
+        : groups(into),
+          slot_(std::bit_ceil(static_cast<std::size_t>(std::clamp<Py_ssize_t>(rows / 2, 64, 1 << 20))), Slot{}),
           mask_(slot_.size() - 1) {}
 
-    std::vector<Group> groups;
+    Group *const groups;
+    std::size_t count = 0;
 
     // The place of the key's group, made when new.
     std::uint32_t place(const Group &key, std::uint64_t hash) {
@@ -115,15 +90,15 @@ class Folding {
             const Slot &s = slot_[at];
             if (s.value[0] == key.value[0] && s.value[1] == key.value[1] && s.size == key.size) return s.place - 1;
         }
-        groups.push_back(key);
-        auto made = static_cast<std::uint32_t>(groups.size());
+        groups[count++] = key;
+        auto made = static_cast<std::uint32_t>(count);
         slot_[at] = Slot{{key.value[0], key.value[1]}, static_cast<std::uint32_t>(key.size), made};
-        if (2 * groups.size() > slot_.size()) grow();
+        if (4 * count > 3 * slot_.size()) grow();
         return made - 1;
     }
     void prefetch(std::uint64_t hash) const { __builtin_prefetch(&slot_[first_slot(hash)]); }
     // Once every row is placed: the slots of a fold by address are tens of
-    // megabytes, let go before the groups are copied out.
+    // megabytes, let go before the call returns.
     void drop_slots() { std::vector<Slot>().swap(slot_); }
 
     static std::uint64_t hash_of(const Group &key) {
@@ -142,7 +117,7 @@ class Folding {
     void grow() {  // every group placed again
         std::vector<Slot>(2 * slot_.size(), Slot{}).swap(slot_);
         mask_ = slot_.size() - 1;
-        for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (std::size_t g = 0; g < count; ++g) {
             std::size_t to = first_slot(hash_of(groups[g]));
             while (slot_[to].place) to = (to + 1) & mask_;
             const Group &key = groups[g];
@@ -164,23 +139,26 @@ struct Pending {
 };
 constexpr Py_ssize_t kAhead = 8;  // rows between the stages, a power of two
 
-// The texts of a fold's address groups, each at a fixed stride, which ties
-// of the ordering are broken by (as Python compares the group values).
+// The texts of a fold's address groups, which ties of the ordering are
+// broken by (as Python compares the group values): packed end to end, a
+// third of what a slot of the longest text each took.
 class Texts {
   public:
     // Spelt only for a fold by address: a number's group has no text.
-    Texts(std::span<const Group> groups, bool spelt)
-        : text_(spelt ? groups.size() * kStride : 0), size_(spelt ? groups.size() : 0) {
-        for (std::size_t g = 0; g < size_.size(); ++g)
-            if (groups[g].size) size_[g] = static_cast<std::uint8_t>(address_text(groups[g], &text_[g * kStride]));
+    Texts(std::span<const Group> groups, bool spelt) : end_(spelt ? groups.size() + 1 : 0) {
+        if (!spelt) return;
+        text_.reserve(groups.size() * 14);  // about an IPv4 address's text
+        char spelt_text[spelling::kIPv6Text];
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            text_.insert(text_.end(), spelt_text, spelt_text + address_text(groups[g], spelt_text));
+            end_[g + 1] = static_cast<std::uint32_t>(text_.size());
+        }
     }
-    std::string_view operator[](std::uint32_t g) const { return {&text_[g * kStride], size_[g]}; }
+    std::string_view operator[](std::uint32_t g) const { return {text_.data() + end_[g], end_[g + 1] - end_[g]}; }
 
   private:
-    static constexpr std::size_t kStride = 48;
-    static_assert(kStride >= spelling::kIPv6Text);
     std::vector<char> text_;
-    std::vector<std::uint8_t> size_;
+    std::vector<std::uint32_t> end_;  // where each group's text ends, after a leading 0
 };
 
 // The groups' places in order: by the column, ties by the value (numbers
@@ -192,8 +170,8 @@ std::vector<std::uint32_t> order(std::span<const Group> groups, long by, bool de
         const Group &x = groups[a], &y = groups[b];
         unsigned __int128 u = 0, v = 0;
         if (by == by_flows || by == by_share) u = x.flows, v = y.flows;
-        else if (by == by_packets) u = x.packets, v = y.packets;
-        else if (by == by_delta) u = x.deltas, v = y.deltas;
+        else if (by == by_packets) u = x.packets(), v = y.packets();
+        else if (by == by_delta) u = x.deltas(), v = y.deltas();
         if (u != v) return u < v;
         return x.size ? texts[a] < texts[b] : x.value[0] < y.value[0];
     };
@@ -214,7 +192,7 @@ std::vector<std::uint32_t> order(std::span<const Group> groups, long by, bool de
 // top_fold(columns, positions, column): the rows at the positions (None:
 // every row) folded by a column's value (an action text's position for
 // ACTIONS); column is top.py's index of it (TABLE for the hash table). The
-// groups, packed in the bytes given back, are read by top_pick.
+// groups, packed in the bytearray given back, are read by top_pick.
 PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long column = n == 3 ? PyLong_AsLong(args[2]) : -1;
     if (n != 3 || PyErr_Occurred() ||
@@ -231,13 +209,17 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // the latest first: the row keyed in a step takes the summed one's entry.
     // A fold by a number makes few groups, which stay in the cache: only
     // one by address is sized for many and fetched ahead.
+    // The groups are made in place in the bytearray given back, room for a
+    // group a row of which only the pages written are ever resident: a
+    // fold by address kept its groups twice over, a vector grown by
+    // doubling and then its copy.
     bool by_address = column == source || column == destination;
-    Folding folding(by_address ? size : 0);
+    PyObject *made = PyByteArray_FromStringAndSize(nullptr, size * static_cast<Py_ssize_t>(sizeof(Group)));
+    if (!made) return nullptr;
+    Folding folding(by_address ? size : 0, reinterpret_cast<Group *>(PyByteArray_AS_STRING(made)));
     Py_BEGIN_ALLOW_THREADS
     auto add = [&t](Group &g, Py_ssize_t row) {
-        ++g.flows;
-        g.packets += t.at<std::uint64_t>(b_packets, row);
-        g.deltas += t.at<std::uint64_t>(b_deltas, row);
+        g.add(t.at<std::uint64_t>(b_packets, row), t.at<std::uint64_t>(b_deltas, row));
     };
     Pending pending[2 * kAhead];
     for (Py_ssize_t step = 0; !by_address && step < size; ++step) {
@@ -266,50 +248,52 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     }
     folding.drop_slots();
     Py_END_ALLOW_THREADS
-    if (refused >= 0) return refuse_row(refused);
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(folding.groups.data()),
-                                     static_cast<Py_ssize_t>(folding.groups.size() * sizeof(Group)));
+    if (refused >= 0 || PyByteArray_Resize(made, static_cast<Py_ssize_t>(folding.count * sizeof(Group)))) {
+        Py_DECREF(made);
+        return refused >= 0 ? refuse_row(refused) : nullptr;
+    }
+    return made;
 }
 
-// top_pick(fold, by, descending, count): (groups, picked) of a fold, picked
-// the first `count` of its groups (every one when negative) in order by one
-// of top.py's group columns (KEY ... SHARE), a (value, flows, packets,
-// packet delta) tuple each: the value a number, or an address's text.
+// top_pick(fold, by, descending, count): (groups, places) of a fold: the
+// places (the bytes of 32-bit numbers) of the first `count` of its groups
+// (every one when negative) in order by one of top.py's group columns (KEY
+// ... SHARE), which top_group_rows and top_group_lines take.
 PyObject *pick(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long by = n == 4 ? PyLong_AsLong(args[1]) : -1;
     int descending = n == 4 ? PyObject_IsTrue(args[2]) : -1;
     Py_ssize_t count = n == 4 ? PyLong_AsSsize_t(args[3]) : 0;
-    if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred() || !PyBytes_Check(args[0]) ||
-        PyBytes_GET_SIZE(args[0]) % static_cast<Py_ssize_t>(sizeof(Group)))
+    if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred())
         return refuse_arguments("top_pick", "fold, by, descending, count");
-    // The bytes are read in place when aligned as a Group is (as the
-    // interpreter's allocators leave them), else from a copy.
-    std::span<const Group> groups;
-    std::vector<Group> copied;
-    const char *packed = PyBytes_AS_STRING(args[0]);
-    std::size_t size = static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])) / sizeof(Group);
-    if (reinterpret_cast<std::uintptr_t>(packed) % alignof(Group) == 0) {
-        groups = {reinterpret_cast<const Group *>(packed), size};
-    } else {
-        copied.resize(size);
-        std::memcpy(static_cast<void *>(copied.data()), packed, size * sizeof(Group));
-        groups = copied;
-    }
-    for (const Group &g : groups)
-        if ((g.size != 4 && g.size != 16 && g.size != 0) || (g.size == 0) != (groups[0].size == 0))  // one kind a fold
-            return refuse_arguments("top_pick", "a fold top_fold made");
+    HeldFold fold;
+    if (!fold.hold(args[0], "top_pick") || !fold.hold_places(Py_None, "top_pick")) return nullptr;
+    std::span<const Group> groups = fold.groups;
     std::size_t wanted = count < 0 ? groups.size() : std::min(groups.size(), static_cast<std::size_t>(count));
     std::vector<std::uint32_t> places;
     Py_BEGIN_ALLOW_THREADS
     places = order(groups, by, descending, wanted);
     Py_END_ALLOW_THREADS
-    PyObject *picked = PyList_New(static_cast<Py_ssize_t>(places.size()));
-    for (std::size_t k = 0; picked && k < places.size(); ++k) {
-        PyObject *item = group_tuple(groups[places[k]]);
-        if (!item) Py_CLEAR(picked);
-        else PyList_SET_ITEM(picked, static_cast<Py_ssize_t>(k), item);
+    return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(groups.size()),
+                         PyBytes_FromStringAndSize(reinterpret_cast<const char *>(places.data()),
+                                                   static_cast<Py_ssize_t>(places.size() * sizeof places[0])));
+}
+
+// top_group_rows(fold, places): the groups at the places (None: every
+// group, in the fold's order), a (value, flows, packets, packet delta)
+// tuple each: the value a number, or an address's text. Only for what a
+// caller goes through group by group: a frame's lines are written from
+// the fold.
+PyObject *rows(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
+    HeldFold fold;
+    if (n != 2) return refuse_arguments("top_group_rows", "fold, places");
+    if (!fold.hold(args[0], "top_group_rows") || !fold.hold_places(args[1], "top_group_rows")) return nullptr;
+    PyObject *made = PyList_New(fold.size);
+    for (Py_ssize_t k = 0; made && k < fold.size; ++k) {
+        PyObject *item = group_tuple(fold.at(k));
+        if (!item) Py_CLEAR(made);
+        else PyList_SET_ITEM(made, k, item);
     }
-    return picked ? Py_BuildValue("(nN)", static_cast<Py_ssize_t>(groups.size()), picked) : nullptr;
+    return made;
 }
 
 }  // namespace top_groups

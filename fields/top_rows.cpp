@@ -19,27 +19,13 @@
 
 #include "fields/spelling.hpp"
 #include "fields/top_columns.hpp"
+#include "fields/top_line_layout.hpp"
 
 namespace top_rows {
 
 namespace {
 
 using namespace top_columns;
-
-// Texts by number (action texts, protocol names): ASCII, so that a text's
-// length is its width on the screen and a line can be cut by bytes.
-bool ascii_texts(PyObject *sequence, std::vector<std::string_view> &into) {
-    if (!PyList_Check(sequence) && !PyTuple_Check(sequence)) return false;
-    Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence);
-    into.resize(static_cast<std::size_t>(size));
-    for (Py_ssize_t k = 0; k < size; ++k) {
-        PyObject *text = PySequence_Fast_GET_ITEM(sequence, k);
-        if (!PyUnicode_Check(text) || !PyUnicode_IS_ASCII(text)) return false;
-        into[static_cast<std::size_t>(k)] = std::string_view(static_cast<const char *>(PyUnicode_DATA(text)),
-                                                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
-    }
-    return true;
-}
 
 // What the cells of a table are spelt from besides its columns, and the
 // rate texts of the packet counts met last: most flows of a cache count
@@ -50,7 +36,7 @@ struct Spelling {
     std::vector<std::string_view> actions, protocols;
     struct Rate {
         std::uint64_t delta = ~std::uint64_t{0};
-        char text[32];
+        char text[kRateText];
         std::size_t size = 0;
     };
     Rate rates[64];
@@ -113,14 +99,7 @@ std::string_view cell(const Columns &t, Spelling &s, Py_ssize_t i, int c, Scratc
             std::uint64_t delta = t.at<std::uint64_t>(b_deltas, i);
             auto &known = s.rates[delta % 64];
             if (known.delta != delta) {
-                // top.rate_text(): the packets counted over the seconds
-                // between the reads, one decimal while short.
-                double per_second = static_cast<double>(delta) / s.elapsed;
-                int size = std::snprintf(out.text, sizeof out.text, per_second < 10000 ? "%.1f" : "%.0f", per_second);
-                out.size = size < 0 ? 0 : std::min(static_cast<std::size_t>(size), sizeof out.text - 1);
-                if (out.size > sizeof known.text) return out.view();
-                std::memcpy(known.text, out.text, out.size);
-                known.size = out.size;
+                known.size = rate_text(known.text, static_cast<double>(delta) / s.elapsed);
                 known.delta = delta;
             }
             return {known.text, known.size};
@@ -332,34 +311,16 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Columns t;
     Positions p;
     Spelling s;
-    Py_ssize_t limit = n == 9 ? PyLong_AsSsize_t(args[8]) : -1;
-    if (n != 9 || limit < 0 || PyErr_Occurred() || !PyTuple_Check(args[5]) || !PyTuple_Check(args[6]) ||
-        !PyTuple_Check(args[7]) || PyTuple_GET_SIZE(args[6]) != kColumns || PyTuple_GET_SIZE(args[7]) != kColumns)
+    top_line_layout::Layout layout;
+    if (n != 9)
         return refuse_arguments("top_lines", "columns, positions, elapsed, action_texts, protocol_names, kept, "
                                              "widths, numeric, limit");
-    if (!t.hold(args[0]) || !p.hold(args[1], t.count, false) || !read_spelling(args[2], args[3], args[4], s))
+    if (!layout.read(args + 5, kColumns) || !t.hold(args[0]) || !p.hold(args[1], t.count, false) ||
+        !read_spelling(args[2], args[3], args[4], s))
         return nullptr;
-    int kept[kColumns], kept_count = 0;
-    std::size_t width[kColumns];
-    bool numeric[kColumns];
-    for (int c = 0; c < kColumns; ++c) {
-        width[c] = static_cast<std::size_t>(PyLong_AsSsize_t(PyTuple_GET_ITEM(args[6], c)));
-        numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(args[7], c)) == 1;
-    }
-    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(args[5]) && k < kColumns; ++k) {
-        long c = PyLong_AsLong(PyTuple_GET_ITEM(args[5], k));
-        if (c < 0 || c >= kColumns) return refuse_arguments("top_lines", "kept columns of the table");
-        kept[kept_count++] = static_cast<int>(c);
-    }
-    if (PyErr_Occurred() || kept_count != PyTuple_GET_SIZE(args[5])) return nullptr;
-    // No cell is wider than its column (the widths come from top_widths of
-    // these rows or more): a line's room is known before it is written, and
-    // a cell that were wider would be cut to it.
-    std::size_t room = 1;
-    for (int k = 0; k < kept_count; ++k) room += width[kept[k]] + (k ? 2 : 0);
-    auto *text = static_cast<char *>(PyMem_Malloc(room * static_cast<std::size_t>(p.size) + 1));
-    if (!text) return PyErr_NoMemory();
-    std::size_t size = 0;
+    std::size_t room = layout.room(), size = 0;
+    char *text = top_line_layout::line_buffer(room, p.size);
+    if (!text) return nullptr;
     Scratch scratch;
     // A row's columns are fetched 2 kAhead rows before it is written, its
     // addresses (whose place is in a column) kAhead rows before.
@@ -369,28 +330,15 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // in the arguments): the lines of a large frame are written without the
     // interpreter lock, some rows on another thread at the same time.
     Py_BEGIN_ALLOW_THREADS
-    for (Py_ssize_t r = 0; r < p.size && refused < 0; ++r) {
+    for (Py_ssize_t r = 0; r < p.size; ++r) {
         if (r + 2 * kAhead < p.size) t.prefetch(p.data[r + 2 * kAhead]);
         if (r + kAhead < p.size) t.prefetch_addresses(p.data[r + kAhead]);
-        char *line = text + size;
-        std::size_t used = 0;
-        for (int k = 0; k < kept_count; ++k) {
-            int c = kept[k];
-            std::string_view cell_text = cell(t, s, p.data[r], c, scratch);
-            if (!cell_text.data()) {
-                refused = p.data[r];
-                break;
-            }
-            std::size_t length = std::min(cell_text.size(), width[c]), gap = width[c] - length;
-            if (k) std::memset(line + used, ' ', 2), used += 2;
-            if (numeric[c]) std::memset(line + used, ' ', gap), used += gap;
-            std::memcpy(line + used, cell_text.data(), length), used += length;
-            if (!numeric[c]) std::memset(line + used, ' ', gap), used += gap;
+        std::size_t used = layout.write(text + size, [&](int c) { return cell(t, s, p.data[r], c, scratch); });
+        if (!used) {
+            refused = p.data[r];
+            break;
         }
-        // As Python's rstrip() and then [:limit]: the cut may leave spaces.
-        while (used && line[used - 1] == ' ') --used;
-        size += std::min(used, static_cast<std::size_t>(limit));
-        text[size++] = '\n';
+        size += used;
     }
     Py_END_ALLOW_THREADS
     if (refused >= 0) {

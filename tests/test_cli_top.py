@@ -4,6 +4,7 @@ keys that change the view, and the full-screen view itself driven through a
 pseudo-terminal, its screen rebuilt by a terminal emulator."""
 
 import array
+import itertools
 import random
 import sys
 import time
@@ -235,18 +236,63 @@ def test_the_filter_matched_in_c_keeps_the_rows_the_python_test_keeps(seed):
 
 
 @pytest.mark.parametrize("field", [field for field in top.GROUP_FIELDS])
-def test_a_screenful_of_groups_is_the_first_of_every_group_sorted(field):
+def test_a_screenful_of_groups_is_the_first_of_every_group_sorted_and_written_as_python_spells_it(field):
+    rng = random.Random(field)
     model = top.Model()
-    model.add(random_sample(random.Random(field), 400))
+    model.add(random_sample(rng, 400))
+    table = model.sample.table
+    # Sums past 64 bits: more IPv4 flows than there are IPv4 addresses, each counting nearly 2 ** 64
+    # (for some fields in the rates too: in the others' a rate of 9999.x is the widest).
+    huge_rates = list(top.GROUP_FIELDS).index(field) % 2 == 0
+    for i in [i for i in range(400) if not table.ipv6[i]][:80]:
+        table.packets[i] = (1 << 64) - 1 - i
+        table.deltas[i] = (1 << 64) - 1 - 3 * i if huge_rates else table.deltas[i]
     view = top.View(group=field)
-    full = top.groups(model.sample.table, range(400), [], field)
-    assert len(full) > 2
-    for at, column in enumerate(top.group_columns(field)):
-        view.sort, view.reverse = column.name, at % 2 == 1
+    full = top.groups(table, range(400), [], field)
+    assert len(full) > 2 and max(group[top.GROUP_PACKETS] for group in full) >> 64
+    for (at, column), reverse in itertools.product(enumerate(top.group_columns(field)), (False, True)):
+        view.sort, view.reverse = column.name, reverse
         key = (lambda g: (g[column.index], g[0])) if field != "proto" or at else (lambda g: g[0])
         expected = sorted(full, key=key, reverse=column.numeric != view.reverse)
         for room in (3, None):
-            assert model.shown(view, column, room)[0] == expected[:room], (column.name, room)
+            shown = model.shown(view, column, room)[0]
+            assert list(shown) == expected[:room], (column.name, room)
+            # A fold by one value per flow is written in C, as the columns spell each group's cells;
+            # the rates: none, with a decimal, and on both sides of 10000 a second.
+            # The shares also of 80 flows: of 23 of them, 100 * 23 / 80 is spelt otherwise.
+            assert isinstance(shown, top.Groups) == (field != "action")
+            of_80 = [top.Groups(shown.fold, shown.places, field, 80)] if field != "action" else []
+            for rows, elapsed, width in itertools.product([shown, *of_80], (None, 0.7, 3.0003e-4), (1 << 30, 40, 13)):
+                written, spelt = ("".join(top.table_text(top.group_columns(field), shown_rows, elapsed, width))
+                                  for shown_rows in (rows, list(rows)))
+                assert written == spelt, (column.name, reverse, room, elapsed, width)
+
+
+def corrupt(fold, value):
+    """A fold whose first group says it is of a kind no fold makes."""
+    return fold[:16] + value.to_bytes(4, "little") + fold[20:]
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda f, n: top.top_pick(f[:-1], top.KEY, False, -1), ValueError),
+    (lambda f, n: top.top_pick(corrupt(f, 7), top.KEY, False, -1), ValueError),
+    (lambda f, n: top.top_pick(f + top.top_fold(*n), top.KEY, False, -1), ValueError),  # numbers and addresses
+    (lambda f, n: top.top_group_rows(memoryview(f), None), ValueError),
+    (lambda f, n: top.top_group_rows(f, array.array("I", [1 << 31])), IndexError),
+    (lambda f, n: top.top_group_rows(f, array.array("Q", [0])), ValueError),
+    (lambda f, n: top.top_group_widths(corrupt(f, 1 << 20), None, None, None, 1), ValueError),
+    (lambda f, n: top.top_group_widths(f, None, None, ("\xe9",) * 256, 1), ValueError),
+    (lambda f, n: top.top_group_widths(f, None, 1.0, None, 0), ValueError),
+    (lambda f, n: top.top_group_widths(top.top_fold(*n), None, 1.0, ("tcp",), 1), ValueError),  # no cell for 17
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, (5,), (1,) * 5, (False,) * 5, 80), ValueError),
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, (0,), (-1,) * 5, (False,) * 5, 80), ValueError),
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, (0,), (9,) * 4, (False,) * 4, 80), ValueError),
+    (lambda f, n: top.top_group_lines(f, None), TypeError),
+])
+def test_the_group_functions_refuse_what_a_fold_and_its_places_are_not(call, error):
+    table = random_sample(random.Random(1), 50).table
+    with pytest.raises(error):
+        call(top.top_fold(table.columns(), None, top.SRC), (table.columns(), None, top.PROTO))
 
 
 # ---- keys --------------------------------------------------------------------------

@@ -30,7 +30,8 @@ import threading
 import time
 import weakref
 
-from _libfc_fields import top_fold, top_lines, top_match, top_order, top_page, top_pick, top_select, top_widths
+from _libfc_fields import (top_fold, top_group_lines, top_group_rows, top_group_widths, top_lines, top_match,
+                           top_order, top_page, top_pick, top_select, top_widths)
 
 from .. import _cache, snapshot
 from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
@@ -45,7 +46,7 @@ if TYPE_CHECKING:
     from .._flow import Flow
 
     Row = Tuple[Any, ...]  # a flow's (ID ... TABLE), or a group's (KEY ... SHARE)
-    Shown = Union["Rows", List[Row]]
+    Shown = Union["Rows", "Groups", List[Row]]
     Cell = Callable[[Any, Optional[float]], str]  # a value and the seconds between the reads -> its text
     _Page = Tuple[int, Sequence[bytes]]  # (flows, the bytes of each of PAGE_COLUMNS)
     _Subparsers = argparse._SubParsersAction[Any]
@@ -324,7 +325,7 @@ class Model:
         self._filtered: "Optional[Tuple[str, Sequence[int]]]" = None  # a filter's text and the positions it kept
         # (filter text, field) -> the positions the filter kept folded by the
         # field, for the filter and for none (which Escape goes back to).
-        self._folds: "Dict[Tuple[str, str], bytes]" = {}
+        self._folds: "Dict[Tuple[str, str], bytearray]" = {}
         self._folding: "Dict[Tuple[str, str], threading.Event]" = {}  # folds under way in a thread
         # A filter changed by a key has its positions folded by address in
         # a thread of its own, as a refresh folds a read: the full-screen
@@ -403,7 +404,7 @@ class Model:
         return self._shown[1:]
 
     def _groups(self, table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str, column: "Column",
-                reverse: bool, room: "Optional[int]") -> "Tuple[List[Row], int]":
+                reverse: bool, room: "Optional[int]") -> "Tuple[Union[Groups, List[Row]], int]":
         """The first `room` groups a frame shows in order, and how many
         groups there are.  A fold by one value per flow is kept for the
         selection and picked from in C: a read folds into as many groups as
@@ -413,11 +414,10 @@ class Model:
         if field == "action" or gone:
             folded = groups(table, positions, gone, field, fold)
             return ordered(folded, column, reverse, room), len(folded)
-        total, picked = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
-        count = len(positions) or 1
-        return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in picked], total
+        total, places = top_pick(fold, column.index, column.numeric != reverse, -1 if room is None else room)
+        return Groups(fold, array.array("I", places), field, len(positions) or 1), total
 
-    def _fold(self, table: Table, field: str) -> bytes:
+    def _fold(self, table: Table, field: str) -> bytearray:
         """The positions the filter kept folded by a field (top_fold), kept;
         waited for when another thread is folding them."""
         assert self._filtered is not None  # rows() has filtered the read
@@ -613,7 +613,7 @@ def group_columns(field: str) -> "List[Column]":
 
 
 def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: str,
-           fold: "Optional[bytes]" = None) -> "List[Row]":
+           fold: "Optional[bytearray]" = None) -> "List[Row]":
     """The flows at `positions` of a read and the rows `gone` folded by a
     field: one group per value, its flow count, packets, packet delta and
     share of the flows.  The read's flows are folded in C (unless their
@@ -622,7 +622,7 @@ def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: s
     count = len(positions) + len(gone) or 1
     if fold is None:
         fold = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
-    _, read = top_pick(fold, KEY, False, -1)
+    read = top_group_rows(fold, None)
     if field != "action" and not gone:  # the fold's values are the groups'
         return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
     values = GROUP_FIELDS[field][1]
@@ -639,6 +639,26 @@ def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: s
             entry[1] += counted
             entry[2] += delta
     return [(value, flows, packets, delta, flows / count) for value, (flows, packets, delta) in folded.items()]
+
+
+class Groups:
+    """Groups of a fold in a given order, made as rows only as they are
+    gone through: the table's lines are written from the fold's sums and
+    the places picked, with nothing made per group in Python."""
+
+    def __init__(self, fold: bytearray, places: "array.array[int]", field: str, count: int) -> None:
+        self.fold: bytearray = fold
+        self.places: "array.array[int]" = places
+        self.field: str = field
+        self.count: int = count  # the flows a share is of
+
+    def __len__(self) -> int:
+        return len(self.places)
+
+    def __iter__(self) -> "Iterator[Row]":
+        count = self.count
+        return ((value, flows, packets, delta, flows / count)
+                for value, flows, packets, delta in top_group_rows(self.fold, self.places))
 
 
 def columns_of(view: "View") -> "List[Column]":
@@ -669,10 +689,14 @@ _protocol_cells = None  # the PROTO cell of each protocol number, made at the fi
 
 def table_text(columns: "List[Column]", rows: "Shown", elapsed: "Optional[float]", width: int) -> "Iterator[str]":
     """The header and a line per row, in the columns that fit in `width`,
-    as pieces of text that end in a newline; a read's rows (Rows) are
-    measured and written in C, some rows a piece."""
+    as pieces of text that end in a newline; a read's rows (Rows) and a
+    fold's groups (Groups) are measured and written in C, some rows a
+    piece."""
     if isinstance(rows, Rows):
         yield from _read_rows_text(columns, rows, elapsed, width)
+        return
+    if isinstance(rows, Groups):
+        yield from _groups_text(columns, rows, elapsed, width)
         return
 
     def cells(row: "Row") -> "List[str]":
@@ -700,11 +724,8 @@ def _line_writer(columns: "List[Column]", widths: "List[int]", width: int
 
 
 def _read_rows_text(columns: "List[Column]", rows: Rows, elapsed: "Optional[float]", width: int) -> "Iterator[str]":
-    global _protocol_cells
-    if _protocol_cells is None:
-        _protocol_cells = tuple(_proto_name(number) for number in range(256))
     table, positions = rows.table.columns(), rows.positions
-    spelling = (elapsed, _action_texts, _protocol_cells)
+    spelling = (elapsed, _action_texts, _protocol_names())
     measured = rows.selection if rows.selection is not None else positions
     if measured == range(len(rows.table)):
         measured = None
@@ -757,6 +778,30 @@ def in_order_two_at_once(make: "Callable[[int], str]", keys: "Sequence[int]") ->
             raise made[1]
         yield here
         yield made[0]
+
+
+def _groups_text(columns: "List[Column]", groups: Groups, elapsed: "Optional[float]", width: int
+                 ) -> "Iterator[str]":
+    """A fold's groups as table_text writes rows, measured and written in C."""
+    key_cells = _protocol_names() if groups.field == "proto" else None
+    spelling = (elapsed, key_cells, groups.count)
+    places = groups.places
+    widths = list(map(max, [len(column.header) for column in columns], top_group_widths(groups.fold, places,
+                                                                                         *spelling)))
+    line, (kept, widths) = _line_writer(columns, widths, width)
+    yield line([column.header for column in columns], True)
+    numeric = tuple(column.numeric for column in columns)
+    for start in range(0, len(places), ROWS_AT_ONCE):
+        yield top_group_lines(groups.fold, places[start:start + ROWS_AT_ONCE], *spelling, tuple(kept),
+                              tuple(widths), numeric, width)
+
+
+def _protocol_names() -> "Tuple[str, ...]":
+    """The PROTO cell of each protocol number, made once."""
+    global _protocol_cells
+    if _protocol_cells is None:
+        _protocol_cells = tuple(_proto_name(number) for number in range(256))
+    return _protocol_cells
 
 
 # ---- the view ----------------------------------------------------------------------
