@@ -139,6 +139,7 @@ COMMANDS = [
     # The same frame without the wait between its reads (2 s by default,
     # counted from the start of the first): what top itself costs.
     ("libfc top --once --interval 0.05", ["top", "--once", "--interval", "0.05"]),
+    ("libfc top --once --group-by dst", ["top", "--once", "--group-by", "dst"]),
     ("libfc flows --from SNAPSHOT", ["flows", "--from", "SNAPSHOT"]),
     ("libfc flows --from SNAPSHOT --json-lines", ["flows", "--from", "SNAPSHOT", "--json-lines"]),
     ("libfc flows --from SNAPSHOT --limit 10", ["flows", "--from", "SNAPSHOT", "--limit", "10"]),

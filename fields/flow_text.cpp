@@ -500,7 +500,13 @@ class JsonLines final : public WriterJob<JsonLines> {
         : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {}
     ~JsonLines() override { Py_DECREF(opening_); }
     void take(const Names &names, const Flow &f) { json_line(out_, names, open_, f); }
-    PyObject *page(Py_ssize_t count) { return counted(count, ascii_text(out_)); }
+    // Bytes for an opening given as bytes (lines for a binary file, which
+    // would otherwise copy the text once more to encode it), else a str.
+    PyObject *page(Py_ssize_t count) {
+        if (!PyBytes_Check(opening_)) return counted(count, ascii_text(out_));
+        if (out_.failed()) return PyErr_NoMemory();
+        return counted(count, PyBytes_FromStringAndSize(out_.data(), static_cast<Py_ssize_t>(out_.size())));
+    }
 
   private:
     PyObject *opening_;  // holds the text open_ views
@@ -600,8 +606,12 @@ PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexce
     long long now_ms;
     Py_ssize_t opening_size = 0;
     // An ASCII opening keeps every line ASCII, made into a str by a copy.
-    const char *opening = page_arguments(args, n, 4, now_ms) && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3])
-                              ? PyUnicode_AsUTF8AndSize(args[3], &opening_size) : nullptr;
+    const char *opening = nullptr;
+    bool valid = page_arguments(args, n, 4, now_ms);
+    if (valid && PyBytes_Check(args[3]))
+        opening = PyBytes_AS_STRING(args[3]), opening_size = PyBytes_GET_SIZE(args[3]);
+    else if (valid && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3]))
+        opening = PyUnicode_AsUTF8AndSize(args[3], &opening_size);
     if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
     return page_job::render(new (std::nothrow) JsonLines(self, args, now_ms, open), args[0]);
@@ -639,7 +649,7 @@ PyMethodDef writer_methods[] = {
     {"json_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines)), METH_FASTCALL,
      "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
      "(count, text): the answer's flows outside rest (or a snapshot_lines reader's aimed lines) as JSON lines, each Flow.json_text() with its\n"
-     "opening brace replaced by opening."},
+     "opening brace replaced by opening; the text is bytes when opening is."},
     {"table_cells", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_cells)), METH_FASTCALL,
      "table_cells(answer, now_ms, rest, /)\n--\n\n"
      "(count, rows): the flows listing's cells of the answer's flows outside rest."},

@@ -240,7 +240,9 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         assert snapshot._LINES.stopped() == len(lines)
     rest = ((0, frozenset({reference[1].port})), (3, frozenset({1})))  # by port, by IPv6 (KEY_ATTRIBUTES)
     shown = [f for f in reference if f.port != reference[1].port and not f.ipv6]
-    assert writer.json_lines(view, now, rest, "{") == (len(shown), "".join(f.json_text() + "\n" for f in shown))
+    text = "".join(f.json_text() + "\n" for f in shown)
+    assert [writer.json_lines(view, now, rest, opening) for opening in ("{", b"{")] == [(len(shown), text),
+                                                                                     (len(shown), text.encode())]
     # A copy of the answer (its rest applied as it is copied) is written as the answer, here or beside.
     for beside, (kept, forms) in itertools.product((False, True), ((rest, ()), ((), ("table_cells", "seen")))):
         copy = answer_copy(_flow._decode_rows, view, kept, beside)

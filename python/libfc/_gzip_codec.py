@@ -11,23 +11,28 @@ import zlib
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Tuple
+    from typing import Any, Callable, Sequence, Tuple
 
 try:
-    from isal import igzip_lib as _igzip
     from isal import isal_zlib as _isal
 except ImportError:  # zlib does all of it, slower
-    _igzip = _isal = None
+    _isal = None
 
 
 class Codec:
     """One library's calls, as the snapshot module makes them."""
 
-    def __init__(self, name: str, library: "Any", gzip_member: "Callable[[bytes, int], bytes]") -> None:
+    def __init__(self, name: str, library: "Any") -> None:
         self.name = name
         self.crc32: "Callable[..., int]" = library.crc32
         self._library = library
-        self.gzip_member = gzip_member
+
+    def gzip_member(self, pieces: "Sequence[bytes]", level: int) -> bytes:
+        """One gzip member of the pieces one after the other, compressed a
+        piece at a time (joining them first copied every byte once more)."""
+        # 31: a gzip header and trailer around the data.
+        compressor = self._library.compressobj(level, zlib.DEFLATED, 31)
+        return b"".join([compressor.compress(piece) for piece in pieces] + [compressor.flush()])
 
     def raw_inflater(self) -> "Any":
         """A decompressor of one member's deflate data, without its gzip
@@ -35,19 +40,8 @@ class Codec:
         return self._library.decompressobj(-zlib.MAX_WBITS)
 
 
-def _zlib_member(data: bytes, level: int) -> bytes:
-    # 31: a gzip header and trailer around the data. zlib.compress takes
-    # wbits from 3.11 on; a compressor object does on every version.
-    compressor = zlib.compressobj(level, zlib.DEFLATED, 31)
-    return compressor.compress(data) + compressor.flush()
-
-
-def _isal_member(data: bytes, level: int) -> bytes:
-    return _igzip.compress(data, level, _igzip.COMP_GZIP)
-
-
-ZLIB = Codec("zlib", zlib, _zlib_member)
-ISAL = Codec("isal", _isal, _isal_member) if _isal is not None else None
+ZLIB = Codec("zlib", zlib)
+ISAL = Codec("isal", _isal) if _isal is not None else None
 # What inflating a damaged stream raises, with either codec.
 INFLATE_ERRORS: "Tuple[type, ...]" = (zlib.error,) + ((_isal.error,) if _isal is not None else ())
 # Level 1, the fastest of both libraries that compresses at all: compressing

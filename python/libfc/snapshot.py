@@ -87,7 +87,7 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
         if pages is not None and TEXT_WRITER is not None:
             # A walk's lines are written a whole answer at a time.
             write_lines = TEXT_WRITER.json_lines
-            for shown, lines in pages(lambda *page: write_lines(*page, "{")):
+            for shown, lines in pages(lambda *page: write_lines(*page, b"{")):
                 text.write(lines)
                 count += shown
         else:
@@ -133,9 +133,7 @@ class _Compressing:
             self._compress()
 
     def _member(self, lines: "List[bytes]") -> bytes:
-        # Joined in the thread too: bytes.join lets go of the interpreter
-        # while it copies a piece this large.
-        return self.codec.gzip_member(b"".join(lines), _gzip_codec.LEVEL)
+        return self.codec.gzip_member(lines, _gzip_codec.LEVEL)
 
     def _compress(self) -> None:
         lines, self.lines, self.size = self.lines, [], 0
