@@ -162,20 +162,18 @@ void address(Text &out, bool v6, const char *at) {
         out.append(text, spelling::ipv6_text(text, reinterpret_cast<const unsigned char *>(at)));
         return;
     }
-    for (int i = 0; i < 4; ++i) {
-        if (i) out += '.';
-        number(out, static_cast<unsigned>(static_cast<unsigned char>(at[i])));
-    }
+    char text[16];
+    out.append(text, spelling::ipv4_text(text, reinterpret_cast<const unsigned char *>(at)));
 }
 
 void mac(Text &out, const char *at) {
     static constexpr char hex[] = "0123456789abcdef";
+    char text[3 * flow_rows::kMacBytes];  // each byte's two digits and a colon, the last one left out
     for (int i = 0; i < flow_rows::kMacBytes; ++i) {
         auto byte = static_cast<unsigned char>(at[i]);
-        if (i) out += ':';
-        out += hex[byte >> 4];
-        out += hex[byte & 15];
+        text[3 * i] = hex[byte >> 4], text[3 * i + 1] = hex[byte & 15], text[3 * i + 2] = ':';
     }
+    out.append(text, sizeof text - 1);
 }
 
 // What is read of a flow, once, for any form.

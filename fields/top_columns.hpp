@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fields/spelling.hpp"
 #include "runtime/python.hpp"
 
 namespace top_columns {
@@ -181,35 +182,8 @@ inline std::uint64_t big_endian(const unsigned char *at, int size) {
     return value;
 }
 
-// Each byte's decimal text followed by a dot, and its length without it.
-struct Octet {
-    char text[4];
-    unsigned char size;
-};
-inline constexpr auto kOctets = [] {
-    struct { Octet of[256]; } table{};
-    for (unsigned v = 0; v < 256; ++v) {
-        Octet &o = table.of[v];
-        if (v >= 100) o.text[o.size++] = static_cast<char>('0' + v / 100);
-        if (v >= 10) o.text[o.size++] = static_cast<char>('0' + v / 10 % 10);
-        o.text[o.size++] = static_cast<char>('0' + v % 10);
-        o.text[o.size] = '.';
-    }
-    return table;
-}();
-
-// An IPv4 address as inet_ntop spells it, without its formatted prints:
-// at most 15 bytes (16 written); their count. A filter spells a million
-// of them at each Enter.
-inline std::size_t ipv4_text(char *out, const unsigned char *at) {
-    char *to = out;
-    for (int k = 0; k < 4; ++k) {
-        const Octet &o = kOctets.of[at[k]];
-        std::memcpy(to, o.text, 4);
-        to += o.size + (k < 3);
-    }
-    return static_cast<std::size_t>(to - out);
-}
+// The listings' spelling of an IPv4 address, which the writers here share.
+using spelling::ipv4_text;
 
 // Texts by number (action texts, protocol names): ASCII, so that a text's
 // length is its width on the screen and a line can be cut by bytes.
