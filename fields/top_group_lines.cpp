@@ -151,13 +151,7 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
             if (g) widest[by_delta] = std::max(widest[by_delta], cells.of(*g, by_delta, s).size());
         widest[by_share] = cells.of(largest, by_share, s).size();
     }
-    PyObject *made = PyTuple_New(kGroupColumns);
-    for (int c = 0; made && c < kGroupColumns; ++c) {
-        PyObject *width = PyLong_FromSize_t(widest[c]);
-        if (!width) Py_CLEAR(made);
-        else PyTuple_SET_ITEM(made, c, width);
-    }
-    return made;
+    return top_line_layout::widths_tuple(widest, kGroupColumns);
 }
 
 // top_group_lines(fold, places, elapsed, key_cells, count, kept, widths,

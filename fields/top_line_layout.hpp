@@ -89,6 +89,18 @@ struct Layout {
     }
 };
 
+// What a table's widths function gives back (top_widths,
+// top_group_widths): each column's widest cell, a tuple of numbers.
+inline PyObject *widths_tuple(const std::size_t *widest, int columns) {
+    PyObject *made = PyTuple_New(columns);
+    for (int c = 0; made && c < columns; ++c) {
+        PyObject *width = PyLong_FromSize_t(widest[c]);
+        if (!width) Py_CLEAR(made);
+        else PyTuple_SET_ITEM(made, c, width);
+    }
+    return made;
+}
+
 // A buffer for `lines` lines of `room` bytes each (and a terminator), from
 // PyMem_Malloc; null with MemoryError set when it cannot be had.
 inline char *line_buffer(std::size_t room, Py_ssize_t lines) {

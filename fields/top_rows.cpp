@@ -293,13 +293,7 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         }
     }
     for (int c : {int(id), int(port), int(vni), int(packets)}) widest[c] = rows ? digits(largest[c]) : 0;
-    PyObject *made = PyTuple_New(kColumns);
-    for (int c = 0; made && c < kColumns; ++c) {
-        PyObject *width = PyLong_FromSize_t(widest[c]);
-        if (!width) Py_CLEAR(made);
-        else PyTuple_SET_ITEM(made, c, width);
-    }
-    return made;
+    return top_line_layout::widths_tuple(widest, kColumns);
 }
 
 // top_lines(columns, positions, elapsed, action_texts, protocol_names,
