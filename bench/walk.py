@@ -7,9 +7,10 @@ top, diff) as a ratio to the package's walk of the same run; and how long
 `libfc flows --limit 10` takes.
 
 Every reader runs in a fresh process, so its peak resident memory is its own.
-The cache is the built-in library's, in a temporary state directory.
+The cache is the built-in library's, in a temporary state directory, filled
+anew for each of some rounds; each row shows its median over the rounds.
 
-    python bench/walk.py [--flows 100000 1000000]
+    python bench/walk.py [--flows 100000 1000000] [--rounds 3]
 """
 
 import argparse
@@ -125,7 +126,6 @@ def read_ctypes():
 
 
 READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes expert": read_ctypes}
-WALK_ROUNDS = 3  # the ctypes walk, ten times as long, is read once
 
 # The command lines timed against the package's walk of the same run, each
 # the whole process (interpreter start included), its output thrown away;
@@ -200,9 +200,39 @@ def measure(name, env, argv=None):
     return int(count), float(seconds), usage.ru_utime + usage.ru_stime, float(peak)
 
 
+def _median(runs):
+    """The run of the median seconds (each run's seconds at index 1)."""
+    return sorted(runs, key=lambda run: run[1])[len(runs) // 2]
+
+
+def _round(flows, state, env, args):
+    """One round on a fresh cache: (flows installed, {reader: (count,
+    seconds, processor seconds, peak MB)}, {command: (seconds, processor
+    seconds, peak MB)}). The built-in cache's flows expire after a few
+    minutes: each round fills it anew, with the same flows."""
+    started = time.perf_counter()
+    installed = fill(flows)
+    # Every reader maps the state file: the pages it touches count in its resident memory.
+    mapped = sum(os.path.getsize(os.path.join(state, name)) for name in os.listdir(state)) / 2 ** 20
+    print("# %d flows installed in %.1f s; state file %.0f MB" % (installed, time.perf_counter() - started, mapped))
+    readers = {}
+    for name in READERS if not args.commands else ["libfc.flows()"]:
+        if name != "ctypes expert" or args.ctypes_round:
+            readers[name] = measure(name, env)
+    snapshot = os.path.join(state, "snapshot.jsonl.gz")
+    commands = {}
+    for name, arguments in COMMANDS:
+        if args.commands and "--save" not in arguments and not any(word in name for word in args.commands):
+            continue
+        commands[name] = measure_command([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
+    return installed, readers, commands
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--flows", type=int, nargs="+", default=[100000, 1000000])
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="rounds of every reader and command, each on a fresh cache; medians are shown")
     parser.add_argument("--child", choices=READERS, help=argparse.SUPPRESS)
     parser.add_argument("--commands", nargs="+", metavar="WORD",
                         help="only the package's walk and the command rows naming one of the words (the --save "
@@ -218,50 +248,44 @@ def main():
         # command line's modules are then not compiled again for each run.
         env.pop("PYTHONDONTWRITEBYTECODE", None)
         os.environ["FC_EMU_DIR"] = state
-        print("%-10s %-26s %12s %10s %10s" % ("cache", "reader", "flows/s", "seconds", "peak MB"))
         for flows in args.flows:
-            started = time.perf_counter()
-            installed = fill(flows)
-            # Every reader maps the state file: the pages it touches count in its resident memory.
-            mapped = sum(os.path.getsize(os.path.join(state, name)) for name in os.listdir(state)) / 2 ** 20
-            print("# %d flows installed in %.1f s; state file %.0f MB" % (installed, time.perf_counter() - started,
-                                                                       mapped))
+            # On a shared host one run moves by a fifth from the next: every
+            # reader and command runs once a round, and each row shows its
+            # median over the rounds (the ctypes walk, ten times as long,
+            # runs in the first round only).
+            rounds = []
+            for turn in range(args.rounds):
+                args.ctypes_round = turn == 0
+                rounds.append(_round(flows, state, env, args))
+            installed = rounds[-1][0]
+            print("%-10s %-26s %12s %10s %10s" % ("cache", "reader", "flows/s", "seconds", "peak MB"))
             rates, took, cpu = {}, {}, {}
-            # The package's walk and the queries alone are each read three
-            # times, one after the other, and their medians kept: on a shared
-            # host one run of either moves by a fifth from the next.
-            rounds = {name: [] for name in READERS}
-            names = list(READERS) if not args.commands else ["libfc.flows()"]
-            for turn in range(WALK_ROUNDS):
-                for name in names:
-                    if turn and name == "ctypes expert":
-                        continue
-                    rounds[name].append(measure(name, env))
-            for name in names:
-                count, seconds, cpu[name], peak = sorted(rounds[name], key=lambda run: run[1])[len(rounds[name]) // 2]
+            for name in rounds[0][1]:
+                count, seconds, cpu[name], peak = _median([readers[name] for _, readers, _ in rounds
+                                                           if name in readers])
                 rates[name], took[name] = count / seconds, seconds
                 print("%-10d %-26s %12.0f %10.2f %10.0f" % (installed, name, rates[name], seconds, peak))
             if not args.commands:
                 print("%-10d %-26s %12.2f x" % (installed, "libfc.flows() / ctypes",
                                               rates["libfc.flows()"] / rates["ctypes expert"]))
-                pairs = [walk[1] / query[1] for walk, query in zip(rounds["libfc.flows()"], rounds["query only"])]
-                print("%-10d %-26s %12.2f x  (seconds, medians; %s one after the other; target 1.5)" % (
+                pairs = [readers["libfc.flows()"][1] / readers["query only"][1] for _, readers, _ in rounds]
+                print("%-10d %-26s %12.2f x  (seconds, medians; %s by round; target 1.5)" % (
                     installed, "libfc.flows() / query only", took["libfc.flows()"] / took["query only"],
                     ", ".join("%.2f" % pair for pair in pairs)))
-            snapshot = os.path.join(state, "snapshot.jsonl.gz")
             # On a shared host the processor time of a process moves less with
             # the load than its seconds do: both ratios are printed.
             walk_cpu = cpu["libfc.flows()"]
-            print("# package walk (median of %d): %.2f s, %.2f processor s (its whole process)" % (
-                len(rounds["libfc.flows()"]), took["libfc.flows()"], walk_cpu))
-            print("%-10s %-40s %8s %8s %8s %8s %8s" % ("cache", "command", "seconds", "x walk", "cpu s", "x walk",
-                                                     "peak MB"))
-            for name, arguments in COMMANDS:
-                if args.commands and "--save" not in arguments and not any(word in name for word in args.commands):
-                    continue
-                seconds, used, peak = measure_command([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
-                print("%-10d %-40s %8.2f %8.2f %8.2f %8.2f %8.0f" % (
-                    installed, name, seconds, seconds / took["libfc.flows()"], used, used / walk_cpu, peak))
+            print("# package walk (median of %d rounds): %.2f s, %.2f processor s (its whole process)" % (
+                len(rounds), took["libfc.flows()"], walk_cpu))
+            print("%-10s %-40s %8s %8s %8s %8s %8s  %s" % ("cache", "command", "seconds", "x walk", "cpu s", "x walk",
+                                                         "peak MB", "x walk by round"))
+            for name in rounds[0][2]:
+                seconds, used, peak = sorted((commands[name] for _, _, commands in rounds), key=lambda run: run[0])[
+                    len(rounds) // 2]
+                by_round = ", ".join("%.2f" % (commands[name][0] / readers["libfc.flows()"][1])
+                                     for _, readers, commands in rounds)
+                print("%-10d %-40s %8.2f %8.2f %8.2f %8.2f %8.0f  %s" % (
+                    installed, name, seconds, seconds / took["libfc.flows()"], used, used / walk_cpu, peak, by_round))
             if args.commands:
                 continue
             times = []
