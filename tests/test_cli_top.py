@@ -4,6 +4,7 @@ keys that change the view, and the full-screen view itself driven through a
 pseudo-terminal, its screen rebuilt by a terminal emulator."""
 
 import array
+import contextlib
 import itertools
 import random
 import sys
@@ -408,3 +409,21 @@ def test_rates_match_each_flow_with_the_read_before_as_a_dict_would(order):
     counted = {(table, flow_id): packets for table, flow_id, packets in before}
     assert list(deltas) == [max(packets - counted.pop((table, flow_id), 0), 0) for table, flow_id, packets in now]
     assert [before[i][:2] for i in gone] == list(counted)
+
+
+@pytest.mark.parametrize("processors", [1, 2])
+@pytest.mark.parametrize("failing", [None, 3, 4])
+def test_pieces_made_two_at_once_come_in_order_and_a_failure_at_its_place(monkeypatch, processors, failing):
+    monkeypatch.setattr(top, "_PROCESSORS", processors)
+
+    def make(key):
+        if key == failing:
+            raise LookupError(key)
+        time.sleep(0.002 * (key % 2))  # the odd pieces, made on the other thread, finish last
+        return str(key)
+    made = []
+    with pytest.raises(LookupError) if failing is not None else contextlib.nullcontext() as raised:
+        for piece in top.in_order_two_at_once(make, range(7)):
+            made.append(piece)
+    assert made == [str(key) for key in range(7 if failing is None else failing)]
+    assert failing is None or raised.value.args == (failing,)

@@ -774,9 +774,9 @@ def in_order_two_at_once(make: "Callable[[int], str]", keys: "Sequence[int]") ->
             here = make(keys[k])
         finally:
             thread.join()
+        yield here
         if made[1] is not None:
             raise made[1]
-        yield here
         yield made[0]
 
 
