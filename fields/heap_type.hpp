@@ -11,12 +11,13 @@ namespace heap_type {
 // The type named name (its module's dotted name) of instances of size
 // bytes, made into `made` unless it is there already; a making that failed
 // (no memory) is tried again at the next use. The interpreter keeps the
-// name and the slots' tables, not the spec.
+// name and the slots' tables, not the description they are given in, which
+// may live on the stack.
 inline PyTypeObject *made(PyTypeObject *&made, const char *name, std::size_t size, unsigned flags,
                           PyType_Slot *slots) {
     if (made) return made;
-    PyType_Spec spec = {name, static_cast<int>(size), 0, flags, slots};
-    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    PyType_Spec described = {name, static_cast<int>(size), 0, flags, slots};
+    made = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&described));
     return made;
 }
 
