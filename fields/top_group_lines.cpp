@@ -171,14 +171,24 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (!text) return nullptr;
     Cells cells;
     std::size_t size = 0;
+    const Group *refused = nullptr;  // a group whose key has no cell
+    // The fold and the names are held for the call: the lines are written
+    // without the interpreter lock, as the flows' lines are (top.py writes
+    // two pieces of either at once).
+    Py_BEGIN_ALLOW_THREADS
     for (Py_ssize_t k = 0; k < fold.size; ++k) {
         const Group &g = fold.at(k);
         std::size_t used = layout.write(text + size, [&](int c) { return cells.of(g, c, s); });
         if (!used) {
-            PyMem_Free(text);
-            return refuse_key(g);
+            refused = &g;
+            break;
         }
         size += used;
+    }
+    Py_END_ALLOW_THREADS
+    if (refused) {
+        PyMem_Free(text);
+        return refuse_key(*refused);
     }
     PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
     PyMem_Free(text);

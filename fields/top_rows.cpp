@@ -312,8 +312,8 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (!layout.read(args + 5, kColumns) || !t.hold(args[0]) || !p.hold(args[1], t.count, false) ||
         !read_spelling(args[2], args[3], args[4], s))
         return nullptr;
-    std::size_t room = layout.room(), size = 0;
-    char *text = top_line_layout::line_buffer(room, p.size);
+    std::size_t size = 0;
+    char *text = top_line_layout::line_buffer(layout.room(), p.size);
     if (!text) return nullptr;
     Scratch scratch;
     // A row's columns are fetched 2 kAhead rows before it is written, its

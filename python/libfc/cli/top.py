@@ -622,12 +622,12 @@ def groups(table: Table, positions: "Sequence[int]", gone: "List[Row]", field: s
     count = len(positions) + len(gone) or 1
     if fold is None:
         fold = top_fold(table.columns(), _selected(table, positions), _GROUP_COLUMN[field])
-    read = top_group_rows(fold, None)
     if field != "action" and not gone:  # the fold's values are the groups'
-        return [(value, flows, packets, delta, flows / count) for value, flows, packets, delta in read]
+        return _group_rows(fold, None, count)
     values = GROUP_FIELDS[field][1]
     parts: "List[Tuple[Sequence[Any], Sequence[int]]]" = [
-        (_actions_in(_action_texts[value]) if field == "action" else (value,), sums) for value, *sums in read]
+        (_actions_in(_action_texts[value]) if field == "action" else (value,), sums)
+        for value, *sums in top_group_rows(fold, None)]
     parts.extend((values(row), (1, row[PACKETS], row[DELTA])) for row in gone)
     folded: "Dict[Any, List[int]]" = {}
     for group_values, (flows, counted, delta) in parts:
@@ -656,9 +656,15 @@ class Groups:
         return len(self.places)
 
     def __iter__(self) -> "Iterator[Row]":
-        count = self.count
-        return ((value, flows, packets, delta, flows / count)
-                for value, flows, packets, delta in top_group_rows(self.fold, self.places))
+        return iter(_group_rows(self.fold, self.places, self.count))
+
+
+def _group_rows(fold: bytearray, places: "Optional[array.array[int]]", count: int) -> "List[Row]":
+    """The groups of a fold at the places (None: every one, in the fold's
+    order) as rows: (value, flows, packets, packet delta, share of `count`
+    flows)."""
+    return [(value, flows, packets, delta, flows / count)
+            for value, flows, packets, delta in top_group_rows(fold, places)]
 
 
 def columns_of(view: "View") -> "List[Column]":
@@ -729,14 +735,22 @@ def _read_rows_text(columns: "List[Column]", rows: Rows, elapsed: "Optional[floa
     measured = rows.selection if rows.selection is not None else positions
     if measured == range(len(rows.table)):
         measured = None
-    widths = list(map(max, [len(column.header) for column in columns], top_widths(table, measured, *spelling)))
+    yield from _written_in_c(
+        columns, top_widths(table, measured, *spelling), width, len(positions),
+        lambda start, layout: top_lines(table, positions[start:start + ROWS_AT_ONCE], *spelling, *layout))
+
+
+def _written_in_c(columns: "List[Column]", cell_widths: "Sequence[int]", width: int, count: int,
+                  write: "Callable[[int, Tuple[Any, ...]], str]") -> "Iterator[str]":
+    """The header and the lines of `count` rows that a C writer writes:
+    `cell_widths` its widest cell of each column, `write(start, layout)`
+    its lines of ROWS_AT_ONCE rows from `start`, laid out by the fitter's
+    (kept, widths, numeric, limit)."""
+    widths = list(map(max, [len(column.header) for column in columns], cell_widths))
     line, (kept, widths) = _line_writer(columns, widths, width)
     yield line([column.header for column in columns], True)
-    numeric = tuple(column.numeric for column in columns)
-    pieces = range(0, len(positions), ROWS_AT_ONCE)
-    yield from in_order_two_at_once(
-        lambda start: top_lines(table, positions[start:start + ROWS_AT_ONCE], *spelling, tuple(kept), tuple(widths),
-                                numeric, width), pieces)
+    layout = (tuple(kept), tuple(widths), tuple(column.numeric for column in columns), width)
+    yield from in_order_two_at_once(lambda start: write(start, layout), range(0, count, ROWS_AT_ONCE))
 
 
 def _processors() -> int:
@@ -785,15 +799,10 @@ def _groups_text(columns: "List[Column]", groups: Groups, elapsed: "Optional[flo
     """A fold's groups as table_text writes rows, measured and written in C."""
     key_cells = _protocol_names() if groups.field == "proto" else None
     spelling = (elapsed, key_cells, groups.count)
-    places = groups.places
-    widths = list(map(max, [len(column.header) for column in columns], top_group_widths(groups.fold, places,
-                                                                                         *spelling)))
-    line, (kept, widths) = _line_writer(columns, widths, width)
-    yield line([column.header for column in columns], True)
-    numeric = tuple(column.numeric for column in columns)
-    for start in range(0, len(places), ROWS_AT_ONCE):
-        yield top_group_lines(groups.fold, places[start:start + ROWS_AT_ONCE], *spelling, tuple(kept),
-                              tuple(widths), numeric, width)
+    fold, places = groups.fold, groups.places
+    yield from _written_in_c(
+        columns, top_group_widths(fold, places, *spelling), width, len(places),
+        lambda start, layout: top_group_lines(fold, places[start:start + ROWS_AT_ONCE], *spelling, *layout))
 
 
 def _protocol_names() -> "Tuple[str, ...]":
