@@ -187,6 +187,22 @@ def test_a_screenful_and_the_groups_are_those_of_every_row_sorted_and_folded(flo
     assert {g[0]: list(g[1:4]) for g in top.groups(table, range(len(table)), [], field)} == folded
 
 
+def test_a_refresh_takes_no_page_while_the_screen_answers_keys(flow_cache):
+    builtin_library("libfc.so").fcemu_traffic(3 * _libfc.FC_MAX_CACHE_FLOWS_IOC, 5)
+    refresh = top.Refresh(top.Model(), top.View(), 20)
+    taken = lambda: len(refresh.reading.sample.table)
+    with top.KEYS_FIRST:
+        refresh.start()
+        deadline = time.monotonic() + 30
+        while not taken() and time.monotonic() < deadline:
+            time.sleep(0.001)
+        first = taken()
+        refresh.join(0.2)
+        assert refresh.is_alive() and 0 < taken() == first < 3 * _libfc.FC_MAX_CACHE_FLOWS_IOC
+    refresh.join(30)
+    assert refresh.error is None and len(refresh.model.sample.table) == 3 * _libfc.FC_MAX_CACHE_FLOWS_IOC
+
+
 def random_address(rng, v6):
     """Addresses of a few kinds, so that typed parts of them match several rows:
     IPv4 in two networks, IPv6 with runs of zero groups, IPv4-mapped ones."""

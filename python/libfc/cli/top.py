@@ -313,6 +313,19 @@ class Rows:
         return map(self.table.row, self.positions)
 
 
+# Held by the screen's thread while it answers keys and draws. The work of
+# other threads (a refresh's read, folds made ahead of a key) waits for it
+# between pieces: sharing the interpreter's lock instead, each thread gets
+# it back only every few milliseconds, and a key took twice what it costs.
+KEYS_FIRST = threading.Lock()
+
+
+def after_keys() -> None:
+    """Waits while the screen's thread answers keys."""
+    with KEYS_FIRST:
+        pass
+
+
 class Model:
     """What the view shows: the last complete read, and the rows of the
     flows that have left the cache since the first read (their last
@@ -340,12 +353,14 @@ class Model:
         model = Model()
         model.gone, model.folds_ahead = dict(self.gone), self.folds_ahead
         model.add(sample)
+        after_keys()
         model.shown(view, view.sort_column(), room)
         # The groupings by address a key may turn to, folded here, and the
         # positions a flat frame orders: a fold by address of a large read
         # takes longer than a key may, one by a number some milliseconds.
         if model.sample is not None:
             for field in ADDRESS_FIELDS:
+                after_keys()
                 model._fold(model.sample.table, field)
             model.sample.table.keep_every_position()
         return model
@@ -440,6 +455,7 @@ class Model:
 
     def _fold_by_address(self, table: Table) -> None:
         for field in ADDRESS_FIELDS:
+            after_keys()
             self._fold(table, field)
 
 
@@ -1106,8 +1122,7 @@ def _draw(curses: "Any", screen: "Any", model: Model, view: "View", status: str)
 
 class Refresh(threading.Thread):
     """A read of the live cache and the model that follows from it, made in
-    a thread; the walk yields the interpreter often enough for keys to be
-    answered in the meantime."""
+    a thread that lets the keys go first between its pages."""
 
     def __init__(self, model: Model, view: "View", room: "Optional[int]") -> None:
         super().__init__(daemon=True)
@@ -1119,7 +1134,9 @@ class Refresh(threading.Thread):
 
     def run(self) -> None:
         try:
-            self.model = self.model.following(self.reading.finish(), self.view, self.room)
+            while not self.reading.step():
+                after_keys()
+            self.model = self.model.following(self.reading.sample, self.view, self.room)
         except BaseException as error:  # raised again on the screen's thread
             self.error = error
 
@@ -1154,30 +1171,31 @@ def _screen(screen: "Any", args: argparse.Namespace, view: "View") -> int:
                 screen.timeout(max(1, min(int(wait * 1000), 1000)))
             key = screen.getch()
             screen.timeout(0)
-            while key != -1:
-                changed = view.handle(_key_name(curses, key))
-                if changed == QUIT:
-                    return 0
-                dirty = dirty or changed
-                key = screen.getch()
-            if refresh is not None:
-                if not refresh.is_alive():
-                    if refresh.error is not None:
-                        raise refresh.error
-                    model, refresh = refresh.model, None
-                    if gc_enabled:
-                        gc.enable()
-                    dirty = True
-                elif now - drawn_at > 0.5:
-                    dirty = True
-            if dirty:
-                status = "every %gs" % args.interval if not args.file else ""
+            with KEYS_FIRST:
+                while key != -1:
+                    changed = view.handle(_key_name(curses, key))
+                    if changed == QUIT:
+                        return 0
+                    dirty = dirty or changed
+                    key = screen.getch()
                 if refresh is not None:
-                    done, total = refresh.reading.progress()
-                    status += "  reading %d/%s" % (done, total if total is not None else "?")
-                _draw(curses, screen, model, view, status.strip())
-                drawn_at = time.monotonic()
-                dirty = False
+                    if not refresh.is_alive():
+                        if refresh.error is not None:
+                            raise refresh.error
+                        model, refresh = refresh.model, None
+                        if gc_enabled:
+                            gc.enable()
+                        dirty = True
+                    elif now - drawn_at > 0.5:
+                        dirty = True
+                if dirty:
+                    status = "every %gs" % args.interval if not args.file else ""
+                    if refresh is not None:
+                        done, total = refresh.reading.progress()
+                        status += "  reading %d/%s" % (done, total if total is not None else "?")
+                    _draw(curses, screen, model, view, status.strip())
+                    drawn_at = time.monotonic()
+                    dirty = False
     finally:
         if gc_enabled:
             gc.enable()
