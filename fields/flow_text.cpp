@@ -8,6 +8,7 @@
 
 #include "fields/flow_text.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -49,6 +50,14 @@ struct Names {
     std::string action[kActionBits];
     std::string protocol[256];  // empty: the number has none
     std::vector<std::pair<std::uint16_t, std::string>> ether_type;
+    // The longest names, for the room a JSON line is written into.
+    std::size_t longest_protocol = 0, longest_ether_type = 0, every_action = 0;
+
+    void measure() {
+        for (const std::string &name : protocol) longest_protocol = std::max(longest_protocol, name.size());
+        for (const auto &[_, name] : ether_type) longest_ether_type = std::max(longest_ether_type, name.size());
+        for (const std::string &name : action) every_action += name.size() + 3;  // quoted, after a comma
+    }
 };
 
 struct Writer {
@@ -116,6 +125,10 @@ class Text {
         return *this;
     }
     void put(char c) { append(&c, 1); }
+    // Room for n more bytes, written through the pointer and then kept
+    // by took(end); null when the room cannot be had (the text failed).
+    char *room(std::size_t n) { return size_ + n > capacity_ && !grow(n) ? nullptr : data_ + size_; }
+    void took(const char *end) { size_ = static_cast<std::size_t>(end - data_); }
     template <class T>
     void number(T value) {
         char text[24];
@@ -166,14 +179,22 @@ void address(Text &out, bool v6, const char *at) {
     out.append(text, spelling::ipv4_text(text, reinterpret_cast<const unsigned char *>(at)));
 }
 
-void mac(Text &out, const char *at) {
+// Each byte's two digits and a colon, the last one left out.
+constexpr std::size_t kMacText = 3 * flow_rows::kMacBytes - 1;
+
+// Writes the MAC at `at` into `to`, kMacText bytes and one more.
+void mac_text(char *to, const char *at) {
     static constexpr char hex[] = "0123456789abcdef";
-    char text[3 * flow_rows::kMacBytes];  // each byte's two digits and a colon, the last one left out
     for (int i = 0; i < flow_rows::kMacBytes; ++i) {
         auto byte = static_cast<unsigned char>(at[i]);
-        text[3 * i] = hex[byte >> 4], text[3 * i + 1] = hex[byte & 15], text[3 * i + 2] = ':';
+        to[3 * i] = hex[byte >> 4], to[3 * i + 1] = hex[byte & 15], to[3 * i + 2] = ':';
     }
-    out.append(text, sizeof text - 1);
+}
+
+void mac(Text &out, const char *at) {
+    char text[kMacText + 1];
+    mac_text(text, at);
+    out.append(text, kMacText);
 }
 
 // What is read of a flow, once, for any form.
@@ -197,78 +218,134 @@ void for_names(const Names &names, BitMap bits, Each each) {
     for (; bits; bits &= bits - 1) each(names.action[std::countr_zero(bits)]);
 }
 
+// Writes through a pointer into room reserved beforehand: a line is some
+// sixty pieces, and a bounds check and a call to copy each piece cost more
+// than the bytes themselves.
+class Cursor {
+  public:
+    explicit Cursor(char *at) : at_(at) {}
+    template <std::size_t N>
+    void literal(const char (&text)[N]) {
+        std::memcpy(at_, text, N - 1);
+        at_ += N - 1;
+    }
+    void text(std::string_view text) {
+        std::memcpy(at_, text.data(), text.size());
+        at_ += text.size();
+    }
+    void put(char c) { *at_++ = c; }
+    template <class T>
+    void number(T value) {
+        at_ = std::to_chars(at_, at_ + kNumberText, value).ptr;
+    }
+    void address(bool v6, const char *at) {
+        auto *octets = reinterpret_cast<const unsigned char *>(at);
+        at_ += v6 ? spelling::ipv6_text(at_, octets) : spelling::ipv4_text(at_, octets);
+    }
+    // Writes one byte past the text, which the quote after it covers.
+    void mac(const char *at) {
+        mac_text(at_, at);
+        at_ += kMacText;
+    }
+    char *end() const { return at_; }
+
+    static constexpr std::size_t kNumberText = 20;  // the digits of any 64-bit number, or a sign and 10 digits
+
+  private:
+    char *at_;
+};
+
+// The most a JSON line of a flow takes besides its opening, its names and
+// its entities: the keys and punctuation (238 bytes), 11 numbers, two
+// addresses and three MACs.
+constexpr std::size_t kJsonLineRoom = 238 + 11 * Cursor::kNumberText + 2 * spelling::kIPv6Text + 3 * kMacText;
+// An entity's punctuation besides its action names and ports, and a port.
+constexpr std::size_t kJsonEntityRoom = 31, kJsonPortRoom = Cursor::kNumberText + 1;
+
+std::size_t json_line_room(const Names &names, std::string_view opening, const Flow &f) {
+    std::size_t room = kJsonLineRoom + opening.size() + names.longest_protocol + names.longest_ether_type;
+    for (unsigned k = 0; k < f.entities; ++k)
+        room += kJsonEntityRoom + names.every_action + f.port_count[k] * kJsonPortRoom;
+    return room;
+}
+
 void json_line(Text &out, const Names &names, std::string_view opening, const Flow &f) {
+    char *room = out.room(json_line_room(names, opening, f));
+    if (!room) return;
+    Cursor to(room);
     const char *e = f.entry;
-    auto text = [&](std::string_view key, auto write) {
-        out += key;
-        out += '"';
-        write();
-        out += '"';
+    auto name = [&](const std::string *value) {
+        if (!value || value->empty()) return to.literal("null");
+        to.put('"');
+        to.text(*value);
+        to.put('"');
     };
-    auto name = [&](std::string_view key, const std::string *value) {
-        out += key;
-        if (!value || value->empty()) {
-            out += "null";
-            return;
-        }
-        out += '"';
-        out += *value;
-        out += '"';
-    };
-    out += opening;
-    out += "\"id\":";
-    number(out, LOAD(Entry, flowId, e));
-    out += ",\"flags\":";
-    number(out, static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
-    out += ",\"table\":";
-    number(out, LOAD(Entry, tblId, e));
-    out += ",\"port\":";
-    number(out, LOAD(Entry, fkey.portID, e));
-    out += ",\"vni\":";
-    number(out, LOAD(Entry, fkey.vni, e));
-    out += f.v6 ? ",\"ipv6\":true" : ",\"ipv6\":false";
-    text(",\"src\":", [&] { address(out, f.v6, f.src); });
-    text(",\"dst\":", [&] { address(out, f.v6, f.dst); });
+    to.text(opening);
+    to.literal("\"id\":");
+    to.number(LOAD(Entry, flowId, e));
+    to.literal(",\"flags\":");
+    to.number(static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
+    to.literal(",\"table\":");
+    to.number(LOAD(Entry, tblId, e));
+    to.literal(",\"port\":");
+    to.number(LOAD(Entry, fkey.portID, e));
+    to.literal(",\"vni\":");
+    to.number(LOAD(Entry, fkey.vni, e));
+    if (f.v6)
+        to.literal(",\"ipv6\":true,\"src\":\"");
+    else
+        to.literal(",\"ipv6\":false,\"src\":\"");
+    to.address(f.v6, f.src);
+    to.literal("\",\"dst\":\"");
+    to.address(f.v6, f.dst);
     auto protocol = LOAD(Entry, fkey.proto, e);
-    out += ",\"proto\":";
-    number(out, protocol);
-    name(",\"proto_name\":", &names.protocol[protocol]);
+    to.literal("\",\"proto\":");
+    to.number(protocol);
+    to.literal(",\"proto_name\":");
+    name(&names.protocol[protocol]);
     auto ether = LOAD(Entry, fkey.l2Key.etype, e);
-    out += ",\"ether_type\":";
-    number(out, ether);
+    to.literal(",\"ether_type\":");
+    to.number(ether);
     const std::string *ether_name = nullptr;
     for (const auto &[value, spelt] : names.ether_type)
         if (value == ether) ether_name = &spelt;
-    name(",\"ether_type_name\":", ether_name);
-    out += ",\"vlan\":";
-    number(out, LOAD(Entry, fkey.l2Key.vlanid, e));
-    text(",\"src_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.l2Key.saddr, e)); });
-    text(",\"dst_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.l2Key.daddr, e)); });
-    text(",\"inner_dst_mac\":", [&] { mac(out, FIELD_AT(Entry, fkey.inner.l2Key.daddr, e)); });
-    out += ",\"entities\":[";
+    to.literal(",\"ether_type_name\":");
+    name(ether_name);
+    to.literal(",\"vlan\":");
+    to.number(LOAD(Entry, fkey.l2Key.vlanid, e));
+    to.literal(",\"src_mac\":\"");
+    to.mac(FIELD_AT(Entry, fkey.l2Key.saddr, e));
+    to.literal("\",\"dst_mac\":\"");
+    to.mac(FIELD_AT(Entry, fkey.l2Key.daddr, e));
+    to.literal("\",\"inner_dst_mac\":\"");
+    to.mac(FIELD_AT(Entry, fkey.inner.l2Key.daddr, e));
+    to.literal("\",\"entities\":[");
     for (unsigned k = 0; k < f.entities; ++k) {
-        out += k ? ",{\"actions\":[" : "{\"actions\":[";
+        if (k) to.put(',');
+        to.literal("{\"actions\":[");
         bool first = true;
         for_names(names, f.actions[k], [&](const std::string &action) {
-            out += first ? "\"" : ",\"";
-            out += action;
-            out += '"';
+            if (!first) to.put(',');
+            to.put('"');
+            to.text(action);
+            to.put('"');
             first = false;
         });
-        out += "],\"dst_ports\":[";
+        to.literal("],\"dst_ports\":[");
         for (unsigned i = 0; i < f.port_count[k]; ++i) {
-            if (i) out += ',';
-            number(out, f.port(k, i));
+            if (i) to.put(',');
+            to.number(f.port(k, i));
         }
-        out += "]}";
+        to.literal("]}");
     }
-    out += "],\"packets\":";
-    number(out, LOAD(Entry, pktCount, e));
-    out += ",\"age_s\":";
-    number(out, f.age_s);
-    out += ",\"expires_in_s\":";
-    number(out, LOAD(Entry, exprTime, e));
-    out += "}\n";
+    to.literal("],\"packets\":");
+    to.number(LOAD(Entry, pktCount, e));
+    to.literal(",\"age_s\":");
+    to.number(f.age_s);
+    to.literal(",\"expires_in_s\":");
+    to.number(LOAD(Entry, exprTime, e));
+    to.literal("}\n");
+    out.took(to.end());
 }
 
 // The listing's cells of a flow (cli/flows.py's _row), one after the other
@@ -700,6 +777,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
             learn_names(ether_types, 65536, [&](unsigned long n, std::string s) {
                 names->ether_type.emplace_back(static_cast<std::uint16_t>(n), std::move(s));
             });
+    if (ready) names->measure();
     auto *w = ready ? reinterpret_cast<Writer *>(t->tp_alloc(t, 0)) : nullptr;
     if (!w) {
         delete names;
