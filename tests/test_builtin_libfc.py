@@ -528,6 +528,7 @@ def poke_state_word(directory, offset, value):
         state.write(struct.pack("<I", value))
 
 
+@pytest.mark.writes_state_file
 def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(flow_cache, capsys):
     from libfc import cli
     LIB.fcemu_traffic(300, 3)
