@@ -24,12 +24,12 @@ needs_tshark = pytest.mark.skipif(shutil.which("tshark") is None, reason="tshark
 
 @pytest.fixture(autouse=True)
 def cache(flow_cache):
-    assert run_cli("emu", "traffic", "--flows", "60", "--seed", "7").returncode == 0
+    assert cli_here("emu", "traffic", "--flows", "60", "--seed", "7").returncode == 0
     yield flow_cache
 
 
 def cached_flows():
-    return json.loads(run_cli("flows", "--json").stdout)["flows"]
+    return json.loads(cli_here("flows", "--json").stdout)["flows"]
 
 
 def free_port(kind=socket.SOCK_DGRAM):
