@@ -11,7 +11,9 @@
 # printed when the pass ends. The status is that of the first pass to fail.
 # The plain pass samples the tests over every field and record as the other
 # interpreters do (LIBFC_PASS=plain, tests/conftest.py); the sanitized pass
-# runs them all. Extra arguments go to pytest in the plain and sanitized passes.
+# runs them all, and alone the long ones no build changes (marked
+# same_on_every_build). Extra arguments go to pytest in the plain and
+# sanitized passes.
 # LIBFC_VERSIONS="" skips the other interpreters.
 # The 3.9 pass is built with LIBFC_PUBLIC_API_ONLY: it tests the public paths
 # an interpreter outside 3.9-3.13 takes, while the plain, sanitized and 3.13

@@ -67,7 +67,7 @@ fi
 
 # CMake and ninja are those of the default environment, which built build/;
 # the other environments get only what the suite imports. The bounded fuzz
-# test makes fewer calls here than in the plain and sanitized passes.
+# test makes fewer calls here than in the sanitized pass.
 tools="$root/.venv/bin"
 for v in "${found[@]}"; do
   python="$(find_python "$v")"

@@ -209,6 +209,7 @@ def test_flows_come_back_oldest_first_and_the_buffer_holds_at_most_the_ioc_limit
     assert len(every) == result.total and ids == every[:MAX_FLOWS_IOC] and installed >= result.total
 
 
+@pytest.mark.same_on_every_build
 def test_an_entry_reads_the_same_whatever_the_answers_before_it_held():
     # The answer's block is reused: what an earlier, larger answer rendered
     # into an entry must not show through a later one.
@@ -494,6 +495,7 @@ def test_every_action_entity_comes_back_as_it_was_installed():
     assert [e["ports"] for e in flow.entities] == [[40], [41, 51], [42], [43, 53]]
 
 
+@pytest.mark.same_on_every_build
 def test_a_hundred_thousand_flows_install_query_and_check_quickly():
     started = time.monotonic()
     report = traffic_report(100_000, 2)
@@ -528,6 +530,7 @@ def poke_state_word(directory, offset, value):
         state.write(struct.pack("<I", value))
 
 
+@pytest.mark.writes_state_file
 def test_the_check_reports_damage_and_a_dead_writer_s_mark_gets_it_repaired(flow_cache, capsys):
     from libfc import cli
     LIB.fcemu_traffic(300, 3)

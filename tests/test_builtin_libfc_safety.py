@@ -192,6 +192,7 @@ DAMAGE = {
 }
 
 
+@pytest.mark.writes_state_file
 @pytest.mark.parametrize("damage", DAMAGE)
 def test_a_state_file_a_read_cannot_use_is_refused_until_reset(flow_cache, damage):
     LIB.fcemu_traffic(100, 3)
@@ -313,6 +314,7 @@ def child(code):
     return run_python_ok(CHILD_PRELUDE + textwrap.dedent(code))
 
 
+@pytest.mark.writes_state_file
 def test_garbage_in_the_state_never_crashes_a_reader(flow_cache):
     LIB.fcemu_traffic(200, 4)
     with open(flow_cache / "flowcache.state", "r+b") as f:

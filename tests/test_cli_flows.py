@@ -104,6 +104,7 @@ for seed in itertools.count(1000):
 """
 
 
+@pytest.mark.same_on_every_build
 def test_a_concurrent_writer_neither_duplicates_nor_hides_a_flow_present_throughout():
     assert sized_cache(6000, seed=5) > PAGE
     before = {flow.id for flow in libfc.flows()}

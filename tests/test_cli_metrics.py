@@ -221,7 +221,8 @@ def refuse_rename(monkeypatch, directory):
 
 @pytest.mark.parametrize("fail, message", [
     (None, None),
-    (lambda monkeypatch, directory: damage_state_file(directory), "not a flow cache state file"),
+    pytest.param(lambda monkeypatch, directory: damage_state_file(directory), "not a flow cache state file",
+                 marks=pytest.mark.writes_state_file),
     (refuse_rename, "No space left on device"),
 ])
 def test_the_prometheus_file_is_replaced_whole_or_left_as_it_was(monkeypatch, capsys, tmp_path, cache, fail, message):

@@ -158,6 +158,7 @@ def test_output_escapes_every_text(text):
     assert out.getvalue().splitlines()[1] == "a" + text.encode("unicode_escape").decode()
 
 
+@pytest.mark.same_on_every_build
 def test_the_fuzz_harness_over_seeded_random_inputs():
     harness = os.path.join(HERE, "fuzz", "fuzz_snapshot_atheris.py")
     proc = subprocess.run([sys.executable, harness, "--random", "2000", "5"], capture_output=True, text=True,
@@ -171,6 +172,7 @@ def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
     assert (status, err, [json.loads(line)["id"] for line in out.splitlines()]) == (0, "", [0, 1, 2])
 
 
+@pytest.mark.same_on_every_build
 @pytest.mark.parametrize("seed", [1, 2024])
 def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monkeypatch, flow_cache, seed):
     monkeypatch.setattr(snapshot._ReadAhead, "THREAD_READ", 4096)  # chunks read ahead end inside lines

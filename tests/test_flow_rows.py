@@ -256,6 +256,7 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         assert (read[1].result() if beside else read[1]) == read[0]
 
 
+@pytest.mark.same_on_every_build
 @pytest.mark.parametrize("columns", [None, "90"], ids=["pipe", "terminal"])
 def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, capsys, monkeypatch, tmp_path, columns):
     # One table beyond two answers: split, rests and all; widths fixed by 300 rows, then widened or cut.

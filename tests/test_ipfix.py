@@ -24,18 +24,29 @@ needs_tshark = pytest.mark.skipif(shutil.which("tshark") is None, reason="tshark
 
 @pytest.fixture(autouse=True)
 def cache(flow_cache):
-    assert run_cli("emu", "traffic", "--flows", "60", "--seed", "7").returncode == 0
+    assert cli_here("emu", "traffic", "--flows", "60", "--seed", "7").returncode == 0
     yield flow_cache
 
 
 def cached_flows():
-    return json.loads(run_cli("flows", "--json").stdout)["flows"]
+    return json.loads(cli_here("flows", "--json").stdout)["flows"]
 
 
 def free_port(kind=socket.SOCK_DGRAM):
     with socket.socket(socket.AF_INET, kind) as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+def unread_bytes(port):
+    """What waits in the receive queue of the UDP socket bound to 127.0.0.1
+    at `port` (Linux's socket table)."""
+    with open("/proc/net/udp") as table:
+        for line in table:
+            fields = line.split()
+            if fields[1] == "0100007F:%04X" % port:
+                return int(fields[4].partition(":")[2], 16)
+    return 0
 
 
 @contextlib.contextmanager
@@ -49,7 +60,11 @@ def nfcapd(tmp_path, port=None):
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop_and_list():
-        time.sleep(1)  # nfcapd leaves unread datagrams behind when stopped
+        # nfcapd leaves unread datagrams behind when stopped: what was sent
+        # is in its queue by now, on the loopback, and goes from there.
+        deadline = time.monotonic() + 10
+        while unread_bytes(port) and time.monotonic() < deadline:
+            time.sleep(0.02)
         child.send_signal(signal.SIGTERM)
         child.wait(timeout=30)
         listing = subprocess.run(["nfdump", "-R", str(directory), "-o", "json"], capture_output=True, text=True)
