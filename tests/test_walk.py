@@ -3,10 +3,12 @@ exactly once, however the cache must be split, also while it changes."""
 
 import array
 import collections
+import gc
 import ipaddress
 import os
 import random
 import threading
+import weakref
 
 import pytest
 
@@ -270,6 +272,24 @@ def test_pages_rendered_beside_come_in_order_one_answer_ahead_at_most_and_raise_
     for beside in (False, True):
         with pytest.raises(LookupError, match="^2$"):
             read(beside, fail_at=2)
+
+
+@pytest.mark.parametrize("beside", [False, True])
+def test_a_walk_read_by_pages_is_gone_once_dropped_without_the_collector(flow_cache, monkeypatch, beside):
+    library = builtin_library("libfc.so")
+    assert library.fcemu_reset_sized(1, 8192) == 0 and library.fcemu_traffic(5000, 13) == 5000
+    monkeypatch.setattr(_walk, "RENDER_BESIDE", beside)
+    walk = Walk()
+    gone = weakref.ref(walk)
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        assert sum(count for count, _ in walk.pages(lambda *page: TEXT_WRITER.json_lines(*page, "{"))) == 5000
+        del walk
+        assert gone() is None
+    finally:
+        if enabled:
+            gc.enable()
 
 
 # Forking beside the worker thread is the point: 3.12 on warns of it.

@@ -228,16 +228,22 @@ class Walk:
         self.parts = 0
         self.decoded = 0
         self.unreachable = 0
-        # The walk proper yields a (count, page) pair per answer, a page
-        # being a list of flows; the flows come out of them one at a time
-        # without a Python frame each.
-        self._flows = flow_stream(page for _, page in self._walk())
+        self._flows: "Optional[Iterator[Flow]]" = None
 
     def __iter__(self) -> "Iterator[Flow]":
+        # The walk proper yields a (count, page) pair per answer, a page
+        # being a list of flows; the flows come out of them one at a time
+        # without a Python frame each. Made at the first flow asked for:
+        # its generator holds the walk, which then holds it until the last
+        # flow is out; a walk read by pages(), whose flows never start,
+        # would otherwise live on in that cycle, with what its renderer
+        # holds, until the collector found it.
+        if self._flows is None:
+            self._flows = flow_stream(page for _, page in self._walk())
         return self._flows
 
     def __next__(self) -> Flow:
-        return next(self._flows)
+        return next(self._flows if self._flows is not None else iter(self))
 
     def pages(self, render: "Callable[[Any, int, Any], Any]", beside: bool = True) -> "Iterator[Any]":
         """The walk for a writer that prints what it reads, instead of its
