@@ -28,7 +28,6 @@ import socket
 import sys
 import threading
 import time
-import weakref
 
 from _libfc_fields import (top_fold, top_group_lines, top_group_rows, top_group_widths, top_lines, top_match,
                            top_order, top_page, top_pick, top_select, top_widths)
@@ -244,14 +243,10 @@ def live_reading(previous: "Optional[Sample]" = None, counts_only: bool = False)
     """A read of the live cache, started now, its answers taken in C."""
     tables, entries = snapshot.cache_size()
     sample = Sample("live", socket.gethostname(), time.time(), _cache.stats(), tables, entries, previous)
-    # A walk lives on in a reference cycle of its own until the collector
-    # runs: it must not keep the read's columns.
-    walk, table = _cache.flows(), weakref.ref(sample.table)
+    walk, table = _cache.flows(), sample.table
 
     def page(answer: "Any", now_ms: int, rest: "Any") -> "_Page":
-        held = table()
-        assert held is not None  # the Reading's sample holds it while the walk runs
-        return top_page(_decode_rows, answer, now_ms, rest, len(held.addresses), _action_keys, _learn_actions,
+        return top_page(_decode_rows, answer, now_ms, rest, len(table.addresses), _action_keys, _learn_actions,
                         counts_only)
     # Rendered in turn: a top page costs less than copying its answer, and a
     # read beside took more processor time and no less wall time.
