@@ -312,7 +312,8 @@ class Rows:
 # other threads (a refresh's read, folds made ahead of a key) waits for it
 # between pieces: sharing the interpreter's lock instead, each thread gets
 # it back only every few milliseconds, and a key took twice what it costs.
-KEYS_FIRST = threading.Lock()
+# Reentrant: work the screen's thread does itself never waits for itself.
+KEYS_FIRST = threading.RLock()
 
 
 def after_keys() -> None:
