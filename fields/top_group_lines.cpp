@@ -167,32 +167,14 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (!layout.read(args + 5, kGroupColumns) || !fold.hold(args[0], "top_group_lines") ||
         !fold.hold_places(args[1], "top_group_lines") || !read_spelling(args + 2, s))
         return nullptr;
-    char *text = top_line_layout::line_buffer(layout.room(), fold.size);
-    if (!text) return nullptr;
     Cells cells;
-    std::size_t size = 0;
-    const Group *refused = nullptr;  // a group whose key has no cell
-    // The fold and the names are held for the call: the lines are written
-    // without the interpreter lock, as the flows' lines are (top.py writes
-    // two pieces of either at once).
-    Py_BEGIN_ALLOW_THREADS
-    for (Py_ssize_t k = 0; k < fold.size; ++k) {
-        const Group &g = fold.at(k);
-        std::size_t used = layout.write(text + size, [&](int c) { return cells.of(g, c, s); });
-        if (!used) {
-            refused = &g;
-            break;
-        }
-        size += used;
-    }
-    Py_END_ALLOW_THREADS
-    if (refused) {
-        PyMem_Free(text);
-        return refuse_key(*refused);
-    }
-    PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
-    PyMem_Free(text);
-    return made;
+    // The fold and the names are held for the call, as the flows' lines
+    // hold their columns.
+    return top_line_layout::written_lines(
+        layout.room(), fold.size,
+        [&](Py_ssize_t k, char *at) { return layout.write(at, [&](int c) { return cells.of(fold.at(k), c, s); }); },
+        // A group whose key has no cell.
+        [&](Py_ssize_t k) { return refuse_key(fold.at(k)); });
 }
 
 }  // namespace top_groups

@@ -101,17 +101,32 @@ inline PyObject *widths_tuple(const std::size_t *widest, int columns) {
     return made;
 }
 
-// A buffer for `lines` lines of `room` bytes each (and a terminator), from
-// PyMem_Malloc; null with MemoryError set when it cannot be had.
-inline char *line_buffer(std::size_t room, Py_ssize_t lines) {
-    std::size_t count = static_cast<std::size_t>(lines);
-    if (count && room > (static_cast<std::size_t>(PY_SSIZE_T_MAX) - 1) / count) {
-        PyErr_NoMemory();
-        return nullptr;
+// The lines of `count` rows of at most `room` bytes each, as one str:
+// line(r, at) writes row r's line at `at` and gives its size, 0 for a row
+// that cannot be spelt, for which refuse(r) then raises. The lines are
+// written without the interpreter lock: `line` may read only what the
+// caller holds for the call (top.py writes two pieces at once).
+template <class Line, class Refuse>
+PyObject *written_lines(std::size_t room, Py_ssize_t count, Line &&line, Refuse &&refuse) {
+    std::size_t rows = static_cast<std::size_t>(count);
+    if (rows && room > (static_cast<std::size_t>(PY_SSIZE_T_MAX) - 1) / rows) return PyErr_NoMemory();
+    auto *text = static_cast<char *>(PyMem_Malloc(room * rows + 1));
+    if (!text) return PyErr_NoMemory();
+    std::size_t size = 0;
+    Py_ssize_t refused = -1;
+    Py_BEGIN_ALLOW_THREADS
+    for (Py_ssize_t r = 0; r < count; ++r) {
+        std::size_t used = line(r, text + size);
+        if (!used) {
+            refused = r;
+            break;
+        }
+        size += used;
     }
-    auto *text = static_cast<char *>(PyMem_Malloc(room * count + 1));
-    if (!text) PyErr_NoMemory();
-    return text;
+    Py_END_ALLOW_THREADS
+    PyObject *made = refused < 0 ? PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr) : nullptr;
+    PyMem_Free(text);
+    return refused < 0 ? made : refuse(refused);
 }
 
 }  // namespace top_line_layout

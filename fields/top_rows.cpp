@@ -312,36 +312,21 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (!layout.read(args + 5, kColumns) || !t.hold(args[0]) || !p.hold(args[1], t.count, false) ||
         !read_spelling(args[2], args[3], args[4], s))
         return nullptr;
-    std::size_t size = 0;
-    char *text = top_line_layout::line_buffer(layout.room(), p.size);
-    if (!text) return nullptr;
     Scratch scratch;
     // A row's columns are fetched 2 kAhead rows before it is written, its
-    // addresses (whose place is in a column) kAhead rows before.
+    // addresses (whose place is in a column) kAhead rows before. Everything
+    // read is held for the call: the columns' buffers, the texts in the
+    // arguments.
     constexpr Py_ssize_t kAhead = 8;
-    Py_ssize_t refused = -1;  // a row whose action text or addresses the table lacks
-    // Everything read is held for the call (the columns' buffers, the texts
-    // in the arguments): the lines of a large frame are written without the
-    // interpreter lock, some rows on another thread at the same time.
-    Py_BEGIN_ALLOW_THREADS
-    for (Py_ssize_t r = 0; r < p.size; ++r) {
-        if (r + 2 * kAhead < p.size) t.prefetch(p.data[r + 2 * kAhead]);
-        if (r + kAhead < p.size) t.prefetch_addresses(p.data[r + kAhead]);
-        std::size_t used = layout.write(text + size, [&](int c) { return cell(t, s, p.data[r], c, scratch); });
-        if (!used) {
-            refused = p.data[r];
-            break;
-        }
-        size += used;
-    }
-    Py_END_ALLOW_THREADS
-    if (refused >= 0) {
-        PyMem_Free(text);
-        return refuse_row(refused);
-    }
-    PyObject *made = PyUnicode_DecodeASCII(text, static_cast<Py_ssize_t>(size), nullptr);
-    PyMem_Free(text);
-    return made;
+    return top_line_layout::written_lines(
+        layout.room(), p.size,
+        [&](Py_ssize_t r, char *at) {
+            if (r + 2 * kAhead < p.size) t.prefetch(p.data[r + 2 * kAhead]);
+            if (r + kAhead < p.size) t.prefetch_addresses(p.data[r + kAhead]);
+            return layout.write(at, [&](int c) { return cell(t, s, p.data[r], c, scratch); });
+        },
+        // A row whose action text or addresses the table lacks.
+        [&](Py_ssize_t r) { return refuse_row(p.data[r]); });
 }
 
 }  // namespace top_rows
