@@ -167,57 +167,6 @@ void number(Text &out, T value) {
     out.number(value);
 }
 
-// Addresses are spelt here as inet_ntop spells them, without the C
-// library's formatted prints.
-void address(Text &out, bool v6, const char *at) {
-    if (v6) {
-        char text[spelling::kIPv6Text];
-        out.append(text, spelling::ipv6_text(text, reinterpret_cast<const unsigned char *>(at)));
-        return;
-    }
-    char text[16];
-    out.append(text, spelling::ipv4_text(text, reinterpret_cast<const unsigned char *>(at)));
-}
-
-// Each byte's two digits and a colon, the last one left out.
-constexpr std::size_t kMacText = 3 * flow_rows::kMacBytes - 1;
-
-// Writes the MAC at `at` into `to`, kMacText bytes and one more.
-void mac_text(char *to, const char *at) {
-    static constexpr char hex[] = "0123456789abcdef";
-    for (int i = 0; i < flow_rows::kMacBytes; ++i) {
-        auto byte = static_cast<unsigned char>(at[i]);
-        to[3 * i] = hex[byte >> 4], to[3 * i + 1] = hex[byte & 15], to[3 * i + 2] = ':';
-    }
-}
-
-void mac(Text &out, const char *at) {
-    char text[kMacText + 1];
-    mac_text(text, at);
-    out.append(text, kMacText);
-}
-
-// What is read of a flow, once, for any form.
-struct Flow : FlowEntry {
-    bool v6;
-    const char *src, *dst;
-    std::uint64_t age_s;
-
-    // A snapshot's entry comes with its age as the snapshot says it.
-    Flow(const FlowEntry &f, std::uint64_t age) : FlowEntry(f), age_s(age) {
-        const char *e = entry;
-        v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
-        src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
-        dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
-    }
-};
-
-// Calls each(name) for the action names of a bit map, lowest bit first.
-template <class Each>
-void for_names(const Names &names, BitMap bits, Each each) {
-    for (; bits; bits &= bits - 1) each(names.action[std::countr_zero(bits)]);
-}
-
 // Writes through a pointer into room reserved beforehand: a line is some
 // sixty pieces, and a bounds check and a call to copy each piece cost more
 // than the bytes themselves.
@@ -242,23 +191,69 @@ class Cursor {
         auto *octets = reinterpret_cast<const unsigned char *>(at);
         at_ += v6 ? spelling::ipv6_text(at_, octets) : spelling::ipv4_text(at_, octets);
     }
-    // Writes one byte past the text, which the quote after it covers.
+    // Writes one byte past the text (a colon), which what follows covers.
     void mac(const char *at) {
-        mac_text(at_, at);
+        static constexpr char hex[] = "0123456789abcdef";
+        for (int i = 0; i < flow_rows::kMacBytes; ++i) {
+            auto byte = static_cast<unsigned char>(at[i]);
+            at_[3 * i] = hex[byte >> 4], at_[3 * i + 1] = hex[byte & 15], at_[3 * i + 2] = ':';
+        }
         at_ += kMacText;
     }
     char *end() const { return at_; }
 
     static constexpr std::size_t kNumberText = 20;  // the digits of any 64-bit number, or a sign and 10 digits
+    static constexpr std::size_t kMacText = 3 * flow_rows::kMacBytes - 1;  // two digits a byte, colons between
 
   private:
     char *at_;
 };
 
+// Writes through a Cursor into room for `most` bytes.
+template <class Write>
+void written(Text &out, std::size_t most, Write &&write) {
+    char *room = out.room(most);
+    if (!room) return;
+    Cursor to(room);
+    write(to);
+    out.took(to.end());
+}
+
+// A cell's address or MAC, spelt as the JSON lines spell them (with room
+// for the byte the spellings write past their text).
+void address(Text &out, bool v6, const char *at) {
+    written(out, spelling::kIPv6Text + 1, [&](Cursor &to) { to.address(v6, at); });
+}
+
+void mac(Text &out, const char *at) {
+    written(out, Cursor::kMacText + 1, [&](Cursor &to) { to.mac(at); });
+}
+
+// What is read of a flow, once, for any form.
+struct Flow : FlowEntry {
+    bool v6;
+    const char *src, *dst;
+    std::uint64_t age_s;
+
+    // A snapshot's entry comes with its age as the snapshot says it.
+    Flow(const FlowEntry &f, std::uint64_t age) : FlowEntry(f), age_s(age) {
+        const char *e = entry;
+        v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
+        src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
+        dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
+    }
+};
+
+// Calls each(name) for the action names of a bit map, lowest bit first.
+template <class Each>
+void for_names(const Names &names, BitMap bits, Each each) {
+    for (; bits; bits &= bits - 1) each(names.action[std::countr_zero(bits)]);
+}
+
 // The most a JSON line of a flow takes besides its opening, its names and
 // its entities: the keys and punctuation (238 bytes), 11 numbers, two
 // addresses and three MACs.
-constexpr std::size_t kJsonLineRoom = 238 + 11 * Cursor::kNumberText + 2 * spelling::kIPv6Text + 3 * kMacText;
+constexpr std::size_t kJsonLineRoom = 238 + 11 * Cursor::kNumberText + 2 * spelling::kIPv6Text + 3 * Cursor::kMacText;
 // An entity's punctuation besides its action names and ports, and a port.
 constexpr std::size_t kJsonEntityRoom = 31, kJsonPortRoom = Cursor::kNumberText + 1;
 
@@ -269,10 +264,8 @@ std::size_t json_line_room(const Names &names, std::string_view opening, const F
     return room;
 }
 
-void json_line(Text &out, const Names &names, std::string_view opening, const Flow &f) {
-    char *room = out.room(json_line_room(names, opening, f));
-    if (!room) return;
-    Cursor to(room);
+// Writes a flow's JSON line into room for json_line_room() bytes.
+void json_line(Cursor &to, const Names &names, std::string_view opening, const Flow &f) {
     const char *e = f.entry;
     auto name = [&](const std::string *value) {
         if (!value || value->empty()) return to.literal("null");
@@ -345,7 +338,6 @@ void json_line(Text &out, const Names &names, std::string_view opening, const Fl
     to.literal(",\"expires_in_s\":");
     to.number(LOAD(Entry, exprTime, e));
     to.literal("}\n");
-    out.took(to.end());
 }
 
 // The listing's cells of a flow (cli/flows.py's _row), one after the other
@@ -574,7 +566,9 @@ class JsonLines final : public WriterJob<JsonLines> {
     JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
         : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {}
     ~JsonLines() override { Py_DECREF(opening_); }
-    void take(const Names &names, const Flow &f) { json_line(out_, names, open_, f); }
+    void take(const Names &names, const Flow &f) {
+        written(out_, json_line_room(names, open_, f), [&](Cursor &to) { json_line(to, names, open_, f); });
+    }
     // Bytes for an opening given as bytes (lines for a binary file, which
     // would otherwise copy the text once more to encode it), else a str.
     PyObject *page(Py_ssize_t count) {
