@@ -5,6 +5,7 @@
 
 #include "fields/field_descriptor.hpp"
 #include "fields/flow_diff.hpp"
+#include "fields/flow_object.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/flow_text.hpp"
 #include "fields/ipfix_records.hpp"
@@ -101,6 +102,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "record_initializer_type", record_initializer::type()) ||
         !add_type(module, "sequence", sequence::type()) ||
         !add_type(module, "record_base", record_base::type()) || !add_type(module, "flow_rows", flow_rows::type()) ||
+        !add_type(module, "flow_object", flow_object::type()) ||
         !add_type(module, "flow_text", flow_text::type()) ||
         !add_type(module, "ipfix_records", ipfix_records::type()) ||
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||

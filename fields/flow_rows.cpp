@@ -1,11 +1,10 @@
 // The bulk decoder of flow query answers. A walk of a large cache decodes
 // 2048 entries per answer; through the companion each field of each entry
 // costs an attribute lookup and a call. Here the entries are read with the C
-// declarations and the companion's Flow objects are filled slot by slot. What
-// most readers of a flow never look at stays packed in bytes until it is
-// read: the addresses as their network-order bytes, which address() makes
-// ipaddress objects of, and the action entities as one compact row, which
-// entities() turns into lists.
+// declarations into the companion's Flow objects, which hold the values and
+// make objects of them when read (flow_object.hpp). The addresses are made
+// packed bytes, which address() makes ipaddress objects of, and the action
+// entities one compact row, which entities() turns into lists.
 
 #include "fields/flow_rows.hpp"
 
@@ -21,6 +20,7 @@
 #include <utility>
 
 #include "fields/answer_copy.hpp"
+#include "fields/flow_object.hpp"
 #include "fields/heap_type.hpp"
 #include "hyp_kernel_types.h"
 #include "libfc.h"
@@ -35,26 +35,6 @@ namespace flow_rows {
 
 namespace {
 
-// The slots of the companion's Flow, in the order its constructor names them
-// (the addresses and the entities sit behind properties that build them from
-// the bytes left here when first read).
-#define FLOW_COLUMNS(X)                                                                                  \
-    X(id) X(flags) X(table) X(port) X(vni) X(ipv6) X(_source) X(_destination) X(proto) X(ether) X(vlan)  \
-    X(src_mac) X(dst_mac) X(inner_dst_mac) X(_entities) X(packets) X(age_s) X(expires_in_s)
-
-enum Column : int {
-#define COLUMN_ID(name) column_##name,
-    FLOW_COLUMNS(COLUMN_ID)
-#undef COLUMN_ID
-    kColumns
-};
-
-const char *const column_names[kColumns] = {
-#define COLUMN_NAME(name) #name,
-    FLOW_COLUMNS(COLUMN_NAME)
-#undef COLUMN_NAME
-};
-
 // An ipaddress class whose instances are made here from their integer.
 struct AddressClass {
     PyTypeObject *type;
@@ -64,8 +44,7 @@ struct Shared;
 
 struct Decoder {
     PyObject_HEAD
-    PyTypeObject *flow_type;
-    Py_ssize_t column_offset[kColumns];
+    PyTypeObject *flow_type;  // flow_object's class to fill
     PyObject *action_names;  // tuple: the name of bit n of an action bit map
     AddressClass v4, v6;
     Py_ssize_t max_entries;  // the most entries a query answer holds
@@ -77,14 +56,6 @@ PyObject *new_reference(PyObject *obj) {
     Py_INCREF(obj);
     return obj;
 }
-
-PyObject *&slot(PyObject *obj, Py_ssize_t offset) {
-    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(obj) + offset);
-}
-
-// An instance of a class of __slots__ with every slot empty, left to be
-// filled in place (its __init__ is not run).
-PyObject *empty_instance(PyTypeObject *t) { return t->tp_alloc(t, 0); }
 
 // An address object of ip (a reference taken over), made by the class's
 // constructor: the walk's readers and commands make none, so filling the
@@ -196,24 +167,8 @@ constexpr std::size_t kKeptEntityRow = 512;
 // What the flows of the answers share (see Recent), and room to lay out a
 // flow's row of entities before it is looked up there.
 struct Shared {
-    Recent<6> macs;
-    Recent<7> numbers;  // ports, VNIs, ether types
     Recent<8> entity_rows;
     char row[kEntityRowCapacity];
-
-    PyObject *mac_text(const char *at) {
-        std::uint64_t key = 0;
-        std::memcpy(&key, at, kMacBytes);
-        return macs.find(key, whole_key, [at] {
-            return records::hardware_address_text(reinterpret_cast<const unsigned char *>(at));
-        });
-    }
-
-    template <class T>
-    PyObject *number(T value) {
-        static_assert(std::is_unsigned_v<T> && sizeof(T) <= sizeof(std::uint64_t));
-        return numbers.find(value, whole_key, [value] { return convert::from_integer(value); });
-    }
 
     // The compact row of the entry's first count entities.
     PyObject *entity_row(const char *entities, unsigned count) {
@@ -339,67 +294,51 @@ PyObject *entities(PyObject *self, PyObject *row) noexcept {
 
 // Whole seconds since created (ms); 0 for a flow with no creation time or
 // one created after now.
-PyObject *age_seconds(std::uint64_t created, long long now_ms) {
-    if (created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)) return PyLong_FromLong(0);
-    return PyLong_FromUnsignedLongLong((static_cast<std::uint64_t>(now_ms) - created) / 1000);
+std::uint64_t age_seconds(std::uint64_t created, long long now_ms) {
+    if (created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)) return 0;
+    return (static_cast<std::uint64_t>(now_ms) - created) / 1000;
 }
 
-// A flow of an answer's entry, or of a copy's (copied: its entities are read there).
+// A flow of an answer's entry, or of a copy's (copied: its entities are read
+// there). It holds the entry's values; only its row of entities is an object.
 PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &shared,
                const answer_copy::FlowEntry *copied = nullptr) {
-    PyObject *f = empty_instance(d.flow_type);
+    PyObject *f = flow_object::untracked(d.flow_type);
     if (!f) return nullptr;
-    auto put = [&](Column c, PyObject *value) {
-        if (!value) return false;
-        slot(f, d.column_offset[c]) = value;
-        return true;
-    };
-    bool v6 = LOAD(Entry, fkey.flags, entry) & FC_FLOWKEY_IPV6;
-    Py_ssize_t address_size = v6 ? sizeof(FC_ipv6Key::sip) : sizeof(FC_ipv4Key::sip);
-    const char *source =
-        v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, entry);
-    const char *destination =
-        v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, entry) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, entry);
-    const char *entities_at = FIELD_AT(Entry, actionEntity, entry);
-    bool done =
-        put(column_id, convert::from_integer(LOAD(Entry, flowId, entry))) &&
-        put(column_flags, PyLong_FromLong(static_cast<std::int32_t>(LOAD(Entry, fcFlags, entry)))) &&
-        put(column_table, convert::from_integer(LOAD(Entry, tblId, entry))) &&
-        put(column_port, shared.number(LOAD(Entry, fkey.portID, entry))) &&
-        put(column_vni, shared.number(LOAD(Entry, fkey.vni, entry))) &&
-        put(column_ipv6, PyBool_FromLong(v6)) &&
-        put(column__source, PyBytes_FromStringAndSize(source, address_size)) &&
-        put(column__destination, PyBytes_FromStringAndSize(destination, address_size)) &&
-        put(column_proto, convert::from_integer(LOAD(Entry, fkey.proto, entry))) &&
-        put(column_ether, shared.number(LOAD(Entry, fkey.l2Key.etype, entry))) &&
-        put(column_vlan, convert::from_integer(LOAD(Entry, fkey.l2Key.vlanid, entry))) &&
-        put(column_src_mac, shared.mac_text(FIELD_AT(Entry, fkey.l2Key.saddr, entry))) &&
-        put(column_dst_mac, shared.mac_text(FIELD_AT(Entry, fkey.l2Key.daddr, entry))) &&
-        put(column_inner_dst_mac, shared.mac_text(FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry))) &&
-        put(column__entities,
-            copied ? shared.entity_row(*copied)
-                   : shared.entity_row(entities_at, clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity))) &&
-        put(column_packets, convert::from_integer(LOAD(Entry, pktCount, entry))) &&
-        put(column_age_s, age_seconds(LOAD(Entry, created, entry), now_ms)) &&
-        put(column_expires_in_s, convert::from_integer(LOAD(Entry, exprTime, entry)));
-    if (done) return f;
-    Py_DECREF(f);
-    return nullptr;
-}
-
-// A flow made here, in or out of the collector's view; it is the only
-// container among the objects made here (the rest are numbers, texts and
-// bytes). A whole answer's flows kept out of it while they wait in their page
-// are never traversed, nor promoted to the older generations, whose
-// collections would then walk every long-lived object of the process: in a
-// walk of a large cache that was a fifth of the time. None of them can be
-// part of a cycle until someone else holds them.
-void set_tracked(PyObject *flow, bool tracked) {
-    if (PyObject_GC_IsTracked(flow) == tracked) return;
-    if (tracked)
-        PyObject_GC_Track(flow);
-    else
-        PyObject_GC_UnTrack(flow);
+    flow_object::Flow &o = flow_object::of(f);
+    PyObject *row = copied ? shared.entity_row(*copied)
+                           : shared.entity_row(FIELD_AT(Entry, actionEntity, entry),
+                                               clamped(LOAD(Entry, numActionEntities, entry), kEntityCapacity));
+    if (!row) {
+        Py_DECREF(f);
+        return nullptr;
+    }
+    o.made[flow_object::field__entities] = row;
+    flow_object::Held &v = o.values;
+    v.ipv6 = LOAD(Entry, fkey.flags, entry) & FC_FLOWKEY_IPV6;
+    if (v.ipv6) {
+        std::memcpy(v.source, FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, entry), sizeof(FC_ipv6Key::sip));
+        std::memcpy(v.destination, FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, entry), sizeof(FC_ipv6Key::dip));
+    } else {
+        std::memcpy(v.source, FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, entry), sizeof(FC_ipv4Key::sip));
+        std::memcpy(v.destination, FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, entry), sizeof(FC_ipv4Key::dip));
+    }
+    v.id = LOAD(Entry, flowId, entry);
+    v.flags = static_cast<std::int32_t>(LOAD(Entry, fcFlags, entry));
+    v.table = LOAD(Entry, tblId, entry);
+    v.port = LOAD(Entry, fkey.portID, entry);
+    v.vni = LOAD(Entry, fkey.vni, entry);
+    v.proto = LOAD(Entry, fkey.proto, entry);
+    v.ether = LOAD(Entry, fkey.l2Key.etype, entry);
+    v.vlan = LOAD(Entry, fkey.l2Key.vlanid, entry);
+    std::memcpy(v.src_mac, FIELD_AT(Entry, fkey.l2Key.saddr, entry), kMacBytes);
+    std::memcpy(v.dst_mac, FIELD_AT(Entry, fkey.l2Key.daddr, entry), kMacBytes);
+    std::memcpy(v.inner_dst_mac, FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry), kMacBytes);
+    v.packets = LOAD(Entry, pktCount, entry);
+    v.age_s = age_seconds(LOAD(Entry, created, entry), now_ms);
+    v.expires_in_s = LOAD(Entry, exprTime, entry);
+    o.held = flow_object::kEveryHeldField;
+    return f;
 }
 
 }  // namespace
@@ -431,16 +370,14 @@ PyObject *action_names(PyObject *decoder) noexcept { return reinterpret_cast<Dec
 
 namespace {
 
-// decoder(answer, now_ms, untracked=False): the answer's entries as Flow
-// objects, ages taken against now_ms. Untracked flows are for a stream of
-// the decoder's (below), which hands each one out tracked.
+// decoder(answer, now_ms): the answer's entries as Flow objects, ages taken
+// against now_ms, each out of the collector's view until it is given a
+// container (flow_object.hpp).
 PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"answer", "now_ms", "untracked", nullptr};
+    static const char *keywords[] = {"answer", "now_ms", nullptr};
     PyObject *answer;
     long long now_ms;
-    int untracked = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OL|p:flow_rows", const_cast<char **>(keywords), &answer, &now_ms,
-                                     &untracked))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OL:flow_rows", const_cast<char **>(keywords), &answer, &now_ms))
         return nullptr;
     Decoder &d = *reinterpret_cast<Decoder *>(self);
     Py_ssize_t count = 0;
@@ -466,52 +403,11 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
         return flow(d, entries + i * sizeof(Entry), now_ms, *shared);
     });
     if (!d.shared) d.shared = shared.release();
-    if (flows && untracked)
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(flows); ++i) set_tracked(PyList_GET_ITEM(flows, i), false);
     if (collecting) compat::resume_collector();
     return flows;
 }
 
-// decoder.stream(pages): the items of each list that pages yields, one after
-// the other (as itertools.chain.from_iterable), each of the decoder's flows
-// back in the collector's view as it is handed out.
-struct Stream {
-    PyObject_HEAD
-    PyObject *decoder;
-    PyObject *pages;  // an iterator of lists
-    PyObject *page;   // the list being handed out, or null
-    Py_ssize_t next;
-};
-
-PyObject *stream_next(PyObject *self) {
-    auto *s = reinterpret_cast<Stream *>(self);
-    while (true) {
-        if (s->page && s->next < PyList_GET_SIZE(s->page)) {
-            PyObject *item = new_reference(PyList_GET_ITEM(s->page, s->next++));
-            const Decoder &d = *reinterpret_cast<Decoder *>(s->decoder);
-            if (Py_TYPE(item) == d.flow_type) set_tracked(item, true);
-            return item;
-        }
-        Py_CLEAR(s->page);
-        if (!s->pages) return nullptr;
-        PyObject *page = PyIter_Next(s->pages);
-        if (!page) {
-            Py_CLEAR(s->pages);
-            return nullptr;  // the end, or the pages' exception
-        }
-        if (!PyList_CheckExact(page)) {
-            PyErr_Format(PyExc_TypeError, "flow_rows stream: a page must be a list, not %.200s",
-                         Py_TYPE(page)->tp_name);
-            Py_DECREF(page);
-            return nullptr;
-        }
-        s->page = page;
-        s->next = 0;
-    }
-}
-
-// The deallocator of both collected types here (the stream, the decoder):
-// their instances hold references only, which Clear drops.
+// The decoder's deallocator: it holds references only, which Clear drops.
 template <int (*Clear)(PyObject *)>
 void gc_dealloc(PyObject *self) {
     PyTypeObject *t = Py_TYPE(self);
@@ -521,54 +417,6 @@ void gc_dealloc(PyObject *self) {
     Py_DECREF(t);
 }
 
-int stream_traverse(PyObject *self, visitproc visit, void *arg) {
-    auto *s = reinterpret_cast<Stream *>(self);
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(s->decoder);
-    Py_VISIT(s->pages);
-    Py_VISIT(s->page);
-    return 0;
-}
-
-int stream_clear(PyObject *self) {
-    auto *s = reinterpret_cast<Stream *>(self);
-    Py_CLEAR(s->decoder);
-    Py_CLEAR(s->pages);
-    Py_CLEAR(s->page);
-    return 0;
-}
-
-PyTypeObject *stream_type() {
-    static PyType_Slot slots[] = {
-        {Py_tp_iter, reinterpret_cast<void *>(PyObject_SelfIter)},
-        {Py_tp_iternext, reinterpret_cast<void *>(stream_next)},
-        {Py_tp_traverse, reinterpret_cast<void *>(stream_traverse)},
-        {Py_tp_clear, reinterpret_cast<void *>(stream_clear)},
-        {Py_tp_dealloc, reinterpret_cast<void *>(gc_dealloc<stream_clear>)},
-        {0, nullptr},
-    };
-    static PyTypeObject *made = nullptr;
-    return heap_type::made(made, "_libfc_fields.flow_stream",
-                           sizeof(Stream), Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots);
-}
-
-PyObject *stream(PyObject *self, PyObject *pages) {
-    PyTypeObject *t = stream_type();
-    PyObject *iterator = t ? PyObject_GetIter(pages) : nullptr;
-    if (!iterator) return nullptr;
-    auto *s = PyObject_GC_New(Stream, t);
-    if (!s) {
-        Py_DECREF(iterator);
-        return nullptr;
-    }
-    s->decoder = new_reference(self);
-    s->pages = iterator;
-    s->page = nullptr;
-    s->next = 0;
-    PyObject_GC_Track(s);
-    return reinterpret_cast<PyObject *>(s);
-}
-
 PyMethodDef decoder_methods[] = {
     {"address", address_of, METH_O,
      "address(packed)\n--\n\nThe ipaddress object of a flow's address as a decoded flow keeps it: 4 or 16\n"
@@ -576,44 +424,8 @@ PyMethodDef decoder_methods[] = {
     {"entities", entities, METH_O,
      "entities(row)\n--\n\nThe (action names, destination ports) pairs of a flow's compact row of action\n"
      "entities, the bytes a decoded flow keeps until its entities are read."},
-    {"stream", stream, METH_O,
-     "stream(pages)\n--\n\nThe items of each list pages yields, in order, each of this decoder's flows\n"
-     "handed out tracked by the collector (pages of decoder(..., untracked=True))."},
     {nullptr, nullptr, 0, nullptr},
 };
-
-// The slot offset of attribute name in t; -1 with TypeError when t keeps it
-// no object slot.
-Py_ssize_t slot_offset(PyTypeObject *t, const char *name, bool required) {
-    PyObject *key = PyUnicode_InternFromString(name);
-    if (!key) return -1;
-    Py_ssize_t offset = compat::object_slot_offset(compat::class_attribute(t, key));
-    Py_DECREF(key);
-    if (offset < 0 && required)
-        PyErr_Format(PyExc_TypeError, "flow_rows: %.200s keeps no slot '%s'", t->tp_name, name);
-    return offset;
-}
-
-// Every name in flow_type's own __slots__ is a column: a slot left empty
-// here would raise AttributeError when read.
-bool slots_are_columns(PyTypeObject *flow_type) {
-    PyObject *slots = PyObject_GetAttrString(reinterpret_cast<PyObject *>(flow_type), "__slots__");
-    PyObject *names = slots ? PySequence_Fast(slots, "flow_rows: __slots__ must be a sequence") : nullptr;
-    Py_XDECREF(slots);
-    if (!names) return false;
-    bool all = true;
-    for (Py_ssize_t i = 0; all && i < PySequence_Fast_GET_SIZE(names); ++i) {
-        PyObject *name = PySequence_Fast_GET_ITEM(names, i);
-        const char *text = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
-        all = false;
-        for (const char *column : column_names) all = all || (text && std::strcmp(text, column) == 0);
-        if (!all && !PyErr_Occurred())
-            PyErr_Format(PyExc_TypeError, "flow_rows: slot %R of %.200s is not a flow column", name,
-                         flow_type->tp_name);
-    }
-    Py_DECREF(names);
-    return all;
-}
 
 bool learn_address_class(PyObject *ipaddress, const char *name, AddressClass &c) {
     PyObject *t = PyObject_GetAttrString(ipaddress, name);
@@ -670,20 +482,14 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
         PyErr_SetString(PyExc_ValueError, "flow_rows: max_entries must not be negative");
         return nullptr;
     }
+    if (!flow_object::fillable(reinterpret_cast<PyTypeObject *>(flow_class), "flow_rows")) return nullptr;
     auto *d = reinterpret_cast<Decoder *>(t->tp_alloc(t, 0));
     if (!d) return nullptr;
     PyObject *self = reinterpret_cast<PyObject *>(d);
     d->flow_type = reinterpret_cast<PyTypeObject *>(new_reference(flow_class));
     d->action_names = new_reference(names);
     d->max_entries = max_entries;
-    for (int c = 0; c < kColumns; ++c) {
-        d->column_offset[c] = slot_offset(d->flow_type, column_names[c], true);
-        if (d->column_offset[c] < 0) {
-            Py_DECREF(self);
-            return nullptr;
-        }
-    }
-    PyObject *ipaddress = slots_are_columns(d->flow_type) ? PyImport_ImportModule("ipaddress") : nullptr;
+    PyObject *ipaddress = PyImport_ImportModule("ipaddress");
     bool ready = ipaddress && learn_address_class(ipaddress, "IPv4Address", d->v4) &&
                  learn_address_class(ipaddress, "IPv6Address", d->v6);
     Py_XDECREF(ipaddress);
@@ -704,10 +510,10 @@ PyTypeObject *type() {
         {Py_tp_dealloc, reinterpret_cast<void *>(gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
                         "flow_rows(flow_class, action_names, max_entries)\n"
-                        "A decoder of flow query answers: decoder(answer, now_ms, untracked=False) is the list\n"
-                        "of the answer's entries as flow_class objects, their slots filled in place (kept out\n"
-                        "of the collector's view if untracked, for decoder.stream). action_names names bit n\n"
-                        "of an action bit map; an answer stating more than max_entries entries is refused.")},
+                        "A decoder of flow query answers: decoder(answer, now_ms) is the list of the answer's\n"
+                        "entries as flow_class (a flow_object class) objects holding the entries' values.\n"
+                        "action_names names bit n of an action bit map; an answer stating more than\n"
+                        "max_entries entries is refused.")},
         {0, nullptr},
     };
     static PyTypeObject *made = nullptr;

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "fields/flow_object.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/spelling.hpp"
 #include "runtime/python_compat.hpp"
@@ -42,7 +43,7 @@ struct Rule {
     std::int64_t low;          // integer: the range; name: high is the longest text
     std::uint64_t high;        // entities: low the most entities, high the most ports
     int family;                // address: the rule whose boolean says IPv6
-    Py_ssize_t slot;           // the Flow slot it fills; -1 for a field only checked
+    int field;                 // the Flow field it fills; -1 for a field only checked
     // The object made last for this field, and what it was made of: the
     // flows of a cache share ports, VNIs and MACs, and the objects are
     // immutable, so the next flow with the same value shares it.
@@ -444,13 +445,13 @@ PyObject *flow(Reader &r, const Value *values) {
     PyObject *f = r.flow_type->tp_alloc(r.flow_type, 0);
     if (!f) return nullptr;
     for (int i = 0; i < r.rule_count; ++i) {
-        if (r.rules[i].slot < 0) continue;
+        if (r.rules[i].field < 0) continue;
         PyObject *made = object_of(r, r.rules[i], values[i], values);
         if (!made) {
             Py_DECREF(f);
             return nullptr;
         }
-        *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(f) + r.rules[i].slot) = made;
+        flow_object::of(f).made[r.rules[i].field] = made;
     }
     return f;
 }
@@ -796,27 +797,27 @@ PyObject *stopped(PyObject *self, PyObject *) noexcept {
 
 [[gnu::cold, gnu::noinline]] bool refuse_rule(PyObject *rule) {
     if (!PyErr_Occurred())
-        PyErr_Format(PyExc_ValueError, "snapshot_lines: %R is not (key, slot or None, kind) of a flow field", rule);
+        PyErr_Format(PyExc_ValueError, "snapshot_lines: %R is not (key, field or None, kind) of a flow field", rule);
     return false;
 }
 
-// A rule from (key, slot name or None, kind): ("integer", low, high),
+// A rule from (key, field name or None, kind): ("integer", low, high),
 // ("bool",), ("address", key of the IPv6 boolean), ("mac",), ("name",
 // longest), ("entities", most entities, most ports).
 bool learn_rule(Reader &r, int i, PyObject *rule) {
     Rule &into = r.rules[i];
-    PyObject *key, *slot, *kind;
-    if (!PyTuple_Check(rule) || !PyArg_ParseTuple(rule, "UOO!", &key, &slot, &PyTuple_Type, &kind))
+    PyObject *key, *field, *kind;
+    if (!PyTuple_Check(rule) || !PyArg_ParseTuple(rule, "UOO!", &key, &field, &PyTuple_Type, &kind))
         return refuse_rule(rule);
     Py_ssize_t size;
     const char *text = PyUnicode_AsUTF8AndSize(key, &size);
     if (!text || PyTuple_GET_SIZE(kind) < 1 || !PyUnicode_Check(PyTuple_GET_ITEM(kind, 0))) return refuse_rule(rule);
     into.key = std::string_view(text, static_cast<std::size_t>(size));
-    into.family = into.slot = -1;  // the reader's memory is zeroed, not constructed (last is null)
-    if (slot != Py_None) {
-        PyObject *name = PyUnicode_Check(slot) ? slot : nullptr;
-        into.slot = name ? compat::object_slot_offset(compat::class_attribute(r.flow_type, name)) : -1;
-        if (into.slot < 0) return refuse_rule(rule);
+    into.family = into.field = -1;  // the reader's memory is zeroed, not constructed (last is null)
+    if (field != Py_None) {
+        const char *name = PyUnicode_Check(field) ? PyUnicode_AsUTF8(field) : nullptr;
+        into.field = name ? flow_object::field_named(name) : -1;
+        if (into.field < 0) return refuse_rule(rule);
     }
     const char *kind_name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(kind, 0));
     Py_ssize_t n = PyTuple_GET_SIZE(kind);
@@ -868,23 +869,19 @@ bool resolve_families(Reader &r, PyObject *rules) {
     return true;
 }
 
-// Every slot of the flow class is filled by exactly one rule: a slot left
-// empty would raise AttributeError when read.
-bool fills_every_slot(const Reader &r) {
-    PyObject *slots = PyObject_GetAttrString(reinterpret_cast<PyObject *>(r.flow_type), "__slots__");
-    Py_ssize_t wanted = slots ? PyObject_Size(slots) : -1;
-    Py_XDECREF(slots);
-    if (wanted < 0) return false;
-    Py_ssize_t filled = 0;
+// Every field of a flow is filled by exactly one rule: a field left unset
+// would raise AttributeError when read.
+bool fills_every_field(const Reader &r) {
+    int filled = 0;
     for (int i = 0; i < r.rule_count; ++i) {
-        if (r.rules[i].slot < 0) continue;
+        if (r.rules[i].field < 0) continue;
         ++filled;
         for (int j = 0; j < i; ++j)
-            if (r.rules[j].slot == r.rules[i].slot) filled = -1 - wanted;
+            if (r.rules[j].field == r.rules[i].field) filled = -1 - flow_object::kFields;
     }
-    if (filled == wanted) return true;
-    PyErr_Format(PyExc_ValueError, "snapshot_lines: the rules fill %zd slots of %.200s, not its %zd", filled,
-                 r.flow_type->tp_name, wanted);
+    if (filled == flow_object::kFields) return true;
+    PyErr_Format(PyExc_ValueError, "snapshot_lines: the rules fill %d fields of %.200s, not its %d", filled,
+                 r.flow_type->tp_name, static_cast<int>(flow_object::kFields));
     return false;
 }
 
@@ -968,6 +965,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
                      "least %d are needed", kActionBits, kMaxRules, kFlowDepth);
         return nullptr;
     }
+    if (!flow_object::fillable(reinterpret_cast<PyTypeObject *>(flow_class), "snapshot_lines")) return nullptr;
     auto *r = reinterpret_cast<Reader *>(t->tp_alloc(t, 0));
     if (!r) return nullptr;
     for (Py_ssize_t i = 0; i < kActionBits; ++i) {
@@ -994,7 +992,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
         r->rule_count = i + 1;
         ready = learn_rule(*r, i, PyTuple_GET_ITEM(rules, i));
     }
-    ready = ready && resolve_families(*r, rules) && fills_every_slot(*r) && spell_leads(*r);
+    ready = ready && resolve_families(*r, rules) && fills_every_field(*r) && spell_leads(*r);
     if (ready && rules_fit_entries(*r)) {
         r->entry = static_cast<char *>(PyMem_Calloc(1, sizeof(Entry)));
         r->values = static_cast<Value *>(PyMem_Malloc(sizeof(Value) * r->rule_count));
@@ -1064,7 +1062,7 @@ PyTypeObject *type() {
         {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
         {Py_tp_doc, const_cast<char *>(
                         "snapshot_lines(flow_class, action_names, rules, line_limit, depth_limit)\n"
-                        "A reader of snapshot flow lines: rules is a tuple of (key, slot of flow_class or None,\n"
+                        "A reader of snapshot flow lines: rules is a tuple of (key, field of flow_class or None,\n"
                         "kind) naming every field of a line and what it must be; action_names names bit n of an\n"
                         "action bit map. read() turns the lines it accepts into flow_class objects and stops at\n"
                         "any other line.")},

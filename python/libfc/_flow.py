@@ -2,12 +2,12 @@
 query answer; the one place that knows how an entry reads as a flow."""
 
 import ipaddress
-import itertools
 import socket
 import time
 from json.encoder import encode_basestring_ascii
 
 import _libfc
+from _libfc_fields import flow_object as _flow_object
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -85,11 +85,11 @@ def _address_bytes(address: "Union[str, bytes, _Address]") -> bytes:
 
 
 # The attributes of a Flow made when first read keep what they are made from
-# in a slot of their own.
+# in a field of their own.
 _KEPT_AS = {"src": "_source", "dst": "_destination", "entities": "_entities"}
 
 
-class Flow:
+class Flow(_flow_object):
     """A cached flow: its id, key, actions, counters and timers.
 
     ``src`` and ``dst`` are ``ipaddress`` objects (given as such or as
@@ -97,13 +97,14 @@ class Flow:
     text), MACs are text, ``entities`` holds one ``(action names,
     destination ports)`` pair per action entity, ``age_s`` counts seconds
     since the flow was installed and ``expires_in_s`` the seconds left
-    before it expires when idle.  A decoded flow keeps its addresses as
-    packed bytes and its entities as one compact row of bytes until they
-    are first read: most flows of a walk are never asked for them."""
+    before it expires when idle.  A decoded flow holds its entry's values
+    and makes each attribute when first read (its addresses from packed
+    bytes, its entities from one compact row of bytes): most flows of a
+    walk are never asked for most of them."""
 
     FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
               "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
-    __slots__ = tuple(_KEPT_AS.get(name, name) for name in FIELDS)
+    __slots__ = ()
 
     id: int
     flags: int
@@ -219,6 +220,10 @@ class Flow:
             "packets": self.packets, "age_s": self.age_s, "expires_in_s": self.expires_in_s,
         }
 
+    def __reduce__(self) -> "Tuple[Any, Tuple[Any, ...]]":
+        # What each field holds as it is (packed parts stay packed).
+        return type(self), tuple(getattr(self, _KEPT_AS.get(name, name)) for name in self.FIELDS)
+
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Flow):
             return NotImplemented
@@ -296,11 +301,10 @@ def _text_writer():
 TEXT_WRITER = _text_writer()
 
 
-def decode_page(answer, now_ms=None, untracked=False):
+def decode_page(answer, now_ms=None):
     """Every entry of a query answer, decoded now: the library reuses the
     answer's buffer at its next query.  The walk and the package decode
-    answers through this one function only.  ``untracked`` flows are kept
-    out of the cyclic collector's view until ``flow_stream`` hands them out.
+    answers through this one function only.
 
     An answer stating more entries than a query answer holds is refused with
     ValueError; anything but an answer of this module (another library's
@@ -309,18 +313,10 @@ def decode_page(answer, now_ms=None, untracked=False):
         now_ms = int(time.time() * 1000)
     if _decode_rows is not None:
         try:
-            return _decode_rows(answer, now_ms, untracked)
+            return _decode_rows(answer, now_ms)
         except TypeError:
             pass
     return [decode(entry, now_ms) for entry in answer]
-
-
-def flow_stream(pages):
-    """The flows of each page (a list) that ``pages`` yields, one after the
-    other; flows of ``decode_page(..., untracked=True)`` come out tracked."""
-    if _decode_rows is not None:
-        return _decode_rows.stream(pages)
-    return itertools.chain.from_iterable(pages)
 
 
 # The key values a whole-cache walk splits a query by, in the order

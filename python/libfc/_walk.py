@@ -66,11 +66,12 @@ copy (top's columns) or that must read the live answer (the IPFIX encoder)
 asks for its turn from the start (``pages(render, beside=False)``).
 """
 
+import itertools
 import time
 
 import _libfc
 
-from ._flow import KEY_ATTRIBUTES, Flow, _decode_rows, answer_keys, decode_page, flow_stream
+from ._flow import KEY_ATTRIBUTES, Flow, _decode_rows, answer_keys, decode_page
 from ._locking import FLOW_CACHE, holding
 
 TYPE_CHECKING = False
@@ -213,10 +214,6 @@ class Walk:
         if keys is None:
             keys = answer_keys if decode is decode_page else self._decoded_keys
         self._keys = keys
-        if decode is decode_page:
-            # The flows wait in their page out of the collector's view until
-            # the stream hands them out.
-            self._decode = _untracked_page
         self._render = None
         self._beside = False
         self._beside_allowed = query is None
@@ -239,7 +236,7 @@ class Walk:
         # would otherwise live on in that cycle, with what its renderer
         # holds, until the collector found it.
         if self._flows is None:
-            self._flows = flow_stream(page for _, page in self._walk())
+            self._flows = itertools.chain.from_iterable(page for _, page in self._walk())
         return self._flows
 
     def __next__(self) -> Flow:
@@ -494,10 +491,6 @@ class Walk:
 class _Copied(tuple):
     """(copy, now_ms, processor seconds the copy took) of an answer, to be
     rendered beside the next query."""
-
-
-def _untracked_page(answer, now_ms):
-    return decode_page(answer, now_ms, untracked=True)
 
 
 def _outside(flows, rest):

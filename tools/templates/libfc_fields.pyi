@@ -30,7 +30,28 @@ class sequence:
 class flow_rows:
     def __new__(cls, *args: Any) -> "flow_rows": ...
     def __call__(self, *args: Any) -> Any: ...
-    def stream(self, pages: Any, /) -> Any: ...
+    def address(self, packed: bytes, /) -> Any: ...
+    def entities(self, row: bytes, /) -> Any: ...
+
+class flow_object:
+    id: Any
+    flags: Any
+    table: Any
+    port: Any
+    vni: Any
+    ipv6: Any
+    _source: Any
+    _destination: Any
+    proto: Any
+    ether: Any
+    vlan: Any
+    src_mac: Any
+    dst_mac: Any
+    inner_dst_mac: Any
+    _entities: Any
+    packets: Any
+    age_s: Any
+    expires_in_s: Any
 
 class flow_text:
     def __new__(cls, decoder: flow_rows, protocol_names: Dict[int, str], ether_type_names: Dict[int, str]) -> "flow_text": ...
