@@ -26,7 +26,6 @@
 #include "libfc.h"
 #include "runtime/convert.hpp"
 #include "runtime/pointer_object.hpp"
-#include "runtime/record_fields.hpp"
 #include "runtime/python_compat.hpp"
 #include "runtime/registry.hpp"
 #include "runtime/type_ids.hpp"
@@ -97,11 +96,11 @@ PyObject *ipv6_integer(const char *at) {
 
 // The objects made last for values that repeat across the flows of a
 // cache, shared by the flows that have the same value: the flows of a host
-// share a few ports, VNIs, gateways' MACs and action lists, so most of what
-// would be made per flow is found here. A small table of the objects made
-// last, keyed by the value or by a hash of it; the objects are immutable, so
-// sharing them is not seen, and the decoder keeps them from one answer to the
-// next (a walk reads thousands of answers of a few hundred flows).
+// share a few action lists, so most rows of entities are found here. A small
+// table of the objects made last, keyed by a hash of the value; the objects
+// are immutable, so sharing them is not seen, and the decoder keeps them from
+// one answer to the next (a walk reads thousands of answers of a few hundred
+// flows).
 template <int Bits>
 struct Recent {
     struct Slot {
@@ -110,8 +109,8 @@ struct Recent {
     };
     Slot slots[1 << Bits] = {};
 
-    // The kept object of key when same(it) says it is the value (a key that
-    // is the whole value needs no more), else make()'s, kept in its stead.
+    // The kept object of key when same(it) says it is the value, else
+    // make()'s, kept in its stead.
     template <class Same, class Make>
     PyObject *find(std::uint64_t key, Same same, Make make) {
         Slot &s = slots[(key * 0x9E3779B97F4A7C15u) >> (64 - Bits)];
@@ -128,8 +127,6 @@ struct Recent {
         for (Slot &s : slots) Py_XDECREF(s.object);
     }
 };
-
-constexpr auto whole_key = [](PyObject *) { return true; };
 
 // A list of n items made by item(i); null when one cannot be made.
 template <class Item>

@@ -264,12 +264,10 @@ def decode(entry, now_ms):
 
 
 def _bulk_decoder():
-    """The C decoder of whole answers, filling Flow objects in place; None
-    when this interpreter's Flow or ipaddress classes cannot be filled so."""
-    try:
-        from _libfc_fields import flow_rows
-    except ImportError:
-        return None
+    """The C decoder of whole answers into Flow objects holding the entries'
+    values; None when this interpreter's ipaddress classes cannot be made so."""
+    from _libfc_fields import flow_rows
+
     names = tuple(ACTION_NAMES.get(bit, "bit%d" % bit) for bit in range(64))
     try:
         return flow_rows(Flow, names, _libfc.FC_MAX_CACHE_FLOWS_IOC)
