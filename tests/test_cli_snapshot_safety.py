@@ -3,6 +3,7 @@ says (forged JSON, control characters, wrong types, NaN, too long, too deep)
 is refused with one "damaged snapshot FILE line N" error and status 1, and
 the commands that promise a whole answer print nothing before it."""
 
+import gc
 import gzip
 import io
 import itertools
@@ -13,12 +14,13 @@ import subprocess
 import sys
 import tracemalloc
 import types
+import weakref
 import zlib
 
 import pytest
 
 from _helpers import BUILD_DIR, builtin_library, cli_in_process
-from libfc._flow import Flow
+from libfc._flow import TEXT_WRITER, Flow
 from libfc import _gzip_codec, snapshot
 from libfc.cli import _output, _snapshots
 from libfc.cli.flows import JSON_LINE_START
@@ -170,6 +172,24 @@ def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
     bad = write(tmp_path / "bad.snap", [flow_line(id=n) for n in range(GOOD)] + [BAD_LINES["not json"][0]])
     status, out, err = cli_in_process(capsys, "flows", "--from", bad, "--limit", "3", "--json-lines")
     assert (status, err, [json.loads(line)["id"] for line in out.splitlines()]) == (0, "", [0, 1, 2])
+
+
+@pytest.mark.parametrize("read", ["nothing", "by pages"])
+def test_a_snapshot_is_gone_once_dropped_without_the_collector(tmp_path, read):
+    path = write(tmp_path / "a.snap", [flow_line(id=n) for n in range(MANY)])
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        opened = snapshot.Snapshot(path)
+        if read == "by pages":
+            render = lambda *page: TEXT_WRITER.json_lines(*page, "{")  # noqa: E731
+            assert sum(count for count, _ in opened.pages(render, lambda flows: (len(flows), None))) == MANY
+        gone = weakref.ref(opened)
+        del opened
+        assert gone() is None
+    finally:
+        if enabled:
+            gc.enable()
 
 
 @pytest.mark.same_on_every_build

@@ -633,7 +633,11 @@ class Snapshot:
         self._buffer, self._at, self._failure = b"", 0, None
         self.header: "Dict[str, Any]" = self._header()
         self.time: float = self.header["time"]
-        self._flows: "Iterator[Flow]" = self._read()
+        # Made at the first flow asked for: the generator holds the
+        # snapshot, which then holds it; a snapshot only opened, or read by
+        # pages(), would otherwise live on in that cycle until the collector
+        # found it.
+        self._flows: "Optional[Iterator[Flow]]" = None
 
     def _header(self):
         first = self._next_line()
@@ -858,14 +862,16 @@ class Snapshot:
             yield flow_page([flow])
 
     def __iter__(self) -> "Iterator[Flow]":
+        if self._flows is None:
+            self._flows = self._read()
         return self._flows
 
     def __next__(self) -> Flow:
-        return next(self._flows)
+        return next(iter(self))
 
     def count_rest(self) -> None:
         """Reads the flows not yet read, only to count the matching ones."""
-        for _ in self._flows:
+        for _ in self:
             pass
 
     def close(self) -> None:
