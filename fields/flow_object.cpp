@@ -134,7 +134,11 @@ PyTypeObject *type() {
 bool fillable(PyTypeObject *t, const char *who) {
     PyTypeObject *base = type();
     if (!base) return false;
-    if (PyType_IsSubtype(t, base) && t->tp_basicsize == base->tp_basicsize && t->tp_itemsize == 0) return true;
+    // A dictionary or weak references are laid out before the object from 3.12
+    // on, where the size does not tell them: their offsets do.
+    if (PyType_IsSubtype(t, base) && t->tp_basicsize == base->tp_basicsize && t->tp_itemsize == 0 &&
+        t->tp_dictoffset == 0 && t->tp_weaklistoffset == 0)
+        return true;
     PyErr_Format(PyExc_TypeError, "%s: %.200s is no flow_object class adding nothing to its instances", who,
                  t->tp_name);
     return false;
