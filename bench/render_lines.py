@@ -1,0 +1,93 @@
+"""The C text writer's cost per line: processor nanoseconds per flow of
+each form it writes (JSON lines as the listing and a snapshot write them,
+the listing's cells and its finished lines, a diff's records), over the
+query answers of a whole-cache walk and over compact copies of them.
+
+Only the writer is timed: the walk queries as the package does, and at each
+answer the writer renders it some times over, each call's thread time
+summed. Flows expire a few minutes after the fill, so each run fills a
+fresh cache in a state directory of its own.
+
+    python bench/render_lines.py [--flows 1000000] [--repeat 3] [--state DIR]
+"""
+
+import argparse
+import os
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def forms():
+    """name -> the writer's call of one page (answer, now_ms, rest)."""
+    from libfc._flow import TEXT_WRITER as writer
+    from libfc.cli import _output
+    from libfc.cli.flows import COLUMNS, JSON_LINE_START
+
+    # The listing once its widths are fixed at their headers': the first
+    # rows widen them in place, as a table's first page would.
+    layout = (tuple(range(len(COLUMNS))), [len(c.name) for c in COLUMNS], tuple(c.numeric for c in COLUMNS),
+              tuple(c.shrink for c in COLUMNS), 0, _output.ELLIPSIS)
+    return {
+        "json lines (str)": lambda *page: writer.json_lines(*page, JSON_LINE_START),
+        "json lines (bytes)": lambda *page: writer.json_lines(*page, b"{"),
+        "table cells": writer.table_cells,
+        "table lines": lambda *page: writer.table_lines(*page, layout),
+        "diff records": writer.seen,
+    }
+
+
+def run(repeat):
+    """{(form, over): (flows, thread seconds, bytes)} of a walk of the cache."""
+    from _libfc_fields import answer_copy
+    from libfc import _flow, _walk
+
+    written = forms()
+    sums = {}
+
+    def render(answer, now_ms):
+        now_ms = now_ms if now_ms is not None else int(time.time() * 1000)
+        copy = answer_copy(_flow._decode_rows, answer, (), False)
+        for over, page in (("answer", answer), ("copy", copy)):
+            for name, write in written.items():
+                spent = 0.0
+                for _ in range(repeat):
+                    started = time.thread_time()
+                    count, text = write(page, now_ms, ())
+                    spent += time.thread_time() - started
+                flows, seconds, size = sums.get((name, over), (0, 0.0, 0))
+                sums[name, over] = flows + count * repeat, seconds + spent, size + (len(text) if isinstance(text, (str, bytes)) else 0) * repeat
+        return []
+
+    for _ in _walk.Walk(decode=render, keys=_flow.answer_keys):
+        pass
+    return sums
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--flows", type=int, default=1000000)
+    parser.add_argument("--repeat", type=int, default=3, help="renders of each answer in each form")
+    parser.add_argument("--state", help="the cache's state directory (default: a temporary one)")
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="libfc-render-") as scratch:
+        state = args.state or scratch
+        os.makedirs(state, mode=0o700, exist_ok=True)
+        os.environ["FC_EMU_DIR"] = state
+        sys.path.insert(0, HERE)
+        from walk import fill
+
+        started = time.perf_counter()
+        installed = fill(args.flows)
+        print("# %d flows installed in %.1f s" % (installed, time.perf_counter() - started))
+        sums = run(args.repeat)
+    print("%-20s %-7s %10s %12s %10s" % ("form", "over", "ns/line", "bytes/line", "flows"))
+    for (name, over), (flows, seconds, size) in sums.items():
+        print("%-20s %-7s %10.0f %12.1f %10d" % (name, over, 1e9 * seconds / max(flows, 1), size / max(flows, 1),
+                                              flows // args.repeat))
+
+
+if __name__ == "__main__":
+    main()
