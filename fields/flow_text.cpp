@@ -29,6 +29,7 @@
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/spelling.hpp"
+#include "runtime/python_compat.hpp"
 
 namespace flow_text {
 
@@ -209,8 +210,8 @@ class Text {
 };
 
 // Writes by write(char *) -> end into room for `most` bytes of out.
-template <class Write>
-void written(Text &out, std::size_t most, Write &&write) {
+template <class Out, class Write>
+void written(Out &out, std::size_t most, Write &&write) {
     if (char *room = out.room(most)) out.took(write(room));
 }
 
@@ -466,7 +467,8 @@ struct Layout {
 // a column for a longer cell, or cutting it in a table fitted to a
 // terminal), from a row's cells (with room past the last for the bytes a
 // copy in chunks reads past it).
-void table_line(Text &out, Layout &l, const char *row, const std::size_t (&ends)[kCells]) {
+template <class Out>
+void table_line(Out &out, Layout &l, const char *row, const std::size_t (&ends)[kCells]) {
     std::size_t most = 1 + kOvershoot;
     for (int k = 0; k < l.kept_count; ++k) {
         int i = l.kept[k];
@@ -593,6 +595,75 @@ PyObject *ascii_text(const Text &text) {
     return text.failed() ? PyErr_NoMemory() : ascii_text(text.data(), text.size());
 }
 
+// A page's text written straight into the object the caller receives, made
+// beforehand (with the interpreter lock) with room for the lines expected,
+// so that a finished page is not copied once more; the lines past that room
+// go to a Text appended at the end, and the object is cut to its text.
+class PageText {
+  public:
+    enum Form { bytes, ascii, utf8 };  // utf8: a Text decoded at the end
+    PageText() = default;
+    PageText(const PageText &) = delete;
+    PageText &operator=(const PageText &) = delete;
+    ~PageText() { Py_XDECREF(object_); }
+
+    // With the interpreter lock, before any line.
+    void reserve(Form form, std::size_t expected) {
+        form_ = form;
+        auto n = static_cast<Py_ssize_t>(expected);
+        if (!expected || form == utf8) return;
+        object_ = form == bytes ? PyBytes_FromStringAndSize(nullptr, n) : PyUnicode_New(n, 127);
+        if (!object_) return PyErr_Clear();  // the rest takes every line
+        data_ = start(), capacity_ = expected, in_object_ = true;
+    }
+    char *room(std::size_t n) {
+        if (in_object_ && size_ + n <= capacity_) return data_ + size_;
+        in_object_ = false;
+        return rest_.room(n);
+    }
+    void took(const char *end) {
+        if (in_object_) size_ = static_cast<std::size_t>(end - data_);
+        else rest_.took(end);
+    }
+    // The page's object (with the interpreter lock), or null with an exception.
+    PyObject *made() {
+        if (rest_.failed()) return PyErr_NoMemory();
+        auto rest = static_cast<Py_ssize_t>(rest_.size());
+        if (form_ == utf8) return PyUnicode_DecodeUTF8(rest_.data(), rest, nullptr);
+        if (!object_) return form_ == bytes ? PyBytes_FromStringAndSize(rest_.data(), rest) : ascii_text(rest_);
+        auto total = static_cast<Py_ssize_t>(size_) + rest;
+        if ((form_ == bytes ? compat::resize_bytes(&object_, total) : PyUnicode_Resize(&object_, total)) != 0)
+            return nullptr;
+        std::memcpy(start() + size_, rest_.data(), rest_.size());
+        return std::exchange(object_, nullptr);
+    }
+
+  private:
+    char *start() const { return form_ == bytes ? PyBytes_AS_STRING(object_) : static_cast<char *>(PyUnicode_DATA(object_)); }
+    Form form_ = utf8;
+    PyObject *object_ = nullptr;
+    char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    bool in_object_ = false;
+    Text rest_;
+};
+
+// How many flows a page of answer holds at most, as far as can be told
+// before reading it: a copy's count or a query answer's entries; 0 for a
+// snapshot reader's lines, and for an answer the loop is to refuse.
+std::size_t expected_flows(PyObject *writer, PyObject *answer) {
+    if (answer_copy::is_copy(answer)) return static_cast<std::size_t>(reinterpret_cast<answer_copy::Copy *>(answer)->count);
+    Py_ssize_t count = 0;
+    if (snapshot_lines::is_reader(answer)) return 0;
+    if (!flow_rows::answer_entries(reinterpret_cast<Writer *>(writer)->decoder, answer, count)) PyErr_Clear();
+    return static_cast<std::size_t>(count);
+}
+
+// The room a page of JSON lines is made with, a line, beside its opening:
+// more than most lines take (some 300 to 450 bytes), so that a page seldom
+// runs past it; what is not written is given back when the page is cut.
+constexpr std::size_t kExpectedJsonLine = 1024;
+
 PyObject *counted(Py_ssize_t count, PyObject *made) {
     if (!made) return nullptr;
     return Py_BuildValue("(nN)", count, made);
@@ -641,24 +712,23 @@ class WriterJob : public page_job::Job {
 
 class JsonLines final : public WriterJob<JsonLines> {
   public:
+    // Bytes for an opening given as bytes (lines for a binary file, which
+    // would otherwise copy the text once more to encode it), else a str.
     JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
-        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {}
+        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {
+        out_.reserve(PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii,
+                     expected_flows(writer, args[0]) * (kExpectedJsonLine + opening.size()));
+    }
     ~JsonLines() override { Py_DECREF(opening_); }
     void take(const Names &names, const Flow &f) {
         written(out_, json_line_room(names, open_, f), [&](char *to) { return json_line(to, names, open_, f, actions_); });
     }
-    // Bytes for an opening given as bytes (lines for a binary file, which
-    // would otherwise copy the text once more to encode it), else a str.
-    PyObject *page(Py_ssize_t count) {
-        if (!PyBytes_Check(opening_)) return counted(count, ascii_text(out_));
-        if (out_.failed()) return PyErr_NoMemory();
-        return counted(count, PyBytes_FromStringAndSize(out_.data(), static_cast<Py_ssize_t>(out_.size())));
-    }
+    PyObject *page(Py_ssize_t count) { return counted(count, out_.made()); }
 
   private:
     PyObject *opening_;  // holds the text open_ views
     std::string_view open_;
-    Text out_;
+    PageText out_;
     ActionTexts<JsonActions> actions_;
 };
 
@@ -703,7 +773,15 @@ class TableLines final : public WriterJob<TableLines> {
     TableLines(PyObject *writer, PyObject *const *args, long long now_ms)
         : WriterJob(writer, args[0], now_ms, args[2]), layout_(new_reference(args[3])) {}
     ~TableLines() override { Py_DECREF(layout_); }
-    bool read() { return read_layout(layout_, l_); }
+    // The layout, and the page's room for rows about as wide as the
+    // columns are now (the last row, that is, widened a little).
+    bool read(PyObject *writer, PyObject *answer) {
+        if (!read_layout(layout_, l_)) return false;
+        std::size_t line = 1 + kExpectedWidening;
+        for (int k = 0; k < l_.kept_count; ++k) line += 2 + static_cast<std::size_t>(std::max<Py_ssize_t>(l_.width[l_.kept[k]], 0));
+        out_.reserve(l_.ascii ? PageText::ascii : PageText::utf8, expected_flows(writer, answer) * line);
+        return true;
+    }
     void take(const Names &names, const Flow &f) {
         std::size_t ends[kCells];
         text_.clear();
@@ -718,15 +796,16 @@ class TableLines final : public WriterJob<TableLines> {
             if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
         }
         // Cells are ASCII; a cut row is too unless the caller's ellipsis is not.
-        if (out_.failed() || text_.failed()) return PyErr_NoMemory();
-        if (l_.ascii) return counted(count, ascii_text(out_));
-        return counted(count, PyUnicode_DecodeUTF8(out_.data(), static_cast<Py_ssize_t>(out_.size()), nullptr));
+        if (text_.failed()) return PyErr_NoMemory();
+        return counted(count, out_.made());
     }
 
   private:
     PyObject *layout_;  // holds the ellipsis l_ views, and the widths written back
+    static constexpr std::size_t kExpectedWidening = 64;
     Layout l_;
-    Text out_, text_;
+    PageText out_;
+    Text text_;
     ActionTexts<CellActions> actions_;
 };
 
@@ -789,7 +868,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     if (!page_arguments(args, n, 4, now_ms) || !PyTuple_Check(args[3]))
         return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
     auto *job = new (std::nothrow) TableLines(self, args, now_ms);
-    if (job && !job->read()) {
+    if (job && !job->read(self, args[0])) {
         delete job;
         return nullptr;
     }
