@@ -2,6 +2,7 @@
 decoder, on the built-in cache's traffic and on buffers with damaged counts."""
 
 import ctypes
+import functools
 import gzip
 import ipaddress
 import itertools
@@ -254,6 +255,45 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         read = [top_page(_flow._decode_rows, answer, now, rests, 8, {}, len, False)
                 for answer, rests in ((view, kept), (copy, ()))]
         assert (read[1].result() if beside else read[1]) == read[0]
+
+
+# Numbers at each edge of a count of digits, set (cut to its width) in every
+# numeric field a line spells, and MACs that together hold every byte.
+DIGIT_EDGES = sorted({0, 2**64 - 1} | {n for k in range(1, 20) for n in (10**k - 1, 10**k)})
+NUMBER_FIELDS = ("flowId", "fcFlags", "tblId", "pktCount", "exprTime", "created", "fkey.portID", "fkey.vni",
+                 "fkey.proto", "fkey.l2Key.etype", "fkey.l2Key.vlanid")
+MAC_FIELDS = ("fkey.l2Key.saddr", "fkey.l2Key.daddr", "fkey.inner.l2Key.daddr")
+
+
+def _set_cut(record, name, value):
+    """Sets record.name to value cut to the widest the field takes, read as
+    signed when the field takes no other."""
+    for bits in (64, 32, 16, 8):
+        cut = value % 2**bits
+        for number in (cut, cut - 2**bits * (cut >> (bits - 1))):
+            try:
+                return setattr(record, name, number)
+            except (OverflowError, ValueError):
+                continue
+    raise AssertionError("%s takes no number" % name)
+
+
+def test_text_writers_spell_every_count_of_digits_and_byte_as_the_python_path(traffic):
+    buffer, view = copied(traffic(300, 3), entries=len(DIGIT_EDGES))
+    for n, (entry, value) in enumerate(zip(view, DIGIT_EDGES)):
+        for path in NUMBER_FIELDS + MAC_FIELDS:
+            *parents, name = path.split(".")
+            record = functools.reduce(getattr, parents, entry)
+            if path in MAC_FIELDS:
+                first = 6 * (3 * n + MAC_FIELDS.index(path))
+                setattr(record, name, ":".join("%02x" % (b % 256) for b in range(first, first + 6)))
+            else:
+                _set_cut(record, name, value)
+    reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
+    assert {f.flags < 0 for f in reference} == {False, True}
+    assert writer.json_lines(view, now, (), b"{") == (len(reference), "".join(
+        f.json_text() + "\n" for f in reference).encode())
+    assert writer.table_cells(view, now, ()) == (len(reference), [list(map(str, flows._row(f))) for f in reference])
 
 
 @pytest.mark.same_on_every_build
