@@ -100,7 +100,8 @@ void duration(Out &out, std::uint64_t seconds) {
 // leading zeros, the longest run of two or more zero groups, the first of
 // equals, as "::"; an IPv4-compatible or -mapped address ending in dotted
 // quad), without the C library's formatted prints. Writes at most kIPv6Text
-// bytes; their count.
+// bytes (the text, at most 39 bytes of groups, and up to 3 past it); the
+// count of the text's.
 inline std::size_t ipv6_text(char *out, const unsigned char *at) {
     unsigned words[8];
     for (int k = 0; k < 8; ++k) words[k] = static_cast<unsigned>(at[2 * k]) << 8 | at[2 * k + 1];
@@ -115,7 +116,6 @@ inline std::size_t ipv6_text(char *out, const unsigned char *at) {
         if (k - start > best_length) best = start, best_length = k - start;
     }
     if (best_length < 2) best = -1;
-    static constexpr char hex[] = "0123456789abcdef";
     char *to = out;
     for (int k = 0; k < 8; ++k) {
         if (best >= 0 && k >= best && k < best + best_length) {
@@ -130,11 +130,14 @@ inline std::size_t ipv6_text(char *out, const unsigned char *at) {
             }
             return static_cast<std::size_t>(to - out);
         }
-        bool started = false;
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            unsigned digit = words[k] >> shift & 15;
-            if (digit || started || shift == 0) *to++ = hex[digit], started = true;
-        }
+        // A group's four digits, of which those past its leading zeros
+        // are kept: four bytes stored, up to three of them past the group.
+        char digits[8] = {};
+        std::memcpy(digits, kHexPairs.of[words[k] >> 8], 2);
+        std::memcpy(digits + 2, kHexPairs.of[words[k] & 255], 2);
+        auto kept = static_cast<unsigned>(std::bit_width(words[k] | 1) + 3) / 4;
+        std::memcpy(to, digits + 4 - kept, 4);
+        to += kept;
     }
     if (best >= 0 && best + best_length == 8) *to++ = ':';
     return static_cast<std::size_t>(to - out);

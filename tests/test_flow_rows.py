@@ -263,6 +263,11 @@ DIGIT_EDGES = sorted({0, 2**64 - 1} | {n for k in range(1, 20) for n in (10**k -
 NUMBER_FIELDS = ("flowId", "fcFlags", "tblId", "pktCount", "exprTime", "created", "fkey.portID", "fkey.vni",
                  "fkey.proto", "fkey.l2Key.etype", "fkey.l2Key.vlanid")
 MAC_FIELDS = ("fkey.l2Key.saddr", "fkey.l2Key.daddr", "fkey.inner.l2Key.daddr")
+# IPv6 addresses of each shape inet_ntop tells apart: runs of zero groups
+# (none, one alone, first of equals, leading, trailing, all), groups of one
+# to four digits, and the IPv4-mapped and -compatible forms.
+V6_SHAPES = ("::", "::1", "1::", "1:0:2:0:3:0:4:0", "1:0:0:2:0:0:3:4", "1:0:0:2:0:0:0:3", "a:bc:def:1234:abcd:ef01:2:0",
+             "fd00:1::ff:4c69", "::ffff:1.2.3.4", "::ffff:0.0.0.0", "::1.2.3.4", "::1:0:0:0", "1:2:3:4:5:6:7:8")
 
 
 def _set_cut(record, name, value):
@@ -278,7 +283,7 @@ def _set_cut(record, name, value):
     raise AssertionError("%s takes no number" % name)
 
 
-def test_text_writers_spell_every_count_of_digits_and_byte_as_the_python_path(traffic):
+def test_text_writers_spell_every_count_of_digits_byte_and_address_shape_as_the_python_path(traffic):
     buffer, view = copied(traffic(300, 3), entries=len(DIGIT_EDGES))
     for n, (entry, value) in enumerate(zip(view, DIGIT_EDGES)):
         for path in NUMBER_FIELDS + MAC_FIELDS:
@@ -289,8 +294,12 @@ def test_text_writers_spell_every_count_of_digits_and_byte_as_the_python_path(tr
                 setattr(record, name, ":".join("%02x" % (b % 256) for b in range(first, first + 6)))
             else:
                 _set_cut(record, name, value)
+        if n < len(V6_SHAPES):
+            entry.fkey.flags |= _libfc.FC_FLOWKEY_IPV6
+            key = entry.fkey.ipKey.ipv6Key
+            key.sip_addr, key.dip_addr = V6_SHAPES[n], V6_SHAPES[n - 1]
     reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
-    assert {f.flags < 0 for f in reference} == {False, True}
+    assert {f.flags < 0 for f in reference} == {False, True} and reference[8].src == ipaddress.ip_address("::ffff:1.2.3.4")
     assert writer.json_lines(view, now, (), b"{") == (len(reference), "".join(
         f.json_text() + "\n" for f in reference).encode())
     assert writer.table_cells(view, now, ()) == (len(reference), [list(map(str, flows._row(f))) for f in reference])
