@@ -316,19 +316,39 @@ constexpr std::size_t kJsonLineRoom =
 // An entity's punctuation besides its action names and ports.
 constexpr std::size_t kJsonEntityRoom = 31;
 
-std::size_t json_line_room(const Names &names, std::string_view opening, const Flow &f) {
-    std::size_t room = kJsonLineRoom + opening.size() + names.longest_protocol_json + names.longest_ether_json;
+std::size_t json_line_room(const Names &names, std::size_t opening, const Flow &f) {
+    std::size_t room = kJsonLineRoom + opening + names.longest_protocol_json + names.longest_ether_json;
     for (unsigned k = 0; k < f.of.entities; ++k)
         room += kJsonEntityRoom + names.every_action_json + f.of.port_count[k] * kPortText;
     return room;
 }
 
+// A line's opening, copied in chunks when it is short (the usual "{" or
+// "{\"schema\":1,"): `padded` then holds it in whole chunks.
+struct Opening {
+    static constexpr std::size_t kShort = 3 * kChunk;
+    std::string_view text;
+    char padded[kShort + kChunk] = {};
+
+    explicit Opening(std::string_view given) : text(given) {
+        if (given.size() > kShort) return;
+        std::memcpy(padded, given.data(), given.size());
+        text = std::string_view(padded, given.size());
+    }
+    Opening(const Opening &) = delete;
+    Opening &operator=(const Opening &) = delete;
+    char *put(char *to) const {
+        if (text.size() <= kShort) return copy_chunks(to, padded, text.size());
+        std::memcpy(to, text.data(), text.size());
+        return to + text.size();
+    }
+};
+
 // Writes a flow's JSON line into room for json_line_room() bytes; its end.
-char *json_line(char *to, const Names &names, std::string_view opening, const Flow &f,
+char *json_line(char *to, const Names &names, const Opening &opening, const Flow &f,
                 ActionTexts<JsonActions> &actions) {
     const char *e = f.of.entry;
-    std::memcpy(to, opening.data(), opening.size());
-    to = literal(to + opening.size(), "\"id\":");
+    to = literal(opening.put(to), "\"id\":");
     to = spelling::decimal(to, LOAD(Entry, flowId, e));
     to = literal(to, ",\"flags\":");
     to = spelling::decimal(to, static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
@@ -721,13 +741,14 @@ class JsonLines final : public WriterJob<JsonLines> {
     }
     ~JsonLines() override { Py_DECREF(opening_); }
     void take(const Names &names, const Flow &f) {
-        written(out_, json_line_room(names, open_, f), [&](char *to) { return json_line(to, names, open_, f, actions_); });
+        written(out_, json_line_room(names, open_.text.size(), f),
+                [&](char *to) { return json_line(to, names, open_, f, actions_); });
     }
     PyObject *page(Py_ssize_t count) { return counted(count, out_.made()); }
 
   private:
-    PyObject *opening_;  // holds the text open_ views
-    std::string_view open_;
+    PyObject *opening_;  // holds the text open_ views when it is long
+    Opening open_;
     PageText out_;
     ActionTexts<JsonActions> actions_;
 };
