@@ -4,9 +4,9 @@ the listing's cells and its finished lines, a diff's records), over the
 query answers of a whole-cache walk and over compact copies of them.
 
 Only the writer is timed: the walk queries as the package does, and at each
-answer the writer renders it some times over, each call's thread time
-summed. Flows expire a few minutes after the fill, so each run fills a
-fresh cache in a state directory of its own.
+answer the writer renders it once untimed and then some times over, the
+fastest call's thread time counted. Flows expire a few minutes after the
+fill, so each run fills a fresh cache in a state directory of its own.
 
     python bench/render_lines.py [--flows 1000000] [--repeat 3] [--state DIR] [--forms WORD...]
 """
@@ -55,13 +55,15 @@ def run(repeat, chosen):
                 # Once untimed: the first read of a query's answer, whose
                 # entries lie 66 KB apart, misses the caches whatever writes.
                 write(page, now_ms, ())
-                spent = 0.0
+                # The fastest of the renders: on a shared host the others
+                # count what another process took of the caches.
+                fastest = float("inf")
                 for _ in range(repeat):
                     started = time.thread_time()
                     count, text = write(page, now_ms, ())
-                    spent += time.thread_time() - started
+                    fastest = min(fastest, time.thread_time() - started)
                 flows, seconds, size = sums.get((name, over), (0, 0.0, 0))
-                sums[name, over] = flows + count * repeat, seconds + spent, size + (len(text) if isinstance(text, (str, bytes)) else 0) * repeat
+                sums[name, over] = flows + count, seconds + fastest, size + (len(text) if isinstance(text, (str, bytes)) else 0)
         return []
 
     for _ in _walk.Walk(decode=render, keys=_flow.answer_keys):
@@ -89,8 +91,7 @@ def main():
         sums = run(args.repeat, args.forms)
     print("%-20s %-7s %10s %12s %10s" % ("form", "over", "ns/line", "bytes/line", "flows"))
     for (name, over), (flows, seconds, size) in sums.items():
-        print("%-20s %-7s %10.0f %12.1f %10d" % (name, over, 1e9 * seconds / max(flows, 1), size / max(flows, 1),
-                                              flows // args.repeat))
+        print("%-20s %-7s %10.0f %12.1f %10d" % (name, over, 1e9 * seconds / max(flows, 1), size / max(flows, 1), flows))
 
 
 if __name__ == "__main__":
