@@ -9,10 +9,14 @@ fastest call's thread time counted. Flows expire a few minutes after the
 fill, so each run fills a fresh cache in a state directory of its own.
 
     python bench/render_lines.py [--flows 1000000] [--repeat 3] [--state DIR] [--forms WORD...]
+                                 [--against BUILD [--rounds 3]]
 """
 
 import argparse
+import json
 import os
+import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -63,12 +67,27 @@ def run(repeat, chosen):
                     count, text = write(page, now_ms, ())
                     fastest = min(fastest, time.thread_time() - started)
                 flows, seconds, size = sums.get((name, over), (0, 0.0, 0))
-                sums[name, over] = flows + count, seconds + fastest, size + (len(text) if isinstance(text, (str, bytes)) else 0)
+                size += len(text) if isinstance(text, (str, bytes)) else 0  # a listing's cells: a list
+                sums[name, over] = flows + count, seconds + fastest, size
         return []
 
     for _ in _walk.Walk(decode=render, keys=_flow.answer_keys):
         pass
     return sums
+
+
+def _child(args):
+    """A run in this process, its sums printed as JSON for the parent."""
+    sums = run(args.repeat, args.forms)
+    print(json.dumps([[name, over, flows, seconds, size] for (name, over), (flows, seconds, size) in sums.items()]))
+
+
+def measure(build, args, env):
+    """The sums of a run in a child process whose modules are build's."""
+    argv = [sys.executable, os.path.abspath(__file__), "--child", "--repeat", str(args.repeat)]
+    argv += ["--forms"] + args.forms if args.forms else []
+    output = subprocess.run(argv, env=dict(env, PYTHONPATH=build), stdout=subprocess.PIPE, check=True, text=True).stdout
+    return {(name, over): (flows, seconds, size) for name, over, flows, seconds, size in json.loads(output)}
 
 
 def main():
@@ -77,7 +96,14 @@ def main():
     parser.add_argument("--repeat", type=int, default=3, help="renders of each answer in each form")
     parser.add_argument("--state", help="the cache's state directory (default: a temporary one)")
     parser.add_argument("--forms", nargs="+", metavar="WORD", help="only the forms naming one of the words")
+    parser.add_argument("--against", metavar="BUILD",
+                        help="another build directory, run in turn with this one's (PYTHONPATH) on the same cache; "
+                             "each form's ns/line is then the median of the rounds, with its ratio to BUILD's")
+    parser.add_argument("--rounds", type=int, default=3, help="rounds of the two builds with --against")
+    parser.add_argument("--child", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.child:
+        return _child(args)
     with tempfile.TemporaryDirectory(prefix="libfc-render-") as scratch:
         state = args.state or scratch
         os.makedirs(state, mode=0o700, exist_ok=True)
@@ -88,10 +114,26 @@ def main():
         started = time.perf_counter()
         installed = fill(args.flows)
         print("# %d flows installed in %.1f s" % (installed, time.perf_counter() - started))
-        sums = run(args.repeat, args.forms)
-    print("%-20s %-7s %10s %12s %10s" % ("form", "over", "ns/line", "bytes/line", "flows"))
-    for (name, over), (flows, seconds, size) in sums.items():
-        print("%-20s %-7s %10.0f %12.1f %10d" % (name, over, 1e9 * seconds / max(flows, 1), size / max(flows, 1), flows))
+        if not args.against:
+            runs = {"": [run(args.repeat, args.forms)]}
+        else:
+            # The two builds in turn, so that a slow spell of the host
+            # falls on both; the flows expire some minutes after the fill.
+            own = os.environ.get("PYTHONPATH", "")
+            runs = {args.against: [], own: []}
+            for _ in range(args.rounds):
+                for build in runs:
+                    runs[build].append(measure(build, args, os.environ))
+    per_line = {build: {form: statistics.median(1e9 * sums[form][1] / max(sums[form][0], 1) for sums in rounds)
+                        for form in rounds[0]} for build, rounds in runs.items()}
+    ours, sums = per_line[list(runs)[-1]], list(runs.values())[-1][0]
+    print("%-20s %-7s %10s %12s %10s%s" % ("form", "over", "ns/line", "bytes/line", "flows",
+                                         "  %10s %8s" % ("against", "ratio") if args.against else ""))
+    for (name, over), (flows, _, size) in sums.items():
+        against = per_line[args.against][name, over] if args.against else None
+        print("%-20s %-7s %10.0f %12.1f %10d%s" % (
+            name, over, ours[name, over], size / max(flows, 1), flows,
+            "  %10.0f %8.2f" % (against, ours[name, over] / against) if against else ""))
 
 
 if __name__ == "__main__":

@@ -112,7 +112,8 @@ struct Names {
         auto quoted = [](const std::string &name) { return name.empty() ? std::string("null") : '"' + name + '"'; };
         for (unsigned p = 0; p < 256; ++p) {
             std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, p) - number));
-            protocol_json[p].assign("\",\"proto\":" + std::string(digits) + ",\"proto_name\":" + quoted(protocol[p]) + ",");
+            protocol_json[p].assign("\",\"proto\":" + std::string(digits) + ",\"proto_name\":" + quoted(protocol[p]) +
+                                    ",");
             longest_protocol = std::max(longest_protocol, protocol[p].size());
             longest_protocol_json = std::max(longest_protocol_json, protocol_json[p].size());
         }
@@ -124,7 +125,10 @@ struct Names {
             ether_named[value] = static_cast<std::uint32_t>(k + 1);
             longest_ether_json = std::max(longest_ether_json, ether_json[k].size());
         }
-        for (const std::string &name : action) every_action_json += name.size() + 3, every_action_cell += name.size() + 1;
+        for (const std::string &name : action) {
+            every_action_json += name.size() + 3;  // quoted, after a comma
+            every_action_cell += name.size() + 1;
+        }
     }
 };
 
@@ -659,7 +663,9 @@ class PageText {
     }
 
   private:
-    char *start() const { return form_ == bytes ? PyBytes_AS_STRING(object_) : static_cast<char *>(PyUnicode_DATA(object_)); }
+    char *start() const {
+        return form_ == bytes ? PyBytes_AS_STRING(object_) : static_cast<char *>(PyUnicode_DATA(object_));
+    }
     Form form_ = utf8;
     PyObject *object_ = nullptr;
     char *data_ = nullptr;
@@ -672,7 +678,8 @@ class PageText {
 // before reading it: a copy's count or a query answer's entries; 0 for a
 // snapshot reader's lines, and for an answer the loop is to refuse.
 std::size_t expected_flows(PyObject *writer, PyObject *answer) {
-    if (answer_copy::is_copy(answer)) return static_cast<std::size_t>(reinterpret_cast<answer_copy::Copy *>(answer)->count);
+    if (answer_copy::is_copy(answer))
+        return static_cast<std::size_t>(reinterpret_cast<answer_copy::Copy *>(answer)->count);
     Py_ssize_t count = 0;
     if (snapshot_lines::is_reader(answer)) return 0;
     if (!flow_rows::answer_entries(reinterpret_cast<Writer *>(writer)->decoder, answer, count)) PyErr_Clear();
@@ -799,7 +806,8 @@ class TableLines final : public WriterJob<TableLines> {
     bool read(PyObject *writer, PyObject *answer) {
         if (!read_layout(layout_, l_)) return false;
         std::size_t line = 1 + kExpectedWidening;
-        for (int k = 0; k < l_.kept_count; ++k) line += 2 + static_cast<std::size_t>(std::max<Py_ssize_t>(l_.width[l_.kept[k]], 0));
+        for (int k = 0; k < l_.kept_count; ++k)
+            line += 2 + static_cast<std::size_t>(std::max<Py_ssize_t>(l_.width[l_.kept[k]], 0));
         out_.reserve(l_.ascii ? PageText::ascii : PageText::utf8, expected_flows(writer, answer) * line);
         return true;
     }
