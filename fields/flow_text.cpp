@@ -296,10 +296,11 @@ struct JsonActions {
     }
 };
 
-// An entity's cell of actions in the listing: names joined by commas, or "-".
+// An entity's cell of actions in the listing: names joined by commas, or "-"
+// when that is empty.
 struct CellActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
-        if (!bits) return literal(to, "-");
+        char *start = to;
         bool first = true;
         for_names(names, bits, [&](const std::string &action) {
             if (!first) *to++ = ',';
@@ -307,7 +308,7 @@ struct CellActions {
             to += action.size();
             first = false;
         });
-        return to;
+        return to != start ? to : literal(to, "-");
     }
 };
 
@@ -682,8 +683,10 @@ std::size_t expected_flows(PyObject *writer, PyObject *answer) {
         return static_cast<std::size_t>(reinterpret_cast<answer_copy::Copy *>(answer)->count);
     Py_ssize_t count = 0;
     if (snapshot_lines::is_reader(answer)) return 0;
-    if (!flow_rows::answer_entries(reinterpret_cast<Writer *>(writer)->decoder, answer, count)) PyErr_Clear();
-    return static_cast<std::size_t>(count);
+    if (flow_rows::answer_entries(reinterpret_cast<Writer *>(writer)->decoder, answer, count))
+        return static_cast<std::size_t>(count);
+    PyErr_Clear();  // the loop raises it again
+    return 0;
 }
 
 // The room a page of JSON lines is made with, a line, beside its opening:
