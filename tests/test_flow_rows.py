@@ -298,11 +298,14 @@ def test_text_writers_spell_every_count_of_digits_byte_and_address_shape_as_the_
             entry.fkey.flags |= _libfc.FC_FLOWKEY_IPV6
             key = entry.fkey.ipKey.ipv6Key
             key.sip_addr, key.dip_addr = V6_SHAPES[n], V6_SHAPES[n - 1]
+        # Every action, and in the last line 4096 ports: lines past the room a page is made with.
+        entry.numActionEntities, entry[0].actionsBitMap = max(entry.numActionEntities, 1), 2**64 - 1
+    entry[0].dstPortsNum = 2**32 - 1
     reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
     assert {f.flags < 0 for f in reference} == {False, True}
     assert reference[8].src == ipaddress.ip_address("::ffff:1.2.3.4")
-    assert writer.json_lines(view, now, (), b"{") == (len(reference), "".join(
-        f.json_text() + "\n" for f in reference).encode())
+    lines = "".join(f.json_text() + "\n" for f in reference)
+    assert len(lines) > 1100 * len(reference) and writer.json_lines(view, now, (), b"{") == (len(reference), lines.encode())
     assert writer.table_cells(view, now, ()) == (len(reference), [list(map(str, flows._row(f))) for f in reference])
 
 
