@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <cstdlib>
