@@ -10,10 +10,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <string>
 #include <string_view>
@@ -28,6 +28,7 @@
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/spelling.hpp"
+#include "runtime/python_compat.hpp"
 
 namespace flow_text {
 
@@ -42,6 +43,50 @@ using flow_rows::kActionBits;
 enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, actions, ports, packets, age, expires,
                   kCells };
 
+// A text spelt once and copied whole into many lines: its bytes kept padded
+// to a whole number of chunks, and copied a chunk at a time, the last copy
+// running up to kChunk - 1 bytes past its end, into room the line reserves
+// (kOvershoot) and the next piece then covers. A line is some sixty pieces:
+// a call to copy each, sized at run time, costs more than its bytes.
+constexpr std::size_t kChunk = 16, kOvershoot = kChunk;
+
+inline char *copy_chunks(char *to, const char *from, std::size_t n) {
+    for (std::size_t at = 0; at < n; at += kChunk) std::memcpy(to + at, from + at, kChunk);
+    return to + n;
+}
+
+// n spaces, written as copy_chunks writes.
+inline char *spaces(char *to, std::size_t n) {
+    static constexpr char blank[kChunk + 1] = "                ";
+    for (std::size_t at = 0; at < n; at += kChunk) std::memcpy(to + at, blank, kChunk);
+    return to + n;
+}
+
+class Piece {
+  public:
+    void assign(std::string_view text) {
+        size_ = text.size();
+        padded_.assign(text);
+        padded_.resize(size_ / kChunk * kChunk + kChunk, '\0');
+    }
+    char *put(char *to) const { return copy_chunks(to, padded_.data(), size_); }
+    std::size_t size() const { return size_; }
+
+  private:
+    std::string padded_;
+    std::size_t size_ = 0;
+};
+
+template <std::size_t N>
+inline char *literal(char *to, const char (&text)[N]) {
+    std::memcpy(to, text, N - 1);
+    return to + N - 1;
+}
+
+constexpr std::size_t kNumberText = 20;  // the digits of any 64-bit number, or a sign and 10 digits
+constexpr std::size_t kPortText = std::numeric_limits<flow_rows::Port>::digits10 + 2;  // its digits and a comma
+constexpr std::size_t kDurationText = kNumberText + 4;  // "3d04h" of any 64-bit count of seconds
+
 // The names a writer spells numbers by, checked once to need no escaping
 // in JSON nor in a table cell (printable ASCII without quote, backslash or
 // space), so every text written here is what the package's JSON string
@@ -50,13 +95,39 @@ struct Names {
     std::string action[kActionBits];
     std::string protocol[256];  // empty: the number has none
     std::vector<std::pair<std::uint16_t, std::string>> ether_type;
-    // The longest names, for the room a JSON line is written into.
-    std::size_t longest_protocol = 0, longest_ether_type = 0, every_action = 0;
+    // A JSON line's text from the closing quote of its destination address
+    // through its protocol name, `","proto":6,"proto_name":"tcp",`, of each
+    // protocol number; and `"ether_type":2048,"ether_type_name":"ipv4"` of
+    // each named ether type, ether_named[number] - 1 of them (0: no name).
+    Piece protocol_json[256];
+    std::vector<Piece> ether_json;
+    std::uint32_t ether_named[65536] = {};
+    // The longest pieces and names, for the room a line is written into.
+    std::size_t longest_protocol = 0, longest_protocol_json = 0, longest_ether_json = 0;
+    std::size_t every_action_json = 0, every_action_cell = 0;
 
-    void measure() {
-        for (const std::string &name : protocol) longest_protocol = std::max(longest_protocol, name.size());
-        for (const auto &[_, name] : ether_type) longest_ether_type = std::max(longest_ether_type, name.size());
-        for (const std::string &name : action) every_action += name.size() + 3;  // quoted, after a comma
+    void spell() {
+        char number[kNumberText];
+        auto quoted = [](const std::string &name) { return name.empty() ? std::string("null") : '"' + name + '"'; };
+        for (unsigned p = 0; p < 256; ++p) {
+            std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, p) - number));
+            protocol_json[p].assign("\",\"proto\":" + std::string(digits) + ",\"proto_name\":" + quoted(protocol[p]) +
+                                    ",");
+            longest_protocol = std::max(longest_protocol, protocol[p].size());
+            longest_protocol_json = std::max(longest_protocol_json, protocol_json[p].size());
+        }
+        ether_json.resize(ether_type.size());
+        for (std::size_t k = 0; k < ether_type.size(); ++k) {
+            const auto &[value, name] = ether_type[k];
+            std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, value) - number));
+            ether_json[k].assign("\"ether_type\":" + std::string(digits) + ",\"ether_type_name\":" + quoted(name));
+            ether_named[value] = static_cast<std::uint32_t>(k + 1);
+            longest_ether_json = std::max(longest_ether_json, ether_json[k].size());
+        }
+        for (const std::string &name : action) {
+            every_action_json += name.size() + 3;  // quoted, after a comma
+            every_action_cell += name.size() + 1;
+        }
     }
 };
 
@@ -110,39 +181,18 @@ class Text {
     Text &operator=(const Text &) = delete;
     ~Text() { std::free(data_); }
 
-    // Nothing to add leaves an empty text without memory (memcpy and memset take no null).
+    // Nothing to add leaves an empty text without memory (memcpy takes no null).
     void append(const char *from, std::size_t n) {
         if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
         std::memcpy(data_ + size_, from, n);
         size_ += n;
     }
-    Text &operator+=(std::string_view s) {
-        append(s.data(), s.size());
-        return *this;
-    }
-    Text &operator+=(char c) {
-        append(&c, 1);
-        return *this;
-    }
-    void put(char c) { append(&c, 1); }
     // Room for n more bytes, written through the pointer and then kept
     // by took(end); null when the room cannot be had (the text failed).
     char *room(std::size_t n) { return size_ + n > capacity_ && !grow(n) ? nullptr : data_ + size_; }
     void took(const char *end) { size_ = static_cast<std::size_t>(end - data_); }
-    template <class T>
-    void number(T value) {
-        char text[24];
-        append(text, static_cast<std::size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
-    }
-    void pad(std::size_t n) {
-        if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
-        std::memset(data_ + size_, ' ', n);
-        size_ += n;
-    }
     std::size_t size() const { return size_; }
     const char *data() const { return data_ ? data_ : ""; }  // never null: an empty text has none
-    char back() const { return data_[size_ - 1]; }
-    void resize(std::size_t n) { size_ = n < size_ ? n : size_; }
     void clear() { size_ = 0; }
     bool failed() const { return failed_; }
 
@@ -162,82 +212,31 @@ class Text {
     bool failed_ = false;
 };
 
-template <class T>
-void number(Text &out, T value) {
-    out.number(value);
+// Writes by write(char *) -> end into room for `most` bytes of out.
+template <class Out, class Write>
+void written(Out &out, std::size_t most, Write &&write) {
+    if (char *room = out.room(most)) out.took(write(room));
 }
 
-// Writes through a pointer into room reserved beforehand: a line is some
-// sixty pieces, and a bounds check and a call to copy each piece cost more
-// than the bytes themselves.
-class Cursor {
-  public:
-    explicit Cursor(char *at) : at_(at) {}
-    template <std::size_t N>
-    void literal(const char (&text)[N]) {
-        std::memcpy(at_, text, N - 1);
-        at_ += N - 1;
-    }
-    void text(std::string_view text) {
-        std::memcpy(at_, text.data(), text.size());
-        at_ += text.size();
-    }
-    void put(char c) { *at_++ = c; }
-    template <class T>
-    void number(T value) {
-        at_ = std::to_chars(at_, at_ + kNumberText, value).ptr;
-    }
-    void address(bool v6, const char *at) {
-        auto *octets = reinterpret_cast<const unsigned char *>(at);
-        at_ += v6 ? spelling::ipv6_text(at_, octets) : spelling::ipv4_text(at_, octets);
-    }
-    // Writes one byte past the text (a colon), which what follows covers.
-    void mac(const char *at) {
-        static constexpr char hex[] = "0123456789abcdef";
-        for (int i = 0; i < flow_rows::kMacBytes; ++i) {
-            auto byte = static_cast<unsigned char>(at[i]);
-            at_[3 * i] = hex[byte >> 4], at_[3 * i + 1] = hex[byte & 15], at_[3 * i + 2] = ':';
-        }
-        at_ += kMacText;
-    }
-    char *end() const { return at_; }
-
-    static constexpr std::size_t kNumberText = 20;  // the digits of any 64-bit number, or a sign and 10 digits
-    static constexpr std::size_t kMacText = 3 * flow_rows::kMacBytes - 1;  // two digits a byte, colons between
-
-  private:
-    char *at_;
-};
-
-// Writes through a Cursor into room for `most` bytes.
-template <class Write>
-void written(Text &out, std::size_t most, Write &&write) {
-    char *room = out.room(most);
-    if (!room) return;
-    Cursor to(room);
-    write(to);
-    out.took(to.end());
+inline char *address(char *to, bool v6, const char *at) {
+    auto *octets = reinterpret_cast<const unsigned char *>(at);
+    return to + (v6 ? spelling::ipv6_text(to, octets) : spelling::ipv4_text(to, octets));
 }
 
-// A cell's address or MAC, spelt as the JSON lines spell them (with room
-// for the byte the spellings write past their text).
-void address(Text &out, bool v6, const char *at) {
-    written(out, spelling::kIPv6Text + 1, [&](Cursor &to) { to.address(v6, at); });
-}
-
-void mac(Text &out, const char *at) {
-    written(out, Cursor::kMacText + 1, [&](Cursor &to) { to.mac(at); });
+inline char *mac(char *to, const char *at) {
+    return spelling::mac_text(to, reinterpret_cast<const unsigned char *>(at));
 }
 
 // What is read of a flow, once, for any form.
-struct Flow : FlowEntry {
+struct Flow {
+    const FlowEntry &of;
     bool v6;
     const char *src, *dst;
     std::uint64_t age_s;
 
     // A snapshot's entry comes with its age as the snapshot says it.
-    Flow(const FlowEntry &f, std::uint64_t age) : FlowEntry(f), age_s(age) {
-        const char *e = entry;
+    Flow(const FlowEntry &f, std::uint64_t age) : of(f), age_s(age) {
+        const char *e = f.entry;
         v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
         src = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e);
         dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
@@ -250,146 +249,232 @@ void for_names(const Names &names, BitMap bits, Each each) {
     for (; bits; bits &= bits - 1) each(names.action[std::countr_zero(bits)]);
 }
 
-// The most a JSON line of a flow takes besides its opening, its names and
-// its entities: the keys and punctuation (238 bytes), 11 numbers, two
-// addresses and three MACs.
-constexpr std::size_t kJsonLineRoom = 238 + 11 * Cursor::kNumberText + 2 * spelling::kIPv6Text + 3 * Cursor::kMacText;
-// An entity's punctuation besides its action names and ports, and a port.
-constexpr std::size_t kJsonEntityRoom = 31, kJsonPortRoom = Cursor::kNumberText + 1;
+// The text of each action bit map a page meets, spelt by Spell the first
+// time: the flows of a page share a few maps, each of some names.
+template <class Spell>
+class ActionTexts {
+  public:
+    ActionTexts() {
+        for (Slot &s : slots_) s.size = kEmpty;
+    }
+    // Writes the text of bits at to (room for the longest), its end.
+    char *put(char *to, const Names &names, BitMap bits) {
+        Slot &s = slots_[static_cast<std::uint64_t>(bits) * 0x9e3779b97f4a7c15ULL >> (64 - kSlotBits)];
+        if (s.size != kEmpty && s.bits == bits) return copy_chunks(to, s.text, s.size);
+        char *end = Spell::spell(to, names, bits);
+        auto size = static_cast<std::size_t>(end - to);
+        if (size <= sizeof s.text) std::memcpy(s.text, to, size), s.bits = bits, s.size = static_cast<unsigned>(size);
+        return end;
+    }
 
-std::size_t json_line_room(const Names &names, std::string_view opening, const Flow &f) {
-    std::size_t room = kJsonLineRoom + opening.size() + names.longest_protocol + names.longest_ether_type;
-    for (unsigned k = 0; k < f.entities; ++k)
-        room += kJsonEntityRoom + names.every_action + f.port_count[k] * kJsonPortRoom;
+  private:
+    static constexpr int kSlotBits = 6;
+    static constexpr unsigned kEmpty = ~0U;
+    struct Slot {
+        BitMap bits;
+        unsigned size;
+        char text[7 * kChunk];  // a whole number of chunks: copied as copy_chunks copies
+    };
+    Slot slots_[1 << kSlotBits];
+};
+
+// An entity's opening in a JSON line, up to its first port.
+struct JsonActions {
+    static char *spell(char *to, const Names &names, BitMap bits) {
+        to = literal(to, "{\"actions\":[");
+        bool first = true;
+        for_names(names, bits, [&](const std::string &action) {
+            if (!first) *to++ = ',';
+            *to++ = '"';
+            std::memcpy(to, action.data(), action.size());
+            to += action.size();
+            *to++ = '"';
+            first = false;
+        });
+        return literal(to, "],\"dst_ports\":[");
+    }
+};
+
+// An entity's cell of actions in the listing: names joined by commas, or "-"
+// when that is empty.
+struct CellActions {
+    static char *spell(char *to, const Names &names, BitMap bits) {
+        char *start = to;
+        bool first = true;
+        for_names(names, bits, [&](const std::string &action) {
+            if (!first) *to++ = ',';
+            std::memcpy(to, action.data(), action.size());
+            to += action.size();
+            first = false;
+        });
+        return to != start ? to : literal(to, "-");
+    }
+};
+
+// The most a JSON line of a flow takes besides its opening, its pieces and
+// its entities: the keys and punctuation (209 bytes), 10 numbers, two
+// addresses (one byte written past an IPv4 address), three MACs, and the
+// bytes a copy in chunks runs past its piece.
+constexpr std::size_t kJsonLineRoom =
+    256 + 10 * kNumberText + 2 * (spelling::kIPv6Text + 1) + 3 * spelling::kMacText + kOvershoot;
+// An entity's punctuation besides its action names and ports.
+constexpr std::size_t kJsonEntityRoom = 31;
+
+std::size_t json_line_room(const Names &names, std::size_t opening, const Flow &f) {
+    std::size_t room = kJsonLineRoom + opening + names.longest_protocol_json + names.longest_ether_json;
+    for (unsigned k = 0; k < f.of.entities; ++k)
+        room += kJsonEntityRoom + names.every_action_json + f.of.port_count[k] * kPortText;
     return room;
 }
 
-// Writes a flow's JSON line into room for json_line_room() bytes.
-void json_line(Cursor &to, const Names &names, std::string_view opening, const Flow &f) {
-    const char *e = f.entry;
-    auto name = [&](const std::string *value) {
-        if (!value || value->empty()) return to.literal("null");
-        to.put('"');
-        to.text(*value);
-        to.put('"');
-    };
-    to.text(opening);
-    to.literal("\"id\":");
-    to.number(LOAD(Entry, flowId, e));
-    to.literal(",\"flags\":");
-    to.number(static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
-    to.literal(",\"table\":");
-    to.number(LOAD(Entry, tblId, e));
-    to.literal(",\"port\":");
-    to.number(LOAD(Entry, fkey.portID, e));
-    to.literal(",\"vni\":");
-    to.number(LOAD(Entry, fkey.vni, e));
-    if (f.v6)
-        to.literal(",\"ipv6\":true,\"src\":\"");
-    else
-        to.literal(",\"ipv6\":false,\"src\":\"");
-    to.address(f.v6, f.src);
-    to.literal("\",\"dst\":\"");
-    to.address(f.v6, f.dst);
-    auto protocol = LOAD(Entry, fkey.proto, e);
-    to.literal("\",\"proto\":");
-    to.number(protocol);
-    to.literal(",\"proto_name\":");
-    name(&names.protocol[protocol]);
-    auto ether = LOAD(Entry, fkey.l2Key.etype, e);
-    to.literal(",\"ether_type\":");
-    to.number(ether);
-    const std::string *ether_name = nullptr;
-    for (const auto &[value, spelt] : names.ether_type)
-        if (value == ether) ether_name = &spelt;
-    to.literal(",\"ether_type_name\":");
-    name(ether_name);
-    to.literal(",\"vlan\":");
-    to.number(LOAD(Entry, fkey.l2Key.vlanid, e));
-    to.literal(",\"src_mac\":\"");
-    to.mac(FIELD_AT(Entry, fkey.l2Key.saddr, e));
-    to.literal("\",\"dst_mac\":\"");
-    to.mac(FIELD_AT(Entry, fkey.l2Key.daddr, e));
-    to.literal("\",\"inner_dst_mac\":\"");
-    to.mac(FIELD_AT(Entry, fkey.inner.l2Key.daddr, e));
-    to.literal("\",\"entities\":[");
-    for (unsigned k = 0; k < f.entities; ++k) {
-        if (k) to.put(',');
-        to.literal("{\"actions\":[");
-        bool first = true;
-        for_names(names, f.actions[k], [&](const std::string &action) {
-            if (!first) to.put(',');
-            to.put('"');
-            to.text(action);
-            to.put('"');
-            first = false;
-        });
-        to.literal("],\"dst_ports\":[");
-        for (unsigned i = 0; i < f.port_count[k]; ++i) {
-            if (i) to.put(',');
-            to.number(f.port(k, i));
-        }
-        to.literal("]}");
+// A line's opening, copied in chunks when it is short (the usual "{" or
+// "{\"schema\":1,"): `padded` then holds it in whole chunks.
+struct Opening {
+    static constexpr std::size_t kShort = 3 * kChunk;
+    std::string_view text;
+    char padded[kShort + kChunk] = {};
+
+    explicit Opening(std::string_view given) : text(given) {
+        if (given.size() > kShort) return;
+        std::memcpy(padded, given.data(), given.size());
+        text = std::string_view(padded, given.size());
     }
-    to.literal("],\"packets\":");
-    to.number(LOAD(Entry, pktCount, e));
-    to.literal(",\"age_s\":");
-    to.number(f.age_s);
-    to.literal(",\"expires_in_s\":");
-    to.number(LOAD(Entry, exprTime, e));
-    to.literal("}\n");
+    Opening(const Opening &) = delete;
+    Opening &operator=(const Opening &) = delete;
+    char *put(char *to) const {
+        if (text.size() <= kShort) return copy_chunks(to, padded, text.size());
+        std::memcpy(to, text.data(), text.size());
+        return to + text.size();
+    }
+};
+
+// Writes a flow's JSON line into room for json_line_room() bytes; its end.
+char *json_line(char *to, const Names &names, const Opening &opening, const Flow &f,
+                ActionTexts<JsonActions> &actions) {
+    const char *e = f.of.entry;
+    to = literal(opening.put(to), "\"id\":");
+    to = spelling::decimal(to, LOAD(Entry, flowId, e));
+    to = literal(to, ",\"flags\":");
+    to = spelling::decimal(to, static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
+    to = literal(to, ",\"table\":");
+    to = spelling::decimal(to, LOAD(Entry, tblId, e));
+    to = literal(to, ",\"port\":");
+    to = spelling::decimal(to, LOAD(Entry, fkey.portID, e));
+    to = literal(to, ",\"vni\":");
+    to = spelling::decimal(to, LOAD(Entry, fkey.vni, e));
+    to = f.v6 ? literal(to, ",\"ipv6\":true,\"src\":\"") : literal(to, ",\"ipv6\":false,\"src\":\"");
+    to = address(to, f.v6, f.src);
+    to = literal(to, "\",\"dst\":\"");
+    to = address(to, f.v6, f.dst);
+    to = names.protocol_json[LOAD(Entry, fkey.proto, e)].put(to);
+    auto ether = LOAD(Entry, fkey.l2Key.etype, e);
+    if (std::uint32_t named = names.ether_named[ether]) {
+        to = names.ether_json[named - 1].put(to);
+    } else {
+        to = literal(to, "\"ether_type\":");
+        to = spelling::decimal(to, ether);
+        to = literal(to, ",\"ether_type_name\":null");
+    }
+    to = literal(to, ",\"vlan\":");
+    to = spelling::decimal(to, LOAD(Entry, fkey.l2Key.vlanid, e));
+    to = literal(to, ",\"src_mac\":\"");
+    to = mac(to, FIELD_AT(Entry, fkey.l2Key.saddr, e));
+    to = literal(to, "\",\"dst_mac\":\"");
+    to = mac(to, FIELD_AT(Entry, fkey.l2Key.daddr, e));
+    to = literal(to, "\",\"inner_dst_mac\":\"");
+    to = mac(to, FIELD_AT(Entry, fkey.inner.l2Key.daddr, e));
+    to = literal(to, "\",\"entities\":[");
+    for (unsigned k = 0; k < f.of.entities; ++k) {
+        if (k) *to++ = ',';
+        to = actions.put(to, names, f.of.actions[k]);
+        for (unsigned i = 0, n = f.of.port_count[k]; i < n; ++i) {
+            if (i) *to++ = ',';
+            to = spelling::decimal(to, f.of.port(k, i));
+        }
+        to = literal(to, "]}");
+    }
+    to = literal(to, "],\"packets\":");
+    to = spelling::decimal(to, LOAD(Entry, pktCount, e));
+    to = literal(to, ",\"age_s\":");
+    to = spelling::decimal(to, f.age_s);
+    to = literal(to, ",\"expires_in_s\":");
+    to = spelling::decimal(to, LOAD(Entry, exprTime, e));
+    return literal(to, "}\n");
 }
 
 // The listing's cells of a flow (cli/flows.py's _row), one after the other
-// in text, each ending at ends[cell].
+// from `to`, each ending at ends[cell] from there.
 constexpr unsigned kPortsShown = 4;
 
-void row_cells(Text &text, std::size_t (&ends)[kCells], const Names &names, const Flow &f) {
-    const char *e = f.entry;
-    text.clear();
-    auto end = [&](Cell c) { ends[c] = text.size(); };
-    number(text, LOAD(Entry, flowId, e)), end(id);
-    number(text, LOAD(Entry, fkey.portID, e)), end(port);
-    number(text, LOAD(Entry, fkey.vni, e)), end(vni);
-    address(text, f.v6, f.src), end(source);
-    address(text, f.v6, f.dst), end(destination);
+// The most the cells take besides the entities': four numbers, two
+// addresses, the protocol (a name or a number), two MACs, a dash for each
+// of actions and ports when there are no entities, two durations, and the
+// bytes a copy in chunks runs past its piece.
+constexpr std::size_t kRowRoom = 4 * kNumberText + 2 * (spelling::kIPv6Text + 1) + 3 + 2 * spelling::kMacText + 2 +
+                                 2 * kDurationText + kOvershoot;
+// An entity's separators, dash, shown ports and count of the others.
+constexpr std::size_t kRowEntityRoom = 4 + kPortsShown * kPortText + 2 + kNumberText;
+
+std::size_t row_room(const Names &names, const Flow &f) {
+    return kRowRoom + names.longest_protocol + f.of.entities * (kRowEntityRoom + names.every_action_cell);
+}
+
+// A duration written at a char pointer, for spelling::duration.
+struct Spelt {
+    char *at;
+    void put(char c) { *at++ = c; }
+    void number(std::uint64_t v) { at = spelling::decimal(at, v); }
+};
+
+char *row_cells(char *to, std::size_t (&ends)[kCells], const Names &names, const Flow &f,
+                ActionTexts<CellActions> &action_texts) {
+    const char *e = f.of.entry, *start = to;
+    auto end = [&](Cell c) { ends[c] = static_cast<std::size_t>(to - start); };
+    to = spelling::decimal(to, LOAD(Entry, flowId, e)), end(id);
+    to = spelling::decimal(to, LOAD(Entry, fkey.portID, e)), end(port);
+    to = spelling::decimal(to, LOAD(Entry, fkey.vni, e)), end(vni);
+    to = address(to, f.v6, f.src), end(source);
+    to = address(to, f.v6, f.dst), end(destination);
     auto protocol = LOAD(Entry, fkey.proto, e);
-    if (names.protocol[protocol].empty())
-        number(text, protocol);
-    else
-        text += names.protocol[protocol];
-    end(proto);
-    mac(text, FIELD_AT(Entry, fkey.l2Key.saddr, e)), end(src_mac);
-    mac(text, FIELD_AT(Entry, fkey.l2Key.daddr, e)), end(dst_mac);
-    for (unsigned k = 0; k < f.entities; ++k) {
-        if (k) text += ';';
-        std::size_t before = text.size();
-        for_names(names, f.actions[k], [&](const std::string &action) {
-            if (text.size() != before) text += ',';
-            text += action;
-        });
-        if (text.size() == before) text += '-';
+    const std::string &name = names.protocol[protocol];
+    if (name.empty()) {
+        to = spelling::decimal(to, protocol);
+    } else {
+        std::memcpy(to, name.data(), name.size());
+        to += name.size();
     }
-    if (!f.entities) text += '-';
+    end(proto);
+    to = mac(to, FIELD_AT(Entry, fkey.l2Key.saddr, e)), end(src_mac);
+    to = mac(to, FIELD_AT(Entry, fkey.l2Key.daddr, e)), end(dst_mac);
+    unsigned entities = f.of.entities;
+    for (unsigned k = 0; k < entities; ++k) {
+        if (k) *to++ = ';';
+        to = action_texts.put(to, names, f.of.actions[k]);
+    }
+    if (!entities) *to++ = '-';
     end(actions);
-    for (unsigned k = 0; k < f.entities; ++k) {
-        if (k) text += ';';
-        unsigned n = f.port_count[k];
+    for (unsigned k = 0; k < entities; ++k) {
+        if (k) *to++ = ';';
+        unsigned n = f.of.port_count[k];
         for (unsigned i = 0; i < n && i < kPortsShown; ++i) {
-            if (i) text += ',';
-            number(text, f.port(k, i));
+            if (i) *to++ = ',';
+            to = spelling::decimal(to, f.of.port(k, i));
         }
         if (n > kPortsShown) {
-            text += ",+";
-            number(text, n - kPortsShown);
+            to = literal(to, ",+");
+            to = spelling::decimal(to, n - kPortsShown);
         }
-        if (!n) text += '-';
+        if (!n) *to++ = '-';
     }
-    if (!f.entities) text += '-';
+    if (!entities) *to++ = '-';
     end(ports);
-    number(text, LOAD(Entry, pktCount, e)), end(packets);
-    spelling::duration(text, f.age_s), end(age);
-    spelling::duration(text, LOAD(Entry, exprTime, e)), end(expires);
+    to = spelling::decimal(to, LOAD(Entry, pktCount, e)), end(packets);
+    Spelt out{to};
+    spelling::duration(out, f.age_s);
+    to = out.at, end(age);
+    spelling::duration(out, LOAD(Entry, exprTime, e));
+    to = out.at, end(expires);
+    return to;
 }
 
 // The widths and rules StreamingTable fixed for the rows from here on.
@@ -399,16 +484,27 @@ struct Layout {
     bool numeric[kCells], shrink[kCells];
     Py_ssize_t limit;  // 0: rows are not cut
     std::string_view ellipsis;
+    bool ascii;  // the ellipsis, and so every line
 };
 
 // One finished line, as StreamingTable._write() writes a row (widening
-// a column for a longer cell, or cutting it in a table fitted to a terminal).
-void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends)[kCells]) {
-    std::size_t start = out.size();
-    bool first = true;
+// a column for a longer cell, or cutting it in a table fitted to a
+// terminal), from a row's cells (with room past the last for the bytes a
+// copy in chunks reads past it).
+template <class Out>
+void table_line(Out &out, Layout &l, const char *row, const std::size_t (&ends)[kCells]) {
+    std::size_t most = 1 + kOvershoot;
     for (int k = 0; k < l.kept_count; ++k) {
         int i = l.kept[k];
-        std::string_view cell(text.data() + (i ? ends[i - 1] : 0), ends[i] - (i ? ends[i - 1] : 0));
+        auto length = static_cast<Py_ssize_t>(ends[i] - (i ? ends[i - 1] : 0));
+        most += 2 + static_cast<std::size_t>(std::max(length, l.width[i])) + l.ellipsis.size();
+    }
+    char *start = out.room(most), *to = start;
+    if (!start) return;
+    for (int k = 0; k < l.kept_count; ++k) {
+        int i = l.kept[k];
+        std::size_t from = i ? ends[i - 1] : 0;
+        std::string_view cell(row + from, ends[i] - from);
         Py_ssize_t width = l.width[i], length = static_cast<Py_ssize_t>(cell.size());
         bool cut = false;
         if (length > width) {
@@ -421,17 +517,17 @@ void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends
                 l.width[i] = width = length;
             }
         }
-        if (!first) out += "  ";
-        first = false;
-        Py_ssize_t pad = width > length ? width - length : 0;
-        if (l.numeric[i]) out.pad(static_cast<std::size_t>(pad));
-        out += cell;
-        if (cut) out += l.ellipsis;
-        if (!l.numeric[i]) out.pad(static_cast<std::size_t>(pad));
+        if (k) to = literal(to, "  ");
+        auto pad = static_cast<std::size_t>(width > length ? width - length : 0);
+        if (l.numeric[i]) to = spaces(to, pad);
+        to = copy_chunks(to, cell.data(), cell.size());
+        if (cut) std::memcpy(to, l.ellipsis.data(), l.ellipsis.size()), to += l.ellipsis.size();
+        if (!l.numeric[i]) to = spaces(to, pad);
     }
-    while (out.size() > start && out.back() == ' ') out.resize(out.size() - 1);
-    if (l.limit && static_cast<Py_ssize_t>(out.size() - start) > l.limit) out.resize(start + l.limit);
-    out += '\n';
+    while (to > start && to[-1] == ' ') --to;
+    if (l.limit && to - start > l.limit) to = start + l.limit;
+    *to++ = '\n';
+    out.took(to);
 }
 
 [[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
@@ -441,7 +537,7 @@ void table_line(Text &out, Layout &l, const Text &text, const std::size_t (&ends
 
 // What a diff keeps of a flow (flow_diff::Seen).
 flow_diff::Seen seen_of(const Flow &f) {
-    const char *e = f.entry;
+    const char *e = f.of.entry;
     flow_diff::Seen s{};
     s.table = LOAD(Entry, tblId, e);
     s.id = LOAD(Entry, flowId, e);
@@ -485,6 +581,7 @@ bool read_layout(PyObject *layout, Layout &l) {
     const char *text = PyUnicode_AsUTF8AndSize(ellipsis, &size);
     if (!text || PyErr_Occurred()) return false;
     l.ellipsis = std::string_view(text, static_cast<std::size_t>(size));  // the layout tuple holds it
+    l.ascii = PyUnicode_IS_ASCII(ellipsis);
     return true;
 }
 
@@ -508,12 +605,93 @@ Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObje
     });
 }
 
-PyObject *ascii_text(const Text &text) {
-    if (text.failed()) return PyErr_NoMemory();
-    PyObject *made = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (made) std::memcpy(PyUnicode_DATA(made), text.data(), text.size());
+// A str of ASCII text by a copy, where PyUnicode_FromStringAndSize would
+// first read it all to learn that it is ASCII; a single character is the
+// interpreter's own.
+PyObject *ascii_text(const char *text, std::size_t size) {
+    if (size == 1) return PyUnicode_FromOrdinal(static_cast<unsigned char>(*text));
+    PyObject *made = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+    if (made) std::memcpy(PyUnicode_DATA(made), text, size);
     return made;
 }
+
+PyObject *ascii_text(const Text &text) {
+    return text.failed() ? PyErr_NoMemory() : ascii_text(text.data(), text.size());
+}
+
+// A page's text written straight into the object the caller receives, made
+// beforehand (with the interpreter lock) with room for the lines expected,
+// so that a finished page is not copied once more; the lines past that room
+// go to a Text appended at the end, and the object is cut to its text.
+class PageText {
+  public:
+    enum Form { bytes, ascii, utf8 };  // utf8: a Text decoded at the end
+    PageText() = default;
+    PageText(const PageText &) = delete;
+    PageText &operator=(const PageText &) = delete;
+    ~PageText() { Py_XDECREF(object_); }
+
+    // With the interpreter lock, before any line.
+    void reserve(Form form, std::size_t expected) {
+        form_ = form;
+        auto n = static_cast<Py_ssize_t>(expected);
+        if (!expected || form == utf8) return;
+        object_ = form == bytes ? PyBytes_FromStringAndSize(nullptr, n) : PyUnicode_New(n, 127);
+        if (!object_) return PyErr_Clear();  // the rest takes every line
+        data_ = start(), capacity_ = expected, in_object_ = true;
+    }
+    char *room(std::size_t n) {
+        if (in_object_ && size_ + n <= capacity_) return data_ + size_;
+        in_object_ = false;
+        return rest_.room(n);
+    }
+    void took(const char *end) {
+        if (in_object_) size_ = static_cast<std::size_t>(end - data_);
+        else rest_.took(end);
+    }
+    // The page's object (with the interpreter lock), or null with an exception.
+    PyObject *made() {
+        if (rest_.failed()) return PyErr_NoMemory();
+        auto rest = static_cast<Py_ssize_t>(rest_.size());
+        if (form_ == utf8) return PyUnicode_DecodeUTF8(rest_.data(), rest, nullptr);
+        if (!object_) return form_ == bytes ? PyBytes_FromStringAndSize(rest_.data(), rest) : ascii_text(rest_);
+        auto total = static_cast<Py_ssize_t>(size_) + rest;
+        if ((form_ == bytes ? compat::resize_bytes(&object_, total) : PyUnicode_Resize(&object_, total)) != 0)
+            return nullptr;
+        std::memcpy(start() + size_, rest_.data(), rest_.size());
+        return std::exchange(object_, nullptr);
+    }
+
+  private:
+    char *start() const {
+        return form_ == bytes ? PyBytes_AS_STRING(object_) : static_cast<char *>(PyUnicode_DATA(object_));
+    }
+    Form form_ = utf8;
+    PyObject *object_ = nullptr;
+    char *data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
+    bool in_object_ = false;
+    Text rest_;
+};
+
+// How many flows a page of answer holds at most, as far as can be told
+// before reading it: a copy's count or a query answer's entries; 0 for a
+// snapshot reader's lines, and for an answer the loop is to refuse.
+std::size_t expected_flows(PyObject *writer, PyObject *answer) {
+    if (answer_copy::is_copy(answer))
+        return static_cast<std::size_t>(reinterpret_cast<answer_copy::Copy *>(answer)->count);
+    Py_ssize_t count = 0;
+    if (snapshot_lines::is_reader(answer)) return 0;
+    if (flow_rows::answer_entries(reinterpret_cast<Writer *>(writer)->decoder, answer, count))
+        return static_cast<std::size_t>(count);
+    PyErr_Clear();  // the loop raises it again
+    return 0;
+}
+
+// The room a page of JSON lines is made with, a line, beside its opening:
+// more than most lines take (some 300 to 450 bytes), so that a page seldom
+// runs past it; what is not written is given back when the page is cut.
+constexpr std::size_t kExpectedJsonLine = 1024;
 
 PyObject *counted(Py_ssize_t count, PyObject *made) {
     if (!made) return nullptr;
@@ -563,24 +741,25 @@ class WriterJob : public page_job::Job {
 
 class JsonLines final : public WriterJob<JsonLines> {
   public:
-    JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
-        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {}
-    ~JsonLines() override { Py_DECREF(opening_); }
-    void take(const Names &names, const Flow &f) {
-        written(out_, json_line_room(names, open_, f), [&](Cursor &to) { json_line(to, names, open_, f); });
-    }
     // Bytes for an opening given as bytes (lines for a binary file, which
     // would otherwise copy the text once more to encode it), else a str.
-    PyObject *page(Py_ssize_t count) {
-        if (!PyBytes_Check(opening_)) return counted(count, ascii_text(out_));
-        if (out_.failed()) return PyErr_NoMemory();
-        return counted(count, PyBytes_FromStringAndSize(out_.data(), static_cast<Py_ssize_t>(out_.size())));
+    JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
+        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {
+        out_.reserve(PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii,
+                     expected_flows(writer, args[0]) * (kExpectedJsonLine + opening.size()));
     }
+    ~JsonLines() override { Py_DECREF(opening_); }
+    void take(const Names &names, const Flow &f) {
+        written(out_, json_line_room(names, open_.text.size(), f),
+                [&](char *to) { return json_line(to, names, open_, f, actions_); });
+    }
+    PyObject *page(Py_ssize_t count) { return counted(count, out_.made()); }
 
   private:
-    PyObject *opening_;  // holds the text open_ views
-    std::string_view open_;
-    Text out_;
+    PyObject *opening_;  // holds the text open_ views when it is long
+    Opening open_;
+    PageText out_;
+    ActionTexts<JsonActions> actions_;
 };
 
 // The cells of every row one after the other in cells_, and each row's
@@ -590,12 +769,11 @@ class TableCells final : public WriterJob<TableCells> {
     using WriterJob::WriterJob;
     void take(const Names &names, const Flow &f) {
         std::size_t ends[kCells];
-        row_cells(row_, ends, names, f);
-        cells_ += std::string_view(row_.data(), row_.size());
+        written(cells_, row_room(names, f), [&](char *to) { return row_cells(to, ends, names, f, actions_); });
         ends_.append(reinterpret_cast<const char *>(ends), sizeof ends);
     }
     PyObject *page(Py_ssize_t count) {
-        if (cells_.failed() || ends_.failed() || row_.failed()) return PyErr_NoMemory();
+        if (cells_.failed() || ends_.failed()) return PyErr_NoMemory();
         PyObject *rows = PyList_New(count);
         const char *at = cells_.data();
         for (Py_ssize_t r = 0; rows && r < count; ++r) {
@@ -604,7 +782,7 @@ class TableCells final : public WriterJob<TableCells> {
             PyObject *row = PyList_New(kCells);
             for (int c = 0; row && c < kCells; ++c) {
                 std::size_t from = c ? ends[c - 1] : 0;
-                PyObject *cell = PyUnicode_FromStringAndSize(at + from, static_cast<Py_ssize_t>(ends[c] - from));
+                PyObject *cell = ascii_text(at + from, ends[c] - from);
                 if (!cell) Py_CLEAR(row);
                 else PyList_SET_ITEM(row, c, cell);
             }
@@ -616,7 +794,8 @@ class TableCells final : public WriterJob<TableCells> {
     }
 
   private:
-    Text row_, cells_, ends_;
+    Text cells_, ends_;
+    ActionTexts<CellActions> actions_;
 };
 
 class TableLines final : public WriterJob<TableLines> {
@@ -624,11 +803,21 @@ class TableLines final : public WriterJob<TableLines> {
     TableLines(PyObject *writer, PyObject *const *args, long long now_ms)
         : WriterJob(writer, args[0], now_ms, args[2]), layout_(new_reference(args[3])) {}
     ~TableLines() override { Py_DECREF(layout_); }
-    bool read() { return read_layout(layout_, l_); }
+    // The layout, and the page's room for rows about as wide as the
+    // columns are now (the last row, that is, widened a little).
+    bool read(PyObject *writer, PyObject *answer) {
+        if (!read_layout(layout_, l_)) return false;
+        std::size_t line = 1 + kExpectedWidening;
+        for (int k = 0; k < l_.kept_count; ++k)
+            line += 2 + static_cast<std::size_t>(std::max<Py_ssize_t>(l_.width[l_.kept[k]], 0));
+        out_.reserve(l_.ascii ? PageText::ascii : PageText::utf8, expected_flows(writer, answer) * line);
+        return true;
+    }
     void take(const Names &names, const Flow &f) {
         std::size_t ends[kCells];
-        row_cells(text_, ends, names, f);
-        table_line(out_, l_, text_, ends);
+        text_.clear();
+        written(text_, row_room(names, f), [&](char *to) { return row_cells(to, ends, names, f, actions_); });
+        table_line(out_, l_, text_.data(), ends);
     }
     PyObject *page(Py_ssize_t count) {
         PyObject *widths = PyTuple_GET_ITEM(layout_, 1);
@@ -637,15 +826,18 @@ class TableLines final : public WriterJob<TableLines> {
             PyObject *widened = PyLong_FromSsize_t(l_.width[c]);
             if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
         }
-        // Cells are ASCII; a cut row is too, its ellipsis being the caller's.
-        if (out_.failed() || text_.failed()) return PyErr_NoMemory();
-        return counted(count, PyUnicode_DecodeUTF8(out_.data(), static_cast<Py_ssize_t>(out_.size()), nullptr));
+        // Cells are ASCII; a cut row is too unless the caller's ellipsis is not.
+        if (text_.failed()) return PyErr_NoMemory();
+        return counted(count, out_.made());
     }
 
   private:
     PyObject *layout_;  // holds the ellipsis l_ views, and the widths written back
+    static constexpr std::size_t kExpectedWidening = 64;
     Layout l_;
-    Text out_, text_;
+    PageText out_;
+    Text text_;
+    ActionTexts<CellActions> actions_;
 };
 
 class SeenRecords final : public WriterJob<SeenRecords> {
@@ -707,7 +899,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     if (!page_arguments(args, n, 4, now_ms) || !PyTuple_Check(args[3]))
         return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
     auto *job = new (std::nothrow) TableLines(self, args, now_ms);
-    if (job && !job->read()) {
+    if (job && !job->read(self, args[0])) {
         delete job;
         return nullptr;
     }
@@ -771,7 +963,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
             learn_names(ether_types, 65536, [&](unsigned long n, std::string s) {
                 names->ether_type.emplace_back(static_cast<std::uint16_t>(n), std::move(s));
             });
-    if (ready) names->measure();
+    if (ready) names->spell();
     auto *w = ready ? reinterpret_cast<Writer *>(t->tp_alloc(t, 0)) : nullptr;
     if (!w) {
         delete names;

@@ -2,6 +2,7 @@
 decoder, on the built-in cache's traffic and on buffers with damaged counts."""
 
 import ctypes
+import functools
 import gzip
 import ipaddress
 import itertools
@@ -256,6 +257,59 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         read = [top_page(_flow._decode_rows, answer, now, rests, 8, {}, len, False)
                 for answer, rests in ((view, kept), (copy, ()))]
         assert (read[1].result() if beside else read[1]) == read[0]
+
+
+# Numbers at each edge of a count of digits, set (cut to its width) in every
+# numeric field a line spells, and MACs that together hold every byte.
+DIGIT_EDGES = sorted({0, 2**64 - 1} | {n for k in range(1, 20) for n in (10**k - 1, 10**k)})
+NUMBER_FIELDS = ("flowId", "fcFlags", "tblId", "pktCount", "exprTime", "created", "fkey.portID", "fkey.vni",
+                 "fkey.proto", "fkey.l2Key.etype", "fkey.l2Key.vlanid")
+MAC_FIELDS = ("fkey.l2Key.saddr", "fkey.l2Key.daddr", "fkey.inner.l2Key.daddr")
+# IPv6 addresses of each shape inet_ntop tells apart: runs of zero groups
+# (none, one alone, first of equals, leading, trailing, all), groups of one
+# to four digits, and the IPv4-mapped and -compatible forms.
+V6_SHAPES = ("::", "::1", "1::", "1:0:2:0:3:0:4:0", "1:0:0:2:0:0:3:4", "1:0:0:2:0:0:0:3", "a:bc:def:1234:abcd:ef01:2:0",
+             "fd00:1::ff:4c69", "::ffff:1.2.3.4", "::ffff:0.0.0.0", "::1.2.3.4", "::1:0:0:0", "1:2:3:4:5:6:7:8")
+
+
+def _set_cut(record, name, value):
+    """Sets record.name to value cut to the widest the field takes, read as
+    signed when the field takes no other."""
+    for bits in (64, 32, 16, 8):
+        cut = value % 2**bits
+        for number in (cut, cut - 2**bits * (cut >> (bits - 1))):
+            try:
+                return setattr(record, name, number)
+            except (OverflowError, ValueError):
+                continue
+    raise AssertionError("%s takes no number" % name)
+
+
+def test_text_writers_spell_every_count_of_digits_byte_and_address_shape_as_the_python_path(traffic):
+    buffer, view = copied(traffic(300, 3), entries=len(DIGIT_EDGES))
+    for n, (entry, value) in enumerate(zip(view, DIGIT_EDGES)):
+        for path in NUMBER_FIELDS + MAC_FIELDS:
+            *parents, name = path.split(".")
+            record = functools.reduce(getattr, parents, entry)
+            if path in MAC_FIELDS:
+                first = 6 * (3 * n + MAC_FIELDS.index(path))
+                setattr(record, name, ":".join("%02x" % (b % 256) for b in range(first, first + 6)))
+            else:
+                _set_cut(record, name, value)
+        if n < len(V6_SHAPES):
+            entry.fkey.flags |= _libfc.FC_FLOWKEY_IPV6
+            key = entry.fkey.ipKey.ipv6Key
+            key.sip_addr, key.dip_addr = V6_SHAPES[n], V6_SHAPES[n - 1]
+        # Every action, and in the last line 4096 ports: lines past the room a page is made with.
+        entry.numActionEntities, entry[0].actionsBitMap = max(entry.numActionEntities, 1), 2**64 - 1
+    entry[0].dstPortsNum = 2**32 - 1
+    reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
+    assert {f.flags < 0 for f in reference} == {False, True}
+    assert reference[8].src == ipaddress.ip_address("::ffff:1.2.3.4")
+    lines = "".join(f.json_text() + "\n" for f in reference)
+    assert len(lines) > 1100 * len(reference)
+    assert writer.json_lines(view, now, (), b"{") == (len(reference), lines.encode())
+    assert writer.table_cells(view, now, ()) == (len(reference), [list(map(str, flows._row(f))) for f in reference])
 
 
 @pytest.mark.same_on_every_build
