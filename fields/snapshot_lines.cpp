@@ -173,6 +173,9 @@ struct Cursor {
         if (p == end || *p < '0' || *p > '9' || (*p == '0' && end - p > 1 && p[1] >= '0' && p[1] <= '9'))
             return false;
         std::uint64_t v = 0;
+        // Nineteen digits cannot overflow: only those after them are checked.
+        for (const char *safe = end - p > 19 ? p + 19 : end; p != safe && *p >= '0' && *p <= '9'; ++p)
+            v = v * 10 + unsigned(*p - '0');
         for (; p != end && *p >= '0' && *p <= '9'; ++p) {
             if (__builtin_mul_overflow(v, 10u, &v) || __builtin_add_overflow(v, unsigned(*p - '0'), &v)) return false;
         }
