@@ -106,6 +106,21 @@ struct Reader {
 };
 
 
+// The bytes of w (eight bytes of a line, the first lowest) that end or spoil a
+// plain text: a quote, a backslash, a control character or one beyond '~',
+// each marked by its top bit. The lowest mark is always such a byte; marks
+// above it may be false (a borrow or carry runs on into the bytes after it).
+constexpr std::uint64_t text_stops(std::uint64_t w) {
+    constexpr std::uint64_t ones = 0x0101010101010101, tops = 0x8080808080808080;
+    constexpr std::uint64_t quotes = ones * '"', backslashes = ones * '\\';
+    auto zero = [&](std::uint64_t x) { return (x - ones) & ~x & tops; };
+    std::uint64_t control = (w - ones * 0x20) & ~w & tops;
+    std::uint64_t beyond = ((w + ones) | w) & tops;  // 0x7f and up
+    return zero(w ^ quotes) | zero(w ^ backslashes) | control | beyond;
+}
+static_assert(text_stops(0x4242424242424242) == 0 && text_stops(0x4242424242224242) == 0x800000 &&
+              text_stops(0x7e7e7e7e7e7e7e7f) == 0x80 && text_stops(0x2020205c20202020) == 0x8000000000);
+
 struct Cursor {
     const char *p, *end;
 
@@ -132,6 +147,14 @@ struct Cursor {
     bool text(std::string_view &out) {
         if (!take('"')) return false;
         const char *start = p;
+        // Eight bytes at a time up to the first that ends or spoils the text.
+        for (std::uint64_t w, stop; end - p >= 8; p += 8) {
+            std::memcpy(&w, p, 8);
+            if ((stop = text_stops(w))) {
+                p += std::countr_zero(stop) / 8;
+                break;
+            }
+        }
         while (p != end && *p != '"') {
             auto c = static_cast<unsigned char>(*p);
             if (c < 0x20 || c > 0x7e || c == '\\') return false;
@@ -150,6 +173,9 @@ struct Cursor {
         if (p == end || *p < '0' || *p > '9' || (*p == '0' && end - p > 1 && p[1] >= '0' && p[1] <= '9'))
             return false;
         std::uint64_t v = 0;
+        // Nineteen digits cannot overflow: only those after them are checked.
+        for (const char *safe = end - p > 19 ? p + 19 : end; p != safe && *p >= '0' && *p <= '9'; ++p)
+            v = v * 10 + unsigned(*p - '0');
         for (; p != end && *p >= '0' && *p <= '9'; ++p) {
             if (__builtin_mul_overflow(v, 10u, &v) || __builtin_add_overflow(v, unsigned(*p - '0'), &v)) return false;
         }
