@@ -619,79 +619,34 @@ PyObject *ascii_text(const Text &text) {
     return text.failed() ? PyErr_NoMemory() : ascii_text(text.data(), text.size());
 }
 
-// A page's text written straight into the object the caller receives, made
-// beforehand (with the interpreter lock) with room for the lines expected,
-// so that a finished page is not copied once more; the lines past that room
-// go to a Text appended at the end, and the object is cut to its text.
+// A page's text, copied into the object the caller receives once whole.
+// Writing it straight into an object made beforehand with room for the lines
+// expected saves that copy, but the object is then larger than the text it
+// is cut to, and the C library maps such a block afresh for each page (it
+// maps what is larger than the blocks it was last given back): the pages'
+// faults cost several times the copy.
 class PageText {
   public:
-    enum Form { bytes, ascii, utf8 };  // utf8: a Text decoded at the end
-    PageText() = default;
-    PageText(const PageText &) = delete;
-    PageText &operator=(const PageText &) = delete;
-    ~PageText() { Py_XDECREF(object_); }
-
-    // With the interpreter lock, before any line.
-    void reserve(Form form, std::size_t expected) {
-        form_ = form;
-        auto n = static_cast<Py_ssize_t>(expected);
-        if (!expected || form == utf8) return;
-        object_ = form == bytes ? PyBytes_FromStringAndSize(nullptr, n) : PyUnicode_New(n, 127);
-        if (!object_) return PyErr_Clear();  // the rest takes every line
-        data_ = start(), capacity_ = expected, in_object_ = true;
-    }
-    char *room(std::size_t n) {
-        if (in_object_ && size_ + n <= capacity_) return data_ + size_;
-        in_object_ = false;
-        return rest_.room(n);
-    }
-    void took(const char *end) {
-        if (in_object_) size_ = static_cast<std::size_t>(end - data_);
-        else rest_.took(end);
-    }
+    enum Form { bytes, ascii, utf8 };  // utf8: decoded at the end
+    void set_form(Form form) { form_ = form; }
+    char *room(std::size_t n) { return text_.room(n); }
+    void took(const char *end) { text_.took(end); }
     // The page's object (with the interpreter lock), or null with an exception.
     PyObject *made() {
-        if (rest_.failed()) return PyErr_NoMemory();
-        auto rest = static_cast<Py_ssize_t>(rest_.size());
-        if (form_ == utf8) return PyUnicode_DecodeUTF8(rest_.data(), rest, nullptr);
-        if (!object_) return form_ == bytes ? PyBytes_FromStringAndSize(rest_.data(), rest) : ascii_text(rest_);
-        auto total = static_cast<Py_ssize_t>(size_) + rest;
-        if ((form_ == bytes ? compat::resize_bytes(&object_, total) : PyUnicode_Resize(&object_, total)) != 0)
-            return nullptr;
-        std::memcpy(start() + size_, rest_.data(), rest_.size());
-        return std::exchange(object_, nullptr);
+        if (text_.failed()) return PyErr_NoMemory();
+        auto size = static_cast<Py_ssize_t>(text_.size());
+        switch (form_) {
+            case bytes: return PyBytes_FromStringAndSize(text_.data(), size);
+            case ascii: return ascii_text(text_);
+            case utf8: break;
+        }
+        return PyUnicode_DecodeUTF8(text_.data(), size, nullptr);
     }
 
   private:
-    char *start() const {
-        return form_ == bytes ? PyBytes_AS_STRING(object_) : static_cast<char *>(PyUnicode_DATA(object_));
-    }
     Form form_ = utf8;
-    PyObject *object_ = nullptr;
-    char *data_ = nullptr;
-    std::size_t size_ = 0, capacity_ = 0;
-    bool in_object_ = false;
-    Text rest_;
+    Text text_;
 };
-
-// How many flows a page of answer holds at most, as far as can be told
-// before reading it: a copy's count or a query answer's entries; 0 for a
-// snapshot reader's lines, and for an answer the loop is to refuse.
-std::size_t expected_flows(PyObject *writer, PyObject *answer) {
-    if (answer_copy::is_copy(answer))
-        return static_cast<std::size_t>(reinterpret_cast<answer_copy::Copy *>(answer)->count);
-    Py_ssize_t count = 0;
-    if (snapshot_lines::is_reader(answer)) return 0;
-    if (flow_rows::answer_entries(reinterpret_cast<Writer *>(writer)->decoder, answer, count))
-        return static_cast<std::size_t>(count);
-    PyErr_Clear();  // the loop raises it again
-    return 0;
-}
-
-// The room a page of JSON lines is made with, a line, beside its opening:
-// more than most lines take (some 300 to 450 bytes), so that a page seldom
-// runs past it; what is not written is given back when the page is cut.
-constexpr std::size_t kExpectedJsonLine = 1024;
 
 PyObject *counted(Py_ssize_t count, PyObject *made) {
     if (!made) return nullptr;
@@ -745,8 +700,7 @@ class JsonLines final : public WriterJob<JsonLines> {
     // would otherwise copy the text once more to encode it), else a str.
     JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
         : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {
-        out_.reserve(PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii,
-                     expected_flows(writer, args[0]) * (kExpectedJsonLine + opening.size()));
+        out_.set_form(PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii);
     }
     ~JsonLines() override { Py_DECREF(opening_); }
     void take(const Names &names, const Flow &f) {
@@ -803,14 +757,9 @@ class TableLines final : public WriterJob<TableLines> {
     TableLines(PyObject *writer, PyObject *const *args, long long now_ms)
         : WriterJob(writer, args[0], now_ms, args[2]), layout_(new_reference(args[3])) {}
     ~TableLines() override { Py_DECREF(layout_); }
-    // The layout, and the page's room for rows about as wide as the
-    // columns are now (the last row, that is, widened a little).
-    bool read(PyObject *writer, PyObject *answer) {
+    bool read() {
         if (!read_layout(layout_, l_)) return false;
-        std::size_t line = 1 + kExpectedWidening;
-        for (int k = 0; k < l_.kept_count; ++k)
-            line += 2 + static_cast<std::size_t>(std::max<Py_ssize_t>(l_.width[l_.kept[k]], 0));
-        out_.reserve(l_.ascii ? PageText::ascii : PageText::utf8, expected_flows(writer, answer) * line);
+        out_.set_form(l_.ascii ? PageText::ascii : PageText::utf8);
         return true;
     }
     void take(const Names &names, const Flow &f) {
@@ -833,7 +782,6 @@ class TableLines final : public WriterJob<TableLines> {
 
   private:
     PyObject *layout_;  // holds the ellipsis l_ views, and the widths written back
-    static constexpr std::size_t kExpectedWidening = 64;
     Layout l_;
     PageText out_;
     Text text_;
@@ -899,7 +847,7 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
     if (!page_arguments(args, n, 4, now_ms) || !PyTuple_Check(args[3]))
         return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
     auto *job = new (std::nothrow) TableLines(self, args, now_ms);
-    if (job && !job->read(self, args[0])) {
+    if (job && !job->read()) {
         delete job;
         return nullptr;
     }

@@ -191,21 +191,4 @@ inline Py_ssize_t bytes_in_front(PyTypeObject *t) {
 inline PyObject **instance_dict_slot(PyObject *self) { return _PyObject_GetDictPtr(self); }
 #endif
 
-// Sets the length of a bytes object its caller alone holds, in place where
-// the allocator can (a page's text is written into its object before its
-// length is known): 0, or -1 with an exception and *bytes released and
-// null. Documented, but underscored; the public way round copies.
-inline int resize_bytes(PyObject **bytes, Py_ssize_t size) {
-#if LIBFC_FAST_INTERNALS
-    return _PyBytes_Resize(bytes, size);
-#else
-    PyObject *resized = PyBytes_FromStringAndSize(nullptr, size);
-    Py_ssize_t kept = PyBytes_GET_SIZE(*bytes) < size ? PyBytes_GET_SIZE(*bytes) : size;
-    if (resized) memcpy(PyBytes_AS_STRING(resized), PyBytes_AS_STRING(*bytes), static_cast<size_t>(kept));
-    Py_DECREF(*bytes);
-    *bytes = resized;
-    return resized ? 0 : -1;
-#endif
-}
-
 }  // namespace compat
