@@ -105,14 +105,6 @@ int clear(PyObject *self) {
     return 0;
 }
 
-void dealloc(PyObject *self) {
-    PyTypeObject *t = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    clear(self);
-    t->tp_free(self);
-    Py_DECREF(t);
-}
-
 }  // namespace
 
 PyTypeObject *type() {
@@ -120,7 +112,7 @@ PyTypeObject *type() {
         {Py_tp_getset, getset},
         {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
-        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(heap_type::gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
                         "The fields of a cached flow, for the companion's Flow to derive from: each one an\n"
                         "object, or the value a decoded query answer held, made into one when first read.")},

@@ -404,16 +404,6 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     return flows;
 }
 
-// The decoder's deallocator: it holds references only, which Clear drops.
-template <int (*Clear)(PyObject *)>
-void gc_dealloc(PyObject *self) {
-    PyTypeObject *t = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    Clear(self);
-    t->tp_free(self);
-    Py_DECREF(t);
-}
-
 PyMethodDef decoder_methods[] = {
     {"address", address_of, METH_O,
      "address(packed)\n--\n\nThe ipaddress object of a flow's address as a decoded flow keeps it: 4 or 16\n"
@@ -504,7 +494,7 @@ PyTypeObject *type() {
         {Py_tp_methods, decoder_methods},
         {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
-        {Py_tp_dealloc, reinterpret_cast<void *>(gc_dealloc<clear>)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(heap_type::gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
                         "flow_rows(flow_class, action_names, max_entries)\n"
                         "A decoder of flow query answers: decoder(answer, now_ms) is the list of the answer's\n"

@@ -278,19 +278,26 @@ class ActionTexts {
     Slot slots_[1 << kSlotBits];
 };
 
+// The action names of bits joined by commas, each between quote and quote
+// (none, or '"').
+template <char Quote>
+char *joined_names(char *to, const Names &names, BitMap bits) {
+    bool first = true;
+    for_names(names, bits, [&](const std::string &action) {
+        if (!first) *to++ = ',';
+        if (Quote) *to++ = Quote;
+        std::memcpy(to, action.data(), action.size());
+        to += action.size();
+        if (Quote) *to++ = Quote;
+        first = false;
+    });
+    return to;
+}
+
 // An entity's opening in a JSON line, up to its first port.
 struct JsonActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
-        to = literal(to, "{\"actions\":[");
-        bool first = true;
-        for_names(names, bits, [&](const std::string &action) {
-            if (!first) *to++ = ',';
-            *to++ = '"';
-            std::memcpy(to, action.data(), action.size());
-            to += action.size();
-            *to++ = '"';
-            first = false;
-        });
+        to = joined_names<'"'>(literal(to, "{\"actions\":["), names, bits);
         return literal(to, "],\"dst_ports\":[");
     }
 };
@@ -299,15 +306,8 @@ struct JsonActions {
 // when that is empty.
 struct CellActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
-        char *start = to;
-        bool first = true;
-        for_names(names, bits, [&](const std::string &action) {
-            if (!first) *to++ = ',';
-            std::memcpy(to, action.data(), action.size());
-            to += action.size();
-            first = false;
-        });
-        return to != start ? to : literal(to, "-");
+        char *end = joined_names<'\0'>(to, names, bits);
+        return end != to ? end : literal(to, "-");
     }
 };
 
@@ -885,14 +885,6 @@ int clear(PyObject *self) {
     return 0;
 }
 
-void dealloc(PyObject *self) {
-    PyTypeObject *t = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    clear(self);
-    t->tp_free(self);
-    Py_DECREF(t);
-}
-
 // flow_text(decoder, protocol_names, ether_type_names)
 PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"decoder", "protocol_names", "ether_type_names", nullptr};
@@ -931,7 +923,7 @@ PyTypeObject *type() {
         {Py_tp_methods, writer_methods},
         {Py_tp_traverse, reinterpret_cast<void *>(traverse)},
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
-        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(heap_type::gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
                         "flow_text(decoder, protocol_names, ether_type_names)\n"
                         "The text writers of flow query answers: JSON lines and the flows listing's rows of a\n"

@@ -21,4 +21,15 @@ inline PyTypeObject *made(PyTypeObject *&made, const char *name, std::size_t siz
     return made;
 }
 
+// The deallocator of a collected type whose instances hold references only,
+// which Clear drops (a heap type's instances hold their type too).
+template <int (*Clear)(PyObject *)>
+void gc_dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    Clear(self);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
 }  // namespace heap_type
