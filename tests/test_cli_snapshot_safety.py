@@ -295,6 +295,19 @@ def test_a_save_reads_back_line_for_line_with_either_codec(tmp_path, capsys, mon
     assert lines == saved[1:-1]
 
 
+def test_saves_shorten_the_switch_interval_until_the_last_one_ends(tmp_path, monkeypatch, flow_cache):
+    builtin_library("libfc.so").fcemu_traffic(500, 3)
+    seen = []
+    member = snapshot._Compressing._member
+    monkeypatch.setattr(snapshot._Compressing, "_member",
+                        lambda self, lines: seen.append(sys.getswitchinterval()) or member(self, lines))
+    before = sys.getswitchinterval()
+    with snapshot._quick_switches():  # another save under way
+        _snapshots.save(str(tmp_path / "a.snap"))
+        assert sys.getswitchinterval() == snapshot.QUICK_SWITCH
+    assert seen and set(seen) == {snapshot.QUICK_SWITCH} and sys.getswitchinterval() == before
+
+
 @pytest.mark.parametrize("as_bytes", [False, True])
 def test_lines_compressed_as_str_or_bytes_come_back_whole(monkeypatch, codec, as_bytes):
     monkeypatch.setattr(snapshot._Compressing, "PIECE", 1000)  # many members, each from several threads' turns

@@ -24,6 +24,7 @@ import queue
 import re
 import socket
 import struct
+import sys
 import threading
 import time
 
@@ -80,7 +81,7 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
 
     start = header()
     count = 0
-    with _Compressing(out) as text:
+    with _quick_switches(), _Compressing(out) as text:
         text.write(json_text(start) + "\n")
         flows = _cache.flows() if flows is None else flows
         pages = getattr(flows, "pages", None)
@@ -96,6 +97,39 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
                 count += 1
         text.write(json_text({"end": True, "flows": count}) + "\n")
     return count
+
+
+# The compressing threads take the interpreter's lock at each piece's start
+# and end, while the writer of the lines holds it for long stretches (the
+# library's queries keep it) and lets it go only once the interpreter's
+# switch interval has passed. While a snapshot is written the interval is
+# held at half a millisecond instead of five, so that the threads keep
+# compressing: in eleven alternating pairs of saves of a million flows,
+# each save took 0.1-0.7 s less so (1.55-2.03 s against 1.75-2.26 s), and
+# less processor time.
+QUICK_SWITCH = 0.0005
+_switches = threading.Lock()
+_quick_writers = 0
+_interval_before = 0.0
+
+
+@contextlib.contextmanager
+def _quick_switches() -> "Iterator[None]":
+    """The switch interval at most QUICK_SWITCH while any snapshot is being
+    written, as it was before once none is."""
+    global _quick_writers, _interval_before
+    with _switches:
+        if _quick_writers == 0:
+            _interval_before = sys.getswitchinterval()
+            sys.setswitchinterval(min(_interval_before, QUICK_SWITCH))
+        _quick_writers += 1
+    try:
+        yield
+    finally:
+        with _switches:
+            _quick_writers -= 1
+            if _quick_writers == 0:
+                sys.setswitchinterval(_interval_before)
 
 
 class _Compressing:
