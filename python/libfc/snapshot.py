@@ -105,7 +105,7 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
 # switch interval has passed. While a snapshot is written the interval is
 # held at half a millisecond instead of five, so that the threads keep
 # compressing: in eleven alternating pairs of saves of a million flows,
-# each save took 0.1-0.7 s less so (1.55-2.03 s against 1.75-2.26 s), and
+# each save took 0.07-0.71 s less so (1.55-2.03 s against 1.75-2.26 s), and
 # less processor time.
 QUICK_SWITCH = 0.0005
 _switches = threading.Lock()
