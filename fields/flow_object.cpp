@@ -4,8 +4,6 @@
 
 #include "fields/flow_object.hpp"
 
-#include <cstring>
-
 #include "fields/heap_type.hpp"
 #include "runtime/convert.hpp"
 #include "runtime/record_fields.hpp"

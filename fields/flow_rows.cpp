@@ -289,13 +289,6 @@ PyObject *entities(PyObject *self, PyObject *row) noexcept {
     });
 }
 
-// Whole seconds since created (ms); 0 for a flow with no creation time or
-// one created after now.
-std::uint64_t age_seconds(std::uint64_t created, long long now_ms) {
-    if (created == 0 || now_ms <= 0 || created >= static_cast<std::uint64_t>(now_ms)) return 0;
-    return (static_cast<std::uint64_t>(now_ms) - created) / 1000;
-}
-
 // A flow of an answer's entry, or of a copy's (copied: its entities are read
 // there). It holds the entry's values; only its row of entities is an object.
 PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &shared,
@@ -332,7 +325,7 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
     std::memcpy(v.dst_mac, FIELD_AT(Entry, fkey.l2Key.daddr, entry), kMacBytes);
     std::memcpy(v.inner_dst_mac, FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry), kMacBytes);
     v.packets = LOAD(Entry, pktCount, entry);
-    v.age_s = age_seconds(LOAD(Entry, created, entry), now_ms);
+    v.age_s = answer_copy::age_s(entry, now_ms);
     v.expires_in_s = LOAD(Entry, exprTime, entry);
     o.held = flow_object::kEveryHeldField;
     return f;

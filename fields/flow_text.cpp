@@ -28,7 +28,6 @@
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/spelling.hpp"
-#include "runtime/python_compat.hpp"
 
 namespace flow_text {
 

@@ -240,7 +240,7 @@ class Walk:
         return self._flows
 
     def __next__(self) -> Flow:
-        return next(self._flows if self._flows is not None else iter(self))
+        return next(iter(self))
 
     def pages(self, render: "Callable[[Any, int, Any], Any]", beside: bool = True) -> "Iterator[Any]":
         """The walk for a writer that prints what it reads, instead of its

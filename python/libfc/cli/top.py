@@ -233,9 +233,10 @@ class Reading:
         total = getattr(self.flows, "total", None)
         return len(self.sample.table), total
 
-    def finish(self) -> Sample:
+    def finish(self, between: "Callable[[], None]" = lambda: None) -> Sample:
+        """The whole read, between() called between its pages."""
         while not self.step():
-            pass
+            between()
         return self.sample
 
 
@@ -1130,9 +1131,7 @@ class Refresh(threading.Thread):
 
     def run(self) -> None:
         try:
-            while not self.reading.step():
-                after_keys()
-            self.model = self.model.following(self.reading.sample, self.view, self.room)
+            self.model = self.model.following(self.reading.finish(after_keys), self.view, self.room)
         except BaseException as error:  # raised again on the screen's thread
             self.error = error
 
