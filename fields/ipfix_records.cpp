@@ -317,10 +317,15 @@ struct Encoder {
     std::uint32_t round;
 };
 
+// A period of template_seconds counts as passed this much early: rounds
+// started that many seconds apart differ by a few microseconds in when
+// each read the clock.
+constexpr double kClockSlack = 1e-3;
+
 // When a message is opened; clock is the caller's, in seconds.
 bool lead_with_templates(Framing &f, double clock) {
     bool due = f.templates_due || (f.template_messages && f.since_templates >= f.template_messages) ||
-               (f.template_seconds > 0 && clock - f.templates_at >= f.template_seconds);
+               (f.template_seconds > 0 && clock - f.templates_at + kClockSlack >= f.template_seconds);
     if (due) f.templates_due = false, f.templates_at = clock, f.since_templates = 0;
     ++f.since_templates;
     return due;

@@ -128,12 +128,16 @@ class Encoder:
     def round(self, now_ms: "Optional[int]" = None, criteria: "Optional[Dict[str, Any]]" = None) -> "Iterator[bytes]":
         """The messages of one round, made as the cache is walked (a page
         of flows at a time: a million flows are never held at once)."""
+        # The first page is timed from the round's start: rounds that start
+        # template_seconds apart then each refresh the templates, however
+        # long each took to its first page.
+        started = [self._clock()]
         expiry = _expiry_seconds()
         walk = Walk(criteria, now_ms=now_ms)
         encode, clock = self._records.encode, self._clock
 
         def render(answer, page_now_ms, rest):
-            return encode(answer, page_now_ms, rest, expiry, clock(), int(time.time()))
+            return encode(answer, page_now_ms, rest, expiry, started.pop() if started else clock(), int(time.time()))
 
         for _, messages in walk.pages(render, beside=False):  # the encoder reads query answers only
             yield from messages
