@@ -12,6 +12,7 @@ import os
 import struct
 import subprocess
 import sys
+import threading
 import tracemalloc
 import types
 import weakref
@@ -192,6 +193,20 @@ def test_a_snapshot_is_gone_once_dropped_without_the_collector(tmp_path, read):
     finally:
         if enabled:
             gc.enable()
+
+
+def test_closing_a_snapshot_read_partway_ends_its_reading_threads(tmp_path, monkeypatch):
+    monkeypatch.setattr(snapshot._ReadAhead, "THREAD_READ", 4096)  # many chunks, queues full when closed
+    path = write(tmp_path / "a.snap", [flow_line(id=n) for n in range(MANY)])
+    render = lambda *page: TEXT_WRITER.json_lines(*page, "{")  # noqa: E731
+    before = set(threading.enumerate())
+    with snapshot.Snapshot(path) as opened:
+        pages = opened.pages(render, lambda flows: (len(flows), None))
+        while opened.total < MANY // 2:
+            next(pages)
+        reading = {thread.name for thread in set(threading.enumerate()) - before}
+    assert reading == {"libfc-snapshot-reader", "libfc-snapshot-lines"}
+    assert set(threading.enumerate()) <= before
 
 
 @pytest.mark.same_on_every_build

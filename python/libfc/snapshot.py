@@ -528,11 +528,13 @@ class _ReadAhead:
     no thread. A failure is raised by the read1() that reaches it; after
     the end, read1() gives b"" again and again, as a file's does.
 
-    Started by parse_ahead() instead, the thread also reads the flow lines
-    of each chunk with a C line reader (which lets go of the interpreter
-    too): read_parsed() then gives each chunk cut after its last whole line
-    with the lines the reader took, so that taking them costs the caller
-    only their writing."""
+    Started by parse_ahead() instead, a second thread reads the flow lines
+    of each chunk, cut after its last whole line, with a C line reader
+    (which lets go of the interpreter too) while the first inflates the
+    chunks after it: read_parsed() then gives each chunk with the lines the
+    reader took, so that taking them costs the caller only their writing.
+    Inflating and reading lines cost about the same, and the caller's
+    writing less than either: as three stages they share two processors."""
 
     AHEAD = 3  # chunks: enough to keep both busy, and a line that inflates without end still costs little
     OWN_READS = 2
@@ -544,11 +546,14 @@ class _ReadAhead:
         self.ended = False
         self.closing = False
         self.thread: "Optional[threading.Thread]" = None
+        self.parser: "Optional[threading.Thread]" = None
         self.parse: "Optional[Callable[[bytes], Tuple[Any, int, int]]]" = None
         self.chunks: "queue.Queue[Any]" = queue.Queue(self.AHEAD)
+        self.texts: "queue.Queue[Any]" = queue.Queue(self.AHEAD)  # cut chunks, for the parser
 
     def _run(self, size: int, held: bytes) -> None:
-        put, parse = self.chunks.put, self.parse
+        parse = self.parse
+        put = self.chunks.put if parse is None else self.texts.put
         try:
             while not self.closing:
                 try:
@@ -574,11 +579,31 @@ class _ReadAhead:
                 # The chunk copied once, after the line it ends.
                 text = b"".join((held, memoryview(chunk)[:cut])) if held or cut < len(chunk) else chunk
                 held = chunk[cut:]
-                put((text,) + parse(text))
+                put([text])
+            put(b"")  # closing: the parser ends too
         except BaseException as error:  # handed to the reader, in order
             put(error)
 
+    def _parse_texts(self) -> None:
+        """The parser's loop: each cut chunk with its lines read, anything
+        else passed on as it came, up to the end or a failure."""
+        get, put, parse = self.texts.get, self.chunks.put, self.parse
+        assert parse is not None
+        while True:
+            item = get()
+            if type(item) is list:
+                try:
+                    item = (item[0],) + parse(item[0])
+                except BaseException as error:
+                    item = error
+            put(item)
+            if isinstance(item, BaseException) or not item:
+                return
+
     def _start(self, held: bytes = b"") -> None:
+        if self.parse is not None:
+            self.parser = threading.Thread(target=self._parse_texts, name="libfc-snapshot-lines", daemon=True)
+            self.parser.start()
         self.thread = threading.Thread(target=self._run, args=(self.THREAD_READ, held),
                                        name="libfc-snapshot-reader", daemon=True)
         self.thread.start()
@@ -628,7 +653,8 @@ class _ReadAhead:
 
     def close(self) -> None:
         self.closing = True
-        while self.thread is not None and self.thread.is_alive():  # a put it waits in is let through
+        # A put either thread waits in is let through.
+        while any(thread is not None and thread.is_alive() for thread in (self.thread, self.parser)):
             try:
                 self.chunks.get(timeout=0.05)
             except queue.Empty:
