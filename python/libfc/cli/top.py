@@ -355,11 +355,13 @@ class Model:
         # The groupings by address a key may turn to, folded here, and the
         # positions a flat frame orders: a fold by address of a large read
         # takes longer than a key may, one by a number some milliseconds.
+        # The folds let go of the interpreter: the two are made at once.
         if model.sample is not None:
-            for field in ADDRESS_FIELDS:
-                after_keys()
-                model._fold(model.sample.table, field)
-            model.sample.table.keep_every_position()
+            table = model.sample.table
+            after_keys()
+            for _ in in_order_two_at_once(lambda field: model._fold(table, field), ADDRESS_FIELDS):
+                pass
+            table.keep_every_position()
         return model
 
     def add(self, sample: Sample) -> None:
