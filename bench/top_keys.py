@@ -5,9 +5,10 @@ and how long one of its refreshes takes next to the package's walk.
 emulator; each key is timed from being sent to the first screen that shows
 what it changed (a grouping, a sort column, a filter's rows), and marked
 when a refresh was reading the cache as it was sent; each key follows the
-frame of the one before by PAUSE, as a person reads a frame first.  The refresh is timed
-in this process: one walk of `libfc.flows()`, then the read and the frame
-of a refresh, flat and grouped by source, the same run.
+frame of the one before by PAUSE, as a person reads a frame first.  The
+refreshes are timed in this process, flat and grouped by source in turn,
+each (its read and what its frame needs) right after a walk of
+`libfc.flows()` it is compared with.
 
     python bench/top_keys.py [--flows 1000000]
 """
@@ -104,24 +105,28 @@ def keys(env, rounds):
 
 
 def refresh_ratios(rounds):
-    """((walk seconds, processor seconds), [(view, refresh seconds, processor seconds)]) of this process: on a
-    shared host the processor time moves less with the load."""
+    """[(view, walk seconds, walk processor seconds, refresh seconds, refresh processor seconds)] of this
+    process, each refresh right after a walk of its own: on a shared host the load moves within seconds, and
+    the processor time moves less with it."""
     import libfc
     from libfc.cli import top
 
-    started, used = time.perf_counter(), time.thread_time()
-    for _ in libfc.flows():
-        pass
-    walk = time.perf_counter() - started, time.thread_time() - used
+    def walk():
+        started, used = time.perf_counter(), time.thread_time()
+        for _ in libfc.flows():
+            pass
+        return time.perf_counter() - started, time.thread_time() - used
+
     model = top.Model().following(top.live_reading().finish(), top.View(), HEIGHT - 4)
     timed = []
     for group in (None, "src") * rounds:
+        walked = walk()
         refresh = top.Refresh(model, top.View(group=group), HEIGHT - 4)
         started, used = time.perf_counter(), time.thread_time()
         refresh.run()
-        timed.append((group or "flat", time.perf_counter() - started, time.thread_time() - used))
+        timed.append((group or "flat", *walked, time.perf_counter() - started, time.thread_time() - used))
         model = refresh.model
-    return walk, timed
+    return timed
 
 
 def main():
@@ -140,11 +145,13 @@ def main():
 
         # The flows stay as long as the library lets an idle flow stay: the run outlasts the default.
         _libfc.FC_IOCSetConfigOption(_libfc.FC_IOC_EXPR_TIME, _libfc.FC_MAX_FLOW_EXPR_TIME_SEC)
-        walk, timed = refresh_ratios(args.rounds)
-        print("# %d flows; package walk %.2f s, %.2f processor s" % (installed, *walk))
-        for view, seconds, used in timed:
-            print("refresh %-6s %6.2f s  %5.2f x walk  %6.2f processor s  %5.2f x walk" % (
-                view, seconds, seconds / walk[0], used, used / walk[1]))
+        print("# %d flows; each refresh after a walk of its own (its thread's processor time)" % installed)
+        ratios = []
+        for view, walk, walk_used, seconds, used in refresh_ratios(args.rounds):
+            ratios.append(seconds / walk)
+            print("refresh %-6s %6.2f s  walk %5.2f s  %5.2f x walk  %6.2f processor s  %5.2f x walk" % (
+                view, seconds, walk, seconds / walk, used, used / walk_used))
+        print("# refresh / walk, median: %.2f" % sorted(ratios)[len(ratios) // 2])
         for name, answers in keys(dict(os.environ), args.rounds).items():
             print("key %-22s %s" % (name, "  ".join("%.3f%s" % (s, "*" if r else "") for s, r in answers)))
         print("# * sent while a refresh was reading the cache")
