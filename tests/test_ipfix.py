@@ -52,12 +52,14 @@ def unread_bytes(port):
 @contextlib.contextmanager
 def nfcapd(tmp_path, port=None):
     """nfcapd on the loopback; yields a function that stops it and returns
-    what nfdump lists of the files it wrote."""
+    what nfdump lists of the files it wrote.  What nfcapd says (its counts
+    at the end) goes to nfcapd.log beside them."""
     port = port or free_port()
     directory = tmp_path / "nfcapd"
     directory.mkdir(exist_ok=True)
-    child = subprocess.Popen(["nfcapd", "-b", "127.0.0.1", "-p", str(port), "-w", str(directory)],
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(tmp_path / "nfcapd.log", "wb") as log:
+        child = subprocess.Popen(["nfcapd", "-b", "127.0.0.1", "-p", str(port), "-w", str(directory)],
+                                 stdout=log, stderr=subprocess.STDOUT)
 
     def stop_and_list():
         # nfcapd leaves unread datagrams behind when stopped: what was sent
@@ -183,7 +185,8 @@ def test_the_service_reaches_a_collector_that_comes_up_late_and_stops_on_sigterm
     # The round after the collector came up carries the new flows, whose
     # templates came back with the refresh.
     assert {listed(record)[0] for record in records} >= {shown(flow, 0)[0] for flow in cached_flows()
-                                                         if flow["id"] > 60}
+                                                         if flow["id"] > 60}, (
+        err, (tmp_path / "nfcapd.log").read_text(errors="replace"))
 
 
 def tcp_stream():
