@@ -53,9 +53,7 @@ def render(parser, completion):
         if subcommands:
             lines += ["| command | what it does |", "| --- | --- |"]
             for names, subparser in subcommands:
-                help_text = next((action.help for action in _choices_actions(command.parser)
-                                  if action.dest == names[0]), "") or ""
-                lines.append("| `%s` | %s |" % (names[0], help_text.replace("|", "\\|")))
+                lines.append("| `%s` | %s |" % (names[0], command.summary(names[0]).replace("|", "\\|")))
             lines.append("")
         arguments = [action for action in command.positionals() + command.options()
                      if not isinstance(action, argparse._HelpAction)]
@@ -64,14 +62,6 @@ def render(parser, completion):
             lines += ["| %s | %s |" % (_argument(action), _help(action)) for action in arguments]
             lines.append("")
     return "\n".join(lines)
-
-
-def _choices_actions(parser):
-    """The entries argparse keeps for each subcommand's help line."""
-    for action in parser._actions:
-        if isinstance(action, argparse._SubParsersAction):
-            return action._choices_actions
-    return []
 
 
 def main(argv=None):

@@ -1,7 +1,8 @@
 """``completion bash|zsh`` prints a shell completion script made from the
 argument parser itself, so every command, option and choice the tool takes
 is offered and none it dropped is.  The walk over the parser (``commands``)
-also feeds the generated command reference."""
+also feeds the generated command reference; its ``Command`` is the one
+place that reads argparse's lists of actions, which argparse keeps private."""
 
 import argparse
 import re
@@ -52,6 +53,14 @@ class Command:
                     names.setdefault(id(parser), (parser, []))[1].append(name)
                 return [(found, parser) for parser, found in names.values()]
         return []
+
+    def summary(self, name: str) -> str:
+        """The help line of the subcommand `name` (its primary name), as
+        the parser's own help lists it."""
+        for action in self.parser._actions:
+            if isinstance(action, argparse._SubParsersAction):
+                return next((line.help for line in action._choices_actions if line.dest == name), None) or ""
+        return ""
 
     def options(self) -> "List[argparse.Action]":
         return [action for action in self.parser._actions
