@@ -16,6 +16,7 @@
 #include "fields/answer_copy.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/page_job.hpp"
+#include "fields/snapshot_lines.hpp"
 #include "fields/top_columns.hpp"
 #include "fields/walk_rest.hpp"
 
@@ -116,7 +117,7 @@ class Actions {
     unsigned next_ = 0;
 };
 
-void take(Page &page, const FlowEntry &f, long long now_ms, std::uint32_t address_base, Actions &actions) {
+void take(Page &page, const FlowEntry &f, std::uint64_t age_s, std::uint32_t address_base, Actions &actions) {
     const char *e = f.entry;
     page.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, e)));
     page.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, e)));
@@ -127,8 +128,7 @@ void take(Page &page, const FlowEntry &f, long long now_ms, std::uint32_t addres
     page.put(c_protos, static_cast<std::uint8_t>(LOAD(Entry, fkey.proto, e)));
     bool v6 = LOAD(Entry, fkey.flags, e) & FC_FLOWKEY_IPV6;
     page.put(c_ipv6, static_cast<std::uint8_t>(v6));
-    auto age = static_cast<std::int64_t>(answer_copy::age_s(e, now_ms));
-    page.put(c_ages, age);
+    page.put(c_ages, static_cast<std::int64_t>(age_s));
     page.put(c_expires, static_cast<std::uint32_t>(LOAD(Entry, exprTime, e)));
     auto &addresses = page.column[c_addresses];
     page.put(c_address_at, static_cast<std::uint32_t>(address_base + addresses.size()));
@@ -168,17 +168,21 @@ class TopPage final : public page_job::Job {
         for (PyObject *held : {decoder_, answer_, rest_, known_, learn_}) Py_DECREF(held);
     }
     void run() noexcept override {
+        // A snapshot's lines (snapshot_lines) are entries that carry their
+        // age; a query's answer, or a copy of one, is read against now.
+        if (!answer_copy::is_copy(answer_) && snapshot_lines::is_reader(answer_)) {
+            std::uint64_t age_s;
+            count_ = 0;
+            for (const char *entry; (entry = snapshot_lines::next_entry(answer_, age_s)); ++count_)
+                add(answer_copy::entry_flow(entry), age_s);
+            return;
+        }
         count_ = answer_copy::each_flow(decoder_, answer_, rest_, [&](const FlowEntry &f) {
-            if (counts_only_) {
-                page_.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, f.entry)));
-                page_.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, f.entry)));
-                page_.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, f.entry)));
-            } else {
-                take(page_, f, now_ms_, base_, actions_);
-            }
+            add(f, answer_copy::age_s(f.entry, now_ms_));
             return true;
         });
     }
+    bool needs_lock(PyObject *answer) const noexcept override { return !snapshot_lines::is_reader(answer); }
     PyObject *finish() noexcept override {
         if (count_ < 0) return nullptr;
         std::vector<std::uint32_t> positions;
@@ -204,6 +208,16 @@ class TopPage final : public page_job::Job {
     }
 
   private:
+    void add(const FlowEntry &f, std::uint64_t age_s) {
+        if (counts_only_) {
+            page_.put(c_ids, static_cast<std::uint64_t>(LOAD(Entry, flowId, f.entry)));
+            page_.put(c_packets, static_cast<std::uint64_t>(LOAD(Entry, pktCount, f.entry)));
+            page_.put(c_tables, static_cast<std::uint64_t>(LOAD(Entry, tblId, f.entry)));
+        } else {
+            take(page_, f, age_s, base_, actions_);
+        }
+    }
+
     PyObject *decoder_, *answer_, *rest_, *known_, *learn_;
     long long now_ms_;
     std::uint32_t base_;
@@ -217,7 +231,7 @@ class TopPage final : public page_job::Job {
 
 // top_page(decoder, answer, now_ms, rest, address_base, known_actions,
 // learn_actions, counts_only): (count, columns) of the answer's flows
-// outside rest, each column the bytes of its values, in top.Table.take()'s
+// outside rest (or of a snapshot's lines, as flow_text's writers take them), each column the bytes of its values, in top.Table.take()'s
 // order; known_actions maps an action key to its text's position and
 // learn_actions(key) adds a key it lacks. A read that only counts takes
 // ids, packets and tables (the other columns are empty).

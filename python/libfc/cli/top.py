@@ -282,12 +282,20 @@ def _flow_pages(flows: "Iterable[Flow]", table: Table, chunk: int = 1 << 14) -> 
 
 
 def file_reading(path: str, previous: "Optional[Sample]" = None) -> Reading:
-    """A read of a snapshot file."""
+    """A read of a snapshot file: the lines the C reader takes go to
+    top_page as a live read's answers do, any other line by its Flow."""
     opened = snapshot.Snapshot(path)
     head = opened.header
     sample = Sample(path, str(head.get("host", "?")), opened.time, head.get("stats") or {},
                     head.get("tables", 0), head.get("entries", 0), previous)
-    return Reading(opened, sample, previous)
+    table = sample.table
+
+    def page(lines: "Any", now_ms: int, rest: "Any") -> "_Page":
+        return top_page(_decode_rows, lines, now_ms, rest, len(table.addresses), _action_keys, _learn_actions, False)
+
+    def flow_page(flows: "List[Flow]") -> "_Page":
+        return next(_flow_pages(flows, table, len(flows)))
+    return Reading(opened, sample, previous, pages=opened.pages(page, flow_page))
 
 
 class Rows:
