@@ -100,9 +100,11 @@ struct Reader {
     struct Parsed *parsed;  // the aimed line's, as compact() makes it
     struct Ports *line_ports;
     char *leads;
-    // The chunk aim() points the entry reader at, and where its next line starts.
+    // The chunk aim() points the entry reader at, where its next line starts,
+    // and how many lines it took since (those keep() left out too).
     PyObject *aimed;
-    Py_ssize_t aimed_at;
+    Py_ssize_t aimed_at, taken;
+    struct Filter *filter;  // null: every line's entry is given
 };
 
 
@@ -709,6 +711,35 @@ void fill_entry(char *e, const Parsed &p, const std::uint32_t *ports) {
     }
 }
 
+// A query's criteria (the FC_GetFlows arguments but the buffer), as
+// reader.keep() takes them: the lines of flows that do not match them are
+// taken and left out. Zero matches every flow, as the library has it.
+enum FilterField { f_sip, f_dip, f_ipv6, f_port, f_dmac, f_vni, f_ether, f_vlan, f_proto, f_inner_dmac, f_table,
+                   kFilterFields };
+struct Filter {
+    std::uint64_t value[kFilterFields];
+};
+
+// The 32 bits a flow key holds of an address: its last four bytes as they
+// lie in memory, the first the lowest.
+std::uint64_t key_word(const unsigned char *packed, bool v6) {
+    std::uint32_t word;
+    std::memcpy(&word, packed + (v6 ? 12 : 0), sizeof word);
+    return word;
+}
+
+bool kept(const Filter *f, const Parsed &p) {
+    if (!f) return true;
+    auto bits = [&](Put put) { return p.bits[static_cast<int>(put)]; };
+    bool v6 = bits(Put::ipv6);
+    const std::uint64_t have[kFilterFields] = {
+        key_word(p.src, v6), key_word(p.dst, v6), v6, bits(Put::port), p.mac[1], bits(Put::vni),
+        bits(Put::ether_type), bits(Put::vlan), bits(Put::proto), p.mac[2], bits(Put::table)};
+    for (int k = 0; k < kFilterFields; ++k)
+        if (f->value[k] && f->value[k] != have[k]) return false;
+    return true;
+}
+
 // The next whole line of text from at, parsed and made compact into p;
 // its end, or null at the end of the text or at a line it cannot take so.
 const char *compact_line(const Reader &r, const char *at, const char *end, Parsed &p, Ports &ports) {
@@ -744,7 +775,7 @@ void batch_dealloc(PyObject *self) {
 // The lines of text from at that compact_line takes, into b, without the
 // interpreter's lock: where the first line not taken starts, or null when
 // memory ran out.
-const char *parse_lines(const Reader &r, Batch &b, const char *at, const char *end) {
+const char *parse_lines(const Reader &r, Batch &b, const char *at, const char *end, Py_ssize_t &taken) {
     // Room for the lines of a chunk of the writers' lines, most of which
     // are longer than 256 bytes, at once: only the pages used are touched.
     std::size_t capacity = 0, likely = static_cast<std::size_t>(end - at) / 256 + 16;
@@ -755,11 +786,14 @@ const char *parse_lines(const Reader &r, Batch &b, const char *at, const char *e
             if (!grown) return nullptr;
             b.lines = grown;
         }
-        const char *line_end = compact_line(r, at, end, b.lines[b.count], b.ports);
+        Parsed &p = b.lines[b.count];
+        const char *line_end = compact_line(r, at, end, p, b.ports);
         if (b.ports.failed) return nullptr;
         if (!line_end) return at;
         at = line_end + 1;
-        ++b.count;
+        ++taken;
+        if (kept(r.filter, p)) ++b.count;
+        else b.ports.size = p.ports_at;  // its ports go with it
     }
 }
 
@@ -785,18 +819,19 @@ PyObject *parse_chunk(PyObject *self, PyObject *chunk) noexcept {
         return PyErr_NoMemory();
     }
     const char *text = PyBytes_AS_STRING(chunk), *stop = text;
+    Py_ssize_t taken = 0;
     if (r.entry) {
         // The chunk is the caller's until the call returns; the reader, with
         // the values it parses into, is this thread's (see Snapshot.pages).
         Py_BEGIN_ALLOW_THREADS
-        stop = parse_lines(r, *b, text, text + PyBytes_GET_SIZE(chunk));
+        stop = parse_lines(r, *b, text, text + PyBytes_GET_SIZE(chunk), taken);
         Py_END_ALLOW_THREADS
     }
     if (!stop) {
         Py_DECREF(made);
         return PyErr_NoMemory();
     }
-    return Py_BuildValue("(Nnn)", made, b->count, static_cast<Py_ssize_t>(stop - text));
+    return Py_BuildValue("(Nnn)", made, taken, static_cast<Py_ssize_t>(stop - text));
 }
 
 // reader.aim(chunk, start): next_entry() reads the lines of the bytes chunk from start on.
@@ -811,6 +846,37 @@ PyObject *aim(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept 
     Py_INCREF(args[0]);
     Py_XSETREF(r.aimed, args[0]);
     r.aimed_at = start;
+    r.taken = 0;
+    Py_RETURN_NONE;
+}
+
+// reader.taken(): the lines next_entry() took since aim(), those keep() left out too.
+PyObject *taken(PyObject *self, PyObject *) noexcept {
+    return PyLong_FromSsize_t(reinterpret_cast<Reader *>(self)->taken);
+}
+
+// reader.keep(criteria): from now on the entries given, and the lines
+// parse_chunk() keeps, are only those of flows that match criteria: the
+// eleven numbers of FilterField's order, zero for any (MACs as 48 bits,
+// addresses as key words); None for every flow.
+PyObject *keep(PyObject *self, PyObject *criteria) noexcept {
+    Reader &r = *reinterpret_cast<Reader *>(self);
+    if (criteria == Py_None) {
+        PyMem_Free(r.filter);
+        r.filter = nullptr;
+        Py_RETURN_NONE;
+    }
+    Filter f;
+    if (!PyTuple_Check(criteria) || PyTuple_GET_SIZE(criteria) != kFilterFields) {
+        PyErr_Format(PyExc_TypeError, "snapshot_lines.keep: a tuple of %d numbers or None", int(kFilterFields));
+        return nullptr;
+    }
+    for (int k = 0; k < kFilterFields; ++k) {
+        f.value[k] = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(criteria, k));
+        if (PyErr_Occurred()) return nullptr;
+    }
+    if (!r.filter && !(r.filter = static_cast<Filter *>(PyMem_Malloc(sizeof(Filter))))) return PyErr_NoMemory();
+    *r.filter = f;
     Py_RETURN_NONE;
 }
 
@@ -969,6 +1035,7 @@ void dealloc(PyObject *self) {
     PyMem_Free(r->values);
     PyMem_Free(r->leads);
     PyMem_Free(r->parsed);
+    PyMem_Free(r->filter);
     if (r->line_ports) std::free(r->line_ports->data);
     PyMem_Free(r->line_ports);
     t->tp_free(self);
@@ -1048,6 +1115,14 @@ PyMethodDef reader_methods[] = {
     {"stopped", stopped, METH_NOARGS,
      "stopped($self, /)\n--\n\n"
      "The offset of the first line the writer did not take; the chunk is let go."},
+    {"taken", taken, METH_NOARGS,
+     "taken($self, /)\n--\n\n"
+     "The lines the writer took since aim(), those keep() left out included."},
+    {"keep", keep, METH_O,
+     "keep($self, criteria, /)\n--\n\n"
+     "Gives, and parses ahead, only the flows that match criteria: eleven numbers in FC_GetFlows'\n"
+     "order of its criteria (MACs as 48 bits, addresses as a key's 32-bit words), zero for any; None\n"
+     "for every flow."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -1068,12 +1143,15 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
     if (!r.entry || !r.aimed) return nullptr;
     const char *chunk = PyBytes_AS_STRING(r.aimed), *end = chunk + PyBytes_GET_SIZE(r.aimed);
     Parsed &p = *r.parsed;
-    r.line_ports->size = 0;
-    const char *line_end = compact_line(r, chunk + r.aimed_at, end, p, *r.line_ports);
-    if (!line_end) return nullptr;
+    do {
+        r.line_ports->size = 0;
+        const char *line_end = compact_line(r, chunk + r.aimed_at, end, p, *r.line_ports);
+        if (!line_end) return nullptr;
+        r.aimed_at = line_end + 1 - chunk;
+        ++r.taken;
+    } while (!kept(r.filter, p));
     fill_entry(r.entry, p, r.line_ports->data + p.ports_at);
     age_s = p.bits[static_cast<int>(Put::age)];
-    r.aimed_at = line_end + 1 - chunk;
     return r.entry;
 }
 

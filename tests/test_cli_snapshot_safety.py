@@ -144,7 +144,8 @@ def exhausted(*read):
 def test_running_out_of_memory_names_the_file(capsys, monkeypatch, flow_cache, good, command):
     monkeypatch.setattr(snapshot, "flow_of", exhausted)
     monkeypatch.setattr(snapshot, "_read_lines", exhausted)
-    monkeypatch.setattr(snapshot, "_fast_reader", lambda: types.SimpleNamespace(aim=exhausted, stopped=exhausted))
+    monkeypatch.setattr(snapshot, "_fast_reader", lambda: types.SimpleNamespace(
+        aim=exhausted, stopped=exhausted, taken=exhausted, keep=lambda criteria: None))
     status, out, err = cli_in_process(capsys, *[part.format(good) for part in command])
     assert (status, out, err) == (1, "", "libfc %s: error: %s: not enough memory to hold every flow\n" % (
         command[0], good))
@@ -244,6 +245,34 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
     assert '"src":"fd00::1","dst":"fdf0::2"' in listed
     flow = [flow for flow in snapshot.Snapshot(str(paths[1])) if flow.id == 900][0]
     assert flow.json_text() == (flow.dst, flow.json_text())[1] and '"dst":"fdf0::2"' in flow.json_text()
+
+
+def varied_line(n):
+    """A flow whose every field a filter can name varies with n."""
+    v6 = n % 2 == 1
+    return flow_line(id=n, table=n % 3 + 1, port=n % 5, vni=n % 7, ipv6=v6, proto=(6, 17)[n % 4 // 3],
+                     src="fd00::%x" % n if v6 else "10.0.%d.%d" % (n // 256, n % 256),
+                     dst="fd00::1:%x" % (n % 9) if v6 else "10.0.1.%d" % (n % 9), vlan=n % 4,
+                     ether_type=34525 if v6 else 2048, dst_mac="02:00:00:00:00:%02x" % (n % 6),
+                     inner_dst_mac="02:00:00:00:01:%02x" % (n % 3))
+
+
+@pytest.mark.parametrize("criteria", [
+    ["--proto", "17"], ["--v6"], ["--src", "fd00::5"], ["--src", "10.0.0.8"], ["--dst", "10.0.1.2"], ["--port", "3"],
+    ["--dmac", "02:00:00:00:00:04"], ["--inner-dmac", "02:00:00:00:01:01"], ["--vni", "2"], ["--ether", "34525"],
+    ["--vlan", "1"], ["--table", "2"], ["--v6", "--proto", "17", "--port", "1"]])
+def test_a_filtered_listing_of_a_snapshot_is_the_one_the_python_reader_makes(tmp_path, capsys, monkeypatch, criteria):
+    monkeypatch.setattr(snapshot._ReadAhead, "THREAD_READ", 4096)  # chunks read ahead end inside lines
+    # Among them a line only the Python reader reads (an address spelt otherwise).
+    lines = [varied_line(n) for n in range(MANY)]
+    lines[MANY // 2] = varied_line(MANY // 2 + 1).replace("fd00::", "FD00:0::")
+    path = str(write(tmp_path / "varied.snap", lines))
+    fast = cli_in_process(capsys, "flows", "--json-lines", "--from", path, *criteria)
+    with monkeypatch.context() as python_only:
+        python_only.setattr(snapshot, "_read_lines", None)
+        python_only.setattr(snapshot, "_LINES", None)
+        assert cli_in_process(capsys, "flows", "--json-lines", "--from", path, *criteria) == fast
+    assert fast[0] == 0 and 0 < fast[1].count("\n") < MANY
 
 
 def _member_with_fields(text):

@@ -683,6 +683,7 @@ class Snapshot:
         self.total: int = 0
         self.read: int = 0
         self._match = matcher(criteria or {})
+        self._kept = _line_filter(criteria or {}) if self._match is not _everything else None
         try:
             self._file = _ReadAhead(_Inflating(path))
         except OSError as error:
@@ -879,11 +880,11 @@ class Snapshot:
         ``flow_page(flows)`` those of the other lines; each non-empty
         ``(count, page)`` is yielded.  Past the first chunks, the lines are
         inflated and read by the read-ahead thread while the ones before
-        them are written.  With criteria or a limit, every page is made of
-        flows."""
+        them are written.  The C reader leaves out the flows the criteria
+        do not match; with a limit, every page is made of flows."""
         self._flows = iter(())  # read here: count_rest() has nothing left
         flows = self._read()
-        if _LINES is None or self._match is not _everything or self._limit is not None:
+        if _LINES is None or self._limit is not None:
             while True:
                 batch = list(itertools.islice(flows, CHUNK // 512))
                 if not batch:
@@ -893,33 +894,38 @@ class Snapshot:
         # the writers and parse_chunk read lines without the interpreter's
         # lock, when another thread could aim a shared reader elsewhere.
         lines, ahead = _fast_reader(), _fast_reader()
-        aim, stopped = lines.aim, lines.stopped
+        lines.keep(self._kept)
+        ahead.keep(self._kept)
+        aim, stopped, taken, match = lines.aim, lines.stopped, lines.taken, self._match
         while True:
             aim(self._buffer, self._at)
             try:
                 count, page = render(lines, -1, ())
             finally:
                 self._at = stopped()
-            self._took(count)
+            self._took(taken())
             if count:
                 self.total += count
                 yield count, page
             if self._holds_no_whole_line():
                 parsed = self._parsed_ahead(ahead)
                 if parsed is not None:
-                    batch, count = parsed
-                    if count:
-                        self._took(count)
-                        self.total += count
-                        yield render(batch, -1, ())
+                    batch, read = parsed
+                    if read:
+                        self._took(read)
+                        count, page = render(batch, -1, ())
+                        if count:
+                            self.total += count
+                            yield count, page
                     continue
                 if self._more():
                     continue
             flow = self._checked_flow()
             if flow is None:
                 return
-            self.total += 1
-            yield flow_page([flow])
+            if match(flow):
+                self.total += 1
+                yield flow_page([flow])
 
     def __iter__(self) -> "Iterator[Flow]":
         if self._flows is None:
@@ -969,6 +975,19 @@ def matcher(criteria: "Dict[str, Any]") -> "Callable[[Flow], bool]":
             attribute = {"switchPort": "port", "vlanid": "vlan", "tid": "table"}.get(field, field)
             tests.append(lambda flow, a=attribute, v=value: getattr(flow, a) == v)
     return lambda flow: all(test(flow) for test in tests)
+
+
+def _line_filter(criteria: "Dict[str, Any]") -> "Tuple[int, ...]":
+    """The criteria as the C reader's keep() takes them (the numbers the
+    matcher above compares, in the walk's order of its fields)."""
+    from ._walk import FIELDS
+
+    def number(field: str) -> int:
+        value = criteria.get(field)
+        if field in ("daddr", "innerdaddr"):
+            return int(value.replace(":", ""), 16) if value else 0
+        return int(value or 0)
+    return tuple(number(field) for field in FIELDS)
 
 
 def open(path: "Union[str, IO[bytes]]") -> Snapshot:

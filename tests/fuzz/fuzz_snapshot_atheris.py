@@ -92,13 +92,13 @@ def read_with(source, reader):
         return str(error)
 
 
-def written_in_c(source, render, flow_page):
+def written_in_c(source, render, flow_page, criteria=None):
     """What the C writer makes of a snapshot's lines (flow_page of those it
     leaves), page after page, or the error."""
     source.seek(0)
     snapshot._read_lines = C_READER
     try:
-        return [page for _, page in snapshot.Snapshot(source).pages(render, flow_page)]
+        return [page for _, page in snapshot.Snapshot(source, criteria).pages(render, flow_page)]
     except SnapshotError as error:
         return str(error)
 
@@ -118,6 +118,13 @@ def c_views(source, read):
         else:
             whole = sum(made, []) if joined is sum else joined(made)
             assert whole == flow_page(flows_read)[1], (whole, flows_read)
+    # The lines of flows criteria leave out are read, checked and counted, not written.
+    json_render, json_page = views[0][:2]
+    for criteria in ({"proto": 6}, {"isV6": 1, "switchPort": 33554433}):
+        made = written_in_c(source, json_render, json_page, criteria)
+        kept = snapshot.matcher(criteria)
+        assert ("".join(made) if not isinstance(made, str) else made) == (
+            read if isinstance(read, str) else "".join(f.json_text() + "\n" for f in flows_read if kept(f))), criteria
     if flows_read:
         copies = [snapshot.Snapshot(io.BytesIO(source.getvalue())) for _ in range(2)]
         in_c, counts = diff.compare_in_c(*copies, 1.0, True, TEXT_WRITER)
