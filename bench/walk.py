@@ -143,6 +143,8 @@ COMMANDS = [
     ("libfc flows --from SNAPSHOT", ["flows", "--from", "SNAPSHOT"]),
     ("libfc flows --from SNAPSHOT --json-lines", ["flows", "--from", "SNAPSHOT", "--json-lines"]),
     ("libfc flows --from SNAPSHOT --limit 10", ["flows", "--from", "SNAPSHOT", "--limit", "10"]),
+    ("libfc flows --from SNAPSHOT --proto 17", ["flows", "--from", "SNAPSHOT", "--proto", "17"]),
+    ("libfc top --once --file SNAPSHOT", ["top", "--once", "--file", "SNAPSHOT"]),
     ("libfc diff SNAPSHOT live", ["diff", "SNAPSHOT", "live"]),
 ]
 
