@@ -337,7 +337,8 @@ def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, caps
         runs = [cli_in_process(capsys, "flows", *options) for options in (
             ["--save", saved], [], ["--json-lines"], ["--vlan", "106"], ["--from", saved], ["--from", saved, "--json-lines"],
             ["--top", "250"], ["--top", "9", "--sort", "port", "--reverse", "--json-lines"],
-            ["--top", "5", "--sort", "age", "--json"])]
+            ["--top", "5", "--sort", "age", "--json"], ["--json"], ["--from", saved, "--json", "--vlan", "106"],
+            ["--from", saved, "--vlan", "106"])]
         runs.append(cli_in_process(capsys, "diff", saved, "live", "--json"))
         reading = top.live_reading()
         reading.finish()

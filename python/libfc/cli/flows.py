@@ -258,7 +258,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     # A listing of every matching flow in the walk's (or the file's) order
     # is written in C a whole answer (or chunk of lines) at a time, without
     # a Flow per row; what orders, cuts short or adds rates takes the flows.
-    if (TEXT_WRITER is not None and rate is None and not args.json
+    if (TEXT_WRITER is not None and rate is None and not (args.json and args.pretty)
             and args.limit is None and args.top is None and args.sort is None and not args.reverse):
         _report(args, walk, _print_pages(args, walk, progress))
         return 0
@@ -321,6 +321,8 @@ def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
 def _print_pages(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress") -> int:
     """The listing of _listing, each answer's rows or lines written by the
     C writer; returns how many flows it shows."""
+    if args.json:
+        return _print_document(walk, progress)
     if args.json_lines:
         write, json_lines = sys.stdout.write, TEXT_WRITER.json_lines
         shown = 0
@@ -351,6 +353,35 @@ def _print_pages(args: "argparse.Namespace", walk: "Any", progress: "_output.Pro
     else:
         _output.footer("no flows match" if not walk.total else "%d flows match; none shown" % walk.total)
     return table.rows
+
+
+def _json_page(flows: "List[Flow]") -> "Tuple[int, str]":
+    return len(flows), "".join(flow.json_text() + "\n" for flow in flows)
+
+
+def _print_document(walk: "Any", progress: "_output.Progress") -> int:
+    """--json of _listing: the document's counts come before its flows, so
+    the flows' text is held (some hundreds of bytes a flow, where a dict of
+    each flow took some thousands) until the walk ends; returns how many
+    flows it shows."""
+    json_lines = TEXT_WRITER.json_lines
+    pages, shown = [], 0
+    for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, "{"), _json_page):
+        if count:
+            pages.append(text)
+            shown += count
+    progress.finish()
+    _count_rest(walk)
+    document = _output.json_text({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": []})
+    write = sys.stdout.write
+    write(document[:-2])  # up to the flows' "["
+    separator = ""
+    for text in pages:
+        # A JSON text holds no newline but between the lines.
+        write(separator + text[:-1].replace("\n", ","))
+        separator = ","
+    write("]}\n")
+    return shown
 
 
 def _count_rest(walk):
