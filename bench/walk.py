@@ -133,6 +133,7 @@ READERS = {"query only": read_queries, "libfc.flows()": read_package, "ctypes ex
 COMMANDS = [
     ("libfc flows (table)", ["flows"]),
     ("libfc flows --json-lines", ["flows", "--json-lines"]),
+    ("libfc flows --json", ["flows", "--json"]),
     ("libfc flows --save FILE", ["flows", "--save", "SNAPSHOT"]),
     ("libfc flows --top 10 --sort packets", ["flows", "--top", "10", "--sort", "packets"]),
     ("libfc top --once", ["top", "--once"]),
