@@ -139,6 +139,24 @@ def test_sort_and_top_order_like_a_sort_of_the_whole_listing(options, key, large
     assert err == ("" if count is None else "(%d of %d matching flows shown)\n" % (count, len(everything)))
 
 
+@pytest.mark.parametrize("options, holds", [
+    (["--sort", "id"], True), (["--json", "--pretty"], True), (["--from", "{saved}", "--sort", "age"], True),
+    (["--from", "{saved}", "--top", "3"], False), ([], False)])
+def test_a_listing_that_holds_every_flow_holds_the_collector_off_until_it_ends(capsys, tmp_path, monkeypatch,
+                                                                               options, holds):
+    import gc
+
+    from libfc.cli import flows
+
+    LIB.fcemu_traffic(500, 3)
+    saved = str(tmp_path / "saved.snap")
+    assert cli_in_process(capsys, "flows", "--save", saved)[0] == 0
+    collecting, listing = [], flows._listing
+    monkeypatch.setattr(flows, "_listing", lambda *args: collecting.append(gc.isenabled()) or listing(*args))
+    status, out, _ = cli_in_process(capsys, "flows", *[option.format(saved=saved) for option in options])
+    assert status == 0 and out and collecting == [not holds] and gc.isenabled()
+
+
 @pytest.mark.parametrize("form", [[], ["--json-lines"]])
 def test_the_listing_streams_every_flow_once_and_limit_stops_the_walk(capsys, monkeypatch, form):
     assert sized_cache(10000) > 2 * PAGE  # several answers for each table

@@ -232,7 +232,14 @@ def watch(args, clock=None, sleep=None):
 
 def _list(args, rate=None):
     with _snapshots.holding_every_flow([args.from_file] if args.from_file is not None else []):
-        return _listing(args, rate)
+        if args.sort is None and not args.json:
+            return _listing(args, rate)
+        # Every flow is held (to be sorted, or in the document): each one a
+        # row's spelling has touched is in the collector's view, which
+        # would go through all of them again and again (half of a sorted
+        # listing of a million flows).
+        with _snapshots.without_collector():
+            return _listing(args, rate)
 
 
 def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[[Any, int, Any], Any]",
