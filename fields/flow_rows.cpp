@@ -22,6 +22,7 @@
 #include "fields/answer_copy.hpp"
 #include "fields/flow_object.hpp"
 #include "fields/heap_type.hpp"
+#include "fields/snapshot_lines.hpp"
 #include "hyp_kernel_types.h"
 #include "libfc.h"
 #include "runtime/convert.hpp"
@@ -360,9 +361,24 @@ PyObject *action_names(PyObject *decoder) noexcept { return reinterpret_cast<Dec
 
 namespace {
 
+// The flows of the lines a snapshot reader read ahead (or was aimed at),
+// each made as a query answer's entry is, with the age its line states.
+PyObject *decode_lines(Decoder &d, PyObject *lines, Shared &shared) {
+    PyObject *flows = PyList_New(0);
+    std::uint64_t age_s;
+    for (const char *entry; flows && (entry = snapshot_lines::next_entry(lines, age_s));) {
+        PyObject *made = flow(d, entry, 0, shared);
+        if (made) flow_object::of(made).values.age_s = age_s;
+        if (!made || PyList_Append(flows, made) != 0) Py_CLEAR(flows);
+        Py_XDECREF(made);
+    }
+    return flows;
+}
+
 // decoder(answer, now_ms): the answer's entries as Flow objects, ages taken
 // against now_ms, each out of the collector's view until it is given a
-// container (flow_object.hpp).
+// container (flow_object.hpp). The answer may also be the lines a snapshot
+// reader read (snapshot_lines), whose ages are their own.
 PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"answer", "now_ms", nullptr};
     PyObject *answer;
@@ -371,9 +387,9 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
         return nullptr;
     Decoder &d = *reinterpret_cast<Decoder *>(self);
     Py_ssize_t count = 0;
-    bool copy = answer_copy::is_copy(answer);
-    const char *entries = copy ? nullptr : answer_entries(self, answer, count);
-    if (!entries && !copy) return nullptr;
+    bool copy = answer_copy::is_copy(answer), lines = !copy && snapshot_lines::is_reader(answer);
+    const char *entries = copy || lines ? nullptr : answer_entries(self, answer, count);
+    if (!entries && !copy && !lines) return nullptr;
     std::optional<answer_copy::Reader> reader;
     if (copy) reader.emplace(answer), count = reinterpret_cast<answer_copy::Copy *>(answer)->count;
     // A decoding that runs while another holds the decoder's (a finaliser's,
@@ -384,7 +400,7 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     // until it ends changes nothing anyone can observe; it then collects once
     // the young objects a collection every few hundred allocations would.
     bool collecting = compat::suspend_collector();
-    PyObject *flows = list_of(count, [&](Py_ssize_t i) {
+    PyObject *flows = lines ? decode_lines(d, answer, *shared) : list_of(count, [&](Py_ssize_t i) {
         if (reader) {
             answer_copy::FlowEntry copied = reader->next();
             return flow(d, copied.entry, now_ms, *shared, &copied);

@@ -31,7 +31,7 @@ import time
 import _libfc
 
 from . import _addresses, _cache, _gzip_codec, _metrics
-from ._flow import Flow, action_names
+from ._flow import Flow, _decode_rows, action_names
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -805,14 +805,30 @@ class Snapshot:
 
     def _read(self) -> "Iterator[Flow]":
         read_lines = _read_lines
+        # Past the first chunks, without a limit (whose lines after the last
+        # flow shown are not to be read), the read-ahead thread reads the
+        # lines too, those of flows the criteria leave out left out there,
+        # and the decoder makes the flows of what it read.
+        ahead = None
+        if read_lines is not None and _decode_rows is not None and self._limit is None:
+            ahead = _fast_reader()
+            ahead.keep(self._kept)
         while True:
             if read_lines is not None:
                 flows, self._at = read_lines(self._buffer, self._at)
                 self._took(len(flows))
                 if (yield from self._matching(flows)):
                     return
-                if self._more_whole_lines():
-                    continue
+                if self._holds_no_whole_line():
+                    parsed = self._parsed_ahead(ahead) if ahead is not None else None
+                    if parsed is not None:
+                        batch, read = parsed
+                        if read:
+                            self._took(read)
+                            yield from self._matching(_decode_rows(batch, 0))
+                        continue
+                    if self._more():
+                        continue
             flow = self._checked_flow()
             if flow is None:
                 return
