@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "fields/flow_rows.hpp"
+#include "fields/snapshot_lines.hpp"
 #include "fields/walk_rest.hpp"
 
 namespace answer_copy {
@@ -151,6 +152,22 @@ Py_ssize_t each_flow(PyObject *decoder, PyObject *answer, PyObject *rest, Each e
         shown += keep;
     }
     return shown;
+}
+
+// Calls each(const FlowEntry &, std::uint64_t age_s) as each_flow does, the
+// age taken against now_ms; or, for a snapshot_lines reader aimed at a chunk
+// of lines (or the lines one read ahead), for the flow of each line up to the
+// first it cannot take, with the age the line states (rest does not apply).
+template <class Each>
+Py_ssize_t each_aged_flow(PyObject *decoder, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
+    if (!is_copy(answer) && snapshot_lines::is_reader(answer)) {
+        Py_ssize_t shown = 0;
+        std::uint64_t age;
+        for (const char *entry; (entry = snapshot_lines::next_entry(answer, age)); ++shown)
+            if (!each(entry_flow(entry), age)) return -1;
+        return shown;
+    }
+    return each_flow(decoder, answer, rest, [&](const FlowEntry &f) { return each(f, age_s(f.entry, now_ms)); });
 }
 
 }  // namespace answer_copy

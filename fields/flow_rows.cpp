@@ -291,8 +291,9 @@ PyObject *entities(PyObject *self, PyObject *row) noexcept {
 }
 
 // A flow of an answer's entry, or of a copy's (copied: its entities are read
-// there). It holds the entry's values; only its row of entities is an object.
-PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &shared,
+// there), age_s seconds old. It holds the entry's values; only its row of
+// entities is an object.
+PyObject *flow(const Decoder &d, const char *entry, std::uint64_t age_s, Shared &shared,
                const answer_copy::FlowEntry *copied = nullptr) {
     PyObject *f = flow_object::untracked(d.flow_type);
     if (!f) return nullptr;
@@ -326,7 +327,7 @@ PyObject *flow(const Decoder &d, const char *entry, long long now_ms, Shared &sh
     std::memcpy(v.dst_mac, FIELD_AT(Entry, fkey.l2Key.daddr, entry), kMacBytes);
     std::memcpy(v.inner_dst_mac, FIELD_AT(Entry, fkey.inner.l2Key.daddr, entry), kMacBytes);
     v.packets = LOAD(Entry, pktCount, entry);
-    v.age_s = answer_copy::age_s(entry, now_ms);
+    v.age_s = age_s;
     v.expires_in_s = LOAD(Entry, exprTime, entry);
     o.held = flow_object::kEveryHeldField;
     return f;
@@ -367,8 +368,7 @@ PyObject *decode_lines(Decoder &d, PyObject *lines, Shared &shared) {
     PyObject *flows = PyList_New(0);
     std::uint64_t age_s;
     for (const char *entry; flows && (entry = snapshot_lines::next_entry(lines, age_s));) {
-        PyObject *made = flow(d, entry, 0, shared);
-        if (made) flow_object::of(made).values.age_s = age_s;
+        PyObject *made = flow(d, entry, age_s, shared);
         if (!made || PyList_Append(flows, made) != 0) Py_CLEAR(flows);
         Py_XDECREF(made);
     }
@@ -403,10 +403,11 @@ PyObject *decode(PyObject *self, PyObject *args, PyObject *kwargs) {
     PyObject *flows = lines ? decode_lines(d, answer, *shared) : list_of(count, [&](Py_ssize_t i) {
         if (reader) {
             answer_copy::FlowEntry copied = reader->next();
-            return flow(d, copied.entry, now_ms, *shared, &copied);
+            return flow(d, copied.entry, answer_copy::age_s(copied.entry, now_ms), *shared, &copied);
         }
         if (i + kPrefetchAhead < count) prefetch_entry(entries + (i + kPrefetchAhead) * sizeof(Entry));
-        return flow(d, entries + i * sizeof(Entry), now_ms, *shared);
+        const char *entry = entries + i * sizeof(Entry);
+        return flow(d, entry, answer_copy::age_s(entry, now_ms), *shared);
     });
     if (!d.shared) d.shared = shared.release();
     if (collecting) compat::resume_collector();

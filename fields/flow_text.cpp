@@ -584,24 +584,13 @@ bool read_layout(PyObject *layout, Layout &l) {
     return true;
 }
 
-// Runs each(flow) for every flow of the answer outside rest; the count of
-// them, or -1 with an exception.
-// An answer is a query's, a copy of one (answer_copy.hpp: read without the
-// interpreter lock, its rest applied when it was copied), or a
-// snapshot_lines reader aimed at a chunk of lines: its flows are those of
-// the lines up to the first it cannot take (rest does not apply to them).
+// Runs each(flow) for every flow of the answer (see
+// answer_copy::each_aged_flow: a query's, a copy of one, or a snapshot_lines
+// reader's lines) outside rest; the count of them, or -1 with an exception.
 template <class Each>
 Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
-    if (!answer_copy::is_copy(answer) && snapshot_lines::is_reader(answer)) {
-        Py_ssize_t shown = 0;
-        std::uint64_t age_s;
-        for (const char *entry; (entry = snapshot_lines::next_entry(answer, age_s)); ++shown)
-            if (!each(Flow(answer_copy::entry_flow(entry), age_s))) return -1;
-        return shown;
-    }
-    return answer_copy::each_flow(w.decoder, answer, rest, [&](const FlowEntry &f) {
-        return each(Flow(f, answer_copy::age_s(f.entry, now_ms)));
-    });
+    return answer_copy::each_aged_flow(w.decoder, answer, now_ms, rest,
+                                       [&](const FlowEntry &f, std::uint64_t age_s) { return each(Flow(f, age_s)); });
 }
 
 // A str of ASCII text by a copy, where PyUnicode_FromStringAndSize would

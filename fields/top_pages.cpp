@@ -168,19 +168,11 @@ class TopPage final : public page_job::Job {
         for (PyObject *held : {decoder_, answer_, rest_, known_, learn_}) Py_DECREF(held);
     }
     void run() noexcept override {
-        // A snapshot's lines (snapshot_lines) are entries that carry their
-        // age; a query's answer, or a copy of one, is read against now.
-        if (!answer_copy::is_copy(answer_) && snapshot_lines::is_reader(answer_)) {
-            std::uint64_t age_s;
-            count_ = 0;
-            for (const char *entry; (entry = snapshot_lines::next_entry(answer_, age_s)); ++count_)
-                add(answer_copy::entry_flow(entry), age_s);
-            return;
-        }
-        count_ = answer_copy::each_flow(decoder_, answer_, rest_, [&](const FlowEntry &f) {
-            add(f, answer_copy::age_s(f.entry, now_ms_));
-            return true;
-        });
+        count_ = answer_copy::each_aged_flow(decoder_, answer_, now_ms_, rest_,
+                                             [&](const FlowEntry &f, std::uint64_t age_s) {
+                                                 add(f, age_s);
+                                                 return true;
+                                             });
     }
     bool needs_lock(PyObject *answer) const noexcept override { return !snapshot_lines::is_reader(answer); }
     PyObject *finish() noexcept override {
@@ -231,8 +223,9 @@ class TopPage final : public page_job::Job {
 
 // top_page(decoder, answer, now_ms, rest, address_base, known_actions,
 // learn_actions, counts_only): (count, columns) of the answer's flows
-// outside rest (or of a snapshot's lines, as flow_text's writers take them), each column the bytes of its values, in top.Table.take()'s
-// order; known_actions maps an action key to its text's position and
+// outside rest (or of a snapshot's lines, as flow_text's writers take
+// them), each column the bytes of its values, in top.Table.take()'s order;
+// known_actions maps an action key to its text's position and
 // learn_actions(key) adds a key it lacks. A read that only counts takes
 // ids, packets and tables (the other columns are empty).
 PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
