@@ -845,10 +845,6 @@ class Snapshot:
         want of one, not at a line it cannot take."""
         return len(self._buffer) - self._at <= LINE_LIMIT and self._buffer.find(b"\n", self._at) < 0
 
-    def _more_whole_lines(self) -> bool:
-        """Whether more of the file was read because the buffer holds no whole line."""
-        return self._holds_no_whole_line() and self._more()
-
     def _parsed_ahead(self, reader: "Any") -> "Optional[Tuple[Any, int]]":
         """The next chunk read, its lines read by the read-ahead thread
         with `reader`: (lines, count) as read_parsed() gives them, the

@@ -8,6 +8,7 @@ them, so memory stays bounded by one query's answer whatever the cache
 holds, and --limit stops the walk once enough flows are out.  Only --sort
 (every flow) and --top (N flows) hold flows back."""
 
+import contextlib
 import heapq
 import itertools
 import json
@@ -24,7 +25,7 @@ from ._library import bad_input
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any, Callable, Iterator, List, Optional, Tuple
+    from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
 
     from .._flow import Flow
 
@@ -231,15 +232,14 @@ def watch(args, clock=None, sleep=None):
 
 
 def _list(args, rate=None):
-    with _snapshots.holding_every_flow([args.from_file] if args.from_file is not None else []):
-        if args.sort is None and not args.json:
-            return _listing(args, rate)
-        # Every flow is held (to be sorted, or in the document): each one a
-        # row's spelling has touched is in the collector's view, which
-        # would go through all of them again and again (half of a sorted
-        # listing of a million flows).
-        with _snapshots.without_collector():
-            return _listing(args, rate)
+    # A listing that holds every flow (to sort them, or in the document)
+    # holds the collector off: each flow a row's spelling has touched is in
+    # its view, and it would go through all of them again and again (half
+    # of a sorted listing of a million flows).
+    holds = args.sort is not None or args.json
+    with _snapshots.holding_every_flow([args.from_file] if args.from_file is not None else []), \
+            (_snapshots.without_collector() if holds else contextlib.nullcontext()):
+        return _listing(args, rate)
 
 
 def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[[Any, int, Any], Any]",
@@ -282,7 +282,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
         progress.finish()
         _count_rest(walk)
         shown = len(listed)
-        _output.emit_json({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": listed},
+        _output.emit_json(_document(walk, shown, listed),
                           args)
     elif args.json_lines:
         write = sys.stdout.write
@@ -317,8 +317,8 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     return 0
 
 
-def _json_lines_page(flows: "List[Flow]") -> "Tuple[int, str]":
-    return len(flows), "".join(JSON_LINE_START + flow.json_text()[1:] + "\n" for flow in flows)
+def _json_lines_page(flows: "List[Flow]", start: str = JSON_LINE_START) -> "Tuple[int, str]":
+    return len(flows), "".join(start + flow.json_text()[1:] + "\n" for flow in flows)
 
 
 def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
@@ -362,8 +362,9 @@ def _print_pages(args: "argparse.Namespace", walk: "Any", progress: "_output.Pro
     return table.rows
 
 
-def _json_page(flows: "List[Flow]") -> "Tuple[int, str]":
-    return len(flows), "".join(flow.json_text() + "\n" for flow in flows)
+def _document(walk: "Any", shown: int, flows: "List[Any]") -> "Dict[str, Any]":
+    """--json's document of a listing, its flows as given."""
+    return {"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": flows}
 
 
 def _print_document(walk: "Any", progress: "_output.Progress") -> int:
@@ -373,13 +374,14 @@ def _print_document(walk: "Any", progress: "_output.Progress") -> int:
     flows it shows."""
     json_lines = TEXT_WRITER.json_lines
     pages, shown = [], 0
-    for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, "{"), _json_page):
+    for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, "{"),
+                                      lambda flows: _json_lines_page(flows, "{")):
         if count:
             pages.append(text)
             shown += count
     progress.finish()
     _count_rest(walk)
-    document = _output.json_text({"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": []})
+    document = _output.json_text(_document(walk, shown, []))
     write = sys.stdout.write
     write(document[:-2])  # up to the flows' "["
     separator = ""
