@@ -3,15 +3,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "fields/heap_type.hpp"
 
 namespace answer_copy {
 
 namespace {
-
-constexpr std::size_t kStatsAt = offsetof(Entry, stats), kStatsEnd = kStatsAt + sizeof(Entry::stats);
 
 void dealloc(PyObject *self) {
     PyTypeObject *t = Py_TYPE(self);
@@ -46,38 +43,26 @@ PyObject *make(PyTypeObject *, PyObject *args, PyObject *kwargs) {
 
 }  // namespace
 
-Builder::~Builder() { std::free(data_); }
-
-bool Builder::reserve(std::size_t more) {
-    if (size_ + more <= capacity_) return true;
-    std::size_t capacity = capacity_ ? 2 * capacity_ : 256 * 1024;
-    while (capacity < size_ + more) capacity *= 2;
-    char *grown = static_cast<char *>(std::realloc(data_, capacity));
-    if (!grown) return !(failed_ = true);
-    data_ = grown;
-    capacity_ = capacity;
-    return true;
-}
-
-void Builder::put(const void *from, std::size_t n) {
-    std::memcpy(data_ + size_, from, n);
-    size_ += n;
-}
-
 bool Builder::add(const FlowEntry &f) {
-    std::size_t size = kHeadBytes;
+    std::size_t size = shown_ ? kShownHeadBytes : kHeadBytes;
     for (unsigned k = 0; k < f.entities; ++k)
         size += sizeof(BitMap) + sizeof(PortCount) + f.port_count[k] * sizeof(Port);
-    if (failed_ || !reserve(size)) return false;
+    char *to = bytes_.room(size);
+    if (!to) return false;
+    auto put = [&](const void *from, std::size_t n) { to = static_cast<char *>(std::memcpy(to, from, n)) + n; };
     // The head's entity count is kept as the entry states it: a reader
     // clamps it as it clamps an answer's. The cache's statistics that
     // every entry carries are no flow's, and read by no reader of copies:
     // neither read nor written, they are 10 of the 15 cache lines an
     // entry's head takes (their bytes in a copy are whatever the buffer
     // held: a copy never leaves this module's readers).
-    put(f.entry, kStatsAt);
-    size_ += kStatsEnd - kStatsAt;
-    put(f.entry + kStatsEnd, kHeadBytes - kStatsEnd);
+    if (shown_) {
+        for (const Piece &p : kShownPieces) put(f.entry + p.at, p.size);
+    } else {
+        put(f.entry, kStatsAt);
+        to += kStatsEnd - kStatsAt;
+        put(f.entry + kStatsEnd, kHeadBytes - kStatsEnd);
+    }
     for (unsigned k = 0; k < f.entities; ++k) {
         auto ports = static_cast<PortCount>(f.port_count[k]);
         put(&f.actions[k], sizeof(BitMap));
@@ -89,20 +74,20 @@ bool Builder::add(const FlowEntry &f) {
 }
 
 PyObject *Builder::made(bool beside) {
-    if (failed_) return PyErr_NoMemory();
+    if (bytes_.failed()) return PyErr_NoMemory();
     PyTypeObject *t = type();
     auto *copy = t ? reinterpret_cast<Copy *>(t->tp_alloc(t, 0)) : nullptr;
     if (!copy) return nullptr;
     copy->count = count_;
-    copy->size = size_;
-    copy->bytes = std::exchange(data_, nullptr);
+    copy->size = bytes_.size();
+    copy->bytes = bytes_.release();
     copy->beside = beside;
     return reinterpret_cast<PyObject *>(copy);
 }
 
 bool rest_fits(PyObject *answer, PyObject *rest) noexcept {
-    if (!is_copy(answer) || PyTuple_GET_SIZE(rest) == 0) return true;
-    PyErr_SetString(PyExc_ValueError, "a copied answer holds only the flows outside the rest it was copied with");
+    if (!(is_copy(answer) || flow_hold::is_hold(answer)) || PyTuple_GET_SIZE(rest) == 0) return true;
+    PyErr_SetString(PyExc_ValueError, "a copied answer or a hold holds only the flows outside the rest they were made with");
     return false;
 }
 

@@ -10,7 +10,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "fields/flow_hold.hpp"
+#include "fields/grown.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/walk_rest.hpp"
@@ -77,9 +80,22 @@ PyTypeObject *type();
 
 inline bool is_copy(PyObject *o) { return Py_TYPE(o) == type(); }
 
-// Whether rest can go with answer: a copy holds only the flows outside the
-// rest it was taken with, so it takes no other; false with an exception.
+// Whether rest can go with answer: a copy (or a flow_hold) holds only the
+// flows outside the rest it was taken with, so it takes no other; false
+// with an exception.
 bool rest_fits(PyObject *answer, PyObject *rest) noexcept;
+
+// The entities of a flow as a copy lays them out after its head, put into
+// f (whose entity count is read); returns where they end.
+inline const char *copied_entities(FlowEntry &f, const char *at) {
+    for (unsigned k = 0; k < f.entities; ++k) {
+        f.actions[k] = flow_rows::load<BitMap>(at);
+        f.port_count[k] = flow_rows::load<PortCount>(at + sizeof(BitMap));
+        f.ports[k] = at + sizeof(BitMap) + sizeof(PortCount);
+        at = f.ports[k] + f.port_count[k] * sizeof(Port);
+    }
+    return at;
+}
 
 // A copy's flows, read one after the other (count of them).
 class Reader {
@@ -89,13 +105,7 @@ class Reader {
         FlowEntry f;
         f.entry = at_;
         f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, at_), kEntityCapacity);
-        at_ += kHeadBytes;
-        for (unsigned k = 0; k < f.entities; ++k) {
-            f.actions[k] = flow_rows::load<BitMap>(at_);
-            f.port_count[k] = flow_rows::load<PortCount>(at_ + sizeof(BitMap));
-            f.ports[k] = at_ + sizeof(BitMap) + sizeof(PortCount);
-            at_ = f.ports[k] + f.port_count[k] * sizeof(Port);
-        }
+        at_ = copied_entities(f, at_ + kHeadBytes);
         return f;
     }
 
@@ -103,26 +113,61 @@ class Reader {
     const char *at_;
 };
 
-// A copy being made, flow by flow: that needs no interpreter lock, making
-// it into a copy object does.
+constexpr std::size_t kStatsAt = offsetof(Entry, stats), kStatsEnd = kStatsAt + sizeof(Entry::stats);
+
+// What a flow_hold keeps of a head: what the flow's readers show of it (the
+// text writers, top's pages, the diff's records): its key, counts and
+// times, and its entity count; its age is kept beside. Pieces of the entry,
+// laid one after the other.
+struct Piece {
+    std::size_t at, size;
+};
+#define HEAD_PIECE(PATH) Piece{offsetof(Entry, PATH), sizeof(FIELD_TYPE(Entry, PATH))}
+constexpr Piece kShownPieces[] = {{0, kStatsAt}, HEAD_PIECE(pktCount), HEAD_PIECE(exprTime), HEAD_PIECE(tblId),
+                                  HEAD_PIECE(numActionEntities)};
+#undef HEAD_PIECE
+static_assert(offsetof(Entry, fkey) + sizeof(Entry::fkey) == kStatsAt, "the key ends where the statistics start");
+constexpr std::size_t kShownHeadBytes = [] {
+    std::size_t size = 0;
+    for (const Piece &p : kShownPieces) size += p.size;
+    return size;
+}();
+
+// The flow a builder of shown heads holds at `at`, its head laid out again
+// in scratch (kHeadBytes, zero where no piece goes), where it stays until
+// the next call with the same scratch.
+inline FlowEntry shown_flow(const char *at, char *scratch) {
+    for (const Piece &p : kShownPieces) {
+        std::memcpy(scratch + p.at, at, p.size);
+        at += p.size;
+    }
+    FlowEntry f;
+    f.entry = scratch;
+    f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, scratch), kEntityCapacity);
+    copied_entities(f, at);
+    return f;
+}
+
+// A builder of shown heads (`shown`) keeps only kShownPieces of each, for a
+// reader that knows where each flow starts (shown_flow); a copy is made of
+// whole heads, read in place.
 class Builder {
   public:
-    Builder() = default;
+    explicit Builder(bool shown = false) : shown_(shown) {}
     Builder(const Builder &) = delete;
     Builder &operator=(const Builder &) = delete;
-    ~Builder();
     // False when memory ran out: the builder then makes no copy.
     bool add(const FlowEntry &f);
     // The copy of what was added, or null with an exception.
     PyObject *made(bool beside);
+    // The bytes added so far: where the next flow added starts.
+    std::size_t size() const { return bytes_.size(); }
+    const char *data() const { return bytes_.begin(); }
 
   private:
-    bool reserve(std::size_t more);
-    void put(const void *from, std::size_t n);
-    char *data_ = nullptr;
-    std::size_t size_ = 0, capacity_ = 0;
+    grown::Grown<char> bytes_;
     Py_ssize_t count_ = 0;
-    bool failed_ = false;
+    bool shown_;
 };
 
 // Calls each(const FlowEntry &) for every flow of a query answer outside
@@ -157,9 +202,18 @@ Py_ssize_t each_flow(PyObject *decoder, PyObject *answer, PyObject *rest, Each e
 // Calls each(const FlowEntry &, std::uint64_t age_s) as each_flow does, the
 // age taken against now_ms; or, for a snapshot_lines reader aimed at a chunk
 // of lines (or the lines one read ahead), for the flow of each line up to the
-// first it cannot take, with the age the line states (rest does not apply).
+// first it cannot take, with the age the line states; or, for a flow_hold,
+// for each flow of the page it is aimed at, with its age (rest does not
+// apply to either).
 template <class Each>
 Py_ssize_t each_aged_flow(PyObject *decoder, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
+    if (flow_hold::is_hold(answer)) {
+        Py_ssize_t shown = 0;
+        FlowEntry f;
+        for (std::uint64_t age; flow_hold::next(answer, f, age); ++shown)
+            if (!each(f, age)) return -1;
+        return shown;
+    }
     if (!is_copy(answer) && snapshot_lines::is_reader(answer)) {
         Py_ssize_t shown = 0;
         std::uint64_t age;

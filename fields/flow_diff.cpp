@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "fields/grown.hpp"
 #include "fields/heap_type.hpp"
 
 namespace flow_diff {
@@ -30,26 +31,7 @@ struct [[gnu::packed]] Listed {
 constexpr std::uint32_t kNone = UINT32_MAX;
 constexpr std::uint32_t kMaxFlows = UINT32_MAX - 1;  // positions and kNone fit 32 bits
 
-// Items grown with realloc; a failed allocation marks the array failed
-// (the build has no exceptions), which the caller turns into MemoryError.
-template <class T>
-struct Grown {
-    T *items = nullptr;
-    std::size_t size = 0, capacity = 0;
-    bool failed = false;
-
-    bool push(const T &item) {
-        if (size == capacity) {
-            std::size_t grown = capacity ? 2 * capacity : 4096;
-            T *moved = failed ? nullptr : static_cast<T *>(std::realloc(items, grown * sizeof(T)));
-            if (!moved) return !(failed = true);
-            items = moved;
-            capacity = grown;
-        }
-        items[size++] = item;
-        return true;
-    }
-};
+using grown::Grown;
 
 struct Comparison {
     PyObject_HEAD
@@ -119,12 +101,12 @@ PyObject *add(PyObject *self, PyObject *page) noexcept {
         }
         ++c.counts[change];
         if (change == unchanged && !c.keep_unchanged) continue;
-        if (c.later->size >= kMaxFlows) {
+        if (c.later->size() >= kMaxFlows) {
             kept = false;
             PyErr_SetString(PyExc_OverflowError, "flow_diff: more flows than a comparison holds");
             break;
         }
-        kept = c.listed->push({flow.id, change, static_cast<std::uint32_t>(c.later->size), earlier}) &&
+        kept = c.listed->push({flow.id, change, static_cast<std::uint32_t>(c.later->size()), earlier}) &&
                c.later->push(flow);
     }
     PyBuffer_Release(&view);
@@ -149,13 +131,13 @@ PyObject *finish(PyObject *self, PyObject *) noexcept {
         ++c.counts[left];
         if (!c.listed->push({c.earlier[held - 1].id, left, held - 1, kNone})) break;
     }
-    if (c.listed->failed || c.later->failed) return PyErr_NoMemory();
-    std::sort(c.listed->items, c.listed->items + c.listed->size, [](const Listed &a, const Listed &b) {
+    if (c.listed->failed() || c.later->failed()) return PyErr_NoMemory();
+    std::sort(c.listed->begin(), c.listed->end(), [](const Listed &a, const Listed &b) {
         if (a.id != b.id) return a.id < b.id;
         return a.change != b.change ? a.change < b.change : a.at < b.at;
     });
-    return Py_BuildValue("(NN(KKKK))", bytes_of(c.listed->items, c.listed->size * sizeof(Listed)),
-                         bytes_of(c.later->items, c.later->size * sizeof(Seen)),
+    return Py_BuildValue("(NN(KKKK))", bytes_of(c.listed->begin(), c.listed->size() * sizeof(Listed)),
+                         bytes_of(c.later->begin(), c.later->size() * sizeof(Seen)),
                          static_cast<unsigned long long>(c.counts[appeared]),
                          static_cast<unsigned long long>(c.counts[changed]),
                          static_cast<unsigned long long>(c.counts[left]),
@@ -167,8 +149,6 @@ void dealloc(PyObject *self) {
     PyTypeObject *t = Py_TYPE(self);
     PyBuffer_Release(&c->before);  // a zeroed one (made no further) holds nothing
     std::free(c->slots);
-    if (c->later) std::free(c->later->items);
-    if (c->listed) std::free(c->listed->items);
     delete c->later;
     delete c->listed;
     t->tp_free(self);

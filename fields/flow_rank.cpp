@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <vector>
 
 #include "fields/answer_copy.hpp"
 #include "fields/page_job.hpp"
+#include "fields/sort_keys.hpp"
 
 namespace flow_rank {
 
@@ -18,27 +18,8 @@ namespace {
 using answer_copy::FlowEntry;
 using flow_rows::Entry;
 
-// The sort keys, by the Flow attribute each orders by (cli/flows.py's SORT_KEYS).
-struct SortKey {
-    const char *attribute;
-    std::uint64_t (*of)(const FlowEntry &f, long long now_ms);
-};
-
-constexpr SortKey kSortKeys[] = {
-    {"packets", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, pktCount, f.entry); }},
-    {"age_s", [](const FlowEntry &f, long long now_ms) { return answer_copy::age_s(f.entry, now_ms); }},
-    {"expires_in_s", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, exprTime, f.entry); }},
-    {"port", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, fkey.portID, f.entry); }},
-    {"vni", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, fkey.vni, f.entry); }},
-    {"id", [](const FlowEntry &f, long long) -> std::uint64_t { return LOAD(Entry, flowId, f.entry); }},
-};
-
-// A flow as the listing orders it: by (key, id), and, as Python's stable
-// sort leaves them, flows equal in both in the page's order.
-struct Ranked {
-    std::uint64_t key, id;
-    std::uint32_t position;
-};
+using sort_keys::Ranked;
+using sort_keys::SortKey;
 
 class TopFlows final : public page_job::Job {
   public:
@@ -52,18 +33,14 @@ class TopFlows final : public page_job::Job {
     }
     void run() noexcept override {
         count_ = answer_copy::each_flow(decoder_, answer_, rest_, [&](const FlowEntry &f) {
-            ranked_.push_back({key_.of(f, now_ms_), LOAD(Entry, flowId, f.entry),
-                               static_cast<std::uint32_t>(flows_.size())});
+            ranked_.push_back({key_.of(f, answer_copy::age_s(f.entry, now_ms_)), LOAD(Entry, flowId, f.entry),
+                               flows_.size()});
             flows_.push_back(f);
             return true;
         });
         if (count_ < 0) return;
         auto kept = ranked_.begin() + std::min<Py_ssize_t>(n_, static_cast<Py_ssize_t>(ranked_.size()));
-        std::partial_sort(ranked_.begin(), kept, ranked_.end(), [&](const Ranked &a, const Ranked &b) {
-            if (a.key != b.key) return largest_ ? a.key > b.key : a.key < b.key;
-            if (a.id != b.id) return largest_ ? a.id > b.id : a.id < b.id;
-            return a.position < b.position;
-        });
+        std::partial_sort(ranked_.begin(), kept, ranked_.end(), sort_keys::order(largest_));
         // The page's order kept: the pick of all pages is then the pick of all flows.
         std::sort(ranked_.begin(), kept, [](const Ranked &a, const Ranked &b) { return a.position < b.position; });
         for (auto at = ranked_.begin(); at != kept; ++at)
@@ -104,13 +81,10 @@ PyObject *top_flows(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms = n == 7 ? PyLong_AsLongLong(args[2]) : -1;
     Py_ssize_t most = n == 7 ? PyLong_AsSsize_t(args[5]) : 0;
     int largest = n == 7 ? PyObject_IsTrue(args[6]) : -1;
-    const char *name = n == 7 && PyUnicode_Check(args[4]) ? PyUnicode_AsUTF8(args[4]) : nullptr;
-    if (!name || PyErr_Occurred() || most < 1 || largest < 0 || !PyObject_TypeCheck(args[0], flow_rows::type()) ||
+    const SortKey *key = n == 7 ? sort_keys::named(args[4]) : nullptr;
+    if (!key || PyErr_Occurred() || most < 1 || largest < 0 || !PyObject_TypeCheck(args[0], flow_rows::type()) ||
         !walk_rest::valid(args[3]))
         return refuse_arguments();
-    const SortKey *key = std::find_if(std::begin(kSortKeys), std::end(kSortKeys),
-                                      [&](const SortKey &k) { return std::strcmp(k.attribute, name) == 0; });
-    if (key == std::end(kSortKeys)) return refuse_arguments();
     if (!answer_copy::rest_fits(args[1], args[3])) return nullptr;
     return page_job::render(new (std::nothrow) TopFlows(args, now_ms, *key, most, largest != 0), args[1]);
 }

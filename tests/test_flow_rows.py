@@ -16,7 +16,7 @@ import pytest
 
 import _libfc
 import libfc
-from _libfc_fields import answer_copy, flow_rows, top_page
+from _libfc_fields import answer_copy, flow_hold, flow_rows, top_page
 from libfc import _flow, _walk, snapshot
 from libfc.cli import flows, top
 
@@ -259,6 +259,29 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         assert (read[1].result() if beside else read[1]) == read[0]
 
 
+@pytest.mark.parametrize("key, largest, most", [("packets", True, 0), ("age_s", False, 7), ("id", True, 30)])
+def test_a_hold_writes_its_flows_as_the_python_path_sorts_them(traffic, key, largest, most):
+    buffer, view = copied(traffic(300, 3), entries=40)
+    reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
+    hold = flow_hold(_flow._decode_rows, key, largest, most)
+    with pytest.raises(ValueError, match="after sort"):
+        hold.aim(1)
+    with pytest.raises(TypeError, match="not added"):
+        hold.add(hold, now, ())
+    # Each flow twice, from the answer and from a copy of it: the first
+    # `most` are kept as the flows come, then written a page at a time.
+    assert [hold.add(answer, now, ()) for answer in (view, answer_copy(_flow._decode_rows, view, ()))] == [(40, None)] * 2
+    hold.sort()
+    expected = sorted(reference * 2, key=lambda f: (getattr(f, key), f.id), reverse=largest)[:most or None]
+    pages = [writer.json_lines(hold, 0, (), "{") for _ in iter(lambda: hold.aim(11), 0)]
+    assert len(hold) == len(expected) and sum(count for count, _ in pages) == len(expected)
+    assert "".join(text for _, text in pages) == "".join(f.json_text() + "\n" for f in expected)
+    with pytest.raises(ValueError, match="takes no more"):
+        hold.add(view, now, ())
+    with pytest.raises(ValueError, match="outside the rest"):
+        writer.seen(hold, now, ((0, frozenset({1})),))
+
+
 # Numbers at each edge of a count of digits, set (cut to its width) in every
 # numeric field a line spells, and MACs that together hold every byte.
 DIGIT_EDGES = sorted({0, 2**64 - 1} | {n for k in range(1, 20) for n in (10**k - 1, 10**k)})
@@ -338,7 +361,10 @@ def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, caps
             ["--save", saved], [], ["--json-lines"], ["--vlan", "106"], ["--from", saved], ["--from", saved, "--json-lines"],
             ["--top", "250"], ["--top", "9", "--sort", "port", "--reverse", "--json-lines"],
             ["--top", "5", "--sort", "age", "--json"], ["--json"], ["--from", saved, "--json", "--vlan", "106"],
-            ["--from", saved, "--vlan", "106"])]
+            ["--from", saved, "--vlan", "106"], ["--sort", "packets"], ["--sort", "age", "--reverse", "--json"],
+            ["--top", "400", "--sort", "vni", "--json-lines"], ["--from", saved, "--sort", "port", "--limit", "7"],
+            ["--sort", "expires", "--limit", "3000", "--json-lines"],
+            ["--from", saved, "--sort", "id", "--reverse", "--json-lines", "--proto", "6"])]
         runs.append(cli_in_process(capsys, "diff", saved, "live", "--json"))
         reading = top.live_reading()
         reading.finish()

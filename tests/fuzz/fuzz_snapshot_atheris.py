@@ -32,7 +32,8 @@ sys.path[:0] = [path for path in (BUILD, TESTS) if path not in sys.path]
 _STATE = tempfile.TemporaryDirectory(prefix="libfc-atheris-")  # never the user's own flow cache
 os.environ.setdefault("FC_EMU_DIR", _STATE.name)
 
-from libfc._flow import TEXT_WRITER  # noqa: E402
+from _libfc_fields import flow_hold  # noqa: E402
+from libfc._flow import TEXT_WRITER, _decode_rows  # noqa: E402
 from libfc import snapshot  # noqa: E402
 from libfc.cli import _output, diff, flows, top  # noqa: E402
 from libfc.snapshot import SnapshotError  # noqa: E402
@@ -125,6 +126,13 @@ def c_views(source, read):
         kept = snapshot.matcher(criteria)
         assert ("".join(made) if not isinstance(made, str) else made) == (
             read if isinstance(read, str) else "".join(f.json_text() + "\n" for f in flows_read if kept(f))), criteria
+    if not isinstance(read, str):  # held in C and put in order, as a sorted listing is
+        hold = flow_hold(_decode_rows, "packets", True)
+        written_in_c(source, hold.add, lambda fl: flows._held_flows(hold, fl))
+        hold.sort()
+        hold.aim(len(hold))
+        in_order = sorted(flows_read, key=lambda f: (f.packets, f.id), reverse=True)
+        assert TEXT_WRITER.json_lines(hold, 0, (), "{")[1] == "".join(f.json_text() + "\n" for f in in_order)
     if flows_read:
         copies = [snapshot.Snapshot(io.BytesIO(source.getvalue())) for _ in range(2)]
         in_c, counts = diff.compare_in_c(*copies, 1.0, True, TEXT_WRITER)

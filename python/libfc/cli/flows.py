@@ -25,11 +25,16 @@ from ._library import bad_input
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
-    from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple
+    from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Tuple
 
     from .._flow import Flow
 
     _Subparsers = argparse._SubParsersAction[Any]
+    # The pages a listing prints: given how the C writer renders an answer
+    # (render) and how to write the flows it cannot take (flow_page), each
+    # non-empty (count, page).
+    _Pages = Callable[[Callable[[Any, int, Any], Any], Callable[[List[Flow]], Tuple[int, Any]]],
+                      Iterable[Tuple[int, Any]]]
 
 # Option, keyword of libfc.flows(), parser, help; in the operations' argument order.
 FILTERS = [
@@ -129,21 +134,32 @@ def _checked(call, *arguments, **keywords):
         raise bad_input(str(error)) from None
 
 
-def _selected(flows, args):
-    """The flows in the order and number the options ask for."""
+def _order(args: "argparse.Namespace") -> "Optional[Tuple[str, bool, Optional[int]]]":
+    """How a listing that orders its flows (--sort, --top) orders them: the
+    Flow attribute, whether largest first, and how many it shows at most;
+    None for a listing in the walk's order."""
     if args.top is None and args.sort is None:
         if args.reverse:
             raise bad_input("--reverse needs --sort or --top")
+        return None
+    most = args.limit if args.top is None else min(args.top, args.limit or args.top)
+    return SORT_KEYS[args.sort or "packets"], (args.top is not None) != args.reverse, most
+
+
+def _selected(flows, args):
+    """The flows in the order and number the options ask for."""
+    order = _order(args)
+    if order is None:
         return flows
-    attribute = SORT_KEYS[args.sort or "packets"]
+    attribute, largest, most = order
 
     def key(flow):
         return getattr(flow, attribute), flow.id
 
-    if args.top is not None:
-        pick = heapq.nsmallest if args.reverse else heapq.nlargest
-        return iter(pick(args.top, flows, key=key))
-    return iter(sorted(flows, key=key, reverse=args.reverse))
+    if most is not None:
+        pick = heapq.nlargest if largest else heapq.nsmallest
+        return iter(pick(most, flows, key=key))
+    return iter(sorted(flows, key=key, reverse=largest))
 
 
 def _ports_text(ports, most=4):
@@ -169,20 +185,22 @@ def _read(walk, progress):
 
 
 def _candidates(walk, args, progress):
-    """The flows _selected picks from: every flow; or, for --top of the live
-    cache, the best N of each answer, picked in C beside the queries.  In
-    the walk's order, those hold the best N of all flows, ties and all.  (An
-    N as large as an answer would pick every flow.)"""
-    if (args.top is None or args.top >= _libfc.FC_MAX_CACHE_FLOWS_IOC or _decode_rows is None
+    """The flows _selected picks from: every flow; or, for the first N of
+    an ordered listing of the live cache, the best N of each answer, picked
+    in C beside the queries.  In the walk's order, those hold the best N of
+    all flows, ties and all.  (An N as large as an answer would pick every
+    flow.)"""
+    order = _order(args)
+    if (order is None or order[2] is None or order[2] >= _libfc.FC_MAX_CACHE_FLOWS_IOC or _decode_rows is None
             or isinstance(walk, snapshot.Snapshot)):
         return _read(walk, progress)
-    return _answers_best(walk, args, progress)
+    return _answers_best(walk, progress, *order)
 
 
-def _answers_best(walk, args, progress):
+def _answers_best(walk, progress, key, largest, most):
     from _libfc_fields import top_flows
 
-    key, most, largest, done = SORT_KEYS[args.sort or "packets"], args.top, not args.reverse, 0
+    done = 0
     def best(*page):
         return top_flows(_decode_rows, *page, key, most, largest)
 
@@ -243,11 +261,13 @@ def _list(args, rate=None):
 
 
 def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[[Any, int, Any], Any]",
-                   flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+                   flow_page: "Callable[[List[Flow]], Tuple[int, Any]]",
+                   beside: bool = True) -> "Iterator[Tuple[int, Any]]":
     """The walk's pages as render writes them (see Walk.pages), or a
     snapshot's, whose flows the C writer cannot take flow_page writes."""
     done = 0
-    pages = walk.pages(render, flow_page) if isinstance(walk, snapshot.Snapshot) else walk.pages(render)
+    pages = (walk.pages(render, flow_page) if isinstance(walk, snapshot.Snapshot)
+             else walk.pages(render, beside=beside))
     for count, page in pages:
         done += count
         progress.update(done, walk.total)
@@ -264,11 +284,22 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     progress = _output.Progress("reading flows", 0)
     # A listing of every matching flow in the walk's (or the file's) order
     # is written in C a whole answer (or chunk of lines) at a time, without
-    # a Flow per row; what orders, cuts short or adds rates takes the flows.
-    if (TEXT_WRITER is not None and rate is None and not (args.json and args.pretty)
-            and args.limit is None and args.top is None and args.sort is None and not args.reverse):
-        _report(args, walk, _print_pages(args, walk, progress))
-        return 0
+    # a Flow per row; so is one in order of a key, from its flows held in
+    # C, but for the first few of the live cache, picked from each answer
+    # beside the queries (_candidates). What cuts short or adds rates takes
+    # the flows.
+    order = _order(args)
+    if TEXT_WRITER is not None and rate is None and not (args.json and args.pretty):
+        if order is None and args.limit is None:
+            def pages(render, flow_page):
+                yield from _printed_pages(walk, progress, render, flow_page)
+                progress.finish()
+            _report(args, walk, _print_pages(args, walk, pages))
+            return 0
+        if order is not None and (order[2] is None or order[2] >= _libfc.FC_MAX_CACHE_FLOWS_IOC
+                                  or isinstance(walk, snapshot.Snapshot)):
+            _report(args, walk, _print_held(args, walk, progress, *order))
+            return 0
     flows = _selected(_candidates(walk, args, progress), args)
     if args.limit is not None:
         flows = itertools.islice(flows, args.limit)
@@ -325,19 +356,18 @@ def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
     return len(flows), [_row(flow) for flow in flows]
 
 
-def _print_pages(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress") -> int:
-    """The listing of _listing, each answer's rows or lines written by the
-    C writer; returns how many flows it shows."""
+def _print_pages(args: "argparse.Namespace", walk: "Any", pages: "_Pages", shown: "Optional[int]" = None) -> int:
+    """The listing of _listing, each of its pages written by the C writer;
+    returns how many flows it shows.  shown: how many that is, when known
+    before the pages are written."""
     if args.json:
-        return _print_document(walk, progress)
+        return _print_document(walk, pages, shown)
     if args.json_lines:
         write, json_lines = sys.stdout.write, TEXT_WRITER.json_lines
         shown = 0
-        for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, JSON_LINE_START),
-                                          _json_lines_page):
+        for count, text in pages(lambda *page: json_lines(*page, JSON_LINE_START), _json_lines_page):
             write(text)
             shown += count
-        progress.finish()
         return shown
     table = _output.StreamingTable(COLUMNS, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
 
@@ -348,13 +378,12 @@ def _print_pages(args: "argparse.Namespace", walk: "Any", progress: "_output.Pro
             return TEXT_WRITER.table_cells(answer, now_ms, rest)
         return TEXT_WRITER.table_lines(answer, now_ms, rest, layout)
 
-    for count, page in _printed_pages(walk, progress, render, _cells_page):
+    for count, page in pages(render, _cells_page):
         if type(page) is list:
             for cells in page:
                 table.add(cells)
         else:
             table.add_lines(count, page)
-    progress.finish()
     if table.rows:
         table.finish()
     else:
@@ -367,30 +396,62 @@ def _document(walk: "Any", shown: int, flows: "List[Any]") -> "Dict[str, Any]":
     return {"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": flows}
 
 
-def _print_document(walk: "Any", progress: "_output.Progress") -> int:
-    """--json of _listing: the document's counts come before its flows, so
-    the flows' text is held (some hundreds of bytes a flow, where a dict of
-    each flow took some thousands) until the walk ends; returns how many
-    flows it shows."""
+def _print_document(walk: "Any", pages: "_Pages", shown: "Optional[int]") -> int:
+    """--json of _listing.  The document's counts come before its flows:
+    unless known (shown), the flows' text is held (some hundreds of bytes a
+    flow, where a dict of each flow took some thousands) until the walk
+    ends; returns how many flows it shows."""
     json_lines = TEXT_WRITER.json_lines
-    pages, shown = [], 0
-    for count, text in _printed_pages(walk, progress, lambda *page: json_lines(*page, "{"),
-                                      lambda flows: _json_lines_page(flows, "{")):
-        if count:
-            pages.append(text)
-            shown += count
-    progress.finish()
-    _count_rest(walk)
+    texts = pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{"))
+    if shown is None:
+        held = [(count, text) for count, text in texts if count]
+        shown, texts = sum(count for count, _ in held), held
+        _count_rest(walk)
     document = _output.json_text(_document(walk, shown, []))
     write = sys.stdout.write
     write(document[:-2])  # up to the flows' "["
     separator = ""
-    for text in pages:
-        # A JSON text holds no newline but between the lines.
-        write(separator + text[:-1].replace("\n", ","))
-        separator = ","
+    for count, text in texts:
+        if count:
+            # A JSON text holds no newline but between the lines.
+            write(separator + text[:-1].replace("\n", ","))
+            separator = ","
     write("]}\n")
     return shown
+
+
+def _print_held(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress", key: str, largest: bool,
+                most: "Optional[int]") -> int:
+    """An ordered listing of _listing: the matching flows held in C (some
+    hundred bytes each; for the first `most`, at most twice as many), put in
+    order, and the first `most` (all: None) written by the C writer a page
+    at a time; returns how many it shows."""
+    from _libfc_fields import flow_hold
+
+    hold = flow_hold(_decode_rows, key, largest, most or 0)
+    for _ in _printed_pages(walk, progress, hold.add, lambda flows: _held_flows(hold, flows), beside=False):
+        pass
+    progress.finish()
+    hold.sort()
+    shown = len(hold)
+
+    def pages(render, flow_page):
+        for left in range(shown, 0, -_libfc.FC_MAX_CACHE_FLOWS_IOC):
+            hold.aim(min(left, _libfc.FC_MAX_CACHE_FLOWS_IOC))
+            yield render(hold, 0, ())
+
+    return _print_pages(args, walk, pages, shown)
+
+
+def _held_flows(hold: "Any", flows: "List[Flow]") -> "Tuple[int, None]":
+    """Flows of a snapshot's lines only the Python reader takes, added to
+    hold: as the lines the C reader takes, which are each flow's own."""
+    lines = snapshot.lines_reader("".join(flow.json_text() + "\n" for flow in flows).encode())
+    count, _ = hold.add(lines, -1, ())
+    if count != len(flows):
+        raise RuntimeError("flows read from a snapshot do not read back from their own lines: %r"
+                           % flows[count].json_text())
+    return count, None
 
 
 def _count_rest(walk):

@@ -1,0 +1,248 @@
+// A sorted listing's flows, held compact and read back in order (flow_hold.hpp).
+#include "fields/flow_hold.hpp"
+
+#include <algorithm>
+#include <new>
+
+#include "fields/answer_copy.hpp"
+#include "fields/grown.hpp"
+#include "fields/heap_type.hpp"
+#include "fields/sort_keys.hpp"
+#include "fields/walk_rest.hpp"
+
+namespace flow_hold {
+
+namespace {
+
+using answer_copy::FlowEntry;
+using sort_keys::Ranked;
+using sort_keys::SortKey;
+
+// A flow held: its rank, whose position is where the flow starts among the
+// flows (in the order they were added, which breaks the order's ties), and
+// its age. Read in order, each flow is then one visit to its bytes.
+struct Placed {
+    Ranked rank;
+    std::uint64_t age_s;
+};
+
+inline auto placed_order(bool largest) {
+    return [by = sort_keys::order(largest)](const Placed &a, const Placed &b) { return by(a.rank, b.rank); };
+}
+
+// What the hold keeps, a C++ object of its own: the Python object's memory
+// is the interpreter's, never constructed.
+struct Held {
+    answer_copy::Builder flows{true};  // only what a listing shows of each
+    grown::Grown<Placed> order;        // in the order added until sort()
+    alignas(8) char scratch[answer_copy::kHeadBytes] = {};
+};
+
+// Read in order, the flows lie anywhere among the flows held: each is
+// fetched a few ahead of its turn.
+constexpr std::size_t kPrefetchAhead = 4;
+
+struct Hold {
+    PyObject_HEAD
+    PyObject *decoder;
+    const SortKey *key;
+    bool largest, sorted;
+    std::size_t most;       // the flows it keeps at most, the first in order (0: all)
+    std::size_t next, end;  // the page aimed at: order[next, end)
+    Held *held;
+};
+
+Hold &hold_of(PyObject *self) { return *reinterpret_cast<Hold *>(self); }
+
+void dealloc(PyObject *self) {
+    PyTypeObject *t = Py_TYPE(self);
+    Hold &h = hold_of(self);
+    delete h.held;
+    Py_XDECREF(h.decoder);
+    t->tp_free(self);
+    Py_DECREF(t);
+}
+
+// The flows held: once in order, those it shows.
+Py_ssize_t length(PyObject *self) { return static_cast<Py_ssize_t>(hold_of(self).held->order.size()); }
+
+// flow_hold(decoder, key, largest, most=0)
+PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"decoder", "key", "largest", "most", nullptr};
+    PyObject *decoder, *name;
+    int largest;
+    Py_ssize_t most = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!Up|n:flow_hold", const_cast<char **>(keywords),
+                                     flow_rows::type(), &decoder, &name, &largest, &most))
+        return nullptr;
+    if (most < 0) {
+        PyErr_SetString(PyExc_ValueError, "flow_hold: most is a count of flows, 0 for all");
+        return nullptr;
+    }
+    const SortKey *key = sort_keys::named(name);
+    if (!key) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_ValueError, "flow_hold: key is one of packets, age_s, expires_in_s, port, vni, id");
+        return nullptr;
+    }
+    Held *held = new (std::nothrow) Held;
+    auto *h = held ? reinterpret_cast<Hold *>(t->tp_alloc(t, 0)) : nullptr;
+    if (!h) {
+        delete held;
+        return held ? nullptr : PyErr_NoMemory();
+    }
+    Py_INCREF(decoder);
+    h->decoder = decoder;
+    h->key = key;
+    h->largest = largest != 0;
+    h->most = static_cast<std::size_t>(most);
+    h->held = held;
+    return reinterpret_cast<PyObject *>(h);
+}
+
+// One more flow held, with its key and age; false (the hold as it was) when
+// memory ran out.
+bool held_flow(Held &held, const FlowEntry &f, std::uint64_t key, std::uint64_t age_s) {
+    Ranked rank{key, LOAD(flow_rows::Entry, flowId, f.entry), held.flows.size()};
+    if (!held.order.push({rank, age_s})) return false;
+    if (held.flows.add(f)) return true;
+    held.order.drop(1);  // a failed array takes no more: the hold ends where it is
+    return false;
+}
+
+// The flow placed so, in scratch until the next call with it.
+FlowEntry flow_at(const Held &held, const Placed &p, char *scratch) {
+    return answer_copy::shown_flow(held.flows.data() + p.rank.position, scratch);
+}
+
+// Keeps only the first h.most flows of the order, in the order they were
+// added; false when memory ran out.
+bool keep_first(Hold &h) {
+    Held &held = *h.held;
+    Placed *first = held.order.begin(), *kept = first + h.most;
+    std::nth_element(first, kept, held.order.end(), placed_order(h.largest));
+    std::sort(first, kept, [](const Placed &a, const Placed &b) { return a.rank.position < b.rank.position; });
+    Held *fresh = new (std::nothrow) Held;
+    bool whole = fresh != nullptr;
+    for (const Placed *p = first; whole && p != kept; ++p)
+        whole = held_flow(*fresh, flow_at(held, *p, held.scratch), p->rank.key, p->age_s);
+    if (!whole) {
+        delete fresh;
+        return false;
+    }
+    delete h.held;
+    h.held = fresh;
+    return true;
+}
+
+[[gnu::cold, gnu::noinline]] PyObject *refuse(PyObject *error, const char *why) {
+    if (!PyErr_Occurred()) PyErr_SetString(error, why);
+    return nullptr;
+}
+
+// hold.add(answer, now_ms, rest): (count, None), as a page writer answers:
+// the flows of the answer outside rest (a query's, a copy, or a snapshot
+// reader's lines) added to the hold.
+PyObject *add(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    Hold &h = hold_of(self);
+    long long now_ms = n == 3 ? PyLong_AsLongLong(args[1]) : -1;
+    if (n != 3 || PyErr_Occurred() || !walk_rest::valid(args[2]))
+        return refuse(PyExc_TypeError, "add(answer, now_ms, rest): now_ms an int, rest as a walk gives it");
+    if (h.sorted) return refuse(PyExc_ValueError, "flow_hold: its flows are in order: it takes no more");
+    // A hold's own pages are read from the memory an add may move.
+    if (is_hold(args[0])) return refuse(PyExc_TypeError, "flow_hold: a hold's flows are not added to a hold");
+    if (!answer_copy::rest_fits(args[0], args[2])) return nullptr;
+    Py_ssize_t count = answer_copy::each_aged_flow(
+        h.decoder, args[0], now_ms, args[2],
+        [&](const FlowEntry &f, std::uint64_t age_s) { return held_flow(*h.held, f, h.key->of(f, age_s), age_s); });
+    // Of a hold that keeps the first few, the others go once there are as
+    // many again: its memory stays bounded by the few, its work linear.
+    if (count >= 0 && h.most && h.held->order.size() >= 2 * h.most && !keep_first(h)) count = -1;
+    if (count < 0) return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
+    return Py_BuildValue("(nO)", count, Py_None);
+}
+
+// hold.sort(): puts the flows in the listing's order, the first `most` of
+// them kept; the hold takes no more.
+PyObject *sort(PyObject *self, PyObject *) noexcept {
+    Hold &h = hold_of(self);
+    if (!h.sorted) {
+        // Positions are unique: the order is total, an unstable sort keeps it.
+        grown::Grown<Placed> &order = h.held->order;
+        if (h.most && order.size() > h.most) {
+            std::nth_element(order.begin(), order.begin() + h.most, order.end(), placed_order(h.largest));
+            order.drop(order.size() - h.most);
+        }
+        std::sort(order.begin(), order.end(), placed_order(h.largest));
+        h.sorted = true;
+    }
+    Py_RETURN_NONE;
+}
+
+// hold.aim(n): the writers given the hold next write the next n flows of the
+// order (fewer at its end); returns how many.
+PyObject *aim(PyObject *self, PyObject *count) noexcept {
+    Hold &h = hold_of(self);
+    Py_ssize_t most = PyLong_AsSsize_t(count);
+    if (most < 0) return refuse(PyExc_ValueError, "aim(n): n is a count, 0 or more");
+    if (!h.sorted) return refuse(PyExc_ValueError, "flow_hold: aim() comes after sort()");
+    std::size_t left = h.held->order.size() - h.end;
+    h.next = h.end;
+    h.end += std::min(left, static_cast<std::size_t>(most));
+    return PyLong_FromSize_t(h.end - h.next);
+}
+
+PyMethodDef methods[] = {
+    {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add)), METH_FASTCALL,
+     "add($self, answer, now_ms, rest, /)\n--\n\n"
+     "(count, None): the count flows of the answer outside rest (a query's, an answer_copy or a\n"
+     "snapshot_lines reader's lines, each flow with its age against now_ms or as its line states it)\n"
+     "added to the hold."},
+    {"sort", sort, METH_NOARGS,
+     "sort($self, /)\n--\n\n"
+     "Orders the flows by (key, id), largest first or smallest first, flows equal in both in the order\n"
+     "they were added, and keeps the first most; the hold then takes no more."},
+    {"aim", aim, METH_O,
+     "aim($self, n, /)\n--\n\n"
+     "Aims the hold at the next n flows of its order (fewer at the end), which a flow_text writer\n"
+     "given the hold as its answer then writes; returns how many."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+bool next(PyObject *self, FlowEntry &f, std::uint64_t &age_s) noexcept {
+    Hold &h = hold_of(self);
+    if (h.next >= h.end) return false;
+    const Held &held = *h.held;
+    if (h.next + kPrefetchAhead < h.end) {
+        const char *ahead = held.flows.data() + held.order[h.next + kPrefetchAhead].rank.position;
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + 64);
+    }
+    const Placed &p = held.order[h.next++];
+    f = flow_at(held, p, h.held->scratch);
+    age_s = p.age_s;
+    return true;
+}
+
+PyTypeObject *type() {
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void *>(make)},
+        {Py_tp_dealloc, reinterpret_cast<void *>(dealloc)},
+        {Py_tp_methods, methods},
+        {Py_sq_length, reinterpret_cast<void *>(length)},
+        {Py_tp_doc, const_cast<char *>(
+                        "flow_hold(decoder, key, largest, most=0)\n"
+                        "Every flow added (add(), a page writer as the walk and a snapshot's pages take one),\n"
+                        "kept compact, then put in order by key (a Flow attribute: packets, age_s,\n"
+                        "expires_in_s, port, vni, id) and id, largest first or smallest first (sort()); the\n"
+                        "flow_text writers write its flows a page at a time (aim()). Given most, it keeps\n"
+                        "only the first most flows of that order.")},
+        {0, nullptr},
+    };
+    static PyTypeObject *made = nullptr;
+    return heap_type::made(made, "_libfc_fields.flow_hold", sizeof(Hold), Py_TPFLAGS_DEFAULT, slots);
+}
+
+}  // namespace flow_hold
