@@ -26,8 +26,11 @@ struct Placed {
     std::uint64_t age_s;
 };
 
-inline auto placed_order(bool largest) {
-    return [by = sort_keys::order(largest)](const Placed &a, const Placed &b) { return by(a.rank, b.rank); };
+// The listing's order; without a key, the order the flows were added.
+inline auto placed_order(const SortKey *key, bool largest) {
+    return [key, by = sort_keys::order(largest)](const Placed &a, const Placed &b) {
+        return key ? by(a.rank, b.rank) : a.rank.position < b.rank.position;
+    };
 }
 
 // What the hold keeps, a C++ object of its own: the Python object's memory
@@ -45,7 +48,7 @@ constexpr std::size_t kPrefetchAhead = 4;
 struct Hold {
     PyObject_HEAD
     PyObject *decoder;
-    const SortKey *key;
+    const SortKey *key;  // null: the flows stay in the order they were added
     bool largest, sorted;
     std::size_t most;       // the flows it keeps at most, the first in order (0: all)
     std::size_t next, end;  // the page aimed at: order[next, end)
@@ -72,17 +75,17 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     PyObject *decoder, *name;
     int largest;
     Py_ssize_t most = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!Up|n:flow_hold", const_cast<char **>(keywords),
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!Op|n:flow_hold", const_cast<char **>(keywords),
                                      flow_rows::type(), &decoder, &name, &largest, &most))
         return nullptr;
     if (most < 0) {
         PyErr_SetString(PyExc_ValueError, "flow_hold: most is a count of flows, 0 for all");
         return nullptr;
     }
-    const SortKey *key = sort_keys::named(name);
-    if (!key) {
+    const SortKey *key = name == Py_None ? nullptr : sort_keys::named(name);
+    if (!key && name != Py_None) {
         if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_ValueError, "flow_hold: key is one of packets, age_s, expires_in_s, port, vni, id");
+            PyErr_SetString(PyExc_ValueError, "flow_hold: key is one of packets, age_s, expires_in_s, port, vni, id, or None");
         return nullptr;
     }
     Held *held = new (std::nothrow) Held;
@@ -120,7 +123,7 @@ FlowEntry flow_at(const Held &held, const Placed &p, char *scratch) {
 bool keep_first(Hold &h) {
     Held &held = *h.held;
     Placed *first = held.order.begin(), *kept = first + h.most;
-    std::nth_element(first, kept, held.order.end(), placed_order(h.largest));
+    std::nth_element(first, kept, held.order.end(), placed_order(h.key, h.largest));
     std::sort(first, kept, [](const Placed &a, const Placed &b) { return a.rank.position < b.rank.position; });
     Held *fresh = new (std::nothrow) Held;
     bool whole = fresh != nullptr;
@@ -154,7 +157,9 @@ PyObject *add(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     if (!answer_copy::rest_fits(args[0], args[2])) return nullptr;
     Py_ssize_t count = answer_copy::each_aged_flow(
         h.decoder, args[0], now_ms, args[2],
-        [&](const FlowEntry &f, std::uint64_t age_s) { return held_flow(*h.held, f, h.key->of(f, age_s), age_s); });
+        [&](const FlowEntry &f, std::uint64_t age_s) {
+            return held_flow(*h.held, f, h.key ? h.key->of(f, age_s) : 0, age_s);
+        });
     // Of a hold that keeps the first few, the others go once there are as
     // many again: its memory stays bounded by the few, its work linear.
     if (count >= 0 && h.most && h.held->order.size() >= 2 * h.most && !keep_first(h)) count = -1;
@@ -170,10 +175,10 @@ PyObject *sort(PyObject *self, PyObject *) noexcept {
         // Positions are unique: the order is total, an unstable sort keeps it.
         grown::Grown<Placed> &order = h.held->order;
         if (h.most && order.size() > h.most) {
-            std::nth_element(order.begin(), order.begin() + h.most, order.end(), placed_order(h.largest));
+            std::nth_element(order.begin(), order.begin() + h.most, order.end(), placed_order(h.key, h.largest));
             order.drop(order.size() - h.most);
         }
-        std::sort(order.begin(), order.end(), placed_order(h.largest));
+        if (h.key) std::sort(order.begin(), order.end(), placed_order(h.key, h.largest));
         h.sorted = true;
     }
     Py_RETURN_NONE;
@@ -201,7 +206,8 @@ PyMethodDef methods[] = {
     {"sort", sort, METH_NOARGS,
      "sort($self, /)\n--\n\n"
      "Orders the flows by (key, id), largest first or smallest first, flows equal in both in the order\n"
-     "they were added, and keeps the first most; the hold then takes no more."},
+     "they were added (without a key, all in that order), and keeps the first most; the hold then\n"
+     "takes no more."},
     {"aim", aim, METH_O,
      "aim($self, n, /)\n--\n\n"
      "Aims the hold at the next n flows of its order (fewer at the end), which a flow_text writer\n"
@@ -236,9 +242,9 @@ PyTypeObject *type() {
                         "flow_hold(decoder, key, largest, most=0)\n"
                         "Every flow added (add(), a page writer as the walk and a snapshot's pages take one),\n"
                         "kept compact, then put in order by key (a Flow attribute: packets, age_s,\n"
-                        "expires_in_s, port, vni, id) and id, largest first or smallest first (sort()); the\n"
-                        "flow_text writers write its flows a page at a time (aim()). Given most, it keeps\n"
-                        "only the first most flows of that order.")},
+                        "expires_in_s, port, vni, id) and id, largest first or smallest first, or left in\n"
+                        "the order added (key None) (sort()); the flow_text writers write its flows a page at\n"
+                        "a time (aim()). Given most, it keeps only the first most flows of that order.")},
         {0, nullptr},
     };
     static PyTypeObject *made = nullptr;

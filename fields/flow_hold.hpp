@@ -1,10 +1,11 @@
-// Every flow of a listing ordered by a sort key: the flows of the walk's (or
-// a snapshot's) pages kept compact, without the cache statistics each entry
-// carries, or any other field a listing does not show, then put in order,
-// and read back a page at a time by the text writers as they read an
-// answer. A sorted listing of a million flows so holds some 150 bytes a
-// flow, where a Flow object each, with its strings and lists, took over a
-// kilobyte; one of the first N holds at most 2N flows.
+// Every flow of a listing ordered by a sort key (or held until the listing's
+// counts are known): the flows of the walk's (or a snapshot's) pages kept
+// compact, without the cache statistics each entry carries or any other
+// field a listing does not show, then put in order, and read back a page at
+// a time by the text writers as they read an answer. A sorted listing of a
+// million flows so holds some 150 bytes a flow, where a Flow object each,
+// with its strings and lists, took over a kilobyte; one of the first N
+// holds at most 2N flows.
 #pragma once
 
 #include <cstdint>

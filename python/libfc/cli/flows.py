@@ -286,10 +286,13 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     # is written in C a whole answer (or chunk of lines) at a time, without
     # a Flow per row; so is one in order of a key, from its flows held in
     # C, but for the first few of the live cache, picked from each answer
-    # beside the queries (_candidates). What cuts short or adds rates takes
-    # the flows.
+    # beside the queries (_candidates); and a JSON document, whose counts
+    # come before its flows, from its flows held in C in the walk's order.
+    # What cuts short or adds rates takes the flows.
     order = _order(args)
     if TEXT_WRITER is not None and rate is None and not (args.json and args.pretty):
+        if order is None and args.limit is None and args.json:
+            order = (None, False, None)
         if order is None and args.limit is None:
             def pages(render, flow_page):
                 yield from _printed_pages(walk, progress, render, flow_page)
@@ -358,9 +361,10 @@ def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
 
 def _print_pages(args: "argparse.Namespace", walk: "Any", pages: "_Pages", shown: "Optional[int]" = None) -> int:
     """The listing of _listing, each of its pages written by the C writer;
-    returns how many flows it shows.  shown: how many that is, when known
-    before the pages are written."""
+    returns how many flows it shows.  shown: how many that is, known before
+    the pages are written (as --json needs)."""
     if args.json:
+        assert shown is not None
         return _print_document(walk, pages, shown)
     if args.json_lines:
         write, json_lines = sys.stdout.write, TEXT_WRITER.json_lines
@@ -396,36 +400,27 @@ def _document(walk: "Any", shown: int, flows: "List[Any]") -> "Dict[str, Any]":
     return {"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": flows}
 
 
-def _print_document(walk: "Any", pages: "_Pages", shown: "Optional[int]") -> int:
-    """--json of _listing.  The document's counts come before its flows:
-    unless known (shown), the flows' text is held (some hundreds of bytes a
-    flow, where a dict of each flow took some thousands) until the walk
-    ends; returns how many flows it shows."""
+def _print_document(walk: "Any", pages: "_Pages", shown: int) -> int:
+    """--json of _listing, of the `shown` flows of its pages; returns shown."""
     json_lines = TEXT_WRITER.json_lines
-    texts = pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{"))
-    if shown is None:
-        held = [(count, text) for count, text in texts if count]
-        shown, texts = sum(count for count, _ in held), held
-        _count_rest(walk)
     document = _output.json_text(_document(walk, shown, []))
     write = sys.stdout.write
     write(document[:-2])  # up to the flows' "["
     separator = ""
-    for count, text in texts:
-        if count:
-            # A JSON text holds no newline but between the lines.
-            write(separator + text[:-1].replace("\n", ","))
-            separator = ","
+    for _, text in pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{")):
+        # A JSON text holds no newline but between the lines.
+        write(separator + text[:-1].replace("\n", ","))
+        separator = ","
     write("]}\n")
     return shown
 
 
-def _print_held(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress", key: str, largest: bool,
-                most: "Optional[int]") -> int:
+def _print_held(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress", key: "Optional[str]",
+                largest: bool, most: "Optional[int]") -> int:
     """An ordered listing of _listing: the matching flows held in C (some
     hundred bytes each; for the first `most`, at most twice as many), put in
-    order, and the first `most` (all: None) written by the C writer a page
-    at a time; returns how many it shows."""
+    order of key (None: as read), and the first `most` (all: None) written
+    by the C writer a page at a time; returns how many it shows."""
     from _libfc_fields import flow_hold
 
     hold = flow_hold(_decode_rows, key, largest, most or 0)
