@@ -23,6 +23,7 @@
 #include "fields/answer_copy.hpp"
 #include "fields/flow_diff.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/grown.hpp"
 #include "fields/heap_type.hpp"
 #include "fields/page_job.hpp"
 #include "fields/walk_rest.hpp"
@@ -170,45 +171,26 @@ bool learn_names(PyObject *dict, unsigned long bound, Put put) {
     return true;
 }
 
-// Text grown with realloc. The build has no exceptions, so an allocation
-// that fails marks the text failed (what is appended later is dropped) and
-// the entry point raises MemoryError, instead of the process ending.
+// Text grown with realloc (grown.hpp): an allocation that fails marks the
+// text failed (what is appended later is dropped) and the entry point
+// raises MemoryError, instead of the process ending.
 class Text {
   public:
-    Text() = default;
-    Text(const Text &) = delete;
-    Text &operator=(const Text &) = delete;
-    ~Text() { std::free(data_); }
-
     // Nothing to add leaves an empty text without memory (memcpy takes no null).
     void append(const char *from, std::size_t n) {
-        if (n == 0 || (size_ + n > capacity_ && !grow(n))) return;
-        std::memcpy(data_ + size_, from, n);
-        size_ += n;
+        if (char *to = n ? chars_.room(n) : nullptr) std::memcpy(to, from, n);
     }
     // Room for n more bytes, written through the pointer and then kept
     // by took(end); null when the room cannot be had (the text failed).
-    char *room(std::size_t n) { return size_ + n > capacity_ && !grow(n) ? nullptr : data_ + size_; }
-    void took(const char *end) { size_ = static_cast<std::size_t>(end - data_); }
-    std::size_t size() const { return size_; }
-    const char *data() const { return data_ ? data_ : ""; }  // never null: an empty text has none
-    void clear() { size_ = 0; }
-    bool failed() const { return failed_; }
+    char *room(std::size_t n) { return chars_.reserve(n); }
+    void took(const char *end) { chars_.took(end); }
+    std::size_t size() const { return chars_.size(); }
+    const char *data() const { return chars_.begin() ? chars_.begin() : ""; }  // never null: an empty text has none
+    void clear() { chars_.clear(); }
+    bool failed() const { return chars_.failed(); }
 
   private:
-    [[gnu::noinline]] bool grow(std::size_t n) {
-        if (failed_) return false;
-        std::size_t capacity = capacity_ ? 2 * capacity_ : 64 * 1024;
-        while (capacity < size_ + n) capacity *= 2;
-        char *grown = static_cast<char *>(std::realloc(data_, capacity));
-        if (!grown) return !(failed_ = true);
-        data_ = grown;
-        capacity_ = capacity;
-        return true;
-    }
-    char *data_ = nullptr;
-    std::size_t size_ = 0, capacity_ = 0;
-    bool failed_ = false;
+    grown::Grown<char> chars_;
 };
 
 // Writes by write(char *) -> end into room for `most` bytes of out.

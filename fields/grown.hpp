@@ -32,6 +32,11 @@ class Grown {
         T *at = room(1);
         return at && (*at = item, true);
     }
+    // Room for up to n more items, written through the pointer and then
+    // counted by took(end); null once an allocation failed.
+    T *reserve(std::size_t n) { return size_ + n > capacity_ && !grow(n) ? nullptr : items_ + size_; }
+    void took(const T *end) { size_ = static_cast<std::size_t>(end - items_); }
+    void clear() { size_ = 0; }
     // The last n items dropped (n at most the size).
     void drop(std::size_t n) { size_ -= n; }
     // The items, given away: the caller frees them; the array is then empty.

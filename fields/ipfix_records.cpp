@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "fields/flow_rows.hpp"
+#include "fields/grown.hpp"
 #include "fields/heap_type.hpp"
 #include "fields/walk_rest.hpp"
 
@@ -114,45 +115,24 @@ constexpr std::uint8_t kIdleTimeout = 0x01, kForcedEnd = 0x04;
 
 constexpr int kDropBit = FC_ACTION_DROP;
 
-// Bytes grown with realloc. The build has no exceptions, so an allocation
-// that fails marks the buffer failed and the entry point raises MemoryError.
+// Bytes grown with realloc (grown.hpp): an allocation that fails marks the
+// buffer failed and the entry point raises MemoryError.
 class Bytes {
   public:
-    Bytes() = default;
-    Bytes(const Bytes &) = delete;
-    Bytes &operator=(const Bytes &) = delete;
-    ~Bytes() { std::free(data_); }
-
     // Room for n more bytes, or null once an allocation failed.
-    unsigned char *extend(std::size_t n) {
-        if (size_ + n > capacity_ && !grow(n)) return nullptr;
-        unsigned char *at = data_ + size_;
-        size_ += n;
-        return at;
-    }
-    bool failed() const { return failed_; }
-    unsigned char *data() const { return data_; }
-    std::size_t size() const { return size_; }
-    void clear() { size_ = 0; }
+    unsigned char *extend(std::size_t n) { return bytes_.room(n); }
+    bool failed() const { return bytes_.failed(); }
+    unsigned char *data() const { return bytes_.begin(); }
+    std::size_t size() const { return bytes_.size(); }
+    void clear() { bytes_.clear(); }
     PyObject *object() const {
-        if (failed_) return PyErr_NoMemory();
-        return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(data_), static_cast<Py_ssize_t>(size_));
+        if (bytes_.failed()) return PyErr_NoMemory();
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(bytes_.begin()),
+                                         static_cast<Py_ssize_t>(bytes_.size()));
     }
 
   private:
-    [[gnu::noinline]] bool grow(std::size_t n) {
-        if (failed_) return false;
-        std::size_t capacity = capacity_ ? 2 * capacity_ : 64 * 1024;
-        while (capacity < size_ + n) capacity *= 2;
-        auto *grown = static_cast<unsigned char *>(std::realloc(data_, capacity));
-        if (!grown) return !(failed_ = true);
-        data_ = grown;
-        capacity_ = capacity;
-        return true;
-    }
-    unsigned char *data_ = nullptr;
-    std::size_t size_ = 0, capacity_ = 0;
-    bool failed_ = false;
+    grown::Grown<unsigned char> bytes_;
 };
 
 // Network byte order, the low `size` bytes of value.
