@@ -828,14 +828,10 @@ class Snapshot:
                 if (yield from self._matching(flows)):
                     return
                 if self._holds_no_whole_line():
-                    parsed = self._parsed_ahead(ahead) if ahead is not None else None
-                    if parsed is not None:
-                        batch, read = parsed
-                        if read:
-                            self._took(read)
-                            yield from self._matching(_decode_rows(batch, 0))
-                        continue
-                    if self._more():
+                    more, batch = self._next_chunk(ahead)
+                    if batch is not None:
+                        yield from self._matching(_decode_rows(batch, 0))
+                    if more:
                         continue
             flow = self._checked_flow()
             if flow is None:
@@ -871,6 +867,19 @@ class Snapshot:
         text, batch, count, stop = parsed
         self._buffer, self._at = text, stop
         return batch, count
+
+    def _next_chunk(self, ahead: "Any") -> "Tuple[bool, Any]":
+        """Once the buffer holds no whole line, the next chunk: (True,
+        lines) when the read-ahead thread read it with the reader `ahead`
+        (None: not reading so), lines those it took (None: none); (True,
+        None) when _more() read it here; (False, None) at the end, the
+        line left to be read and checked here."""
+        parsed = self._parsed_ahead(ahead) if ahead is not None else None
+        if parsed is None:
+            return self._more(), None
+        batch, read = parsed
+        self._took(read)
+        return True, batch if read else None
 
     def _checked_flow(self) -> "Optional[Flow]":
         """The next line read and checked here: its Flow, or None after the
@@ -928,17 +937,13 @@ class Snapshot:
                 self.total += count
                 yield count, page
             if self._holds_no_whole_line():
-                parsed = self._parsed_ahead(ahead)
-                if parsed is not None:
-                    batch, read = parsed
-                    if read:
-                        self._took(read)
-                        count, page = render(batch, -1, ())
-                        if count:
-                            self.total += count
-                            yield count, page
-                    continue
-                if self._more():
+                more, batch = self._next_chunk(ahead)
+                if batch is not None:
+                    count, page = render(batch, -1, ())
+                    if count:
+                        self.total += count
+                        yield count, page
+                if more:
                     continue
             flow = self._checked_flow()
             if flow is None:
