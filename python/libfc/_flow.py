@@ -69,9 +69,7 @@ def _address_text(address: "Union[str, bytes, _Address]") -> str:
         return address
     if type(address) is bytes:
         return _ntop(_AF_INET if len(address) == 4 else _AF_INET6, address)
-    if address.version == 4:
-        return _ntop(_AF_INET, address._ip.to_bytes(4, "big"))  # type: ignore[attr-defined]
-    return _ntop(_AF_INET6, address._ip.to_bytes(16, "big"))  # type: ignore[attr-defined]
+    return _ntop(_AF_INET if address.version == 4 else _AF_INET6, address.packed)
 
 
 def _address_bytes(address: "Union[str, bytes, _Address]") -> bytes:

@@ -501,7 +501,7 @@ def _address_key(address: "Any") -> "Tuple[Any, ...]":
         return 0, address
     if type(address) is bytes:
         return 4 if len(address) == 4 else 6, int.from_bytes(address, "big")
-    return address.version, address._ip
+    return address.version, int(address)
 
 
 def _proto_name(number: int) -> str:
