@@ -20,6 +20,7 @@
 #include "fields/answer_copy.hpp"
 #include "fields/flow_hold.hpp"
 #include "fields/flow_rank.hpp"
+#include "fields/flow_rates.hpp"
 #include "fields/top_rows.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/python_compat.hpp"
@@ -111,6 +112,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "flow_diff", flow_diff::type()) ||
         !add_type(module, "answer_copy", answer_copy::type()) ||
         !add_type(module, "flow_hold", flow_hold::type()) ||
+        !add_type(module, "flow_rates", flow_rates::type()) ||
         PyModule_AddIntConstant(module, "_fast_internals", LIBFC_FAST_INTERNALS) < 0) {
         Py_DECREF(module);
         return nullptr;

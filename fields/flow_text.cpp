@@ -22,6 +22,7 @@
 
 #include "fields/answer_copy.hpp"
 #include "fields/flow_diff.hpp"
+#include "fields/flow_rates.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/grown.hpp"
 #include "fields/heap_type.hpp"
@@ -40,8 +41,13 @@ using flow_rows::Entry;
 using flow_rows::kActionBits;
 
 // The listing's columns, in its order (cli/flows.py's COLUMNS).
-enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, actions, ports, packets, age, expires,
-                  kCells };
+// A writer made with rates has the rate of `flows --watch` beside the
+// packets; the others leave that cell empty and out.
+enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, actions, ports, packets, rate, age,
+                  expires, kCells };
+
+// The cell of the listing's column k.
+inline int cell_of(int k, bool rated) { return !rated && k >= rate ? k + 1 : k; }
 
 // A text spelt once and copied whole into many lines: its bytes kept padded
 // to a whole number of chunks, and copied a chunk at a time, the last copy
@@ -135,6 +141,7 @@ struct Writer {
     PyObject_HEAD
     PyObject *decoder;  // a flow_rows decoder: the answer's check and the action names
     Names *names;
+    PyObject *rates;  // a flow_rates, or null: the flows' rates are written too
 };
 
 [[gnu::cold, gnu::noinline]] bool refuse_name(PyObject *name) {
@@ -214,6 +221,8 @@ struct Flow {
     bool v6;
     const char *src, *dst;
     std::uint64_t age_s;
+    enum class Rate : unsigned char { off, unknown, known } rate = Rate::off;  // off: the writer has no rates
+    double per_second = 0;
 
     // A snapshot's entry comes with its age as the snapshot says it.
     Flow(const FlowEntry &f, std::uint64_t age) : of(f), age_s(age) {
@@ -301,8 +310,12 @@ constexpr std::size_t kJsonLineRoom =
 // An entity's punctuation besides its action names and ports.
 constexpr std::size_t kJsonEntityRoom = 31;
 
+// A rate's key and its number as repr() spells a double.
+constexpr std::size_t kJsonRateRoom = 24 + spelling::kFloatRepr;
+
 std::size_t json_line_room(const Names &names, std::size_t opening, const Flow &f) {
-    std::size_t room = kJsonLineRoom + opening + names.longest_protocol_json + names.longest_ether_json;
+    std::size_t room = kJsonLineRoom + opening + names.longest_protocol_json + names.longest_ether_json +
+                       (f.rate == Flow::Rate::off ? 0 : kJsonRateRoom);
     for (unsigned k = 0; k < f.of.entities; ++k)
         room += kJsonEntityRoom + names.every_action_json + f.of.port_count[k] * kPortText;
     return room;
@@ -380,6 +393,10 @@ char *json_line(char *to, const Names &names, const Opening &opening, const Flow
     to = spelling::decimal(to, f.age_s);
     to = literal(to, ",\"expires_in_s\":");
     to = spelling::decimal(to, LOAD(Entry, exprTime, e));
+    if (f.rate != Flow::Rate::off) {
+        to = literal(to, ",\"packets_per_second\":");
+        to = f.rate == Flow::Rate::known ? spelling::float_repr(to, f.per_second) : literal(to, "null");
+    }
     return literal(to, "}\n");
 }
 
@@ -397,7 +414,8 @@ constexpr std::size_t kRowRoom = 4 * kNumberText + 2 * (spelling::kIPv6Text + 1)
 constexpr std::size_t kRowEntityRoom = 4 + kPortsShown * kPortText + 2 + kNumberText;
 
 std::size_t row_room(const Names &names, const Flow &f) {
-    return kRowRoom + names.longest_protocol + f.of.entities * (kRowEntityRoom + names.every_action_cell);
+    return kRowRoom + names.longest_protocol + f.of.entities * (kRowEntityRoom + names.every_action_cell) +
+           (f.rate == Flow::Rate::off ? 0 : spelling::kFixed1);
 }
 
 // A duration written at a char pointer, for spelling::duration.
@@ -450,6 +468,9 @@ char *row_cells(char *to, std::size_t (&ends)[kCells], const Names &names, const
     if (!entities) *to++ = '-';
     end(ports);
     to = spelling::decimal(to, LOAD(Entry, pktCount, e)), end(packets);
+    if (f.rate == Flow::Rate::known) to = spelling::fixed1(to, f.per_second);
+    else if (f.rate == Flow::Rate::unknown) *to++ = '-';
+    end(rate);
     Spelt out{to};
     spelling::duration(out, f.age_s);
     to = out.at, end(age);
@@ -532,30 +553,35 @@ flow_diff::Seen seen_of(const Flow &f) {
     return s;
 }
 
-bool read_layout(PyObject *layout, Layout &l) {
+// The layout of a listing's columns (one more with rates), each put at its cell.
+bool read_layout(PyObject *layout, Layout &l, bool rated) {
     PyObject *kept, *width, *numeric, *shrink, *ellipsis;
     if (!PyArg_ParseTuple(layout, "O!O!O!O!nU:table_lines", &PyTuple_Type, &kept, &PyList_Type, &width,
                           &PyTuple_Type, &numeric, &PyTuple_Type, &shrink, &l.limit, &ellipsis))
         return false;
-    if (PyList_GET_SIZE(width) != kCells || PyTuple_GET_SIZE(numeric) != kCells || PyTuple_GET_SIZE(shrink) != kCells) {
-        PyErr_Format(PyExc_ValueError, "flow_text.table_lines: the listing has %d columns", kCells);
+    int columns = rated ? kCells : kCells - 1;
+    if (PyList_GET_SIZE(width) != columns || PyTuple_GET_SIZE(numeric) != columns ||
+        PyTuple_GET_SIZE(shrink) != columns) {
+        PyErr_Format(PyExc_ValueError, "flow_text.table_lines: the listing has %d columns", columns);
         return false;
     }
-    for (int c = 0; c < kCells; ++c) {
-        l.width[c] = PyLong_AsSsize_t(PyList_GET_ITEM(width, c));
-        l.numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(numeric, c)) == 1;
-        l.shrink[c] = PyObject_IsTrue(PyTuple_GET_ITEM(shrink, c)) == 1;
+    for (int k = 0; k < columns; ++k) {
+        int c = cell_of(k, rated);
+        l.width[c] = PyLong_AsSsize_t(PyList_GET_ITEM(width, k));
+        l.numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(numeric, k)) == 1;
+        l.shrink[c] = PyObject_IsTrue(PyTuple_GET_ITEM(shrink, k)) == 1;
     }
-    if (PyTuple_GET_SIZE(kept) > kCells) {
+    if (PyTuple_GET_SIZE(kept) > columns) {
         PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: more columns kept than there are");
         return false;
     }
     for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kept); ++k) {
         long i = PyLong_AsLong(PyTuple_GET_ITEM(kept, k));
-        if (i < 0 || i >= kCells) {
+        if (i < 0 || i >= columns) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: no such column");
             return false;
         }
+        i = cell_of(static_cast<int>(i), rated);
         l.kept[l.kept_count++] = static_cast<int>(i);
     }
     Py_ssize_t size;
@@ -569,10 +595,19 @@ bool read_layout(PyObject *layout, Layout &l) {
 // Runs each(flow) for every flow of the answer (see
 // answer_copy::each_aged_flow: a query's, a copy of one, or a snapshot_lines
 // reader's lines) outside rest; the count of them, or -1 with an exception.
+// A writer with rates takes each flow's rate (and keeps its count for the
+// next listing) as it writes it.
 template <class Each>
 Py_ssize_t each_flow(const Writer &w, PyObject *answer, long long now_ms, PyObject *rest, Each each) {
-    return answer_copy::each_aged_flow(w.decoder, answer, now_ms, rest,
-                                       [&](const FlowEntry &f, std::uint64_t age_s) { return each(Flow(f, age_s)); });
+    return answer_copy::each_aged_flow(w.decoder, answer, now_ms, rest, [&](const FlowEntry &f, std::uint64_t age_s) {
+        Flow flow(f, age_s);
+        if (w.rates) {
+            bool known = flow_rates::rate(w.rates, LOAD(Entry, flowId, f.entry), LOAD(Entry, pktCount, f.entry),
+                                          flow.per_second);
+            flow.rate = known ? Flow::Rate::known : Flow::Rate::unknown;
+        }
+        return each(flow);
+    });
 }
 
 // A str of ASCII text by a copy, where PyUnicode_FromStringAndSize would
@@ -652,11 +687,18 @@ class WriterJob : public page_job::Job {
             return true;
         });
     }
-    PyObject *finish() noexcept override { return count_ < 0 ? nullptr : static_cast<Form *>(this)->page(count_); }
+    PyObject *finish() noexcept override {
+        const Writer &w = writer();
+        if (count_ >= 0 && w.rates && flow_rates::failed(w.rates)) return PyErr_NoMemory();
+        return count_ < 0 ? nullptr : static_cast<Form *>(this)->page(count_);
+    }
     // A snapshot reader's lines are C data too: read without the lock, which
     // the thread inflating the next lines then takes at once, where it would
     // wait for the whole chunk.
     bool needs_lock(PyObject *answer) const noexcept override { return !snapshot_lines::is_reader(answer); }
+
+  protected:
+    const Writer &writer() const { return *reinterpret_cast<Writer *>(writer_); }
 
   private:
     PyObject *writer_, *answer_, *rest_;
@@ -698,17 +740,20 @@ class TableCells final : public WriterJob<TableCells> {
     }
     PyObject *page(Py_ssize_t count) {
         if (cells_.failed() || ends_.failed()) return PyErr_NoMemory();
+        bool rated = writer().rates != nullptr;
+        int columns = rated ? kCells : kCells - 1;
         PyObject *rows = PyList_New(count);
         const char *at = cells_.data();
         for (Py_ssize_t r = 0; rows && r < count; ++r) {
             std::size_t ends[kCells];
             std::memcpy(ends, ends_.data() + r * sizeof ends, sizeof ends);
-            PyObject *row = PyList_New(kCells);
-            for (int c = 0; row && c < kCells; ++c) {
+            PyObject *row = PyList_New(columns);
+            for (int k = 0; row && k < columns; ++k) {
+                int c = cell_of(k, rated);
                 std::size_t from = c ? ends[c - 1] : 0;
                 PyObject *cell = ascii_text(at + from, ends[c] - from);
                 if (!cell) Py_CLEAR(row);
-                else PyList_SET_ITEM(row, c, cell);
+                else PyList_SET_ITEM(row, k, cell);
             }
             if (!row) Py_CLEAR(rows);
             else PyList_SET_ITEM(rows, r, row);
@@ -728,7 +773,7 @@ class TableLines final : public WriterJob<TableLines> {
         : WriterJob(writer, args[0], now_ms, args[2]), layout_(new_reference(args[3])) {}
     ~TableLines() override { Py_DECREF(layout_); }
     bool read() {
-        if (!read_layout(layout_, l_)) return false;
+        if (!read_layout(layout_, l_, writer().rates != nullptr)) return false;
         out_.set_form(l_.ascii ? PageText::ascii : PageText::utf8);
         return true;
     }
@@ -740,10 +785,11 @@ class TableLines final : public WriterJob<TableLines> {
     }
     PyObject *page(Py_ssize_t count) {
         PyObject *widths = PyTuple_GET_ITEM(layout_, 1);
-        for (int c = 0; c < kCells; ++c) {
-            if (PyLong_AsSsize_t(PyList_GET_ITEM(widths, c)) == l_.width[c]) continue;
-            PyObject *widened = PyLong_FromSsize_t(l_.width[c]);
-            if (!widened || PyList_SetItem(widths, c, widened) != 0) return nullptr;
+        for (int k = 0; k < PyList_GET_SIZE(widths); ++k) {
+            Py_ssize_t width = l_.width[cell_of(k, writer().rates != nullptr)];
+            if (PyLong_AsSsize_t(PyList_GET_ITEM(widths, k)) == width) continue;
+            PyObject *widened = PyLong_FromSsize_t(width);
+            if (!widened || PyList_SetItem(widths, k, widened) != 0) return nullptr;
         }
         // Cells are ASCII; a cut row is too unless the caller's ellipsis is not.
         if (text_.failed()) return PyErr_NoMemory();
@@ -845,24 +891,30 @@ PyMethodDef writer_methods[] = {
 int traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(reinterpret_cast<Writer *>(self)->decoder);
+    Py_VISIT(reinterpret_cast<Writer *>(self)->rates);
     return 0;
 }
 
 int clear(PyObject *self) {
     auto *w = reinterpret_cast<Writer *>(self);
     Py_CLEAR(w->decoder);
+    Py_CLEAR(w->rates);
     delete std::exchange(w->names, nullptr);
     return 0;
 }
 
-// flow_text(decoder, protocol_names, ether_type_names)
+// flow_text(decoder, protocol_names, ether_type_names, rates=None)
 PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"decoder", "protocol_names", "ether_type_names", nullptr};
-    PyObject *decoder, *protocols, *ether_types;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!O!:flow_text", const_cast<char **>(keywords),
+    static const char *keywords[] = {"decoder", "protocol_names", "ether_type_names", "rates", nullptr};
+    PyObject *decoder, *protocols, *ether_types, *rates = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!O!|O:flow_text", const_cast<char **>(keywords),
                                      flow_rows::type(), &decoder, &PyDict_Type, &protocols, &PyDict_Type,
-                                     &ether_types))
+                                     &ether_types, &rates))
         return nullptr;
+    if (rates != Py_None && Py_TYPE(rates) != flow_rates::type()) {
+        PyErr_SetString(PyExc_TypeError, "flow_text: rates is a flow_rates or None");
+        return nullptr;
+    }
     auto *names = new (std::nothrow) Names;
     if (!names) return PyErr_NoMemory();
     PyObject *actions = flow_rows::action_names(decoder);
@@ -882,6 +934,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
     Py_INCREF(decoder);
     w->decoder = decoder;
     w->names = names;
+    w->rates = rates == Py_None ? nullptr : (Py_INCREF(rates), rates);
     return reinterpret_cast<PyObject *>(w);
 }
 
@@ -895,11 +948,13 @@ PyTypeObject *type() {
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
         {Py_tp_dealloc, reinterpret_cast<void *>(heap_type::gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
-                        "flow_text(decoder, protocol_names, ether_type_names)\n"
+                        "flow_text(decoder, protocol_names, ether_type_names, rates=None)\n"
                         "The text writers of flow query answers: JSON lines and the flows listing's rows of a\n"
                         "whole answer, the answer checked and the action names taken from decoder (a\n"
                         "flow_rows), protocol and ether type numbers named by the two dicts. Given an\n"
-                        "answer_copy made beside, a writer returns a pending page whose result() is its pair.")},
+                        "answer_copy made beside, a writer returns a pending page whose result() is its pair.\n"
+                        "Made with rates (a flow_rates), it writes each flow's packets per second too: as\n"
+                        "packets_per_second, last of a JSON line, and in a column of its own after PACKETS.")},
         {0, nullptr},
     };
     static PyTypeObject *made = nullptr;

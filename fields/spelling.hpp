@@ -1,6 +1,7 @@
 // Spellings the C text writers share, so that a flow reads the same in the
 // listing, in top and in a snapshot: durations as cli/_output.duration()
-// spells them, addresses as inet_ntop does, numbers as to_chars does.
+// spells them, addresses as inet_ntop does, numbers as to_chars does, and
+// rates as Python's repr() and "%.1f" spell them.
 #pragma once
 
 #include <bit>
@@ -171,6 +172,60 @@ inline std::size_t ipv4_text(char *out, const unsigned char *at) {
         to += o.size + (k < 3);
     }
     return static_cast<std::size_t>(to - out);
+}
+
+// A finite double as Python's repr() spells it (json.dumps too): the
+// shortest digits that read back as it, in positional form while the
+// decimal point falls within 16 digits of the first (with ".0" when it
+// has no fraction), else as d.ddde+XX. At most kFloatRepr bytes.
+constexpr std::size_t kFloatRepr = 24;
+inline char *float_repr(char *to, double v) {
+    char scientific[32];
+    char *end = std::to_chars(scientific, scientific + sizeof scientific, v, std::chars_format::scientific).ptr;
+    const char *at = scientific;
+    if (*at == '-') *to++ = *at++;
+    char digits[20];
+    int count = 0;
+    for (; *at != 'e'; ++at)
+        if (*at != '.') digits[count++] = *at;
+    bool negative = at[1] == '-';
+    int exponent = 0;
+    for (const char *d = at + 2; d < end; ++d) exponent = 10 * exponent + (*d - '0');
+    if (negative) exponent = -exponent;
+    int point = exponent + 1;  // digits before the decimal point
+    if (point <= -4 || point > 16) {
+        *to++ = digits[0];
+        if (count > 1) {
+            *to++ = '.';
+            std::memcpy(to, digits + 1, count - 1), to += count - 1;
+        }
+        *to++ = 'e', *to++ = negative ? '-' : '+';
+        unsigned magnitude = static_cast<unsigned>(negative ? -exponent : exponent);
+        if (magnitude < 10) *to++ = '0';
+        return std::to_chars(to, to + 3, magnitude).ptr;
+    }
+    if (point <= 0) {
+        *to++ = '0', *to++ = '.';
+        std::memset(to, '0', static_cast<std::size_t>(-point)), to += -point;
+        std::memcpy(to, digits, count);
+        return to + count;
+    }
+    if (point >= count) {
+        std::memcpy(to, digits, count), to += count;
+        std::memset(to, '0', static_cast<std::size_t>(point - count)), to += point - count;
+        return std::memcpy(to, ".0", 2), to + 2;
+    }
+    std::memcpy(to, digits, point), to += point;
+    *to++ = '.';
+    std::memcpy(to, digits + point, count - point);
+    return to + count - point;
+}
+
+// A finite double as Python's "%.1f" spells it (exactly: a double's
+// integral part has up to 309 digits). At most kFixed1 bytes.
+constexpr std::size_t kFixed1 = 320;
+inline char *fixed1(char *to, double v) {
+    return std::to_chars(to, to + kFixed1, v, std::chars_format::fixed, 1).ptr;
 }
 
 }  // namespace spelling

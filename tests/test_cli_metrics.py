@@ -21,7 +21,7 @@ import libfc
 import libfc._cache
 from _helpers import builtin_library, cli_in_process, racing
 from libfc import _metrics
-from libfc.cli import build_parser, exporter, stats
+from libfc.cli import build_parser, exporter, flows, stats
 from test_builtin_libfc import add_flow, new_entry
 
 LIB = builtin_library("libfc.so")
@@ -140,8 +140,10 @@ def rates_in_table(text):
     return [(int(row[port]), None if row[rate] == "-" else float(row[rate])) for row in rows]
 
 
-@pytest.mark.parametrize("form", [[], ["--json-lines"]])
-def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, monkeypatch, form):
+@pytest.mark.parametrize("in_c", [True, False], ids=["c", "python"])
+@pytest.mark.parametrize("form, order", [([], [7, 8]), (["--json-lines"], [7, 8]), (["--json"], [7, 8]),
+                                         (["--sort", "port", "--reverse"], [8, 7])])
+def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, monkeypatch, form, order, in_c):
     assert add_flow(new_entry(port=7, packets=10)) == add_flow(new_entry(port=8, packets=5)) == 0
     clock = Clock()
 
@@ -149,15 +151,23 @@ def test_flows_watch_lists_each_flows_packet_rate_by_id_until_ctrl_c(capsys, mon
         if clock.slept:
             raise KeyboardInterrupt
         clock.sleep(seconds)
-        assert add_flow(new_entry(port=7, packets=30)) == 0
+        assert add_flow(new_entry(port=7, packets=20)) == 0  # added to the flow's count
 
     monkeypatch.setattr("time.monotonic", clock)
     monkeypatch.setattr("time.sleep", sleep)
-    status, out, err = cli_in_process(capsys, "flows", "--watch", "4", *form)
+    if not in_c:  # the flows made in Python, their rates worked out there
+        monkeypatch.setattr(flows, "TEXT_WRITER", None)
+    status, out, err = cli_in_process(capsys, "flows", "--watch", "3", *form)
     assert (status, err) == (130, "")  # the interrupted status, and each listing written whole
-    listed = [(doc["port"], doc["packets_per_second"]) for doc in map(json.loads, out.splitlines())] if form \
-        else rates_in_table(out)
-    assert listed == [(7, None), (8, None), (7, 30 / 4), (8, 0.0)]
+    if form[:1] == ["--json"]:
+        listed = [(f["port"], f["packets_per_second"]) for line in out.split("\n") if line
+                  for f in json.loads(line)["flows"]]
+    elif "--json-lines" in form:
+        listed = [(doc["port"], doc["packets_per_second"]) for doc in map(json.loads, out.splitlines())]
+    else:
+        listed = rates_in_table(out)
+    rates = {7: 20 / 3 if form[:1] in (["--json"], ["--json-lines"]) else round(20 / 3, 1), 8: 0.0}
+    assert listed == [(port, None) for port in order] + [(port, rates[port]) for port in order]
 
 
 # ---- the exporter ----------------------------------------------------------------

@@ -16,7 +16,7 @@ import pytest
 
 import _libfc
 import libfc
-from _libfc_fields import answer_copy, flow_hold, flow_rows, top_page
+from _libfc_fields import answer_copy, flow_hold, flow_rates, flow_rows, top_page
 from libfc import _flow, _walk, snapshot
 from libfc.cli import flows, top
 
@@ -280,6 +280,35 @@ def test_a_hold_writes_its_flows_as_the_python_path_sorts_them(traffic, key, lar
         hold.add(view, now, ())
     with pytest.raises(ValueError, match="outside the rest"):
         writer.seen(hold, now, ((0, frozenset({1})),))
+
+
+@pytest.mark.parametrize("elapsed", [3.0, 0.1, 7e-13, 3e15, 1e22])
+def test_a_writer_with_rates_spells_them_as_the_python_path(traffic, elapsed):
+    buffer, view = copied(traffic(300, 3), entries=40)
+    now, rates = int(time.time() * 1000), flow_rates()
+    writer = _flow._text_writer(rates)
+    before = [entry.pktCount for entry in view]
+    assert writer.json_lines(view, now, (), "{")[1].count('"packets_per_second":null}') == 40
+    # Rates of every size: repr()'s positional and exponent forms, "%.1f"'s longest; none for a count gone down.
+    for n, entry in enumerate(view):
+        entry.pktCount = before[n] + (n * 7919) ** (n % 4) if n % 13 != 4 else before[n] - 1
+    rates.next(elapsed)
+    rate = [None if e.pktCount < b else (e.pktCount - b) / elapsed for e, b in zip(view, before)]
+    assert rate.count(None) == 3
+    texts = writer.json_lines(view, now, (), "{")[1].splitlines()
+    assert [text.rsplit(":", 1)[1] for text in texts] == [json.dumps(r) + "}" for r in rate]
+    lines = [json.loads(line) for line in texts]
+    assert [line.pop("packets_per_second") for line in lines] == rate
+    assert lines == [json.loads(f.json_text()) for f in by_entry(view, now)]
+    rates.next(elapsed)
+    texts = writer.json_lines(view, now, (), "{")[1].splitlines()
+    assert {text.rsplit(":", 1)[1] for text in texts} == {"0.0}"}  # a count gone down is the next one's base
+    rates.next(elapsed)
+    for n, entry in enumerate(view):
+        entry.pktCount += n
+    cells = writer.table_cells(view, now, ())[1]
+    assert [row[flows.RATE_AT] for row in cells] == ["%.1f" % (n / elapsed) for n in range(40)]
+    assert [row[:flows.RATE_AT] + row[flows.RATE_AT + 1:] for row in cells] == _flow.TEXT_WRITER.table_cells(view, now, ())[1]
 
 
 # Numbers at each edge of a count of digits, set (cut to its width) in every

@@ -280,16 +280,17 @@ _packed_address = _decode_rows.address if _decode_rows is not None else ipaddres
 _entity_pairs = _decode_rows.entities if _decode_rows is not None else None
 
 
-def _text_writer():
+def _text_writer(rates=None):
     """The C writer of whole answers as text (JSON lines, the flows
-    listing's rows), for listings that print flows without holding them;
-    None without the C decoder."""
+    listing's rows), for listings that print flows without holding them,
+    each flow's rate beside it when given rates (a flow_rates); None
+    without the C decoder."""
     if _decode_rows is None:
         return None
     from _libfc_fields import flow_text
 
     try:
-        return flow_text(_decode_rows, PROTOCOL_NAMES, ETHER_TYPE_NAMES)
+        return flow_text(_decode_rows, PROTOCOL_NAMES, ETHER_TYPE_NAMES, rates)
     except ValueError:
         return None
 

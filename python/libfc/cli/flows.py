@@ -17,7 +17,7 @@ import sys
 import _libfc
 
 from .. import _cache, snapshot
-from .._flow import TEXT_WRITER, _decode_rows, decode_page
+from .._flow import TEXT_WRITER, _decode_rows, _text_writer, decode_page
 from . import _output, _snapshots, _values, _watch
 from ._library import bad_input
 
@@ -65,6 +65,10 @@ COLUMNS = [
     _output.Column("PACKETS", numeric=True), _output.Column("AGE", drop=4), _output.Column("EXPIRES", drop=3),
 ]
 HEADERS = [column.name for column in COLUMNS]
+# With --watch, packets per second beside the packets (kept, as they are, on
+# a narrow terminal); AGE and EXPIRES move right.
+RATE_AT = HEADERS.index("PACKETS") + 1
+RATED_COLUMNS = COLUMNS[:RATE_AT] + [_output.Column("PKTS/S", numeric=True)] + COLUMNS[RATE_AT:]
 
 
 def spell(keyword: str) -> str:
@@ -226,7 +230,12 @@ def watch(args, clock=None, sleep=None):
     two listings' starts; a flow not seen in that listing has none yet."""
     import time
 
+    from _libfc_fields import flow_rates
+
     seen = {}
+    # The C writers take the rates of the flows they write from these.
+    rates = flow_rates() if TEXT_WRITER is not None else None
+    writer = _text_writer(rates) if rates is not None else None
     clear = _output._is_terminal(sys.stdout)
     for count, (_, elapsed) in enumerate(_watch.samples(lambda: None, args.watch, clock=clock or time.monotonic,
                                                         sleep=sleep or time.sleep)):
@@ -235,21 +244,23 @@ def watch(args, clock=None, sleep=None):
         def rate(flow):
             current[flow.id] = flow.packets
             before = seen.get(flow.id)
-            if elapsed is None or before is None or flow.packets < before:
+            if elapsed is None or not elapsed > 0 or before is None or flow.packets < before:
                 return None
             return (flow.packets - before) / elapsed
 
+        if rates is not None:
+            rates.next(elapsed)
         if clear:
             sys.stdout.write("\033[H\033[J")
         elif count and not args.json_lines:
             sys.stdout.write("\n")
-        _list(args, rate)
+        _list(args, rate, writer)
         sys.stdout.flush()
         seen = current
     return 0
 
 
-def _list(args, rate=None):
+def _list(args, rate=None, writer=None):
     # A listing that holds every flow (to sort them, or in the document)
     # holds the collector off: each flow a row's spelling has touched is in
     # its view, and it would go through all of them again and again (half
@@ -257,7 +268,7 @@ def _list(args, rate=None):
     holds = args.sort is not None or args.json
     with _snapshots.holding_every_flow([args.from_file] if args.from_file is not None else []), \
             (_snapshots.without_collector() if holds else contextlib.nullcontext()):
-        return _listing(args, rate)
+        return _listing(args, rate, writer)
 
 
 def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[[Any, int, Any], Any]",
@@ -274,7 +285,11 @@ def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[
         yield count, page
 
 
-def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optional[float]]]") -> int:
+def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optional[float]]]",
+             rated_writer: "Any" = None) -> int:
+    """The listing; with rates, rate(flow) gives a flow's rate on the paths
+    that take the flows, rated_writer (a C writer made with rates, or None)
+    on the others."""
     chosen = _checked(_cache.criteria, spell, **filter_keywords(args))
     if args.from_file is not None:
         stop = args.limit if args.sort is None and args.top is None else None
@@ -288,20 +303,21 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     # C, but for the first few of the live cache, picked from each answer
     # beside the queries (_candidates); and a JSON document, whose counts
     # come before its flows, from its flows held in C in the walk's order.
-    # What cuts short or adds rates takes the flows.
+    # What cuts short takes the flows.
     order = _order(args)
-    if TEXT_WRITER is not None and rate is None and not (args.json and args.pretty):
+    writer = TEXT_WRITER if rate is None else rated_writer
+    if writer is not None and not (args.json and args.pretty):
         if order is None and args.limit is None and args.json:
             order = (None, False, None)
         if order is None and args.limit is None:
             def pages(render, flow_page):
                 yield from _printed_pages(walk, progress, render, flow_page)
                 progress.finish()
-            _report(args, walk, _print_pages(args, walk, pages))
+            _report(args, walk, _print_pages(args, writer, walk, pages))
             return 0
         if order is not None and (order[2] is None or order[2] >= _libfc.FC_MAX_CACHE_FLOWS_IOC
                                   or isinstance(walk, snapshot.Snapshot)):
-            _report(args, walk, _print_held(args, walk, progress, *order))
+            _report(args, walk, _print_held(args, writer, walk, progress, *order))
             return 0
     flows = _selected(_candidates(walk, args, progress), args)
     if args.limit is not None:
@@ -328,18 +344,13 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
             shown += 1
         progress.finish()
     else:
-        columns = COLUMNS
-        if rate is not None:
-            # Packets per second beside the packets (kept, as they are, on
-            # a narrow terminal); AGE and EXPIRES move right.
-            at = HEADERS.index("PACKETS") + 1
-            columns = COLUMNS[:at] + [_output.Column("PKTS/S", numeric=True)] + COLUMNS[at:]
-        table = _output.StreamingTable(columns, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
+        table = _output.StreamingTable(COLUMNS if rate is None else RATED_COLUMNS,
+                                       sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
         for flow in flows:
             row = _row(flow)
             if rate is not None:
                 per_second = rate(flow)
-                row.insert(at, "-" if per_second is None else "%.1f" % per_second)
+                row.insert(RATE_AT, "-" if per_second is None else "%.1f" % per_second)
             table.add(row)
         progress.finish()
         shown = table.rows
@@ -359,28 +370,31 @@ def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
     return len(flows), [_row(flow) for flow in flows]
 
 
-def _print_pages(args: "argparse.Namespace", walk: "Any", pages: "_Pages", shown: "Optional[int]" = None) -> int:
-    """The listing of _listing, each of its pages written by the C writer;
-    returns how many flows it shows.  shown: how many that is, known before
-    the pages are written (as --json needs)."""
+def _print_pages(args: "argparse.Namespace", writer: "Any", walk: "Any", pages: "_Pages",
+                 shown: "Optional[int]" = None) -> int:
+    """The listing of _listing, each of its pages written by the C writer
+    (with rates, when made with them); returns how many flows it shows.
+    shown: how many that is, known before the pages are written (as --json
+    needs)."""
     if args.json:
         assert shown is not None
-        return _print_document(walk, pages, shown)
+        return _print_document(writer, walk, pages, shown)
     if args.json_lines:
-        write, json_lines = sys.stdout.write, TEXT_WRITER.json_lines
+        write, json_lines = sys.stdout.write, writer.json_lines
         shown = 0
         for count, text in pages(lambda *page: json_lines(*page, JSON_LINE_START), _json_lines_page):
             write(text)
             shown += count
         return shown
-    table = _output.StreamingTable(COLUMNS, sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
+    table = _output.StreamingTable(COLUMNS if writer is TEXT_WRITER else RATED_COLUMNS,
+                                   sample=_libfc.FC_MAX_CACHE_FLOWS_IOC)
 
     def render(answer, now_ms, rest):
         # Cells until the table has fixed its widths, finished lines after.
         layout = table.layout()
         if layout is None:
-            return TEXT_WRITER.table_cells(answer, now_ms, rest)
-        return TEXT_WRITER.table_lines(answer, now_ms, rest, layout)
+            return writer.table_cells(answer, now_ms, rest)
+        return writer.table_lines(answer, now_ms, rest, layout)
 
     for count, page in pages(render, _cells_page):
         if type(page) is list:
@@ -400,9 +414,9 @@ def _document(walk: "Any", shown: int, flows: "List[Any]") -> "Dict[str, Any]":
     return {"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": flows}
 
 
-def _print_document(walk: "Any", pages: "_Pages", shown: int) -> int:
+def _print_document(writer: "Any", walk: "Any", pages: "_Pages", shown: int) -> int:
     """--json of _listing, of the `shown` flows of its pages; returns shown."""
-    json_lines = TEXT_WRITER.json_lines
+    json_lines = writer.json_lines
     document = _output.json_text(_document(walk, shown, []))
     write = sys.stdout.write
     write(document[:-2])  # up to the flows' "["
@@ -415,8 +429,8 @@ def _print_document(walk: "Any", pages: "_Pages", shown: int) -> int:
     return shown
 
 
-def _print_held(args: "argparse.Namespace", walk: "Any", progress: "_output.Progress", key: "Optional[str]",
-                largest: bool, most: "Optional[int]") -> int:
+def _print_held(args: "argparse.Namespace", writer: "Any", walk: "Any", progress: "_output.Progress",
+                key: "Optional[str]", largest: bool, most: "Optional[int]") -> int:
     """An ordered listing of _listing: the matching flows held in C (some
     hundred bytes each; for the first `most`, at most twice as many), put in
     order of key (None: as read), and the first `most` (all: None) written
@@ -435,7 +449,7 @@ def _print_held(args: "argparse.Namespace", walk: "Any", progress: "_output.Prog
             hold.aim(min(left, _libfc.FC_MAX_CACHE_FLOWS_IOC))
             yield render(hold, 0, ())
 
-    return _print_pages(args, walk, pages, shown)
+    return _print_pages(args, writer, walk, pages, shown)
 
 
 def _held_flows(hold: "Any", flows: "List[Flow]") -> "Tuple[int, None]":
