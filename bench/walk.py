@@ -149,6 +149,9 @@ COMMANDS = [
     ("libfc flows --from SNAPSHOT --sort age", ["flows", "--from", "SNAPSHOT", "--sort", "age"]),
     ("libfc top --once --file SNAPSHOT", ["top", "--once", "--file", "SNAPSHOT"]),
     ("libfc diff SNAPSHOT live", ["diff", "SNAPSHOT", "live"]),
+    # A listing of --watch with its flows' rates (one listing, not the process).
+    ("libfc flows --watch, a listing", ["flows", "--watch"]),
+    ("libfc flows --watch --json-lines, a listing", ["flows", "--watch", "--json-lines"]),
 ]
 
 
@@ -191,6 +194,39 @@ def measure_command(arguments, env):
         return time.perf_counter() - started, usage.ru_utime + usage.ru_stime, float(peak.read())
 
 
+# `python -m libfc flows --watch 0.01 ARGS` that stops at its third wait,
+# writing to the file named first the seconds of its second and third
+# listings (each with its flows' rates) and its own peak (MB).
+_WATCH = """import sys, time
+from walk import own_peak_mb
+path = sys.argv.pop(1)
+marks = []
+def sleep(seconds):
+    marks.append(time.perf_counter())
+    if len(marks) == 3:
+        open(path, "w").write("%.6f %.6f %.1f" % (marks[1] - marks[0], marks[2] - marks[1], own_peak_mb()))
+        raise SystemExit(0)
+time.sleep = sleep
+sys.argv[0:1] = ["libfc", "flows", "--watch", "0.01"]
+from libfc.cli import main
+main(sys.argv[1:])
+"""
+
+
+def measure_watch(arguments, env):
+    """(seconds, processor seconds, peak resident MB) of one listing of
+    `libfc flows --watch` (the slower of its second and third; processor
+    time not told apart from the rest of the process: nan)."""
+    with tempfile.NamedTemporaryFile("r") as marks:
+        process = subprocess.run([sys.executable, "-c", _WATCH, marks.name] + arguments[2:],
+                                 env=dict(env, PYTHONPATH=os.pathsep.join(filter(None, [HERE, env.get("PYTHONPATH")]))),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if process.returncode != 0:
+            raise SystemExit("libfc %s failed with status %d" % (" ".join(arguments), process.returncode))
+        second, third, peak = map(float, marks.read().split())
+        return max(second, third), float("nan"), peak
+
+
 def measure(name, env, argv=None):
     """(flows, seconds, processor seconds, peak resident MB) of one reader
     in its own process (the processor time is the whole process's)."""
@@ -229,7 +265,8 @@ def _round(flows, state, env, args):
     for name, arguments in COMMANDS:
         if args.commands and "--save" not in arguments and not any(word in name for word in args.commands):
             continue
-        commands[name] = measure_command([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
+        measured = measure_watch if "--watch" in arguments else measure_command
+        commands[name] = measured([snapshot if a == "SNAPSHOT" else a for a in arguments], env)
     return installed, readers, commands
 
 
