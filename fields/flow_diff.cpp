@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "fields/flow_hash.hpp"
 #include "fields/grown.hpp"
 #include "fields/heap_type.hpp"
 
@@ -48,14 +49,9 @@ struct Comparison {
 };
 constexpr std::uint32_t kGone = UINT32_MAX;
 
-std::size_t hash(std::uint64_t table, std::uint64_t id) {
-    std::uint64_t h = (id ^ (table * 0x9e3779b97f4a7c15u)) * 0xbf58476d1ce4e5b9u;
-    return static_cast<std::size_t>(h ^ (h >> 31));
-}
-
 // The slot of (table, id): the one holding it, or the empty one that ends its probe.
 std::size_t slot_of(const Comparison &c, std::uint64_t table, std::uint64_t id) {
-    std::size_t at = hash(table, id) & c.mask;
+    std::size_t at = static_cast<std::size_t>(flow_hash::of(table, id)) & c.mask;
     for (;; at = (at + 1) & c.mask) {
         std::uint32_t held = c.slots[at];
         if (held == 0) return at;

@@ -4,24 +4,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <new>
 #include <utility>
 
-#include <sys/random.h>
-
+#include "fields/flow_hash.hpp"
 #include "fields/heap_type.hpp"
 
 namespace flow_rates {
 
 namespace {
-
-const std::uint64_t kKey = [] {
-    std::uint64_t key = 0;
-    if (getrandom(&key, sizeof key, GRND_NONBLOCK) != sizeof key)
-        key = reinterpret_cast<std::uintptr_t>(&key) ^ static_cast<std::uint64_t>(std::time(nullptr));
-    return key;
-}();
 
 // Packet counts by flow id: open addressing over a power of two of slots,
 // kept at most half full; as Python's dict of the same, a flow shown twice
@@ -65,12 +56,9 @@ class Counts {
         std::uint64_t id, packets;
         bool used;
     };
-    // Ids come from the cache or a file: mixed with a key of the process's
-    // own, they cannot be chosen to fall on one slot.
+    // A listing tells flows apart by id alone.
     std::size_t find(std::uint64_t id) const {
-        std::uint64_t h = (id ^ kKey) * 0xbf58476d1ce4e5b9ULL;
-        h = (h ^ (h >> 27)) * 0x94d049bb133111ebULL;
-        std::size_t at = static_cast<std::size_t>(h ^ (h >> 31)) & (capacity_ - 1);
+        std::size_t at = static_cast<std::size_t>(flow_hash::of(0, id)) & (capacity_ - 1);
         while (slots_[at].used && slots_[at].id != id) at = (at + 1) & (capacity_ - 1);
         return at;
     }

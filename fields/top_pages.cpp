@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fields/answer_copy.hpp"
+#include "fields/flow_hash.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/page_job.hpp"
 #include "fields/snapshot_lines.hpp"
@@ -137,13 +138,6 @@ void take(Page &page, const FlowEntry &f, std::uint64_t age_s, std::uint32_t add
     const char *dst = v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e);
     addresses.insert(addresses.end(), src, src + size);
     addresses.insert(addresses.end(), dst, dst + size);
-}
-
-std::uint64_t mixed(std::uint64_t table, std::uint64_t id) {
-    std::uint64_t x = id ^ (table * 0x9e3779b97f4a7c15ULL);
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
-    return x ^ (x >> 31);
 }
 
 }  // namespace
@@ -291,8 +285,8 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         slot.assign(slots, 0);
         constexpr Py_ssize_t kAhead = 8;
         for (Py_ssize_t i = 0; i < earlier; ++i) {
-            if (i + kAhead < earlier) __builtin_prefetch(&slot[first_slot(mixed(bt[i + kAhead], bi[i + kAhead]))]);
-            std::size_t at = first_slot(mixed(bt[i], bi[i]));
+            if (i + kAhead < earlier) __builtin_prefetch(&slot[first_slot(flow_hash::of(bt[i + kAhead], bi[i + kAhead]))]);
+            std::size_t at = first_slot(flow_hash::of(bt[i], bi[i]));
             while (slot[at]) at = next(at);
             slot[at] = static_cast<std::uint32_t>(i + 1);
         }
@@ -305,7 +299,7 @@ PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
             found = static_cast<std::uint32_t>(after + 1);
         } else {
             if (!placed) place_every_row();
-            for (std::size_t at = first_slot(mixed(t[i], id[i])); slot[at]; at = next(at)) {
+            for (std::size_t at = first_slot(flow_hash::of(t[i], id[i])); slot[at]; at = next(at)) {
                 std::uint32_t k = slot[at] - 1;
                 if (bi[k] == id[i] && bt[k] == t[i] && !met[k]) {
                     found = slot[at];
