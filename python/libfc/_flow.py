@@ -11,7 +11,7 @@ from _libfc_fields import flow_object as _flow_object
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, ClassVar, Dict, List, Optional, Tuple, Union
+    from typing import Any, Callable, ClassVar, Dict, List, Optional, Tuple, Union
 
     _Address = Union[ipaddress.IPv4Address, ipaddress.IPv6Address]
     # One action entity: its action names and its destination ports.
@@ -55,10 +55,62 @@ def action_names(bit_map: int) -> "List[str]":
     return list(names)
 
 
-_JSON_TEXT = ('{"id":%d,"flags":%d,"table":%d,"port":%d,"vni":%d,"ipv6":%s,"src":%s,"dst":%s,"proto":%d,'
-              '"proto_name":%s,"ether_type":%d,"ether_type_name":%s,"vlan":%d,"src_mac":%s,"dst_mac":%s,'
-              '"inner_dst_mac":%s,"entities":[%s],'
-              '"packets":%d,"age_s":%d,"expires_in_s":%d}')
+# A flow's fields, each once, in the order of its JSON object (docs/json.md,
+# and each flow line of a snapshot): the key, the Flow attribute it is made
+# of, and its form. The names of a number stand beside it under the same
+# key with "_name" added. Flow's fields, json_text(), as_dict() and the
+# snapshot reader's checks and Flows are made from it.
+JSON_FIELDS = (
+    ("id", "id", "number"), ("flags", "flags", "number"), ("table", "table", "number"),
+    ("port", "port", "number"), ("vni", "vni", "number"), ("ipv6", "ipv6", "bool"), ("src", "src", "address"),
+    ("dst", "dst", "address"), ("proto", "proto", "number"), ("proto_name", "proto", "protocol name"),
+    ("ether_type", "ether", "number"), ("ether_type_name", "ether", "ether type name"), ("vlan", "vlan", "number"),
+    ("src_mac", "src_mac", "text"), ("dst_mac", "dst_mac", "text"), ("inner_dst_mac", "inner_dst_mac", "text"),
+    ("entities", "entities", "entities"), ("packets", "packets", "number"), ("age_s", "age_s", "number"),
+    ("expires_in_s", "expires_in_s", "number"),
+)
+# The forms that name a number and hold nothing of their own.
+NAME_FORMS = {"protocol name": PROTOCOL_NAMES, "ether type name": ETHER_TYPE_NAMES}
+
+# Each form as json_text() spells it (a %-format and the expression of its
+# value, of a Flow `f`) and as_dict() gives it.
+_JSON_FORMS = {
+    "number": ("%d", "f.{0}"),
+    "bool": ("%s", '"true" if f.{0} else "false"'),
+    "address": ("%s", "_json_string(f.{0}_text)"),
+    "text": ("%s", "_json_string(f.{0})"),
+    "protocol name": ("%s", '_PROTOCOL_JSON.get(f.{0}, "null")'),
+    "ether type name": ("%s", '_ETHER_TYPE_JSON.get(f.{0}, "null")'),
+    "entities": ("[%s]", "_entities_json(f.{0})"),
+}
+_PLAIN_FORMS = {
+    "number": "f.{0}", "bool": "f.{0}", "text": "f.{0}", "address": "f.{0}_text",
+    "protocol name": "PROTOCOL_NAMES.get(f.{0})", "ether type name": "ETHER_TYPE_NAMES.get(f.{0})",
+    "entities": '[{{"actions": names, "dst_ports": ports}} for names, ports in f.{0}]',
+}
+
+
+def _entities_json(entities: "List[_Entity]") -> str:
+    return ",".join('{"actions":[%s],"dst_ports":[%s]}' % (",".join(map(_json_string, names)), ",".join(map(str, ports)))
+                    for names, ports in entities)
+
+
+def _made_of_fields(name: str, body: str) -> "Callable[[Flow], Any]":
+    """A function of a Flow `f` returning body, written out once from
+    JSON_FIELDS: a listing of a million flows cannot afford a call per
+    field."""
+    namespace = {"_json_string": _json_string, "_PROTOCOL_JSON": _PROTOCOL_JSON,
+                 "_ETHER_TYPE_JSON": _ETHER_TYPE_JSON, "_entities_json": _entities_json,
+                 "PROTOCOL_NAMES": PROTOCOL_NAMES, "ETHER_TYPE_NAMES": ETHER_TYPE_NAMES}
+    exec("def %s(f):\n    return %s\n" % (name, body), namespace)
+    return namespace[name]  # type: ignore[no-any-return]
+
+
+_json_text = _made_of_fields("json_text", "%r %% (%s)" % (
+    "{%s}" % ",".join('"%s":%s' % (key, _JSON_FORMS[form][0]) for key, _, form in JSON_FIELDS),
+    ", ".join(_JSON_FORMS[form][1].format(attribute) for _, attribute, form in JSON_FIELDS)))
+_as_dict = _made_of_fields("as_dict", "{%s}" % ", ".join(
+    "%r: %s" % (key, _PLAIN_FORMS[form].format(attribute)) for key, attribute, form in JSON_FIELDS))
 
 
 def _address_text(address: "Union[str, bytes, _Address]") -> str:
@@ -100,8 +152,8 @@ class Flow(_flow_object):
     bytes, its entities from one compact row of bytes): most flows of a
     walk are never asked for most of them."""
 
-    FIELDS = ("id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether", "vlan",
-              "src_mac", "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s")
+    # In the constructor's order, which is the JSON object's.
+    FIELDS = tuple(dict.fromkeys(attribute for _, attribute, form in JSON_FIELDS if form not in NAME_FORMS))
     __slots__ = ()
 
     id: int
@@ -183,15 +235,7 @@ class Flow(_flow_object):
         texts (addresses, MACs, action names) are ones the decoders made or
         a snapshot's reader checked, and go through JSON's string encoder
         all the same: a Flow made by hand cannot forge a line."""
-        entities = ",".join(
-            '{"actions":[%s],"dst_ports":[%s]}' % (",".join(map(_json_string, names)), ",".join(map(str, ports)))
-            for names, ports in self.entities)
-        return _JSON_TEXT % (self.id, self.flags, self.table, self.port, self.vni, "true" if self.ipv6 else "false",
-                             _json_string(_address_text(self._src)), _json_string(_address_text(self._dst)),
-                             self.proto, _PROTOCOL_JSON.get(self.proto, "null"), self.ether,
-                             _ETHER_TYPE_JSON.get(self.ether, "null"), self.vlan, _json_string(self.src_mac),
-                             _json_string(self.dst_mac), _json_string(self.inner_dst_mac), entities, self.packets,
-                             self.age_s, self.expires_in_s)
+        return _json_text(self)  # type: ignore[no-any-return]
 
     @property
     def actions(self) -> "List[str]":
@@ -208,15 +252,7 @@ class Flow(_flow_object):
     def as_dict(self) -> "Dict[str, Any]":
         """Plain values only (addresses as text), for JSON; the lists are
         the flow's own."""
-        return {
-            "id": self.id, "flags": self.flags, "table": self.table, "port": self.port, "vni": self.vni,
-            "ipv6": self.ipv6, "src": self.src_text, "dst": self.dst_text, "proto": self.proto,
-            "proto_name": PROTOCOL_NAMES.get(self.proto), "ether_type": self.ether,
-            "ether_type_name": ETHER_TYPE_NAMES.get(self.ether), "vlan": self.vlan, "src_mac": self.src_mac, "dst_mac": self.dst_mac,
-            "inner_dst_mac": self.inner_dst_mac,
-            "entities": [{"actions": names, "dst_ports": ports} for names, ports in self.entities],
-            "packets": self.packets, "age_s": self.age_s, "expires_in_s": self.expires_in_s,
-        }
+        return _as_dict(self)  # type: ignore[no-any-return]
 
     def __reduce__(self) -> "Tuple[Any, Tuple[Any, ...]]":
         # What each field holds as it is (packed parts stay packed).

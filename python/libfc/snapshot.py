@@ -31,7 +31,7 @@ import time
 import _libfc
 
 from . import _addresses, _cache, _gzip_codec, _metrics
-from ._flow import Flow, _decode_rows, action_names
+from ._flow import _KEPT_AS, JSON_FIELDS, NAME_FORMS, Flow, _decode_rows, action_names
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -266,9 +266,9 @@ _NAME = ("v is None or type(v) is str and len(v) <= %d and v.isprintable()" % NA
 _TEXT = "type(v) is str and len(v) <= 255 and v.isprintable()", "a printable text", None
 
 # What each field of a line must be, as a test and the words for it: the
-# range of the C field a flow's value was read from (the layout is
-# docs/json.md's).  Keys not named are ignored.
-FLOW_FIELDS: "Dict[str, Rule]" = {
+# range of the C field a flow's value was read from; in the flow's order
+# (JSON_FIELDS).  Keys not named are ignored.
+_FLOW_RULES: "Dict[str, Rule]" = {
     "id": _integer(0, UINT64),
     "flags": _integer(-2**31, 2**31 - 1),  # FC_FlowEntryFlags, a C int
     "table": _integer(0, UINT64),
@@ -292,6 +292,7 @@ FLOW_FIELDS: "Dict[str, Rule]" = {
     "age_s": _integer(0, UINT64 // 1000),
     "expires_in_s": _integer(0, UINT32),
 }
+FLOW_FIELDS: "Dict[str, Rule]" = {key: _FLOW_RULES[key] for key, _, _ in JSON_FIELDS}
 HEADER_FIELDS: "Dict[str, Rule]" = {
     "version": _integer(1, VERSION),
     "time": ("type(v) in (int, float) and 0 <= v <= %r" % LATEST_TIME, "a number of seconds from 0 to %d"
@@ -332,9 +333,11 @@ def fault(record: "Dict[str, Any]", fields: "Dict[str, Any]",
 
 
 _flow_wrong, _header_wrong, _end_wrong = map(_first_wrong, (FLOW_FIELDS, HEADER_FIELDS, END_FIELDS))
-# The Flow slot each field of a flow line fills (None: only checked), as flow_of() fills them.
-_FLOW_SLOTS = {"src": "_source", "dst": "_destination", "ether_type": "ether", "entities": "_entities",
-               "proto_name": None, "ether_type_name": None}
+# The Flow slot each field of a flow line fills (None: a name, only checked), as flow_of() fills them.
+_FLOW_SLOTS = {key: None if form in NAME_FORMS else _KEPT_AS.get(attribute, attribute)
+               for key, attribute, form in JSON_FIELDS}
+# The key of each of Flow's fields.
+_FLOW_KEYS = {attribute: key for key, attribute, form in JSON_FIELDS if form not in NAME_FORMS}
 
 
 def _fast_reader() -> "Any":
@@ -347,7 +350,7 @@ def _fast_reader() -> "Any":
         from _libfc_fields import snapshot_lines
     except ImportError:
         return None
-    rules = tuple((name, _FLOW_SLOTS.get(name, name), kind) for name, (_, _, kind) in FLOW_FIELDS.items())
+    rules = tuple((name, _FLOW_SLOTS[name], kind) for name, (_, _, kind) in FLOW_FIELDS.items())
     names = tuple(action_names(1 << bit)[0] for bit in range(64))
     return snapshot_lines(Flow, names, rules, LINE_LIMIT, DEPTH_LIMIT)
 
@@ -378,12 +381,11 @@ def _spelt(family: int, address: str) -> str:
 
 def flow_of(record: "Dict[str, Any]") -> Flow:
     """A Flow from one flow object of a snapshot, checked by fault()."""
-    r = record
-    entities = [(entity["actions"], entity["dst_ports"]) for entity in r["entities"]]
-    family = _AF_INET6 if r["ipv6"] else _AF_INET
-    return Flow(r["id"], r["flags"], r["table"], r["port"], r["vni"], r["ipv6"], _spelt(family, r["src"]),
-                _spelt(family, r["dst"]), r["proto"], r["ether_type"], r["vlan"], r["src_mac"], r["dst_mac"],
-                r["inner_dst_mac"], entities, r["packets"], r["age_s"], r["expires_in_s"])
+    values = {attribute: record[key] for attribute, key in _FLOW_KEYS.items()}
+    family = _AF_INET6 if values["ipv6"] else _AF_INET
+    values["src"], values["dst"] = _spelt(family, values["src"]), _spelt(family, values["dst"])
+    values["entities"] = [(entity["actions"], entity["dst_ports"]) for entity in values["entities"]]
+    return Flow(**values)
 
 
 def _no_constant(name):
