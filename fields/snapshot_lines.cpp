@@ -73,14 +73,11 @@ struct Value {
 
 // The fields of a flow line as the cache's entries hold them, so the listing's
 // writers (flow_text.cpp) write a snapshot's flows as they write the live
-// cache's. A value is written to an entry only when its rule keeps it within
-// the C field, checked once when the reader is made.
-enum class Put { id, flags, table, port, vni, ipv6, src, dst, proto, ether_type, vlan, src_mac, dst_mac,
-                 inner_dst_mac, entities, packets, age, expires, kPuts };
-constexpr int kPuts = static_cast<int>(Put::kPuts);
-constexpr std::string_view kPutKeys[kPuts] = {
-    "id", "flags", "table", "port", "vni", "ipv6", "src", "dst", "proto", "ether_type", "vlan", "src_mac",
-    "dst_mac", "inner_dst_mac", "entities", "packets", "age_s", "expires_in_s"};
+// cache's: each Flow field a rule fills (whatever its key) is put in the
+// entry field it is read from. A value is written to an entry only when its
+// rule keeps it within the C field, checked once when the reader is made.
+using Put = flow_object::Field;
+constexpr int kPuts = flow_object::kFields;
 
 struct Reader {
     PyObject_HEAD
@@ -570,10 +567,10 @@ static_assert(sizeof(std::remove_extent_t<FIELD_TYPE(Entity, dport)>) == sizeof(
 
 Kind put_kind(int put) {
     switch (static_cast<Put>(put)) {
-        case Put::ipv6: return Kind::boolean;
-        case Put::src: case Put::dst: return Kind::address;
-        case Put::src_mac: case Put::dst_mac: case Put::inner_dst_mac: return Kind::mac;
-        case Put::entities: return Kind::entities;
+        case Put::field_ipv6: return Kind::boolean;
+        case Put::field__source: case Put::field__destination: return Kind::address;
+        case Put::field_src_mac: case Put::field_dst_mac: case Put::field_inner_dst_mac: return Kind::mac;
+        case Put::field__entities: return Kind::entities;
         default: return Kind::integer;
     }
 }
@@ -584,7 +581,7 @@ bool rules_fit_entries(Reader &r) {
     for (int p = 0; p < kPuts; ++p) {
         r.put_rule[p] = -1;
         for (int i = 0; i < r.rule_count; ++i)
-            if (r.rules[i].key == kPutKeys[p]) r.put_rule[p] = i;
+            if (r.rules[i].field == p) r.put_rule[p] = i;
         if (r.put_rule[p] < 0) return false;
         const Rule &rule = r.rules[r.put_rule[p]];
         Kind kind = put_kind(p);
@@ -648,19 +645,19 @@ struct Parsed {
 // the ports cannot grow (ports.failed).
 bool compact(const Reader &r, Parsed &p, Ports &ports) {
     auto value = [&](Put put) -> const Value & { return r.values[r.put_rule[static_cast<int>(put)]]; };
-    bool v6 = value(Put::ipv6).negative;
-    const Value &src = value(Put::src), &dst = value(Put::dst);
+    bool v6 = value(Put::field_ipv6).negative;
+    const Value &src = value(Put::field__source), &dst = value(Put::field__destination);
     if (!spelt_as_written(src, v6) || !spelt_as_written(dst, v6)) return false;
     for (int put = 0; put < kPuts; ++put)
         p.bits[put] = put_kind(put) == Kind::integer ? bits_of(r.values[r.put_rule[put]]) : 0;
-    p.bits[static_cast<int>(Put::ipv6)] = v6;
+    p.bits[static_cast<int>(Put::field_ipv6)] = v6;
     std::memcpy(p.src, src.packed, v6 ? 16 : 4);
     std::memcpy(p.dst, dst.packed, v6 ? 16 : 4);
-    p.mac[0] = mac_key(value(Put::src_mac).text);
-    p.mac[1] = mac_key(value(Put::dst_mac).text);
-    p.mac[2] = mac_key(value(Put::inner_dst_mac).text);
-    const Value &entities = value(Put::entities);
-    const Rule &rule = r.rules[r.put_rule[static_cast<int>(Put::entities)]];
+    p.mac[0] = mac_key(value(Put::field_src_mac).text);
+    p.mac[1] = mac_key(value(Put::field_dst_mac).text);
+    p.mac[2] = mac_key(value(Put::field_inner_dst_mac).text);
+    const Value &entities = value(Put::field__entities);
+    const Rule &rule = r.rules[r.put_rule[static_cast<int>(Put::field__entities)]];
     p.entities = entities.entities;
     p.ports_at = ports.size;
     for (unsigned k = 0; k < entities.entities; ++k) {
@@ -680,23 +677,23 @@ void put_mac(char *at, std::uint64_t key) {
 // The entry e of a compact line whose ports start at ports.
 void fill_entry(char *e, const Parsed &p, const std::uint32_t *ports) {
     auto bits = [&](Put put) { return p.bits[static_cast<int>(put)]; };
-    bool v6 = bits(Put::ipv6);
+    bool v6 = bits(Put::field_ipv6);
     std::size_t size = v6 ? 16 : 4;
     std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.sip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.sip, e), p.src,
                 size);
     std::memcpy(v6 ? FIELD_AT(Entry, fkey.ipKey.ipv6Key.dip, e) : FIELD_AT(Entry, fkey.ipKey.ipv4Key.dip, e), p.dst,
                 size);
     STORE(Entry, fkey.flags, e, v6 ? FC_FLOWKEY_IPV6 : 0);
-    STORE(Entry, flowId, e, bits(Put::id));
-    STORE(Entry, fcFlags, e, bits(Put::flags));
-    STORE(Entry, tblId, e, bits(Put::table));
-    STORE(Entry, fkey.portID, e, bits(Put::port));
-    STORE(Entry, fkey.vni, e, bits(Put::vni));
-    STORE(Entry, fkey.proto, e, bits(Put::proto));
-    STORE(Entry, fkey.l2Key.etype, e, bits(Put::ether_type));
-    STORE(Entry, fkey.l2Key.vlanid, e, bits(Put::vlan));
-    STORE(Entry, pktCount, e, bits(Put::packets));
-    STORE(Entry, exprTime, e, bits(Put::expires));
+    STORE(Entry, flowId, e, bits(Put::field_id));
+    STORE(Entry, fcFlags, e, bits(Put::field_flags));
+    STORE(Entry, tblId, e, bits(Put::field_table));
+    STORE(Entry, fkey.portID, e, bits(Put::field_port));
+    STORE(Entry, fkey.vni, e, bits(Put::field_vni));
+    STORE(Entry, fkey.proto, e, bits(Put::field_proto));
+    STORE(Entry, fkey.l2Key.etype, e, bits(Put::field_ether));
+    STORE(Entry, fkey.l2Key.vlanid, e, bits(Put::field_vlan));
+    STORE(Entry, pktCount, e, bits(Put::field_packets));
+    STORE(Entry, exprTime, e, bits(Put::field_expires_in_s));
     put_mac(FIELD_AT(Entry, fkey.l2Key.saddr, e), p.mac[0]);
     put_mac(FIELD_AT(Entry, fkey.l2Key.daddr, e), p.mac[1]);
     put_mac(FIELD_AT(Entry, fkey.inner.l2Key.daddr, e), p.mac[2]);
@@ -731,10 +728,10 @@ std::uint64_t key_word(const unsigned char *packed, bool v6) {
 bool kept(const Filter *f, const Parsed &p) {
     if (!f) return true;
     auto bits = [&](Put put) { return p.bits[static_cast<int>(put)]; };
-    bool v6 = bits(Put::ipv6);
+    bool v6 = bits(Put::field_ipv6);
     const std::uint64_t have[kFilterFields] = {
-        key_word(p.src, v6), key_word(p.dst, v6), v6, bits(Put::port), p.mac[1], bits(Put::vni),
-        bits(Put::ether_type), bits(Put::vlan), bits(Put::proto), p.mac[2], bits(Put::table)};
+        key_word(p.src, v6), key_word(p.dst, v6), v6, bits(Put::field_port), p.mac[1], bits(Put::field_vni),
+        bits(Put::field_ether), bits(Put::field_vlan), bits(Put::field_proto), p.mac[2], bits(Put::field_table)};
     for (int k = 0; k < kFilterFields; ++k)
         if (f->value[k] && f->value[k] != have[k]) return false;
     return true;
@@ -1136,7 +1133,7 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
         if (b.next == b.count) return nullptr;
         const Parsed &p = b.lines[b.next++];
         fill_entry(b.entry, p, b.ports.data + p.ports_at);
-        age_s = p.bits[static_cast<int>(Put::age)];
+        age_s = p.bits[static_cast<int>(Put::field_age_s)];
         return b.entry;
     }
     Reader &r = *reinterpret_cast<Reader *>(answer);
@@ -1151,7 +1148,7 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
         ++r.taken;
     } while (!kept(r.filter, p));
     fill_entry(r.entry, p, r.line_ports->data + p.ports_at);
-    age_s = p.bits[static_cast<int>(Put::age)];
+    age_s = p.bits[static_cast<int>(Put::field_age_s)];
     return r.entry;
 }
 
