@@ -21,6 +21,7 @@
 #include "fields/flow_hold.hpp"
 #include "fields/flow_rank.hpp"
 #include "fields/flow_rates.hpp"
+#include "fields/json_indent.hpp"
 #include "fields/top_rows.hpp"
 #include "runtime/module_entry.hpp"
 #include "runtime/python_compat.hpp"
@@ -44,6 +45,10 @@ PyMethodDef field_methods[] = {
     {"top_page", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_pages::page)), METH_FASTCALL,
      "top_page($module, decoder, answer, now_ms, rest, address_base, known_actions, learn_actions,\n"
      "counts_only, /)\n--\n\n(count, columns): an answer's flows outside rest as the bytes of top's columns."},
+    {"indented", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_indent::indented)), METH_FASTCALL,
+     "indented($module, lines, level, /)\n--\n\n"
+     "The compact JSON objects of lines, one a line, laid out as json.dumps(indent=2) lays them out\n"
+     "level deep, the first line indented too, joined by ',\\n'."},
     {"top_flows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(flow_rank::top_flows)), METH_FASTCALL,
      "top_flows($module, decoder, answer, now_ms, rest, key, n, largest, /)\n--\n\n"
      "(count, (copy, now_ms)): of an answer's flows outside rest, the n first by (key, id), in its order."},

@@ -9,6 +9,7 @@ import itertools
 import json
 import os
 import pickle
+import random
 import struct
 import time
 
@@ -16,7 +17,7 @@ import pytest
 
 import _libfc
 import libfc
-from _libfc_fields import answer_copy, flow_hold, flow_rates, flow_rows, top_page
+from _libfc_fields import answer_copy, flow_hold, flow_rates, flow_rows, indented, top_page
 from libfc import _flow, _walk, snapshot
 from libfc.cli import flows, top
 
@@ -311,6 +312,24 @@ def test_a_writer_with_rates_spells_them_as_the_python_path(traffic, elapsed):
     assert [row[:flows.RATE_AT] + row[flows.RATE_AT + 1:] for row in cells] == _flow.TEXT_WRITER.table_cells(view, now, ())[1]
 
 
+def test_indented_lays_out_json_as_json_dumps_and_takes_any_text():
+    docs = [{"a": 1, "b": [], "c": {}, "d": [{"x": 'q"\\\u00e9,:{}[]', "y": [1, -2.5e-07]}], "e": None}, {"z": True}]
+    lines = "".join(json.dumps(doc, separators=(",", ":")) + "\n" for doc in docs)
+    for level in (0, 3):
+        laid = ",\n".join("\n".join("  " * level + line for line in json.dumps(doc, indent=2).split("\n")) for doc in docs)
+        assert indented(lines, level) == laid and indented(lines.encode(), level) == laid.encode()
+    # Text that is no JSON comes back laid out somehow, whole; what nests too deep or is not ASCII is refused.
+    rng = random.Random(5)
+    for text in [b'"\\', b"]]}}", b"{[\n,\n", b'"' * 7] + [bytes(rng.choice(b'{}[],:"\\a \n\xff') for _ in range(rng.randrange(300)))
+                                                   for _ in range(300)]:
+        assert len(indented(text, 1)) >= len(text.replace(b"\n", b""))
+    with pytest.raises(ValueError, match="too deep"):
+        indented("[" * 40, 0)
+    for wrong in (("é", 1), ("{}", -1), ("{}", 33), (b"{}",)):
+        with pytest.raises(TypeError):
+            indented(*wrong)
+
+
 # Numbers at each edge of a count of digits, set (cut to its width) in every
 # numeric field a line spells, and MACs that together hold every byte.
 DIGIT_EDGES = sorted({0, 2**64 - 1} | {n for k in range(1, 20) for n in (10**k - 1, 10**k)})
@@ -393,7 +412,9 @@ def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, caps
             ["--from", saved, "--vlan", "106"], ["--sort", "packets"], ["--sort", "age", "--reverse", "--json"],
             ["--top", "400", "--sort", "vni", "--json-lines"], ["--from", saved, "--sort", "port", "--limit", "7"],
             ["--sort", "expires", "--limit", "3000", "--json-lines"],
-            ["--from", saved, "--sort", "id", "--reverse", "--json-lines", "--proto", "6"])]
+            ["--from", saved, "--sort", "id", "--reverse", "--json-lines", "--proto", "6"],
+            ["--json", "--pretty"], ["--from", saved, "--json", "--pretty", "--sort", "vni", "--limit", "400"],
+            ["--json", "--pretty", "--port", "1"])]
         runs.append(cli_in_process(capsys, "diff", saved, "live", "--json"))
         reading = top.live_reading()
         reading.finish()

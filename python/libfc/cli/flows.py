@@ -15,6 +15,7 @@ import json
 import sys
 
 import _libfc
+from _libfc_fields import indented
 
 from .. import _cache, snapshot
 from .._flow import TEXT_WRITER, _decode_rows, _text_writer, decode_page
@@ -306,7 +307,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     # What cuts short takes the flows.
     order = _order(args)
     writer = TEXT_WRITER if rate is None else rated_writer
-    if writer is not None and not (args.json and args.pretty):
+    if writer is not None:
         if order is None and args.limit is None and args.json:
             order = (None, False, None)
         if order is None and args.limit is None:
@@ -378,7 +379,7 @@ def _print_pages(args: "argparse.Namespace", writer: "Any", walk: "Any", pages: 
     needs)."""
     if args.json:
         assert shown is not None
-        return _print_document(writer, walk, pages, shown)
+        return _print_document(writer, walk, pages, shown, args.pretty)
     if args.json_lines:
         write, json_lines = sys.stdout.write, writer.json_lines
         shown = 0
@@ -414,18 +415,25 @@ def _document(walk: "Any", shown: int, flows: "List[Any]") -> "Dict[str, Any]":
     return {"total": walk.total, "shown": shown, "unreachable": walk.unreachable, "flows": flows}
 
 
-def _print_document(writer: "Any", walk: "Any", pages: "_Pages", shown: int) -> int:
-    """--json of _listing, of the `shown` flows of its pages; returns shown."""
+def _print_document(writer: "Any", walk: "Any", pages: "_Pages", shown: int, pretty: bool) -> int:
+    """--json of _listing, of the `shown` flows of its pages, indented as
+    json.dumps(indent=2) indents it for --pretty; returns shown."""
     json_lines = writer.json_lines
-    document = _output.json_text(_document(walk, shown, []))
+    document = _output.json_text(_document(walk, shown, []), pretty)
+    # The document up to the flows' "[", what goes before the first flow and
+    # between two, and what closes it after a flow and after none.
+    if pretty:
+        head, first, between, end, empty_end = document[:-3], "\n", ",\n", "\n  ]\n}\n", "]\n}\n"
+    else:
+        head, first, between, end, empty_end = document[:-2], "", ",", "]}\n", "]}\n"
     write = sys.stdout.write
-    write(document[:-2])  # up to the flows' "["
-    separator = ""
+    write(head)
+    written = False
     for _, text in pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{")):
         # A JSON text holds no newline but between the lines.
-        write(separator + text[:-1].replace("\n", ","))
-        separator = ","
-    write("]}\n")
+        write((between if written else first) + (indented(text, 2) if pretty else text[:-1].replace("\n", ",")))
+        written = True
+    write(end if written else empty_end)
     return shown
 
 
