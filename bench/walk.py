@@ -134,6 +134,7 @@ COMMANDS = [
     ("libfc flows (table)", ["flows"]),
     ("libfc flows --json-lines", ["flows", "--json-lines"]),
     ("libfc flows --json", ["flows", "--json"]),
+    ("libfc flows --json --pretty", ["flows", "--json", "--pretty"]),
     ("libfc flows --save FILE", ["flows", "--save", "SNAPSHOT"]),
     ("libfc flows --top 10 --sort packets", ["flows", "--top", "10", "--sort", "packets"]),
     ("libfc flows --sort packets", ["flows", "--sort", "packets"]),
