@@ -6,7 +6,8 @@ option left out matches every flow.
 The listing streams: rows (or JSON lines) are written as the walk reads
 them, so memory stays bounded by one query's answer whatever the cache
 holds, and --limit stops the walk once enough flows are out.  Only --sort
-(every flow) and --top (N flows) hold flows back."""
+and --json (every flow, kept compact in C) and --top (N flows) hold flows
+back."""
 
 import contextlib
 import heapq
