@@ -311,9 +311,21 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     if writer is not None:
         if order is None and args.limit is None and args.json:
             order = (None, False, None)
-        if order is None and args.limit is None:
+        # A limit cuts the last page it reaches, and the walk stops there; a
+        # snapshot's first lines (a limit reads no more) come as flows, the
+        # rates of --watch are kept only for the flows shown, and --json
+        # counts the flows it does not show.
+        live_limit = (args.limit is not None and rate is None and not args.json
+                      and not isinstance(walk, snapshot.Snapshot))
+        if order is None and (args.limit is None or live_limit):
             def pages(render, flow_page):
-                yield from _printed_pages(walk, progress, render, flow_page)
+                left = args.limit
+                for count, page in _printed_pages(walk, progress, render, flow_page):
+                    if left is not None and count >= left:
+                        yield left, _first_rows(page, left)
+                        break
+                    yield count, page
+                    left = left - count if left is not None else None
                 progress.finish()
             _report(args, walk, _print_pages(args, writer, walk, pages))
             return 0
@@ -362,6 +374,13 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
             _output.footer("no flows match" if not walk.total else "%d flows match; none shown" % walk.total)
     _report(args, walk, shown)
     return 0
+
+
+def _first_rows(page: "Any", count: int) -> "Any":
+    """The first count rows of a page: of its lines (text) or of its rows of cells."""
+    if type(page) is list:
+        return page[:count]
+    return "\n".join(page.split("\n", count)[:count]) + "\n"
 
 
 def _json_lines_page(flows: "List[Flow]", start: str = JSON_LINE_START) -> "Tuple[int, str]":
