@@ -115,7 +115,11 @@ def test_a_damaged_header_is_refused(tmp_path, capsys, header, said):
 # Each way of reading, the flows before the line, its megabytes and the
 # most the reading may hold: pages read ahead a few chunks of megabytes,
 # in the read-ahead thread once past the first chunk.
-BOMBS = {"flows": (0, 16, 1), "pages": (MANY, 64, 16)}
+# Flows before the bomb, its MiB, and the most MiB its reading may hold: a
+# line, or in pages what the read-ahead threads hold in flight (their two
+# queues, a chunk in each thread's hands and the caller's, and a join of one).
+AHEAD_MIB = (2 * snapshot._ReadAhead.AHEAD + 4) * snapshot._ReadAhead.THREAD_READ >> 20
+BOMBS = {"flows": (0, 16, 1), "pages": (MANY, 64, AHEAD_MIB)}
 
 
 @pytest.mark.parametrize("read", BOMBS)
