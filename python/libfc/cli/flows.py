@@ -274,17 +274,23 @@ def _list(args, rate=None, writer=None):
 
 
 def _printed_pages(walk: "Any", progress: "_output.Progress", render: "Callable[[Any, int, Any], Any]",
-                   flow_page: "Callable[[List[Flow]], Tuple[int, Any]]",
-                   beside: bool = True) -> "Iterator[Tuple[int, Any]]":
+                   flow_page: "Callable[[List[Flow]], Tuple[int, Any]]", beside: bool = True,
+                   most: "Optional[int]" = None) -> "Iterator[Tuple[int, Any]]":
     """The walk's pages as render writes them (see Walk.pages), or a
-    snapshot's, whose flows the C writer cannot take flow_page writes."""
+    snapshot's, whose flows the C writer cannot take flow_page writes; the
+    first `most` flows' only (the page that reaches them cut, the walk
+    stopped there)."""
     done = 0
     pages = (walk.pages(render, flow_page) if isinstance(walk, snapshot.Snapshot)
              else walk.pages(render, beside=beside))
     for count, page in pages:
+        if most is not None and done + count >= most:
+            count, page = most - done, _first_rows(page, most - done)
         done += count
         progress.update(done, walk.total)
         yield count, page
+        if done == most:
+            return
 
 
 def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optional[float]]]",
@@ -319,13 +325,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
                       and not isinstance(walk, snapshot.Snapshot))
         if order is None and (args.limit is None or live_limit):
             def pages(render, flow_page):
-                left = args.limit
-                for count, page in _printed_pages(walk, progress, render, flow_page):
-                    if left is not None and count >= left:
-                        yield left, _first_rows(page, left)
-                        break
-                    yield count, page
-                    left = left - count if left is not None else None
+                yield from _printed_pages(walk, progress, render, flow_page, most=args.limit)
                 progress.finish()
             _report(args, walk, _print_pages(args, writer, walk, pages))
             return 0
