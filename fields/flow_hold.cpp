@@ -1,4 +1,4 @@
-// A sorted listing's flows, held compact and read back in order (flow_hold.hpp).
+// A listing's flows held compact and read back in order (flow_hold.hpp).
 #include "fields/flow_hold.hpp"
 
 #include <algorithm>
