@@ -24,6 +24,7 @@
 
 #include "fields/flow_object.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/grown.hpp"
 #include "fields/spelling.hpp"
 #include "runtime/python_compat.hpp"
 
@@ -95,7 +96,7 @@ struct Reader {
     char *entry;
     Value *values;
     struct Parsed *parsed;  // the aimed line's, as compact() makes it
-    struct Ports *line_ports;
+    grown::Grown<std::uint32_t> *line_ports;
     char *leads;
     // The chunk aim() points the entry reader at, where its next line starts,
     // and how many lines it took since (those keep() left out too).
@@ -604,28 +605,10 @@ bool spelt_as_written(const Value &v, bool v6) {
     return v.text == std::string_view(text, spelling::ipv6_text(text, v.packed));
 }
 
-// Ports grown with realloc, as a batch's lines are read without the
-// interpreter's lock (so not with PyMem): a failed allocation marks them
+// Ports grown with realloc (a batch's lines are read without the
+// interpreter's lock, so not with PyMem): a failed allocation marks them
 // failed and the reading stops.
-struct Ports {
-    std::uint32_t *data;
-    std::size_t size, capacity;
-    bool failed;
-
-    std::uint32_t *room(std::size_t n) {
-        if (size + n > capacity) {
-            std::size_t want = capacity ? 2 * capacity : 1 << 14;
-            while (want < size + n) want *= 2;
-            auto *grown = static_cast<std::uint32_t *>(std::realloc(data, want * sizeof(std::uint32_t)));
-            if (!grown) return failed = true, nullptr;
-            data = grown;
-            capacity = want;
-        }
-        std::uint32_t *at = data + size;
-        size += n;
-        return at;
-    }
-};
+using Ports = grown::Grown<std::uint32_t>;
 
 // A line's values as its entry takes them, kept compact: an entry has room
 // for thousands of ports, so a chunk's lines are kept as these (their
@@ -659,13 +642,14 @@ bool compact(const Reader &r, Parsed &p, Ports &ports) {
     const Value &entities = value(Put::field__entities);
     const Rule &rule = r.rules[r.put_rule[static_cast<int>(Put::field__entities)]];
     p.entities = entities.entities;
-    p.ports_at = ports.size;
+    p.ports_at = ports.size();
     for (unsigned k = 0; k < entities.entities; ++k) {
         p.actions[k] = entities.bits[k];
         p.port_count[k] = entities.port_count[k];
+        if (!entities.port_count[k]) continue;
         std::uint32_t *room = ports.room(entities.port_count[k]);
         if (!room) return false;
-        if (entities.port_count[k]) std::memcpy(room, r.ports + k * rule.high, entities.port_count[k] * sizeof *room);
+        std::memcpy(room, r.ports + k * rule.high, entities.port_count[k] * sizeof *room);
     }
     return true;
 }
@@ -763,7 +747,7 @@ void batch_dealloc(PyObject *self) {
     PyTypeObject *t = Py_TYPE(self);
     auto *b = reinterpret_cast<Batch *>(self);
     std::free(b->lines);
-    std::free(b->ports.data);
+    b->ports.~Ports();
     PyMem_Free(b->entry);
     t->tp_free(self);
     Py_DECREF(t);
@@ -785,12 +769,12 @@ const char *parse_lines(const Reader &r, Batch &b, const char *at, const char *e
         }
         Parsed &p = b.lines[b.count];
         const char *line_end = compact_line(r, at, end, p, b.ports);
-        if (b.ports.failed) return nullptr;
+        if (b.ports.failed()) return nullptr;
         if (!line_end) return at;
         at = line_end + 1;
         ++taken;
         if (kept(r.filter, p)) ++b.count;
-        else b.ports.size = p.ports_at;  // its ports go with it
+        else b.ports.drop(b.ports.size() - p.ports_at);  // its ports go with it
     }
 }
 
@@ -807,7 +791,7 @@ PyObject *parse_chunk(PyObject *self, PyObject *chunk) noexcept {
     auto *b = PyObject_New(Batch, batch_type);
     if (!b) return nullptr;
     b->lines = nullptr;
-    b->ports = Ports{};
+    new (&b->ports) Ports;
     b->count = b->next = 0;
     b->entry = static_cast<char *>(PyMem_Calloc(1, sizeof(Entry)));
     PyObject *made = reinterpret_cast<PyObject *>(b);
@@ -1033,8 +1017,7 @@ void dealloc(PyObject *self) {
     PyMem_Free(r->leads);
     PyMem_Free(r->parsed);
     PyMem_Free(r->filter);
-    if (r->line_ports) std::free(r->line_ports->data);
-    PyMem_Free(r->line_ports);
+    delete r->line_ports;
     t->tp_free(self);
     Py_DECREF(t);
 }
@@ -1087,7 +1070,7 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
         r->entry = static_cast<char *>(PyMem_Calloc(1, sizeof(Entry)));
         r->values = static_cast<Value *>(PyMem_Malloc(sizeof(Value) * r->rule_count));
         r->parsed = static_cast<Parsed *>(PyMem_Calloc(1, sizeof(Parsed)));
-        r->line_ports = static_cast<Ports *>(PyMem_Calloc(1, sizeof(Ports)));
+        r->line_ports = new (std::nothrow) Ports;
         if (!r->entry || !r->values || !r->parsed || !r->line_ports) ready = !PyErr_NoMemory();
     }
     if (ready) return self;
@@ -1132,7 +1115,7 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
         Batch &b = *reinterpret_cast<Batch *>(answer);
         if (b.next == b.count) return nullptr;
         const Parsed &p = b.lines[b.next++];
-        fill_entry(b.entry, p, b.ports.data + p.ports_at);
+        fill_entry(b.entry, p, b.ports.begin() + p.ports_at);
         age_s = p.bits[static_cast<int>(Put::field_age_s)];
         return b.entry;
     }
@@ -1141,13 +1124,13 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
     const char *chunk = PyBytes_AS_STRING(r.aimed), *end = chunk + PyBytes_GET_SIZE(r.aimed);
     Parsed &p = *r.parsed;
     do {
-        r.line_ports->size = 0;
+        r.line_ports->clear();
         const char *line_end = compact_line(r, chunk + r.aimed_at, end, p, *r.line_ports);
         if (!line_end) return nullptr;
         r.aimed_at = line_end + 1 - chunk;
         ++r.taken;
     } while (!kept(r.filter, p));
-    fill_entry(r.entry, p, r.line_ports->data + p.ports_at);
+    fill_entry(r.entry, p, r.line_ports->begin() + p.ports_at);
     age_s = p.bits[static_cast<int>(Put::field_age_s)];
     return r.entry;
 }
