@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "fields/flow_hold.hpp"
-#include "fields/grown.hpp"
 #include "fields/flow_rows.hpp"
+#include "fields/grown.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/walk_rest.hpp"
 

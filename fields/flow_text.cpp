@@ -183,9 +183,8 @@ bool learn_names(PyObject *dict, unsigned long bound, Put put) {
 // raises MemoryError, instead of the process ending.
 class Text {
   public:
-    // Nothing to add leaves an empty text without memory (memcpy takes no null).
     void append(const char *from, std::size_t n) {
-        if (char *to = n ? chars_.room(n) : nullptr) std::memcpy(to, from, n);
+        if (char *to = chars_.room(n)) std::memcpy(to, from, n);
     }
     // Room for n more bytes, written through the pointer and then kept
     // by took(end); null when the room cannot be had (the text failed).

@@ -21,9 +21,11 @@ class Grown {
     Grown &operator=(const Grown &) = delete;
     ~Grown() { std::free(items_); }
 
-    // Room for n more items, which are then counted; null once an allocation failed.
+    // Room for n more items, which are then counted; null only once an
+    // allocation failed (room for none is memory too, so that a caller
+    // tells failure by null alone).
     T *room(std::size_t n) {
-        if (size_ + n > capacity_ && !grow(n)) return nullptr;
+        if (!fits(n) && !grow(n)) return nullptr;
         T *at = items_ + size_;
         size_ += n;
         return at;
@@ -34,7 +36,7 @@ class Grown {
     }
     // Room for up to n more items, written through the pointer and then
     // counted by took(end); null once an allocation failed.
-    T *reserve(std::size_t n) { return size_ + n > capacity_ && !grow(n) ? nullptr : items_ + size_; }
+    T *reserve(std::size_t n) { return !fits(n) && !grow(n) ? nullptr : items_ + size_; }
     void took(const T *end) { size_ = static_cast<std::size_t>(end - items_); }
     void clear() { size_ = 0; }
     // The last n items dropped (n at most the size).
@@ -54,6 +56,7 @@ class Grown {
     bool failed() const { return failed_; }
 
   private:
+    bool fits(std::size_t n) const { return items_ && size_ + n <= capacity_; }
     [[gnu::noinline]] bool grow(std::size_t n) {
         if (failed_) return false;
         std::size_t capacity = capacity_ ? 2 * capacity_ : (4096 + sizeof(T) - 1) / sizeof(T);

@@ -21,8 +21,8 @@ class Indented {
     bool line(int depth) { return put("\n", 1) && indent(depth); }
     bool indent(int depth) {
         auto n = 2 * static_cast<std::size_t>(depth);
-        char *to = n ? out_.room(n) : nullptr;
-        return !n || (to && (std::memset(to, ' ', n), true));
+        char *to = out_.room(n);
+        return to && (std::memset(to, ' ', n), true);
     }
     bool put(const char *from, std::size_t n) {
         char *to = out_.room(n);

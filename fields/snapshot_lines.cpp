@@ -646,7 +646,6 @@ bool compact(const Reader &r, Parsed &p, Ports &ports) {
     for (unsigned k = 0; k < entities.entities; ++k) {
         p.actions[k] = entities.bits[k];
         p.port_count[k] = entities.port_count[k];
-        if (!entities.port_count[k]) continue;
         std::uint32_t *room = ports.room(entities.port_count[k]);
         if (!room) return false;
         std::memcpy(room, r.ports + k * rule.high, entities.port_count[k] * sizeof *room);
