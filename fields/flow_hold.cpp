@@ -118,12 +118,19 @@ FlowEntry flow_at(const Held &held, const Placed &p, char *scratch) {
     return answer_copy::shown_flow(held.flows.data() + p.rank.position, scratch);
 }
 
+// The first h.most flows of the order brought before the others (in no
+// order among them); where they end.
+Placed *first_most(Hold &h) {
+    Placed *first = h.held->order.begin(), *kept = first + h.most;
+    std::nth_element(first, kept, h.held->order.end(), placed_order(h.key, h.largest));
+    return kept;
+}
+
 // Keeps only the first h.most flows of the order, in the order they were
 // added; false when memory ran out.
 bool keep_first(Hold &h) {
     Held &held = *h.held;
-    Placed *first = held.order.begin(), *kept = first + h.most;
-    std::nth_element(first, kept, held.order.end(), placed_order(h.key, h.largest));
+    Placed *first = held.order.begin(), *kept = first_most(h);
     std::sort(first, kept, [](const Placed &a, const Placed &b) { return a.rank.position < b.rank.position; });
     Held *fresh = new (std::nothrow) Held;
     bool whole = fresh != nullptr;
@@ -174,10 +181,7 @@ PyObject *sort(PyObject *self, PyObject *) noexcept {
     if (!h.sorted) {
         // Positions are unique: the order is total, an unstable sort keeps it.
         grown::Grown<Placed> &order = h.held->order;
-        if (h.most && order.size() > h.most) {
-            std::nth_element(order.begin(), order.begin() + h.most, order.end(), placed_order(h.key, h.largest));
-            order.drop(order.size() - h.most);
-        }
+        if (h.most && order.size() > h.most) order.drop(static_cast<std::size_t>(order.end() - first_most(h)));
         if (h.key) std::sort(order.begin(), order.end(), placed_order(h.key, h.largest));
         h.sorted = true;
     }

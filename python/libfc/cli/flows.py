@@ -190,15 +190,20 @@ def _read(walk, progress):
         yield flow
 
 
+def _picked_per_answer(walk: "Any", order: "Optional[Tuple[str, bool, Optional[int]]]") -> bool:
+    """Whether an ordered listing (see _order) picks its first N from each
+    answer, in C beside the queries: of the live cache, for N below one
+    answer.  In the walk's order, those hold the best N of all flows, ties
+    and all.  (An N as large as an answer would pick every flow.)"""
+    return (order is not None and order[2] is not None and order[2] < _libfc.FC_MAX_CACHE_FLOWS_IOC
+            and _decode_rows is not None and not isinstance(walk, snapshot.Snapshot))
+
+
 def _candidates(walk, args, progress):
-    """The flows _selected picks from: every flow; or, for the first N of
-    an ordered listing of the live cache, the best N of each answer, picked
-    in C beside the queries.  In the walk's order, those hold the best N of
-    all flows, ties and all.  (An N as large as an answer would pick every
-    flow.)"""
+    """The flows _selected picks from: every flow, or the best N of each
+    answer (_picked_per_answer)."""
     order = _order(args)
-    if (order is None or order[2] is None or order[2] >= _libfc.FC_MAX_CACHE_FLOWS_IOC or _decode_rows is None
-            or isinstance(walk, snapshot.Snapshot)):
+    if not _picked_per_answer(walk, order):
         return _read(walk, progress)
     return _answers_best(walk, progress, *order)
 
@@ -329,8 +334,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
                 progress.finish()
             _report(args, walk, _print_pages(args, writer, walk, pages))
             return 0
-        if order is not None and (order[2] is None or order[2] >= _libfc.FC_MAX_CACHE_FLOWS_IOC
-                                  or isinstance(walk, snapshot.Snapshot)):
+        if order is not None and not _picked_per_answer(walk, order):
             _report(args, walk, _print_held(args, writer, walk, progress, *order))
             return 0
     flows = _selected(_candidates(walk, args, progress), args)
