@@ -44,31 +44,18 @@ PyObject *make(PyTypeObject *, PyObject *args, PyObject *kwargs) {
 }  // namespace
 
 bool Builder::add(const FlowEntry &f) {
-    std::size_t size = shown_ ? kShownHeadBytes : kHeadBytes;
-    for (unsigned k = 0; k < f.entities; ++k)
-        size += sizeof(BitMap) + sizeof(PortCount) + f.port_count[k] * sizeof(Port);
-    char *to = bytes_.room(size);
+    char *to = bytes_.room(kHeadBytes + entities_size(f));
     if (!to) return false;
-    auto put = [&](const void *from, std::size_t n) { to = static_cast<char *>(std::memcpy(to, from, n)) + n; };
     // The head's entity count is kept as the entry states it: a reader
     // clamps it as it clamps an answer's. The cache's statistics that
     // every entry carries are no flow's, and read by no reader of copies:
     // neither read nor written, they are 10 of the 15 cache lines an
     // entry's head takes (their bytes in a copy are whatever the buffer
     // held: a copy never leaves this module's readers).
-    if (shown_) {
-        for (const Piece &p : kShownPieces) put(f.entry + p.at, p.size);
-    } else {
-        put(f.entry, kStatsAt);
-        to += kStatsEnd - kStatsAt;
-        put(f.entry + kStatsEnd, kHeadBytes - kStatsEnd);
-    }
-    for (unsigned k = 0; k < f.entities; ++k) {
-        auto ports = static_cast<PortCount>(f.port_count[k]);
-        put(&f.actions[k], sizeof(BitMap));
-        put(&ports, sizeof ports);
-        put(f.ports[k], f.port_count[k] * sizeof(Port));
-    }
+    constexpr std::size_t kStatsAt = offsetof(Entry, stats), kStatsEnd = kStatsAt + sizeof(Entry::stats);
+    std::memcpy(to, f.entry, kStatsAt);
+    std::memcpy(to + kStatsEnd, f.entry + kStatsEnd, kHeadBytes - kStatsEnd);
+    put_entities(to + kHeadBytes, f);
     ++count_;
     return true;
 }

@@ -113,61 +113,41 @@ class Reader {
     const char *at_;
 };
 
-constexpr std::size_t kStatsAt = offsetof(Entry, stats), kStatsEnd = kStatsAt + sizeof(Entry::stats);
-
-// What a flow_hold keeps of a head: what the flow's readers show of it (the
-// text writers, top's pages, the diff's records): its key, counts and
-// times, and its entity count; its age is kept beside. Pieces of the entry,
-// laid one after the other.
-struct Piece {
-    std::size_t at, size;
-};
-#define HEAD_PIECE(PATH) Piece{offsetof(Entry, PATH), sizeof(FIELD_TYPE(Entry, PATH))}
-constexpr Piece kShownPieces[] = {{0, kStatsAt}, HEAD_PIECE(pktCount), HEAD_PIECE(exprTime), HEAD_PIECE(tblId),
-                                  HEAD_PIECE(numActionEntities)};
-#undef HEAD_PIECE
-static_assert(offsetof(Entry, fkey) + sizeof(Entry::fkey) == kStatsAt, "the key ends where the statistics start");
-constexpr std::size_t kShownHeadBytes = [] {
+// The bytes of the flow's entities as a copy lays them out after its head.
+inline std::size_t entities_size(const FlowEntry &f) {
     std::size_t size = 0;
-    for (const Piece &p : kShownPieces) size += p.size;
+    for (unsigned k = 0; k < f.entities; ++k)
+        size += sizeof(BitMap) + sizeof(PortCount) + f.port_count[k] * sizeof(Port);
     return size;
-}();
-
-// The flow a builder of shown heads holds at `at`, its head laid out again
-// in scratch (kHeadBytes, zero where no piece goes), where it stays until
-// the next call with the same scratch.
-inline FlowEntry shown_flow(const char *at, char *scratch) {
-    for (const Piece &p : kShownPieces) {
-        std::memcpy(scratch + p.at, at, p.size);
-        at += p.size;
-    }
-    FlowEntry f;
-    f.entry = scratch;
-    f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, scratch), kEntityCapacity);
-    copied_entities(f, at);
-    return f;
 }
 
-// A builder of shown heads (`shown`) keeps only kShownPieces of each, for a
-// reader that knows where each flow starts (shown_flow); a copy is made of
-// whole heads, read in place.
+// Writes the flow's entities at `to` (entities_size(f) bytes) as
+// copied_entities() reads them; returns where they end.
+inline char *put_entities(char *to, const FlowEntry &f) {
+    for (unsigned k = 0; k < f.entities; ++k) {
+        auto ports = static_cast<PortCount>(f.port_count[k]);
+        std::memcpy(to, &f.actions[k], sizeof(BitMap)), to += sizeof(BitMap);
+        std::memcpy(to, &ports, sizeof ports), to += sizeof ports;
+        std::memcpy(to, f.ports[k], f.port_count[k] * sizeof(Port)), to += f.port_count[k] * sizeof(Port);
+    }
+    return to;
+}
+
+// A copy's builder: each flow's head as it is, read in place, then its
+// entities.
 class Builder {
   public:
-    explicit Builder(bool shown = false) : shown_(shown) {}
+    Builder() = default;
     Builder(const Builder &) = delete;
     Builder &operator=(const Builder &) = delete;
     // False when memory ran out: the builder then makes no copy.
     bool add(const FlowEntry &f);
     // The copy of what was added, or null with an exception.
     PyObject *made(bool beside);
-    // The bytes added so far: where the next flow added starts.
-    std::size_t size() const { return bytes_.size(); }
-    const char *data() const { return bytes_.begin(); }
 
   private:
     grown::Grown<char> bytes_;
     Py_ssize_t count_ = 0;
-    bool shown_;
 };
 
 // Calls each(const FlowEntry &) for every flow of a query answer outside

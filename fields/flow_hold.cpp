@@ -15,29 +15,92 @@ namespace flow_hold {
 namespace {
 
 using answer_copy::FlowEntry;
+using flow_rows::Entry;
 using sort_keys::Ranked;
 using sort_keys::SortKey;
 
-// A flow held: its rank, whose position is where the flow starts among the
-// flows (in the order they were added, which breaks the order's ties), and
-// its age. Read in order, each flow is then one visit to its bytes.
-struct Placed {
-    Ranked rank;
-    std::uint64_t age_s;
+// What a hold keeps of a flow's head: what a listing shows of it (the text
+// writers, top's pages, the diff's records): its key, counts and times, and
+// its entity count; pieces of the entry, laid one after the other, and then
+// the flow's age.
+struct Piece {
+    std::size_t at, size;
+};
+#define HEAD_PIECE(PATH) Piece{offsetof(Entry, PATH), sizeof(FIELD_TYPE(Entry, PATH))}
+constexpr Piece kShownPieces[] = {{0, offsetof(Entry, stats)}, HEAD_PIECE(pktCount), HEAD_PIECE(exprTime),
+                                  HEAD_PIECE(tblId), HEAD_PIECE(numActionEntities)};
+#undef HEAD_PIECE
+static_assert(offsetof(Entry, fkey) + sizeof(Entry::fkey) == offsetof(Entry, stats),
+              "the key ends where the statistics start");
+constexpr std::size_t kShownBytes = [] {
+    std::size_t size = sizeof(std::uint64_t);  // the age
+    for (const Piece &p : kShownPieces) size += p.size;
+    return size;
+}();
+
+// Those bytes as 16-bit words, many of them zero in most flows (an IPv4
+// flow's address words, the inner key of a flow not decapsulated, the high
+// halves of its counts and times): a flow is held as a mask of the words
+// that are not, then those words, then its entities (as a copy lays them
+// out). The head and age of a flow of the benchmark's cache so take some 60
+// bytes where its pieces take 118.
+using Word = std::uint16_t;
+constexpr std::size_t kWords = (kShownBytes + sizeof(Word) - 1) / sizeof(Word);
+using Mask = std::uint64_t;
+static_assert(kWords <= 8 * sizeof(Mask), "a bit of the mask for each word");
+
+struct Words {
+    Word w[kWords] = {};
+    char *bytes() { return reinterpret_cast<char *>(w); }
 };
 
-// The listing's order; without a key, the order the flows were added.
-inline auto placed_order(const SortKey *key, bool largest) {
-    return [key, by = sort_keys::order(largest)](const Placed &a, const Placed &b) {
-        return key ? by(a.rank, b.rank) : a.rank.position < b.rank.position;
-    };
+// The flow held at `at`, its head laid out again in scratch (kHeadBytes,
+// zero where no piece goes), where it stays until the next call with the
+// same scratch; its age put in age_s. Returns where the flow ends.
+const char *held_flow_at(const char *at, char *scratch, FlowEntry &f, std::uint64_t &age_s) {
+    Words words;
+    Mask mask = flow_rows::load<Mask>(at);
+    at += sizeof mask;
+    for (; mask; mask &= mask - 1, at += sizeof(Word)) words.w[__builtin_ctzll(mask)] = flow_rows::load<Word>(at);
+    const char *from = words.bytes();
+    for (const Piece &p : kShownPieces) std::memcpy(scratch + p.at, from, p.size), from += p.size;
+    std::memcpy(&age_s, from, sizeof age_s);
+    f.entry = scratch;
+    f.entities = flow_rows::clamped(LOAD(Entry, numActionEntities, scratch), answer_copy::kEntityCapacity);
+    return answer_copy::copied_entities(f, at);
 }
 
+// Appends the flow and its age to `bytes` as held_flow_at() reads it back;
+// false when memory ran out.
+bool hold_flow(grown::Grown<char> &bytes, const FlowEntry &f, std::uint64_t age_s) {
+    Words words;
+    char *to = words.bytes();
+    for (const Piece &p : kShownPieces) std::memcpy(to, f.entry + p.at, p.size), to += p.size;
+    std::memcpy(to, &age_s, sizeof age_s);
+    Mask mask = 0;
+    for (std::size_t i = 0; i < kWords; ++i) mask |= Mask{words.w[i] != 0} << i;
+    std::size_t head = sizeof mask + static_cast<std::size_t>(__builtin_popcountll(mask)) * sizeof(Word);
+    char *at = bytes.room(head + answer_copy::entities_size(f));
+    if (!at) return false;
+    std::memcpy(at, &mask, sizeof mask), at += sizeof mask;
+    for (Mask m = mask; m; m &= m - 1, at += sizeof(Word)) std::memcpy(at, &words.w[__builtin_ctzll(m)], sizeof(Word));
+    answer_copy::put_entities(at, f);
+    return true;
+}
+
+// A flow held in order: its rank, whose position is where the flow starts
+// among the flows (in the order they were added, which breaks the order's
+// ties). Read in order, each flow is then one visit to its bytes.
+using Placed = Ranked;
+
 // What the hold keeps, a C++ object of its own: the Python object's memory
-// is the interpreter's, never constructed.
+// is the interpreter's, never constructed. A hold without a key keeps its
+// flows in the order added, read one after the other: it has no order.
 struct Held {
-    answer_copy::Builder flows{true};  // only what a listing shows of each
-    grown::Grown<Placed> order;        // in the order added until sort()
+    grown::Grown<char> flows;
+    grown::Grown<Placed> order;  // with a key: in the order added until sort()
+    std::size_t count = 0;       // the flows held
+    std::size_t cursor = 0;      // without a key: where the next flow read starts
     alignas(8) char scratch[answer_copy::kHeadBytes] = {};
 };
 
@@ -51,7 +114,7 @@ struct Hold {
     const SortKey *key;  // null: the flows stay in the order they were added
     bool largest, sorted;
     std::size_t most;       // the flows it keeps at most, the first in order (0: all)
-    std::size_t next, end;  // the page aimed at: order[next, end)
+    std::size_t next, end;  // the page aimed at: the flows next to end of its order
     Held *held;
 };
 
@@ -67,7 +130,7 @@ void dealloc(PyObject *self) {
 }
 
 // The flows held: once in order, those it shows.
-Py_ssize_t length(PyObject *self) { return static_cast<Py_ssize_t>(hold_of(self).held->order.size()); }
+Py_ssize_t length(PyObject *self) { return static_cast<Py_ssize_t>(hold_of(self).held->count); }
 
 // flow_hold(decoder, key, largest, most=0)
 PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
@@ -105,37 +168,42 @@ PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
 
 // One more flow held, with its key and age; false (the hold as it was) when
 // memory ran out.
-bool held_flow(Held &held, const FlowEntry &f, std::uint64_t key, std::uint64_t age_s) {
-    Ranked rank{key, LOAD(flow_rows::Entry, flowId, f.entry), held.flows.size()};
-    if (!held.order.push({rank, age_s})) return false;
-    if (held.flows.add(f)) return true;
-    held.order.drop(1);  // a failed array takes no more: the hold ends where it is
+bool held_flow(Held &held, const SortKey *key, const FlowEntry &f, std::uint64_t age_s) {
+    std::size_t position = held.flows.size();
+    if (key && !held.order.push({key->of(f, age_s), LOAD(Entry, flowId, f.entry), position})) return false;
+    if (hold_flow(held.flows, f, age_s)) return ++held.count, true;
+    if (key) held.order.drop(1);  // a failed array takes no more: the hold ends where it is
     return false;
 }
 
-// The flow placed so, in scratch until the next call with it.
-FlowEntry flow_at(const Held &held, const Placed &p, char *scratch) {
-    return answer_copy::shown_flow(held.flows.data() + p.rank.position, scratch);
+// The flow placed so, in scratch until the next call with it, with its age.
+FlowEntry flow_at(const Held &held, const Placed &p, char *scratch, std::uint64_t &age_s) {
+    FlowEntry f;
+    held_flow_at(held.flows.begin() + p.position, scratch, f, age_s);
+    return f;
 }
 
-// The first h.most flows of the order brought before the others (in no
-// order among them); where they end.
+// The first h.most flows of a keyed hold's order brought before the others
+// (in no order among them); where they end.
 Placed *first_most(Hold &h) {
     Placed *first = h.held->order.begin(), *kept = first + h.most;
-    std::nth_element(first, kept, h.held->order.end(), placed_order(h.key, h.largest));
+    std::nth_element(first, kept, h.held->order.end(), sort_keys::order(h.largest));
     return kept;
 }
 
-// Keeps only the first h.most flows of the order, in the order they were
-// added; false when memory ran out.
+// Keeps only the first h.most flows of a keyed hold's order, in the order
+// they were added; false when memory ran out.
 bool keep_first(Hold &h) {
     Held &held = *h.held;
     Placed *first = held.order.begin(), *kept = first_most(h);
-    std::sort(first, kept, [](const Placed &a, const Placed &b) { return a.rank.position < b.rank.position; });
+    std::sort(first, kept, [](const Placed &a, const Placed &b) { return a.position < b.position; });
     Held *fresh = new (std::nothrow) Held;
     bool whole = fresh != nullptr;
-    for (const Placed *p = first; whole && p != kept; ++p)
-        whole = held_flow(*fresh, flow_at(held, *p, held.scratch), p->rank.key, p->age_s);
+    for (const Placed *p = first; whole && p != kept; ++p) {
+        std::uint64_t age_s = 0;
+        FlowEntry f = flow_at(held, *p, held.scratch, age_s);
+        whole = held_flow(*fresh, h.key, f, age_s);
+    }
     if (!whole) {
         delete fresh;
         return false;
@@ -165,11 +233,12 @@ PyObject *add(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     Py_ssize_t count = answer_copy::each_aged_flow(
         h.decoder, args[0], now_ms, args[2],
         [&](const FlowEntry &f, std::uint64_t age_s) {
-            return held_flow(*h.held, f, h.key ? h.key->of(f, age_s) : 0, age_s);
+            // Without a key the first few are the first added.
+            return (!h.key && h.most && h.held->count == h.most) || held_flow(*h.held, h.key, f, age_s);
         });
-    // Of a hold that keeps the first few, the others go once there are as
-    // many again: its memory stays bounded by the few, its work linear.
-    if (count >= 0 && h.most && h.held->order.size() >= 2 * h.most && !keep_first(h)) count = -1;
+    // Of a keyed hold that keeps the first few, the others go once there
+    // are as many again: its memory stays bounded by the few, its work linear.
+    if (count >= 0 && h.key && h.most && h.held->count >= 2 * h.most && !keep_first(h)) count = -1;
     if (count < 0) return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
     return Py_BuildValue("(nO)", count, Py_None);
 }
@@ -181,8 +250,11 @@ PyObject *sort(PyObject *self, PyObject *) noexcept {
     if (!h.sorted) {
         // Positions are unique: the order is total, an unstable sort keeps it.
         grown::Grown<Placed> &order = h.held->order;
-        if (h.most && order.size() > h.most) order.drop(static_cast<std::size_t>(order.end() - first_most(h)));
-        if (h.key) std::sort(order.begin(), order.end(), placed_order(h.key, h.largest));
+        if (h.key && h.most && order.size() > h.most) {
+            order.drop(static_cast<std::size_t>(order.end() - first_most(h)));
+            h.held->count = order.size();
+        }
+        std::sort(order.begin(), order.end(), sort_keys::order(h.largest));
         h.sorted = true;
     }
     Py_RETURN_NONE;
@@ -195,7 +267,7 @@ PyObject *aim(PyObject *self, PyObject *count) noexcept {
     Py_ssize_t most = PyLong_AsSsize_t(count);
     if (most < 0) return refuse(PyExc_ValueError, "aim(n): n is a count, 0 or more");
     if (!h.sorted) return refuse(PyExc_ValueError, "flow_hold: aim() comes after sort()");
-    std::size_t left = h.held->order.size() - h.end;
+    std::size_t left = h.held->count - h.end;
     h.next = h.end;
     h.end += std::min(left, static_cast<std::size_t>(most));
     return PyLong_FromSize_t(h.end - h.next);
@@ -224,15 +296,19 @@ PyMethodDef methods[] = {
 bool next(PyObject *self, FlowEntry &f, std::uint64_t &age_s) noexcept {
     Hold &h = hold_of(self);
     if (h.next >= h.end) return false;
-    const Held &held = *h.held;
-    if (h.next + kPrefetchAhead < h.end) {
-        const char *ahead = held.flows.data() + held.order[h.next + kPrefetchAhead].rank.position;
+    Held &held = *h.held;
+    std::size_t at = h.next++;
+    if (!h.key) {
+        const char *flows = held.flows.begin();
+        held.cursor = static_cast<std::size_t>(held_flow_at(flows + held.cursor, held.scratch, f, age_s) - flows);
+        return true;
+    }
+    if (at + kPrefetchAhead < h.end) {
+        const char *ahead = held.flows.begin() + held.order[at + kPrefetchAhead].position;
         __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + 64);
     }
-    const Placed &p = held.order[h.next++];
-    f = flow_at(held, p, h.held->scratch);
-    age_s = p.age_s;
+    f = flow_at(held, held.order[at], held.scratch, age_s);
     return true;
 }
 

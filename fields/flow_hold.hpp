@@ -3,9 +3,10 @@
 // compact, without the cache statistics each entry carries or any other
 // field a listing does not show, then put in order, and read back a page at
 // a time by the text writers as they read an answer. A sorted listing of a
-// million flows so holds some 150 bytes a flow, where a Flow object each,
-// with its strings and lists, took over a kilobyte; one of the first N
-// holds at most 2N flows.
+// million flows so holds some 100 bytes a flow (a listing in the walk's
+// order, which needs no order of its own, some 75), where a Flow object
+// each, with its strings and lists, took over a kilobyte; one of the first
+// N holds at most 2N flows.
 #pragma once
 
 #include <cstdint>

@@ -260,7 +260,8 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         assert (read[1].result() if beside else read[1]) == read[0]
 
 
-@pytest.mark.parametrize("key, largest, most", [("packets", True, 0), ("age_s", False, 7), ("id", True, 30)])
+@pytest.mark.parametrize("key, largest, most", [("packets", True, 0), ("age_s", False, 7), ("id", True, 30),
+                                                (None, False, 0), (None, False, 50)])
 def test_a_hold_writes_its_flows_as_the_python_path_sorts_them(traffic, key, largest, most):
     buffer, view = copied(traffic(300, 3), entries=40)
     reference, writer = by_entry(view, now := int(time.time() * 1000)), _flow.TEXT_WRITER
@@ -273,7 +274,8 @@ def test_a_hold_writes_its_flows_as_the_python_path_sorts_them(traffic, key, lar
     # `most` are kept as the flows come, then written a page at a time.
     assert [hold.add(answer, now, ()) for answer in (view, answer_copy(_flow._decode_rows, view, ()))] == [(40, None)] * 2
     hold.sort()
-    expected = sorted(reference * 2, key=lambda f: (getattr(f, key), f.id), reverse=largest)[:most or None]
+    expected = reference * 2 if key is None else sorted(reference * 2, key=lambda f: (getattr(f, key), f.id), reverse=largest)
+    expected = expected[:most or None]
     pages = [writer.json_lines(hold, 0, (), "{") for _ in iter(lambda: hold.aim(11), 0)]
     assert len(hold) == len(expected) and sum(count for count, _ in pages) == len(expected)
     assert "".join(text for _, text in pages) == "".join(f.json_text() + "\n" for f in expected)
