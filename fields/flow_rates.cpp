@@ -1,6 +1,7 @@
 // The rates of `flows --watch` (flow_rates.hpp).
 #include "fields/flow_rates.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -16,8 +17,10 @@ namespace {
 
 // Packet counts by flow id: open addressing over a power of two of slots,
 // kept at most half full; as Python's dict of the same, a flow shown twice
-// keeps its last count. No exceptions in this build: a failed allocation
-// marks the table failed and it keeps no more.
+// keeps its last count. A slot is its id and count alone (a million flows'
+// slots take 32 MB): the largest id marks an empty slot, and a flow of that
+// id is kept beside. No exceptions in this build: a failed allocation marks
+// the table failed and it keeps no more.
 class Counts {
   public:
     Counts() = default;
@@ -26,58 +29,75 @@ class Counts {
     ~Counts() { std::free(slots_); }
 
     void put(std::uint64_t id, std::uint64_t packets) {
-        if (2 * (size_ + 1) > capacity_ && !grow()) return;
+        if (id == kEmpty) {
+            last_ = {id, packets}, has_last_ = true;
+            return;
+        }
+        if (2 * (size_ + 1) > capacity_ && !grow(capacity_ ? 2 * capacity_ : 1024)) return;
         Slot &s = slots_[find(id)];
-        if (!s.used) s = {id, 0, true}, ++size_;
+        if (s.id == kEmpty) s.id = id, ++size_;
         s.packets = packets;
     }
     // The count kept for id, or false.
     bool get(std::uint64_t id, std::uint64_t &packets) const {
+        if (id == kEmpty) return has_last_ && (packets = last_.packets, true);
         if (!capacity_) return false;
         const Slot &s = slots_[find(id)];
-        return s.used && (packets = s.packets, true);
+        return s.id == id && (packets = s.packets, true);
     }
     void swap(Counts &other) {
         std::swap(slots_, other.slots_);
         std::swap(capacity_, other.capacity_);
         std::swap(size_, other.size_);
+        std::swap(last_, other.last_);
+        std::swap(has_last_, other.has_last_);
         std::swap(failed_, other.failed_);
     }
-    // Empty, its room kept for the next listing's flows.
-    void clear() {
-        for (std::size_t i = 0; i < capacity_; ++i) slots_[i].used = false;
+    // Empty, with room for as many flows as `like` holds: a listing's
+    // flows are about the last one's, and a table grown a slot at a time
+    // holds its old slots and its new ones at once.
+    void clear(const Counts &like) {
         size_ = 0;
-        failed_ = false;
+        has_last_ = failed_ = false;
+        if (capacity_ >= like.capacity_) {
+            std::fill(slots_, slots_ + capacity_, Slot{kEmpty, 0});
+            return;
+        }
+        std::free(slots_);
+        slots_ = nullptr, capacity_ = 0;
+        grow(like.capacity_);
     }
     bool failed() const { return failed_; }
 
   private:
     struct Slot {
         std::uint64_t id, packets;
-        bool used;
     };
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
     // A listing tells flows apart by id alone.
     std::size_t find(std::uint64_t id) const {
         std::size_t at = static_cast<std::size_t>(flow_hash::of(0, id)) & (capacity_ - 1);
-        while (slots_[at].used && slots_[at].id != id) at = (at + 1) & (capacity_ - 1);
+        while (slots_[at].id != kEmpty && slots_[at].id != id) at = (at + 1) & (capacity_ - 1);
         return at;
     }
-    [[gnu::noinline]] bool grow() {
+    [[gnu::noinline]] bool grow(std::size_t capacity) {
         if (failed_) return false;
-        std::size_t capacity = capacity_ ? 2 * capacity_ : 1024;
-        auto *slots = static_cast<Slot *>(std::calloc(capacity, sizeof(Slot)));
+        auto *slots = static_cast<Slot *>(std::malloc(capacity * sizeof(Slot)));
         if (!slots) return !(failed_ = true);
+        std::fill(slots, slots + capacity, Slot{kEmpty, 0});
         std::swap(slots, slots_);
         std::swap(capacity, capacity_);
         size_ = 0;
         for (std::size_t i = 0; i < capacity; ++i)
-            if (slots[i].used) slots_[find(slots[i].id)] = slots[i], ++size_;
+            if (slots[i].id != kEmpty) slots_[find(slots[i].id)] = slots[i], ++size_;
         std::free(slots);
         return true;
     }
+
     Slot *slots_ = nullptr;
     std::size_t capacity_ = 0, size_ = 0;
-    bool failed_ = false;
+    Slot last_{};  // the flow of id kEmpty, when has_last_
+    bool has_last_ = false, failed_ = false;
 };
 
 struct Rates {
@@ -120,7 +140,7 @@ PyObject *next(PyObject *self, PyObject *elapsed) noexcept {
     if (seconds == -1 && PyErr_Occurred()) return nullptr;
     Rates &r = rates_of(self);
     r.before->swap(*r.now);
-    r.now->clear();
+    r.now->clear(*r.before);
     // Rates over no time (or a clock gone back) are none, as unknown ones.
     r.elapsed = std::isfinite(seconds) && seconds > 0 ? seconds : 0;
     Py_RETURN_NONE;
