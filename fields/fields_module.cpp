@@ -71,8 +71,9 @@ PyMethodDef field_methods[] = {
      METH_FASTCALL, "top_group_widths($module, fold, places, elapsed, key_cells, count, /)\n--\n\n"
      "The length of each of top's group columns' longest cell at the places."},
     {"top_group_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_groups::lines)),
-     METH_FASTCALL, "top_group_lines($module, fold, places, elapsed, key_cells, count, kept, widths, numeric,\n"
-     "limit, /)\n--\n\ntop's table lines of the groups at the places, each ending in a newline."},
+     METH_FASTCALL, "top_group_lines($module, fold, places, elapsed, key_cells, count, layout, /)\n--\n\n"
+     "top's table lines of the groups at the places, each ending in a newline, laid out by the\n"
+     "fitter's layout (cli._output.Layout.as_tuple())."},
     {"top_select", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_filter::select)), METH_FASTCALL,
      "top_select($module, columns, positions, words, /)\n--\n\n"
      "The bytes of the positions of top's rows that match every filter word."},
@@ -80,8 +81,9 @@ PyMethodDef field_methods[] = {
      "top_widths($module, columns, positions, elapsed, action_texts, protocol_names, /)\n--\n\n"
      "The length of each of top's columns' longest cell at the positions."},
     {"top_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(top_rows::lines)), METH_FASTCALL,
-     "top_lines($module, columns, positions, elapsed, action_texts, protocol_names, kept, widths, numeric,\n"
-     "limit, /)\n--\n\ntop's table lines of the rows at the positions, each ending in a newline."},
+     "top_lines($module, columns, positions, elapsed, action_texts, protocol_names, layout, /)\n--\n\n"
+     "top's table lines of the rows at the positions, each ending in a newline, laid out by the\n"
+     "fitter's layout (cli._output.Layout.as_tuple())."},
 };
 
 const MethodBlock field_block = {field_methods, sizeof field_methods / sizeof field_methods[0]};

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fields/answer_copy.hpp"
+#include "fields/chunked_copy.hpp"
 #include "fields/flow_diff.hpp"
 #include "fields/flow_rates.hpp"
 #include "fields/flow_rows.hpp"
@@ -30,6 +31,7 @@
 #include "fields/walk_rest.hpp"
 #include "fields/snapshot_lines.hpp"
 #include "fields/spelling.hpp"
+#include "fields/table_line.hpp"
 
 namespace flow_text {
 
@@ -48,26 +50,20 @@ enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, a
 
 // The cell of the listing's column k.
 inline int cell_of(int k, bool rated) { return !rated && k >= rate ? k + 1 : k; }
+// The listing's column k put at its cell, for a table_line layout.
+struct Placed {
+    bool rated;
+    int operator()(int k) const { return cell_of(k, rated); }
+};
+static_assert(kCells <= table_line::kMostColumns);
+
+using chunked_copy::copy_chunks;
+using chunked_copy::kChunk;
+using chunked_copy::kOvershoot;
+using chunked_copy::spaces;
 
 // A text spelt once and copied whole into many lines: its bytes kept padded
-// to a whole number of chunks, and copied a chunk at a time, the last copy
-// running up to kChunk - 1 bytes past its end, into room the line reserves
-// (kOvershoot) and the next piece then covers. A line is some sixty pieces:
-// a call to copy each, sized at run time, costs more than its bytes.
-constexpr std::size_t kChunk = 16, kOvershoot = kChunk;
-
-inline char *copy_chunks(char *to, const char *from, std::size_t n) {
-    for (std::size_t at = 0; at < n; at += kChunk) std::memcpy(to + at, from + at, kChunk);
-    return to + n;
-}
-
-// n spaces, written as copy_chunks writes.
-inline char *spaces(char *to, std::size_t n) {
-    static constexpr char blank[kChunk + 1] = "                ";
-    for (std::size_t at = 0; at < n; at += kChunk) std::memcpy(to + at, blank, kChunk);
-    return to + n;
-}
-
+// to a whole number of chunks (chunked_copy.hpp).
 class Piece {
   public:
     void assign(std::string_view text) {
@@ -478,59 +474,6 @@ char *row_cells(char *to, std::size_t (&ends)[kCells], const Names &names, const
     return to;
 }
 
-// The widths and rules StreamingTable fixed for the rows from here on.
-struct Layout {
-    int kept[kCells], kept_count = 0;
-    Py_ssize_t width[kCells];  // widened as rows need
-    bool numeric[kCells], shrink[kCells];
-    Py_ssize_t limit;  // 0: rows are not cut
-    std::string_view ellipsis;
-    bool ascii;  // the ellipsis, and so every line
-};
-
-// One finished line, as StreamingTable._write() writes a row (widening
-// a column for a longer cell, or cutting it in a table fitted to a
-// terminal), from a row's cells (with room past the last for the bytes a
-// copy in chunks reads past it).
-template <class Out>
-void table_line(Out &out, Layout &l, const char *row, const std::size_t (&ends)[kCells]) {
-    std::size_t most = 1 + kOvershoot;
-    for (int k = 0; k < l.kept_count; ++k) {
-        int i = l.kept[k];
-        auto length = static_cast<Py_ssize_t>(ends[i] - (i ? ends[i - 1] : 0));
-        most += 2 + static_cast<std::size_t>(std::max(length, l.width[i])) + l.ellipsis.size();
-    }
-    char *start = out.room(most), *to = start;
-    if (!start) return;
-    for (int k = 0; k < l.kept_count; ++k) {
-        int i = l.kept[k];
-        std::size_t from = i ? ends[i - 1] : 0;
-        std::string_view cell(row + from, ends[i] - from);
-        Py_ssize_t width = l.width[i], length = static_cast<Py_ssize_t>(cell.size());
-        bool cut = false;
-        if (length > width) {
-            if (l.limit && l.shrink[i]) {
-                auto room = static_cast<std::size_t>(width > 0 ? width : 0);
-                cell = cell.substr(0, room > l.ellipsis.size() ? room - l.ellipsis.size() : 0);
-                length = static_cast<Py_ssize_t>(cell.size() + l.ellipsis.size());
-                cut = true;
-            } else {
-                l.width[i] = width = length;
-            }
-        }
-        if (k) to = literal(to, "  ");
-        auto pad = static_cast<std::size_t>(width > length ? width - length : 0);
-        if (l.numeric[i]) to = spaces(to, pad);
-        to = copy_chunks(to, cell.data(), cell.size());
-        if (cut) std::memcpy(to, l.ellipsis.data(), l.ellipsis.size()), to += l.ellipsis.size();
-        if (!l.numeric[i]) to = spaces(to, pad);
-    }
-    while (to > start && to[-1] == ' ') --to;
-    if (l.limit && to - start > l.limit) to = start + l.limit;
-    *to++ = '\n';
-    out.took(to);
-}
-
 [[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
     if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "flow_text.%s(%s)", method, needed);
     return nullptr;
@@ -550,45 +493,6 @@ flow_diff::Seen seen_of(const Flow &f) {
     std::memcpy(s.src, f.src, f.v6 ? 16 : 4);
     std::memcpy(s.dst, f.dst, f.v6 ? 16 : 4);
     return s;
-}
-
-// The layout of a listing's columns (one more with rates), each put at its cell.
-bool read_layout(PyObject *layout, Layout &l, bool rated) {
-    PyObject *kept, *width, *numeric, *shrink, *ellipsis;
-    if (!PyArg_ParseTuple(layout, "O!O!O!O!nU:table_lines", &PyTuple_Type, &kept, &PyList_Type, &width,
-                          &PyTuple_Type, &numeric, &PyTuple_Type, &shrink, &l.limit, &ellipsis))
-        return false;
-    int columns = rated ? kCells : kCells - 1;
-    if (PyList_GET_SIZE(width) != columns || PyTuple_GET_SIZE(numeric) != columns ||
-        PyTuple_GET_SIZE(shrink) != columns) {
-        PyErr_Format(PyExc_ValueError, "flow_text.table_lines: the listing has %d columns", columns);
-        return false;
-    }
-    for (int k = 0; k < columns; ++k) {
-        int c = cell_of(k, rated);
-        l.width[c] = PyLong_AsSsize_t(PyList_GET_ITEM(width, k));
-        l.numeric[c] = PyObject_IsTrue(PyTuple_GET_ITEM(numeric, k)) == 1;
-        l.shrink[c] = PyObject_IsTrue(PyTuple_GET_ITEM(shrink, k)) == 1;
-    }
-    if (PyTuple_GET_SIZE(kept) > columns) {
-        PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: more columns kept than there are");
-        return false;
-    }
-    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kept); ++k) {
-        long i = PyLong_AsLong(PyTuple_GET_ITEM(kept, k));
-        if (i < 0 || i >= columns) {
-            if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "flow_text.table_lines: no such column");
-            return false;
-        }
-        i = cell_of(static_cast<int>(i), rated);
-        l.kept[l.kept_count++] = static_cast<int>(i);
-    }
-    Py_ssize_t size;
-    const char *text = PyUnicode_AsUTF8AndSize(ellipsis, &size);
-    if (!text || PyErr_Occurred()) return false;
-    l.ellipsis = std::string_view(text, static_cast<std::size_t>(size));  // the layout tuple holds it
-    l.ascii = PyUnicode_IS_ASCII(ellipsis);
-    return true;
 }
 
 // Runs each(flow) for every flow of the answer (see
@@ -772,32 +676,34 @@ class TableLines final : public WriterJob<TableLines> {
         : WriterJob(writer, args[0], now_ms, args[2]), layout_(new_reference(args[3])) {}
     ~TableLines() override { Py_DECREF(layout_); }
     bool read() {
-        if (!read_layout(layout_, l_, writer().rates != nullptr)) return false;
+        if (!l_.read(layout_, columns(), place(), "flow_text.table_lines")) return false;
         out_.set_form(l_.ascii ? PageText::ascii : PageText::utf8);
         return true;
     }
     void take(const Names &names, const Flow &f) {
         std::size_t ends[kCells];
         text_.clear();
+        // The cells lie in the row's text, with room after it for the bytes
+        // a chunked copy reads past the last.
         written(text_, row_room(names, f), [&](char *to) { return row_cells(to, ends, names, f, actions_); });
-        table_line(out_, l_, text_.data(), ends);
+        std::string_view cells[kCells];
+        for (int c = 0; c < kCells; ++c)
+            cells[c] = std::string_view(text_.data() + (c ? ends[c - 1] : 0), ends[c] - (c ? ends[c - 1] : 0));
+        table_line::line<table_line::Chunked>(out_, l_, cells);
     }
     PyObject *page(Py_ssize_t count) {
-        PyObject *widths = PyTuple_GET_ITEM(layout_, 1);
-        for (int k = 0; k < PyList_GET_SIZE(widths); ++k) {
-            Py_ssize_t width = l_.width[cell_of(k, writer().rates != nullptr)];
-            if (PyLong_AsSsize_t(PyList_GET_ITEM(widths, k)) == width) continue;
-            PyObject *widened = PyLong_FromSsize_t(width);
-            if (!widened || PyList_SetItem(widths, k, widened) != 0) return nullptr;
-        }
+        if (!l_.write_back(layout_, columns(), place())) return nullptr;
         // Cells are ASCII; a cut row is too unless the caller's ellipsis is not.
         if (text_.failed()) return PyErr_NoMemory();
         return counted(count, out_.made());
     }
 
   private:
+    // The listing's columns (one more with rates), each put at its cell.
+    int columns() { return writer().rates ? kCells : kCells - 1; }
+    Placed place() { return {writer().rates != nullptr}; }
     PyObject *layout_;  // holds the ellipsis l_ views, and the widths written back
-    Layout l_;
+    table_line::Layout l_;
     PageText out_;
     Text text_;
     ActionTexts<CellActions> actions_;

@@ -13,7 +13,7 @@
 
 #include "fields/top_columns.hpp"
 #include "fields/top_groups.hpp"
-#include "fields/top_line_layout.hpp"
+#include "fields/top_lines.hpp"
 
 namespace top_groups {
 
@@ -151,28 +151,32 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
             if (g) widest[by_delta] = std::max(widest[by_delta], cells.of(*g, by_delta, s).size());
         widest[by_share] = cells.of(largest, by_share, s).size();
     }
-    return top_line_layout::widths_tuple(widest, kGroupColumns);
+    return top_lines::widths_tuple(widest, kGroupColumns);
 }
 
-// top_group_lines(fold, places, elapsed, key_cells, count, kept, widths,
-// numeric, limit): a line per place, each ending in a newline, laid out as
-// top.table_text lays out a group's row.
+// top_group_lines(fold, places, elapsed, key_cells, count, layout): a line
+// per place, each ending in a newline, laid out as top.table_text lays out a
+// group's row.
 PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     HeldFold fold;
     Spelling s;
-    top_line_layout::Layout layout;
-    if (n != 9)
-        return top_columns::refuse_arguments("top_group_lines", "fold, places, elapsed, key_cells, count, kept, "
-                                                                "widths, numeric, limit");
-    if (!layout.read(args + 5, kGroupColumns) || !fold.hold(args[0], "top_group_lines") ||
-        !fold.hold_places(args[1], "top_group_lines") || !read_spelling(args + 2, s))
+    if (n != 6)
+        return top_columns::refuse_arguments("top_group_lines", "fold, places, elapsed, key_cells, count, layout");
+    if (!fold.hold(args[0], "top_group_lines") || !fold.hold_places(args[1], "top_group_lines") ||
+        !read_spelling(args + 2, s))
         return nullptr;
-    Cells cells;
+    Cells cells[kGroupColumns];
     // The fold and the names are held for the call, as the flows' lines
     // hold their columns.
-    return top_line_layout::written_lines(
-        layout.room(), fold.size,
-        [&](Py_ssize_t k, char *at) { return layout.write(at, [&](int c) { return cells.of(fold.at(k), c, s); }); },
+    return top_lines::written_lines(
+        args[5], kGroupColumns, fold.size,
+        [&](Py_ssize_t k, const table_line::Layout &l, std::string_view *cell) {
+            for (int i = 0; i < l.kept_count; ++i) {
+                int c = l.kept[i];
+                if (!(cell[c] = cells[c].of(fold.at(k), c, s)).data()) return false;
+            }
+            return true;
+        },
         // A group whose key has no cell.
         [&](Py_ssize_t k) { return refuse_key(fold.at(k)); });
 }

@@ -19,7 +19,7 @@
 
 #include "fields/spelling.hpp"
 #include "fields/top_columns.hpp"
-#include "fields/top_line_layout.hpp"
+#include "fields/top_lines.hpp"
 
 namespace top_rows {
 
@@ -293,37 +293,36 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
         }
     }
     for (int c : {int(id), int(port), int(vni), int(packets)}) widest[c] = rows ? digits(largest[c]) : 0;
-    return top_line_layout::widths_tuple(widest, kColumns);
+    return top_lines::widths_tuple(widest, kColumns);
 }
 
 // top_lines(columns, positions, elapsed, action_texts, protocol_names,
-// kept, widths, numeric, limit): a line per position, each ending in a
-// newline, as top.table_lines lays a row out: the kept columns padded to
-// their widths (numbers to the right), two spaces apart, no trailing
-// space, at most `limit` characters.
+// layout): a line per position, each ending in a newline, as top.py lays a
+// row out (the fitter's table_line layout).
 PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Columns t;
     Positions p;
     Spelling s;
-    top_line_layout::Layout layout;
-    if (n != 9)
-        return refuse_arguments("top_lines", "columns, positions, elapsed, action_texts, protocol_names, kept, "
-                                             "widths, numeric, limit");
-    if (!layout.read(args + 5, kColumns) || !t.hold(args[0]) || !p.hold(args[1], t.count, false) ||
-        !read_spelling(args[2], args[3], args[4], s))
+    if (n != 6)
+        return refuse_arguments("top_lines", "columns, positions, elapsed, action_texts, protocol_names, layout");
+    if (!t.hold(args[0]) || !p.hold(args[1], t.count, false) || !read_spelling(args[2], args[3], args[4], s))
         return nullptr;
-    Scratch scratch;
+    Scratch scratch[kColumns];
     // A row's columns are fetched 2 kAhead rows before it is written, its
     // addresses (whose place is in a column) kAhead rows before. Everything
     // read is held for the call: the columns' buffers, the texts in the
     // arguments.
     constexpr Py_ssize_t kAhead = 8;
-    return top_line_layout::written_lines(
-        layout.room(), p.size,
-        [&](Py_ssize_t r, char *at) {
+    return top_lines::written_lines(
+        args[5], kColumns, p.size,
+        [&](Py_ssize_t r, const table_line::Layout &l, std::string_view *cell) {
             if (r + 2 * kAhead < p.size) t.prefetch(p.data[r + 2 * kAhead]);
             if (r + kAhead < p.size) t.prefetch_addresses(p.data[r + kAhead]);
-            return layout.write(at, [&](int c) { return cell(t, s, p.data[r], c, scratch); });
+            for (int k = 0; k < l.kept_count; ++k) {
+                int c = l.kept[k];
+                if (!(cell[c] = top_rows::cell(t, s, p.data[r], c, scratch[c])).data()) return false;
+            }
+            return true;
         },
         // A row whose action text or addresses the table lacks.
         [&](Py_ssize_t r) { return refuse_row(p.data[r]); });

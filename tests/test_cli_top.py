@@ -290,6 +290,11 @@ def corrupt(fold, value):
     return fold[:16] + value.to_bytes(4, "little") + fold[20:]
 
 
+def laid_out(kept, widths):
+    """A layout of the widths' columns, as the fitter's as_tuple() gives one."""
+    return kept, widths, (False,) * len(widths), (False,) * len(widths), 80, "~"
+
+
 @pytest.mark.parametrize("call, error", [
     (lambda f, n: top.top_pick(f[:-1], top.KEY, False, -1), ValueError),
     (lambda f, n: top.top_pick(corrupt(f, 7), top.KEY, False, -1), ValueError),
@@ -301,9 +306,10 @@ def corrupt(fold, value):
     (lambda f, n: top.top_group_widths(f, None, None, ("\xe9",) * 256, 1), ValueError),
     (lambda f, n: top.top_group_widths(f, None, 1.0, None, 0), ValueError),
     (lambda f, n: top.top_group_widths(top.top_fold(*n), None, 1.0, ("tcp",), 1), ValueError),  # no cell for 17
-    (lambda f, n: top.top_group_lines(f, None, None, None, 1, (5,), (1,) * 5, (False,) * 5, 80), ValueError),
-    (lambda f, n: top.top_group_lines(f, None, None, None, 1, (0,), (-1,) * 5, (False,) * 5, 80), ValueError),
-    (lambda f, n: top.top_group_lines(f, None, None, None, 1, (0,), (9,) * 4, (False,) * 4, 80), ValueError),
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, laid_out((5,), [1] * 5)), ValueError),
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, laid_out((0,), [-1] * 5)), ValueError),
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, laid_out((0,), [9] * 4)), ValueError),
+    (lambda f, n: top.top_group_lines(f, None, None, None, 1, laid_out((0,), [9] * 5)[:-1]), ValueError),
     (lambda f, n: top.top_group_lines(f, None), TypeError),
 ])
 def test_the_group_functions_refuse_what_a_fold_and_its_places_are_not(call, error):

@@ -137,6 +137,50 @@ def fit(columns, widths, limit, take_back=True):
     return kept, widths
 
 
+class Layout:
+    """How a table's rows are laid out once its widths are known: the
+    columns kept and their widths (fitted to `limit` characters when it is
+    given, see fit()), each cell padded to its width (numbers to the right),
+    two spaces apart, no trailing space, a line at most `limit` long.  A
+    cell longer than its column widens it from that row on, unless the table
+    is fitted and the column may be cut: the cell is then cut to end in the
+    ellipsis.  The C writers of the flows listing and of top lay out their
+    lines by the same rules, from as_tuple()."""
+
+    __slots__ = ("columns", "kept", "widths", "limit")
+
+    def __init__(self, columns, widths, limit=None, take_back=True):
+        self.columns = columns
+        if limit:
+            self.kept, self.widths = fit(columns, widths, limit, take_back)
+        else:
+            self.kept, self.widths = list(range(len(columns))), list(widths)
+        self.limit = limit or 0
+
+    def line(self, cells, header=False):
+        """The line of a row's cells (a list of texts, one per column), or of
+        the headers, which are never cut and always to the left; without
+        its newline."""
+        parts = []
+        for i in self.kept:
+            cell, column, width = cells[i], self.columns[i], self.widths[i]
+            if len(cell) > width:
+                if self.limit and column.shrink:
+                    cell = cell[:max(width - len(ELLIPSIS), 0)] + ELLIPSIS
+                else:
+                    self.widths[i] = width = len(cell)
+            parts.append(cell.rjust(width) if column.numeric and not header else cell.ljust(width))
+        line = "  ".join(parts).rstrip()
+        return line[:self.limit] if self.limit else line
+
+    def as_tuple(self):
+        """What a C writer of lines lays them out by: the kept columns, the
+        widths (a list it widens in place), which columns are numeric and
+        which may be cut, the limit (0: none) and the ellipsis."""
+        return (tuple(self.kept), self.widths, tuple(c.numeric for c in self.columns),
+                tuple(c.shrink for c in self.columns), self.limit, ELLIPSIS)
+
+
 class StreamingTable:
     """Rows written as they come, in columns whose widths the header and the
     first `sample` rows fix, so a long listing needs neither all its rows
@@ -156,8 +200,7 @@ class StreamingTable:
         self.limit = width if width is not None else table_width(self.out)
         self.bold = colour(self.out)
         self.pending = []
-        self.widths = None
-        self.kept = None
+        self.fitted = None  # the Layout, once the widths are fixed
         self.rows = 0
         self.noted = False
 
@@ -166,7 +209,7 @@ class StreamingTable:
         if not "".join(cells).isprintable():
             cells = list(map(escaped, cells))
         self.rows += 1
-        if self.widths is not None:
+        if self.fitted is not None:
             self._write(cells)
             return
         self.pending.append(cells)
@@ -175,14 +218,8 @@ class StreamingTable:
 
     def layout(self):
         """Once the widths are fixed (None before), what a writer of finished
-        rows needs to write them as _write() would: the kept columns, the
-        widths (which it widens in place), which columns are numeric and
-        which may be cut, the width rows are cut to (0: none) and the
-        ellipsis."""
-        if self.widths is None:
-            return None
-        return (tuple(self.kept), self.widths, tuple(c.numeric for c in self.columns),
-                tuple(c.shrink for c in self.columns), self.limit or 0, ELLIPSIS)
+        rows needs to write them as _write() would (Layout.as_tuple())."""
+        return None if self.fitted is None else self.fitted.as_tuple()
 
     def add_lines(self, count, text):
         """`count` rows a writer laid out by layout() as finished lines."""
@@ -190,7 +227,7 @@ class StreamingTable:
         self.out.write(text)
 
     def finish(self):
-        if self.widths is None:
+        if self.fitted is None:
             self._start()
         if not self.noted:
             self.noted = True
@@ -201,35 +238,22 @@ class StreamingTable:
         for cells in self.pending:
             natural = [max(w, len(cell)) for w, cell in zip(natural, cells)]
         self.natural = natural
-        if self.limit:
-            self.kept, self.widths = fit(self.columns, natural, self.limit)
-        else:
-            self.kept, self.widths = list(range(len(self.columns))), natural
+        self.fitted = Layout(self.columns, natural, self.limit)
         self._write([c.name for c in self.columns], header=True)
         for cells in self.pending:
             self._write(cells)
         self.pending = []
 
     def _note(self):
-        dropped = [c.name for i, c in enumerate(self.columns) if i not in self.kept]
-        cut = [self.columns[i].name for i in self.kept if self.widths[i] < self.natural[i]]
+        kept, widths = self.fitted.kept, self.fitted.widths
+        dropped = [c.name for i, c in enumerate(self.columns) if i not in kept]
+        cut = [self.columns[i].name for i in kept if widths[i] < self.natural[i]]
         said = (["left out " + ", ".join(dropped)] if dropped else []) + (["cut " + ", ".join(cut)] if cut else [])
         if said:
             footer("%s to fit %d columns" % ("; ".join(said), self.limit))
 
     def _write(self, cells, header=False):
-        parts = []
-        for i in self.kept:
-            cell, column, width = cells[i], self.columns[i], self.widths[i]
-            if len(cell) > width:
-                if self.limit and column.shrink:
-                    cell = cell[:max(width - len(ELLIPSIS), 0)] + ELLIPSIS
-                else:
-                    self.widths[i] = width = len(cell)
-            parts.append(cell.rjust(width) if column.numeric and not header else cell.ljust(width))
-        line = "  ".join(parts).rstrip()
-        if self.limit:
-            line = line[:self.limit]
+        line = self.fitted.line(cells, header)
         if header and self.bold:
             line = _BOLD + line + _PLAIN
         self.out.write(line + "\n")

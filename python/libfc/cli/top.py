@@ -733,23 +733,17 @@ def table_text(columns: "List[Column]", rows: "Shown", elapsed: "Optional[float]
     widths = [len(column.header) for column in columns]
     for row in rows:
         widths = list(map(max, widths, map(len, cells(row))))
-    line, _ = _line_writer(columns, widths, width)
-    yield line([column.header for column in columns], True)
+    layout = _fitted(columns, widths, width)
+    yield layout.line([column.header for column in columns], True) + "\n"
     for row in rows:
-        yield line(cells(row))
+        yield layout.line(cells(row)) + "\n"
 
 
-def _line_writer(columns: "List[Column]", widths: "List[int]", width: int
-                 ) -> "Tuple[Callable[..., str], Tuple[List[int], List[int]]]":
-    """A line of given cells (or headers) in the columns that fit, and what
-    the fitter made of them: (kept indices, widths)."""
-    kept, widths = _output.fit([column.layout for column in columns], widths, width, take_back=False)
-
-    def line(texts: "List[str]", header: bool = False) -> str:
-        parts = [texts[i].rjust(widths[i]) if columns[i].numeric and not header else texts[i].ljust(widths[i])
-                 for i in kept]
-        return "  ".join(parts).rstrip()[:width] + "\n"
-    return line, (kept, widths)
+def _fitted(columns: "List[Column]", widths: "List[int]", width: int) -> _output.Layout:
+    """The table's layout: the columns that fit in `width`, which leave
+    strictly in the order of their priorities (none is taken back), at the
+    widths of their widest cells, which no row goes past."""
+    return _output.Layout([column.layout for column in columns], widths, width, take_back=False)
 
 
 def _read_rows_text(columns: "List[Column]", rows: Rows, elapsed: "Optional[float]", width: int) -> "Iterator[str]":
@@ -760,7 +754,7 @@ def _read_rows_text(columns: "List[Column]", rows: Rows, elapsed: "Optional[floa
         measured = None
     yield from _written_in_c(
         columns, top_widths(table, measured, *spelling), width, len(positions),
-        lambda start, layout: top_lines(table, positions[start:start + ROWS_AT_ONCE], *spelling, *layout))
+        lambda start, layout: top_lines(table, positions[start:start + ROWS_AT_ONCE], *spelling, layout))
 
 
 def _written_in_c(columns: "List[Column]", cell_widths: "Sequence[int]", width: int, count: int,
@@ -768,12 +762,11 @@ def _written_in_c(columns: "List[Column]", cell_widths: "Sequence[int]", width: 
     """The header and the lines of `count` rows that a C writer writes:
     `cell_widths` its widest cell of each column, `write(start, layout)`
     its lines of ROWS_AT_ONCE rows from `start`, laid out by the fitter's
-    (kept, widths, numeric, limit)."""
-    widths = list(map(max, [len(column.header) for column in columns], cell_widths))
-    line, (kept, widths) = _line_writer(columns, widths, width)
-    yield line([column.header for column in columns], True)
-    layout = (tuple(kept), tuple(widths), tuple(column.numeric for column in columns), width)
-    yield from in_order_two_at_once(lambda start: write(start, layout), range(0, count, ROWS_AT_ONCE))
+    layout (Layout.as_tuple())."""
+    layout = _fitted(columns, list(map(max, [len(column.header) for column in columns], cell_widths)), width)
+    yield layout.line([column.header for column in columns], True) + "\n"
+    laid_out = layout.as_tuple()
+    yield from in_order_two_at_once(lambda start: write(start, laid_out), range(0, count, ROWS_AT_ONCE))
 
 
 def _processors() -> int:
@@ -825,7 +818,7 @@ def _groups_text(columns: "List[Column]", groups: Groups, elapsed: "Optional[flo
     fold, places = groups.fold, groups.places
     yield from _written_in_c(
         columns, top_group_widths(fold, places, *spelling), width, len(places),
-        lambda start, layout: top_group_lines(fold, places[start:start + ROWS_AT_ONCE], *spelling, *layout))
+        lambda start, layout: top_group_lines(fold, places[start:start + ROWS_AT_ONCE], *spelling, layout))
 
 
 def _protocol_names() -> "Tuple[str, ...]":
