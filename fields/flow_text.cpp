@@ -93,10 +93,26 @@ constexpr std::size_t kDurationText = kNumberText + 4;  // "3d04h" of any 64-bit
 // in JSON nor in a table cell (printable ASCII without quote, backslash or
 // space), so every text written here is what the package's JSON string
 // encoder and the table's escaping would leave as it is.
+// The keys of a JSON line, in the order the writer writes them: the Flow's
+// fields' (the package's JSON_FIELDS), an entity's two, and the rate's.
+enum Key : int { k_id, k_flags, k_table, k_port, k_vni, k_ipv6, k_src, k_dst, k_proto, k_proto_name, k_ether_type,
+                 k_ether_type_name, k_vlan, k_src_mac, k_dst_mac, k_inner_dst_mac, k_entities, k_packets, k_age_s,
+                 k_expires_in_s, k_actions, k_dst_ports, k_rate, kKeys };
+
+// The text of a JSON line between its values, each piece made once of the
+// keys it is given (as _flow.TEXT_KEYS gives them), as the package's
+// json_text() writes it.
+enum Between : int { b_id, b_flags, b_table, b_port, b_vni, b_v4, b_v6, b_dst, b_ether_type, b_no_ether_type_name,
+                     b_vlan, b_src_mac, b_dst_mac, b_inner_dst_mac, b_entities, b_actions, b_dst_ports, b_packets,
+                     b_age_s, b_expires_in_s, b_rate, kBetween };
+
 struct Names {
+    std::string key[kKeys];
     std::string action[kActionBits];
     std::string protocol[256];  // empty: the number has none
     std::vector<std::pair<std::uint16_t, std::string>> ether_type;
+    Piece between[kBetween];
+    std::size_t every_between = 0;  // the bytes of them all
     // A JSON line's text from the closing quote of its destination address
     // through its protocol name, `","proto":6,"proto_name":"tcp",`, of each
     // protocol number; and `"ether_type":2048,"ether_type_name":"ipv4"` of
@@ -111,9 +127,18 @@ struct Names {
     void spell() {
         char number[kNumberText];
         auto quoted = [](const std::string &name) { return name.empty() ? std::string("null") : '"' + name + '"'; };
+        auto keyed = [&](Key of) { return '"' + key[of] + "\":"; };
+        const std::string texts[kBetween] = {
+            keyed(k_id), "," + keyed(k_flags), "," + keyed(k_table), "," + keyed(k_port), "," + keyed(k_vni),
+            "," + keyed(k_ipv6) + "false," + keyed(k_src) + '"', "," + keyed(k_ipv6) + "true," + keyed(k_src) + '"',
+            "\"," + keyed(k_dst) + '"', keyed(k_ether_type), "," + keyed(k_ether_type_name) + "null", "," + keyed(k_vlan),
+            "," + keyed(k_src_mac) + '"', "\"," + keyed(k_dst_mac) + '"', "\"," + keyed(k_inner_dst_mac) + '"',
+            "\"," + keyed(k_entities) + "[", "{" + keyed(k_actions) + "[", "]," + keyed(k_dst_ports) + "[",
+            "]," + keyed(k_packets), "," + keyed(k_age_s), "," + keyed(k_expires_in_s), "," + keyed(k_rate)};
+        for (int b = 0; b < kBetween; ++b) between[b].assign(texts[b]), every_between += texts[b].size();
         for (unsigned p = 0; p < 256; ++p) {
             std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, p) - number));
-            protocol_json[p].assign("\",\"proto\":" + std::string(digits) + ",\"proto_name\":" + quoted(protocol[p]) +
+            protocol_json[p].assign("\"," + keyed(k_proto) + std::string(digits) + "," + keyed(k_proto_name) + quoted(protocol[p]) +
                                     ",");
             longest_protocol = std::max(longest_protocol, protocol[p].size());
             longest_protocol_json = std::max(longest_protocol_json, protocol_json[p].size());
@@ -122,7 +147,7 @@ struct Names {
         for (std::size_t k = 0; k < ether_type.size(); ++k) {
             const auto &[value, name] = ether_type[k];
             std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, value) - number));
-            ether_json[k].assign("\"ether_type\":" + std::string(digits) + ",\"ether_type_name\":" + quoted(name));
+            ether_json[k].assign(keyed(k_ether_type) + std::string(digits) + "," + keyed(k_ether_type_name) + quoted(name));
             ether_named[value] = static_cast<std::uint32_t>(k + 1);
             longest_ether_json = std::max(longest_ether_json, ether_json[k].size());
         }
@@ -282,8 +307,8 @@ char *joined_names(char *to, const Names &names, BitMap bits) {
 // An entity's opening in a JSON line, up to its first port.
 struct JsonActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
-        to = joined_names<'"'>(literal(to, "{\"actions\":["), names, bits);
-        return literal(to, "],\"dst_ports\":[");
+        to = joined_names<'"'>(names.between[b_actions].put(to), names, bits);
+        return names.between[b_dst_ports].put(to);
     }
 };
 
@@ -296,23 +321,25 @@ struct CellActions {
     }
 };
 
-// The most a JSON line of a flow takes besides its opening, its pieces and
-// its entities: the keys and punctuation (209 bytes), 10 numbers, two
-// addresses (one byte written past an IPv4 address), three MACs, and the
-// bytes a copy in chunks runs past its piece.
+// The most a JSON line of a flow takes besides its opening, the text
+// between its values, its protocol's and ether type's pieces and its
+// entities: its other punctuation, 10 numbers, two addresses (one byte
+// written past an IPv4 address), three MACs, and the bytes a copy in chunks
+// runs past its piece.
 constexpr std::size_t kJsonLineRoom =
-    256 + 10 * kNumberText + 2 * (spelling::kIPv6Text + 1) + 3 * spelling::kMacText + kOvershoot;
-// An entity's punctuation besides its action names and ports.
-constexpr std::size_t kJsonEntityRoom = 31;
+    16 + 10 * kNumberText + 2 * (spelling::kIPv6Text + 1) + 3 * spelling::kMacText + kOvershoot;
+// An entity's punctuation besides its keys, action names and ports.
+constexpr std::size_t kJsonEntityRoom = 4;
 
-// A rate's key and its number as repr() spells a double.
-constexpr std::size_t kJsonRateRoom = 24 + spelling::kFloatRepr;
+// A rate's number as repr() spells a double, or null.
+constexpr std::size_t kJsonRateRoom = spelling::kFloatRepr;
 
 std::size_t json_line_room(const Names &names, std::size_t opening, const Flow &f) {
-    std::size_t room = kJsonLineRoom + opening + names.longest_protocol_json + names.longest_ether_json +
-                       (f.rate == Flow::Rate::off ? 0 : kJsonRateRoom);
-    for (unsigned k = 0; k < f.of.entities; ++k)
-        room += kJsonEntityRoom + names.every_action_json + f.of.port_count[k] * kPortText;
+    std::size_t room = kJsonLineRoom + opening + names.every_between + names.longest_protocol_json +
+                       names.longest_ether_json + (f.rate == Flow::Rate::off ? 0 : kJsonRateRoom);
+    std::size_t entity = kJsonEntityRoom + names.between[b_actions].size() + names.between[b_dst_ports].size() +
+                         names.every_action_json;
+    for (unsigned k = 0; k < f.of.entities; ++k) room += entity + f.of.port_count[k] * kPortText;
     return room;
 }
 
@@ -341,38 +368,39 @@ struct Opening {
 char *json_line(char *to, const Names &names, const Opening &opening, const Flow &f,
                 ActionTexts<JsonActions> &actions) {
     const char *e = f.of.entry;
-    to = literal(opening.put(to), "\"id\":");
+    const Piece *between = names.between;
+    to = between[b_id].put(opening.put(to));
     to = spelling::decimal(to, LOAD(Entry, flowId, e));
-    to = literal(to, ",\"flags\":");
+    to = between[b_flags].put(to);
     to = spelling::decimal(to, static_cast<std::int32_t>(LOAD(Entry, fcFlags, e)));
-    to = literal(to, ",\"table\":");
+    to = between[b_table].put(to);
     to = spelling::decimal(to, LOAD(Entry, tblId, e));
-    to = literal(to, ",\"port\":");
+    to = between[b_port].put(to);
     to = spelling::decimal(to, LOAD(Entry, fkey.portID, e));
-    to = literal(to, ",\"vni\":");
+    to = between[b_vni].put(to);
     to = spelling::decimal(to, LOAD(Entry, fkey.vni, e));
-    to = f.v6 ? literal(to, ",\"ipv6\":true,\"src\":\"") : literal(to, ",\"ipv6\":false,\"src\":\"");
+    to = between[f.v6 ? b_v6 : b_v4].put(to);
     to = address(to, f.v6, f.src);
-    to = literal(to, "\",\"dst\":\"");
+    to = between[b_dst].put(to);
     to = address(to, f.v6, f.dst);
     to = names.protocol_json[LOAD(Entry, fkey.proto, e)].put(to);
     auto ether = LOAD(Entry, fkey.l2Key.etype, e);
     if (std::uint32_t named = names.ether_named[ether]) {
         to = names.ether_json[named - 1].put(to);
     } else {
-        to = literal(to, "\"ether_type\":");
+        to = between[b_ether_type].put(to);
         to = spelling::decimal(to, ether);
-        to = literal(to, ",\"ether_type_name\":null");
+        to = between[b_no_ether_type_name].put(to);
     }
-    to = literal(to, ",\"vlan\":");
+    to = between[b_vlan].put(to);
     to = spelling::decimal(to, LOAD(Entry, fkey.l2Key.vlanid, e));
-    to = literal(to, ",\"src_mac\":\"");
+    to = between[b_src_mac].put(to);
     to = mac(to, FIELD_AT(Entry, fkey.l2Key.saddr, e));
-    to = literal(to, "\",\"dst_mac\":\"");
+    to = between[b_dst_mac].put(to);
     to = mac(to, FIELD_AT(Entry, fkey.l2Key.daddr, e));
-    to = literal(to, "\",\"inner_dst_mac\":\"");
+    to = between[b_inner_dst_mac].put(to);
     to = mac(to, FIELD_AT(Entry, fkey.inner.l2Key.daddr, e));
-    to = literal(to, "\",\"entities\":[");
+    to = between[b_entities].put(to);
     for (unsigned k = 0; k < f.of.entities; ++k) {
         if (k) *to++ = ',';
         to = actions.put(to, names, f.of.actions[k]);
@@ -382,14 +410,14 @@ char *json_line(char *to, const Names &names, const Opening &opening, const Flow
         }
         to = literal(to, "]}");
     }
-    to = literal(to, "],\"packets\":");
+    to = between[b_packets].put(to);
     to = spelling::decimal(to, LOAD(Entry, pktCount, e));
-    to = literal(to, ",\"age_s\":");
+    to = between[b_age_s].put(to);
     to = spelling::decimal(to, f.age_s);
-    to = literal(to, ",\"expires_in_s\":");
+    to = between[b_expires_in_s].put(to);
     to = spelling::decimal(to, LOAD(Entry, exprTime, e));
     if (f.rate != Flow::Rate::off) {
-        to = literal(to, ",\"packets_per_second\":");
+        to = between[b_rate].put(to);
         to = f.rate == Flow::Rate::known ? spelling::float_repr(to, f.per_second) : literal(to, "null");
     }
     return literal(to, "}\n");
@@ -808,22 +836,28 @@ int clear(PyObject *self) {
     return 0;
 }
 
-// flow_text(decoder, protocol_names, ether_type_names, rates=None)
+// flow_text(decoder, protocol_names, ether_type_names, keys, rates=None)
 PyObject *make(PyTypeObject *t, PyObject *args, PyObject *kwargs) {
-    static const char *keywords[] = {"decoder", "protocol_names", "ether_type_names", "rates", nullptr};
-    PyObject *decoder, *protocols, *ether_types, *rates = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!O!|O:flow_text", const_cast<char **>(keywords),
+    static const char *keywords[] = {"decoder", "protocol_names", "ether_type_names", "keys", "rates", nullptr};
+    PyObject *decoder, *protocols, *ether_types, *keys, *rates = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!O!O!|O:flow_text", const_cast<char **>(keywords),
                                      flow_rows::type(), &decoder, &PyDict_Type, &protocols, &PyDict_Type,
-                                     &ether_types, &rates))
+                                     &ether_types, &PyTuple_Type, &keys, &rates))
         return nullptr;
     if (rates != Py_None && Py_TYPE(rates) != flow_rates::type()) {
         PyErr_SetString(PyExc_TypeError, "flow_text: rates is a flow_rates or None");
+        return nullptr;
+    }
+    if (PyTuple_GET_SIZE(keys) != kKeys) {
+        PyErr_Format(PyExc_ValueError, "flow_text: keys are the %d keys of a JSON line, its entities' and its rate",
+                     int{kKeys});
         return nullptr;
     }
     auto *names = new (std::nothrow) Names;
     if (!names) return PyErr_NoMemory();
     PyObject *actions = flow_rows::action_names(decoder);
     bool ready = true;
+    for (int k = 0; ready && k < kKeys; ++k) ready = plain_name(PyTuple_GET_ITEM(keys, k), names->key[k]);
     for (int bit = 0; ready && bit < kActionBits; ++bit)
         ready = plain_name(PyTuple_GET_ITEM(actions, bit), names->action[bit]);
     ready = ready && learn_names(protocols, 256, [&](unsigned long n, std::string s) { names->protocol[n] = std::move(s); }) &&
@@ -853,10 +887,11 @@ PyTypeObject *type() {
         {Py_tp_clear, reinterpret_cast<void *>(clear)},
         {Py_tp_dealloc, reinterpret_cast<void *>(heap_type::gc_dealloc<clear>)},
         {Py_tp_doc, const_cast<char *>(
-                        "flow_text(decoder, protocol_names, ether_type_names, rates=None)\n"
+                        "flow_text(decoder, protocol_names, ether_type_names, keys, rates=None)\n"
                         "The text writers of flow query answers: JSON lines and the flows listing's rows of a\n"
                         "whole answer, the answer checked and the action names taken from decoder (a\n"
-                        "flow_rows), protocol and ether type numbers named by the two dicts. Given an\n"
+                        "flow_rows), protocol and ether type numbers named by the two dicts, a line's keys\n"
+                        "by keys (a Flow's JSON keys in order, an entity's two and the rate's). Given an\n"
                         "answer_copy made beside, a writer returns a pending page whose result() is its pair.\n"
                         "Made with rates (a flow_rates), it writes each flow's packets per second too: as\n"
                         "packets_per_second, last of a JSON line, and in a column of its own after PACKETS.")},

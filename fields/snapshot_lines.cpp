@@ -86,6 +86,7 @@ struct Reader {
     PyObject *action_names;  // tuple: the name of bit n of an action bit map
     std::string_view action_text[kActionBits];  // their UTF-8, which the tuple keeps
     PyObject *keys;          // what the rules' keys point into
+    std::string_view entity_key[2];  // an entity's keys, of its actions and its ports (in the rules)
     Rule rules[kMaxRules];
     int rule_count;
     Py_ssize_t line_limit;
@@ -246,7 +247,7 @@ bool entity(const Reader &r, const Rule &rule, Cursor &c, Value &v, std::uint32_
     do {
         std::string_view key;
         if (!c.text(key) || !c.take(':')) return false;
-        if (key == "actions" && !actions) {
+        if (key == r.entity_key[0] && !actions) {
             actions = true;
             if (!c.take('[')) return false;
             int last = -1;
@@ -258,7 +259,7 @@ bool entity(const Reader &r, const Rule &rule, Cursor &c, Value &v, std::uint32_
                 } while (c.take(','));
                 if (!c.take(']')) return false;
             }
-        } else if (key == "dst_ports" && !dst_ports) {
+        } else if (key == r.entity_key[1] && !dst_ports) {
             dst_ports = true;
             if (!c.take('[')) return false;
             if (!c.take(']')) {
@@ -875,7 +876,8 @@ PyObject *stopped(PyObject *self, PyObject *) noexcept {
 
 // A rule from (key, field name or None, kind): ("integer", low, high),
 // ("bool",), ("address", key of the IPv6 boolean), ("mac",), ("name",
-// longest), ("entities", most entities, most ports).
+// longest), ("entities", most entities, most ports, key of the actions,
+// key of the ports).
 bool learn_rule(Reader &r, int i, PyObject *rule) {
     Rule &into = r.rules[i];
     PyObject *key, *field, *kind;
@@ -896,7 +898,7 @@ bool learn_rule(Reader &r, int i, PyObject *rule) {
     long long low = 0;
     unsigned long long high = 0;
     if (!kind_name) return false;
-    if (n == 3) {
+    if (n == 3 || n == 5) {
         low = PyLong_AsLongLong(PyTuple_GET_ITEM(kind, 1));
         high = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(kind, 2));
     } else if (n == 2 && std::strcmp(kind_name, "name") == 0) {
@@ -914,9 +916,15 @@ bool learn_rule(Reader &r, int i, PyObject *rule) {
         into.kind = Kind::mac;
     } else if (k == "name" && n == 2) {
         into.kind = Kind::name;
-    } else if (k == "entities" && n == 3 && !r.ports && low > 0 && low <= kActionBits && high > 0 &&
+    } else if (k == "entities" && n == 5 && !r.ports && low > 0 && low <= kActionBits && high > 0 &&
                high <= 1 << 16) {
         into.kind = Kind::entities;
+        for (int e = 0; e < 2; ++e) {
+            PyObject *name = PyTuple_GET_ITEM(kind, 3 + e);
+            const char *utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
+            if (!utf8) return refuse_rule(rule);
+            r.entity_key[e] = std::string_view(utf8, static_cast<std::size_t>(size));
+        }
         r.ports = static_cast<std::uint32_t *>(PyMem_Malloc(sizeof(std::uint32_t) * low * high));
         if (!r.ports) return PyErr_NoMemory(), false;
     } else if (k == "address" && n == 2 && PyUnicode_Check(PyTuple_GET_ITEM(kind, 1))) {

@@ -69,6 +69,11 @@ JSON_FIELDS = (
     ("entities", "entities", "entities"), ("packets", "packets", "number"), ("age_s", "age_s", "number"),
     ("expires_in_s", "expires_in_s", "number"),
 )
+# The keys of an entity's object, and of the rate `flows --watch` adds last.
+ENTITY_KEYS = ("actions", "dst_ports")
+RATE_KEY = "packets_per_second"
+# Every key of a JSON line, in the order the C writer of lines takes them.
+TEXT_KEYS = tuple(key for key, _, _ in JSON_FIELDS) + ENTITY_KEYS + (RATE_KEY,)
 # The forms that name a number and hold nothing of their own.
 NAME_FORMS = {"protocol name": PROTOCOL_NAMES, "ether type name": ETHER_TYPE_NAMES}
 
@@ -86,13 +91,16 @@ _JSON_FORMS = {
 _PLAIN_FORMS = {
     "number": "f.{0}", "bool": "f.{0}", "text": "f.{0}", "address": "f.{0}_text",
     "protocol name": "PROTOCOL_NAMES.get(f.{0})", "ether type name": "ETHER_TYPE_NAMES.get(f.{0})",
-    "entities": '[{{"actions": names, "dst_ports": ports}} for names, ports in f.{0}]',
+    "entities": '[{{%r: names, %r: ports}} for names, ports in f.{0}]' % ENTITY_KEYS,
 }
 
 
 def _entities_json(entities: "List[_Entity]") -> str:
-    return ",".join('{"actions":[%s],"dst_ports":[%s]}' % (",".join(map(_json_string, names)), ",".join(map(str, ports)))
+    return ",".join(_ENTITY_JSON % (",".join(map(_json_string, names)), ",".join(map(str, ports)))
                     for names, ports in entities)
+
+
+_ENTITY_JSON = '{"%s":[%%s],"%s":[%%s]}' % ENTITY_KEYS
 
 
 def _made_of_fields(name: str, body: str) -> "Callable[[Flow], Any]":
@@ -326,7 +334,7 @@ def _text_writer(rates=None):
     from _libfc_fields import flow_text
 
     try:
-        return flow_text(_decode_rows, PROTOCOL_NAMES, ETHER_TYPE_NAMES, rates)
+        return flow_text(_decode_rows, PROTOCOL_NAMES, ETHER_TYPE_NAMES, TEXT_KEYS, rates)
     except ValueError:
         return None
 

@@ -31,7 +31,7 @@ import time
 import _libfc
 
 from . import _addresses, _cache, _gzip_codec, _metrics
-from ._flow import _KEPT_AS, JSON_FIELDS, NAME_FORMS, Flow, _decode_rows, action_names
+from ._flow import _KEPT_AS, ENTITY_KEYS, JSON_FIELDS, NAME_FORMS, Flow, _decode_rows, action_names
 
 # Typing names are quoted and imported only by type checkers.
 TYPE_CHECKING = False
@@ -232,7 +232,7 @@ def _entity(entity):
     # Whole lists at a time, in C (a list holding a list cannot be hashed).
     if type(entity) is not dict or len(entity) != 2:
         return False
-    names, ports = entity.get("actions"), entity.get("dst_ports")
+    names, ports = map(entity.get, ENTITY_KEYS)
     if type(names) is not list or type(ports) is not list or len(names) > 64 or len(ports) > _MAX_PORTS:
         return False
     try:
@@ -286,8 +286,8 @@ _FLOW_RULES: "Dict[str, Rule]" = {
     "dst_mac": _MAC,
     "inner_dst_mac": _MAC,
     "entities": ("type(v) is list and len(v) <= %d and all(map(entity, v))" % _MAX_ENTITIES,
-                 "at most %d {actions, dst_ports} of action names and port ids" % _MAX_ENTITIES,
-                 ("entities", _MAX_ENTITIES, _MAX_PORTS)),
+                 "at most %d {%s, %s} of action names and port ids" % ((_MAX_ENTITIES,) + ENTITY_KEYS),
+                 ("entities", _MAX_ENTITIES, _MAX_PORTS) + ENTITY_KEYS),
     "packets": _integer(0, UINT64),
     "age_s": _integer(0, UINT64 // 1000),
     "expires_in_s": _integer(0, UINT32),
@@ -384,7 +384,7 @@ def flow_of(record: "Dict[str, Any]") -> Flow:
     values = {attribute: record[key] for attribute, key in _FLOW_KEYS.items()}
     family = _AF_INET6 if values["ipv6"] else _AF_INET
     values["src"], values["dst"] = _spelt(family, values["src"]), _spelt(family, values["dst"])
-    values["entities"] = [(entity["actions"], entity["dst_ports"]) for entity in values["entities"]]
+    values["entities"] = [tuple(map(entity.__getitem__, ENTITY_KEYS)) for entity in values["entities"]]
     return Flow(**values)
 
 

@@ -19,7 +19,7 @@ import _libfc
 from _libfc_fields import indented
 
 from .. import _cache, snapshot
-from .._flow import TEXT_WRITER, _decode_rows, _text_writer, decode_page
+from .._flow import RATE_KEY, TEXT_WRITER, _decode_rows, _text_writer, decode_page
 from . import _output, _snapshots, _values, _watch
 from ._library import bad_input
 
@@ -346,7 +346,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
         for flow in flows:
             listed.append(flow.as_dict())
             if rate is not None:
-                listed[-1]["packets_per_second"] = rate(flow)
+                listed[-1][RATE_KEY] = rate(flow)
         progress.finish()
         _count_rest(walk)
         shown = len(listed)
@@ -357,7 +357,7 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
         for flow in flows:
             text = JSON_LINE_START + flow.json_text()[1:]
             if rate is not None:
-                text = '%s,"packets_per_second":%s}' % (text[:-1], json.dumps(rate(flow)))
+                text = '%s,"%s":%s}' % (text[:-1], RATE_KEY, json.dumps(rate(flow)))
             write(text + "\n")
             shown += 1
         progress.finish()
