@@ -116,6 +116,7 @@ extern "C" LIBFC_EXPORT PyObject *PyInit__libfc_fields() {
         !add_type(module, "ipfix_records", ipfix_records::type()) ||
         !add_type(module, "ipfix_sender", ipfix_sender::type()) ||
         !add_type(module, "snapshot_lines", snapshot_lines::type()) ||
+        !add_type(module, "snapshot_lines_batch", snapshot_lines::batch_type_made()) ||
         !add_type(module, "flow_diff", flow_diff::type()) ||
         !add_type(module, "answer_copy", answer_copy::type()) ||
         !add_type(module, "flow_hold", flow_hold::type()) ||

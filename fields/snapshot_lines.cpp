@@ -14,6 +14,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -100,9 +101,10 @@ struct Reader {
     grown::Grown<std::uint32_t> *line_ports;
     char *leads;
     // The chunk aim() points the entry reader at, where its next line starts,
-    // and how many lines it took since (those keep() left out too).
+    // how many lines it took since (those keep() left out too), and how many
+    // entries it gave of the most it gives (-1: any number).
     PyObject *aimed;
-    Py_ssize_t aimed_at, taken;
+    Py_ssize_t aimed_at, taken, given, most;
     struct Filter *filter;  // null: every line's entry is given
 };
 
@@ -815,21 +817,45 @@ PyObject *parse_chunk(PyObject *self, PyObject *chunk) noexcept {
     return Py_BuildValue("(Nnn)", made, taken, static_cast<Py_ssize_t>(stop - text));
 }
 
-// reader.aim(chunk, start): next_entry() reads the lines of the bytes chunk from start on.
+// reader.aim(chunk, start, most=-1): next_entry() reads the lines of the
+// bytes chunk from start on, and gives at most `most` entries (-1: any).
 PyObject *aim(PyObject *self, PyObject *const *args, Py_ssize_t count) noexcept {
-    Py_ssize_t start;
-    if (count != 2 || !PyBytes_Check(args[0]) || (start = PyLong_AsSsize_t(args[1])) < 0 ||
-        start > PyBytes_GET_SIZE(args[0])) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "snapshot_lines.aim: (bytes, offset in them) needed");
+    Py_ssize_t start = -1, most = -1;
+    if ((count == 2 || count == 3) && PyBytes_Check(args[0])) {
+        start = PyLong_AsSsize_t(args[1]);
+        if (count == 3 && !PyErr_Occurred()) most = PyLong_AsSsize_t(args[2]);
+    }
+    if (PyErr_Occurred() || start < 0 || start > PyBytes_GET_SIZE(args[0]) || most < -1) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_TypeError, "snapshot_lines.aim: (bytes, offset in them, most entries or -1) needed");
         return nullptr;
     }
     Reader &r = *reinterpret_cast<Reader *>(self);
     Py_INCREF(args[0]);
     Py_XSETREF(r.aimed, args[0]);
     r.aimed_at = start;
-    r.taken = 0;
+    r.taken = r.given = 0;
+    r.most = most;
     Py_RETURN_NONE;
 }
+
+// batch.cut(most): the writer given the batch writes no more than its first
+// `most` flows.
+PyObject *cut(PyObject *self, PyObject *most) noexcept {
+    Py_ssize_t n = PyLong_AsSsize_t(most);
+    if (n < 0) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "snapshot_lines_batch.cut: a count, 0 or more");
+        return nullptr;
+    }
+    Batch &b = *reinterpret_cast<Batch *>(self);
+    b.count = std::min(b.count, b.next + n);
+    Py_RETURN_NONE;
+}
+
+PyMethodDef batch_methods[] = {
+    {"cut", cut, METH_O, "cut($self, most, /)\n--\n\nA writer given the batch writes no more than its next most flows."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 // reader.taken(): the lines next_entry() took since aim(), those keep() left out too.
 PyObject *taken(PyObject *self, PyObject *) noexcept {
@@ -1091,9 +1117,10 @@ PyMethodDef reader_methods[] = {
      "(flows, stop): the flows of the whole lines of the bytes chunk from offset start on, up to the\n"
      "first line not accepted, or not ended in the chunk, which starts at offset stop."},
     {"aim", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(aim)), METH_FASTCALL,
-     "aim($self, chunk, start, /)\n--\n\n"
+     "aim($self, chunk, start, most=-1, /)\n--\n\n"
      "Points the reader at the lines of the bytes chunk from offset start on: a flow_text writer\n"
-     "given the reader writes the flows of the lines accepted, up to the first other one."},
+     "given the reader writes the flows of the lines accepted, up to the first other one, and no more\n"
+     "than most of them (-1: any number)."},
     {"parse_chunk", parse_chunk, METH_O,
      "parse_chunk($self, chunk, /)\n--\n\n"
      "(batch, count, stop): the whole lines of the bytes chunk up to the first not accepted, or not\n"
@@ -1117,6 +1144,8 @@ PyMethodDef reader_methods[] = {
 
 bool is_reader(PyObject *object) noexcept { return Py_TYPE(object) == type() || Py_TYPE(object) == batch_type; }
 
+PyTypeObject *batch_type_made() noexcept { return batch_type; }
+
 const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
     if (Py_TYPE(answer) == batch_type) {
         Batch &b = *reinterpret_cast<Batch *>(answer);
@@ -1127,7 +1156,7 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
         return b.entry;
     }
     Reader &r = *reinterpret_cast<Reader *>(answer);
-    if (!r.entry || !r.aimed) return nullptr;
+    if (!r.entry || !r.aimed || r.given == r.most) return nullptr;
     const char *chunk = PyBytes_AS_STRING(r.aimed), *end = chunk + PyBytes_GET_SIZE(r.aimed);
     Parsed &p = *r.parsed;
     do {
@@ -1137,6 +1166,7 @@ const char *next_entry(PyObject *answer, std::uint64_t &age_s) noexcept {
         r.aimed_at = line_end + 1 - chunk;
         ++r.taken;
     } while (!kept(r.filter, p));
+    ++r.given;
     fill_entry(r.entry, p, r.line_ports->begin() + p.ports_at);
     age_s = p.bits[static_cast<int>(Put::field_age_s)];
     return r.entry;
@@ -1164,6 +1194,7 @@ PyTypeObject *type() {
     };
     static PyType_Slot batch_slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void *>(batch_dealloc)},
+        {Py_tp_methods, batch_methods},
         {Py_tp_doc, const_cast<char *>("The lines of a chunk snapshot_lines.parse_chunk read, as a writer's answer.")},
         {0, nullptr},
     };

@@ -12,6 +12,10 @@ namespace snapshot_lines {
 // line_limit, depth_limit); null with an exception when it cannot be made.
 PyTypeObject *type();
 
+// The type of the lines a reader reads ahead (parse_chunk()), made with the
+// reader's; null before it.
+PyTypeObject *batch_type_made() noexcept;
+
 // Whether object is a reader or the lines one read ahead (parse_chunk()):
 // an answer next_entry() reads.
 bool is_reader(PyObject *object) noexcept;

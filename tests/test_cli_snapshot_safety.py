@@ -176,10 +176,17 @@ def test_the_fuzz_harness_over_seeded_random_inputs():
     assert proc.stdout.splitlines()[-1:] == ["snapshot harness: 2000 random inputs, seed 5"], proc.stderr[-3000:]
 
 
-def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys):
-    bad = write(tmp_path / "bad.snap", [flow_line(id=n) for n in range(GOOD)] + [BAD_LINES["not json"][0]])
-    status, out, err = cli_in_process(capsys, "flows", "--from", bad, "--limit", "3", "--json-lines")
-    assert (status, err, [json.loads(line)["id"] for line in out.splitlines()]) == (0, "", [0, 1, 2])
+@pytest.mark.parametrize("form", ["--json-lines", "--json"])
+@pytest.mark.parametrize("limit", [3, MANY - 5, MANY, MANY + 1])
+def test_a_limited_listing_reads_only_the_lines_it_shows(tmp_path, capsys, form, limit):
+    # The damaged line lies past the first chunks, which the read-ahead thread reads.
+    bad = write(tmp_path / "bad.snap", [flow_line(id=n) for n in range(MANY)] + [BAD_LINES["not json"][0]])
+    status, out, err = cli_in_process(capsys, "flows", "--from", bad, "--limit", str(limit), form)
+    if limit > MANY:
+        assert status == 1 and "line %d: not JSON" % (MANY + 2) in err
+        return
+    flows = json.loads(out)["flows"] if form == "--json" else list(map(json.loads, out.splitlines()))
+    assert (status, err, [flow["id"] for flow in flows]) == (0, "", list(range(limit)))
 
 
 @pytest.mark.parametrize("read", ["nothing", "by pages"])

@@ -418,7 +418,9 @@ def test_listings_and_saves_written_in_c_equal_the_python_paths(flow_cache, caps
             ["--from", saved, "--sort", "id", "--reverse", "--json-lines", "--proto", "6"],
             ["--json", "--pretty"], ["--from", saved, "--json", "--pretty", "--sort", "vni", "--limit", "400"],
             ["--json", "--pretty", "--port", "1"], ["--limit", "450"], ["--json-lines", "--limit", "300"],
-            ["--limit", "7", "--vlan", "106"])]
+            ["--limit", "7", "--vlan", "106"], ["--from", saved, "--limit", "450"], ["--json", "--limit", "350"],
+            ["--from", saved, "--json-lines", "--limit", "4500", "--proto", "6"],
+            ["--from", saved, "--json", "--pretty", "--limit", "20"], ["--json", "--limit", "3", "--vlan", "106"])]
         runs.append(cli_in_process(capsys, "diff", saved, "live", "--json"))
         reading = top.live_reading()
         reading.finish()

@@ -912,10 +912,11 @@ class Snapshot:
         ``(count, page)`` is yielded.  Past the first chunks, the lines are
         inflated and read by the read-ahead thread while the ones before
         them are written.  The C reader leaves out the flows the criteria
-        do not match; with a limit, every page is made of flows."""
+        do not match.  With a limit, the pages hold no more flows than it,
+        and the read ends at the last of them as iterating ends it."""
         self._flows = iter(())  # read here: count_rest() has nothing left
         flows = self._read()
-        if _LINES is None or self._limit is not None:
+        if _LINES is None:
             while True:
                 batch = list(itertools.islice(flows, CHUNK // 512))
                 if not batch:
@@ -927,9 +928,9 @@ class Snapshot:
         lines, ahead = _fast_reader(), _fast_reader()
         lines.keep(self._kept)
         ahead.keep(self._kept)
-        aim, stopped, taken, match = lines.aim, lines.stopped, lines.taken, self._match
+        aim, stopped, taken, match, limit = lines.aim, lines.stopped, lines.taken, self._match, self._limit
         while True:
-            aim(self._buffer, self._at)
+            aim(self._buffer, self._at, -1 if limit is None else limit - self.total)
             try:
                 count, page = render(lines, -1, ())
             finally:
@@ -938,13 +939,21 @@ class Snapshot:
             if count:
                 self.total += count
                 yield count, page
+            if self.total == limit:
+                self.close()
+                return
             if self._holds_no_whole_line():
                 more, batch = self._next_chunk(ahead)
                 if batch is not None:
+                    if limit is not None:
+                        batch.cut(limit - self.total)
                     count, page = render(batch, -1, ())
                     if count:
                         self.total += count
                         yield count, page
+                    if self.total == limit:
+                        self.close()
+                        return
                 if more:
                     continue
             flow = self._checked_flow()
@@ -953,6 +962,9 @@ class Snapshot:
             if match(flow):
                 self.total += 1
                 yield flow_page([flow])
+                if self.total == limit:
+                    self.close()
+                    return
 
     def __iter__(self) -> "Iterator[Flow]":
         if self._flows is None:

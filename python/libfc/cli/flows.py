@@ -195,8 +195,9 @@ def _picked_per_answer(walk: "Any", order: "Optional[Tuple[str, bool, Optional[i
     answer, in C beside the queries: of the live cache, for N below one
     answer.  In the walk's order, those hold the best N of all flows, ties
     and all.  (An N as large as an answer would pick every flow.)"""
-    return (order is not None and order[2] is not None and order[2] < _libfc.FC_MAX_CACHE_FLOWS_IOC
-            and _decode_rows is not None and not isinstance(walk, snapshot.Snapshot))
+    return (order is not None and order[0] is not None and order[2] is not None
+            and order[2] < _libfc.FC_MAX_CACHE_FLOWS_IOC and _decode_rows is not None
+            and not isinstance(walk, snapshot.Snapshot))
 
 
 def _candidates(walk, args, progress):
@@ -315,20 +316,17 @@ def _listing(args: "argparse.Namespace", rate: "Optional[Callable[[Any], Optiona
     # a Flow per row; so is one in order of a key, from its flows held in
     # C, but for the first few of the live cache, picked from each answer
     # beside the queries (_candidates); and a JSON document, whose counts
-    # come before its flows, from its flows held in C in the walk's order.
-    # What cuts short takes the flows.
+    # come before its flows, from its flows held in C in the walk's order,
+    # the first N of them for a limit.
     order = _order(args)
     writer = TEXT_WRITER if rate is None else rated_writer
     if writer is not None:
-        if order is None and args.limit is None and args.json:
-            order = (None, False, None)
-        # A limit cuts the last page it reaches, and the walk stops there; a
-        # snapshot's first lines (a limit reads no more) come as flows, the
-        # rates of --watch are kept only for the flows shown, and --json
-        # counts the flows it does not show.
-        live_limit = (args.limit is not None and rate is None and not args.json
-                      and not isinstance(walk, snapshot.Snapshot))
-        if order is None and (args.limit is None or live_limit):
+        if order is None and args.json:
+            order = (None, False, args.limit)
+        # A limit cuts the last page it reaches, and the walk stops there (a
+        # snapshot's pages end at its limit-th flow); but with the rates of
+        # --watch, which are kept only for the flows shown.
+        if order is None and (args.limit is None or rate is None):
             def pages(render, flow_page):
                 yield from _printed_pages(walk, progress, render, flow_page, most=args.limit)
                 progress.finish()
@@ -471,7 +469,8 @@ def _print_held(args: "argparse.Namespace", writer: "Any", walk: "Any", progress
 
     hold = flow_hold(_decode_rows, key, largest, most or 0)
     for _ in _printed_pages(walk, progress, hold.add, lambda flows: _held_flows(hold, flows), beside=False):
-        pass
+        if key is None and len(hold) == most:  # the first few, in the walk's order: the walk stops
+            break
     progress.finish()
     hold.sort()
     shown = len(hold)
