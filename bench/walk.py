@@ -138,6 +138,7 @@ COMMANDS = [
     ("libfc flows --save FILE", ["flows", "--save", "SNAPSHOT"]),
     ("libfc flows --top 10 --sort packets", ["flows", "--top", "10", "--sort", "packets"]),
     ("libfc flows --sort packets", ["flows", "--sort", "packets"]),
+    ("libfc flows --json --limit 500000", ["flows", "--json", "--limit", "500000"]),
     ("libfc top --once", ["top", "--once"]),
     # The same frame without the wait between its reads (2 s by default,
     # counted from the start of the first): what top itself costs.
@@ -146,6 +147,7 @@ COMMANDS = [
     ("libfc flows --from SNAPSHOT", ["flows", "--from", "SNAPSHOT"]),
     ("libfc flows --from SNAPSHOT --json-lines", ["flows", "--from", "SNAPSHOT", "--json-lines"]),
     ("libfc flows --from SNAPSHOT --limit 10", ["flows", "--from", "SNAPSHOT", "--limit", "10"]),
+    ("libfc flows --from SNAPSHOT --limit 500000", ["flows", "--from", "SNAPSHOT", "--limit", "500000"]),
     ("libfc flows --from SNAPSHOT --proto 17", ["flows", "--from", "SNAPSHOT", "--proto", "17"]),
     ("libfc flows --from SNAPSHOT --sort age", ["flows", "--from", "SNAPSHOT", "--sort", "age"]),
     ("libfc top --once --file SNAPSHOT", ["top", "--once", "--file", "SNAPSHOT"]),
