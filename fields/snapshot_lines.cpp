@@ -737,9 +737,9 @@ const char *compact_line(const Reader &r, const char *at, const char *end, Parse
 // the flows of its lines, each made an entry once, when it is written.
 struct Batch {
     PyObject_HEAD
-    Parsed *lines;
+    grown::Grown<Parsed> lines;
     Ports ports;
-    Py_ssize_t count, next;
+    Py_ssize_t count, next;  // the lines a writer writes (cut() may cut them), and the next one
     char *entry;
 };
 
@@ -748,7 +748,7 @@ PyTypeObject *batch_type;  // made with the reader's type
 void batch_dealloc(PyObject *self) {
     PyTypeObject *t = Py_TYPE(self);
     auto *b = reinterpret_cast<Batch *>(self);
-    std::free(b->lines);
+    b->lines.~Grown();
     b->ports.~Ports();
     PyMem_Free(b->entry);
     t->tp_free(self);
@@ -761,23 +761,20 @@ void batch_dealloc(PyObject *self) {
 const char *parse_lines(const Reader &r, Batch &b, const char *at, const char *end, Py_ssize_t &taken) {
     // Room for the lines of a chunk of the writers' lines, most of which
     // are longer than 256 bytes, at once: only the pages used are touched.
-    std::size_t capacity = 0, likely = static_cast<std::size_t>(end - at) / 256 + 16;
+    if (!b.lines.reserve(static_cast<std::size_t>(end - at) / 256 + 16)) return nullptr;
     for (;;) {
-        if (static_cast<std::size_t>(b.count) == capacity) {
-            capacity = capacity ? 2 * capacity : likely;
-            auto *grown = static_cast<Parsed *>(std::realloc(b.lines, capacity * sizeof(Parsed)));
-            if (!grown) return nullptr;
-            b.lines = grown;
-        }
-        Parsed &p = b.lines[b.count];
-        const char *line_end = compact_line(r, at, end, p, b.ports);
+        Parsed *p = b.lines.reserve(1);
+        if (!p) return nullptr;
+        const char *line_end = compact_line(r, at, end, *p, b.ports);
         if (b.ports.failed()) return nullptr;
-        if (!line_end) return at;
+        if (!line_end) break;
         at = line_end + 1;
         ++taken;
-        if (kept(r.filter, p)) ++b.count;
-        else b.ports.drop(b.ports.size() - p.ports_at);  // its ports go with it
+        if (kept(r.filter, *p)) b.lines.took(p + 1);
+        else b.ports.drop(b.ports.size() - p->ports_at);  // its ports go with it
     }
+    b.count = static_cast<Py_ssize_t>(b.lines.size());
+    return at;
 }
 
 // reader.parse_chunk(chunk): (batch, count, stop). The whole lines of the
@@ -792,7 +789,7 @@ PyObject *parse_chunk(PyObject *self, PyObject *chunk) noexcept {
     Reader &r = *reinterpret_cast<Reader *>(self);
     auto *b = PyObject_New(Batch, batch_type);
     if (!b) return nullptr;
-    b->lines = nullptr;
+    new (&b->lines) grown::Grown<Parsed>;
     new (&b->ports) Ports;
     b->count = b->next = 0;
     b->entry = static_cast<char *>(PyMem_Calloc(1, sizeof(Entry)));

@@ -42,101 +42,97 @@ constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q'
     return nullptr;
 }
 
-// A table's buffers, held while a call reads them (which also keeps the
-// arrays from being resized under it).
+// An object's buffer, held for the length of a call (which also keeps an
+// array from being resized under it), and let go when the call ends.
+class HeldBuffer {
+  public:
+    HeldBuffer() = default;
+    HeldBuffer(const HeldBuffer &) = delete;
+    HeldBuffer &operator=(const HeldBuffer &) = delete;
+    ~HeldBuffer() {
+        if (held_) PyBuffer_Release(&view);
+    }
+    bool hold(PyObject *object, int flags) { return held_ = PyObject_GetBuffer(object, &view, flags) == 0; }
+    Py_buffer view;
+
+  private:
+    bool held_ = false;
+};
+
+// A table's buffers, held while a call reads them.
 class Columns {
   public:
-    Columns() = default;
-    Columns(const Columns &) = delete;
-    Columns &operator=(const Columns &) = delete;
-    ~Columns() {
-        for (int b = 0; b < held_; ++b) PyBuffer_Release(&views_[b]);
-    }
-
     bool hold(PyObject *tuple) {
         if (!PyTuple_Check(tuple) || PyTuple_GET_SIZE(tuple) != kBuffers)
             return refuse_columns("a tuple of the table's columns");
-        for (; held_ < kBuffers; ++held_) {
-            Py_buffer &view = views_[held_];
-            if (PyObject_GetBuffer(PyTuple_GET_ITEM(tuple, held_), &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0)
-                return false;
+        for (int b = 0; b < kBuffers; ++b) {
+            if (!held_[b].hold(PyTuple_GET_ITEM(tuple, b), PyBUF_FORMAT | PyBUF_C_CONTIGUOUS)) return false;
+            const Py_buffer &view = held_[b].view;
             char format = view.format ? view.format[view.format[0] == '@' || view.format[0] == '='] : 'B';
             bool wide = format == 'Q' || format == 'q';
-            if (format != kFormats[held_] || view.itemsize != (wide ? 8 : format == 'I' ? 4 : 1)) {
-                PyBuffer_Release(&view);
+            if (format != kFormats[b] || view.itemsize != (wide ? 8 : format == 'I' ? 4 : 1))
                 return refuse_columns("columns of the formats top.Table holds");
-            }
         }
-        count = views_[b_ids].len / 8;
+        count = held_[b_ids].view.len / 8;
         for (int b = 0; b < kBuffers; ++b)
-            if (b != b_addresses && views_[b].len / views_[b].itemsize != count)
+            if (b != b_addresses && held_[b].view.len / held_[b].view.itemsize != count)
                 return refuse_columns("columns of one length");
         return true;
     }
 
     template <class T>
     T at(Buffer b, Py_ssize_t i) const {
-        return static_cast<const T *>(views_[b].buf)[i];
+        return static_cast<const T *>(held_[b].view.buf)[i];
     }
     // Rows are written in an order of their own, each a read from every
     // column: they are fetched a few rows ahead.
     void prefetch(Py_ssize_t i) const {
         for (int b = 0; b < kBuffers; ++b)
-            if (b != b_addresses) __builtin_prefetch(static_cast<const char *>(views_[b].buf) + i * views_[b].itemsize);
+            if (b != b_addresses) __builtin_prefetch(static_cast<const char *>(held_[b].view.buf) + i * held_[b].view.itemsize);
     }
     // A row's addresses, once its place among them (prefetch) has come.
     void prefetch_addresses(Py_ssize_t i) const {
         std::size_t start = at<std::uint32_t>(b_address_at, i);
-        if (start < static_cast<std::size_t>(views_[b_addresses].len))
-            __builtin_prefetch(static_cast<const char *>(views_[b_addresses].buf) + start);
+        if (start < static_cast<std::size_t>(held_[b_addresses].view.len))
+            __builtin_prefetch(static_cast<const char *>(held_[b_addresses].view.buf) + start);
     }
     // A flow's source (which 0) or destination (1) address, or null when
     // the addresses do not hold it.
     const unsigned char *address(Py_ssize_t i, int which, bool v6) const {
         std::size_t size = v6 ? 16 : 4, start = at<std::uint32_t>(b_address_at, i) + which * size;
-        if (start + size > static_cast<std::size_t>(views_[b_addresses].len)) return nullptr;
-        return static_cast<const unsigned char *>(views_[b_addresses].buf) + start;
+        if (start + size > static_cast<std::size_t>(held_[b_addresses].view.len)) return nullptr;
+        return static_cast<const unsigned char *>(held_[b_addresses].view.buf) + start;
     }
 
     Py_ssize_t count = 0;
 
   private:
-    Py_buffer views_[kBuffers];
-    int held_ = 0;
+    HeldBuffer held_[kBuffers];
 };
 
-// A buffer of items of one format ('I' or 'Q'), held for the length of a
-// call (which also keeps the array from being resized under it).
+// A buffer of items of one format ('I' or 'Q'), held for the length of a call.
 class Held {
   public:
-    Held() = default;
-    Held(const Held &) = delete;
-    Held &operator=(const Held &) = delete;
-    ~Held() {
-        if (held_) PyBuffer_Release(&view_);
-    }
     // who names the call in the message when the buffer is of another format.
     bool hold(PyObject *object, char format, bool writable, const char *who) {
-        if (PyObject_GetBuffer(object, &view_, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0)))
-            return false;
-        held_ = true;
+        if (!buffer_.hold(object, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS | (writable ? PyBUF_WRITABLE : 0))) return false;
+        const Py_buffer &view = buffer_.view;
         Py_ssize_t itemsize = format == 'I' ? 4 : 8;
-        if (!view_.format || view_.format[std::strlen(view_.format) - 1] != format || view_.itemsize != itemsize) {
+        if (!view.format || view.format[std::strlen(view.format) - 1] != format || view.itemsize != itemsize) {
             PyErr_Format(PyExc_ValueError, "%s: arrays of '%c' are needed", who, format);
             return false;
         }
-        size = view_.len / itemsize;
+        size = view.len / itemsize;
         return true;
     }
     template <class T>
     T *data() const {
-        return static_cast<T *>(view_.buf);
+        return static_cast<T *>(buffer_.view.buf);
     }
     Py_ssize_t size = 0;
 
   private:
-    Py_buffer view_;
-    bool held_ = false;
+    HeldBuffer buffer_;
 };
 
 // An array of positions ('I'), each checked to be a row of the table.

@@ -64,24 +64,17 @@ class HeldFold {
     // them, are 32-bit numbers.
     static constexpr std::size_t kMostGroups = UINT32_MAX / spelling::kIPv6Text;
 
-    HeldFold() = default;
-    HeldFold(const HeldFold &) = delete;
-    HeldFold &operator=(const HeldFold &) = delete;
-    ~HeldFold() {
-        if (held_) PyBuffer_Release(&view_);
-    }
-
     bool hold(PyObject *fold, const char *function) {
         if (!PyByteArray_Check(fold) && !PyBytes_Check(fold)) return refuse(function);
-        if (PyObject_GetBuffer(fold, &view_, PyBUF_SIMPLE)) return false;
-        held_ = true;
-        std::size_t size = static_cast<std::size_t>(view_.len) / sizeof(Group);
-        if (view_.len % static_cast<Py_ssize_t>(sizeof(Group)) || size > kMostGroups) return refuse(function);
-        if (reinterpret_cast<std::uintptr_t>(view_.buf) % alignof(Group) == 0) {
-            groups = {static_cast<const Group *>(view_.buf), size};
+        if (!buffer_.hold(fold, PyBUF_SIMPLE)) return false;
+        const Py_buffer &view = buffer_.view;
+        std::size_t size = static_cast<std::size_t>(view.len) / sizeof(Group);
+        if (view.len % static_cast<Py_ssize_t>(sizeof(Group)) || size > kMostGroups) return refuse(function);
+        if (reinterpret_cast<std::uintptr_t>(view.buf) % alignof(Group) == 0) {
+            groups = {static_cast<const Group *>(view.buf), size};
         } else {
             copied_.resize(size);
-            std::memcpy(static_cast<void *>(copied_.data()), view_.buf, size * sizeof(Group));
+            std::memcpy(static_cast<void *>(copied_.data()), view.buf, size * sizeof(Group));
             groups = copied_;
         }
         return true;
@@ -126,8 +119,7 @@ class HeldFold {
     Py_ssize_t size = 0;  // of the places held
 
   private:
-    Py_buffer view_;
-    bool held_ = false;
+    top_columns::HeldBuffer buffer_;
     std::vector<Group> copied_;
     top_columns::Held places_;
     bool every_ = true;
@@ -141,7 +133,7 @@ PyObject *pick(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
 PyObject *rows(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
 // top_group_widths(fold, places, elapsed, key_cells, count)
 PyObject *widths(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
-// top_group_lines(fold, places, elapsed, key_cells, count, kept, widths, numeric, limit)
+// top_group_lines(fold, places, elapsed, key_cells, count, layout)
 PyObject *lines(PyObject *module, PyObject *const *args, Py_ssize_t n) noexcept;
 
 }  // namespace top_groups
