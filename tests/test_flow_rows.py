@@ -326,6 +326,10 @@ def test_indented_lays_out_json_as_json_dumps_and_takes_any_text():
     for text in [b'"\\', b"]]}}", b"{[\n,\n", b'"' * 7] + [bytes(rng.choice(b'{}[],:"\\a \n\xff') for _ in range(rng.randrange(300)))
                                                    for _ in range(300)]:
         assert len(indented(text, 1)) >= len(text.replace(b"\n", b""))
+    # The deepest it lays out, at the deepest level: 64 levels of indentation.
+    deepest = functools.reduce(lambda inner, _: [inner], range(30), [{"k": 1}])
+    laid = "\n".join("  " * 32 + line for line in json.dumps(deepest, indent=2).split("\n"))
+    assert indented(json.dumps(deepest, separators=(",", ":")), 32) == laid
     with pytest.raises(ValueError, match="too deep"):
         indented("[" * 40, 0)
     for wrong in (("é", 1), ("{}", -1), ("{}", 33), (b"{}",)):
