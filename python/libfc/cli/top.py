@@ -721,6 +721,9 @@ def table_text(columns: "List[Column]", rows: "Shown", elapsed: "Optional[float]
     as pieces of text that end in a newline; a read's rows (Rows) and a
     fold's groups (Groups) are measured and written in C, some rows a
     piece."""
+    if width == 0:  # a terminal that reports no columns: every line cut to nothing
+        yield "\n" * (len(rows) + 1)
+        return
     if isinstance(rows, Rows):
         yield from _read_rows_text(columns, rows, elapsed, width)
         return
