@@ -922,6 +922,17 @@ class Snapshot:
                 if not batch:
                     return
                 yield flow_page(batch)
+        for count, page in self._written(render, flow_page):
+            self.total += count
+            yield count, page
+            if self.total == self._limit:
+                self.close()
+                return
+
+    def _written(self, render: "Callable[[Any, int, Any], Tuple[int, Any]]",
+                 flow_page: "Callable[[List[Flow]], Tuple[int, Any]]") -> "Iterator[Tuple[int, Any]]":
+        """The non-empty pages of pages(), the C reader given no more flows
+        than the limit leaves once those before are counted in total."""
         # Readers of their own, this thread's and the read-ahead thread's:
         # the writers and parse_chunk read lines without the interpreter's
         # lock, when another thread could aim a shared reader elsewhere.
@@ -937,11 +948,7 @@ class Snapshot:
                 self._at = stopped()
             self._took(taken())
             if count:
-                self.total += count
                 yield count, page
-            if self.total == limit:
-                self.close()
-                return
             if self._holds_no_whole_line():
                 more, batch = self._next_chunk(ahead)
                 if batch is not None:
@@ -949,22 +956,14 @@ class Snapshot:
                         batch.cut(limit - self.total)
                     count, page = render(batch, -1, ())
                     if count:
-                        self.total += count
                         yield count, page
-                    if self.total == limit:
-                        self.close()
-                        return
                 if more:
                     continue
             flow = self._checked_flow()
             if flow is None:
                 return
             if match(flow):
-                self.total += 1
                 yield flow_page([flow])
-                if self.total == limit:
-                    self.close()
-                    return
 
     def __iter__(self) -> "Iterator[Flow]":
         if self._flows is None:
