@@ -48,12 +48,11 @@ using flow_rows::kActionBits;
 enum Cell : int { id, port, vni, source, destination, proto, src_mac, dst_mac, actions, ports, packets, rate, age,
                   expires, kCells };
 
-// The cell of the listing's column k.
-inline int cell_of(int k, bool rated) { return !rated && k >= rate ? k + 1 : k; }
-// The listing's column k put at its cell, for a table_line layout.
+// The cell of the listing's column k (a writer without rates has no rate
+// column), as a table_line layout puts it.
 struct Placed {
     bool rated;
-    int operator()(int k) const { return cell_of(k, rated); }
+    int operator()(int k) const { return !rated && k >= rate ? k + 1 : k; }
 };
 static_assert(kCells <= table_line::kMostColumns);
 
@@ -89,10 +88,6 @@ constexpr std::size_t kNumberText = 20;  // the digits of any 64-bit number, or 
 constexpr std::size_t kPortText = std::numeric_limits<flow_rows::Port>::digits10 + 2;  // its digits and a comma
 constexpr std::size_t kDurationText = kNumberText + 4;  // "3d04h" of any 64-bit count of seconds
 
-// The names a writer spells numbers by, checked once to need no escaping
-// in JSON nor in a table cell (printable ASCII without quote, backslash or
-// space), so every text written here is what the package's JSON string
-// encoder and the table's escaping would leave as it is.
 // The keys of a JSON line, in the order the writer writes them: the Flow's
 // fields' (the package's JSON_FIELDS), an entity's two, and the rate's.
 enum Key : int { k_id, k_flags, k_table, k_port, k_vni, k_ipv6, k_src, k_dst, k_proto, k_proto_name, k_ether_type,
@@ -106,6 +101,11 @@ enum Between : int { b_id, b_flags, b_table, b_port, b_vni, b_v4, b_v6, b_dst, b
                      b_vlan, b_src_mac, b_dst_mac, b_inner_dst_mac, b_entities, b_actions, b_dst_ports, b_packets,
                      b_age_s, b_expires_in_s, b_rate, kBetween };
 
+// The names a writer spells numbers by, and the keys of its lines, checked
+// once to need no escaping in JSON nor in a table cell (printable ASCII
+// without quote, backslash or space), so every text written here is what
+// the package's JSON string encoder and the table's escaping would leave as
+// it is.
 struct Names {
     std::string key[kKeys];
     std::string action[kActionBits];
@@ -630,6 +630,9 @@ class WriterJob : public page_job::Job {
 
   protected:
     const Writer &writer() const { return *reinterpret_cast<Writer *>(writer_); }
+    // The listing's columns (one more with rates), each put at its cell.
+    int columns() const { return writer().rates ? kCells : kCells - 1; }
+    Placed place() const { return {writer().rates != nullptr}; }
 
   private:
     PyObject *writer_, *answer_, *rest_;
@@ -671,8 +674,8 @@ class TableCells final : public WriterJob<TableCells> {
     }
     PyObject *page(Py_ssize_t count) {
         if (cells_.failed() || ends_.failed()) return PyErr_NoMemory();
-        bool rated = writer().rates != nullptr;
-        int columns = rated ? kCells : kCells - 1;
+        int columns = this->columns();
+        Placed place = this->place();
         PyObject *rows = PyList_New(count);
         const char *at = cells_.data();
         for (Py_ssize_t r = 0; rows && r < count; ++r) {
@@ -680,7 +683,7 @@ class TableCells final : public WriterJob<TableCells> {
             std::memcpy(ends, ends_.data() + r * sizeof ends, sizeof ends);
             PyObject *row = PyList_New(columns);
             for (int k = 0; row && k < columns; ++k) {
-                int c = cell_of(k, rated);
+                int c = place(k);
                 std::size_t from = c ? ends[c - 1] : 0;
                 PyObject *cell = ascii_text(at + from, ends[c] - from);
                 if (!cell) Py_CLEAR(row);
@@ -727,9 +730,6 @@ class TableLines final : public WriterJob<TableLines> {
     }
 
   private:
-    // The listing's columns (one more with rates), each put at its cell.
-    int columns() { return writer().rates ? kCells : kCells - 1; }
-    Placed place() { return {writer().rates != nullptr}; }
     PyObject *layout_;  // holds the ellipsis l_ views, and the widths written back
     table_line::Layout l_;
     PageText out_;
