@@ -72,7 +72,7 @@ def test_an_old_command_name_does_what_the_new_one_does_under_the_name_typed(old
     assert unnamed[0] == unnamed[1]
 
 
-COMMAND_MODULES = {group.__name__.rpartition(".")[2]: group for group in libfc.cli.COMMAND_GROUPS}
+COMMAND_MODULES = {name: libfc.cli.command_group(name) for name in libfc.cli.COMMAND_GROUPS}
 
 
 @pytest.mark.parametrize("name", COMMAND_MODULES)

@@ -5,9 +5,13 @@ into Python objects."""
 
 import functools
 import threading
-from typing import Callable, TypeVar
 
-_F = TypeVar("_F", bound=Callable)
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Callable, TypeVar
+
+    _F = TypeVar("_F", bound=Callable)
 
 # One lock per library, shared by every module that reads what it hands out.
 FLOW_CACHE = threading.RLock()
@@ -17,7 +21,7 @@ SWITCH_STATE = threading.RLock()
 def holding(lock: "threading.RLock") -> "Callable[[_F], _F]":
     """A decorator that runs its function with `lock` held (reentrant: the
     functions may call one another)."""
-    def decorate(function: _F) -> _F:
+    def decorate(function: "_F") -> "_F":
         @functools.wraps(function)
         def call(*args, **kwargs):  # type: ignore[no-untyped-def]
             with lock:

@@ -8,7 +8,6 @@ stderr through footer(), so `libfc ... | wc -l` counts rows."""
 import json
 import os
 import re
-import shutil
 import sys
 import time
 
@@ -73,6 +72,8 @@ def table_width(out=None):
     rows however long."""
     out = out or sys.stdout
     if os.environ.get("COLUMNS", "").strip() or _is_terminal(out):
+        import shutil  # only here: most output goes to a pipe or file
+
         return shutil.get_terminal_size().columns
     return None
 

@@ -5,7 +5,6 @@ leaves the old file as it was."""
 
 import contextlib
 import os
-import secrets
 import stat
 
 from ._library import CommandError, bad_input, emulator_state_dir, switch_store_emulator
@@ -71,7 +70,7 @@ def _new_file_beside(path):
     target's mode to the new file."""
     directory, name = os.path.split(os.path.abspath(path))
     while True:
-        temporary = os.path.join(directory, ".%s.%s.tmp" % (name, secrets.token_hex(4)))
+        temporary = os.path.join(directory, ".%s.%s.tmp" % (name, os.urandom(4).hex()))
         try:
             os.close(os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666))
             return temporary
