@@ -9,13 +9,14 @@ import os
 import stat
 import subprocess
 import sys
+import threading
 
 import pytest
 
 import libfc.cli
 from _helpers import builtin_library, child_env, cli_in_process
 from libfc import snapshot
-from libfc.cli import completion
+from libfc.cli import _replace, _snapshots, completion
 
 LIB = builtin_library("libfc.so")
 
@@ -130,3 +131,24 @@ def test_bash_completes_file_names_where_a_file_is_named(tmp_path, line, offered
     result = subprocess.run(["bash", "-c", script, "bash", *line.split()], cwd=tmp_path, capture_output=True,
                             text=True, timeout=60)
     assert (result.stdout.strip(), result.stderr) == (offered, "")
+
+
+@pytest.mark.parametrize("failing", [False, True])
+def test_a_save_reaches_the_disk_while_it_is_written_and_leaves_no_thread(tmp_path, monkeypatch, failing):
+    # Synced while the save goes on, each time enough more was written; a
+    # sync that fails leaves the writer to see the failure itself.
+    monkeypatch.setattr(snapshot._Compressing, "PIECE", 1 << 16)
+    monkeypatch.setattr(_replace.FlushedAsWritten, "FLUSH_EVERY", 1 << 14)
+    synced = []
+
+    def fdatasync(fd):
+        synced.append(os.fstat(fd).st_size)
+        if failing:
+            raise OSError(5, "Input/output error")
+    monkeypatch.setattr(os, "fdatasync", fdatasync)
+    LIB.fcemu_traffic(3000, 1)
+    path = tmp_path / "snap"
+    count = _snapshots.save(str(path))
+    assert count == sum(1 for _ in snapshot.Snapshot(str(path)))
+    assert synced and (len(synced) == 1 if failing else 0 < synced[0] < path.stat().st_size)
+    assert not [t for t in threading.enumerate() if t.name == "libfc-flush"]

@@ -6,8 +6,14 @@ leaves the old file as it was."""
 import contextlib
 import os
 import stat
+import threading
 
 from ._library import CommandError, bad_input, emulator_state_dir, switch_store_emulator
+
+# Typing names are quoted and imported only by type checkers.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import BinaryIO
 
 # The built-in flow cache's live file in its state directory; writing over
 # it, or over the switch store, would lose the cache or the switch state for
@@ -84,6 +90,51 @@ def _flush_to_disk(name):
         os.fsync(handle)
     finally:
         os.close(handle)
+
+
+class FlushedAsWritten:
+    """A binary file whose data goes to disk while it is being written: a
+    thread of its own flushes it each time FLUSH_EVERY more bytes were
+    written, so that the flush before the rename waits for the last of them
+    only (a million flows' snapshot, 34 MB, took 55-70 ms to flush after the
+    write). Data only: the flush before the rename makes the file whole."""
+
+    FLUSH_EVERY = 8 << 20
+
+    def __init__(self, file: "BinaryIO") -> None:
+        self._file = file
+        self._unflushed = 0
+        self._wanted = threading.Event()
+        self._ended = False
+        self._thread = threading.Thread(target=self._flush, name="libfc-flush", daemon=True)
+        self._thread.start()
+
+    def write(self, data: bytes) -> int:
+        written = self._file.write(data)
+        self._unflushed += len(data)
+        if self._unflushed >= self.FLUSH_EVERY:
+            self._unflushed = 0
+            self._wanted.set()
+        return written
+
+    def _flush(self) -> None:
+        while True:
+            self._wanted.wait()
+            self._wanted.clear()
+            if self._ended:
+                return
+            try:
+                os.fdatasync(self._file.fileno())
+            except (OSError, ValueError):  # the writer sees a failing file itself
+                return
+
+    def __enter__(self) -> "FlushedAsWritten":
+        return self
+
+    def __exit__(self, *failure: object) -> None:
+        self._ended = True
+        self._wanted.set()
+        self._thread.join()
 
 
 @contextlib.contextmanager

@@ -27,7 +27,10 @@ def save(path: str, flows: "Optional[Iterable[Flow]]" = None) -> int:
     half-written snapshot under the name; returns the count of flows."""
     with _replace.replacing(path) as temporary:
         with open(temporary, "wb") as file:
-            return _format.write(file, flows, _output.json_text)
+            if temporary == path:  # a stream, written through
+                return _format.write(file, flows, _output.json_text)
+            with _replace.FlushedAsWritten(file) as flushed:
+                return _format.write(flushed, flows, _output.json_text)
 
 
 @contextlib.contextmanager
