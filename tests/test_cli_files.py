@@ -145,7 +145,7 @@ def test_a_save_reaches_the_disk_while_it_is_written_and_leaves_no_thread(tmp_pa
         synced.append(os.fstat(fd).st_size)
         if failing:
             raise OSError(5, "Input/output error")
-    monkeypatch.setattr(os, "fdatasync", fdatasync)
+    monkeypatch.setattr(_replace, "_flush_data", fdatasync)
     LIB.fcemu_traffic(3000, 1)
     path = tmp_path / "snap"
     count = _snapshots.save(str(path))

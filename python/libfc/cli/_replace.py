@@ -92,6 +92,11 @@ def _flush_to_disk(name):
         os.close(handle)
 
 
+# A file's data to disk (where the system has no call for the data alone,
+# its data and metadata).
+_flush_data = getattr(os, "fdatasync", os.fsync)
+
+
 class FlushedAsWritten:
     """A binary file whose data goes to disk while it is being written: a
     thread of its own flushes it each time FLUSH_EVERY more bytes were
@@ -124,7 +129,7 @@ class FlushedAsWritten:
             if self._ended:
                 return
             try:
-                os.fdatasync(self._file.fileno())
+                _flush_data(self._file.fileno())
             except (OSError, ValueError):  # the writer sees a failing file itself
                 return
 
