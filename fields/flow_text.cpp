@@ -644,20 +644,24 @@ class JsonLines final : public WriterJob<JsonLines> {
   public:
     // Bytes for an opening given as bytes (lines for a binary file, which
     // would otherwise copy the text once more to encode it), else a str.
-    JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening)
-        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening) {
+    JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening, bool newlines)
+        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening),
+          newlines_(newlines) {
         out_.set_form(PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii);
     }
     ~JsonLines() override { Py_DECREF(opening_); }
     void take(const Names &names, const Flow &f) {
-        written(out_, json_line_room(names, open_.text.size(), f),
-                [&](char *to) { return json_line(to, names, open_, f, actions_); });
+        written(out_, json_line_room(names, open_.text.size(), f), [&](char *to) {
+            char *end = json_line(to, names, open_, f, actions_);
+            return newlines_ ? end : end - 1;  // a line ends in its newline
+        });
     }
     PyObject *page(Py_ssize_t count) { return counted(count, out_.made()); }
 
   private:
     PyObject *opening_;  // holds the text open_ views when it is long
     Opening open_;
+    bool newlines_;
     PageText out_;
     ActionTexts<JsonActions> actions_;
 };
@@ -759,20 +763,21 @@ bool page_arguments(PyObject *const *args, Py_ssize_t n, Py_ssize_t needed, long
     return n == needed && !PyErr_Occurred() && walk_rest::valid(args[2]) && answer_copy::rest_fits(args[0], args[2]);
 }
 
-// writer.json_lines(answer, now_ms, rest, opening): (count, text).
+// writer.json_lines(answer, now_ms, rest, opening, newlines=True): (count, text).
 PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms;
     Py_ssize_t opening_size = 0;
     // An ASCII opening keeps every line ASCII, made into a str by a copy.
     const char *opening = nullptr;
-    bool valid = page_arguments(args, n, 4, now_ms);
-    if (valid && PyBytes_Check(args[3]))
+    bool valid = (n == 4 || n == 5) && page_arguments(args, n, n, now_ms);
+    int newlines = valid && n == 5 ? PyObject_IsTrue(args[4]) : 1;
+    if (valid && newlines >= 0 && PyBytes_Check(args[3]))
         opening = PyBytes_AS_STRING(args[3]), opening_size = PyBytes_GET_SIZE(args[3]);
-    else if (valid && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3]))
+    else if (valid && newlines >= 0 && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3]))
         opening = PyUnicode_AsUTF8AndSize(args[3], &opening_size);
-    if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
+    if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening, newlines=True");
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
-    return page_job::render(new (std::nothrow) JsonLines(self, args, now_ms, open), args[0]);
+    return page_job::render(new (std::nothrow) JsonLines(self, args, now_ms, open, newlines != 0), args[0]);
 }
 
 // writer.table_cells(answer, now_ms, rest): (count, rows of cells).
@@ -805,9 +810,10 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
 
 PyMethodDef writer_methods[] = {
     {"json_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines)), METH_FASTCALL,
-     "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
+     "json_lines(answer, now_ms, rest, opening, newlines=True, /)\n--\n\n"
      "(count, text): the answer's flows outside rest (or a snapshot_lines reader's aimed lines) as JSON lines, each Flow.json_text() with its\n"
-     "opening brace replaced by opening; the text is bytes when opening is."},
+     "opening brace replaced by opening (and without its newline when newlines is false); the text is bytes when\n"
+     "opening is."},
     {"table_cells", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_cells)), METH_FASTCALL,
      "table_cells(answer, now_ms, rest, /)\n--\n\n"
      "(count, rows): the flows listing's cells of the answer's flows outside rest."},

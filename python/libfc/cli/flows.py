@@ -385,8 +385,8 @@ def _first_rows(page: "Any", count: int) -> "Any":
     return "\n".join(page.split("\n", count)[:count]) + "\n"
 
 
-def _json_lines_page(flows: "List[Flow]", start: str = JSON_LINE_START) -> "Tuple[int, str]":
-    return len(flows), "".join(start + flow.json_text()[1:] + "\n" for flow in flows)
+def _json_lines_page(flows: "List[Flow]", start: str = JSON_LINE_START, end: str = "\n") -> "Tuple[int, str]":
+    return len(flows), "".join(start + flow.json_text()[1:] + end for flow in flows)
 
 
 def _cells_page(flows: "List[Flow]") -> "Tuple[int, List[List[Any]]]":
@@ -442,19 +442,27 @@ def _print_document(writer: "Any", walk: "Any", pages: "_Pages", shown: int, pre
     json.dumps(indent=2) indents it for --pretty; returns shown."""
     json_lines = writer.json_lines
     document = _output.json_text(_document(walk, shown, []), pretty)
-    # The document up to the flows' "[", what goes before the first flow and
-    # between two, and what closes it after a flow and after none.
+    # The document up to the flows' "[", and what closes it after a flow and
+    # after none.
     if pretty:
-        head, first, between, end, empty_end = document[:-3], "\n", ",\n", "\n  ]\n}\n", "]\n}\n"
+        head, end, empty_end = document[:-3], "\n  ]\n}\n", "]\n}\n"
     else:
-        head, first, between, end, empty_end = document[:-2], "", ",", "]}\n", "]}\n"
+        head, end, empty_end = document[:-2], "]}\n", "]}\n"
     write = sys.stdout.write
     write(head)
     written = False
-    for _, text in pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{")):
-        # A JSON text holds no newline but between the lines.
-        write((between if written else first) + (indented(text, 2) if pretty else text[:-1].replace("\n", ",")))
-        written = True
+    if pretty:
+        for _, text in pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{")):
+            write((",\n" if written else "\n") + indented(text, 2))
+            written = True
+    else:
+        # Each flow with the comma before it, which the first goes without:
+        # a page's text is written as the writer made it.
+        for _, text in pages(lambda *page: json_lines(*page, ",{", False),
+                             lambda flows: _json_lines_page(flows, ",{", "")):
+            if text:
+                write(text if written else text[1:])
+                written = True
     write(end if written else empty_end)
     return shown
 
