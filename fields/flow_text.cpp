@@ -94,12 +94,52 @@ enum Key : int { k_id, k_flags, k_table, k_port, k_vni, k_ipv6, k_src, k_dst, k_
                  k_ether_type_name, k_vlan, k_src_mac, k_dst_mac, k_inner_dst_mac, k_entities, k_packets, k_age_s,
                  k_expires_in_s, k_actions, k_dst_ports, k_rate, kKeys };
 
-// The text of a JSON line between its values, each piece made once of the
+// The text of a flow's JSON between its values, each piece made once of the
 // keys it is given (as _flow.TEXT_KEYS gives them), as the package's
-// json_text() writes it.
+// json_text() writes it, or json.dumps(indent=2) a flow of the listing's
+// document (two deep).
 enum Between : int { b_id, b_flags, b_table, b_port, b_vni, b_v4, b_v6, b_dst, b_ether_type, b_no_ether_type_name,
-                     b_vlan, b_src_mac, b_dst_mac, b_inner_dst_mac, b_entities, b_actions, b_dst_ports, b_packets,
-                     b_age_s, b_expires_in_s, b_rate, kBetween };
+                     b_vlan, b_src_mac, b_dst_mac, b_inner_dst_mac, b_entities, b_actions, b_dst_ports, b_entity_end,
+                     b_packets, b_age_s, b_expires_in_s, b_rate, b_flow_end, kBetween };
+
+// A flow's JSON in one of its two layouts: the pieces between its values
+// (each padded for copy_chunks), the text from its destination address's
+// closing quote through its protocol name of each protocol number, and of
+// each named ether type its number and name.
+struct JsonPieces {
+    Piece between[kBetween];
+    std::size_t every_between = 0;  // the bytes of them all
+    Piece protocol_json[256];
+    std::vector<Piece> ether_json;
+    std::size_t longest_protocol_json = 0, longest_ether_json = 0;
+};
+
+// The styles: a JSON line, compact, and a flow of the listing's document
+// as json.dumps(indent=2) lays it out: the flow's fields three deep, an
+// entity four deep and its fields five, the names and ports in its lists
+// six. A list item's text comes after item() and a list's last item is
+// followed by close(), which writes nothing in a compact line; room is
+// what each takes at most.
+struct CompactJson {
+    static constexpr int kForm = 0;
+    static constexpr std::size_t kItemRoom = 1, kCloseRoom = 0;
+    static char *item(char *to, bool first, int) {
+        if (!first) *to++ = ',';
+        return to;
+    }
+    static char *close(char *to, bool, int) { return to; }
+};
+struct IndentedJson {
+    static constexpr int kForm = 1;
+    static constexpr int kDeepest = 6;
+    static constexpr std::size_t kItemRoom = 2 + 2 * kDeepest, kCloseRoom = 1 + 2 * kDeepest;
+    static char *item(char *to, bool first, int depth) {
+        if (!first) *to++ = ',';
+        *to++ = '\n';
+        return spaces(to, 2 * static_cast<std::size_t>(depth));
+    }
+    static char *close(char *to, bool any, int depth) { return any ? item(to, true, depth) : to; }
+};
 
 // The names a writer spells numbers by, and the keys of its lines, checked
 // once to need no escaping in JSON nor in a table cell (printable ASCII
@@ -111,49 +151,58 @@ struct Names {
     std::string action[kActionBits];
     std::string protocol[256];  // empty: the number has none
     std::vector<std::pair<std::uint16_t, std::string>> ether_type;
-    Piece between[kBetween];
-    std::size_t every_between = 0;  // the bytes of them all
-    // A JSON line's text from the closing quote of its destination address
-    // through its protocol name, `","proto":6,"proto_name":"tcp",`, of each
-    // protocol number; and `"ether_type":2048,"ether_type_name":"ipv4"` of
-    // each named ether type, ether_named[number] - 1 of them (0: no name).
-    Piece protocol_json[256];
-    std::vector<Piece> ether_json;
+    // Each layout's pieces (CompactJson::kForm, IndentedJson::kForm). A
+    // compact line's text from the closing quote of its destination address
+    // through its protocol name is `","proto":6,"proto_name":"tcp",`, that
+    // of a named ether type `"ether_type":2048,"ether_type_name":"ipv4"`,
+    // ether_named[number] - 1 of them (0: no name).
+    JsonPieces json[2];
     std::uint32_t ether_named[65536] = {};
     // The longest pieces and names, for the room a line is written into.
-    std::size_t longest_protocol = 0, longest_protocol_json = 0, longest_ether_json = 0;
+    std::size_t longest_protocol = 0;
     std::size_t every_action_json = 0, every_action_cell = 0;
 
     void spell() {
-        char number[kNumberText];
-        auto quoted = [](const std::string &name) { return name.empty() ? std::string("null") : '"' + name + '"'; };
-        auto keyed = [&](Key of) { return '"' + key[of] + "\":"; };
-        const std::string texts[kBetween] = {
-            keyed(k_id), "," + keyed(k_flags), "," + keyed(k_table), "," + keyed(k_port), "," + keyed(k_vni),
-            "," + keyed(k_ipv6) + "false," + keyed(k_src) + '"', "," + keyed(k_ipv6) + "true," + keyed(k_src) + '"',
-            "\"," + keyed(k_dst) + '"', keyed(k_ether_type), "," + keyed(k_ether_type_name) + "null", "," + keyed(k_vlan),
-            "," + keyed(k_src_mac) + '"', "\"," + keyed(k_dst_mac) + '"', "\"," + keyed(k_inner_dst_mac) + '"',
-            "\"," + keyed(k_entities) + "[", "{" + keyed(k_actions) + "[", "]," + keyed(k_dst_ports) + "[",
-            "]," + keyed(k_packets), "," + keyed(k_age_s), "," + keyed(k_expires_in_s), "," + keyed(k_rate)};
-        for (int b = 0; b < kBetween; ++b) between[b].assign(texts[b]), every_between += texts[b].size();
-        for (unsigned p = 0; p < 256; ++p) {
-            std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, p) - number));
-            protocol_json[p].assign("\"," + keyed(k_proto) + std::string(digits) + "," + keyed(k_proto_name) + quoted(protocol[p]) +
-                                    ",");
-            longest_protocol = std::max(longest_protocol, protocol[p].size());
-            longest_protocol_json = std::max(longest_protocol_json, protocol_json[p].size());
-        }
-        ether_json.resize(ether_type.size());
-        for (std::size_t k = 0; k < ether_type.size(); ++k) {
-            const auto &[value, name] = ether_type[k];
-            std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, value) - number));
-            ether_json[k].assign(keyed(k_ether_type) + std::string(digits) + "," + keyed(k_ether_type_name) + quoted(name));
-            ether_named[value] = static_cast<std::uint32_t>(k + 1);
-            longest_ether_json = std::max(longest_ether_json, ether_json[k].size());
-        }
+        for (unsigned p = 0; p < 256; ++p) longest_protocol = std::max(longest_protocol, protocol[p].size());
+        for (std::size_t k = 0; k < ether_type.size(); ++k) ether_named[ether_type[k].first] = static_cast<std::uint32_t>(k + 1);
         for (const std::string &name : action) {
             every_action_json += name.size() + 3;  // quoted, after a comma
             every_action_cell += name.size() + 1;
+        }
+        spell_json(json[CompactJson::kForm], false);
+        spell_json(json[IndentedJson::kForm], true);
+    }
+
+  private:
+    void spell_json(JsonPieces &j, bool indented) const {
+        char number[kNumberText];
+        auto quoted = [](const std::string &name) { return name.empty() ? std::string("null") : '"' + name + '"'; };
+        auto keyed = [&](Key of) { return '"' + key[of] + (indented ? "\": " : "\":"); };
+        auto deep = [&](int depth) { return indented ? '\n' + std::string(2 * static_cast<std::size_t>(depth), ' ') : ""; };
+        const std::string next = "," + deep(3);  // between two of a flow's fields
+        const std::string texts[kBetween] = {
+            deep(3) + keyed(k_id), next + keyed(k_flags), next + keyed(k_table), next + keyed(k_port),
+            next + keyed(k_vni), next + keyed(k_ipv6) + "false" + next + keyed(k_src) + '"',
+            next + keyed(k_ipv6) + "true" + next + keyed(k_src) + '"', '"' + next + keyed(k_dst) + '"',
+            keyed(k_ether_type), next + keyed(k_ether_type_name) + "null", next + keyed(k_vlan),
+            next + keyed(k_src_mac) + '"', '"' + next + keyed(k_dst_mac) + '"', '"' + next + keyed(k_inner_dst_mac) + '"',
+            '"' + next + keyed(k_entities) + "[", "{" + deep(5) + keyed(k_actions) + "[",
+            "]," + deep(5) + keyed(k_dst_ports) + "[", "]" + deep(4) + "}", "]" + next + keyed(k_packets),
+            next + keyed(k_age_s), next + keyed(k_expires_in_s), next + keyed(k_rate), deep(2) + "}\n"};
+        for (int b = 0; b < kBetween; ++b) j.between[b].assign(texts[b]), j.every_between += texts[b].size();
+        for (unsigned p = 0; p < 256; ++p) {
+            std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, p) - number));
+            j.protocol_json[p].assign('"' + next + keyed(k_proto) + std::string(digits) + next + keyed(k_proto_name) +
+                                      quoted(protocol[p]) + next);
+            j.longest_protocol_json = std::max(j.longest_protocol_json, j.protocol_json[p].size());
+        }
+        j.ether_json.resize(ether_type.size());
+        for (std::size_t k = 0; k < ether_type.size(); ++k) {
+            const auto &[value, name] = ether_type[k];
+            std::string_view digits(number, static_cast<std::size_t>(spelling::decimal(number, value) - number));
+            j.ether_json[k].assign(keyed(k_ether_type) + std::string(digits) + next + keyed(k_ether_type_name) +
+                                   quoted(name));
+            j.longest_ether_json = std::max(j.longest_ether_json, j.ether_json[k].size());
         }
     }
 };
@@ -304,11 +353,22 @@ char *joined_names(char *to, const Names &names, BitMap bits) {
     return to;
 }
 
-// An entity's opening in a JSON line, up to its first port.
+// An entity's opening in a flow's JSON of a layout, up to its first port.
+template <class Style>
 struct JsonActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
-        to = joined_names<'"'>(names.between[b_actions].put(to), names, bits);
-        return names.between[b_dst_ports].put(to);
+        const Piece *between = names.json[Style::kForm].between;
+        to = between[b_actions].put(to);
+        bool first = true;
+        for_names(names, bits, [&](const std::string &action) {
+            to = Style::item(to, first, 6);
+            *to++ = '"';
+            std::memcpy(to, action.data(), action.size());
+            to += action.size();
+            *to++ = '"';
+            first = false;
+        });
+        return between[b_dst_ports].put(Style::close(to, !first, 5));
     }
 };
 
@@ -328,18 +388,21 @@ struct CellActions {
 // runs past its piece.
 constexpr std::size_t kJsonLineRoom =
     16 + 10 * kNumberText + 2 * (spelling::kIPv6Text + 1) + 3 * spelling::kMacText + kOvershoot;
-// An entity's punctuation besides its keys, action names and ports.
+// An entity's punctuation besides its keys, action names, ports and layout.
 constexpr std::size_t kJsonEntityRoom = 4;
 
 // A rate's number as repr() spells a double, or null.
 constexpr std::size_t kJsonRateRoom = spelling::kFloatRepr;
 
+template <class Style>
 std::size_t json_line_room(const Names &names, std::size_t opening, const Flow &f) {
-    std::size_t room = kJsonLineRoom + opening + names.every_between + names.longest_protocol_json +
-                       names.longest_ether_json + (f.rate == Flow::Rate::off ? 0 : kJsonRateRoom);
-    std::size_t entity = kJsonEntityRoom + names.between[b_actions].size() + names.between[b_dst_ports].size() +
-                         names.every_action_json;
-    for (unsigned k = 0; k < f.of.entities; ++k) room += entity + f.of.port_count[k] * kPortText;
+    const JsonPieces &json = names.json[Style::kForm];
+    std::size_t room = kJsonLineRoom + opening + json.every_between + json.longest_protocol_json +
+                       json.longest_ether_json + Style::kCloseRoom + (f.rate == Flow::Rate::off ? 0 : kJsonRateRoom);
+    std::size_t entity = kJsonEntityRoom + Style::kItemRoom + 2 * Style::kCloseRoom + json.between[b_actions].size() +
+                         json.between[b_dst_ports].size() + json.between[b_entity_end].size() + names.every_action_json +
+                         kActionBits * Style::kItemRoom;
+    for (unsigned k = 0; k < f.of.entities; ++k) room += entity + f.of.port_count[k] * (kPortText + Style::kItemRoom);
     return room;
 }
 
@@ -364,11 +427,14 @@ struct Opening {
     }
 };
 
-// Writes a flow's JSON line into room for json_line_room() bytes; its end.
+// Writes a flow's JSON in a style into room for json_line_room() bytes; its
+// end (after its newline).
+template <class Style>
 char *json_line(char *to, const Names &names, const Opening &opening, const Flow &f,
-                ActionTexts<JsonActions> &actions) {
+                ActionTexts<JsonActions<Style>> &actions) {
     const char *e = f.of.entry;
-    const Piece *between = names.between;
+    const JsonPieces &json = names.json[Style::kForm];
+    const Piece *between = json.between;
     to = between[b_id].put(opening.put(to));
     to = spelling::decimal(to, LOAD(Entry, flowId, e));
     to = between[b_flags].put(to);
@@ -383,10 +449,10 @@ char *json_line(char *to, const Names &names, const Opening &opening, const Flow
     to = address(to, f.v6, f.src);
     to = between[b_dst].put(to);
     to = address(to, f.v6, f.dst);
-    to = names.protocol_json[LOAD(Entry, fkey.proto, e)].put(to);
+    to = json.protocol_json[LOAD(Entry, fkey.proto, e)].put(to);
     auto ether = LOAD(Entry, fkey.l2Key.etype, e);
     if (std::uint32_t named = names.ether_named[ether]) {
-        to = names.ether_json[named - 1].put(to);
+        to = json.ether_json[named - 1].put(to);
     } else {
         to = between[b_ether_type].put(to);
         to = spelling::decimal(to, ether);
@@ -402,14 +468,12 @@ char *json_line(char *to, const Names &names, const Opening &opening, const Flow
     to = mac(to, FIELD_AT(Entry, fkey.inner.l2Key.daddr, e));
     to = between[b_entities].put(to);
     for (unsigned k = 0; k < f.of.entities; ++k) {
-        if (k) *to++ = ',';
-        to = actions.put(to, names, f.of.actions[k]);
-        for (unsigned i = 0, n = f.of.port_count[k]; i < n; ++i) {
-            if (i) *to++ = ',';
-            to = spelling::decimal(to, f.of.port(k, i));
-        }
-        to = literal(to, "]}");
+        to = actions.put(Style::item(to, k == 0, 4), names, f.of.actions[k]);
+        unsigned n = f.of.port_count[k];
+        for (unsigned i = 0; i < n; ++i) to = spelling::decimal(Style::item(to, i == 0, 6), f.of.port(k, i));
+        to = between[b_entity_end].put(Style::close(to, n != 0, 5));
     }
+    to = Style::close(to, f.of.entities != 0, 3);
     to = between[b_packets].put(to);
     to = spelling::decimal(to, LOAD(Entry, pktCount, e));
     to = between[b_age_s].put(to);
@@ -420,7 +484,7 @@ char *json_line(char *to, const Names &names, const Opening &opening, const Flow
         to = between[b_rate].put(to);
         to = f.rate == Flow::Rate::known ? spelling::float_repr(to, f.per_second) : literal(to, "null");
     }
-    return literal(to, "}\n");
+    return between[b_flow_end].put(to);
 }
 
 // The listing's cells of a flow (cli/flows.py's _row), one after the other
@@ -640,20 +704,24 @@ class WriterJob : public page_job::Job {
     Py_ssize_t count_ = -1;
 };
 
-class JsonLines final : public WriterJob<JsonLines> {
+// A page of JSON lines, each opened by the opening given (bytes for an
+// opening given as bytes: lines for a binary file, which would otherwise
+// copy the text once more to encode it; else a str); or of the flows of the
+// listing's document, each after the comma that would stand before it and
+// without a newline, in a style.
+template <class Style>
+class JsonFlows final : public WriterJob<JsonFlows<Style>> {
   public:
-    // Bytes for an opening given as bytes (lines for a binary file, which
-    // would otherwise copy the text once more to encode it), else a str.
-    JsonLines(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening, bool newlines)
-        : WriterJob(writer, args[0], now_ms, args[2]), opening_(new_reference(args[3])), open_(opening),
-          newlines_(newlines) {
-        out_.set_form(PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii);
+    JsonFlows(PyObject *writer, PyObject *const *args, long long now_ms, std::string_view opening, bool lines)
+        : WriterJob<JsonFlows>(writer, args[0], now_ms, args[2]), opening_(lines ? new_reference(args[3]) : nullptr),
+          open_(opening), lines_(lines) {
+        out_.set_form(opening_ && PyBytes_Check(opening_) ? PageText::bytes : PageText::ascii);
     }
-    ~JsonLines() override { Py_DECREF(opening_); }
+    ~JsonFlows() override { Py_XDECREF(opening_); }
     void take(const Names &names, const Flow &f) {
-        written(out_, json_line_room(names, open_.text.size(), f), [&](char *to) {
-            char *end = json_line(to, names, open_, f, actions_);
-            return newlines_ ? end : end - 1;  // a line ends in its newline
+        written(out_, json_line_room<Style>(names, open_.text.size(), f), [&](char *to) {
+            char *end = json_line<Style>(to, names, open_, f, actions_);
+            return lines_ ? end : end - 1;  // a document's flows are joined by commas alone
         });
     }
     PyObject *page(Py_ssize_t count) { return counted(count, out_.made()); }
@@ -661,9 +729,9 @@ class JsonLines final : public WriterJob<JsonLines> {
   private:
     PyObject *opening_;  // holds the text open_ views when it is long
     Opening open_;
-    bool newlines_;
+    bool lines_;
     PageText out_;
-    ActionTexts<JsonActions> actions_;
+    ActionTexts<JsonActions<Style>> actions_;
 };
 
 // The cells of every row one after the other in cells_, and each row's
@@ -763,21 +831,34 @@ bool page_arguments(PyObject *const *args, Py_ssize_t n, Py_ssize_t needed, long
     return n == needed && !PyErr_Occurred() && walk_rest::valid(args[2]) && answer_copy::rest_fits(args[0], args[2]);
 }
 
-// writer.json_lines(answer, now_ms, rest, opening, newlines=True): (count, text).
+// writer.json_lines(answer, now_ms, rest, opening): (count, text).
 PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms;
     Py_ssize_t opening_size = 0;
     // An ASCII opening keeps every line ASCII, made into a str by a copy.
     const char *opening = nullptr;
-    bool valid = (n == 4 || n == 5) && page_arguments(args, n, n, now_ms);
-    int newlines = valid && n == 5 ? PyObject_IsTrue(args[4]) : 1;
-    if (valid && newlines >= 0 && PyBytes_Check(args[3]))
+    bool valid = page_arguments(args, n, 4, now_ms);
+    if (valid && PyBytes_Check(args[3]))
         opening = PyBytes_AS_STRING(args[3]), opening_size = PyBytes_GET_SIZE(args[3]);
-    else if (valid && newlines >= 0 && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3]))
+    else if (valid && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3]))
         opening = PyUnicode_AsUTF8AndSize(args[3], &opening_size);
-    if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening, newlines=True");
+    if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
-    return page_job::render(new (std::nothrow) JsonLines(self, args, now_ms, open, newlines != 0), args[0]);
+    return page_job::render(new (std::nothrow) JsonFlows<CompactJson>(self, args, now_ms, open, true), args[0]);
+}
+
+// writer.json_document(answer, now_ms, rest, indented): (count, text), the
+// flows of the listing's document, each after its comma: ',{...}', or laid
+// out as json.dumps(indent=2) lays out a flow two deep.
+PyObject *json_document(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    long long now_ms;
+    int indented = n == 4 ? PyObject_IsTrue(args[3]) : -1;
+    if (indented < 0 || !page_arguments(args, n, 4, now_ms))
+        return refuse_arguments("json_document", "answer, now_ms, rest, indented");
+    if (indented)
+        return page_job::render(new (std::nothrow) JsonFlows<IndentedJson>(self, args, now_ms, ",\n    {", false),
+                                args[0]);
+    return page_job::render(new (std::nothrow) JsonFlows<CompactJson>(self, args, now_ms, ",{", false), args[0]);
 }
 
 // writer.table_cells(answer, now_ms, rest): (count, rows of cells).
@@ -810,10 +891,13 @@ PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexc
 
 PyMethodDef writer_methods[] = {
     {"json_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines)), METH_FASTCALL,
-     "json_lines(answer, now_ms, rest, opening, newlines=True, /)\n--\n\n"
+     "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
      "(count, text): the answer's flows outside rest (or a snapshot_lines reader's aimed lines) as JSON lines, each Flow.json_text() with its\n"
-     "opening brace replaced by opening (and without its newline when newlines is false); the text is bytes when\n"
-     "opening is."},
+     "opening brace replaced by opening; the text is bytes when opening is."},
+    {"json_document", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_document)), METH_FASTCALL,
+     "json_document(answer, now_ms, rest, indented, /)\n--\n\n"
+     "(count, text): the answer's flows as the flows of the listing's --json document, each after the\n"
+     "comma that would stand before it: compact, or indented as json.dumps(indent=2) indents them."},
     {"table_cells", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_cells)), METH_FASTCALL,
      "table_cells(answer, now_ms, rest, /)\n--\n\n"
      "(count, rows): the flows listing's cells of the answer's flows outside rest."},

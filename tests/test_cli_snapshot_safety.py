@@ -244,6 +244,7 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
     # Listed as read, as flows in order (the lines read ahead made flows by the decoder), and in top.
     for path, command in itertools.product(map(str, paths), (["flows", "--json-lines", "--from"],
                                                                        ["flows", "--sort", "id", "--from"],
+                                                                       ["flows", "--json", "--pretty", "--from"],
                                                                        ["top", "--once", "--file"])):
         fast = cli_in_process(capsys, *command, path)
         with monkeypatch.context() as python_only:
@@ -251,11 +252,16 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
             python_only.setattr(snapshot, "_LINES", None)
             status, out, err = cli_in_process(capsys, *command, path)
         # Pages of Python's flows are listed whole: before a refusal, fewer
-        # of them. A sorted listing and top show nothing but a whole read.
+        # of them. A sorted listing, a document and top show nothing but a whole read.
         assert (status, err) == (fast[0], fast[2]) and fast[1].startswith(out), (path, command)
-        assert (status or out == fast[1]) and (fast[1] or command[0] == "top" or "--sort" in command), (path, command)
+        assert (status or out == fast[1]) and (fast[1] or command[0] == "top" or {"--sort", "--json"} & set(command)), \
+            (path, command)
     listed = cli_in_process(capsys, "flows", "--from", str(paths[1]), "--json-lines")[1]
     assert '"src":"fd00::1","dst":"fdf0::2"' in listed
+    named = write(tmp_path / "named.snap", [line for line in every if '"bit' not in line])  # as a hold takes them
+    for path in (paths[0], named):
+        document = cli_in_process(capsys, "flows", "--from", str(path), "--json", "--pretty")[1]
+        assert document == json.dumps(json.loads(document), indent=2) + "\n" and document.count('"id"') > 30
     flow = [flow for flow in snapshot.Snapshot(str(paths[1])) if flow.id == 900][0]
     assert flow.json_text() == (flow.dst, flow.json_text())[1] and '"dst":"fdf0::2"' in flow.json_text()
 

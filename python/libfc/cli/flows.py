@@ -440,7 +440,7 @@ def _document(walk: "Any", shown: int, flows: "List[Any]") -> "Dict[str, Any]":
 def _print_document(writer: "Any", walk: "Any", pages: "_Pages", shown: int, pretty: bool) -> int:
     """--json of _listing, of the `shown` flows of its pages, indented as
     json.dumps(indent=2) indents it for --pretty; returns shown."""
-    json_lines = writer.json_lines
+    document_flows = writer.json_document
     document = _output.json_text(_document(walk, shown, []), pretty)
     # The document up to the flows' "[", and what closes it after a flow and
     # after none.
@@ -451,20 +451,22 @@ def _print_document(writer: "Any", walk: "Any", pages: "_Pages", shown: int, pre
     write = sys.stdout.write
     write(head)
     written = False
-    if pretty:
-        for _, text in pages(lambda *page: json_lines(*page, "{"), lambda flows: _json_lines_page(flows, "{")):
-            write((",\n" if written else "\n") + indented(text, 2))
+    # Each flow with the comma before it, which the first goes without: a
+    # page's text is written as the writer made it.
+    for _, text in pages(lambda *page: document_flows(*page, pretty), lambda flows: _document_page(flows, pretty)):
+        if text:
+            write(text if written else text[1:])
             written = True
-    else:
-        # Each flow with the comma before it, which the first goes without:
-        # a page's text is written as the writer made it.
-        for _, text in pages(lambda *page: json_lines(*page, ",{", False),
-                             lambda flows: _json_lines_page(flows, ",{", "")):
-            if text:
-                write(text if written else text[1:])
-                written = True
     write(end if written else empty_end)
     return shown
+
+
+def _document_page(flows: "List[Flow]", pretty: bool) -> "Tuple[int, str]":
+    """The flows of a --json document as the writer's json_document writes
+    them, of flows only Python reads."""
+    if pretty and flows:
+        return len(flows), ",\n" + indented(_json_lines_page(flows, "{")[1], 2)
+    return _json_lines_page(flows, ",{", "")
 
 
 def _print_held(args: "argparse.Namespace", writer: "Any", walk: "Any", progress: "_output.Progress",
