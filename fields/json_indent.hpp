@@ -1,7 +1,7 @@
-// A JSON document's flows indented as json.dumps(indent=2) lays them out
-// (`flows --json --pretty`), from the compact lines the text writers write:
-// a million flows' document is written a page at a time, where one made of
-// a dict per flow took minutes and gigabytes.
+// Compact JSON lines indented as json.dumps(indent=2) lays them out: the
+// flows of `flows --json --pretty` that only the package's Python reader
+// takes from a snapshot, laid out as the text writer lays out the others
+// (flow_text.cpp writes those indented itself).
 #pragma once
 
 #include "runtime/python.hpp"
