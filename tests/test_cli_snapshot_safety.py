@@ -234,6 +234,7 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
                        dst="::ffff:10.0.0.%d" % n if n % 2 else "10.0.1.2", proto_name=None, flags=-n,
                        entities=[{"actions": [name], "dst_ports": [n, 2**32 - 1]}, {"actions": [], "dst_ports": []}])
              for n, name in enumerate(names)] + [flow_line(entities=[{"actions": names[::-1], "dst_ports": []}])]
+    every += [flow_line(id=902, entities=[{"actions": names[1::-1] + names[1:2], "dst_ports": [7]}])]  # one twice
     # Addresses spelt otherwise than the writers spell them: read as they spell them.
     every += [flow_line(id=900, ipv6=True, src="FD00:0:0::1", dst="fdF0::2"), flow_line(id=901, src="10.0.0.9")]
     # Lines past the first chunks are read ahead by the reader's thread.
@@ -258,6 +259,11 @@ def test_the_c_reader_reads_what_the_python_reader_reads(tmp_path, capsys, monke
             (path, command)
     listed = cli_in_process(capsys, "flows", "--from", str(paths[1]), "--json-lines")[1]
     assert '"src":"fd00::1","dst":"fdf0::2"' in listed
+    # Actions in any order, or twice, are a flow's bit map: named in its order, in every listing.
+    assert '"actions":[%s]' % ",".join('"%s"' % name for name in names) in listed
+    assert '"actions":["%s","%s"],"dst_ports":[7]' % tuple(names[:2]) in listed
+    for form in (["--sort", "id"], ["--json"]):
+        assert cli_in_process(capsys, "flows", "--from", str(paths[1]), *form)[::2] == (0, ""), form
     named = write(tmp_path / "named.snap", [line for line in every if '"bit' not in line])  # as a hold takes them
     for path in (paths[0], named):
         document = cli_in_process(capsys, "flows", "--from", str(path), "--json", "--pretty")[1]

@@ -250,7 +250,8 @@ def _counters(value, low, high):
 
 
 # Every name an action bit can have, the ones without an FC_ACTION_ name too.
-_ACTIONS = frozenset(name for bit in range(64) for name in action_names(1 << bit))
+_ACTION_BITS = {name: bit for bit in range(64) for name in action_names(1 << bit)}
+_ACTIONS = frozenset(_ACTION_BITS)
 _MAX_ENTITIES = _libfc.FC_MAX_OUT_AC_IOC
 _MAX_PORTS = _libfc.FC_MAX_DPORTS_IOC
 _INT_ONLY = frozenset((int,))
@@ -384,8 +385,22 @@ def flow_of(record: "Dict[str, Any]") -> Flow:
     values = {attribute: record[key] for attribute, key in _FLOW_KEYS.items()}
     family = _AF_INET6 if values["ipv6"] else _AF_INET
     values["src"], values["dst"] = _spelt(family, values["src"]), _spelt(family, values["dst"])
-    values["entities"] = [tuple(map(entity.__getitem__, ENTITY_KEYS)) for entity in values["entities"]]
+    # An entity's actions are a bit map: named in the order of their bits,
+    # each once, as the cache's flows name them (a line may list them in
+    # any order).
+    values["entities"] = [(_in_bit_order(names), ports) for names, ports in
+                          (map(entity.__getitem__, ENTITY_KEYS) for entity in values["entities"])]
     return Flow(**values)
+
+
+def _in_bit_order(names: "List[str]") -> "List[str]":
+    bits = 0
+    for name in names:
+        bit = _ACTION_BITS.get(name)
+        if bit is None:  # no action's name (the checks refuse it first): kept as it is
+            return names
+        bits |= 1 << bit
+    return action_names(bits)
 
 
 def _no_constant(name):
