@@ -102,7 +102,7 @@ enum Between : int { b_id, b_flags, b_table, b_port, b_vni, b_v4, b_v6, b_dst, b
                      b_vlan, b_src_mac, b_dst_mac, b_inner_dst_mac, b_entities, b_actions, b_dst_ports, b_entity_end,
                      b_packets, b_age_s, b_expires_in_s, b_rate, b_flow_end, kBetween };
 
-// A flow's JSON in one of its two layouts: the pieces between its values
+// A flow's JSON in one of its two styles: the pieces between its values
 // (each padded for copy_chunks), the text from its destination address's
 // closing quote through its protocol name of each protocol number, and of
 // each named ether type its number and name.
@@ -151,7 +151,7 @@ struct Names {
     std::string action[kActionBits];
     std::string protocol[256];  // empty: the number has none
     std::vector<std::pair<std::uint16_t, std::string>> ether_type;
-    // Each layout's pieces (CompactJson::kForm, IndentedJson::kForm). A
+    // Each style's pieces (CompactJson::kForm, IndentedJson::kForm). A
     // compact line's text from the closing quote of its destination address
     // through its protocol name is `","proto":6,"proto_name":"tcp",`, that
     // of a named ether type `"ether_type":2048,"ether_type_name":"ipv4"`,
