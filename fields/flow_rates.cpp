@@ -30,7 +30,7 @@ class Counts {
 
     void put(std::uint64_t id, std::uint64_t packets) {
         if (id == kEmpty) {
-            last_ = {id, packets}, has_last_ = true;
+            last_packets_ = packets, has_last_ = true;
             return;
         }
         if (2 * (size_ + 1) > capacity_ && !grow(capacity_ ? 2 * capacity_ : 1024)) return;
@@ -40,7 +40,7 @@ class Counts {
     }
     // The count kept for id, or false.
     bool get(std::uint64_t id, std::uint64_t &packets) const {
-        if (id == kEmpty) return has_last_ && (packets = last_.packets, true);
+        if (id == kEmpty) return has_last_ && (packets = last_packets_, true);
         if (!capacity_) return false;
         const Slot &s = slots_[find(id)];
         return s.id == id && (packets = s.packets, true);
@@ -49,7 +49,7 @@ class Counts {
         std::swap(slots_, other.slots_);
         std::swap(capacity_, other.capacity_);
         std::swap(size_, other.size_);
-        std::swap(last_, other.last_);
+        std::swap(last_packets_, other.last_packets_);
         std::swap(has_last_, other.has_last_);
         std::swap(failed_, other.failed_);
     }
@@ -96,7 +96,7 @@ class Counts {
 
     Slot *slots_ = nullptr;
     std::size_t capacity_ = 0, size_ = 0;
-    Slot last_{};  // the flow of id kEmpty, when has_last_
+    std::uint64_t last_packets_ = 0;  // of the flow of id kEmpty, when has_last_
     bool has_last_ = false, failed_ = false;
 };
 

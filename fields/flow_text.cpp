@@ -102,11 +102,14 @@ enum Between : int { b_id, b_flags, b_table, b_port, b_vni, b_v4, b_v6, b_dst, b
                      b_vlan, b_src_mac, b_dst_mac, b_inner_dst_mac, b_entities, b_actions, b_dst_ports, b_entity_end,
                      b_packets, b_age_s, b_expires_in_s, b_rate, b_flow_end, kBetween };
 
-// A flow's JSON in one of its two styles: the pieces between its values
-// (each padded for copy_chunks), the text from its destination address's
-// closing quote through its protocol name of each protocol number, and of
-// each named ether type its number and name.
+// A flow's JSON in one of its two styles: what stands before a flow of the
+// listing's document (the comma after the flow before, then its opening
+// brace), the pieces between its values (each padded for copy_chunks), the
+// text from its destination address's closing quote through its protocol
+// name of each protocol number, and of each named ether type its number and
+// name.
 struct JsonPieces {
+    std::string document_opening;
     Piece between[kBetween];
     std::size_t every_between = 0;  // the bytes of them all
     Piece protocol_json[256];
@@ -180,6 +183,7 @@ struct Names {
         auto keyed = [&](Key of) { return '"' + key[of] + (indented ? "\": " : "\":"); };
         auto deep = [&](int depth) { return indented ? '\n' + std::string(2 * static_cast<std::size_t>(depth), ' ') : ""; };
         const std::string next = "," + deep(3);  // between two of a flow's fields
+        j.document_opening = "," + deep(2) + "{";
         const std::string texts[kBetween] = {
             deep(3) + keyed(k_id), next + keyed(k_flags), next + keyed(k_table), next + keyed(k_port),
             next + keyed(k_vni), next + keyed(k_ipv6) + "false" + next + keyed(k_src) + '"',
@@ -337,13 +341,13 @@ class ActionTexts {
     Slot slots_[1 << kSlotBits];
 };
 
-// The action names of bits joined by commas, each between quote and quote
-// (none, or '"').
-template <char Quote>
+// The action names of bits as the items of a list in a style (six deep in
+// a flow's JSON), each between quote and quote (none, or '"').
+template <class Style, char Quote>
 char *joined_names(char *to, const Names &names, BitMap bits) {
     bool first = true;
     for_names(names, bits, [&](const std::string &action) {
-        if (!first) *to++ = ',';
+        to = Style::item(to, first, 6);
         if (Quote) *to++ = Quote;
         std::memcpy(to, action.data(), action.size());
         to += action.size();
@@ -353,22 +357,13 @@ char *joined_names(char *to, const Names &names, BitMap bits) {
     return to;
 }
 
-// An entity's opening in a flow's JSON of a layout, up to its first port.
+// An entity's opening in a flow's JSON of a style, up to its first port.
 template <class Style>
 struct JsonActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
         const Piece *between = names.json[Style::kForm].between;
-        to = between[b_actions].put(to);
-        bool first = true;
-        for_names(names, bits, [&](const std::string &action) {
-            to = Style::item(to, first, 6);
-            *to++ = '"';
-            std::memcpy(to, action.data(), action.size());
-            to += action.size();
-            *to++ = '"';
-            first = false;
-        });
-        return between[b_dst_ports].put(Style::close(to, !first, 5));
+        to = joined_names<Style, '"'>(between[b_actions].put(to), names, bits);
+        return between[b_dst_ports].put(Style::close(to, bits != 0, 5));
     }
 };
 
@@ -376,7 +371,7 @@ struct JsonActions {
 // when that is empty.
 struct CellActions {
     static char *spell(char *to, const Names &names, BitMap bits) {
-        char *end = joined_names<'\0'>(to, names, bits);
+        char *end = joined_names<CompactJson, '\0'>(to, names, bits);
         return end != to ? end : literal(to, "-");
     }
 };
@@ -564,6 +559,12 @@ char *row_cells(char *to, std::size_t (&ends)[kCells], const Names &names, const
     spelling::duration(out, LOAD(Entry, exprTime, e));
     to = out.at, end(expires);
     return to;
+}
+
+// Cell c of a row row_cells() wrote at `row`, by its ends.
+inline std::string_view cell_text(const char *row, const std::size_t (&ends)[kCells], int c) {
+    std::size_t from = c ? ends[c - 1] : 0;
+    return {row + from, ends[c] - from};
 }
 
 [[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
@@ -755,9 +756,8 @@ class TableCells final : public WriterJob<TableCells> {
             std::memcpy(ends, ends_.data() + r * sizeof ends, sizeof ends);
             PyObject *row = PyList_New(columns);
             for (int k = 0; row && k < columns; ++k) {
-                int c = place(k);
-                std::size_t from = c ? ends[c - 1] : 0;
-                PyObject *cell = ascii_text(at + from, ends[c] - from);
+                std::string_view text = cell_text(at, ends, place(k));
+                PyObject *cell = ascii_text(text.data(), text.size());
                 if (!cell) Py_CLEAR(row);
                 else PyList_SET_ITEM(row, k, cell);
             }
@@ -790,8 +790,7 @@ class TableLines final : public WriterJob<TableLines> {
         // a chunked copy reads past the last.
         written(text_, row_room(names, f), [&](char *to) { return row_cells(to, ends, names, f, actions_); });
         std::string_view cells[kCells];
-        for (int c = 0; c < kCells; ++c)
-            cells[c] = std::string_view(text_.data() + (c ? ends[c - 1] : 0), ends[c] - (c ? ends[c - 1] : 0));
+        for (int c = 0; c < kCells; ++c) cells[c] = cell_text(text_.data(), ends, c);
         table_line::line<table_line::Chunked>(out_, l_, cells);
     }
     PyObject *page(Py_ssize_t count) {
@@ -855,10 +854,13 @@ PyObject *json_document(PyObject *self, PyObject *const *args, Py_ssize_t n) noe
     int indented = n == 4 ? PyObject_IsTrue(args[3]) : -1;
     if (indented < 0 || !page_arguments(args, n, 4, now_ms))
         return refuse_arguments("json_document", "answer, now_ms, rest, indented");
-    if (indented)
-        return page_job::render(new (std::nothrow) JsonFlows<IndentedJson>(self, args, now_ms, ",\n    {", false),
-                                args[0]);
-    return page_job::render(new (std::nothrow) JsonFlows<CompactJson>(self, args, now_ms, ",{", false), args[0]);
+    const Names &names = *reinterpret_cast<Writer *>(self)->names;
+    if (indented) {
+        std::string_view opening = names.json[IndentedJson::kForm].document_opening;
+        return page_job::render(new (std::nothrow) JsonFlows<IndentedJson>(self, args, now_ms, opening, false), args[0]);
+    }
+    std::string_view opening = names.json[CompactJson::kForm].document_opening;
+    return page_job::render(new (std::nothrow) JsonFlows<CompactJson>(self, args, now_ms, opening, false), args[0]);
 }
 
 // writer.table_cells(answer, now_ms, rest): (count, rows of cells).
