@@ -169,8 +169,14 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     // The fold and the names are held for the call, as the flows' lines
     // hold their columns.
     return top_lines::written_lines(
-        args[5], kGroupColumns, fold.size, [](Py_ssize_t) {},
-        [&](Py_ssize_t k, int c) { return cells[c].of(fold.at(k), c, s); },
+        args[5], kGroupColumns, fold.size,
+        [&](Py_ssize_t k, const table_line::Layout &l, std::string_view *cell) {
+            for (int i = 0; i < l.kept_count; ++i) {
+                int c = l.kept[i];
+                if (!(cell[c] = cells[c].of(fold.at(k), c, s)).data()) return false;
+            }
+            return true;
+        },
         // A group whose key has no cell.
         [&](Py_ssize_t k) { return refuse_key(fold.at(k)); });
 }

@@ -28,17 +28,15 @@ inline PyObject *widths_tuple(const std::size_t *widest, int columns) {
 inline int same_place(int k) { return k; }
 
 // The lines of `count` rows laid out by `layout` (of `columns` columns, as
-// the fitter gives it), as one str: ahead(r) is called before row r is
-// written, cell(r, c) is row r's cell of column c (for each column the
-// layout keeps), a view without data for a row that cannot be spelt, for
-// which refuse(r) then raises. The lines are written without the
-// interpreter lock: `ahead` and `cell` may read only what the caller holds
-// for the call (top.py writes two pieces at once). The widths come from
-// measuring these rows, so no line widens a column: the layout's widths are
-// not written back.
-template <class Ahead, class Cell, class Refuse>
-PyObject *written_lines(PyObject *layout, int columns, Py_ssize_t count, Ahead &&ahead, Cell &&cell,
-                        Refuse &&refuse) {
+// the fitter gives it), as one str: cells(r, l, cell) puts row r's cells
+// into cell (cell[c] of column c, for each column l keeps), false for
+// a row that cannot be spelt, for which refuse(r) then raises. The lines are
+// written without the interpreter lock: `cells` may read only what the
+// caller holds for the call (top.py writes two pieces at once). The widths
+// come from measuring these rows, so no line widens a column: the layout's
+// widths are not written back.
+template <class Cells, class Refuse>
+PyObject *written_lines(PyObject *layout, int columns, Py_ssize_t count, Cells &&cells, Refuse &&refuse) {
     table_line::Layout l;
     if (!l.read(layout, columns, same_place, "top lines")) return nullptr;
     grown::Grown<char> text;
@@ -56,14 +54,13 @@ PyObject *written_lines(PyObject *layout, int columns, Py_ssize_t count, Ahead &
         text.reserve(line_room * static_cast<std::size_t>(count) + l.most(cell_none) - line_room);
     Py_ssize_t refused = -1;
     Py_BEGIN_ALLOW_THREADS
-    std::string_view cells[table_line::kMostColumns];
-    for (Py_ssize_t r = 0; r < count && !text.failed() && refused < 0; ++r) {
-        ahead(r);
-        for (int k = 0; k < l.kept_count && refused < 0; ++k) {
-            int c = l.kept[k];
-            if (!(cells[c] = cell(r, c)).data()) refused = r;
+    std::string_view cell[table_line::kMostColumns];
+    for (Py_ssize_t r = 0; r < count && !text.failed(); ++r) {
+        if (!cells(r, static_cast<const table_line::Layout &>(l), cell)) {
+            refused = r;
+            break;
         }
-        if (refused < 0) table_line::line<table_line::Plain>(out, l, cells);
+        table_line::line<table_line::Plain>(out, l, cell);
     }
     Py_END_ALLOW_THREADS
     if (refused >= 0) return refuse(refused);

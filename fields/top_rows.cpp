@@ -315,11 +315,15 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     constexpr Py_ssize_t kAhead = 8;
     return top_lines::written_lines(
         args[5], kColumns, p.size,
-        [&](Py_ssize_t r) {
+        [&](Py_ssize_t r, const table_line::Layout &l, std::string_view *cell) {
             if (r + 2 * kAhead < p.size) t.prefetch(p.data[r + 2 * kAhead]);
             if (r + kAhead < p.size) t.prefetch_addresses(p.data[r + kAhead]);
+            for (int k = 0; k < l.kept_count; ++k) {
+                int c = l.kept[k];
+                if (!(cell[c] = top_rows::cell(t, s, p.data[r], c, scratch[c])).data()) return false;
+            }
+            return true;
         },
-        [&](Py_ssize_t r, int c) { return cell(t, s, p.data[r], c, scratch[c]); },
         // A row whose action text or addresses the table lacks.
         [&](Py_ssize_t r) { return refuse_row(p.data[r]); });
 }
