@@ -436,7 +436,7 @@ def test_rates_match_each_flow_with_the_read_before_as_a_dict_would(order):
 @pytest.mark.parametrize("processors", [1, 2])
 @pytest.mark.parametrize("failing", [None, 3, 4])
 def test_pieces_made_two_at_once_come_in_order_and_a_failure_at_its_place(monkeypatch, processors, failing):
-    monkeypatch.setattr(top, "_PROCESSORS", processors)
+    monkeypatch.setattr(top, "PROCESSORS", processors)
 
     def make(key):
         if key == failing:

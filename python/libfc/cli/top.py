@@ -33,6 +33,7 @@ from _libfc_fields import (top_fold, top_group_lines, top_group_rows, top_group_
                            top_order, top_page, top_pick, top_select, top_widths)
 
 from .. import _cache, snapshot
+from .._processors import PROCESSORS
 from .._flow import _address_bytes as _packed, _address_text as _text, _decode_rows, action_names
 from . import _output, _snapshots, _values
 from ._library import bad_input
@@ -772,22 +773,12 @@ def _written_in_c(columns: "List[Column]", cell_widths: "Sequence[int]", width: 
     yield from in_order_two_at_once(lambda start: write(start, laid_out), range(0, count, ROWS_AT_ONCE))
 
 
-def _processors() -> int:
-    try:
-        return len(os.sched_getaffinity(0))
-    except (AttributeError, OSError):
-        return os.cpu_count() or 1
-
-
-_PROCESSORS = _processors()
-
-
 def in_order_two_at_once(make: "Callable[[int], str]", keys: "Sequence[int]") -> "Iterator[str]":
     """make(key) for each key, in order.  With a second processor, every
     other piece is made on a thread of its own meanwhile: the C writers
     let go of the interpreter lock, and a frame of a million rows took a
     quarter of `top --once`."""
-    if _PROCESSORS < 2 or len(keys) < 2:
+    if PROCESSORS < 2 or len(keys) < 2:
         yield from map(make, keys)
         return
     for k in range(0, len(keys), 2):
