@@ -659,29 +659,63 @@ PyObject *new_reference(PyObject *o) {
     return o;
 }
 
+// An answer and the time its flows' ages count to.
+struct Aged {
+    PyObject *answer;  // held by the job
+    long long now_ms;
+};
+
 // A page of one of the writer's forms, rendered as a page_job: Form takes
 // each flow (take) and makes the page of the count it took (page). What the
 // loop reads is C data (the writer's names, a layout read beforehand), so
 // that over a copy it runs without the interpreter lock; the objects it was
-// given are held until the page is made.
+// given are held until the page is made. A page is one answer's flows, or
+// those of several copies one after the other (copied_pages()).
 template <class Form>
 class WriterJob : public page_job::Job {
   public:
     WriterJob(PyObject *writer, PyObject *answer, long long now_ms, PyObject *rest)
-        : writer_(new_reference(writer)), answer_(new_reference(answer)), rest_(new_reference(rest)),
-          now_ms_(now_ms) {}
+        : writer_(new_reference(writer)), held_(new_reference(answer)), rest_(new_reference(rest)),
+          one_{answer, now_ms} {}
     ~WriterJob() override {
         Py_DECREF(writer_);
-        Py_DECREF(answer_);
+        Py_DECREF(held_);
         Py_DECREF(rest_);
+    }
+    // The job's answer read as pages of copies (a tuple of (copy, now_ms)
+    // pairs, as copied_pages() checks them); false with an exception when
+    // there is no memory for them.
+    bool of_copies() {
+        PyObject *pages = held_;
+        Aged *at = copies_.room(static_cast<std::size_t>(PyTuple_GET_SIZE(pages)));
+        if (!at) return PyErr_NoMemory(), false;
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(pages); ++k) {
+            PyObject *pair = PyTuple_GET_ITEM(pages, k);
+            *at++ = {PyTuple_GET_ITEM(pair, 0), PyLong_AsLongLong(PyTuple_GET_ITEM(pair, 1))};
+        }
+        of_copies_ = true;
+        return true;
     }
     void run() noexcept override {
         const Writer &w = *reinterpret_cast<Writer *>(writer_);
         Form &form = *static_cast<Form *>(this);
-        count_ = each_flow(w, answer_, now_ms_, rest_, [&](const Flow &f) {
+        auto each = [&](const Flow &f) {
             form.take(*w.names, f);
             return true;
-        });
+        };
+        if (!of_copies_) {
+            count_ = each_flow(w, one_.answer, one_.now_ms, rest_, each);
+            return;
+        }
+        count_ = 0;
+        for (const Aged &page : copies_) {
+            Py_ssize_t shown = each_flow(w, page.answer, page.now_ms, rest_, each);
+            if (shown < 0) {
+                count_ = -1;
+                return;
+            }
+            count_ += shown;
+        }
     }
     PyObject *finish() noexcept override {
         const Writer &w = writer();
@@ -690,8 +724,10 @@ class WriterJob : public page_job::Job {
     }
     // A snapshot reader's lines are C data too: read without the lock, which
     // the thread inflating the next lines then takes at once, where it would
-    // wait for the whole chunk.
-    bool needs_lock(PyObject *answer) const noexcept override { return !snapshot_lines::is_reader(answer); }
+    // wait for the whole chunk. So are copies.
+    bool needs_lock(PyObject *answer) const noexcept override {
+        return !of_copies_ && !snapshot_lines::is_reader(answer);
+    }
 
   protected:
     const Writer &writer() const { return *reinterpret_cast<Writer *>(writer_); }
@@ -700,8 +736,10 @@ class WriterJob : public page_job::Job {
     Placed place() const { return {writer().rates != nullptr}; }
 
   private:
-    PyObject *writer_, *answer_, *rest_;
-    long long now_ms_;
+    PyObject *writer_, *held_, *rest_;
+    Aged one_;
+    grown::Grown<Aged> copies_;
+    bool of_copies_ = false;
     Py_ssize_t count_ = -1;
 };
 
@@ -846,6 +884,56 @@ PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexce
     return page_job::render(new (std::nothrow) JsonFlows<CompactJson>(self, args, now_ms, open, true), args[0]);
 }
 
+// The rest of a copy's flows: none, a copy holding only the flows outside
+// the rest it was taken with.
+PyObject *no_rest() {
+    static PyObject *none = PyTuple_New(0);
+    return none;
+}
+
+// The pages of writer.json_lines_of(): a tuple of (copy, now_ms) pairs,
+// each copy an answer_copy; null with an exception for anything else.
+PyObject *copied_pages(PyObject *pages) {
+    PyObject *tuple = PySequence_Tuple(pages);
+    for (Py_ssize_t k = 0; tuple && k < PyTuple_GET_SIZE(tuple); ++k) {
+        PyObject *pair = PyTuple_GET_ITEM(tuple, k);
+        bool valid = PyTuple_Check(pair) && PyTuple_GET_SIZE(pair) == 2 &&
+                     answer_copy::is_copy(PyTuple_GET_ITEM(pair, 0)) && PyLong_Check(PyTuple_GET_ITEM(pair, 1));
+        if (valid) {
+            PyLong_AsLongLong(PyTuple_GET_ITEM(pair, 1));
+            valid = !PyErr_Occurred();
+        }
+        if (!valid) Py_CLEAR(tuple);
+    }
+    return tuple;
+}
+
+// writer.json_lines_of(pages, opening): (count, text) of json_lines over
+// each copy of pages in turn, rendered here without the interpreter lock:
+// a thread that takes the lock once for many pages, not once a page.
+PyObject *json_lines_of(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
+    PyObject *pages = n == 2 ? copied_pages(args[0]) : nullptr;
+    Py_ssize_t opening_size = 0;
+    const char *opening = nullptr;
+    if (pages && PyBytes_Check(args[1]))
+        opening = PyBytes_AS_STRING(args[1]), opening_size = PyBytes_GET_SIZE(args[1]);
+    else if (pages && PyUnicode_Check(args[1]) && PyUnicode_IS_ASCII(args[1]))
+        opening = PyUnicode_AsUTF8AndSize(args[1], &opening_size);
+    if (!opening) {
+        Py_XDECREF(pages);
+        return refuse_arguments("json_lines_of", "pages of (copy, now_ms), opening");
+    }
+    PyObject *call[] = {pages, nullptr, no_rest(), args[1]};
+    std::string_view open(opening, static_cast<std::size_t>(opening_size));
+    auto *job = call[2] ? new (std::nothrow) JsonFlows<CompactJson>(self, call, 0, open, true) : nullptr;
+    Py_DECREF(pages);
+    if (job && !job->of_copies()) {
+        delete job;
+        return nullptr;
+    }
+    return page_job::render(job, call[0]);
+}
+
 // writer.json_document(answer, now_ms, rest, indented): (count, text), the
 // flows of the listing's document, each after its comma: ',{...}', or laid
 // out as json.dumps(indent=2) lays out a flow two deep.
@@ -896,6 +984,10 @@ PyMethodDef writer_methods[] = {
      "json_lines(answer, now_ms, rest, opening, /)\n--\n\n"
      "(count, text): the answer's flows outside rest (or a snapshot_lines reader's aimed lines) as JSON lines, each Flow.json_text() with its\n"
      "opening brace replaced by opening; the text is bytes when opening is."},
+    {"json_lines_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_lines_of)), METH_FASTCALL,
+     "json_lines_of(pages, opening, /)\n--\n\n"
+     "(count, text): json_lines(copy, now_ms, (), opening) of each (copy, now_ms) of pages, one after the other,\n"
+     "copies made by answer_copy; rendered in the calling thread, the interpreter lock let go meanwhile."},
     {"json_document", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_document)), METH_FASTCALL,
      "json_document(answer, now_ms, rest, indented, /)\n--\n\n"
      "(count, text): the answer's flows as the flows of the listing's --json document, each after the\n"

@@ -260,6 +260,34 @@ def test_text_writers_spell_entries_as_the_python_path(traffic):
         assert (read[1].result() if beside else read[1]) == read[0]
 
 
+def test_lines_of_many_copies_are_each_copys_lines_in_turn(traffic):
+    buffer, view = copied(traffic(300, 3), entries=40)
+    writer, now = _flow.TEXT_WRITER, int(time.time() * 1000)
+    rest = ((0, frozenset({list(view)[1].fkey.portID})),)
+    copies = [(answer_copy(_flow._decode_rows, view, kept, beside), now - shift)
+              for kept, beside, shift in (((), True, 0), (rest, False, 86_400_000), ((), False, 5))]
+    pages = [writer.json_lines(copy, when, (), b"{") for copy, when in copies]
+    pages = [page.result() if hasattr(page, "result") else page for page in pages]
+    assert writer.json_lines_of(copies, b"{") == (sum(n for n, _ in pages), b"".join(text for _, text in pages))
+    assert writer.json_lines_of(iter(copies[1:]), "{") == (pages[1][0] + pages[2][0], (pages[1][1] + pages[2][1]).decode())
+    assert writer.json_lines_of([], b"{") == (0, b"")
+
+
+@pytest.mark.parametrize("pages, opening", [
+    (None, b"{"), ([None], b"{"), ([()], b"{"), ([(1, 2)], b"{"), (["copy"], b"{"),
+    ("view", b"{"), ("copy and float", b"{"), ("copy and huge", b"{"), ("copy, now, more", b"{"),
+    ("copy", "\u00e9{"), ("copy", None),
+])
+def test_lines_of_anything_but_copies_are_refused(traffic, pages, opening):
+    buffer, view = copied(traffic(300, 3), entries=4)
+    copy = answer_copy(_flow._decode_rows, view, ())
+    named = {"copy": [(copy, 0)], "view": [(view, 0)], "copy and float": [(copy, 1.5)],
+             "copy and huge": [(copy, 2**63)], "copy, now, more": [(copy, 0, 0)]}
+    pages = named[pages] if isinstance(pages, str) and pages in named else pages
+    with pytest.raises((TypeError, OverflowError)):
+        _flow.TEXT_WRITER.json_lines_of(pages, opening)
+
+
 @pytest.mark.parametrize("key, largest, most", [("packets", True, 0), ("age_s", False, 7), ("id", True, 30),
                                                 (None, False, 0), (None, False, 50)])
 def test_a_hold_writes_its_flows_as_the_python_path_sorts_them(traffic, key, largest, most):

@@ -76,7 +76,7 @@ from ._locking import FLOW_CACHE, holding
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Callable, Dict, Iterable, Iterator, Optional, Sequence
+    from typing import Any, Callable, Dict, Iterable, Iterator, Optional, Sequence, Tuple
 
 PAGE = _libfc.FC_MAX_CACHE_FLOWS_IOC
 
@@ -259,6 +259,18 @@ class Walk:
         if self._beside:
             return self._rendered_beside(render)
         return (page for page in self._walk() if page[0])
+
+    def copies(self) -> "Optional[Iterator[Tuple[int, Any, int]]]":
+        """The walk for a writer that renders its pages on threads of its
+        own: (count, copy, now_ms) for each answer with flows, the copy (an
+        ``answer_copy`` of its flows outside the rest) taken under the
+        cache's lock, for ``flow_text.json_lines_of``. None where the walk
+        renders in the query's turn (``RENDER_BESIDE`` off, or a query of
+        the caller's, whose answers it cannot copy)."""
+        if not (RENDER_BESIDE and self._beside_allowed and answer_copy is not None):
+            return None
+        self._render, self._beside = _not_rendered, True
+        return ((count, page[0], page[1]) for count, page in self._walk() if count)
 
     def _rendered_beside(self, render):
         """The pages of the copies ``_walk`` yields, each rendered while the
@@ -486,6 +498,10 @@ class Walk:
             # whole part: the rest is read through the next split, as counts
             # that other processes may have moved cannot prove it empty.
             yield from self._split(arguments, narrowed, look, now)
+
+
+def _not_rendered(answer, now_ms, rest):
+    raise RuntimeError("a walk of copies renders no answer in the query's turn")
 
 
 class _Copied(tuple):

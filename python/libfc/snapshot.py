@@ -85,8 +85,17 @@ def write(out: "BinaryIO", flows: "Optional[Iterable[Flow]]" = None,
     with _quick_switches(), _Compressing(out) as text:
         text.write(json_text(start) + "\n")
         flows = _cache.flows() if flows is None else flows
+        copies = getattr(flows, "copies", None)
+        copied = copies() if copies is not None and TEXT_WRITER is not None else None
         pages = getattr(flows, "pages", None)
-        if pages is not None and TEXT_WRITER is not None:
+        if copied is not None:
+            # The walk's thread only queries and copies: the compressing
+            # threads write the lines of many answers a call.
+            text.lines_of = lambda copies: TEXT_WRITER.json_lines_of(copies, b"{")[1]
+            for shown, copy, now_ms in copied:
+                text.write_copy(copy, now_ms, shown)
+                count += shown
+        elif pages is not None and TEXT_WRITER is not None:
             # A walk's lines are written a whole answer at a time.
             write_lines = TEXT_WRITER.json_lines
             for shown, lines in pages(lambda *page: write_lines(*page, b"{")):
@@ -133,6 +142,10 @@ def _quick_switches() -> "Iterator[None]":
                 sys.setswitchinterval(_interval_before)
 
 
+def _no_copies(copies: "List[Tuple[Any, int]]") -> bytes:
+    raise RuntimeError("copies written with no writer of their lines")
+
+
 class _Compressing:
     """Text written to a binary file as gzip, a piece of about PIECE bytes
     at a time, each piece a gzip member of its own (gzip reads members one
@@ -141,13 +154,15 @@ class _Compressing:
     pieces are compressed side by side while the next answers' lines are
     made: a save takes about the longest of these, not their sum. The
     members are written in order; a failure is raised by a later write or
-    at the end. Lines come as str (ASCII, as the writers make them) or as
-    bytes."""
+    at the end. Lines come as str (ASCII, as the writers make them), as
+    bytes, or as an answer's copy whose lines the compressing thread makes
+    (``write_copy``), the walk's thread then only making the queries."""
 
     # Each piece costs its thread a few waits for the interpreter's lock,
     # which the writer of the lines holds for long stretches: few large
     # pieces keep the threads compressing.
     PIECE = 1 << 22
+    LINE_BYTES = 432  # about a flow's line: a copy's share of a piece before its lines are made
     # The walk's thread, making the queries, keeps a processor to itself:
     # the compressing threads take the others, up to three. With a second
     # thread beside the walk on a machine of two, saves of a million flows
@@ -162,7 +177,8 @@ class _Compressing:
         self.codec = _gzip_codec.codec
         self.workers = max(1, min(self.MOST_WORKERS, PROCESSORS - 1))
         self.pool = concurrent.futures.ThreadPoolExecutor(self.workers, thread_name_prefix="libfc-snapshot-writer")
-        self.lines: "List[bytes]" = []
+        self.lines: "List[Union[bytes, Tuple[Any, int]]]" = []
+        self.lines_of: "Callable[[List[Tuple[Any, int]]], bytes]" = _no_copies
         self.size = 0
         self.members: "Deque[Future[bytes]]" = collections.deque()
 
@@ -173,8 +189,28 @@ class _Compressing:
         if self.size >= self.PIECE:
             self._compress()
 
-    def _member(self, lines: "List[bytes]") -> bytes:
-        return self.codec.gzip_member(lines, _gzip_codec.LEVEL)
+    def write_copy(self, copy: "Any", now_ms: int, flows: int) -> None:
+        """The lines of an answer's copy, made by ``lines_of`` when its
+        piece is compressed."""
+        self.lines.append((copy, now_ms))
+        self.size += flows * self.LINE_BYTES
+        if self.size >= self.PIECE:
+            self._compress()
+
+    def _member(self, items: "List[Union[bytes, Tuple[Any, int]]]") -> bytes:
+        pieces: "List[bytes]" = []
+        copies: "List[Tuple[Any, int]]" = []
+        for item in items:
+            if type(item) is tuple:
+                copies.append(item)
+                continue
+            if copies:
+                pieces.append(self.lines_of(copies))
+                copies = []
+            pieces.append(item)
+        if copies:
+            pieces.append(self.lines_of(copies))
+        return self.codec.gzip_member(pieces, _gzip_codec.LEVEL)
 
     def _compress(self) -> None:
         lines, self.lines, self.size = self.lines, [], 0
