@@ -926,12 +926,11 @@ PyObject *json_lines_of(PyObject *self, PyObject *const *args, Py_ssize_t n) noe
     PyObject *call[] = {pages, nullptr, no_rest(), args[1]};
     std::string_view open(opening, static_cast<std::size_t>(opening_size));
     auto *job = call[2] ? new (std::nothrow) JsonFlows<CompactJson>(self, call, 0, open, true) : nullptr;
+    PyObject *page = nullptr;
+    if (!job || job->of_copies()) page = page_job::render(job, pages);
+    else delete job;
     Py_DECREF(pages);
-    if (job && !job->of_copies()) {
-        delete job;
-        return nullptr;
-    }
-    return page_job::render(job, call[0]);
+    return page;
 }
 
 // writer.json_document(answer, now_ms, rest, indented): (count, text), the
