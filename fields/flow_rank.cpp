@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fields/answer_copy.hpp"
+#include "fields/arguments.hpp"
 #include "fields/page_job.hpp"
 #include "fields/sort_keys.hpp"
 
@@ -78,12 +79,13 @@ class TopFlows final : public page_job::Job {
 // that order first by (key, id), largest first or smallest first, in the
 // answer's order; now_ms is the time their ages are counted against.
 PyObject *top_flows(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now_ms = n == 7 ? PyLong_AsLongLong(args[2]) : -1;
-    Py_ssize_t most = n == 7 ? PyLong_AsSsize_t(args[5]) : 0;
-    int largest = n == 7 ? PyObject_IsTrue(args[6]) : -1;
-    const SortKey *key = n == 7 ? sort_keys::named(args[4]) : nullptr;
-    if (!key || PyErr_Occurred() || most < 1 || largest < 0 || !PyObject_TypeCheck(args[0], flow_rows::type()) ||
-        !walk_rest::valid(args[3]))
+    long long now_ms = -1;
+    Py_ssize_t most = 0;
+    int largest = -1;
+    const SortKey *key = nullptr;
+    bool converted = n == 7 && arguments::integer(args[2], now_ms) && arguments::size(args[5], most) &&
+                     arguments::truth(args[6], largest) && (key = sort_keys::named(args[4]));
+    if (!converted || most < 1 || !PyObject_TypeCheck(args[0], flow_rows::type()) || !walk_rest::valid(args[3]))
         return refuse_arguments();
     if (!answer_copy::rest_fits(args[1], args[3])) return nullptr;
     return page_job::render(new (std::nothrow) TopFlows(args, now_ms, *key, most, largest != 0), args[1]);

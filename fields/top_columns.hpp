@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fields/arguments.hpp"
 #include "fields/spelling.hpp"
 #include "runtime/python.hpp"
 
@@ -32,10 +33,6 @@ constexpr char kFormats[kBuffers] = {'Q', 'Q', 'Q', 'I', 'I', 'I', 'B', 'B', 'q'
     return false;
 }
 
-[[gnu::cold, gnu::noinline]] inline PyObject *refuse_arguments(const char *function, const char *needed) {
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s(%s)", function, needed);
-    return nullptr;
-}
 
 [[gnu::cold, gnu::noinline]] inline PyObject *refuse_row(Py_ssize_t i) {
     PyErr_Format(PyExc_ValueError, "top rows: the flow at %zd has an action text or address the table lacks", i);

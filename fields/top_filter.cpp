@@ -115,7 +115,7 @@ Match matches(const Columns &t, const std::vector<Word> &words, Py_ssize_t i) {
 PyObject *select(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     std::vector<Word> words;
     if (n != 3 || !read_words(args[2], words))
-        return refuse_arguments("top_select", "columns, positions, words of (number, protocol, address part)");
+        return arguments::refuse("top_select", "columns, positions, words of (number, protocol, address part)");
     Columns t;
     Selection rows;
     if (!t.hold(args[0]) || !rows.hold(args[1], t)) return nullptr;

@@ -114,7 +114,7 @@ struct Cells {
 PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     HeldFold fold;
     Spelling s;
-    if (n != 5) return top_columns::refuse_arguments("top_group_widths", "fold, places, elapsed, key_cells, count");
+    if (n != 5) return arguments::refuse("top_group_widths", "fold, places, elapsed, key_cells, count");
     if (!fold.hold(args[0], "top_group_widths") || !fold.hold_places(args[1], "top_group_widths") ||
         !read_spelling(args + 2, s))
         return nullptr;
@@ -161,7 +161,7 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     HeldFold fold;
     Spelling s;
     if (n != 6)
-        return top_columns::refuse_arguments("top_group_lines", "fold, places, elapsed, key_cells, count, layout");
+        return arguments::refuse("top_group_lines", "fold, places, elapsed, key_cells, count, layout");
     if (!fold.hold(args[0], "top_group_lines") || !fold.hold_places(args[1], "top_group_lines") ||
         !read_spelling(args + 2, s))
         return nullptr;

@@ -198,7 +198,7 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     if (n != 3 || PyErr_Occurred() ||
         !(column == port || column == vni || column == source || column == destination || column == proto ||
           column == actions || column == kTable))
-        return refuse_arguments("top_fold", "columns, positions, column");
+        return arguments::refuse("top_fold", "columns, positions, column");
     Columns t;
     Selection rows;
     if (!t.hold(args[0]) || !rows.hold(args[1], t)) return nullptr;
@@ -260,11 +260,13 @@ PyObject *fold(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
 // (every one when negative) in order by one of top.py's group columns (KEY
 // ... SHARE), which top_group_rows and top_group_lines take.
 PyObject *pick(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
-    long by = n == 4 ? PyLong_AsLong(args[1]) : -1;
-    int descending = n == 4 ? PyObject_IsTrue(args[2]) : -1;
-    Py_ssize_t count = n == 4 ? PyLong_AsSsize_t(args[3]) : 0;
-    if (n != 4 || by < by_key || by > by_share || descending < 0 || PyErr_Occurred())
-        return refuse_arguments("top_pick", "fold, by, descending, count");
+    long by = -1;
+    int descending = -1;
+    Py_ssize_t count = 0;
+    bool converted = n == 4 && arguments::integer(args[1], by) && arguments::truth(args[2], descending) &&
+                     arguments::size(args[3], count);
+    if (!converted || by < by_key || by > by_share)
+        return arguments::refuse("top_pick", "fold, by, descending, count");
     HeldFold fold;
     if (!fold.hold(args[0], "top_pick") || !fold.hold_places(Py_None, "top_pick")) return nullptr;
     std::span<const Group> groups = fold.groups;
@@ -285,7 +287,7 @@ PyObject *pick(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
 // the fold.
 PyObject *rows(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     HeldFold fold;
-    if (n != 2) return refuse_arguments("top_group_rows", "fold, places");
+    if (n != 2) return arguments::refuse("top_group_rows", "fold, places");
     if (!fold.hold(args[0], "top_group_rows") || !fold.hold_places(args[1], "top_group_rows")) return nullptr;
     PyObject *made = PyList_New(fold.size);
     for (Py_ssize_t k = 0; made && k < fold.size; ++k) {

@@ -47,11 +47,6 @@ struct Page {
     }
 };
 
-[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *function, const char *needed) {
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s(%s)", function, needed);
-    return nullptr;
-}
-
 // A flow's actions, entity by entity without repeats, are told by the bits
 // each entity adds to those before it: the key of its action text is those
 // bit maps, the empty ones left out. A page's keys are told apart as it is
@@ -223,13 +218,14 @@ class TopPage final : public page_job::Job {
 // learn_actions(key) adds a key it lacks. A read that only counts takes
 // ids, packets and tables (the other columns are empty).
 PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
-    long long now_ms = n == 8 ? PyLong_AsLongLong(args[2]) : -1;
-    unsigned long long base = n == 8 ? PyLong_AsUnsignedLongLong(args[4]) : 0;
-    int counts_only = n == 8 ? PyObject_IsTrue(args[7]) : -1;
-    if (n != 8 || PyErr_Occurred() || !walk_rest::valid(args[3]) || base > 0xffffffffULL || !PyDict_Check(args[5]) ||
-        !PyCallable_Check(args[6]) || counts_only < 0 ||
-        !PyObject_TypeCheck(args[0], flow_rows::type()))
-        return refuse_arguments("top_page", "decoder, answer, now_ms, rest, address_base, known_actions, "
+    long long now_ms = -1;
+    unsigned long long base = 0;
+    int counts_only = -1;
+    bool converted = n == 8 && arguments::integer(args[2], now_ms) && arguments::integer(args[4], base) &&
+                     arguments::truth(args[7], counts_only);
+    if (!converted || !walk_rest::valid(args[3]) || base > 0xffffffffULL || !PyDict_Check(args[5]) ||
+        !PyCallable_Check(args[6]) || !PyObject_TypeCheck(args[0], flow_rows::type()))
+        return arguments::refuse("top_page", "decoder, answer, now_ms, rest, address_base, known_actions, "
                                             "learn_actions, counts_only");
     if (!answer_copy::rest_fits(args[1], args[3])) return nullptr;
     return page_job::render(new (std::nothrow) TopPage(args, now_ms, static_cast<std::uint32_t>(base), counts_only),
@@ -242,7 +238,7 @@ PyObject *page(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
 // that went back); the bytes of the positions ('I') of the flows of the
 // read before that this one no longer holds, in order.
 PyObject *match(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
-    if (n != 7) return refuse_arguments("top_match", "before_tables, before_ids, before_packets, tables, ids, "
+    if (n != 7) return arguments::refuse("top_match", "before_tables, before_ids, before_packets, tables, ids, "
                                                      "packets, deltas");
     top_columns::Held before_tables, before_ids, before_packets, tables, ids, packets, deltas;
     const char *who = "top_match";

@@ -194,11 +194,13 @@ void order_whole(const Columns &t, int column, const std::vector<std::uint64_t> 
 // only, when count is not negative, by a bounded selection); how many
 // positions lead the array in order.
 PyObject *order(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
-    long column = n == 6 ? PyLong_AsLong(args[1]) : -1;
-    int descending = n == 6 ? PyObject_IsTrue(args[3]) : -1;
-    Py_ssize_t count = n == 6 ? PyLong_AsSsize_t(args[4]) : -1;
-    if (n != 6 || column < 0 || column >= kColumns || descending < 0 || PyErr_Occurred() || !PyTuple_Check(args[5]))
-        return refuse_arguments("top_order", "columns, column, positions, descending, count, action_rank");
+    long column = -1;
+    int descending = -1;
+    Py_ssize_t count = -1;
+    bool converted = n == 6 && arguments::integer(args[1], column) && arguments::truth(args[3], descending) &&
+                     arguments::size(args[4], count);
+    if (!converted || column < 0 || column >= kColumns || !PyTuple_Check(args[5]))
+        return arguments::refuse("top_order", "columns, column, positions, descending, count, action_rank");
     std::vector<std::uint64_t> rank(static_cast<std::size_t>(PyTuple_GET_SIZE(args[5])));
     for (std::size_t k = 0; k < rank.size(); ++k) {
         rank[k] = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(args[5], static_cast<Py_ssize_t>(k)));
@@ -261,7 +263,7 @@ PyObject *widths(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Columns t;
     Positions p;
     Spelling s;
-    if (n != 5) return refuse_arguments("top_widths", "columns, positions, elapsed, action_texts, protocol_names");
+    if (n != 5) return arguments::refuse("top_widths", "columns, positions, elapsed, action_texts, protocol_names");
     bool every = args[1] == Py_None;
     if (!t.hold(args[0]) || (!every && !p.hold(args[1], t.count, false)) ||
         !read_spelling(args[2], args[3], args[4], s))
@@ -304,7 +306,7 @@ PyObject *lines(PyObject *, PyObject *const *args, Py_ssize_t n) noexcept {
     Positions p;
     Spelling s;
     if (n != 6)
-        return refuse_arguments("top_lines", "columns, positions, elapsed, action_texts, protocol_names, layout");
+        return arguments::refuse("top_lines", "columns, positions, elapsed, action_texts, protocol_names, layout");
     if (!t.hold(args[0]) || !p.hold(args[1], t.count, false) || !read_spelling(args[2], args[3], args[4], s))
         return nullptr;
     Scratch scratch[kColumns];

@@ -2,7 +2,8 @@
 # The full reliability campaign, one command (the test suite runs bounded
 # versions of each part):
 #   1. the method fuzzer under AddressSanitizer/UBSan: FUZZ_CALLS calls
-#      (default 1 000 000) with FUZZ_SEED (default: a new one, printed);
+#      (default 1 000 000) with FUZZ_SEED (default: a new one, printed),
+#      and as many over the fields module's flow functions;
 #   2. the coverage-guided harnesses (atheris, over the plain build): the
 #      conversions, pointer and packed texts and the trap, and the parsers
 #      of untrusted input (records made from data, snapshot files, HTTP
@@ -40,6 +41,12 @@ if want asan; then
   LIBFC_BUILD_DIR="$PWD/build-asan" LIBFC_SANITIZED=1 LD_PRELOAD="$(gcc -print-file-name=libasan.so)" \
     ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     python tests/fuzz/fuzz_methods.py --calls "${FUZZ_CALLS:-1000000}" --seed "$seed" 2>&1 | tee "$logs/fuzz-asan.log" | tail -3
+  echo "== the fields module's flow functions under the sanitizers"
+  LIBFC_BUILD_DIR="$PWD/build-asan" LIBFC_SANITIZED=1 LD_PRELOAD="$(gcc -print-file-name=libasan.so)" \
+    ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    python tests/fuzz/fuzz_fields.py --calls "${FUZZ_CALLS:-1000000}" --seed "$seed" >"$logs/fields-asan.log" 2>&1 \
+    || { tail -40 "$logs/fields-asan.log"; exit 1; }
+  tail -1 "$logs/fields-asan.log"
   for harness in "${PARSER_HARNESSES[@]}"; do
     echo "== $harness under the sanitizers"
     LIBFC_BUILD_DIR="$PWD/build-asan" LIBFC_SANITIZED=1 LD_PRELOAD="$(gcc -print-file-name=libasan.so)" \

@@ -44,6 +44,13 @@ def test_hostile_calls_over_every_method_end_cleanly():
     assert int(summary[3]) == len(public)
 
 
+def test_hostile_calls_over_the_flow_functions_end_cleanly():
+    # The writers, holds and top's functions: a SystemError (a call that ran
+    # Python code with an exception set) fails the harness as a crash does.
+    last, tail = run_harness("fuzz_fields.py", "--calls", str(CALLS), "--seed", str(SEED))
+    assert re.fullmatch(r"fields fuzz: %d calls, seed %d, (\d+) functions" % (CALLS, SEED), last), tail
+
+
 def test_conversion_oracle_holds_over_random_inputs():
     # The coverage-guided harness's checks, over seeded random inputs (the
     # campaign runs them under atheris).
