@@ -9,7 +9,7 @@ Any ordinary exception is an acceptable answer. A crash or a sanitizer
 report is the module's fault, and so is a SystemError: a function that
 raised without setting an exception, or ran Python code with one already
 set. The IPFIX sender is left out (it sends to whatever descriptor it is
-given). The last line printed is "fields fuzz: <calls> calls, seed <seed>,
+given); the snapshot reader's lines are fuzzed in full by its own harness. The last line printed is "fields fuzz: <calls> calls, seed <seed>,
 <functions> functions", so a failure replays with the same seed."""
 
 import argparse
@@ -28,7 +28,7 @@ os.environ["FC_EMU_DIR"] = os.path.join(_STATE.name, "fc")
 
 import _libfc  # noqa: E402
 import _libfc_fields as F  # noqa: E402
-from libfc import _emulator  # noqa: E402
+from libfc import _emulator, snapshot  # noqa: E402
 from libfc._flow import TEXT_WRITER, _decode_rows, _text_writer  # noqa: E402
 from libfc.cli import top  # noqa: E402
 
@@ -45,23 +45,32 @@ def corpus():
     columns, positions = table.columns(), table.every_position()
     fold = F.top_fold(columns, positions[::2], top._GROUP_COLUMN["dst"])
     seen = TEXT_WRITER.seen(copy, 0, ())[1]
+    lines = TEXT_WRITER.json_lines(copy, 0, (), b"{")[1]
+    batch = snapshot._fast_reader().parse_chunk(lines)
     odd = [None, 0, 1, -1, 7, 2**31, 2**63, 2**64, 1.5, float("nan"), "", "x", "\u00e9", "\ud800", b"", b"{",
            bytearray(8), b"\x01" * 96, (), [], {}, object(), ((0, frozenset({1})),), (0, 0), "packets", "id",
            True, (1, 2, 3, 4, 5, 6), ((), (), (), (), 0, ""), [(copy, 0)], (copy, 0)]
-    real = [answer, copy, _decode_rows, page, columns, columns[:3], positions, fold, seen, bytearray(seen), len, {}]
-    return odd + real, answer, seen
+    real = [answer, copy, _decode_rows, page, columns, columns[:3], positions, fold, seen, bytearray(seen), len, {},
+            lines, lines[:999], batch]
+    return odd + real, seen
 
 
 def functions(seen):
+    """What is called: the functions, and the methods of objects made here."""
     rates = F.flow_rates()
     writers = (TEXT_WRITER, _text_writer(rates))
     hold = F.flow_hold(_decode_rows, "packets", True, 3)
     diff = F.flow_diff(bytearray(seen), False)
+    encoder = F.ipfix_records(_decode_rows, 1, 1400)
+    reader = snapshot._fast_reader()
     found = [getattr(writer, name) for writer in writers
              for name in ("json_lines", "json_lines_of", "json_document", "table_cells", "table_lines", "seen")]
     found += [getattr(F, name) for name in sorted(dir(F)) if name.startswith("top_")]
     found += [F.indented, F.answer_copy, F.flow_hold, F.flow_rates, F.flow_diff, rates.next,
-              hold.add, hold.sort, hold.aim, diff.add, diff.finish]
+              hold.add, hold.sort, hold.aim, diff.add, diff.finish, _decode_rows, _decode_rows.address,
+              _decode_rows.entities, F.ipfix_records, encoder.encode, encoder.ended, encoder.templates,
+              encoder.resend_templates, F.snapshot_lines, reader.aim, reader.keep, reader.parse_chunk, reader.read,
+              reader.stopped, reader.taken]
     return found
 
 
@@ -80,7 +89,7 @@ def main():
     parser.add_argument("--seed", type=int, default=random.SystemRandom().randrange(2**32))
     args = parser.parse_args()
     rng = random.Random(args.seed)
-    values, _, seen = corpus()
+    values, seen = corpus()
     called = functions(seen)
     for done in range(args.calls):
         function = rng.choice(called)
