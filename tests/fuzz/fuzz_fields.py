@@ -52,7 +52,46 @@ def corpus():
            True, (1, 2, 3, 4, 5, 6), ((), (), (), (), 0, ""), [(copy, 0)], (copy, 0)]
     real = [answer, copy, _decode_rows, page, columns, columns[:3], positions, fold, seen, bytearray(seen), len, {},
             lines, lines[:999], batch]
-    return odd + real, seen
+    # By a parameter's name, values it takes: a call mostly of these gets
+    # past its checks, with an odd value or two among them.
+    places = F.top_pick(fold, 0, False, -1)[1]
+    numbers = [0, 1, 3, 7, -1, 2**40]
+    taken = {
+        "answer": [answer, copy, batch], "decoder": [_decode_rows], "rest": [(), ((0, frozenset({1})),)],
+        "opening": [b"{", "{", '{"x":1,'], "pages": [[(copy, 0)], [(copy, 1), (copy, 2)]],
+        "key": ["packets", "id", "age_s"], "columns": [columns], "positions": [positions, None],
+        "fold": [fold], "places": [places, None], "lines": [lines, lines[:500]], "chunk": [lines, lines[:777], b""],
+        "page": [seen], "packed": [b"\x00" * 16, b"\x01" * 4], "criteria": [()], "words": [()],
+        "action_texts": [("x",), ()], "protocol_names": [{6: "tcp"}, {}], "key_cells": [()], "action_rank": [()],
+        "known_actions": [{}], "learn_actions": [len], "elapsed": [0.5, 2.0, 0.0], "clock": [1.0e9, 0.0],
+        "before_tables": [columns[12]], "before_ids": [columns[0]], "before_packets": [columns[1]],
+        "tables": [columns[12]], "ids": [columns[0]], "packets": [columns[1]], "deltas": [bytearray(columns[2])],
+    }
+    for name in ("indented", "descending", "largest", "counts_only"):
+        taken[name] = [True, False]
+    for name in ("now_ms", "n", "count", "column", "by", "start", "most", "address_base", "expiry_s", "export_s",
+                 "level"):
+        taken[name] = numbers
+    return odd + real, taken, seen
+
+
+class Renewed:
+    """An object made anew after every `uses` calls of its methods: a diff
+    keeps every flow it lists, and listing the same page over and over
+    would hold gigabytes."""
+
+    def __init__(self, make, uses):
+        self.make, self.uses, self.made, self.left = make, uses, make(), uses
+
+    def method(self, name):
+        def call(*arguments):
+            self.left -= 1
+            if self.left < 0:
+                self.made, self.left = self.make(), self.uses
+            return getattr(self.made, name)(*arguments)
+        call.__text_signature__ = getattr(getattr(self.made, name), "__text_signature__", None)
+        call.__qualname__ = "flow_diff." + name
+        return call
 
 
 def functions(seen):
@@ -60,27 +99,27 @@ def functions(seen):
     rates = F.flow_rates()
     writers = (TEXT_WRITER, _text_writer(rates))
     hold = F.flow_hold(_decode_rows, "packets", True, 3)
-    diff = F.flow_diff(bytearray(seen), False)
+    diff = Renewed(lambda: F.flow_diff(bytearray(seen), False), 100)
     encoder = F.ipfix_records(_decode_rows, 1, 1400)
     reader = snapshot._fast_reader()
     found = [getattr(writer, name) for writer in writers
              for name in ("json_lines", "json_lines_of", "json_document", "table_cells", "table_lines", "seen")]
     found += [getattr(F, name) for name in sorted(dir(F)) if name.startswith("top_")]
     found += [F.indented, F.answer_copy, F.flow_hold, F.flow_rates, F.flow_diff, rates.next,
-              hold.add, hold.sort, hold.aim, diff.add, diff.finish, _decode_rows, _decode_rows.address,
+              hold.add, hold.sort, hold.aim, diff.method("add"), diff.method("finish"), _decode_rows, _decode_rows.address,
               _decode_rows.entities, F.ipfix_records, encoder.encode, encoder.ended, encoder.templates,
               encoder.resend_templates, F.snapshot_lines, reader.aim, reader.keep, reader.parse_chunk, reader.read,
               reader.stopped, reader.taken]
     return found
 
 
-def arity(function):
-    """How many arguments the function's signature names (its docstring's
-    first line), or None."""
-    signature = getattr(function, "__text_signature__", None) or ""
-    names = [name.strip() for name in signature.strip("()").split(",")]
-    names = [name for name in names if name and name != "/" and not name.startswith("$")]
-    return len(names) if signature else None
+def parameters(function):
+    """The names of the function's parameters (its signature's), or None."""
+    signature = getattr(function, "__text_signature__", None)
+    if not signature:
+        return None
+    names = [name.strip().split("=")[0] for name in signature.strip("()").split(",")]
+    return [name for name in names if name and name != "/" and not name.startswith("$")]
 
 
 def main():
@@ -89,14 +128,16 @@ def main():
     parser.add_argument("--seed", type=int, default=random.SystemRandom().randrange(2**32))
     args = parser.parse_args()
     rng = random.Random(args.seed)
-    values, seen = corpus()
+    values, taken, seen = corpus()
     called = functions(seen)
     for done in range(args.calls):
         function = rng.choice(called)
-        # Mostly as many arguments as the function takes: past the count's check.
-        count = arity(function)
-        count = rng.randrange(0, 10) if count is None or rng.random() < 0.2 else count
-        arguments = [rng.choice(values) for _ in range(count)]
+        # Mostly the arguments the function takes, in number and mostly in
+        # kind: past its first checks.
+        names = parameters(function)
+        if names is None or rng.random() < 0.2:
+            names = [""] * rng.randrange(0, 10)
+        arguments = [rng.choice(taken[name] if name in taken and rng.random() < 0.8 else values) for name in names]
         try:
             function(*arguments)
         except SystemError:
