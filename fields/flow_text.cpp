@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fields/answer_copy.hpp"
+#include "fields/arguments.hpp"
 #include "fields/chunked_copy.hpp"
 #include "fields/flow_diff.hpp"
 #include "fields/flow_rates.hpp"
@@ -567,11 +568,6 @@ inline std::string_view cell_text(const char *row, const std::size_t (&ends)[kCe
     return {row + from, ends[c] - from};
 }
 
-[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "flow_text.%s(%s)", method, needed);
-    return nullptr;
-}
-
 // What a diff keeps of a flow (flow_diff::Seen).
 flow_diff::Seen seen_of(const Flow &f) {
     const char *e = f.of.entry;
@@ -670,7 +666,7 @@ struct Aged {
 // loop reads is C data (the writer's names, a layout read beforehand), so
 // that over a copy it runs without the interpreter lock; the objects it was
 // given are held until the page is made. A page is one answer's flows, or
-// those of several copies one after the other (copied_pages()).
+// those of several copies one after the other (of_copies()).
 template <class Form>
 class WriterJob : public page_job::Job {
   public:
@@ -682,16 +678,19 @@ class WriterJob : public page_job::Job {
         Py_DECREF(held_);
         Py_DECREF(rest_);
     }
-    // The job's answer read as pages of copies (a tuple of (copy, now_ms)
-    // pairs, as copied_pages() checks them); false with an exception when
-    // there is no memory for them.
+    // The job's answer read as pages of copies: a tuple of (copy, now_ms)
+    // pairs, each copy an answer_copy. False for anything else (with an
+    // exception when there is no memory for them, or now_ms overflows).
     bool of_copies() {
         PyObject *pages = held_;
         Aged *at = copies_.room(static_cast<std::size_t>(PyTuple_GET_SIZE(pages)));
         if (!at) return PyErr_NoMemory(), false;
-        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(pages); ++k) {
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(pages); ++k, ++at) {
             PyObject *pair = PyTuple_GET_ITEM(pages, k);
-            *at++ = {PyTuple_GET_ITEM(pair, 0), PyLong_AsLongLong(PyTuple_GET_ITEM(pair, 1))};
+            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !answer_copy::is_copy(PyTuple_GET_ITEM(pair, 0)) ||
+                !PyLong_Check(PyTuple_GET_ITEM(pair, 1)) || !arguments::integer(PyTuple_GET_ITEM(pair, 1), at->now_ms))
+                return false;
+            at->answer = PyTuple_GET_ITEM(pair, 0);
         }
         of_copies_ = true;
         return true;
@@ -864,23 +863,28 @@ class SeenRecords final : public WriterJob<SeenRecords> {
 
 // The arguments every form takes first: answer, now_ms, rest.
 bool page_arguments(PyObject *const *args, Py_ssize_t n, Py_ssize_t needed, long long &now_ms) {
-    now_ms = n == needed ? PyLong_AsLongLong(args[1]) : -1;
-    return n == needed && !PyErr_Occurred() && walk_rest::valid(args[2]) && answer_copy::rest_fits(args[0], args[2]);
+    now_ms = -1;
+    return n == needed && arguments::integer(args[1], now_ms) && walk_rest::valid(args[2]) &&
+           answer_copy::rest_fits(args[0], args[2]);
+}
+
+// A JSON line's opening: bytes, or a str of ASCII (which keeps every line
+// ASCII, made into a str by a copy); false for anything else.
+bool opening_of(PyObject *o, std::string_view &open) {
+    const char *text = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_Check(o)) text = PyBytes_AS_STRING(o), size = PyBytes_GET_SIZE(o);
+    else if (PyUnicode_Check(o) && PyUnicode_IS_ASCII(o)) text = PyUnicode_AsUTF8AndSize(o, &size);
+    open = {text ? text : "", static_cast<std::size_t>(size)};
+    return text != nullptr;
 }
 
 // writer.json_lines(answer, now_ms, rest, opening): (count, text).
 PyObject *json_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms;
-    Py_ssize_t opening_size = 0;
-    // An ASCII opening keeps every line ASCII, made into a str by a copy.
-    const char *opening = nullptr;
-    bool valid = page_arguments(args, n, 4, now_ms);
-    if (valid && PyBytes_Check(args[3]))
-        opening = PyBytes_AS_STRING(args[3]), opening_size = PyBytes_GET_SIZE(args[3]);
-    else if (valid && PyUnicode_Check(args[3]) && PyUnicode_IS_ASCII(args[3]))
-        opening = PyUnicode_AsUTF8AndSize(args[3], &opening_size);
-    if (!opening) return refuse_arguments("json_lines", "answer, now_ms, rest, opening");
-    std::string_view open(opening, static_cast<std::size_t>(opening_size));
+    std::string_view open;
+    if (!page_arguments(args, n, 4, now_ms) || !opening_of(args[3], open))
+        return arguments::refuse("flow_text.json_lines", "answer, now_ms, rest, opening");
     return page_job::render(new (std::nothrow) JsonFlows<CompactJson>(self, args, now_ms, open, true), args[0]);
 }
 
@@ -891,46 +895,20 @@ PyObject *no_rest() {
     return none;
 }
 
-// The pages of writer.json_lines_of(): a tuple of (copy, now_ms) pairs,
-// each copy an answer_copy; null with an exception for anything else.
-PyObject *copied_pages(PyObject *pages) {
-    PyObject *tuple = PySequence_Tuple(pages);
-    for (Py_ssize_t k = 0; tuple && k < PyTuple_GET_SIZE(tuple); ++k) {
-        PyObject *pair = PyTuple_GET_ITEM(tuple, k);
-        bool valid = PyTuple_Check(pair) && PyTuple_GET_SIZE(pair) == 2 &&
-                     answer_copy::is_copy(PyTuple_GET_ITEM(pair, 0)) && PyLong_Check(PyTuple_GET_ITEM(pair, 1));
-        if (valid) {
-            PyLong_AsLongLong(PyTuple_GET_ITEM(pair, 1));
-            valid = !PyErr_Occurred();
-        }
-        if (!valid) Py_CLEAR(tuple);
-    }
-    return tuple;
-}
-
 // writer.json_lines_of(pages, opening): (count, text) of json_lines over
 // each copy of pages in turn, rendered here without the interpreter lock:
 // a thread that takes the lock once for many pages, not once a page.
 PyObject *json_lines_of(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
-    PyObject *pages = n == 2 ? copied_pages(args[0]) : nullptr;
-    Py_ssize_t opening_size = 0;
-    const char *opening = nullptr;
-    if (pages && PyBytes_Check(args[1]))
-        opening = PyBytes_AS_STRING(args[1]), opening_size = PyBytes_GET_SIZE(args[1]);
-    else if (pages && PyUnicode_Check(args[1]) && PyUnicode_IS_ASCII(args[1]))
-        opening = PyUnicode_AsUTF8AndSize(args[1], &opening_size);
-    if (!opening) {
-        Py_XDECREF(pages);
-        return refuse_arguments("json_lines_of", "pages of (copy, now_ms), opening");
-    }
+    std::string_view open;
+    PyObject *pages = n == 2 && opening_of(args[1], open) ? PySequence_Tuple(args[0]) : nullptr;
     PyObject *call[] = {pages, nullptr, no_rest(), args[1]};
-    std::string_view open(opening, static_cast<std::size_t>(opening_size));
-    auto *job = call[2] ? new (std::nothrow) JsonFlows<CompactJson>(self, call, 0, open, true) : nullptr;
+    auto *job = pages && call[2] ? new (std::nothrow) JsonFlows<CompactJson>(self, call, 0, open, true) : nullptr;
     PyObject *page = nullptr;
-    if (!job || job->of_copies()) page = page_job::render(job, pages);
-    else delete job;
-    Py_DECREF(pages);
-    return page;
+    if (job && job->of_copies()) page = page_job::render(job, pages);
+    else if (job) delete job;
+    else if (pages) PyErr_NoMemory();
+    Py_XDECREF(pages);
+    return page ? page : arguments::refuse("flow_text.json_lines_of", "pages of (copy, now_ms), opening");
 }
 
 // writer.json_document(answer, now_ms, rest, indented): (count, text), the
@@ -940,7 +918,7 @@ PyObject *json_document(PyObject *self, PyObject *const *args, Py_ssize_t n) noe
     long long now_ms;
     int indented = n == 4 ? PyObject_IsTrue(args[3]) : -1;
     if (indented < 0 || !page_arguments(args, n, 4, now_ms))
-        return refuse_arguments("json_document", "answer, now_ms, rest, indented");
+        return arguments::refuse("flow_text.json_document", "answer, now_ms, rest, indented");
     const Names &names = *reinterpret_cast<Writer *>(self)->names;
     if (indented) {
         std::string_view opening = names.json[IndentedJson::kForm].document_opening;
@@ -953,14 +931,14 @@ PyObject *json_document(PyObject *self, PyObject *const *args, Py_ssize_t n) noe
 // writer.table_cells(answer, now_ms, rest): (count, rows of cells).
 PyObject *table_cells(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms;
-    if (!page_arguments(args, n, 3, now_ms)) return refuse_arguments("table_cells", "answer, now_ms, rest");
+    if (!page_arguments(args, n, 3, now_ms)) return arguments::refuse("flow_text.table_cells", "answer, now_ms, rest");
     return page_job::render(new (std::nothrow) TableCells(self, args[0], now_ms, args[2]), args[0]);
 }
 
 // writer.seen(answer, now_ms, rest): (count, bytes of flow_diff.Seen records).
 PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms;
-    if (!page_arguments(args, n, 3, now_ms)) return refuse_arguments("seen", "answer, now_ms, rest");
+    if (!page_arguments(args, n, 3, now_ms)) return arguments::refuse("flow_text.seen", "answer, now_ms, rest");
     return page_job::render(new (std::nothrow) SeenRecords(self, args[0], now_ms, args[2]), args[0]);
 }
 
@@ -969,7 +947,7 @@ PyObject *seen(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
 PyObject *table_lines(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     long long now_ms;
     if (!page_arguments(args, n, 4, now_ms) || !PyTuple_Check(args[3]))
-        return refuse_arguments("table_lines", "answer, now_ms, rest, layout");
+        return arguments::refuse("flow_text.table_lines", "answer, now_ms, rest, layout");
     auto *job = new (std::nothrow) TableLines(self, args, now_ms);
     if (job && !job->read()) {
         delete job;

@@ -23,6 +23,7 @@
 #include <new>
 #include <utility>
 
+#include "fields/arguments.hpp"
 #include "fields/flow_rows.hpp"
 #include "fields/grown.hpp"
 #include "fields/heap_type.hpp"
@@ -390,11 +391,6 @@ Values read_entry(const char *e, std::uint64_t now_ms, std::uint64_t expiry_s) {
     return v;
 }
 
-[[gnu::cold, gnu::noinline]] PyObject *refuse_arguments(const char *method, const char *needed) {
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "ipfix_records.%s(%s)", method, needed);
-    return nullptr;
-}
-
 // The clock (seconds, for the template refresh) and export time (epoch
 // seconds, for the headers) that every framing call takes last.
 bool read_times(PyObject *const *args, double &clock, std::uint32_t &export_s) {
@@ -415,7 +411,7 @@ PyObject *encode(PyObject *self, PyObject *const *args, Py_ssize_t n) noexcept {
     std::uint32_t export_s;
     if (now < 0 || expiry < 0 || PyErr_Occurred() || !walk_rest::valid(args[2]) ||
         !read_times(args + 4, clock, export_s))
-        return refuse_arguments("encode", "answer, now_ms, rest, expiry_s, clock, export_s");
+        return arguments::refuse("ipfix_records.encode", "answer, now_ms, rest, expiry_s, clock, export_s");
     auto &enc = *reinterpret_cast<Encoder *>(self);
     Py_ssize_t count = 0, written = 0;
     const char *entries = flow_rows::answer_entries(enc.decoder, args[0], count);
@@ -457,7 +453,7 @@ PyObject *ended_records(PyObject *self, PyObject *const *args, Py_ssize_t n) noe
     double clock;
     std::uint32_t export_s;
     if (now < 0 || PyErr_Occurred() || !read_times(args + 1, clock, export_s))
-        return refuse_arguments("ended", "now_ms, clock, export_s");
+        return arguments::refuse("ipfix_records.ended", "now_ms, clock, export_s");
     auto &enc = *reinterpret_cast<Encoder *>(self);
     Bytes out;
     constexpr std::size_t size = record_size(kTemplate[ended]);

@@ -255,7 +255,7 @@ class Walk:
         released, and may return a pending page (the C writers do: see the
         module's text); else it gets the answer, under the lock."""
         self._render = render
-        self._beside = beside and RENDER_BESIDE and self._beside_allowed and answer_copy is not None
+        self._beside = beside and self._copying()
         if self._beside:
             return self._rendered_beside(render)
         return (page for page in self._walk() if page[0])
@@ -267,10 +267,14 @@ class Walk:
         cache's lock, for ``flow_text.json_lines_of``. None where the walk
         renders in the query's turn (``RENDER_BESIDE`` off, or a query of
         the caller's, whose answers it cannot copy)."""
-        if not (RENDER_BESIDE and self._beside_allowed and answer_copy is not None):
+        if not self._copying():
             return None
         self._render, self._beside = _not_rendered, True
         return ((count, page[0], page[1]) for count, page in self._walk() if count)
+
+    def _copying(self) -> bool:
+        """Whether the walk may copy its answers to be rendered elsewhere."""
+        return RENDER_BESIDE and self._beside_allowed and answer_copy is not None
 
     def _rendered_beside(self, render):
         """The pages of the copies ``_walk`` yields, each rendered while the
